@@ -1,0 +1,23 @@
+#include "language/language.h"
+
+namespace velmora {
+
+void Language::load(const std::filesystem::path &dir, const MessageSink &sink) {
+  MessageSink out = sink ? sink : [](const u16 &) {};
+  tables.SetupSyntaxKeyWord(dir);
+  rules.loadText(dir);
+  rules.Load_Code_Generation_Format(out);
+  tables.ReconstSyntax(out);
+}
+
+Language Language::builtin(const MessageSink &sink) {
+  MessageSink out = sink ? sink : [](const u16 &) {};
+  Language lang;
+  lang.tables.loadBuiltins();
+  lang.rules.loadBuiltinText();
+  lang.rules.Load_Code_Generation_Format(out);
+  lang.tables.ReconstSyntax(out);
+  return lang;
+}
+
+}  // namespace velmora

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Velmora needs to build, test and run.
+# Idempotent and quiet when everything is present; needs root or sudo.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config ccache python3
+  qt6-base-dev            # IDE (Widgets) and canvases (Gui)
+  libcurl4-openssl-dev    # HTTP access of programs
+  zlib1g-dev              # PNG pictures of canvases
+  libgtest-dev            # unit tests
+  libbenchmark-dev        # bench/
+  fonts-ipafont-gothic    # Japanese text on canvases and in the IDE
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include "language/language.h"
+#include "tests/unit/temp_dir.h"
+#include "text/lines.h"
+
+using namespace velmora;
+using velmora::testing::TempDir;
+
+namespace {
+
+// Rule heads and group end markers of the built-in grammar, in order.
+const char *kExpectedHeads =
+    "!000: !000: !001: !002: !201: !201: !201: !201: !202: !202: !202: !202: !203: !203: !204: "
+    "!204: !704: !704: !705: !705: !411: !411: !412: !412: !410: !410: //*E* $043: $302: $015: "
+    "$030: $040: $041: $353: $360: $361: $358: $049: $121: $103: $127: //*E* @811: @342: @316: "
+    "@341: @318: @314: @310: @313: @317: @311: @364: @382: @362: @380: @315: @420: @422: @461: "
+    "@462: @371: @338: @337: @312: //*E* ?340: ?335: ?375: ?372: ?334: ?330: ?374: ?331: ?332: "
+    "?333: ?460: ?336: ?337: ?338: ?339: ?350: ?368: ?370: //*E* #009: #009: #009: #009: #010: "
+    "#011: #450: #012: #012: #013: #014: #019: #020: #021: #022: #023: #024: #025: #044: #046: "
+    "#048: #405: #406: #338: #323: #322: #304: #303: #324: #327: #329: #326: #320: #321: #325: "
+    "#328: #365: #363: #367: #366: #383: #381: #385: #384: #387: #386: #359: #351: #352: #354: "
+    "#355: #356: #357: #373: #300: #301: #080: #081: #082: #083: #096: #097: #500: #501: #502: "
+    "#505: #504: #503: #510: #509: #508: #507: #506: #700: #701: #702: #703: #757: #758: #754: "
+    "#761: #753: #755: #756: #751: #763: #752: #760: #759: #120: #127: #122: #126: #125: //*E* "
+    "☆007: ☆031: ☆032: ☆033: ☆008: //*E* %129: %124: %128: %123: //*E* "
+    ;
+
+struct Collected {
+  Lines messages;
+  MessageSink sink() {
+    return [this](const u16 &m) { messages.push_back(m); };
+  }
+};
+
+std::vector<std::string> words(const char *text) {
+  std::vector<std::string> out;
+  std::string w;
+  for (const char *p = text;; ++p) {
+    if (*p == ' ' || *p == '\0') {
+      if (!w.empty()) out.push_back(w);
+      w.clear();
+      if (!*p) break;
+    } else {
+      w += *p;
+    }
+  }
+  return out;
+}
+
+Lines numbered_lines(int n, const u16 &stem) {
+  Lines lines;
+  for (int i = 0; i < n; ++i) lines.push_back(stem + int16(i));
+  return lines;
+}
+
+}  // namespace
+
+TEST(BuiltinTables, WordListsHaveTheirCountsAndOrder) {
+  LanguageTables t;
+  t.loadBuiltins();
+  ASSERT_EQ(t.keywords.size(), 171u);  // 170 words and the closing empty line
+  EXPECT_EQ(t.keywords.front(), u"\"");
+  EXPECT_EQ(t.keywords[169], u"RANDSEED");
+  EXPECT_EQ(t.keywords.back(), u"");
+  for (std::size_t i = 1; i + 1 < t.keywords.size(); ++i)
+    EXPECT_LE(t.keywords[i - 1].size(), t.keywords[i].size()) << "keyword " << i;
+  ASSERT_EQ(t.symbols.size(), 71u);
+  EXPECT_EQ(t.symbols[23], u"_");
+  EXPECT_EQ(t.symbols.back(), u"<!!!>");
+  ASSERT_EQ(t.commands.size(), 58u);
+  EXPECT_EQ(t.commands.front(), u"RANDSEED");
+  EXPECT_EQ(t.commands.back(), u"DEL");
+  EXPECT_EQ(t.mathFuncs, (Lines{u"LN", u"COS", u"DEC", u"INC", u"EXP", u"PAI", u"SIN", u"TAN",
+                                u"ATAN", u"RAND", u"SQRT", u"TRUNC", u"LENGTH", u"STRVAL"}));
+}
+
+TEST(BuiltinTables, GrammarRuleHeadsComeInTheirOrder) {
+  Collected c;
+  Language lang = Language::builtin(c.sink());
+  EXPECT_TRUE(c.messages.empty());
+  const LanguageTables &t = lang.tables;
+  std::vector<std::string> heads;
+  for (int r = 0; r < t.grammarRowCount(); ++r) {
+    const u16 &head = t.SbSt(r, 0);
+    if (t.State_End(r) || (!head.empty() && head.find(u':') == 4 && head.substr(0, 2) != u"//"))
+      heads.push_back(to_utf8(head));
+  }
+  EXPECT_EQ(heads, words(kExpectedHeads));
+}
+
+TEST(BuiltinTables, PatternsAreKeptExactlyAndCommentsOccupyRows) {
+  Language lang = Language::builtin();
+  const LanguageTables &t = lang.tables;
+  auto find_row = [&](const u16 &head, const u16 &second) {
+    for (int r = 0; r < t.grammarRowCount(); ++r)
+      if (t.SbSt(r, 0) == head && t.SbSt(r, 1) == second) return r;
+    return -1;
+  };
+  int lib = find_row(u"@811:", u"Σ");
+  ASSERT_GE(lib, 0);
+  EXPECT_EQ(t.SbSt(lib, 8), u"∇ECTVAR");  // kept as the table has it
+  EXPECT_EQ(t.ruleCode(lib), u"811");
+  EXPECT_EQ(t.SttCode(lib), u'@');
+  int forRule = find_row(u"#011:", u"FOR");
+  ASSERT_GE(forRule, 0);
+  EXPECT_EQ(t.row(forRule), (Lines{u"#011:", u"FOR", u"∇", u"=", u"【", u"∇", u"Δ", u"xN", u"】",
+                                   u"TO", u"【", u"∇", u"Δ", u"xN", u"】", u"DO", u"#", u"END"}));
+  // The row number of a rule is its line number in the grammar text.
+  EXPECT_EQ(t.syntax[std::size_t(forRule)].substr(0, 9), u"#011: FOR");
+  EXPECT_EQ(t.SttCode(0), u'/');
+  // The library rules are present only as frozen comment lines.
+  EXPECT_LT(find_row(u"#800:", u"LIB"), 0);
+  EXPECT_GE(find_row(u"//#800:", u"LIB"), 0);
+}
+
+TEST(BuiltinTables, LookupsFollowTheirLists) {
+  Language lang = Language::builtin();
+  const LanguageTables &t = lang.tables;
+  EXPECT_TRUE(t.IsKeyWord(u"IF"));
+  EXPECT_TRUE(t.IsKeyWord(u"<!!!>"));
+  EXPECT_FALSE(t.IsKeyWord(u"if"));  // case-sensitive
+  EXPECT_FALSE(t.IsKeyWord(u""));    // the closing empty line never matches
+  EXPECT_TRUE(t.isSymbolicTerm(u">V<"));
+  EXPECT_FALSE(t.isSymbolicTerm(u"?>"));  // keyword, not symbol
+  EXPECT_FALSE(t.Non_SingleSymbol(u'_'));
+  EXPECT_TRUE(t.Non_SingleSymbol(u'|'));
+  EXPECT_TRUE(t.SingleChar_KeyWordFollow(u"a|b", 1));
+  EXPECT_FALSE(t.SingleChar_KeyWordFollow(u"a_b", 1));
+  EXPECT_FALSE(t.SingleChar_KeyWordFollow(u"ab", 5));
+  EXPECT_TRUE(t.isMathFunction(u"SQRT"));
+  EXPECT_FALSE(t.isMathFunction(u""));
+  EXPECT_FALSE(t.isMathFunction(u"MOD"));
+}
+
+TEST(TableFiles, AFileBesideTheProgramReplacesOnlyItsList) {
+  TempDir dir;
+  dir.write("T-Math.txt", "SQRT\r\nCUBE\r\n");
+  Language lang;
+  lang.load(dir.path(), {});
+  EXPECT_EQ(lang.tables.mathFuncs, (Lines{u"SQRT", u"CUBE"}));
+  EXPECT_TRUE(lang.tables.isMathFunction(u"CUBE"));
+  EXPECT_FALSE(lang.tables.isMathFunction(u"SIN"));
+  Language builtin = Language::builtin();
+  EXPECT_EQ(lang.tables.keywords, builtin.tables.keywords);
+  EXPECT_EQ(lang.tables.syntax, builtin.tables.syntax);
+  EXPECT_EQ(lang.rules.text, builtin.rules.text);
+}
+
+TEST(TableFiles, ShiftJisTableFilesAreRead) {
+  TempDir dir;
+  // "∇" in CP932, no byte-order mark.
+  dir.write("T-Symbol.txt", "\x81\xde\r\n+\r\n");
+  Language lang;
+  lang.load(dir.path(), {});
+  EXPECT_EQ(lang.tables.symbols, (Lines{u"∇", u"+"}));
+}
+
+TEST(GrammarLimits, TwoThousandLinesBuildAndOneMoreIsReportedOnce) {
+  LanguageTables t;
+  t.loadBuiltins();
+  t.syntax = numbered_lines(2000, u"// line ");
+  Collected ok;
+  t.ReconstSyntax(ok.sink());
+  EXPECT_TRUE(ok.messages.empty());
+  EXPECT_EQ(t.grammarRowCount(), 2000);
+
+  t.syntax = numbered_lines(2001, u"// line ");
+  Collected over;
+  t.ReconstSyntax(over.sink());
+  EXPECT_EQ(over.messages, Lines{u"文法が多すぎます（内部エラー・要再構築）"});
+  EXPECT_EQ(t.grammarRowCount(), 2000);
+  EXPECT_TRUE(t.IsKeyWord(u"IF"));  // the keyword table is still built
+}
+
+TEST(GrammarLimits, ThirtyNineItemsBuildAndFortyEndTheBuild) {
+  auto line_with = [](int items) {
+    u16 line = u"#999:";
+    for (int i = 1; i < items; ++i) line += u" A";
+    return line;
+  };
+  LanguageTables t;
+  t.loadBuiltins();
+  t.syntax = {line_with(40), u"#022: ∇ = $ ;"};  // head + 39 items
+  Collected ok;
+  t.ReconstSyntax(ok.sink());
+  EXPECT_TRUE(ok.messages.empty());
+  EXPECT_EQ(t.grammarRowCount(), 2);
+  EXPECT_EQ(t.SbSt(0, 39), u"A");
+
+  t.syntax = {u"#001: X", line_with(41), u"#022: ∇ = $ ;"};
+  Collected over;
+  t.ReconstSyntax(over.sink());
+  EXPECT_EQ(over.messages, Lines{u"文法１行内の定義数が多すぎます（内部エラー・要再構築）"});
+  EXPECT_EQ(t.grammarRowCount(), 2);  // later rules are missing
+  EXPECT_EQ(t.row(1).size(), 40u);
+  EXPECT_TRUE(t.IsKeyWord(u"IF"));
+}
+
+TEST(GrammarLimits, ItemsAreCutToTwentyCp932Bytes) {
+  LanguageTables t;
+  t.loadBuiltins();
+  t.syntax = {u"// ∇∇∇∇∇∇∇∇∇∇∇∇ abcdefghijklmnopqrstuvwxyz x\u3000y"};
+  t.ReconstSyntax([](const u16 &) {});
+  EXPECT_EQ(t.SbSt(0, 1), u"∇∇∇∇∇∇∇∇∇∇");
+  EXPECT_EQ(t.SbSt(0, 2), u"abcdefghijklmnopqrst");
+  EXPECT_EQ(t.SbSt(0, 3), u"x\u3000y");  // a full-width blank does not separate
+}
+
+TEST(GrammarLimits, ContinuationBarStaysAnItemOfItsRow) {
+  LanguageTables t;
+  t.loadBuiltins();
+  t.syntax = {u"#700: FILE ( 【 ∇ Δ 】 ) |", u"#700: . CLOSE ;"};
+  t.ReconstSyntax([](const u16 &) {});
+  EXPECT_EQ(t.SbSt(0, 8), u"|");
+  EXPECT_EQ(t.SbSt(1, 1), u".");
+}
+
+TEST(KeywordLimits, FiveHundredKeywordsAndTheMessageBeyond) {
+  LanguageTables t;
+  t.loadBuiltins();
+  t.keywords = numbered_lines(500, u"K");
+  Collected ok;
+  t.ReconstSyntax(ok.sink());
+  EXPECT_TRUE(ok.messages.empty());
+  EXPECT_TRUE(t.IsKeyWord(u"K499"));
+
+  t.keywords = numbered_lines(501, u"K");
+  Collected over;
+  t.ReconstSyntax(over.sink());
+  EXPECT_EQ(over.messages, Lines{u"キーワードが多すぎます（内部エラー・要再構築）>500"});
+  EXPECT_EQ(t.keywordTable().size(), 500u);
+  EXPECT_FALSE(t.IsKeyWord(u"K500"));
+}
+
+TEST(KeywordLimits, EntriesAreCutToThirtyBytes) {
+  LanguageTables t;
+  t.loadBuiltins();
+  t.keywords = {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"};
+  t.ReconstSyntax([](const u16 &) {});
+  EXPECT_TRUE(t.IsKeyWord(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));
+  EXPECT_FALSE(t.IsKeyWord(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+}

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "tests/unit/temp_dir.h"
+#include "text/encoding.h"
+#include "text/fields.h"
+#include "text/lines.h"
+#include "text/paths.h"
+
+using namespace velmora;
+using velmora::testing::TempDir;
+
+namespace {
+
+// "日本語 ABC" in CP932.
+const std::string kSjisSample = "\x93\xfa\x96\x7b\x8c\xea ABC";
+
+}  // namespace
+
+TEST(Utf8, RoundTripsBmpAndSupplementaryCharacters) {
+  u16 text = u"aé日本\U0001F600z";
+  EXPECT_EQ(from_utf8(to_utf8(text)), text);
+  EXPECT_EQ(to_utf8(u"日"), "\xe6\x97\xa5");
+}
+
+TEST(Utf8, ValidityRejectsOverlongsSurrogatesAndTruncation) {
+  EXPECT_TRUE(is_valid_utf8("plain ascii"));
+  EXPECT_TRUE(is_valid_utf8("\xe6\x97\xa5\xe6\x9c\xac"));
+  EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));          // overlong '/'
+  EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate
+  EXPECT_FALSE(is_valid_utf8("\xe6\x97"));          // cut short
+  EXPECT_FALSE(is_valid_utf8(kSjisSample));         // Shift-JIS is not UTF-8
+  EXPECT_EQ(from_utf8("a\xffz"), u"a\uFFFDz");
+}
+
+TEST(Cp932, ConvertsBothWaysAndMeasuresBytes) {
+  EXPECT_EQ(from_cp932(kSjisSample), u"日本語 ABC");
+  EXPECT_EQ(to_cp932(u"日本語 ABC"), kSjisSample);
+  // The class symbols of the grammar take two bytes each, ASCII one.
+  EXPECT_EQ(cp932_length(u"∇Δ【】"), 8u);
+  EXPECT_EQ(cp932_length(u"abc"), 3u);
+  EXPECT_EQ(cp932_length(u"ｱ"), 1u);  // half-width katakana is one byte
+  // A double-byte character is never split when cutting.
+  EXPECT_EQ(cut_cp932(u"abc∇∇∇", 6), u"abc∇");
+  EXPECT_EQ(cut_cp932(u"∇∇∇∇∇∇∇∇∇∇∇", 20), u"∇∇∇∇∇∇∇∇∇∇");
+  // Characters CP932 cannot hold become '?', undecodable bytes U+FFFD.
+  EXPECT_EQ(to_cp932(u"a\U0001F600"), "a?");
+  EXPECT_EQ(from_cp932("a\x81"), u"a\uFFFD");
+}
+
+TEST(Lines, SplitsAtEveryKindOfLineEnd) {
+  EXPECT_EQ(split_lines(u"a\r\nb\nc\rd"), (Lines{u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(split_lines(u"a\r\nb\r\n"), (Lines{u"a", u"b"}));
+  EXPECT_EQ(split_lines(u"a\r\n\r\n"), (Lines{u"a", u""}));
+  EXPECT_EQ(split_lines(u""), Lines{});
+  EXPECT_EQ(split_lines(u"\n\n"), (Lines{u"", u""}));
+}
+
+TEST(Lines, ReadsEachEncodingFromRealFiles) {
+  TempDir dir;
+  struct Case {
+    const char *name;
+    std::string bytes;
+    Encoding encoding;
+  } cases[] = {
+      {"utf8.txt", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\r\nx", Encoding::Utf8},
+      {"bom.txt", "\xef\xbb\xbf\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\nx\n", Encoding::Utf8Bom},
+      {"le.txt", std::string("\xff\xfe\xe5\x65\x2c\x67\x9e\x8a\x20\x00\x41\x00\x42\x00\x43\x00\x0d\x00\x78\x00", 20),
+       Encoding::Utf16LE},
+      {"be.txt", std::string("\xfe\xff\x65\xe5\x67\x2c\x8a\x9e\x00\x20\x00\x41\x00\x42\x00\x43\x00\x0a\x00\x78", 20),
+       Encoding::Utf16BE},
+      {"sjis.txt", kSjisSample + "\r\nx", Encoding::Cp932},
+  };
+  for (const Case &c : cases) {
+    auto file = read_text_file(dir.write(c.name, c.bytes));
+    ASSERT_TRUE(file) << c.name;
+    EXPECT_EQ(file->encoding, c.encoding) << c.name;
+    EXPECT_EQ(file->lines, (Lines{u"日本語 ABC", u"x"})) << c.name;
+  }
+  EXPECT_FALSE(read_text_file(dir / "missing.txt"));
+  EXPECT_FALSE(read_text_file(dir.path()));  // a directory is not a text file
+}
+
+TEST(Lines, WritesCrLfInUtf8AndCp932AndReadsBack) {
+  TempDir dir;
+  Lines lines{u"日本語", u"", u"end"};
+  ASSERT_TRUE(write_lines_file(dir / "u.txt", lines, Encoding::Utf8));
+  ASSERT_TRUE(write_lines_file(dir / "s.txt", lines, Encoding::Cp932));
+  EXPECT_EQ(*read_file_bytes(dir / "u.txt"), "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n\r\nend\r\n");
+  EXPECT_EQ(*read_file_bytes(dir / "s.txt"), "\x93\xfa\x96\x7b\x8c\xea\r\n\r\nend\r\n");
+  EXPECT_EQ(read_text_file(dir / "s.txt")->lines, lines);
+  // A write into a directory that does not exist fails and leaves nothing.
+  EXPECT_FALSE(write_lines_file(dir / "no/such/dir.txt", lines));
+  EXPECT_FALSE(std::filesystem::exists(dir / "no"));
+}
+
+TEST(Fields, SplitsAtBlankRunsAndKeepsQuotedRuns) {
+  EXPECT_EQ(split_fields(u"  003 + ∇ A   Δ 1"),
+            (std::vector<u16view>{u"003", u"+", u"∇", u"A", u"Δ", u"1"}));
+  auto f = split_fields(u"045 Σ \"A B\" next");
+  ASSERT_EQ(f.size(), 4u);
+  EXPECT_EQ(f[2], u"\"A B\"");
+  EXPECT_EQ(f[3], u"next");
+  EXPECT_EQ(field(u"a b c", 2), u"c");
+  EXPECT_EQ(field(u"a b c", 3), u"");
+  EXPECT_EQ(field(u"", 0), u"");
+  // An unterminated quote runs to the end of the line.
+  EXPECT_EQ(field(u"x \"open  end", 1), u"\"open  end");
+  // A full-width blank does not separate.
+  EXPECT_EQ(split_fields(u"a\u3000b").size(), 1u);
+}
+
+TEST(Paths, ExplicitHomeWinsOverEnvironment) {
+  TempDir dir;
+  setenv("VELMORA_HOME", "/nonexistent-env-home", 1);
+  EXPECT_EQ(resolve_home(dir.path().string()), dir.path());
+  EXPECT_EQ(resolve_home(), std::filesystem::path("/nonexistent-env-home"));
+  unsetenv("VELMORA_HOME");
+  EXPECT_EQ(resolve_home(), executable_dir());
+}

@@ -1,0 +1,34 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+
+#include "text/encoding.h"
+
+namespace velmora {
+
+// Splits text into lines at CR LF, LF or CR. A final line end does not start
+// another line, so "a\r\nb\r\n" and "a\r\nb" both give two lines.
+Lines split_lines(u16view text);
+
+struct TextFile {
+  Lines lines;
+  Encoding encoding = Encoding::Utf8;
+};
+
+// Reads a whole text file into lines (encoding by decode_bytes). Returns
+// nothing when the file cannot be opened or is not a regular file.
+std::optional<TextFile> read_text_file(const std::filesystem::path &path);
+std::optional<std::string> read_file_bytes(const std::filesystem::path &path);
+
+// Each line followed by CR LF.
+std::string join_lines_crlf(const Lines &lines, Encoding encoding);
+
+// Writes the lines with CR LF line ends into a temporary file beside the
+// target and renames it over the target, so a failed write never leaves a
+// half-written file in its place. Utf8 writes no byte-order mark, Utf8Bom
+// writes one. Returns false on any failure.
+bool write_lines_file(const std::filesystem::path &path, const Lines &lines,
+                      Encoding encoding = Encoding::Utf8);
+bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes);
+
+}  // namespace velmora
