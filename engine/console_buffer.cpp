@@ -1,0 +1,30 @@
+#include "engine/console_buffer.h"
+
+namespace velmora::engine {
+
+void ConsoleBuffer::reset() {
+  lines_.assign(1, u16(u"\r"));
+  current_ = 0;
+  changed = true;
+}
+
+void ConsoleBuffer::clear() {
+  lines_.assign(1, u16());
+  current_ = 0;
+  changed = true;
+}
+
+void ConsoleBuffer::append(u16view text) {
+  if (current_ < 0 || current_ >= int(lines_.size())) current_ = int(lines_.size()) - 1;
+  lines_[std::size_t(current_)] += text;
+  changed = true;
+}
+
+void ConsoleBuffer::addLine(u16view text) {
+  lines_.emplace_back(text);
+  ++current_;
+  if (current_ >= int(lines_.size())) current_ = int(lines_.size()) - 1;
+  changed = true;
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,30 @@
+#pragma once
+#include "text/u16.h"
+
+namespace velmora::engine {
+
+// The console: one buffer of lines for the whole engine, never empty once
+// reset. Output extends the current line; a new line is added after it.
+class ConsoleBuffer {
+ public:
+  ConsoleBuffer() { reset(); }
+
+  // One line holding a single carriage return, current line 0 (engine start,
+  // run reset, CONSOLE OPEN).
+  void reset();
+  // One empty line, current line 0 (CONSOLE CLEAR).
+  void clear();
+  void append(u16view text);
+  void addLine(u16view text);
+
+  const Lines &lines() const { return lines_; }
+  int current() const { return current_; }
+  // Set by every output; the dispatcher clears it before each instruction.
+  bool changed = false;
+
+ private:
+  Lines lines_;
+  int current_ = 0;
+};
+
+}  // namespace velmora::engine

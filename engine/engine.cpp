@@ -1,0 +1,557 @@
+#include "engine/engine.h"
+
+#include <sys/utsname.h>
+
+#include <chrono>
+#include <cmath>
+#include <unordered_map>
+
+#include "engine/families.h"
+
+namespace velmora::engine {
+
+u16view task_state_text(TTaskState s) {
+  switch (s) {
+    case tsEMPTY: return u"無し";
+    case tsACTIVE: return u"ｱｸﾃｨﾌﾞ（待機）";
+    case tsSTOP: return u"強制停止";
+    case tsEND: return u"終了";
+  }
+  return u"";
+}
+
+u16view timer_state_text(TTimerInfo::State s) {
+  switch (s) {
+    case TTimerInfo::Set: return u"RESET";
+    case TTimerInfo::Working: return u"WORKING";
+    case TTimerInfo::Suspend: return u"SUSPEND";
+    case TTimerInfo::Free: break;
+  }
+  return u"";
+}
+
+namespace {
+
+double monotonic_tenths() {
+  using namespace std::chrono;
+  return double(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count()) / 1e8;
+}
+
+std::array<u16, 3> os_version_texts() {
+  struct utsname u {};
+  if (uname(&u) != 0) return {u"Ver ", u"Build Number: ", u"Platform ID: Linux"};
+  return {u"Ver " + from_utf8(u.release), u"Build Number: " + from_utf8(u.version),
+          u"Platform ID: Linux"};
+}
+
+}  // namespace
+
+Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
+  for (auto &t : tasks) {
+    t.SrcIndex = -1;
+    t.PcodeListNo = -1;
+  }
+  for (auto &l : labels) l.fill(-1);
+  vars.clearAll();
+  console.reset();
+  register_control(*this);
+}
+
+Engine::~Engine() { releaseAllSlots(); }
+
+// ----- P-code lists
+
+int Engine::findFreeList() const {
+  for (int i = 0; i < kSlots; ++i)
+    if (lists[std::size_t(i)].empty()) return i;
+  return -1;
+}
+
+void Engine::appendRecord(int list, int kind, const std::array<u16, 11> &param) {
+  if (list < 0 || list >= kSlots) return;
+  lists[std::size_t(list)].push_back(make_record(kind, 0, param));
+}
+
+void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
+  if (list < 0 || list >= kSlots) return;
+  PcodeList &l = lists[std::size_t(list)];
+  if (position < 0 || position > int(l.size())) return;
+  l.insert(l.begin() + position, make_record(kind, 0, param));
+}
+
+void Engine::deleteRecord(int position, int list) {
+  if (list < 0 || list >= kSlots) return;
+  PcodeList &l = lists[std::size_t(list)];
+  if (position < 0 || position >= int(l.size())) return;
+  l.erase(l.begin() + position);
+}
+
+void Engine::freeList(int list) {
+  if (list < 0 || list >= kSlots) return;
+  PcodeList().swap(lists[std::size_t(list)]);
+}
+
+int Engine::findFunction(u16view name) const {
+  int listNo = tasks[std::size_t(current)].PcodeListNo;
+  if (listNo < 0) return -1;
+  const PcodeList &l = lists[std::size_t(listNo)];
+  for (std::size_t i = 0; i < l.size(); ++i)
+    if ((l[i].kind == kKindLabel || l[i].kind == kKindFunction) && l[i].Param[1] == name)
+      return int(i);
+  return -1;
+}
+
+int Engine::findLabel(u16view number) const {
+  long double n;
+  if (!parse_number(number, n) || n < 0 || n >= kLabels) return -1;
+  return labels[std::size_t(current)][std::size_t(n)];
+}
+
+// ----- slots
+
+int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
+                            Lines &messages, TTaskState initial, u16view programName,
+                            int srcIndex) {
+  if (registered >= kSlots) {
+    runtimeError(u"  - これ以上プログラムは登録出来ません。 " + int16(kSlots));
+    return -1;
+  }
+  int slot = -1;
+  for (int s = 0; s < kSlots; ++s)
+    if (tasks[std::size_t(s)].state == tsEMPTY) {
+      slot = s;
+      break;
+    }
+  int listNo = findFreeList();
+  if (slot < 0 || listNo < 0) {
+    runtimeError(u"  - 空いているスロットがありません");
+    return -1;
+  }
+  if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
+  ++registered;
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  t.FileName = u16(programName);
+  t.SrcIndex = srcIndex;
+  t.PcodeListNo = listNo;
+  taskStart(slot, initial);
+  for (const u16 &name : taskVars)
+    if (!vars.registerName(false, name, slot)) {
+      runtimeError(u"  - これ以上変数登録できません " + int16(kVariables));
+      return -1;
+    }
+  for (const u16 &name : sharedVars)
+    if (!vars.registerName(true, name, slot)) {
+      runtimeError(u"  - これ以上共有変数登録できません " + int16(kVariables));
+      return -1;
+    }
+  return slot;
+}
+
+void Engine::releaseSlot(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  if (t.state == tsEMPTY) return;
+  t.state = tsEMPTY;
+  int listNo = t.PcodeListNo;
+  t.PcodeListNo = -1;
+  t.FileName.clear();
+  t.SrcIndex = -1;
+  --registered;
+  freeList(listNo);
+}
+
+void Engine::releaseAllSlots() {
+  for (int s = 0; s < kSlots; ++s) releaseSlot(s);
+}
+
+void Engine::taskStart(int slot, TTaskState state) {
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  t.state = state;
+  t.INSTP = 0;
+  t.STACKP = t.CalcIndex = t.BPInfoIndex = t.SelCan = -1;
+  t.WAIT = t.IntRequest = t.IntProcess = t.FLAG = t.HTTP_REQ = t.WAIT_IO_COMPLETE = false;
+  t.WAITCOUNT = 0;
+  t.WORK = 0;
+  t.VECTOR = T3D_Point{};
+  t.OPE1 = t.OPE2 = t.OPE3 = 0;
+  t.STR_WORK.clear();
+  t.HTTP_REQ_FILE.clear();
+  t.LIST_WORK.clear();
+  t.LIST_REM.clear();
+  t.HTTP_REQ_HEAD.clear();
+  t.Encode_Load = t.Encode_Save = TextEncoding::None;
+  // The zone option lasts until the next zone option within a run, never
+  // into the next run.
+  t.LIST_INC.clear();
+}
+
+void Engine::runReset() {
+  for (auto &timer : timers) timer = TTimerInfo{};
+  anyTimerRunning = false;
+  anyWait = false;
+  passCount = 0;
+  for (int s = 0; s < kSlots; ++s)
+    taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
+  watchedTask = -1;
+  vars.clearValues();
+  console.reset();
+}
+
+bool Engine::linkSlot(int slot) {
+  if (slot < 0 || slot >= kSlots) return false;
+  int listNo = tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo < 0) return false;
+  auto &table = labels[std::size_t(slot)];
+  table.fill(-1);
+  PcodeList &list = lists[std::size_t(listNo)];
+
+  auto number_of = [&](const u16 &name) { return vars.find(slot, name); };
+  std::unordered_map<u16, int> entries;  // first label/function record per name
+  for (std::size_t pos = 0; pos < list.size(); ++pos) {
+    TPEXE &r = list[pos];
+    if (r.kind == kKindLabel || r.kind == kKindFunction) entries.emplace(r.Param[1], int(pos));
+    if (r.kind == 22) {
+      int v = number_of(r.Param[1]);
+      if (v >= 0) r.Param[1] = int16(v);
+    } else if (r.kind != kKindLabel && r.kind != kKindFunction) {
+      for (std::size_t k = 0; k < 10; ++k) {
+        if (r.Param[k] != u"∇" && r.Param[k] != u"xNVAR") continue;
+        int v = number_of(r.Param[k + 1]);
+        if (v >= 0) r.Param[k + 1] = int16(v);
+      }
+    }
+    if (r.kind == kKindLabel) {
+      if (r.LblId >= kLabels - 1) return true;
+      if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
+    }
+    // Decoded names: the same answer the lookup would give at execution.
+    for (std::size_t k = 1; k <= 9; ++k)
+      r.var[k] = r.Param[k].empty() ? -1 : vars.resolve(slot, r.Param[k]);
+  }
+  // Function skips and calls, resolved once.
+  int afterRet = int(list.size());
+  for (int pos = int(list.size()) - 1; pos >= 0; --pos) {
+    TPEXE &r = list[std::size_t(pos)];
+    if (r.kind == 902) r.label = afterRet;
+    if (r.kind == 97) {
+      auto it = entries.find(u"F_" + r.Param[1]);
+      r.label = it == entries.end() ? -1 : it->second;
+    }
+    if (r.kind == 96) afterRet = pos + 1;
+  }
+  return false;
+}
+
+bool Engine::linkAll() {
+  for (int s = 0; s < kSlots; ++s) {
+    if (linkSlot(s)) {
+      runtimeError(u"タスク " + int16(s) + u" 内部エラー: ラベル過多\r");
+      return true;
+    }
+  }
+  return false;
+}
+
+void Engine::stopAll() {
+  running = false;
+  for (int s = 0; s < kSlots; ++s) {
+    TTaskInfo &t = tasks[std::size_t(s)];
+    if (t.state != tsEMPTY) t.state = tsEND;
+    t.LIST_WORK.clear();
+    t.LIST_REM.clear();
+    t.HTTP_REQ_HEAD.clear();
+  }
+  for (auto &timer : timers)
+    if (timer.state != TTimerInfo::Free) timer.state = TTimerInfo::Set;
+  anyTimerRunning = false;
+}
+
+Lines Engine::listFunctions(int slot) const {
+  Lines out;
+  if (slot < 0 || slot >= kSlots) return out;
+  int listNo = tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo < 0) return out;
+  for (const TPEXE &r : lists[std::size_t(listNo)])
+    if (r.kind == kKindFunction) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
+  return out;
+}
+
+bool Engine::anyRunnable() const {
+  for (int s = 0; s < kSlots; ++s) {
+    const TTaskInfo &t = tasks[std::size_t(s)];
+    if (t.Permit && t.state == tsACTIVE) return true;
+  }
+  return false;
+}
+
+// ----- errors
+
+void Engine::runtimeError(u16view message) {
+  if (inInstruction_) {
+    if (instructionFailed_) return;
+    instructionFailed_ = true;
+  }
+  console.addLine(message);
+  errorFlag = true;
+  errorMessage = u16(message);
+  stopAll();
+}
+
+u16 Engine::lineOf(const ExecutionPoint &p) const {
+  if (p.list < 0 || p.list >= kSlots) return {};
+  const PcodeList &l = lists[std::size_t(p.list)];
+  if (p.position < 0 || p.position >= int(l.size())) return {};
+  return l[std::size_t(p.position)].Param[10];
+}
+
+// ----- scheduler
+
+void Engine::step() {
+  // HTTP downloads are served here once the HTTP family exists.
+  if (anyWait) serveWaits();
+  if (anyTimerRunning) serveTimers();
+  errorFlag = false;
+  if (!errorMessage.empty()) errorMessage.clear();
+  ++passCount;
+  for (int s = 0; s < kSlots; ++s) {
+    TTaskInfo &t = tasks[std::size_t(s)];
+    if (!t.Permit || t.state != tsACTIVE) continue;
+    current = s;
+    if (t.HTTP_REQ || t.WAIT) continue;
+    if (t.PcodeListNo < 0) {
+      t.state = tsEND;
+      continue;
+    }
+    const PcodeList &list = lists[std::size_t(t.PcodeListNo)];
+    int position = t.INSTP;
+    ++t.INSTP;
+    if (position >= int(list.size())) {
+      t.state = tsEND;
+      continue;
+    }
+    execute(t, list[std::size_t(position)], position);
+    if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
+  }
+}
+
+void Engine::execute(TTaskInfo &t, const TPEXE &r, int position) {
+  if (r.kind < 0) return;
+  last.task = current;
+  last.code = r.kind;
+  last.position = position;
+  last.list = t.PcodeListNo;
+  if (current == watchedTask) watchedPoint = last;
+  console.changed = false;
+  Handler h = handlers_[std::size_t(r.kind)];
+  if (!h) return;
+  inInstruction_ = true;
+  instructionFailed_ = false;
+  h(*this, t, r);
+  inInstruction_ = false;
+}
+
+void Engine::enterInterrupt(int slot) {
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  t.IntRequest = false;
+  t.IntProcess = true;
+  shadow[std::size_t(slot)] = t;
+  int id = t.TimerID;
+  if (id >= 0 && id < kTimers) t.INSTP = uint16_t(timers[std::size_t(id)].handlerPos);
+}
+
+void Engine::serveWaits() {
+  bool still = false;
+  double time = now();
+  for (auto &t : tasks) {
+    if (t.state != tsACTIVE || !t.WAIT) continue;
+    if (time >= t.CANGO_TIME) {
+      t.WAIT = false;
+      t.WAITCOUNT = 0;
+    } else {
+      still = true;
+    }
+  }
+  anyWait = still;
+}
+
+void Engine::serveTimers() {
+  bool still = false;
+  double time = now();
+  for (int i = 0; i < kTimers; ++i) {
+    TTimerInfo &timer = timers[std::size_t(i)];
+    if (timer.state != TTimerInfo::Working) continue;
+    still = true;
+    if (time < timer.nextTime) continue;
+    ++timer.fireCount;
+    if (timer.owner >= 0 && timer.owner < kSlots) {
+      TTaskInfo &owner = tasks[std::size_t(timer.owner)];
+      if (!owner.IntProcess) {
+        owner.IntRequest = true;
+        owner.TimerID = i;
+      }
+    }
+    timer.nextTime = time + timer.interval;
+    timer.displayCount = timer.interval * 2;
+  }
+  anyTimerRunning = still;
+}
+
+// ----- values
+
+long double Engine::num(TTaskInfo &t, const TPEXE &r, int k) {
+  const Operand &o = r.op[std::size_t(k)];
+  switch (o.kind) {
+    case OperandKind::Const: return o.value;
+    case OperandKind::Var: {
+      int v = r.var[std::size_t(k) + 1];
+      return v >= 0 ? vars[v].Val1 : getNumber(r.Param[std::size_t(k) + 1]);
+    }
+    case OperandKind::NegVar: {
+      int v = r.var[std::size_t(k) + 1];
+      return -(v >= 0 ? vars[v].Val1 : getNumber(r.Param[std::size_t(k) + 1]));
+    }
+    case OperandKind::Pop: return pop(t);
+    case OperandKind::NegPop: return -pop(t);
+    case OperandKind::BadConst:
+      runtimeError(u"計算エラー：" + r.Param[std::size_t(k) + 1] + u" is not a valid number\r");
+      return 0;
+    default: return 0;
+  }
+}
+
+u16 Engine::str(const TPEXE &r, int k) {
+  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
+  int v = r.var[std::size_t(k) + 1];
+  if (v >= 0) return apply_escapes(vars[v].StrVal);
+  return getString(r.Param[std::size_t(k) + 1]);
+}
+
+void Engine::undefinedError(u16view name) {
+  runtimeError(u"値不正、変数未定義エラー: " + u16(name) + u"\r");
+}
+
+void Engine::indexError(u16view name) { runtimeError(u"配列インデクス値エラー: " + u16(name) + u"\r"); }
+
+long double Engine::getNumber(u16view ref) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) {
+    undefinedError(ref);
+    return 0;
+  }
+  return vars[v].Val1;
+}
+
+void Engine::setNumber(u16view ref, long double value) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  vars[v].Val1 = value;
+}
+
+T3D_Point Engine::getVector(u16view ref) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return {};
+  return {vars[v].Val1, vars[v].Val2, vars[v].Val3};
+}
+
+void Engine::setVectorComponent(u16view ref, int component, long double value) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  if (component == 1) vars[v].Val1 = value;
+  else if (component == 2) vars[v].Val2 = value;
+  else if (component == 3) vars[v].Val3 = value;
+}
+
+u16 Engine::getString(u16view ref) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) {
+    undefinedError(ref);
+    return {};
+  }
+  return apply_escapes(vars[v].StrVal);
+}
+
+void Engine::setString(u16view ref, u16view text) {
+  tasks[std::size_t(current)].STR_WORK = u16(text);
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  vars[v].StrVal = u16(text);
+}
+
+void Engine::clearList(u16view ref) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  vars[v].StrList.clear();
+}
+
+void Engine::listAddRemove(u16view ref, u16view op, u16view text) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  Lines &list = vars[v].StrList;
+  if (op == u"+=") {
+    list.emplace_back(text);
+  } else if (op == u"-=") {
+    for (auto it = list.begin(); it != list.end(); ++it)
+      if (*it == text) {
+        list.erase(it);
+        break;
+      }
+  }
+}
+
+void Engine::setMatrixSize(u16view ref, long rows, long cols) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  // The storage is 21 x 21: a larger size is refused like a negative one.
+  if (rows < 0 || cols < 0 || rows > kMatrixSize || cols > kMatrixSize) return indexError(ref);
+  vars[v].MatRow = int32_t(rows);
+  vars[v].MatCol = int32_t(cols);
+}
+
+std::pair<int, int> Engine::getMatrixSize(u16view ref) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) {
+    undefinedError(ref);
+    return {0, 0};
+  }
+  return {vars[v].MatRow, vars[v].MatCol};
+}
+
+void Engine::setMatrixElement(u16view ref, long row, long col, long double value) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) return undefinedError(ref);
+  TVarInfo &var = vars[v];
+  if (row < 0 || row >= var.MatRow || col < 0 || col >= var.MatCol) return indexError(ref);
+  var.matSet(int(row), int(col), value);
+}
+
+long double Engine::getMatrixElement(u16view ref, long row, long col) {
+  int v = vars.resolve(current, ref);
+  if (v < 0) {
+    undefinedError(ref);
+    return 0;
+  }
+  const TVarInfo &var = vars[v];
+  if (row < 0 || row >= var.MatRow || col < 0 || col >= var.MatCol) {
+    indexError(ref);
+    return 0;
+  }
+  return var.matAt(int(row), int(col));
+}
+
+void Engine::push(TTaskInfo &t, long double value) {
+  if (t.CalcIndex >= kCalcStack - 1) {
+    runtimeError(u"-Stack Overflow");
+    return;
+  }
+  ++t.CalcIndex;
+  calcStack[std::size_t(current)][std::size_t(t.CalcIndex)] = value;
+}
+
+long double Engine::pop(TTaskInfo &t) {
+  if (t.CalcIndex < 0) return 0;
+  long double v = calcStack[std::size_t(current)][std::size_t(t.CalcIndex)];
+  --t.CalcIndex;
+  return v;
+}
+
+}  // namespace velmora::engine

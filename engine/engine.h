@@ -1,0 +1,154 @@
+#pragma once
+// The execution engine: ten task slots running P-code in lock step, the
+// variable table, the console buffer and the timers. The engine knows
+// nothing of tabs, widgets or the compiler; what it needs from outside it
+// asks through EngineHost.
+#include <array>
+#include <functional>
+
+#include "engine/console_buffer.h"
+#include "engine/pcode.h"
+#include "engine/task.h"
+#include "engine/variables.h"
+
+namespace velmora::engine {
+
+class Engine;
+using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
+
+// Services of the environment that instructions reach. Every method has a
+// harmless default so that an engine without an environment (tests, tools)
+// still runs.
+class EngineHost {
+ public:
+  virtual ~EngineHost() = default;
+};
+
+// The last instruction started, kept for the error window and the debugger.
+struct ExecutionPoint {
+  int task = -1;
+  int code = 0;
+  int position = 0;
+  int list = -1;
+};
+
+class Engine {
+ public:
+  Engine();
+  ~Engine();
+  Engine(const Engine &) = delete;
+  Engine &operator=(const Engine &) = delete;
+
+  // ----- P-code lists
+  std::array<PcodeList, kSlots> lists;
+  int findFreeList() const;
+  void appendRecord(int list, int kind, const std::array<u16, 11> &param);
+  void insertRecord(int position, int list, int kind, const std::array<u16, 11> &param);
+  void deleteRecord(int position, int list);
+  void freeList(int list);
+  // Position of the first label or function record whose Param[1] is the
+  // text, in the current task's list; -1 if none.
+  int findFunction(u16view name) const;
+  int findLabel(u16view number) const;
+
+  // ----- slots and tasks
+  std::array<TTaskInfo, kSlots + 1> tasks;
+  std::array<TTaskInfo, kSlots + 1> shadow;
+  std::array<std::array<int32_t, kCallStack>, kSlots> callStack{};
+  std::array<std::array<long double, kCalcStack>, kSlots> calcStack{};
+  std::array<std::array<int32_t, kLabels>, kSlots> labels{};
+  int current = 0;       // slot whose instruction is being executed
+  int registered = 0;    // registered programs
+  bool running = false;  // the run loop goes on while this is set
+  long long passCount = 0;
+
+  // Registers a compiled program: returns its slot, or -1 (the reason is a
+  // run-time error on the console, or duplicate messages in `messages`).
+  int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
+                      Lines &messages, TTaskState initial, u16view programName, int srcIndex);
+  void releaseSlot(int slot);
+  void releaseAllSlots();
+  void taskStart(int slot, TTaskState state);
+  void runReset();
+  // Writes variable numbers and fills the label table; true if the slot's
+  // label table overflowed.
+  bool linkSlot(int slot);
+  // Links every slot; true (after the run-time error) if any failed.
+  bool linkAll();
+  // One scheduler pass: every runnable task executes one instruction.
+  void step();
+  void stopAll();
+  // One line per function record of the slot: source line, blank, name.
+  Lines listFunctions(int slot) const;
+  bool anyRunnable() const;
+
+  // ----- errors
+  // Console line, error flag and message, then stop all. Only the first
+  // error of one instruction is reported.
+  void runtimeError(u16view message);
+  bool errorFlag = false;
+  u16 errorMessage;
+  ExecutionPoint last;          // the last instruction started
+  ExecutionPoint watchedPoint;  // the same for the watched task
+  int watchedTask = -1;
+  u16 lineOf(const ExecutionPoint &p) const;  // its source line number text
+
+  // ----- variables and values
+  VariableTable vars;
+  ConsoleBuffer console;
+  std::array<TTimerInfo, kTimers> timers;
+
+  // Operand services for the instruction being executed.
+  long double num(TTaskInfo &t, const TPEXE &r, int k);
+  u16 str(const TPEXE &r, int k);
+  // The variable Param[k] names for the current task, or -1.
+  int varOf(const TPEXE &r, int k) const {
+    int v = r.var[std::size_t(k)];
+    return v >= 0 ? v : vars.resolve(current, r.Param[std::size_t(k)]);
+  }
+
+  // Accessors with the undefined-variable and index errors.
+  long double getNumber(u16view ref);
+  void setNumber(u16view ref, long double value);
+  T3D_Point getVector(u16view ref);
+  void setVectorComponent(u16view ref, int component, long double value);
+  u16 getString(u16view ref);
+  void setString(u16view ref, u16view text);
+  void clearList(u16view ref);
+  void listAddRemove(u16view ref, u16view op, u16view text);
+  void setMatrixSize(u16view ref, long rows, long cols);
+  std::pair<int, int> getMatrixSize(u16view ref);
+  void setMatrixElement(u16view ref, long row, long col, long double value);
+  long double getMatrixElement(u16view ref, long row, long col);
+  void undefinedError(u16view name);
+  void indexError(u16view name);
+
+  // The calculation stack of a task.
+  void push(TTaskInfo &t, long double value);
+  long double pop(TTaskInfo &t);
+
+  // ----- time: tenths of a second on a monotonic clock
+  std::function<double()> clock;
+  double now() const { return clock(); }
+  bool anyWait = false;          // some task may be waiting
+  bool anyTimerRunning = false;  // some timer may be running
+
+  // ----- environment
+  EngineHost *host = nullptr;
+  // Operating-system version texts: "Ver …", "Build Number: …", "Platform ID: …".
+  std::array<u16, 3> osVersion;
+
+  void setHandler(int code, Handler h) { handlers_[std::size_t(code)] = h; }
+
+ private:
+  std::array<Handler, 1000> handlers_{};
+  bool inInstruction_ = false;
+  bool instructionFailed_ = false;
+
+  void execute(TTaskInfo &t, const TPEXE &r, int position);
+  void serveWaits();
+  void serveTimers();
+  void enterInterrupt(int slot);
+};
+
+}  // namespace velmora::engine

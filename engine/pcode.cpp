@@ -1,0 +1,204 @@
+#include "engine/pcode.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
+#include <unordered_set>
+
+#include "engine/opcodes.h"
+#include "text/fields.h"
+
+namespace velmora::engine {
+
+namespace {
+
+const u16 kEmptyText;
+
+bool starts_with(u16view s, u16view p) { return s.substr(0, p.size()) == p; }
+
+int32_t label_number(u16view param1) {
+  // "L_12" gives 12; a text that is not a number gives 0.
+  u16view digits = param1.substr(std::min<std::size_t>(2, param1.size()));
+  if (digits.empty()) return 0;
+  bool negative = digits[0] == u'-';
+  if (negative) digits.remove_prefix(1);
+  if (digits.empty() || digits.size() > 9) return 0;
+  int32_t n = 0;
+  for (char16_t c : digits) {
+    if (!is_ascii_digit(c)) return 0;
+    n = n * 10 + (c - u'0');
+  }
+  return negative ? -n : n;
+}
+
+bool parse_int(u16view text, int32_t &out) {
+  if (text.empty() || text.size() > 9) return false;
+  bool negative = text[0] == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty()) return false;
+  int32_t n = 0;
+  for (char16_t c : text) {
+    if (!is_ascii_digit(c)) return false;
+    n = n * 10 + (c - u'0');
+  }
+  out = negative ? -n : n;
+  return true;
+}
+
+}  // namespace
+
+bool parse_number(u16view text, long double &out) {
+  if (text.empty() || text.size() > 400) return false;
+  std::string narrow;
+  narrow.reserve(text.size());
+  bool digit = false;
+  for (char16_t c : text) {
+    if (is_ascii_digit(c)) digit = true;
+    else if (c != u'.' && c != u'-' && c != u'+' && c != u'e' && c != u'E') return false;
+    narrow += char(c);
+  }
+  if (!digit) return false;
+  static locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+  char *end = nullptr;
+  long double v = strtold_l(narrow.c_str(), &end, c_locale);
+  if (end != narrow.c_str() + narrow.size()) return false;
+  out = v;
+  return true;
+}
+
+u16 apply_escapes(u16view text) {
+  if (text.find(u'\\') == u16view::npos) return u16(text);
+  u16 out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c != u'\\') {
+      out += c;
+      continue;
+    }
+    if (i + 1 >= text.size()) break;  // a trailing backslash is dropped
+    switch (text[i + 1]) {
+      case u'n': out += u'\n'; ++i; break;
+      case u'q': out += u'"'; ++i; break;
+      case u'r': out += u'\r'; ++i; break;
+      case u't': out += u'\t'; ++i; break;
+      default: out += u'\\'; break;  // the next character is read as usual
+    }
+  }
+  return out;
+}
+
+const u16 &TPEXE::constText(int k) const {
+  if (!text || k < 0 || k >= 10) return kEmptyText;
+  return (*text)[std::size_t(k)];
+}
+
+void TPEXE::decode() {
+  text.reset();
+  for (int k = 0; k < 10; ++k) {
+    Operand &o = op[std::size_t(k)];
+    o = Operand{};
+    const u16 &cls = Param[std::size_t(k)];
+    const u16 &val = Param[std::size_t(k) + 1];
+    if (cls.empty()) continue;
+    if (cls == u"∇") {
+      o.kind = OperandKind::Var;
+    } else if (cls == u"xNVAR") {
+      o.kind = OperandKind::NegVar;
+    } else if (cls == u"Δ" || cls == u"xN") {
+      long double v = 0;
+      if (parse_number(val, v)) {
+        o.kind = OperandKind::Const;
+        o.value = cls == u"xN" ? -v : v;
+      } else {
+        o.kind = OperandKind::BadConst;
+      }
+    } else if (cls == u"xPOP") {
+      o.kind = OperandKind::Pop;
+    } else if (cls == u"xNPOP") {
+      o.kind = OperandKind::NegPop;
+    } else if (cls == u"Ω") {
+      o.kind = OperandKind::StrConst;
+      if (!text) text = std::make_unique<std::array<u16, 10>>();
+      u16view inner = val;
+      inner = inner.size() >= 2 ? inner.substr(1, inner.size() - 2) : u16view();
+      (*text)[std::size_t(k)] = apply_escapes(inner);
+    } else if (cls == u"Σ") {
+      o.kind = OperandKind::StrVar;
+    }
+  }
+  // CALL and FUNCTION entries are resolved by the link step; -2 until then.
+  label = (kind == 97 || kind == 902) ? -2 : -1;
+  if (kind == 95 || kind == 98 || kind == 99) {
+    int32_t n;
+    if (parse_int(Param[1], n)) label = n;
+  }
+}
+
+TPEXE make_record(int kind, int lblId, const std::array<u16, 11> &param) {
+  TPEXE r;
+  r.kind = kind;
+  r.LblId = lblId;
+  r.Param = param;
+  r.Param[0].clear();
+  r.decode();
+  return r;
+}
+
+bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
+  std::array<u16, 11> param{};
+  param[10] = u16(lineNumber);
+  if (starts_with(instruction, u"L_") || starts_with(instruction, u"F_")) {
+    param[1] = u16(field(instruction, 0));
+    out = make_record(instruction[0] == u'L' ? kKindLabel : kKindFunction, label_number(param[1]),
+                      param);
+    return true;
+  }
+  std::vector<u16view> fields = split_fields(instruction);
+  int32_t code;
+  if (fields.empty() || !parse_int(fields[0], code)) return false;
+  const OpcodeInfo *info = opcode_info(code);
+  if (!info) return false;
+  auto fieldAt = [&](std::size_t n) { return n < fields.size() ? u16(fields[n]) : u16(); };
+  bool hasNot = info->optionalNot && fieldAt(1) == u"NOT";
+  if (info->markSlot > 0) param[std::size_t(info->markSlot)] = u16(info->mark);
+  for (std::size_t k = 1; k <= 9; ++k) {
+    const SlotSource &src = info->slots[k];
+    switch (src.kind) {
+      case SlotSource::Empty: break;
+      case SlotSource::Field: param[k] = fieldAt(src.field); break;
+      case SlotSource::NotShifted: param[k] = fieldAt(src.field + (hasNot ? 1 : 0)); break;
+      case SlotSource::NotWord: param[k] = hasNot ? u16(u"NOT") : u16(); break;
+      case SlotSource::Fixed: param[k] = u16(1, src.fixed); break;
+    }
+  }
+  out = make_record(code, 0, param);
+  return true;
+}
+
+bool load_program(const Lines &tcode, PcodeList &list, Lines &messages) {
+  messages.clear();
+  std::unordered_set<u16> names;
+  bool duplicate = false;
+  for (const u16 &line : tcode) {
+    u16view instruction = u16view(line).substr(std::min<std::size_t>(6, line.size()));
+    if (!starts_with(instruction, u"L_") && !starts_with(instruction, u"F_")) continue;
+    u16 name(field(instruction, 0));
+    if (!names.insert(name).second) {
+      messages.push_back(u"関数・ラベル多重定義: --> " + name.substr(2));
+      duplicate = true;
+    }
+  }
+  if (duplicate) return false;
+  list.reserve(list.size() + tcode.size());
+  for (const u16 &line : tcode) {
+    u16view text(line);
+    u16view number = text.substr(0, std::min<std::size_t>(5, text.size()));
+    u16view instruction = text.substr(std::min<std::size_t>(6, text.size()));
+    TPEXE record;
+    if (decode_line(number, instruction, record)) list.push_back(std::move(record));
+  }
+  return true;
+}
+
+}  // namespace velmora::engine

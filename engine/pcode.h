@@ -1,0 +1,70 @@
+#pragma once
+// P-code records and the T-code loader.
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "engine/types.h"
+
+namespace velmora::engine {
+
+// How an operand pair (Param[k], Param[k+1]) reads, decoded once at load.
+enum class OperandKind : std::uint8_t {
+  Other,     // reads as 0 as a number
+  Var,       // ∇ name
+  NegVar,    // xNVAR name
+  Const,     // Δ n or xN n (value already negated)
+  BadConst,  // Δ / xN whose text is not a number
+  Pop,       // xPOP xDMY
+  NegPop,    // xNPOP xDMY
+  StrConst,  // Ω "text"
+  StrVar,    // Σ name
+};
+
+struct Operand {
+  long double value = 0;
+  OperandKind kind = OperandKind::Other;
+};
+
+// One P-code instruction. Param holds the texts as the T-code gave them (and
+// as linking changed them); everything after it is the decoded form that the
+// handlers read, so that executing a record never parses text.
+struct TPEXE {
+  int32_t kind = 0;   // rule code; -1 label, -2 function entry, 900 breakpoint
+  int32_t LblId = 0;  // label number of kinds -1 and -2
+  std::array<u16, 11> Param;  // Param[10]: source line number text
+
+  std::array<Operand, 10> op{};  // op[k]: the operand pair at Param[k]
+  // var[k]: the variable Param[k] names, resolved when linked (-1: look the
+  // name up at execution, as an unregistered name must be).
+  std::array<int32_t, 11> var{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int32_t label = -1;  // jumps: the label number in Param[1]; 902: position after the RET
+  std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
+
+  const u16 &constText(int k) const;
+  void decode();  // fills op, label and text from Param
+};
+
+using PcodeList = std::vector<TPEXE>;
+
+// Loads the T-code lines of one program into an empty list. Duplicate label
+// and function names reject the whole program: one message line per
+// duplicate, nothing appended, false returned.
+bool load_program(const Lines &tcode, PcodeList &list, Lines &messages);
+
+// Creates a record from its kind, label number and Param[1..10].
+TPEXE make_record(int kind, int lblId, const std::array<u16, 11> &param);
+
+// Field splitting and loading of one instruction line into a record; false
+// when the rule code is not an instruction (the line is dropped).
+bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out);
+
+// Decimal text as a number, independent of the process locale; false when
+// the text is not entirely a number.
+bool parse_number(u16view text, long double &out);
+
+// Escapes of string values: \n \q \r \t; another character after a backslash
+// keeps the backslash; a trailing backslash is dropped.
+u16 apply_escapes(u16view text);
+
+}  // namespace velmora::engine

@@ -1,0 +1,70 @@
+#pragma once
+// The task record of a slot.
+#include <array>
+
+#include "engine/types.h"
+
+namespace velmora::engine {
+
+enum class TextEncoding : std::uint8_t { None, Utf8, Sjis };
+
+struct TTaskInfo {
+  u16 FileName;
+  int32_t SrcIndex = -1;
+  int32_t PcodeListNo = -1;
+  u16 name;
+  bool Permit = false;
+  TTaskState state = tsEMPTY;
+  uint16_t INSTP = 0;
+  int32_t STACKP = -1;
+  bool FLAG = false;
+  long double WORK = 0;
+  T3D_Point VECTOR;
+  long double OPE1 = 0, OPE2 = 0, OPE3 = 0;
+  bool fParamStore = false;
+  int32_t ParamCount = 0;
+  std::array<long double, kParamValues> ParamVal{};
+  u16 MAT_OPE;
+  std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};
+  u16 STR_OPE, STR_WORK, STR_REM;
+  Lines LIST_WORK, LIST_REM;
+  u16 SORT_LIST, LIST_TASK, LIST_INC, LIST_NOCASE;
+  bool BOOL_TASK = false;
+  int32_t CalcIndex = -1;
+  int32_t BPInfoIndex = -1;
+  u16 HTTP_Connect_ID;
+  bool fDL_Complete = false;
+  bool HTTP_REQ = false;
+  u16 HTTP_REQ_FILE;
+  Lines HTTP_REQ_HEAD;
+  TextEncoding Encode_Load = TextEncoding::None;
+  TextEncoding Encode_Save = TextEncoding::None;
+  int32_t SelCan = -1;
+  double CANGO_TIME = 0;  // end of the current WAIT, in tenths of a second
+  bool WAIT = false;
+  int32_t WAITCOUNT = 0;
+  bool IntRequest = false;
+  bool IntProcess = false;
+  int32_t TimerID = 0;
+  bool WAIT_IO_COMPLETE = false;
+};
+
+// An interval timer, shared by the engine.
+struct TTimerInfo {
+  enum State : std::uint8_t { Free = 0, Set = 1, Working = 2, Suspend = 3 };
+  u16 name;           // as written, quotes included
+  int32_t interval = 0;
+  int32_t displayCount = 0;
+  double nextTime = 0;
+  State state = Free;
+  u16 handler;        // as written, quotes included
+  int32_t owner = -1;
+  int32_t handlerPos = -1;
+  int32_t fireCount = 0;
+  int32_t chartPos1 = 0, chartPos2 = 0;
+};
+
+// The texts of the timer grid's state column.
+u16view timer_state_text(TTimerInfo::State s);
+
+}  // namespace velmora::engine

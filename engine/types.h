@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+
+#include "text/u16.h"
+
+namespace velmora::engine {
+
+constexpr int kSlots = 10;           // task slots and P-code lists
+constexpr int kLabels = 1001;        // label table entries per slot (1000 never used)
+constexpr int kCallStack = 101;      // call stack entries per task
+constexpr int kCalcStack = 51;       // calculation stack entries per task
+constexpr int kVariables = 5000;     // variable table entries (+ the unused entry 5000)
+constexpr int kMatrixSize = 21;      // matrix storage is 21 x 21
+constexpr int kParamValues = 21;     // collected function parameters
+constexpr int kTimers = 10;
+constexpr int kNameLength = 20;      // task, variable, timer and handler names
+
+enum TTaskState : std::uint8_t { tsEMPTY = 0, tsACTIVE = 1, tsSTOP = 2, tsEND = 3 };
+
+// The state texts the environment shows.
+u16view task_state_text(TTaskState s);
+
+enum TVarType : std::uint8_t { vtSCALAR = 0, vtVECTOR = 1, vtSTRING = 2, vtLIST = 3, vtMATRIX = 4 };
+
+struct T3D_Point {
+  long double X = 0, Y = 0, Z = 0;
+};
+
+// Record kinds that are not rule codes.
+constexpr int kKindLabel = -1;
+constexpr int kKindFunction = -2;
+constexpr int kKindBreakpoint = 900;
+
+}  // namespace velmora::engine

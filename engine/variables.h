@@ -1,0 +1,70 @@
+#pragma once
+// The engine-wide variable table: 5,000 entries, each owned by one task slot
+// or shared by all.
+#include <memory>
+#include <unordered_map>
+
+#include "engine/types.h"
+
+namespace velmora::engine {
+
+struct MatrixStore {
+  long double m[kMatrixSize][kMatrixSize] = {};
+};
+
+struct TVarInfo {
+  u16 name;  // empty when free
+  bool share = false;
+  int32_t Slot = -1;
+  TVarType kind = vtSCALAR;
+  long double Val1 = 0, Val2 = 0, Val3 = 0;
+  u16 StrVal;
+  Lines StrList;
+  // Matrix storage, 21 x 21, allocated on first use: most variables never
+  // hold a matrix, and 5,000 of them would otherwise take 35 MB.
+  std::unique_ptr<MatrixStore> Mat;
+  int32_t MatRow = 0, MatCol = 0;
+
+  long double matAt(int r, int c) const { return Mat ? Mat->m[r][c] : 0.0L; }
+  void matSet(int r, int c, long double v) {
+    if (!Mat) Mat = std::make_unique<MatrixStore>();
+    Mat->m[r][c] = v;
+  }
+  void clearValues();
+};
+
+class VariableTable {
+ public:
+  VariableTable() : entries_(kVariables + 1) {}
+
+  // Registers a name for a slot (shared or the slot's own); false only when
+  // the table is full.
+  bool registerName(bool shared, u16view name, int slot);
+  // Frees every entry of the slot that is not shared.
+  void releaseSlot(int slot);
+  // The lookup rule: the first entry in table order with exactly this name
+  // whose owner is the slot or that is shared; -1 when there is none.
+  int find(int slot, u16view name) const;
+  // A variable reference: a text beginning with a digit is a variable number
+  // written by the link step, anything else a name looked up for the slot.
+  int resolve(int slot, u16view ref) const;
+  // The name of a variable number given as text; empty if not a number.
+  u16 nameOfNumber(u16view number) const;
+  int countFree() const;
+  void clearValues();
+  void clearAll();
+
+  TVarInfo &operator[](int i) { return entries_[std::size_t(i)]; }
+  const TVarInfo &operator[](int i) const { return entries_[std::size_t(i)]; }
+  int size() const { return kVariables; }
+
+ private:
+  std::vector<TVarInfo> entries_;
+  // Name -> entry numbers in ascending table order, kept in step with
+  // registration and release, so a lookup visits only entries of that name.
+  std::unordered_map<u16, std::vector<int>> index_;
+
+  void unindex(const u16 &name, int entry);
+};
+
+}  // namespace velmora::engine

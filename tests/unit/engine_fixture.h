@@ -1,0 +1,48 @@
+#pragma once
+// Helpers for feeding hand-written T-code to the engine.
+#include <gtest/gtest.h>
+
+#include "engine/engine.h"
+
+namespace velmora::testing {
+
+// T-code lines from instruction texts: line numbers 00001, 00002, ...
+inline Lines tcode(std::initializer_list<const char16_t *> instructions) {
+  Lines lines;
+  int n = 1;
+  for (const char16_t *text : instructions) {
+    u16 number = int16(n++);
+    lines.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
+  }
+  return lines;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  engine::Engine e;
+  Lines messages;
+
+  // Registers a program, permits it and returns its slot.
+  int load(const Lines &code, const Lines &taskVars = {}, const Lines &shared = {}) {
+    int slot = e.registerProgram(code, taskVars, shared, messages, engine::tsACTIVE, u"test", 0);
+    if (slot >= 0) e.tasks[std::size_t(slot)].Permit = true;
+    return slot;
+  }
+
+  // Resets, links and runs passes until nothing can run (or a limit).
+  int run(int maxPasses = 100000) {
+    e.runReset();
+    if (e.linkAll()) return 0;
+    e.running = true;
+    int passes = 0;
+    while (e.running && e.anyRunnable() && passes < maxPasses) {
+      e.step();
+      ++passes;
+    }
+    return passes;
+  }
+
+  const u16 &lastConsoleLine() const { return e.console.lines().back(); }
+};
+
+}  // namespace velmora::testing
