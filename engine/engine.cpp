@@ -55,6 +55,7 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   vars.clearAll();
   console.reset();
   register_control(*this);
+  register_eval(*this);
 }
 
 Engine::~Engine() { releaseAllSlots(); }
@@ -334,6 +335,52 @@ void Engine::step() {
   }
 }
 
+long Engine::runPasses(long maxPasses) {
+  long done = 0;
+  while (done < maxPasses && running) {
+    // The slots that may run, taken once and again only when a pass may
+    // have started another task; the per-pass checks stay as in step().
+    int slots[kSlots];
+    int count = 0;
+    for (int s = 0; s < kSlots; ++s) {
+      const TTaskInfo &t = tasks[std::size_t(s)];
+      if (t.Permit && t.state == tsACTIVE && t.PcodeListNo >= 0) slots[count++] = s;
+    }
+    if (count == 0) return done;
+    scheduleChanged_ = false;
+    while (done < maxPasses) {
+      if (anyWait) serveWaits();
+      if (anyTimerRunning) serveTimers();
+      errorFlag = false;
+      if (!errorMessage.empty()) errorMessage.clear();
+      ++passCount;
+      ++done;
+      bool event = false;
+      for (int i = 0; i < count; ++i) {
+        const int s = slots[i];
+        TTaskInfo &t = tasks[std::size_t(s)];
+        if (t.state != tsACTIVE) continue;
+        current = s;
+        if (t.HTTP_REQ || t.WAIT) continue;
+        const PcodeList &list = lists[std::size_t(t.PcodeListNo)];
+        int position = t.INSTP;
+        ++t.INSTP;
+        if (position >= int(list.size())) {
+          t.state = tsEND;
+          event = true;
+          continue;
+        }
+        execute(t, list[std::size_t(position)], position);
+        if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
+        if (t.state != tsACTIVE) event = true;
+      }
+      if (event || errorFlag || !running) return done;
+      if (scheduleChanged_) break;
+    }
+  }
+  return done;
+}
+
 void Engine::execute(TTaskInfo &t, const TPEXE &r, int position) {
   if (r.kind < 0) return;
   last.task = current;
@@ -398,7 +445,7 @@ void Engine::serveTimers() {
 
 // ----- values
 
-long double Engine::num(TTaskInfo &t, const TPEXE &r, int k) {
+long double Engine::numSlow(TTaskInfo &t, const TPEXE &r, int k) {
   const Operand &o = r.op[std::size_t(k)];
   switch (o.kind) {
     case OperandKind::Const: return o.value;

@@ -77,6 +77,12 @@ class Engine {
   bool linkAll();
   // One scheduler pass: every runnable task executes one instruction.
   void step();
+  // Up to maxPasses passes, returning after the first pass in which a task
+  // left the active state, an error occurred or running was cleared, so the
+  // caller sees every such event right after its pass. Returns the passes run.
+  long runPasses(long maxPasses);
+  // Tells runPasses that a slot may have become runnable during a pass.
+  void scheduleChanged() { scheduleChanged_ = true; }
   void stopAll();
   // One line per function record of the slot: source line, blank, name.
   Lines listFunctions(int slot) const;
@@ -99,7 +105,15 @@ class Engine {
   std::array<TTimerInfo, kTimers> timers;
 
   // Operand services for the instruction being executed.
-  long double num(TTaskInfo &t, const TPEXE &r, int k);
+  long double num(TTaskInfo &t, const TPEXE &r, int k) {
+    const Operand &o = r.op[std::size_t(k)];
+    if (o.kind == OperandKind::Const) return o.value;
+    if (o.kind == OperandKind::Var) {
+      int v = r.var[std::size_t(k) + 1];
+      if (v >= 0) return vars[v].Val1;
+    }
+    return numSlow(t, r, k);
+  }
   u16 str(const TPEXE &r, int k);
   // The variable Param[k] names for the current task, or -1.
   int varOf(const TPEXE &r, int k) const {
@@ -143,6 +157,8 @@ class Engine {
  private:
   std::array<Handler, 1000> handlers_{};
   bool inInstruction_ = false;
+  bool scheduleChanged_ = false;
+  long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 
   void execute(TTaskInfo &t, const TPEXE &r, int position);

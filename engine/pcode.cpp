@@ -88,6 +88,16 @@ u16 apply_escapes(u16view text) {
   return out;
 }
 
+Relation relation_of(u16view op) {
+  if (op == u">") return Relation::Greater;
+  if (op == u">=") return Relation::GreaterEqual;
+  if (op == u"=") return Relation::Equal;
+  if (op == u"<") return Relation::Less;
+  if (op == u"<=") return Relation::LessEqual;
+  if (op == u"<>") return Relation::NotEqual;
+  return Relation::None;
+}
+
 const u16 &TPEXE::constText(int k) const {
   if (!text || k < 0 || k >= 10) return kEmptyText;
   return (*text)[std::size_t(k)];
@@ -129,6 +139,10 @@ void TPEXE::decode() {
   }
   // CALL and FUNCTION entries are resolved by the link step; -2 until then.
   label = (kind == 97 || kind == 902) ? -2 : -1;
+  negated = Param[1] == u"NOT";
+  relation = Relation::None;
+  if (kind == 0 || kind == 109) relation = relation_of(Param[4]);
+  if (kind == 201 || kind == 202) relation = relation_of(Param[2]);
   if (kind == 95 || kind == 98 || kind == 99) {
     int32_t n;
     if (parse_int(Param[1], n)) label = n;

@@ -21,6 +21,10 @@ enum class OperandKind : std::uint8_t {
   StrVar,    // Σ name
 };
 
+// Relations of the comparison instructions, decoded from their operator text.
+enum class Relation : std::uint8_t { None, Greater, GreaterEqual, Equal, Less, LessEqual, NotEqual };
+Relation relation_of(u16view op);
+
 struct Operand {
   long double value = 0;
   OperandKind kind = OperandKind::Other;
@@ -39,6 +43,8 @@ struct TPEXE {
   // name up at execution, as an unregistered name must be).
   std::array<int32_t, 11> var{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
   int32_t label = -1;  // jumps: the label number in Param[1]; 902: position after the RET
+  Relation relation = Relation::None;  // 000, 109, 201, 202: the operator
+  bool negated = false;                // boolean codes: Param[1] is NOT
   std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
 
   const u16 &constText(int k) const;

@@ -29,16 +29,15 @@ class EngineTest : public ::testing::Test {
     return slot;
   }
 
-  // Resets, links and runs passes until nothing can run (or a limit).
-  int run(int maxPasses = 100000) {
+  // Resets, links and runs passes until nothing can run (or a limit), as
+  // the run loop does: in batches that end at every event.
+  long run(long maxPasses = 100000) {
     e.runReset();
     if (e.linkAll()) return 0;
     e.running = true;
-    int passes = 0;
-    while (e.running && e.anyRunnable() && passes < maxPasses) {
-      e.step();
-      ++passes;
-    }
+    long passes = 0;
+    while (e.running && e.anyRunnable() && passes < maxPasses)
+      passes += e.runPasses(std::min(1000L, maxPasses - passes));
     return passes;
   }
 

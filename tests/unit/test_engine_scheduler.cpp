@@ -42,6 +42,25 @@ TEST_F(Scheduler, TwoTasksAlternateInstructionByInstructionSlotZeroFirst) {
   EXPECT_EQ(e.tasks[1].state, tsEND);
 }
 
+TEST_F(Scheduler, BatchedPassesStopAtEveryEventAndMatchSinglePasses) {
+  load(tcode({u"070 - - a1", u"070 - - a2"}));
+  load(tcode({u"070 - - b1", u"070 - - b2", u"070 - - b3", u"070 - - b4"}));
+  e.runReset();
+  e.linkAll();
+  e.running = true;
+  EXPECT_EQ(e.runPasses(100), 3);  // a1 b1, a2 b2, then slot 0 ends beside b3
+  EXPECT_EQ(e.tasks[0].state, tsEND);
+  EXPECT_EQ(e.runPasses(100), 2);  // b4, then slot 1 ends
+  EXPECT_EQ(e.runPasses(100), 0);
+  std::vector<u16> batched = tags();
+  g_trace.clear();
+  e.runReset();
+  e.linkAll();
+  while (e.anyRunnable()) e.step();
+  EXPECT_EQ(tags(), batched);
+  EXPECT_EQ(e.passCount, 5);
+}
+
 TEST_F(Scheduler, ATaskWithoutPermitKeepsItsStateAndIsSkipped) {
   load(tcode({u"070 - - a"}));
   int second = load(tcode({u"070 - - b"}));

@@ -1,0 +1,623 @@
+// Run-time evaluation: arithmetic on the work register and the calculation
+// stack, bit operations, MOD, math functions, scalar assignment,
+// comparisons, matrices and vectors.
+//
+// long double does not trap, so every failure the language reports as
+// "計算エラー：" (division by zero, logarithm or root of a negative number,
+// overflow to infinity) is detected explicitly here.
+#include <cmath>
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "engine/families.h"
+#include "engine/random.h"
+
+namespace velmora::engine {
+
+namespace {
+
+constexpr long double kPi = 3.1415926535897932385L;
+
+constexpr char16_t kDivByZero[] = u"Floating point division by zero";
+constexpr char16_t kOverflow[] = u"Floating point overflow";
+constexpr char16_t kInvalid[] = u"Invalid floating point operation";
+
+void calc_error(Engine &e, u16view op, u16view message) {
+  e.runtimeError(u"計算エラー：" + u16(op) + u" " + u16(message) + u"\r");
+}
+
+// Checks a result computed from finite operands; false after reporting.
+bool checked(Engine &e, u16view op, long double r) {
+  if (std::isnan(r)) {
+    calc_error(e, op, kInvalid);
+    return false;
+  }
+  if (std::isinf(r)) {
+    calc_error(e, op, kOverflow);
+    return false;
+  }
+  return true;
+}
+
+long double power(Engine &e, u16view op, long double a, long double b, bool &ok) {
+  if (a == 0 && b < 0) {
+    calc_error(e, op, kDivByZero);
+    ok = false;
+    return 0;
+  }
+  if (a < 0 && b != std::trunc(b)) {
+    calc_error(e, op, kInvalid);
+    ok = false;
+    return 0;
+  }
+  long double r = std::pow(a, b);
+  ok = checked(e, op, r);
+  return r;
+}
+
+// a op b for + - * / ^; false when op is another character (the caller
+// leaves WORK unchanged) or after a reported failure.
+bool arithmetic(Engine &e, u16view opText, char16_t op, long double a, long double b,
+                long double &out) {
+  long double r;
+  switch (op) {
+    case u'+': r = a + b; break;
+    case u'-': r = a - b; break;
+    case u'*': r = a * b; break;
+    case u'/':
+      if (b == 0) {
+        calc_error(e, opText, kDivByZero);
+        return false;
+      }
+      r = a / b;
+      break;
+    case u'^': {
+      bool ok = true;
+      r = power(e, opText, a, b, ok);
+      if (!ok) return false;
+      out = r;
+      return true;
+    }
+    default: return false;
+  }
+  if (!std::isfinite(r) && !checked(e, opText, r)) return false;
+  out = r;
+  return true;
+}
+
+char16_t first_char(const u16 &s) { return s.empty() ? u'\0' : s[0]; }
+
+bool is_pop(const TPEXE &r, int k) {
+  OperandKind kind = r.op[std::size_t(k)].kind;
+  return kind == OperandKind::Pop || kind == OperandKind::NegPop;
+}
+
+// ----- arithmetic
+
+void op_binary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 003
+  long double a = e.num(t, r, 2);
+  long double b = e.num(t, r, 4);
+  long double v;
+  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+}
+
+void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
+  long double a = e.num(t, r, 2);
+  long double b = e.num(t, r, 4);
+  // Two pops take the right operand first.
+  if (is_pop(r, 2) && is_pop(r, 4)) std::swap(a, b);
+  long double v;
+  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+  if (!e.errorFlag) e.push(t, t.WORK);
+}
+
+void op_negate(Engine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = -e.num(t, r, 1); }  // 004
+void op_load(Engine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = e.num(t, r, 1); }     // 005, 101
+void op_zero(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = 0; }                    // 006
+
+void op_truth_value(Engine &, TTaskInfo &t, const TPEXE &r) {  // 103
+  char16_t c = first_char(r.Param[1]);
+  if (c == u'T') t.WORK = 1;
+  else if (c == u'F') t.WORK = 0;
+}
+
+// A value truncated to a 32-bit integer, wrapping as a machine word does.
+uint32_t word32(long double v) {
+  v = std::trunc(v);
+  if (!(v == v)) return 0;
+  if (v >= 9.2e18L) return uint32_t(INT64_MAX);
+  if (v <= -9.2e18L) return uint32_t(INT64_MIN);
+  return uint32_t(int64_t(v));
+}
+
+void op_bits(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 015
+  uint32_t a = word32(e.num(t, r, 2));
+  uint32_t b = word32(e.num(t, r, 4));
+  uint32_t v;
+  const u16 &w = r.Param[1];
+  if (w == u"AND") v = a & b;
+  else if (w == u"OR") v = a | b;
+  else if (w == u"XOR") v = a ^ b;
+  else if (w == u"SHR") v = a >> (b % 32);
+  else if (w == u"SHL") v = a << (b % 32);
+  else return;
+  t.WORK = int32_t(v);
+}
+
+int64_t int64_of(long double v) {
+  v = std::trunc(v);
+  if (v >= 9.2e18L) return INT64_MAX;
+  if (v <= -9.2e18L) return INT64_MIN + 1;
+  return int64_t(v);
+}
+
+void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
+  int64_t a = int64_of(e.num(t, r, 1));
+  int64_t b = int64_of(e.num(t, r, 3));
+  if (b == 0) return calc_error(e, u"MOD", kDivByZero);
+  t.WORK = static_cast<long double>(a % b);  // C++ keeps the dividend's sign
+}
+
+void op_randseed(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 044
+  random_seed(uint32_t(int64_of(e.num(t, r, 2))));
+}
+
+// ----- math functions
+
+void op_math(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 102
+  const u16 &name = r.Param[1];
+  long double x;
+  if (name == u"STRVAL") {
+    u16 s = e.str(r, 2);
+    std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
+    x = 0;
+    if (a != u16::npos && !parse_number(u16view(s).substr(a, b - a + 1), x)) x = 0;
+  } else if (name == u"LENGTH") {
+    x = static_cast<long double>(e.str(r, 2).size());
+  } else {
+    x = e.num(t, r, 2);
+  }
+  if (e.errorFlag) return;
+  long double v = t.WORK;
+  if (name == u"STRVAL" || name == u"LENGTH") v = x;
+  else if (name == u"INC") v = x + 1;
+  else if (name == u"DEC") v = x - 1;
+  else if (name == u"TRUNC") v = std::trunc(x);
+  else if (name == u"PAI") v = x * kPi;
+  else if (name == u"SIN") v = std::sin(x);
+  else if (name == u"COS") v = std::cos(x);
+  else if (name == u"TAN") {
+    long double c = std::cos(x);
+    if (c == 0) return calc_error(e, name, kDivByZero);
+    v = std::sin(x) / c;
+  } else if (name == u"LN") {
+    if (x < 0) return calc_error(e, name, kInvalid);
+    if (x == 0) return calc_error(e, name, kDivByZero);
+    v = std::log(x);
+  } else if (name == u"EXP") v = std::exp(x);
+  else if (name == u"SQRT") {
+    if (x < 0) return calc_error(e, name, kInvalid);
+    v = std::sqrt(x);
+  } else if (name == u"RAND") v = random_unit() * x;
+  else if (name == u"ATAN") v = std::atan(x);
+  if (!checked(e, name, v)) return;
+  t.WORK = v;
+  e.push(t, v);
+}
+
+// ----- scalar assignment
+
+void op_assign(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 022
+  int v = r.var[1];
+  if (v >= 0) e.vars[v].Val1 = t.WORK;
+  else e.setNumber(r.Param[1], t.WORK);
+}
+
+void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
+  int idx = e.varOf(r, 1);
+  if (idx < 0) return e.undefinedError(r.Param[1]);
+  long double v = e.vars[idx].Val1;
+  const u16 &op = r.Param[2];
+  long double out;
+  bool ok = true;
+  if (op == u"+=") ok = arithmetic(e, op, u'+', t.WORK, v, out);
+  else if (op == u"-=") ok = arithmetic(e, op, u'-', v, t.WORK, out);
+  else if (op == u"*=") ok = arithmetic(e, op, u'*', v, t.WORK, out);
+  else if (op == u"/=") ok = arithmetic(e, op, u'/', v, t.WORK, out);
+  else out = v;
+  if (ok) e.vars[idx].Val1 = out;
+}
+
+// ----- comparisons
+
+bool relation(long double a, Relation rel, long double b) {
+  switch (rel) {
+    case Relation::Greater: return a > b;
+    case Relation::GreaterEqual: return a >= b;
+    case Relation::Equal: return a == b;
+    case Relation::Less: return a < b;
+    case Relation::LessEqual: return a <= b;
+    case Relation::NotEqual: return a != b;
+    case Relation::None: break;
+  }
+  return false;
+}
+
+void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
+
+void op_compare(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 000
+  long double a = e.num(t, r, 2);
+  long double b = e.num(t, r, 5);
+  set_flag(t, r, relation(a, r.relation, b));
+}
+
+void op_compare_work(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 109
+  set_flag(t, r, relation(e.num(t, r, 2), r.relation, t.WORK));
+}
+
+}  // namespace
+
+long double string_code(u16view word, u16view s) {
+  if (word == u"ASC") {
+    if (s.empty()) return 0;
+    if (s.size() == 1) return s[0];
+    return ((unsigned(s[0]) << 8) | unsigned(s[1])) & 0xFFFF;
+  }
+  unsigned v = 0;
+  for (std::size_t i = 0; i < s.size() && i < 4; ++i) {
+    char16_t c = ascii_upper(s[i]);
+    if (c >= u'0' && c <= u'9') v = v * 16 + unsigned(c - u'0');
+    else if (c >= u'A' && c <= u'F') v = v * 16 + unsigned(c - u'A' + 10);
+  }
+  return v & 0xFFFF;
+}
+
+namespace {
+
+void op_compare_code_right(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 201
+  long double a = e.num(t, r, 3);
+  long double b = string_code(r.Param[5], e.str(r, 6));
+  set_flag(t, r, relation(a, r.relation, b));
+}
+
+void op_compare_code_left(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 202
+  long double a = string_code(r.Param[3], e.str(r, 4));
+  long double b = e.num(t, r, 6);
+  set_flag(t, r, relation(a, r.relation, b));
+}
+
+void op_compare_strings(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 203
+  u16 a = e.str(r, 2), b = e.str(r, 5);
+  const u16 &op = r.Param[4];
+  bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size()
+               : op == u"<" ? a.size() < b.size() : false;
+  set_flag(t, r, holds);
+}
+
+bool occurs(const u16 &part, const u16 &whole) {
+  return !part.empty() && whole.find(part) != u16::npos;
+}
+
+void op_contains(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 204
+  u16 a = e.str(r, 2), b = e.str(r, 5);
+  const u16 &op = r.Param[4];
+  bool holds = op == u"(=" ? occurs(a, b) : op == u"=)" ? occurs(b, a) : false;
+  set_flag(t, r, holds);
+}
+
+void op_true(Engine &, TTaskInfo &t, const TPEXE &) { t.FLAG = true; }
+void op_false(Engine &, TTaskInfo &t, const TPEXE &) { t.FLAG = false; }
+void op_bool_invert(Engine &, TTaskInfo &t, const TPEXE &) { t.BOOL_TASK = true; }
+
+// ----- matrices
+
+using Matrix = std::array<std::array<long double, kMatrixSize>, kMatrixSize>;
+
+// Gauss-Jordan elimination with the largest pivot of the column chosen among
+// the rows not yet reduced; false when the matrix is singular.
+bool invert(const TVarInfo &v, int n, Matrix &out) {
+  Matrix a{};
+  long double scale = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      a[i][j] = v.matAt(i, j);
+      scale = std::max(scale, std::fabs(a[i][j]));
+    }
+  out = Matrix{};
+  for (int i = 0; i < n; ++i) out[i][i] = 1;
+  if (scale == 0) return n == 0;
+  const long double tiny = scale * 1e-17L;
+  for (int col = 0; col < n; ++col) {
+    int pivot = col;
+    for (int row = col + 1; row < n; ++row)
+      if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
+    if (std::fabs(a[pivot][col]) <= tiny) return false;
+    std::swap(a[pivot], a[col]);
+    std::swap(out[pivot], out[col]);
+    long double p = a[col][col];
+    for (int j = 0; j < n; ++j) {
+      a[col][j] /= p;
+      out[col][j] /= p;
+    }
+    for (int row = 0; row < n; ++row) {
+      if (row == col || a[row][col] == 0) continue;
+      long double f = a[row][col];
+      for (int j = 0; j < n; ++j) {
+        a[row][j] -= f * a[col][j];
+        out[row][j] -= f * out[col][j];
+      }
+    }
+  }
+  return true;
+}
+
+// Applies MAT_OPE with the matrix variable named `name` to the register.
+void operate(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  int idx = e.varOf(r, k);
+  if (idx < 0) return e.undefinedError(r.Param[std::size_t(k)]);
+  const TVarInfo &v = e.vars[idx];
+  const int rows = v.MatRow, cols = v.MatCol;
+  Matrix &m = t.Mat;
+  const u16 &ope = t.MAT_OPE;
+  if (ope.empty() || ope == u"+" || ope == u"-") {
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j) {
+        long double x = v.matAt(i, j);
+        m[i][j] = ope.empty() ? x : ope == u"+" ? m[i][j] + x : m[i][j] - x;
+      }
+  } else if (ope == u"*") {
+    Matrix p = m;
+    if (cols != 1) {
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+          long double s = 0;
+          for (int q = 0; q < cols; ++q) s += m[i][q] * v.matAt(q, j);
+          p[i][j] = s;
+        }
+    } else {
+      for (int i = 0; i < rows; ++i) {
+        long double s = 0;
+        for (int q = 0; q < rows; ++q) s += m[i][q] * v.matAt(q, 0);
+        p[i][0] = s;
+      }
+    }
+    m = p;
+  } else if (ope == u"^") {
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j) m[i][j] = i == j ? 1 : 0;
+  } else if (ope == u"~") {
+    Matrix inverse;
+    if (invert(v, rows, inverse)) {
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < rows; ++j) m[i][j] = inverse[i][j];
+    } else {
+      m = Matrix{};
+    }
+  }
+}
+
+long trunc_index(long double v) {
+  v = std::trunc(v);
+  if (v > 1e9L) return 1000000000L;
+  if (v < -1e9L) return -1000000000L;
+  return long(v);
+}
+
+void op_matrix_define(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 120
+  long rows = trunc_index(e.num(t, r, 3)), cols = trunc_index(e.num(t, r, 5));
+  e.setMatrixSize(r.Param[2], rows, cols);
+  t.WORK = static_cast<long double>(rows) * cols;
+}
+
+void op_vector_define(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 127
+  long rows = trunc_index(e.num(t, r, 3));
+  e.setMatrixSize(r.Param[2], rows, 1);
+  t.WORK = static_cast<long double>(rows);
+}
+
+void op_matrix_element_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 121
+  long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
+  long double v = e.getMatrixElement(r.Param[2], row, col);
+  if (!e.errorFlag) t.WORK = v;
+}
+
+void op_matrix_element_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 122
+  long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
+  e.setMatrixElement(r.Param[2], row, col, t.WORK);
+}
+
+void op_matrix_operate(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 123, 124
+  operate(e, t, r, 2);
+  t.MAT_OPE = r.Param[3];
+}
+
+void op_matrix_unary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 128
+  t.MAT_OPE = r.Param[1];
+  operate(e, t, r, 3);
+}
+
+void op_matrix_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 129
+  long double x = e.num(t, r, 1);
+  int idx = e.varOf(r, 4);
+  if (idx < 0) return e.undefinedError(r.Param[4]);
+  const TVarInfo &v = e.vars[idx];
+  for (int i = 0; i < v.MatRow; ++i)
+    for (int j = 0; j < v.MatCol; ++j) t.Mat[i][j] = x * v.matAt(i, j);
+}
+
+void op_matrix_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 125
+  int idx = e.varOf(r, 2);
+  // The expression is complete: an inverse or unit operator must not carry
+  // into the next matrix statement.
+  t.MAT_OPE.clear();
+  if (idx < 0) return;
+  TVarInfo &v = e.vars[idx];
+  for (int i = 0; i < v.MatRow; ++i)
+    for (int j = 0; j < v.MatCol; ++j) v.matSet(i, j, t.Mat[i][j]);
+}
+
+void op_matrix_store_row(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 126
+  long row = trunc_index(e.num(t, r, 3));
+  if (t.ParamCount < 1) {
+    e.setMatrixElement(r.Param[2], row, 0, t.WORK);
+  } else {
+    for (int k = 0; k < t.ParamCount && k < kParamValues && !e.errorFlag; ++k)
+      e.setMatrixElement(r.Param[2], row, k, t.ParamVal[std::size_t(k)]);
+  }
+  t.ParamCount = 0;
+}
+
+void op_parameter(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 130
+  long double n;
+  if (!parse_number(r.Param[2], n) || n != std::trunc(n)) return;
+  if (n >= 0) {
+    if (n >= kParamValues) return e.indexError(u"xPR " + r.Param[2]);
+    t.fParamStore = true;
+    t.ParamVal[std::size_t(n)] = t.WORK;
+  } else {
+    if (-n > kParamValues) return e.indexError(u"xPR " + r.Param[2]);
+    t.fParamStore = false;
+    t.ParamCount = int32_t(-n);
+  }
+}
+
+// ----- vectors
+
+T3D_Point vector_of(Engine &e, const TPEXE &r, int k) {
+  int idx = e.varOf(r, k);
+  if (idx < 0) return {};
+  const TVarInfo &v = e.vars[idx];
+  return {v.Val1, v.Val2, v.Val3};
+}
+
+bool finite(Engine &e, u16view op, const T3D_Point &p) {
+  return checked(e, op, p.X) && checked(e, op, p.Y) && checked(e, op, p.Z);
+}
+
+void op_vector_load(Engine &e, TTaskInfo &t, const TPEXE &r) { t.VECTOR = vector_of(e, r, 1); }
+
+void op_vector_add(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 007
+  T3D_Point a = vector_of(e, r, 2), b = vector_of(e, r, 3);
+  char16_t op = first_char(r.Param[1]);
+  T3D_Point v = a;
+  if (op == u'+') v = {a.X + b.X, a.Y + b.Y, a.Z + b.Z};
+  else if (op == u'-') v = {a.X - b.X, a.Y - b.Y, a.Z - b.Z};
+  if (finite(e, r.Param[1], v)) t.VECTOR = v;
+}
+
+void op_vector_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 031
+  T3D_Point v = vector_of(e, r, 2);
+  long double x = e.num(t, r, 3);
+  char16_t op = first_char(r.Param[1]);
+  if (op == u'*') {
+    v = {v.X * x, v.Y * x, v.Z * x};
+  } else if (op == u'/') {
+    if (x == 0) return calc_error(e, r.Param[1], kDivByZero);
+    v = {v.X / x, v.Y / x, v.Z / x};
+  }
+  if (finite(e, r.Param[1], v)) t.VECTOR = v;
+}
+
+void op_scale_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 032
+  long double x = e.num(t, r, 2);
+  T3D_Point v = vector_of(e, r, 4);
+  if (first_char(r.Param[1]) == u'*') v = {v.X * x, v.Y * x, v.Z * x};
+  if (finite(e, r.Param[1], v)) t.VECTOR = v;
+}
+
+void op_unit_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 033
+  T3D_Point v = vector_of(e, r, 1);
+  long double len = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z);
+  if (len == 0) return calc_error(e, u"UNITV", kDivByZero);
+  v = {v.X / len, v.Y / len, v.Z / len};
+  if (finite(e, u"UNITV", v)) t.VECTOR = v;
+}
+
+void op_rotate_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 034
+  T3D_Point v = vector_of(e, r, 1);
+  long double a = e.num(t, r, 2) * kPi / 180;
+  long double axis = std::nearbyint(e.num(t, r, 4));
+  long double s = std::sin(a), c = std::cos(a);
+  if (axis == 1) t.VECTOR = {v.X, c * v.Y - s * v.Z, s * v.Y + c * v.Z};
+  else if (axis == 2) t.VECTOR = {c * v.X - s * v.Z, v.Y, s * v.X + c * v.Z};
+  else if (axis == 3) t.VECTOR = {c * v.X - s * v.Y, s * v.X + c * v.Y, v.Z};
+  else t.VECTOR = {};
+}
+
+void op_vector_component_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 020
+  long double n;
+  if (!parse_number(r.Param[2], n)) n = 0;
+  e.setVectorComponent(r.Param[1], int(n), t.WORK);
+}
+
+void op_vector_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 021
+  int idx = e.varOf(r, 1);
+  if (idx < 0) return e.undefinedError(r.Param[1]);
+  TVarInfo &v = e.vars[idx];
+  v.Val1 = t.VECTOR.X;
+  v.Val2 = t.VECTOR.Y;
+  v.Val3 = t.VECTOR.Z;
+}
+
+void op_vector_component_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 030
+  T3D_Point v = vector_of(e, r, 1);
+  const u16 &c = r.Param[2];
+  if (c == u"X") t.WORK = v.X;
+  else if (c == u"Y") t.WORK = v.Y;
+  else if (c == u"Z") t.WORK = v.Z;
+}
+
+void op_nothing(Engine &, TTaskInfo &, const TPEXE &) {}
+void op_minus_one(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = -1; }
+
+}  // namespace
+
+void register_eval(Engine &e) {
+  e.setHandler(3, op_binary);
+  e.setHandler(100, op_step);
+  e.setHandler(4, op_negate);
+  e.setHandler(5, op_load);
+  e.setHandler(101, op_load);
+  e.setHandler(6, op_zero);
+  e.setHandler(103, op_truth_value);
+  e.setHandler(15, op_bits);
+  e.setHandler(43, op_mod);
+  e.setHandler(44, op_randseed);
+  e.setHandler(102, op_math);
+  e.setHandler(22, op_assign);
+  e.setHandler(23, op_assign_op);
+  e.setHandler(0, op_compare);
+  e.setHandler(109, op_compare_work);
+  e.setHandler(201, op_compare_code_right);
+  e.setHandler(202, op_compare_code_left);
+  e.setHandler(203, op_compare_strings);
+  e.setHandler(204, op_contains);
+  e.setHandler(1, op_true);
+  e.setHandler(2, op_false);
+  e.setHandler(110, op_bool_invert);
+  e.setHandler(120, op_matrix_define);
+  e.setHandler(127, op_vector_define);
+  e.setHandler(121, op_matrix_element_get);
+  e.setHandler(122, op_matrix_element_set);
+  e.setHandler(123, op_matrix_operate);
+  e.setHandler(124, op_matrix_operate);
+  e.setHandler(128, op_matrix_unary);
+  e.setHandler(129, op_matrix_scale);
+  e.setHandler(125, op_matrix_store);
+  e.setHandler(126, op_matrix_store_row);
+  e.setHandler(130, op_parameter);
+  e.setHandler(8, op_vector_load);
+  e.setHandler(7, op_vector_add);
+  e.setHandler(31, op_vector_scale);
+  e.setHandler(32, op_scale_vector);
+  e.setHandler(33, op_unit_vector);
+  e.setHandler(34, op_rotate_vector);
+  e.setHandler(20, op_vector_component_set);
+  e.setHandler(21, op_vector_store);
+  e.setHandler(30, op_vector_component_get);
+  for (int code : {50, 51, 52, 53, 56, 57, 58, 59}) e.setHandler(code, op_nothing);
+  e.setHandler(54, op_minus_one);
+  e.setHandler(55, op_minus_one);
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,241 @@
+#include <cmath>
+
+#include "tests/unit/engine_fixture.h"
+
+using namespace velmora;
+using namespace velmora::engine;
+using velmora::testing::tcode;
+
+namespace {
+
+class Eval : public velmora::testing::EngineTest {
+ protected:
+  // Runs one program with the given variables and returns its task record.
+  const TTaskInfo &exec(const Lines &code, const Lines &vars = {}) {
+    e.releaseAllSlots();
+    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+    load(code, vars);
+    run();
+    return e.tasks[0];
+  }
+  long double var(const char16_t *name) { return e.vars[e.vars.find(0, name)].Val1; }
+};
+
+}  // namespace
+
+TEST_F(Eval, TwoPopsTakeTheRightOperandFirst) {
+  const TTaskInfo &t = exec(tcode({u"100 + Δ 2 Δ 0", u"100 + Δ 3 Δ 0",
+                                   u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP"}));
+  EXPECT_EQ(t.WORK, -1.0L);
+  EXPECT_EQ(t.CalcIndex, -1);
+  // One popped operand and a variable are not exchanged.
+  exec(tcode({u"100 + Δ 10 Δ 0", u"100 - xPOP xDMY ∇ A", u"101 xPOP"}), {u"A"});
+  EXPECT_EQ(e.tasks[0].WORK, 10.0L);
+  exec(tcode({u"100 + Δ 10 Δ 0", u"100 - ∇ A xNPOP xDMY", u"101 xPOP"}), {u"A"});
+  EXPECT_EQ(e.tasks[0].WORK, 10.0L);  // 0 - (-10)
+}
+
+TEST_F(Eval, StackOverflowAndEmptyPop) {
+  Lines code;
+  for (int i = 0; i < 52; ++i) code.push_back(u"100 + Δ 1 Δ 0");
+  int n = 1;
+  for (u16 &line : code) {
+    u16 number = int16(n++);
+    line = u16(5 - number.size(), u'0') + number + u" " + line;
+  }
+  exec(code);
+  EXPECT_EQ(lastConsoleLine(), u"-Stack Overflow");
+  EXPECT_EQ(e.tasks[0].CalcIndex, 50);
+  const TTaskInfo &t = exec(tcode({u"005 Δ 9", u"101 xPOP"}));
+  EXPECT_EQ(t.WORK, 0.0L);
+  EXPECT_FALSE(e.errorFlag);
+}
+
+TEST_F(Eval, ArithmeticAssignmentAndPower) {
+  exec(tcode({u"003 * Δ 6 Δ 7", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A -=", u"003 ^ Δ 2 Δ 10",
+              u"022 ∇ B =", u"003 % Δ 2 Δ 10"}),
+       {u"A", u"B"});
+  EXPECT_EQ(var(u"A"), 40.0L);
+  EXPECT_EQ(var(u"B"), 1024.0L);
+  EXPECT_EQ(e.tasks[0].WORK, 1024.0L);  // an unknown operator leaves WORK
+  exec(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=",
+              u"005 Δ 1", u"023 ∇ A +="}),
+       {u"A"});
+  EXPECT_EQ(var(u"A"), 7.0L);
+}
+
+TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
+  struct Case {
+    const char16_t *code;
+    const char16_t *line;
+  } cases[] = {
+      {u"003 / Δ 1 Δ 0", u"計算エラー：/ Floating point division by zero\r"},
+      {u"100 / Δ 0 Δ 0", u"計算エラー：/ Floating point division by zero\r"},
+      {u"102 LN Δ 0", u"計算エラー：LN Floating point division by zero\r"},
+      {u"102 LN xN 1", u"計算エラー：LN Invalid floating point operation\r"},
+      {u"102 SQRT xN 4", u"計算エラー：SQRT Invalid floating point operation\r"},
+      {u"102 EXP Δ 100000", u"計算エラー：EXP Floating point overflow\r"},
+      {u"003 ^ xN 8 Δ 0.5", u"計算エラー：^ Invalid floating point operation\r"},
+      {u"003 ^ Δ 10 Δ 100000", u"計算エラー：^ Floating point overflow\r"},
+      {u"003 * Δ 1e4000 Δ 1e4000", u"計算エラー：* Floating point overflow\r"},
+      {u"043 MOD ( Δ 1 , Δ 0 )", u"計算エラー：MOD Floating point division by zero\r"},
+  };
+  for (const Case &c : cases) {
+    exec(tcode({c.code}));
+    EXPECT_TRUE(e.errorFlag) << to_utf8(c.code);
+    EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
+  }
+  e.releaseAllSlots();
+  load(tcode({u"005 Δ 0", u"023 ∇ A /=", u"001"}), {u"A"});
+  load(tcode({u"001", u"001", u"001"}));
+  run();
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/= Floating point division by zero\r");
+  EXPECT_EQ(e.tasks[0].state, tsEND);
+  EXPECT_EQ(e.tasks[1].state, tsEND);
+  EXPECT_FALSE(e.running);
+}
+
+TEST_F(Eval, BitOperationsAndMod) {
+  auto work = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  EXPECT_EQ(work(u"015 ∇ A SHR Δ 28"), 0.0L);  // A is undefined: error, WORK stays
+  EXPECT_EQ(work(u"015 xN 1 SHR Δ 28"), 15.0L);
+  EXPECT_EQ(work(u"015 Δ 1 SHL Δ 33"), 2.0L);
+  EXPECT_EQ(work(u"015 Δ 1 SHL Δ 31"), -2147483648.0L);
+  EXPECT_EQ(work(u"015 Δ 12 AND Δ 10"), 8.0L);
+  EXPECT_EQ(work(u"015 Δ 12 OR Δ 3"), 15.0L);
+  EXPECT_EQ(work(u"015 Δ 12 XOR Δ 10"), 6.0L);
+  EXPECT_EQ(work(u"043 MOD ( xN 7 , Δ 3 )"), -1.0L);
+  EXPECT_EQ(work(u"043 MOD ( Δ 7.9 , xN 3 )"), 1.0L);
+}
+
+TEST_F(Eval, MathFunctions) {
+  auto fn = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  EXPECT_EQ(fn(u"102 PAI Δ 2"), 2 * 3.1415926535897932385L);
+  EXPECT_EQ(fn(u"102 TRUNC xN 2.7"), -2.0L);
+  EXPECT_EQ(fn(u"102 INC Δ 1"), 2.0L);
+  EXPECT_EQ(fn(u"102 DEC Δ 1"), 0.0L);
+  EXPECT_NEAR(double(fn(u"102 TAN Δ 1")), std::tan(1.0), 1e-12);
+  EXPECT_NEAR(double(fn(u"102 ATAN Δ 1")), M_PI / 4, 1e-12);
+  EXPECT_EQ(fn(u"102 LENGTH Ω \"日本語\""), 3.0L);
+  EXPECT_EQ(fn(u"102 STRVAL Ω \" 12.5 \""), 12.5L);
+  EXPECT_EQ(fn(u"102 STRVAL Ω \"abc\""), 0.0L);
+  EXPECT_EQ(e.tasks[0].CalcIndex, 0);  // the result is also pushed
+  for (int i = 0; i < 200; ++i) {
+    long double r = fn(u"102 RAND Δ 10");
+    ASSERT_GE(r, 0.0L);
+    ASSERT_LT(r, 10.0L);
+  }
+  long double first = exec(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
+  long double again = exec(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
+  EXPECT_EQ(first, again);
+}
+
+TEST_F(Eval, Comparisons) {
+  auto flag = [&](const char16_t *code) { return exec(tcode({code}), {u"&A", u"&B"}).FLAG; };
+  EXPECT_TRUE(flag(u"000 Δ 2 >= Δ 2"));
+  EXPECT_FALSE(flag(u"000 NOT Δ 3 = Δ 3"));
+  EXPECT_TRUE(flag(u"000 NOT Δ 3 ?? Δ 3"));  // an unknown relation is false, then NOT
+  EXPECT_TRUE(flag(u"000 xN 1 <> Δ 1"));
+  EXPECT_TRUE(flag(u"201 Δ 16706 = ASC ( Ω \"AB\" )"));
+  EXPECT_TRUE(flag(u"201 Δ 65 = ASC ( Ω \"A\" )"));
+  EXPECT_TRUE(flag(u"201 Δ 8191 = HEX ( Ω \"1FFFF\" )"));
+  EXPECT_TRUE(flag(u"202 HEX ( Ω \"ff\" ) = Δ 255"));
+  EXPECT_TRUE(flag(u"202 NOT ASC ( Ω \"\" ) > Δ 0"));
+  EXPECT_TRUE(flag(u"203 Ω \"xyz\" > Ω \"ab\""));
+  EXPECT_FALSE(flag(u"203 Ω \"ab\" > Ω \"xyz\""));
+  EXPECT_TRUE(flag(u"203 Ω \"ab\" < Ω \"xyz\""));
+  EXPECT_FALSE(flag(u"203 Ω \"ab\" = Ω \"AB\""));
+  EXPECT_TRUE(flag(u"204 Ω \"bc\" (= Ω \"abcd\""));
+  EXPECT_FALSE(flag(u"204 Ω \"\" (= Ω \"abcd\""));
+  EXPECT_TRUE(flag(u"204 Ω \"abcd\" =) Ω \"bc\""));
+  EXPECT_TRUE(flag(u"001"));
+  const TTaskInfo &t = exec(tcode({u"005 Δ 5", u"109 Δ 4 < ", u"110"}));
+  EXPECT_TRUE(t.FLAG);
+  EXPECT_TRUE(t.BOOL_TASK);
+}
+
+TEST_F(Eval, MatrixInverseNeedsARowExchange) {
+  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %A [ Δ 0 , Δ 1 ]",
+              u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
+              u"125 □ %B"}),
+       {u"%A", u"%B"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  const TVarInfo &b = e.vars[e.vars.find(0, u"%B")];
+  EXPECT_EQ(b.matAt(0, 0), 0.0L);
+  EXPECT_EQ(b.matAt(0, 1), 1.0L);
+  EXPECT_EQ(b.matAt(1, 0), 1.0L);
+  EXPECT_EQ(b.matAt(1, 1), 0.0L);
+  EXPECT_TRUE(e.tasks[0].MAT_OPE.empty());  // cleared once stored
+}
+
+TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
+  // [[0 2 1] [1 1 0] [2 0 1]]: the first pivot needs an exchange.
+  const long double a[3][3] = {{0, 2, 1}, {1, 1, 0}, {2, 0, 1}};
+  Lines code = {u"120 MATRIX □ %A [ Δ 3 , Δ 3 ]", u"120 MATRIX □ %I [ Δ 3 , Δ 3 ]",
+                u"120 MATRIX □ %P [ Δ 3 , Δ 3 ]"};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      code.push_back(u"005 Δ " + int16(long(a[i][j])));
+      code.push_back(u"122 □ %A [ Δ " + int16(i) + u" , Δ " + int16(j) + u" ]");
+    }
+  for (const char16_t *l : {u"128 ~ □ %A", u"125 □ %I", u"123 □ %A *", u"124 □ %I", u"125 □ %P"})
+    code.push_back(l);
+  int n = 1;
+  for (u16 &line : code) {
+    u16 number = int16(n++);
+    line = u16(5 - number.size(), u'0') + number + u" " + line;
+  }
+  exec(code, {u"%A", u"%I", u"%P"});
+  ASSERT_FALSE(e.errorFlag);
+  const TVarInfo &p = e.vars[e.vars.find(0, u"%P")];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(double(p.matAt(i, j)), i == j ? 1.0 : 0.0, 1e-15);
+
+  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 2", u"122 □ %A [ Δ 0 , Δ 0 ]",
+              u"122 □ %A [ Δ 0 , Δ 1 ]", u"005 Δ 4", u"122 □ %A [ Δ 1 , Δ 0 ]",
+              u"122 □ %A [ Δ 1 , Δ 1 ]", u"128 ~ □ %A", u"125 □ %A"}),
+       {u"%A"});
+  const TVarInfo &s = e.vars[e.vars.find(0, u"%A")];
+  EXPECT_EQ(s.matAt(0, 0) + s.matAt(0, 1) + s.matAt(1, 0) + s.matAt(1, 1), 0.0L);
+  EXPECT_FALSE(e.errorFlag);
+}
+
+TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
+  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"130 xPR 0", u"005 Δ 2",
+              u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 0 ] = ", u"005 Δ 3", u"130 xPR 0",
+              u"005 Δ 4", u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 1 ] = ",
+              u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
+              u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
+       {u"%A", u"X"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_EQ(var(u"X"), 6.0L);             // 2 * 3
+  EXPECT_EQ(e.tasks[0].WORK, 16.0L);      // (2 * 4) + (2 * 4)
+  exec(tcode({u"005 Δ 1", u"130 xPR 21"}));
+  EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: xPR 21\r");
+  exec(tcode({u"120 MATRIX □ %A [ Δ 22 , Δ 1 ]"}), {u"%A"});
+  EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: %A\r");
+}
+
+TEST_F(Eval, Vectors) {
+  exec(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"005 Δ 2", u"020 xVECTCO $A 2", u"005 Δ 2",
+              u"020 xVECTCO $A 3", u"007 + xVECTVAR $A xVECTVAR $A", u"021 xVECTVAR $B",
+              u"031 / xVECTVAR $B Δ 2", u"021 xVECTVAR $C", u"032 * Δ 3 xVECTVAR $C",
+              u"021 xVECTVAR $D", u"030 xVECTVAR $D . Y"}),
+       {u"$A", u"$B", u"$C", u"$D"});
+  EXPECT_EQ(e.tasks[0].WORK, 6.0L);
+  const TTaskInfo &t = exec(tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4",
+                                   u"020 xVECTCO $A 2", u"033 UNITV ( xVECTVAR $A )"}),
+                            {u"$A"});
+  EXPECT_NEAR(double(t.VECTOR.X), 0.6, 1e-15);
+  EXPECT_NEAR(double(t.VECTOR.Y), 0.8, 1e-15);
+  const TTaskInfo &rot = exec(tcode({u"005 Δ 1", u"020 xVECTCO $A 1",
+                                     u"034 VROT ( xVECTVAR $A , Δ 90 , Δ 2.5 )"}),
+                              {u"$A"});
+  EXPECT_NEAR(double(rot.VECTOR.X), 0, 1e-15);  // axis 2.5 rounds to 2
+  EXPECT_NEAR(double(rot.VECTOR.Z), 1, 1e-15);
+  exec(tcode({u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：UNITV Floating point division by zero\r");
+  exec(tcode({u"031 / xVECTVAR $A Δ 0"}), {u"$A"});
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(exec(tcode({u"054 x"})).WORK, -1.0L);
+}
