@@ -56,6 +56,8 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   console.reset();
   register_control(*this);
   register_eval(*this);
+  register_strings(*this);
+  register_console(*this);
 }
 
 Engine::~Engine() { releaseAllSlots(); }

@@ -11,5 +11,7 @@ long double string_code(u16view word, u16view s);
 
 void register_control(Engine &e);  // jumps, CALL/RET, FUNCTION, STOP, WAIT, timers, breakpoints
 void register_eval(Engine &e);     // arithmetic, functions, comparisons, matrices, vectors
+void register_strings(Engine &e);  // string and list expressions, stores and predicates
+void register_console(Engine &e);  // console output and reading it back
 
 }  // namespace velmora::engine

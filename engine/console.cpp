@@ -1,0 +1,122 @@
+// Console instructions: output of values, strings, lists and matrices, the
+// CONSOLE commands, ECHO and reading the console back as a list.
+#include <cmath>
+
+#include "engine/engine.h"
+#include "engine/families.h"
+#include "engine/number_format.h"
+#include "engine/text_ops.h"
+
+namespace velmora::engine {
+
+namespace {
+
+bool is_number_class(const u16 &cls) { return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR"; }
+
+void new_line(Engine &e) { e.console.addLine(u"\r"); }
+
+void op_console_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 751
+  const u16 &word = r.Param[1];
+  if (word == u"OPEN") e.console.reset();
+  else if (word == u"CRLF" || word == u"/") new_line(e);
+  else if (word == u"CLEAR") e.console.clear();
+  // CLOSE and EXEC leave the buffer as it is.
+}
+
+// Appends the value of operand 1 (number, string or matrix), each number
+// written by `text`.
+template <typename NumberText>
+void print_value(Engine &e, TTaskInfo &t, const TPEXE &r, NumberText text) {
+  const u16 &cls = r.Param[1];
+  if (is_number_class(cls)) {
+    long double v = e.num(t, r, 1);
+    if (!e.errorFlag) e.console.append(text(v));
+  } else if (cls == u"□") {
+    int idx = e.varOf(r, 2);
+    if (idx < 0) return e.undefinedError(r.Param[2]);
+    const TVarInfo &m = e.vars[idx];
+    for (int i = 0; i < m.MatRow; ++i) {
+      for (int j = 0; j < m.MatCol; ++j) {
+        u16 item = text(m.matAt(i, j)) + u" ";
+        if (item[0] != u'-') item.insert(0, 1, u' ');
+        e.console.append(item);
+      }
+      new_line(e);
+    }
+  } else {
+    u16 s = e.str(r, 1);
+    if (!e.errorFlag) e.console.append(s);
+  }
+}
+
+void op_console_value(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 752
+  print_value(e, t, r, [](long double v) { return general_number(v); });
+}
+
+void op_console_formatted(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 763
+  u16 fmt = e.str(r, 3);
+  if (e.errorFlag) return;
+  print_value(e, t, r, [&](long double v) { return format_picture(v, fmt); });
+}
+
+void op_console_string(Engine &e, TTaskInfo &t, const TPEXE &) { e.console.append(t.STR_WORK); }  // 760
+
+void op_console_work(Engine &e, TTaskInfo &t, const TPEXE &) { e.console.append(general_number(t.WORK)); }  // 761
+
+void op_console_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 759
+  if (!r.Param[2].empty()) {
+    // With a list operand: its list get first.
+    int idx = e.varOf(r, 2);
+    if (t.LIST_TASK == u"+") {
+      t.LIST_TASK.clear();
+    } else {
+      t.LIST_WORK.clear();
+      t.LIST_REM.clear();
+    }
+    if (idx >= 0) {
+      const Lines &lines = e.vars[idx].StrList;
+      t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
+    }
+    apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+  }
+  for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
+}
+
+void op_console_echo(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 755
+  if (!is_number_class(r.Param[1])) return;
+  long double code = std::nearbyint(e.num(t, r, 1));
+  if (e.errorFlag || code < 0 || code > 0xFFFF) return;
+  e.console.append(u16(1, char16_t(code)));
+}
+
+void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
+  if (t.LIST_TASK == u"+") {
+    t.LIST_TASK.clear();
+  } else {
+    t.LIST_WORK.clear();
+    t.LIST_REM.clear();
+  }
+  const Lines &lines = e.console.lines();
+  t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
+  apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+}
+
+void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}
+
+}  // namespace
+
+void register_console(Engine &e) {
+  e.setHandler(751, op_console_command);
+  e.setHandler(752, op_console_value);
+  e.setHandler(763, op_console_formatted);
+  e.setHandler(760, op_console_string);
+  e.setHandler(761, op_console_work);
+  e.setHandler(759, op_console_list);
+  e.setHandler(755, op_console_echo);
+  e.setHandler(368, op_console_text);
+  // Position, background colour, font and keyboard input are accepted and
+  // do nothing in the engine.
+  for (int code : {750, 753, 754, 756}) e.setHandler(code, op_no_action);
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,631 @@
+// String and list instructions: string and list expressions into the task's
+// registers, their stores, and the string and list predicates.
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+#include "engine/engine.h"
+#include "engine/families.h"
+#include "engine/number_format.h"
+#include "engine/text_ops.h"
+
+namespace velmora::engine {
+
+namespace {
+
+bool is_number_class(const u16 &cls) { return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR"; }
+
+// ----- registers
+
+// Delivers a string result through the join mark.
+void deliver(TTaskInfo &t, u16 result) {
+  if (t.STR_OPE == u"+") {
+    t.STR_OPE.clear();
+    t.STR_WORK += result;
+  } else {
+    t.STR_WORK = std::move(result);
+  }
+}
+
+// The same for zone and list-line results, which carry a rest.
+void deliver(TTaskInfo &t, u16 result, u16 rest) {
+  if (t.STR_OPE == u"+") {
+    t.STR_OPE.clear();
+    t.STR_WORK += result;
+    t.STR_REM += rest;
+  } else {
+    t.STR_WORK = std::move(result);
+    t.STR_REM = std::move(rest);
+  }
+}
+
+void nothing_found(TTaskInfo &t) {
+  if (t.STR_OPE == u"+") t.STR_OPE.clear();
+  else t.STR_WORK.clear();
+}
+
+// Empties the list registers before a list result unless a join is pending.
+void begin_list(TTaskInfo &t) {
+  if (t.LIST_TASK == u"+") {
+    t.LIST_TASK.clear();
+  } else {
+    t.LIST_WORK.clear();
+    t.LIST_REM.clear();
+  }
+}
+
+// The letter-case option folds conditions and searched texts; cleared by the
+// instruction that used it.
+struct CaseOption {
+  bool fold;
+  explicit CaseOption(TTaskInfo &t) : fold(t.LIST_NOCASE == u"[^]") { t.LIST_NOCASE.clear(); }
+  u16 operator()(u16view s) const { return fold ? fold_case(s) : u16(s); }
+};
+
+const Lines *list_of(Engine &e, const TPEXE &r, int k) {
+  int idx = e.varOf(r, k);
+  return idx < 0 ? nullptr : &e.vars[idx].StrList;
+}
+
+// Which lines a selector operand (Param[k], Param[k+1]) picks.
+struct Selector {
+  enum Kind { Index, Text, All } kind = Index;
+  long index = 0;
+  u16 text;
+};
+
+Selector selector(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  Selector s;
+  const u16 &cls = r.Param[std::size_t(k)];
+  if (cls == u"*") {
+    s.kind = Selector::All;
+  } else if (is_number_class(cls)) {
+    s.kind = Selector::Index;
+    long double v = std::trunc(e.num(t, r, k));
+    s.index = v > 2e9L ? 2000000000L : v < -2e9L ? -2000000000L : long(v);
+  } else {
+    s.kind = Selector::Text;
+    s.text = e.str(r, k);
+  }
+  return s;
+}
+
+// ----- string expressions
+
+void op_string_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 311
+  u16 s = e.str(r, 1);
+  if (!e.errorFlag) deliver(t, std::move(s));
+}
+
+void op_string_concat(Engine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }  // 312
+
+void op_string_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 313
+  u16 s = e.str(r, 1);
+  long double n = std::trunc(e.num(t, r, 3));
+  if (e.errorFlag) return;
+  deliver(t, n >= 1 && n <= s.size() ? u16(1, s[std::size_t(n) - 1]) : u16());
+}
+
+// The text a line selector picks from a list: line n, or every line that
+// contains the text, joined without separator. False when nothing is picked.
+bool selected_text(const Lines &lines, const Selector &sel, const CaseOption &fold, u16 &out) {
+  if (sel.kind == Selector::Index) {
+    if (sel.index < 0 || sel.index >= long(lines.size())) return false;
+    out = lines[std::size_t(sel.index)];
+    return true;
+  }
+  u16 key = fold(sel.text);
+  out.clear();
+  for (const u16 &line : lines)
+    if (contains(fold(line), key)) out += line;
+  return true;
+}
+
+void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
+  CaseOption fold(t);
+  Selector sel = selector(e, t, r, 3);
+  const Lines *lines = list_of(e, r, 2);
+  u16 text;
+  if (!lines || e.errorFlag || !selected_text(*lines, sel, fold, text)) return nothing_found(t);
+  deliver(t, std::move(text), u16());
+}
+
+void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
+  long double n = std::trunc(e.num(t, r, 3));
+  long double m = std::trunc(e.num(t, r, 5));
+  const Lines *lines = list_of(e, r, 2);
+  if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
+  const u16 &line = (*lines)[std::size_t(n)];
+  if (m > line.size()) return deliver(t, line, u16());
+  if (m < 1) return deliver(t, u16(), line);
+  std::size_t i = std::size_t(m) - 1;
+  deliver(t, u16(1, line[i]), line.substr(0, i) + line.substr(i + 1));
+}
+
+void deliver_zone(TTaskInfo &t, const Zone &z) { deliver(t, z.result, z.rest); }
+
+void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
+  CaseOption fold(t);
+  long double n = std::trunc(e.num(t, r, 3));
+  u16 a = e.str(r, 5), b = e.str(r, 7);
+  const Lines *lines = list_of(e, r, 2);
+  if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
+  deliver_zone(t, string_zone((*lines)[std::size_t(n)], a, b, t.LIST_INC, fold.fold));
+}
+
+void op_string_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 318
+  CaseOption fold(t);
+  u16 a = e.str(r, 3), b = e.str(r, 5);
+  int idx = e.varOf(r, 2);
+  if (idx < 0 || e.errorFlag) return nothing_found(t);
+  deliver_zone(t, string_zone(apply_escapes(e.vars[idx].StrVal), a, b, t.LIST_INC, fold.fold));
+}
+
+void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
+  CaseOption fold(t);
+  u16 a = e.str(r, 3);
+  int idx = e.varOf(r, 2);
+  const Lines *ends = list_of(e, r, 6);
+  if (idx < 0 || !ends || e.errorFlag) return nothing_found(t);
+  deliver_zone(t, zone_by_list(apply_escapes(e.vars[idx].StrVal), a, *ends, t.LIST_INC, fold.fold));
+}
+
+void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
+  CaseOption fold(t);
+  long double n = std::trunc(e.num(t, r, 3));
+  u16 a = e.str(r, 5);
+  const Lines *lines = list_of(e, r, 2);
+  const Lines *ends = list_of(e, r, 8);
+  if (!lines || !ends || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
+  deliver_zone(t, zone_by_list((*lines)[std::size_t(n)], a, *ends, t.LIST_INC, fold.fold));
+}
+
+void op_number_formatted(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 317
+  long double x = e.num(t, r, 1);
+  u16 fmt = e.str(r, 3);
+  if (!e.errorFlag) deliver(t, format_picture(x, fmt));
+}
+
+void op_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 315
+  long double n = std::trunc(e.num(t, r, 1));
+  u16 s;
+  if (n >= 0 && n <= 0x10FFFF && !(n >= 0xD800 && n <= 0xDFFF)) {
+    auto cp = char32_t(n);
+    if (cp < 0x10000) {
+      s = u16(1, char16_t(cp));
+    } else {
+      cp -= 0x10000;
+      s = {char16_t(0xD800 + (cp >> 10)), char16_t(0xDC00 + (cp & 0x3FF))};
+    }
+  }
+  if (!e.errorFlag) deliver(t, std::move(s));
+}
+
+void op_int_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 420
+  long double n = e.num(t, r, 1);
+  if (!e.errorFlag) deliver(t, integer_text(n));
+}
+
+// COPY(s, p, n): p and n rounded to the nearest integer, ties to even.
+u16 copy_of(const u16 &s, long double p, long double n) {
+  p = std::nearbyint(p);
+  n = std::nearbyint(n);
+  if (p < 1) p = 1;
+  if (n <= 0 || p > s.size()) return {};
+  std::size_t start = std::size_t(p) - 1;
+  std::size_t count = n >= s.size() ? s.size() : std::size_t(n);
+  return s.substr(start, count);
+}
+
+void op_copy_to_register(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 422
+  u16 s = e.str(r, 1);
+  long double p = e.num(t, r, 3), n = e.num(t, r, 5);
+  if (!e.errorFlag) deliver(t, copy_of(s, p, n));
+}
+
+// ----- numeric string functions
+
+void op_asc(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 040
+  u16 s = e.str(r, 1);
+  if (!e.errorFlag) t.WORK = string_code(u"ASC", s);
+}
+
+void op_hex(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 041
+  u16 s = e.str(r, 1);
+  if (e.errorFlag) return;
+  if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') s = s.substr(1, s.size() - 2);
+  uint32_t v = 0;
+  for (std::size_t i = 0; i < s.size() && i < 8; ++i) {
+    char16_t c = ascii_upper(s[i]);
+    if (c >= u'0' && c <= u'9') v = (v << 4) + uint32_t(c - u'0');
+    else if (c >= u'A' && c <= u'F') v = (v << 4) + uint32_t(c - u'A' + 10);
+  }
+  t.WORK = v;
+}
+
+void op_string_value(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 042
+  u16 s = e.str(r, 1);
+  if (e.errorFlag) return;
+  std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
+  long double v = 0;
+  if (a == u16::npos || !parse_number(u16view(s).substr(a, b - a + 1), v)) v = 0;
+  t.WORK = v;
+}
+
+void op_string_position(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 049
+  u16 a = e.str(r, 1), b = e.str(r, 3);
+  if (e.errorFlag) return;
+  std::size_t p = a.empty() ? u16::npos : b.find(a);
+  t.WORK = p == u16::npos ? 0 : static_cast<long double>(p + 1);
+}
+
+void op_string_length(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 421
+  u16 s = e.str(r, 1);
+  if (!e.errorFlag) t.WORK = static_cast<long double>(s.size());
+}
+
+// ----- string assignments
+
+TVarInfo *target(Engine &e, const TPEXE &r, int k) {
+  int idx = e.varOf(r, k);
+  if (idx < 0) {
+    e.undefinedError(r.Param[std::size_t(k)]);
+    return nullptr;
+  }
+  return &e.vars[idx];
+}
+
+void op_var_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 320
+  e.setString(r.Param[2], u16(t.STR_WORK));
+}
+
+void op_var_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 324
+  long double n = std::trunc(e.num(t, r, 3));
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  if (n >= 1 && n <= v->StrVal.size()) v->StrVal.replace(std::size_t(n) - 1, 1, t.STR_WORK);
+}
+
+void op_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 329
+  u16 rest = t.STR_REM;
+  e.setString(r.Param[2], u16(t.STR_WORK));
+  if (!e.errorFlag) e.setString(r.Param[4], rest);
+}
+
+void op_assign_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 045
+  u16 s = e.str(r, 2);
+  if (!e.errorFlag) e.setString(r.Param[1], s);
+}
+
+void op_add_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 046
+  u16 s = e.str(r, 3);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  e.setString(r.Param[2], v->StrVal + s);
+}
+
+void op_copy_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 047
+  u16 s = e.str(r, 3);
+  long double p = e.num(t, r, 5), n = e.num(t, r, 7);
+  if (!e.errorFlag) e.setString(r.Param[2], copy_of(s, p, n));
+}
+
+void op_format_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 048
+  long double x = e.num(t, r, 3);
+  u16 fmt = e.str(r, 5);
+  if (!e.errorFlag) e.setString(r.Param[2], format_picture(x, fmt));
+}
+
+void op_delete_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 405
+  u16 x = e.str(r, 3);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  u16 value = v->StrVal;
+  if (!x.empty())
+    for (std::size_t p; (p = value.find(x)) != u16::npos;) value.erase(p, x.size());
+  e.setString(r.Param[2], value);
+  t.STR_WORK = value;
+}
+
+void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
+  u16 from = e.str(r, 3), to = e.str(r, 5);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  u16 value = v->StrVal;
+  e.setString(r.Param[2], replace_repeatedly(value, from, to));
+  t.STR_WORK = v->StrVal;
+}
+
+// ----- list expressions
+
+void finish_list(TTaskInfo &t) { apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM); }
+
+void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
+  const Lines *lines = list_of(e, r, 2);
+  begin_list(t);
+  if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+  finish_list(t);
+}
+
+void op_list_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 334
+  CaseOption fold(t);
+  u16 key = fold(e.str(r, 3));
+  const Lines *lines = list_of(e, r, 2);
+  if (e.errorFlag) return;
+  begin_list(t);
+  if (lines)
+    for (const u16 &line : *lines) (contains(fold(line), key) ? t.LIST_WORK : t.LIST_REM).push_back(line);
+  finish_list(t);
+}
+
+void op_list_zone_lines(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 335
+  CaseOption fold(t);
+  u16 a = e.str(r, 3), b = e.str(r, 5);
+  const Lines *lines = list_of(e, r, 2);
+  if (e.errorFlag) return;
+  begin_list(t);
+  if (lines) select_line_zone(*lines, a, b, t.LIST_INC, fold.fold, t.LIST_WORK, t.LIST_REM);
+  finish_list(t);
+}
+
+void op_list_line_zones(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 340
+  CaseOption fold(t);
+  u16 key = fold(e.str(r, 3));
+  u16 a = e.str(r, 5), b = e.str(r, 7);
+  const Lines *lines = list_of(e, r, 2);
+  if (e.errorFlag) return;
+  begin_list(t);
+  if (lines)
+    for (const u16 &line : *lines) {
+      if (!contains(fold(line), key)) continue;
+      Zone z = string_zone(line, a, b, t.LIST_INC, fold.fold);
+      t.LIST_WORK.push_back(std::move(z.result));
+      t.LIST_REM.push_back(std::move(z.rest));
+    }
+  finish_list(t);
+}
+
+u16 digits(long value, int width) {
+  u16 s = int16(value);
+  if (int(s.size()) < width) s.insert(0, std::size_t(width) - s.size(), u'0');
+  return s;
+}
+
+void op_date(Engine &, TTaskInfo &t, const TPEXE &) {  // 332
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  static const char16_t *english[] = {u"SUN", u"MON", u"TUE", u"WED", u"THU", u"FRI", u"SAT"};
+  static const char16_t *japanese[] = {u"日", u"月", u"火", u"水", u"木", u"金", u"土"};
+  int weekday = tm.tm_wday == 0 ? 7 : tm.tm_wday;
+  begin_list(t);
+  for (u16 line : {digits(tm.tm_year + 1900, 4), digits(tm.tm_mon + 1, 2), digits(tm.tm_mday, 2),
+                   digits(tm.tm_yday + 1, 3), digits(tm.tm_mday, 2), digits(weekday, 1),
+                   u16(english[tm.tm_wday]), u16(japanese[tm.tm_wday])})
+    t.LIST_WORK.push_back(std::move(line));
+}
+
+void op_time(Engine &, TTaskInfo &t, const TPEXE &) {  // 333
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm{};
+  localtime_r(&ts.tv_sec, &tm);
+  long ms = ts.tv_nsec / 1000000;
+  long sinceMidnight = ((tm.tm_hour * 60L + tm.tm_min) * 60L + tm.tm_sec) * 1000L + ms;
+  begin_list(t);
+  for (u16 line : {digits(tm.tm_hour, 2), digits(tm.tm_min, 2), digits(tm.tm_sec, 2), digits(ms, 3),
+                   digits(sinceMidnight, 9)})
+    t.LIST_WORK.push_back(std::move(line));
+}
+
+void op_list_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }   // 336
+void op_zone_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }    // 337
+void op_case_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; } // 338
+void op_list_join(Engine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }            // 339
+
+// ----- list assignments
+
+void op_list_clear(Engine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }  // 300
+
+void op_list_add_remove(Engine &e, TTaskInfo &, const TPEXE &r) {  // 301
+  u16 x = e.str(r, 4);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  if (r.Param[3] == u"+=") {
+    v->StrList.push_back(std::move(x));
+  } else if (r.Param[3] == u"-=") {
+    u16 key = fold_case(x);
+    auto it = std::find_if(v->StrList.begin(), v->StrList.end(),
+                           [&](const u16 &line) { return fold_case(line) == key; });
+    if (it != v->StrList.end()) v->StrList.erase(it);
+  }
+}
+
+void op_list_size(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 302
+  TVarInfo *v = target(e, r, 2);
+  if (v) t.WORK = static_cast<long double>(v->StrList.size());
+}
+
+// The text a numeric selector outside the list stands for.
+u16 selector_text(const Selector &s) { return s.kind == Selector::Index ? int16(s.index) : s.text; }
+
+void op_list_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 303
+  CaseOption fold(t);
+  Selector sel = selector(e, t, r, 3);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  Lines &lines = v->StrList;
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(lines.size())) {
+    lines.erase(lines.begin() + sel.index);
+    return;
+  }
+  u16 key = fold(selector_text(sel));
+  if (key.empty()) return;
+  lines.erase(std::remove_if(lines.begin(), lines.end(),
+                             [&](const u16 &line) { return contains(line, key); }),
+              lines.end());
+}
+
+void op_list_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 304
+  CaseOption fold(t);
+  Selector sel = selector(e, t, r, 3);
+  u16 x = e.str(r, 5);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  Lines &lines = v->StrList;
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(lines.size())) {
+    lines.insert(lines.begin() + sel.index, x);
+    return;
+  }
+  u16 key = fold(selector_text(sel));
+  if (key.empty()) return;
+  Lines out;
+  out.reserve(lines.size());
+  for (u16 &line : lines) {
+    if (contains(line, key)) out.push_back(x);
+    out.push_back(std::move(line));
+  }
+  lines = std::move(out);
+}
+
+void op_list_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 321
+  TVarInfo *v = target(e, r, 2);
+  if (v) v->StrList = t.LIST_WORK;
+}
+
+// Applies `edit` to every line the selector picks.
+template <typename Edit>
+void edit_lines(Lines &lines, const Selector &sel, const CaseOption &fold, Edit edit) {
+  if (sel.kind == Selector::Index) {
+    if (sel.index >= 0 && sel.index < long(lines.size())) edit(lines[std::size_t(sel.index)]);
+    return;
+  }
+  u16 key = fold(sel.text);
+  for (u16 &line : lines)
+    if (sel.kind == Selector::All || contains(fold(line), key)) edit(line);
+}
+
+void op_list_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 322
+  CaseOption fold(t);
+  Selector sel = selector(e, t, r, 3);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK; });
+}
+
+void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
+  CaseOption fold(t);
+  Selector lineSel = selector(e, t, r, 3);
+  Selector charSel = selector(e, t, r, 5);
+  TVarInfo *v = target(e, r, 2);
+  if (!v || e.errorFlag) return;
+  const u16 &with = t.STR_WORK;
+  edit_lines(v->StrList, lineSel, fold, [&](u16 &line) {
+    if (charSel.kind == Selector::Index) {
+      if (charSel.index >= 1 && charSel.index <= long(line.size()))
+        line.replace(std::size_t(charSel.index) - 1, 1, with);
+    } else if (charSel.kind == Selector::All) {
+      u16 out;
+      for (std::size_t i = 0; i < line.size(); ++i) out += with;
+      line = std::move(out);
+    } else {
+      line = replace_all(line, charSel.text, with, fold.fold);
+    }
+  });
+}
+
+void op_list_add_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 326
+  TVarInfo *v = target(e, r, 2);
+  if (v) v->StrList.push_back(t.STR_WORK);
+}
+
+void op_list_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 327
+  TVarInfo *a = target(e, r, 2);
+  if (!a) return;
+  TVarInfo *b = target(e, r, 4);
+  if (!b) return;
+  a->StrList = t.LIST_WORK;
+  b->StrList = t.LIST_REM;
+}
+
+// ----- predicates
+
+void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
+
+void op_value_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 410
+  bool holds;
+  if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
+  else holds = !e.str(r, 2).empty();
+  if (!e.errorFlag) set_flag(t, r, holds);
+}
+
+void op_string_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 411
+  CaseOption fold(t);
+  Selector sel = selector(e, t, r, 4);
+  const Lines *lines = list_of(e, r, 3);
+  u16 text;
+  bool holds = lines && !e.errorFlag && selected_text(*lines, sel, fold, text) && !text.empty();
+  if (!e.errorFlag) set_flag(t, r, holds);
+}
+
+void op_list_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 412
+  const Lines *lines = list_of(e, r, 3);
+  set_flag(t, r, lines && !lines->empty());
+}
+
+}  // namespace
+
+void register_strings(Engine &e) {
+  e.setHandler(311, op_string_get);
+  e.setHandler(312, op_string_concat);
+  e.setHandler(313, op_string_char);
+  e.setHandler(310, op_list_line);
+  e.setHandler(314, op_list_char);
+  e.setHandler(316, op_list_zone);
+  e.setHandler(318, op_string_zone);
+  e.setHandler(341, op_string_zone_by_list);
+  e.setHandler(342, op_list_zone_by_list);
+  e.setHandler(317, op_number_formatted);
+  e.setHandler(315, op_char);
+  e.setHandler(420, op_int_string);
+  e.setHandler(422, op_copy_to_register);
+  e.setHandler(40, op_asc);
+  e.setHandler(41, op_hex);
+  e.setHandler(42, op_string_value);
+  e.setHandler(49, op_string_position);
+  e.setHandler(421, op_string_length);
+  e.setHandler(320, op_var_store);
+  e.setHandler(324, op_var_element_store);
+  e.setHandler(329, op_split_store);
+  e.setHandler(45, op_assign_string);
+  e.setHandler(46, op_add_string);
+  e.setHandler(47, op_copy_store);
+  e.setHandler(48, op_format_store);
+  e.setHandler(405, op_delete_string);
+  e.setHandler(406, op_replace_string);
+  e.setHandler(330, op_list_get);
+  e.setHandler(334, op_list_select);
+  e.setHandler(335, op_list_zone_lines);
+  e.setHandler(340, op_list_line_zones);
+  e.setHandler(332, op_date);
+  e.setHandler(333, op_time);
+  e.setHandler(336, op_list_option);
+  e.setHandler(337, op_zone_option);
+  e.setHandler(338, op_case_option);
+  e.setHandler(339, op_list_join);
+  e.setHandler(300, op_list_clear);
+  e.setHandler(301, op_list_add_remove);
+  e.setHandler(302, op_list_size);
+  e.setHandler(303, op_list_delete);
+  e.setHandler(304, op_list_insert);
+  e.setHandler(321, op_list_store);
+  e.setHandler(322, op_list_element_store);
+  e.setHandler(323, op_list_char_store);
+  e.setHandler(326, op_list_add_line);
+  e.setHandler(327, op_list_split_store);
+  e.setHandler(410, op_value_state);
+  e.setHandler(411, op_string_state);
+  e.setHandler(412, op_list_state);
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,40 @@
+#pragma once
+// Text operations of the string and list instructions, free of registers so
+// that they can be tested on their own.
+#include "text/u16.h"
+
+namespace velmora::engine {
+
+// Upper-cases letters for case-insensitive searches, one code unit for one,
+// so positions in the folded text are positions in the original.
+u16 fold_case(u16view s);
+bool contains(u16view text, u16view part);
+
+struct Zone {
+  u16 result;
+  u16 rest;
+};
+
+// The zone of s from the start condition a to the end condition b (an empty
+// condition is absent). The zone option ("[++]", "[+-]", "[-+]", "[--]" or
+// empty) says whether the conditions belong to the result.
+Zone string_zone(u16view s, u16view a, u16view b, u16view option, bool fold);
+// The zone whose end condition is any line of `ends`: the shortest
+// non-empty result wins, the earliest on a tie; no ends: to the end of s.
+Zone zone_by_list(u16view s, u16view a, const Lines &ends, u16view option, bool fold);
+// The lines from the one containing a to the one containing b.
+void select_line_zone(const Lines &lines, u16view a, u16view b, u16view option, bool fold,
+                      Lines &selected, Lines &rest);
+
+// "[<]" sorts both registers ignoring case and keeps one of equal lines,
+// "[>]" the same reversed, "[!]" exchanges them. The option is cleared.
+void apply_list_order(u16 &option, Lines &list, Lines &rest);
+
+// REP: nothing when `from` equals `to` or occurs in it; otherwise replaces
+// the first occurrence again and again until there is none or the value has
+// reached 255 characters.
+u16 replace_repeatedly(u16 value, u16view from, u16view to);
+// Every occurrence of `from`, left to right without overlap, by `to`.
+u16 replace_all(u16view value, u16view from, u16view to, bool fold);
+
+}  // namespace velmora::engine

@@ -1,0 +1,165 @@
+#include "engine/text_ops.h"
+#include "tests/unit/engine_fixture.h"
+
+using namespace velmora;
+using namespace velmora::engine;
+using velmora::testing::tcode;
+
+namespace {
+
+class Strings : public velmora::testing::EngineTest {
+ protected:
+  const TTaskInfo &exec(const Lines &code, const Lines &vars = {}) {
+    e.releaseAllSlots();
+    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+    load(code, vars);
+    run();
+    return e.tasks[0];
+  }
+  const TVarInfo &var(const char16_t *name) { return e.vars[e.vars.find(0, name)]; }
+};
+
+}  // namespace
+
+TEST_F(Strings, ConcatenationGoesThroughTheJoinMark) {
+  exec(tcode({u"311 Ω \"ab\"", u"312 +", u"311 Ω \"cd\"", u"320 Σ &A"}), {u"&A"});
+  EXPECT_EQ(var(u"&A").StrVal, u"abcd");
+  EXPECT_TRUE(e.tasks[0].STR_OPE.empty());
+}
+
+TEST(Zones, StartAndEndConditionsWithAndWithoutTheZoneOption) {
+  Zone z = string_zone(u"x=1;y=2", u"=", u";", u"", false);
+  EXPECT_EQ(z.result, u"1");
+  EXPECT_EQ(z.rest, u"x=;y=2");
+  z = string_zone(u"x=1;y=2", u"=", u";", u"[++]", false);
+  EXPECT_EQ(z.result, u"=1;");
+  EXPECT_EQ(z.rest, u"xy=2");
+  z = string_zone(u"x=1;y=2", u"=", u";", u"[+-]", false);
+  EXPECT_EQ(z.result, u"=1");
+  z = string_zone(u"x=1;y=2", u"#", u";", u"", false);
+  EXPECT_EQ(z.result, u"");
+  EXPECT_EQ(z.rest, u"x=1;y=2");
+  z = string_zone(u"<TD>a</td>", u"<td>", u"</TD>", u"", true);
+  EXPECT_EQ(z.result, u"a");  // folded search, result cut from the original
+  z = string_zone(u"abc", u"", u"", u"", false);
+  EXPECT_EQ(z.result, u"abc");
+}
+
+TEST(Zones, ByListTakesTheShortestNonEmptyResult) {
+  Zone z = zone_by_list(u"k=v1,v2;rest", u"=", {u";", u"x", u","}, u"", false);
+  EXPECT_EQ(z.result, u"v1");
+  EXPECT_EQ(z.rest, u"k=,v2;rest");
+  z = zone_by_list(u"k=v1", u"=", {}, u"", false);
+  EXPECT_EQ(z.result, u"v1");
+}
+
+TEST_F(Strings, ZoneInstructionsAndRestRegister) {
+  exec(tcode({u"045 Σ &S = Ω \"x=1;y=2\"", u"337 [++]", u"318 Σ &S < Ω \"=\" -> Ω \";\" >",
+              u"329 Σ &A , Σ &B"}),
+       {u"&S", u"&A", u"&B"});
+  EXPECT_EQ(var(u"&A").StrVal, u"=1;");
+  EXPECT_EQ(var(u"&B").StrVal, u"xy=2");
+  EXPECT_EQ(e.tasks[0].LIST_INC, u"[++]");  // the zone option stays within the run
+  e.runReset();
+  EXPECT_EQ(e.tasks[0].LIST_INC, u"");  // and not into the next
+}
+
+TEST(ListOrder, SortIgnoringCaseKeepsOneOfEqualLines) {
+  u16 option = u"[<]";
+  Lines list{u"b", u"A", u"a"}, rest{u"z", u"Y"};
+  apply_list_order(option, list, rest);
+  EXPECT_EQ(list, (Lines{u"A", u"b"}));
+  EXPECT_EQ(rest, (Lines{u"Y", u"z"}));
+  EXPECT_TRUE(option.empty());
+  option = u"[>]";
+  apply_list_order(option, list, rest);
+  EXPECT_EQ(list, (Lines{u"b", u"A"}));
+  option = u"[!]";
+  apply_list_order(option, list, rest);
+  EXPECT_EQ(list, (Lines{u"z", u"Y"}));
+}
+
+TEST(Replace, StopsAtTwoHundredFiftyFiveAndRefusesOldInsideNew) {
+  EXPECT_EQ(replace_repeatedly(u"xAx", u"A", u"AAA"), u"xAx");
+  EXPECT_EQ(replace_repeatedly(u"abc", u"b", u"b"), u"abc");
+  u16 r = replace_repeatedly(u16(200, u'a'), u"a", u"bb");
+  EXPECT_EQ(r.size(), 255u);  // 55 replacements: 145 a and 110 b
+  EXPECT_EQ(std::count(r.begin(), r.end(), u'b'), 110);
+  EXPECT_EQ(replace_all(u"aXbxc", u"x", u"-", true), u"a-b-c");
+}
+
+TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
+  exec(tcode({u"301 Σ &L [] += Ω \"apple\"", u"301 Σ &L [] += Ω \"Banana\"",
+              u"301 Σ &L [] += Ω \"cherry pie\"", u"334 Σ &L [ Ω \"an\" ]", u"327 Σ &A [] , Σ &B []",
+              u"301 Σ &L [] -= Ω \"BANANA\"", u"304 Σ &L [ Δ 1 ] . INS ( Ω \"mid\" )",
+              u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
+              u"303 Σ &E [ Δ 0 ] . DEL", u"304 Σ &E [ Δ 0 ] . INS ( Ω \"x\" )"}),
+       {u"&L", u"&A", u"&B", u"&E"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_EQ(var(u"&A").StrList, Lines{u"Banana"});
+  EXPECT_EQ(var(u"&B").StrList, (Lines{u"apple", u"cherry pie"}));
+  EXPECT_EQ(var(u"&L").StrList, (Lines{u"apple", u"mid"}));
+  EXPECT_EQ(e.tasks[0].WORK, 2.0L);
+  EXPECT_TRUE(var(u"&E").StrList.empty());  // INS and DEL on an empty list do nothing
+}
+
+TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
+  exec(tcode({u"301 Σ &L [] += Ω \"abc\"", u"301 Σ &L [] += Ω \"xbx\"", u"311 Ω \"-\"",
+              u"323 Σ &L [ Ω \"x\" ] [< Ω \"x\" >]", u"311 Ω \"Z\"", u"323 Σ &L [ Δ 0 ] [< Δ 2 >]",
+              u"311 Ω \"=\"", u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []",
+              u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
+       {u"&L", u"&M"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_EQ(var(u"&L").StrList, (Lines{u"===", u"-b-"}));
+  EXPECT_EQ(var(u"&M").StrList, (Lines{u"all", u"all"}));
+}
+
+TEST_F(Strings, LineAndCharacterExpressions) {
+  exec(tcode({u"301 Σ &L [] += Ω \"hello\"", u"310 Σ &L [ Δ 0 ]", u"320 Σ &A",
+              u"314 Σ &L [ Δ 0 ] < Δ 2 >", u"329 Σ &B , Σ &C", u"310 Σ &L [ Δ 5 ]", u"320 Σ &D",
+              u"311 Ω \"abc\"", u"312 +", u"310 Σ &L [ Δ 9 ]", u"320 Σ &E"}),
+       {u"&L", u"&A", u"&B", u"&C", u"&D", u"&E"});
+  EXPECT_EQ(var(u"&A").StrVal, u"hello");
+  EXPECT_EQ(var(u"&B").StrVal, u"e");
+  EXPECT_EQ(var(u"&C").StrVal, u"hllo");
+  EXPECT_EQ(var(u"&D").StrVal, u"");     // outside the list: the register is cleared
+  EXPECT_EQ(var(u"&E").StrVal, u"abc");  // with a join pending only the mark is cleared
+}
+
+TEST_F(Strings, NumericStringFunctions) {
+  auto work = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  EXPECT_EQ(work(u"041 HEX ( Ω \"ff\" )"), 255.0L);
+  EXPECT_EQ(work(u"041 HEX ( Ω \"\\q1G2\\q\" )"), 18.0L);
+  EXPECT_EQ(work(u"041 HEX ( Ω \"FFFFFFFF\" )"), 4294967295.0L);
+  EXPECT_EQ(work(u"040 ASC ( Ω \"AB\" )"), 16706.0L);
+  EXPECT_EQ(work(u"042 STRVAL ( Ω \"2.5\" )"), 2.5L);
+  EXPECT_EQ(work(u"049 SPOS ( Ω \"c\" , Ω \"abcabc\" )"), 3.0L);
+  EXPECT_EQ(work(u"049 SPOS ( Ω \"z\" , Ω \"abc\" )"), 0.0L);
+  EXPECT_EQ(work(u"421 LENGTH ( Ω \"日本\" )"), 2.0L);
+}
+
+TEST_F(Strings, StringAssignments) {
+  exec(tcode({u"045 Σ &A = Ω \"aXbXc\"", u"405 Σ &A -= Ω \"X\"", u"046 Σ &A += Ω \"!\"",
+              u"047 Σ &B = COPY ( Σ &A , Δ 2 , Δ 2.5 )", u"048 Σ &C = VALSTR ( Δ 1.2 , Ω \"00.00\" )",
+              u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]",
+              u"420 INTSTR ( xN 3.7 )", u"320 Σ &D"}),
+       {u"&A", u"&B", u"&C", u"&D"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_EQ(var(u"&A").StrVal, u"aBBc!");
+  EXPECT_EQ(var(u"&B").StrVal, u"Qc");  // COPY with 2.5 rounds to 2 characters
+  EXPECT_EQ(var(u"&C").StrVal, u"01.20");
+  EXPECT_EQ(var(u"&D").StrVal, u"-3");
+}
+
+TEST_F(Strings, PredicatesAndUndefinedVariables) {
+  auto flag = [&](const char16_t *code) { return exec(tcode({code}), {u"&L", u"&S"}).FLAG; };
+  EXPECT_FALSE(flag(u"410 Δ 0"));
+  EXPECT_TRUE(flag(u"410 NOT Ω \"\""));
+  EXPECT_FALSE(flag(u"412 Σ &L []"));
+  EXPECT_TRUE(flag(u"412 NOT Σ &NOPE []"));
+  EXPECT_FALSE(flag(u"411 Σ &L [ Δ 0 ]"));
+  exec(tcode({u"320 Σ &NOPE"}));
+  EXPECT_EQ(lastConsoleLine(), u"値不正、変数未定義エラー: &NOPE\r");
+  exec(tcode({u"318 Σ &NOPE < Ω \"a\" -> Ω \"b\" >"}));  // zones of unknown names say nothing
+  EXPECT_FALSE(e.errorFlag);
+}
