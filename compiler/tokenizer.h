@@ -1,0 +1,68 @@
+#pragma once
+// The tokenizer: the text of an editor tab becomes the token stream, one token
+// line per token ("{line} {type} {text}"), with the program's user symbols,
+// shared names and function names.
+#include <unordered_set>
+
+#include "language/language.h"
+
+namespace velmora::compiler {
+
+struct TokenizeOptions {
+  bool IsUpperCase = true;       // compile mode: upper-case outside strings
+  bool IsGenSpaceInfo = false;   // spacing mode: ψ tokens, strings across lines
+  bool IsNoComment = false;      // keep comments
+  int tabPitch = 16;             // the console tab pitch setting
+  bool variableAlert = false;    // report renames as "変数削除: " / "変数追加: "
+};
+
+struct TokenStream {
+  Lines tokens;         // token lines
+  Lines userSymbols;    // in order of first registration
+  Lines sharedNames;
+  Lines functionNames;
+  Lines report;         // rename report lines
+  bool failed = false;  // cutting tokens ended with "トークン生成でエラー"
+};
+
+// Field n of a token line, with quoted runs as one field.
+u16 GetToken(std::size_t n, u16view line);
+// The type of a token line (its second field).
+u16 token_type(u16view line);
+
+bool IsVarNameChars(u16view text);
+bool is_AlphaNum(char16_t ch);
+
+class Tokenizer {
+ public:
+  explicit Tokenizer(const Language &language);
+
+  // Tokenises all lines of a tab. Errors are reported through the sink.
+  TokenStream Make_Token_From_Text(const Lines &text, const TokenizeOptions &options,
+                                   const MessageSink &sink);
+
+ private:
+  const Language &lang_;
+  // Keyword list positions by first character, last line first, so that the
+  // longest keyword at a position is tried first.
+  std::vector<std::vector<int>> keywordsByFirst_;
+
+  // State of one tokenisation.
+  TokenStream *out_ = nullptr;
+  const TokenizeOptions *opt_ = nullptr;
+  std::unordered_set<u16> symbolSet_;
+  std::vector<std::vector<int>> symbolsByFirst_;
+
+  void RegisterUserSymbol(const u16 &name);
+  bool IsUserSymbol(const u16 &name) const { return symbolSet_.count(name) != 0; }
+  int KeyWordOrUserSymbol(const u16 &item);
+  void emit(int line, u16view type, u16view text = {});
+  void Make_Tokens(const Lines &text);
+  void Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString);
+  void RecogniseToken(int line, u16view text);
+  void ModifyTokenStreamMOre();
+  void RemoveLocalVariables();
+  void renameSymbol(const u16 &from, const u16 &to);
+};
+
+}  // namespace velmora::compiler
