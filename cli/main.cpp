@@ -1,11 +1,18 @@
-// velmora-run: the headless face of Velmora.
+// velmora-run: the headless face of Velmora. Compiles programs into task
+// slots as the compile command does and runs them as the run command does,
+// streaming the console to stdout.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "language/language.h"
+#include "engine/listing.h"
+#include "environment/environment.h"
 #include "text/paths.h"
+
+using namespace velmora;
+using namespace velmora::environment;
 
 namespace {
 
@@ -13,13 +20,105 @@ constexpr const char *kVersion = "0.1.0";
 
 const char *kHelp =
     "Usage: velmora-run [options] FILE...\n"
-    "Compiles and runs Velmora programs (.mcl) without a window and prints the console.\n"
+    "Compiles each FILE (.mcl) into the next task slot (FILE 1 into slot 0, ...) and,\n"
+    "when every compile succeeded, runs all slots together until every task has\n"
+    "ended, a run-time error stops them, or the timeout passes.\n"
+    "\n"
+    "stdout: the console, each line once it is complete (carriage returns removed).\n"
+    "stderr: every message of the environment, and the error window after a\n"
+    "        run-time error.\n"
     "\n"
     "Options:\n"
-    "  --home DIR   the program's own directory (language tables, User_Setting.Txt);\n"
-    "               default: $VELMORA_HOME, else the executable's directory\n"
-    "  --help       this text\n"
-    "  --version    the version\n";
+    "  --home DIR        the program's own directory (language tables, User_Setting.Txt,\n"
+    "                    PROG, DATA); default: $VELMORA_HOME, else the executable's directory\n"
+    "  --data DIR        the data directory of the run (default: from User_Setting.Txt,\n"
+    "                    else DATA in the program's own directory)\n"
+    "  --tokens          print each file's token stream and name lists, then exit\n"
+    "  --tcode           print each file's T-code lines, then exit\n"
+    "  --listing         print the P-code listing of each slot, then exit\n"
+    "  --final-console   print only the final console buffer, after the run\n"
+    "  --timeout SECONDS stop the run after this many seconds (exit status 124)\n"
+    "  --help, --version\n"
+    "\n"
+    "Questions take their defaults: replacing a slot's code is answered Yes.\n"
+    "Ctrl-C stops the run as the stop button does (exit status 130).\n"
+    "\n"
+    "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
+    "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C.\n";
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void on_sigint(int) { g_interrupted = 1; }
+
+std::string out_text(u16view text) {
+  std::string s = to_utf8(text);
+  std::string clean;
+  clean.reserve(s.size());
+  for (char c : s)
+    if (c != '\r') clean += c;
+  return clean;
+}
+
+// Prints modal messages to stderr and takes the documented defaults.
+class HeadlessUi : public UserInterface {
+ public:
+  bool streaming = true;
+  double timeoutSeconds = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  Environment *env = nullptr;
+  bool timedOut = false, interrupted = false;
+
+  void message(const u16 &text, const u16 &title) override {
+    u16 t = text;
+    for (char16_t &c : t)
+      if (c == u'\r') c = u'\n';
+    if (!title.empty()) std::fprintf(stderr, "[%s] ", to_utf8(title).c_str());
+    std::fprintf(stderr, "%s\n", to_utf8(t).c_str());
+  }
+  bool askYesNo(const u16 &text, const u16 &title) override {
+    message(text + u" -> Yes", title);
+    return true;
+  }
+  Answer askYesNoCancel(const u16 &text, const u16 &title) override {
+    message(text + u" -> No", title);
+    return Answer::No;
+  }
+  void pumpEvents() override {
+    if (!env || !env->running) return;
+    if (g_interrupted && !interrupted) {
+      interrupted = true;
+      env->KillTaskButtonClick();
+    }
+    if (timeoutSeconds > 0 && !timedOut &&
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= timeoutSeconds) {
+      timedOut = true;
+      env->KillTaskButtonClick();
+    }
+  }
+  // Streams each console line once a later line exists.
+  void consoleUpdated(const Lines &lines) override {
+    if (!streaming) return;
+    if (lines.size() < printed_) printed_ = 0;  // the console was reset
+    for (; printed_ + 1 < lines.size(); ++printed_)
+      std::printf("%s\n", out_text(lines[printed_]).c_str());
+    std::fflush(stdout);
+  }
+  void finishConsole(const Lines &lines) {
+    if (streaming) {
+      if (lines.size() < printed_) printed_ = 0;
+      for (; printed_ < lines.size(); ++printed_) std::printf("%s\n", out_text(lines[printed_]).c_str());
+    } else {
+      for (const u16 &line : lines) std::printf("%s\n", out_text(line).c_str());
+    }
+    std::fflush(stdout);
+  }
+  void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
+    for (const auto &[label, value] : rows)
+      std::fprintf(stderr, "%s%s\n", to_utf8(label).c_str(), out_text(value).c_str());
+  }
+
+ private:
+  std::size_t printed_ = 0;
+};
 
 int usage_error(const std::string &message) {
   std::fprintf(stderr, "velmora-run: %s\nTry 'velmora-run --help'.\n", message.c_str());
@@ -29,30 +128,109 @@ int usage_error(const std::string &message) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::string home;
+  std::string home, data;
   std::vector<std::string> files;
+  bool tokens = false, tcode = false, listing = false, finalConsole = false;
+  double timeout = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    auto value = [&](const char *name) -> const char * {
+      if (i + 1 >= argc) return nullptr;
+      (void)name;
+      return argv[++i];
+    };
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
-    }
-    if (arg == "--version") {
+    } else if (arg == "--version") {
       std::printf("velmora-run %s\n", kVersion);
       return 0;
+    } else if (arg == "--home") {
+      const char *v = value("--home");
+      if (!v) return usage_error("--home needs a directory");
+      home = v;
+    } else if (arg == "--data") {
+      const char *v = value("--data");
+      if (!v) return usage_error("--data needs a directory");
+      data = v;
+    } else if (arg == "--timeout") {
+      const char *v = value("--timeout");
+      char *end = nullptr;
+      if (!v || (timeout = std::strtod(v, &end)) <= 0 || *end) return usage_error("--timeout needs a number of seconds");
+    } else if (arg == "--tokens") {
+      tokens = true;
+    } else if (arg == "--tcode") {
+      tcode = true;
+    } else if (arg == "--listing") {
+      listing = true;
+    } else if (arg == "--final-console") {
+      finalConsole = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      return usage_error("unknown option " + arg);
+    } else {
+      files.push_back(arg);
     }
-    if (arg == "--home") {
-      if (++i >= argc) return usage_error("--home needs a directory");
-      home = argv[i];
+  }
+  if (files.empty()) return usage_error("no program file given");
+  if (files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
+
+  HeadlessUi ui;
+  ui.streaming = !finalConsole;
+  ui.timeoutSeconds = timeout;
+  Environment env(resolve_home(home), ui);
+  ui.env = &env;
+  if (!data.empty()) {
+    std::error_code ec;
+    env.dataDirectoryOverride = std::filesystem::absolute(data, ec);
+  }
+
+  std::vector<int> tabsOfFiles;
+  for (const std::string &file : files) {
+    bool ok = false;
+    int tab = env.tabs.loadFile(file, std::nullopt, ui, &ok);
+    if (tab < 0 || !ok) return 3;
+    tabsOfFiles.push_back(tab);
+  }
+
+  if (tokens) {
+    for (int tab : tabsOfFiles) {
+      compiler::TokenStream s = env.tokenize(tab, true);
+      std::printf("# tokens of %s\n", to_utf8(env.tabs.tabs[std::size_t(tab)].caption).c_str());
+      for (const u16 &t : s.tokens) std::printf("%s\n", to_utf8(t).c_str());
+      std::printf("# user symbols\n");
+      for (const u16 &n : s.userSymbols) std::printf("%s\n", to_utf8(n).c_str());
+      std::printf("# shared names\n");
+      for (const u16 &n : s.sharedNames) std::printf("%s\n", to_utf8(n).c_str());
+      std::printf("# function names\n");
+      for (const u16 &n : s.functionNames) std::printf("%s\n", to_utf8(n).c_str());
+    }
+    return 0;
+  }
+
+  std::vector<int> slots;
+  for (int tab : tabsOfFiles) {
+    env.tabs.active = tab;
+    int slot = env.mnCOMPILEClick();
+    if (tcode) {
+      for (const u16 &line : env.lastTcode) std::printf("%s\n", to_utf8(line).c_str());
+      if (slot < 0) return 2;
       continue;
     }
-    if (arg.rfind("--", 0) == 0) return usage_error("unknown option " + arg);
-    files.push_back(arg);
+    if (slot < 0) return 2;
+    slots.push_back(slot);
   }
-  velmora::Language language;
-  language.load(velmora::resolve_home(home), [](const velmora::u16 &m) {
-    std::fprintf(stderr, "%s\n", velmora::to_utf8(m).c_str());
-  });
-  if (files.empty()) return usage_error("no program file given");
-  return usage_error("running programs is not available in this build yet");
+  if (tcode) return 0;
+  if (listing) {
+    env.engine.linkAll();
+    for (int slot : slots)
+      for (const u16 &line : engine::slot_listing(env.engine, slot)) std::printf("%s\n", to_utf8(line).c_str());
+    return 0;
+  }
+
+  std::signal(SIGINT, on_sigint);
+  RunResult result = env.ExecTaskButtonClick();
+  ui.finishConsole(env.engine.console.lines());
+  if (ui.interrupted) return 130;
+  if (ui.timedOut) return 124;
+  return result == RunResult::Error ? 1 : 0;
 }

@@ -6,18 +6,21 @@ void ConsoleBuffer::reset() {
   lines_.assign(1, u16(u"\r"));
   current_ = 0;
   changed = true;
+  ++version;
 }
 
 void ConsoleBuffer::clear() {
   lines_.assign(1, u16());
   current_ = 0;
   changed = true;
+  ++version;
 }
 
 void ConsoleBuffer::append(u16view text) {
   if (current_ < 0 || current_ >= int(lines_.size())) current_ = int(lines_.size()) - 1;
   lines_[std::size_t(current_)] += text;
   changed = true;
+  ++version;
 }
 
 void ConsoleBuffer::addLine(u16view text) {
@@ -25,6 +28,7 @@ void ConsoleBuffer::addLine(u16view text) {
   ++current_;
   if (current_ >= int(lines_.size())) current_ = int(lines_.size()) - 1;
   changed = true;
+  ++version;
 }
 
 }  // namespace velmora::engine

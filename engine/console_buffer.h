@@ -21,6 +21,8 @@ class ConsoleBuffer {
   int current() const { return current_; }
   // Set by every output; the dispatcher clears it before each instruction.
   bool changed = false;
+  // Counts every change, so a view can tell whether it is out of date.
+  unsigned long long version = 0;
 
  private:
   Lines lines_;

@@ -1,0 +1,134 @@
+#pragma once
+// The statement compiler: one object whose state is the compile-time state
+// of the recogniser (grammar rules), the rule-driven T-code generator (flow
+// control by the code-generation rule table) and the expression compiler
+// (arithmetic). The three call into each other inside one statement.
+#include <array>
+
+#include "compiler/compile_host.h"
+#include "compiler/tokenizer.h"
+
+namespace velmora::compiler {
+
+struct StateEntry {
+  char16_t group;
+  int row;
+  int field;
+  int cursor;
+};
+
+class StatementCompiler {
+ public:
+  static constexpr int kFunctionLevels = 101;
+
+  StatementCompiler(const Language &language, CompileHost &host);
+
+  // Start_Compile and Compile_UserProgram over a token stream: resets the
+  // compile state, runs the statement loop and reports leftover labels.
+  // True when the whole stream was compiled.
+  bool compile(const Lines &tokenStream, bool stepMode = false);
+
+  // ----- results and state (readable by step-mode displays)
+  const Lines &tcode() const { return tcode_; }
+  const Lines &tokens() const { return tokens_; }
+  const Lines &labelStack() const { return labelStack_; }
+  const Lines &termStack() const { return termStack_; }
+  const std::vector<StateEntry> &stateStack() const { return states_; }
+  const u16 &tokenBuffer() const { return tokenBuffer_; }
+  const Lines &operatorStack() const { return ops_; }
+  const Lines &operandStack() const { return operands_; }
+  int tokenCursor() const { return cursor_; }
+  int lastTokenIndex() const { return lastToken_; }
+  const u16 &currentLine() const { return curLine_; }
+  bool stopped() const { return stop_; }
+  bool stepMode = false;
+
+ private:
+  const Language &lang_;
+  const LanguageTables &tables_;
+  const CodeGenRules &rules_;
+  CompileHost &host_;
+
+  // ----- token cursor
+  Lines tokens_;
+  int cursor_ = -1;
+  int lastToken_ = -1;
+  u16 curLine_, prevLine_;
+  u16 NextToken();
+  u16 PeepNextToken() const;
+  u16 GetNextToken(int k) const;
+  void Insert_Token(const u16 &token);
+  void ReplaceBackToken(const u16 &token, int k);
+  void restoreCursor(int cursor);
+
+  // ----- rule cursor and stacks
+  int row_ = 0, field_ = 1;
+  std::vector<StateEntry> states_;
+  Lines termStack_;
+  bool stop_ = false;
+  bool stopShown_ = false;
+  bool statementDone_ = false;  // the statement's ";" has been consumed
+  void LocateState(char16_t group);
+  u16 NextSubState();
+  static bool isStateChangeCode(u16view item);
+  char16_t GetStateCode() const;
+  void PushState(char16_t group);
+  void PopState(bool restoreTokenCursor = false);
+  bool FindTKType(u16view type, int row);
+  bool Find_First_SubState(u16view type);
+  bool isExpTermination(u16view type) const;
+  bool EvalExpression(char16_t group, u16 first);
+  bool subPhrase(char16_t s, u16 u, char16_t statementGroup);
+  bool expressionList(u16 u, char16_t statementGroup);
+  bool closeBlock();
+  void compileStop();
+  void syntaxError(char16_t group, const u16 &token);
+
+  // ----- generation
+  Lines tcode_;
+  u16 prefix_;
+  u16 tokenBuffer_;
+  u16 ruleCode_;
+  char16_t ruleGroup_ = 0;
+  int labelCounter_ = 0;
+  Lines labelStack_;
+  int andCount_ = 0, orCount_ = 0, falseLabel_ = 0, trueLabel_ = 0;
+  bool assignDeferred_ = false;
+  int paramCounter_ = 0;
+  bool vectorSet_ = false;
+  u16 vectorName_;
+  void AppendToBuffer(u16view item);
+  void Set_TCodeID();
+  void Gen_TCode(const u16 &head);
+  void Gen_ThisCode(const u16 &text);
+  void emitLine(u16view code, u16view items);
+  bool Generate_TransferLogic(const u16 &buffer, const u16 &head);
+  void runBlock(int row, const u16 &buffer, const u16 &head);
+  void Push_LABEL(const u16 &owner);
+  void Pop_LABEL_Gen();
+  int Pop_Gen_LABEL_GetNumber();
+  std::pair<int, int> FindNearestLABEL_GetNumber(u16view owner) const;
+  void Swap_Last_Tcode();
+  void Gen_True_Label();
+  void Push_Flow_Control_Terminator(u16view type);
+  void takeBackAssignment();
+  void emitDeferred();
+
+  // ----- expressions
+  Lines ops_;
+  Lines operands_;
+  std::vector<std::size_t> operandsAtFunction_;
+  int depth_ = 0;
+  int functionLevel_ = -1;
+  bool Eval_MathExpress(u16 first);
+  bool stackOperand(const u16 &token);
+  bool stackToken(const u16 &token, bool &expectOperand);
+  bool reduceBinary();
+  bool applyFunction();
+  bool closeParenthesis();
+  bool completeReduction();
+  bool isMathName(u16view item) const;
+  void mathError(char16_t group, u16view detail = {});
+};
+
+}  // namespace velmora::compiler

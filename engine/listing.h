@@ -1,0 +1,13 @@
+#pragma once
+// The P-code listing: one line per record, shared by the debugger view,
+// velmora-run --listing and the saved ".MCP" files.
+#include "engine/engine.h"
+
+namespace velmora::engine {
+
+// Source line, blank, the kind ("0098"; "-001" for labels, "-002" for
+// function entries), blank, then Param[1] to Param[9] each followed by a blank.
+u16 listing_line(const TPEXE &record);
+Lines slot_listing(const Engine &engine, int slot);
+
+}  // namespace velmora::engine

@@ -1,0 +1,117 @@
+// The compile driver: compiling the active tab, the compile report and
+// registering the T-code in a task slot.
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+using engine::TTaskState;
+
+compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
+  compiler::TokenizeOptions o;
+  o.IsUpperCase = compileMode;
+  o.IsGenSpaceInfo = !compileMode;
+  o.IsNoComment = !compileMode;
+  o.tabPitch = settings.consoleTabPitch();
+  o.variableAlert = settings.VARIABLE_ALERT_CheckBox;
+  const Lines empty;
+  const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].lines : empty;
+  return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
+}
+
+int Environment::mnCOMPILEClick() {
+  report.clear();
+  if (tabs.active < 0) return -1;
+  int slot = -1;
+  for (int s = 0; s < engine::kSlots && slot < 0; ++s)
+    if (engine.tasks[std::size_t(s)].SrcIndex == tabs.active) slot = s;
+  if (slot < 0 || engine.tasks[std::size_t(slot)].state == engine::tsEMPTY) return CompileButtonClick();
+  if (!ui.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
+  return Compile_Replace(slot, engine::tsACTIVE);
+}
+
+int Environment::Comp_And_RegTask(TTaskState initial) {
+  Tab *tab = tabs.activeTab();
+  if (!tab) return -1;
+  if (settings.Editor_Quote_CheckBox)
+    for (u16 &line : tab->lines)
+      for (char16_t &c : line)
+        if (c == u'\'') c = u'"';
+  lastTokens = tokenize(tabs.active, true);
+  report = lastTokens.report;
+  if (!Start_Compile()) return -1;
+  return RegCode_To_TaskSlot(initial);
+}
+
+bool Environment::Start_Compile() {
+  compileOk_ = compiler_->compile(lastTokens.tokens, false);
+  lastTcode = compiler_->tcode();
+  compileReport();
+  return compileOk_;
+}
+
+void Environment::compileReport() {
+  if (settings.VARIABLE_ALERT_CheckBox && !report.empty()) {
+    u16 text = u"----- プログラム変数警告 -----\r\r";
+    bool any = false;
+    for (const u16 &line : report)
+      if (line.find(u"変数削除") != u16::npos) {
+        text += line + u"\r";
+        any = true;
+      }
+    if (any) text += u"\r＊ 変数使用状況確認が必要 ＊\r";
+    ui.message(text, u"");
+  }
+  if (settings.COMPILE_REPORT_CheckBox && !report.empty()) {
+    u16 text = u"----- プログラムレポート -----\r\r";
+    for (const u16 &line : report) text += line + u"\r";
+    ui.message(text, u"");
+  }
+}
+
+int Environment::RegCode_To_TaskSlot(TTaskState initial) {
+  Tab *tab = tabs.activeTab();
+  if (!tab || !compileOk_) return -1;
+  int slot = engine.registerProgram(lastTcode, lastTokens.userSymbols, lastTokens.sharedNames,
+                                    registrationMessages, initial, tab->caption, tabs.active);
+  if (slot < 0) {
+    if (settings.VARIABLE_ALERT_CheckBox && !registrationMessages.empty()) {
+      u16 text;
+      for (std::size_t i = 0; i < registrationMessages.size(); ++i)
+        text += int16(long(i) + 1) + u" " + registrationMessages[i] + u"\r";
+      ui.message(text, u"");
+    }
+    return -1;
+  }
+  return slot;
+}
+
+int Environment::Compile_Replace(int slot, TTaskState initial) {
+  if (slot < 0 || slot >= engine::kSlots) return -1;
+  DelTaskButtonClick(slot);
+  return Comp_And_RegTask(initial);
+}
+
+void Environment::DelTaskButtonClick(int slot) {
+  if (slot < 0 || slot >= engine::kSlots) return;
+  engine.releaseSlot(slot);
+  engine.vars.releaseSlot(slot);
+  taskLabels[std::size_t(slot)].clear();
+}
+
+int Environment::FindSlotNum(int page, u16view programName) const {
+  for (int s = 0; s < engine::kSlots; ++s) {
+    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    if (t.SrcIndex == page && t.FileName == programName) return s;
+  }
+  return -1;
+}
+
+u16 Environment::taskStatusLine(int slot) const {
+  const engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  u16 number = int16(slot + 1);
+  if (number.size() < 2) number.insert(0, 1, u'0');
+  return number + u": " + taskLabels[std::size_t(slot)] + u": " + u16(engine::task_state_text(t.state)) +
+         u" #" + int16(t.SrcIndex + 1) + u" T" + int16(t.PcodeListNo) + u" " + t.FileName;
+}
+
+}  // namespace velmora::environment

@@ -1,0 +1,27 @@
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
+    : home(homeDir), ui(userInterface) {
+  language.load(home, [this](const u16 &m) { ui.message(m, u""); });
+  settings.initialise(home);
+  for (int s = 0; s < engine::kSlots; ++s) {
+    u16 number = int16(s + 1);
+    if (number.size() < 2) number.insert(0, 1, u'0');
+    permitRows[std::size_t(s)] = number + u": 実行許可　〇";
+  }
+  engine.host = this;
+  tokenizer_ = std::make_unique<compiler::Tokenizer>(language);
+  compiler_ = std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this));
+}
+
+Environment::~Environment() = default;
+
+std::filesystem::path Environment::programDirectory() const {
+  if (settings.AppliProgDirCheckBox && !settings.AppliProgDirEdit.empty())
+    return std::filesystem::path(to_utf8(settings.AppliProgDirEdit));
+  return home;
+}
+
+}  // namespace velmora::environment

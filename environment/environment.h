@@ -1,0 +1,85 @@
+#pragma once
+// The IDE without widgets: one object owning the language, the settings, the
+// tab pool, the compiler driver, the engine and the run loop. The IDE window
+// and the headless runner both drive it through its commands and answer it
+// through UserInterface.
+#include <chrono>
+
+#include "compiler/statement_compiler.h"
+#include "engine/engine.h"
+#include "environment/settings.h"
+#include "environment/tab_pool.h"
+
+namespace velmora::environment {
+
+enum class RunResult { NotStarted, Ended, Error, Stopped };
+
+class Environment : private compiler::CompileHost, public engine::EngineHost {
+ public:
+  Environment(const std::filesystem::path &home, UserInterface &ui);
+  ~Environment() override;
+
+  const std::filesystem::path home;
+  UserInterface &ui;
+  Language language;
+  Settings settings;
+  TabPool tabs;
+  engine::Engine engine;
+
+  // ----- compile driver
+  Lines report;                // rename report lines of the last tokenisation
+  Lines registrationMessages;  // messages of the last registration
+  compiler::TokenStream lastTokens;
+  Lines lastTcode;
+  compiler::TokenStream tokenize(int tab, bool compileMode);
+  int mnCOMPILEClick();
+  int CompileButtonClick() { return Comp_And_RegTask(engine::tsACTIVE); }
+  int AddTaskButtonClick() { return RegCode_To_TaskSlot(engine::tsACTIVE); }
+  int Comp_And_RegTask(engine::TTaskState initial);
+  bool Start_Compile();
+  int RegCode_To_TaskSlot(engine::TTaskState initial);
+  int Compile_Replace(int slot, engine::TTaskState initial);
+  void DelTaskButtonClick(int slot);
+  int FindSlotNum(int page, u16view programName) const;
+  u16 taskStatusLine(int slot) const;
+  std::array<u16, engine::kSlots> taskLabels;  // short label per slot
+
+  // ----- run loop
+  std::array<u16, engine::kSlots> permitRows;
+  bool running = false;
+  bool paused = false;
+  bool busy = false;
+  std::filesystem::path dataDirectory;  // fixed when a run starts
+  std::filesystem::path dataDirectoryOverride;  // --data, when given
+  std::vector<std::pair<u16, u16>> lastErrorRows;
+  RunResult ExecTaskButtonClick();
+  RunResult Exec_And_Status();
+  void SetTaskPermit();
+  bool IsAllTask_Finished();
+  void ForceAllTaskEnd();
+  bool CheckRunTimeError();
+  void PauseContinueButtonClick();
+  void KillTaskButtonClick();
+  void mnSTOP_ALL_SLOTClick() { running = false; }
+  void TaskPermitListBoxDblClick(int row);
+  bool permitted(int slot) const;
+  std::filesystem::path programDirectory() const;
+
+ private:
+  std::unique_ptr<compiler::Tokenizer> tokenizer_;
+  std::unique_ptr<compiler::StatementCompiler> compiler_;
+  bool compileOk_ = false;
+  int validCount_ = 0, endedCount_ = 0;
+  std::chrono::steady_clock::time_point lastPump_;
+
+  // CompileHost
+  void message(const u16 &text) override { ui.message(text, u""); }
+  void pumpEvents() override { ui.pumpEvents(); }
+  void locateLine(u16view line) override { ui.locateLine(tabs.active, line); }
+
+  void compileReport();
+  void pumpIfDue(bool force);
+  void refreshViews();
+};
+
+}  // namespace velmora::environment

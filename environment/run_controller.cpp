@@ -1,0 +1,160 @@
+// The run loop and task control: permits, starting, pausing, stopping and
+// killing a run, and the checks after every scheduler pass.
+#include <ctime>
+#include <thread>
+
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+namespace {
+
+// Events are processed every few milliseconds of running, not every pass, so
+// that a run in the window costs about what a headless run costs.
+constexpr auto kPumpInterval = std::chrono::milliseconds(5);
+constexpr long kMinBatch = 16, kMaxBatch = 1L << 20;
+
+u16 now_text() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M:%S", &tm);
+  return from_utf8(buf);
+}
+
+}  // namespace
+
+bool Environment::permitted(int slot) const {
+  return permitRows[std::size_t(slot)].find(u'×') == u16::npos;
+}
+
+void Environment::TaskPermitListBoxDblClick(int row) {
+  if (row < 0 || row >= engine::kSlots) return;
+  u16 &text = permitRows[std::size_t(row)];
+  u16 number = text.substr(0, 2);
+  text = number + (permitted(row) ? u": 実行不可　×" : u": 実行許可　〇");
+}
+
+void Environment::SetTaskPermit() {
+  for (int s = 0; s < engine::kSlots; ++s) engine.tasks[std::size_t(s)].Permit = permitted(s);
+}
+
+bool Environment::IsAllTask_Finished() {
+  validCount_ = endedCount_ = 0;
+  for (int s = 0; s < engine::kSlots; ++s) {
+    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    if (!t.Permit || t.state == engine::tsEMPTY) continue;
+    ++validCount_;
+    if (t.state == engine::tsEND) ++endedCount_;
+  }
+  return validCount_ == endedCount_;
+}
+
+void Environment::ForceAllTaskEnd() {
+  for (auto &t : engine.tasks) t.state = engine::tsEND;
+}
+
+bool Environment::CheckRunTimeError() {
+  if (!settings.Runtime_Error_Stop_CheckBox || !engine.errorFlag) return false;
+  running = false;
+  const engine::ExecutionPoint &p = engine.last;
+  lastErrorRows = {{u" Date/Time ", now_text()},
+                   {u" Error Msg ", engine.errorMessage},
+                   {u"    Status ", u"全タスク停止"},
+                   {u"      Task ", int16(p.task)},
+                   {u"      Line ", engine.lineOf(p)},
+                   {u"      Code ", int16(p.code)},
+                   {u"   Address ", int16(p.position)}};
+  ui.showRunError(lastErrorRows);
+  return true;
+}
+
+void Environment::pumpIfDue(bool force) {
+  auto now = std::chrono::steady_clock::now();
+  if (force || now - lastPump_ >= kPumpInterval) {
+    lastPump_ = now;
+    ui.pumpEvents();
+  }
+}
+
+void Environment::refreshViews() { ui.consoleUpdated(engine.console.lines()); }
+
+RunResult Environment::ExecTaskButtonClick() {
+  if (tabs.openCount == 0 || busy) return RunResult::NotStarted;
+  ui.pumpEvents();
+  busy = true;
+  if (!dataDirectoryOverride.empty()) dataDirectory = dataDirectoryOverride;
+  else if (settings.AppliDirCheckBox && !settings.AppliDirEdit.empty())
+    dataDirectory = std::filesystem::path(to_utf8(settings.AppliDirEdit));
+  else dataDirectory = home;
+  RunResult result = Exec_And_Status();
+  busy = false;
+  return result;
+}
+
+RunResult Environment::Exec_And_Status() {
+  if (engine.linkAll()) {
+    refreshViews();
+    return RunResult::Error;
+  }
+  SetTaskPermit();
+  engine.runReset();
+  refreshViews();
+  RunResult result = RunResult::Ended;
+  running = true;
+  paused = false;
+  engine.running = true;
+  lastPump_ = std::chrono::steady_clock::now();
+  unsigned long long shownConsole = engine.console.version;
+  long batch = 256;
+  while (running) {
+    pumpIfDue(false);
+    if (!running) break;
+    if (paused) {
+      ui.pumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      continue;
+    }
+    auto start = std::chrono::steady_clock::now();
+    long done = engine.runPasses(batch);
+    auto spent = std::chrono::steady_clock::now() - start;
+    if (done == batch) {
+      if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
+      else if (spent > std::chrono::milliseconds(2)) batch = std::max(batch / 2, kMinBatch);
+    }
+    if (CheckRunTimeError()) {
+      result = RunResult::Error;
+      break;
+    }
+    if (IsAllTask_Finished()) break;
+    if (settings.TaskActAsOneCheckBox && endedCount_ >= 1 && endedCount_ < validCount_) {
+      ForceAllTaskEnd();
+      break;
+    }
+    if (settings.UpdateConsoleCheckBox && engine.console.version != shownConsole) {
+      shownConsole = engine.console.version;
+      ui.consoleUpdated(engine.console.lines());
+    }
+    if (done < batch) pumpIfDue(true);  // something changed state
+  }
+  if (!running && result == RunResult::Ended && !IsAllTask_Finished()) result = RunResult::Stopped;
+  running = false;
+  engine.running = false;
+  refreshViews();
+  return result;
+}
+
+void Environment::PauseContinueButtonClick() {
+  if (!running) return;
+  paused = !paused;
+  refreshViews();
+}
+
+void Environment::KillTaskButtonClick() {
+  paused = false;
+  running = false;
+  engine.stopAll();
+}
+
+}  // namespace velmora::environment

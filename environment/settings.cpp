@@ -1,0 +1,190 @@
+#include "environment/settings.h"
+
+#include <functional>
+
+#include "text/lines.h"
+
+namespace velmora::environment {
+
+namespace {
+
+bool parse_int(u16view text, int &out) {
+  if (text.empty() || text.size() > 11) return false;
+  bool negative = text[0] == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty()) return false;
+  long long n = 0;
+  for (char16_t c : text) {
+    if (!is_ascii_digit(c)) return false;
+    n = n * 10 + (c - u'0');
+  }
+  out = int(negative ? -n : n);
+  return true;
+}
+
+// One value line of a group: written from the settings, applied back; the
+// apply step returns false when the line is not a valid value.
+struct Value {
+  std::function<u16(const Settings &)> write;
+  std::function<bool(Settings &, u16view)> apply;
+};
+
+Value check(bool Settings::*member) {
+  return {[member](const Settings &s) { return u16(s.*member ? u"1" : u"0"); },
+          [member](Settings &s, u16view v) {
+            int n;
+            if (!parse_int(v, n)) return false;
+            s.*member = n != 0;
+            return true;
+          }};
+}
+
+Value number(std::function<int &(Settings &)> ref) {
+  return {[ref](const Settings &s) { return int16(ref(const_cast<Settings &>(s))); },
+          [ref](Settings &s, u16view v) { return parse_int(v, ref(s)); }};
+}
+
+Value text(u16 Settings::*member) {
+  return {[member](const Settings &s) { return s.*member; },
+          [member](Settings &s, u16view v) {
+            s.*member = u16(v);
+            return true;
+          }};
+}
+
+Value font_name(FontSetting Settings::*font) {
+  return {[font](const Settings &s) { return (s.*font).name; },
+          [font](Settings &s, u16view v) {
+            (s.*font).name = u16(v);
+            return true;
+          }};
+}
+
+struct Group {
+  const char16_t *key;
+  std::vector<Value> values;
+};
+
+const std::vector<Group> &groups() {
+  static const std::vector<Group> table = {
+      {u"NAME=SeparatorPanel",
+       {number([](Settings &s) -> int & { return s.SeparatorPanel[0]; }),
+        number([](Settings &s) -> int & { return s.SeparatorPanel[1]; }),
+        number([](Settings &s) -> int & { return s.SeparatorPanel[2]; })}},
+      {u"NAME=Center_Size_Panel",
+       {number([](Settings &s) -> int & { return s.Center_Size_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.Center_Size_Panel[1]; })}},
+      {u"NAME=Debug_Size_Panel",
+       {number([](Settings &s) -> int & { return s.Debug_Size_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.Debug_Size_Panel[1]; })}},
+      {u"NAME=File_Select_Split_Panel",
+       {number([](Settings &s) -> int & { return s.File_Select_Split_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.File_Select_Split_Panel[1]; })}},
+      {u"NAME=Task_Monitor_Size_Panel",
+       {number([](Settings &s) -> int & { return s.Task_Monitor_Size_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.Task_Monitor_Size_Panel[1]; })}},
+      {u"NAME=File_Content_Size_Panel",
+       {number([](Settings &s) -> int & { return s.File_Content_Size_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.File_Content_Size_Panel[1]; })}},
+      {u"NAME=Edit_Size_Panel",
+       {number([](Settings &s) -> int & { return s.Edit_Size_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.Edit_Size_Panel[1]; })}},
+      {u"NAME=Editor_BackColor_Panel",
+       {number([](Settings &s) -> int & { return s.editorBackColour; }),
+        number([](Settings &s) -> int & { return s.editorFont.size; }), font_name(&Settings::editorFont),
+        number([](Settings &s) -> int & { return s.editorFont.colour; })}},
+      {u"NAME=Console_BackColor_Panel",
+       {number([](Settings &s) -> int & { return s.consoleBackColour; }),
+        number([](Settings &s) -> int & { return s.consoleFont.size; }), font_name(&Settings::consoleFont),
+        number([](Settings &s) -> int & { return s.consoleFont.colour; })}},
+      {u"NAME=Common_Font_Panel",
+       {number([](Settings &s) -> int & { return s.commonFont.size; }), font_name(&Settings::commonFont),
+        number([](Settings &s) -> int & { return s.commonFont.colour; })}},
+      {u"NAME=VARIABLE_ALERT_CheckBox", {check(&Settings::VARIABLE_ALERT_CheckBox)}},
+      {u"NAME=COMPILE_REPORT_CheckBox", {check(&Settings::COMPILE_REPORT_CheckBox)}},
+      {u"NAME=UPdateDebugInfoCheckBox", {check(&Settings::UPdateDebugInfoCheckBox)}},
+      {u"NAME=UpdateTimerCheckBox", {check(&Settings::UpdateTimerCheckBox)}},
+      {u"NAME=BP_EnableCheckBox", {check(&Settings::BP_EnableCheckBox)}},
+      {u"NAME=UpdateConsoleCheckBox", {check(&Settings::UpdateConsoleCheckBox)}},
+      {u"NAME=TaskActAsOneCheckBox", {check(&Settings::TaskActAsOneCheckBox)}},
+      {u"NAME=AppliDirCheckBox", {check(&Settings::AppliDirCheckBox), text(&Settings::AppliDirEdit)}},
+      {u"NAME=AppliProgDirCheckBox",
+       {check(&Settings::AppliProgDirCheckBox), text(&Settings::AppliProgDirEdit)}},
+      {u"NAME=Editor_Quote_CheckBox", {check(&Settings::Editor_Quote_CheckBox)}},
+      {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::ShowErrorLocatorCheckBox)}},
+      {u"NAME=SysTabPitchCheckBox",
+       {check(&Settings::SysTabPitchCheckBox), text(&Settings::ConsoleTabPitchEdit)}},
+      {u"NAME=ForceMonoCheckBox", {check(&Settings::ForceMonoCheckBox)}},
+      {u"NAME=StayEditorCheckBox", {check(&Settings::StayEditorCheckBox)}},
+      {u"NAME=StayConsoleCheckBox", {check(&Settings::StayConsoleCheckBox)}},
+      {u"NAME=StayProgListCheckBox", {check(&Settings::StayProgListCheckBox)}},
+      {u"NAME=CloseAllCanvasCheckBox", {check(&Settings::CloseAllCanvasCheckBox)}},
+  };
+  return table;
+}
+
+u16 with_separator(const std::filesystem::path &p) {
+  u16 s = from_utf8(p.string());
+  if (s.empty() || s.back() != u'/') s += u'/';
+  return s;
+}
+
+}  // namespace
+
+void Settings::initialise(const std::filesystem::path &home) {
+  std::error_code ec;
+  std::filesystem::create_directories(home / "PROG", ec);
+  std::filesystem::create_directories(home / "DATA", ec);
+  AppliProgDirEdit = with_separator(home / "PROG");
+  AppliDirEdit = with_separator(home / "DATA");
+  AppliProgDirCheckBox = AppliDirCheckBox = true;
+  load(home);
+}
+
+Lines Settings::toLines() const {
+  Lines lines;
+  for (const Group &g : groups()) {
+    lines.push_back(g.key);
+    for (const Value &v : g.values) lines.push_back(v.write(*this));
+  }
+  return lines;
+}
+
+bool Settings::restore(const Lines &lines) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (const Group &g : groups()) {
+      if (lines[i].find(g.key) == u16::npos) continue;
+      for (std::size_t k = 0; k < g.values.size(); ++k) {
+        std::size_t at = i + 1 + k;
+        if (at >= lines.size()) return true;
+        if (!g.values[k].apply(*this, lines[at])) return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool Settings::save(const std::filesystem::path &home) const {
+  return write_lines_file(home / kFileName, toLines(), Encoding::Utf8);
+}
+
+bool Settings::load(const std::filesystem::path &home) {
+  auto file = read_text_file(home / kFileName);
+  if (!file) return false;
+  return restore(file->lines);
+}
+
+int Settings::consoleTabPitch() const {
+  int n;
+  if (!parse_int(ConsoleTabPitchEdit, n)) return 16;
+  return n;
+}
+
+u16 Settings::normaliseTabWidth(u16view text) {
+  if (text.empty()) return u"1";
+  int n;
+  if (!parse_int(text, n) || n < 1 || n > 40) return u"5";
+  return u16(text);
+}
+
+}  // namespace velmora::environment

@@ -1,0 +1,80 @@
+#pragma once
+// The user options of the environment and the settings file
+// "User_Setting.Txt" beside the program.
+#include <array>
+#include <filesystem>
+
+#include "text/u16.h"
+
+namespace velmora::environment {
+
+struct FontSetting {
+  int size = 10;
+  u16 name = u"IPAGothic";
+  int colour = 0;  // 0xRRGGBB
+};
+
+struct Settings {
+  static constexpr const char *kFileName = "User_Setting.Txt";
+
+  // 実行時表示
+  bool UPdateDebugInfoCheckBox = true;
+  bool UpdateTimerCheckBox = true;
+  bool BP_EnableCheckBox = true;
+  bool EventChartCheckBox = false;
+  bool UpdateConsoleCheckBox = true;
+  bool StayProgListCheckBox = true, StayEditorCheckBox = true, StayConsoleCheckBox = true,
+       StayDebugCheckBox = true;
+  // エラー検出
+  bool FILE_ERROR_CheckBox = true;
+  bool COMMAND_EXEC_ERROR_CheckBox = true;
+  bool Runtime_Error_Stop_CheckBox = true;
+  bool VARIABLE_ALERT_CheckBox = true;
+  bool COMPILE_REPORT_CheckBox = false;
+  bool ShowErrorLocatorCheckBox = true;
+  // パス設定
+  bool AppliDirCheckBox = false;
+  u16 AppliDirEdit;
+  u16 CMDEXEPathEdit = u"/bin/sh";
+  bool AppliProgDirCheckBox = false;
+  u16 AppliProgDirEdit;
+  // タイマー性能
+  u16 WaitTimeEdit = u"100", TimerTimeEdit = u"100", TimingChartEdit = u"20";
+  // エディッタ
+  bool Editor_Quote_CheckBox = false;
+  bool Ascii_Name_Only_CheckBox = false;
+  int editorBackColour = 0xFFFFFF, consoleBackColour = 0xFFFFFF;
+  FontSetting editorFont, consoleFont, commonFont;
+  bool TabSpaceConv_CheckBox = true;
+  u16 TabSpaceEdit = u"5";
+  bool SysTabPitchCheckBox = true;
+  u16 ConsoleTabPitchEdit = u"16";
+  // タスク管理
+  bool TaskActAsOneCheckBox = false;
+  bool CloseAllCanvasCheckBox = false;
+  // 抽出
+  bool ForceMonoCheckBox = false;
+  // Saved panel sizes of the main window.
+  std::array<int, 3> SeparatorPanel{200, 200, 0};
+  std::array<int, 2> Center_Size_Panel{600, 300}, Debug_Size_Panel{300, 300},
+      File_Select_Split_Panel{200, 200}, Task_Monitor_Size_Panel{200, 200},
+      File_Content_Size_Panel{200, 200}, Edit_Size_Panel{150, 400};
+
+  // Start-up of the settings: "PROG" and "DATA" beside the program become the
+  // user program and data directories (both ticked), then the file, when
+  // present, overrides them.
+  void initialise(const std::filesystem::path &home);
+  Lines toLines() const;
+  // Applies the groups found in the lines; stops at the first value that is
+  // not a whole number where one is expected. Returns false then.
+  bool restore(const Lines &lines);
+  bool save(const std::filesystem::path &home) const;
+  bool load(const std::filesystem::path &home);
+
+  // The console tab pitch as a number (16 when the text is not one).
+  int consoleTabPitch() const;
+  // The Tab width of the editors: 1..40; empty gives 1, anything else 5.
+  static u16 normaliseTabWidth(u16view text);
+};
+
+}  // namespace velmora::environment

@@ -1,0 +1,85 @@
+#include "environment/tab_pool.h"
+
+#include "text/lines.h"
+
+namespace velmora::environment {
+
+int TabPool::lowestFree() const {
+  for (int i = 0; i < kTabs; ++i)
+    if (!tabs[std::size_t(i)].inUse) return i;
+  return -1;
+}
+
+int TabPool::take(const u16 &caption) {
+  int i = lowestFree();
+  if (i < 0) return -1;
+  Tab &t = tabs[std::size_t(i)];
+  t = Tab{};
+  t.inUse = true;
+  t.caption = caption;
+  ++openCount;
+  active = i;
+  return i;
+}
+
+int TabPool::newProgram(const std::filesystem::path &programDir, UserInterface &ui) {
+  int i = lowestFree();
+  if (i < 0) {
+    ui.message(u"なぜかファイル保管場所が見つからない", u"");
+    return -1;
+  }
+  take(u"#" + int16(i + 1));
+  Tab &t = tabs[std::size_t(i)];
+  t.panels = {int16(0), u"", from_utf8((programDir / to_utf8(t.caption)).string())};
+  return i;
+}
+
+int TabPool::loadFile(const std::filesystem::path &path, std::optional<Encoding> encoding,
+                      UserInterface &ui, bool *readOk) {
+  int i = lowestFree();
+  if (i < 0) {
+    ui.message(u"これ以上編集できない", u"");
+    return -1;
+  }
+  take(from_utf8(path.filename().string()));
+  Tab &t = tabs[std::size_t(i)];
+  bool ok = false;
+  if (auto bytes = read_file_bytes(path)) {
+    u16 text = encoding ? decode_as(*bytes, *encoding) : decode_bytes(*bytes).text;
+    t.lines = split_lines(text);
+    ok = true;
+  } else {
+    ui.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
+  }
+  if (readOk) *readOk = ok;
+  t.panels = {int16(long(t.lines.size())), u"", from_utf8(path.string())};
+  return i;
+}
+
+int TabPool::loadLines(const Lines &lines, UserInterface &ui) {
+  int i = lowestFree();
+  if (i < 0) {
+    ui.message(u"これ以上編集できない", u"");
+    return -1;
+  }
+  take(u"__$$$__");
+  Tab &t = tabs[std::size_t(i)];
+  t.lines = lines;
+  t.panels = {int16(long(lines.size())), u"", u""};
+  return i;
+}
+
+void TabPool::release(int tab) {
+  if (tab < 0 || tab >= kTabs || !tabs[std::size_t(tab)].inUse) return;
+  tabs[std::size_t(tab)] = Tab{};
+  --openCount;
+  if (active == tab) {
+    active = -1;
+    for (int i = tab - 1; i >= 0 && active < 0; --i)
+      if (tabs[std::size_t(i)].inUse) active = i;
+    for (int i = 0; i < kTabs && active < 0; ++i)
+      if (tabs[std::size_t(i)].inUse) active = i;
+  }
+}
+
+}  // namespace velmora::environment

@@ -1,0 +1,42 @@
+#pragma once
+// Every modal message, question, file choice and event pump of the
+// environment goes through this interface: the IDE answers with dialogs, the
+// headless runner prints and takes the documented defaults, tests answer
+// from a script.
+#include <filesystem>
+#include <optional>
+
+#include "text/u16.h"
+
+namespace velmora::environment {
+
+enum class Answer { Yes, No, Cancel };
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+  virtual void message(const u16 &text, const u16 &title) = 0;
+  virtual bool askYesNo(const u16 &text, const u16 &title) = 0;
+  virtual Answer askYesNoCancel(const u16 &text, const u16 &title) = 0;
+  virtual std::optional<std::filesystem::path> chooseOpenFile(const u16 & /*title*/,
+                                                              const std::filesystem::path & /*dir*/,
+                                                              const u16 & /*pattern*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<std::filesystem::path> chooseSaveFile(const u16 & /*title*/,
+                                                              const std::filesystem::path & /*dir*/,
+                                                              const u16 & /*proposed*/) {
+    return std::nullopt;
+  }
+  // Lets the window process pending events (the run loop calls it every
+  // few milliseconds of running and at every change of state).
+  virtual void pumpEvents() {}
+  // Places the editor of a tab on a source line (after a syntax error).
+  virtual void locateLine(int /*tab*/, u16view /*line*/) {}
+  // The console buffer after passes that may have written to it.
+  virtual void consoleUpdated(const Lines & /*lines*/) {}
+  // The error window: seven label rows and their values.
+  virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
+};
+
+}  // namespace velmora::environment
