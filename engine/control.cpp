@@ -50,7 +50,7 @@ void op_function_entry(Engine &e, TTaskInfo &t, const TPEXE &r) {
     const PcodeList &list = e.lists[std::size_t(t.PcodeListNo)];
     after = int(list.size());
     for (std::size_t p = t.INSTP; p < list.size(); ++p)
-      if (list[p].kind == 96) {
+      if (list[p].kind == 96 && !list[p].exitReturn) {
         after = int(p) + 1;
         break;
       }

@@ -177,6 +177,8 @@ void Engine::taskStart(int slot, TTaskState state) {
   t.WORK = 0;
   t.VECTOR = T3D_Point{};
   t.OPE1 = t.OPE2 = t.OPE3 = 0;
+  t.fParamStore = false;
+  t.ParamStored = 0;
   t.STR_WORK.clear();
   t.HTTP_REQ_FILE.clear();
   t.LIST_WORK.clear();
@@ -240,7 +242,9 @@ bool Engine::linkSlot(int slot) {
       auto it = entries.find(u"F_" + r.Param[1]);
       r.label = it == entries.end() ? -1 : it->second;
     }
-    if (r.kind == 96) afterRet = pos + 1;
+    // The body of a function ends at its closing RET; an EXIT inside it is
+    // a RET too but does not end the body.
+    if (r.kind == 96 && !r.exitReturn) afterRet = pos + 1;
   }
   return false;
 }

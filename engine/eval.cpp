@@ -5,6 +5,7 @@
 // long double does not trap, so every failure the language reports as
 // "計算エラー：" (division by zero, logarithm or root of a negative number,
 // overflow to infinity) is detected explicitly here.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -474,10 +475,12 @@ void op_parameter(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 130
     if (n >= kParamValues) return e.indexError(u"xPR " + r.Param[2]);
     t.fParamStore = true;
     t.ParamVal[std::size_t(n)] = t.WORK;
+    t.ParamStored = std::max(t.ParamStored, int32_t(n) + 1);
   } else {
     if (-n > kParamValues) return e.indexError(u"xPR " + r.Param[2]);
     t.fParamStore = false;
     t.ParamCount = int32_t(-n);
+    t.ParamStored = 0;
   }
 }
 
@@ -547,7 +550,12 @@ void op_rotate_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 034
 void op_vector_component_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 020
   long double n;
   if (!parse_number(r.Param[2], n)) n = 0;
-  e.setVectorComponent(r.Param[1], int(n), t.WORK);
+  if (!t.fParamStore || n != 1) return e.setVectorComponent(r.Param[1], int(n), t.WORK);
+  // SET $V = a, b, c: the values before the last were collected as
+  // parameters; the last is in WORK. They fill the components in order.
+  int count = std::min(t.ParamStored, 2);
+  for (int k = 0; k < count && !e.errorFlag; ++k) e.setVectorComponent(r.Param[1], k + 1, t.ParamVal[std::size_t(k)]);
+  if (!e.errorFlag) e.setVectorComponent(r.Param[1], count + 1, t.WORK);
 }
 
 void op_vector_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 021

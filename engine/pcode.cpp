@@ -187,6 +187,7 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
     }
   }
   out = make_record(code, 0, param);
+  out.exitReturn = code == 96 && fieldAt(1) == u"EXIT";
   return true;
 }
 

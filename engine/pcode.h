@@ -45,6 +45,7 @@ struct TPEXE {
   int32_t label = -1;  // jumps: the label number in Param[1]; 902: position after the RET
   Relation relation = Relation::None;  // 000, 109, 201, 202: the operator
   bool negated = false;                // boolean codes: Param[1] is NOT
+  bool exitReturn = false;             // 096 written as EXIT inside a function body
   std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
 
   const u16 &constText(int k) const;

@@ -23,6 +23,7 @@ struct TTaskInfo {
   long double OPE1 = 0, OPE2 = 0, OPE3 = 0;
   bool fParamStore = false;
   int32_t ParamCount = 0;
+  int32_t ParamStored = 0;  // parameters collected so far in the current list
   std::array<long double, kParamValues> ParamVal{};
   u16 MAT_OPE;
   std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};

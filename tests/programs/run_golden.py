@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Runs one golden program through velmora-run and compares the result.
+
+  run_golden.py VELMORA_RUN DIR NAME
+
+NAME.mcl (and NAME.2.mcl ... NAME.10.mcl, compiled into the next slots) runs
+with --final-console in a fresh home directory. stdout must equal NAME.out;
+stderr must equal NAME.err when that file exists; the exit status must equal
+NAME.exit (default 0). NAME.settings becomes User_Setting.Txt of the home and
+NAME.T-Keyword.txt (and the other table files) the home's table file; NAME.args
+holds extra options, one per line. With VELMORA_UPDATE_GOLDEN=1 the
+expected files are written instead (review the diff before committing).
+"""
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def main():
+    runner, directory, name = sys.argv[1:4]
+    runner, directory = os.path.abspath(runner), os.path.abspath(directory)
+    base = os.path.join(directory, name)
+    files = [base + ".mcl"] + [f"{base}.{n}.mcl" for n in range(2, 11) if os.path.exists(f"{base}.{n}.mcl")]
+    args = []
+    if os.path.exists(base + ".args"):
+        args = [a for a in open(base + ".args", encoding="utf-8").read().splitlines() if a]
+    home = tempfile.mkdtemp(prefix="velmora-golden-")
+    try:
+        if os.path.exists(base + ".settings"):
+            shutil.copy(base + ".settings", os.path.join(home, "User_Setting.Txt"))
+        for table in ("T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt", "T-Syntax.txt",
+                      "T-CodeGenerationRule.txt"):
+            if os.path.exists(f"{base}.{table}"):
+                shutil.copy(f"{base}.{table}", os.path.join(home, table))
+        cmd = [runner, "--home", home, "--final-console"] + args + files
+        proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home)
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+    out = proc.stdout.decode("utf-8", "replace")
+    err = proc.stderr.decode("utf-8", "replace").replace(home, "HOME")
+    # The error window's date and time differ from run to run.
+    err = re.sub(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d", "YYYY/MM/DD hh:mm:ss", err)
+    if os.environ.get("VELMORA_UPDATE_GOLDEN"):
+        open(base + ".out", "w", encoding="utf-8").write(out)
+        if os.path.exists(base + ".err") or proc.returncode != 0:
+            open(base + ".err", "w", encoding="utf-8").write(err)
+        if proc.returncode != 0:
+            open(base + ".exit", "w").write(f"{proc.returncode}\n")
+        return 0
+    ok = True
+
+    def compare(kind, expected, actual):
+        nonlocal ok
+        if expected != actual:
+            ok = False
+            print(f"--- {name}: {kind} differs")
+            sys.stdout.writelines(difflib.unified_diff(expected.splitlines(True), actual.splitlines(True),
+                                                       "expected", "actual"))
+
+    compare("stdout", open(base + ".out", encoding="utf-8").read(), out)
+    if os.path.exists(base + ".err"):
+        compare("stderr", open(base + ".err", encoding="utf-8").read(), err)
+    expected_exit = int(open(base + ".exit").read()) if os.path.exists(base + ".exit") else 0
+    if proc.returncode != expected_exit:
+        ok = False
+        print(f"--- {name}: exit status {proc.returncode}, expected {expected_exit}")
+        print(err)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
