@@ -177,7 +177,6 @@ bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
       if (g != u'$') syntaxError(g, t);
       return false;
     }
-    const int rule = row_;
     const std::size_t terms = termStack_.size();
     Push_Flow_Control_Terminator(type);
     pushedTerm = termStack_.size() > terms;
@@ -196,7 +195,7 @@ bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
       u16 u = NextToken();
       if (!isStateChangeCode(item)) {
         u16 ut = type_of(u);
-        if (!u.empty() && (ut == item || (item == u"【" && FindTKType(ut, rule)))) {
+        if (!u.empty() && (ut == item || (item == u"【" && FindTKType(ut, row_)))) {
           AppendToBuffer(u);
           continue;
         }
