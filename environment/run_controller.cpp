@@ -51,8 +51,11 @@ bool Environment::IsAllTask_Finished() {
   return validCount_ == endedCount_;
 }
 
+// Ends every loaded task. Empty slots stay empty: an ended empty slot would
+// be started by the next run reset without any code and never end.
 void Environment::ForceAllTaskEnd() {
-  for (auto &t : engine.tasks) t.state = engine::tsEND;
+  for (auto &t : engine.tasks)
+    if (t.state != engine::tsEMPTY) t.state = engine::tsEND;
 }
 
 bool Environment::CheckRunTimeError() {

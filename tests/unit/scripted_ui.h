@@ -1,0 +1,40 @@
+#pragma once
+// A UserInterface that records every message and answers questions from a
+// script (Yes when the script is empty).
+#include <deque>
+
+#include "environment/user_interface.h"
+
+namespace velmora::testing {
+
+class ScriptedUi : public environment::UserInterface {
+ public:
+  Lines messages, questions;
+  std::deque<environment::Answer> answers;
+  std::vector<std::vector<std::pair<u16, u16>>> errors;
+  Lines console;
+  int pumps = 0;
+
+  void message(const u16 &text, const u16 &) override { messages.push_back(text); }
+  bool askYesNo(const u16 &text, const u16 &title) override {
+    questions.push_back(title + u": " + text);
+    return next() == environment::Answer::Yes;
+  }
+  environment::Answer askYesNoCancel(const u16 &text, const u16 &title) override {
+    questions.push_back(title + u": " + text);
+    return next();
+  }
+  void pumpEvents() override { ++pumps; }
+  void consoleUpdated(const Lines &lines) override { console = lines; }
+  void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }
+
+ private:
+  environment::Answer next() {
+    if (answers.empty()) return environment::Answer::Yes;
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+};
+
+}  // namespace velmora::testing

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::ScriptedUi;
+using velmora::testing::TempDir;
+
+namespace {
+
+class Env : public ::testing::Test {
+ protected:
+  TempDir home;
+  ScriptedUi ui;
+  Environment env{home.path(), ui};
+
+  int open(const Lines &program) { return env.tabs.loadLines(program, ui); }
+  int slotOfTab(int tab) const {
+    for (int s = 0; s < engine::kSlots; ++s)
+      if (env.engine.tasks[std::size_t(s)].SrcIndex == tab && env.engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+        return s;
+    return -1;
+  }
+};
+
+}  // namespace
+
+TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
+  EXPECT_TRUE(std::filesystem::is_directory(home / "PROG"));
+  EXPECT_TRUE(std::filesystem::is_directory(home / "DATA"));
+  EXPECT_TRUE(env.settings.AppliDirCheckBox);
+  EXPECT_EQ(env.permitRows[0], u"01: 実行許可　〇");
+  EXPECT_EQ(env.permitRows[9], u"10: 実行許可　〇");
+  EXPECT_FALSE(std::filesystem::exists(home / "User_Setting.Txt"));  // nothing written unasked
+}
+
+TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
+  int tab = open({u"A = 1;"});
+  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_TRUE(ui.questions.empty());
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 2;"};
+  ui.answers = {Answer::No};
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
+  EXPECT_EQ(env.engine.lists[0][0].Param[2], u"1");  // the old code stays
+  ui.answers = {Answer::Yes};
+  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.engine.lists[0][0].Param[2], u"2");
+  EXPECT_EQ(env.engine.registered, 1);
+}
+
+TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
+  int tab = open({u"A = 1;"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = ;"};
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(slotOfTab(tab), -1);
+  EXPECT_EQ(env.engine.registered, 0);
+}
+
+TEST_F(Env, AnOpenBlockIsReportedAndStillRegistered) {
+  open({u"IF A > 0 THEN B = 1;"});
+  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages[0], u"事象：ラベル残存(L_3 IF)\r⇒記述ルール定義の対象外");
+}
+
+TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
+  open({u"&S = \"x\";"});
+  env.mnCOMPILEClick();
+  EXPECT_EQ(ui.messages.back(),
+            u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
+  env.report = {u"変数追加: &S"};
+  env.Start_Compile();
+  EXPECT_EQ(ui.messages.back(), u"----- プログラム変数警告 -----\r\r");
+  env.settings.VARIABLE_ALERT_CheckBox = false;
+  env.settings.COMPILE_REPORT_CheckBox = true;
+  env.report = {u"line one"};
+  env.Start_Compile();
+  EXPECT_EQ(ui.messages.back(), u"----- プログラムレポート -----\r\rline one\r");
+}
+
+TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
+  open({u"??\"x\";"});
+  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.AddTaskButtonClick(), 1);
+  EXPECT_EQ(env.engine.registered, 2);
+  EXPECT_EQ(env.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
+  env.DelTaskButtonClick(1);
+  EXPECT_EQ(env.taskStatusLine(1), u"02: : 無し #0 T-1 ");
+}
+
+TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
+  open({u"WHILE 1 DO END"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.TaskPermitListBoxDblClick(0);
+  EXPECT_EQ(env.permitRows[0], u"01: 実行不可　×");
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_LE(env.engine.passCount, 1);
+  env.TaskPermitListBoxDblClick(0);
+  EXPECT_EQ(env.permitRows[0], u"01: 実行許可　〇");
+}
+
+TEST_F(Env, OneEndsAllAndTheLastToEnd) {
+  open({u"??\"short\";"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  open({u"I = 0;", u"WHILE I < 100000 DO I += 1; END"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  env.settings.TaskActAsOneCheckBox = true;
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  long long oneEndsAll = env.engine.passCount;
+  EXPECT_LT(oneEndsAll, 1000);
+  EXPECT_EQ(env.engine.tasks[1].state, engine::tsEND);
+  env.settings.TaskActAsOneCheckBox = false;
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_GT(env.engine.passCount, 100000);
+}
+
+TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
+  open({u"A = 0;", u"B = 1 / A;"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  ASSERT_EQ(ui.errors.size(), 1u);
+  const auto &rows = ui.errors[0];
+  ASSERT_EQ(rows.size(), 7u);
+  EXPECT_EQ(rows[0].first, u" Date/Time ");
+  EXPECT_EQ(rows[1].second, u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(rows[2].second, u"全タスク停止");
+  EXPECT_EQ(rows[3].second, u"0");
+  EXPECT_EQ(rows[4].second, u"00001");
+  EXPECT_EQ(rows[5].second, u"100");
+  EXPECT_EQ(ui.console.back(), u"計算エラー：/ Floating point division by zero\r");
+
+  env.settings.Runtime_Error_Stop_CheckBox = false;
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.errors.size(), 1u);  // no error window this time
+}
+
+TEST_F(Env, EventsArePumpedByTimeNotByPass) {
+  open({u"I = 0;", u"WHILE I < 300000 DO I += 1; END"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ui.pumps = 0;
+  auto start = std::chrono::steady_clock::now();
+  env.ExecTaskButtonClick();
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(env.engine.passCount, 1000000);
+  EXPECT_LT(ui.pumps, 20 + int(ms));  // about one pump per 5 ms, never one per pass
+}
+
+TEST_F(Env, KillDuringTheRunStopsIt) {
+  struct KillingUi : ScriptedUi {
+    Environment *env = nullptr;
+    void pumpEvents() override {
+      if (env && env->running && ++pumps > 3) env->KillTaskButtonClick();
+    }
+  } killing;
+  Environment e(home.path(), killing);
+  killing.env = &e;
+  e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
+  ASSERT_EQ(e.mnCOMPILEClick(), 0);
+  e.ExecTaskButtonClick();
+  EXPECT_FALSE(e.running);
+  EXPECT_EQ(e.engine.tasks[0].state, engine::tsEND);
+}
