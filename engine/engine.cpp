@@ -54,13 +54,18 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   for (auto &l : labels) l.fill(-1);
   vars.clearAll();
   console.reset();
+  host = &defaultHost;
   register_control(*this);
   register_eval(*this);
   register_strings(*this);
   register_console(*this);
+  register_files(*this);
 }
 
-Engine::~Engine() { releaseAllSlots(); }
+Engine::~Engine() {
+  closeAllFiles();
+  releaseAllSlots();
+}
 
 // ----- P-code lists
 
@@ -470,6 +475,19 @@ long double Engine::numSlow(TTaskInfo &t, const TPEXE &r, int k) {
       return 0;
     default: return 0;
   }
+}
+
+u16 Engine::rawStr(const TPEXE &r, int k) {
+  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) {
+    u16view v = r.Param[std::size_t(k) + 1];
+    return u16(v.size() >= 2 ? v.substr(1, v.size() - 2) : u16view());
+  }
+  int v = varOf(r, k + 1);
+  if (v < 0) {
+    undefinedError(r.Param[std::size_t(k) + 1]);
+    return {};
+  }
+  return vars[v].StrVal;
 }
 
 u16 Engine::str(const TPEXE &r, int k) {

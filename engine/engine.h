@@ -4,6 +4,8 @@
 // nothing of tabs, widgets or the compiler; what it needs from outside it
 // asks through EngineHost.
 #include <array>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 
 #include "engine/console_buffer.h"
@@ -22,6 +24,26 @@ using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
 class EngineHost {
  public:
   virtual ~EngineHost() = default;
+  // The program ("PROG") or data ("DATA") directory of the settings.
+  virtual u16 Directory_Get(u16view /*type*/) { return {}; }
+  virtual u16 Directory_Set(u16view /*type*/, u16view dir) { return u16(dir); }
+};
+
+enum TFileMode : std::uint8_t { fmREAD = 0, fmWRITE = 1, fmAPPEND = 2 };
+enum TFileERROR : std::uint8_t {
+  feNON = 0, feNOT_SPECIFIED = 1, feOPEN_ERROR = 2, feIO_ERROR = 3, feNOT_EXISTS = 4,
+  feTOO_MANY_FILES = 5, feALREADY_USED = 6
+};
+
+// One of the ten numbered files shared by all tasks. A file opened for
+// reading is read whole when it is opened and handed out line by line.
+struct TFileInfo {
+  std::filesystem::path Path;  // empty: the number is free
+  TFileMode Mode = fmREAD;
+  std::FILE *FileVarTxt = nullptr;  // open for writing or appending
+  Lines readLines;
+  std::size_t readPos = 0;
+  TFileERROR ErrorCode = feNON;
 };
 
 // The last instruction started, kept for the error window and the debugger.
@@ -147,8 +169,18 @@ class Engine {
   bool anyWait = false;          // some task may be waiting
   bool anyTimerRunning = false;  // some timer may be running
 
+  // ----- files
+  // Relative file names of programs resolve against this directory, fixed
+  // by the environment when a run starts.
+  std::filesystem::path dataDirectory;
+  std::array<TFileInfo, kFiles> files;
+  void closeAllFiles();
+  // A string operand taken literally: no escapes (file names).
+  u16 rawStr(const TPEXE &r, int k);
+
   // ----- environment
   EngineHost *host = nullptr;
+  EngineHost defaultHost;
   // Operating-system version texts: "Ver …", "Build Number: …", "Platform ID: …".
   std::array<u16, 3> osVersion;
 

@@ -13,5 +13,6 @@ void register_control(Engine &e);  // jumps, CALL/RET, FUNCTION, STOP, WAIT, tim
 void register_eval(Engine &e);     // arithmetic, functions, comparisons, matrices, vectors
 void register_strings(Engine &e);  // string and list expressions, stores and predicates
 void register_console(Engine &e);  // console output and reading it back
+void register_files(Engine &e);    // numbered files, whole-file reads and stores, directories
 
 }  // namespace velmora::engine

@@ -18,6 +18,15 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
 
 Environment::~Environment() = default;
 
+u16 Environment::Directory_Get(u16view type) {
+  return type == u"PROG" ? settings.AppliProgDirEdit : settings.AppliDirEdit;
+}
+
+u16 Environment::Directory_Set(u16view type, u16view dir) {
+  (type == u"PROG" ? settings.AppliProgDirEdit : settings.AppliDirEdit) = u16(dir);
+  return u16(dir);
+}
+
 std::filesystem::path Environment::programDirectory() const {
   if (settings.AppliProgDirCheckBox && !settings.AppliProgDirEdit.empty())
     return std::filesystem::path(to_utf8(settings.AppliProgDirEdit));

@@ -72,6 +72,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int validCount_ = 0, endedCount_ = 0;
   std::chrono::steady_clock::time_point lastPump_;
 
+  // EngineHost
+  u16 Directory_Get(u16view type) override;
+  u16 Directory_Set(u16view type, u16view dir) override;
+
   // CompileHost
   void message(const u16 &text) override { ui.message(text, u""); }
   void pumpEvents() override { ui.pumpEvents(); }

@@ -91,6 +91,7 @@ RunResult Environment::ExecTaskButtonClick() {
   else if (settings.AppliDirCheckBox && !settings.AppliDirEdit.empty())
     dataDirectory = std::filesystem::path(to_utf8(settings.AppliDirEdit));
   else dataDirectory = home;
+  engine.dataDirectory = dataDirectory;
   RunResult result = Exec_And_Status();
   busy = false;
   return result;
@@ -144,6 +145,7 @@ RunResult Environment::Exec_And_Status() {
   if (!running && result == RunResult::Ended && !IsAllTask_Finished()) result = RunResult::Stopped;
   running = false;
   engine.running = false;
+  engine.closeAllFiles();
   refreshViews();
   return result;
 }

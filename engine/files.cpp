@@ -1,0 +1,291 @@
+// Files and directories: the ten numbered files, whole-file reads and
+// stores, existence, deletion, volume information and the program and data
+// directories.
+//
+// File names are taken literally; "\" separates directories as "/" does.
+// A relative name resolves against the run's data directory, an absolute one
+// ("/...") needs its directory to exist. A name with a drive ("C:...") or
+// another ":" form has no meaning here and gives the path error. Names are
+// resolved to absolute paths; the process's current directory never changes.
+#include <sys/statvfs.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "engine/engine.h"
+#include "engine/families.h"
+#include "engine/text_ops.h"
+#include "text/lines.h"
+
+namespace velmora::engine {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> resolve(const Engine &e, const u16 &name) {
+  u16 n = name;
+  for (char16_t &c : n)
+    if (c == u'\\') c = u'/';
+  if (n.empty()) return std::nullopt;
+  if (n[0] == u'/') {
+    fs::path p(to_utf8(n));
+    std::error_code ec;
+    fs::path dir = p.parent_path();
+    if (!dir.empty() && !fs::is_directory(dir, ec)) return std::nullopt;
+    return p;
+  }
+  if (n.find(u':') != u16::npos) return std::nullopt;
+  return e.dataDirectory / to_utf8(n);
+}
+
+void path_error(Engine &e, const u16 &name, bool withReturn) {
+  e.runtimeError(u"- ファイル パスエラー(" + name + u")" + (withReturn ? u"\r" : u""));
+}
+
+long file_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  long double n = std::trunc(e.num(t, r, k));
+  return n < -1e9L ? -1000000000L : n > 1e9L ? 1000000000L : long(n);
+}
+
+TFileInfo *open_file(Engine &e, long n) {
+  if (n < 0 || n >= kFiles) return nullptr;
+  TFileInfo &f = e.files[std::size_t(n)];
+  return f.Path.empty() ? nullptr : &f;
+}
+
+void close_file(TFileInfo &f) {
+  if (f.FileVarTxt) std::fclose(f.FileVarTxt);
+  f.FileVarTxt = nullptr;
+  f.readLines.clear();
+  f.readPos = 0;
+  f.Path.clear();
+  f.Mode = fmREAD;
+}
+
+void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
+  long n = file_number(e, t, r, 1);
+  u16 name = e.rawStr(r, 3);
+  if (e.errorFlag) return;
+  if (n < 0) return e.runtimeError(u"- ファイル番号異常エラー");
+  if (n >= kFiles) return e.runtimeError(u"- ファイル数エラー\r");
+  TFileInfo &f = e.files[std::size_t(n)];
+  if (!f.Path.empty()) {
+    f.ErrorCode = feALREADY_USED;
+    return;
+  }
+  if (name.empty()) {
+    f.ErrorCode = feNOT_SPECIFIED;
+    return e.runtimeError(u"- ファイル未指定エラー\r");
+  }
+  const u16 &mode = r.Param[5];
+  if (mode != u"READ" && mode != u"WRITE" && mode != u"APPEND") return;
+  auto path = resolve(e, name);
+  if (!path) return path_error(e, name, false);
+  f.ErrorCode = feNON;
+  auto fail = [&] {
+    f.ErrorCode = feOPEN_ERROR;
+    u16 shown = from_utf8(path->string());
+    f.Path.clear();
+    e.runtimeError(u"- ファイルオープンエラー\r" + shown);
+  };
+  if (mode == u"READ") {
+    auto bytes = read_file_bytes(*path);
+    if (!bytes) return fail();
+    f.readLines = split_lines(decode_bytes(*bytes).text);
+    f.readPos = 0;
+    f.Mode = fmREAD;
+  } else {
+    std::error_code ec;
+    if (fs::is_directory(*path, ec)) return fail();
+    f.FileVarTxt = std::fopen(path->c_str(), mode == u"WRITE" ? "wb" : "ab");
+    if (!f.FileVarTxt) return fail();
+    f.Mode = mode == u"WRITE" ? fmWRITE : fmAPPEND;
+  }
+  f.Path = *path;
+}
+
+void op_close(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 701
+  if (TFileInfo *f = open_file(e, file_number(e, t, r, 1))) close_file(*f);
+}
+
+void op_read(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 702
+  TFileInfo *f = open_file(e, file_number(e, t, r, 1));
+  if (!f || f->Mode != fmREAD || r.Param[3] != u"Σ") return;
+  u16 line;
+  if (f->readPos < f->readLines.size()) line = std::move(f->readLines[f->readPos++]);
+  e.setString(r.Param[4], line);
+}
+
+void op_write(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 703
+  TFileInfo *f = open_file(e, file_number(e, t, r, 1));
+  if (!f || (f->Mode != fmWRITE && f->Mode != fmAPPEND) || !f->FileVarTxt) return;
+  std::string bytes;
+  bool number = r.Param[3] == u"∇" || r.Param[3] == u"Δ" || r.Param[3] == u"xN";
+  if (number) {
+    long double v = std::trunc(e.num(t, r, 3));
+    bytes = std::to_string((long long)v);
+  } else {
+    bytes = to_utf8(e.str(r, 3)) + "\r\n";
+  }
+  if (e.errorFlag) return;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f->FileVarTxt) == bytes.size();
+  if (number || !ok) ok = std::fflush(f->FileVarTxt) == 0 && ok;
+  if (!ok) {
+    f->ErrorCode = feIO_ERROR;
+    e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(f->Path.string()));
+  }
+}
+
+void op_eof(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 704
+  TFileInfo *f = open_file(e, file_number(e, t, r, 2));
+  if (!f) return;
+  bool atEnd = f->Mode == fmREAD ? f->readPos >= f->readLines.size() : true;
+  t.FLAG = atEnd != r.negated;
+}
+
+void op_exist(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 705
+  u16 name = e.rawStr(r, 2);
+  if (e.errorFlag) return;
+  auto path = resolve(e, name);
+  std::error_code ec;
+  bool exists = path && !name.empty() && fs::exists(*path, ec);
+  t.FLAG = exists != r.negated;
+}
+
+void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
+  if (name.empty()) return;
+  auto path = resolve(e, name);
+  if (!path) return path_error(e, name, true);
+  auto file = read_text_file(*path);
+  if (!file) return e.runtimeError(u"- ファイル ロード　エラー：ファイル名(" + name + u")");
+  t.LIST_WORK = std::move(file->lines);
+  t.LIST_REM.clear();
+  apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+}
+
+void op_text_file_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 331
+  t.Encode_Load = TextEncoding::None;
+  u16 name = e.rawStr(r, 1);
+  if (!e.errorFlag) read_whole_file(e, t, name);
+}
+
+void op_get_file_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 374
+  t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
+  u16 name = e.rawStr(r, 2);
+  if (!e.errorFlag) read_whole_file(e, t, name);
+}
+
+void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
+  u16 name = e.rawStr(r, 1);
+  if (e.errorFlag) return;
+  auto path = resolve(e, name);
+  if (!path) return path_error(e, name, true);
+  // Written beside the target and renamed over it: a failed store never
+  // leaves a half-written file behind.
+  if (!write_lines_file(*path, t.LIST_WORK, Encoding::Utf8))
+    e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(path->string()));
+}
+
+void op_file_delete(Engine &e, TTaskInfo &, const TPEXE &r) {  // 328
+  u16 name = e.rawStr(r, 1);
+  if (e.errorFlag) return;
+  auto path = resolve(e, name);
+  if (!path) return;
+  std::error_code ec;
+  if (fs::is_regular_file(*path, ec) || fs::is_symlink(*path, ec)) fs::remove(*path, ec);
+}
+
+// The file system that holds a path: label, type and serial number.
+struct Volume {
+  u16 label, type, serial = u"00000000";
+};
+
+Volume volume_of(const fs::path &p) {
+  Volume v;
+  struct statvfs st {};
+  if (statvfs(p.c_str(), &st) != 0) return v;
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "%08lX", (unsigned long)(st.f_fsid & 0xFFFFFFFFul));
+  v.serial = ascii16(serial);
+  // The mount with the longest mount point that contains the path.
+  std::error_code ec;
+  fs::path canonical = fs::weakly_canonical(p, ec);
+  std::string target = canonical.string();
+  std::ifstream mounts("/proc/self/mounts");
+  std::string device, point, type, rest;
+  std::size_t best = 0;
+  std::string bestDevice;
+  while (mounts >> device >> point >> type && std::getline(mounts, rest)) {
+    bool inside = target.rfind(point, 0) == 0 &&
+                  (point == "/" || target.size() == point.size() || target[point.size()] == '/');
+    if (inside && point.size() >= best) {
+      best = point.size();
+      v.type = from_utf8(type);
+      bestDevice = device;
+    }
+  }
+  for (const auto &entry : fs::directory_iterator("/dev/disk/by-label", ec)) {
+    std::error_code ec2;
+    if (fs::canonical(entry.path(), ec2) == fs::path(bestDevice)) v.label = from_utf8(entry.path().filename().string());
+  }
+  return v;
+}
+
+void op_volume_info(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 460
+  u16 drive = e.str(r, 1);
+  if (e.errorFlag) return;
+  u16 d = drive;
+  for (char16_t &c : d)
+    if (c == u'\\') c = u'/';
+  // A drive letter alone stands for the root of the file system.
+  bool letter = d.size() <= 3 && !d.empty() && is_ascii_alpha(d[0]) && (d.size() == 1 || d[1] == u':');
+  fs::path p = letter ? fs::path("/") : d.empty() || d[0] != u'/' ? e.dataDirectory / to_utf8(d) : fs::path(to_utf8(d));
+  Volume v = volume_of(p);
+  if (t.LIST_TASK == u"+") t.LIST_TASK.clear();
+  else t.LIST_WORK.clear();
+  t.LIST_REM.clear();
+  for (u16 line : {drive, v.label, v.type, v.serial}) t.LIST_WORK.push_back(std::move(line));
+}
+
+void deliver(TTaskInfo &t, const u16 &s) {
+  if (t.STR_OPE == u"+") {
+    t.STR_OPE.clear();
+    t.STR_WORK += s;
+  } else {
+    t.STR_WORK = s;
+  }
+}
+
+void op_dir_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 461
+  u16 dir = e.rawStr(r, 2);
+  if (!e.errorFlag) deliver(t, e.host->Directory_Set(r.Param[1], dir));
+}
+
+void op_dir_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 462
+  deliver(t, e.host->Directory_Get(r.Param[1]));
+}
+
+}  // namespace
+
+void Engine::closeAllFiles() {
+  for (TFileInfo &f : files) close_file(f);
+}
+
+void register_files(Engine &e) {
+  e.setHandler(700, op_open);
+  e.setHandler(701, op_close);
+  e.setHandler(702, op_read);
+  e.setHandler(703, op_write);
+  e.setHandler(704, op_eof);
+  e.setHandler(705, op_exist);
+  e.setHandler(331, op_text_file_get);
+  e.setHandler(374, op_get_file_encoded);
+  e.setHandler(325, op_file_store);
+  e.setHandler(328, op_file_delete);
+  e.setHandler(460, op_volume_info);
+  e.setHandler(461, op_dir_set);
+  e.setHandler(462, op_dir_get);
+}
+
+}  // namespace velmora::engine
