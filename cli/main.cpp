@@ -94,18 +94,18 @@ class HeadlessUi : public UserInterface {
       env->KillTaskButtonClick();
     }
   }
-  // Streams each console line once a later line exists.
-  void consoleUpdated(const Lines &lines) override {
+  // Streams each console line once a later line exists; flushed by time.
+  void consoleLineCompleted(u16view line) override {
     if (!streaming) return;
-    if (lines.size() < printed_) printed_ = 0;  // the console was reset
-    for (; printed_ + 1 < lines.size(); ++printed_)
-      std::printf("%s\n", out_text(lines[printed_]).c_str());
-    std::fflush(stdout);
+    std::printf("%s\n", out_text(line).c_str());
   }
+  void consoleUpdated(const Lines &) override {
+    if (streaming) std::fflush(stdout);
+  }
+  // After the run: the last (incomplete) line, or the whole final buffer.
   void finishConsole(const Lines &lines) {
     if (streaming) {
-      if (lines.size() < printed_) printed_ = 0;
-      for (; printed_ < lines.size(); ++printed_) std::printf("%s\n", out_text(lines[printed_]).c_str());
+      if (!lines.empty()) std::printf("%s\n", out_text(lines.back()).c_str());
     } else {
       for (const u16 &line : lines) std::printf("%s\n", out_text(line).c_str());
     }
@@ -115,9 +115,6 @@ class HeadlessUi : public UserInterface {
     for (const auto &[label, value] : rows)
       std::fprintf(stderr, "%s%s\n", to_utf8(label).c_str(), out_text(value).c_str());
   }
-
- private:
-  std::size_t printed_ = 0;
 };
 
 int usage_error(const std::string &message) {

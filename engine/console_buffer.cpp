@@ -24,6 +24,7 @@ void ConsoleBuffer::append(u16view text) {
 }
 
 void ConsoleBuffer::addLine(u16view text) {
+  if (onLineComplete && !lines_.empty()) onLineComplete(lines_.back());
   lines_.emplace_back(text);
   ++current_;
   if (current_ >= int(lines_.size())) current_ = int(lines_.size()) - 1;

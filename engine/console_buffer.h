@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+
 #include "text/u16.h"
 
 namespace velmora::engine {
@@ -23,6 +25,8 @@ class ConsoleBuffer {
   bool changed = false;
   // Counts every change, so a view can tell whether it is out of date.
   unsigned long long version = 0;
+  // Called with a line the moment it is complete (a later line was added).
+  std::function<void(u16view)> onLineComplete;
 
  private:
   Lines lines_;

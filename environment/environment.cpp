@@ -12,6 +12,7 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
     permitRows[std::size_t(s)] = number + u": 実行許可　〇";
   }
   engine.host = this;
+  engine.console.onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
   tokenizer_ = std::make_unique<compiler::Tokenizer>(language);
   compiler_ = std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this));
 }

@@ -35,6 +35,8 @@ class UserInterface {
   virtual void locateLine(int /*tab*/, u16view /*line*/) {}
   // The console buffer after passes that may have written to it.
   virtual void consoleUpdated(const Lines & /*lines*/) {}
+  // A console line the moment it is complete (a later line was added).
+  virtual void consoleLineCompleted(u16view /*line*/) {}
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
 };

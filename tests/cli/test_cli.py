@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Command-line contract of velmora-run: options, exit statuses, streaming,
+Ctrl-C and the developer views (--tokens, --tcode, --listing).
+
+  test_cli.py VELMORA_RUN
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+RUNNER = None
+
+
+class Cli(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="velmora-cli-")
+        self.home = self.dir.name
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def program(self, name, text):
+        path = os.path.join(self.home, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def run_velmora(self, *args, timeout=30):
+        return subprocess.run([RUNNER, "--home", self.home, *args], capture_output=True, timeout=timeout)
+
+    def test_help_version_and_bad_usage(self):
+        self.assertIn(b"Usage: velmora-run", self.run_velmora("--help").stdout)
+        self.assertTrue(self.run_velmora("--version").stdout.startswith(b"velmora-run "))
+        self.assertEqual(self.run_velmora().returncode, 3)
+        self.assertEqual(self.run_velmora("--bogus", "x.mcl").returncode, 3)
+        self.assertEqual(self.run_velmora("--timeout", "abc", "x.mcl").returncode, 3)
+        missing = self.run_velmora(os.path.join(self.home, "missing.mcl"))
+        self.assertEqual(missing.returncode, 3)
+        self.assertIn("ファイルを読めない".encode(), missing.stderr)
+
+    def test_streamed_console_and_final_console(self):
+        p = self.program("p.mcl", '??"a"; ??CRLF; ??"b"; ??CRLF; ??CLEAR; ??"c";\n')
+        streamed = self.run_velmora(p)
+        self.assertEqual(streamed.returncode, 0)
+        # Each line once complete; after CLEAR the new buffer follows.
+        self.assertEqual(streamed.stdout.decode(), "a\nb\nc\n")
+        self.assertEqual(self.run_velmora("--final-console", p).stdout.decode(), "c\n")
+
+    def test_exit_statuses_for_errors_and_timeout(self):
+        err = self.run_velmora(self.program("e.mcl", "A = 0; B = 1 / A;\n"))
+        self.assertEqual(err.returncode, 1)
+        self.assertIn(" Error Msg 計算エラー：/ Floating point division by zero".encode(), err.stderr)
+        bad = self.run_velmora(self.program("c.mcl", "A = * 2;\n"))
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn(b"MATH Syntax Error #[0]", bad.stderr)
+        start = time.monotonic()
+        loop = self.run_velmora("--timeout", "0.3", self.program("l.mcl", "WHILE 1 DO END\n"))
+        self.assertEqual(loop.returncode, 124)
+        self.assertLess(time.monotonic() - start, 10)
+
+    def test_ctrl_c_stops_the_run(self):
+        p = self.program("loop.mcl", '??"running"; ??CRLF;\nWHILE 1 DO END\n')
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        first = proc.stdout.readline()  # streamed while the run goes on
+        self.assertEqual(first, b"running\n")
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=10), 130)
+
+    def test_developer_views(self):
+        p = self.program("v.mcl", "SHARE T;\nFUNCTION F;\nENDFUNC\nX = T + 1;\nCALL F;\n")
+        tokens = self.run_velmora("--tokens", p).stdout.decode()
+        self.assertIn("0 SHARE\n0 ∇ T\n", tokens)
+        self.assertIn("# user symbols\nX\n# shared names\nT\n# function names\nF\n", tokens)
+        tcode = self.run_velmora("--tcode", p).stdout.decode().splitlines()
+        self.assertIn("00001 902 xFUNC", tcode)
+        self.assertIn("00003 022 ∇ X =", tcode)
+        listing = self.run_velmora("--listing", p).stdout.decode().splitlines()
+        self.assertEqual(listing[1], "00001 -002 F_F         ")
+        self.assertTrue(listing[0].startswith("00001 0902 "))
+
+    def test_data_directory_option(self):
+        data = os.path.join(self.home, "elsewhere")
+        os.mkdir(data)
+        with open(os.path.join(data, "in.txt"), "w", encoding="utf-8") as f:
+            f.write("from elsewhere\n")
+        p = self.program("d.mcl", '&L[] = <*> "in.txt";\n???&L[];\n')
+        out = self.run_velmora("--data", data, "--final-console", p)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout.decode().splitlines()[-1], "from elsewhere")
+
+    def test_settings_file_is_read_but_never_written(self):
+        settings = os.path.join(self.home, "User_Setting.Txt")
+        with open(settings, "w", encoding="utf-8") as f:
+            f.write("NAME=VARIABLE_ALERT_CheckBox\r\n0\r\n")
+        out = self.run_velmora(self.program("s.mcl", '&S = "x"; ??&S;\n'))
+        self.assertNotIn("変数警告".encode(), out.stderr)  # the option was read
+        with open(settings, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "NAME=VARIABLE_ALERT_CheckBox\n0\n")
+
+
+if __name__ == "__main__":
+    RUNNER = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
