@@ -1,3 +1,5 @@
+#include <ctime>
+
 #include "engine/text_ops.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -162,4 +164,31 @@ TEST_F(Strings, PredicatesAndUndefinedVariables) {
   EXPECT_EQ(lastConsoleLine(), u"値不正、変数未定義エラー: &NOPE\r");
   exec(tcode({u"318 Σ &NOPE < Ω \"a\" -> Ω \"b\" >"}));  // zones of unknown names say nothing
   EXPECT_FALSE(e.errorFlag);
+}
+
+TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  exec(tcode({u"332 DATE", u"321 Σ &D []", u"333 TIME", u"321 Σ &T []"}), {u"&D", u"&T"});
+  const Lines &d = var(u"&D").StrList;
+  ASSERT_EQ(d.size(), 8u);
+  EXPECT_EQ(d[0], int16(tm.tm_year + 1900));
+  EXPECT_EQ(d[1].size(), 2u);
+  EXPECT_EQ(d[3].size(), 3u);
+  static const char16_t *english[] = {u"SUN", u"MON", u"TUE", u"WED", u"THU", u"FRI", u"SAT"};
+  static const char16_t *japanese[] = {u"日", u"月", u"火", u"水", u"木", u"金", u"土"};
+  int w = 0;
+  while (w < 7 && d[6] != english[w]) ++w;
+  ASSERT_LT(w, 7);
+  EXPECT_EQ(d[7], japanese[w]);                  // the same day in both languages
+  EXPECT_EQ(d[5], int16(w == 0 ? 7 : w));        // 1 = Monday ... 7 = Sunday
+  const Lines &t = var(u"&T").StrList;
+  ASSERT_EQ(t.size(), 5u);
+  EXPECT_EQ(t[3].size(), 3u);
+  EXPECT_EQ(t[4].size(), 9u);
+  long ms = std::stol(to_utf8(t[4]));
+  long fromParts = ((std::stol(to_utf8(t[0])) * 60 + std::stol(to_utf8(t[1]))) * 60 + std::stol(to_utf8(t[2]))) * 1000 +
+                   std::stol(to_utf8(t[3]));
+  EXPECT_EQ(ms, fromParts);
 }

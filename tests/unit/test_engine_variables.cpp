@@ -134,3 +134,11 @@ TEST_F(Variables, ConsoleBufferResetClearAppendAndAddLine) {
   EXPECT_EQ(c.lines(), Lines{u""});
   EXPECT_EQ(c.current(), 0);
 }
+
+TEST(Engine, OperatingSystemVersionTexts) {
+  Engine e;
+  EXPECT_EQ(e.osVersion[0].substr(0, 4), u"Ver ");
+  EXPECT_GT(e.osVersion[0].size(), 4u);
+  EXPECT_EQ(e.osVersion[1].substr(0, 14), u"Build Number: ");
+  EXPECT_EQ(e.osVersion[2], u"Platform ID: Linux");
+}
