@@ -23,19 +23,6 @@ bool is_deferred_code(u16view code) {
   return false;
 }
 
-bool parse_int(u16view text, int &out) {
-  if (text.empty() || text.size() > 9) return false;
-  bool negative = text[0] == u'-';
-  if (negative) text.remove_prefix(1);
-  if (text.empty()) return false;
-  int n = 0;
-  for (char16_t c : text) {
-    if (!is_ascii_digit(c)) return false;
-    n = n * 10 + (c - u'0');
-  }
-  out = negative ? -n : n;
-  return true;
-}
 
 // The number after "L_" in the first item of a label-stack entry; 0 if none.
 int label_number(u16view entry) {

@@ -5,13 +5,11 @@
 #include "engine/engine.h"
 #include "engine/families.h"
 #include "engine/number_format.h"
-#include "engine/text_ops.h"
+#include "engine/registers.h"
 
 namespace velmora::engine {
 
 namespace {
-
-bool is_number_class(const u16 &cls) { return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR"; }
 
 void new_line(Engine &e) { e.console.addLine(u"\r"); }
 
@@ -67,17 +65,12 @@ void op_console_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 759
   if (!r.Param[2].empty()) {
     // With a list operand: its list get first.
     int idx = e.varOf(r, 2);
-    if (t.LIST_TASK == u"+") {
-      t.LIST_TASK.clear();
-    } else {
-      t.LIST_WORK.clear();
-      t.LIST_REM.clear();
-    }
+    begin_list(t);
     if (idx >= 0) {
       const Lines &lines = e.vars[idx].StrList;
       t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
     }
-    apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+    finish_list(t);
   }
   for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
 }
@@ -90,15 +83,10 @@ void op_console_echo(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 755
 }
 
 void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
-  if (t.LIST_TASK == u"+") {
-    t.LIST_TASK.clear();
-  } else {
-    t.LIST_WORK.clear();
-    t.LIST_REM.clear();
-  }
+  begin_list(t);
   const Lines &lines = e.console.lines();
   t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
-  apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+  finish_list(t);
 }
 
 void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}

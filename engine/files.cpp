@@ -14,6 +14,7 @@
 
 #include "engine/engine.h"
 #include "engine/families.h"
+#include "engine/registers.h"
 #include "engine/text_ops.h"
 #include "text/lines.h"
 
@@ -161,7 +162,7 @@ void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
   if (!file) return e.runtimeError(u"- ファイル ロード　エラー：ファイル名(" + name + u")");
   t.LIST_WORK = std::move(file->lines);
   t.LIST_REM.clear();
-  apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM);
+  finish_list(t);
 }
 
 void op_text_file_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 331
@@ -242,28 +243,17 @@ void op_volume_info(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 460
   bool letter = d.size() <= 3 && !d.empty() && is_ascii_alpha(d[0]) && (d.size() == 1 || d[1] == u':');
   fs::path p = letter ? fs::path("/") : d.empty() || d[0] != u'/' ? e.dataDirectory / to_utf8(d) : fs::path(to_utf8(d));
   Volume v = volume_of(p);
-  if (t.LIST_TASK == u"+") t.LIST_TASK.clear();
-  else t.LIST_WORK.clear();
-  t.LIST_REM.clear();
+  begin_list(t);
   for (u16 line : {drive, v.label, v.type, v.serial}) t.LIST_WORK.push_back(std::move(line));
-}
-
-void deliver(TTaskInfo &t, const u16 &s) {
-  if (t.STR_OPE == u"+") {
-    t.STR_OPE.clear();
-    t.STR_WORK += s;
-  } else {
-    t.STR_WORK = s;
-  }
 }
 
 void op_dir_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 461
   u16 dir = e.rawStr(r, 2);
-  if (!e.errorFlag) deliver(t, e.host->Directory_Set(r.Param[1], dir));
+  if (!e.errorFlag) deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 
 void op_dir_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 462
-  deliver(t, e.host->Directory_Get(r.Param[1]));
+  deliver_string(t, e.host->Directory_Get(r.Param[1]));
 }
 
 }  // namespace

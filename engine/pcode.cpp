@@ -31,19 +31,6 @@ int32_t label_number(u16view param1) {
   return negative ? -n : n;
 }
 
-bool parse_int(u16view text, int32_t &out) {
-  if (text.empty() || text.size() > 9) return false;
-  bool negative = text[0] == u'-';
-  if (negative) text.remove_prefix(1);
-  if (text.empty()) return false;
-  int32_t n = 0;
-  for (char16_t c : text) {
-    if (!is_ascii_digit(c)) return false;
-    n = n * 10 + (c - u'0');
-  }
-  out = negative ? -n : n;
-  return true;
-}
 
 }  // namespace
 

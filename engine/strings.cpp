@@ -7,52 +7,12 @@
 #include "engine/engine.h"
 #include "engine/families.h"
 #include "engine/number_format.h"
+#include "engine/registers.h"
 #include "engine/text_ops.h"
 
 namespace velmora::engine {
 
 namespace {
-
-bool is_number_class(const u16 &cls) { return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR"; }
-
-// ----- registers
-
-// Delivers a string result through the join mark.
-void deliver(TTaskInfo &t, u16 result) {
-  if (t.STR_OPE == u"+") {
-    t.STR_OPE.clear();
-    t.STR_WORK += result;
-  } else {
-    t.STR_WORK = std::move(result);
-  }
-}
-
-// The same for zone and list-line results, which carry a rest.
-void deliver(TTaskInfo &t, u16 result, u16 rest) {
-  if (t.STR_OPE == u"+") {
-    t.STR_OPE.clear();
-    t.STR_WORK += result;
-    t.STR_REM += rest;
-  } else {
-    t.STR_WORK = std::move(result);
-    t.STR_REM = std::move(rest);
-  }
-}
-
-void nothing_found(TTaskInfo &t) {
-  if (t.STR_OPE == u"+") t.STR_OPE.clear();
-  else t.STR_WORK.clear();
-}
-
-// Empties the list registers before a list result unless a join is pending.
-void begin_list(TTaskInfo &t) {
-  if (t.LIST_TASK == u"+") {
-    t.LIST_TASK.clear();
-  } else {
-    t.LIST_WORK.clear();
-    t.LIST_REM.clear();
-  }
-}
 
 // The letter-case option folds conditions and searched texts; cleared by the
 // instruction that used it.
@@ -94,7 +54,7 @@ Selector selector(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
 
 void op_string_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 311
   u16 s = e.str(r, 1);
-  if (!e.errorFlag) deliver(t, std::move(s));
+  if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
 void op_string_concat(Engine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }  // 312
@@ -103,7 +63,7 @@ void op_string_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 313
   u16 s = e.str(r, 1);
   long double n = std::trunc(e.num(t, r, 3));
   if (e.errorFlag) return;
-  deliver(t, n >= 1 && n <= s.size() ? u16(1, s[std::size_t(n) - 1]) : u16());
+  deliver_string(t, n >= 1 && n <= s.size() ? u16(1, s[std::size_t(n) - 1]) : u16());
 }
 
 // The text a line selector picks from a list: line n, or every line that
@@ -127,7 +87,7 @@ void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   const Lines *lines = list_of(e, r, 2);
   u16 text;
   if (!lines || e.errorFlag || !selected_text(*lines, sel, fold, text)) return nothing_found(t);
-  deliver(t, std::move(text), u16());
+  deliver_string(t, std::move(text), u16());
 }
 
 void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
@@ -136,13 +96,13 @@ void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
   const Lines *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
   const u16 &line = (*lines)[std::size_t(n)];
-  if (m > line.size()) return deliver(t, line, u16());
-  if (m < 1) return deliver(t, u16(), line);
+  if (m > line.size()) return deliver_string(t, line, u16());
+  if (m < 1) return deliver_string(t, u16(), line);
   std::size_t i = std::size_t(m) - 1;
-  deliver(t, u16(1, line[i]), line.substr(0, i) + line.substr(i + 1));
+  deliver_string(t, u16(1, line[i]), line.substr(0, i) + line.substr(i + 1));
 }
 
-void deliver_zone(TTaskInfo &t, const Zone &z) { deliver(t, z.result, z.rest); }
+void deliver_zone(TTaskInfo &t, const Zone &z) { deliver_string(t, z.result, z.rest); }
 
 void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   CaseOption fold(t);
@@ -183,7 +143,7 @@ void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
 void op_number_formatted(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 317
   long double x = e.num(t, r, 1);
   u16 fmt = e.str(r, 3);
-  if (!e.errorFlag) deliver(t, format_picture(x, fmt));
+  if (!e.errorFlag) deliver_string(t, format_picture(x, fmt));
 }
 
 void op_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 315
@@ -198,12 +158,12 @@ void op_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 315
       s = {char16_t(0xD800 + (cp >> 10)), char16_t(0xDC00 + (cp & 0x3FF))};
     }
   }
-  if (!e.errorFlag) deliver(t, std::move(s));
+  if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
 void op_int_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 420
   long double n = e.num(t, r, 1);
-  if (!e.errorFlag) deliver(t, integer_text(n));
+  if (!e.errorFlag) deliver_string(t, integer_text(n));
 }
 
 // COPY(s, p, n): p and n rounded to the nearest integer, ties to even.
@@ -220,7 +180,7 @@ u16 copy_of(const u16 &s, long double p, long double n) {
 void op_copy_to_register(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 422
   u16 s = e.str(r, 1);
   long double p = e.num(t, r, 3), n = e.num(t, r, 5);
-  if (!e.errorFlag) deliver(t, copy_of(s, p, n));
+  if (!e.errorFlag) deliver_string(t, copy_of(s, p, n));
 }
 
 // ----- numeric string functions
@@ -337,8 +297,6 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 }
 
 // ----- list expressions
-
-void finish_list(TTaskInfo &t) { apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM); }
 
 void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   const Lines *lines = list_of(e, r, 2);

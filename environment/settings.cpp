@@ -8,19 +8,6 @@ namespace velmora::environment {
 
 namespace {
 
-bool parse_int(u16view text, int &out) {
-  if (text.empty() || text.size() > 11) return false;
-  bool negative = text[0] == u'-';
-  if (negative) text.remove_prefix(1);
-  if (text.empty()) return false;
-  long long n = 0;
-  for (char16_t c : text) {
-    if (!is_ascii_digit(c)) return false;
-    n = n * 10 + (c - u'0');
-  }
-  out = int(negative ? -n : n);
-  return true;
-}
 
 // One value line of a group: written from the settings, applied back; the
 // apply step returns false when the line is not a valid value.

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 
 namespace velmora {
@@ -140,6 +141,21 @@ u16 lower_ascii(u16view text) {
 }
 
 u16 int16(long long value) { return ascii16(std::to_string(value)); }
+
+bool parse_int(u16view text, int &out) {
+  bool negative = !text.empty() && text[0] == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 10) return false;
+  long long n = 0;
+  for (char16_t c : text) {
+    if (!is_ascii_digit(c)) return false;
+    n = n * 10 + (c - u'0');
+  }
+  if (negative) n = -n;
+  if (n < INT32_MIN || n > INT32_MAX) return false;
+  out = int(n);
+  return true;
+}
 
 const char *encoding_name(Encoding e) {
   switch (e) {

@@ -30,5 +30,7 @@ u16 lower_ascii(u16view text);
 
 // Decimal text of an integer.
 u16 int16(long long value);
+// A whole decimal number, optionally negative, within the 32-bit range.
+bool parse_int(u16view text, int &out);
 
 }  // namespace velmora

@@ -41,6 +41,17 @@ class EngineTest : public ::testing::Test {
     return passes;
   }
 
+  // Releases everything, loads one program with its variables into slot 0
+  // and runs it; returns slot 0's task record.
+  const engine::TTaskInfo &execute(const Lines &code, const Lines &vars = {}) {
+    e.releaseAllSlots();
+    for (int s = 0; s < engine::kSlots; ++s) e.vars.releaseSlot(s);
+    load(code, vars);
+    run();
+    return e.tasks[0];
+  }
+  const engine::TVarInfo &var(const char16_t *name) { return e.vars[e.vars.find(0, name)]; }
+
   const u16 &lastConsoleLine() const { return e.console.lines().back(); }
 };
 

@@ -10,28 +10,21 @@ namespace {
 
 class Eval : public velmora::testing::EngineTest {
  protected:
-  // Runs one program with the given variables and returns its task record.
-  const TTaskInfo &exec(const Lines &code, const Lines &vars = {}) {
-    e.releaseAllSlots();
-    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-    load(code, vars);
-    run();
-    return e.tasks[0];
-  }
-  long double var(const char16_t *name) { return e.vars[e.vars.find(0, name)].Val1; }
+  // The number a variable of slot 0 holds.
+  long double value(const char16_t *name) { return e.vars[e.vars.find(0, name)].Val1; }
 };
 
 }  // namespace
 
 TEST_F(Eval, TwoPopsTakeTheRightOperandFirst) {
-  const TTaskInfo &t = exec(tcode({u"100 + Δ 2 Δ 0", u"100 + Δ 3 Δ 0",
+  const TTaskInfo &t = execute(tcode({u"100 + Δ 2 Δ 0", u"100 + Δ 3 Δ 0",
                                    u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP"}));
   EXPECT_EQ(t.WORK, -1.0L);
   EXPECT_EQ(t.CalcIndex, -1);
   // One popped operand and a variable are not exchanged.
-  exec(tcode({u"100 + Δ 10 Δ 0", u"100 - xPOP xDMY ∇ A", u"101 xPOP"}), {u"A"});
+  execute(tcode({u"100 + Δ 10 Δ 0", u"100 - xPOP xDMY ∇ A", u"101 xPOP"}), {u"A"});
   EXPECT_EQ(e.tasks[0].WORK, 10.0L);
-  exec(tcode({u"100 + Δ 10 Δ 0", u"100 - ∇ A xNPOP xDMY", u"101 xPOP"}), {u"A"});
+  execute(tcode({u"100 + Δ 10 Δ 0", u"100 - ∇ A xNPOP xDMY", u"101 xPOP"}), {u"A"});
   EXPECT_EQ(e.tasks[0].WORK, 10.0L);  // 0 - (-10)
 }
 
@@ -43,25 +36,25 @@ TEST_F(Eval, StackOverflowAndEmptyPop) {
     u16 number = int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
-  exec(code);
+  execute(code);
   EXPECT_EQ(lastConsoleLine(), u"-Stack Overflow");
   EXPECT_EQ(e.tasks[0].CalcIndex, 50);
-  const TTaskInfo &t = exec(tcode({u"005 Δ 9", u"101 xPOP"}));
+  const TTaskInfo &t = execute(tcode({u"005 Δ 9", u"101 xPOP"}));
   EXPECT_EQ(t.WORK, 0.0L);
   EXPECT_FALSE(e.errorFlag);
 }
 
 TEST_F(Eval, ArithmeticAssignmentAndPower) {
-  exec(tcode({u"003 * Δ 6 Δ 7", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A -=", u"003 ^ Δ 2 Δ 10",
+  execute(tcode({u"003 * Δ 6 Δ 7", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A -=", u"003 ^ Δ 2 Δ 10",
               u"022 ∇ B =", u"003 % Δ 2 Δ 10"}),
        {u"A", u"B"});
-  EXPECT_EQ(var(u"A"), 40.0L);
-  EXPECT_EQ(var(u"B"), 1024.0L);
+  EXPECT_EQ(value(u"A"), 40.0L);
+  EXPECT_EQ(value(u"B"), 1024.0L);
   EXPECT_EQ(e.tasks[0].WORK, 1024.0L);  // an unknown operator leaves WORK
-  exec(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=",
+  execute(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=",
               u"005 Δ 1", u"023 ∇ A +="}),
        {u"A"});
-  EXPECT_EQ(var(u"A"), 7.0L);
+  EXPECT_EQ(value(u"A"), 7.0L);
 }
 
 TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
@@ -81,7 +74,7 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
       {u"043 MOD ( Δ 1 , Δ 0 )", u"計算エラー：MOD Floating point division by zero\r"},
   };
   for (const Case &c : cases) {
-    exec(tcode({c.code}));
+    execute(tcode({c.code}));
     EXPECT_TRUE(e.errorFlag) << to_utf8(c.code);
     EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
   }
@@ -96,7 +89,7 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
 }
 
 TEST_F(Eval, BitOperationsAndMod) {
-  auto work = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  auto work = [&](const char16_t *code) { return execute(tcode({code})).WORK; };
   EXPECT_EQ(work(u"015 ∇ A SHR Δ 28"), 0.0L);  // A is undefined: error, WORK stays
   EXPECT_EQ(work(u"015 xN 1 SHR Δ 28"), 15.0L);
   EXPECT_EQ(work(u"015 Δ 1 SHL Δ 33"), 2.0L);
@@ -109,7 +102,7 @@ TEST_F(Eval, BitOperationsAndMod) {
 }
 
 TEST_F(Eval, MathFunctions) {
-  auto fn = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  auto fn = [&](const char16_t *code) { return execute(tcode({code})).WORK; };
   EXPECT_EQ(fn(u"102 PAI Δ 2"), 2 * 3.1415926535897932385L);
   EXPECT_EQ(fn(u"102 TRUNC xN 2.7"), -2.0L);
   EXPECT_EQ(fn(u"102 INC Δ 1"), 2.0L);
@@ -125,13 +118,13 @@ TEST_F(Eval, MathFunctions) {
     ASSERT_GE(r, 0.0L);
     ASSERT_LT(r, 10.0L);
   }
-  long double first = exec(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
-  long double again = exec(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
+  long double first = execute(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
+  long double again = execute(tcode({u"044 RANDSEED Δ 42", u"102 RAND Δ 1"})).WORK;
   EXPECT_EQ(first, again);
 }
 
 TEST_F(Eval, Comparisons) {
-  auto flag = [&](const char16_t *code) { return exec(tcode({code}), {u"&A", u"&B"}).FLAG; };
+  auto flag = [&](const char16_t *code) { return execute(tcode({code}), {u"&A", u"&B"}).FLAG; };
   EXPECT_TRUE(flag(u"000 Δ 2 >= Δ 2"));
   EXPECT_FALSE(flag(u"000 NOT Δ 3 = Δ 3"));
   EXPECT_TRUE(flag(u"000 NOT Δ 3 ?? Δ 3"));  // an unknown relation is false, then NOT
@@ -149,13 +142,13 @@ TEST_F(Eval, Comparisons) {
   EXPECT_FALSE(flag(u"204 Ω \"\" (= Ω \"abcd\""));
   EXPECT_TRUE(flag(u"204 Ω \"abcd\" =) Ω \"bc\""));
   EXPECT_TRUE(flag(u"001"));
-  const TTaskInfo &t = exec(tcode({u"005 Δ 5", u"109 Δ 4 < ", u"110"}));
+  const TTaskInfo &t = execute(tcode({u"005 Δ 5", u"109 Δ 4 < ", u"110"}));
   EXPECT_TRUE(t.FLAG);
   EXPECT_TRUE(t.BOOL_TASK);
 }
 
 TEST_F(Eval, MatrixInverseNeedsARowExchange) {
-  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %A [ Δ 0 , Δ 1 ]",
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %A [ Δ 0 , Δ 1 ]",
               u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
               u"125 □ %B"}),
        {u"%A", u"%B"});
@@ -185,13 +178,13 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
     u16 number = int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
-  exec(code, {u"%A", u"%I", u"%P"});
+  execute(code, {u"%A", u"%I", u"%P"});
   ASSERT_FALSE(e.errorFlag);
   const TVarInfo &p = e.vars[e.vars.find(0, u"%P")];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) EXPECT_NEAR(double(p.matAt(i, j)), i == j ? 1.0 : 0.0, 1e-15);
 
-  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 2", u"122 □ %A [ Δ 0 , Δ 0 ]",
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 2", u"122 □ %A [ Δ 0 , Δ 0 ]",
               u"122 □ %A [ Δ 0 , Δ 1 ]", u"005 Δ 4", u"122 □ %A [ Δ 1 , Δ 0 ]",
               u"122 □ %A [ Δ 1 , Δ 1 ]", u"128 ~ □ %A", u"125 □ %A"}),
        {u"%A"});
@@ -201,41 +194,41 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
 }
 
 TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
-  exec(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"130 xPR 0", u"005 Δ 2",
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"130 xPR 0", u"005 Δ 2",
               u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 0 ] = ", u"005 Δ 3", u"130 xPR 0",
               u"005 Δ 4", u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 1 ] = ",
               u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
               u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
        {u"%A", u"X"});
   ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
-  EXPECT_EQ(var(u"X"), 6.0L);             // 2 * 3
+  EXPECT_EQ(value(u"X"), 6.0L);             // 2 * 3
   EXPECT_EQ(e.tasks[0].WORK, 16.0L);      // (2 * 4) + (2 * 4)
-  exec(tcode({u"005 Δ 1", u"130 xPR 21"}));
+  execute(tcode({u"005 Δ 1", u"130 xPR 21"}));
   EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: xPR 21\r");
-  exec(tcode({u"120 MATRIX □ %A [ Δ 22 , Δ 1 ]"}), {u"%A"});
+  execute(tcode({u"120 MATRIX □ %A [ Δ 22 , Δ 1 ]"}), {u"%A"});
   EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: %A\r");
 }
 
 TEST_F(Eval, Vectors) {
-  exec(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"005 Δ 2", u"020 xVECTCO $A 2", u"005 Δ 2",
+  execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"005 Δ 2", u"020 xVECTCO $A 2", u"005 Δ 2",
               u"020 xVECTCO $A 3", u"007 + xVECTVAR $A xVECTVAR $A", u"021 xVECTVAR $B",
               u"031 / xVECTVAR $B Δ 2", u"021 xVECTVAR $C", u"032 * Δ 3 xVECTVAR $C",
               u"021 xVECTVAR $D", u"030 xVECTVAR $D . Y"}),
        {u"$A", u"$B", u"$C", u"$D"});
   EXPECT_EQ(e.tasks[0].WORK, 6.0L);
-  const TTaskInfo &t = exec(tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4",
+  const TTaskInfo &t = execute(tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4",
                                    u"020 xVECTCO $A 2", u"033 UNITV ( xVECTVAR $A )"}),
                             {u"$A"});
   EXPECT_NEAR(double(t.VECTOR.X), 0.6, 1e-15);
   EXPECT_NEAR(double(t.VECTOR.Y), 0.8, 1e-15);
-  const TTaskInfo &rot = exec(tcode({u"005 Δ 1", u"020 xVECTCO $A 1",
+  const TTaskInfo &rot = execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1",
                                      u"034 VROT ( xVECTVAR $A , Δ 90 , Δ 2.5 )"}),
                               {u"$A"});
   EXPECT_NEAR(double(rot.VECTOR.X), 0, 1e-15);  // axis 2.5 rounds to 2
   EXPECT_NEAR(double(rot.VECTOR.Z), 1, 1e-15);
-  exec(tcode({u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
+  execute(tcode({u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
   EXPECT_EQ(lastConsoleLine(), u"計算エラー：UNITV Floating point division by zero\r");
-  exec(tcode({u"031 / xVECTVAR $A Δ 0"}), {u"$A"});
+  execute(tcode({u"031 / xVECTVAR $A Δ 0"}), {u"$A"});
   EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
-  EXPECT_EQ(exec(tcode({u"054 x"})).WORK, -1.0L);
+  EXPECT_EQ(execute(tcode({u"054 x"})).WORK, -1.0L);
 }

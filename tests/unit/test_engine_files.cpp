@@ -13,13 +13,6 @@ class Files : public velmora::testing::EngineTest {
  protected:
   TempDir dir;
   void SetUp() override { e.dataDirectory = dir.path(); }
-  void exec(const Lines &code, const Lines &vars = {}) {
-    e.releaseAllSlots();
-    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-    load(code, vars);
-    run();
-  }
-  const TVarInfo &var(const char16_t *name) { return e.vars[e.vars.find(0, name)]; }
 };
 
 }  // namespace
@@ -27,7 +20,7 @@ class Files : public velmora::testing::EngineTest {
 TEST_F(Files, ShiftJisAndUtf8FilesReadIntoTheSameText) {
   dir.write("sjis.txt", "\x93\xfa\x96\x7b\r\nB\r\n");
   dir.write("utf8.txt", "\xe6\x97\xa5\xe6\x9c\xac\nB");
-  exec(tcode({u"331 <*> Ω \"sjis.txt\"", u"321 Σ &A []", u"374 <*> UTF8 Ω \"utf8.txt\"", u"321 Σ &B []",
+  execute(tcode({u"331 <*> Ω \"sjis.txt\"", u"321 Σ &A []", u"374 <*> UTF8 Ω \"utf8.txt\"", u"321 Σ &B []",
               u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sjis.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}),
        {u"&A", u"&B", u"&S"});
   ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
@@ -39,7 +32,7 @@ TEST_F(Files, ShiftJisAndUtf8FilesReadIntoTheSameText) {
 TEST_F(Files, SecondOpenOfANumberInUseIsSilentAndClosingFreesIt) {
   dir.write("a.txt", "a\n");
   dir.write("b.txt", "b\n");
-  exec(tcode({u"700 FILE ( Δ 3 ) . OPEN ( Ω \"a.txt\" , READ )",
+  execute(tcode({u"700 FILE ( Δ 3 ) . OPEN ( Ω \"a.txt\" , READ )",
               u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )", u"702 FILE ( Δ 3 ) . READ ( Σ &S )",
               u"320 Σ &X", u"701 FILE ( Δ 3 ) . CLOSE", u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )",
               u"702 FILE ( Δ 3 ) . READ ( Σ &T )"}),
@@ -54,7 +47,7 @@ TEST_F(Files, SecondOpenOfANumberInUseIsSilentAndClosingFreesIt) {
 }
 
 TEST_F(Files, WriteNumbersWithoutLineEndAndAppend) {
-  exec(tcode({u"005 Δ 12.7", u"022 ∇ N =", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , WRITE )",
+  execute(tcode({u"005 Δ 12.7", u"022 ∇ N =", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , WRITE )",
               u"703 FILE ( Δ 0 ) . WRITE ( ∇ N )", u"703 FILE ( Δ 0 ) . WRITE ( Ω \"x\" )",
               u"701 FILE ( Δ 0 ) . CLOSE", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , APPEND )",
               u"703 FILE ( Δ 0 ) . WRITE ( Ω \"y\" )"}),
@@ -77,7 +70,7 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
       {u"331 <*> Ω \"missing.txt\"", u"- ファイル ロード　エラー：ファイル名(missing.txt)"},
   };
   for (const Case &c : cases) {
-    exec(tcode({c.code}));
+    execute(tcode({c.code}));
     EXPECT_TRUE(e.errorFlag) << to_utf8(c.code);
     EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
   }
@@ -86,36 +79,36 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
   for (const char16_t *code : {u"700 FILE ( Δ 1 ) . OPEN ( Ω \"missing.txt\" , READ )",
                                u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , READ )",
                                u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , WRITE )"}) {
-    exec(tcode({code}));
+    execute(tcode({code}));
     EXPECT_EQ(lastConsoleLine().substr(0, 14), u"- ファイルオープンエラー\r") << to_utf8(code);
     EXPECT_EQ(e.files[1].ErrorCode, feOPEN_ERROR);
     EXPECT_TRUE(e.files[1].Path.empty());
   }
   // Numbers out of range or not in use are ignored by the other instructions.
-  exec(tcode({u"701 FILE ( Δ 12 ) . CLOSE", u"702 FILE ( Δ 4 ) . READ ( Σ &S )", u"704 FILE ( xN 1 ) . EOF"}),
+  execute(tcode({u"701 FILE ( Δ 12 ) . CLOSE", u"702 FILE ( Δ 4 ) . READ ( Σ &S )", u"704 FILE ( xN 1 ) . EOF"}),
        {u"&S"});
   EXPECT_FALSE(e.errorFlag);
 }
 
 TEST_F(Files, ExistStoreAndDeleteInTheDataDirectory) {
-  exec(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
+  execute(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
               u"705 EXIST Ω \"out.txt\""}),
        {u"&L"});
   EXPECT_EQ(lastConsoleLine().substr(0, 13), u"- ファイルI/Oエラー\r");  // no directory "sub"
   std::filesystem::create_directory(dir / "sub");
-  exec(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
+  execute(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
               u"705 EXIST Ω \"sub\\out.txt\""}),
        {u"&L"});
   EXPECT_TRUE(e.tasks[0].FLAG);
   EXPECT_EQ(*read_file_bytes(dir / "sub" / "out.txt"), "x\r\n");
-  exec(tcode({u"328 <!!!> Ω \"sub/out.txt\"", u"705 NOT EXIST Ω \"sub/out.txt\""}));
+  execute(tcode({u"328 <!!!> Ω \"sub/out.txt\"", u"705 NOT EXIST Ω \"sub/out.txt\""}));
   EXPECT_TRUE(e.tasks[0].FLAG);
   EXPECT_FALSE(std::filesystem::exists(dir / "sub" / "out.txt"));
 }
 
 TEST_F(Files, BadBytesAndLargeFilesAreReadNotCrashedOn) {
   dir.write("nul.txt", std::string("a\0b\r\n\xff\xfe\xfd\r\n", 9));
-  exec(tcode({u"331 <*> Ω \"nul.txt\"", u"321 Σ &L []"}), {u"&L"});
+  execute(tcode({u"331 <*> Ω \"nul.txt\"", u"321 Σ &L []"}), {u"&L"});
   EXPECT_FALSE(e.errorFlag);
   const Lines &l = var(u"&L").StrList;
   ASSERT_EQ(l.size(), 2u);
@@ -125,13 +118,13 @@ TEST_F(Files, BadBytesAndLargeFilesAreReadNotCrashedOn) {
   std::size_t lines = 0;
   for (; big.size() < (50u << 20); ++lines) big += "0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTU\r\n";
   dir.write("big.txt", big);
-  exec(tcode({u"331 <*> Ω \"big.txt\"", u"321 Σ &L []"}), {u"&L"});
+  execute(tcode({u"331 <*> Ω \"big.txt\"", u"321 Σ &L []"}), {u"&L"});
   EXPECT_FALSE(e.errorFlag);
   EXPECT_EQ(var(u"&L").StrList.size(), lines);
 }
 
 TEST_F(Files, VolumeInformationOfTheRoot) {
-  exec(tcode({u"460 VOLINF Ω \"C\"", u"321 Σ &V []"}), {u"&V"});
+  execute(tcode({u"460 VOLINF Ω \"C\"", u"321 Σ &V []"}), {u"&V"});
   const Lines &v = var(u"&V").StrList;
   ASSERT_EQ(v.size(), 4u);
   EXPECT_EQ(v[0], u"C");

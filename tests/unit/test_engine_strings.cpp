@@ -9,22 +9,12 @@ using velmora::testing::tcode;
 
 namespace {
 
-class Strings : public velmora::testing::EngineTest {
- protected:
-  const TTaskInfo &exec(const Lines &code, const Lines &vars = {}) {
-    e.releaseAllSlots();
-    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-    load(code, vars);
-    run();
-    return e.tasks[0];
-  }
-  const TVarInfo &var(const char16_t *name) { return e.vars[e.vars.find(0, name)]; }
-};
+class Strings : public velmora::testing::EngineTest {};
 
 }  // namespace
 
 TEST_F(Strings, ConcatenationGoesThroughTheJoinMark) {
-  exec(tcode({u"311 Ω \"ab\"", u"312 +", u"311 Ω \"cd\"", u"320 Σ &A"}), {u"&A"});
+  execute(tcode({u"311 Ω \"ab\"", u"312 +", u"311 Ω \"cd\"", u"320 Σ &A"}), {u"&A"});
   EXPECT_EQ(var(u"&A").StrVal, u"abcd");
   EXPECT_TRUE(e.tasks[0].STR_OPE.empty());
 }
@@ -56,7 +46,7 @@ TEST(Zones, ByListTakesTheShortestNonEmptyResult) {
 }
 
 TEST_F(Strings, ZoneInstructionsAndRestRegister) {
-  exec(tcode({u"045 Σ &S = Ω \"x=1;y=2\"", u"337 [++]", u"318 Σ &S < Ω \"=\" -> Ω \";\" >",
+  execute(tcode({u"045 Σ &S = Ω \"x=1;y=2\"", u"337 [++]", u"318 Σ &S < Ω \"=\" -> Ω \";\" >",
               u"329 Σ &A , Σ &B"}),
        {u"&S", u"&A", u"&B"});
   EXPECT_EQ(var(u"&A").StrVal, u"=1;");
@@ -91,7 +81,7 @@ TEST(Replace, StopsAtTwoHundredFiftyFiveAndRefusesOldInsideNew) {
 }
 
 TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
-  exec(tcode({u"301 Σ &L [] += Ω \"apple\"", u"301 Σ &L [] += Ω \"Banana\"",
+  execute(tcode({u"301 Σ &L [] += Ω \"apple\"", u"301 Σ &L [] += Ω \"Banana\"",
               u"301 Σ &L [] += Ω \"cherry pie\"", u"334 Σ &L [ Ω \"an\" ]", u"327 Σ &A [] , Σ &B []",
               u"301 Σ &L [] -= Ω \"BANANA\"", u"304 Σ &L [ Δ 1 ] . INS ( Ω \"mid\" )",
               u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
@@ -106,7 +96,7 @@ TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
 }
 
 TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
-  exec(tcode({u"301 Σ &L [] += Ω \"abc\"", u"301 Σ &L [] += Ω \"xbx\"", u"311 Ω \"-\"",
+  execute(tcode({u"301 Σ &L [] += Ω \"abc\"", u"301 Σ &L [] += Ω \"xbx\"", u"311 Ω \"-\"",
               u"323 Σ &L [ Ω \"x\" ] [< Ω \"x\" >]", u"311 Ω \"Z\"", u"323 Σ &L [ Δ 0 ] [< Δ 2 >]",
               u"311 Ω \"=\"", u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []",
               u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
@@ -117,7 +107,7 @@ TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
 }
 
 TEST_F(Strings, LineAndCharacterExpressions) {
-  exec(tcode({u"301 Σ &L [] += Ω \"hello\"", u"310 Σ &L [ Δ 0 ]", u"320 Σ &A",
+  execute(tcode({u"301 Σ &L [] += Ω \"hello\"", u"310 Σ &L [ Δ 0 ]", u"320 Σ &A",
               u"314 Σ &L [ Δ 0 ] < Δ 2 >", u"329 Σ &B , Σ &C", u"310 Σ &L [ Δ 5 ]", u"320 Σ &D",
               u"311 Ω \"abc\"", u"312 +", u"310 Σ &L [ Δ 9 ]", u"320 Σ &E"}),
        {u"&L", u"&A", u"&B", u"&C", u"&D", u"&E"});
@@ -129,7 +119,7 @@ TEST_F(Strings, LineAndCharacterExpressions) {
 }
 
 TEST_F(Strings, NumericStringFunctions) {
-  auto work = [&](const char16_t *code) { return exec(tcode({code})).WORK; };
+  auto work = [&](const char16_t *code) { return execute(tcode({code})).WORK; };
   EXPECT_EQ(work(u"041 HEX ( Ω \"ff\" )"), 255.0L);
   EXPECT_EQ(work(u"041 HEX ( Ω \"\\q1G2\\q\" )"), 18.0L);
   EXPECT_EQ(work(u"041 HEX ( Ω \"FFFFFFFF\" )"), 4294967295.0L);
@@ -141,7 +131,7 @@ TEST_F(Strings, NumericStringFunctions) {
 }
 
 TEST_F(Strings, StringAssignments) {
-  exec(tcode({u"045 Σ &A = Ω \"aXbXc\"", u"405 Σ &A -= Ω \"X\"", u"046 Σ &A += Ω \"!\"",
+  execute(tcode({u"045 Σ &A = Ω \"aXbXc\"", u"405 Σ &A -= Ω \"X\"", u"046 Σ &A += Ω \"!\"",
               u"047 Σ &B = COPY ( Σ &A , Δ 2 , Δ 2.5 )", u"048 Σ &C = VALSTR ( Δ 1.2 , Ω \"00.00\" )",
               u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]",
               u"420 INTSTR ( xN 3.7 )", u"320 Σ &D"}),
@@ -154,15 +144,15 @@ TEST_F(Strings, StringAssignments) {
 }
 
 TEST_F(Strings, PredicatesAndUndefinedVariables) {
-  auto flag = [&](const char16_t *code) { return exec(tcode({code}), {u"&L", u"&S"}).FLAG; };
+  auto flag = [&](const char16_t *code) { return execute(tcode({code}), {u"&L", u"&S"}).FLAG; };
   EXPECT_FALSE(flag(u"410 Δ 0"));
   EXPECT_TRUE(flag(u"410 NOT Ω \"\""));
   EXPECT_FALSE(flag(u"412 Σ &L []"));
   EXPECT_TRUE(flag(u"412 NOT Σ &NOPE []"));
   EXPECT_FALSE(flag(u"411 Σ &L [ Δ 0 ]"));
-  exec(tcode({u"320 Σ &NOPE"}));
+  execute(tcode({u"320 Σ &NOPE"}));
   EXPECT_EQ(lastConsoleLine(), u"値不正、変数未定義エラー: &NOPE\r");
-  exec(tcode({u"318 Σ &NOPE < Ω \"a\" -> Ω \"b\" >"}));  // zones of unknown names say nothing
+  execute(tcode({u"318 Σ &NOPE < Ω \"a\" -> Ω \"b\" >"}));  // zones of unknown names say nothing
   EXPECT_FALSE(e.errorFlag);
 }
 
@@ -170,7 +160,7 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
-  exec(tcode({u"332 DATE", u"321 Σ &D []", u"333 TIME", u"321 Σ &T []"}), {u"&D", u"&T"});
+  execute(tcode({u"332 DATE", u"321 Σ &D []", u"333 TIME", u"321 Σ &T []"}), {u"&D", u"&T"});
   const Lines &d = var(u"&D").StrList;
   ASSERT_EQ(d.size(), 8u);
   EXPECT_EQ(d[0], int16(tm.tm_year + 1900));

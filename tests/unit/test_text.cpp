@@ -117,3 +117,15 @@ TEST(Paths, ExplicitHomeWinsOverEnvironment) {
   unsetenv("VELMORA_HOME");
   EXPECT_EQ(resolve_home(), executable_dir());
 }
+
+TEST(Numbers, WholeNumbersWithinThe32BitRange) {
+  int n = 0;
+  EXPECT_TRUE(parse_int(u"-2147483648", n));
+  EXPECT_EQ(n, INT32_MIN);
+  EXPECT_TRUE(parse_int(u"16777215", n));
+  EXPECT_EQ(n, 16777215);
+  EXPECT_FALSE(parse_int(u"2147483648", n));
+  EXPECT_FALSE(parse_int(u"1.5", n));
+  EXPECT_FALSE(parse_int(u"-", n));
+  EXPECT_FALSE(parse_int(u"", n));
+}
