@@ -366,7 +366,7 @@ long Engine::runPasses(long maxPasses) {
       if (!errorMessage.empty()) errorMessage.clear();
       ++passCount;
       ++done;
-      bool event = false;
+      bool event = false, executed = false;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
         TTaskInfo &t = tasks[std::size_t(s)];
@@ -382,10 +382,13 @@ long Engine::runPasses(long maxPasses) {
           continue;
         }
         execute(t, list[std::size_t(position)], position);
+        executed = true;
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
       }
-      if (event || errorFlag || !running) return done;
+      // A pass in which every task waited: the caller may rest until a
+      // deadline instead of spinning.
+      if (event || errorFlag || !running || (!executed && anyWait)) return done;
       if (scheduleChanged_) break;
     }
   }

@@ -101,7 +101,8 @@ class Engine {
   void step();
   // Up to maxPasses passes, returning after the first pass in which a task
   // left the active state, an error occurred or running was cleared, so the
-  // caller sees every such event right after its pass. Returns the passes run.
+  // caller sees every such event right after its pass, and after a pass in
+  // which every task was waiting. Returns the passes run.
   long runPasses(long maxPasses);
   // Tells runPasses that a slot may have become runnable during a pass.
   void scheduleChanged() { scheduleChanged_ = true; }

@@ -83,6 +83,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   void compileReport();
   void pumpIfDue(bool force);
+  bool allWaiting() const;
   void refreshViews();
 };
 

@@ -81,6 +81,18 @@ void Environment::pumpIfDue(bool force) {
   }
 }
 
+// Every task that may run is waiting (WAIT or a transfer): passes would only
+// spin until a deadline, so the loop may rest a moment.
+bool Environment::allWaiting() const {
+  bool any = false;
+  for (const auto &t : engine.tasks) {
+    if (!t.Permit || t.state != engine::tsACTIVE) continue;
+    if (!t.WAIT && !t.HTTP_REQ) return false;
+    any = true;
+  }
+  return any;
+}
+
 void Environment::refreshViews() { ui.consoleUpdated(engine.console.lines()); }
 
 RunResult Environment::ExecTaskButtonClick() {
@@ -141,6 +153,7 @@ RunResult Environment::Exec_And_Status() {
       ui.consoleUpdated(engine.console.lines());
     }
     if (done < batch) pumpIfDue(true);  // something changed state
+    if (allWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (!running && result == RunResult::Ended && !IsAllTask_Finished()) result = RunResult::Stopped;
   running = false;
