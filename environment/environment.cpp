@@ -1,5 +1,7 @@
 #include "environment/environment.h"
 
+#include "text/lines.h"
+
 namespace velmora::environment {
 
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
@@ -32,6 +34,57 @@ std::filesystem::path Environment::programDirectory() const {
   if (settings.AppliProgDirCheckBox && !settings.AppliProgDirEdit.empty())
     return std::filesystem::path(to_utf8(settings.AppliProgDirEdit));
   return home;
+}
+
+}  // namespace velmora::environment
+
+namespace velmora::environment {
+
+bool Environment::saveTabAsText(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return false;
+  Tab &t = tabs.tabs[std::size_t(tab)];
+  auto chosen = ui.chooseSaveFile(u"テキストで保存", programDirectory(), t.caption.empty() ? u"*.*" : t.caption);
+  if (!chosen) return false;
+  std::filesystem::path path = *chosen;
+  u16 name = from_utf8(path.filename().string());
+  if (name.find(u'.') == u16::npos) path += ".mcl";
+  if (path.is_relative()) path = programDirectory() / path;
+  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
+    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    return false;
+  }
+  t.modified = false;
+  t.panels[1].clear();
+  t.panels[2] = from_utf8(path.string());
+  return true;
+}
+
+bool Environment::closeTab(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return true;
+  Tab &t = tabs.tabs[std::size_t(tab)];
+  if (t.modified) {
+    Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
+    if (a == Answer::Cancel) return false;
+    if (a == Answer::Yes && !saveTabAsText(tab)) return false;
+  }
+  for (int s = 0; s < engine::kSlots; ++s)
+    if (engine.tasks[std::size_t(s)].SrcIndex == tab && engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+      DelTaskButtonClick(s);
+  tabs.release(tab);
+  if (tabs.openCount == 0) {
+    running = false;
+    engine.stopAll();
+  }
+  return true;
+}
+
+void Environment::closeAllTabs() {
+  while (tabs.openCount > 0) {
+    int tab = tabs.active >= 0 ? tabs.active : tabs.lowestFree();
+    for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
+      if (tabs.tabs[std::size_t(i)].inUse) tab = i;
+    if (!closeTab(tab)) return;
+  }
 }
 
 }  // namespace velmora::environment

@@ -26,6 +26,17 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   TabPool tabs;
   engine::Engine engine;
 
+  // ----- tabs
+  int newProgram() { return tabs.newProgram(programDirectory(), ui); }
+  // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
+  // its slot registration is deleted; with no tab left, all tasks stop.
+  // False when the user cancelled.
+  bool closeTab(int tab);
+  void closeAllTabs();
+  // "テキストで保存": the save dialog, ".mcl" appended to a name without
+  // extension, the lines written with CR LF. False when cancelled or failed.
+  bool saveTabAsText(int tab);
+
   // ----- compile driver
   Lines report;                // rename report lines of the last tokenisation
   Lines registrationMessages;  // messages of the last registration

@@ -24,6 +24,12 @@ class ScriptedUi : public environment::UserInterface {
     questions.push_back(title + u": " + text);
     return next();
   }
+  std::optional<std::filesystem::path> saveAs;
+  std::optional<std::filesystem::path> chooseSaveFile(const u16 &title, const std::filesystem::path &,
+                                                      const u16 &proposed) override {
+    questions.push_back(title + u": " + proposed);
+    return saveAs;
+  }
   void pumpEvents() override { ++pumps; }
   void consoleUpdated(const Lines &lines) override { console = lines; }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }

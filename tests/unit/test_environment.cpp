@@ -3,6 +3,7 @@
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/temp_dir.h"
+#include "text/lines.h"
 
 using namespace velmora;
 using namespace velmora::environment;
@@ -164,4 +165,55 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   e.ExecTaskButtonClick();
   EXPECT_FALSE(e.running);
   EXPECT_EQ(e.engine.tasks[0].state, engine::tsEND);
+}
+
+TEST_F(Env, NewProgramsTakeTheLowestFreeTabUntilAllTenAreOpen) {
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(env.newProgram(), i);
+  EXPECT_EQ(env.tabs.tabs[0].caption, u"#1");
+  EXPECT_EQ(env.tabs.tabs[9].caption, u"#10");
+  EXPECT_EQ(env.newProgram(), -1);
+  EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
+  EXPECT_EQ(open({u"x"}), -1);
+  EXPECT_EQ(ui.messages.back(), u"これ以上編集できない");
+  ASSERT_TRUE(env.closeTab(3));
+  EXPECT_EQ(env.newProgram(), 3);
+  EXPECT_EQ(env.tabs.tabs[3].caption, u"#4");
+}
+
+TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
+  int tab = env.newProgram();
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
+  env.tabs.tabs[std::size_t(tab)].modified = true;
+  ui.answers = {Answer::Cancel};
+  EXPECT_FALSE(env.closeTab(tab));
+  EXPECT_EQ(ui.questions.back(), u"変更確認: 編集内容をファイル保存するか？\r\r  #1");
+  EXPECT_TRUE(env.tabs.tabs[std::size_t(tab)].inUse);
+  ui.answers = {Answer::Yes};
+  ui.saveAs = home / "PROG" / "abc";
+  EXPECT_TRUE(env.closeTab(tab));
+  EXPECT_FALSE(env.tabs.tabs[std::size_t(tab)].inUse);
+  EXPECT_EQ(*read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
+}
+
+TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
+  int a = open({u"WHILE 1 DO END"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  int b = open({u"??\"b\";"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  EXPECT_TRUE(env.closeTab(a));
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.tasks[1].state, engine::tsACTIVE);
+  EXPECT_EQ(env.tabs.active, b);
+  env.closeAllTabs();
+  EXPECT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::NotStarted);  // nothing open: no run
+}
+
+TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
+  int tab = open({u"&S = 'it';", u"??&S;"});
+  env.settings.Editor_Quote_CheckBox = true;
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.tabs.tabs[std::size_t(tab)].lines[0], u"&S = \"it\";");
+  env.ExecTaskButtonClick();
+  EXPECT_EQ(ui.console.back(), u"\rit");
 }
