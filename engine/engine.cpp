@@ -32,6 +32,14 @@ u16view timer_state_text(TTimerInfo::State s) {
 
 namespace {
 
+// Marks the time in which instructions execute: a run-time error there is
+// reported once per instruction.
+struct InstructionScope {
+  bool &flag;
+  explicit InstructionScope(bool &f) : flag(f) { flag = true; }
+  ~InstructionScope() { flag = false; }
+};
+
 double monotonic_tenths() {
   using namespace std::chrono;
   return double(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count()) / 1e8;
@@ -325,6 +333,7 @@ void Engine::step() {
   errorFlag = false;
   if (!errorMessage.empty()) errorMessage.clear();
   ++passCount;
+  InstructionScope scope(inInstruction_);
   for (int s = 0; s < kSlots; ++s) {
     TTaskInfo &t = tasks[std::size_t(s)];
     if (!t.Permit || t.state != tsACTIVE) continue;
@@ -347,6 +356,7 @@ void Engine::step() {
 }
 
 long Engine::runPasses(long maxPasses) {
+  InstructionScope scope(inInstruction_);
   long done = 0;
   while (done < maxPasses && running) {
     // The slots that may run, taken once and again only when a pass may
@@ -403,12 +413,8 @@ void Engine::execute(TTaskInfo &t, const TPEXE &r, int position) {
   last.list = t.PcodeListNo;
   if (current == watchedTask) watchedPoint = last;
   console.changed = false;
-  Handler h = handlers_[std::size_t(r.kind)];
-  if (!h) return;
-  inInstruction_ = true;
   instructionFailed_ = false;
-  h(*this, t, r);
-  inInstruction_ = false;
+  if (Handler h = handlers_[std::size_t(r.kind)]) h(*this, t, r);
 }
 
 void Engine::enterInterrupt(int slot) {

@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "engine/families.h"
+#include "engine/numeric.h"
 #include "engine/random.h"
 
 namespace velmora::engine {
@@ -123,13 +124,7 @@ void op_truth_value(Engine &, TTaskInfo &t, const TPEXE &r) {  // 103
 }
 
 // A value truncated to a 32-bit integer, wrapping as a machine word does.
-uint32_t word32(long double v) {
-  v = std::trunc(v);
-  if (!(v == v)) return 0;
-  if (v >= 9.2e18L) return uint32_t(INT64_MAX);
-  if (v <= -9.2e18L) return uint32_t(INT64_MIN);
-  return uint32_t(int64_t(v));
-}
+uint32_t word32(long double v) { return uint32_t(truncate_to_int64(v)); }
 
 void op_bits(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 015
   uint32_t a = word32(e.num(t, r, 2));
@@ -145,22 +140,15 @@ void op_bits(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 015
   t.WORK = int32_t(v);
 }
 
-int64_t int64_of(long double v) {
-  v = std::trunc(v);
-  if (v >= 9.2e18L) return INT64_MAX;
-  if (v <= -9.2e18L) return INT64_MIN + 1;
-  return int64_t(v);
-}
-
 void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
-  int64_t a = int64_of(e.num(t, r, 1));
-  int64_t b = int64_of(e.num(t, r, 3));
+  int64_t a = truncate_to_int64(e.num(t, r, 1));
+  int64_t b = truncate_to_int64(e.num(t, r, 3));
   if (b == 0) return calc_error(e, u"MOD", kDivByZero);
   t.WORK = static_cast<long double>(a % b);  // C++ keeps the dividend's sign
 }
 
 void op_randseed(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 044
-  random_seed(uint32_t(int64_of(e.num(t, r, 2))));
+  random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2))));
 }
 
 // ----- math functions

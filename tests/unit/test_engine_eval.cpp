@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "engine/numeric.h"
 #include "tests/unit/engine_fixture.h"
 
 using namespace velmora;
@@ -231,4 +232,17 @@ TEST_F(Eval, Vectors) {
   execute(tcode({u"031 / xVECTVAR $A Δ 0"}), {u"$A"});
   EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
   EXPECT_EQ(execute(tcode({u"054 x"})).WORK, -1.0L);
+}
+
+TEST(Numeric, TruncationTowardZeroAtEveryMagnitude) {
+  EXPECT_EQ(truncate_to_int64(2.5L), 2);
+  EXPECT_EQ(truncate_to_int64(-2.5L), -2);
+  EXPECT_EQ(truncate_to_int64(4.0L), 4);
+  // Just below an integer, closer than a double can tell apart.
+  EXPECT_EQ(truncate_to_int64(4.0L - 1e-17L), 3);
+  EXPECT_EQ(truncate_to_int64(-4.0L + 1e-17L), -3);
+  EXPECT_EQ(truncate_to_int64(1152921504606846977.0L), 1152921504606846977LL);  // 2^60 + 1
+  EXPECT_EQ(truncate_to_int64(1e30L), INT64_MAX);
+  EXPECT_EQ(truncate_to_int64(-1e30L), INT64_MIN + 1);
+  EXPECT_EQ(truncate_to_int64(std::nanl("")), 0);
 }

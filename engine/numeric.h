@@ -1,0 +1,25 @@
+#pragma once
+#include <cmath>
+#include <cstdint>
+
+namespace velmora::engine {
+
+// A long double truncated toward zero to a 64-bit integer (saturating, NaN
+// gives 0). Values below 2^50 go through double, whose conversion needs no
+// change of the x87 control word; the double may have rounded across an
+// integer, which one comparison in long double corrects.
+inline int64_t truncate_to_int64(long double v) {
+  constexpr long double kFast = 1125899906842624.0L;  // 2^50
+  if (v > -kFast && v < kFast) {
+    int64_t i = static_cast<int64_t>(static_cast<double>(v));
+    long double li = static_cast<long double>(i);
+    if (v >= 0 ? li > v : li < v) i += v >= 0 ? -1 : 1;
+    return i;
+  }
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2e18L) return INT64_MAX;
+  if (v <= -9.2e18L) return INT64_MIN + 1;
+  return static_cast<int64_t>(std::trunc(v));
+}
+
+}  // namespace velmora::engine
