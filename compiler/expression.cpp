@@ -48,11 +48,6 @@ void StatementCompiler::mathError(char16_t group, u16view detail) {
   host_.locateLine(curLine_);
 }
 
-bool StatementCompiler::stackOperand(const u16 &token) {
-  operands_.push_back(token);
-  return true;
-}
-
 bool StatementCompiler::reduceBinary() {
   if (ops_.empty() || !is_binary(ops_.back()) || operands_.size() < 2) return false;
   u16 op = ops_.back();
@@ -80,7 +75,6 @@ bool StatementCompiler::applyFunction() {
 }
 
 bool StatementCompiler::closeParenthesis() {
-  --depth_;
   while (!ops_.empty() && is_binary(ops_.back()))
     if (!reduceBinary()) return false;
   if (ops_.empty() || ops_.back() != u"(") return true;  // an unmatched ")" closes nothing
@@ -94,7 +88,8 @@ bool StatementCompiler::stackToken(const u16 &token, bool &expectOperand) {
   if (is_operand_class(type)) {
     if (!expectOperand) return false;
     expectOperand = false;
-    return stackOperand(token);
+    operands_.push_back(token);
+    return true;
   }
   if (type == u"xMATH" || isMathName(type)) {
     if (!expectOperand) return false;
@@ -107,7 +102,6 @@ bool StatementCompiler::stackToken(const u16 &token, bool &expectOperand) {
   if (type == u"(") {
     if (!expectOperand) return false;
     ops_.push_back(u"(");
-    ++depth_;
     return true;
   }
   if (type == u")") {
@@ -121,7 +115,6 @@ bool StatementCompiler::Eval_MathExpress(u16 first) {
   ops_.clear();
   operands_.clear();
   operandsAtFunction_.clear();
-  depth_ = 0;
   functionLevel_ = -1;
   bool expectOperand = true;
 

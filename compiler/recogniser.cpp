@@ -49,12 +49,6 @@ void StatementCompiler::Insert_Token(const u16 &token) {
   tokens_.insert(tokens_.begin() + cursor_, line + u" " + token);
 }
 
-void StatementCompiler::ReplaceBackToken(const u16 &token, int k) {
-  int i = cursor_ + k;
-  if (i < 0 || i >= int(tokens_.size())) return;
-  tokens_[std::size_t(i)] = line_of(tokens_[std::size_t(i)]) + u" " + token;
-}
-
 // Backtracking returns the cursor to a phrase's first token; the line
 // displays follow it.
 void StatementCompiler::restoreCursor(int cursor) {

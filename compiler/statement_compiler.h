@@ -58,7 +58,6 @@ class StatementCompiler {
   u16 PeepNextToken() const;
   u16 GetNextToken(int k) const;
   void Insert_Token(const u16 &token);
-  void ReplaceBackToken(const u16 &token, int k);
   void restoreCursor(int cursor);
 
   // ----- rule cursor and stacks
@@ -118,10 +117,8 @@ class StatementCompiler {
   Lines ops_;
   Lines operands_;
   std::vector<std::size_t> operandsAtFunction_;
-  int depth_ = 0;
   int functionLevel_ = -1;
   bool Eval_MathExpress(u16 first);
-  bool stackOperand(const u16 &token);
   bool stackToken(const u16 &token, bool &expectOperand);
   bool reduceBinary();
   bool applyFunction();

@@ -95,7 +95,6 @@ void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   engine.releaseSlot(slot);
   engine.vars.releaseSlot(slot);
-  taskLabels[std::size_t(slot)].clear();
 }
 
 int Environment::FindSlotNum(int page, u16view programName) const {
@@ -110,7 +109,7 @@ u16 Environment::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
   u16 number = int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');
-  return number + u": " + taskLabels[std::size_t(slot)] + u": " + u16(engine::task_state_text(t.state)) +
+  return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) +
          u" #" + int16(t.SrcIndex + 1) + u" T" + int16(t.PcodeListNo) + u" " + t.FileName;
 }
 

@@ -53,7 +53,6 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void DelTaskButtonClick(int slot);
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
-  std::array<u16, engine::kSlots> taskLabels;  // short label per slot
 
   // ----- run loop
   std::array<u16, engine::kSlots> permitRows;
@@ -71,7 +70,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool CheckRunTimeError();
   void PauseContinueButtonClick();
   void KillTaskButtonClick();
-  void mnSTOP_ALL_SLOTClick() { running = false; }
+  void mnSTOP_ALL_SLOTClick() {
+    stopRequested_ = true;
+    running = false;
+  }
   void TaskPermitListBoxDblClick(int row);
   bool permitted(int slot) const;
   std::filesystem::path programDirectory() const;
@@ -80,6 +82,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
+  bool stopRequested_ = false;
   int validCount_ = 0, endedCount_ = 0;
   std::chrono::steady_clock::time_point lastPump_;
 

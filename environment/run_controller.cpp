@@ -118,6 +118,7 @@ RunResult Environment::Exec_And_Status() {
   engine.runReset();
   refreshViews();
   RunResult result = RunResult::Ended;
+  stopRequested_ = false;
   running = true;
   paused = false;
   engine.running = true;
@@ -155,7 +156,7 @@ RunResult Environment::Exec_And_Status() {
     if (done < batch) pumpIfDue(true);  // something changed state
     if (allWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  if (!running && result == RunResult::Ended && !IsAllTask_Finished()) result = RunResult::Stopped;
+  if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
   engine.running = false;
   engine.closeAllFiles();
@@ -170,6 +171,7 @@ void Environment::PauseContinueButtonClick() {
 }
 
 void Environment::KillTaskButtonClick() {
+  stopRequested_ = true;
   paused = false;
   running = false;
   engine.stopAll();

@@ -162,7 +162,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   killing.env = &e;
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
   ASSERT_EQ(e.mnCOMPILEClick(), 0);
-  e.ExecTaskButtonClick();
+  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
   EXPECT_FALSE(e.running);
   EXPECT_EQ(e.engine.tasks[0].state, engine::tsEND);
 }
