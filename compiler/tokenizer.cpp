@@ -145,7 +145,7 @@ int Tokenizer::KeyWordOrUserSymbol(const u16 &item) {
   return 0;
 }
 
-void Tokenizer::emit(int line, u16view type, u16view text) {
+void Tokenizer::emitToken(int line, u16view type, u16view text) {
   u16 t = int16(line) + u" " + u16(type);
   if (!text.empty()) t += u" " + u16(text);
   out_->tokens.push_back(std::move(t));
@@ -164,10 +164,10 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
       if (k == u"\"") {
         std::size_t close = text.find(u'"', 1);
         std::size_t end = close == u16view::npos ? text.size() : close + 1;
-        emit(line, u"Ω", text.substr(0, end));
+        emitToken(line, u"Ω", text.substr(0, end));
         text.remove_prefix(end);
       } else {
-        emit(line, k);
+        emitToken(line, k);
         text.remove_prefix(k.size());
       }
       done = true;
@@ -191,13 +191,13 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
       }
     }
     if (!extended.empty()) {
-      emit(line, u"∇", extended);
+      emitToken(line, u"∇", extended);
       RegisterUserSymbol(extended);
       text.remove_prefix(extended.size());
       continue;
     }
     if (!known.empty()) {
-      emit(line, u"∇", known);
+      emitToken(line, u"∇", known);
       text.remove_prefix(known.size());
       continue;
     }
@@ -205,14 +205,14 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     std::size_t n = 0;
     while (n < text.size() && (is_ascii_digit(text[n]) || text[n] == u'.')) ++n;
     if (n > 0) {
-      emit(line, u"Δ", text.substr(0, n));
+      emitToken(line, u"Δ", text.substr(0, n));
       text.remove_prefix(n);
       continue;
     }
     // 4. A new identifier, up to a one-character symbol.
     if (IsVarNameChars(text)) {
       RegisterUserSymbol(u16(text));
-      emit(line, u"∇", text);
+      emitToken(line, u"∇", text);
       return;
     }
     std::size_t end = 0;
@@ -220,11 +220,11 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     if (end > 0) {
       u16 name(text.substr(0, end));
       RegisterUserSymbol(name);
-      emit(line, u"∇", name);
+      emitToken(line, u"∇", name);
       text.remove_prefix(end);
     } else {
       // A one-character symbol that is no keyword: taken as a word of its own.
-      emit(line, text.substr(0, 1));
+      emitToken(line, text.substr(0, 1));
       text.remove_prefix(1);
     }
   }
@@ -235,25 +235,25 @@ void Tokenizer::Process_SingleLine(int line, const Lines &pieces, const std::vec
   for (std::size_t p = 0; p < pieces.size(); ++p) {
     u16view piece = pieces[p];
     if (isString[p] || (!piece.empty() && piece[0] == u'"')) {
-      emit(line, u"Ω", piece);
+      emitToken(line, u"Ω", piece);
       continue;
     }
     if (piece.find_first_not_of(u' ') == u16view::npos) {
-      if (spacing) emit(line, u"ψ", int16(long(piece.size())));
+      if (spacing) emitToken(line, u"ψ", int16(long(piece.size())));
       continue;
     }
     std::size_t i = 0;
     while (i < piece.size()) {
       std::size_t start = i;
       while (i < piece.size() && piece[i] == u' ') ++i;
-      if (spacing && i > start) emit(line, u"ψ", int16(long(i - start)));
+      if (spacing && i > start) emitToken(line, u"ψ", int16(long(i - start)));
       if (i >= piece.size()) break;
       std::size_t end = i;
       while (end < piece.size() && piece[end] != u' ') ++end;
       u16 item(piece.substr(i, end - i));
       switch (KeyWordOrUserSymbol(item)) {
-        case 1: emit(line, item); break;
-        case 2: emit(line, u"∇", item); break;
+        case 1: emitToken(line, item); break;
+        case 2: emitToken(line, u"∇", item); break;
         default: RecogniseToken(line, item); break;
       }
       i = end;
@@ -267,7 +267,7 @@ void Tokenizer::Make_Tokens(const Lines &text) {
     const u16 &line = text[i];
     if (!spacing && line.size() >= 2 && line[0] == u'/' && line[1] == u'/') continue;
     if (line.empty()) {
-      if (spacing) emit(int(i), u"ψ", u"1");
+      if (spacing) emitToken(int(i), u"ψ", u"1");
       continue;
     }
     PieceSplitter splitter(*opt_);
@@ -382,7 +382,7 @@ void Tokenizer::ModifyTokenStreamMOre() {
     if (t.type == u"∇" && !IsUserSymbol(t.text)) RegisterUserSymbol(t.text);
   out_->tokens.clear();
   for (const Tok &t : toks)
-    if (t.type != absorbed) emit(t.line, t.type, t.text);
+    if (t.type != absorbed) emitToken(t.line, t.type, t.text);
 }
 
 void Tokenizer::RemoveLocalVariables() {

@@ -56,7 +56,7 @@ class Tokenizer {
   void RegisterUserSymbol(const u16 &name);
   bool IsUserSymbol(const u16 &name) const { return symbolSet_.count(name) != 0; }
   int KeyWordOrUserSymbol(const u16 &item);
-  void emit(int line, u16view type, u16view text = {});
+  void emitToken(int line, u16view type, u16view text = {});
   void Make_Tokens(const Lines &text);
   void Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString);
   void RecogniseToken(int line, u16view text);

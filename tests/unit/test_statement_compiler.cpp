@@ -139,7 +139,7 @@ TEST_F(Compile, VectorsAndParameterLists) {
 TEST_F(Compile, DeferredAssignmentsComeAfterTheirValue) {
   EXPECT_EQ(compile(u"&S = \"a\" + &T;"), (V{"311 Ω \"a\"", "312 +", "311 Σ &T", "320 Σ &S ="}));
   EXPECT_EQ(compile(u"%C = %A + %B;"), (V{"124 □ %A +", "123 □ %B", "125 □ %C ="}));
-  EXPECT_EQ(compile(u"??(X + 1);"), (V{"100 + ∇ X Δ 1", "101 xPOP", "761 ?? ("}));
+  EXPECT_EQ(compile(u"?\?(X + 1);"), (V{"100 + ∇ X Δ 1", "101 xPOP", "761 ?\? ("}));
 }
 
 TEST_F(Compile, ErrorsStopTheCompileWithTheirMessages) {

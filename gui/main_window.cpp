@@ -1,0 +1,342 @@
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace velmora::gui {
+
+using environment::Answer;
+using environment::RunResult;
+
+namespace {
+
+QString qs(u16view text) { return QString::fromUtf16(text.data(), qsizetype(text.size())); }
+u16 u(const QString &text) { return u16(reinterpret_cast<const char16_t *>(text.utf16()), std::size_t(text.size())); }
+
+// Message texts use carriage returns as line breaks.
+QString shown(u16view text) {
+  QString s = qs(text);
+  s.replace(QChar(u'\r'), QChar(u'\n'));
+  return s;
+}
+
+QString console_text(const u16 &line) {
+  QString s = qs(line);
+  s.remove(QChar(u'\r'));
+  return s;
+}
+
+QWidget *titled(const QString &title, QWidget *content) {
+  auto *box = new QWidget;
+  auto *layout = new QVBoxLayout(box);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addWidget(new QLabel(title));
+  layout->addWidget(content);
+  return box;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("Velmora"));
+  tabs_ = new QTabWidget;
+  for (int i = 0; i < environment::TabPool::kTabs; ++i) {
+    auto *e = new QPlainTextEdit;
+    e->setLineWrapMode(QPlainTextEdit::NoWrap);
+    e->setObjectName(QStringLiteral("editor%1").arg(i));
+    connect(e, &QPlainTextEdit::modificationChanged, this, [this, i](bool changed) {
+      environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
+      t.modified = changed;
+      t.panels[1] = changed ? u"変更" : u"";
+    });
+    editors_[std::size_t(i)] = e;
+  }
+  console_ = new QListWidget;
+  console_->setObjectName(QStringLiteral("console"));
+  status_ = new QListWidget;
+  status_->setObjectName(QStringLiteral("taskStatus"));
+  permits_ = new QListWidget;
+  permits_->setObjectName(QStringLiteral("taskPermits"));
+  connect(permits_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+    env_->TaskPermitListBoxDblClick(permits_->row(item));
+    refreshPermits();
+  });
+
+  auto *side = new QSplitter(Qt::Vertical);
+  side->addWidget(titled(QStringLiteral("タスク状態"), status_));
+  side->addWidget(titled(QStringLiteral("実行許可"), permits_));
+  auto *right = new QSplitter(Qt::Vertical);
+  right->addWidget(titled(QStringLiteral("システムコンソール"), console_));
+  right->addWidget(side);
+  auto *main = new QSplitter(Qt::Horizontal);
+  main->addWidget(tabs_);
+  main->addWidget(right);
+  main->setStretchFactor(0, 3);
+  main->setStretchFactor(1, 2);
+  main->setSizes({620, 480});
+  setCentralWidget(main);
+
+  env_ = std::make_unique<environment::Environment>(home, *this);
+  buildMenus();
+  refreshStatus();
+  refreshPermits();
+  setRunning(false);
+  resize(1100, 700);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus() {
+  QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  file->addAction(QStringLiteral("新規(&N)"), this, [this] { newProgram(); });
+  file->addAction(QStringLiteral("開く(&O)"), this, [this] {
+    if (env_->tabs.openCount >= environment::TabPool::kTabs) {
+      message(u"10ファイル以上は編集できません", u"");
+      return;
+    }
+    if (auto path = chooseOpenFile(u"開く", env_->programDirectory(), u"*.MCL")) openProgramFile(*path);
+  });
+  file->addAction(QStringLiteral("保存(&B)"), this, [this] {
+    syncEditorsToPool();
+    if (env_->saveTabAsText(env_->tabs.active)) editors_[std::size_t(env_->tabs.active)]->document()->setModified(false);
+  });
+  file->addAction(QStringLiteral("閉じる(&X)"), this, [this] { closeActiveTab(); });
+  file->addSeparator();
+  file->addAction(QStringLiteral("終了"), this, [this] { close(); });
+
+  QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
+  QAction *compile = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), this, [this] { compileActive(); });
+  runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), this, [this] { run(); });
+  pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), this, [this] { pauseOrContinue(); });
+  killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), this, [this] { kill(); });
+
+  QToolBar *bar = addToolBar(QStringLiteral("実行"));
+  bar->addAction(compile);
+  QAction *runButton = bar->addAction(QStringLiteral("●"), this, [this] { run(); });
+  QAction *pauseButton = bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); });
+  QAction *killButton = bar->addAction(QStringLiteral("■"), this, [this] { kill(); });
+  runButton->setObjectName(QStringLiteral("runButton"));
+  pauseButton->setObjectName(QStringLiteral("pauseButton"));
+  killButton->setObjectName(QStringLiteral("killButton"));
+  connect(runAction_, &QAction::changed, runButton, [=, this] { runButton->setEnabled(runAction_->isEnabled()); });
+  connect(pauseAction_, &QAction::changed, pauseButton, [=, this] {
+    pauseButton->setEnabled(pauseAction_->isEnabled());
+    pauseButton->setText(env_->paused ? QStringLiteral("○") : QStringLiteral("〓"));
+  });
+  connect(killAction_, &QAction::changed, killButton, [=, this] { killButton->setEnabled(killAction_->isEnabled()); });
+}
+
+// ----- tabs
+
+void MainWindow::showTab(int tab) {
+  if (tab < 0) return;
+  const environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
+  QPlainTextEdit *e = editors_[std::size_t(tab)];
+  QStringList lines;
+  for (const u16 &line : t.lines) lines << qs(line);
+  e->setPlainText(lines.join(QChar(u'\n')));
+  e->document()->setModified(false);
+  if (tabs_->indexOf(e) < 0) tabs_->addTab(e, qs(t.caption));
+  tabs_->setCurrentWidget(e);
+  statusBar()->showMessage(qs(t.panels[2]));
+}
+
+int MainWindow::poolIndexOf(QWidget *page) const {
+  for (int i = 0; i < environment::TabPool::kTabs; ++i)
+    if (editors_[std::size_t(i)] == page) return i;
+  return -1;
+}
+
+void MainWindow::syncEditorsToPool() {
+  for (int i = 0; i < environment::TabPool::kTabs; ++i) {
+    environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
+    if (!t.inUse) continue;
+    Lines lines;
+    for (QTextBlock b = editors_[std::size_t(i)]->document()->begin(); b.isValid(); b = b.next())
+      lines.push_back(u(b.text()));
+    if (lines.size() == 1 && lines[0].empty()) lines.clear();
+    t.lines = std::move(lines);
+  }
+  env_->tabs.active = poolIndexOf(tabs_->currentWidget());
+}
+
+int MainWindow::newProgram() {
+  int tab = env_->newProgram();
+  showTab(tab);
+  return tab;
+}
+
+int MainWindow::openProgramFile(const std::filesystem::path &path) {
+  int tab = env_->tabs.loadFile(path, std::nullopt, *this);
+  showTab(tab);
+  return tab;
+}
+
+int MainWindow::openProgramLines(const Lines &lines) {
+  int tab = env_->tabs.loadLines(lines, *this);
+  showTab(tab);
+  return tab;
+}
+
+bool MainWindow::closeActiveTab() {
+  syncEditorsToPool();
+  int tab = env_->tabs.active;
+  if (tab < 0) return true;
+  if (!env_->closeTab(tab)) return false;
+  QPlainTextEdit *e = editors_[std::size_t(tab)];
+  tabs_->removeTab(tabs_->indexOf(e));
+  e->clear();
+  refreshStatus();
+  return true;
+}
+
+// ----- compile and run
+
+int MainWindow::compileActive() {
+  syncEditorsToPool();
+  int tab = env_->tabs.active;
+  int slot = env_->mnCOMPILEClick();
+  // Quote replacement may have changed the program text.
+  if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
+  refreshStatus();
+  return slot;
+}
+
+RunResult MainWindow::run() {
+  if (env_->running) return RunResult::NotStarted;
+  syncEditorsToPool();
+  console_->clear();
+  setRunning(true);
+  RunResult result = env_->ExecTaskButtonClick();
+  setRunning(false);
+  refreshStatus();
+  return result;
+}
+
+void MainWindow::pauseOrContinue() {
+  env_->PauseContinueButtonClick();
+  setRunning(env_->running);
+}
+
+void MainWindow::kill() {
+  env_->KillTaskButtonClick();
+  refreshStatus();
+}
+
+void MainWindow::setRunning(bool running) {
+  runAction_->setEnabled(!running);
+  pauseAction_->setEnabled(running);
+  killAction_->setEnabled(running);
+  pauseAction_->setText(env_->paused ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
+}
+
+void MainWindow::refreshStatus() {
+  status_->clear();
+  for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+}
+
+void MainWindow::refreshPermits() {
+  permits_->clear();
+  for (int s = 0; s < engine::kSlots; ++s) {
+    auto *item = new QListWidgetItem(qs(env_->permitRows[std::size_t(s)]));
+    if (!env_->permitted(s)) {
+      item->setForeground(Qt::white);
+      item->setBackground(QColor(128, 128, 255));
+    }
+    permits_->addItem(item);
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+  if (env_->running) {
+    message(u"タスク実行を終了すること", u"");
+    event->ignore();
+    return;
+  }
+  syncEditorsToPool();
+  env_->settings.save(env_->home);
+  while (env_->tabs.openCount > 0) {
+    if (!closeActiveTab()) {
+      event->ignore();
+      return;
+    }
+  }
+  event->accept();
+}
+
+// ----- UserInterface
+
+void MainWindow::message(const u16 &text, const u16 &title) {
+  QMessageBox::information(this, title.empty() ? QStringLiteral("Velmora") : qs(title), shown(text));
+}
+
+bool MainWindow::askYesNo(const u16 &text, const u16 &title) {
+  return QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
+}
+
+Answer MainWindow::askYesNoCancel(const u16 &text, const u16 &title) {
+  auto b = QMessageBox::question(this, qs(title), shown(text),
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+std::optional<std::filesystem::path> MainWindow::chooseOpenFile(const u16 &title, const std::filesystem::path &dir,
+                                                                const u16 &pattern) {
+  QString f = QFileDialog::getOpenFileName(this, qs(title), QString::fromStdString(dir.string()), qs(pattern));
+  if (f.isEmpty()) return std::nullopt;
+  return std::filesystem::path(f.toStdString());
+}
+
+std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
+                                                                const u16 &proposed) {
+  QString f = QFileDialog::getSaveFileName(this, qs(title),
+                                           QString::fromStdString((dir / to_utf8(proposed)).string()));
+  if (f.isEmpty()) return std::nullopt;
+  return std::filesystem::path(f.toStdString());
+}
+
+void MainWindow::pumpEvents() { QApplication::processEvents(); }
+
+void MainWindow::locateLine(int tab, u16view line) {
+  if (tab < 0) return;
+  int n = 0;
+  parse_int(line, n);
+  QPlainTextEdit *e = editors_[std::size_t(tab)];
+  QTextCursor c(e->document()->findBlockByNumber(n));
+  e->setTextCursor(c);
+  e->setFocus();
+}
+
+// The console view follows the buffer: missing lines are appended, a changed
+// last line is replaced, a reset buffer is shown anew.
+void MainWindow::consoleUpdated(const Lines &lines) {
+  int have = console_->count();
+  if (have > int(lines.size())) {
+    console_->clear();
+    have = 0;
+  }
+  if (have > 0) {
+    QString last = console_text(lines[std::size_t(have) - 1]);
+    if (console_->item(have - 1)->text() != last) console_->item(have - 1)->setText(last);
+  }
+  for (std::size_t i = std::size_t(have); i < lines.size(); ++i) console_->addItem(console_text(lines[i]));
+  console_->scrollToBottom();
+}
+
+void MainWindow::showRunError(const std::vector<std::pair<u16, u16>> &rows) {
+  QString text;
+  for (const auto &[label, value] : rows) text += qs(label) + console_text(value) + QChar(u'\n');
+  QMessageBox::warning(this, QStringLiteral("実行時エラー"), text);
+}
+
+}  // namespace velmora::gui

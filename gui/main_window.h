@@ -1,0 +1,75 @@
+#pragma once
+// The IDE window: ten editor tabs over the environment's tab pool, the
+// compile and run commands, the console, the task status list and the task
+// permits. Every modal dialog goes through the UserInterface methods, which
+// tests override to answer from a script.
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <array>
+#include <memory>
+
+#include "environment/environment.h"
+
+namespace velmora::gui {
+
+class MainWindow : public QMainWindow, public environment::UserInterface {
+  Q_OBJECT
+ public:
+  explicit MainWindow(const std::filesystem::path &home, QWidget *parent = nullptr);
+  ~MainWindow() override;
+
+  environment::Environment &environment() { return *env_; }
+
+  // Commands (menus and buttons).
+  int newProgram();
+  int openProgramFile(const std::filesystem::path &path);
+  int openProgramLines(const Lines &lines);
+  int compileActive();                          // "文法検査＆コード生成"
+  environment::RunResult run();                 // "●"
+  void pauseOrContinue();                       // "〓" / "○"
+  void kill();                                  // "■"
+  bool closeActiveTab();                        // "閉じる(&X)"
+
+  QListWidget *consoleView() const { return console_; }
+  QListWidget *statusView() const { return status_; }
+  QListWidget *permitView() const { return permits_; }
+  QTabWidget *editorTabs() const { return tabs_; }
+  QPlainTextEdit *editor(int tab) const { return editors_[std::size_t(tab)]; }
+
+  // UserInterface: dialogs (tests override these) and views.
+  void message(const u16 &text, const u16 &title) override;
+  bool askYesNo(const u16 &text, const u16 &title) override;
+  environment::Answer askYesNoCancel(const u16 &text, const u16 &title) override;
+  std::optional<std::filesystem::path> chooseOpenFile(const u16 &title, const std::filesystem::path &dir,
+                                                      const u16 &pattern) override;
+  std::optional<std::filesystem::path> chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
+                                                      const u16 &proposed) override;
+  void pumpEvents() override;
+  void locateLine(int tab, u16view line) override;
+  void consoleUpdated(const Lines &lines) override;
+  void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
+
+ protected:
+  void closeEvent(QCloseEvent *event) override;
+
+ private:
+  std::unique_ptr<environment::Environment> env_;
+  QTabWidget *tabs_ = nullptr;
+  std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
+  QListWidget *console_ = nullptr;
+  QListWidget *status_ = nullptr;
+  QListWidget *permits_ = nullptr;
+  QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
+
+  void buildMenus();
+  void showTab(int tab);       // the pool's tab appears as an editor page
+  void syncEditorsToPool();    // editor texts become the program texts
+  void refreshStatus();
+  void refreshPermits();
+  void setRunning(bool running);
+  int poolIndexOf(QWidget *page) const;
+};
+
+}  // namespace velmora::gui
