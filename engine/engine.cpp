@@ -68,6 +68,7 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   register_strings(*this);
   register_console(*this);
   register_files(*this);
+  register_processes(*this);
 }
 
 Engine::~Engine() {
@@ -211,6 +212,7 @@ void Engine::runReset() {
   for (int s = 0; s < kSlots; ++s)
     taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
   watchedTask = -1;
+  reapChildren();
   vars.clearValues();
   console.reset();
 }

@@ -179,6 +179,11 @@ class Engine {
   // A string operand taken literally: no escapes (file names).
   u16 rawStr(const TPEXE &r, int k);
 
+  // ----- processes
+  u16 commandInterpreter;  // from the settings when a run starts
+  std::vector<int> childProcesses;  // started, not yet reaped
+  void reapChildren();
+
   // ----- environment
   EngineHost *host = nullptr;
   EngineHost defaultHost;

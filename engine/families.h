@@ -14,5 +14,6 @@ void register_eval(Engine &e);     // arithmetic, functions, comparisons, matric
 void register_strings(Engine &e);  // string and list expressions, stores and predicates
 void register_console(Engine &e);  // console output and reading it back
 void register_files(Engine &e);    // numbered files, whole-file reads and stores, directories
+void register_processes(Engine &e);  // COMMAND and EXEC FILE
 
 }  // namespace velmora::engine

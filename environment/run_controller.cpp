@@ -104,6 +104,7 @@ RunResult Environment::ExecTaskButtonClick() {
     dataDirectory = std::filesystem::path(to_utf8(settings.AppliDirEdit));
   else dataDirectory = home;
   engine.dataDirectory = dataDirectory;
+  engine.commandInterpreter = settings.CMDEXEPathEdit;
   RunResult result = Exec_And_Status();
   busy = false;
   return result;
