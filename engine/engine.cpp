@@ -69,10 +69,12 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   register_console(*this);
   register_files(*this);
   register_processes(*this);
+  register_libraries(*this);
 }
 
 Engine::~Engine() {
   closeAllFiles();
+  resetLibraries();
   releaseAllSlots();
 }
 
@@ -205,6 +207,7 @@ void Engine::taskStart(int slot, TTaskState state) {
 }
 
 void Engine::runReset() {
+  resetLibraries();
   for (auto &timer : timers) timer = TTimerInfo{};
   anyTimerRunning = false;
   anyWait = false;
@@ -286,6 +289,7 @@ void Engine::stopAll() {
   for (auto &timer : timers)
     if (timer.state != TTimerInfo::Free) timer.state = TTimerInfo::Set;
   anyTimerRunning = false;
+  resetLibraries();
 }
 
 Lines Engine::listFunctions(int slot) const {

@@ -46,6 +46,22 @@ struct TFileInfo {
   TFileERROR ErrorCode = feNON;
 };
 
+// A library loaded by LIB; a null handle marks a free entry.
+struct TDLLInfo {
+  void *handle = nullptr;
+  u16 DLLAlias;
+  u16 Path;
+};
+
+// A function declared by LIBA; a null handle marks a free entry.
+struct TDLLProcInfo {
+  void *handle = nullptr;
+  u16 DLLAlias;
+  u16 ProcName;
+  int32_t ArgCount = 0;
+  u16 ArgDef;
+};
+
 // The last instruction started, kept for the error window and the debugger.
 struct ExecutionPoint {
   int task = -1;
@@ -178,6 +194,12 @@ class Engine {
   void closeAllFiles();
   // A string operand taken literally: no escapes (file names).
   u16 rawStr(const TPEXE &r, int k);
+
+  // ----- libraries
+  std::filesystem::path homeDirectory;  // relative library paths start here
+  std::array<TDLLInfo, kLibraries> libraries{};
+  std::array<TDLLProcInfo, kLibraryFunctions> libraryFunctions{};
+  void resetLibraries();
 
   // ----- processes
   u16 commandInterpreter;  // from the settings when a run starts

@@ -14,6 +14,8 @@ constexpr int kMatrixSize = 21;      // matrix storage is 21 x 21
 constexpr int kParamValues = 21;     // collected function parameters
 constexpr int kTimers = 10;
 constexpr int kFiles = 10;
+constexpr int kLibraries = 11;
+constexpr int kLibraryFunctions = 101;
 constexpr int kNameLength = 20;      // task, variable, timer and handler names
 
 enum TTaskState : std::uint8_t { tsEMPTY = 0, tsACTIVE = 1, tsSTOP = 2, tsEND = 3 };

@@ -105,6 +105,7 @@ RunResult Environment::ExecTaskButtonClick() {
   else dataDirectory = home;
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
+  engine.homeDirectory = home;
   RunResult result = Exec_And_Status();
   busy = false;
   return result;

@@ -56,8 +56,11 @@ TEST(Settings, AFileWithOneGroupRestoresJustThatOption) {
   s.TaskActAsOneCheckBox = false;
   Lines a = s.toLines(), b = defaults.toLines();
   // Everything else is at its default (the directories differ by home).
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].find(u"PROG") == u16::npos && a[i].find(u"DATA") == u16::npos) EXPECT_EQ(a[i], b[i]) << i;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].find(u"PROG") == u16::npos && a[i].find(u"DATA") == u16::npos) {
+      EXPECT_EQ(a[i], b[i]) << i;
+    }
+  }
 }
 
 TEST(Settings, ABadNumberEndsRestoringThere) {
