@@ -70,6 +70,7 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   register_files(*this);
   register_processes(*this);
   register_libraries(*this);
+  register_pages(*this);
 }
 
 Engine::~Engine() {

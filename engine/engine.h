@@ -27,6 +27,27 @@ class EngineHost {
   // The program ("PROG") or data ("DATA") directory of the settings.
   virtual u16 Directory_Get(u16view /*type*/) { return {}; }
   virtual u16 Directory_Set(u16view /*type*/, u16view dir) { return u16(dir); }
+
+  // Pages: the ten program tabs, index 0..9. Without an environment there are
+  // no pages: reads give nothing and changes fail.
+  virtual void Clear_Page(int /*pageNo*/) {}
+  virtual void Get_Page_Append(int /*pageNo*/, Lines & /*list*/) {}
+  virtual void Set_Page_Append(int /*pageNo*/, const Lines & /*list*/) {}
+  virtual void Add_To_Page(int /*pageNo*/, u16view /*line*/) {}
+  virtual bool Ins_To_Page(int /*pageNo*/, int /*lineNo*/, u16view /*line*/) { return false; }
+  virtual bool Del_From_Page(int /*pageNo*/, int /*lineNo*/) { return false; }
+  virtual int New_Page() { return -1; }
+  virtual void Let_Page_Active(int /*pageIndex*/) {}
+  virtual bool Get_Page_Name(int /*pageNo*/, u16 & /*name*/) { return false; }
+  virtual bool Set_Page_Name(int /*pageNo*/, u16view /*name*/) { return false; }
+  virtual bool Set_Page_Save(int /*pageNo*/, u16view /*fileName*/) { return false; }
+  virtual bool Get_Page_Load(int /*pageNo*/, u16view /*fileName*/) { return false; }
+  virtual void Free_Page(int /*pageNo*/, int /*activePageIndex*/) {}
+  // Compiles the active page into a slot (replacing slot pageIndex's task);
+  // the slot number or a negative value.
+  virtual int Compile_Replace(int /*pageIndex*/, TTaskState /*initial*/) { return -1; }
+  // The run loop's pause mark, held while RUN PAGE compiles.
+  virtual void setRunPaused(bool /*paused*/) {}
 };
 
 enum TFileMode : std::uint8_t { fmREAD = 0, fmWRITE = 1, fmAPPEND = 2 };

@@ -16,5 +16,6 @@ void register_console(Engine &e);  // console output and reading it back
 void register_files(Engine &e);    // numbered files, whole-file reads and stores, directories
 void register_processes(Engine &e);  // COMMAND and EXEC FILE
 void register_libraries(Engine &e);  // LIB, LIBA and library calls
+void register_pages(Engine &e);      // the program tabs as pages
 
 }  // namespace velmora::engine

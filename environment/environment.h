@@ -49,7 +49,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int Comp_And_RegTask(engine::TTaskState initial);
   bool Start_Compile();
   int RegCode_To_TaskSlot(engine::TTaskState initial);
-  int Compile_Replace(int slot, engine::TTaskState initial);
+  int Compile_Replace(int slot, engine::TTaskState initial) override;
   void DelTaskButtonClick(int slot);
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
@@ -89,6 +89,21 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // EngineHost
   u16 Directory_Get(u16view type) override;
   u16 Directory_Set(u16view type, u16view dir) override;
+  void Clear_Page(int pageNo) override;
+  void Get_Page_Append(int pageNo, Lines &list) override;
+  void Set_Page_Append(int pageNo, const Lines &list) override;
+  void Add_To_Page(int pageNo, u16view line) override;
+  bool Ins_To_Page(int pageNo, int lineNo, u16view line) override;
+  bool Del_From_Page(int pageNo, int lineNo) override;
+  int New_Page() override;
+  void Let_Page_Active(int pageIndex) override;
+  bool Get_Page_Name(int pageNo, u16 &name) override;
+  bool Set_Page_Name(int pageNo, u16view name) override;
+  bool Set_Page_Save(int pageNo, u16view fileName) override;
+  bool Get_Page_Load(int pageNo, u16view fileName) override;
+  void Free_Page(int pageNo, int activePageIndex) override;
+  void setRunPaused(bool p) override { paused = p; }
+  Tab *page(int pageNo);
 
   // CompileHost
   void message(const u16 &text) override { ui.message(text, u""); }

@@ -14,7 +14,9 @@ int TabPool::take(const u16 &caption) {
   int i = lowestFree();
   if (i < 0) return -1;
   Tab &t = tabs[std::size_t(i)];
+  unsigned revision = t.revision;
   t = Tab{};
+  t.revision = revision + 1;  // views see every change of a tab, reuse included
   t.inUse = true;
   t.caption = caption;
   ++openCount;
@@ -71,7 +73,9 @@ int TabPool::loadLines(const Lines &lines, UserInterface &ui) {
 
 void TabPool::release(int tab) {
   if (tab < 0 || tab >= kTabs || !tabs[std::size_t(tab)].inUse) return;
+  unsigned revision = tabs[std::size_t(tab)].revision;
   tabs[std::size_t(tab)] = Tab{};
+  tabs[std::size_t(tab)].revision = revision + 1;
   --openCount;
   if (active == tab) {
     active = -1;

@@ -16,6 +16,7 @@ struct Tab {
   Lines lines;
   bool modified = false;
   std::array<u16, 3> panels;  // line count, modified mark, file path
+  unsigned revision = 0;      // counts changes made by running programs
 };
 
 class TabPool {

@@ -137,17 +137,36 @@ void MainWindow::buildMenus() {
 
 // ----- tabs
 
-void MainWindow::showTab(int tab) {
+void MainWindow::showTab(int tab, bool activate) {
   if (tab < 0) return;
   const environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   QStringList lines;
   for (const u16 &line : t.lines) lines << qs(line);
   e->setPlainText(lines.join(QChar(u'\n')));
-  e->document()->setModified(false);
-  if (tabs_->indexOf(e) < 0) tabs_->addTab(e, qs(t.caption));
-  tabs_->setCurrentWidget(e);
-  statusBar()->showMessage(qs(t.panels[2]));
+  e->document()->setModified(t.modified);
+  shownRevision_[std::size_t(tab)] = t.revision;
+  int index = tabs_->indexOf(e);
+  if (index < 0) index = tabs_->addTab(e, qs(t.caption));
+  else tabs_->setTabText(index, qs(t.caption));
+  if (activate) {
+    tabs_->setCurrentWidget(e);
+    statusBar()->showMessage(qs(t.panels[2]));
+  }
+}
+
+void MainWindow::refreshPages() {
+  for (int i = 0; i < environment::TabPool::kTabs; ++i) {
+    const environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
+    QPlainTextEdit *e = editors_[std::size_t(i)];
+    bool shown = tabs_->indexOf(e) >= 0;
+    if (t.inUse && (!shown || t.revision != shownRevision_[std::size_t(i)])) {
+      showTab(i, false);
+    } else if (!t.inUse && shown) {
+      tabs_->removeTab(tabs_->indexOf(e));
+      e->clear();
+    }
+  }
 }
 
 int MainWindow::poolIndexOf(QWidget *page) const {
@@ -218,6 +237,7 @@ RunResult MainWindow::run() {
   setRunning(true);
   RunResult result = env_->ExecTaskButtonClick();
   setRunning(false);
+  refreshPages();
   refreshStatus();
   return result;
 }
@@ -305,7 +325,10 @@ std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title
   return std::filesystem::path(f.toStdString());
 }
 
-void MainWindow::pumpEvents() { QApplication::processEvents(); }
+void MainWindow::pumpEvents() {
+  refreshPages();
+  QApplication::processEvents();
+}
 
 void MainWindow::locateLine(int tab, u16view line) {
   if (tab < 0) return;

@@ -64,7 +64,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
   void buildMenus();
-  void showTab(int tab);       // the pool's tab appears as an editor page
+  void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
+  void refreshPages();         // shows what running programs did to the pages
+  std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};
   void syncEditorsToPool();    // editor texts become the program texts
   void refreshStatus();
   void refreshPermits();

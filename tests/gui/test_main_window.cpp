@@ -104,6 +104,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(items(w.consoleView()).first(), QStringLiteral("start"));
   }
 
+  void pagesWrittenByAProgramAppearAsEditorTabs() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"P = [#].NEW;", u"&S = \"generated line\";", u"[#P] += &S;", u"[#P].NAME(\"made\");"});
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(w.editorTabs()->count(), 2);
+    QCOMPARE(w.editorTabs()->tabText(1), QStringLiteral("made"));
+    QCOMPARE(w.editor(1)->toPlainText(), QStringLiteral("generated line"));
+  }
+
   void closingWhileRunningIsRefused() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());

@@ -217,3 +217,36 @@ TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   env.ExecTaskButtonClick();
   EXPECT_EQ(ui.console.back(), u"\rit");
 }
+
+TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
+  open({u"[#0].CLEAR;"});
+  env.mnCOMPILEClick();
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  EXPECT_EQ(ui.console.back(), u"頁範囲エラー 0");
+  env.closeAllTabs();
+  open({u"[#11].CLEAR;"});
+  env.mnCOMPILEClick();
+  env.ExecTaskButtonClick();
+  EXPECT_EQ(ui.console.back(), u"頁範囲エラー 11");
+  env.closeAllTabs();
+
+  int main = open({u"&A[] += \"x\"; &A[] += \"y\"; &A[] += \"z\";", u"[#2] = &A[];", u"S = [#3].STATUS;",
+                   u"??S;", u"&T = [#2].LINE(5);"});
+  int other = open({u"one", u"two"});
+  ASSERT_EQ(other, 1);
+  env.tabs.active = main;
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  EXPECT_EQ(env.tabs.tabs[1].lines, (Lines{u"one", u"two", u"x", u"y", u"z"}));
+  EXPECT_EQ(ui.console, (Lines{u"\r0", u"エラー　不正なページ、行指定"}));
+}
+
+TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
+  open({u"N = [#].NEW;", u"??N;"});
+  for (int i = 1; i < 10; ++i) env.newProgram();
+  env.tabs.active = 0;
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
+  EXPECT_EQ(ui.console.back(), u"\r-1");
+}

@@ -1,0 +1,277 @@
+// Pages: running programs read and change the program tabs of the
+// environment, create, free, rename, save and load them, and run one as a
+// further task. Pages are 1..10 in programs, 0..9 in the services.
+#include <cmath>
+
+#include "engine/engine.h"
+#include "engine/families.h"
+#include "engine/registers.h"
+
+namespace velmora::engine {
+
+namespace {
+
+long page_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  long double n = std::trunc(e.num(t, r, k));
+  return n > 1e9L ? 1000000000L : n < -1e9L ? -1000000000L : long(n);
+}
+
+// The page index of operand k, or -1 after the range error.
+int page_index(Engine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage) {
+  long n = page_number(e, t, r, k);
+  if (e.errorFlag) return -1;
+  if (n < 1 || n > kSlots) {
+    e.runtimeError(u16(listMessage ? u"エラー：頁範囲エラー " : u"頁範囲エラー ") + int16(n));
+    return -1;
+  }
+  return int(n - 1);
+}
+
+// The current task's home page, checked like an operand for INS and DEL.
+int own_page(Engine &e, TTaskInfo &t, bool check) {
+  int i = t.SrcIndex;
+  if (check && (i < 0 || i >= kSlots)) {
+    e.runtimeError(u"頁範囲エラー " + int16(i + 1));
+    return -1;
+  }
+  return i;
+}
+
+void line_error(Engine &e) { e.runtimeError(u"エラー　不正なページ、行指定"); }
+void page_error(Engine &e) { e.runtimeError(u"エラー　不正なページ指定"); }
+
+void get_page(Engine &e, TTaskInfo &t, int page) {
+  begin_list(t);
+  e.host->Get_Page_Append(page, t.LIST_WORK);
+  finish_list(t);
+}
+
+// Line m of a page through the list register, as GET PAGE fills it.
+void page_line(Engine &e, TTaskInfo &t, int page, long m) {
+  get_page(e, t, page);
+  if (m < 0 || m >= long(t.LIST_WORK.size())) return line_error(e);
+  deliver_string(t, t.LIST_WORK[std::size_t(m)]);
+}
+
+void op_get_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 350
+  int page = page_index(e, t, r, 1, true);
+  if (page >= 0) get_page(e, t, page);
+}
+
+void op_add_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 351
+  int page = page_index(e, t, r, 1, true);
+  if (page >= 0) e.host->Add_To_Page(page, t.STR_WORK);
+}
+
+void op_clear_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 352
+  int page = page_index(e, t, r, 1, false);
+  if (page >= 0) e.host->Clear_Page(page);
+}
+
+void op_new_page(Engine &e, TTaskInfo &t, const TPEXE &) { t.WORK = e.host->New_Page(); }  // 353
+
+void op_run_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 354
+  long n = page_number(e, t, r, 1);
+  if (e.errorFlag) return;
+  if (n <= 0)
+    return e.runtimeError(u" 指定ページが実行できない:" + r.Param[2] + u"=" + int16(n) + u" /現在利用可能変数=" +
+                          int16(e.vars.countFree()));
+  if (n > kSlots) return e.runtimeError(u"頁範囲エラー " + int16(n));
+  // Replacing the slot of the task that runs this instruction would free the
+  // code it is executing.
+  if (n - 1 == e.current) return e.runtimeError(u" 実行登録できません");
+  // No task advances while the page compiles.
+  e.host->setRunPaused(true);
+  e.host->Let_Page_Active(int(n - 1));
+  int slot = e.host->Compile_Replace(int(n - 1), tsSTOP);
+  e.host->setRunPaused(false);
+  if (slot < 0) return e.runtimeError(u" 実行登録できません");
+  // The run linked every slot when it started; the new code is linked now.
+  if (e.linkSlot(slot)) return e.runtimeError(u"タスク " + int16(slot) + u" 内部エラー: ラベル過多\r");
+  e.tasks[std::size_t(slot)].Permit = true;
+  e.scheduleChanged();
+}
+
+void op_free_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 355
+  int page = page_index(e, t, r, 1, false);
+  if (page >= 0) e.host->Free_Page(page, e.current);
+}
+
+void set_slot_state(Engine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) {
+  int page = page_index(e, t, r, 1, false);
+  if (page < 0) return;
+  TTaskInfo &target = e.tasks[std::size_t(page)];
+  if (target.state == tsEMPTY) return;  // a slot without a program stays empty
+  target.state = state;
+  e.scheduleChanged();
+}
+
+void op_stop_page(Engine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsSTOP); }      // 356
+void op_active_page(Engine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsACTIVE); }  // 357
+
+void op_page_status(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 358
+  int page = page_index(e, t, r, 1, false);
+  if (page >= 0) t.WORK = e.tasks[std::size_t(page)].state;
+}
+
+void op_page_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 359
+  int page = page_index(e, t, r, 1, false);
+  if (page < 0) return;
+  if (r.Param[3] == u"=") {
+    e.host->Set_Page_Append(page, t.LIST_WORK);
+  } else {
+    for (const u16 &line : t.LIST_WORK) e.host->Add_To_Page(page, line);
+  }
+}
+
+void op_page_self(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = t.SrcIndex + 1; }  // 360
+
+void op_caller_line(Engine &e, TTaskInfo &t, const TPEXE &) {  // 361
+  t.WORK = -1;
+  if (t.STACKP < 0 || t.PcodeListNo < 0) return e.runtimeError(u"エラー　不正な行番号");
+  int p = e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)];
+  const PcodeList &list = e.lists[std::size_t(t.PcodeListNo)];
+  int line = 0;
+  if (p < 1 || p - 1 >= int(list.size()) || !parse_int(list[std::size_t(p - 1)].Param[10], line))
+    return e.runtimeError(u"エラー　不正な行番号");
+  t.WORK = line;
+}
+
+long line_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) { return page_number(e, t, r, k); }
+
+void op_self_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 362
+  long m = line_number(e, t, r, 1);
+  if (!e.errorFlag) page_line(e, t, own_page(e, t, false), m);
+}
+
+void op_page_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 364
+  int page = page_index(e, t, r, 1, true);
+  long m = line_number(e, t, r, 3);
+  if (page >= 0 && !e.errorFlag) page_line(e, t, page, m);
+}
+
+void insert_line(Engine &e, int page, long m, const u16 &s) {
+  if (m < 0 || m > 1000000000L || !e.host->Ins_To_Page(page, int(m), s)) line_error(e);
+}
+
+void op_self_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 363
+  long m = line_number(e, t, r, 1);
+  u16 s = e.str(r, 3);
+  int page = own_page(e, t, true);
+  if (page >= 0 && !e.errorFlag) insert_line(e, page, m, s);
+}
+
+void op_page_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 365
+  int page = page_index(e, t, r, 1, false);
+  long m = line_number(e, t, r, 3);
+  u16 s = e.str(r, 5);
+  if (page >= 0 && !e.errorFlag) insert_line(e, page, m, s);
+}
+
+void delete_line(Engine &e, int page, long m) {
+  if (m < 0 || m > 1000000000L || !e.host->Del_From_Page(page, int(m))) line_error(e);
+}
+
+void op_self_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 366
+  long m = line_number(e, t, r, 1);
+  int page = own_page(e, t, true);
+  if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
+}
+
+void op_page_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 367
+  int page = page_index(e, t, r, 1, false);
+  long m = line_number(e, t, r, 3);
+  if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
+}
+
+void name_of(Engine &e, TTaskInfo &t, int page) {
+  u16 name;
+  if (!e.host->Get_Page_Name(page, name)) return page_error(e);
+  deliver_string(t, name);
+}
+
+void rename(Engine &e, TTaskInfo &t, int page, const u16 &name) {
+  if (!e.host->Set_Page_Name(page, name)) return page_error(e);
+  deliver_string(t, name);
+}
+
+void op_self_name(Engine &e, TTaskInfo &t, const TPEXE &) { name_of(e, t, own_page(e, t, false)); }  // 380
+
+void op_self_rename(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 381
+  u16 s = e.str(r, 1);
+  if (!e.errorFlag) rename(e, t, own_page(e, t, false), s);
+}
+
+void op_page_name(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 382
+  int page = page_index(e, t, r, 1, false);
+  if (page >= 0) name_of(e, t, page);
+}
+
+void op_page_rename(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 383
+  int page = page_index(e, t, r, 1, false);
+  u16 s = e.str(r, 3);
+  if (page >= 0 && !e.errorFlag) rename(e, t, page, s);
+}
+
+void save(Engine &e, int page, const u16 &file) {
+  if (!e.host->Set_Page_Save(page, file)) page_error(e);
+}
+
+void load(Engine &e, int page, const u16 &file) {
+  if (!e.host->Get_Page_Load(page, file)) page_error(e);
+}
+
+void op_self_save(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 384
+  u16 f = e.rawStr(r, 1);
+  if (!e.errorFlag) save(e, own_page(e, t, false), f);
+}
+
+void op_page_save(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 385
+  int page = page_index(e, t, r, 1, false);
+  u16 f = e.rawStr(r, 3);
+  if (page >= 0 && !e.errorFlag) save(e, page, f);
+}
+
+void op_self_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 386
+  u16 f = e.rawStr(r, 1);
+  if (!e.errorFlag) load(e, own_page(e, t, false), f);
+}
+
+void op_page_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 387
+  int page = page_index(e, t, r, 1, false);
+  u16 f = e.rawStr(r, 3);
+  if (page >= 0 && !e.errorFlag) load(e, page, f);
+}
+
+}  // namespace
+
+void register_pages(Engine &e) {
+  e.setHandler(350, op_get_page);
+  e.setHandler(351, op_add_line);
+  e.setHandler(352, op_clear_page);
+  e.setHandler(353, op_new_page);
+  e.setHandler(354, op_run_page);
+  e.setHandler(355, op_free_page);
+  e.setHandler(356, op_stop_page);
+  e.setHandler(357, op_active_page);
+  e.setHandler(358, op_page_status);
+  e.setHandler(359, op_page_store);
+  e.setHandler(360, op_page_self);
+  e.setHandler(361, op_caller_line);
+  e.setHandler(362, op_self_line);
+  e.setHandler(363, op_self_insert);
+  e.setHandler(364, op_page_line);
+  e.setHandler(365, op_page_insert);
+  e.setHandler(366, op_self_delete);
+  e.setHandler(367, op_page_delete);
+  e.setHandler(380, op_self_name);
+  e.setHandler(381, op_self_rename);
+  e.setHandler(382, op_page_name);
+  e.setHandler(383, op_page_rename);
+  e.setHandler(384, op_self_save);
+  e.setHandler(385, op_page_save);
+  e.setHandler(386, op_self_load);
+  e.setHandler(387, op_page_load);
+}
+
+}  // namespace velmora::engine
