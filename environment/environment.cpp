@@ -13,6 +13,7 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
     if (number.size() < 2) number.insert(0, 1, u'0');
     permitRows[std::size_t(s)] = number + u": 実行許可　〇";
   }
+  loadRecentFiles();
   engine.host = this;
   engine.console.onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
   tokenizer_ = std::make_unique<compiler::Tokenizer>(language);
@@ -53,6 +54,8 @@ bool Environment::saveTabAsText(int tab) {
     ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
     return false;
   }
+  u16 bare = from_utf8(path.filename().string());
+  if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
   t.modified = false;
   t.panels[1].clear();
   t.panels[2] = from_utf8(path.string());

@@ -36,6 +36,19 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // "テキストで保存": the save dialog, ".mcl" appended to a name without
   // extension, the lines written with CR LF. False when cancelled or failed.
   bool saveTabAsText(int tab);
+  // "上書き保存(&S)": back to the tab's own file; refused for a book.
+  bool overwriteSave(int tab);
+
+  // ----- books and the recent-file list
+  Lines recentFiles;  // bare file names, "Recent.$$$" beside the program
+  u16 bookName;
+  void loadRecentFiles();
+  void saveRecentFiles() const;
+  void addRecentFile(const u16 &name);
+  Lines bookLines() const;        // the open programs as a book
+  int readBook(const Lines &lines);  // programs into new tabs; how many
+  bool saveBook();                // "ブック保存"
+  bool loadBook();                // "ブック読込"
 
   // ----- compile driver
   Lines report;                // rename report lines of the last tokenisation

@@ -109,7 +109,25 @@ void MainWindow::buildMenus() {
     syncEditorsToPool();
     if (env_->saveTabAsText(env_->tabs.active)) editors_[std::size_t(env_->tabs.active)]->document()->setModified(false);
   });
+  file->addAction(QStringLiteral("上書き保存(&S)"), this, [this] {
+    syncEditorsToPool();
+    int tab = env_->tabs.active;
+    if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
+  });
   file->addAction(QStringLiteral("閉じる(&X)"), this, [this] { closeActiveTab(); });
+  file->addSeparator();
+  file->addAction(QStringLiteral("ブック保存"), this, [this] {
+    syncEditorsToPool();
+    if (env_->saveBook())
+      for (QPlainTextEdit *e : editors_) e->document()->setModified(false);
+  });
+  file->addAction(QStringLiteral("ブック読込"), this, [this] {
+    syncEditorsToPool();
+    if (env_->loadBook()) {
+      refreshPages();
+      statusBar()->showMessage(qs(env_->bookName));
+    }
+  });
   file->addSeparator();
   file->addAction(QStringLiteral("終了"), this, [this] { close(); });
 

@@ -250,3 +250,55 @@ TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
   EXPECT_EQ(ui.console.back(), u"\r-1");
 }
+
+TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
+  int tab = env.newProgram();
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
+  ui.saveAs = std::filesystem::path("abc");
+  ASSERT_TRUE(env.saveTabAsText(tab));
+  ASSERT_TRUE(env.saveTabAsText(tab));
+  EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "abc.mcl"));
+  EXPECT_EQ(env.recentFiles, Lines{u"abc.mcl"});
+  EXPECT_EQ(read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
+  Environment again(home.path(), ui);
+  EXPECT_EQ(again.recentFiles, Lines{u"abc.mcl"});
+}
+
+TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
+  open({u"first", u"has [=TXB=]: mark", u"x [=TXB=]#9 inside"});
+  env.newProgram();  // #2 stays empty
+  open({u"third"});
+  Lines book = env.bookLines();
+  EXPECT_EQ(book, (Lines{u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"first", u"has [=TXB=]: mark",
+                         u"x [=TXB=]#9 inside", u"[=TXB=]#3", u"third"}));
+  ui.saveAs = home / "PROG" / "work";
+  ASSERT_TRUE(env.saveBook());
+  EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "work.txb"));
+
+  env.closeAllTabs();
+  ASSERT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.readBook(book), 2);
+  EXPECT_EQ(env.tabs.tabs[0].caption, u"#1");
+  EXPECT_EQ(env.tabs.tabs[1].caption, u"#2");
+  EXPECT_EQ(env.tabs.tabs[0].lines, (Lines{u"first", u"x [=TXB=]#9 inside"}));  // the marked line is lost
+  EXPECT_EQ(env.tabs.tabs[1].lines, Lines{u"third"});
+}
+
+TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
+  open({u"A = 1;"});
+  ui.saveAs = home / "PROG" / "b.TXB";
+  ASSERT_TRUE(env.saveBook());
+  struct BookUi : ScriptedUi {
+    std::filesystem::path book;
+    std::optional<std::filesystem::path> chooseOpenFile(const u16 &, const std::filesystem::path &,
+                                                        const u16 &) override {
+      return book;
+    }
+  } bookUi;
+  bookUi.book = home / "PROG" / "b.TXB";
+  Environment e(home.path(), bookUi);
+  ASSERT_TRUE(e.loadBook());
+  EXPECT_EQ(e.bookName, u"b.TXB");
+  EXPECT_FALSE(e.overwriteSave(0));
+  EXPECT_EQ(bookUi.messages.back(), u"ＢＯＯＫ形式は保存メニューを使用する");
+}

@@ -1,0 +1,128 @@
+// Books (all open programs in one ".TXB" file) and the recent-file list
+// "Recent.$$$" beside the program.
+#include "environment/environment.h"
+#include "text/lines.h"
+
+namespace velmora::environment {
+
+namespace {
+
+constexpr char16_t kBookHead[] = u"[=TXB=]:REVE VOVER BOOK VER1";
+constexpr char16_t kProgramHead[] = u"[=TXB=]#";
+constexpr char16_t kMark[] = u"[=TXB=]:";
+
+bool starts_with(u16view s, u16view p) { return s.substr(0, p.size()) == p; }
+bool contains(u16view s, u16view p) { return s.find(p) != u16view::npos; }
+bool contains_any_case(u16view s, const char *word) {
+  return to_utf8(upper_ascii(s)).find(word) != std::string::npos;
+}
+
+}  // namespace
+
+void Environment::loadRecentFiles() {
+  recentFiles.clear();
+  if (auto file = read_text_file(home / "Recent.$$$")) recentFiles = file->lines;
+}
+
+void Environment::saveRecentFiles() const { write_lines_file(home / "Recent.$$$", recentFiles, Encoding::Utf8); }
+
+void Environment::addRecentFile(const u16 &name) {
+  for (const u16 &n : recentFiles)
+    if (n == name) return;
+  recentFiles.push_back(name);
+  saveRecentFiles();
+}
+
+Lines Environment::bookLines() const {
+  Lines out{kBookHead};
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    const Tab &t = tabs.tabs[std::size_t(i)];
+    if (!t.inUse || t.lines.empty()) continue;
+    out.push_back(kProgramHead + int16(i + 1));
+    out.insert(out.end(), t.lines.begin(), t.lines.end());
+  }
+  return out;
+}
+
+bool Environment::saveBook() {
+  u16 proposed = u"book.TXB";
+  auto chosen = ui.chooseSaveFile(u"TXBブック形式で保存", programDirectory(), proposed);
+  if (!chosen) return false;
+  std::filesystem::path path = *chosen;
+  u16 name = from_utf8(path.filename().string());
+  if (!contains_any_case(name, ".TXB")) path += ".txb";
+  if (path.is_relative()) path = programDirectory() / path;
+  if (!write_lines_file(path, bookLines(), Encoding::Utf8)) {
+    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    return false;
+  }
+  addRecentFile(from_utf8(path.filename().string()));
+  for (Tab &t : tabs.tabs)
+    if (t.inUse) {
+      t.modified = false;
+      t.panels[1].clear();
+    }
+  return true;
+}
+
+int Environment::readBook(const Lines &lines) {
+  int loaded = 0;
+  std::size_t i = 0;
+  auto header = [&](std::size_t k) { return starts_with(lines[k], kProgramHead); };
+  while (i < lines.size() && !header(i)) ++i;  // the outer scan skips everything else
+  while (i < lines.size()) {
+    int number = 0;
+    if (!parse_int(u16view(lines[i]).substr(8), number)) break;  // a broken header ends the read
+    ++i;
+    int tab = newProgram();
+    if (tab < 0) break;
+    Tab &t = tabs.tabs[std::size_t(tab)];
+    for (; i < lines.size() && !header(i); ++i)
+      if (!contains(lines[i], kMark)) t.lines.push_back(lines[i]);
+    t.panels[0] = int16(long(t.lines.size()));
+    t.modified = false;
+    ++loaded;
+  }
+  return loaded;
+}
+
+bool Environment::loadBook() {
+  if (tabs.openCount > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
+  closeAllTabs();
+  if (tabs.openCount > 0) return false;
+  auto chosen = ui.chooseOpenFile(u"ブック読込", programDirectory(), u"*.TXB");
+  if (!chosen) return false;
+  auto file = read_text_file(*chosen);
+  if (!file) {
+    ui.message(u"ファイルを読めない " + from_utf8(chosen->string()), u"");
+    return false;
+  }
+  int first = tabs.lowestFree();
+  int count = readBook(file->lines);
+  bookName = from_utf8(chosen->filename().string());
+  // The programs belong to the book: saving goes through "ブック保存".
+  for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
+    if (tabs.tabs[std::size_t(i)].inUse) tabs.tabs[std::size_t(i)].panels[2] = from_utf8(chosen->string());
+  return true;
+}
+
+bool Environment::overwriteSave(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return false;
+  Tab &t = tabs.tabs[std::size_t(tab)];
+  if (contains_any_case(t.panels[2], ".TXB")) {
+    ui.message(u"ＢＯＯＫ形式は保存メニューを使用する", u"");
+    return false;
+  }
+  std::filesystem::path path(to_utf8(t.panels[2]));
+  if (path.empty()) return saveTabAsText(tab);
+  if (path.is_relative()) path = programDirectory() / path;
+  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
+    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    return false;
+  }
+  t.modified = false;
+  t.panels[1].clear();
+  return true;
+}
+
+}  // namespace velmora::environment
