@@ -71,9 +71,12 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   register_processes(*this);
   register_libraries(*this);
   register_pages(*this);
+  register_http(*this);
 }
 
 Engine::~Engine() {
+  cancelTransfers();
+  transfers.clear();
   closeAllFiles();
   resetLibraries();
   releaseAllSlots();
@@ -201,6 +204,7 @@ void Engine::taskStart(int slot, TTaskState state) {
   t.LIST_WORK.clear();
   t.LIST_REM.clear();
   t.HTTP_REQ_HEAD.clear();
+  t.HTTP_REQ_HEAD_VAR = -1;
   t.Encode_Load = t.Encode_Save = TextEncoding::None;
   // The zone option lasts until the next zone option within a run, never
   // into the next run.
@@ -215,6 +219,8 @@ void Engine::runReset() {
   passCount = 0;
   for (int s = 0; s < kSlots; ++s)
     taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
+  cancelTransfers();
+  deleteTransferFiles();
   watchedTask = -1;
   reapChildren();
   vars.clearValues();
@@ -286,7 +292,9 @@ void Engine::stopAll() {
     t.LIST_WORK.clear();
     t.LIST_REM.clear();
     t.HTTP_REQ_HEAD.clear();
+    t.HTTP_REQ_HEAD_VAR = -1;
   }
+  cancelTransfers();
   for (auto &timer : timers)
     if (timer.state != TTimerInfo::Free) timer.state = TTimerInfo::Set;
   anyTimerRunning = false;
@@ -334,11 +342,15 @@ u16 Engine::lineOf(const ExecutionPoint &p) const {
 // ----- scheduler
 
 void Engine::step() {
-  // HTTP downloads are served here once the HTTP family exists.
+  if (anyHttp) serveTransfers();
   if (anyWait) serveWaits();
   if (anyTimerRunning) serveTimers();
   errorFlag = false;
   if (!errorMessage.empty()) errorMessage.clear();
+  if (!pendingError.empty()) {
+    runtimeError(pendingError);
+    pendingError.clear();
+  }
   ++passCount;
   InstructionScope scope(inInstruction_);
   for (int s = 0; s < kSlots; ++s) {
@@ -377,10 +389,16 @@ long Engine::runPasses(long maxPasses) {
     if (count == 0) return done;
     scheduleChanged_ = false;
     while (done < maxPasses) {
+      if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
       if (anyTimerRunning) serveTimers();
       errorFlag = false;
       if (!errorMessage.empty()) errorMessage.clear();
+      if (!pendingError.empty()) {
+        instructionFailed_ = false;
+        runtimeError(pendingError);
+        pendingError.clear();
+      }
       ++passCount;
       ++done;
       bool event = false, executed = false;
@@ -405,7 +423,7 @@ long Engine::runPasses(long maxPasses) {
       }
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
-      if (event || errorFlag || !running || (!executed && anyWait)) return done;
+      if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) return done;
       if (scheduleChanged_) break;
     }
   }

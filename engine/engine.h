@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "engine/console_buffer.h"
+#include "engine/http.h"
 #include "engine/pcode.h"
 #include "engine/task.h"
 #include "engine/variables.h"
@@ -221,6 +222,14 @@ class Engine {
   std::array<TDLLInfo, kLibraries> libraries{};
   std::array<TDLLProcInfo, kLibraryFunctions> libraryFunctions{};
   void resetLibraries();
+
+  // ----- HTTP transfers
+  std::vector<std::unique_ptr<HttpTransfer>> transfers;
+  bool anyHttp = false;
+  void serveTransfers();    // finished transfers resume their tasks
+  void cancelTransfers();   // pending transfers are abandoned
+  bool deleteTransferFiles();  // "_net_N.$$$" of the data directory
+  u16 pendingError;  // raised once the pass has cleared the error flag
 
   // ----- processes
   u16 commandInterpreter;  // from the settings when a run starts

@@ -168,13 +168,17 @@ void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
 void op_text_file_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 331
   t.Encode_Load = TextEncoding::None;
   u16 name = e.rawStr(r, 1);
-  if (!e.errorFlag) read_whole_file(e, t, name);
+  if (e.errorFlag) return;
+  if (is_url(name)) return start_get(e, t, name, false);
+  read_whole_file(e, t, name);
 }
 
 void op_get_file_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 374
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
   u16 name = e.rawStr(r, 2);
-  if (!e.errorFlag) read_whole_file(e, t, name);
+  if (e.errorFlag) return;
+  if (is_url(name)) return start_get(e, t, name, true);
+  read_whole_file(e, t, name);
 }
 
 void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325

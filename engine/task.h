@@ -38,6 +38,7 @@ struct TTaskInfo {
   bool HTTP_REQ = false;
   u16 HTTP_REQ_FILE;
   Lines HTTP_REQ_HEAD;
+  int32_t HTTP_REQ_HEAD_VAR = -1;  // the list variable HTTP named, held by reference
   TextEncoding Encode_Load = TextEncoding::None;
   TextEncoding Encode_Save = TextEncoding::None;
   int32_t SelCan = -1;

@@ -1,0 +1,51 @@
+#pragma once
+// HTTP transfers of running programs: each runs on a worker thread of its
+// own (libcurl) while the requesting task waits; the scheduler collects the
+// finished ones on the main thread.
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "text/u16.h"
+
+namespace velmora::engine {
+
+struct HttpTransfer {
+  // Set on the main thread before the worker starts, then read-only.
+  int slot = -1;
+  std::string url;
+  std::string postFields;  // "name=value" lines joined with "&"; empty for GET
+  bool post = false;
+  std::filesystem::path file;  // the task's transfer file
+  long connectTimeoutMs = 0, timeoutMs = 0;  // 0: the client's default
+  std::string userAgent;
+
+  // Written by the worker, read by the main thread once `done` is set.
+  std::atomic<bool> done{false};
+  std::atomic<bool> cancelled{false};
+  bool ok = false;
+  std::string error;
+  Lines report;  // status, headers and cookies
+  std::thread worker;
+
+  void start();
+  ~HttpTransfer();
+};
+
+class Engine;
+struct TTaskInfo;
+
+// A whole-file name that names a web resource ("HTTP:" or "HTTPS:").
+bool is_url(u16view name);
+// Starts a GET of the url for the current task, which waits for it.
+void start_get(Engine &e, TTaskInfo &t, u16view url, bool encoded);
+
+// URL texts: percent-decoding (UTF-8), the character entities and numeric
+// character references.
+u16 url_decode(u16view text);
+// The decoded text cut at "?" and "&", each part cut again at the separator.
+Lines url_split(u16view text, u16view separator);
+
+}  // namespace velmora::engine

@@ -1,0 +1,141 @@
+// HTTP transfers end to end against a real server on 127.0.0.1, and the URL
+// decoding and splitting.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/http.h"
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+extern char **environ;
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::ScriptedUi;
+using velmora::testing::TempDir;
+
+namespace {
+
+class Server {
+ public:
+  Server() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char *argv[] = {"python3", VELMORA_TEST_HTTP_SERVER, nullptr};
+    posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char **>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    char buf[32] = {};
+    std::size_t got = 0;
+    while (got < sizeof buf - 1) {
+      ssize_t n = read(fds[0], buf + got, 1);
+      if (n <= 0 || buf[got] == '\n') break;
+      ++got;
+    }
+    close(fds[0]);
+    port = std::atoi(buf);
+  }
+  ~Server() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int port = 0;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class Http : public ::testing::Test {
+ protected:
+  static Server *server;
+  static void SetUpTestSuite() { server = new Server; }
+  static void TearDownTestSuite() { delete server; }
+  TempDir home;
+  ScriptedUi ui;
+  Environment env{home.path(), ui};
+  u16 url(const char16_t *path) { return u"http://127.0.0.1:" + int16(server->port) + path; }
+  RunResult runProgram(const Lines &program) {
+    env.tabs.loadLines(program, ui);
+    if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    return env.ExecTaskButtonClick();
+  }
+  const Lines &list(const char16_t *name) { return env.engine.vars[env.engine.vars.find(0, name)].StrList; }
+};
+Server *Http::server = nullptr;
+
+}  // namespace
+
+TEST_F(Http, GetGivesTheBodyAndTheResponseReport) {
+  ASSERT_GT(server->port, 0);
+  ASSERT_EQ(runProgram({u"&B[], &R[] = <*> \"" + url(u"/redirect") + u"\";", u"??\"resumed\";"}),
+            RunResult::Ended)
+      << to_utf8(ui.console.back());
+  EXPECT_EQ(list(u"&B"), (Lines{u"line one", u"line two"}));
+  const Lines &r = list(u"&R");
+  ASSERT_GE(r.size(), 9u);
+  EXPECT_EQ(r[0], u" Status-Code:200");
+  EXPECT_EQ(r[1], u" Status-Text:OK");
+  EXPECT_EQ(r[3], u"   Mime-Type:text/plain");
+  EXPECT_EQ(r[6], u"    Char-Set:utf-8");
+  EXPECT_EQ(r[8], u"    Language:ja");
+  EXPECT_NE(std::find(r.begin(), r.end(), u"Cookies_0:Name=session"), r.end());
+  EXPECT_NE(std::find(r.begin(), r.end(), u"Cookies_0:HttpOnly=True"), r.end());
+  EXPECT_EQ(ui.console.back(), u"\rresumed");
+  // The transfer file was removed after reading.
+  EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_0.$$$"));
+}
+
+TEST_F(Http, PostSendsTheListAsFormFieldsAndOtherTasksKeepRunning) {
+  ASSERT_GT(server->port, 0);
+  env.tabs.loadLines({u"&F[] += \"name=ベルモラ\";", u"&F[] += \"q=a b&c\";",
+                      u"&A[] = <*> UTF8 \"" + url(u"/echo") + u"\" , &F[];"},
+                     ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"N = 0;", u"WHILE N < 1000 DO N += 1; END"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(list(u"&A"), (Lines{u"name=ベルモラ", u"q=a b&c"}));
+}
+
+TEST_F(Http, RequestParametersAndTheirErrors) {
+  ASSERT_GT(server->port, 0);
+  ASSERT_EQ(runProgram({u"&H[] += \"2000\";", u"&H[] += \"5000\";", u"&H[] += \"VelmoraTest/1\";", u"HTTP &H[];",
+                        u"&A[] = <*> \"" + url(u"/agent") + u"\";"}),
+            RunResult::Ended);
+  EXPECT_EQ(list(u"&A"), Lines{u"VelmoraTest/1"});
+  env.closeAllTabs();
+  EXPECT_EQ(runProgram({u"&H[] += \"2000\";", u"HTTP &H[];", u"&A[] = <*> \"" + url(u"/agent") + u"\";"}),
+            RunResult::Error);
+  EXPECT_EQ(ui.console.back(), u"- HTTP INVALID PARAMETER ");
+}
+
+TEST_F(Http, AFailedTransferIsReportedInsteadOfWaitingForever) {
+  // A port nobody listens on: the connection is refused.
+  EXPECT_EQ(runProgram({u"&A[] = <*> \"http://127.0.0.1:1/x\";"}), RunResult::Error);
+  EXPECT_EQ(ui.console.back(), u"- HTTP ロード　エラー：ファイル名(http://127.0.0.1:1/x)");
+}
+
+TEST_F(Http, ShiftJisBodiesAreReadByTheTextRules) {
+  ASSERT_GT(server->port, 0);
+  ASSERT_EQ(runProgram({u"&A[] = <*> SJIS \"" + url(u"/sjis.txt") + u"\";"}), RunResult::Ended);
+  EXPECT_EQ(list(u"&A"), Lines{u"日本語"});
+}
+
+TEST(Url, DecodingAndSplitting) {
+  EXPECT_EQ(engine::url_decode(u"a%20b%E3%81%82&amp;c"), u"a bあ&c");
+  EXPECT_EQ(engine::url_decode(u"&LT;x&gt; &#65;&#x42; &#;bad &copy;"), u"<x> AB &#;bad ©");
+  EXPECT_EQ(engine::url_decode(u"100%"), u"100%");
+  EXPECT_EQ(engine::url_split(u"x?a=1&b=2", u"="), (Lines{u"x", u"a", u"1", u"b", u"2"}));
+  EXPECT_EQ(engine::url_split(u"x?a=1&b=2", u""), (Lines{u"x", u"a=1", u"b=2"}));
+  EXPECT_EQ(engine::url_split(u"?a&b", u""), Lines{u"?a&b"});  // an empty first part stops the cutting
+}
