@@ -63,6 +63,7 @@ void op_breakpoint(Engine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = 0;
   t.BPInfoIndex = parse_number(r.Param[1], n) ? int32_t(n) : 0;
   e.watchedTask = e.current;
+  e.watchedPoint = e.last;  // the watched copy starts at the break itself
 }
 
 void op_wait(Engine &e, TTaskInfo &t, const TPEXE &r) {

@@ -93,6 +93,7 @@ int Environment::Compile_Replace(int slot, TTaskState initial) {
 
 void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
+  removeSlotBreakpoints(slot);
   engine.releaseSlot(slot);
   engine.vars.releaseSlot(slot);
 }

@@ -14,6 +14,17 @@ namespace velmora::environment {
 
 enum class RunResult { NotStarted, Ended, Error, Stopped };
 
+// A row of the breakpoint table.
+struct Breakpoint {
+  bool used = false;
+  int number = 0;   // in order of creation
+  int slot = -1;
+  int line = -1;    // source line index
+  int pcode = -1;   // where the break record went in
+  u16 condition;    // "STOP" holds the task, "GO" counts and passes
+  int hits = 0;
+};
+
 class Environment : private compiler::CompileHost, public engine::EngineHost {
  public:
   Environment(const std::filesystem::path &home, UserInterface &ui);
@@ -66,6 +77,27 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void DelTaskButtonClick(int slot);
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
+
+  // ----- debugger
+  static constexpr int kBreakpoints = 100;
+  std::array<Breakpoint, kBreakpoints> breakpoints{};
+  int breakpointsCreated = 0;
+  int haltCount = 0;
+  bool breakActive = false, stepLineRequest = false;
+  int breakTask = -1;
+  u16 breakLine;
+  // "ブレーク+": a break record before the first record of the source line;
+  // false when the line has no code, already has a break, or the table is full.
+  bool addBreakpoint(int slot, int line);
+  void removeSlotBreakpoints(int slot);
+  void clearBreakpoints();  // "全て削除"
+  bool isBreakpoint(int slot, int line) const;
+  Breakpoint *breakpoint(int number);
+  int breakpointCount() const;
+  void continueFromBreak();            // "＞*"
+  void StepExecOneLineButtonClick();   // "＞-"
+  void Initial_Debugger();
+  void Check_Task_BREAK();
 
   // ----- run loop
   std::array<u16, engine::kSlots> permitRows;
@@ -125,6 +157,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   void compileReport();
   void pumpIfDue(bool force);
+  void stepOneLine();
   bool allWaiting() const;
   void refreshViews();
 };

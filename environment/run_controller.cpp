@@ -118,6 +118,7 @@ RunResult Environment::Exec_And_Status() {
   }
   SetTaskPermit();
   engine.runReset();
+  Initial_Debugger();
   refreshViews();
   RunResult result = RunResult::Ended;
   stopRequested_ = false;
@@ -136,7 +137,8 @@ RunResult Environment::Exec_And_Status() {
       continue;
     }
     auto start = std::chrono::steady_clock::now();
-    long done = engine.runPasses(batch);
+    // A line step watches every pass; otherwise passes run in batches.
+    long done = engine.runPasses(stepLineRequest ? 1 : batch);
     auto spent = std::chrono::steady_clock::now() - start;
     if (done == batch) {
       if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
@@ -151,11 +153,17 @@ RunResult Environment::Exec_And_Status() {
       ForceAllTaskEnd();
       break;
     }
+    Check_Task_BREAK();
+    if (stepLineRequest) stepOneLine();
     if (settings.UpdateConsoleCheckBox && engine.console.version != shownConsole) {
       shownConsole = engine.console.version;
       ui.consoleUpdated(engine.console.lines());
     }
     if (done < batch) pumpIfDue(true);  // something changed state
+    if (breakActive && !stepLineRequest) {
+      // A held task: the others run on; with none, wait for the user.
+      if (!engine.anyRunnable()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (allWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;

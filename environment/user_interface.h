@@ -37,6 +37,8 @@ class UserInterface {
   virtual void consoleUpdated(const Lines & /*lines*/) {}
   // A console line the moment it is complete (a later line was added).
   virtual void consoleLineCompleted(u16view /*line*/) {}
+  // A task is held at a breakpoint, or after a line step, at a source line.
+  virtual void breakpointHeld(int /*slot*/, u16view /*line*/) {}
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
 };

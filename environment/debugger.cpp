@@ -1,0 +1,154 @@
+// Breakpoints: break records (code 900) inserted into a slot's P-code before
+// the first record of a source line; the run loop holds a task that reached
+// one ("STOP") or lets it pass ("GO"), and steps a held task line by line.
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+namespace {
+
+int source_line(const engine::TPEXE &r) {
+  int n = -1;
+  return parse_int(r.Param[10], n) ? n : -1;
+}
+
+}  // namespace
+
+int Environment::breakpointCount() const {
+  int n = 0;
+  for (const Breakpoint &b : breakpoints)
+    if (b.used) ++n;
+  return n;
+}
+
+bool Environment::addBreakpoint(int slot, int line) {
+  if (breakpointsCreated >= kBreakpoints) {
+    ui.message(u"これ以上ブレークポイントを追加できません", u"");
+    return false;
+  }
+  if (slot < 0 || slot >= engine::kSlots) return false;
+  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  if (t.PcodeListNo < 0) return false;
+  engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
+  for (std::size_t pos = 0; pos < list.size(); ++pos) {
+    if (source_line(list[pos]) != line) continue;
+    if (list[pos].kind == engine::kKindBreakpoint) return false;  // already one here
+    int number = breakpointsCreated;
+    std::array<u16, 11> param{};
+    param[1] = int16(number);
+    param[9] = u"[Break Point]";
+    param[10] = list[pos].Param[10];
+    engine.insertRecord(int(pos), t.PcodeListNo, engine::kKindBreakpoint, param);
+    // Positions after the new record moved by one.
+    if (t.INSTP > pos) ++t.INSTP;
+    for (int k = 0; k <= t.STACKP; ++k) {
+      int32_t &ret = engine.callStack[std::size_t(slot)][std::size_t(k)];
+      if (ret > int(pos)) ++ret;
+    }
+    engine.linkSlot(slot);
+    for (Breakpoint &b : breakpoints)
+      if (!b.used) {
+        b = Breakpoint{true, number, slot, line, int(pos), u"STOP", 0};
+        break;
+      }
+    ++breakpointsCreated;
+    return true;
+  }
+  return false;  // the line generated no code
+}
+
+void Environment::removeSlotBreakpoints(int slot) {
+  if (slot < 0 || slot >= engine::kSlots) return;
+  int listNo = engine.tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo >= 0) {
+    engine::PcodeList &list = engine.lists[std::size_t(listNo)];
+    for (int pos = int(list.size()) - 1; pos >= 0; --pos)
+      if (list[std::size_t(pos)].kind == engine::kKindBreakpoint) engine.deleteRecord(pos, listNo);
+    engine.linkSlot(slot);
+  }
+  for (Breakpoint &b : breakpoints)
+    if (b.used && b.slot == slot) b = Breakpoint{};
+}
+
+void Environment::clearBreakpoints() {
+  for (int s = 0; s < engine::kSlots; ++s) removeSlotBreakpoints(s);
+  breakpoints.fill(Breakpoint{});
+  breakpointsCreated = 0;
+  haltCount = 0;
+  continueFromBreak();
+}
+
+bool Environment::isBreakpoint(int slot, int line) const {
+  for (const Breakpoint &b : breakpoints)
+    if (b.used && b.slot == slot && b.line == line) return true;
+  return false;
+}
+
+Breakpoint *Environment::breakpoint(int number) {
+  for (Breakpoint &b : breakpoints)
+    if (b.used && b.number == number) return &b;
+  return nullptr;
+}
+
+void Environment::continueFromBreak() {
+  if (breakTask >= 0 && breakTask < engine::kSlots && engine.tasks[std::size_t(breakTask)].state == engine::tsSTOP)
+    engine.tasks[std::size_t(breakTask)].state = engine::tsACTIVE;
+  breakActive = false;
+  stepLineRequest = false;
+}
+
+void Environment::StepExecOneLineButtonClick() {
+  if (breakActive) stepLineRequest = true;
+}
+
+void Environment::Initial_Debugger() {
+  breakActive = stepLineRequest = false;
+  breakLine.clear();
+  breakTask = -1;
+  haltCount = 0;
+  for (Breakpoint &b : breakpoints)
+    if (b.used) b.hits = 0;
+}
+
+void Environment::Check_Task_BREAK() {
+  if (!settings.BP_EnableCheckBox) return;
+  for (int s = 0; s < engine::kSlots; ++s) {
+    engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    if (t.state != engine::tsSTOP || t.BPInfoIndex == -1) continue;
+    Breakpoint *b = breakpoint(t.BPInfoIndex);
+    if (b && b->condition == u"GO") {
+      t.state = engine::tsACTIVE;
+      breakActive = false;
+      continue;
+    }
+    if (breakActive || stepLineRequest) return;
+    breakActive = true;
+    stepLineRequest = false;
+    breakLine = engine.lineOf(engine.watchedPoint);
+    breakTask = s;
+    ++haltCount;
+    if (b) ++b->hits;
+    ui.breakpointHeld(s, breakLine);
+    return;
+  }
+}
+
+// One line further for the held task: it runs until its source line changes.
+void Environment::stepOneLine() {
+  if (breakTask < 0) return;
+  engine::TTaskInfo &t = engine.tasks[std::size_t(breakTask)];
+  if (t.state == engine::tsEND) {
+    stepLineRequest = false;
+    breakActive = false;
+    return;
+  }
+  t.state = engine::tsACTIVE;
+  u16 line = engine.lineOf(engine.watchedPoint);
+  if (line == breakLine) return;
+  t.state = engine::tsSTOP;
+  stepLineRequest = false;
+  breakLine = line;
+  ui.breakpointHeld(breakTask, breakLine);
+}
+
+}  // namespace velmora::environment

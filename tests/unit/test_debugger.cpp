@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::TempDir;
+
+namespace {
+
+// Records every hold and answers it: continue, or step a line first.
+struct DebugUi : velmora::testing::ScriptedUi {
+  Environment *env = nullptr;
+  Lines held;
+  int stepsLeft = 0;
+  void breakpointHeld(int slot, u16view line) override {
+    held.push_back(int16(slot) + u":" + u16(line));
+    if (stepsLeft > 0) {
+      --stepsLeft;
+      env->StepExecOneLineButtonClick();
+    } else {
+      env->continueFromBreak();
+    }
+  }
+};
+
+class Debugger : public ::testing::Test {
+ protected:
+  TempDir home;
+  DebugUi ui;
+  Environment env{home.path(), ui};
+  void SetUp() override {
+    ui.env = &env;
+    env.tabs.loadLines({u"A = 1;", u"// no code here", u"B = 2;", u"C = 3;", u"??C;"}, ui);
+    ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(Debugger, AStopBreakpointHoldsTheTaskAndCountsItsHits) {
+  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  EXPECT_FALSE(env.addBreakpoint(0, 2));  // the line already has its break
+  EXPECT_FALSE(env.addBreakpoint(0, 1));  // a line without code
+  EXPECT_TRUE(env.isBreakpoint(0, 2));
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held, Lines{u"0:00002"});
+  EXPECT_EQ(env.breakpoint(0)->hits, 1);
+  EXPECT_EQ(env.haltCount, 1);
+  EXPECT_EQ(ui.console.back(), u"\r3");  // the run went on after the hold
+  // A second run starts counting again.
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.breakpoint(0)->hits, 1);
+}
+
+TEST_F(Debugger, AGoBreakpointPassesWithoutHolding) {
+  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  env.breakpoint(0)->condition = u"GO";
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_TRUE(ui.held.empty());
+  EXPECT_EQ(ui.console.back(), u"\r3");
+}
+
+TEST_F(Debugger, LineSteppingHoldsAgainAtEachNewLine) {
+  ASSERT_TRUE(env.addBreakpoint(0, 0));
+  ui.stepsLeft = 2;
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003"}));
+}
+
+TEST_F(Debugger, RecompilingRemovesTheSlotsBreakpoints) {
+  ASSERT_TRUE(env.addBreakpoint(0, 3));
+  EXPECT_EQ(env.breakpointCount(), 1);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);  // replace: Yes
+  EXPECT_EQ(env.breakpointCount(), 0);
+  for (const auto &r : env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)])
+    EXPECT_NE(r.kind, engine::kKindBreakpoint);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_TRUE(ui.held.empty());
+}
+
+TEST_F(Debugger, TheTableHoldsAtMostAHundred) {
+  env.breakpointsCreated = 100;
+  EXPECT_FALSE(env.addBreakpoint(0, 0));
+  EXPECT_EQ(ui.messages.back(), u"これ以上ブレークポイントを追加できません");
+  env.clearBreakpoints();
+  EXPECT_TRUE(env.addBreakpoint(0, 0));
+}
