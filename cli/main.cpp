@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <QGuiApplication>
+
+#include "canvas/qimage_canvas.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/paths.h"
@@ -171,10 +174,21 @@ int main(int argc, char **argv) {
   if (files.empty()) return usage_error("no program file given");
   if (files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
 
+  // Canvases draw for real without a display. Qt's own diagnostics are not
+  // part of the runner's output.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+    if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  });
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+  canvas::ImageCanvas canvases;
+
   HeadlessUi ui;
   ui.streaming = !finalConsole;
   ui.timeoutSeconds = timeout;
   Environment env(resolve_home(home), ui);
+  env.engine.canvas = &canvases;
   ui.env = &env;
   if (!data.empty()) {
     std::error_code ec;
@@ -204,7 +218,7 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  std::vector<int> slots;
+  std::vector<int> filledSlots;
   for (int tab : tabsOfFiles) {
     env.tabs.active = tab;
     int slot = env.mnCOMPILEClick();
@@ -214,12 +228,12 @@ int main(int argc, char **argv) {
       continue;
     }
     if (slot < 0) return 2;
-    slots.push_back(slot);
+    filledSlots.push_back(slot);
   }
   if (tcode) return 0;
   if (listing) {
     env.engine.linkAll();
-    for (int slot : slots)
+    for (int slot : filledSlots)
       for (const u16 &line : engine::slot_listing(env.engine, slot)) std::printf("%s\n", to_utf8(line).c_str());
     return 0;
   }

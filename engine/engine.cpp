@@ -72,6 +72,7 @@ Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
   register_libraries(*this);
   register_pages(*this);
   register_http(*this);
+  register_graphics(*this);
 }
 
 Engine::~Engine() {
@@ -219,6 +220,8 @@ void Engine::runReset() {
   passCount = 0;
   for (int s = 0; s < kSlots; ++s)
     taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
+  // Every task starts with the default drawing state on every canvas.
+  for (auto &t : tasks) t.draw.fill(DrawState{});
   cancelTransfers();
   deleteTransferFiles();
   watchedTask = -1;

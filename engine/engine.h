@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
 #include "engine/http.h"
 #include "engine/pcode.h"
@@ -235,6 +236,9 @@ class Engine {
   u16 commandInterpreter;  // from the settings when a run starts
   std::vector<int> childProcesses;  // started, not yet reaped
   void reapChildren();
+
+  // ----- canvases (none when no implementation is attached)
+  CanvasServices *canvas = nullptr;
 
   // ----- environment
   EngineHost *host = nullptr;

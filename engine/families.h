@@ -18,5 +18,6 @@ void register_processes(Engine &e);  // COMMAND and EXEC FILE
 void register_libraries(Engine &e);  // LIB, LIBA and library calls
 void register_pages(Engine &e);      // the program tabs as pages
 void register_http(Engine &e);       // GET, POST, request parameters, URL decoding
+void register_graphics(Engine &e);   // canvases and GRAPH commands
 
 }  // namespace velmora::engine

@@ -8,6 +8,26 @@ namespace velmora::engine {
 
 enum class TextEncoding : std::uint8_t { None, Utf8, Sjis };
 
+// A task's drawing state on one canvas.
+struct DrawState {
+  int penX = 0, penY = 0;
+  int penWidth = 1;
+  int penColour = 0;           // black
+  int baseColour = 0xFFFFFF;   // white fill
+  bool penNotXor = false;
+  int penStyle = 0;
+  u16 fontName;                // empty: the default font
+  int fontSize = 10;
+  int fontStyle = 0;
+  int areaColour = 0xFFFFFF;
+  bool areaSet = false;        // else the whole canvas
+  int areaLeft = 0, areaTop = 0, areaRight = 0, areaBottom = 0;
+  int marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;
+  bool imageAreaSet = false;
+  int imageLeft = 0, imageTop = 0, imageRight = 0, imageBottom = 0;
+  bool imageCompress = false;
+};
+
 struct TTaskInfo {
   u16 FileName;
   int32_t SrcIndex = -1;
@@ -42,6 +62,7 @@ struct TTaskInfo {
   TextEncoding Encode_Load = TextEncoding::None;
   TextEncoding Encode_Save = TextEncoding::None;
   int32_t SelCan = -1;
+  std::array<DrawState, 21> draw{};  // per canvas
   double CANGO_TIME = 0;  // end of the current WAIT, in tenths of a second
   bool WAIT = false;
   int32_t WAITCOUNT = 0;

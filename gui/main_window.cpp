@@ -1,5 +1,7 @@
 #include "gui/main_window.h"
 
+#include "gui/canvas_window.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -86,6 +88,9 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setCentralWidget(main);
 
   env_ = std::make_unique<environment::Environment>(home, *this);
+  env_->engine.canvas = &canvases_;
+  for (int i = 0; i < engine::kCanvases; ++i) canvasWindows_[std::size_t(i)] = new CanvasWindow(canvases_, i, this);
+  canvases_.changed = [this](int i) { static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)])->sync(); };
   buildMenus();
   refreshStatus();
   refreshPermits();
@@ -267,6 +272,8 @@ void MainWindow::pauseOrContinue() {
 
 void MainWindow::kill() {
   env_->KillTaskButtonClick();
+  if (env_->settings.CloseAllCanvasCheckBox)
+    for (int i = 0; i < engine::kCanvases; ++i) canvases_.showHide(i, false);
   refreshStatus();
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+#include "canvas/qimage_canvas.h"
 #include "environment/environment.h"
 
 namespace velmora::gui {
@@ -36,6 +37,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *statusView() const { return status_; }
   QListWidget *permitView() const { return permits_; }
   QTabWidget *editorTabs() const { return tabs_; }
+  canvas::ImageCanvas &canvases() { return canvases_; }
   QPlainTextEdit *editor(int tab) const { return editors_[std::size_t(tab)]; }
 
   // UserInterface: dialogs (tests override these) and views.
@@ -56,6 +58,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
 
  private:
   std::unique_ptr<environment::Environment> env_;
+  canvas::ImageCanvas canvases_;
+  std::array<QWidget *, engine::kCanvases> canvasWindows_{};
   QTabWidget *tabs_ = nullptr;
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
   QListWidget *console_ = nullptr;

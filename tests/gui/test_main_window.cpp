@@ -115,6 +115,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.editor(1)->toPlainText(), QStringLiteral("generated line"));
   }
 
+  void canvasesAppearAsWindowsThatFollowTheProgram() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"<?? 2 >;", u"<? 2 >;", u"< \"FILL\" 0, 0, 255 >;", u"< \"BOX\" 50, 50 >;"});
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(w.run(), RunResult::Ended);
+    QVERIFY(w.canvases().visible(2));
+    QCOMPARE(QColor(w.canvases().image(2).pixel(10, 10)), QColor(Qt::red));
+    QWidget *window = nullptr;
+    for (QWidget *child : w.findChildren<QWidget *>())
+      if (child->windowTitle() == QStringLiteral("キャンバス 2")) window = child;
+    QVERIFY(window);
+    QVERIFY(window->isVisible());
+  }
+
   void closingWhileRunningIsRefused() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
