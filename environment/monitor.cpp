@@ -1,0 +1,85 @@
+#include "environment/monitor.h"
+
+#include "engine/number_format.h"
+
+namespace velmora::environment {
+
+using namespace velmora::engine;
+
+u16 three_decimals(long double v) { return format_picture(v, u"0.000"); }
+
+Lines task_registers(const Engine &e, int slot) {
+  Lines out;
+  if (slot < 0 || slot >= kSlots) return out;
+  const TTaskInfo &t = e.tasks[std::size_t(slot)];
+  out.push_back(u"TASK  " + int16(slot) + u" / EXEC  " + int16(t.INSTP));
+  out.push_back(u"STACK   " + int16(t.STACKP));
+  out.push_back(t.FLAG ? u16(u"BOOL    TRUE") : u16(u"BOOL    FALSE"));
+  out.push_back(u"WORK    " + three_decimals(t.WORK));
+  out.push_back(u"STRING  " + t.STR_WORK);
+  out.push_back(u"LIST_WK " + int16(long(t.LIST_WORK.size())));
+  out.push_back(u"LIST_RM " + int16(long(t.LIST_REM.size())));
+  out.push_back(u"VECT X  " + three_decimals(t.VECTOR.X));
+  out.push_back(u"VECT Y  " + three_decimals(t.VECTOR.Y));
+  out.push_back(u"VECT Z  " + three_decimals(t.VECTOR.Z));
+  out.push_back(t.WAIT ? u16(u"WAIT    WAITING") : u16(u"WAIT    -------"));
+  out.push_back(u"W-COUNT " + int16(t.WAITCOUNT));
+  out.push_back(u"OPE  1  " + three_decimals(t.OPE1));
+  out.push_back(u"OPE  2  " + three_decimals(t.OPE2));
+  out.push_back(u"OPE  3  " + three_decimals(t.OPE3));
+  return out;
+}
+
+std::vector<Lines> task_grid(const Engine &e) {
+  std::vector<Lines> rows;
+  for (const TTaskInfo &t : e.tasks) {
+    if (t.state == tsEMPTY || &t == &e.tasks[kSlots]) continue;
+    u16 state = t.state == tsACTIVE ? u"稼動" : t.state == tsSTOP ? u"停止" : u"終了";
+    rows.push_back({state, int16(t.INSTP), int16(t.STACKP), t.FLAG ? u"T" : u"F", t.WAIT ? u"W" : u"-",
+                    t.IntRequest ? u"REQ" : u"", t.IntProcess ? u"SRV" : u""});
+  }
+  return rows;
+}
+
+std::vector<Lines> timer_grid(const Engine &e) {
+  std::vector<Lines> rows;
+  for (const TTimerInfo &t : e.timers) {
+    if (t.state == TTimerInfo::Free) continue;
+    rows.push_back({t.name, int16(t.interval), int16(t.displayCount), u16(timer_state_text(t.state)), t.handler,
+                    int16(t.owner), int16(t.handlerPos), int16(t.fireCount)});
+  }
+  return rows;
+}
+
+Lines variable_list(const Engine &e, int slot, u16view breakLine) {
+  Lines out;
+  u16 owner = slot < 0 ? u16() : int16(slot);
+  const ExecutionPoint &p = e.watchedTask >= 0 ? e.watchedPoint : e.last;
+  out.push_back(owner + u":(* 停止行 *)/Stp/" + (breakLine.empty() ? e.lineOf(p) : u16(breakLine)));
+  int functions = e.watchedTask >= 0 ? e.watchedTask : slot;
+  if (functions >= 0)
+    for (const u16 &f : e.listFunctions(functions)) {
+      std::size_t blank = f.find(u' ');
+      out.push_back(owner + u":" + f.substr(blank + 1) + u"/Fun/" + f.substr(0, blank));
+    }
+  for (int i = 0; i < kVariables; ++i) {
+    const TVarInfo &v = e.vars[i];
+    if (v.name.empty() || (slot >= 0 && v.Slot != slot)) continue;
+    u16 who = int16(v.Slot).substr(0, 10);
+    if (v.share) who = u"%" + who;
+    u16 line = who + u":" + v.name;
+    if (v.kind == vtSTRING || v.kind == vtLIST) {
+      line += v.StrList.empty() ? u"/Str/" + v.StrVal : u"/Lst/" + int16(long(v.StrList.size()));
+    } else if (v.kind == vtVECTOR) {
+      line += u"/Vct/(" + three_decimals(v.Val1) + u"," + three_decimals(v.Val2) + u"," + three_decimals(v.Val3) + u")";
+    } else if (!v.name.empty() && v.name[0] == u'%') {
+      line += u"/Mat/R[ " + int16(v.MatRow) + u" ] C[ " + int16(v.MatCol) + u" ]";
+    } else {
+      line += u"/Num/" + three_decimals(v.Val1);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+}  // namespace velmora::environment
