@@ -7,6 +7,7 @@
 
 #include "compiler/statement_compiler.h"
 #include "engine/engine.h"
+#include "environment/generated_programs.h"
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
 
@@ -77,6 +78,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void DelTaskButtonClick(int slot);
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
+
+  // ----- generated programs
+  u16 extractionEncoding = u"UTF8";
+  // Runs a program from a new tab "__$$$__" (closed afterwards unless kept).
+  RunResult runSystemProgram(const Lines &program, bool keepTab);
+  // "WEBページ読込（URL）": the fetched text in a new page named after the URL.
+  bool loadWebPage(const u16 &url, const u16 &encoding);
+  // "抽出": the generated program in a new page, compiled and run.
+  RunResult runExtraction(const ExtractionSpec &spec);
 
   // ----- debugger
   static constexpr int kBreakpoints = 100;

@@ -131,6 +131,16 @@ TEST_F(Http, ShiftJisBodiesAreReadByTheTextRules) {
   EXPECT_EQ(list(u"&A"), Lines{u"日本語"});
 }
 
+TEST_F(Http, AWebPageLoadsIntoAPageNamedAfterItsUrl) {
+  ASSERT_GT(server->port, 0);
+  ASSERT_TRUE(env.loadWebPage(url(u"/page.txt"), u"UTF8"));
+  EXPECT_EQ(env.tabs.openCount, 1);  // the program's own tab is closed
+  const Tab &page = env.tabs.tabs[std::size_t(env.tabs.active)];
+  EXPECT_EQ(page.caption, url(u"/page.txt"));
+  EXPECT_EQ(page.lines, (Lines{u"line one", u"line two"}));
+  EXPECT_TRUE(page.modified);
+}
+
 TEST(Url, DecodingAndSplitting) {
   EXPECT_EQ(engine::url_decode(u"a%20b%E3%81%82&amp;c"), u"a bあ&c");
   EXPECT_EQ(engine::url_decode(u"&LT;x&gt; &#65;&#x42; &#;bad &copy;"), u"<x> AB &#;bad ©");

@@ -1,0 +1,110 @@
+#include "environment/generated_programs.h"
+
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+u16 escaped_marker(u16view text) {
+  u16 out = u"\"";
+  for (char16_t c : text) {
+    if (c == u'"') out += u"\"+char(34)+\"";
+    else out += c;
+  }
+  return out + u"\"";
+}
+
+Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
+  Lines p = {u"//", u"//<Extractor Generated Code>", u"//", u"//Source : " + spec.sourcePath, u"//"};
+  if (spec.webAccess)
+    p.push_back(u"&_SRC[]=<*> " + spec.encoding + u" \"" + spec.sourcePath + u"\";");
+  else
+    p.push_back(u"&_SRC[]=[#" + int16(sourcePage) + u"];");
+  for (const char16_t *l : {u"//", u"_OUT=[#].NEW;", u"//"}) p.push_back(l);
+  for (std::size_t i = 0; i < spec.rows.size(); ++i) {
+    const ExtractionRow &row = spec.rows[i];
+    const u16 r = int16(long(i) + 1);
+    p.push_back(u"//");
+    p.push_back(u"//#" + r + u" Conds");
+    for (int c = 2; c <= 21 && !row.markers[std::size_t(c - 2)].empty(); ++c)
+      p.push_back(u"//#" + r + u"#" + int16(c - 1) + u" " + row.markers[std::size_t(c - 2)]);
+    if (row.markers[0].empty()) break;
+    p.push_back(u"//");
+    p.push_back(u"&_EXTR_" + r + u"[]=&_SRC[];");
+    auto start = [&](int c) { return u"&_R" + r + u"C" + int16(c); };
+    auto end = [&](int c) { return u"&_R" + r + u"C" + int16(c + 1); };
+    if (row.mode != u"0") {
+      p.push_back(u"//[Repeat]");
+      for (int c = 2; c < 22 && !row.markers[std::size_t(c - 2)].empty(); c += 2) {
+        p.push_back(u"while true do");
+        p.push_back(u"  " + start(c) + u"=" + escaped_marker(row.markers[std::size_t(c - 2)]) + u";");
+        p.push_back(u"  " + end(c) + u"=" + escaped_marker(row.markers[std::size_t(c - 1)]) + u";");
+        p.push_back(u"  &_L[],&_R[]=[++]&_EXTR_" + r + u"[" + start(c) + u"->" + end(c) + u"];");
+        for (const char16_t *l : {u"  if &_L[] then ", u"    // call タグ除去;", u"    [#_OUT] ++&_L[];"})
+          p.push_back(l);
+        p.push_back(u"    &_EXTR_" + r + u"[]=&_R[];");
+        for (const char16_t *l : {u"  else", u"    break;", u"  end", u"end"}) p.push_back(l);
+      }
+    } else {
+      p.push_back(u"//[Nest]");
+      for (int c = 2; c < 22 && !row.markers[std::size_t(c - 2)].empty(); c += 2) {
+        p.push_back(start(c) + u"=" + escaped_marker(row.markers[std::size_t(c - 2)]) + u";");
+        p.push_back(end(c) + u"=" + escaped_marker(row.markers[std::size_t(c - 1)]) + u";");
+        p.push_back(u"&_EXTR_" + r + u"[]=[++]&_EXTR_" + r + u"[" + start(c) + u"->" + end(c) + u"];");
+      }
+      p.push_back(u"[#_OUT] ++ &_EXTR_" + r + u"[];");
+    }
+  }
+  for (const char16_t *l :
+       {u"//[auxiliary]", u"function タグ除去;", u"each &_L[k] do", u"   &W = &_L[k];", u"   &R = \"\";",
+        u"   while &W do", u"      &L,&R= &W<\"<\"->\">\">;", u"      if &L then &W = &R;", u"      else break; end",
+        u"   end", u"   &_L[k]=&R;", u"end", u"endfunc"})
+    p.push_back(l);
+  return p;
+}
+
+RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
+  if (tabs.openCount >= TabPool::kTabs) {
+    ui.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
+    return RunResult::NotStarted;
+  }
+  int tab = tabs.loadLines(program, ui);
+  if (tab < 0) return RunResult::NotStarted;
+  RunResult result = mnCOMPILEClick() >= 0 ? ExecTaskButtonClick() : RunResult::NotStarted;
+  tabs.tabs[std::size_t(tab)].modified = false;
+  if (!keepTab) closeTab(tab);
+  return result;
+}
+
+bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
+  extractionEncoding = encoding;
+  Lines program = {u"&U=\"" + url + u"\";", u"P=[#].NEW;", u"[#P]=<*> " + encoding + u" &U;", u"[#P].Name(&U);"};
+  int before = tabs.openCount;
+  RunResult r = runSystemProgram(program, true);
+  if (r == RunResult::NotStarted) return false;
+  // Only the page with the fetched text stays open.
+  int page = tabs.active;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    Tab &t = tabs.tabs[std::size_t(i)];
+    if (t.inUse && t.caption == u"__$$$__") {
+      t.modified = false;
+      closeTab(i);
+    }
+  }
+  if (page >= 0 && tabs.tabs[std::size_t(page)].inUse) {
+    tabs.tabs[std::size_t(page)].modified = true;
+    tabs.active = page;
+  }
+  return r == RunResult::Ended && tabs.openCount > before;
+}
+
+RunResult Environment::runExtraction(const ExtractionSpec &spec) {
+  if (spec.sourcePath.empty()) return RunResult::NotStarted;
+  int source = tabs.active + 1;
+  int tab = newProgram();
+  if (tab < 0) return RunResult::NotStarted;
+  tabs.tabs[std::size_t(tab)].lines = extraction_program(spec, source);
+  if (mnCOMPILEClick() < 0) return RunResult::NotStarted;
+  return ExecTaskButtonClick();
+}
+
+}  // namespace velmora::environment

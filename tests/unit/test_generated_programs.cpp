@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+
+namespace {
+
+ExtractionRow row(const u16 &mode, std::initializer_list<const char16_t *> markers) {
+  ExtractionRow r;
+  r.mode = mode;
+  std::size_t i = 0;
+  for (const char16_t *m : markers) r.markers[i++] = m;
+  return r;
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  velmora::testing::TempDir home;
+  velmora::testing::ScriptedUi ui;
+  Environment env{home.path(), ui};
+};
+
+}  // namespace
+
+TEST(ExtractionProgram, GeneratedTextFollowsTheGrid) {
+  ExtractionSpec spec;
+  spec.sourcePath = u"page";
+  spec.rows = {row(u"1", {u"<td>", u"</td>"}), row(u"0", {}), row(u"0", {u"never", u"used"})};
+  Lines p = extraction_program(spec, 3);
+  EXPECT_EQ(p[5], u"&_SRC[]=[#3];");  // without web access: the source tab
+  EXPECT_EQ(p[7], u"_OUT=[#].NEW;");
+  auto has = [&](const u16 &line) { return std::find(p.begin(), p.end(), line) != p.end(); };
+  EXPECT_TRUE(has(u"//#1#1 <td>"));
+  EXPECT_TRUE(has(u"  &_R1C2=\"<td>\";"));
+  EXPECT_TRUE(has(u"  &_L[],&_R[]=[++]&_EXTR_1[&_R1C2->&_R1C3];"));
+  // Row 2 has no first start marker: generation of rows ends there.
+  EXPECT_TRUE(has(u"//#2 Conds"));
+  EXPECT_FALSE(has(u"//#3 Conds"));
+  EXPECT_EQ(p.back(), u"endfunc");
+  spec.webAccess = true;
+  spec.encoding = u"SJIS";
+  EXPECT_EQ(extraction_program(spec, 1)[5], u"&_SRC[]=<*> SJIS \"page\";");
+  EXPECT_EQ(escaped_marker(u"a\"b"), u"\"a\"+char(34)+\"b\"");
+}
+
+TEST_F(Extraction, RepeatModeCutsEveryOccurrenceIntoANewPage) {
+  env.tabs.loadLines({u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"}, ui);
+  ExtractionSpec spec;
+  spec.sourcePath = u"#1";
+  spec.rows = {row(u"1", {u"<td>", u"</td>"})};
+  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
+  // Tab 1 holds the generated program, tab 2 the output page.
+  EXPECT_EQ(env.tabs.tabs[2].lines, (Lines{u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"}));
+}
+
+TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
+  env.tabs.loadLines({u"head", u"<a href=\"x\">", u"<b>inner</b>", u"</a>", u"tail"}, ui);
+  ExtractionSpec spec;
+  spec.sourcePath = u"#1";
+  spec.rows = {row(u"0", {u"<a href=\"x\">", u"</a>", u"<b>", u"</b>"})};
+  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
+  // Zones of lines: the start line is not tested for the end marker, so the
+  // second pair runs from "<b>inner</b>" to the last line.
+  EXPECT_EQ(env.tabs.tabs[2].lines, (Lines{u"<b>inner</b>", u"</a>"}));
+}
+
+TEST_F(Extraction, SystemProgramsAreRefusedWithTenTabsOpen) {
+  for (int i = 0; i < 10; ++i) env.newProgram();
+  EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
+  EXPECT_EQ(ui.messages.back(), u"10ファイル以上は編集できません");
+}
