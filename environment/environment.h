@@ -8,6 +8,7 @@
 #include "compiler/statement_compiler.h"
 #include "engine/engine.h"
 #include "environment/generated_programs.h"
+#include "language/word_editing.h"
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
 
@@ -87,6 +88,14 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool loadWebPage(const u16 &url, const u16 &encoding);
   // "抽出": the generated program in a new page, compiled and run.
   RunResult runExtraction(const ExtractionSpec &spec);
+
+  // ----- renaming words of the language
+  std::optional<std::pair<u16, u16>> pendingRename;
+  void renameWord(const u16 &oldWord, const u16 &newWord);
+  // Saves a pending rename: asks whether saved programs change too, then
+  // writes the tables beside the program.
+  void confirmRename();
+  void rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
 
   // ----- debugger
   static constexpr int kBreakpoints = 100;

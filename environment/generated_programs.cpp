@@ -108,3 +108,44 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
 }
 
 }  // namespace velmora::environment
+
+namespace velmora::environment {
+
+void Environment::renameWord(const u16 &oldWord, const u16 &newWord) {
+  apply_rename(language.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  pendingRename = {oldWord, newWord};
+}
+
+void Environment::confirmRename() {
+  if (!pendingRename) return;
+  auto [oldWord, newWord] = *pendingRename;
+  pendingRename.reset();
+  if (ui.askYesNo(u"登録済みプログラムも変更", u"プログラム変更の確認")) rewriteUserPrograms(oldWord, newWord);
+  save_language_tables(language.tables, home);
+}
+
+void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
+  bool all = ui.askYesNo(u"現在登録している全プログラム変更するか", u"プログラム変更の確認");
+  Lines files = recentFiles;
+  if (!all && files.size() > 1) files.resize(1);
+  for (const u16 &name : files) {
+    std::filesystem::path path(to_utf8(name));
+    if (path.is_relative()) path = programDirectory() / path;
+    bool ok = false;
+    int tab = tabs.loadFile(path, std::nullopt, ui, &ok);
+    if (tab < 0) continue;
+    if (!ok) {
+      closeTab(tab);
+      continue;
+    }
+    const u16 n = int16(tab + 1);
+    runSystemProgram({u"&B[] = [#" + n + u"];", u"each &B[z] do", u"  &B[z][<\"" + oldWord + u"\">]=\"" + newWord + u"\";",
+                      u"end", u"??? &B[]; ??CRLF;", u"[#" + n + u"].CLEAR;", u"[#" + n + u"]=&B[];"},
+                     false);
+    overwriteSave(tab);
+    tabs.tabs[std::size_t(tab)].modified = false;
+    closeTab(tab);
+  }
+}
+
+}  // namespace velmora::environment

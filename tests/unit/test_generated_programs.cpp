@@ -3,6 +3,7 @@
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/temp_dir.h"
+#include "text/lines.h"
 
 using namespace velmora;
 using namespace velmora::environment;
@@ -72,4 +73,42 @@ TEST_F(Extraction, SystemProgramsAreRefusedWithTenTabsOpen) {
   for (int i = 0; i < 10; ++i) env.newProgram();
   EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
   EXPECT_EQ(ui.messages.back(), u"10ファイル以上は編集できません");
+}
+
+TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
+  // A saved program in the recent-file list.
+  std::filesystem::create_directories(home / "PROG");
+  {
+    Lines prog = {u"WAIT 1; // WAIT here", u"&S = \"WAIT\";"};
+    ASSERT_TRUE(write_lines_file(home / "PROG" / "p.mcl", prog));
+  }
+  env.addRecentFile(u"p.mcl");
+  env.renameWord(u"WAIT", u"PAUSE");
+  const Lines &commands = env.language.tables.commands;
+  auto at = std::find(commands.begin(), commands.end(), u"PAUSE");
+  ASSERT_NE(at, commands.end());
+  EXPECT_EQ(*(at + 1), u"WRITE");  // before the first five-letter command
+  EXPECT_EQ(std::find(commands.begin(), commands.end(), u"WAIT"), commands.end());
+  auto grammar = std::find_if(env.language.tables.syntax.begin(), env.language.tables.syntax.end(),
+                              [](const u16 &l) { return l.rfind(u"#080:", 0) == 0; });
+  ASSERT_NE(grammar, env.language.tables.syntax.end());
+  EXPECT_EQ(*grammar, u"#080: PAUSE 【 ∇ Δ 】 ; ");
+  ASSERT_TRUE(env.pendingRename);
+  ui.answers = {Answer::Yes, Answer::Yes};
+  env.confirmRename();
+  EXPECT_EQ(read_text_file(home / "PROG" / "p.mcl")->lines,
+            (Lines{u"PAUSE 1; // PAUSE here", u"&S = \"PAUSE\";"}));
+  EXPECT_TRUE(std::filesystem::exists(home / "T-Syntax.txt"));
+  // The renamed word compiles at once, and the tables load with it next time.
+  env.closeAllTabs();
+  env.tabs.loadLines({u"PAUSE 0;", u"??\"ok\";"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  Language reloaded;
+  reloaded.load(home.path(), {});
+  EXPECT_TRUE(reloaded.tables.IsKeyWord(u"PAUSE"));
+}
+
+TEST(WordLists, SortedByLengthThenAlphabet) {
+  EXPECT_EQ(sorted_word_list({u"BB", u"A", u"", u"AA", u"C"}, false), (Lines{u"A", u"C", u"AA", u"BB"}));
+  EXPECT_EQ(sorted_word_list({u"BB", u"A", u"AA"}, true), (Lines{u"BB", u"AA", u"A"}));
 }

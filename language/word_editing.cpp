@@ -1,0 +1,63 @@
+#include "language/word_editing.h"
+
+#include <algorithm>
+
+#include "text/lines.h"
+
+namespace velmora {
+
+namespace {
+
+void rename_in_list(Lines &list, u16view oldWord, u16view newWord) {
+  auto it = std::find(list.begin(), list.end(), oldWord);
+  if (it == list.end()) return;
+  list.erase(it);
+  auto at = std::find_if(list.begin(), list.end(), [&](const u16 &w) { return w.size() == newWord.size(); });
+  list.insert(at, u16(newWord));
+}
+
+}  // namespace
+
+void apply_rename(LanguageTables &tables, u16view oldWord, u16view newWord, const MessageSink &sink) {
+  for (Lines *list : {&tables.keywords, &tables.symbols, &tables.mathFuncs, &tables.commands})
+    rename_in_list(*list, oldWord, newWord);
+  for (u16 &line : tables.syntax) {
+    u16 rewritten;
+    std::size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && line[i] == u' ') ++i;
+      if (i >= line.size()) break;
+      std::size_t start = i;
+      while (i < line.size() && line[i] != u' ') ++i;
+      u16view item = u16view(line).substr(start, i - start);
+      rewritten += (item == oldWord ? u16(newWord) : u16(item)) + u" ";
+    }
+    line = std::move(rewritten);
+  }
+  tables.ReconstSyntax(sink ? sink : [](const u16 &) {});
+}
+
+Lines sorted_word_list(const Lines &words, bool longestFirst) {
+  Lines out;
+  std::size_t longest = 0;
+  for (const u16 &w : words) longest = std::max(longest, w.size());
+  for (std::size_t length = 1; length <= longest; ++length) {
+    Lines group;
+    for (const u16 &w : words)
+      if (w.size() == length) group.push_back(w);
+    std::sort(group.begin(), group.end());
+    out.insert(out.end(), group.begin(), group.end());
+  }
+  if (longestFirst) std::reverse(out.begin(), out.end());
+  return out;
+}
+
+bool save_language_tables(const LanguageTables &t, const std::filesystem::path &dir) {
+  return write_lines_file(dir / LanguageTables::kKeywordFile, sorted_word_list(t.keywords, false)) &&
+         write_lines_file(dir / LanguageTables::kSymbolFile, sorted_word_list(t.symbols, false)) &&
+         write_lines_file(dir / LanguageTables::kMathFile, sorted_word_list(t.mathFuncs, false)) &&
+         write_lines_file(dir / LanguageTables::kCommandFile, sorted_word_list(t.commands, true)) &&
+         write_lines_file(dir / LanguageTables::kSyntaxFile, t.syntax);
+}
+
+}  // namespace velmora
