@@ -1,6 +1,8 @@
 #include "gui/main_window.h"
 
 #include "gui/canvas_window.h"
+#include "gui/debugger_panel.h"
+#include "gui/qt_text.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -20,9 +22,6 @@ using environment::Answer;
 using environment::RunResult;
 
 namespace {
-
-QString qs(u16view text) { return QString::fromUtf16(text.data(), qsizetype(text.size())); }
-u16 u(const QString &text) { return u16(reinterpret_cast<const char16_t *>(text.utf16()), std::size_t(text.size())); }
 
 // Message texts use carriage returns as line breaks.
 QString shown(u16view text) {
@@ -91,6 +90,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   env_->engine.canvas = &canvases_;
   for (int i = 0; i < engine::kCanvases; ++i) canvasWindows_[std::size_t(i)] = new CanvasWindow(canvases_, i, this);
   canvases_.changed = [this](int i) { static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)])->sync(); };
+  debugger_ = new DebuggerPanel(*env_);
+  debuggerDock_ = new QDockWidget(QStringLiteral("デバッガ"), this);
+  debuggerDock_->setObjectName(QStringLiteral("debuggerDock"));
+  debuggerDock_->setWidget(debugger_);
+  addDockWidget(Qt::BottomDockWidgetArea, debuggerDock_);
+  debuggerDock_->hide();
+  connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] { refreshStatus(); });
   buildMenus();
   refreshStatus();
   refreshPermits();
@@ -141,6 +147,17 @@ void MainWindow::buildMenus() {
   runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), this, [this] { run(); });
   pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), this, [this] { pauseOrContinue(); });
   killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), this, [this] { kill(); });
+
+  runMenu->addSeparator();
+  QAction *debug = debuggerDock_->toggleViewAction();
+  debug->setText(QStringLiteral("デバッガ(&D)"));
+  connect(debug, &QAction::toggled, this, [this](bool on) {
+    if (on) {
+      syncEditorsToPool();
+      debugger_->refresh();
+    }
+  });
+  runMenu->addAction(debug);
 
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
   bar->addAction(compile);
@@ -250,6 +267,8 @@ int MainWindow::compileActive() {
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
   refreshStatus();
+  if (slot >= 0) debugger_->setSlot(slot);
+  debugger_->refresh();
   return slot;
 }
 
@@ -262,6 +281,7 @@ RunResult MainWindow::run() {
   setRunning(false);
   refreshPages();
   refreshStatus();
+  debugger_->refresh();
   return result;
 }
 
@@ -379,6 +399,15 @@ void MainWindow::consoleUpdated(const Lines &lines) {
   }
   for (std::size_t i = std::size_t(have); i < lines.size(); ++i) console_->addItem(console_text(lines[i]));
   console_->scrollToBottom();
+}
+
+// A held task opens the debugger on its slot and line; the run loop keeps
+// the window responsive until "＞*", "＞-" or "■".
+void MainWindow::breakpointHeld(int slot, u16view line) {
+  debuggerDock_->show();
+  debugger_->showHeld(slot, line);
+  refreshStatus();
+  statusBar()->showMessage(QStringLiteral("ブレーク: タスク %1  行 %2").arg(slot + 1).arg(qs(line)));
 }
 
 void MainWindow::showRunError(const std::vector<std::pair<u16, u16>> &rows) {

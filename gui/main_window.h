@@ -1,8 +1,9 @@
 #pragma once
 // The IDE window: ten editor tabs over the environment's tab pool, the
 // compile and run commands, the console, the task status list and the task
-// permits. Every modal dialog goes through the UserInterface methods, which
+// permits, and the debugger dock. Every modal dialog goes through the UserInterface methods, which
 // tests override to answer from a script.
+#include <QDockWidget>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -14,6 +15,8 @@
 #include "environment/environment.h"
 
 namespace velmora::gui {
+
+class DebuggerPanel;
 
 class MainWindow : public QMainWindow, public environment::UserInterface {
   Q_OBJECT
@@ -39,6 +42,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QTabWidget *editorTabs() const { return tabs_; }
   canvas::ImageCanvas &canvases() { return canvases_; }
   QPlainTextEdit *editor(int tab) const { return editors_[std::size_t(tab)]; }
+  DebuggerPanel *debugger() const { return debugger_; }
+  QDockWidget *debuggerDock() const { return debuggerDock_; }
 
   // UserInterface: dialogs (tests override these) and views.
   void message(const u16 &text, const u16 &title) override;
@@ -52,6 +57,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void locateLine(int tab, u16view line) override;
   void consoleUpdated(const Lines &lines) override;
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
+  void breakpointHeld(int slot, u16view line) override;
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -65,6 +71,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *console_ = nullptr;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
+  DebuggerPanel *debugger_ = nullptr;
+  QDockWidget *debuggerDock_ = nullptr;
   QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
   void buildMenus();

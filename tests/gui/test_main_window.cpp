@@ -1,10 +1,12 @@
 // The IDE window, offscreen: editing, compiling, running, the console view,
 // permits, pausing and killing from inside the run loop.
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 
 using namespace velmora;
@@ -32,6 +34,36 @@ class TestWindow : public gui::MainWindow {
   }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errorRows = int(rows.size()); }
   int errorRows = 0;
+  // Each hold is recorded with the debugger's lists; the scripted action
+  // (step or continue) answers it from inside the run loop.
+  struct Hold {
+    int slot;
+    QString line;
+    QStringList variables;
+    QString selected;
+  };
+  QList<Hold> holds;
+  std::optional<std::filesystem::path> saveAs;
+  std::optional<std::filesystem::path> chooseSaveFile(const u16 &, const std::filesystem::path &,
+                                                      const u16 &) override {
+    return saveAs;
+  }
+  QStringList script;
+  void breakpointHeld(int slot, u16view line) override {
+    gui::MainWindow::breakpointHeld(slot, line);
+    QListWidget *src = debugger()->sourceView();
+    holds << Hold{slot, QString::fromUtf16(line.data(), qsizetype(line.size())),
+                  [&] {
+                    QStringList v;
+                    for (int i = 0; i < debugger()->variableView()->count(); ++i)
+                      v << debugger()->variableView()->item(i)->text();
+                    return v;
+                  }(),
+                  src->currentItem() ? src->currentItem()->text() : QString()};
+    QString action = script.isEmpty() ? QStringLiteral("continue") : script.takeFirst();
+    if (action == QStringLiteral("step")) debugger()->stepOneLine();
+    else debugger()->continueFromBreak();
+  }
 };
 
 QStringList items(QListWidget *list) {
@@ -128,6 +160,59 @@ class MainWindowTest : public QObject {
       if (child->windowTitle() == QStringLiteral("キャンバス 2")) window = child;
     QVERIFY(window);
     QVERIFY(window->isVisible());
+  }
+
+  void theDebuggerHoldsStepsAndContinuesATask() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"A = 1;", u"A = A + 1;", u"??A;", u"A = A * 10;", u"??A;"});
+    QCOMPARE(w.compileActive(), 0);
+    gui::DebuggerPanel *d = w.debugger();
+    QCOMPARE(d->slot(), 0);
+    QCOMPARE(d->sourceView()->count(), 5);
+    QVERIFY(d->listingView()->count() > 5);
+    // Clicking a listing row selects the source line it came from.
+    for (int row = 0; row < d->listingView()->count(); ++row)
+      if (d->listingView()->item(row)->text().startsWith(QStringLiteral("00003 "))) {
+        d->listingView()->setCurrentRow(row);
+        break;
+      }
+    QCOMPARE(d->selectedSourceLine(), 3);
+
+    d->selectSourceLine(1);
+    QVERIFY(d->addBreakpoint());
+    QVERIFY(d->sourceView()->item(1)->text().startsWith(QStringLiteral("●")));
+    QVERIFY(!d->addBreakpoint());  // one per line
+    QVERIFY(items(d->listingView()).filter(QStringLiteral("[Break Point]")).size() == 1);
+
+    w.script = {QStringLiteral("step"), QStringLiteral("continue")};
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(w.holds.size(), 2);
+    QVERIFY(w.debuggerDock()->isVisibleTo(&w));
+    QCOMPARE(w.holds[0].slot, 0);
+    QCOMPARE(w.holds[0].line.toInt(), 1);
+    QVERIFY(w.holds[0].selected.contains(QStringLiteral("A = A + 1;")));
+    QVERIFY(w.holds[0].variables.contains(QStringLiteral("0:A/Num/1.000")));
+    QCOMPARE(w.holds[1].line.toInt(), 2);  // one line further, after the addition
+    QVERIFY(w.holds[1].variables.contains(QStringLiteral("0:A/Num/2.000")));
+    QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("220")}));
+
+    // Clearing removes the break records; the next run is not held.
+    d->clearBreakpoints();
+    QVERIFY(items(d->listingView()).filter(QStringLiteral("[Break Point]")).isEmpty());
+    QVERIFY(!d->sourceView()->item(1)->text().startsWith(QStringLiteral("●")));
+    w.holds.clear();
+    QCOMPARE(w.run(), RunResult::Ended);
+    QVERIFY(w.holds.isEmpty());
+
+    // The listing saves as a text file with CR LF line ends.
+    QString file = home.filePath(QStringLiteral("slot0.MCP"));
+    w.saveAs = std::filesystem::path(file.toStdString());
+    QVERIFY(d->saveListing());
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QStringList savedLines = QString::fromUtf8(saved.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(savedLines, items(d->listingView()));
   }
 
   void closingWhileRunningIsRefused() {

@@ -1,0 +1,182 @@
+#include "gui/debugger_panel.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "engine/listing.h"
+#include "environment/monitor.h"
+#include "gui/qt_text.h"
+#include "text/lines.h"
+
+namespace velmora::gui {
+
+namespace {
+
+QListWidget *list_view(const char *name) {
+  auto *view = new QListWidget;
+  view->setObjectName(QString::fromLatin1(name));
+  QFont mono(QStringLiteral("Monospace"));
+  mono.setStyleHint(QFont::TypeWriter);
+  view->setFont(mono);
+  return view;
+}
+
+// The source line a listing row belongs to: its first blank-separated token.
+int listing_source_line(const QString &row) {
+  bool ok = false;
+  int n = row.section(QChar(u' '), 0, 0).toInt(&ok);
+  return ok ? n : -1;
+}
+
+}  // namespace
+
+DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : QWidget(parent), env_(env) {
+  slot_ = new QSpinBox;
+  slot_->setObjectName(QStringLiteral("debugSlot"));
+  slot_->setRange(1, engine::kSlots);
+  auto *add = new QPushButton(QStringLiteral("ブレーク+"));
+  auto *clear = new QPushButton(QStringLiteral("全て削除"));
+  continue_ = new QPushButton(QStringLiteral("＞*"));
+  step_ = new QPushButton(QStringLiteral("＞-"));
+  auto *save = new QPushButton(QStringLiteral("ファイルに保存"));
+  continue_->setToolTip(QStringLiteral("ブレークから続行"));
+  step_->setToolTip(QStringLiteral("1行実行"));
+
+  auto *buttons = new QHBoxLayout;
+  buttons->addWidget(new QLabel(QStringLiteral("タスク")));
+  buttons->addWidget(slot_);
+  for (QPushButton *b : {add, clear, continue_, step_, save}) buttons->addWidget(b);
+  buttons->addStretch();
+
+  source_ = list_view("debugSource");
+  listing_ = list_view("debugListing");
+  variables_ = list_view("debugVariables");
+  registers_ = list_view("debugRegisters");
+
+  auto *code = new QSplitter(Qt::Horizontal);
+  code->addWidget(source_);
+  code->addWidget(listing_);
+  auto *state = new QSplitter(Qt::Horizontal);
+  state->addWidget(registers_);
+  state->addWidget(variables_);
+  auto *split = new QSplitter(Qt::Vertical);
+  split->addWidget(code);
+  split->addWidget(state);
+
+  auto *layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addLayout(buttons);
+  layout->addWidget(split);
+
+  connect(slot_, &QSpinBox::valueChanged, this, [this] { refresh(); });
+  connect(add, &QPushButton::clicked, this, [this] { addBreakpoint(); });
+  connect(clear, &QPushButton::clicked, this, [this] { clearBreakpoints(); });
+  connect(continue_, &QPushButton::clicked, this, [this] { continueFromBreak(); });
+  connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
+  connect(save, &QPushButton::clicked, this, [this] { saveListing(); });
+  // A listing row selects the source line it came from.
+  connect(listing_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (row >= 0) selectSourceLine(listing_source_line(listing_->item(row)->text()));
+  });
+  refresh();
+}
+
+void DebuggerPanel::setSlot(int slot) {
+  if (slot >= 0 && slot < engine::kSlots) slot_->setValue(slot + 1);
+}
+
+void DebuggerPanel::refresh() {
+  const int s = slot();
+  const engine::TTaskInfo &task = env_.engine.tasks[std::size_t(s)];
+  int keepRow = source_->currentRow();
+  source_->clear();
+  listing_->clear();
+  if (task.PcodeListNo < 0 || task.state == engine::tsEMPTY) {
+    source_->addItem(QStringLiteral("0000 No program"));
+    listing_->addItem(QStringLiteral("0000 No compiled code"));
+  } else {
+    const Lines *lines = nullptr;
+    if (task.SrcIndex >= 0 && task.SrcIndex < environment::TabPool::kTabs &&
+        env_.tabs.tabs[std::size_t(task.SrcIndex)].inUse)
+      lines = &env_.tabs.tabs[std::size_t(task.SrcIndex)].lines;
+    if (lines) {
+      for (std::size_t i = 0; i < lines->size(); ++i) {
+        QString mark = env_.isBreakpoint(s, int(i)) ? QStringLiteral("●") : QStringLiteral("  ");
+        source_->addItem(QStringLiteral("%1%2 %3").arg(mark).arg(i, 4, 10, QChar(u'0')).arg(qs((*lines)[i])));
+      }
+    }
+    for (const u16 &row : engine::slot_listing(env_.engine, s)) listing_->addItem(qs(row));
+  }
+  if (keepRow >= 0 && keepRow < source_->count()) source_->setCurrentRow(keepRow);
+
+  registers_->clear();
+  if (task.state != engine::tsEMPTY)
+    for (const u16 &row : environment::task_registers(env_.engine, s)) registers_->addItem(qs(row));
+  variables_->clear();
+  const bool held = env_.breakActive && env_.breakTask == s;
+  for (const u16 &row : environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()))
+    variables_->addItem(qs(row));
+  refreshHeldButtons();
+}
+
+void DebuggerPanel::refreshHeldButtons() {
+  continue_->setEnabled(env_.breakActive);
+  step_->setEnabled(env_.breakActive);
+}
+
+void DebuggerPanel::showHeld(int slot, u16view line) {
+  setSlot(slot);
+  refresh();
+  int n = -1;
+  if (parse_int(line, n)) selectSourceLine(n);
+}
+
+void DebuggerPanel::selectSourceLine(int line) {
+  if (line < 0 || line >= source_->count()) return;
+  source_->setCurrentRow(line);
+  source_->scrollToItem(source_->item(line));
+}
+
+int DebuggerPanel::selectedSourceLine() const { return source_->currentRow(); }
+
+bool DebuggerPanel::addBreakpoint() {
+  int line = selectedSourceLine();
+  if (line < 0) {
+    env_.ui.message(u"行を選ぶ", u"");
+    return false;
+  }
+  bool added = env_.addBreakpoint(slot(), line);
+  refresh();
+  selectSourceLine(line);
+  if (added) emit breakpointsChanged();
+  return added;
+}
+
+void DebuggerPanel::clearBreakpoints() {
+  env_.clearBreakpoints();
+  refresh();
+  emit breakpointsChanged();
+}
+
+void DebuggerPanel::continueFromBreak() {
+  env_.continueFromBreak();
+  refreshHeldButtons();
+}
+
+void DebuggerPanel::stepOneLine() { env_.StepExecOneLineButtonClick(); }
+
+bool DebuggerPanel::saveListing() {
+  const int s = slot();
+  if (env_.engine.tasks[std::size_t(s)].PcodeListNo < 0) {
+    env_.ui.message(u"プログラムなし", u"");
+    return false;
+  }
+  auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.programDirectory(), u"*.MCP");
+  if (!file) return false;
+  return write_lines_file(*file, engine::slot_listing(env_.engine, s));
+}
+
+}  // namespace velmora::gui

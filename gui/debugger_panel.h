@@ -1,0 +1,55 @@
+#pragma once
+// The debugger beside the editor: a task slot's source lines and P-code
+// listing side by side, breakpoints by source line, continue and line step
+// while a task is held, and the held task's registers and variables.
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QWidget>
+
+#include "environment/environment.h"
+
+namespace velmora::gui {
+
+class DebuggerPanel : public QWidget {
+  Q_OBJECT
+ public:
+  DebuggerPanel(environment::Environment &env, QWidget *parent = nullptr);
+
+  int slot() const { return slot_->value() - 1; }
+  void setSlot(int slot);
+  // Fills every list from the slot's program and the engine's state.
+  void refresh();
+  // A task was held at a source line: its slot and line are shown.
+  void showHeld(int slot, u16view line);
+  void selectSourceLine(int line);
+  int selectedSourceLine() const;
+
+  // Commands.
+  bool addBreakpoint();        // "ブレーク+" on the selected source line
+  void clearBreakpoints();     // "全て削除"
+  void continueFromBreak();    // "＞*"
+  void stepOneLine();          // "＞-"
+  bool saveListing();          // "ファイルに保存"
+
+  QListWidget *sourceView() const { return source_; }
+  QListWidget *listingView() const { return listing_; }
+  QListWidget *variableView() const { return variables_; }
+  QListWidget *registerView() const { return registers_; }
+
+ signals:
+  void breakpointsChanged();
+
+ private:
+  environment::Environment &env_;
+  QSpinBox *slot_ = nullptr;
+  QListWidget *source_ = nullptr;
+  QListWidget *listing_ = nullptr;
+  QListWidget *variables_ = nullptr;
+  QListWidget *registers_ = nullptr;
+  QPushButton *continue_ = nullptr;
+  QPushButton *step_ = nullptr;
+  void refreshHeldButtons();
+};
+
+}  // namespace velmora::gui
