@@ -3,9 +3,11 @@
 #include "gui/canvas_window.h"
 #include "gui/debugger_panel.h"
 #include "gui/qt_text.h"
+#include "gui/settings_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -98,6 +100,8 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   debuggerDock_->hide();
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] { refreshStatus(); });
   buildMenus();
+  for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
+  applyAppearance();
   refreshStatus();
   refreshPermits();
   setRunning(false);
@@ -158,6 +162,9 @@ void MainWindow::buildMenus() {
     }
   });
   runMenu->addAction(debug);
+
+  QMenu *tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); });
 
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
   bar->addAction(compile);
@@ -336,6 +343,66 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
   }
   event->accept();
+}
+
+// ----- settings
+
+bool MainWindow::openSettings() {
+  SettingsDialog dialog(env_->settings, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  applySettings(dialog.edited());
+  return true;
+}
+
+void MainWindow::applySettings(const environment::Settings &settings) {
+  env_->settings = settings;
+  if (!env_->settings.save(env_->home)) message(u"設定を保存できません", u"");
+  applyAppearance();
+}
+
+namespace {
+
+void paint(QWidget *w, const environment::FontSetting &font, int back) {
+  QFont f(qs(font.name));
+  if (font.size > 0) f.setPointSize(font.size);
+  w->setFont(f);
+  QPalette p = w->palette();
+  p.setColor(QPalette::Base, QColor(QRgb(unsigned(back) | 0xFF000000u)));
+  p.setColor(QPalette::Text, QColor(QRgb(unsigned(font.colour) | 0xFF000000u)));
+  w->setPalette(p);
+}
+
+}  // namespace
+
+void MainWindow::applyAppearance() {
+  const environment::Settings &s = env_->settings;
+  QFont common(qs(s.commonFont.name));
+  if (s.commonFont.size > 0) common.setPointSize(s.commonFont.size);
+  setFont(common);
+  int width = 5;
+  parse_int(s.TabSpaceEdit, width);
+  for (QPlainTextEdit *e : editors_) {
+    paint(e, s.editorFont, s.editorBackColour);
+    e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
+  }
+  paint(console_, s.consoleFont, s.consoleBackColour);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress && env_ && env_->settings.TabSpaceConv_CheckBox) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    auto *e = qobject_cast<QPlainTextEdit *>(watched);
+    if (e && key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
+      int width = 5;
+      parse_int(env_->settings.TabSpaceEdit, width);
+      // Blanks up to the next tab column.
+      int column = e->textCursor().positionInBlock();
+      int blanks = width - column % std::max(width, 1);
+      e->insertPlainText(QString(blanks, QChar(u' ')));
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 // ----- UserInterface

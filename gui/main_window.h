@@ -1,8 +1,8 @@
 #pragma once
 // The IDE window: ten editor tabs over the environment's tab pool, the
-// compile and run commands, the console, the task status list and the task
-// permits, and the debugger dock. Every modal dialog goes through the UserInterface methods, which
-// tests override to answer from a script.
+// compile and run commands, the console, the task status list, the task
+// permits and the debugger dock. Every modal dialog goes through the
+// UserInterface methods, which tests override to answer from a script.
 #include <QDockWidget>
 #include <QListWidget>
 #include <QMainWindow>
@@ -35,6 +35,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void pauseOrContinue();                       // "〓" / "○"
   void kill();                                  // "■"
   bool closeActiveTab();                        // "閉じる(&X)"
+  bool openSettings();                          // "設定"
+  // Takes new options: kept in the settings file and applied to the views.
+  void applySettings(const environment::Settings &settings);
 
   QListWidget *consoleView() const { return console_; }
   QListWidget *statusView() const { return status_; }
@@ -61,6 +64,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
 
  protected:
   void closeEvent(QCloseEvent *event) override;
+  // The Tab key of the editors types blanks when the settings say so.
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   std::unique_ptr<environment::Environment> env_;
@@ -76,6 +81,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
   void buildMenus();
+  void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
   void refreshPages();         // shows what running programs did to the pages
   std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};

@@ -1,6 +1,8 @@
 // The IDE window, offscreen: editing, compiling, running, the console view,
 // permits, pausing and killing from inside the run loop.
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -8,6 +10,7 @@
 
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "gui/settings_dialog.h"
 
 using namespace velmora;
 using velmora::environment::Answer;
@@ -213,6 +216,44 @@ class MainWindowTest : public QObject {
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QStringList savedLines = QString::fromUtf8(saved.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(savedLines, items(d->listingView()));
+  }
+
+  void settingsAreEditedKeptInTheFileAndApplied() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    gui::SettingsDialog dialog(w.environment().settings, &w);
+    QVERIFY(dialog.showPage(QStringLiteral("タスク管理")));
+    QVERIFY(!dialog.showPage(QStringLiteral("表示")));
+    auto *bp = dialog.findChild<QCheckBox *>(QStringLiteral("BP_EnableCheckBox"));
+    QVERIFY(bp && bp->isChecked());
+    QCOMPARE(bp->text(), QStringLiteral("実行時ブレークポイントを有効にする"));
+    bp->setChecked(false);
+    dialog.findChild<QLineEdit *>(QStringLiteral("TabSpaceEdit"))->setText(QStringLiteral("3"));
+    dialog.findChild<QCheckBox *>(QStringLiteral("TaskActAsOneCheckBox"))->setChecked(true);
+    environment::Settings edited = dialog.edited();
+    QVERIFY(!edited.BP_EnableCheckBox);
+    QVERIFY(edited.TaskActAsOneCheckBox);
+    QVERIFY(w.environment().settings.BP_EnableCheckBox);  // untouched until applied
+
+    w.applySettings(edited);
+    QVERIFY(!w.environment().settings.BP_EnableCheckBox);
+    QFile file(home.filePath(QStringLiteral("User_Setting.Txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(file.readAll());
+    QVERIFY(text.contains(QStringLiteral("NAME=BP_EnableCheckBox\r\n0\r\n")));
+    QVERIFY(text.contains(QStringLiteral("NAME=TaskActAsOneCheckBox\r\n1\r\n")));
+
+    // The Tab key types blanks up to the next tab column, or a tab when off.
+    w.newProgram();
+    QPlainTextEdit *e = w.editor(0);
+    QTest::keyClicks(e, QStringLiteral("ab"));
+    QTest::keyClick(e, Qt::Key_Tab);
+    QTest::keyClick(e, Qt::Key_Tab);
+    QCOMPARE(e->toPlainText(), QStringLiteral("ab    "));
+    edited.TabSpaceConv_CheckBox = false;
+    w.applySettings(edited);
+    QTest::keyClick(e, Qt::Key_Tab);
+    QCOMPARE(e->toPlainText(), QStringLiteral("ab    \t"));
   }
 
   void closingWhileRunningIsRefused() {

@@ -1,0 +1,218 @@
+#include "gui/settings_dialog.h"
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QDialogButtonBox>
+#include <QFontDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "gui/qt_text.h"
+
+namespace velmora::gui {
+
+using environment::FontSetting;
+using environment::Settings;
+
+namespace {
+
+struct Check {
+  const char *page;
+  const char *group;  // nullptr: directly on the page
+  const char *caption;
+  bool Settings::*member;
+  const char *name;
+};
+
+#define VELMORA_CHECK(page, group, caption, member) {page, group, caption, &Settings::member, #member}
+
+const Check kChecks[] = {
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にタスク状態を更新する", UPdateDebugInfoCheckBox),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時タイマー状態を更新する", UpdateTimerCheckBox),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時ブレークポイントを有効にする", BP_EnableCheckBox),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する", EventChartCheckBox),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にコンソール状態を更新する", UpdateConsoleCheckBox),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラムリスト", StayProgListCheckBox),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラム編集", StayEditorCheckBox),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "システムコンソール", StayConsoleCheckBox),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "デバッガ", StayDebugCheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "ファイル入出力エラーを検出する(実行中断)", FILE_ERROR_CheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "COMMAND.COM　実行エラー検出", COMMAND_EXEC_ERROR_CheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "実行時エラー検出で停止", Runtime_Error_Stop_CheckBox),
+    VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", VARIABLE_ALERT_CheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "レポート表示", COMPILE_REPORT_CheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "エラー認定位置表示", ShowErrorLocatorCheckBox),
+    VELMORA_CHECK("パス設定", "データパス設定", "データ 用ディレクトリを使う", AppliDirCheckBox),
+    VELMORA_CHECK("パス設定", "ユーザープログラムパス設定", "ユーザープログラム用ディレクトリを使う",
+                  AppliProgDirCheckBox),
+    VELMORA_CHECK("エディッタ", "コード変換", "シングルクォートをダブルクォートに置き換え", Editor_Quote_CheckBox),
+    VELMORA_CHECK("エディッタ", "変数名", "半角英数字のみ許可", Ascii_Name_Only_CheckBox),
+    VELMORA_CHECK("エディッタ", "ＴＡＢキー設定", "空白文字置き換え", TabSpaceConv_CheckBox),
+    VELMORA_CHECK("エディッタ", "コンソールTAB展開", "空白文字置き換え", SysTabPitchCheckBox),
+    VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", TaskActAsOneCheckBox),
+    VELMORA_CHECK("タスク管理", "キャンバス連携", "タスク終了時、全て非表示にする", CloseAllCanvasCheckBox),
+    VELMORA_CHECK("抽出", nullptr, "カラー表示をモノクロにする", ForceMonoCheckBox),
+};
+
+struct Text {
+  const char *page;
+  const char *group;
+  const char *label;
+  u16 Settings::*member;
+  const char *name;
+};
+
+#define VELMORA_TEXT(page, group, label, member) {page, group, label, &Settings::member, #member}
+
+const Text kTexts[] = {
+    VELMORA_TEXT("パス設定", "データパス設定", "", AppliDirEdit),
+    VELMORA_TEXT("パス設定", "COMMAND.COM位置", "", CMDEXEPathEdit),
+    VELMORA_TEXT("パス設定", "ユーザープログラムパス設定", "", AppliProgDirEdit),
+    VELMORA_TEXT("タイマー性能", "WAITコマンド", "ミリ秒", WaitTimeEdit),
+    VELMORA_TEXT("タイマー性能", "TIMERコマンド", "ミリ秒", TimerTimeEdit),
+    VELMORA_TEXT("タイマー性能", "タイミングチャート", "ミリ秒", TimingChartEdit),
+    VELMORA_TEXT("エディッタ", "ＴＡＢキー設定", "桁", TabSpaceEdit),
+    VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", ConsoleTabPitchEdit),
+};
+
+const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能", "エディッタ", "タスク管理", "抽出"};
+
+QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).name(); }
+
+}  // namespace
+
+SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDialog(parent), settings_(settings) {
+  setWindowTitle(QStringLiteral("設定"));
+  pages_ = new QListWidget;
+  pages_->setObjectName(QStringLiteral("settingPages"));
+  pages_->setMaximumWidth(140);
+  stack_ = new QStackedWidget;
+
+  for (const char *caption : kPages) {
+    const QString page = QString::fromUtf8(caption);
+    pages_->addItem(page);
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    std::vector<std::pair<QString, QGroupBox *>> groups;
+    // The layout a control goes into: the page, or its group box.
+    auto place = [&](const char *group) -> QVBoxLayout * {
+      if (!group) return layout;
+      QString g = QString::fromUtf8(group);
+      for (auto &[name, box] : groups)
+        if (name == g) return static_cast<QVBoxLayout *>(box->layout());
+      auto *box = new QGroupBox(g);
+      new QVBoxLayout(box);
+      layout->addWidget(box);
+      groups.emplace_back(g, box);
+      return static_cast<QVBoxLayout *>(box->layout());
+    };
+    for (const Check &c : kChecks) {
+      if (page != QString::fromUtf8(c.page)) continue;
+      auto *box = new QCheckBox(QString::fromUtf8(c.caption));
+      box->setObjectName(QString::fromLatin1(c.name));
+      box->setChecked(settings_.*(c.member));
+      place(c.group)->addWidget(box);
+      readers_.push_back([box, m = c.member](Settings &s) { s.*m = box->isChecked(); });
+    }
+    for (const Text &t : kTexts) {
+      if (page != QString::fromUtf8(t.page)) continue;
+      auto *edit = new QLineEdit(qs(settings_.*(t.member)));
+      edit->setObjectName(QString::fromLatin1(t.name));
+      auto *row = new QHBoxLayout;
+      row->addWidget(edit);
+      if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
+      place(t.group)->addLayout(row);
+      readers_.push_back([edit, m = t.member](Settings &s) { s.*m = u(edit->text()); });
+    }
+    if (page == QStringLiteral("エディッタ")) {
+      // Fonts and background colours of the editors, the console and the window.
+      struct Look {
+        const char *group;
+        FontSetting Settings::*font;
+        int Settings::*back;  // nullptr: no background
+        const char *name;
+      };
+      const Look looks[] = {{"エディッタカラー", &Settings::editorFont, &Settings::editorBackColour, "Editor"},
+                            {"コンソールカラー", &Settings::consoleFont, &Settings::consoleBackColour, "Console"},
+                            {"共通設定", &Settings::commonFont, nullptr, "Common"}};
+      for (const Look &look : looks) {
+        auto *row = new QHBoxLayout;
+        auto *font = new QPushButton(QStringLiteral("フォント"));
+        font->setObjectName(QStringLiteral("%1Font").arg(QLatin1String(look.name)));
+        auto *fontLabel = new QLabel;
+        auto showFont = [this, fontLabel, f = look.font] {
+          const FontSetting &fs = settings_.*f;
+          fontLabel->setText(QStringLiteral("%1 %2pt").arg(qs(fs.name)).arg(fs.size));
+        };
+        showFont();
+        connect(font, &QPushButton::clicked, this, [this, f = look.font, showFont] {
+          FontSetting &fs = settings_.*f;
+          bool ok = false;
+          QFont chosen = QFontDialog::getFont(&ok, QFont(qs(fs.name), fs.size), this);
+          if (!ok) return;
+          fs.name = u(chosen.family());
+          fs.size = chosen.pointSize() > 0 ? chosen.pointSize() : fs.size;
+          showFont();
+        });
+        row->addWidget(font);
+        row->addWidget(fontLabel);
+        if (look.back) {
+          auto *back = new QPushButton(QStringLiteral("背景"));
+          back->setObjectName(QStringLiteral("%1Back").arg(QLatin1String(look.name)));
+          auto *swatch = new QLabel(colour_name(settings_.*(look.back)));
+          connect(back, &QPushButton::clicked, this, [this, b = look.back, swatch] {
+            QColor c = QColorDialog::getColor(QColor(colour_name(settings_.*b)), this);
+            if (!c.isValid()) return;
+            settings_.*b = int(c.rgb() & 0xFFFFFFu);
+            swatch->setText(c.name());
+          });
+          row->addWidget(back);
+          row->addWidget(swatch);
+        }
+        row->addStretch();
+        place(look.group)->addLayout(row);
+        readers_.push_back([f = look.font, b = look.back, this](Settings &s) {
+          s.*f = settings_.*f;
+          if (b) s.*b = settings_.*b;
+        });
+      }
+    }
+    layout->addStretch();
+    stack_->addWidget(content);
+  }
+  connect(pages_, &QListWidget::currentRowChanged, stack_, &QStackedWidget::setCurrentIndex);
+  pages_->setCurrentRow(0);
+
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto *body = new QHBoxLayout;
+  body->addWidget(pages_);
+  body->addWidget(stack_, 1);
+  auto *outer = new QVBoxLayout(this);
+  outer->addLayout(body);
+  outer->addWidget(buttons);
+}
+
+Settings SettingsDialog::edited() const {
+  Settings s = settings_;
+  for (const auto &read : readers_) read(s);
+  s.TabSpaceEdit = Settings::normaliseTabWidth(s.TabSpaceEdit);
+  return s;
+}
+
+bool SettingsDialog::showPage(const QString &caption) {
+  auto found = pages_->findItems(caption, Qt::MatchExactly);
+  if (found.isEmpty()) return false;
+  pages_->setCurrentItem(found.first());
+  return true;
+}
+
+}  // namespace velmora::gui

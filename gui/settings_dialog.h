@@ -1,0 +1,33 @@
+#pragma once
+// "設定": every user option of the environment on seven pages chosen from a
+// list on the left. The dialog edits a copy; accepting hands it back.
+#include <QDialog>
+#include <functional>
+#include <vector>
+
+#include "environment/settings.h"
+
+class QListWidget;
+class QStackedWidget;
+
+namespace velmora::gui {
+
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit SettingsDialog(const environment::Settings &settings, QWidget *parent = nullptr);
+
+  // The options as the dialog shows them now.
+  environment::Settings edited() const;
+  // Shows the page with this caption; false when there is none.
+  bool showPage(const QString &caption);
+
+ private:
+  environment::Settings settings_;
+  QListWidget *pages_ = nullptr;
+  QStackedWidget *stack_ = nullptr;
+  // Each control writes itself into a Settings when asked.
+  std::vector<std::function<void(environment::Settings &)>> readers_;
+};
+
+}  // namespace velmora::gui
