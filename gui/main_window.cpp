@@ -4,6 +4,7 @@
 #include "gui/debugger_panel.h"
 #include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
+#include "gui/tool_dialogs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -130,6 +131,23 @@ void MainWindow::buildMenus() {
     if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
   file->addAction(QStringLiteral("閉じる(&X)"), this, [this] { closeActiveTab(); });
+  // The recent-file list, newest first, opened from the program directory.
+  QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
+  connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+    recent->clear();
+    for (const u16 &name : env_->recentFiles) {
+      std::filesystem::path path(to_utf8(name));
+      if (path.is_relative()) path = env_->programDirectory() / path;
+      recent->addAction(qs(name), this, [this, path] {
+        if (env_->tabs.openCount >= environment::TabPool::kTabs) {
+          message(u"10ファイル以上は編集できません", u"");
+          return;
+        }
+        openProgramFile(path);
+      });
+    }
+    recent->setEnabled(true);
+  });
   file->addSeparator();
   file->addAction(QStringLiteral("ブック保存"), this, [this] {
     syncEditorsToPool();
@@ -164,6 +182,17 @@ void MainWindow::buildMenus() {
   runMenu->addAction(debug);
 
   QMenu *tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  tools->addAction(QStringLiteral("WEBページ読込（URL）"), this, [this] {
+    WebPageDialog dialog(this);
+    if (dialog.exec() == QDialog::Accepted && !dialog.url().empty()) loadWebPage(dialog.url(), dialog.encoding());
+  });
+  tools->addAction(QStringLiteral("抽出（プログラム生成）"), this, [this] {
+    ExtractionDialog *d = extractionDialog();
+    d->show();
+    d->raise();
+  });
+  tools->addAction(QStringLiteral("言語定義..."), this, [this] { openLanguageDialog(); });
+  tools->addSeparator();
   tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); });
 
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
@@ -343,6 +372,46 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
   }
   event->accept();
+}
+
+// ----- tools
+
+bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
+  if (env_->running) return false;
+  syncEditorsToPool();
+  extractionDialog()->setEncoding(encoding);
+  bool loaded = env_->loadWebPage(url, encoding);
+  refreshPages();
+  if (env_->tabs.active >= 0) showTab(env_->tabs.active);
+  refreshStatus();
+  return loaded;
+}
+
+RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
+  if (env_->running) return RunResult::NotStarted;
+  syncEditorsToPool();
+  console_->clear();
+  setRunning(true);
+  RunResult result = env_->runExtraction(spec);
+  setRunning(false);
+  refreshPages();
+  if (env_->tabs.active >= 0) showTab(env_->tabs.active);
+  refreshStatus();
+  return result;
+}
+
+ExtractionDialog *MainWindow::extractionDialog() {
+  if (!extraction_) {
+    extraction_ = new ExtractionDialog(this);
+    connect(extraction_, &ExtractionDialog::generate, this,
+            [this](const environment::ExtractionSpec &spec) { runExtraction(spec); });
+  }
+  return extraction_;
+}
+
+void MainWindow::openLanguageDialog() {
+  LanguageDialog dialog(*env_, this);
+  dialog.exec();
 }
 
 // ----- settings

@@ -13,10 +13,12 @@
 
 #include "canvas/qimage_canvas.h"
 #include "environment/environment.h"
+#include "environment/generated_programs.h"
 
 namespace velmora::gui {
 
 class DebuggerPanel;
+class ExtractionDialog;
 
 class MainWindow : public QMainWindow, public environment::UserInterface {
   Q_OBJECT
@@ -36,6 +38,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void kill();                                  // "■"
   bool closeActiveTab();                        // "閉じる(&X)"
   bool openSettings();                          // "設定"
+  bool loadWebPage(const u16 &url, const u16 &encoding);  // "WEBページ読込（URL）"
+  environment::RunResult runExtraction(const environment::ExtractionSpec &spec);  // "抽出"
+  ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
+  void openLanguageDialog();                    // "言語定義"
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
@@ -77,6 +83,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   DebuggerPanel *debugger_ = nullptr;
+  ExtractionDialog *extraction_ = nullptr;
   QDockWidget *debuggerDock_ = nullptr;
   QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +12,7 @@
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "gui/settings_dialog.h"
+#include "gui/tool_dialogs.h"
 
 using namespace velmora;
 using velmora::environment::Answer;
@@ -254,6 +256,70 @@ class MainWindowTest : public QObject {
     w.applySettings(edited);
     QTest::keyClick(e, Qt::Key_Tab);
     QCOMPARE(e->toPlainText(), QStringLiteral("ab    \t"));
+  }
+
+  void theExtractionPanelGeneratesAProgramAndItsOutputPage() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"});
+    gui::ExtractionDialog *d = w.extractionDialog();
+    QVERIFY(!d->spec());  // no source path: the field is marked
+    QVERIFY(!d->pathEdit()->styleSheet().isEmpty());
+    d->pathEdit()->setText(QStringLiteral("#1"));
+    QVERIFY(d->pathEdit()->styleSheet().isEmpty());
+
+    d->addRow();
+    QCOMPARE(d->grid()->rowCount(), 2);
+    QCOMPARE(d->grid()->item(1, 0)->text(), QStringLiteral("2"));
+    d->removeRow();
+    d->removeRow();  // the last condition row stays, cleared
+    QCOMPARE(d->grid()->rowCount(), 1);
+    emit d->grid()->cellDoubleClicked(0, 1);
+    QCOMPARE(d->grid()->item(0, 1)->text(), QStringLiteral("1"));
+    d->grid()->setItem(0, 2, new QTableWidgetItem(QStringLiteral("<td>")));
+    d->grid()->setItem(0, 3, new QTableWidgetItem(QStringLiteral("</td>")));
+
+    auto spec = d->spec();
+    QVERIFY(spec);
+    QCOMPARE(spec->rows.size(), std::size_t(1));
+    QVERIFY(spec->rows[0].markers[0] == u"<td>");
+    QCOMPARE(w.runExtraction(*spec), RunResult::Ended);
+    // The source, the generated program and the output page are tabs now;
+    // the page holds every line zone the markers cut out.
+    QCOMPARE(w.editorTabs()->count(), 3);
+    QVERIFY(w.editor(1)->toPlainText().contains(QStringLiteral("&_R1C2")));
+    QCOMPARE(w.editor(2)->toPlainText(), QStringLiteral("<tr><td>1</td><td>2</td></tr>\n<tr><td>3</td></tr>"));
+  }
+
+  void theLanguageDialogRenamesWordsAndReplacesLists() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    std::filesystem::path dir = home.path().toStdString();
+    {
+      gui::LanguageDialog d(w.environment());
+      QListWidget *commands = d.list(gui::LanguageDialog::Commands);
+      int row = items(commands).indexOf(QStringLiteral("WAIT"));
+      QVERIFY(row >= 0);
+      QVERIFY(!d.renameRow(gui::LanguageDialog::Commands, row, u"WAIT"));  // unchanged
+      QVERIFY(d.renameRow(gui::LanguageDialog::Commands, row, u"PAUSE"));
+      QVERIFY(items(commands).contains(QStringLiteral("PAUSE")));
+      QVERIFY(!items(commands).contains(QStringLiteral("WAIT")));
+      QVERIFY(!std::filesystem::exists(dir / "T-Command.txt"));  // saved on closing
+      w.answer = Answer::No;                                      // saved programs stay
+      d.reject();
+    }
+    QCOMPARE(w.questions.last(), QStringLiteral("登録済みプログラムも変更"));
+    QVERIFY(std::filesystem::exists(dir / "T-Command.txt"));
+    QVERIFY(std::filesystem::exists(dir / "T-Syntax.txt"));
+
+    gui::LanguageDialog d(w.environment());
+    QVERIFY(d.replaceList(gui::LanguageDialog::MathFunctions, {u"SQRT", u"SIN", u"ABS", u"", u"EXP"}));
+    QCOMPARE(items(d.list(gui::LanguageDialog::MathFunctions)),
+             (QStringList{QStringLiteral("ABS"), QStringLiteral("EXP"), QStringLiteral("SIN"), QStringLiteral("SQRT")}));
+    QCOMPARE(w.messages.last(), QStringLiteral("変更反映には再起動が必要です。"));
+    QFile math(home.filePath(QStringLiteral("T-Math.txt")));
+    QVERIFY(math.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(math.readAll()), QStringLiteral("ABS\r\nEXP\r\nSIN\r\nSQRT\r\n"));
   }
 
   void closingWhileRunningIsRefused() {
