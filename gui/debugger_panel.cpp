@@ -3,7 +3,9 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QHeaderView>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "engine/listing.h"
@@ -29,6 +31,29 @@ int listing_source_line(const QString &row) {
   bool ok = false;
   int n = row.section(QChar(u' '), 0, 0).toInt(&ok);
   return ok ? n : -1;
+}
+
+QTableWidget *grid_view(const char *name, const QStringList &headings) {
+  auto *grid = new QTableWidget(0, int(headings.size()));
+  grid->setObjectName(QString::fromLatin1(name));
+  grid->setHorizontalHeaderLabels(headings);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->horizontalHeader()->setStretchLastSection(true);
+  return grid;
+}
+
+void fill(QTableWidget *grid, const std::vector<Lines> &rows, const QStringList &rowNames) {
+  grid->setRowCount(int(rows.size()));
+  grid->setVerticalHeaderLabels(rowNames);
+  for (int r = 0; r < int(rows.size()); ++r)
+    for (int c = 0; c < int(rows[std::size_t(r)].size()) && c < grid->columnCount(); ++c) {
+      QString text = qs(rows[std::size_t(r)][std::size_t(c)]);
+      if (QTableWidgetItem *item = grid->item(r, c)) {
+        if (item->text() != text) item->setText(text);
+      } else {
+        grid->setItem(r, c, new QTableWidgetItem(text));
+      }
+    }
 }
 
 }  // namespace
@@ -62,9 +87,21 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *state = new QSplitter(Qt::Horizontal);
   state->addWidget(registers_);
   state->addWidget(variables_);
+  taskGrid_ = grid_view("taskGrid", {QStringLiteral("STS"), QStringLiteral("PC"), QStringLiteral("STK"),
+                                      QStringLiteral("BOOL"), QStringLiteral("WAIT"), QStringLiteral("IREQ"),
+                                      QStringLiteral("ISRV")});
+  timerGrid_ = grid_view("timerGrid", {QStringLiteral("TNAME"), QStringLiteral("INI"), QStringLiteral("CNT"),
+                                        QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
+                                        QStringLiteral("LINE"), QStringLiteral("EVENT")});
+  auto *monitor = new QSplitter(Qt::Vertical);
+  monitor->addWidget(taskGrid_);
+  monitor->addWidget(timerGrid_);
+  auto *lower = new QTabWidget;
+  lower->addTab(state, QStringLiteral("ｿｰｽ／変数"));
+  lower->addTab(monitor, QStringLiteral("ﾀｽｸﾓﾆﾀ"));
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
-  split->addWidget(state);
+  split->addWidget(lower);
 
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
@@ -119,7 +156,19 @@ void DebuggerPanel::refresh() {
   const bool held = env_.breakActive && env_.breakTask == s;
   for (const u16 &row : environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()))
     variables_->addItem(qs(row));
+  refreshMonitor();
   refreshHeldButtons();
+}
+
+void DebuggerPanel::refreshMonitor() {
+  QStringList slotNames;
+  for (int s = 0; s < engine::kSlots; ++s)
+    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY) slotNames << QString::number(s + 1);
+  fill(taskGrid_, environment::task_grid(env_.engine), slotNames);
+  auto timers = environment::timer_grid(env_.engine);
+  QStringList numbers;
+  for (std::size_t i = 1; i <= timers.size(); ++i) numbers << QString::number(i);
+  fill(timerGrid_, timers, numbers);
 }
 
 void DebuggerPanel::refreshHeldButtons() {

@@ -1,10 +1,12 @@
 #pragma once
 // The debugger beside the editor: a task slot's source lines and P-code
 // listing side by side, breakpoints by source line, continue and line step
-// while a task is held, and the held task's registers and variables.
+// while a task is held, the held task's registers and variables, and the
+// task and timer grids of the monitor.
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QWidget>
 
 #include "environment/environment.h"
@@ -20,6 +22,8 @@ class DebuggerPanel : public QWidget {
   void setSlot(int slot);
   // Fills every list from the slot's program and the engine's state.
   void refresh();
+  // The task and timer grids of the monitor page.
+  void refreshMonitor();
   // A task was held at a source line: its slot and line are shown.
   void showHeld(int slot, u16view line);
   void selectSourceLine(int line);
@@ -36,6 +40,8 @@ class DebuggerPanel : public QWidget {
   QListWidget *listingView() const { return listing_; }
   QListWidget *variableView() const { return variables_; }
   QListWidget *registerView() const { return registers_; }
+  QTableWidget *taskGrid() const { return taskGrid_; }
+  QTableWidget *timerGrid() const { return timerGrid_; }
 
  signals:
   void breakpointsChanged();
@@ -47,6 +53,8 @@ class DebuggerPanel : public QWidget {
   QListWidget *listing_ = nullptr;
   QListWidget *variables_ = nullptr;
   QListWidget *registers_ = nullptr;
+  QTableWidget *taskGrid_ = nullptr;
+  QTableWidget *timerGrid_ = nullptr;
   QPushButton *continue_ = nullptr;
   QPushButton *step_ = nullptr;
   void refreshHeldButtons();

@@ -1,6 +1,7 @@
 #include "gui/main_window.h"
 
 #include "gui/canvas_window.h"
+#include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
 #include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
@@ -54,7 +55,14 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setWindowTitle(QStringLiteral("Velmora"));
   tabs_ = new QTabWidget;
   for (int i = 0; i < environment::TabPool::kTabs; ++i) {
-    auto *e = new QPlainTextEdit;
+    auto *e = new CodeEditor;
+    // A line is marked when the slot compiled from this tab has a breakpoint there.
+    e->marked = [this, i](int line) {
+      if (!env_) return false;
+      for (int s = 0; s < engine::kSlots; ++s)
+        if (env_->engine.tasks[std::size_t(s)].SrcIndex == i && env_->isBreakpoint(s, line)) return true;
+      return false;
+    };
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
     e->setObjectName(QStringLiteral("editor%1").arg(i));
     connect(e, &QPlainTextEdit::modificationChanged, this, [this, i](bool changed) {
@@ -99,7 +107,10 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   debuggerDock_->setWidget(debugger_);
   addDockWidget(Qt::BottomDockWidgetArea, debuggerDock_);
   debuggerDock_->hide();
-  connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] { refreshStatus(); });
+  connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
+    refreshStatus();
+    for (QPlainTextEdit *e : editors_) static_cast<CodeEditor *>(e)->refreshGutter();
+  });
   buildMenus();
   for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
   applyAppearance();
@@ -315,6 +326,7 @@ RunResult MainWindow::run() {
   setRunning(true);
   RunResult result = env_->ExecTaskButtonClick();
   setRunning(false);
+  statusBar()->clearMessage();
   refreshPages();
   refreshStatus();
   debugger_->refresh();
@@ -508,6 +520,15 @@ std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title
 
 void MainWindow::pumpEvents() {
   refreshPages();
+  // Task states and the monitor follow a run a few times a second.
+  if (env_->running) {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastLiveRefresh_ >= std::chrono::milliseconds(200)) {
+      lastLiveRefresh_ = now;
+      if (env_->settings.UPdateDebugInfoCheckBox) refreshStatus();
+      if (env_->settings.UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
+    }
+  }
   QApplication::processEvents();
 }
 

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include "canvas/qimage_canvas.h"
@@ -87,6 +88,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QDockWidget *debuggerDock_ = nullptr;
   QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
+  std::chrono::steady_clock::time_point lastLiveRefresh_{};
   void buildMenus();
   void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "gui/settings_dialog.h"
@@ -46,6 +47,7 @@ class TestWindow : public gui::MainWindow {
     QString line;
     QStringList variables;
     QString selected;
+    QString taskState;  // the monitor's STS of the held slot
   };
   QList<Hold> holds;
   std::optional<std::filesystem::path> saveAs;
@@ -64,12 +66,26 @@ class TestWindow : public gui::MainWindow {
                       v << debugger()->variableView()->item(i)->text();
                     return v;
                   }(),
-                  src->currentItem() ? src->currentItem()->text() : QString()};
+                  src->currentItem() ? src->currentItem()->text() : QString(),
+                  debugger()->taskGrid()->item(0, 0) ? debugger()->taskGrid()->item(0, 0)->text() : QString()};
     QString action = script.isEmpty() ? QStringLiteral("continue") : script.takeFirst();
     if (action == QStringLiteral("step")) debugger()->stepOneLine();
     else debugger()->continueFromBreak();
   }
 };
+
+// Red pixels in the gutter of an editor: the breakpoint marks.
+int gutter_marks(gui::CodeEditor *e) {
+  e->resize(400, 300);
+  QImage image = e->grab().toImage();
+  int red = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < e->gutterWidth() && x < image.width(); ++x) {
+      QColor c = image.pixelColor(x, y);
+      if (c.red() > 150 && c.green() < 80 && c.blue() < 80) ++red;
+    }
+  return red;
+}
 
 QStringList items(QListWidget *list) {
   QStringList out;
@@ -184,8 +200,12 @@ class MainWindowTest : public QObject {
       }
     QCOMPARE(d->selectedSourceLine(), 3);
 
+    auto *editor = static_cast<gui::CodeEditor *>(w.editor(0));
+    QCOMPARE(gutter_marks(editor), 0);
     d->selectSourceLine(1);
     QVERIFY(d->addBreakpoint());
+    QVERIFY(editor->marked(1) && !editor->marked(0));
+    QVERIFY(gutter_marks(editor) > 10);
     QVERIFY(d->sourceView()->item(1)->text().startsWith(QStringLiteral("●")));
     QVERIFY(!d->addBreakpoint());  // one per line
     QVERIFY(items(d->listingView()).filter(QStringLiteral("[Break Point]")).size() == 1);
@@ -198,6 +218,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.holds[0].line.toInt(), 1);
     QVERIFY(w.holds[0].selected.contains(QStringLiteral("A = A + 1;")));
     QVERIFY(w.holds[0].variables.contains(QStringLiteral("0:A/Num/1.000")));
+    QCOMPARE(w.holds[0].taskState, QStringLiteral("停止"));
+    QCOMPARE(d->taskGrid()->verticalHeaderItem(0)->text(), QStringLiteral("1"));
     QCOMPARE(w.holds[1].line.toInt(), 2);  // one line further, after the addition
     QVERIFY(w.holds[1].variables.contains(QStringLiteral("0:A/Num/2.000")));
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("220")}));
@@ -206,6 +228,7 @@ class MainWindowTest : public QObject {
     d->clearBreakpoints();
     QVERIFY(items(d->listingView()).filter(QStringLiteral("[Break Point]")).isEmpty());
     QVERIFY(!d->sourceView()->item(1)->text().startsWith(QStringLiteral("●")));
+    QCOMPARE(gutter_marks(editor), 0);
     w.holds.clear();
     QCOMPARE(w.run(), RunResult::Ended);
     QVERIFY(w.holds.isEmpty());
