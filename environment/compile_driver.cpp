@@ -38,7 +38,10 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
         if (c == u'\'') c = u'"';
   lastTokens = tokenize(tabs.active, true);
   report = lastTokens.report;
-  if (!Start_Compile()) return -1;
+  if (!Start_Compile()) {
+    if (settings.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens.tokens, compiler_->lastTokenIndex());
+    return -1;
+  }
   return RegCode_To_TaskSlot(initial);
 }
 

@@ -39,6 +39,9 @@ class UserInterface {
   virtual void consoleLineCompleted(u16view /*line*/) {}
   // A task is held at a breakpoint, or after a line step, at a source line.
   virtual void breakpointHeld(int /*slot*/, u16view /*line*/) {}
+  // After a failed compile: the token stream with the last token the
+  // recogniser read (an index into tokens, or -1).
+  virtual void showErrorLocation(const Lines & /*tokens*/, int /*lastRead*/) {}
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
 };

@@ -567,6 +567,12 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   statusBar()->showMessage(QStringLiteral("ブレーク: タスク %1  行 %2").arg(slot + 1).arg(qs(line)));
 }
 
+void MainWindow::showErrorLocation(const Lines &tokens, int lastRead) {
+  QFont font = editors_[0]->font();
+  ErrorLocationDialog dialog(tokens, lastRead, font, this);
+  dialog.exec();
+}
+
 void MainWindow::showRunError(const std::vector<std::pair<u16, u16>> &rows) {
   QString text;
   for (const auto &[label, value] : rows) text += qs(label) + console_text(value) + QChar(u'\n');

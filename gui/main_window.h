@@ -68,6 +68,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void consoleUpdated(const Lines &lines) override;
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
   void breakpointHeld(int slot, u16view line) override;
+  void showErrorLocation(const Lines &tokens, int lastRead) override;
 
  protected:
   void closeEvent(QCloseEvent *event) override;

@@ -53,6 +53,28 @@ WebPageDialog::WebPageDialog(QWidget *parent) : QDialog(parent) {
 u16 WebPageDialog::url() const { return u(url_->text().trimmed()); }
 u16 WebPageDialog::encoding() const { return u(encoding_->currentText()); }
 
+// ----- error location
+
+ErrorLocationDialog::ErrorLocationDialog(const Lines &tokens, int lastRead, const QFont &font, QWidget *parent)
+    : QDialog(parent) {
+  setWindowTitle(QStringLiteral("エラー認定位置"));
+  tokens_ = new QListWidget;
+  tokens_->setFont(font);
+  for (const u16 &token : tokens) tokens_->addItem(qs(token));
+  if (lastRead >= 0 && lastRead < tokens_->count()) {
+    tokens_->setCurrentRow(lastRead);
+    tokens_->scrollToItem(tokens_->item(lastRead), QAbstractItemView::PositionAtCenter);
+  }
+  auto *note = new QLabel(QStringLiteral("選択行：文法検査で最後に読んだトークン（行番号 記号 語）"));
+  auto *close = new QDialogButtonBox(QDialogButtonBox::Close);
+  connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(note);
+  layout->addWidget(tokens_);
+  layout->addWidget(close);
+  resize(420, 480);
+}
+
 // ----- extraction
 
 ExtractionDialog::ExtractionDialog(QWidget *parent) : QDialog(parent) {

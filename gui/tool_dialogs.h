@@ -33,6 +33,18 @@ class WebPageDialog : public QDialog {
   QComboBox *encoding_ = nullptr;
 };
 
+// "エラー認定位置": the token stream of a failed compile, the last token the
+// recogniser read selected.
+class ErrorLocationDialog : public QDialog {
+  Q_OBJECT
+ public:
+  ErrorLocationDialog(const Lines &tokens, int lastRead, const QFont &font, QWidget *parent = nullptr);
+  QListWidget *tokenView() const { return tokens_; }
+
+ private:
+  QListWidget *tokens_ = nullptr;
+};
+
 // "抽出（プログラム生成）": the source, the encoding, the web-access switch and
 // the condition grid (section mode and ten marker pairs per row).
 class ExtractionDialog : public QDialog {

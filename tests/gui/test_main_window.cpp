@@ -40,6 +40,8 @@ class TestWindow : public gui::MainWindow {
   }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errorRows = int(rows.size()); }
   int errorRows = 0;
+  int errorLocations = 0;
+  void showErrorLocation(const Lines &, int) override { ++errorLocations; }
   // Each hold is recorded with the debugger's lists; the scripted action
   // (step or continue) answers it from inside the run loop.
   struct Hold {
@@ -343,6 +345,18 @@ class MainWindowTest : public QObject {
     QFile math(home.filePath(QStringLiteral("T-Math.txt")));
     QVERIFY(math.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(math.readAll()), QStringLiteral("ABS\r\nEXP\r\nSIN\r\nSQRT\r\n"));
+  }
+
+  void aFailedCompileOpensTheErrorLocation() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"A = 1;", u"B = ;"});
+    QCOMPARE(w.compileActive(), -1);
+    QCOMPARE(w.errorLocations, 1);
+    gui::ErrorLocationDialog d({u"0 ∇ A", u"0 =", u"1 ∇ B"}, 2, QFont(), &w);
+    QCOMPARE(d.tokenView()->count(), 3);
+    QCOMPARE(d.tokenView()->currentRow(), 2);
+    QCOMPARE(d.windowTitle(), QStringLiteral("エラー認定位置"));
   }
 
   void closingWhileRunningIsRefused() {

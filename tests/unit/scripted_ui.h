@@ -32,6 +32,8 @@ class ScriptedUi : public environment::UserInterface {
   }
   void pumpEvents() override { ++pumps; }
   void consoleUpdated(const Lines &lines) override { console = lines; }
+  std::vector<std::pair<Lines, int>> errorLocations;
+  void showErrorLocation(const Lines &tokens, int lastRead) override { errorLocations.emplace_back(tokens, lastRead); }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }
 
  private:

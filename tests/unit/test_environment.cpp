@@ -62,6 +62,19 @@ TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   EXPECT_EQ(env.engine.registered, 0);
 }
 
+TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) {
+  open({u"A = 1;", u"B = ;", u"C = 3;"});
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  ASSERT_EQ(ui.errorLocations.size(), 1u);
+  const auto &[tokens, lastRead] = ui.errorLocations[0];
+  ASSERT_GE(lastRead, 0);
+  ASSERT_LT(std::size_t(lastRead), tokens.size());
+  EXPECT_EQ(tokens[std::size_t(lastRead)].substr(0, 1), u"1");  // on the faulty line
+  env.settings.ShowErrorLocatorCheckBox = false;
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(ui.errorLocations.size(), 1u);
+}
+
 TEST_F(Env, AnOpenBlockIsReportedAndStillRegistered) {
   open({u"IF A > 0 THEN B = 1;"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
