@@ -87,7 +87,9 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   side->addWidget(titled(QStringLiteral("タスク状態"), status_));
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
-  right->addWidget(titled(QStringLiteral("システムコンソール"), console_));
+  consolePanel_ = titled(QStringLiteral("システムコンソール"), console_);
+  programListPanel_ = side;
+  right->addWidget(consolePanel_);
   right->addWidget(side);
   auto *main = new QSplitter(Qt::Horizontal);
   main->addWidget(tabs_);
@@ -323,9 +325,23 @@ RunResult MainWindow::run() {
   if (env_->running) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
+  // The panels the settings do not keep are hidden while the run lasts.
+  std::vector<QWidget *> hidden;
+  auto keep = [&hidden](bool stay, QWidget *panel) {
+    if (!stay && panel->isVisible()) {
+      panel->hide();
+      hidden.push_back(panel);
+    }
+  };
+  const environment::Settings &s = env_->settings;
+  keep(s.StayProgListCheckBox, programListPanel_);
+  keep(s.StayEditorCheckBox, tabs_);
+  keep(s.StayConsoleCheckBox, consolePanel_);
+  keep(s.StayDebugCheckBox, debuggerDock_);
   setRunning(true);
   RunResult result = env_->ExecTaskButtonClick();
   setRunning(false);
+  for (QWidget *panel : hidden) panel->show();
   statusBar()->clearMessage();
   refreshPages();
   refreshStatus();

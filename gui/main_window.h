@@ -82,6 +82,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QTabWidget *tabs_ = nullptr;
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
   QListWidget *console_ = nullptr;
+  QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   DebuggerPanel *debugger_ = nullptr;

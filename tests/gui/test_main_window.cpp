@@ -41,6 +41,11 @@ class TestWindow : public gui::MainWindow {
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errorRows = int(rows.size()); }
   int errorRows = 0;
   int errorLocations = 0;
+  std::function<void()> onPump;
+  void pumpEvents() override {
+    gui::MainWindow::pumpEvents();
+    if (onPump) onPump();
+  }
   void showErrorLocation(const Lines &, int) override { ++errorLocations; }
   // Each hold is recorded with the debugger's lists; the scripted action
   // (step or continue) answers it from inside the run loop.
@@ -357,6 +362,26 @@ class MainWindowTest : public QObject {
     QCOMPARE(d.tokenView()->count(), 3);
     QCOMPARE(d.tokenView()->currentRow(), 2);
     QCOMPARE(d.windowTitle(), QStringLiteral("エラー認定位置"));
+  }
+
+  void panelsTheSettingsDoNotKeepAreHiddenDuringARun() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    environment::Settings s = w.environment().settings;
+    s.StayEditorCheckBox = false;
+    w.applySettings(s);
+    w.openProgramLines({u"WAIT 1;", u"??1;"});
+    QCOMPARE(w.compileActive(), 0);
+    bool editorShown = true, consoleShown = false;
+    w.onPump = [&] {
+      editorShown = w.editorTabs()->isVisible();
+      consoleShown = w.consoleView()->isVisible();
+    };
+    QCOMPARE(w.run(), RunResult::Ended);
+    QVERIFY(!editorShown);
+    QVERIFY(consoleShown);
+    QVERIFY(w.editorTabs()->isVisible());  // back after the run
   }
 
   void closingWhileRunningIsRefused() {
