@@ -74,6 +74,7 @@ void Environment::compileReport() {
 int Environment::RegCode_To_TaskSlot(TTaskState initial) {
   Tab *tab = tabs.activeTab();
   if (!tab || !compileOk_) return -1;
+  endStepping();  // the next step starts the tasks afresh, linked
   int slot = engine.registerProgram(lastTcode, lastTokens.userSymbols, lastTokens.sharedNames,
                                     registrationMessages, initial, tab->caption, tabs.active);
   if (slot < 0) {
@@ -96,6 +97,7 @@ int Environment::Compile_Replace(int slot, TTaskState initial) {
 
 void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
+  endStepping();
   removeSlotBreakpoints(slot);
   engine.releaseSlot(slot);
   engine.vars.releaseSlot(slot);

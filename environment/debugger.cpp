@@ -151,4 +151,66 @@ void Environment::stepOneLine() {
   ui.breakpointHeld(breakTask, breakLine);
 }
 
+void Environment::endStepping() {
+  if (!stepping && !engine.running) return;
+  stepping = false;
+  if (running) return;  // a run owns the engine now
+  engine.running = false;
+  engine.closeAllFiles();
+}
+
+bool Environment::stepTaskLine(int slot) {
+  if (slot < 0 || slot >= engine::kSlots) {
+    ui.message(u"プログラムを選ぶ", u"");
+    return false;
+  }
+  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  if (t.PcodeListNo < 0 || t.state == engine::tsEMPTY) {
+    ui.message(u"プログラムなし", u"");
+    return false;
+  }
+  if (breakpointCount() > 0) {
+    ui.message(u"ブレークポイント設定中はステップ実行不可", u"");
+    return false;
+  }
+  if (running || busy) return false;
+  if (!stepping || t.state == engine::tsEND) {
+    prepareEngine();
+    if (engine.linkAll()) {
+      refreshViews();
+      return false;
+    }
+    SetTaskPermit();
+    engine.runReset();
+    Initial_Debugger();
+    engine.running = true;
+    stepping = true;
+    stepLine.clear();
+  }
+  busy = true;
+  engine.watchedTask = slot;
+  // Passes until the watched task reaches another source line, or stands
+  // still (it waits or has ended).
+  int previous = -1;
+  u16 line = stepLine;
+  for (long pass = 0;; ++pass) {
+    engine.runPasses(1);
+    if (CheckRunTimeError()) {
+      stepping = false;
+      break;
+    }
+    line = engine.lineOf(engine.watchedPoint);
+    const int position = engine.watchedPoint.position;
+    if (position == previous || line != stepLine || t.state == engine::tsEND) break;
+    previous = position;
+    if (pass % 4096 == 4095) ui.pumpEvents();
+  }
+  busy = false;
+  stepLine = line;
+  if (!stepping || IsAllTask_Finished()) endStepping();
+  refreshViews();
+  ui.breakpointHeld(slot, line);
+  return true;
+}
+
 }  // namespace velmora::environment

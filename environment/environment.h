@@ -117,6 +117,13 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void StepExecOneLineButtonClick();   // "＞-"
   void Initial_Debugger();
   void Check_Task_BREAK();
+  // "★": outside a run, the task in a slot one source line further; every
+  // runnable task advances with it, pass by pass. The first step starts the
+  // tasks as a run would; a run ends the stepping. False when refused.
+  bool stepTaskLine(int slot);
+  void endStepping();  // a changed slot or a run ends it
+  bool stepping = false;
+  u16 stepLine;
 
   // ----- run loop
   std::array<u16, engine::kSlots> permitRows;
@@ -177,6 +184,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void compileReport();
   void pumpIfDue(bool force);
   void stepOneLine();
+  void prepareEngine();
   bool allWaiting() const;
   void refreshViews();
 };

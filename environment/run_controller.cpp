@@ -95,10 +95,7 @@ bool Environment::allWaiting() const {
 
 void Environment::refreshViews() { ui.consoleUpdated(engine.console.lines()); }
 
-RunResult Environment::ExecTaskButtonClick() {
-  if (tabs.openCount == 0 || busy) return RunResult::NotStarted;
-  ui.pumpEvents();
-  busy = true;
+void Environment::prepareEngine() {
   if (!dataDirectoryOverride.empty()) dataDirectory = dataDirectoryOverride;
   else if (settings.AppliDirCheckBox && !settings.AppliDirEdit.empty())
     dataDirectory = std::filesystem::path(to_utf8(settings.AppliDirEdit));
@@ -106,6 +103,14 @@ RunResult Environment::ExecTaskButtonClick() {
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
   engine.homeDirectory = home;
+}
+
+RunResult Environment::ExecTaskButtonClick() {
+  if (tabs.openCount == 0 || busy) return RunResult::NotStarted;
+  ui.pumpEvents();
+  busy = true;
+  endStepping();  // a run starts every task afresh
+  prepareEngine();
   RunResult result = Exec_And_Status();
   busy = false;
   return result;

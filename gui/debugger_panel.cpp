@@ -66,6 +66,8 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *clear = new QPushButton(QStringLiteral("全て削除"));
   continue_ = new QPushButton(QStringLiteral("＞*"));
   step_ = new QPushButton(QStringLiteral("＞-"));
+  auto *star = new QPushButton(QStringLiteral("★"));
+  star->setToolTip(QStringLiteral("選択タスクのステップ実行"));
   auto *save = new QPushButton(QStringLiteral("ファイルに保存"));
   continue_->setToolTip(QStringLiteral("ブレークから続行"));
   step_->setToolTip(QStringLiteral("1行実行"));
@@ -73,7 +75,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *buttons = new QHBoxLayout;
   buttons->addWidget(new QLabel(QStringLiteral("タスク")));
   buttons->addWidget(slot_);
-  for (QPushButton *b : {add, clear, continue_, step_, save}) buttons->addWidget(b);
+  for (QPushButton *b : {add, clear, continue_, step_, star, save}) buttons->addWidget(b);
   buttons->addStretch();
 
   source_ = list_view("debugSource");
@@ -113,6 +115,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   connect(clear, &QPushButton::clicked, this, [this] { clearBreakpoints(); });
   connect(continue_, &QPushButton::clicked, this, [this] { continueFromBreak(); });
   connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
+  connect(star, &QPushButton::clicked, this, [this] { stepTask(); });
   connect(save, &QPushButton::clicked, this, [this] { saveListing(); });
   // A listing row selects the source line it came from.
   connect(listing_, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -216,6 +219,12 @@ void DebuggerPanel::continueFromBreak() {
 }
 
 void DebuggerPanel::stepOneLine() { env_.StepExecOneLineButtonClick(); }
+
+bool DebuggerPanel::stepTask() {
+  bool stepped = env_.stepTaskLine(slot());
+  refresh();
+  return stepped;
+}
 
 bool DebuggerPanel::saveListing() {
   const int s = slot();

@@ -34,6 +34,7 @@ class DebuggerPanel : public QWidget {
   void clearBreakpoints();     // "全て削除"
   void continueFromBreak();    // "＞*"
   void stepOneLine();          // "＞-"
+  bool stepTask();             // "★": the slot's task one line further, outside a run
   bool saveListing();          // "ファイルに保存"
 
   QListWidget *sourceView() const { return source_; }

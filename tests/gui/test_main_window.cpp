@@ -240,6 +240,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.run(), RunResult::Ended);
     QVERIFY(w.holds.isEmpty());
 
+    // "★" steps the task line by line outside a run; the console follows.
+    w.holds.clear();
+    QVERIFY(d->stepTask());
+    QVERIFY(d->stepTask());
+    QCOMPARE(w.holds.size(), 2);
+    QCOMPARE(w.holds[1].line.toInt(), 1);
+    QVERIFY(w.holds[1].variables.contains(QStringLiteral("0:A/Num/1.000")));
+    QVERIFY(d->stepTask());
+    QVERIFY(d->stepTask());
+    QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("2")}));
+
     // The listing saves as a text file with CR LF line ends.
     QString file = home.filePath(QStringLiteral("slot0.MCP"));
     w.saveAs = std::filesystem::path(file.toStdString());

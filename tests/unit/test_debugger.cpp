@@ -88,3 +88,43 @@ TEST_F(Debugger, TheTableHoldsAtMostAHundred) {
   env.clearBreakpoints();
   EXPECT_TRUE(env.addBreakpoint(0, 0));
 }
+
+TEST_F(Debugger, StarStepsATaskALineAtATimeOutsideARun) {
+  EXPECT_TRUE(env.stepTaskLine(0));
+  EXPECT_TRUE(env.stepping);
+  EXPECT_TRUE(env.stepTaskLine(0));
+  EXPECT_TRUE(env.stepTaskLine(0));
+  const int b = env.engine.vars.find(0, u"B");  // line 2 ran, line 3 not yet
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(env.engine.vars[b].Val1, 2);
+  EXPECT_TRUE(env.stepTaskLine(0));
+  EXPECT_TRUE(env.stepTaskLine(0));
+  EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003", u"0:00004", u"0:00004"}));
+  EXPECT_FALSE(env.stepping);  // the task ended
+  EXPECT_EQ(ui.console.back(), u"\r3");
+
+  // Refusals: no program, and any breakpoint.
+  EXPECT_FALSE(env.stepTaskLine(5));
+  EXPECT_EQ(ui.messages.back(), u"プログラムなし");
+  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  EXPECT_FALSE(env.stepTaskLine(0));
+  EXPECT_EQ(ui.messages.back(), u"ブレークポイント設定中はステップ実行不可");
+  EXPECT_FALSE(env.stepTaskLine(-1));
+  EXPECT_EQ(ui.messages.back(), u"プログラムを選ぶ");
+}
+
+TEST_F(Debugger, RecompilingOrRunningEndsStepping) {
+  ASSERT_TRUE(env.stepTaskLine(0));
+  ASSERT_TRUE(env.stepTaskLine(0));
+  EXPECT_TRUE(env.engine.running);
+  ui.answers = {Answer::Yes};  // replace the slot's code
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_FALSE(env.stepping);
+  EXPECT_FALSE(env.engine.running);
+  ASSERT_TRUE(env.stepTaskLine(0));
+  EXPECT_EQ(ui.held.back(), u"0:00000");  // from the top again
+
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_FALSE(env.stepping);
+  EXPECT_EQ(ui.console.back(), u"\r3");
+}
