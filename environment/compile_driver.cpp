@@ -2,6 +2,9 @@
 // registering the T-code in a task slot.
 #include "environment/environment.h"
 
+#include <chrono>
+#include <thread>
+
 namespace velmora::environment {
 
 using engine::TTaskState;
@@ -68,6 +71,45 @@ void Environment::compileReport() {
     u16 text = u"----- プログラムレポート -----\r\r";
     for (const u16 &line : report) text += line + u"\r";
     ui.message(text, u"");
+  }
+}
+
+bool Environment::AnalyzeButtonClick() {
+  if (!tabs.activeTab() || stepCompiling || running) return false;
+  stepCompiling = true;
+  stepEnd_ = false;
+  report.clear();
+  lastTokens = tokenize(tabs.active, true);
+  const bool ok = compiler_->compile(lastTokens.tokens, true);
+  lastTcode = compiler_->tcode();
+  compileOk_ = false;  // a step compile registers nothing
+  stepCompiling = false;
+  return ok;
+}
+
+void Environment::StepAnalButtonClick() { stepNext_ = true; }
+
+void Environment::endStepCompile() { stepEnd_ = true; }
+
+void Environment::stepWait(const compiler::StatementCompiler &c) {
+  if (stepEnd_) return;
+  CompileStep step;
+  step.tcode = c.tcode();
+  step.tokens = c.tokens();
+  step.cursor = c.tokenCursor();
+  if (c.tokenCursor() + 1 < int(c.tokens().size())) step.nextToken = c.tokens()[std::size_t(c.tokenCursor() + 1)];
+  step.tokenBuffer = c.tokenBuffer();
+  for (const compiler::StateEntry &e : c.stateStack())
+    step.states.push_back(u16(1, e.group) + u" " + int16(e.row) + u" " + int16(e.field) + u" " + int16(e.cursor));
+  step.labels = c.labelStack();
+  step.terms = c.termStack();
+  step.operators = c.operatorStack();
+  step.operands = c.operandStack();
+  stepNext_ = false;
+  if (!ui.compileStepShown(step)) return;
+  while (!stepNext_ && !stepEnd_) {
+    ui.pumpEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 

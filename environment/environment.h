@@ -80,6 +80,16 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
 
+  // ----- step compile
+  // "開始": compiles the active tab token by token and registers nothing;
+  // before every token the state goes to the UI, which answers with "次"
+  // (StepAnalButtonClick) or "終了" (endStepCompile). True when the
+  // compile succeeded.
+  bool AnalyzeButtonClick();
+  void StepAnalButtonClick();
+  void endStepCompile();
+  bool stepCompiling = false;
+
   // ----- generated programs
   u16 extractionEncoding = u"UTF8";
   // Runs a program from a new tab "__$$$__" (closed afterwards unless kept).
@@ -180,6 +190,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void message(const u16 &text) override { ui.message(text, u""); }
   void pumpEvents() override { ui.pumpEvents(); }
   void locateLine(u16view line) override { ui.locateLine(tabs.active, line); }
+  void stepWait(const compiler::StatementCompiler &state) override;
+  bool stepNext_ = false, stepEnd_ = false;
 
   void compileReport();
   void pumpIfDue(bool force);

@@ -12,6 +12,17 @@ namespace velmora::environment {
 
 enum class Answer { Yes, No, Cancel };
 
+// The compiler's whole state before it takes a token (step compile).
+struct CompileStep {
+  Lines tcode;
+  Lines tokens;
+  int cursor = -1;  // the token last taken
+  u16 nextToken;
+  u16 tokenBuffer;
+  Lines states;     // "group row field cursor", innermost last
+  Lines labels, terms, operators, operands;
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -42,6 +53,10 @@ class UserInterface {
   // After a failed compile: the token stream with the last token the
   // recogniser read (an index into tokens, or -1).
   virtual void showErrorLocation(const Lines & /*tokens*/, int /*lastRead*/) {}
+  // Step compile: the state before the compiler takes its next token. True
+  // when the user will answer with "次" or "終了" (the compile waits for it);
+  // false lets the compile go on at once.
+  virtual bool compileStepShown(const CompileStep & /*step*/) { return false; }
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
 };

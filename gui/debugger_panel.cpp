@@ -98,9 +98,36 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *monitor = new QSplitter(Qt::Vertical);
   monitor->addWidget(taskGrid_);
   monitor->addWidget(timerGrid_);
+  // Step compile: start, next token, end; tokens, T-code and the stacks.
+  stepStart_ = new QPushButton(QStringLiteral("開始"));
+  stepNext_ = new QPushButton(QStringLiteral("次"));
+  stepEnd_ = new QPushButton(QStringLiteral("終了"));
+  stepTokens_ = list_view("stepTokens");
+  stepTcode_ = list_view("stepTcode");
+  stepStacks_ = list_view("stepStacks");
+  auto *stepButtons = new QHBoxLayout;
+  for (QPushButton *b : {stepStart_, stepNext_, stepEnd_}) stepButtons->addWidget(b);
+  stepButtons->addStretch();
+  auto *stepLists = new QSplitter(Qt::Horizontal);
+  stepLists->addWidget(stepTokens_);
+  stepLists->addWidget(stepTcode_);
+  stepLists->addWidget(stepStacks_);
+  auto *stepPage = new QWidget;
+  auto *stepLayout = new QVBoxLayout(stepPage);
+  stepLayout->setContentsMargins(0, 0, 0, 0);
+  stepLayout->addLayout(stepButtons);
+  stepLayout->addWidget(stepLists);
+  connect(stepStart_, &QPushButton::clicked, this, [this] { emit stepCompileRequested(); });
+  connect(stepNext_, &QPushButton::clicked, this, [this] { env_.StepAnalButtonClick(); });
+  connect(stepEnd_, &QPushButton::clicked, this, [this] { env_.endStepCompile(); });
+  setStepCompiling(false);
+
   auto *lower = new QTabWidget;
+  lower->setObjectName(QStringLiteral("debugPages"));
   lower->addTab(state, QStringLiteral("ｿｰｽ／変数"));
   lower->addTab(monitor, QStringLiteral("ﾀｽｸﾓﾆﾀ"));
+  lower->addTab(stepPage, QStringLiteral("ステップコンパイル"));
+  pages_ = lower;
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
   split->addWidget(lower);
@@ -161,6 +188,41 @@ void DebuggerPanel::refresh() {
     variables_->addItem(qs(row));
   refreshMonitor();
   refreshHeldButtons();
+}
+
+void DebuggerPanel::setStepCompiling(bool on) {
+  stepStart_->setEnabled(!on);
+  stepNext_->setEnabled(on);
+  stepEnd_->setEnabled(on);
+}
+
+void DebuggerPanel::showCompileStep(const environment::CompileStep &step) {
+  pages_->setCurrentIndex(2);
+  setStepCompiling(true);
+  if (stepTokens_->count() != int(step.tokens.size())) {
+    stepTokens_->clear();
+    for (const u16 &t : step.tokens) stepTokens_->addItem(qs(t));
+  }
+  const int next = step.cursor + 1;
+  if (next >= 0 && next < stepTokens_->count()) {
+    stepTokens_->setCurrentRow(next);
+    stepTokens_->scrollToItem(stepTokens_->item(next));
+  }
+  stepTcode_->clear();
+  for (const u16 &t : step.tcode) stepTcode_->addItem(qs(t));
+  stepTcode_->scrollToBottom();
+  stepStacks_->clear();
+  auto section = [this](const QString &title, const Lines &lines) {
+    stepStacks_->addItem(QStringLiteral("[%1]").arg(title));
+    for (const u16 &line : lines) stepStacks_->addItem(QStringLiteral("  ") + qs(line));
+  };
+  section(QStringLiteral("次トークン"), {step.nextToken});
+  section(QStringLiteral("トークンバッファ"), {step.tokenBuffer});
+  section(QStringLiteral("状態"), step.states);
+  section(QStringLiteral("ラベル"), step.labels);
+  section(QStringLiteral("終端"), step.terms);
+  section(QStringLiteral("演算子"), step.operators);
+  section(QStringLiteral("被演算子"), step.operands);
 }
 
 void DebuggerPanel::refreshMonitor() {

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QWidget>
 
@@ -41,11 +42,19 @@ class DebuggerPanel : public QWidget {
   QListWidget *listingView() const { return listing_; }
   QListWidget *variableView() const { return variables_; }
   QListWidget *registerView() const { return registers_; }
+  // Step compile: the compiler's state before its next token.
+  void showCompileStep(const environment::CompileStep &step);
+  void setStepCompiling(bool on);
+  QListWidget *stepTokenView() const { return stepTokens_; }
+  QListWidget *stepTcodeView() const { return stepTcode_; }
+  QListWidget *stepStackView() const { return stepStacks_; }
+
   QTableWidget *taskGrid() const { return taskGrid_; }
   QTableWidget *timerGrid() const { return timerGrid_; }
 
  signals:
   void breakpointsChanged();
+  void stepCompileRequested();  // "開始"
 
  private:
   environment::Environment &env_;
@@ -54,8 +63,11 @@ class DebuggerPanel : public QWidget {
   QListWidget *listing_ = nullptr;
   QListWidget *variables_ = nullptr;
   QListWidget *registers_ = nullptr;
+  QTabWidget *pages_ = nullptr;
   QTableWidget *taskGrid_ = nullptr;
   QTableWidget *timerGrid_ = nullptr;
+  QListWidget *stepTokens_ = nullptr, *stepTcode_ = nullptr, *stepStacks_ = nullptr;
+  QPushButton *stepStart_ = nullptr, *stepNext_ = nullptr, *stepEnd_ = nullptr;
   QPushButton *continue_ = nullptr;
   QPushButton *step_ = nullptr;
   void refreshHeldButtons();

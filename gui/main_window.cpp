@@ -109,6 +109,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   debuggerDock_->setWidget(debugger_);
   addDockWidget(Qt::BottomDockWidgetArea, debuggerDock_);
   debuggerDock_->hide();
+  connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
     for (QPlainTextEdit *e : editors_) static_cast<CodeEditor *>(e)->refreshGutter();
@@ -386,6 +387,11 @@ void MainWindow::refreshPermits() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+  if (env_->stepCompiling) {  // the compile runs to its end first
+    env_->endStepCompile();
+    event->ignore();
+    return;
+  }
   if (env_->running) {
     message(u"タスク実行を終了すること", u"");
     event->ignore();
@@ -581,6 +587,21 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   debugger_->showHeld(slot, line);
   refreshStatus();
   statusBar()->showMessage(QStringLiteral("ブレーク: タスク %1  行 %2").arg(slot + 1).arg(qs(line)));
+}
+
+bool MainWindow::stepCompile() {
+  syncEditorsToPool();
+  debuggerDock_->show();
+  bool ok = env_->AnalyzeButtonClick();
+  debugger_->setStepCompiling(false);
+  statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
+  return ok;
+}
+
+bool MainWindow::compileStepShown(const environment::CompileStep &step) {
+  debuggerDock_->show();
+  debugger_->showCompileStep(step);
+  return true;
 }
 
 void MainWindow::showErrorLocation(const Lines &tokens, int lastRead) {

@@ -69,6 +69,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
   void breakpointHeld(int slot, u16view line) override;
   void showErrorLocation(const Lines &tokens, int lastRead) override;
+  bool compileStepShown(const environment::CompileStep &step) override;
+  bool stepCompile();                           // "開始"
 
  protected:
   void closeEvent(QCloseEvent *event) override;

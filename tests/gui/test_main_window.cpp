@@ -42,6 +42,17 @@ class TestWindow : public gui::MainWindow {
   int errorRows = 0;
   int errorLocations = 0;
   std::function<void()> onPump;
+  // Step compile: records the token row the panel marks and the T-code
+  // lines it shows, then presses "次" (or "終了" after endAfter steps).
+  QList<QPair<int, int>> compileSteps;
+  int endStepsAfter = -1;
+  bool compileStepShown(const environment::CompileStep &step) override {
+    gui::MainWindow::compileStepShown(step);
+    compileSteps << qMakePair(debugger()->stepTokenView()->currentRow(), debugger()->stepTcodeView()->count());
+    if (compileSteps.size() == endStepsAfter) environment().endStepCompile();
+    else QTimer::singleShot(0, this, [this] { environment().StepAnalButtonClick(); });
+    return true;
+  }
   void pumpEvents() override {
     gui::MainWindow::pumpEvents();
     if (onPump) onPump();
@@ -393,6 +404,24 @@ class MainWindowTest : public QObject {
     QVERIFY(!editorShown);
     QVERIFY(consoleShown);
     QVERIFY(w.editorTabs()->isVisible());  // back after the run
+  }
+
+  void stepCompileShowsEachTokenAndTheGrowingTcode() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"A = 1;", u"B = 2;"});
+    QVERIFY(w.stepCompile());
+    QVERIFY(w.compileSteps.size() >= 8);
+    QCOMPARE(w.compileSteps.first(), qMakePair(0, 0));  // the first token marked, no T-code yet
+    QVERIFY(w.compileSteps.last().first > 0);
+    QVERIFY(w.compileSteps.last().second > 0);
+    QVERIFY(!items(w.debugger()->stepStackView()).filter(QStringLiteral("[状態]")).isEmpty());
+    QCOMPARE(w.environment().engine.registered, 0);
+
+    w.compileSteps.clear();
+    w.endStepsAfter = 1;
+    QVERIFY(w.stepCompile());
+    QCOMPARE(w.compileSteps.size(), 1);
   }
 
   void closingWhileRunningIsRefused() {

@@ -315,3 +315,48 @@ TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
   EXPECT_FALSE(e.overwriteSave(0));
   EXPECT_EQ(bookUi.messages.back(), u"ＢＯＯＫ形式は保存メニューを使用する");
 }
+
+namespace {
+
+// Answers every compile step with "次", or with "終了" after a number of steps.
+struct StepUi : ScriptedUi {
+  Environment *env = nullptr;
+  std::vector<environment::CompileStep> steps;
+  int endAfter = -1;
+  bool compileStepShown(const environment::CompileStep &step) override {
+    steps.push_back(step);
+    if (int(steps.size()) == endAfter) env->endStepCompile();
+    else env->StepAnalButtonClick();
+    return true;
+  }
+};
+
+}  // namespace
+
+TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
+  TempDir home;
+  StepUi ui;
+  Environment env{home.path(), ui};
+  ui.env = &env;
+  env.tabs.loadLines({u"A = 1;", u"B = A + 2;"}, ui);
+  EXPECT_TRUE(env.AnalyzeButtonClick());
+  ASSERT_GE(ui.steps.size(), 8u);
+  EXPECT_EQ(ui.steps.front().cursor, -1);
+  EXPECT_TRUE(ui.steps.front().tcode.empty());
+  EXPECT_EQ(ui.steps.front().nextToken, u"0 ∇ A");
+  // The T-code grows as the tokens are taken; the last step sees the first
+  // statement's code.
+  EXPECT_FALSE(ui.steps.back().tcode.empty());
+  EXPECT_EQ(env.engine.registered, 0);
+  EXPECT_EQ(env.AddTaskButtonClick(), -1);  // nothing to register afterwards
+  const Lines stepped = env.lastTcode;
+  ASSERT_FALSE(stepped.empty());
+
+  // "終了" lets the compile run to its end without further steps, to the
+  // same T-code.
+  ui.steps.clear();
+  ui.endAfter = 2;
+  EXPECT_TRUE(env.AnalyzeButtonClick());
+  EXPECT_EQ(ui.steps.size(), 2u);
+  EXPECT_EQ(env.lastTcode, stepped);
+}
