@@ -86,24 +86,66 @@ int Environment::readBook(const Lines &lines) {
   return loaded;
 }
 
-bool Environment::loadBook() {
+// Every tab closes after the question; false when the user said No or kept
+// a tab.
+bool Environment::releaseWorkspace() {
   if (tabs.openCount > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
   closeAllTabs();
-  if (tabs.openCount > 0) return false;
+  return tabs.openCount == 0;
+}
+
+bool Environment::loadBook() {
+  if (!releaseWorkspace()) return false;
   auto chosen = ui.chooseOpenFile(u"ブック読込", programDirectory(), u"*.TXB");
-  if (!chosen) return false;
-  auto file = read_text_file(*chosen);
+  return chosen && readBookFile(*chosen);
+}
+
+bool Environment::readBookFile(const std::filesystem::path &path) {
+  auto file = read_text_file(path);
   if (!file) {
-    ui.message(u"ファイルを読めない " + from_utf8(chosen->string()), u"");
+    ui.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
     return false;
   }
   int first = tabs.lowestFree();
   int count = readBook(file->lines);
-  bookName = from_utf8(chosen->filename().string());
+  bookName = from_utf8(path.filename().string());
   // The programs belong to the book: saving goes through "ブック保存".
   for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
-    if (tabs.tabs[std::size_t(i)].inUse) tabs.tabs[std::size_t(i)].panels[2] = from_utf8(chosen->string());
+    if (tabs.tabs[std::size_t(i)].inUse) tabs.tabs[std::size_t(i)].panels[2] = from_utf8(path.string());
   return true;
+}
+
+void Environment::setFileList(const std::vector<std::filesystem::path> &files) {
+  if (files.empty()) return;
+  recentFiles.clear();
+  for (const auto &f : files) recentFiles.push_back(from_utf8(f.filename().string()));
+  const std::filesystem::path dir = std::filesystem::absolute(files.front()).parent_path();
+  settings.AppliProgDirEdit = from_utf8(dir.string());
+  settings.AppliProgDirCheckBox = true;
+  saveRecentFiles();
+}
+
+std::filesystem::path Environment::listedFilePath(const u16 &name) const {
+  std::filesystem::path path(to_utf8(name));
+  return path.is_relative() ? programDirectory() / path : path;
+}
+
+Lines Environment::previewListedFile(const u16 &name) const {
+  auto file = read_text_file(listedFilePath(name));
+  return file ? file->lines : Lines{};
+}
+
+int Environment::openListedFile(const u16 &name) {
+  const std::filesystem::path path = listedFilePath(name);
+  if (contains_any_case(name, ".TXB")) {
+    if (!releaseWorkspace() || !readBookFile(path)) return -1;
+    return tabs.active;
+  }
+  if (tabs.openCount >= TabPool::kTabs) {
+    ui.message(u"10ファイル以上は編集できません", u"");
+    return -1;
+  }
+  return tabs.loadFile(path, std::nullopt, ui);
 }
 
 bool Environment::overwriteSave(int tab) {

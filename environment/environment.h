@@ -62,6 +62,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int readBook(const Lines &lines);  // programs into new tabs; how many
   bool saveBook();                // "ブック保存"
   bool loadBook();                // "ブック読込"
+  bool releaseWorkspace();
+  bool readBookFile(const std::filesystem::path &path);
+  // The file list panel: the chosen files become the recent-file list and
+  // the first one's directory the program directory; a listed name is
+  // previewed, opened as a program, or read as a book (".TXB").
+  void setFileList(const std::vector<std::filesystem::path> &files);
+  std::filesystem::path listedFilePath(const u16 &name) const;
+  Lines previewListedFile(const u16 &name) const;
+  int openListedFile(const u16 &name);
 
   // ----- compile driver
   Lines report;                // rename report lines of the last tokenisation

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -88,7 +89,6 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
   consolePanel_ = titled(QStringLiteral("システムコンソール"), console_);
-  programListPanel_ = side;
   right->addWidget(consolePanel_);
   right->addWidget(side);
   auto *main = new QSplitter(Qt::Horizontal);
@@ -109,6 +109,44 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   debuggerDock_->setWidget(debugger_);
   addDockWidget(Qt::BottomDockWidgetArea, debuggerDock_);
   debuggerDock_->hide();
+  // The program list: the recent files, a preview, and opening by double click.
+  fileList_ = new QListWidget;
+  fileList_->setObjectName(QStringLiteral("fileList"));
+  preview_ = new QListWidget;
+  preview_->setObjectName(QStringLiteral("preview"));
+  auto *choose = new QPushButton(QStringLiteral("選択..."));
+  connect(choose, &QPushButton::clicked, this, [this] {
+    QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("プログラムリスト"),
+                                                      QString::fromStdString(env_->programDirectory().string()),
+                                                      QStringLiteral("*.MCL *.mcl *.TXB *.txb"));
+    if (files.isEmpty()) return;
+    std::vector<std::filesystem::path> paths;
+    for (const QString &f : files) paths.emplace_back(f.toStdString());
+    env_->setFileList(paths);
+    refreshFileList();
+  });
+  connect(fileList_, &QListWidget::currentTextChanged, this, [this](const QString &name) {
+    preview_->clear();
+    if (name.isEmpty()) return;
+    for (const u16 &line : env_->previewListedFile(u(name))) preview_->addItem(qs(line));
+  });
+  connect(fileList_, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem *item) { openListedFile(item->text()); });
+  auto *listPanel = new QSplitter(Qt::Vertical);
+  auto *listTop = new QWidget;
+  auto *listLayout = new QVBoxLayout(listTop);
+  listLayout->setContentsMargins(2, 2, 2, 2);
+  listLayout->addWidget(choose);
+  listLayout->addWidget(fileList_);
+  listPanel->addWidget(listTop);
+  listPanel->addWidget(preview_);
+  auto *listDock = new QDockWidget(QStringLiteral("プログラムリスト"), this);
+  listDock->setObjectName(QStringLiteral("programListDock"));
+  listDock->setWidget(listPanel);
+  addDockWidget(Qt::LeftDockWidgetArea, listDock);
+  programListPanel_ = listDock;
+  refreshFileList();
+
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
@@ -287,6 +325,7 @@ int MainWindow::newProgram() {
 int MainWindow::openProgramFile(const std::filesystem::path &path) {
   int tab = env_->tabs.loadFile(path, std::nullopt, *this);
   showTab(tab);
+  refreshStatus();
   return tab;
 }
 
@@ -370,6 +409,7 @@ void MainWindow::setRunning(bool running) {
 }
 
 void MainWindow::refreshStatus() {
+  if (fileList_ && fileList_->count() != int(env_->recentFiles.size())) refreshFileList();
   status_->clear();
   for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
 }
@@ -406,6 +446,23 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
   }
   event->accept();
+}
+
+// ----- program list
+
+void MainWindow::refreshFileList() {
+  fileList_->clear();
+  for (const u16 &name : env_->recentFiles) fileList_->addItem(qs(name));
+}
+
+int MainWindow::openListedFile(const QString &name) {
+  if (env_->running) return -1;
+  syncEditorsToPool();
+  int tab = env_->openListedFile(u(name));
+  refreshPages();
+  if (tab >= 0) showTab(tab);
+  refreshStatus();
+  return tab;
 }
 
 // ----- tools

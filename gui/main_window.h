@@ -53,6 +53,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   canvas::ImageCanvas &canvases() { return canvases_; }
   QPlainTextEdit *editor(int tab) const { return editors_[std::size_t(tab)]; }
   DebuggerPanel *debugger() const { return debugger_; }
+  QListWidget *fileListView() const { return fileList_; }
+  QListWidget *previewView() const { return preview_; }
+  void refreshFileList();
+  int openListedFile(const QString &name);      // double click in the file list
   QDockWidget *debuggerDock() const { return debuggerDock_; }
 
   // UserInterface: dialogs (tests override these) and views.
@@ -85,6 +89,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
   QListWidget *console_ = nullptr;
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
+  QListWidget *fileList_ = nullptr, *preview_ = nullptr;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   DebuggerPanel *debugger_ = nullptr;

@@ -14,6 +14,7 @@
 #include "gui/main_window.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
+#include "text/lines.h"
 
 using namespace velmora;
 using velmora::environment::Answer;
@@ -422,6 +423,25 @@ class MainWindowTest : public QObject {
     w.endStepsAfter = 1;
     QVERIFY(w.stepCompile());
     QCOMPARE(w.compileSteps.size(), 1);
+  }
+
+  void theProgramListPreviewsAndOpensFiles() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    std::filesystem::path dir = home.path().toStdString();
+    QVERIFY(write_lines_file(dir / "PROG" / "one.mcl", {u"??\"one\";", u"??CRLF;"}));
+    QVERIFY(write_lines_file(dir / "PROG" / "two.mcl", {u"??2;"}));
+    w.environment().setFileList({dir / "PROG" / "one.mcl", dir / "PROG" / "two.mcl"});
+    w.refreshFileList();
+    QCOMPARE(items(w.fileListView()), (QStringList{QStringLiteral("one.mcl"), QStringLiteral("two.mcl")}));
+    w.fileListView()->setCurrentRow(0);
+    QCOMPARE(items(w.previewView()), (QStringList{QStringLiteral("??\"one\";"), QStringLiteral("??CRLF;")}));
+    emit w.fileListView()->itemDoubleClicked(w.fileListView()->item(1));
+    QCOMPARE(w.editorTabs()->count(), 1);
+    QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("??2;"));
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("2")}));
   }
 
   void closingWhileRunningIsRefused() {

@@ -360,3 +360,33 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   EXPECT_EQ(ui.steps.size(), 2u);
   EXPECT_EQ(env.lastTcode, stepped);
 }
+
+TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
+  const std::filesystem::path dir = home / "elsewhere";
+  std::filesystem::create_directories(dir);
+  ASSERT_TRUE(write_lines_file(dir / "a.mcl", {u"??1;"}));
+  ASSERT_TRUE(write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
+                                               u"[=TXB=]#2", u"y = 2;"}));
+  env.setFileList({dir / "a.mcl", dir / "b.TXB"});
+  EXPECT_EQ(env.recentFiles, (Lines{u"a.mcl", u"b.TXB"}));
+  EXPECT_EQ(env.programDirectory(), dir);
+  auto saved = read_text_file(home / "Recent.$$$");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->lines, env.recentFiles);
+
+  EXPECT_EQ(env.previewListedFile(u"a.mcl"), Lines{u"??1;"});
+  EXPECT_TRUE(env.previewListedFile(u"missing.mcl").empty());
+  int tab = env.openListedFile(u"a.mcl");
+  ASSERT_GE(tab, 0);
+  EXPECT_EQ(env.tabs.tabs[std::size_t(tab)].lines, Lines{u"??1;"});
+
+  // A book replaces the workspace after the question; No keeps it.
+  ui.answers = {Answer::No};
+  EXPECT_EQ(env.openListedFile(u"b.TXB"), -1);
+  EXPECT_EQ(env.tabs.openCount, 1);
+  ui.answers = {Answer::Yes};
+  EXPECT_GE(env.openListedFile(u"b.TXB"), 0);
+  EXPECT_EQ(env.tabs.openCount, 2);
+  EXPECT_EQ(env.tabs.tabs[1].lines, Lines{u"y = 2;"});
+  EXPECT_EQ(ui.questions.back(), u"解放: ワークスペースが破棄されます");
+}
