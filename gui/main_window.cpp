@@ -145,6 +145,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   listDock->setWidget(listPanel);
   addDockWidget(Qt::LeftDockWidgetArea, listDock);
   programListPanel_ = listDock;
+  resizeDocks({listDock}, {190}, Qt::Horizontal);
   refreshFileList();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
@@ -232,6 +233,9 @@ void MainWindow::buildMenus() {
     }
   });
   runMenu->addAction(debug);
+  auto *programList = static_cast<QDockWidget *>(programListPanel_)->toggleViewAction();
+  programList->setText(QStringLiteral("プログラムリスト(&L)"));
+  runMenu->addAction(programList);
 
   QMenu *tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
   tools->addAction(QStringLiteral("WEBページ読込（URL）"), this, [this] {
