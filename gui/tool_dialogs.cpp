@@ -220,10 +220,16 @@ LanguageDialog::LanguageDialog(environment::Environment &env, QWidget *parent) :
     editLayout->addWidget(editor);
     auto *keep = new QPushButton(which == Grammar ? QStringLiteral("保存") : QStringLiteral("差し替え"));
     auto *discard = new QPushButton(QStringLiteral("破棄"));
+    auto *saveAs = new QPushButton(which == Grammar ? QStringLiteral("文法のファイル保存") : QStringLiteral("ファイル保存"));
     auto *row = new QHBoxLayout;
+    row->addWidget(saveAs);
     row->addStretch();
     row->addWidget(keep);
     row->addWidget(discard);
+    connect(saveAs, &QPushButton::clicked, this, [this, which, editor] {
+      // The word editor's lines, or the grammar as it stands.
+      saveToChosenFile(which, which == Grammar ? lines(Grammar) : editor_lines(editor));
+    });
     editLayout->addLayout(row);
     stack->addWidget(listPage);
     stack->addWidget(editPage);
@@ -304,6 +310,24 @@ bool LanguageDialog::replaceList(List which, const Lines &edited) {
   lines(which) = std::move(replacement);
   refresh();
   env_.ui.message(which == Grammar ? u"文法変更反映には再起動が必要です。" : u"変更反映には再起動が必要です。", u"");
+  return true;
+}
+
+bool LanguageDialog::saveToChosenFile(List which, const Lines &content) {
+  auto chosen = env_.ui.chooseSaveFile(u"ファイル保存", env_.home, from_utf8(kFiles[which]));
+  if (!chosen) return false;
+  const u16 name = from_utf8(chosen->filename().string());
+  const std::string upper = to_utf8(upper_ascii(name));
+  for (const char *system : kFiles) {
+    if (upper.find(to_utf8(upper_ascii(from_utf8(system)))) == std::string::npos) continue;
+    if (!env_.ui.askYesNo(name + u" :システムファイルを差し替えますか？", u"差し替え注意")) return false;
+    break;
+  }
+  if (!write_lines_file(*chosen, content)) {
+    env_.ui.message(u"ファイルに保存できません", u"");
+    return false;
+  }
+  if (which != Grammar) env_.ui.message(u"変更反映には再起動が必要です。", u"");
   return true;
 }
 

@@ -92,6 +92,9 @@ class LanguageDialog : public QDialog {
   // "差し替え" / "保存": the editor's lines replace the list (sorted for a
   // word list) and are written to its table file.
   bool replaceList(List which, const Lines &lines);
+  // "ファイル保存" / "文法のファイル保存": the lines as they stand into a chosen
+  // file; a system table file name asks first.
+  bool saveToChosenFile(List which, const Lines &lines);
   void refresh();
 
  protected:

@@ -373,6 +373,16 @@ class MainWindowTest : public QObject {
     QFile math(home.filePath(QStringLiteral("T-Math.txt")));
     QVERIFY(math.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(math.readAll()), QStringLiteral("ABS\r\nEXP\r\nSIN\r\nSQRT\r\n"));
+
+    // Saving to a chosen file: a system table name asks first, No keeps it.
+    w.saveAs = dir / "mine.txt";
+    QVERIFY(d.saveToChosenFile(gui::LanguageDialog::Keywords, {u"ZZ", u"A"}));
+    QCOMPARE(read_text_file(dir / "mine.txt")->lines, (Lines{u"ZZ", u"A"}));  // as they stand
+    w.saveAs = dir / "t-keyword.TXT";
+    w.answer = Answer::No;
+    QVERIFY(!d.saveToChosenFile(gui::LanguageDialog::Keywords, {u"ZZ"}));
+    QCOMPARE(w.questions.last(), QStringLiteral("t-keyword.TXT :システムファイルを差し替えますか？"));
+    QVERIFY(!std::filesystem::exists(dir / "t-keyword.TXT"));
   }
 
   void aFailedCompileOpensTheErrorLocation() {
