@@ -3,6 +3,7 @@
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
+#include "gui/highlighter.h"
 #include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
@@ -155,6 +156,8 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   });
   buildMenus();
   for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
+  for (int i = 0; i < environment::TabPool::kTabs; ++i)
+    highlighters_[std::size_t(i)] = new ProgramHighlighter(env_->language.tables, editors_[std::size_t(i)]->document());
   applyAppearance();
   refreshStatus();
   refreshPermits();
@@ -507,6 +510,7 @@ ExtractionDialog *MainWindow::extractionDialog() {
 void MainWindow::openLanguageDialog() {
   LanguageDialog dialog(*env_, this);
   dialog.exec();
+  for (ProgramHighlighter *h : highlighters_) h->reloadWords();
 }
 
 // ----- settings

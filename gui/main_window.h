@@ -87,6 +87,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   std::array<QWidget *, engine::kCanvases> canvasWindows_{};
   QTabWidget *tabs_ = nullptr;
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
+  std::array<class ProgramHighlighter *, environment::TabPool::kTabs> highlighters_{};
   QListWidget *console_ = nullptr;
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *fileList_ = nullptr, *preview_ = nullptr;

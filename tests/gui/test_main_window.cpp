@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTableWidget>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,6 +106,14 @@ int gutter_marks(gui::CodeEditor *e) {
       if (c.red() > 150 && c.green() < 80 && c.blue() < 80) ++red;
     }
   return red;
+}
+
+// The text colour the highlighter gave a column of an editor line.
+QColor colour_at(QPlainTextEdit *e, int line, int column) {
+  QTextBlock block = e->document()->findBlockByNumber(line);
+  for (const QTextLayout::FormatRange &r : block.layout()->formats())
+    if (column >= r.start && column < r.start + r.length) return r.format.foreground().color();
+  return {};
 }
 
 QStringList items(QListWidget *list) {
@@ -452,6 +462,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.compileActive(), 0);
     QCOMPARE(w.run(), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("2")}));
+  }
+
+  void programsAreColouredByTheLoadedWords() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"if &S == \"x if\" then A = SIN(12); // if", u"IFX = 1;"});
+    QPlainTextEdit *e = w.editor(0);
+    const QColor keyword = colour_at(e, 0, 0);
+    QVERIFY(keyword.isValid());
+    QCOMPARE(colour_at(e, 0, 16), keyword);       // "then", any case
+    const QColor variable = colour_at(e, 0, 3);   // "&S"
+    const QColor string = colour_at(e, 0, 12);    // the "if" inside the string
+    const QColor function = colour_at(e, 0, 25);  // "SIN"
+    const QColor number = colour_at(e, 0, 29);    // "12"
+    const QColor comment = colour_at(e, 0, 37);   // the "if" inside the comment
+    QList<QColor> all{keyword, variable, string, function, number, comment};
+    for (const QColor &c : all) QVERIFY(c.isValid());
+    QCOMPARE(QSet<QRgb>({keyword.rgb(), variable.rgb(), string.rgb(), function.rgb(), number.rgb(), comment.rgb()}).size(), 6);
+    QVERIFY(!colour_at(e, 1, 0).isValid());  // IFX is a user word
   }
 
   void closingWhileRunningIsRefused() {

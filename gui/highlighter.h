@@ -1,0 +1,29 @@
+#pragma once
+// Colours a program as the language sees it: words of the keyword list,
+// mathematical functions, string constants, numbers, typed variables
+// (&, %, $) and "//" comments. The words come from the loaded tables, so
+// an edited language is coloured as edited.
+#include <QSet>
+#include <QSyntaxHighlighter>
+
+#include "language/language_tables.h"
+
+namespace velmora::gui {
+
+class ProgramHighlighter : public QSyntaxHighlighter {
+  Q_OBJECT
+ public:
+  ProgramHighlighter(const LanguageTables &tables, QTextDocument *document);
+  // The word lists changed (words renamed or replaced).
+  void reloadWords();
+
+ protected:
+  void highlightBlock(const QString &text) override;
+
+ private:
+  const LanguageTables &tables_;
+  QSet<QString> keywords_, functions_;
+  QTextCharFormat keyword_, function_, string_, number_, variable_, comment_;
+};
+
+}  // namespace velmora::gui
