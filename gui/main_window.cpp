@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
@@ -169,8 +170,8 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-  file->addAction(QStringLiteral("新規(&N)"), this, [this] { newProgram(); });
-  file->addAction(QStringLiteral("開く(&O)"), this, [this] {
+  file->addAction(QStringLiteral("新規(&N)"), QKeySequence::New, this, [this] { newProgram(); });
+  file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] {
     if (env_->tabs.openCount >= environment::TabPool::kTabs) {
       message(u"10ファイル以上は編集できません", u"");
       return;
@@ -181,13 +182,13 @@ void MainWindow::buildMenus() {
     syncEditorsToPool();
     if (env_->saveTabAsText(env_->tabs.active)) editors_[std::size_t(env_->tabs.active)]->document()->setModified(false);
   });
-  file->addAction(QStringLiteral("上書き保存(&S)"), this, [this] {
+  file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
     syncEditorsToPool();
     int tab = env_->tabs.active;
     if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
   file->addAction(QStringLiteral("閉じる(&X)"), this, [this] { closeActiveTab(); });
-  // The recent-file list, newest first, opened from the program directory.
+  // The recent-file list, in list order, opened from the program directory.
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
@@ -220,11 +221,43 @@ void MainWindow::buildMenus() {
   file->addSeparator();
   file->addAction(QStringLiteral("終了"), this, [this] { close(); });
 
+  // Editing the active program.
+  QMenu *edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+  auto onEditor = [this](void (QPlainTextEdit::*command)()) {
+    return [this, command] {
+      if (auto *e = qobject_cast<QPlainTextEdit *>(tabs_->currentWidget())) (e->*command)();
+    };
+  };
+  edit->addAction(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, this, onEditor(&QPlainTextEdit::undo));
+  edit->addAction(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, this, onEditor(&QPlainTextEdit::redo));
+  edit->addSeparator();
+  edit->addAction(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, this, onEditor(&QPlainTextEdit::cut));
+  edit->addAction(QStringLiteral("コピー(&C)"), QKeySequence::Copy, this, onEditor(&QPlainTextEdit::copy));
+  edit->addAction(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, this, onEditor(&QPlainTextEdit::paste));
+  edit->addAction(QStringLiteral("すべて選択(&A)"), QKeySequence::SelectAll, this, onEditor(&QPlainTextEdit::selectAll));
+  edit->addSeparator();
+  edit->addAction(QStringLiteral("検索(&F)..."), QKeySequence::Find, this, [this] {
+    bool ok = false;
+    QString text = QInputDialog::getText(this, QStringLiteral("検索"), QStringLiteral("検索する文字列"),
+                                         QLineEdit::Normal, lastSearch_, &ok);
+    if (ok && !text.isEmpty() && !findText(text)) statusBar()->showMessage(QStringLiteral("見つかりません"), 3000);
+  });
+  edit->addAction(QStringLiteral("次を検索"), QKeySequence::FindNext, this, [this] {
+    if (!lastSearch_.isEmpty() && !findText(lastSearch_)) statusBar()->showMessage(QStringLiteral("見つかりません"), 3000);
+  });
+  edit->addAction(QStringLiteral("行へ移動(&G)..."), QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] {
+    bool ok = false;
+    int line = QInputDialog::getInt(this, QStringLiteral("行へ移動"), QStringLiteral("行番号"), 0, 0, 1 << 30, 1, &ok);
+    if (ok) goToLine(line);
+  });
+
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
-  QAction *compile = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), this, [this] { compileActive(); });
-  runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), this, [this] { run(); });
+  QAction *compile = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
+                                        [this] { compileActive(); });
+  runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); });
   pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), this, [this] { pauseOrContinue(); });
-  killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), this, [this] { kill(); });
+  killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
+                                   this, [this] { kill(); });
 
   runMenu->addSeparator();
   QAction *debug = debuggerDock_->toggleViewAction();
@@ -453,6 +486,30 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
   }
   event->accept();
+}
+
+// ----- finding
+
+bool MainWindow::findText(const QString &text) {
+  auto *e = qobject_cast<QPlainTextEdit *>(tabs_->currentWidget());
+  if (!e || text.isEmpty()) return false;
+  lastSearch_ = text;
+  if (e->find(text)) return true;
+  // From the top again.
+  QTextCursor start = e->textCursor();
+  e->moveCursor(QTextCursor::Start);
+  if (e->find(text)) return true;
+  e->setTextCursor(start);
+  return false;
+}
+
+bool MainWindow::goToLine(int line) {
+  auto *e = qobject_cast<QPlainTextEdit *>(tabs_->currentWidget());
+  if (!e || line < 0 || line >= e->document()->blockCount()) return false;
+  e->setTextCursor(QTextCursor(e->document()->findBlockByNumber(line)));
+  e->centerCursor();
+  e->setFocus();
+  return true;
 }
 
 // ----- program list

@@ -39,6 +39,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void kill();                                  // "■"
   bool closeActiveTab();                        // "閉じる(&X)"
   bool openSettings();                          // "設定"
+  bool findText(const QString &text);           // "検索": the next match, wrapping to the top
+  bool goToLine(int line);                      // "行へ移動" (lines count from 0)
   bool loadWebPage(const u16 &url, const u16 &encoding);  // "WEBページ読込（URL）"
   environment::RunResult runExtraction(const environment::ExtractionSpec &spec);  // "抽出"
   ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
@@ -91,6 +93,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *console_ = nullptr;
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *fileList_ = nullptr, *preview_ = nullptr;
+  QString lastSearch_;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   DebuggerPanel *debugger_ = nullptr;

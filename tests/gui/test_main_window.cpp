@@ -483,6 +483,27 @@ class MainWindowTest : public QObject {
     QVERIFY(!colour_at(e, 1, 0).isValid());  // IFX is a user word
   }
 
+  void findWrapsAroundAndGoToLineMovesTheCursor() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"A = 1;", u"B = A;", u"??A;"});
+    QPlainTextEdit *e = w.editor(0);
+    QVERIFY(w.findText(QStringLiteral("A")));
+    QCOMPARE(e->textCursor().blockNumber(), 0);
+    QVERIFY(w.findText(QStringLiteral("A")));
+    QCOMPARE(e->textCursor().blockNumber(), 1);
+    QCOMPARE(e->textCursor().positionInBlock(), 5);  // the match "A" of "B = A;" is selected
+    QCOMPARE(e->textCursor().selectedText(), QStringLiteral("A"));
+    QVERIFY(w.findText(QStringLiteral("A")));
+    QVERIFY(w.findText(QStringLiteral("A")));         // wraps to the top
+    QCOMPARE(e->textCursor().blockNumber(), 0);
+    QVERIFY(!w.findText(QStringLiteral("ZZ")));
+    QCOMPARE(e->textCursor().blockNumber(), 0);       // a failed search keeps the place
+    QVERIFY(w.goToLine(2));
+    QCOMPARE(e->textCursor().blockNumber(), 2);
+    QVERIFY(!w.goToLine(3));
+  }
+
   void closingWhileRunningIsRefused() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
