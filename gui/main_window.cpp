@@ -68,10 +68,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     };
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
     e->setObjectName(QStringLiteral("editor%1").arg(i));
-    connect(e, &QPlainTextEdit::modificationChanged, this, [this, i](bool changed) {
+    connect(e, &QPlainTextEdit::modificationChanged, this, [this, i, e](bool changed) {
       environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
       t.modified = changed;
       t.panels[1] = changed ? u"変更" : u"";
+      // A changed program shows a mark after its caption.
+      int index = tabs_->indexOf(e);
+      if (index >= 0) tabs_->setTabText(index, qs(t.caption) + (changed ? QStringLiteral(" *") : QString()));
     });
     editors_[std::size_t(i)] = e;
   }
@@ -307,16 +310,23 @@ void MainWindow::buildMenus() {
 
 void MainWindow::showTab(int tab, bool activate) {
   if (tab < 0) return;
-  const environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
+  environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   QStringList lines;
   for (const u16 &line : t.lines) lines << qs(line);
+  // Setting the text reports the document changed, and resetting the mark
+  // afterwards reports nothing: the tab's own mark is put back by hand.
+  const bool modified = t.modified;
+  const u16 mark = t.panels[1];
   e->setPlainText(lines.join(QChar(u'\n')));
-  e->document()->setModified(t.modified);
+  e->document()->setModified(modified);
+  t.modified = modified;
+  t.panels[1] = mark;
   shownRevision_[std::size_t(tab)] = t.revision;
   int index = tabs_->indexOf(e);
-  if (index < 0) index = tabs_->addTab(e, qs(t.caption));
-  else tabs_->setTabText(index, qs(t.caption));
+  const QString caption = qs(t.caption) + (t.modified ? QStringLiteral(" *") : QString());
+  if (index < 0) index = tabs_->addTab(e, caption);
+  else tabs_->setTabText(index, caption);
   if (activate) {
     tabs_->setCurrentWidget(e);
     statusBar()->showMessage(qs(t.panels[2]));

@@ -134,6 +134,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(tab, 0);
     QCOMPARE(w.editorTabs()->count(), 1);
     QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1"));
+    QTest::keyClicks(w.editor(0), QStringLiteral("x"));
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));  // changed mark
     w.editor(0)->setPlainText(QStringLiteral("??\"こんにちは\";\n??CRLF;\nFOR I = 1 TO 3 DO ??I; END"));
     QCOMPARE(w.compileActive(), 0);
     QVERIFY(items(w.statusView())[0].startsWith(QStringLiteral("01: : ｱｸﾃｨﾌﾞ（待機） #1 T0 #1")));
@@ -462,6 +464,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.compileActive(), 0);
     QCOMPARE(w.run(), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("2")}));
+
+    // An opened, unchanged program closes without asking to save it.
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("two.mcl"));
+    QVERIFY(w.closeActiveTab());
+    QVERIFY(w.questions.isEmpty());
+    QCOMPARE(w.editorTabs()->count(), 0);
   }
 
   void programsAreColouredByTheLoadedWords() {
