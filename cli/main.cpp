@@ -19,7 +19,7 @@ using namespace velmora::environment;
 
 namespace {
 
-constexpr const char *kVersion = "0.1.0";
+constexpr const char *kVersion = VELMORA_VERSION;
 
 const char *kHelp =
     "Usage: velmora-run [options] FILE...\n"

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QInputDialog>
+#include <QFile>
 #include <QMessageBox>
+#include <QTextBrowser>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -289,6 +291,15 @@ void MainWindow::buildMenus() {
   tools->addAction(QStringLiteral("言語定義..."), this, [this] { openLanguageDialog(); });
   tools->addSeparator();
   tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); });
+
+  QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  help->addAction(QStringLiteral("言語の手引き"), QKeySequence::HelpContents, this, [this] { showLanguageReference(); });
+  help->addAction(QStringLiteral("Velmora について"), this, [this] {
+    QMessageBox::about(this, QStringLiteral("Velmora について"),
+                       QStringLiteral("Velmora %1\n\n十のタスクが協調して動くプログラミング環境。\n"
+                                      "言語の語・文法・コード生成規則は編集できる表です。")
+                           .arg(QStringLiteral(VELMORA_VERSION)));
+  });
 
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
   bar->addAction(compile);
@@ -578,6 +589,22 @@ void MainWindow::openLanguageDialog() {
   LanguageDialog dialog(*env_, this);
   dialog.exec();
   for (ProgramHighlighter *h : highlighters_) h->reloadWords();
+}
+
+QWidget *MainWindow::showLanguageReference() {
+  if (!reference_) {
+    auto *browser = new QTextBrowser;
+    browser->setObjectName(QStringLiteral("languageReference"));
+    QFile file(QStringLiteral(":/docs/language.md"));
+    if (file.open(QIODevice::ReadOnly)) browser->setMarkdown(QString::fromUtf8(file.readAll()));
+    browser->setWindowTitle(QStringLiteral("言語の手引き"));
+    browser->resize(700, 800);
+    browser->setParent(this, Qt::Window);
+    reference_ = browser;
+  }
+  reference_->show();
+  reference_->raise();
+  return reference_;
 }
 
 // ----- settings

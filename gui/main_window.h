@@ -45,6 +45,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   environment::RunResult runExtraction(const environment::ExtractionSpec &spec);  // "抽出"
   ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
   void openLanguageDialog();                    // "言語定義"
+  QWidget *showLanguageReference();             // "言語の手引き": the reference in a window
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
@@ -94,6 +95,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *fileList_ = nullptr, *preview_ = nullptr;
   QString lastSearch_;
+  QWidget *reference_ = nullptr;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   DebuggerPanel *debugger_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QSignalSpy>
@@ -510,6 +511,16 @@ class MainWindowTest : public QObject {
     QVERIFY(w.goToLine(2));
     QCOMPARE(e->textCursor().blockNumber(), 2);
     QVERIFY(!w.goToLine(3));
+  }
+
+  void theLanguageReferenceOpensFromTheHelpMenu() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    auto *reference = qobject_cast<QTextBrowser *>(w.showLanguageReference());
+    QVERIFY(reference);
+    QVERIFY(reference->isVisible());
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("The Velmora language")));
+    QCOMPARE(w.showLanguageReference(), reference);  // one window, shown again
   }
 
   void closingWhileRunningIsRefused() {
