@@ -257,7 +257,7 @@ void MainWindow::buildMenus() {
   });
 
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
-  QAction *compile = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
+  QAction *compile = compileAction_ = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
                                         [this] { compileActive(); });
   runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); });
   pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), this, [this] { pauseOrContinue(); });
@@ -411,6 +411,7 @@ bool MainWindow::closeActiveTab() {
 // ----- compile and run
 
 int MainWindow::compileActive() {
+  if (env_->running || env_->stepCompiling) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active;
   int slot = env_->mnCOMPILEClick();
@@ -463,6 +464,7 @@ void MainWindow::kill() {
 }
 
 void MainWindow::setRunning(bool running) {
+  compileAction_->setEnabled(!running);
   runAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
   killAction_->setEnabled(running);
@@ -749,6 +751,7 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
 }
 
 bool MainWindow::stepCompile() {
+  if (env_->running || env_->stepCompiling) return false;
   syncEditorsToPool();
   debuggerDock_->show();
   bool ok = env_->AnalyzeButtonClick();

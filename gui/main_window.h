@@ -101,7 +101,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   DebuggerPanel *debugger_ = nullptr;
   ExtractionDialog *extraction_ = nullptr;
   QDockWidget *debuggerDock_ = nullptr;
-  QAction *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
+  QAction *compileAction_ = nullptr, *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
   void buildMenus();

@@ -174,7 +174,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.compileActive(), 0);
     bool paused = false, pauseSeen = false;
     // Timers fire inside the run loop's event processing.
+    int compiledDuringRun = 0;
     QTimer::singleShot(50, &w, [&] {
+      compiledDuringRun = w.compileActive();  // refused: the slots belong to the run
       w.pauseOrContinue();
       paused = w.environment().paused;
       QTimer::singleShot(50, &w, [&] {
@@ -184,6 +186,8 @@ class MainWindowTest : public QObject {
       });
     });
     QCOMPARE(w.run(), RunResult::Stopped);
+    QCOMPARE(compiledDuringRun, -1);
+    QVERIFY(w.questions.isEmpty());
     QVERIFY(paused);
     QVERIFY(pauseSeen);
     QCOMPARE(items(w.consoleView()).first(), QStringLiteral("start"));
