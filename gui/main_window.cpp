@@ -171,7 +171,11 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   resize(1100, 700);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // Editors of tabs never shown belong to no widget yet.
+  for (QPlainTextEdit *e : editors_)
+    if (!e->parent()) delete e;
+}
 
 void MainWindow::buildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
