@@ -226,13 +226,13 @@ std::array<OpcodeInfo, 1000> build_table() {
     info.code = row.code;
     if (row.mark) info.mark = row.mark;
     info.markSlot = row.markSlot;
-    std::string_view spec(row.slots);
+    std::string_view slotList(row.slots);
     int k = 1;
     std::size_t pos = 0;
-    while (pos < spec.size() && k <= 9) {
-      std::size_t end = spec.find(' ', pos);
-      if (end == std::string_view::npos) end = spec.size();
-      std::string_view item = spec.substr(pos, end - pos);
+    while (pos < slotList.size() && k <= 9) {
+      std::size_t end = slotList.find(' ', pos);
+      if (end == std::string_view::npos) end = slotList.size();
+      std::string_view item = slotList.substr(pos, end - pos);
       SlotSource &src = info.slots[std::size_t(k)];
       if (item == "N") {
         src.kind = SlotSource::NotWord;
