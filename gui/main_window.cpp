@@ -181,10 +181,7 @@ void MainWindow::buildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->addAction(QStringLiteral("新規(&N)"), QKeySequence::New, this, [this] { newProgram(); });
   file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] {
-    if (env_->tabs.openCount >= environment::TabPool::kTabs) {
-      message(u"10ファイル以上は編集できません", u"");
-      return;
-    }
+    if (!roomForAnotherTab()) return;
     if (auto path = chooseOpenFile(u"開く", env_->programDirectory(), u"*.MCL")) openProgramFile(*path);
   });
   file->addAction(QStringLiteral("保存(&B)"), this, [this] {
@@ -205,11 +202,7 @@ void MainWindow::buildMenus() {
       std::filesystem::path path(to_utf8(name));
       if (path.is_relative()) path = env_->programDirectory() / path;
       recent->addAction(qs(name), this, [this, path] {
-        if (env_->tabs.openCount >= environment::TabPool::kTabs) {
-          message(u"10ファイル以上は編集できません", u"");
-          return;
-        }
-        openProgramFile(path);
+        if (roomForAnotherTab()) openProgramFile(path);
       });
     }
     recent->setEnabled(true);
@@ -513,6 +506,12 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
   }
   event->accept();
+}
+
+bool MainWindow::roomForAnotherTab() {
+  if (env_->tabs.openCount < environment::TabPool::kTabs) return true;
+  message(u"10ファイル以上は編集できません", u"");
+  return false;
 }
 
 // ----- finding

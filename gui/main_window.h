@@ -105,6 +105,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
 
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
   void buildMenus();
+  bool roomForAnotherTab();  // false, after the message, with all ten tabs open
   void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
   void refreshPages();         // shows what running programs did to the pages

@@ -15,8 +15,8 @@ Lines builtin_lines(const char *name) {
   return split_lines(from_utf8(data::builtin_file(name)));
 }
 
-// Items of a grammar line: runs of ASCII blanks separate them (a full-width
-// blank does not).
+}  // namespace
+
 Lines blank_items(u16view line) {
   Lines items;
   std::size_t i = 0;
@@ -29,8 +29,6 @@ Lines blank_items(u16view line) {
   }
   return items;
 }
-
-}  // namespace
 
 void LanguageTables::loadBuiltins() {
   keywords = builtin_lines(kKeywordFile);

@@ -71,4 +71,8 @@ class LanguageTables {
   void rebuildIndexes();
 };
 
+// Items of a grammar line: runs of ASCII blanks separate them (a full-width
+// blank does not).
+Lines blank_items(u16view line);
+
 }  // namespace velmora

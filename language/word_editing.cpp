@@ -23,15 +23,7 @@ void apply_rename(LanguageTables &tables, u16view oldWord, u16view newWord, cons
     rename_in_list(*list, oldWord, newWord);
   for (u16 &line : tables.syntax) {
     u16 rewritten;
-    std::size_t i = 0;
-    while (i < line.size()) {
-      while (i < line.size() && line[i] == u' ') ++i;
-      if (i >= line.size()) break;
-      std::size_t start = i;
-      while (i < line.size() && line[i] != u' ') ++i;
-      u16view item = u16view(line).substr(start, i - start);
-      rewritten += (item == oldWord ? u16(newWord) : u16(item)) + u" ";
-    }
+    for (const u16 &item : blank_items(line)) rewritten += (item == oldWord ? u16(newWord) : item) + u" ";
     line = std::move(rewritten);
   }
   tables.ReconstSyntax(sink ? sink : [](const u16 &) {});
