@@ -1,10 +1,14 @@
 // velmora-run: the headless face of Velmora. Compiles programs into task
 // slots as the compile command does and runs them as the run command does,
 // streaming the console to stdout.
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QGuiApplication>
@@ -20,6 +24,7 @@ using namespace velmora::environment;
 namespace {
 
 constexpr const char *kVersion = VELMORA_VERSION;
+constexpr double kWatchdogGraceSeconds = 2;
 
 const char *kHelp =
     "Usage: velmora-run [options] FILE...\n"
@@ -44,13 +49,43 @@ const char *kHelp =
     "  --help, --version\n"
     "\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
-    "Ctrl-C stops the run as the stop button does (exit status 130).\n"
+    "Ctrl-C stops the run as the stop button does (exit status 130); a second\n"
+    "Ctrl-C ends the process at once. A run still busy two seconds after its\n"
+    "timeout (an instruction that does not return) is ended with status 124.\n"
     "\n"
     "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
     "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C.\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
-void on_sigint(int) { g_interrupted = 1; }
+// The first Ctrl-C asks the run to stop between instructions; a second one
+// ends the process at once, for an instruction that never returns (a
+// library call that hangs).
+void on_sigint(int) {
+  if (g_interrupted) {
+    static const char msg[] = "velmora-run: interrupted\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    _exit(130);
+  }
+  g_interrupted = 1;
+}
+
+// Ends the process when a run outlives its timeout by more than a grace
+// period: the run loop could not stop it, so an instruction blocks.
+void start_watchdog(double timeoutSeconds, const std::atomic<bool> &finished) {
+  std::thread([timeoutSeconds, &finished] {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration<double>(timeoutSeconds + kWatchdogGraceSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (finished) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (finished) return;
+    std::fflush(stdout);
+    static const char msg[] = "velmora-run: timeout: an instruction did not return\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    _exit(124);
+  }).detach();
+}
 
 std::string out_text(u16view text) {
   std::string s = to_utf8(text);
@@ -239,7 +274,10 @@ int main(int argc, char **argv) {
   }
 
   std::signal(SIGINT, on_sigint);
+  std::atomic<bool> finished{false};
+  if (timeout > 0) start_watchdog(timeout, finished);
   RunResult result = env.ExecTaskButtonClick();
+  finished = true;
   ui.finishConsole(env.engine.console.lines());
   if (ui.interrupted) return 130;
   if (ui.timedOut) return 124;

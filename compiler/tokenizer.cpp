@@ -36,7 +36,9 @@ class PieceSplitter {
     for (char16_t ch : text) {
       if (dropped_) return;
       ++column_;
-      if (ch == u'\t' && !inString_) {
+      // Every tab of a line becomes blanks, inside strings too; only the
+      // full-width blank is kept inside strings.
+      if (ch == u'\t') {
         if (opt_.tabPitch <= 0) throw std::runtime_error("tab pitch");
         int p = opt_.tabPitch;
         int n = (column_ / p + 1) * p - column_;

@@ -74,12 +74,24 @@ void op_wait(Engine &e, TTaskInfo &t, const TPEXE &r) {
   e.anyWait = true;
 }
 
+// The longest interval a timer takes, in tenths of a second (about 3.4
+// years): the display count, twice the interval, must fit its integer.
+constexpr long double kMaxTimerInterval = (1 << 30) - 1;
+
 void op_timer_set(Engine &e, TTaskInfo &, const TPEXE &r) {
+  long double interval = std::trunc(e.num(e.tasks[std::size_t(e.current)], r, 3));
+  if (e.errorFlag) return;
+  if (interval > kMaxTimerInterval)
+    return e.runtimeError(u"- タイマー設定エラー：間隔が大きすぎる " + r.Param[1].substr(0, kNameLength));
+  // Zero and negative intervals are kept (the timer then never starts);
+  // very negative ones are held where the integer takes them.
+  if (interval < -kMaxTimerInterval) interval = -kMaxTimerInterval;
+  if (std::isnan(interval)) interval = 0;
   for (int i = 0; i < kTimers; ++i) {
     TTimerInfo &timer = e.timers[std::size_t(i)];
     if (timer.state != TTimerInfo::Free) continue;
     timer.name = r.Param[1].substr(0, kNameLength);
-    timer.interval = int32_t(std::trunc(e.num(e.tasks[std::size_t(e.current)], r, 3)));
+    timer.interval = int32_t(interval);
     timer.displayCount = timer.interval * 2;
     timer.handler = r.Param[5].substr(0, kNameLength);
     timer.owner = e.current;

@@ -2,8 +2,10 @@
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <type_traits>
 #include <unordered_map>
 
 #include "engine/families.h"
@@ -101,6 +103,7 @@ void Engine::insertRecord(int position, int list, int kind, const std::array<u16
   PcodeList &l = lists[std::size_t(list)];
   if (position < 0 || position > int(l.size())) return;
   l.insert(l.begin() + position, make_record(kind, 0, param));
+  shiftPositions(list, position, +1);
 }
 
 void Engine::deleteRecord(int position, int list) {
@@ -108,6 +111,33 @@ void Engine::deleteRecord(int position, int list) {
   PcodeList &l = lists[std::size_t(list)];
   if (position < 0 || position >= int(l.size())) return;
   l.erase(l.begin() + position);
+  shiftPositions(list, position, -1);
+}
+
+// Every position that points behind the changed record moves with it: the
+// tasks' next instruction, their return addresses, the task saved while a
+// timer interrupt runs, the timers' handler entries and the points the
+// debugger and the error window show. A position at the changed record
+// itself stays, so a record inserted there is the next one executed.
+void Engine::shiftPositions(int list, int position, int delta) {
+  auto move = [&](auto &p) {
+    if (int(p) > position) p = static_cast<std::remove_reference_t<decltype(p)>>(int(p) + delta);
+  };
+  for (int s = 0; s < kSlots; ++s) {
+    TTaskInfo &t = tasks[std::size_t(s)];
+    if (t.PcodeListNo != list) continue;
+    move(t.INSTP);
+    int top = t.STACKP;
+    if (t.IntProcess) {
+      move(shadow[std::size_t(s)].INSTP);
+      top = std::max(top, int(shadow[std::size_t(s)].STACKP));
+    }
+    for (int k = 0; k <= top && k < kCallStack; ++k) move(callStack[std::size_t(s)][std::size_t(k)]);
+    for (TTimerInfo &timer : timers)
+      if (timer.owner == s && timer.state != TTimerInfo::Free && timer.handlerPos > 0) move(timer.handlerPos);
+  }
+  for (ExecutionPoint *p : {&last, &watchedPoint})
+    if (p->list == list) move(p->position);
 }
 
 void Engine::freeList(int list) {
@@ -458,7 +488,13 @@ void Engine::serveWaits() {
   bool still = false;
   double time = now();
   for (auto &t : tasks) {
-    if (t.state != tsACTIVE || !t.WAIT) continue;
+    if (!t.WAIT) continue;
+    // A waiter stopped by another task keeps its wait: the flag must stay
+    // set so that the wait is served again once the task is made active.
+    if (t.state != tsACTIVE) {
+      still = still || t.state == tsSTOP;
+      continue;
+    }
     if (time >= t.CANGO_TIME) {
       t.WAIT = false;
       t.WAITCOUNT = 0;

@@ -42,12 +42,18 @@ class EngineHost {
   virtual void Let_Page_Active(int /*pageIndex*/) {}
   virtual bool Get_Page_Name(int /*pageNo*/, u16 & /*name*/) { return false; }
   virtual bool Set_Page_Name(int /*pageNo*/, u16view /*name*/) { return false; }
-  virtual bool Set_Page_Save(int /*pageNo*/, u16view /*fileName*/) { return false; }
+  // False when the page or name is bad, or the file could not be written;
+  // in the last case writeFailed receives the path that failed.
+  virtual bool Set_Page_Save(int /*pageNo*/, u16view /*fileName*/, u16 & /*writeFailed*/) { return false; }
   virtual bool Get_Page_Load(int /*pageNo*/, u16view /*fileName*/) { return false; }
   virtual void Free_Page(int /*pageNo*/, int /*activePageIndex*/) {}
   // Compiles the active page into a slot (replacing slot pageIndex's task);
   // the slot number or a negative value.
   virtual int Compile_Replace(int /*pageIndex*/, TTaskState /*initial*/) { return -1; }
+  // A library function is about to be called (it blocks until it returns,
+  // and nothing can interrupt it), and has returned.
+  virtual void Library_Call_Starting(u16view /*function*/) {}
+  virtual void Library_Call_Ended() {}
   // The run loop's pause mark, held while RUN PAGE compiles.
   virtual void setRunPaused(bool /*paused*/) {}
 };
@@ -104,6 +110,8 @@ class Engine {
   std::array<PcodeList, kSlots> lists;
   int findFreeList() const;
   void appendRecord(int list, int kind, const std::array<u16, 11> &param);
+  // Inserting or deleting a record keeps every position into the list right
+  // (tasks, return addresses, interrupts, timers); the caller relinks.
   void insertRecord(int position, int list, int kind, const std::array<u16, 11> &param);
   void deleteRecord(int position, int list);
   void freeList(int list);
@@ -214,7 +222,9 @@ class Engine {
   // by the environment when a run starts.
   std::filesystem::path dataDirectory;
   std::array<TFileInfo, kFiles> files;
-  void closeAllFiles();
+  // Closes every numbered file; false (after the I/O error) when buffered
+  // data could not be written.
+  bool closeAllFiles();
   // A string operand taken literally: no escapes (file names).
   u16 rawStr(const TPEXE &r, int k);
 
@@ -226,6 +236,9 @@ class Engine {
 
   // ----- HTTP transfers
   std::vector<std::unique_ptr<HttpTransfer>> transfers;
+  // Limits of a transfer unless the program sets its own (0: none): the
+  // connection, and the time a transfer may go without receiving anything.
+  long httpConnectTimeoutSeconds = 30, httpStallSeconds = 60;
   bool anyHttp = false;
   void serveTransfers();    // finished transfers resume their tasks
   void cancelTransfers();   // pending transfers are abandoned
@@ -256,6 +269,7 @@ class Engine {
   bool instructionFailed_ = false;
 
   void execute(TTaskInfo &t, const TPEXE &r, int position);
+  void shiftPositions(int list, int position, int delta);
   void serveWaits();
   void serveTimers();
   void enterInterrupt(int slot);

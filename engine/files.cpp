@@ -55,13 +55,28 @@ TFileInfo *open_file(Engine &e, long n) {
   return f.Path.empty() ? nullptr : &f;
 }
 
-void close_file(TFileInfo &f) {
-  if (f.FileVarTxt) std::fclose(f.FileVarTxt);
+// Closes and frees the number. False when data still buffered could not be
+// written (a full disk): the caller reports it, so nothing is lost silently.
+bool close_file(TFileInfo &f) {
+  bool ok = true;
+  if (f.FileVarTxt) ok = std::fclose(f.FileVarTxt) == 0;
   f.FileVarTxt = nullptr;
   f.readLines.clear();
   f.readPos = 0;
   f.Path.clear();
   f.Mode = fmREAD;
+  return ok;
+}
+
+void io_error(Engine &e, TFileInfo &f, const fs::path &path) {
+  f.ErrorCode = feIO_ERROR;
+  e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(path.string()));
+}
+
+// Closes the number; a failure to write what was buffered is an I/O error.
+void close_reporting(Engine &e, TFileInfo &f) {
+  fs::path path = f.Path;
+  if (!close_file(f)) io_error(e, f, path);
 }
 
 void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
@@ -107,7 +122,7 @@ void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
 }
 
 void op_close(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 701
-  if (TFileInfo *f = open_file(e, file_number(e, t, r, 1))) close_file(*f);
+  if (TFileInfo *f = open_file(e, file_number(e, t, r, 1))) close_reporting(e, *f);
 }
 
 void op_read(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 702
@@ -132,10 +147,7 @@ void op_write(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 703
   if (e.errorFlag) return;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f->FileVarTxt) == bytes.size();
   if (number || !ok) ok = std::fflush(f->FileVarTxt) == 0 && ok;
-  if (!ok) {
-    f->ErrorCode = feIO_ERROR;
-    e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(f->Path.string()));
-  }
+  if (!ok) io_error(e, *f, f->Path);
 }
 
 void op_eof(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 704
@@ -262,8 +274,17 @@ void op_dir_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 462
 
 }  // namespace
 
-void Engine::closeAllFiles() {
-  for (TFileInfo &f : files) close_file(f);
+bool Engine::closeAllFiles() {
+  bool ok = true;
+  for (TFileInfo &f : files) {
+    if (f.Path.empty()) continue;
+    fs::path path = f.Path;
+    if (!close_file(f)) {
+      io_error(*this, f, path);
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 void register_files(Engine &e) {

@@ -45,6 +45,7 @@ void op_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 502
 struct Command {
   u16 word, option1, option2;   // upper-cased
   u16 text1, text2;             // as written (texts, file names)
+  int options = 0;               // option words written
   const Lines *list = nullptr;
   std::vector<int> a;           // arguments a0..a19
   int arg(std::size_t i) const { return i < a.size() ? a[i] : 0; }
@@ -180,7 +181,8 @@ void run_command(Engine &e, TTaskInfo &t, const Command &c) {
       }
     }
   } else if (w == u"SAVE") {
-    if (c.option1.empty() || c.text2.empty()) return;
+    // Both option words, the format and the file: one alone does nothing.
+    if (c.options < 2 || (c.option1 != u"PNG" && c.option1 != u"BMP") || c.text2.empty()) return;
     Rect r{c.arg(0), c.arg(1), c.arg(2), c.arg(3)};
     if (r.right <= r.left || r.bottom <= r.top) return;
     std::filesystem::path file(to_utf8(c.text2));
@@ -208,6 +210,7 @@ void graph(Engine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) {
   Command c;
   c.text1 = e.str(r, 1);
   c.word = upper_ascii(c.text1);
+  c.options = options;
   if (options >= 1) {
     c.text1 = e.str(r, 3);
     c.option1 = upper_ascii(c.text1);

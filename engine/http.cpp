@@ -118,6 +118,10 @@ void run_transfer(HttpTransfer &t) {
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
   if (t.connectTimeoutMs > 0) curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, t.connectTimeoutMs);
   if (t.timeoutMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, t.timeoutMs);
+  if (t.stallSeconds > 0) {
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, t.stallSeconds);
+  }
   curl_easy_setopt(curl, CURLOPT_USERAGENT, t.userAgent.empty() ? "Velmora/0.1" : t.userAgent.c_str());
   if (t.post) {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
@@ -213,6 +217,9 @@ void start_transfer(Engine &e, TTaskInfo &t, u16view url, const Lines *post, u16
   auto transfer = std::make_unique<HttpTransfer>();
   transfer->slot = e.current;
   transfer->url = to_utf8(url);
+  // The run's defaults; a program's own time-outs replace them below.
+  transfer->connectTimeoutMs = e.httpConnectTimeoutSeconds * 1000;
+  transfer->stallSeconds = e.httpStallSeconds;
   if (post) {
     transfer->post = true;
     for (const u16 &line : *post) transfer->postFields += to_utf8(line) + "\r";
@@ -225,8 +232,11 @@ void start_transfer(Engine &e, TTaskInfo &t, u16view url, const Lines *post, u16
       if (params.size() < 3 || (!params[0].empty() && !parse_int(params[0], connect)) ||
           (!params[1].empty() && !parse_int(params[1], response)))
         return e.runtimeError(u"- HTTP INVALID PARAMETER ");
-      transfer->connectTimeoutMs = connect;
-      transfer->timeoutMs = response;
+      if (connect > 0) transfer->connectTimeoutMs = connect;
+      if (response > 0) {
+        transfer->timeoutMs = response;
+        transfer->stallSeconds = 0;
+      }
       transfer->userAgent = to_utf8(params[2]);
     }
   }

@@ -19,7 +19,10 @@ struct HttpTransfer {
   std::string postFields;  // "name=value" lines joined with "&"; empty for GET
   bool post = false;
   std::filesystem::path file;  // the task's transfer file
-  long connectTimeoutMs = 0, timeoutMs = 0;  // 0: the client's default
+  long connectTimeoutMs = 0, timeoutMs = 0;  // 0: no limit
+  // A transfer that moves less than a byte a second for this long is
+  // abandoned (0: never), so a server that stops answering ends the wait.
+  long stallSeconds = 0;
   std::string userAgent;
 
   // Written by the worker, read by the main thread once `done` is set.

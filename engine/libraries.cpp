@@ -82,7 +82,11 @@ void op_library_call(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 811
   // The function may change the text in place, never lengthen it.
   std::u16string buffer = argument;
   buffer.push_back(u'\0');
+  // The call blocks the run loop until it returns; the environment says so
+  // first, since nothing can interrupt it.
+  e.host->Library_Call_Starting(e.vars[functionVar].StrVal);
   f(buffer.data());
+  e.host->Library_Call_Ended();
   buffer.resize(std::char_traits<char16_t>::length(buffer.data()));
   deliver_string(t, std::move(buffer));
 }

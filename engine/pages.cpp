@@ -103,6 +103,7 @@ void set_slot_state(Engine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) {
   TTaskInfo &target = e.tasks[std::size_t(page)];
   if (target.state == tsEMPTY) return;  // a slot without a program stays empty
   target.state = state;
+  if (state == tsACTIVE && target.WAIT) e.anyWait = true;
   e.scheduleChanged();
 }
 
@@ -214,7 +215,12 @@ void op_page_rename(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 383
 }
 
 void save(Engine &e, int page, const u16 &file) {
-  if (!e.host->Set_Page_Save(page, file)) page_error(e);
+  // A failed write is a file error, like every other write: the user
+  // should look at the disk, not at the page number.
+  u16 failedPath;
+  if (e.host->Set_Page_Save(page, file, failedPath)) return;
+  if (failedPath.empty()) page_error(e);
+  else e.runtimeError(u"- ファイルI/Oエラー\r" + failedPath);
 }
 
 void load(Engine &e, int page, const u16 &file) {

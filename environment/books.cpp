@@ -90,8 +90,7 @@ int Environment::readBook(const Lines &lines) {
 // a tab.
 bool Environment::releaseWorkspace() {
   if (tabs.openCount > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
-  closeAllTabs();
-  return tabs.openCount == 0;
+  return closeAllTabs();
 }
 
 bool Environment::loadBook() {
@@ -156,7 +155,9 @@ bool Environment::overwriteSave(int tab) {
     return false;
   }
   std::filesystem::path path(to_utf8(t.panels[2]));
-  if (path.empty()) return saveTabAsText(tab);
+  // A new program's panel shows where it would go ("PROG/#1"); it has no
+  // file yet, so the user names one. A "#n" file is never written.
+  if (path.empty() || !t.hasFile) return saveTabAsText(tab);
   if (path.is_relative()) path = programDirectory() / path;
   if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
     ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
@@ -164,6 +165,7 @@ bool Environment::overwriteSave(int tab) {
   }
   t.modified = false;
   t.panels[1].clear();
+  removeRecoveryCopy(tab);
   return true;
 }
 

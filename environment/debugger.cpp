@@ -39,12 +39,6 @@ bool Environment::addBreakpoint(int slot, int line) {
     param[9] = u"[Break Point]";
     param[10] = list[pos].Param[10];
     engine.insertRecord(int(pos), t.PcodeListNo, engine::kKindBreakpoint, param);
-    // Positions after the new record moved by one.
-    if (t.INSTP > pos) ++t.INSTP;
-    for (int k = 0; k <= t.STACKP; ++k) {
-      int32_t &ret = engine.callStack[std::size_t(slot)][std::size_t(k)];
-      if (ret > int(pos)) ++ret;
-    }
     engine.linkSlot(slot);
     for (Breakpoint &b : breakpoints)
       if (!b.used) {

@@ -57,6 +57,8 @@ bool Environment::saveTabAsText(int tab) {
   u16 bare = from_utf8(path.filename().string());
   if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
   t.modified = false;
+  t.hasFile = true;
+  removeRecoveryCopy(tab);
   t.panels[1].clear();
   t.panels[2] = from_utf8(path.string());
   return true;
@@ -74,6 +76,7 @@ bool Environment::closeTab(int tab) {
     if (engine.tasks[std::size_t(s)].SrcIndex == tab && engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
       DelTaskButtonClick(s);
   tabs.release(tab);
+  removeRecoveryCopy(tab);
   if (tabs.openCount == 0) {
     running = false;
     engine.stopAll();
@@ -81,13 +84,29 @@ bool Environment::closeTab(int tab) {
   return true;
 }
 
-void Environment::closeAllTabs() {
+bool Environment::confirmCloseAll() {
+  std::vector<int> discarded;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    Tab &t = tabs.tabs[std::size_t(i)];
+    if (!t.inUse || !t.modified) continue;
+    Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
+    if (a == Answer::Cancel) return false;
+    if (a == Answer::Yes && !saveTabAsText(i)) return false;
+    if (a == Answer::No) discarded.push_back(i);
+  }
+  for (int i : discarded) tabs.tabs[std::size_t(i)].modified = false;
+  return true;
+}
+
+bool Environment::closeAllTabs() {
+  if (!confirmCloseAll()) return false;
   while (tabs.openCount > 0) {
     int tab = tabs.active >= 0 ? tabs.active : tabs.lowestFree();
     for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
       if (tabs.tabs[std::size_t(i)].inUse) tab = i;
-    if (!closeTab(tab)) return;
+    if (!closeTab(tab)) return false;
   }
+  return true;
 }
 
 }  // namespace velmora::environment

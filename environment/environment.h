@@ -17,6 +17,12 @@ namespace velmora::environment {
 enum class RunResult { NotStarted, Ended, Error, Stopped };
 
 // A row of the breakpoint table.
+// A tab's content left by an earlier session that ended without saving it.
+struct RecoveryCopy {
+  u16 caption, path;
+  Lines lines;
+};
+
 struct Breakpoint {
   bool used = false;
   int number = 0;   // in order of creation
@@ -45,12 +51,30 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // its slot registration is deleted; with no tab left, all tasks stop.
   // False when the user cancelled.
   bool closeTab(int tab);
-  void closeAllTabs();
+  // Asks about every modified tab before any closes (Yes saves, No lets it
+  // go); a Cancel, or a save that fails, leaves every tab open. True when
+  // all may close; the tabs answered No then count as unmodified.
+  bool confirmCloseAll();
+  // Closes every tab after confirmCloseAll; false (nothing closed) when the
+  // user cancelled.
+  bool closeAllTabs();
   // "テキストで保存": the save dialog, ".mcl" appended to a name without
   // extension, the lines written with CR LF. False when cancelled or failed.
   bool saveTabAsText(int tab);
-  // "上書き保存(&S)": back to the tab's own file; refused for a book.
+  // "上書き保存(&S)": back to the tab's own file; refused for a book. A tab
+  // with no file behind it (a new program) asks for a name instead.
   bool overwriteSave(int tab);
+
+  // ----- recovery copies of modified tabs (the IDE turns them on)
+  bool keepRecoveryCopies = false;
+  // Writes a copy of every modified tab and removes those of the others.
+  void writeRecoveryCopies();
+  void removeRecoveryCopy(int tab);
+  // The copies a previous session left, in tab order.
+  std::vector<RecoveryCopy> recoveryCopies() const;
+  // Opens the copies in new tabs, marked modified; the number opened.
+  int restoreRecoveryCopies();
+  void discardRecoveryCopies();
 
   // ----- books and the recent-file list
   Lines recentFiles;  // bare file names, "Recent.$$$" beside the program
@@ -189,10 +213,14 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void Let_Page_Active(int pageIndex) override;
   bool Get_Page_Name(int pageNo, u16 &name) override;
   bool Set_Page_Name(int pageNo, u16view name) override;
-  bool Set_Page_Save(int pageNo, u16view fileName) override;
+  bool Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) override;
   bool Get_Page_Load(int pageNo, u16view fileName) override;
   void Free_Page(int pageNo, int activePageIndex) override;
   void setRunPaused(bool p) override { paused = p; }
+  void Library_Call_Starting(u16view function) override {
+    ui.blockingCallStatus(u"ライブラリ関数 " + u16(function) + u" を実行中（終わるまで中断できません）");
+  }
+  void Library_Call_Ended() override { ui.blockingCallStatus(u""); }
   Tab *page(int pageNo);
 
   // CompileHost

@@ -81,12 +81,15 @@ bool Environment::Set_Page_Name(int pageNo, u16view name) {
   return true;
 }
 
-bool Environment::Set_Page_Save(int pageNo, u16view fileName) {
+bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) {
   Tab *t = page(pageNo);
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
   if (path.is_relative()) path = programDirectory() / path;
-  if (!write_lines_file(path, t->lines, Encoding::Utf8)) return false;
+  if (!write_lines_file(path, t->lines, Encoding::Utf8)) {
+    writeFailed = from_utf8(path.string());
+    return false;
+  }
   t->modified = false;
   t->panels[1].clear();
   return true;

@@ -103,12 +103,15 @@ void Environment::prepareEngine() {
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
   engine.homeDirectory = home;
+  engine.httpConnectTimeoutSeconds = settings.httpConnectTimeout();
+  engine.httpStallSeconds = settings.httpStallTimeout();
 }
 
 RunResult Environment::ExecTaskButtonClick() {
   if (tabs.openCount == 0 || busy) return RunResult::NotStarted;
   ui.pumpEvents();
   busy = true;
+  writeRecoveryCopies();  // a run may call code that takes the process down
   endStepping();  // a run starts every task afresh
   prepareEngine();
   RunResult result = Exec_And_Status();
@@ -171,10 +174,16 @@ RunResult Environment::Exec_And_Status() {
     }
     if (allWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  // A stop asked for while the last batch ran (a long blocking instruction
+  // near the end of a program) still counts: the run was stopped.
+  if (running) pumpIfDue(true);
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
   engine.running = false;
-  engine.closeAllFiles();
+  // Files left open are closed now; data that cannot be written is an I/O
+  // error of the run, never a silent loss.
+  if (!engine.closeAllFiles() && result != RunResult::Error && CheckRunTimeError())
+    result = RunResult::Error;
   refreshViews();
   return result;
 }

@@ -106,6 +106,8 @@ const std::vector<Group> &groups() {
       {u"NAME=StayConsoleCheckBox", {check(&Settings::StayConsoleCheckBox)}},
       {u"NAME=StayProgListCheckBox", {check(&Settings::StayProgListCheckBox)}},
       {u"NAME=CloseAllCanvasCheckBox", {check(&Settings::CloseAllCanvasCheckBox)}},
+      {u"NAME=HTTP_Timeout_Panel",
+       {text(&Settings::HttpConnectTimeoutEdit), text(&Settings::HttpStallTimeoutEdit)}},
   };
   return table;
 }
@@ -160,6 +162,16 @@ bool Settings::load(const std::filesystem::path &home) {
   if (!file) return false;
   return restore(file->lines);
 }
+
+namespace {
+long seconds(u16view text, long fallback) {
+  int n;
+  return parse_int(text, n) && n >= 0 ? n : fallback;
+}
+}  // namespace
+
+long Settings::httpConnectTimeout() const { return seconds(HttpConnectTimeoutEdit, 30); }
+long Settings::httpStallTimeout() const { return seconds(HttpStallTimeoutEdit, 60); }
 
 int Settings::consoleTabPitch() const {
   int n;

@@ -40,6 +40,9 @@ struct Settings {
   u16 AppliProgDirEdit;
   // タイマー性能
   u16 WaitTimeEdit = u"100", TimerTimeEdit = u"100", TimingChartEdit = u"20";
+  // HTTP: seconds to connect, and seconds without data before a transfer
+  // is abandoned (0: no limit).
+  u16 HttpConnectTimeoutEdit = u"30", HttpStallTimeoutEdit = u"60";
   // エディッタ
   bool Editor_Quote_CheckBox = false;
   bool Ascii_Name_Only_CheckBox = false;
@@ -71,6 +74,10 @@ struct Settings {
   bool save(const std::filesystem::path &home) const;
   bool load(const std::filesystem::path &home);
 
+  // The HTTP limits in seconds: the default when the text is not a number
+  // from 0 up.
+  long httpConnectTimeout() const;
+  long httpStallTimeout() const;
   // The console tab pitch as a number (16 when the text is not one).
   int consoleTabPitch() const;
   // The Tab width of the editors: 1..40; empty gives 1, anything else 5.

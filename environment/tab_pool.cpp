@@ -55,6 +55,7 @@ int TabPool::loadFile(const std::filesystem::path &path, std::optional<Encoding>
   }
   if (readOk) *readOk = ok;
   t.panels = {int16(long(t.lines.size())), u"", from_utf8(path.string())};
+  t.hasFile = true;
   return i;
 }
 

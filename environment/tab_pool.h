@@ -16,6 +16,7 @@ struct Tab {
   Lines lines;
   bool modified = false;
   std::array<u16, 3> panels;  // line count, modified mark, file path
+  bool hasFile = false;       // the path names the tab's own file
   unsigned revision = 0;      // counts changes made by running programs
 };
 

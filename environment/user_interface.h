@@ -59,6 +59,9 @@ class UserInterface {
   virtual bool compileStepShown(const CompileStep & /*step*/) { return false; }
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
+  // A call into a library function starts (the window cannot respond until
+  // it returns) or has ended: the status line says so.
+  virtual void blockingCallStatus(const u16 & /*text*/) {}
 };
 
 }  // namespace velmora::environment

@@ -22,6 +22,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -108,6 +109,17 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
 
   env_ = std::make_unique<environment::Environment>(home, *this);
   env_->engine.canvas = &canvases_;
+  // Modified tabs are copied aside every minute (and when a run starts);
+  // copies an earlier session left are offered once the window is up.
+  env_->keepRecoveryCopies = true;
+  auto *recoveryTimer = new QTimer(this);
+  connect(recoveryTimer, &QTimer::timeout, this, [this] {
+    if (env_->running || env_->stepCompiling) return;  // the run's pages are the programs' now
+    syncEditorsToPool();
+    env_->writeRecoveryCopies();
+  });
+  recoveryTimer->start(60 * 1000);
+  QTimer::singleShot(0, this, [this] { offerRecovery(); });
   for (int i = 0; i < engine::kCanvases; ++i) canvasWindows_[std::size_t(i)] = new CanvasWindow(canvases_, i, this);
   canvases_.changed = [this](int i) { static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)])->sync(); };
   debugger_ = new DebuggerPanel(*env_);
@@ -498,6 +510,11 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     return;
   }
   syncEditorsToPool();
+  // Every question first: a Cancel keeps every tab and every slot.
+  if (!env_->confirmCloseAll()) {
+    event->ignore();
+    return;
+  }
   env_->settings.save(env_->home);
   while (env_->tabs.openCount > 0) {
     if (!closeActiveTab()) {
@@ -779,6 +796,34 @@ void MainWindow::showRunError(const std::vector<std::pair<u16, u16>> &rows) {
   QString text;
   for (const auto &[label, value] : rows) text += qs(label) + console_text(value) + QChar(u'\n');
   QMessageBox::warning(this, QStringLiteral("実行時エラー"), text);
+}
+
+// Painted at once: the call that follows keeps the window from painting.
+void MainWindow::blockingCallStatus(const u16 &text) {
+  if (text.empty()) {
+    statusBar()->clearMessage();
+    return;
+  }
+  statusBar()->showMessage(qs(text));
+  statusBar()->repaint();
+}
+
+// Copies of programs an earlier session did not save (it crashed or was
+// killed): opened again as modified tabs, or thrown away.
+int MainWindow::offerRecovery() {
+  std::vector<environment::RecoveryCopy> copies = env_->recoveryCopies();
+  if (copies.empty()) return 0;
+  u16 names;
+  for (const auto &c : copies) names += u"\r  " + c.caption;
+  if (!askYesNo(u"前回、保存されずに終わったプログラムがあります。復元しますか？" + names, u"復元")) {
+    env_->discardRecoveryCopies();
+    return 0;
+  }
+  int restored = env_->restoreRecoveryCopies();
+  for (int i = 0; i < environment::TabPool::kTabs; ++i)
+    if (env_->tabs.tabs[std::size_t(i)].inUse && tabs_->indexOf(editors_[std::size_t(i)]) < 0) showTab(i);
+  refreshStatus();
+  return restored;
 }
 
 }  // namespace velmora::gui

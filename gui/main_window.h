@@ -74,6 +74,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void locateLine(int tab, u16view line) override;
   void consoleUpdated(const Lines &lines) override;
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
+  void blockingCallStatus(const u16 &text) override;
+  // Offers the recovery copies an earlier session left; the tabs restored.
+  int offerRecovery();
   void breakpointHeld(int slot, u16view line) override;
   void showErrorLocation(const Lines &tokens, int lastRead) override;
   bool compileStepShown(const environment::CompileStep &step) override;

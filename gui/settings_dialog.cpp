@@ -78,6 +78,8 @@ const Text kTexts[] = {
     VELMORA_TEXT("タイマー性能", "WAITコマンド", "ミリ秒", WaitTimeEdit),
     VELMORA_TEXT("タイマー性能", "TIMERコマンド", "ミリ秒", TimerTimeEdit),
     VELMORA_TEXT("タイマー性能", "タイミングチャート", "ミリ秒", TimingChartEdit),
+    VELMORA_TEXT("タイマー性能", "HTTP通信　接続待ち", "秒（0：制限なし）", HttpConnectTimeoutEdit),
+    VELMORA_TEXT("タイマー性能", "HTTP通信　無応答で中断", "秒（0：制限なし）", HttpStallTimeoutEdit),
     VELMORA_TEXT("エディッタ", "ＴＡＢキー設定", "桁", TabSpaceEdit),
     VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", ConsoleTabPitchEdit),
 };

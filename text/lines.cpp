@@ -1,6 +1,10 @@
 #include "text/lines.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <fstream>
@@ -73,25 +77,67 @@ std::string join_lines_crlf(const Lines &lines, Encoding encoding) {
   return to_utf8(text);
 }
 
-bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes) {
-  std::filesystem::path tmp = path;
-  tmp += ".velmora-tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a path finally names: symbolic links are followed (relative link
+// texts against the link's directory), so that a write replaces the file a
+// link points to and the link stays. A loop gives up after 40 links.
+std::optional<fs::path> final_target(const fs::path &path) {
+  fs::path p = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
+    fs::path link = fs::read_symlink(p, ec);
+    if (ec) return std::nullopt;
+    p = link.is_absolute() ? link : p.parent_path() / link;
   }
+  return std::nullopt;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(std::size_t(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes) {
+  auto target = final_target(path);
+  if (!target) return false;
+  // Only regular files are replaced: a device, a pipe or a directory under
+  // the name is refused, never swapped for a regular file.
+  struct stat old {};
+  bool exists = ::stat(target->c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) return false;
+  if (!exists && errno != ENOENT) return false;
+  fs::path tmp = *target;
+  tmp += ".velmora-tmp";
+  mode_t mode = exists ? (old.st_mode & 07777) : 0666;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = true;
+  if (exists) {
+    // The replacement keeps the old file's permissions (and, where the
+    // process may, its owner): a private file stays private.
+    ok = ::fchmod(fd, mode) == 0;
+    if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+      (void)!::fchown(fd, old.st_uid, old.st_gid);
+  }
+  // On the disk before it replaces the old content, so that a crash leaves
+  // either the old file or the whole new one.
+  ok = ok && write_all(fd, bytes) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
   std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
+  if (ok) fs::rename(tmp, *target, ec);
+  if (!ok || ec) {
+    fs::remove(tmp, ec);
     return false;
   }
   return true;

@@ -24,9 +24,12 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path &path);
 std::string join_lines_crlf(const Lines &lines, Encoding encoding);
 
 // Writes the lines with CR LF line ends into a temporary file beside the
-// target and renames it over the target, so a failed write never leaves a
-// half-written file in its place. Utf8 writes no byte-order mark, Utf8Bom
-// writes one. Returns false on any failure.
+// target, flushes it to the disk and renames it over the target, so a failed
+// write never leaves a half-written file in its place. A symbolic link is
+// written through (the file it points to gets the content, the link stays);
+// the target keeps its permissions; a target that exists but is not a
+// regular file (a device, a pipe, a directory) is refused. Utf8 writes no
+// byte-order mark, Utf8Bom writes one. Returns false on any failure.
 bool write_lines_file(const std::filesystem::path &path, const Lines &lines,
                       Encoding encoding = Encoding::Utf8);
 bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes);

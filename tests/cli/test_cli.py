@@ -13,9 +13,13 @@ import time
 import unittest
 
 RUNNER = None
+LIBRARY = None
+DATA = None
 
 
-class Cli(unittest.TestCase):
+class Home(unittest.TestCase):
+    """A fresh program's own directory for every test."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="velmora-cli-")
         self.home = self.dir.name
@@ -31,6 +35,9 @@ class Cli(unittest.TestCase):
 
     def run_velmora(self, *args, timeout=30):
         return subprocess.run([RUNNER, "--home", self.home, *args], capture_output=True, timeout=timeout)
+
+
+class Cli(Home):
 
     def test_help_version_and_bad_usage(self):
         self.assertIn(b"Usage: velmora-run", self.run_velmora("--help").stdout)
@@ -102,6 +109,56 @@ class Cli(unittest.TestCase):
             self.assertEqual(f.read(), "NAME=VARIABLE_ALERT_CheckBox\n0\n")
 
 
+class Blocking(Home):
+    """Stops that arrive while an instruction blocks: a library call that
+    takes long or never returns."""
+
+    def setUp(self):
+        super().setUp()
+        # The library rules ship commented out ("//#800: ..."): enable them.
+        with open(os.path.join(DATA, "T-Syntax.txt"), encoding="utf-8", newline="") as f:
+            lines = f.read().split("\r\n")
+        lines = [l[2:] if l.startswith("//#8") and l[6:7] == ":" else l for l in lines]
+        with open(os.path.join(self.home, "T-Syntax.txt"), "w", encoding="utf-8", newline="") as f:
+            f.write("\r\n".join(lines))
+
+    def call_program(self, function, before="", after=""):
+        return self.program(function + ".mcl", before + f'LIB &L "{LIBRARY}"; LIBA &L "{function}" "1";\n'
+                            f'&F = "{function}"; &V = "x"; &R = &L :: &F ( &V );\n' + after)
+
+    def test_a_stop_during_a_blocking_call_at_the_end_is_not_lost(self):
+        # The program ends inside the batch that makes the call; the timeout
+        # passed meanwhile, and the run must say so.
+        out = self.run_velmora("--timeout", "0.2", self.call_program("velmora_block", after='??"done";\n'))
+        self.assertEqual(out.returncode, 124, out.stderr)
+        # "go" shows while the program waits 0.2 s; Ctrl-C comes during the
+        # one-second call that follows.
+        p = self.call_program("velmora_block", before='??"go"; ??CRLF; WAIT 2;\n')
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(proc.stdout.readline(), b"go\n")
+        time.sleep(0.6)
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=10), 130)
+
+    def test_a_call_that_never_returns_ends_by_timeout_or_second_ctrl_c(self):
+        p = self.call_program("velmora_hang", before='??"go"; ??CRLF; WAIT 1;\n')
+        start = time.monotonic()
+        out = self.run_velmora("--timeout", "0.5", p)
+        self.assertEqual(out.returncode, 124)
+        self.assertLess(time.monotonic() - start, 8)
+        self.assertIn(b"did not return", out.stderr)
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(proc.stdout.readline(), b"go\n")
+        time.sleep(0.4)
+        proc.send_signal(signal.SIGINT)
+        time.sleep(0.3)
+        self.assertIsNone(proc.poll())  # the first Ctrl-C waits for the call
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=10), 130)
+
+
 if __name__ == "__main__":
     RUNNER = os.path.abspath(sys.argv.pop(1))
+    LIBRARY = os.path.abspath(sys.argv.pop(1))
+    DATA = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

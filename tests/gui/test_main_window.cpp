@@ -1,6 +1,7 @@
 // The IDE window, offscreen: editing, compiling, running, the console view,
 // permits, pausing and killing from inside the run loop.
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -525,6 +526,51 @@ class MainWindowTest : public QObject {
     QVERIFY(reference->isVisible());
     QVERIFY(reference->toPlainText().contains(QStringLiteral("The Velmora language")));
     QCOMPARE(w.showLanguageReference(), reference);  // one window, shown again
+  }
+
+  void cancelWhileQuittingKeepsEveryTabAndSlot() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"??1;"});
+    QCOMPARE(w.compileActive(), 0);
+    w.openProgramLines({u"??2;"});
+    QTest::keyClicks(w.editor(1), QStringLiteral("x"));  // the second is modified
+    w.answer = Answer::Cancel;
+    QVERIFY(!w.close());
+    QCOMPARE(w.questions.size(), 1);
+    QCOMPARE(w.editorTabs()->count(), 2);
+    QCOMPARE(w.environment().engine.tasks[0].state, engine::tsACTIVE);
+    w.answer = Answer::No;
+    QVERIFY(w.close());
+  }
+
+  void recoveryCopiesOfModifiedTabsComeBackAfterACrash() {
+    QTemporaryDir home;
+    {
+      TestWindow w(home.path().toStdString());
+      w.show();
+      w.openProgramLines({u"A = 1;"});
+      QTest::keyClicks(w.editor(0), QStringLiteral("// kept"));
+      w.openProgramLines({u"??\"saved\";"});  // not modified: no copy
+      QCOMPARE(w.compileActive(), 0);
+      w.run();  // a run writes the copies first
+      // The window goes away without closing, as in a crash.
+    }
+    TestWindow w(home.path().toStdString());
+    w.answer = Answer::Yes;
+    QTest::qWait(50);  // the offer comes once the event loop runs
+    QCOMPARE(w.questions.size(), 1);
+    QCOMPARE(w.editorTabs()->count(), 1);
+    QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("// keptA = 1;"));
+    QVERIFY(w.editorTabs()->tabText(0).endsWith(QStringLiteral(" *")));
+    // Closing without saving lets the copy go for good.
+    w.answer = Answer::No;
+    QVERIFY(w.closeActiveTab());
+    QVERIFY(QDir(home.path() + QStringLiteral("/Recovery")).isEmpty());
+    TestWindow again(home.path().toStdString());
+    QTest::qWait(50);
+    QCOMPARE(again.questions.size(), 0);
   }
 
   void closingWhileRunningIsRefused() {

@@ -36,6 +36,15 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
         elif self.path == "/agent":
             self.send_text(self.headers.get("User-Agent", "").encode())
+        elif self.path == "/silent":
+            time.sleep(30)  # accepts the connection, never answers
+        elif self.path == "/stalls":
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"part")
+            self.wfile.flush()
+            time.sleep(30)  # headers and a little, then nothing
         elif self.path == "/slow":
             time.sleep(3)
             self.send_text(b"late\r\n")

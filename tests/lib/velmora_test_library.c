@@ -1,6 +1,9 @@
 /* A shared library for the library-call tests: functions that take one
    NUL-terminated UTF-16 text and change it in place. */
+#define _POSIX_C_SOURCE 200809L
+#include <time.h>
 #include <uchar.h>
+#include <unistd.h>
 
 void velmora_upper(char16_t *text) {
   for (; *text; ++text)
@@ -15,4 +18,18 @@ void velmora_reverse(char16_t *text) {
     *text++ = *--end;
     *end = c;
   }
+}
+
+/* Blocks for a second: an instruction that keeps the run loop away. */
+void velmora_block(char16_t *text) {
+  (void)text;
+  struct timespec t = {1, 0};
+  while (nanosleep(&t, &t) != 0) {
+  }
+}
+
+/* Never returns: only ending the process stops it. */
+void velmora_hang(char16_t *text) {
+  (void)text;
+  for (;;) pause();
 }

@@ -35,6 +35,8 @@ class ScriptedUi : public environment::UserInterface {
   std::vector<std::pair<Lines, int>> errorLocations;
   void showErrorLocation(const Lines &tokens, int lastRead) override { errorLocations.emplace_back(tokens, lastRead); }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }
+  Lines statuses;
+  void blockingCallStatus(const u16 &text) override { statuses.push_back(text); }
 
  private:
   environment::Answer next() {

@@ -74,6 +74,15 @@ TEST_F(Canvas, ImagesLoadBackAndSaveAsBmp) {
   ASSERT_FALSE(b.isNull());
   EXPECT_TRUE(same(b.pixel(20, 20), Qt::green));  // (110, 110) of canvas 2
   EXPECT_TRUE(same(b.pixel(5, 5), Qt::white));
+  // One option word alone, an unknown format or an empty rectangle saves
+  // nothing.
+  ASSERT_EQ(runProgram({u"<? 1 >;", u"< \"BOX\" 40, 40 >;", u"< \"SAVE\" \"one.png\" 0, 0, 40, 40 >;",
+                        u"< \"SAVE\" \"GIF\" \"c.gif\" 0, 0, 40, 40 >;",
+                        u"< \"SAVE\" \"PNG\" \"d.png\" 40, 40, 40, 80 >;"}),
+            RunResult::Ended);
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "one.png"));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "c.gif"));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "d.png"));
 }
 
 TEST_F(Canvas, CanvasNumbersAreCheckedAndStateIsPerTask) {

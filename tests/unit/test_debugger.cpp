@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/temp_dir.h"
@@ -15,9 +17,14 @@ struct DebugUi : velmora::testing::ScriptedUi {
   Environment *env = nullptr;
   Lines held;
   int stepsLeft = 0;
+  std::function<void()> onHold;  // runs at the first hold, instead of continuing
   void breakpointHeld(int slot, u16view line) override {
     held.push_back(int16(slot) + u":" + u16(line));
-    if (stepsLeft > 0) {
+    if (onHold) {
+      auto f = std::move(onHold);
+      onHold = nullptr;
+      f();
+    } else if (stepsLeft > 0) {
       --stepsLeft;
       env->StepExecOneLineButtonClick();
     } else {
@@ -127,4 +134,75 @@ TEST_F(Debugger, RecompilingOrRunningEndsStepping) {
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_FALSE(env.stepping);
   EXPECT_EQ(ui.console.back(), u"\r3");
+}
+
+// Break records come and go while a task is held; every position into the
+// list must keep pointing at the same instruction.
+class HeldEdits : public ::testing::Test {
+ protected:
+  TempDir home;
+  DebugUi ui;
+  Environment env{home.path(), ui};
+  void SetUp() override { ui.env = &env; }
+  void compile(const Lines &program) {
+    env.tabs.loadLines(program, ui);
+    ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  }
+  const engine::PcodeList &list() { return env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)]; }
+  // The record a position names, as text: kind and source line.
+  u16 at(int position) {
+    const engine::TPEXE &r = list()[std::size_t(position)];
+    return int16(r.kind) + u"@" + r.Param[10];
+  }
+};
+
+TEST_F(HeldEdits, RemovingAllBreakpointsDuringAHoldResumesAtTheHeldLine) {
+  compile({u"A = 1;", u"B = 2;", u"??B;"});
+  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ui.onHold = [&] { env.clearBreakpoints(); };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held, Lines{u"0:00001"});
+  EXPECT_EQ(ui.console.back(), u"\r2");  // B = 2 ran after the hold
+}
+
+TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
+  compile({u"FUNCTION F;", u"  X = X + 1;", u"ENDFUNC", u"X = 0;", u"CALL F;", u"??X;", u"??\"end\";"});
+  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  u16 returnsTo;
+  ui.onHold = [&] {
+    const engine::TTaskInfo &t = env.engine.tasks[0];
+    ASSERT_EQ(t.STACKP, 0);
+    returnsTo = at(env.engine.callStack[0][0]);
+    ASSERT_TRUE(env.addBreakpoint(0, 3));  // before the call: the address moves
+    EXPECT_EQ(at(env.engine.callStack[0][0]), returnsTo);
+    env.clearBreakpoints();
+    EXPECT_EQ(at(env.engine.callStack[0][0]), returnsTo);
+  };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held, Lines{u"0:00001"});
+  EXPECT_EQ(ui.console.back(), u"\r1end");
+}
+
+TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved) {
+  compile({u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;", u"TIMER \"T\", SET, 1, \"TICK\";",
+           u"TIMER \"T\", START;", u"WHILE N < 2 DO WAIT 1; END", u"TIMER \"T\", CANCEL;", u"??N;"});
+  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ui.onHold = [&] {
+    engine::Engine &e = env.engine;
+    ASSERT_TRUE(e.tasks[0].IntProcess);  // held inside the interrupt
+    const u16 resumesAt = at(e.shadow[0].INSTP);
+    const int timer = e.tasks[0].TimerID;
+    const u16 handler = at(e.timers[std::size_t(timer)].handlerPos - 1);
+    EXPECT_EQ(handler.substr(0, 3), u"-2@");  // the function's entry record
+    ASSERT_TRUE(env.addBreakpoint(0, 0));     // before the handler and the loop
+    ASSERT_TRUE(env.addBreakpoint(0, 4));
+    EXPECT_EQ(at(e.shadow[0].INSTP), resumesAt);
+    EXPECT_EQ(at(e.timers[std::size_t(timer)].handlerPos - 1), handler);
+    env.clearBreakpoints();
+    EXPECT_EQ(at(e.shadow[0].INSTP), resumesAt);
+    EXPECT_EQ(at(e.timers[std::size_t(timer)].handlerPos - 1), handler);
+  };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held.size(), 1u);
+  EXPECT_EQ(ui.console.back(), u"\r2");
 }

@@ -208,6 +208,45 @@ TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
 }
 
+TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
+  int tab = env.newProgram();
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
+  env.tabs.tabs[std::size_t(tab)].modified = true;
+  EXPECT_FALSE(env.overwriteSave(tab));  // the dialog was cancelled
+  EXPECT_EQ(ui.questions.back().substr(0, 8), u"テキストで保存:");
+  EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
+  EXPECT_TRUE(env.tabs.tabs[std::size_t(tab)].modified);
+  ui.saveAs = home / "PROG" / "named.mcl";
+  EXPECT_TRUE(env.overwriteSave(tab));
+  EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
+  // From now on the tab has its file: no question.
+  std::size_t asked = ui.questions.size();
+  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 2;"};
+  EXPECT_TRUE(env.overwriteSave(tab));
+  EXPECT_EQ(ui.questions.size(), asked);
+  EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
+  EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
+}
+
+TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
+  int a = open({u"??\"a\";"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  int b = open({u"??\"b\";"});
+  env.tabs.tabs[std::size_t(b)].modified = true;
+  int c = open({u"??\"c\";"});
+  ui.answers = {Answer::Cancel};
+  EXPECT_FALSE(env.closeAllTabs());
+  EXPECT_EQ(env.tabs.openCount, 3);
+  for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tabs[std::size_t(t)].inUse);
+  EXPECT_TRUE(env.tabs.tabs[std::size_t(b)].modified);
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);  // a's slot stays
+  // No lets the modified tab go without saving; then everything closes.
+  ui.answers = {Answer::No};
+  EXPECT_TRUE(env.closeAllTabs());
+  EXPECT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+}
+
 TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   int a = open({u"WHILE 1 DO END"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "engine/http.h"
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
@@ -123,6 +125,25 @@ TEST_F(Http, AFailedTransferIsReportedInsteadOfWaitingForever) {
   // A port nobody listens on: the connection is refused.
   EXPECT_EQ(runProgram({u"&A[] = <*> \"http://127.0.0.1:1/x\";"}), RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"- HTTP ロード　エラー：ファイル名(http://127.0.0.1:1/x)");
+}
+
+TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
+  ASSERT_GT(server->port, 0);
+  env.settings.HttpStallTimeoutEdit = u"1";
+  for (const char16_t *path : {u"/silent", u"/stalls"}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << to_utf8(path);
+    EXPECT_EQ(ui.console.back(), u"- HTTP ロード　エラー：ファイル名(" + url(path) + u")");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    env.closeAllTabs();
+  }
+  // A program's own response time-out comes first: no stall limit applies.
+  env.settings.HttpStallTimeoutEdit = u"600";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(runProgram({u"&H[] += \"\";", u"&H[] += \"800\";", u"&H[] += \"\";", u"HTTP &H[];",
+                        u"&A[] = <*> \"" + url(u"/silent") + u"\";"}),
+            RunResult::Error);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(Http, ShiftJisBodiesAreReadByTheTextRules) {

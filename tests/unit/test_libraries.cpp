@@ -44,6 +44,9 @@ TEST_F(Libraries, AFunctionChangesItsArgumentText) {
                             u"??&R;", u"??\" \";", u"??&L;"});
   ASSERT_EQ(r, RunResult::Ended) << to_utf8(lastLine());
   EXPECT_EQ(lastLine(), u"\rABC日本 本日cba " + library);
+  // Each call is announced before it blocks, and the status cleared after.
+  EXPECT_EQ(ui.statuses, (Lines{u"ライブラリ関数 velmora_upper を実行中（終わるまで中断できません）", u"",
+                               u"ライブラリ関数 velmora_reverse を実行中（終わるまで中断できません）", u""}));
 }
 
 TEST_F(Libraries, RelativePathsStartInTheProgramsOwnDirectory) {

@@ -31,18 +31,25 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   s.ConsoleTabPitchEdit = u"8";
   s.ForceMonoCheckBox = s.CloseAllCanvasCheckBox = true;
   s.StayEditorCheckBox = s.StayConsoleCheckBox = s.StayProgListCheckBox = false;
+  s.HttpStallTimeoutEdit = u"5";
   ASSERT_TRUE(s.save(home.path()));
 
   auto file = read_text_file(home / "User_Setting.Txt");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->lines[0], u"NAME=SeparatorPanel");
   EXPECT_EQ(file->lines[1], u"11");
-  EXPECT_EQ(file->lines.back(), u"1");  // CloseAllCanvasCheckBox, the last group
+  // The HTTP limits come last, after the groups the file always had.
+  const Lines &l = file->lines;
+  ASSERT_GE(l.size(), 5u);
+  EXPECT_EQ(Lines(l.end() - 5, l.end()), (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=HTTP_Timeout_Panel", u"30", u"5"}));
 
   Settings back;
   back.initialise(home.path());
   EXPECT_EQ(back.toLines(), s.toLines());
   EXPECT_EQ(back.consoleTabPitch(), 8);
+  EXPECT_EQ(back.httpStallTimeout(), 5);
+  back.HttpConnectTimeoutEdit = u"-1";  // not a limit: the default
+  EXPECT_EQ(back.httpConnectTimeout(), 30);
 }
 
 TEST(Settings, AFileWithOneGroupRestoresJustThatOption) {

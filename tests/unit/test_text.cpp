@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/unit/temp_dir.h"
@@ -91,6 +93,36 @@ TEST(Lines, WritesCrLfInUtf8AndCp932AndReadsBack) {
   // A write into a directory that does not exist fails and leaves nothing.
   EXPECT_FALSE(write_lines_file(dir / "no/such/dir.txt", lines));
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
+}
+
+TEST(Lines, WholeFileWritesGoThroughLinksKeepModesAndRefuseSpecialFiles) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  // A link is written through: the file it points to changes, the link stays.
+  dir.write("real.txt", "old\r\n");
+  fs::create_directory(dir / "sub");
+  fs::create_symlink("../real.txt", dir / "sub" / "link.txt");
+  ASSERT_TRUE(write_lines_file(dir / "sub" / "link.txt", {u"new"}));
+  EXPECT_TRUE(fs::is_symlink(dir / "sub" / "link.txt"));
+  EXPECT_EQ(*read_file_bytes(dir / "real.txt"), "new\r\n");
+  // A private file stays private.
+  dir.write("secret.txt", "x");
+  fs::permissions(dir / "secret.txt", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(write_lines_file(dir / "secret.txt", {u"y"}));
+  EXPECT_EQ(fs::status(dir / "secret.txt").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // A pipe or a directory under the name is refused and left as it is.
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(write_lines_file(dir / "pipe", {u"z"}));
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  EXPECT_FALSE(write_lines_file(dir / "sub", {u"z"}));
+  EXPECT_TRUE(fs::is_directory(dir / "sub"));
+  // A loop of links is refused; no temporary file is left anywhere.
+  fs::create_symlink("loop2", dir / "loop1");
+  fs::create_symlink("loop1", dir / "loop2");
+  EXPECT_FALSE(write_lines_file(dir / "loop1", {u"z"}));
+  for (const auto &entry : fs::recursive_directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().string().find(".velmora-tmp"), std::string::npos) << entry.path();
 }
 
 TEST(Fields, SplitsAtBlankRunsAndKeepsQuotedRuns) {

@@ -99,8 +99,10 @@ TEST_F(Tokens, TabsExpandByThePitchAndFullWidthBlanksSeparate) {
   o.tabPitch = 4;
   EXPECT_EQ(compact({u"\tX\t=\t1;"}, o), "∇ X | = | Δ 1 | ;");
   EXPECT_EQ(compact({u"X\u3000=\u30001;"}), "∇ X | = | Δ 1 | ;");
-  // Inside a string a full-width blank stays.
+  // Inside a string a full-width blank stays; a tab becomes blanks by the
+  // pitch as everywhere (column 8 with pitch 4: four blanks).
   EXPECT_EQ(compact({u"&S = \"a\u3000b\";"}), "Σ &S | = | Ω \"a\u3000b\" | ;");
+  EXPECT_EQ(compact({u"&S = \"a\tb\";"}, o), "Σ &S | = | Ω \"a    b\" | ;");
   // Spacing mode shows the expanded blanks: a tab at column 1 with pitch 4
   // gives 3 blanks, at column 3 gives 1.
   o = spacing();

@@ -1,0 +1,88 @@
+// Recovery copies: the IDE keeps a copy of every modified tab in
+// "Recovery/" beside the settings, written when a run starts and every
+// minute, so that a crash (a library function that faults takes the whole
+// process down) loses at most a minute of editing. A copy goes away when its
+// tab is saved or closed, and is offered back at the next start.
+//
+// A copy is a line file: a header line, the tab's caption, the path of its
+// own file (empty for a new program), then the program's lines.
+#include "environment/environment.h"
+#include "text/lines.h"
+
+namespace velmora::environment {
+
+namespace {
+
+constexpr char16_t kHeader[] = u"[=VELMORA RECOVERY=]";
+
+std::filesystem::path copy_path(const std::filesystem::path &home, int tab) {
+  return home / "Recovery" / ("tab" + std::to_string(tab + 1) + ".txt");
+}
+
+}  // namespace
+
+void Environment::writeRecoveryCopies() {
+  if (!keepRecoveryCopies) return;
+  std::error_code ec;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    const Tab &t = tabs.tabs[std::size_t(i)];
+    if (!t.inUse || !t.modified) {
+      removeRecoveryCopy(i);
+      continue;
+    }
+    std::filesystem::create_directories(home / "Recovery", ec);
+    Lines copy{kHeader, t.caption, t.hasFile ? t.panels[2] : u16()};
+    copy.insert(copy.end(), t.lines.begin(), t.lines.end());
+    write_lines_file(copy_path(home, i), copy, Encoding::Utf8);
+  }
+}
+
+void Environment::removeRecoveryCopy(int tab) {
+  if (!keepRecoveryCopies || tab < 0 || tab >= TabPool::kTabs) return;
+  std::error_code ec;
+  std::filesystem::remove(copy_path(home, tab), ec);
+}
+
+std::vector<RecoveryCopy> Environment::recoveryCopies() const {
+  std::vector<RecoveryCopy> found;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    auto file = read_text_file(copy_path(home, i));
+    if (!file || file->lines.size() < 3 || file->lines[0] != kHeader) continue;
+    RecoveryCopy c;
+    c.caption = file->lines[1];
+    c.path = file->lines[2];
+    c.lines.assign(file->lines.begin() + 3, file->lines.end());
+    found.push_back(std::move(c));
+  }
+  return found;
+}
+
+int Environment::restoreRecoveryCopies() {
+  std::vector<RecoveryCopy> copies = recoveryCopies();
+  discardRecoveryCopies();
+  int restored = 0;
+  for (RecoveryCopy &c : copies) {
+    if (tabs.openCount >= TabPool::kTabs) break;
+    int tab = tabs.loadLines(c.lines, ui);
+    if (tab < 0) break;
+    Tab &t = tabs.tabs[std::size_t(tab)];
+    t.caption = c.caption;
+    if (!c.path.empty()) {
+      t.panels[2] = c.path;
+      t.hasFile = true;
+    }
+    // Still unsaved: the user decides where it goes.
+    t.modified = true;
+    t.panels[1] = u"変更";
+    ++restored;
+  }
+  writeRecoveryCopies();
+  return restored;
+}
+
+void Environment::discardRecoveryCopies() {
+  std::error_code ec;
+  for (int i = 0; i < TabPool::kTabs; ++i) std::filesystem::remove(copy_path(home, i), ec);
+}
+
+}  // namespace velmora::environment
