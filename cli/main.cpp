@@ -3,10 +3,12 @@
 // streaming the console to stdout.
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,12 @@ const char *kHelp =
     "  --listing         print the P-code listing of each slot, then exit\n"
     "  --final-console   print only the final console buffer, after the run\n"
     "  --timeout SECONDS stop the run after this many seconds (exit status 124)\n"
+    "  --allow KINDS     allow these kinds for this run, KINDS a comma-separated list of\n"
+    "                    commands, libraries, files (outside the data directory), network\n"
+    "  --deny KINDS      deny these kinds for this run\n"
+    "  --sandbox         deny all four kinds (for programs you did not write)\n"
+    "                    Without these the settings decide; a kind set to ask is denied\n"
+    "                    here, since nobody can answer.\n"
     "  --help, --version\n"
     "\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
@@ -167,6 +175,21 @@ int main(int argc, char **argv) {
   std::vector<std::string> files;
   bool tokens = false, tcode = false, listing = false, finalConsole = false;
   double timeout = 0;
+  std::array<std::optional<engine::PermitMode>, engine::kPermissions> permits;
+  // "commands,files" for --allow / --deny; false on an unknown kind.
+  auto setPermits = [&permits](const char *list, engine::PermitMode mode) {
+    std::string text = list;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t end = text.find(',', start);
+      if (end == std::string::npos) end = text.size();
+      int k = engine::permission_of_word(text.substr(start, end - start));
+      if (k < 0) return false;
+      permits[std::size_t(k)] = mode;
+      start = end + 1;
+    }
+    return true;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](const char *name) -> const char * {
@@ -192,6 +215,12 @@ int main(int argc, char **argv) {
       const char *v = value("--timeout");
       char *end = nullptr;
       if (!v || (timeout = std::strtod(v, &end)) <= 0 || *end) return usage_error("--timeout needs a number of seconds");
+    } else if (arg == "--allow" || arg == "--deny") {
+      const char *v = value(arg.c_str());
+      if (!v || !setPermits(v, arg == "--allow" ? engine::PermitMode::Allow : engine::PermitMode::Deny))
+        return usage_error(arg + " needs kinds: commands, libraries, files, network");
+    } else if (arg == "--sandbox") {
+      permits.fill(engine::PermitMode::Deny);
     } else if (arg == "--tokens") {
       tokens = true;
     } else if (arg == "--tcode") {
@@ -225,6 +254,8 @@ int main(int argc, char **argv) {
   Environment env(resolve_home(home), ui);
   env.engine.canvas = &canvases;
   ui.env = &env;
+  env.canAsk = false;
+  env.permitOverride = permits;
   if (!data.empty()) {
     std::error_code ec;
     env.dataDirectoryOverride = std::filesystem::absolute(data, ec);

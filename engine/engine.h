@@ -12,6 +12,7 @@
 #include "engine/console_buffer.h"
 #include "engine/http.h"
 #include "engine/pcode.h"
+#include "engine/permissions.h"
 #include "engine/task.h"
 #include "engine/variables.h"
 
@@ -54,6 +55,9 @@ class EngineHost {
   // and nothing can interrupt it), and has returned.
   virtual void Library_Call_Starting(u16view /*function*/) {}
   virtual void Library_Call_Ended() {}
+  // An "ask" permission: may the current task's instruction reach the
+  // target? Without an environment nobody answers: no.
+  virtual bool Ask_Permission(Permission /*p*/, u16view /*instruction*/, u16view /*target*/) { return false; }
   // The run loop's pause mark, held while RUN PAGE compiles.
   virtual void setRunPaused(bool /*paused*/) {}
 };
@@ -157,6 +161,15 @@ class Engine {
   // One line per function record of the slot: source line, blank, name.
   Lines listFunctions(int slot) const;
   bool anyRunnable() const;
+
+  // ----- permissions of the run (set by the environment when a run starts)
+  Permits permits;
+  // True when the kind is allowed (asking once per run for an "ask" kind);
+  // otherwise the run-time error "実行許可エラー：<kind> <target>" and false.
+  bool permitted(Permission p, u16view instruction, u16view target);
+  // Writing, deleting or creating at a path: always allowed inside the data
+  // directory, otherwise the file permission decides.
+  bool fileWritePermitted(const std::filesystem::path &path, u16view instruction);
 
   // ----- errors
   // Console line, error flag and message, then stop all. Only the first

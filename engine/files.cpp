@@ -112,6 +112,7 @@ void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
     f.readPos = 0;
     f.Mode = fmREAD;
   } else {
+    if (!e.fileWritePermitted(*path, u"FILE OPEN")) return;
     std::error_code ec;
     if (fs::is_directory(*path, ec)) return fail();
     f.FileVarTxt = std::fopen(path->c_str(), mode == u"WRITE" ? "wb" : "ab");
@@ -198,6 +199,7 @@ void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
   if (e.errorFlag) return;
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
+  if (!e.fileWritePermitted(*path, u"<*> =")) return;
   // Written beside the target and renamed over it: a failed store never
   // leaves a half-written file behind.
   if (!write_lines_file(*path, t.LIST_WORK, Encoding::Utf8))
@@ -210,7 +212,9 @@ void op_file_delete(Engine &e, TTaskInfo &, const TPEXE &r) {  // 328
   auto path = resolve(e, name);
   if (!path) return;
   std::error_code ec;
-  if (fs::is_regular_file(*path, ec) || fs::is_symlink(*path, ec)) fs::remove(*path, ec);
+  if (!fs::is_regular_file(*path, ec) && !fs::is_symlink(*path, ec)) return;
+  if (!e.fileWritePermitted(*path, u"<!!!>")) return;
+  fs::remove(*path, ec);
 }
 
 // The file system that holds a path: label, type and serial number.
@@ -265,7 +269,10 @@ void op_volume_info(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 460
 
 void op_dir_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 461
   u16 dir = e.rawStr(r, 2);
-  if (!e.errorFlag) deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
+  if (e.errorFlag) return;
+  // Moving the data directory moves where files may be written freely.
+  if (r.Param[1] == u"DATA" && !e.fileWritePermitted(fs::path(to_utf8(dir)), u"DIR DATA")) return;
+  deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 
 void op_dir_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 462

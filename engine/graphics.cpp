@@ -187,6 +187,7 @@ void run_command(Engine &e, TTaskInfo &t, const Command &c) {
     if (r.right <= r.left || r.bottom <= r.top) return;
     std::filesystem::path file(to_utf8(c.text2));
     if (file.is_relative()) file = e.dataDirectory / file;
+    if (!e.fileWritePermitted(file, u"SAVE")) return;
     s.saveImage(cv, r, c.option1 == u"PNG", file);
   } else if (w == u"LOAD") {
     if (c.option1 == u"AREA") {

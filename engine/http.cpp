@@ -212,8 +212,19 @@ std::filesystem::path transfer_file(const Engine &e, int slot) {
 }
 
 // Starts a GET (list empty) or POST; reports the start failure with `message`.
+namespace {
+// The host part of a URL: between "//" and the next "/", "?" or "#".
+u16 host_of(u16view url) {
+  std::size_t start = url.find(u"//");
+  start = start == u16view::npos ? 0 : start + 2;
+  std::size_t end = url.find_first_of(u"/?#", start);
+  return u16(url.substr(start, end == u16view::npos ? u16view::npos : end - start));
+}
+}  // namespace
+
 void start_transfer(Engine &e, TTaskInfo &t, u16view url, const Lines *post, u16view message) {
   if (url.empty()) return;
+  if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
   transfer->slot = e.current;
   transfer->url = to_utf8(url);

@@ -37,6 +37,7 @@ void op_library_define(Engine &e, TTaskInfo &, const TPEXE &r) {  // 800
   if (file.is_relative()) file = e.homeDirectory / file;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return e.runtimeError(u"  - DLL:ライブラリファイルが存在しません");
+  if (!e.permitted(Permission::Libraries, u"LIB", from_utf8(file.string()))) return;
   void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return e.runtimeError(u"  - DLL:ライブラリファイルがオープンできません");
   TDLLInfo &lib = e.libraries[std::size_t(free)];
@@ -79,6 +80,7 @@ void op_library_call(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 811
   std::string name = to_utf8(e.vars[functionVar].StrVal);
   auto f = reinterpret_cast<LibraryFunction>(dlsym(e.libraries[std::size_t(lib)].handle, name.c_str()));
   if (!f) return e.runtimeError(u"  - DLL:指定関数がＤＬＬ内で見つかりません");
+  if (!e.permitted(Permission::Libraries, u"::", e.libraries[std::size_t(lib)].Path)) return;
   // The function may change the text in place, never lengthen it.
   std::u16string buffer = argument;
   buffer.push_back(u'\0');

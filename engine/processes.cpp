@@ -81,6 +81,7 @@ void op_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 757
   u16 commandLine = interpreter + u" -c " + text;
   if (commandLine.size() > kCommandLimit)
     return e.runtimeError(u"- COMMAND.COM実行エラー! " + commandLine.substr(0, kCommandLimit));
+  if (!e.permitted(Permission::Commands, u"COMMAND", text)) return;
   std::string shell = to_utf8(interpreter), body = to_utf8(text);
   std::vector<std::string> args;
   bool terminal = (mode == u"SHOW" || stay) && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) &&
@@ -134,6 +135,7 @@ void op_exec_file(Engine &e, TTaskInfo &, const TPEXE &r) {  // 758
   u16 text = e.rawStr(r, 1);
   if (e.errorFlag) return;
   if (text.size() > kExecLimit) return e.runtimeError(u"  - 実行エラー：" + text.substr(0, kExecLimit));
+  if (!e.permitted(Permission::Commands, u"EXEC FILE", text)) return;
   pid_t pid = spawn(shell_words(to_utf8(text)), true, true, e.dataDirectory.string());
   if (pid < 0) return e.runtimeError(u"  - 実行エラー：" + text);
   e.childProcesses.push_back(pid);

@@ -4,6 +4,7 @@
 // and the headless runner both drive it through its commands and answer it
 // through UserInterface.
 #include <chrono>
+#include <optional>
 
 #include "compiler/statement_compiler.h"
 #include "engine/engine.h"
@@ -64,6 +65,13 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // "上書き保存(&S)": back to the tab's own file; refused for a book. A tab
   // with no file behind it (a new program) asks for a name instead.
   bool overwriteSave(int tab);
+
+  // ----- permissions of running programs: the settings, unless the runner
+  // overrides a kind for its run. Without anyone to ask (the runner), an
+  // "ask" kind is denied with a hint how to allow it.
+  std::array<std::optional<engine::PermitMode>, engine::kPermissions> permitOverride;
+  bool canAsk = true;
+  engine::PermitMode permitMode(engine::Permission p) const;
 
   // ----- recovery copies of modified tabs (the IDE turns them on)
   bool keepRecoveryCopies = false;
@@ -221,6 +229,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
     ui.blockingCallStatus(u"ライブラリ関数 " + u16(function) + u" を実行中（終わるまで中断できません）");
   }
   void Library_Call_Ended() override { ui.blockingCallStatus(u""); }
+  bool Ask_Permission(engine::Permission p, u16view instruction, u16view target) override;
   Tab *page(int pageNo);
 
   // CompileHost

@@ -86,6 +86,7 @@ bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) 
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
   if (path.is_relative()) path = programDirectory() / path;
+  if (!engine.fileWritePermitted(path, u"SAVE")) return false;
   if (!write_lines_file(path, t->lines, Encoding::Utf8)) {
     writeFailed = from_utf8(path.string());
     return false;

@@ -93,6 +93,29 @@ bool Environment::allWaiting() const {
   return any;
 }
 
+engine::PermitMode Environment::permitMode(engine::Permission p) const {
+  const int k = int(p);
+  if (permitOverride[std::size_t(k)]) return *permitOverride[std::size_t(k)];
+  int v = settings.Permissions[std::size_t(k)];
+  return v == 1 ? engine::PermitMode::Ask : v == 2 ? engine::PermitMode::Deny : engine::PermitMode::Allow;
+}
+
+bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16view target) {
+  const u16 kind(engine::permission_name(p));
+  if (!canAsk) {
+    ui.message(kind + u"は「確認」の設定です。許可するには --allow " + from_utf8(engine::permission_word(p)) +
+                   u" を付けて実行してください。",
+               u"実行許可");
+    return false;
+  }
+  int slot = engine.current;
+  int tab = slot >= 0 && slot < engine::kSlots ? engine.tasks[std::size_t(slot)].SrcIndex : -1;
+  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].caption : int16(slot + 1);
+  return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
+                         u16(target) + u"\r\rこの実行の間、許可しますか？",
+                     u"実行許可の確認");
+}
+
 void Environment::refreshViews() { ui.consoleUpdated(engine.console.lines()); }
 
 void Environment::prepareEngine() {
@@ -103,6 +126,8 @@ void Environment::prepareEngine() {
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
   engine.homeDirectory = home;
+  for (int k = 0; k < engine::kPermissions; ++k) engine.permits.mode[std::size_t(k)] = permitMode(engine::Permission(k));
+  engine.permits.newRun();
   engine.httpConnectTimeoutSeconds = settings.httpConnectTimeout();
   engine.httpStallSeconds = settings.httpStallTimeout();
 }

@@ -106,6 +106,11 @@ const std::vector<Group> &groups() {
       {u"NAME=StayConsoleCheckBox", {check(&Settings::StayConsoleCheckBox)}},
       {u"NAME=StayProgListCheckBox", {check(&Settings::StayProgListCheckBox)}},
       {u"NAME=CloseAllCanvasCheckBox", {check(&Settings::CloseAllCanvasCheckBox)}},
+      {u"NAME=Permission_Panel",
+       {number([](Settings &s) -> int & { return s.Permissions[0]; }),
+        number([](Settings &s) -> int & { return s.Permissions[1]; }),
+        number([](Settings &s) -> int & { return s.Permissions[2]; }),
+        number([](Settings &s) -> int & { return s.Permissions[3]; })}},
       {u"NAME=HTTP_Timeout_Panel",
        {text(&Settings::HttpConnectTimeoutEdit), text(&Settings::HttpStallTimeoutEdit)}},
   };

@@ -1,7 +1,10 @@
 #include "gui/settings_dialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontDialog>
 #include <QFormLayout>
@@ -84,7 +87,12 @@ const Text kTexts[] = {
     VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", ConsoleTabPitchEdit),
 };
 
-const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能", "エディッタ", "タスク管理", "抽出"};
+const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能", "エディッタ", "タスク管理", "抽出",
+                              "実行許可の設定"};
+
+// The kinds of the permission page, in the order of Settings::Permissions.
+const char *const kPermissionKinds[] = {"外部コマンド（COMMAND, EXEC FILE）", "ライブラリ呼び出し（LIB, LIBA, ::）",
+                                        "データディレクトリ外のファイル書き込み・削除", "ネットワーク（HTTP）"};
 
 QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).name(); }
 
@@ -132,6 +140,22 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
       place(t.group)->addLayout(row);
       readers_.push_back([edit, m = t.member](Settings &s) { s.*m = u(edit->text()); });
+    }
+    if (page == QStringLiteral("実行許可の設定")) {
+      // What programs may do beyond computing: allow, ask once per run, deny.
+      auto *note = new QLabel(QStringLiteral("他の人が書いたプログラムを実行するときは「確認」か「禁止」にしてください。"));
+      note->setWordWrap(true);
+      layout->addWidget(note);
+      auto *form = new QFormLayout;
+      for (int k = 0; k < 4; ++k) {
+        auto *choice = new QComboBox;
+        choice->setObjectName(QStringLiteral("Permission%1").arg(k));
+        choice->addItems({QStringLiteral("許可"), QStringLiteral("確認"), QStringLiteral("禁止")});
+        choice->setCurrentIndex(std::clamp(settings_.Permissions[std::size_t(k)], 0, 2));
+        form->addRow(QString::fromUtf8(kPermissionKinds[k]), choice);
+        readers_.push_back([choice, k](Settings &s) { s.Permissions[std::size_t(k)] = choice->currentIndex(); });
+      }
+      layout->addLayout(form);
     }
     if (page == QStringLiteral("エディッタ")) {
       // Fonts and background colours of the editors, the console and the window.

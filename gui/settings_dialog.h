@@ -1,5 +1,5 @@
 #pragma once
-// "設定": every user option of the environment on seven pages chosen from a
+// "設定": every user option of the environment on eight pages chosen from a
 // list on the left. The dialog edits a copy; accepting hands it back.
 #include <QDialog>
 #include <functional>

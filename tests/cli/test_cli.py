@@ -99,6 +99,28 @@ class Cli(Home):
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertEqual(out.stdout.decode().splitlines()[-1], "from elsewhere")
 
+    def test_sandbox_and_permission_flags(self):
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        self.addCleanup(outside.cleanup)
+        target = os.path.join(outside.name, "out.txt")
+        p = self.program("w.mcl", f'&L[] += "x";\n<*> "{target}" = &L[];\n<*> "in.txt" = &L[];\n??"done";\n')
+        denied = self.run_velmora("--sandbox", p)
+        self.assertEqual(denied.returncode, 1)
+        self.assertIn(f"実行許可エラー：データディレクトリ外のファイル {target}".encode(), denied.stdout)
+        self.assertFalse(os.path.exists(target))
+        allowed = self.run_velmora("--sandbox", "--allow", "files,network", p)
+        self.assertEqual(allowed.returncode, 0, allowed.stderr)
+        self.assertTrue(os.path.exists(target))
+        # A program that needs none of the four runs in the sandbox.
+        self.assertEqual(self.run_velmora("--sandbox", self.program("n.mcl", "A = 1 + 1; ??A;\n")).stdout, b"2\n")
+        # "ask" in the settings is a deny here, with a hint how to allow.
+        with open(os.path.join(self.home, "User_Setting.Txt"), "w", encoding="utf-8") as f:
+            f.write("NAME=Permission_Panel\r\n1\r\n0\r\n0\r\n0\r\n")
+        asked = self.run_velmora(self.program("c.mcl", 'EXEC "true";\n'))
+        self.assertEqual(asked.returncode, 1)
+        self.assertIn(b"--allow commands", asked.stderr)
+        self.assertEqual(self.run_velmora("--deny", "bogus", p).returncode, 3)
+
     def test_settings_file_is_read_but_never_written(self):
         settings = os.path.join(self.home, "User_Setting.Txt")
         with open(settings, "w", encoding="utf-8") as f:

@@ -1,6 +1,7 @@
 // The IDE window, offscreen: editing, compiling, running, the console view,
 // permits, pausing and killing from inside the run loop.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
 #include "text/lines.h"
@@ -571,6 +573,33 @@ class MainWindowTest : public QObject {
     TestWindow again(home.path().toStdString());
     QTest::qWait(50);
     QCOMPARE(again.questions.size(), 0);
+  }
+
+  void permissionsAreSetOnTheirPageAndAskedInTheWindow() {
+    QTemporaryDir home, outside;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    gui::SettingsDialog dialog(w.environment().settings);
+    QVERIFY(dialog.showPage(QStringLiteral("実行許可の設定")));
+    auto *files = dialog.findChild<QComboBox *>(QStringLiteral("Permission2"));
+    QVERIFY(files);
+    QCOMPARE(files->currentText(), QStringLiteral("許可"));
+    files->setCurrentIndex(1);  // 確認
+    w.environment().settings = dialog.edited();
+    QCOMPARE(w.environment().settings.Permissions[2], 1);
+    const QString target = outside.path() + QStringLiteral("/x.txt");
+    const u16 t = gui::u(target);
+    w.openProgramLines({u"&L[] += \"x\";", u"<*> \"" + t + u"\" = &L[];"});
+    QCOMPARE(w.compileActive(), 0);
+    w.answer = Answer::No;
+    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(w.questions.size(), 1);
+    QVERIFY(w.questions[0].contains(target));
+    QVERIFY(w.questions[0].contains(QStringLiteral("データディレクトリ外のファイル")));
+    QVERIFY(!QFile::exists(target));
+    w.answer = Answer::Yes;
+    QCOMPARE(w.run(), RunResult::Ended);
+    QVERIFY(QFile::exists(target));
   }
 
   void closingWhileRunningIsRefused() {

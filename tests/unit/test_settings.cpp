@@ -38,10 +38,13 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   ASSERT_TRUE(file);
   EXPECT_EQ(file->lines[0], u"NAME=SeparatorPanel");
   EXPECT_EQ(file->lines[1], u"11");
-  // The HTTP limits come last, after the groups the file always had.
+  // The permissions and the HTTP limits come last, after the groups the
+  // file always had.
   const Lines &l = file->lines;
-  ASSERT_GE(l.size(), 5u);
-  EXPECT_EQ(Lines(l.end() - 5, l.end()), (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=HTTP_Timeout_Panel", u"30", u"5"}));
+  ASSERT_GE(l.size(), 10u);
+  EXPECT_EQ(Lines(l.end() - 10, l.end()),
+            (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0",
+                   u"NAME=HTTP_Timeout_Panel", u"30", u"5"}));
 
   Settings back;
   back.initialise(home.path());

@@ -1,0 +1,132 @@
+// Permissions of running programs: commands, library calls, files outside
+// the data directory and the network, each allowed, asked about or denied.
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using engine::Permission;
+using engine::PermitMode;
+using velmora::testing::ScriptedUi;
+using velmora::testing::TempDir;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Permissions : public ::testing::Test {
+ protected:
+  TempDir home, outside;
+  ScriptedUi ui;
+  Environment env{home.path(), ui};
+  const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
+
+  void SetUp() override {
+    // The library rules ship as comment lines: "//#800: ..." becomes "#800: ...".
+    for (u16 &line : env.language.tables.syntax)
+      if (line.size() > 6 && line.substr(0, 3) == u"//#" && line[6] == u':' && line.substr(3, 1) == u"8")
+        line = line.substr(2);
+    env.language.tables.ReconstSyntax([](const u16 &) {});
+  }
+  void set(Permission p, int mode) { env.settings.Permissions[std::size_t(p)] = mode; }
+  RunResult run(const Lines &program) {
+    env.closeAllTabs();
+    env.tabs.loadLines(program, ui);
+    if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    return env.ExecTaskButtonClick();
+  }
+  u16 out(const char *name) { return from_utf8((outside.path() / name).string()); }
+  u16 data() { return from_utf8((home.path() / "DATA").string()); }
+  const u16 &last() const { return ui.console.back(); }
+};
+
+}  // namespace
+
+TEST_F(Permissions, AllowedByDefaultSoExistingProgramsRunUnchanged) {
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("a.txt") + u"\" = &L[];"}), RunResult::Ended);
+  EXPECT_TRUE(fs::exists(outside / "a.txt"));
+  EXPECT_TRUE(ui.questions.empty());
+}
+
+TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
+  for (int k = 0; k < engine::kPermissions; ++k) set(Permission(k), 2);
+  struct Case {
+    Lines program;
+    u16 message;
+  } cases[] = {
+      {{u"COMMAND HIDE \"touch made.txt\";", u"??\"never\";"}, u"実行許可エラー：外部コマンド touch made.txt"},
+      {{u"EXEC \"touch made.txt\";"}, u"実行許可エラー：外部コマンド touch made.txt"},
+      {{u"LIB &L \"" + library + u"\";"}, u"実行許可エラー：ライブラリ呼び出し " + library},
+      {{u"&L[] += \"x\";", u"<*> \"" + out("b.txt") + u"\" = &L[];"},
+       u"実行許可エラー：データディレクトリ外のファイル " + out("b.txt")},
+      {{u"FILE(1).OPEN(\"" + out("c.txt") + u"\", WRITE);"}, u"実行許可エラー：データディレクトリ外のファイル " + out("c.txt")},
+      {{u"[#1].SAVE(\"" + out("d.mcl") + u"\");"}, u"実行許可エラー：データディレクトリ外のファイル " + out("d.mcl")},
+      {{u"&D = [DIR DATA \"" + from_utf8(outside.path().string()) + u"\"];"},
+       u"実行許可エラー：データディレクトリ外のファイル " + from_utf8(outside.path().string())},
+      {{u"&A[] = <*> \"http://127.0.0.1:1/x\";"}, u"実行許可エラー：ネットワーク 127.0.0.1:1"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(run(c.program), RunResult::Error) << to_utf8(c.program[0]);
+    EXPECT_EQ(last(), c.message);
+  }
+  // Nothing was done: no file, no process output, no data directory change.
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+  EXPECT_FALSE(fs::exists(home / "DATA" / "made.txt"));
+  EXPECT_EQ(env.settings.AppliDirEdit.find(from_utf8(outside.path().string())), u16::npos);
+  // Inside the data directory files stay free.
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"inside.txt\" = &L[];", u"FILE(2).OPEN(\"f.txt\", WRITE);",
+                 u"FILE(2).CLOSE;", u"<!!!> \"f.txt\";"}),
+            RunResult::Ended);
+  EXPECT_TRUE(fs::exists(home / "DATA" / "inside.txt"));
+}
+
+TEST_F(Permissions, ALinkInsideTheDataDirectoryDoesNotEscapeIt) {
+  set(Permission::Files, 2);
+  fs::create_directory_symlink(outside.path(), home / "DATA" / "link");
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"link/escape.txt\" = &L[];"}), RunResult::Error);
+  EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"../escape.txt\" = &L[];"}), RunResult::Error);
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+  EXPECT_FALSE(fs::exists(home / "escape.txt"));
+}
+
+TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
+  set(Permission::Files, 1);
+  ui.answers = {Answer::Yes};
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("e.txt") + u"\" = &L[];", u"<*> \"" + out("f.txt") + u"\" = &L[];"}),
+            RunResult::Ended);
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_NE(ui.questions[0].find(u"__$$$__"), u16::npos);  // the program's tab
+  EXPECT_NE(ui.questions[0].find(out("e.txt")), u16::npos);
+  EXPECT_TRUE(fs::exists(outside / "f.txt"));
+  // A new run asks again; No denies.
+  ui.answers = {Answer::No};
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("g.txt") + u"\" = &L[];"}), RunResult::Error);
+  EXPECT_EQ(ui.questions.size(), 2u);
+  EXPECT_FALSE(fs::exists(outside / "g.txt"));
+}
+
+TEST_F(Permissions, WithoutAnyoneToAskAskMeansDenyWithAHint) {
+  set(Permission::Commands, 1);
+  env.canAsk = false;
+  EXPECT_EQ(run({u"EXEC \"true\";"}), RunResult::Error);
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_NE(ui.messages.back().find(u"--allow commands"), u16::npos);
+  // The runner's override comes before the settings.
+  env.permitOverride[std::size_t(Permission::Commands)] = PermitMode::Allow;
+  EXPECT_EQ(run({u"EXEC \"true\";"}), RunResult::Ended);
+}
+
+TEST(PathInside, ResolvesDotDotAndLinks) {
+  TempDir d;
+  fs::create_directory(d / "data");
+  EXPECT_TRUE(engine::path_inside(d / "data" / "a" / "b.txt", d / "data"));
+  EXPECT_TRUE(engine::path_inside(d / "data" / "x" / ".." / "b.txt", d / "data"));
+  EXPECT_FALSE(engine::path_inside(d / "data" / ".." / "b.txt", d / "data"));
+  EXPECT_FALSE(engine::path_inside(d / "database.txt", d / "data"));  // a prefix of the name is not inside
+  fs::create_directory_symlink(d.path(), d / "data" / "up");
+  EXPECT_FALSE(engine::path_inside(d / "data" / "up" / "b.txt", d / "data"));
+}
