@@ -57,6 +57,34 @@ bool Environment::addBreakpoint(int slot, int line) {
   return false;  // the line generated no code
 }
 
+bool Environment::removeBreakpoint(int slot, int line) {
+  if (slot < 0 || slot >= engine::kSlots) return false;
+  Breakpoint *row = nullptr;
+  for (Breakpoint &b : breakpoints)
+    if (b.used && b.slot == slot && b.line == line) row = &b;
+  if (!row) return false;
+  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  if (t.PcodeListNo >= 0) {
+    engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+      if (list[pos].kind != engine::kKindBreakpoint || source_line(list[pos]) != line) continue;
+      engine.deleteRecord(int(pos), t.PcodeListNo);
+      // Positions after the removed record moved back by one.
+      if (t.INSTP > pos) --t.INSTP;
+      for (int k = 0; k <= t.STACKP; ++k) {
+        int32_t &ret = engine.callStack[std::size_t(slot)][std::size_t(k)];
+        if (ret > int(pos)) --ret;
+      }
+      for (Breakpoint &b : breakpoints)
+        if (b.used && b.slot == slot && b.pcode > int(pos)) --b.pcode;
+      engine.linkSlot(slot);
+      break;
+    }
+  }
+  *row = Breakpoint{};
+  return true;
+}
+
 void Environment::removeSlotBreakpoints(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   int listNo = engine.tasks[std::size_t(slot)].PcodeListNo;

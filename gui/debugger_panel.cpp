@@ -56,13 +56,24 @@ void fill(QTableWidget *grid, const std::vector<Lines> &rows, const QStringList 
     }
 }
 
+// Slots numbered as the task lists show them, 01 to 10.
+class SlotSpinBox : public QSpinBox {
+ protected:
+  QString textFromValue(int value) const override { return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0')); }
+};
+
 }  // namespace
 
 DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : QWidget(parent), env_(env) {
-  slot_ = new QSpinBox;
+  slot_ = new SlotSpinBox;
   slot_->setObjectName(QStringLiteral("debugSlot"));
   slot_->setRange(1, engine::kSlots);
+  slot_->setToolTip(QStringLiteral("タスク状態リストの行 01〜10（レジスタ表示の TASK は 0 から数える）"));
   auto *add = new QPushButton(QStringLiteral("ブレーク+"));
+  auto *remove = new QPushButton(QStringLiteral("ブレーク−"));
+  remove->setObjectName(QStringLiteral("removeBreakpoint"));
+  add->setToolTip(QStringLiteral("選択した行にブレークポイントを置く"));
+  remove->setToolTip(QStringLiteral("選択した行のブレークポイントを外す"));
   auto *clear = new QPushButton(QStringLiteral("全て削除"));
   continue_ = new QPushButton(QStringLiteral("＞*"));
   step_ = new QPushButton(QStringLiteral("＞-"));
@@ -75,7 +86,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *buttons = new QHBoxLayout;
   buttons->addWidget(new QLabel(QStringLiteral("タスク")));
   buttons->addWidget(slot_);
-  for (QPushButton *b : {add, clear, continue_, step_, star, save}) buttons->addWidget(b);
+  for (QPushButton *b : {add, remove, clear, continue_, step_, star, save}) buttons->addWidget(b);
   buttons->addStretch();
 
   source_ = list_view("debugSource");
@@ -139,6 +150,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
 
   connect(slot_, &QSpinBox::valueChanged, this, [this] { refresh(); });
   connect(add, &QPushButton::clicked, this, [this] { addBreakpoint(); });
+  connect(remove, &QPushButton::clicked, this, [this] { removeBreakpoint(); });
   connect(clear, &QPushButton::clicked, this, [this] { clearBreakpoints(); });
   connect(continue_, &QPushButton::clicked, this, [this] { continueFromBreak(); });
   connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
@@ -237,8 +249,10 @@ void DebuggerPanel::refreshMonitor() {
 }
 
 void DebuggerPanel::refreshHeldButtons() {
-  continue_->setEnabled(env_.breakActive);
-  step_->setEnabled(env_.breakActive);
+  // Only a run holds a task: after it ended there is nothing to step.
+  const bool held = env_.breakActive && env_.running;
+  continue_->setEnabled(held);
+  step_->setEnabled(held);
 }
 
 void DebuggerPanel::showHeld(int slot, u16view line) {
@@ -267,6 +281,19 @@ bool DebuggerPanel::addBreakpoint() {
   selectSourceLine(line);
   if (added) emit breakpointsChanged();
   return added;
+}
+
+bool DebuggerPanel::removeBreakpoint() {
+  int line = selectedSourceLine();
+  if (line < 0) {
+    env_.ui.message(u"行を選ぶ", u"");
+    return false;
+  }
+  bool removed = env_.removeBreakpoint(slot(), line);
+  refresh();
+  selectSourceLine(line);
+  if (removed) emit breakpointsChanged();
+  return removed;
 }
 
 void DebuggerPanel::clearBreakpoints() {
