@@ -747,6 +747,7 @@ void MainWindow::pumpEvents() {
       if (env_->settings.UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
     }
   }
+  if (pendingConsole_) consoleUpdated(*pendingConsole_);
   QApplication::processEvents();
 }
 
@@ -762,7 +763,16 @@ void MainWindow::locateLine(int tab, u16view line) {
 
 // The console view follows the buffer: missing lines are appended, a changed
 // last line is replaced, a reset buffer is shown anew.
-void MainWindow::consoleUpdated(const Lines &lines) { static_cast<ConsoleView *>(console_)->showLines(lines); }
+void MainWindow::consoleUpdated(const Lines &lines) {
+  const auto now = std::chrono::steady_clock::now();
+  if (env_->running && !env_->paused && !env_->breakActive && now - consoleShown_ < std::chrono::milliseconds(40)) {
+    pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
+    return;
+  }
+  pendingConsole_ = nullptr;
+  consoleShown_ = now;
+  static_cast<ConsoleView *>(console_)->showLines(lines);
+}
 
 // A held task opens the debugger on its slot and line; the run loop keeps
 // the window responsive until "＞*", "＞-" or "■".

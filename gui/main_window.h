@@ -116,6 +116,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void updateTitle();
   void updateRunHints();     // the slots the next run starts, in the status list and tool tips
   QString errorStatus_;      // the status bar's error text, until the next edit
+  // While a run prints, the console view catches up a few dozen times a second.
+  const Lines *pendingConsole_ = nullptr;
+  std::chrono::steady_clock::time_point consoleShown_{};
   void buildMenus();
   bool roomForAnotherTab();  // false, after the message, with all ten tabs open
   void applyAppearance();
