@@ -200,7 +200,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
   bool stopRequested_ = false;
-  int onlySlot_ = -1;          // a run of one slot ("このタブを実行")
+  int onlySlot_ = -1;          // a run of one slot ("このタブを実行", the tools)
+  RunResult runSlotAlone(int slot);
   u16 lastCompileMessage_;     // the message a located compile error goes with
   int validCount_ = 0, endedCount_ = 0;
   std::chrono::steady_clock::time_point lastPump_;

@@ -47,6 +47,10 @@ RunResult Environment::runTab(int tab) {
     slot = slot < 0 ? CompileButtonClick() : Compile_Replace(slot, engine::tsACTIVE);
     if (slot < 0) return RunResult::NotStarted;
   }
+  return runSlotAlone(slot);
+}
+
+RunResult Environment::runSlotAlone(int slot) {
   onlySlot_ = slot;
   RunResult result = ExecTaskButtonClick();
   onlySlot_ = -1;

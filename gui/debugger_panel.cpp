@@ -20,8 +20,11 @@ namespace {
 QListWidget *list_view(const char *name) {
   auto *view = new QListWidget;
   view->setObjectName(QString::fromLatin1(name));
-  QFont mono(QStringLiteral("Monospace"));
+  // A fixed-width font that has the Japanese glyphs too, so rows with
+  // Japanese text keep the size and the columns of the others.
+  QFont mono(QStringLiteral("IPAGothic"));
   mono.setStyleHint(QFont::TypeWriter);
+  mono.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Monospace")});
   view->setFont(mono);
   return view;
 }
