@@ -42,6 +42,9 @@ QTableWidget *grid_view(const char *name, const QStringList &headings) {
   grid->setHorizontalHeaderLabels(headings);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->horizontalHeader()->setStretchLastSection(true);
+  // One text line per row.
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   return grid;
 }
 
@@ -243,7 +246,8 @@ void DebuggerPanel::showCompileStep(const environment::CompileStep &step) {
 void DebuggerPanel::refreshMonitor() {
   QStringList slotNames;
   for (int s = 0; s < engine::kSlots; ++s)
-    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY) slotNames << QString::number(s + 1);
+    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+      slotNames << QStringLiteral("%1").arg(s + 1, 2, 10, QChar(u'0'));  // as the task lists count
   fill(taskGrid_, environment::task_grid(env_.engine), slotNames);
   auto timers = environment::timer_grid(env_.engine);
   QStringList numbers;

@@ -274,6 +274,11 @@ class NewcomerTest : public QObject {
     // The task selector counts slots as the lists do.
     auto *selector = d->findChild<QSpinBox *>(QStringLiteral("debugSlot"));
     QCOMPARE(selector->text(), QStringLiteral("01"));
+    QVERIFY(!selector->toolTip().isEmpty());
+    // The task grid: one text line per row, rows named as the lists name slots.
+    d->refreshMonitor();
+    QCOMPARE(d->taskGrid()->verticalHeaderItem(0)->text(), QStringLiteral("01"));
+    QVERIFY(d->taskGrid()->rowHeight(0) < 2 * d->taskGrid()->fontMetrics().height());
   }
 
   void canvasWindowsAreOrdinaryToolWindowsThatSaveTheirPicture() {
