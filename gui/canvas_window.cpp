@@ -42,7 +42,10 @@ void CanvasWindow::contextMenuEvent(QContextMenuEvent *event) {
 
 void CanvasWindow::resizeEvent(QResizeEvent *event) {
   // A size that did not come from the canvas came from the user.
-  if (!syncing_ && isVisible() && event->spontaneous()) userSized_ = true;
+  // (the window system reports the canvas's own sizes back later, so only
+  // a size other than the picture's counts).
+  if (!syncing_ && isVisible() && event->spontaneous() && event->size() != canvases_.image(number_).size())
+    userSized_ = true;
   QWidget::resizeEvent(event);
 }
 

@@ -359,6 +359,7 @@ void MainWindow::showTab(int tab, bool activate) {
     e->setFocus();  // typing goes to the program in front
     statusBar()->showMessage(qs(t.panels[2]));
   }
+  updateTitle();
 }
 
 void MainWindow::refreshPages() {
