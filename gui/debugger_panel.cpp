@@ -148,6 +148,10 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
   split->addWidget(lower);
+  // The source and listing get the larger share: they are what one reads.
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  split->setSizes({300, 200});
 
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);

@@ -1,6 +1,7 @@
 // What the window tells the user about where things stand: the slots the
 // next run starts, the line an error stopped at, the title and the tool tips
 // of the run buttons, breakpoints by a click in the gutter, running one tab.
+#include <QDockWidget>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -47,7 +48,14 @@ void MainWindow::setupFeedback() {
       if (path && !w->savePicture(QString::fromStdString(path->string()))) message(u"画像を保存できません", u"");
     });
   }
-  // Tabs close from their own button.
+  // The debugger opens at about two fifths of the window's height the first
+  // time, so the editor and the task lists keep room beside it.
+  connect(debuggerDock_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+    if (!visible || debuggerDock_->property("sized").toBool()) return;
+    debuggerDock_->setProperty("sized", true);
+    resizeDocks({debuggerDock_}, {std::max(260, height() * 2 / 5)}, Qt::Vertical);
+  });
+    // Tabs close from their own button.
   tabs_->setTabsClosable(true);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
     if (env_->running) return;
