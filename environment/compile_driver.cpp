@@ -35,6 +35,8 @@ int Environment::mnCOMPILEClick() {
 int Environment::Comp_And_RegTask(TTaskState initial) {
   Tab *tab = tabs.activeTab();
   if (!tab) return -1;
+  compileError = SourceMark{};
+  lastCompileMessage_.clear();
   if (settings.Editor_Quote_CheckBox)
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
@@ -79,6 +81,8 @@ bool Environment::AnalyzeButtonClick() {
   stepCompiling = true;
   stepEnd_ = false;
   report.clear();
+  compileError = SourceMark{};
+  lastCompileMessage_.clear();
   lastTokens = tokenize(tabs.active, true);
   const bool ok = compiler_->compile(lastTokens.tokens, true);
   lastTcode = compiler_->tcode();
@@ -128,6 +132,7 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
     }
     return -1;
   }
+  compiledSource[std::size_t(slot)] = tab->lines;
   return slot;
 }
 
@@ -141,6 +146,7 @@ void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   endStepping();
   removeSlotBreakpoints(slot);
+  compiledSource[std::size_t(slot)].clear();
   engine.releaseSlot(slot);
   engine.vars.releaseSlot(slot);
 }

@@ -41,6 +41,8 @@ bool Environment::addBreakpoint(int slot, int line) {
     engine.insertRecord(int(pos), t.PcodeListNo, engine::kKindBreakpoint, param);
     engine.linkSlot(slot);
     for (Breakpoint &b : breakpoints)
+      if (b.used && b.slot == slot && b.pcode >= int(pos)) ++b.pcode;
+    for (Breakpoint &b : breakpoints)
       if (!b.used) {
         b = Breakpoint{true, number, slot, line, int(pos), u"STOP", 0};
         break;
@@ -49,6 +51,29 @@ bool Environment::addBreakpoint(int slot, int line) {
     return true;
   }
   return false;  // the line generated no code
+}
+
+bool Environment::removeBreakpoint(int slot, int line) {
+  if (slot < 0 || slot >= engine::kSlots) return false;
+  Breakpoint *row = nullptr;
+  for (Breakpoint &b : breakpoints)
+    if (b.used && b.slot == slot && b.line == line) row = &b;
+  if (!row) return false;
+  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  if (t.PcodeListNo >= 0) {
+    engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+      if (list[pos].kind != engine::kKindBreakpoint || source_line(list[pos]) != line) continue;
+      // The engine moves the task's positions; the table's own are ours.
+      engine.deleteRecord(int(pos), t.PcodeListNo);
+      for (Breakpoint &b : breakpoints)
+        if (b.used && b.slot == slot && b.pcode > int(pos)) --b.pcode;
+      engine.linkSlot(slot);
+      break;
+    }
+  }
+  *row = Breakpoint{};
+  return true;
 }
 
 void Environment::removeSlotBreakpoints(int slot) {

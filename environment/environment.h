@@ -159,6 +159,9 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // "ブレーク+": a break record before the first record of the source line;
   // false when the line has no code, already has a break, or the table is full.
   bool addBreakpoint(int slot, int line);
+  // "ブレーク−" and a click on a marked gutter line: the line's break record
+  // goes and its row is freed; false when the line has no breakpoint.
+  bool removeBreakpoint(int slot, int line);
   void removeSlotBreakpoints(int slot);
   void clearBreakpoints();  // "全て削除"
   bool isBreakpoint(int slot, int line) const;
@@ -175,6 +178,30 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void endStepping();  // a changed slot or a run ends it
   bool stepping = false;
   u16 stepLine;
+
+  // ----- marks in the source, shown by the window
+  struct SourceMark {
+    int tab = -1;   // the editor tab, or -1 when there is no mark
+    int line = -1;  // source line index
+    u16 message;
+  };
+  SourceMark compileError;  // where the last failed compile stopped
+  SourceMark runError;      // where the last run-time error stopped the run
+
+  // ----- what a run starts
+  // The tab text each slot was compiled from, to tell a changed tab.
+  std::array<Lines, engine::kSlots> compiledSource;
+  int slotOfTab(int tab) const;  // the first loaded slot compiled from a tab, or -1
+  bool tabChangedSinceCompile(int tab) const;
+  // The slots the next "●" starts (permitted and loaded), or while a run
+  // lasts the slots it runs.
+  std::array<bool, engine::kSlots> slotsToRun() const;
+  int slotsToRunCount() const;
+  // "このタブを実行": compiles the tab when it has no slot or changed since
+  // its compile (replacing its slot without asking), then runs that slot
+  // alone, whatever the permit list says for the others.
+  RunResult runTab(int tab);
+  int onlySlot() const { return onlySlot_; }
 
   // ----- run loop
   std::array<u16, engine::kSlots> permitRows;
@@ -205,6 +232,9 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
   bool stopRequested_ = false;
+  int onlySlot_ = -1;          // a run of one slot ("このタブを実行", the tools)
+  RunResult runSlotAlone(int slot);
+  u16 lastCompileMessage_;     // the message a located compile error goes with
   int validCount_ = 0, endedCount_ = 0;
   std::chrono::steady_clock::time_point lastPump_;
 
@@ -233,9 +263,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   Tab *page(int pageNo);
 
   // CompileHost
-  void message(const u16 &text) override { ui.message(text, u""); }
+  void message(const u16 &text) override {
+    lastCompileMessage_ = text;
+    ui.message(text, u"");
+  }
   void pumpEvents() override { ui.pumpEvents(); }
-  void locateLine(u16view line) override { ui.locateLine(tabs.active, line); }
+  void locateLine(u16view line) override;
   void stepWait(const compiler::StatementCompiler &state) override;
   bool stepNext_ = false, stepEnd_ = false;
 

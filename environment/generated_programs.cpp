@@ -69,7 +69,10 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   }
   int tab = tabs.loadLines(program, ui);
   if (tab < 0) return RunResult::NotStarted;
-  RunResult result = mnCOMPILEClick() >= 0 ? ExecTaskButtonClick() : RunResult::NotStarted;
+  // The generated program runs alone: the user's programs in the other
+  // slots are not started by a tool.
+  const int slot = mnCOMPILEClick();
+  RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
   tabs.tabs[std::size_t(tab)].modified = false;
   if (!keepTab) closeTab(tab);
   return result;
@@ -79,17 +82,28 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
   extractionEncoding = encoding;
   Lines program = {u"&U=\"" + url + u"\";", u"P=[#].NEW;", u"[#P]=<*> " + encoding + u" &U;", u"[#P].Name(&U);"};
   int before = tabs.openCount;
+  std::array<bool, TabPool::kTabs> wasOpen{};
+  for (int i = 0; i < TabPool::kTabs; ++i) wasOpen[std::size_t(i)] = tabs.tabs[std::size_t(i)].inUse;
   RunResult r = runSystemProgram(program, true);
   if (r == RunResult::NotStarted) return false;
   // Only the page with the fetched text stays open.
   int page = tabs.active;
   for (int i = 0; i < TabPool::kTabs; ++i) {
     Tab &t = tabs.tabs[std::size_t(i)];
-    if (t.inUse && t.caption == u"__$$$__") {
+    if (t.inUse && t.caption == u"__$$$__" && !wasOpen[std::size_t(i)]) {
       t.modified = false;
       closeTab(i);
     }
   }
+  // A failed fetch leaves no empty page behind.
+  if (r != RunResult::Ended)
+    for (int i = 0; i < TabPool::kTabs; ++i) {
+      Tab &t = tabs.tabs[std::size_t(i)];
+      if (t.inUse && !wasOpen[std::size_t(i)] && t.lines.empty()) {
+        t.modified = false;
+        closeTab(i);
+      }
+    }
   if (page >= 0 && tabs.tabs[std::size_t(page)].inUse) {
     tabs.tabs[std::size_t(page)].modified = true;
     tabs.active = page;
@@ -103,8 +117,10 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
   int tab = newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.tabs[std::size_t(tab)].lines = extraction_program(spec, source);
-  if (mnCOMPILEClick() < 0) return RunResult::NotStarted;
-  return ExecTaskButtonClick();
+  const int slot = mnCOMPILEClick();
+  if (slot < 0) return RunResult::NotStarted;
+  // Runs whatever the permit list says of its slot: the user asked for it.
+  return runSlotAlone(slot);
 }
 
 }  // namespace velmora::environment

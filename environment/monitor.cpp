@@ -41,11 +41,22 @@ std::vector<Lines> task_grid(const Engine &e) {
   return rows;
 }
 
+namespace {
+
+// Timer and handler names are kept as written; the grid shows them bare.
+u16 unquoted(const u16 &name) {
+  if (name.size() >= 2 && name.front() == u'"' && name.back() == u'"') return name.substr(1, name.size() - 2);
+  return name;
+}
+
+}  // namespace
+
 std::vector<Lines> timer_grid(const Engine &e) {
   std::vector<Lines> rows;
   for (const TTimerInfo &t : e.timers) {
     if (t.state == TTimerInfo::Free) continue;
-    rows.push_back({t.name, int16(t.interval), int16(t.displayCount), u16(timer_state_text(t.state)), t.handler,
+    rows.push_back({unquoted(t.name), int16(t.interval), int16(t.displayCount), u16(timer_state_text(t.state)),
+                    unquoted(t.handler),
                     int16(t.owner), int16(t.handlerPos), int16(t.fireCount)});
   }
   return rows;

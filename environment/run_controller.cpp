@@ -37,7 +37,8 @@ void Environment::TaskPermitListBoxDblClick(int row) {
 }
 
 void Environment::SetTaskPermit() {
-  for (int s = 0; s < engine::kSlots; ++s) engine.tasks[std::size_t(s)].Permit = permitted(s);
+  for (int s = 0; s < engine::kSlots; ++s)
+    engine.tasks[std::size_t(s)].Permit = onlySlot_ >= 0 ? s == onlySlot_ : permitted(s);
 }
 
 bool Environment::IsAllTask_Finished() {
@@ -69,6 +70,11 @@ bool Environment::CheckRunTimeError() {
                    {u"      Line ", engine.lineOf(p)},
                    {u"      Code ", int16(p.code)},
                    {u"   Address ", int16(p.position)}};
+  int line = -1;
+  if (p.task >= 0 && p.task < engine::kSlots && parse_int(engine.lineOf(p), line))
+    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage};
+  // The console shows the error line while the error window is up.
+  refreshViews();
   ui.showRunError(lastErrorRows);
   return true;
 }
@@ -149,6 +155,7 @@ RunResult Environment::Exec_And_Status() {
     refreshViews();
     return RunResult::Error;
   }
+  runError = SourceMark{};
   SetTaskPermit();
   engine.runReset();
   Initial_Debugger();

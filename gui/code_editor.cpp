@@ -1,5 +1,6 @@
 #include "gui/code_editor.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTextBlock>
 
@@ -14,6 +15,11 @@ class Gutter : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent *event) override { editor_->paintGutter(event); }
+  void mousePressEvent(QMouseEvent *event) override {
+    if (event->button() != Qt::LeftButton) return;
+    int line = editor_->lineAtGutterY(int(event->position().y()));
+    if (line >= 0) emit editor_->gutterClicked(line);
+  }
 
  private:
   CodeEditor *editor_;
@@ -23,6 +29,10 @@ class Gutter : public QWidget {
 
 CodeEditor::CodeEditor(QWidget *parent) : QPlainTextEdit(parent), gutter_(new Gutter(this)) {
   connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { updateMargins(); });
+  // An edit takes the error mark away: the line may no longer be the one meant.
+  connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
+    if (errorLine_ >= 0 && (removed || added)) clearErrorLine();
+  });
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
     if (dy) gutter_->scroll(0, dy);
     else gutter_->update(0, rect.y(), gutter_->width(), rect.height());
@@ -38,6 +48,41 @@ int CodeEditor::gutterWidth() const {
 }
 
 void CodeEditor::refreshGutter() { gutter_->update(); }
+
+int CodeEditor::lineAtGutterY(int y) const {
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    QRectF r = blockBoundingGeometry(block).translated(contentOffset());
+    if (r.top() > y) break;
+    if (y < r.bottom()) return block.blockNumber();
+  }
+  return -1;
+}
+
+void CodeEditor::setErrorLine(int line) {
+  if (line < 0 || line >= blockCount()) return;
+  errorLine_ = line;
+  QTextCursor c(document()->findBlockByNumber(line));
+  setTextCursor(c);
+  centerCursor();
+  showErrorSelection();
+  gutter_->update();
+}
+
+void CodeEditor::clearErrorLine() {
+  if (errorLine_ < 0) return;
+  errorLine_ = -1;
+  setExtraSelections({});
+  gutter_->update();
+  emit errorLineCleared();
+}
+
+void CodeEditor::showErrorSelection() {
+  QTextEdit::ExtraSelection mark;
+  mark.format.setBackground(QColor(255, 215, 215));
+  mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+  mark.cursor = QTextCursor(document()->findBlockByNumber(errorLine_));
+  setExtraSelections({mark});
+}
 
 void CodeEditor::updateMargins() { setViewportMargins(gutterWidth(), 0, 0, 0); }
 
@@ -57,13 +102,17 @@ void CodeEditor::paintGutter(QPaintEvent *event) {
     int height = qRound(blockBoundingRect(block).height());
     if (block.isVisible() && top + height >= event->rect().top()) {
       const int line = block.blockNumber();
+      if (line == errorLine_) {
+        // The error line: the number in white on red.
+        painter.fillRect(0, top, gutter_->width(), height, QColor(210, 40, 40));
+      }
       if (marked && marked(line)) {
         painter.setBrush(QColor(200, 30, 30));
         painter.setPen(Qt::NoPen);
         int d = std::min(height, mark) - 4;
         painter.drawEllipse(3, top + (height - d) / 2, d, d);
       }
-      painter.setPen(palette().color(QPalette::PlaceholderText));
+      painter.setPen(line == errorLine_ ? QColor(Qt::white) : palette().color(QPalette::PlaceholderText));
       painter.drawText(mark, top, gutter_->width() - mark - 3, height, Qt::AlignRight | Qt::AlignVCenter,
                        QString::number(line));
     }

@@ -1,7 +1,8 @@
 #pragma once
 // A program editor: a plain text editor with a line-number gutter that marks
-// the lines carrying a breakpoint. Line numbers start at 0, as the compiler,
-// the error messages and the debugger count them.
+// the lines carrying a breakpoint and the line an error stopped at. Line
+// numbers start at 0, as the compiler, the error messages and the debugger
+// count them. A click in the gutter asks for a breakpoint on that line.
 #include <QPlainTextEdit>
 #include <functional>
 
@@ -17,13 +18,26 @@ class CodeEditor : public QPlainTextEdit {
   int gutterWidth() const;
   void refreshGutter();
   void paintGutter(QPaintEvent *event);
+  // The line an error points at: highlighted, marked in the gutter, the
+  // cursor on it and the line scrolled to the middle. The next edit clears it.
+  void setErrorLine(int line);
+  void clearErrorLine();
+  int errorLine() const { return errorLine_; }
+  int lineAtGutterY(int y) const;
+  QWidget *gutter() const { return gutter_; }
+
+ signals:
+  void gutterClicked(int line);
+  void errorLineCleared();
 
  protected:
   void resizeEvent(QResizeEvent *event) override;
 
  private:
   QWidget *gutter_ = nullptr;
+  int errorLine_ = -1;
   void updateMargins();
+  void showErrorSelection();
 };
 
 }  // namespace velmora::gui

@@ -20,8 +20,11 @@ namespace {
 QListWidget *list_view(const char *name) {
   auto *view = new QListWidget;
   view->setObjectName(QString::fromLatin1(name));
-  QFont mono(QStringLiteral("Monospace"));
+  // A fixed-width font that has the Japanese glyphs too, so rows with
+  // Japanese text keep the size and the columns of the others.
+  QFont mono(QStringLiteral("IPAGothic"));
   mono.setStyleHint(QFont::TypeWriter);
+  mono.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Monospace")});
   view->setFont(mono);
   return view;
 }
@@ -39,6 +42,9 @@ QTableWidget *grid_view(const char *name, const QStringList &headings) {
   grid->setHorizontalHeaderLabels(headings);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->horizontalHeader()->setStretchLastSection(true);
+  // One text line per row.
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   return grid;
 }
 
@@ -56,13 +62,24 @@ void fill(QTableWidget *grid, const std::vector<Lines> &rows, const QStringList 
     }
 }
 
+// Slots numbered as the task lists show them, 01 to 10.
+class SlotSpinBox : public QSpinBox {
+ protected:
+  QString textFromValue(int value) const override { return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0')); }
+};
+
 }  // namespace
 
 DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : QWidget(parent), env_(env) {
-  slot_ = new QSpinBox;
+  slot_ = new SlotSpinBox;
   slot_->setObjectName(QStringLiteral("debugSlot"));
   slot_->setRange(1, engine::kSlots);
+  slot_->setToolTip(QStringLiteral("タスク状態リストの行 01〜10（レジスタ表示の TASK は 0 から数える）"));
   auto *add = new QPushButton(QStringLiteral("ブレーク+"));
+  auto *remove = new QPushButton(QStringLiteral("ブレーク−"));
+  remove->setObjectName(QStringLiteral("removeBreakpoint"));
+  add->setToolTip(QStringLiteral("選択した行にブレークポイントを置く"));
+  remove->setToolTip(QStringLiteral("選択した行のブレークポイントを外す"));
   auto *clear = new QPushButton(QStringLiteral("全て削除"));
   continue_ = new QPushButton(QStringLiteral("＞*"));
   step_ = new QPushButton(QStringLiteral("＞-"));
@@ -75,7 +92,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *buttons = new QHBoxLayout;
   buttons->addWidget(new QLabel(QStringLiteral("タスク")));
   buttons->addWidget(slot_);
-  for (QPushButton *b : {add, clear, continue_, step_, star, save}) buttons->addWidget(b);
+  for (QPushButton *b : {add, remove, clear, continue_, step_, star, save}) buttons->addWidget(b);
   buttons->addStretch();
 
   source_ = list_view("debugSource");
@@ -131,6 +148,10 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
   split->addWidget(lower);
+  // The source and listing get the larger share: they are what one reads.
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  split->setSizes({300, 200});
 
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
@@ -139,6 +160,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
 
   connect(slot_, &QSpinBox::valueChanged, this, [this] { refresh(); });
   connect(add, &QPushButton::clicked, this, [this] { addBreakpoint(); });
+  connect(remove, &QPushButton::clicked, this, [this] { removeBreakpoint(); });
   connect(clear, &QPushButton::clicked, this, [this] { clearBreakpoints(); });
   connect(continue_, &QPushButton::clicked, this, [this] { continueFromBreak(); });
   connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
@@ -228,7 +250,8 @@ void DebuggerPanel::showCompileStep(const environment::CompileStep &step) {
 void DebuggerPanel::refreshMonitor() {
   QStringList slotNames;
   for (int s = 0; s < engine::kSlots; ++s)
-    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY) slotNames << QString::number(s + 1);
+    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+      slotNames << QStringLiteral("%1").arg(s + 1, 2, 10, QChar(u'0'));  // as the task lists count
   fill(taskGrid_, environment::task_grid(env_.engine), slotNames);
   auto timers = environment::timer_grid(env_.engine);
   QStringList numbers;
@@ -237,8 +260,10 @@ void DebuggerPanel::refreshMonitor() {
 }
 
 void DebuggerPanel::refreshHeldButtons() {
-  continue_->setEnabled(env_.breakActive);
-  step_->setEnabled(env_.breakActive);
+  // Only a run holds a task: after it ended there is nothing to step.
+  const bool held = env_.breakActive && env_.running;
+  continue_->setEnabled(held);
+  step_->setEnabled(held);
 }
 
 void DebuggerPanel::showHeld(int slot, u16view line) {
@@ -267,6 +292,19 @@ bool DebuggerPanel::addBreakpoint() {
   selectSourceLine(line);
   if (added) emit breakpointsChanged();
   return added;
+}
+
+bool DebuggerPanel::removeBreakpoint() {
+  int line = selectedSourceLine();
+  if (line < 0) {
+    env_.ui.message(u"行を選ぶ", u"");
+    return false;
+  }
+  bool removed = env_.removeBreakpoint(slot(), line);
+  refresh();
+  selectSourceLine(line);
+  if (removed) emit breakpointsChanged();
+  return removed;
 }
 
 void DebuggerPanel::clearBreakpoints() {

@@ -32,6 +32,7 @@ class DebuggerPanel : public QWidget {
 
   // Commands.
   bool addBreakpoint();        // "ブレーク+" on the selected source line
+  bool removeBreakpoint();     // "ブレーク−" on the selected source line
   void clearBreakpoints();     // "全て削除"
   void continueFromBreak();    // "＞*"
   void stepOneLine();          // "＞-"

@@ -1,6 +1,7 @@
 // velmora: the IDE window.
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QFont>
 #include <QLockFile>
 #include <QMessageBox>
@@ -8,11 +9,52 @@
 #include <QTimer>
 
 #include "gui/main_window.h"
+#include "gui/qt_translations.h"
 #include "text/paths.h"
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "使い方: velmora [--home DIR] [FILE.mcl]\n"
+    "\n"
+    "Velmora の IDE を開く。FILE を指定すると、そのプログラムを開いてコンパイルする。\n"
+    "\n"
+    "  --home DIR   プログラム自身のディレクトリ（言語の表、User_Setting.Txt、PROG、DATA）\n"
+    "  --help       この説明を表示して終了\n"
+    "  --version    版を表示して終了\n"
+    "\n"
+    "画面なしで実行するには velmora-run を使う。\n";
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  // Usage and version need no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--home") == 0) {
+      ++i;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("velmora %s\n", VELMORA_VERSION);
+      return 0;
+    }
+    if (argv[i][0] == '-' && argv[i][1] == '-') {
+      std::fprintf(stderr, "velmora: 不明なオプション %s\n", argv[i]);
+      std::fputs(kUsage, stderr);
+      return 3;
+    }
+  }
   QApplication app(argc, argv);
   app.setFont(QFont(QStringLiteral("IPAGothic"), 10));
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+  velmora::gui::install_qt_translations(app);
 
   // One IDE at a time, as the named lock "VelmoraIde".
   QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);

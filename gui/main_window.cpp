@@ -2,7 +2,9 @@
 
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
+#include "gui/console_view.h"
 #include "gui/debugger_panel.h"
+#include "gui/edit_commands.h"
 #include "gui/highlighter.h"
 #include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
@@ -19,6 +21,8 @@
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -81,7 +85,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     });
     editors_[std::size_t(i)] = e;
   }
-  console_ = new QListWidget;
+  console_ = new ConsoleView;
   console_->setObjectName(QStringLiteral("console"));
   status_ = new QListWidget;
   status_->setObjectName(QStringLiteral("taskStatus"));
@@ -173,6 +177,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     for (QPlainTextEdit *e : editors_) static_cast<CodeEditor *>(e)->refreshGutter();
   });
   buildMenus();
+  setupFeedback();
   for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
   for (int i = 0; i < environment::TabPool::kTabs; ++i)
     highlighters_[std::size_t(i)] = new ProgramHighlighter(env_->language.tables, editors_[std::size_t(i)]->document());
@@ -205,7 +210,7 @@ void MainWindow::buildMenus() {
     int tab = env_->tabs.active;
     if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
-  file->addAction(QStringLiteral("閉じる(&X)"), this, [this] { closeActiveTab(); });
+  file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); });
   // The recent-file list, in list order, opened from the program directory.
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
@@ -229,26 +234,25 @@ void MainWindow::buildMenus() {
     syncEditorsToPool();
     if (env_->loadBook()) {
       refreshPages();
+      refreshStatus();
       statusBar()->showMessage(qs(env_->bookName));
     }
   });
   file->addSeparator();
   file->addAction(QStringLiteral("終了"), this, [this] { close(); });
 
-  // Editing the active program.
+  // Editing: the commands act on the widget that has the keyboard focus.
   QMenu *edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
-  auto onEditor = [this](void (QPlainTextEdit::*command)()) {
-    return [this, command] {
-      if (auto *e = qobject_cast<QPlainTextEdit *>(tabs_->currentWidget())) (e->*command)();
-    };
+  auto onEditor = [](EditCommand command) {
+    return [command] { apply_edit_command(QApplication::focusWidget(), command); };
   };
-  edit->addAction(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, this, onEditor(&QPlainTextEdit::undo));
-  edit->addAction(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, this, onEditor(&QPlainTextEdit::redo));
+  edit->addAction(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, this, onEditor(EditCommand::Undo));
+  edit->addAction(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, this, onEditor(EditCommand::Redo));
   edit->addSeparator();
-  edit->addAction(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, this, onEditor(&QPlainTextEdit::cut));
-  edit->addAction(QStringLiteral("コピー(&C)"), QKeySequence::Copy, this, onEditor(&QPlainTextEdit::copy));
-  edit->addAction(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, this, onEditor(&QPlainTextEdit::paste));
-  edit->addAction(QStringLiteral("すべて選択(&A)"), QKeySequence::SelectAll, this, onEditor(&QPlainTextEdit::selectAll));
+  edit->addAction(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, this, onEditor(EditCommand::Cut));
+  edit->addAction(QStringLiteral("コピー(&C)"), QKeySequence::Copy, this, onEditor(EditCommand::Copy));
+  edit->addAction(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, this, onEditor(EditCommand::Paste));
+  edit->addAction(QStringLiteral("すべて選択(&A)"), QKeySequence::SelectAll, this, onEditor(EditCommand::SelectAll));
   edit->addSeparator();
   edit->addAction(QStringLiteral("検索(&F)..."), QKeySequence::Find, this, [this] {
     bool ok = false;
@@ -269,7 +273,9 @@ void MainWindow::buildMenus() {
   QAction *compile = compileAction_ = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
                                         [this] { compileActive(); });
   runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); });
-  pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), this, [this] { pauseOrContinue(); });
+  runTabAction_ = runMenu->addAction(QStringLiteral("このタブを実行"), QKeySequence(Qt::CTRL | Qt::Key_F5), this,
+                                     [this] { runActiveTab(); });
+  pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this, [this] { pauseOrContinue(); });
   killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
                                    this, [this] { kill(); });
 
@@ -313,8 +319,14 @@ void MainWindow::buildMenus() {
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
   bar->addAction(compile);
   QAction *runButton = bar->addAction(QStringLiteral("●"), this, [this] { run(); });
+  QAction *runTabButton = bar->addAction(QStringLiteral("▶ このタブを実行"), this, [this] { runActiveTab(); });
+  runTabButton->setObjectName(QStringLiteral("runTabButton"));
+  connect(runTabAction_, &QAction::changed, runTabButton, [=, this] { runTabButton->setEnabled(runTabAction_->isEnabled()); });
   QAction *pauseButton = bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); });
   QAction *killButton = bar->addAction(QStringLiteral("■"), this, [this] { kill(); });
+  compile->setToolTip(QStringLiteral("文法検査＆コード生成 (F9): アクティブなタブをコンパイルしてスロットに登録"));
+  pauseButton->setToolTip(QStringLiteral("実行中断／再開 (F6)"));
+  killButton->setToolTip(QStringLiteral("強制終了 (Shift+F5)"));
   runButton->setObjectName(QStringLiteral("runButton"));
   pauseButton->setObjectName(QStringLiteral("pauseButton"));
   killButton->setObjectName(QStringLiteral("killButton"));
@@ -322,6 +334,7 @@ void MainWindow::buildMenus() {
   connect(pauseAction_, &QAction::changed, pauseButton, [=, this] {
     pauseButton->setEnabled(pauseAction_->isEnabled());
     pauseButton->setText(env_->paused ? QStringLiteral("○") : QStringLiteral("〓"));
+    pauseButton->setToolTip(env_->paused ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
   });
   connect(killAction_, &QAction::changed, killButton, [=, this] { killButton->setEnabled(killAction_->isEnabled()); });
 }
@@ -345,12 +358,20 @@ void MainWindow::showTab(int tab, bool activate) {
   shownRevision_[std::size_t(tab)] = t.revision;
   int index = tabs_->indexOf(e);
   const QString caption = qs(t.caption) + (t.modified ? QStringLiteral(" *") : QString());
-  if (index < 0) index = tabs_->addTab(e, caption);
+  if (index < 0) {
+    // Tabs stand in the order of their numbers.
+    int position = 0;
+    for (int i = 0; i < tab; ++i)
+      if (tabs_->indexOf(editors_[std::size_t(i)]) >= 0) ++position;
+    index = tabs_->insertTab(position, e, caption);
+  }
   else tabs_->setTabText(index, caption);
   if (activate) {
     tabs_->setCurrentWidget(e);
+    e->setFocus();  // typing goes to the program in front
     statusBar()->showMessage(qs(t.panels[2]));
   }
+  updateTitle();
 }
 
 void MainWindow::refreshPages() {
@@ -429,6 +450,9 @@ int MainWindow::compileActive() {
   refreshStatus();
   if (slot >= 0) debugger_->setSlot(slot);
   debugger_->refresh();
+  if (slot >= 0)
+    statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')), 8000);
+  else showSourceMark(env_->compileError);
   return slot;
 }
 
@@ -457,12 +481,15 @@ RunResult MainWindow::run() {
   refreshPages();
   refreshStatus();
   debugger_->refresh();
+  if (result == RunResult::Error) showSourceMark(env_->runError);
   return result;
 }
 
 void MainWindow::pauseOrContinue() {
   env_->PauseContinueButtonClick();
   setRunning(env_->running);
+  if (env_->running && env_->paused) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
+  else if (env_->running) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
 
 void MainWindow::kill() {
@@ -484,6 +511,7 @@ void MainWindow::refreshStatus() {
   if (fileList_ && fileList_->count() != int(env_->recentFiles.size())) refreshFileList();
   status_->clear();
   for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+  updateRunHints();
 }
 
 void MainWindow::refreshPermits() {
@@ -496,6 +524,7 @@ void MainWindow::refreshPermits() {
     }
     permits_->addItem(item);
   }
+  updateRunHints();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
@@ -620,8 +649,12 @@ QWidget *MainWindow::showLanguageReference() {
     QFile file(QStringLiteral(":/docs/language.md"));
     if (file.open(QIODevice::ReadOnly)) browser->setMarkdown(QString::fromUtf8(file.readAll()));
     browser->setWindowTitle(QStringLiteral("言語の手引き"));
-    browser->resize(700, 800);
     browser->setParent(this, Qt::Window);
+    // Within the screen, and Escape closes it.
+    QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    browser->resize(std::min(760, room.width() - 40), std::min(800, room.height() - 80));
+    auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), browser);
+    connect(close, &QShortcut::activated, browser, &QWidget::close);
     reference_ = browser;
   }
   reference_->show();
@@ -732,6 +765,7 @@ void MainWindow::pumpEvents() {
       if (env_->settings.UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
     }
   }
+  if (pendingConsole_) consoleUpdated(*pendingConsole_);
   QApplication::processEvents();
 }
 
@@ -748,17 +782,14 @@ void MainWindow::locateLine(int tab, u16view line) {
 // The console view follows the buffer: missing lines are appended, a changed
 // last line is replaced, a reset buffer is shown anew.
 void MainWindow::consoleUpdated(const Lines &lines) {
-  int have = console_->count();
-  if (have > int(lines.size())) {
-    console_->clear();
-    have = 0;
+  const auto now = std::chrono::steady_clock::now();
+  if (env_->running && !env_->paused && !env_->breakActive && now - consoleShown_ < std::chrono::milliseconds(40)) {
+    pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
+    return;
   }
-  if (have > 0) {
-    QString last = console_text(lines[std::size_t(have) - 1]);
-    if (console_->item(have - 1)->text() != last) console_->item(have - 1)->setText(last);
-  }
-  for (std::size_t i = std::size_t(have); i < lines.size(); ++i) console_->addItem(console_text(lines[i]));
-  console_->scrollToBottom();
+  pendingConsole_ = nullptr;
+  consoleShown_ = now;
+  static_cast<ConsoleView *>(console_)->showLines(lines);
 }
 
 // A held task opens the debugger on its slot and line; the run loop keeps
@@ -767,7 +798,7 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   debuggerDock_->show();
   debugger_->showHeld(slot, line);
   refreshStatus();
-  statusBar()->showMessage(QStringLiteral("ブレーク: タスク %1  行 %2").arg(slot + 1).arg(qs(line)));
+  statusBar()->showMessage(QStringLiteral("ブレーク: スロット %1  行 %2").arg(slot + 1, 2, 10, QChar(u'0')).arg(qs(line)));
 }
 
 bool MainWindow::stepCompile() {

@@ -35,6 +35,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   int openProgramLines(const Lines &lines);
   int compileActive();                          // "文法検査＆コード生成"
   environment::RunResult run();                 // "●"
+  environment::RunResult runActiveTab();        // "このタブを実行": the active tab's slot alone
   void pauseOrContinue();                       // "〓" / "○"
   void kill();                                  // "■"
   bool closeActiveTab();                        // "閉じる(&X)"
@@ -61,6 +62,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void refreshFileList();
   int openListedFile(const QString &name);      // double click in the file list
   QDockWidget *debuggerDock() const { return debuggerDock_; }
+  // A click in an editor's gutter: a breakpoint on that line, or off again.
+  bool toggleBreakpointAt(int tab, int line);
+  // The tool tip of "●": how many slots it starts.
+  QString runButtonHint() const;
 
   // UserInterface: dialogs (tests override these) and views.
   void message(const u16 &text, const u16 &title) override;
@@ -106,7 +111,17 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QDockWidget *debuggerDock_ = nullptr;
   QAction *compileAction_ = nullptr, *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
+  QAction *runTabAction_ = nullptr;
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
+  // Feedback that tells the user where things stand (main_window_feedback.cpp).
+  void setupFeedback();
+  void showSourceMark(const environment::Environment::SourceMark &mark);
+  void updateTitle();
+  void updateRunHints();     // the slots the next run starts, in the status list and tool tips
+  QString errorStatus_;      // the status bar's error text, until the next edit
+  // While a run prints, the console view catches up a few dozen times a second.
+  const Lines *pendingConsole_ = nullptr;
+  std::chrono::steady_clock::time_point consoleShown_{};
   void buildMenus();
   bool roomForAnotherTab();  // false, after the message, with all ten tabs open
   void applyAppearance();

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev            # unit tests
   libbenchmark-dev        # bench/
   fonts-ipafont-gothic    # Japanese text on canvases and in the IDE
+  qt6-translations-l10n   # Qt's own dialogs and buttons in Japanese
 )
 
 missing=()

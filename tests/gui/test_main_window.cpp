@@ -258,7 +258,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.holds[0].selected.contains(QStringLiteral("A = A + 1;")));
     QVERIFY(w.holds[0].variables.contains(QStringLiteral("0:A/Num/1.000")));
     QCOMPARE(w.holds[0].taskState, QStringLiteral("停止"));
-    QCOMPARE(d->taskGrid()->verticalHeaderItem(0)->text(), QStringLiteral("1"));
+    QCOMPARE(d->taskGrid()->verticalHeaderItem(0)->text(), QStringLiteral("01"));
     QCOMPARE(w.holds[1].line.toInt(), 2);  // one line further, after the addition
     QVERIFY(w.holds[1].variables.contains(QStringLiteral("0:A/Num/2.000")));
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("220")}));

@@ -206,3 +206,28 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
   EXPECT_EQ(ui.held.size(), 1u);
   EXPECT_EQ(ui.console.back(), u"\r2");
 }
+
+TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
+  ASSERT_TRUE(env.addBreakpoint(0, 0));
+  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  ASSERT_TRUE(env.addBreakpoint(0, 3));
+  EXPECT_FALSE(env.removeBreakpoint(0, 1));  // no breakpoint there
+  EXPECT_TRUE(env.removeBreakpoint(0, 0));
+  EXPECT_FALSE(env.isBreakpoint(0, 0));
+  EXPECT_EQ(env.breakpointCount(), 2);
+  // The rows still point at their break records, which moved back by one.
+  const engine::PcodeList &list = env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)];
+  int breaks = 0;
+  for (const auto &r : list) breaks += r.kind == engine::kKindBreakpoint;
+  EXPECT_EQ(breaks, 2);
+  for (const Breakpoint &b : env.breakpoints) {
+    if (!b.used) continue;
+    EXPECT_EQ(list[std::size_t(b.pcode)].kind, engine::kKindBreakpoint) << b.line;
+  }
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00003"}));
+  EXPECT_EQ(ui.console.back(), u"\r3");
+  // A second time on the same line is refused, and adding it back works.
+  EXPECT_FALSE(env.removeBreakpoint(0, 0));
+  EXPECT_TRUE(env.addBreakpoint(0, 0));
+}

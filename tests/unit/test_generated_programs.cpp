@@ -69,6 +69,19 @@ TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
   EXPECT_EQ(env.tabs.tabs[2].lines, (Lines{u"<b>inner</b>", u"</a>"}));
 }
 
+TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
+  env.tabs.loadLines({u"??\"user program\";"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"<td>1</td>"}, ui);
+  env.TaskPermitListBoxDblClick(1);  // the slot the generated program goes to
+  ExtractionSpec spec;
+  spec.sourcePath = u"#2";
+  spec.rows = {row(u"1", {u"<td>", u"</td>"})};
+  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended);
+  EXPECT_EQ(env.tabs.tabs[3].lines, Lines{u"<td>1</td>"});
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
+}
+
 TEST_F(Extraction, SystemProgramsAreRefusedWithTenTabsOpen) {
   for (int i = 0; i < 10; ++i) env.newProgram();
   EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);

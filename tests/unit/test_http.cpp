@@ -162,6 +162,14 @@ TEST_F(Http, AWebPageLoadsIntoAPageNamedAfterItsUrl) {
   EXPECT_TRUE(page.modified);
 }
 
+TEST_F(Http, AFailedWebPageLoadLeavesNoEmptyPageAndStartsNoOtherProgram) {
+  env.tabs.loadLines({u"??\"user program\";"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_FALSE(env.loadWebPage(u"http://127.0.0.1:1/x", u"UTF8"));
+  EXPECT_EQ(env.tabs.openCount, 1);  // only the user's program
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
+}
+
 TEST(Url, DecodingAndSplitting) {
   EXPECT_EQ(engine::url_decode(u"a%20b%E3%81%82&amp;c"), u"a bあ&c");
   EXPECT_EQ(engine::url_decode(u"&LT;x&gt; &#65;&#x42; &#;bad &copy;"), u"<x> AB &#;bad ©");

@@ -49,4 +49,11 @@ TEST(Monitor, RegistersGridsAndVariables) {
   Lines all = variable_list(env.engine, -1, u"");
   EXPECT_NE(std::find(all.begin(), all.end(), u"%0:S/Num/1.000"), all.end());  // shared: "%" + owner
   EXPECT_TRUE(timer_grid(env.engine).empty());
+  // Timer and handler names show without the quotes they were written with.
+  env.engine.timers[0].name = u"\"T\"";
+  env.engine.timers[0].handler = u"\"TICK\"";
+  env.engine.timers[0].state = engine::TTimerInfo::Set;
+  ASSERT_EQ(timer_grid(env.engine).size(), 1u);
+  EXPECT_EQ(timer_grid(env.engine)[0][0], u"T");
+  EXPECT_EQ(timer_grid(env.engine)[0][4], u"TICK");
 }

@@ -1,0 +1,66 @@
+// Which slots a run starts, running the program of one tab alone, and the
+// source lines that a failed compile or a run-time error point at.
+#include "environment/environment.h"
+
+namespace velmora::environment {
+
+int Environment::slotOfTab(int tab) const {
+  if (tab < 0) return -1;
+  for (int s = 0; s < engine::kSlots; ++s) {
+    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    if (t.SrcIndex == tab && t.state != engine::tsEMPTY) return s;
+  }
+  return -1;
+}
+
+bool Environment::tabChangedSinceCompile(int tab) const {
+  int slot = slotOfTab(tab);
+  if (slot < 0 || tab >= TabPool::kTabs) return true;
+  return tabs.tabs[std::size_t(tab)].lines != compiledSource[std::size_t(slot)];
+}
+
+std::array<bool, engine::kSlots> Environment::slotsToRun() const {
+  std::array<bool, engine::kSlots> will{};
+  for (int s = 0; s < engine::kSlots; ++s) {
+    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    if (t.state == engine::tsEMPTY) continue;
+    // A run fixed its permits when it started.
+    will[std::size_t(s)] = running ? bool(t.Permit) : permitted(s);
+  }
+  return will;
+}
+
+int Environment::slotsToRunCount() const {
+  int n = 0;
+  for (bool b : slotsToRun()) n += b;
+  return n;
+}
+
+RunResult Environment::runTab(int tab) {
+  if (running || busy || stepCompiling || tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse)
+    return RunResult::NotStarted;
+  tabs.active = tab;
+  int slot = slotOfTab(tab);
+  if (slot < 0 || tabChangedSinceCompile(tab)) {
+    report.clear();
+    // Asking the user to run the tab is the answer to the replace question.
+    slot = slot < 0 ? CompileButtonClick() : Compile_Replace(slot, engine::tsACTIVE);
+    if (slot < 0) return RunResult::NotStarted;
+  }
+  return runSlotAlone(slot);
+}
+
+RunResult Environment::runSlotAlone(int slot) {
+  onlySlot_ = slot;
+  RunResult result = ExecTaskButtonClick();
+  onlySlot_ = -1;
+  return result;
+}
+
+void Environment::locateLine(u16view line) {
+  int n = -1;
+  if (tabs.active >= 0 && parse_int(line, n) && n >= 0) compileError = {tabs.active, n, lastCompileMessage_};
+  ui.locateLine(tabs.active, line);
+}
+
+}  // namespace velmora::environment

@@ -1,0 +1,33 @@
+#pragma once
+// The system console: the engine's console lines in a list whose rows can be
+// selected and copied. New lines are appended in batches, so a program that
+// prints a great deal costs little more in the window than headless.
+#include <QListWidget>
+
+#include "text/u16.h"
+
+namespace velmora::gui {
+
+class ConsoleView : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit ConsoleView(QWidget *parent = nullptr);
+
+  // Follows the console buffer: missing lines are appended, a changed last
+  // line is replaced, a shorter (reset) buffer is shown anew.
+  void showLines(const Lines &lines);
+  // The selected rows (all rows when none is selected), one per line.
+  QString selectedText() const;
+  void copySelection() const;  // "コピー"
+  QMenu *makeContextMenu();    // "コピー", "すべて選択", "クリア"
+
+ signals:
+  void clearRequested();  // "クリア": the window empties the buffer and the view
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent *event) override;
+  bool event(QEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+};
+
+}  // namespace velmora::gui
