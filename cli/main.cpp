@@ -4,8 +4,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <QGuiApplication>
 
@@ -41,8 +44,11 @@ const char *kHelp =
     "  --listing         print the P-code listing of each slot, then exit\n"
     "  --final-console   print only the final console buffer, after the run\n"
     "  --timeout SECONDS stop the run after this many seconds (exit status 124)\n"
+    "  --no-input        GETS reads nothing and leaves its variable as it is\n"
     "  --help, --version\n"
     "\n"
+    "GETS reads one line of standard input (without its line end); at the end of\n"
+    "input it gives an empty string. While it reads, the other tasks wait too.\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
     "Ctrl-C stops the run as the stop button does (exit status 130).\n"
     "\n"
@@ -114,6 +120,23 @@ class HeadlessUi : public UserInterface {
     }
     std::fflush(stdout);
   }
+  // GETS: one line of standard input. On a terminal the console's unfinished
+  // line (the question) is shown on stderr first, so stdout stays the console.
+  bool noInput = false;
+  InputMode consoleInput(int, u16 &line) override {
+    if (noInput) return InputMode::None;
+    std::fflush(stdout);
+    if (env && isatty(STDIN_FILENO)) {
+      const Lines &lines = env->engine.console.lines();
+      if (!lines.empty()) std::fprintf(stderr, "%s", out_text(lines.back()).c_str());
+      std::fflush(stderr);
+    }
+    std::string text;
+    if (!std::getline(std::cin, text)) text.clear();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    line = from_utf8(text);
+    return InputMode::Immediate;
+  }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
     for (const auto &[label, value] : rows)
       std::fprintf(stderr, "%s%s\n", to_utf8(label).c_str(), out_text(value).c_str());
@@ -130,7 +153,7 @@ int usage_error(const std::string &message) {
 int main(int argc, char **argv) {
   std::string home, data;
   std::vector<std::string> files;
-  bool tokens = false, tcode = false, listing = false, finalConsole = false;
+  bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false;
   double timeout = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -165,6 +188,8 @@ int main(int argc, char **argv) {
       listing = true;
     } else if (arg == "--final-console") {
       finalConsole = true;
+    } else if (arg == "--no-input") {
+      noInput = true;
     } else if (arg.rfind("--", 0) == 0) {
       return usage_error("unknown option " + arg);
     } else {
@@ -186,6 +211,7 @@ int main(int argc, char **argv) {
 
   HeadlessUi ui;
   ui.streaming = !finalConsole;
+  ui.noInput = noInput;
   ui.timeoutSeconds = timeout;
   Environment env(resolve_home(home), ui);
   env.engine.canvas = &canvases;

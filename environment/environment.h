@@ -3,7 +3,10 @@
 // tab pool, the compiler driver, the engine and the run loop. The IDE window
 // and the headless runner both drive it through its commands and answer it
 // through UserInterface.
+#include <array>
 #include <chrono>
+#include <deque>
+#include <optional>
 
 #include "compiler/statement_compiler.h"
 #include "engine/engine.h"
@@ -38,6 +41,14 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   Settings settings;
   TabPool tabs;
   engine::Engine engine;
+
+  // ----- keyboard input (GETS)
+  // The slot the input line serves (the task that asked first), or -1.
+  int inputSlot() const { return inputQueue_.empty() ? -1 : inputQueue_.front(); }
+  // Hands a typed line to that task and lets it run on. False when no task asks.
+  bool deliverInput(const u16 &line);
+  // Ends every wait for input (a run starts or ends, the stop button).
+  void cancelInput();
 
   // ----- tabs
   int newProgram() { return tabs.newProgram(programDirectory(), ui); }
@@ -193,7 +204,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool Get_Page_Load(int pageNo, u16view fileName) override;
   void Free_Page(int pageNo, int activePageIndex) override;
   void setRunPaused(bool p) override { paused = p; }
+  InputState Console_Gets(int slot, u16 &line) override;
   Tab *page(int pageNo);
+  std::deque<int> inputQueue_;                           // slots waiting for a line, first asker first
+  std::array<std::optional<u16>, 10> inputReady_;        // delivered, not yet taken by GETS
 
   // CompileHost
   void message(const u16 &text) override { ui.message(text, u""); }

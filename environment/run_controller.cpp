@@ -123,6 +123,7 @@ RunResult Environment::Exec_And_Status() {
   }
   SetTaskPermit();
   engine.runReset();
+  cancelInput();
   Initial_Debugger();
   refreshViews();
   RunResult result = RunResult::Ended;
@@ -174,6 +175,7 @@ RunResult Environment::Exec_And_Status() {
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
   engine.running = false;
+  cancelInput();
   engine.closeAllFiles();
   refreshViews();
   return result;

@@ -2,6 +2,7 @@
 
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
+#include "gui/console_input.h"
 #include "gui/debugger_panel.h"
 #include "gui/highlighter.h"
 #include "gui/qt_text.h"
@@ -95,7 +96,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   side->addWidget(titled(QStringLiteral("タスク状態"), status_));
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
-  consolePanel_ = titled(QStringLiteral("システムコンソール"), console_);
+  input_ = new ConsoleInputLine;
+  auto *consoleWithInput = new QWidget;
+  auto *consoleLayout = new QVBoxLayout(consoleWithInput);
+  consoleLayout->setContentsMargins(0, 0, 0, 0);
+  consoleLayout->addWidget(console_);
+  consoleLayout->addWidget(input_);
+  consolePanel_ = titled(QStringLiteral("システムコンソール"), consoleWithInput);
   right->addWidget(consolePanel_);
   right->addWidget(side);
   auto *main = new QSplitter(Qt::Horizontal);
@@ -107,6 +114,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setCentralWidget(main);
 
   env_ = std::make_unique<environment::Environment>(home, *this);
+  input_->delivered = [this](const QString &text) { env_->deliverInput(u(text)); };
   env_->engine.canvas = &canvases_;
   for (int i = 0; i < engine::kCanvases; ++i) canvasWindows_[std::size_t(i)] = new CanvasWindow(canvases_, i, this);
   canvases_.changed = [this](int i) { static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)])->sync(); };
@@ -743,6 +751,12 @@ void MainWindow::consoleUpdated(const Lines &lines) {
   for (std::size_t i = std::size_t(have); i < lines.size(); ++i) console_->addItem(console_text(lines[i]));
   console_->scrollToBottom();
 }
+
+// GETS: the window always answers later, through the input line under the
+// console; only the asking task waits.
+environment::UserInterface::InputMode MainWindow::consoleInput(int, u16 &) { return InputMode::Later; }
+
+void MainWindow::inputRequested(int slot) { input_->ask(slot); }
 
 // A held task opens the debugger on its slot and line; the run loop keeps
 // the window responsive until "＞*", "＞-" or "■".

@@ -8,7 +8,8 @@ with --final-console in a fresh home directory. stdout must equal NAME.out;
 stderr must equal NAME.err when that file exists; the exit status must equal
 NAME.exit (default 0). NAME.settings becomes User_Setting.Txt of the home and
 NAME.T-Keyword.txt (and the other table files) the home's table file; NAME.args
-holds extra options, one per line. With VELMORA_UPDATE_GOLDEN=1 the
+holds extra options, one per line; NAME.in is the standard input (GETS reads
+it; without it standard input is empty). With VELMORA_UPDATE_GOLDEN=1 the
 expected files are written instead (review the diff before committing).
 """
 import difflib
@@ -37,7 +38,12 @@ def main():
             if os.path.exists(f"{base}.{table}"):
                 shutil.copy(f"{base}.{table}", os.path.join(home, table))
         cmd = [runner, "--home", home, "--final-console"] + args + files
-        proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home)
+        stdin = open(base + ".in", "rb") if os.path.exists(base + ".in") else subprocess.DEVNULL
+        try:
+            proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home, stdin=stdin)
+        finally:
+            if stdin is not subprocess.DEVNULL:
+                stdin.close()
     finally:
         shutil.rmtree(home, ignore_errors=True)
     out = proc.stdout.decode("utf-8", "replace")
