@@ -217,6 +217,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool stepNext_ = false, stepEnd_ = false;
 
   void compileReport();
+  void compileWarnings();
   void pumpIfDue(bool force);
   void stepOneLine();
   void prepareEngine();
