@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs one golden program through velmora-run and compares the result.
 
-  run_golden.py VELMORA_RUN DIR NAME
+  run_golden.py VELMORA_RUN DIR NAME [EXPECTED_DIR]
 
 NAME.mcl (and NAME.2.mcl ... NAME.10.mcl, compiled into the next slots) runs
 with --final-console in a fresh home directory. stdout must equal NAME.out;
@@ -11,6 +11,11 @@ NAME.T-Keyword.txt (and the other table files) the home's table file; NAME.args
 holds extra options, one per line; NAME.in is the standard input (GETS reads
 it; without it standard input is empty). With VELMORA_UPDATE_GOLDEN=1 the
 expected files are written instead (review the diff before committing).
+The expected files (and .in, .args, .settings) may live in EXPECTED_DIR
+instead of DIR; the files of DIR/data, when it exists, are copied into the
+home's DATA directory first (the examples' data files). When NAME.in holds
+{PORT}, the test HTTP server (tests/http/server.py) is started on 127.0.0.1
+and its port put there.
 """
 import difflib
 import os
@@ -24,13 +29,16 @@ import tempfile
 def main():
     runner, directory, name = sys.argv[1:4]
     runner, directory = os.path.abspath(runner), os.path.abspath(directory)
-    base = os.path.join(directory, name)
-    files = [base + ".mcl"] + [f"{base}.{n}.mcl" for n in range(2, 11) if os.path.exists(f"{base}.{n}.mcl")]
+    source = os.path.join(directory, name)
+    base = os.path.join(os.path.abspath(sys.argv[4]), name) if len(sys.argv) > 4 else source
+    files = [source + ".mcl"] + [f"{source}.{n}.mcl" for n in range(2, 11) if os.path.exists(f"{source}.{n}.mcl")]
     args = []
     if os.path.exists(base + ".args"):
         args = [a for a in open(base + ".args", encoding="utf-8").read().splitlines() if a]
     home = tempfile.mkdtemp(prefix="velmora-golden-")
     try:
+        if os.path.isdir(os.path.join(directory, "data")):
+            shutil.copytree(os.path.join(directory, "data"), os.path.join(home, "DATA"))
         if os.path.exists(base + ".settings"):
             shutil.copy(base + ".settings", os.path.join(home, "User_Setting.Txt"))
         for table in ("T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt", "T-Syntax.txt",
@@ -38,12 +46,19 @@ def main():
             if os.path.exists(f"{base}.{table}"):
                 shutil.copy(f"{base}.{table}", os.path.join(home, table))
         cmd = [runner, "--home", home, "--final-console"] + args + files
-        stdin = open(base + ".in", "rb") if os.path.exists(base + ".in") else subprocess.DEVNULL
+        stdin, server = b"", None
+        if os.path.exists(base + ".in"):
+            stdin = open(base + ".in", "rb").read()
+        if b"{PORT}" in stdin:
+            server_py = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http", "server.py")
+            server = subprocess.Popen([sys.executable, server_py], stdout=subprocess.PIPE)
+            stdin = stdin.replace(b"{PORT}", server.stdout.readline().strip())
         try:
-            proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home, stdin=stdin)
+            proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home, input=stdin)
         finally:
-            if stdin is not subprocess.DEVNULL:
-                stdin.close()
+            if server:
+                server.kill()
+                server.wait()
     finally:
         shutil.rmtree(home, ignore_errors=True)
     out = proc.stdout.decode("utf-8", "replace")
