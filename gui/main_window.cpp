@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace velmora::gui {
@@ -608,8 +609,8 @@ QWidget *MainWindow::showLanguageReference() {
   if (!reference_) {
     auto *browser = new QTextBrowser;
     browser->setObjectName(QStringLiteral("languageReference"));
-    QFile file(QStringLiteral(":/docs/language.md"));
-    if (file.open(QIODevice::ReadOnly)) browser->setMarkdown(QString::fromUtf8(file.readAll()));
+    // Japanese first; each version links to the other at its top.
+    browser->setSource(QUrl(QStringLiteral("qrc:/docs/language.ja.md")), QTextDocument::MarkdownResource);
     browser->setWindowTitle(QStringLiteral("言語の手引き"));
     browser->resize(700, 800);
     browser->setParent(this, Qt::Window);

@@ -574,7 +574,12 @@ class MainWindowTest : public QObject {
     auto *reference = qobject_cast<QTextBrowser *>(w.showLanguageReference());
     QVERIFY(reference);
     QVERIFY(reference->isVisible());
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("Velmora 言語 手引き")));  // Japanese first
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("b, g, r")));
+    reference->setSource(QUrl(QStringLiteral("language.md")));  // the link to the English version
     QVERIFY(reference->toPlainText().contains(QStringLiteral("The Velmora language")));
+    reference->setSource(QUrl(QStringLiteral("language.ja.md")));
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("キーボード入力")));
     QCOMPARE(w.showLanguageReference(), reference);  // one window, shown again
   }
 
