@@ -21,4 +21,7 @@ out=$(HOME="$root/home" XDG_DATA_HOME= "$root/usr/bin/velmora-run" --final-conso
         "$root/usr/share/velmora/examples/hello.mcl" 2>/dev/null)
 [ "$(printf '%s\n' "$out" | head -1)" = "こんにちは、Velmora" ] || { echo "unexpected output: $out" >&2; exit 1; }
 [ -d "$root/home/.local/share/velmora/DATA" ] || { echo "no home in ~/.local/share/velmora" >&2; exit 1; }
+# The first start put the examples into the program list's directory.
+[ -f "$root/home/.local/share/velmora/PROG/quiz.mcl" ] || { echo "no examples in PROG" >&2; exit 1; }
+[ -f "$root/home/.local/share/velmora/DATA/table.html" ] || { echo "no example data in DATA" >&2; exit 1; }
 echo "installed into a temporary root and ran an example: ok"

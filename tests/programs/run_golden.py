@@ -15,7 +15,8 @@ The expected files (and .in, .args, .settings) may live in EXPECTED_DIR
 instead of DIR; the files of DIR/data, when it exists, are copied into the
 home's DATA directory first (the examples' data files). When NAME.in holds
 {PORT}, the test HTTP server (tests/http/server.py) is started on 127.0.0.1
-and its port put there.
+and its port put there. The file VELMORA_EXAMPLE_LIBRARY names (when set) is
+copied into the home.
 """
 import difflib
 import os
@@ -43,8 +44,13 @@ def main():
             shutil.copy(base + ".settings", os.path.join(home, "User_Setting.Txt"))
         for table in ("T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt", "T-Syntax.txt",
                       "T-CodeGenerationRule.txt"):
-            if os.path.exists(f"{base}.{table}"):
-                shutil.copy(f"{base}.{table}", os.path.join(home, table))
+            for stem in (base, source):
+                if os.path.exists(f"{stem}.{table}"):
+                    shutil.copy(f"{stem}.{table}", os.path.join(home, table))
+                    break
+        # The library the build makes for library calls, in the program's own directory.
+        if os.environ.get("VELMORA_EXAMPLE_LIBRARY"):
+            shutil.copy(os.environ["VELMORA_EXAMPLE_LIBRARY"], home)
         cmd = [runner, "--home", home, "--final-console"] + args + files
         stdin, server = b"", None
         if os.path.exists(base + ".in"):
