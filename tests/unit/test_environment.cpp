@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <functional>
+#include <limits>
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
@@ -431,4 +433,45 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   w = warnings_for(timers(11));
   ASSERT_EQ(w.size(), 1u);
   EXPECT_NE(w[0].find(u"タイマー名 11 個が上限 10 個を超える"), u16::npos);
+}
+
+namespace {
+// A face that answers GETS later, as the IDE does, and records the prompts.
+class LaterUi : public ScriptedUi {
+ public:
+  std::vector<int> asked;
+  std::function<void()> onPump;
+  InputMode consoleInput(int, u16 &) override { return InputMode::Later; }
+  void inputRequested(int slot) override { asked.push_back(slot); }
+  void pumpEvents() override {
+    ScriptedUi::pumpEvents();
+    if (onPump) onPump();
+  }
+};
+}  // namespace
+
+// Tasks waiting in GETS are served in the order they asked; each delivered
+// line goes to its own task and the prompt moves on to the next asker.
+TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
+  TempDir home;
+  LaterUi ui;
+  Environment env{home.path(), ui};
+  env.tabs.loadLines({u"?? GETS &A;", u"??\"A=\" + &A; ??CRLF;"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"WAIT 1;", u"?? GETS &B;", u"??\"B=\" + &B; ??CRLF;"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  int pumps = 0;
+  ui.onPump = [&] {
+    if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
+    const engine::TTaskInfo &second = env.engine.tasks[1];
+    bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
+    if (env.inputSlot() == 0 && secondAsks) EXPECT_TRUE(env.deliverInput(u"first"));
+    else if (env.inputSlot() == 1) EXPECT_TRUE(env.deliverInput(u"second"));
+  };
+  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.asked, (std::vector<int>{0, 1, -1}));
+  Lines console = ui.console;
+  EXPECT_NE(std::find(console.begin(), console.end(), u"\rA=first"), console.end());
+  EXPECT_NE(std::find(console.begin(), console.end(), u"\rB=second"), console.end());
+  EXPECT_FALSE(env.deliverInput(u"nobody asks"));
 }
