@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -54,8 +55,11 @@ const char *kHelp =
     "  --sandbox         deny all four kinds (for programs you did not write)\n"
     "                    Without these the settings decide; a kind set to ask is denied\n"
     "                    here, since nobody can answer.\n"
+    "  --no-input        GETS reads nothing and leaves its variable as it is\n"
     "  --help, --version\n"
     "\n"
+    "GETS reads one line of standard input (without its line end); at the end of\n"
+    "input it gives an empty string. While it reads, the other tasks wait too.\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
     "Ctrl-C stops the run as the stop button does (exit status 130); a second\n"
     "Ctrl-C ends the process at once. A run still busy two seconds after its\n"
@@ -157,6 +161,23 @@ class HeadlessUi : public UserInterface {
     }
     std::fflush(stdout);
   }
+  // GETS: one line of standard input. On a terminal the console's unfinished
+  // line (the question) is shown on stderr first, so stdout stays the console.
+  bool noInput = false;
+  InputMode consoleInput(int, u16 &line) override {
+    if (noInput) return InputMode::None;
+    std::fflush(stdout);
+    if (env && isatty(STDIN_FILENO)) {
+      const Lines &lines = env->engine.console.lines();
+      if (!lines.empty()) std::fprintf(stderr, "%s", out_text(lines.back()).c_str());
+      std::fflush(stderr);
+    }
+    std::string text;
+    if (!std::getline(std::cin, text)) text.clear();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    line = from_utf8(text);
+    return InputMode::Immediate;
+  }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
     for (const auto &[label, value] : rows)
       std::fprintf(stderr, "%s%s\n", to_utf8(label).c_str(), out_text(value).c_str());
@@ -173,7 +194,7 @@ int usage_error(const std::string &message) {
 int main(int argc, char **argv) {
   std::string home, data;
   std::vector<std::string> files;
-  bool tokens = false, tcode = false, listing = false, finalConsole = false;
+  bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false;
   double timeout = 0;
   std::array<std::optional<engine::PermitMode>, engine::kPermissions> permits;
   // "commands,files" for --allow / --deny; false on an unknown kind.
@@ -229,6 +250,8 @@ int main(int argc, char **argv) {
       listing = true;
     } else if (arg == "--final-console") {
       finalConsole = true;
+    } else if (arg == "--no-input") {
+      noInput = true;
     } else if (arg.rfind("--", 0) == 0) {
       return usage_error("unknown option " + arg);
     } else {
@@ -250,6 +273,7 @@ int main(int argc, char **argv) {
 
   HeadlessUi ui;
   ui.streaming = !finalConsole;
+  ui.noInput = noInput;
   ui.timeoutSeconds = timeout;
   Environment env(resolve_home(home), ui);
   env.engine.canvas = &canvases;

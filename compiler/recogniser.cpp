@@ -399,6 +399,34 @@ bool StatementCompiler::closeBlock() {
   return true;
 }
 
+// Every "(" of a statement needs its ")" before the statement's ";" and no
+// ")" may come before its "(". The arithmetic compiler alone would close an
+// open "(" at the end and pass over a stray ")", giving a wrong value
+// silently; the grammar's own rules always pair their parentheses, so the
+// count over each statement is exact. "(=" and "=)" are other tokens.
+bool StatementCompiler::parenthesesBalanced() {
+  int depth = 0;
+  u16 openLine;
+  auto fail = [&](u16view line, const u16 &token) {
+    curLine_ = u16(line);
+    syntaxError(u'$', token);
+    return false;
+  };
+  for (const u16 &token : tokens_) {
+    u16view type = field(token, 1);
+    if (type == u"(") {
+      if (depth++ == 0) openLine = u16(field(token, 0));
+    } else if (type == u")") {
+      if (--depth < 0) return fail(field(token, 0), u")");
+    } else if (type == u";") {
+      if (depth > 0) return fail(openLine, u"(");
+      depth = 0;
+    }
+  }
+  if (depth > 0) return fail(openLine, u"(");
+  return true;
+}
+
 bool StatementCompiler::compile(const Lines &tokenStream, bool step) {
   tokens_ = tokenStream;
   stepMode = step;
@@ -416,6 +444,7 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step) {
   ops_.clear();
   operands_.clear();
 
+  if (!parenthesesBalanced()) return false;
   LocateState(u'#');
   PushState(u'#');
   bool failed = false;

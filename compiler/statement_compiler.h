@@ -82,6 +82,7 @@ class StatementCompiler {
   bool closeBlock();
   void compileStop();
   void syntaxError(char16_t group, const u16 &token);
+  bool parenthesesBalanced();
 
   // ----- generation
   Lines tcode_;

@@ -1,6 +1,7 @@
 // Console instructions: output of values, strings, lists and matrices, the
 // CONSOLE commands, ECHO and reading the console back as a list.
 #include <cmath>
+#include <limits>
 
 #include "engine/engine.h"
 #include "engine/families.h"
@@ -89,6 +90,27 @@ void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
   finish_list(t);
 }
 
+// GETS: one line of keyboard input into the string variable. While the host
+// has no line yet the task waits (as WAIT does, without a deadline) and the
+// instruction is taken again when the host releases it; the other tasks run on.
+void op_console_gets(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 756
+  if (!e.host) return;
+  u16 line;
+  switch (e.host->Console_Gets(e.current, line)) {
+    case EngineHost::InputState::None:
+      return;
+    case EngineHost::InputState::Pending:
+      --t.INSTP;
+      t.WAIT = true;
+      t.CANGO_TIME = std::numeric_limits<double>::infinity();
+      e.anyWait = true;
+      return;
+    case EngineHost::InputState::Ready:
+      e.setString(r.Param[1], line);
+      return;
+  }
+}
+
 void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}
 
 }  // namespace
@@ -102,9 +124,9 @@ void register_console(Engine &e) {
   e.setHandler(759, op_console_list);
   e.setHandler(755, op_console_echo);
   e.setHandler(368, op_console_text);
-  // Position, background colour, font and keyboard input are accepted and
-  // do nothing in the engine.
-  for (int code : {750, 753, 754, 756}) e.setHandler(code, op_no_action);
+  e.setHandler(756, op_console_gets);
+  // Position, background colour and font are accepted and do nothing.
+  for (int code : {750, 753, 754}) e.setHandler(code, op_no_action);
 }
 
 }  // namespace velmora::engine

@@ -60,6 +60,11 @@ class EngineHost {
   virtual bool Ask_Permission(Permission /*p*/, u16view /*instruction*/, u16view /*target*/) { return false; }
   // The run loop's pause mark, held while RUN PAGE compiles.
   virtual void setRunPaused(bool /*paused*/) {}
+  // Keyboard input for GETS of the task in `slot`: a line at once (Ready),
+  // none at all (None: GETS does nothing), or later (Pending: the task waits
+  // and runs GETS again once the host has cleared its WAIT mark).
+  enum class InputState { None, Ready, Pending };
+  virtual InputState Console_Gets(int /*slot*/, u16 & /*line*/) { return InputState::None; }
 };
 
 enum TFileMode : std::uint8_t { fmREAD = 0, fmWRITE = 1, fmAPPEND = 2 };

@@ -3,7 +3,10 @@
 #include "environment/environment.h"
 
 #include <chrono>
+#include <set>
 #include <thread>
+
+#include "text/fields.h"
 
 namespace velmora::environment {
 
@@ -54,7 +57,44 @@ bool Environment::Start_Compile() {
   compileOk_ = compiler_->compile(lastTokens.tokens, false);
   lastTcode = compiler_->tcode();
   compileReport();
+  if (compileOk_) compileWarnings();
   return compileOk_;
+}
+
+// Faults a program compiles with but meets only at run time, where they
+// stay as they are: a name longer than the variable table keeps (the name
+// is cut, so the variable is never found: "変数未定義"), more labels than the
+// loader takes (the link fails) and more timer names than there are timers
+// (a TIMER SET without a free timer is ignored). Each is said at compile time.
+void Environment::compileWarnings() {
+  Lines warnings;
+  for (const Lines *names : {&lastTokens.userSymbols, &lastTokens.sharedNames})
+    for (const u16 &name : *names)
+      if (name.size() > std::size_t(engine::kNameLength))
+        warnings.push_back(u"変数名が " + int16(engine::kNameLength) + u" 文字を超える: " + name +
+                           u"（実行時に変数未定義となる）");
+  long maxLabel = 0;
+  std::set<u16> timerNames;
+  for (const u16 &line : lastTcode) {
+    u16view op = field(line, 1);
+    if (op.substr(0, 2) == u"L_") {
+      long n = 0;
+      for (char16_t c : op.substr(2)) n = c >= u'0' && c <= u'9' ? std::min(n * 10 + (c - u'0'), 1L << 30) : n;
+      maxLabel = std::max(maxLabel, n);
+    } else if (op == u"081") {
+      timerNames.insert(u16(field(line, 4)));
+    }
+  }
+  if (maxLabel >= engine::kLabels - 1)
+    warnings.push_back(u"ラベル数 " + int16(maxLabel) + u" が上限 " + int16(engine::kLabels - 1) +
+                       u" を超える（リンクできない）");
+  if (timerNames.size() > std::size_t(engine::kTimers))
+    warnings.push_back(u"タイマー名 " + int16(long(timerNames.size())) + u" 個が上限 " + int16(engine::kTimers) +
+                       u" 個を超える（超えた分の TIMER SET は無視される）");
+  if (warnings.empty()) return;
+  u16 text = u"----- コンパイル警告 -----\r\r";
+  for (const u16 &w : warnings) text += w + u"\r";
+  ui.message(text, u"");
 }
 
 void Environment::compileReport() {

@@ -3,7 +3,9 @@
 // tab pool, the compiler driver, the engine and the run loop. The IDE window
 // and the headless runner both drive it through its commands and answer it
 // through UserInterface.
+#include <array>
 #include <chrono>
+#include <deque>
 #include <optional>
 
 #include "compiler/statement_compiler.h"
@@ -45,6 +47,14 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   Settings settings;
   TabPool tabs;
   engine::Engine engine;
+
+  // ----- keyboard input (GETS)
+  // The slot the input line serves (the task that asked first), or -1.
+  int inputSlot() const { return inputQueue_.empty() ? -1 : inputQueue_.front(); }
+  // Hands a typed line to that task and lets it run on. False when no task asks.
+  bool deliverInput(const u16 &line);
+  // Ends every wait for input (a run starts or ends, the stop button).
+  void cancelInput();
 
   // ----- tabs
   int newProgram() { return tabs.newProgram(programDirectory(), ui); }
@@ -260,7 +270,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   }
   void Library_Call_Ended() override { ui.blockingCallStatus(u""); }
   bool Ask_Permission(engine::Permission p, u16view instruction, u16view target) override;
+  InputState Console_Gets(int slot, u16 &line) override;
   Tab *page(int pageNo);
+  std::deque<int> inputQueue_;                           // slots waiting for a line, first asker first
+  std::array<std::optional<u16>, 10> inputReady_;        // delivered, not yet taken by GETS
 
   // CompileHost
   void message(const u16 &text) override {
@@ -273,6 +286,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool stepNext_ = false, stepEnd_ = false;
 
   void compileReport();
+  void compileWarnings();
   void pumpIfDue(bool force);
   void stepOneLine();
   void prepareEngine();

@@ -129,6 +129,7 @@ namespace velmora::environment {
 
 void Environment::renameWord(const u16 &oldWord, const u16 &newWord) {
   apply_rename(language.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  apply_rename(language.rules, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
   pendingRename = {oldWord, newWord};
 }
 
@@ -138,6 +139,7 @@ void Environment::confirmRename() {
   pendingRename.reset();
   if (ui.askYesNo(u"登録済みプログラムも変更", u"プログラム変更の確認")) rewriteUserPrograms(oldWord, newWord);
   save_language_tables(language.tables, home);
+  save_codegen_rules(language.rules, home);
 }
 
 void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {

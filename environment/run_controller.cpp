@@ -158,6 +158,7 @@ RunResult Environment::Exec_And_Status() {
   runError = SourceMark{};
   SetTaskPermit();
   engine.runReset();
+  cancelInput();
   Initial_Debugger();
   refreshViews();
   RunResult result = RunResult::Ended;
@@ -212,6 +213,7 @@ RunResult Environment::Exec_And_Status() {
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
   engine.running = false;
+  cancelInput();
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
   if (!engine.closeAllFiles() && result != RunResult::Error && CheckRunTimeError())

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "text/lines.h"
+#include "text/paths.h"
 
 namespace velmora::environment {
 
@@ -125,8 +126,21 @@ u16 with_separator(const std::filesystem::path &p) {
 
 }  // namespace
 
+void Settings::copyExamples(const std::filesystem::path &examples, const std::filesystem::path &home) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const auto &[from, to] : {std::pair{examples, home / "PROG"}, {examples / "data", home / "DATA"}}) {
+    fs::create_directories(to, ec);
+    for (const fs::directory_entry &e : fs::directory_iterator(from, ec))
+      if (e.is_regular_file(ec)) fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::skip_existing, ec);
+  }
+}
+
 void Settings::initialise(const std::filesystem::path &home) {
   std::error_code ec;
+  const std::filesystem::path examples = executable_dir() / ".." / "share" / "velmora" / "examples";
+  if (!std::filesystem::exists(home / "PROG", ec) && std::filesystem::is_directory(examples, ec))
+    copyExamples(examples, home);
   std::filesystem::create_directories(home / "PROG", ec);
   std::filesystem::create_directories(home / "DATA", ec);
   AppliProgDirEdit = with_separator(home / "PROG");

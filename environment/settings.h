@@ -70,6 +70,9 @@ struct Settings {
   // user program and data directories (both ticked), then the file, when
   // present, overrides them.
   void initialise(const std::filesystem::path &home);
+  // First start of an installed program: the bundled examples (programs
+  // into PROG, their data files into DATA), so the program list shows them.
+  static void copyExamples(const std::filesystem::path &examples, const std::filesystem::path &home);
   Lines toLines() const;
   // Applies the groups found in the lines; stops at the first value that is
   // not a whole number where one is expected. Returns false then.

@@ -57,6 +57,14 @@ class UserInterface {
   // when the user will answer with "次" or "終了" (the compile waits for it);
   // false lets the compile go on at once.
   virtual bool compileStepShown(const CompileStep & /*step*/) { return false; }
+  // Keyboard input for GETS of the task in `slot`. Immediate: `line` holds
+  // the line now (the runner reads standard input); Later: the face shows
+  // an input line and hands the typed line to Environment::deliverInput;
+  // None: there is no keyboard and GETS does nothing.
+  enum class InputMode { None, Immediate, Later };
+  virtual InputMode consoleInput(int /*slot*/, u16 & /*line*/) { return InputMode::None; }
+  // The task the input line serves now, -1 when no task waits for input.
+  virtual void inputRequested(int /*slot*/) {}
   // The error window: seven label rows and their values.
   virtual void showRunError(const std::vector<std::pair<u16, u16>> & /*rows*/) {}
   // A call into a library function starts (the window cannot respond until

@@ -3,6 +3,7 @@
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/console_view.h"
+#include "gui/console_input.h"
 #include "gui/debugger_panel.h"
 #include "gui/edit_commands.h"
 #include "gui/highlighter.h"
@@ -28,6 +29,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace velmora::gui {
@@ -100,7 +102,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   side->addWidget(titled(QStringLiteral("タスク状態"), status_));
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
-  consolePanel_ = titled(QStringLiteral("システムコンソール"), console_);
+  input_ = new ConsoleInputLine;
+  auto *consoleWithInput = new QWidget;
+  auto *consoleLayout = new QVBoxLayout(consoleWithInput);
+  consoleLayout->setContentsMargins(0, 0, 0, 0);
+  consoleLayout->addWidget(console_);
+  consoleLayout->addWidget(input_);
+  consolePanel_ = titled(QStringLiteral("システムコンソール"), consoleWithInput);
   right->addWidget(consolePanel_);
   right->addWidget(side);
   auto *main = new QSplitter(Qt::Horizontal);
@@ -112,6 +120,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setCentralWidget(main);
 
   env_ = std::make_unique<environment::Environment>(home, *this);
+  input_->delivered = [this](const QString &text) { env_->deliverInput(u(text)); };
   env_->engine.canvas = &canvases_;
   // Modified tabs are copied aside every minute (and when a run starts);
   // copies an earlier session left are offered once the window is up.
@@ -646,8 +655,8 @@ QWidget *MainWindow::showLanguageReference() {
   if (!reference_) {
     auto *browser = new QTextBrowser;
     browser->setObjectName(QStringLiteral("languageReference"));
-    QFile file(QStringLiteral(":/docs/language.md"));
-    if (file.open(QIODevice::ReadOnly)) browser->setMarkdown(QString::fromUtf8(file.readAll()));
+    // Japanese first; each version links to the other at its top.
+    browser->setSource(QUrl(QStringLiteral("qrc:/docs/language.ja.md")), QTextDocument::MarkdownResource);
     browser->setWindowTitle(QStringLiteral("言語の手引き"));
     browser->setParent(this, Qt::Window);
     // Within the screen, and Escape closes it.
@@ -791,6 +800,12 @@ void MainWindow::consoleUpdated(const Lines &lines) {
   consoleShown_ = now;
   static_cast<ConsoleView *>(console_)->showLines(lines);
 }
+
+// GETS: the window always answers later, through the input line under the
+// console; only the asking task waits.
+environment::UserInterface::InputMode MainWindow::consoleInput(int, u16 &) { return InputMode::Later; }
+
+void MainWindow::inputRequested(int slot) { input_->ask(slot); }
 
 // A held task opens the debugger on its slot and line; the run loop keeps
 // the window responsive until "＞*", "＞-" or "■".

@@ -18,6 +18,7 @@
 
 namespace velmora::gui {
 
+class ConsoleInputLine;
 class DebuggerPanel;
 class ExtractionDialog;
 
@@ -51,6 +52,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void applySettings(const environment::Settings &settings);
 
   QListWidget *consoleView() const { return console_; }
+  ConsoleInputLine *consoleInputLine() const { return input_; }
   QListWidget *statusView() const { return status_; }
   QListWidget *permitView() const { return permits_; }
   QTabWidget *editorTabs() const { return tabs_; }
@@ -78,6 +80,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void pumpEvents() override;
   void locateLine(int tab, u16view line) override;
   void consoleUpdated(const Lines &lines) override;
+  InputMode consoleInput(int slot, u16 &line) override;
+  void inputRequested(int slot) override;
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
   void blockingCallStatus(const u16 &text) override;
   // Offers the recovery copies an earlier session left; the tabs restored.
@@ -100,6 +104,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
   std::array<class ProgramHighlighter *, environment::TabPool::kTabs> highlighters_{};
   QListWidget *console_ = nullptr;
+  ConsoleInputLine *input_ = nullptr;
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *fileList_ = nullptr, *preview_ = nullptr;
   QString lastSearch_;

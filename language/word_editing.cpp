@@ -29,6 +29,29 @@ void apply_rename(LanguageTables &tables, u16view oldWord, u16view newWord, cons
   tables.ReconstSyntax(sink ? sink : [](const u16 &) {});
 }
 
+void apply_rename(CodeGenRules &rules, u16view oldWord, u16view newWord, const MessageSink &sink) {
+  static const Lines naming{u"*KEYDEF", u"*FLOWTERM", u"*FUNCALL", u"*ENDFUN", u"*VECTSET",
+                            u"*TKBUF=)", u"*HT", u"*IPL", u"*NLN"};
+  for (u16 &line : rules.text) {
+    if (line.find(u"---") != u16::npos) continue;  // a comment line
+    Lines items = blank_items(line);
+    if (items.size() < 2 || std::find(naming.begin(), naming.end(), items[0]) == naming.end()) continue;
+    if (std::find(items.begin() + 1, items.end(), oldWord) == items.end()) continue;
+    // Keep the indentation of block lines; items are joined with one blank.
+    u16 rewritten(line.substr(0, line.find_first_not_of(u' ')));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i) rewritten += u" ";
+      rewritten += i > 0 && items[i] == oldWord ? u16(newWord) : items[i];
+    }
+    line = std::move(rewritten);
+  }
+  rules.Load_Code_Generation_Format(sink ? sink : [](const u16 &) {});
+}
+
+bool save_codegen_rules(const CodeGenRules &rules, const std::filesystem::path &dir) {
+  return write_lines_file(dir / CodeGenRules::kFileName, rules.text);
+}
+
 Lines sorted_word_list(const Lines &words, bool longestFirst) {
   Lines out;
   std::size_t longest = 0;

@@ -10,7 +10,13 @@ std::filesystem::path executable_dir();
 // The program's own directory: where the language table files,
 // "User_Setting.Txt", "Recent.$$$", "PROG" and "DATA" live. An explicit
 // directory (the --home option) wins, then the VELMORA_HOME environment
-// variable, then the executable's directory.
+// variable, then default_home(executable_dir()).
 std::filesystem::path resolve_home(const std::string &explicit_home = {});
+
+// An installed executable (its bin directory beside share/velmora) cannot
+// keep files in its own directory: its home is $XDG_DATA_HOME/velmora
+// (~/.local/share/velmora), created here when missing. An executable in a
+// build tree keeps its own directory.
+std::filesystem::path default_home(const std::filesystem::path &exeDir);
 
 }  // namespace velmora

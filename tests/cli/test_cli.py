@@ -77,6 +77,24 @@ class Cli(Home):
         proc.send_signal(signal.SIGINT)
         self.assertEqual(proc.wait(timeout=10), 130)
 
+    def test_gets_reads_standard_input_and_no_input_keeps_the_variable(self):
+        p = self.program("g.mcl", '&A = "kept"; ?? GETS &A; ??"<" + &A + ">"; ??CRLF;\n'
+                                  '&B = "kept"; ?? GETS &B; ??"<" + &B + ">"; ??CRLF;\n')
+        run = lambda *args, data: subprocess.run([RUNNER, "--home", self.home, *args, p], input=data,
+                                                 capture_output=True, timeout=30)
+        piped = run(data="ä line\r\n".encode())
+        self.assertEqual(piped.returncode, 0)
+        self.assertEqual(piped.stdout.decode(), "<ä line>\n<>\n\n")  # then the end of input
+        kept = run("--no-input", data=b"ignored\n")
+        self.assertEqual(kept.stdout.decode(), "<kept>\n<kept>\n\n")
+        # A second task runs on to its end once the first one has its line.
+        q = self.program("q.mcl", '??"other"; ??CRLF;\n')
+        both = subprocess.run([RUNNER, "--home", self.home, "--final-console", p, q], input=b"x\ny\n",
+                              capture_output=True, timeout=30)
+        self.assertEqual(both.returncode, 0)
+        for piece in ("<x>", "<y>", "other"):
+            self.assertIn(piece, both.stdout.decode())
+
     def test_developer_views(self):
         p = self.program("v.mcl", "SHARE T;\nFUNCTION F;\nENDFUNC\nX = T + 1;\nCALL F;\n")
         tokens = self.run_velmora("--tokens", p).stdout.decode()

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QFile>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -15,6 +17,7 @@
 #include <QTimer>
 
 #include "gui/code_editor.h"
+#include "gui/console_input.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "gui/qt_text.h"
@@ -194,6 +197,54 @@ class MainWindowTest : public QObject {
     QVERIFY(paused);
     QVERIFY(pauseSeen);
     QCOMPARE(items(w.consoleView()).first(), QStringLiteral("start"));
+  }
+
+  // GETS: the input line appears for the asking task while another task runs
+  // to its end; Enter delivers the line; the stop button ends a wait.
+  void theInputLineServesTheAskingTaskAndStopEndsTheWait() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.openProgramLines({u"??\"name? \";", u"?? GETS &N;", u"??\"<\" + &N + \">\"; ??CRLF;"});
+    QCOMPARE(w.compileActive(), 0);
+    w.openProgramLines({u"FOR I = 1 TO 30 DO END", u"??\"other done\"; ??CRLF;"});
+    QCOMPARE(w.compileActive(), 1);
+    gui::ConsoleInputLine *input = w.consoleInputLine();
+    QVERIFY(input->isHidden());
+    QString prompt;
+    bool otherEnded = false;
+    QElapsedTimer clock;
+    clock.start();
+    w.onPump = [&] {
+      if (clock.elapsed() > 20000) w.kill();  // never hang the suite
+      if (!prompt.isEmpty() || input->isHidden()) return;
+      const engine::TTaskInfo &other = w.environment().engine.tasks[1];
+      if (other.state != engine::tsEND) return;  // the other task runs on meanwhile
+      otherEnded = w.environment().engine.tasks[0].state == engine::tsACTIVE;
+      prompt = input->prompt()->text();
+      QTest::keyClicks(input->edit(), QStringLiteral("Taro"));
+      QTest::keyClick(input->edit(), Qt::Key_Return);
+    };
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(prompt, QStringLiteral("タスク 01 の入力:"));
+    QVERIFY(otherEnded);
+    QVERIFY(input->isHidden());
+    const QString console = items(w.consoleView()).join(u'|');
+    QVERIFY2(console.contains(QStringLiteral("name? ")) && console.contains(QStringLiteral("<Taro>")),
+             qPrintable(console));
+
+    // The stop button ends a wait for input; the next run asks afresh.
+    bool asked = false;
+    w.onPump = [&] {
+      if (!asked && input->askingSlot() == 0) {
+        asked = true;
+        w.kill();
+      }
+    };
+    QCOMPARE(w.run(), RunResult::Stopped);
+    QVERIFY(asked);
+    QVERIFY(input->isHidden());
+    QCOMPARE(input->askingSlot(), -1);
+    QCOMPARE(w.environment().inputSlot(), -1);
   }
 
   void pagesWrittenByAProgramAppearAsEditorTabs() {
@@ -526,7 +577,12 @@ class MainWindowTest : public QObject {
     auto *reference = qobject_cast<QTextBrowser *>(w.showLanguageReference());
     QVERIFY(reference);
     QVERIFY(reference->isVisible());
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("Velmora 言語 手引き")));  // Japanese first
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("b, g, r")));
+    reference->setSource(QUrl(QStringLiteral("language.md")));  // the link to the English version
     QVERIFY(reference->toPlainText().contains(QStringLiteral("The Velmora language")));
+    reference->setSource(QUrl(QStringLiteral("language.ja.md")));
+    QVERIFY(reference->toPlainText().contains(QStringLiteral("キーボード入力")));
     QCOMPARE(w.showLanguageReference(), reference);  // one window, shown again
   }
 

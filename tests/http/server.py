@@ -27,6 +27,12 @@ class Handler(BaseHTTPRequestHandler):
         if self.path == "/page.txt":
             self.send_text("line one\r\nline two\r\n".encode(),
                            extra=[("Set-Cookie", "session=abc123; Path=/; HttpOnly")])
+        elif self.path == "/links.html":
+            self.send_text(('<html><body><h1>リンク集</h1>\r\n'
+                            '<p><a href="https://example.org/a">A</a></p>\r\n'
+                            '<p>no link here</p>\r\n'
+                            '<p><a href="/page.txt">page</a> and <a href="b.html">B</a></p>\r\n'
+                            '</body></html>\r\n').encode(), "text/html; charset=utf-8")
         elif self.path == "/sjis.txt":
             self.send_text("日本語\r\n".encode("cp932"), "text/plain; charset=shift_jis")
         elif self.path == "/redirect":

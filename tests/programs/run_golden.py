@@ -1,15 +1,22 @@
 #!/usr/bin/env python3
 """Runs one golden program through velmora-run and compares the result.
 
-  run_golden.py VELMORA_RUN DIR NAME
+  run_golden.py VELMORA_RUN DIR NAME [EXPECTED_DIR]
 
 NAME.mcl (and NAME.2.mcl ... NAME.10.mcl, compiled into the next slots) runs
 with --final-console in a fresh home directory. stdout must equal NAME.out;
 stderr must equal NAME.err when that file exists; the exit status must equal
 NAME.exit (default 0). NAME.settings becomes User_Setting.Txt of the home and
 NAME.T-Keyword.txt (and the other table files) the home's table file; NAME.args
-holds extra options, one per line. With VELMORA_UPDATE_GOLDEN=1 the
+holds extra options, one per line; NAME.in is the standard input (GETS reads
+it; without it standard input is empty). With VELMORA_UPDATE_GOLDEN=1 the
 expected files are written instead (review the diff before committing).
+The expected files (and .in, .args, .settings) may live in EXPECTED_DIR
+instead of DIR; the files of DIR/data, when it exists, are copied into the
+home's DATA directory first (the examples' data files). When NAME.in holds
+{PORT}, the test HTTP server (tests/http/server.py) is started on 127.0.0.1
+and its port put there. The file VELMORA_EXAMPLE_LIBRARY names (when set) is
+copied into the home.
 """
 import difflib
 import os
@@ -23,21 +30,41 @@ import tempfile
 def main():
     runner, directory, name = sys.argv[1:4]
     runner, directory = os.path.abspath(runner), os.path.abspath(directory)
-    base = os.path.join(directory, name)
-    files = [base + ".mcl"] + [f"{base}.{n}.mcl" for n in range(2, 11) if os.path.exists(f"{base}.{n}.mcl")]
+    source = os.path.join(directory, name)
+    base = os.path.join(os.path.abspath(sys.argv[4]), name) if len(sys.argv) > 4 else source
+    files = [source + ".mcl"] + [f"{source}.{n}.mcl" for n in range(2, 11) if os.path.exists(f"{source}.{n}.mcl")]
     args = []
     if os.path.exists(base + ".args"):
         args = [a for a in open(base + ".args", encoding="utf-8").read().splitlines() if a]
     home = tempfile.mkdtemp(prefix="velmora-golden-")
     try:
+        if os.path.isdir(os.path.join(directory, "data")):
+            shutil.copytree(os.path.join(directory, "data"), os.path.join(home, "DATA"))
         if os.path.exists(base + ".settings"):
             shutil.copy(base + ".settings", os.path.join(home, "User_Setting.Txt"))
         for table in ("T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt", "T-Syntax.txt",
                       "T-CodeGenerationRule.txt"):
-            if os.path.exists(f"{base}.{table}"):
-                shutil.copy(f"{base}.{table}", os.path.join(home, table))
+            for stem in (base, source):
+                if os.path.exists(f"{stem}.{table}"):
+                    shutil.copy(f"{stem}.{table}", os.path.join(home, table))
+                    break
+        # The library the build makes for library calls, in the program's own directory.
+        if os.environ.get("VELMORA_EXAMPLE_LIBRARY"):
+            shutil.copy(os.environ["VELMORA_EXAMPLE_LIBRARY"], home)
         cmd = [runner, "--home", home, "--final-console"] + args + files
-        proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home)
+        stdin, server = b"", None
+        if os.path.exists(base + ".in"):
+            stdin = open(base + ".in", "rb").read()
+        if b"{PORT}" in stdin:
+            server_py = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http", "server.py")
+            server = subprocess.Popen([sys.executable, server_py], stdout=subprocess.PIPE)
+            stdin = stdin.replace(b"{PORT}", server.stdout.readline().strip())
+        try:
+            proc = subprocess.run(cmd, capture_output=True, timeout=120, cwd=home, input=stdin)
+        finally:
+            if server:
+                server.kill()
+                server.wait()
     finally:
         shutil.rmtree(home, ignore_errors=True)
     out = proc.stdout.decode("utf-8", "replace")

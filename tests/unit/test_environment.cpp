@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <functional>
+#include <limits>
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
@@ -428,4 +430,87 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   EXPECT_EQ(env.tabs.openCount, 2);
   EXPECT_EQ(env.tabs.tabs[1].lines, Lines{u"y = 2;"});
   EXPECT_EQ(ui.questions.back(), u"解放: ワークスペースが破棄されます");
+}
+
+// Faults met only at run time are announced by the compile: each warning
+// appears exactly past its limit, and the program still compiles.
+TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
+  auto warnings_for = [&](const Lines &program) {
+    ui.messages.clear();
+    env.tabs.tabs[std::size_t(open(program))].modified = false;
+    EXPECT_GE(env.mnCOMPILEClick(), 0);
+    Lines found;
+    for (const u16 &m : ui.messages)
+      if (m.find(u"コンパイル警告") != u16::npos) found.push_back(m);
+    env.closeAllTabs();
+    return found;
+  };
+  EXPECT_TRUE(warnings_for({u"ABCDEFGHIJKLMNOPQRST = 1;", u"&ABCDEFGHIJKLMNOPQRS = \"s\";"}).empty());
+  Lines w = warnings_for({u"ABCDEFGHIJKLMNOPQRSTU = 1;", u"&ABCDEFGHIJKLMNOPQRST = \"s\";"});
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find(u"変数名が 20 文字を超える: ABCDEFGHIJKLMNOPQRSTU（"), u16::npos);
+  EXPECT_NE(w[0].find(u": &ABCDEFGHIJKLMNOPQRST（"), u16::npos);
+
+  auto ifs = [](int n) {
+    Lines p{u"X = 0;"};
+    for (int i = 0; i < n; ++i) p.push_back(u"IF X = 0 THEN X = 0; END");
+    return p;
+  };
+  EXPECT_TRUE(warnings_for(ifs(333)).empty());  // labels up to 999
+  w = warnings_for(ifs(334));
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find(u"ラベル数 1002 が上限 1000 を超える"), u16::npos);
+
+  auto timers = [](int n) {
+    Lines p;
+    for (int i = 0; i < n; ++i) p.push_back(u"TIMER \"T" + int16(i) + u"\", SET, 5, \"H\";");
+    p.push_back(u"TIMER \"T0\", SET, 5, \"H\";");  // a name again counts once
+    for (const char16_t *l : {u"FUNCTION H;", u"INTRET;", u"ENDFUNC"}) p.push_back(l);
+    return p;
+  };
+  EXPECT_TRUE(warnings_for(timers(10)).empty());
+  w = warnings_for(timers(11));
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find(u"タイマー名 11 個が上限 10 個を超える"), u16::npos);
+}
+
+namespace {
+// A face that answers GETS later, as the IDE does, and records the prompts.
+class LaterUi : public ScriptedUi {
+ public:
+  std::vector<int> asked;
+  std::function<void()> onPump;
+  InputMode consoleInput(int, u16 &) override { return InputMode::Later; }
+  void inputRequested(int slot) override { asked.push_back(slot); }
+  void pumpEvents() override {
+    ScriptedUi::pumpEvents();
+    if (onPump) onPump();
+  }
+};
+}  // namespace
+
+// Tasks waiting in GETS are served in the order they asked; each delivered
+// line goes to its own task and the prompt moves on to the next asker.
+TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
+  TempDir home;
+  LaterUi ui;
+  Environment env{home.path(), ui};
+  env.tabs.loadLines({u"?? GETS &A;", u"??\"A=\" + &A; ??CRLF;"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"WAIT 1;", u"?? GETS &B;", u"??\"B=\" + &B; ??CRLF;"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  int pumps = 0;
+  ui.onPump = [&] {
+    if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
+    const engine::TTaskInfo &second = env.engine.tasks[1];
+    bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
+    if (env.inputSlot() == 0 && secondAsks) EXPECT_TRUE(env.deliverInput(u"first"));
+    else if (env.inputSlot() == 1) EXPECT_TRUE(env.deliverInput(u"second"));
+  };
+  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.asked, (std::vector<int>{0, 1, -1}));
+  Lines console = ui.console;
+  EXPECT_NE(std::find(console.begin(), console.end(), u"\rA=first"), console.end());
+  EXPECT_NE(std::find(console.begin(), console.end(), u"\rB=second"), console.end());
+  EXPECT_FALSE(env.deliverInput(u"nobody asks"));
 }

@@ -125,3 +125,41 @@ TEST(WordLists, SortedByLengthThenAlphabet) {
   EXPECT_EQ(sorted_word_list({u"BB", u"A", u"", u"AA", u"C"}, false), (Lines{u"A", u"C", u"AA", u"BB"}));
   EXPECT_EQ(sorted_word_list({u"BB", u"A", u"AA"}, true), (Lines{u"BB", u"AA", u"A"}));
 }
+
+// A renamed flow word reaches the code-generation rules too: the renamed
+// WHILE, IF, FOR and FUNCTION compile and run, the old words no longer do,
+// and the rules are saved beside the program with the other tables.
+TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
+  for (auto [from, to] : {std::pair{u"WHILE", u"SOLANGE"}, {u"IF", u"WENN"}, {u"FOR", u"FUER"},
+                          {u"FUNCTION", u"FUNKTION"}}) {
+    env.renameWord(from, to);
+    ui.answers = {Answer::No};  // saved programs stay as they are
+    env.confirmRename();
+  }
+  env.closeAllTabs();
+  env.tabs.loadLines({u"FUNKTION ZEIGE;", u"??N;", u"ENDFUNC",
+                      u"N = 0; S = 0;",
+                      u"SOLANGE N < 4 DO N += 1; END",
+                      u"FUER I = 1 TO 3 DO S += I; END",
+                      u"WENN S = 6 THEN ??\"six\"; ELSE ??\"other\"; END",
+                      u"CALL ZEIGE;"},
+                     ui);
+  ui.messages.clear();
+
+  ASSERT_EQ(env.mnCOMPILEClick(), 0) << (ui.messages.empty() ? "" : to_utf8(ui.messages.back()));
+  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.console.back(), u"\rsix4");
+
+  env.closeAllTabs();
+  env.tabs.loadLines({u"N = 0;", u"WHILE N < 4 DO N += 1; END"}, ui);
+  EXPECT_LT(env.mnCOMPILEClick(), 0);
+
+  Language reloaded;
+  reloaded.load(home.path(), {});
+  EXPECT_TRUE(reloaded.rules.isFlowKeyword(u"SOLANGE"));
+  EXPECT_FALSE(reloaded.rules.isFlowKeyword(u"WHILE"));
+  auto pair = std::find_if(reloaded.rules.pairs().begin(), reloaded.rules.pairs().end(),
+                           [](const FlowPair &p) { return p.head == u"FUNKTION"; });
+  ASSERT_NE(pair, reloaded.rules.pairs().end());
+  EXPECT_EQ(pair->terminator, u"ENDFUNC");
+}

@@ -91,3 +91,23 @@ TEST(Settings, TabWidthAndTabPitch) {
   s.ConsoleTabPitchEdit = u"abc";
   EXPECT_EQ(s.consoleTabPitch(), 16);
 }
+
+// The bundled examples: programs into PROG, data files into DATA; a file the
+// user already has is kept.
+TEST(Settings, ExamplesAreCopiedIntoProgAndData) {
+  velmora::testing::TempDir dir;
+  const auto examples = dir.path() / "examples";
+  std::filesystem::create_directories(examples / "data");
+  ASSERT_TRUE(velmora::write_lines_file(examples / "a.mcl", {u"??1;"}));
+  ASSERT_TRUE(velmora::write_lines_file(examples / "data" / "d.txt", {u"x"}));
+  const auto home = dir.path() / "home";
+  std::filesystem::create_directories(home / "PROG");
+  ASSERT_TRUE(velmora::write_lines_file(home / "PROG" / "a.mcl", {u"mine"}));
+  velmora::environment::Settings::copyExamples(examples, home);
+  EXPECT_EQ(velmora::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"mine"});
+  EXPECT_TRUE(std::filesystem::exists(home / "DATA" / "d.txt"));
+  EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "data"));
+  std::filesystem::remove(home / "PROG" / "a.mcl");
+  velmora::environment::Settings::copyExamples(examples, home);
+  EXPECT_EQ(velmora::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"??1;"});
+}

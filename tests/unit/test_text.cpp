@@ -150,6 +150,28 @@ TEST(Paths, ExplicitHomeWinsOverEnvironment) {
   EXPECT_EQ(resolve_home(), executable_dir());
 }
 
+// Installed (bin/ beside share/velmora), the home is the user's data
+// directory, created on first use; elsewhere the executable's directory.
+TEST(Paths, AnInstalledExecutableKeepsItsHomeInTheUsersDataDirectory) {
+  TempDir root;
+  std::filesystem::create_directories(root.path() / "usr" / "bin");
+  const std::filesystem::path bin = root.path() / "usr" / "bin";
+  EXPECT_EQ(default_home(bin), bin);  // no share/velmora: a build tree
+  std::filesystem::create_directories(root.path() / "usr" / "share" / "velmora");
+  const char *oldXdg = std::getenv("XDG_DATA_HOME");
+  const std::string savedXdg = oldXdg ? oldXdg : "";
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("XDG_DATA_HOME", (root.path() / "xdg").c_str(), 1);
+  EXPECT_EQ(default_home(bin), root.path() / "xdg" / "velmora");
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "xdg" / "velmora"));
+  unsetenv("XDG_DATA_HOME");
+  setenv("HOME", (root.path() / "user").c_str(), 1);
+  EXPECT_EQ(default_home(bin), root.path() / "user" / ".local" / "share" / "velmora");
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "user" / ".local" / "share" / "velmora"));
+  setenv("HOME", savedHome.c_str(), 1);
+  if (oldXdg) setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+}
+
 TEST(Numbers, WholeNumbersWithinThe32BitRange) {
   int n = 0;
   EXPECT_TRUE(parse_int(u"-2147483648", n));
