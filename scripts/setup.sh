@@ -11,6 +11,9 @@ packages=(
   libgtest-dev            # unit tests
   libbenchmark-dev        # bench/
   fonts-ipafont-gothic    # Japanese text on canvases and in the IDE
+  clang                   # fuzz targets (scripts/fuzz.sh) ...
+  libclang-rt-14-dev      # ... and their libFuzzer and sanitizer runtimes, not
+                          # pulled in by clang under --no-install-recommends
 )
 
 missing=()
