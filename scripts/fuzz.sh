@@ -46,7 +46,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "fuzz: $t for ${seconds}s"
   # A failure leaves a crash-*, leak-*, timeout-* or oom-* file in crashes/.
-  if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+  if ! ASAN_OPTIONS=detect_leaks=1 \
        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
        "build-fuzz/fuzz/$t" "$corpus" "$(seed_dir "$t")" \
          -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=16384 \
