@@ -159,12 +159,23 @@ Lines Settings::toLines() const {
 }
 
 bool Settings::restore(const Lines &lines) {
+  auto holds_key = [](u16view line) {
+    for (const Group &g : groups())
+      if (line.find(g.key) != u16::npos) return true;
+    return false;
+  };
   for (std::size_t i = 0; i < lines.size(); ++i) {
     for (const Group &g : groups()) {
       if (lines[i].find(g.key) == u16::npos) continue;
       for (std::size_t k = 0; k < g.values.size(); ++k) {
         std::size_t at = i + 1 + k;
         if (at >= lines.size()) return true;
+        // A key line where a value belongs: the group lost lines (edited by
+        // hand, cut short). Taking the key as a text value (a font name,
+        // a directory) would be saved and then read as a key at the next
+        // start, where the values after it stop restoring. The group's
+        // remaining values stay as they are; the key line is read as a key.
+        if (holds_key(lines[at])) break;
         if (!g.values[k].apply(*this, lines[at])) return false;
       }
     }

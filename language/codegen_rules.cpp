@@ -1,6 +1,7 @@
 #include "language/codegen_rules.h"
 
 #include "data/builtin_tables.h"
+#include "language/table_check.h"
 #include "text/encoding.h"
 #include "text/fields.h"
 #include "text/lines.h"
@@ -30,9 +31,11 @@ bool lacks_number(u16view item) {
 
 }  // namespace
 
-void CodeGenRules::loadText(const std::filesystem::path &dir) {
-  if (auto file = read_text_file(dir / kFileName)) {
-    text = std::move(file->lines);
+void CodeGenRules::loadText(const std::filesystem::path &dir, const MessageSink &sink) {
+  if (auto bytes = read_file_bytes(dir / kFileName)) {
+    TableFault fault = table_fault(*bytes, TableKind::CodeGenRules);
+    if (fault != TableFault::None && sink) sink(table_fault_message(fault, dir / kFileName));
+    text = split_lines(decode_bytes(*bytes).text);
   } else {
     loadBuiltinText();
   }

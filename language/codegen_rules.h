@@ -28,8 +28,10 @@ class CodeGenRules {
 
   Lines text;  // CodeGenRule_ListBox: the rule text the tables come from
 
-  // The file beside the program when it exists, else the built-in text.
-  void loadText(const std::filesystem::path &dir);
+  // The file beside the program when it exists, else the built-in text. A
+  // file that is not text or holds no rule is still taken, and named
+  // through sink.
+  void loadText(const std::filesystem::path &dir, const MessageSink &sink = {});
   void loadBuiltinText();
   // Clears every table and fills them from `text`.
   void Load_Code_Generation_Format(const MessageSink &sink);

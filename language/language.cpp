@@ -4,8 +4,8 @@ namespace velmora {
 
 void Language::load(const std::filesystem::path &dir, const MessageSink &sink) {
   MessageSink out = sink ? sink : [](const u16 &) {};
-  tables.SetupSyntaxKeyWord(dir);
-  rules.loadText(dir);
+  tables.SetupSyntaxKeyWord(dir, out);
+  rules.loadText(dir, out);
   rules.Load_Code_Generation_Format(out);
   tables.ReconstSyntax(out);
 }

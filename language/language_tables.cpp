@@ -1,6 +1,7 @@
 #include "language/language_tables.h"
 
 #include "data/builtin_tables.h"
+#include "language/table_check.h"
 #include "text/encoding.h"
 #include "text/lines.h"
 
@@ -39,13 +40,17 @@ void LanguageTables::loadBuiltins() {
   rebuildIndexes();
 }
 
-void LanguageTables::SetupSyntaxKeyWord(const std::filesystem::path &dir) {
+void LanguageTables::SetupSyntaxKeyWord(const std::filesystem::path &dir, const MessageSink &sink) {
   loadBuiltins();
   const std::pair<const char *, Lines *> files[] = {
       {kKeywordFile, &keywords}, {kSymbolFile, &symbols}, {kCommandFile, &commands},
       {kMathFile, &mathFuncs},   {kSyntaxFile, &syntax}};
   for (auto &[name, list] : files) {
-    if (auto file = read_text_file(dir / name)) *list = std::move(file->lines);
+    auto bytes = read_file_bytes(dir / name);
+    if (!bytes) continue;
+    TableFault fault = table_fault(*bytes, list == &syntax ? TableKind::Grammar : TableKind::WordList);
+    if (fault != TableFault::None && sink) sink(table_fault_message(fault, dir / name));
+    *list = split_lines(decode_bytes(*bytes).text);
   }
   rebuildIndexes();
 }

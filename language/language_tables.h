@@ -35,8 +35,9 @@ class LanguageTables {
   // Fills the five lists with the built-in copies.
   void loadBuiltins();
   // Built-in lists, then each list whose file lies in dir replaces its
-  // built-in copy (that list only).
-  void SetupSyntaxKeyWord(const std::filesystem::path &dir);
+  // built-in copy (that list only). A file that is not text or defines
+  // nothing is still taken, and named through sink.
+  void SetupSyntaxKeyWord(const std::filesystem::path &dir, const MessageSink &sink = {});
   // Rebuilds the grammar table and the keyword table from the lists.
   void ReconstSyntax(const MessageSink &sink);
 

@@ -12,6 +12,9 @@ packages=(
   libbenchmark-dev        # bench/
   fonts-ipafont-gothic    # Japanese text on canvases and in the IDE
   qt6-translations-l10n   # Qt's own dialogs and buttons in Japanese
+  clang                   # fuzz targets (scripts/fuzz.sh) ...
+  libclang-rt-14-dev      # ... and their libFuzzer and sanitizer runtimes, not
+                          # pulled in by clang under --no-install-recommends
 )
 
 missing=()

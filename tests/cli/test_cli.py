@@ -148,6 +148,22 @@ class Cli(Home):
         with open(settings, encoding="utf-8") as f:
             self.assertEqual(f.read(), "NAME=VARIABLE_ALERT_CheckBox\n0\n")
 
+    def test_faulty_table_file_is_named_at_start(self):
+        p = self.program("t.mcl", "A = 1; ??A;\n")
+        table = os.path.join(self.home, "T-Syntax.txt")
+        for content, what in ((b"", "規則がひとつもありません"),
+                              (b"\x7fELF\x02\x01\x01\x00\x00\x00", "テキストではありません")):
+            with open(table, "wb") as f:
+                f.write(content)
+            out = self.run_velmora(p)
+            self.assertEqual(out.returncode, 2)  # the table still replaces the built-in grammar
+            err = out.stderr.decode()
+            self.assertIn(what + ": " + table, err)
+            # Named before the compile fails.
+            self.assertLess(err.index(table), err.index("Syntax Error"))
+        os.remove(table)
+        self.assertEqual(self.run_velmora(p).returncode, 0)
+
 
 class Blocking(Home):
     """Stops that arrive while an instruction blocks: a library call that

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 
+#include "data/builtin_tables.h"
 #include "language/language.h"
+#include "language/table_check.h"
 #include "tests/unit/temp_dir.h"
 #include "text/lines.h"
 
@@ -311,4 +313,70 @@ TEST(KeywordLimits, EntriesAreCutToThirtyBytes) {
   t.ReconstSyntax([](const u16 &) {});
   EXPECT_TRUE(t.IsKeyWord(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));
   EXPECT_FALSE(t.IsKeyWord(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+}
+
+// Table files beside the program that cannot define anything are named at
+// start, and still replace their built-in copy.
+TEST(TableFileFaults, BuiltinTablesAndOrdinaryEncodingsPass) {
+  for (const char *name : {"T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt"})
+    EXPECT_EQ(table_fault(data::builtin_file(name), TableKind::WordList), TableFault::None) << name;
+  EXPECT_EQ(table_fault(data::builtin_file("T-Syntax.txt"), TableKind::Grammar), TableFault::None);
+  EXPECT_EQ(table_fault(data::builtin_file("T-CodeGenerationRule.txt"), TableKind::CodeGenRules),
+            TableFault::None);
+  // CP932 without a byte-order mark, UTF-16 with one, tabs and a final ^Z.
+  EXPECT_EQ(table_fault(to_cp932(u"ＡＢ\r\nＣ\t\x1A"), TableKind::WordList), TableFault::None);
+  EXPECT_EQ(table_fault(std::string("\xFF\xFE#\0" "0\0" "0\0" "1\0" ":\0", 12), TableKind::Grammar),
+            TableFault::None);
+}
+
+TEST(TableFileFaults, BinaryEmptyAndRulelessFilesAreJudged) {
+  const std::string binary("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0", 16);
+  EXPECT_EQ(table_fault(binary, TableKind::WordList), TableFault::NotText);
+  EXPECT_EQ(table_fault(binary, TableKind::Grammar), TableFault::NotText);
+  EXPECT_EQ(table_fault(std::string("I\0F\0", 4), TableKind::WordList), TableFault::NotText);  // UTF-16 without a mark
+  EXPECT_EQ(table_fault("\x81\x20\xFF\xFE", TableKind::WordList), TableFault::NotText);     // no CP932 either
+  EXPECT_EQ(table_fault("", TableKind::WordList), TableFault::NoWord);
+  EXPECT_EQ(table_fault(" \r\n\t\r\n\xE3\x80\x80\r\n", TableKind::WordList), TableFault::NoWord);
+  EXPECT_EQ(table_fault("", TableKind::Grammar), TableFault::NoRule);
+  EXPECT_EQ(table_fault("// only comments\r\n//*E*\r\nIF THEN\r\n#:\r\n", TableKind::Grammar),
+            TableFault::NoRule);
+  EXPECT_EQ(table_fault("//\r\n  #022: ∇ = $ ;\r\n", TableKind::Grammar), TableFault::None);
+  EXPECT_EQ(table_fault("", TableKind::CodeGenRules), TableFault::NoRule);
+  EXPECT_EQ(table_fault("--- comment\r\n\r\n   \r\n", TableKind::CodeGenRules), TableFault::NoRule);
+  EXPECT_EQ(table_fault("*KEYDEF IF\r\n", TableKind::CodeGenRules), TableFault::None);
+}
+
+TEST(TableFileFaults, LoadingNamesEachFaultyFileAndStillTakesIt) {
+  TempDir dir;
+  dir.write("T-Syntax.txt", "");
+  dir.write("T-Keyword.txt", std::string("\0\1\2\3binary\0", 11));
+  dir.write("T-Symbol.txt", "\r\n\r\n");
+  dir.write("T-Math.txt", "SIN\r\nCOS\r\n");  // a good file: no message
+  dir.write("T-CodeGenerationRule.txt", "--- nothing but a comment\r\n");
+  Collected c;
+  Language lang;
+  lang.load(dir.path(), c.sink());
+  const std::string base = dir.path().string();
+  const u16 tail = u"（組み込みの表の代わりに使われます。直すか削除してください）";
+  ASSERT_GE(c.messages.size(), 4u);
+  // Files in loading order, before any message of building the tables.
+  EXPECT_EQ(c.messages[0], u"言語テーブルファイルがテキストではありません: " +
+                               from_utf8(base + "/T-Keyword.txt") + tail);
+  EXPECT_EQ(c.messages[1], u"言語テーブルファイルに語がひとつもありません: " +
+                               from_utf8(base + "/T-Symbol.txt") + tail);
+  EXPECT_EQ(c.messages[2], u"言語テーブルファイルに規則がひとつもありません: " +
+                               from_utf8(base + "/T-Syntax.txt") + tail);
+  EXPECT_EQ(c.messages[3], u"言語テーブルファイルに規則がひとつもありません: " +
+                               from_utf8(base + "/T-CodeGenerationRule.txt") + tail);
+  EXPECT_EQ(c.messages.size(), 4u);
+  // The files replaced their built-in copies all the same.
+  EXPECT_TRUE(lang.tables.syntax.empty());
+  EXPECT_EQ(lang.tables.mathFuncs, (Lines{u"SIN", u"COS"}));
+  EXPECT_TRUE(lang.rules.keywords().empty());
+
+  // Without table files nothing is said.
+  TempDir clean;
+  Collected none;
+  lang.load(clean.path(), none.sink());
+  EXPECT_TRUE(none.messages.empty());
 }

@@ -111,3 +111,30 @@ TEST(Settings, ExamplesAreCopiedIntoProgAndData) {
   velmora::environment::Settings::copyExamples(examples, home);
   EXPECT_EQ(velmora::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"??1;"});
 }
+
+// Found by fuzzing the settings reader: a group cut short by a lost line
+// took the next key line as its font name; saved, that name was read as a
+// key at the next start and every option after it fell back to its default.
+TEST(Settings, AGroupCutShortLeavesTheNextKeyLineAKey) {
+  TempDir home;
+  home.write(Settings::kFileName,
+             "NAME=Editor_BackColor_Panel\r\n255\r\n12\r\n"  // font name and colour lost
+             "NAME=SeparatorPanel\r\n31\r\n32\r\n33\r\n"
+             "NAME=Console_BackColor_Panel\r\n1\r\n9\r\nConsole Font\r\n2\r\n"
+             "NAME=TaskActAsOneCheckBox\r\n1\r\n");
+  Settings s;
+  ASSERT_TRUE(s.load(home.path()));
+  EXPECT_EQ(s.editorBackColour, 255);
+  EXPECT_EQ(s.editorFont.size, 12);
+  EXPECT_EQ(s.editorFont.name, Settings{}.editorFont.name);
+  EXPECT_EQ(s.editorFont.colour, Settings{}.editorFont.colour);
+  EXPECT_EQ(s.SeparatorPanel, (std::array<int, 3>{31, 32, 33}));
+
+  // Saved and restored at the next start, everything comes back.
+  ASSERT_TRUE(s.save(home.path()));
+  Settings next;
+  ASSERT_TRUE(next.load(home.path()));
+  EXPECT_EQ(next.toLines(), s.toLines());
+  EXPECT_EQ(next.consoleFont.name, u"Console Font");
+  EXPECT_TRUE(next.TaskActAsOneCheckBox);
+}
