@@ -89,22 +89,19 @@ void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
   finish_list(t);
 }
 
-void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}
-
 }  // namespace
 
 void register_console(Engine &e) {
-  e.setHandler(751, op_console_command);
-  e.setHandler(752, op_console_value);
-  e.setHandler(763, op_console_formatted);
-  e.setHandler(760, op_console_string);
-  e.setHandler(761, op_console_work);
-  e.setHandler(759, op_console_list);
-  e.setHandler(755, op_console_echo);
-  e.setHandler(368, op_console_text);
+  e.setHandler(opCONSOLE_COMMAND, op_console_command);
+  e.setHandler(opCONSOLE_VALUE, op_console_value);
+  e.setHandler(opCONSOLE_FORMATTED, op_console_formatted);
+  e.setHandler(opCONSOLE_STRING, op_console_string);
+  e.setHandler(opCONSOLE_WORK, op_console_work);
+  e.setHandler(opCONSOLE_LIST, op_console_list);
+  e.setHandler(opCONSOLE_ECHO, op_console_echo);
+  e.setHandler(opCONSOLE_TEXT, op_console_text);
   // Position, background colour, font and keyboard input are accepted and
-  // do nothing in the engine.
-  for (int code : {750, 753, 754, 756}) e.setHandler(code, op_no_action);
+  // do nothing in the engine: their rows say so.
 }
 
 }  // namespace velmora::engine

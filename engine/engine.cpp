@@ -120,7 +120,7 @@ int Engine::findFunction(u16view name) const {
   if (listNo < 0) return -1;
   const PcodeList &l = lists[std::size_t(listNo)];
   for (std::size_t i = 0; i < l.size(); ++i)
-    if ((l[i].kind == kKindLabel || l[i].kind == kKindFunction) && l[i].Param[1] == name)
+    if ((l[i].kind == opLABEL || l[i].kind == opFUNCTION) && l[i].Param[1] == name)
       return int(i);
   return -1;
 }
@@ -242,18 +242,19 @@ bool Engine::linkSlot(int slot) {
   std::unordered_map<u16, int> entries;  // first label/function record per name
   for (std::size_t pos = 0; pos < list.size(); ++pos) {
     TPEXE &r = list[pos];
-    if (r.kind == kKindLabel || r.kind == kKindFunction) entries.emplace(r.Param[1], int(pos));
-    if (r.kind == 22) {
+    const std::uint32_t flags = instruction_flags(r.kind);
+    if (flags & (ifLabel | ifFunction)) entries.emplace(r.Param[1], int(pos));
+    if (flags & ifScalarTarget) {
       int v = number_of(r.Param[1]);
       if (v >= 0) r.Param[1] = int16(v);
-    } else if (r.kind != kKindLabel && r.kind != kKindFunction) {
+    } else if (!(flags & (ifLabel | ifFunction))) {
       for (std::size_t k = 0; k < 10; ++k) {
         if (r.Param[k] != u"∇" && r.Param[k] != u"xNVAR") continue;
         int v = number_of(r.Param[k + 1]);
         if (v >= 0) r.Param[k + 1] = int16(v);
       }
     }
-    if (r.kind == kKindLabel) {
+    if (flags & ifLabel) {
       if (r.LblId >= kLabels - 1) return true;
       if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
     }
@@ -265,14 +266,15 @@ bool Engine::linkSlot(int slot) {
   int afterRet = int(list.size());
   for (int pos = int(list.size()) - 1; pos >= 0; --pos) {
     TPEXE &r = list[std::size_t(pos)];
-    if (r.kind == 902) r.label = afterRet;
-    if (r.kind == 97) {
+    const std::uint32_t flags = instruction_flags(r.kind);
+    if (flags & ifFunctionEntry) r.label = afterRet;
+    if (flags & ifCall) {
       auto it = entries.find(u"F_" + r.Param[1]);
       r.label = it == entries.end() ? -1 : it->second;
     }
     // The body of a function ends at its closing RET; an EXIT inside it is
     // a RET too but does not end the body.
-    if (r.kind == 96 && !r.exitReturn) afterRet = pos + 1;
+    if ((flags & ifReturn) && !r.exitReturn) afterRet = pos + 1;
   }
   return false;
 }
@@ -310,7 +312,7 @@ Lines Engine::listFunctions(int slot) const {
   int listNo = tasks[std::size_t(slot)].PcodeListNo;
   if (listNo < 0) return out;
   for (const TPEXE &r : lists[std::size_t(listNo)])
-    if (r.kind == kKindFunction) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
+    if (r.kind == opFUNCTION) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
   return out;
 }
 

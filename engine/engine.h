@@ -246,7 +246,15 @@ class Engine {
   // Operating-system version texts: "Ver …", "Build Number: …", "Platform ID: …".
   std::array<u16, 3> osVersion;
 
-  void setHandler(int code, Handler h) { handlers_[std::size_t(code)] = h; }
+  // Binds the handler of an instruction (its family's registration).
+  void setHandler(Op code, Handler h) { handlers_[std::size_t(code)] = h; }
+  // The same for a code that has no row (tests probing the dispatcher).
+  void setHandler(int code, Handler h) {
+    if (code >= 0 && code < 1000) handlers_[std::size_t(code)] = h;
+  }
+  Handler handler(int code) const {
+    return code >= 0 && code < 1000 ? handlers_[std::size_t(code)] : nullptr;
+  }
 
  private:
   std::array<Handler, 1000> handlers_{};

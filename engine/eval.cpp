@@ -563,57 +563,55 @@ void op_vector_component_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 030
   else if (c == u"Z") t.WORK = v.Z;
 }
 
-void op_nothing(Engine &, TTaskInfo &, const TPEXE &) {}
 void op_minus_one(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = -1; }
 
 }  // namespace
 
 void register_eval(Engine &e) {
-  e.setHandler(3, op_binary);
-  e.setHandler(100, op_step);
-  e.setHandler(4, op_negate);
-  e.setHandler(5, op_load);
-  e.setHandler(101, op_load);
-  e.setHandler(6, op_zero);
-  e.setHandler(103, op_truth_value);
-  e.setHandler(15, op_bits);
-  e.setHandler(43, op_mod);
-  e.setHandler(44, op_randseed);
-  e.setHandler(102, op_math);
-  e.setHandler(22, op_assign);
-  e.setHandler(23, op_assign_op);
-  e.setHandler(0, op_compare);
-  e.setHandler(109, op_compare_work);
-  e.setHandler(201, op_compare_code_right);
-  e.setHandler(202, op_compare_code_left);
-  e.setHandler(203, op_compare_strings);
-  e.setHandler(204, op_contains);
-  e.setHandler(1, op_true);
-  e.setHandler(2, op_false);
-  e.setHandler(110, op_bool_invert);
-  e.setHandler(120, op_matrix_define);
-  e.setHandler(127, op_vector_define);
-  e.setHandler(121, op_matrix_element_get);
-  e.setHandler(122, op_matrix_element_set);
-  e.setHandler(123, op_matrix_operate);
-  e.setHandler(124, op_matrix_operate);
-  e.setHandler(128, op_matrix_unary);
-  e.setHandler(129, op_matrix_scale);
-  e.setHandler(125, op_matrix_store);
-  e.setHandler(126, op_matrix_store_row);
-  e.setHandler(130, op_parameter);
-  e.setHandler(8, op_vector_load);
-  e.setHandler(7, op_vector_add);
-  e.setHandler(31, op_vector_scale);
-  e.setHandler(32, op_scale_vector);
-  e.setHandler(33, op_unit_vector);
-  e.setHandler(34, op_rotate_vector);
-  e.setHandler(20, op_vector_component_set);
-  e.setHandler(21, op_vector_store);
-  e.setHandler(30, op_vector_component_get);
-  for (int code : {50, 51, 52, 53, 56, 57, 58, 59}) e.setHandler(code, op_nothing);
-  e.setHandler(54, op_minus_one);
-  e.setHandler(55, op_minus_one);
+  e.setHandler(opBINARY, op_binary);
+  e.setHandler(opSTEP, op_step);
+  e.setHandler(opNEGATE, op_negate);
+  e.setHandler(opLOAD, op_load);
+  e.setHandler(opLOAD_VALUE, op_load);
+  e.setHandler(opZERO, op_zero);
+  e.setHandler(opTRUTH_VALUE, op_truth_value);
+  e.setHandler(opBITS, op_bits);
+  e.setHandler(opMOD, op_mod);
+  e.setHandler(opRANDSEED, op_randseed);
+  e.setHandler(opMATH, op_math);
+  e.setHandler(opASSIGN, op_assign);
+  e.setHandler(opASSIGN_OP, op_assign_op);
+  e.setHandler(opCOMPARE, op_compare);
+  e.setHandler(opCOMPARE_WORK, op_compare_work);
+  e.setHandler(opCOMPARE_CODE_RIGHT, op_compare_code_right);
+  e.setHandler(opCOMPARE_CODE_LEFT, op_compare_code_left);
+  e.setHandler(opCOMPARE_STRINGS, op_compare_strings);
+  e.setHandler(opCONTAINS, op_contains);
+  e.setHandler(opSET_TRUE, op_true);
+  e.setHandler(opSET_FALSE, op_false);
+  e.setHandler(opBOOL_INVERT, op_bool_invert);
+  e.setHandler(opMATRIX_DEFINE, op_matrix_define);
+  e.setHandler(opVECTOR_DEFINE, op_vector_define);
+  e.setHandler(opMATRIX_ELEMENT_GET, op_matrix_element_get);
+  e.setHandler(opMATRIX_ELEMENT_SET, op_matrix_element_set);
+  e.setHandler(opMATRIX_GET, op_matrix_operate);
+  e.setHandler(opMATRIX_OPERATE, op_matrix_operate);
+  e.setHandler(opMATRIX_UNARY, op_matrix_unary);
+  e.setHandler(opMATRIX_SCALE, op_matrix_scale);
+  e.setHandler(opMATRIX_STORE, op_matrix_store);
+  e.setHandler(opMATRIX_STORE_ROW, op_matrix_store_row);
+  e.setHandler(opPARAMETER, op_parameter);
+  e.setHandler(opVECTOR_LOAD, op_vector_load);
+  e.setHandler(opVECTOR_ADD, op_vector_add);
+  e.setHandler(opVECTOR_SCALE, op_vector_scale);
+  e.setHandler(opSCALE_VECTOR, op_scale_vector);
+  e.setHandler(opUNIT_VECTOR, op_unit_vector);
+  e.setHandler(opROTATE_VECTOR, op_rotate_vector);
+  e.setHandler(opVECTOR_COMPONENT_SET, op_vector_component_set);
+  e.setHandler(opVECTOR_STORE, op_vector_store);
+  e.setHandler(opVECTOR_COMPONENT_GET, op_vector_component_get);
+  e.setHandler(opGETCHILD, op_minus_one);
+  e.setHandler(opGETPAR, op_minus_one);
 }
 
 }  // namespace velmora::engine
