@@ -91,9 +91,26 @@ int Engine::findFreeList() const {
   return -1;
 }
 
+void Engine::rebuildHot(int list) {
+  if (list < 0 || list >= kSlots) return;
+  const PcodeList &records = lists[std::size_t(list)];
+  std::vector<HotRecord> &out = hot[std::size_t(list)];
+  out.clear();
+  out.reserve(records.size());
+  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
+}
+
+void Engine::setHandler(int code, Handler h) {
+  if (code < 0 || code >= 1000) return;
+  handlers_[std::size_t(code)] = h;
+  for (int list = 0; list < kSlots; ++list)
+    if (!hot[std::size_t(list)].empty()) rebuildHot(list);
+}
+
 void Engine::appendRecord(int list, int kind, const std::array<u16, 11> &param) {
   if (list < 0 || list >= kSlots) return;
   lists[std::size_t(list)].push_back(make_record(kind, 0, param));
+  rebuildHot(list);
 }
 
 void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
@@ -101,6 +118,7 @@ void Engine::insertRecord(int position, int list, int kind, const std::array<u16
   PcodeList &l = lists[std::size_t(list)];
   if (position < 0 || position > int(l.size())) return;
   l.insert(l.begin() + position, make_record(kind, 0, param));
+  rebuildHot(list);
 }
 
 void Engine::deleteRecord(int position, int list) {
@@ -108,11 +126,13 @@ void Engine::deleteRecord(int position, int list) {
   PcodeList &l = lists[std::size_t(list)];
   if (position < 0 || position >= int(l.size())) return;
   l.erase(l.begin() + position);
+  rebuildHot(list);
 }
 
 void Engine::freeList(int list) {
   if (list < 0 || list >= kSlots) return;
   PcodeList().swap(lists[std::size_t(list)]);
+  std::vector<HotRecord>().swap(hot[std::size_t(list)]);
 }
 
 int Engine::findFunction(u16view name) const {
@@ -152,6 +172,7 @@ int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lin
     return -1;
   }
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
+  rebuildHot(listNo);
   ++registered;
   TTaskInfo &t = tasks[std::size_t(slot)];
   t.FileName = u16(programName);
@@ -255,7 +276,10 @@ bool Engine::linkSlot(int slot) {
       }
     }
     if (flags & ifLabel) {
-      if (r.LblId >= kLabels - 1) return true;
+      if (r.LblId >= kLabels - 1) {
+        rebuildHot(listNo);
+        return true;
+      }
       if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
     }
     // Decoded names: the same answer the lookup would give at execution.
@@ -276,6 +300,7 @@ bool Engine::linkSlot(int slot) {
     // a RET too but does not end the body.
     if ((flags & ifReturn) && !r.exitReturn) afterRet = pos + 1;
   }
+  rebuildHot(listNo);
   return false;
 }
 
@@ -374,7 +399,7 @@ void Engine::step() {
       t.state = tsEND;
       continue;
     }
-    execute(t, list[std::size_t(position)], position);
+    execute(t, t.PcodeListNo, position);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
   }
 }
@@ -393,6 +418,12 @@ long Engine::runPasses(long maxPasses) {
     }
     if (count == 0) return done;
     scheduleChanged_ = false;
+    const TTaskInfo &only = tasks[std::size_t(slots[0])];
+    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() &&
+        !only.WAIT && !only.HTTP_REQ) {
+      if (!runAlone(slots[0], maxPasses, done)) return done;
+      continue;  // something may now wait or run beside it: passes as below
+    }
     while (done < maxPasses) {
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
@@ -421,7 +452,7 @@ long Engine::runPasses(long maxPasses) {
           event = true;
           continue;
         }
-        execute(t, list[std::size_t(position)], position);
+        execute(t, t.PcodeListNo, position);
         executed = true;
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
@@ -435,16 +466,58 @@ long Engine::runPasses(long maxPasses) {
   return done;
 }
 
-void Engine::execute(TTaskInfo &t, const TPEXE &r, int position) {
-  if (r.kind < 0) return;
+bool Engine::runAlone(int slot, long maxPasses, long &done) {
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  current = slot;
+  const int listNo = t.PcodeListNo;
+  // What a pass clears first; nothing sets it again without ending the run.
+  errorFlag = false;
+  if (!errorMessage.empty()) errorMessage.clear();
+  while (done < maxPasses) {
+    ++passCount;
+    ++done;
+    const PcodeList &list = lists[std::size_t(listNo)];
+    const int position = t.INSTP;
+    ++t.INSTP;
+    if (position >= int(list.size())) {
+      t.state = tsEND;
+      return false;
+    }
+    if (hot[std::size_t(listNo)].size() != list.size()) rebuildHot(listNo);
+    const HotRecord &h = hot[std::size_t(listNo)][std::size_t(position)];
+    if (h.run) {
+      note(listNo, position, h.kind);
+      h.run(*this, t, h, list[std::size_t(position)]);
+    }
+    if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
+    // The pass ends here; an event ends the batch, as in the passes below.
+    if (t.state != tsACTIVE || errorFlag || !running) return false;
+    // A wait, a timer, a transfer, an error to raise or another slot that
+    // may run: the passes go on one slot after another.
+    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||
+        !pendingError.empty())
+      return true;
+  }
+  return false;
+}
+
+void Engine::note(int listNo, int position, int kind) {
   last.task = current;
-  last.code = r.kind;
+  last.code = kind;
   last.position = position;
-  last.list = t.PcodeListNo;
+  last.list = listNo;
   if (current == watchedTask) watchedPoint = last;
   console.changed = false;
   instructionFailed_ = false;
-  if (Handler h = handlers_[std::size_t(r.kind)]) h(*this, t, r);
+}
+
+void Engine::execute(TTaskInfo &t, int listNo, int position) {
+  const PcodeList &list = lists[std::size_t(listNo)];
+  if (hot[std::size_t(listNo)].size() != list.size()) rebuildHot(listNo);
+  const HotRecord &h = hot[std::size_t(listNo)][std::size_t(position)];
+  if (!h.run) return;  // labels and function lines
+  note(listNo, position, h.kind);
+  h.run(*this, t, h, list[std::size_t(position)]);
 }
 
 void Engine::enterInterrupt(int slot) {

@@ -57,30 +57,30 @@ long double power(Engine &e, u16view op, long double a, long double b, bool &ok)
   return r;
 }
 
-// a op b for + - * / ^; false when op is another character (the caller
-// leaves WORK unchanged) or after a reported failure.
-bool arithmetic(Engine &e, u16view opText, char16_t op, long double a, long double b,
+// a op b; false for ArithOp::None (the caller leaves WORK unchanged) or
+// after a reported failure. opText names the operator in messages.
+bool arithmetic(Engine &e, u16view opText, ArithOp op, long double a, long double b,
                 long double &out) {
-  long double r;
+  long double r = 0;
   switch (op) {
-    case u'+': r = a + b; break;
-    case u'-': r = a - b; break;
-    case u'*': r = a * b; break;
-    case u'/':
+    case ArithOp::Add: r = a + b; break;
+    case ArithOp::Sub: r = a - b; break;
+    case ArithOp::Mul: r = a * b; break;
+    case ArithOp::Div:
       if (b == 0) {
         calc_error(e, opText, kDivByZero);
         return false;
       }
       r = a / b;
       break;
-    case u'^': {
+    case ArithOp::Pow: {
       bool ok = true;
       r = power(e, opText, a, b, ok);
       if (!ok) return false;
       out = r;
       return true;
     }
-    default: return false;
+    case ArithOp::None: return false;
   }
   if (!std::isfinite(r) && !checked(e, opText, r)) return false;
   out = r;
@@ -100,7 +100,7 @@ void op_binary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 003
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   long double v;
-  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+  if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
 }
 
 void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
@@ -109,7 +109,7 @@ void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
   // Two pops take the right operand first.
   if (is_pop(r, 2) && is_pop(r, 4)) std::swap(a, b);
   long double v;
-  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+  if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
   if (!e.errorFlag) e.push(t, t.WORK);
 }
 
@@ -144,7 +144,9 @@ void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
   int64_t a = truncate_to_int64(e.num(t, r, 1));
   int64_t b = truncate_to_int64(e.num(t, r, 3));
   if (b == 0) return calc_error(e, u"MOD", kDivByZero);
-  t.WORK = static_cast<long double>(a % b);  // C++ keeps the dividend's sign
+  // C++ keeps the dividend's sign; a divisor of -1 leaves no remainder (and
+  // the smallest integer divided by -1 would overflow).
+  t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
 void op_randseed(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 044
@@ -209,11 +211,13 @@ void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
   const u16 &op = r.Param[2];
   long double out;
   bool ok = true;
-  if (op == u"+=") ok = arithmetic(e, op, u'+', t.WORK, v, out);
-  else if (op == u"-=") ok = arithmetic(e, op, u'-', v, t.WORK, out);
-  else if (op == u"*=") ok = arithmetic(e, op, u'*', v, t.WORK, out);
-  else if (op == u"/=") ok = arithmetic(e, op, u'/', v, t.WORK, out);
-  else out = v;
+  switch (r.arith) {
+    case ArithOp::Add: ok = arithmetic(e, op, ArithOp::Add, t.WORK, v, out); break;
+    case ArithOp::Sub:
+    case ArithOp::Mul:
+    case ArithOp::Div: ok = arithmetic(e, op, r.arith, v, t.WORK, out); break;
+    default: out = v; break;
+  }
   if (ok) e.vars[idx].Val1 = out;
 }
 

@@ -85,6 +85,25 @@ Relation relation_of(u16view op) {
   return Relation::None;
 }
 
+ArithOp arith_of_first(u16view op) {
+  switch (op.empty() ? u'\0' : op[0]) {
+    case u'+': return ArithOp::Add;
+    case u'-': return ArithOp::Sub;
+    case u'*': return ArithOp::Mul;
+    case u'/': return ArithOp::Div;
+    case u'^': return ArithOp::Pow;
+    default: return ArithOp::None;
+  }
+}
+
+ArithOp arith_of_assign(u16view op) {
+  if (op == u"+=") return ArithOp::Add;
+  if (op == u"-=") return ArithOp::Sub;
+  if (op == u"*=") return ArithOp::Mul;
+  if (op == u"/=") return ArithOp::Div;
+  return ArithOp::None;
+}
+
 const u16 &TPEXE::constText(int k) const {
   if (!text || k < 0 || k >= 10) return kEmptyText;
   return (*text)[std::size_t(k)];
@@ -131,6 +150,9 @@ void TPEXE::decode() {
   relation = Relation::None;
   if (flags & ifRelation4) relation = relation_of(Param[4]);
   if (flags & ifRelation2) relation = relation_of(Param[2]);
+  arith = ArithOp::None;
+  if (kind == opBINARY || kind == opSTEP) arith = arith_of_first(Param[1]);
+  if (kind == opASSIGN_OP) arith = arith_of_assign(Param[2]);
   if (flags & ifJump) {
     int32_t n;
     if (parse_int(Param[1], n)) label = n;
