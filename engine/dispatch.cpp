@@ -97,9 +97,19 @@ inline bool holds(long double a, Relation rel, long double b) {
   return false;
 }
 
-template <bool A, bool B>
+template <Relation Rel>
+inline bool holds(long double a, long double b) {
+  if constexpr (Rel == Relation::Greater) return a > b;
+  else if constexpr (Rel == Relation::GreaterEqual) return a >= b;
+  else if constexpr (Rel == Relation::Equal) return a == b;
+  else if constexpr (Rel == Relation::Less) return a < b;
+  else if constexpr (Rel == Relation::LessEqual) return a <= b;
+  else return a != b;
+}
+
+template <Relation Rel, bool A, bool B>
 void compare(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
-  t.FLAG = holds(first<A>(e, h), Relation(h.oper), second<B>(e, h)) != h.negated;
+  t.FLAG = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
 }
 
 template <bool A>
@@ -135,10 +145,26 @@ HotHandler pick2(Shape a, Shape b) {
   return b == Shape::Var ? F<false, true>::fn : F<false, false>::fn;
 }
 
-template <bool A, bool B>
+template <Relation Rel>
 struct Compare {
-  static constexpr HotHandler fn = compare<A, B>;
+  template <bool A, bool B>
+  struct With {
+    static constexpr HotHandler fn = compare<Rel, A, B>;
+  };
 };
+
+HotHandler pick_compare(Relation rel, Shape a, Shape b) {
+  switch (rel) {
+    case Relation::Greater: return pick2<Compare<Relation::Greater>::With>(a, b);
+    case Relation::GreaterEqual: return pick2<Compare<Relation::GreaterEqual>::With>(a, b);
+    case Relation::Equal: return pick2<Compare<Relation::Equal>::With>(a, b);
+    case Relation::Less: return pick2<Compare<Relation::Less>::With>(a, b);
+    case Relation::LessEqual: return pick2<Compare<Relation::LessEqual>::With>(a, b);
+    case Relation::NotEqual: return pick2<Compare<Relation::NotEqual>::With>(a, b);
+    case Relation::None: break;
+  }
+  return nullptr;
+}
 template <bool A, bool B>
 struct Mod {
   static constexpr HotHandler fn = mod<A, B>;
@@ -204,7 +230,7 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
       h.oper = std::uint8_t(r.relation);
       h.negated = r.negated;
       if (a != Shape::Other && b != Shape::Other && r.relation != Relation::None)
-        fast = pick2<Compare>(a, b);
+        fast = pick_compare(r.relation, a, b);
       break;
     case opCOMPARE_WORK:
       a = shape_of(r, 2, h.v1, h.k1);
@@ -231,7 +257,10 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
       break;
     default: break;
   }
-  if (fast) h.run = fast;
+  if (fast) {
+    h.run = fast;
+    h.fast = true;
+  }
   return h;
 }
 

@@ -424,43 +424,96 @@ long Engine::runPasses(long maxPasses) {
       if (!runAlone(slots[0], maxPasses, done)) return done;
       continue;  // something may now wait or run beside it: passes as below
     }
+    // Each slot's list and hot form, taken again after every handler that
+    // is not hot (only such a handler can change a list).
+    struct Lane {
+      TTaskInfo *t;
+      const TPEXE *records;
+      const HotRecord *hots;
+      int size;
+      int list;
+    };
+    Lane lanes[kSlots];
+    auto takeLanes = [&] {
+      for (int i = 0; i < count; ++i) {
+        TTaskInfo &t = tasks[std::size_t(slots[i])];
+        const int listNo = t.PcodeListNo;
+        if (listNo < 0) {  // released during the pass: it is no longer active
+          lanes[i] = {&t, nullptr, nullptr, 0, listNo};
+          continue;
+        }
+        if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
+        lanes[i] = {&t, lists[std::size_t(listNo)].data(), hot[std::size_t(listNo)].data(),
+                    int(lists[std::size_t(listNo)].size()), listNo};
+      }
+    };
+    takeLanes();
     while (done < maxPasses) {
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
       if (anyTimerRunning) serveTimers();
       errorFlag = false;
       if (!errorMessage.empty()) errorMessage.clear();
+      instructionFailed_ = false;  // hot records do not reset it one by one
       if (!pendingError.empty()) {
-        instructionFailed_ = false;
         runtimeError(pendingError);
         pendingError.clear();
       }
       ++passCount;
       ++done;
       bool event = false, executed = false;
+      // The execution point of a hot record is noted after the pass (or
+      // before the next handler that is not hot): nothing reads it in
+      // between. The watched task's points are noted at once.
+      int notedSlot = -1, notedList = 0, notedPosition = 0, notedKind = 0;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
-        TTaskInfo &t = tasks[std::size_t(s)];
+        Lane &lane = lanes[i];
+        TTaskInfo &t = *lane.t;
         if (t.state != tsACTIVE) continue;
         current = s;
         if (t.HTTP_REQ || t.WAIT) continue;
-        const PcodeList &list = lists[std::size_t(t.PcodeListNo)];
+        const int listNo = lane.list;
         int position = t.INSTP;
         ++t.INSTP;
-        if (position >= int(list.size())) {
+        if (position >= lane.size) {
           t.state = tsEND;
           event = true;
           continue;
         }
-        execute(t, t.PcodeListNo, position);
         executed = true;
+        const HotRecord &h = lane.hots[position];
+        if (!h.run) continue;  // a label or function line
+        if (h.fast && s != watchedTask) {
+          notedSlot = s;
+          notedList = listNo;
+          notedPosition = position;
+          notedKind = h.kind;
+          h.run(*this, t, h, lane.records[position]);
+          if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
+          // A hot handler changes the schedule only by a run-time error.
+          if (t.state != tsACTIVE) event = true;
+          continue;
+        }
+        notedSlot = -1;
+        note(listNo, position, h.kind);
+        h.run(*this, t, h, lane.records[position]);
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
+        takeLanes();
+      }
+      if (notedSlot >= 0) {
+        const int slotNow = current;
+        current = notedSlot;
+        note(notedList, notedPosition, notedKind);
+        current = slotNow;
       }
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
       if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) return done;
       if (scheduleChanged_) break;
+      // A lone task left with nothing pending runs its passes back to back.
+      if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
     }
   }
   return done;
@@ -473,32 +526,60 @@ bool Engine::runAlone(int slot, long maxPasses, long &done) {
   // What a pass clears first; nothing sets it again without ending the run.
   errorFlag = false;
   if (!errorMessage.empty()) errorMessage.clear();
-  while (done < maxPasses) {
-    ++passCount;
-    ++done;
-    const PcodeList &list = lists[std::size_t(listNo)];
+  instructionFailed_ = false;
+  if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
+  // Only handlers that may reach the environment (never those of the hot
+  // form) can change the list, so these are taken again after them.
+  const TPEXE *records = lists[std::size_t(listNo)].data();
+  const HotRecord *hots = hot[std::size_t(listNo)].data();
+  int size = int(lists[std::size_t(listNo)].size());
+  long passes = done;
+  int lastPosition = -1;  // the last record whose execution point is not yet noted
+  bool more = false;
+  while (passes < maxPasses) {
+    ++passes;
     const int position = t.INSTP;
     ++t.INSTP;
-    if (position >= int(list.size())) {
+    if (position >= size) {
       t.state = tsEND;
-      return false;
+      break;
     }
-    if (hot[std::size_t(listNo)].size() != list.size()) rebuildHot(listNo);
-    const HotRecord &h = hot[std::size_t(listNo)][std::size_t(position)];
-    if (h.run) {
-      note(listNo, position, h.kind);
-      h.run(*this, t, h, list[std::size_t(position)]);
+    const HotRecord &h = hots[position];
+    if (h.fast) {
+      // The execution point is noted when the run leaves this loop: nothing
+      // reads it in between.
+      lastPosition = position;
+      h.run(*this, t, h, records[position]);
+      // A hot handler changes the schedule only by a run-time error, which
+      // ends the task.
+      if (t.state != tsACTIVE) break;
+      continue;
     }
+    if (!h.run) continue;  // a label or function line
+    lastPosition = -1;
+    note(listNo, position, h.kind);
+    h.run(*this, t, h, records[position]);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below.
-    if (t.state != tsACTIVE || errorFlag || !running) return false;
+    if (t.state != tsACTIVE || errorFlag || !running) break;
     // A wait, a timer, a transfer, an error to raise or another slot that
     // may run: the passes go on one slot after another.
     if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||
-        !pendingError.empty())
-      return true;
+        !pendingError.empty()) {
+      more = true;
+      break;
+    }
+    records = lists[std::size_t(listNo)].data();
+    hots = hot[std::size_t(listNo)].data();
+    size = int(lists[std::size_t(listNo)].size());
   }
-  return false;
+  if (lastPosition >= 0) {
+    note(listNo, lastPosition, hots[lastPosition].kind);
+    console.changed = false;
+  }
+  passCount += passes - done;
+  done = passes;
+  return more;
 }
 
 void Engine::note(int listNo, int position, int kind) {

@@ -82,6 +82,10 @@ struct HotRecord {
   int16_t kind = 0;
   std::uint8_t oper = 0;       // ArithOp or Relation
   bool negated = false;        // comparisons: NOT
+  // run is a handler of the hot form: it reads no text, never reaches the
+  // environment and changes nothing the schedule depends on, except by a
+  // run-time error (which ends the task).
+  bool fast = false;
 };
 static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
 
