@@ -465,7 +465,7 @@ long Engine::runPasses(long maxPasses) {
       // The execution point of a hot record is noted after the pass (or
       // before the next handler that is not hot): nothing reads it in
       // between. The watched task's points are noted at once.
-      int notedSlot = -1, notedList = 0, notedPosition = 0, notedKind = 0;
+      int notedLane = -1, notedPosition = 0;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
         Lane &lane = lanes[i];
@@ -485,27 +485,26 @@ long Engine::runPasses(long maxPasses) {
         const HotRecord &h = lane.hots[position];
         if (!h.run) continue;  // a label or function line
         if (h.fast && s != watchedTask) {
-          notedSlot = s;
-          notedList = listNo;
+          notedLane = i;
           notedPosition = position;
-          notedKind = h.kind;
           h.run(*this, t, h, lane.records[position]);
           if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
           // A hot handler changes the schedule only by a run-time error.
           if (t.state != tsACTIVE) event = true;
           continue;
         }
-        notedSlot = -1;
+        notedLane = -1;
         note(listNo, position, h.kind);
         h.run(*this, t, h, lane.records[position]);
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
         takeLanes();
       }
-      if (notedSlot >= 0) {
+      if (notedLane >= 0) {
         const int slotNow = current;
-        current = notedSlot;
-        note(notedList, notedPosition, notedKind);
+        const Lane &lane = lanes[notedLane];
+        current = slots[notedLane];
+        note(lane.list, notedPosition, lane.hots[notedPosition].kind);
         current = slotNow;
       }
       // A pass in which every task waited: the caller may rest until a
