@@ -138,6 +138,22 @@ void jump_if_false(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   if (!t.FLAG) jump_to(e, t, h.v1);
 }
 
+// CALL of a function found when linked; an unknown function or a full call
+// stack is the family handler's to report.
+void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  if (t.STACKP >= kCallStack - 1) return h.generic(e, t, r);
+  ++t.STACKP;
+  e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;
+  t.INSTP = uint16_t(h.v1 + 1);
+}
+
+// RET; a RET without a CALL is the family handler's to report.
+void ret(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  if (t.STACKP < 0) return h.generic(e, t, r);
+  t.INSTP = uint16_t(e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)]);
+  --t.STACKP;
+}
+
 // The instantiation for two operand shapes (Var or Const each).
 template <template <bool, bool> class F>
 HotHandler pick2(Shape a, Shape b) {
@@ -254,6 +270,16 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
       }
       h.v1 = r.label;
       fast = r.kind == opJMP ? jump : r.kind == opJMP_IF_TRUE ? jump_if_true : jump_if_false;
+      break;
+    case opCALL:
+      // -2: not linked yet, -1: no such function; both go to the family handler.
+      if (r.label >= 0) {
+        h.v1 = r.label;
+        fast = call;
+      }
+      break;
+    case opRET:
+      fast = ret;
       break;
     default: break;
   }

@@ -154,3 +154,24 @@ TEST_F(Dispatch, AWaitHandsALoneTaskToThePassesThatServeItAndBack) {
   EXPECT_EQ(e.tasks[0].WORK, 3.0L);
   EXPECT_EQ(e.tasks[0].state, tsEND);
 }
+
+TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
+  // A function called twice, then the body is skipped by its FUNCTION entry.
+  const TTaskInfo &t = execute(tcode({u"902 xFUNC", u"F_INC", u"003 + ∇ N Δ 1", u"022 ∇ N =",
+                                      u"096 xRET", u"097 CALL xFNAME INC", u"097 CALL xFNAME INC"}),
+                               {u"N"});
+  EXPECT_FALSE(e.errorFlag);
+  EXPECT_EQ(var(u"N").Val1, 2.0L);
+  EXPECT_EQ(t.STACKP, -1);
+  EXPECT_TRUE(hotAt(0, 5).fast);
+  EXPECT_TRUE(hotAt(0, 4).fast);
+  // A RET without a CALL and an unknown function are still reported.
+  execute(tcode({u"096 xRET"}));
+  EXPECT_EQ(lastConsoleLine(), u"＊ 呼び出されていない関数からの復帰（RET）です ＊");
+  execute(tcode({u"097 CALL xFNAME NONE"}));
+  EXPECT_EQ(lastConsoleLine(), u"＊ 関数ラベル不明エラー ＊");
+  // Endless recursion stops at the call stack's depth.
+  execute(tcode({u"902 xFUNC", u"F_R", u"097 CALL xFNAME R", u"096 xRET", u"097 CALL xFNAME R"}));
+  EXPECT_TRUE(e.errorFlag);
+  EXPECT_EQ(e.tasks[0].STACKP, kCallStack - 1);
+}
