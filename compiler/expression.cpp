@@ -56,7 +56,7 @@ bool StatementCompiler::reduceBinary() {
   operands_.pop_back();
   u16 left = operands_.back();
   operands_.back() = u"xPOP";
-  emitLine(u"100", op + u" " + operand_text(left) + u" " + operand_text(right));
+  emitLine(code_text(engine::opSTEP), op + u" " + operand_text(left) + u" " + operand_text(right));
   return true;
 }
 
@@ -69,7 +69,7 @@ bool StatementCompiler::applyFunction() {
   operandsAtFunction_.pop_back();
   u16 operand = operands_.back();
   operands_.back() = u"xPOP";
-  emitLine(u"102", name + u" " + operand);
+  emitLine(code_text(engine::opMATH), name + u" " + operand);
   --functionLevel_;
   return true;
 }
@@ -179,8 +179,8 @@ bool StatementCompiler::completeReduction() {
     }
   }
   if (operands_.size() != 1) return false;
-  if (operands_.back() == u"xPOP") emitLine(u"101", u"xPOP");
-  else emitLine(u"005", operands_.back());
+  if (operands_.back() == u"xPOP") emitLine(code_text(engine::opLOAD_VALUE), u"xPOP");
+  else emitLine(code_text(engine::opLOAD), operands_.back());
   operands_.clear();
   return true;
 }

@@ -15,11 +15,8 @@ bool contains(u16view text, u16view part) { return !part.empty() && text.find(pa
 // Instruction codes whose line is deferred to the end of the statement: it
 // stores a value that the following code computes.
 bool is_deferred_code(u16view code) {
-  static const char16_t *codes[] = {u"506", u"507", u"508", u"509", u"510", u"122", u"125", u"126",
-                                    u"320", u"321", u"322", u"323", u"324", u"325", u"326", u"327",
-                                    u"329", u"351", u"359", u"759", u"760", u"761", u"762"};
-  for (const char16_t *c : codes)
-    if (code == c) return true;
+  for (const engine::InstructionRow &row : engine::kInstructionRows)
+    if ((row.flags & engine::ifDeferred) && code == code_text(Op(row.code))) return true;
   return false;
 }
 
@@ -60,12 +57,12 @@ void StatementCompiler::Gen_TCode(const u16 &head) {
   const u16 code = ruleCode_;
   int numeric = -1;
   parse_int(code, numeric);
-  if (numeric == 3 || numeric == 7 || numeric == 31 || numeric == 32) {
+  if (numeric >= 0 && engine::has_flag(numeric, engine::ifOperatorFirst)) {
     std::vector<u16view> f = split_fields(t);
     auto item = [&](std::size_t n) { return n < f.size() ? u16(f[n]) : u16(); };
     t = u" " + item(2) + u" " + item(0) + u" " + item(1) + u" " + item(3) + u" " + item(4);
   }
-  if (t.empty() || t == u";" || (code == u"020" && t == u",")) return;
+  if (t.empty() || t == u";" || (code == code_text(engine::opVECTOR_COMPONENT_SET) && t == u",")) return;
   prefix_ = u16(5 - std::min<std::size_t>(5, prevLine_.size()), u'0') + prevLine_ + u" ";
   u16view first = field(t, 0);
   for (const u16 &command : tables_.commands) {

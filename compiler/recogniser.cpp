@@ -200,7 +200,8 @@ bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
       const char16_t s = item[0];
       Set_TCodeID();
       Gen_TCode(u16());
-      if (ruleCode_ == u"022" || ruleCode_ == u"023") takeBackAssignment();
+      if (ruleCode_ == code_text(engine::opASSIGN) || ruleCode_ == code_text(engine::opASSIGN_OP))
+        takeBackAssignment();
       return subPhrase(s, u, g);
     }
     if (backtrack) {
@@ -353,10 +354,10 @@ bool StatementCompiler::expressionList(u16 u, char16_t statementGroup) {
     }
     u16 next = PeepNextToken();
     if (next == u";" || next == u">") {
-      if (vectorSet_) emitLine(u"020", u"xVECTCO " + vectorName_ + u" 1 =");
+      if (vectorSet_) emitLine(code_text(engine::opVECTOR_COMPONENT_SET), u"xVECTCO " + vectorName_ + u" 1 =");
       if (paramCounter_ > 0) {
-        emitLine(u"130", u"xPR " + int16(paramCounter_));
-        emitLine(u"130", u"xPR " + int16(-(paramCounter_ + 1)));
+        emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(paramCounter_));
+        emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(-(paramCounter_ + 1)));
         paramCounter_ = 0;
       }
       emitDeferred();
@@ -366,7 +367,7 @@ bool StatementCompiler::expressionList(u16 u, char16_t statementGroup) {
       return true;
     }
     if (next == u",") {
-      emitLine(u"130", u"xPR " + int16(paramCounter_));
+      emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(paramCounter_));
       ++paramCounter_;
       NextToken();
       u = NextToken();
@@ -385,16 +386,16 @@ bool StatementCompiler::closeBlock() {
   u16 head(field(entry, 0)), terminator(field(entry, 1));
   const u16 &endWord = rules_.endFunctionWord();
   if (endWord.empty() || terminator.find(endWord) == u16::npos) {
-    AppendToBuffer(u"901 " + terminator);
+    AppendToBuffer(code_text(engine::opBLOCK_CLOSE) + u" " + terminator);
     ruleCode_.clear();
     ruleGroup_ = u'#';
     Gen_TCode(head);
   } else {
     tokenBuffer_.clear();
-    ruleCode_ = u"096";
+    ruleCode_ = code_text(engine::opRET);
     ruleGroup_ = u'#';
     prefix_ = u16(5 - std::min<std::size_t>(5, prevLine_.size()), u'0') + prevLine_ + u" ";
-    tcode_.push_back(prefix_ + u"096 ");
+    tcode_.push_back(prefix_ + code_text(engine::opRET) + u" ");
   }
   return true;
 }

@@ -7,8 +7,17 @@
 
 #include "compiler/compile_host.h"
 #include "compiler/tokenizer.h"
+#include "engine/instructions.h"
 
 namespace velmora::compiler {
+
+using engine::Op;
+
+// The T-code text of an instruction's rule code: "022".
+inline u16 code_text(Op op) {
+  const engine::CodeDigits digits = engine::code_digits(op);
+  return u16{char16_t(digits.text[0]), char16_t(digits.text[1]), char16_t(digits.text[2])};
+}
 
 struct StateEntry {
   char16_t group;

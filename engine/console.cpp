@@ -111,22 +111,20 @@ void op_console_gets(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 756
   }
 }
 
-void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}
-
 }  // namespace
 
 void register_console(Engine &e) {
-  e.setHandler(751, op_console_command);
-  e.setHandler(752, op_console_value);
-  e.setHandler(763, op_console_formatted);
-  e.setHandler(760, op_console_string);
-  e.setHandler(761, op_console_work);
-  e.setHandler(759, op_console_list);
-  e.setHandler(755, op_console_echo);
-  e.setHandler(368, op_console_text);
-  e.setHandler(756, op_console_gets);
-  // Position, background colour and font are accepted and do nothing.
-  for (int code : {750, 753, 754}) e.setHandler(code, op_no_action);
+  e.setHandler(opCONSOLE_COMMAND, op_console_command);
+  e.setHandler(opCONSOLE_VALUE, op_console_value);
+  e.setHandler(opCONSOLE_FORMATTED, op_console_formatted);
+  e.setHandler(opCONSOLE_STRING, op_console_string);
+  e.setHandler(opCONSOLE_WORK, op_console_work);
+  e.setHandler(opCONSOLE_LIST, op_console_list);
+  e.setHandler(opCONSOLE_ECHO, op_console_echo);
+  e.setHandler(opCONSOLE_TEXT, op_console_text);
+  e.setHandler(opCONSOLE_GETS, op_console_gets);
+  // Position, background colour and font are accepted and do nothing in
+  // the engine: their rows say so.
 }
 
 }  // namespace velmora::engine

@@ -50,7 +50,7 @@ void op_function_entry(Engine &e, TTaskInfo &t, const TPEXE &r) {
     const PcodeList &list = e.lists[std::size_t(t.PcodeListNo)];
     after = int(list.size());
     for (std::size_t p = t.INSTP; p < list.size(); ++p)
-      if (list[p].kind == 96 && !list[p].exitReturn) {
+      if (list[p].kind == opRET && !list[p].exitReturn) {
         after = int(p) + 1;
         break;
       }
@@ -135,18 +135,18 @@ void op_interrupt_return(Engine &e, TTaskInfo &t, const TPEXE &) {
 }  // namespace
 
 void register_control(Engine &e) {
-  e.setHandler(25, op_stop);
-  e.setHandler(95, op_jump_if_true);
-  e.setHandler(96, op_ret);
-  e.setHandler(97, op_call);
-  e.setHandler(98, op_jump_if_false);
-  e.setHandler(99, op_jump);
-  e.setHandler(902, op_function_entry);
-  e.setHandler(kKindBreakpoint, op_breakpoint);
-  e.setHandler(80, op_wait);
-  e.setHandler(81, op_timer_set);
-  e.setHandler(82, op_timer_control);
-  e.setHandler(83, op_interrupt_return);
+  e.setHandler(opSTOP, op_stop);
+  e.setHandler(opJMP_IF_TRUE, op_jump_if_true);
+  e.setHandler(opRET, op_ret);
+  e.setHandler(opCALL, op_call);
+  e.setHandler(opJMP_IF_FALSE, op_jump_if_false);
+  e.setHandler(opJMP, op_jump);
+  e.setHandler(opFUNCTION_ENTRY, op_function_entry);
+  e.setHandler(opBREAKPOINT, op_breakpoint);
+  e.setHandler(opWAIT, op_wait);
+  e.setHandler(opTIMER_SET, op_timer_set);
+  e.setHandler(opTIMER_CONTROL, op_timer_control);
+  e.setHandler(opINTERRUPT_RETURN, op_interrupt_return);
 }
 
 }  // namespace velmora::engine

@@ -93,9 +93,26 @@ int Engine::findFreeList() const {
   return -1;
 }
 
+void Engine::rebuildHot(int list) {
+  if (list < 0 || list >= kSlots) return;
+  const PcodeList &records = lists[std::size_t(list)];
+  std::vector<HotRecord> &out = hot[std::size_t(list)];
+  out.clear();
+  out.reserve(records.size());
+  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
+}
+
+void Engine::setHandler(int code, Handler h) {
+  if (code < 0 || code >= 1000) return;
+  handlers_[std::size_t(code)] = h;
+  for (int list = 0; list < kSlots; ++list)
+    if (!hot[std::size_t(list)].empty()) rebuildHot(list);
+}
+
 void Engine::appendRecord(int list, int kind, const std::array<u16, 11> &param) {
   if (list < 0 || list >= kSlots) return;
   lists[std::size_t(list)].push_back(make_record(kind, 0, param));
+  rebuildHot(list);
 }
 
 void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
@@ -104,6 +121,7 @@ void Engine::insertRecord(int position, int list, int kind, const std::array<u16
   if (position < 0 || position > int(l.size())) return;
   l.insert(l.begin() + position, make_record(kind, 0, param));
   shiftPositions(list, position, +1);
+  rebuildHot(list);
 }
 
 void Engine::deleteRecord(int position, int list) {
@@ -112,6 +130,7 @@ void Engine::deleteRecord(int position, int list) {
   if (position < 0 || position >= int(l.size())) return;
   l.erase(l.begin() + position);
   shiftPositions(list, position, -1);
+  rebuildHot(list);
 }
 
 // Every position that points behind the changed record moves with it: the
@@ -143,6 +162,7 @@ void Engine::shiftPositions(int list, int position, int delta) {
 void Engine::freeList(int list) {
   if (list < 0 || list >= kSlots) return;
   PcodeList().swap(lists[std::size_t(list)]);
+  std::vector<HotRecord>().swap(hot[std::size_t(list)]);
 }
 
 int Engine::findFunction(u16view name) const {
@@ -150,7 +170,7 @@ int Engine::findFunction(u16view name) const {
   if (listNo < 0) return -1;
   const PcodeList &l = lists[std::size_t(listNo)];
   for (std::size_t i = 0; i < l.size(); ++i)
-    if ((l[i].kind == kKindLabel || l[i].kind == kKindFunction) && l[i].Param[1] == name)
+    if ((l[i].kind == opLABEL || l[i].kind == opFUNCTION) && l[i].Param[1] == name)
       return int(i);
   return -1;
 }
@@ -182,6 +202,7 @@ int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lin
     return -1;
   }
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
+  rebuildHot(listNo);
   ++registered;
   TTaskInfo &t = tasks[std::size_t(slot)];
   t.FileName = u16(programName);
@@ -272,19 +293,23 @@ bool Engine::linkSlot(int slot) {
   std::unordered_map<u16, int> entries;  // first label/function record per name
   for (std::size_t pos = 0; pos < list.size(); ++pos) {
     TPEXE &r = list[pos];
-    if (r.kind == kKindLabel || r.kind == kKindFunction) entries.emplace(r.Param[1], int(pos));
-    if (r.kind == 22) {
+    const std::uint32_t flags = instruction_flags(r.kind);
+    if (flags & (ifLabel | ifFunction)) entries.emplace(r.Param[1], int(pos));
+    if (flags & ifScalarTarget) {
       int v = number_of(r.Param[1]);
       if (v >= 0) r.Param[1] = int16(v);
-    } else if (r.kind != kKindLabel && r.kind != kKindFunction) {
+    } else if (!(flags & (ifLabel | ifFunction))) {
       for (std::size_t k = 0; k < 10; ++k) {
         if (r.Param[k] != u"∇" && r.Param[k] != u"xNVAR") continue;
         int v = number_of(r.Param[k + 1]);
         if (v >= 0) r.Param[k + 1] = int16(v);
       }
     }
-    if (r.kind == kKindLabel) {
-      if (r.LblId >= kLabels - 1) return true;
+    if (flags & ifLabel) {
+      if (r.LblId >= kLabels - 1) {
+        rebuildHot(listNo);
+        return true;
+      }
       if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
     }
     // Decoded names: the same answer the lookup would give at execution.
@@ -295,15 +320,17 @@ bool Engine::linkSlot(int slot) {
   int afterRet = int(list.size());
   for (int pos = int(list.size()) - 1; pos >= 0; --pos) {
     TPEXE &r = list[std::size_t(pos)];
-    if (r.kind == 902) r.label = afterRet;
-    if (r.kind == 97) {
+    const std::uint32_t flags = instruction_flags(r.kind);
+    if (flags & ifFunctionEntry) r.label = afterRet;
+    if (flags & ifCall) {
       auto it = entries.find(u"F_" + r.Param[1]);
       r.label = it == entries.end() ? -1 : it->second;
     }
     // The body of a function ends at its closing RET; an EXIT inside it is
     // a RET too but does not end the body.
-    if (r.kind == 96 && !r.exitReturn) afterRet = pos + 1;
+    if ((flags & ifReturn) && !r.exitReturn) afterRet = pos + 1;
   }
+  rebuildHot(listNo);
   return false;
 }
 
@@ -340,7 +367,7 @@ Lines Engine::listFunctions(int slot) const {
   int listNo = tasks[std::size_t(slot)].PcodeListNo;
   if (listNo < 0) return out;
   for (const TPEXE &r : lists[std::size_t(listNo)])
-    if (r.kind == kKindFunction) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
+    if (r.kind == opFUNCTION) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
   return out;
 }
 
@@ -402,7 +429,7 @@ void Engine::step() {
       t.state = tsEND;
       continue;
     }
-    execute(t, list[std::size_t(position)], position);
+    execute(t, t.PcodeListNo, position);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
   }
 }
@@ -421,58 +448,186 @@ long Engine::runPasses(long maxPasses) {
     }
     if (count == 0) return done;
     scheduleChanged_ = false;
+    const TTaskInfo &only = tasks[std::size_t(slots[0])];
+    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() &&
+        !only.WAIT && !only.HTTP_REQ) {
+      if (!runAlone(slots[0], maxPasses, done)) return done;
+      continue;  // something may now wait or run beside it: passes as below
+    }
+    // Each slot's list and hot form, taken again after every handler that
+    // is not hot (only such a handler can change a list).
+    struct Lane {
+      TTaskInfo *t;
+      const TPEXE *records;
+      const HotRecord *hots;
+      int size;
+      int list;
+    };
+    Lane lanes[kSlots];
+    auto takeLanes = [&] {
+      for (int i = 0; i < count; ++i) {
+        TTaskInfo &t = tasks[std::size_t(slots[i])];
+        const int listNo = t.PcodeListNo;
+        if (listNo < 0) {  // released during the pass: it is no longer active
+          lanes[i] = {&t, nullptr, nullptr, 0, listNo};
+          continue;
+        }
+        if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
+        lanes[i] = {&t, lists[std::size_t(listNo)].data(), hot[std::size_t(listNo)].data(),
+                    int(lists[std::size_t(listNo)].size()), listNo};
+      }
+    };
+    takeLanes();
     while (done < maxPasses) {
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
       if (anyTimerRunning) serveTimers();
       errorFlag = false;
       if (!errorMessage.empty()) errorMessage.clear();
+      instructionFailed_ = false;  // hot records do not reset it one by one
       if (!pendingError.empty()) {
-        instructionFailed_ = false;
         runtimeError(pendingError);
         pendingError.clear();
       }
       ++passCount;
       ++done;
       bool event = false, executed = false;
+      // The execution point of a hot record is noted after the pass (or
+      // before the next handler that is not hot): nothing reads it in
+      // between. The watched task's points are noted at once.
+      int notedLane = -1, notedPosition = 0;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
-        TTaskInfo &t = tasks[std::size_t(s)];
+        Lane &lane = lanes[i];
+        TTaskInfo &t = *lane.t;
         if (t.state != tsACTIVE) continue;
         current = s;
         if (t.HTTP_REQ || t.WAIT) continue;
-        const PcodeList &list = lists[std::size_t(t.PcodeListNo)];
+        const int listNo = lane.list;
         int position = t.INSTP;
         ++t.INSTP;
-        if (position >= int(list.size())) {
+        if (position >= lane.size) {
           t.state = tsEND;
           event = true;
           continue;
         }
-        execute(t, list[std::size_t(position)], position);
         executed = true;
+        const HotRecord &h = lane.hots[position];
+        if (!h.run) continue;  // a label or function line
+        if (h.fast && s != watchedTask) {
+          notedLane = i;
+          notedPosition = position;
+          h.run(*this, t, h, lane.records[position]);
+          if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
+          // A hot handler changes the schedule only by a run-time error.
+          if (t.state != tsACTIVE) event = true;
+          continue;
+        }
+        notedLane = -1;
+        note(listNo, position, h.kind);
+        h.run(*this, t, h, lane.records[position]);
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
+        takeLanes();
+      }
+      if (notedLane >= 0) {
+        const int slotNow = current;
+        const Lane &lane = lanes[notedLane];
+        current = slots[notedLane];
+        note(lane.list, notedPosition, lane.hots[notedPosition].kind);
+        current = slotNow;
       }
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
       if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) return done;
       if (scheduleChanged_) break;
+      // A lone task left with nothing pending runs its passes back to back.
+      if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
     }
   }
   return done;
 }
 
-void Engine::execute(TTaskInfo &t, const TPEXE &r, int position) {
-  if (r.kind < 0) return;
+bool Engine::runAlone(int slot, long maxPasses, long &done) {
+  TTaskInfo &t = tasks[std::size_t(slot)];
+  current = slot;
+  const int listNo = t.PcodeListNo;
+  // What a pass clears first; nothing sets it again without ending the run.
+  errorFlag = false;
+  if (!errorMessage.empty()) errorMessage.clear();
+  instructionFailed_ = false;
+  if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
+  // Only handlers that may reach the environment (never those of the hot
+  // form) can change the list, so these are taken again after them.
+  const TPEXE *records = lists[std::size_t(listNo)].data();
+  const HotRecord *hots = hot[std::size_t(listNo)].data();
+  int size = int(lists[std::size_t(listNo)].size());
+  long passes = done;
+  int lastPosition = -1;  // the last record whose execution point is not yet noted
+  bool more = false;
+  while (passes < maxPasses) {
+    ++passes;
+    const int position = t.INSTP;
+    ++t.INSTP;
+    if (position >= size) {
+      t.state = tsEND;
+      break;
+    }
+    const HotRecord &h = hots[position];
+    if (h.fast) {
+      // The execution point is noted when the run leaves this loop: nothing
+      // reads it in between.
+      lastPosition = position;
+      h.run(*this, t, h, records[position]);
+      // A hot handler changes the schedule only by a run-time error, which
+      // ends the task.
+      if (t.state != tsACTIVE) break;
+      continue;
+    }
+    if (!h.run) continue;  // a label or function line
+    lastPosition = -1;
+    note(listNo, position, h.kind);
+    h.run(*this, t, h, records[position]);
+    if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
+    // The pass ends here; an event ends the batch, as in the passes below.
+    if (t.state != tsACTIVE || errorFlag || !running) break;
+    // A wait, a timer, a transfer, an error to raise or another slot that
+    // may run: the passes go on one slot after another.
+    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||
+        !pendingError.empty()) {
+      more = true;
+      break;
+    }
+    records = lists[std::size_t(listNo)].data();
+    hots = hot[std::size_t(listNo)].data();
+    size = int(lists[std::size_t(listNo)].size());
+  }
+  if (lastPosition >= 0) {
+    note(listNo, lastPosition, hots[lastPosition].kind);
+    console.changed = false;
+  }
+  passCount += passes - done;
+  done = passes;
+  return more;
+}
+
+void Engine::note(int listNo, int position, int kind) {
   last.task = current;
-  last.code = r.kind;
+  last.code = kind;
   last.position = position;
-  last.list = t.PcodeListNo;
+  last.list = listNo;
   if (current == watchedTask) watchedPoint = last;
   console.changed = false;
   instructionFailed_ = false;
-  if (Handler h = handlers_[std::size_t(r.kind)]) h(*this, t, r);
+}
+
+void Engine::execute(TTaskInfo &t, int listNo, int position) {
+  const PcodeList &list = lists[std::size_t(listNo)];
+  if (hot[std::size_t(listNo)].size() != list.size()) rebuildHot(listNo);
+  const HotRecord &h = hot[std::size_t(listNo)][std::size_t(position)];
+  if (!h.run) return;  // labels and function lines
+  note(listNo, position, h.kind);
+  h.run(*this, t, h, list[std::size_t(position)]);
 }
 
 void Engine::enterInterrupt(int slot) {

@@ -18,8 +18,6 @@
 
 namespace velmora::engine {
 
-class Engine;
-using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
 
 // Services of the environment that instructions reach. Every method has a
 // harmless default so that an engine without an environment (tests, tools)
@@ -117,6 +115,10 @@ class Engine {
 
   // ----- P-code lists
   std::array<PcodeList, kSlots> lists;
+  // hot[n][p]: the hot form of lists[n][p], rebuilt whenever a list or its
+  // links change (load, link, insert, delete, free, a handler bound).
+  std::array<std::vector<HotRecord>, kSlots> hot;
+  void rebuildHot(int list);
   int findFreeList() const;
   void appendRecord(int list, int kind, const std::array<u16, 11> &param);
   // Inserting or deleting a record keeps every position into the list right
@@ -277,7 +279,13 @@ class Engine {
   // Operating-system version texts: "Ver …", "Build Number: …", "Platform ID: …".
   std::array<u16, 3> osVersion;
 
-  void setHandler(int code, Handler h) { handlers_[std::size_t(code)] = h; }
+  // Binds the handler of an instruction (its family's registration).
+  void setHandler(Op code, Handler h) { setHandler(int(code), h); }
+  // The same for a code that has no row (tests probing the dispatcher).
+  void setHandler(int code, Handler h);
+  Handler handler(int code) const {
+    return code >= 0 && code < 1000 ? handlers_[std::size_t(code)] : nullptr;
+  }
 
  private:
   std::array<Handler, 1000> handlers_{};
@@ -286,7 +294,11 @@ class Engine {
   long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 
-  void execute(TTaskInfo &t, const TPEXE &r, int position);
+  void execute(TTaskInfo &t, int listNo, int position);
+  void note(int listNo, int position, int kind);
+  // Passes of a lone runnable task with nothing pending; false when the
+  // caller must return (an event, or maxPasses reached).
+  bool runAlone(int slot, long maxPasses, long &done);
   void shiftPositions(int list, int position, int delta);
   void serveWaits();
   void serveTimers();

@@ -57,30 +57,30 @@ long double power(Engine &e, u16view op, long double a, long double b, bool &ok)
   return r;
 }
 
-// a op b for + - * / ^; false when op is another character (the caller
-// leaves WORK unchanged) or after a reported failure.
-bool arithmetic(Engine &e, u16view opText, char16_t op, long double a, long double b,
+// a op b; false for ArithOp::None (the caller leaves WORK unchanged) or
+// after a reported failure. opText names the operator in messages.
+bool arithmetic(Engine &e, u16view opText, ArithOp op, long double a, long double b,
                 long double &out) {
-  long double r;
+  long double r = 0;
   switch (op) {
-    case u'+': r = a + b; break;
-    case u'-': r = a - b; break;
-    case u'*': r = a * b; break;
-    case u'/':
+    case ArithOp::Add: r = a + b; break;
+    case ArithOp::Sub: r = a - b; break;
+    case ArithOp::Mul: r = a * b; break;
+    case ArithOp::Div:
       if (b == 0) {
         calc_error(e, opText, kDivByZero);
         return false;
       }
       r = a / b;
       break;
-    case u'^': {
+    case ArithOp::Pow: {
       bool ok = true;
       r = power(e, opText, a, b, ok);
       if (!ok) return false;
       out = r;
       return true;
     }
-    default: return false;
+    case ArithOp::None: return false;
   }
   if (!std::isfinite(r) && !checked(e, opText, r)) return false;
   out = r;
@@ -100,7 +100,7 @@ void op_binary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 003
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   long double v;
-  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+  if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
 }
 
 void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
@@ -109,7 +109,7 @@ void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
   // Two pops take the right operand first.
   if (is_pop(r, 2) && is_pop(r, 4)) std::swap(a, b);
   long double v;
-  if (arithmetic(e, r.Param[1], first_char(r.Param[1]), a, b, v)) t.WORK = v;
+  if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
   if (!e.errorFlag) e.push(t, t.WORK);
 }
 
@@ -144,7 +144,9 @@ void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
   int64_t a = truncate_to_int64(e.num(t, r, 1));
   int64_t b = truncate_to_int64(e.num(t, r, 3));
   if (b == 0) return calc_error(e, u"MOD", kDivByZero);
-  t.WORK = static_cast<long double>(a % b);  // C++ keeps the dividend's sign
+  // C++ keeps the dividend's sign; a divisor of -1 leaves no remainder (and
+  // the smallest integer divided by -1 would overflow).
+  t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
 void op_randseed(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 044
@@ -209,11 +211,13 @@ void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
   const u16 &op = r.Param[2];
   long double out;
   bool ok = true;
-  if (op == u"+=") ok = arithmetic(e, op, u'+', t.WORK, v, out);
-  else if (op == u"-=") ok = arithmetic(e, op, u'-', v, t.WORK, out);
-  else if (op == u"*=") ok = arithmetic(e, op, u'*', v, t.WORK, out);
-  else if (op == u"/=") ok = arithmetic(e, op, u'/', v, t.WORK, out);
-  else out = v;
+  switch (r.arith) {
+    case ArithOp::Add: ok = arithmetic(e, op, ArithOp::Add, t.WORK, v, out); break;
+    case ArithOp::Sub:
+    case ArithOp::Mul:
+    case ArithOp::Div: ok = arithmetic(e, op, r.arith, v, t.WORK, out); break;
+    default: out = v; break;
+  }
   if (ok) e.vars[idx].Val1 = out;
 }
 
@@ -563,57 +567,55 @@ void op_vector_component_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 030
   else if (c == u"Z") t.WORK = v.Z;
 }
 
-void op_nothing(Engine &, TTaskInfo &, const TPEXE &) {}
 void op_minus_one(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = -1; }
 
 }  // namespace
 
 void register_eval(Engine &e) {
-  e.setHandler(3, op_binary);
-  e.setHandler(100, op_step);
-  e.setHandler(4, op_negate);
-  e.setHandler(5, op_load);
-  e.setHandler(101, op_load);
-  e.setHandler(6, op_zero);
-  e.setHandler(103, op_truth_value);
-  e.setHandler(15, op_bits);
-  e.setHandler(43, op_mod);
-  e.setHandler(44, op_randseed);
-  e.setHandler(102, op_math);
-  e.setHandler(22, op_assign);
-  e.setHandler(23, op_assign_op);
-  e.setHandler(0, op_compare);
-  e.setHandler(109, op_compare_work);
-  e.setHandler(201, op_compare_code_right);
-  e.setHandler(202, op_compare_code_left);
-  e.setHandler(203, op_compare_strings);
-  e.setHandler(204, op_contains);
-  e.setHandler(1, op_true);
-  e.setHandler(2, op_false);
-  e.setHandler(110, op_bool_invert);
-  e.setHandler(120, op_matrix_define);
-  e.setHandler(127, op_vector_define);
-  e.setHandler(121, op_matrix_element_get);
-  e.setHandler(122, op_matrix_element_set);
-  e.setHandler(123, op_matrix_operate);
-  e.setHandler(124, op_matrix_operate);
-  e.setHandler(128, op_matrix_unary);
-  e.setHandler(129, op_matrix_scale);
-  e.setHandler(125, op_matrix_store);
-  e.setHandler(126, op_matrix_store_row);
-  e.setHandler(130, op_parameter);
-  e.setHandler(8, op_vector_load);
-  e.setHandler(7, op_vector_add);
-  e.setHandler(31, op_vector_scale);
-  e.setHandler(32, op_scale_vector);
-  e.setHandler(33, op_unit_vector);
-  e.setHandler(34, op_rotate_vector);
-  e.setHandler(20, op_vector_component_set);
-  e.setHandler(21, op_vector_store);
-  e.setHandler(30, op_vector_component_get);
-  for (int code : {50, 51, 52, 53, 56, 57, 58, 59}) e.setHandler(code, op_nothing);
-  e.setHandler(54, op_minus_one);
-  e.setHandler(55, op_minus_one);
+  e.setHandler(opBINARY, op_binary);
+  e.setHandler(opSTEP, op_step);
+  e.setHandler(opNEGATE, op_negate);
+  e.setHandler(opLOAD, op_load);
+  e.setHandler(opLOAD_VALUE, op_load);
+  e.setHandler(opZERO, op_zero);
+  e.setHandler(opTRUTH_VALUE, op_truth_value);
+  e.setHandler(opBITS, op_bits);
+  e.setHandler(opMOD, op_mod);
+  e.setHandler(opRANDSEED, op_randseed);
+  e.setHandler(opMATH, op_math);
+  e.setHandler(opASSIGN, op_assign);
+  e.setHandler(opASSIGN_OP, op_assign_op);
+  e.setHandler(opCOMPARE, op_compare);
+  e.setHandler(opCOMPARE_WORK, op_compare_work);
+  e.setHandler(opCOMPARE_CODE_RIGHT, op_compare_code_right);
+  e.setHandler(opCOMPARE_CODE_LEFT, op_compare_code_left);
+  e.setHandler(opCOMPARE_STRINGS, op_compare_strings);
+  e.setHandler(opCONTAINS, op_contains);
+  e.setHandler(opSET_TRUE, op_true);
+  e.setHandler(opSET_FALSE, op_false);
+  e.setHandler(opBOOL_INVERT, op_bool_invert);
+  e.setHandler(opMATRIX_DEFINE, op_matrix_define);
+  e.setHandler(opVECTOR_DEFINE, op_vector_define);
+  e.setHandler(opMATRIX_ELEMENT_GET, op_matrix_element_get);
+  e.setHandler(opMATRIX_ELEMENT_SET, op_matrix_element_set);
+  e.setHandler(opMATRIX_GET, op_matrix_operate);
+  e.setHandler(opMATRIX_OPERATE, op_matrix_operate);
+  e.setHandler(opMATRIX_UNARY, op_matrix_unary);
+  e.setHandler(opMATRIX_SCALE, op_matrix_scale);
+  e.setHandler(opMATRIX_STORE, op_matrix_store);
+  e.setHandler(opMATRIX_STORE_ROW, op_matrix_store_row);
+  e.setHandler(opPARAMETER, op_parameter);
+  e.setHandler(opVECTOR_LOAD, op_vector_load);
+  e.setHandler(opVECTOR_ADD, op_vector_add);
+  e.setHandler(opVECTOR_SCALE, op_vector_scale);
+  e.setHandler(opSCALE_VECTOR, op_scale_vector);
+  e.setHandler(opUNIT_VECTOR, op_unit_vector);
+  e.setHandler(opROTATE_VECTOR, op_rotate_vector);
+  e.setHandler(opVECTOR_COMPONENT_SET, op_vector_component_set);
+  e.setHandler(opVECTOR_STORE, op_vector_store);
+  e.setHandler(opVECTOR_COMPONENT_GET, op_vector_component_get);
+  e.setHandler(opGETCHILD, op_minus_one);
+  e.setHandler(opGETPAR, op_minus_one);
 }
 
 }  // namespace velmora::engine

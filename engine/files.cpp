@@ -295,19 +295,19 @@ bool Engine::closeAllFiles() {
 }
 
 void register_files(Engine &e) {
-  e.setHandler(700, op_open);
-  e.setHandler(701, op_close);
-  e.setHandler(702, op_read);
-  e.setHandler(703, op_write);
-  e.setHandler(704, op_eof);
-  e.setHandler(705, op_exist);
-  e.setHandler(331, op_text_file_get);
-  e.setHandler(374, op_get_file_encoded);
-  e.setHandler(325, op_file_store);
-  e.setHandler(328, op_file_delete);
-  e.setHandler(460, op_volume_info);
-  e.setHandler(461, op_dir_set);
-  e.setHandler(462, op_dir_get);
+  e.setHandler(opFILE_OPEN, op_open);
+  e.setHandler(opFILE_CLOSE, op_close);
+  e.setHandler(opFILE_READ, op_read);
+  e.setHandler(opFILE_WRITE, op_write);
+  e.setHandler(opFILE_EOF, op_eof);
+  e.setHandler(opFILE_EXIST, op_exist);
+  e.setHandler(opTEXT_FILE_GET, op_text_file_get);
+  e.setHandler(opGET_FILE_ENCODED, op_get_file_encoded);
+  e.setHandler(opFILE_STORE, op_file_store);
+  e.setHandler(opFILE_DELETE, op_file_delete);
+  e.setHandler(opVOLUME_INFO, op_volume_info);
+  e.setHandler(opDIR_SET, op_dir_set);
+  e.setHandler(opDIR_GET, op_dir_get);
 }
 
 }  // namespace velmora::engine

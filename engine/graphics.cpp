@@ -245,17 +245,17 @@ void op_graph_option_list(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t,
 }  // namespace
 
 void register_graphics(Engine &e) {
-  e.setHandler(500, op_hide);
-  e.setHandler(501, op_show);
-  e.setHandler(502, op_select);
-  e.setHandler(503, op_graph0);
-  e.setHandler(506, op_graph0);
-  e.setHandler(504, op_graph1);
-  e.setHandler(507, op_graph1);
-  e.setHandler(505, op_graph2);
-  e.setHandler(508, op_graph2);
-  e.setHandler(509, op_graph_list);
-  e.setHandler(510, op_graph_option_list);
+  e.setHandler(opCANVAS_HIDE, op_hide);
+  e.setHandler(opCANVAS_SHOW, op_show);
+  e.setHandler(opCANVAS_SELECT, op_select);
+  e.setHandler(opGRAPH_0, op_graph0);
+  e.setHandler(opGRAPH_STORE_0, op_graph0);
+  e.setHandler(opGRAPH_1, op_graph1);
+  e.setHandler(opGRAPH_STORE_1, op_graph1);
+  e.setHandler(opGRAPH_2, op_graph2);
+  e.setHandler(opGRAPH_STORE_2, op_graph2);
+  e.setHandler(opGRAPH_LIST, op_graph_list);
+  e.setHandler(opGRAPH_OPTION_LIST, op_graph_option_list);
 }
 
 }  // namespace velmora::engine

@@ -478,11 +478,11 @@ void start_get(Engine &e, TTaskInfo &t, u16view url, bool encoded) {
 }
 
 void register_http(Engine &e) {
-  e.setHandler(371, op_url_string);
-  e.setHandler(370, op_url_list);
-  e.setHandler(373, op_request_header);
-  e.setHandler(372, op_post);
-  e.setHandler(375, op_post_encoded);
+  e.setHandler(opURL_STRING, op_url_string);
+  e.setHandler(opURL_LIST, op_url_list);
+  e.setHandler(opREQUEST_HEADER, op_request_header);
+  e.setHandler(opPOST, op_post);
+  e.setHandler(opPOST_ENCODED, op_post_encoded);
 }
 
 }  // namespace velmora::engine

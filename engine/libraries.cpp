@@ -93,7 +93,6 @@ void op_library_call(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 811
   deliver_string(t, std::move(buffer));
 }
 
-void op_no_action(Engine &, TTaskInfo &, const TPEXE &) {}
 
 }  // namespace
 
@@ -106,10 +105,9 @@ void Engine::resetLibraries() {
 }
 
 void register_libraries(Engine &e) {
-  e.setHandler(800, op_library_define);
-  e.setHandler(801, op_function_define);
-  e.setHandler(811, op_library_call);
-  for (int code : {810, 812, 813}) e.setHandler(code, op_no_action);
+  e.setHandler(opLIB_DEFINE, op_library_define);
+  e.setHandler(opLIB_FUNCTION_DEFINE, op_function_define);
+  e.setHandler(opLIB_CALL_1, op_library_call);
 }
 
 }  // namespace velmora::engine

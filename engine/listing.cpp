@@ -3,13 +3,21 @@
 namespace velmora::engine {
 
 u16 listing_line(const TPEXE &r) {
-  u16 kind = int16(r.kind < 0 ? -r.kind : r.kind);
-  const std::size_t width = r.kind < 0 ? 3 : 4;
+  // Labels and function entries (negative kinds) print as "-001", "-002".
+  const bool negative = (instruction_flags(r.kind) & (ifLabel | ifFunction)) != 0;
+  u16 kind = int16(negative ? -r.kind : r.kind);
+  const std::size_t width = negative ? 3 : 4;
   if (kind.size() < width) kind.insert(0, width - kind.size(), u'0');
-  if (r.kind < 0) kind.insert(0, 1, u'-');
+  if (negative) kind.insert(0, 1, u'-');
   u16 line = r.Param[10] + u" " + kind + u" ";
   for (std::size_t k = 1; k <= 9; ++k) line += r.Param[k] + u" ";
   return line;
+}
+
+u16 instruction_caption(int kind) {
+  const InstructionRow *row = instruction_row(kind);
+  if (!row) return {};
+  return from_utf8(row->name) + u": " + from_utf8(row->description);
 }
 
 Lines slot_listing(const Engine &engine, int slot) {

@@ -10,4 +10,9 @@ namespace velmora::engine {
 u16 listing_line(const TPEXE &record);
 Lines slot_listing(const Engine &engine, int slot);
 
+// The name and one-line description of a kind, for the debugger's view:
+// "JMP_IF_FALSE: jump to label Param[1] if FLAG is false"; empty for a kind
+// without a row.
+u16 instruction_caption(int kind);
+
 }  // namespace velmora::engine

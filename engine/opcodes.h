@@ -1,10 +1,11 @@
 #pragma once
-// The instruction set: one row per rule code, read by the loader (which T-code
-// field goes into which Param slot), the P-code listing (the listing mark)
-// and the dispatcher (which family handles it).
+// The loader's view of the instruction table (engine/instructions.h): for
+// each rule code that becomes a record, which T-code field goes into which
+// Param slot, and the listing mark it carries.
 #include <array>
 #include <cstdint>
 
+#include "engine/instructions.h"
 #include "engine/types.h"
 
 namespace velmora::engine {
@@ -19,12 +20,15 @@ struct SlotSource {
 struct OpcodeInfo {
   int code = -1;                       // -1: not an instruction
   std::array<SlotSource, 10> slots{};  // index 1..9
-  u16view mark;                        // listing mark, may be empty
+  u16 mark;                            // listing mark, may be empty
   int markSlot = 0;                    // Param slot that holds the mark
   bool optionalNot = false;            // field 1 may be NOT
+  std::uint32_t flags = 0;             // InstructionFlag bits of the row
+  const InstructionRow *row = nullptr;
 };
 
-// The row of a rule code, or nullptr when the loader drops the code.
+// The row of a rule code that the loader turns into a record, or nullptr
+// when the loader drops the code.
 const OpcodeInfo *opcode_info(int code);
 
 }  // namespace velmora::engine

@@ -252,32 +252,32 @@ void op_page_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 387
 }  // namespace
 
 void register_pages(Engine &e) {
-  e.setHandler(350, op_get_page);
-  e.setHandler(351, op_add_line);
-  e.setHandler(352, op_clear_page);
-  e.setHandler(353, op_new_page);
-  e.setHandler(354, op_run_page);
-  e.setHandler(355, op_free_page);
-  e.setHandler(356, op_stop_page);
-  e.setHandler(357, op_active_page);
-  e.setHandler(358, op_page_status);
-  e.setHandler(359, op_page_store);
-  e.setHandler(360, op_page_self);
-  e.setHandler(361, op_caller_line);
-  e.setHandler(362, op_self_line);
-  e.setHandler(363, op_self_insert);
-  e.setHandler(364, op_page_line);
-  e.setHandler(365, op_page_insert);
-  e.setHandler(366, op_self_delete);
-  e.setHandler(367, op_page_delete);
-  e.setHandler(380, op_self_name);
-  e.setHandler(381, op_self_rename);
-  e.setHandler(382, op_page_name);
-  e.setHandler(383, op_page_rename);
-  e.setHandler(384, op_self_save);
-  e.setHandler(385, op_page_save);
-  e.setHandler(386, op_self_load);
-  e.setHandler(387, op_page_load);
+  e.setHandler(opGET_PAGE, op_get_page);
+  e.setHandler(opADD_LINE, op_add_line);
+  e.setHandler(opCLEAR_PAGE, op_clear_page);
+  e.setHandler(opNEW_PAGE, op_new_page);
+  e.setHandler(opRUN_PAGE, op_run_page);
+  e.setHandler(opFREE_PAGE, op_free_page);
+  e.setHandler(opSTOP_PAGE, op_stop_page);
+  e.setHandler(opACTIVE_PAGE, op_active_page);
+  e.setHandler(opPAGE_STATUS, op_page_status);
+  e.setHandler(opPAGE_STORE, op_page_store);
+  e.setHandler(opPAGE_SELF, op_page_self);
+  e.setHandler(opCALLER_LINE, op_caller_line);
+  e.setHandler(opSELF_LINE, op_self_line);
+  e.setHandler(opSELF_INSERT, op_self_insert);
+  e.setHandler(opPAGE_LINE, op_page_line);
+  e.setHandler(opPAGE_INSERT, op_page_insert);
+  e.setHandler(opSELF_DELETE, op_self_delete);
+  e.setHandler(opPAGE_DELETE, op_page_delete);
+  e.setHandler(opSELF_NAME, op_self_name);
+  e.setHandler(opSELF_RENAME, op_self_rename);
+  e.setHandler(opPAGE_NAME, op_page_name);
+  e.setHandler(opPAGE_RENAME, op_page_rename);
+  e.setHandler(opSELF_SAVE, op_self_save);
+  e.setHandler(opPAGE_SAVE, op_page_save);
+  e.setHandler(opSELF_LOAD, op_self_load);
+  e.setHandler(opPAGE_LOAD, op_page_load);
 }
 
 }  // namespace velmora::engine

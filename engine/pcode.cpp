@@ -85,6 +85,25 @@ Relation relation_of(u16view op) {
   return Relation::None;
 }
 
+ArithOp arith_of_first(u16view op) {
+  switch (op.empty() ? u'\0' : op[0]) {
+    case u'+': return ArithOp::Add;
+    case u'-': return ArithOp::Sub;
+    case u'*': return ArithOp::Mul;
+    case u'/': return ArithOp::Div;
+    case u'^': return ArithOp::Pow;
+    default: return ArithOp::None;
+  }
+}
+
+ArithOp arith_of_assign(u16view op) {
+  if (op == u"+=") return ArithOp::Add;
+  if (op == u"-=") return ArithOp::Sub;
+  if (op == u"*=") return ArithOp::Mul;
+  if (op == u"/=") return ArithOp::Div;
+  return ArithOp::None;
+}
+
 const u16 &TPEXE::constText(int k) const {
   if (!text || k < 0 || k >= 10) return kEmptyText;
   return (*text)[std::size_t(k)];
@@ -125,12 +144,16 @@ void TPEXE::decode() {
     }
   }
   // CALL and FUNCTION entries are resolved by the link step; -2 until then.
-  label = (kind == 97 || kind == 902) ? -2 : -1;
+  const std::uint32_t flags = instruction_flags(kind);
+  label = (flags & (ifCall | ifFunctionEntry)) ? -2 : -1;
   negated = Param[1] == u"NOT";
   relation = Relation::None;
-  if (kind == 0 || kind == 109) relation = relation_of(Param[4]);
-  if (kind == 201 || kind == 202) relation = relation_of(Param[2]);
-  if (kind == 95 || kind == 98 || kind == 99) {
+  if (flags & ifRelation4) relation = relation_of(Param[4]);
+  if (flags & ifRelation2) relation = relation_of(Param[2]);
+  arith = ArithOp::None;
+  if (kind == opBINARY || kind == opSTEP) arith = arith_of_first(Param[1]);
+  if (kind == opASSIGN_OP) arith = arith_of_assign(Param[2]);
+  if (flags & ifJump) {
     int32_t n;
     if (parse_int(Param[1], n)) label = n;
   }
@@ -151,7 +174,7 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
   param[10] = u16(lineNumber);
   if (starts_with(instruction, u"L_") || starts_with(instruction, u"F_")) {
     param[1] = u16(field(instruction, 0));
-    out = make_record(instruction[0] == u'L' ? kKindLabel : kKindFunction, label_number(param[1]),
+    out = make_record(instruction[0] == u'L' ? opLABEL : opFUNCTION, label_number(param[1]),
                       param);
     return true;
   }
@@ -174,7 +197,7 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
     }
   }
   out = make_record(code, 0, param);
-  out.exitReturn = code == 96 && fieldAt(1) == u"EXIT";
+  out.exitReturn = (info->flags & ifReturn) && fieldAt(1) == u"EXIT";
   return true;
 }
 

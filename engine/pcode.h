@@ -8,6 +8,9 @@
 
 namespace velmora::engine {
 
+class Engine;
+struct TTaskInfo;
+
 // How an operand pair (Param[k], Param[k+1]) reads, decoded once at load.
 enum class OperandKind : std::uint8_t {
   Other,     // reads as 0 as a number
@@ -24,6 +27,12 @@ enum class OperandKind : std::uint8_t {
 // Relations of the comparison instructions, decoded from their operator text.
 enum class Relation : std::uint8_t { None, Greater, GreaterEqual, Equal, Less, LessEqual, NotEqual };
 Relation relation_of(u16view op);
+
+// Arithmetic operators, decoded from "+" "-" "*" "/" "^" (by the first
+// character, as the arithmetic instructions read them) or "+=" "-=" "*=" "/=".
+enum class ArithOp : std::uint8_t { None, Add, Sub, Mul, Div, Pow };
+ArithOp arith_of_first(u16view op);
+ArithOp arith_of_assign(u16view op);
 
 struct Operand {
   long double value = 0;
@@ -44,6 +53,7 @@ struct TPEXE {
   std::array<int32_t, 11> var{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
   int32_t label = -1;  // jumps: the label number in Param[1]; 902: position after the RET
   Relation relation = Relation::None;  // 000, 109, 201, 202: the operator
+  ArithOp arith = ArithOp::None;       // BINARY, STEP: Param[1]; ASSIGN_OP: Param[2]
   bool negated = false;                // boolean codes: Param[1] is NOT
   bool exitReturn = false;             // 096 written as EXIT inside a function body
   std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
@@ -53,6 +63,34 @@ struct TPEXE {
 };
 
 using PcodeList = std::vector<TPEXE>;
+
+using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
+
+struct HotRecord;
+using HotHandler = void (*)(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+
+// The form of a record that the scheduler runs, kept in an array beside the
+// P-code list (whose records keep their texts for the listing and the
+// monitor): the handler chosen for the record's operand shapes, the
+// operands already resolved to variable numbers or constants, and the
+// operator as an enum, so that running it compares no text.
+struct HotRecord {
+  long double k1 = 0, k2 = 0;  // constants of the first and second numeric operand
+  HotHandler run = nullptr;    // nullptr: a label or function line, which does nothing
+  Handler generic = nullptr;   // the family's handler, for the shapes without a fast path
+  int32_t v1 = -1, v2 = -1;    // variable numbers of the operands; jumps: the label number
+  int16_t kind = 0;
+  std::uint8_t oper = 0;       // ArithOp or Relation
+  bool negated = false;        // comparisons: NOT
+  // run is a handler of the hot form: it reads no text, never reaches the
+  // environment and changes nothing the schedule depends on, except by a
+  // run-time error (which ends the task).
+  bool fast = false;
+};
+static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
+
+// The hot form of a record, given the family handler bound to its kind.
+HotRecord make_hot(const TPEXE &record, Handler generic);
 
 // Loads the T-code lines of one program into an empty list. Duplicate label
 // and function names reject the whole program: one message line per

@@ -149,8 +149,8 @@ void Engine::reapChildren() {
 }
 
 void register_processes(Engine &e) {
-  e.setHandler(757, op_command);
-  e.setHandler(758, op_exec_file);
+  e.setHandler(opCOMMAND, op_command);
+  e.setHandler(opEXEC_FILE, op_exec_file);
 }
 
 }  // namespace velmora::engine

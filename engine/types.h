@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "engine/instructions.h"
 #include "text/u16.h"
 
 namespace velmora::engine {
@@ -29,9 +30,9 @@ struct T3D_Point {
   long double X = 0, Y = 0, Z = 0;
 };
 
-// Record kinds that are not rule codes.
-constexpr int kKindLabel = -1;
-constexpr int kKindFunction = -2;
-constexpr int kKindBreakpoint = 900;
+// Record kinds that are not rule codes (names kept for the tools and tests).
+constexpr int kKindLabel = opLABEL;
+constexpr int kKindFunction = opFUNCTION;
+constexpr int kKindBreakpoint = opBREAKPOINT;
 
 }  // namespace velmora::engine

@@ -32,13 +32,14 @@ bool Environment::addBreakpoint(int slot, int line) {
   engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
   for (std::size_t pos = 0; pos < list.size(); ++pos) {
     if (source_line(list[pos]) != line) continue;
-    if (list[pos].kind == engine::kKindBreakpoint) return false;  // already one here
+    if (list[pos].kind == engine::opBREAKPOINT) return false;  // already one here
     int number = breakpointsCreated;
     std::array<u16, 11> param{};
     param[1] = int16(number);
-    param[9] = u"[Break Point]";
+    const engine::InstructionRow &row = *engine::instruction_row(engine::opBREAKPOINT);
+    param[std::size_t(row.markSlot)] = from_utf8(row.mark);
     param[10] = list[pos].Param[10];
-    engine.insertRecord(int(pos), t.PcodeListNo, engine::kKindBreakpoint, param);
+    engine.insertRecord(int(pos), t.PcodeListNo, engine::opBREAKPOINT, param);
     engine.linkSlot(slot);
     for (Breakpoint &b : breakpoints)
       if (b.used && b.slot == slot && b.pcode >= int(pos)) ++b.pcode;
@@ -82,7 +83,7 @@ void Environment::removeSlotBreakpoints(int slot) {
   if (listNo >= 0) {
     engine::PcodeList &list = engine.lists[std::size_t(listNo)];
     for (int pos = int(list.size()) - 1; pos >= 0; --pos)
-      if (list[std::size_t(pos)].kind == engine::kKindBreakpoint) engine.deleteRecord(pos, listNo);
+      if (list[std::size_t(pos)].kind == engine::opBREAKPOINT) engine.deleteRecord(pos, listNo);
     engine.linkSlot(slot);
   }
   for (Breakpoint &b : breakpoints)

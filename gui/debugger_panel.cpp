@@ -197,7 +197,12 @@ void DebuggerPanel::refresh() {
         source_->addItem(QStringLiteral("%1%2 %3").arg(mark).arg(i, 4, 10, QChar(u'0')).arg(qs((*lines)[i])));
       }
     }
-    for (const u16 &row : engine::slot_listing(env_.engine, s)) listing_->addItem(qs(row));
+    // Each row names its instruction (docs/instructions.md) in its tooltip.
+    const engine::PcodeList &records = env_.engine.lists[std::size_t(task.PcodeListNo)];
+    for (const engine::TPEXE &record : records) {
+      listing_->addItem(qs(engine::listing_line(record)));
+      listing_->item(listing_->count() - 1)->setToolTip(qs(engine::instruction_caption(record.kind)));
+    }
   }
   if (keepRow >= 0 && keepRow < source_->count()) source_->setCurrentRow(keepRow);
 

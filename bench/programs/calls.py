@@ -2,6 +2,8 @@ n = 0
 def bump():
     global n
     n += 1
-for i in range(1000000):
-    bump()
+def main():
+    for i in range(10000000):
+        bump()
+main()
 print(n)

@@ -1,5 +1,7 @@
-s = 0
-for i in range(1, 10000001):
-    if i % 3 == 0:
-        s += i
-print(s)
+def main():
+    s = 0
+    for i in range(1, 10000001):
+        if i % 3 == 0:
+            s += i
+    return s
+print(main())

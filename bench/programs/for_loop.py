@@ -1,4 +1,6 @@
-s = 0
-for i in range(1, 10000001):
-    s += i
-print(s)
+def main():
+    s = 0
+    for i in range(1, 10000001):
+        s += i
+    return s
+print(main())

@@ -1,0 +1,293 @@
+// The hot form of records: for the instructions that make up loops and
+// arithmetic (loads, stores, + - * /, MOD, comparisons, jumps) a handler
+// specialised for the record's operand shapes, reading variables by number
+// and constants already converted. Every other record, and every shape or
+// outcome the fast handlers do not cover (a pop, an unresolved name, a
+// division by zero, an overflow), goes to the family's handler, which
+// computes and reports exactly as it always does.
+#include <cmath>
+
+#include "engine/engine.h"
+#include "engine/numeric.h"
+
+namespace velmora::engine {
+
+namespace {
+
+// How a numeric operand is read in the hot form.
+enum class Shape : std::uint8_t { Other, Var, Const };
+
+Shape shape_of(const TPEXE &r, int k, int32_t &var, long double &constant) {
+  const Operand &o = r.op[std::size_t(k)];
+  if (o.kind == OperandKind::Const) {
+    constant = o.value;
+    return Shape::Const;
+  }
+  if (o.kind == OperandKind::Var && r.var[std::size_t(k) + 1] >= 0) {
+    var = r.var[std::size_t(k) + 1];
+    return Shape::Var;
+  }
+  return Shape::Other;
+}
+
+template <bool IsVar>
+inline long double first(Engine &e, const HotRecord &h) {
+  if constexpr (IsVar) return e.vars[h.v1].Val1;
+  else return h.k1;
+}
+
+template <bool IsVar>
+inline long double second(Engine &e, const HotRecord &h) {
+  if constexpr (IsVar) return e.vars[h.v2].Val1;
+  else return h.k2;
+}
+
+void generic(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { h.generic(e, t, r); }
+void nothing(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &) {}
+
+template <bool A>
+void load(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  t.WORK = first<A>(e, h);
+}
+
+void assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { e.vars[h.v1].Val1 = t.WORK; }
+
+template <ArithOp Op>
+inline long double apply(long double a, long double b) {
+  if constexpr (Op == ArithOp::Add) return a + b;
+  else if constexpr (Op == ArithOp::Sub) return a - b;
+  else if constexpr (Op == ArithOp::Mul) return a * b;
+  else return a / b;
+}
+
+// WORK := a op b; a result that is not finite, or a division by zero, is
+// the family handler's to report.
+template <ArithOp Op, bool A, bool B>
+void binary(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const long double a = first<A>(e, h), b = second<B>(e, h);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return h.generic(e, t, r);
+  const long double v = apply<Op>(a, b);
+  if (!std::isfinite(v)) return h.generic(e, t, r);
+  t.WORK = v;
+}
+
+// variable op= WORK: += adds WORK to the variable, the others take the
+// variable as the left operand.
+template <ArithOp Op>
+void assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  long double &x = e.vars[h.v1].Val1;
+  if constexpr (Op == ArithOp::Div)
+    if (t.WORK == 0) return h.generic(e, t, r);
+  const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
+  if (!std::isfinite(v)) return h.generic(e, t, r);
+  x = v;
+}
+
+inline bool holds(long double a, Relation rel, long double b) {
+  switch (rel) {
+    case Relation::Greater: return a > b;
+    case Relation::GreaterEqual: return a >= b;
+    case Relation::Equal: return a == b;
+    case Relation::Less: return a < b;
+    case Relation::LessEqual: return a <= b;
+    case Relation::NotEqual: return a != b;
+    case Relation::None: break;
+  }
+  return false;
+}
+
+template <Relation Rel>
+inline bool holds(long double a, long double b) {
+  if constexpr (Rel == Relation::Greater) return a > b;
+  else if constexpr (Rel == Relation::GreaterEqual) return a >= b;
+  else if constexpr (Rel == Relation::Equal) return a == b;
+  else if constexpr (Rel == Relation::Less) return a < b;
+  else if constexpr (Rel == Relation::LessEqual) return a <= b;
+  else return a != b;
+}
+
+template <Relation Rel, bool A, bool B>
+void compare(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  t.FLAG = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
+}
+
+template <bool A>
+void compare_work(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  t.FLAG = holds(first<A>(e, h), Relation(h.oper), t.WORK) != h.negated;
+}
+
+template <bool A, bool B>
+void mod(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const int64_t a = truncate_to_int64(first<A>(e, h));
+  const int64_t b = truncate_to_int64(second<B>(e, h));
+  if (b == 0) return h.generic(e, t, r);
+  t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
+}
+
+inline void jump_to(Engine &e, TTaskInfo &t, int32_t label) {
+  const int32_t position = e.labels[std::size_t(e.current)][std::size_t(label)];
+  if (position >= 0) t.INSTP = uint16_t(position + 1);
+}
+
+void jump(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { jump_to(e, t, h.v1); }
+void jump_if_true(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  if (t.FLAG) jump_to(e, t, h.v1);
+}
+void jump_if_false(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  if (!t.FLAG) jump_to(e, t, h.v1);
+}
+
+// CALL of a function found when linked; an unknown function or a full call
+// stack is the family handler's to report.
+void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  if (t.STACKP >= kCallStack - 1) return h.generic(e, t, r);
+  ++t.STACKP;
+  e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;
+  t.INSTP = uint16_t(h.v1 + 1);
+}
+
+// RET; a RET without a CALL is the family handler's to report.
+void ret(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  if (t.STACKP < 0) return h.generic(e, t, r);
+  t.INSTP = uint16_t(e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)]);
+  --t.STACKP;
+}
+
+// The instantiation for two operand shapes (Var or Const each).
+template <template <bool, bool> class F>
+HotHandler pick2(Shape a, Shape b) {
+  if (a == Shape::Var) return b == Shape::Var ? F<true, true>::fn : F<true, false>::fn;
+  return b == Shape::Var ? F<false, true>::fn : F<false, false>::fn;
+}
+
+template <Relation Rel>
+struct Compare {
+  template <bool A, bool B>
+  struct With {
+    static constexpr HotHandler fn = compare<Rel, A, B>;
+  };
+};
+
+HotHandler pick_compare(Relation rel, Shape a, Shape b) {
+  switch (rel) {
+    case Relation::Greater: return pick2<Compare<Relation::Greater>::With>(a, b);
+    case Relation::GreaterEqual: return pick2<Compare<Relation::GreaterEqual>::With>(a, b);
+    case Relation::Equal: return pick2<Compare<Relation::Equal>::With>(a, b);
+    case Relation::Less: return pick2<Compare<Relation::Less>::With>(a, b);
+    case Relation::LessEqual: return pick2<Compare<Relation::LessEqual>::With>(a, b);
+    case Relation::NotEqual: return pick2<Compare<Relation::NotEqual>::With>(a, b);
+    case Relation::None: break;
+  }
+  return nullptr;
+}
+template <bool A, bool B>
+struct Mod {
+  static constexpr HotHandler fn = mod<A, B>;
+};
+template <ArithOp Op>
+struct Binary {
+  template <bool A, bool B>
+  struct With {
+    static constexpr HotHandler fn = binary<Op, A, B>;
+  };
+};
+
+HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
+  switch (op) {
+    case ArithOp::Add: return pick2<Binary<ArithOp::Add>::With>(a, b);
+    case ArithOp::Sub: return pick2<Binary<ArithOp::Sub>::With>(a, b);
+    case ArithOp::Mul: return pick2<Binary<ArithOp::Mul>::With>(a, b);
+    case ArithOp::Div: return pick2<Binary<ArithOp::Div>::With>(a, b);
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+HotRecord make_hot(const TPEXE &r, Handler family) {
+  HotRecord h;
+  h.kind = int16_t(r.kind);
+  h.generic = family;
+  const std::uint32_t flags = instruction_flags(r.kind);
+  if (flags & (ifLabel | ifFunction)) return h;  // run stays nullptr
+  h.run = family ? generic : nothing;
+  if (!family) return h;
+  Shape a = Shape::Other, b = Shape::Other;
+  HotHandler fast = nullptr;
+  switch (r.kind) {
+    case opLOAD:
+    case opLOAD_VALUE:
+      a = shape_of(r, 1, h.v1, h.k1);
+      if (a != Shape::Other) fast = a == Shape::Var ? load<true> : load<false>;
+      break;
+    case opASSIGN:
+      h.v1 = r.var[1];
+      if (h.v1 >= 0) fast = assign;
+      break;
+    case opASSIGN_OP:
+      h.v1 = r.var[1];
+      h.oper = std::uint8_t(r.arith);
+      if (h.v1 < 0) break;
+      if (r.arith == ArithOp::Add) fast = assign_op<ArithOp::Add>;
+      else if (r.arith == ArithOp::Sub) fast = assign_op<ArithOp::Sub>;
+      else if (r.arith == ArithOp::Mul) fast = assign_op<ArithOp::Mul>;
+      else if (r.arith == ArithOp::Div) fast = assign_op<ArithOp::Div>;
+      break;
+    case opBINARY:
+      a = shape_of(r, 2, h.v1, h.k1);
+      b = shape_of(r, 4, h.v2, h.k2);
+      h.oper = std::uint8_t(r.arith);
+      if (a != Shape::Other && b != Shape::Other) fast = pick_binary(r.arith, a, b);
+      break;
+    case opCOMPARE:
+      a = shape_of(r, 2, h.v1, h.k1);
+      b = shape_of(r, 5, h.v2, h.k2);
+      h.oper = std::uint8_t(r.relation);
+      h.negated = r.negated;
+      if (a != Shape::Other && b != Shape::Other && r.relation != Relation::None)
+        fast = pick_compare(r.relation, a, b);
+      break;
+    case opCOMPARE_WORK:
+      a = shape_of(r, 2, h.v1, h.k1);
+      h.oper = std::uint8_t(r.relation);
+      h.negated = r.negated;
+      if (a != Shape::Other && r.relation != Relation::None)
+        fast = a == Shape::Var ? compare_work<true> : compare_work<false>;
+      break;
+    case opMOD:
+      a = shape_of(r, 1, h.v1, h.k1);
+      b = shape_of(r, 3, h.v2, h.k2);
+      if (a != Shape::Other && b != Shape::Other) fast = pick2<Mod>(a, b);
+      break;
+    case opJMP:
+    case opJMP_IF_TRUE:
+    case opJMP_IF_FALSE:
+      // A label number outside the table makes the jump do nothing.
+      if (r.label < 0 || r.label >= kLabels) {
+        fast = nothing;
+        break;
+      }
+      h.v1 = r.label;
+      fast = r.kind == opJMP ? jump : r.kind == opJMP_IF_TRUE ? jump_if_true : jump_if_false;
+      break;
+    case opCALL:
+      // -2: not linked yet, -1: no such function; both go to the family handler.
+      if (r.label >= 0) {
+        h.v1 = r.label;
+        fast = call;
+      }
+      break;
+    case opRET:
+      fast = ret;
+      break;
+    default: break;
+  }
+  if (fast) {
+    h.run = fast;
+    h.fast = true;
+  }
+  return h;
+}
+
+}  // namespace velmora::engine

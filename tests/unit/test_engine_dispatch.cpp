@@ -1,0 +1,177 @@
+// The hot form of records and the passes of a lone task: the same results,
+// errors, execution points and pass counts as record-by-record execution.
+#include "tests/unit/engine_fixture.h"
+
+using namespace velmora;
+using namespace velmora::engine;
+using velmora::testing::tcode;
+
+namespace {
+
+class Dispatch : public velmora::testing::EngineTest {
+ protected:
+  const HotRecord &hotAt(int slot, int position) {
+    return e.hot[std::size_t(e.tasks[std::size_t(slot)].PcodeListNo)][std::size_t(position)];
+  }
+};
+
+}  // namespace
+
+TEST_F(Dispatch, OperandShapesChooseAFastHandlerOnlyWhereItReadsNoText) {
+  int slot = load(tcode({u"003 + ∇ A Δ 2", u"003 + xPOP xDMY Δ 2", u"003 ^ ∇ A Δ 2",
+                         u"000 ∇ A <= ∇ B", u"000 ∇ A ?? ∇ B", u"098 xFJMP 1", u"L_1 IF",
+                         u"005 ∇ NOWHERE", u"023 ∇ A +=", u"022 ∇ A =", u"751 CLS"}),
+                  {u"A", u"B"});
+  ASSERT_GE(slot, 0);
+  e.runReset();
+  ASSERT_FALSE(e.linkAll());
+  EXPECT_TRUE(hotAt(slot, 0).fast);    // variable + constant
+  EXPECT_FALSE(hotAt(slot, 1).fast);   // a pop changes the stack: the family handler
+  EXPECT_FALSE(hotAt(slot, 2).fast);   // power: the family handler
+  EXPECT_TRUE(hotAt(slot, 3).fast);
+  EXPECT_FALSE(hotAt(slot, 4).fast);   // no relation
+  EXPECT_TRUE(hotAt(slot, 5).fast);
+  EXPECT_EQ(hotAt(slot, 6).run, nullptr);  // a label does nothing
+  EXPECT_FALSE(hotAt(slot, 7).fast);   // an unregistered name is looked up when run
+  EXPECT_TRUE(hotAt(slot, 8).fast);
+  EXPECT_TRUE(hotAt(slot, 9).fast);
+  EXPECT_FALSE(hotAt(slot, 10).fast);  // console: the family handler
+  EXPECT_EQ(hotAt(slot, 0).v1, e.vars.find(slot, u"A"));
+  EXPECT_EQ(hotAt(slot, 0).k2, 2.0L);
+}
+
+TEST_F(Dispatch, FastArithmeticAndComparisonsMatchTheFamilyHandlers) {
+  // Every relation, with and without NOT, on variables and constants.
+  const char16_t *relations[] = {u">", u">=", u"=", u"<", u"<=", u"<>"};
+  const bool expected[] = {false, false, false, true, true, true};  // 2 rel 3
+  for (int i = 0; i < 6; ++i) {
+    for (bool negated : {false, true}) {
+      u16 prefix = negated ? u"000 NOT " : u"000 ";
+      u16 rel = relations[i];
+      Lines code;
+      for (u16 line : {prefix + u"∇ A " + rel + u" ∇ B", prefix + u"Δ 2 " + rel + u" ∇ B",
+                       prefix + u"∇ A " + rel + u" Δ 3", prefix + u"Δ 2 " + rel + u" Δ 3"}) {
+        code = tcode({u"005 Δ 2", u"022 ∇ A =", u"005 Δ 3", u"022 ∇ B ="});
+        code.push_back(u"00005 " + line);
+        const TTaskInfo &t = execute(code, {u"A", u"B"});
+        EXPECT_EQ(t.FLAG, expected[i] != negated) << to_utf8(line);
+      }
+    }
+  }
+  // 109: operand relation WORK.
+  EXPECT_TRUE(execute(tcode({u"005 Δ 5", u"109 Δ 4 < Δ 0"})).FLAG);
+  EXPECT_FALSE(execute(tcode({u"005 Δ 5", u"109 NOT ∇ A < Δ 0"}), {u"A"}).FLAG);
+  // Arithmetic on variables and constants, and compound assignment.
+  const TTaskInfo &t = execute(tcode({u"005 Δ 7", u"022 ∇ A =", u"003 - ∇ A Δ 10", u"022 ∇ B =",
+                                      u"003 * ∇ A ∇ B", u"022 ∇ C =", u"003 / Δ 1 ∇ A",
+                                      u"022 ∇ D =", u"005 Δ 2", u"023 ∇ A -=", u"005 Δ 4",
+                                      u"023 ∇ C /=", u"005 Δ 3", u"023 ∇ B *=", u"005 Δ 1",
+                                      u"023 ∇ D +="}),
+                               {u"A", u"B", u"C", u"D"});
+  EXPECT_FALSE(e.errorFlag);
+  EXPECT_EQ(var(u"A").Val1, 5.0L);           // 7 - 2
+  EXPECT_EQ(var(u"B").Val1, -9.0L);          // (7 - 10) * 3
+  EXPECT_EQ(var(u"C").Val1, -21.0L / 4);     // 7 * -3 / 4
+  EXPECT_EQ(var(u"D").Val1, 1.0L / 7 + 1);
+  EXPECT_EQ(t.WORK, 1.0L);
+}
+
+TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
+  execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"003 / Δ 1 ∇ Z", u"001"}), {u"Z"});
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
+  // The execution point names the failing record, not the one after it.
+  EXPECT_EQ(e.last.position, 2);
+  EXPECT_EQ(e.last.code, int(opBINARY));
+  EXPECT_EQ(e.last.task, 0);
+  EXPECT_FALSE(e.tasks[0].FLAG);
+
+  execute(tcode({u"005 Δ 1e4000", u"022 ∇ Z =", u"005 Δ 1e4000", u"023 ∇ Z *="}), {u"Z"});
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：*= Floating point overflow\r");
+  EXPECT_EQ(var(u"Z").Val1, 1e4000L);  // unchanged
+
+  execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )"}), {u"Z"});
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD Floating point division by zero\r");
+}
+
+TEST_F(Dispatch, ModByMinusOneLeavesNoRemainderEvenForTheSmallestInteger) {
+  // -2^63 % -1 overflows in the machine; the remainder is 0.
+  EXPECT_EQ(execute(tcode({u"043 MOD ( xN 9223372036854775808 , xN 1 )"})).WORK, 0.0L);
+  EXPECT_FALSE(e.errorFlag);
+  EXPECT_EQ(execute(tcode({u"005 xN 1", u"022 ∇ M =", u"043 MOD ( Δ 7 , ∇ M )"}), {u"M"}).WORK,
+            0.0L);
+}
+
+TEST_F(Dispatch, ALoneTaskCountsOnePassPerRecordLabelsIncluded) {
+  load(tcode({u"L_1 FOR", u"005 Δ 1", u"L_2 FOR", u"005 Δ 2", u"005 Δ 3"}));
+  e.runReset();
+  e.linkAll();
+  e.running = true;
+  EXPECT_EQ(e.runPasses(3), 3);
+  EXPECT_EQ(e.tasks[0].INSTP, 3);
+  EXPECT_EQ(e.tasks[0].WORK, 1.0L);
+  EXPECT_EQ(e.last.position, 1);  // the label after it is not an instruction
+  EXPECT_EQ(e.passCount, 3);
+  EXPECT_EQ(e.runPasses(100), 3);  // two records, then the task ends in the third pass
+  EXPECT_EQ(e.tasks[0].state, tsEND);
+  EXPECT_EQ(e.tasks[0].WORK, 3.0L);
+  EXPECT_EQ(e.passCount, 6);
+}
+
+TEST_F(Dispatch, ABreakRecordInsertedBetweenBatchesStopsALoneTask) {
+  // An endless loop: L_1, WORK := WORK + 1 ... jump back.
+  load(tcode({u"L_1 WHILE", u"003 + ∇ N Δ 1", u"022 ∇ N =", u"099 xJMP 1"}), {u"N"});
+  e.runReset();
+  e.linkAll();
+  e.running = true;
+  EXPECT_EQ(e.runPasses(1000), 1000);
+  EXPECT_EQ(var(u"N").Val1, 333.0L);  // three instructions and a label per round
+  std::array<u16, 11> param{};
+  param[1] = u"0";
+  param[9] = u"[Break Point]";
+  e.insertRecord(2, e.tasks[0].PcodeListNo, opBREAKPOINT, param);
+  e.linkSlot(0);
+  e.tasks[0].INSTP = 1;
+  long passes = e.runPasses(1000);
+  EXPECT_EQ(passes, 2);  // 003, then the break record
+  EXPECT_EQ(e.tasks[0].state, tsSTOP);
+  EXPECT_EQ(e.last.code, int(opBREAKPOINT));
+  EXPECT_EQ(e.last.position, 2);
+}
+
+TEST_F(Dispatch, AWaitHandsALoneTaskToThePassesThatServeItAndBack) {
+  double now = 0;
+  e.clock = [&] { return now; };
+  load(tcode({u"005 Δ 1", u"080 WAIT Δ 5", u"005 Δ 2", u"005 Δ 3"}));
+  e.runReset();
+  e.linkAll();
+  e.running = true;
+  // The wait starts in pass 2; pass 3 finds the task waiting and returns.
+  EXPECT_EQ(e.runPasses(100), 3);
+  EXPECT_TRUE(e.tasks[0].WAIT);
+  EXPECT_EQ(e.tasks[0].WORK, 1.0L);
+  now = 5;
+  EXPECT_EQ(e.runPasses(100), 3);  // 005, 005, then the end
+  EXPECT_EQ(e.tasks[0].WORK, 3.0L);
+  EXPECT_EQ(e.tasks[0].state, tsEND);
+}
+
+TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
+  // A function called twice, then the body is skipped by its FUNCTION entry.
+  const TTaskInfo &t = execute(tcode({u"902 xFUNC", u"F_INC", u"003 + ∇ N Δ 1", u"022 ∇ N =",
+                                      u"096 xRET", u"097 CALL xFNAME INC", u"097 CALL xFNAME INC"}),
+                               {u"N"});
+  EXPECT_FALSE(e.errorFlag);
+  EXPECT_EQ(var(u"N").Val1, 2.0L);
+  EXPECT_EQ(t.STACKP, -1);
+  EXPECT_TRUE(hotAt(0, 5).fast);
+  EXPECT_TRUE(hotAt(0, 4).fast);
+  // A RET without a CALL and an unknown function are still reported.
+  execute(tcode({u"096 xRET"}));
+  EXPECT_EQ(lastConsoleLine(), u"＊ 呼び出されていない関数からの復帰（RET）です ＊");
+  execute(tcode({u"097 CALL xFNAME NONE"}));
+  EXPECT_EQ(lastConsoleLine(), u"＊ 関数ラベル不明エラー ＊");
+  // Endless recursion stops at the call stack's depth.
+  execute(tcode({u"902 xFUNC", u"F_R", u"097 CALL xFNAME R", u"096 xRET", u"097 CALL xFNAME R"}));
+  EXPECT_TRUE(e.errorFlag);
+  EXPECT_EQ(e.tasks[0].STACKP, kCallStack - 1);
+}
