@@ -85,12 +85,12 @@ for mb in 1 4 16; do
   cp "$work/DATA/page.txt" "$work/DATA/page_text.txt" "$work/"
   for name in zone_page zone_page_text; do
     read -r vout vtime < <(seconds "$PWD/$runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
-    read -r pout ptime < <(seconds python3 "$PWD/bench/pages/zone_page.py" "$name.txt")
+    read -r pout ptime < <(seconds python3 "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
     [ "$vout" = "$pout" ] || echo "  $name $mb MB: results differ (velmora $vout, python3 $pout)" >&2
     vtimes[$name$mb]=$vtime
     printf '%-20s %9.3fs %9.3fs %7.2fx' "$name ${mb}MB" "$vtime" "$ptime" "$(echo "$vtime / $ptime" | bc -l)"
     if [ -n "$lua" ]; then
-      read -r lout ltime < <(seconds "$lua" "$PWD/bench/pages/zone_page.lua" "$name.txt")
+      read -r lout ltime < <(seconds "$lua" "$PWD/bench/pages/zone_page.lua" "${name#zone_}.txt")
       [ "$vout" = "$lout" ] || echo "  $name $mb MB: results differ (velmora $vout, lua $lout)" >&2
       printf ' %9.3fs %7.2fx' "$ltime" "$(echo "$vtime / $ltime" | bc -l)"
     fi
