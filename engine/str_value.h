@@ -71,6 +71,8 @@ class StrValue {
 
   friend bool operator==(const StrValue &a, const StrValue &b) { return a.view() == b.view(); }
   friend bool operator==(const StrValue &a, u16view b) { return a.view() == b; }
+  friend bool operator==(const StrValue &a, const u16 &b) { return a.view() == u16view(b); }
+  friend bool operator==(const StrValue &a, const char16_t *b) { return a.view() == u16view(b); }
 
  private:
   struct Buffer {

@@ -326,8 +326,15 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 
 void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   const Lines *lines = list_of(e, r, 2);
-  begin_list(t);
-  if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+  if (lines && t.LIST_TASK != u"+") {
+    // Assigning over the register's lines reuses their storage, so copying
+    // a list again and again allocates nothing.
+    t.LIST_WORK = *lines;
+    t.LIST_REM.clear();
+  } else {
+    begin_list(t);
+    if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+  }
   finish_list(t);
 }
 
