@@ -7,7 +7,8 @@
 #   bash bench/compare.sh                 (after scripts/build.sh)
 #   VELMORA_BASE=/path/to/other/tree bash bench/compare.sh
 # Times are the fastest of RUNS runs (default 3), wall clock, via hyperfine
-# when it is installed.
+# when it is installed. The page benchmarks cut zones from one-line pages of
+# 1, 4 and 16 MB and report the growth and the peak memory at 16 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runner=$PWD/build/cli/velmora-run
@@ -69,6 +70,65 @@ for program in bench/programs/*.mcl; do
     "$(ratio "$vtime" "$ptime")" "$(ratio "$vtime" "$ltime")"
 done
 echo "ratio = velmora time / other time (below 1: Velmora is faster)"
+
+# One-line pages: cells "<td>000</td>" one after another, as real pages are
+# often written; page_text.txt has text before the first cell and "<tr>"
+# every ten cells.
+page() {  # size in MB, with text (0/1), file
+  python3 - "$1" "$2" "$3" <<'PY'
+import sys
+size, text, name = int(sys.argv[1]) << 20, sys.argv[2] == "1", sys.argv[3]
+parts, n, i = [], 0, 0
+if text:
+    parts.append("<html><body><table>")
+    n += 19
+while n < size:
+    if text and i % 10 == 0:
+        parts.append("<tr>")
+        n += 4
+    cell = f"<td>{i % 1000:03d}</td>"
+    parts.append(cell)
+    n += len(cell)
+    i += 1
+with open(name, "w", encoding="utf-8", newline="\r\n") as f:
+    f.write("".join(parts) + "\n")
+PY
+}
+declare -A vtimes
+for mb in 1 4 16; do
+  page "$mb" 0 "$work/DATA/page.txt"
+  page "$mb" 1 "$work/DATA/page_text.txt"
+  cp "$work/DATA/page.txt" "$work/DATA/page_text.txt" "$work/"
+  for name in zone_page zone_page_text; do
+    vout=$(first_line "$runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
+    pout=$(first_line python3 "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
+    vtime=$(seconds "$runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
+    ptime=$(seconds python3 "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
+    [ "$vout" = "$pout" ] || echo "  $name $mb MB: results differ (velmora $vout, python3 $pout)" >&2
+    vtimes[$name$mb]=$vtime
+    printf '%-20s %9.3fs %9.3fs %7.2fx' "$name ${mb}MB" "$vtime" "$ptime" "$(echo "$vtime / $ptime" | bc -l)"
+    if [ -n "$lua" ]; then
+      lout=$(first_line "$lua" "$PWD/bench/pages/zone_page.lua" "${name#zone_}.txt")
+      ltime=$(seconds "$lua" "$PWD/bench/pages/zone_page.lua" "${name#zone_}.txt")
+      [ "$vout" = "$lout" ] || echo "  $name $mb MB: results differ (velmora $vout, lua $lout)" >&2
+      printf ' %9.3fs %7.2fx' "$ltime" "$(echo "$vtime / $ltime" | bc -l)"
+    fi
+    printf '\n'
+  done
+done
+for name in zone_page zone_page_text; do
+  printf '%-20s 4MB/1MB %.2fx  16MB/4MB %.2fx  (linear: 4x)\n' "$name growth" \
+    "$(echo "${vtimes[${name}4]} / ${vtimes[${name}1]}" | bc -l)" \
+    "$(echo "${vtimes[${name}16]} / ${vtimes[${name}4]}" | bc -l)"
+done
+# Peak memory of zone_page at 16 MB against the empty program's.
+peak() { ( cd "$work" && /usr/bin/time -v "$@" 2>&1 >/dev/null | awk '/Maximum resident/ {print $NF}' ); }
+echo '??"";' > "$work/empty.mcl"
+base=$(peak "$runner" --home "$work" --final-console "$work/empty.mcl")
+used=$(peak "$runner" --home "$work" --final-console "$PWD/bench/pages/zone_page.mcl")
+chars=$(python3 -c "import sys; print(len(open(sys.argv[1], encoding='utf-8').read()))" "$work/page.txt")
+printf 'zone_page 16MB peak  %d KB (empty program %d KB, text as UTF-16 %d KB, budget %d KB)\n' \
+  "$used" "$base" $((chars * 2 / 1024)) $((base + chars * 8 / 1024))
 
 # Ten programs in ten slots at once against one program alone.
 ten=()

@@ -715,7 +715,7 @@ u16 Engine::rawStr(const TPEXE &r, int k) {
     undefinedError(r.Param[std::size_t(k) + 1]);
     return {};
   }
-  return vars[v].StrVal;
+  return vars[v].StrVal.str();
 }
 
 u16 Engine::str(const TPEXE &r, int k) {

@@ -4,7 +4,7 @@
 
 namespace velmora::engine {
 
-void deliver_string(TTaskInfo &t, u16 result) {
+void deliver_string(TTaskInfo &t, StrValue result) {
   if (t.STR_OPE == u"+") {
     t.STR_OPE.clear();
     t.STR_WORK += result;
@@ -13,7 +13,7 @@ void deliver_string(TTaskInfo &t, u16 result) {
   }
 }
 
-void deliver_string(TTaskInfo &t, u16 result, u16 rest) {
+void deliver_string(TTaskInfo &t, StrValue result, StrValue rest) {
   if (t.STR_OPE == u"+") {
     t.STR_OPE.clear();
     t.STR_WORK += result;

@@ -27,6 +27,23 @@ const Lines *list_of(Engine &e, const TPEXE &r, int k) {
   return idx < 0 ? nullptr : &e.vars[idx].StrList;
 }
 
+// A string operand as a value: a variable's value is shared unless the
+// escape pass changes it.
+StrValue value_of(Engine &e, const TPEXE &r, int k) {
+  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
+  int v = r.var[std::size_t(k) + 1];
+  if (v >= 0) return e.vars[v].StrVal.escaped();
+  return e.getString(r.Param[std::size_t(k) + 1]);
+}
+
+// A string store: the value goes to the variable and to the string register.
+void store_string(Engine &e, u16view ref, StrValue value) {
+  e.tasks[std::size_t(e.current)].STR_WORK = value;
+  int v = e.vars.resolve(e.current, ref);
+  if (v < 0) return e.undefinedError(ref);
+  e.vars[v].StrVal = std::move(value);
+}
+
 // Which lines a selector operand (Param[k], Param[k+1]) picks.
 struct Selector {
   enum Kind { Index, Text, All } kind = Index;
@@ -53,7 +70,7 @@ Selector selector(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
 // ----- string expressions
 
 void op_string_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 311
-  u16 s = e.str(r, 1);
+  StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
@@ -87,7 +104,7 @@ void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   const Lines *lines = list_of(e, r, 2);
   u16 text;
   if (!lines || e.errorFlag || !selected_text(*lines, sel, fold, text)) return nothing_found(t);
-  deliver_string(t, std::move(text), u16());
+  deliver_string(t, std::move(text), StrValue());
 }
 
 void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
@@ -96,13 +113,16 @@ void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
   const Lines *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
   const u16 &line = (*lines)[std::size_t(n)];
-  if (m > line.size()) return deliver_string(t, line, u16());
-  if (m < 1) return deliver_string(t, u16(), line);
+  if (m > line.size()) return deliver_string(t, line, StrValue());
+  if (m < 1) return deliver_string(t, StrValue(), line);
   std::size_t i = std::size_t(m) - 1;
   deliver_string(t, u16(1, line[i]), line.substr(0, i) + line.substr(i + 1));
 }
 
-void deliver_zone(TTaskInfo &t, const Zone &z) { deliver_string(t, z.result, z.rest); }
+void deliver_zone(TTaskInfo &t, Zone &&z) { deliver_string(t, std::move(z.result), std::move(z.rest)); }
+void deliver_zone(TTaskInfo &t, ValueZone &&z) {
+  deliver_string(t, std::move(z.result), std::move(z.rest));
+}
 
 void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   CaseOption fold(t);
@@ -118,7 +138,7 @@ void op_string_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   u16 a = e.str(r, 3), b = e.str(r, 5);
   int idx = e.varOf(r, 2);
   if (idx < 0 || e.errorFlag) return nothing_found(t);
-  deliver_zone(t, string_zone(apply_escapes(e.vars[idx].StrVal), a, b, t.LIST_INC, fold.fold));
+  deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
 }
 
 void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
@@ -127,7 +147,7 @@ void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
   int idx = e.varOf(r, 2);
   const Lines *ends = list_of(e, r, 6);
   if (idx < 0 || !ends || e.errorFlag) return nothing_found(t);
-  deliver_zone(t, zone_by_list(apply_escapes(e.vars[idx].StrVal), a, *ends, t.LIST_INC, fold.fold));
+  deliver_zone(t, value_zone_by_list(e.vars[idx].StrVal.escaped(), a, *ends, t.LIST_INC, fold.fold));
 }
 
 void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
@@ -220,7 +240,7 @@ void op_string_position(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 049
 }
 
 void op_string_length(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 421
-  u16 s = e.str(r, 1);
+  StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) t.WORK = static_cast<long double>(s.size());
 }
 
@@ -236,32 +256,38 @@ TVarInfo *target(Engine &e, const TPEXE &r, int k) {
 }
 
 void op_var_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 320
-  e.setString(r.Param[2], u16(t.STR_WORK));
+  store_string(e, r.Param[2], t.STR_WORK);
 }
 
 void op_var_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 324
   long double n = std::trunc(e.num(t, r, 3));
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  if (n >= 1 && n <= v->StrVal.size()) v->StrVal.replace(std::size_t(n) - 1, 1, t.STR_WORK);
+  if (n >= 1 && n <= v->StrVal.size()) {
+    u16 s = v->StrVal.str();
+    s.replace(std::size_t(n) - 1, 1, t.STR_WORK.view());
+    v->StrVal = std::move(s);
+  }
 }
 
 void op_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 329
-  u16 rest = t.STR_REM;
-  e.setString(r.Param[2], u16(t.STR_WORK));
-  if (!e.errorFlag) e.setString(r.Param[4], rest);
+  StrValue rest = t.STR_REM;
+  store_string(e, r.Param[2], t.STR_WORK);
+  if (!e.errorFlag) store_string(e, r.Param[4], std::move(rest));
 }
 
 void op_assign_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 045
-  u16 s = e.str(r, 2);
-  if (!e.errorFlag) e.setString(r.Param[1], s);
+  StrValue s = value_of(e, r, 2);
+  if (!e.errorFlag) store_string(e, r.Param[1], std::move(s));
 }
 
 void op_add_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 046
-  u16 s = e.str(r, 3);
+  StrValue s = value_of(e, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  e.setString(r.Param[2], v->StrVal + s);
+  // In place: the variable's buffer grows with room to spare.
+  v->StrVal += s;
+  e.tasks[std::size_t(e.current)].STR_WORK = v->StrVal;
 }
 
 void op_copy_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 047
@@ -280,7 +306,7 @@ void op_delete_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 405
   u16 x = e.str(r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  u16 value = v->StrVal;
+  u16 value = v->StrVal.str();
   if (!x.empty())
     for (std::size_t p; (p = value.find(x)) != u16::npos;) value.erase(p, x.size());
   e.setString(r.Param[2], value);
@@ -291,7 +317,7 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
   u16 from = e.str(r, 3), to = e.str(r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  u16 value = v->StrVal;
+  u16 value = v->StrVal.str();
   e.setString(r.Param[2], replace_repeatedly(value, from, to));
   t.STR_WORK = v->StrVal;
 }
@@ -300,8 +326,15 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 
 void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   const Lines *lines = list_of(e, r, 2);
-  begin_list(t);
-  if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+  if (lines && t.LIST_TASK != u"+") {
+    // Assigning over the register's lines reuses their storage, so copying
+    // a list again and again allocates nothing.
+    t.LIST_WORK = *lines;
+    t.LIST_REM.clear();
+  } else {
+    begin_list(t);
+    if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+  }
   finish_list(t);
 }
 
@@ -468,7 +501,7 @@ void op_list_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 322
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK; });
+  edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK.str(); });
 }
 
 void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
@@ -477,7 +510,7 @@ void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
   Selector charSel = selector(e, t, r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  const u16 &with = t.STR_WORK;
+  const u16 with = t.STR_WORK.str();
   edit_lines(v->StrList, lineSel, fold, [&](u16 &line) {
     if (charSel.kind == Selector::Index) {
       if (charSel.index >= 1 && charSel.index <= long(line.size()))
@@ -494,7 +527,7 @@ void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
 
 void op_list_add_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 326
   TVarInfo *v = target(e, r, 2);
-  if (v) v->StrList.push_back(t.STR_WORK);
+  if (v) v->StrList.push_back(t.STR_WORK.str());
 }
 
 void op_list_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 327
@@ -513,7 +546,7 @@ void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.ne
 void op_value_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 410
   bool holds;
   if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
-  else holds = !e.str(r, 2).empty();
+  else holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 

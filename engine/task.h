@@ -2,6 +2,7 @@
 // The task record of a slot.
 #include <array>
 
+#include "engine/str_value.h"
 #include "engine/types.h"
 
 namespace velmora::engine {
@@ -47,7 +48,8 @@ struct TTaskInfo {
   std::array<long double, kParamValues> ParamVal{};
   u16 MAT_OPE;
   std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};
-  u16 STR_OPE, STR_WORK, STR_REM;
+  u16 STR_OPE;
+  StrValue STR_WORK, STR_REM;
   Lines LIST_WORK, LIST_REM;
   u16 SORT_LIST, LIST_TASK, LIST_INC, LIST_NOCASE;
   bool BOOL_TASK = false;

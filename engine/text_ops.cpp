@@ -4,14 +4,14 @@
 
 namespace velmora::engine {
 
-namespace {
-
 char16_t fold_char(char16_t c) {
   if (c >= u'a' && c <= u'z') return char16_t(c - 32);
   if (c >= u'ａ' && c <= u'ｚ') return char16_t(c - 32);  // full-width Latin
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return char16_t(c - 32);  // Latin-1
   return c;
 }
+
+namespace {
 
 bool includes_start(u16view option) { return option == u"[++]" || option == u"[+-]"; }
 bool includes_end(u16view option) { return option == u"[++]" || option == u"[-+]"; }
@@ -60,6 +60,61 @@ Zone zone_by_list(u16view s, u16view a, const Lines &ends, u16view option, bool 
   bool found = false;
   for (const u16 &b : ends) {
     Zone z = string_zone(s, a, b, option, fold);
+    if (z.result.empty()) continue;
+    if (!found || z.result.size() < best.result.size()) {
+      best = std::move(z);
+      found = true;
+    }
+  }
+  return best;
+}
+
+ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bool fold) {
+  u16 fa = fold ? fold_case(a) : u16(a);
+  u16 fb = fold ? fold_case(b) : u16(b);
+  char16_t (*f)(char16_t) = fold ? fold_char : nullptr;
+  const std::size_t n = s.size();
+  // Positions from 1, as the zone rules count them.
+  std::size_t start = 1, found = u16::npos;
+  if (!fa.empty()) {
+    found = s.find(fa, s.hintFor(fa, fold), f);
+    if (found == u16::npos) return {StrValue(), s};
+    start = found + 1;
+  }
+  std::size_t end = n + 1;
+  if (!fb.empty()) {
+    std::size_t p = start < n ? s.find(fb, start, f) : u16::npos;  // from start + 1 on
+    if (p == u16::npos) return {StrValue(), s};
+    end = p + 1;
+  }
+  if (!includes_start(option)) start += fa.size();
+  if (includes_end(option)) end += fb.size();
+  end = std::min(end, n + 1);
+  ValueZone z;
+  if (start < end) z.result = s.slice(start - 1, end - start);
+  StrValue head = s.slice(0, std::min(start - 1, n));
+  std::size_t kept = head.size();
+  if (end - 1 < n) {
+    std::size_t from = std::max(end - 1, start - 1);
+    z.rest = StrValue::concat(std::move(head), s.slice(from, n - from));
+  } else {
+    z.rest = std::move(head);
+  }
+  if (found != u16::npos) {
+    // The rest agrees with s on its first `kept` characters, where the
+    // first occurrence was `found`: none can begin earlier than this.
+    std::size_t bound = kept + 1 >= fa.size() ? kept + 1 - fa.size() : 0;
+    z.rest.setHint(fa, fold, std::min(found, bound));
+  }
+  return z;
+}
+
+ValueZone value_zone_by_list(const StrValue &s, u16view a, const Lines &ends, u16view option, bool fold) {
+  if (ends.empty()) return value_zone(s, a, u"", option, fold);
+  ValueZone best{StrValue(), s};
+  bool found = false;
+  for (const u16 &b : ends) {
+    ValueZone z = value_zone(s, a, b, option, fold);
     if (z.result.empty()) continue;
     if (!found || z.result.size() < best.result.size()) {
       best = std::move(z);

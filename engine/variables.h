@@ -4,6 +4,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "engine/str_value.h"
 #include "engine/types.h"
 
 namespace velmora::engine {
@@ -18,7 +19,7 @@ struct TVarInfo {
   int32_t Slot = -1;
   TVarType kind = vtSCALAR;
   long double Val1 = 0, Val2 = 0, Val3 = 0;
-  u16 StrVal;
+  StrValue StrVal;
   Lines StrList;
   // Matrix storage, 21 x 21, allocated on first use: most variables never
   // hold a matrix, and 5,000 of them would otherwise take 35 MB.

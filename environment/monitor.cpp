@@ -16,7 +16,7 @@ Lines task_registers(const Engine &e, int slot) {
   out.push_back(u"STACK   " + int16(t.STACKP));
   out.push_back(t.FLAG ? u16(u"BOOL    TRUE") : u16(u"BOOL    FALSE"));
   out.push_back(u"WORK    " + three_decimals(t.WORK));
-  out.push_back(u"STRING  " + t.STR_WORK);
+  out.push_back(u"STRING  " + t.STR_WORK.str());
   out.push_back(u"LIST_WK " + int16(long(t.LIST_WORK.size())));
   out.push_back(u"LIST_RM " + int16(long(t.LIST_REM.size())));
   out.push_back(u"VECT X  " + three_decimals(t.VECTOR.X));
@@ -80,7 +80,7 @@ Lines variable_list(const Engine &e, int slot, u16view breakLine) {
     if (v.share) who = u"%" + who;
     u16 line = who + u":" + v.name;
     if (v.kind == vtSTRING || v.kind == vtLIST) {
-      line += v.StrList.empty() ? u"/Str/" + v.StrVal : u"/Lst/" + int16(long(v.StrList.size()));
+      line += v.StrList.empty() ? u"/Str/" + v.StrVal.str() : u"/Lst/" + int16(long(v.StrList.size()));
     } else if (v.kind == vtVECTOR) {
       line += u"/Vct/(" + three_decimals(v.Val1) + u"," + three_decimals(v.Val2) + u"," + three_decimals(v.Val3) + u")";
     } else if (!v.name.empty() && v.name[0] == u'%') {

@@ -1,0 +1,219 @@
+#include "engine/str_value.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "engine/pcode.h"
+
+namespace velmora::engine {
+
+namespace {
+
+bool pair_char(char16_t c) { return c == u'n' || c == u'q' || c == u'r' || c == u't'; }
+
+// Whether `text` points into `data` (appending to `data` may move it).
+bool inside(const u16 &data, u16view text) {
+  std::less_equal<const char16_t *> le;
+  std::less<const char16_t *> lt;
+  return !text.empty() && le(data.data(), text.data()) && lt(text.data(), data.data() + data.size());
+}
+
+// The first occurrence of `pattern` (already folded) in `text` from `from`.
+std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*fold)(char16_t)) {
+  if (!fold) return text.find(pattern, from);
+  const std::size_t m = pattern.size(), n = text.size();
+  if (m > n || from > n - m) return u16view::npos;
+  const char16_t first = pattern[0];
+  for (std::size_t i = from; i + m <= n; ++i) {
+    if (fold(text[i]) != first) continue;
+    std::size_t j = 1;
+    while (j < m && fold(text[i + j]) == pattern[j]) ++j;
+    if (j == m) return i;
+  }
+  return u16view::npos;
+}
+
+}  // namespace
+
+void StrValue::Buffer::append(u16view text) {
+  std::size_t old = data.size();
+  data.append(text);
+  std::size_t i = old > 0 ? old - 1 : 0;
+  u16view all(data);
+  while ((i = all.find(u'\\', i)) != u16view::npos && i + 1 < all.size()) {
+    if (pair_char(all[i + 1])) pairs.push_back(std::uint32_t(i));
+    ++i;
+  }
+}
+
+bool StrValue::Buffer::pairWithin(std::size_t begin, std::size_t end) const {
+  auto it = std::lower_bound(pairs.begin(), pairs.end(), begin);
+  return it != pairs.end() && *it + 1 < end;
+}
+
+std::shared_ptr<StrValue::Buffer> StrValue::makeBuffer(u16 &&text) {
+  auto b = std::make_shared<Buffer>();
+  b->data.swap(text);
+  u16view all(b->data);
+  for (std::size_t i = 0; (i = all.find(u'\\', i)) != u16view::npos && i + 1 < all.size(); ++i)
+    if (pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
+  return b;
+}
+
+StrValue::StrValue(u16 &&text) {
+  if (text.empty()) return;
+  headLen_ = text.size();
+  head_ = makeBuffer(std::move(text));
+}
+
+StrValue::StrValue(const u16 &text) : StrValue(u16(text)) {}
+StrValue::StrValue(u16view text) : StrValue(u16(text)) {}
+
+void StrValue::join() const {
+  if (!tail_) return;
+  u16 all;
+  all.reserve(size());
+  if (head_) all.append(head_->data, headOff_, headLen_);
+  all.append(tail_->data, tailOff_, tailLen_);
+  headLen_ = all.size();
+  headOff_ = 0;
+  head_ = makeBuffer(std::move(all));
+  tail_.reset();
+  tailOff_ = tailLen_ = 0;
+}
+
+u16view StrValue::view() const {
+  join();
+  if (!head_) return {};
+  return u16view(head_->data.data() + headOff_, headLen_);
+}
+
+char16_t StrValue::at(std::size_t i) const {
+  return i < headLen_ ? head_->data[headOff_ + i] : tail_->data[tailOff_ + i - headLen_];
+}
+
+void StrValue::append(u16view text) {
+  if (text.empty()) return;
+  hint_.reset();
+  if (tail_) {
+    if (tailOff_ + tailLen_ == tail_->data.size()) {
+      if (inside(tail_->data, text)) return append(u16view(u16(text)));
+      tail_->append(text);
+      tailLen_ += text.size();
+      return;
+    }
+    join();
+  }
+  if (head_ && headOff_ + headLen_ == head_->data.size()) {
+    if (inside(head_->data, text)) return append(u16view(u16(text)));
+    head_->append(text);
+    headLen_ += text.size();
+    return;
+  }
+  // A new buffer with room to grow: further appends land in place.
+  u16 all;
+  all.reserve(std::max<std::size_t>(2 * (headLen_ + text.size()), 16));
+  if (head_) all.append(head_->data, headOff_, headLen_);
+  all.append(text);
+  headLen_ = all.size();
+  headOff_ = 0;
+  head_ = makeBuffer(std::move(all));
+}
+
+StrValue &StrValue::operator+=(const StrValue &other) {
+  if (&other == this) {
+    u16 copy = str();
+    append(copy);
+  } else {
+    append(other.view());
+  }
+  return *this;
+}
+
+StrValue StrValue::slice(std::size_t pos, std::size_t n) const {
+  const std::size_t total = size();
+  if (pos >= total) return {};
+  n = std::min(n, total - pos);
+  if (n == 0) return {};
+  if (pos + n > headLen_ && pos < headLen_) {
+    // Across both parts: the head part grows by the tail part, in place
+    // when it ends at its buffer's fill mark.
+    StrValue r = slice(pos, headLen_ - pos);
+    r.append(u16view(tail_->data.data() + tailOff_, pos + n - headLen_));
+    return r;
+  }
+  const bool inHead = pos < headLen_;
+  const std::shared_ptr<Buffer> &buf = inHead ? head_ : tail_;
+  std::size_t off = (inHead ? headOff_ + pos : tailOff_ + pos - headLen_);
+  if (n * 8 < buf->data.size() && buf->data.size() > 256)
+    return StrValue(u16view(buf->data.data() + off, n));
+  StrValue r;
+  r.head_ = buf;
+  r.headOff_ = off;
+  r.headLen_ = n;
+  return r;
+}
+
+StrValue StrValue::concat(StrValue a, StrValue b) {
+  if (b.empty()) return a;
+  if (a.empty()) return b;
+  a.join();
+  b.join();
+  a.hint_.reset();
+  a.tail_ = std::move(b.head_);
+  a.tailOff_ = b.headOff_;
+  a.tailLen_ = b.headLen_;
+  return a;
+}
+
+bool StrValue::escapeFree() const {
+  if (empty()) return true;
+  if (head_ && head_->pairWithin(headOff_, headOff_ + headLen_)) return false;
+  if (tail_) {
+    if (tail_->pairWithin(tailOff_, tailOff_ + tailLen_)) return false;
+    if (headLen_ > 0 && head_->data[headOff_ + headLen_ - 1] == u'\\' &&
+        pair_char(tail_->data[tailOff_]))
+      return false;
+  }
+  return at(size() - 1) != u'\\';
+}
+
+StrValue StrValue::escaped() const {
+  if (escapeFree()) return *this;
+  return StrValue(apply_escapes(view()));
+}
+
+std::size_t StrValue::find(u16view pattern, std::size_t from, char16_t (*fold)(char16_t)) const {
+  const std::size_t m = pattern.size(), n = size();
+  if (m == 0) return from <= n ? from : u16view::npos;
+  if (m > n || from > n - m) return u16view::npos;
+  if (!tail_) {
+    if (!head_) return u16view::npos;
+    return find_in(u16view(head_->data.data() + headOff_, headLen_), pattern, from, fold);
+  }
+  u16view head(head_ ? head_->data.data() + headOff_ : nullptr, headLen_);
+  if (from < headLen_) {
+    std::size_t p = find_in(head, pattern, from, fold);
+    if (p != u16view::npos) return p;
+    // Occurrences that begin in the head and end in the tail.
+    std::size_t first = std::max(from, headLen_ >= m - 1 ? headLen_ - (m - 1) : 0);
+    for (std::size_t q = first; q < headLen_ && q + m <= n; ++q) {
+      std::size_t j = 0;
+      while (j < m && (fold ? fold(at(q + j)) : at(q + j)) == pattern[j]) ++j;
+      if (j == m) return q;
+    }
+  }
+  u16view tail(tail_->data.data() + tailOff_, tailLen_);
+  std::size_t p = find_in(tail, pattern, from > headLen_ ? from - headLen_ : 0, fold);
+  return p == u16view::npos ? p : p + headLen_;
+}
+
+std::size_t StrValue::hintFor(u16view key, bool fold) const {
+  return hint_ && hint_->fold == fold && hint_->key == key ? hint_->pos : 0;
+}
+
+void StrValue::setHint(u16view key, bool fold, std::size_t pos) {
+  hint_ = pos == 0 ? nullptr : std::make_shared<const Hint>(Hint{u16(key), fold, pos});
+}
+
+}  // namespace velmora::engine
