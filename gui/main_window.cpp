@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -96,7 +97,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   });
 
   auto *side = new QSplitter(Qt::Vertical);
-  side->addWidget(titled(QStringLiteral("タスク状態"), status_));
+  side->addWidget(taskStatusArea());
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
   consolePanel_ = titled(QStringLiteral("システムコンソール"), console_);
@@ -488,6 +489,7 @@ void MainWindow::kill() {
 }
 
 void MainWindow::setRunning(bool running) {
+  for (QPushButton *b : taskButtons_) b->setEnabled(!running);
   compileAction_->setEnabled(!running);
   runAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
@@ -497,8 +499,14 @@ void MainWindow::setRunning(bool running) {
 
 void MainWindow::refreshStatus() {
   if (fileList_ && fileList_->count() != int(env_->recentFiles.size())) refreshFileList();
-  status_->clear();
-  for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+  {
+    // Refilling is no choice of the user's: the selection follows the
+    // environment's selected task.
+    const QSignalBlocker quiet(status_);
+    status_->clear();
+    for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+    status_->setCurrentRow(env_->selectedTask);
+  }
   updateRunHints();
 }
 
