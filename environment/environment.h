@@ -147,6 +147,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool isBreakpoint(int slot, int line) const;
   Breakpoint *breakpoint(int number);
   int breakpointCount() const;
+  // The table's pop-up: "ストップ" makes a row "STOP", "続行" makes it "GO".
+  // False for a free row or another condition.
+  bool setBreakpointCondition(int row, u16view condition);
+  // A row of the table as shown under "BP", "Task", "Src", "Pcd", "Cond",
+  // "Eval", "Break"; every cell empty for a free row.
+  std::array<u16, 7> breakpointCells(int row) const;
   void continueFromBreak();            // "＞*"
   void StepExecOneLineButtonClick();   // "＞-"
   void Initial_Debugger();

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QPushButton>
+#include <QMenu>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +117,72 @@ class TaskControlsTest : public QObject {
     w.run();
     QVERIFY(seen);
     QVERIFY(w.taskButton(2)->isEnabled());
+  }
+
+  void theBreakpointTableShowsRowsConditionsAndHits() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    QTableWidget *table = w.debugger()->breakpointTable();
+    QCOMPARE(table->rowCount(), 100);
+    QStringList headings;
+    for (int c = 0; c < table->columnCount(); ++c) headings << table->horizontalHeaderItem(c)->text();
+    QCOMPARE(headings, (QStringList{"BP", "Task", "Src", "Pcd", "Cond", "Eval", "Break"}));
+    QCOMPARE(table->verticalHeaderItem(0) ? table->verticalHeaderItem(0)->text()
+                                          : table->model()->headerData(0, Qt::Vertical).toString(),
+             QStringLiteral("1"));
+    QCOMPARE(w.debugger()->totalBreakLabel()->objectName(), QStringLiteral("TotalBreakLabel"));
+
+    w.openProgramLines({u"FOR I = 1 TO 2 DO", u"A = I;", u"B = I;", u"END;"});
+    QCOMPARE(w.compileActive(), 0);
+    w.debugger()->selectSourceLine(1);
+    QVERIFY(w.debugger()->addBreakpoint());
+    w.debugger()->selectSourceLine(2);
+    QVERIFY(w.debugger()->addBreakpoint());
+    auto cell = [table](int r, int c) { return table->item(r, c) ? table->item(r, c)->text() : QString(); };
+    QCOMPARE(cell(0, 0), QStringLiteral("0"));
+    QCOMPARE(cell(0, 1), QStringLiteral("01"));
+    QCOMPARE(cell(0, 2), QStringLiteral("1"));
+    QVERIFY(!cell(0, 3).isEmpty());
+    QCOMPARE(cell(0, 4), QStringLiteral("STOP"));
+    QCOMPARE(cell(0, 6), QStringLiteral("0"));
+    QCOMPARE(cell(1, 0), QStringLiteral("1"));
+    QCOMPARE(cell(1, 2), QStringLiteral("2"));
+    QVERIFY(cell(2, 0).isEmpty());
+
+    // The pop-up: "続行" makes row 1 "GO"; a free row offers nothing.
+    QMenu *menu = w.debugger()->makeBreakpointMenu(0);
+    QStringList captions;
+    for (QAction *a : menu->actions()) captions << a->text();
+    QCOMPARE(captions, (QStringList{QStringLiteral("ストップ"), QStringLiteral("続行")}));
+    menu->actions().at(1)->trigger();
+    QCOMPARE(cell(0, 4), QStringLiteral("GO"));
+    QMenu *freeRow = w.debugger()->makeBreakpointMenu(7);
+    QVERIFY(!freeRow->actions().at(0)->isEnabled());
+
+    // A run: every hold at row 2 continues at once; row 1 passes.
+    int holds = 0;
+    std::function<void()> answer = [&] {
+      if (w.environment().breakActive) {
+        ++holds;
+        w.debugger()->continueFromBreak();
+      }
+    };
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, &w, answer);
+    pump.start(5);
+    QCOMPARE(w.run(), RunResult::Ended);
+    pump.stop();
+    QCOMPARE(holds, 2);
+    w.debugger()->refresh();
+    QCOMPARE(cell(0, 6), QStringLiteral("2"));
+    QCOMPARE(cell(1, 6), QStringLiteral("2"));
+    QCOMPARE(w.debugger()->totalBreakLabel()->text(), QStringLiteral("2"));
+    // "全て削除" empties the table and the counter.
+    w.debugger()->clearBreakpoints();
+    QVERIFY(cell(0, 0).isEmpty());
+    QVERIFY(cell(1, 4).isEmpty());
+    QVERIFY(w.debugger()->totalBreakLabel()->text().isEmpty());
   }
 };
 
