@@ -109,6 +109,8 @@ void Environment::prepareEngine() {
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
   engine.homeDirectory = home;
+  engine.waitUnit = settings.waitUnitMs() / 100.0;
+  engine.timerUnit = settings.timerUnitMs() / 100.0;
 }
 
 RunResult Environment::ExecTaskButtonClick() {

@@ -3,6 +3,7 @@
 // "User_Setting.Txt" beside the program.
 #include <array>
 #include <filesystem>
+#include <optional>
 
 #include "text/u16.h"
 
@@ -70,6 +71,15 @@ struct Settings {
   bool restore(const Lines &lines);
   bool save(const std::filesystem::path &home) const;
   bool load(const std::filesystem::path &home);
+
+  // The timing values in milliseconds ("タイマー性能"): a whole number of at
+  // least 1, or nothing, which the dialog refuses with kTimeRefused.
+  static std::optional<int> timeValue(u16view text);
+  static constexpr const char16_t *kTimeRefused = u"零、負数は設定できません";
+  // What one WAIT and one TIMER unit last, in milliseconds (100 when the
+  // text is no valid value).
+  int waitUnitMs() const;
+  int timerUnitMs() const;
 
   // The console tab pitch as a number (16 when the text is not one).
   int consoleTabPitch() const;

@@ -1,10 +1,12 @@
 // The task status area and the breakpoint table of the IDE, offscreen: the
 // buttons under the status list fill and free slots, a chosen row brings its
 // tab and debugger views, the table lists breakpoints with their condition
-// and hits.
+// and hits, the timing values of the settings are locked until "変更".
 #include <QAction>
 #include <QApplication>
 #include <QPushButton>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@
 
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "gui/settings_dialog.h"
 
 using namespace velmora;
 using velmora::environment::Answer;
@@ -183,6 +186,50 @@ class TaskControlsTest : public QObject {
     QVERIFY(cell(0, 0).isEmpty());
     QVERIFY(cell(1, 4).isEmpty());
     QVERIFY(w.debugger()->totalBreakLabel()->text().isEmpty());
+  }
+
+  void timingValuesChangeOnlyAfterTheWarningAndNeverBelowOne() {
+    environment::Settings settings;
+    gui::SettingsDialog dialog(settings);
+    QStringList warnings;
+    dialog.warn = [&](const QString &text) { warnings << text; };
+    QVERIFY(dialog.showPage(QStringLiteral("タイマー性能")));
+    auto *wait = dialog.findChild<QLineEdit *>(QStringLiteral("WaitTimeEdit"));
+    auto *chart = dialog.findChild<QLineEdit *>(QStringLiteral("TimingChartEdit"));
+    QVERIFY(wait && chart);
+    QVERIFY(!wait->isEnabled());
+    QVERIFY(!chart->isEnabled());
+    int locked = 0;
+    for (QLabel *l : dialog.findChildren<QLabel *>())
+      if (l->text() == QStringLiteral("*変更不可")) ++locked;
+    QCOMPARE(locked, 3);
+    QCOMPARE(wait->text(), QStringLiteral("100"));
+
+    auto *change = dialog.findChild<QPushButton *>(QStringLiteral("WaitTimeEditChange"));
+    QVERIFY(change);
+    QCOMPARE(change->text(), QStringLiteral("変更"));
+    change->click();
+    QCOMPARE(warnings, QStringList{QStringLiteral("警告：　値の変更は、アプリケーションプログラム動作に影響する場合があります")});
+    QVERIFY(wait->isEnabled());
+    QVERIFY(!chart->isEnabled());  // each value has its own "変更"
+    QCOMPARE(wait->text(), QStringLiteral("100"));
+
+    // Zero and negative values are refused and the dialog stays open.
+    dialog.show();
+    wait->setText(QStringLiteral("0"));
+    dialog.accept();
+    QCOMPARE(warnings.last(), QStringLiteral("零、負数は設定できません"));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.edited().WaitTimeEdit, u16(u"100"));  // not taken
+    wait->setText(QStringLiteral("-3"));
+    dialog.accept();
+    QCOMPARE(warnings.size(), 3);
+    wait->setText(QStringLiteral("25"));
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.edited().WaitTimeEdit, u16(u"25"));
+    QCOMPARE(dialog.edited().waitUnitMs(), 25);
   }
 };
 
