@@ -477,6 +477,7 @@ RunResult MainWindow::run() {
 void MainWindow::pauseOrContinue() {
   env_->PauseContinueButtonClick();
   setRunning(env_->running);
+  showPaused(env_->running && env_->paused);
   if (env_->running && env_->paused) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
   else if (env_->running) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
@@ -488,7 +489,23 @@ void MainWindow::kill() {
   refreshStatus();
 }
 
+// A pause turns the run panel (the permit list) green and shows the task of
+// the selection field; continuing gives the panel its colour back.
+void MainWindow::showPaused(bool paused) {
+  QPalette p = permits_->palette();
+  p.setColor(QPalette::Base, paused ? QColor(170, 230, 170) : QApplication::palette().color(QPalette::Base));
+  permits_->setPalette(p);
+  if (!paused) return;
+  refreshStatus();
+  const int slot = env_->selectedTask;
+  if (slot >= 0 && slot < engine::kSlots) {
+    debugger_->setSlot(slot);
+    debugger_->refresh();
+  }
+}
+
 void MainWindow::setRunning(bool running) {
+  if (!running) showPaused(false);
   for (QPushButton *b : taskButtons_) b->setEnabled(!running);
   compileAction_->setEnabled(!running);
   runAction_->setEnabled(!running);

@@ -139,6 +139,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void refreshStatus();
   void refreshPermits();
   void setRunning(bool running);
+  void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
 };
 

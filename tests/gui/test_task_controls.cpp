@@ -188,6 +188,35 @@ class TaskControlsTest : public QObject {
     QVERIFY(w.debugger()->totalBreakLabel()->text().isEmpty());
   }
 
+  void aPauseShowsTheSelectedTaskOnAGreenRunPanel() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"WAIT 2;"});
+    QCOMPARE(w.compileToFreeSlot(), 0);
+    w.openProgramLines({u"WAIT 30;"});
+    QCOMPARE(w.compileToFreeSlot(), 1);
+    w.selectTask(1);
+    w.debugger()->setSlot(0);
+    const QColor normal = w.permitView()->palette().color(QPalette::Base);
+    QColor whilePaused;
+    int shownSlot = -1, selectedRow = -1;
+    QTimer::singleShot(50, &w, [&] {
+      w.pauseOrContinue();
+      whilePaused = w.permitView()->palette().color(QPalette::Base);
+      shownSlot = w.debugger()->slot();
+      selectedRow = w.statusView()->currentRow();
+      w.pauseOrContinue();
+      QCOMPARE(w.permitView()->palette().color(QPalette::Base), normal);
+      w.kill();
+    });
+    w.run();
+    QCOMPARE(whilePaused, QColor(170, 230, 170));
+    QCOMPARE(shownSlot, 1);
+    QCOMPARE(selectedRow, 1);
+    QCOMPARE(w.permitView()->palette().color(QPalette::Base), normal);
+  }
+
   void timingValuesChangeOnlyAfterTheWarningAndNeverBelowOne() {
     environment::Settings settings;
     gui::SettingsDialog dialog(settings);
