@@ -70,7 +70,7 @@ void op_wait(Engine &e, TTaskInfo &t, const TPEXE &r) {
   if (t.WAIT) return;
   long double n = std::trunc(e.num(t, r, 1));
   t.WAIT = true;
-  t.CANGO_TIME = e.now() + double(n);
+  t.CANGO_TIME = e.now() + double(n) * e.waitUnit;
   e.anyWait = true;
 }
 
@@ -112,7 +112,7 @@ void op_timer_control(Engine &e, TTaskInfo &, const TPEXE &r) {
     const u16 &word = r.Param[2];
     if (word == u"START") {
       if (timer.interval > 0 && !timer.handler.empty() && timer.handlerPos > 0) {
-        timer.nextTime = e.now() + timer.interval;
+        timer.nextTime = e.now() + timer.interval * e.timerUnit;
         timer.displayCount = timer.interval * 2;
         timer.state = TTimerInfo::Working;
         e.anyTimerRunning = true;

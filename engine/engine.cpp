@@ -676,7 +676,7 @@ void Engine::serveTimers() {
         owner.TimerID = i;
       }
     }
-    timer.nextTime = time + timer.interval;
+    timer.nextTime = time + timer.interval * timerUnit;
     timer.displayCount = timer.interval * 2;
   }
   anyTimerRunning = still;

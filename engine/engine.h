@@ -234,6 +234,8 @@ class Engine {
   // ----- time: tenths of a second on a monotonic clock
   std::function<double()> clock;
   double now() const { return clock(); }
+  // How long one unit of WAIT and of TIMER lasts, in tenths of a second.
+  double waitUnit = 1.0, timerUnit = 1.0;
   bool anyWait = false;          // some task may be waiting
   bool anyTimerRunning = false;  // some timer may be running
 

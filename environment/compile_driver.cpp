@@ -46,6 +46,8 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
         if (c == u'\'') c = u'"';
   lastTokens = tokenize(tabs.active, true);
   report = lastTokens.report;
+  compiledTab_ = tabs.active;
+  compiledLines_ = tab->lines;
   if (!Start_Compile()) {
     if (settings.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens.tokens, compiler_->lastTokenIndex());
     return -1;
@@ -158,11 +160,14 @@ void Environment::stepWait(const compiler::StatementCompiler &c) {
 }
 
 int Environment::RegCode_To_TaskSlot(TTaskState initial) {
-  Tab *tab = tabs.activeTab();
-  if (!tab || !compileOk_) return -1;
+  // The code belongs to the tab it was compiled from, which need not be the
+  // active one any more when "追加" registers it again.
+  if (!compileOk_ || compiledTab_ < 0 || compiledTab_ >= TabPool::kTabs) return -1;
+  Tab *tab = &tabs.tabs[std::size_t(compiledTab_)];
+  if (!tab->inUse) return -1;
   endStepping();  // the next step starts the tasks afresh, linked
   int slot = engine.registerProgram(lastTcode, lastTokens.userSymbols, lastTokens.sharedNames,
-                                    registrationMessages, initial, tab->caption, tabs.active);
+                                    registrationMessages, initial, tab->caption, compiledTab_);
   if (slot < 0) {
     if (settings.VARIABLE_ALERT_CheckBox && !registrationMessages.empty()) {
       u16 text;
@@ -172,12 +177,36 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
     }
     return -1;
   }
-  compiledSource[std::size_t(slot)] = tab->lines;
+  compiledSource[std::size_t(slot)] = compiledLines_;
+  selectedTask = slot;
   return slot;
+}
+
+int Environment::AddTaskButtonClick() {
+  if (running || busy || stepCompiling) return -1;
+  return RegCode_To_TaskSlot(engine::tsACTIVE);
+}
+
+bool Environment::DelTaskButtonClick() {
+  if (running || busy || stepCompiling) return false;
+  if (selectedTask < 0 || selectedTask >= engine::kSlots) return false;
+  if (engine.tasks[std::size_t(selectedTask)].state == engine::tsEMPTY) return false;
+  DelTaskButtonClick(selectedTask);
+  return true;
+}
+
+void Environment::TaskStatus_ListBoxClick(int slot) {
+  if (slot < 0 || slot >= engine::kSlots) return;
+  selectedTask = slot;
+  const engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
+      tabs.tabs[std::size_t(t.SrcIndex)].inUse)
+    tabs.active = t.SrcIndex;
 }
 
 int Environment::Compile_Replace(int slot, TTaskState initial) {
   if (slot < 0 || slot >= engine::kSlots) return -1;
+  selectedTask = slot;
   DelTaskButtonClick(slot);
   return Comp_And_RegTask(initial);
 }

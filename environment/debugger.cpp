@@ -104,6 +104,24 @@ bool Environment::isBreakpoint(int slot, int line) const {
   return false;
 }
 
+bool Environment::setBreakpointCondition(int row, u16view condition) {
+  if (row < 0 || row >= kBreakpoints || !breakpoints[std::size_t(row)].used) return false;
+  if (condition != u"STOP" && condition != u"GO") return false;
+  breakpoints[std::size_t(row)].condition = u16(condition);
+  return true;
+}
+
+std::array<u16, 7> Environment::breakpointCells(int row) const {
+  std::array<u16, 7> cells{};
+  if (row < 0 || row >= kBreakpoints) return cells;
+  const Breakpoint &b = breakpoints[std::size_t(row)];
+  if (!b.used) return cells;
+  u16 slot = int16(b.slot + 1);  // slots are shown 01 to 10
+  if (slot.size() < 2) slot.insert(0, 1, u'0');
+  cells = {int16(b.number), slot, int16(b.line), int16(b.pcode), b.condition, u"", int16(b.hits)};
+  return cells;
+}
+
 Breakpoint *Environment::breakpoint(int number) {
   for (Breakpoint &b : breakpoints)
     if (b.used && b.number == number) return &b;
@@ -137,6 +155,10 @@ void Environment::Check_Task_BREAK() {
     if (t.state != engine::tsSTOP || t.BPInfoIndex == -1) continue;
     Breakpoint *b = breakpoint(t.BPInfoIndex);
     if (b && b->condition == u"GO") {
+      ++b->hits;  // counted, and passed
+      // The break is used up: a later stop of this task by another program
+      // ("#n.STOP;") is no break and must not be passed as one.
+      t.BPInfoIndex = -1;
       t.state = engine::tsACTIVE;
       breakActive = false;
       continue;
@@ -148,6 +170,7 @@ void Environment::Check_Task_BREAK() {
     breakTask = s;
     ++haltCount;
     if (b) ++b->hits;
+    t.BPInfoIndex = -1;  // the hold now belongs to breakTask
     ui.breakpointHeld(s, breakLine);
     return;
   }

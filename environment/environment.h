@@ -122,12 +122,24 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   compiler::TokenStream tokenize(int tab, bool compileMode);
   int mnCOMPILEClick();
   int CompileButtonClick() { return Comp_And_RegTask(engine::tsACTIVE); }
-  int AddTaskButtonClick() { return RegCode_To_TaskSlot(engine::tsACTIVE); }
+  // "追加": the T-code of the last successful compile registered again, into
+  // the first free slot, for the tab it was compiled from; -1 when there is
+  // none, that tab is closed, or a run or step compile is going on.
+  int AddTaskButtonClick();
   int Comp_And_RegTask(engine::TTaskState initial);
   bool Start_Compile();
   int RegCode_To_TaskSlot(engine::TTaskState initial);
   int Compile_Replace(int slot, engine::TTaskState initial) override;
   void DelTaskButtonClick(int slot);
+  // "削除": frees the selected slot (see selectedTask) and its breakpoints;
+  // false when no loaded slot is selected or a run holds the slots.
+  bool DelTaskButtonClick();
+  // The task selection field: the slot last chosen in the task status list,
+  // or registered last; -1 when none. The pause command reads it.
+  int selectedTask = -1;
+  // A row of the task status list chosen: its slot becomes the selected task
+  // and, when the slot is in use, the tab it was compiled from the active tab.
+  void TaskStatus_ListBoxClick(int slot);
   int FindSlotNum(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
 
@@ -177,6 +189,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool isBreakpoint(int slot, int line) const;
   Breakpoint *breakpoint(int number);
   int breakpointCount() const;
+  // The table's pop-up: "ストップ" makes a row "STOP", "続行" makes it "GO".
+  // False for a free row or another condition.
+  bool setBreakpointCondition(int row, u16view condition);
+  // A row of the table as shown under "BP", "Task", "Src", "Pcd", "Cond",
+  // "Eval", "Break"; every cell empty for a free row.
+  std::array<u16, 7> breakpointCells(int row) const;
   void continueFromBreak();            // "＞*"
   void StepExecOneLineButtonClick();   // "＞-"
   void Initial_Debugger();
@@ -241,6 +259,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
+  int compiledTab_ = -1;   // the tab the last successful compile came from
+  Lines compiledLines_;    // and its text then
   bool stopRequested_ = false;
   int onlySlot_ = -1;          // a run of one slot ("このタブを実行", the tools)
   RunResult runSlotAlone(int slot);

@@ -136,6 +136,8 @@ void Environment::prepareEngine() {
   engine.permits.newRun();
   engine.httpConnectTimeoutSeconds = settings.httpConnectTimeout();
   engine.httpStallSeconds = settings.httpStallTimeout();
+  engine.waitUnit = settings.waitUnitMs() / 100.0;
+  engine.timerUnit = settings.timerUnitMs() / 100.0;
 }
 
 RunResult Environment::ExecTaskButtonClick() {

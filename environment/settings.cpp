@@ -216,4 +216,14 @@ u16 Settings::normaliseTabWidth(u16view text) {
   return u16(text);
 }
 
+std::optional<int> Settings::timeValue(u16view text) {
+  int n = 0;
+  if (!parse_int(text, n) || n < 1) return std::nullopt;
+  return n;
+}
+
+int Settings::waitUnitMs() const { return timeValue(WaitTimeEdit).value_or(100); }
+
+int Settings::timerUnitMs() const { return timeValue(TimerTimeEdit).value_or(100); }
+
 }  // namespace velmora::environment

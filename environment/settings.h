@@ -3,6 +3,7 @@
 // "User_Setting.Txt" beside the program.
 #include <array>
 #include <filesystem>
+#include <optional>
 
 #include "text/u16.h"
 
@@ -84,6 +85,15 @@ struct Settings {
   // from 0 up.
   long httpConnectTimeout() const;
   long httpStallTimeout() const;
+  // The timing values in milliseconds ("タイマー性能"): a whole number of at
+  // least 1, or nothing, which the dialog refuses with kTimeRefused.
+  static std::optional<int> timeValue(u16view text);
+  static constexpr const char16_t *kTimeRefused = u"零、負数は設定できません";
+  // What one WAIT and one TIMER unit last, in milliseconds (100 when the
+  // text is no valid value).
+  int waitUnitMs() const;
+  int timerUnitMs() const;
+
   // The console tab pitch as a number (16 when the text is not one).
   int consoleTabPitch() const;
   // The Tab width of the editors: 1..40; empty gives 1, anything else 5.

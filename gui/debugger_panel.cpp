@@ -139,11 +139,41 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   connect(stepEnd_, &QPushButton::clicked, this, [this] { env_.endStepCompile(); });
   setStepCompiling(false);
 
+  // The breakpoint table, one row per entry of the environment's table.
+  breakpointTable_ = grid_view("breakpointTable", {QStringLiteral("BP"), QStringLiteral("Task"), QStringLiteral("Src"),
+                                                    QStringLiteral("Pcd"), QStringLiteral("Cond"), QStringLiteral("Eval"),
+                                                    QStringLiteral("Break")});
+  breakpointTable_->setRowCount(environment::Environment::kBreakpoints);
+  breakpointTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  breakpointTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+  breakpointTable_->setContextMenuPolicy(Qt::CustomContextMenu);
+  breakpointTable_->setToolTip(QStringLiteral("右クリック: ストップ（停止）／続行（数えて通過）"));
+  connect(breakpointTable_, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+    const int row = breakpointTable_->rowAt(at.y());
+    if (row < 0) return;
+    breakpointTable_->selectRow(row);
+    QMenu *menu = makeBreakpointMenu(row);
+    menu->exec(breakpointTable_->viewport()->mapToGlobal(at));
+    menu->deleteLater();
+  });
+  totalBreak_ = new QLabel;
+  totalBreak_->setObjectName(QStringLiteral("TotalBreakLabel"));
+  auto *breakPage = new QWidget;
+  auto *breakLayout = new QVBoxLayout(breakPage);
+  breakLayout->setContentsMargins(0, 0, 0, 0);
+  auto *counter = new QHBoxLayout;
+  counter->addWidget(new QLabel(QStringLiteral("停止回数")));
+  counter->addWidget(totalBreak_);
+  counter->addStretch();
+  breakLayout->addLayout(counter);
+  breakLayout->addWidget(breakpointTable_);
+
   auto *lower = new QTabWidget;
   lower->setObjectName(QStringLiteral("debugPages"));
   lower->addTab(state, QStringLiteral("ｿｰｽ／変数"));
   lower->addTab(monitor, QStringLiteral("ﾀｽｸﾓﾆﾀ"));
   lower->addTab(stepPage, QStringLiteral("ステップコンパイル"));
+  lower->addTab(breakPage, QStringLiteral("ブレークポイント"));
   pages_ = lower;
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
@@ -262,6 +292,38 @@ void DebuggerPanel::refreshMonitor() {
   QStringList numbers;
   for (std::size_t i = 1; i <= timers.size(); ++i) numbers << QString::number(i);
   fill(timerGrid_, timers, numbers);
+  refreshBreakpointTable();
+}
+
+void DebuggerPanel::refreshBreakpointTable() {
+  for (int r = 0; r < environment::Environment::kBreakpoints; ++r) {
+    const std::array<u16, 7> cells = env_.breakpointCells(r);
+    for (int c = 0; c < 7; ++c) {
+      const QString text = qs(cells[std::size_t(c)]);
+      QTableWidgetItem *item = breakpointTable_->item(r, c);
+      if (!item) {
+        if (text.isEmpty()) continue;
+        breakpointTable_->setItem(r, c, new QTableWidgetItem(text));
+      } else if (item->text() != text) {
+        item->setText(text);
+      }
+    }
+  }
+  totalBreak_->setText(env_.haltCount > 0 ? QString::number(env_.haltCount) : QString());
+}
+
+QMenu *DebuggerPanel::makeBreakpointMenu(int row) {
+  auto *menu = new QMenu(this);
+  auto condition = [this, row](const char16_t *text) {
+    env_.setBreakpointCondition(row, text);
+    refreshBreakpointTable();
+  };
+  QAction *stop = menu->addAction(QStringLiteral("ストップ"), this, [condition] { condition(u"STOP"); });
+  QAction *go = menu->addAction(QStringLiteral("続行"), this, [condition] { condition(u"GO"); });
+  const bool used = env_.breakpoints[std::size_t(row)].used;
+  stop->setEnabled(used);
+  go->setEnabled(used);
+  return menu;
 }
 
 void DebuggerPanel::refreshHeldButtons() {

@@ -3,7 +3,9 @@
 // listing side by side, breakpoints by source line, continue and line step
 // while a task is held, the held task's registers and variables, and the
 // task and timer grids of the monitor.
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -51,6 +53,12 @@ class DebuggerPanel : public QWidget {
   QListWidget *stepStackView() const { return stepStacks_; }
 
   QTableWidget *taskGrid() const { return taskGrid_; }
+  // The breakpoint table: rows 1 to 100, and the halt counter beside it.
+  QTableWidget *breakpointTable() const { return breakpointTable_; }
+  QLabel *totalBreakLabel() const { return totalBreak_; }
+  void refreshBreakpointTable();
+  // The table's pop-up: "ストップ" and "続行" for the row under the cursor.
+  QMenu *makeBreakpointMenu(int row);
   QTableWidget *timerGrid() const { return timerGrid_; }
 
  signals:
@@ -67,6 +75,8 @@ class DebuggerPanel : public QWidget {
   QTabWidget *pages_ = nullptr;
   QTableWidget *taskGrid_ = nullptr;
   QTableWidget *timerGrid_ = nullptr;
+  QTableWidget *breakpointTable_ = nullptr;
+  QLabel *totalBreak_ = nullptr;
   QListWidget *stepTokens_ = nullptr, *stepTcode_ = nullptr, *stepStacks_ = nullptr;
   QPushButton *stepStart_ = nullptr, *stepNext_ = nullptr, *stepEnd_ = nullptr;
   QPushButton *continue_ = nullptr;

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -99,7 +100,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   });
 
   auto *side = new QSplitter(Qt::Vertical);
-  side->addWidget(titled(QStringLiteral("タスク状態"), status_));
+  side->addWidget(taskStatusArea());
   side->addWidget(titled(QStringLiteral("実行許可"), permits_));
   auto *right = new QSplitter(Qt::Vertical);
   input_ = new ConsoleInputLine;
@@ -497,6 +498,7 @@ RunResult MainWindow::run() {
 void MainWindow::pauseOrContinue() {
   env_->PauseContinueButtonClick();
   setRunning(env_->running);
+  showPaused(env_->running && env_->paused);
   if (env_->running && env_->paused) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
   else if (env_->running) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
@@ -508,7 +510,24 @@ void MainWindow::kill() {
   refreshStatus();
 }
 
+// A pause turns the run panel (the permit list) green and shows the task of
+// the selection field; continuing gives the panel its colour back.
+void MainWindow::showPaused(bool paused) {
+  QPalette p = permits_->palette();
+  p.setColor(QPalette::Base, paused ? QColor(170, 230, 170) : QApplication::palette().color(QPalette::Base));
+  permits_->setPalette(p);
+  if (!paused) return;
+  refreshStatus();
+  const int slot = env_->selectedTask;
+  if (slot >= 0 && slot < engine::kSlots) {
+    debugger_->setSlot(slot);
+    debugger_->refresh();
+  }
+}
+
 void MainWindow::setRunning(bool running) {
+  if (!running) showPaused(false);
+  for (QPushButton *b : taskButtons_) b->setEnabled(!running);
   compileAction_->setEnabled(!running);
   runAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
@@ -518,8 +537,14 @@ void MainWindow::setRunning(bool running) {
 
 void MainWindow::refreshStatus() {
   if (fileList_ && fileList_->count() != int(env_->recentFiles.size())) refreshFileList();
-  status_->clear();
-  for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+  {
+    // Refilling is no choice of the user's: the selection follows the
+    // environment's selected task.
+    const QSignalBlocker quiet(status_);
+    status_->clear();
+    for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
+    status_->setCurrentRow(env_->selectedTask);
+  }
   updateRunHints();
 }
 

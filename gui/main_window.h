@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <array>
 #include <chrono>
@@ -39,6 +40,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   environment::RunResult runActiveTab();        // "このタブを実行": the active tab's slot alone
   void pauseOrContinue();                       // "〓" / "○"
   void kill();                                  // "■"
+  // The task status area.
+  int compileToFreeSlot();                      // "ｺﾝﾊﾟｲﾙ": the active tab into the first free slot, no question
+  int addTask();                                // "追加": the last compile registered again
+  bool deleteTask();                            // "削除": the selected slot freed
+  void selectTask(int slot);                    // a row of the task status list chosen
   bool closeActiveTab();                        // "閉じる(&X)"
   bool openSettings();                          // "設定"
   bool findText(const QString &text);           // "検索": the next match, wrapping to the top
@@ -55,6 +61,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   ConsoleInputLine *consoleInputLine() const { return input_; }
   QListWidget *statusView() const { return status_; }
   QListWidget *permitView() const { return permits_; }
+  QPushButton *taskButton(int which) const { return taskButtons_[std::size_t(which)]; }  // ｺﾝﾊﾟｲﾙ, 追加, 削除
   QTabWidget *editorTabs() const { return tabs_; }
   canvas::ImageCanvas &canvases() { return canvases_; }
   QPlainTextEdit *editor(int tab) const { return editors_[std::size_t(tab)]; }
@@ -111,6 +118,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QWidget *reference_ = nullptr;
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
+  std::array<QPushButton *, 3> taskButtons_{};
+  QWidget *taskStatusArea();   // the status list with its three buttons
+  void afterSlotChange(int slot);
   DebuggerPanel *debugger_ = nullptr;
   ExtractionDialog *extraction_ = nullptr;
   QDockWidget *debuggerDock_ = nullptr;
@@ -137,6 +147,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void refreshStatus();
   void refreshPermits();
   void setRunning(bool running);
+  void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
 };
 

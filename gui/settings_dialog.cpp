@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -100,6 +101,7 @@ QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).
 
 SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDialog(parent), settings_(settings) {
   setWindowTitle(QStringLiteral("設定"));
+  warn = [this](const QString &text) { QMessageBox::warning(this, QStringLiteral("設定"), text); };
   pages_ = new QListWidget;
   pages_->setObjectName(QStringLiteral("settingPages"));
   pages_->setMaximumWidth(140);
@@ -139,6 +141,28 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       row->addWidget(edit);
       if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
       place(t.group)->addLayout(row);
+      if (page == QStringLiteral("タイマー性能")) {
+        // The timing values change how programs run: locked until "変更"
+        // has shown its warning, and only whole numbers of at least 1.
+        edit->setEnabled(false);
+        auto *locked = new QLabel(QStringLiteral("*変更不可"));
+        auto *change = new QPushButton(QStringLiteral("変更"));
+        change->setObjectName(QString::fromLatin1(t.name) + QStringLiteral("Change"));
+        row->addWidget(locked);
+        row->addWidget(change);
+        connect(change, &QPushButton::clicked, this, [this, edit, locked, change] {
+          warn(QStringLiteral("警告：　値の変更は、アプリケーションプログラム動作に影響する場合があります"));
+          edit->setEnabled(true);
+          locked->hide();
+          change->setEnabled(false);
+          edit->setFocus();
+        });
+        timingEdits_.push_back(edit);
+        readers_.push_back([edit, m = t.member](Settings &s) {
+          if (Settings::timeValue(u(edit->text()))) s.*m = u(edit->text());
+        });
+        continue;
+      }
       readers_.push_back([edit, m = t.member](Settings &s) { s.*m = u(edit->text()); });
     }
     if (page == QStringLiteral("実行許可の設定")) {
@@ -232,6 +256,18 @@ Settings SettingsDialog::edited() const {
   for (const auto &read : readers_) read(s);
   s.TabSpaceEdit = Settings::normaliseTabWidth(s.TabSpaceEdit);
   return s;
+}
+
+void SettingsDialog::accept() {
+  for (QLineEdit *edit : timingEdits_)
+    if (!Settings::timeValue(u(edit->text()))) {
+      showPage(QStringLiteral("タイマー性能"));
+      warn(qs(Settings::kTimeRefused));
+      edit->setFocus();
+      edit->selectAll();
+      return;
+    }
+  QDialog::accept();
 }
 
 bool SettingsDialog::showPage(const QString &caption) {

@@ -7,6 +7,7 @@
 
 #include "environment/settings.h"
 
+class QLineEdit;
 class QListWidget;
 class QStackedWidget;
 
@@ -21,6 +22,10 @@ class SettingsDialog : public QDialog {
   environment::Settings edited() const;
   // Shows the page with this caption; false when there is none.
   bool showPage(const QString &caption);
+  // Warnings and refusals of the dialog (a message box; tests replace it).
+  std::function<void(const QString &)> warn;
+  // "OK": refused while a timing value is not a whole number of at least 1.
+  void accept() override;
 
  private:
   environment::Settings settings_;
@@ -28,6 +33,7 @@ class SettingsDialog : public QDialog {
   QStackedWidget *stack_ = nullptr;
   // Each control writes itself into a Settings when asked.
   std::vector<std::function<void(environment::Settings &)>> readers_;
+  std::vector<QLineEdit *> timingEdits_;  // "タイマー性能", changeable after "変更"
 };
 
 }  // namespace velmora::gui

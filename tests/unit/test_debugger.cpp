@@ -231,3 +231,40 @@ TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
   EXPECT_FALSE(env.removeBreakpoint(0, 0));
   EXPECT_TRUE(env.addBreakpoint(0, 0));
 }
+
+TEST_F(Debugger, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
+  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"};
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  EXPECT_EQ(env.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.breakpointCells(0)[3], u"STOP", u"", u"0"}));
+  EXPECT_EQ(env.breakpointCells(5), (std::array<u16, 7>{}));  // a free row
+  EXPECT_TRUE(env.setBreakpointCondition(0, u"GO"));
+  EXPECT_FALSE(env.setBreakpointCondition(5, u"GO"));    // a free row
+  EXPECT_FALSE(env.setBreakpointCondition(1, u"WAIT"));  // no such condition
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  // Row 0 passed three times without holding; row 1 held three times.
+  EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00002", u"0:00002"}));
+  EXPECT_EQ(env.breakpointCells(0)[4], u"GO");
+  EXPECT_EQ(env.breakpointCells(0)[6], u"3");
+  EXPECT_EQ(env.breakpointCells(1)[6], u"3");
+  EXPECT_EQ(env.haltCount, 3);
+  EXPECT_TRUE(env.setBreakpointCondition(0, u"STOP"));
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.held.size(), 9u);
+  EXPECT_EQ(env.haltCount, 6);
+}
+
+TEST_F(Debugger, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
+  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"};
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_TRUE(env.addBreakpoint(0, 0));
+  ASSERT_TRUE(env.setBreakpointCondition(0, u"GO"));
+  env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  env.settings.TaskActAsOneCheckBox = true;  // slot 02's end ends the run
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
+  EXPECT_EQ(env.breakpoint(0)->hits, 1);
+  EXPECT_TRUE(ui.held.empty());
+}

@@ -138,3 +138,18 @@ TEST(Settings, AGroupCutShortLeavesTheNextKeyLineAKey) {
   EXPECT_EQ(next.consoleFont.name, u"Console Font");
   EXPECT_TRUE(next.TaskActAsOneCheckBox);
 }
+
+TEST(Settings, TimingValuesAreWholeNumbersOfAtLeastOne) {
+  EXPECT_EQ(Settings::timeValue(u"100"), 100);
+  EXPECT_EQ(Settings::timeValue(u"1"), 1);
+  EXPECT_EQ(Settings::timeValue(u"0"), std::nullopt);
+  EXPECT_EQ(Settings::timeValue(u"-5"), std::nullopt);
+  EXPECT_EQ(Settings::timeValue(u""), std::nullopt);
+  EXPECT_EQ(Settings::timeValue(u"1.5"), std::nullopt);
+  Settings s;
+  EXPECT_EQ(s.waitUnitMs(), 100);
+  s.WaitTimeEdit = u"20";
+  s.TimerTimeEdit = u"0";  // never taken: the unit stays at its default
+  EXPECT_EQ(s.waitUnitMs(), 20);
+  EXPECT_EQ(s.timerUnitMs(), 100);
+}

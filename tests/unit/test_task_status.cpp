@@ -1,0 +1,93 @@
+// The task status area's rules: registering the last compile again, freeing
+// the selected slot, choosing a row of the status list.
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::TempDir;
+
+namespace {
+
+class TaskStatus : public ::testing::Test {
+ protected:
+  TempDir home;
+  velmora::testing::ScriptedUi ui;
+  Environment env{home.path(), ui};
+};
+
+}  // namespace
+
+TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
+  EXPECT_EQ(env.AddTaskButtonClick(), -1);  // nothing compiled yet
+  const int first = env.tabs.loadLines({u"??\"A\";"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  EXPECT_EQ(env.selectedTask, 0);
+  // The tab changes and another tab comes to the front: "追加" still
+  // registers what was compiled, under the tab it came from.
+  env.tabs.tabs[std::size_t(first)].lines = {u"??\"changed\";"};
+  const int second = env.tabs.loadLines({u"??\"B\";"}, ui);
+  env.tabs.active = second;
+  ASSERT_EQ(env.AddTaskButtonClick(), 1);
+  EXPECT_EQ(env.selectedTask, 1);
+  EXPECT_EQ(env.engine.tasks[1].SrcIndex, first);
+  EXPECT_EQ(env.engine.tasks[1].FileName, env.engine.tasks[0].FileName);
+  EXPECT_EQ(env.compiledSource[1], Lines{u"??\"A\";"});
+  EXPECT_TRUE(env.tabChangedSinceCompile(first));
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.console.back(), u"\rAA");  // both copies ran
+  // A failed compile leaves nothing to add.
+  env.tabs.tabs[std::size_t(second)].lines = {u"B = 1 +;"};
+  EXPECT_EQ(env.CompileButtonClick(), -1);
+  EXPECT_EQ(env.AddTaskButtonClick(), -1);
+}
+
+TEST_F(TaskStatus, AddAfterItsTabClosedRegistersNothing) {
+  const int tab = env.tabs.loadLines({u"A = 1;"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_TRUE(env.closeTab(tab));
+  EXPECT_EQ(env.AddTaskButtonClick(), -1);
+  for (const auto &t : env.engine.tasks) EXPECT_EQ(t.state, engine::tsEMPTY);
+}
+
+TEST_F(TaskStatus, ChoosingARowSelectsTheSlotAndItsTab) {
+  const int a = env.tabs.loadLines({u"A = 1;"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  const int b = env.tabs.loadLines({u"B = 1;"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 1);
+  env.TaskStatus_ListBoxClick(0);
+  EXPECT_EQ(env.selectedTask, 0);
+  EXPECT_EQ(env.tabs.active, a);
+  env.TaskStatus_ListBoxClick(1);
+  EXPECT_EQ(env.tabs.active, b);
+  // A free slot is selected but leaves the tab alone; a row out of range is ignored.
+  env.TaskStatus_ListBoxClick(5);
+  EXPECT_EQ(env.selectedTask, 5);
+  EXPECT_EQ(env.tabs.active, b);
+  env.TaskStatus_ListBoxClick(10);
+  EXPECT_EQ(env.selectedTask, 5);
+}
+
+TEST_F(TaskStatus, DeleteFreesTheSelectedSlotWithItsBreakpoints) {
+  env.tabs.loadLines({u"A = 1;", u"B = 2;"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_EQ(env.AddTaskButtonClick(), 1);
+  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.addBreakpoint(1, 1));
+  env.TaskStatus_ListBoxClick(0);
+  ASSERT_TRUE(env.DelTaskButtonClick());
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.tasks[0].PcodeListNo, -1);
+  EXPECT_EQ(env.engine.tasks[1].state, engine::tsACTIVE);
+  EXPECT_FALSE(env.isBreakpoint(0, 1));
+  EXPECT_TRUE(env.isBreakpoint(1, 1));
+  EXPECT_TRUE(env.compiledSource[0].empty());
+  EXPECT_FALSE(env.DelTaskButtonClick());  // already free
+  env.selectedTask = -1;
+  EXPECT_FALSE(env.DelTaskButtonClick());
+  // The freed slot is the first free one again.
+  EXPECT_EQ(env.AddTaskButtonClick(), 0);
+}
