@@ -87,9 +87,14 @@ Engine::~Engine() {
 
 // ----- P-code lists
 
+// A list is free when no task runs it: an empty program loads an empty
+// list, which must not look free to the next registration.
 int Engine::findFreeList() const {
-  for (int i = 0; i < kSlots; ++i)
-    if (lists[std::size_t(i)].empty()) return i;
+  for (int i = 0; i < kSlots; ++i) {
+    bool used = false;
+    for (int s = 0; s < kSlots && !used; ++s) used = tasks[std::size_t(s)].PcodeListNo == i;
+    if (!used) return i;
+  }
   return -1;
 }
 
@@ -201,6 +206,7 @@ int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lin
     runtimeError(u"  - 空いているスロットがありません");
     return -1;
   }
+  lists[std::size_t(listNo)].clear();
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
   rebuildHot(listNo);
   ++registered;

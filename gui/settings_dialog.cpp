@@ -141,7 +141,9 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       row->addWidget(edit);
       if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
       place(t.group)->addLayout(row);
-      if (page == QStringLiteral("タイマー性能")) {
+      const bool timing = t.member == &Settings::WaitTimeEdit || t.member == &Settings::TimerTimeEdit ||
+                          t.member == &Settings::TimingChartEdit;
+      if (timing) {
         // The timing values change how programs run: locked until "変更"
         // has shown its warning, and only whole numbers of at least 1.
         edit->setEnabled(false);

@@ -131,6 +131,6 @@ TEST_F(Linking, RecordsCanBeInsertedAndDeleted) {
   e.deleteRecord(1, 0);
   EXPECT_EQ(e.lists[0][1].kind, 2);
   EXPECT_EQ(e.findFreeList(), 1);
-  e.freeList(0);
+  e.releaseSlot(0);  // the slot's list is free again
   EXPECT_EQ(e.findFreeList(), 0);
 }
