@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "environment/environment.h"
+#include "tests/unit/library_rules.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/temp_dir.h"
 
@@ -20,13 +21,7 @@ class Libraries : public ::testing::Test {
   Environment env{home.path(), ui};
   const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
 
-  void SetUp() override {
-    // The library rules ship as comment lines: "//#800: ..." becomes "#800: ...".
-    for (u16 &line : env.language.tables.syntax)
-      if (line.size() > 6 && line.substr(0, 3) == u"//#" && line[6] == u':' && line.substr(3, 1) == u"8")
-        line = line.substr(2);
-    env.language.tables.ReconstSyntax([](const u16 &) {});
-  }
+  void SetUp() override { velmora::testing::enable_library_rules(env); }
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
     if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
