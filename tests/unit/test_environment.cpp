@@ -504,8 +504,11 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
     if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
     const engine::TTaskInfo &second = env.engine.tasks[1];
     bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
-    if (env.inputSlot() == 0 && secondAsks) EXPECT_TRUE(env.deliverInput(u"first"));
-    else if (env.inputSlot() == 1) EXPECT_TRUE(env.deliverInput(u"second"));
+    if (env.inputSlot() == 0 && secondAsks) {
+      EXPECT_TRUE(env.deliverInput(u"first"));
+    } else if (env.inputSlot() == 1) {
+      EXPECT_TRUE(env.deliverInput(u"second"));
+    }
   };
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.asked, (std::vector<int>{0, 1, -1}));

@@ -134,7 +134,9 @@ TEST(StrValue, LeftToRightZonesKeepTheRestShared) {
   for (int i = 0; i < 200; ++i) {
     ValueZone z = value_zone(s, u"<td>", u"</td>", u"[++]", false);
     Zone m = string_zone(model, u"<td>", u"</td>", u"[++]", false);
-    if (i < 199) EXPECT_TRUE(z.rest.isTwoPart());  // text before the cells (reading joins)
+    if (i < 199) {
+      EXPECT_TRUE(z.rest.isTwoPart());  // text before the cells (reading joins)
+    }
     ASSERT_EQ(z.result, m.result);
     ASSERT_EQ(z.rest, m.rest);
     EXPECT_EQ(z.result, u"<td>" + int16(i) + u"</td>");
