@@ -83,7 +83,7 @@ void Environment::compileWarnings() {
       long n = 0;
       for (char16_t c : op.substr(2)) n = c >= u'0' && c <= u'9' ? std::min(n * 10 + (c - u'0'), 1L << 30) : n;
       maxLabel = std::max(maxLabel, n);
-    } else if (op == u"081") {
+    } else if (int code = 0; parse_int(op, code) && code == engine::opTIMER_SET) {
       timerNames.insert(u16(field(line, 4)));
     }
   }
