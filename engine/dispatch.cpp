@@ -84,19 +84,6 @@ void assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   x = v;
 }
 
-inline bool holds(long double a, Relation rel, long double b) {
-  switch (rel) {
-    case Relation::Greater: return a > b;
-    case Relation::GreaterEqual: return a >= b;
-    case Relation::Equal: return a == b;
-    case Relation::Less: return a < b;
-    case Relation::LessEqual: return a <= b;
-    case Relation::NotEqual: return a != b;
-    case Relation::None: break;
-  }
-  return false;
-}
-
 template <Relation Rel>
 inline bool holds(long double a, long double b) {
   if constexpr (Rel == Relation::Greater) return a > b;
@@ -114,7 +101,7 @@ void compare(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
 
 template <bool A>
 void compare_work(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
-  t.FLAG = holds(first<A>(e, h), Relation(h.oper), t.WORK) != h.negated;
+  t.FLAG = relation(first<A>(e, h), Relation(h.oper), t.WORK) != h.negated;
 }
 
 template <bool A, bool B>

@@ -223,19 +223,6 @@ void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
 
 // ----- comparisons
 
-bool relation(long double a, Relation rel, long double b) {
-  switch (rel) {
-    case Relation::Greater: return a > b;
-    case Relation::GreaterEqual: return a >= b;
-    case Relation::Equal: return a == b;
-    case Relation::Less: return a < b;
-    case Relation::LessEqual: return a <= b;
-    case Relation::NotEqual: return a != b;
-    case Relation::None: break;
-  }
-  return false;
-}
-
 void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
 
 void op_compare(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 000

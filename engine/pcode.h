@@ -27,6 +27,19 @@ enum class OperandKind : std::uint8_t {
 // Relations of the comparison instructions, decoded from their operator text.
 enum class Relation : std::uint8_t { None, Greater, GreaterEqual, Equal, Less, LessEqual, NotEqual };
 Relation relation_of(u16view op);
+// Whether a rel b holds (false for None).
+inline bool relation(long double a, Relation rel, long double b) {
+  switch (rel) {
+    case Relation::Greater: return a > b;
+    case Relation::GreaterEqual: return a >= b;
+    case Relation::Equal: return a == b;
+    case Relation::Less: return a < b;
+    case Relation::LessEqual: return a <= b;
+    case Relation::NotEqual: return a != b;
+    case Relation::None: break;
+  }
+  return false;
+}
 
 // Arithmetic operators, decoded from "+" "-" "*" "/" "^" (by the first
 // character, as the arithmetic instructions read them) or "+=" "-=" "*=" "/=".
