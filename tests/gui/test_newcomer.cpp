@@ -18,6 +18,7 @@
 #include "gui/console_view.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "tests/gui/quiet_window.h"
 #include "gui/qt_translations.h"
 
 using namespace velmora;
@@ -26,20 +27,13 @@ using velmora::environment::RunResult;
 
 namespace {
 
-class TestWindow : public gui::MainWindow {
+class TestWindow : public velmora::testing::QuietWindow {
  public:
-  using gui::MainWindow::MainWindow;
-  QStringList messages;
+  using QuietWindow::QuietWindow;
   QStringList consoleAtError;
-  void message(const u16 &text, const u16 &) override {
-    messages << QString::fromUtf16(text.data(), qsizetype(text.size()));
-  }
-  bool askYesNo(const u16 &, const u16 &) override { return true; }
-  Answer askYesNoCancel(const u16 &, const u16 &) override { return Answer::No; }
   void showRunError(const std::vector<std::pair<u16, u16>> &) override {
     for (int i = 0; i < consoleView()->count(); ++i) consoleAtError << consoleView()->item(i)->text();
   }
-  void showErrorLocation(const Lines &, int) override {}
   std::optional<std::filesystem::path> saveAs;
   std::optional<std::filesystem::path> chooseSaveFile(const u16 &, const std::filesystem::path &,
                                                       const u16 &) override {

@@ -15,6 +15,7 @@
 
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "tests/gui/quiet_window.h"
 #include "gui/settings_dialog.h"
 
 using namespace velmora;
@@ -23,18 +24,7 @@ using velmora::environment::RunResult;
 
 namespace {
 
-class TestWindow : public gui::MainWindow {
- public:
-  using gui::MainWindow::MainWindow;
-  QStringList messages;
-  void message(const u16 &text, const u16 &) override {
-    messages << QString::fromUtf16(text.data(), qsizetype(text.size()));
-  }
-  bool askYesNo(const u16 &, const u16 &) override { return true; }
-  Answer askYesNoCancel(const u16 &, const u16 &) override { return Answer::No; }
-  void showRunError(const std::vector<std::pair<u16, u16>> &) override {}
-  void showErrorLocation(const Lines &, int) override {}
-};
+using TestWindow = velmora::testing::QuietWindow;
 
 QString row(TestWindow &w, int slot) { return w.statusView()->item(slot)->text(); }
 

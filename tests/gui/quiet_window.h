@@ -1,0 +1,24 @@
+#pragma once
+// The IDE window without modal dialogs, for Qt Tests: messages are recorded,
+// Yes/No questions answer Yes, Yes/No/Cancel questions answer No, and error
+// windows are not shown.
+#include <QStringList>
+
+#include "gui/main_window.h"
+
+namespace velmora::testing {
+
+class QuietWindow : public gui::MainWindow {
+ public:
+  using gui::MainWindow::MainWindow;
+  QStringList messages;
+  void message(const u16 &text, const u16 &) override {
+    messages << QString::fromUtf16(text.data(), qsizetype(text.size()));
+  }
+  bool askYesNo(const u16 &, const u16 &) override { return true; }
+  environment::Answer askYesNoCancel(const u16 &, const u16 &) override { return environment::Answer::No; }
+  void showRunError(const std::vector<std::pair<u16, u16>> &) override {}
+  void showErrorLocation(const Lines &, int) override {}
+};
+
+}  // namespace velmora::testing
