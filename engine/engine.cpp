@@ -791,15 +791,14 @@ void Engine::clearList(u16view ref) {
 void Engine::listAddRemove(u16view ref, u16view op, u16view text) {
   int v = vars.resolve(current, ref);
   if (v < 0) return undefinedError(ref);
-  Lines &list = vars[v].StrList;
+  LineList &list = vars[v].StrList;
   if (op == u"+=") {
-    list.emplace_back(text);
+    list.push_back(u16(text));
   } else if (op == u"-=") {
-    for (auto it = list.begin(); it != list.end(); ++it)
-      if (*it == text) {
-        list.erase(it);
-        break;
-      }
+    auto it = std::find(list.begin(), list.end(), text);
+    if (it == list.end()) return;
+    const auto at = it - list.begin();
+    list.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
   }
 }
 
