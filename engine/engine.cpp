@@ -105,6 +105,7 @@ void Engine::rebuildHot(int list) {
   out.clear();
   out.reserve(records.size());
   for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
+  pair_hot(out, records);
 }
 
 void Engine::setHandler(int code, Handler h) {
@@ -580,6 +581,16 @@ bool Engine::runAlone(int slot, long maxPasses, long &done) {
       break;
     }
     const HotRecord &h = hots[position];
+    if (h.pair && passes < maxPasses) {
+      // This record and the next as one step: two passes of the lone task.
+      lastPosition = position;
+      if (h.pair(*this, t, h, records[position])) {
+        ++passes;
+        lastPosition = position + 1;
+      }
+      if (t.state != tsACTIVE) break;
+      continue;
+    }
     if (h.fast) {
       // The execution point is noted when the run leaves this loop: nothing
       // reads it in between.
