@@ -166,7 +166,7 @@ TEST_F(Tokens, TenThousandLinesInWellUnderASecond) {
 #ifdef VELMORA_SANITIZED
   EXPECT_LT(seconds, 5.0);
 #else
-  EXPECT_LT(seconds, 0.5);
+  EXPECT_LT(seconds, 0.8);  // about 0.25 s on an idle machine
 #endif
   RecordProperty("seconds", std::to_string(seconds));
 }
