@@ -409,36 +409,14 @@ u16 Engine::lineOf(const ExecutionPoint &p) const {
 // ----- scheduler
 
 void Engine::step() {
-  if (anyHttp) serveTransfers();
-  if (anyWait) serveWaits();
-  if (anyTimerRunning) serveTimers();
-  errorFlag = false;
-  if (!errorMessage.empty()) errorMessage.clear();
-  if (!pendingError.empty()) {
-    runtimeError(pendingError);
-    pendingError.clear();
-  }
-  ++passCount;
-  InstructionScope scope(inInstruction_);
-  for (int s = 0; s < kSlots; ++s) {
-    TTaskInfo &t = tasks[std::size_t(s)];
-    if (!t.Permit || t.state != tsACTIVE) continue;
-    current = s;
-    if (t.HTTP_REQ || t.WAIT) continue;
-    if (t.PcodeListNo < 0) {
-      t.state = tsEND;
-      continue;
-    }
-    const PcodeList &list = lists[std::size_t(t.PcodeListNo)];
-    int position = t.INSTP;
-    ++t.INSTP;
-    if (position >= int(list.size())) {
-      t.state = tsEND;
-      continue;
-    }
-    execute(t, t.PcodeListNo, position);
-    if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
-  }
+  // One pass, run by the passes' own body; a slot left active without a
+  // list has nothing to run and ends.
+  for (TTaskInfo &t : tasks)
+    if (t.Permit && t.state == tsACTIVE && t.PcodeListNo < 0) t.state = tsEND;
+  const bool wasRunning = running;
+  running = true;
+  runPasses(1);
+  if (!wasRunning) running = false;
 }
 
 long Engine::runPasses(long maxPasses) {

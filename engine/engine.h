@@ -155,7 +155,8 @@ class Engine {
   bool linkSlot(int slot);
   // Links every slot; true (after the run-time error) if any failed.
   bool linkAll();
-  // One scheduler pass: every runnable task executes one instruction.
+  // One scheduler pass: every runnable task executes one instruction (a
+  // pass of runPasses, run whether or not the run is on).
   void step();
   // Up to maxPasses passes, returning after the first pass in which a task
   // left the active state, an error occurred or running was cleared, so the

@@ -451,23 +451,21 @@ void op_request_header(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 373
   t.HTTP_REQ_HEAD_VAR = v;
 }
 
-void op_post(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 372
-  u16 url = e.rawStr(r, 1);
-  int list = e.varOf(r, 4);
+// A POST of the list at operand k + 3 to the URL at operand k.
+void post(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  u16 url = e.rawStr(r, k);
+  int list = e.varOf(r, k + 3);
   if (e.errorFlag) return;
-  if (list < 0) return e.undefinedError(r.Param[4]);
+  if (list < 0) return e.undefinedError(r.Param[std::size_t(k) + 3]);
   start_transfer(e, t, url, &e.vars[list].StrList,
                  u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
 }
 
+void op_post(Engine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }  // 372
+
 void op_post_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 375
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
-  u16 url = e.rawStr(r, 2);
-  int list = e.varOf(r, 5);
-  if (e.errorFlag) return;
-  if (list < 0) return e.undefinedError(r.Param[5]);
-  start_transfer(e, t, url, &e.vars[list].StrList,
-                 u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
+  post(e, t, r, 2);
 }
 
 }  // namespace
