@@ -176,40 +176,45 @@ bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
     pushedTerm = termStack_.size() > terms;
     AppendToBuffer(t);
     PushState(g);
-    bool backtrack = false;
-    for (;;) {
-      if (stop_) return true;
-      u16 item = NextSubState();
-      if (item.empty()) {
-        Set_TCodeID();
-        PopState();
-        Gen_TCode(u16());
-        return true;
-      }
-      u16 u = NextToken();
-      if (!isStateChangeCode(item)) {
-        u16 ut = type_of(u);
-        if (!u.empty() && (ut == item || (item == u"【" && FindTKType(ut, row_)))) {
-          AppendToBuffer(u);
-          continue;
-        }
-        backtrack = true;
-        break;
-      }
+    const RuleEnd end = restOfRule(g, OnMismatch::Backtrack, true);
+    if (!end.mismatched) return end.result;
+    tokenBuffer_.clear();
+    if (pushedTerm && !termStack_.empty()) termStack_.pop_back();
+    PopState(true);
+    ++row_;
+  }
+}
+
+StatementCompiler::RuleEnd StatementCompiler::restOfRule(char16_t statementGroup, OnMismatch onMismatch,
+                                                         bool takeBackAssignments) {
+  for (;;) {
+    if (stop_) return {false, true};
+    u16 item = NextSubState();
+    if (item.empty()) {
+      Set_TCodeID();
+      PopState();
+      Gen_TCode(u16());
+      return {false, true};
+    }
+    u16 next = NextToken();
+    if (isStateChangeCode(item)) {
       // A non-terminal: what was collected is generated first.
-      const char16_t s = item[0];
       Set_TCodeID();
       Gen_TCode(u16());
-      if (ruleCode_ == code_text(engine::opASSIGN) || ruleCode_ == code_text(engine::opASSIGN_OP))
+      if (takeBackAssignments &&
+          (ruleCode_ == code_text(engine::opASSIGN) || ruleCode_ == code_text(engine::opASSIGN_OP)))
         takeBackAssignment();
-      return subPhrase(s, u, g);
+      return {false, subPhrase(item[0], next, statementGroup)};
     }
-    if (backtrack) {
-      tokenBuffer_.clear();
-      if (pushedTerm && !termStack_.empty()) termStack_.pop_back();
-      PopState(true);
-      ++row_;
+    u16 nt = type_of(next);
+    if (!next.empty() && (nt == item || (item == u"【" && FindTKType(nt, row_)))) {
+      AppendToBuffer(next);
+      continue;
     }
+    if (onMismatch == OnMismatch::Backtrack) return {true, false};
+    syntaxError(statementGroup, next);
+    PopState();
+    return {false, false};
   }
 }
 
@@ -240,30 +245,7 @@ bool StatementCompiler::subPhrase(char16_t s, u16 u, char16_t statementGroup) {
           PopState();
           return false;
         }
-        // The rest of the pattern.
-        for (;;) {
-          if (stop_) return true;
-          u16 item = NextSubState();
-          if (item.empty()) {
-            Set_TCodeID();
-            PopState();
-            Gen_TCode(u16());
-            return true;
-          }
-          u16 next = NextToken();
-          if (isStateChangeCode(item)) {
-            Set_TCodeID();
-            Gen_TCode(u16());
-            return subPhrase(item[0], next, statementGroup);
-          }
-          u16 nt = type_of(next);
-          if (next.empty() || !(nt == item || (item == u"【" && FindTKType(nt, row_)))) {
-            syntaxError(statementGroup, next);
-            PopState();
-            return false;
-          }
-          AppendToBuffer(next);
-        }
+        return restOfRule(statementGroup, OnMismatch::SyntaxError, false).result;
       }
       case u'#': {
         if (!r) {

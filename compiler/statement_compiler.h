@@ -87,6 +87,16 @@ class StatementCompiler {
   bool isExpTermination(u16view type) const;
   bool EvalExpression(char16_t group, u16 first);
   bool subPhrase(char16_t s, u16 u, char16_t statementGroup);
+  // The rest of the rule on top of the state stack: its terminals are
+  // matched and collected, a non-terminal hands over to subPhrase. A token
+  // that does not match either leaves the rule to be backtracked (the next
+  // row is tried) or is a syntax error.
+  enum class OnMismatch { Backtrack, SyntaxError };
+  struct RuleEnd {
+    bool mismatched = false;  // backtrack: nothing was generated
+    bool result = false;
+  };
+  RuleEnd restOfRule(char16_t statementGroup, OnMismatch onMismatch, bool takeBackAssignments);
   bool expressionList(u16 u, char16_t statementGroup);
   bool closeBlock();
   void compileStop();
