@@ -140,11 +140,14 @@ int Environment::openListedFile(const u16 &name) {
     if (!releaseWorkspace() || !readBookFile(path)) return -1;
     return tabs.active;
   }
-  if (tabs.openCount >= TabPool::kTabs) {
-    ui.message(u"10ファイル以上は編集できません", u"");
-    return -1;
-  }
+  if (!roomForAnotherTab()) return -1;
   return tabs.loadFile(path, std::nullopt, ui);
+}
+
+bool Environment::roomForAnotherTab() {
+  if (tabs.openCount < TabPool::kTabs) return true;
+  ui.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
+  return false;
 }
 
 bool Environment::overwriteSave(int tab) {

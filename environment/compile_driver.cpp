@@ -25,6 +25,7 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
 }
 
 int Environment::mnCOMPILEClick() {
+  if (!mayCompile()) return -1;
   report.clear();
   if (tabs.active < 0) return -1;
   int slot = -1;

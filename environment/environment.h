@@ -58,6 +58,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   // ----- tabs
   int newProgram() { return tabs.newProgram(programDirectory(), ui); }
+  // Whether another tab may open; when not, the user is told why.
+  bool roomForAnotherTab();
   // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
   // its slot registration is deleted; with no tab left, all tasks stop.
   // False when the user cancelled.
@@ -120,7 +122,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   compiler::TokenStream lastTokens;
   Lines lastTcode;
   compiler::TokenStream tokenize(int tab, bool compileMode);
+  // Compiles the active tab into its slot (asking before replacing code).
+  // Refused while a run or a step compile owns the slots.
   int mnCOMPILEClick();
+  bool mayCompile() const { return !running && !stepCompiling; }
   int CompileButtonClick() { return Comp_And_RegTask(engine::tsACTIVE); }
   // "追加": the T-code of the last successful compile registered again, into
   // the first free slot, for the tab it was compiled from; -1 when there is

@@ -63,10 +63,7 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
 }
 
 RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
-  if (tabs.openCount >= TabPool::kTabs) {
-    ui.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
-    return RunResult::NotStarted;
-  }
+  if (!roomForAnotherTab()) return RunResult::NotStarted;
   int tab = tabs.loadLines(program, ui);
   if (tab < 0) return RunResult::NotStarted;
   // The generated program runs alone: the user's programs in the other

@@ -451,7 +451,7 @@ bool MainWindow::closeActiveTab() {
 // ----- compile and run
 
 int MainWindow::compileActive() {
-  if (env_->running || env_->stepCompiling) return -1;  // the slots belong to the run
+  if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active;
   int slot = env_->mnCOMPILEClick();
@@ -588,11 +588,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   event->accept();
 }
 
-bool MainWindow::roomForAnotherTab() {
-  if (env_->tabs.openCount < environment::TabPool::kTabs) return true;
-  message(u"10ファイル以上は編集できません", u"");
-  return false;
-}
+bool MainWindow::roomForAnotherTab() { return env_->roomForAnotherTab(); }
 
 // ----- finding
 

@@ -517,3 +517,29 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   EXPECT_NE(std::find(console.begin(), console.end(), u"\rB=second"), console.end());
   EXPECT_FALSE(env.deliverInput(u"nobody asks"));
 }
+
+TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
+  open({u"A = 1;"});
+  env.running = true;
+  EXPECT_FALSE(env.mayCompile());
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.engine.registered, 0);
+  env.running = false;
+  env.stepCompiling = true;
+  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  env.stepCompiling = false;
+  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+}
+
+TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
+  ASSERT_TRUE(write_lines_file(home / "PROG" / "a.mcl", {u"A = 1;"}, Encoding::Utf8));
+  for (int i = 0; i < 10; ++i) ASSERT_GE(env.newProgram(), 0);
+  EXPECT_FALSE(env.roomForAnotherTab());
+  EXPECT_EQ(env.openListedFile(u"a.mcl"), -1);
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0], u"10ファイル以上は編集できません");
+  EXPECT_EQ(ui.messages[1], ui.messages[0]);
+  env.closeTab(3);
+  EXPECT_TRUE(env.roomForAnotherTab());
+  EXPECT_GE(env.openListedFile(u"a.mcl"), 0);
+}
