@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "compiler/statement_compiler.h"
 #include "text/fields.h"
 
 namespace velmora::environment {

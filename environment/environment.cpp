@@ -1,5 +1,6 @@
 #include "environment/environment.h"
 
+#include "compiler/statement_compiler.h"
 #include "text/lines.h"
 
 namespace velmora::environment {

@@ -8,7 +8,8 @@
 #include <deque>
 #include <optional>
 
-#include "compiler/statement_compiler.h"
+#include "compiler/compile_host.h"
+#include "compiler/tokenizer.h"
 #include "engine/engine.h"
 #include "environment/generated_programs.h"
 #include "language/word_editing.h"
