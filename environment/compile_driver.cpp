@@ -2,6 +2,7 @@
 // registering the T-code in a task slot.
 #include "environment/environment.h"
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -11,6 +12,31 @@
 namespace velmora::environment {
 
 using engine::TTaskState;
+
+std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream) {
+  auto allowed = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
+  };
+  for (const Lines *names : {&stream.userSymbols, &stream.sharedNames})
+    for (const u16 &name : *names) {
+      // The kind marks of list, matrix and vector variables are no part of the name.
+      u16view bare = name;
+      if (!bare.empty() && (bare[0] == u'&' || bare[0] == u'%' || bare[0] == u'$')) bare.remove_prefix(1);
+      if (std::all_of(bare.begin(), bare.end(), allowed)) continue;
+      // The first line that uses it: the line number of its first token.
+      int line = -1;
+      for (const u16 &token : stream.tokens) {
+        std::size_t blank = token.find(u' ');
+        std::size_t second = blank == u16::npos ? u16::npos : token.find(u' ', blank + 1);
+        if (second != u16::npos && u16view(token).substr(second + 1) == name) {
+          parse_int(u16view(token).substr(0, blank), line);
+          break;
+        }
+      }
+      return std::pair{name, line};
+    }
+  return std::nullopt;
+}
 
 compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   compiler::TokenizeOptions o;
@@ -48,6 +74,15 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
   report = lastTokens.report;
   compiledTab_ = tabs.active;
   compiledLines_ = tab->lines;
+  if (settings.Ascii_Name_Only_CheckBox) {
+    if (auto bad = non_ascii_name(lastTokens)) {
+      compileOk_ = false;
+      const u16 text = u"変数名は半角英数字のみ: " + bad->first;
+      compileError = {tabs.active, bad->second, text};
+      ui.message(text, u"");
+      return -1;
+    }
+  }
   if (!Start_Compile()) {
     if (settings.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens.tokens, compiler_->lastTokenIndex());
     return -1;

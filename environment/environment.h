@@ -14,10 +14,16 @@
 #include "language/word_editing.h"
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
+#include "environment/timing_chart.h"
 
 namespace velmora::environment {
 
 enum class RunResult { NotStarted, Ended, Error, Stopped };
+
+// "半角英数字のみ許可": the first variable whose name (without its kind mark
+// &, % or $) has a character other than an ASCII letter, digit or "_", with
+// the source line that first uses it (-1 when no token shows it).
+std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
 
 // A row of the breakpoint table.
 // A tab's content left by an earlier session that ended without saving it.
@@ -232,6 +238,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int onlySlot() const { return onlySlot_; }
 
   // ----- run loop
+  // Sampled while a run lasts when "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" is on, a
+  // column per chart interval ("タイミングチャート"); cleared by every start.
+  TimingChart chart;
+  int chartIntervalMs() const;
   std::array<u16, engine::kSlots> permitRows;
   bool running = false;
   bool paused = false;

@@ -226,4 +226,10 @@ int Settings::waitUnitMs() const { return timeValue(WaitTimeEdit).value_or(100);
 
 int Settings::timerUnitMs() const { return timeValue(TimerTimeEdit).value_or(100); }
 
+int Settings::grey(int rgb) {
+  const int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  const int y = (299 * r + 587 * g + 114 * b + 500) / 1000;
+  return (y << 16) | (y << 8) | y;
+}
+
 }  // namespace velmora::environment

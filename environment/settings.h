@@ -94,6 +94,11 @@ struct Settings {
   int waitUnitMs() const;
   int timerUnitMs() const;
 
+  // A colour (0xRRGGBB) as the views show it: with "カラー表示をモノクロにする"
+  // the grey of the same brightness (ITU-R BT.601 weights), else unchanged.
+  static int grey(int rgb);
+  int shownColour(int rgb) const { return ForceMonoCheckBox ? grey(rgb) : rgb; }
+
   // The console tab pitch as a number (16 when the text is not one).
   int consoleTabPitch() const;
   // The Tab width of the editors: 1..40; empty gives 1, anything else 5.

@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -11,6 +13,7 @@
 #include "engine/listing.h"
 #include "environment/monitor.h"
 #include "gui/qt_text.h"
+#include "gui/timing_chart_view.h"
 #include "text/lines.h"
 
 namespace velmora::gui {
@@ -103,18 +106,36 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *code = new QSplitter(Qt::Horizontal);
   code->addWidget(source_);
   code->addWidget(listing_);
+  variableGrid_ = grid_view("variableGrid", {QStringLiteral(" #"), QStringLiteral(" Var"), QStringLiteral(" Type"),
+                                              QStringLiteral(" Cont")});
+  variableGrid_->verticalHeader()->hide();
+  lockVariables_ = new QCheckBox(QStringLiteral("変数表示行固定"));
+  lockVariables_->setObjectName(QStringLiteral("LockVarViewCheckBox"));
+  lockVariables_->setToolTip(QStringLiteral("更新しても変数の表示位置（スクロール）を保つ"));
+  auto *variableViews = new QTabWidget;
+  variableViews->setObjectName(QStringLiteral("variableViews"));
+  variableViews->addTab(variableGrid_, QStringLiteral("表"));
+  variableViews->addTab(variables_, QStringLiteral("行"));
+  auto *variablePane = new QWidget;
+  auto *variableLayout = new QVBoxLayout(variablePane);
+  variableLayout->setContentsMargins(0, 0, 0, 0);
+  variableLayout->addWidget(lockVariables_);
+  variableLayout->addWidget(variableViews);
   auto *state = new QSplitter(Qt::Horizontal);
   state->addWidget(registers_);
-  state->addWidget(variables_);
+  state->addWidget(variablePane);
+  state->setStretchFactor(1, 2);
   taskGrid_ = grid_view("taskGrid", {QStringLiteral("STS"), QStringLiteral("PC"), QStringLiteral("STK"),
                                       QStringLiteral("BOOL"), QStringLiteral("WAIT"), QStringLiteral("IREQ"),
                                       QStringLiteral("ISRV")});
   timerGrid_ = grid_view("timerGrid", {QStringLiteral("TNAME"), QStringLiteral("INI"), QStringLiteral("CNT"),
                                         QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
                                         QStringLiteral("LINE"), QStringLiteral("EVENT")});
+  chart_ = new TimingChartView(env_);
   auto *monitor = new QSplitter(Qt::Vertical);
   monitor->addWidget(taskGrid_);
   monitor->addWidget(timerGrid_);
+  monitor->addWidget(chart_);
   // Step compile: start, next token, end; tokens, T-code and the stacks.
   stepStart_ = new QPushButton(QStringLiteral("開始"));
   stepNext_ = new QPushButton(QStringLiteral("次"));
@@ -196,10 +217,17 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
   connect(star, &QPushButton::clicked, this, [this] { stepTask(); });
   connect(save, &QPushButton::clicked, this, [this] { saveListing(); });
-  // A listing row selects the source line it came from.
-  connect(listing_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row >= 0) selectSourceLine(listing_source_line(listing_->item(row)->text()));
+  // A listing row selects the source line it came from; a source line
+  // chosen by a click shows the listing rows generated from it.
+  listing_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(listing_, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+    const int line = listing_source_line(item->text());
+    if (line < 0 || line >= source_->count()) return;
+    const QSignalBlocker quiet(source_);
+    source_->setCurrentRow(line);
+    source_->scrollToItem(source_->item(line));
   });
+  connect(source_, &QListWidget::currentRowChanged, this, [this](int row) { showListingOf(row); });
   refresh();
 }
 
@@ -239,10 +267,9 @@ void DebuggerPanel::refresh() {
   registers_->clear();
   if (task.state != engine::tsEMPTY)
     for (const u16 &row : environment::task_registers(env_.engine, s)) registers_->addItem(qs(row));
-  variables_->clear();
   const bool held = env_.breakActive && env_.breakTask == s;
-  for (const u16 &row : environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()))
-    variables_->addItem(qs(row));
+  refreshVariables(environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()));
+  if (source_->currentRow() >= 0) showListingOf(source_->currentRow());
   refreshMonitor();
   refreshHeldButtons();
 }
@@ -292,8 +319,55 @@ void DebuggerPanel::refreshMonitor() {
   QStringList numbers;
   for (std::size_t i = 1; i <= timers.size(); ++i) numbers << QString::number(i);
   fill(timerGrid_, timers, numbers);
+  chart_->refresh();
   refreshBreakpointTable();
 }
+
+// The list and the grid follow the rows; with "変数表示行固定" both keep
+// their scroll position, otherwise they start at the top again.
+void DebuggerPanel::refreshVariables(const Lines &rows) {
+  const bool keep = lockVariables_->isChecked();
+  const int listTop = variables_->verticalScrollBar()->value();
+  const int gridTop = variableGrid_->verticalScrollBar()->value();
+  variables_->clear();
+  for (const u16 &row : rows) variables_->addItem(qs(row));
+  std::vector<Lines> cells;
+  cells.reserve(rows.size());
+  for (const u16 &row : rows) {
+    const environment::VariableCells v = environment::variable_cells(row);
+    cells.push_back({v.owner, v.name, v.type, v.content});
+  }
+  fill(variableGrid_, cells, {});
+  if (keep) {
+    variables_->verticalScrollBar()->setValue(listTop);
+    variableGrid_->verticalScrollBar()->setValue(gridTop);
+  } else {
+    variables_->scrollToTop();
+    variableGrid_->scrollToTop();
+  }
+}
+
+QList<int> DebuggerPanel::listingRowsOfSourceLine(int line) const {
+  QList<int> rows;
+  for (int r = 0; r < listing_->count(); ++r)
+    if (listing_source_line(listing_->item(r)->text()) == line) rows << r;
+  return rows;
+}
+
+void DebuggerPanel::showListingOf(int line) {
+  const QSignalBlocker quiet(listing_);
+  listing_->clearSelection();
+  if (line < 0) return;
+  const QList<int> rows = listingRowsOfSourceLine(line);
+  for (int r : rows) listing_->item(r)->setSelected(true);
+  if (!rows.isEmpty()) {
+    listing_->setCurrentRow(rows.front(), QItemSelectionModel::NoUpdate);
+    listing_->scrollToItem(listing_->item(rows.back()));
+    listing_->scrollToItem(listing_->item(rows.front()));
+  }
+}
+
+void DebuggerPanel::showSourcePage() { pages_->setCurrentIndex(0); }
 
 void DebuggerPanel::refreshBreakpointTable() {
   for (int r = 0; r < environment::Environment::kBreakpoints; ++r) {

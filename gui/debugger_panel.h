@@ -3,6 +3,7 @@
 // listing side by side, breakpoints by source line, continue and line step
 // while a task is held, the held task's registers and variables, and the
 // task and timer grids of the monitor.
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -60,6 +61,16 @@ class DebuggerPanel : public QWidget {
   // The table's pop-up: "ストップ" and "続行" for the row under the cursor.
   QMenu *makeBreakpointMenu(int row);
   QTableWidget *timerGrid() const { return timerGrid_; }
+  class TimingChartView *timingChart() const { return chart_; }
+  // The variables of the selected task as a grid: " #", " Var", " Type", " Cont".
+  QTableWidget *variableGrid() const { return variableGrid_; }
+  // "変数表示行固定": refreshing the variables keeps their scroll position.
+  QCheckBox *lockVariableRows() const { return lockVariables_; }
+  // A source line chosen: the P-code rows generated from it are selected.
+  QList<int> listingRowsOfSourceLine(int line) const;
+  // The debugger page with the source and variables in front ("ｿｰｽ／変数").
+  void showSourcePage();
+  QTabWidget *pages() const { return pages_; }
 
  signals:
   void breakpointsChanged();
@@ -76,6 +87,11 @@ class DebuggerPanel : public QWidget {
   QTableWidget *taskGrid_ = nullptr;
   QTableWidget *timerGrid_ = nullptr;
   QTableWidget *breakpointTable_ = nullptr;
+  QTableWidget *variableGrid_ = nullptr;
+  QCheckBox *lockVariables_ = nullptr;
+  class TimingChartView *chart_ = nullptr;
+  void refreshVariables(const Lines &rows);
+  void showListingOf(int line);
   QLabel *totalBreak_ = nullptr;
   QListWidget *stepTokens_ = nullptr, *stepTcode_ = nullptr, *stepStacks_ = nullptr;
   QPushButton *stepStart_ = nullptr, *stepNext_ = nullptr, *stepEnd_ = nullptr;

@@ -713,13 +713,13 @@ void MainWindow::applySettings(const environment::Settings &settings) {
 
 namespace {
 
-void paint(QWidget *w, const environment::FontSetting &font, int back) {
+void paint(QWidget *w, const environment::FontSetting &font, int back, const environment::Settings &s) {
   QFont f(qs(font.name));
   if (font.size > 0) f.setPointSize(font.size);
   w->setFont(f);
   QPalette p = w->palette();
-  p.setColor(QPalette::Base, QColor(QRgb(unsigned(back) | 0xFF000000u)));
-  p.setColor(QPalette::Text, QColor(QRgb(unsigned(font.colour) | 0xFF000000u)));
+  p.setColor(QPalette::Base, QColor(QRgb(unsigned(s.shownColour(back)) | 0xFF000000u)));
+  p.setColor(QPalette::Text, QColor(QRgb(unsigned(s.shownColour(font.colour)) | 0xFF000000u)));
   w->setPalette(p);
 }
 
@@ -733,10 +733,12 @@ void MainWindow::applyAppearance() {
   int width = 5;
   parse_int(s.TabSpaceEdit, width);
   for (QPlainTextEdit *e : editors_) {
-    paint(e, s.editorFont, s.editorBackColour);
+    paint(e, s.editorFont, s.editorBackColour, s);
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
-  paint(console_, s.consoleFont, s.consoleBackColour);
+  paint(console_, s.consoleFont, s.consoleBackColour, s);
+  for (ProgramHighlighter *h : highlighters_)
+    if (h) h->setMonochrome(s.ForceMonoCheckBox);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
