@@ -64,6 +64,11 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   // ----- tabs
   int newProgram() { return tabs.newProgram(programDirectory(), ui); }
+  // "開く(&O)" and its two variants: the file dialog, then the file in a new
+  // tab, decoded as its bytes suggest (no encoding given), as Shift-JIS or
+  // as UTF-8 whatever they suggest. Refused with ten tabs open; -1 then or
+  // when cancelled.
+  int openProgram(std::optional<Encoding> encoding);
   // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
   // its slot registration is deleted; with no tab left, all tasks stop.
   // False when the user cancelled.
@@ -210,6 +215,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // tasks as a run would; a run ends the stepping. False when refused.
   bool stepTaskLine(int slot);
   void endStepping();  // a changed slot or a run ends it
+  // "タスクリセット（CODE DEBUG）": every loaded task back to its start, as a
+  // run begins, without running; the passes of "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
+  // (stepOnePass, which resets first when needed) follow. False when a run
+  // or a compile holds the slots or the link failed.
+  bool resetTasks();
+  bool stepOnePass();
   bool stepping = false;
   u16 stepLine;
 
@@ -218,6 +229,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
     int tab = -1;   // the editor tab, or -1 when there is no mark
     int line = -1;  // source line index
     u16 message;
+    int slot = -1;  // the task it happened in (a run-time error)
   };
   SourceMark compileError;  // where the last failed compile stopped
   SourceMark runError;      // where the last run-time error stopped the run
@@ -256,6 +268,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void ForceAllTaskEnd();
   bool CheckRunTimeError();
   void PauseContinueButtonClick();
+  // "■": the run ends at its next test, the engine stops, a pause is
+  // released first; with "タスク終了時、全て非表示にする" every canvas is hidden.
   void KillTaskButtonClick();
   void mnSTOP_ALL_SLOTClick() {
     stopRequested_ = true;

@@ -72,7 +72,7 @@ bool Environment::CheckRunTimeError() {
                    {u"   Address ", int16(p.position)}};
   int line = -1;
   if (p.task >= 0 && p.task < engine::kSlots && parse_int(engine.lineOf(p), line))
-    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage};
+    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage, p.task};
   // The console shows the error line while the error window is up.
   refreshViews();
   ui.showRunError(lastErrorRows);
@@ -249,6 +249,8 @@ void Environment::KillTaskButtonClick() {
   paused = false;
   running = false;
   engine.stopAll();
+  if (settings.CloseAllCanvasCheckBox && engine.canvas)
+    for (int i = 0; i < engine.canvas->canvasCount(); ++i) engine.canvas->showHide(i, false);
 }
 
 }  // namespace velmora::environment

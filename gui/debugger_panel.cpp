@@ -220,8 +220,9 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   // A listing row selects the source line it came from; a source line
   // chosen by a click shows the listing rows generated from it.
   listing_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  connect(listing_, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-    const int line = listing_source_line(item->text());
+  connect(listing_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (row < 0) return;
+    const int line = listing_source_line(listing_->item(row)->text());
     if (line < 0 || line >= source_->count()) return;
     const QSignalBlocker quiet(source_);
     source_->setCurrentRow(line);
@@ -368,6 +369,15 @@ void DebuggerPanel::showListingOf(int line) {
 }
 
 void DebuggerPanel::showSourcePage() { pages_->setCurrentIndex(0); }
+
+void DebuggerPanel::clearViews() {
+  source_->clear();
+  listing_->clear();
+  registers_->clear();
+  variables_->clear();
+  variableGrid_->setRowCount(0);
+  refreshHeldButtons();
+}
 
 void DebuggerPanel::refreshBreakpointTable() {
   for (int r = 0; r < environment::Environment::kBreakpoints; ++r) {

@@ -28,6 +28,8 @@ class DebuggerPanel : public QWidget {
   void refresh();
   // The task and timer grids of the monitor page.
   void refreshMonitor();
+  // Empties the register, variable, source and P-code views ("■").
+  void clearViews();
   // A task was held at a source line: its slot and line are shown.
   void showHeld(int slot, u16view line);
   void selectSourceLine(int line);
