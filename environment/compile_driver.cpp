@@ -50,6 +50,24 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
 }
 
+bool Environment::TokenButtonClick(bool general) {
+  if (tabs.active < 0 || !tabs.tabs[std::size_t(tabs.active)].inUse) return false;
+  extractedTokens = tokenize(tabs.active, !general);
+  return true;
+}
+
+Environment::TokenClass Environment::token_class(u16view tokenLine) {
+  const u16 type = compiler::token_type(tokenLine);
+  if (type == u"∇" || type == u"Σ" || type == u"□" || type == u"xVECTVAR" || type == u"xNVAR")
+    return TokenClass::Variable;
+  if (type == u"Δ" || type == u"xN") return TokenClass::Number;
+  if (type == u"Ω") return TokenClass::String;
+  if (type == u"xFNAME" || type == u"xMATH") return TokenClass::Function;
+  if (type == u"ψ") return TokenClass::Spacing;
+  if (type.empty()) return TokenClass::Other;
+  return TokenClass::Keyword;
+}
+
 int Environment::mnCOMPILEClick() {
   report.clear();
   if (tabs.active < 0) return -1;

@@ -131,6 +131,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   compiler::TokenStream lastTokens;
   Lines lastTcode;
   compiler::TokenStream tokenize(int tab, bool compileMode);
+  // "トークン抽出" (compile mode, general off) and "トークン抽出(汎用)"
+  // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
+  // active tab's token stream and name lists, kept in extractedTokens.
+  // False when no tab is open.
+  bool TokenButtonClick(bool general);
+  compiler::TokenStream extractedTokens;
+  // The class of a token line, for its colour in the token view.
+  enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
+  static TokenClass token_class(u16view tokenLine);
   int mnCOMPILEClick();
   int CompileButtonClick() { return Comp_And_RegTask(engine::tsACTIVE); }
   // "追加": the T-code of the last successful compile registered again, into

@@ -189,12 +189,48 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   breakLayout->addLayout(counter);
   breakLayout->addWidget(breakpointTable_);
 
+  // Token extraction: the stream beside the three name lists.
+  tokenCompile_ = new QPushButton(QStringLiteral("トークン抽出"));
+  tokenCompile_->setToolTip(QStringLiteral("コンパイルと同じトークン列（大文字、コメント行なし）"));
+  tokenGeneral_ = new QPushButton(QStringLiteral("トークン抽出(汎用)"));
+  tokenGeneral_->setToolTip(QStringLiteral("書いたままのトークン列（空白 ψ、コメントも）"));
+  tokens_ = list_view("TokenListBox");
+  symbols_ = list_view("UserSymbolListBox");
+  shares_ = list_view("ShareListBox");
+  functions_ = list_view("FunctionListBox");
+  auto *tokenButtons = new QHBoxLayout;
+  tokenButtons->addWidget(tokenCompile_);
+  tokenButtons->addWidget(tokenGeneral_);
+  tokenButtons->addStretch();
+  auto *names = new QSplitter(Qt::Vertical);
+  for (auto [title, view] : {std::pair{QStringLiteral("変数"), symbols_}, std::pair{QStringLiteral("共有"), shares_},
+                             std::pair{QStringLiteral("関数"), functions_}}) {
+    auto *box = new QWidget;
+    auto *boxLayout = new QVBoxLayout(box);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    boxLayout->addWidget(new QLabel(title));
+    boxLayout->addWidget(view);
+    names->addWidget(box);
+  }
+  auto *tokenLists = new QSplitter(Qt::Horizontal);
+  tokenLists->addWidget(tokens_);
+  tokenLists->addWidget(names);
+  tokenLists->setStretchFactor(0, 3);
+  auto *tokenPage = new QWidget;
+  auto *tokenLayout = new QVBoxLayout(tokenPage);
+  tokenLayout->setContentsMargins(0, 0, 0, 0);
+  tokenLayout->addLayout(tokenButtons);
+  tokenLayout->addWidget(tokenLists);
+  connect(tokenCompile_, &QPushButton::clicked, this, [this] { emit tokensRequested(false); });
+  connect(tokenGeneral_, &QPushButton::clicked, this, [this] { emit tokensRequested(true); });
+
   auto *lower = new QTabWidget;
   lower->setObjectName(QStringLiteral("debugPages"));
   lower->addTab(state, QStringLiteral("ｿｰｽ／変数"));
   lower->addTab(monitor, QStringLiteral("ﾀｽｸﾓﾆﾀ"));
   lower->addTab(stepPage, QStringLiteral("ステップコンパイル"));
   lower->addTab(breakPage, QStringLiteral("ブレークポイント"));
+  lower->addTab(tokenPage, QStringLiteral("トークン"));
   pages_ = lower;
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
@@ -369,6 +405,36 @@ void DebuggerPanel::showListingOf(int line) {
 }
 
 void DebuggerPanel::showSourcePage() { pages_->setCurrentIndex(0); }
+
+void DebuggerPanel::showTokens() {
+  using C = environment::Environment::TokenClass;
+  auto colour = [this](C c) {
+    int rgb = 0x000000;
+    switch (c) {
+      case C::Keyword: rgb = 0x0000A0; break;
+      case C::Variable: rgb = 0x007800; break;
+      case C::Number: rgb = 0x78008C; break;
+      case C::String: rgb = 0xA02800; break;
+      case C::Function: rgb = 0x006E6E; break;
+      case C::Spacing: rgb = 0x909090; break;
+      case C::Other: break;
+    }
+    return QColor(QRgb(unsigned(env_.settings.shownColour(rgb)) | 0xFF000000u));
+  };
+  const compiler::TokenStream &t = env_.extractedTokens;
+  tokens_->clear();
+  for (const u16 &line : t.tokens) {
+    auto *item = new QListWidgetItem(qs(line));
+    item->setForeground(colour(environment::Environment::token_class(line)));
+    tokens_->addItem(item);
+  }
+  for (auto [view, lines] : {std::pair{symbols_, &t.userSymbols}, std::pair{shares_, &t.sharedNames},
+                             std::pair{functions_, &t.functionNames}}) {
+    view->clear();
+    for (const u16 &line : *lines) view->addItem(qs(line));
+  }
+  pages_->setCurrentWidget(tokens_->parentWidget()->parentWidget());
+}
 
 void DebuggerPanel::clearViews() {
   source_->clear();

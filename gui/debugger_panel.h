@@ -73,10 +73,19 @@ class DebuggerPanel : public QWidget {
   // The debugger page with the source and variables in front ("ｿｰｽ／変数").
   void showSourcePage();
   QTabWidget *pages() const { return pages_; }
+  // The "トークン" page: the token stream and the name lists of the last
+  // "トークン抽出" or "トークン抽出(汎用)", rows coloured by token class.
+  void showTokens();
+  QListWidget *tokenView() const { return tokens_; }
+  QListWidget *symbolView() const { return symbols_; }
+  QListWidget *shareView() const { return shares_; }
+  QListWidget *functionView() const { return functions_; }
+  QPushButton *tokenButton(bool general) const { return general ? tokenGeneral_ : tokenCompile_; }
 
  signals:
   void breakpointsChanged();
   void stepCompileRequested();  // "開始"
+  void tokensRequested(bool general);  // "トークン抽出", "トークン抽出(汎用)"
 
  private:
   environment::Environment &env_;
@@ -90,6 +99,8 @@ class DebuggerPanel : public QWidget {
   QTableWidget *timerGrid_ = nullptr;
   QTableWidget *breakpointTable_ = nullptr;
   QTableWidget *variableGrid_ = nullptr;
+  QListWidget *tokens_ = nullptr, *symbols_ = nullptr, *shares_ = nullptr, *functions_ = nullptr;
+  QPushButton *tokenCompile_ = nullptr, *tokenGeneral_ = nullptr;
   QCheckBox *lockVariables_ = nullptr;
   class TimingChartView *chart_ = nullptr;
   void refreshVariables(const Lines &rows);

@@ -182,6 +182,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   refreshFileList();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
+  connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
     for (QPlainTextEdit *e : editors_) static_cast<CodeEditor *>(e)->refreshGutter();
@@ -453,6 +454,15 @@ bool MainWindow::saveActiveAsText() {
   const int tab = env_->tabs.active;
   if (tab < 0 || !env_->saveTabAsText(tab)) return false;
   editors_[std::size_t(tab)]->document()->setModified(false);
+  return true;
+}
+
+bool MainWindow::extractTokens(bool general) {
+  if (env_->stepCompiling) return false;
+  syncEditorsToPool();
+  if (!env_->TokenButtonClick(general)) return false;
+  debuggerDock_->show();
+  debugger_->showTokens();
   return true;
 }
 

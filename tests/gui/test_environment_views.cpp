@@ -219,6 +219,35 @@ class EnvironmentViewsTest : public QObject {
     }
   }
 
+  void theTokenButtonsShowBothStreamsColoured() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"// head", u"x = 1;", u"", u"&S = \"a\";"});
+    gui::DebuggerPanel *d = w.debugger();
+    QTest::mouseClick(d->tokenButton(false), Qt::LeftButton);
+    QVERIFY(w.debuggerDock()->isVisible());
+    QCOMPARE(d->pages()->tabText(d->pages()->currentIndex()), QStringLiteral("トークン"));
+    QCOMPARE(d->tokenView()->item(0)->text(), QStringLiteral("1 ∇ X"));
+    QCOMPARE(d->tokenView()->item(0)->foreground().color(), QColor(0x00, 0x78, 0x00));
+    QVERIFY(d->symbolView()->findItems(QStringLiteral("X"), Qt::MatchExactly).size() == 1);
+    const int compiled = d->tokenView()->count();
+    QTest::mouseClick(d->tokenButton(true), Qt::LeftButton);
+    QVERIFY(d->tokenView()->count() > compiled);  // blanks and the comment line
+    QVERIFY(d->tokenView()->findItems(QStringLiteral("1 ∇ x"), Qt::MatchExactly).size() == 1);
+    auto spacing = d->tokenView()->findItems(QStringLiteral("2 ψ 1"), Qt::MatchExactly);
+    QCOMPARE(int(spacing.size()), 1);
+    QCOMPARE(spacing[0]->foreground().color(), QColor(0x90, 0x90, 0x90));
+    auto text = d->tokenView()->findItems(QStringLiteral("3 Ω \"a\""), Qt::MatchExactly);
+    QCOMPARE(int(text.size()), 1);
+    QVERIFY(!is_grey(text[0]->foreground().color()));
+    environment::Settings s = w.environment().settings;
+    s.ForceMonoCheckBox = true;
+    w.applySettings(s);
+    QTest::mouseClick(d->tokenButton(true), Qt::LeftButton);
+    for (int i = 0; i < d->tokenView()->count(); ++i) QVERIFY(is_grey(d->tokenView()->item(i)->foreground().color()));
+  }
+
   void theFileAndCodeDebugMenus() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());

@@ -218,3 +218,36 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   EXPECT_FALSE(env.stepOnePass());
   env.running = false;
 }
+
+// "トークン抽出" and "トークン抽出(汎用)": the two modes of the tokenizer on
+// the active tab, and the classes their rows are coloured by.
+TEST_F(EnvParts, TokenExtractionInBothModes) {
+  EXPECT_FALSE(env.TokenButtonClick(false));  // no tab
+  env.tabs.loadLines({u"// head", u"SHARE &T;", u"x = sin(2) + 1.5;", u"", u"&T = \"a b\";", u"CALL F;"}, ui);
+  ASSERT_TRUE(env.TokenButtonClick(false));
+  const Lines compiled = env.extractedTokens.tokens;
+  ASSERT_FALSE(compiled.empty());
+  EXPECT_EQ(compiled.front().substr(0, 2), u"1 ");  // the comment line is dropped
+  for (const u16 &t : compiled) EXPECT_NE(compiler::token_type(t), u"ψ");
+  EXPECT_NE(std::find(compiled.begin(), compiled.end(), u"2 ∇ X"), compiled.end());  // upper-cased
+  EXPECT_EQ(env.extractedTokens.sharedNames, Lines{u"&T"});
+  EXPECT_NE(std::find(env.extractedTokens.functionNames.begin(), env.extractedTokens.functionNames.end(), u"F"),
+            env.extractedTokens.functionNames.end());
+
+  ASSERT_TRUE(env.TokenButtonClick(true));
+  const Lines general = env.extractedTokens.tokens;
+  EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
+  EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
+  EXPECT_NE(std::find(general.begin(), general.end(), u"2 ∇ x"), general.end());  // case as written
+
+  using C = Environment::TokenClass;
+  EXPECT_EQ(Environment::token_class(u"2 ∇ X"), C::Variable);
+  EXPECT_EQ(Environment::token_class(u"4 Σ &T"), C::Variable);
+  EXPECT_EQ(Environment::token_class(u"2 Δ 1.5"), C::Number);
+  EXPECT_EQ(Environment::token_class(u"4 Ω \"a b\""), C::String);
+  EXPECT_EQ(Environment::token_class(u"2 xMATH SIN"), C::Function);
+  EXPECT_EQ(Environment::token_class(u"5 xFNAME F"), C::Function);
+  EXPECT_EQ(Environment::token_class(u"3 ψ 1"), C::Spacing);
+  EXPECT_EQ(Environment::token_class(u"1 SHARE"), C::Keyword);
+  EXPECT_EQ(Environment::token_class(u""), C::Other);
+}
