@@ -232,4 +232,13 @@ int Settings::grey(int rgb) {
   return (y << 16) | (y << 8) | y;
 }
 
+u16 Settings::directoryOfChoice(const std::filesystem::path &chosen) {
+  if (chosen.empty()) return {};
+  std::string dir = chosen.parent_path().string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return from_utf8(dir);
+}
+
+u16 Settings::interpreterOfChoice(const std::filesystem::path &chosen) { return from_utf8(chosen.string()); }
+
 }  // namespace velmora::environment

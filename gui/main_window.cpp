@@ -837,6 +837,7 @@ void MainWindow::applyAppearance() {
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
   paint(console_, s.consoleFont, s.consoleBackColour, s);
+  static_cast<ConsoleView *>(console_)->setOwnerDrawn(s.consoleOwnerDrawn());
   for (ProgramHighlighter *h : highlighters_)
     if (h) h->setMonochrome(s.ForceMonoCheckBox);
 }

@@ -8,6 +8,7 @@
 #include <QDockWidget>
 #include <QImage>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -16,7 +17,9 @@
 #include <QTextLayout>
 #include <QTimer>
 
+#include "gui/console_view.h"
 #include "gui/debugger_panel.h"
+#include "gui/settings_dialog.h"
 #include "gui/main_window.h"
 #include "gui/timing_chart_view.h"
 #include "tests/gui/quiet_window.h"
@@ -246,6 +249,52 @@ class EnvironmentViewsTest : public QObject {
     w.applySettings(s);
     QTest::mouseClick(d->tokenButton(true), Qt::LeftButton);
     for (int i = 0; i < d->tokenView()->count(); ++i) QVERIFY(is_grey(d->tokenView()->item(i)->foreground().color()));
+  }
+
+  void dirButtonsAndTheOwnerDrawnConsole() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    gui::SettingsDialog dialog(w.environment().settings, &w);
+    QStringList asked;
+    dialog.chooseFile = [&asked](const QString &title, const QString &) {
+      asked << title;
+      return title == QStringLiteral("COMMAND.COM位置") ? QStringLiteral("/usr/bin/bash")
+                                                         : QStringLiteral("/srv/velmora/data/dummy");
+    };
+    for (const char *name : {"AppliDirEditDir", "AppliProgDirEditDir", "CMDEXEPathEditDir"}) {
+      auto *button = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
+      QVERIFY2(button, name);
+      QCOMPARE(button->text(), QStringLiteral("Dir"));
+      button->click();
+    }
+    QCOMPARE(asked.size(), 3);
+    const environment::Settings edited = dialog.edited();
+    QCOMPARE(edited.AppliDirEdit, u16(u"/srv/velmora/data/"));
+    QCOMPARE(edited.AppliProgDirEdit, u16(u"/srv/velmora/data/"));
+    QCOMPARE(edited.CMDEXEPathEdit, u16(u"/usr/bin/bash"));
+    // Cancelled: the path stays.
+    dialog.chooseFile = [](const QString &, const QString &) { return QString(); };
+    dialog.findChild<QPushButton *>(QStringLiteral("AppliDirEditDir"))->click();
+    QCOMPARE(dialog.edited().AppliDirEdit, u16(u"/srv/velmora/data/"));
+
+    // Font size 12: the console's own fixed-height rows; other sizes: the platform's.
+    w.openProgramLines({u"??\"one\"; ??CRLF; ??\"two\";"});
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(w.run(), RunResult::Ended);
+    auto *console = static_cast<gui::ConsoleView *>(w.consoleView());
+    QVERIFY(!console->ownerDrawn());
+    environment::Settings s = w.environment().settings;
+    s.consoleFont.size = 12;
+    w.applySettings(s);
+    QVERIFY(console->ownerDrawn());
+    QCOMPARE(console->itemDelegate()->objectName(), QStringLiteral("fixedRows"));
+    QVERIFY(console->count() >= 2);
+    QCOMPARE(console->visualItemRect(console->item(0)).height(), console->fixedRowHeight());
+    s.consoleFont.size = 14;
+    w.applySettings(s);
+    QVERIFY(!console->ownerDrawn());
+    QVERIFY(console->itemDelegate()->objectName() != QStringLiteral("fixedRows"));
   }
 
   void theFileAndCodeDebugMenus() {
