@@ -13,6 +13,7 @@ u16 bare(const u16 &name) {
 
 TimingChart::Lane lane_of(const engine::TTaskInfo &t) {
   using Lane = TimingChart::Lane;
+  if (!t.Permit) return Lane::Empty;  // not in this run
   switch (t.state) {
     case engine::tsEMPTY: return Lane::Empty;
     case engine::tsSTOP: return Lane::Stop;

@@ -109,6 +109,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   variableGrid_ = grid_view("variableGrid", {QStringLiteral(" #"), QStringLiteral(" Var"), QStringLiteral(" Type"),
                                               QStringLiteral(" Cont")});
   variableGrid_->verticalHeader()->hide();
+  for (int c = 0; c < 3; ++c) variableGrid_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   lockVariables_ = new QCheckBox(QStringLiteral("変数表示行固定"));
   lockVariables_->setObjectName(QStringLiteral("LockVarViewCheckBox"));
   lockVariables_->setToolTip(QStringLiteral("更新しても変数の表示位置（スクロール）を保つ"));
@@ -132,10 +133,14 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
                                         QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
                                         QStringLiteral("LINE"), QStringLiteral("EVENT")});
   chart_ = new TimingChartView(env_);
+  for (QTableWidget *grid : {taskGrid_, timerGrid_}) grid->setMinimumHeight(30);
   auto *monitor = new QSplitter(Qt::Vertical);
   monitor->addWidget(taskGrid_);
   monitor->addWidget(timerGrid_);
   monitor->addWidget(chart_);
+  monitor->setStretchFactor(0, 1);
+  monitor->setStretchFactor(1, 1);
+  monitor->setStretchFactor(2, 2);
   // Step compile: start, next token, end; tokens, T-code and the stacks.
   stepStart_ = new QPushButton(QStringLiteral("開始"));
   stepNext_ = new QPushButton(QStringLiteral("次"));
@@ -202,7 +207,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   tokenButtons->addWidget(tokenCompile_);
   tokenButtons->addWidget(tokenGeneral_);
   tokenButtons->addStretch();
-  auto *names = new QSplitter(Qt::Vertical);
+  auto *names = new QSplitter(Qt::Horizontal);
   for (auto [title, view] : {std::pair{QStringLiteral("変数"), symbols_}, std::pair{QStringLiteral("共有"), shares_},
                              std::pair{QStringLiteral("関数"), functions_}}) {
     auto *box = new QWidget;
@@ -215,7 +220,8 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *tokenLists = new QSplitter(Qt::Horizontal);
   tokenLists->addWidget(tokens_);
   tokenLists->addWidget(names);
-  tokenLists->setStretchFactor(0, 3);
+  tokenLists->setStretchFactor(0, 1);
+  tokenLists->setStretchFactor(1, 1);
   auto *tokenPage = new QWidget;
   auto *tokenLayout = new QVBoxLayout(tokenPage);
   tokenLayout->setContentsMargins(0, 0, 0, 0);

@@ -82,6 +82,7 @@ RunResult MainWindow::runActiveTab() {
   setRunning(false);
   refreshPages();
   refreshStatus();
+  if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
   debugger_->refresh();
   if (result == RunResult::NotStarted && env_->compileError.tab >= 0) showSourceMark(env_->compileError);
   else if (result == RunResult::Error) {

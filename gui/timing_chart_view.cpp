@@ -25,7 +25,7 @@ int lane_colour(Lane l) {
 
 TimingChartView::TimingChartView(const environment::Environment &env, QWidget *parent) : QWidget(parent), env_(env) {
   setObjectName(QStringLiteral("timingChart"));
-  setMinimumHeight(80);
+  setMinimumHeight(30);
   setToolTip(QStringLiteral("タイミングチャート: タイマーの発火（パルス）と各スロットの 実行（緑）・待ち（黄）・停止（赤）・終了（灰）"));
 }
 
@@ -53,8 +53,9 @@ void TimingChartView::paintEvent(QPaintEvent *) {
                                     : QStringLiteral("（設定「実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する」で描画）"));
     return;
   }
-  // The newest columns fill the width; a column is at least one pixel.
-  const double step = std::max(1.0, double(plotWidth) / double(environment::TimingChart::kColumns));
+  // The columns fill the width (a short run is drawn wider, up to 120
+  // columns to the width); a column is at least one pixel.
+  const double step = std::max(1.0, double(plotWidth) / double(std::max<std::size_t>(columns, 120)));
   const std::size_t visible = std::min(columns, std::size_t(plotWidth / step));
   const std::size_t first = columns - visible;
   auto x_of = [&](std::size_t c) { return labelWidth + int(double(c - first) * step); };
@@ -90,7 +91,6 @@ void TimingChartView::paintEvent(QPaintEvent *) {
     }
     y += rowHeight;
   }
-  setMinimumHeight(std::max(80, y + 4));
 }
 
 }  // namespace velmora::gui

@@ -16,6 +16,9 @@ TEST(TimingChart, ColumnsShowFiringsAndLanes) {
   engine::Engine e;
   TimingChart chart;
   e.tasks[2].state = engine::tsACTIVE;
+  e.tasks[2].Permit = 1;
+  e.tasks[4].state = engine::tsACTIVE;  // loaded, not in the run
+  e.tasks[4].Permit = 0;
   chart.sample(e);  // no timer yet
   engine::TTimerInfo &t = e.timers[3];
   t.name = u"\"TICK\"";
@@ -39,6 +42,7 @@ TEST(TimingChart, ColumnsShowFiringsAndLanes) {
   EXPECT_EQ(chart.timerText(0), u"__|_|_");  // the row starts where the timer was first seen
   EXPECT_EQ(chart.slotText(2), u"RRWWSE");
   EXPECT_EQ(chart.shownSlots(), std::vector<int>{2});
+  EXPECT_EQ(chart.slotText(4), u"      ");
 
   // The oldest columns scroll away; every row keeps the same width.
   for (std::size_t i = 0; i < TimingChart::kColumns; ++i) chart.sample(e);
