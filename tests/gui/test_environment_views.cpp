@@ -116,14 +116,19 @@ class EnvironmentViewsTest : public QObject {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
     w.show();
-    w.openProgramLines({u"A = 1;", u"??A;", u"FILE(1).OPEN(\"missing.txt\", READ);", u"??\"never\";"});
+    // A task that waits beside the one that fails, so the failing one is slot 02.
+    w.openProgramLines({u"B = 5;", u"WHILE TRUE DO WAIT 1; END"});
     QCOMPARE(w.compileActive(), 0);
+    w.openProgramLines({u"A = 1;", u"??A;", u"FILE(1).OPEN(\"missing.txt\", READ);", u"??\"never\";"});
+    QCOMPARE(w.compileActive(), 1);
+    w.debugger()->setSlot(0);
     w.debugger()->pages()->setCurrentIndex(3);
     QCOMPARE(w.run(), RunResult::Error);
     gui::DebuggerPanel *d = w.debugger();
     QVERIFY(w.debuggerDock()->isVisible());
     QCOMPARE(d->pages()->currentIndex(), 0);
-    QCOMPARE(d->slot(), 0);
+    QCOMPARE(d->slot(), 1);
+    QCOMPARE(w.environment().runError.slot, 1);
     QCOMPARE(d->selectedSourceLine(), 2);
     // That line's P-code rows are selected, and only those.
     const QList<QListWidgetItem *> chosen = d->listingView()->selectedItems();
@@ -131,7 +136,8 @@ class EnvironmentViewsTest : public QObject {
     for (QListWidgetItem *item : chosen) QCOMPARE(item->text().section(QChar(u' '), 0, 0).toInt(), 2);
     QCOMPARE(int(chosen.size()), int(d->listingRowsOfSourceLine(2).size()));
     // Its state: the task's variables.
-    QVERIFY(d->variableView()->findItems(QStringLiteral("0:A/Num/1.000"), Qt::MatchExactly).size() == 1);
+    QVERIFY(d->variableView()->findItems(QStringLiteral("1:A/Num/1.000"), Qt::MatchExactly).size() == 1);
+    QVERIFY(d->variableView()->findItems(QStringLiteral("0:B"), Qt::MatchStartsWith).isEmpty());
 
     // Clicking another source line selects its rows instead.
     d->sourceView()->setCurrentRow(0);
