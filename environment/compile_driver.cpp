@@ -109,7 +109,13 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
 }
 
 bool Environment::Start_Compile() {
-  compileOk_ = compiler_->compile(lastTokens.tokens, false);
+  const bool step = StepTransCheckBox && !running && !stepCompiling;
+  if (step) {
+    stepCompiling = true;
+    stepEnd_ = false;
+  }
+  compileOk_ = compiler_->compile(lastTokens.tokens, step);
+  stepCompiling = false;
   lastTcode = compiler_->tcode();
   compileReport();
   if (compileOk_) compileWarnings();
@@ -188,7 +194,10 @@ bool Environment::AnalyzeButtonClick() {
 
 void Environment::StepAnalButtonClick() { stepNext_ = true; }
 
-void Environment::endStepCompile() { stepEnd_ = true; }
+void Environment::endStepCompile() {
+  stepEnd_ = true;
+  StepTransCheckBox = false;
+}
 
 void Environment::stepWait(const compiler::StatementCompiler &c) {
   if (stepEnd_) return;

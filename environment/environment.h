@@ -172,6 +172,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void StepAnalButtonClick();
   void endStepCompile();
   bool stepCompiling = false;
+  // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
+  // that compile waits for "次" before every token as "開始" does, and
+  // registers its code at the end; "終了" unticks it and lets it run on.
+  bool StepTransCheckBox = false;
 
   // ----- generated programs
   u16 extractionEncoding = u"UTF8";

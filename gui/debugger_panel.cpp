@@ -150,6 +150,11 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepStacks_ = list_view("stepStacks");
   auto *stepButtons = new QHBoxLayout;
   for (QPushButton *b : {stepStart_, stepNext_, stepEnd_}) stepButtons->addWidget(b);
+  stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
+  stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
+  stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
+  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.StepTransCheckBox = on; });
+  stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
   auto *stepLists = new QSplitter(Qt::Horizontal);
   stepLists->addWidget(stepTokens_);
@@ -318,6 +323,10 @@ void DebuggerPanel::refresh() {
 }
 
 void DebuggerPanel::setStepCompiling(bool on) {
+  {
+    const QSignalBlocker quiet(stepTrans_);
+    stepTrans_->setChecked(env_.StepTransCheckBox);  // "終了" unticks it
+  }
   stepStart_->setEnabled(!on);
   stepNext_->setEnabled(on);
   stepEnd_->setEnabled(on);

@@ -54,6 +54,7 @@ class DebuggerPanel : public QWidget {
   QListWidget *stepTokenView() const { return stepTokens_; }
   QListWidget *stepTcodeView() const { return stepTcode_; }
   QListWidget *stepStackView() const { return stepStacks_; }
+  QCheckBox *stepTransformation() const { return stepTrans_; }  // "ｽﾃｯﾌﾟ変換"
 
   QTableWidget *taskGrid() const { return taskGrid_; }
   // The breakpoint table: rows 1 to 100, and the halt counter beside it.
@@ -108,6 +109,7 @@ class DebuggerPanel : public QWidget {
   QLabel *totalBreak_ = nullptr;
   QListWidget *stepTokens_ = nullptr, *stepTcode_ = nullptr, *stepStacks_ = nullptr;
   QPushButton *stepStart_ = nullptr, *stepNext_ = nullptr, *stepEnd_ = nullptr;
+  QCheckBox *stepTrans_ = nullptr;
   QPushButton *continue_ = nullptr;
   QPushButton *step_ = nullptr;
   void refreshHeldButtons();

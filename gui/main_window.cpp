@@ -520,7 +520,9 @@ int MainWindow::compileActive() {
   if (env_->running || env_->stepCompiling) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active;
+  if (env_->StepTransCheckBox) debuggerDock_->show();
   int slot = env_->mnCOMPILEClick();
+  debugger_->setStepCompiling(false);
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
   refreshStatus();

@@ -303,6 +303,41 @@ class EnvironmentViewsTest : public QObject {
     QVERIFY(console->itemDelegate()->objectName() != QStringLiteral("fixedRows"));
   }
 
+  void stepTransformationStepsTheCompileButton() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"A = 1;", u"??A;"});
+    gui::DebuggerPanel *d = w.debugger();
+    QCOMPARE(d->stepTransformation()->text(), QStringLiteral("ｽﾃｯﾌﾟ変換"));
+    QPushButton *next = nullptr, *end = nullptr;
+    for (QPushButton *b : d->findChildren<QPushButton *>()) {
+      if (b->text() == QStringLiteral("次")) next = b;
+      if (b->text() == QStringLiteral("終了")) end = b;
+    }
+    QVERIFY(next && end);
+    d->stepTransformation()->setChecked(true);
+    QVERIFY(w.environment().StepTransCheckBox);
+    int steps = 0;
+    w.onPump = [&] {
+      if (!next->isEnabled()) return;  // not waiting for a step
+      ++steps;
+      if (steps == 3) end->click();
+      else next->click();
+    };
+    QTest::mouseClick(w.taskButton(0), Qt::LeftButton);  // "ｺﾝﾊﾟｲﾙ"
+    QVERIFY(steps >= 3);
+    QVERIFY(w.debuggerDock()->isVisible());
+    QVERIFY(w.statusView()->item(0)->text().contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));  // registered
+    QVERIFY(!d->stepTransformation()->isChecked());  // "終了" unticked it
+    QVERIFY(!next->isEnabled());
+    // Unticked: the next compile does not stop.
+    steps = 0;
+    QTest::mouseClick(w.taskButton(0), Qt::LeftButton);
+    QCOMPARE(steps, 0);
+    QVERIFY(w.statusView()->item(1)->text().contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));
+  }
+
   void theFileAndCodeDebugMenus() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());

@@ -251,3 +251,40 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
   EXPECT_EQ(Environment::token_class(u"1 SHARE"), C::Keyword);
   EXPECT_EQ(Environment::token_class(u""), C::Other);
 }
+
+// "ｽﾃｯﾌﾟ変換" ticked: the ordinary compile waits for "次" before every token,
+// and still registers its code; "終了" unticks it and lets the compile finish.
+TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
+  struct StepUi : velmora::testing::ScriptedUi {
+    Environment *env = nullptr;
+    int shown = 0, stopAfter = -1;
+    bool compileStepShown(const CompileStep &) override {
+      ++shown;
+      return true;  // the compile waits for an answer
+    }
+    void pumpEvents() override {
+      if (stopAfter >= 0 && shown >= stopAfter) env->endStepCompile();
+      else env->StepAnalButtonClick();
+    }
+  } stepUi;
+  Environment e(home.path(), stepUi);
+  stepUi.env = &e;
+  e.tabs.loadLines({u"A = 1;", u"B = A + 2;", u"??B;"}, stepUi);
+  EXPECT_EQ(e.CompileButtonClick(), 0);
+  EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
+
+  e.StepTransCheckBox = true;
+  EXPECT_EQ(e.CompileButtonClick(), 1);
+  const int allSteps = stepUi.shown;
+  EXPECT_GT(allSteps, 8);  // a wait before every token
+  EXPECT_FALSE(e.stepCompiling);
+  EXPECT_TRUE(e.StepTransCheckBox);  // stays ticked for the next compile
+
+  stepUi.shown = 0;
+  stepUi.stopAfter = 3;
+  EXPECT_EQ(e.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(stepUi.shown, 3);
+  EXPECT_FALSE(e.StepTransCheckBox);
+  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(stepUi.console.back(), u"\r333");
+}
