@@ -245,6 +245,12 @@ class Engine {
   // by the environment when a run starts.
   std::filesystem::path dataDirectory;
   std::array<TFileInfo, kFiles> files;
+  // Whether a failing file instruction (open, read, write, load, store, a
+  // bad path) ends the run with its error, or is ignored: then it does
+  // nothing more and the console says "- ファイルI/Oエラー(無視)" with the path.
+  bool stopOnFileError = true;
+  // The same for a command or program that cannot be started.
+  bool stopOnCommandError = true;
   // Closes every numbered file; false (after the I/O error) when buffered
   // data could not be written.
   bool closeAllFiles();

@@ -40,8 +40,15 @@ std::optional<fs::path> resolve(const Engine &e, const u16 &name) {
   return e.dataDirectory / to_utf8(n);
 }
 
+// A failing file instruction: the run-time error, or, when the run ignores
+// file errors, one console line naming the path, and the run goes on.
+void file_failure(Engine &e, u16view message, u16view path) {
+  if (e.stopOnFileError) return e.runtimeError(message);
+  e.console.addLine(u"- ファイルI/Oエラー(無視) " + u16(path));
+}
+
 void path_error(Engine &e, const u16 &name, bool withReturn) {
-  e.runtimeError(u"- ファイル パスエラー(" + name + u")" + (withReturn ? u"\r" : u""));
+  file_failure(e, u"- ファイル パスエラー(" + name + u")" + (withReturn ? u"\r" : u""), name);
 }
 
 long file_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
@@ -70,7 +77,7 @@ bool close_file(TFileInfo &f) {
 
 void io_error(Engine &e, TFileInfo &f, const fs::path &path) {
   f.ErrorCode = feIO_ERROR;
-  e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(path.string()));
+  file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path.string()), from_utf8(path.string()));
 }
 
 // Closes the number; a failure to write what was buffered is an I/O error.
@@ -103,7 +110,7 @@ void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
     f.ErrorCode = feOPEN_ERROR;
     u16 shown = from_utf8(path->string());
     f.Path.clear();
-    e.runtimeError(u"- ファイルオープンエラー\r" + shown);
+    file_failure(e, u"- ファイルオープンエラー\r" + shown, shown);
   };
   if (mode == u"READ") {
     auto bytes = read_file_bytes(*path);
@@ -172,7 +179,7 @@ void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
   auto file = read_text_file(*path);
-  if (!file) return e.runtimeError(u"- ファイル ロード　エラー：ファイル名(" + name + u")");
+  if (!file) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", from_utf8(path->string()));
   t.LIST_WORK = std::move(file->lines);
   t.LIST_REM.clear();
   finish_list(t);
@@ -203,7 +210,7 @@ void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
   // Written beside the target and renamed over it: a failed store never
   // leaves a half-written file behind.
   if (!write_lines_file(*path, t.LIST_WORK.lines(), Encoding::Utf8))
-    e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(path->string()));
+    file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path->string()), from_utf8(path->string()));
 }
 
 void op_file_delete(Engine &e, TTaskInfo &, const TPEXE &r) {  // 328

@@ -94,7 +94,10 @@ void op_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 757
     args = {shell, "-c", body};
   }
   pid_t pid = spawn(args, !terminal, terminal, e.dataDirectory.string());
-  if (pid < 0) return e.runtimeError(u"- COMMAND.COM実行エラー! " + commandLine);
+  if (pid < 0) {
+    if (e.stopOnCommandError) return e.runtimeError(u"- COMMAND.COM実行エラー! " + commandLine);
+    return e.console.addLine(u"- COMMAND.COM実行エラー(無視) " + commandLine);
+  }
   e.childProcesses.push_back(pid);
   e.reapChildren();
 }
@@ -137,7 +140,10 @@ void op_exec_file(Engine &e, TTaskInfo &, const TPEXE &r) {  // 758
   if (text.size() > kExecLimit) return e.runtimeError(u"  - 実行エラー：" + text.substr(0, kExecLimit));
   if (!e.permitted(Permission::Commands, u"EXEC FILE", text)) return;
   pid_t pid = spawn(shell_words(to_utf8(text)), true, true, e.dataDirectory.string());
-  if (pid < 0) return e.runtimeError(u"  - 実行エラー：" + text);
+  if (pid < 0) {
+    if (e.stopOnCommandError) return e.runtimeError(u"  - 実行エラー：" + text);
+    return e.console.addLine(u"  - 実行エラー(無視)：" + text);
+  }
   e.childProcesses.push_back(pid);
   e.reapChildren();
 }

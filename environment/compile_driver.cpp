@@ -2,6 +2,7 @@
 // registering the T-code in a task slot.
 #include "environment/environment.h"
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -13,6 +14,31 @@ namespace velmora::environment {
 
 using engine::TTaskState;
 
+std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream) {
+  auto allowed = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
+  };
+  for (const Lines *names : {&stream.userSymbols, &stream.sharedNames})
+    for (const u16 &name : *names) {
+      // The kind marks of list, matrix and vector variables are no part of the name.
+      u16view bare = name;
+      if (!bare.empty() && (bare[0] == u'&' || bare[0] == u'%' || bare[0] == u'$')) bare.remove_prefix(1);
+      if (std::all_of(bare.begin(), bare.end(), allowed)) continue;
+      // The first line that uses it: the line number of its first token.
+      int line = -1;
+      for (const u16 &token : stream.tokens) {
+        std::size_t blank = token.find(u' ');
+        std::size_t second = blank == u16::npos ? u16::npos : token.find(u' ', blank + 1);
+        if (second != u16::npos && u16view(token).substr(second + 1) == name) {
+          parse_int(u16view(token).substr(0, blank), line);
+          break;
+        }
+      }
+      return std::pair{name, line};
+    }
+  return std::nullopt;
+}
+
 compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   compiler::TokenizeOptions o;
   o.IsUpperCase = compileMode;
@@ -23,6 +49,24 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   const Lines empty;
   const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].lines : empty;
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
+}
+
+bool Environment::TokenButtonClick(bool general) {
+  if (tabs.active < 0 || !tabs.tabs[std::size_t(tabs.active)].inUse) return false;
+  extractedTokens = tokenize(tabs.active, !general);
+  return true;
+}
+
+Environment::TokenClass Environment::token_class(u16view tokenLine) {
+  const u16 type = compiler::token_type(tokenLine);
+  if (type == u"∇" || type == u"Σ" || type == u"□" || type == u"xVECTVAR" || type == u"xNVAR")
+    return TokenClass::Variable;
+  if (type == u"Δ" || type == u"xN") return TokenClass::Number;
+  if (type == u"Ω") return TokenClass::String;
+  if (type == u"xFNAME" || type == u"xMATH") return TokenClass::Function;
+  if (type == u"ψ") return TokenClass::Spacing;
+  if (type.empty()) return TokenClass::Other;
+  return TokenClass::Keyword;
 }
 
 int Environment::mnCOMPILEClick() {
@@ -50,6 +94,15 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
   report = lastTokens.report;
   compiledTab_ = tabs.active;
   compiledLines_ = tab->lines;
+  if (settings.Ascii_Name_Only_CheckBox) {
+    if (auto bad = non_ascii_name(lastTokens)) {
+      compileOk_ = false;
+      const u16 text = u"変数名は半角英数字のみ: " + bad->first;
+      compileError = {tabs.active, bad->second, text};
+      ui.message(text, u"");
+      return -1;
+    }
+  }
   if (!Start_Compile()) {
     if (settings.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens.tokens, compiler_->lastTokenIndex());
     return -1;
@@ -58,7 +111,13 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
 }
 
 bool Environment::Start_Compile() {
-  compileOk_ = compiler_->compile(lastTokens.tokens, false);
+  const bool step = StepTransCheckBox && !running && !stepCompiling;
+  if (step) {
+    stepCompiling = true;
+    stepEnd_ = false;
+  }
+  compileOk_ = compiler_->compile(lastTokens.tokens, step);
+  stepCompiling = false;
   lastTcode = compiler_->tcode();
   compileReport();
   if (compileOk_) compileWarnings();
@@ -137,7 +196,10 @@ bool Environment::AnalyzeButtonClick() {
 
 void Environment::StepAnalButtonClick() { stepNext_ = true; }
 
-void Environment::endStepCompile() { stepEnd_ = true; }
+void Environment::endStepCompile() {
+  stepEnd_ = true;
+  StepTransCheckBox = false;
+}
 
 void Environment::stepWait(const compiler::StatementCompiler &c) {
   if (stepEnd_) return;

@@ -256,4 +256,35 @@ bool Environment::stepTaskLine(int slot) {
   return true;
 }
 
+bool Environment::resetTasks() {
+  if (running || busy || stepCompiling) return false;
+  endStepping();
+  prepareEngine();
+  if (engine.linkAll()) {
+    refreshViews();
+    return false;
+  }
+  SetTaskPermit();
+  engine.runReset();
+  cancelInput();
+  Initial_Debugger();
+  engine.running = true;
+  stepping = true;
+  stepLine.clear();
+  refreshViews();
+  return true;
+}
+
+bool Environment::stepOnePass() {
+  if (running || busy || stepCompiling) return false;
+  if (!stepping && !resetTasks()) return false;
+  busy = true;
+  engine.runPasses(1);
+  busy = false;
+  if (CheckRunTimeError()) stepping = false;
+  if (!stepping || IsAllTask_Finished()) endStepping();
+  refreshViews();
+  return true;
+}
+
 }  // namespace velmora::environment

@@ -102,12 +102,19 @@ bool Environment::confirmCloseAll() {
 bool Environment::closeAllTabs() {
   if (!confirmCloseAll()) return false;
   while (tabs.openCount > 0) {
-    int tab = tabs.active >= 0 ? tabs.active : tabs.lowestFree();
+    int tab = tabs.active >= 0 && tabs.tabs[std::size_t(tabs.active)].inUse ? tabs.active : -1;
     for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
       if (tabs.tabs[std::size_t(i)].inUse) tab = i;
     if (!closeTab(tab)) return false;
   }
   return true;
+}
+
+int Environment::openProgram(std::optional<Encoding> encoding) {
+  if (!roomForAnotherTab()) return -1;
+  auto chosen = ui.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
+  if (!chosen) return -1;
+  return tabs.loadFile(*chosen, encoding, ui);
 }
 
 }  // namespace velmora::environment

@@ -15,10 +15,16 @@
 #include "language/word_editing.h"
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
+#include "environment/timing_chart.h"
 
 namespace velmora::environment {
 
 enum class RunResult { NotStarted, Ended, Error, Stopped };
+
+// "半角英数字のみ許可": the first variable whose name (without its kind mark
+// &, % or $) has a character other than an ASCII letter, digit or "_", with
+// the source line that first uses it (-1 when no token shows it).
+std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
 
 // A row of the breakpoint table.
 // A tab's content left by an earlier session that ended without saving it.
@@ -59,6 +65,11 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   // ----- tabs
   int newProgram() { return tabs.newProgram(programDirectory(), ui); }
+  // "開く(&O)" and its two variants: the file dialog, then the file in a new
+  // tab, decoded as its bytes suggest (no encoding given), as Shift-JIS or
+  // as UTF-8 whatever they suggest. Refused with ten tabs open; -1 then or
+  // when cancelled.
+  int openProgram(std::optional<Encoding> encoding);
   // Whether another tab may open; when not, the user is told why.
   bool roomForAnotherTab();
   // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
@@ -123,6 +134,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   compiler::TokenStream lastTokens;
   Lines lastTcode;
   compiler::TokenStream tokenize(int tab, bool compileMode);
+  // "トークン抽出" (compile mode, general off) and "トークン抽出(汎用)"
+  // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
+  // active tab's token stream and name lists, kept in extractedTokens.
+  // False when no tab is open.
+  bool TokenButtonClick(bool general);
+  compiler::TokenStream extractedTokens;
+  // The class of a token line, for its colour in the token view.
+  enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
+  static TokenClass token_class(u16view tokenLine);
   // Compiles the active tab into its slot (asking before replacing code).
   // Refused while a run or a step compile owns the slots.
   int mnCOMPILEClick();
@@ -158,6 +178,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void StepAnalButtonClick();
   void endStepCompile();
   bool stepCompiling = false;
+  // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
+  // that compile waits for "次" before every token as "開始" does, and
+  // registers its code at the end; "終了" unticks it and lets it run on.
+  bool StepTransCheckBox = false;
 
   // ----- generated programs
   u16 extractionEncoding = u"UTF8";
@@ -210,6 +234,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // tasks as a run would; a run ends the stepping. False when refused.
   bool stepTaskLine(int slot);
   void endStepping();  // a changed slot or a run ends it
+  // "タスクリセット（CODE DEBUG）": every loaded task back to its start, as a
+  // run begins, without running; the passes of "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
+  // (stepOnePass, which resets first when needed) follow. False when a run
+  // or a compile holds the slots or the link failed.
+  bool resetTasks();
+  bool stepOnePass();
   bool stepping = false;
   u16 stepLine;
 
@@ -218,6 +248,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
     int tab = -1;   // the editor tab, or -1 when there is no mark
     int line = -1;  // source line index
     u16 message;
+    int slot = -1;  // the task it happened in (a run-time error)
   };
   SourceMark compileError;  // where the last failed compile stopped
   SourceMark runError;      // where the last run-time error stopped the run
@@ -238,6 +269,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int onlySlot() const { return onlySlot_; }
 
   // ----- run loop
+  // Sampled while a run lasts when "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" is on, a
+  // column per chart interval ("タイミングチャート"); cleared by every start.
+  TimingChart chart;
+  int chartIntervalMs() const;
   std::array<u16, engine::kSlots> permitRows;
   bool running = false;
   bool paused = false;
@@ -252,6 +287,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void ForceAllTaskEnd();
   bool CheckRunTimeError();
   void PauseContinueButtonClick();
+  // "■": the run ends at its next test, the engine stops, a pause is
+  // released first; with "タスク終了時、全て非表示にする" every canvas is hidden.
   void KillTaskButtonClick();
   void mnSTOP_ALL_SLOTClick() {
     stopRequested_ = true;

@@ -93,4 +93,30 @@ Lines variable_list(const Engine &e, int slot, u16view breakLine) {
   return out;
 }
 
+VariableCells variable_cells(u16view line) {
+  VariableCells cells;
+  const std::size_t colon = line.find(u':');
+  if (colon == u16view::npos) {
+    cells.name = u16(line);
+    return cells;
+  }
+  cells.owner = u16(line.substr(0, colon));
+  const u16view rest = line.substr(colon + 1);
+  // The first tag after the name: the content may hold any text, slashes too.
+  std::size_t at = u16view::npos;
+  for (u16view tag : {u16view(u"/Stp/"), u16view(u"/Fun/"), u16view(u"/Str/"), u16view(u"/Lst/"), u16view(u"/Vct/"),
+                      u16view(u"/Mat/"), u16view(u"/Num/")}) {
+    const std::size_t p = rest.find(tag);
+    if (p < at) at = p;
+  }
+  if (at == u16view::npos) {
+    cells.name = u16(rest);
+    return cells;
+  }
+  cells.name = u16(rest.substr(0, at));
+  cells.type = u16(rest.substr(at + 1, 3));
+  cells.content = u16(rest.substr(at + 5));
+  return cells;
+}
+
 }  // namespace velmora::environment

@@ -17,4 +17,13 @@ std::vector<Lines> timer_grid(const engine::Engine &e);
 // the source line of a held break, or empty.
 Lines variable_list(const engine::Engine &e, int slot, u16view breakLine);
 
+// A line of the variable list in the four columns of its grid (" #", " Var",
+// " Type", " Cont"): owner text, name, type tag ("Stp", "Fun", "Str", "Lst",
+// "Vct", "Mat", "Num") and content. A line without a tag keeps its text
+// as the name.
+struct VariableCells {
+  u16 owner, name, type, content;
+};
+VariableCells variable_cells(u16view line);
+
 }  // namespace velmora::environment

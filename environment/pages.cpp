@@ -116,8 +116,18 @@ void Environment::Free_Page(int pageNo, int activePageIndex) {
   int slot = FindSlotNum(pageNo, t->caption);
   if (slot >= 0 && slot != engine.current) DelTaskButtonClick(slot);
   tabs.release(pageNo);
-  int next = activePageIndex >= 0 ? activePageIndex : std::max(0, pageNo - 1);
-  if (Tab *a = page(next); a && a->inUse) tabs.active = next;
+  // The page named (FREE PAGE names the current task's slot number), or the
+  // one before the freed page; then on to the next open page after it,
+  // round to the first again. None open: no page is active.
+  const int from = activePageIndex >= 0 ? activePageIndex : std::max(0, pageNo - 1);
+  tabs.active = -1;
+  for (int k = 1; k <= TabPool::kTabs; ++k) {
+    const int candidate = (from + k) % TabPool::kTabs;
+    if (tabs.tabs[std::size_t(candidate)].inUse) {
+      tabs.active = candidate;
+      break;
+    }
+  }
 }
 
 }  // namespace velmora::environment

@@ -72,7 +72,7 @@ bool Environment::CheckRunTimeError() {
                    {u"   Address ", int16(p.position)}};
   int line = -1;
   if (p.task >= 0 && p.task < engine::kSlots && parse_int(engine.lineOf(p), line))
-    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage};
+    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage, p.task};
   // The console shows the error line while the error window is up.
   refreshViews();
   ui.showRunError(lastErrorRows);
@@ -131,6 +131,8 @@ void Environment::prepareEngine() {
   else dataDirectory = home;
   engine.dataDirectory = dataDirectory;
   engine.commandInterpreter = settings.CMDEXEPathEdit;
+  engine.stopOnFileError = settings.FILE_ERROR_CheckBox;
+  engine.stopOnCommandError = settings.COMMAND_EXEC_ERROR_CheckBox;
   engine.homeDirectory = home;
   for (int k = 0; k < engine::kPermissions; ++k) engine.permits.mode[std::size_t(k)] = permitMode(engine::Permission(k));
   engine.permits.newRun();
@@ -152,12 +154,15 @@ RunResult Environment::ExecTaskButtonClick() {
   return result;
 }
 
+int Environment::chartIntervalMs() const { return Settings::timeValue(settings.TimingChartEdit).value_or(20); }
+
 RunResult Environment::Exec_And_Status() {
   if (engine.linkAll()) {
     refreshViews();
     return RunResult::Error;
   }
   runError = SourceMark{};
+  chart.clear();
   SetTaskPermit();
   engine.runReset();
   cancelInput();
@@ -171,6 +176,13 @@ RunResult Environment::Exec_And_Status() {
   lastPump_ = std::chrono::steady_clock::now();
   unsigned long long shownConsole = engine.console.version;
   long batch = 256;
+  const auto started = std::chrono::steady_clock::now();
+  const bool charting = settings.EventChartCheckBox;
+  const int chartInterval = chartIntervalMs();
+  auto chartNow = [&started] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  };
+  if (charting) chart.sample(engine);
   while (running) {
     pumpIfDue(false);
     if (!running) break;
@@ -187,6 +199,7 @@ RunResult Environment::Exec_And_Status() {
       if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
       else if (spent > std::chrono::milliseconds(2)) batch = std::max(batch / 2, kMinBatch);
     }
+    if (charting) chart.sampleIfDue(engine, chartNow(), chartInterval);
     if (CheckRunTimeError()) {
       result = RunResult::Error;
       break;
@@ -215,6 +228,7 @@ RunResult Environment::Exec_And_Status() {
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
   engine.running = false;
+  if (charting) chart.sample(engine);  // how the run ended
   cancelInput();
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
@@ -235,6 +249,8 @@ void Environment::KillTaskButtonClick() {
   paused = false;
   running = false;
   engine.stopAll();
+  if (settings.CloseAllCanvasCheckBox && engine.canvas)
+    for (int i = 0; i < engine.canvas->canvasCount(); ++i) engine.canvas->showHide(i, false);
 }
 
 }  // namespace velmora::environment

@@ -226,4 +226,19 @@ int Settings::waitUnitMs() const { return timeValue(WaitTimeEdit).value_or(100);
 
 int Settings::timerUnitMs() const { return timeValue(TimerTimeEdit).value_or(100); }
 
+int Settings::grey(int rgb) {
+  const int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  const int y = (299 * r + 587 * g + 114 * b + 500) / 1000;
+  return (y << 16) | (y << 8) | y;
+}
+
+u16 Settings::directoryOfChoice(const std::filesystem::path &chosen) {
+  if (chosen.empty()) return {};
+  std::string dir = chosen.parent_path().string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return from_utf8(dir);
+}
+
+u16 Settings::interpreterOfChoice(const std::filesystem::path &chosen) { return from_utf8(chosen.string()); }
+
 }  // namespace velmora::environment

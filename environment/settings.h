@@ -94,6 +94,21 @@ struct Settings {
   int waitUnitMs() const;
   int timerUnitMs() const;
 
+  // A colour (0xRRGGBB) as the views show it: with "カラー表示をモノクロにする"
+  // the grey of the same brightness (ITU-R BT.601 weights), else unchanged.
+  static int grey(int rgb);
+  int shownColour(int rgb) const { return ForceMonoCheckBox ? grey(rgb) : rgb; }
+
+  // The "Dir" buttons of "パス設定": the directory of the file chosen in
+  // the dialog (proposed as "dummy"), with its trailing separator, for the
+  // data and the user program directory; for the command interpreter the
+  // chosen file itself (a shell here, not a COMMAND.COM in that folder).
+  static u16 directoryOfChoice(const std::filesystem::path &chosen);
+  static u16 interpreterOfChoice(const std::filesystem::path &chosen);
+  // The console is drawn by the environment, a fixed height per row, at
+  // font size 12; by the platform at any other size.
+  bool consoleOwnerDrawn() const { return consoleFont.size == 12; }
+
   // The console tab pitch as a number (16 when the text is not one).
   int consoleTabPitch() const;
   // The Tab width of the editors: 1..40; empty gives 1, anything else 5.

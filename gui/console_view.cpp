@@ -5,6 +5,8 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include "gui/qt_text.h"
 
@@ -18,13 +20,46 @@ QString console_text(const u16 &line) {
   return s;
 }
 
+// The console's own drawing: one text line per row at the height of the
+// font's line, the selection in the palette's highlight.
+class FixedRowDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+    const QFontMetrics fm(option.font);
+    return {fm.horizontalAdvance(index.data().toString()) + 4, fm.height() + 2};
+  }
+  void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+    const bool selected = option.state & QStyle::State_Selected;
+    p->save();
+    if (selected) p->fillRect(option.rect, option.palette.highlight());
+    p->setFont(option.font);
+    p->setPen(selected ? option.palette.color(QPalette::HighlightedText) : option.palette.color(QPalette::Text));
+    p->drawText(option.rect.adjusted(2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextExpandTabs,
+                index.data().toString());
+    p->restore();
+  }
+};
+
 }  // namespace
 
 ConsoleView::ConsoleView(QWidget *parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Every row has the height of one line: no row is measured on its own.
   setUniformItemSizes(true);
+  platformDelegate_ = itemDelegate();
+  fixedDelegate_ = new FixedRowDelegate(this);
+  fixedDelegate_->setObjectName(QStringLiteral("fixedRows"));
 }
+
+void ConsoleView::setOwnerDrawn(bool on) {
+  if (on == ownerDrawn_) return;
+  ownerDrawn_ = on;
+  setItemDelegate(on ? fixedDelegate_ : platformDelegate_);
+  doItemsLayout();
+}
+
+int ConsoleView::fixedRowHeight() const { return QFontMetrics(font()).height() + 2; }
 
 void ConsoleView::showLines(const Lines &lines) {
   int have = count();

@@ -20,6 +20,11 @@ class ConsoleView : public QListWidget {
   QString selectedText() const;
   void copySelection() const;  // "コピー"
   QMenu *makeContextMenu();    // "コピー", "すべて選択", "クリア"
+  // Rows drawn by the console itself at one fixed height (font size 12), or
+  // by the platform's list drawing.
+  void setOwnerDrawn(bool on);
+  bool ownerDrawn() const { return ownerDrawn_; }
+  int fixedRowHeight() const;
 
  signals:
   void clearRequested();  // "クリア": the window empties the buffer and the view
@@ -28,6 +33,11 @@ class ConsoleView : public QListWidget {
   void contextMenuEvent(QContextMenuEvent *event) override;
   bool event(QEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
+
+ private:
+  bool ownerDrawn_ = false;
+  class QAbstractItemDelegate *platformDelegate_ = nullptr;
+  class QAbstractItemDelegate *fixedDelegate_ = nullptr;
 };
 
 }  // namespace velmora::gui

@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -11,6 +13,7 @@
 #include "engine/listing.h"
 #include "environment/monitor.h"
 #include "gui/qt_text.h"
+#include "gui/timing_chart_view.h"
 #include "text/lines.h"
 
 namespace velmora::gui {
@@ -103,18 +106,41 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *code = new QSplitter(Qt::Horizontal);
   code->addWidget(source_);
   code->addWidget(listing_);
+  variableGrid_ = grid_view("variableGrid", {QStringLiteral(" #"), QStringLiteral(" Var"), QStringLiteral(" Type"),
+                                              QStringLiteral(" Cont")});
+  variableGrid_->verticalHeader()->hide();
+  for (int c = 0; c < 3; ++c) variableGrid_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  lockVariables_ = new QCheckBox(QStringLiteral("変数表示行固定"));
+  lockVariables_->setObjectName(QStringLiteral("LockVarViewCheckBox"));
+  lockVariables_->setToolTip(QStringLiteral("更新しても変数の表示位置（スクロール）を保つ"));
+  auto *variableViews = new QTabWidget;
+  variableViews->setObjectName(QStringLiteral("variableViews"));
+  variableViews->addTab(variableGrid_, QStringLiteral("表"));
+  variableViews->addTab(variables_, QStringLiteral("行"));
+  auto *variablePane = new QWidget;
+  auto *variableLayout = new QVBoxLayout(variablePane);
+  variableLayout->setContentsMargins(0, 0, 0, 0);
+  variableLayout->addWidget(lockVariables_);
+  variableLayout->addWidget(variableViews);
   auto *state = new QSplitter(Qt::Horizontal);
   state->addWidget(registers_);
-  state->addWidget(variables_);
+  state->addWidget(variablePane);
+  state->setStretchFactor(1, 2);
   taskGrid_ = grid_view("taskGrid", {QStringLiteral("STS"), QStringLiteral("PC"), QStringLiteral("STK"),
                                       QStringLiteral("BOOL"), QStringLiteral("WAIT"), QStringLiteral("IREQ"),
                                       QStringLiteral("ISRV")});
   timerGrid_ = grid_view("timerGrid", {QStringLiteral("TNAME"), QStringLiteral("INI"), QStringLiteral("CNT"),
                                         QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
                                         QStringLiteral("LINE"), QStringLiteral("EVENT")});
+  chart_ = new TimingChartView(env_);
+  for (QTableWidget *grid : {taskGrid_, timerGrid_}) grid->setMinimumHeight(30);
   auto *monitor = new QSplitter(Qt::Vertical);
   monitor->addWidget(taskGrid_);
   monitor->addWidget(timerGrid_);
+  monitor->addWidget(chart_);
+  monitor->setStretchFactor(0, 1);
+  monitor->setStretchFactor(1, 1);
+  monitor->setStretchFactor(2, 2);
   // Step compile: start, next token, end; tokens, T-code and the stacks.
   stepStart_ = new QPushButton(QStringLiteral("開始"));
   stepNext_ = new QPushButton(QStringLiteral("次"));
@@ -124,6 +150,11 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepStacks_ = list_view("stepStacks");
   auto *stepButtons = new QHBoxLayout;
   for (QPushButton *b : {stepStart_, stepNext_, stepEnd_}) stepButtons->addWidget(b);
+  stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
+  stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
+  stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
+  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.StepTransCheckBox = on; });
+  stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
   auto *stepLists = new QSplitter(Qt::Horizontal);
   stepLists->addWidget(stepTokens_);
@@ -168,12 +199,49 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   breakLayout->addLayout(counter);
   breakLayout->addWidget(breakpointTable_);
 
+  // Token extraction: the stream beside the three name lists.
+  tokenCompile_ = new QPushButton(QStringLiteral("トークン抽出"));
+  tokenCompile_->setToolTip(QStringLiteral("コンパイルと同じトークン列（大文字、コメント行なし）"));
+  tokenGeneral_ = new QPushButton(QStringLiteral("トークン抽出(汎用)"));
+  tokenGeneral_->setToolTip(QStringLiteral("書いたままのトークン列（空白 ψ、コメントも）"));
+  tokens_ = list_view("TokenListBox");
+  symbols_ = list_view("UserSymbolListBox");
+  shares_ = list_view("ShareListBox");
+  functions_ = list_view("FunctionListBox");
+  auto *tokenButtons = new QHBoxLayout;
+  tokenButtons->addWidget(tokenCompile_);
+  tokenButtons->addWidget(tokenGeneral_);
+  tokenButtons->addStretch();
+  auto *names = new QSplitter(Qt::Horizontal);
+  for (auto [title, view] : {std::pair{QStringLiteral("変数"), symbols_}, std::pair{QStringLiteral("共有"), shares_},
+                             std::pair{QStringLiteral("関数"), functions_}}) {
+    auto *box = new QWidget;
+    auto *boxLayout = new QVBoxLayout(box);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    boxLayout->addWidget(new QLabel(title));
+    boxLayout->addWidget(view);
+    names->addWidget(box);
+  }
+  auto *tokenLists = new QSplitter(Qt::Horizontal);
+  tokenLists->addWidget(tokens_);
+  tokenLists->addWidget(names);
+  tokenLists->setStretchFactor(0, 1);
+  tokenLists->setStretchFactor(1, 1);
+  auto *tokenPage = new QWidget;
+  auto *tokenLayout = new QVBoxLayout(tokenPage);
+  tokenLayout->setContentsMargins(0, 0, 0, 0);
+  tokenLayout->addLayout(tokenButtons);
+  tokenLayout->addWidget(tokenLists);
+  connect(tokenCompile_, &QPushButton::clicked, this, [this] { emit tokensRequested(false); });
+  connect(tokenGeneral_, &QPushButton::clicked, this, [this] { emit tokensRequested(true); });
+
   auto *lower = new QTabWidget;
   lower->setObjectName(QStringLiteral("debugPages"));
   lower->addTab(state, QStringLiteral("ｿｰｽ／変数"));
   lower->addTab(monitor, QStringLiteral("ﾀｽｸﾓﾆﾀ"));
   lower->addTab(stepPage, QStringLiteral("ステップコンパイル"));
   lower->addTab(breakPage, QStringLiteral("ブレークポイント"));
+  lower->addTab(tokenPage, QStringLiteral("トークン"));
   pages_ = lower;
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(code);
@@ -196,10 +264,18 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   connect(step_, &QPushButton::clicked, this, [this] { stepOneLine(); });
   connect(star, &QPushButton::clicked, this, [this] { stepTask(); });
   connect(save, &QPushButton::clicked, this, [this] { saveListing(); });
-  // A listing row selects the source line it came from.
+  // A listing row selects the source line it came from; a source line
+  // chosen by a click shows the listing rows generated from it.
+  listing_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   connect(listing_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row >= 0) selectSourceLine(listing_source_line(listing_->item(row)->text()));
+    if (row < 0) return;
+    const int line = listing_source_line(listing_->item(row)->text());
+    if (line < 0 || line >= source_->count()) return;
+    const QSignalBlocker quiet(source_);
+    source_->setCurrentRow(line);
+    source_->scrollToItem(source_->item(line));
   });
+  connect(source_, &QListWidget::currentRowChanged, this, [this](int row) { showListingOf(row); });
   refresh();
 }
 
@@ -239,15 +315,18 @@ void DebuggerPanel::refresh() {
   registers_->clear();
   if (task.state != engine::tsEMPTY)
     for (const u16 &row : environment::task_registers(env_.engine, s)) registers_->addItem(qs(row));
-  variables_->clear();
   const bool held = env_.breakActive && env_.breakTask == s;
-  for (const u16 &row : environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()))
-    variables_->addItem(qs(row));
+  refreshVariables(environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()));
+  if (source_->currentRow() >= 0) showListingOf(source_->currentRow());
   refreshMonitor();
   refreshHeldButtons();
 }
 
 void DebuggerPanel::setStepCompiling(bool on) {
+  {
+    const QSignalBlocker quiet(stepTrans_);
+    stepTrans_->setChecked(env_.StepTransCheckBox);  // "終了" unticks it
+  }
   stepStart_->setEnabled(!on);
   stepNext_->setEnabled(on);
   stepEnd_->setEnabled(on);
@@ -292,7 +371,93 @@ void DebuggerPanel::refreshMonitor() {
   QStringList numbers;
   for (std::size_t i = 1; i <= timers.size(); ++i) numbers << QString::number(i);
   fill(timerGrid_, timers, numbers);
+  chart_->refresh();
   refreshBreakpointTable();
+}
+
+// The list and the grid follow the rows; with "変数表示行固定" both keep
+// their scroll position, otherwise they start at the top again.
+void DebuggerPanel::refreshVariables(const Lines &rows) {
+  const bool keep = lockVariables_->isChecked();
+  const int listTop = variables_->verticalScrollBar()->value();
+  const int gridTop = variableGrid_->verticalScrollBar()->value();
+  variables_->clear();
+  for (const u16 &row : rows) variables_->addItem(qs(row));
+  std::vector<Lines> cells;
+  cells.reserve(rows.size());
+  for (const u16 &row : rows) {
+    const environment::VariableCells v = environment::variable_cells(row);
+    cells.push_back({v.owner, v.name, v.type, v.content});
+  }
+  fill(variableGrid_, cells, {});
+  if (keep) {
+    variables_->verticalScrollBar()->setValue(listTop);
+    variableGrid_->verticalScrollBar()->setValue(gridTop);
+  } else {
+    variables_->scrollToTop();
+    variableGrid_->scrollToTop();
+  }
+}
+
+QList<int> DebuggerPanel::listingRowsOfSourceLine(int line) const {
+  QList<int> rows;
+  for (int r = 0; r < listing_->count(); ++r)
+    if (listing_source_line(listing_->item(r)->text()) == line) rows << r;
+  return rows;
+}
+
+void DebuggerPanel::showListingOf(int line) {
+  const QSignalBlocker quiet(listing_);
+  listing_->clearSelection();
+  if (line < 0) return;
+  const QList<int> rows = listingRowsOfSourceLine(line);
+  for (int r : rows) listing_->item(r)->setSelected(true);
+  if (!rows.isEmpty()) {
+    listing_->setCurrentRow(rows.front(), QItemSelectionModel::NoUpdate);
+    listing_->scrollToItem(listing_->item(rows.back()));
+    listing_->scrollToItem(listing_->item(rows.front()));
+  }
+}
+
+void DebuggerPanel::showSourcePage() { pages_->setCurrentIndex(0); }
+
+void DebuggerPanel::showTokens() {
+  using C = environment::Environment::TokenClass;
+  auto colour = [this](C c) {
+    int rgb = 0x000000;
+    switch (c) {
+      case C::Keyword: rgb = 0x0000A0; break;
+      case C::Variable: rgb = 0x007800; break;
+      case C::Number: rgb = 0x78008C; break;
+      case C::String: rgb = 0xA02800; break;
+      case C::Function: rgb = 0x006E6E; break;
+      case C::Spacing: rgb = 0x909090; break;
+      case C::Other: break;
+    }
+    return QColor(QRgb(unsigned(env_.settings.shownColour(rgb)) | 0xFF000000u));
+  };
+  const compiler::TokenStream &t = env_.extractedTokens;
+  tokens_->clear();
+  for (const u16 &line : t.tokens) {
+    auto *item = new QListWidgetItem(qs(line));
+    item->setForeground(colour(environment::Environment::token_class(line)));
+    tokens_->addItem(item);
+  }
+  for (auto [view, lines] : {std::pair{symbols_, &t.userSymbols}, std::pair{shares_, &t.sharedNames},
+                             std::pair{functions_, &t.functionNames}}) {
+    view->clear();
+    for (const u16 &line : *lines) view->addItem(qs(line));
+  }
+  pages_->setCurrentWidget(tokens_->parentWidget()->parentWidget());
+}
+
+void DebuggerPanel::clearViews() {
+  source_->clear();
+  listing_->clear();
+  registers_->clear();
+  variables_->clear();
+  variableGrid_->setRowCount(0);
+  refreshHeldButtons();
 }
 
 void DebuggerPanel::refreshBreakpointTable() {

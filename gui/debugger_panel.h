@@ -3,6 +3,7 @@
 // listing side by side, breakpoints by source line, continue and line step
 // while a task is held, the held task's registers and variables, and the
 // task and timer grids of the monitor.
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -27,6 +28,8 @@ class DebuggerPanel : public QWidget {
   void refresh();
   // The task and timer grids of the monitor page.
   void refreshMonitor();
+  // Empties the register, variable, source and P-code views ("■").
+  void clearViews();
   // A task was held at a source line: its slot and line are shown.
   void showHeld(int slot, u16view line);
   void selectSourceLine(int line);
@@ -51,6 +54,7 @@ class DebuggerPanel : public QWidget {
   QListWidget *stepTokenView() const { return stepTokens_; }
   QListWidget *stepTcodeView() const { return stepTcode_; }
   QListWidget *stepStackView() const { return stepStacks_; }
+  QCheckBox *stepTransformation() const { return stepTrans_; }  // "ｽﾃｯﾌﾟ変換"
 
   QTableWidget *taskGrid() const { return taskGrid_; }
   // The breakpoint table: rows 1 to 100, and the halt counter beside it.
@@ -60,10 +64,29 @@ class DebuggerPanel : public QWidget {
   // The table's pop-up: "ストップ" and "続行" for the row under the cursor.
   QMenu *makeBreakpointMenu(int row);
   QTableWidget *timerGrid() const { return timerGrid_; }
+  class TimingChartView *timingChart() const { return chart_; }
+  // The variables of the selected task as a grid: " #", " Var", " Type", " Cont".
+  QTableWidget *variableGrid() const { return variableGrid_; }
+  // "変数表示行固定": refreshing the variables keeps their scroll position.
+  QCheckBox *lockVariableRows() const { return lockVariables_; }
+  // A source line chosen: the P-code rows generated from it are selected.
+  QList<int> listingRowsOfSourceLine(int line) const;
+  // The debugger page with the source and variables in front ("ｿｰｽ／変数").
+  void showSourcePage();
+  QTabWidget *pages() const { return pages_; }
+  // The "トークン" page: the token stream and the name lists of the last
+  // "トークン抽出" or "トークン抽出(汎用)", rows coloured by token class.
+  void showTokens();
+  QListWidget *tokenView() const { return tokens_; }
+  QListWidget *symbolView() const { return symbols_; }
+  QListWidget *shareView() const { return shares_; }
+  QListWidget *functionView() const { return functions_; }
+  QPushButton *tokenButton(bool general) const { return general ? tokenGeneral_ : tokenCompile_; }
 
  signals:
   void breakpointsChanged();
   void stepCompileRequested();  // "開始"
+  void tokensRequested(bool general);  // "トークン抽出", "トークン抽出(汎用)"
 
  private:
   environment::Environment &env_;
@@ -76,9 +99,17 @@ class DebuggerPanel : public QWidget {
   QTableWidget *taskGrid_ = nullptr;
   QTableWidget *timerGrid_ = nullptr;
   QTableWidget *breakpointTable_ = nullptr;
+  QTableWidget *variableGrid_ = nullptr;
+  QListWidget *tokens_ = nullptr, *symbols_ = nullptr, *shares_ = nullptr, *functions_ = nullptr;
+  QPushButton *tokenCompile_ = nullptr, *tokenGeneral_ = nullptr;
+  QCheckBox *lockVariables_ = nullptr;
+  class TimingChartView *chart_ = nullptr;
+  void refreshVariables(const Lines &rows);
+  void showListingOf(int line);
   QLabel *totalBreak_ = nullptr;
   QListWidget *stepTokens_ = nullptr, *stepTcode_ = nullptr, *stepStacks_ = nullptr;
   QPushButton *stepStart_ = nullptr, *stepNext_ = nullptr, *stepEnd_ = nullptr;
+  QCheckBox *stepTrans_ = nullptr;
   QPushButton *continue_ = nullptr;
   QPushButton *step_ = nullptr;
   void refreshHeldButtons();

@@ -1,14 +1,16 @@
 #include "gui/highlighter.h"
 
+#include "environment/settings.h"
 #include "gui/qt_text.h"
 
 namespace velmora::gui {
 
 namespace {
 
-QTextCharFormat coloured(const QColor &colour, bool bold = false) {
+QTextCharFormat coloured(int rgb, bool mono, bool bold = false) {
   QTextCharFormat f;
-  f.setForeground(colour);
+  if (mono) rgb = environment::Settings::grey(rgb);
+  f.setForeground(QColor(QRgb(unsigned(rgb) | 0xFF000000u)));
   if (bold) f.setFontWeight(QFont::Bold);
   return f;
 }
@@ -19,13 +21,24 @@ bool word_char(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
 
 ProgramHighlighter::ProgramHighlighter(const LanguageTables &tables, QTextDocument *document)
     : QSyntaxHighlighter(document), tables_(tables) {
-  keyword_ = coloured(QColor(0, 0, 160), true);
-  function_ = coloured(QColor(0, 110, 110));
-  string_ = coloured(QColor(160, 40, 0));
-  number_ = coloured(QColor(120, 0, 140));
-  variable_ = coloured(QColor(0, 120, 0));
-  comment_ = coloured(QColor(128, 128, 128));
+  makeFormats();
   reloadWords();
+}
+
+void ProgramHighlighter::makeFormats() {
+  keyword_ = coloured(0x0000A0, monochrome_, true);
+  function_ = coloured(0x006E6E, monochrome_);
+  string_ = coloured(0xA02800, monochrome_);
+  number_ = coloured(0x78008C, monochrome_);
+  variable_ = coloured(0x007800, monochrome_);
+  comment_ = coloured(0x808080, monochrome_);
+}
+
+void ProgramHighlighter::setMonochrome(bool on) {
+  if (on == monochrome_) return;
+  monochrome_ = on;
+  makeFormats();
+  rehighlight();
 }
 
 void ProgramHighlighter::reloadWords() {

@@ -16,6 +16,9 @@ class ProgramHighlighter : public QSyntaxHighlighter {
   ProgramHighlighter(const LanguageTables &tables, QTextDocument *document);
   // The word lists changed (words renamed or replaced).
   void reloadWords();
+  // "カラー表示をモノクロにする": every colour as its grey.
+  void setMonochrome(bool on);
+  bool monochrome() const { return monochrome_; }
 
  protected:
   void highlightBlock(const QString &text) override;
@@ -24,6 +27,8 @@ class ProgramHighlighter : public QSyntaxHighlighter {
   const LanguageTables &tables_;
   QSet<QString> keywords_, functions_;
   QTextCharFormat keyword_, function_, string_, number_, variable_, comment_;
+  bool monochrome_ = false;
+  void makeFormats();
 };
 
 }  // namespace velmora::gui

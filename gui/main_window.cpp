@@ -182,6 +182,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   refreshFileList();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
+  connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
     for (QPlainTextEdit *e : editors_) static_cast<CodeEditor *>(e)->refreshGutter();
@@ -207,20 +208,18 @@ MainWindow::~MainWindow() {
 void MainWindow::buildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->addAction(QStringLiteral("新規(&N)"), QKeySequence::New, this, [this] { newProgram(); });
-  file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] {
-    if (!roomForAnotherTab()) return;
-    if (auto path = chooseOpenFile(u"開く", env_->programDirectory(), u"*.MCL")) openProgramFile(*path);
-  });
-  file->addAction(QStringLiteral("保存(&B)"), this, [this] {
-    syncEditorsToPool();
-    if (env_->saveTabAsText(env_->tabs.active)) editors_[std::size_t(env_->tabs.active)]->document()->setModified(false);
-  });
+  file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] { openProgram(std::nullopt); });
+  // A Shift-JIS file whose bytes also read as UTF-8 opens right with its own variant.
+  file->addAction(QStringLiteral("開く（シフトJIS）"), this, [this] { openProgram(Encoding::Cp932); });
+  file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(Encoding::Utf8); });
+  file->addAction(QStringLiteral("ファイル保存(&B)"), this, [this] { saveActiveAsText(); });
   file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
     syncEditorsToPool();
     int tab = env_->tabs.active;
     if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
   file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); });
+  file->addAction(QStringLiteral("全て閉じる"), this, [this] { closeAllTabs(); });
   // The recent-file list, in list order, opened from the program directory.
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
@@ -288,6 +287,11 @@ void MainWindow::buildMenus() {
   pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this, [this] { pauseOrContinue(); });
   killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
                                    this, [this] { kill(); });
+  runAllAction_ = runMenu->addAction(QStringLiteral("全スロット実行(&E)"), this, [this] { run(); });
+  runAllAction_->setToolTip(QStringLiteral("タイミングチャートを消して、実行許可のある全スロットを実行"));
+  QMenu *codeDebug = runMenu->addMenu(QStringLiteral("コードデバッグ"));
+  resetAction_ = codeDebug->addAction(QStringLiteral("タスクリセット（CODE DEBUG）"), this, [this] { resetTasks(); });
+  passAction_ = codeDebug->addAction(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"), this, [this] { stepOnePass(); });
 
   runMenu->addSeparator();
   QAction *debug = debuggerDock_->toggleViewAction();
@@ -436,6 +440,68 @@ int MainWindow::openProgramLines(const Lines &lines) {
   return tab;
 }
 
+int MainWindow::openProgram(std::optional<Encoding> encoding) {
+  if (env_->running) return -1;
+  syncEditorsToPool();
+  const int tab = env_->openProgram(encoding);
+  if (tab >= 0) showTab(tab);
+  refreshStatus();
+  return tab;
+}
+
+bool MainWindow::saveActiveAsText() {
+  syncEditorsToPool();
+  const int tab = env_->tabs.active;
+  if (tab < 0 || !env_->saveTabAsText(tab)) return false;
+  editors_[std::size_t(tab)]->document()->setModified(false);
+  return true;
+}
+
+bool MainWindow::extractTokens(bool general) {
+  if (env_->stepCompiling) return false;
+  syncEditorsToPool();
+  if (!env_->TokenButtonClick(general)) return false;
+  debuggerDock_->show();
+  debugger_->showTokens();
+  return true;
+}
+
+bool MainWindow::closeAllTabs() {
+  if (env_->running) {
+    message(u"タスク実行を終了すること", u"");
+    return false;
+  }
+  syncEditorsToPool();
+  const bool closed = env_->closeAllTabs();
+  refreshPages();
+  refreshStatus();
+  debugger_->refresh();
+  return closed;
+}
+
+// "タスクリセット（CODE DEBUG）": the engine's run reset alone, so the next
+// "１ｽﾃｯﾌﾟ実行" starts every loaded task from its first instruction.
+bool MainWindow::resetTasks() {
+  if (env_->running) return false;
+  syncEditorsToPool();
+  const bool reset = env_->resetTasks();
+  refreshStatus();
+  debugger_->refresh();
+  return reset;
+}
+
+// "１ｽﾃｯﾌﾟ実行（CODE DEBUG）": one scheduler pass, every runnable task one instruction.
+bool MainWindow::stepOnePass() {
+  if (env_->running) return false;
+  const bool stepped = env_->stepOnePass();
+  refreshPages();
+  refreshStatus();
+  consoleUpdated(env_->engine.console.lines());
+  debugger_->refresh();
+  if (env_->runError.slot >= 0 && env_->engine.errorFlag) showRunErrorSource();
+  return stepped;
+}
+
 bool MainWindow::closeActiveTab() {
   syncEditorsToPool();
   int tab = env_->tabs.active;
@@ -454,7 +520,9 @@ int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active;
+  if (env_->StepTransCheckBox) debuggerDock_->show();
   int slot = env_->mnCOMPILEClick();
+  debugger_->setStepCompiling(false);
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
   refreshStatus();
@@ -484,15 +552,33 @@ RunResult MainWindow::run() {
   keep(s.StayConsoleCheckBox, consolePanel_);
   keep(s.StayDebugCheckBox, debuggerDock_);
   setRunning(true);
+  killed_ = false;
   RunResult result = env_->ExecTaskButtonClick();
   setRunning(false);
   for (QWidget *panel : hidden) panel->show();
   statusBar()->clearMessage();
   refreshPages();
   refreshStatus();
-  debugger_->refresh();
-  if (result == RunResult::Error) showSourceMark(env_->runError);
+  if (killed_) resetViewsAfterKill();
+  else debugger_->refresh();
+  killed_ = false;
+  if (result == RunResult::Error) {
+    showSourceMark(env_->runError);
+    showRunErrorSource();
+  }
   return result;
+}
+
+// After a run-time error the monitor opens on "ｿｰｽ／変数" at the failing line
+// of the failing task: its P-code rows selected, its variables and registers.
+void MainWindow::showRunErrorSource() {
+  const environment::Environment::SourceMark &mark = env_->runError;
+  if (mark.slot < 0 || mark.slot >= engine::kSlots) return;
+  debuggerDock_->show();
+  debugger_->setSlot(mark.slot);
+  debugger_->refresh();
+  debugger_->showSourcePage();
+  debugger_->selectSourceLine(mark.line);
 }
 
 void MainWindow::pauseOrContinue() {
@@ -503,11 +589,24 @@ void MainWindow::pauseOrContinue() {
   else if (env_->running) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
 
+// "■": the run ends; the status list loses its selection and the debugger's
+// lists (registers, variables, source, P-code) are emptied until a task is
+// chosen again; the permit list is shown and the monitor hidden.
 void MainWindow::kill() {
+  const bool wasRunning = env_->running;
   env_->KillTaskButtonClick();
-  if (env_->settings.CloseAllCanvasCheckBox)
-    for (int i = 0; i < engine::kCanvases; ++i) canvases_.showHide(i, false);
+  if (wasRunning) killed_ = true;  // the run's own ending must not fill them again
+  resetViewsAfterKill();
+}
+
+void MainWindow::resetViewsAfterKill() {
+  env_->selectedTask = -1;
   refreshStatus();
+  status_->clearSelection();
+  debugger_->clearViews();
+  debuggerDock_->hide();
+  permits_->parentWidget()->show();
+  showPaused(false);
 }
 
 // A pause turns the run panel (the permit list) green and shows the task of
@@ -530,6 +629,9 @@ void MainWindow::setRunning(bool running) {
   for (QPushButton *b : taskButtons_) b->setEnabled(!running);
   compileAction_->setEnabled(!running);
   runAction_->setEnabled(!running);
+  runAllAction_->setEnabled(!running);
+  resetAction_->setEnabled(!running);
+  passAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
   killAction_->setEnabled(running);
   pauseAction_->setText(env_->paused ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
@@ -709,13 +811,13 @@ void MainWindow::applySettings(const environment::Settings &settings) {
 
 namespace {
 
-void paint(QWidget *w, const environment::FontSetting &font, int back) {
+void paint(QWidget *w, const environment::FontSetting &font, int back, const environment::Settings &s) {
   QFont f(qs(font.name));
   if (font.size > 0) f.setPointSize(font.size);
   w->setFont(f);
   QPalette p = w->palette();
-  p.setColor(QPalette::Base, QColor(QRgb(unsigned(back) | 0xFF000000u)));
-  p.setColor(QPalette::Text, QColor(QRgb(unsigned(font.colour) | 0xFF000000u)));
+  p.setColor(QPalette::Base, QColor(QRgb(unsigned(s.shownColour(back)) | 0xFF000000u)));
+  p.setColor(QPalette::Text, QColor(QRgb(unsigned(s.shownColour(font.colour)) | 0xFF000000u)));
   w->setPalette(p);
 }
 
@@ -729,10 +831,13 @@ void MainWindow::applyAppearance() {
   int width = 5;
   parse_int(s.TabSpaceEdit, width);
   for (QPlainTextEdit *e : editors_) {
-    paint(e, s.editorFont, s.editorBackColour);
+    paint(e, s.editorFont, s.editorBackColour, s);
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
-  paint(console_, s.consoleFont, s.consoleBackColour);
+  paint(console_, s.consoleFont, s.consoleBackColour, s);
+  static_cast<ConsoleView *>(console_)->setOwnerDrawn(s.consoleOwnerDrawn());
+  for (ProgramHighlighter *h : highlighters_)
+    if (h) h->setMonochrome(s.ForceMonoCheckBox);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {

@@ -40,12 +40,19 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   environment::RunResult runActiveTab();        // "このタブを実行": the active tab's slot alone
   void pauseOrContinue();                       // "〓" / "○"
   void kill();                                  // "■"
+  void showRunErrorSource();                    // the monitor at a run-time error's line
   // The task status area.
   int compileToFreeSlot();                      // "ｺﾝﾊﾟｲﾙ": the active tab into the first free slot, no question
   int addTask();                                // "追加": the last compile registered again
   bool deleteTask();                            // "削除": the selected slot freed
   void selectTask(int slot);                    // a row of the task status list chosen
   bool closeActiveTab();                        // "閉じる(&X)"
+  bool closeAllTabs();                          // "全て閉じる"
+  bool extractTokens(bool general);             // "トークン抽出", "トークン抽出(汎用)"
+  int openProgram(std::optional<Encoding> encoding);  // "開く(&O)", "開く（シフトJIS）", "開く（UTF-8）"
+  bool saveActiveAsText();                      // "ファイル保存(&B)"
+  bool resetTasks();                            // "タスクリセット（CODE DEBUG）"
+  bool stepOnePass();                           // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
   bool openSettings();                          // "設定"
   bool findText(const QString &text);           // "検索": the next match, wrapping to the top
   bool goToLine(int line);                      // "行へ移動" (lines count from 0)
@@ -127,6 +134,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QAction *compileAction_ = nullptr, *runAction_ = nullptr, *pauseAction_ = nullptr, *killAction_ = nullptr;
 
   QAction *runTabAction_ = nullptr;
+  QAction *runAllAction_ = nullptr, *resetAction_ = nullptr, *passAction_ = nullptr;
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
   // Feedback that tells the user where things stand (main_window_feedback.cpp).
   void setupFeedback();
@@ -147,6 +155,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void refreshStatus();
   void refreshPermits();
   void setRunning(bool running);
+  bool killed_ = false;        // "■" ended the run in progress
+  void resetViewsAfterKill();
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
 };

@@ -82,9 +82,13 @@ RunResult MainWindow::runActiveTab() {
   setRunning(false);
   refreshPages();
   refreshStatus();
+  if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
   debugger_->refresh();
   if (result == RunResult::NotStarted && env_->compileError.tab >= 0) showSourceMark(env_->compileError);
-  else if (result == RunResult::Error) showSourceMark(env_->runError);
+  else if (result == RunResult::Error) {
+    showSourceMark(env_->runError);
+    showRunErrorSource();
+  }
   else if (result != RunResult::NotStarted)
     statusBar()->showMessage(QStringLiteral("実行終了: スロット %1").arg(two_digits(env_->slotOfTab(tab))), 5000);
   return result;

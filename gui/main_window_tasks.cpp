@@ -1,6 +1,7 @@
 // The task status area: the list of the ten slots with the buttons that
 // fill and free them. The rules are the environment's; the window passes
 // the user's choice on and shows what became of it.
+#include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QStatusBar>
@@ -63,7 +64,9 @@ int MainWindow::compileToFreeSlot() {
   syncEditorsToPool();
   env_->report.clear();
   const int tab = env_->tabs.active;
+  if (env_->StepTransCheckBox) debuggerDock_->show();
   const int slot = env_->CompileButtonClick();
+  debugger_->setStepCompiling(false);
   if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileError);

@@ -6,7 +6,9 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -102,6 +104,10 @@ QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).
 SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDialog(parent), settings_(settings) {
   setWindowTitle(QStringLiteral("設定"));
   warn = [this](const QString &text) { QMessageBox::warning(this, QStringLiteral("設定"), text); };
+  chooseFile = [this](const QString &title, const QString &start) {
+    return QFileDialog::getSaveFileName(this, title, start + QStringLiteral("/dummy"), QString(), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+  };
   pages_ = new QListWidget;
   pages_->setObjectName(QStringLiteral("settingPages"));
   pages_->setMaximumWidth(140);
@@ -166,6 +172,22 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
         continue;
       }
       readers_.push_back([edit, m = t.member](Settings &s) { s.*m = u(edit->text()); });
+      const bool path = t.member == &Settings::AppliDirEdit || t.member == &Settings::AppliProgDirEdit ||
+                        t.member == &Settings::CMDEXEPathEdit;
+      if (path) {
+        auto *dir = new QPushButton(QStringLiteral("Dir"));
+        dir->setObjectName(QString::fromLatin1(t.name) + QStringLiteral("Dir"));
+        row->addWidget(dir);
+        const bool interpreter = t.member == &Settings::CMDEXEPathEdit;
+        connect(dir, &QPushButton::clicked, this, [this, edit, interpreter, group = QString::fromUtf8(t.group)] {
+          QString start = edit->text();
+          if (interpreter) start = QFileInfo(start).path();
+          const QString chosen = chooseFile(group, start);
+          if (chosen.isEmpty()) return;
+          const std::filesystem::path file(chosen.toStdString());
+          edit->setText(qs(interpreter ? Settings::interpreterOfChoice(file) : Settings::directoryOfChoice(file)));
+        });
+      }
     }
     if (page == QStringLiteral("実行許可の設定")) {
       // What programs may do beyond computing: allow, ask once per run, deny.

@@ -24,6 +24,9 @@ class SettingsDialog : public QDialog {
   bool showPage(const QString &caption);
   // Warnings and refusals of the dialog (a message box; tests replace it).
   std::function<void(const QString &)> warn;
+  // The file dialog of the "Dir" buttons, proposing "dummy" (tests replace
+  // it); an empty text when cancelled.
+  std::function<QString(const QString &title, const QString &start)> chooseFile;
   // "OK": refused while a timing value is not a whole number of at least 1.
   void accept() override;
 

@@ -2,7 +2,8 @@
 # Pictures of the IDE for the README: starts the IDE under a virtual X
 # display (Xvfb), drives it through a short session with xdotool (open an
 # example, compile, run, a canvas, a compile error, the debugger held at a
-# breakpoint, the settings dialog) and writes PNG files into docs/images/.
+# breakpoint, the settings dialog, the timing chart) and writes PNG files
+# into docs/images/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +27,29 @@ mkdir -p "$out"
 work=$(mktemp -d)
 mkdir -p "$work/PROG"
 cp examples/hello.mcl examples/canvas.mcl "$work/PROG/"
+cat > "$work/PROG/timers.mcl" <<'MCL'
+// Two timers and a waiting loop, for the timing chart.
+FUNCTION FAST;
+  N += 1;
+  INTRET;
+ENDFUNC
+FUNCTION SLOW;
+  M += 1;
+  INTRET;
+ENDFUNC
+N = 0; M = 0;
+TIMER "FAST", SET, 1, "FAST";
+TIMER "SLOW", SET, 3, "SLOW";
+TIMER "FAST", START;
+TIMER "SLOW", START;
+WHILE N < 12 DO
+  WAIT 1;
+  FOR I = 1 TO 300 DO K = I * 2; END
+END
+TIMER "FAST", CANCEL;
+TIMER "SLOW", CANCEL;
+??"done"; ??CRLF;
+MCL
 
 # A free display number.
 n=120
@@ -101,3 +125,27 @@ sleep 0.5
 key s
 shot settings 1.5
 key Escape
+# 7. The timing chart: "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" ticked (the fourth
+# control of the first page), a program with two timers run alone, and the
+# monitor page "ﾀｽｸﾓﾆﾀ" of the debugger ("■" above hid the debugger).
+click 1200 990   # the status bar: the focus back in the window
+key ctrl+o
+sleep 1
+xdotool type --delay 15 "$work/PROG/timers.mcl"
+key Return
+sleep 1
+click 700 500
+key alt+t
+sleep 0.5
+key s
+sleep 1.5
+key Tab Tab Tab Tab space Return
+sleep 1
+click 700 500
+key alt+r
+sleep 0.5
+key d
+sleep 1
+click 115 832   # the tab "ﾀｽｸﾓﾆﾀ"
+key ctrl+F5
+shot timing-chart 4

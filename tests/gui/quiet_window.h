@@ -1,7 +1,7 @@
 #pragma once
 // The IDE window without modal dialogs, for Qt Tests: messages are recorded,
 // Yes/No questions answer Yes, Yes/No/Cancel questions answer No, and error
-// windows are not shown.
+// windows are not shown; file dialogs answer from openFile and saveFile.
 #include <QStringList>
 
 #include "gui/main_window.h"
@@ -19,6 +19,16 @@ class QuietWindow : public gui::MainWindow {
   environment::Answer askYesNoCancel(const u16 &, const u16 &) override { return environment::Answer::No; }
   void showRunError(const std::vector<std::pair<u16, u16>> &) override {}
   void showErrorLocation(const Lines &, int) override {}
+  // File dialogs answer with these (nothing: cancelled).
+  std::optional<std::filesystem::path> openFile, saveFile;
+  std::optional<std::filesystem::path> chooseOpenFile(const u16 &, const std::filesystem::path &,
+                                                      const u16 &) override {
+    return openFile;
+  }
+  std::optional<std::filesystem::path> chooseSaveFile(const u16 &, const std::filesystem::path &,
+                                                      const u16 &) override {
+    return saveFile;
+  }
 };
 
 }  // namespace velmora::testing

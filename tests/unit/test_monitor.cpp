@@ -57,3 +57,41 @@ TEST(Monitor, RegistersGridsAndVariables) {
   EXPECT_EQ(timer_grid(env.engine)[0][0], u"T");
   EXPECT_EQ(timer_grid(env.engine)[0][4], u"TICK");
 }
+
+TEST(Monitor, VariableLinesSplitIntoTheFourGridColumns) {
+  struct Case {
+    u16 line, owner, name, type, content;
+  };
+  const Case cases[] = {
+      {u"0:(* 停止行 *)/Stp/3", u"0", u"(* 停止行 *)", u"Stp", u"3"},
+      {u"0:F/Fun/4", u"0", u"F", u"Fun", u"4"},
+      {u"%1:S/Num/1.000", u"%1", u"S", u"Num", u"1.000"},
+      {u"0:&T/Str/a/Num/b", u"0", u"&T", u"Str", u"a/Num/b"},  // a tag inside the content stays content
+      {u"0:$V/Vct/(1.000,2.000,3.000)", u"0", u"$V", u"Vct", u"(1.000,2.000,3.000)"},
+      {u"0:%M/Mat/R[ 2 ] C[ 3 ]", u"0", u"%M", u"Mat", u"R[ 2 ] C[ 3 ]"},
+      {u"0:&E/Str/", u"0", u"&E", u"Str", u""},
+      {u"no colon", u"", u"no colon", u"", u""},
+  };
+  for (const Case &c : cases) {
+    const VariableCells v = variable_cells(c.line);
+    EXPECT_EQ(v.owner, c.owner) << to_utf8(c.line);
+    EXPECT_EQ(v.name, c.name) << to_utf8(c.line);
+    EXPECT_EQ(v.type, c.type) << to_utf8(c.line);
+    EXPECT_EQ(v.content, c.content) << to_utf8(c.line);
+  }
+}
+
+TEST(Monitor, MonochromeShowsEveryColourAsItsGrey) {
+  Settings s;
+  EXPECT_EQ(s.shownColour(0xA02800), 0xA02800);
+  s.ForceMonoCheckBox = true;
+  EXPECT_EQ(s.shownColour(0xFFFFFF), 0xFFFFFF);
+  EXPECT_EQ(s.shownColour(0x000000), 0x000000);
+  EXPECT_EQ(s.shownColour(0xFF0000), 0x4C4C4C);  // 0.299 * 255
+  EXPECT_EQ(s.shownColour(0x00FF00), 0x969696);  // 0.587 * 255
+  EXPECT_EQ(s.shownColour(0x0000FF), 0x1D1D1D);  // 0.114 * 255
+  // Colours of equal brightness become the same grey.
+  const int g = s.shownColour(0x0000A0);
+  EXPECT_EQ((g >> 16) & 0xFF, g & 0xFF);
+  EXPECT_EQ((g >> 8) & 0xFF, g & 0xFF);
+}

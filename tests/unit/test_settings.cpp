@@ -153,3 +153,21 @@ TEST(Settings, TimingValuesAreWholeNumbersOfAtLeastOne) {
   EXPECT_EQ(s.waitUnitMs(), 20);
   EXPECT_EQ(s.timerUnitMs(), 100);
 }
+
+TEST(Settings, DirButtonsTakeTheDirectoryOfTheChosenFile) {
+  EXPECT_EQ(Settings::directoryOfChoice("/home/user/data/dummy"), u"/home/user/data/");
+  EXPECT_EQ(Settings::directoryOfChoice("/dummy"), u"/");
+  EXPECT_EQ(Settings::directoryOfChoice("/home/ユーザー/プログラム/dummy"), u"/home/ユーザー/プログラム/");
+  EXPECT_EQ(Settings::directoryOfChoice(""), u"");
+  EXPECT_EQ(Settings::interpreterOfChoice("/usr/bin/bash"), u"/usr/bin/bash");
+}
+
+TEST(Settings, TheConsoleDrawsItselfAtFontSizeTwelveOnly) {
+  Settings s;
+  for (int size : {8, 10, 11, 13, 20}) {
+    s.consoleFont.size = size;
+    EXPECT_FALSE(s.consoleOwnerDrawn()) << size;
+  }
+  s.consoleFont.size = 12;
+  EXPECT_TRUE(s.consoleOwnerDrawn());
+}

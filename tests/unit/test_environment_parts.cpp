@@ -1,0 +1,290 @@
+// Environment rules reached from the window: the error options of "エラー検出"
+// and "半角英数字のみ許可", FREE PAGE moving on to the next page, the three
+// ways of opening a program.
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+#include "text/lines.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::TempDir;
+
+namespace {
+
+class EnvParts : public ::testing::Test {
+ protected:
+  TempDir home;
+  velmora::testing::ScriptedUi ui;
+  Environment env{home.path(), ui};
+
+  RunResult run(const Lines &program) {
+    env.tabs.loadLines(program, ui);
+    EXPECT_GE(env.CompileButtonClick(), 0);
+    return env.ExecTaskButtonClick();
+  }
+  bool consoleHas(u16view text) const {
+    for (const u16 &line : ui.console)
+      if (line.find(text) != u16::npos) return true;
+    return false;
+  }
+};
+
+}  // namespace
+
+TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
+  const Lines program{u"FILE(1).OPEN(\"missing.txt\", READ);",
+                      u"&L[] = <*> \"also_missing.txt\";",
+                      u"FILE(2).OPEN(\"/no/such/dir/a.txt\", WRITE);",
+                      u"FILE(3).OPEN(\"out.txt\", WRITE);",
+                      u"FILE(3).WRITE(\"kept\");",
+                      u"FILE(3).CLOSE;",
+                      u"??\"after\";"};
+  // On (the default): the first failing instruction ends the run.
+  ASSERT_TRUE(env.settings.FILE_ERROR_CheckBox);
+  EXPECT_EQ(run(program), RunResult::Error);
+  EXPECT_TRUE(consoleHas(u"ファイルオープンエラー"));
+  EXPECT_FALSE(consoleHas(u"after"));
+  ASSERT_EQ(ui.errors.size(), 1u);
+
+  // Off: each failing instruction does nothing but say so, with its path,
+  // and the instructions after it still run.
+  env.settings.FILE_ERROR_CheckBox = false;
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(ui.errors.size(), 1u);
+  int ignored = 0;
+  for (const u16 &line : ui.console)
+    if (line.find(u"- ファイルI/Oエラー(無視) ") != u16::npos) ++ignored;
+  EXPECT_EQ(ignored, 3);
+  EXPECT_TRUE(consoleHas(u"missing.txt"));
+  EXPECT_TRUE(consoleHas(u"also_missing.txt"));
+  EXPECT_TRUE(consoleHas(u"/no/such/dir/a.txt"));
+  EXPECT_TRUE(consoleHas(u"after"));
+  auto written = read_text_file(env.dataDirectory / "out.txt");
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->lines, (Lines{u"kept"}));
+  EXPECT_FALSE(env.engine.errorFlag);
+}
+
+TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
+  const Lines program{u"EXEC \"/no/such/program --flag\";", u"COMMAND HIDE \"true\";", u"??\"after\";"};
+  EXPECT_EQ(run(program), RunResult::Error);
+  EXPECT_TRUE(consoleHas(u"実行エラー：/no/such/program"));
+  EXPECT_FALSE(consoleHas(u"after"));
+
+  // Off, with an interpreter that does not exist either: both are noted.
+  env.settings.COMMAND_EXEC_ERROR_CheckBox = false;
+  env.settings.CMDEXEPathEdit = u"/no/such/shell";
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_TRUE(consoleHas(u"実行エラー(無視)：/no/such/program --flag"));
+  EXPECT_TRUE(consoleHas(u"COMMAND.COM実行エラー(無視) /no/such/shell -c true"));
+  EXPECT_TRUE(consoleHas(u"after"));
+}
+
+TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
+  const Lines program{u"COUNT_1 = 1;", u"&TEXT = \"x\";", u"&名前 = \"y\";", u"??COUNT_1;"};
+  env.tabs.loadLines(program, ui);
+  // Off (the default): the program compiles.
+  EXPECT_EQ(env.CompileButtonClick(), 0);
+  env.DelTaskButtonClick(0);
+
+  env.settings.Ascii_Name_Only_CheckBox = true;
+  ui.messages.clear();
+  EXPECT_EQ(env.CompileButtonClick(), -1);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find(u"半角英数字"), u16::npos);
+  EXPECT_NE(ui.messages[0].find(u"名前"), u16::npos);
+  EXPECT_EQ(env.compileError.line, 2);
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+  // "追加" has nothing to register after a refused compile.
+  EXPECT_EQ(env.AddTaskButtonClick(), -1);
+
+  // ASCII letters, digits and "_" pass, with any kind mark.
+  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"A_b9 = 1;", u"&S = \"x\";", u"??A_b9;"};
+  EXPECT_EQ(env.CompileButtonClick(), 0);
+}
+
+// FREE PAGE: the page goes, and the next open page after the one named
+// (the current task's number) becomes the active one, round to the first.
+TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
+  for (int i = 0; i < 5; ++i) env.newProgram();  // tabs 0..4
+  engine::EngineHost &host = env;
+  host.Free_Page(3, 1);  // after page 1: page 2
+  EXPECT_FALSE(env.tabs.tabs[3].inUse);
+  EXPECT_EQ(env.tabs.active, 2);
+  host.Free_Page(2, 1);  // after page 1: 2 and 3 are gone, page 4
+  EXPECT_EQ(env.tabs.active, 4);
+  host.Free_Page(4, 4);  // after page 4, round: page 0
+  EXPECT_EQ(env.tabs.active, 0);
+  host.Free_Page(0, -1);  // no page named: after page 0 (the one before, at least 0): page 1
+  EXPECT_EQ(env.tabs.active, 1);
+  host.Free_Page(1, -1);
+  EXPECT_EQ(env.tabs.active, -1);
+  EXPECT_EQ(env.tabs.openCount, 0);
+
+  // From a running program: the page of slot 0's program stays in front of
+  // nothing; the next page after it becomes active.
+  env.tabs.loadLines({u"[#3].FREE;", u"??\"freed\";"}, ui);  // tab 0
+  env.newProgram();  // tab 1
+  env.newProgram();  // tab 2
+  env.tabs.active = 0;
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_FALSE(env.tabs.tabs[2].inUse);
+  EXPECT_EQ(env.tabs.active, 1);
+}
+
+// Bytes that read as UTF-8 and as Shift-JIS alike: the variants decide.
+TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
+  struct OpenUi : velmora::testing::ScriptedUi {
+    std::optional<std::filesystem::path> file;
+    u16 pattern;
+    std::optional<std::filesystem::path> chooseOpenFile(const u16 &, const std::filesystem::path &,
+                                                        const u16 &p) override {
+      pattern = p;
+      return file;
+    }
+  } openUi;
+  Environment e(home.path(), openUi);
+  const auto path = home.path() / "PROG" / "twofold.mcl";
+  // "\xC3\xA9" is "é" in UTF-8 and the half-width "ﾃｩ" in Shift-JIS.
+  ASSERT_TRUE(write_file_bytes(path, "??\"\xC3\xA9\";\r\n"));
+  openUi.file = path;
+  const int utf8 = e.openProgram(Encoding::Utf8);
+  ASSERT_GE(utf8, 0);
+  EXPECT_EQ(e.tabs.tabs[std::size_t(utf8)].lines, Lines{u"??\"é\";"});
+  EXPECT_EQ(openUi.pattern, u"*.MCL");
+  const int sjis = e.openProgram(Encoding::Cp932);
+  ASSERT_GE(sjis, 0);
+  EXPECT_EQ(e.tabs.tabs[std::size_t(sjis)].lines, Lines{u"??\"ﾃｩ\";"});
+  EXPECT_EQ(e.tabs.tabs[std::size_t(sjis)].caption, u"twofold.mcl");
+  // The default takes the bytes for UTF-8 when they are valid UTF-8.
+  const int guessed = e.openProgram(std::nullopt);
+  ASSERT_GE(guessed, 0);
+  EXPECT_EQ(e.tabs.tabs[std::size_t(guessed)].lines, Lines{u"??\"é\";"});
+
+  // Cancelled: nothing opens. Ten tabs: refused before the dialog.
+  openUi.file.reset();
+  EXPECT_EQ(e.openProgram(std::nullopt), -1);
+  EXPECT_EQ(e.tabs.openCount, 3);
+  while (e.tabs.openCount < TabPool::kTabs) e.newProgram();
+  openUi.file = path;
+  openUi.pattern.clear();
+  EXPECT_EQ(e.openProgram(Encoding::Utf8), -1);
+  EXPECT_EQ(openUi.messages.back(), u"10ファイル以上は編集できません");
+  EXPECT_TRUE(openUi.pattern.empty());
+
+  // "全て閉じる" closes every one of them (the modified ones asked first).
+  e.tabs.active = -1;
+  EXPECT_TRUE(e.closeAllTabs());
+  EXPECT_EQ(e.tabs.openCount, 0);
+}
+
+// The code-debug menus: a reset, then one scheduler pass at a time.
+TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
+  env.tabs.loadLines({u"??\"a\";", u"??\"b\";"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  env.tabs.loadLines({u"??\"x\";"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 1);
+  ASSERT_TRUE(env.resetTasks());
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine.tasks[0].INSTP, 0);
+  long passes = 0;
+  while (!env.IsAllTask_Finished() && passes < 100) {
+    ASSERT_TRUE(env.stepOnePass());
+    ++passes;
+    if (passes == 1) {
+      // One pass: each task one instruction.
+      EXPECT_NE(env.engine.tasks[0].INSTP, 0);
+      EXPECT_NE(env.engine.tasks[1].INSTP, 0);
+    }
+  }
+  EXPECT_GT(passes, 2);
+  EXPECT_LT(passes, 100);
+  EXPECT_FALSE(env.stepping);
+  u16 printed;
+  for (const u16 &line : ui.console) printed += line;
+  EXPECT_LT(printed.find(u'a'), printed.find(u'b'));
+  EXPECT_NE(printed.find(u'x'), u16::npos);
+  // A pass after the end starts the tasks afresh, as a reset would.
+  ASSERT_TRUE(env.stepOnePass());
+  EXPECT_TRUE(env.stepping);
+  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);
+  // Refused while a run holds the slots.
+  env.running = true;
+  EXPECT_FALSE(env.resetTasks());
+  EXPECT_FALSE(env.stepOnePass());
+  env.running = false;
+}
+
+// "トークン抽出" and "トークン抽出(汎用)": the two modes of the tokenizer on
+// the active tab, and the classes their rows are coloured by.
+TEST_F(EnvParts, TokenExtractionInBothModes) {
+  EXPECT_FALSE(env.TokenButtonClick(false));  // no tab
+  env.tabs.loadLines({u"// head", u"SHARE &T;", u"x = sin(2) + 1.5;", u"", u"&T = \"a b\";", u"CALL F;"}, ui);
+  ASSERT_TRUE(env.TokenButtonClick(false));
+  const Lines compiled = env.extractedTokens.tokens;
+  ASSERT_FALSE(compiled.empty());
+  EXPECT_EQ(compiled.front().substr(0, 2), u"1 ");  // the comment line is dropped
+  for (const u16 &t : compiled) EXPECT_NE(compiler::token_type(t), u"ψ");
+  EXPECT_NE(std::find(compiled.begin(), compiled.end(), u"2 ∇ X"), compiled.end());  // upper-cased
+  EXPECT_EQ(env.extractedTokens.sharedNames, Lines{u"&T"});
+  EXPECT_NE(std::find(env.extractedTokens.functionNames.begin(), env.extractedTokens.functionNames.end(), u"F"),
+            env.extractedTokens.functionNames.end());
+
+  ASSERT_TRUE(env.TokenButtonClick(true));
+  const Lines general = env.extractedTokens.tokens;
+  EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
+  EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
+  EXPECT_NE(std::find(general.begin(), general.end(), u"2 ∇ x"), general.end());  // case as written
+
+  using C = Environment::TokenClass;
+  EXPECT_EQ(Environment::token_class(u"2 ∇ X"), C::Variable);
+  EXPECT_EQ(Environment::token_class(u"4 Σ &T"), C::Variable);
+  EXPECT_EQ(Environment::token_class(u"2 Δ 1.5"), C::Number);
+  EXPECT_EQ(Environment::token_class(u"4 Ω \"a b\""), C::String);
+  EXPECT_EQ(Environment::token_class(u"2 xMATH SIN"), C::Function);
+  EXPECT_EQ(Environment::token_class(u"5 xFNAME F"), C::Function);
+  EXPECT_EQ(Environment::token_class(u"3 ψ 1"), C::Spacing);
+  EXPECT_EQ(Environment::token_class(u"1 SHARE"), C::Keyword);
+  EXPECT_EQ(Environment::token_class(u""), C::Other);
+}
+
+// "ｽﾃｯﾌﾟ変換" ticked: the ordinary compile waits for "次" before every token,
+// and still registers its code; "終了" unticks it and lets the compile finish.
+TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
+  struct StepUi : velmora::testing::ScriptedUi {
+    Environment *env = nullptr;
+    int shown = 0, stopAfter = -1;
+    bool compileStepShown(const CompileStep &) override {
+      ++shown;
+      return true;  // the compile waits for an answer
+    }
+    void pumpEvents() override {
+      if (stopAfter >= 0 && shown >= stopAfter) env->endStepCompile();
+      else env->StepAnalButtonClick();
+    }
+  } stepUi;
+  Environment e(home.path(), stepUi);
+  stepUi.env = &e;
+  e.tabs.loadLines({u"A = 1;", u"B = A + 2;", u"??B;"}, stepUi);
+  EXPECT_EQ(e.CompileButtonClick(), 0);
+  EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
+
+  e.StepTransCheckBox = true;
+  EXPECT_EQ(e.CompileButtonClick(), 1);
+  const int allSteps = stepUi.shown;
+  EXPECT_GT(allSteps, 8);  // a wait before every token
+  EXPECT_FALSE(e.stepCompiling);
+  EXPECT_TRUE(e.StepTransCheckBox);  // stays ticked for the next compile
+
+  stepUi.shown = 0;
+  stepUi.stopAfter = 3;
+  EXPECT_EQ(e.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(stepUi.shown, 3);
+  EXPECT_FALSE(e.StepTransCheckBox);
+  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(stepUi.console.back(), u"\r333");
+}
