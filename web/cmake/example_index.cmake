@@ -1,0 +1,11 @@
+# examples/index.json: the example file names, for the page's menu.
+file(GLOB files RELATIVE "${DIR}" "${DIR}/*.mcl")
+list(SORT files)
+set(json "[")
+set(sep "")
+foreach(f IN LISTS files)
+  string(APPEND json "${sep}\"${f}\"")
+  set(sep ",")
+endforeach()
+string(APPEND json "]\n")
+file(WRITE "${DIR}/index.json" "${json}")
