@@ -1,6 +1,16 @@
 #include "web/src/web_canvas.h"
 
+#include <emscripten.h>
+
 #include <cmath>
+
+// Hands the pending records to the worker, then writes the image file.
+EM_JS(int, velmora_js_save_image, (int canvas, const char *records, int l, int t, int r, int b, int png,
+                                   const char *file), {
+  const pending = UTF8ToString(records);
+  if (pending) velmoraHost.post("draw", pending);
+  return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
+});
 
 namespace velmora::web {
 
@@ -128,6 +138,11 @@ int WebCanvas::lineHeight(int, const engine::Font &font) {
 void WebCanvas::clippedText(int c, int x, int y, u16view text, const engine::Font &font, const engine::Rect *clip) {
   add("[\"ctext\"," + n(c) + "," + n(x) + "," + n(y) + "," + json_string(text) + "," + font_fields(font) + "," +
       (clip ? "[" + rect_fields(*clip) + "]" : std::string("null")) + "]");
+}
+
+bool WebCanvas::saveImage(int c, const engine::Rect &r, bool png, const std::filesystem::path &file) {
+  std::string records = take();
+  return velmora_js_save_image(c, records.c_str(), r.left, r.top, r.right, r.bottom, png ? 1 : 0, file.c_str()) != 0;
 }
 
 }  // namespace velmora::web

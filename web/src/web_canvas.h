@@ -31,8 +31,11 @@ class WebCanvas : public engine::CanvasServices {
   int lineHeight(int canvas, const engine::Font &font) override;
   void clippedText(int canvas, int x, int y, u16view text, const engine::Font &font,
                    const engine::Rect *clip) override;
-  // The browser build keeps no image files of canvases: both report failure.
-  bool saveImage(int, const engine::Rect &, bool, const std::filesystem::path &) override { return false; }
+  // The worker's copy of the canvas gives the pixels (after the records not
+  // yet handed over); false where there is none (the command-line runner).
+  bool saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) override;
+  // Pictures would need an image decoder that answers at once: not in the
+  // browser build, so LOAD reports failure.
   bool loadImage(int, const std::filesystem::path &, int, int, const engine::Rect *) override { return false; }
   void reset() override;
 

@@ -2,7 +2,7 @@
 // puppeteer-core. Each case serves the built playground (web/serve.py, with
 // the COOP/COEP headers), opens it in a fresh browser profile and checks
 // what a user would see.
-//   node browser.mjs BUILD_DIR CASE     (CASE: hello, compile_error, canvas,
+//   node browser.mjs BUILD_DIR CASE     (CASE: hello, compile_error, canvas, bar_chart,
 //                                        stop, files, share, commands, input, bench)
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -152,6 +152,32 @@ const cases = {
     }
   },
 
+  // SAVE on a canvas writes a PNG into DATA; the console equals the desktop's.
+  async bar_chart(page) {
+    await page.waitForFunction(() => document.getElementById('files').textContent.includes('sales.txt'));
+    await openExample(page, 'bar_chart.mcl');
+    await compile(page);
+    const r = await run(page);
+    check(r.result === 'ended', 'bar chart ends: ' + JSON.stringify(r));
+    const text = await consoleText(page);
+    const expected = desktopOutput('bar_chart.mcl');
+    check(text.trimEnd() === expected.trimEnd(), 'console equals the desktop output:\n' + text);
+    await page.waitForFunction(() => document.getElementById('files').textContent.includes('chart.png'));
+    // The saved file decodes; a bar (b 200, g 120, r 40) and the white above it.
+    const pixels = await page.evaluate(async () => {
+      const bytes = await window.velmora.readFile('chart.png');
+      const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
+      const c = new OffscreenCanvas(bitmap.width, bitmap.height);
+      const ctx = c.getContext('2d');
+      ctx.drawImage(bitmap, 0, 0);
+      const at = (x, y) => Array.from(ctx.getImageData(x, y, 1, 1).data.slice(0, 3));
+      return { size: [bitmap.width, bitmap.height], bar: at(65, 300), above: at(65, 100) };
+    });
+    check(pixels.size[0] === 400 && pixels.size[1] === 400, 'PNG is 400x400: ' + pixels.size);
+    check(pixels.bar.join() === '40,120,200', 'bar pixel in the PNG: ' + pixels.bar);
+    check(pixels.above.join() === '255,255,255', 'white above the bar: ' + pixels.above);
+  },
+
   async stop(page) {
     await setProgram(page, 'A = 0;\nWHILE A >= 0 DO\n  A += 1;\nEND\n');
     const c = await compile(page);
@@ -169,6 +195,16 @@ const cases = {
   },
 
   async files(page, ctx) {
+    // A file uploaded into DATA is read by a program.
+    const upload = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-upload-')), 'upload.txt');
+    fs.writeFileSync(upload, 'アップロード済み\n');
+    const input = await page.$('#upload');
+    await input.uploadFile(upload);
+    await page.waitForFunction(() => document.getElementById('files').textContent.includes('upload.txt'));
+    let r0 = await compileAndRun(page, '&U[] = <*> "upload.txt";\n??&U[0]; ??CRLF;\n');
+    check(r0.result === 'ended', 'upload reader ends: ' + JSON.stringify(r0));
+    check((await consoleText(page)).includes('アップロード済み'), 'the uploaded file was read');
+
     const write = 'FILE(1).OPEN("memo.txt", WRITE);\nFILE(1).WRITE("一行目");\nFILE(1).WRITE("second");\n' +
                   'FILE(1).CLOSE;\n??"書いた";\n';
     let r = await compileAndRun(page, write);

@@ -42,6 +42,7 @@ globalThis.velmoraHost = {
     return line.endsWith('\r') ? line.slice(0, -1) : line;
   },
   http() { return 'ERR\nno network in the command-line runner'; },
+  saveImage() { return false; },
 };
 
 const require = createRequire(import.meta.url);

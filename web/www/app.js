@@ -10,8 +10,10 @@ const ctl = shared ? new Int32Array(new SharedArrayBuffer(16)) : null;
 const lineBuf = shared ? new Uint16Array(new SharedArrayBuffer(2 * 65536)) : null;
 
 let worker = null, ready = false, running = false, words = { keywords: new Set(), functions: new Set() };
-let tabs = [], active = 0, errorMark = null, stopClicked = 0;
+let tabs = [], active = 0, errorMark = null, stopClicked = 0, fileWanted = null;
 const api = (window.velmora = { lastRun: null, stopLatency: null, messages: [] });
+// The bytes of a DATA file, as the download button would save them.
+api.readFile = name => new Promise(resolve => { fileWanted = resolve; post('download', { name }); });
 
 // ----- the worker
 function startWorker() {
@@ -33,6 +35,7 @@ const on = {
     ready = true;
     showFiles(d.files);
     showStatus(d.status);
+    addExampleData(d.files);
     setState('準備完了');
     render();
   },
@@ -69,6 +72,11 @@ const on = {
   },
   files(list) { showFiles(list); },
   file(d) {
+    if (fileWanted) {  // velmora.readFile
+      fileWanted(d.bytes);
+      fileWanted = null;
+      return;
+    }
     const a = document.createElement('a');
     a.href = URL.createObjectURL(new Blob([d.bytes]));
     a.download = d.name;
@@ -76,6 +84,18 @@ const on = {
     setTimeout(() => URL.revokeObjectURL(a.href), 1000);
   },
 };
+
+// The data files the examples read go into DATA unless a file of that name is there.
+async function addExampleData(files) {
+  try {
+    const data = (await (await fetch('examples/index.json')).json()).data;
+    for (const name of data) {
+      if (files.some(f => f.name === name)) continue;
+      const bytes = await (await fetch('examples/data/' + name)).arrayBuffer();
+      post('upload', { name, bytes });
+    }
+  } catch (e) { /* no examples */ }
+}
 
 function setState(text) { $('state').textContent = text; }
 function addMessage(text, error) {
@@ -215,149 +235,19 @@ function markError(mark) {
 }
 function clearError() { errorMark = null; api.errorLine = undefined; }
 
-// ----- canvases: the drawing records of web/src/web_canvas.cpp
-const surfaces = [];
-function surface(i) {
-  if (!surfaces[i]) {
-    const fig = document.createElement('figure');
-    const cap = document.createElement('figcaption');
-    cap.textContent = 'キャンバス ' + (i + 1);
-    const cv = document.createElement('canvas');
-    cv.id = 'canvas' + i;
-    cv.width = 400;
-    cv.height = 400;
-    fig.append(cap, cv);
-    fig.hidden = true;
-    $('canvas-area').appendChild(fig);
-    surfaces[i] = { fig, cv, ctx: cv.getContext('2d', { willReadFrequently: true }) };
-    blank(surfaces[i], 0xFFFFFF);
-  }
-  return surfaces[i];
-}
-const rgb = v => 'rgb(' + (v & 255) + ',' + ((v >> 8) & 255) + ',' + ((v >> 16) & 255) + ')';
-function blank(s, colour) {
-  s.ctx.save();
-  s.ctx.globalCompositeOperation = 'source-over';
-  s.ctx.fillStyle = rgb(colour);
-  s.ctx.fillRect(0, 0, s.cv.width, s.cv.height);
-  s.ctx.restore();
-}
-// Dash patterns of the desktop pens, in multiples of the pen width.
-const DASHES = [[], [4, 2], [1, 2], [4, 2, 1, 2], [4, 2, 1, 2, 1, 2]];
-function pen(ctx, colour, width, style, notXor) {
-  // Not-XOR: the inverted colour drawn as a difference gives ~(source ^ destination).
-  ctx.globalCompositeOperation = notXor ? 'difference' : 'source-over';
-  ctx.strokeStyle = rgb(notXor ? ~colour & 0xFFFFFF : colour);
-  ctx.lineWidth = width;
-  ctx.setLineDash((DASHES[style] || []).map(d => d * width));
-}
-function fontOf(name, size, style) {
-  const px = size * 96 / 72;
-  return (style & 2 ? 'italic ' : '') + (style & 1 ? 'bold ' : '') + px.toFixed(1) + 'px ' +
-    (name ? '"' + name + '", ' : '') + '"IPAGothic", "Noto Sans CJK JP", sans-serif';
-}
-function lineHeight(size) { return Math.round(Math.max(1, size) * 96 / 72 * 1.15); }
-function shape(ctx, fill, path, penArgs) {
-  pen(ctx, ...penArgs);
-  ctx.beginPath();
-  path();
-  if (fill !== null) {
-    ctx.fillStyle = rgb(penArgs[3] ? ~fill & 0xFFFFFF : fill);
-    ctx.fill();
-  }
-  ctx.stroke();
-}
-function draw(r) {
-  const [op, c] = r;
-  if (op === 'reset') {
-    for (let i = 0; i < 10; ++i) {
-      const s = surface(i);
-      s.cv.width = 400; s.cv.height = 400;
-      blank(s, 0xFFFFFF);
-    }
-    return;
-  }
-  const s = surface(c), ctx = s.ctx;
-  ctx.save();
-  switch (op) {
-    case 'show': s.fig.hidden = !r[2]; break;
-    case 'place': break;  // the page lays its canvases out itself
-    case 'extent': {
-      const old = document.createElement('canvas');
-      old.width = s.cv.width; old.height = s.cv.height;
-      old.getContext('2d').drawImage(s.cv, 0, 0);
-      s.cv.width = r[2]; s.cv.height = r[3];
-      blank(s, 0xFFFFFF);
-      s.ctx.drawImage(old, 0, 0);
-      break;
-    }
-    case 'back': blank(s, r[2]); break;
-    case 'line': {
-      const [, , x0, y0, x1, y1, colour, width, style, nx] = r;
-      pen(ctx, colour, width, style, nx);
-      const o = width % 2 ? 0.5 : 0;
-      ctx.beginPath(); ctx.moveTo(x0 + o, y0 + o); ctx.lineTo(x1 + o, y1 + o); ctx.stroke();
-      break;
-    }
-    case 'rect': ctx.fillStyle = rgb(r[6]); ctx.fillRect(r[2], r[3], r[4] - r[2], r[5] - r[3]); break;
-    case 'ellipse': {
-      const [, , l, t, rt, b, colour, width, style, nx, fill] = r;
-      shape(ctx, fill, () => ctx.ellipse((l + rt) / 2, (t + b) / 2, Math.max(0, (rt - l) / 2 - 0.5),
-                                        Math.max(0, (b - t) / 2 - 0.5), 0, 0, 2 * Math.PI),
-            [colour, width, style, nx]);
-      break;
-    }
-    case 'pie': {
-      const [, , l, t, rt, b, start, span, colour, width, style, nx, fill] = r;
-      const cx = (l + rt) / 2, cy = (t + b) / 2;
-      // Counter-clockwise degrees from 3 o'clock; the canvas turns clockwise.
-      shape(ctx, fill, () => {
-        ctx.moveTo(cx, cy);
-        ctx.ellipse(cx, cy, Math.max(0, (rt - l) / 2 - 0.5), Math.max(0, (b - t) / 2 - 0.5), 0,
-                    -start * Math.PI / 180, -(start + span) * Math.PI / 180, span > 0);
-        ctx.closePath();
-      }, [colour, width, style, nx]);
-      break;
-    }
-    case 'polygon': {
-      const [, , pts, colour, width, style, nx, fill] = r;
-      shape(ctx, fill, () => {
-        for (let i = 0; i < pts.length; i += 2) (i ? ctx.lineTo : ctx.moveTo).call(ctx, pts[i] + 0.5, pts[i + 1] + 0.5);
-        ctx.closePath();
-      }, [colour, width, style, nx]);
-      break;
-    }
-    case 'bezier': {
-      const [, , p, colour, width, style, nx] = r;
-      shape(ctx, null, () => {
-        ctx.moveTo(p[0], p[1]);
-        for (let i = 2; i + 5 < p.length; i += 6) ctx.bezierCurveTo(p[i], p[i + 1], p[i + 2], p[i + 3], p[i + 4], p[i + 5]);
-      }, [colour, width, style, nx]);
-      break;
-    }
-    case 'text': case 'ctext': {
-      const [, , x, y, text, name, size, style, colour, background, extra] = r;
-      ctx.font = fontOf(name, size, style);
-      ctx.textBaseline = 'top';
-      const w = ctx.measureText(text).width, h = lineHeight(size);
-      if (op === 'ctext' && extra) {
-        ctx.beginPath(); ctx.rect(extra[0], extra[1], extra[2] - extra[0], extra[3] - extra[1]); ctx.clip();
-      }
-      ctx.translate(x, y);
-      if (op === 'text') {
-        ctx.rotate(-(extra || 0) / 10 * Math.PI / 180);
-        ctx.fillStyle = rgb(background);
-        ctx.fillRect(0, 0, Math.ceil(w), h);
-      }
-      ctx.fillStyle = rgb(colour);
-      ctx.fillText(text, 0, (h - size * 96 / 72) / 2);
-      if (style & 4) ctx.fillRect(0, h - 2, w, 1);
-      if (style & 8) ctx.fillRect(0, h / 2, w, 1);
-      break;
-    }
-  }
-  ctx.restore();
-}
+// ----- canvases: drawn by canvas.js, shown as figures in the canvas area
+const canvases = new VelmoraCanvases(i => {
+  const fig = document.createElement('figure');
+  const cap = document.createElement('figcaption');
+  cap.textContent = 'キャンバス ' + (i + 1);
+  const cv = document.createElement('canvas');
+  cv.id = 'canvas' + i;
+  fig.append(cap, cv);
+  fig.hidden = true;
+  $('canvas-area').appendChild(fig);
+  return { cv, show(on) { fig.hidden = !on; } };
+}, (w, h) => Object.assign(document.createElement('canvas'), { width: w, height: h }));
+const draw = r => canvases.draw(r);
 
 // ----- buttons
 function requireReady() { return ready && !running; }
@@ -464,7 +354,7 @@ $('examples').onchange = async e => {
   render();
   startWorker();
   try {
-    const list = await (await fetch('examples/index.json')).json();
+    const list = (await (await fetch('examples/index.json')).json()).programs;
     for (const name of list) {
       if (/\.\d+\.mcl$/.test(name)) continue;
       const o = document.createElement('option');

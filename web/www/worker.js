@@ -3,15 +3,35 @@
 // runs, the stop button and the input line reach it through shared memory
 // (ctl[0] stop, ctl[1] line ready, ctl[2] its length, `line` the UTF-16 text).
 'use strict';
-importScripts('velmora.js');
+importScripts('velmora.js', 'canvas.js');
 
 const HOME = '/velmora', DATA = '/velmora/DATA';
 let M = null, ctl = null, line = null;
 
 function send(type, data) { postMessage({ type, data }); }
 
+// The worker's copy of the canvases, for SAVE.
+const mirror = new VelmoraCanvases(() => ({ cv: new OffscreenCanvas(400, 400), show() {} }),
+                                   (w, h) => new OffscreenCanvas(w, h));
+
 self.velmoraHost = {
-  post(kind, json) { send(kind, JSON.parse(json)); },
+  post(kind, json) {
+    const data = JSON.parse(json);
+    if (kind === 'draw') for (const r of data) mirror.draw(r);
+    send(kind, data);
+  },
+  // SAVE: the part l..r, t..b of a canvas as PNG or BMP.
+  saveImage(c, l, t, r, b, png, file) {
+    const w = r - l, h = b - t;
+    if (w <= 0 || h <= 0) return false;
+    const rgba = mirror.context(c).getImageData(l, t, w, h).data;
+    try {
+      M.FS.writeFile(file, png ? VelmoraImages.png(rgba, w, h) : VelmoraImages.bmp(rgba, w, h));
+    } catch (e) {
+      return false;
+    }
+    return true;
+  },
   stopRequested() { return ctl !== null && Atomics.load(ctl, 0) !== 0; },
   // GETS: waits for the page's input line, or null after the stop button.
   readLine() {
