@@ -241,6 +241,22 @@ const cases = {
     }
   },
 
+  // HTTP through the browser: a page of the same site, then a server that
+  // does not answer, reported with the desktop's message.
+  async http(page, ctx) {
+    const ok = ctx.url + 'examples/data/words.txt';
+    let r = await compileAndRun(page, `&P[] = <*> "${ok}";\nN = &P[] . SIZE;\n??"lines: "; ??N; ??CRLF;\n`);
+    check(r.result === 'ended', 'same-site GET ends: ' + JSON.stringify(r));
+    const lines = fs.readFileSync(path.join(root, 'examples', 'data', 'words.txt'), 'utf8').replace(/\n$/, '').split('\n').length;
+    const text = await consoleText(page);
+    check(text.includes('lines: ' + lines), `GET read ${lines} lines: ` + JSON.stringify(text));
+    const bad = 'http://127.0.0.1:9/nothing.html';
+    r = await compileAndRun(page, `&P[] = <*> "${bad}";\n??"never";\n`);
+    check(r.result === 'error', 'failed GET is a run-time error: ' + JSON.stringify(r));
+    const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
+    check(msgs.includes(`- HTTP ロード　エラー：ファイル名(${bad})`), 'desktop message for a failed GET: ' + msgs);
+  },
+
   async commands(page) {
     const r = await compileAndRun(page, 'COMMAND HIDE "ls";\n').catch(e => ({ error: String(e) }));
     const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
