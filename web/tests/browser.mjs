@@ -152,6 +152,17 @@ const cases = {
     }
   },
 
+  // A run-time error marks its line and shows the error window's rows.
+  async runtime_error(page) {
+    const r = await compileAndRun(page, fs.readFileSync(path.join(root, 'tests', 'programs', 'runtime_error.mcl'), 'utf8'));
+    check(r.result === 'error' && r.runError && r.runError.line === 4, 'run stops at line 5 (index 4): ' + JSON.stringify(r));
+    const marked = await page.$$eval('#gutter div.error', d => d.map(x => x.textContent));
+    check(marked.length === 1 && marked[0] === '5', 'gutter marks line 5: ' + marked);
+    const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
+    check(msgs.includes('計算エラー') && msgs.includes('全タスク停止'), 'error rows shown: ' + msgs);
+    check((await consoleText(page)).startsWith('start'), 'console kept the output before the error');
+  },
+
   // SAVE on a canvas writes a PNG into DATA; the console equals the desktop's.
   async bar_chart(page) {
     await page.waitForFunction(() => document.getElementById('files').textContent.includes('sales.txt'));
@@ -275,6 +286,22 @@ const cases = {
     await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout: 10000 });
     const text = await consoleText(page);
     check(text.includes('こんにちは 花子'), 'GETS read the input line: ' + JSON.stringify(text));
+  },
+
+  // docs/images/playground.png: two examples open, the canvas one run.
+  async screenshot(page) {
+    await page.setViewport({ width: 1280, height: 1000 });
+    await openExample(page, 'hello.mcl');
+    await openExample(page, 'canvas.mcl');
+    await compile(page);
+    await page.click('#tabs button:nth-child(1)');
+    await compile(page);
+    const r = await run(page);
+    check(r.result === 'ended', 'examples run');
+    await page.click('#tabs button:nth-child(2)');
+    const out = path.join(root, 'docs', 'images', 'playground.png');
+    await page.screenshot({ path: out, fullPage: true });
+    console.log('wrote ' + out);
   },
 
   // The FOR loop benchmark: milliseconds of the run in the worker.

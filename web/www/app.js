@@ -143,6 +143,8 @@ function saveTabs() {
   try { localStorage.setItem(STORE, JSON.stringify({ tabs, active })); } catch (e) { /* storage full or off */ }
 }
 function newTab(caption, text) {
+  // An untouched empty first tab gives way to the program opened.
+  if (tabs.length === 1 && tabs[0].text === '' && /^#\d+$/.test(tabs[0].caption) && text !== '') tabs = [];
   if (tabs.length >= MAX_TABS) {
     addMessage('タブは ' + MAX_TABS + ' 個までです。', true);
     return false;
