@@ -1,7 +1,7 @@
 // The FOR loop benchmark (bench/programs/for_loop.mcl, 10,000,000 additions)
 // in the playground and in velmora-run, side by side on this machine.
 //   node bench.mjs BUILD_WEB_DIR VELMORA_RUN
-// Each side runs three times; the best run counts. The browser's time is the
+// Each side runs RUNS times (default 3); the best run counts. The browser's time is the
 // run in the worker (compile excluded); velmora-run's is the whole process.
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -14,9 +14,10 @@ const root = path.resolve(here, '..', '..');
 const [buildDir, velmoraRun] = process.argv.slice(2);
 const program = path.join(root, 'bench', 'programs', 'for_loop.mcl');
 
+const runs = Number(process.env.RUNS || 3);
 const home = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-bench-'));
 const native = [];
-for (let i = 0; i < 3; ++i) {
+for (let i = 0; i < runs; ++i) {
   const t0 = process.hrtime.bigint();
   const out = execFileSync(velmoraRun, ['--home', home, '--final-console', program], { encoding: 'utf8' });
   native.push(Number(process.hrtime.bigint() - t0) / 1e6);
@@ -24,7 +25,8 @@ for (let i = 0; i < 3; ++i) {
 }
 fs.rmSync(home, { recursive: true, force: true });
 
-const r = spawnSync(process.execPath, [path.join(here, 'browser.mjs'), buildDir, 'bench'], { encoding: 'utf8' });
+const r = spawnSync(process.execPath, [path.join(here, 'browser.mjs'), buildDir, 'bench'],
+                   { encoding: 'utf8', env: { ...process.env, RUNS: String(runs) } });
 process.stdout.write(r.stdout);
 process.stderr.write(r.stderr);
 const m = r.stdout.match(/browser for_loop: (\d+) ms/);

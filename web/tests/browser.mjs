@@ -308,7 +308,7 @@ const cases = {
   async bench(page) {
     const program = fs.readFileSync(path.join(root, 'bench', 'programs', 'for_loop.mcl'), 'utf8');
     const times = [];
-    for (let i = 0; i < 3; ++i) {
+    for (let i = 0; i < Number(process.env.RUNS || 3); ++i) {
       const r = await compileAndRun(page, program);
       check(r.result === 'ended', 'benchmark ends');
       times.push(r.ms);
