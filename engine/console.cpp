@@ -67,10 +67,7 @@ void op_console_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 759
     // With a list operand: its list get first.
     int idx = e.varOf(r, 2);
     begin_list(t);
-    if (idx >= 0) {
-      const Lines &lines = e.vars[idx].StrList;
-      t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
-    }
+    if (idx >= 0) t.LIST_WORK.append(e.vars[idx].StrList);
     finish_list(t);
   }
   for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
@@ -85,8 +82,7 @@ void op_console_echo(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 755
 
 void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
   begin_list(t);
-  const Lines &lines = e.console.lines();
-  t.LIST_WORK.insert(t.LIST_WORK.end(), lines.begin(), lines.end());
+  t.LIST_WORK.append(LineList(e.console.lines()));
   finish_list(t);
 }
 

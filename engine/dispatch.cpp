@@ -42,7 +42,10 @@ inline long double second(Engine &e, const HotRecord &h) {
   else return h.k2;
 }
 
-void generic(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { h.generic(e, t, r); }
+// The family's handler: every shape and outcome the hot form does not cover.
+inline void fallback(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { e.handler(h.kind)(e, t, r); }
+
+void generic(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { fallback(e, t, h, r); }
 void nothing(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &) {}
 
 template <bool A>
@@ -66,9 +69,9 @@ template <ArithOp Op, bool A, bool B>
 void binary(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
-    if (b == 0) return h.generic(e, t, r);
+    if (b == 0) return fallback(e, t, h, r);
   const long double v = apply<Op>(a, b);
-  if (!std::isfinite(v)) return h.generic(e, t, r);
+  if (!std::isfinite(v)) return fallback(e, t, h, r);
   t.WORK = v;
 }
 
@@ -78,9 +81,9 @@ template <ArithOp Op>
 void assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   long double &x = e.vars[h.v1].Val1;
   if constexpr (Op == ArithOp::Div)
-    if (t.WORK == 0) return h.generic(e, t, r);
+    if (t.WORK == 0) return fallback(e, t, h, r);
   const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
-  if (!std::isfinite(v)) return h.generic(e, t, r);
+  if (!std::isfinite(v)) return fallback(e, t, h, r);
   x = v;
 }
 
@@ -108,7 +111,7 @@ template <bool A, bool B>
 void mod(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const int64_t a = truncate_to_int64(first<A>(e, h));
   const int64_t b = truncate_to_int64(second<B>(e, h));
-  if (b == 0) return h.generic(e, t, r);
+  if (b == 0) return fallback(e, t, h, r);
   t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
@@ -128,7 +131,7 @@ void jump_if_false(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
 // CALL of a function found when linked; an unknown function or a full call
 // stack is the family handler's to report.
 void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
-  if (t.STACKP >= kCallStack - 1) return h.generic(e, t, r);
+  if (t.STACKP >= kCallStack - 1) return fallback(e, t, h, r);
   ++t.STACKP;
   e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;
   t.INSTP = uint16_t(h.v1 + 1);
@@ -136,7 +139,7 @@ void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 
 // RET; a RET without a CALL is the family handler's to report.
 void ret(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
-  if (t.STACKP < 0) return h.generic(e, t, r);
+  if (t.STACKP < 0) return fallback(e, t, h, r);
   t.INSTP = uint16_t(e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)]);
   --t.STACKP;
 }
@@ -190,12 +193,173 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
   }
 }
 
+// ----- pairs, run by a task that runs alone: the second record's own hot
+// form stays in place for a jump, a return or a step that lands on it. On
+// entry INSTP is the first record's position + 1.
+
+// A comparison and the conditional jump after it.
+template <Relation Rel, bool A, bool B>
+bool compare_jump(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  const bool flag = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
+  t.FLAG = flag;
+  ++t.INSTP;
+  if (flag == h.jumpIfTrue) jump_to(e, t, h.v3);
+  return true;
+}
+
+// WORK := a op b, then a store of WORK into a variable.
+template <ArithOp Op, bool A, bool B>
+bool binary_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const long double a = first<A>(e, h), b = second<B>(e, h);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return fallback(e, t, h, r), false;
+  const long double v = apply<Op>(a, b);
+  if (!std::isfinite(v)) return fallback(e, t, h, r), false;
+  t.WORK = v;
+  ++t.INSTP;
+  e.vars[h.v3].Val1 = v;
+  return true;
+}
+
+template <bool A, bool B>
+bool mod_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const int64_t a = truncate_to_int64(first<A>(e, h));
+  const int64_t b = truncate_to_int64(second<B>(e, h));
+  if (b == 0) return fallback(e, t, h, r), false;
+  const long double v = b == -1 ? 0 : static_cast<long double>(a % b);
+  t.WORK = v;
+  ++t.INSTP;
+  e.vars[h.v3].Val1 = v;
+  return true;
+}
+
+template <bool A>
+bool load_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  const long double v = first<A>(e, h);
+  t.WORK = v;
+  ++t.INSTP;
+  e.vars[h.v3].Val1 = v;
+  return true;
+}
+
+// A load and a compound assignment of it (X += 1).
+template <ArithOp Op, bool A>
+bool load_assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  t.WORK = first<A>(e, h);
+  ++t.INSTP;
+  long double &x = e.vars[h.v3].Val1;
+  const TPEXE &next = (&r)[1];
+  if constexpr (Op == ArithOp::Div)
+    if (t.WORK == 0) return e.handler(next.kind)(e, t, next), true;
+  const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
+  if (!std::isfinite(v)) return e.handler(next.kind)(e, t, next), true;
+  x = v;
+  return true;
+}
+
+template <Relation Rel>
+struct CompareJump {
+  template <bool A, bool B>
+  struct With {
+    static constexpr PairHandler fn = compare_jump<Rel, A, B>;
+  };
+};
+template <ArithOp Op>
+struct BinaryAssign {
+  template <bool A, bool B>
+  struct With {
+    static constexpr PairHandler fn = binary_assign<Op, A, B>;
+  };
+};
+template <bool A, bool B>
+struct ModAssign {
+  static constexpr PairHandler fn = mod_assign<A, B>;
+};
+
+template <template <bool, bool> class F>
+PairHandler pair2(bool a, bool b) {
+  if (a) return b ? F<true, true>::fn : F<true, false>::fn;
+  return b ? F<false, true>::fn : F<false, false>::fn;
+}
+
+PairHandler pick_compare_jump(Relation rel, bool a, bool b) {
+  switch (rel) {
+    case Relation::Greater: return pair2<CompareJump<Relation::Greater>::With>(a, b);
+    case Relation::GreaterEqual: return pair2<CompareJump<Relation::GreaterEqual>::With>(a, b);
+    case Relation::Equal: return pair2<CompareJump<Relation::Equal>::With>(a, b);
+    case Relation::Less: return pair2<CompareJump<Relation::Less>::With>(a, b);
+    case Relation::LessEqual: return pair2<CompareJump<Relation::LessEqual>::With>(a, b);
+    case Relation::NotEqual: return pair2<CompareJump<Relation::NotEqual>::With>(a, b);
+    case Relation::None: break;
+  }
+  return nullptr;
+}
+
+PairHandler pick_binary_assign(ArithOp op, bool a, bool b) {
+  switch (op) {
+    case ArithOp::Add: return pair2<BinaryAssign<ArithOp::Add>::With>(a, b);
+    case ArithOp::Sub: return pair2<BinaryAssign<ArithOp::Sub>::With>(a, b);
+    case ArithOp::Mul: return pair2<BinaryAssign<ArithOp::Mul>::With>(a, b);
+    case ArithOp::Div: return pair2<BinaryAssign<ArithOp::Div>::With>(a, b);
+    default: return nullptr;
+  }
+}
+
+template <bool A>
+PairHandler pick_load_assign_op(ArithOp op) {
+  switch (op) {
+    case ArithOp::Add: return load_assign_op<ArithOp::Add, A>;
+    case ArithOp::Sub: return load_assign_op<ArithOp::Sub, A>;
+    case ArithOp::Mul: return load_assign_op<ArithOp::Mul, A>;
+    case ArithOp::Div: return load_assign_op<ArithOp::Div, A>;
+    default: return nullptr;
+  }
+}
+
+// The pair handler for a fast record followed by a fast one, or nullptr.
+PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &nextRecord) {
+  const bool a = h.v1 >= 0, b = h.v2 >= 0;  // variable or constant operands
+  switch (h.kind) {
+    case opCOMPARE:
+      if ((next.kind == opJMP_IF_TRUE || next.kind == opJMP_IF_FALSE) && nextRecord.label >= 0 &&
+          nextRecord.label < kLabels)
+        return pick_compare_jump(Relation(h.oper), a, b);
+      break;
+    case opBINARY:
+      if (next.kind == opASSIGN) return pick_binary_assign(ArithOp(h.oper), a, b);
+      break;
+    case opMOD:
+      if (next.kind == opASSIGN) return pair2<ModAssign>(a, b);
+      break;
+    case opLOAD:
+    case opLOAD_VALUE:
+      if (next.kind == opASSIGN) return a ? load_assign<true> : load_assign<false>;
+      if (next.kind == opASSIGN_OP)
+        return a ? pick_load_assign_op<true>(ArithOp(next.oper)) : pick_load_assign_op<false>(ArithOp(next.oper));
+      break;
+    default: break;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
+  for (std::size_t p = 0; p + 1 < hot.size(); ++p) {
+    HotRecord &h = hot[p];
+    const HotRecord &next = hot[p + 1];
+    h.pair = nullptr;
+    if (!h.fast || !next.fast) continue;
+    h.pair = pair_of(h, next, records[p + 1]);
+    if (!h.pair) continue;
+    h.v3 = next.v1;  // the store's variable or the jump's label
+    h.jumpIfTrue = next.kind == opJMP_IF_TRUE;
+  }
+}
 
 HotRecord make_hot(const TPEXE &r, Handler family) {
   HotRecord h;
   h.kind = int16_t(r.kind);
-  h.generic = family;
   const std::uint32_t flags = instruction_flags(r.kind);
   if (flags & (ifLabel | ifFunction)) return h;  // run stays nullptr
   h.run = family ? generic : nothing;

@@ -105,6 +105,7 @@ void Engine::rebuildHot(int list) {
   out.clear();
   out.reserve(records.size());
   for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
+  pair_hot(out, records);
 }
 
 void Engine::setHandler(int code, Handler h) {
@@ -580,6 +581,16 @@ bool Engine::runAlone(int slot, long maxPasses, long &done) {
       break;
     }
     const HotRecord &h = hots[position];
+    if (h.pair && passes < maxPasses) {
+      // This record and the next as one step: two passes of the lone task.
+      lastPosition = position;
+      if (h.pair(*this, t, h, records[position])) {
+        ++passes;
+        lastPosition = position + 1;
+      }
+      if (t.state != tsACTIVE) break;
+      continue;
+    }
     if (h.fast) {
       // The execution point is noted when the run leaves this loop: nothing
       // reads it in between.
@@ -791,15 +802,14 @@ void Engine::clearList(u16view ref) {
 void Engine::listAddRemove(u16view ref, u16view op, u16view text) {
   int v = vars.resolve(current, ref);
   if (v < 0) return undefinedError(ref);
-  Lines &list = vars[v].StrList;
+  LineList &list = vars[v].StrList;
   if (op == u"+=") {
-    list.emplace_back(text);
+    list.push_back(u16(text));
   } else if (op == u"-=") {
-    for (auto it = list.begin(); it != list.end(); ++it)
-      if (*it == text) {
-        list.erase(it);
-        break;
-      }
+    auto it = std::find(list.begin(), list.end(), text);
+    if (it == list.end()) return;
+    const auto at = it - list.begin();
+    list.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
   }
 }
 

@@ -202,7 +202,7 @@ void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
   if (!e.fileWritePermitted(*path, u"<*> =")) return;
   // Written beside the target and renamed over it: a failed store never
   // leaves a half-written file behind.
-  if (!write_lines_file(*path, t.LIST_WORK, Encoding::Utf8))
+  if (!write_lines_file(*path, t.LIST_WORK.lines(), Encoding::Utf8))
     e.runtimeError(u"- ファイルI/Oエラー\r" + from_utf8(path->string()));
 }
 

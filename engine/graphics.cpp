@@ -46,7 +46,7 @@ struct Command {
   u16 word, option1, option2;   // upper-cased
   u16 text1, text2;             // as written (texts, file names)
   int options = 0;               // option words written
-  const Lines *list = nullptr;
+  const LineList *list = nullptr;
   std::vector<int> a;           // arguments a0..a19
   int arg(std::size_t i) const { return i < a.size() ? a[i] : 0; }
 };

@@ -231,7 +231,7 @@ u16 host_of(u16view url) {
 }
 }  // namespace
 
-void start_transfer(Engine &e, TTaskInfo &t, u16view url, const Lines *post, u16view message) {
+void start_transfer(Engine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
   if (url.empty()) return;
   if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
@@ -246,7 +246,7 @@ void start_transfer(Engine &e, TTaskInfo &t, u16view url, const Lines *post, u16
   }
   // The request parameters: the task's header list, by reference.
   if (t.HTTP_REQ_HEAD_VAR >= 0) {
-    const Lines &params = e.vars[t.HTTP_REQ_HEAD_VAR].StrList;
+    const LineList &params = e.vars[t.HTTP_REQ_HEAD_VAR].StrList;
     if (!params.empty()) {
       int connect = 0, response = 0;
       if (params.size() < 3 || (!params[0].empty() && !parse_int(params[0], connect)) ||

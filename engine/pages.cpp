@@ -42,7 +42,9 @@ void page_error(Engine &e) { e.runtimeError(u"エラー　不正なページ指�
 
 void get_page(Engine &e, TTaskInfo &t, int page) {
   begin_list(t);
-  e.host->Get_Page_Append(page, t.LIST_WORK);
+  Lines lines;
+  e.host->Get_Page_Append(page, lines);
+  t.LIST_WORK.append(LineList(std::move(lines)));
   finish_list(t);
 }
 
@@ -119,7 +121,7 @@ void op_page_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 359
   int page = page_index(e, t, r, 1, false);
   if (page < 0) return;
   if (r.Param[3] == u"=") {
-    e.host->Set_Page_Append(page, t.LIST_WORK);
+    e.host->Set_Page_Append(page, t.LIST_WORK.lines());
   } else {
     for (const u16 &line : t.LIST_WORK) e.host->Add_To_Page(page, line);
   }

@@ -81,33 +81,40 @@ using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
 
 struct HotRecord;
 using HotHandler = void (*)(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+// A record and the one after it run as one step by a task that runs alone;
+// false when the first failed or left the second to run on its own.
+using PairHandler = bool (*)(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &);
 
 // The form of a record that the scheduler runs, kept in an array beside the
 // P-code list (whose records keep their texts for the listing and the
 // monitor): the handler chosen for the record's operand shapes, the
 // operands already resolved to variable numbers or constants, and the
-// operator as an enum, so that running it compares no text.
+// operator as an enum, so that running it compares no text. Records that
+// are not fast run the family's handler, the one bound to their kind.
 struct HotRecord {
   long double k1 = 0, k2 = 0;  // constants of the first and second numeric operand
   HotHandler run = nullptr;    // nullptr: a label or function line, which does nothing
-  Handler generic = nullptr;   // the family's handler, for the shapes without a fast path
+  // The record together with the next one (a comparison and its jump, a
+  // calculation and its store), or nullptr.
+  PairHandler pair = nullptr;
   int32_t v1 = -1, v2 = -1;    // variable numbers of the operands; jumps: the label number
+  int32_t v3 = -1;             // a pair: the next record's variable or label number
   int16_t kind = 0;
   std::uint8_t oper = 0;       // ArithOp or Relation
-  bool negated = false;        // comparisons: NOT
+  bool negated : 1 = false;    // comparisons: NOT
   // run is a handler of the hot form: it reads no text, never reaches the
   // environment and changes nothing the schedule depends on, except by a
   // run-time error (which ends the task).
-  bool fast = false;
+  bool fast : 1 = false;
+  bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
 };
 static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
 
 // The hot form of a record, given the family handler bound to its kind.
 HotRecord make_hot(const TPEXE &record, Handler generic);
+// Pairs each hot record with the next where the two may run as one.
+void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records);
 
-// Loads the T-code lines of one program into an empty list. Duplicate label
-// and function names reject the whole program: one message line per
-// duplicate, nothing appended, false returned.
 bool load_program(const Lines &tcode, PcodeList &list, Lines &messages);
 
 // Creates a record from its kind, label number and Param[1..10].

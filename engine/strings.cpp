@@ -22,7 +22,7 @@ struct CaseOption {
   u16 operator()(u16view s) const { return fold ? fold_case(s) : u16(s); }
 };
 
-const Lines *list_of(Engine &e, const TPEXE &r, int k) {
+const LineList *list_of(Engine &e, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   return idx < 0 ? nullptr : &e.vars[idx].StrList;
 }
@@ -85,7 +85,7 @@ void op_string_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 313
 
 // The text a line selector picks from a list: line n, or every line that
 // contains the text, joined without separator. False when nothing is picked.
-bool selected_text(const Lines &lines, const Selector &sel, const CaseOption &fold, u16 &out) {
+bool selected_text(const LineList &lines, const Selector &sel, const CaseOption &fold, u16 &out) {
   if (sel.kind == Selector::Index) {
     if (sel.index < 0 || sel.index >= long(lines.size())) return false;
     out = lines[std::size_t(sel.index)];
@@ -101,7 +101,7 @@ bool selected_text(const Lines &lines, const Selector &sel, const CaseOption &fo
 void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   u16 text;
   if (!lines || e.errorFlag || !selected_text(*lines, sel, fold, text)) return nothing_found(t);
   deliver_string(t, std::move(text), StrValue());
@@ -110,7 +110,7 @@ void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
 void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
   long double n = std::trunc(e.num(t, r, 3));
   long double m = std::trunc(e.num(t, r, 5));
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
   const u16 &line = (*lines)[std::size_t(n)];
   if (m > line.size()) return deliver_string(t, line, StrValue());
@@ -128,7 +128,7 @@ void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
   deliver_zone(t, string_zone((*lines)[std::size_t(n)], a, b, t.LIST_INC, fold.fold));
 }
@@ -145,7 +145,7 @@ void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
   CaseOption fold(t);
   u16 a = e.str(r, 3);
   int idx = e.varOf(r, 2);
-  const Lines *ends = list_of(e, r, 6);
+  const LineList *ends = list_of(e, r, 6);
   if (idx < 0 || !ends || e.errorFlag) return nothing_found(t);
   deliver_zone(t, value_zone_by_list(e.vars[idx].StrVal.escaped(), a, *ends, t.LIST_INC, fold.fold));
 }
@@ -154,8 +154,8 @@ void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5);
-  const Lines *lines = list_of(e, r, 2);
-  const Lines *ends = list_of(e, r, 8);
+  const LineList *lines = list_of(e, r, 2);
+  const LineList *ends = list_of(e, r, 8);
   if (!lines || !ends || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
   deliver_zone(t, zone_by_list((*lines)[std::size_t(n)], a, *ends, t.LIST_INC, fold.fold));
 }
@@ -325,15 +325,14 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 // ----- list expressions
 
 void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (lines && t.LIST_TASK != u"+") {
-    // Assigning over the register's lines reuses their storage, so copying
-    // a list again and again allocates nothing.
+    // Shared, not copied: the chunks are copied only when changed.
     t.LIST_WORK = *lines;
     t.LIST_REM.clear();
   } else {
     begin_list(t);
-    if (lines) t.LIST_WORK.insert(t.LIST_WORK.end(), lines->begin(), lines->end());
+    if (lines) t.LIST_WORK.append(*lines);
   }
   finish_list(t);
 }
@@ -341,7 +340,7 @@ void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
 void op_list_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 334
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
   if (lines)
@@ -352,7 +351,7 @@ void op_list_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 334
 void op_list_zone_lines(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 335
   CaseOption fold(t);
   u16 a = e.str(r, 3), b = e.str(r, 5);
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
   if (lines) select_line_zone(*lines, a, b, t.LIST_INC, fold.fold, t.LIST_WORK, t.LIST_REM);
@@ -363,7 +362,7 @@ void op_list_line_zones(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 340
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
-  const Lines *lines = list_of(e, r, 2);
+  const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
   if (lines)
@@ -428,7 +427,9 @@ void op_list_add_remove(Engine &e, TTaskInfo &, const TPEXE &r) {  // 301
     u16 key = fold_case(x);
     auto it = std::find_if(v->StrList.begin(), v->StrList.end(),
                            [&](const u16 &line) { return fold_case(line) == key; });
-    if (it != v->StrList.end()) v->StrList.erase(it);
+    if (it == v->StrList.end()) return;
+    const auto at = it - v->StrList.begin();
+    v->StrList.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
   }
 }
 
@@ -445,16 +446,18 @@ void op_list_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 303
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  Lines &lines = v->StrList;
-  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(lines.size())) {
-    lines.erase(lines.begin() + sel.index);
+  LineList &list = v->StrList;
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size())) {
+    list.change([&](Lines &lines) { lines.erase(lines.begin() + sel.index); });
     return;
   }
   u16 key = fold(selector_text(sel));
   if (key.empty()) return;
-  lines.erase(std::remove_if(lines.begin(), lines.end(),
-                             [&](const u16 &line) { return contains(line, key); }),
-              lines.end());
+  list.change([&](Lines &lines) {
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [&](const u16 &line) { return contains(line, key); }),
+                lines.end());
+  });
 }
 
 void op_list_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 304
@@ -463,20 +466,22 @@ void op_list_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 304
   u16 x = e.str(r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  Lines &lines = v->StrList;
-  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(lines.size())) {
-    lines.insert(lines.begin() + sel.index, x);
+  LineList &list = v->StrList;
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size())) {
+    list.change([&](Lines &lines) { lines.insert(lines.begin() + sel.index, x); });
     return;
   }
   u16 key = fold(selector_text(sel));
   if (key.empty()) return;
-  Lines out;
-  out.reserve(lines.size());
-  for (u16 &line : lines) {
-    if (contains(line, key)) out.push_back(x);
-    out.push_back(std::move(line));
-  }
-  lines = std::move(out);
+  list.change([&](Lines &lines) {
+    Lines out;
+    out.reserve(lines.size());
+    for (u16 &line : lines) {
+      if (contains(line, key)) out.push_back(x);
+      out.push_back(std::move(line));
+    }
+    lines = std::move(out);
+  });
 }
 
 void op_list_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 321
@@ -484,16 +489,17 @@ void op_list_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 321
   if (v) v->StrList = t.LIST_WORK;
 }
 
-// Applies `edit` to every line the selector picks.
+// Applies `edit` to every line the selector picks; only the chunks holding
+// those lines are unshared.
 template <typename Edit>
-void edit_lines(Lines &lines, const Selector &sel, const CaseOption &fold, Edit edit) {
+void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Edit edit) {
   if (sel.kind == Selector::Index) {
-    if (sel.index >= 0 && sel.index < long(lines.size())) edit(lines[std::size_t(sel.index)]);
+    if (sel.index >= 0 && sel.index < long(lines.size())) edit(lines.edit(std::size_t(sel.index)));
     return;
   }
   u16 key = fold(sel.text);
-  for (u16 &line : lines)
-    if (sel.kind == Selector::All || contains(fold(line), key)) edit(line);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (sel.kind == Selector::All || contains(fold(lines[i]), key)) edit(lines.edit(i));
 }
 
 void op_list_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 322
@@ -553,14 +559,14 @@ void op_value_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 410
 void op_string_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 411
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 4);
-  const Lines *lines = list_of(e, r, 3);
+  const LineList *lines = list_of(e, r, 3);
   u16 text;
   bool holds = lines && !e.errorFlag && selected_text(*lines, sel, fold, text) && !text.empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 
 void op_list_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 412
-  const Lines *lines = list_of(e, r, 3);
+  const LineList *lines = list_of(e, r, 3);
   set_flag(t, r, lines && !lines->empty());
 }
 

@@ -2,6 +2,7 @@
 // The task record of a slot.
 #include <array>
 
+#include "engine/line_list.h"
 #include "engine/str_value.h"
 #include "engine/types.h"
 
@@ -50,7 +51,7 @@ struct TTaskInfo {
   std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};
   u16 STR_OPE;
   StrValue STR_WORK, STR_REM;
-  Lines LIST_WORK, LIST_REM;
+  LineList LIST_WORK, LIST_REM;
   u16 SORT_LIST, LIST_TASK, LIST_INC, LIST_NOCASE;
   bool BOOL_TASK = false;
   int32_t CalcIndex = -1;

@@ -54,7 +54,7 @@ Zone string_zone(u16view s, u16view a, u16view b, u16view option, bool fold) {
   return z;
 }
 
-Zone zone_by_list(u16view s, u16view a, const Lines &ends, u16view option, bool fold) {
+Zone zone_by_list(u16view s, u16view a, const LineList &ends, u16view option, bool fold) {
   if (ends.empty()) return string_zone(s, a, u"", option, fold);
   Zone best{u16(), u16(s)};
   bool found = false;
@@ -109,7 +109,7 @@ ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bo
   return z;
 }
 
-ValueZone value_zone_by_list(const StrValue &s, u16view a, const Lines &ends, u16view option, bool fold) {
+ValueZone value_zone_by_list(const StrValue &s, u16view a, const LineList &ends, u16view option, bool fold) {
   if (ends.empty()) return value_zone(s, a, u"", option, fold);
   ValueZone best{StrValue(), s};
   bool found = false;
@@ -124,13 +124,15 @@ ValueZone value_zone_by_list(const StrValue &s, u16view a, const Lines &ends, u1
   return best;
 }
 
-void select_line_zone(const Lines &lines, u16view a, u16view b, u16view option, bool fold,
-                      Lines &selected, Lines &rest) {
+void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold,
+                      LineList &selected, LineList &rest) {
   u16 fa = fold ? fold_case(a) : u16(a);
   u16 fb = fold ? fold_case(b) : u16(b);
   enum { Before, Inside, After } state = fa.empty() ? Inside : Before;
   for (const u16 &line : lines) {
-    u16 t = fold ? fold_case(line) : line;
+    u16 folded;
+    u16view t = line;
+    if (fold) t = folded = fold_case(line);
     switch (state) {
       case Before:
         if (contains(t, fa)) {
@@ -170,14 +172,14 @@ void sort_unique(Lines &lines) {
 
 }  // namespace
 
-void apply_list_order(u16 &option, Lines &list, Lines &rest) {
+void apply_list_order(u16 &option, LineList &list, LineList &rest) {
   if (option == u"[<]" || option == u"[>]") {
-    sort_unique(list);
-    sort_unique(rest);
-    if (option == u"[>]") {
-      std::reverse(list.begin(), list.end());
-      std::reverse(rest.begin(), rest.end());
-    }
+    const bool reversed = option == u"[>]";
+    for (LineList *l : {&list, &rest})
+      l->change([&](Lines &lines) {
+        sort_unique(lines);
+        if (reversed) std::reverse(lines.begin(), lines.end());
+      });
   } else if (option == u"[!]") {
     list.swap(rest);
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Text operations of the string and list instructions, free of registers so
 // that they can be tested on their own.
+#include "engine/line_list.h"
 #include "engine/str_value.h"
 #include "text/u16.h"
 
@@ -23,7 +24,7 @@ struct Zone {
 Zone string_zone(u16view s, u16view a, u16view b, u16view option, bool fold);
 // The zone whose end condition is any line of `ends`: the shortest
 // non-empty result wins, the earliest on a tie; no ends: to the end of s.
-Zone zone_by_list(u16view s, u16view a, const Lines &ends, u16view option, bool fold);
+Zone zone_by_list(u16view s, u16view a, const LineList &ends, u16view option, bool fold);
 // The same on a string value: the result and the rest share its text where
 // they can, and the rest carries a hint of where the next search for the
 // same start condition may begin, so that cutting zones out of a text from
@@ -33,15 +34,15 @@ struct ValueZone {
   StrValue rest;
 };
 ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bool fold);
-ValueZone value_zone_by_list(const StrValue &s, u16view a, const Lines &ends, u16view option, bool fold);
+ValueZone value_zone_by_list(const StrValue &s, u16view a, const LineList &ends, u16view option, bool fold);
 
 // The lines from the one containing a to the one containing b.
-void select_line_zone(const Lines &lines, u16view a, u16view b, u16view option, bool fold,
-                      Lines &selected, Lines &rest);
+void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold,
+                      LineList &selected, LineList &rest);
 
 // "[<]" sorts both registers ignoring case and keeps one of equal lines,
 // "[>]" the same reversed, "[!]" exchanges them. The option is cleared.
-void apply_list_order(u16 &option, Lines &list, Lines &rest);
+void apply_list_order(u16 &option, LineList &list, LineList &rest);
 
 // REP: nothing when `from` equals `to` or occurs in it; otherwise replaces
 // the first occurrence again and again until there is none or the value has

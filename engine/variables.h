@@ -4,6 +4,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "engine/line_list.h"
 #include "engine/str_value.h"
 #include "engine/types.h"
 
@@ -20,7 +21,7 @@ struct TVarInfo {
   TVarType kind = vtSCALAR;
   long double Val1 = 0, Val2 = 0, Val3 = 0;
   StrValue StrVal;
-  Lines StrList;
+  LineList StrList;
   // Matrix storage, 21 x 21, allocated on first use: most variables never
   // hold a matrix, and 5,000 of them would otherwise take 35 MB.
   std::unique_ptr<MatrixStore> Mat;

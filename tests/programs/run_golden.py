@@ -4,7 +4,9 @@
   run_golden.py VELMORA_RUN DIR NAME [EXPECTED_DIR]
 
 NAME.mcl (and NAME.2.mcl ... NAME.10.mcl, compiled into the next slots) runs
-with --final-console in a fresh home directory. stdout must equal NAME.out;
+with --final-console in a fresh home directory. stdout must equal NAME.out,
+or, without that file, the `// expect: TEXT` comments of NAME.mcl, one console
+line each, in order (a mismatch names the comment's line);
 stderr must equal NAME.err when that file exists; the exit status must equal
 NAME.exit (default 0). NAME.settings becomes User_Setting.Txt of the home and
 NAME.T-Keyword.txt (and the other table files) the home's table file; NAME.args
@@ -72,13 +74,18 @@ def main():
     # The error window's date and time differ from run to run.
     err = re.sub(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d", "YYYY/MM/DD hh:mm:ss", err)
     if os.environ.get("VELMORA_UPDATE_GOLDEN"):
-        open(base + ".out", "w", encoding="utf-8").write(out)
+        if os.path.exists(base + ".out") or not inline_expectations(source + ".mcl"):
+            open(base + ".out", "w", encoding="utf-8").write(out)
         if os.path.exists(base + ".err") or proc.returncode != 0:
             open(base + ".err", "w", encoding="utf-8").write(err)
         if proc.returncode != 0:
             open(base + ".exit", "w").write(f"{proc.returncode}\n")
         return 0
     ok = True
+
+    def fail():
+        nonlocal ok
+        ok = False
 
     def compare(kind, expected, actual):
         nonlocal ok
@@ -88,7 +95,10 @@ def main():
             sys.stdout.writelines(difflib.unified_diff(expected.splitlines(True), actual.splitlines(True),
                                                        "expected", "actual"))
 
-    compare("stdout", open(base + ".out", encoding="utf-8").read(), out)
+    if os.path.exists(base + ".out"):
+        compare("stdout", open(base + ".out", encoding="utf-8").read(), out)
+    else:
+        check_inline(name, source + ".mcl", out) or fail()
     if os.path.exists(base + ".err"):
         compare("stderr", open(base + ".err", encoding="utf-8").read(), err)
     expected_exit = int(open(base + ".exit").read()) if os.path.exists(base + ".exit") else 0
@@ -97,6 +107,36 @@ def main():
         print(f"--- {name}: exit status {proc.returncode}, expected {expected_exit}")
         print(err)
     return 0 if ok else 1
+
+
+def inline_expectations(path):
+    """The (line number, text) of each `// expect: TEXT` comment of a program."""
+    found = []
+    for number, line in enumerate(open(path, encoding="utf-8").read().splitlines(), 1):
+        m = re.search(r"//\s*expect:\s?(.*)$", line)
+        if m:
+            found.append((number, m.group(1).rstrip()))
+    return found
+
+
+def check_inline(name, path, out):
+    expected = inline_expectations(path)
+    if not expected:
+        print(f"--- {name}: no {name}.out and no // expect: comments")
+        return False
+    actual = out.splitlines()
+    while len(actual) > len(expected) and actual[-1] == "":
+        actual.pop()  # the empty line after a final CRLF
+    for i, (number, text) in enumerate(expected):
+        got = actual[i] if i < len(actual) else None
+        if got != text:
+            print(f"--- {name}.mcl:{number}: console line {i + 1} expected {text!r}, got {got!r}")
+            return False
+    if len(actual) > len(expected):
+        print(f"--- {name}: {len(actual) - len(expected)} console lines more than expected, "
+              f"the first: {actual[len(expected)]!r}")
+        return False
+    return True
 
 
 if __name__ == "__main__":

@@ -175,3 +175,77 @@ TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
   EXPECT_TRUE(e.errorFlag);
   EXPECT_EQ(e.tasks[0].STACKP, kCallStack - 1);
 }
+
+namespace {
+
+// Everything a pass can change that a program or the debugger can see.
+struct Seen {
+  long double work;
+  bool flag;
+  int instp, state, lastPosition, lastCode;
+  long passCount;
+  std::vector<long double> vars;
+  u16 console;
+  bool operator==(const Seen &) const = default;
+};
+
+}  // namespace
+
+// A lone task runs a comparison and its jump, a calculation and its store,
+// a load and its compound assignment as one step; stopping after any number
+// of passes must show exactly what one record at a time shows, failures
+// in either half of a pair included.
+TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
+  const std::vector<Lines> programs = {
+      // A counting loop: compare + jump, binary + store, load + +=, MOD + store.
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
+             u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"005 ∇ I",
+             u"023 ∇ S +=", u"L_3 IF", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"}),
+      // The first half fails: a division by zero before its store.
+      tcode({u"005 Δ 0", u"022 ∇ Z =", u"003 / Δ 1 ∇ Z", u"022 ∇ S =", u"005 Δ 9", u"022 ∇ M ="}),
+      // The second half fails: a compound division by zero after its load.
+      tcode({u"005 Δ 4", u"022 ∇ S =", u"005 Δ 0", u"023 ∇ S /=", u"005 Δ 9", u"022 ∇ M ="}),
+      // MOD by zero before its store.
+      tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )", u"022 ∇ M =", u"005 Δ 1"}),
+  };
+  const Lines names = {u"I", u"M", u"S", u"Z"};
+  for (std::size_t p = 0; p < programs.size(); ++p) {
+    auto see = [&] {
+      Seen s{e.tasks[0].WORK, e.tasks[0].FLAG, e.tasks[0].INSTP, int(e.tasks[0].state),
+             e.last.position, e.last.code, e.passCount, {}, {}};
+      for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(0, n)].Val1);
+      for (const u16 &line : e.console.lines()) s.console += line + u"\n";
+      return s;
+    };
+    auto start = [&] {
+      e.releaseAllSlots();
+      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+      e.console.clear();
+      e.passCount = 0;
+      load(programs[p], names);
+      e.runReset();
+      ASSERT_FALSE(e.linkAll());
+      e.running = true;
+    };
+    // One pass at a time: pairs never run, each record is its own step.
+    start();
+    std::vector<Seen> single;
+    while (e.running && e.anyRunnable() && single.size() < 500) {
+      e.runPasses(1);
+      single.push_back(see());
+    }
+    ASSERT_LT(single.size(), 500u);
+    ASSERT_FALSE(single.empty());
+    std::size_t pairs = 0;
+    for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) pairs += h.pair != nullptr;
+    EXPECT_GE(pairs, 2u) << "program " << p;
+    // k passes in one batch, for every k: the same state as k single passes.
+    for (std::size_t k = 1; k <= single.size(); ++k) {
+      start();
+      long done = 0;
+      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
+      ASSERT_TRUE(see() == single[std::min(k, single.size()) - 1])
+          << "program " << p << " after " << k << " passes";
+    }
+  }
+}

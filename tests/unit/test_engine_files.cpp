@@ -110,7 +110,7 @@ TEST_F(Files, BadBytesAndLargeFilesAreReadNotCrashedOn) {
   dir.write("nul.txt", std::string("a\0b\r\n\xff\xfe\xfd\r\n", 9));
   execute(tcode({u"331 <*> Ω \"nul.txt\"", u"321 Σ &L []"}), {u"&L"});
   EXPECT_FALSE(e.errorFlag);
-  const Lines &l = var(u"&L").StrList;
+  const LineList &l = var(u"&L").StrList;
   ASSERT_EQ(l.size(), 2u);
   EXPECT_EQ(l[0], u16(u"a\0b", 3));
   std::string big;
@@ -125,7 +125,7 @@ TEST_F(Files, BadBytesAndLargeFilesAreReadNotCrashedOn) {
 
 TEST_F(Files, VolumeInformationOfTheRoot) {
   execute(tcode({u"460 VOLINF Ω \"C\"", u"321 Σ &V []"}), {u"&V"});
-  const Lines &v = var(u"&V").StrList;
+  const LineList &v = var(u"&V").StrList;
   ASSERT_EQ(v.size(), 4u);
   EXPECT_EQ(v[0], u"C");
   EXPECT_FALSE(v[2].empty());  // the file system type of "/"

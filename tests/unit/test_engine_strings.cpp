@@ -58,7 +58,7 @@ TEST_F(Strings, ZoneInstructionsAndRestRegister) {
 
 TEST(ListOrder, SortIgnoringCaseKeepsOneOfEqualLines) {
   u16 option = u"[<]";
-  Lines list{u"b", u"A", u"a"}, rest{u"z", u"Y"};
+  LineList list{u"b", u"A", u"a"}, rest{u"z", u"Y"};
   apply_list_order(option, list, rest);
   EXPECT_EQ(list, (Lines{u"A", u"b"}));
   EXPECT_EQ(rest, (Lines{u"Y", u"z"}));
@@ -161,7 +161,7 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   std::tm tm{};
   localtime_r(&now, &tm);
   execute(tcode({u"332 DATE", u"321 Σ &D []", u"333 TIME", u"321 Σ &T []"}), {u"&D", u"&T"});
-  const Lines &d = var(u"&D").StrList;
+  const LineList &d = var(u"&D").StrList;
   ASSERT_EQ(d.size(), 8u);
   EXPECT_EQ(d[0], int16(tm.tm_year + 1900));
   EXPECT_EQ(d[1].size(), 2u);
@@ -173,7 +173,7 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   ASSERT_LT(w, 7);
   EXPECT_EQ(d[7], japanese[w]);                  // the same day in both languages
   EXPECT_EQ(d[5], int16(w == 0 ? 7 : w));        // 1 = Monday ... 7 = Sunday
-  const Lines &t = var(u"&T").StrList;
+  const LineList &t = var(u"&T").StrList;
   ASSERT_EQ(t.size(), 5u);
   EXPECT_EQ(t[3].size(), 3u);
   EXPECT_EQ(t[4].size(), 9u);

@@ -71,7 +71,7 @@ class Http : public ::testing::Test {
     if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
-  const Lines &list(const char16_t *name) { return env.engine.vars[env.engine.vars.find(0, name)].StrList; }
+  const engine::LineList &list(const char16_t *name) { return env.engine.vars[env.engine.vars.find(0, name)].StrList; }
 };
 Server *Http::server = nullptr;
 
@@ -83,7 +83,7 @@ TEST_F(Http, GetGivesTheBodyAndTheResponseReport) {
             RunResult::Ended)
       << to_utf8(ui.console.back());
   EXPECT_EQ(list(u"&B"), (Lines{u"line one", u"line two"}));
-  const Lines &r = list(u"&R");
+  const engine::LineList &r = list(u"&R");
   ASSERT_GE(r.size(), 9u);
   EXPECT_EQ(r[0], u" Status-Code:200");
   EXPECT_EQ(r[1], u" Status-Text:OK");
