@@ -286,6 +286,15 @@ const cases = {
     await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout: 10000 });
     const text = await consoleText(page);
     check(text.includes('こんにちは 花子'), 'GETS read the input line: ' + JSON.stringify(text));
+    // "■" also ends a program that waits for its input line.
+    await page.evaluate(() => { window.velmora.lastRun = null; });
+    await page.click('#run');
+    await page.waitForSelector('#input-form:not([hidden])', { timeout: 10000 });
+    await page.click('#stop');
+    await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout: 5000 });
+    const r = await page.evaluate(() => window.velmora.lastRun);
+    check(r.result === 'stopped', 'stop during GETS: ' + JSON.stringify(r));
+    check(await page.$eval('#input-form', f => f.hidden), 'input line hidden after the stop');
   },
 
   // docs/images/playground.png: two examples open, the canvas one run.
