@@ -1,6 +1,8 @@
 #include "engine/http.h"
 
+#ifndef __EMSCRIPTEN__
 #include <curl/curl.h>
+#endif
 
 #include <cstdio>
 #include <ctime>
@@ -16,6 +18,7 @@ namespace velmora::engine {
 
 namespace {
 
+#ifndef __EMSCRIPTEN__
 void global_init() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -185,6 +188,8 @@ void run_transfer(HttpTransfer &t) {
   t.done = true;
 }
 
+#endif  // the browser build transfers with its own fetch (web/src/web_http.cpp)
+
 bool starts_with_any_case(u16view s, const char *prefix) {
   std::string p(prefix);
   if (s.size() < p.size()) return false;
@@ -196,8 +201,12 @@ bool starts_with_any_case(u16view s, const char *prefix) {
 }  // namespace
 
 void HttpTransfer::start() {
+#ifdef __EMSCRIPTEN__
+  web_transfer(*this);  // synchronous: the browser worker has no threads
+#else
   global_init();
   worker = std::thread([this] { run_transfer(*this); });
+#endif
 }
 
 HttpTransfer::~HttpTransfer() {

@@ -37,6 +37,11 @@ struct HttpTransfer {
   ~HttpTransfer();
 };
 
+#ifdef __EMSCRIPTEN__
+// The browser build's transfer: done (ok or error) when it returns.
+void web_transfer(HttpTransfer &t);
+#endif
+
 class Engine;
 struct TTaskInfo;
 

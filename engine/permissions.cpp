@@ -40,6 +40,13 @@ bool path_inside(const std::filesystem::path &path, const std::filesystem::path 
 }
 
 bool Engine::permitted(Permission p, u16view instruction, u16view target) {
+#ifdef __EMSCRIPTEN__
+  // A browser page can start no process and load no shared library.
+  if (p == Permission::Commands || p == Permission::Libraries) {
+    runtimeError(u16(permission_name(p)) + u"はブラウザ版では使えません：" + u16(instruction) + u" " + u16(target));
+    return false;
+  }
+#endif
   const int k = int(p);
   bool allowed = true;
   switch (permits.mode[std::size_t(k)]) {

@@ -1,0 +1,16 @@
+# examples/index.json: the example programs for the page's menu and the
+# data files they read (put into DATA when missing).
+function(json_list out dir pattern)
+  file(GLOB files RELATIVE "${dir}" "${dir}/${pattern}")
+  list(SORT files)
+  set(json "[")
+  set(sep "")
+  foreach(f IN LISTS files)
+    string(APPEND json "${sep}\"${f}\"")
+    set(sep ",")
+  endforeach()
+  set(${out} "${json}]" PARENT_SCOPE)
+endfunction()
+json_list(programs "${DIR}" "*.mcl")
+json_list(data "${DIR}/data" "*")
+file(WRITE "${DIR}/index.json" "{\"programs\":${programs},\"data\":${data}}\n")

@@ -1,0 +1,232 @@
+// The browser face of Velmora: the environment without widgets, driven by
+// the playground's worker (web/www/worker.js) through the exported vm_*
+// functions. Console, task status, drawing records and messages go to the
+// worker through `velmoraHost`; the stop button and the input line come
+// back through shared memory the worker reads (stopRequested, readLine).
+#include <emscripten.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "environment/environment.h"
+#include "web/src/web_canvas.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::web::json_string;
+
+EM_JS(void, js_post, (const char *kind, const char *json), {
+  velmoraHost.post(UTF8ToString(kind), UTF8ToString(json));
+});
+EM_JS(int, js_stop_requested, (), { return velmoraHost.stopRequested() ? 1 : 0; });
+// The typed line (malloc'd UTF-8), or null when the stop button ended the wait.
+EM_JS(char *, js_read_line, (int slot), {
+  const line = velmoraHost.readLine(slot);
+  if (line === null) return 0;
+  const size = lengthBytesUTF8(line) + 1;
+  const p = _malloc(size);
+  stringToUTF8(line, p, size);
+  return p;
+});
+
+namespace {
+
+std::string json_lines(const Lines &lines, bool dropCr = true) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    u16 line = lines[i];
+    if (dropCr)
+      std::erase(line, u'\r');
+    s += (i ? "," : "") + json_string(line);
+  }
+  return s + "]";
+}
+
+void post(const char *kind, const std::string &json) { js_post(kind, json.c_str()); }
+
+class WebUi : public UserInterface {
+ public:
+  Environment *env = nullptr;
+  web::WebCanvas *canvas = nullptr;
+  bool stopped = false;
+
+  void message(const u16 &text, const u16 &title) override {
+    u16 t = text;
+    for (char16_t &c : t)
+      if (c == u'\r') c = u'\n';
+    post("message", "{\"title\":" + json_string(title) + ",\"text\":" + json_string(t) + "}");
+  }
+  // Questions take the runner's defaults: nobody answers a dialog here.
+  bool askYesNo(const u16 &text, const u16 &title) override {
+    message(text + u" -> Yes", title);
+    return true;
+  }
+  Answer askYesNoCancel(const u16 &text, const u16 &title) override {
+    message(text + u" -> No", title);
+    return Answer::No;
+  }
+  void pumpEvents() override {
+    if (env && env->running && !stopped && js_stop_requested()) {
+      stopped = true;
+      env->KillTaskButtonClick();
+    }
+    flush(false);
+  }
+  void consoleUpdated(const Lines &) override { consoleDirty = true; }
+  InputMode consoleInput(int slot, u16 &line) override {
+    flush(true);
+    post("input", "{\"slot\":" + std::to_string(slot) + "}");
+    char *text = js_read_line(slot);
+    if (!text) {  // the stop button
+      stopped = true;
+      if (env) env->KillTaskButtonClick();
+      return InputMode::None;
+    }
+    line = from_utf8(text);
+    std::free(text);
+    return InputMode::Immediate;
+  }
+  void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
+    std::string s = "[";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      s += (i ? ",[" : "[") + json_string(rows[i].first) + "," + json_string(rows[i].second) + "]";
+    post("runError", s + "]");
+  }
+
+  // Console, task status and drawing records: at most every 30 ms while a
+  // program runs (the page redraws no faster), at once when forced.
+  bool consoleDirty = false;
+  std::chrono::steady_clock::time_point lastFlush{};
+  void flush(bool force) {
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastFlush < std::chrono::milliseconds(30)) return;
+    lastFlush = now;
+    if (!env) return;
+    if (canvas) {
+      std::string records = canvas->take();
+      if (!records.empty()) post("draw", records);
+    }
+    if (consoleDirty) {
+      consoleDirty = false;
+      post("console", json_lines(env->engine.console.lines()));
+    }
+    post("status", statusJson());
+  }
+  std::string statusJson() {
+    Lines rows;
+    for (int slot = 0; slot < engine::kSlots; ++slot) rows.push_back(env->taskStatusLine(slot));
+    return json_lines(rows);
+  }
+};
+
+struct Playground {
+  WebUi ui;
+  web::WebCanvas canvas;
+  std::unique_ptr<Environment> env;
+};
+Playground *g = nullptr;
+
+std::string mark_json(const Environment::SourceMark &m) {
+  if (m.tab < 0) return "null";
+  return "{\"tab\":" + std::to_string(m.tab) + ",\"line\":" + std::to_string(m.line) +
+         ",\"message\":" + json_string(m.message) + "}";
+}
+
+Lines split_text(const std::string &utf8) {
+  Lines lines;
+  u16 text = from_utf8(utf8);
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = text.find(u'\n', start);
+    u16 line = text.substr(start, end == u16::npos ? u16::npos : end - start);
+    if (!line.empty() && line.back() == u'\r') line.pop_back();
+    lines.push_back(line);
+    if (end == u16::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+const char *answer(const std::string &json) {
+  static std::string last;
+  last = json;
+  return last.c_str();
+}
+
+}  // namespace
+
+extern "C" {
+
+// The environment with its home (tables, settings, DATA) at `home`.
+EMSCRIPTEN_KEEPALIVE void vm_init(const char *home, const char *data) {
+  g = new Playground;
+  g->env = std::make_unique<Environment>(std::filesystem::path(home), g->ui);
+  g->env->engine.canvas = &g->canvas;
+  g->env->canAsk = false;
+  g->env->dataDirectoryOverride = std::filesystem::path(data);
+  g->ui.env = g->env.get();
+  g->ui.canvas = &g->canvas;
+}
+
+// The words the editor colours: keywords (words only) and functions.
+EMSCRIPTEN_KEEPALIVE const char *vm_words() {
+  const LanguageTables &t = g->env->language.tables;
+  return answer("{\"keywords\":" + json_lines(t.keywords) + ",\"functions\":" + json_lines(t.mathFuncs) + "}");
+}
+
+// Puts a page tab's text into environment tab `tab` (opening it).
+EMSCRIPTEN_KEEPALIVE void vm_set_tab(int tab, const char *caption, const char *text) {
+  if (tab < 0 || tab >= TabPool::kTabs) return;
+  TabPool &pool = g->env->tabs;
+  Tab &t = pool.tabs[std::size_t(tab)];
+  Lines lines = split_text(text);
+  if (!t.inUse) {
+    t = Tab{};
+    t.inUse = true;
+    ++pool.openCount;
+  }
+  if (t.lines != lines) ++t.revision;
+  t.caption = from_utf8(caption);
+  t.lines = std::move(lines);
+  t.modified = false;
+}
+
+// Closes a tab; its slot registration goes with it.
+EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !g->env->tabs.tabs[std::size_t(tab)].inUse) return;
+  g->env->tabs.tabs[std::size_t(tab)].modified = false;
+  g->env->closeTab(tab);
+}
+
+// "文法検査＆コード生成" for a tab: the slot filled (-1 on failure) and the
+// compile error's place.
+EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
+  Environment &env = *g->env;
+  env.tabs.active = tab;
+  env.compileError = {};
+  int slot = env.mnCOMPILEClick();
+  g->ui.flush(true);
+  return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileError) +
+                ",\"status\":" + g->ui.statusJson() + "}");
+}
+
+// "●": runs every loaded slot until all end, an error, or the stop button.
+EMSCRIPTEN_KEEPALIVE const char *vm_run() {
+  Environment &env = *g->env;
+  g->ui.stopped = false;
+  g->ui.consoleDirty = true;
+  RunResult r = env.ExecTaskButtonClick();
+  g->ui.consoleDirty = true;
+  g->ui.flush(true);
+  const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
+                   : r == RunResult::NotStarted ? "notStarted" : "stopped";
+  if (g->ui.stopped && r != RunResult::Error) name = "stopped";
+  return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runError) +
+                ",\"status\":" + g->ui.statusJson() + "}");
+}
+
+// The task status list now.
+EMSCRIPTEN_KEEPALIVE const char *vm_status() { return answer(g->ui.statusJson()); }
+
+}  // extern "C"

@@ -1,0 +1,53 @@
+// HTTP transfers of the browser build: a synchronous request from the
+// worker (the run loop waits for it as a task waits for a transfer), the
+// body written to the transfer file, the same report lines as the desktop.
+// A failure leaves ok false, so the engine reports it with its own message.
+#include <emscripten.h>
+
+#include <cstdlib>
+
+#include "engine/http.h"
+
+// Returns malloc'd UTF-8: "OK\n" and the report lines, or "ERR\n" and a reason.
+EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, const char *file, int timeoutMs), {
+  let text;
+  try {
+    text = velmoraHost.http(UTF8ToString(url), !!post, UTF8ToString(fields), UTF8ToString(file), timeoutMs);
+  } catch (e) {
+    text = "ERR\n" + e;
+  }
+  const size = lengthBytesUTF8(text) + 1;
+  const p = _malloc(size);
+  stringToUTF8(text, p, size);
+  return p;
+});
+
+namespace velmora::engine {
+
+void web_transfer(HttpTransfer &t) {
+  std::string fields;
+  // "name=value" lines separated by CR, each part percent-encoded by the page.
+  fields = t.postFields;
+  long timeout = t.timeoutMs > 0 ? t.timeoutMs : 0;
+  char *answer = velmora_js_http(t.url.c_str(), t.post ? 1 : 0, fields.c_str(), t.file.c_str(), int(timeout));
+  std::string text = answer ? answer : "ERR\n";
+  std::free(answer);
+  std::size_t nl = text.find('\n');
+  std::string head = text.substr(0, nl);
+  std::string rest = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+  if (head == "OK") {
+    std::size_t start = 0;
+    while (start < rest.size()) {
+      std::size_t end = rest.find('\n', start);
+      if (end == std::string::npos) end = rest.size();
+      t.report.push_back(from_utf8(rest.substr(start, end - start)));
+      start = end + 1;
+    }
+    t.ok = true;
+  } else {
+    t.error = rest;
+  }
+  t.done = true;
+}
+
+}  // namespace velmora::engine
