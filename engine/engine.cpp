@@ -463,6 +463,20 @@ long Engine::runPasses(long maxPasses) {
       }
     };
     takeLanes();
+    // The execution point of the last hot record is noted when the passes
+    // end (or an error is raised, or a handler that is not hot runs, which
+    // notes its own): nothing reads it in between. The watched task's
+    // points are noted at once.
+    int notedLane = -1, notedPosition = 0;
+    auto flushNote = [&] {
+      if (notedLane < 0) return;
+      const int slotNow = current;
+      const Lane &lane = lanes[notedLane];
+      current = slots[notedLane];
+      note(lane.list, notedPosition, lane.hots[notedPosition].kind);
+      current = slotNow;
+      notedLane = -1;
+    };
     while (done < maxPasses) {
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
@@ -471,16 +485,13 @@ long Engine::runPasses(long maxPasses) {
       if (!errorMessage.empty()) errorMessage.clear();
       instructionFailed_ = false;  // hot records do not reset it one by one
       if (!pendingError.empty()) {
+        flushNote();
         runtimeError(pendingError);
         pendingError.clear();
       }
       ++passCount;
       ++done;
       bool event = false, executed = false;
-      // The execution point of a hot record is noted after the pass (or
-      // before the next handler that is not hot): nothing reads it in
-      // between. The watched task's points are noted at once.
-      int notedLane = -1, notedPosition = 0;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
         Lane &lane = lanes[i];
@@ -515,20 +526,17 @@ long Engine::runPasses(long maxPasses) {
         if (t.state != tsACTIVE) event = true;
         takeLanes();
       }
-      if (notedLane >= 0) {
-        const int slotNow = current;
-        const Lane &lane = lanes[notedLane];
-        current = slots[notedLane];
-        note(lane.list, notedPosition, lane.hots[notedPosition].kind);
-        current = slotNow;
-      }
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
-      if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) return done;
+      if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) {
+        flushNote();
+        return done;
+      }
       if (scheduleChanged_) break;
       // A lone task left with nothing pending runs its passes back to back.
       if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
     }
+    flushNote();
   }
   return done;
 }
