@@ -515,8 +515,8 @@ long Engine::runPasses(long maxPasses) {
           notedPosition = position;
           h.run(*this, t, h, lane.records[position]);
           if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
-          // A hot handler changes the schedule only by a run-time error.
-          if (t.state != tsACTIVE) event = true;
+          // A hot handler changes the schedule only by a run-time error,
+          // which sets the error flag that ends the passes below.
           continue;
         }
         notedLane = -1;

@@ -100,13 +100,14 @@ struct HotRecord {
   int32_t v1 = -1, v2 = -1;    // variable numbers of the operands; jumps: the label number
   int32_t v3 = -1;             // a pair: the next record's variable or label number
   int16_t kind = 0;
-  std::uint8_t oper = 0;       // ArithOp or Relation
-  bool negated : 1 = false;    // comparisons: NOT
+  std::uint8_t oper : 4 = 0;   // ArithOp or Relation
+  bool negated : 1 = false;     // comparisons: NOT
+  bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
   // run is a handler of the hot form: it reads no text, never reaches the
   // environment and changes nothing the schedule depends on, except by a
-  // run-time error (which ends the task).
-  bool fast : 1 = false;
-  bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
+  // run-time error (which ends the task). A byte of its own: the passes
+  // test it for every record.
+  bool fast = false;
 };
 static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
 
