@@ -217,19 +217,7 @@ bool Environment::stepTaskLine(int slot) {
     return false;
   }
   if (running || busy) return false;
-  if (!stepping || t.state == engine::tsEND) {
-    prepareEngine();
-    if (engine.linkAll()) {
-      refreshViews();
-      return false;
-    }
-    SetTaskPermit();
-    engine.runReset();
-    Initial_Debugger();
-    engine.running = true;
-    stepping = true;
-    stepLine.clear();
-  }
+  if ((!stepping || t.state == engine::tsEND) && !startStepping()) return false;
   busy = true;
   engine.watchedTask = slot;
   // Passes until the watched task reaches another source line, or stands
@@ -259,6 +247,13 @@ bool Environment::stepTaskLine(int slot) {
 bool Environment::resetTasks() {
   if (running || busy || stepCompiling) return false;
   endStepping();
+  if (!startStepping()) return false;
+  cancelInput();
+  refreshViews();
+  return true;
+}
+
+bool Environment::startStepping() {
   prepareEngine();
   if (engine.linkAll()) {
     refreshViews();
@@ -266,12 +261,10 @@ bool Environment::resetTasks() {
   }
   SetTaskPermit();
   engine.runReset();
-  cancelInput();
   Initial_Debugger();
   engine.running = true;
   stepping = true;
   stepLine.clear();
-  refreshViews();
   return true;
 }
 

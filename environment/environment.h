@@ -353,6 +353,9 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void pumpIfDue(bool force);
   void stepOneLine();
   void prepareEngine();
+  // Links, permits and resets every slot for stepping; false (views
+  // refreshed) when a link fails.
+  bool startStepping();
   bool allWaiting() const;
   void refreshViews();
 };
