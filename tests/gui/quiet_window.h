@@ -2,7 +2,9 @@
 // The IDE window without modal dialogs, for Qt Tests: messages are recorded,
 // Yes/No questions answer Yes, Yes/No/Cancel questions answer No, and error
 // windows are not shown; file dialogs answer from openFile and saveFile.
+#include <QAction>
 #include <QStringList>
+#include <functional>
 
 #include "gui/main_window.h"
 
@@ -28,6 +30,18 @@ class QuietWindow : public gui::MainWindow {
   std::optional<std::filesystem::path> chooseSaveFile(const u16 &, const std::filesystem::path &,
                                                       const u16 &) override {
     return saveFile;
+  }
+  // Called whenever the window lets events through (a run, a GETS wait).
+  std::function<void()> onPump;
+  void pumpEvents() override {
+    gui::MainWindow::pumpEvents();
+    if (onPump) onPump();
+  }
+  // The window's action with this text, or nullptr.
+  QAction *action(const QString &text) {
+    for (QAction *a : findChildren<QAction *>())
+      if (a->text() == text) return a;
+    return nullptr;
   }
 };
 

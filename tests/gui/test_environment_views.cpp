@@ -30,20 +30,7 @@ using velmora::environment::RunResult;
 
 namespace {
 
-class TestWindow : public velmora::testing::QuietWindow {
- public:
-  using QuietWindow::QuietWindow;
-  std::function<void()> onPump;
-  void pumpEvents() override {
-    gui::MainWindow::pumpEvents();
-    if (onPump) onPump();
-  }
-  QAction *action(const QString &text) {
-    for (QAction *a : findChildren<QAction *>())
-      if (a->text() == text) return a;
-    return nullptr;
-  }
-};
+using TestWindow = velmora::testing::QuietWindow;
 
 bool is_grey(const QColor &c) { return c.red() == c.green() && c.green() == c.blue(); }
 

@@ -34,21 +34,6 @@ class TestWindow : public velmora::testing::QuietWindow {
   void showRunError(const std::vector<std::pair<u16, u16>> &) override {
     for (int i = 0; i < consoleView()->count(); ++i) consoleAtError << consoleView()->item(i)->text();
   }
-  std::optional<std::filesystem::path> saveAs;
-  std::optional<std::filesystem::path> chooseSaveFile(const u16 &, const std::filesystem::path &,
-                                                      const u16 &) override {
-    return saveAs;
-  }
-  std::function<void()> onPump;
-  void pumpEvents() override {
-    gui::MainWindow::pumpEvents();
-    if (onPump) onPump();
-  }
-  QAction *action(const QString &text) {
-    for (QAction *a : findChildren<QAction *>())
-      if (a->text() == text) return a;
-    return nullptr;
-  }
 };
 
 QStringList items(QListWidget *list) {
@@ -290,7 +275,7 @@ class NewcomerTest : public QObject {
     QCOMPARE(canvas->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(canvas->testAttribute(Qt::WA_ShowWithoutActivating));
     const QString file = QDir(home.path()).filePath(QStringLiteral("picture.png"));
-    w.saveAs = std::filesystem::path(file.toStdString());
+    w.saveFile = std::filesystem::path(file.toStdString());
     emit canvas->saveRequested(1);
     QImage saved(file);
     QVERIFY(!saved.isNull());
