@@ -31,18 +31,18 @@ double run(int tasks, long n, long long &records) {
   for (int i = 0; i < tasks; ++i) {
     int slot = e.registerProgram(counting_loop(n), {u"I", u"N", u"S"}, {}, messages, tsACTIVE,
                                  u"bench", i);
-    e.tasks[std::size_t(slot)].Permit = true;
+    e.setPermit(slot, true);
   }
   e.runReset();
   e.linkAll();
-  e.running = true;
+  e.start();
   auto start = std::chrono::steady_clock::now();
   long long passes = 0;
-  while (e.running && e.anyRunnable()) passes += e.runPasses(1 << 20);
+  while (e.running() && e.anyRunnable()) passes += e.runPasses(1 << 20);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Each pass gives every task one record; the last pass only ends them.
   records = (passes - 1) * tasks;
-  long double s = e.vars[e.vars.find(0, u"S")].Val1;
+  long double s = e.variables()[e.variables().find(0, u"S")].Val1;
   if (s != (long double)n * (n + 1) / 2) std::fprintf(stderr, "wrong sum %Lg\n", s);
   return seconds;
 }

@@ -168,7 +168,7 @@ class HeadlessUi : public UserInterface {
     if (noInput) return InputMode::None;
     std::fflush(stdout);
     if (env && isatty(STDIN_FILENO)) {
-      const Lines &lines = env->engine.console.lines();
+      const Lines &lines = env->engine.console().lines();
       if (!lines.empty()) std::fprintf(stderr, "%s", out_text(lines.back()).c_str());
       std::fflush(stderr);
     }
@@ -276,7 +276,7 @@ int main(int argc, char **argv) {
   ui.noInput = noInput;
   ui.timeoutSeconds = timeout;
   Environment env(resolve_home(home), ui);
-  env.engine.canvas = &canvases;
+  env.engine.setCanvas(&canvases);
   ui.env = &env;
   env.canAsk = false;
   env.permitOverride = permits;
@@ -324,7 +324,7 @@ int main(int argc, char **argv) {
   if (listing) {
     env.engine.linkAll();
     for (int slot : filledSlots)
-      for (const u16 &line : engine::slot_listing(env.engine, slot)) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.engine.listing(slot)) std::printf("%s\n", to_utf8(line).c_str());
     return 0;
   }
 
@@ -333,7 +333,7 @@ int main(int argc, char **argv) {
   if (timeout > 0) start_watchdog(timeout, finished);
   RunResult result = env.ExecTaskButtonClick();
   finished = true;
-  ui.finishConsole(env.engine.console.lines());
+  ui.finishConsole(env.engine.console().lines());
   if (ui.interrupted) return 130;
   if (ui.timedOut) return 124;
   return result == RunResult::Error ? 1 : 0;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/number_format.h"
 #include "engine/registers.h"
@@ -12,9 +12,9 @@ namespace velmora::engine {
 
 namespace {
 
-void new_line(Engine &e) { e.console.addLine(u"\r"); }
+void new_line(Machine &e) { e.console.addLine(u"\r"); }
 
-void op_console_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 751
+void op_console_command(Machine &e, TTaskInfo &, const TPEXE &r) {  // 751
   const u16 &word = r.Param[1];
   if (word == u"OPEN") e.console.reset();
   else if (word == u"CRLF" || word == u"/") new_line(e);
@@ -25,7 +25,7 @@ void op_console_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 751
 // Appends the value of operand 1 (number, string or matrix), each number
 // written by `text`.
 template <typename NumberText>
-void print_value(Engine &e, TTaskInfo &t, const TPEXE &r, NumberText text) {
+void print_value(Machine &e, TTaskInfo &t, const TPEXE &r, NumberText text) {
   const u16 &cls = r.Param[1];
   if (is_number_class(cls)) {
     long double v = e.num(t, r, 1);
@@ -48,21 +48,21 @@ void print_value(Engine &e, TTaskInfo &t, const TPEXE &r, NumberText text) {
   }
 }
 
-void op_console_value(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 752
+void op_console_value(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 752
   print_value(e, t, r, [](long double v) { return general_number(v); });
 }
 
-void op_console_formatted(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 763
+void op_console_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 763
   u16 fmt = e.str(r, 3);
   if (e.errorFlag) return;
   print_value(e, t, r, [&](long double v) { return format_picture(v, fmt); });
 }
 
-void op_console_string(Engine &e, TTaskInfo &t, const TPEXE &) { e.console.append(t.STR_WORK); }  // 760
+void op_console_string(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(t.STR_WORK); }  // 760
 
-void op_console_work(Engine &e, TTaskInfo &t, const TPEXE &) { e.console.append(general_number(t.WORK)); }  // 761
+void op_console_work(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(general_number(t.WORK)); }  // 761
 
-void op_console_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 759
+void op_console_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 759
   if (!r.Param[2].empty()) {
     // With a list operand: its list get first.
     int idx = e.varOf(r, 2);
@@ -73,14 +73,14 @@ void op_console_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 759
   for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
 }
 
-void op_console_echo(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 755
+void op_console_echo(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 755
   if (!is_number_class(r.Param[1])) return;
   long double code = std::nearbyint(e.num(t, r, 1));
   if (e.errorFlag || code < 0 || code > 0xFFFF) return;
   e.console.append(u16(1, char16_t(code)));
 }
 
-void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
+void op_console_text(Machine &e, TTaskInfo &t, const TPEXE &) {  // 368
   begin_list(t);
   t.LIST_WORK.append(LineList(e.console.lines()));
   finish_list(t);
@@ -89,7 +89,7 @@ void op_console_text(Engine &e, TTaskInfo &t, const TPEXE &) {  // 368
 // GETS: one line of keyboard input into the string variable. While the host
 // has no line yet the task waits (as WAIT does, without a deadline) and the
 // instruction is taken again when the host releases it; the other tasks run on.
-void op_console_gets(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 756
+void op_console_gets(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 756
   if (!e.host) return;
   u16 line;
   switch (e.host->Console_Gets(e.current, line)) {
@@ -109,7 +109,7 @@ void op_console_gets(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 756
 
 }  // namespace
 
-void register_console(Engine &e) {
+void register_console(Machine &e) {
   e.setHandler(opCONSOLE_COMMAND, op_console_command);
   e.setHandler(opCONSOLE_VALUE, op_console_value);
   e.setHandler(opCONSOLE_FORMATTED, op_console_formatted);

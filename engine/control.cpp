@@ -2,32 +2,32 @@
 // WAIT, and the interval timers with their interrupts.
 #include <cmath>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 
 namespace velmora::engine {
 
 namespace {
 
-void jump(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void jump(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (r.label < 0 || r.label >= kLabels) return;
   int position = e.labels[std::size_t(e.current)][std::size_t(r.label)];
   if (position >= 0) t.INSTP = uint16_t(position + 1);
 }
 
-void op_stop(Engine &, TTaskInfo &t, const TPEXE &) { t.state = tsEND; }
+void op_stop(Machine &, TTaskInfo &t, const TPEXE &) { t.state = tsEND; }
 
-void op_jump_if_true(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_jump_if_true(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (t.FLAG) jump(e, t, r);
 }
 
-void op_jump_if_false(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_jump_if_false(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!t.FLAG) jump(e, t, r);
 }
 
-void op_jump(Engine &e, TTaskInfo &t, const TPEXE &r) { jump(e, t, r); }
+void op_jump(Machine &e, TTaskInfo &t, const TPEXE &r) { jump(e, t, r); }
 
-void op_call(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_call(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int position = r.label == -2 ? e.findFunction(u"F_" + r.Param[1]) : r.label;
   if (position < 0) return e.runtimeError(u"＊ 関数ラベル不明エラー ＊");
   if (t.STACKP >= kCallStack - 1)
@@ -38,13 +38,13 @@ void op_call(Engine &e, TTaskInfo &t, const TPEXE &r) {
   t.INSTP = uint16_t(position + 1);
 }
 
-void op_ret(Engine &e, TTaskInfo &t, const TPEXE &) {
+void op_ret(Machine &e, TTaskInfo &t, const TPEXE &) {
   if (t.STACKP < 0) return e.runtimeError(u"＊ 呼び出されていない関数からの復帰（RET）です ＊");
   t.INSTP = uint16_t(e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)]);
   --t.STACKP;
 }
 
-void op_function_entry(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_function_entry(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int after = r.label;
   if (after == -2) {
     const PcodeList &list = e.lists[std::size_t(t.PcodeListNo)];
@@ -58,7 +58,7 @@ void op_function_entry(Engine &e, TTaskInfo &t, const TPEXE &r) {
   t.INSTP = uint16_t(after);
 }
 
-void op_breakpoint(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_breakpoint(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.state = tsSTOP;
   long double n = 0;
   t.BPInfoIndex = parse_number(r.Param[1], n) ? int32_t(n) : 0;
@@ -66,7 +66,7 @@ void op_breakpoint(Engine &e, TTaskInfo &t, const TPEXE &r) {
   e.watchedPoint = e.last;  // the watched copy starts at the break itself
 }
 
-void op_wait(Engine &e, TTaskInfo &t, const TPEXE &r) {
+void op_wait(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (t.WAIT) return;
   long double n = std::trunc(e.num(t, r, 1));
   t.WAIT = true;
@@ -78,7 +78,7 @@ void op_wait(Engine &e, TTaskInfo &t, const TPEXE &r) {
 // years): the display count, twice the interval, must fit its integer.
 constexpr long double kMaxTimerInterval = (1 << 30) - 1;
 
-void op_timer_set(Engine &e, TTaskInfo &, const TPEXE &r) {
+void op_timer_set(Machine &e, TTaskInfo &, const TPEXE &r) {
   long double interval = std::trunc(e.num(e.tasks[std::size_t(e.current)], r, 3));
   if (e.errorFlag) return;
   if (interval > kMaxTimerInterval)
@@ -105,7 +105,7 @@ void op_timer_set(Engine &e, TTaskInfo &, const TPEXE &r) {
   }
 }
 
-void op_timer_control(Engine &e, TTaskInfo &, const TPEXE &r) {
+void op_timer_control(Machine &e, TTaskInfo &, const TPEXE &r) {
   for (TTimerInfo &timer : e.timers) {
     if (timer.state == TTimerInfo::Free || timer.name != r.Param[1] || timer.owner != e.current)
       continue;
@@ -126,7 +126,7 @@ void op_timer_control(Engine &e, TTaskInfo &, const TPEXE &r) {
   }
 }
 
-void op_interrupt_return(Engine &e, TTaskInfo &t, const TPEXE &) {
+void op_interrupt_return(Machine &e, TTaskInfo &t, const TPEXE &) {
   if (!t.IntProcess) return;
   t = e.shadow[std::size_t(e.current)];
   t.IntProcess = false;
@@ -134,7 +134,7 @@ void op_interrupt_return(Engine &e, TTaskInfo &t, const TPEXE &) {
 
 }  // namespace
 
-void register_control(Engine &e) {
+void register_control(Machine &e) {
   e.setHandler(opSTOP, op_stop);
   e.setHandler(opJMP_IF_TRUE, op_jump_if_true);
   e.setHandler(opRET, op_ret);

@@ -7,7 +7,7 @@
 // computes and reports exactly as it always does.
 #include <cmath>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/numeric.h"
 
 namespace velmora::engine {
@@ -31,29 +31,29 @@ Shape shape_of(const TPEXE &r, int k, int32_t &var, long double &constant) {
 }
 
 template <bool IsVar>
-inline long double first(Engine &e, const HotRecord &h) {
+inline long double first(Machine &e, const HotRecord &h) {
   if constexpr (IsVar) return e.vars[h.v1].Val1;
   else return h.k1;
 }
 
 template <bool IsVar>
-inline long double second(Engine &e, const HotRecord &h) {
+inline long double second(Machine &e, const HotRecord &h) {
   if constexpr (IsVar) return e.vars[h.v2].Val1;
   else return h.k2;
 }
 
 // The family's handler: every shape and outcome the hot form does not cover.
-inline void fallback(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { e.handler(h.kind)(e, t, r); }
+inline void fallback(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { e.handler(h.kind)(e, t, r); }
 
-void generic(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { fallback(e, t, h, r); }
-void nothing(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &) {}
+void generic(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { fallback(e, t, h, r); }
+void nothing(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &) {}
 
 template <bool A>
-void load(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+void load(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   t.WORK = first<A>(e, h);
 }
 
-void assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { e.vars[h.v1].Val1 = t.WORK; }
+void assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { e.vars[h.v1].Val1 = t.WORK; }
 
 template <ArithOp Op>
 inline long double apply(long double a, long double b) {
@@ -66,7 +66,7 @@ inline long double apply(long double a, long double b) {
 // WORK := a op b; a result that is not finite, or a division by zero, is
 // the family handler's to report.
 template <ArithOp Op, bool A, bool B>
-void binary(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+void binary(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
     if (b == 0) return fallback(e, t, h, r);
@@ -78,7 +78,7 @@ void binary(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 // variable op= WORK: += adds WORK to the variable, the others take the
 // variable as the left operand.
 template <ArithOp Op>
-void assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+void assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   long double &x = e.vars[h.v1].Val1;
   if constexpr (Op == ArithOp::Div)
     if (t.WORK == 0) return fallback(e, t, h, r);
@@ -98,39 +98,39 @@ inline bool holds(long double a, long double b) {
 }
 
 template <Relation Rel, bool A, bool B>
-void compare(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+void compare(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   t.FLAG = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
 }
 
 template <bool A>
-void compare_work(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+void compare_work(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   t.FLAG = relation(first<A>(e, h), Relation(h.oper), t.WORK) != h.negated;
 }
 
 template <bool A, bool B>
-void mod(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+void mod(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const int64_t a = truncate_to_int64(first<A>(e, h));
   const int64_t b = truncate_to_int64(second<B>(e, h));
   if (b == 0) return fallback(e, t, h, r);
   t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
-inline void jump_to(Engine &e, TTaskInfo &t, int32_t label) {
+inline void jump_to(Machine &e, TTaskInfo &t, int32_t label) {
   const int32_t position = e.labels[std::size_t(e.current)][std::size_t(label)];
   if (position >= 0) t.INSTP = uint16_t(position + 1);
 }
 
-void jump(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { jump_to(e, t, h.v1); }
-void jump_if_true(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+void jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) { jump_to(e, t, h.v1); }
+void jump_if_true(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   if (t.FLAG) jump_to(e, t, h.v1);
 }
-void jump_if_false(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+void jump_if_false(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   if (!t.FLAG) jump_to(e, t, h.v1);
 }
 
 // CALL of a function found when linked; an unknown function or a full call
 // stack is the family handler's to report.
-void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+void call(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   if (t.STACKP >= kCallStack - 1) return fallback(e, t, h, r);
   ++t.STACKP;
   e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;
@@ -138,7 +138,7 @@ void call(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 }
 
 // RET; a RET without a CALL is the family handler's to report.
-void ret(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+void ret(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   if (t.STACKP < 0) return fallback(e, t, h, r);
   t.INSTP = uint16_t(e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)]);
   --t.STACKP;
@@ -199,7 +199,7 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
 
 // A comparison and the conditional jump after it.
 template <Relation Rel, bool A, bool B>
-bool compare_jump(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+bool compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   const bool flag = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
   t.FLAG = flag;
   ++t.INSTP;
@@ -209,7 +209,7 @@ bool compare_jump(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
 
 // WORK := a op b, then a store of WORK into a variable.
 template <ArithOp Op, bool A, bool B>
-bool binary_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+bool binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
     if (b == 0) return fallback(e, t, h, r), false;
@@ -222,7 +222,7 @@ bool binary_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) 
 }
 
 template <bool A, bool B>
-bool mod_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+bool mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   const int64_t a = truncate_to_int64(first<A>(e, h));
   const int64_t b = truncate_to_int64(second<B>(e, h));
   if (b == 0) return fallback(e, t, h, r), false;
@@ -234,7 +234,7 @@ bool mod_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 }
 
 template <bool A>
-bool load_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+bool load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
   const long double v = first<A>(e, h);
   t.WORK = v;
   ++t.INSTP;
@@ -244,7 +244,7 @@ bool load_assign(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
 
 // A load and a compound assignment of it (X += 1).
 template <ArithOp Op, bool A>
-bool load_assign_op(Engine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+bool load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   t.WORK = first<A>(e, h);
   ++t.INSTP;
   long double &x = e.vars[h.v3].Val1;

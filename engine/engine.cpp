@@ -1,858 +1,218 @@
+// The engine's interface: each call is a short errand into the machine.
 #include "engine/engine.h"
 
-#include <sys/utsname.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <type_traits>
-#include <unordered_map>
-
-#include "engine/families.h"
+#include "engine/instructions.h"
+#include "engine/listing.h"
+#include "engine/machine.h"
 
 namespace velmora::engine {
 
-u16view task_state_text(TTaskState s) {
-  switch (s) {
-    case tsEMPTY: return u"無し";
-    case tsACTIVE: return u"ｱｸﾃｨﾌﾞ（待機）";
-    case tsSTOP: return u"強制停止";
-    case tsEND: return u"終了";
-  }
-  return u"";
-}
-
-u16view timer_state_text(TTimerInfo::State s) {
-  switch (s) {
-    case TTimerInfo::Set: return u"RESET";
-    case TTimerInfo::Working: return u"WORKING";
-    case TTimerInfo::Suspend: return u"SUSPEND";
-    case TTimerInfo::Free: break;
-  }
-  return u"";
-}
-
 namespace {
 
-// Marks the time in which instructions execute: a run-time error there is
-// reported once per instruction.
-struct InstructionScope {
-  bool &flag;
-  explicit InstructionScope(bool &f) : flag(f) { flag = true; }
-  ~InstructionScope() { flag = false; }
-};
-
-double monotonic_tenths() {
-  using namespace std::chrono;
-  return double(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count()) / 1e8;
+int source_line(const TPEXE &r) {
+  int n = -1;
+  return parse_int(r.Param[10], n) ? n : -1;
 }
 
-std::array<u16, 3> os_version_texts() {
-  struct utsname u {};
-  if (uname(&u) != 0) return {u"Ver ", u"Build Number: ", u"Platform ID: Linux"};
-  return {u"Ver " + from_utf8(u.release), u"Build Number: " + from_utf8(u.version),
-          u"Platform ID: Linux"};
-}
+bool valid_slot(int slot) { return slot >= 0 && slot < kSlots; }
+
+const PcodeList kNoList;
 
 }  // namespace
 
-Engine::Engine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
-  for (auto &t : tasks) {
-    t.SrcIndex = -1;
-    t.PcodeListNo = -1;
-  }
-  for (auto &l : labels) l.fill(-1);
-  vars.clearAll();
-  console.reset();
-  host = &defaultHost;
-  register_control(*this);
-  register_eval(*this);
-  register_strings(*this);
-  register_console(*this);
-  register_files(*this);
-  register_processes(*this);
-  register_libraries(*this);
-  register_pages(*this);
-  register_http(*this);
-  register_graphics(*this);
-}
+Engine::Engine() : m_(std::make_unique<Machine>()) {}
+Engine::~Engine() = default;
 
-Engine::~Engine() {
-  cancelTransfers();
-  transfers.clear();
-  closeAllFiles();
-  resetLibraries();
-  releaseAllSlots();
-}
+// ----- wiring
 
-// ----- P-code lists
+void Engine::setHost(EngineHost *host) { m_->host = host ? host : &m_->defaultHost; }
+void Engine::setCanvas(CanvasServices *canvas) { m_->canvas = canvas; }
+CanvasServices *Engine::canvas() const { return m_->canvas; }
+void Engine::setClock(std::function<double()> clock) { m_->clock = std::move(clock); }
+ConsoleBuffer &Engine::console() { return m_->console; }
+const ConsoleBuffer &Engine::console() const { return m_->console; }
 
-// A list is free when no task runs it: an empty program loads an empty
-// list, which must not look free to the next registration.
-int Engine::findFreeList() const {
-  for (int i = 0; i < kSlots; ++i) {
-    bool used = false;
-    for (int s = 0; s < kSlots && !used; ++s) used = tasks[std::size_t(s)].PcodeListNo == i;
-    if (!used) return i;
-  }
-  return -1;
-}
+// ----- programs and slots
 
-void Engine::rebuildHot(int list) {
-  if (list < 0 || list >= kSlots) return;
-  const PcodeList &records = lists[std::size_t(list)];
-  std::vector<HotRecord> &out = hot[std::size_t(list)];
-  out.clear();
-  out.reserve(records.size());
-  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
-  pair_hot(out, records);
-}
-
-void Engine::setHandler(int code, Handler h) {
-  if (code < 0 || code >= 1000) return;
-  handlers_[std::size_t(code)] = h;
-  for (int list = 0; list < kSlots; ++list)
-    if (!hot[std::size_t(list)].empty()) rebuildHot(list);
-}
-
-void Engine::appendRecord(int list, int kind, const std::array<u16, 11> &param) {
-  if (list < 0 || list >= kSlots) return;
-  lists[std::size_t(list)].push_back(make_record(kind, 0, param));
-  rebuildHot(list);
-}
-
-void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
-  if (list < 0 || list >= kSlots) return;
-  PcodeList &l = lists[std::size_t(list)];
-  if (position < 0 || position > int(l.size())) return;
-  l.insert(l.begin() + position, make_record(kind, 0, param));
-  shiftPositions(list, position, +1);
-  rebuildHot(list);
-}
-
-void Engine::deleteRecord(int position, int list) {
-  if (list < 0 || list >= kSlots) return;
-  PcodeList &l = lists[std::size_t(list)];
-  if (position < 0 || position >= int(l.size())) return;
-  l.erase(l.begin() + position);
-  shiftPositions(list, position, -1);
-  rebuildHot(list);
-}
-
-// Every position that points behind the changed record moves with it: the
-// tasks' next instruction, their return addresses, the task saved while a
-// timer interrupt runs, the timers' handler entries and the points the
-// debugger and the error window show. A position at the changed record
-// itself stays, so a record inserted there is the next one executed.
-void Engine::shiftPositions(int list, int position, int delta) {
-  auto move = [&](auto &p) {
-    if (int(p) > position) p = static_cast<std::remove_reference_t<decltype(p)>>(int(p) + delta);
-  };
-  for (int s = 0; s < kSlots; ++s) {
-    TTaskInfo &t = tasks[std::size_t(s)];
-    if (t.PcodeListNo != list) continue;
-    move(t.INSTP);
-    int top = t.STACKP;
-    if (t.IntProcess) {
-      move(shadow[std::size_t(s)].INSTP);
-      top = std::max(top, int(shadow[std::size_t(s)].STACKP));
-    }
-    for (int k = 0; k <= top && k < kCallStack; ++k) move(callStack[std::size_t(s)][std::size_t(k)]);
-    for (TTimerInfo &timer : timers)
-      if (timer.owner == s && timer.state != TTimerInfo::Free && timer.handlerPos > 0) move(timer.handlerPos);
-  }
-  for (ExecutionPoint *p : {&last, &watchedPoint})
-    if (p->list == list) move(p->position);
-}
-
-void Engine::freeList(int list) {
-  if (list < 0 || list >= kSlots) return;
-  PcodeList().swap(lists[std::size_t(list)]);
-  std::vector<HotRecord>().swap(hot[std::size_t(list)]);
-}
-
-int Engine::findFunction(u16view name) const {
-  int listNo = tasks[std::size_t(current)].PcodeListNo;
-  if (listNo < 0) return -1;
-  const PcodeList &l = lists[std::size_t(listNo)];
-  for (std::size_t i = 0; i < l.size(); ++i)
-    if ((l[i].kind == opLABEL || l[i].kind == opFUNCTION) && l[i].Param[1] == name)
-      return int(i);
-  return -1;
-}
-
-int Engine::findLabel(u16view number) const {
-  long double n;
-  if (!parse_number(number, n) || n < 0 || n >= kLabels) return -1;
-  return labels[std::size_t(current)][std::size_t(n)];
-}
-
-// ----- slots
-
-int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
-                            Lines &messages, TTaskState initial, u16view programName,
-                            int srcIndex) {
-  if (registered >= kSlots) {
-    runtimeError(u"  - これ以上プログラムは登録出来ません。 " + int16(kSlots));
-    return -1;
-  }
-  int slot = -1;
-  for (int s = 0; s < kSlots; ++s)
-    if (tasks[std::size_t(s)].state == tsEMPTY) {
-      slot = s;
-      break;
-    }
-  int listNo = findFreeList();
-  if (slot < 0 || listNo < 0) {
-    runtimeError(u"  - 空いているスロットがありません");
-    return -1;
-  }
-  lists[std::size_t(listNo)].clear();
-  if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
-  rebuildHot(listNo);
-  ++registered;
-  TTaskInfo &t = tasks[std::size_t(slot)];
-  t.FileName = u16(programName);
-  t.SrcIndex = srcIndex;
-  t.PcodeListNo = listNo;
-  taskStart(slot, initial);
-  for (const u16 &name : taskVars)
-    if (!vars.registerName(false, name, slot)) {
-      runtimeError(u"  - これ以上変数登録できません " + int16(kVariables));
-      return -1;
-    }
-  for (const u16 &name : sharedVars)
-    if (!vars.registerName(true, name, slot)) {
-      runtimeError(u"  - これ以上共有変数登録できません " + int16(kVariables));
-      return -1;
-    }
-  return slot;
+int Engine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars, Lines &messages,
+                            TTaskState initial, u16view programName, int srcIndex) {
+  return m_->registerProgram(tcode, taskVars, sharedVars, messages, initial, programName, srcIndex);
 }
 
 void Engine::releaseSlot(int slot) {
-  if (slot < 0 || slot >= kSlots) return;
-  TTaskInfo &t = tasks[std::size_t(slot)];
-  if (t.state == tsEMPTY) return;
-  t.state = tsEMPTY;
-  int listNo = t.PcodeListNo;
-  t.PcodeListNo = -1;
-  t.FileName.clear();
-  t.SrcIndex = -1;
-  --registered;
-  freeList(listNo);
+  if (!valid_slot(slot)) return;
+  m_->releaseSlot(slot);
+  m_->vars.releaseSlot(slot);
 }
 
 void Engine::releaseAllSlots() {
   for (int s = 0; s < kSlots; ++s) releaseSlot(s);
 }
 
-void Engine::taskStart(int slot, TTaskState state) {
-  TTaskInfo &t = tasks[std::size_t(slot)];
-  t.state = state;
-  t.INSTP = 0;
-  t.STACKP = t.CalcIndex = t.BPInfoIndex = t.SelCan = -1;
-  t.WAIT = t.IntRequest = t.IntProcess = t.FLAG = t.HTTP_REQ = t.WAIT_IO_COMPLETE = false;
-  t.WAITCOUNT = 0;
-  t.WORK = 0;
-  t.VECTOR = T3D_Point{};
-  t.OPE1 = t.OPE2 = t.OPE3 = 0;
-  t.fParamStore = false;
-  t.ParamStored = 0;
-  t.STR_WORK.clear();
-  t.HTTP_REQ_FILE.clear();
-  t.LIST_WORK.clear();
-  t.LIST_REM.clear();
-  t.HTTP_REQ_HEAD.clear();
-  t.HTTP_REQ_HEAD_VAR = -1;
-  t.Encode_Load = t.Encode_Save = TextEncoding::None;
-  // The zone option lasts until the next zone option within a run, never
-  // into the next run.
-  t.LIST_INC.clear();
+bool Engine::linkSlot(int slot) { return m_->linkSlot(slot); }
+bool Engine::linkAll() { return m_->linkAll(); }
+
+void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
+  m_->insertRecord(position, list, kind, param);
 }
 
-void Engine::runReset() {
-  resetLibraries();
-  for (auto &timer : timers) timer = TTimerInfo{};
-  anyTimerRunning = false;
-  anyWait = false;
-  passCount = 0;
-  for (int s = 0; s < kSlots; ++s)
-    taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
-  // Every task starts with the default drawing state on every canvas.
-  for (auto &t : tasks) t.draw.fill(DrawState{});
-  cancelTransfers();
-  deleteTransferFiles();
-  watchedTask = -1;
-  reapChildren();
-  vars.clearValues();
-  console.reset();
-}
+void Engine::deleteRecord(int position, int list) { m_->deleteRecord(position, list); }
 
-bool Engine::linkSlot(int slot) {
-  if (slot < 0 || slot >= kSlots) return false;
-  int listNo = tasks[std::size_t(slot)].PcodeListNo;
-  if (listNo < 0) return false;
-  auto &table = labels[std::size_t(slot)];
-  table.fill(-1);
-  PcodeList &list = lists[std::size_t(listNo)];
-
-  auto number_of = [&](const u16 &name) { return vars.find(slot, name); };
-  std::unordered_map<u16, int> entries;  // first label/function record per name
-  for (std::size_t pos = 0; pos < list.size(); ++pos) {
-    TPEXE &r = list[pos];
-    const std::uint32_t flags = instruction_flags(r.kind);
-    if (flags & (ifLabel | ifFunction)) entries.emplace(r.Param[1], int(pos));
-    if (flags & ifScalarTarget) {
-      int v = number_of(r.Param[1]);
-      if (v >= 0) r.Param[1] = int16(v);
-    } else if (!(flags & (ifLabel | ifFunction))) {
-      for (std::size_t k = 0; k < 10; ++k) {
-        if (r.Param[k] != u"∇" && r.Param[k] != u"xNVAR") continue;
-        int v = number_of(r.Param[k + 1]);
-        if (v >= 0) r.Param[k + 1] = int16(v);
-      }
-    }
-    if (flags & ifLabel) {
-      if (r.LblId >= kLabels - 1) {
-        rebuildHot(listNo);
-        return true;
-      }
-      if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
-    }
-    // Decoded names: the same answer the lookup would give at execution.
-    for (std::size_t k = 1; k <= 9; ++k)
-      r.var[k] = r.Param[k].empty() ? -1 : vars.resolve(slot, r.Param[k]);
+int Engine::insertBreak(int slot, int sourceLine, int number) {
+  if (!valid_slot(slot)) return -1;
+  const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo < 0) return -1;
+  const PcodeList &records = m_->lists[std::size_t(listNo)];
+  for (std::size_t pos = 0; pos < records.size(); ++pos) {
+    if (source_line(records[pos]) != sourceLine) continue;
+    if (records[pos].kind == opBREAKPOINT) return -1;  // already one here
+    std::array<u16, 11> param{};
+    param[1] = int16(number);
+    const InstructionRow &row = *instruction_row(opBREAKPOINT);
+    param[std::size_t(row.markSlot)] = from_utf8(row.mark);
+    param[10] = records[pos].Param[10];
+    m_->insertRecord(int(pos), listNo, opBREAKPOINT, param);
+    m_->linkSlot(slot);
+    return int(pos);
   }
-  // Function skips and calls, resolved once.
-  int afterRet = int(list.size());
-  for (int pos = int(list.size()) - 1; pos >= 0; --pos) {
-    TPEXE &r = list[std::size_t(pos)];
-    const std::uint32_t flags = instruction_flags(r.kind);
-    if (flags & ifFunctionEntry) r.label = afterRet;
-    if (flags & ifCall) {
-      auto it = entries.find(u"F_" + r.Param[1]);
-      r.label = it == entries.end() ? -1 : it->second;
-    }
-    // The body of a function ends at its closing RET; an EXIT inside it is
-    // a RET too but does not end the body.
-    if ((flags & ifReturn) && !r.exitReturn) afterRet = pos + 1;
-  }
-  rebuildHot(listNo);
-  return false;
+  return -1;  // the line generated no code
 }
 
-bool Engine::linkAll() {
+int Engine::removeBreak(int slot, int sourceLine) {
+  if (!valid_slot(slot)) return -1;
+  const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo < 0) return -1;
+  const PcodeList &records = m_->lists[std::size_t(listNo)];
+  for (std::size_t pos = 0; pos < records.size(); ++pos) {
+    if (records[pos].kind != opBREAKPOINT || source_line(records[pos]) != sourceLine) continue;
+    m_->deleteRecord(int(pos), listNo);
+    m_->linkSlot(slot);
+    return int(pos);
+  }
+  return -1;
+}
+
+void Engine::removeBreaks(int slot) {
+  if (!valid_slot(slot)) return;
+  const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;
+  if (listNo < 0) return;
+  const PcodeList &records = m_->lists[std::size_t(listNo)];
+  for (int pos = int(records.size()) - 1; pos >= 0; --pos)
+    if (records[std::size_t(pos)].kind == opBREAKPOINT) m_->deleteRecord(pos, listNo);
+  m_->linkSlot(slot);
+}
+
+// ----- runs
+
+void Engine::configure(const RunSettings &s) {
+  m_->dataDirectory = s.dataDirectory;
+  m_->homeDirectory = s.homeDirectory;
+  m_->commandInterpreter = s.commandInterpreter;
+  m_->stopOnFileError = s.stopOnFileError;
+  m_->stopOnCommandError = s.stopOnCommandError;
+  m_->permits.mode = s.permits;
+  m_->permits.newRun();
+  m_->httpConnectTimeoutSeconds = s.httpConnectTimeoutSeconds;
+  m_->httpStallSeconds = s.httpStallSeconds;
+  m_->waitUnit = s.waitUnit;
+  m_->timerUnit = s.timerUnit;
+}
+
+void Engine::runReset() { m_->runReset(); }
+void Engine::start() { m_->running = true; }
+void Engine::stop() { m_->running = false; }
+bool Engine::running() const { return m_->running; }
+void Engine::stopAll() { m_->stopAll(); }
+long Engine::runPasses(long maxPasses) { return m_->runPasses(maxPasses); }
+void Engine::step() { m_->step(); }
+bool Engine::anyRunnable() const { return m_->anyRunnable(); }
+bool Engine::closeAllFiles() { return m_->closeAllFiles(); }
+
+bool Engine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
+  return m_->fileWritePermitted(path, instruction);
+}
+
+// ----- tasks
+
+void Engine::setPermit(int slot, bool permitted) {
+  if (valid_slot(slot)) {
+    m_->tasks[std::size_t(slot)].Permit = permitted;
+    m_->scheduleChanged();
+  }
+}
+
+void Engine::resumeTask(int slot) {
+  if (!valid_slot(slot)) return;
+  TTaskInfo &t = m_->tasks[std::size_t(slot)];
+  if (t.state == tsSTOP) {
+    t.state = tsACTIVE;
+    m_->scheduleChanged();
+  }
+}
+
+void Engine::holdTask(int slot) {
+  if (!valid_slot(slot)) return;
+  TTaskInfo &t = m_->tasks[std::size_t(slot)];
+  if (t.state == tsACTIVE) t.state = tsSTOP;
+}
+
+void Engine::clearBreakMark(int slot) {
+  if (valid_slot(slot)) m_->tasks[std::size_t(slot)].BPInfoIndex = -1;
+}
+
+void Engine::endAllTasks() {
   for (int s = 0; s < kSlots; ++s) {
-    if (linkSlot(s)) {
-      runtimeError(u"タスク " + int16(s) + u" 内部エラー: ラベル過多\r");
-      return true;
-    }
-  }
-  return false;
-}
-
-void Engine::stopAll() {
-  running = false;
-  for (int s = 0; s < kSlots; ++s) {
-    TTaskInfo &t = tasks[std::size_t(s)];
+    TTaskInfo &t = m_->tasks[std::size_t(s)];
     if (t.state != tsEMPTY) t.state = tsEND;
-    t.LIST_WORK.clear();
-    t.LIST_REM.clear();
-    t.HTTP_REQ_HEAD.clear();
-    t.HTTP_REQ_HEAD_VAR = -1;
-  }
-  cancelTransfers();
-  for (auto &timer : timers)
-    if (timer.state != TTimerInfo::Free) timer.state = TTimerInfo::Set;
-  anyTimerRunning = false;
-  resetLibraries();
-}
-
-Lines Engine::listFunctions(int slot) const {
-  Lines out;
-  if (slot < 0 || slot >= kSlots) return out;
-  int listNo = tasks[std::size_t(slot)].PcodeListNo;
-  if (listNo < 0) return out;
-  for (const TPEXE &r : lists[std::size_t(listNo)])
-    if (r.kind == opFUNCTION) out.push_back(r.Param[10] + u" " + r.Param[1].substr(2));
-  return out;
-}
-
-bool Engine::anyRunnable() const {
-  for (int s = 0; s < kSlots; ++s) {
-    const TTaskInfo &t = tasks[std::size_t(s)];
-    if (t.Permit && t.state == tsACTIVE) return true;
-  }
-  return false;
-}
-
-// ----- errors
-
-void Engine::runtimeError(u16view message) {
-  if (inInstruction_) {
-    if (instructionFailed_) return;
-    instructionFailed_ = true;
-  }
-  console.addLine(message);
-  errorFlag = true;
-  errorMessage = u16(message);
-  stopAll();
-}
-
-u16 Engine::lineOf(const ExecutionPoint &p) const {
-  if (p.list < 0 || p.list >= kSlots) return {};
-  const PcodeList &l = lists[std::size_t(p.list)];
-  if (p.position < 0 || p.position >= int(l.size())) return {};
-  return l[std::size_t(p.position)].Param[10];
-}
-
-// ----- scheduler
-
-void Engine::step() {
-  // One pass, run by the passes' own body; a slot left active without a
-  // list has nothing to run and ends.
-  for (TTaskInfo &t : tasks)
-    if (t.Permit && t.state == tsACTIVE && t.PcodeListNo < 0) t.state = tsEND;
-  const bool wasRunning = running;
-  running = true;
-  runPasses(1);
-  if (!wasRunning) running = false;
-}
-
-long Engine::runPasses(long maxPasses) {
-  InstructionScope scope(inInstruction_);
-  long done = 0;
-  while (done < maxPasses && running) {
-    // The slots that may run, taken once and again only when a pass may
-    // have started another task; the per-pass checks stay as in step().
-    int slots[kSlots];
-    int count = 0;
-    for (int s = 0; s < kSlots; ++s) {
-      const TTaskInfo &t = tasks[std::size_t(s)];
-      if (t.Permit && t.state == tsACTIVE && t.PcodeListNo >= 0) slots[count++] = s;
-    }
-    if (count == 0) return done;
-    scheduleChanged_ = false;
-    const TTaskInfo &only = tasks[std::size_t(slots[0])];
-    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() &&
-        !only.WAIT && !only.HTTP_REQ) {
-      if (!runAlone(slots[0], maxPasses, done)) return done;
-      continue;  // something may now wait or run beside it: passes as below
-    }
-    // Each slot's list and hot form, taken again after every handler that
-    // is not hot (only such a handler can change a list).
-    struct Lane {
-      TTaskInfo *t;
-      const TPEXE *records;
-      const HotRecord *hots;
-      int size;
-      int list;
-    };
-    Lane lanes[kSlots];
-    auto takeLanes = [&] {
-      for (int i = 0; i < count; ++i) {
-        TTaskInfo &t = tasks[std::size_t(slots[i])];
-        const int listNo = t.PcodeListNo;
-        if (listNo < 0) {  // released during the pass: it is no longer active
-          lanes[i] = {&t, nullptr, nullptr, 0, listNo};
-          continue;
-        }
-        if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
-        lanes[i] = {&t, lists[std::size_t(listNo)].data(), hot[std::size_t(listNo)].data(),
-                    int(lists[std::size_t(listNo)].size()), listNo};
-      }
-    };
-    takeLanes();
-    // The execution point of the last hot record is noted when the passes
-    // end (or an error is raised, or a handler that is not hot runs, which
-    // notes its own): nothing reads it in between. The watched task's
-    // points are noted at once.
-    int notedLane = -1, notedPosition = 0;
-    auto flushNote = [&] {
-      if (notedLane < 0) return;
-      const int slotNow = current;
-      const Lane &lane = lanes[notedLane];
-      current = slots[notedLane];
-      note(lane.list, notedPosition, lane.hots[notedPosition].kind);
-      current = slotNow;
-      notedLane = -1;
-    };
-    while (done < maxPasses) {
-      if (anyHttp) serveTransfers();
-      if (anyWait) serveWaits();
-      if (anyTimerRunning) serveTimers();
-      errorFlag = false;
-      if (!errorMessage.empty()) errorMessage.clear();
-      instructionFailed_ = false;  // hot records do not reset it one by one
-      if (!pendingError.empty()) {
-        flushNote();
-        runtimeError(pendingError);
-        pendingError.clear();
-      }
-      ++passCount;
-      ++done;
-      bool event = false, executed = false;
-      for (int i = 0; i < count; ++i) {
-        const int s = slots[i];
-        Lane &lane = lanes[i];
-        TTaskInfo &t = *lane.t;
-        if (t.state != tsACTIVE) continue;
-        current = s;
-        if (t.HTTP_REQ || t.WAIT) continue;
-        const int listNo = lane.list;
-        int position = t.INSTP;
-        ++t.INSTP;
-        if (position >= lane.size) {
-          t.state = tsEND;
-          event = true;
-          continue;
-        }
-        executed = true;
-        const HotRecord &h = lane.hots[position];
-        if (!h.run) continue;  // a label or function line
-        if (h.fast && s != watchedTask) {
-          notedLane = i;
-          notedPosition = position;
-          h.run(*this, t, h, lane.records[position]);
-          if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
-          // A hot handler changes the schedule only by a run-time error,
-          // which sets the error flag that ends the passes below.
-          continue;
-        }
-        notedLane = -1;
-        note(listNo, position, h.kind);
-        h.run(*this, t, h, lane.records[position]);
-        if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
-        if (t.state != tsACTIVE) event = true;
-        takeLanes();
-      }
-      // A pass in which every task waited: the caller may rest until a
-      // deadline instead of spinning.
-      if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) {
-        flushNote();
-        return done;
-      }
-      if (scheduleChanged_) break;
-      // A lone task left with nothing pending runs its passes back to back.
-      if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
-    }
-    flushNote();
-  }
-  return done;
-}
-
-bool Engine::runAlone(int slot, long maxPasses, long &done) {
-  TTaskInfo &t = tasks[std::size_t(slot)];
-  current = slot;
-  const int listNo = t.PcodeListNo;
-  // What a pass clears first; nothing sets it again without ending the run.
-  errorFlag = false;
-  if (!errorMessage.empty()) errorMessage.clear();
-  instructionFailed_ = false;
-  if (hot[std::size_t(listNo)].size() != lists[std::size_t(listNo)].size()) rebuildHot(listNo);
-  // Only handlers that may reach the environment (never those of the hot
-  // form) can change the list, so these are taken again after them.
-  const TPEXE *records = lists[std::size_t(listNo)].data();
-  const HotRecord *hots = hot[std::size_t(listNo)].data();
-  int size = int(lists[std::size_t(listNo)].size());
-  long passes = done;
-  int lastPosition = -1;  // the last record whose execution point is not yet noted
-  bool more = false;
-  while (passes < maxPasses) {
-    ++passes;
-    const int position = t.INSTP;
-    ++t.INSTP;
-    if (position >= size) {
-      t.state = tsEND;
-      break;
-    }
-    const HotRecord &h = hots[position];
-    if (h.pair && passes < maxPasses) {
-      // This record and the next as one step: two passes of the lone task.
-      lastPosition = position;
-      if (h.pair(*this, t, h, records[position])) {
-        ++passes;
-        lastPosition = position + 1;
-      }
-      if (t.state != tsACTIVE) break;
-      continue;
-    }
-    if (h.fast) {
-      // The execution point is noted when the run leaves this loop: nothing
-      // reads it in between.
-      lastPosition = position;
-      h.run(*this, t, h, records[position]);
-      // A hot handler changes the schedule only by a run-time error, which
-      // ends the task.
-      if (t.state != tsACTIVE) break;
-      continue;
-    }
-    if (!h.run) continue;  // a label or function line
-    lastPosition = -1;
-    note(listNo, position, h.kind);
-    h.run(*this, t, h, records[position]);
-    if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
-    // The pass ends here; an event ends the batch, as in the passes below.
-    if (t.state != tsACTIVE || errorFlag || !running) break;
-    // A wait, a timer, a transfer, an error to raise or another slot that
-    // may run: the passes go on one slot after another.
-    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||
-        !pendingError.empty()) {
-      more = true;
-      break;
-    }
-    records = lists[std::size_t(listNo)].data();
-    hots = hot[std::size_t(listNo)].data();
-    size = int(lists[std::size_t(listNo)].size());
-  }
-  if (lastPosition >= 0) {
-    note(listNo, lastPosition, hots[lastPosition].kind);
-    console.changed = false;
-  }
-  passCount += passes - done;
-  done = passes;
-  return more;
-}
-
-void Engine::note(int listNo, int position, int kind) {
-  last.task = current;
-  last.code = kind;
-  last.position = position;
-  last.list = listNo;
-  if (current == watchedTask) watchedPoint = last;
-  console.changed = false;
-  instructionFailed_ = false;
-}
-
-void Engine::execute(TTaskInfo &t, int listNo, int position) {
-  const PcodeList &list = lists[std::size_t(listNo)];
-  if (hot[std::size_t(listNo)].size() != list.size()) rebuildHot(listNo);
-  const HotRecord &h = hot[std::size_t(listNo)][std::size_t(position)];
-  if (!h.run) return;  // labels and function lines
-  note(listNo, position, h.kind);
-  h.run(*this, t, h, list[std::size_t(position)]);
-}
-
-void Engine::enterInterrupt(int slot) {
-  TTaskInfo &t = tasks[std::size_t(slot)];
-  t.IntRequest = false;
-  t.IntProcess = true;
-  shadow[std::size_t(slot)] = t;
-  int id = t.TimerID;
-  if (id >= 0 && id < kTimers) t.INSTP = uint16_t(timers[std::size_t(id)].handlerPos);
-}
-
-void Engine::serveWaits() {
-  bool still = false;
-  double time = now();
-  for (auto &t : tasks) {
-    if (!t.WAIT) continue;
-    // A waiter stopped by another task keeps its wait: the flag must stay
-    // set so that the wait is served again once the task is made active.
-    if (t.state != tsACTIVE) {
-      still = still || t.state == tsSTOP;
-      continue;
-    }
-    if (time >= t.CANGO_TIME) {
-      t.WAIT = false;
-      t.WAITCOUNT = 0;
-    } else {
-      still = true;
-    }
-  }
-  anyWait = still;
-}
-
-void Engine::serveTimers() {
-  bool still = false;
-  double time = now();
-  for (int i = 0; i < kTimers; ++i) {
-    TTimerInfo &timer = timers[std::size_t(i)];
-    if (timer.state != TTimerInfo::Working) continue;
-    still = true;
-    if (time < timer.nextTime) continue;
-    ++timer.fireCount;
-    if (timer.owner >= 0 && timer.owner < kSlots) {
-      TTaskInfo &owner = tasks[std::size_t(timer.owner)];
-      if (!owner.IntProcess) {
-        owner.IntRequest = true;
-        owner.TimerID = i;
-      }
-    }
-    timer.nextTime = time + timer.interval * timerUnit;
-    timer.displayCount = timer.interval * 2;
-  }
-  anyTimerRunning = still;
-}
-
-// ----- values
-
-long double Engine::numSlow(TTaskInfo &t, const TPEXE &r, int k) {
-  const Operand &o = r.op[std::size_t(k)];
-  switch (o.kind) {
-    case OperandKind::Const: return o.value;
-    case OperandKind::Var: {
-      int v = r.var[std::size_t(k) + 1];
-      return v >= 0 ? vars[v].Val1 : getNumber(r.Param[std::size_t(k) + 1]);
-    }
-    case OperandKind::NegVar: {
-      int v = r.var[std::size_t(k) + 1];
-      return -(v >= 0 ? vars[v].Val1 : getNumber(r.Param[std::size_t(k) + 1]));
-    }
-    case OperandKind::Pop: return pop(t);
-    case OperandKind::NegPop: return -pop(t);
-    case OperandKind::BadConst:
-      runtimeError(u"計算エラー：" + r.Param[std::size_t(k) + 1] + u" is not a valid number\r");
-      return 0;
-    default: return 0;
   }
 }
 
-u16 Engine::rawStr(const TPEXE &r, int k) {
-  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) {
-    u16view v = r.Param[std::size_t(k) + 1];
-    return u16(v.size() >= 2 ? v.substr(1, v.size() - 2) : u16view());
-  }
-  int v = varOf(r, k + 1);
-  if (v < 0) {
-    undefinedError(r.Param[std::size_t(k) + 1]);
-    return {};
-  }
-  return vars[v].StrVal.str();
+bool Engine::wakeForInput(int slot) {
+  if (!valid_slot(slot)) return false;
+  TTaskInfo &t = m_->tasks[std::size_t(slot)];
+  if (t.state != tsACTIVE) return false;
+  t.WAIT = false;  // GETS runs again and takes the line
+  t.WAITCOUNT = 0;
+  m_->scheduleChanged();
+  return true;
 }
 
-u16 Engine::str(const TPEXE &r, int k) {
-  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
-  int v = r.var[std::size_t(k) + 1];
-  if (v >= 0) return apply_escapes(vars[v].StrVal);
-  return getString(r.Param[std::size_t(k) + 1]);
+void Engine::watchTask(int slot) { m_->watchedTask = slot; }
+
+// ----- snapshot
+
+const TTaskInfo &Engine::task(int slot) const { return m_->tasks[std::size_t(slot)]; }
+const TTaskInfo &Engine::interruptShadow(int slot) const { return m_->shadow[std::size_t(slot)]; }
+const std::array<int32_t, kCallStack> &Engine::callStack(int slot) const { return m_->callStack[std::size_t(slot)]; }
+const std::array<int32_t, kLabels> &Engine::labels(int slot) const { return m_->labels[std::size_t(slot)]; }
+const PcodeList &Engine::list(int listNo) const { return m_->lists[std::size_t(listNo)]; }
+
+const PcodeList &Engine::slotList(int slot) const {
+  if (!valid_slot(slot)) return kNoList;
+  const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;
+  return listNo >= 0 ? m_->lists[std::size_t(listNo)] : kNoList;
 }
 
-void Engine::undefinedError(u16view name) {
-  runtimeError(u"値不正、変数未定義エラー: " + u16(name) + u"\r");
+const VariableTable &Engine::variables() const { return m_->vars; }
+const TTimerInfo &Engine::timer(int index) const { return m_->timers[std::size_t(index)]; }
+int Engine::registered() const { return m_->registered; }
+
+int Engine::loadedLibraries() const {
+  int n = 0;
+  for (const TDLLInfo &lib : m_->libraries)
+    if (lib.handle) ++n;
+  return n;
 }
 
-void Engine::indexError(u16view name) { runtimeError(u"配列インデクス値エラー: " + u16(name) + u"\r"); }
-
-long double Engine::getNumber(u16view ref) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) {
-    undefinedError(ref);
-    return 0;
-  }
-  return vars[v].Val1;
-}
-
-void Engine::setNumber(u16view ref, long double value) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  vars[v].Val1 = value;
-}
-
-T3D_Point Engine::getVector(u16view ref) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return {};
-  return {vars[v].Val1, vars[v].Val2, vars[v].Val3};
-}
-
-void Engine::setVectorComponent(u16view ref, int component, long double value) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  if (component == 1) vars[v].Val1 = value;
-  else if (component == 2) vars[v].Val2 = value;
-  else if (component == 3) vars[v].Val3 = value;
-}
-
-u16 Engine::getString(u16view ref) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) {
-    undefinedError(ref);
-    return {};
-  }
-  return apply_escapes(vars[v].StrVal);
-}
-
-void Engine::setString(u16view ref, u16view text) {
-  tasks[std::size_t(current)].STR_WORK = u16(text);
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  vars[v].StrVal = u16(text);
-}
-
-void Engine::clearList(u16view ref) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  vars[v].StrList.clear();
-}
-
-void Engine::listAddRemove(u16view ref, u16view op, u16view text) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  LineList &list = vars[v].StrList;
-  if (op == u"+=") {
-    list.push_back(u16(text));
-  } else if (op == u"-=") {
-    auto it = std::find(list.begin(), list.end(), text);
-    if (it == list.end()) return;
-    const auto at = it - list.begin();
-    list.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
-  }
-}
-
-void Engine::setMatrixSize(u16view ref, long rows, long cols) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  // The storage is 21 x 21: a larger size is refused like a negative one.
-  if (rows < 0 || cols < 0 || rows > kMatrixSize || cols > kMatrixSize) return indexError(ref);
-  vars[v].MatRow = int32_t(rows);
-  vars[v].MatCol = int32_t(cols);
-}
-
-std::pair<int, int> Engine::getMatrixSize(u16view ref) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) {
-    undefinedError(ref);
-    return {0, 0};
-  }
-  return {vars[v].MatRow, vars[v].MatCol};
-}
-
-void Engine::setMatrixElement(u16view ref, long row, long col, long double value) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) return undefinedError(ref);
-  TVarInfo &var = vars[v];
-  if (row < 0 || row >= var.MatRow || col < 0 || col >= var.MatCol) return indexError(ref);
-  var.matSet(int(row), int(col), value);
-}
-
-long double Engine::getMatrixElement(u16view ref, long row, long col) {
-  int v = vars.resolve(current, ref);
-  if (v < 0) {
-    undefinedError(ref);
-    return 0;
-  }
-  const TVarInfo &var = vars[v];
-  if (row < 0 || row >= var.MatRow || col < 0 || col >= var.MatCol) {
-    indexError(ref);
-    return 0;
-  }
-  return var.matAt(int(row), int(col));
-}
-
-void Engine::push(TTaskInfo &t, long double value) {
-  if (t.CalcIndex >= kCalcStack - 1) {
-    runtimeError(u"-Stack Overflow");
-    return;
-  }
-  ++t.CalcIndex;
-  calcStack[std::size_t(current)][std::size_t(t.CalcIndex)] = value;
-}
-
-long double Engine::pop(TTaskInfo &t) {
-  if (t.CalcIndex < 0) return 0;
-  long double v = calcStack[std::size_t(current)][std::size_t(t.CalcIndex)];
-  --t.CalcIndex;
-  return v;
-}
+long long Engine::passCount() const { return m_->passCount; }
+int Engine::currentSlot() const { return m_->current; }
+bool Engine::errorFlag() const { return m_->errorFlag; }
+const u16 &Engine::errorMessage() const { return m_->errorMessage; }
+const ExecutionPoint &Engine::lastPoint() const { return m_->last; }
+const ExecutionPoint &Engine::watchedPoint() const { return m_->watchedPoint; }
+int Engine::watchedTask() const { return m_->watchedTask; }
+u16 Engine::lineOf(const ExecutionPoint &p) const { return m_->lineOf(p); }
+Lines Engine::listFunctions(int slot) const { return m_->listFunctions(slot); }
+Lines Engine::listing(int slot) const { return slot_listing(*m_, slot); }
 
 }  // namespace velmora::engine

@@ -1,16 +1,22 @@
 #pragma once
-// The execution engine: ten task slots running P-code in lock step, the
-// variable table, the console buffer and the timers. The engine knows
-// nothing of tabs, widgets or the compiler; what it needs from outside it
-// asks through EngineHost.
+// The execution engine as the rest of the system sees it: ten task slots
+// running P-code in lock step, the variable table, the console and the
+// timers. The engine knows nothing of tabs, widgets or the compiler; what it
+// needs from outside it asks through EngineHost.
+//
+// This is the engine's whole interface: register and link programs, run
+// passes, stop, hold and resume tasks, put break records in and take them
+// out, and read a snapshot of its state for the monitor. The state itself
+// and the services of the instruction families live in engine/machine.h,
+// which only engine/ includes; every invariant of the records (positions,
+// call stacks, interrupt shadows, timer handlers) is kept in there.
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
-#include "engine/http.h"
 #include "engine/pcode.h"
 #include "engine/permissions.h"
 #include "engine/task.h"
@@ -18,6 +24,7 @@
 
 namespace velmora::engine {
 
+class Machine;
 
 // Services of the environment that instructions reach. Every method has a
 // harmless default so that an engine without an environment (tests, tools)
@@ -65,45 +72,29 @@ class EngineHost {
   virtual InputState Console_Gets(int /*slot*/, u16 & /*line*/) { return InputState::None; }
 };
 
-enum TFileMode : std::uint8_t { fmREAD = 0, fmWRITE = 1, fmAPPEND = 2 };
-enum TFileERROR : std::uint8_t {
-  feNON = 0, feNOT_SPECIFIED = 1, feOPEN_ERROR = 2, feIO_ERROR = 3, feNOT_EXISTS = 4,
-  feTOO_MANY_FILES = 5, feALREADY_USED = 6
-};
-
-// One of the ten numbered files shared by all tasks. A file opened for
-// reading is read whole when it is opened and handed out line by line.
-struct TFileInfo {
-  std::filesystem::path Path;  // empty: the number is free
-  TFileMode Mode = fmREAD;
-  std::FILE *FileVarTxt = nullptr;  // open for writing or appending
-  Lines readLines;
-  std::size_t readPos = 0;
-  TFileERROR ErrorCode = feNON;
-};
-
-// A library loaded by LIB; a null handle marks a free entry.
-struct TDLLInfo {
-  void *handle = nullptr;
-  u16 DLLAlias;
-  u16 Path;
-};
-
-// A function declared by LIBA; a null handle marks a free entry.
-struct TDLLProcInfo {
-  void *handle = nullptr;
-  u16 DLLAlias;
-  u16 ProcName;
-  int32_t ArgCount = 0;
-  u16 ArgDef;
-};
-
 // The last instruction started, kept for the error window and the debugger.
 struct ExecutionPoint {
   int task = -1;
   int code = 0;
   int position = 0;
   int list = -1;
+};
+
+// What a run may do and how its time passes, fixed by the environment
+// before a run (or stepping) starts.
+struct RunSettings {
+  // Relative file names of programs resolve against the data directory;
+  // relative library paths against the home directory.
+  std::filesystem::path dataDirectory, homeDirectory;
+  u16 commandInterpreter;
+  // Whether a failing file instruction or command ends the run with its
+  // error, or is ignored with a console note.
+  bool stopOnFileError = true, stopOnCommandError = true;
+  std::array<PermitMode, kPermissions> permits{};
+  // Limits of an HTTP transfer unless the program sets its own (0: none).
+  long httpConnectTimeoutSeconds = 30, httpStallSeconds = 60;
+  // How long one unit of WAIT and of TIMER lasts, in tenths of a second.
+  double waitUnit = 1.0, timerUnit = 1.0;
 };
 
 class Engine {
@@ -113,205 +104,109 @@ class Engine {
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
 
-  // ----- P-code lists
-  std::array<PcodeList, kSlots> lists;
-  // hot[n][p]: the hot form of lists[n][p], rebuilt whenever a list or its
-  // links change (load, link, insert, delete, free, a handler bound).
-  std::array<std::vector<HotRecord>, kSlots> hot;
-  void rebuildHot(int list);
-  int findFreeList() const;
-  void appendRecord(int list, int kind, const std::array<u16, 11> &param);
-  // Inserting or deleting a record keeps every position into the list right
-  // (tasks, return addresses, interrupts, timers); the caller relinks.
-  void insertRecord(int position, int list, int kind, const std::array<u16, 11> &param);
-  void deleteRecord(int position, int list);
-  void freeList(int list);
-  // Position of the first label or function record whose Param[1] is the
-  // text, in the current task's list; -1 if none.
-  int findFunction(u16view name) const;
-  int findLabel(u16view number) const;
+  // ----- wiring
+  void setHost(EngineHost *host);
+  void setCanvas(CanvasServices *canvas);
+  CanvasServices *canvas() const;
+  // The clock in tenths of a second (a monotonic clock unless replaced).
+  void setClock(std::function<double()> clock);
+  ConsoleBuffer &console();
+  const ConsoleBuffer &console() const;
 
-  // ----- slots and tasks
-  std::array<TTaskInfo, kSlots + 1> tasks;
-  std::array<TTaskInfo, kSlots + 1> shadow;
-  std::array<std::array<int32_t, kCallStack>, kSlots> callStack{};
-  std::array<std::array<long double, kCalcStack>, kSlots> calcStack{};
-  std::array<std::array<int32_t, kLabels>, kSlots> labels{};
-  int current = 0;       // slot whose instruction is being executed
-  int registered = 0;    // registered programs
-  bool running = false;  // the run loop goes on while this is set
-  long long passCount = 0;
-
+  // ----- programs and slots
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
   int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
                       Lines &messages, TTaskState initial, u16view programName, int srcIndex);
+  // Frees a slot: its task, its P-code list and its task variables.
   void releaseSlot(int slot);
   void releaseAllSlots();
-  void taskStart(int slot, TTaskState state);
-  void runReset();
   // Writes variable numbers and fills the label table; true if the slot's
-  // label table overflowed.
+  // label table overflowed. linkAll links every slot; true (after the
+  // run-time error) if any failed.
   bool linkSlot(int slot);
-  // Links every slot; true (after the run-time error) if any failed.
   bool linkAll();
-  // One scheduler pass: every runnable task executes one instruction (a
-  // pass of runPasses, run whether or not the run is on).
-  void step();
-  // Up to maxPasses passes, returning after the first pass in which a task
-  // left the active state, an error occurred or running was cleared, so the
-  // caller sees every such event right after its pass, and after a pass in
-  // which every task was waiting. Returns the passes run.
-  long runPasses(long maxPasses);
-  // Tells runPasses that a slot may have become runnable during a pass.
-  void scheduleChanged() { scheduleChanged_ = true; }
+  // Inserting or deleting a record keeps every position into the list right
+  // (tasks, return addresses, interrupts, timers); the caller relinks.
+  void insertRecord(int position, int list, int kind, const std::array<u16, 11> &param);
+  void deleteRecord(int position, int list);
+  // Break records: one with the break number before the first record of a
+  // source line; its position, or -1 when the line has no code or already
+  // has one. removeBreak takes the line's break record out (its position,
+  // or -1); removeBreaks all of a slot's. The slot is linked again.
+  int insertBreak(int slot, int sourceLine, int number);
+  int removeBreak(int slot, int sourceLine);
+  void removeBreaks(int slot);
+
+  // ----- runs
+  void configure(const RunSettings &settings);
+  // Every task back to its start, timers, libraries and transfers reset.
+  void runReset();
+  // The run flag: passes go on while it is set.
+  void start();
+  void stop();
+  bool running() const;
+  // Ends every task, stops the timers and cancels transfers.
   void stopAll();
-  // One line per function record of the slot: source line, blank, name.
-  Lines listFunctions(int slot) const;
+  // Up to maxPasses scheduler passes, returning after the first pass in
+  // which a task left the active state, an error occurred or the run flag
+  // was cleared, and after a pass in which every task was waiting. Returns
+  // the passes run. step() is one pass.
+  long runPasses(long maxPasses);
+  void step();
   bool anyRunnable() const;
-
-  // ----- permissions of the run (set by the environment when a run starts)
-  Permits permits;
-  // True when the kind is allowed (asking once per run for an "ask" kind);
-  // otherwise the run-time error "実行許可エラー：<kind> <target>" and false.
-  bool permitted(Permission p, u16view instruction, u16view target);
-  // Writing, deleting or creating at a path: always allowed inside the data
-  // directory, otherwise the file permission decides.
-  bool fileWritePermitted(const std::filesystem::path &path, u16view instruction);
-
-  // ----- errors
-  // Console line, error flag and message, then stop all. Only the first
-  // error of one instruction is reported.
-  void runtimeError(u16view message);
-  bool errorFlag = false;
-  u16 errorMessage;
-  ExecutionPoint last;          // the last instruction started
-  ExecutionPoint watchedPoint;  // the same for the watched task
-  int watchedTask = -1;
-  u16 lineOf(const ExecutionPoint &p) const;  // its source line number text
-
-  // ----- variables and values
-  VariableTable vars;
-  ConsoleBuffer console;
-  std::array<TTimerInfo, kTimers> timers;
-
-  // Operand services for the instruction being executed.
-  long double num(TTaskInfo &t, const TPEXE &r, int k) {
-    const Operand &o = r.op[std::size_t(k)];
-    if (o.kind == OperandKind::Const) return o.value;
-    if (o.kind == OperandKind::Var) {
-      int v = r.var[std::size_t(k) + 1];
-      if (v >= 0) return vars[v].Val1;
-    }
-    return numSlow(t, r, k);
-  }
-  u16 str(const TPEXE &r, int k);
-  // The variable Param[k] names for the current task, or -1.
-  int varOf(const TPEXE &r, int k) const {
-    int v = r.var[std::size_t(k)];
-    return v >= 0 ? v : vars.resolve(current, r.Param[std::size_t(k)]);
-  }
-
-  // Accessors with the undefined-variable and index errors.
-  long double getNumber(u16view ref);
-  void setNumber(u16view ref, long double value);
-  T3D_Point getVector(u16view ref);
-  void setVectorComponent(u16view ref, int component, long double value);
-  u16 getString(u16view ref);
-  void setString(u16view ref, u16view text);
-  void clearList(u16view ref);
-  void listAddRemove(u16view ref, u16view op, u16view text);
-  void setMatrixSize(u16view ref, long rows, long cols);
-  std::pair<int, int> getMatrixSize(u16view ref);
-  void setMatrixElement(u16view ref, long row, long col, long double value);
-  long double getMatrixElement(u16view ref, long row, long col);
-  void undefinedError(u16view name);
-  void indexError(u16view name);
-
-  // The calculation stack of a task.
-  void push(TTaskInfo &t, long double value);
-  long double pop(TTaskInfo &t);
-
-  // ----- time: tenths of a second on a monotonic clock
-  std::function<double()> clock;
-  double now() const { return clock(); }
-  // How long one unit of WAIT and of TIMER lasts, in tenths of a second.
-  double waitUnit = 1.0, timerUnit = 1.0;
-  bool anyWait = false;          // some task may be waiting
-  bool anyTimerRunning = false;  // some timer may be running
-
-  // ----- files
-  // Relative file names of programs resolve against this directory, fixed
-  // by the environment when a run starts.
-  std::filesystem::path dataDirectory;
-  std::array<TFileInfo, kFiles> files;
-  // Whether a failing file instruction (open, read, write, load, store, a
-  // bad path) ends the run with its error, or is ignored: then it does
-  // nothing more and the console says "- ファイルI/Oエラー(無視)" with the path.
-  bool stopOnFileError = true;
-  // The same for a command or program that cannot be started.
-  bool stopOnCommandError = true;
   // Closes every numbered file; false (after the I/O error) when buffered
   // data could not be written.
   bool closeAllFiles();
-  // A string operand taken literally: no escapes (file names).
-  u16 rawStr(const TPEXE &r, int k);
+  // Writing at a path: inside the data directory always, else as the file
+  // permission of the run says.
+  bool fileWritePermitted(const std::filesystem::path &path, u16view instruction);
 
-  // ----- libraries
-  std::filesystem::path homeDirectory;  // relative library paths start here
-  std::array<TDLLInfo, kLibraries> libraries{};
-  std::array<TDLLProcInfo, kLibraryFunctions> libraryFunctions{};
-  void resetLibraries();
+  // ----- tasks
+  // Whether a loaded task takes part in the run.
+  void setPermit(int slot, bool permitted);
+  // A held task (a break, a line step) goes on; holdTask holds an active one.
+  void resumeTask(int slot);
+  void holdTask(int slot);
+  // The break a held task stopped at is dealt with: the hold is no break
+  // any longer.
+  void clearBreakMark(int slot);
+  // Every loaded task ends (empty slots stay empty).
+  void endAllTasks();
+  // A line of input has arrived for a task waiting in GETS: it runs GETS
+  // again. False when the task is not active.
+  bool wakeForInput(int slot);
+  // The task whose execution point is kept in watchedPoint (-1: none).
+  void watchTask(int slot);
 
-  // ----- HTTP transfers
-  std::vector<std::unique_ptr<HttpTransfer>> transfers;
-  // Limits of a transfer unless the program sets its own (0: none): the
-  // connection, and the time a transfer may go without receiving anything.
-  long httpConnectTimeoutSeconds = 30, httpStallSeconds = 60;
-  bool anyHttp = false;
-  void serveTransfers();    // finished transfers resume their tasks
-  void cancelTransfers();   // pending transfers are abandoned
-  bool deleteTransferFiles();  // "_net_N.$$$" of the data directory
-  u16 pendingError;  // raised once the pass has cleared the error flag
-
-  // ----- processes
-  u16 commandInterpreter;  // from the settings when a run starts
-  std::vector<int> childProcesses;  // started, not yet reaped
-  void reapChildren();
-
-  // ----- canvases (none when no implementation is attached)
-  CanvasServices *canvas = nullptr;
-
-  // ----- environment
-  EngineHost *host = nullptr;
-  EngineHost defaultHost;
-  // Operating-system version texts: "Ver …", "Build Number: …", "Platform ID: …".
-  std::array<u16, 3> osVersion;
-
-  // Binds the handler of an instruction (its family's registration).
-  void setHandler(Op code, Handler h) { setHandler(int(code), h); }
-  // The same for a code that has no row (tests probing the dispatcher).
-  void setHandler(int code, Handler h);
-  Handler handler(int code) const {
-    return code >= 0 && code < 1000 ? handlers_[std::size_t(code)] : nullptr;
-  }
+  // ----- snapshot for the monitor, the debugger and the views
+  const TTaskInfo &task(int slot) const;
+  // The task as it was when its interrupt began (while it handles one).
+  const TTaskInfo &interruptShadow(int slot) const;
+  const std::array<int32_t, kCallStack> &callStack(int slot) const;
+  const std::array<int32_t, kLabels> &labels(int slot) const;
+  const PcodeList &list(int listNo) const;
+  // The P-code list of a slot; empty when the slot has none.
+  const PcodeList &slotList(int slot) const;
+  const VariableTable &variables() const;
+  const TTimerInfo &timer(int index) const;
+  int registered() const;
+  int loadedLibraries() const;  // libraries LIB has loaded and not released
+  long long passCount() const;
+  int currentSlot() const;  // the slot whose instruction executes
+  bool errorFlag() const;
+  const u16 &errorMessage() const;
+  const ExecutionPoint &lastPoint() const;     // the last instruction started
+  const ExecutionPoint &watchedPoint() const;  // the same for the watched task
+  int watchedTask() const;
+  u16 lineOf(const ExecutionPoint &p) const;   // its source line number text
+  // One line per function record of the slot: source line, blank, name.
+  Lines listFunctions(int slot) const;
+  // The slot's P-code as the listing file shows it.
+  Lines listing(int slot) const;
 
  private:
-  std::array<Handler, 1000> handlers_{};
-  bool inInstruction_ = false;
-  bool scheduleChanged_ = false;
-  long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
-  bool instructionFailed_ = false;
-
-  void execute(TTaskInfo &t, int listNo, int position);
-  void note(int listNo, int position, int kind);
-  // Passes of a lone runnable task with nothing pending; false when the
-  // caller must return (an event, or maxPasses reached).
-  bool runAlone(int slot, long maxPasses, long &done);
-  void shiftPositions(int list, int position, int delta);
-  void serveWaits();
-  void serveTimers();
-  void enterInterrupt(int slot);
+  std::unique_ptr<Machine> m_;
 };
 
 }  // namespace velmora::engine

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/numeric.h"
 #include "engine/random.h"
@@ -24,12 +24,12 @@ constexpr char16_t kDivByZero[] = u"Floating point division by zero";
 constexpr char16_t kOverflow[] = u"Floating point overflow";
 constexpr char16_t kInvalid[] = u"Invalid floating point operation";
 
-void calc_error(Engine &e, u16view op, u16view message) {
+void calc_error(Machine &e, u16view op, u16view message) {
   e.runtimeError(u"計算エラー：" + u16(op) + u" " + u16(message) + u"\r");
 }
 
 // Checks a result computed from finite operands; false after reporting.
-bool checked(Engine &e, u16view op, long double r) {
+bool checked(Machine &e, u16view op, long double r) {
   if (std::isnan(r)) {
     calc_error(e, op, kInvalid);
     return false;
@@ -41,7 +41,7 @@ bool checked(Engine &e, u16view op, long double r) {
   return true;
 }
 
-long double power(Engine &e, u16view op, long double a, long double b, bool &ok) {
+long double power(Machine &e, u16view op, long double a, long double b, bool &ok) {
   if (a == 0 && b < 0) {
     calc_error(e, op, kDivByZero);
     ok = false;
@@ -59,7 +59,7 @@ long double power(Engine &e, u16view op, long double a, long double b, bool &ok)
 
 // a op b; false for ArithOp::None (the caller leaves WORK unchanged) or
 // after a reported failure. opText names the operator in messages.
-bool arithmetic(Engine &e, u16view opText, ArithOp op, long double a, long double b,
+bool arithmetic(Machine &e, u16view opText, ArithOp op, long double a, long double b,
                 long double &out) {
   long double r = 0;
   switch (op) {
@@ -96,14 +96,14 @@ bool is_pop(const TPEXE &r, int k) {
 
 // ----- arithmetic
 
-void op_binary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 003
+void op_binary(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 003
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   long double v;
   if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
 }
 
-void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
+void op_step(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 100
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   // Two pops take the right operand first.
@@ -113,11 +113,11 @@ void op_step(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 100
   if (!e.errorFlag) e.push(t, t.WORK);
 }
 
-void op_negate(Engine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = -e.num(t, r, 1); }  // 004
-void op_load(Engine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = e.num(t, r, 1); }     // 005, 101
-void op_zero(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = 0; }                    // 006
+void op_negate(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = -e.num(t, r, 1); }  // 004
+void op_load(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = e.num(t, r, 1); }     // 005, 101
+void op_zero(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = 0; }                    // 006
 
-void op_truth_value(Engine &, TTaskInfo &t, const TPEXE &r) {  // 103
+void op_truth_value(Machine &, TTaskInfo &t, const TPEXE &r) {  // 103
   char16_t c = first_char(r.Param[1]);
   if (c == u'T') t.WORK = 1;
   else if (c == u'F') t.WORK = 0;
@@ -126,7 +126,7 @@ void op_truth_value(Engine &, TTaskInfo &t, const TPEXE &r) {  // 103
 // A value truncated to a 32-bit integer, wrapping as a machine word does.
 uint32_t word32(long double v) { return uint32_t(truncate_to_int64(v)); }
 
-void op_bits(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 015
+void op_bits(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 015
   uint32_t a = word32(e.num(t, r, 2));
   uint32_t b = word32(e.num(t, r, 4));
   uint32_t v;
@@ -140,7 +140,7 @@ void op_bits(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 015
   t.WORK = int32_t(v);
 }
 
-void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
+void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 043
   int64_t a = truncate_to_int64(e.num(t, r, 1));
   int64_t b = truncate_to_int64(e.num(t, r, 3));
   if (b == 0) return calc_error(e, u"MOD", kDivByZero);
@@ -149,13 +149,13 @@ void op_mod(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 043
   t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
-void op_randseed(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 044
+void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 044
   random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2))));
 }
 
 // ----- math functions
 
-void op_math(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 102
+void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 102
   const u16 &name = r.Param[1];
   long double x;
   if (name == u"STRVAL") {
@@ -198,13 +198,13 @@ void op_math(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 102
 
 // ----- scalar assignment
 
-void op_assign(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 022
+void op_assign(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 022
   int v = r.var[1];
   if (v >= 0) e.vars[v].Val1 = t.WORK;
   else e.setNumber(r.Param[1], t.WORK);
 }
 
-void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
+void op_assign_op(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 023
   int idx = e.varOf(r, 1);
   if (idx < 0) return e.undefinedError(r.Param[1]);
   long double v = e.vars[idx].Val1;
@@ -225,13 +225,13 @@ void op_assign_op(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 023
 
 void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
 
-void op_compare(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 000
+void op_compare(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 000
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 5);
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_work(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 109
+void op_compare_work(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 109
   set_flag(t, r, relation(e.num(t, r, 2), r.relation, t.WORK));
 }
 
@@ -254,19 +254,19 @@ long double string_code(u16view word, u16view s) {
 
 namespace {
 
-void op_compare_code_right(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 201
+void op_compare_code_right(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 201
   long double a = e.num(t, r, 3);
   long double b = string_code(r.Param[5], e.str(r, 6));
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_code_left(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 202
+void op_compare_code_left(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 202
   long double a = string_code(r.Param[3], e.str(r, 4));
   long double b = e.num(t, r, 6);
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_strings(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 203
+void op_compare_strings(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 203
   u16 a = e.str(r, 2), b = e.str(r, 5);
   const u16 &op = r.Param[4];
   bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size()
@@ -278,16 +278,16 @@ bool occurs(const u16 &part, const u16 &whole) {
   return !part.empty() && whole.find(part) != u16::npos;
 }
 
-void op_contains(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 204
+void op_contains(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 204
   u16 a = e.str(r, 2), b = e.str(r, 5);
   const u16 &op = r.Param[4];
   bool holds = op == u"(=" ? occurs(a, b) : op == u"=)" ? occurs(b, a) : false;
   set_flag(t, r, holds);
 }
 
-void op_true(Engine &, TTaskInfo &t, const TPEXE &) { t.FLAG = true; }
-void op_false(Engine &, TTaskInfo &t, const TPEXE &) { t.FLAG = false; }
-void op_bool_invert(Engine &, TTaskInfo &t, const TPEXE &) { t.BOOL_TASK = true; }
+void op_true(Machine &, TTaskInfo &t, const TPEXE &) { t.FLAG = true; }
+void op_false(Machine &, TTaskInfo &t, const TPEXE &) { t.FLAG = false; }
+void op_bool_invert(Machine &, TTaskInfo &t, const TPEXE &) { t.BOOL_TASK = true; }
 
 // ----- matrices
 
@@ -332,7 +332,7 @@ bool invert(const TVarInfo &v, int n, Matrix &out) {
 }
 
 // Applies MAT_OPE with the matrix variable named `name` to the register.
-void operate(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+void operate(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   if (idx < 0) return e.undefinedError(r.Param[std::size_t(k)]);
   const TVarInfo &v = e.vars[idx];
@@ -383,40 +383,40 @@ long trunc_index(long double v) {
   return long(v);
 }
 
-void op_matrix_define(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 120
+void op_matrix_define(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 120
   long rows = trunc_index(e.num(t, r, 3)), cols = trunc_index(e.num(t, r, 5));
   e.setMatrixSize(r.Param[2], rows, cols);
   t.WORK = static_cast<long double>(rows) * cols;
 }
 
-void op_vector_define(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 127
+void op_vector_define(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 127
   long rows = trunc_index(e.num(t, r, 3));
   e.setMatrixSize(r.Param[2], rows, 1);
   t.WORK = static_cast<long double>(rows);
 }
 
-void op_matrix_element_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 121
+void op_matrix_element_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 121
   long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
   long double v = e.getMatrixElement(r.Param[2], row, col);
   if (!e.errorFlag) t.WORK = v;
 }
 
-void op_matrix_element_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 122
+void op_matrix_element_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 122
   long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
   e.setMatrixElement(r.Param[2], row, col, t.WORK);
 }
 
-void op_matrix_operate(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 123, 124
+void op_matrix_operate(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 123, 124
   operate(e, t, r, 2);
   t.MAT_OPE = r.Param[3];
 }
 
-void op_matrix_unary(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 128
+void op_matrix_unary(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 128
   t.MAT_OPE = r.Param[1];
   operate(e, t, r, 3);
 }
 
-void op_matrix_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 129
+void op_matrix_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 129
   long double x = e.num(t, r, 1);
   int idx = e.varOf(r, 4);
   if (idx < 0) return e.undefinedError(r.Param[4]);
@@ -425,7 +425,7 @@ void op_matrix_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 129
     for (int j = 0; j < v.MatCol; ++j) t.Mat[i][j] = x * v.matAt(i, j);
 }
 
-void op_matrix_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 125
+void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 125
   int idx = e.varOf(r, 2);
   // The expression is complete: an inverse or unit operator must not carry
   // into the next matrix statement.
@@ -436,7 +436,7 @@ void op_matrix_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 125
     for (int j = 0; j < v.MatCol; ++j) v.matSet(i, j, t.Mat[i][j]);
 }
 
-void op_matrix_store_row(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 126
+void op_matrix_store_row(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 126
   long row = trunc_index(e.num(t, r, 3));
   if (t.ParamCount < 1) {
     e.setMatrixElement(r.Param[2], row, 0, t.WORK);
@@ -447,7 +447,7 @@ void op_matrix_store_row(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 126
   t.ParamCount = 0;
 }
 
-void op_parameter(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 130
+void op_parameter(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 130
   long double n;
   if (!parse_number(r.Param[2], n) || n != std::trunc(n)) return;
   if (n >= 0) {
@@ -465,20 +465,20 @@ void op_parameter(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 130
 
 // ----- vectors
 
-T3D_Point vector_of(Engine &e, const TPEXE &r, int k) {
+T3D_Point vector_of(Machine &e, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   if (idx < 0) return {};
   const TVarInfo &v = e.vars[idx];
   return {v.Val1, v.Val2, v.Val3};
 }
 
-bool finite(Engine &e, u16view op, const T3D_Point &p) {
+bool finite(Machine &e, u16view op, const T3D_Point &p) {
   return checked(e, op, p.X) && checked(e, op, p.Y) && checked(e, op, p.Z);
 }
 
-void op_vector_load(Engine &e, TTaskInfo &t, const TPEXE &r) { t.VECTOR = vector_of(e, r, 1); }
+void op_vector_load(Machine &e, TTaskInfo &t, const TPEXE &r) { t.VECTOR = vector_of(e, r, 1); }
 
-void op_vector_add(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 007
+void op_vector_add(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 007
   T3D_Point a = vector_of(e, r, 2), b = vector_of(e, r, 3);
   char16_t op = first_char(r.Param[1]);
   T3D_Point v = a;
@@ -487,7 +487,7 @@ void op_vector_add(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 007
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_vector_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 031
+void op_vector_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 031
   T3D_Point v = vector_of(e, r, 2);
   long double x = e.num(t, r, 3);
   char16_t op = first_char(r.Param[1]);
@@ -500,14 +500,14 @@ void op_vector_scale(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 031
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_scale_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 032
+void op_scale_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 032
   long double x = e.num(t, r, 2);
   T3D_Point v = vector_of(e, r, 4);
   if (first_char(r.Param[1]) == u'*') v = {v.X * x, v.Y * x, v.Z * x};
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_unit_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 033
+void op_unit_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 033
   T3D_Point v = vector_of(e, r, 1);
   long double len = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z);
   if (len == 0) return calc_error(e, u"UNITV", kDivByZero);
@@ -515,7 +515,7 @@ void op_unit_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 033
   if (finite(e, u"UNITV", v)) t.VECTOR = v;
 }
 
-void op_rotate_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 034
+void op_rotate_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 034
   T3D_Point v = vector_of(e, r, 1);
   long double a = e.num(t, r, 2) * kPi / 180;
   long double axis = std::nearbyint(e.num(t, r, 4));
@@ -526,7 +526,7 @@ void op_rotate_vector(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 034
   else t.VECTOR = {};
 }
 
-void op_vector_component_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 020
+void op_vector_component_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 020
   long double n;
   if (!parse_number(r.Param[2], n)) n = 0;
   if (!t.fParamStore || n != 1) return e.setVectorComponent(r.Param[1], int(n), t.WORK);
@@ -537,7 +537,7 @@ void op_vector_component_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 020
   if (!e.errorFlag) e.setVectorComponent(r.Param[1], count + 1, t.WORK);
 }
 
-void op_vector_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 021
+void op_vector_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 021
   int idx = e.varOf(r, 1);
   if (idx < 0) return e.undefinedError(r.Param[1]);
   TVarInfo &v = e.vars[idx];
@@ -546,7 +546,7 @@ void op_vector_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 021
   v.Val3 = t.VECTOR.Z;
 }
 
-void op_vector_component_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 030
+void op_vector_component_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 030
   T3D_Point v = vector_of(e, r, 1);
   const u16 &c = r.Param[2];
   if (c == u"X") t.WORK = v.X;
@@ -554,11 +554,11 @@ void op_vector_component_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 030
   else if (c == u"Z") t.WORK = v.Z;
 }
 
-void op_minus_one(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = -1; }
+void op_minus_one(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = -1; }
 
 }  // namespace
 
-void register_eval(Engine &e) {
+void register_eval(Machine &e) {
   e.setHandler(opBINARY, op_binary);
   e.setHandler(opSTEP, op_step);
   e.setHandler(opNEGATE, op_negate);

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
 #include "engine/text_ops.h"
@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<fs::path> resolve(const Engine &e, const u16 &name) {
+std::optional<fs::path> resolve(const Machine &e, const u16 &name) {
   u16 n = name;
   for (char16_t &c : n)
     if (c == u'\\') c = u'/';
@@ -42,21 +42,21 @@ std::optional<fs::path> resolve(const Engine &e, const u16 &name) {
 
 // A failing file instruction: the run-time error, or, when the run ignores
 // file errors, one console line naming the path, and the run goes on.
-void file_failure(Engine &e, u16view message, u16view path) {
+void file_failure(Machine &e, u16view message, u16view path) {
   if (e.stopOnFileError) return e.runtimeError(message);
   e.console.addLine(u"- ファイルI/Oエラー(無視) " + u16(path));
 }
 
-void path_error(Engine &e, const u16 &name, bool withReturn) {
+void path_error(Machine &e, const u16 &name, bool withReturn) {
   file_failure(e, u"- ファイル パスエラー(" + name + u")" + (withReturn ? u"\r" : u""), name);
 }
 
-long file_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+long file_number(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   long double n = std::trunc(e.num(t, r, k));
   return n < -1e9L ? -1000000000L : n > 1e9L ? 1000000000L : long(n);
 }
 
-TFileInfo *open_file(Engine &e, long n) {
+TFileInfo *open_file(Machine &e, long n) {
   if (n < 0 || n >= kFiles) return nullptr;
   TFileInfo &f = e.files[std::size_t(n)];
   return f.Path.empty() ? nullptr : &f;
@@ -75,18 +75,18 @@ bool close_file(TFileInfo &f) {
   return ok;
 }
 
-void io_error(Engine &e, TFileInfo &f, const fs::path &path) {
+void io_error(Machine &e, TFileInfo &f, const fs::path &path) {
   f.ErrorCode = feIO_ERROR;
   file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path.string()), from_utf8(path.string()));
 }
 
 // Closes the number; a failure to write what was buffered is an I/O error.
-void close_reporting(Engine &e, TFileInfo &f) {
+void close_reporting(Machine &e, TFileInfo &f) {
   fs::path path = f.Path;
   if (!close_file(f)) io_error(e, f, path);
 }
 
-void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
+void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
   long n = file_number(e, t, r, 1);
   u16 name = e.rawStr(r, 3);
   if (e.errorFlag) return;
@@ -129,11 +129,11 @@ void op_open(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 700
   f.Path = *path;
 }
 
-void op_close(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 701
+void op_close(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 701
   if (TFileInfo *f = open_file(e, file_number(e, t, r, 1))) close_reporting(e, *f);
 }
 
-void op_read(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 702
+void op_read(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 702
   TFileInfo *f = open_file(e, file_number(e, t, r, 1));
   if (!f || f->Mode != fmREAD || r.Param[3] != u"Σ") return;
   u16 line;
@@ -141,7 +141,7 @@ void op_read(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 702
   e.setString(r.Param[4], line);
 }
 
-void op_write(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 703
+void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 703
   TFileInfo *f = open_file(e, file_number(e, t, r, 1));
   if (!f || (f->Mode != fmWRITE && f->Mode != fmAPPEND) || !f->FileVarTxt) return;
   std::string bytes;
@@ -158,14 +158,14 @@ void op_write(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 703
   if (!ok) io_error(e, *f, f->Path);
 }
 
-void op_eof(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 704
+void op_eof(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 704
   TFileInfo *f = open_file(e, file_number(e, t, r, 2));
   if (!f) return;
   bool atEnd = f->Mode == fmREAD ? f->readPos >= f->readLines.size() : true;
   t.FLAG = atEnd != r.negated;
 }
 
-void op_exist(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 705
+void op_exist(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 705
   u16 name = e.rawStr(r, 2);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
@@ -174,7 +174,7 @@ void op_exist(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 705
   t.FLAG = exists != r.negated;
 }
 
-void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
+void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (name.empty()) return;
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
@@ -185,7 +185,7 @@ void read_whole_file(Engine &e, TTaskInfo &t, const u16 &name) {
   finish_list(t);
 }
 
-void op_text_file_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 331
+void op_text_file_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 331
   t.Encode_Load = TextEncoding::None;
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
@@ -193,7 +193,7 @@ void op_text_file_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 331
   read_whole_file(e, t, name);
 }
 
-void op_get_file_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 374
+void op_get_file_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 374
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
   u16 name = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -201,7 +201,7 @@ void op_get_file_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 374
   read_whole_file(e, t, name);
 }
 
-void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
+void op_file_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 325
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
@@ -213,7 +213,7 @@ void op_file_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 325
     file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path->string()), from_utf8(path->string()));
 }
 
-void op_file_delete(Engine &e, TTaskInfo &, const TPEXE &r) {  // 328
+void op_file_delete(Machine &e, TTaskInfo &, const TPEXE &r) {  // 328
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
@@ -260,7 +260,7 @@ Volume volume_of(const fs::path &p) {
   return v;
 }
 
-void op_volume_info(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 460
+void op_volume_info(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 460
   u16 drive = e.str(r, 1);
   if (e.errorFlag) return;
   u16 d = drive;
@@ -274,7 +274,7 @@ void op_volume_info(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 460
   for (u16 line : {drive, v.label, v.type, v.serial}) t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_dir_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 461
+void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 461
   u16 dir = e.rawStr(r, 2);
   if (e.errorFlag) return;
   // Moving the data directory moves where files may be written freely.
@@ -282,13 +282,13 @@ void op_dir_set(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 461
   deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 
-void op_dir_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 462
+void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 462
   deliver_string(t, e.host->Directory_Get(r.Param[1]));
 }
 
 }  // namespace
 
-bool Engine::closeAllFiles() {
+bool Machine::closeAllFiles() {
   bool ok = true;
   for (TFileInfo &f : files) {
     if (f.Path.empty()) continue;
@@ -301,7 +301,7 @@ bool Engine::closeAllFiles() {
   return ok;
 }
 
-void register_files(Engine &e) {
+void register_files(Machine &e) {
   e.setHandler(opFILE_OPEN, op_open);
   e.setHandler(opFILE_CLOSE, op_close);
   e.setHandler(opFILE_READ, op_read);

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/canvas_services.h"
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/numeric.h"
 
@@ -16,28 +16,28 @@ constexpr double kPi = 3.14159265358979323846;
 
 int colour(int b, int g, int r) { return (b & 0xFF) * 65536 + (g & 0xFF) * 256 + (r & 0xFF); }
 
-long canvas_number(Engine &e, TTaskInfo &t, const TPEXE &r) {
+long canvas_number(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = std::trunc(e.num(t, r, 1));
   return n > 1e9L ? 1000000000L : n < -1e9L ? -1000000000L : long(n);
 }
 
-bool check_canvas(Engine &e, long n) {
+bool check_canvas(Machine &e, long n) {
   if (e.canvas && n >= 0 && n < e.canvas->canvasCount()) return true;
   e.runtimeError(u"キャンバス番号エラー　範囲外　" + int16(n));
   return false;
 }
 
-void op_hide(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 500
+void op_hide(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 500
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) e.canvas->showHide(int(n), false);
 }
 
-void op_show(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 501
+void op_show(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 501
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) e.canvas->showHide(int(n), true);
 }
 
-void op_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 502
+void op_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 502
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) t.SelCan = int32_t(n);
 }
@@ -70,7 +70,7 @@ std::vector<std::pair<int, int>> points_of(const Command &c) {
   return pts;
 }
 
-void run_command(Engine &e, TTaskInfo &t, const Command &c) {
+void run_command(Machine &e, TTaskInfo &t, const Command &c) {
   int cv = t.SelCan;
   if (!e.canvas || cv < 0 || cv >= e.canvas->canvasCount()) return;
   CanvasServices &s = *e.canvas;
@@ -207,7 +207,7 @@ void run_command(Engine &e, TTaskInfo &t, const Command &c) {
 }
 
 // Reads the command from its operands (k: the word, then options at k+2 ...).
-void graph(Engine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) {
+void graph(Machine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) {
   Command c;
   c.text1 = e.str(r, 1);
   c.word = upper_ascii(c.text1);
@@ -236,15 +236,15 @@ void graph(Engine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) {
   run_command(e, t, c);
 }
 
-void op_graph0(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 0); }  // 503, 506
-void op_graph1(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 0); }  // 504, 507
-void op_graph2(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 2, 0); }  // 505, 508
-void op_graph_list(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 4); }       // 509
-void op_graph_option_list(Engine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 6); }  // 510
+void op_graph0(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 0); }  // 503, 506
+void op_graph1(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 0); }  // 504, 507
+void op_graph2(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 2, 0); }  // 505, 508
+void op_graph_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 4); }       // 509
+void op_graph_option_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 6); }  // 510
 
 }  // namespace
 
-void register_graphics(Engine &e) {
+void register_graphics(Machine &e) {
   e.setHandler(opCANVAS_HIDE, op_hide);
   e.setHandler(opCANVAS_SHOW, op_show);
   e.setHandler(opCANVAS_SELECT, op_select);

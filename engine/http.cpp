@@ -9,7 +9,7 @@
 #include <functional>
 #include <mutex>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
 #include "text/lines.h"
@@ -216,7 +216,7 @@ HttpTransfer::~HttpTransfer() {
 
 bool is_url(u16view name) { return starts_with_any_case(name, "HTTP:") || starts_with_any_case(name, "HTTPS:"); }
 
-std::filesystem::path transfer_file(const Engine &e, int slot) {
+std::filesystem::path transfer_file(const Machine &e, int slot) {
   return e.dataDirectory / ("_net_" + std::to_string(slot) + ".$$$");
 }
 
@@ -231,7 +231,7 @@ u16 host_of(u16view url) {
 }
 }  // namespace
 
-void start_transfer(Engine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
+void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
   if (url.empty()) return;
   if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
@@ -276,7 +276,7 @@ void start_transfer(Engine &e, TTaskInfo &t, u16view url, const LineList *post, 
   e.anyHttp = true;
 }
 
-void Engine::serveTransfers() {
+void Machine::serveTransfers() {
   bool still = false;
   for (auto it = transfers.begin(); it != transfers.end();) {
     HttpTransfer &x = **it;
@@ -318,14 +318,14 @@ void Engine::serveTransfers() {
 
 // Pending transfers are abandoned: their workers stop at the next progress
 // call and are joined once done, without touching any task.
-void Engine::cancelTransfers() {
+void Machine::cancelTransfers() {
   for (auto &t : transfers) {
     t->cancelled = true;
     t->slot = -1;
   }
 }
 
-bool Engine::deleteTransferFiles() {
+bool Machine::deleteTransferFiles() {
   for (int s = 0; s < kSlots; ++s) {
     std::filesystem::path f = transfer_file(*this, s);
     std::error_code ec;
@@ -443,25 +443,25 @@ Lines url_split(u16view text, u16view separator) {
 
 namespace {
 
-void op_url_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 371
+void op_url_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 371
   u16 s = e.str(r, 1);
   if (!e.errorFlag) deliver_string(t, url_decode(s));
 }
 
-void op_url_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 370
+void op_url_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 370
   u16 s = e.str(r, 1), sep = e.str(r, 3);
   if (e.errorFlag) return;
   t.LIST_WORK = url_split(s, sep);
 }
 
-void op_request_header(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 373
+void op_request_header(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 373
   int v = e.varOf(r, 2);
   if (v < 0) return e.undefinedError(r.Param[2]);
   t.HTTP_REQ_HEAD_VAR = v;
 }
 
 // A POST of the list at operand k + 3 to the URL at operand k.
-void post(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+void post(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   u16 url = e.rawStr(r, k);
   int list = e.varOf(r, k + 3);
   if (e.errorFlag) return;
@@ -470,21 +470,21 @@ void post(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
                  u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
 }
 
-void op_post(Engine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }  // 372
+void op_post(Machine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }  // 372
 
-void op_post_encoded(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 375
+void op_post_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 375
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
   post(e, t, r, 2);
 }
 
 }  // namespace
 
-void start_get(Engine &e, TTaskInfo &t, u16view url, bool encoded) {
+void start_get(Machine &e, TTaskInfo &t, u16view url, bool encoded) {
   u16 message = u"- HTTP ロード　エラー：ファイル名(" + u16(url) + u")" + (encoded ? u"←ファイル名確認" : u"");
   start_transfer(e, t, url, nullptr, message);
 }
 
-void register_http(Engine &e) {
+void register_http(Machine &e) {
   e.setHandler(opURL_STRING, op_url_string);
   e.setHandler(opURL_LIST, op_url_list);
   e.setHandler(opREQUEST_HEADER, op_request_header);

@@ -42,13 +42,13 @@ struct HttpTransfer {
 void web_transfer(HttpTransfer &t);
 #endif
 
-class Engine;
+class Machine;
 struct TTaskInfo;
 
 // A whole-file name that names a web resource ("HTTP:" or "HTTPS:").
 bool is_url(u16view name);
 // Starts a GET of the url for the current task, which waits for it.
-void start_get(Engine &e, TTaskInfo &t, u16view url, bool encoded);
+void start_get(Machine &e, TTaskInfo &t, u16view url, bool encoded);
 
 // URL texts: percent-decoding (UTF-8), the character entities and numeric
 // character references.

@@ -7,7 +7,7 @@
 // Every library is released when all tasks stop and when a run starts.
 #include <dlfcn.h>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
 
@@ -17,13 +17,13 @@ namespace {
 
 using LibraryFunction = void (*)(char16_t *);
 
-int library_of(const Engine &e, u16view alias) {
+int library_of(const Machine &e, u16view alias) {
   for (int i = 0; i < kLibraries; ++i)
     if (e.libraries[std::size_t(i)].handle && e.libraries[std::size_t(i)].DLLAlias == alias) return i;
   return -1;
 }
 
-void op_library_define(Engine &e, TTaskInfo &, const TPEXE &r) {  // 800
+void op_library_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 800
   const u16 alias = r.Param[1];
   u16 path = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -47,7 +47,7 @@ void op_library_define(Engine &e, TTaskInfo &, const TPEXE &r) {  // 800
   e.setString(alias, lib.Path);
 }
 
-void op_function_define(Engine &e, TTaskInfo &, const TPEXE &r) {  // 801
+void op_function_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 801
   const u16 alias = r.Param[2];
   u16 name = e.rawStr(r, 3);
   u16 widths = e.rawStr(r, 5);
@@ -70,7 +70,7 @@ void op_function_define(Engine &e, TTaskInfo &, const TPEXE &r) {  // 801
   f.ArgCount = int32_t(widths.size());
 }
 
-void op_library_call(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 811
+void op_library_call(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 811
   u16 argument = e.str(r, 4);
   int functionVar = e.varOf(r, 2);
   if (e.errorFlag) return;
@@ -96,7 +96,7 @@ void op_library_call(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 811
 
 }  // namespace
 
-void Engine::resetLibraries() {
+void Machine::resetLibraries() {
   for (TDLLInfo &lib : libraries) {
     if (lib.handle) dlclose(lib.handle);
     lib = TDLLInfo{};
@@ -104,7 +104,7 @@ void Engine::resetLibraries() {
   for (TDLLProcInfo &f : libraryFunctions) f = TDLLProcInfo{};
 }
 
-void register_libraries(Engine &e) {
+void register_libraries(Machine &e) {
   e.setHandler(opLIB_DEFINE, op_library_define);
   e.setHandler(opLIB_FUNCTION_DEFINE, op_function_define);
   e.setHandler(opLIB_CALL_1, op_library_call);

@@ -1,5 +1,7 @@
 #include "engine/listing.h"
 
+#include "engine/machine.h"
+
 namespace velmora::engine {
 
 u16 listing_line(const TPEXE &r) {
@@ -20,7 +22,7 @@ u16 instruction_caption(int kind) {
   return from_utf8(row->name) + u": " + from_utf8(row->description);
 }
 
-Lines slot_listing(const Engine &engine, int slot) {
+Lines slot_listing(const Machine &engine, int slot) {
   Lines out;
   if (slot < 0 || slot >= kSlots) return out;
   int list = engine.tasks[std::size_t(slot)].PcodeListNo;

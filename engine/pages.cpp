@@ -3,7 +3,7 @@
 // further task. Pages are 1..10 in programs, 0..9 in the services.
 #include <cmath>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
 
@@ -11,13 +11,13 @@ namespace velmora::engine {
 
 namespace {
 
-long page_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+long page_number(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   long double n = std::trunc(e.num(t, r, k));
   return n > 1e9L ? 1000000000L : n < -1e9L ? -1000000000L : long(n);
 }
 
 // The page index of operand k, or -1 after the range error.
-int page_index(Engine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage) {
+int page_index(Machine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage) {
   long n = page_number(e, t, r, k);
   if (e.errorFlag) return -1;
   if (n < 1 || n > kSlots) {
@@ -28,7 +28,7 @@ int page_index(Engine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage)
 }
 
 // The current task's home page, checked like an operand for INS and DEL.
-int own_page(Engine &e, TTaskInfo &t, bool check) {
+int own_page(Machine &e, TTaskInfo &t, bool check) {
   int i = t.SrcIndex;
   if (check && (i < 0 || i >= kSlots)) {
     e.runtimeError(u"頁範囲エラー " + int16(i + 1));
@@ -37,10 +37,10 @@ int own_page(Engine &e, TTaskInfo &t, bool check) {
   return i;
 }
 
-void line_error(Engine &e) { e.runtimeError(u"エラー　不正なページ、行指定"); }
-void page_error(Engine &e) { e.runtimeError(u"エラー　不正なページ指定"); }
+void line_error(Machine &e) { e.runtimeError(u"エラー　不正なページ、行指定"); }
+void page_error(Machine &e) { e.runtimeError(u"エラー　不正なページ指定"); }
 
-void get_page(Engine &e, TTaskInfo &t, int page) {
+void get_page(Machine &e, TTaskInfo &t, int page) {
   begin_list(t);
   Lines lines;
   e.host->Get_Page_Append(page, lines);
@@ -49,30 +49,30 @@ void get_page(Engine &e, TTaskInfo &t, int page) {
 }
 
 // Line m of a page through the list register, as GET PAGE fills it.
-void page_line(Engine &e, TTaskInfo &t, int page, long m) {
+void page_line(Machine &e, TTaskInfo &t, int page, long m) {
   get_page(e, t, page);
   if (m < 0 || m >= long(t.LIST_WORK.size())) return line_error(e);
   deliver_string(t, t.LIST_WORK[std::size_t(m)]);
 }
 
-void op_get_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 350
+void op_get_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 350
   int page = page_index(e, t, r, 1, true);
   if (page >= 0) get_page(e, t, page);
 }
 
-void op_add_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 351
+void op_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 351
   int page = page_index(e, t, r, 1, true);
   if (page >= 0) e.host->Add_To_Page(page, t.STR_WORK);
 }
 
-void op_clear_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 352
+void op_clear_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 352
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) e.host->Clear_Page(page);
 }
 
-void op_new_page(Engine &e, TTaskInfo &t, const TPEXE &) { t.WORK = e.host->New_Page(); }  // 353
+void op_new_page(Machine &e, TTaskInfo &t, const TPEXE &) { t.WORK = e.host->New_Page(); }  // 353
 
-void op_run_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 354
+void op_run_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 354
   long n = page_number(e, t, r, 1);
   if (e.errorFlag) return;
   if (n <= 0)
@@ -94,12 +94,12 @@ void op_run_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 354
   e.scheduleChanged();
 }
 
-void op_free_page(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 355
+void op_free_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 355
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) e.host->Free_Page(page, e.current);
 }
 
-void set_slot_state(Engine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) {
+void set_slot_state(Machine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) {
   int page = page_index(e, t, r, 1, false);
   if (page < 0) return;
   TTaskInfo &target = e.tasks[std::size_t(page)];
@@ -109,15 +109,15 @@ void set_slot_state(Engine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) {
   e.scheduleChanged();
 }
 
-void op_stop_page(Engine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsSTOP); }      // 356
-void op_active_page(Engine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsACTIVE); }  // 357
+void op_stop_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsSTOP); }      // 356
+void op_active_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsACTIVE); }  // 357
 
-void op_page_status(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 358
+void op_page_status(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 358
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) t.WORK = e.tasks[std::size_t(page)].state;
 }
 
-void op_page_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 359
+void op_page_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 359
   int page = page_index(e, t, r, 1, false);
   if (page < 0) return;
   if (r.Param[3] == u"=") {
@@ -127,9 +127,9 @@ void op_page_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 359
   }
 }
 
-void op_page_self(Engine &, TTaskInfo &t, const TPEXE &) { t.WORK = t.SrcIndex + 1; }  // 360
+void op_page_self(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = t.SrcIndex + 1; }  // 360
 
-void op_caller_line(Engine &e, TTaskInfo &t, const TPEXE &) {  // 361
+void op_caller_line(Machine &e, TTaskInfo &t, const TPEXE &) {  // 361
   t.WORK = -1;
   if (t.STACKP < 0 || t.PcodeListNo < 0) return e.runtimeError(u"エラー　不正な行番号");
   int p = e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)];
@@ -140,83 +140,83 @@ void op_caller_line(Engine &e, TTaskInfo &t, const TPEXE &) {  // 361
   t.WORK = line;
 }
 
-long line_number(Engine &e, TTaskInfo &t, const TPEXE &r, int k) { return page_number(e, t, r, k); }
+long line_number(Machine &e, TTaskInfo &t, const TPEXE &r, int k) { return page_number(e, t, r, k); }
 
-void op_self_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 362
+void op_self_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 362
   long m = line_number(e, t, r, 1);
   if (!e.errorFlag) page_line(e, t, own_page(e, t, false), m);
 }
 
-void op_page_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 364
+void op_page_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 364
   int page = page_index(e, t, r, 1, true);
   long m = line_number(e, t, r, 3);
   if (page >= 0 && !e.errorFlag) page_line(e, t, page, m);
 }
 
-void insert_line(Engine &e, int page, long m, const u16 &s) {
+void insert_line(Machine &e, int page, long m, const u16 &s) {
   if (m < 0 || m > 1000000000L || !e.host->Ins_To_Page(page, int(m), s)) line_error(e);
 }
 
-void op_self_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 363
+void op_self_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 363
   long m = line_number(e, t, r, 1);
   u16 s = e.str(r, 3);
   int page = own_page(e, t, true);
   if (page >= 0 && !e.errorFlag) insert_line(e, page, m, s);
 }
 
-void op_page_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 365
+void op_page_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 365
   int page = page_index(e, t, r, 1, false);
   long m = line_number(e, t, r, 3);
   u16 s = e.str(r, 5);
   if (page >= 0 && !e.errorFlag) insert_line(e, page, m, s);
 }
 
-void delete_line(Engine &e, int page, long m) {
+void delete_line(Machine &e, int page, long m) {
   if (m < 0 || m > 1000000000L || !e.host->Del_From_Page(page, int(m))) line_error(e);
 }
 
-void op_self_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 366
+void op_self_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 366
   long m = line_number(e, t, r, 1);
   int page = own_page(e, t, true);
   if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
 }
 
-void op_page_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 367
+void op_page_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 367
   int page = page_index(e, t, r, 1, false);
   long m = line_number(e, t, r, 3);
   if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
 }
 
-void name_of(Engine &e, TTaskInfo &t, int page) {
+void name_of(Machine &e, TTaskInfo &t, int page) {
   u16 name;
   if (!e.host->Get_Page_Name(page, name)) return page_error(e);
   deliver_string(t, name);
 }
 
-void rename(Engine &e, TTaskInfo &t, int page, const u16 &name) {
+void rename(Machine &e, TTaskInfo &t, int page, const u16 &name) {
   if (!e.host->Set_Page_Name(page, name)) return page_error(e);
   deliver_string(t, name);
 }
 
-void op_self_name(Engine &e, TTaskInfo &t, const TPEXE &) { name_of(e, t, own_page(e, t, false)); }  // 380
+void op_self_name(Machine &e, TTaskInfo &t, const TPEXE &) { name_of(e, t, own_page(e, t, false)); }  // 380
 
-void op_self_rename(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 381
+void op_self_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 381
   u16 s = e.str(r, 1);
   if (!e.errorFlag) rename(e, t, own_page(e, t, false), s);
 }
 
-void op_page_name(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 382
+void op_page_name(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 382
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) name_of(e, t, page);
 }
 
-void op_page_rename(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 383
+void op_page_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 383
   int page = page_index(e, t, r, 1, false);
   u16 s = e.str(r, 3);
   if (page >= 0 && !e.errorFlag) rename(e, t, page, s);
 }
 
-void save(Engine &e, int page, const u16 &file) {
+void save(Machine &e, int page, const u16 &file) {
   // A failed write is a file error, like every other write: the user
   // should look at the disk, not at the page number.
   u16 failedPath;
@@ -225,27 +225,27 @@ void save(Engine &e, int page, const u16 &file) {
   else e.runtimeError(u"- ファイルI/Oエラー\r" + failedPath);
 }
 
-void load(Engine &e, int page, const u16 &file) {
+void load(Machine &e, int page, const u16 &file) {
   if (!e.host->Get_Page_Load(page, file)) page_error(e);
 }
 
-void op_self_save(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 384
+void op_self_save(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 384
   u16 f = e.rawStr(r, 1);
   if (!e.errorFlag) save(e, own_page(e, t, false), f);
 }
 
-void op_page_save(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 385
+void op_page_save(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 385
   int page = page_index(e, t, r, 1, false);
   u16 f = e.rawStr(r, 3);
   if (page >= 0 && !e.errorFlag) save(e, page, f);
 }
 
-void op_self_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 386
+void op_self_load(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 386
   u16 f = e.rawStr(r, 1);
   if (!e.errorFlag) load(e, own_page(e, t, false), f);
 }
 
-void op_page_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 387
+void op_page_load(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 387
   int page = page_index(e, t, r, 1, false);
   u16 f = e.rawStr(r, 3);
   if (page >= 0 && !e.errorFlag) load(e, page, f);
@@ -253,7 +253,7 @@ void op_page_load(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 387
 
 }  // namespace
 
-void register_pages(Engine &e) {
+void register_pages(Machine &e) {
   e.setHandler(opGET_PAGE, op_get_page);
   e.setHandler(opADD_LINE, op_add_line);
   e.setHandler(opCLEAR_PAGE, op_clear_page);

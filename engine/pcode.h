@@ -8,7 +8,7 @@
 
 namespace velmora::engine {
 
-class Engine;
+class Machine;
 struct TTaskInfo;
 
 // How an operand pair (Param[k], Param[k+1]) reads, decoded once at load.
@@ -77,13 +77,13 @@ struct TPEXE {
 
 using PcodeList = std::vector<TPEXE>;
 
-using Handler = void (*)(Engine &, TTaskInfo &, const TPEXE &);
+using Handler = void (*)(Machine &, TTaskInfo &, const TPEXE &);
 
 struct HotRecord;
-using HotHandler = void (*)(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+using HotHandler = void (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
 // A record and the one after it run as one step by a task that runs alone;
 // false when the first failed or left the second to run on its own.
-using PairHandler = bool (*)(Engine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+using PairHandler = bool (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
 
 // The form of a record that the scheduler runs, kept in an array beside the
 // P-code list (whose records keep their texts for the listing and the

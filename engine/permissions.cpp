@@ -1,6 +1,6 @@
 #include "engine/permissions.h"
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 
 namespace velmora::engine {
 
@@ -39,7 +39,7 @@ bool path_inside(const std::filesystem::path &path, const std::filesystem::path 
   return true;
 }
 
-bool Engine::permitted(Permission p, u16view instruction, u16view target) {
+bool Machine::permitted(Permission p, u16view instruction, u16view target) {
 #ifdef __EMSCRIPTEN__
   // A browser page can start no process and load no shared library.
   if (p == Permission::Commands || p == Permission::Libraries) {
@@ -63,7 +63,7 @@ bool Engine::permitted(Permission p, u16view instruction, u16view target) {
   return allowed;
 }
 
-bool Engine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
+bool Machine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
   if (permits.mode[std::size_t(Permission::Files)] == PermitMode::Allow || path_inside(path, dataDirectory))
     return true;
   return permitted(Permission::Files, instruction, from_utf8(path.string()));

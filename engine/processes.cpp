@@ -15,7 +15,7 @@
 
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 
 extern char **environ;
@@ -72,7 +72,7 @@ pid_t spawn(const std::vector<std::string> &args, bool detached, bool searchPath
   return rc == 0 ? pid : -1;
 }
 
-void op_command(Engine &e, TTaskInfo &, const TPEXE &r) {  // 757
+void op_command(Machine &e, TTaskInfo &, const TPEXE &r) {  // 757
   const u16 &mode = r.Param[1];
   u16 text = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -134,7 +134,7 @@ std::vector<std::string> shell_words(const std::string &line) {
   return words;
 }
 
-void op_exec_file(Engine &e, TTaskInfo &, const TPEXE &r) {  // 758
+void op_exec_file(Machine &e, TTaskInfo &, const TPEXE &r) {  // 758
   u16 text = e.rawStr(r, 1);
   if (e.errorFlag) return;
   if (text.size() > kExecLimit) return e.runtimeError(u"  - 実行エラー：" + text.substr(0, kExecLimit));
@@ -150,11 +150,11 @@ void op_exec_file(Engine &e, TTaskInfo &, const TPEXE &r) {  // 758
 
 }  // namespace
 
-void Engine::reapChildren() {
+void Machine::reapChildren() {
   std::erase_if(childProcesses, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
-void register_processes(Engine &e) {
+void register_processes(Machine &e) {
   e.setHandler(opCOMMAND, op_command);
   e.setHandler(opEXEC_FILE, op_exec_file);
 }

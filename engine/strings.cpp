@@ -4,7 +4,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "engine/engine.h"
+#include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/number_format.h"
 #include "engine/registers.h"
@@ -22,14 +22,14 @@ struct CaseOption {
   u16 operator()(u16view s) const { return fold ? fold_case(s) : u16(s); }
 };
 
-const LineList *list_of(Engine &e, const TPEXE &r, int k) {
+const LineList *list_of(Machine &e, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   return idx < 0 ? nullptr : &e.vars[idx].StrList;
 }
 
 // A string operand as a value: a variable's value is shared unless the
 // escape pass changes it.
-StrValue value_of(Engine &e, const TPEXE &r, int k) {
+StrValue value_of(Machine &e, const TPEXE &r, int k) {
   if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
   int v = r.var[std::size_t(k) + 1];
   if (v >= 0) return e.vars[v].StrVal.escaped();
@@ -37,7 +37,7 @@ StrValue value_of(Engine &e, const TPEXE &r, int k) {
 }
 
 // A string store: the value goes to the variable and to the string register.
-void store_string(Engine &e, u16view ref, StrValue value) {
+void store_string(Machine &e, u16view ref, StrValue value) {
   e.tasks[std::size_t(e.current)].STR_WORK = value;
   int v = e.vars.resolve(e.current, ref);
   if (v < 0) return e.undefinedError(ref);
@@ -51,7 +51,7 @@ struct Selector {
   u16 text;
 };
 
-Selector selector(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
+Selector selector(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   Selector s;
   const u16 &cls = r.Param[std::size_t(k)];
   if (cls == u"*") {
@@ -69,14 +69,14 @@ Selector selector(Engine &e, TTaskInfo &t, const TPEXE &r, int k) {
 
 // ----- string expressions
 
-void op_string_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 311
+void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 311
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
-void op_string_concat(Engine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }  // 312
+void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }  // 312
 
-void op_string_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 313
+void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 313
   u16 s = e.str(r, 1);
   long double n = std::trunc(e.num(t, r, 3));
   if (e.errorFlag) return;
@@ -98,7 +98,7 @@ bool selected_text(const LineList &lines, const Selector &sel, const CaseOption 
   return true;
 }
 
-void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
+void op_list_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   const LineList *lines = list_of(e, r, 2);
@@ -107,7 +107,7 @@ void op_list_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   deliver_string(t, std::move(text), StrValue());
 }
 
-void op_list_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 314
+void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 314
   long double n = std::trunc(e.num(t, r, 3));
   long double m = std::trunc(e.num(t, r, 5));
   const LineList *lines = list_of(e, r, 2);
@@ -124,7 +124,7 @@ void deliver_zone(TTaskInfo &t, ValueZone &&z) {
   deliver_string(t, std::move(z.result), std::move(z.rest));
 }
 
-void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
+void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
@@ -133,7 +133,7 @@ void op_list_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   deliver_zone(t, string_zone((*lines)[std::size_t(n)], a, b, t.LIST_INC, fold.fold));
 }
 
-void op_string_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 318
+void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   CaseOption fold(t);
   u16 a = e.str(r, 3), b = e.str(r, 5);
   int idx = e.varOf(r, 2);
@@ -141,7 +141,7 @@ void op_string_zone(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
 }
 
-void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
+void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 341
   CaseOption fold(t);
   u16 a = e.str(r, 3);
   int idx = e.varOf(r, 2);
@@ -150,7 +150,7 @@ void op_string_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 341
   deliver_zone(t, value_zone_by_list(e.vars[idx].StrVal.escaped(), a, *ends, t.LIST_INC, fold.fold));
 }
 
-void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
+void op_list_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 342
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5);
@@ -160,13 +160,13 @@ void op_list_zone_by_list(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 342
   deliver_zone(t, zone_by_list((*lines)[std::size_t(n)], a, *ends, t.LIST_INC, fold.fold));
 }
 
-void op_number_formatted(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 317
+void op_number_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 317
   long double x = e.num(t, r, 1);
   u16 fmt = e.str(r, 3);
   if (!e.errorFlag) deliver_string(t, format_picture(x, fmt));
 }
 
-void op_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 315
+void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 315
   long double n = std::trunc(e.num(t, r, 1));
   u16 s;
   if (n >= 0 && n <= 0x10FFFF && !(n >= 0xD800 && n <= 0xDFFF)) {
@@ -181,7 +181,7 @@ void op_char(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 315
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
-void op_int_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 420
+void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 420
   long double n = e.num(t, r, 1);
   if (!e.errorFlag) deliver_string(t, integer_text(n));
 }
@@ -197,7 +197,7 @@ u16 copy_of(const u16 &s, long double p, long double n) {
   return s.substr(start, count);
 }
 
-void op_copy_to_register(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 422
+void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 422
   u16 s = e.str(r, 1);
   long double p = e.num(t, r, 3), n = e.num(t, r, 5);
   if (!e.errorFlag) deliver_string(t, copy_of(s, p, n));
@@ -205,12 +205,12 @@ void op_copy_to_register(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 422
 
 // ----- numeric string functions
 
-void op_asc(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 040
+void op_asc(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 040
   u16 s = e.str(r, 1);
   if (!e.errorFlag) t.WORK = string_code(u"ASC", s);
 }
 
-void op_hex(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 041
+void op_hex(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 041
   u16 s = e.str(r, 1);
   if (e.errorFlag) return;
   if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') s = s.substr(1, s.size() - 2);
@@ -223,7 +223,7 @@ void op_hex(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 041
   t.WORK = v;
 }
 
-void op_string_value(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 042
+void op_string_value(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 042
   u16 s = e.str(r, 1);
   if (e.errorFlag) return;
   std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
@@ -232,21 +232,21 @@ void op_string_value(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 042
   t.WORK = v;
 }
 
-void op_string_position(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 049
+void op_string_position(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 049
   u16 a = e.str(r, 1), b = e.str(r, 3);
   if (e.errorFlag) return;
   std::size_t p = a.empty() ? u16::npos : b.find(a);
   t.WORK = p == u16::npos ? 0 : static_cast<long double>(p + 1);
 }
 
-void op_string_length(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 421
+void op_string_length(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 421
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) t.WORK = static_cast<long double>(s.size());
 }
 
 // ----- string assignments
 
-TVarInfo *target(Engine &e, const TPEXE &r, int k) {
+TVarInfo *target(Machine &e, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   if (idx < 0) {
     e.undefinedError(r.Param[std::size_t(k)]);
@@ -255,11 +255,11 @@ TVarInfo *target(Engine &e, const TPEXE &r, int k) {
   return &e.vars[idx];
 }
 
-void op_var_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 320
+void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 320
   store_string(e, r.Param[2], t.STR_WORK);
 }
 
-void op_var_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 324
+void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
   long double n = std::trunc(e.num(t, r, 3));
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -270,18 +270,18 @@ void op_var_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 324
   }
 }
 
-void op_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 329
+void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 329
   StrValue rest = t.STR_REM;
   store_string(e, r.Param[2], t.STR_WORK);
   if (!e.errorFlag) store_string(e, r.Param[4], std::move(rest));
 }
 
-void op_assign_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 045
+void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 045
   StrValue s = value_of(e, r, 2);
   if (!e.errorFlag) store_string(e, r.Param[1], std::move(s));
 }
 
-void op_add_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 046
+void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 046
   StrValue s = value_of(e, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -290,19 +290,19 @@ void op_add_string(Engine &e, TTaskInfo &, const TPEXE &r) {  // 046
   e.tasks[std::size_t(e.current)].STR_WORK = v->StrVal;
 }
 
-void op_copy_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 047
+void op_copy_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 047
   u16 s = e.str(r, 3);
   long double p = e.num(t, r, 5), n = e.num(t, r, 7);
   if (!e.errorFlag) e.setString(r.Param[2], copy_of(s, p, n));
 }
 
-void op_format_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 048
+void op_format_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 048
   long double x = e.num(t, r, 3);
   u16 fmt = e.str(r, 5);
   if (!e.errorFlag) e.setString(r.Param[2], format_picture(x, fmt));
 }
 
-void op_delete_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 405
+void op_delete_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 405
   u16 x = e.str(r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -313,7 +313,7 @@ void op_delete_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 405
   t.STR_WORK = value;
 }
 
-void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
+void op_replace_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 406
   u16 from = e.str(r, 3), to = e.str(r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -324,7 +324,7 @@ void op_replace_string(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 
 // ----- list expressions
 
-void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
+void op_list_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   const LineList *lines = list_of(e, r, 2);
   if (lines && t.LIST_TASK != u"+") {
     // Shared, not copied: the chunks are copied only when changed.
@@ -337,7 +337,7 @@ void op_list_get(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   finish_list(t);
 }
 
-void op_list_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 334
+void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 334
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
   const LineList *lines = list_of(e, r, 2);
@@ -348,7 +348,7 @@ void op_list_select(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 334
   finish_list(t);
 }
 
-void op_list_zone_lines(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 335
+void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 335
   CaseOption fold(t);
   u16 a = e.str(r, 3), b = e.str(r, 5);
   const LineList *lines = list_of(e, r, 2);
@@ -358,7 +358,7 @@ void op_list_zone_lines(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 335
   finish_list(t);
 }
 
-void op_list_line_zones(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 340
+void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 340
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
@@ -381,7 +381,7 @@ u16 digits(long value, int width) {
   return s;
 }
 
-void op_date(Engine &, TTaskInfo &t, const TPEXE &) {  // 332
+void op_date(Machine &, TTaskInfo &t, const TPEXE &) {  // 332
   std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
@@ -395,7 +395,7 @@ void op_date(Engine &, TTaskInfo &t, const TPEXE &) {  // 332
     t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_time(Engine &, TTaskInfo &t, const TPEXE &) {  // 333
+void op_time(Machine &, TTaskInfo &t, const TPEXE &) {  // 333
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   std::tm tm{};
@@ -408,16 +408,16 @@ void op_time(Engine &, TTaskInfo &t, const TPEXE &) {  // 333
     t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_list_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }   // 336
-void op_zone_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }    // 337
-void op_case_option(Engine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; } // 338
-void op_list_join(Engine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }            // 339
+void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }   // 336
+void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }    // 337
+void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; } // 338
+void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }            // 339
 
 // ----- list assignments
 
-void op_list_clear(Engine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }  // 300
+void op_list_clear(Machine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }  // 300
 
-void op_list_add_remove(Engine &e, TTaskInfo &, const TPEXE &r) {  // 301
+void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {  // 301
   u16 x = e.str(r, 4);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -433,7 +433,7 @@ void op_list_add_remove(Engine &e, TTaskInfo &, const TPEXE &r) {  // 301
   }
 }
 
-void op_list_size(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 302
+void op_list_size(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 302
   TVarInfo *v = target(e, r, 2);
   if (v) t.WORK = static_cast<long double>(v->StrList.size());
 }
@@ -441,7 +441,7 @@ void op_list_size(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 302
 // The text a numeric selector outside the list stands for.
 u16 selector_text(const Selector &s) { return s.kind == Selector::Index ? int16(s.index) : s.text; }
 
-void op_list_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 303
+void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 303
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
@@ -460,7 +460,7 @@ void op_list_delete(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 303
   });
 }
 
-void op_list_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 304
+void op_list_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 304
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   u16 x = e.str(r, 5);
@@ -484,7 +484,7 @@ void op_list_insert(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 304
   });
 }
 
-void op_list_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 321
+void op_list_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 321
   TVarInfo *v = target(e, r, 2);
   if (v) v->StrList = t.LIST_WORK;
 }
@@ -502,7 +502,7 @@ void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Ed
     if (sel.kind == Selector::All || contains(fold(lines[i]), key)) edit(lines.edit(i));
 }
 
-void op_list_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 322
+void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 322
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
@@ -510,7 +510,7 @@ void op_list_element_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 322
   edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK.str(); });
 }
 
-void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
+void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 323
   CaseOption fold(t);
   Selector lineSel = selector(e, t, r, 3);
   Selector charSel = selector(e, t, r, 5);
@@ -531,12 +531,12 @@ void op_list_char_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 323
   });
 }
 
-void op_list_add_line(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 326
+void op_list_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 326
   TVarInfo *v = target(e, r, 2);
   if (v) v->StrList.push_back(t.STR_WORK.str());
 }
 
-void op_list_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 327
+void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 327
   TVarInfo *a = target(e, r, 2);
   if (!a) return;
   TVarInfo *b = target(e, r, 4);
@@ -549,14 +549,14 @@ void op_list_split_store(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 327
 
 void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
 
-void op_value_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 410
+void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 410
   bool holds;
   if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
   else holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 
-void op_string_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 411
+void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 411
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 4);
   const LineList *lines = list_of(e, r, 3);
@@ -565,14 +565,14 @@ void op_string_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 411
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 
-void op_list_state(Engine &e, TTaskInfo &t, const TPEXE &r) {  // 412
+void op_list_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 412
   const LineList *lines = list_of(e, r, 3);
   set_flag(t, r, lines && !lines->empty());
 }
 
 }  // namespace
 
-void register_strings(Engine &e) {
+void register_strings(Machine &e) {
   e.setHandler(opSTRING_GET, op_string_get);
   e.setHandler(opSTRING_CONCAT, op_string_concat);
   e.setHandler(opSTRING_CHAR, op_string_char);

@@ -75,8 +75,8 @@ int Environment::mnCOMPILEClick() {
   if (tabs.active < 0) return -1;
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
-    if (engine.tasks[std::size_t(s)].SrcIndex == tabs.active) slot = s;
-  if (slot < 0 || engine.tasks[std::size_t(slot)].state == engine::tsEMPTY) return CompileButtonClick();
+    if (engine.task(s).SrcIndex == tabs.active) slot = s;
+  if (slot < 0 || engine.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
   if (!ui.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
 }
@@ -254,7 +254,7 @@ int Environment::AddTaskButtonClick() {
 bool Environment::DelTaskButtonClick() {
   if (running || busy || stepCompiling) return false;
   if (selectedTask < 0 || selectedTask >= engine::kSlots) return false;
-  if (engine.tasks[std::size_t(selectedTask)].state == engine::tsEMPTY) return false;
+  if (engine.task(selectedTask).state == engine::tsEMPTY) return false;
   DelTaskButtonClick(selectedTask);
   return true;
 }
@@ -262,7 +262,7 @@ bool Environment::DelTaskButtonClick() {
 void Environment::TaskStatus_ListBoxClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   selectedTask = slot;
-  const engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  const engine::TTaskInfo &t = engine.task(slot);
   if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
       tabs.tabs[std::size_t(t.SrcIndex)].inUse)
     tabs.active = t.SrcIndex;
@@ -281,19 +281,18 @@ void Environment::DelTaskButtonClick(int slot) {
   removeSlotBreakpoints(slot);
   compiledSource[std::size_t(slot)].clear();
   engine.releaseSlot(slot);
-  engine.vars.releaseSlot(slot);
 }
 
 int Environment::FindSlotNum(int page, u16view programName) const {
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    const engine::TTaskInfo &t = engine.task(s);
     if (t.SrcIndex == page && t.FileName == programName) return s;
   }
   return -1;
 }
 
 u16 Environment::taskStatusLine(int slot) const {
-  const engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  const engine::TTaskInfo &t = engine.task(slot);
   u16 number = int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');
   return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) +

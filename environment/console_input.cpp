@@ -33,12 +33,7 @@ bool Environment::deliverInput(const u16 &line) {
   if (inputQueue_.empty()) return false;
   int slot = inputQueue_.front();
   inputQueue_.pop_front();
-  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
-  if (t.state == engine::tsACTIVE) {
-    inputReady_[std::size_t(slot)] = line;
-    t.WAIT = false;  // GETS runs again and takes the line
-    t.WAITCOUNT = 0;
-  }
+  if (engine.wakeForInput(slot)) inputReady_[std::size_t(slot)] = line;  // GETS runs again and takes it
   ui.inputRequested(inputSlot());
   return true;
 }

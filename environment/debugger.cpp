@@ -5,15 +5,6 @@
 
 namespace velmora::environment {
 
-namespace {
-
-int source_line(const engine::TPEXE &r) {
-  int n = -1;
-  return parse_int(r.Param[10], n) ? n : -1;
-}
-
-}  // namespace
-
 int Environment::breakpointCount() const {
   int n = 0;
   for (const Breakpoint &b : breakpoints)
@@ -27,31 +18,19 @@ bool Environment::addBreakpoint(int slot, int line) {
     return false;
   }
   if (slot < 0 || slot >= engine::kSlots) return false;
-  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
-  if (t.PcodeListNo < 0) return false;
-  engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
-  for (std::size_t pos = 0; pos < list.size(); ++pos) {
-    if (source_line(list[pos]) != line) continue;
-    if (list[pos].kind == engine::opBREAKPOINT) return false;  // already one here
-    int number = breakpointsCreated;
-    std::array<u16, 11> param{};
-    param[1] = int16(number);
-    const engine::InstructionRow &row = *engine::instruction_row(engine::opBREAKPOINT);
-    param[std::size_t(row.markSlot)] = from_utf8(row.mark);
-    param[10] = list[pos].Param[10];
-    engine.insertRecord(int(pos), t.PcodeListNo, engine::opBREAKPOINT, param);
-    engine.linkSlot(slot);
-    for (Breakpoint &b : breakpoints)
-      if (b.used && b.slot == slot && b.pcode >= int(pos)) ++b.pcode;
-    for (Breakpoint &b : breakpoints)
-      if (!b.used) {
-        b = Breakpoint{true, number, slot, line, int(pos), u"STOP", 0};
-        break;
-      }
-    ++breakpointsCreated;
-    return true;
-  }
-  return false;  // the line generated no code
+  const int number = breakpointsCreated;
+  const int pos = engine.insertBreak(slot, line, number);
+  if (pos < 0) return false;  // no code on the line, or a break already
+  // The engine moves the task's positions; the table's own are ours.
+  for (Breakpoint &b : breakpoints)
+    if (b.used && b.slot == slot && b.pcode >= pos) ++b.pcode;
+  for (Breakpoint &b : breakpoints)
+    if (!b.used) {
+      b = Breakpoint{true, number, slot, line, pos, u"STOP", 0};
+      break;
+    }
+  ++breakpointsCreated;
+  return true;
 }
 
 bool Environment::removeBreakpoint(int slot, int line) {
@@ -60,32 +39,17 @@ bool Environment::removeBreakpoint(int slot, int line) {
   for (Breakpoint &b : breakpoints)
     if (b.used && b.slot == slot && b.line == line) row = &b;
   if (!row) return false;
-  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
-  if (t.PcodeListNo >= 0) {
-    engine::PcodeList &list = engine.lists[std::size_t(t.PcodeListNo)];
-    for (std::size_t pos = 0; pos < list.size(); ++pos) {
-      if (list[pos].kind != engine::kKindBreakpoint || source_line(list[pos]) != line) continue;
-      // The engine moves the task's positions; the table's own are ours.
-      engine.deleteRecord(int(pos), t.PcodeListNo);
-      for (Breakpoint &b : breakpoints)
-        if (b.used && b.slot == slot && b.pcode > int(pos)) --b.pcode;
-      engine.linkSlot(slot);
-      break;
-    }
-  }
+  const int pos = engine.removeBreak(slot, line);
+  if (pos >= 0)
+    for (Breakpoint &b : breakpoints)
+      if (b.used && b.slot == slot && b.pcode > pos) --b.pcode;
   *row = Breakpoint{};
   return true;
 }
 
 void Environment::removeSlotBreakpoints(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
-  int listNo = engine.tasks[std::size_t(slot)].PcodeListNo;
-  if (listNo >= 0) {
-    engine::PcodeList &list = engine.lists[std::size_t(listNo)];
-    for (int pos = int(list.size()) - 1; pos >= 0; --pos)
-      if (list[std::size_t(pos)].kind == engine::opBREAKPOINT) engine.deleteRecord(pos, listNo);
-    engine.linkSlot(slot);
-  }
+  engine.removeBreaks(slot);
   for (Breakpoint &b : breakpoints)
     if (b.used && b.slot == slot) b = Breakpoint{};
 }
@@ -129,8 +93,7 @@ Breakpoint *Environment::breakpoint(int number) {
 }
 
 void Environment::continueFromBreak() {
-  if (breakTask >= 0 && breakTask < engine::kSlots && engine.tasks[std::size_t(breakTask)].state == engine::tsSTOP)
-    engine.tasks[std::size_t(breakTask)].state = engine::tsACTIVE;
+  if (breakTask >= 0) engine.resumeTask(breakTask);
   breakActive = false;
   stepLineRequest = false;
 }
@@ -151,26 +114,26 @@ void Environment::Initial_Debugger() {
 void Environment::Check_Task_BREAK() {
   if (!settings.BP_EnableCheckBox) return;
   for (int s = 0; s < engine::kSlots; ++s) {
-    engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    const engine::TTaskInfo &t = engine.task(s);
     if (t.state != engine::tsSTOP || t.BPInfoIndex == -1) continue;
     Breakpoint *b = breakpoint(t.BPInfoIndex);
     if (b && b->condition == u"GO") {
       ++b->hits;  // counted, and passed
       // The break is used up: a later stop of this task by another program
       // ("#n.STOP;") is no break and must not be passed as one.
-      t.BPInfoIndex = -1;
-      t.state = engine::tsACTIVE;
+      engine.clearBreakMark(s);
+      engine.resumeTask(s);
       breakActive = false;
       continue;
     }
     if (breakActive || stepLineRequest) return;
     breakActive = true;
     stepLineRequest = false;
-    breakLine = engine.lineOf(engine.watchedPoint);
+    breakLine = engine.lineOf(engine.watchedPoint());
     breakTask = s;
     ++haltCount;
     if (b) ++b->hits;
-    t.BPInfoIndex = -1;  // the hold now belongs to breakTask
+    engine.clearBreakMark(s);  // the hold now belongs to breakTask
     ui.breakpointHeld(s, breakLine);
     return;
   }
@@ -179,26 +142,25 @@ void Environment::Check_Task_BREAK() {
 // One line further for the held task: it runs until its source line changes.
 void Environment::stepOneLine() {
   if (breakTask < 0) return;
-  engine::TTaskInfo &t = engine.tasks[std::size_t(breakTask)];
-  if (t.state == engine::tsEND) {
+  if (engine.task(breakTask).state == engine::tsEND) {
     stepLineRequest = false;
     breakActive = false;
     return;
   }
-  t.state = engine::tsACTIVE;
-  u16 line = engine.lineOf(engine.watchedPoint);
+  engine.resumeTask(breakTask);
+  u16 line = engine.lineOf(engine.watchedPoint());
   if (line == breakLine) return;
-  t.state = engine::tsSTOP;
+  engine.holdTask(breakTask);
   stepLineRequest = false;
   breakLine = line;
   ui.breakpointHeld(breakTask, breakLine);
 }
 
 void Environment::endStepping() {
-  if (!stepping && !engine.running) return;
+  if (!stepping && !engine.running()) return;
   stepping = false;
   if (running) return;  // a run owns the engine now
-  engine.running = false;
+  engine.stop();
   engine.closeAllFiles();
 }
 
@@ -207,7 +169,7 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"プログラムを選ぶ", u"");
     return false;
   }
-  engine::TTaskInfo &t = engine.tasks[std::size_t(slot)];
+  const engine::TTaskInfo &t = engine.task(slot);
   if (t.PcodeListNo < 0 || t.state == engine::tsEMPTY) {
     ui.message(u"プログラムなし", u"");
     return false;
@@ -219,7 +181,7 @@ bool Environment::stepTaskLine(int slot) {
   if (running || busy) return false;
   if ((!stepping || t.state == engine::tsEND) && !startStepping()) return false;
   busy = true;
-  engine.watchedTask = slot;
+  engine.watchTask(slot);
   // Passes until the watched task reaches another source line, or stands
   // still (it waits or has ended).
   int previous = -1;
@@ -230,8 +192,8 @@ bool Environment::stepTaskLine(int slot) {
       stepping = false;
       break;
     }
-    line = engine.lineOf(engine.watchedPoint);
-    const int position = engine.watchedPoint.position;
+    line = engine.lineOf(engine.watchedPoint());
+    const int position = engine.watchedPoint().position;
     if (position == previous || line != stepLine || t.state == engine::tsEND) break;
     previous = position;
     if (pass % 4096 == 4095) ui.pumpEvents();
@@ -262,7 +224,7 @@ bool Environment::startStepping() {
   SetTaskPermit();
   engine.runReset();
   Initial_Debugger();
-  engine.running = true;
+  engine.start();
   stepping = true;
   stepLine.clear();
   return true;

@@ -15,8 +15,8 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
     permitRows[std::size_t(s)] = number + u": 実行許可　〇";
   }
   loadRecentFiles();
-  engine.host = this;
-  engine.console.onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
+  engine.setHost(this);
+  engine.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
   tokenizer_ = std::make_unique<compiler::Tokenizer>(language);
   compiler_ = std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this));
 }
@@ -74,7 +74,7 @@ bool Environment::closeTab(int tab) {
     if (a == Answer::Yes && !saveTabAsText(tab)) return false;
   }
   for (int s = 0; s < engine::kSlots; ++s)
-    if (engine.tasks[std::size_t(s)].SrcIndex == tab && engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+    if (engine.task(s).SrcIndex == tab && engine.task(s).state != engine::tsEMPTY)
       DelTaskButtonClick(s);
   tabs.release(tab);
   removeRecoveryCopy(tab);

@@ -11,7 +11,7 @@ u16 three_decimals(long double v) { return format_picture(v, u"0.000"); }
 Lines task_registers(const Engine &e, int slot) {
   Lines out;
   if (slot < 0 || slot >= kSlots) return out;
-  const TTaskInfo &t = e.tasks[std::size_t(slot)];
+  const TTaskInfo &t = e.task(slot);
   out.push_back(u"TASK  " + int16(slot) + u" / EXEC  " + int16(t.INSTP));
   out.push_back(u"STACK   " + int16(t.STACKP));
   out.push_back(t.FLAG ? u16(u"BOOL    TRUE") : u16(u"BOOL    FALSE"));
@@ -32,8 +32,9 @@ Lines task_registers(const Engine &e, int slot) {
 
 std::vector<Lines> task_grid(const Engine &e) {
   std::vector<Lines> rows;
-  for (const TTaskInfo &t : e.tasks) {
-    if (t.state == tsEMPTY || &t == &e.tasks[kSlots]) continue;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    const TTaskInfo &t = e.task(slot);
+    if (t.state == tsEMPTY) continue;
     u16 state = t.state == tsACTIVE ? u"稼動" : t.state == tsSTOP ? u"停止" : u"終了";
     rows.push_back({state, int16(t.INSTP), int16(t.STACKP), t.FLAG ? u"T" : u"F", t.WAIT ? u"W" : u"-",
                     t.IntRequest ? u"REQ" : u"", t.IntProcess ? u"SRV" : u""});
@@ -53,7 +54,8 @@ u16 unquoted(const u16 &name) {
 
 std::vector<Lines> timer_grid(const Engine &e) {
   std::vector<Lines> rows;
-  for (const TTimerInfo &t : e.timers) {
+  for (int i = 0; i < kTimers; ++i) {
+    const TTimerInfo &t = e.timer(i);
     if (t.state == TTimerInfo::Free) continue;
     rows.push_back({unquoted(t.name), int16(t.interval), int16(t.displayCount), u16(timer_state_text(t.state)),
                     unquoted(t.handler),
@@ -65,16 +67,16 @@ std::vector<Lines> timer_grid(const Engine &e) {
 Lines variable_list(const Engine &e, int slot, u16view breakLine) {
   Lines out;
   u16 owner = slot < 0 ? u16() : int16(slot);
-  const ExecutionPoint &p = e.watchedTask >= 0 ? e.watchedPoint : e.last;
+  const ExecutionPoint &p = e.watchedTask() >= 0 ? e.watchedPoint() : e.lastPoint();
   out.push_back(owner + u":(* 停止行 *)/Stp/" + (breakLine.empty() ? e.lineOf(p) : u16(breakLine)));
-  int functions = e.watchedTask >= 0 ? e.watchedTask : slot;
+  int functions = e.watchedTask() >= 0 ? e.watchedTask() : slot;
   if (functions >= 0)
     for (const u16 &f : e.listFunctions(functions)) {
       std::size_t blank = f.find(u' ');
       out.push_back(owner + u":" + f.substr(blank + 1) + u"/Fun/" + f.substr(0, blank));
     }
   for (int i = 0; i < kVariables; ++i) {
-    const TVarInfo &v = e.vars[i];
+    const TVarInfo &v = e.variables()[i];
     if (v.name.empty() || (slot >= 0 && v.Slot != slot)) continue;
     u16 who = int16(v.Slot).substr(0, 10);
     if (v.share) who = u"%" + who;

@@ -114,7 +114,7 @@ void Environment::Free_Page(int pageNo, int activePageIndex) {
   Tab *t = page(pageNo);
   if (!t || !t->inUse) return;
   int slot = FindSlotNum(pageNo, t->caption);
-  if (slot >= 0 && slot != engine.current) DelTaskButtonClick(slot);
+  if (slot >= 0 && slot != engine.currentSlot()) DelTaskButtonClick(slot);
   tabs.release(pageNo);
   // The page named (FREE PAGE names the current task's slot number), or the
   // one before the freed page; then on to the next open page after it,

@@ -38,13 +38,13 @@ void Environment::TaskPermitListBoxDblClick(int row) {
 
 void Environment::SetTaskPermit() {
   for (int s = 0; s < engine::kSlots; ++s)
-    engine.tasks[std::size_t(s)].Permit = onlySlot_ >= 0 ? s == onlySlot_ : permitted(s);
+    engine.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
 }
 
 bool Environment::IsAllTask_Finished() {
   validCount_ = endedCount_ = 0;
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    const engine::TTaskInfo &t = engine.task(s);
     if (!t.Permit || t.state == engine::tsEMPTY) continue;
     ++validCount_;
     if (t.state == engine::tsEND) ++endedCount_;
@@ -55,16 +55,15 @@ bool Environment::IsAllTask_Finished() {
 // Ends every loaded task. Empty slots stay empty: an ended empty slot would
 // be started by the next run reset without any code and never end.
 void Environment::ForceAllTaskEnd() {
-  for (auto &t : engine.tasks)
-    if (t.state != engine::tsEMPTY) t.state = engine::tsEND;
+  engine.endAllTasks();
 }
 
 bool Environment::CheckRunTimeError() {
-  if (!settings.Runtime_Error_Stop_CheckBox || !engine.errorFlag) return false;
+  if (!settings.Runtime_Error_Stop_CheckBox || !engine.errorFlag()) return false;
   running = false;
-  const engine::ExecutionPoint &p = engine.last;
+  const engine::ExecutionPoint &p = engine.lastPoint();
   lastErrorRows = {{u" Date/Time ", now_text()},
-                   {u" Error Msg ", engine.errorMessage},
+                   {u" Error Msg ", engine.errorMessage()},
                    {u"    Status ", u"全タスク停止"},
                    {u"      Task ", int16(p.task)},
                    {u"      Line ", engine.lineOf(p)},
@@ -72,7 +71,7 @@ bool Environment::CheckRunTimeError() {
                    {u"   Address ", int16(p.position)}};
   int line = -1;
   if (p.task >= 0 && p.task < engine::kSlots && parse_int(engine.lineOf(p), line))
-    runError = {engine.tasks[std::size_t(p.task)].SrcIndex, line, engine.errorMessage, p.task};
+    runError = {engine.task(p.task).SrcIndex, line, engine.errorMessage(), p.task};
   // The console shows the error line while the error window is up.
   refreshViews();
   ui.showRunError(lastErrorRows);
@@ -91,7 +90,8 @@ void Environment::pumpIfDue(bool force) {
 // spin until a deadline, so the loop may rest a moment.
 bool Environment::allWaiting() const {
   bool any = false;
-  for (const auto &t : engine.tasks) {
+  for (int s = 0; s < engine::kSlots; ++s) {
+    const engine::TTaskInfo &t = engine.task(s);
     if (!t.Permit || t.state != engine::tsACTIVE) continue;
     if (!t.WAIT && !t.HTTP_REQ) return false;
     any = true;
@@ -114,32 +114,33 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
                u"実行許可");
     return false;
   }
-  int slot = engine.current;
-  int tab = slot >= 0 && slot < engine::kSlots ? engine.tasks[std::size_t(slot)].SrcIndex : -1;
+  int slot = engine.currentSlot();
+  int tab = slot >= 0 && slot < engine::kSlots ? engine.task(slot).SrcIndex : -1;
   u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].caption : int16(slot + 1);
   return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
                          u16(target) + u"\r\rこの実行の間、許可しますか？",
                      u"実行許可の確認");
 }
 
-void Environment::refreshViews() { ui.consoleUpdated(engine.console.lines()); }
+void Environment::refreshViews() { ui.consoleUpdated(engine.console().lines()); }
 
 void Environment::prepareEngine() {
   if (!dataDirectoryOverride.empty()) dataDirectory = dataDirectoryOverride;
   else if (settings.AppliDirCheckBox && !settings.AppliDirEdit.empty())
     dataDirectory = std::filesystem::path(to_utf8(settings.AppliDirEdit));
   else dataDirectory = home;
-  engine.dataDirectory = dataDirectory;
-  engine.commandInterpreter = settings.CMDEXEPathEdit;
-  engine.stopOnFileError = settings.FILE_ERROR_CheckBox;
-  engine.stopOnCommandError = settings.COMMAND_EXEC_ERROR_CheckBox;
-  engine.homeDirectory = home;
-  for (int k = 0; k < engine::kPermissions; ++k) engine.permits.mode[std::size_t(k)] = permitMode(engine::Permission(k));
-  engine.permits.newRun();
-  engine.httpConnectTimeoutSeconds = settings.httpConnectTimeout();
-  engine.httpStallSeconds = settings.httpStallTimeout();
-  engine.waitUnit = settings.waitUnitMs() / 100.0;
-  engine.timerUnit = settings.timerUnitMs() / 100.0;
+  engine::RunSettings run;
+  run.dataDirectory = dataDirectory;
+  run.homeDirectory = home;
+  run.commandInterpreter = settings.CMDEXEPathEdit;
+  run.stopOnFileError = settings.FILE_ERROR_CheckBox;
+  run.stopOnCommandError = settings.COMMAND_EXEC_ERROR_CheckBox;
+  for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
+  run.httpConnectTimeoutSeconds = settings.httpConnectTimeout();
+  run.httpStallSeconds = settings.httpStallTimeout();
+  run.waitUnit = settings.waitUnitMs() / 100.0;
+  run.timerUnit = settings.timerUnitMs() / 100.0;
+  engine.configure(run);
 }
 
 RunResult Environment::ExecTaskButtonClick() {
@@ -172,9 +173,9 @@ RunResult Environment::Exec_And_Status() {
   stopRequested_ = false;
   running = true;
   paused = false;
-  engine.running = true;
+  engine.start();
   lastPump_ = std::chrono::steady_clock::now();
-  unsigned long long shownConsole = engine.console.version;
+  unsigned long long shownConsole = engine.console().version;
   long batch = 256;
   const auto started = std::chrono::steady_clock::now();
   const bool charting = settings.EventChartCheckBox;
@@ -211,9 +212,9 @@ RunResult Environment::Exec_And_Status() {
     }
     Check_Task_BREAK();
     if (stepLineRequest) stepOneLine();
-    if (settings.UpdateConsoleCheckBox && engine.console.version != shownConsole) {
-      shownConsole = engine.console.version;
-      ui.consoleUpdated(engine.console.lines());
+    if (settings.UpdateConsoleCheckBox && engine.console().version != shownConsole) {
+      shownConsole = engine.console().version;
+      ui.consoleUpdated(engine.console().lines());
     }
     if (done < batch) pumpIfDue(true);  // something changed state
     if (breakActive && !stepLineRequest) {
@@ -227,7 +228,7 @@ RunResult Environment::Exec_And_Status() {
   if (running) pumpIfDue(true);
   if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
   running = false;
-  engine.running = false;
+  engine.stop();
   if (charting) chart.sample(engine);  // how the run ended
   cancelInput();
   // Files left open are closed now; data that cannot be written is an I/O
@@ -249,8 +250,8 @@ void Environment::KillTaskButtonClick() {
   paused = false;
   running = false;
   engine.stopAll();
-  if (settings.CloseAllCanvasCheckBox && engine.canvas)
-    for (int i = 0; i < engine.canvas->canvasCount(); ++i) engine.canvas->showHide(i, false);
+  if (settings.CloseAllCanvasCheckBox && engine.canvas())
+    for (int i = 0; i < engine.canvas()->canvasCount(); ++i) engine.canvas()->showHide(i, false);
 }
 
 }  // namespace velmora::environment

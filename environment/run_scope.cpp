@@ -7,7 +7,7 @@ namespace velmora::environment {
 int Environment::slotOfTab(int tab) const {
   if (tab < 0) return -1;
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    const engine::TTaskInfo &t = engine.task(s);
     if (t.SrcIndex == tab && t.state != engine::tsEMPTY) return s;
   }
   return -1;
@@ -22,7 +22,7 @@ bool Environment::tabChangedSinceCompile(int tab) const {
 std::array<bool, engine::kSlots> Environment::slotsToRun() const {
   std::array<bool, engine::kSlots> will{};
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.tasks[std::size_t(s)];
+    const engine::TTaskInfo &t = engine.task(s);
     if (t.state == engine::tsEMPTY) continue;
     // A run fixed its permits when it started.
     will[std::size_t(s)] = running ? bool(t.Permit) : permitted(s);

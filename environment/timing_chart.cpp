@@ -34,6 +34,13 @@ void TimingChart::clear() {
 }
 
 void TimingChart::sample(const engine::Engine &e) {
+  Frame frame;
+  for (int s = 0; s < engine::kSlots; ++s) frame.tasks[std::size_t(s)] = &e.task(s);
+  for (int i = 0; i < engine::kTimers; ++i) frame.timers[std::size_t(i)] = &e.timer(i);
+  sample(frame);
+}
+
+void TimingChart::sample(const Frame &frame) {
   const bool full = columns_ == kColumns;
   if (!full) ++columns_;
   // Rows already there get a column; rows of timers gone stay, flat.
@@ -41,7 +48,8 @@ void TimingChart::sample(const engine::Engine &e) {
     if (full) row.pulses.pop_front();
     row.pulses.push_back(false);
   }
-  for (const engine::TTimerInfo &t : e.timers) {
+  for (int i = 0; i < engine::kTimers; ++i) {
+    const engine::TTimerInfo &t = *frame.timers[std::size_t(i)];
     if (t.state == engine::TTimerInfo::Free) continue;
     const u16 name = bare(t.name);
     TimerRow *row = nullptr;
@@ -58,7 +66,7 @@ void TimingChart::sample(const engine::Engine &e) {
   for (int s = 0; s < engine::kSlots; ++s) {
     auto &lane = slots_[std::size_t(s)];
     if (full) lane.pop_front();
-    lane.push_back(lane_of(e.tasks[std::size_t(s)]));
+    lane.push_back(lane_of(*frame.tasks[std::size_t(s)]));
   }
   ++version;
 }

@@ -25,6 +25,12 @@ class TimingChart {
   // One column: every timer that is not free, every slot. A timer seen for
   // the first time gets a row that starts at this column.
   void sample(const engine::Engine &e);
+  // The same from the tasks and timers themselves (every pointer set).
+  struct Frame {
+    std::array<const engine::TTaskInfo *, engine::kSlots> tasks{};
+    std::array<const engine::TTimerInfo *, engine::kTimers> timers{};
+  };
+  void sample(const Frame &frame);
   // Samples when at least the interval (milliseconds) passed since the last
   // sample; true when it did.
   bool sampleIfDue(const engine::Engine &e, double nowMs, int intervalMs);

@@ -285,7 +285,7 @@ void DebuggerPanel::setSlot(int slot) {
 
 void DebuggerPanel::refresh() {
   const int s = slot();
-  const engine::TTaskInfo &task = env_.engine.tasks[std::size_t(s)];
+  const engine::TTaskInfo &task = env_.engine.task(s);
   int keepRow = source_->currentRow();
   source_->clear();
   listing_->clear();
@@ -304,7 +304,7 @@ void DebuggerPanel::refresh() {
       }
     }
     // Each row names its instruction (docs/instructions.md) in its tooltip.
-    const engine::PcodeList &records = env_.engine.lists[std::size_t(task.PcodeListNo)];
+    const engine::PcodeList &records = env_.engine.list(task.PcodeListNo);
     for (const engine::TPEXE &record : records) {
       listing_->addItem(qs(engine::listing_line(record)));
       listing_->item(listing_->count() - 1)->setToolTip(qs(engine::instruction_caption(record.kind)));
@@ -364,7 +364,7 @@ void DebuggerPanel::showCompileStep(const environment::CompileStep &step) {
 void DebuggerPanel::refreshMonitor() {
   QStringList slotNames;
   for (int s = 0; s < engine::kSlots; ++s)
-    if (env_.engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+    if (env_.engine.task(s).state != engine::tsEMPTY)
       slotNames << QStringLiteral("%1").arg(s + 1, 2, 10, QChar(u'0'));  // as the task lists count
   fill(taskGrid_, environment::task_grid(env_.engine), slotNames);
   auto timers = environment::timer_grid(env_.engine);
@@ -560,13 +560,13 @@ bool DebuggerPanel::stepTask() {
 
 bool DebuggerPanel::saveListing() {
   const int s = slot();
-  if (env_.engine.tasks[std::size_t(s)].PcodeListNo < 0) {
+  if (env_.engine.task(s).PcodeListNo < 0) {
     env_.ui.message(u"プログラムなし", u"");
     return false;
   }
   auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.programDirectory(), u"*.MCP");
   if (!file) return false;
-  return write_lines_file(*file, engine::slot_listing(env_.engine, s));
+  return write_lines_file(*file, env_.engine.listing(s));
 }
 
 }  // namespace velmora::gui

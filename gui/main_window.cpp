@@ -73,7 +73,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     e->marked = [this, i](int line) {
       if (!env_) return false;
       for (int s = 0; s < engine::kSlots; ++s)
-        if (env_->engine.tasks[std::size_t(s)].SrcIndex == i && env_->isBreakpoint(s, line)) return true;
+        if (env_->engine.task(s).SrcIndex == i && env_->isBreakpoint(s, line)) return true;
       return false;
     };
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -122,7 +122,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
 
   env_ = std::make_unique<environment::Environment>(home, *this);
   input_->delivered = [this](const QString &text) { env_->deliverInput(u(text)); };
-  env_->engine.canvas = &canvases_;
+  env_->engine.setCanvas(&canvases_);
   // Modified tabs are copied aside every minute (and when a run starts);
   // copies an earlier session left are offered once the window is up.
   env_->keepRecoveryCopies = true;
@@ -496,9 +496,9 @@ bool MainWindow::stepOnePass() {
   const bool stepped = env_->stepOnePass();
   refreshPages();
   refreshStatus();
-  consoleUpdated(env_->engine.console.lines());
+  consoleUpdated(env_->engine.console().lines());
   debugger_->refresh();
-  if (env_->runError.slot >= 0 && env_->engine.errorFlag) showRunErrorSource();
+  if (env_->runError.slot >= 0 && env_->engine.errorFlag()) showRunErrorSource();
   return stepped;
 }
 

@@ -64,7 +64,7 @@ void MainWindow::setupFeedback() {
   });
   auto *console = static_cast<ConsoleView *>(console_);
   connect(console, &ConsoleView::clearRequested, this, [this, console] {
-    env_->engine.console.clear();
+    env_->engine.console().clear();
     console->clear();
   });
   updateTitle();

@@ -191,7 +191,7 @@ class EnvironmentViewsTest : public QObject {
       QVERIFY(w.debugger()->sourceView()->count() > 0);
       bool killed = false;
       w.onPump = [&] {
-        if (!killed && w.environment().engine.passCount > 20 && w.canvases().visible(2)) {
+        if (!killed && w.environment().engine.passCount() > 20 && w.canvases().visible(2)) {
           killed = true;
           w.kill();
         }
@@ -356,9 +356,9 @@ class EnvironmentViewsTest : public QObject {
     // The code-debug menus step the compiled task one pass at a time.
     QCOMPARE(w.compileActive(), 0);
     w.action(QStringLiteral("タスクリセット（CODE DEBUG）"))->trigger();
-    QCOMPARE(w.environment().engine.tasks[0].INSTP, 0);
+    QCOMPARE(w.environment().engine.task(0).INSTP, 0);
     w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
-    QVERIFY(w.environment().engine.tasks[0].INSTP > 0);
+    QVERIFY(w.environment().engine.task(0).INSTP > 0);
     QVERIFY(w.debugger()->registerView()->item(0)->text().contains(QStringLiteral("EXEC")));
     for (int i = 0; i < 20 && w.environment().stepping; ++i) w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
     QVERIFY(w.consoleView()->findItems(QStringLiteral("saved"), Qt::MatchContains).size() == 1);
@@ -372,7 +372,7 @@ class EnvironmentViewsTest : public QObject {
     w.action(QStringLiteral("全て閉じる"))->trigger();
     QCOMPARE(w.editorTabs()->count(), 0);
     QCOMPARE(w.environment().tabs.openCount, 0);
-    QCOMPARE(w.environment().engine.tasks[0].state, engine::tsEMPTY);
+    QCOMPARE(w.environment().engine.task(0).state, engine::tsEMPTY);
   }
 };
 

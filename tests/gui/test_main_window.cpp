@@ -217,9 +217,9 @@ class MainWindowTest : public QObject {
     w.onPump = [&] {
       if (clock.elapsed() > 20000) w.kill();  // never hang the suite
       if (!prompt.isEmpty() || input->isHidden()) return;
-      const engine::TTaskInfo &other = w.environment().engine.tasks[1];
+      const engine::TTaskInfo &other = w.environment().engine.task(1);
       if (other.state != engine::tsEND) return;  // the other task runs on meanwhile
-      otherEnded = w.environment().engine.tasks[0].state == engine::tsACTIVE;
+      otherEnded = w.environment().engine.task(0).state == engine::tsACTIVE;
       prompt = input->prompt()->text();
       QTest::keyClicks(input->edit(), QStringLiteral("Taro"));
       QTest::keyClick(input->edit(), Qt::Key_Return);
@@ -498,7 +498,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.compileSteps.last().first > 0);
     QVERIFY(w.compileSteps.last().second > 0);
     QVERIFY(!items(w.debugger()->stepStackView()).filter(QStringLiteral("[状態]")).isEmpty());
-    QCOMPARE(w.environment().engine.registered, 0);
+    QCOMPARE(w.environment().engine.registered(), 0);
 
     w.compileSteps.clear();
     w.endStepsAfter = 1;
@@ -598,7 +598,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.close());
     QCOMPARE(w.questions.size(), 1);
     QCOMPARE(w.editorTabs()->count(), 2);
-    QCOMPARE(w.environment().engine.tasks[0].state, engine::tsACTIVE);
+    QCOMPARE(w.environment().engine.task(0).state, engine::tsACTIVE);
     w.answer = Answer::No;
     QVERIFY(w.close());
   }

@@ -132,7 +132,7 @@ class NewcomerTest : public QObject {
     QCOMPARE(captions, (QStringList{QStringLiteral("コピー"), QStringLiteral("すべて選択"), QStringLiteral("クリア")}));
     menu->actions().last()->trigger();
     QCOMPARE(console->count(), 0);
-    w.consoleUpdated(w.environment().engine.console.lines());
+    w.consoleUpdated(w.environment().engine.console().lines());
     QVERIFY(items(console).join(QString()).isEmpty());  // the buffer was emptied too
   }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for feeding hand-written T-code to the engine.
+// Helpers for feeding hand-written T-code to the engine through its interface.
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
@@ -25,7 +25,7 @@ class EngineTest : public ::testing::Test {
   // Registers a program, permits it and returns its slot.
   int load(const Lines &code, const Lines &taskVars = {}, const Lines &shared = {}) {
     int slot = e.registerProgram(code, taskVars, shared, messages, engine::tsACTIVE, u"test", 0);
-    if (slot >= 0) e.tasks[std::size_t(slot)].Permit = true;
+    if (slot >= 0) e.setPermit(slot, true);
     return slot;
   }
 
@@ -34,9 +34,9 @@ class EngineTest : public ::testing::Test {
   long run(long maxPasses = 100000) {
     e.runReset();
     if (e.linkAll()) return 0;
-    e.running = true;
+    e.start();
     long passes = 0;
-    while (e.running && e.anyRunnable() && passes < maxPasses)
+    while (e.running() && e.anyRunnable() && passes < maxPasses)
       passes += e.runPasses(std::min(1000L, maxPasses - passes));
     return passes;
   }
@@ -45,14 +45,13 @@ class EngineTest : public ::testing::Test {
   // and runs it; returns slot 0's task record.
   const engine::TTaskInfo &execute(const Lines &code, const Lines &vars = {}) {
     e.releaseAllSlots();
-    for (int s = 0; s < engine::kSlots; ++s) e.vars.releaseSlot(s);
     load(code, vars);
     run();
-    return e.tasks[0];
+    return e.task(0);
   }
-  const engine::TVarInfo &var(const char16_t *name) { return e.vars[e.vars.find(0, name)]; }
+  const engine::TVarInfo &var(const char16_t *name) { return e.variables()[e.variables().find(0, name)]; }
 
-  const u16 &lastConsoleLine() const { return e.console.lines().back(); }
+  const u16 &lastConsoleLine() const { return e.console().lines().back(); }
 };
 
 }  // namespace velmora::testing

@@ -82,7 +82,7 @@ TEST_F(Debugger, RecompilingRemovesTheSlotsBreakpoints) {
   EXPECT_EQ(env.breakpointCount(), 1);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);  // replace: Yes
   EXPECT_EQ(env.breakpointCount(), 0);
-  for (const auto &r : env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)])
+  for (const auto &r : env.engine.slotList(0))
     EXPECT_NE(r.kind, engine::kKindBreakpoint);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
@@ -101,9 +101,9 @@ TEST_F(Debugger, StarStepsATaskALineAtATimeOutsideARun) {
   EXPECT_TRUE(env.stepping);
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.stepTaskLine(0));
-  const int b = env.engine.vars.find(0, u"B");  // line 2 ran, line 3 not yet
+  const int b = env.engine.variables().find(0, u"B");  // line 2 ran, line 3 not yet
   ASSERT_GE(b, 0);
-  EXPECT_EQ(env.engine.vars[b].Val1, 2);
+  EXPECT_EQ(env.engine.variables()[b].Val1, 2);
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003", u"0:00004", u"0:00004"}));
@@ -123,11 +123,11 @@ TEST_F(Debugger, StarStepsATaskALineAtATimeOutsideARun) {
 TEST_F(Debugger, RecompilingOrRunningEndsStepping) {
   ASSERT_TRUE(env.stepTaskLine(0));
   ASSERT_TRUE(env.stepTaskLine(0));
-  EXPECT_TRUE(env.engine.running);
+  EXPECT_TRUE(env.engine.running());
   ui.answers = {Answer::Yes};  // replace the slot's code
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_FALSE(env.stepping);
-  EXPECT_FALSE(env.engine.running);
+  EXPECT_FALSE(env.engine.running());
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_EQ(ui.held.back(), u"0:00000");  // from the top again
 
@@ -148,7 +148,7 @@ class HeldEdits : public ::testing::Test {
     env.tabs.loadLines(program, ui);
     ASSERT_EQ(env.mnCOMPILEClick(), 0);
   }
-  const engine::PcodeList &list() { return env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)]; }
+  const engine::PcodeList &list() { return env.engine.slotList(0); }
   // The record a position names, as text: kind and source line.
   u16 at(int position) {
     const engine::TPEXE &r = list()[std::size_t(position)];
@@ -170,13 +170,13 @@ TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
   ASSERT_TRUE(env.addBreakpoint(0, 1));
   u16 returnsTo;
   ui.onHold = [&] {
-    const engine::TTaskInfo &t = env.engine.tasks[0];
+    const engine::TTaskInfo &t = env.engine.task(0);
     ASSERT_EQ(t.STACKP, 0);
-    returnsTo = at(env.engine.callStack[0][0]);
+    returnsTo = at(env.engine.callStack(0)[0]);
     ASSERT_TRUE(env.addBreakpoint(0, 3));  // before the call: the address moves
-    EXPECT_EQ(at(env.engine.callStack[0][0]), returnsTo);
+    EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
     env.clearBreakpoints();
-    EXPECT_EQ(at(env.engine.callStack[0][0]), returnsTo);
+    EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00001"});
@@ -189,18 +189,18 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
   ASSERT_TRUE(env.addBreakpoint(0, 1));
   ui.onHold = [&] {
     engine::Engine &e = env.engine;
-    ASSERT_TRUE(e.tasks[0].IntProcess);  // held inside the interrupt
-    const u16 resumesAt = at(e.shadow[0].INSTP);
-    const int timer = e.tasks[0].TimerID;
-    const u16 handler = at(e.timers[std::size_t(timer)].handlerPos - 1);
+    ASSERT_TRUE(e.task(0).IntProcess);  // held inside the interrupt
+    const u16 resumesAt = at(e.interruptShadow(0).INSTP);
+    const int timer = e.task(0).TimerID;
+    const u16 handler = at(e.timer(timer).handlerPos - 1);
     EXPECT_EQ(handler.substr(0, 3), u"-2@");  // the function's entry record
     ASSERT_TRUE(env.addBreakpoint(0, 0));     // before the handler and the loop
     ASSERT_TRUE(env.addBreakpoint(0, 4));
-    EXPECT_EQ(at(e.shadow[0].INSTP), resumesAt);
-    EXPECT_EQ(at(e.timers[std::size_t(timer)].handlerPos - 1), handler);
+    EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
+    EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
     env.clearBreakpoints();
-    EXPECT_EQ(at(e.shadow[0].INSTP), resumesAt);
-    EXPECT_EQ(at(e.timers[std::size_t(timer)].handlerPos - 1), handler);
+    EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
+    EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held.size(), 1u);
@@ -216,7 +216,7 @@ TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
   EXPECT_FALSE(env.isBreakpoint(0, 0));
   EXPECT_EQ(env.breakpointCount(), 2);
   // The rows still point at their break records, which moved back by one.
-  const engine::PcodeList &list = env.engine.lists[std::size_t(env.engine.tasks[0].PcodeListNo)];
+  const engine::PcodeList &list = env.engine.slotList(0);
   int breaks = 0;
   for (const auto &r : list) breaks += r.kind == engine::kKindBreakpoint;
   EXPECT_EQ(breaks, 2);

@@ -10,7 +10,7 @@ class Console : public velmora::testing::EngineTest {
   const Lines &exec(const Lines &code, const Lines &vars = {}) {
     load(code, vars);
     run();
-    return e.console.lines();
+    return e.console().lines();
   }
 };
 }  // namespace
@@ -31,7 +31,7 @@ TEST_F(Console, MatrixLayoutAfterClear) {
 
 TEST_F(Console, ReadingTheConsoleAfterClearGivesOneEmptyLine) {
   exec(tcode({u"751 ?? CLEAR", u"368 [$]", u"321 Σ &L []"}), {u"&L"});
-  EXPECT_EQ(e.vars[e.vars.find(0, u"&L")].StrList, Lines{u""});
+  EXPECT_EQ(e.variables()[e.variables().find(0, u"&L")].StrList, Lines{u""});
 }
 
 TEST_F(Console, EchoRoundsToEvenAndIgnoresStrings) {

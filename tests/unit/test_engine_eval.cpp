@@ -12,7 +12,7 @@ namespace {
 class Eval : public velmora::testing::EngineTest {
  protected:
   // The number a variable of slot 0 holds.
-  long double value(const char16_t *name) { return e.vars[e.vars.find(0, name)].Val1; }
+  long double value(const char16_t *name) { return e.variables()[e.variables().find(0, name)].Val1; }
 };
 
 }  // namespace
@@ -24,9 +24,9 @@ TEST_F(Eval, TwoPopsTakeTheRightOperandFirst) {
   EXPECT_EQ(t.CalcIndex, -1);
   // One popped operand and a variable are not exchanged.
   execute(tcode({u"100 + Δ 10 Δ 0", u"100 - xPOP xDMY ∇ A", u"101 xPOP"}), {u"A"});
-  EXPECT_EQ(e.tasks[0].WORK, 10.0L);
+  EXPECT_EQ(e.task(0).WORK, 10.0L);
   execute(tcode({u"100 + Δ 10 Δ 0", u"100 - ∇ A xNPOP xDMY", u"101 xPOP"}), {u"A"});
-  EXPECT_EQ(e.tasks[0].WORK, 10.0L);  // 0 - (-10)
+  EXPECT_EQ(e.task(0).WORK, 10.0L);  // 0 - (-10)
 }
 
 TEST_F(Eval, StackOverflowAndEmptyPop) {
@@ -39,10 +39,10 @@ TEST_F(Eval, StackOverflowAndEmptyPop) {
   }
   execute(code);
   EXPECT_EQ(lastConsoleLine(), u"-Stack Overflow");
-  EXPECT_EQ(e.tasks[0].CalcIndex, 50);
+  EXPECT_EQ(e.task(0).CalcIndex, 50);
   const TTaskInfo &t = execute(tcode({u"005 Δ 9", u"101 xPOP"}));
   EXPECT_EQ(t.WORK, 0.0L);
-  EXPECT_FALSE(e.errorFlag);
+  EXPECT_FALSE(e.errorFlag());
 }
 
 TEST_F(Eval, ArithmeticAssignmentAndPower) {
@@ -51,7 +51,7 @@ TEST_F(Eval, ArithmeticAssignmentAndPower) {
        {u"A", u"B"});
   EXPECT_EQ(value(u"A"), 40.0L);
   EXPECT_EQ(value(u"B"), 1024.0L);
-  EXPECT_EQ(e.tasks[0].WORK, 1024.0L);  // an unknown operator leaves WORK
+  EXPECT_EQ(e.task(0).WORK, 1024.0L);  // an unknown operator leaves WORK
   execute(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=",
               u"005 Δ 1", u"023 ∇ A +="}),
        {u"A"});
@@ -76,7 +76,7 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
   };
   for (const Case &c : cases) {
     execute(tcode({c.code}));
-    EXPECT_TRUE(e.errorFlag) << to_utf8(c.code);
+    EXPECT_TRUE(e.errorFlag()) << to_utf8(c.code);
     EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
   }
   e.releaseAllSlots();
@@ -84,9 +84,9 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
   load(tcode({u"001", u"001", u"001"}));
   run();
   EXPECT_EQ(lastConsoleLine(), u"計算エラー：/= Floating point division by zero\r");
-  EXPECT_EQ(e.tasks[0].state, tsEND);
-  EXPECT_EQ(e.tasks[1].state, tsEND);
-  EXPECT_FALSE(e.running);
+  EXPECT_EQ(e.task(0).state, tsEND);
+  EXPECT_EQ(e.task(1).state, tsEND);
+  EXPECT_FALSE(e.running());
 }
 
 TEST_F(Eval, BitOperationsAndMod) {
@@ -113,7 +113,7 @@ TEST_F(Eval, MathFunctions) {
   EXPECT_EQ(fn(u"102 LENGTH Ω \"日本語\""), 3.0L);
   EXPECT_EQ(fn(u"102 STRVAL Ω \" 12.5 \""), 12.5L);
   EXPECT_EQ(fn(u"102 STRVAL Ω \"abc\""), 0.0L);
-  EXPECT_EQ(e.tasks[0].CalcIndex, 0);  // the result is also pushed
+  EXPECT_EQ(e.task(0).CalcIndex, 0);  // the result is also pushed
   for (int i = 0; i < 200; ++i) {
     long double r = fn(u"102 RAND Δ 10");
     ASSERT_GE(r, 0.0L);
@@ -153,13 +153,13 @@ TEST_F(Eval, MatrixInverseNeedsARowExchange) {
               u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
               u"125 □ %B"}),
        {u"%A", u"%B"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
-  const TVarInfo &b = e.vars[e.vars.find(0, u"%B")];
+  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  const TVarInfo &b = e.variables()[e.variables().find(0, u"%B")];
   EXPECT_EQ(b.matAt(0, 0), 0.0L);
   EXPECT_EQ(b.matAt(0, 1), 1.0L);
   EXPECT_EQ(b.matAt(1, 0), 1.0L);
   EXPECT_EQ(b.matAt(1, 1), 0.0L);
-  EXPECT_TRUE(e.tasks[0].MAT_OPE.empty());  // cleared once stored
+  EXPECT_TRUE(e.task(0).MAT_OPE.empty());  // cleared once stored
 }
 
 TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
@@ -180,8 +180,8 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
   execute(code, {u"%A", u"%I", u"%P"});
-  ASSERT_FALSE(e.errorFlag);
-  const TVarInfo &p = e.vars[e.vars.find(0, u"%P")];
+  ASSERT_FALSE(e.errorFlag());
+  const TVarInfo &p = e.variables()[e.variables().find(0, u"%P")];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) EXPECT_NEAR(double(p.matAt(i, j)), i == j ? 1.0 : 0.0, 1e-15);
 
@@ -189,9 +189,9 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
               u"122 □ %A [ Δ 0 , Δ 1 ]", u"005 Δ 4", u"122 □ %A [ Δ 1 , Δ 0 ]",
               u"122 □ %A [ Δ 1 , Δ 1 ]", u"128 ~ □ %A", u"125 □ %A"}),
        {u"%A"});
-  const TVarInfo &s = e.vars[e.vars.find(0, u"%A")];
+  const TVarInfo &s = e.variables()[e.variables().find(0, u"%A")];
   EXPECT_EQ(s.matAt(0, 0) + s.matAt(0, 1) + s.matAt(1, 0) + s.matAt(1, 1), 0.0L);
-  EXPECT_FALSE(e.errorFlag);
+  EXPECT_FALSE(e.errorFlag());
 }
 
 TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
@@ -201,9 +201,9 @@ TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
               u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
               u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
        {u"%A", u"X"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
   EXPECT_EQ(value(u"X"), 6.0L);             // 2 * 3
-  EXPECT_EQ(e.tasks[0].WORK, 16.0L);      // (2 * 4) + (2 * 4)
+  EXPECT_EQ(e.task(0).WORK, 16.0L);      // (2 * 4) + (2 * 4)
   execute(tcode({u"005 Δ 1", u"130 xPR 21"}));
   EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: xPR 21\r");
   execute(tcode({u"120 MATRIX □ %A [ Δ 22 , Δ 1 ]"}), {u"%A"});
@@ -216,7 +216,7 @@ TEST_F(Eval, Vectors) {
               u"031 / xVECTVAR $B Δ 2", u"021 xVECTVAR $C", u"032 * Δ 3 xVECTVAR $C",
               u"021 xVECTVAR $D", u"030 xVECTVAR $D . Y"}),
        {u"$A", u"$B", u"$C", u"$D"});
-  EXPECT_EQ(e.tasks[0].WORK, 6.0L);
+  EXPECT_EQ(e.task(0).WORK, 6.0L);
   const TTaskInfo &t = execute(tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4",
                                    u"020 xVECTCO $A 2", u"033 UNITV ( xVECTVAR $A )"}),
                             {u"$A"});

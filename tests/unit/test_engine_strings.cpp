@@ -16,7 +16,7 @@ class Strings : public velmora::testing::EngineTest {};
 TEST_F(Strings, ConcatenationGoesThroughTheJoinMark) {
   execute(tcode({u"311 Ω \"ab\"", u"312 +", u"311 Ω \"cd\"", u"320 Σ &A"}), {u"&A"});
   EXPECT_EQ(var(u"&A").StrVal, u"abcd");
-  EXPECT_TRUE(e.tasks[0].STR_OPE.empty());
+  EXPECT_TRUE(e.task(0).STR_OPE.empty());
 }
 
 TEST(Zones, StartAndEndConditionsWithAndWithoutTheZoneOption) {
@@ -51,9 +51,9 @@ TEST_F(Strings, ZoneInstructionsAndRestRegister) {
        {u"&S", u"&A", u"&B"});
   EXPECT_EQ(var(u"&A").StrVal, u"=1;");
   EXPECT_EQ(var(u"&B").StrVal, u"xy=2");
-  EXPECT_EQ(e.tasks[0].LIST_INC, u"[++]");  // the zone option stays within the run
+  EXPECT_EQ(e.task(0).LIST_INC, u"[++]");  // the zone option stays within the run
   e.runReset();
-  EXPECT_EQ(e.tasks[0].LIST_INC, u"");  // and not into the next
+  EXPECT_EQ(e.task(0).LIST_INC, u"");  // and not into the next
 }
 
 TEST(ListOrder, SortIgnoringCaseKeepsOneOfEqualLines) {
@@ -87,11 +87,11 @@ TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
               u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
               u"303 Σ &E [ Δ 0 ] . DEL", u"304 Σ &E [ Δ 0 ] . INS ( Ω \"x\" )"}),
        {u"&L", u"&A", u"&B", u"&E"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrList, Lines{u"Banana"});
   EXPECT_EQ(var(u"&B").StrList, (Lines{u"apple", u"cherry pie"}));
   EXPECT_EQ(var(u"&L").StrList, (Lines{u"apple", u"mid"}));
-  EXPECT_EQ(e.tasks[0].WORK, 2.0L);
+  EXPECT_EQ(e.task(0).WORK, 2.0L);
   EXPECT_TRUE(var(u"&E").StrList.empty());  // INS and DEL on an empty list do nothing
 }
 
@@ -101,7 +101,7 @@ TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
               u"311 Ω \"=\"", u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []",
               u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
        {u"&L", u"&M"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&L").StrList, (Lines{u"===", u"-b-"}));
   EXPECT_EQ(var(u"&M").StrList, (Lines{u"all", u"all"}));
 }
@@ -136,7 +136,7 @@ TEST_F(Strings, StringAssignments) {
               u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]",
               u"420 INTSTR ( xN 3.7 )", u"320 Σ &D"}),
        {u"&A", u"&B", u"&C", u"&D"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrVal, u"aBBc!");
   EXPECT_EQ(var(u"&B").StrVal, u"Qc");  // COPY with 2.5 rounds to 2 characters
   EXPECT_EQ(var(u"&C").StrVal, u"01.20");
@@ -153,7 +153,7 @@ TEST_F(Strings, PredicatesAndUndefinedVariables) {
   execute(tcode({u"320 Σ &NOPE"}));
   EXPECT_EQ(lastConsoleLine(), u"値不正、変数未定義エラー: &NOPE\r");
   execute(tcode({u"318 Σ &NOPE < Ω \"a\" -> Ω \"b\" >"}));  // zones of unknown names say nothing
-  EXPECT_FALSE(e.errorFlag);
+  EXPECT_FALSE(e.errorFlag());
 }
 
 TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {

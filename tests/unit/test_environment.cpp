@@ -23,7 +23,7 @@ class Env : public ::testing::Test {
   int open(const Lines &program) { return env.tabs.loadLines(program, ui); }
   int slotOfTab(int tab) const {
     for (int s = 0; s < engine::kSlots; ++s)
-      if (env.engine.tasks[std::size_t(s)].SrcIndex == tab && env.engine.tasks[std::size_t(s)].state != engine::tsEMPTY)
+      if (env.engine.task(s).SrcIndex == tab && env.engine.task(s).state != engine::tsEMPTY)
         return s;
     return -1;
   }
@@ -48,11 +48,11 @@ TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   ui.answers = {Answer::No};
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
-  EXPECT_EQ(env.engine.lists[0][0].Param[2], u"1");  // the old code stays
+  EXPECT_EQ(env.engine.list(0)[0].Param[2], u"1");  // the old code stays
   ui.answers = {Answer::Yes};
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.engine.lists[0][0].Param[2], u"2");
-  EXPECT_EQ(env.engine.registered, 1);
+  EXPECT_EQ(env.engine.list(0)[0].Param[2], u"2");
+  EXPECT_EQ(env.engine.registered(), 1);
 }
 
 TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
@@ -61,7 +61,7 @@ TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   env.tabs.tabs[std::size_t(tab)].lines = {u"A = ;"};
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(slotOfTab(tab), -1);
-  EXPECT_EQ(env.engine.registered, 0);
+  EXPECT_EQ(env.engine.registered(), 0);
 }
 
 TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) {
@@ -103,7 +103,7 @@ TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
   open({u"??\"x\";"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.AddTaskButtonClick(), 1);
-  EXPECT_EQ(env.engine.registered, 2);
+  EXPECT_EQ(env.engine.registered(), 2);
   EXPECT_EQ(env.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
   env.DelTaskButtonClick(1);
   EXPECT_EQ(env.taskStatusLine(1), u"02: : 無し #0 T-1 ");
@@ -115,7 +115,7 @@ TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
   env.TaskPermitListBoxDblClick(0);
   EXPECT_EQ(env.permitRows[0], u"01: 実行不可　×");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_LE(env.engine.passCount, 1);
+  EXPECT_LE(env.engine.passCount(), 1);
   env.TaskPermitListBoxDblClick(0);
   EXPECT_EQ(env.permitRows[0], u"01: 実行許可　〇");
 }
@@ -127,12 +127,12 @@ TEST_F(Env, OneEndsAllAndTheLastToEnd) {
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   env.settings.TaskActAsOneCheckBox = true;
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  long long oneEndsAll = env.engine.passCount;
+  long long oneEndsAll = env.engine.passCount();
   EXPECT_LT(oneEndsAll, 1000);
-  EXPECT_EQ(env.engine.tasks[1].state, engine::tsEND);
+  EXPECT_EQ(env.engine.task(1).state, engine::tsEND);
   env.settings.TaskActAsOneCheckBox = false;
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_GT(env.engine.passCount, 100000);
+  EXPECT_GT(env.engine.passCount(), 100000);
 }
 
 TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
@@ -162,7 +162,7 @@ TEST_F(Env, EventsArePumpedByTimeNotByPass) {
   auto start = std::chrono::steady_clock::now();
   env.ExecTaskButtonClick();
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GT(env.engine.passCount, 1000000);
+  EXPECT_GT(env.engine.passCount(), 1000000);
   EXPECT_LT(ui.pumps, 20 + int(ms));  // about one pump per 5 ms, never one per pass
 }
 
@@ -179,7 +179,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   ASSERT_EQ(e.mnCOMPILEClick(), 0);
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
   EXPECT_FALSE(e.running);
-  EXPECT_EQ(e.engine.tasks[0].state, engine::tsEND);
+  EXPECT_EQ(e.engine.task(0).state, engine::tsEND);
 }
 
 TEST_F(Env, NewProgramsTakeTheLowestFreeTabUntilAllTenAreOpen) {
@@ -241,12 +241,12 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   EXPECT_EQ(env.tabs.openCount, 3);
   for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tabs[std::size_t(t)].inUse);
   EXPECT_TRUE(env.tabs.tabs[std::size_t(b)].modified);
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);  // a's slot stays
+  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);  // a's slot stays
   // No lets the modified tab go without saving; then everything closes.
   ui.answers = {Answer::No};
   EXPECT_TRUE(env.closeAllTabs());
   EXPECT_EQ(env.tabs.openCount, 0);
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
 }
 
 TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
@@ -255,8 +255,8 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   int b = open({u"??\"b\";"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   EXPECT_TRUE(env.closeTab(a));
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
-  EXPECT_EQ(env.engine.tasks[1].state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.task(1).state, engine::tsACTIVE);
   EXPECT_EQ(env.tabs.active, b);
   env.closeAllTabs();
   EXPECT_EQ(env.tabs.openCount, 0);
@@ -388,7 +388,7 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // The T-code grows as the tokens are taken; the last step sees the first
   // statement's code.
   EXPECT_FALSE(ui.steps.back().tcode.empty());
-  EXPECT_EQ(env.engine.registered, 0);
+  EXPECT_EQ(env.engine.registered(), 0);
   EXPECT_EQ(env.AddTaskButtonClick(), -1);  // nothing to register afterwards
   const Lines stepped = env.lastTcode;
   ASSERT_FALSE(stepped.empty());
@@ -502,7 +502,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   int pumps = 0;
   ui.onPump = [&] {
     if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
-    const engine::TTaskInfo &second = env.engine.tasks[1];
+    const engine::TTaskInfo &second = env.engine.task(1);
     bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
     if (env.inputSlot() == 0 && secondAsks) {
       EXPECT_TRUE(env.deliverInput(u"first"));
@@ -523,7 +523,7 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   env.running = true;
   EXPECT_FALSE(env.mayCompile());
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
-  EXPECT_EQ(env.engine.registered, 0);
+  EXPECT_EQ(env.engine.registered(), 0);
   env.running = false;
   env.stepCompiling = true;
   EXPECT_EQ(env.mnCOMPILEClick(), -1);

@@ -65,7 +65,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
   auto written = read_text_file(env.dataDirectory / "out.txt");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->lines, (Lines{u"kept"}));
-  EXPECT_FALSE(env.engine.errorFlag);
+  EXPECT_FALSE(env.engine.errorFlag());
 }
 
 TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
@@ -97,7 +97,7 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   EXPECT_NE(ui.messages[0].find(u"半角英数字"), u16::npos);
   EXPECT_NE(ui.messages[0].find(u"名前"), u16::npos);
   EXPECT_EQ(env.compileError.line, 2);
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
   // "追加" has nothing to register after a refused compile.
   EXPECT_EQ(env.AddTaskButtonClick(), -1);
 
@@ -189,16 +189,16 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   env.tabs.loadLines({u"??\"x\";"}, ui);
   ASSERT_EQ(env.CompileButtonClick(), 1);
   ASSERT_TRUE(env.resetTasks());
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);
-  EXPECT_EQ(env.engine.tasks[0].INSTP, 0);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine.task(0).INSTP, 0);
   long passes = 0;
   while (!env.IsAllTask_Finished() && passes < 100) {
     ASSERT_TRUE(env.stepOnePass());
     ++passes;
     if (passes == 1) {
       // One pass: each task one instruction.
-      EXPECT_NE(env.engine.tasks[0].INSTP, 0);
-      EXPECT_NE(env.engine.tasks[1].INSTP, 0);
+      EXPECT_NE(env.engine.task(0).INSTP, 0);
+      EXPECT_NE(env.engine.task(1).INSTP, 0);
     }
   }
   EXPECT_GT(passes, 2);
@@ -211,7 +211,7 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   // A pass after the end starts the tasks afresh, as a reset would.
   ASSERT_TRUE(env.stepOnePass());
   EXPECT_TRUE(env.stepping);
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);
   // Refused while a run holds the slots.
   env.running = true;
   EXPECT_FALSE(env.resetTasks());

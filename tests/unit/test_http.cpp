@@ -71,7 +71,7 @@ class Http : public ::testing::Test {
     if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
-  const engine::LineList &list(const char16_t *name) { return env.engine.vars[env.engine.vars.find(0, name)].StrList; }
+  const engine::LineList &list(const char16_t *name) { return env.engine.variables()[env.engine.variables().find(0, name)].StrList; }
 };
 Server *Http::server = nullptr;
 

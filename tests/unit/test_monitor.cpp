@@ -50,9 +50,10 @@ TEST(Monitor, RegistersGridsAndVariables) {
   EXPECT_NE(std::find(all.begin(), all.end(), u"%0:S/Num/1.000"), all.end());  // shared: "%" + owner
   EXPECT_TRUE(timer_grid(env.engine).empty());
   // Timer and handler names show without the quotes they were written with.
-  env.engine.timers[0].name = u"\"T\"";
-  env.engine.timers[0].handler = u"\"TICK\"";
-  env.engine.timers[0].state = engine::TTimerInfo::Set;
+  env.closeAllTabs();
+  env.tabs.loadLines({u"FUNCTION TICK;", u"  INTRET;", u"ENDFUNC", u"TIMER \"T\", SET, 5, \"TICK\";"}, ui);
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   ASSERT_EQ(timer_grid(env.engine).size(), 1u);
   EXPECT_EQ(timer_grid(env.engine)[0][0], u"T");
   EXPECT_EQ(timer_grid(env.engine)[0][4], u"TICK");

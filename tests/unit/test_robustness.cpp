@@ -20,12 +20,12 @@ struct QuietHost : CompileHost {
 };
 
 void run_bounded(engine::Engine &e, int slot, long maxPasses) {
-  e.tasks[std::size_t(slot)].Permit = true;
+  e.setPermit(slot, true);
   e.runReset();
   if (e.linkAll()) return;
-  e.running = true;
+  e.start();
   long passes = 0;
-  while (e.running && e.anyRunnable() && passes < maxPasses) passes += std::max(1L, e.runPasses(500));
+  while (e.running() && e.anyRunnable() && passes < maxPasses) passes += std::max(1L, e.runPasses(500));
 }
 
 }  // namespace
@@ -88,7 +88,9 @@ TEST(Robustness, RandomTcodeRunsWithoutHarm) {
       tcode.push_back(line);
     }
     engine::Engine e;
-    e.dataDirectory = dir.path();
+    engine::RunSettings run;
+    run.dataDirectory = dir.path();
+    e.configure(run);
     Lines messages;
     int slot = e.registerProgram(tcode, {u"X", u"&S", u"%M", u"$V", u"&L"}, {}, messages, engine::tsACTIVE,
                                  u"r", 0);

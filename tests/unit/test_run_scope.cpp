@@ -62,7 +62,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   EXPECT_EQ(env.slotOfTab(second), 1);
   EXPECT_TRUE(consoleHas(u"changed"));
   EXPECT_FALSE(consoleHas(u"first"));
-  EXPECT_EQ(env.engine.registered, 2);
+  EXPECT_EQ(env.engine.registered(), 2);
 
   // A tab never compiled is compiled first; a failed compile runs nothing.
   int third = open({u"??\"third\";"});

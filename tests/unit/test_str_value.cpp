@@ -228,7 +228,7 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
   };
   for (int program = 0; program < 300; ++program) {
     Model m;
-    m.rem = e.tasks[0].STR_REM.str();  // the rest register is kept from run to run
+    m.rem = e.task(0).STR_REM.str();  // the rest register is kept from run to run
     std::vector<u16> code;
     for (const u16 &n : names) m.vars[n];
     m.lists[u"&L"];
@@ -315,14 +315,14 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
       lines.push_back(u16(5 - number.size(), u'0') + number + u" " + c);
     }
     execute(lines, {u"&A", u"&B", u"&C", u"&D", u"&L"});
-    ASSERT_EQ(e.tasks[0].STR_REM.view(), m.rem) << "program " << program;
-    ASSERT_FALSE(e.errorFlag) << to_utf8(e.errorMessage);
+    ASSERT_EQ(e.task(0).STR_REM.view(), m.rem) << "program " << program;
+    ASSERT_FALSE(e.errorFlag()) << to_utf8(e.errorMessage());
     u16 listing;
     for (const u16 &c : code) listing += c + u"\n";
     for (const u16 &name : names)
       ASSERT_EQ(var(name.c_str()).StrVal.view(), m.vars[name])
           << "program " << program << ", " << to_utf8(name) << ":\n" << to_utf8(listing);
-    ASSERT_EQ(e.tasks[0].STR_WORK.view(), m.work) << to_utf8(listing);
+    ASSERT_EQ(e.task(0).STR_WORK.view(), m.work) << to_utf8(listing);
     ASSERT_EQ(var(u"&L").StrList, m.lists[u"&L"]) << to_utf8(listing);
   }
 }

@@ -33,8 +33,8 @@ TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
   env.tabs.active = second;
   ASSERT_EQ(env.AddTaskButtonClick(), 1);
   EXPECT_EQ(env.selectedTask, 1);
-  EXPECT_EQ(env.engine.tasks[1].SrcIndex, first);
-  EXPECT_EQ(env.engine.tasks[1].FileName, env.engine.tasks[0].FileName);
+  EXPECT_EQ(env.engine.task(1).SrcIndex, first);
+  EXPECT_EQ(env.engine.task(1).FileName, env.engine.task(0).FileName);
   EXPECT_EQ(env.compiledSource[1], Lines{u"??\"A\";"});
   EXPECT_TRUE(env.tabChangedSinceCompile(first));
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
@@ -50,7 +50,8 @@ TEST_F(TaskStatus, AddAfterItsTabClosedRegistersNothing) {
   ASSERT_EQ(env.CompileButtonClick(), 0);
   ASSERT_TRUE(env.closeTab(tab));
   EXPECT_EQ(env.AddTaskButtonClick(), -1);
-  for (const auto &t : env.engine.tasks) EXPECT_EQ(t.state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.registered(), 0);
+  for (int s = 0; s < engine::kSlots; ++s) EXPECT_EQ(env.engine.task(s).state, engine::tsEMPTY);
 }
 
 TEST_F(TaskStatus, ChoosingARowSelectsTheSlotAndItsTab) {
@@ -79,9 +80,9 @@ TEST_F(TaskStatus, DeleteFreesTheSelectedSlotWithItsBreakpoints) {
   ASSERT_TRUE(env.addBreakpoint(1, 1));
   env.TaskStatus_ListBoxClick(0);
   ASSERT_TRUE(env.DelTaskButtonClick());
-  EXPECT_EQ(env.engine.tasks[0].state, engine::tsEMPTY);
-  EXPECT_EQ(env.engine.tasks[0].PcodeListNo, -1);
-  EXPECT_EQ(env.engine.tasks[1].state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine.task(0).PcodeListNo, -1);
+  EXPECT_EQ(env.engine.task(1).state, engine::tsACTIVE);
   EXPECT_FALSE(env.isBreakpoint(0, 1));
   EXPECT_TRUE(env.isBreakpoint(1, 1));
   EXPECT_TRUE(env.compiledSource[0].empty());

@@ -28,7 +28,7 @@ class TimeUnits : public ::testing::Test {
   Environment env{home.path(), ui};
   double clock = 0, step = 0;
   void SetUp() override {
-    env.engine.clock = [this] { return clock += step; };
+    env.engine.setClock([this] { return clock += step; });
   }
 };
 
@@ -41,7 +41,7 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
     env.settings.WaitTimeEdit = unit;
     double waited = -1;
     ui.onPump = [&] {
-      const engine::TTaskInfo &t = env.engine.tasks[0];
+      const engine::TTaskInfo &t = env.engine.task(0);
       if (t.WAIT && waited < 0) {
         waited = t.CANGO_TIME - clock;
         step = 0.01;
@@ -64,7 +64,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
     env.settings.TimerTimeEdit = unit;
     double due = -1;
     ui.onPump = [&] {
-      const engine::TTimerInfo &timer = env.engine.timers[0];
+      const engine::TTimerInfo &timer = env.engine.timer(0);
       if (timer.state == engine::TTimerInfo::Working && due < 0) {
         due = timer.nextTime - clock;
         step = 0.01;

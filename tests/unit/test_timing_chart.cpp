@@ -13,27 +13,31 @@ using namespace velmora::environment;
 using velmora::testing::TempDir;
 
 TEST(TimingChart, ColumnsShowFiringsAndLanes) {
-  engine::Engine e;
+  std::array<engine::TTaskInfo, engine::kSlots> tasks{};
+  std::array<engine::TTimerInfo, engine::kTimers> timers{};
+  TimingChart::Frame e;
+  for (int s = 0; s < engine::kSlots; ++s) e.tasks[std::size_t(s)] = &tasks[std::size_t(s)];
+  for (int i = 0; i < engine::kTimers; ++i) e.timers[std::size_t(i)] = &timers[std::size_t(i)];
   TimingChart chart;
-  e.tasks[2].state = engine::tsACTIVE;
-  e.tasks[2].Permit = 1;
-  e.tasks[4].state = engine::tsACTIVE;  // loaded, not in the run
-  e.tasks[4].Permit = 0;
+  tasks[2].state = engine::tsACTIVE;
+  tasks[2].Permit = 1;
+  tasks[4].state = engine::tsACTIVE;  // loaded, not in the run
+  tasks[4].Permit = 0;
   chart.sample(e);  // no timer yet
-  engine::TTimerInfo &t = e.timers[3];
+  engine::TTimerInfo &t = timers[3];
   t.name = u"\"TICK\"";
   t.state = engine::TTimerInfo::Working;
   chart.sample(e);  // listed, not fired
   t.fireCount = 1;
-  e.tasks[2].WAIT = true;
+  tasks[2].WAIT = true;
   chart.sample(e);
   chart.sample(e);  // no new firing
   t.fireCount = 3;  // two firings between samples show as one pulse
-  e.tasks[2].WAIT = false;
-  e.tasks[2].state = engine::tsSTOP;
+  tasks[2].WAIT = false;
+  tasks[2].state = engine::tsSTOP;
   chart.sample(e);
   t.fireCount = 0;  // set anew: no pulse
-  e.tasks[2].state = engine::tsEND;
+  tasks[2].state = engine::tsEND;
   chart.sample(e);
 
   ASSERT_EQ(chart.columns(), 6u);

@@ -109,7 +109,7 @@ class WebUi : public UserInterface {
     }
     if (consoleDirty) {
       consoleDirty = false;
-      post("console", json_lines(env->engine.console.lines()));
+      post("console", json_lines(env->engine.console().lines()));
     }
     post("status", statusJson());
   }
@@ -162,7 +162,7 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void vm_init(const char *home, const char *data) {
   g = new Playground;
   g->env = std::make_unique<Environment>(std::filesystem::path(home), g->ui);
-  g->env->engine.canvas = &g->canvas;
+  g->env->engine.setCanvas(&g->canvas);
   g->env->canAsk = false;
   g->env->dataDirectoryOverride = std::filesystem::path(data);
   g->ui.env = g->env.get();

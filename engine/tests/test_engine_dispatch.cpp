@@ -1,6 +1,6 @@
 // The hot form of records and the passes of a lone task: the same results,
 // errors, execution points and pass counts as record-by-record execution.
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
 using namespace velmora::engine;
@@ -8,7 +8,7 @@ using velmora::testing::tcode;
 
 namespace {
 
-class Dispatch : public velmora::testing::EngineTest {
+class Dispatch : public velmora::testing::MachineTest {
  protected:
   const HotRecord &hotAt(int slot, int position) {
     return e.hot[std::size_t(e.tasks[std::size_t(slot)].PcodeListNo)][std::size_t(position)];

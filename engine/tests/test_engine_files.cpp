@@ -1,4 +1,4 @@
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 #include "tests/unit/temp_dir.h"
 #include "text/lines.h"
 
@@ -9,7 +9,7 @@ using velmora::testing::TempDir;
 
 namespace {
 
-class Files : public velmora::testing::EngineTest {
+class Files : public velmora::testing::MachineTest {
  protected:
   TempDir dir;
   void SetUp() override { e.dataDirectory = dir.path(); }

@@ -1,4 +1,4 @@
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
 using namespace velmora::engine;
@@ -93,7 +93,7 @@ TEST(Loader, NumbersParseIndependentlyOfTheLocale) {
   EXPECT_EQ(l[1].op[1].kind, OperandKind::BadConst);
 }
 
-class Linking : public velmora::testing::EngineTest {};
+class Linking : public velmora::testing::MachineTest {};
 
 TEST_F(Linking, VariableNumbersAreWrittenOnlyForRegisteredNames) {
   int slot = load(tcode({u"000 ∇ A < ∇ B", u"022 ∇ A =", u"003 + xNVAR A ∇ NOPE"}), {u"A"});

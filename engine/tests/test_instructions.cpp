@@ -5,7 +5,7 @@
 
 #include "engine/listing.h"
 #include "engine/opcodes.h"
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
 using namespace velmora::engine;
@@ -18,7 +18,7 @@ constexpr std::uint32_t kNothingOnPurpose = ifNoAction | ifLabel | ifFunction | 
 }  // namespace
 
 TEST(InstructionTable, EveryRowHasAHandlerOrDoesNothingOnPurpose) {
-  Engine e;
+  Machine e;
   for (const InstructionRow &row : kInstructionRows) {
     const bool quiet = (row.flags & kNothingOnPurpose) != 0;
     const bool bound = e.handler(row.code) != nullptr;
@@ -73,7 +73,7 @@ TEST(InstructionTable, TheLoaderTakesExactlyTheLoadableRows) {
   EXPECT_EQ(opcode_info(opBREAKPOINT), nullptr);
 }
 
-class InstructionListing : public velmora::testing::EngineTest {};
+class InstructionListing : public velmora::testing::MachineTest {};
 
 TEST_F(InstructionListing, LinesKeepTheirFormatForEveryKindOfRecord) {
   int slot = load(tcode({u"F_F", u"000 NOT ∇ A <= Δ 3", u"098 xFJMP 2", u"L_2 IF",

@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
 using namespace velmora::engine;
@@ -12,9 +12,9 @@ namespace {
 // which task executed which probe (Param[1] holds field 3: "070 - - TAG").
 std::vector<std::pair<int, u16>> g_trace;
 
-void probe(Engine &e, TTaskInfo &, const TPEXE &r) { g_trace.emplace_back(e.current, r.Param[1]); }
+void probe(Machine &e, TTaskInfo &, const TPEXE &r) { g_trace.emplace_back(e.current, r.Param[1]); }
 
-class Scheduler : public velmora::testing::EngineTest {
+class Scheduler : public velmora::testing::MachineTest {
  protected:
   double fakeTime = 0;
   void SetUp() override {

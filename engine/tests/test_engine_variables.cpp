@@ -1,11 +1,11 @@
-#include "tests/unit/engine_fixture.h"
+#include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
 using namespace velmora::engine;
 using velmora::testing::tcode;
 
 namespace {
-class Variables : public velmora::testing::EngineTest {};
+class Variables : public velmora::testing::MachineTest {};
 }  // namespace
 
 TEST_F(Variables, TaskVariablesArePrivateAndSharedNamesAreOneEntry) {
@@ -104,7 +104,7 @@ TEST_F(Variables, RunResetClearsValuesButKeepsNames) {
 }
 
 namespace {
-void two_errors(Engine &e, TTaskInfo &, const TPEXE &) {
+void two_errors(Machine &e, TTaskInfo &, const TPEXE &) {
   e.getNumber(u"P");
   e.getNumber(u"Q");
 }
@@ -136,7 +136,7 @@ TEST_F(Variables, ConsoleBufferResetClearAppendAndAddLine) {
 }
 
 TEST(Engine, OperatingSystemVersionTexts) {
-  Engine e;
+  Machine e;
   EXPECT_EQ(e.osVersion[0].substr(0, 4), u"Ver ");
   EXPECT_GT(e.osVersion[0].size(), 4u);
   EXPECT_EQ(e.osVersion[1].substr(0, 14), u"Build Number: ");
