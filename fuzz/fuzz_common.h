@@ -39,7 +39,7 @@ inline void register_and_link(const Lines &tcode, const Lines &taskVars, const L
   int slot = engine.registerProgram(tcode, taskVars, sharedVars, messages, engine::tsACTIVE, u"fuzz", 0);
   if (slot < 0) return;
   if (engine.linkAll()) return;
-  engine::slot_listing(engine, slot);
+  engine.listing(slot);
   engine.listFunctions(slot);
 }
 
