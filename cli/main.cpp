@@ -296,7 +296,7 @@ int main(int argc, char **argv) {
   if (tokens) {
     for (int tab : tabsOfFiles) {
       compiler::TokenStream s = env.tokenize(tab, true);
-      std::printf("# tokens of %s\n", to_utf8(env.tabs.tabs[std::size_t(tab)].caption).c_str());
+      std::printf("# tokens of %s\n", to_utf8(env.tabs.tab(tab).caption).c_str());
       for (const u16 &t : s.tokens) std::printf("%s\n", to_utf8(t).c_str());
       std::printf("# user symbols\n");
       for (const u16 &n : s.userSymbols) std::printf("%s\n", to_utf8(n).c_str());
@@ -310,7 +310,7 @@ int main(int argc, char **argv) {
 
   std::vector<int> filledSlots;
   for (int tab : tabsOfFiles) {
-    env.tabs.active = tab;
+    env.tabs.activate(tab);
     int slot = env.mnCOMPILEClick();
     if (tcode) {
       for (const u16 &line : env.lastTcode) std::printf("%s\n", to_utf8(line).c_str());

@@ -36,7 +36,7 @@ void Environment::addRecentFile(const u16 &name) {
 Lines Environment::bookLines() const {
   Lines out{kBookHead};
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    const Tab &t = tabs.tabs[std::size_t(i)];
+    const Tab &t = tabs.at(i);
     if (!t.inUse || t.lines.empty()) continue;
     out.push_back(kProgramHead + int16(i + 1));
     out.insert(out.end(), t.lines.begin(), t.lines.end());
@@ -57,7 +57,7 @@ bool Environment::saveBook() {
     return false;
   }
   addRecentFile(from_utf8(path.filename().string()));
-  for (Tab &t : tabs.tabs)
+  for (Tab &t : tabs.tabs_)
     if (t.inUse) {
       t.modified = false;
       t.panels[1].clear();
@@ -76,7 +76,7 @@ int Environment::readBook(const Lines &lines) {
     ++i;
     int tab = newProgram();
     if (tab < 0) break;
-    Tab &t = tabs.tabs[std::size_t(tab)];
+    Tab &t = tabs.at(tab);
     for (; i < lines.size() && !header(i); ++i)
       if (!contains(lines[i], kMark)) t.lines.push_back(lines[i]);
     t.panels[0] = int16(long(t.lines.size()));
@@ -89,7 +89,7 @@ int Environment::readBook(const Lines &lines) {
 // Every tab closes after the question; false when the user said No or kept
 // a tab.
 bool Environment::releaseWorkspace() {
-  if (tabs.openCount > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
+  if (tabs.openCount() > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
   return closeAllTabs();
 }
 
@@ -110,7 +110,7 @@ bool Environment::readBookFile(const std::filesystem::path &path) {
   bookName = from_utf8(path.filename().string());
   // The programs belong to the book: saving goes through "ブック保存".
   for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
-    if (tabs.tabs[std::size_t(i)].inUse) tabs.tabs[std::size_t(i)].panels[2] = from_utf8(path.string());
+    if (tabs.at(i).inUse) tabs.at(i).panels[2] = from_utf8(path.string());
   return true;
 }
 
@@ -138,21 +138,21 @@ int Environment::openListedFile(const u16 &name) {
   const std::filesystem::path path = listedFilePath(name);
   if (contains_any_case(name, ".TXB")) {
     if (!releaseWorkspace() || !readBookFile(path)) return -1;
-    return tabs.active;
+    return tabs.active();
   }
   if (!roomForAnotherTab()) return -1;
   return tabs.loadFile(path, std::nullopt, ui);
 }
 
 bool Environment::roomForAnotherTab() {
-  if (tabs.openCount < TabPool::kTabs) return true;
+  if (tabs.openCount() < TabPool::kTabs) return true;
   ui.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
   return false;
 }
 
 bool Environment::overwriteSave(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return false;
-  Tab &t = tabs.tabs[std::size_t(tab)];
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return false;
+  Tab &t = tabs.at(tab);
   if (contains_any_case(t.panels[2], ".TXB")) {
     ui.message(u"ＢＯＯＫ形式は保存メニューを使用する", u"");
     return false;

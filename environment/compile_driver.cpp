@@ -47,13 +47,13 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   o.tabPitch = settings.consoleTabPitch();
   o.variableAlert = settings.VARIABLE_ALERT_CheckBox;
   const Lines empty;
-  const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].lines : empty;
+  const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).lines : empty;
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
 }
 
 bool Environment::TokenButtonClick(bool general) {
-  if (tabs.active < 0 || !tabs.tabs[std::size_t(tabs.active)].inUse) return false;
-  extractedTokens = tokenize(tabs.active, !general);
+  if (tabs.active() < 0 || !tabs.at(tabs.active()).inUse) return false;
+  extractedTokens = tokenize(tabs.active(), !general);
   return true;
 }
 
@@ -70,12 +70,13 @@ Environment::TokenClass Environment::token_class(u16view tokenLine) {
 }
 
 int Environment::mnCOMPILEClick() {
+  compileError = SourceMark{};  // a mark belongs to the compile that made it
   if (!mayCompile()) return -1;
   report.clear();
-  if (tabs.active < 0) return -1;
+  if (tabs.active() < 0) return -1;
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
-    if (engine.task(s).SrcIndex == tabs.active) slot = s;
+    if (engine.task(s).SrcIndex == tabs.active()) slot = s;
   if (slot < 0 || engine.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
   if (!ui.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
@@ -90,15 +91,15 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
         if (c == u'\'') c = u'"';
-  lastTokens = tokenize(tabs.active, true);
+  lastTokens = tokenize(tabs.active(), true);
   report = lastTokens.report;
-  compiledTab_ = tabs.active;
+  compiledTab_ = tabs.active();
   compiledLines_ = tab->lines;
   if (settings.Ascii_Name_Only_CheckBox) {
     if (auto bad = non_ascii_name(lastTokens)) {
       compileOk_ = false;
       const u16 text = u"変数名は半角英数字のみ: " + bad->first;
-      compileError = {tabs.active, bad->second, text};
+      compileError = {tabs.active(), bad->second, text};
       ui.message(text, u"");
       return -1;
     }
@@ -186,7 +187,7 @@ bool Environment::AnalyzeButtonClick() {
   report.clear();
   compileError = SourceMark{};
   lastCompileMessage_.clear();
-  lastTokens = tokenize(tabs.active, true);
+  lastTokens = tokenize(tabs.active(), true);
   const bool ok = compiler_->compile(lastTokens.tokens, true);
   lastTcode = compiler_->tcode();
   compileOk_ = false;  // a step compile registers nothing
@@ -227,7 +228,7 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
   // The code belongs to the tab it was compiled from, which need not be the
   // active one any more when "追加" registers it again.
   if (!compileOk_ || compiledTab_ < 0 || compiledTab_ >= TabPool::kTabs) return -1;
-  Tab *tab = &tabs.tabs[std::size_t(compiledTab_)];
+  Tab *tab = &tabs.at(compiledTab_);
   if (!tab->inUse) return -1;
   endStepping();  // the next step starts the tasks afresh, linked
   int slot = engine.registerProgram(lastTcode, lastTokens.userSymbols, lastTokens.sharedNames,
@@ -264,8 +265,8 @@ void Environment::TaskStatus_ListBoxClick(int slot) {
   selectedTask = slot;
   const engine::TTaskInfo &t = engine.task(slot);
   if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
-      tabs.tabs[std::size_t(t.SrcIndex)].inUse)
-    tabs.active = t.SrcIndex;
+      tabs.at(t.SrcIndex).inUse)
+    tabs.activate(t.SrcIndex);
 }
 
 int Environment::Compile_Replace(int slot, TTaskState initial) {

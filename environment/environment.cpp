@@ -43,8 +43,8 @@ std::filesystem::path Environment::programDirectory() const {
 namespace velmora::environment {
 
 bool Environment::saveTabAsText(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return false;
-  Tab &t = tabs.tabs[std::size_t(tab)];
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return false;
+  Tab &t = tabs.at(tab);
   auto chosen = ui.chooseSaveFile(u"テキストで保存", programDirectory(), t.caption.empty() ? u"*.*" : t.caption);
   if (!chosen) return false;
   std::filesystem::path path = *chosen;
@@ -66,8 +66,8 @@ bool Environment::saveTabAsText(int tab) {
 }
 
 bool Environment::closeTab(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse) return true;
-  Tab &t = tabs.tabs[std::size_t(tab)];
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return true;
+  Tab &t = tabs.at(tab);
   if (t.modified) {
     Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
     if (a == Answer::Cancel) return false;
@@ -78,7 +78,7 @@ bool Environment::closeTab(int tab) {
       DelTaskButtonClick(s);
   tabs.release(tab);
   removeRecoveryCopy(tab);
-  if (tabs.openCount == 0) {
+  if (tabs.openCount() == 0) {
     running = false;
     engine.stopAll();
   }
@@ -88,23 +88,23 @@ bool Environment::closeTab(int tab) {
 bool Environment::confirmCloseAll() {
   std::vector<int> discarded;
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    Tab &t = tabs.tabs[std::size_t(i)];
+    Tab &t = tabs.at(i);
     if (!t.inUse || !t.modified) continue;
     Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
     if (a == Answer::Cancel) return false;
     if (a == Answer::Yes && !saveTabAsText(i)) return false;
     if (a == Answer::No) discarded.push_back(i);
   }
-  for (int i : discarded) tabs.tabs[std::size_t(i)].modified = false;
+  for (int i : discarded) tabs.at(i).modified = false;
   return true;
 }
 
 bool Environment::closeAllTabs() {
   if (!confirmCloseAll()) return false;
-  while (tabs.openCount > 0) {
-    int tab = tabs.active >= 0 && tabs.tabs[std::size_t(tabs.active)].inUse ? tabs.active : -1;
+  while (tabs.openCount() > 0) {
+    int tab = tabs.active() >= 0 && tabs.at(tabs.active()).inUse ? tabs.active() : -1;
     for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
-      if (tabs.tabs[std::size_t(i)].inUse) tab = i;
+      if (tabs.at(i).inUse) tab = i;
     if (!closeTab(tab)) return false;
   }
   return true;

@@ -70,7 +70,7 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   // slots are not started by a tool.
   const int slot = mnCOMPILEClick();
   RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
-  tabs.tabs[std::size_t(tab)].modified = false;
+  tabs.at(tab).modified = false;
   if (!keepTab) closeTab(tab);
   return result;
 }
@@ -78,15 +78,15 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
 bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
   extractionEncoding = encoding;
   Lines program = {u"&U=\"" + url + u"\";", u"P=[#].NEW;", u"[#P]=<*> " + encoding + u" &U;", u"[#P].Name(&U);"};
-  int before = tabs.openCount;
+  int before = tabs.openCount();
   std::array<bool, TabPool::kTabs> wasOpen{};
-  for (int i = 0; i < TabPool::kTabs; ++i) wasOpen[std::size_t(i)] = tabs.tabs[std::size_t(i)].inUse;
+  for (int i = 0; i < TabPool::kTabs; ++i) wasOpen[std::size_t(i)] = tabs.at(i).inUse;
   RunResult r = runSystemProgram(program, true);
   if (r == RunResult::NotStarted) return false;
   // Only the page with the fetched text stays open.
-  int page = tabs.active;
+  int page = tabs.active();
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    Tab &t = tabs.tabs[std::size_t(i)];
+    Tab &t = tabs.at(i);
     if (t.inUse && t.caption == u"__$$$__" && !wasOpen[std::size_t(i)]) {
       t.modified = false;
       closeTab(i);
@@ -95,25 +95,25 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
   // A failed fetch leaves no empty page behind.
   if (r != RunResult::Ended)
     for (int i = 0; i < TabPool::kTabs; ++i) {
-      Tab &t = tabs.tabs[std::size_t(i)];
+      Tab &t = tabs.at(i);
       if (t.inUse && !wasOpen[std::size_t(i)] && t.lines.empty()) {
         t.modified = false;
         closeTab(i);
       }
     }
-  if (page >= 0 && tabs.tabs[std::size_t(page)].inUse) {
-    tabs.tabs[std::size_t(page)].modified = true;
-    tabs.active = page;
+  if (page >= 0 && tabs.at(page).inUse) {
+    tabs.at(page).modified = true;
+    tabs.activate(page);
   }
-  return r == RunResult::Ended && tabs.openCount > before;
+  return r == RunResult::Ended && tabs.openCount() > before;
 }
 
 RunResult Environment::runExtraction(const ExtractionSpec &spec) {
   if (spec.sourcePath.empty()) return RunResult::NotStarted;
-  int source = tabs.active + 1;
+  int source = tabs.active() + 1;
   int tab = newProgram();
   if (tab < 0) return RunResult::NotStarted;
-  tabs.tabs[std::size_t(tab)].lines = extraction_program(spec, source);
+  tabs.at(tab).lines = extraction_program(spec, source);
   const int slot = mnCOMPILEClick();
   if (slot < 0) return RunResult::NotStarted;
   // Runs whatever the permit list says of its slot: the user asked for it.
@@ -158,7 +158,7 @@ void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
                       u"end", u"??? &B[]; ??CRLF;", u"[#" + n + u"].CLEAR;", u"[#" + n + u"]=&B[];"},
                      false);
     overwriteSave(tab);
-    tabs.tabs[std::size_t(tab)].modified = false;
+    tabs.at(tab).modified = false;
     closeTab(tab);
   }
 }

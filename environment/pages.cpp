@@ -6,7 +6,7 @@ namespace velmora::environment {
 
 Tab *Environment::page(int pageNo) {
   if (pageNo < 0 || pageNo >= TabPool::kTabs) return nullptr;
-  return &tabs.tabs[std::size_t(pageNo)];
+  return &tabs.at(pageNo);
 }
 
 namespace {
@@ -63,7 +63,7 @@ int Environment::New_Page() {
 }
 
 void Environment::Let_Page_Active(int pageIndex) {
-  if (Tab *t = page(pageIndex); t && t->inUse) tabs.active = pageIndex;
+  if (Tab *t = page(pageIndex); t && t->inUse) tabs.activate(pageIndex);
 }
 
 bool Environment::Get_Page_Name(int pageNo, u16 &name) {
@@ -120,11 +120,11 @@ void Environment::Free_Page(int pageNo, int activePageIndex) {
   // one before the freed page; then on to the next open page after it,
   // round to the first again. None open: no page is active.
   const int from = activePageIndex >= 0 ? activePageIndex : std::max(0, pageNo - 1);
-  tabs.active = -1;
+  tabs.activate(-1);
   for (int k = 1; k <= TabPool::kTabs; ++k) {
     const int candidate = (from + k) % TabPool::kTabs;
-    if (tabs.tabs[std::size_t(candidate)].inUse) {
-      tabs.active = candidate;
+    if (tabs.at(candidate).inUse) {
+      tabs.activate(candidate);
       break;
     }
   }

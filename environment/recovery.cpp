@@ -25,7 +25,7 @@ void Environment::writeRecoveryCopies() {
   if (!keepRecoveryCopies) return;
   std::error_code ec;
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    const Tab &t = tabs.tabs[std::size_t(i)];
+    const Tab &t = tabs.at(i);
     if (!t.inUse || !t.modified) {
       removeRecoveryCopy(i);
       continue;
@@ -62,10 +62,10 @@ int Environment::restoreRecoveryCopies() {
   discardRecoveryCopies();
   int restored = 0;
   for (RecoveryCopy &c : copies) {
-    if (tabs.openCount >= TabPool::kTabs) break;
+    if (tabs.openCount() >= TabPool::kTabs) break;
     int tab = tabs.loadLines(c.lines, ui);
     if (tab < 0) break;
-    Tab &t = tabs.tabs[std::size_t(tab)];
+    Tab &t = tabs.at(tab);
     t.caption = c.caption;
     if (!c.path.empty()) {
       t.panels[2] = c.path;

@@ -116,7 +116,7 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
   }
   int slot = engine.currentSlot();
   int tab = slot >= 0 && slot < engine::kSlots ? engine.task(slot).SrcIndex : -1;
-  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.tabs[std::size_t(tab)].caption : int16(slot + 1);
+  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : int16(slot + 1);
   return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
                          u16(target) + u"\r\rこの実行の間、許可しますか？",
                      u"実行許可の確認");
@@ -144,7 +144,7 @@ void Environment::prepareEngine() {
 }
 
 RunResult Environment::ExecTaskButtonClick() {
-  if (tabs.openCount == 0 || busy) return RunResult::NotStarted;
+  if (tabs.openCount() == 0 || busy) return RunResult::NotStarted;
   ui.pumpEvents();
   busy = true;
   writeRecoveryCopies();  // a run may call code that takes the process down

@@ -16,7 +16,7 @@ int Environment::slotOfTab(int tab) const {
 bool Environment::tabChangedSinceCompile(int tab) const {
   int slot = slotOfTab(tab);
   if (slot < 0 || tab >= TabPool::kTabs) return true;
-  return tabs.tabs[std::size_t(tab)].lines != compiledSource[std::size_t(slot)];
+  return tabs.at(tab).lines != compiledSource[std::size_t(slot)];
 }
 
 std::array<bool, engine::kSlots> Environment::slotsToRun() const {
@@ -37,9 +37,9 @@ int Environment::slotsToRunCount() const {
 }
 
 RunResult Environment::runTab(int tab) {
-  if (running || busy || stepCompiling || tab < 0 || tab >= TabPool::kTabs || !tabs.tabs[std::size_t(tab)].inUse)
+  if (running || busy || stepCompiling || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
     return RunResult::NotStarted;
-  tabs.active = tab;
+  tabs.activate(tab);
   int slot = slotOfTab(tab);
   if (slot < 0 || tabChangedSinceCompile(tab)) {
     report.clear();
@@ -59,8 +59,8 @@ RunResult Environment::runSlotAlone(int slot) {
 
 void Environment::locateLine(u16view line) {
   int n = -1;
-  if (tabs.active >= 0 && parse_int(line, n) && n >= 0) compileError = {tabs.active, n, lastCompileMessage_};
-  ui.locateLine(tabs.active, line);
+  if (tabs.active() >= 0 && parse_int(line, n) && n >= 0) compileError = {tabs.active(), n, lastCompileMessage_};
+  ui.locateLine(tabs.active(), line);
 }
 
 }  // namespace velmora::environment

@@ -6,21 +6,21 @@ namespace velmora::environment {
 
 int TabPool::lowestFree() const {
   for (int i = 0; i < kTabs; ++i)
-    if (!tabs[std::size_t(i)].inUse) return i;
+    if (!tabs_[std::size_t(i)].inUse) return i;
   return -1;
 }
 
 int TabPool::take(const u16 &caption) {
   int i = lowestFree();
   if (i < 0) return -1;
-  Tab &t = tabs[std::size_t(i)];
+  Tab &t = tabs_[std::size_t(i)];
   unsigned revision = t.revision;
   t = Tab{};
   t.revision = revision + 1;  // views see every change of a tab, reuse included
   t.inUse = true;
   t.caption = caption;
-  ++openCount;
-  active = i;
+  ++openCount_;
+  active_ = i;
   return i;
 }
 
@@ -31,7 +31,7 @@ int TabPool::newProgram(const std::filesystem::path &programDir, UserInterface &
     return -1;
   }
   take(u"#" + int16(i + 1));
-  Tab &t = tabs[std::size_t(i)];
+  Tab &t = tabs_[std::size_t(i)];
   t.panels = {int16(0), u"", from_utf8((programDir / to_utf8(t.caption)).string())};
   return i;
 }
@@ -44,7 +44,7 @@ int TabPool::loadFile(const std::filesystem::path &path, std::optional<Encoding>
     return -1;
   }
   take(from_utf8(path.filename().string()));
-  Tab &t = tabs[std::size_t(i)];
+  Tab &t = tabs_[std::size_t(i)];
   bool ok = false;
   if (auto bytes = read_file_bytes(path)) {
     u16 text = encoding ? decode_as(*bytes, *encoding) : decode_bytes(*bytes).text;
@@ -66,24 +66,54 @@ int TabPool::loadLines(const Lines &lines, UserInterface &ui) {
     return -1;
   }
   take(u"__$$$__");
-  Tab &t = tabs[std::size_t(i)];
+  Tab &t = tabs_[std::size_t(i)];
   t.lines = lines;
   t.panels = {int16(long(lines.size())), u"", u""};
   return i;
 }
 
+void TabPool::activate(int tab) { active_ = isOpen(tab) ? tab : -1; }
+
+void TabPool::setLines(int tab, Lines lines) {
+  if (isOpen(tab)) tabs_[std::size_t(tab)].lines = std::move(lines);
+}
+
+void TabPool::setModified(int tab, bool modified) {
+  if (!isOpen(tab)) return;
+  Tab &t = tabs_[std::size_t(tab)];
+  t.modified = modified;
+  t.panels[1] = modified ? u"変更" : u"";
+}
+
+void TabPool::place(int i, const u16 &caption, Lines lines) {
+  if (i < 0 || i >= kTabs) return;
+  Tab &t = tabs_[std::size_t(i)];
+  if (!t.inUse) {
+    const unsigned revision = t.revision;
+    t = Tab{};
+    t.revision = revision;
+    t.inUse = true;
+    ++openCount_;
+  }
+  if (t.lines != lines) ++t.revision;
+  t.caption = caption;
+  t.lines = std::move(lines);
+  t.modified = false;
+  t.panels[1].clear();
+}
+
 void TabPool::release(int tab) {
-  if (tab < 0 || tab >= kTabs || !tabs[std::size_t(tab)].inUse) return;
-  unsigned revision = tabs[std::size_t(tab)].revision;
-  tabs[std::size_t(tab)] = Tab{};
-  tabs[std::size_t(tab)].revision = revision + 1;
-  --openCount;
-  if (active == tab) {
-    active = -1;
-    for (int i = tab - 1; i >= 0 && active < 0; --i)
-      if (tabs[std::size_t(i)].inUse) active = i;
-    for (int i = 0; i < kTabs && active < 0; ++i)
-      if (tabs[std::size_t(i)].inUse) active = i;
+  if (tab < 0 || tab >= kTabs || !tabs_[std::size_t(tab)].inUse) return;
+  unsigned revision = tabs_[std::size_t(tab)].revision;
+  tabs_[std::size_t(tab)] = Tab{};
+  tabs_[std::size_t(tab)].revision = revision + 1;
+  --openCount_;
+  if (active_ == tab) {
+    active_ = -1;
+    for (int i = tab - 1; i >= 0 && active_ < 0; --i)
+      if (tabs_[std::size_t(i)].inUse) active_ = i;
+    for (int i = 0; i < kTabs && active_ < 0; ++i)
+      if (tabs_[std::size_t(i)].inUse) active_ = i;
   }
 }
 

@@ -20,13 +20,32 @@ struct Tab {
   unsigned revision = 0;      // counts changes made by running programs
 };
 
+class Environment;
+
 class TabPool {
  public:
   static constexpr int kTabs = 10;
 
-  std::array<Tab, kTabs> tabs;
-  int openCount = 0;
-  int active = -1;
+  const Tab &tab(int i) const { return tabs_[std::size_t(i)]; }
+  int openCount() const { return openCount_; }
+  int active() const { return active_; }
+  const Tab *activeTab() const { return active_ >= 0 ? &tabs_[std::size_t(active_)] : nullptr; }
+  // Whether i names an open tab.
+  bool isOpen(int i) const { return i >= 0 && i < kTabs && tabs_[std::size_t(i)].inUse; }
+
+  // The tab the user works in (-1: none); an index that is no open tab
+  // leaves no tab active.
+  void activate(int tab);
+  // The editor's text of an open tab.
+  void setLines(int tab, Lines lines);
+  // The changed mark: the editor says whether its text differs from the
+  // last load or save; the tab keeps the flag and its status panel shows
+  // "変更" (nothing once saved).
+  void setModified(int tab, bool modified);
+
+  // A text from outside (the browser's editor) placed into tab i, opening
+  // it when free; unmodified afterwards.
+  void place(int i, const u16 &caption, Lines lines);
 
   int lowestFree() const;
   // A new empty program "#n"; -1 (after the message) when all tabs are open.
@@ -39,9 +58,18 @@ class TabPool {
   int loadLines(const Lines &lines, UserInterface &ui);
   // Frees a tab without questions.
   void release(int tab);
-  Tab *activeTab() { return active >= 0 ? &tabs[std::size_t(active)] : nullptr; }
 
  private:
+  // The environment changes tabs as its commands decide (saves, books,
+  // pages a program writes, recovery copies).
+  friend class Environment;
+  Tab &at(int i) { return tabs_[std::size_t(i)]; }
+  const Tab &at(int i) const { return tabs_[std::size_t(i)]; }
+  Tab *activeTab() { return active_ >= 0 ? &tabs_[std::size_t(active_)] : nullptr; }
+
+  std::array<Tab, kTabs> tabs_;
+  int openCount_ = 0;
+  int active_ = -1;
   int take(const u16 &caption);
 };
 

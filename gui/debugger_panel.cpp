@@ -294,9 +294,7 @@ void DebuggerPanel::refresh() {
     listing_->addItem(QStringLiteral("0000 No compiled code"));
   } else {
     const Lines *lines = nullptr;
-    if (task.SrcIndex >= 0 && task.SrcIndex < environment::TabPool::kTabs &&
-        env_.tabs.tabs[std::size_t(task.SrcIndex)].inUse)
-      lines = &env_.tabs.tabs[std::size_t(task.SrcIndex)].lines;
+    if (env_.tabs.isOpen(task.SrcIndex)) lines = &env_.tabs.tab(task.SrcIndex).lines;
     if (lines) {
       for (std::size_t i = 0; i < lines->size(); ++i) {
         QString mark = env_.isBreakpoint(s, int(i)) ? QStringLiteral("●") : QStringLiteral("  ");

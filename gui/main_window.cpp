@@ -79,9 +79,9 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
     e->setObjectName(QStringLiteral("editor%1").arg(i));
     connect(e, &QPlainTextEdit::modificationChanged, this, [this, i, e](bool changed) {
-      environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
-      t.modified = changed;
-      t.panels[1] = changed ? u"変更" : u"";
+      if (showingTab_) return;  // the pool's own text going in is no change
+      env_->tabs.setModified(i, changed);
+      const environment::Tab &t = env_->tabs.tab(i);
       // A changed program shows a mark after its caption.
       int index = tabs_->indexOf(e);
       if (index >= 0) tabs_->setTabText(index, qs(t.caption) + (changed ? QStringLiteral(" *") : QString()));
@@ -215,7 +215,7 @@ void MainWindow::buildMenus() {
   file->addAction(QStringLiteral("ファイル保存(&B)"), this, [this] { saveActiveAsText(); });
   file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
     syncEditorsToPool();
-    int tab = env_->tabs.active;
+    int tab = env_->tabs.active();
     if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
   file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); });
@@ -357,18 +357,16 @@ void MainWindow::buildMenus() {
 
 void MainWindow::showTab(int tab, bool activate) {
   if (tab < 0) return;
-  environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
+  const environment::Tab &t = env_->tabs.tab(tab);
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   QStringList lines;
   for (const u16 &line : t.lines) lines << qs(line);
-  // Setting the text reports the document changed, and resetting the mark
-  // afterwards reports nothing: the tab's own mark is put back by hand.
-  const bool modified = t.modified;
-  const u16 mark = t.panels[1];
+  // Setting the text reports the document changed: that echo of the tab's
+  // own text is not passed on, and the document takes the tab's mark.
+  showingTab_ = true;
   e->setPlainText(lines.join(QChar(u'\n')));
-  e->document()->setModified(modified);
-  t.modified = modified;
-  t.panels[1] = mark;
+  e->document()->setModified(t.modified);
+  showingTab_ = false;
   shownRevision_[std::size_t(tab)] = t.revision;
   int index = tabs_->indexOf(e);
   const QString caption = qs(t.caption) + (t.modified ? QStringLiteral(" *") : QString());
@@ -390,7 +388,7 @@ void MainWindow::showTab(int tab, bool activate) {
 
 void MainWindow::refreshPages() {
   for (int i = 0; i < environment::TabPool::kTabs; ++i) {
-    const environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
+    const environment::Tab &t = env_->tabs.tab(i);
     QPlainTextEdit *e = editors_[std::size_t(i)];
     bool shown = tabs_->indexOf(e) >= 0;
     if (t.inUse && (!shown || t.revision != shownRevision_[std::size_t(i)])) {
@@ -410,15 +408,14 @@ int MainWindow::poolIndexOf(QWidget *page) const {
 
 void MainWindow::syncEditorsToPool() {
   for (int i = 0; i < environment::TabPool::kTabs; ++i) {
-    environment::Tab &t = env_->tabs.tabs[std::size_t(i)];
-    if (!t.inUse) continue;
+    if (!env_->tabs.isOpen(i)) continue;
     Lines lines;
     for (QTextBlock b = editors_[std::size_t(i)]->document()->begin(); b.isValid(); b = b.next())
       lines.push_back(u(b.text()));
     if (lines.size() == 1 && lines[0].empty()) lines.clear();
-    t.lines = std::move(lines);
+    env_->tabs.setLines(i, std::move(lines));
   }
-  env_->tabs.active = poolIndexOf(tabs_->currentWidget());
+  env_->tabs.activate(poolIndexOf(tabs_->currentWidget()));
 }
 
 int MainWindow::newProgram() {
@@ -451,7 +448,7 @@ int MainWindow::openProgram(std::optional<Encoding> encoding) {
 
 bool MainWindow::saveActiveAsText() {
   syncEditorsToPool();
-  const int tab = env_->tabs.active;
+  const int tab = env_->tabs.active();
   if (tab < 0 || !env_->saveTabAsText(tab)) return false;
   editors_[std::size_t(tab)]->document()->setModified(false);
   return true;
@@ -504,7 +501,7 @@ bool MainWindow::stepOnePass() {
 
 bool MainWindow::closeActiveTab() {
   syncEditorsToPool();
-  int tab = env_->tabs.active;
+  int tab = env_->tabs.active();
   if (tab < 0) return true;
   if (!env_->closeTab(tab)) return false;
   QPlainTextEdit *e = editors_[std::size_t(tab)];
@@ -519,7 +516,7 @@ bool MainWindow::closeActiveTab() {
 int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
-  int tab = env_->tabs.active;
+  int tab = env_->tabs.active();
   if (env_->StepTransCheckBox) debuggerDock_->show();
   int slot = env_->mnCOMPILEClick();
   debugger_->setStepCompiling(false);
@@ -681,7 +678,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     return;
   }
   env_->settings.save(env_->home);
-  while (env_->tabs.openCount > 0) {
+  while (env_->tabs.openCount() > 0) {
     if (!closeActiveTab()) {
       event->ignore();
       return;
@@ -741,7 +738,7 @@ bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
   extractionDialog()->setEncoding(encoding);
   bool loaded = env_->loadWebPage(url, encoding);
   refreshPages();
-  if (env_->tabs.active >= 0) showTab(env_->tabs.active);
+  if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
   refreshStatus();
   return loaded;
 }
@@ -754,7 +751,7 @@ RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
   RunResult result = env_->runExtraction(spec);
   setRunning(false);
   refreshPages();
-  if (env_->tabs.active >= 0) showTab(env_->tabs.active);
+  if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
   refreshStatus();
   return result;
 }
@@ -993,7 +990,7 @@ int MainWindow::offerRecovery() {
   }
   int restored = env_->restoreRecoveryCopies();
   for (int i = 0; i < environment::TabPool::kTabs; ++i)
-    if (env_->tabs.tabs[std::size_t(i)].inUse && tabs_->indexOf(editors_[std::size_t(i)]) < 0) showTab(i);
+    if (env_->tabs.isOpen(i) && tabs_->indexOf(editors_[std::size_t(i)]) < 0) showTab(i);
   refreshStatus();
   return restored;
 }

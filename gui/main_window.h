@@ -156,6 +156,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void refreshPermits();
   void setRunning(bool running);
   bool killed_ = false;        // "■" ended the run in progress
+  bool showingTab_ = false;    // a tab's text is going into its editor
   void resetViewsAfterKill();
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;

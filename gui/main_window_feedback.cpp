@@ -74,7 +74,7 @@ void MainWindow::setupFeedback() {
 RunResult MainWindow::runActiveTab() {
   if (env_->running || env_->stepCompiling) return RunResult::NotStarted;
   syncEditorsToPool();
-  const int tab = env_->tabs.active;
+  const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
   console_->clear();
   setRunning(true);
@@ -95,7 +95,7 @@ RunResult MainWindow::runActiveTab() {
 }
 
 void MainWindow::showSourceMark(const environment::Environment::SourceMark &mark) {
-  if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.tabs[std::size_t(mark.tab)].inUse) return;
+  if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.isOpen(mark.tab)) return;
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;
   tabs_->setCurrentWidget(e);
@@ -113,7 +113,7 @@ void MainWindow::updateTitle() {
     setWindowModified(false);
     return;
   }
-  const environment::Tab &t = env_->tabs.tabs[std::size_t(tab)];
+  const environment::Tab &t = env_->tabs.tab(tab);
   setWindowTitle(QStringLiteral("%1[*] - Velmora").arg(qs(t.caption)));
   setWindowModified(editors_[std::size_t(tab)]->document()->isModified());
 }

@@ -63,7 +63,7 @@ int MainWindow::compileToFreeSlot() {
   if (env_->running || env_->stepCompiling) return -1;
   syncEditorsToPool();
   env_->report.clear();
-  const int tab = env_->tabs.active;
+  const int tab = env_->tabs.active();
   if (env_->StepTransCheckBox) debuggerDock_->show();
   const int slot = env_->CompileButtonClick();
   debugger_->setStepCompiling(false);
@@ -92,7 +92,7 @@ bool MainWindow::deleteTask() {
 
 void MainWindow::selectTask(int slot) {
   env_->TaskStatus_ListBoxClick(slot);
-  const int tab = env_->tabs.active;
+  const int tab = env_->tabs.active();
   if (tab >= 0 && tabs_->indexOf(editors_[std::size_t(tab)]) >= 0) tabs_->setCurrentWidget(editors_[std::size_t(tab)]);
   if (status_->currentRow() != slot) {
     const QSignalBlocker quiet(status_);

@@ -371,7 +371,7 @@ class EnvironmentViewsTest : public QObject {
     // "全て閉じる": every tab goes, its slot with it.
     w.action(QStringLiteral("全て閉じる"))->trigger();
     QCOMPARE(w.editorTabs()->count(), 0);
-    QCOMPARE(w.environment().tabs.openCount, 0);
+    QCOMPARE(w.environment().tabs.openCount(), 0);
     QCOMPARE(w.environment().engine.task(0).state, engine::tsEMPTY);
   }
 };

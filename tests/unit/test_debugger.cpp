@@ -233,7 +233,7 @@ TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
 }
 
 TEST_F(Debugger, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
-  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"};
+  env.tabs.setLines(env.tabs.active(), {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   ASSERT_TRUE(env.addBreakpoint(0, 1));
   ASSERT_TRUE(env.addBreakpoint(0, 2));
@@ -256,7 +256,7 @@ TEST_F(Debugger, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
 }
 
 TEST_F(Debugger, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
-  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"};
+  env.tabs.setLines(env.tabs.active(), {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   ASSERT_TRUE(env.addBreakpoint(0, 0));
   ASSERT_TRUE(env.setBreakpointCondition(0, u"GO"));

@@ -44,7 +44,7 @@ TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   int tab = open({u"A = 1;"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_TRUE(ui.questions.empty());
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 2;"};
+  env.tabs.setLines(tab, {u"A = 2;"});
   ui.answers = {Answer::No};
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
@@ -58,7 +58,7 @@ TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
 TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   int tab = open({u"A = 1;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = ;"};
+  env.tabs.setLines(tab, {u"A = ;"});
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(slotOfTab(tab), -1);
   EXPECT_EQ(env.engine.registered(), 0);
@@ -184,46 +184,46 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
 
 TEST_F(Env, NewProgramsTakeTheLowestFreeTabUntilAllTenAreOpen) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(env.newProgram(), i);
-  EXPECT_EQ(env.tabs.tabs[0].caption, u"#1");
-  EXPECT_EQ(env.tabs.tabs[9].caption, u"#10");
+  EXPECT_EQ(env.tabs.tab(0).caption, u"#1");
+  EXPECT_EQ(env.tabs.tab(9).caption, u"#10");
   EXPECT_EQ(env.newProgram(), -1);
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
   EXPECT_EQ(open({u"x"}), -1);
   EXPECT_EQ(ui.messages.back(), u"これ以上編集できない");
   ASSERT_TRUE(env.closeTab(3));
   EXPECT_EQ(env.newProgram(), 3);
-  EXPECT_EQ(env.tabs.tabs[3].caption, u"#4");
+  EXPECT_EQ(env.tabs.tab(3).caption, u"#4");
 }
 
 TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
   int tab = env.newProgram();
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
-  env.tabs.tabs[std::size_t(tab)].modified = true;
+  env.tabs.setLines(tab, {u"A = 1;"});
+  env.tabs.setModified(tab, true);
   ui.answers = {Answer::Cancel};
   EXPECT_FALSE(env.closeTab(tab));
   EXPECT_EQ(ui.questions.back(), u"変更確認: 編集内容をファイル保存するか？\r\r  #1");
-  EXPECT_TRUE(env.tabs.tabs[std::size_t(tab)].inUse);
+  EXPECT_TRUE(env.tabs.tab(tab).inUse);
   ui.answers = {Answer::Yes};
   ui.saveAs = home / "PROG" / "abc";
   EXPECT_TRUE(env.closeTab(tab));
-  EXPECT_FALSE(env.tabs.tabs[std::size_t(tab)].inUse);
+  EXPECT_FALSE(env.tabs.tab(tab).inUse);
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
 }
 
 TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
   int tab = env.newProgram();
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
-  env.tabs.tabs[std::size_t(tab)].modified = true;
+  env.tabs.setLines(tab, {u"A = 1;"});
+  env.tabs.setModified(tab, true);
   EXPECT_FALSE(env.overwriteSave(tab));  // the dialog was cancelled
   EXPECT_EQ(ui.questions.back().substr(0, 8), u"テキストで保存:");
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
-  EXPECT_TRUE(env.tabs.tabs[std::size_t(tab)].modified);
+  EXPECT_TRUE(env.tabs.tab(tab).modified);
   ui.saveAs = home / "PROG" / "named.mcl";
   EXPECT_TRUE(env.overwriteSave(tab));
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
   // From now on the tab has its file: no question.
   std::size_t asked = ui.questions.size();
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 2;"};
+  env.tabs.setLines(tab, {u"A = 2;"});
   EXPECT_TRUE(env.overwriteSave(tab));
   EXPECT_EQ(ui.questions.size(), asked);
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
@@ -234,18 +234,18 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   int a = open({u"??\"a\";"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   int b = open({u"??\"b\";"});
-  env.tabs.tabs[std::size_t(b)].modified = true;
+  env.tabs.setModified(b, true);
   int c = open({u"??\"c\";"});
   ui.answers = {Answer::Cancel};
   EXPECT_FALSE(env.closeAllTabs());
-  EXPECT_EQ(env.tabs.openCount, 3);
-  for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tabs[std::size_t(t)].inUse);
-  EXPECT_TRUE(env.tabs.tabs[std::size_t(b)].modified);
+  EXPECT_EQ(env.tabs.openCount(), 3);
+  for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tab(t).inUse);
+  EXPECT_TRUE(env.tabs.tab(b).modified);
   EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);  // a's slot stays
   // No lets the modified tab go without saving; then everything closes.
   ui.answers = {Answer::No};
   EXPECT_TRUE(env.closeAllTabs());
-  EXPECT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.tabs.openCount(), 0);
   EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
 }
 
@@ -257,9 +257,9 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   EXPECT_TRUE(env.closeTab(a));
   EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine.task(1).state, engine::tsACTIVE);
-  EXPECT_EQ(env.tabs.active, b);
+  EXPECT_EQ(env.tabs.active(), b);
   env.closeAllTabs();
-  EXPECT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.tabs.openCount(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::NotStarted);  // nothing open: no run
 }
 
@@ -267,7 +267,7 @@ TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   int tab = open({u"&S = 'it';", u"??&S;"});
   env.settings.Editor_Quote_CheckBox = true;
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.tabs.tabs[std::size_t(tab)].lines[0], u"&S = \"it\";");
+  EXPECT_EQ(env.tabs.tab(tab).lines[0], u"&S = \"it\";");
   env.ExecTaskButtonClick();
   EXPECT_EQ(ui.console.back(), u"\rit");
 }
@@ -288,17 +288,17 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
                    u"??S;", u"&T = [#2].LINE(5);"});
   int other = open({u"one", u"two"});
   ASSERT_EQ(other, 1);
-  env.tabs.active = main;
+  env.tabs.activate(main);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
-  EXPECT_EQ(env.tabs.tabs[1].lines, (Lines{u"one", u"two", u"x", u"y", u"z"}));
+  EXPECT_EQ(env.tabs.tab(1).lines, (Lines{u"one", u"two", u"x", u"y", u"z"}));
   EXPECT_EQ(ui.console, (Lines{u"\r0", u"エラー　不正なページ、行指定"}));
 }
 
 TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
   open({u"N = [#].NEW;", u"??N;"});
   for (int i = 1; i < 10; ++i) env.newProgram();
-  env.tabs.active = 0;
+  env.tabs.activate(0);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
@@ -307,7 +307,7 @@ TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
 
 TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
   int tab = env.newProgram();
-  env.tabs.tabs[std::size_t(tab)].lines = {u"A = 1;"};
+  env.tabs.setLines(tab, {u"A = 1;"});
   ui.saveAs = std::filesystem::path("abc");
   ASSERT_TRUE(env.saveTabAsText(tab));
   ASSERT_TRUE(env.saveTabAsText(tab));
@@ -330,12 +330,12 @@ TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "work.txb"));
 
   env.closeAllTabs();
-  ASSERT_EQ(env.tabs.openCount, 0);
+  ASSERT_EQ(env.tabs.openCount(), 0);
   EXPECT_EQ(env.readBook(book), 2);
-  EXPECT_EQ(env.tabs.tabs[0].caption, u"#1");
-  EXPECT_EQ(env.tabs.tabs[1].caption, u"#2");
-  EXPECT_EQ(env.tabs.tabs[0].lines, (Lines{u"first", u"x [=TXB=]#9 inside"}));  // the marked line is lost
-  EXPECT_EQ(env.tabs.tabs[1].lines, Lines{u"third"});
+  EXPECT_EQ(env.tabs.tab(0).caption, u"#1");
+  EXPECT_EQ(env.tabs.tab(1).caption, u"#2");
+  EXPECT_EQ(env.tabs.tab(0).lines, (Lines{u"first", u"x [=TXB=]#9 inside"}));  // the marked line is lost
+  EXPECT_EQ(env.tabs.tab(1).lines, Lines{u"third"});
 }
 
 TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
@@ -419,16 +419,16 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   EXPECT_TRUE(env.previewListedFile(u"missing.mcl").empty());
   int tab = env.openListedFile(u"a.mcl");
   ASSERT_GE(tab, 0);
-  EXPECT_EQ(env.tabs.tabs[std::size_t(tab)].lines, Lines{u"??1;"});
+  EXPECT_EQ(env.tabs.tab(tab).lines, Lines{u"??1;"});
 
   // A book replaces the workspace after the question; No keeps it.
   ui.answers = {Answer::No};
   EXPECT_EQ(env.openListedFile(u"b.TXB"), -1);
-  EXPECT_EQ(env.tabs.openCount, 1);
+  EXPECT_EQ(env.tabs.openCount(), 1);
   ui.answers = {Answer::Yes};
   EXPECT_GE(env.openListedFile(u"b.TXB"), 0);
-  EXPECT_EQ(env.tabs.openCount, 2);
-  EXPECT_EQ(env.tabs.tabs[1].lines, Lines{u"y = 2;"});
+  EXPECT_EQ(env.tabs.openCount(), 2);
+  EXPECT_EQ(env.tabs.tab(1).lines, Lines{u"y = 2;"});
   EXPECT_EQ(ui.questions.back(), u"解放: ワークスペースが破棄されます");
 }
 
@@ -437,7 +437,7 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
 TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   auto warnings_for = [&](const Lines &program) {
     ui.messages.clear();
-    env.tabs.tabs[std::size_t(open(program))].modified = false;
+    env.tabs.setModified(open(program), false);
     EXPECT_GE(env.mnCOMPILEClick(), 0);
     Lines found;
     for (const u16 &m : ui.messages)

@@ -102,7 +102,7 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   EXPECT_EQ(env.AddTaskButtonClick(), -1);
 
   // ASCII letters, digits and "_" pass, with any kind mark.
-  env.tabs.tabs[std::size_t(env.tabs.active)].lines = {u"A_b9 = 1;", u"&S = \"x\";", u"??A_b9;"};
+  env.tabs.setLines(env.tabs.active(), {u"A_b9 = 1;", u"&S = \"x\";", u"??A_b9;"});
   EXPECT_EQ(env.CompileButtonClick(), 0);
 }
 
@@ -112,28 +112,28 @@ TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
   for (int i = 0; i < 5; ++i) env.newProgram();  // tabs 0..4
   engine::EngineHost &host = env;
   host.Free_Page(3, 1);  // after page 1: page 2
-  EXPECT_FALSE(env.tabs.tabs[3].inUse);
-  EXPECT_EQ(env.tabs.active, 2);
+  EXPECT_FALSE(env.tabs.tab(3).inUse);
+  EXPECT_EQ(env.tabs.active(), 2);
   host.Free_Page(2, 1);  // after page 1: 2 and 3 are gone, page 4
-  EXPECT_EQ(env.tabs.active, 4);
+  EXPECT_EQ(env.tabs.active(), 4);
   host.Free_Page(4, 4);  // after page 4, round: page 0
-  EXPECT_EQ(env.tabs.active, 0);
+  EXPECT_EQ(env.tabs.active(), 0);
   host.Free_Page(0, -1);  // no page named: after page 0 (the one before, at least 0): page 1
-  EXPECT_EQ(env.tabs.active, 1);
+  EXPECT_EQ(env.tabs.active(), 1);
   host.Free_Page(1, -1);
-  EXPECT_EQ(env.tabs.active, -1);
-  EXPECT_EQ(env.tabs.openCount, 0);
+  EXPECT_EQ(env.tabs.active(), -1);
+  EXPECT_EQ(env.tabs.openCount(), 0);
 
   // From a running program: the page of slot 0's program stays in front of
   // nothing; the next page after it becomes active.
   env.tabs.loadLines({u"[#3].FREE;", u"??\"freed\";"}, ui);  // tab 0
   env.newProgram();  // tab 1
   env.newProgram();  // tab 2
-  env.tabs.active = 0;
+  env.tabs.activate(0);
   ASSERT_EQ(env.CompileButtonClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_FALSE(env.tabs.tabs[2].inUse);
-  EXPECT_EQ(env.tabs.active, 1);
+  EXPECT_FALSE(env.tabs.tab(2).inUse);
+  EXPECT_EQ(env.tabs.active(), 1);
 }
 
 // Bytes that read as UTF-8 and as Shift-JIS alike: the variants decide.
@@ -154,22 +154,22 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   openUi.file = path;
   const int utf8 = e.openProgram(Encoding::Utf8);
   ASSERT_GE(utf8, 0);
-  EXPECT_EQ(e.tabs.tabs[std::size_t(utf8)].lines, Lines{u"??\"é\";"});
+  EXPECT_EQ(e.tabs.tab(utf8).lines, Lines{u"??\"é\";"});
   EXPECT_EQ(openUi.pattern, u"*.MCL");
   const int sjis = e.openProgram(Encoding::Cp932);
   ASSERT_GE(sjis, 0);
-  EXPECT_EQ(e.tabs.tabs[std::size_t(sjis)].lines, Lines{u"??\"ﾃｩ\";"});
-  EXPECT_EQ(e.tabs.tabs[std::size_t(sjis)].caption, u"twofold.mcl");
+  EXPECT_EQ(e.tabs.tab(sjis).lines, Lines{u"??\"ﾃｩ\";"});
+  EXPECT_EQ(e.tabs.tab(sjis).caption, u"twofold.mcl");
   // The default takes the bytes for UTF-8 when they are valid UTF-8.
   const int guessed = e.openProgram(std::nullopt);
   ASSERT_GE(guessed, 0);
-  EXPECT_EQ(e.tabs.tabs[std::size_t(guessed)].lines, Lines{u"??\"é\";"});
+  EXPECT_EQ(e.tabs.tab(guessed).lines, Lines{u"??\"é\";"});
 
   // Cancelled: nothing opens. Ten tabs: refused before the dialog.
   openUi.file.reset();
   EXPECT_EQ(e.openProgram(std::nullopt), -1);
-  EXPECT_EQ(e.tabs.openCount, 3);
-  while (e.tabs.openCount < TabPool::kTabs) e.newProgram();
+  EXPECT_EQ(e.tabs.openCount(), 3);
+  while (e.tabs.openCount() < TabPool::kTabs) e.newProgram();
   openUi.file = path;
   openUi.pattern.clear();
   EXPECT_EQ(e.openProgram(Encoding::Utf8), -1);
@@ -177,9 +177,9 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   EXPECT_TRUE(openUi.pattern.empty());
 
   // "全て閉じる" closes every one of them (the modified ones asked first).
-  e.tabs.active = -1;
+  e.tabs.activate(-1);
   EXPECT_TRUE(e.closeAllTabs());
-  EXPECT_EQ(e.tabs.openCount, 0);
+  EXPECT_EQ(e.tabs.openCount(), 0);
 }
 
 // The code-debug menus: a reset, then one scheduler pass at a time.

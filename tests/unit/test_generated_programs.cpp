@@ -55,7 +55,7 @@ TEST_F(Extraction, RepeatModeCutsEveryOccurrenceIntoANewPage) {
   spec.rows = {row(u"1", {u"<td>", u"</td>"})};
   ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
   // Tab 1 holds the generated program, tab 2 the output page.
-  EXPECT_EQ(env.tabs.tabs[2].lines, (Lines{u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"}));
+  EXPECT_EQ(env.tabs.tab(2).lines, (Lines{u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"}));
 }
 
 TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
@@ -66,7 +66,7 @@ TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
   ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
   // Zones of lines: the start line is not tested for the end marker, so the
   // second pair runs from "<b>inner</b>" to the last line.
-  EXPECT_EQ(env.tabs.tabs[2].lines, (Lines{u"<b>inner</b>", u"</a>"}));
+  EXPECT_EQ(env.tabs.tab(2).lines, (Lines{u"<b>inner</b>", u"</a>"}));
 }
 
 TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
@@ -78,7 +78,7 @@ TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
   spec.sourcePath = u"#2";
   spec.rows = {row(u"1", {u"<td>", u"</td>"})};
   ASSERT_EQ(env.runExtraction(spec), RunResult::Ended);
-  EXPECT_EQ(env.tabs.tabs[3].lines, Lines{u"<td>1</td>"});
+  EXPECT_EQ(env.tabs.tab(3).lines, Lines{u"<td>1</td>"});
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
 }
 

@@ -155,8 +155,8 @@ TEST_F(Http, ShiftJisBodiesAreReadByTheTextRules) {
 TEST_F(Http, AWebPageLoadsIntoAPageNamedAfterItsUrl) {
   ASSERT_GT(server->port, 0);
   ASSERT_TRUE(env.loadWebPage(url(u"/page.txt"), u"UTF8"));
-  EXPECT_EQ(env.tabs.openCount, 1);  // the program's own tab is closed
-  const Tab &page = env.tabs.tabs[std::size_t(env.tabs.active)];
+  EXPECT_EQ(env.tabs.openCount(), 1);  // the program's own tab is closed
+  const Tab &page = env.tabs.tab(env.tabs.active());
   EXPECT_EQ(page.caption, url(u"/page.txt"));
   EXPECT_EQ(page.lines, (Lines{u"line one", u"line two"}));
   EXPECT_TRUE(page.modified);
@@ -166,7 +166,7 @@ TEST_F(Http, AFailedWebPageLoadLeavesNoEmptyPageAndStartsNoOtherProgram) {
   env.tabs.loadLines({u"??\"user program\";"}, ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_FALSE(env.loadWebPage(u"http://127.0.0.1:1/x", u"UTF8"));
-  EXPECT_EQ(env.tabs.openCount, 1);  // only the user's program
+  EXPECT_EQ(env.tabs.openCount(), 1);  // only the user's program
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
 }
 

@@ -17,8 +17,8 @@ TEST(Monitor, RegistersGridsAndVariables) {
                      ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   env.newProgram();
-  env.tabs.tabs[1].lines = {u"Y = 1;"};
-  env.tabs.active = 1;
+  env.tabs.setLines(1, {u"Y = 1;"});
+  env.tabs.activate(1);
   // Slots 0 and 3: the grid numbers its rows without gaps.
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   ASSERT_EQ(env.AddTaskButtonClick(), 2);

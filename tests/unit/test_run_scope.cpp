@@ -55,7 +55,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
 
   // A changed tab is compiled again without the replace question; its slot
   // stays its own.
-  env.tabs.tabs[std::size_t(second)].lines = {u"??\"changed\";"};
+  env.tabs.setLines(second, {u"??\"changed\";"});
   EXPECT_TRUE(env.tabChangedSinceCompile(second));
   EXPECT_EQ(env.runTab(second), RunResult::Ended);
   EXPECT_TRUE(ui.questions.empty());
@@ -70,7 +70,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   EXPECT_EQ(env.runTab(third), RunResult::Ended);
   EXPECT_EQ(env.slotOfTab(third), 2);
   EXPECT_TRUE(consoleHas(u"third"));
-  env.tabs.tabs[std::size_t(third)].lines = {u"B = ;"};
+  env.tabs.setLines(third, {u"B = ;"});
   EXPECT_EQ(env.runTab(third), RunResult::NotStarted);
 }
 
@@ -97,7 +97,7 @@ TEST_F(RunScope, AFailedCompileNamesItsTabLineAndMessage) {
   EXPECT_EQ(env.compileError.tab, tab);
   EXPECT_EQ(env.compileError.line, 2);
   EXPECT_NE(env.compileError.message.find(u"MATH Syntax Error #[2]"), u16::npos);
-  env.tabs.tabs[std::size_t(tab)].lines = {u"B = 1;"};
+  env.tabs.setLines(tab, {u"B = 1;"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.compileError.tab, -1);  // a good compile clears the mark
 }
@@ -115,7 +115,7 @@ TEST_F(RunScope, ARunTimeErrorNamesItsLineAndTheConsoleIsShownBeforeTheErrorWind
   EXPECT_NE(ui.consoleAtError.back().find(u"計算エラー"), u16::npos);
   EXPECT_NE(ui.consoleAtError.front().find(u"before"), u16::npos);
   // The next run starts without the old mark.
-  env.tabs.tabs[std::size_t(tab)].lines = {u"??1;"};
+  env.tabs.setLines(tab, {u"??1;"});
   EXPECT_EQ(env.runTab(tab), RunResult::Ended);
   EXPECT_EQ(env.runError.tab, -1);
 }

@@ -28,9 +28,9 @@ TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
   EXPECT_EQ(env.selectedTask, 0);
   // The tab changes and another tab comes to the front: "追加" still
   // registers what was compiled, under the tab it came from.
-  env.tabs.tabs[std::size_t(first)].lines = {u"??\"changed\";"};
+  env.tabs.setLines(first, {u"??\"changed\";"});
   const int second = env.tabs.loadLines({u"??\"B\";"}, ui);
-  env.tabs.active = second;
+  env.tabs.activate(second);
   ASSERT_EQ(env.AddTaskButtonClick(), 1);
   EXPECT_EQ(env.selectedTask, 1);
   EXPECT_EQ(env.engine.task(1).SrcIndex, first);
@@ -40,7 +40,7 @@ TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\rAA");  // both copies ran
   // A failed compile leaves nothing to add.
-  env.tabs.tabs[std::size_t(second)].lines = {u"B = 1 +;"};
+  env.tabs.setLines(second, {u"B = 1 +;"});
   EXPECT_EQ(env.CompileButtonClick(), -1);
   EXPECT_EQ(env.AddTaskButtonClick(), -1);
 }
@@ -61,13 +61,13 @@ TEST_F(TaskStatus, ChoosingARowSelectsTheSlotAndItsTab) {
   ASSERT_EQ(env.CompileButtonClick(), 1);
   env.TaskStatus_ListBoxClick(0);
   EXPECT_EQ(env.selectedTask, 0);
-  EXPECT_EQ(env.tabs.active, a);
+  EXPECT_EQ(env.tabs.active(), a);
   env.TaskStatus_ListBoxClick(1);
-  EXPECT_EQ(env.tabs.active, b);
+  EXPECT_EQ(env.tabs.active(), b);
   // A free slot is selected but leaves the tab alone; a row out of range is ignored.
   env.TaskStatus_ListBoxClick(5);
   EXPECT_EQ(env.selectedTask, 5);
-  EXPECT_EQ(env.tabs.active, b);
+  EXPECT_EQ(env.tabs.active(), b);
   env.TaskStatus_ListBoxClick(10);
   EXPECT_EQ(env.selectedTask, 5);
 }

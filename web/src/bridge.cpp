@@ -178,24 +178,13 @@ EMSCRIPTEN_KEEPALIVE const char *vm_words() {
 // Puts a page tab's text into environment tab `tab` (opening it).
 EMSCRIPTEN_KEEPALIVE void vm_set_tab(int tab, const char *caption, const char *text) {
   if (tab < 0 || tab >= TabPool::kTabs) return;
-  TabPool &pool = g->env->tabs;
-  Tab &t = pool.tabs[std::size_t(tab)];
-  Lines lines = split_text(text);
-  if (!t.inUse) {
-    t = Tab{};
-    t.inUse = true;
-    ++pool.openCount;
-  }
-  if (t.lines != lines) ++t.revision;
-  t.caption = from_utf8(caption);
-  t.lines = std::move(lines);
-  t.modified = false;
+  g->env->tabs.place(tab, from_utf8(caption), split_text(text));
 }
 
 // Closes a tab; its slot registration goes with it.
 EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !g->env->tabs.tabs[std::size_t(tab)].inUse) return;
-  g->env->tabs.tabs[std::size_t(tab)].modified = false;
+  if (!g->env->tabs.isOpen(tab)) return;
+  g->env->tabs.setModified(tab, false);  // the page keeps the text; nothing to ask
   g->env->closeTab(tab);
 }
 
@@ -203,8 +192,7 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
 // compile error's place.
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
-  env.tabs.active = tab;
-  env.compileError = {};
+  env.tabs.activate(tab);
   int slot = env.mnCOMPILEClick();
   g->ui.flush(true);
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileError) +
