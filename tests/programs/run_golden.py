@@ -68,12 +68,13 @@ def main():
         print(f"--- {name}: {e}")
         return 1
     expected_files = {kind: os.path.exists(base + "." + kind) for kind in ("out", "err", "exit")}
-    problem = conflict(name, expectations, expected_files)
+    updating = bool(os.environ.get("VELMORA_UPDATE_GOLDEN"))
+    problem = conflict(name, expectations, expected_files, updating)
     if problem:
         print(f"--- {name}: {problem}")
         return 1
     proc, out, err = run(runner, directory, name, source, base, files)
-    if os.environ.get("VELMORA_UPDATE_GOLDEN"):
+    if updating:
         update(name, base, expectations, expected_files, proc.returncode, out, err)
         return 0
     return 0 if check(name, base, expectations, expected_files, proc.returncode, out, err) else 1
@@ -176,8 +177,9 @@ def of_kind(expectations, kind):
     return [e for e in expectations if e.kind == kind]
 
 
-def conflict(name, expectations, expected_files):
-    """Why the program's expectations cannot be checked, or None."""
+def conflict(name, expectations, expected_files, updating=False):
+    """Why the program's expectations cannot be checked, or None. A new
+    program without any expectation is fine while updating: it gets NAME.out."""
     console = of_kind(expectations, "console")
     runtime = of_kind(expectations, "runtime error")
     compile_ = of_kind(expectations, "compile error")
@@ -202,7 +204,7 @@ def conflict(name, expectations, expected_files):
         return f"one run-time error ends a run, but {len(runtime)} are expected ({at(runtime)})"
     if compile_ and (console or expected_files["out"]):
         return f"nothing runs after a failed compile, but console output is expected ({at(console) or name + '.out'})"
-    if not expectations and not expected_files["out"]:
+    if not expectations and not expected_files["out"] and not updating:
         return f"no {name}.out and no // expect comments"
     return None
 
@@ -260,6 +262,8 @@ def check_runtime_error(name, e, window, lines, report):
                f"{int(line) + 1 if line.isdigit() else line!r}, expected task {e.slot} at line {e.line}")
     if e.code is not None and window["Code"] != str(e.code):
         report(f"--- {e.where()}: run-time error code {window['Code']}, expected {e.code}")
+    if window["Status"] != "全タスク停止":
+        report(f"--- {e.where()}: the error window's Status is {window['Status']!r}, not all tasks stopped")
     for label in ("Code", "Address"):
         if not window[label].lstrip("-").isdigit():
             report(f"--- {e.where()}: the error window's {label} is {window[label]!r}, not a number")
@@ -291,15 +295,16 @@ def check_compile_error(name, found, messages, report):
 
 
 def check_messages(name, found, messages, strict, report):
-    """Each `// expect message:` text in a line of its own; with strict, no
-    other message."""
-    left = [m for m in messages if not is_decoration(m)]
+    """Each `// expect message:` text in a line of its own (a heading too);
+    with strict, no other message (headings and blank lines aside)."""
+    left = [m for m in messages if m.strip()]
     for e in found:
         hit = next((i for i, m in enumerate(left) if e.text in m), None)
         if hit is None:
             report(f"--- {e.where()}: no message containing {e.text!r} on stderr")
         else:
             del left[hit]
+    left = [m for m in left if not is_decoration(m)]
     if strict and left:
         report(f"--- {name}: {len(left)} messages on stderr that no // expect message: states, "
                f"the first: {left[0]!r}")
