@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Rewrites the expected output of the golden programs (all, or those named)
-# from the current build. Review the diff before committing.
+# Rewrites the expected files (.out, .err, .exit) of the golden programs (all,
+# or those named) from the current build. Expectations written as comments in
+# a program are not rewritten: their mismatches are printed, for editing by
+# hand. Review the diff before committing.
 set -euo pipefail
 cd "$(dirname "$0")"
 runner=../../build/cli/velmora-run

@@ -2,7 +2,7 @@
 // worker loads, run by Node.js with the options and output of velmora-run
 // that the golden programs use (--home, --final-console, --timeout), so
 // tests/programs/run_golden.py compares the browser build's results with
-// the desktop's expected files.
+// the desktop's expectations (comments in the programs, expected files).
 //   node velmora-run-web.mjs BUILD_DIR [--home DIR] [--final-console] FILE...
 import fs from 'node:fs';
 import path from 'node:path';
