@@ -279,7 +279,7 @@ int Environment::Compile_Replace(int slot, TTaskState initial) {
 void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   endStepping();
-  removeSlotBreakpoints(slot);
+  debugger.removeSlotBreakpoints(slot);
   compiledSource[std::size_t(slot)].clear();
   engine.releaseSlot(slot);
 }

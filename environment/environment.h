@@ -11,6 +11,7 @@
 #include "compiler/compile_host.h"
 #include "compiler/tokenizer.h"
 #include "engine/engine.h"
+#include "environment/debugger.h"
 #include "environment/generated_programs.h"
 #include "language/word_editing.h"
 #include "environment/settings.h"
@@ -26,22 +27,12 @@ enum class RunResult { NotStarted, Ended, Error, Stopped };
 // the source line that first uses it (-1 when no token shows it).
 std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
 
-// A row of the breakpoint table.
 // A tab's content left by an earlier session that ended without saving it.
 struct RecoveryCopy {
   u16 caption, path;
   Lines lines;
 };
 
-struct Breakpoint {
-  bool used = false;
-  int number = 0;   // in order of creation
-  int slot = -1;
-  int line = -1;    // source line index
-  int pcode = -1;   // where the break record went in
-  u16 condition;    // "STOP" holds the task, "GO" counts and passes
-  int hits = 0;
-};
 
 class Environment : private compiler::CompileHost, public engine::EngineHost {
  public:
@@ -54,6 +45,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   Settings settings;
   TabPool tabs;
   engine::Engine engine;
+  Debugger debugger{engine, ui, settings};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -200,35 +192,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void confirmRename();
   void rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
 
-  // ----- debugger
-  static constexpr int kBreakpoints = 100;
-  std::array<Breakpoint, kBreakpoints> breakpoints{};
-  int breakpointsCreated = 0;
-  int haltCount = 0;
-  bool breakActive = false, stepLineRequest = false;
-  int breakTask = -1;
-  u16 breakLine;
-  // "ブレーク+": a break record before the first record of the source line;
-  // false when the line has no code, already has a break, or the table is full.
-  bool addBreakpoint(int slot, int line);
-  // "ブレーク−" and a click on a marked gutter line: the line's break record
-  // goes and its row is freed; false when the line has no breakpoint.
-  bool removeBreakpoint(int slot, int line);
-  void removeSlotBreakpoints(int slot);
-  void clearBreakpoints();  // "全て削除"
-  bool isBreakpoint(int slot, int line) const;
-  Breakpoint *breakpoint(int number);
-  int breakpointCount() const;
-  // The table's pop-up: "ストップ" makes a row "STOP", "続行" makes it "GO".
-  // False for a free row or another condition.
-  bool setBreakpointCondition(int row, u16view condition);
-  // A row of the table as shown under "BP", "Task", "Src", "Pcd", "Cond",
-  // "Eval", "Break"; every cell empty for a free row.
-  std::array<u16, 7> breakpointCells(int row) const;
-  void continueFromBreak();            // "＞*"
-  void StepExecOneLineButtonClick();   // "＞-"
-  void Initial_Debugger();
-  void Check_Task_BREAK();
+  // ----- stepping outside a run (the debugger's table and holds: debugger)
   // "★": outside a run, the task in a slot one source line further; every
   // runnable task advances with it, pass by pass. The first step starts the
   // tasks as a run would; a run ends the stepping. False when refused.
@@ -351,7 +315,6 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void compileReport();
   void compileWarnings();
   void pumpIfDue(bool force);
-  void stepOneLine();
   void prepareEngine();
   // Links, permits and resets every slot for stepping; false (views
   // refreshed) when a link fails.

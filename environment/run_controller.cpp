@@ -167,7 +167,7 @@ RunResult Environment::Exec_And_Status() {
   SetTaskPermit();
   engine.runReset();
   cancelInput();
-  Initial_Debugger();
+  debugger.Initial_Debugger();
   refreshViews();
   RunResult result = RunResult::Ended;
   stopRequested_ = false;
@@ -194,7 +194,7 @@ RunResult Environment::Exec_And_Status() {
     }
     auto start = std::chrono::steady_clock::now();
     // A line step watches every pass; otherwise passes run in batches.
-    long done = engine.runPasses(stepLineRequest ? 1 : batch);
+    long done = engine.runPasses(debugger.stepLineRequest() ? 1 : batch);
     auto spent = std::chrono::steady_clock::now() - start;
     if (done == batch) {
       if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
@@ -210,14 +210,14 @@ RunResult Environment::Exec_And_Status() {
       ForceAllTaskEnd();
       break;
     }
-    Check_Task_BREAK();
-    if (stepLineRequest) stepOneLine();
+    debugger.Check_Task_BREAK();
+    if (debugger.stepLineRequest()) debugger.stepOneLine();
     if (settings.UpdateConsoleCheckBox && engine.console().version != shownConsole) {
       shownConsole = engine.console().version;
       ui.consoleUpdated(engine.console().lines());
     }
     if (done < batch) pumpIfDue(true);  // something changed state
-    if (breakActive && !stepLineRequest) {
+    if (debugger.breakActive() && !debugger.stepLineRequest()) {
       // A held task: the others run on; with none, wait for the user.
       if (!engine.anyRunnable()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

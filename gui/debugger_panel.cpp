@@ -174,7 +174,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   breakpointTable_ = grid_view("breakpointTable", {QStringLiteral("BP"), QStringLiteral("Task"), QStringLiteral("Src"),
                                                     QStringLiteral("Pcd"), QStringLiteral("Cond"), QStringLiteral("Eval"),
                                                     QStringLiteral("Break")});
-  breakpointTable_->setRowCount(environment::Environment::kBreakpoints);
+  breakpointTable_->setRowCount(environment::Debugger::kBreakpoints);
   breakpointTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
   breakpointTable_->setSelectionMode(QAbstractItemView::SingleSelection);
   breakpointTable_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -297,7 +297,7 @@ void DebuggerPanel::refresh() {
     if (env_.tabs.isOpen(task.SrcIndex)) lines = &env_.tabs.tab(task.SrcIndex).lines;
     if (lines) {
       for (std::size_t i = 0; i < lines->size(); ++i) {
-        QString mark = env_.isBreakpoint(s, int(i)) ? QStringLiteral("●") : QStringLiteral("  ");
+        QString mark = env_.debugger.isBreakpoint(s, int(i)) ? QStringLiteral("●") : QStringLiteral("  ");
         source_->addItem(QStringLiteral("%1%2 %3").arg(mark).arg(i, 4, 10, QChar(u'0')).arg(qs((*lines)[i])));
       }
     }
@@ -313,8 +313,8 @@ void DebuggerPanel::refresh() {
   registers_->clear();
   if (task.state != engine::tsEMPTY)
     for (const u16 &row : environment::task_registers(env_.engine, s)) registers_->addItem(qs(row));
-  const bool held = env_.breakActive && env_.breakTask == s;
-  refreshVariables(environment::variable_list(env_.engine, s, held ? u16view(env_.breakLine) : u16view()));
+  const bool held = env_.debugger.breakActive() && env_.debugger.breakTask() == s;
+  refreshVariables(environment::variable_list(env_.engine, s, held ? u16view(env_.debugger.breakLine()) : u16view()));
   if (source_->currentRow() >= 0) showListingOf(source_->currentRow());
   refreshMonitor();
   refreshHeldButtons();
@@ -459,8 +459,8 @@ void DebuggerPanel::clearViews() {
 }
 
 void DebuggerPanel::refreshBreakpointTable() {
-  for (int r = 0; r < environment::Environment::kBreakpoints; ++r) {
-    const std::array<u16, 7> cells = env_.breakpointCells(r);
+  for (int r = 0; r < environment::Debugger::kBreakpoints; ++r) {
+    const std::array<u16, 7> cells = env_.debugger.breakpointCells(r);
     for (int c = 0; c < 7; ++c) {
       const QString text = qs(cells[std::size_t(c)]);
       QTableWidgetItem *item = breakpointTable_->item(r, c);
@@ -472,18 +472,18 @@ void DebuggerPanel::refreshBreakpointTable() {
       }
     }
   }
-  totalBreak_->setText(env_.haltCount > 0 ? QString::number(env_.haltCount) : QString());
+  totalBreak_->setText(env_.debugger.haltCount() > 0 ? QString::number(env_.debugger.haltCount()) : QString());
 }
 
 QMenu *DebuggerPanel::makeBreakpointMenu(int row) {
   auto *menu = new QMenu(this);
   auto condition = [this, row](const char16_t *text) {
-    env_.setBreakpointCondition(row, text);
+    env_.debugger.setBreakpointCondition(row, text);
     refreshBreakpointTable();
   };
   QAction *stop = menu->addAction(QStringLiteral("ストップ"), this, [condition] { condition(u"STOP"); });
   QAction *go = menu->addAction(QStringLiteral("続行"), this, [condition] { condition(u"GO"); });
-  const bool used = env_.breakpoints[std::size_t(row)].used;
+  const bool used = env_.debugger.breakpoints()[std::size_t(row)].used;
   stop->setEnabled(used);
   go->setEnabled(used);
   return menu;
@@ -491,7 +491,7 @@ QMenu *DebuggerPanel::makeBreakpointMenu(int row) {
 
 void DebuggerPanel::refreshHeldButtons() {
   // Only a run holds a task: after it ended there is nothing to step.
-  const bool held = env_.breakActive && env_.running;
+  const bool held = env_.debugger.breakActive() && env_.running;
   continue_->setEnabled(held);
   step_->setEnabled(held);
 }
@@ -517,7 +517,7 @@ bool DebuggerPanel::addBreakpoint() {
     env_.ui.message(u"行を選ぶ", u"");
     return false;
   }
-  bool added = env_.addBreakpoint(slot(), line);
+  bool added = env_.debugger.addBreakpoint(slot(), line);
   refresh();
   selectSourceLine(line);
   if (added) emit breakpointsChanged();
@@ -530,7 +530,7 @@ bool DebuggerPanel::removeBreakpoint() {
     env_.ui.message(u"行を選ぶ", u"");
     return false;
   }
-  bool removed = env_.removeBreakpoint(slot(), line);
+  bool removed = env_.debugger.removeBreakpoint(slot(), line);
   refresh();
   selectSourceLine(line);
   if (removed) emit breakpointsChanged();
@@ -538,17 +538,17 @@ bool DebuggerPanel::removeBreakpoint() {
 }
 
 void DebuggerPanel::clearBreakpoints() {
-  env_.clearBreakpoints();
+  env_.debugger.clearBreakpoints();
   refresh();
   emit breakpointsChanged();
 }
 
 void DebuggerPanel::continueFromBreak() {
-  env_.continueFromBreak();
+  env_.debugger.continueFromBreak();
   refreshHeldButtons();
 }
 
-void DebuggerPanel::stepOneLine() { env_.StepExecOneLineButtonClick(); }
+void DebuggerPanel::stepOneLine() { env_.debugger.StepExecOneLineButtonClick(); }
 
 bool DebuggerPanel::stepTask() {
   bool stepped = env_.stepTaskLine(slot());

@@ -73,7 +73,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     e->marked = [this, i](int line) {
       if (!env_) return false;
       for (int s = 0; s < engine::kSlots; ++s)
-        if (env_->engine.task(s).SrcIndex == i && env_->isBreakpoint(s, line)) return true;
+        if (env_->engine.task(s).SrcIndex == i && env_->debugger.isBreakpoint(s, line)) return true;
       return false;
     };
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -915,7 +915,7 @@ void MainWindow::locateLine(int tab, u16view line) {
 // last line is replaced, a reset buffer is shown anew.
 void MainWindow::consoleUpdated(const Lines &lines) {
   const auto now = std::chrono::steady_clock::now();
-  if (env_->running && !env_->paused && !env_->breakActive && now - consoleShown_ < std::chrono::milliseconds(40)) {
+  if (env_->running && !env_->paused && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
     pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
     return;
   }

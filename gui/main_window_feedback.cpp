@@ -164,11 +164,11 @@ bool MainWindow::toggleBreakpointAt(int tab, int line) {
     return false;
   }
   bool changed = false;
-  if (env_->isBreakpoint(slot, line)) {
-    changed = env_->removeBreakpoint(slot, line);
+  if (env_->debugger.isBreakpoint(slot, line)) {
+    changed = env_->debugger.removeBreakpoint(slot, line);
     if (changed) statusBar()->showMessage(QStringLiteral("ブレークポイント削除: スロット %1  行 %2").arg(two_digits(slot)).arg(line), 5000);
   } else {
-    changed = env_->addBreakpoint(slot, line);
+    changed = env_->debugger.addBreakpoint(slot, line);
     statusBar()->showMessage(changed ? QStringLiteral("ブレークポイント: スロット %1  行 %2").arg(two_digits(slot)).arg(line)
                                      : QStringLiteral("行 %1 にはブレークポイントを置けない（コードがない行）").arg(line),
                              5000);

@@ -237,18 +237,18 @@ class NewcomerTest : public QObject {
     QVERIFY(w.statusBar()->currentMessage().contains(QStringLiteral("コンパイル")));  // nothing compiled yet
     QCOMPARE(w.compileActive(), 0);
     clickLine(1);
-    QVERIFY(w.environment().isBreakpoint(0, 1));
+    QVERIFY(w.environment().debugger.isBreakpoint(0, 1));
     QVERIFY(e->marked(1));
     clickLine(1);
-    QVERIFY(!w.environment().isBreakpoint(0, 1));
-    QCOMPARE(w.environment().breakpointCount(), 0);
+    QVERIFY(!w.environment().debugger.isBreakpoint(0, 1));
+    QCOMPARE(w.environment().debugger.breakpointCount(), 0);
     // "ブレーク−" removes the selected line's breakpoint.
     gui::DebuggerPanel *d = w.debugger();
     d->selectSourceLine(2);
     QVERIFY(d->addBreakpoint());
     QVERIFY(!d->addBreakpoint());  // a second one on a line is ignored
     QVERIFY(d->removeBreakpoint());
-    QCOMPARE(w.environment().breakpointCount(), 0);
+    QCOMPARE(w.environment().debugger.breakpointCount(), 0);
     QVERIFY(!d->removeBreakpoint());
     // The task selector counts slots as the lists do.
     auto *selector = d->findChild<QSpinBox *>(QStringLiteral("debugSlot"));

@@ -76,12 +76,12 @@ class TaskControlsTest : public QObject {
     // "削除" frees the chosen slot and its breakpoints; the others stay.
     w.debugger()->selectSourceLine(0);
     QVERIFY(w.debugger()->addBreakpoint());
-    QCOMPARE(w.environment().breakpointCount(), 1);
+    QCOMPARE(w.environment().debugger.breakpointCount(), 1);
     QTest::mouseClick(w.taskButton(2), Qt::LeftButton);
     QVERIFY(row(w, 1).contains(QStringLiteral("無し")));
     QVERIFY(row(w, 0).contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));
     QVERIFY(row(w, 2).contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));
-    QCOMPARE(w.environment().breakpointCount(), 0);
+    QCOMPARE(w.environment().debugger.breakpointCount(), 0);
     QCOMPARE(w.debugger()->sourceView()->item(0)->text(), QStringLiteral("0000 No program"));
     // A free row selected: "削除" frees nothing.
     QVERIFY(!w.deleteTask());
@@ -156,7 +156,7 @@ class TaskControlsTest : public QObject {
     // A run: every hold at row 2 continues at once; row 1 passes.
     int holds = 0;
     std::function<void()> answer = [&] {
-      if (w.environment().breakActive) {
+      if (w.environment().debugger.breakActive()) {
         ++holds;
         w.debugger()->continueFromBreak();
       }

@@ -26,14 +26,14 @@ struct DebugUi : velmora::testing::ScriptedUi {
       f();
     } else if (stepsLeft > 0) {
       --stepsLeft;
-      env->StepExecOneLineButtonClick();
+      env->debugger.StepExecOneLineButtonClick();
     } else {
-      env->continueFromBreak();
+      env->debugger.continueFromBreak();
     }
   }
 };
 
-class Debugger : public ::testing::Test {
+class Debugging : public ::testing::Test {
  protected:
   TempDir home;
   DebugUi ui;
@@ -47,56 +47,60 @@ class Debugger : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Debugger, AStopBreakpointHoldsTheTaskAndCountsItsHits) {
-  ASSERT_TRUE(env.addBreakpoint(0, 2));
-  EXPECT_FALSE(env.addBreakpoint(0, 2));  // the line already has its break
-  EXPECT_FALSE(env.addBreakpoint(0, 1));  // a line without code
-  EXPECT_TRUE(env.isBreakpoint(0, 2));
+TEST_F(Debugging, AStopBreakpointHoldsTheTaskAndCountsItsHits) {
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
+  EXPECT_FALSE(env.debugger.addBreakpoint(0, 2));  // the line already has its break
+  EXPECT_FALSE(env.debugger.addBreakpoint(0, 1));  // a line without code
+  EXPECT_TRUE(env.debugger.isBreakpoint(0, 2));
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00002"});
-  EXPECT_EQ(env.breakpoint(0)->hits, 1);
-  EXPECT_EQ(env.haltCount, 1);
+  EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
+  EXPECT_EQ(env.debugger.haltCount(), 1);
   EXPECT_EQ(ui.console.back(), u"\r3");  // the run went on after the hold
   // A second run starts counting again.
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_EQ(env.breakpoint(0)->hits, 1);
+  EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
 }
 
-TEST_F(Debugger, AGoBreakpointPassesWithoutHolding) {
-  ASSERT_TRUE(env.addBreakpoint(0, 2));
-  env.breakpoint(0)->condition = u"GO";
+TEST_F(Debugging, AGoBreakpointPassesWithoutHolding) {
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
+  ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
   EXPECT_EQ(ui.console.back(), u"\r3");
 }
 
-TEST_F(Debugger, LineSteppingHoldsAgainAtEachNewLine) {
-  ASSERT_TRUE(env.addBreakpoint(0, 0));
+TEST_F(Debugging, LineSteppingHoldsAgainAtEachNewLine) {
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
   ui.stepsLeft = 2;
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003"}));
 }
 
-TEST_F(Debugger, RecompilingRemovesTheSlotsBreakpoints) {
-  ASSERT_TRUE(env.addBreakpoint(0, 3));
-  EXPECT_EQ(env.breakpointCount(), 1);
+TEST_F(Debugging, RecompilingRemovesTheSlotsBreakpoints) {
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));
+  EXPECT_EQ(env.debugger.breakpointCount(), 1);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);  // replace: Yes
-  EXPECT_EQ(env.breakpointCount(), 0);
+  EXPECT_EQ(env.debugger.breakpointCount(), 0);
   for (const auto &r : env.engine.slotList(0))
     EXPECT_NE(r.kind, engine::kKindBreakpoint);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
 }
 
-TEST_F(Debugger, TheTableHoldsAtMostAHundred) {
-  env.breakpointsCreated = 100;
-  EXPECT_FALSE(env.addBreakpoint(0, 0));
+TEST_F(Debugging, TheTableHoldsAtMostAHundred) {
+  // Every breakpoint made counts, also those removed again.
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
+    ASSERT_TRUE(env.debugger.removeBreakpoint(0, 0));
+  }
+  EXPECT_FALSE(env.debugger.addBreakpoint(0, 0));
   EXPECT_EQ(ui.messages.back(), u"これ以上ブレークポイントを追加できません");
-  env.clearBreakpoints();
-  EXPECT_TRUE(env.addBreakpoint(0, 0));
+  env.debugger.clearBreakpoints();
+  EXPECT_TRUE(env.debugger.addBreakpoint(0, 0));
 }
 
-TEST_F(Debugger, StarStepsATaskALineAtATimeOutsideARun) {
+TEST_F(Debugging, StarStepsATaskALineAtATimeOutsideARun) {
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.stepping);
   EXPECT_TRUE(env.stepTaskLine(0));
@@ -113,14 +117,14 @@ TEST_F(Debugger, StarStepsATaskALineAtATimeOutsideARun) {
   // Refusals: no program, and any breakpoint.
   EXPECT_FALSE(env.stepTaskLine(5));
   EXPECT_EQ(ui.messages.back(), u"プログラムなし");
-  ASSERT_TRUE(env.addBreakpoint(0, 2));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
   EXPECT_FALSE(env.stepTaskLine(0));
   EXPECT_EQ(ui.messages.back(), u"ブレークポイント設定中はステップ実行不可");
   EXPECT_FALSE(env.stepTaskLine(-1));
   EXPECT_EQ(ui.messages.back(), u"プログラムを選ぶ");
 }
 
-TEST_F(Debugger, RecompilingOrRunningEndsStepping) {
+TEST_F(Debugging, RecompilingOrRunningEndsStepping) {
   ASSERT_TRUE(env.stepTaskLine(0));
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.engine.running());
@@ -158,8 +162,8 @@ class HeldEdits : public ::testing::Test {
 
 TEST_F(HeldEdits, RemovingAllBreakpointsDuringAHoldResumesAtTheHeldLine) {
   compile({u"A = 1;", u"B = 2;", u"??B;"});
-  ASSERT_TRUE(env.addBreakpoint(0, 1));
-  ui.onHold = [&] { env.clearBreakpoints(); };
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
+  ui.onHold = [&] { env.debugger.clearBreakpoints(); };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00001"});
   EXPECT_EQ(ui.console.back(), u"\r2");  // B = 2 ran after the hold
@@ -167,15 +171,15 @@ TEST_F(HeldEdits, RemovingAllBreakpointsDuringAHoldResumesAtTheHeldLine) {
 
 TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
   compile({u"FUNCTION F;", u"  X = X + 1;", u"ENDFUNC", u"X = 0;", u"CALL F;", u"??X;", u"??\"end\";"});
-  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   u16 returnsTo;
   ui.onHold = [&] {
     const engine::TTaskInfo &t = env.engine.task(0);
     ASSERT_EQ(t.STACKP, 0);
     returnsTo = at(env.engine.callStack(0)[0]);
-    ASSERT_TRUE(env.addBreakpoint(0, 3));  // before the call: the address moves
+    ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));  // before the call: the address moves
     EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
-    env.clearBreakpoints();
+    env.debugger.clearBreakpoints();
     EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
@@ -186,7 +190,7 @@ TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
 TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved) {
   compile({u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;", u"TIMER \"T\", SET, 1, \"TICK\";",
            u"TIMER \"T\", START;", u"WHILE N < 2 DO WAIT 1; END", u"TIMER \"T\", CANCEL;", u"??N;"});
-  ASSERT_TRUE(env.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ui.onHold = [&] {
     engine::Engine &e = env.engine;
     ASSERT_TRUE(e.task(0).IntProcess);  // held inside the interrupt
@@ -194,11 +198,11 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
     const int timer = e.task(0).TimerID;
     const u16 handler = at(e.timer(timer).handlerPos - 1);
     EXPECT_EQ(handler.substr(0, 3), u"-2@");  // the function's entry record
-    ASSERT_TRUE(env.addBreakpoint(0, 0));     // before the handler and the loop
-    ASSERT_TRUE(env.addBreakpoint(0, 4));
+    ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));     // before the handler and the loop
+    ASSERT_TRUE(env.debugger.addBreakpoint(0, 4));
     EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
     EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
-    env.clearBreakpoints();
+    env.debugger.clearBreakpoints();
     EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
     EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
   };
@@ -207,20 +211,20 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
   EXPECT_EQ(ui.console.back(), u"\r2");
 }
 
-TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
-  ASSERT_TRUE(env.addBreakpoint(0, 0));
-  ASSERT_TRUE(env.addBreakpoint(0, 2));
-  ASSERT_TRUE(env.addBreakpoint(0, 3));
-  EXPECT_FALSE(env.removeBreakpoint(0, 1));  // no breakpoint there
-  EXPECT_TRUE(env.removeBreakpoint(0, 0));
-  EXPECT_FALSE(env.isBreakpoint(0, 0));
-  EXPECT_EQ(env.breakpointCount(), 2);
+TEST_F(Debugging, RemovingOneBreakpointKeepsTheOthersWorking) {
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));
+  EXPECT_FALSE(env.debugger.removeBreakpoint(0, 1));  // no breakpoint there
+  EXPECT_TRUE(env.debugger.removeBreakpoint(0, 0));
+  EXPECT_FALSE(env.debugger.isBreakpoint(0, 0));
+  EXPECT_EQ(env.debugger.breakpointCount(), 2);
   // The rows still point at their break records, which moved back by one.
   const engine::PcodeList &list = env.engine.slotList(0);
   int breaks = 0;
   for (const auto &r : list) breaks += r.kind == engine::kKindBreakpoint;
   EXPECT_EQ(breaks, 2);
-  for (const Breakpoint &b : env.breakpoints) {
+  for (const Breakpoint &b : env.debugger.breakpoints()) {
     if (!b.used) continue;
     EXPECT_EQ(list[std::size_t(b.pcode)].kind, engine::kKindBreakpoint) << b.line;
   }
@@ -228,43 +232,43 @@ TEST_F(Debugger, RemovingOneBreakpointKeepsTheOthersWorking) {
   EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00003"}));
   EXPECT_EQ(ui.console.back(), u"\r3");
   // A second time on the same line is refused, and adding it back works.
-  EXPECT_FALSE(env.removeBreakpoint(0, 0));
-  EXPECT_TRUE(env.addBreakpoint(0, 0));
+  EXPECT_FALSE(env.debugger.removeBreakpoint(0, 0));
+  EXPECT_TRUE(env.debugger.addBreakpoint(0, 0));
 }
 
-TEST_F(Debugger, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
+TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   env.tabs.setLines(env.tabs.active(), {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  ASSERT_TRUE(env.addBreakpoint(0, 1));
-  ASSERT_TRUE(env.addBreakpoint(0, 2));
-  EXPECT_EQ(env.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.breakpointCells(0)[3], u"STOP", u"", u"0"}));
-  EXPECT_EQ(env.breakpointCells(5), (std::array<u16, 7>{}));  // a free row
-  EXPECT_TRUE(env.setBreakpointCondition(0, u"GO"));
-  EXPECT_FALSE(env.setBreakpointCondition(5, u"GO"));    // a free row
-  EXPECT_FALSE(env.setBreakpointCondition(1, u"WAIT"));  // no such condition
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
+  EXPECT_EQ(env.debugger.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.debugger.breakpointCells(0)[3], u"STOP", u"", u"0"}));
+  EXPECT_EQ(env.debugger.breakpointCells(5), (std::array<u16, 7>{}));  // a free row
+  EXPECT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
+  EXPECT_FALSE(env.debugger.setBreakpointCondition(5, u"GO"));    // a free row
+  EXPECT_FALSE(env.debugger.setBreakpointCondition(1, u"WAIT"));  // no such condition
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   // Row 0 passed three times without holding; row 1 held three times.
   EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00002", u"0:00002"}));
-  EXPECT_EQ(env.breakpointCells(0)[4], u"GO");
-  EXPECT_EQ(env.breakpointCells(0)[6], u"3");
-  EXPECT_EQ(env.breakpointCells(1)[6], u"3");
-  EXPECT_EQ(env.haltCount, 3);
-  EXPECT_TRUE(env.setBreakpointCondition(0, u"STOP"));
+  EXPECT_EQ(env.debugger.breakpointCells(0)[4], u"GO");
+  EXPECT_EQ(env.debugger.breakpointCells(0)[6], u"3");
+  EXPECT_EQ(env.debugger.breakpointCells(1)[6], u"3");
+  EXPECT_EQ(env.debugger.haltCount(), 3);
+  EXPECT_TRUE(env.debugger.setBreakpointCondition(0, u"STOP"));
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held.size(), 9u);
-  EXPECT_EQ(env.haltCount, 6);
+  EXPECT_EQ(env.debugger.haltCount(), 6);
 }
 
-TEST_F(Debugger, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
+TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   env.tabs.setLines(env.tabs.active(), {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  ASSERT_TRUE(env.addBreakpoint(0, 0));
-  ASSERT_TRUE(env.setBreakpointCondition(0, u"GO"));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
+  ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   env.settings.TaskActAsOneCheckBox = true;  // slot 02's end ends the run
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
-  EXPECT_EQ(env.breakpoint(0)->hits, 1);
+  EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
   EXPECT_TRUE(ui.held.empty());
 }

@@ -76,15 +76,15 @@ TEST_F(TaskStatus, DeleteFreesTheSelectedSlotWithItsBreakpoints) {
   env.tabs.loadLines({u"A = 1;", u"B = 2;"}, ui);
   ASSERT_EQ(env.CompileButtonClick(), 0);
   ASSERT_EQ(env.AddTaskButtonClick(), 1);
-  ASSERT_TRUE(env.addBreakpoint(0, 1));
-  ASSERT_TRUE(env.addBreakpoint(1, 1));
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
+  ASSERT_TRUE(env.debugger.addBreakpoint(1, 1));
   env.TaskStatus_ListBoxClick(0);
   ASSERT_TRUE(env.DelTaskButtonClick());
   EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine.task(0).PcodeListNo, -1);
   EXPECT_EQ(env.engine.task(1).state, engine::tsACTIVE);
-  EXPECT_FALSE(env.isBreakpoint(0, 1));
-  EXPECT_TRUE(env.isBreakpoint(1, 1));
+  EXPECT_FALSE(env.debugger.isBreakpoint(0, 1));
+  EXPECT_TRUE(env.debugger.isBreakpoint(1, 1));
   EXPECT_TRUE(env.compiledSource[0].empty());
   EXPECT_FALSE(env.DelTaskButtonClick());  // already free
   env.selectedTask = -1;
