@@ -133,7 +133,7 @@ class HeadlessUi : public UserInterface {
     return Answer::No;
   }
   void pumpEvents() override {
-    if (!env || !env->running) return;
+    if (!env || !env->running()) return;
     if (g_interrupted && !interrupted) {
       interrupted = true;
       env->KillTaskButtonClick();
@@ -168,7 +168,7 @@ class HeadlessUi : public UserInterface {
     if (noInput) return InputMode::None;
     std::fflush(stdout);
     if (env && isatty(STDIN_FILENO)) {
-      const Lines &lines = env->engine.console().lines();
+      const Lines &lines = env->engine().console().lines();
       if (!lines.empty()) std::fprintf(stderr, "%s", out_text(lines.back()).c_str());
       std::fflush(stderr);
     }
@@ -276,13 +276,12 @@ int main(int argc, char **argv) {
   ui.noInput = noInput;
   ui.timeoutSeconds = timeout;
   Environment env(resolve_home(home), ui);
-  env.engine.setCanvas(&canvases);
+  env.setCanvas(&canvases);
   ui.env = &env;
-  env.canAsk = false;
-  env.permitOverride = permits;
+  env.setUnattended(permits);
   if (!data.empty()) {
     std::error_code ec;
-    env.dataDirectoryOverride = std::filesystem::absolute(data, ec);
+    env.setDataDirectoryOverride(std::filesystem::absolute(data, ec));
   }
 
   std::vector<int> tabsOfFiles;
@@ -313,7 +312,7 @@ int main(int argc, char **argv) {
     env.tabs.activate(tab);
     int slot = env.mnCOMPILEClick();
     if (tcode) {
-      for (const u16 &line : env.lastTcode) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
       if (slot < 0) return 2;
       continue;
     }
@@ -322,9 +321,8 @@ int main(int argc, char **argv) {
   }
   if (tcode) return 0;
   if (listing) {
-    env.engine.linkAll();
     for (int slot : filledSlots)
-      for (const u16 &line : env.engine.listing(slot)) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.slotListing(slot)) std::printf("%s\n", to_utf8(line).c_str());
     return 0;
   }
 
@@ -333,7 +331,7 @@ int main(int argc, char **argv) {
   if (timeout > 0) start_watchdog(timeout, finished);
   RunResult result = env.ExecTaskButtonClick();
   finished = true;
-  ui.finishConsole(env.engine.console().lines());
+  ui.finishConsole(env.engine().console().lines());
   if (ui.interrupted) return 130;
   if (ui.timedOut) return 124;
   return result == RunResult::Error ? 1 : 0;

@@ -20,16 +20,16 @@ bool contains_any_case(u16view s, const char *word) {
 }  // namespace
 
 void Environment::loadRecentFiles() {
-  recentFiles.clear();
-  if (auto file = read_text_file(home / "Recent.$$$")) recentFiles = file->lines;
+  recentFiles_.clear();
+  if (auto file = read_text_file(home / "Recent.$$$")) recentFiles_ = file->lines;
 }
 
-void Environment::saveRecentFiles() const { write_lines_file(home / "Recent.$$$", recentFiles, Encoding::Utf8); }
+void Environment::saveRecentFiles() const { write_lines_file(home / "Recent.$$$", recentFiles_, Encoding::Utf8); }
 
 void Environment::addRecentFile(const u16 &name) {
-  for (const u16 &n : recentFiles)
+  for (const u16 &n : recentFiles_)
     if (n == name) return;
-  recentFiles.push_back(name);
+  recentFiles_.push_back(name);
   saveRecentFiles();
 }
 
@@ -107,7 +107,7 @@ bool Environment::readBookFile(const std::filesystem::path &path) {
   }
   int first = tabs.lowestFree();
   int count = readBook(file->lines);
-  bookName = from_utf8(path.filename().string());
+  bookName_ = from_utf8(path.filename().string());
   // The programs belong to the book: saving goes through "ブック保存".
   for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
     if (tabs.at(i).inUse) tabs.at(i).panels[2] = from_utf8(path.string());
@@ -116,11 +116,11 @@ bool Environment::readBookFile(const std::filesystem::path &path) {
 
 void Environment::setFileList(const std::vector<std::filesystem::path> &files) {
   if (files.empty()) return;
-  recentFiles.clear();
-  for (const auto &f : files) recentFiles.push_back(from_utf8(f.filename().string()));
+  recentFiles_.clear();
+  for (const auto &f : files) recentFiles_.push_back(from_utf8(f.filename().string()));
   const std::filesystem::path dir = std::filesystem::absolute(files.front()).parent_path();
-  settings.AppliProgDirEdit = from_utf8(dir.string());
-  settings.AppliProgDirCheckBox = true;
+  settings_.AppliProgDirEdit = from_utf8(dir.string());
+  settings_.AppliProgDirCheckBox = true;
   saveRecentFiles();
 }
 

@@ -44,8 +44,8 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   o.IsUpperCase = compileMode;
   o.IsGenSpaceInfo = !compileMode;
   o.IsNoComment = !compileMode;
-  o.tabPitch = settings.consoleTabPitch();
-  o.variableAlert = settings.VARIABLE_ALERT_CheckBox;
+  o.tabPitch = settings_.consoleTabPitch();
+  o.variableAlert = settings_.VARIABLE_ALERT_CheckBox;
   const Lines empty;
   const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).lines : empty;
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
@@ -53,7 +53,7 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
 
 bool Environment::TokenButtonClick(bool general) {
   if (tabs.active() < 0 || !tabs.at(tabs.active()).inUse) return false;
-  extractedTokens = tokenize(tabs.active(), !general);
+  extractedTokens_ = tokenize(tabs.active(), !general);
   return true;
 }
 
@@ -70,56 +70,63 @@ Environment::TokenClass Environment::token_class(u16view tokenLine) {
 }
 
 int Environment::mnCOMPILEClick() {
-  compileError = SourceMark{};  // a mark belongs to the compile that made it
+  compileError_ = SourceMark{};  // a mark belongs to the compile that made it
   if (!mayCompile()) return -1;
-  report.clear();
+  report_.clear();
   if (tabs.active() < 0) return -1;
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
-    if (engine.task(s).SrcIndex == tabs.active()) slot = s;
-  if (slot < 0 || engine.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
+    if (engine_.task(s).SrcIndex == tabs.active()) slot = s;
+  if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
   if (!ui.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
+}
+
+int Environment::CompileButtonClick() {
+  compileError_ = SourceMark{};
+  if (!mayCompile()) return -1;
+  report_.clear();
+  return Comp_And_RegTask(engine::tsACTIVE);
 }
 
 int Environment::Comp_And_RegTask(TTaskState initial) {
   Tab *tab = tabs.activeTab();
   if (!tab) return -1;
-  compileError = SourceMark{};
+  compileError_ = SourceMark{};
   lastCompileMessage_.clear();
-  if (settings.Editor_Quote_CheckBox)
+  if (settings_.Editor_Quote_CheckBox)
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
         if (c == u'\'') c = u'"';
-  lastTokens = tokenize(tabs.active(), true);
-  report = lastTokens.report;
+  lastTokens_ = tokenize(tabs.active(), true);
+  report_ = lastTokens_.report;
   compiledTab_ = tabs.active();
   compiledLines_ = tab->lines;
-  if (settings.Ascii_Name_Only_CheckBox) {
-    if (auto bad = non_ascii_name(lastTokens)) {
+  if (settings_.Ascii_Name_Only_CheckBox) {
+    if (auto bad = non_ascii_name(lastTokens_)) {
       compileOk_ = false;
       const u16 text = u"変数名は半角英数字のみ: " + bad->first;
-      compileError = {tabs.active(), bad->second, text};
+      compileError_ = {tabs.active(), bad->second, text};
       ui.message(text, u"");
       return -1;
     }
   }
   if (!Start_Compile()) {
-    if (settings.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens.tokens, compiler_->lastTokenIndex());
+    if (settings_.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
     return -1;
   }
   return RegCode_To_TaskSlot(initial);
 }
 
 bool Environment::Start_Compile() {
-  const bool step = StepTransCheckBox && !running && !stepCompiling;
+  const bool step = StepTransCheckBox_ && !running_ && !stepCompiling_;
   if (step) {
-    stepCompiling = true;
+    stepCompiling_ = true;
     stepEnd_ = false;
   }
-  compileOk_ = compiler_->compile(lastTokens.tokens, step);
-  stepCompiling = false;
-  lastTcode = compiler_->tcode();
+  compileOk_ = compiler_->compile(lastTokens_.tokens, step);
+  stepCompiling_ = false;
+  lastTcode_ = compiler_->tcode();
   compileReport();
   if (compileOk_) compileWarnings();
   return compileOk_;
@@ -132,14 +139,14 @@ bool Environment::Start_Compile() {
 // (a TIMER SET without a free timer is ignored). Each is said at compile time.
 void Environment::compileWarnings() {
   Lines warnings;
-  for (const Lines *names : {&lastTokens.userSymbols, &lastTokens.sharedNames})
+  for (const Lines *names : {&lastTokens_.userSymbols, &lastTokens_.sharedNames})
     for (const u16 &name : *names)
       if (name.size() > std::size_t(engine::kNameLength))
         warnings.push_back(u"変数名が " + int16(engine::kNameLength) + u" 文字を超える: " + name +
                            u"（実行時に変数未定義となる）");
   long maxLabel = 0;
   std::set<u16> timerNames;
-  for (const u16 &line : lastTcode) {
+  for (const u16 &line : lastTcode_) {
     u16view op = field(line, 1);
     if (op.substr(0, 2) == u"L_") {
       long n = 0;
@@ -161,8 +168,10 @@ void Environment::compileWarnings() {
   ui.message(text, u"");
 }
 
-void Environment::compileReport() {
-  if (settings.VARIABLE_ALERT_CheckBox && !report.empty()) {
+Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport) {
+  Lines out;
+  if (report.empty()) return out;
+  if (variableAlert) {
     u16 text = u"----- プログラム変数警告 -----\r\r";
     bool any = false;
     for (const u16 &line : report)
@@ -171,27 +180,34 @@ void Environment::compileReport() {
         any = true;
       }
     if (any) text += u"\r＊ 変数使用状況確認が必要 ＊\r";
-    ui.message(text, u"");
+    out.push_back(text);
   }
-  if (settings.COMPILE_REPORT_CheckBox && !report.empty()) {
+  if (programReport) {
     u16 text = u"----- プログラムレポート -----\r\r";
     for (const u16 &line : report) text += line + u"\r";
-    ui.message(text, u"");
+    out.push_back(text);
   }
+  return out;
+}
+
+void Environment::compileReport() {
+  for (const u16 &text :
+       compile_report_messages(report_, settings_.VARIABLE_ALERT_CheckBox, settings_.COMPILE_REPORT_CheckBox))
+    ui.message(text, u"");
 }
 
 bool Environment::AnalyzeButtonClick() {
-  if (!tabs.activeTab() || stepCompiling || running) return false;
-  stepCompiling = true;
+  if (!tabs.activeTab() || stepCompiling_ || running_) return false;
+  stepCompiling_ = true;
   stepEnd_ = false;
-  report.clear();
-  compileError = SourceMark{};
+  report_.clear();
+  compileError_ = SourceMark{};
   lastCompileMessage_.clear();
-  lastTokens = tokenize(tabs.active(), true);
-  const bool ok = compiler_->compile(lastTokens.tokens, true);
-  lastTcode = compiler_->tcode();
+  lastTokens_ = tokenize(tabs.active(), true);
+  const bool ok = compiler_->compile(lastTokens_.tokens, true);
+  lastTcode_ = compiler_->tcode();
   compileOk_ = false;  // a step compile registers nothing
-  stepCompiling = false;
+  stepCompiling_ = false;
   return ok;
 }
 
@@ -199,7 +215,7 @@ void Environment::StepAnalButtonClick() { stepNext_ = true; }
 
 void Environment::endStepCompile() {
   stepEnd_ = true;
-  StepTransCheckBox = false;
+  StepTransCheckBox_ = false;
 }
 
 void Environment::stepWait(const compiler::StatementCompiler &c) {
@@ -231,39 +247,39 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
   Tab *tab = &tabs.at(compiledTab_);
   if (!tab->inUse) return -1;
   endStepping();  // the next step starts the tasks afresh, linked
-  int slot = engine.registerProgram(lastTcode, lastTokens.userSymbols, lastTokens.sharedNames,
-                                    registrationMessages, initial, tab->caption, compiledTab_);
+  int slot = engine_.registerProgram(lastTcode_, lastTokens_.userSymbols, lastTokens_.sharedNames,
+                                    registrationMessages_, initial, tab->caption, compiledTab_);
   if (slot < 0) {
-    if (settings.VARIABLE_ALERT_CheckBox && !registrationMessages.empty()) {
+    if (settings_.VARIABLE_ALERT_CheckBox && !registrationMessages_.empty()) {
       u16 text;
-      for (std::size_t i = 0; i < registrationMessages.size(); ++i)
-        text += int16(long(i) + 1) + u" " + registrationMessages[i] + u"\r";
+      for (std::size_t i = 0; i < registrationMessages_.size(); ++i)
+        text += int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";
       ui.message(text, u"");
     }
     return -1;
   }
-  compiledSource[std::size_t(slot)] = compiledLines_;
-  selectedTask = slot;
+  compiledSource_[std::size_t(slot)] = compiledLines_;
+  selectedTask_ = slot;
   return slot;
 }
 
 int Environment::AddTaskButtonClick() {
-  if (running || busy || stepCompiling) return -1;
+  if (running_ || busy_ || stepCompiling_) return -1;
   return RegCode_To_TaskSlot(engine::tsACTIVE);
 }
 
 bool Environment::DelTaskButtonClick() {
-  if (running || busy || stepCompiling) return false;
-  if (selectedTask < 0 || selectedTask >= engine::kSlots) return false;
-  if (engine.task(selectedTask).state == engine::tsEMPTY) return false;
-  DelTaskButtonClick(selectedTask);
+  if (running_ || busy_ || stepCompiling_) return false;
+  if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
+  if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
+  DelTaskButtonClick(selectedTask_);
   return true;
 }
 
 void Environment::TaskStatus_ListBoxClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
-  selectedTask = slot;
-  const engine::TTaskInfo &t = engine.task(slot);
+  selectedTask_ = slot;
+  const engine::TTaskInfo &t = engine_.task(slot);
   if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
       tabs.at(t.SrcIndex).inUse)
     tabs.activate(t.SrcIndex);
@@ -271,7 +287,7 @@ void Environment::TaskStatus_ListBoxClick(int slot) {
 
 int Environment::Compile_Replace(int slot, TTaskState initial) {
   if (slot < 0 || slot >= engine::kSlots) return -1;
-  selectedTask = slot;
+  selectedTask_ = slot;
   DelTaskButtonClick(slot);
   return Comp_And_RegTask(initial);
 }
@@ -280,20 +296,20 @@ void Environment::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   endStepping();
   debugger.removeSlotBreakpoints(slot);
-  compiledSource[std::size_t(slot)].clear();
-  engine.releaseSlot(slot);
+  compiledSource_[std::size_t(slot)].clear();
+  engine_.releaseSlot(slot);
 }
 
 int Environment::FindSlotNum(int page, u16view programName) const {
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.task(s);
+    const engine::TTaskInfo &t = engine_.task(s);
     if (t.SrcIndex == page && t.FileName == programName) return s;
   }
   return -1;
 }
 
 u16 Environment::taskStatusLine(int slot) const {
-  const engine::TTaskInfo &t = engine.task(slot);
+  const engine::TTaskInfo &t = engine_.task(slot);
   u16 number = int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');
   return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) +

@@ -33,7 +33,7 @@ bool Environment::deliverInput(const u16 &line) {
   if (inputQueue_.empty()) return false;
   int slot = inputQueue_.front();
   inputQueue_.pop_front();
-  if (engine.wakeForInput(slot)) inputReady_[std::size_t(slot)] = line;  // GETS runs again and takes it
+  if (engine_.wakeForInput(slot)) inputReady_[std::size_t(slot)] = line;  // GETS runs again and takes it
   ui.inputRequested(inputSlot());
   return true;
 }

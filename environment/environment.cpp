@@ -7,34 +7,34 @@ namespace velmora::environment {
 
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
     : home(homeDir), ui(userInterface) {
-  language.load(home, [this](const u16 &m) { ui.message(m, u""); });
-  settings.initialise(home);
+  language_.load(home, [this](const u16 &m) { ui.message(m, u""); });
+  settings_.initialise(home);
   for (int s = 0; s < engine::kSlots; ++s) {
     u16 number = int16(s + 1);
     if (number.size() < 2) number.insert(0, 1, u'0');
-    permitRows[std::size_t(s)] = number + u": 実行許可　〇";
+    permitRows_[std::size_t(s)] = number + u": 実行許可　〇";
   }
   loadRecentFiles();
-  engine.setHost(this);
-  engine.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
-  tokenizer_ = std::make_unique<compiler::Tokenizer>(language);
-  compiler_ = std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this));
+  engine_.setHost(this);
+  engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
+  tokenizer_ = std::make_unique<compiler::Tokenizer>(language_);
+  compiler_ = std::make_unique<compiler::StatementCompiler>(language_, static_cast<compiler::CompileHost &>(*this));
 }
 
 Environment::~Environment() = default;
 
 u16 Environment::Directory_Get(u16view type) {
-  return type == u"PROG" ? settings.AppliProgDirEdit : settings.AppliDirEdit;
+  return type == u"PROG" ? settings_.AppliProgDirEdit : settings_.AppliDirEdit;
 }
 
 u16 Environment::Directory_Set(u16view type, u16view dir) {
-  (type == u"PROG" ? settings.AppliProgDirEdit : settings.AppliDirEdit) = u16(dir);
+  (type == u"PROG" ? settings_.AppliProgDirEdit : settings_.AppliDirEdit) = u16(dir);
   return u16(dir);
 }
 
 std::filesystem::path Environment::programDirectory() const {
-  if (settings.AppliProgDirCheckBox && !settings.AppliProgDirEdit.empty())
-    return std::filesystem::path(to_utf8(settings.AppliProgDirEdit));
+  if (settings_.AppliProgDirCheckBox && !settings_.AppliProgDirEdit.empty())
+    return std::filesystem::path(to_utf8(settings_.AppliProgDirEdit));
   return home;
 }
 
@@ -74,13 +74,13 @@ bool Environment::closeTab(int tab) {
     if (a == Answer::Yes && !saveTabAsText(tab)) return false;
   }
   for (int s = 0; s < engine::kSlots; ++s)
-    if (engine.task(s).SrcIndex == tab && engine.task(s).state != engine::tsEMPTY)
+    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY)
       DelTaskButtonClick(s);
   tabs.release(tab);
   removeRecoveryCopy(tab);
   if (tabs.openCount() == 0) {
-    running = false;
-    engine.stopAll();
+    running_ = false;
+    engine_.stopAll();
   }
   return true;
 }
@@ -115,6 +115,13 @@ int Environment::openProgram(std::optional<Encoding> encoding) {
   auto chosen = ui.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
   if (!chosen) return -1;
   return tabs.loadFile(*chosen, encoding, ui);
+}
+
+void Environment::clearConsole() { engine_.console().clear(); }
+
+Lines Environment::slotListing(int slot) {
+  engine_.linkAll();
+  return engine_.listing(slot);
 }
 
 }  // namespace velmora::environment

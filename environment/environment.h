@@ -27,6 +27,11 @@ enum class RunResult { NotStarted, Ended, Error, Stopped };
 // the source line that first uses it (-1 when no token shows it).
 std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
 
+// The messages a compile shows for the rename report of its tokens: the
+// variable warning (removed names, when variableAlert) and the whole report
+// (when programReport); none for an empty report.
+Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport);
+
 // A tab's content left by an earlier session that ended without saving it.
 struct RecoveryCopy {
   u16 caption, path;
@@ -41,11 +46,35 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   const std::filesystem::path home;
   UserInterface &ui;
-  Language language;
-  Settings settings;
+
+ private:
+  // Declared first: the parts below hold references to them.
+  Language language_;
+  Settings settings_;
+  engine::Engine engine_;
+
+ public:
+  // The language tables of the programs (word renames go through renameWord).
+  const Language &language() const { return language_; }
+  // The settings in force; setSettings replaces them (the settings dialog).
+  const Settings &settings() const { return settings_; }
+  void setSettings(const Settings &settings) { settings_ = settings; }
+  // The engine as the views see it: a snapshot of tasks, records, variables
+  // and the console. Runs, compiles and the debugger change it through the
+  // environment's commands.
+  const engine::Engine &engine() const { return engine_; }
+  // The canvases a run draws on, the clock of WAIT and TIMER (tests replace
+  // it), and the console emptied ("コンソールクリア").
+  void setCanvas(engine::CanvasServices *canvas) { engine_.setCanvas(canvas); }
+  void setEngineClock(std::function<double()> clock) { engine_.setClock(std::move(clock)); }
+  void clearConsole();
+  // The P-code listing of a slot with its variables linked, as a run would
+  // link them ("--listing").
+  Lines slotListing(int slot);
+
+  // The parts: the workspace's tabs and the debugger.
   TabPool tabs;
-  engine::Engine engine;
-  Debugger debugger{engine, ui, settings};
+  Debugger debugger{engine_, ui, settings_};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -85,12 +114,20 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // ----- permissions of running programs: the settings, unless the runner
   // overrides a kind for its run. Without anyone to ask (the runner), an
   // "ask" kind is denied with a hint how to allow it.
-  std::array<std::optional<engine::PermitMode>, engine::kPermissions> permitOverride;
-  bool canAsk = true;
+  using PermitOverrides = std::array<std::optional<engine::PermitMode>, engine::kPermissions>;
+  const PermitOverrides &permitOverride() const { return permitOverride_; }
+  bool canAsk() const { return canAsk_; }
+  // Runs without anyone to ask (the runner, the browser): the kinds the
+  // command line allows or denies override the settings.
+  void setUnattended(const PermitOverrides &overrides = {}) {
+    canAsk_ = false;
+    permitOverride_ = overrides;
+  }
   engine::PermitMode permitMode(engine::Permission p) const;
 
   // ----- recovery copies of modified tabs (the IDE turns them on)
-  bool keepRecoveryCopies = false;
+  bool keepRecoveryCopies() const { return keepRecoveryCopies_; }
+  void setKeepRecoveryCopies(bool on) { keepRecoveryCopies_ = on; }
   // Writes a copy of every modified tab and removes those of the others.
   void writeRecoveryCopies();
   void removeRecoveryCopy(int tab);
@@ -101,8 +138,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void discardRecoveryCopies();
 
   // ----- books and the recent-file list
-  Lines recentFiles;  // bare file names, "Recent.$$$" beside the program
-  u16 bookName;
+  const Lines &recentFiles() const { return recentFiles_; }  // bare file names, "Recent.$$$" beside the program
+  const u16 &bookName() const { return bookName_; }
   void loadRecentFiles();
   void saveRecentFiles() const;
   void addRecentFile(const u16 &name);
@@ -121,25 +158,27 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   int openListedFile(const u16 &name);
 
   // ----- compile driver
-  Lines report;                // rename report lines of the last tokenisation
-  Lines registrationMessages;  // messages of the last registration
-  compiler::TokenStream lastTokens;
-  Lines lastTcode;
+  const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
+  const Lines &registrationMessages() const { return registrationMessages_; }  // messages of the last registration
+  const compiler::TokenStream &lastTokens() const { return lastTokens_; }
+  const Lines &lastTcode() const { return lastTcode_; }
   compiler::TokenStream tokenize(int tab, bool compileMode);
   // "トークン抽出" (compile mode, general off) and "トークン抽出(汎用)"
   // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
   // active tab's token stream and name lists, kept in extractedTokens.
   // False when no tab is open.
   bool TokenButtonClick(bool general);
-  compiler::TokenStream extractedTokens;
+  const compiler::TokenStream &extractedTokens() const { return extractedTokens_; }
   // The class of a token line, for its colour in the token view.
   enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
   static TokenClass token_class(u16view tokenLine);
   // Compiles the active tab into its slot (asking before replacing code).
   // Refused while a run or a step compile owns the slots.
   int mnCOMPILEClick();
-  bool mayCompile() const { return !running && !stepCompiling; }
-  int CompileButtonClick() { return Comp_And_RegTask(engine::tsACTIVE); }
+  bool mayCompile() const { return !running_ && !stepCompiling_; }
+  // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
+  // as mnCOMPILEClick is.
+  int CompileButtonClick();
   // "追加": the T-code of the last successful compile registered again, into
   // the first free slot, for the tab it was compiled from; -1 when there is
   // none, that tab is closed, or a run or step compile is going on.
@@ -154,7 +193,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool DelTaskButtonClick();
   // The task selection field: the slot last chosen in the task status list,
   // or registered last; -1 when none. The pause command reads it.
-  int selectedTask = -1;
+  int selectedTask() const { return selectedTask_; }
+  void clearTaskSelection() { selectedTask_ = -1; }
   // A row of the task status list chosen: its slot becomes the selected task
   // and, when the slot is in use, the tab it was compiled from the active tab.
   void TaskStatus_ListBoxClick(int slot);
@@ -169,14 +209,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool AnalyzeButtonClick();
   void StepAnalButtonClick();
   void endStepCompile();
-  bool stepCompiling = false;
+  bool stepCompiling() const { return stepCompiling_; }
   // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
   // that compile waits for "次" before every token as "開始" does, and
   // registers its code at the end; "終了" unticks it and lets it run on.
-  bool StepTransCheckBox = false;
+  bool StepTransCheckBox() const { return StepTransCheckBox_; }
+  void setStepTrans(bool on) { StepTransCheckBox_ = on; }
 
   // ----- generated programs
-  u16 extractionEncoding = u"UTF8";
+  const u16 &extractionEncoding() const { return extractionEncoding_; }
   // Runs a program from a new tab "__$$$__" (closed afterwards unless kept).
   RunResult runSystemProgram(const Lines &program, bool keepTab);
   // "WEBページ読込（URL）": the fetched text in a new page named after the URL.
@@ -184,8 +225,18 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // "抽出": the generated program in a new page, compiled and run.
   RunResult runExtraction(const ExtractionSpec &spec);
 
+  // ----- the language's lists as the table dialog edits them
+  enum class LanguageList { Keywords, Symbols, MathFunctions, Commands, Grammar };
+  static const char *languageFile(LanguageList which);  // its table file
+  const Lines &languageList(LanguageList which) const;
+  // An edited list: words sorted (commands longest first), written to its
+  // table file in the home directory and in force from now on; the user is
+  // told a restart applies it. False (after the message) when the list is
+  // empty or the file could not be written.
+  bool replaceLanguageList(LanguageList which, const Lines &edited);
+
   // ----- renaming words of the language
-  std::optional<std::pair<u16, u16>> pendingRename;
+  const std::optional<std::pair<u16, u16>> &pendingRename() const { return pendingRename_; }
   void renameWord(const u16 &oldWord, const u16 &newWord);
   // Saves a pending rename: asks whether saved programs change too, then
   // writes the tables beside the program.
@@ -204,8 +255,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // or a compile holds the slots or the link failed.
   bool resetTasks();
   bool stepOnePass();
-  bool stepping = false;
-  u16 stepLine;
+  bool stepping() const { return stepping_; }
+  const u16 &stepLine() const { return stepLine_; }
 
   // ----- marks in the source, shown by the window
   struct SourceMark {
@@ -214,12 +265,12 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
     u16 message;
     int slot = -1;  // the task it happened in (a run-time error)
   };
-  SourceMark compileError;  // where the last failed compile stopped
-  SourceMark runError;      // where the last run-time error stopped the run
+  const SourceMark &compileError() const { return compileError_; }  // where the last failed compile stopped
+  const SourceMark &runError() const { return runError_; }      // where the last run-time error stopped the run
 
   // ----- what a run starts
   // The tab text each slot was compiled from, to tell a changed tab.
-  std::array<Lines, engine::kSlots> compiledSource;
+  const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
   int slotOfTab(int tab) const;  // the first loaded slot compiled from a tab, or -1
   bool tabChangedSinceCompile(int tab) const;
   // The slots the next "●" starts (permitted and loaded), or while a run
@@ -235,15 +286,16 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // ----- run loop
   // Sampled while a run lasts when "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" is on, a
   // column per chart interval ("タイミングチャート"); cleared by every start.
-  TimingChart chart;
+  const TimingChart &chart() const { return chart_; }
   int chartIntervalMs() const;
-  std::array<u16, engine::kSlots> permitRows;
-  bool running = false;
-  bool paused = false;
-  bool busy = false;
-  std::filesystem::path dataDirectory;  // fixed when a run starts
-  std::filesystem::path dataDirectoryOverride;  // --data, when given
-  std::vector<std::pair<u16, u16>> lastErrorRows;
+  const std::array<u16, engine::kSlots> &permitRows() const { return permitRows_; }
+  bool running() const { return running_; }
+  bool paused() const { return paused_; }
+  bool busy() const { return busy_; }
+  const std::filesystem::path &dataDirectory() const { return dataDirectory_; }  // fixed when a run starts
+  const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
+  void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
+  const std::vector<std::pair<u16, u16>> &lastErrorRows() const { return lastErrorRows_; }
   RunResult ExecTaskButtonClick();
   RunResult Exec_And_Status();
   void SetTaskPermit();
@@ -256,13 +308,41 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   void KillTaskButtonClick();
   void mnSTOP_ALL_SLOTClick() {
     stopRequested_ = true;
-    running = false;
+    running_ = false;
   }
   void TaskPermitListBoxDblClick(int row);
   bool permitted(int slot) const;
   std::filesystem::path programDirectory() const;
 
  private:
+  PermitOverrides permitOverride_;
+  bool canAsk_ = true;
+  bool keepRecoveryCopies_ = false;
+  Lines recentFiles_;
+  u16 bookName_;
+  Lines report_;
+  Lines registrationMessages_;
+  compiler::TokenStream lastTokens_;
+  Lines lastTcode_;
+  compiler::TokenStream extractedTokens_;
+  int selectedTask_ = -1;
+  bool stepCompiling_ = false;
+  bool StepTransCheckBox_ = false;
+  u16 extractionEncoding_ = u"UTF8";
+  std::optional<std::pair<u16, u16>> pendingRename_;
+  bool stepping_ = false;
+  u16 stepLine_;
+  SourceMark compileError_;
+  SourceMark runError_;
+  std::array<Lines, engine::kSlots> compiledSource_;
+  TimingChart chart_;
+  std::array<u16, engine::kSlots> permitRows_;
+  bool running_ = false;
+  bool paused_ = false;
+  bool busy_ = false;
+  std::filesystem::path dataDirectory_;
+  std::filesystem::path dataDirectoryOverride_;
+  std::vector<std::pair<u16, u16>> lastErrorRows_;
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
@@ -291,7 +371,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) override;
   bool Get_Page_Load(int pageNo, u16view fileName) override;
   void Free_Page(int pageNo, int activePageIndex) override;
-  void setRunPaused(bool p) override { paused = p; }
+  void setRunPaused(bool p) override { paused_ = p; }
   void Library_Call_Starting(u16view function) override {
     ui.blockingCallStatus(u"ライブラリ関数 " + u16(function) + u" を実行中（終わるまで中断できません）");
   }

@@ -1,6 +1,7 @@
 #include "environment/generated_programs.h"
 
 #include "environment/environment.h"
+#include "text/lines.h"
 
 namespace velmora::environment {
 
@@ -76,7 +77,7 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
 }
 
 bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
-  extractionEncoding = encoding;
+  extractionEncoding_ = encoding;
   Lines program = {u"&U=\"" + url + u"\";", u"P=[#].NEW;", u"[#P]=<*> " + encoding + u" &U;", u"[#P].Name(&U);"};
   int before = tabs.openCount();
   std::array<bool, TabPool::kTabs> wasOpen{};
@@ -125,23 +126,23 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
 namespace velmora::environment {
 
 void Environment::renameWord(const u16 &oldWord, const u16 &newWord) {
-  apply_rename(language.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
-  apply_rename(language.rules, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
-  pendingRename = {oldWord, newWord};
+  apply_rename(language_.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  apply_rename(language_.rules, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  pendingRename_ = {oldWord, newWord};
 }
 
 void Environment::confirmRename() {
-  if (!pendingRename) return;
-  auto [oldWord, newWord] = *pendingRename;
-  pendingRename.reset();
+  if (!pendingRename_) return;
+  auto [oldWord, newWord] = *pendingRename_;
+  pendingRename_.reset();
   if (ui.askYesNo(u"登録済みプログラムも変更", u"プログラム変更の確認")) rewriteUserPrograms(oldWord, newWord);
-  save_language_tables(language.tables, home);
-  save_codegen_rules(language.rules, home);
+  save_language_tables(language_.tables, home);
+  save_codegen_rules(language_.rules, home);
 }
 
 void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
   bool all = ui.askYesNo(u"現在登録している全プログラム変更するか", u"プログラム変更の確認");
-  Lines files = recentFiles;
+  Lines files = recentFiles_;
   if (!all && files.size() > 1) files.resize(1);
   for (const u16 &name : files) {
     std::filesystem::path path(to_utf8(name));
@@ -161,6 +162,51 @@ void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
     tabs.at(tab).modified = false;
     closeTab(tab);
   }
+}
+
+const char *Environment::languageFile(LanguageList which) {
+  switch (which) {
+    case LanguageList::Keywords: return LanguageTables::kKeywordFile;
+    case LanguageList::Symbols: return LanguageTables::kSymbolFile;
+    case LanguageList::MathFunctions: return LanguageTables::kMathFile;
+    case LanguageList::Commands: return LanguageTables::kCommandFile;
+    case LanguageList::Grammar: break;
+  }
+  return LanguageTables::kSyntaxFile;
+}
+
+const Lines &Environment::languageList(LanguageList which) const {
+  const LanguageTables &t = language_.tables;
+  switch (which) {
+    case LanguageList::Keywords: return t.keywords;
+    case LanguageList::Symbols: return t.symbols;
+    case LanguageList::MathFunctions: return t.mathFuncs;
+    case LanguageList::Commands: return t.commands;
+    case LanguageList::Grammar: break;
+  }
+  return t.syntax;
+}
+
+bool Environment::replaceLanguageList(LanguageList which, const Lines &edited) {
+  if (edited.empty()) return false;
+  const bool grammar = which == LanguageList::Grammar;
+  Lines replacement = grammar ? edited : sorted_word_list(edited, which == LanguageList::Commands);
+  if (!write_lines_file(home / languageFile(which), replacement)) {
+    ui.message(u"ファイルに保存できません", u"");
+    return false;
+  }
+  LanguageTables &t = language_.tables;
+  Lines *target = &t.syntax;
+  switch (which) {
+    case LanguageList::Keywords: target = &t.keywords; break;
+    case LanguageList::Symbols: target = &t.symbols; break;
+    case LanguageList::MathFunctions: target = &t.mathFuncs; break;
+    case LanguageList::Commands: target = &t.commands; break;
+    case LanguageList::Grammar: break;
+  }
+  *target = std::move(replacement);
+  ui.message(grammar ? u"文法変更反映には再起動が必要です。" : u"変更反映には再起動が必要です。", u"");
+  return true;
 }
 
 }  // namespace velmora::environment

@@ -86,7 +86,7 @@ bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) 
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
   if (path.is_relative()) path = programDirectory() / path;
-  if (!engine.fileWritePermitted(path, u"SAVE")) return false;
+  if (!engine_.fileWritePermitted(path, u"SAVE")) return false;
   if (!write_lines_file(path, t->lines, Encoding::Utf8)) {
     writeFailed = from_utf8(path.string());
     return false;
@@ -114,7 +114,7 @@ void Environment::Free_Page(int pageNo, int activePageIndex) {
   Tab *t = page(pageNo);
   if (!t || !t->inUse) return;
   int slot = FindSlotNum(pageNo, t->caption);
-  if (slot >= 0 && slot != engine.currentSlot()) DelTaskButtonClick(slot);
+  if (slot >= 0 && slot != engine_.currentSlot()) DelTaskButtonClick(slot);
   tabs.release(pageNo);
   // The page named (FREE PAGE names the current task's slot number), or the
   // one before the freed page; then on to the next open page after it,

@@ -22,7 +22,7 @@ std::filesystem::path copy_path(const std::filesystem::path &home, int tab) {
 }  // namespace
 
 void Environment::writeRecoveryCopies() {
-  if (!keepRecoveryCopies) return;
+  if (!keepRecoveryCopies_) return;
   std::error_code ec;
   for (int i = 0; i < TabPool::kTabs; ++i) {
     const Tab &t = tabs.at(i);
@@ -38,7 +38,7 @@ void Environment::writeRecoveryCopies() {
 }
 
 void Environment::removeRecoveryCopy(int tab) {
-  if (!keepRecoveryCopies || tab < 0 || tab >= TabPool::kTabs) return;
+  if (!keepRecoveryCopies_ || tab < 0 || tab >= TabPool::kTabs) return;
   std::error_code ec;
   std::filesystem::remove(copy_path(home, tab), ec);
 }

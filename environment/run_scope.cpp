@@ -7,7 +7,7 @@ namespace velmora::environment {
 int Environment::slotOfTab(int tab) const {
   if (tab < 0) return -1;
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.task(s);
+    const engine::TTaskInfo &t = engine_.task(s);
     if (t.SrcIndex == tab && t.state != engine::tsEMPTY) return s;
   }
   return -1;
@@ -16,16 +16,16 @@ int Environment::slotOfTab(int tab) const {
 bool Environment::tabChangedSinceCompile(int tab) const {
   int slot = slotOfTab(tab);
   if (slot < 0 || tab >= TabPool::kTabs) return true;
-  return tabs.at(tab).lines != compiledSource[std::size_t(slot)];
+  return tabs.at(tab).lines != compiledSource_[std::size_t(slot)];
 }
 
 std::array<bool, engine::kSlots> Environment::slotsToRun() const {
   std::array<bool, engine::kSlots> will{};
   for (int s = 0; s < engine::kSlots; ++s) {
-    const engine::TTaskInfo &t = engine.task(s);
+    const engine::TTaskInfo &t = engine_.task(s);
     if (t.state == engine::tsEMPTY) continue;
     // A run fixed its permits when it started.
-    will[std::size_t(s)] = running ? bool(t.Permit) : permitted(s);
+    will[std::size_t(s)] = running_ ? bool(t.Permit) : permitted(s);
   }
   return will;
 }
@@ -37,12 +37,12 @@ int Environment::slotsToRunCount() const {
 }
 
 RunResult Environment::runTab(int tab) {
-  if (running || busy || stepCompiling || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
+  if (running_ || busy_ || stepCompiling_ || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
     return RunResult::NotStarted;
   tabs.activate(tab);
   int slot = slotOfTab(tab);
   if (slot < 0 || tabChangedSinceCompile(tab)) {
-    report.clear();
+    report_.clear();
     // Asking the user to run the tab is the answer to the replace question.
     slot = slot < 0 ? CompileButtonClick() : Compile_Replace(slot, engine::tsACTIVE);
     if (slot < 0) return RunResult::NotStarted;
@@ -59,7 +59,7 @@ RunResult Environment::runSlotAlone(int slot) {
 
 void Environment::locateLine(u16view line) {
   int n = -1;
-  if (tabs.active() >= 0 && parse_int(line, n) && n >= 0) compileError = {tabs.active(), n, lastCompileMessage_};
+  if (tabs.active() >= 0 && parse_int(line, n) && n >= 0) compileError_ = {tabs.active(), n, lastCompileMessage_};
   ui.locateLine(tabs.active(), line);
 }
 

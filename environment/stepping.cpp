@@ -5,11 +5,11 @@
 namespace velmora::environment {
 
 void Environment::endStepping() {
-  if (!stepping && !engine.running()) return;
-  stepping = false;
-  if (running) return;  // a run owns the engine now
-  engine.stop();
-  engine.closeAllFiles();
+  if (!stepping_ && !engine_.running()) return;
+  stepping_ = false;
+  if (running_) return;  // a run owns the engine now
+  engine_.stop();
+  engine_.closeAllFiles();
 }
 
 bool Environment::stepTaskLine(int slot) {
@@ -17,7 +17,7 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"プログラムを選ぶ", u"");
     return false;
   }
-  const engine::TTaskInfo &t = engine.task(slot);
+  const engine::TTaskInfo &t = engine_.task(slot);
   if (t.PcodeListNo < 0 || t.state == engine::tsEMPTY) {
     ui.message(u"プログラムなし", u"");
     return false;
@@ -26,36 +26,36 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"ブレークポイント設定中はステップ実行不可", u"");
     return false;
   }
-  if (running || busy) return false;
-  if ((!stepping || t.state == engine::tsEND) && !startStepping()) return false;
-  busy = true;
-  engine.watchTask(slot);
+  if (running_ || busy_) return false;
+  if ((!stepping_ || t.state == engine::tsEND) && !startStepping()) return false;
+  busy_ = true;
+  engine_.watchTask(slot);
   // Passes until the watched task reaches another source line, or stands
   // still (it waits or has ended).
   int previous = -1;
-  u16 line = stepLine;
+  u16 line = stepLine_;
   for (long pass = 0;; ++pass) {
-    engine.runPasses(1);
+    engine_.runPasses(1);
     if (CheckRunTimeError()) {
-      stepping = false;
+      stepping_ = false;
       break;
     }
-    line = engine.lineOf(engine.watchedPoint());
-    const int position = engine.watchedPoint().position;
-    if (position == previous || line != stepLine || t.state == engine::tsEND) break;
+    line = engine_.lineOf(engine_.watchedPoint());
+    const int position = engine_.watchedPoint().position;
+    if (position == previous || line != stepLine_ || t.state == engine::tsEND) break;
     previous = position;
     if (pass % 4096 == 4095) ui.pumpEvents();
   }
-  busy = false;
-  stepLine = line;
-  if (!stepping || IsAllTask_Finished()) endStepping();
+  busy_ = false;
+  stepLine_ = line;
+  if (!stepping_ || IsAllTask_Finished()) endStepping();
   refreshViews();
   ui.breakpointHeld(slot, line);
   return true;
 }
 
 bool Environment::resetTasks() {
-  if (running || busy || stepCompiling) return false;
+  if (running_ || busy_ || stepCompiling_) return false;
   endStepping();
   if (!startStepping()) return false;
   cancelInput();
@@ -65,27 +65,27 @@ bool Environment::resetTasks() {
 
 bool Environment::startStepping() {
   prepareEngine();
-  if (engine.linkAll()) {
+  if (engine_.linkAll()) {
     refreshViews();
     return false;
   }
   SetTaskPermit();
-  engine.runReset();
+  engine_.runReset();
   debugger.Initial_Debugger();
-  engine.start();
-  stepping = true;
-  stepLine.clear();
+  engine_.start();
+  stepping_ = true;
+  stepLine_.clear();
   return true;
 }
 
 bool Environment::stepOnePass() {
-  if (running || busy || stepCompiling) return false;
-  if (!stepping && !resetTasks()) return false;
-  busy = true;
-  engine.runPasses(1);
-  busy = false;
-  if (CheckRunTimeError()) stepping = false;
-  if (!stepping || IsAllTask_Finished()) endStepping();
+  if (running_ || busy_ || stepCompiling_) return false;
+  if (!stepping_ && !resetTasks()) return false;
+  busy_ = true;
+  engine_.runPasses(1);
+  busy_ = false;
+  if (CheckRunTimeError()) stepping_ = false;
+  if (!stepping_ || IsAllTask_Finished()) endStepping();
   refreshViews();
   return true;
 }

@@ -153,7 +153,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
   stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
   stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
-  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.StepTransCheckBox = on; });
+  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.setStepTrans(on); });
   stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
   auto *stepLists = new QSplitter(Qt::Horizontal);
@@ -285,7 +285,7 @@ void DebuggerPanel::setSlot(int slot) {
 
 void DebuggerPanel::refresh() {
   const int s = slot();
-  const engine::TTaskInfo &task = env_.engine.task(s);
+  const engine::TTaskInfo &task = env_.engine().task(s);
   int keepRow = source_->currentRow();
   source_->clear();
   listing_->clear();
@@ -302,7 +302,7 @@ void DebuggerPanel::refresh() {
       }
     }
     // Each row names its instruction (docs/instructions.md) in its tooltip.
-    const engine::PcodeList &records = env_.engine.list(task.PcodeListNo);
+    const engine::PcodeList &records = env_.engine().list(task.PcodeListNo);
     for (const engine::TPEXE &record : records) {
       listing_->addItem(qs(engine::listing_line(record)));
       listing_->item(listing_->count() - 1)->setToolTip(qs(engine::instruction_caption(record.kind)));
@@ -312,9 +312,9 @@ void DebuggerPanel::refresh() {
 
   registers_->clear();
   if (task.state != engine::tsEMPTY)
-    for (const u16 &row : environment::task_registers(env_.engine, s)) registers_->addItem(qs(row));
+    for (const u16 &row : environment::task_registers(env_.engine(), s)) registers_->addItem(qs(row));
   const bool held = env_.debugger.breakActive() && env_.debugger.breakTask() == s;
-  refreshVariables(environment::variable_list(env_.engine, s, held ? u16view(env_.debugger.breakLine()) : u16view()));
+  refreshVariables(environment::variable_list(env_.engine(), s, held ? u16view(env_.debugger.breakLine()) : u16view()));
   if (source_->currentRow() >= 0) showListingOf(source_->currentRow());
   refreshMonitor();
   refreshHeldButtons();
@@ -323,7 +323,7 @@ void DebuggerPanel::refresh() {
 void DebuggerPanel::setStepCompiling(bool on) {
   {
     const QSignalBlocker quiet(stepTrans_);
-    stepTrans_->setChecked(env_.StepTransCheckBox);  // "終了" unticks it
+    stepTrans_->setChecked(env_.StepTransCheckBox());  // "終了" unticks it
   }
   stepStart_->setEnabled(!on);
   stepNext_->setEnabled(on);
@@ -362,10 +362,10 @@ void DebuggerPanel::showCompileStep(const environment::CompileStep &step) {
 void DebuggerPanel::refreshMonitor() {
   QStringList slotNames;
   for (int s = 0; s < engine::kSlots; ++s)
-    if (env_.engine.task(s).state != engine::tsEMPTY)
+    if (env_.engine().task(s).state != engine::tsEMPTY)
       slotNames << QStringLiteral("%1").arg(s + 1, 2, 10, QChar(u'0'));  // as the task lists count
-  fill(taskGrid_, environment::task_grid(env_.engine), slotNames);
-  auto timers = environment::timer_grid(env_.engine);
+  fill(taskGrid_, environment::task_grid(env_.engine()), slotNames);
+  auto timers = environment::timer_grid(env_.engine());
   QStringList numbers;
   for (std::size_t i = 1; i <= timers.size(); ++i) numbers << QString::number(i);
   fill(timerGrid_, timers, numbers);
@@ -432,9 +432,9 @@ void DebuggerPanel::showTokens() {
       case C::Spacing: rgb = 0x909090; break;
       case C::Other: break;
     }
-    return QColor(QRgb(unsigned(env_.settings.shownColour(rgb)) | 0xFF000000u));
+    return QColor(QRgb(unsigned(env_.settings().shownColour(rgb)) | 0xFF000000u));
   };
-  const compiler::TokenStream &t = env_.extractedTokens;
+  const compiler::TokenStream &t = env_.extractedTokens();
   tokens_->clear();
   for (const u16 &line : t.tokens) {
     auto *item = new QListWidgetItem(qs(line));
@@ -491,7 +491,7 @@ QMenu *DebuggerPanel::makeBreakpointMenu(int row) {
 
 void DebuggerPanel::refreshHeldButtons() {
   // Only a run holds a task: after it ended there is nothing to step.
-  const bool held = env_.debugger.breakActive() && env_.running;
+  const bool held = env_.debugger.breakActive() && env_.running();
   continue_->setEnabled(held);
   step_->setEnabled(held);
 }
@@ -558,13 +558,13 @@ bool DebuggerPanel::stepTask() {
 
 bool DebuggerPanel::saveListing() {
   const int s = slot();
-  if (env_.engine.task(s).PcodeListNo < 0) {
+  if (env_.engine().task(s).PcodeListNo < 0) {
     env_.ui.message(u"プログラムなし", u"");
     return false;
   }
   auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.programDirectory(), u"*.MCP");
   if (!file) return false;
-  return write_lines_file(*file, env_.engine.listing(s));
+  return write_lines_file(*file, env_.engine().listing(s));
 }
 
 }  // namespace velmora::gui

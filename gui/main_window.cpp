@@ -73,7 +73,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     e->marked = [this, i](int line) {
       if (!env_) return false;
       for (int s = 0; s < engine::kSlots; ++s)
-        if (env_->engine.task(s).SrcIndex == i && env_->debugger.isBreakpoint(s, line)) return true;
+        if (env_->engine().task(s).SrcIndex == i && env_->debugger.isBreakpoint(s, line)) return true;
       return false;
     };
     e->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -122,13 +122,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
 
   env_ = std::make_unique<environment::Environment>(home, *this);
   input_->delivered = [this](const QString &text) { env_->deliverInput(u(text)); };
-  env_->engine.setCanvas(&canvases_);
+  env_->setCanvas(&canvases_);
   // Modified tabs are copied aside every minute (and when a run starts);
   // copies an earlier session left are offered once the window is up.
-  env_->keepRecoveryCopies = true;
+  env_->setKeepRecoveryCopies(true);
   auto *recoveryTimer = new QTimer(this);
   connect(recoveryTimer, &QTimer::timeout, this, [this] {
-    if (env_->running || env_->stepCompiling) return;  // the run's pages are the programs' now
+    if (env_->running() || env_->stepCompiling()) return;  // the run's pages are the programs' now
     syncEditorsToPool();
     env_->writeRecoveryCopies();
   });
@@ -191,7 +191,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setupFeedback();
   for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
   for (int i = 0; i < environment::TabPool::kTabs; ++i)
-    highlighters_[std::size_t(i)] = new ProgramHighlighter(env_->language.tables, editors_[std::size_t(i)]->document());
+    highlighters_[std::size_t(i)] = new ProgramHighlighter(env_->language().tables, editors_[std::size_t(i)]->document());
   applyAppearance();
   refreshStatus();
   refreshPermits();
@@ -224,7 +224,7 @@ void MainWindow::buildMenus() {
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
-    for (const u16 &name : env_->recentFiles) {
+    for (const u16 &name : env_->recentFiles()) {
       std::filesystem::path path(to_utf8(name));
       if (path.is_relative()) path = env_->programDirectory() / path;
       recent->addAction(qs(name), this, [this, path] {
@@ -244,7 +244,7 @@ void MainWindow::buildMenus() {
     if (env_->loadBook()) {
       refreshPages();
       refreshStatus();
-      statusBar()->showMessage(qs(env_->bookName));
+      statusBar()->showMessage(qs(env_->bookName()));
     }
   });
   file->addSeparator();
@@ -347,8 +347,8 @@ void MainWindow::buildMenus() {
   connect(runAction_, &QAction::changed, runButton, [=, this] { runButton->setEnabled(runAction_->isEnabled()); });
   connect(pauseAction_, &QAction::changed, pauseButton, [=, this] {
     pauseButton->setEnabled(pauseAction_->isEnabled());
-    pauseButton->setText(env_->paused ? QStringLiteral("○") : QStringLiteral("〓"));
-    pauseButton->setToolTip(env_->paused ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
+    pauseButton->setText(env_->paused() ? QStringLiteral("○") : QStringLiteral("〓"));
+    pauseButton->setToolTip(env_->paused() ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
   });
   connect(killAction_, &QAction::changed, killButton, [=, this] { killButton->setEnabled(killAction_->isEnabled()); });
 }
@@ -438,7 +438,7 @@ int MainWindow::openProgramLines(const Lines &lines) {
 }
 
 int MainWindow::openProgram(std::optional<Encoding> encoding) {
-  if (env_->running) return -1;
+  if (env_->running()) return -1;
   syncEditorsToPool();
   const int tab = env_->openProgram(encoding);
   if (tab >= 0) showTab(tab);
@@ -455,7 +455,7 @@ bool MainWindow::saveActiveAsText() {
 }
 
 bool MainWindow::extractTokens(bool general) {
-  if (env_->stepCompiling) return false;
+  if (env_->stepCompiling()) return false;
   syncEditorsToPool();
   if (!env_->TokenButtonClick(general)) return false;
   debuggerDock_->show();
@@ -464,7 +464,7 @@ bool MainWindow::extractTokens(bool general) {
 }
 
 bool MainWindow::closeAllTabs() {
-  if (env_->running) {
+  if (env_->running()) {
     message(u"タスク実行を終了すること", u"");
     return false;
   }
@@ -479,7 +479,7 @@ bool MainWindow::closeAllTabs() {
 // "タスクリセット（CODE DEBUG）": the engine's run reset alone, so the next
 // "１ｽﾃｯﾌﾟ実行" starts every loaded task from its first instruction.
 bool MainWindow::resetTasks() {
-  if (env_->running) return false;
+  if (env_->running()) return false;
   syncEditorsToPool();
   const bool reset = env_->resetTasks();
   refreshStatus();
@@ -489,13 +489,13 @@ bool MainWindow::resetTasks() {
 
 // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）": one scheduler pass, every runnable task one instruction.
 bool MainWindow::stepOnePass() {
-  if (env_->running) return false;
+  if (env_->running()) return false;
   const bool stepped = env_->stepOnePass();
   refreshPages();
   refreshStatus();
-  consoleUpdated(env_->engine.console().lines());
+  consoleUpdated(env_->engine().console().lines());
   debugger_->refresh();
-  if (env_->runError.slot >= 0 && env_->engine.errorFlag()) showRunErrorSource();
+  if (env_->runError().slot >= 0 && env_->engine().errorFlag()) showRunErrorSource();
   return stepped;
 }
 
@@ -517,22 +517,22 @@ int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active();
-  if (env_->StepTransCheckBox) debuggerDock_->show();
+  if (env_->StepTransCheckBox()) debuggerDock_->show();
   int slot = env_->mnCOMPILEClick();
   debugger_->setStepCompiling(false);
   // Quote replacement may have changed the program text.
-  if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
+  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   refreshStatus();
   if (slot >= 0) debugger_->setSlot(slot);
   debugger_->refresh();
   if (slot >= 0)
     statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')), 8000);
-  else showSourceMark(env_->compileError);
+  else showSourceMark(env_->compileError());
   return slot;
 }
 
 RunResult MainWindow::run() {
-  if (env_->running) return RunResult::NotStarted;
+  if (env_->running()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   // The panels the settings do not keep are hidden while the run lasts.
@@ -543,7 +543,7 @@ RunResult MainWindow::run() {
       hidden.push_back(panel);
     }
   };
-  const environment::Settings &s = env_->settings;
+  const environment::Settings &s = env_->settings();
   keep(s.StayProgListCheckBox, programListPanel_);
   keep(s.StayEditorCheckBox, tabs_);
   keep(s.StayConsoleCheckBox, consolePanel_);
@@ -560,7 +560,7 @@ RunResult MainWindow::run() {
   else debugger_->refresh();
   killed_ = false;
   if (result == RunResult::Error) {
-    showSourceMark(env_->runError);
+    showSourceMark(env_->runError());
     showRunErrorSource();
   }
   return result;
@@ -569,7 +569,7 @@ RunResult MainWindow::run() {
 // After a run-time error the monitor opens on "ｿｰｽ／変数" at the failing line
 // of the failing task: its P-code rows selected, its variables and registers.
 void MainWindow::showRunErrorSource() {
-  const environment::Environment::SourceMark &mark = env_->runError;
+  const environment::Environment::SourceMark &mark = env_->runError();
   if (mark.slot < 0 || mark.slot >= engine::kSlots) return;
   debuggerDock_->show();
   debugger_->setSlot(mark.slot);
@@ -580,24 +580,24 @@ void MainWindow::showRunErrorSource() {
 
 void MainWindow::pauseOrContinue() {
   env_->PauseContinueButtonClick();
-  setRunning(env_->running);
-  showPaused(env_->running && env_->paused);
-  if (env_->running && env_->paused) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
-  else if (env_->running) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
+  setRunning(env_->running());
+  showPaused(env_->running() && env_->paused());
+  if (env_->running() && env_->paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
+  else if (env_->running()) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
 
 // "■": the run ends; the status list loses its selection and the debugger's
 // lists (registers, variables, source, P-code) are emptied until a task is
 // chosen again; the permit list is shown and the monitor hidden.
 void MainWindow::kill() {
-  const bool wasRunning = env_->running;
+  const bool wasRunning = env_->running();
   env_->KillTaskButtonClick();
   if (wasRunning) killed_ = true;  // the run's own ending must not fill them again
   resetViewsAfterKill();
 }
 
 void MainWindow::resetViewsAfterKill() {
-  env_->selectedTask = -1;
+  env_->clearTaskSelection();
   refreshStatus();
   status_->clearSelection();
   debugger_->clearViews();
@@ -614,7 +614,7 @@ void MainWindow::showPaused(bool paused) {
   permits_->setPalette(p);
   if (!paused) return;
   refreshStatus();
-  const int slot = env_->selectedTask;
+  const int slot = env_->selectedTask();
   if (slot >= 0 && slot < engine::kSlots) {
     debugger_->setSlot(slot);
     debugger_->refresh();
@@ -631,18 +631,18 @@ void MainWindow::setRunning(bool running) {
   passAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
   killAction_->setEnabled(running);
-  pauseAction_->setText(env_->paused ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
+  pauseAction_->setText(env_->paused() ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
 }
 
 void MainWindow::refreshStatus() {
-  if (fileList_ && fileList_->count() != int(env_->recentFiles.size())) refreshFileList();
+  if (fileList_ && fileList_->count() != int(env_->recentFiles().size())) refreshFileList();
   {
     // Refilling is no choice of the user's: the selection follows the
     // environment's selected task.
     const QSignalBlocker quiet(status_);
     status_->clear();
     for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
-    status_->setCurrentRow(env_->selectedTask);
+    status_->setCurrentRow(env_->selectedTask());
   }
   updateRunHints();
 }
@@ -650,7 +650,7 @@ void MainWindow::refreshStatus() {
 void MainWindow::refreshPermits() {
   permits_->clear();
   for (int s = 0; s < engine::kSlots; ++s) {
-    auto *item = new QListWidgetItem(qs(env_->permitRows[std::size_t(s)]));
+    auto *item = new QListWidgetItem(qs(env_->permitRows()[std::size_t(s)]));
     if (!env_->permitted(s)) {
       item->setForeground(Qt::white);
       item->setBackground(QColor(128, 128, 255));
@@ -661,12 +661,12 @@ void MainWindow::refreshPermits() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-  if (env_->stepCompiling) {  // the compile runs to its end first
+  if (env_->stepCompiling()) {  // the compile runs to its end first
     env_->endStepCompile();
     event->ignore();
     return;
   }
-  if (env_->running) {
+  if (env_->running()) {
     message(u"タスク実行を終了すること", u"");
     event->ignore();
     return;
@@ -677,7 +677,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
-  env_->settings.save(env_->home);
+  env_->settings().save(env_->home);
   while (env_->tabs.openCount() > 0) {
     if (!closeActiveTab()) {
       event->ignore();
@@ -717,11 +717,11 @@ bool MainWindow::goToLine(int line) {
 
 void MainWindow::refreshFileList() {
   fileList_->clear();
-  for (const u16 &name : env_->recentFiles) fileList_->addItem(qs(name));
+  for (const u16 &name : env_->recentFiles()) fileList_->addItem(qs(name));
 }
 
 int MainWindow::openListedFile(const QString &name) {
-  if (env_->running) return -1;
+  if (env_->running()) return -1;
   syncEditorsToPool();
   int tab = env_->openListedFile(u(name));
   refreshPages();
@@ -733,7 +733,7 @@ int MainWindow::openListedFile(const QString &name) {
 // ----- tools
 
 bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
-  if (env_->running) return false;
+  if (env_->running()) return false;
   syncEditorsToPool();
   extractionDialog()->setEncoding(encoding);
   bool loaded = env_->loadWebPage(url, encoding);
@@ -744,7 +744,7 @@ bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
 }
 
 RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
-  if (env_->running) return RunResult::NotStarted;
+  if (env_->running()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   setRunning(true);
@@ -794,15 +794,15 @@ QWidget *MainWindow::showLanguageReference() {
 // ----- settings
 
 bool MainWindow::openSettings() {
-  SettingsDialog dialog(env_->settings, this);
+  SettingsDialog dialog(env_->settings(), this);
   if (dialog.exec() != QDialog::Accepted) return false;
   applySettings(dialog.edited());
   return true;
 }
 
 void MainWindow::applySettings(const environment::Settings &settings) {
-  env_->settings = settings;
-  if (!env_->settings.save(env_->home)) message(u"設定を保存できません", u"");
+  env_->setSettings(settings);
+  if (!env_->settings().save(env_->home)) message(u"設定を保存できません", u"");
   applyAppearance();
 }
 
@@ -821,7 +821,7 @@ void paint(QWidget *w, const environment::FontSetting &font, int back, const env
 }  // namespace
 
 void MainWindow::applyAppearance() {
-  const environment::Settings &s = env_->settings;
+  const environment::Settings &s = env_->settings();
   QFont common(qs(s.commonFont.name));
   if (s.commonFont.size > 0) common.setPointSize(s.commonFont.size);
   setFont(common);
@@ -838,12 +838,12 @@ void MainWindow::applyAppearance() {
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-  if (event->type() == QEvent::KeyPress && env_ && env_->settings.TabSpaceConv_CheckBox) {
+  if (event->type() == QEvent::KeyPress && env_ && env_->settings().TabSpaceConv_CheckBox) {
     auto *key = static_cast<QKeyEvent *>(event);
     auto *e = qobject_cast<QPlainTextEdit *>(watched);
     if (e && key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
       int width = 5;
-      parse_int(env_->settings.TabSpaceEdit, width);
+      parse_int(env_->settings().TabSpaceEdit, width);
       // Blanks up to the next tab column.
       int column = e->textCursor().positionInBlock();
       int blanks = width - column % std::max(width, 1);
@@ -889,12 +889,12 @@ std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title
 void MainWindow::pumpEvents() {
   refreshPages();
   // Task states and the monitor follow a run a few times a second.
-  if (env_->running) {
+  if (env_->running()) {
     auto now = std::chrono::steady_clock::now();
     if (now - lastLiveRefresh_ >= std::chrono::milliseconds(200)) {
       lastLiveRefresh_ = now;
-      if (env_->settings.UPdateDebugInfoCheckBox) refreshStatus();
-      if (env_->settings.UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
+      if (env_->settings().UPdateDebugInfoCheckBox) refreshStatus();
+      if (env_->settings().UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
     }
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);
@@ -915,7 +915,7 @@ void MainWindow::locateLine(int tab, u16view line) {
 // last line is replaced, a reset buffer is shown anew.
 void MainWindow::consoleUpdated(const Lines &lines) {
   const auto now = std::chrono::steady_clock::now();
-  if (env_->running && !env_->paused && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
+  if (env_->running() && !env_->paused() && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
     pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
     return;
   }
@@ -940,7 +940,7 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
 }
 
 bool MainWindow::stepCompile() {
-  if (env_->running || env_->stepCompiling) return false;
+  if (env_->running() || env_->stepCompiling()) return false;
   syncEditorsToPool();
   debuggerDock_->show();
   bool ok = env_->AnalyzeButtonClick();

@@ -53,23 +53,22 @@ QWidget *MainWindow::taskStatusArea() {
 // selected slot, and the editor gutters (breakpoints may have gone).
 void MainWindow::afterSlotChange(int slot) {
   refreshStatus();
-  if (env_->selectedTask >= 0) debugger_->setSlot(env_->selectedTask);
+  if (env_->selectedTask() >= 0) debugger_->setSlot(env_->selectedTask());
   debugger_->refresh();
   emit debugger_->breakpointsChanged();
   if (slot >= 0) statusBar()->showMessage(QStringLiteral("スロット %1 に登録").arg(slot_text(slot)), 8000);
 }
 
 int MainWindow::compileToFreeSlot() {
-  if (env_->running || env_->stepCompiling) return -1;
+  if (!env_->mayCompile()) return -1;
   syncEditorsToPool();
-  env_->report.clear();
   const int tab = env_->tabs.active();
-  if (env_->StepTransCheckBox) debuggerDock_->show();
+  if (env_->StepTransCheckBox()) debuggerDock_->show();
   const int slot = env_->CompileButtonClick();
   debugger_->setStepCompiling(false);
-  if (tab >= 0 && env_->settings.Editor_Quote_CheckBox) showTab(tab);
+  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   afterSlotChange(slot);
-  if (slot < 0) showSourceMark(env_->compileError);
+  if (slot < 0) showSourceMark(env_->compileError());
   return slot;
 }
 
@@ -81,7 +80,7 @@ int MainWindow::addTask() {
 }
 
 bool MainWindow::deleteTask() {
-  const int slot = env_->selectedTask;
+  const int slot = env_->selectedTask();
   const bool freed = env_->DelTaskButtonClick();
   afterSlotChange(-1);
   statusBar()->showMessage(freed ? QStringLiteral("スロット %1 を削除").arg(slot_text(slot))

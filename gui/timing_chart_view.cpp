@@ -30,17 +30,17 @@ TimingChartView::TimingChartView(const environment::Environment &env, QWidget *p
 }
 
 void TimingChartView::refresh() {
-  if (env_.chart.version == shown_) return;
-  shown_ = env_.chart.version;
+  if (env_.chart().version == shown_) return;
+  shown_ = env_.chart().version;
   update();
 }
 
 void TimingChartView::paintEvent(QPaintEvent *) {
-  const environment::Settings &s = env_.settings;
+  const environment::Settings &s = env_.settings();
   auto colour = [&s](int rgb) { return QColor(QRgb(unsigned(s.shownColour(rgb)) | 0xFF000000u)); };
   QPainter p(this);
   p.fillRect(rect(), colour(0xFFFFFF));
-  const environment::TimingChart &chart = env_.chart;
+  const environment::TimingChart &chart = env_.chart();
   const QFontMetrics fm = fontMetrics();
   const int rowHeight = fm.height() + 6;
   const int labelWidth = fm.horizontalAdvance(QStringLiteral("WWWWWWWW")) + 8;

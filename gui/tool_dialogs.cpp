@@ -270,16 +270,8 @@ LanguageDialog::LanguageDialog(environment::Environment &env, QWidget *parent) :
   refresh();
 }
 
-Lines &LanguageDialog::lines(List which) {
-  LanguageTables &t = env_.language.tables;
-  switch (which) {
-    case Keywords: return t.keywords;
-    case Symbols: return t.symbols;
-    case MathFunctions: return t.mathFuncs;
-    case Commands: return t.commands;
-    case Grammar: break;
-  }
-  return t.syntax;
+const Lines &LanguageDialog::lines(List which) const {
+  return env_.languageList(environment::Environment::LanguageList(which));
 }
 
 void LanguageDialog::refresh() {
@@ -301,15 +293,8 @@ bool LanguageDialog::renameRow(List which, int row, const u16 &newWord) {
 }
 
 bool LanguageDialog::replaceList(List which, const Lines &edited) {
-  if (edited.empty()) return false;
-  Lines replacement = which == Grammar ? edited : sorted_word_list(edited, which == Commands);
-  if (!write_lines_file(env_.home / kFiles[which], replacement)) {
-    env_.ui.message(u"ファイルに保存できません", u"");
-    return false;
-  }
-  lines(which) = std::move(replacement);
+  if (!env_.replaceLanguageList(environment::Environment::LanguageList(which), edited)) return false;
   refresh();
-  env_.ui.message(which == Grammar ? u"文法変更反映には再起動が必要です。" : u"変更反映には再起動が必要です。", u"");
   return true;
 }
 

@@ -106,7 +106,7 @@ class LanguageDialog : public QDialog {
   std::array<QListWidget *, 5> lists_{};
   std::array<QPlainTextEdit *, 5> editors_{};
   std::array<QStackedWidget *, 5> stacks_{};
-  Lines &lines(List which);
+  const Lines &lines(List which) const;
 };
 
 }  // namespace velmora::gui

@@ -58,7 +58,7 @@ class EnvironmentViewsTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.show();
     w.openProgramLines({u"??\"text\"; A = 12; // note"});
-    environment::Settings s = w.environment().settings;
+    environment::Settings s = w.environment().settings();
     s.consoleBackColour = 0xFFFFC0;
     s.consoleFont.colour = 0x0000C0;
     s.EventChartCheckBox = true;
@@ -83,7 +83,7 @@ class EnvironmentViewsTest : public QObject {
     gui::TimingChartView *chart = w.debugger()->timingChart();
     chart->resize(500, 200);
     w.debugger()->refreshMonitor();
-    QVERIFY(w.environment().chart.columns() > 10);
+    QVERIFY(w.environment().chart().columns() > 10);
     QVERIFY(pixels_of(chart, 0x0000A0) > 20);  // pulses and base line
     QVERIFY(pixels_of(chart, 0x30A030) + pixels_of(chart, 0xE0C040) > 20);
 
@@ -115,7 +115,7 @@ class EnvironmentViewsTest : public QObject {
     QVERIFY(w.debuggerDock()->isVisible());
     QCOMPARE(d->pages()->currentIndex(), 0);
     QCOMPARE(d->slot(), 1);
-    QCOMPARE(w.environment().runError.slot, 1);
+    QCOMPARE(w.environment().runError().slot, 1);
     QCOMPARE(d->selectedSourceLine(), 2);
     // That line's P-code rows are selected, and only those.
     const QList<QListWidgetItem *> chosen = d->listingView()->selectedItems();
@@ -181,7 +181,7 @@ class EnvironmentViewsTest : public QObject {
       QTemporaryDir home;
       TestWindow w(home.path().toStdString());
       w.show();
-      environment::Settings s = w.environment().settings;
+      environment::Settings s = w.environment().settings();
       s.CloseAllCanvasCheckBox = closeCanvases;
       w.applySettings(s);
       w.openProgramLines({u"<?? 2 >;", u"N = 0;", u"WHILE TRUE DO N += 1; WAIT 1; END"});
@@ -191,7 +191,7 @@ class EnvironmentViewsTest : public QObject {
       QVERIFY(w.debugger()->sourceView()->count() > 0);
       bool killed = false;
       w.onPump = [&] {
-        if (!killed && w.environment().engine.passCount() > 20 && w.canvases().visible(2)) {
+        if (!killed && w.environment().engine().passCount() > 20 && w.canvases().visible(2)) {
           killed = true;
           w.kill();
         }
@@ -199,7 +199,7 @@ class EnvironmentViewsTest : public QObject {
       QCOMPARE(w.run(), RunResult::Stopped);
       QVERIFY(killed);
       QCOMPARE(w.canvases().visible(2), !closeCanvases);
-      QCOMPARE(w.environment().selectedTask, -1);
+      QCOMPARE(w.environment().selectedTask(), -1);
       QVERIFY(w.statusView()->selectedItems().isEmpty());
       gui::DebuggerPanel *d = w.debugger();
       QCOMPARE(d->sourceView()->count(), 0);
@@ -237,7 +237,7 @@ class EnvironmentViewsTest : public QObject {
     auto text = d->tokenView()->findItems(QStringLiteral("3 Ω \"a\""), Qt::MatchExactly);
     QCOMPARE(int(text.size()), 1);
     QVERIFY(!is_grey(text[0]->foreground().color()));
-    environment::Settings s = w.environment().settings;
+    environment::Settings s = w.environment().settings();
     s.ForceMonoCheckBox = true;
     w.applySettings(s);
     QTest::mouseClick(d->tokenButton(true), Qt::LeftButton);
@@ -248,7 +248,7 @@ class EnvironmentViewsTest : public QObject {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
     w.show();
-    gui::SettingsDialog dialog(w.environment().settings, &w);
+    gui::SettingsDialog dialog(w.environment().settings(), &w);
     QStringList asked;
     dialog.chooseFile = [&asked](const QString &title, const QString &) {
       asked << title;
@@ -277,7 +277,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(w.run(), RunResult::Ended);
     auto *console = static_cast<gui::ConsoleView *>(w.consoleView());
     QVERIFY(!console->ownerDrawn());
-    environment::Settings s = w.environment().settings;
+    environment::Settings s = w.environment().settings();
     s.consoleFont.size = 12;
     w.applySettings(s);
     QVERIFY(console->ownerDrawn());
@@ -304,7 +304,7 @@ class EnvironmentViewsTest : public QObject {
     }
     QVERIFY(next && end);
     d->stepTransformation()->setChecked(true);
-    QVERIFY(w.environment().StepTransCheckBox);
+    QVERIFY(w.environment().StepTransCheckBox());
     int steps = 0;
     w.onPump = [&] {
       if (!next->isEnabled()) return;  // not waiting for a step
@@ -356,11 +356,11 @@ class EnvironmentViewsTest : public QObject {
     // The code-debug menus step the compiled task one pass at a time.
     QCOMPARE(w.compileActive(), 0);
     w.action(QStringLiteral("タスクリセット（CODE DEBUG）"))->trigger();
-    QCOMPARE(w.environment().engine.task(0).INSTP, 0);
+    QCOMPARE(w.environment().engine().task(0).INSTP, 0);
     w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
-    QVERIFY(w.environment().engine.task(0).INSTP > 0);
+    QVERIFY(w.environment().engine().task(0).INSTP > 0);
     QVERIFY(w.debugger()->registerView()->item(0)->text().contains(QStringLiteral("EXEC")));
-    for (int i = 0; i < 20 && w.environment().stepping; ++i) w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
+    for (int i = 0; i < 20 && w.environment().stepping(); ++i) w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
     QVERIFY(w.consoleView()->findItems(QStringLiteral("saved"), Qt::MatchContains).size() == 1);
 
     // "全スロット実行(&E)" runs the permitted slots.
@@ -372,7 +372,7 @@ class EnvironmentViewsTest : public QObject {
     w.action(QStringLiteral("全て閉じる"))->trigger();
     QCOMPARE(w.editorTabs()->count(), 0);
     QCOMPARE(w.environment().tabs.openCount(), 0);
-    QCOMPARE(w.environment().engine.task(0).state, engine::tsEMPTY);
+    QCOMPARE(w.environment().engine().task(0).state, engine::tsEMPTY);
   }
 };
 

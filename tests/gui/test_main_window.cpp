@@ -184,7 +184,7 @@ class MainWindowTest : public QObject {
     QTimer::singleShot(50, &w, [&] {
       compiledDuringRun = w.compileActive();  // refused: the slots belong to the run
       w.pauseOrContinue();
-      paused = w.environment().paused;
+      paused = w.environment().paused();
       QTimer::singleShot(50, &w, [&] {
         pauseSeen = true;
         w.pauseOrContinue();
@@ -217,9 +217,9 @@ class MainWindowTest : public QObject {
     w.onPump = [&] {
       if (clock.elapsed() > 20000) w.kill();  // never hang the suite
       if (!prompt.isEmpty() || input->isHidden()) return;
-      const engine::TTaskInfo &other = w.environment().engine.task(1);
+      const engine::TTaskInfo &other = w.environment().engine().task(1);
       if (other.state != engine::tsEND) return;  // the other task runs on meanwhile
-      otherEnded = w.environment().engine.task(0).state == engine::tsACTIVE;
+      otherEnded = w.environment().engine().task(0).state == engine::tsACTIVE;
       prompt = input->prompt()->text();
       QTest::keyClicks(input->edit(), QStringLiteral("Taro"));
       QTest::keyClick(input->edit(), Qt::Key_Return);
@@ -347,7 +347,7 @@ class MainWindowTest : public QObject {
   void settingsAreEditedKeptInTheFileAndApplied() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
-    gui::SettingsDialog dialog(w.environment().settings, &w);
+    gui::SettingsDialog dialog(w.environment().settings(), &w);
     QVERIFY(dialog.showPage(QStringLiteral("タスク管理")));
     QVERIFY(!dialog.showPage(QStringLiteral("表示")));
     auto *bp = dialog.findChild<QCheckBox *>(QStringLiteral("BP_EnableCheckBox"));
@@ -359,10 +359,10 @@ class MainWindowTest : public QObject {
     environment::Settings edited = dialog.edited();
     QVERIFY(!edited.BP_EnableCheckBox);
     QVERIFY(edited.TaskActAsOneCheckBox);
-    QVERIFY(w.environment().settings.BP_EnableCheckBox);  // untouched until applied
+    QVERIFY(w.environment().settings().BP_EnableCheckBox);  // untouched until applied
 
     w.applySettings(edited);
-    QVERIFY(!w.environment().settings.BP_EnableCheckBox);
+    QVERIFY(!w.environment().settings().BP_EnableCheckBox);
     QFile file(home.filePath(QStringLiteral("User_Setting.Txt")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QString text = QString::fromUtf8(file.readAll());
@@ -472,7 +472,7 @@ class MainWindowTest : public QObject {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
     w.show();
-    environment::Settings s = w.environment().settings;
+    environment::Settings s = w.environment().settings();
     s.StayEditorCheckBox = false;
     w.applySettings(s);
     w.openProgramLines({u"WAIT 1;", u"??1;"});
@@ -498,7 +498,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.compileSteps.last().first > 0);
     QVERIFY(w.compileSteps.last().second > 0);
     QVERIFY(!items(w.debugger()->stepStackView()).filter(QStringLiteral("[状態]")).isEmpty());
-    QCOMPARE(w.environment().engine.registered(), 0);
+    QCOMPARE(w.environment().engine().registered(), 0);
 
     w.compileSteps.clear();
     w.endStepsAfter = 1;
@@ -598,7 +598,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.close());
     QCOMPARE(w.questions.size(), 1);
     QCOMPARE(w.editorTabs()->count(), 2);
-    QCOMPARE(w.environment().engine.task(0).state, engine::tsACTIVE);
+    QCOMPARE(w.environment().engine().task(0).state, engine::tsACTIVE);
     w.answer = Answer::No;
     QVERIFY(w.close());
   }
@@ -635,14 +635,14 @@ class MainWindowTest : public QObject {
     QTemporaryDir home, outside;
     TestWindow w(home.path().toStdString());
     w.show();
-    gui::SettingsDialog dialog(w.environment().settings);
+    gui::SettingsDialog dialog(w.environment().settings());
     QVERIFY(dialog.showPage(QStringLiteral("実行許可の設定")));
     auto *files = dialog.findChild<QComboBox *>(QStringLiteral("Permission2"));
     QVERIFY(files);
     QCOMPARE(files->currentText(), QStringLiteral("許可"));
     files->setCurrentIndex(1);  // 確認
-    w.environment().settings = dialog.edited();
-    QCOMPARE(w.environment().settings.Permissions[2], 1);
+    w.environment().setSettings(dialog.edited());
+    QCOMPARE(w.environment().settings().Permissions[2], 1);
     const QString target = outside.path() + QStringLiteral("/x.txt");
     const u16 t = gui::u(target);
     w.openProgramLines({u"&L[] += \"x\";", u"<*> \"" + t + u"\" = &L[];"});

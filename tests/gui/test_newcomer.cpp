@@ -132,7 +132,7 @@ class NewcomerTest : public QObject {
     QCOMPARE(captions, (QStringList{QStringLiteral("コピー"), QStringLiteral("すべて選択"), QStringLiteral("クリア")}));
     menu->actions().last()->trigger();
     QCOMPARE(console->count(), 0);
-    w.consoleUpdated(w.environment().engine.console().lines());
+    w.consoleUpdated(w.environment().engine().console().lines());
     QVERIFY(items(console).join(QString()).isEmpty());  // the buffer was emptied too
   }
 
@@ -202,7 +202,7 @@ class NewcomerTest : public QObject {
     w.editorTabs()->setCurrentIndex(0);
     QString hintDuringRun;
     w.onPump = [&] {
-      if (w.environment().running) hintDuringRun = w.runButtonHint();
+      if (w.environment().running()) hintDuringRun = w.runButtonHint();
     };
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("first")}));

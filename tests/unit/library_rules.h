@@ -1,15 +1,21 @@
 #pragma once
 // The built-in grammar ships its library rules as comment lines
-// ("//#800: ..."); tests of library calls turn them into rules ("#800: ...").
-#include "environment/environment.h"
+// ("//#800: ..."); tests of library calls enable them as a user would: a
+// grammar file in the home directory with those lines turned into rules
+// ("#800: ..."), read when the environment starts.
+#include <filesystem>
+
+#include "language/language.h"
+#include "text/lines.h"
 
 namespace velmora::testing {
 
-inline void enable_library_rules(environment::Environment &env) {
-  for (u16 &line : env.language.tables.syntax)
+inline bool write_library_rules(const std::filesystem::path &home) {
+  Lines syntax = Language::builtin().tables.syntax;
+  for (u16 &line : syntax)
     if (line.size() > 6 && line.substr(0, 3) == u"//#" && line[6] == u':' && line.substr(3, 1) == u"8")
       line = line.substr(2);
-  env.language.tables.ReconstSyntax([](const u16 &) {});
+  return write_lines_file(home / LanguageTables::kSyntaxFile, syntax);
 }
 
 }  // namespace velmora::testing

@@ -2,6 +2,7 @@
 // A UserInterface that records every message and answers questions from a
 // script (Yes when the script is empty).
 #include <deque>
+#include <functional>
 
 #include "environment/user_interface.h"
 
@@ -30,7 +31,16 @@ class ScriptedUi : public environment::UserInterface {
     questions.push_back(title + u": " + proposed);
     return saveAs;
   }
-  void pumpEvents() override { ++pumps; }
+  // Called at every pump: what a user does while a run or a step compile
+  // waits for the window.
+  std::function<void()> onPump;
+  void pumpEvents() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+  // Whether the step compile's state is shown (it then waits for "次").
+  bool showSteps = false;
+  bool compileStepShown(const environment::CompileStep &) override { return showSteps; }
   void consoleUpdated(const Lines &lines) override { console = lines; }
   std::vector<std::pair<Lines, int>> errorLocations;
   void showErrorLocation(const Lines &tokens, int lastRead) override { errorLocations.emplace_back(tokens, lastRead); }

@@ -23,7 +23,7 @@ class Canvas : public ::testing::Test {
   ScriptedUi ui;
   Environment env{home.path(), ui};
   canvas::ImageCanvas canvases;
-  void SetUp() override { env.engine.setCanvas(&canvases); }
+  void SetUp() override { env.setCanvas(&canvases); }
   RunResult runProgram(const Lines &program) {
     env.closeAllTabs();
     env.tabs.loadLines(program, ui);
@@ -80,9 +80,9 @@ TEST_F(Canvas, ImagesLoadBackAndSaveAsBmp) {
                         u"< \"SAVE\" \"GIF\" \"c.gif\" 0, 0, 40, 40 >;",
                         u"< \"SAVE\" \"PNG\" \"d.png\" 40, 40, 40, 80 >;"}),
             RunResult::Ended);
-  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "one.png"));
-  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "c.gif"));
-  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory / "d.png"));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "one.png"));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "c.gif"));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "d.png"));
 }
 
 TEST_F(Canvas, CanvasNumbersAreCheckedAndStateIsPerTask) {
@@ -91,7 +91,7 @@ TEST_F(Canvas, CanvasNumbersAreCheckedAndStateIsPerTask) {
   ASSERT_EQ(runProgram({u"<? 3 >;", u"< \"MODE\" 1 >;", u"< \"MODE\" 2 >;", u"< \"PEN\" 4 >;",
                         u"< \"AT\" 10, 20 >;", u"< \"AT\" \"CLOCK\" 10, 0 >;"}),
             RunResult::Ended);
-  const engine::DrawState &d = env.engine.task(0).draw[3];
+  const engine::DrawState &d = env.engine().task(0).draw[3];
   EXPECT_TRUE(d.penNotXor);  // MODE 2 changed nothing
   EXPECT_EQ(d.penWidth, 4);
   EXPECT_EQ(d.penX, 20);

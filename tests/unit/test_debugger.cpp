@@ -4,10 +4,12 @@
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::set_setting;
 using velmora::testing::TempDir;
 
 namespace {
@@ -82,7 +84,7 @@ TEST_F(Debugging, RecompilingRemovesTheSlotsBreakpoints) {
   EXPECT_EQ(env.debugger.breakpointCount(), 1);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);  // replace: Yes
   EXPECT_EQ(env.debugger.breakpointCount(), 0);
-  for (const auto &r : env.engine.slotList(0))
+  for (const auto &r : env.engine().slotList(0))
     EXPECT_NE(r.kind, engine::kKindBreakpoint);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
@@ -102,16 +104,16 @@ TEST_F(Debugging, TheTableHoldsAtMostAHundred) {
 
 TEST_F(Debugging, StarStepsATaskALineAtATimeOutsideARun) {
   EXPECT_TRUE(env.stepTaskLine(0));
-  EXPECT_TRUE(env.stepping);
+  EXPECT_TRUE(env.stepping());
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.stepTaskLine(0));
-  const int b = env.engine.variables().find(0, u"B");  // line 2 ran, line 3 not yet
+  const int b = env.engine().variables().find(0, u"B");  // line 2 ran, line 3 not yet
   ASSERT_GE(b, 0);
-  EXPECT_EQ(env.engine.variables()[b].Val1, 2);
+  EXPECT_EQ(env.engine().variables()[b].Val1, 2);
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.stepTaskLine(0));
   EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003", u"0:00004", u"0:00004"}));
-  EXPECT_FALSE(env.stepping);  // the task ended
+  EXPECT_FALSE(env.stepping());  // the task ended
   EXPECT_EQ(ui.console.back(), u"\r3");
 
   // Refusals: no program, and any breakpoint.
@@ -127,16 +129,16 @@ TEST_F(Debugging, StarStepsATaskALineAtATimeOutsideARun) {
 TEST_F(Debugging, RecompilingOrRunningEndsStepping) {
   ASSERT_TRUE(env.stepTaskLine(0));
   ASSERT_TRUE(env.stepTaskLine(0));
-  EXPECT_TRUE(env.engine.running());
+  EXPECT_TRUE(env.engine().running());
   ui.answers = {Answer::Yes};  // replace the slot's code
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_FALSE(env.stepping);
-  EXPECT_FALSE(env.engine.running());
+  EXPECT_FALSE(env.stepping());
+  EXPECT_FALSE(env.engine().running());
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_EQ(ui.held.back(), u"0:00000");  // from the top again
 
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_FALSE(env.stepping);
+  EXPECT_FALSE(env.stepping());
   EXPECT_EQ(ui.console.back(), u"\r3");
 }
 
@@ -152,7 +154,7 @@ class HeldEdits : public ::testing::Test {
     env.tabs.loadLines(program, ui);
     ASSERT_EQ(env.mnCOMPILEClick(), 0);
   }
-  const engine::PcodeList &list() { return env.engine.slotList(0); }
+  const engine::PcodeList &list() { return env.engine().slotList(0); }
   // The record a position names, as text: kind and source line.
   u16 at(int position) {
     const engine::TPEXE &r = list()[std::size_t(position)];
@@ -174,13 +176,13 @@ TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   u16 returnsTo;
   ui.onHold = [&] {
-    const engine::TTaskInfo &t = env.engine.task(0);
+    const engine::TTaskInfo &t = env.engine().task(0);
     ASSERT_EQ(t.STACKP, 0);
-    returnsTo = at(env.engine.callStack(0)[0]);
+    returnsTo = at(env.engine().callStack(0)[0]);
     ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));  // before the call: the address moves
-    EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
+    EXPECT_EQ(at(env.engine().callStack(0)[0]), returnsTo);
     env.debugger.clearBreakpoints();
-    EXPECT_EQ(at(env.engine.callStack(0)[0]), returnsTo);
+    EXPECT_EQ(at(env.engine().callStack(0)[0]), returnsTo);
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00001"});
@@ -192,7 +194,7 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
            u"TIMER \"T\", START;", u"WHILE N < 2 DO WAIT 1; END", u"TIMER \"T\", CANCEL;", u"??N;"});
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ui.onHold = [&] {
-    engine::Engine &e = env.engine;
+    const engine::Engine &e = env.engine();
     ASSERT_TRUE(e.task(0).IntProcess);  // held inside the interrupt
     const u16 resumesAt = at(e.interruptShadow(0).INSTP);
     const int timer = e.task(0).TimerID;
@@ -220,7 +222,7 @@ TEST_F(Debugging, RemovingOneBreakpointKeepsTheOthersWorking) {
   EXPECT_FALSE(env.debugger.isBreakpoint(0, 0));
   EXPECT_EQ(env.debugger.breakpointCount(), 2);
   // The rows still point at their break records, which moved back by one.
-  const engine::PcodeList &list = env.engine.slotList(0);
+  const engine::PcodeList &list = env.engine().slotList(0);
   int breaks = 0;
   for (const auto &r : list) breaks += r.kind == engine::kKindBreakpoint;
   EXPECT_EQ(breaks, 2);
@@ -266,7 +268,7 @@ TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
-  env.settings.TaskActAsOneCheckBox = true;  // slot 02's end ends the run
+  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);  // slot 02's end ends the run
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);

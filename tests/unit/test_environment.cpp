@@ -4,11 +4,13 @@
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
 #include "text/lines.h"
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
 using velmora::testing::TempDir;
 
@@ -23,7 +25,7 @@ class Env : public ::testing::Test {
   int open(const Lines &program) { return env.tabs.loadLines(program, ui); }
   int slotOfTab(int tab) const {
     for (int s = 0; s < engine::kSlots; ++s)
-      if (env.engine.task(s).SrcIndex == tab && env.engine.task(s).state != engine::tsEMPTY)
+      if (env.engine().task(s).SrcIndex == tab && env.engine().task(s).state != engine::tsEMPTY)
         return s;
     return -1;
   }
@@ -34,9 +36,9 @@ class Env : public ::testing::Test {
 TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
   EXPECT_TRUE(std::filesystem::is_directory(home / "PROG"));
   EXPECT_TRUE(std::filesystem::is_directory(home / "DATA"));
-  EXPECT_TRUE(env.settings.AppliDirCheckBox);
-  EXPECT_EQ(env.permitRows[0], u"01: 実行許可　〇");
-  EXPECT_EQ(env.permitRows[9], u"10: 実行許可　〇");
+  EXPECT_TRUE(env.settings().AppliDirCheckBox);
+  EXPECT_EQ(env.permitRows()[0], u"01: 実行許可　〇");
+  EXPECT_EQ(env.permitRows()[9], u"10: 実行許可　〇");
   EXPECT_FALSE(std::filesystem::exists(home / "User_Setting.Txt"));  // nothing written unasked
 }
 
@@ -48,11 +50,11 @@ TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   ui.answers = {Answer::No};
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
-  EXPECT_EQ(env.engine.list(0)[0].Param[2], u"1");  // the old code stays
+  EXPECT_EQ(env.engine().list(0)[0].Param[2], u"1");  // the old code stays
   ui.answers = {Answer::Yes};
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.engine.list(0)[0].Param[2], u"2");
-  EXPECT_EQ(env.engine.registered(), 1);
+  EXPECT_EQ(env.engine().list(0)[0].Param[2], u"2");
+  EXPECT_EQ(env.engine().registered(), 1);
 }
 
 TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
@@ -61,7 +63,7 @@ TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   env.tabs.setLines(tab, {u"A = ;"});
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(slotOfTab(tab), -1);
-  EXPECT_EQ(env.engine.registered(), 0);
+  EXPECT_EQ(env.engine().registered(), 0);
 }
 
 TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) {
@@ -72,7 +74,7 @@ TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) 
   ASSERT_GE(lastRead, 0);
   ASSERT_LT(std::size_t(lastRead), tokens.size());
   EXPECT_EQ(tokens[std::size_t(lastRead)].substr(0, 1), u"1");  // on the faulty line
-  env.settings.ShowErrorLocatorCheckBox = false;
+  set_setting(env, &environment::Settings::ShowErrorLocatorCheckBox, false);
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.errorLocations.size(), 1u);
 }
@@ -89,21 +91,17 @@ TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
   env.mnCOMPILEClick();
   EXPECT_EQ(ui.messages.back(),
             u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
-  env.report = {u"変数追加: &S"};
-  env.Start_Compile();
-  EXPECT_EQ(ui.messages.back(), u"----- プログラム変数警告 -----\r\r");
-  env.settings.VARIABLE_ALERT_CheckBox = false;
-  env.settings.COMPILE_REPORT_CheckBox = true;
-  env.report = {u"line one"};
-  env.Start_Compile();
-  EXPECT_EQ(ui.messages.back(), u"----- プログラムレポート -----\r\rline one\r");
+  // Added names alone make no warning; the program report lists every line.
+  EXPECT_EQ(compile_report_messages({u"変数追加: &S"}, true, false), Lines{u"----- プログラム変数警告 -----\r\r"});
+  EXPECT_EQ(compile_report_messages({u"line one"}, false, true), Lines{u"----- プログラムレポート -----\r\rline one\r"});
+  EXPECT_TRUE(compile_report_messages({}, true, true).empty());
 }
 
 TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
   open({u"??\"x\";"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.AddTaskButtonClick(), 1);
-  EXPECT_EQ(env.engine.registered(), 2);
+  EXPECT_EQ(env.engine().registered(), 2);
   EXPECT_EQ(env.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
   env.DelTaskButtonClick(1);
   EXPECT_EQ(env.taskStatusLine(1), u"02: : 無し #0 T-1 ");
@@ -113,11 +111,11 @@ TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
   open({u"WHILE 1 DO END"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   env.TaskPermitListBoxDblClick(0);
-  EXPECT_EQ(env.permitRows[0], u"01: 実行不可　×");
+  EXPECT_EQ(env.permitRows()[0], u"01: 実行不可　×");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_LE(env.engine.passCount(), 1);
+  EXPECT_LE(env.engine().passCount(), 1);
   env.TaskPermitListBoxDblClick(0);
-  EXPECT_EQ(env.permitRows[0], u"01: 実行許可　〇");
+  EXPECT_EQ(env.permitRows()[0], u"01: 実行許可　〇");
 }
 
 TEST_F(Env, OneEndsAllAndTheLastToEnd) {
@@ -125,14 +123,14 @@ TEST_F(Env, OneEndsAllAndTheLastToEnd) {
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   open({u"I = 0;", u"WHILE I < 100000 DO I += 1; END"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
-  env.settings.TaskActAsOneCheckBox = true;
+  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  long long oneEndsAll = env.engine.passCount();
+  long long oneEndsAll = env.engine().passCount();
   EXPECT_LT(oneEndsAll, 1000);
-  EXPECT_EQ(env.engine.task(1).state, engine::tsEND);
-  env.settings.TaskActAsOneCheckBox = false;
+  EXPECT_EQ(env.engine().task(1).state, engine::tsEND);
+  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, false);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_GT(env.engine.passCount(), 100000);
+  EXPECT_GT(env.engine().passCount(), 100000);
 }
 
 TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
@@ -150,7 +148,7 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   EXPECT_EQ(rows[5].second, u"100");
   EXPECT_EQ(ui.console.back(), u"計算エラー：/ Floating point division by zero\r");
 
-  env.settings.Runtime_Error_Stop_CheckBox = false;
+  set_setting(env, &environment::Settings::Runtime_Error_Stop_CheckBox, false);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);  // no error window this time
 }
@@ -162,7 +160,7 @@ TEST_F(Env, EventsArePumpedByTimeNotByPass) {
   auto start = std::chrono::steady_clock::now();
   env.ExecTaskButtonClick();
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GT(env.engine.passCount(), 1000000);
+  EXPECT_GT(env.engine().passCount(), 1000000);
   EXPECT_LT(ui.pumps, 20 + int(ms));  // about one pump per 5 ms, never one per pass
 }
 
@@ -170,7 +168,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   struct KillingUi : ScriptedUi {
     Environment *env = nullptr;
     void pumpEvents() override {
-      if (env && env->running && ++pumps > 3) env->KillTaskButtonClick();
+      if (env && env->running() && ++pumps > 3) env->KillTaskButtonClick();
     }
   } killing;
   Environment e(home.path(), killing);
@@ -178,8 +176,8 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
   ASSERT_EQ(e.mnCOMPILEClick(), 0);
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
-  EXPECT_FALSE(e.running);
-  EXPECT_EQ(e.engine.task(0).state, engine::tsEND);
+  EXPECT_FALSE(e.running());
+  EXPECT_EQ(e.engine().task(0).state, engine::tsEND);
 }
 
 TEST_F(Env, NewProgramsTakeTheLowestFreeTabUntilAllTenAreOpen) {
@@ -241,12 +239,12 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   EXPECT_EQ(env.tabs.openCount(), 3);
   for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tab(t).inUse);
   EXPECT_TRUE(env.tabs.tab(b).modified);
-  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);  // a's slot stays
+  EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);  // a's slot stays
   // No lets the modified tab go without saving; then everything closes.
   ui.answers = {Answer::No};
   EXPECT_TRUE(env.closeAllTabs());
   EXPECT_EQ(env.tabs.openCount(), 0);
-  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
 }
 
 TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
@@ -255,8 +253,8 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   int b = open({u"??\"b\";"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   EXPECT_TRUE(env.closeTab(a));
-  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
-  EXPECT_EQ(env.engine.task(1).state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
+  EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
   EXPECT_EQ(env.tabs.active(), b);
   env.closeAllTabs();
   EXPECT_EQ(env.tabs.openCount(), 0);
@@ -265,7 +263,7 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
 
 TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   int tab = open({u"&S = 'it';", u"??&S;"});
-  env.settings.Editor_Quote_CheckBox = true;
+  set_setting(env, &environment::Settings::Editor_Quote_CheckBox, true);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.tabs.tab(tab).lines[0], u"&S = \"it\";");
   env.ExecTaskButtonClick();
@@ -312,10 +310,10 @@ TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
   ASSERT_TRUE(env.saveTabAsText(tab));
   ASSERT_TRUE(env.saveTabAsText(tab));
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "abc.mcl"));
-  EXPECT_EQ(env.recentFiles, Lines{u"abc.mcl"});
+  EXPECT_EQ(env.recentFiles(), Lines{u"abc.mcl"});
   EXPECT_EQ(read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
   Environment again(home.path(), ui);
-  EXPECT_EQ(again.recentFiles, Lines{u"abc.mcl"});
+  EXPECT_EQ(again.recentFiles(), Lines{u"abc.mcl"});
 }
 
 TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
@@ -352,7 +350,7 @@ TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
   bookUi.book = home / "PROG" / "b.TXB";
   Environment e(home.path(), bookUi);
   ASSERT_TRUE(e.loadBook());
-  EXPECT_EQ(e.bookName, u"b.TXB");
+  EXPECT_EQ(e.bookName(), u"b.TXB");
   EXPECT_FALSE(e.overwriteSave(0));
   EXPECT_EQ(bookUi.messages.back(), u"ＢＯＯＫ形式は保存メニューを使用する");
 }
@@ -388,9 +386,9 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // The T-code grows as the tokens are taken; the last step sees the first
   // statement's code.
   EXPECT_FALSE(ui.steps.back().tcode.empty());
-  EXPECT_EQ(env.engine.registered(), 0);
+  EXPECT_EQ(env.engine().registered(), 0);
   EXPECT_EQ(env.AddTaskButtonClick(), -1);  // nothing to register afterwards
-  const Lines stepped = env.lastTcode;
+  const Lines stepped = env.lastTcode();
   ASSERT_FALSE(stepped.empty());
 
   // "終了" lets the compile run to its end without further steps, to the
@@ -399,7 +397,7 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   ui.endAfter = 2;
   EXPECT_TRUE(env.AnalyzeButtonClick());
   EXPECT_EQ(ui.steps.size(), 2u);
-  EXPECT_EQ(env.lastTcode, stepped);
+  EXPECT_EQ(env.lastTcode(), stepped);
 }
 
 TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
@@ -409,11 +407,11 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   ASSERT_TRUE(write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
                                                u"[=TXB=]#2", u"y = 2;"}));
   env.setFileList({dir / "a.mcl", dir / "b.TXB"});
-  EXPECT_EQ(env.recentFiles, (Lines{u"a.mcl", u"b.TXB"}));
+  EXPECT_EQ(env.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
   EXPECT_EQ(env.programDirectory(), dir);
   auto saved = read_text_file(home / "Recent.$$$");
   ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->lines, env.recentFiles);
+  EXPECT_EQ(saved->lines, env.recentFiles());
 
   EXPECT_EQ(env.previewListedFile(u"a.mcl"), Lines{u"??1;"});
   EXPECT_TRUE(env.previewListedFile(u"missing.mcl").empty());
@@ -479,13 +477,8 @@ namespace {
 class LaterUi : public ScriptedUi {
  public:
   std::vector<int> asked;
-  std::function<void()> onPump;
   InputMode consoleInput(int, u16 &) override { return InputMode::Later; }
   void inputRequested(int slot) override { asked.push_back(slot); }
-  void pumpEvents() override {
-    ScriptedUi::pumpEvents();
-    if (onPump) onPump();
-  }
 };
 }  // namespace
 
@@ -502,7 +495,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   int pumps = 0;
   ui.onPump = [&] {
     if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
-    const engine::TTaskInfo &second = env.engine.task(1);
+    const engine::TTaskInfo &second = env.engine().task(1);
     bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
     if (env.inputSlot() == 0 && secondAsks) {
       EXPECT_TRUE(env.deliverInput(u"first"));
@@ -519,16 +512,35 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
 }
 
 TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
-  open({u"A = 1;"});
-  env.running = true;
-  EXPECT_FALSE(env.mayCompile());
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
-  EXPECT_EQ(env.engine.registered(), 0);
-  env.running = false;
-  env.stepCompiling = true;
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
-  env.stepCompiling = false;
-  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  open({u"WHILE 1 DO END"});
+  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  int refusedInRun = 0, refusedInStep = 0, triedInStep = 0;
+  ui.onPump = [&] {
+    if (!env.running()) return;
+    EXPECT_FALSE(env.mayCompile());
+    refusedInRun += env.mnCOMPILEClick() == -1 && env.CompileButtonClick() == -1;
+    env.KillTaskButtonClick();
+  };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(refusedInRun, 1);
+  EXPECT_EQ(env.engine().registered(), 1);
+  // "開始" waits for "次" before every token; a compile meanwhile is refused.
+  ui.showSteps = true;
+  ui.onPump = [&] {
+    if (!env.stepCompiling()) return;
+    EXPECT_FALSE(env.mayCompile());
+    ++triedInStep;  // the compile pumps on after "終了" until it is done
+    refusedInStep += env.mnCOMPILEClick() == -1 && env.CompileButtonClick() == -1;
+    env.endStepCompile();
+  };
+  env.AnalyzeButtonClick();
+  EXPECT_GT(triedInStep, 0);
+  EXPECT_EQ(refusedInStep, triedInStep);
+  EXPECT_FALSE(env.stepCompiling());
+  EXPECT_EQ(env.engine().registered(), 1);
+  ui.onPump = nullptr;
+  EXPECT_TRUE(env.mayCompile());
+  EXPECT_EQ(env.CompileButtonClick(), 1);
 }
 
 TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {

@@ -5,11 +5,13 @@
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
 #include "text/lines.h"
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::set_setting;
 using velmora::testing::TempDir;
 
 namespace {
@@ -43,7 +45,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
                       u"FILE(3).CLOSE;",
                       u"??\"after\";"};
   // On (the default): the first failing instruction ends the run.
-  ASSERT_TRUE(env.settings.FILE_ERROR_CheckBox);
+  ASSERT_TRUE(env.settings().FILE_ERROR_CheckBox);
   EXPECT_EQ(run(program), RunResult::Error);
   EXPECT_TRUE(consoleHas(u"ファイルオープンエラー"));
   EXPECT_FALSE(consoleHas(u"after"));
@@ -51,7 +53,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
 
   // Off: each failing instruction does nothing but say so, with its path,
   // and the instructions after it still run.
-  env.settings.FILE_ERROR_CheckBox = false;
+  set_setting(env, &environment::Settings::FILE_ERROR_CheckBox, false);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);
   int ignored = 0;
@@ -62,10 +64,10 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
   EXPECT_TRUE(consoleHas(u"also_missing.txt"));
   EXPECT_TRUE(consoleHas(u"/no/such/dir/a.txt"));
   EXPECT_TRUE(consoleHas(u"after"));
-  auto written = read_text_file(env.dataDirectory / "out.txt");
+  auto written = read_text_file(env.dataDirectory() / "out.txt");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->lines, (Lines{u"kept"}));
-  EXPECT_FALSE(env.engine.errorFlag());
+  EXPECT_FALSE(env.engine().errorFlag());
 }
 
 TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
@@ -75,8 +77,8 @@ TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
   EXPECT_FALSE(consoleHas(u"after"));
 
   // Off, with an interpreter that does not exist either: both are noted.
-  env.settings.COMMAND_EXEC_ERROR_CheckBox = false;
-  env.settings.CMDEXEPathEdit = u"/no/such/shell";
+  set_setting(env, &environment::Settings::COMMAND_EXEC_ERROR_CheckBox, false);
+  set_setting(env, &environment::Settings::CMDEXEPathEdit, u"/no/such/shell");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"実行エラー(無視)：/no/such/program --flag"));
   EXPECT_TRUE(consoleHas(u"COMMAND.COM実行エラー(無視) /no/such/shell -c true"));
@@ -90,14 +92,14 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   EXPECT_EQ(env.CompileButtonClick(), 0);
   env.DelTaskButtonClick(0);
 
-  env.settings.Ascii_Name_Only_CheckBox = true;
+  set_setting(env, &environment::Settings::Ascii_Name_Only_CheckBox, true);
   ui.messages.clear();
   EXPECT_EQ(env.CompileButtonClick(), -1);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(u"半角英数字"), u16::npos);
   EXPECT_NE(ui.messages[0].find(u"名前"), u16::npos);
-  EXPECT_EQ(env.compileError.line, 2);
-  EXPECT_EQ(env.engine.task(0).state, engine::tsEMPTY);
+  EXPECT_EQ(env.compileError().line, 2);
+  EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   // "追加" has nothing to register after a refused compile.
   EXPECT_EQ(env.AddTaskButtonClick(), -1);
 
@@ -189,34 +191,41 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   env.tabs.loadLines({u"??\"x\";"}, ui);
   ASSERT_EQ(env.CompileButtonClick(), 1);
   ASSERT_TRUE(env.resetTasks());
-  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);
-  EXPECT_EQ(env.engine.task(0).INSTP, 0);
+  EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine().task(0).INSTP, 0);
   long passes = 0;
   while (!env.IsAllTask_Finished() && passes < 100) {
     ASSERT_TRUE(env.stepOnePass());
     ++passes;
     if (passes == 1) {
       // One pass: each task one instruction.
-      EXPECT_NE(env.engine.task(0).INSTP, 0);
-      EXPECT_NE(env.engine.task(1).INSTP, 0);
+      EXPECT_NE(env.engine().task(0).INSTP, 0);
+      EXPECT_NE(env.engine().task(1).INSTP, 0);
     }
   }
   EXPECT_GT(passes, 2);
   EXPECT_LT(passes, 100);
-  EXPECT_FALSE(env.stepping);
+  EXPECT_FALSE(env.stepping());
   u16 printed;
   for (const u16 &line : ui.console) printed += line;
   EXPECT_LT(printed.find(u'a'), printed.find(u'b'));
   EXPECT_NE(printed.find(u'x'), u16::npos);
   // A pass after the end starts the tasks afresh, as a reset would.
   ASSERT_TRUE(env.stepOnePass());
-  EXPECT_TRUE(env.stepping);
-  EXPECT_EQ(env.engine.task(0).state, engine::tsACTIVE);
+  EXPECT_TRUE(env.stepping());
+  EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);
   // Refused while a run holds the slots.
-  env.running = true;
-  EXPECT_FALSE(env.resetTasks());
-  EXPECT_FALSE(env.stepOnePass());
-  env.running = false;
+  int refused = 0;
+  ui.onPump = [&] {
+    if (!env.running()) return;
+    refused += !env.resetTasks() && !env.stepOnePass();
+    env.KillTaskButtonClick();
+  };
+  env.closeAllTabs();
+  env.tabs.loadLines({u"WHILE 1 DO END"}, ui);
+  ASSERT_EQ(env.CompileButtonClick(), 0);
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(refused, 1);
 }
 
 // "トークン抽出" and "トークン抽出(汎用)": the two modes of the tokenizer on
@@ -225,17 +234,17 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
   EXPECT_FALSE(env.TokenButtonClick(false));  // no tab
   env.tabs.loadLines({u"// head", u"SHARE &T;", u"x = sin(2) + 1.5;", u"", u"&T = \"a b\";", u"CALL F;"}, ui);
   ASSERT_TRUE(env.TokenButtonClick(false));
-  const Lines compiled = env.extractedTokens.tokens;
+  const Lines compiled = env.extractedTokens().tokens;
   ASSERT_FALSE(compiled.empty());
   EXPECT_EQ(compiled.front().substr(0, 2), u"1 ");  // the comment line is dropped
   for (const u16 &t : compiled) EXPECT_NE(compiler::token_type(t), u"ψ");
   EXPECT_NE(std::find(compiled.begin(), compiled.end(), u"2 ∇ X"), compiled.end());  // upper-cased
-  EXPECT_EQ(env.extractedTokens.sharedNames, Lines{u"&T"});
-  EXPECT_NE(std::find(env.extractedTokens.functionNames.begin(), env.extractedTokens.functionNames.end(), u"F"),
-            env.extractedTokens.functionNames.end());
+  EXPECT_EQ(env.extractedTokens().sharedNames, Lines{u"&T"});
+  EXPECT_NE(std::find(env.extractedTokens().functionNames.begin(), env.extractedTokens().functionNames.end(), u"F"),
+            env.extractedTokens().functionNames.end());
 
   ASSERT_TRUE(env.TokenButtonClick(true));
-  const Lines general = env.extractedTokens.tokens;
+  const Lines general = env.extractedTokens().tokens;
   EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
   EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
   EXPECT_NE(std::find(general.begin(), general.end(), u"2 ∇ x"), general.end());  // case as written
@@ -273,18 +282,18 @@ TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
   EXPECT_EQ(e.CompileButtonClick(), 0);
   EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
 
-  e.StepTransCheckBox = true;
+  e.setStepTrans(true);
   EXPECT_EQ(e.CompileButtonClick(), 1);
   const int allSteps = stepUi.shown;
   EXPECT_GT(allSteps, 8);  // a wait before every token
-  EXPECT_FALSE(e.stepCompiling);
-  EXPECT_TRUE(e.StepTransCheckBox);  // stays ticked for the next compile
+  EXPECT_FALSE(e.stepCompiling());
+  EXPECT_TRUE(e.StepTransCheckBox());  // stays ticked for the next compile
 
   stepUi.shown = 0;
   stepUi.stopAfter = 3;
   EXPECT_EQ(e.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
   EXPECT_EQ(stepUi.shown, 3);
-  EXPECT_FALSE(e.StepTransCheckBox);
+  EXPECT_FALSE(e.StepTransCheckBox());
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(stepUi.console.back(), u"\r333");
 }

@@ -97,16 +97,16 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
   }
   env.addRecentFile(u"p.mcl");
   env.renameWord(u"WAIT", u"PAUSE");
-  const Lines &commands = env.language.tables.commands;
+  const Lines &commands = env.language().tables.commands;
   auto at = std::find(commands.begin(), commands.end(), u"PAUSE");
   ASSERT_NE(at, commands.end());
   EXPECT_EQ(*(at + 1), u"WRITE");  // before the first five-letter command
   EXPECT_EQ(std::find(commands.begin(), commands.end(), u"WAIT"), commands.end());
-  auto grammar = std::find_if(env.language.tables.syntax.begin(), env.language.tables.syntax.end(),
+  auto grammar = std::find_if(env.language().tables.syntax.begin(), env.language().tables.syntax.end(),
                               [](const u16 &l) { return l.rfind(u"#080:", 0) == 0; });
-  ASSERT_NE(grammar, env.language.tables.syntax.end());
+  ASSERT_NE(grammar, env.language().tables.syntax.end());
   EXPECT_EQ(*grammar, u"#080: PAUSE 【 ∇ Δ 】 ; ");
-  ASSERT_TRUE(env.pendingRename);
+  ASSERT_TRUE(env.pendingRename());
   ui.answers = {Answer::Yes, Answer::Yes};
   env.confirmRename();
   EXPECT_EQ(read_text_file(home / "PROG" / "p.mcl")->lines,

@@ -11,12 +11,14 @@
 #include "engine/http.h"
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
 
 extern char **environ;
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
 using velmora::testing::TempDir;
 
@@ -71,7 +73,7 @@ class Http : public ::testing::Test {
     if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
-  const engine::LineList &list(const char16_t *name) { return env.engine.variables()[env.engine.variables().find(0, name)].StrList; }
+  const engine::LineList &list(const char16_t *name) { return env.engine().variables()[env.engine().variables().find(0, name)].StrList; }
 };
 Server *Http::server = nullptr;
 
@@ -129,7 +131,7 @@ TEST_F(Http, AFailedTransferIsReportedInsteadOfWaitingForever) {
 
 TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
   ASSERT_GT(server->port, 0);
-  env.settings.HttpStallTimeoutEdit = u"1";
+  set_setting(env, &environment::Settings::HttpStallTimeoutEdit, u"1");
   for (const char16_t *path : {u"/silent", u"/stalls"}) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << to_utf8(path);
@@ -138,7 +140,7 @@ TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
     env.closeAllTabs();
   }
   // A program's own response time-out comes first: no stall limit applies.
-  env.settings.HttpStallTimeoutEdit = u"600";
+  set_setting(env, &environment::Settings::HttpStallTimeoutEdit, u"600");
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(runProgram({u"&H[] += \"\";", u"&H[] += \"800\";", u"&H[] += \"\";", u"HTTP &H[];",
                         u"&A[] = <*> \"" + url(u"/silent") + u"\";"}),

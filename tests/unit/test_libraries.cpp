@@ -18,10 +18,11 @@ class Libraries : public ::testing::Test {
  protected:
   TempDir home;
   ScriptedUi ui;
+  const bool rulesWritten = velmora::testing::write_library_rules(home.path());
   Environment env{home.path(), ui};
+  void SetUp() override { ASSERT_TRUE(rulesWritten); }
   const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
 
-  void SetUp() override { velmora::testing::enable_library_rules(env); }
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
     if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
@@ -69,7 +70,7 @@ TEST_F(Libraries, FailuresAreReportedAndStopTheRun) {
     EXPECT_EQ(runProgram(c.program), RunResult::Error);
     EXPECT_EQ(lastLine(), c.line);
     // After the error every library is released and must be defined again.
-    EXPECT_EQ(env.engine.loadedLibraries(), 0);
+    EXPECT_EQ(env.engine().loadedLibraries(), 0);
   }
 }
 

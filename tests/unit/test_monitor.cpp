@@ -27,18 +27,18 @@ TEST(Monitor, RegistersGridsAndVariables) {
   env.DelTaskButtonClick(2);
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
 
-  Lines regs = task_registers(env.engine, 0);
+  Lines regs = task_registers(env.engine(), 0);
   ASSERT_EQ(regs.size(), 15u);
   EXPECT_EQ(regs[0].substr(0, 14), u"TASK  0 / EXEC");
   EXPECT_EQ(regs[2], u"BOOL    FALSE");
   EXPECT_EQ(regs[10], u"WAIT    -------");
   EXPECT_EQ(regs[12], u"OPE  1  0.000");
 
-  auto grid = task_grid(env.engine);
+  auto grid = task_grid(env.engine());
   ASSERT_EQ(grid.size(), 2u);
   EXPECT_EQ(grid[0][0], u"終了");
 
-  Lines vars = variable_list(env.engine, 0, u"");
+  Lines vars = variable_list(env.engine(), 0, u"");
   auto has = [&](const u16 &line) { return std::find(vars.begin(), vars.end(), line) != vars.end(); };
   EXPECT_TRUE(has(u"0:X/Num/2.500")) << to_utf8(vars[1]);
   EXPECT_TRUE(has(u"0:&E/Str/"));  // a list without lines shows as a string
@@ -46,17 +46,17 @@ TEST(Monitor, RegistersGridsAndVariables) {
   EXPECT_TRUE(has(u"0:$V/Vct/(1.000,2.000,3.000)"));
   EXPECT_TRUE(has(u"0:%M/Mat/R[ 2 ] C[ 3 ]"));
   EXPECT_TRUE(has(u"0:F/Fun/00003"));
-  Lines all = variable_list(env.engine, -1, u"");
+  Lines all = variable_list(env.engine(), -1, u"");
   EXPECT_NE(std::find(all.begin(), all.end(), u"%0:S/Num/1.000"), all.end());  // shared: "%" + owner
-  EXPECT_TRUE(timer_grid(env.engine).empty());
+  EXPECT_TRUE(timer_grid(env.engine()).empty());
   // Timer and handler names show without the quotes they were written with.
   env.closeAllTabs();
   env.tabs.loadLines({u"FUNCTION TICK;", u"  INTRET;", u"ENDFUNC", u"TIMER \"T\", SET, 5, \"TICK\";"}, ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  ASSERT_EQ(timer_grid(env.engine).size(), 1u);
-  EXPECT_EQ(timer_grid(env.engine)[0][0], u"T");
-  EXPECT_EQ(timer_grid(env.engine)[0][4], u"TICK");
+  ASSERT_EQ(timer_grid(env.engine()).size(), 1u);
+  EXPECT_EQ(timer_grid(env.engine())[0][0], u"T");
+  EXPECT_EQ(timer_grid(env.engine())[0][4], u"TICK");
 }
 
 TEST(Monitor, VariableLinesSplitIntoTheFourGridColumns) {

@@ -22,11 +22,16 @@ class Permissions : public ::testing::Test {
  protected:
   TempDir home, outside;
   ScriptedUi ui;
+  const bool rulesWritten = velmora::testing::write_library_rules(home.path());
   Environment env{home.path(), ui};
+  void SetUp() override { ASSERT_TRUE(rulesWritten); }
   const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
 
-  void SetUp() override { velmora::testing::enable_library_rules(env); }
-  void set(Permission p, int mode) { env.settings.Permissions[std::size_t(p)] = mode; }
+  void set(Permission p, int mode) {
+    environment::Settings s = env.settings();
+    s.Permissions[std::size_t(p)] = mode;
+    env.setSettings(s);
+  }
   RunResult run(const Lines &program) {
     env.closeAllTabs();
     env.tabs.loadLines(program, ui);
@@ -70,7 +75,7 @@ TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
   // Nothing was done: no file, no process output, no data directory change.
   EXPECT_TRUE(fs::is_empty(outside.path()));
   EXPECT_FALSE(fs::exists(home / "DATA" / "made.txt"));
-  EXPECT_EQ(env.settings.AppliDirEdit.find(from_utf8(outside.path().string())), u16::npos);
+  EXPECT_EQ(env.settings().AppliDirEdit.find(from_utf8(outside.path().string())), u16::npos);
   // Inside the data directory files stay free.
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"inside.txt\" = &L[];", u"FILE(2).OPEN(\"f.txt\", WRITE);",
                  u"FILE(2).CLOSE;", u"<!!!> \"f.txt\";"}),
@@ -106,12 +111,14 @@ TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
 
 TEST_F(Permissions, WithoutAnyoneToAskAskMeansDenyWithAHint) {
   set(Permission::Commands, 1);
-  env.canAsk = false;
+  env.setUnattended();
   EXPECT_EQ(run({u"EXEC \"true\";"}), RunResult::Error);
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_NE(ui.messages.back().find(u"--allow commands"), u16::npos);
   // The runner's override comes before the settings.
-  env.permitOverride[std::size_t(Permission::Commands)] = PermitMode::Allow;
+  Environment::PermitOverrides overrides;
+  overrides[std::size_t(Permission::Commands)] = PermitMode::Allow;
+  env.setUnattended(overrides);
   EXPECT_EQ(run({u"EXEC \"true\";"}), RunResult::Ended);
 }
 

@@ -62,7 +62,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   EXPECT_EQ(env.slotOfTab(second), 1);
   EXPECT_TRUE(consoleHas(u"changed"));
   EXPECT_FALSE(consoleHas(u"first"));
-  EXPECT_EQ(env.engine.registered(), 2);
+  EXPECT_EQ(env.engine().registered(), 2);
 
   // A tab never compiled is compiled first; a failed compile runs nothing.
   int third = open({u"??\"third\";"});
@@ -87,19 +87,19 @@ TEST_F(RunScope, TheSlotsToRunFollowThePermitsAndTheLoadedSlots) {
   EXPECT_EQ(env.slotsToRunCount(), 1);
   env.DelTaskButtonClick(1);
   EXPECT_EQ(env.slotsToRunCount(), 0);
-  EXPECT_TRUE(env.compiledSource[1].empty());
+  EXPECT_TRUE(env.compiledSource()[1].empty());
 }
 
 TEST_F(RunScope, AFailedCompileNamesItsTabLineAndMessage) {
   open({u"A = 1;"});
   int tab = open({u"A = 1;", u"C = 2;", u"B = 1 +;"});
   EXPECT_EQ(env.mnCOMPILEClick(), -1);
-  EXPECT_EQ(env.compileError.tab, tab);
-  EXPECT_EQ(env.compileError.line, 2);
-  EXPECT_NE(env.compileError.message.find(u"MATH Syntax Error #[2]"), u16::npos);
+  EXPECT_EQ(env.compileError().tab, tab);
+  EXPECT_EQ(env.compileError().line, 2);
+  EXPECT_NE(env.compileError().message.find(u"MATH Syntax Error #[2]"), u16::npos);
   env.tabs.setLines(tab, {u"B = 1;"});
   EXPECT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.compileError.tab, -1);  // a good compile clears the mark
+  EXPECT_EQ(env.compileError().tab, -1);  // a good compile clears the mark
 }
 
 TEST_F(RunScope, ARunTimeErrorNamesItsLineAndTheConsoleIsShownBeforeTheErrorWindow) {
@@ -108,14 +108,14 @@ TEST_F(RunScope, ARunTimeErrorNamesItsLineAndTheConsoleIsShownBeforeTheErrorWind
   int tab = open({u"??\"before\";", u"??CRLF;", u"A = 0;", u"B = 1 / A;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
-  EXPECT_EQ(env.runError.tab, tab);
-  EXPECT_EQ(env.runError.line, 3);
-  EXPECT_NE(env.runError.message.find(u"計算エラー"), u16::npos);
+  EXPECT_EQ(env.runError().tab, tab);
+  EXPECT_EQ(env.runError().line, 3);
+  EXPECT_NE(env.runError().message.find(u"計算エラー"), u16::npos);
   ASSERT_FALSE(ui.consoleAtError.empty());
   EXPECT_NE(ui.consoleAtError.back().find(u"計算エラー"), u16::npos);
   EXPECT_NE(ui.consoleAtError.front().find(u"before"), u16::npos);
   // The next run starts without the old mark.
   env.tabs.setLines(tab, {u"??1;"});
   EXPECT_EQ(env.runTab(tab), RunResult::Ended);
-  EXPECT_EQ(env.runError.tab, -1);
+  EXPECT_EQ(env.runError().tab, -1);
 }

@@ -3,10 +3,12 @@
 
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::set_setting;
 using velmora::testing::TempDir;
 
 namespace {
@@ -28,7 +30,7 @@ class TimeUnits : public ::testing::Test {
   Environment env{home.path(), ui};
   double clock = 0, step = 0;
   void SetUp() override {
-    env.engine.setClock([this] { return clock += step; });
+    env.setEngineClock([this] { return clock += step; });
   }
 };
 
@@ -38,10 +40,10 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
   env.tabs.loadLines({u"WAIT 5;", u"??\"done\";"}, ui);
   ASSERT_EQ(env.CompileButtonClick(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 5.0}, std::pair{u16(u"20"), 1.0}, std::pair{u16(u"500"), 25.0}}) {
-    env.settings.WaitTimeEdit = unit;
+    set_setting(env, &environment::Settings::WaitTimeEdit, unit);
     double waited = -1;
     ui.onPump = [&] {
-      const engine::TTaskInfo &t = env.engine.task(0);
+      const engine::TTaskInfo &t = env.engine().task(0);
       if (t.WAIT && waited < 0) {
         waited = t.CANGO_TIME - clock;
         step = 0.01;
@@ -61,10 +63,10 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
                      ui);
   ASSERT_EQ(env.CompileButtonClick(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 2.0}, std::pair{u16(u"300"), 6.0}}) {
-    env.settings.TimerTimeEdit = unit;
+    set_setting(env, &environment::Settings::TimerTimeEdit, unit);
     double due = -1;
     ui.onPump = [&] {
-      const engine::TTimerInfo &timer = env.engine.timer(0);
+      const engine::TTimerInfo &timer = env.engine().timer(0);
       if (timer.state == engine::TTimerInfo::Working && due < 0) {
         due = timer.nextTime - clock;
         step = 0.01;

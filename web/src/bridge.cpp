@@ -67,7 +67,7 @@ class WebUi : public UserInterface {
     return Answer::No;
   }
   void pumpEvents() override {
-    if (env && env->running && !stopped && js_stop_requested()) {
+    if (env && env->running() && !stopped && js_stop_requested()) {
       stopped = true;
       env->KillTaskButtonClick();
     }
@@ -109,7 +109,7 @@ class WebUi : public UserInterface {
     }
     if (consoleDirty) {
       consoleDirty = false;
-      post("console", json_lines(env->engine.console().lines()));
+      post("console", json_lines(env->engine().console().lines()));
     }
     post("status", statusJson());
   }
@@ -162,16 +162,16 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void vm_init(const char *home, const char *data) {
   g = new Playground;
   g->env = std::make_unique<Environment>(std::filesystem::path(home), g->ui);
-  g->env->engine.setCanvas(&g->canvas);
-  g->env->canAsk = false;
-  g->env->dataDirectoryOverride = std::filesystem::path(data);
+  g->env->setCanvas(&g->canvas);
+  g->env->setUnattended();
+  g->env->setDataDirectoryOverride(std::filesystem::path(data));
   g->ui.env = g->env.get();
   g->ui.canvas = &g->canvas;
 }
 
 // The words the editor colours: keywords (words only) and functions.
 EMSCRIPTEN_KEEPALIVE const char *vm_words() {
-  const LanguageTables &t = g->env->language.tables;
+  const LanguageTables &t = g->env->language().tables;
   return answer("{\"keywords\":" + json_lines(t.keywords) + ",\"functions\":" + json_lines(t.mathFuncs) + "}");
 }
 
@@ -195,7 +195,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   env.tabs.activate(tab);
   int slot = env.mnCOMPILEClick();
   g->ui.flush(true);
-  return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileError) +
+  return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");
 }
 
@@ -210,7 +210,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
                    : r == RunResult::NotStarted ? "notStarted" : "stopped";
   if (g->ui.stopped && r != RunResult::Error) name = "stopped";
-  return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runError) +
+  return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");
 }
 
