@@ -133,15 +133,15 @@ class HeadlessUi : public UserInterface {
     return Answer::No;
   }
   void pumpEvents() override {
-    if (!env || !env->running()) return;
+    if (!env || !env->runLoop.running()) return;
     if (g_interrupted && !interrupted) {
       interrupted = true;
-      env->KillTaskButtonClick();
+      env->runLoop.KillTaskButtonClick();
     }
     if (timeoutSeconds > 0 && !timedOut &&
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= timeoutSeconds) {
       timedOut = true;
-      env->KillTaskButtonClick();
+      env->runLoop.KillTaskButtonClick();
     }
   }
   // Streams each console line once a later line exists; flushed by time.

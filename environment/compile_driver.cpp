@@ -119,7 +119,7 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
 }
 
 bool Environment::Start_Compile() {
-  const bool step = StepTransCheckBox_ && !running_ && !stepCompiling_;
+  const bool step = StepTransCheckBox_ && !runLoop.running() && !stepCompiling_;
   if (step) {
     stepCompiling_ = true;
     stepEnd_ = false;
@@ -197,7 +197,7 @@ void Environment::compileReport() {
 }
 
 bool Environment::AnalyzeButtonClick() {
-  if (!tabs.activeTab() || stepCompiling_ || running_) return false;
+  if (!tabs.activeTab() || stepCompiling_ || runLoop.running()) return false;
   stepCompiling_ = true;
   stepEnd_ = false;
   report_.clear();
@@ -264,12 +264,12 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
 }
 
 int Environment::AddTaskButtonClick() {
-  if (running_ || busy_ || stepCompiling_) return -1;
+  if (runLoop.running() || busy_ || stepCompiling_) return -1;
   return RegCode_To_TaskSlot(engine::tsACTIVE);
 }
 
 bool Environment::DelTaskButtonClick() {
-  if (running_ || busy_ || stepCompiling_) return false;
+  if (runLoop.running() || busy_ || stepCompiling_) return false;
   if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
   if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
   DelTaskButtonClick(selectedTask_);

@@ -9,11 +9,6 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
     : home(homeDir), ui(userInterface) {
   language_.load(home, [this](const u16 &m) { ui.message(m, u""); });
   settings_.initialise(home);
-  for (int s = 0; s < engine::kSlots; ++s) {
-    u16 number = int16(s + 1);
-    if (number.size() < 2) number.insert(0, 1, u'0');
-    permitRows_[std::size_t(s)] = number + u": 実行許可　〇";
-  }
   loadRecentFiles();
   engine_.setHost(this);
   engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
@@ -79,8 +74,7 @@ bool Environment::closeTab(int tab) {
   tabs.release(tab);
   removeRecoveryCopy(tab);
   if (tabs.openCount() == 0) {
-    running_ = false;
-    engine_.stopAll();
+    runLoop.stopWithoutTabs();
   }
   return true;
 }
@@ -122,6 +116,64 @@ void Environment::clearConsole() { engine_.console().clear(); }
 Lines Environment::slotListing(int slot) {
   engine_.linkAll();
   return engine_.listing(slot);
+}
+
+// ----- running
+
+engine::PermitMode Environment::permitMode(engine::Permission p) const {
+  const int k = int(p);
+  if (permitOverride_[std::size_t(k)]) return *permitOverride_[std::size_t(k)];
+  int v = settings_.Permissions[std::size_t(k)];
+  return v == 1 ? engine::PermitMode::Ask : v == 2 ? engine::PermitMode::Deny : engine::PermitMode::Allow;
+}
+
+bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16view target) {
+  const u16 kind(engine::permission_name(p));
+  if (!canAsk_) {
+    ui.message(kind + u"は「確認」の設定です。許可するには --allow " + from_utf8(engine::permission_word(p)) +
+                   u" を付けて実行してください。",
+               u"実行許可");
+    return false;
+  }
+  int slot = engine_.currentSlot();
+  int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
+  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : int16(slot + 1);
+  return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
+                         u16(target) + u"\r\rこの実行の間、許可しますか？",
+                     u"実行許可の確認");
+}
+
+void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines()); }
+
+void Environment::prepareEngine() {
+  if (!dataDirectoryOverride_.empty()) dataDirectory_ = dataDirectoryOverride_;
+  else if (settings_.AppliDirCheckBox && !settings_.AppliDirEdit.empty())
+    dataDirectory_ = std::filesystem::path(to_utf8(settings_.AppliDirEdit));
+  else dataDirectory_ = home;
+  engine::RunSettings run;
+  run.dataDirectory = dataDirectory_;
+  run.homeDirectory = home;
+  run.commandInterpreter = settings_.CMDEXEPathEdit;
+  run.stopOnFileError = settings_.FILE_ERROR_CheckBox;
+  run.stopOnCommandError = settings_.COMMAND_EXEC_ERROR_CheckBox;
+  for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
+  run.httpConnectTimeoutSeconds = settings_.httpConnectTimeout();
+  run.httpStallSeconds = settings_.httpStallTimeout();
+  run.waitUnit = settings_.waitUnitMs() / 100.0;
+  run.timerUnit = settings_.timerUnitMs() / 100.0;
+  engine_.configure(run);
+}
+
+RunResult Environment::ExecTaskButtonClick() {
+  if (tabs.openCount() == 0 || busy_) return RunResult::NotStarted;
+  ui.pumpEvents();
+  busy_ = true;
+  writeRecoveryCopies();  // a run may call code that takes the process down
+  endStepping();  // a run starts every task afresh
+  prepareEngine();
+  RunResult result = runLoop.Exec_And_Status();
+  busy_ = false;
+  return result;
 }
 
 }  // namespace velmora::environment

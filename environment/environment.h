@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "environment/debugger.h"
 #include "environment/generated_programs.h"
+#include "environment/run_loop.h"
 #include "language/word_editing.h"
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
@@ -20,7 +21,6 @@
 
 namespace velmora::environment {
 
-enum class RunResult { NotStarted, Ended, Error, Stopped };
 
 // "半角英数字のみ許可": the first variable whose name (without its kind mark
 // &, % or $) has a character other than an ASCII letter, digit or "_", with
@@ -75,6 +75,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // The parts: the workspace's tabs and the debugger.
   TabPool tabs;
   Debugger debugger{engine_, ui, settings_};
+  RunLoop runLoop{engine_, ui, settings_, debugger, [this] { cancelInput(); }};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -175,7 +176,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // Compiles the active tab into its slot (asking before replacing code).
   // Refused while a run or a step compile owns the slots.
   int mnCOMPILEClick();
-  bool mayCompile() const { return !running_ && !stepCompiling_; }
+  bool mayCompile() const { return !runLoop.running() && !stepCompiling_; }
   // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
   // as mnCOMPILEClick is.
   int CompileButtonClick();
@@ -259,14 +260,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   const u16 &stepLine() const { return stepLine_; }
 
   // ----- marks in the source, shown by the window
-  struct SourceMark {
-    int tab = -1;   // the editor tab, or -1 when there is no mark
-    int line = -1;  // source line index
-    u16 message;
-    int slot = -1;  // the task it happened in (a run-time error)
-  };
+  using SourceMark = environment::SourceMark;
   const SourceMark &compileError() const { return compileError_; }  // where the last failed compile stopped
-  const SourceMark &runError() const { return runError_; }      // where the last run-time error stopped the run
 
   // ----- what a run starts
   // The tab text each slot was compiled from, to tell a changed tab.
@@ -281,37 +276,15 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   // its compile (replacing its slot without asking), then runs that slot
   // alone, whatever the permit list says for the others.
   RunResult runTab(int tab);
-  int onlySlot() const { return onlySlot_; }
 
-  // ----- run loop
-  // Sampled while a run lasts when "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" is on, a
-  // column per chart interval ("タイミングチャート"); cleared by every start.
-  const TimingChart &chart() const { return chart_; }
-  int chartIntervalMs() const;
-  const std::array<u16, engine::kSlots> &permitRows() const { return permitRows_; }
-  bool running() const { return running_; }
-  bool paused() const { return paused_; }
-  bool busy() const { return busy_; }
+  // ----- runs (the loop itself, its permits, pause and stop: runLoop)
+  bool busy() const { return busy_; }  // a run or a step owns the engine
   const std::filesystem::path &dataDirectory() const { return dataDirectory_; }  // fixed when a run starts
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
-  const std::vector<std::pair<u16, u16>> &lastErrorRows() const { return lastErrorRows_; }
+  // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
+  // configured from the settings, then the run loop's run.
   RunResult ExecTaskButtonClick();
-  RunResult Exec_And_Status();
-  void SetTaskPermit();
-  bool IsAllTask_Finished();
-  void ForceAllTaskEnd();
-  bool CheckRunTimeError();
-  void PauseContinueButtonClick();
-  // "■": the run ends at its next test, the engine stops, a pause is
-  // released first; with "タスク終了時、全て非表示にする" every canvas is hidden.
-  void KillTaskButtonClick();
-  void mnSTOP_ALL_SLOTClick() {
-    stopRequested_ = true;
-    running_ = false;
-  }
-  void TaskPermitListBoxDblClick(int row);
-  bool permitted(int slot) const;
   std::filesystem::path programDirectory() const;
 
  private:
@@ -333,27 +306,17 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool stepping_ = false;
   u16 stepLine_;
   SourceMark compileError_;
-  SourceMark runError_;
   std::array<Lines, engine::kSlots> compiledSource_;
-  TimingChart chart_;
-  std::array<u16, engine::kSlots> permitRows_;
-  bool running_ = false;
-  bool paused_ = false;
   bool busy_ = false;
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
-  std::vector<std::pair<u16, u16>> lastErrorRows_;
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
   bool compileOk_ = false;
   int compiledTab_ = -1;   // the tab the last successful compile came from
   Lines compiledLines_;    // and its text then
-  bool stopRequested_ = false;
-  int onlySlot_ = -1;          // a run of one slot ("このタブを実行", the tools)
   RunResult runSlotAlone(int slot);
   u16 lastCompileMessage_;     // the message a located compile error goes with
-  int validCount_ = 0, endedCount_ = 0;
-  std::chrono::steady_clock::time_point lastPump_;
 
   // EngineHost
   u16 Directory_Get(u16view type) override;
@@ -371,7 +334,7 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) override;
   bool Get_Page_Load(int pageNo, u16view fileName) override;
   void Free_Page(int pageNo, int activePageIndex) override;
-  void setRunPaused(bool p) override { paused_ = p; }
+  void setRunPaused(bool p) override { runLoop.setPaused(p); }
   void Library_Call_Starting(u16view function) override {
     ui.blockingCallStatus(u"ライブラリ関数 " + u16(function) + u" を実行中（終わるまで中断できません）");
   }
@@ -394,12 +357,10 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
 
   void compileReport();
   void compileWarnings();
-  void pumpIfDue(bool force);
   void prepareEngine();
   // Links, permits and resets every slot for stepping; false (views
   // refreshed) when a link fails.
   bool startStepping();
-  bool allWaiting() const;
   void refreshViews();
 };
 

@@ -25,7 +25,7 @@ std::array<bool, engine::kSlots> Environment::slotsToRun() const {
     const engine::TTaskInfo &t = engine_.task(s);
     if (t.state == engine::tsEMPTY) continue;
     // A run fixed its permits when it started.
-    will[std::size_t(s)] = running_ ? bool(t.Permit) : permitted(s);
+    will[std::size_t(s)] = runLoop.running() ? bool(t.Permit) : runLoop.permitted(s);
   }
   return will;
 }
@@ -37,7 +37,7 @@ int Environment::slotsToRunCount() const {
 }
 
 RunResult Environment::runTab(int tab) {
-  if (running_ || busy_ || stepCompiling_ || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
+  if (runLoop.running() || busy_ || stepCompiling_ || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
     return RunResult::NotStarted;
   tabs.activate(tab);
   int slot = slotOfTab(tab);
@@ -51,9 +51,9 @@ RunResult Environment::runTab(int tab) {
 }
 
 RunResult Environment::runSlotAlone(int slot) {
-  onlySlot_ = slot;
+  runLoop.setOnlySlot(slot);
   RunResult result = ExecTaskButtonClick();
-  onlySlot_ = -1;
+  runLoop.setOnlySlot(-1);
   return result;
 }
 

@@ -7,7 +7,7 @@ namespace velmora::environment {
 void Environment::endStepping() {
   if (!stepping_ && !engine_.running()) return;
   stepping_ = false;
-  if (running_) return;  // a run owns the engine now
+  if (runLoop.running()) return;  // a run owns the engine now
   engine_.stop();
   engine_.closeAllFiles();
 }
@@ -26,7 +26,7 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"ブレークポイント設定中はステップ実行不可", u"");
     return false;
   }
-  if (running_ || busy_) return false;
+  if (runLoop.running() || busy_) return false;
   if ((!stepping_ || t.state == engine::tsEND) && !startStepping()) return false;
   busy_ = true;
   engine_.watchTask(slot);
@@ -36,7 +36,7 @@ bool Environment::stepTaskLine(int slot) {
   u16 line = stepLine_;
   for (long pass = 0;; ++pass) {
     engine_.runPasses(1);
-    if (CheckRunTimeError()) {
+    if (runLoop.CheckRunTimeError()) {
       stepping_ = false;
       break;
     }
@@ -48,14 +48,14 @@ bool Environment::stepTaskLine(int slot) {
   }
   busy_ = false;
   stepLine_ = line;
-  if (!stepping_ || IsAllTask_Finished()) endStepping();
+  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
   refreshViews();
   ui.breakpointHeld(slot, line);
   return true;
 }
 
 bool Environment::resetTasks() {
-  if (running_ || busy_ || stepCompiling_) return false;
+  if (runLoop.running() || busy_ || stepCompiling_) return false;
   endStepping();
   if (!startStepping()) return false;
   cancelInput();
@@ -69,7 +69,7 @@ bool Environment::startStepping() {
     refreshViews();
     return false;
   }
-  SetTaskPermit();
+  runLoop.SetTaskPermit();
   engine_.runReset();
   debugger.Initial_Debugger();
   engine_.start();
@@ -79,13 +79,13 @@ bool Environment::startStepping() {
 }
 
 bool Environment::stepOnePass() {
-  if (running_ || busy_ || stepCompiling_) return false;
+  if (runLoop.running() || busy_ || stepCompiling_) return false;
   if (!stepping_ && !resetTasks()) return false;
   busy_ = true;
   engine_.runPasses(1);
   busy_ = false;
-  if (CheckRunTimeError()) stepping_ = false;
-  if (!stepping_ || IsAllTask_Finished()) endStepping();
+  if (runLoop.CheckRunTimeError()) stepping_ = false;
+  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
   refreshViews();
   return true;
 }

@@ -491,7 +491,7 @@ QMenu *DebuggerPanel::makeBreakpointMenu(int row) {
 
 void DebuggerPanel::refreshHeldButtons() {
   // Only a run holds a task: after it ended there is nothing to step.
-  const bool held = env_.debugger.breakActive() && env_.running();
+  const bool held = env_.debugger.breakActive() && env_.runLoop.running();
   continue_->setEnabled(held);
   step_->setEnabled(held);
 }

@@ -95,7 +95,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   permits_ = new QListWidget;
   permits_->setObjectName(QStringLiteral("taskPermits"));
   connect(permits_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
-    env_->TaskPermitListBoxDblClick(permits_->row(item));
+    env_->runLoop.TaskPermitListBoxDblClick(permits_->row(item));
     refreshPermits();
   });
 
@@ -128,7 +128,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   env_->setKeepRecoveryCopies(true);
   auto *recoveryTimer = new QTimer(this);
   connect(recoveryTimer, &QTimer::timeout, this, [this] {
-    if (env_->running() || env_->stepCompiling()) return;  // the run's pages are the programs' now
+    if (env_->runLoop.running() || env_->stepCompiling()) return;  // the run's pages are the programs' now
     syncEditorsToPool();
     env_->writeRecoveryCopies();
   });
@@ -347,8 +347,8 @@ void MainWindow::buildMenus() {
   connect(runAction_, &QAction::changed, runButton, [=, this] { runButton->setEnabled(runAction_->isEnabled()); });
   connect(pauseAction_, &QAction::changed, pauseButton, [=, this] {
     pauseButton->setEnabled(pauseAction_->isEnabled());
-    pauseButton->setText(env_->paused() ? QStringLiteral("○") : QStringLiteral("〓"));
-    pauseButton->setToolTip(env_->paused() ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
+    pauseButton->setText(env_->runLoop.paused() ? QStringLiteral("○") : QStringLiteral("〓"));
+    pauseButton->setToolTip(env_->runLoop.paused() ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
   });
   connect(killAction_, &QAction::changed, killButton, [=, this] { killButton->setEnabled(killAction_->isEnabled()); });
 }
@@ -438,7 +438,7 @@ int MainWindow::openProgramLines(const Lines &lines) {
 }
 
 int MainWindow::openProgram(std::optional<Encoding> encoding) {
-  if (env_->running()) return -1;
+  if (env_->runLoop.running()) return -1;
   syncEditorsToPool();
   const int tab = env_->openProgram(encoding);
   if (tab >= 0) showTab(tab);
@@ -464,7 +464,7 @@ bool MainWindow::extractTokens(bool general) {
 }
 
 bool MainWindow::closeAllTabs() {
-  if (env_->running()) {
+  if (env_->runLoop.running()) {
     message(u"タスク実行を終了すること", u"");
     return false;
   }
@@ -479,7 +479,7 @@ bool MainWindow::closeAllTabs() {
 // "タスクリセット（CODE DEBUG）": the engine's run reset alone, so the next
 // "１ｽﾃｯﾌﾟ実行" starts every loaded task from its first instruction.
 bool MainWindow::resetTasks() {
-  if (env_->running()) return false;
+  if (env_->runLoop.running()) return false;
   syncEditorsToPool();
   const bool reset = env_->resetTasks();
   refreshStatus();
@@ -489,13 +489,13 @@ bool MainWindow::resetTasks() {
 
 // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）": one scheduler pass, every runnable task one instruction.
 bool MainWindow::stepOnePass() {
-  if (env_->running()) return false;
+  if (env_->runLoop.running()) return false;
   const bool stepped = env_->stepOnePass();
   refreshPages();
   refreshStatus();
   consoleUpdated(env_->engine().console().lines());
   debugger_->refresh();
-  if (env_->runError().slot >= 0 && env_->engine().errorFlag()) showRunErrorSource();
+  if (env_->runLoop.runError().slot >= 0 && env_->engine().errorFlag()) showRunErrorSource();
   return stepped;
 }
 
@@ -532,7 +532,7 @@ int MainWindow::compileActive() {
 }
 
 RunResult MainWindow::run() {
-  if (env_->running()) return RunResult::NotStarted;
+  if (env_->runLoop.running()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   // The panels the settings do not keep are hidden while the run lasts.
@@ -560,7 +560,7 @@ RunResult MainWindow::run() {
   else debugger_->refresh();
   killed_ = false;
   if (result == RunResult::Error) {
-    showSourceMark(env_->runError());
+    showSourceMark(env_->runLoop.runError());
     showRunErrorSource();
   }
   return result;
@@ -569,7 +569,7 @@ RunResult MainWindow::run() {
 // After a run-time error the monitor opens on "ｿｰｽ／変数" at the failing line
 // of the failing task: its P-code rows selected, its variables and registers.
 void MainWindow::showRunErrorSource() {
-  const environment::Environment::SourceMark &mark = env_->runError();
+  const environment::Environment::SourceMark &mark = env_->runLoop.runError();
   if (mark.slot < 0 || mark.slot >= engine::kSlots) return;
   debuggerDock_->show();
   debugger_->setSlot(mark.slot);
@@ -579,19 +579,19 @@ void MainWindow::showRunErrorSource() {
 }
 
 void MainWindow::pauseOrContinue() {
-  env_->PauseContinueButtonClick();
-  setRunning(env_->running());
-  showPaused(env_->running() && env_->paused());
-  if (env_->running() && env_->paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
-  else if (env_->running()) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
+  env_->runLoop.PauseContinueButtonClick();
+  setRunning(env_->runLoop.running());
+  showPaused(env_->runLoop.running() && env_->runLoop.paused());
+  if (env_->runLoop.running() && env_->runLoop.paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
+  else if (env_->runLoop.running()) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
 
 // "■": the run ends; the status list loses its selection and the debugger's
 // lists (registers, variables, source, P-code) are emptied until a task is
 // chosen again; the permit list is shown and the monitor hidden.
 void MainWindow::kill() {
-  const bool wasRunning = env_->running();
-  env_->KillTaskButtonClick();
+  const bool wasRunning = env_->runLoop.running();
+  env_->runLoop.KillTaskButtonClick();
   if (wasRunning) killed_ = true;  // the run's own ending must not fill them again
   resetViewsAfterKill();
 }
@@ -631,7 +631,7 @@ void MainWindow::setRunning(bool running) {
   passAction_->setEnabled(!running);
   pauseAction_->setEnabled(running);
   killAction_->setEnabled(running);
-  pauseAction_->setText(env_->paused() ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
+  pauseAction_->setText(env_->runLoop.paused() ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
 }
 
 void MainWindow::refreshStatus() {
@@ -650,8 +650,8 @@ void MainWindow::refreshStatus() {
 void MainWindow::refreshPermits() {
   permits_->clear();
   for (int s = 0; s < engine::kSlots; ++s) {
-    auto *item = new QListWidgetItem(qs(env_->permitRows()[std::size_t(s)]));
-    if (!env_->permitted(s)) {
+    auto *item = new QListWidgetItem(qs(env_->runLoop.permitRows()[std::size_t(s)]));
+    if (!env_->runLoop.permitted(s)) {
       item->setForeground(Qt::white);
       item->setBackground(QColor(128, 128, 255));
     }
@@ -666,7 +666,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
-  if (env_->running()) {
+  if (env_->runLoop.running()) {
     message(u"タスク実行を終了すること", u"");
     event->ignore();
     return;
@@ -721,7 +721,7 @@ void MainWindow::refreshFileList() {
 }
 
 int MainWindow::openListedFile(const QString &name) {
-  if (env_->running()) return -1;
+  if (env_->runLoop.running()) return -1;
   syncEditorsToPool();
   int tab = env_->openListedFile(u(name));
   refreshPages();
@@ -733,7 +733,7 @@ int MainWindow::openListedFile(const QString &name) {
 // ----- tools
 
 bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
-  if (env_->running()) return false;
+  if (env_->runLoop.running()) return false;
   syncEditorsToPool();
   extractionDialog()->setEncoding(encoding);
   bool loaded = env_->loadWebPage(url, encoding);
@@ -744,7 +744,7 @@ bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
 }
 
 RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
-  if (env_->running()) return RunResult::NotStarted;
+  if (env_->runLoop.running()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   setRunning(true);
@@ -889,7 +889,7 @@ std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title
 void MainWindow::pumpEvents() {
   refreshPages();
   // Task states and the monitor follow a run a few times a second.
-  if (env_->running()) {
+  if (env_->runLoop.running()) {
     auto now = std::chrono::steady_clock::now();
     if (now - lastLiveRefresh_ >= std::chrono::milliseconds(200)) {
       lastLiveRefresh_ = now;
@@ -915,7 +915,7 @@ void MainWindow::locateLine(int tab, u16view line) {
 // last line is replaced, a reset buffer is shown anew.
 void MainWindow::consoleUpdated(const Lines &lines) {
   const auto now = std::chrono::steady_clock::now();
-  if (env_->running() && !env_->paused() && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
+  if (env_->runLoop.running() && !env_->runLoop.paused() && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
     pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
     return;
   }
@@ -940,7 +940,7 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
 }
 
 bool MainWindow::stepCompile() {
-  if (env_->running() || env_->stepCompiling()) return false;
+  if (env_->runLoop.running() || env_->stepCompiling()) return false;
   syncEditorsToPool();
   debuggerDock_->show();
   bool ok = env_->AnalyzeButtonClick();

@@ -58,7 +58,7 @@ void MainWindow::setupFeedback() {
     // Tabs close from their own button.
   tabs_->setTabsClosable(true);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
-    if (env_->running()) return;
+    if (env_->runLoop.running()) return;
     tabs_->setCurrentIndex(index);
     closeActiveTab();
   });
@@ -72,7 +72,7 @@ void MainWindow::setupFeedback() {
 }
 
 RunResult MainWindow::runActiveTab() {
-  if (env_->running() || env_->stepCompiling()) return RunResult::NotStarted;
+  if (env_->runLoop.running() || env_->stepCompiling()) return RunResult::NotStarted;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
@@ -86,7 +86,7 @@ RunResult MainWindow::runActiveTab() {
   debugger_->refresh();
   if (result == RunResult::NotStarted && env_->compileError().tab >= 0) showSourceMark(env_->compileError());
   else if (result == RunResult::Error) {
-    showSourceMark(env_->runError());
+    showSourceMark(env_->runLoop.runError());
     showRunErrorSource();
   }
   else if (result != RunResult::NotStarted)
@@ -138,7 +138,7 @@ void MainWindow::updateRunHints() {
     item->setFont(f);
     if (will[std::size_t(s)]) {
       item->setBackground(QColor(210, 240, 210));
-      item->setToolTip(env_->running() ? QStringLiteral("実行中") : QStringLiteral("次の ● で実行される"));
+      item->setToolTip(env_->runLoop.running() ? QStringLiteral("実行中") : QStringLiteral("次の ● で実行される"));
     } else {
       item->setBackground(QBrush());
       item->setToolTip(QString());

@@ -30,8 +30,8 @@ TimingChartView::TimingChartView(const environment::Environment &env, QWidget *p
 }
 
 void TimingChartView::refresh() {
-  if (env_.chart().version == shown_) return;
-  shown_ = env_.chart().version;
+  if (env_.runLoop.chart().version == shown_) return;
+  shown_ = env_.runLoop.chart().version;
   update();
 }
 
@@ -40,7 +40,7 @@ void TimingChartView::paintEvent(QPaintEvent *) {
   auto colour = [&s](int rgb) { return QColor(QRgb(unsigned(s.shownColour(rgb)) | 0xFF000000u)); };
   QPainter p(this);
   p.fillRect(rect(), colour(0xFFFFFF));
-  const environment::TimingChart &chart = env_.chart();
+  const environment::TimingChart &chart = env_.runLoop.chart();
   const QFontMetrics fm = fontMetrics();
   const int rowHeight = fm.height() + 6;
   const int labelWidth = fm.horizontalAdvance(QStringLiteral("WWWWWWWW")) + 8;

@@ -83,7 +83,7 @@ class EnvironmentViewsTest : public QObject {
     gui::TimingChartView *chart = w.debugger()->timingChart();
     chart->resize(500, 200);
     w.debugger()->refreshMonitor();
-    QVERIFY(w.environment().chart().columns() > 10);
+    QVERIFY(w.environment().runLoop.chart().columns() > 10);
     QVERIFY(pixels_of(chart, 0x0000A0) > 20);  // pulses and base line
     QVERIFY(pixels_of(chart, 0x30A030) + pixels_of(chart, 0xE0C040) > 20);
 
@@ -115,7 +115,7 @@ class EnvironmentViewsTest : public QObject {
     QVERIFY(w.debuggerDock()->isVisible());
     QCOMPARE(d->pages()->currentIndex(), 0);
     QCOMPARE(d->slot(), 1);
-    QCOMPARE(w.environment().runError().slot, 1);
+    QCOMPARE(w.environment().runLoop.runError().slot, 1);
     QCOMPARE(d->selectedSourceLine(), 2);
     // That line's P-code rows are selected, and only those.
     const QList<QListWidgetItem *> chosen = d->listingView()->selectedItems();

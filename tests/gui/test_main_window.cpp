@@ -170,7 +170,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.permitView()->item(0)->text(), QStringLiteral("01: 実行許可　〇"));
     emit w.permitView()->itemDoubleClicked(w.permitView()->item(0));
     QCOMPARE(w.permitView()->item(0)->text(), QStringLiteral("01: 実行不可　×"));
-    QVERIFY(!w.environment().permitted(0));
+    QVERIFY(!w.environment().runLoop.permitted(0));
   }
 
   void theWindowStaysResponsiveAndKillEndsTheRun() {
@@ -184,7 +184,7 @@ class MainWindowTest : public QObject {
     QTimer::singleShot(50, &w, [&] {
       compiledDuringRun = w.compileActive();  // refused: the slots belong to the run
       w.pauseOrContinue();
-      paused = w.environment().paused();
+      paused = w.environment().runLoop.paused();
       QTimer::singleShot(50, &w, [&] {
         pauseSeen = true;
         w.pauseOrContinue();

@@ -202,7 +202,7 @@ class NewcomerTest : public QObject {
     w.editorTabs()->setCurrentIndex(0);
     QString hintDuringRun;
     w.onPump = [&] {
-      if (w.environment().running()) hintDuringRun = w.runButtonHint();
+      if (w.environment().runLoop.running()) hintDuringRun = w.runButtonHint();
     };
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("first")}));

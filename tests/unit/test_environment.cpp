@@ -37,8 +37,8 @@ TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
   EXPECT_TRUE(std::filesystem::is_directory(home / "PROG"));
   EXPECT_TRUE(std::filesystem::is_directory(home / "DATA"));
   EXPECT_TRUE(env.settings().AppliDirCheckBox);
-  EXPECT_EQ(env.permitRows()[0], u"01: 実行許可　〇");
-  EXPECT_EQ(env.permitRows()[9], u"10: 実行許可　〇");
+  EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行許可　〇");
+  EXPECT_EQ(env.runLoop.permitRows()[9], u"10: 実行許可　〇");
   EXPECT_FALSE(std::filesystem::exists(home / "User_Setting.Txt"));  // nothing written unasked
 }
 
@@ -110,12 +110,12 @@ TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
 TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
   open({u"WHILE 1 DO END"});
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
-  env.TaskPermitListBoxDblClick(0);
-  EXPECT_EQ(env.permitRows()[0], u"01: 実行不可　×");
+  env.runLoop.TaskPermitListBoxDblClick(0);
+  EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行不可　×");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_LE(env.engine().passCount(), 1);
-  env.TaskPermitListBoxDblClick(0);
-  EXPECT_EQ(env.permitRows()[0], u"01: 実行許可　〇");
+  env.runLoop.TaskPermitListBoxDblClick(0);
+  EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行許可　〇");
 }
 
 TEST_F(Env, OneEndsAllAndTheLastToEnd) {
@@ -168,7 +168,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   struct KillingUi : ScriptedUi {
     Environment *env = nullptr;
     void pumpEvents() override {
-      if (env && env->running() && ++pumps > 3) env->KillTaskButtonClick();
+      if (env && env->runLoop.running() && ++pumps > 3) env->runLoop.KillTaskButtonClick();
     }
   } killing;
   Environment e(home.path(), killing);
@@ -176,7 +176,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
   ASSERT_EQ(e.mnCOMPILEClick(), 0);
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
-  EXPECT_FALSE(e.running());
+  EXPECT_FALSE(e.runLoop.running());
   EXPECT_EQ(e.engine().task(0).state, engine::tsEND);
 }
 
@@ -494,7 +494,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   int pumps = 0;
   ui.onPump = [&] {
-    if (++pumps > 100000) env.KillTaskButtonClick();  // never hang
+    if (++pumps > 100000) env.runLoop.KillTaskButtonClick();  // never hang
     const engine::TTaskInfo &second = env.engine().task(1);
     bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
     if (env.inputSlot() == 0 && secondAsks) {
@@ -516,10 +516,10 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   int refusedInRun = 0, refusedInStep = 0, triedInStep = 0;
   ui.onPump = [&] {
-    if (!env.running()) return;
+    if (!env.runLoop.running()) return;
     EXPECT_FALSE(env.mayCompile());
     refusedInRun += env.mnCOMPILEClick() == -1 && env.CompileButtonClick() == -1;
-    env.KillTaskButtonClick();
+    env.runLoop.KillTaskButtonClick();
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
   EXPECT_EQ(refusedInRun, 1);

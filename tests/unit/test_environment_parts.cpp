@@ -194,7 +194,7 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);
   EXPECT_EQ(env.engine().task(0).INSTP, 0);
   long passes = 0;
-  while (!env.IsAllTask_Finished() && passes < 100) {
+  while (!env.runLoop.IsAllTask_Finished() && passes < 100) {
     ASSERT_TRUE(env.stepOnePass());
     ++passes;
     if (passes == 1) {
@@ -217,9 +217,9 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   // Refused while a run holds the slots.
   int refused = 0;
   ui.onPump = [&] {
-    if (!env.running()) return;
+    if (!env.runLoop.running()) return;
     refused += !env.resetTasks() && !env.stepOnePass();
-    env.KillTaskButtonClick();
+    env.runLoop.KillTaskButtonClick();
   };
   env.closeAllTabs();
   env.tabs.loadLines({u"WHILE 1 DO END"}, ui);

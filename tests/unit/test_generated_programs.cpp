@@ -73,7 +73,7 @@ TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
   env.tabs.loadLines({u"??\"user program\";"}, ui);
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   env.tabs.loadLines({u"<td>1</td>"}, ui);
-  env.TaskPermitListBoxDblClick(1);  // the slot the generated program goes to
+  env.runLoop.TaskPermitListBoxDblClick(1);  // the slot the generated program goes to
   ExtractionSpec spec;
   spec.sourcePath = u"#2";
   spec.rows = {row(u"1", {u"<td>", u"</td>"})};

@@ -49,7 +49,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   EXPECT_EQ(env.runTab(first), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"first"));
   EXPECT_FALSE(consoleHas(u"second"));
-  EXPECT_EQ(env.onlySlot(), -1);  // the next "●" runs every permitted slot again
+  EXPECT_EQ(env.runLoop.onlySlot(), -1);  // the next "●" runs every permitted slot again
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"first") && consoleHas(u"second"));
 
@@ -79,7 +79,7 @@ TEST_F(RunScope, TheSlotsToRunFollowThePermitsAndTheLoadedSlots) {
   ASSERT_EQ(env.mnCOMPILEClick(), 0);
   open({u"A = 2;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
-  env.TaskPermitListBoxDblClick(0);
+  env.runLoop.TaskPermitListBoxDblClick(0);
   auto will = env.slotsToRun();
   EXPECT_FALSE(will[0]);
   EXPECT_TRUE(will[1]);
@@ -108,14 +108,14 @@ TEST_F(RunScope, ARunTimeErrorNamesItsLineAndTheConsoleIsShownBeforeTheErrorWind
   int tab = open({u"??\"before\";", u"??CRLF;", u"A = 0;", u"B = 1 / A;"});
   ASSERT_EQ(env.mnCOMPILEClick(), 1);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
-  EXPECT_EQ(env.runError().tab, tab);
-  EXPECT_EQ(env.runError().line, 3);
-  EXPECT_NE(env.runError().message.find(u"計算エラー"), u16::npos);
+  EXPECT_EQ(env.runLoop.runError().tab, tab);
+  EXPECT_EQ(env.runLoop.runError().line, 3);
+  EXPECT_NE(env.runLoop.runError().message.find(u"計算エラー"), u16::npos);
   ASSERT_FALSE(ui.consoleAtError.empty());
   EXPECT_NE(ui.consoleAtError.back().find(u"計算エラー"), u16::npos);
   EXPECT_NE(ui.consoleAtError.front().find(u"before"), u16::npos);
   // The next run starts without the old mark.
   env.tabs.setLines(tab, {u"??1;"});
   EXPECT_EQ(env.runTab(tab), RunResult::Ended);
-  EXPECT_EQ(env.runError().tab, -1);
+  EXPECT_EQ(env.runLoop.runError().tab, -1);
 }

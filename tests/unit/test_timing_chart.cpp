@@ -83,23 +83,23 @@ TEST(TimingChart, ARunDrawsItOnlyWithTheOptionOn) {
   set_setting(env, &environment::Settings::WaitTimeEdit, u"1");
   ASSERT_FALSE(env.settings().EventChartCheckBox);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
-  EXPECT_EQ(env.chart().columns(), 0u);
+  EXPECT_EQ(env.runLoop.chart().columns(), 0u);
 
   set_setting(env, &environment::Settings::EventChartCheckBox, true);
   set_setting(env, &environment::Settings::TimingChartEdit, u"2");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\r4");
-  ASSERT_EQ(env.chart().timers().size(), 1u);
-  const u16 pulses = env.chart().timerText(0);
+  ASSERT_EQ(env.runLoop.chart().timers().size(), 1u);
+  const u16 pulses = env.runLoop.chart().timerText(0);
   const auto fired = std::count(pulses.begin(), pulses.end(), u'|');
   // Four firings 20 ms apart, sampled every 2 ms: each in a column of its own.
   EXPECT_GE(fired, 3);
   EXPECT_LE(fired, 4);
-  const u16 lane = env.chart().slotText(0);
+  const u16 lane = env.runLoop.chart().slotText(0);
   EXPECT_NE(lane.find(u'W'), u16::npos);
   EXPECT_EQ(lane.back(), u'E');
-  EXPECT_EQ(env.chart().shownSlots(), std::vector<int>{0});
+  EXPECT_EQ(env.runLoop.chart().shownSlots(), std::vector<int>{0});
   // About 80 ms of run at 2 ms: far fewer columns than passes, more than firings.
-  EXPECT_GT(env.chart().columns(), 10u);
-  EXPECT_LT(env.chart().columns(), 400u);
+  EXPECT_GT(env.runLoop.chart().columns(), 10u);
+  EXPECT_LT(env.runLoop.chart().columns(), 400u);
 }

@@ -67,9 +67,9 @@ class WebUi : public UserInterface {
     return Answer::No;
   }
   void pumpEvents() override {
-    if (env && env->running() && !stopped && js_stop_requested()) {
+    if (env && env->runLoop.running() && !stopped && js_stop_requested()) {
       stopped = true;
-      env->KillTaskButtonClick();
+      env->runLoop.KillTaskButtonClick();
     }
     flush(false);
   }
@@ -80,7 +80,7 @@ class WebUi : public UserInterface {
     char *text = js_read_line(slot);
     if (!text) {  // the stop button
       stopped = true;
-      if (env) env->KillTaskButtonClick();
+      if (env) env->runLoop.KillTaskButtonClick();
       return InputMode::None;
     }
     line = from_utf8(text);
@@ -210,7 +210,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
                    : r == RunResult::NotStarted ? "notStarted" : "stopped";
   if (g->ui.stopped && r != RunResult::Error) name = "stopped";
-  return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runError()) +
+  return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runLoop.runError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");
 }
 

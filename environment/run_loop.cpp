@@ -1,9 +1,9 @@
 // The run loop and task control: permits, starting, pausing, stopping and
-// killing a run, and the checks after every scheduler pass.
+// killing a run, and the checks after every batch of scheduler passes.
 #include <ctime>
 #include <thread>
 
-#include "environment/environment.h"
+#include "environment/run_loop.h"
 
 namespace velmora::environment {
 
@@ -25,23 +25,45 @@ u16 now_text() {
 
 }  // namespace
 
-bool Environment::permitted(int slot) const {
+RunLoop::RunLoop(engine::Engine &engine, UserInterface &ui, const Settings &settings, Debugger &debugger,
+                 std::function<void()> cancelInput)
+    : engine_(engine), ui_(ui), settings_(settings), debugger_(debugger), cancelInput_(std::move(cancelInput)) {
+  for (int s = 0; s < engine::kSlots; ++s) {
+    u16 number = int16(s + 1);
+    if (number.size() < 2) number.insert(0, 1, u'0');
+    permitRows_[std::size_t(s)] = number + u": 実行許可　〇";
+  }
+}
+
+void RunLoop::refreshViews() { ui_.consoleUpdated(engine_.console().lines()); }
+
+void RunLoop::stopWithoutTabs() {
+  running_ = false;
+  engine_.stopAll();
+}
+
+void RunLoop::mnSTOP_ALL_SLOTClick() {
+  stopRequested_ = true;
+  running_ = false;
+}
+
+bool RunLoop::permitted(int slot) const {
   return permitRows_[std::size_t(slot)].find(u'×') == u16::npos;
 }
 
-void Environment::TaskPermitListBoxDblClick(int row) {
+void RunLoop::TaskPermitListBoxDblClick(int row) {
   if (row < 0 || row >= engine::kSlots) return;
   u16 &text = permitRows_[std::size_t(row)];
   u16 number = text.substr(0, 2);
   text = number + (permitted(row) ? u": 実行不可　×" : u": 実行許可　〇");
 }
 
-void Environment::SetTaskPermit() {
+void RunLoop::SetTaskPermit() {
   for (int s = 0; s < engine::kSlots; ++s)
     engine_.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
 }
 
-bool Environment::IsAllTask_Finished() {
+bool RunLoop::IsAllTask_Finished() {
   validCount_ = endedCount_ = 0;
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
@@ -54,11 +76,11 @@ bool Environment::IsAllTask_Finished() {
 
 // Ends every loaded task. Empty slots stay empty: an ended empty slot would
 // be started by the next run reset without any code and never end.
-void Environment::ForceAllTaskEnd() {
+void RunLoop::ForceAllTaskEnd() {
   engine_.endAllTasks();
 }
 
-bool Environment::CheckRunTimeError() {
+bool RunLoop::CheckRunTimeError() {
   if (!settings_.Runtime_Error_Stop_CheckBox || !engine_.errorFlag()) return false;
   running_ = false;
   const engine::ExecutionPoint &p = engine_.lastPoint();
@@ -74,21 +96,21 @@ bool Environment::CheckRunTimeError() {
     runError_ = {engine_.task(p.task).SrcIndex, line, engine_.errorMessage(), p.task};
   // The console shows the error line while the error window is up.
   refreshViews();
-  ui.showRunError(lastErrorRows_);
+  ui_.showRunError(lastErrorRows_);
   return true;
 }
 
-void Environment::pumpIfDue(bool force) {
+void RunLoop::pumpIfDue(bool force) {
   auto now = std::chrono::steady_clock::now();
   if (force || now - lastPump_ >= kPumpInterval) {
     lastPump_ = now;
-    ui.pumpEvents();
+    ui_.pumpEvents();
   }
 }
 
 // Every task that may run is waiting (WAIT or a transfer): passes would only
 // spin until a deadline, so the loop may rest a moment.
-bool Environment::allWaiting() const {
+bool RunLoop::allWaiting() const {
   bool any = false;
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
@@ -99,65 +121,9 @@ bool Environment::allWaiting() const {
   return any;
 }
 
-engine::PermitMode Environment::permitMode(engine::Permission p) const {
-  const int k = int(p);
-  if (permitOverride_[std::size_t(k)]) return *permitOverride_[std::size_t(k)];
-  int v = settings_.Permissions[std::size_t(k)];
-  return v == 1 ? engine::PermitMode::Ask : v == 2 ? engine::PermitMode::Deny : engine::PermitMode::Allow;
-}
+int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.TimingChartEdit).value_or(20); }
 
-bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16view target) {
-  const u16 kind(engine::permission_name(p));
-  if (!canAsk_) {
-    ui.message(kind + u"は「確認」の設定です。許可するには --allow " + from_utf8(engine::permission_word(p)) +
-                   u" を付けて実行してください。",
-               u"実行許可");
-    return false;
-  }
-  int slot = engine_.currentSlot();
-  int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
-  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : int16(slot + 1);
-  return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
-                         u16(target) + u"\r\rこの実行の間、許可しますか？",
-                     u"実行許可の確認");
-}
-
-void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines()); }
-
-void Environment::prepareEngine() {
-  if (!dataDirectoryOverride_.empty()) dataDirectory_ = dataDirectoryOverride_;
-  else if (settings_.AppliDirCheckBox && !settings_.AppliDirEdit.empty())
-    dataDirectory_ = std::filesystem::path(to_utf8(settings_.AppliDirEdit));
-  else dataDirectory_ = home;
-  engine::RunSettings run;
-  run.dataDirectory = dataDirectory_;
-  run.homeDirectory = home;
-  run.commandInterpreter = settings_.CMDEXEPathEdit;
-  run.stopOnFileError = settings_.FILE_ERROR_CheckBox;
-  run.stopOnCommandError = settings_.COMMAND_EXEC_ERROR_CheckBox;
-  for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
-  run.httpConnectTimeoutSeconds = settings_.httpConnectTimeout();
-  run.httpStallSeconds = settings_.httpStallTimeout();
-  run.waitUnit = settings_.waitUnitMs() / 100.0;
-  run.timerUnit = settings_.timerUnitMs() / 100.0;
-  engine_.configure(run);
-}
-
-RunResult Environment::ExecTaskButtonClick() {
-  if (tabs.openCount() == 0 || busy_) return RunResult::NotStarted;
-  ui.pumpEvents();
-  busy_ = true;
-  writeRecoveryCopies();  // a run may call code that takes the process down
-  endStepping();  // a run starts every task afresh
-  prepareEngine();
-  RunResult result = Exec_And_Status();
-  busy_ = false;
-  return result;
-}
-
-int Environment::chartIntervalMs() const { return Settings::timeValue(settings_.TimingChartEdit).value_or(20); }
-
-RunResult Environment::Exec_And_Status() {
+RunResult RunLoop::Exec_And_Status() {
   if (engine_.linkAll()) {
     refreshViews();
     return RunResult::Error;
@@ -166,8 +132,8 @@ RunResult Environment::Exec_And_Status() {
   chart_.clear();
   SetTaskPermit();
   engine_.runReset();
-  cancelInput();
-  debugger.Initial_Debugger();
+  cancelInput_();
+  debugger_.Initial_Debugger();
   refreshViews();
   RunResult result = RunResult::Ended;
   stopRequested_ = false;
@@ -188,13 +154,13 @@ RunResult Environment::Exec_And_Status() {
     pumpIfDue(false);
     if (!running_) break;
     if (paused_) {
-      ui.pumpEvents();
+      ui_.pumpEvents();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
     auto start = std::chrono::steady_clock::now();
     // A line step watches every pass; otherwise passes run in batches.
-    long done = engine_.runPasses(debugger.stepLineRequest() ? 1 : batch);
+    long done = engine_.runPasses(debugger_.stepLineRequest() ? 1 : batch);
     auto spent = std::chrono::steady_clock::now() - start;
     if (done == batch) {
       if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
@@ -210,14 +176,14 @@ RunResult Environment::Exec_And_Status() {
       ForceAllTaskEnd();
       break;
     }
-    debugger.Check_Task_BREAK();
-    if (debugger.stepLineRequest()) debugger.stepOneLine();
+    debugger_.Check_Task_BREAK();
+    if (debugger_.stepLineRequest()) debugger_.stepOneLine();
     if (settings_.UpdateConsoleCheckBox && engine_.console().version != shownConsole) {
       shownConsole = engine_.console().version;
-      ui.consoleUpdated(engine_.console().lines());
+      ui_.consoleUpdated(engine_.console().lines());
     }
     if (done < batch) pumpIfDue(true);  // something changed state
-    if (debugger.breakActive() && !debugger.stepLineRequest()) {
+    if (debugger_.breakActive() && !debugger_.stepLineRequest()) {
       // A held task: the others run on; with none, wait for the user.
       if (!engine_.anyRunnable()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -230,7 +196,7 @@ RunResult Environment::Exec_And_Status() {
   running_ = false;
   engine_.stop();
   if (charting) chart_.sample(engine_);  // how the run ended
-  cancelInput();
+  cancelInput_();
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
   if (!engine_.closeAllFiles() && result != RunResult::Error && CheckRunTimeError())
@@ -239,13 +205,13 @@ RunResult Environment::Exec_And_Status() {
   return result;
 }
 
-void Environment::PauseContinueButtonClick() {
+void RunLoop::PauseContinueButtonClick() {
   if (!running_) return;
   paused_ = !paused_;
   refreshViews();
 }
 
-void Environment::KillTaskButtonClick() {
+void RunLoop::KillTaskButtonClick() {
   stopRequested_ = true;
   paused_ = false;
   running_ = false;
