@@ -294,7 +294,7 @@ int main(int argc, char **argv) {
 
   if (tokens) {
     for (int tab : tabsOfFiles) {
-      compiler::TokenStream s = env.tokenize(tab, true);
+      compiler::TokenStream s = env.compileDriver.tokenize(tab, true);
       std::printf("# tokens of %s\n", to_utf8(env.tabs.tab(tab).caption).c_str());
       for (const u16 &t : s.tokens) std::printf("%s\n", to_utf8(t).c_str());
       std::printf("# user symbols\n");
@@ -310,9 +310,9 @@ int main(int argc, char **argv) {
   std::vector<int> filledSlots;
   for (int tab : tabsOfFiles) {
     env.tabs.activate(tab);
-    int slot = env.mnCOMPILEClick();
+    int slot = env.compileDriver.mnCOMPILEClick();
     if (tcode) {
-      for (const u16 &line : env.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
       if (slot < 0) return 2;
       continue;
     }

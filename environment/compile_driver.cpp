@@ -1,6 +1,6 @@
 // The compile driver: compiling the active tab, the compile report and
 // registering the T-code in a task slot.
-#include "environment/environment.h"
+#include "environment/compile_driver.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,7 +39,30 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
   return std::nullopt;
 }
 
-compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
+CompileDriver::CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
+                             Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
+                             std::function<bool()> busy, std::function<void()> slotsChanging)
+    : language_(language),
+      settings_(settings),
+      tabs_(tabs),
+      engine_(engine),
+      debugger_(debugger),
+      runLoop_(runLoop),
+      ui_(ui),
+      busy_(std::move(busy)),
+      slotsChanging_(std::move(slotsChanging)),
+      tokenizer_(std::make_unique<compiler::Tokenizer>(language)),
+      compiler_(std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this))) {}
+
+CompileDriver::~CompileDriver() = default;
+
+void CompileDriver::locateLine(u16view line) {
+  int n = -1;
+  if (tabs_.active() >= 0 && parse_int(line, n) && n >= 0) compileError_ = {tabs_.active(), n, lastCompileMessage_};
+  ui_.locateLine(tabs_.active(), line);
+}
+
+compiler::TokenStream CompileDriver::tokenize(int tab, bool compileMode) {
   compiler::TokenizeOptions o;
   o.IsUpperCase = compileMode;
   o.IsGenSpaceInfo = !compileMode;
@@ -47,17 +70,17 @@ compiler::TokenStream Environment::tokenize(int tab, bool compileMode) {
   o.tabPitch = settings_.consoleTabPitch();
   o.variableAlert = settings_.VARIABLE_ALERT_CheckBox;
   const Lines empty;
-  const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).lines : empty;
-  return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui.message(m, u""); });
+  const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs_.at(tab).lines : empty;
+  return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui_.message(m, u""); });
 }
 
-bool Environment::TokenButtonClick(bool general) {
-  if (tabs.active() < 0 || !tabs.at(tabs.active()).inUse) return false;
-  extractedTokens_ = tokenize(tabs.active(), !general);
+bool CompileDriver::TokenButtonClick(bool general) {
+  if (tabs_.active() < 0 || !tabs_.at(tabs_.active()).inUse) return false;
+  extractedTokens_ = tokenize(tabs_.active(), !general);
   return true;
 }
 
-Environment::TokenClass Environment::token_class(u16view tokenLine) {
+CompileDriver::TokenClass CompileDriver::token_class(u16view tokenLine) {
   const u16 type = compiler::token_type(tokenLine);
   if (type == u"∇" || type == u"Σ" || type == u"□" || type == u"xVECTVAR" || type == u"xNVAR")
     return TokenClass::Variable;
@@ -69,28 +92,28 @@ Environment::TokenClass Environment::token_class(u16view tokenLine) {
   return TokenClass::Keyword;
 }
 
-int Environment::mnCOMPILEClick() {
+int CompileDriver::mnCOMPILEClick() {
   compileError_ = SourceMark{};  // a mark belongs to the compile that made it
   if (!mayCompile()) return -1;
   report_.clear();
-  if (tabs.active() < 0) return -1;
+  if (tabs_.active() < 0) return -1;
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
-    if (engine_.task(s).SrcIndex == tabs.active()) slot = s;
+    if (engine_.task(s).SrcIndex == tabs_.active()) slot = s;
   if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
-  if (!ui.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
+  if (!ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
 }
 
-int Environment::CompileButtonClick() {
+int CompileDriver::CompileButtonClick() {
   compileError_ = SourceMark{};
   if (!mayCompile()) return -1;
   report_.clear();
   return Comp_And_RegTask(engine::tsACTIVE);
 }
 
-int Environment::Comp_And_RegTask(TTaskState initial) {
-  Tab *tab = tabs.activeTab();
+int CompileDriver::Comp_And_RegTask(TTaskState initial) {
+  Tab *tab = tabs_.activeTab();
   if (!tab) return -1;
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
@@ -98,28 +121,28 @@ int Environment::Comp_And_RegTask(TTaskState initial) {
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
         if (c == u'\'') c = u'"';
-  lastTokens_ = tokenize(tabs.active(), true);
+  lastTokens_ = tokenize(tabs_.active(), true);
   report_ = lastTokens_.report;
-  compiledTab_ = tabs.active();
+  compiledTab_ = tabs_.active();
   compiledLines_ = tab->lines;
   if (settings_.Ascii_Name_Only_CheckBox) {
     if (auto bad = non_ascii_name(lastTokens_)) {
       compileOk_ = false;
       const u16 text = u"変数名は半角英数字のみ: " + bad->first;
-      compileError_ = {tabs.active(), bad->second, text};
-      ui.message(text, u"");
+      compileError_ = {tabs_.active(), bad->second, text};
+      ui_.message(text, u"");
       return -1;
     }
   }
   if (!Start_Compile()) {
-    if (settings_.ShowErrorLocatorCheckBox) ui.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
+    if (settings_.ShowErrorLocatorCheckBox) ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
     return -1;
   }
   return RegCode_To_TaskSlot(initial);
 }
 
-bool Environment::Start_Compile() {
-  const bool step = StepTransCheckBox_ && !runLoop.running() && !stepCompiling_;
+bool CompileDriver::Start_Compile() {
+  const bool step = StepTransCheckBox_ && !runLoop_.running() && !stepCompiling_;
   if (step) {
     stepCompiling_ = true;
     stepEnd_ = false;
@@ -137,7 +160,7 @@ bool Environment::Start_Compile() {
 // is cut, so the variable is never found: "変数未定義"), more labels than the
 // loader takes (the link fails) and more timer names than there are timers
 // (a TIMER SET without a free timer is ignored). Each is said at compile time.
-void Environment::compileWarnings() {
+void CompileDriver::compileWarnings() {
   Lines warnings;
   for (const Lines *names : {&lastTokens_.userSymbols, &lastTokens_.sharedNames})
     for (const u16 &name : *names)
@@ -165,7 +188,7 @@ void Environment::compileWarnings() {
   if (warnings.empty()) return;
   u16 text = u"----- コンパイル警告 -----\r\r";
   for (const u16 &w : warnings) text += w + u"\r";
-  ui.message(text, u"");
+  ui_.message(text, u"");
 }
 
 Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport) {
@@ -190,20 +213,20 @@ Lines compile_report_messages(const Lines &report, bool variableAlert, bool prog
   return out;
 }
 
-void Environment::compileReport() {
+void CompileDriver::compileReport() {
   for (const u16 &text :
        compile_report_messages(report_, settings_.VARIABLE_ALERT_CheckBox, settings_.COMPILE_REPORT_CheckBox))
-    ui.message(text, u"");
+    ui_.message(text, u"");
 }
 
-bool Environment::AnalyzeButtonClick() {
-  if (!tabs.activeTab() || stepCompiling_ || runLoop.running()) return false;
+bool CompileDriver::AnalyzeButtonClick() {
+  if (!tabs_.activeTab() || stepCompiling_ || runLoop_.running()) return false;
   stepCompiling_ = true;
   stepEnd_ = false;
   report_.clear();
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
-  lastTokens_ = tokenize(tabs.active(), true);
+  lastTokens_ = tokenize(tabs_.active(), true);
   const bool ok = compiler_->compile(lastTokens_.tokens, true);
   lastTcode_ = compiler_->tcode();
   compileOk_ = false;  // a step compile registers nothing
@@ -211,14 +234,14 @@ bool Environment::AnalyzeButtonClick() {
   return ok;
 }
 
-void Environment::StepAnalButtonClick() { stepNext_ = true; }
+void CompileDriver::StepAnalButtonClick() { stepNext_ = true; }
 
-void Environment::endStepCompile() {
+void CompileDriver::endStepCompile() {
   stepEnd_ = true;
   StepTransCheckBox_ = false;
 }
 
-void Environment::stepWait(const compiler::StatementCompiler &c) {
+void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (stepEnd_) return;
   CompileStep step;
   step.tcode = c.tcode();
@@ -233,20 +256,20 @@ void Environment::stepWait(const compiler::StatementCompiler &c) {
   step.operators = c.operatorStack();
   step.operands = c.operandStack();
   stepNext_ = false;
-  if (!ui.compileStepShown(step)) return;
+  if (!ui_.compileStepShown(step)) return;
   while (!stepNext_ && !stepEnd_) {
-    ui.pumpEvents();
+    ui_.pumpEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
-int Environment::RegCode_To_TaskSlot(TTaskState initial) {
+int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
   // The code belongs to the tab it was compiled from, which need not be the
   // active one any more when "追加" registers it again.
   if (!compileOk_ || compiledTab_ < 0 || compiledTab_ >= TabPool::kTabs) return -1;
-  Tab *tab = &tabs.at(compiledTab_);
+  Tab *tab = &tabs_.at(compiledTab_);
   if (!tab->inUse) return -1;
-  endStepping();  // the next step starts the tasks afresh, linked
+  slotsChanging_();  // the next step starts the tasks afresh, linked
   int slot = engine_.registerProgram(lastTcode_, lastTokens_.userSymbols, lastTokens_.sharedNames,
                                     registrationMessages_, initial, tab->caption, compiledTab_);
   if (slot < 0) {
@@ -254,7 +277,7 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
       u16 text;
       for (std::size_t i = 0; i < registrationMessages_.size(); ++i)
         text += int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";
-      ui.message(text, u"");
+      ui_.message(text, u"");
     }
     return -1;
   }
@@ -263,44 +286,44 @@ int Environment::RegCode_To_TaskSlot(TTaskState initial) {
   return slot;
 }
 
-int Environment::AddTaskButtonClick() {
-  if (runLoop.running() || busy_ || stepCompiling_) return -1;
+int CompileDriver::AddTaskButtonClick() {
+  if (runLoop_.running() || busy_() || stepCompiling_) return -1;
   return RegCode_To_TaskSlot(engine::tsACTIVE);
 }
 
-bool Environment::DelTaskButtonClick() {
-  if (runLoop.running() || busy_ || stepCompiling_) return false;
+bool CompileDriver::DelTaskButtonClick() {
+  if (runLoop_.running() || busy_() || stepCompiling_) return false;
   if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
   if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
   DelTaskButtonClick(selectedTask_);
   return true;
 }
 
-void Environment::TaskStatus_ListBoxClick(int slot) {
+void CompileDriver::TaskStatus_ListBoxClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   selectedTask_ = slot;
   const engine::TTaskInfo &t = engine_.task(slot);
   if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
-      tabs.at(t.SrcIndex).inUse)
-    tabs.activate(t.SrcIndex);
+      tabs_.at(t.SrcIndex).inUse)
+    tabs_.activate(t.SrcIndex);
 }
 
-int Environment::Compile_Replace(int slot, TTaskState initial) {
+int CompileDriver::Compile_Replace(int slot, TTaskState initial) {
   if (slot < 0 || slot >= engine::kSlots) return -1;
   selectedTask_ = slot;
   DelTaskButtonClick(slot);
   return Comp_And_RegTask(initial);
 }
 
-void Environment::DelTaskButtonClick(int slot) {
+void CompileDriver::DelTaskButtonClick(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
-  endStepping();
-  debugger.removeSlotBreakpoints(slot);
+  slotsChanging_();
+  debugger_.removeSlotBreakpoints(slot);
   compiledSource_[std::size_t(slot)].clear();
   engine_.releaseSlot(slot);
 }
 
-int Environment::FindSlotNum(int page, u16view programName) const {
+int CompileDriver::FindSlotNum(int page, u16view programName) const {
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
     if (t.SrcIndex == page && t.FileName == programName) return s;
@@ -308,7 +331,7 @@ int Environment::FindSlotNum(int page, u16view programName) const {
   return -1;
 }
 
-u16 Environment::taskStatusLine(int slot) const {
+u16 CompileDriver::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine_.task(slot);
   u16 number = int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');

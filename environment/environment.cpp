@@ -5,15 +5,24 @@
 
 namespace velmora::environment {
 
+namespace {
+
+// The language of the home directory's tables, loaded before the compile
+// driver builds its tokenizer and compiler from it.
+Language load_language(const std::filesystem::path &home, UserInterface &ui) {
+  Language language;
+  language.load(home, [&ui](const u16 &m) { ui.message(m, u""); });
+  return language;
+}
+
+}  // namespace
+
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
-    : home(homeDir), ui(userInterface) {
-  language_.load(home, [this](const u16 &m) { ui.message(m, u""); });
+    : home(homeDir), ui(userInterface), language_(load_language(homeDir, userInterface)) {
   settings_.initialise(home);
   loadRecentFiles();
   engine_.setHost(this);
   engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
-  tokenizer_ = std::make_unique<compiler::Tokenizer>(language_);
-  compiler_ = std::make_unique<compiler::StatementCompiler>(language_, static_cast<compiler::CompileHost &>(*this));
 }
 
 Environment::~Environment() = default;
@@ -70,7 +79,7 @@ bool Environment::closeTab(int tab) {
   }
   for (int s = 0; s < engine::kSlots; ++s)
     if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY)
-      DelTaskButtonClick(s);
+      compileDriver.DelTaskButtonClick(s);
   tabs.release(tab);
   removeRecoveryCopy(tab);
   if (tabs.openCount() == 0) {

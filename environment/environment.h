@@ -8,9 +8,8 @@
 #include <deque>
 #include <optional>
 
-#include "compiler/compile_host.h"
-#include "compiler/tokenizer.h"
 #include "engine/engine.h"
+#include "environment/compile_driver.h"
 #include "environment/debugger.h"
 #include "environment/generated_programs.h"
 #include "environment/run_loop.h"
@@ -22,16 +21,6 @@
 namespace velmora::environment {
 
 
-// "半角英数字のみ許可": the first variable whose name (without its kind mark
-// &, % or $) has a character other than an ASCII letter, digit or "_", with
-// the source line that first uses it (-1 when no token shows it).
-std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
-
-// The messages a compile shows for the rename report of its tokens: the
-// variable warning (removed names, when variableAlert) and the whole report
-// (when programReport); none for an empty report.
-Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport);
-
 // A tab's content left by an earlier session that ended without saving it.
 struct RecoveryCopy {
   u16 caption, path;
@@ -39,7 +28,7 @@ struct RecoveryCopy {
 };
 
 
-class Environment : private compiler::CompileHost, public engine::EngineHost {
+class Environment : public engine::EngineHost {
  public:
   Environment(const std::filesystem::path &home, UserInterface &ui);
   ~Environment() override;
@@ -76,6 +65,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   TabPool tabs;
   Debugger debugger{engine_, ui, settings_};
   RunLoop runLoop{engine_, ui, settings_, debugger, [this] { cancelInput(); }};
+  CompileDriver compileDriver{language_, settings_, tabs, engine_, debugger, runLoop, ui,
+                              [this] { return busy_; }, [this] { endStepping(); }};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -158,64 +149,11 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   Lines previewListedFile(const u16 &name) const;
   int openListedFile(const u16 &name);
 
-  // ----- compile driver
-  const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
-  const Lines &registrationMessages() const { return registrationMessages_; }  // messages of the last registration
-  const compiler::TokenStream &lastTokens() const { return lastTokens_; }
-  const Lines &lastTcode() const { return lastTcode_; }
-  compiler::TokenStream tokenize(int tab, bool compileMode);
-  // "トークン抽出" (compile mode, general off) and "トークン抽出(汎用)"
-  // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
-  // active tab's token stream and name lists, kept in extractedTokens.
-  // False when no tab is open.
-  bool TokenButtonClick(bool general);
-  const compiler::TokenStream &extractedTokens() const { return extractedTokens_; }
-  // The class of a token line, for its colour in the token view.
-  enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
-  static TokenClass token_class(u16view tokenLine);
-  // Compiles the active tab into its slot (asking before replacing code).
-  // Refused while a run or a step compile owns the slots.
-  int mnCOMPILEClick();
-  bool mayCompile() const { return !runLoop.running() && !stepCompiling_; }
-  // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
-  // as mnCOMPILEClick is.
-  int CompileButtonClick();
-  // "追加": the T-code of the last successful compile registered again, into
-  // the first free slot, for the tab it was compiled from; -1 when there is
-  // none, that tab is closed, or a run or step compile is going on.
-  int AddTaskButtonClick();
-  int Comp_And_RegTask(engine::TTaskState initial);
-  bool Start_Compile();
-  int RegCode_To_TaskSlot(engine::TTaskState initial);
-  int Compile_Replace(int slot, engine::TTaskState initial) override;
-  void DelTaskButtonClick(int slot);
-  // "削除": frees the selected slot (see selectedTask) and its breakpoints;
-  // false when no loaded slot is selected or a run holds the slots.
-  bool DelTaskButtonClick();
-  // The task selection field: the slot last chosen in the task status list,
-  // or registered last; -1 when none. The pause command reads it.
-  int selectedTask() const { return selectedTask_; }
-  void clearTaskSelection() { selectedTask_ = -1; }
-  // A row of the task status list chosen: its slot becomes the selected task
-  // and, when the slot is in use, the tab it was compiled from the active tab.
-  void TaskStatus_ListBoxClick(int slot);
-  int FindSlotNum(int page, u16view programName) const;
-  u16 taskStatusLine(int slot) const;
-
-  // ----- step compile
-  // "開始": compiles the active tab token by token and registers nothing;
-  // before every token the state goes to the UI, which answers with "次"
-  // (StepAnalButtonClick) or "終了" (endStepCompile). True when the
-  // compile succeeded.
-  bool AnalyzeButtonClick();
-  void StepAnalButtonClick();
-  void endStepCompile();
-  bool stepCompiling() const { return stepCompiling_; }
-  // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
-  // that compile waits for "次" before every token as "開始" does, and
-  // registers its code at the end; "終了" unticks it and lets it run on.
-  bool StepTransCheckBox() const { return StepTransCheckBox_; }
-  void setStepTrans(bool on) { StepTransCheckBox_ = on; }
+  // ----- compiling and the slots (the compile driver: compileDriver)
+  bool mayCompile() const { return compileDriver.mayCompile(); }
+  int Compile_Replace(int slot, engine::TTaskState initial) override {
+    return compileDriver.Compile_Replace(slot, initial);
+  }
 
   // ----- generated programs
   const u16 &extractionEncoding() const { return extractionEncoding_; }
@@ -259,13 +197,8 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool stepping() const { return stepping_; }
   const u16 &stepLine() const { return stepLine_; }
 
-  // ----- marks in the source, shown by the window
-  using SourceMark = environment::SourceMark;
-  const SourceMark &compileError() const { return compileError_; }  // where the last failed compile stopped
 
   // ----- what a run starts
-  // The tab text each slot was compiled from, to tell a changed tab.
-  const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
   int slotOfTab(int tab) const;  // the first loaded slot compiled from a tab, or -1
   bool tabChangedSinceCompile(int tab) const;
   // The slots the next "●" starts (permitted and loaded), or while a run
@@ -293,30 +226,14 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   bool keepRecoveryCopies_ = false;
   Lines recentFiles_;
   u16 bookName_;
-  Lines report_;
-  Lines registrationMessages_;
-  compiler::TokenStream lastTokens_;
-  Lines lastTcode_;
-  compiler::TokenStream extractedTokens_;
-  int selectedTask_ = -1;
-  bool stepCompiling_ = false;
-  bool StepTransCheckBox_ = false;
   u16 extractionEncoding_ = u"UTF8";
   std::optional<std::pair<u16, u16>> pendingRename_;
   bool stepping_ = false;
   u16 stepLine_;
-  SourceMark compileError_;
-  std::array<Lines, engine::kSlots> compiledSource_;
   bool busy_ = false;
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
-  std::unique_ptr<compiler::Tokenizer> tokenizer_;
-  std::unique_ptr<compiler::StatementCompiler> compiler_;
-  bool compileOk_ = false;
-  int compiledTab_ = -1;   // the tab the last successful compile came from
-  Lines compiledLines_;    // and its text then
   RunResult runSlotAlone(int slot);
-  u16 lastCompileMessage_;     // the message a located compile error goes with
 
   // EngineHost
   u16 Directory_Get(u16view type) override;
@@ -345,18 +262,6 @@ class Environment : private compiler::CompileHost, public engine::EngineHost {
   std::deque<int> inputQueue_;                           // slots waiting for a line, first asker first
   std::array<std::optional<u16>, 10> inputReady_;        // delivered, not yet taken by GETS
 
-  // CompileHost
-  void message(const u16 &text) override {
-    lastCompileMessage_ = text;
-    ui.message(text, u"");
-  }
-  void pumpEvents() override { ui.pumpEvents(); }
-  void locateLine(u16view line) override;
-  void stepWait(const compiler::StatementCompiler &state) override;
-  bool stepNext_ = false, stepEnd_ = false;
-
-  void compileReport();
-  void compileWarnings();
   void prepareEngine();
   // Links, permits and resets every slot for stepping; false (views
   // refreshed) when a link fails.

@@ -69,7 +69,7 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   if (tab < 0) return RunResult::NotStarted;
   // The generated program runs alone: the user's programs in the other
   // slots are not started by a tool.
-  const int slot = mnCOMPILEClick();
+  const int slot = compileDriver.mnCOMPILEClick();
   RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
   tabs.at(tab).modified = false;
   if (!keepTab) closeTab(tab);
@@ -115,7 +115,7 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
   int tab = newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.at(tab).lines = extraction_program(spec, source);
-  const int slot = mnCOMPILEClick();
+  const int slot = compileDriver.mnCOMPILEClick();
   if (slot < 0) return RunResult::NotStarted;
   // Runs whatever the permit list says of its slot: the user asked for it.
   return runSlotAlone(slot);

@@ -16,7 +16,7 @@ int Environment::slotOfTab(int tab) const {
 bool Environment::tabChangedSinceCompile(int tab) const {
   int slot = slotOfTab(tab);
   if (slot < 0 || tab >= TabPool::kTabs) return true;
-  return tabs.at(tab).lines != compiledSource_[std::size_t(slot)];
+  return tabs.at(tab).lines != compileDriver.compiledSource()[std::size_t(slot)];
 }
 
 std::array<bool, engine::kSlots> Environment::slotsToRun() const {
@@ -37,14 +37,13 @@ int Environment::slotsToRunCount() const {
 }
 
 RunResult Environment::runTab(int tab) {
-  if (runLoop.running() || busy_ || stepCompiling_ || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
+  if (runLoop.running() || busy_ || compileDriver.stepCompiling() || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
     return RunResult::NotStarted;
   tabs.activate(tab);
   int slot = slotOfTab(tab);
   if (slot < 0 || tabChangedSinceCompile(tab)) {
-    report_.clear();
     // Asking the user to run the tab is the answer to the replace question.
-    slot = slot < 0 ? CompileButtonClick() : Compile_Replace(slot, engine::tsACTIVE);
+    slot = slot < 0 ? compileDriver.CompileButtonClick() : compileDriver.Compile_Replace(slot, engine::tsACTIVE);
     if (slot < 0) return RunResult::NotStarted;
   }
   return runSlotAlone(slot);
@@ -57,10 +56,5 @@ RunResult Environment::runSlotAlone(int slot) {
   return result;
 }
 
-void Environment::locateLine(u16view line) {
-  int n = -1;
-  if (tabs.active() >= 0 && parse_int(line, n) && n >= 0) compileError_ = {tabs.active(), n, lastCompileMessage_};
-  ui.locateLine(tabs.active(), line);
-}
 
 }  // namespace velmora::environment

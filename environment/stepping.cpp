@@ -55,7 +55,7 @@ bool Environment::stepTaskLine(int slot) {
 }
 
 bool Environment::resetTasks() {
-  if (runLoop.running() || busy_ || stepCompiling_) return false;
+  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
   endStepping();
   if (!startStepping()) return false;
   cancelInput();
@@ -79,7 +79,7 @@ bool Environment::startStepping() {
 }
 
 bool Environment::stepOnePass() {
-  if (runLoop.running() || busy_ || stepCompiling_) return false;
+  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
   if (!stepping_ && !resetTasks()) return false;
   busy_ = true;
   engine_.runPasses(1);

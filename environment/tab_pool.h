@@ -63,6 +63,7 @@ class TabPool {
   // The environment changes tabs as its commands decide (saves, books,
   // pages a program writes, recovery copies).
   friend class Environment;
+  friend class CompileDriver;
   Tab &at(int i) { return tabs_[std::size_t(i)]; }
   const Tab &at(int i) const { return tabs_[std::size_t(i)]; }
   Tab *activeTab() { return active_ >= 0 ? &tabs_[std::size_t(active_)] : nullptr; }

@@ -153,7 +153,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
   stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
   stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
-  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.setStepTrans(on); });
+  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.compileDriver.setStepTrans(on); });
   stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
   auto *stepLists = new QSplitter(Qt::Horizontal);
@@ -166,8 +166,8 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepLayout->addLayout(stepButtons);
   stepLayout->addWidget(stepLists);
   connect(stepStart_, &QPushButton::clicked, this, [this] { emit stepCompileRequested(); });
-  connect(stepNext_, &QPushButton::clicked, this, [this] { env_.StepAnalButtonClick(); });
-  connect(stepEnd_, &QPushButton::clicked, this, [this] { env_.endStepCompile(); });
+  connect(stepNext_, &QPushButton::clicked, this, [this] { env_.compileDriver.StepAnalButtonClick(); });
+  connect(stepEnd_, &QPushButton::clicked, this, [this] { env_.compileDriver.endStepCompile(); });
   setStepCompiling(false);
 
   // The breakpoint table, one row per entry of the environment's table.
@@ -323,7 +323,7 @@ void DebuggerPanel::refresh() {
 void DebuggerPanel::setStepCompiling(bool on) {
   {
     const QSignalBlocker quiet(stepTrans_);
-    stepTrans_->setChecked(env_.StepTransCheckBox());  // "終了" unticks it
+    stepTrans_->setChecked(env_.compileDriver.StepTransCheckBox());  // "終了" unticks it
   }
   stepStart_->setEnabled(!on);
   stepNext_->setEnabled(on);
@@ -420,7 +420,7 @@ void DebuggerPanel::showListingOf(int line) {
 void DebuggerPanel::showSourcePage() { pages_->setCurrentIndex(0); }
 
 void DebuggerPanel::showTokens() {
-  using C = environment::Environment::TokenClass;
+  using C = environment::CompileDriver::TokenClass;
   auto colour = [this](C c) {
     int rgb = 0x000000;
     switch (c) {
@@ -434,11 +434,11 @@ void DebuggerPanel::showTokens() {
     }
     return QColor(QRgb(unsigned(env_.settings().shownColour(rgb)) | 0xFF000000u));
   };
-  const compiler::TokenStream &t = env_.extractedTokens();
+  const compiler::TokenStream &t = env_.compileDriver.extractedTokens();
   tokens_->clear();
   for (const u16 &line : t.tokens) {
     auto *item = new QListWidgetItem(qs(line));
-    item->setForeground(colour(environment::Environment::token_class(line)));
+    item->setForeground(colour(environment::CompileDriver::token_class(line)));
     tokens_->addItem(item);
   }
   for (auto [view, lines] : {std::pair{symbols_, &t.userSymbols}, std::pair{shares_, &t.sharedNames},

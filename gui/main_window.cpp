@@ -128,7 +128,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   env_->setKeepRecoveryCopies(true);
   auto *recoveryTimer = new QTimer(this);
   connect(recoveryTimer, &QTimer::timeout, this, [this] {
-    if (env_->runLoop.running() || env_->stepCompiling()) return;  // the run's pages are the programs' now
+    if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return;  // the run's pages are the programs' now
     syncEditorsToPool();
     env_->writeRecoveryCopies();
   });
@@ -455,9 +455,9 @@ bool MainWindow::saveActiveAsText() {
 }
 
 bool MainWindow::extractTokens(bool general) {
-  if (env_->stepCompiling()) return false;
+  if (env_->compileDriver.stepCompiling()) return false;
   syncEditorsToPool();
-  if (!env_->TokenButtonClick(general)) return false;
+  if (!env_->compileDriver.TokenButtonClick(general)) return false;
   debuggerDock_->show();
   debugger_->showTokens();
   return true;
@@ -517,8 +517,8 @@ int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active();
-  if (env_->StepTransCheckBox()) debuggerDock_->show();
-  int slot = env_->mnCOMPILEClick();
+  if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
+  int slot = env_->compileDriver.mnCOMPILEClick();
   debugger_->setStepCompiling(false);
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
@@ -527,7 +527,7 @@ int MainWindow::compileActive() {
   debugger_->refresh();
   if (slot >= 0)
     statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')), 8000);
-  else showSourceMark(env_->compileError());
+  else showSourceMark(env_->compileDriver.compileError());
   return slot;
 }
 
@@ -569,7 +569,7 @@ RunResult MainWindow::run() {
 // After a run-time error the monitor opens on "ｿｰｽ／変数" at the failing line
 // of the failing task: its P-code rows selected, its variables and registers.
 void MainWindow::showRunErrorSource() {
-  const environment::Environment::SourceMark &mark = env_->runLoop.runError();
+  const environment::SourceMark &mark = env_->runLoop.runError();
   if (mark.slot < 0 || mark.slot >= engine::kSlots) return;
   debuggerDock_->show();
   debugger_->setSlot(mark.slot);
@@ -597,7 +597,7 @@ void MainWindow::kill() {
 }
 
 void MainWindow::resetViewsAfterKill() {
-  env_->clearTaskSelection();
+  env_->compileDriver.clearTaskSelection();
   refreshStatus();
   status_->clearSelection();
   debugger_->clearViews();
@@ -614,7 +614,7 @@ void MainWindow::showPaused(bool paused) {
   permits_->setPalette(p);
   if (!paused) return;
   refreshStatus();
-  const int slot = env_->selectedTask();
+  const int slot = env_->compileDriver.selectedTask();
   if (slot >= 0 && slot < engine::kSlots) {
     debugger_->setSlot(slot);
     debugger_->refresh();
@@ -641,8 +641,8 @@ void MainWindow::refreshStatus() {
     // environment's selected task.
     const QSignalBlocker quiet(status_);
     status_->clear();
-    for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->taskStatusLine(s)));
-    status_->setCurrentRow(env_->selectedTask());
+    for (int s = 0; s < engine::kSlots; ++s) status_->addItem(qs(env_->compileDriver.taskStatusLine(s)));
+    status_->setCurrentRow(env_->compileDriver.selectedTask());
   }
   updateRunHints();
 }
@@ -661,8 +661,8 @@ void MainWindow::refreshPermits() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-  if (env_->stepCompiling()) {  // the compile runs to its end first
-    env_->endStepCompile();
+  if (env_->compileDriver.stepCompiling()) {  // the compile runs to its end first
+    env_->compileDriver.endStepCompile();
     event->ignore();
     return;
   }
@@ -940,10 +940,10 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
 }
 
 bool MainWindow::stepCompile() {
-  if (env_->runLoop.running() || env_->stepCompiling()) return false;
+  if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return false;
   syncEditorsToPool();
   debuggerDock_->show();
-  bool ok = env_->AnalyzeButtonClick();
+  bool ok = env_->compileDriver.AnalyzeButtonClick();
   debugger_->setStepCompiling(false);
   statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
   return ok;

@@ -72,7 +72,7 @@ void MainWindow::setupFeedback() {
 }
 
 RunResult MainWindow::runActiveTab() {
-  if (env_->runLoop.running() || env_->stepCompiling()) return RunResult::NotStarted;
+  if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return RunResult::NotStarted;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
@@ -84,7 +84,7 @@ RunResult MainWindow::runActiveTab() {
   refreshStatus();
   if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
   debugger_->refresh();
-  if (result == RunResult::NotStarted && env_->compileError().tab >= 0) showSourceMark(env_->compileError());
+  if (result == RunResult::NotStarted && env_->compileDriver.compileError().tab >= 0) showSourceMark(env_->compileDriver.compileError());
   else if (result == RunResult::Error) {
     showSourceMark(env_->runLoop.runError());
     showRunErrorSource();
@@ -94,7 +94,7 @@ RunResult MainWindow::runActiveTab() {
   return result;
 }
 
-void MainWindow::showSourceMark(const environment::Environment::SourceMark &mark) {
+void MainWindow::showSourceMark(const environment::SourceMark &mark) {
   if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.isOpen(mark.tab)) return;
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;

@@ -53,7 +53,7 @@ QWidget *MainWindow::taskStatusArea() {
 // selected slot, and the editor gutters (breakpoints may have gone).
 void MainWindow::afterSlotChange(int slot) {
   refreshStatus();
-  if (env_->selectedTask() >= 0) debugger_->setSlot(env_->selectedTask());
+  if (env_->compileDriver.selectedTask() >= 0) debugger_->setSlot(env_->compileDriver.selectedTask());
   debugger_->refresh();
   emit debugger_->breakpointsChanged();
   if (slot >= 0) statusBar()->showMessage(QStringLiteral("スロット %1 に登録").arg(slot_text(slot)), 8000);
@@ -63,25 +63,25 @@ int MainWindow::compileToFreeSlot() {
   if (!env_->mayCompile()) return -1;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
-  if (env_->StepTransCheckBox()) debuggerDock_->show();
-  const int slot = env_->CompileButtonClick();
+  if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
+  const int slot = env_->compileDriver.CompileButtonClick();
   debugger_->setStepCompiling(false);
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   afterSlotChange(slot);
-  if (slot < 0) showSourceMark(env_->compileError());
+  if (slot < 0) showSourceMark(env_->compileDriver.compileError());
   return slot;
 }
 
 int MainWindow::addTask() {
-  const int slot = env_->AddTaskButtonClick();
+  const int slot = env_->compileDriver.AddTaskButtonClick();
   afterSlotChange(slot);
   if (slot < 0) statusBar()->showMessage(QStringLiteral("登録できるコードがありません（先にコンパイル）"), 5000);
   return slot;
 }
 
 bool MainWindow::deleteTask() {
-  const int slot = env_->selectedTask();
-  const bool freed = env_->DelTaskButtonClick();
+  const int slot = env_->compileDriver.selectedTask();
+  const bool freed = env_->compileDriver.DelTaskButtonClick();
   afterSlotChange(-1);
   statusBar()->showMessage(freed ? QStringLiteral("スロット %1 を削除").arg(slot_text(slot))
                                  : QStringLiteral("削除するスロットを選ぶ"),
@@ -90,7 +90,7 @@ bool MainWindow::deleteTask() {
 }
 
 void MainWindow::selectTask(int slot) {
-  env_->TaskStatus_ListBoxClick(slot);
+  env_->compileDriver.TaskStatus_ListBoxClick(slot);
   const int tab = env_->tabs.active();
   if (tab >= 0 && tabs_->indexOf(editors_[std::size_t(tab)]) >= 0) tabs_->setCurrentWidget(editors_[std::size_t(tab)]);
   if (status_->currentRow() != slot) {

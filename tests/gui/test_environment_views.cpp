@@ -199,7 +199,7 @@ class EnvironmentViewsTest : public QObject {
       QCOMPARE(w.run(), RunResult::Stopped);
       QVERIFY(killed);
       QCOMPARE(w.canvases().visible(2), !closeCanvases);
-      QCOMPARE(w.environment().selectedTask(), -1);
+      QCOMPARE(w.environment().compileDriver.selectedTask(), -1);
       QVERIFY(w.statusView()->selectedItems().isEmpty());
       gui::DebuggerPanel *d = w.debugger();
       QCOMPARE(d->sourceView()->count(), 0);
@@ -304,7 +304,7 @@ class EnvironmentViewsTest : public QObject {
     }
     QVERIFY(next && end);
     d->stepTransformation()->setChecked(true);
-    QVERIFY(w.environment().StepTransCheckBox());
+    QVERIFY(w.environment().compileDriver.StepTransCheckBox());
     int steps = 0;
     w.onPump = [&] {
       if (!next->isEnabled()) return;  // not waiting for a step

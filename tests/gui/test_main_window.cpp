@@ -59,8 +59,8 @@ class TestWindow : public gui::MainWindow {
   bool compileStepShown(const environment::CompileStep &step) override {
     gui::MainWindow::compileStepShown(step);
     compileSteps << qMakePair(debugger()->stepTokenView()->currentRow(), debugger()->stepTcodeView()->count());
-    if (compileSteps.size() == endStepsAfter) environment().endStepCompile();
-    else QTimer::singleShot(0, this, [this] { environment().StepAnalButtonClick(); });
+    if (compileSteps.size() == endStepsAfter) environment().compileDriver.endStepCompile();
+    else QTimer::singleShot(0, this, [this] { environment().compileDriver.StepAnalButtonClick(); });
     return true;
   }
   void pumpEvents() override {

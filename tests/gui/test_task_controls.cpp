@@ -61,12 +61,12 @@ class TaskControlsTest : public QObject {
     QTest::mouseClick(w.taskButton(1), Qt::LeftButton);
     QVERIFY(row(w, 2).contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));
     QVERIFY(row(w, 2).contains(QStringLiteral(" #1 ")));
-    QCOMPARE(w.environment().compiledSource()[2], (Lines{u"??\"one\";"}));
+    QCOMPARE(w.environment().compileDriver.compiledSource()[2], (Lines{u"??\"one\";"}));
 
     // Choosing a row: the selection field, the tab in front, the debugger.
     QTest::mouseClick(w.statusView()->viewport(), Qt::LeftButton, {},
                       w.statusView()->visualItemRect(w.statusView()->item(1)).center());
-    QCOMPARE(w.environment().selectedTask(), 1);
+    QCOMPARE(w.environment().compileDriver.selectedTask(), 1);
     QCOMPARE(w.editorTabs()->currentIndex(), first);
     QCOMPARE(w.debugger()->slot(), 1);
     QCOMPARE(w.debugger()->sourceView()->count(), 1);
@@ -103,8 +103,8 @@ class TaskControlsTest : public QObject {
       seen = true;
       QVERIFY(!w.taskButton(0)->isEnabled());
       QVERIFY(!w.taskButton(2)->isEnabled());
-      QVERIFY(!w.environment().DelTaskButtonClick());
-      QCOMPARE(w.environment().AddTaskButtonClick(), -1);
+      QVERIFY(!w.environment().compileDriver.DelTaskButtonClick());
+      QCOMPARE(w.environment().compileDriver.AddTaskButtonClick(), -1);
       w.kill();
     });
     w.run();

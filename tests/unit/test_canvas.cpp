@@ -27,7 +27,7 @@ class Canvas : public ::testing::Test {
   RunResult runProgram(const Lines &program) {
     env.closeAllTabs();
     env.tabs.loadLines(program, ui);
-    if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
   QImage saved(const char *name) { return QImage(QString::fromStdString((home / "DATA" / name).string())); }

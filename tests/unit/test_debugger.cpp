@@ -43,7 +43,7 @@ class Debugging : public ::testing::Test {
   void SetUp() override {
     ui.env = &env;
     env.tabs.loadLines({u"A = 1;", u"// no code here", u"B = 2;", u"C = 3;", u"??C;"}, ui);
-    ASSERT_EQ(env.mnCOMPILEClick(), 0);
+    ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   }
 };
 
@@ -82,7 +82,7 @@ TEST_F(Debugging, LineSteppingHoldsAgainAtEachNewLine) {
 TEST_F(Debugging, RecompilingRemovesTheSlotsBreakpoints) {
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));
   EXPECT_EQ(env.debugger.breakpointCount(), 1);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);  // replace: Yes
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);  // replace: Yes
   EXPECT_EQ(env.debugger.breakpointCount(), 0);
   for (const auto &r : env.engine().slotList(0))
     EXPECT_NE(r.kind, engine::kKindBreakpoint);
@@ -131,7 +131,7 @@ TEST_F(Debugging, RecompilingOrRunningEndsStepping) {
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.engine().running());
   ui.answers = {Answer::Yes};  // replace the slot's code
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_FALSE(env.stepping());
   EXPECT_FALSE(env.engine().running());
   ASSERT_TRUE(env.stepTaskLine(0));
@@ -152,7 +152,7 @@ class HeldEdits : public ::testing::Test {
   void SetUp() override { ui.env = &env; }
   void compile(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    ASSERT_EQ(env.mnCOMPILEClick(), 0);
+    ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   }
   const engine::PcodeList &list() { return env.engine().slotList(0); }
   // The record a position names, as text: kind and source line.
@@ -240,7 +240,7 @@ TEST_F(Debugging, RemovingOneBreakpointKeepsTheOthersWorking) {
 
 TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   env.tabs.setLines(env.tabs.active(), {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
   EXPECT_EQ(env.debugger.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.debugger.breakpointCells(0)[3], u"STOP", u"", u"0"}));
@@ -263,11 +263,11 @@ TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
 
 TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   env.tabs.setLines(env.tabs.active(), {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
   ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
-  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
   set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);  // slot 02's end ends the run
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);

@@ -44,51 +44,51 @@ TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
 
 TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   int tab = open({u"A = 1;"});
-  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_TRUE(ui.questions.empty());
   env.tabs.setLines(tab, {u"A = 2;"});
   ui.answers = {Answer::No};
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
   EXPECT_EQ(env.engine().list(0)[0].Param[2], u"1");  // the old code stays
   ui.answers = {Answer::Yes};
-  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.engine().list(0)[0].Param[2], u"2");
   EXPECT_EQ(env.engine().registered(), 1);
 }
 
 TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   int tab = open({u"A = 1;"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   env.tabs.setLines(tab, {u"A = ;"});
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
   EXPECT_EQ(slotOfTab(tab), -1);
   EXPECT_EQ(env.engine().registered(), 0);
 }
 
 TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) {
   open({u"A = 1;", u"B = ;", u"C = 3;"});
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
   ASSERT_EQ(ui.errorLocations.size(), 1u);
   const auto &[tokens, lastRead] = ui.errorLocations[0];
   ASSERT_GE(lastRead, 0);
   ASSERT_LT(std::size_t(lastRead), tokens.size());
   EXPECT_EQ(tokens[std::size_t(lastRead)].substr(0, 1), u"1");  // on the faulty line
   set_setting(env, &environment::Settings::ShowErrorLocatorCheckBox, false);
-  EXPECT_EQ(env.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
   EXPECT_EQ(ui.errorLocations.size(), 1u);
 }
 
 TEST_F(Env, AnOpenBlockIsReportedAndStillRegistered) {
   open({u"IF A > 0 THEN B = 1;"});
-  EXPECT_EQ(env.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages[0], u"事象：ラベル残存(L_3 IF)\r⇒記述ルール定義の対象外");
 }
 
 TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
   open({u"&S = \"x\";"});
-  env.mnCOMPILEClick();
+  env.compileDriver.mnCOMPILEClick();
   EXPECT_EQ(ui.messages.back(),
             u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
   // Added names alone make no warning; the program report lists every line.
@@ -99,17 +99,17 @@ TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
 
 TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
   open({u"??\"x\";"});
-  EXPECT_EQ(env.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.AddTaskButtonClick(), 1);
+  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), 1);
   EXPECT_EQ(env.engine().registered(), 2);
-  EXPECT_EQ(env.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
-  env.DelTaskButtonClick(1);
-  EXPECT_EQ(env.taskStatusLine(1), u"02: : 無し #0 T-1 ");
+  EXPECT_EQ(env.compileDriver.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
+  env.compileDriver.DelTaskButtonClick(1);
+  EXPECT_EQ(env.compileDriver.taskStatusLine(1), u"02: : 無し #0 T-1 ");
 }
 
 TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
   open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   env.runLoop.TaskPermitListBoxDblClick(0);
   EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行不可　×");
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
@@ -120,9 +120,9 @@ TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
 
 TEST_F(Env, OneEndsAllAndTheLastToEnd) {
   open({u"??\"short\";"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   open({u"I = 0;", u"WHILE I < 100000 DO I += 1; END"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
   set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   long long oneEndsAll = env.engine().passCount();
@@ -135,7 +135,7 @@ TEST_F(Env, OneEndsAllAndTheLastToEnd) {
 
 TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   open({u"A = 0;", u"B = 1 / A;"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
   ASSERT_EQ(ui.errors.size(), 1u);
   const auto &rows = ui.errors[0];
@@ -155,7 +155,7 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
 
 TEST_F(Env, EventsArePumpedByTimeNotByPass) {
   open({u"I = 0;", u"WHILE I < 300000 DO I += 1; END"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ui.pumps = 0;
   auto start = std::chrono::steady_clock::now();
   env.ExecTaskButtonClick();
@@ -174,7 +174,7 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
   Environment e(home.path(), killing);
   killing.env = &e;
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
-  ASSERT_EQ(e.mnCOMPILEClick(), 0);
+  ASSERT_EQ(e.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
   EXPECT_FALSE(e.runLoop.running());
   EXPECT_EQ(e.engine().task(0).state, engine::tsEND);
@@ -230,7 +230,7 @@ TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
 
 TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   int a = open({u"??\"a\";"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   int b = open({u"??\"b\";"});
   env.tabs.setModified(b, true);
   int c = open({u"??\"c\";"});
@@ -249,9 +249,9 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
 
 TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   int a = open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   int b = open({u"??\"b\";"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
   EXPECT_TRUE(env.closeTab(a));
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
@@ -264,7 +264,7 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
 TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   int tab = open({u"&S = 'it';", u"??&S;"});
   set_setting(env, &environment::Settings::Editor_Quote_CheckBox, true);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.tabs.tab(tab).lines[0], u"&S = \"it\";");
   env.ExecTaskButtonClick();
   EXPECT_EQ(ui.console.back(), u"\rit");
@@ -272,12 +272,12 @@ TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
 
 TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   open({u"[#0].CLEAR;"});
-  env.mnCOMPILEClick();
+  env.compileDriver.mnCOMPILEClick();
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 0");
   env.closeAllTabs();
   open({u"[#11].CLEAR;"});
-  env.mnCOMPILEClick();
+  env.compileDriver.mnCOMPILEClick();
   env.ExecTaskButtonClick();
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 11");
   env.closeAllTabs();
@@ -287,7 +287,7 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   int other = open({u"one", u"two"});
   ASSERT_EQ(other, 1);
   env.tabs.activate(main);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
   EXPECT_EQ(env.tabs.tab(1).lines, (Lines{u"one", u"two", u"x", u"y", u"z"}));
   EXPECT_EQ(ui.console, (Lines{u"\r0", u"エラー　不正なページ、行指定"}));
@@ -297,7 +297,7 @@ TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
   open({u"N = [#].NEW;", u"??N;"});
   for (int i = 1; i < 10; ++i) env.newProgram();
   env.tabs.activate(0);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
   EXPECT_EQ(ui.console.back(), u"\r-1");
@@ -364,8 +364,8 @@ struct StepUi : ScriptedUi {
   int endAfter = -1;
   bool compileStepShown(const environment::CompileStep &step) override {
     steps.push_back(step);
-    if (int(steps.size()) == endAfter) env->endStepCompile();
-    else env->StepAnalButtonClick();
+    if (int(steps.size()) == endAfter) env->compileDriver.endStepCompile();
+    else env->compileDriver.StepAnalButtonClick();
     return true;
   }
 };
@@ -378,7 +378,7 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   Environment env{home.path(), ui};
   ui.env = &env;
   env.tabs.loadLines({u"A = 1;", u"B = A + 2;"}, ui);
-  EXPECT_TRUE(env.AnalyzeButtonClick());
+  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
   ASSERT_GE(ui.steps.size(), 8u);
   EXPECT_EQ(ui.steps.front().cursor, -1);
   EXPECT_TRUE(ui.steps.front().tcode.empty());
@@ -387,17 +387,17 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // statement's code.
   EXPECT_FALSE(ui.steps.back().tcode.empty());
   EXPECT_EQ(env.engine().registered(), 0);
-  EXPECT_EQ(env.AddTaskButtonClick(), -1);  // nothing to register afterwards
-  const Lines stepped = env.lastTcode();
+  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);  // nothing to register afterwards
+  const Lines stepped = env.compileDriver.lastTcode();
   ASSERT_FALSE(stepped.empty());
 
   // "終了" lets the compile run to its end without further steps, to the
   // same T-code.
   ui.steps.clear();
   ui.endAfter = 2;
-  EXPECT_TRUE(env.AnalyzeButtonClick());
+  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
   EXPECT_EQ(ui.steps.size(), 2u);
-  EXPECT_EQ(env.lastTcode(), stepped);
+  EXPECT_EQ(env.compileDriver.lastTcode(), stepped);
 }
 
 TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
@@ -436,7 +436,7 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   auto warnings_for = [&](const Lines &program) {
     ui.messages.clear();
     env.tabs.setModified(open(program), false);
-    EXPECT_GE(env.mnCOMPILEClick(), 0);
+    EXPECT_GE(env.compileDriver.mnCOMPILEClick(), 0);
     Lines found;
     for (const u16 &m : ui.messages)
       if (m.find(u"コンパイル警告") != u16::npos) found.push_back(m);
@@ -489,9 +489,9 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   LaterUi ui;
   Environment env{home.path(), ui};
   env.tabs.loadLines({u"?? GETS &A;", u"??\"A=\" + &A; ??CRLF;"}, ui);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   env.tabs.loadLines({u"WAIT 1;", u"?? GETS &B;", u"??\"B=\" + &B; ??CRLF;"}, ui);
-  ASSERT_EQ(env.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
   int pumps = 0;
   ui.onPump = [&] {
     if (++pumps > 100000) env.runLoop.KillTaskButtonClick();  // never hang
@@ -513,12 +513,12 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
 
 TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   int refusedInRun = 0, refusedInStep = 0, triedInStep = 0;
   ui.onPump = [&] {
     if (!env.runLoop.running()) return;
     EXPECT_FALSE(env.mayCompile());
-    refusedInRun += env.mnCOMPILEClick() == -1 && env.CompileButtonClick() == -1;
+    refusedInRun += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1;
     env.runLoop.KillTaskButtonClick();
   };
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
@@ -527,20 +527,20 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   // "開始" waits for "次" before every token; a compile meanwhile is refused.
   ui.showSteps = true;
   ui.onPump = [&] {
-    if (!env.stepCompiling()) return;
+    if (!env.compileDriver.stepCompiling()) return;
     EXPECT_FALSE(env.mayCompile());
     ++triedInStep;  // the compile pumps on after "終了" until it is done
-    refusedInStep += env.mnCOMPILEClick() == -1 && env.CompileButtonClick() == -1;
-    env.endStepCompile();
+    refusedInStep += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1;
+    env.compileDriver.endStepCompile();
   };
-  env.AnalyzeButtonClick();
+  env.compileDriver.AnalyzeButtonClick();
   EXPECT_GT(triedInStep, 0);
   EXPECT_EQ(refusedInStep, triedInStep);
-  EXPECT_FALSE(env.stepCompiling());
+  EXPECT_FALSE(env.compileDriver.stepCompiling());
   EXPECT_EQ(env.engine().registered(), 1);
   ui.onPump = nullptr;
   EXPECT_TRUE(env.mayCompile());
-  EXPECT_EQ(env.CompileButtonClick(), 1);
+  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 1);
 }
 
 TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {

@@ -24,7 +24,7 @@ class EnvParts : public ::testing::Test {
 
   RunResult run(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    EXPECT_GE(env.CompileButtonClick(), 0);
+    EXPECT_GE(env.compileDriver.CompileButtonClick(), 0);
     return env.ExecTaskButtonClick();
   }
   bool consoleHas(u16view text) const {
@@ -89,23 +89,23 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   const Lines program{u"COUNT_1 = 1;", u"&TEXT = \"x\";", u"&名前 = \"y\";", u"??COUNT_1;"};
   env.tabs.loadLines(program, ui);
   // Off (the default): the program compiles.
-  EXPECT_EQ(env.CompileButtonClick(), 0);
-  env.DelTaskButtonClick(0);
+  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  env.compileDriver.DelTaskButtonClick(0);
 
   set_setting(env, &environment::Settings::Ascii_Name_Only_CheckBox, true);
   ui.messages.clear();
-  EXPECT_EQ(env.CompileButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.CompileButtonClick(), -1);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(u"半角英数字"), u16::npos);
   EXPECT_NE(ui.messages[0].find(u"名前"), u16::npos);
-  EXPECT_EQ(env.compileError().line, 2);
+  EXPECT_EQ(env.compileDriver.compileError().line, 2);
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   // "追加" has nothing to register after a refused compile.
-  EXPECT_EQ(env.AddTaskButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);
 
   // ASCII letters, digits and "_" pass, with any kind mark.
   env.tabs.setLines(env.tabs.active(), {u"A_b9 = 1;", u"&S = \"x\";", u"??A_b9;"});
-  EXPECT_EQ(env.CompileButtonClick(), 0);
+  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 0);
 }
 
 // FREE PAGE: the page goes, and the next open page after the one named
@@ -132,7 +132,7 @@ TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
   env.newProgram();  // tab 1
   env.newProgram();  // tab 2
   env.tabs.activate(0);
-  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_FALSE(env.tabs.tab(2).inUse);
   EXPECT_EQ(env.tabs.active(), 1);
@@ -187,9 +187,9 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
 // The code-debug menus: a reset, then one scheduler pass at a time.
 TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   env.tabs.loadLines({u"??\"a\";", u"??\"b\";"}, ui);
-  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   env.tabs.loadLines({u"??\"x\";"}, ui);
-  ASSERT_EQ(env.CompileButtonClick(), 1);
+  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 1);
   ASSERT_TRUE(env.resetTasks());
   EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);
   EXPECT_EQ(env.engine().task(0).INSTP, 0);
@@ -223,7 +223,7 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   };
   env.closeAllTabs();
   env.tabs.loadLines({u"WHILE 1 DO END"}, ui);
-  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
   EXPECT_EQ(refused, 1);
 }
@@ -231,34 +231,34 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
 // "トークン抽出" and "トークン抽出(汎用)": the two modes of the tokenizer on
 // the active tab, and the classes their rows are coloured by.
 TEST_F(EnvParts, TokenExtractionInBothModes) {
-  EXPECT_FALSE(env.TokenButtonClick(false));  // no tab
+  EXPECT_FALSE(env.compileDriver.TokenButtonClick(false));  // no tab
   env.tabs.loadLines({u"// head", u"SHARE &T;", u"x = sin(2) + 1.5;", u"", u"&T = \"a b\";", u"CALL F;"}, ui);
-  ASSERT_TRUE(env.TokenButtonClick(false));
-  const Lines compiled = env.extractedTokens().tokens;
+  ASSERT_TRUE(env.compileDriver.TokenButtonClick(false));
+  const Lines compiled = env.compileDriver.extractedTokens().tokens;
   ASSERT_FALSE(compiled.empty());
   EXPECT_EQ(compiled.front().substr(0, 2), u"1 ");  // the comment line is dropped
   for (const u16 &t : compiled) EXPECT_NE(compiler::token_type(t), u"ψ");
   EXPECT_NE(std::find(compiled.begin(), compiled.end(), u"2 ∇ X"), compiled.end());  // upper-cased
-  EXPECT_EQ(env.extractedTokens().sharedNames, Lines{u"&T"});
-  EXPECT_NE(std::find(env.extractedTokens().functionNames.begin(), env.extractedTokens().functionNames.end(), u"F"),
-            env.extractedTokens().functionNames.end());
+  EXPECT_EQ(env.compileDriver.extractedTokens().sharedNames, Lines{u"&T"});
+  EXPECT_NE(std::find(env.compileDriver.extractedTokens().functionNames.begin(), env.compileDriver.extractedTokens().functionNames.end(), u"F"),
+            env.compileDriver.extractedTokens().functionNames.end());
 
-  ASSERT_TRUE(env.TokenButtonClick(true));
-  const Lines general = env.extractedTokens().tokens;
+  ASSERT_TRUE(env.compileDriver.TokenButtonClick(true));
+  const Lines general = env.compileDriver.extractedTokens().tokens;
   EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
   EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
   EXPECT_NE(std::find(general.begin(), general.end(), u"2 ∇ x"), general.end());  // case as written
 
-  using C = Environment::TokenClass;
-  EXPECT_EQ(Environment::token_class(u"2 ∇ X"), C::Variable);
-  EXPECT_EQ(Environment::token_class(u"4 Σ &T"), C::Variable);
-  EXPECT_EQ(Environment::token_class(u"2 Δ 1.5"), C::Number);
-  EXPECT_EQ(Environment::token_class(u"4 Ω \"a b\""), C::String);
-  EXPECT_EQ(Environment::token_class(u"2 xMATH SIN"), C::Function);
-  EXPECT_EQ(Environment::token_class(u"5 xFNAME F"), C::Function);
-  EXPECT_EQ(Environment::token_class(u"3 ψ 1"), C::Spacing);
-  EXPECT_EQ(Environment::token_class(u"1 SHARE"), C::Keyword);
-  EXPECT_EQ(Environment::token_class(u""), C::Other);
+  using C = CompileDriver::TokenClass;
+  EXPECT_EQ(CompileDriver::token_class(u"2 ∇ X"), C::Variable);
+  EXPECT_EQ(CompileDriver::token_class(u"4 Σ &T"), C::Variable);
+  EXPECT_EQ(CompileDriver::token_class(u"2 Δ 1.5"), C::Number);
+  EXPECT_EQ(CompileDriver::token_class(u"4 Ω \"a b\""), C::String);
+  EXPECT_EQ(CompileDriver::token_class(u"2 xMATH SIN"), C::Function);
+  EXPECT_EQ(CompileDriver::token_class(u"5 xFNAME F"), C::Function);
+  EXPECT_EQ(CompileDriver::token_class(u"3 ψ 1"), C::Spacing);
+  EXPECT_EQ(CompileDriver::token_class(u"1 SHARE"), C::Keyword);
+  EXPECT_EQ(CompileDriver::token_class(u""), C::Other);
 }
 
 // "ｽﾃｯﾌﾟ変換" ticked: the ordinary compile waits for "次" before every token,
@@ -272,28 +272,28 @@ TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
       return true;  // the compile waits for an answer
     }
     void pumpEvents() override {
-      if (stopAfter >= 0 && shown >= stopAfter) env->endStepCompile();
-      else env->StepAnalButtonClick();
+      if (stopAfter >= 0 && shown >= stopAfter) env->compileDriver.endStepCompile();
+      else env->compileDriver.StepAnalButtonClick();
     }
   } stepUi;
   Environment e(home.path(), stepUi);
   stepUi.env = &e;
   e.tabs.loadLines({u"A = 1;", u"B = A + 2;", u"??B;"}, stepUi);
-  EXPECT_EQ(e.CompileButtonClick(), 0);
+  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
 
-  e.setStepTrans(true);
-  EXPECT_EQ(e.CompileButtonClick(), 1);
+  e.compileDriver.setStepTrans(true);
+  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 1);
   const int allSteps = stepUi.shown;
   EXPECT_GT(allSteps, 8);  // a wait before every token
-  EXPECT_FALSE(e.stepCompiling());
-  EXPECT_TRUE(e.StepTransCheckBox());  // stays ticked for the next compile
+  EXPECT_FALSE(e.compileDriver.stepCompiling());
+  EXPECT_TRUE(e.compileDriver.StepTransCheckBox());  // stays ticked for the next compile
 
   stepUi.shown = 0;
   stepUi.stopAfter = 3;
-  EXPECT_EQ(e.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
   EXPECT_EQ(stepUi.shown, 3);
-  EXPECT_FALSE(e.StepTransCheckBox());
+  EXPECT_FALSE(e.compileDriver.StepTransCheckBox());
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(stepUi.console.back(), u"\r333");
 }

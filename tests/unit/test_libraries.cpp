@@ -25,7 +25,7 @@ class Libraries : public ::testing::Test {
 
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
   const u16 &lastLine() const { return ui.console.back(); }

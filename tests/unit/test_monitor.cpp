@@ -15,16 +15,16 @@ TEST(Monitor, RegistersGridsAndVariables) {
   env.tabs.loadLines({u"SHARE S;", u"X = 2.5; S = 1; &E[] . CLEAR; &T = \"txt\"; SET $V = 1, 2, 3;",
                       u"MATRIX %M[2, 3];", u"FUNCTION F;", u"ENDFUNC"},
                      ui);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   env.newProgram();
   env.tabs.setLines(1, {u"Y = 1;"});
   env.tabs.activate(1);
   // Slots 0 and 3: the grid numbers its rows without gaps.
-  ASSERT_EQ(env.mnCOMPILEClick(), 1);
-  ASSERT_EQ(env.AddTaskButtonClick(), 2);
-  ASSERT_EQ(env.AddTaskButtonClick(), 3);
-  env.DelTaskButtonClick(1);
-  env.DelTaskButtonClick(2);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 2);
+  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 3);
+  env.compileDriver.DelTaskButtonClick(1);
+  env.compileDriver.DelTaskButtonClick(2);
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
 
   Lines regs = task_registers(env.engine(), 0);
@@ -52,7 +52,7 @@ TEST(Monitor, RegistersGridsAndVariables) {
   // Timer and handler names show without the quotes they were written with.
   env.closeAllTabs();
   env.tabs.loadLines({u"FUNCTION TICK;", u"  INTRET;", u"ENDFUNC", u"TIMER \"T\", SET, 5, \"TICK\";"}, ui);
-  ASSERT_EQ(env.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   ASSERT_EQ(timer_grid(env.engine()).size(), 1u);
   EXPECT_EQ(timer_grid(env.engine())[0][0], u"T");

@@ -35,7 +35,7 @@ class Permissions : public ::testing::Test {
   RunResult run(const Lines &program) {
     env.closeAllTabs();
     env.tabs.loadLines(program, ui);
-    if (env.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();
   }
   u16 out(const char *name) { return from_utf8((outside.path() / name).string()); }

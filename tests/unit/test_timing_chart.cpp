@@ -78,7 +78,7 @@ TEST(TimingChart, ARunDrawsItOnlyWithTheOptionOn) {
                       u"TIMER \"T\", SET, 1, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 4 DO WAIT 1; END",
                       u"TIMER \"T\", CANCEL;", u"??N;"},
                      ui);
-  ASSERT_EQ(env.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   set_setting(env, &environment::Settings::TimerTimeEdit, u"20");
   set_setting(env, &environment::Settings::WaitTimeEdit, u"1");
   ASSERT_FALSE(env.settings().EventChartCheckBox);

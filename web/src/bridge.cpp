@@ -115,7 +115,7 @@ class WebUi : public UserInterface {
   }
   std::string statusJson() {
     Lines rows;
-    for (int slot = 0; slot < engine::kSlots; ++slot) rows.push_back(env->taskStatusLine(slot));
+    for (int slot = 0; slot < engine::kSlots; ++slot) rows.push_back(env->compileDriver.taskStatusLine(slot));
     return json_lines(rows);
   }
 };
@@ -127,7 +127,7 @@ struct Playground {
 };
 Playground *g = nullptr;
 
-std::string mark_json(const Environment::SourceMark &m) {
+std::string mark_json(const SourceMark &m) {
   if (m.tab < 0) return "null";
   return "{\"tab\":" + std::to_string(m.tab) + ",\"line\":" + std::to_string(m.line) +
          ",\"message\":" + json_string(m.message) + "}";
@@ -193,9 +193,9 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
-  int slot = env.mnCOMPILEClick();
+  int slot = env.compileDriver.mnCOMPILEClick();
   g->ui.flush(true);
-  return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileError()) +
+  return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");
 }
 

@@ -1,0 +1,154 @@
+#pragma once
+// The compile driver: the active tab tokenised and compiled (at once, or
+// token by token for "開始" and "ｽﾃｯﾌﾟ変換"), the compile report and
+// warnings, the error mark, and the T-code registered in a task slot; the
+// slot list ("削除", "追加", the task status list) goes with it.
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "compiler/compile_host.h"
+#include "compiler/tokenizer.h"
+#include "engine/engine.h"
+#include "environment/debugger.h"
+#include "environment/run_loop.h"
+#include "environment/settings.h"
+#include "environment/tab_pool.h"
+#include "environment/user_interface.h"
+#include "language/language.h"
+
+namespace velmora::compiler {
+class StatementCompiler;
+}
+
+namespace velmora::environment {
+
+// "半角英数字のみ許可": the first variable whose name (without its kind mark
+// &, % or $) has a character other than an ASCII letter, digit or "_", with
+// the source line that first uses it (-1 when no token shows it).
+std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
+
+// The messages a compile shows for the rename report of its tokens: the
+// variable warning (removed names, when variableAlert) and the whole report
+// (when programReport); none for an empty report.
+Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport);
+
+class CompileDriver : private compiler::CompileHost {
+ public:
+  // busy tells whether a command owns the engine (a run or a step); slotsChanging
+  // is called before a slot's code changes (stepping ends).
+  CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
+                Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> busy,
+                std::function<void()> slotsChanging);
+  ~CompileDriver() override;
+
+  const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
+  const Lines &registrationMessages() const { return registrationMessages_; }  // messages of the last registration
+  const compiler::TokenStream &lastTokens() const { return lastTokens_; }
+  const Lines &lastTcode() const { return lastTcode_; }
+  compiler::TokenStream tokenize(int tab, bool compileMode);
+  // "トークン抽出" (compile mode, general off) and "トークン抽出(汎用)"
+  // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
+  // active tab's token stream and name lists, kept in extractedTokens.
+  // False when no tab is open.
+  bool TokenButtonClick(bool general);
+  const compiler::TokenStream &extractedTokens() const { return extractedTokens_; }
+  // The class of a token line, for its colour in the token view.
+  enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
+  static TokenClass token_class(u16view tokenLine);
+  // Compiles the active tab into its slot (asking before replacing code).
+  // Refused while a run or a step compile owns the slots.
+  int mnCOMPILEClick();
+  bool mayCompile() const { return !runLoop_.running() && !stepCompiling_; }
+  // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
+  // as mnCOMPILEClick is.
+  int CompileButtonClick();
+  // "追加": the T-code of the last successful compile registered again, into
+  // the first free slot, for the tab it was compiled from; -1 when there is
+  // none, that tab is closed, or a run or step compile is going on.
+  int AddTaskButtonClick();
+  int Comp_And_RegTask(engine::TTaskState initial);
+  bool Start_Compile();
+  int RegCode_To_TaskSlot(engine::TTaskState initial);
+  // RUN PAGE and "このタブを実行": the active tab compiled into a slot,
+  // replacing its task without asking.
+  int Compile_Replace(int slot, engine::TTaskState initial);
+  // Frees a slot: its breakpoints, its task and variables.
+  void DelTaskButtonClick(int slot);
+  // "削除": frees the selected slot (see selectedTask) and its breakpoints;
+  // false when no loaded slot is selected or a run holds the slots.
+  bool DelTaskButtonClick();
+  // The task selection field: the slot last chosen in the task status list,
+  // or registered last; -1 when none. The pause command reads it.
+  int selectedTask() const { return selectedTask_; }
+  void clearTaskSelection() { selectedTask_ = -1; }
+  // A row of the task status list chosen: its slot becomes the selected task
+  // and, when the slot is in use, the tab it was compiled from the active tab.
+  void TaskStatus_ListBoxClick(int slot);
+  int FindSlotNum(int page, u16view programName) const;
+  u16 taskStatusLine(int slot) const;
+
+  // ----- step compile
+  // "開始": compiles the active tab token by token and registers nothing;
+  // before every token the state goes to the UI, which answers with "次"
+  // (StepAnalButtonClick) or "終了" (endStepCompile). True when the
+  // compile succeeded.
+  bool AnalyzeButtonClick();
+  void StepAnalButtonClick();
+  void endStepCompile();
+  bool stepCompiling() const { return stepCompiling_; }
+  // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
+  // that compile waits for "次" before every token as "開始" does, and
+  // registers its code at the end; "終了" unticks it and lets it run on.
+  bool StepTransCheckBox() const { return StepTransCheckBox_; }
+  void setStepTrans(bool on) { StepTransCheckBox_ = on; }
+
+  // Where the last failed compile stopped (no mark when it succeeded).
+  const SourceMark &compileError() const { return compileError_; }
+  // The tab text each slot was compiled from, to tell a changed tab.
+  const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
+
+ private:
+  const Language &language_;
+  const Settings &settings_;
+  TabPool &tabs_;
+  engine::Engine &engine_;
+  Debugger &debugger_;
+  const RunLoop &runLoop_;
+  UserInterface &ui_;
+  std::function<bool()> busy_;
+  std::function<void()> slotsChanging_;
+
+  std::unique_ptr<compiler::Tokenizer> tokenizer_;
+  std::unique_ptr<compiler::StatementCompiler> compiler_;
+  Lines report_;
+  Lines registrationMessages_;
+  compiler::TokenStream lastTokens_;
+  Lines lastTcode_;
+  compiler::TokenStream extractedTokens_;
+  int selectedTask_ = -1;
+  bool stepCompiling_ = false;
+  bool StepTransCheckBox_ = false;
+  bool stepNext_ = false, stepEnd_ = false;
+  SourceMark compileError_;
+  std::array<Lines, engine::kSlots> compiledSource_;
+  bool compileOk_ = false;
+  int compiledTab_ = -1;   // the tab the last successful compile came from
+  Lines compiledLines_;    // and its text then
+  u16 lastCompileMessage_;  // the message a located compile error goes with
+
+  // CompileHost
+  void message(const u16 &text) override {
+    lastCompileMessage_ = text;
+    ui_.message(text, u"");
+  }
+  void pumpEvents() override { ui_.pumpEvents(); }
+  void locateLine(u16view line) override;
+  void stepWait(const compiler::StatementCompiler &state) override;
+
+  void compileReport();
+  void compileWarnings();
+};
+
+}  // namespace velmora::environment
