@@ -1,6 +1,6 @@
 // Books (all open programs in one ".TXB" file) and the recent-file list
 // "Recent.$$$" beside the program.
-#include "environment/environment.h"
+#include "environment/workspace.h"
 #include "text/lines.h"
 
 namespace velmora::environment {
@@ -19,24 +19,24 @@ bool contains_any_case(u16view s, const char *word) {
 
 }  // namespace
 
-void Environment::loadRecentFiles() {
+void Workspace::loadRecentFiles() {
   recentFiles_.clear();
-  if (auto file = read_text_file(home / "Recent.$$$")) recentFiles_ = file->lines;
+  if (auto file = read_text_file(home_ / "Recent.$$$")) recentFiles_ = file->lines;
 }
 
-void Environment::saveRecentFiles() const { write_lines_file(home / "Recent.$$$", recentFiles_, Encoding::Utf8); }
+void Workspace::saveRecentFiles() const { write_lines_file(home_ / "Recent.$$$", recentFiles_, Encoding::Utf8); }
 
-void Environment::addRecentFile(const u16 &name) {
+void Workspace::addRecentFile(const u16 &name) {
   for (const u16 &n : recentFiles_)
     if (n == name) return;
   recentFiles_.push_back(name);
   saveRecentFiles();
 }
 
-Lines Environment::bookLines() const {
+Lines Workspace::bookLines() const {
   Lines out{kBookHead};
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    const Tab &t = tabs.at(i);
+    const Tab &t = tabs_.at(i);
     if (!t.inUse || t.lines.empty()) continue;
     out.push_back(kProgramHead + int16(i + 1));
     out.insert(out.end(), t.lines.begin(), t.lines.end());
@@ -44,20 +44,20 @@ Lines Environment::bookLines() const {
   return out;
 }
 
-bool Environment::saveBook() {
+bool Workspace::saveBook() {
   u16 proposed = u"book.TXB";
-  auto chosen = ui.chooseSaveFile(u"TXBブック形式で保存", programDirectory(), proposed);
+  auto chosen = ui_.chooseSaveFile(u"TXBブック形式で保存", programDirectory(), proposed);
   if (!chosen) return false;
   std::filesystem::path path = *chosen;
   u16 name = from_utf8(path.filename().string());
   if (!contains_any_case(name, ".TXB")) path += ".txb";
   if (path.is_relative()) path = programDirectory() / path;
   if (!write_lines_file(path, bookLines(), Encoding::Utf8)) {
-    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
     return false;
   }
   addRecentFile(from_utf8(path.filename().string()));
-  for (Tab &t : tabs.tabs_)
+  for (Tab &t : tabs_.tabs_)
     if (t.inUse) {
       t.modified = false;
       t.panels[1].clear();
@@ -65,7 +65,7 @@ bool Environment::saveBook() {
   return true;
 }
 
-int Environment::readBook(const Lines &lines) {
+int Workspace::readBook(const Lines &lines) {
   int loaded = 0;
   std::size_t i = 0;
   auto header = [&](std::size_t k) { return starts_with(lines[k], kProgramHead); };
@@ -76,7 +76,7 @@ int Environment::readBook(const Lines &lines) {
     ++i;
     int tab = newProgram();
     if (tab < 0) break;
-    Tab &t = tabs.at(tab);
+    Tab &t = tabs_.at(tab);
     for (; i < lines.size() && !header(i); ++i)
       if (!contains(lines[i], kMark)) t.lines.push_back(lines[i]);
     t.panels[0] = int16(long(t.lines.size()));
@@ -88,33 +88,33 @@ int Environment::readBook(const Lines &lines) {
 
 // Every tab closes after the question; false when the user said No or kept
 // a tab.
-bool Environment::releaseWorkspace() {
-  if (tabs.openCount() > 0 && !ui.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
+bool Workspace::releaseWorkspace() {
+  if (tabs_.openCount() > 0 && !ui_.askYesNo(u"ワークスペースが破棄されます", u"解放")) return false;
   return closeAllTabs();
 }
 
-bool Environment::loadBook() {
+bool Workspace::loadBook() {
   if (!releaseWorkspace()) return false;
-  auto chosen = ui.chooseOpenFile(u"ブック読込", programDirectory(), u"*.TXB");
+  auto chosen = ui_.chooseOpenFile(u"ブック読込", programDirectory(), u"*.TXB");
   return chosen && readBookFile(*chosen);
 }
 
-bool Environment::readBookFile(const std::filesystem::path &path) {
+bool Workspace::readBookFile(const std::filesystem::path &path) {
   auto file = read_text_file(path);
   if (!file) {
-    ui.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
+    ui_.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
     return false;
   }
-  int first = tabs.lowestFree();
+  int first = tabs_.lowestFree();
   int count = readBook(file->lines);
   bookName_ = from_utf8(path.filename().string());
   // The programs belong to the book: saving goes through "ブック保存".
   for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
-    if (tabs.at(i).inUse) tabs.at(i).panels[2] = from_utf8(path.string());
+    if (tabs_.at(i).inUse) tabs_.at(i).panels[2] = from_utf8(path.string());
   return true;
 }
 
-void Environment::setFileList(const std::vector<std::filesystem::path> &files) {
+void Workspace::setFileList(const std::vector<std::filesystem::path> &files) {
   if (files.empty()) return;
   recentFiles_.clear();
   for (const auto &f : files) recentFiles_.push_back(from_utf8(f.filename().string()));
@@ -124,37 +124,37 @@ void Environment::setFileList(const std::vector<std::filesystem::path> &files) {
   saveRecentFiles();
 }
 
-std::filesystem::path Environment::listedFilePath(const u16 &name) const {
+std::filesystem::path Workspace::listedFilePath(const u16 &name) const {
   std::filesystem::path path(to_utf8(name));
   return path.is_relative() ? programDirectory() / path : path;
 }
 
-Lines Environment::previewListedFile(const u16 &name) const {
+Lines Workspace::previewListedFile(const u16 &name) const {
   auto file = read_text_file(listedFilePath(name));
   return file ? file->lines : Lines{};
 }
 
-int Environment::openListedFile(const u16 &name) {
+int Workspace::openListedFile(const u16 &name) {
   const std::filesystem::path path = listedFilePath(name);
   if (contains_any_case(name, ".TXB")) {
     if (!releaseWorkspace() || !readBookFile(path)) return -1;
-    return tabs.active();
+    return tabs_.active();
   }
   if (!roomForAnotherTab()) return -1;
-  return tabs.loadFile(path, std::nullopt, ui);
+  return tabs_.loadFile(path, std::nullopt, ui_);
 }
 
-bool Environment::roomForAnotherTab() {
-  if (tabs.openCount() < TabPool::kTabs) return true;
-  ui.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
+bool Workspace::roomForAnotherTab() {
+  if (tabs_.openCount() < TabPool::kTabs) return true;
+  ui_.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
   return false;
 }
 
-bool Environment::overwriteSave(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return false;
-  Tab &t = tabs.at(tab);
+bool Workspace::overwriteSave(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs_.at(tab).inUse) return false;
+  Tab &t = tabs_.at(tab);
   if (contains_any_case(t.panels[2], ".TXB")) {
-    ui.message(u"ＢＯＯＫ形式は保存メニューを使用する", u"");
+    ui_.message(u"ＢＯＯＫ形式は保存メニューを使用する", u"");
     return false;
   }
   std::filesystem::path path(to_utf8(t.panels[2]));
@@ -163,7 +163,7 @@ bool Environment::overwriteSave(int tab) {
   if (path.empty() || !t.hasFile) return saveTabAsText(tab);
   if (path.is_relative()) path = programDirectory() / path;
   if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
-    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
     return false;
   }
   t.modified = false;

@@ -20,7 +20,6 @@ Language load_language(const std::filesystem::path &home, UserInterface &ui) {
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
     : home(homeDir), ui(userInterface), language_(load_language(homeDir, userInterface)) {
   settings_.initialise(home);
-  loadRecentFiles();
   engine_.setHost(this);
   engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
 }
@@ -36,89 +35,9 @@ u16 Environment::Directory_Set(u16view type, u16view dir) {
   return u16(dir);
 }
 
-std::filesystem::path Environment::programDirectory() const {
-  if (settings_.AppliProgDirCheckBox && !settings_.AppliProgDirEdit.empty())
-    return std::filesystem::path(to_utf8(settings_.AppliProgDirEdit));
-  return home;
-}
-
 }  // namespace velmora::environment
 
 namespace velmora::environment {
-
-bool Environment::saveTabAsText(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return false;
-  Tab &t = tabs.at(tab);
-  auto chosen = ui.chooseSaveFile(u"テキストで保存", programDirectory(), t.caption.empty() ? u"*.*" : t.caption);
-  if (!chosen) return false;
-  std::filesystem::path path = *chosen;
-  u16 name = from_utf8(path.filename().string());
-  if (name.find(u'.') == u16::npos) path += ".mcl";
-  if (path.is_relative()) path = programDirectory() / path;
-  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
-    ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
-    return false;
-  }
-  u16 bare = from_utf8(path.filename().string());
-  if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
-  t.modified = false;
-  t.hasFile = true;
-  removeRecoveryCopy(tab);
-  t.panels[1].clear();
-  t.panels[2] = from_utf8(path.string());
-  return true;
-}
-
-bool Environment::closeTab(int tab) {
-  if (tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse) return true;
-  Tab &t = tabs.at(tab);
-  if (t.modified) {
-    Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
-    if (a == Answer::Cancel) return false;
-    if (a == Answer::Yes && !saveTabAsText(tab)) return false;
-  }
-  for (int s = 0; s < engine::kSlots; ++s)
-    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY)
-      compileDriver.DelTaskButtonClick(s);
-  tabs.release(tab);
-  removeRecoveryCopy(tab);
-  if (tabs.openCount() == 0) {
-    runLoop.stopWithoutTabs();
-  }
-  return true;
-}
-
-bool Environment::confirmCloseAll() {
-  std::vector<int> discarded;
-  for (int i = 0; i < TabPool::kTabs; ++i) {
-    Tab &t = tabs.at(i);
-    if (!t.inUse || !t.modified) continue;
-    Answer a = ui.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
-    if (a == Answer::Cancel) return false;
-    if (a == Answer::Yes && !saveTabAsText(i)) return false;
-    if (a == Answer::No) discarded.push_back(i);
-  }
-  for (int i : discarded) tabs.at(i).modified = false;
-  return true;
-}
-
-bool Environment::closeAllTabs() {
-  if (!confirmCloseAll()) return false;
-  while (tabs.openCount() > 0) {
-    int tab = tabs.active() >= 0 && tabs.at(tabs.active()).inUse ? tabs.active() : -1;
-    for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
-      if (tabs.at(i).inUse) tab = i;
-    if (!closeTab(tab)) return false;
-  }
-  return true;
-}
-
-int Environment::openProgram(std::optional<Encoding> encoding) {
-  if (!roomForAnotherTab()) return -1;
-  auto chosen = ui.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
-  if (!chosen) return -1;
-  return tabs.loadFile(*chosen, encoding, ui);
-}
 
 void Environment::clearConsole() { engine_.console().clear(); }
 
@@ -177,12 +96,17 @@ RunResult Environment::ExecTaskButtonClick() {
   if (tabs.openCount() == 0 || busy_) return RunResult::NotStarted;
   ui.pumpEvents();
   busy_ = true;
-  writeRecoveryCopies();  // a run may call code that takes the process down
+  workspace.writeRecoveryCopies();  // a run may call code that takes the process down
   endStepping();  // a run starts every task afresh
   prepareEngine();
   RunResult result = runLoop.Exec_And_Status();
   busy_ = false;
   return result;
+}
+
+void Environment::releaseSlotsOf(int tab) {
+  for (int s = 0; s < engine::kSlots; ++s)
+    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.DelTaskButtonClick(s);
 }
 
 }  // namespace velmora::environment

@@ -1,8 +1,9 @@
 #pragma once
-// The IDE without widgets: one object owning the language, the settings, the
-// tab pool, the compiler driver, the engine and the run loop. The IDE window
-// and the headless runner both drive it through its commands and answer it
-// through UserInterface.
+// The IDE without widgets: one object holding the language, the settings,
+// the engine and the parts (tabs, debugger, run loop, compile driver,
+// workspace), and coordinating them. The IDE window, the headless runner and
+// the browser bridge drive it through its commands and its parts' commands,
+// read its state through getters, and answer it through UserInterface.
 #include <array>
 #include <chrono>
 #include <deque>
@@ -17,15 +18,11 @@
 #include "environment/settings.h"
 #include "environment/tab_pool.h"
 #include "environment/timing_chart.h"
+#include "environment/workspace.h"
 
 namespace velmora::environment {
 
 
-// A tab's content left by an earlier session that ended without saving it.
-struct RecoveryCopy {
-  u16 caption, path;
-  Lines lines;
-};
 
 
 class Environment : public engine::EngineHost {
@@ -61,12 +58,15 @@ class Environment : public engine::EngineHost {
   // link them ("--listing").
   Lines slotListing(int slot);
 
-  // The parts: the workspace's tabs and the debugger.
+  // The parts: the tabs, the debugger, the run loop, the compile driver and
+  // the workspace (files, books, recent files, recovery copies).
   TabPool tabs;
   Debugger debugger{engine_, ui, settings_};
   RunLoop runLoop{engine_, ui, settings_, debugger, [this] { cancelInput(); }};
   CompileDriver compileDriver{language_, settings_, tabs, engine_, debugger, runLoop, ui,
                               [this] { return busy_; }, [this] { endStepping(); }};
+  Workspace workspace{home, tabs, settings_, ui, [this](int tab) { releaseSlotsOf(tab); },
+                      [this] { runLoop.stopWithoutTabs(); }};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -75,33 +75,6 @@ class Environment : public engine::EngineHost {
   bool deliverInput(const u16 &line);
   // Ends every wait for input (a run starts or ends, the stop button).
   void cancelInput();
-
-  // ----- tabs
-  int newProgram() { return tabs.newProgram(programDirectory(), ui); }
-  // "開く(&O)" and its two variants: the file dialog, then the file in a new
-  // tab, decoded as its bytes suggest (no encoding given), as Shift-JIS or
-  // as UTF-8 whatever they suggest. Refused with ten tabs open; -1 then or
-  // when cancelled.
-  int openProgram(std::optional<Encoding> encoding);
-  // Whether another tab may open; when not, the user is told why.
-  bool roomForAnotherTab();
-  // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
-  // its slot registration is deleted; with no tab left, all tasks stop.
-  // False when the user cancelled.
-  bool closeTab(int tab);
-  // Asks about every modified tab before any closes (Yes saves, No lets it
-  // go); a Cancel, or a save that fails, leaves every tab open. True when
-  // all may close; the tabs answered No then count as unmodified.
-  bool confirmCloseAll();
-  // Closes every tab after confirmCloseAll; false (nothing closed) when the
-  // user cancelled.
-  bool closeAllTabs();
-  // "テキストで保存": the save dialog, ".mcl" appended to a name without
-  // extension, the lines written with CR LF. False when cancelled or failed.
-  bool saveTabAsText(int tab);
-  // "上書き保存(&S)": back to the tab's own file; refused for a book. A tab
-  // with no file behind it (a new program) asks for a name instead.
-  bool overwriteSave(int tab);
 
   // ----- permissions of running programs: the settings, unless the runner
   // overrides a kind for its run. Without anyone to ask (the runner), an
@@ -116,38 +89,6 @@ class Environment : public engine::EngineHost {
     permitOverride_ = overrides;
   }
   engine::PermitMode permitMode(engine::Permission p) const;
-
-  // ----- recovery copies of modified tabs (the IDE turns them on)
-  bool keepRecoveryCopies() const { return keepRecoveryCopies_; }
-  void setKeepRecoveryCopies(bool on) { keepRecoveryCopies_ = on; }
-  // Writes a copy of every modified tab and removes those of the others.
-  void writeRecoveryCopies();
-  void removeRecoveryCopy(int tab);
-  // The copies a previous session left, in tab order.
-  std::vector<RecoveryCopy> recoveryCopies() const;
-  // Opens the copies in new tabs, marked modified; the number opened.
-  int restoreRecoveryCopies();
-  void discardRecoveryCopies();
-
-  // ----- books and the recent-file list
-  const Lines &recentFiles() const { return recentFiles_; }  // bare file names, "Recent.$$$" beside the program
-  const u16 &bookName() const { return bookName_; }
-  void loadRecentFiles();
-  void saveRecentFiles() const;
-  void addRecentFile(const u16 &name);
-  Lines bookLines() const;        // the open programs as a book
-  int readBook(const Lines &lines);  // programs into new tabs; how many
-  bool saveBook();                // "ブック保存"
-  bool loadBook();                // "ブック読込"
-  bool releaseWorkspace();
-  bool readBookFile(const std::filesystem::path &path);
-  // The file list panel: the chosen files become the recent-file list and
-  // the first one's directory the program directory; a listed name is
-  // previewed, opened as a program, or read as a book (".TXB").
-  void setFileList(const std::vector<std::filesystem::path> &files);
-  std::filesystem::path listedFilePath(const u16 &name) const;
-  Lines previewListedFile(const u16 &name) const;
-  int openListedFile(const u16 &name);
 
   // ----- compiling and the slots (the compile driver: compileDriver)
   bool mayCompile() const { return compileDriver.mayCompile(); }
@@ -218,14 +159,10 @@ class Environment : public engine::EngineHost {
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
   // configured from the settings, then the run loop's run.
   RunResult ExecTaskButtonClick();
-  std::filesystem::path programDirectory() const;
 
  private:
   PermitOverrides permitOverride_;
   bool canAsk_ = true;
-  bool keepRecoveryCopies_ = false;
-  Lines recentFiles_;
-  u16 bookName_;
   u16 extractionEncoding_ = u"UTF8";
   std::optional<std::pair<u16, u16>> pendingRename_;
   bool stepping_ = false;
@@ -267,6 +204,8 @@ class Environment : public engine::EngineHost {
   // refreshed) when a link fails.
   bool startStepping();
   void refreshViews();
+  // Frees the slots compiled from a tab that closes.
+  void releaseSlotsOf(int tab);
 };
 
 }  // namespace velmora::environment

@@ -64,7 +64,7 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
 }
 
 RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
-  if (!roomForAnotherTab()) return RunResult::NotStarted;
+  if (!workspace.roomForAnotherTab()) return RunResult::NotStarted;
   int tab = tabs.loadLines(program, ui);
   if (tab < 0) return RunResult::NotStarted;
   // The generated program runs alone: the user's programs in the other
@@ -72,7 +72,7 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   const int slot = compileDriver.mnCOMPILEClick();
   RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
   tabs.at(tab).modified = false;
-  if (!keepTab) closeTab(tab);
+  if (!keepTab) workspace.closeTab(tab);
   return result;
 }
 
@@ -90,7 +90,7 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
     Tab &t = tabs.at(i);
     if (t.inUse && t.caption == u"__$$$__" && !wasOpen[std::size_t(i)]) {
       t.modified = false;
-      closeTab(i);
+      workspace.closeTab(i);
     }
   }
   // A failed fetch leaves no empty page behind.
@@ -99,7 +99,7 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
       Tab &t = tabs.at(i);
       if (t.inUse && !wasOpen[std::size_t(i)] && t.lines.empty()) {
         t.modified = false;
-        closeTab(i);
+        workspace.closeTab(i);
       }
     }
   if (page >= 0 && tabs.at(page).inUse) {
@@ -112,7 +112,7 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
 RunResult Environment::runExtraction(const ExtractionSpec &spec) {
   if (spec.sourcePath.empty()) return RunResult::NotStarted;
   int source = tabs.active() + 1;
-  int tab = newProgram();
+  int tab = workspace.newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.at(tab).lines = extraction_program(spec, source);
   const int slot = compileDriver.mnCOMPILEClick();
@@ -142,25 +142,25 @@ void Environment::confirmRename() {
 
 void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
   bool all = ui.askYesNo(u"現在登録している全プログラム変更するか", u"プログラム変更の確認");
-  Lines files = recentFiles_;
+  Lines files = workspace.recentFiles();
   if (!all && files.size() > 1) files.resize(1);
   for (const u16 &name : files) {
     std::filesystem::path path(to_utf8(name));
-    if (path.is_relative()) path = programDirectory() / path;
+    if (path.is_relative()) path = workspace.programDirectory() / path;
     bool ok = false;
     int tab = tabs.loadFile(path, std::nullopt, ui, &ok);
     if (tab < 0) continue;
     if (!ok) {
-      closeTab(tab);
+      workspace.closeTab(tab);
       continue;
     }
     const u16 n = int16(tab + 1);
     runSystemProgram({u"&B[] = [#" + n + u"];", u"each &B[z] do", u"  &B[z][<\"" + oldWord + u"\">]=\"" + newWord + u"\";",
                       u"end", u"??? &B[]; ??CRLF;", u"[#" + n + u"].CLEAR;", u"[#" + n + u"]=&B[];"},
                      false);
-    overwriteSave(tab);
+    workspace.overwriteSave(tab);
     tabs.at(tab).modified = false;
-    closeTab(tab);
+    workspace.closeTab(tab);
   }
 }
 

@@ -58,7 +58,7 @@ bool Environment::Del_From_Page(int pageNo, int lineNo) {
 }
 
 int Environment::New_Page() {
-  int i = newProgram();
+  int i = workspace.newProgram();
   return i < 0 ? -1 : i + 1;
 }
 
@@ -85,7 +85,7 @@ bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) 
   Tab *t = page(pageNo);
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
-  if (path.is_relative()) path = programDirectory() / path;
+  if (path.is_relative()) path = workspace.programDirectory() / path;
   if (!engine_.fileWritePermitted(path, u"SAVE")) return false;
   if (!write_lines_file(path, t->lines, Encoding::Utf8)) {
     writeFailed = from_utf8(path.string());
@@ -100,7 +100,7 @@ bool Environment::Get_Page_Load(int pageNo, u16view fileName) {
   Tab *t = page(pageNo);
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
-  if (path.is_relative()) path = programDirectory() / path;
+  if (path.is_relative()) path = workspace.programDirectory() / path;
   auto file = read_text_file(path);
   if (!file) return false;
   t->lines = std::move(file->lines);

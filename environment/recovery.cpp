@@ -6,7 +6,7 @@
 //
 // A copy is a line file: a header line, the tab's caption, the path of its
 // own file (empty for a new program), then the program's lines.
-#include "environment/environment.h"
+#include "environment/workspace.h"
 #include "text/lines.h"
 
 namespace velmora::environment {
@@ -15,38 +15,38 @@ namespace {
 
 constexpr char16_t kHeader[] = u"[=VELMORA RECOVERY=]";
 
-std::filesystem::path copy_path(const std::filesystem::path &home, int tab) {
-  return home / "Recovery" / ("tab" + std::to_string(tab + 1) + ".txt");
+std::filesystem::path copy_path(const std::filesystem::path &home_, int tab) {
+  return home_ / "Recovery" / ("tab" + std::to_string(tab + 1) + ".txt");
 }
 
 }  // namespace
 
-void Environment::writeRecoveryCopies() {
+void Workspace::writeRecoveryCopies() {
   if (!keepRecoveryCopies_) return;
   std::error_code ec;
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    const Tab &t = tabs.at(i);
+    const Tab &t = tabs_.at(i);
     if (!t.inUse || !t.modified) {
       removeRecoveryCopy(i);
       continue;
     }
-    std::filesystem::create_directories(home / "Recovery", ec);
+    std::filesystem::create_directories(home_ / "Recovery", ec);
     Lines copy{kHeader, t.caption, t.hasFile ? t.panels[2] : u16()};
     copy.insert(copy.end(), t.lines.begin(), t.lines.end());
-    write_lines_file(copy_path(home, i), copy, Encoding::Utf8);
+    write_lines_file(copy_path(home_, i), copy, Encoding::Utf8);
   }
 }
 
-void Environment::removeRecoveryCopy(int tab) {
+void Workspace::removeRecoveryCopy(int tab) {
   if (!keepRecoveryCopies_ || tab < 0 || tab >= TabPool::kTabs) return;
   std::error_code ec;
-  std::filesystem::remove(copy_path(home, tab), ec);
+  std::filesystem::remove(copy_path(home_, tab), ec);
 }
 
-std::vector<RecoveryCopy> Environment::recoveryCopies() const {
+std::vector<RecoveryCopy> Workspace::recoveryCopies() const {
   std::vector<RecoveryCopy> found;
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    auto file = read_text_file(copy_path(home, i));
+    auto file = read_text_file(copy_path(home_, i));
     if (!file || file->lines.size() < 3 || file->lines[0] != kHeader) continue;
     RecoveryCopy c;
     c.caption = file->lines[1];
@@ -57,15 +57,15 @@ std::vector<RecoveryCopy> Environment::recoveryCopies() const {
   return found;
 }
 
-int Environment::restoreRecoveryCopies() {
+int Workspace::restoreRecoveryCopies() {
   std::vector<RecoveryCopy> copies = recoveryCopies();
   discardRecoveryCopies();
   int restored = 0;
   for (RecoveryCopy &c : copies) {
-    if (tabs.openCount() >= TabPool::kTabs) break;
-    int tab = tabs.loadLines(c.lines, ui);
+    if (tabs_.openCount() >= TabPool::kTabs) break;
+    int tab = tabs_.loadLines(c.lines, ui_);
     if (tab < 0) break;
-    Tab &t = tabs.at(tab);
+    Tab &t = tabs_.at(tab);
     t.caption = c.caption;
     if (!c.path.empty()) {
       t.panels[2] = c.path;
@@ -80,9 +80,9 @@ int Environment::restoreRecoveryCopies() {
   return restored;
 }
 
-void Environment::discardRecoveryCopies() {
+void Workspace::discardRecoveryCopies() {
   std::error_code ec;
-  for (int i = 0; i < TabPool::kTabs; ++i) std::filesystem::remove(copy_path(home, i), ec);
+  for (int i = 0; i < TabPool::kTabs; ++i) std::filesystem::remove(copy_path(home_, i), ec);
 }
 
 }  // namespace velmora::environment

@@ -64,6 +64,7 @@ class TabPool {
   // pages a program writes, recovery copies).
   friend class Environment;
   friend class CompileDriver;
+  friend class Workspace;
   Tab &at(int i) { return tabs_[std::size_t(i)]; }
   const Tab &at(int i) const { return tabs_[std::size_t(i)]; }
   Tab *activeTab() { return active_ >= 0 ? &tabs_[std::size_t(active_)] : nullptr; }

@@ -562,7 +562,7 @@ bool DebuggerPanel::saveListing() {
     env_.ui.message(u"プログラムなし", u"");
     return false;
   }
-  auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.programDirectory(), u"*.MCP");
+  auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.workspace.programDirectory(), u"*.MCP");
   if (!file) return false;
   return write_lines_file(*file, env_.engine().listing(s));
 }

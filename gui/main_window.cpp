@@ -125,12 +125,12 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   env_->setCanvas(&canvases_);
   // Modified tabs are copied aside every minute (and when a run starts);
   // copies an earlier session left are offered once the window is up.
-  env_->setKeepRecoveryCopies(true);
+  env_->workspace.setKeepRecoveryCopies(true);
   auto *recoveryTimer = new QTimer(this);
   connect(recoveryTimer, &QTimer::timeout, this, [this] {
     if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return;  // the run's pages are the programs' now
     syncEditorsToPool();
-    env_->writeRecoveryCopies();
+    env_->workspace.writeRecoveryCopies();
   });
   recoveryTimer->start(60 * 1000);
   QTimer::singleShot(0, this, [this] { offerRecovery(); });
@@ -150,18 +150,18 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   auto *choose = new QPushButton(QStringLiteral("選択..."));
   connect(choose, &QPushButton::clicked, this, [this] {
     QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("プログラムリスト"),
-                                                      QString::fromStdString(env_->programDirectory().string()),
+                                                      QString::fromStdString(env_->workspace.programDirectory().string()),
                                                       QStringLiteral("*.MCL *.mcl *.TXB *.txb"));
     if (files.isEmpty()) return;
     std::vector<std::filesystem::path> paths;
     for (const QString &f : files) paths.emplace_back(f.toStdString());
-    env_->setFileList(paths);
+    env_->workspace.setFileList(paths);
     refreshFileList();
   });
   connect(fileList_, &QListWidget::currentTextChanged, this, [this](const QString &name) {
     preview_->clear();
     if (name.isEmpty()) return;
-    for (const u16 &line : env_->previewListedFile(u(name))) preview_->addItem(qs(line));
+    for (const u16 &line : env_->workspace.previewListedFile(u(name))) preview_->addItem(qs(line));
   });
   connect(fileList_, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem *item) { openListedFile(item->text()); });
@@ -216,7 +216,7 @@ void MainWindow::buildMenus() {
   file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
     syncEditorsToPool();
     int tab = env_->tabs.active();
-    if (env_->overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
+    if (env_->workspace.overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
   file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); });
   file->addAction(QStringLiteral("全て閉じる"), this, [this] { closeAllTabs(); });
@@ -224,9 +224,9 @@ void MainWindow::buildMenus() {
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
-    for (const u16 &name : env_->recentFiles()) {
+    for (const u16 &name : env_->workspace.recentFiles()) {
       std::filesystem::path path(to_utf8(name));
-      if (path.is_relative()) path = env_->programDirectory() / path;
+      if (path.is_relative()) path = env_->workspace.programDirectory() / path;
       recent->addAction(qs(name), this, [this, path] {
         if (roomForAnotherTab()) openProgramFile(path);
       });
@@ -236,15 +236,15 @@ void MainWindow::buildMenus() {
   file->addSeparator();
   file->addAction(QStringLiteral("ブック保存"), this, [this] {
     syncEditorsToPool();
-    if (env_->saveBook())
+    if (env_->workspace.saveBook())
       for (QPlainTextEdit *e : editors_) e->document()->setModified(false);
   });
   file->addAction(QStringLiteral("ブック読込"), this, [this] {
     syncEditorsToPool();
-    if (env_->loadBook()) {
+    if (env_->workspace.loadBook()) {
       refreshPages();
       refreshStatus();
-      statusBar()->showMessage(qs(env_->bookName()));
+      statusBar()->showMessage(qs(env_->workspace.bookName()));
     }
   });
   file->addSeparator();
@@ -419,7 +419,7 @@ void MainWindow::syncEditorsToPool() {
 }
 
 int MainWindow::newProgram() {
-  int tab = env_->newProgram();
+  int tab = env_->workspace.newProgram();
   showTab(tab);
   return tab;
 }
@@ -440,7 +440,7 @@ int MainWindow::openProgramLines(const Lines &lines) {
 int MainWindow::openProgram(std::optional<Encoding> encoding) {
   if (env_->runLoop.running()) return -1;
   syncEditorsToPool();
-  const int tab = env_->openProgram(encoding);
+  const int tab = env_->workspace.openProgram(encoding);
   if (tab >= 0) showTab(tab);
   refreshStatus();
   return tab;
@@ -449,7 +449,7 @@ int MainWindow::openProgram(std::optional<Encoding> encoding) {
 bool MainWindow::saveActiveAsText() {
   syncEditorsToPool();
   const int tab = env_->tabs.active();
-  if (tab < 0 || !env_->saveTabAsText(tab)) return false;
+  if (tab < 0 || !env_->workspace.saveTabAsText(tab)) return false;
   editors_[std::size_t(tab)]->document()->setModified(false);
   return true;
 }
@@ -469,7 +469,7 @@ bool MainWindow::closeAllTabs() {
     return false;
   }
   syncEditorsToPool();
-  const bool closed = env_->closeAllTabs();
+  const bool closed = env_->workspace.closeAllTabs();
   refreshPages();
   refreshStatus();
   debugger_->refresh();
@@ -503,7 +503,7 @@ bool MainWindow::closeActiveTab() {
   syncEditorsToPool();
   int tab = env_->tabs.active();
   if (tab < 0) return true;
-  if (!env_->closeTab(tab)) return false;
+  if (!env_->workspace.closeTab(tab)) return false;
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   tabs_->removeTab(tabs_->indexOf(e));
   e->clear();
@@ -635,7 +635,7 @@ void MainWindow::setRunning(bool running) {
 }
 
 void MainWindow::refreshStatus() {
-  if (fileList_ && fileList_->count() != int(env_->recentFiles().size())) refreshFileList();
+  if (fileList_ && fileList_->count() != int(env_->workspace.recentFiles().size())) refreshFileList();
   {
     // Refilling is no choice of the user's: the selection follows the
     // environment's selected task.
@@ -673,7 +673,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   }
   syncEditorsToPool();
   // Every question first: a Cancel keeps every tab and every slot.
-  if (!env_->confirmCloseAll()) {
+  if (!env_->workspace.confirmCloseAll()) {
     event->ignore();
     return;
   }
@@ -687,7 +687,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   event->accept();
 }
 
-bool MainWindow::roomForAnotherTab() { return env_->roomForAnotherTab(); }
+bool MainWindow::roomForAnotherTab() { return env_->workspace.roomForAnotherTab(); }
 
 // ----- finding
 
@@ -717,13 +717,13 @@ bool MainWindow::goToLine(int line) {
 
 void MainWindow::refreshFileList() {
   fileList_->clear();
-  for (const u16 &name : env_->recentFiles()) fileList_->addItem(qs(name));
+  for (const u16 &name : env_->workspace.recentFiles()) fileList_->addItem(qs(name));
 }
 
 int MainWindow::openListedFile(const QString &name) {
   if (env_->runLoop.running()) return -1;
   syncEditorsToPool();
-  int tab = env_->openListedFile(u(name));
+  int tab = env_->workspace.openListedFile(u(name));
   refreshPages();
   if (tab >= 0) showTab(tab);
   refreshStatus();
@@ -980,15 +980,15 @@ void MainWindow::blockingCallStatus(const u16 &text) {
 // Copies of programs an earlier session did not save (it crashed or was
 // killed): opened again as modified tabs, or thrown away.
 int MainWindow::offerRecovery() {
-  std::vector<environment::RecoveryCopy> copies = env_->recoveryCopies();
+  std::vector<environment::RecoveryCopy> copies = env_->workspace.recoveryCopies();
   if (copies.empty()) return 0;
   u16 names;
   for (const auto &c : copies) names += u"\r  " + c.caption;
   if (!askYesNo(u"前回、保存されずに終わったプログラムがあります。復元しますか？" + names, u"復元")) {
-    env_->discardRecoveryCopies();
+    env_->workspace.discardRecoveryCopies();
     return 0;
   }
-  int restored = env_->restoreRecoveryCopies();
+  int restored = env_->workspace.restoreRecoveryCopies();
   for (int i = 0; i < environment::TabPool::kTabs; ++i)
     if (env_->tabs.isOpen(i) && tabs_->indexOf(editors_[std::size_t(i)]) < 0) showTab(i);
   refreshStatus();

@@ -512,7 +512,7 @@ class MainWindowTest : public QObject {
     std::filesystem::path dir = home.path().toStdString();
     QVERIFY(write_lines_file(dir / "PROG" / "one.mcl", {u"??\"one\";", u"??CRLF;"}));
     QVERIFY(write_lines_file(dir / "PROG" / "two.mcl", {u"??2;"}));
-    w.environment().setFileList({dir / "PROG" / "one.mcl", dir / "PROG" / "two.mcl"});
+    w.environment().workspace.setFileList({dir / "PROG" / "one.mcl", dir / "PROG" / "two.mcl"});
     w.refreshFileList();
     QCOMPARE(items(w.fileListView()), (QStringList{QStringLiteral("one.mcl"), QStringLiteral("two.mcl")}));
     w.fileListView()->setCurrentRow(0);

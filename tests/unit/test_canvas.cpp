@@ -25,7 +25,7 @@ class Canvas : public ::testing::Test {
   canvas::ImageCanvas canvases;
   void SetUp() override { env.setCanvas(&canvases); }
   RunResult runProgram(const Lines &program) {
-    env.closeAllTabs();
+    env.workspace.closeAllTabs();
     env.tabs.loadLines(program, ui);
     if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();

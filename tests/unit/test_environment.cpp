@@ -181,48 +181,48 @@ TEST_F(Env, KillDuringTheRunStopsIt) {
 }
 
 TEST_F(Env, NewProgramsTakeTheLowestFreeTabUntilAllTenAreOpen) {
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(env.newProgram(), i);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(env.workspace.newProgram(), i);
   EXPECT_EQ(env.tabs.tab(0).caption, u"#1");
   EXPECT_EQ(env.tabs.tab(9).caption, u"#10");
-  EXPECT_EQ(env.newProgram(), -1);
+  EXPECT_EQ(env.workspace.newProgram(), -1);
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
   EXPECT_EQ(open({u"x"}), -1);
   EXPECT_EQ(ui.messages.back(), u"これ以上編集できない");
-  ASSERT_TRUE(env.closeTab(3));
-  EXPECT_EQ(env.newProgram(), 3);
+  ASSERT_TRUE(env.workspace.closeTab(3));
+  EXPECT_EQ(env.workspace.newProgram(), 3);
   EXPECT_EQ(env.tabs.tab(3).caption, u"#4");
 }
 
 TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
-  int tab = env.newProgram();
+  int tab = env.workspace.newProgram();
   env.tabs.setLines(tab, {u"A = 1;"});
   env.tabs.setModified(tab, true);
   ui.answers = {Answer::Cancel};
-  EXPECT_FALSE(env.closeTab(tab));
+  EXPECT_FALSE(env.workspace.closeTab(tab));
   EXPECT_EQ(ui.questions.back(), u"変更確認: 編集内容をファイル保存するか？\r\r  #1");
   EXPECT_TRUE(env.tabs.tab(tab).inUse);
   ui.answers = {Answer::Yes};
   ui.saveAs = home / "PROG" / "abc";
-  EXPECT_TRUE(env.closeTab(tab));
+  EXPECT_TRUE(env.workspace.closeTab(tab));
   EXPECT_FALSE(env.tabs.tab(tab).inUse);
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
 }
 
 TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
-  int tab = env.newProgram();
+  int tab = env.workspace.newProgram();
   env.tabs.setLines(tab, {u"A = 1;"});
   env.tabs.setModified(tab, true);
-  EXPECT_FALSE(env.overwriteSave(tab));  // the dialog was cancelled
+  EXPECT_FALSE(env.workspace.overwriteSave(tab));  // the dialog was cancelled
   EXPECT_EQ(ui.questions.back().substr(0, 8), u"テキストで保存:");
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
   EXPECT_TRUE(env.tabs.tab(tab).modified);
   ui.saveAs = home / "PROG" / "named.mcl";
-  EXPECT_TRUE(env.overwriteSave(tab));
+  EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
   // From now on the tab has its file: no question.
   std::size_t asked = ui.questions.size();
   env.tabs.setLines(tab, {u"A = 2;"});
-  EXPECT_TRUE(env.overwriteSave(tab));
+  EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(ui.questions.size(), asked);
   EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
@@ -235,14 +235,14 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   env.tabs.setModified(b, true);
   int c = open({u"??\"c\";"});
   ui.answers = {Answer::Cancel};
-  EXPECT_FALSE(env.closeAllTabs());
+  EXPECT_FALSE(env.workspace.closeAllTabs());
   EXPECT_EQ(env.tabs.openCount(), 3);
   for (int t : {a, b, c}) EXPECT_TRUE(env.tabs.tab(t).inUse);
   EXPECT_TRUE(env.tabs.tab(b).modified);
   EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);  // a's slot stays
   // No lets the modified tab go without saving; then everything closes.
   ui.answers = {Answer::No};
-  EXPECT_TRUE(env.closeAllTabs());
+  EXPECT_TRUE(env.workspace.closeAllTabs());
   EXPECT_EQ(env.tabs.openCount(), 0);
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
 }
@@ -252,11 +252,11 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   int b = open({u"??\"b\";"});
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
-  EXPECT_TRUE(env.closeTab(a));
+  EXPECT_TRUE(env.workspace.closeTab(a));
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
   EXPECT_EQ(env.tabs.active(), b);
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   EXPECT_EQ(env.tabs.openCount(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::NotStarted);  // nothing open: no run
 }
@@ -275,12 +275,12 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   env.compileDriver.mnCOMPILEClick();
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 0");
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   open({u"[#11].CLEAR;"});
   env.compileDriver.mnCOMPILEClick();
   env.ExecTaskButtonClick();
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 11");
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
 
   int main = open({u"&A[] += \"x\"; &A[] += \"y\"; &A[] += \"z\";", u"[#2] = &A[];", u"S = [#3].STATUS;",
                    u"??S;", u"&T = [#2].LINE(5);"});
@@ -295,7 +295,7 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
 
 TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
   open({u"N = [#].NEW;", u"??N;"});
-  for (int i = 1; i < 10; ++i) env.newProgram();
+  for (int i = 1; i < 10; ++i) env.workspace.newProgram();
   env.tabs.activate(0);
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
@@ -304,32 +304,32 @@ TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
 }
 
 TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
-  int tab = env.newProgram();
+  int tab = env.workspace.newProgram();
   env.tabs.setLines(tab, {u"A = 1;"});
   ui.saveAs = std::filesystem::path("abc");
-  ASSERT_TRUE(env.saveTabAsText(tab));
-  ASSERT_TRUE(env.saveTabAsText(tab));
+  ASSERT_TRUE(env.workspace.saveTabAsText(tab));
+  ASSERT_TRUE(env.workspace.saveTabAsText(tab));
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "abc.mcl"));
-  EXPECT_EQ(env.recentFiles(), Lines{u"abc.mcl"});
+  EXPECT_EQ(env.workspace.recentFiles(), Lines{u"abc.mcl"});
   EXPECT_EQ(read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
   Environment again(home.path(), ui);
-  EXPECT_EQ(again.recentFiles(), Lines{u"abc.mcl"});
+  EXPECT_EQ(again.workspace.recentFiles(), Lines{u"abc.mcl"});
 }
 
 TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
   open({u"first", u"has [=TXB=]: mark", u"x [=TXB=]#9 inside"});
-  env.newProgram();  // #2 stays empty
+  env.workspace.newProgram();  // #2 stays empty
   open({u"third"});
-  Lines book = env.bookLines();
+  Lines book = env.workspace.bookLines();
   EXPECT_EQ(book, (Lines{u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"first", u"has [=TXB=]: mark",
                          u"x [=TXB=]#9 inside", u"[=TXB=]#3", u"third"}));
   ui.saveAs = home / "PROG" / "work";
-  ASSERT_TRUE(env.saveBook());
+  ASSERT_TRUE(env.workspace.saveBook());
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "work.txb"));
 
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   ASSERT_EQ(env.tabs.openCount(), 0);
-  EXPECT_EQ(env.readBook(book), 2);
+  EXPECT_EQ(env.workspace.readBook(book), 2);
   EXPECT_EQ(env.tabs.tab(0).caption, u"#1");
   EXPECT_EQ(env.tabs.tab(1).caption, u"#2");
   EXPECT_EQ(env.tabs.tab(0).lines, (Lines{u"first", u"x [=TXB=]#9 inside"}));  // the marked line is lost
@@ -339,7 +339,7 @@ TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
 TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
   open({u"A = 1;"});
   ui.saveAs = home / "PROG" / "b.TXB";
-  ASSERT_TRUE(env.saveBook());
+  ASSERT_TRUE(env.workspace.saveBook());
   struct BookUi : ScriptedUi {
     std::filesystem::path book;
     std::optional<std::filesystem::path> chooseOpenFile(const u16 &, const std::filesystem::path &,
@@ -349,9 +349,9 @@ TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
   } bookUi;
   bookUi.book = home / "PROG" / "b.TXB";
   Environment e(home.path(), bookUi);
-  ASSERT_TRUE(e.loadBook());
-  EXPECT_EQ(e.bookName(), u"b.TXB");
-  EXPECT_FALSE(e.overwriteSave(0));
+  ASSERT_TRUE(e.workspace.loadBook());
+  EXPECT_EQ(e.workspace.bookName(), u"b.TXB");
+  EXPECT_FALSE(e.workspace.overwriteSave(0));
   EXPECT_EQ(bookUi.messages.back(), u"ＢＯＯＫ形式は保存メニューを使用する");
 }
 
@@ -406,25 +406,25 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   ASSERT_TRUE(write_lines_file(dir / "a.mcl", {u"??1;"}));
   ASSERT_TRUE(write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
                                                u"[=TXB=]#2", u"y = 2;"}));
-  env.setFileList({dir / "a.mcl", dir / "b.TXB"});
-  EXPECT_EQ(env.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
-  EXPECT_EQ(env.programDirectory(), dir);
+  env.workspace.setFileList({dir / "a.mcl", dir / "b.TXB"});
+  EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
+  EXPECT_EQ(env.workspace.programDirectory(), dir);
   auto saved = read_text_file(home / "Recent.$$$");
   ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->lines, env.recentFiles());
+  EXPECT_EQ(saved->lines, env.workspace.recentFiles());
 
-  EXPECT_EQ(env.previewListedFile(u"a.mcl"), Lines{u"??1;"});
-  EXPECT_TRUE(env.previewListedFile(u"missing.mcl").empty());
-  int tab = env.openListedFile(u"a.mcl");
+  EXPECT_EQ(env.workspace.previewListedFile(u"a.mcl"), Lines{u"??1;"});
+  EXPECT_TRUE(env.workspace.previewListedFile(u"missing.mcl").empty());
+  int tab = env.workspace.openListedFile(u"a.mcl");
   ASSERT_GE(tab, 0);
   EXPECT_EQ(env.tabs.tab(tab).lines, Lines{u"??1;"});
 
   // A book replaces the workspace after the question; No keeps it.
   ui.answers = {Answer::No};
-  EXPECT_EQ(env.openListedFile(u"b.TXB"), -1);
+  EXPECT_EQ(env.workspace.openListedFile(u"b.TXB"), -1);
   EXPECT_EQ(env.tabs.openCount(), 1);
   ui.answers = {Answer::Yes};
-  EXPECT_GE(env.openListedFile(u"b.TXB"), 0);
+  EXPECT_GE(env.workspace.openListedFile(u"b.TXB"), 0);
   EXPECT_EQ(env.tabs.openCount(), 2);
   EXPECT_EQ(env.tabs.tab(1).lines, Lines{u"y = 2;"});
   EXPECT_EQ(ui.questions.back(), u"解放: ワークスペースが破棄されます");
@@ -440,7 +440,7 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
     Lines found;
     for (const u16 &m : ui.messages)
       if (m.find(u"コンパイル警告") != u16::npos) found.push_back(m);
-    env.closeAllTabs();
+    env.workspace.closeAllTabs();
     return found;
   };
   EXPECT_TRUE(warnings_for({u"ABCDEFGHIJKLMNOPQRST = 1;", u"&ABCDEFGHIJKLMNOPQRS = \"s\";"}).empty());
@@ -545,13 +545,13 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
 
 TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
   ASSERT_TRUE(write_lines_file(home / "PROG" / "a.mcl", {u"A = 1;"}, Encoding::Utf8));
-  for (int i = 0; i < 10; ++i) ASSERT_GE(env.newProgram(), 0);
-  EXPECT_FALSE(env.roomForAnotherTab());
-  EXPECT_EQ(env.openListedFile(u"a.mcl"), -1);
+  for (int i = 0; i < 10; ++i) ASSERT_GE(env.workspace.newProgram(), 0);
+  EXPECT_FALSE(env.workspace.roomForAnotherTab());
+  EXPECT_EQ(env.workspace.openListedFile(u"a.mcl"), -1);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[0], u"10ファイル以上は編集できません");
   EXPECT_EQ(ui.messages[1], ui.messages[0]);
-  env.closeTab(3);
-  EXPECT_TRUE(env.roomForAnotherTab());
-  EXPECT_GE(env.openListedFile(u"a.mcl"), 0);
+  env.workspace.closeTab(3);
+  EXPECT_TRUE(env.workspace.roomForAnotherTab());
+  EXPECT_GE(env.workspace.openListedFile(u"a.mcl"), 0);
 }

@@ -111,7 +111,7 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
 // FREE PAGE: the page goes, and the next open page after the one named
 // (the current task's number) becomes the active one, round to the first.
 TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
-  for (int i = 0; i < 5; ++i) env.newProgram();  // tabs 0..4
+  for (int i = 0; i < 5; ++i) env.workspace.newProgram();  // tabs 0..4
   engine::EngineHost &host = env;
   host.Free_Page(3, 1);  // after page 1: page 2
   EXPECT_FALSE(env.tabs.tab(3).inUse);
@@ -129,8 +129,8 @@ TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
   // From a running program: the page of slot 0's program stays in front of
   // nothing; the next page after it becomes active.
   env.tabs.loadLines({u"[#3].FREE;", u"??\"freed\";"}, ui);  // tab 0
-  env.newProgram();  // tab 1
-  env.newProgram();  // tab 2
+  env.workspace.newProgram();  // tab 1
+  env.workspace.newProgram();  // tab 2
   env.tabs.activate(0);
   ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
@@ -154,33 +154,33 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   // "\xC3\xA9" is "é" in UTF-8 and the half-width "ﾃｩ" in Shift-JIS.
   ASSERT_TRUE(write_file_bytes(path, "??\"\xC3\xA9\";\r\n"));
   openUi.file = path;
-  const int utf8 = e.openProgram(Encoding::Utf8);
+  const int utf8 = e.workspace.openProgram(Encoding::Utf8);
   ASSERT_GE(utf8, 0);
   EXPECT_EQ(e.tabs.tab(utf8).lines, Lines{u"??\"é\";"});
   EXPECT_EQ(openUi.pattern, u"*.MCL");
-  const int sjis = e.openProgram(Encoding::Cp932);
+  const int sjis = e.workspace.openProgram(Encoding::Cp932);
   ASSERT_GE(sjis, 0);
   EXPECT_EQ(e.tabs.tab(sjis).lines, Lines{u"??\"ﾃｩ\";"});
   EXPECT_EQ(e.tabs.tab(sjis).caption, u"twofold.mcl");
   // The default takes the bytes for UTF-8 when they are valid UTF-8.
-  const int guessed = e.openProgram(std::nullopt);
+  const int guessed = e.workspace.openProgram(std::nullopt);
   ASSERT_GE(guessed, 0);
   EXPECT_EQ(e.tabs.tab(guessed).lines, Lines{u"??\"é\";"});
 
   // Cancelled: nothing opens. Ten tabs: refused before the dialog.
   openUi.file.reset();
-  EXPECT_EQ(e.openProgram(std::nullopt), -1);
+  EXPECT_EQ(e.workspace.openProgram(std::nullopt), -1);
   EXPECT_EQ(e.tabs.openCount(), 3);
-  while (e.tabs.openCount() < TabPool::kTabs) e.newProgram();
+  while (e.tabs.openCount() < TabPool::kTabs) e.workspace.newProgram();
   openUi.file = path;
   openUi.pattern.clear();
-  EXPECT_EQ(e.openProgram(Encoding::Utf8), -1);
+  EXPECT_EQ(e.workspace.openProgram(Encoding::Utf8), -1);
   EXPECT_EQ(openUi.messages.back(), u"10ファイル以上は編集できません");
   EXPECT_TRUE(openUi.pattern.empty());
 
   // "全て閉じる" closes every one of them (the modified ones asked first).
   e.tabs.activate(-1);
-  EXPECT_TRUE(e.closeAllTabs());
+  EXPECT_TRUE(e.workspace.closeAllTabs());
   EXPECT_EQ(e.tabs.openCount(), 0);
 }
 
@@ -221,7 +221,7 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
     refused += !env.resetTasks() && !env.stepOnePass();
     env.runLoop.KillTaskButtonClick();
   };
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   env.tabs.loadLines({u"WHILE 1 DO END"}, ui);
   ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);

@@ -83,7 +83,7 @@ TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
 }
 
 TEST_F(Extraction, SystemProgramsAreRefusedWithTenTabsOpen) {
-  for (int i = 0; i < 10; ++i) env.newProgram();
+  for (int i = 0; i < 10; ++i) env.workspace.newProgram();
   EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
   EXPECT_EQ(ui.messages.back(), u"10ファイル以上は編集できません");
 }
@@ -95,7 +95,7 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
     Lines prog = {u"WAIT 1; // WAIT here", u"&S = \"WAIT\";"};
     ASSERT_TRUE(write_lines_file(home / "PROG" / "p.mcl", prog));
   }
-  env.addRecentFile(u"p.mcl");
+  env.workspace.addRecentFile(u"p.mcl");
   env.renameWord(u"WAIT", u"PAUSE");
   const Lines &commands = env.language().tables.commands;
   auto at = std::find(commands.begin(), commands.end(), u"PAUSE");
@@ -113,7 +113,7 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
             (Lines{u"PAUSE 1; // PAUSE here", u"&S = \"PAUSE\";"}));
   EXPECT_TRUE(std::filesystem::exists(home / "T-Syntax.txt"));
   // The renamed word compiles at once, and the tables load with it next time.
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   env.tabs.loadLines({u"PAUSE 0;", u"??\"ok\";"}, ui);
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   Language reloaded;
@@ -136,7 +136,7 @@ TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
     ui.answers = {Answer::No};  // saved programs stay as they are
     env.confirmRename();
   }
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   env.tabs.loadLines({u"FUNKTION ZEIGE;", u"??N;", u"ENDFUNC",
                       u"N = 0; S = 0;",
                       u"SOLANGE N < 4 DO N += 1; END",
@@ -150,7 +150,7 @@ TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\rsix4");
 
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   env.tabs.loadLines({u"N = 0;", u"WHILE N < 4 DO N += 1; END"}, ui);
   EXPECT_LT(env.compileDriver.mnCOMPILEClick(), 0);
 

@@ -117,7 +117,7 @@ TEST_F(Http, RequestParametersAndTheirErrors) {
                         u"&A[] = <*> \"" + url(u"/agent") + u"\";"}),
             RunResult::Ended);
   EXPECT_EQ(list(u"&A"), Lines{u"VelmoraTest/1"});
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   EXPECT_EQ(runProgram({u"&H[] += \"2000\";", u"HTTP &H[];", u"&A[] = <*> \"" + url(u"/agent") + u"\";"}),
             RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"- HTTP INVALID PARAMETER ");
@@ -137,7 +137,7 @@ TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
     EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << to_utf8(path);
     EXPECT_EQ(ui.console.back(), u"- HTTP ロード　エラー：ファイル名(" + url(path) + u")");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    env.closeAllTabs();
+    env.workspace.closeAllTabs();
   }
   // A program's own response time-out comes first: no stall limit applies.
   set_setting(env, &environment::Settings::HttpStallTimeoutEdit, u"600");

@@ -66,7 +66,7 @@ TEST_F(Libraries, FailuresAreReportedAndStopTheRun) {
        u"  - DLL:関数定義が重複しています"},
   };
   for (const Case &c : cases) {
-    env.closeAllTabs();
+    env.workspace.closeAllTabs();
     EXPECT_EQ(runProgram(c.program), RunResult::Error);
     EXPECT_EQ(lastLine(), c.line);
     // After the error every library is released and must be defined again.

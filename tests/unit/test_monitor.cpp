@@ -16,7 +16,7 @@ TEST(Monitor, RegistersGridsAndVariables) {
                       u"MATRIX %M[2, 3];", u"FUNCTION F;", u"ENDFUNC"},
                      ui);
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  env.newProgram();
+  env.workspace.newProgram();
   env.tabs.setLines(1, {u"Y = 1;"});
   env.tabs.activate(1);
   // Slots 0 and 3: the grid numbers its rows without gaps.
@@ -50,7 +50,7 @@ TEST(Monitor, RegistersGridsAndVariables) {
   EXPECT_NE(std::find(all.begin(), all.end(), u"%0:S/Num/1.000"), all.end());  // shared: "%" + owner
   EXPECT_TRUE(timer_grid(env.engine()).empty());
   // Timer and handler names show without the quotes they were written with.
-  env.closeAllTabs();
+  env.workspace.closeAllTabs();
   env.tabs.loadLines({u"FUNCTION TICK;", u"  INTRET;", u"ENDFUNC", u"TIMER \"T\", SET, 5, \"TICK\";"}, ui);
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);

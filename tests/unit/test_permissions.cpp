@@ -33,7 +33,7 @@ class Permissions : public ::testing::Test {
     env.setSettings(s);
   }
   RunResult run(const Lines &program) {
-    env.closeAllTabs();
+    env.workspace.closeAllTabs();
     env.tabs.loadLines(program, ui);
     if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
     return env.ExecTaskButtonClick();

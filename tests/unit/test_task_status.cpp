@@ -48,7 +48,7 @@ TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
 TEST_F(TaskStatus, AddAfterItsTabClosedRegistersNothing) {
   const int tab = env.tabs.loadLines({u"A = 1;"}, ui);
   ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  ASSERT_TRUE(env.closeTab(tab));
+  ASSERT_TRUE(env.workspace.closeTab(tab));
   EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);
   EXPECT_EQ(env.engine().registered(), 0);
   for (int s = 0; s < engine::kSlots; ++s) EXPECT_EQ(env.engine().task(s).state, engine::tsEMPTY);

@@ -185,7 +185,7 @@ EMSCRIPTEN_KEEPALIVE void vm_set_tab(int tab, const char *caption, const char *t
 EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
   if (!g->env->tabs.isOpen(tab)) return;
   g->env->tabs.setModified(tab, false);  // the page keeps the text; nothing to ask
-  g->env->closeTab(tab);
+  g->env->workspace.closeTab(tab);
 }
 
 // "文法検査＆コード生成" for a tab: the slot filled (-1 on failure) and the

@@ -1,0 +1,95 @@
+// The workspace's tab commands: opening, saving and closing programs.
+#include "environment/workspace.h"
+
+#include "text/lines.h"
+
+namespace velmora::environment {
+
+Workspace::Workspace(const std::filesystem::path &home_, TabPool &tabs, Settings &settings, UserInterface &ui_,
+                     std::function<void(int)> tabClosing, std::function<void()> lastTabClosed)
+    : home_(home_),
+      tabs_(tabs),
+      settings_(settings),
+      ui_(ui_),
+      tabClosing_(std::move(tabClosing)),
+      lastTabClosed_(std::move(lastTabClosed)) {
+  loadRecentFiles();
+}
+
+std::filesystem::path Workspace::programDirectory() const {
+  if (settings_.AppliProgDirCheckBox && !settings_.AppliProgDirEdit.empty())
+    return std::filesystem::path(to_utf8(settings_.AppliProgDirEdit));
+  return home_;
+}
+
+bool Workspace::saveTabAsText(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs_.at(tab).inUse) return false;
+  Tab &t = tabs_.at(tab);
+  auto chosen = ui_.chooseSaveFile(u"テキストで保存", programDirectory(), t.caption.empty() ? u"*.*" : t.caption);
+  if (!chosen) return false;
+  std::filesystem::path path = *chosen;
+  u16 name = from_utf8(path.filename().string());
+  if (name.find(u'.') == u16::npos) path += ".mcl";
+  if (path.is_relative()) path = programDirectory() / path;
+  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
+    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    return false;
+  }
+  u16 bare = from_utf8(path.filename().string());
+  if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
+  t.modified = false;
+  t.hasFile = true;
+  removeRecoveryCopy(tab);
+  t.panels[1].clear();
+  t.panels[2] = from_utf8(path.string());
+  return true;
+}
+
+bool Workspace::closeTab(int tab) {
+  if (tab < 0 || tab >= TabPool::kTabs || !tabs_.at(tab).inUse) return true;
+  Tab &t = tabs_.at(tab);
+  if (t.modified) {
+    Answer a = ui_.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
+    if (a == Answer::Cancel) return false;
+    if (a == Answer::Yes && !saveTabAsText(tab)) return false;
+  }
+  tabClosing_(tab);
+  tabs_.release(tab);
+  removeRecoveryCopy(tab);
+  if (tabs_.openCount() == 0) lastTabClosed_();
+  return true;
+}
+
+bool Workspace::confirmCloseAll() {
+  std::vector<int> discarded;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    Tab &t = tabs_.at(i);
+    if (!t.inUse || !t.modified) continue;
+    Answer a = ui_.askYesNoCancel(u"編集内容をファイル保存するか？\r\r  " + t.caption, u"変更確認");
+    if (a == Answer::Cancel) return false;
+    if (a == Answer::Yes && !saveTabAsText(i)) return false;
+    if (a == Answer::No) discarded.push_back(i);
+  }
+  for (int i : discarded) tabs_.at(i).modified = false;
+  return true;
+}
+
+bool Workspace::closeAllTabs() {
+  if (!confirmCloseAll()) return false;
+  while (tabs_.openCount() > 0) {
+    int tab = tabs_.active() >= 0 && tabs_.at(tabs_.active()).inUse ? tabs_.active() : -1;
+    for (int i = 0; i < TabPool::kTabs && tab < 0; ++i)
+      if (tabs_.at(i).inUse) tab = i;
+    if (!closeTab(tab)) return false;
+  }
+  return true;
+}
+
+int Workspace::openProgram(std::optional<Encoding> encoding) {
+  if (!roomForAnotherTab()) return -1;
+  auto chosen = ui_.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
+  if (!chosen) return -1;
+  return tabs_.loadFile(*chosen, encoding, ui_);
+}
+
+}  // namespace velmora::environment
