@@ -4,19 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/machine.h"
+#include "tests/unit/engine_fixture.h"  // tcode()
 
 namespace velmora::testing {
-
-// T-code lines from instruction texts: line numbers 00001, 00002, ...
-inline Lines tcode(std::initializer_list<const char16_t *> instructions) {
-  Lines lines;
-  int n = 1;
-  for (const char16_t *text : instructions) {
-    u16 number = int16(n++);
-    lines.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
-  }
-  return lines;
-}
 
 class MachineTest : public ::testing::Test {
  protected:
