@@ -94,6 +94,7 @@ bool Workspace::releaseWorkspace() {
 }
 
 bool Workspace::loadBook() {
+  if (!mayChangeTabs()) return false;
   if (!releaseWorkspace()) return false;
   auto chosen = ui_.chooseOpenFile(u"ブック読込", programDirectory(), u"*.TXB");
   return chosen && readBookFile(*chosen);
@@ -135,6 +136,7 @@ Lines Workspace::previewListedFile(const u16 &name) const {
 }
 
 int Workspace::openListedFile(const u16 &name) {
+  if (!mayChangeTabs()) return -1;
   const std::filesystem::path path = listedFilePath(name);
   if (contains_any_case(name, ".TXB")) {
     if (!releaseWorkspace() || !readBookFile(path)) return -1;

@@ -75,6 +75,7 @@ compiler::TokenStream CompileDriver::tokenize(int tab, bool compileMode) {
 }
 
 bool CompileDriver::TokenButtonClick(bool general) {
+  if (stepCompiling_) return false;  // the step compile's tokens are on show
   if (tabs_.active() < 0 || !tabs_.at(tabs_.active()).inUse) return false;
   extractedTokens_ = tokenize(tabs_.active(), !general);
   return true;

@@ -66,7 +66,7 @@ class Environment : public engine::EngineHost {
   CompileDriver compileDriver{language_, settings_, tabs, engine_, debugger, runLoop, ui,
                               [this] { return busy_; }, [this] { endStepping(); }};
   Workspace workspace{home, tabs, settings_, ui, [this](int tab) { releaseSlotsOf(tab); },
-                      [this] { runLoop.stopWithoutTabs(); }};
+                      [this] { runLoop.stopWithoutTabs(); }, [this] { return runLoop.running(); }};
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.

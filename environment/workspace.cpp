@@ -6,14 +6,22 @@
 namespace velmora::environment {
 
 Workspace::Workspace(const std::filesystem::path &home_, TabPool &tabs, Settings &settings, UserInterface &ui_,
-                     std::function<void(int)> tabClosing, std::function<void()> lastTabClosed)
+                     std::function<void(int)> tabClosing, std::function<void()> lastTabClosed,
+                     std::function<bool()> runOwnsTabs)
     : home_(home_),
       tabs_(tabs),
       settings_(settings),
       ui_(ui_),
       tabClosing_(std::move(tabClosing)),
-      lastTabClosed_(std::move(lastTabClosed)) {
+      lastTabClosed_(std::move(lastTabClosed)),
+      runOwnsTabs_(std::move(runOwnsTabs)) {
   loadRecentFiles();
+}
+
+bool Workspace::mayChangeTabs() {
+  if (!runOwnsTabs_()) return true;
+  ui_.message(u"タスク実行を終了すること", u"");
+  return false;
 }
 
 std::filesystem::path Workspace::programDirectory() const {
@@ -75,6 +83,7 @@ bool Workspace::confirmCloseAll() {
 }
 
 bool Workspace::closeAllTabs() {
+  if (!mayChangeTabs()) return false;
   if (!confirmCloseAll()) return false;
   while (tabs_.openCount() > 0) {
     int tab = tabs_.active() >= 0 && tabs_.at(tabs_.active()).inUse ? tabs_.active() : -1;
@@ -86,6 +95,7 @@ bool Workspace::closeAllTabs() {
 }
 
 int Workspace::openProgram(std::optional<Encoding> encoding) {
+  if (!mayChangeTabs()) return -1;
   if (!roomForAnotherTab()) return -1;
   auto chosen = ui_.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
   if (!chosen) return -1;

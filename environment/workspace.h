@@ -22,9 +22,15 @@ struct RecoveryCopy {
 class Workspace {
  public:
   // tabClosing(tab) is called before a tab goes (its slots are freed);
-  // lastTabClosed when no tab is left.
+  // lastTabClosed when no tab is left; runOwnsTabs tells whether a run is on
+  // (its programs read and write the tabs as pages).
   Workspace(const std::filesystem::path &home, TabPool &tabs, Settings &settings, UserInterface &ui,
-            std::function<void(int)> tabClosing, std::function<void()> lastTabClosed);
+            std::function<void(int)> tabClosing, std::function<void()> lastTabClosed,
+            std::function<bool()> runOwnsTabs);
+
+  // Whether the user may open, close all or read a book now: not while a
+  // run owns the tabs; the user is told to end the run first.
+  bool mayChangeTabs();
 
   // The program directory of the settings, else the home directory.
   std::filesystem::path programDirectory() const;
@@ -96,6 +102,7 @@ class Workspace {
   UserInterface &ui_;
   std::function<void(int)> tabClosing_;
   std::function<void()> lastTabClosed_;
+  std::function<bool()> runOwnsTabs_;
   bool keepRecoveryCopies_ = false;
   Lines recentFiles_;
   u16 bookName_;

@@ -438,7 +438,7 @@ int MainWindow::openProgramLines(const Lines &lines) {
 }
 
 int MainWindow::openProgram(std::optional<Encoding> encoding) {
-  if (env_->runLoop.running()) return -1;
+  if (!env_->workspace.mayChangeTabs()) return -1;
   syncEditorsToPool();
   const int tab = env_->workspace.openProgram(encoding);
   if (tab >= 0) showTab(tab);
@@ -464,10 +464,7 @@ bool MainWindow::extractTokens(bool general) {
 }
 
 bool MainWindow::closeAllTabs() {
-  if (env_->runLoop.running()) {
-    message(u"タスク実行を終了すること", u"");
-    return false;
-  }
+  if (!env_->workspace.mayChangeTabs()) return false;
   syncEditorsToPool();
   const bool closed = env_->workspace.closeAllTabs();
   refreshPages();
@@ -666,8 +663,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
-  if (env_->runLoop.running()) {
-    message(u"タスク実行を終了すること", u"");
+  if (!env_->workspace.mayChangeTabs()) {
     event->ignore();
     return;
   }
@@ -721,7 +717,7 @@ void MainWindow::refreshFileList() {
 }
 
 int MainWindow::openListedFile(const QString &name) {
-  if (env_->runLoop.running()) return -1;
+  if (!env_->workspace.mayChangeTabs()) return -1;
   syncEditorsToPool();
   int tab = env_->workspace.openListedFile(u(name));
   refreshPages();

@@ -511,6 +511,36 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   EXPECT_FALSE(env.deliverInput(u"nobody asks"));
 }
 
+// A run's programs read and write the tabs as pages: while it lasts the user
+// may not open, close all, read a book or start a tool, and is told why.
+TEST_F(Env, TheTabsAndToolsWaitForARunToEnd) {
+  open({u"WHILE 1 DO END"});
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ExtractionSpec spec;
+  spec.sourcePath = u"x.html";
+  int checked = 0;
+  ui.onPump = [&] {
+    if (!env.runLoop.running() || checked) return;
+    ++checked;
+    ui.messages.clear();
+    EXPECT_EQ(env.workspace.openProgram(std::nullopt), -1);
+    EXPECT_FALSE(env.workspace.closeAllTabs());
+    EXPECT_FALSE(env.workspace.loadBook());
+    EXPECT_EQ(env.workspace.openListedFile(u"a.mcl"), -1);
+    EXPECT_EQ(ui.messages, Lines(4, u"タスク実行を終了すること"));
+    EXPECT_EQ(env.runExtraction(spec), RunResult::NotStarted);
+    EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
+    EXPECT_EQ(env.tabs.openCount(), 1);  // no tool left a tab behind
+    EXPECT_TRUE(ui.questions.empty());   // nothing asked to choose a file
+    env.runLoop.KillTaskButtonClick();
+  };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(checked, 1);
+  ui.onPump = nullptr;
+  EXPECT_TRUE(env.workspace.mayChangeTabs());
+  EXPECT_TRUE(env.workspace.closeAllTabs());
+}
+
 TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   open({u"WHILE 1 DO END"});
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
@@ -530,7 +560,8 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
     if (!env.compileDriver.stepCompiling()) return;
     EXPECT_FALSE(env.mayCompile());
     ++triedInStep;  // the compile pumps on after "終了" until it is done
-    refusedInStep += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1;
+    refusedInStep += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1 &&
+                     !env.compileDriver.TokenButtonClick(false);
     env.compileDriver.endStepCompile();
   };
   env.compileDriver.AnalyzeButtonClick();
