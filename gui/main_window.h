@@ -150,6 +150,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
   void refreshPages();         // shows what running programs did to the pages
+  void showMark(int tab);      // the tab's changed mark in its editor and caption
   std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};
   void syncEditorsToPool();    // editor texts become the program texts
   void refreshStatus();
