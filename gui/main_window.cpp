@@ -404,8 +404,11 @@ void MainWindow::refreshPages() {
     if (t.inUse && (!shown || t.revision != shownRevision_[std::size_t(i)])) {
       showTab(i, false);
     } else if (t.inUse && e->document()->isModified() != t.modified) {
-      // A program saved the page ("[#n].SAVE"): same text, no longer changed.
-      showMark(i);
+      // A program saved the page ("[#n].SAVE"): same text, no longer changed;
+      // unless the user typed into it while the program ran, and the file
+      // lacks those edits.
+      if (!t.modified && editorLines(i) != t.lines) env_->tabs.setModified(i, true);
+      else showMark(i);
     } else if (!t.inUse && shown) {
       tabs_->removeTab(tabs_->indexOf(e));
       e->clear();
@@ -419,15 +422,17 @@ int MainWindow::poolIndexOf(QWidget *page) const {
   return -1;
 }
 
+Lines MainWindow::editorLines(int tab) const {
+  Lines lines;
+  for (QTextBlock b = editors_[std::size_t(tab)]->document()->begin(); b.isValid(); b = b.next())
+    lines.push_back(u(b.text()));
+  if (lines.size() == 1 && lines[0].empty()) lines.clear();
+  return lines;
+}
+
 void MainWindow::syncEditorsToPool() {
-  for (int i = 0; i < environment::TabPool::kTabs; ++i) {
-    if (!env_->tabs.isOpen(i)) continue;
-    Lines lines;
-    for (QTextBlock b = editors_[std::size_t(i)]->document()->begin(); b.isValid(); b = b.next())
-      lines.push_back(u(b.text()));
-    if (lines.size() == 1 && lines[0].empty()) lines.clear();
-    env_->tabs.setLines(i, std::move(lines));
-  }
+  for (int i = 0; i < environment::TabPool::kTabs; ++i)
+    if (env_->tabs.isOpen(i)) env_->tabs.setLines(i, editorLines(i));
   env_->tabs.activate(poolIndexOf(tabs_->currentWidget()));
 }
 

@@ -153,6 +153,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showMark(int tab);      // the tab's changed mark in its editor and caption
   std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};
   void syncEditorsToPool();    // editor texts become the program texts
+  Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
   void setRunning(bool running);

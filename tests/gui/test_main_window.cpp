@@ -307,6 +307,37 @@ class MainWindowTest : public QObject {
     QVERIFY(w.editor(2)->document()->isModified());
   }
 
+  // Text typed into a page while the program runs is not in the file the
+  // program then saves from the page: the tab stays changed.
+  void anEditTypedDuringARunIsNotSavedByTheProgram() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    QCOMPARE(w.newProgram(), 0);
+    QTest::keyClicks(w.editor(0), QStringLiteral("??1;"));
+    QCOMPARE(w.openProgramLines({u"[#1].SAVE(\"page1.mcl\");"}), 1);
+    bool typed = false;
+    w.onPump = [&] {
+      if (typed) return;
+      typed = true;
+      w.editor(0)->moveCursor(QTextCursor::End);
+      w.editor(0)->insertPlainText(QStringLiteral("??2;"));
+    };
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    w.onPump = nullptr;
+    QVERIFY(typed);
+    QFile file(QString::fromStdString((w.environment().programDirectory() / "page1.mcl").string()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("??1;"));
+    QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("??1;??2;"));
+    QVERIFY(w.environment().tabs.tab(0).modified);
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
+    w.editorTabs()->setCurrentWidget(w.editor(0));
+    w.answer = Answer::Cancel;
+    QVERIFY(!w.closeActiveTab());
+    QCOMPARE(w.questions.size(), 1);
+  }
+
   void canvasesAppearAsWindowsThatFollowTheProgram() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
