@@ -365,25 +365,35 @@ void MainWindow::showTab(int tab, bool activate) {
   // own text is not passed on, and the document takes the tab's mark.
   showingTab_ = true;
   e->setPlainText(lines.join(QChar(u'\n')));
-  e->document()->setModified(t.modified);
   showingTab_ = false;
   shownRevision_[std::size_t(tab)] = t.revision;
-  int index = tabs_->indexOf(e);
-  const QString caption = qs(t.caption) + (t.modified ? QStringLiteral(" *") : QString());
-  if (index < 0) {
+  if (tabs_->indexOf(e) < 0) {
     // Tabs stand in the order of their numbers.
     int position = 0;
     for (int i = 0; i < tab; ++i)
       if (tabs_->indexOf(editors_[std::size_t(i)]) >= 0) ++position;
-    index = tabs_->insertTab(position, e, caption);
+    tabs_->insertTab(position, e, qs(t.caption));
   }
-  else tabs_->setTabText(index, caption);
+  showMark(tab);
   if (activate) {
     tabs_->setCurrentWidget(e);
     e->setFocus();  // typing goes to the program in front
     statusBar()->showMessage(qs(t.panels[2]));
   }
   updateTitle();
+}
+
+// The editor's document and the tab's caption take the tab's changed mark.
+// The editor reports its own changes; this is for the marks the environment
+// sets, so that an edit after them is reported again.
+void MainWindow::showMark(int tab) {
+  const environment::Tab &t = env_->tabs.tab(tab);
+  QPlainTextEdit *e = editors_[std::size_t(tab)];
+  showingTab_ = true;
+  e->document()->setModified(t.modified);
+  showingTab_ = false;
+  const int index = tabs_->indexOf(e);
+  if (index >= 0) tabs_->setTabText(index, qs(t.caption) + (t.modified ? QStringLiteral(" *") : QString()));
 }
 
 void MainWindow::refreshPages() {
@@ -393,6 +403,12 @@ void MainWindow::refreshPages() {
     bool shown = tabs_->indexOf(e) >= 0;
     if (t.inUse && (!shown || t.revision != shownRevision_[std::size_t(i)])) {
       showTab(i, false);
+    } else if (t.inUse && e->document()->isModified() != t.modified) {
+      // A program saved the page ("[#n].SAVE"): same text, no longer changed;
+      // unless the user typed into it while the program ran, and the file
+      // lacks those edits.
+      if (!t.modified && editorLines(i) != t.lines) env_->tabs.setModified(i, true);
+      else showMark(i);
     } else if (!t.inUse && shown) {
       tabs_->removeTab(tabs_->indexOf(e));
       e->clear();
@@ -406,15 +422,17 @@ int MainWindow::poolIndexOf(QWidget *page) const {
   return -1;
 }
 
+Lines MainWindow::editorLines(int tab) const {
+  Lines lines;
+  for (QTextBlock b = editors_[std::size_t(tab)]->document()->begin(); b.isValid(); b = b.next())
+    lines.push_back(u(b.text()));
+  if (lines.size() == 1 && lines[0].empty()) lines.clear();
+  return lines;
+}
+
 void MainWindow::syncEditorsToPool() {
-  for (int i = 0; i < environment::TabPool::kTabs; ++i) {
-    if (!env_->tabs.isOpen(i)) continue;
-    Lines lines;
-    for (QTextBlock b = editors_[std::size_t(i)]->document()->begin(); b.isValid(); b = b.next())
-      lines.push_back(u(b.text()));
-    if (lines.size() == 1 && lines[0].empty()) lines.clear();
-    env_->tabs.setLines(i, std::move(lines));
-  }
+  for (int i = 0; i < environment::TabPool::kTabs; ++i)
+    if (env_->tabs.isOpen(i)) env_->tabs.setLines(i, editorLines(i));
   env_->tabs.activate(poolIndexOf(tabs_->currentWidget()));
 }
 

@@ -150,8 +150,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
   void refreshPages();         // shows what running programs did to the pages
+  void showMark(int tab);      // the tab's changed mark in its editor and caption
   std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};
   void syncEditorsToPool();    // editor texts become the program texts
+  Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
   void setRunning(bool running);

@@ -258,6 +258,86 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.editor(1)->toPlainText(), QStringLiteral("generated line"));
   }
 
+  // A page a program saved is unchanged and one it loaded a file into is
+  // changed, in the editor as in the tab: an edit after such a save is a
+  // change again, so closing the tab still asks before the edit is lost.
+  void theChangedMarkIsWhatAProgramLeftOnThePage() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    const environment::TabPool &pool = w.environment().tabs;
+    QCOMPARE(w.newProgram(), 0);
+    QTest::keyClicks(w.editor(0), QStringLiteral("??1;"));
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
+    QCOMPARE(w.openProgramLines({u"[#1].SAVE(\"page1.mcl\");"}), 1);
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    const QString saved = QString::fromStdString((w.environment().programDirectory() / "page1.mcl").string());
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("??1;"));
+    QVERIFY(!pool.tab(0).modified);
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1"));
+    QVERIFY(!w.editor(0)->document()->isModified());
+
+    // Edits after the program's save mark the tab again; undoing them is
+    // back at the saved text.
+    w.editorTabs()->setCurrentWidget(w.editor(0));
+    QTest::keyClicks(w.editor(0), QStringLiteral("x"));
+    QVERIFY(pool.tab(0).modified);
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
+    w.editor(0)->undo();
+    QVERIFY(!pool.tab(0).modified);
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1"));
+    QTest::keyClicks(w.editor(0), QStringLiteral("y"));
+    QVERIFY(pool.tab(0).modified);
+    w.answer = Answer::Cancel;
+    QVERIFY(!w.closeActiveTab());
+    QCOMPARE(w.questions, QStringList{QStringLiteral("編集内容をファイル保存するか？\r\r  #1")});
+    QCOMPARE(w.editorTabs()->count(), 2);
+
+    // A file loaded into an unchanged page leaves it changed.
+    QCOMPARE(w.newProgram(), 2);
+    QCOMPARE(w.editorTabs()->tabText(2), QStringLiteral("#3"));
+    w.editorTabs()->setCurrentWidget(w.editor(1));
+    w.editor(1)->setPlainText(QStringLiteral("[#3].LOAD(\"page1.mcl\");"));
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(w.editor(2)->toPlainText(), QStringLiteral("??1;"));
+    QVERIFY(pool.tab(2).modified);
+    QCOMPARE(w.editorTabs()->tabText(2), QStringLiteral("#3 *"));
+    QVERIFY(w.editor(2)->document()->isModified());
+  }
+
+  // Text typed into a page while the program runs is not in the file the
+  // program then saves from the page: the tab stays changed.
+  void anEditTypedDuringARunIsNotSavedByTheProgram() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    QCOMPARE(w.newProgram(), 0);
+    QTest::keyClicks(w.editor(0), QStringLiteral("??1;"));
+    QCOMPARE(w.openProgramLines({u"[#1].SAVE(\"page1.mcl\");"}), 1);
+    bool typed = false;
+    w.onPump = [&] {
+      if (typed) return;
+      typed = true;
+      w.editor(0)->moveCursor(QTextCursor::End);
+      w.editor(0)->insertPlainText(QStringLiteral("??2;"));
+    };
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    w.onPump = nullptr;
+    QVERIFY(typed);
+    QFile file(QString::fromStdString((w.environment().programDirectory() / "page1.mcl").string()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("??1;"));
+    QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("??1;??2;"));
+    QVERIFY(w.environment().tabs.tab(0).modified);
+    QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
+    w.editorTabs()->setCurrentWidget(w.editor(0));
+    w.answer = Answer::Cancel;
+    QVERIFY(!w.closeActiveTab());
+    QCOMPARE(w.questions.size(), 1);
+  }
+
   void canvasesAppearAsWindowsThatFollowTheProgram() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
