@@ -271,7 +271,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
     QCOMPARE(w.openProgramLines({u"[#1].SAVE(\"page1.mcl\");"}), 1);
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
-    const QString saved = QString::fromStdString((w.environment().programDirectory() / "page1.mcl").string());
+    const QString saved = QString::fromStdString((w.environment().workspace.programDirectory() / "page1.mcl").string());
     QFile file(saved);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("??1;"));
@@ -326,7 +326,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
     w.onPump = nullptr;
     QVERIFY(typed);
-    QFile file(QString::fromStdString((w.environment().programDirectory() / "page1.mcl").string()));
+    QFile file(QString::fromStdString((w.environment().workspace.programDirectory() / "page1.mcl").string()));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("??1;"));
     QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("??1;??2;"));
