@@ -43,8 +43,8 @@ env::Environment &shared_environment() {
 
 std::vector<Lines> open_programs(const env::Environment &e) {
   std::vector<Lines> programs;
-  for (const auto &t : e.tabs.tabs)
-    if (t.inUse && !t.lines.empty()) programs.push_back(t.lines);
+  for (int i = 0; i < env::TabPool::kTabs; ++i)
+    if (e.tabs.isOpen(i) && !e.tabs.tab(i).lines.empty()) programs.push_back(e.tabs.tab(i).lines);
   return programs;
 }
 
@@ -52,16 +52,16 @@ std::vector<Lines> open_programs(const env::Environment &e) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   env::Environment &e = shared_environment();
-  int count = e.readBook(fuzz::lines_of(fuzz::bytes_of(data, size)));
-  if (count < 0 || count > env::TabPool::kTabs || count != e.tabs.openCount) std::abort();
+  int count = e.workspace.readBook(fuzz::lines_of(fuzz::bytes_of(data, size)));
+  if (count < 0 || count > env::TabPool::kTabs || count != e.tabs.openCount()) std::abort();
   // Written out as a book and read again, the programs come back alike.
   // (Empty programs are not written.)
-  Lines book = e.bookLines();
+  Lines book = e.workspace.bookLines();
   std::vector<Lines> before = open_programs(e);
-  e.closeAllTabs();
-  if (e.tabs.openCount != 0) std::abort();
-  e.readBook(book);
-  if (open_programs(e) != before || e.tabs.openCount != int(before.size())) std::abort();
-  e.closeAllTabs();
+  e.workspace.closeAllTabs();
+  if (e.tabs.openCount() != 0) std::abort();
+  e.workspace.readBook(book);
+  if (open_programs(e) != before || e.tabs.openCount() != int(before.size())) std::abort();
+  e.workspace.closeAllTabs();
   return 0;
 }

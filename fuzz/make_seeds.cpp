@@ -77,10 +77,10 @@ int main(int argc, char **argv) {
       return 1;
 
     environment.tabs.loadLines(text, ui);
-    if (environment.tabs.openCount == 3 || i + 1 == argc) {
-      std::string book = join_lines_crlf(environment.bookLines(), Encoding::Utf8);
+    if (environment.tabs.openCount() == 3 || i + 1 == argc) {
+      std::string book = join_lines_crlf(environment.workspace.bookLines(), Encoding::Utf8);
       if (!write_bytes(out / "book" / ("book" + std::to_string(++books) + ".TXB"), book)) return 1;
-      environment.closeAllTabs();
+      environment.workspace.closeAllTabs();
     }
   }
   std::error_code ec;
