@@ -5,13 +5,13 @@
 
 namespace velmora::environment {
 
-Workspace::Workspace(const std::filesystem::path &home_, TabPool &tabs, Settings &settings, UserInterface &ui_,
+Workspace::Workspace(const std::filesystem::path &home, TabPool &tabs, Settings &settings, UserInterface &ui,
                      std::function<void(int)> tabClosing, std::function<void()> lastTabClosed,
                      std::function<bool()> runOwnsTabs)
-    : home_(home_),
+    : home_(home),
       tabs_(tabs),
       settings_(settings),
-      ui_(ui_),
+      ui_(ui),
       tabClosing_(std::move(tabClosing)),
       lastTabClosed_(std::move(lastTabClosed)),
       runOwnsTabs_(std::move(runOwnsTabs)) {
