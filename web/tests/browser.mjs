@@ -144,7 +144,7 @@ const cases = {
       [[390, 100], [222, 180, 65], 'last bar'],
       [[350, 60], [235, 245, 250], 'above the last bars'],
       [[200, 350], [255, 255, 255], 'outside the background box'],
-      [[50, 260], [235, 245, 250], 'between first bars'],
+      [[40, 260], [235, 245, 250], 'between first bars'],
     ];
     for (const [[x, y], want, what] of probes) {
       const got = await sample(x, y);
