@@ -10,6 +10,7 @@ bash scripts/build.sh >/dev/null
 # Run from the build tree, the window and the runner keep their programs (PROG)
 # and data (DATA) beside their executables; the examples and their data files
 # go there once, as an installed Velmora copies them into the user's directory.
+shopt -s nullglob
 for dir in build/gui build/cli; do
   [ -d "$dir" ] || continue
   mkdir -p "$dir/PROG" "$dir/DATA"
