@@ -1,5 +1,6 @@
 #include "canvas/qimage_canvas.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -189,9 +190,28 @@ bool ImageCanvas::saveImage(int canvas, const engine::Rect &r, bool png, const s
   return part.save(QString::fromStdString(file.string()), png ? "PNG" : "BMP", png ? 30 : -1);
 }
 
+std::optional<std::string> ImageCanvas::encodeImage(int canvas, const engine::Rect &r, bool png) {
+  QImage part = images_[std::size_t(canvas)].copy(rect_of(r));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!part.save(&buffer, png ? "PNG" : "BMP", png ? 30 : -1)) return std::nullopt;
+  return std::string(bytes.constData(), std::size_t(bytes.size()));
+}
+
+bool ImageCanvas::loadImageBytes(int canvas, const std::string &bytes, int x, int y, const engine::Rect *stretch) {
+  QImage picture;
+  if (!picture.loadFromData(reinterpret_cast<const uchar *>(bytes.data()), qsizetype(bytes.size()))) return false;
+  return drawPicture(canvas, picture, x, y, stretch);
+}
+
 bool ImageCanvas::loadImage(int canvas, const std::filesystem::path &file, int x, int y, const engine::Rect *stretch) {
   QImage picture;
   if (!picture.load(QString::fromStdString(file.string()))) return false;
+  return drawPicture(canvas, picture, x, y, stretch);
+}
+
+bool ImageCanvas::drawPicture(int canvas, const QImage &picture, int x, int y, const engine::Rect *stretch) {
   {
     Painter p(images_[std::size_t(canvas)]);
     if (stretch) p.drawImage(rect_of(*stretch), picture);

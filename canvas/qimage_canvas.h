@@ -40,9 +40,12 @@ class ImageCanvas : public engine::CanvasServices {
                    const engine::Rect *clip) override;
   bool saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) override;
   bool loadImage(int canvas, const std::filesystem::path &file, int x, int y, const engine::Rect *stretch) override;
+  std::optional<std::string> encodeImage(int canvas, const engine::Rect &r, bool png) override;
+  bool loadImageBytes(int canvas, const std::string &bytes, int x, int y, const engine::Rect *stretch) override;
   void reset() override;
 
  private:
+  bool drawPicture(int canvas, const QImage &picture, int x, int y, const engine::Rect *stretch);
   std::array<QImage, engine::kCanvases> images_;
   std::array<bool, engine::kCanvases> visible_{};
   std::array<QPoint, engine::kCanvases> positions_;

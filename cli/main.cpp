@@ -50,9 +50,10 @@ const char *kHelp =
     "  --final-console   print only the final console buffer, after the run\n"
     "  --timeout SECONDS stop the run after this many seconds (exit status 124)\n"
     "  --allow KINDS     allow these kinds for this run, KINDS a comma-separated list of\n"
-    "                    commands, libraries, files (outside the data directory), network\n"
+    "                    commands, libraries, files (writing outside the data directory),\n"
+    "                    network, read (reading outside the data directory)\n"
     "  --deny KINDS      deny these kinds for this run\n"
-    "  --sandbox         deny all four kinds (for programs you did not write)\n"
+    "  --sandbox         deny all five kinds (for programs you did not write)\n"
     "                    Without these the settings decide; a kind set to ask is denied\n"
     "                    here, since nobody can answer.\n"
     "  --no-input        GETS reads nothing and leaves its variable as it is\n"
@@ -239,7 +240,7 @@ int main(int argc, char **argv) {
     } else if (arg == "--allow" || arg == "--deny") {
       const char *v = value(arg.c_str());
       if (!v || !setPermits(v, arg == "--allow" ? engine::PermitMode::Allow : engine::PermitMode::Deny))
-        return usage_error(arg + " needs kinds: commands, libraries, files, network");
+        return usage_error(arg + " needs kinds: commands, libraries, files, network, read");
     } else if (arg == "--sandbox") {
       permits.fill(engine::PermitMode::Deny);
     } else if (arg == "--tokens") {

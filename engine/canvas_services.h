@@ -3,6 +3,8 @@
 // geometry and keeps each task's drawing state; an implementation of this
 // interface (canvas/, with QImage and QPainter) does the drawing.
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "text/u16.h"
 
@@ -57,6 +59,13 @@ class CanvasServices {
   virtual void clippedText(int canvas, int x, int y, u16view text, const Font &font, const Rect *clip) = 0;
   virtual bool saveImage(int canvas, const Rect &r, bool png, const std::filesystem::path &file) = 0;
   virtual bool loadImage(int canvas, const std::filesystem::path &file, int x, int y, const Rect *stretch) = 0;
+  // The area as the bytes of a PNG or BMP file, for the engine to store the
+  // way the run may write; nothing where the canvas saves only itself.
+  virtual std::optional<std::string> encodeImage(int /*canvas*/, const Rect & /*r*/, bool /*png*/) { return std::nullopt; }
+  // loadImage from the bytes of an image file the engine has read.
+  virtual bool loadImageBytes(int /*canvas*/, const std::string & /*bytes*/, int /*x*/, int /*y*/, const Rect * /*stretch*/) {
+    return false;
+  }
   // Resets every canvas to a blank white surface (a run starts).
   virtual void reset() = 0;
 };

@@ -107,11 +107,14 @@ void Engine::removeBreaks(int slot) {
 void Engine::configure(const RunSettings &s) {
   m_->dataDirectory = s.dataDirectory;
   m_->homeDirectory = s.homeDirectory;
+  m_->programDirectory = s.programDirectory;
   m_->commandInterpreter = s.commandInterpreter;
   m_->stopOnFileError = s.stopOnFileError;
   m_->stopOnCommandError = s.stopOnCommandError;
   m_->permits.mode = s.permits;
   m_->permits.newRun();
+  // Opened once per run: files of a confined run are opened beneath it.
+  m_->openDataDirectory();
   m_->httpConnectTimeoutSeconds = s.httpConnectTimeoutSeconds;
   m_->httpStallSeconds = s.httpStallSeconds;
   m_->waitUnit = s.waitUnit;
@@ -127,6 +130,13 @@ long Engine::runPasses(long maxPasses) { return m_->runPasses(maxPasses); }
 void Engine::step() { m_->step(); }
 bool Engine::anyRunnable() const { return m_->anyRunnable(); }
 bool Engine::closeAllFiles() { return m_->closeAllFiles(); }
+
+bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction) {
+  return m_->replaceFile(path, bytes, instruction);
+}
+std::optional<std::string> Engine::loadFile(const std::filesystem::path &path, u16view instruction) {
+  return m_->readFile(path, instruction);
+}
 
 bool Engine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
   return m_->fileWritePermitted(path, instruction);

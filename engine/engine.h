@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
@@ -86,6 +89,9 @@ struct RunSettings {
   // Relative file names of programs resolve against the data directory;
   // relative library paths against the home directory.
   std::filesystem::path dataDirectory, homeDirectory;
+  // The program directory (PROG): part of the program's own directory,
+  // which a run that may not write outside the data directory never writes.
+  std::filesystem::path programDirectory;
   u16 commandInterpreter;
   // Whether a failing file instruction or command ends the run with its
   // error, or is ignored with a console note.
@@ -161,6 +167,11 @@ class Engine {
   // Writing at a path: inside the data directory always, else as the file
   // permission of the run says.
   bool fileWritePermitted(const std::filesystem::path &path, u16view instruction);
+  // Whole-file store and load at a path the way the run may write and read
+  // (beneath the data directory when it may not go outside). Failure with
+  // errorFlag() set: a permission refused it and said so on the console.
+  bool storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction);
+  std::optional<std::string> loadFile(const std::filesystem::path &path, u16view instruction);
 
   // ----- tasks
   // Whether a loaded task takes part in the run.

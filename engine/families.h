@@ -9,6 +9,10 @@ class Machine;
 // The code of a string for the ASC and HEX comparisons.
 long double string_code(u16view word, u16view s);
 
+// A failing file instruction: the run-time error, or, when the run ignores
+// file errors, one console line naming the path, and the run goes on.
+void file_failure(Machine &e, u16view message, u16view path);
+
 void register_control(Machine &e);  // jumps, CALL/RET, FUNCTION, STOP, WAIT, timers, breakpoints
 void register_eval(Machine &e);     // arithmetic, functions, comparisons, matrices, vectors
 void register_strings(Machine &e);  // string and list expressions, stores and predicates

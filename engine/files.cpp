@@ -8,6 +8,7 @@
 // another ":" form has no meaning here and gives the path error. Names are
 // resolved to absolute paths; the process's current directory never changes.
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "engine/families.h"
 #include "engine/registers.h"
 #include "engine/text_ops.h"
+#include "text/beneath.h"
 #include "text/lines.h"
 
 namespace velmora::engine {
@@ -25,6 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::optional<fs::path> resolve(const Machine &e, const u16 &name) {
+  // A NUL would end the name early in the system call, so that another
+  // file than the one named (and judged) would be opened.
+  if (!representable_file_name(name)) return std::nullopt;
   u16 n = name;
   for (char16_t &c : n)
     if (c == u'\\') c = u'/';
@@ -40,15 +45,9 @@ std::optional<fs::path> resolve(const Machine &e, const u16 &name) {
   return e.dataDirectory / to_utf8(n);
 }
 
-// A failing file instruction: the run-time error, or, when the run ignores
-// file errors, one console line naming the path, and the run goes on.
-void file_failure(Machine &e, u16view message, u16view path) {
-  if (e.stopOnFileError) return e.runtimeError(message);
-  e.console.addLine(u"- ファイルI/Oエラー(無視) " + u16(path));
-}
-
 void path_error(Machine &e, const u16 &name, bool withReturn) {
-  file_failure(e, u"- ファイル パスエラー(" + name + u")" + (withReturn ? u"\r" : u""), name);
+  u16 shown = escaped_file_name(name);
+  file_failure(e, u"- ファイル パスエラー(" + shown + u")" + (withReturn ? u"\r" : u""), shown);
 }
 
 long file_number(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
@@ -113,17 +112,23 @@ void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
     file_failure(e, u"- ファイルオープンエラー\r" + shown, shown);
   };
   if (mode == u"READ") {
-    auto bytes = read_file_bytes(*path);
+    auto bytes = e.readFile(*path, u"FILE OPEN");
+    if (e.errorFlag) return;
     if (!bytes) return fail();
     f.readLines = split_lines(decode_bytes(*bytes).text);
     f.readPos = 0;
     f.Mode = fmREAD;
   } else {
-    if (!e.fileWritePermitted(*path, u"FILE OPEN")) return;
-    std::error_code ec;
-    if (fs::is_directory(*path, ec)) return fail();
-    f.FileVarTxt = std::fopen(path->c_str(), mode == u"WRITE" ? "wb" : "ab");
-    if (!f.FileVarTxt) return fail();
+    // Created or truncated only once it is known to be a regular file with
+    // no other name; a FIFO is refused without waiting for a reader.
+    int fd = e.openForWriting(*path, mode == u"APPEND", u"FILE OPEN");
+    if (e.errorFlag) return;
+    if (fd < 0) return fail();
+    f.FileVarTxt = ::fdopen(fd, mode == u"WRITE" ? "wb" : "ab");
+    if (!f.FileVarTxt) {
+      ::close(fd);
+      return fail();
+    }
     f.Mode = mode == u"WRITE" ? fmWRITE : fmAPPEND;
   }
   f.Path = *path;
@@ -178,9 +183,10 @@ void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (name.empty()) return;
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
-  auto file = read_text_file(*path);
-  if (!file) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", from_utf8(path->string()));
-  t.LIST_WORK = std::move(file->lines);
+  auto bytes = e.readFile(*path, u"<*>");
+  if (e.errorFlag) return;
+  if (!bytes) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", from_utf8(path->string()));
+  t.LIST_WORK = split_lines(decode_bytes(*bytes).text);
   t.LIST_REM.clear();
   finish_list(t);
 }
@@ -206,10 +212,9 @@ void op_file_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 325
   if (e.errorFlag) return;
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
-  if (!e.fileWritePermitted(*path, u"<*> =")) return;
   // Written beside the target and renamed over it: a failed store never
   // leaves a half-written file behind.
-  if (!write_lines_file(*path, t.LIST_WORK.lines(), Encoding::Utf8))
+  if (!e.replaceFile(*path, join_lines_crlf(t.LIST_WORK.lines(), Encoding::Utf8), u"<*> =") && !e.errorFlag)
     file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path->string()), from_utf8(path->string()));
 }
 
@@ -220,8 +225,7 @@ void op_file_delete(Machine &e, TTaskInfo &, const TPEXE &r) {  // 328
   if (!path) return;
   std::error_code ec;
   if (!fs::is_regular_file(*path, ec) && !fs::is_symlink(*path, ec)) return;
-  if (!e.fileWritePermitted(*path, u"<!!!>")) return;
-  fs::remove(*path, ec);
+  e.deleteFile(*path, u"<!!!>");
 }
 
 // The file system that holds a path: label, type and serial number.
@@ -277,6 +281,7 @@ void op_volume_info(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 460
 void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 461
   u16 dir = e.rawStr(r, 2);
   if (e.errorFlag) return;
+  if (!representable_file_name(dir)) return path_error(e, dir, false);
   // Moving the data directory moves where files may be written freely.
   if (r.Param[1] == u"DATA" && !e.fileWritePermitted(fs::path(to_utf8(dir)), u"DIR DATA")) return;
   deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
@@ -287,6 +292,11 @@ void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 462
 }
 
 }  // namespace
+
+void file_failure(Machine &e, u16view message, u16view path) {
+  if (e.stopOnFileError) return e.runtimeError(message);
+  e.console.addLine(u"- ファイルI/Oエラー(無視) " + u16(path));
+}
 
 bool Machine::closeAllFiles() {
   bool ok = true;

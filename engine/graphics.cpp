@@ -7,6 +7,7 @@
 #include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/numeric.h"
+#include "text/beneath.h"
 
 namespace velmora::engine {
 
@@ -185,22 +186,41 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
     if (c.options < 2 || (c.option1 != u"PNG" && c.option1 != u"BMP") || c.text2.empty()) return;
     Rect r{c.arg(0), c.arg(1), c.arg(2), c.arg(3)};
     if (r.right <= r.left || r.bottom <= r.top) return;
+    if (!representable_file_name(c.text2))
+      return file_failure(e, u"- ファイル パスエラー(" + escaped_file_name(c.text2) + u")", escaped_file_name(c.text2));
     std::filesystem::path file(to_utf8(c.text2));
     if (file.is_relative()) file = e.dataDirectory / file;
-    if (!e.fileWritePermitted(file, u"SAVE")) return;
-    s.saveImage(cv, r, c.option1 == u"PNG", file);
+    // Stored as whole-file stores are: beneath the data directory when the
+    // run may not write outside it, and never half-written.
+    bool saved = false;
+    if (auto bytes = s.encodeImage(cv, r, c.option1 == u"PNG")) {
+      saved = e.replaceFile(file, *bytes, u"SAVE");
+    } else {
+      if (!e.fileWritePermitted(file, u"SAVE")) return;
+      saved = s.saveImage(cv, r, c.option1 == u"PNG", file);
+    }
+    if (!saved && !e.errorFlag)
+      file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(file.string()), from_utf8(file.string()));
   } else if (w == u"LOAD") {
     if (c.option1 == u"AREA") {
       d.imageAreaSet = true;
       d.imageLeft = c.arg(0), d.imageTop = c.arg(1), d.imageRight = c.arg(2), d.imageBottom = c.arg(3);
     } else if (c.option1 == u"COMP") {
       d.imageCompress = true;
-    } else if (c.option1 == u"IMG" && !c.text2.empty()) {
+    } else if (c.option1 == u"IMG" && !c.text2.empty() && representable_file_name(c.text2)) {
       std::filesystem::path file(to_utf8(c.text2));
       if (file.is_relative()) file = e.dataDirectory / file;
       Rect area = d.imageAreaSet ? Rect{d.imageLeft, d.imageTop, d.imageRight, d.imageBottom}
                                  : Rect{0, 0, s.width(cv), s.height(cv)};
-      s.loadImage(cv, file, c.arg(0), c.arg(1), d.imageCompress ? &area : nullptr);
+      const Rect *stretch = d.imageCompress ? &area : nullptr;
+      if (e.readConfined()) {
+        // Read the way the run may read; the canvas decodes the bytes.
+        auto bytes = e.readFile(file, u"LOAD");
+        if (e.errorFlag) return;
+        if (bytes) s.loadImageBytes(cv, *bytes, c.arg(0), c.arg(1), stretch);
+      } else {
+        s.loadImage(cv, file, c.arg(0), c.arg(1), stretch);
+      }
       d.imageCompress = false;
     }
   }

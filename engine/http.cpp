@@ -4,7 +4,13 @@
 #include <curl/curl.h>
 #endif
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -12,6 +18,7 @@
 #include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
+#include "text/beneath.h"
 #include "text/lines.h"
 
 namespace velmora::engine {
@@ -84,13 +91,21 @@ std::string encode_field(CURL *curl, const std::string &line) {
 }
 
 void run_transfer(HttpTransfer &t) {
-  // The body goes to a file beside the transfer file and is renamed to it
-  // when complete, so the task never reads a half-written body.
-  std::filesystem::path partial = t.file;
-  partial += ".part";
-  std::FILE *out = std::fopen(partial.c_str(), "wb");
+  // The body goes to a new file beside the transfer file (an unpredictable
+  // name, created exclusively in the data directory, so no link planted
+  // there is followed) and is renamed to it when complete, so the task
+  // never reads a half-written body.
+  std::string partial;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    partial = unpredictable_name(t.leaf);
+    fd = ::openat(t.dirfd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  std::FILE *out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
   if (!out) {
-    t.error = "cannot write " + partial.string();
+    if (fd >= 0) ::close(fd);
+    t.error = "cannot write " + t.file.string();
     t.done = true;
     return;
   }
@@ -131,7 +146,7 @@ void run_transfer(HttpTransfer &t) {
     curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, fields.c_str());
   }
   CURLcode rc = curl_easy_perform(curl);
-  std::fclose(out);
+  if (std::fclose(out) != 0 && rc == CURLE_OK) rc = CURLE_WRITE_ERROR;
   if (rc == CURLE_OK) {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -175,14 +190,14 @@ void run_transfer(HttpTransfer &t) {
       line((prefix + ":HttpOnly=").c_str(), httpOnly ? "True" : "False");
     }
     curl_slist_free_all(cookies);
-    std::error_code ec;
-    std::filesystem::rename(partial, t.file, ec);
-    t.ok = !ec;
-    if (ec) t.error = ec.message();
+    t.ok = ::renameat(t.dirfd, partial.c_str(), t.dirfd, t.leaf.c_str()) == 0;
+    if (!t.ok) {
+      t.error = std::strerror(errno);
+      ::unlinkat(t.dirfd, partial.c_str(), 0);
+    }
   } else {
     t.error = curl_easy_strerror(rc);
-    std::error_code ec;
-    std::filesystem::remove(partial, ec);
+    ::unlinkat(t.dirfd, partial.c_str(), 0);
   }
   curl_easy_cleanup(curl);
   t.done = true;
@@ -212,6 +227,7 @@ void HttpTransfer::start() {
 HttpTransfer::~HttpTransfer() {
   cancelled = true;
   if (worker.joinable()) worker.join();
+  if (dirfd >= 0) ::close(dirfd);
 }
 
 bool is_url(u16view name) { return starts_with_any_case(name, "HTTP:") || starts_with_any_case(name, "HTTPS:"); }
@@ -261,8 +277,12 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
     }
   }
   transfer->file = transfer_file(e, e.current);
-  std::error_code ec;
-  std::filesystem::remove(transfer->file, ec);
+  transfer->leaf = transfer->file.filename().string();
+  transfer->dirfd = e.dataFd >= 0 ? ::fcntl(e.dataFd, F_DUPFD_CLOEXEC, 0)
+                                  : ::open(e.dataDirectory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (transfer->dirfd < 0) return e.runtimeError(message);
+  // An old transfer file goes (a link there goes, not what it names).
+  ::unlinkat(transfer->dirfd, transfer->leaf.c_str(), 0);
   t.fDL_Complete = false;
   t.HTTP_REQ = true;
   t.HTTP_REQ_FILE = from_utf8(transfer->file.string());
@@ -275,6 +295,26 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   e.transfers.push_back(std::move(transfer));
   e.anyHttp = true;
 }
+
+namespace {
+// The finished body, read without following a link at its name.
+std::optional<std::string> read_transfer_file(const HttpTransfer &x) {
+  int fd = ::openat(x.dirfd, x.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string bytes;
+  char buffer[65536];
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  for (ssize_t n; ok && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    else bytes.append(buffer, std::size_t(n));
+  }
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+}  // namespace
 
 void Machine::serveTransfers() {
   bool still = false;
@@ -302,13 +342,12 @@ void Machine::serveTransfers() {
     if (waiting) {
       t.fDL_Complete = true;
       t.LIST_REM = x.report;
-      auto bytes = read_file_bytes(x.file);
+      auto bytes = read_transfer_file(x);
       u16 text = !bytes ? u16() : t.Encode_Load == TextEncoding::Utf8 ? decode_as(*bytes, Encoding::Utf8)
                                                                       : decode_bytes(*bytes).text;
       t.LIST_WORK = split_lines(text);
       finish_list(t);
-      std::error_code ec;
-      std::filesystem::remove(x.file, ec);
+      ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
       t.HTTP_REQ = false;
     }
     it = transfers.erase(it);

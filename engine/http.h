@@ -19,6 +19,10 @@ struct HttpTransfer {
   std::string postFields;  // "name=value" lines joined with "&"; empty for GET
   bool post = false;
   std::filesystem::path file;  // the task's transfer file
+  // The data directory (a handle of its own, closed with the transfer) and
+  // the transfer file's name in it: the body is written beneath it.
+  int dirfd = -1;
+  std::string leaf;
   long connectTimeoutMs = 0, timeoutMs = 0;  // 0: no limit
   // A transfer that moves less than a byte a second for this long is
   // abandoned (0: never), so a server that stops answering ends the wait.

@@ -81,6 +81,7 @@ Machine::~Machine() {
   cancelTransfers();
   transfers.clear();
   closeAllFiles();
+  closeDataDirectory();
   resetLibraries();
   releaseAllSlots();
 }

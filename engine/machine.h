@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
@@ -125,6 +127,27 @@ class Machine {
   // Writing, deleting or creating at a path: always allowed inside the data
   // directory, otherwise the file permission decides.
   bool fileWritePermitted(const std::filesystem::path &path, u16view instruction);
+
+  // ----- files as the run may reach them
+  // While writing (or reading) outside the data directory is not allowed,
+  // files are opened beneath the data directory by the kernel (dataFd,
+  // opened once per run), never judged by their names; the program's own
+  // directory (settings, tables, PROG, recovery copies) then counts as
+  // outside even where the data directory holds it. Each of these returns
+  // failure with errorFlag set when a permission refused the access (the
+  // error is on the console), and without it for a plain failure (errno
+  // tells which), for the caller's file error.
+  int dataFd = -1;
+  std::filesystem::path programDirectory;
+  void openDataDirectory();
+  void closeDataDirectory();
+  bool writeConfined() const { return permits.mode[std::size_t(Permission::Files)] != PermitMode::Allow; }
+  bool readConfined() const { return permits.mode[std::size_t(Permission::FilesRead)] != PermitMode::Allow; }
+  int openForWriting(const std::filesystem::path &path, bool append, u16view instruction);
+  int openForReading(const std::filesystem::path &path, u16view instruction);
+  std::optional<std::string> readFile(const std::filesystem::path &path, u16view instruction);
+  bool replaceFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction);
+  bool deleteFile(const std::filesystem::path &path, u16view instruction);
 
   // ----- errors
   // Console line, error flag and message, then stop all. Only the first

@@ -3,6 +3,7 @@
 // further task. Pages are 1..10 in programs, 0..9 in the services.
 #include <cmath>
 
+#include "text/beneath.h"
 #include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/registers.h"
@@ -220,13 +221,15 @@ void save(Machine &e, int page, const u16 &file) {
   // A failed write is a file error, like every other write: the user
   // should look at the disk, not at the page number.
   u16 failedPath;
-  if (e.host->Set_Page_Save(page, file, failedPath)) return;
+  if (!representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + escaped_file_name(file) + u")");
+  if (e.host->Set_Page_Save(page, file, failedPath) || e.errorFlag) return;
   if (failedPath.empty()) page_error(e);
   else e.runtimeError(u"- ファイルI/Oエラー\r" + failedPath);
 }
 
 void load(Machine &e, int page, const u16 &file) {
-  if (!e.host->Get_Page_Load(page, file)) page_error(e);
+  if (!representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + escaped_file_name(file) + u")");
+  if (!e.host->Get_Page_Load(page, file) && !e.errorFlag) page_error(e);
 }
 
 void op_self_save(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 384

@@ -10,12 +10,13 @@ u16view permission_name(Permission p) {
     case Permission::Libraries: return u"ライブラリ呼び出し";
     case Permission::Files: return u"データディレクトリ外のファイル";
     case Permission::Network: return u"ネットワーク";
+    case Permission::FilesRead: return u"データディレクトリ外のファイル（読み込み）";
   }
   return u"";
 }
 
 const char *permission_word(Permission p) {
-  static const char *const words[] = {"commands", "libraries", "files", "network"};
+  static const char *const words[] = {"commands", "libraries", "files", "network", "read"};
   return words[int(p)];
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What a running program may do beyond computing: start commands, call
-// library functions, write files outside the data directory, and use the
-// network. Each kind is allowed, asked about once per run, or denied.
+// library functions, write files outside the data directory, use the
+// network, and read files outside the data directory. Each kind is allowed, asked about once per run, or denied.
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -10,14 +10,15 @@
 
 namespace velmora::engine {
 
-enum class Permission : std::uint8_t { Commands, Libraries, Files, Network };
+enum class Permission : std::uint8_t { Commands, Libraries, Files, Network, FilesRead };
 enum class PermitMode : std::uint8_t { Allow = 0, Ask = 1, Deny = 2 };
-constexpr int kPermissions = 4;
+constexpr int kPermissions = 5;
 
-// "外部コマンド", "ライブラリ呼び出し", "データディレクトリ外のファイル", "ネットワーク".
+// "外部コマンド", "ライブラリ呼び出し", "データディレクトリ外のファイル", "ネットワーク",
+// "データディレクトリ外のファイル（読み込み）".
 u16view permission_name(Permission p);
 // The word of the runner's --allow/--deny ("commands", "libraries", "files",
-// "network"); -1 for any other word.
+// "network", "read"); -1 for any other word.
 const char *permission_word(Permission p);
 int permission_of_word(std::string_view word);
 

@@ -81,6 +81,7 @@ void Environment::prepareEngine() {
   engine::RunSettings run;
   run.dataDirectory = dataDirectory_;
   run.homeDirectory = home;
+  run.programDirectory = workspace.programDirectory();
   run.commandInterpreter = settings_.CMDEXEPathEdit;
   run.stopOnFileError = settings_.FILE_ERROR_CheckBox;
   run.stopOnCommandError = settings_.COMMAND_EXEC_ERROR_CheckBox;

@@ -86,9 +86,8 @@ bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) 
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
   if (path.is_relative()) path = workspace.programDirectory() / path;
-  if (!engine_.fileWritePermitted(path, u"SAVE")) return false;
-  if (!write_lines_file(path, t->lines, Encoding::Utf8)) {
-    writeFailed = from_utf8(path.string());
+  if (!engine_.storeFile(path, join_lines_crlf(t->lines, Encoding::Utf8), u"SAVE")) {
+    if (!engine_.errorFlag()) writeFailed = from_utf8(path.string());
     return false;
   }
   t->modified = false;
@@ -101,9 +100,9 @@ bool Environment::Get_Page_Load(int pageNo, u16view fileName) {
   if (!t || fileName.empty()) return false;
   std::filesystem::path path(to_utf8(fileName));
   if (path.is_relative()) path = workspace.programDirectory() / path;
-  auto file = read_text_file(path);
-  if (!file) return false;
-  t->lines = std::move(file->lines);
+  auto bytes = engine_.loadFile(path, u"LOAD");
+  if (!bytes) return false;
+  t->lines = split_lines(decode_bytes(*bytes).text);
   t->modified = true;
   t->panels[1] = u"!";
   changed(*t);

@@ -111,7 +111,8 @@ const std::vector<Group> &groups() {
        {number([](Settings &s) -> int & { return s.Permissions[0]; }),
         number([](Settings &s) -> int & { return s.Permissions[1]; }),
         number([](Settings &s) -> int & { return s.Permissions[2]; }),
-        number([](Settings &s) -> int & { return s.Permissions[3]; })}},
+        number([](Settings &s) -> int & { return s.Permissions[3]; }),
+        number([](Settings &s) -> int & { return s.Permissions[4]; })}},
       {u"NAME=HTTP_Timeout_Panel",
        {text(&Settings::HttpConnectTimeoutEdit), text(&Settings::HttpStallTimeoutEdit)}},
   };

@@ -46,7 +46,7 @@ struct Settings {
   u16 HttpConnectTimeoutEdit = u"30", HttpStallTimeoutEdit = u"60";
   // 実行許可の設定: external commands, library calls, files outside the data
   // directory, network; each 0 allow, 1 ask, 2 deny.
-  std::array<int, 4> Permissions{0, 0, 0, 0};
+  std::array<int, 5> Permissions{0, 0, 0, 0, 0};
   // エディッタ
   bool Editor_Quote_CheckBox = false;
   bool Ascii_Name_Only_CheckBox = false;

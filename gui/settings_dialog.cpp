@@ -95,7 +95,8 @@ const char *const kPages[] = {"実行時表示", "エラー検出", "パス設�
 
 // The kinds of the permission page, in the order of Settings::Permissions.
 const char *const kPermissionKinds[] = {"外部コマンド（COMMAND, EXEC FILE）", "ライブラリ呼び出し（LIB, LIBA, ::）",
-                                        "データディレクトリ外のファイル書き込み・削除", "ネットワーク（HTTP）"};
+                                        "データディレクトリ外のファイル書き込み・削除", "ネットワーク（HTTP）",
+                                        "データディレクトリ外のファイル（読み込み）"};
 
 QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).name(); }
 
@@ -195,7 +196,7 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       note->setWordWrap(true);
       layout->addWidget(note);
       auto *form = new QFormLayout;
-      for (int k = 0; k < 4; ++k) {
+      for (int k = 0; k < int(std::size(kPermissionKinds)); ++k) {
         auto *choice = new QComboBox;
         choice->setObjectName(QStringLiteral("Permission%1").arg(k));
         choice->addItems({QStringLiteral("許可"), QStringLiteral("確認"), QStringLiteral("禁止")});

@@ -1,5 +1,7 @@
 #include "text/lines.h"
 
+#include "text/beneath.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,51 +98,19 @@ std::optional<fs::path> final_target(const fs::path &path) {
   return std::nullopt;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(std::size_t(n));
-  }
-  return true;
-}
-
 }  // namespace
 
 bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes) {
   auto target = final_target(path);
-  if (!target) return false;
+  if (!target || !target->has_filename()) return false;
+  fs::path parent = target->parent_path();
+  int dir = ::open(parent.empty() ? "." : parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
   // Only regular files are replaced: a device, a pipe or a directory under
   // the name is refused, never swapped for a regular file.
-  struct stat old {};
-  bool exists = ::stat(target->c_str(), &old) == 0;
-  if (exists && !S_ISREG(old.st_mode)) return false;
-  if (!exists && errno != ENOENT) return false;
-  fs::path tmp = *target;
-  tmp += ".velmora-tmp";
-  mode_t mode = exists ? (old.st_mode & 07777) : 0666;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  bool ok = true;
-  if (exists) {
-    // The replacement keeps the old file's permissions (and, where the
-    // process may, its owner): a private file stays private.
-    ok = ::fchmod(fd, mode) == 0;
-    if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-      (void)!::fchown(fd, old.st_uid, old.st_gid);
-  }
-  // On the disk before it replaces the old content, so that a crash leaves
-  // either the old file or the whole new one.
-  ok = ok && write_all(fd, bytes) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  std::error_code ec;
-  if (ok) fs::rename(tmp, *target, ec);
-  if (!ok || ec) {
-    fs::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  bool ok = replace_file_at(dir, target->filename().string(), bytes, false);
+  ::close(dir);
+  return ok;
 }
 
 bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding) {

@@ -41,9 +41,9 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   // The permissions and the HTTP limits come last, after the groups the
   // file always had.
   const Lines &l = file->lines;
-  ASSERT_GE(l.size(), 10u);
-  EXPECT_EQ(Lines(l.end() - 10, l.end()),
-            (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0",
+  ASSERT_GE(l.size(), 11u);
+  EXPECT_EQ(Lines(l.end() - 11, l.end()),
+            (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0", u"0",
                    u"NAME=HTTP_Timeout_Panel", u"30", u"5"}));
 
   Settings back;
