@@ -43,7 +43,9 @@ constexpr bool kHaveOpenat2 = false;
 
 // Without openat2: one component at a time, never following a link, never
 // going up. Absolute names are refused too.
-int walk_beneath(int dirfd, const std::string &relative, int flags, mode_t mode) {
+}  // namespace
+
+int open_beneath_walking(int dirfd, const std::string &relative, int flags, mode_t mode) {
   if (!relative.empty() && relative[0] == '/') {
     errno = EXDEV;
     return -1;
@@ -81,6 +83,8 @@ int walk_beneath(int dirfd, const std::string &relative, int flags, mode_t mode)
     start = slash + 1;
   }
 }
+
+namespace {
 
 int probe_openat2() {
   int fd = openat2_beneath(AT_FDCWD, ".", O_PATH | O_DIRECTORY, 0);
@@ -131,7 +135,7 @@ bool kernel_resolves_beneath() {
 
 int open_beneath(int dirfd, const std::string &relative, int flags, mode_t mode) {
   if (kernel_resolves_beneath()) return openat2_beneath(dirfd, relative, flags, mode);
-  return walk_beneath(dirfd, relative, flags, mode);
+  return open_beneath_walking(dirfd, relative, flags, mode);
 }
 
 int open_parent_beneath(int dirfd, const std::string &relative, std::string &leaf) {

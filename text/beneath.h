@@ -32,6 +32,10 @@ bool kernel_resolves_beneath();
 // "." name the directory itself). Flags and mode as for open(2).
 int open_beneath(int dirfd, const std::string &relative, int flags, mode_t mode = 0);
 
+// The same without openat2, always: each component with O_NOFOLLOW, ".."
+// refused (for kernels before 5.6; public for its tests).
+int open_beneath_walking(int dirfd, const std::string &relative, int flags, mode_t mode = 0);
+
 // Opens the directory that holds `relative`, beneath `dirfd`, as an O_PATH
 // handle for the *at calls, and gives the last component in `leaf` ("" when
 // `relative` names the directory itself).

@@ -10,6 +10,7 @@
 
 #include "engine/http.h"
 #include "environment/environment.h"
+#include "tests/unit/http_server.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
@@ -21,43 +22,9 @@ using namespace velmora::environment;
 using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
 using velmora::testing::TempDir;
+using velmora::testing::Server;
 
 namespace {
-
-class Server {
- public:
-  Server() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const char *argv[] = {"python3", VELMORA_TEST_HTTP_SERVER, nullptr};
-    posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char **>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char buf[32] = {};
-    std::size_t got = 0;
-    while (got < sizeof buf - 1) {
-      ssize_t n = read(fds[0], buf + got, 1);
-      if (n <= 0 || buf[got] == '\n') break;
-      ++got;
-    }
-    close(fds[0]);
-    port = std::atoi(buf);
-  }
-  ~Server() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port = 0;
-
- private:
-  pid_t pid_ = -1;
-};
 
 class Http : public ::testing::Test {
  protected:

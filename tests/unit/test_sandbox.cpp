@@ -1,0 +1,353 @@
+// A run that may not write (or read) outside the data directory, attacked as
+// a hostile program and its data would: NUL in names, the program's own
+// directory, links planted in the data directory, predictable temporary
+// names, second hard links, FIFOs, and a second process swapping a file for
+// a link while the program opens it. Nothing outside the data directory may
+// be created or changed.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "environment/environment.h"
+#include "tests/unit/http_server.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/settings_change.h"
+#include "tests/unit/temp_dir.h"
+#include "text/beneath.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using engine::Permission;
+using velmora::testing::ScriptedUi;
+using velmora::testing::Server;
+using velmora::testing::set_setting;
+using velmora::testing::TempDir;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Every entry under a directory (links not followed) with its kind and
+// content, skipping one subdirectory: what must stay as it was.
+std::map<std::string, std::string> snapshot(const fs::path &root, const fs::path &skip = {}) {
+  std::map<std::string, std::string> seen;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path &p = it->path();
+    if (!skip.empty() && p == skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    auto st = fs::symlink_status(p, ec);
+    std::string what = fs::is_symlink(st) ? "link:" + fs::read_symlink(p, ec).string()
+                       : fs::is_regular_file(st) ? "file:" + slurp(p)
+                                                 : "other";
+    seen[fs::relative(p, root).string()] = what;
+  }
+  return seen;
+}
+
+class Sandbox : public ::testing::Test {
+ protected:
+  TempDir home, outside;
+  ScriptedUi ui;
+  Environment env{home.path(), ui};
+  fs::path data = home / "DATA";
+  fs::path victim = outside / "victim.txt";
+
+  void SetUp() override {
+    std::ofstream(victim) << "precious";
+    confine();
+  }
+  // As velmora-run --sandbox: every kind denied.
+  void confine(bool network = false) {
+    Environment::PermitOverrides o;
+    o.fill(engine::PermitMode::Deny);
+    if (network) o[std::size_t(Permission::Network)] = engine::PermitMode::Allow;
+    env.setUnattended(o);
+  }
+  void unconfine() {
+    Environment::PermitOverrides o;
+    o.fill(engine::PermitMode::Allow);
+    env.setUnattended(o);
+  }
+  RunResult run(const Lines &program) {
+    env.workspace.closeAllTabs();
+    env.tabs.loadLines(program, ui);
+    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
+    return env.ExecTaskButtonClick();
+  }
+  u16 last() const { return ui.console.empty() ? u16() : ui.console.back(); }
+  u16 abs(const fs::path &p) const { return from_utf8(p.string()); }
+  void expectVictimUntouched() {
+    EXPECT_EQ(slurp(victim), "precious");
+    EXPECT_EQ(snapshot(outside.path()).size(), 1u) << "something was created outside";
+  }
+};
+
+const Lines kStoreSteps = {u"&L[] += \"pwned\";"};
+
+}  // namespace
+
+// 1. "../escaped.txt" NUL "/../DATA/y": judged as DATA/y, created as
+// ../escaped.txt before. A NUL never reaches a system call, whatever the
+// permissions.
+TEST_F(Sandbox, ANulInAFileNameIsAPathErrorWithTheNameEscaped) {
+  for (bool confined : {true, false}) {
+    if (!confined) unconfine();
+    for (const u16 &op : {u16(u"<*> &N = &L[];"), u16(u"FILE(1).OPEN(&N, WRITE);"), u16(u"&A[] = <*> &N;"),
+                          u16(u"[#1].SAVE(&N);")}) {
+      Lines program = kStoreSteps;
+      program.push_back(u"&N = \"../escaped.txt\" + CHAR(0) + \"/../DATA/y\";");
+      program.push_back(op);
+      EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
+      EXPECT_NE(last().find(u"パスエラー(../escaped.txt\\x00/../DATA/y)"), u16::npos) << to_utf8(last());
+    }
+  }
+  EXPECT_FALSE(fs::exists(home / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(data / "y"));
+}
+
+// 2. With the data directory set to the program's own directory, a confined
+// run could rewrite User_Setting.Txt (and move the data directory to "/"
+// for the next run). Settings, PROG and recovery copies are outside.
+TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideEvenWhenItHoldsTheData) {
+  set_setting(env, &Settings::AppliDirEdit, abs(home.path()) + u"/");
+  ASSERT_TRUE(env.settings().save(home.path()));
+  const std::string settingsBefore = slurp(home / "User_Setting.Txt");
+  const bool recentBefore = fs::exists(home / "Recent.$$$");
+  const std::string recent = slurp(home / "Recent.$$$");
+  ASSERT_FALSE(settingsBefore.empty());
+  fs::create_directories(home / "Recovery");
+  fs::create_directories(home / "mine");
+  for (const char16_t *name : {u"User_Setting.Txt", u"Recent.$$$", u"PROG/evil.mcl", u"Recovery/0.txt"}) {
+    Lines program = kStoreSteps;
+    program.push_back(u"<*> \"" + u16(name) + u"\" = &L[];");
+    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(name);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+  }
+  EXPECT_EQ(slurp(home / "User_Setting.Txt"), settingsBefore);
+  EXPECT_EQ(fs::exists(home / "Recent.$$$"), recentBefore);
+  EXPECT_EQ(slurp(home / "Recent.$$$"), recent);
+  EXPECT_FALSE(fs::exists(home / "PROG" / "evil.mcl"));
+  EXPECT_FALSE(fs::exists(home / "Recovery" / "0.txt"));
+  // Elsewhere beneath the data directory files stay free.
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"mine/ok.txt\" = &L[];"}), RunResult::Ended) << to_utf8(last());
+  EXPECT_TRUE(fs::exists(home / "mine" / "ok.txt"));
+}
+
+// 3. A dangling link that arrived with someone's data: every write through
+// it created the link's target outside.
+TEST_F(Sandbox, ADanglingLinkInTheDataDirectoryIsNotFollowedOutside) {
+  fs::create_symlink(outside / "created.txt", data / "notes.txt");
+  const Lines ops = {u"<*> \"notes.txt\" = &L[];", u"FILE(1).OPEN(\"notes.txt\", WRITE);",
+                     u"FILE(1).OPEN(\"notes.txt\", APPEND);", u"[#1].SAVE(\"" + abs(data / "notes.txt") + u"\");"};
+  for (const u16 &op : ops) {
+    Lines program = kStoreSteps;
+    program.push_back(op);
+    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+  }
+  expectVictimUntouched();
+  // Deleting removes the link, never what it names.
+  fs::create_symlink(victim, data / "to_victim");
+  EXPECT_EQ(run({u"<!!!> \"to_victim\";"}), RunResult::Ended);
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(data / "to_victim")));
+  expectVictimUntouched();
+}
+
+// 4. The temporary file of a whole-file store had a fixed name beside the
+// target: a link planted under that name made the store write outside.
+TEST_F(Sandbox, APlantedLinkUnderTheOldTemporaryNameIsNeverOpened) {
+  for (bool confined : {true, false}) {
+    if (!confined) unconfine();
+    fs::create_symlink(victim, data / "notes.txt.velmora-tmp");
+    EXPECT_EQ(run({u"&L[] += \"mine\";", u"<*> \"notes.txt\" = &L[];"}), RunResult::Ended) << to_utf8(last());
+    EXPECT_EQ(slurp(data / "notes.txt"), "mine\r\n");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(data / "notes.txt.velmora-tmp")));
+    fs::remove(data / "notes.txt.velmora-tmp");
+    fs::remove(data / "notes.txt");
+  }
+  expectVictimUntouched();
+}
+
+// 4b. The same for the HTTP transfer file: a link "_net_0.$$$.part" made a
+// --sandbox --allow network run write the body over a file outside.
+TEST_F(Sandbox, APlantedLinkBesideTheTransferFileGetsNoBody) {
+  Server server;
+  ASSERT_GT(server.port, 0);
+  confine(true);
+  fs::create_symlink(victim, data / "_net_0.$$$.part");
+  u16 url = u"http://127.0.0.1:" + int16(server.port) + u"/page.txt";
+  EXPECT_EQ(run({u"&A[] = <*> \"" + url + u"\";", u"?? &A[0];"}), RunResult::Ended) << to_utf8(last());
+  EXPECT_FALSE(ui.console.empty());
+  expectVictimUntouched();
+  EXPECT_FALSE(fs::exists(data / "_net_0.$$$"));
+}
+
+// A file of the data directory with a second name outside cannot be told
+// apart from one of its own: refused for writing.
+TEST_F(Sandbox, AHardLinkToAFileOutsideIsRefusedForWriting) {
+  fs::create_hard_link(victim, data / "twin.txt");
+  for (const char16_t *op : {u"<*> \"twin.txt\" = &L[];", u"FILE(1).OPEN(\"twin.txt\", APPEND);"}) {
+    Lines program = kStoreSteps;
+    program.push_back(op);
+    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+  }
+  EXPECT_EQ(slurp(victim), "precious");
+}
+
+// A FIFO neither holds the run nor takes data: the open error, at once.
+TEST_F(Sandbox, AFifoIsRefusedWithoutWaitingForAReader) {
+  ASSERT_EQ(mkfifo((data / "pipe").c_str(), 0600), 0);
+  for (bool confined : {true, false}) {
+    if (!confined) unconfine();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run({u"FILE(1).OPEN(\"pipe\", WRITE);", u"??\"never\";"}), RunResult::Error);
+    EXPECT_NE(last().find(u"ファイルオープンエラー"), u16::npos) << to_utf8(last());
+    EXPECT_EQ(run({u"FILE(1).OPEN(\"pipe\", READ);", u"??\"never\";"}), RunResult::Error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
+}
+
+// Reading outside the data directory is the fifth permission: allowed by
+// default, denied in the sandbox, links included.
+TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
+  fs::create_symlink(victim, data / "peek.txt");
+  const Lines reads = {u"&A[] = <*> \"" + abs(victim) + u"\";", u"&A[] = <*> \"peek.txt\";",
+                       u"FILE(1).OPEN(\"" + abs(victim) + u"\", READ);", u"&A[] = <*> \"../../" +
+                       abs(victim.relative_path()) + u"\";"};
+  for (const u16 &op : reads) {
+    EXPECT_EQ(run({op}), RunResult::Error) << to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u) << to_utf8(last());
+  }
+  std::ofstream(data / "mine.txt") << "ok";
+  EXPECT_EQ(run({u"&A[] = <*> \"mine.txt\";", u"?? &A[0];"}), RunResult::Ended);
+  unconfine();
+  EXPECT_EQ(run({u"&A[] = <*> \"peek.txt\";", u"?? &A[0];"}), RunResult::Ended);
+  EXPECT_NE(last().find(u"precious"), u16::npos);
+}
+
+// 5. A second process swaps DATA/flip between a regular file and a link to
+// a file outside while the program opens "flip" for writing, run after
+// run, for a bounded time. Judging the name and then opening it let some
+// writes land outside.
+TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
+  set_setting(env, &Settings::FILE_ERROR_CheckBox, false);
+  std::ofstream(data / "flip") << "inside";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only system calls here: swap, swap, until the parent is done.
+    const std::string link = (data / ".l").string(), file = (data / ".f").string(), flip = (data / "flip").string();
+    for (long i = 0; i < 20000000; ++i) {
+      (void)!symlink(victim.c_str(), link.c_str());
+      (void)!rename(link.c_str(), flip.c_str());
+      int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+      if (fd >= 0) close(fd);
+      (void)!rename(file.c_str(), flip.c_str());
+      if (getppid() == 1) break;
+    }
+    _exit(0);
+  }
+  env.workspace.closeAllTabs();
+  env.tabs.loadLines({u"&L[] += \"pwned\";", u"FOR K = 1 TO 50 DO", u"FILE(1).OPEN(\"flip\", WRITE);",
+                      u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;", u"FILE(2).OPEN(\"flip\", APPEND);",
+                      u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;", u"<*> \"flip\" = &L[];", u"END"},
+                     ui);
+  ASSERT_GE(env.compileDriver.mnCOMPILEClick(), 0);
+  int runs = 0;
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until) {
+    env.ExecTaskButtonClick();
+    ++runs;
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_GT(runs, 0);
+  EXPECT_EQ(slurp(victim), "precious");
+}
+
+// Hostile names, generated: NUL, "..", absolute names, backslashes, links
+// made here, long names, lone surrogates (no UTF-8 form). Whatever a
+// confined program does with them, nothing outside the data directory is
+// created or changed, and the program's own directory stays as it was.
+TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
+  set_setting(env, &Settings::FILE_ERROR_CheckBox, false);
+  fs::create_directories(data / "sub");
+  fs::create_directory_symlink(outside.path(), data / "dirlink");
+  fs::create_symlink(victim, data / "filelink");
+  fs::create_symlink("../../", data / "sub" / "up");
+  fs::create_symlink(outside / "ghost.txt", data / "dangling");
+  const std::vector<u16> parts = {u"..", u".", u"/", u"\\", u"sub", u"dirlink", u"filelink", u"up", u"dangling",
+                                  u"victim.txt", u"User_Setting.Txt", u"PROG", u"a", u16(1, u'\0'),
+                                  u16(1, char16_t(0xD800)), u16(300, u'x'), abs(outside.path()), abs(home.path()),
+                                  u"_net_0.$$$", u":", u"*"};
+  const auto before = snapshot(outside.path());
+  const auto homeBefore = snapshot(home.path(), data);
+  std::mt19937 random(25);
+  for (int round = 0; round < 60; ++round) {
+    u16 name;
+    int n = 1 + int(random() % 6);
+    for (int k = 0; k < n; ++k) {
+      name += parts[random() % parts.size()];
+      if (random() % 2) name += u'/';
+    }
+    // The name as CHAR codes, so that no character needs quoting.
+    u16 expr = u"\"\"";
+    for (char16_t c : name) expr += u" + CHAR(" + int16(int(c)) + u")";
+    Lines program = {u"&L[] += \"pwned\";", u"&N = " + expr + u";", u"<*> &N = &L[];",
+                     u"FILE(1).OPEN(&N, WRITE);", u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;",
+                     u"FILE(2).OPEN(&N, APPEND);", u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;",
+                     u"[#1].SAVE(&N);", u"<!!!> &N;"};
+    run(program);
+  }
+  EXPECT_EQ(snapshot(outside.path()), before);
+  EXPECT_EQ(snapshot(home.path(), data), homeBefore);
+}
+
+TEST(Beneath, NamesThatCannotBeFileNamesAreRecognisedAndShownEscaped) {
+  EXPECT_TRUE(representable_file_name(u"ファイル.txt"));
+  EXPECT_TRUE(representable_file_name(u"\U0001F600.txt"));  // a whole surrogate pair
+  EXPECT_FALSE(representable_file_name(u16(u"a") + u'\0' + u"b"));
+  EXPECT_FALSE(representable_file_name(u16(1, char16_t(0xDC00))));
+  EXPECT_FALSE(representable_file_name(u16(u"x") + char16_t(0xD800)));
+  EXPECT_EQ(escaped_file_name(u16(u"a") + u'\0' + u"\tb" + char16_t(0xD800)), u"a\\x00\\x09b\\uD800");
+}
+
+TEST(Beneath, TheFallbackWalkRefusesLinksAndGoingUp) {
+  // Where openat2 is present the kernel answers; either way these must hold.
+  TempDir d, out;
+  fs::create_directories(d / "in");
+  fs::create_directory_symlink(out.path(), d / "in" / "link");
+  int dir = ::open(d.path().c_str(), O_PATH | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  for (auto opener : {open_beneath, open_beneath_walking}) {
+    for (const char *name : {"in/link/x", "../x", "/etc/passwd", "in/../../x"}) {
+      errno = 0;
+      EXPECT_LT(opener(dir, name, O_WRONLY | O_CREAT, 0600), 0) << name;
+      EXPECT_TRUE(errno == EXDEV || errno == ELOOP) << name << " " << errno;
+    }
+    int fd = opener(dir, "in/./ok.txt", O_WRONLY | O_CREAT, 0600);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+  }
+  ::close(dir);
+  EXPECT_TRUE(fs::is_empty(out.path()));
+}
