@@ -256,7 +256,7 @@ int main(int argc, char **argv) {
     } else if (arg == "--listing") {
       listing = true;
     } else if (arg == "--common-errors") {
-      std::fputs(to_utf8(compiler::common_errors_markdown()).c_str(), stdout);
+      std::fputs(to_utf8(compiler::common_errors_markdown(Language::builtin())).c_str(), stdout);
       return 0;
     } else if (arg == "--final-console") {
       finalConsole = true;

@@ -1,7 +1,10 @@
 #include "compiler/explanations.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "compiler/statement_compiler.h"
+#include "compiler/tokenizer.h"
 #include "text/fields.h"
 
 namespace velmora::compiler {
@@ -400,13 +403,38 @@ u16 explanation_line(const Diagnosis &d) {
   return place + (d.note ? u"注意: " : u"") + explanation_text(d);
 }
 
-u16 common_errors_markdown() {
+namespace {
+
+struct SilentHost : CompileHost {
+  void message(const u16 &) override {}
+};
+
+// The finding the compiler gives for a row's example, when it is that row's.
+std::optional<Diagnosis> example_finding(const Language &language, const ExplanationRow &row) {
+  Lines lines(1);
+  for (const char16_t *c = row.example; *c; ++c) {
+    if (*c == u'\n') lines.emplace_back();
+    else lines.back() += *c;
+  }
+  Tokenizer tokenizer(language);
+  TokenStream stream = tokenizer.Make_Token_From_Text(lines, TokenizeOptions{}, {});
+  SilentHost host;
+  StatementCompiler compiler(language, host);
+  compiler.compile(stream.tokens, false, stream.columns);
+  for (const Diagnosis &d : compiler.diagnoses())
+    if (d.kind == row.kind) return d;
+  return std::nullopt;
+}
+
+}  // namespace
+
+u16 common_errors_markdown(const Language &language) {
   u16 out = u"## よくあるエラー\n\n";
   out += u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
          u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
          u"ウィンドウではエラーの行の印とステータスバーに、velmora-run では標準エラーに "
          u"`ファイル:行:文字:` の形（行と文字は 1 から数える）で出ます。"
-         u"「注意」はコンパイルできるが間違いらしいところです。\n";
+         u"「注意」はコンパイルできるが間違いらしいところです。下の例の行と文字も 1 から数えています。\n";
   for (const ExplanationRow &row : kRows) {
     if (!row.example || !*row.example) continue;
     out += u"\n### " + u16(row.title) + u"\n\n";
@@ -417,6 +445,12 @@ u16 common_errors_markdown() {
       if (c == u'\n') out += u"    ";
     }
     out += u"\n\n";
+    if (std::optional<Diagnosis> found = example_finding(language, row)) {
+      u16 place;
+      if (found->line >= 0) place = int16(found->line + 1) + u" 行 " + int16(found->column + 1) + u" 文字目: ";
+      out += place + (found->note ? u"注意: " : u"") + explanation_text(*found) + u"\n";
+      continue;
+    }
     Diagnosis d;
     d.kind = row.kind;
     d.word = u"{W}";

@@ -7,7 +7,7 @@
 // generated from it.
 #include <vector>
 
-#include "language/language_tables.h"
+#include "language/language.h"
 
 namespace velmora::compiler {
 
@@ -74,8 +74,10 @@ u16 explanation_text(const Diagnosis &d);
 // it (from 0) and the column from 1; "注意" marks a note.
 u16 explanation_line(const Diagnosis &d);
 
-// The section "よくあるエラー" of the language guide (Markdown), from the table.
-u16 common_errors_markdown();
+// The section "よくあるエラー" of the language guide (Markdown), from the
+// table: each example compiled with the language given, with the text it
+// gets.
+u16 common_errors_markdown(const Language &language);
 
 // What stopped a compile, in the compiler's terms.
 struct RawFailure {
