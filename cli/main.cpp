@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 
 #include "canvas/qimage_canvas.h"
+#include "compiler/explanations.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/paths.h"
@@ -48,6 +49,8 @@ const char *kHelp =
     "  --tcode           print each file's T-code lines, then exit\n"
     "  --listing         print the P-code listing of each slot, then exit\n"
     "  --final-console   print only the final console buffer, after the run\n"
+    "  --common-errors   print the section \"よくあるエラー\" of the language guide\n"
+    "                    (Markdown, made from the compiler's table of explanations)\n"
     "  --timeout SECONDS stop the run after this many seconds (exit status 124)\n"
     "  --allow KINDS     allow these kinds for this run, KINDS a comma-separated list of\n"
     "                    commands, libraries, files (writing outside the data directory),\n"
@@ -65,6 +68,10 @@ const char *kHelp =
     "Ctrl-C stops the run as the stop button does (exit status 130); a second\n"
     "Ctrl-C ends the process at once. A run still busy two seconds after its\n"
     "timeout (an instruction that does not return) is ended with status 124.\n"
+    "\n"
+    "A compile error is followed by its explanation in plain Japanese, one line\n"
+    "FILE:LINE:COLUMN: TEXT (line and column counted from 1); a likely mistake\n"
+    "in a program that compiles gets such a line with \"注意: \" before its text.\n"
     "\n"
     "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
     "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C.\n";
@@ -249,6 +256,9 @@ int main(int argc, char **argv) {
       tcode = true;
     } else if (arg == "--listing") {
       listing = true;
+    } else if (arg == "--common-errors") {
+      std::fputs(to_utf8(compiler::common_errors_markdown(Language::builtin())).c_str(), stdout);
+      return 0;
     } else if (arg == "--final-console") {
       finalConsole = true;
     } else if (arg == "--no-input") {
@@ -309,9 +319,18 @@ int main(int argc, char **argv) {
   }
 
   std::vector<int> filledSlots;
-  for (int tab : tabsOfFiles) {
+  for (std::size_t f = 0; f < tabsOfFiles.size(); ++f) {
+    const int tab = tabsOfFiles[f];
     env.tabs.activate(tab);
     int slot = env.compileDriver.mnCOMPILEClick();
+    // After the compiler's own texts, each finding in the form editors and
+    // terminals understand: FILE:LINE:COLUMN: (from 1).
+    for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
+      std::string place = files[f] + ":";
+      if (d.line >= 0) place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
+      std::fprintf(stderr, "%s %s%s\n", place.c_str(), d.note ? "注意: " : "",
+                   to_utf8(compiler::explanation_text(d)).c_str());
+    }
     if (tcode) {
       for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
       if (slot < 0) return 2;

@@ -42,6 +42,7 @@ u16 operand_text(const u16 &operand) { return operand == u"xPOP" ? u16(u"xPOP xD
 bool StatementCompiler::isMathName(u16view item) const { return tables_.isMathFunction(item); }
 
 void StatementCompiler::mathError(char16_t group, u16view detail) {
+  recordFailure(RawFailure::Kind::Expression, group, cursor_);
   u16 text = u"MATH Syntax Error #[" + curLine_ + u"] Token => " + u16(1, group);
   if (!detail.empty()) text += u"\r" + u16(detail);
   host_.message(text);

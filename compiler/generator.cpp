@@ -253,6 +253,7 @@ void StatementCompiler::Push_Flow_Control_Terminator(u16view type) {
   for (std::size_t i = 0; i < pairs.size() && i < std::size_t(CodeGenRules::kMaxPairs); ++i)
     if (pairs[i].head == type) {
       termStack_.push_back(pairs[i].head + u" " + pairs[i].terminator);
+      blockStarts_.push_back(cursor_);
       return;
     }
 }

@@ -47,6 +47,7 @@ void StatementCompiler::Insert_Token(const u16 &token) {
   if (cursor_ < 0 || cursor_ >= int(tokens_.size())) return;
   u16 line = line_of(tokens_[std::size_t(cursor_)]);
   tokens_.insert(tokens_.begin() + cursor_, line + u" " + token);
+  if (std::size_t(cursor_) < columns_.size()) columns_.insert(columns_.begin() + cursor_, columns_[std::size_t(cursor_)]);
 }
 
 // Backtracking returns the cursor to a phrase's first token; the line
@@ -152,7 +153,12 @@ void StatementCompiler::compileStop() {
   }
 }
 
+void StatementCompiler::recordFailure(RawFailure::Kind kind, char16_t group, int token) {
+  if (failure_.kind == RawFailure::Kind::None) failure_ = {kind, group, token};
+}
+
 void StatementCompiler::syntaxError(char16_t group, const u16 &token) {
+  recordFailure(RawFailure::Kind::Syntax, group, cursor_);
   host_.message(u"Syntax Error \rLine  => " + curLine_ + u"\r" + u"State => " + u16(1, group) + u"\r" +
                 u"Token => " + token);
   host_.locateLine(curLine_);
@@ -179,7 +185,10 @@ bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
     const RuleEnd end = restOfRule(g, OnMismatch::Backtrack, true);
     if (!end.mismatched) return end.result;
     tokenBuffer_.clear();
-    if (pushedTerm && !termStack_.empty()) termStack_.pop_back();
+    if (pushedTerm && !termStack_.empty()) {
+      termStack_.pop_back();
+      if (!blockStarts_.empty()) blockStarts_.pop_back();
+    }
     PopState(true);
     ++row_;
   }
@@ -356,6 +365,7 @@ bool StatementCompiler::expressionList(u16 u, char16_t statementGroup) {
       continue;
     }
     if (!tcode_.empty()) tcode_.pop_back();
+    recordFailure(RawFailure::Kind::Stop, u'$', cursor_);
     compileStop();
     return true;
   }
@@ -365,6 +375,7 @@ bool StatementCompiler::closeBlock() {
   if (termStack_.empty()) return true;  // a ";" with no open block closes nothing
   u16 entry = termStack_.back();
   termStack_.pop_back();
+  if (!blockStarts_.empty()) blockStarts_.pop_back();
   u16 head(field(entry, 0)), terminator(field(entry, 1));
   const u16 &endWord = rules_.endFunctionWord();
   if (endWord.empty() || terminator.find(endWord) == u16::npos) {
@@ -389,29 +400,36 @@ bool StatementCompiler::closeBlock() {
 // count over each statement is exact. "(=" and "=)" are other tokens.
 bool StatementCompiler::parenthesesBalanced() {
   int depth = 0;
-  u16 openLine;
-  auto fail = [&](u16view line, const u16 &token) {
-    curLine_ = u16(line);
+  int open = -1;
+  auto fail = [&](int index, const u16 &token) {
+    curLine_ = u16(field(tokens_[std::size_t(index)], 0));
+    recordFailure(token == u"(" ? RawFailure::Kind::OpenParenthesis : RawFailure::Kind::StrayParenthesis, u'$',
+                  index);
     syntaxError(u'$', token);
     return false;
   };
-  for (const u16 &token : tokens_) {
-    u16view type = field(token, 1);
+  for (int i = 0; i < int(tokens_.size()); ++i) {
+    u16view type = field(tokens_[std::size_t(i)], 1);
     if (type == u"(") {
-      if (depth++ == 0) openLine = u16(field(token, 0));
+      if (depth++ == 0) open = i;
     } else if (type == u")") {
-      if (--depth < 0) return fail(field(token, 0), u")");
+      if (--depth < 0) return fail(i, u")");
     } else if (type == u";") {
-      if (depth > 0) return fail(openLine, u"(");
+      if (depth > 0) return fail(open, u"(");
       depth = 0;
     }
   }
-  if (depth > 0) return fail(openLine, u"(");
+  if (depth > 0) return fail(open, u"(");
   return true;
 }
 
-bool StatementCompiler::compile(const Lines &tokenStream, bool step) {
+bool StatementCompiler::compile(const Lines &tokenStream, bool step, const std::vector<int> &columns) {
   tokens_ = tokenStream;
+  columns_ = columns;
+  columns_.resize(tokens_.size(), -1);
+  blockStarts_.clear();
+  failure_ = RawFailure{};
+  diagnoses_.clear();
   stepMode = step;
   cursor_ = lastToken_ = -1;
   curLine_.clear();
@@ -427,7 +445,10 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step) {
   ops_.clear();
   operands_.clear();
 
-  if (!parenthesesBalanced()) return false;
+  if (!parenthesesBalanced()) {
+    diagnoses_ = diagnose({tokens_, columns_, tables_, failure_, {}, false});
+    return false;
+  }
   LocateState(u'#');
   PushState(u'#');
   bool failed = false;
@@ -449,6 +470,10 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step) {
   bool ok = !failed && !stop_ && cursor_ + 1 >= int(tokens_.size());
   if (!labelStack_.empty())
     host_.message(u"事象：ラベル残存(" + labelStack_.back() + u")" + u"\r" + u"⇒記述ルール定義の対象外");
+  if (!ok) recordFailure(RawFailure::Kind::Stop, u'$', cursor_);
+  const bool lineLeftOpen = !labelStack_.empty() && labelStack_.back().substr(0, 2) != u"L_";
+  diagnoses_ = diagnose({tokens_, columns_, tables_, ok ? RawFailure{} : failure_, ok ? blockStarts_ : std::vector<int>{},
+                         ok && lineLeftOpen});
   return ok;
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "compiler/compile_host.h"
+#include "compiler/explanations.h"
 #include "compiler/tokenizer.h"
 #include "engine/instructions.h"
 
@@ -35,7 +36,12 @@ class StatementCompiler {
   // Start_Compile and Compile_UserProgram over a token stream: resets the
   // compile state, runs the statement loop and reports leftover labels.
   // True when the whole stream was compiled.
-  bool compile(const Lines &tokenStream, bool stepMode = false);
+  // columns: per token its column in its line (the tokenizer's), for the
+  // places of the explanations.
+  bool compile(const Lines &tokenStream, bool stepMode = false, const std::vector<int> &columns = {});
+  // What the last compile found, in plain Japanese terms: the failure's
+  // explanation first when it failed, then notes on likely mistakes.
+  const std::vector<Diagnosis> &diagnoses() const { return diagnoses_; }
 
   // ----- results and state (readable by step-mode displays)
   const Lines &tcode() const { return tcode_; }
@@ -60,6 +66,7 @@ class StatementCompiler {
 
   // ----- token cursor
   Lines tokens_;
+  std::vector<int> columns_;
   int cursor_ = -1;
   int lastToken_ = -1;
   u16 curLine_, prevLine_;
@@ -73,6 +80,10 @@ class StatementCompiler {
   int row_ = 0, field_ = 1;
   std::vector<StateEntry> states_;
   Lines termStack_;
+  std::vector<int> blockStarts_;  // per term-stack entry: the token that opened it
+  RawFailure failure_;
+  std::vector<Diagnosis> diagnoses_;
+  void recordFailure(RawFailure::Kind kind, char16_t group, int token);
   bool stop_ = false;
   bool stopShown_ = false;
   bool statementDone_ = false;  // the statement's ";" has been consumed

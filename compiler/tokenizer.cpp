@@ -23,6 +23,7 @@ struct Tok {
   int line;
   u16 type;
   u16 text;  // empty for keyword and member-word tokens
+  int column = 0;
 };
 
 // Cuts a line into pieces: non-string pieces (finished: upper-cased in
@@ -32,10 +33,12 @@ class PieceSplitter {
   PieceSplitter(const TokenizeOptions &o) : opt_(o) {}
 
   // Feeds characters; returns false once a comment cut dropped the rest.
-  void feed(u16view text) {
+  // source: the index in the source line of text's first character.
+  void feed(u16view text, int source = 0) {
     for (char16_t ch : text) {
       if (dropped_) return;
       ++column_;
+      const int here = source++;
       // Every tab of a line becomes blanks, inside strings too; only the
       // full-width blank is kept inside strings.
       if (ch == u'\t') {
@@ -43,32 +46,45 @@ class PieceSplitter {
         int p = opt_.tabPitch;
         int n = (column_ / p + 1) * p - column_;
         current_.append(std::size_t(n), u' ');
+        cols_.insert(cols_.end(), std::size_t(n), here);
       } else if (ch == u'"') {
         if (!inString_) {
           finish(false);
           current_ = u"\"";
+          cols_.assign(1, here);
           inString_ = true;
         } else {
           current_ += u'"';
+          cols_.push_back(here);
           pieces.push_back(std::move(current_));
+          columns.push_back(std::move(cols_));
           isString.push_back(true);
           current_.clear();
+          cols_.clear();
           inString_ = false;
         }
       } else if (ch == u'\u3000' && !inString_) {
         current_ += u"  ";
+        cols_.insert(cols_.end(), 2, here);
       } else {
         current_ += ch;
+        cols_.push_back(here);
       }
     }
   }
   bool inString() const { return inString_; }
-  void appendToString(u16view text) { current_ += text; }
-  void closeString() {
+  void appendToString(u16view text) {
+    current_ += text;
+    for (std::size_t i = 0; i < text.size(); ++i) cols_.push_back(int(i));
+  }
+  void closeString(int source) {
     current_ += u'"';
+    cols_.push_back(source);
     pieces.push_back(std::move(current_));
+    columns.push_back(std::move(cols_));
     isString.push_back(true);
     current_.clear();
+    cols_.clear();
     inString_ = false;
   }
   // Ends the line: an unterminated string is finished like other text.
@@ -84,10 +100,12 @@ class PieceSplitter {
 
   Lines pieces;
   std::vector<bool> isString;
+  std::vector<std::vector<int>> columns;  // per piece: the source column of each character
 
  private:
   const TokenizeOptions &opt_;
   u16 current_;
+  std::vector<int> cols_;
   bool inString_ = false;
   bool dropped_ = false;
   int column_ = 0;
@@ -95,18 +113,22 @@ class PieceSplitter {
   void finish(bool openString) {
     if (dropped_) return;
     u16 piece = std::move(current_);
+    std::vector<int> cols = std::move(cols_);
     current_.clear();
+    cols_.clear();
     if (opt_.IsUpperCase)
       for (std::size_t i = openString ? 1 : 0; i < piece.size(); ++i) piece[i] = upper(piece[i]);
     if (!opt_.IsNoComment) {
       std::size_t cut = piece.find(u"//");
       if (cut != u16::npos) {
         piece.resize(cut);
+        cols.resize(cut);
         dropped_ = true;
       }
     }
     if (piece.empty()) return;
     pieces.push_back(std::move(piece));
+    columns.push_back(std::move(cols));
     isString.push_back(openString);
   }
 };
@@ -147,10 +169,17 @@ int Tokenizer::KeyWordOrUserSymbol(const u16 &item) {
   return 0;
 }
 
-void Tokenizer::emitToken(int line, u16view type, u16view text) {
+int Tokenizer::columnAt(u16view text) const {
+  if (!pieceColumns_ || !pieceStart_) return 0;
+  std::size_t at = std::size_t(text.data() - pieceStart_);
+  return at < pieceColumns_->size() ? (*pieceColumns_)[at] : (pieceColumns_->empty() ? 0 : pieceColumns_->back());
+}
+
+void Tokenizer::emitToken(int line, int column, u16view type, u16view text) {
   u16 t = int16(line) + u" " + u16(type);
   if (!text.empty()) t += u" " + u16(text);
   out_->tokens.push_back(std::move(t));
+  out_->columns.push_back(column);
 }
 
 void Tokenizer::RecogniseToken(int line, u16view text) {
@@ -166,10 +195,10 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
       if (k == u"\"") {
         std::size_t close = text.find(u'"', 1);
         std::size_t end = close == u16view::npos ? text.size() : close + 1;
-        emitToken(line, u"Ω", text.substr(0, end));
+        emitToken(line, columnAt(text), u"Ω", text.substr(0, end));
         text.remove_prefix(end);
       } else {
-        emitToken(line, k);
+        emitToken(line, columnAt(text), k);
         text.remove_prefix(k.size());
       }
       done = true;
@@ -193,13 +222,13 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
       }
     }
     if (!extended.empty()) {
-      emitToken(line, u"∇", extended);
+      emitToken(line, columnAt(text), u"∇", extended);
       RegisterUserSymbol(extended);
       text.remove_prefix(extended.size());
       continue;
     }
     if (!known.empty()) {
-      emitToken(line, u"∇", known);
+      emitToken(line, columnAt(text), u"∇", known);
       text.remove_prefix(known.size());
       continue;
     }
@@ -207,14 +236,14 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     std::size_t n = 0;
     while (n < text.size() && (is_ascii_digit(text[n]) || text[n] == u'.')) ++n;
     if (n > 0) {
-      emitToken(line, u"Δ", text.substr(0, n));
+      emitToken(line, columnAt(text), u"Δ", text.substr(0, n));
       text.remove_prefix(n);
       continue;
     }
     // 4. A new identifier, up to a one-character symbol.
     if (IsVarNameChars(text)) {
       RegisterUserSymbol(u16(text));
-      emitToken(line, u"∇", text);
+      emitToken(line, columnAt(text), u"∇", text);
       return;
     }
     std::size_t end = 0;
@@ -222,45 +251,50 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     if (end > 0) {
       u16 name(text.substr(0, end));
       RegisterUserSymbol(name);
-      emitToken(line, u"∇", name);
+      emitToken(line, columnAt(text), u"∇", name);
       text.remove_prefix(end);
     } else {
       // A one-character symbol that is no keyword: taken as a word of its own.
-      emitToken(line, text.substr(0, 1));
+      emitToken(line, columnAt(text), text.substr(0, 1));
       text.remove_prefix(1);
     }
   }
 }
 
-void Tokenizer::Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString) {
+void Tokenizer::Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString,
+                                   const std::vector<std::vector<int>> &columns) {
   const bool spacing = opt_->IsGenSpaceInfo;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
     u16view piece = pieces[p];
+    pieceColumns_ = p < columns.size() ? &columns[p] : nullptr;
+    pieceStart_ = piece.data();
     if (isString[p] || (!piece.empty() && piece[0] == u'"')) {
-      emitToken(line, u"Ω", piece);
+      emitToken(line, columnAt(piece), u"Ω", piece);
       continue;
     }
     if (piece.find_first_not_of(u' ') == u16view::npos) {
-      if (spacing) emitToken(line, u"ψ", int16(long(piece.size())));
+      if (spacing) emitToken(line, columnAt(piece), u"ψ", int16(long(piece.size())));
       continue;
     }
     std::size_t i = 0;
     while (i < piece.size()) {
       std::size_t start = i;
       while (i < piece.size() && piece[i] == u' ') ++i;
-      if (spacing && i > start) emitToken(line, u"ψ", int16(long(i - start)));
+      if (spacing && i > start) emitToken(line, columnAt(piece.substr(start)), u"ψ", int16(long(i - start)));
       if (i >= piece.size()) break;
       std::size_t end = i;
       while (end < piece.size() && piece[end] != u' ') ++end;
       u16 item(piece.substr(i, end - i));
       switch (KeyWordOrUserSymbol(item)) {
-        case 1: emitToken(line, item); break;
-        case 2: emitToken(line, u"∇", item); break;
-        default: RecogniseToken(line, item); break;
+        case 1: emitToken(line, columnAt(piece.substr(i)), item); break;
+        case 2: emitToken(line, columnAt(piece.substr(i)), u"∇", item); break;
+        default: RecogniseToken(line, piece.substr(i, end - i)); break;
       }
       i = end;
     }
   }
+  pieceColumns_ = nullptr;
+  pieceStart_ = nullptr;
 }
 
 void Tokenizer::Make_Tokens(const Lines &text) {
@@ -269,7 +303,7 @@ void Tokenizer::Make_Tokens(const Lines &text) {
     const u16 &line = text[i];
     if (!spacing && line.size() >= 2 && line[0] == u'/' && line[1] == u'/') continue;
     if (line.empty()) {
-      if (spacing) emitToken(int(i), u"ψ", u"1");
+      if (spacing) emitToken(int(i), 0, u"ψ", u"1");
       continue;
     }
     PieceSplitter splitter(*opt_);
@@ -284,11 +318,11 @@ void Tokenizer::Make_Tokens(const Lines &text) {
         continue;
       }
       splitter.appendToString(u16view(next).substr(0, quote));
-      splitter.closeString();
-      splitter.feed(u16view(next).substr(quote + 1));
+      splitter.closeString(int(quote));
+      splitter.feed(u16view(next).substr(quote + 1), int(quote) + 1);
     }
     splitter.end();
-    Process_SingleLine(int(last), splitter.pieces, splitter.isString);
+    Process_SingleLine(int(last), splitter.pieces, splitter.isString, splitter.columns);
     i = last;
   }
 }
@@ -299,10 +333,7 @@ void Tokenizer::renameSymbol(const u16 &from, const u16 &to) {
   *it = to;
   symbolSet_.erase(from);
   symbolSet_.insert(to);
-  if (opt_->variableAlert) {
-    out_->report.push_back(u"変数削除: " + from);
-    out_->report.push_back(u"変数追加: " + to);
-  }
+  renames_.emplace_back(from, to);
 }
 
 namespace {
@@ -337,7 +368,10 @@ Tok parse_token(const u16 &line) {
 void Tokenizer::ModifyTokenStreamMOre() {
   std::vector<Tok> toks;
   toks.reserve(out_->tokens.size());
-  for (const u16 &line : out_->tokens) toks.push_back(parse_token(line));
+  for (std::size_t i = 0; i < out_->tokens.size(); ++i) {
+    toks.push_back(parse_token(out_->tokens[i]));
+    if (i < out_->columns.size()) toks.back().column = out_->columns[i];
+  }
   const CodeGenRules &rules = lang_.rules;
   Lines &symbols = out_->userSymbols;
   auto drop_symbol = [&](const u16 &name) {
@@ -360,7 +394,7 @@ void Tokenizer::ModifyTokenStreamMOre() {
       toks[k + 1].text.clear();
     } else if (t1 == u"$" && t2 == u"∇") {
       u16 name = toks[k + 1].text;
-      toks[k] = Tok{toks[k].line, u"xVECTVAR", u"$" + name};
+      toks[k] = Tok{toks[k].line, u"xVECTVAR", u"$" + name, toks[k].column};
       toks[k + 1].type = absorbed;
       renameSymbol(name, u"$" + name);
     } else if (rules.isSubroutineWord(t1) && t2 == u"∇") {
@@ -373,7 +407,7 @@ void Tokenizer::ModifyTokenStreamMOre() {
       add_unique(out_->sharedNames, name);
     } else if ((t1 == u"&" || t1 == u"%") && t2 == u"∇") {
       u16 name = toks[k + 1].text;
-      toks[k] = Tok{toks[k].line, t1 == u"&" ? u"Σ" : u"□", t1 + name};
+      toks[k] = Tok{toks[k].line, t1 == u"&" ? u"Σ" : u"□", t1 + name, toks[k].column};
       toks[k + 1].type = absorbed;
       renameSymbol(name, toks[k].text);
     }
@@ -382,9 +416,20 @@ void Tokenizer::ModifyTokenStreamMOre() {
   // keeps its own entry: every ∇ name of the stream is a user symbol.
   for (const Tok &t : toks)
     if (t.type == u"∇" && !IsUserSymbol(t.text)) RegisterUserSymbol(t.text);
+  // A rename merges two variables only when the old name is still used as a
+  // plain variable of the program (A and &A both written); only that is
+  // reported. Every other rename just gives a variable its kind mark.
+  if (opt_->variableAlert)
+    for (const std::pair<u16, u16> &rename : renames_)
+      if (std::any_of(toks.begin(), toks.end(), [&](const Tok &t) { return t.type == u"∇" && t.text == rename.first; })) {
+        out_->report.push_back(u"変数削除: " + rename.first);
+        out_->report.push_back(u"変数追加: " + rename.second);
+      }
+  renames_.clear();
   out_->tokens.clear();
+  out_->columns.clear();
   for (const Tok &t : toks)
-    if (t.type != absorbed) emitToken(t.line, t.type, t.text);
+    if (t.type != absorbed) emitToken(t.line, t.column, t.type, t.text);
 }
 
 void Tokenizer::RemoveLocalVariables() {
@@ -398,6 +443,7 @@ TokenStream Tokenizer::Make_Token_From_Text(const Lines &text, const TokenizeOpt
   opt_ = &options;
   symbolSet_.clear();
   symbolsByFirst_.assign(65536, {});
+  renames_.clear();
   try {
     Make_Tokens(text);
   } catch (const std::exception &) {

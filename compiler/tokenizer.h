@@ -18,6 +18,7 @@ struct TokenizeOptions {
 
 struct TokenStream {
   Lines tokens;         // token lines
+  std::vector<int> columns;  // per token: its 0-based column in its source line
   Lines userSymbols;    // in order of first registration
   Lines sharedNames;
   Lines functionNames;
@@ -51,14 +52,20 @@ class Tokenizer {
   TokenStream *out_ = nullptr;
   const TokenizeOptions *opt_ = nullptr;
   std::unordered_set<u16> symbolSet_;
+  std::vector<std::pair<u16, u16>> renames_;  // user symbols given a kind mark
   std::vector<std::vector<int>> symbolsByFirst_;
 
   void RegisterUserSymbol(const u16 &name);
   bool IsUserSymbol(const u16 &name) const { return symbolSet_.count(name) != 0; }
   int KeyWordOrUserSymbol(const u16 &item);
-  void emitToken(int line, u16view type, u16view text = {});
+  // Source columns of the characters of the piece being tokenised.
+  const std::vector<int> *pieceColumns_ = nullptr;
+  const char16_t *pieceStart_ = nullptr;
+  int columnAt(u16view text) const;
+  void emitToken(int line, int column, u16view type, u16view text = {});
   void Make_Tokens(const Lines &text);
-  void Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString);
+  void Process_SingleLine(int line, const Lines &pieces, const std::vector<bool> &isString,
+                          const std::vector<std::vector<int>> &columns);
   void RecogniseToken(int line, u16view text);
   void ModifyTokenStreamMOre();
   void RemoveLocalVariables();

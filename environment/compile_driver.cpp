@@ -56,6 +56,20 @@ CompileDriver::CompileDriver(const Language &language, const Settings &settings,
 
 CompileDriver::~CompileDriver() = default;
 
+u16 CompileDriver::explanationLine() const {
+  return explanations_.empty() ? u16() : compiler::explanation_line(explanations_.front());
+}
+
+// The mark of a failed compile goes where its explanation points (a missing
+// ";" belongs to the line before the one the compiler stopped at).
+void CompileDriver::explainFailure() {
+  if (explanations_.empty() || explanations_.front().note) return;
+  const compiler::Diagnosis &d = explanations_.front();
+  if (d.line < 0 || explanationTab_ < 0) return;
+  if (compileError_.tab == explanationTab_) compileError_.line = d.line;
+  else compileError_ = {explanationTab_, d.line, lastCompileMessage_.empty() ? compiler::explanation_text(d) : lastCompileMessage_};
+}
+
 void CompileDriver::locateLine(u16view line) {
   int n = -1;
   if (tabs_.active() >= 0 && parse_int(line, n) && n >= 0) compileError_ = {tabs_.active(), n, lastCompileMessage_};
@@ -118,6 +132,8 @@ int CompileDriver::Comp_And_RegTask(TTaskState initial) {
   if (!tab) return -1;
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
+  explanations_.clear();
+  explanationTab_ = tabs_.active();
   if (settings_.Editor_Quote_CheckBox)
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
@@ -131,12 +147,24 @@ int CompileDriver::Comp_And_RegTask(TTaskState initial) {
       compileOk_ = false;
       const u16 text = u"変数名は半角英数字のみ: " + bad->first;
       compileError_ = {tabs_.active(), bad->second, text};
-      ui_.message(text, u"");
+      compiler::Diagnosis d;
+      d.kind = compiler::Failure::NonAsciiName;
+      d.word = bad->first;
+      d.line = bad->second;
+      for (std::size_t i = 0; i < lastTokens_.tokens.size() && i < lastTokens_.columns.size(); ++i)
+        if (compiler::GetToken(2, lastTokens_.tokens[i]) == bad->first) {
+          d.column = lastTokens_.columns[i];
+          break;
+        }
+      explanations_ = {d};
+      if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
       return -1;
     }
   }
   if (!Start_Compile()) {
-    if (settings_.ShowErrorLocatorCheckBox) ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
+    explainFailure();
+    if (settings_.ShowErrorLocatorCheckBox && settings_.COMPILE_MESSAGE_CheckBox)
+      ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
     return -1;
   }
   return RegCode_To_TaskSlot(initial);
@@ -148,9 +176,10 @@ bool CompileDriver::Start_Compile() {
     stepCompiling_ = true;
     stepEnd_ = false;
   }
-  compileOk_ = compiler_->compile(lastTokens_.tokens, step);
+  compileOk_ = compiler_->compile(lastTokens_.tokens, step, lastTokens_.columns);
   stepCompiling_ = false;
   lastTcode_ = compiler_->tcode();
+  explanations_ = compiler_->diagnoses();
   compileReport();
   if (compileOk_) compileWarnings();
   return compileOk_;
@@ -227,9 +256,12 @@ bool CompileDriver::AnalyzeButtonClick() {
   report_.clear();
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
+  explanations_.clear();
+  explanationTab_ = tabs_.active();
   lastTokens_ = tokenize(tabs_.active(), true);
-  const bool ok = compiler_->compile(lastTokens_.tokens, true);
+  const bool ok = compiler_->compile(lastTokens_.tokens, true, lastTokens_.columns);
   lastTcode_ = compiler_->tcode();
+  explanations_ = compiler_->diagnoses();
   compileOk_ = false;  // a step compile registers nothing
   stepCompiling_ = false;
   return ok;
@@ -274,7 +306,11 @@ int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
   int slot = engine_.registerProgram(lastTcode_, lastTokens_.userSymbols, lastTokens_.sharedNames,
                                     registrationMessages_, initial, tab->caption, compiledTab_);
   if (slot < 0) {
-    if (settings_.VARIABLE_ALERT_CheckBox && !registrationMessages_.empty()) {
+    if (compiledTab_ == explanationTab_) {
+      explanations_ = {compiler::registration_diagnosis(explanations_, registrationMessages_)};
+      explainFailure();
+    }
+    if (settings_.VARIABLE_ALERT_CheckBox && settings_.COMPILE_MESSAGE_CheckBox && !registrationMessages_.empty()) {
       u16 text;
       for (std::size_t i = 0; i < registrationMessages_.size(); ++i)
         text += int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";

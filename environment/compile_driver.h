@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "compiler/compile_host.h"
+#include "compiler/explanations.h"
 #include "compiler/tokenizer.h"
 #include "engine/engine.h"
 #include "environment/debugger.h"
@@ -106,6 +107,13 @@ class CompileDriver : private compiler::CompileHost {
 
   // Where the last failed compile stopped (no mark when it succeeded).
   const SourceMark &compileError() const { return compileError_; }
+  // The plain-Japanese findings of the last compile of a tab: when it failed
+  // (or its registration did), the explanation of that first; notes on likely
+  // mistakes of a program that compiled after it. explanationTab: its tab.
+  const std::vector<compiler::Diagnosis> &explanations() const { return explanations_; }
+  int explanationTab() const { return explanationTab_; }
+  // The status-bar text of the first finding ("行 3（5 文字目）: …"), or empty.
+  u16 explanationLine() const;
   // The tab text each slot was compiled from, to tell a changed tab.
   const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
 
@@ -132,6 +140,9 @@ class CompileDriver : private compiler::CompileHost {
   bool StepTransCheckBox_ = false;
   bool stepNext_ = false, stepEnd_ = false;
   SourceMark compileError_;
+  std::vector<compiler::Diagnosis> explanations_;
+  int explanationTab_ = -1;
+  void explainFailure();
   std::array<Lines, engine::kSlots> compiledSource_;
   bool compileOk_ = false;
   int compiledTab_ = -1;   // the tab the last successful compile came from
@@ -139,9 +150,11 @@ class CompileDriver : private compiler::CompileHost {
   u16 lastCompileMessage_;  // the message a located compile error goes with
 
   // CompileHost
+  // The compiler's own message boxes, unless the setting leaves only the
+  // explanation.
   void message(const u16 &text) override {
     lastCompileMessage_ = text;
-    ui_.message(text, u"");
+    if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
   }
   void pumpEvents() override { ui_.pumpEvents(); }
   void locateLine(u16view line) override;

@@ -100,6 +100,7 @@ const std::vector<Group> &groups() {
        {check(&Settings::AppliProgDirCheckBox), text(&Settings::AppliProgDirEdit)}},
       {u"NAME=Editor_Quote_CheckBox", {check(&Settings::Editor_Quote_CheckBox)}},
       {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::ShowErrorLocatorCheckBox)}},
+      {u"NAME=COMPILE_MESSAGE_CheckBox", {check(&Settings::COMPILE_MESSAGE_CheckBox)}},
       {u"NAME=SysTabPitchCheckBox",
        {check(&Settings::SysTabPitchCheckBox), text(&Settings::ConsoleTabPitchEdit)}},
       {u"NAME=ForceMonoCheckBox", {check(&Settings::ForceMonoCheckBox)}},

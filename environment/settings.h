@@ -33,6 +33,9 @@ struct Settings {
   bool VARIABLE_ALERT_CheckBox = true;
   bool COMPILE_REPORT_CheckBox = false;
   bool ShowErrorLocatorCheckBox = true;
+  // The compiler's own message boxes ("Syntax Error", "MATH Syntax Error",
+  // "COMPILE STOP", ...); off: only the plain explanation, without a box.
+  bool COMPILE_MESSAGE_CheckBox = true;
   // パス設定
   bool AppliDirCheckBox = false;
   u16 AppliDirEdit;

@@ -58,9 +58,11 @@ int CodeEditor::lineAtGutterY(int y) const {
   return -1;
 }
 
-void CodeEditor::setErrorLine(int line) {
+void CodeEditor::setErrorLine(int line, const QString &note) {
   if (line < 0 || line >= blockCount()) return;
   errorLine_ = line;
+  errorNote_ = note;
+  viewport()->update();
   QTextCursor c(document()->findBlockByNumber(line));
   setTextCursor(c);
   centerCursor();
@@ -71,6 +73,8 @@ void CodeEditor::setErrorLine(int line) {
 void CodeEditor::clearErrorLine() {
   if (errorLine_ < 0) return;
   errorLine_ = -1;
+  errorNote_.clear();
+  viewport()->update();
   setExtraSelections({});
   gutter_->update();
   emit errorLineCleared();
@@ -82,6 +86,23 @@ void CodeEditor::showErrorSelection() {
   mark.format.setProperty(QTextFormat::FullWidthSelection, true);
   mark.cursor = QTextCursor(document()->findBlockByNumber(errorLine_));
   setExtraSelections({mark});
+}
+
+// The explanation of the error, after the text of its line.
+void CodeEditor::paintEvent(QPaintEvent *event) {
+  QPlainTextEdit::paintEvent(event);
+  if (errorLine_ < 0 || errorNote_.isEmpty()) return;
+  QTextBlock block = document()->findBlockByNumber(errorLine_);
+  if (!block.isValid() || !block.isVisible()) return;
+  QRectF r = blockBoundingGeometry(block).translated(contentOffset());
+  QPainter painter(viewport());
+  QFont f = font();
+  f.setItalic(true);
+  painter.setFont(f);
+  painter.setPen(QColor(160, 0, 0));
+  const int x = int(r.left()) + fontMetrics().horizontalAdvance(block.text()) + fontMetrics().horizontalAdvance(QStringLiteral("    "));
+  painter.drawText(QRect(x, int(r.top()), viewport()->width() - x, int(r.height())), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("← ") + errorNote_);
 }
 
 void CodeEditor::updateMargins() { setViewportMargins(gutterWidth(), 0, 0, 0); }

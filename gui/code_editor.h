@@ -20,7 +20,9 @@ class CodeEditor : public QPlainTextEdit {
   void paintGutter(QPaintEvent *event);
   // The line an error points at: highlighted, marked in the gutter, the
   // cursor on it and the line scrolled to the middle. The next edit clears it.
-  void setErrorLine(int line);
+  // note: a plain explanation shown at the end of the marked line.
+  void setErrorLine(int line, const QString &note = {});
+  QString errorNote() const { return errorNote_; }
   void clearErrorLine();
   int errorLine() const { return errorLine_; }
   int lineAtGutterY(int y) const;
@@ -32,10 +34,12 @@ class CodeEditor : public QPlainTextEdit {
 
  protected:
   void resizeEvent(QResizeEvent *event) override;
+  void paintEvent(QPaintEvent *event) override;
 
  private:
   QWidget *gutter_ = nullptr;
   int errorLine_ = -1;
+  QString errorNote_;
   void updateMargins();
   void showErrorSelection();
 };

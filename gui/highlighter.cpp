@@ -69,7 +69,12 @@ void ProgramHighlighter::highlightBlock(const QString &text) {
     } else if ((c == u'&' || c == u'%' || c == u'$') && i + 1 < n && text[i + 1].isLetter()) {
       int end = i + 1;
       while (end < n && word_char(text[end])) ++end;
-      setFormat(i, end - i, variable_);
+      // A reserved word after the mark stays a reserved word (&NAME is "&"
+      // and the keyword NAME to the language, no variable).
+      const QString word = text.mid(i + 1, end - i - 1).toUpper();
+      if (keywords_.contains(word)) setFormat(i + 1, end - i - 1, keyword_);
+      else if (functions_.contains(word)) setFormat(i + 1, end - i - 1, function_);
+      else setFormat(i, end - i, variable_);
       i = end;
     } else if (c.isDigit()) {
       int end = i;

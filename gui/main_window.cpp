@@ -540,8 +540,12 @@ int MainWindow::compileActive() {
   refreshStatus();
   if (slot >= 0) debugger_->setSlot(slot);
   debugger_->refresh();
+  // A program that compiles may still hold a likely mistake (an open block).
+  const u16 note = slot >= 0 ? env_->compileDriver.explanationLine() : u16();
   if (slot >= 0)
-    statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')), 8000);
+    statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')) +
+                                 (note.empty() ? QString() : QStringLiteral("　") + qs(note)),
+                             note.empty() ? 8000 : 0);
   else showSourceMark(env_->compileDriver.compileError());
   return slot;
 }

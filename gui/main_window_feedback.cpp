@@ -5,6 +5,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "compiler/explanations.h"
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/console_view.h"
@@ -99,10 +100,14 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark) {
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;
   tabs_->setCurrentWidget(e);
-  e->setErrorLine(mark.line);
+  // A compile error is told in plain words where there is an explanation.
+  const bool explained = &mark == &env_->compileDriver.compileError() && env_->compileDriver.explanationTab() == mark.tab &&
+                         !env_->compileDriver.explanationLine().empty();
+  const QString plain = explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
+  e->setErrorLine(mark.line, plain);
   e->setFocus();
   QString text = qs(mark.message).simplified();
-  errorStatus_ = QStringLiteral("行 %1: %2").arg(mark.line).arg(text);
+  errorStatus_ = explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line).arg(text);
   statusBar()->showMessage(errorStatus_);
 }
 

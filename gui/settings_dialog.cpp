@@ -55,6 +55,7 @@ const Check kChecks[] = {
     VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", VARIABLE_ALERT_CheckBox),
     VELMORA_CHECK("エラー検出", nullptr, "レポート表示", COMPILE_REPORT_CheckBox),
     VELMORA_CHECK("エラー検出", nullptr, "エラー認定位置表示", ShowErrorLocatorCheckBox),
+    VELMORA_CHECK("エラー検出", nullptr, "コンパイラのメッセージボックスを表示", COMPILE_MESSAGE_CheckBox),
     VELMORA_CHECK("パス設定", "データパス設定", "データ 用ディレクトリを使う", AppliDirCheckBox),
     VELMORA_CHECK("パス設定", "ユーザープログラムパス設定", "ユーザープログラム用ディレクトリを使う",
                   AppliProgDirCheckBox),

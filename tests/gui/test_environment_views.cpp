@@ -244,6 +244,39 @@ class EnvironmentViewsTest : public QObject {
     for (int i = 0; i < d->tokenView()->count(); ++i) QVERIFY(is_grey(d->tokenView()->item(i)->foreground().color()));
   }
 
+  // &NAME is "&" and the reserved word NAME to the language: the editor
+  // colours NAME as a reserved word, not as a variable; &NAMES is a variable.
+  void aReservedWordAfterAKindMarkIsColouredAsReserved() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"&NAME = \"Taro\"; &NAMES = \"x\"; IF A = 1 THEN"});
+    const QString text = w.editor(0)->document()->firstBlock().text();
+    auto colour_at = [&](int position) {
+      for (const auto &f : w.editor(0)->document()->firstBlock().layout()->formats())
+        if (position >= f.start && position < f.start + f.length) return f.format.foreground().color();
+      return QColor();
+    };
+    const QColor keyword = colour_at(int(text.indexOf(QStringLiteral("IF"))));
+    const QColor variable = colour_at(int(text.indexOf(QStringLiteral("&NAMES"))));
+    QVERIFY(keyword.isValid() && variable.isValid() && keyword != variable);
+    QCOMPARE(colour_at(int(text.indexOf(QStringLiteral("NAME ")))), keyword);
+    QVERIFY(colour_at(0) != variable);  // the "&" of &NAME is no variable's
+    QCOMPARE(colour_at(int(text.indexOf(QStringLiteral("NAMES")))), variable);
+  }
+
+  void theCompilerMessageBoxSettingHasItsCheckbox() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    gui::SettingsDialog dialog(w.environment().settings(), &w);
+    auto *box = dialog.findChild<QCheckBox *>(QStringLiteral("COMPILE_MESSAGE_CheckBox"));
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("コンパイラのメッセージボックスを表示"));
+    QVERIFY(box->isChecked());
+    box->setChecked(false);
+    QVERIFY(!dialog.edited().COMPILE_MESSAGE_CheckBox);
+  }
+
   void dirButtonsAndTheOwnerDrawnConsole() {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());

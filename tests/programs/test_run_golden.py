@@ -144,12 +144,12 @@ class Messages(Golden):
     LONG = 'ABCDEFGHIJKLMNOPQRSTU = 1;  // expect message: {}\n'
 
     def test_a_stated_message_must_appear(self):
-        self.assertPasses('&S = "x";  // expect message: 変数削除: S\n??&S;  // expect: x\n')
-        self.assertFails('&S = "x";  // expect message: 変数削除: T\n??&S;  // expect: x\n',
+        self.assertPasses('S = 1; &S = "x";  // expect message: 変数削除: S\n??&S;  // expect: x\n')
+        self.assertFails('S = 1; &S = "x";  // expect message: 変数削除: T\n??&S;  // expect: x\n',
                          "t.mcl:1: no message containing '変数削除: T' on stderr")
 
     def test_once_one_is_stated_all_must_be(self):
-        program = '&S = "x";  // expect message: 変数削除: S\n&T = "y";\n??&S; ??&T;  // expect: xy\n'
+        program = 'S = 1; &S = "x";  // expect message: 変数削除: S\nT = 2; &T = "y";\n??&S; ??&T;  // expect: xy\n'
         self.assertFails(program, "t: 1 messages on stderr that no // expect message: states, the first: '変数削除: T'")
         # Without any stated message the compile's report is not checked.
         self.assertPasses('&S = "x";\n&T = "y";\n??&S; ??&T;  // expect: xy\n')

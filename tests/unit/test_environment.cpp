@@ -87,8 +87,14 @@ TEST_F(Env, AnOpenBlockIsReportedAndStillRegistered) {
 }
 
 TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
+  // A kind mark alone merges nothing and raises no warning; the same name
+  // used plain and as a string variable does.
   open({u"&S = \"x\";"});
   env.compileDriver.mnCOMPILEClick();
+  EXPECT_TRUE(ui.messages.empty());
+  open({u"S = 1;", u"&S = \"x\";"});
+  env.compileDriver.mnCOMPILEClick();
+  ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(),
             u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
   // Added names alone make no warning; the program report lists every line.

@@ -1,0 +1,535 @@
+#include "compiler/explanations.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "compiler/statement_compiler.h"
+#include "compiler/tokenizer.h"
+#include "text/fields.h"
+
+namespace velmora::compiler {
+
+namespace {
+
+using F = Failure;
+
+const std::vector<ExplanationRow> kRows = {
+    {F::MissingSemicolon, "missing-semicolon", u"文の終わりの「;」がない",
+     u"文の終わりに「;」がありません。この位置に ; を書いてください。",
+     u"A = 1\nB = 2;"},
+    {F::MissingOperand, "missing-operand", u"演算子のあとに値がない",
+     u"「{W}」のあとに計算する値がありません。数か変数を書くか、余分な「{W}」を消してください。",
+     u"C = A +;"},
+    {F::MissingValue, "missing-value", u"「=」のあとに値がない",
+     u"「=」のあとに代入する値がありません。値（数・変数・式）を書いてください。",
+     u"A = ;"},
+    {F::MissingOperator, "missing-operator", u"値が二つ並んでいる",
+     u"「{W}」の前に演算子がありません。+ - * / のどれかを入れてください。",
+     u"A = 1 2;"},
+    {F::DoubleOperator, "double-operator", u"演算子が続いている",
+     u"演算子「{W}」の前にも演算子があります。間に数か変数を書くか、どちらかを消してください。",
+     u"A = 1 + * 2;"},
+    {F::UnexpectedToken, "unexpected-token", u"式のあとに余分なものがある",
+     u"式のあとに「{W}」があります。文の終わりは「;」です。「{W}」を消すか ; に直してください。",
+     u"A = 1:"},
+    {F::UnclosedString, "unclosed-string", u"文字列が閉じていない",
+     u"文字列が「\"」で閉じられていません。文字列の終わりに \" を書いてください（文字列は行をまたげません）。",
+     u"&S = \"abc;"},
+    {F::SingleQuote, "single-quote", u"「'」で囲んだ文字列",
+     u"文字列は「'」ではなく「\"」で囲みます。' を \" に直してください（設定「シングルクォートをダブルクォートに置き換え」もあります）。",
+     u"&S = 'abc';"},
+    {F::UnclosedParenthesis, "unclosed-parenthesis", u"「(」が閉じていない",
+     u"この「(」に対応する「)」がありません。文の終わりの ; より前に ) を書いてください。",
+     u"X = 2 * (3 + 4;"},
+    {F::StrayParenthesis, "stray-parenthesis", u"対応する「(」のない「)」",
+     u"この「)」に対応する「(」がありません。余分な ) を消すか、( を足してください。",
+     u"X = (2 + 3)) * 2;"},
+    {F::OpenBlock, "open-block", u"ブロックの END がない",
+     u"この {W} のブロックが {S} で閉じられていません。ブロックの最後に {S} を書いてください（今のままでは中身が一度だけ実行されます）。",
+     u"FOR I = 1 TO 3 DO\n  ??I;"},
+    {F::EndWithoutBlock, "end-without-block", u"対応するブロックのない END",
+     u"この {W} に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な {W} を消すか、ブロックの始まりを確かめてください。",
+     u"A = 1;\nEND"},
+    {F::ElseWithoutIf, "else-without-if", u"IF のない ELSE",
+     u"この ELSE の前に IF … THEN がありません。IF 条件 THEN 文 ELSE 文 END の形にしてください。",
+     u"A = 1;\nELSE"},
+    {F::DoubleEquals, "double-equals", u"「==」を使った",
+     u"「==」はありません。比べるときも代入するときも「=」を一つだけ書きます。",
+     u"IF A == 1 THEN\n  ??A;\nEND"},
+    {F::ReservedName, "reserved-name", u"予約語を変数名にした",
+     u"{W} は予約語なので変数名に使えません。{W}1 や MY_{W} のような別の名前にしてください。",
+     u"&NAME = \"Taro\";"},
+    {F::MisspeltKeyword, "misspelt-keyword", u"命令のつづり違い",
+     u"「{W}」という命令はありません。{S} のつづり違いではありませんか。",
+     u"IFF A > 0 THEN\n  ??A;\nEND"},
+    {F::UnknownStatement, "unknown-statement", u"知らない語で始まる文",
+     u"「{W}」で始まる文はありません。命令のつづりを確かめてください。代入なら {W} = 値; と書きます（表示は ??）。",
+     u"PRINT \"hello\";"},
+    {F::MissingThen, "missing-then", u"IF に THEN がない",
+     u"IF の条件のあとに THEN がありません。IF 条件 THEN 文 END の形にしてください。",
+     u"IF A > 0\n  ??A;\nEND"},
+    {F::MissingDo, "missing-do", u"WHILE・FOR・EACH に DO がない",
+     u"{W} の行に DO がありません。{W} … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … END）。",
+     u"WHILE A < 3\n  A += 1;\nEND"},
+    {F::ForForm, "for-form", u"FOR の形が違う",
+     u"FOR の書き方が違います。FOR I = 1 TO 10 DO 文 END の形にしてください（始めと終わりは数か変数）。",
+     u"FOR I = 1 10 DO\n  ??I;\nEND"},
+    {F::SemicolonAfterThen, "semicolon-after-then", u"THEN・DO のあとの「;」",
+     u"{W} のあとに「;」は要りません。; を消してください。",
+     u"IF A > 0 THEN;\n  ??A;\nEND"},
+    {F::StringToNumber, "string-to-number", u"数の変数に文字列を代入した",
+     u"数の変数 {W} に文字列を代入しています。文字列を入れるなら &{W} と書き、数にするなら STRVAL(\"…\") を使ってください。",
+     u"A = \"abc\";"},
+    {F::NumberToString, "number-to-string", u"文字列の変数に数を代入した",
+     u"文字列の変数 {W} に数は代入できません。\"5\" のように \" で囲むか、INTSTR(X) で数を文字列にしてください。",
+     u"&S = 5;"},
+    {F::UnknownFunction, "unknown-function", u"知らない関数",
+     u"「{W}」という関数はありません。{S}使える関数は言語の手引きの「式」にあります。",
+     u"A = SQR(4);"},
+    {F::UndefinedCall, "undefined-call", u"定義していない関数を呼んだ",
+     u"関数 {W} が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION {W}; … ENDFUNC を書くか、名前を確かめてください。",
+     u"CALL FOO;"},
+    {F::DuplicateFunction, "duplicate-function", u"同じ名前の関数を二つ定義した",
+     u"関数 {W} は前にも定義されています。どちらかの名前を変えるか、一つにまとめてください。",
+     u"FUNCTION F;\n  ??1;\nENDFUNC\nFUNCTION F;\n  ??2;\nENDFUNC"},
+    {F::ConditionArithmetic, "condition-arithmetic", u"条件の中で計算した",
+     u"条件の中では計算できません（「{W}」）。先に変数に計算してから比べてください（T = A + 1; IF T > 0 THEN …）。",
+     u"IF A + 1 > 0 THEN\n  ??A;\nEND"},
+    {F::VectorWithoutSet, "vector-without-set", u"ベクトルに値を並べるのに SET がない",
+     u"ベクトルに値を並べるには SET が要ります。SET {W} = 1, 2, 3; と書いてください。",
+     u"$V = 1, 2, 3;"},
+    {F::NonAsciiName, "non-ascii-name", u"変数名に半角英数字以外の文字",
+     u"変数名 {W} に半角英数字と _ 以外の文字があります（設定「半角英数字のみ許可」）。名前を半角英数字にしてください。",
+     u"合計 = 1;"},
+    {F::SyntaxError, "syntax-error", u"文の形が違う",
+     u"「{W}」のところで文の形が言語の規則に合いません。文の形を言語の手引きと比べ、つづりと ; を確かめてください。",
+     u"1 = A;"},
+    {F::ExpressionError, "expression-error", u"式の形が違う",
+     u"「{W}」のところで式を計算の形にできません。演算子と値が交互に並んでいるか確かめてください。",
+     u"A = SIN;"},
+    {F::RegistrationFailed, "registration-failed", u"タスクスロットに登録できない",
+     u"プログラムをタスクスロットに登録できませんでした（{W}）。空きスロットがあるか、変数や関数の数を確かめてください。",
+     u""},
+};
+
+u16 fill(const char16_t *text, const Diagnosis &d) {
+  u16 out;
+  for (u16view t = text; !t.empty();) {
+    if (t.substr(0, 3) == u"{W}") {
+      out += d.word;
+      t.remove_prefix(3);
+    } else if (t.substr(0, 3) == u"{S}") {
+      out += d.suggestion;
+      t.remove_prefix(3);
+    } else {
+      out += t[0];
+      t.remove_prefix(1);
+    }
+  }
+  return out;
+}
+
+// ----- the token stream as the diagnosis reads it
+
+struct Stream {
+  const DiagnosisInput &in;
+  int size() const { return int(in.tokens.size()); }
+  u16 type(int i) const { return i >= 0 && i < size() ? u16(field(in.tokens[std::size_t(i)], 1)) : u16(); }
+  // The token as written: its text, or the word itself for keyword tokens.
+  u16 word(int i) const {
+    if (i < 0 || i >= size()) return {};
+    const u16 &t = in.tokens[std::size_t(i)];
+    u16view f2 = field(t, 2);
+    if (f2.empty()) return type(i);
+    return t.substr(std::size_t(f2.data() - t.data()));
+  }
+  int line(int i) const {
+    int n = -1;
+    if (i >= 0 && i < size()) parse_int(field(in.tokens[std::size_t(i)], 0), n);
+    return n;
+  }
+  int column(int i) const {
+    return i >= 0 && i < int(in.columns.size()) ? in.columns[std::size_t(i)] : -1;
+  }
+  Diagnosis at(Failure kind, int i, u16 w = {}) const {
+    Diagnosis d;
+    d.kind = kind;
+    d.line = line(i);
+    d.column = column(i);
+    d.word = w.empty() ? word(i) : std::move(w);
+    return d;
+  }
+  // Just after token i (where a missing ";" belongs).
+  Diagnosis after(Failure kind, int i) const {
+    Diagnosis d = at(kind, i);
+    if (d.column >= 0) d.column += int(word(i).size());
+    return d;
+  }
+};
+
+bool is_operator(u16view type) { return type == u"+" || type == u"-" || type == u"*" || type == u"/" || type == u"^"; }
+
+bool is_operand(u16view type) {
+  return type == u"Δ" || type == u"∇" || type == u"Σ" || type == u"Ω" || type == u"□" || type == u"xN" ||
+         type == u"xNVAR" || type == u"xVECTVAR" || type == u")";
+}
+
+bool is_word(u16view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || c == u'_' || (c >= u'0' && c <= u'9');
+  }) && !(text[0] >= u'0' && text[0] <= u'9');
+}
+
+bool is_assignment(u16view type) {
+  return type == u"=" || type == u"+=" || type == u"-=" || type == u"*=" || type == u"/=";
+}
+
+// Words after which a new statement starts.
+bool ends_statement(u16view type) {
+  return type.empty() || type == u";" || type == u"THEN" || type == u"DO" || type == u"ELSE" || type == u"END" ||
+         type == u"ENDFUNC";
+}
+
+int statement_start(const Stream &s, int i) {
+  while (i > 0 && !ends_statement(s.type(i - 1))) --i;
+  return std::max(i, 0);
+}
+
+// Edit distance with transpositions, small words only.
+int distance(u16view a, u16view b) {
+  const std::size_t n = a.size(), m = b.size();
+  std::vector<std::vector<int>> d(n + 1, std::vector<int>(m + 1));
+  for (std::size_t i = 0; i <= n; ++i) d[i][0] = int(i);
+  for (std::size_t j = 0; j <= m; ++j) d[0][j] = int(j);
+  for (std::size_t i = 1; i <= n; ++i)
+    for (std::size_t j = 1; j <= m; ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[n][m];
+}
+
+// The word of a list closest to a misspelt one, when it is close enough.
+u16 closest(u16view word, const Lines &words) {
+  if (word.size() < 2) return {};
+  const int allowed = word.size() <= 4 ? 1 : 2;
+  u16 best;
+  int bestDistance = allowed + 1;
+  for (const u16 &w : words) {
+    if (w.size() < 2 || !is_word(w) || w == word) continue;
+    int dist = distance(word, w);
+    if (dist < bestDistance) {
+      bestDistance = dist;
+      best = w;
+    }
+  }
+  return best;
+}
+
+// ----- findings from the token stream alone
+
+std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
+  std::vector<std::pair<int, Diagnosis>> found;
+  auto add = [&](int i, Diagnosis d) { found.emplace_back(i, std::move(d)); };
+  Lines defined;
+  for (int i = 0; i < s.size(); ++i) {
+    const u16 type = s.type(i);
+    if (type == u"Ω") {
+      const u16 text = s.word(i);
+      if (text.size() < 2 || text.back() != u'"') add(i, s.at(F::UnclosedString, i));
+    } else if (type == u"'") {
+      add(i, s.at(F::SingleQuote, i));
+    } else if ((type == u"&" || type == u"%" || type == u"$") && is_word(s.type(i + 1)) &&
+               s.in.tables.IsKeyWord(s.type(i + 1))) {
+      add(i, s.at(F::ReservedName, i, s.type(i + 1)));
+    } else if (type == u"IF" || type == u"WHILE" || type == u"FOR" || type == u"EACH") {
+      const u16 wanted = type == u"IF" ? u"THEN" : u"DO";
+      int j = i + 1;
+      while (j < s.size() && s.type(j) != wanted && s.type(j) != u";" && s.type(j) != u"THEN" &&
+             s.type(j) != u"DO" && s.type(j) != u"END")
+        ++j;
+      if (s.type(j) != wanted) add(i, s.at(type == u"IF" ? F::MissingThen : F::MissingDo, i));
+    } else if (type == u"ENDFUNC" && s.type(i + 1) == u";") {
+      Diagnosis d = s.at(F::SemicolonAfterThen, i + 1, type);
+      d.note = true;
+      add(i + 1, d);
+    } else if (is_operator(type) && s.type(i + 1) == u";") {
+      Diagnosis d = s.at(F::MissingOperand, i);
+      d.note = true;
+      add(i, d);
+    } else if (type == u"FUNCTION" && s.type(i + 1) == u"xFNAME") {
+      const u16 name = s.word(i + 1);
+      if (std::find(defined.begin(), defined.end(), name) != defined.end())
+        add(i, s.at(F::DuplicateFunction, i + 1));
+      else
+        defined.push_back(name);
+    }
+  }
+  // Calls of functions the program never defines, and strings given to
+  // number variables; both compile and go wrong only when run.
+  for (int i = 0; i < s.size(); ++i) {
+    const u16 type = s.type(i);
+    if (type == u"CALL" && s.type(i + 1) == u"xFNAME" &&
+        std::find(defined.begin(), defined.end(), s.word(i + 1)) == defined.end()) {
+      Diagnosis d = s.at(F::UndefinedCall, i + 1);
+      d.note = true;
+      add(i + 1, d);
+    } else if (type == u"∇" && s.type(i + 1) == u"=" && s.type(i + 2) == u"Ω" && s.type(i + 3) == u";" &&
+               statement_start(s, i) == i) {
+      Diagnosis d = s.at(F::StringToNumber, i);
+      d.note = true;
+      add(i, d);
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+  return found;
+}
+
+bool explains_failures(Failure kind) {
+  return kind == F::UnclosedString || kind == F::SingleQuote || kind == F::ReservedName || kind == F::MissingThen ||
+         kind == F::MissingDo;
+}
+
+// ----- the failure the compiler met
+
+Diagnosis classify_syntax(const Stream &s, const RawFailure &f) {
+  const int i = f.token;
+  const u16 type = s.type(i);
+  const u16 prev = s.type(i - 1);
+  if (type == u"END" || type == u"ENDFUNC") return s.at(F::EndWithoutBlock, i);
+  if (type == u"ELSE") return s.at(F::ElseWithoutIf, i);
+  // A statement on the next line where the last one has no ";".
+  if (i > 0 && !ends_statement(prev) && s.line(i) > s.line(i - 1)) return s.after(F::MissingSemicolon, i - 1);
+  if (type == u"FUNCTION" && s.type(i + 1) == u"xFNAME" && s.type(i + 2) != u";") return s.after(F::MissingSemicolon, i + 1);
+  if (type == u"=" && prev == u"=") return s.at(F::DoubleEquals, i - 1, u"==");
+  if (type == u"=" && s.type(i + 1) == u"=") return s.at(F::DoubleEquals, i, u"==");
+  if (type == u";" && (prev == u"THEN" || prev == u"DO" || prev == u"ELSE")) return s.at(F::SemicolonAfterThen, i, prev);
+  if (f.group == u'☆') {
+    int v = i;
+    while (v > 0 && s.type(v) != u"xVECTVAR") --v;
+    return s.at(F::VectorWithoutSet, i, s.type(v) == u"xVECTVAR" ? s.word(v) : u16(u"$V"));
+  }
+  if (f.group == u'@' && (s.type(i) == u"Δ" || s.type(i) == u"∇" || s.type(i) == u"xN")) {
+    int v = i;
+    while (v > 0 && s.type(v) != u"Σ") --v;
+    if (s.type(v) == u"Σ" && statement_start(s, v) == v) return s.at(F::NumberToString, i, s.word(v));
+  }
+  const int start = statement_start(s, i);
+  if (is_operator(type) && (s.type(start) == u"IF" || s.type(start) == u"WHILE"))
+    return s.at(F::ConditionArithmetic, i);
+  if (i == start && f.group == u'#') {
+    if (type == u"FOR") return s.at(F::ForForm, i);
+    if (type == u"∇" && !is_assignment(s.type(i + 1))) {
+      const u16 name = s.word(i);
+      Lines statementWords;
+      for (const u16 &k : s.in.tables.keywords)
+        if (is_word(k)) statementWords.push_back(k);
+      Diagnosis d = s.at(F::UnknownStatement, i);
+      if (u16 guess = closest(name, statementWords); !guess.empty()) {
+        d.kind = F::MisspeltKeyword;
+        d.suggestion = guess;
+      }
+      return d;
+    }
+    if (is_word(type) && s.in.tables.IsKeyWord(type) && is_assignment(s.type(i + 1)))
+      return s.at(F::ReservedName, i);
+  }
+  if (type.empty()) {  // the stream ended inside a statement
+    Diagnosis d = s.after(F::MissingSemicolon, s.size() - 1);
+    return d;
+  }
+  return s.at(F::SyntaxError, i);
+}
+
+Diagnosis classify_expression(const Stream &s, const RawFailure &f, bool stopped) {
+  int i = std::max(f.token, 0);
+  const int start = statement_start(s, i);
+  // A name called like a function that is none.
+  for (int j = start; j <= i + 1 && j + 1 < s.size(); ++j)
+    if (s.type(j) == u"∇" && s.type(j + 1) == u"(") {
+      Diagnosis d = s.at(F::UnknownFunction, j);
+      if (u16 guess = closest(d.word, s.in.tables.mathFuncs); !guess.empty())
+        d.suggestion = guess + u" のつづり違いではありませんか。";
+      return d;
+    }
+  const u16 type = s.type(i), next = s.type(i + 1), prev = s.type(i - 1);
+  if (type == u";" && is_assignment(prev)) return s.at(F::MissingValue, i - 1);
+  if (type == u"=" && prev == u"=") return s.at(F::DoubleEquals, i - 1, u"==");
+  if (type == u"=" && next == u"=") return s.at(F::DoubleEquals, i, u"==");
+  if (stopped) {
+    // The expression ended before the token after it.
+    if (next.empty() || s.line(i + 1) > s.line(i)) return s.after(F::MissingSemicolon, i);
+    if (type == u"=" && next == u";") return s.at(F::MissingValue, i);
+    return s.at(F::UnexpectedToken, i + 1);
+  }
+  if (is_operator(type)) {
+    if (is_operator(prev) || prev == u"=" || prev == u"(") return s.at(F::DoubleOperator, i);
+    if (!is_operand(next) && next != u"(" && next != u"xMATH") return s.at(F::MissingOperand, i);
+  }
+  if (type == u"=" && (next == u";" || next.empty())) return s.at(F::MissingValue, i);
+  if (is_operand(type) && is_operand(prev) && type != u")") {
+    if (s.line(i) > s.line(i - 1)) return s.after(F::MissingSemicolon, i - 1);
+    return s.at(F::MissingOperator, i);
+  }
+  if (is_operand(type) && is_operand(next) && next != u")") {
+    if (s.line(i + 1) > s.line(i)) return s.after(F::MissingSemicolon, i);
+    return s.at(F::MissingOperator, i + 1);
+  }
+  return s.at(F::ExpressionError, i);
+}
+
+}  // namespace
+
+const std::vector<ExplanationRow> &explanation_table() { return kRows; }
+
+const ExplanationRow *explanation_row(Failure kind) {
+  for (const ExplanationRow &row : kRows)
+    if (row.kind == kind) return &row;
+  return nullptr;
+}
+
+u16 explanation_text(const Diagnosis &d) {
+  const ExplanationRow *row = explanation_row(d.kind);
+  return row ? fill(row->text, d) : u16();
+}
+
+u16 explanation_line(const Diagnosis &d) {
+  u16 place;
+  if (d.line >= 0) {
+    place = u"行 " + int16(d.line);
+    if (d.column >= 0) place += u"（" + int16(d.column + 1) + u" 文字目）";
+    place += u": ";
+  }
+  return place + (d.note ? u"注意: " : u"") + explanation_text(d);
+}
+
+namespace {
+
+struct SilentHost : CompileHost {
+  void message(const u16 &) override {}
+};
+
+// The finding the compiler gives for a row's example, when it is that row's.
+std::optional<Diagnosis> example_finding(const Language &language, const ExplanationRow &row) {
+  Lines lines(1);
+  for (const char16_t *c = row.example; *c; ++c) {
+    if (*c == u'\n') lines.emplace_back();
+    else lines.back() += *c;
+  }
+  Tokenizer tokenizer(language);
+  TokenStream stream = tokenizer.Make_Token_From_Text(lines, TokenizeOptions{}, {});
+  SilentHost host;
+  StatementCompiler compiler(language, host);
+  compiler.compile(stream.tokens, false, stream.columns);
+  for (const Diagnosis &d : compiler.diagnoses())
+    if (d.kind == row.kind) return d;
+  return std::nullopt;
+}
+
+}  // namespace
+
+u16 common_errors_markdown(const Language &language) {
+  u16 out = u"## よくあるエラー\n\n";
+  out += u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
+         u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
+         u"ウィンドウではエラーの行の印とステータスバーに、velmora-run では標準エラーに "
+         u"`ファイル:行:文字:` の形（行と文字は 1 から数える）で出ます。"
+         u"「注意」はコンパイルできるが間違いらしいところです。下の例の行と文字も 1 から数えています。\n";
+  for (const ExplanationRow &row : kRows) {
+    if (!row.example || !*row.example) continue;
+    out += u"\n### " + u16(row.title) + u"\n\n";
+    u16 example = row.example;
+    out += u"    ";
+    for (char16_t c : example) {
+      out += c;
+      if (c == u'\n') out += u"    ";
+    }
+    out += u"\n\n";
+    if (std::optional<Diagnosis> found = example_finding(language, row)) {
+      u16 place;
+      if (found->line >= 0) place = int16(found->line + 1) + u" 行 " + int16(found->column + 1) + u" 文字目: ";
+      out += place + (found->note ? u"注意: " : u"") + explanation_text(*found) + u"\n";
+      continue;
+    }
+    Diagnosis d;
+    d.kind = row.kind;
+    d.word = u"{W}";
+    d.suggestion = u"{S}";
+    u16 text = explanation_text(d);
+    // The placeholders read as the words of the example.
+    u16 shown;
+    for (u16view t = text; !t.empty();) {
+      if (t.substr(0, 3) == u"{W}") {
+        shown += u"…";
+        t.remove_prefix(3);
+      } else if (t.substr(0, 3) == u"{S}") {
+        shown += u"…";
+        t.remove_prefix(3);
+      } else {
+        shown += t[0];
+        t.remove_prefix(1);
+      }
+    }
+    out += shown + u"\n";
+  }
+  return out;
+}
+
+std::vector<Diagnosis> diagnose(const DiagnosisInput &in) {
+  const Stream s{in};
+  std::vector<Diagnosis> out;
+  auto found = static_findings(s);
+  const RawFailure &f = in.failure;
+  if (f.kind != RawFailure::Kind::None) {
+    // A mistake the token stream shows at or before the failure explains it.
+    for (const auto &[index, d] : found)
+      if (explains_failures(d.kind) && (f.token < 0 || index <= f.token + 1)) {
+        out.push_back(d);
+        out.back().note = false;
+        return out;
+      }
+    switch (f.kind) {
+      case RawFailure::Kind::OpenParenthesis: out.push_back(s.at(F::UnclosedParenthesis, f.token)); break;
+      case RawFailure::Kind::StrayParenthesis: out.push_back(s.at(F::StrayParenthesis, f.token)); break;
+      case RawFailure::Kind::Syntax: out.push_back(classify_syntax(s, f)); break;
+      case RawFailure::Kind::Expression: out.push_back(classify_expression(s, f, false)); break;
+      case RawFailure::Kind::Stop: out.push_back(classify_expression(s, f, true)); break;
+      case RawFailure::Kind::None: break;
+    }
+    return out;
+  }
+  for (auto &[index, d] : found) {
+    d.note = true;
+    out.push_back(d);
+  }
+  // The innermost block left open: its END is surely missing.
+  if (!in.openBlocks.empty()) {
+    const int i = in.openBlocks.back();
+    Diagnosis d = s.at(F::OpenBlock, i);
+    d.suggestion = s.type(i) == u"FUNCTION" ? u"ENDFUNC" : u"END";
+    d.note = true;
+    out.push_back(d);
+  } else if (in.statementLeftOpen && s.size() > 0 && out.empty()) {
+    Diagnosis d = s.after(F::MissingSemicolon, s.size() - 1);
+    d.note = true;
+    out.push_back(d);
+  }
+  return out;
+}
+
+Diagnosis registration_diagnosis(const std::vector<Diagnosis> &notes, const Lines &messages) {
+  for (const Diagnosis &n : notes)
+    if (n.kind == F::MissingDo || n.kind == F::MissingThen || n.kind == F::DuplicateFunction) {
+      Diagnosis d = n;
+      d.note = false;
+      return d;
+    }
+  Diagnosis d;
+  d.kind = F::RegistrationFailed;
+  d.word = messages.empty() ? u16() : messages.front();
+  while (!d.word.empty() && (d.word.back() == u'\r' || d.word.back() == u'\n' || d.word.back() == u' '))
+    d.word.pop_back();
+  return d;
+}
+
+}  // namespace velmora::compiler
