@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "compiler/explanations.h"
 #include "environment/environment.h"
 #include "web/src/web_canvas.h"
 
@@ -195,8 +196,18 @@ EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   env.tabs.activate(tab);
   int slot = env.compileDriver.mnCOMPILEClick();
   g->ui.flush(true);
+  // Each finding as the desktop runner prints it: line and column from 0 here,
+  // the face adds 1 where it writes FILE:LINE:COLUMN.
+  std::string explained = "[";
+  for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
+    if (explained.size() > 1) explained += ",";
+    explained += "{\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column) +
+                 ",\"note\":" + (d.note ? "true" : "false") +
+                 ",\"text\":" + json_string(compiler::explanation_text(d)) + "}";
+  }
+  explained += "]";
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
-                ",\"status\":" + g->ui.statusJson() + "}");
+                ",\"explanations\":" + explained + ",\"status\":" + g->ui.statusJson() + "}");
 }
 
 // "●": runs every loaded slot until all end, an error, or the stop button.

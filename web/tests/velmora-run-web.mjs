@@ -62,6 +62,11 @@ files.forEach((file, tab) => {
 });
 for (let tab = 0; tab < files.length; ++tab) {
   const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [tab]));
+  for (const d of c.explanations || []) {
+    let place = files[tab] + ':';
+    if (d.line >= 0) place += (d.line + 1) + ':' + (d.column >= 0 ? (d.column + 1) + ':' : '');
+    process.stderr.write(`${place} ${d.note ? '注意: ' : ''}${d.text}\n`);
+  }
   if (c.slot < 0) process.exit(2);
 }
 const r = JSON.parse(M.ccall('vm_run', 'string', [], []));
