@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "compiler/explanations.h"
 #include "environment/environment.h"
 #include "web/src/web_canvas.h"
 
@@ -188,15 +189,20 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
   g->env->workspace.closeTab(tab);
 }
 
-// "文法検査＆コード生成" for a tab: the slot filled (-1 on failure) and the
-// compile error's place.
+// "文法検査＆コード生成" for a tab: the slot filled (-1 on failure), the
+// compile error's place and the plain explanations (line and column from 0).
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
   int slot = env.compileDriver.mnCOMPILEClick();
   g->ui.flush(true);
+  std::string explanations;
+  for (const velmora::compiler::Diagnosis &d : env.compileDriver.explanations())
+    explanations += std::string(explanations.empty() ? "" : ",") + "{\"line\":" + std::to_string(d.line) +
+                    ",\"column\":" + std::to_string(d.column) + ",\"note\":" + (d.note ? "true" : "false") +
+                    ",\"text\":" + json_string(velmora::compiler::explanation_text(d)) + "}";
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
-                ",\"status\":" + g->ui.statusJson() + "}");
+                ",\"explanations\":[" + explanations + "],\"status\":" + g->ui.statusJson() + "}");
 }
 
 // "●": runs every loaded slot until all end, an error, or the stop button.
