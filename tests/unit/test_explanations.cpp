@@ -252,7 +252,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   EXPECT_EQ(to_utf8(env.compileDriver.explanationLine()),
             "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
-  // On again: the specified boxes come back, the explanation stays.
+  // On again: the compiler's own boxes come back, the explanation stays.
   s.COMPILE_MESSAGE_CheckBox = true;
   env.setSettings(s);
   EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
