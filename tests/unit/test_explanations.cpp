@@ -126,7 +126,7 @@ const Mistake kCorpus[] = {
      u"ベクトルに値を並べるには SET が要ります。SET $V = 1, 2, 3; と書いてください。"},
     {"library_rules_off", u"LIB &DLL \"libvelmora_test_library.so\";", "library-rules-off", 1, 1, false,
      u"LIB の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。"},
-    {"console_slash_is_no_operator", u"??\"a\"; ??/;\nA = 1 +;", "missing-operand", 2, 7, false,
+    {"console_slash_is_no_operator", u"??\"a\"; ?\?/;\nA = 1 +;", "missing-operand", 2, 7, false,
      u"「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"},
     {"number_first", u"1 = A;", "syntax-error", 1, 1, false,
      u"「1」のところで文の形が言語の規則に合いません。文の形を言語の手引きと比べ、つづりと ; を確かめてください。"},
@@ -278,7 +278,7 @@ TEST(CompileMessages, TheSettingIsKeptInTheSettingsFile) {
 
 // Programs without mistakes get no notes: every example (the library
 // example aside, whose rules the built-in grammar keeps as comments) and
-// statements that look like a mistake and are none ("??/;" ends a line).
+// statements that look like a mistake and are none ("?\?/;" ends a line).
 TEST(ExplanationNotes, CorrectProgramsGetNone) {
   TempDir home;
   ScriptedUi ui;
@@ -298,7 +298,7 @@ TEST(ExplanationNotes, CorrectProgramsGetNone) {
     ++checked;
   }
   EXPECT_GE(checked, 10);
-  env.tabs.loadLines({u"??\"a\"; ??/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
+  env.tabs.loadLines({u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
   EXPECT_GE(env.compileDriver.CompileButtonClick(), 0);
   for (const compiler::Diagnosis &d : env.compileDriver.explanations())
     ADD_FAILURE() << to_utf8(compiler::explanation_line(d));
