@@ -278,7 +278,7 @@ TEST(CompileMessages, TheSettingIsKeptInTheSettingsFile) {
 
 // Programs without mistakes get no notes: every example (the library
 // example aside, whose rules the built-in grammar keeps as comments) and
-// statements that look like a mistake and are none ("?\?/;" ends a line).
+// statements that look like a mistake and are none ("??/;" ends a line).
 TEST(ExplanationNotes, CorrectProgramsGetNone) {
   TempDir home;
   ScriptedUi ui;
