@@ -98,6 +98,9 @@ const std::vector<ExplanationRow> kRows = {
     {F::VectorWithoutSet, "vector-without-set", u"ベクトルに値を並べるのに SET がない",
      u"ベクトルに値を並べるには SET が要ります。SET {W} = 1, 2, 3; と書いてください。",
      u"$V = 1, 2, 3;"},
+    {F::LibraryRulesOff, "library-rules-off", u"LIB・LIBA が使えない",
+     u"{W} の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。",
+     u"LIB &DLL \"libvelmora_test_library.so\";"},
     {F::NonAsciiName, "non-ascii-name", u"変数名に半角英数字以外の文字",
      u"変数名 {W} に半角英数字と _ 以外の文字があります（設定「半角英数字のみ許可」）。名前を半角英数字にしてください。",
      u"合計 = 1;"},
@@ -253,7 +256,7 @@ std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
       Diagnosis d = s.at(F::SemicolonAfterThen, i + 1, type);
       d.note = true;
       add(i + 1, d);
-    } else if (is_operator(type) && s.type(i + 1) == u";") {
+    } else if (is_operator(type) && s.type(i + 1) == u";" && is_operand(s.type(i - 1))) {
       Diagnosis d = s.at(F::MissingOperand, i);
       d.note = true;
       add(i, d);
@@ -319,6 +322,7 @@ Diagnosis classify_syntax(const Stream &s, const RawFailure &f) {
     return s.at(F::ConditionArithmetic, i);
   if (i == start && f.group == u'#') {
     if (type == u"FOR") return s.at(F::ForForm, i);
+    if (type == u"LIB" || type == u"LIBA") return s.at(F::LibraryRulesOff, i);
     if (type == u"∇" && !is_assignment(s.type(i + 1))) {
       const u16 name = s.word(i);
       Lines statementWords;

@@ -41,6 +41,7 @@ enum class Failure {
   DuplicateFunction,
   ConditionArithmetic,
   VectorWithoutSet,
+  LibraryRulesOff,
   NonAsciiName,
   SyntaxError,
   ExpressionError,

@@ -3,6 +3,7 @@
 // of the run buttons, breakpoints by a click in the gutter, running one tab.
 #include <QDockWidget>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QToolBar>
 
 #include "compiler/explanations.h"
@@ -105,6 +106,15 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark) {
                          !env_->compileDriver.explanationLine().empty();
   const QString plain = explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
   e->setErrorLine(mark.line, plain);
+  // The caret on the token the explanation names.
+  if (explained && env_->compileDriver.explanations().front().line == mark.line) {
+    const int column = env_->compileDriver.explanations().front().column;
+    QTextCursor c = e->textCursor();
+    if (column > 0 && column <= c.block().length() - 1) {
+      c.setPosition(c.block().position() + column);
+      e->setTextCursor(c);
+    }
+  }
   e->setFocus();
   QString text = qs(mark.message).simplified();
   errorStatus_ = explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line).arg(text);

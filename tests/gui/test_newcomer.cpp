@@ -149,6 +149,7 @@ class NewcomerTest : public QObject {
     QVERIFY(!w.messages.isEmpty());  // the message box stays
     QCOMPARE(e->errorLine(), 60);
     QCOMPARE(e->textCursor().blockNumber(), 60);
+    QCOMPARE(e->textCursor().positionInBlock(), 6);  // on the "+" the explanation names
     QCOMPARE(e->extraSelections().size(), 1);
     QVERIFY(red_gutter_pixels(e) > 20);
     // The status bar and the marked line explain the error in plain words,

@@ -124,6 +124,10 @@ const Mistake kCorpus[] = {
      u"条件の中では計算できません（「+」）。先に変数に計算してから比べてください（T = A + 1; IF T > 0 THEN …）。"},
     {"vector_without_set", u"$V = 1, 2, 3;", "vector-without-set", 1, 6, false,
      u"ベクトルに値を並べるには SET が要ります。SET $V = 1, 2, 3; と書いてください。"},
+    {"library_rules_off", u"LIB &DLL \"libvelmora_test_library.so\";", "library-rules-off", 1, 1, false,
+     u"LIB の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。"},
+    {"console_slash_is_no_operator", u"??\"a\"; ?\?/;\nA = 1 +;", "missing-operand", 2, 7, false,
+     u"「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"},
     {"number_first", u"1 = A;", "syntax-error", 1, 1, false,
      u"「1」のところで文の形が言語の規則に合いません。文の形を言語の手引きと比べ、つづりと ; を確かめてください。"},
 };
@@ -248,7 +252,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   EXPECT_EQ(to_utf8(env.compileDriver.explanationLine()),
             "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
-  // On again: the specified boxes come back, the explanation stays.
+  // On again: the compiler's own boxes come back, the explanation stays.
   s.COMPILE_MESSAGE_CheckBox = true;
   env.setSettings(s);
   EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
@@ -270,6 +274,34 @@ TEST(CompileMessages, TheSettingIsKeptInTheSettingsFile) {
   ScriptedUi ui;
   Environment env{home.path(), ui};
   EXPECT_FALSE(env.settings().COMPILE_MESSAGE_CheckBox);
+}
+
+// Programs without mistakes get no notes: every example (the library
+// example aside, whose rules the built-in grammar keeps as comments) and
+// statements that look like a mistake and are none ("??/;" ends a line).
+TEST(ExplanationNotes, CorrectProgramsGetNone) {
+  TempDir home;
+  ScriptedUi ui;
+  Environment env{home.path(), ui};
+  int checked = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(VELMORA_EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".mcl" || entry.path().stem() == "library_call") continue;
+    bool ok = false;
+    const int tab = env.tabs.loadFile(entry.path().string(), std::nullopt, ui, &ok);
+    ASSERT_TRUE(ok) << entry.path();
+    env.tabs.activate(tab);
+    EXPECT_GE(env.compileDriver.CompileButtonClick(), 0) << entry.path();
+    for (const compiler::Diagnosis &d : env.compileDriver.explanations())
+      ADD_FAILURE() << entry.path() << ": " << to_utf8(compiler::explanation_line(d));
+    env.compileDriver.DelTaskButtonClick(env.compileDriver.selectedTask());
+    env.workspace.closeTab(tab);
+    ++checked;
+  }
+  EXPECT_GE(checked, 10);
+  env.tabs.loadLines({u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
+  EXPECT_GE(env.compileDriver.CompileButtonClick(), 0);
+  for (const compiler::Diagnosis &d : env.compileDriver.explanations())
+    ADD_FAILURE() << to_utf8(compiler::explanation_line(d));
 }
 
 // The rename report: "変数削除" only when a program uses a name both plain

@@ -189,25 +189,20 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
   g->env->workspace.closeTab(tab);
 }
 
-// "文法検査＆コード生成" for a tab: the slot filled (-1 on failure) and the
-// compile error's place.
+// "文法検査＆コード生成" for a tab: the slot filled (-1 on failure), the
+// compile error's place and the plain explanations (line and column from 0).
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
   int slot = env.compileDriver.mnCOMPILEClick();
   g->ui.flush(true);
-  // Each finding as the desktop runner prints it: line and column from 0 here,
-  // the face adds 1 where it writes FILE:LINE:COLUMN.
-  std::string explained = "[";
-  for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
-    if (explained.size() > 1) explained += ",";
-    explained += "{\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column) +
-                 ",\"note\":" + (d.note ? "true" : "false") +
-                 ",\"text\":" + json_string(compiler::explanation_text(d)) + "}";
-  }
-  explained += "]";
+  std::string explanations;
+  for (const velmora::compiler::Diagnosis &d : env.compileDriver.explanations())
+    explanations += std::string(explanations.empty() ? "" : ",") + "{\"line\":" + std::to_string(d.line) +
+                    ",\"column\":" + std::to_string(d.column) + ",\"note\":" + (d.note ? "true" : "false") +
+                    ",\"text\":" + json_string(velmora::compiler::explanation_text(d)) + "}";
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
-                ",\"explanations\":" + explained + ",\"status\":" + g->ui.statusJson() + "}");
+                ",\"explanations\":[" + explanations + "],\"status\":" + g->ui.statusJson() + "}");
 }
 
 // "●": runs every loaded slot until all end, an error, or the stop button.

@@ -62,11 +62,10 @@ files.forEach((file, tab) => {
 });
 for (let tab = 0; tab < files.length; ++tab) {
   const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [tab]));
-  for (const d of c.explanations || []) {
-    let place = files[tab] + ':';
-    if (d.line >= 0) place += (d.line + 1) + ':' + (d.column >= 0 ? (d.column + 1) + ':' : '');
-    process.stderr.write(`${place} ${d.note ? '注意: ' : ''}${d.text}\n`);
-  }
+  // As velmora-run: FILE:LINE:COLUMN: (from 1) and the plain explanation.
+  for (const x of c.explanations || [])
+    process.stderr.write(files[tab] + ':' + (x.line >= 0 ? (x.line + 1) + ':' + (x.column >= 0 ? (x.column + 1) + ':' : '') : '') +
+                         ' ' + (x.note ? '注意: ' : '') + x.text + '\n');
   if (c.slot < 0) process.exit(2);
 }
 const r = JSON.parse(M.ccall('vm_run', 'string', [], []));
