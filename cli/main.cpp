@@ -132,7 +132,8 @@ class HeadlessUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  void pumpEvents() override {
+  // Between two slices of the run: Ctrl+C and the time limit stop it.
+  void betweenSlices() {
     if (!env || !env->runLoop.running()) return;
     if (g_interrupted && !interrupted) {
       interrupted = true;
@@ -329,7 +330,7 @@ int main(int argc, char **argv) {
   std::signal(SIGINT, on_sigint);
   std::atomic<bool> finished{false};
   if (timeout > 0) start_watchdog(timeout, finished);
-  RunResult result = env.ExecTaskButtonClick();
+  RunResult result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
   finished = true;
   ui.finishConsole(env.engine().console().lines());
   if (ui.interrupted) return 130;

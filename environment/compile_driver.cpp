@@ -3,9 +3,7 @@
 #include "environment/compile_driver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <set>
-#include <thread>
 
 #include "compiler/statement_compiler.h"
 #include "text/fields.h"
@@ -41,7 +39,8 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
 
 CompileDriver::CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
                              Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
-                             std::function<bool()> busy, std::function<void()> slotsChanging)
+                             std::function<bool()> mayChangeSlots, std::function<void()> slotsChanging,
+                             std::function<void()> stateChanged)
     : language_(language),
       settings_(settings),
       tabs_(tabs),
@@ -49,8 +48,9 @@ CompileDriver::CompileDriver(const Language &language, const Settings &settings,
       debugger_(debugger),
       runLoop_(runLoop),
       ui_(ui),
-      busy_(std::move(busy)),
+      mayChangeSlots_(std::move(mayChangeSlots)),
       slotsChanging_(std::move(slotsChanging)),
+      stateChanged_(std::move(stateChanged)),
       tokenizer_(std::make_unique<compiler::Tokenizer>(language)),
       compiler_(std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this))) {}
 
@@ -135,25 +135,54 @@ int CompileDriver::Comp_And_RegTask(TTaskState initial) {
       return -1;
     }
   }
-  if (!Start_Compile()) {
-    if (settings_.ShowErrorLocatorCheckBox) ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
-    return -1;
-  }
-  return RegCode_To_TaskSlot(initial);
+  stepPurpose_ = Purpose::Register;
+  stepInitial_ = initial;
+  const bool step = StepTransCheckBox_ && !runLoop_.running() && !stepCompiling_;
+  return beginCompile(step);
 }
 
-bool CompileDriver::Start_Compile() {
-  const bool step = StepTransCheckBox_ && !runLoop_.running() && !stepCompiling_;
-  if (step) {
-    stepCompiling_ = true;
-    stepEnd_ = false;
+int CompileDriver::beginCompile(bool step) {
+  compiling_ = true;
+  stateChanged_();
+  messagesShown_ = waitsShown_ = 0;
+  stepEnd_ = false;
+  stepCompiling_ = step;
+  const int result = resumeCompile();
+  compiling_ = false;
+  stateChanged_();
+  return result;
+}
+
+int CompileDriver::resumeCompile() {
+  bool ok = false;
+  waitsSeen_ = messagesSeen_ = 0;
+  try {
+    ok = compiler_->compile(lastTokens_.tokens, stepCompiling_ && !stepEnd_);
+  } catch (const StepPause &) {
+    return -1;  // the user's "次" or "終了" goes on from here
   }
-  compileOk_ = compiler_->compile(lastTokens_.tokens, step);
+  const bool stepped = stepCompiling_;
   stepCompiling_ = false;
   lastTcode_ = compiler_->tcode();
-  compileReport();
-  if (compileOk_) compileWarnings();
-  return compileOk_;
+  int result = -1;
+  if (stepPurpose_ == Purpose::Analyze) {
+    compileOk_ = false;  // a step compile registers nothing
+    result = ok ? 0 : -1;
+  } else {
+    compileOk_ = ok;
+    compileReport();
+    if (ok) {
+      compileWarnings();
+      result = RegCode_To_TaskSlot(stepInitial_);
+    } else if (settings_.ShowErrorLocatorCheckBox) {
+      ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
+    }
+  }
+  if (stepped) {
+    stepResult_ = result;
+    stateChanged_();
+  }
+  return result;
 }
 
 // Faults a program compiles with but meets only at run time, where they
@@ -221,29 +250,43 @@ void CompileDriver::compileReport() {
 }
 
 bool CompileDriver::AnalyzeButtonClick() {
-  if (!tabs_.activeTab() || stepCompiling_ || runLoop_.running()) return false;
-  stepCompiling_ = true;
-  stepEnd_ = false;
+  if (!tabs_.activeTab() || !mayChangeSlots_()) return false;
   report_.clear();
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
   lastTokens_ = tokenize(tabs_.active(), true);
-  const bool ok = compiler_->compile(lastTokens_.tokens, true);
-  lastTcode_ = compiler_->tcode();
-  compileOk_ = false;  // a step compile registers nothing
-  stepCompiling_ = false;
-  return ok;
+  compiledTab_ = tabs_.active();
+  stepPurpose_ = Purpose::Analyze;
+  return beginCompile(true) >= 0;
 }
 
-void CompileDriver::StepAnalButtonClick() { stepNext_ = true; }
+void CompileDriver::StepAnalButtonClick() {
+  if (!stepCompiling_ || compiling_) return;
+  compiling_ = true;
+  resumeCompile();
+  compiling_ = false;
+  stateChanged_();
+}
 
 void CompileDriver::endStepCompile() {
   stepEnd_ = true;
   StepTransCheckBox_ = false;
+  StepAnalButtonClick();  // a paused step compile runs on to its end
+}
+
+void CompileDriver::message(const u16 &text) {
+  // A step compile that goes on compiles its tokens again from the start:
+  // what it said before is not said twice.
+  if (++messagesSeen_ <= messagesShown_) return;
+  messagesShown_ = messagesSeen_;
+  lastCompileMessage_ = text;
+  ui_.message(text, u"");
 }
 
 void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (stepEnd_) return;
+  if (++waitsSeen_ <= waitsShown_) return;  // passed before: the replay goes on
+  waitsShown_ = waitsSeen_;
   CompileStep step;
   step.tcode = c.tcode();
   step.tokens = c.tokens();
@@ -256,12 +299,7 @@ void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   step.terms = c.termStack();
   step.operators = c.operatorStack();
   step.operands = c.operandStack();
-  stepNext_ = false;
-  if (!ui_.compileStepShown(step)) return;
-  while (!stepNext_ && !stepEnd_) {
-    ui_.pumpEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (ui_.compileStepShown(step)) throw StepPause{};  // the compile waits for "次"
 }
 
 int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
@@ -288,12 +326,12 @@ int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
 }
 
 int CompileDriver::AddTaskButtonClick() {
-  if (runLoop_.running() || busy_() || stepCompiling_) return -1;
+  if (!mayChangeSlots_()) return -1;
   return RegCode_To_TaskSlot(engine::tsACTIVE);
 }
 
 bool CompileDriver::DelTaskButtonClick() {
-  if (runLoop_.running() || busy_() || stepCompiling_) return false;
+  if (!mayChangeSlots_()) return false;
   if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
   if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
   DelTaskButtonClick(selectedTask_);

@@ -36,11 +36,13 @@ Lines compile_report_messages(const Lines &report, bool variableAlert, bool prog
 
 class CompileDriver : private compiler::CompileHost {
  public:
-  // busy tells whether a command owns the engine (a run or a step); slotsChanging
-  // is called before a slot's code changes (stepping ends).
+  // mayChangeSlots tells whether the environment's state lets a command
+  // compile or change the slots now; slotsChanging is called before a slot's
+  // code changes (stepping ends); stateChanged when a compile starts, pauses
+  // for the user or ends.
   CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
-                Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> busy,
-                std::function<void()> slotsChanging);
+                Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> mayChangeSlots,
+                std::function<void()> slotsChanging, std::function<void()> stateChanged);
   ~CompileDriver() override;
 
   const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
@@ -58,9 +60,12 @@ class CompileDriver : private compiler::CompileHost {
   enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
   static TokenClass token_class(u16view tokenLine);
   // Compiles the active tab into its slot (asking before replacing code).
-  // Refused while a run or a step compile owns the slots.
+  // Refused unless the environment is idle. With "ｽﾃｯﾌﾟ変換" ticked the
+  // compile pauses before its first token: -1 then, and stepCompiling().
   int mnCOMPILEClick();
-  bool mayCompile() const { return !runLoop_.running() && !stepCompiling_; }
+  bool mayCompile() const { return mayChangeSlots_(); }
+  // A compile is in progress (a step compile's pause not counted).
+  bool compiling() const { return compiling_; }
   // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
   // as mnCOMPILEClick is.
   int CompileButtonClick();
@@ -69,7 +74,6 @@ class CompileDriver : private compiler::CompileHost {
   // none, that tab is closed, or a run or step compile is going on.
   int AddTaskButtonClick();
   int Comp_And_RegTask(engine::TTaskState initial);
-  bool Start_Compile();
   int RegCode_To_TaskSlot(engine::TTaskState initial);
   // RUN PAGE and "このタブを実行": the active tab compiled into a slot,
   // replacing its task without asking.
@@ -90,14 +94,21 @@ class CompileDriver : private compiler::CompileHost {
   u16 taskStatusLine(int slot) const;
 
   // ----- step compile
-  // "開始": compiles the active tab token by token and registers nothing;
-  // before every token the state goes to the UI, which answers with "次"
-  // (StepAnalButtonClick) or "終了" (endStepCompile). True when the
-  // compile succeeded.
+  // "開始": compiles the active tab token by token and registers nothing.
+  // Before every token the state goes to the UI; a UI that shows it
+  // (compileStepShown true) gets control back at once, the compile paused
+  // (stepCompiling), and answers later with "次" (StepAnalButtonClick: one
+  // token further) or "終了" (endStepCompile: on to the end without pauses).
+  // Resuming compiles the same tokens again up to the next token: the
+  // compile is deterministic and its messages are not repeated. True when
+  // the compile succeeded at once; a paused one ends with stepResult.
   bool AnalyzeButtonClick();
   void StepAnalButtonClick();
   void endStepCompile();
   bool stepCompiling() const { return stepCompiling_; }
+  // How the last step compile ended: its slot ("ｽﾃｯﾌﾟ変換"), 0 ("開始"
+  // succeeded) or -1 (failed).
+  int stepResult() const { return stepResult_; }
   // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
   // that compile waits for "次" before every token as "開始" does, and
   // registers its code at the end; "終了" unticks it and lets it run on.
@@ -117,8 +128,9 @@ class CompileDriver : private compiler::CompileHost {
   Debugger &debugger_;
   const RunLoop &runLoop_;
   UserInterface &ui_;
-  std::function<bool()> busy_;
+  std::function<bool()> mayChangeSlots_;
   std::function<void()> slotsChanging_;
+  std::function<void()> stateChanged_;
 
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
@@ -130,7 +142,17 @@ class CompileDriver : private compiler::CompileHost {
   int selectedTask_ = -1;
   bool stepCompiling_ = false;
   bool StepTransCheckBox_ = false;
-  bool stepNext_ = false, stepEnd_ = false;
+  bool compiling_ = false;
+  bool stepEnd_ = false;
+  // The step compile's place: waits passed and messages shown so far; a
+  // replay skips them. What the compile is for, and how it ended.
+  struct StepPause {};
+  enum class Purpose { Register, Analyze } stepPurpose_ = Purpose::Register;
+  engine::TTaskState stepInitial_ = engine::tsACTIVE;
+  int waitsSeen_ = 0, waitsShown_ = 0, messagesSeen_ = 0, messagesShown_ = 0;
+  int stepResult_ = -1;
+  int beginCompile(bool step);
+  int resumeCompile();
   SourceMark compileError_;
   std::array<Lines, engine::kSlots> compiledSource_;
   bool compileOk_ = false;
@@ -139,11 +161,7 @@ class CompileDriver : private compiler::CompileHost {
   u16 lastCompileMessage_;  // the message a located compile error goes with
 
   // CompileHost
-  void message(const u16 &text) override {
-    lastCompileMessage_ = text;
-    ui_.message(text, u"");
-  }
-  void pumpEvents() override { ui_.pumpEvents(); }
+  void message(const u16 &text) override;
   void locateLine(u16view line) override;
   void stepWait(const compiler::StatementCompiler &state) override;
 

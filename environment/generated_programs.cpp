@@ -64,7 +64,7 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
 }
 
 RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return RunResult::NotStarted;
+  if (!mayStart(Command::Tool)) return RunResult::NotStarted;
   if (!workspace.roomForAnotherTab()) return RunResult::NotStarted;
   int tab = tabs.loadLines(program, ui);
   if (tab < 0) return RunResult::NotStarted;
@@ -111,8 +111,7 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
 }
 
 RunResult Environment::runExtraction(const ExtractionSpec &spec) {
-  if (spec.sourcePath.empty() || runLoop.running() || busy_ || compileDriver.stepCompiling())
-    return RunResult::NotStarted;
+  if (spec.sourcePath.empty() || !mayStart(Command::Tool)) return RunResult::NotStarted;
   int source = tabs.active() + 1;
   int tab = workspace.newProgram();
   if (tab < 0) return RunResult::NotStarted;

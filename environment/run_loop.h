@@ -17,7 +17,8 @@
 
 namespace velmora::environment {
 
-enum class RunResult { NotStarted, Ended, Error, Stopped };
+// How a run ended; Running: it started and goes on (slices drive it).
+enum class RunResult { NotStarted, Ended, Error, Stopped, Running };
 
 // A place in the source shown by the window: where a compile or a run failed.
 struct SourceMark {
@@ -47,7 +48,20 @@ class RunLoop {
   // Links, resets and runs the permitted tasks until they end, an error
   // stops them, one ends all ("タスク群を一体として扱う"), or the user stops
   // the run; the engine must be configured. Files left open are closed.
+  // Exec_And_Status does it all in a plain loop of slices; a face that
+  // keeps responding (the window) calls begin, then slice from its event
+  // loop until slice says the run is over.
   RunResult Exec_And_Status();
+  // Starts a run: false when one is on or the link failed (result Error).
+  bool begin();
+  // One slice of the run: batches of passes for a few milliseconds, then
+  // back to the caller. Returns the milliseconds after which the next slice
+  // is due (0: at once; more while paused, held or waiting), or -1 when
+  // the run has ended (result tells how). Never nests: a slice asked for
+  // while one is in progress (a dialog of an instruction) does nothing.
+  static constexpr int kSliceAgain = 0, kWaitMs = 1, kRestMs = 5;
+  int slice();
+  RunResult result() const { return result_; }
   bool running() const { return running_; }
   bool paused() const { return paused_; }
   void PauseContinueButtonClick();
@@ -86,12 +100,19 @@ class RunLoop {
   int onlySlot_ = -1;
   bool running_ = false, paused_ = false, stopRequested_ = false;
   int validCount_ = 0, endedCount_ = 0;
-  std::chrono::steady_clock::time_point lastPump_;
+  RunResult result_ = RunResult::NotStarted;
+  bool inSlice_ = false, finished_ = true, endPending_ = false;
+  unsigned long long shownConsole_ = 0;
+  long batch_ = 256;
+  std::chrono::steady_clock::time_point started_;
+  bool charting_ = false;
+  int chartInterval_ = 20;
   TimingChart chart_;
   std::vector<std::pair<u16, u16>> lastErrorRows_;
   SourceMark runError_;
 
-  void pumpIfDue(bool force);
+  int batches();
+  void finish();
   bool allWaiting() const;
   void refreshViews();
 };

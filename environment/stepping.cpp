@@ -4,6 +4,13 @@
 
 namespace velmora::environment {
 
+namespace {
+
+// The most passes one "★" runs looking for the next line.
+constexpr long kLineStepPasses = 1L << 20;
+
+}  // namespace
+
 void Environment::endStepping() {
   if (!stepping_ && !engine_.running()) return;
   stepping_ = false;
@@ -26,15 +33,16 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"ブレークポイント設定中はステップ実行不可", u"");
     return false;
   }
-  if (runLoop.running() || busy_) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   if ((!stepping_ || t.state == engine::tsEND) && !startStepping()) return false;
   busy_ = true;
   engine_.watchTask(slot);
   // Passes until the watched task reaches another source line, or stands
-  // still (it waits or has ended).
+  // still (it waits or has ended); a line that loops on itself is left
+  // after a bounded number of passes, the task still on it.
   int previous = -1;
   u16 line = stepLine_;
-  for (long pass = 0;; ++pass) {
+  for (long pass = 0; pass < kLineStepPasses; ++pass) {
     engine_.runPasses(1);
     if (runLoop.CheckRunTimeError()) {
       stepping_ = false;
@@ -44,7 +52,6 @@ bool Environment::stepTaskLine(int slot) {
     const int position = engine_.watchedPoint().position;
     if (position == previous || line != stepLine_ || t.state == engine::tsEND) break;
     previous = position;
-    if (pass % 4096 == 4095) ui.pumpEvents();
   }
   busy_ = false;
   stepLine_ = line;
@@ -55,7 +62,7 @@ bool Environment::stepTaskLine(int slot) {
 }
 
 bool Environment::resetTasks() {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   endStepping();
   if (!startStepping()) return false;
   cancelInput();
@@ -79,7 +86,7 @@ bool Environment::startStepping() {
 }
 
 bool Environment::stepOnePass() {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   if (!stepping_ && !resetTasks()) return false;
   busy_ = true;
   engine_.runPasses(1);

@@ -37,6 +37,7 @@ QWidget *MainWindow::taskStatusArea() {
     b->setToolTip(tips[i]);
     buttons->addWidget(b);
     taskButtons_[i] = b;
+    guardedButtons_.emplace_back(b, environment::Command::Compile);
   }
   buttons->addStretch();
   layout->addLayout(buttons);
@@ -65,7 +66,7 @@ int MainWindow::compileToFreeSlot() {
   const int tab = env_->tabs.active();
   if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
   const int slot = env_->compileDriver.CompileButtonClick();
-  debugger_->setStepCompiling(false);
+  if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());

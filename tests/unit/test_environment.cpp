@@ -13,6 +13,7 @@ using namespace velmora::environment;
 using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
 using velmora::testing::TempDir;
+using velmora::testing::drive;
 
 namespace {
 
@@ -153,29 +154,26 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   EXPECT_EQ(ui.errors.size(), 1u);  // no error window this time
 }
 
-TEST_F(Env, EventsArePumpedByTimeNotByPass) {
+TEST_F(Env, SlicesAreTimedNotCountedByPass) {
   open({u"I = 0;", u"WHILE I < 300000 DO I += 1; END"});
   ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
   ui.pumps = 0;
   auto start = std::chrono::steady_clock::now();
-  env.ExecTaskButtonClick();
+  drive(env, ui);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GT(env.engine().passCount(), 1000000);
-  EXPECT_LT(ui.pumps, 20 + int(ms));  // about one pump per 5 ms, never one per pass
+  EXPECT_LT(ui.pumps, 20 + int(ms));  // a slice lasts milliseconds, never one pass
 }
 
 TEST_F(Env, KillDuringTheRunStopsIt) {
-  struct KillingUi : ScriptedUi {
-    Environment *env = nullptr;
-    void pumpEvents() override {
-      if (env && env->runLoop.running() && ++pumps > 3) env->runLoop.KillTaskButtonClick();
-    }
-  } killing;
+  ScriptedUi killing;
   Environment e(home.path(), killing);
-  killing.env = &e;
+  killing.onPump = [&] {
+    if (e.runLoop.running() && killing.pumps > 3) e.runLoop.KillTaskButtonClick();
+  };
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
   ASSERT_EQ(e.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(e, killing), RunResult::Stopped);
   EXPECT_FALSE(e.runLoop.running());
   EXPECT_EQ(e.engine().task(0).state, engine::tsEND);
 }
@@ -357,16 +355,23 @@ TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
 
 namespace {
 
-// Answers every compile step with "次", or with "終了" after a number of steps.
+// Shows every compile step (the compile pauses); answer() gives "次" to
+// each, or "終了" after a number of steps, as the user does.
 struct StepUi : ScriptedUi {
   Environment *env = nullptr;
   std::vector<environment::CompileStep> steps;
   int endAfter = -1;
   bool compileStepShown(const environment::CompileStep &step) override {
     steps.push_back(step);
-    if (int(steps.size()) == endAfter) env->compileDriver.endStepCompile();
-    else env->compileDriver.StepAnalButtonClick();
     return true;
+  }
+  // True when the step compile ended successfully.
+  bool answer() {
+    while (env->compileDriver.stepCompiling()) {
+      if (int(steps.size()) == endAfter) env->compileDriver.endStepCompile();
+      else env->compileDriver.StepAnalButtonClick();
+    }
+    return env->compileDriver.stepResult() >= 0;
   }
 };
 
@@ -378,7 +383,10 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   Environment env{home.path(), ui};
   ui.env = &env;
   env.tabs.loadLines({u"A = 1;", u"B = A + 2;"}, ui);
-  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_FALSE(env.compileDriver.AnalyzeButtonClick());  // paused before the first token
+  EXPECT_EQ(env.state(), State::StepCompiling);
+  EXPECT_TRUE(ui.answer());
+  EXPECT_EQ(env.state(), State::Idle);
   ASSERT_GE(ui.steps.size(), 8u);
   EXPECT_EQ(ui.steps.front().cursor, -1);
   EXPECT_TRUE(ui.steps.front().tcode.empty());
@@ -395,7 +403,8 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // same T-code.
   ui.steps.clear();
   ui.endAfter = 2;
-  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_FALSE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_TRUE(ui.answer());
   EXPECT_EQ(ui.steps.size(), 2u);
   EXPECT_EQ(env.compileDriver.lastTcode(), stepped);
 }
@@ -503,7 +512,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
       EXPECT_TRUE(env.deliverInput(u"second"));
     }
   };
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(drive(env, ui), RunResult::Ended);
   EXPECT_EQ(ui.asked, (std::vector<int>{0, 1, -1}));
   Lines console = ui.console;
   EXPECT_NE(std::find(console.begin(), console.end(), u"\rA=first"), console.end());
@@ -534,7 +543,7 @@ TEST_F(Env, TheTabsAndToolsWaitForARunToEnd) {
     EXPECT_TRUE(ui.questions.empty());   // nothing asked to choose a file
     env.runLoop.KillTaskButtonClick();
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(checked, 1);
   ui.onPump = nullptr;
   EXPECT_TRUE(env.workspace.mayChangeTabs());
@@ -551,23 +560,25 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
     refusedInRun += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1;
     env.runLoop.KillTaskButtonClick();
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(refusedInRun, 1);
   EXPECT_EQ(env.engine().registered(), 1);
-  // "開始" waits for "次" before every token; a compile meanwhile is refused.
+  // "開始" pauses before every token; a compile meanwhile is refused.
   ui.showSteps = true;
-  ui.onPump = [&] {
-    if (!env.compileDriver.stepCompiling()) return;
+  EXPECT_FALSE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_EQ(env.state(), State::StepCompiling);
+  for (int i = 0; i < 3 && env.compileDriver.stepCompiling(); ++i) {
     EXPECT_FALSE(env.mayCompile());
-    ++triedInStep;  // the compile pumps on after "終了" until it is done
+    ++triedInStep;
     refusedInStep += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1 &&
-                     !env.compileDriver.TokenButtonClick(false);
-    env.compileDriver.endStepCompile();
-  };
-  env.compileDriver.AnalyzeButtonClick();
-  EXPECT_GT(triedInStep, 0);
+                     !env.compileDriver.TokenButtonClick(false) && !env.compileDriver.AnalyzeButtonClick();
+    env.compileDriver.StepAnalButtonClick();
+  }
+  env.compileDriver.endStepCompile();
+  EXPECT_EQ(triedInStep, 3);
   EXPECT_EQ(refusedInStep, triedInStep);
   EXPECT_FALSE(env.compileDriver.stepCompiling());
+  EXPECT_EQ(env.compileDriver.stepResult(), 0);
   EXPECT_EQ(env.engine().registered(), 1);
   ui.onPump = nullptr;
   EXPECT_TRUE(env.mayCompile());

@@ -13,6 +13,7 @@ using namespace velmora;
 using namespace velmora::environment;
 using velmora::testing::set_setting;
 using velmora::testing::TempDir;
+using velmora::testing::drive;
 
 namespace {
 
@@ -224,7 +225,7 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"WHILE 1 DO END"}, ui);
   ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(refused, 1);
 }
 
@@ -265,34 +266,38 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
 // and still registers its code; "終了" unticks it and lets the compile finish.
 TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
   struct StepUi : velmora::testing::ScriptedUi {
-    Environment *env = nullptr;
-    int shown = 0, stopAfter = -1;
+    int shown = 0;
     bool compileStepShown(const CompileStep &) override {
       ++shown;
-      return true;  // the compile waits for an answer
-    }
-    void pumpEvents() override {
-      if (stopAfter >= 0 && shown >= stopAfter) env->compileDriver.endStepCompile();
-      else env->compileDriver.StepAnalButtonClick();
+      return true;  // the compile pauses for an answer
     }
   } stepUi;
   Environment e(home.path(), stepUi);
-  stepUi.env = &e;
   e.tabs.loadLines({u"A = 1;", u"B = A + 2;", u"??B;"}, stepUi);
   EXPECT_EQ(e.compileDriver.CompileButtonClick(), 0);
   EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
 
+  // Ticked: the compile pauses before every token; "次" goes one further.
   e.compileDriver.setStepTrans(true);
-  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 1);
+  EXPECT_EQ(e.compileDriver.CompileButtonClick(), -1);
+  EXPECT_TRUE(e.compileDriver.stepCompiling());
+  EXPECT_EQ(stepUi.shown, 1);
+  while (e.compileDriver.stepCompiling()) e.compileDriver.StepAnalButtonClick();
   const int allSteps = stepUi.shown;
-  EXPECT_GT(allSteps, 8);  // a wait before every token
-  EXPECT_FALSE(e.compileDriver.stepCompiling());
+  EXPECT_GT(allSteps, 8);  // a pause before every token
+  EXPECT_EQ(e.compileDriver.stepResult(), 1);
+  EXPECT_EQ(e.engine().registered(), 2);
   EXPECT_TRUE(e.compileDriver.StepTransCheckBox());  // stays ticked for the next compile
 
   stepUi.shown = 0;
-  stepUi.stopAfter = 3;
-  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(e.compileDriver.CompileButtonClick(), -1);
+  e.compileDriver.StepAnalButtonClick();
+  e.compileDriver.StepAnalButtonClick();
   EXPECT_EQ(stepUi.shown, 3);
+  e.compileDriver.endStepCompile();  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(stepUi.shown, 3);
+  EXPECT_FALSE(e.compileDriver.stepCompiling());
+  EXPECT_EQ(e.compileDriver.stepResult(), 2);
   EXPECT_FALSE(e.compileDriver.StepTransCheckBox());
   EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
   EXPECT_EQ(stepUi.console.back(), u"\r333");

@@ -15,13 +15,7 @@ namespace {
 
 // A clock that stands still until the test has looked at the engine between
 // passes, and then moves a hundredth of a tenth of a second per reading.
-struct WatchingUi : velmora::testing::ScriptedUi {
-  std::function<void()> onPump;
-  void pumpEvents() override {
-    ScriptedUi::pumpEvents();
-    if (onPump) onPump();
-  }
-};
+using WatchingUi = velmora::testing::ScriptedUi;
 
 class TimeUnits : public ::testing::Test {
  protected:
@@ -50,7 +44,7 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
       }
     };
     step = 0;
-    EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+    EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
     EXPECT_NEAR(waited, tenths, 1e-9) << to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\rdone");
   }
@@ -73,7 +67,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
       }
     };
     step = 0;
-    EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+    EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
     EXPECT_NEAR(due, tenths, 1e-9) << to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\r3");
   }

@@ -66,7 +66,8 @@ class WebUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  void pumpEvents() override {
+  // Between two slices of a run: the stop button, and the console shown.
+  void betweenSlices() {
     if (env && env->runLoop.running() && !stopped && js_stop_requested()) {
       stopped = true;
       env->runLoop.KillTaskButtonClick();
@@ -204,7 +205,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   Environment &env = *g->env;
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
-  RunResult r = env.ExecTaskButtonClick();
+  RunResult r = env.runToEnd(env.startRun(), [] { g->ui.betweenSlices(); });
   g->ui.consoleDirty = true;
   g->ui.flush(true);
   const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
