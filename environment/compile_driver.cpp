@@ -102,7 +102,13 @@ int CompileDriver::mnCOMPILEClick() {
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
     if (engine_.task(s).SrcIndex == tabs_.active()) slot = s;
   if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
-  if (!ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
+  // The question belongs to the compile: nothing else starts while it is up.
+  compiling_ = true;
+  stateChanged_();
+  const bool replace = ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
+  compiling_ = false;
+  stateChanged_();
+  if (!replace) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
 }
 

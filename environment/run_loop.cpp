@@ -151,7 +151,7 @@ bool RunLoop::begin() {
 }
 
 int RunLoop::slice() {
-  if (inSlice_) return kSliceAgain;  // a dialog opened by an instruction: the run waits for it
+  if (inSlice_) return kRestMs;  // a dialog opened by an instruction is up: the run waits for it
   if (!running_ && !finished_) {
     finished_ = true;
     finish();

@@ -184,6 +184,12 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   refreshFileList();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
+  // The step compile's buttons follow the state like every action.
+  for (QPushButton *b : debugger_->findChildren<QPushButton *>()) {
+    if (b->text() == QStringLiteral("開始")) guardedButtons_.emplace_back(b, environment::Command::StepCompile);
+    if (b->text() == QStringLiteral("次")) guardedButtons_.emplace_back(b, environment::Command::StepNext);
+    if (b->text() == QStringLiteral("終了")) guardedButtons_.emplace_back(b, environment::Command::StepEnd);
+  }
   connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
@@ -700,11 +706,11 @@ QAction *MainWindow::guard(QAction *action, environment::Command command) {
 }
 
 void MainWindow::updateActions() {
+  debugger_->setStepCompiling(env_->compileDriver.stepCompiling());
   for (auto &[action, command] : guarded_) action->setEnabled(env_->mayStart(command));
   for (auto &[button, command] : guardedButtons_) button->setEnabled(env_->mayStart(command));
   const bool paused = env_->runLoop.running() && env_->runLoop.paused();
   pauseAction_->setText(paused ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
-  debugger_->setStepCompiling(env_->compileDriver.stepCompiling());
   showPaused(paused);
 }
 

@@ -597,3 +597,45 @@ TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
   EXPECT_TRUE(env.workspace.roomForAnotherTab());
   EXPECT_GE(env.workspace.openListedFile(u"a.mcl"), 0);
 }
+
+// The environment's one state and the one question every command asks: a
+// run started by startRun goes on only as its driver calls runSlice, every
+// start command is refused meanwhile, and the faces hear of every change.
+TEST_F(Env, OneStateAnswersEveryCommand) {
+  open({u"??\"go\";", u"WHILE 1 DO WAIT 1; END"});
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.state(), State::Idle);
+  EXPECT_TRUE(env.mayStart(Command::Run));
+  EXPECT_FALSE(env.mayStart(Command::Pause));
+  EXPECT_FALSE(env.mayStart(Command::Stop));
+  const int changes = ui.stateChanges;
+  ASSERT_EQ(env.startRun(), RunResult::Running);
+  EXPECT_EQ(env.state(), State::Running);
+  EXPECT_GT(ui.stateChanges, changes);
+  for (Command c : {Command::Compile, Command::Run, Command::Tool, Command::StepCompile, Command::CodeDebug,
+                    Command::ChangeTabs, Command::Settings, Command::Quit, Command::StepNext})
+    EXPECT_FALSE(env.mayStart(c)) << int(c);
+  EXPECT_TRUE(env.mayStart(Command::Pause));
+  EXPECT_TRUE(env.mayStart(Command::Stop));
+  // Refused by the environment, not only greyed out by a window.
+  EXPECT_EQ(env.startRun(), RunResult::NotStarted);
+  EXPECT_EQ(env.runTab(0), RunResult::NotStarted);
+  EXPECT_EQ(env.compileDriver.CompileButtonClick(), -1);
+  EXPECT_FALSE(env.resetTasks());
+  EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
+  // Nothing runs until a slice is asked for.
+  EXPECT_EQ(env.engine().passCount(), 0);
+  EXPECT_GE(env.runSlice(), 0);
+  EXPECT_GT(env.engine().passCount(), 0);
+  env.runLoop.PauseContinueButtonClick();
+  EXPECT_GE(env.runSlice(), 0);
+  EXPECT_EQ(env.state(), State::Paused);
+  const long long passes = env.engine().passCount();
+  EXPECT_GT(env.runSlice(), 0);  // paused: the next slice after a rest, no passes
+  EXPECT_EQ(env.engine().passCount(), passes);
+  env.runLoop.KillTaskButtonClick();
+  EXPECT_EQ(env.runToEnd(RunResult::Running), RunResult::Stopped);
+  EXPECT_EQ(env.state(), State::Idle);
+  EXPECT_EQ(env.runSlice(), -1);  // nothing left to drive
+  EXPECT_TRUE(env.mayStart(Command::Run));
+}
