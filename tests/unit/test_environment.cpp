@@ -639,3 +639,29 @@ TEST_F(Env, OneStateAnswersEveryCommand) {
   EXPECT_EQ(env.runSlice(), -1);  // nothing left to drive
   EXPECT_TRUE(env.mayStart(Command::Run));
 }
+
+// A step compile goes one token further by compiling again up to the next
+// token: paused and resumed token by token, it says exactly what an
+// ordinary compile of the same text says, once, and ends with the same mark
+// and T-code.
+TEST(StepCompile, SteppedCompileSaysWhatAnOrdinaryCompileSays) {
+  const Lines program{u"A = 1;", u"B = ;", u"C = 3;"};
+  TempDir home;
+  ScriptedUi plainUi;
+  Environment plain{home.path(), plainUi};
+  plain.tabs.loadLines(program, plainUi);
+  EXPECT_FALSE(plain.compileDriver.AnalyzeButtonClick());
+  ASSERT_FALSE(plainUi.messages.empty());
+
+  StepUi ui;
+  Environment env{home.path(), ui};
+  ui.env = &env;
+  env.tabs.loadLines(program, ui);
+  EXPECT_FALSE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_FALSE(ui.answer());
+  EXPECT_GT(ui.steps.size(), 3u);
+  EXPECT_EQ(ui.messages, plainUi.messages);
+  EXPECT_EQ(env.compileDriver.compileError().line, plain.compileDriver.compileError().line);
+  EXPECT_EQ(env.compileDriver.lastTcode(), plain.compileDriver.lastTcode());
+  EXPECT_EQ(env.state(), State::Idle);
+}
