@@ -137,12 +137,12 @@ class HeadlessUi : public UserInterface {
     if (!env || !env->runLoop.running()) return;
     if (g_interrupted && !interrupted) {
       interrupted = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
     if (timeoutSeconds > 0 && !timedOut &&
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= timeoutSeconds) {
       timedOut = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
   }
   // Streams each console line once a later line exists; flushed by time.
@@ -311,7 +311,7 @@ int main(int argc, char **argv) {
   std::vector<int> filledSlots;
   for (int tab : tabsOfFiles) {
     env.tabs.activate(tab);
-    int slot = env.compileDriver.mnCOMPILEClick();
+    int slot = env.compileDriver.compileActiveTab();
     if (tcode) {
       for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
       if (slot < 0) return 2;

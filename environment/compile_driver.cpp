@@ -74,7 +74,7 @@ compiler::TokenStream CompileDriver::tokenize(int tab, bool compileMode) {
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui_.message(m, u""); });
 }
 
-bool CompileDriver::TokenButtonClick(bool general) {
+bool CompileDriver::extractTokens(bool general) {
   if (stepCompiling_) return false;  // the step compile's tokens are on show
   if (tabs_.active() < 0 || !tabs_.at(tabs_.active()).inUse) return false;
   extractedTokens_ = tokenize(tabs_.active(), !general);
@@ -93,7 +93,7 @@ CompileDriver::TokenClass CompileDriver::token_class(u16view tokenLine) {
   return TokenClass::Keyword;
 }
 
-int CompileDriver::mnCOMPILEClick() {
+int CompileDriver::compileActiveTab() {
   compileError_ = SourceMark{};  // a mark belongs to the compile that made it
   if (!mayCompile()) return -1;
   report_.clear();
@@ -101,7 +101,7 @@ int CompileDriver::mnCOMPILEClick() {
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
     if (engine_.task(s).SrcIndex == tabs_.active()) slot = s;
-  if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
+  if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return compileToFreeSlot();
   // The question belongs to the compile: nothing else starts while it is up.
   compiling_ = true;
   stateChanged_();
@@ -112,14 +112,14 @@ int CompileDriver::mnCOMPILEClick() {
   return Compile_Replace(slot, engine::tsACTIVE);
 }
 
-int CompileDriver::CompileButtonClick() {
+int CompileDriver::compileToFreeSlot() {
   compileError_ = SourceMark{};
   if (!mayCompile()) return -1;
   report_.clear();
-  return Comp_And_RegTask(engine::tsACTIVE);
+  return compileAndRegister(engine::tsACTIVE);
 }
 
-int CompileDriver::Comp_And_RegTask(TTaskState initial) {
+int CompileDriver::compileAndRegister(TTaskState initial) {
   Tab *tab = tabs_.activeTab();
   if (!tab) return -1;
   compileError_ = SourceMark{};
@@ -143,7 +143,7 @@ int CompileDriver::Comp_And_RegTask(TTaskState initial) {
   }
   stepPurpose_ = Purpose::Register;
   stepInitial_ = initial;
-  const bool step = StepTransCheckBox_ && !runLoop_.running() && !stepCompiling_;
+  const bool step = stepTransform_ && !runLoop_.running() && !stepCompiling_;
   return beginCompile(step);
 }
 
@@ -179,7 +179,7 @@ int CompileDriver::resumeCompile() {
     compileReport();
     if (ok) {
       compileWarnings();
-      result = RegCode_To_TaskSlot(stepInitial_);
+      result = registerCode(stepInitial_);
     } else if (settings_.ShowErrorLocatorCheckBox) {
       ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
     }
@@ -255,7 +255,7 @@ void CompileDriver::compileReport() {
     ui_.message(text, u"");
 }
 
-bool CompileDriver::AnalyzeButtonClick() {
+bool CompileDriver::startStepCompile() {
   if (!tabs_.activeTab() || !mayChangeSlots_()) return false;
   report_.clear();
   compileError_ = SourceMark{};
@@ -266,7 +266,7 @@ bool CompileDriver::AnalyzeButtonClick() {
   return beginCompile(true) >= 0;
 }
 
-void CompileDriver::StepAnalButtonClick() {
+void CompileDriver::stepCompileNext() {
   if (!stepCompiling_ || compiling_) return;
   compiling_ = true;
   resumeCompile();
@@ -276,8 +276,8 @@ void CompileDriver::StepAnalButtonClick() {
 
 void CompileDriver::endStepCompile() {
   stepEnd_ = true;
-  StepTransCheckBox_ = false;
-  StepAnalButtonClick();  // a paused step compile runs on to its end
+  stepTransform_ = false;
+  stepCompileNext();  // a paused step compile runs on to its end
 }
 
 void CompileDriver::message(const u16 &text) {
@@ -308,7 +308,7 @@ void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (ui_.compileStepShown(step)) throw StepPause{};  // the compile waits for "次"
 }
 
-int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
+int CompileDriver::registerCode(TTaskState initial) {
   // The code belongs to the tab it was compiled from, which need not be the
   // active one any more when "追加" registers it again.
   if (!compileOk_ || compiledTab_ < 0 || compiledTab_ >= TabPool::kTabs) return -1;
@@ -331,20 +331,20 @@ int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
   return slot;
 }
 
-int CompileDriver::AddTaskButtonClick() {
+int CompileDriver::registerAgain() {
   if (!mayChangeSlots_()) return -1;
-  return RegCode_To_TaskSlot(engine::tsACTIVE);
+  return registerCode(engine::tsACTIVE);
 }
 
-bool CompileDriver::DelTaskButtonClick() {
+bool CompileDriver::deleteSelectedSlot() {
   if (!mayChangeSlots_()) return false;
   if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
   if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
-  DelTaskButtonClick(selectedTask_);
+  releaseSlot(selectedTask_);
   return true;
 }
 
-void CompileDriver::TaskStatus_ListBoxClick(int slot) {
+void CompileDriver::selectSlot(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   selectedTask_ = slot;
   const engine::TTaskInfo &t = engine_.task(slot);
@@ -356,11 +356,11 @@ void CompileDriver::TaskStatus_ListBoxClick(int slot) {
 int CompileDriver::Compile_Replace(int slot, TTaskState initial) {
   if (slot < 0 || slot >= engine::kSlots) return -1;
   selectedTask_ = slot;
-  DelTaskButtonClick(slot);
-  return Comp_And_RegTask(initial);
+  releaseSlot(slot);
+  return compileAndRegister(initial);
 }
 
-void CompileDriver::DelTaskButtonClick(int slot) {
+void CompileDriver::releaseSlot(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   slotsChanging_();
   debugger_.removeSlotBreakpoints(slot);
@@ -368,7 +368,7 @@ void CompileDriver::DelTaskButtonClick(int slot) {
   engine_.releaseSlot(slot);
 }
 
-int CompileDriver::FindSlotNum(int page, u16view programName) const {
+int CompileDriver::findSlot(int page, u16view programName) const {
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
     if (t.SrcIndex == page && t.FileName == programName) return s;

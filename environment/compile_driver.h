@@ -54,7 +54,7 @@ class CompileDriver : private compiler::CompileHost {
   // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
   // active tab's token stream and name lists, kept in extractedTokens.
   // False when no tab is open.
-  bool TokenButtonClick(bool general);
+  bool extractTokens(bool general);
   const compiler::TokenStream &extractedTokens() const { return extractedTokens_; }
   // The class of a token line, for its colour in the token view.
   enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
@@ -62,48 +62,48 @@ class CompileDriver : private compiler::CompileHost {
   // Compiles the active tab into its slot (asking before replacing code).
   // Refused unless the environment is idle. With "ｽﾃｯﾌﾟ変換" ticked the
   // compile pauses before its first token: -1 then, and stepCompiling().
-  int mnCOMPILEClick();
+  int compileActiveTab();
   bool mayCompile() const { return mayChangeSlots_(); }
   // A compile is in progress (a step compile's pause not counted).
   bool compiling() const { return compiling_; }
   // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
-  // as mnCOMPILEClick is.
-  int CompileButtonClick();
+  // as compileActiveTab is.
+  int compileToFreeSlot();
   // "追加": the T-code of the last successful compile registered again, into
   // the first free slot, for the tab it was compiled from; -1 when there is
   // none, that tab is closed, or a run or step compile is going on.
-  int AddTaskButtonClick();
-  int Comp_And_RegTask(engine::TTaskState initial);
-  int RegCode_To_TaskSlot(engine::TTaskState initial);
+  int registerAgain();
+  int compileAndRegister(engine::TTaskState initial);
+  int registerCode(engine::TTaskState initial);
   // RUN PAGE and "このタブを実行": the active tab compiled into a slot,
   // replacing its task without asking.
   int Compile_Replace(int slot, engine::TTaskState initial);
   // Frees a slot: its breakpoints, its task and variables.
-  void DelTaskButtonClick(int slot);
+  void releaseSlot(int slot);
   // "削除": frees the selected slot (see selectedTask) and its breakpoints;
   // false when no loaded slot is selected or a run holds the slots.
-  bool DelTaskButtonClick();
+  bool deleteSelectedSlot();
   // The task selection field: the slot last chosen in the task status list,
   // or registered last; -1 when none. The pause command reads it.
   int selectedTask() const { return selectedTask_; }
   void clearTaskSelection() { selectedTask_ = -1; }
   // A row of the task status list chosen: its slot becomes the selected task
   // and, when the slot is in use, the tab it was compiled from the active tab.
-  void TaskStatus_ListBoxClick(int slot);
-  int FindSlotNum(int page, u16view programName) const;
+  void selectSlot(int slot);
+  int findSlot(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
 
   // ----- step compile
   // "開始": compiles the active tab token by token and registers nothing.
   // Before every token the state goes to the UI; a UI that shows it
   // (compileStepShown true) gets control back at once, the compile paused
-  // (stepCompiling), and answers later with "次" (StepAnalButtonClick: one
+  // (stepCompiling), and answers later with "次" (stepCompileNext: one
   // token further) or "終了" (endStepCompile: on to the end without pauses).
   // Resuming compiles the same tokens again up to the next token: the
   // compile is deterministic and its messages are not repeated. True when
   // the compile succeeded at once; a paused one ends with stepResult.
-  bool AnalyzeButtonClick();
-  void StepAnalButtonClick();
+  bool startStepCompile();
+  void stepCompileNext();
   void endStepCompile();
   bool stepCompiling() const { return stepCompiling_; }
   // How the last step compile ended: its slot ("ｽﾃｯﾌﾟ変換"), 0 ("開始"
@@ -112,8 +112,8 @@ class CompileDriver : private compiler::CompileHost {
   // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
   // that compile waits for "次" before every token as "開始" does, and
   // registers its code at the end; "終了" unticks it and lets it run on.
-  bool StepTransCheckBox() const { return StepTransCheckBox_; }
-  void setStepTrans(bool on) { StepTransCheckBox_ = on; }
+  bool stepTransform() const { return stepTransform_; }
+  void setStepTransform(bool on) { stepTransform_ = on; }
 
   // Where the last failed compile stopped (no mark when it succeeded).
   const SourceMark &compileError() const { return compileError_; }
@@ -141,7 +141,7 @@ class CompileDriver : private compiler::CompileHost {
   compiler::TokenStream extractedTokens_;
   int selectedTask_ = -1;
   bool stepCompiling_ = false;
-  bool StepTransCheckBox_ = false;
+  bool stepTransform_ = false;
   bool compiling_ = false;
   bool stepEnd_ = false;
   // The step compile's place: waits passed and messages shown so far; a

@@ -123,7 +123,7 @@ RunResult Environment::runToEnd(RunResult started, const std::function<void()> &
   return runLoop.result();
 }
 
-RunResult Environment::ExecTaskButtonClick() { return runToEnd(startRun()); }
+RunResult Environment::runAll() { return runToEnd(startRun()); }
 
 const char *state_name(State s) {
   switch (s) {
@@ -184,7 +184,7 @@ void Environment::stateMaybeChanged() {
 
 void Environment::releaseSlotsOf(int tab) {
   for (int s = 0; s < engine::kSlots; ++s)
-    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.DelTaskButtonClick(s);
+    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.releaseSlot(s);
 }
 
 }  // namespace velmora::environment

@@ -215,7 +215,7 @@ class Environment : public engine::EngineHost {
   // there). Returns how the run ended, or `started` when it did not start.
   RunResult runToEnd(RunResult started, const std::function<void()> &betweenSlices = {});
   // startRun, then runToEnd.
-  RunResult ExecTaskButtonClick();
+  RunResult runAll();
 
  private:
   PermitOverrides permitOverride_;

@@ -70,7 +70,7 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   if (tab < 0) return RunResult::NotStarted;
   // The generated program runs alone: the user's programs in the other
   // slots are not started by a tool.
-  const int slot = compileDriver.mnCOMPILEClick();
+  const int slot = compileDriver.compileActiveTab();
   RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
   tabs.at(tab).modified = false;
   if (!keepTab) workspace.closeTab(tab);
@@ -116,7 +116,7 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
   int tab = workspace.newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.at(tab).lines = extraction_program(spec, source);
-  const int slot = compileDriver.mnCOMPILEClick();
+  const int slot = compileDriver.compileActiveTab();
   if (slot < 0) return RunResult::NotStarted;
   // Runs whatever the permit list says of its slot: the user asked for it.
   return runSlotAlone(slot);

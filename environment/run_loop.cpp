@@ -41,7 +41,7 @@ void RunLoop::stopWithoutTabs() {
   engine_.stopAll();
 }
 
-void RunLoop::mnSTOP_ALL_SLOTClick() {
+void RunLoop::stopAllByProgram() {
   stopRequested_ = true;
   running_ = false;
 }
@@ -50,19 +50,19 @@ bool RunLoop::permitted(int slot) const {
   return permitRows_[std::size_t(slot)].find(u'×') == u16::npos;
 }
 
-void RunLoop::TaskPermitListBoxDblClick(int row) {
+void RunLoop::togglePermit(int row) {
   if (row < 0 || row >= engine::kSlots) return;
   u16 &text = permitRows_[std::size_t(row)];
   u16 number = text.substr(0, 2);
   text = number + (permitted(row) ? u": 実行不可　×" : u": 実行許可　〇");
 }
 
-void RunLoop::SetTaskPermit() {
+void RunLoop::applyPermits() {
   for (int s = 0; s < engine::kSlots; ++s)
     engine_.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
 }
 
-bool RunLoop::IsAllTask_Finished() {
+bool RunLoop::allTasksFinished() {
   validCount_ = endedCount_ = 0;
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
@@ -75,11 +75,11 @@ bool RunLoop::IsAllTask_Finished() {
 
 // Ends every loaded task. Empty slots stay empty: an ended empty slot would
 // be started by the next run reset without any code and never end.
-void RunLoop::ForceAllTaskEnd() {
+void RunLoop::endAllTasks() {
   engine_.endAllTasks();
 }
 
-bool RunLoop::CheckRunTimeError() {
+bool RunLoop::checkRunTimeError() {
   if (!settings_.Runtime_Error_Stop_CheckBox || !engine_.errorFlag()) return false;
   running_ = false;
   const engine::ExecutionPoint &p = engine_.lastPoint();
@@ -114,7 +114,7 @@ bool RunLoop::allWaiting() const {
 
 int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.TimingChartEdit).value_or(20); }
 
-RunResult RunLoop::Exec_And_Status() {
+RunResult RunLoop::runToEnd() {
   if (!begin()) return RunResult::Error;
   while (slice() >= 0) {
   }
@@ -130,7 +130,7 @@ bool RunLoop::begin() {
   }
   runError_ = SourceMark{};
   chart_.clear();
-  SetTaskPermit();
+  applyPermits();
   engine_.runReset();
   cancelInput_();
   debugger_.Initial_Debugger();
@@ -192,13 +192,13 @@ int RunLoop::batches() {
       else if (spent > std::chrono::milliseconds(2)) batch_ = std::max(batch_ / 2, kMinBatch);
     }
     if (charting_) chart_.sampleIfDue(engine_, chartNow(), chartInterval_);
-    if (CheckRunTimeError()) {
+    if (checkRunTimeError()) {
       result_ = RunResult::Error;
       return -1;
     }
-    if (IsAllTask_Finished()) return -1;
+    if (allTasksFinished()) return -1;
     if (settings_.TaskActAsOneCheckBox && endedCount_ >= 1 && endedCount_ < validCount_) {
-      ForceAllTaskEnd();
+      endAllTasks();
       return -1;
     }
     debugger_.Check_Task_BREAK();
@@ -226,17 +226,17 @@ void RunLoop::finish() {
   cancelInput_();
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
-  if (!engine_.closeAllFiles() && result_ != RunResult::Error && CheckRunTimeError()) result_ = RunResult::Error;
+  if (!engine_.closeAllFiles() && result_ != RunResult::Error && checkRunTimeError()) result_ = RunResult::Error;
   refreshViews();
 }
 
-void RunLoop::PauseContinueButtonClick() {
+void RunLoop::togglePause() {
   if (!running_) return;
   paused_ = !paused_;
   refreshViews();
 }
 
-void RunLoop::KillTaskButtonClick() {
+void RunLoop::stopAll() {
   stopRequested_ = true;
   paused_ = false;
   running_ = false;

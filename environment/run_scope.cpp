@@ -44,7 +44,7 @@ RunResult Environment::startTab(int tab) {
   int slot = slotOfTab(tab);
   if (slot < 0 || tabChangedSinceCompile(tab)) {
     // Asking the user to run the tab is the answer to the replace question.
-    slot = slot < 0 ? compileDriver.CompileButtonClick() : compileDriver.Compile_Replace(slot, engine::tsACTIVE);
+    slot = slot < 0 ? compileDriver.compileToFreeSlot() : compileDriver.Compile_Replace(slot, engine::tsACTIVE);
     if (slot < 0) return RunResult::NotStarted;  // failed, or a step compile paused
   }
   return startSlotAlone(slot);

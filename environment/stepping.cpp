@@ -44,7 +44,7 @@ bool Environment::stepTaskLine(int slot) {
   u16 line = stepLine_;
   for (long pass = 0; pass < kLineStepPasses; ++pass) {
     engine_.runPasses(1);
-    if (runLoop.CheckRunTimeError()) {
+    if (runLoop.checkRunTimeError()) {
       stepping_ = false;
       break;
     }
@@ -55,7 +55,7 @@ bool Environment::stepTaskLine(int slot) {
   }
   busy_ = false;
   stepLine_ = line;
-  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
+  if (!stepping_ || runLoop.allTasksFinished()) endStepping();
   refreshViews();
   ui.breakpointHeld(slot, line);
   return true;
@@ -76,7 +76,7 @@ bool Environment::startStepping() {
     refreshViews();
     return false;
   }
-  runLoop.SetTaskPermit();
+  runLoop.applyPermits();
   engine_.runReset();
   debugger.Initial_Debugger();
   engine_.start();
@@ -91,8 +91,8 @@ bool Environment::stepOnePass() {
   busy_ = true;
   engine_.runPasses(1);
   busy_ = false;
-  if (runLoop.CheckRunTimeError()) stepping_ = false;
-  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
+  if (runLoop.checkRunTimeError()) stepping_ = false;
+  if (!stepping_ || runLoop.allTasksFinished()) endStepping();
   refreshViews();
   return true;
 }

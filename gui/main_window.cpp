@@ -95,7 +95,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   permits_ = new QListWidget;
   permits_->setObjectName(QStringLiteral("taskPermits"));
   connect(permits_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
-    env_->runLoop.TaskPermitListBoxDblClick(permits_->row(item));
+    env_->runLoop.togglePermit(permits_->row(item));
     refreshPermits();
   });
 
@@ -501,7 +501,7 @@ bool MainWindow::saveActiveAsText() {
 bool MainWindow::extractTokens(bool general) {
   if (env_->compileDriver.stepCompiling()) return false;
   syncEditorsToPool();
-  if (!env_->compileDriver.TokenButtonClick(general)) return false;
+  if (!env_->compileDriver.extractTokens(general)) return false;
   debuggerDock_->show();
   debugger_->showTokens();
   return true;
@@ -558,8 +558,8 @@ int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active();
-  if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
-  int slot = env_->compileDriver.mnCOMPILEClick();
+  if (env_->compileDriver.stepTransform()) debuggerDock_->show();
+  int slot = env_->compileDriver.compileActiveTab();
   if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
@@ -657,7 +657,7 @@ void MainWindow::showRunErrorSource() {
 
 void MainWindow::pauseOrContinue() {
   if (!env_->mayStart(environment::Command::Pause)) return;
-  env_->runLoop.PauseContinueButtonClick();
+  env_->runLoop.togglePause();
   updateActions();
   showPaused(env_->runLoop.running() && env_->runLoop.paused());
   if (env_->runLoop.running() && env_->runLoop.paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
@@ -670,7 +670,7 @@ void MainWindow::pauseOrContinue() {
 void MainWindow::kill() {
   const bool wasRunning = env_->runLoop.running();
   if (env_->compileDriver.stepCompiling()) env_->compileDriver.endStepCompile();
-  env_->runLoop.KillTaskButtonClick();
+  env_->runLoop.stopAll();
   if (wasRunning) killed_ = true;  // the run's own ending must not fill them again
   resetViewsAfterKill();
 }
@@ -1041,7 +1041,7 @@ bool MainWindow::stepCompile() {
   if (!env_->mayStart(environment::Command::StepCompile)) return false;
   syncEditorsToPool();
   debuggerDock_->show();
-  bool ok = env_->compileDriver.AnalyzeButtonClick();
+  bool ok = env_->compileDriver.startStepCompile();
   if (env_->compileDriver.stepCompiling()) return false;
   statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
   return ok;

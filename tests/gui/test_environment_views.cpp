@@ -306,7 +306,7 @@ class EnvironmentViewsTest : public QObject {
     }
     QVERIFY(next && end);
     d->stepTransformation()->setChecked(true);
-    QVERIFY(w.environment().compileDriver.StepTransCheckBox());
+    QVERIFY(w.environment().compileDriver.stepTransform());
     int steps = 0;
     // The compile pauses before every token; the user answers from the
     // event loop ("次" twice, then "終了").

@@ -63,7 +63,7 @@ class TestWindow : public gui::MainWindow {
     compileSteps << qMakePair(debugger()->stepTokenView()->currentRow(), debugger()->stepTcodeView()->count());
     if (compileSteps.size() == endStepsAfter)
       QTimer::singleShot(0, this, [this] { environment().compileDriver.endStepCompile(); });
-    else QTimer::singleShot(0, this, [this] { environment().compileDriver.StepAnalButtonClick(); });
+    else QTimer::singleShot(0, this, [this] { environment().compileDriver.stepCompileNext(); });
     return true;
   }
   void afterSlice() override {

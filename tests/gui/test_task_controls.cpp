@@ -105,8 +105,8 @@ class TaskControlsTest : public QObject {
       seen = true;
       QVERIFY(!w.taskButton(0)->isEnabled());
       QVERIFY(!w.taskButton(2)->isEnabled());
-      QVERIFY(!w.environment().compileDriver.DelTaskButtonClick());
-      QCOMPARE(w.environment().compileDriver.AddTaskButtonClick(), -1);
+      QVERIFY(!w.environment().compileDriver.deleteSelectedSlot());
+      QCOMPARE(w.environment().compileDriver.registerAgain(), -1);
       w.kill();
     });
     settle(w, w.run());

@@ -32,7 +32,7 @@ class TimeUnits : public ::testing::Test {
 
 TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
   env.tabs.loadLines({u"WAIT 5;", u"??\"done\";"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 5.0}, std::pair{u16(u"20"), 1.0}, std::pair{u16(u"500"), 25.0}}) {
     set_setting(env, &environment::Settings::WaitTimeEdit, unit);
     double waited = -1;
@@ -55,7 +55,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
                       u"TIMER \"T\", SET, 2, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 3 DO WAIT 1; END",
                       u"TIMER \"T\", CANCEL;", u"??N;"},
                      ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 2.0}, std::pair{u16(u"300"), 6.0}}) {
     set_setting(env, &environment::Settings::TimerTimeEdit, unit);
     double due = -1;

@@ -70,7 +70,7 @@ class WebUi : public UserInterface {
   void betweenSlices() {
     if (env && env->runLoop.running() && !stopped && js_stop_requested()) {
       stopped = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
     flush(false);
   }
@@ -81,7 +81,7 @@ class WebUi : public UserInterface {
     char *text = js_read_line(slot);
     if (!text) {  // the stop button
       stopped = true;
-      if (env) env->runLoop.KillTaskButtonClick();
+      if (env) env->runLoop.stopAll();
       return InputMode::None;
     }
     line = from_utf8(text);
@@ -194,7 +194,7 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
-  int slot = env.compileDriver.mnCOMPILEClick();
+  int slot = env.compileDriver.compileActiveTab();
   g->ui.flush(true);
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");
