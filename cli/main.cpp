@@ -140,16 +140,17 @@ class HeadlessUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  void pumpEvents() override {
+  // Between two slices of the run: Ctrl+C and the time limit stop it.
+  void betweenSlices() {
     if (!env || !env->runLoop.running()) return;
     if (g_interrupted && !interrupted) {
       interrupted = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
     if (timeoutSeconds > 0 && !timedOut &&
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= timeoutSeconds) {
       timedOut = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
   }
   // Streams each console line once a later line exists; flushed by time.
@@ -322,7 +323,7 @@ int main(int argc, char **argv) {
   for (std::size_t f = 0; f < tabsOfFiles.size(); ++f) {
     const int tab = tabsOfFiles[f];
     env.tabs.activate(tab);
-    int slot = env.compileDriver.mnCOMPILEClick();
+    int slot = env.compileDriver.compileActiveTab();
     // After the compiler's own texts, each finding in the form editors and
     // terminals understand: FILE:LINE:COLUMN: (from 1).
     for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
@@ -349,7 +350,7 @@ int main(int argc, char **argv) {
   std::signal(SIGINT, on_sigint);
   std::atomic<bool> finished{false};
   if (timeout > 0) start_watchdog(timeout, finished);
-  RunResult result = env.ExecTaskButtonClick();
+  RunResult result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
   finished = true;
   ui.finishConsole(env.engine().console().lines());
   if (ui.interrupted) return 130;

@@ -69,7 +69,6 @@ void StatementCompiler::LocateState(char16_t group) {
       break;
     }
   field_ = 1;
-  if (stepMode) host_.pumpEvents();
 }
 
 u16 StatementCompiler::NextSubState() {
@@ -166,7 +165,6 @@ void StatementCompiler::syntaxError(char16_t group, const u16 &token) {
 
 // Recognises one phrase of a group, beginning with a token already taken.
 bool StatementCompiler::EvalExpression(char16_t g, u16 t) {
-  host_.pumpEvents();
   if (stop_) return true;
   const u16 type = type_of(t);
   bool pushedTerm = false;
@@ -464,7 +462,6 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step, const std::
     PopState();
     LocateState(u'#');
     PushState(u'#');
-    host_.pumpEvents();
   }
   states_.clear();
   bool ok = !failed && !stop_ && cursor_ + 1 >= int(tokens_.size());

@@ -122,6 +122,7 @@ class Engine {
   // ----- programs and slots
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
+  // All or nothing: a failed registration leaves no slot, code or variable.
   int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
                       Lines &messages, TTaskState initial, u16view programName, int srcIndex);
   // Frees a slot: its task, its P-code list and its task variables.

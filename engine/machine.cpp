@@ -208,8 +208,29 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
     runtimeError(u"  - 空いているスロットがありません");
     return -1;
   }
+  // All or nothing: the variables are registered first, and a registration
+  // that cannot complete takes back every entry it made and leaves the slot
+  // and its code list empty.
+  std::vector<int> added;
+  auto takeBack = [&] {
+    for (auto it = added.rbegin(); it != added.rend(); ++it) vars.releaseEntry(*it);
+    freeList(listNo);
+    return -1;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool shared = pass == 1;
+    for (const u16 &name : shared ? sharedVars : taskVars) {
+      int entry = -1;
+      if (!vars.registerName(shared, name, slot, &entry)) {
+        runtimeError(shared ? u"  - これ以上共有変数登録できません " + int16(kVariables)
+                            : u"  - これ以上変数登録できません " + int16(kVariables));
+        return takeBack();
+      }
+      if (entry >= 0) added.push_back(entry);
+    }
+  }
   lists[std::size_t(listNo)].clear();
-  if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
+  if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return takeBack();
   rebuildHot(listNo);
   ++registered;
   TTaskInfo &t = tasks[std::size_t(slot)];
@@ -217,16 +238,6 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
   t.SrcIndex = srcIndex;
   t.PcodeListNo = listNo;
   taskStart(slot, initial);
-  for (const u16 &name : taskVars)
-    if (!vars.registerName(false, name, slot)) {
-      runtimeError(u"  - これ以上変数登録できません " + int16(kVariables));
-      return -1;
-    }
-  for (const u16 &name : sharedVars)
-    if (!vars.registerName(true, name, slot)) {
-      runtimeError(u"  - これ以上共有変数登録できません " + int16(kVariables));
-      return -1;
-    }
   return slot;
 }
 

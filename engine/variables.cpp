@@ -12,7 +12,8 @@ void TVarInfo::clearValues() {
   Mat.reset();
 }
 
-bool VariableTable::registerName(bool shared, u16view name, int slot) {
+bool VariableTable::registerName(bool shared, u16view name, int slot, int *added) {
+  if (added) *added = -1;
   u16 key(name.substr(0, kNameLength));
   auto it = index_.find(key);
   if (it != index_.end()) {
@@ -33,6 +34,7 @@ bool VariableTable::registerName(bool shared, u16view name, int slot) {
     v.Val1 = v.Val2 = v.Val3 = 0;
     auto &list = index_[key];
     list.insert(std::upper_bound(list.begin(), list.end(), e), e);
+    if (added) *added = e;
     return true;
   }
   return false;
@@ -48,17 +50,24 @@ void VariableTable::unindex(const u16 &name, int entry) {
 
 void VariableTable::releaseSlot(int slot) {
   for (int e = 0; e < kVariables; ++e) {
-    TVarInfo &v = entries_[std::size_t(e)];
+    const TVarInfo &v = entries_[std::size_t(e)];
     if (v.Slot != slot || v.share || v.name.empty()) continue;
-    unindex(v.name, e);
-    v.name.clear();
-    v.share = false;
-    v.Slot = -1;
-    v.kind = vtSCALAR;
-    v.Val1 = v.Val2 = v.Val3 = 0;
-    v.StrVal.clear();
-    v.StrList.clear();
+    releaseEntry(e);
   }
+}
+
+void VariableTable::releaseEntry(int e) {
+  if (e < 0 || e >= kVariables) return;
+  TVarInfo &v = entries_[std::size_t(e)];
+  if (v.name.empty()) return;
+  unindex(v.name, e);
+  v.name.clear();
+  v.share = false;
+  v.Slot = -1;
+  v.kind = vtSCALAR;
+  v.Val1 = v.Val2 = v.Val3 = 0;
+  v.StrVal.clear();
+  v.StrList.clear();
 }
 
 int VariableTable::find(int slot, u16view name) const {

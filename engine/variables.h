@@ -40,8 +40,11 @@ class VariableTable {
   VariableTable() : entries_(kVariables + 1) {}
 
   // Registers a name for a slot (shared or the slot's own); false only when
-  // the table is full.
-  bool registerName(bool shared, u16view name, int slot);
+  // the table is full. `added` receives the entry a new name took (-1 when
+  // the name was there already), so a failed registration can take it back.
+  bool registerName(bool shared, u16view name, int slot, int *added = nullptr);
+  // Frees one entry, shared or not (a registration taken back).
+  void releaseEntry(int entry);
   // Frees every entry of the slot that is not shared.
   void releaseSlot(int slot);
   // The lookup rule: the first entry in table order with exactly this name

@@ -100,7 +100,10 @@ bool Workspace::loadBook() {
   return chosen && readBookFile(*chosen);
 }
 
-bool Workspace::readBookFile(const std::filesystem::path &path) {
+bool Workspace::readBookFile(const std::filesystem::path &given) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(given, ec);
+  path = ec ? given : path.lexically_normal();
   auto file = read_text_file(path);
   if (!file) {
     ui_.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
@@ -162,12 +165,11 @@ bool Workspace::overwriteSave(int tab) {
   std::filesystem::path path(to_utf8(t.panels[2]));
   // A new program's panel shows where it would go ("PROG/#1"); it has no
   // file yet, so the user names one. A "#n" file is never written.
-  if (path.empty() || !t.hasFile) return saveTabAsText(tab);
-  if (path.is_relative()) path = programDirectory() / path;
-  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
-    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
-    return false;
-  }
+  // A path is absolute from the moment the file was opened; one that is
+  // not (a recovery copy of an older version) does not say where the file
+  // is, so the user names it rather than a guess being overwritten.
+  if (path.empty() || !t.hasFile || path.is_relative()) return saveTabAsText(tab);
+  if (!writeTab(t, path)) return false;
   t.modified = false;
   t.panels[1].clear();
   removeRecoveryCopy(tab);

@@ -3,9 +3,7 @@
 #include "environment/compile_driver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <set>
-#include <thread>
 
 #include "compiler/statement_compiler.h"
 #include "text/fields.h"
@@ -41,7 +39,8 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
 
 CompileDriver::CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
                              Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
-                             std::function<bool()> busy, std::function<void()> slotsChanging)
+                             std::function<bool()> mayChangeSlots, std::function<void()> slotsChanging,
+                             std::function<void()> stateChanged)
     : language_(language),
       settings_(settings),
       tabs_(tabs),
@@ -49,8 +48,9 @@ CompileDriver::CompileDriver(const Language &language, const Settings &settings,
       debugger_(debugger),
       runLoop_(runLoop),
       ui_(ui),
-      busy_(std::move(busy)),
+      mayChangeSlots_(std::move(mayChangeSlots)),
       slotsChanging_(std::move(slotsChanging)),
+      stateChanged_(std::move(stateChanged)),
       tokenizer_(std::make_unique<compiler::Tokenizer>(language)),
       compiler_(std::make_unique<compiler::StatementCompiler>(language, static_cast<compiler::CompileHost &>(*this))) {}
 
@@ -88,7 +88,7 @@ compiler::TokenStream CompileDriver::tokenize(int tab, bool compileMode) {
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui_.message(m, u""); });
 }
 
-bool CompileDriver::TokenButtonClick(bool general) {
+bool CompileDriver::extractTokens(bool general) {
   if (stepCompiling_) return false;  // the step compile's tokens are on show
   if (tabs_.active() < 0 || !tabs_.at(tabs_.active()).inUse) return false;
   extractedTokens_ = tokenize(tabs_.active(), !general);
@@ -107,7 +107,7 @@ CompileDriver::TokenClass CompileDriver::token_class(u16view tokenLine) {
   return TokenClass::Keyword;
 }
 
-int CompileDriver::mnCOMPILEClick() {
+int CompileDriver::compileActiveTab() {
   compileError_ = SourceMark{};  // a mark belongs to the compile that made it
   if (!mayCompile()) return -1;
   report_.clear();
@@ -115,19 +115,25 @@ int CompileDriver::mnCOMPILEClick() {
   int slot = -1;
   for (int s = 0; s < engine::kSlots && slot < 0; ++s)
     if (engine_.task(s).SrcIndex == tabs_.active()) slot = s;
-  if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return CompileButtonClick();
-  if (!ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認")) return -1;
+  if (slot < 0 || engine_.task(slot).state == engine::tsEMPTY) return compileToFreeSlot();
+  // The question belongs to the compile: nothing else starts while it is up.
+  compiling_ = true;
+  stateChanged_();
+  const bool replace = ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
+  compiling_ = false;
+  stateChanged_();
+  if (!replace) return -1;
   return Compile_Replace(slot, engine::tsACTIVE);
 }
 
-int CompileDriver::CompileButtonClick() {
+int CompileDriver::compileToFreeSlot() {
   compileError_ = SourceMark{};
   if (!mayCompile()) return -1;
   report_.clear();
-  return Comp_And_RegTask(engine::tsACTIVE);
+  return compileAndRegister(engine::tsACTIVE);
 }
 
-int CompileDriver::Comp_And_RegTask(TTaskState initial) {
+int CompileDriver::compileAndRegister(TTaskState initial) {
   Tab *tab = tabs_.activeTab();
   if (!tab) return -1;
   compileError_ = SourceMark{};
@@ -161,28 +167,57 @@ int CompileDriver::Comp_And_RegTask(TTaskState initial) {
       return -1;
     }
   }
-  if (!Start_Compile()) {
-    explainFailure();
-    if (settings_.ShowErrorLocatorCheckBox && settings_.COMPILE_MESSAGE_CheckBox)
-      ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
-    return -1;
-  }
-  return RegCode_To_TaskSlot(initial);
+  stepPurpose_ = Purpose::Register;
+  stepInitial_ = initial;
+  const bool step = stepTransform_ && !runLoop_.running() && !stepCompiling_;
+  return beginCompile(step);
 }
 
-bool CompileDriver::Start_Compile() {
-  const bool step = StepTransCheckBox_ && !runLoop_.running() && !stepCompiling_;
-  if (step) {
-    stepCompiling_ = true;
-    stepEnd_ = false;
+int CompileDriver::beginCompile(bool step) {
+  compiling_ = true;
+  stateChanged_();
+  messagesShown_ = waitsShown_ = 0;
+  stepEnd_ = false;
+  stepCompiling_ = step;
+  const int result = resumeCompile();
+  compiling_ = false;
+  stateChanged_();
+  return result;
+}
+
+int CompileDriver::resumeCompile() {
+  bool ok = false;
+  waitsSeen_ = messagesSeen_ = 0;
+  try {
+    ok = compiler_->compile(lastTokens_.tokens, stepCompiling_ && !stepEnd_, lastTokens_.columns);
+  } catch (const StepPause &) {
+    return -1;  // the user's "次" or "終了" goes on from here
   }
-  compileOk_ = compiler_->compile(lastTokens_.tokens, step, lastTokens_.columns);
+  const bool stepped = stepCompiling_;
   stepCompiling_ = false;
   lastTcode_ = compiler_->tcode();
   explanations_ = compiler_->diagnoses();
-  compileReport();
-  if (compileOk_) compileWarnings();
-  return compileOk_;
+  int result = -1;
+  if (stepPurpose_ == Purpose::Analyze) {
+    compileOk_ = false;  // a step compile registers nothing
+    result = ok ? 0 : -1;
+  } else {
+    compileOk_ = ok;
+    compileReport();
+    if (ok) {
+      compileWarnings();
+      result = registerCode(stepInitial_);
+    } else {
+      explainFailure();
+      if (settings_.ShowErrorLocatorCheckBox && settings_.COMPILE_MESSAGE_CheckBox)
+        ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
+    }
+  }
+  if (stepped) {
+    stepResult_ = result;
+    stateChanged_();
+  }
+  return result;
 }
 
 // Faults a program compiles with but meets only at run time, where they
@@ -249,33 +284,48 @@ void CompileDriver::compileReport() {
     ui_.message(text, u"");
 }
 
-bool CompileDriver::AnalyzeButtonClick() {
-  if (!tabs_.activeTab() || stepCompiling_ || runLoop_.running()) return false;
-  stepCompiling_ = true;
-  stepEnd_ = false;
+bool CompileDriver::startStepCompile() {
+  if (!tabs_.activeTab() || !mayChangeSlots_()) return false;
   report_.clear();
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
   explanations_.clear();
   explanationTab_ = tabs_.active();
   lastTokens_ = tokenize(tabs_.active(), true);
-  const bool ok = compiler_->compile(lastTokens_.tokens, true, lastTokens_.columns);
-  lastTcode_ = compiler_->tcode();
-  explanations_ = compiler_->diagnoses();
-  compileOk_ = false;  // a step compile registers nothing
-  stepCompiling_ = false;
-  return ok;
+  compiledTab_ = tabs_.active();
+  stepPurpose_ = Purpose::Analyze;
+  return beginCompile(true) >= 0;
 }
 
-void CompileDriver::StepAnalButtonClick() { stepNext_ = true; }
+void CompileDriver::stepCompileNext() {
+  if (!stepCompiling_ || compiling_) return;
+  compiling_ = true;
+  resumeCompile();
+  compiling_ = false;
+  stateChanged_();
+}
 
 void CompileDriver::endStepCompile() {
   stepEnd_ = true;
-  StepTransCheckBox_ = false;
+  stepTransform_ = false;
+  stepCompileNext();  // a paused step compile runs on to its end
+}
+
+void CompileDriver::message(const u16 &text) {
+  // A step compile that goes on compiles its tokens again from the start:
+  // what it said before is not said twice.
+  if (++messagesSeen_ <= messagesShown_) return;
+  messagesShown_ = messagesSeen_;
+  lastCompileMessage_ = text;
+  // The compiler's own message boxes, unless the setting leaves only the
+  // explanation.
+  if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
 }
 
 void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (stepEnd_) return;
+  if (++waitsSeen_ <= waitsShown_) return;  // passed before: the replay goes on
+  waitsShown_ = waitsSeen_;
   CompileStep step;
   step.tcode = c.tcode();
   step.tokens = c.tokens();
@@ -288,15 +338,10 @@ void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   step.terms = c.termStack();
   step.operators = c.operatorStack();
   step.operands = c.operandStack();
-  stepNext_ = false;
-  if (!ui_.compileStepShown(step)) return;
-  while (!stepNext_ && !stepEnd_) {
-    ui_.pumpEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (ui_.compileStepShown(step)) throw StepPause{};  // the compile waits for "次"
 }
 
-int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
+int CompileDriver::registerCode(TTaskState initial) {
   // The code belongs to the tab it was compiled from, which need not be the
   // active one any more when "追加" registers it again.
   if (!compileOk_ || compiledTab_ < 0 || compiledTab_ >= TabPool::kTabs) return -1;
@@ -323,20 +368,20 @@ int CompileDriver::RegCode_To_TaskSlot(TTaskState initial) {
   return slot;
 }
 
-int CompileDriver::AddTaskButtonClick() {
-  if (runLoop_.running() || busy_() || stepCompiling_) return -1;
-  return RegCode_To_TaskSlot(engine::tsACTIVE);
+int CompileDriver::registerAgain() {
+  if (!mayChangeSlots_()) return -1;
+  return registerCode(engine::tsACTIVE);
 }
 
-bool CompileDriver::DelTaskButtonClick() {
-  if (runLoop_.running() || busy_() || stepCompiling_) return false;
+bool CompileDriver::deleteSelectedSlot() {
+  if (!mayChangeSlots_()) return false;
   if (selectedTask_ < 0 || selectedTask_ >= engine::kSlots) return false;
   if (engine_.task(selectedTask_).state == engine::tsEMPTY) return false;
-  DelTaskButtonClick(selectedTask_);
+  releaseSlot(selectedTask_);
   return true;
 }
 
-void CompileDriver::TaskStatus_ListBoxClick(int slot) {
+void CompileDriver::selectSlot(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   selectedTask_ = slot;
   const engine::TTaskInfo &t = engine_.task(slot);
@@ -348,11 +393,11 @@ void CompileDriver::TaskStatus_ListBoxClick(int slot) {
 int CompileDriver::Compile_Replace(int slot, TTaskState initial) {
   if (slot < 0 || slot >= engine::kSlots) return -1;
   selectedTask_ = slot;
-  DelTaskButtonClick(slot);
-  return Comp_And_RegTask(initial);
+  releaseSlot(slot);
+  return compileAndRegister(initial);
 }
 
-void CompileDriver::DelTaskButtonClick(int slot) {
+void CompileDriver::releaseSlot(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   slotsChanging_();
   debugger_.removeSlotBreakpoints(slot);
@@ -360,7 +405,7 @@ void CompileDriver::DelTaskButtonClick(int slot) {
   engine_.releaseSlot(slot);
 }
 
-int CompileDriver::FindSlotNum(int page, u16view programName) const {
+int CompileDriver::findSlot(int page, u16view programName) const {
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
     if (t.SrcIndex == page && t.FileName == programName) return s;

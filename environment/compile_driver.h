@@ -37,11 +37,13 @@ Lines compile_report_messages(const Lines &report, bool variableAlert, bool prog
 
 class CompileDriver : private compiler::CompileHost {
  public:
-  // busy tells whether a command owns the engine (a run or a step); slotsChanging
-  // is called before a slot's code changes (stepping ends).
+  // mayChangeSlots tells whether the environment's state lets a command
+  // compile or change the slots now; slotsChanging is called before a slot's
+  // code changes (stepping ends); stateChanged when a compile starts, pauses
+  // for the user or ends.
   CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
-                Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> busy,
-                std::function<void()> slotsChanging);
+                Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> mayChangeSlots,
+                std::function<void()> slotsChanging, std::function<void()> stateChanged);
   ~CompileDriver() override;
 
   const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
@@ -53,57 +55,66 @@ class CompileDriver : private compiler::CompileHost {
   // (spacing mode: blanks as ψ tokens, comments kept, case as written): the
   // active tab's token stream and name lists, kept in extractedTokens.
   // False when no tab is open.
-  bool TokenButtonClick(bool general);
+  bool extractTokens(bool general);
   const compiler::TokenStream &extractedTokens() const { return extractedTokens_; }
   // The class of a token line, for its colour in the token view.
   enum class TokenClass { Keyword, Variable, Number, String, Function, Spacing, Other };
   static TokenClass token_class(u16view tokenLine);
   // Compiles the active tab into its slot (asking before replacing code).
-  // Refused while a run or a step compile owns the slots.
-  int mnCOMPILEClick();
-  bool mayCompile() const { return !runLoop_.running() && !stepCompiling_; }
+  // Refused unless the environment is idle. With "ｽﾃｯﾌﾟ変換" ticked the
+  // compile pauses before its first token: -1 then, and stepCompiling().
+  int compileActiveTab();
+  bool mayCompile() const { return mayChangeSlots_(); }
+  // A compile is in progress (a step compile's pause not counted).
+  bool compiling() const { return compiling_; }
   // "ｺﾝﾊﾟｲﾙ": compiles the active tab into the first free slot; refused
-  // as mnCOMPILEClick is.
-  int CompileButtonClick();
+  // as compileActiveTab is.
+  int compileToFreeSlot();
   // "追加": the T-code of the last successful compile registered again, into
   // the first free slot, for the tab it was compiled from; -1 when there is
   // none, that tab is closed, or a run or step compile is going on.
-  int AddTaskButtonClick();
-  int Comp_And_RegTask(engine::TTaskState initial);
-  bool Start_Compile();
-  int RegCode_To_TaskSlot(engine::TTaskState initial);
+  int registerAgain();
+  int compileAndRegister(engine::TTaskState initial);
+  int registerCode(engine::TTaskState initial);
   // RUN PAGE and "このタブを実行": the active tab compiled into a slot,
   // replacing its task without asking.
   int Compile_Replace(int slot, engine::TTaskState initial);
   // Frees a slot: its breakpoints, its task and variables.
-  void DelTaskButtonClick(int slot);
+  void releaseSlot(int slot);
   // "削除": frees the selected slot (see selectedTask) and its breakpoints;
   // false when no loaded slot is selected or a run holds the slots.
-  bool DelTaskButtonClick();
+  bool deleteSelectedSlot();
   // The task selection field: the slot last chosen in the task status list,
   // or registered last; -1 when none. The pause command reads it.
   int selectedTask() const { return selectedTask_; }
   void clearTaskSelection() { selectedTask_ = -1; }
   // A row of the task status list chosen: its slot becomes the selected task
   // and, when the slot is in use, the tab it was compiled from the active tab.
-  void TaskStatus_ListBoxClick(int slot);
-  int FindSlotNum(int page, u16view programName) const;
+  void selectSlot(int slot);
+  int findSlot(int page, u16view programName) const;
   u16 taskStatusLine(int slot) const;
 
   // ----- step compile
-  // "開始": compiles the active tab token by token and registers nothing;
-  // before every token the state goes to the UI, which answers with "次"
-  // (StepAnalButtonClick) or "終了" (endStepCompile). True when the
-  // compile succeeded.
-  bool AnalyzeButtonClick();
-  void StepAnalButtonClick();
+  // "開始": compiles the active tab token by token and registers nothing.
+  // Before every token the state goes to the UI; a UI that shows it
+  // (compileStepShown true) gets control back at once, the compile paused
+  // (stepCompiling), and answers later with "次" (stepCompileNext: one
+  // token further) or "終了" (endStepCompile: on to the end without pauses).
+  // Resuming compiles the same tokens again up to the next token: the
+  // compile is deterministic and its messages are not repeated. True when
+  // the compile succeeded at once; a paused one ends with stepResult.
+  bool startStepCompile();
+  void stepCompileNext();
   void endStepCompile();
   bool stepCompiling() const { return stepCompiling_; }
+  // How the last step compile ended: its slot ("ｽﾃｯﾌﾟ変換"), 0 ("開始"
+  // succeeded) or -1 (failed).
+  int stepResult() const { return stepResult_; }
   // "ｽﾃｯﾌﾟ変換": ticked when a compile starts ("文法検査＆コード生成", "ｺﾝﾊﾟｲﾙ"),
   // that compile waits for "次" before every token as "開始" does, and
   // registers its code at the end; "終了" unticks it and lets it run on.
-  bool StepTransCheckBox() const { return StepTransCheckBox_; }
-  void setStepTrans(bool on) { StepTransCheckBox_ = on; }
+  bool stepTransform() const { return stepTransform_; }
+  void setStepTransform(bool on) { stepTransform_ = on; }
 
   // Where the last failed compile stopped (no mark when it succeeded).
   const SourceMark &compileError() const { return compileError_; }
@@ -125,8 +136,9 @@ class CompileDriver : private compiler::CompileHost {
   Debugger &debugger_;
   const RunLoop &runLoop_;
   UserInterface &ui_;
-  std::function<bool()> busy_;
+  std::function<bool()> mayChangeSlots_;
   std::function<void()> slotsChanging_;
+  std::function<void()> stateChanged_;
 
   std::unique_ptr<compiler::Tokenizer> tokenizer_;
   std::unique_ptr<compiler::StatementCompiler> compiler_;
@@ -137,8 +149,18 @@ class CompileDriver : private compiler::CompileHost {
   compiler::TokenStream extractedTokens_;
   int selectedTask_ = -1;
   bool stepCompiling_ = false;
-  bool StepTransCheckBox_ = false;
-  bool stepNext_ = false, stepEnd_ = false;
+  bool stepTransform_ = false;
+  bool compiling_ = false;
+  bool stepEnd_ = false;
+  // The step compile's place: waits passed and messages shown so far; a
+  // replay skips them. What the compile is for, and how it ended.
+  struct StepPause {};
+  enum class Purpose { Register, Analyze } stepPurpose_ = Purpose::Register;
+  engine::TTaskState stepInitial_ = engine::tsACTIVE;
+  int waitsSeen_ = 0, waitsShown_ = 0, messagesSeen_ = 0, messagesShown_ = 0;
+  int stepResult_ = -1;
+  int beginCompile(bool step);
+  int resumeCompile();
   SourceMark compileError_;
   std::vector<compiler::Diagnosis> explanations_;
   int explanationTab_ = -1;
@@ -150,13 +172,7 @@ class CompileDriver : private compiler::CompileHost {
   u16 lastCompileMessage_;  // the message a located compile error goes with
 
   // CompileHost
-  // The compiler's own message boxes, unless the setting leaves only the
-  // explanation.
-  void message(const u16 &text) override {
-    lastCompileMessage_ = text;
-    if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
-  }
-  void pumpEvents() override { ui_.pumpEvents(); }
+  void message(const u16 &text) override;
   void locateLine(u16view line) override;
   void stepWait(const compiler::StatementCompiler &state) override;
 

@@ -108,7 +108,7 @@ void Debugger::continueFromBreak() {
   stepLineRequest_ = false;
 }
 
-void Debugger::StepExecOneLineButtonClick() {
+void Debugger::requestLineStep() {
   if (breakActive_) stepLineRequest_ = true;
 }
 

@@ -51,7 +51,7 @@ class Debugger {
 
   // ----- holds during a run
   void continueFromBreak();            // "＞*"
-  void StepExecOneLineButtonClick();   // "＞-"
+  void requestLineStep();   // "＞-"
   // A run starts: no hold, no step request, hit counts from zero.
   void Initial_Debugger();
   // After a batch of passes: a task stopped at a "GO" break passes on, one

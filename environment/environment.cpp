@@ -1,5 +1,7 @@
 #include "environment/environment.h"
 
+#include <thread>
+
 #include "compiler/statement_compiler.h"
 #include "text/lines.h"
 
@@ -93,21 +95,97 @@ void Environment::prepareEngine() {
   engine_.configure(run);
 }
 
-RunResult Environment::ExecTaskButtonClick() {
-  if (tabs.openCount() == 0 || busy_) return RunResult::NotStarted;
-  ui.pumpEvents();
-  busy_ = true;
+RunResult Environment::startRun() {
+  if (tabs.openCount() == 0 || !mayStart(Command::Run)) return RunResult::NotStarted;
   workspace.writeRecoveryCopies();  // a run may call code that takes the process down
   endStepping();  // a run starts every task afresh
   prepareEngine();
-  RunResult result = runLoop.Exec_And_Status();
-  busy_ = false;
-  return result;
+  const bool started = runLoop.begin();
+  stateMaybeChanged();
+  return started ? RunResult::Running : runLoop.result();
+}
+
+int Environment::runSlice() {
+  const int next = runLoop.slice();
+  if (next < 0) runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
+  stateMaybeChanged();
+  return next;
+}
+
+RunResult Environment::runToEnd(RunResult started, const std::function<void()> &betweenSlices) {
+  if (started != RunResult::Running) {
+    runLoop.setOnlySlot(-1);
+    return started;
+  }
+  for (int next; (next = runSlice()) >= 0;) {
+    if (next > 0) std::this_thread::sleep_for(std::chrono::milliseconds(next));
+    if (betweenSlices) betweenSlices();
+  }
+  return runLoop.result();
+}
+
+RunResult Environment::runAll() { return runToEnd(startRun()); }
+
+const char *state_name(State s) {
+  switch (s) {
+    case State::Idle: return "idle";
+    case State::Compiling: return "compiling";
+    case State::Running: return "running";
+    case State::Paused: return "paused";
+    case State::Held: return "held";
+    case State::StepCompiling: return "step-compiling";
+    case State::WaitingForInput: return "waiting-for-input";
+  }
+  return "?";
+}
+
+State Environment::state() const {
+  if (compileDriver.stepCompiling()) return State::StepCompiling;
+  if (compileDriver.compiling()) return State::Compiling;
+  if (runLoop.running()) {
+    if (runLoop.paused()) return State::Paused;
+    if (debugger.breakActive()) return State::Held;
+    if (inputSlot() >= 0) return State::WaitingForInput;
+    return State::Running;
+  }
+  if (busy_) return State::Running;  // a line step or a single pass
+  return State::Idle;
+}
+
+bool Environment::mayStart(Command command) const {
+  const State s = state();
+  const bool run = s == State::Running || s == State::Paused || s == State::Held || s == State::WaitingForInput;
+  switch (command) {
+    case Command::Compile:
+    case Command::Run:
+    case Command::Tool:
+    case Command::StepCompile:
+    case Command::CodeDebug:
+    case Command::ChangeTabs:
+    case Command::Settings:
+    case Command::Quit:
+      return s == State::Idle;
+    case Command::StepNext:
+    case Command::StepEnd:
+      return s == State::StepCompiling;
+    case Command::Pause:
+      return run;
+    case Command::Stop:
+      return run || s == State::StepCompiling;  // something to end
+  }
+  return false;
+}
+
+void Environment::stateMaybeChanged() {
+  const State s = state();
+  if (s == shownState_) return;
+  shownState_ = s;
+  ui.stateChanged();
 }
 
 void Environment::releaseSlotsOf(int tab) {
   for (int s = 0; s < engine::kSlots; ++s)
-    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.DelTaskButtonClick(s);
+    if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.releaseSlot(s);
 }
 
 }  // namespace velmora::environment

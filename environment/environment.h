@@ -22,8 +22,34 @@
 
 namespace velmora::environment {
 
+// What the environment is doing. Every command asks mayStart first; the
+// window enables its actions from the same answer.
+enum class State {
+  Idle,             // nothing owns the slots (code-debug stepping included)
+  Compiling,        // a compile is in progress (a dialog of it is open)
+  Running,          // a run goes on, slice by slice
+  Paused,           // a run is paused ("〓")
+  Held,             // a run with a task held at a breakpoint
+  StepCompiling,    // a step compile waits for "次" or "終了"
+  WaitingForInput,  // a run with a task waiting for a typed line (GETS)
+};
+const char *state_name(State s);
 
-
+// The commands whose start depends on the state.
+enum class Command {
+  Compile,      // any compile into a slot, "追加", "削除"
+  Run,          // "●", "全スロット実行", "このタブを実行"
+  Tool,         // a generated program (web page, extraction, renames)
+  StepCompile,  // "開始"
+  StepNext,     // "次"
+  StepEnd,      // "終了"
+  CodeDebug,    // "★", "タスクリセット", "１ｽﾃｯﾌﾟ実行"
+  Pause,        // "〓" / "○"
+  Stop,         // "■"
+  ChangeTabs,   // open, close, books, the file list
+  Settings,     // the settings and language dialogs
+  Quit,
+};
 
 class Environment : public engine::EngineHost {
  public:
@@ -63,10 +89,23 @@ class Environment : public engine::EngineHost {
   TabPool tabs;
   Debugger debugger{engine_, ui, settings_};
   RunLoop runLoop{engine_, ui, settings_, debugger, [this] { cancelInput(); }};
-  CompileDriver compileDriver{language_, settings_, tabs, engine_, debugger, runLoop, ui,
-                              [this] { return busy_; }, [this] { endStepping(); }};
+  CompileDriver compileDriver{language_,
+                              settings_,
+                              tabs,
+                              engine_,
+                              debugger,
+                              runLoop,
+                              ui,
+                              [this] { return mayStart(Command::Compile); },
+                              [this] { endStepping(); },
+                              [this] { stateMaybeChanged(); }};
   Workspace workspace{home, tabs, settings_, ui, [this](int tab) { releaseSlotsOf(tab); },
-                      [this] { runLoop.stopWithoutTabs(); }, [this] { return runLoop.running(); }};
+                      [this] { runLoop.stopWithoutTabs(); }, [this] { return !mayStart(Command::ChangeTabs); }};
+
+  // ----- the state and the one question every command asks
+  State state() const;
+  bool mayStart(Command command) const;
+
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -91,7 +130,7 @@ class Environment : public engine::EngineHost {
   engine::PermitMode permitMode(engine::Permission p) const;
 
   // ----- compiling and the slots (the compile driver: compileDriver)
-  bool mayCompile() const { return compileDriver.mayCompile(); }
+  bool mayCompile() const { return mayStart(Command::Compile); }
   int Compile_Replace(int slot, engine::TTaskState initial) override {
     return compileDriver.Compile_Replace(slot, initial);
   }
@@ -148,7 +187,10 @@ class Environment : public engine::EngineHost {
   int slotsToRunCount() const;
   // "このタブを実行": compiles the tab when it has no slot or changed since
   // its compile (replacing its slot without asking), then runs that slot
-  // alone, whatever the permit list says for the others.
+  // alone, whatever the permit list says for the others. startTab only
+  // starts it (RunResult::Running; runSlice drives it), runTab runs it to
+  // its end.
+  RunResult startTab(int tab);
   RunResult runTab(int tab);
 
   // ----- runs (the loop itself, its permits, pause and stop: runLoop)
@@ -157,8 +199,23 @@ class Environment : public engine::EngineHost {
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
-  // configured from the settings, then the run loop's run.
-  RunResult ExecTaskButtonClick();
+  // configured from the settings, then the run loop's run. startRun only
+  // starts it: RunResult::Running, or why it did not start (NotStarted when
+  // the state refuses, Error when the link failed).
+  RunResult startRun();
+  // One slice of the run that is on (see RunLoop::slice): the milliseconds
+  // until the next slice is due, or -1 once the run has ended; the faces
+  // call it from their event loop (the window) or a plain loop (the
+  // runner, the browser), checking their stop buttons in between.
+  int runSlice();
+  RunResult runResult() const { return runLoop.result(); }
+  // Drives a started run (startRun, startTab) to its end in a plain loop of
+  // slices, resting as long as each slice asks and calling betweenSlices
+  // after each (the runner and the browser check their stop buttons
+  // there). Returns how the run ended, or `started` when it did not start.
+  RunResult runToEnd(RunResult started, const std::function<void()> &betweenSlices = {});
+  // startRun, then runToEnd.
+  RunResult runAll();
 
  private:
   PermitOverrides permitOverride_;
@@ -171,6 +228,9 @@ class Environment : public engine::EngineHost {
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
   RunResult runSlotAlone(int slot);
+  RunResult startSlotAlone(int slot);
+  State shownState_ = State::Idle;
+  void stateMaybeChanged();
 
   // EngineHost
   u16 Directory_Get(u16view type) override;

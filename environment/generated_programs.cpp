@@ -64,13 +64,13 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
 }
 
 RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return RunResult::NotStarted;
+  if (!mayStart(Command::Tool)) return RunResult::NotStarted;
   if (!workspace.roomForAnotherTab()) return RunResult::NotStarted;
   int tab = tabs.loadLines(program, ui);
   if (tab < 0) return RunResult::NotStarted;
   // The generated program runs alone: the user's programs in the other
   // slots are not started by a tool.
-  const int slot = compileDriver.mnCOMPILEClick();
+  const int slot = compileDriver.compileActiveTab();
   RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
   tabs.at(tab).modified = false;
   if (!keepTab) workspace.closeTab(tab);
@@ -111,13 +111,12 @@ bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
 }
 
 RunResult Environment::runExtraction(const ExtractionSpec &spec) {
-  if (spec.sourcePath.empty() || runLoop.running() || busy_ || compileDriver.stepCompiling())
-    return RunResult::NotStarted;
+  if (spec.sourcePath.empty() || !mayStart(Command::Tool)) return RunResult::NotStarted;
   int source = tabs.active() + 1;
   int tab = workspace.newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.at(tab).lines = extraction_program(spec, source);
-  const int slot = compileDriver.mnCOMPILEClick();
+  const int slot = compileDriver.compileActiveTab();
   if (slot < 0) return RunResult::NotStarted;
   // Runs whatever the permit list says of its slot: the user asked for it.
   return runSlotAlone(slot);

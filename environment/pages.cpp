@@ -112,8 +112,8 @@ bool Environment::Get_Page_Load(int pageNo, u16view fileName) {
 void Environment::Free_Page(int pageNo, int activePageIndex) {
   Tab *t = page(pageNo);
   if (!t || !t->inUse) return;
-  int slot = compileDriver.FindSlotNum(pageNo, t->caption);
-  if (slot >= 0 && slot != engine_.currentSlot()) compileDriver.DelTaskButtonClick(slot);
+  int slot = compileDriver.findSlot(pageNo, t->caption);
+  if (slot >= 0 && slot != engine_.currentSlot()) compileDriver.releaseSlot(slot);
   tabs.release(pageNo);
   // The page named (FREE PAGE names the current task's slot number), or the
   // one before the freed page; then on to the next open page after it,

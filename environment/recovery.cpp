@@ -67,7 +67,9 @@ int Workspace::restoreRecoveryCopies() {
     if (tab < 0) break;
     Tab &t = tabs_.at(tab);
     t.caption = c.caption;
-    if (!c.path.empty()) {
+    // Only an absolute path names the file: a relative one (written by an
+    // older version) would resolve against whatever directory is current.
+    if (!c.path.empty() && std::filesystem::path(to_utf8(c.path)).is_absolute()) {
       t.panels[2] = c.path;
       t.hasFile = true;
     }

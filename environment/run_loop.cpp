@@ -1,7 +1,6 @@
 // The run loop and task control: permits, starting, pausing, stopping and
 // killing a run, and the checks after every batch of scheduler passes.
 #include <ctime>
-#include <thread>
 
 #include "environment/run_loop.h"
 
@@ -9,9 +8,9 @@ namespace velmora::environment {
 
 namespace {
 
-// Events are processed every few milliseconds of running, not every pass, so
-// that a run in the window costs about what a headless run costs.
-constexpr auto kPumpInterval = std::chrono::milliseconds(5);
+// A slice runs batches for a few milliseconds, not a pass at a time, so that
+// a run in the window costs about what a headless run costs.
+constexpr auto kSliceTime = std::chrono::milliseconds(8);
 constexpr long kMinBatch = 16, kMaxBatch = 1L << 20;
 
 u16 now_text() {
@@ -42,7 +41,7 @@ void RunLoop::stopWithoutTabs() {
   engine_.stopAll();
 }
 
-void RunLoop::mnSTOP_ALL_SLOTClick() {
+void RunLoop::stopAllByProgram() {
   stopRequested_ = true;
   running_ = false;
 }
@@ -51,19 +50,19 @@ bool RunLoop::permitted(int slot) const {
   return permitRows_[std::size_t(slot)].find(u'×') == u16::npos;
 }
 
-void RunLoop::TaskPermitListBoxDblClick(int row) {
+void RunLoop::togglePermit(int row) {
   if (row < 0 || row >= engine::kSlots) return;
   u16 &text = permitRows_[std::size_t(row)];
   u16 number = text.substr(0, 2);
   text = number + (permitted(row) ? u": 実行不可　×" : u": 実行許可　〇");
 }
 
-void RunLoop::SetTaskPermit() {
+void RunLoop::applyPermits() {
   for (int s = 0; s < engine::kSlots; ++s)
     engine_.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
 }
 
-bool RunLoop::IsAllTask_Finished() {
+bool RunLoop::allTasksFinished() {
   validCount_ = endedCount_ = 0;
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
@@ -76,11 +75,11 @@ bool RunLoop::IsAllTask_Finished() {
 
 // Ends every loaded task. Empty slots stay empty: an ended empty slot would
 // be started by the next run reset without any code and never end.
-void RunLoop::ForceAllTaskEnd() {
+void RunLoop::endAllTasks() {
   engine_.endAllTasks();
 }
 
-bool RunLoop::CheckRunTimeError() {
+bool RunLoop::checkRunTimeError() {
   if (!settings_.Runtime_Error_Stop_CheckBox || !engine_.errorFlag()) return false;
   running_ = false;
   const engine::ExecutionPoint &p = engine_.lastPoint();
@@ -100,14 +99,6 @@ bool RunLoop::CheckRunTimeError() {
   return true;
 }
 
-void RunLoop::pumpIfDue(bool force) {
-  auto now = std::chrono::steady_clock::now();
-  if (force || now - lastPump_ >= kPumpInterval) {
-    lastPump_ = now;
-    ui_.pumpEvents();
-  }
-}
-
 // Every task that may run is waiting (WAIT or a transfer): passes would only
 // spin until a deadline, so the loop may rest a moment.
 bool RunLoop::allWaiting() const {
@@ -123,95 +114,129 @@ bool RunLoop::allWaiting() const {
 
 int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.TimingChartEdit).value_or(20); }
 
-RunResult RunLoop::Exec_And_Status() {
+RunResult RunLoop::runToEnd() {
+  if (!begin()) return RunResult::Error;
+  while (slice() >= 0) {
+  }
+  return result_;
+}
+
+bool RunLoop::begin() {
+  if (running_) return false;
   if (engine_.linkAll()) {
     refreshViews();
-    return RunResult::Error;
+    result_ = RunResult::Error;
+    return false;
   }
   runError_ = SourceMark{};
   chart_.clear();
-  SetTaskPermit();
+  applyPermits();
   engine_.runReset();
   cancelInput_();
   debugger_.Initial_Debugger();
   refreshViews();
-  RunResult result = RunResult::Ended;
+  result_ = RunResult::Ended;
   stopRequested_ = false;
   running_ = true;
+  finished_ = endPending_ = false;
   paused_ = false;
   engine_.start();
-  lastPump_ = std::chrono::steady_clock::now();
-  unsigned long long shownConsole = engine_.console().version;
-  long batch = 256;
-  const auto started = std::chrono::steady_clock::now();
-  const bool charting = settings_.EventChartCheckBox;
-  const int chartInterval = chartIntervalMs();
-  auto chartNow = [&started] {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  shownConsole_ = engine_.console().version;
+  batch_ = 256;
+  started_ = std::chrono::steady_clock::now();
+  charting_ = settings_.EventChartCheckBox;
+  chartInterval_ = chartIntervalMs();
+  if (charting_) chart_.sample(engine_);
+  return true;
+}
+
+int RunLoop::slice() {
+  if (inSlice_) return kRestMs;  // a dialog opened by an instruction is up: the run waits for it
+  if (!running_ && !finished_) {
+    finished_ = true;
+    finish();
+    return -1;
+  }
+  if (finished_) return -1;
+  if (endPending_) {
+    finished_ = true;
+    finish();
+    return -1;
+  }
+  inSlice_ = true;
+  const int next = batches();
+  inSlice_ = false;
+  // The tasks are over: the run ends with the next slice, so that a stop
+  // asked for while the last batch ran (a long blocking instruction near
+  // the end of a program) still counts.
+  if (next < 0) endPending_ = true;
+  return next < 0 ? kSliceAgain : next;
+}
+
+int RunLoop::batches() {
+  if (paused_) return kRestMs;
+  auto chartNow = [this] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_).count();
   };
-  if (charting) chart_.sample(engine_);
+  const auto sliceStart = std::chrono::steady_clock::now();
+  // Batches until the slice has used its time or something changed state;
+  // then the window handles its events before the next slice.
   while (running_) {
-    pumpIfDue(false);
-    if (!running_) break;
-    if (paused_) {
-      ui_.pumpEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      continue;
-    }
+    if (paused_) return kRestMs;
     auto start = std::chrono::steady_clock::now();
     // A line step watches every pass; otherwise passes run in batches.
-    long done = engine_.runPasses(debugger_.stepLineRequest() ? 1 : batch);
+    long done = engine_.runPasses(debugger_.stepLineRequest() ? 1 : batch_);
     auto spent = std::chrono::steady_clock::now() - start;
-    if (done == batch) {
-      if (spent < std::chrono::microseconds(500)) batch = std::min(batch * 2, kMaxBatch);
-      else if (spent > std::chrono::milliseconds(2)) batch = std::max(batch / 2, kMinBatch);
+    if (done == batch_) {
+      if (spent < std::chrono::microseconds(500)) batch_ = std::min(batch_ * 2, kMaxBatch);
+      else if (spent > std::chrono::milliseconds(2)) batch_ = std::max(batch_ / 2, kMinBatch);
     }
-    if (charting) chart_.sampleIfDue(engine_, chartNow(), chartInterval);
-    if (CheckRunTimeError()) {
-      result = RunResult::Error;
-      break;
+    if (charting_) chart_.sampleIfDue(engine_, chartNow(), chartInterval_);
+    if (checkRunTimeError()) {
+      result_ = RunResult::Error;
+      return -1;
     }
-    if (IsAllTask_Finished()) break;
+    if (allTasksFinished()) return -1;
     if (settings_.TaskActAsOneCheckBox && endedCount_ >= 1 && endedCount_ < validCount_) {
-      ForceAllTaskEnd();
-      break;
+      endAllTasks();
+      return -1;
     }
     debugger_.Check_Task_BREAK();
     if (debugger_.stepLineRequest()) debugger_.stepOneLine();
-    if (settings_.UpdateConsoleCheckBox && engine_.console().version != shownConsole) {
-      shownConsole = engine_.console().version;
+    if (settings_.UpdateConsoleCheckBox && engine_.console().version != shownConsole_) {
+      shownConsole_ = engine_.console().version;
       ui_.consoleUpdated(engine_.console().lines());
     }
-    if (done < batch) pumpIfDue(true);  // something changed state
-    if (debugger_.breakActive() && !debugger_.stepLineRequest()) {
-      // A held task: the others run on; with none, wait for the user.
-      if (!engine_.anyRunnable()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (allWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A held task with no other runnable, or every task waiting: passes
+    // would only spin, so the loop rests until the next slice.
+    if (debugger_.breakActive() && !debugger_.stepLineRequest() && !engine_.anyRunnable()) return kRestMs;
+    if (allWaiting()) return kWaitMs;
+    if (done < batch_) return kSliceAgain;  // something changed state: the window sees it now
+    if (std::chrono::steady_clock::now() - sliceStart >= kSliceTime) return kSliceAgain;
   }
-  // A stop asked for while the last batch ran (a long blocking instruction
-  // near the end of a program) still counts: the run was stopped.
-  if (running_) pumpIfDue(true);
-  if (stopRequested_ && result == RunResult::Ended) result = RunResult::Stopped;
+  return -1;
+}
+
+void RunLoop::finish() {
+  if (stopRequested_ && result_ == RunResult::Ended) result_ = RunResult::Stopped;
   running_ = false;
+  paused_ = false;
   engine_.stop();
-  if (charting) chart_.sample(engine_);  // how the run ended
+  if (charting_) chart_.sample(engine_);  // how the run ended
   cancelInput_();
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
-  if (!engine_.closeAllFiles() && result != RunResult::Error && CheckRunTimeError())
-    result = RunResult::Error;
+  if (!engine_.closeAllFiles() && result_ != RunResult::Error && checkRunTimeError()) result_ = RunResult::Error;
   refreshViews();
-  return result;
 }
 
-void RunLoop::PauseContinueButtonClick() {
+void RunLoop::togglePause() {
   if (!running_) return;
   paused_ = !paused_;
   refreshViews();
 }
 
-void RunLoop::KillTaskButtonClick() {
+void RunLoop::stopAll() {
   stopRequested_ = true;
   paused_ = false;
   running_ = false;

@@ -17,7 +17,8 @@
 
 namespace velmora::environment {
 
-enum class RunResult { NotStarted, Ended, Error, Stopped };
+// How a run ended; Running: it started and goes on (slices drive it).
+enum class RunResult { NotStarted, Ended, Error, Stopped, Running };
 
 // A place in the source shown by the window: where a compile or a run failed.
 struct SourceMark {
@@ -36,10 +37,10 @@ class RunLoop {
   // ----- the permit list: "01: 実行許可　〇" or "01: 実行不可　×" per slot
   const std::array<u16, engine::kSlots> &permitRows() const { return permitRows_; }
   bool permitted(int slot) const;
-  void TaskPermitListBoxDblClick(int row);  // toggles a row
+  void togglePermit(int row);  // toggles a row
   // The engine's permits for a run: the list's, or only the slot of a run
   // of one slot (setOnlySlot; -1 goes back to the list).
-  void SetTaskPermit();
+  void applyPermits();
   void setOnlySlot(int slot) { onlySlot_ = slot; }
   int onlySlot() const { return onlySlot_; }
 
@@ -47,26 +48,39 @@ class RunLoop {
   // Links, resets and runs the permitted tasks until they end, an error
   // stops them, one ends all ("タスク群を一体として扱う"), or the user stops
   // the run; the engine must be configured. Files left open are closed.
-  RunResult Exec_And_Status();
+  // runToEnd does it all in a plain loop of slices; a face that
+  // keeps responding (the window) calls begin, then slice from its event
+  // loop until slice says the run is over.
+  RunResult runToEnd();
+  // Starts a run: false when one is on or the link failed (result Error).
+  bool begin();
+  // One slice of the run: batches of passes for a few milliseconds, then
+  // back to the caller. Returns the milliseconds after which the next slice
+  // is due (0: at once; more while paused, held or waiting), or -1 when
+  // the run has ended (result tells how). Never nests: a slice asked for
+  // while one is in progress (a dialog of an instruction) does nothing.
+  static constexpr int kSliceAgain = 0, kWaitMs = 1, kRestMs = 5;
+  int slice();
+  RunResult result() const { return result_; }
   bool running() const { return running_; }
   bool paused() const { return paused_; }
-  void PauseContinueButtonClick();
+  void togglePause();
   // "■": the run ends at its next test, the engine stops, a pause is
   // released first; with "タスク終了時、全て非表示にする" every canvas is hidden.
-  void KillTaskButtonClick();
+  void stopAll();
   // Every slot stops at the next test (a program's STOP ALL).
-  void mnSTOP_ALL_SLOTClick();
+  void stopAllByProgram();
   // The pause mark held while RUN PAGE compiles.
   void setPaused(bool paused) { paused_ = paused; }
   // No tab is left: the run ends and the engine stops.
   void stopWithoutTabs();
 
   // ----- checks after a batch
-  bool IsAllTask_Finished();
-  void ForceAllTaskEnd();
+  bool allTasksFinished();
+  void endAllTasks();
   // A run-time error with "実行時エラーで停止" on: the run ends, the error
   // window's rows and the source mark are kept and shown. False otherwise.
-  bool CheckRunTimeError();
+  bool checkRunTimeError();
   const std::vector<std::pair<u16, u16>> &lastErrorRows() const { return lastErrorRows_; }
   const SourceMark &runError() const { return runError_; }
 
@@ -86,12 +100,19 @@ class RunLoop {
   int onlySlot_ = -1;
   bool running_ = false, paused_ = false, stopRequested_ = false;
   int validCount_ = 0, endedCount_ = 0;
-  std::chrono::steady_clock::time_point lastPump_;
+  RunResult result_ = RunResult::NotStarted;
+  bool inSlice_ = false, finished_ = true, endPending_ = false;
+  unsigned long long shownConsole_ = 0;
+  long batch_ = 256;
+  std::chrono::steady_clock::time_point started_;
+  bool charting_ = false;
+  int chartInterval_ = 20;
   TimingChart chart_;
   std::vector<std::pair<u16, u16>> lastErrorRows_;
   SourceMark runError_;
 
-  void pumpIfDue(bool force);
+  int batches();
+  void finish();
   bool allWaiting() const;
   void refreshViews();
 };

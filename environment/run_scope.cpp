@@ -36,25 +36,28 @@ int Environment::slotsToRunCount() const {
   return n;
 }
 
-RunResult Environment::runTab(int tab) {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling() || tab < 0 || tab >= TabPool::kTabs || !tabs.at(tab).inUse)
-    return RunResult::NotStarted;
+RunResult Environment::runTab(int tab) { return runToEnd(startTab(tab)); }
+
+RunResult Environment::startTab(int tab) {
+  if (!mayStart(Command::Run) || !tabs.isOpen(tab)) return RunResult::NotStarted;
   tabs.activate(tab);
   int slot = slotOfTab(tab);
   if (slot < 0 || tabChangedSinceCompile(tab)) {
     // Asking the user to run the tab is the answer to the replace question.
-    slot = slot < 0 ? compileDriver.CompileButtonClick() : compileDriver.Compile_Replace(slot, engine::tsACTIVE);
-    if (slot < 0) return RunResult::NotStarted;
+    slot = slot < 0 ? compileDriver.compileToFreeSlot() : compileDriver.Compile_Replace(slot, engine::tsACTIVE);
+    if (slot < 0) return RunResult::NotStarted;  // failed, or a step compile paused
   }
-  return runSlotAlone(slot);
+  return startSlotAlone(slot);
 }
 
-RunResult Environment::runSlotAlone(int slot) {
+RunResult Environment::startSlotAlone(int slot) {
   runLoop.setOnlySlot(slot);
-  RunResult result = ExecTaskButtonClick();
-  runLoop.setOnlySlot(-1);
-  return result;
+  const RunResult started = startRun();
+  if (started != RunResult::Running) runLoop.setOnlySlot(-1);
+  return started;
 }
+
+RunResult Environment::runSlotAlone(int slot) { return runToEnd(startSlotAlone(slot)); }
 
 
 }  // namespace velmora::environment

@@ -4,6 +4,13 @@
 
 namespace velmora::environment {
 
+namespace {
+
+// The most passes one "★" runs looking for the next line.
+constexpr long kLineStepPasses = 1L << 20;
+
+}  // namespace
+
 void Environment::endStepping() {
   if (!stepping_ && !engine_.running()) return;
   stepping_ = false;
@@ -26,17 +33,18 @@ bool Environment::stepTaskLine(int slot) {
     ui.message(u"ブレークポイント設定中はステップ実行不可", u"");
     return false;
   }
-  if (runLoop.running() || busy_) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   if ((!stepping_ || t.state == engine::tsEND) && !startStepping()) return false;
   busy_ = true;
   engine_.watchTask(slot);
   // Passes until the watched task reaches another source line, or stands
-  // still (it waits or has ended).
+  // still (it waits or has ended); a line that loops on itself is left
+  // after a bounded number of passes, the task still on it.
   int previous = -1;
   u16 line = stepLine_;
-  for (long pass = 0;; ++pass) {
+  for (long pass = 0; pass < kLineStepPasses; ++pass) {
     engine_.runPasses(1);
-    if (runLoop.CheckRunTimeError()) {
+    if (runLoop.checkRunTimeError()) {
       stepping_ = false;
       break;
     }
@@ -44,18 +52,17 @@ bool Environment::stepTaskLine(int slot) {
     const int position = engine_.watchedPoint().position;
     if (position == previous || line != stepLine_ || t.state == engine::tsEND) break;
     previous = position;
-    if (pass % 4096 == 4095) ui.pumpEvents();
   }
   busy_ = false;
   stepLine_ = line;
-  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
+  if (!stepping_ || runLoop.allTasksFinished()) endStepping();
   refreshViews();
   ui.breakpointHeld(slot, line);
   return true;
 }
 
 bool Environment::resetTasks() {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   endStepping();
   if (!startStepping()) return false;
   cancelInput();
@@ -69,7 +76,7 @@ bool Environment::startStepping() {
     refreshViews();
     return false;
   }
-  runLoop.SetTaskPermit();
+  runLoop.applyPermits();
   engine_.runReset();
   debugger.Initial_Debugger();
   engine_.start();
@@ -79,13 +86,13 @@ bool Environment::startStepping() {
 }
 
 bool Environment::stepOnePass() {
-  if (runLoop.running() || busy_ || compileDriver.stepCompiling()) return false;
+  if (!mayStart(Command::CodeDebug)) return false;
   if (!stepping_ && !resetTasks()) return false;
   busy_ = true;
   engine_.runPasses(1);
   busy_ = false;
-  if (runLoop.CheckRunTimeError()) stepping_ = false;
-  if (!stepping_ || runLoop.IsAllTask_Finished()) endStepping();
+  if (runLoop.checkRunTimeError()) stepping_ = false;
+  if (!stepping_ || runLoop.allTasksFinished()) endStepping();
   refreshViews();
   return true;
 }

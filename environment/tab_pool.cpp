@@ -45,16 +45,26 @@ int TabPool::loadFile(const std::filesystem::path &path, std::optional<Encoding>
   }
   take(from_utf8(path.filename().string()));
   Tab &t = tabs_[std::size_t(i)];
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  full = ec ? path : full.lexically_normal();
   bool ok = false;
-  if (auto bytes = read_file_bytes(path)) {
-    u16 text = encoding ? decode_as(*bytes, *encoding) : decode_bytes(*bytes).text;
-    t.lines = split_lines(text);
+  if (auto bytes = read_file_bytes(full)) {
+    if (encoding) {
+      t.lines = split_lines(decode_as(*bytes, *encoding));
+      // UTF-8 chosen for a file with a byte-order mark keeps the mark.
+      t.encoding = *encoding == Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? Encoding::Utf8Bom : *encoding;
+    } else {
+      Decoded d = decode_bytes(*bytes);
+      t.lines = split_lines(d.text);
+      t.encoding = d.encoding;
+    }
     ok = true;
   } else {
-    ui.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
+    ui.message(u"ファイルを読めない " + from_utf8(full.string()), u"");
   }
   if (readOk) *readOk = ok;
-  t.panels = {int16(long(t.lines.size())), u"", from_utf8(path.string())};
+  t.panels = {int16(long(t.lines.size())), u"", from_utf8(full.string())};
   t.hasFile = true;
   return i;
 }

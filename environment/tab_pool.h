@@ -17,6 +17,10 @@ struct Tab {
   bool modified = false;
   std::array<u16, 3> panels;  // line count, modified mark, file path
   bool hasFile = false;       // the path names the tab's own file
+  // The encoding the file was read in (its byte-order mark included); a
+  // save writes the same, unless the user agrees to UTF-8 for a text that
+  // encoding cannot hold.
+  Encoding encoding = Encoding::Utf8;
   unsigned revision = 0;      // counts changes made by running programs
 };
 
@@ -51,7 +55,9 @@ class TabPool {
   // A new empty program "#n"; -1 (after the message) when all tabs are open.
   int newProgram(const std::filesystem::path &programDir, UserInterface &ui);
   // A program file in a new tab, by the given encoding or the text layer's
-  // rules; an unreadable file leaves the tab empty after a message.
+  // rules; an unreadable file leaves the tab empty after a message. The tab
+  // keeps the absolute path (a relative one is taken from the directory the
+  // process works in, where the user named it) and the encoding.
   int loadFile(const std::filesystem::path &path, std::optional<Encoding> encoding,
                UserInterface &ui, bool *readOk = nullptr);
   // Lines that come from no file: caption "__$$$__".

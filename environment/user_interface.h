@@ -1,6 +1,6 @@
 #pragma once
-// Every modal message, question, file choice and event pump of the
-// environment goes through this interface: the IDE answers with dialogs, the
+// Every modal message, question and file choice of the environment goes
+// through this interface: the IDE answers with dialogs, the
 // headless runner prints and takes the documented defaults, tests answer
 // from a script.
 #include <filesystem>
@@ -39,9 +39,9 @@ class UserInterface {
                                                               const u16 & /*proposed*/) {
     return std::nullopt;
   }
-  // Lets the window process pending events (the run loop calls it every
-  // few milliseconds of running and at every change of state).
-  virtual void pumpEvents() {}
+  // The environment's state changed (a compile or run started or ended, a
+  // pause, a hold, a wait for input): the window sets its actions anew.
+  virtual void stateChanged() {}
   // Places the editor of a tab on a source line (after a syntax error).
   virtual void locateLine(int /*tab*/, u16view /*line*/) {}
   // The console buffer after passes that may have written to it.
@@ -54,8 +54,8 @@ class UserInterface {
   // recogniser read (an index into tokens, or -1).
   virtual void showErrorLocation(const Lines & /*tokens*/, int /*lastRead*/) {}
   // Step compile: the state before the compiler takes its next token. True
-  // when the user will answer with "次" or "終了" (the compile waits for it);
-  // false lets the compile go on at once.
+  // when the user will answer with "次" or "終了" (the compile pauses and
+  // the command returns); false lets the compile go on at once.
   virtual bool compileStepShown(const CompileStep & /*step*/) { return false; }
   // Keyboard input for GETS of the task in `slot`. Immediate: `line` holds
   // the line now (the runner reads standard input); Later: the face shows

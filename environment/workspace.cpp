@@ -30,6 +30,28 @@ std::filesystem::path Workspace::programDirectory() const {
   return home_;
 }
 
+bool Workspace::writeTab(Tab &t, const std::filesystem::path &path) {
+  Encoding encoding = t.encoding;
+  if (encoding == Encoding::Cp932) {
+    u16 text;
+    for (const u16 &line : t.lines) text += line;
+    if (from_cp932(to_cp932(text)) != text) {
+      // Writing would turn characters into '?': the user decides.
+      if (!ui_.askYesNo(u"「" + t.caption + u"」には Shift-JIS で保存できない文字がある。\r\rUTF-8 で保存するか？" +
+                            u"（いいえ: 保存しない）",
+                        u"文字コードの確認"))
+        return false;
+      encoding = Encoding::Utf8;
+    }
+  }
+  if (!write_lines_file(path, t.lines, encoding)) {
+    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    return false;
+  }
+  t.encoding = encoding;
+  return true;
+}
+
 bool Workspace::saveTabAsText(int tab) {
   if (tab < 0 || tab >= TabPool::kTabs || !tabs_.at(tab).inUse) return false;
   Tab &t = tabs_.at(tab);
@@ -39,17 +61,14 @@ bool Workspace::saveTabAsText(int tab) {
   u16 name = from_utf8(path.filename().string());
   if (name.find(u'.') == u16::npos) path += ".mcl";
   if (path.is_relative()) path = programDirectory() / path;
-  if (!write_lines_file(path, t.lines, Encoding::Utf8)) {
-    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
-    return false;
-  }
+  if (!writeTab(t, path)) return false;
   u16 bare = from_utf8(path.filename().string());
   if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
   t.modified = false;
   t.hasFile = true;
   removeRecoveryCopy(tab);
   t.panels[1].clear();
-  t.panels[2] = from_utf8(path.string());
+  t.panels[2] = from_utf8(std::filesystem::absolute(path).lexically_normal().string());
   return true;
 }
 

@@ -57,7 +57,8 @@ class Workspace {
   // user cancelled.
   bool closeAllTabs();
   // "テキストで保存": the save dialog, ".mcl" appended to a name without
-  // extension, the lines written with CR LF. False when cancelled or failed.
+  // extension, the lines written with CR LF in the tab's encoding. False when
+  // cancelled or failed.
   bool saveTabAsText(int tab);
   // "上書き保存(&S)": back to the tab's own file; refused for a book. A tab
   // with no file behind it (a new program) asks for a name instead.
@@ -106,6 +107,10 @@ class Workspace {
   bool keepRecoveryCopies_ = false;
   Lines recentFiles_;
   u16 bookName_;
+  // Writes a tab's lines in its encoding; a Shift-JIS text that no longer
+  // fits asks whether to write UTF-8 instead. False when refused or failed
+  // (after the message).
+  bool writeTab(Tab &t, const std::filesystem::path &path);
 };
 
 }  // namespace velmora::environment

@@ -153,7 +153,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
   stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
   stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
-  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.compileDriver.setStepTrans(on); });
+  connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.compileDriver.setStepTransform(on); });
   stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
   auto *stepLists = new QSplitter(Qt::Horizontal);
@@ -166,7 +166,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   stepLayout->addLayout(stepButtons);
   stepLayout->addWidget(stepLists);
   connect(stepStart_, &QPushButton::clicked, this, [this] { emit stepCompileRequested(); });
-  connect(stepNext_, &QPushButton::clicked, this, [this] { env_.compileDriver.StepAnalButtonClick(); });
+  connect(stepNext_, &QPushButton::clicked, this, [this] { env_.compileDriver.stepCompileNext(); });
   connect(stepEnd_, &QPushButton::clicked, this, [this] { env_.compileDriver.endStepCompile(); });
   setStepCompiling(false);
 
@@ -323,7 +323,7 @@ void DebuggerPanel::refresh() {
 void DebuggerPanel::setStepCompiling(bool on) {
   {
     const QSignalBlocker quiet(stepTrans_);
-    stepTrans_->setChecked(env_.compileDriver.StepTransCheckBox());  // "終了" unticks it
+    stepTrans_->setChecked(env_.compileDriver.stepTransform());  // "終了" unticks it
   }
   stepStart_->setEnabled(!on);
   stepNext_->setEnabled(on);
@@ -548,7 +548,7 @@ void DebuggerPanel::continueFromBreak() {
   refreshHeldButtons();
 }
 
-void DebuggerPanel::stepOneLine() { env_.debugger.StepExecOneLineButtonClick(); }
+void DebuggerPanel::stepOneLine() { env_.debugger.requestLineStep(); }
 
 bool DebuggerPanel::stepTask() {
   bool stepped = env_.stepTaskLine(slot());

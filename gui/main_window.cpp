@@ -95,7 +95,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   permits_ = new QListWidget;
   permits_->setObjectName(QStringLiteral("taskPermits"));
   connect(permits_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
-    env_->runLoop.TaskPermitListBoxDblClick(permits_->row(item));
+    env_->runLoop.togglePermit(permits_->row(item));
     refreshPermits();
   });
 
@@ -128,12 +128,14 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   env_->workspace.setKeepRecoveryCopies(true);
   auto *recoveryTimer = new QTimer(this);
   connect(recoveryTimer, &QTimer::timeout, this, [this] {
-    if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return;  // the run's pages are the programs' now
+    if (env_->state() != environment::State::Idle) return;  // the run's pages are the programs' now
     syncEditorsToPool();
     env_->workspace.writeRecoveryCopies();
   });
   recoveryTimer->start(60 * 1000);
-  QTimer::singleShot(0, this, [this] { offerRecovery(); });
+  // Only copies an earlier session left are offered: those this window
+  // writes before the offer comes up (a run started at once) are its own.
+  if (!env_->workspace.recoveryCopies().empty()) QTimer::singleShot(0, this, [this] { offerRecovery(); });
   for (int i = 0; i < engine::kCanvases; ++i) canvasWindows_[std::size_t(i)] = new CanvasWindow(canvases_, i, this);
   canvases_.changed = [this](int i) { static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)])->sync(); };
   debugger_ = new DebuggerPanel(*env_);
@@ -182,6 +184,12 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   refreshFileList();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
+  // The step compile's buttons follow the state like every action.
+  for (QPushButton *b : debugger_->findChildren<QPushButton *>()) {
+    if (b->text() == QStringLiteral("開始")) guardedButtons_.emplace_back(b, environment::Command::StepCompile);
+    if (b->text() == QStringLiteral("次")) guardedButtons_.emplace_back(b, environment::Command::StepNext);
+    if (b->text() == QStringLiteral("終了")) guardedButtons_.emplace_back(b, environment::Command::StepEnd);
+  }
   connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
   connect(debugger_, &DebuggerPanel::breakpointsChanged, this, [this] {
     refreshStatus();
@@ -195,7 +203,10 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   applyAppearance();
   refreshStatus();
   refreshPermits();
-  setRunning(false);
+  sliceTimer_ = new QTimer(this);
+  sliceTimer_->setSingleShot(true);
+  connect(sliceTimer_, &QTimer::timeout, this, [this] { driveRun(); });
+  updateActions();
   resize(1100, 700);
 }
 
@@ -208,20 +219,26 @@ MainWindow::~MainWindow() {
 void MainWindow::buildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->addAction(QStringLiteral("新規(&N)"), QKeySequence::New, this, [this] { newProgram(); });
-  file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] { openProgram(std::nullopt); });
+  using environment::Command;
+  guard(file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] { openProgram(std::nullopt); }),
+        Command::ChangeTabs);
   // A Shift-JIS file whose bytes also read as UTF-8 opens right with its own variant.
-  file->addAction(QStringLiteral("開く（シフトJIS）"), this, [this] { openProgram(Encoding::Cp932); });
-  file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(Encoding::Utf8); });
+  guard(file->addAction(QStringLiteral("開く（シフトJIS）"), this, [this] { openProgram(Encoding::Cp932); }),
+        Command::ChangeTabs);
+  guard(file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(Encoding::Utf8); }),
+        Command::ChangeTabs);
   file->addAction(QStringLiteral("ファイル保存(&B)"), this, [this] { saveActiveAsText(); });
   file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
     syncEditorsToPool();
     int tab = env_->tabs.active();
     if (env_->workspace.overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
   });
-  file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); });
-  file->addAction(QStringLiteral("全て閉じる"), this, [this] { closeAllTabs(); });
+  guard(file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); }),
+        Command::ChangeTabs);
+  guard(file->addAction(QStringLiteral("全て閉じる"), this, [this] { closeAllTabs(); }), Command::ChangeTabs);
   // The recent-file list, in list order, opened from the program directory.
   QMenu *recent = file->addMenu(QStringLiteral("最近使ったファイル"));
+  guard(recent->menuAction(), Command::ChangeTabs);
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
     for (const u16 &name : env_->workspace.recentFiles()) {
@@ -231,7 +248,6 @@ void MainWindow::buildMenus() {
         if (roomForAnotherTab()) openProgramFile(path);
       });
     }
-    recent->setEnabled(true);
   });
   file->addSeparator();
   file->addAction(QStringLiteral("ブック保存"), this, [this] {
@@ -239,14 +255,14 @@ void MainWindow::buildMenus() {
     if (env_->workspace.saveBook())
       for (QPlainTextEdit *e : editors_) e->document()->setModified(false);
   });
-  file->addAction(QStringLiteral("ブック読込"), this, [this] {
+  guard(file->addAction(QStringLiteral("ブック読込"), this, [this] {
     syncEditorsToPool();
     if (env_->workspace.loadBook()) {
       refreshPages();
       refreshStatus();
       statusBar()->showMessage(qs(env_->workspace.bookName()));
     }
-  });
+  }), Command::ChangeTabs);
   file->addSeparator();
   file->addAction(QStringLiteral("終了"), this, [this] { close(); });
 
@@ -279,19 +295,27 @@ void MainWindow::buildMenus() {
   });
 
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
-  QAction *compile = compileAction_ = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
-                                        [this] { compileActive(); });
-  runAction_ = runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); });
-  runTabAction_ = runMenu->addAction(QStringLiteral("このタブを実行"), QKeySequence(Qt::CTRL | Qt::Key_F5), this,
-                                     [this] { runActiveTab(); });
-  pauseAction_ = runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this, [this] { pauseOrContinue(); });
-  killAction_ = runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
-                                   this, [this] { kill(); });
-  runAllAction_ = runMenu->addAction(QStringLiteral("全スロット実行(&E)"), this, [this] { run(); });
+  QAction *compile = compileAction_ = guard(runMenu->addAction(QStringLiteral("文法検査＆コード生成"),
+                                                              QKeySequence(Qt::Key_F9), this, [this] { compileActive(); }),
+                                            Command::Compile);
+  runAction_ = guard(runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); }),
+                     Command::Run);
+  runTabAction_ = guard(runMenu->addAction(QStringLiteral("このタブを実行"), QKeySequence(Qt::CTRL | Qt::Key_F5), this,
+                                           [this] { runActiveTab(); }),
+                        Command::Run);
+  pauseAction_ = guard(runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this,
+                                          [this] { pauseOrContinue(); }),
+                       Command::Pause);
+  killAction_ = guard(runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
+                                         this, [this] { kill(); }),
+                      Command::Stop);
+  runAllAction_ = guard(runMenu->addAction(QStringLiteral("全スロット実行(&E)"), this, [this] { run(); }), Command::Run);
   runAllAction_->setToolTip(QStringLiteral("タイミングチャートを消して、実行許可のある全スロットを実行"));
   QMenu *codeDebug = runMenu->addMenu(QStringLiteral("コードデバッグ"));
-  resetAction_ = codeDebug->addAction(QStringLiteral("タスクリセット（CODE DEBUG）"), this, [this] { resetTasks(); });
-  passAction_ = codeDebug->addAction(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"), this, [this] { stepOnePass(); });
+  resetAction_ = guard(codeDebug->addAction(QStringLiteral("タスクリセット（CODE DEBUG）"), this, [this] { resetTasks(); }),
+                       Command::CodeDebug);
+  passAction_ = guard(codeDebug->addAction(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"), this, [this] { stepOnePass(); }),
+                      Command::CodeDebug);
 
   runMenu->addSeparator();
   QAction *debug = debuggerDock_->toggleViewAction();
@@ -308,18 +332,23 @@ void MainWindow::buildMenus() {
   runMenu->addAction(programList);
 
   QMenu *tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
-  tools->addAction(QStringLiteral("WEBページ読込（URL）"), this, [this] {
-    WebPageDialog dialog(this);
-    if (dialog.exec() == QDialog::Accepted && !dialog.url().empty()) loadWebPage(dialog.url(), dialog.encoding());
-  });
-  tools->addAction(QStringLiteral("抽出（プログラム生成）"), this, [this] {
-    ExtractionDialog *d = extractionDialog();
-    d->show();
-    d->raise();
-  });
-  tools->addAction(QStringLiteral("言語定義..."), this, [this] { openLanguageDialog(); });
+  guard(tools->addAction(QStringLiteral("WEBページ読込（URL）"), this,
+                         [this] {
+                           WebPageDialog dialog(this);
+                           if (dialog.exec() == QDialog::Accepted && !dialog.url().empty())
+                             loadWebPage(dialog.url(), dialog.encoding());
+                         }),
+        Command::Tool);
+  guard(tools->addAction(QStringLiteral("抽出（プログラム生成）"), this,
+                         [this] {
+                           ExtractionDialog *d = extractionDialog();
+                           d->show();
+                           d->raise();
+                         }),
+        Command::Tool);
+  guard(tools->addAction(QStringLiteral("言語定義..."), this, [this] { openLanguageDialog(); }), Command::Settings);
   tools->addSeparator();
-  tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); });
+  guard(tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); }), Command::Settings);
 
   QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help->addAction(QStringLiteral("言語の手引き"), QKeySequence::HelpContents, this, [this] { showLanguageReference(); });
@@ -332,25 +361,22 @@ void MainWindow::buildMenus() {
 
   QToolBar *bar = addToolBar(QStringLiteral("実行"));
   bar->addAction(compile);
-  QAction *runButton = bar->addAction(QStringLiteral("●"), this, [this] { run(); });
-  QAction *runTabButton = bar->addAction(QStringLiteral("▶ このタブを実行"), this, [this] { runActiveTab(); });
+  QAction *runButton = guard(bar->addAction(QStringLiteral("●"), this, [this] { run(); }), Command::Run);
+  QAction *runTabButton =
+      guard(bar->addAction(QStringLiteral("▶ このタブを実行"), this, [this] { runActiveTab(); }), Command::Run);
   runTabButton->setObjectName(QStringLiteral("runTabButton"));
-  connect(runTabAction_, &QAction::changed, runTabButton, [=, this] { runTabButton->setEnabled(runTabAction_->isEnabled()); });
-  QAction *pauseButton = bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); });
-  QAction *killButton = bar->addAction(QStringLiteral("■"), this, [this] { kill(); });
+  QAction *pauseButton = guard(bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); }), Command::Pause);
+  QAction *killButton = guard(bar->addAction(QStringLiteral("■"), this, [this] { kill(); }), Command::Stop);
   compile->setToolTip(QStringLiteral("文法検査＆コード生成 (F9): アクティブなタブをコンパイルしてスロットに登録"));
   pauseButton->setToolTip(QStringLiteral("実行中断／再開 (F6)"));
   killButton->setToolTip(QStringLiteral("強制終了 (Shift+F5)"));
   runButton->setObjectName(QStringLiteral("runButton"));
   pauseButton->setObjectName(QStringLiteral("pauseButton"));
   killButton->setObjectName(QStringLiteral("killButton"));
-  connect(runAction_, &QAction::changed, runButton, [=, this] { runButton->setEnabled(runAction_->isEnabled()); });
   connect(pauseAction_, &QAction::changed, pauseButton, [=, this] {
-    pauseButton->setEnabled(pauseAction_->isEnabled());
     pauseButton->setText(env_->runLoop.paused() ? QStringLiteral("○") : QStringLiteral("〓"));
     pauseButton->setToolTip(env_->runLoop.paused() ? QStringLiteral("実行再開 (F6)") : QStringLiteral("実行中断 (F6)"));
   });
-  connect(killAction_, &QAction::changed, killButton, [=, this] { killButton->setEnabled(killAction_->isEnabled()); });
 }
 
 // ----- tabs
@@ -475,7 +501,7 @@ bool MainWindow::saveActiveAsText() {
 bool MainWindow::extractTokens(bool general) {
   if (env_->compileDriver.stepCompiling()) return false;
   syncEditorsToPool();
-  if (!env_->compileDriver.TokenButtonClick(general)) return false;
+  if (!env_->compileDriver.extractTokens(general)) return false;
   debuggerDock_->show();
   debugger_->showTokens();
   return true;
@@ -494,7 +520,7 @@ bool MainWindow::closeAllTabs() {
 // "タスクリセット（CODE DEBUG）": the engine's run reset alone, so the next
 // "１ｽﾃｯﾌﾟ実行" starts every loaded task from its first instruction.
 bool MainWindow::resetTasks() {
-  if (env_->runLoop.running()) return false;
+  if (!env_->mayStart(environment::Command::CodeDebug)) return false;
   syncEditorsToPool();
   const bool reset = env_->resetTasks();
   refreshStatus();
@@ -504,7 +530,7 @@ bool MainWindow::resetTasks() {
 
 // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）": one scheduler pass, every runnable task one instruction.
 bool MainWindow::stepOnePass() {
-  if (env_->runLoop.running()) return false;
+  if (!env_->mayStart(environment::Command::CodeDebug)) return false;
   const bool stepped = env_->stepOnePass();
   refreshPages();
   refreshStatus();
@@ -532,9 +558,9 @@ int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
   syncEditorsToPool();
   int tab = env_->tabs.active();
-  if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
-  int slot = env_->compileDriver.mnCOMPILEClick();
-  debugger_->setStepCompiling(false);
+  if (env_->compileDriver.stepTransform()) debuggerDock_->show();
+  int slot = env_->compileDriver.compileActiveTab();
+  if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   // Quote replacement may have changed the program text.
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   refreshStatus();
@@ -551,15 +577,15 @@ int MainWindow::compileActive() {
 }
 
 RunResult MainWindow::run() {
-  if (env_->runLoop.running()) return RunResult::NotStarted;
+  if (!env_->mayStart(environment::Command::Run)) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   // The panels the settings do not keep are hidden while the run lasts.
-  std::vector<QWidget *> hidden;
-  auto keep = [&hidden](bool stay, QWidget *panel) {
+  hiddenPanels_.clear();
+  auto keep = [this](bool stay, QWidget *panel) {
     if (!stay && panel->isVisible()) {
       panel->hide();
-      hidden.push_back(panel);
+      hiddenPanels_.push_back(panel);
     }
   };
   const environment::Settings &s = env_->settings();
@@ -567,14 +593,51 @@ RunResult MainWindow::run() {
   keep(s.StayEditorCheckBox, tabs_);
   keep(s.StayConsoleCheckBox, consolePanel_);
   keep(s.StayDebugCheckBox, debuggerDock_);
-  setRunning(true);
   killed_ = false;
-  RunResult result = env_->ExecTaskButtonClick();
-  setRunning(false);
-  for (QWidget *panel : hidden) panel->show();
+  return beginRun(env_->startRun(), RunKind::All);
+}
+
+// A run that started goes on in slices from the event loop; one that did
+// not ends here at once.
+RunResult MainWindow::beginRun(RunResult started, RunKind kind) {
+  runKind_ = kind;
+  lastRunResult_ = started;
+  updateActions();
+  if (started == RunResult::Running) sliceTimer_->start(0);
+  else runEnded(started);
+  return started;
+}
+
+void MainWindow::driveRun() {
+  const int next = env_->runSlice();
+  afterSlice();
+  if (next >= 0) sliceTimer_->start(next);
+  else runEnded(env_->runResult());
+}
+
+void MainWindow::runEnded(RunResult result) {
+  lastRunResult_ = result;
+  updateActions();
+  for (QWidget *panel : hiddenPanels_) panel->show();
+  hiddenPanels_.clear();
+  if (pendingConsole_) consoleUpdated(*pendingConsole_);
   statusBar()->clearMessage();
   refreshPages();
   refreshStatus();
+  if (runKind_ == RunKind::Tab) {
+    const int tab = runTab_;
+    if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
+    debugger_->refresh();
+    if (result == RunResult::NotStarted && env_->compileDriver.compileError().tab >= 0)
+      showSourceMark(env_->compileDriver.compileError());
+    else if (result == RunResult::Error) {
+      showSourceMark(env_->runLoop.runError());
+      showRunErrorSource();
+    } else if (result != RunResult::NotStarted)
+      statusBar()->showMessage(QStringLiteral("実行終了: スロット %1").arg(env_->slotOfTab(tab) + 1, 2, 10, QChar(u'0')),
+                               5000);
+    return;
+  }
   if (killed_) resetViewsAfterKill();
   else debugger_->refresh();
   killed_ = false;
@@ -582,7 +645,6 @@ RunResult MainWindow::run() {
     showSourceMark(env_->runLoop.runError());
     showRunErrorSource();
   }
-  return result;
 }
 
 // After a run-time error the monitor opens on "ｿｰｽ／変数" at the failing line
@@ -598,8 +660,9 @@ void MainWindow::showRunErrorSource() {
 }
 
 void MainWindow::pauseOrContinue() {
-  env_->runLoop.PauseContinueButtonClick();
-  setRunning(env_->runLoop.running());
+  if (!env_->mayStart(environment::Command::Pause)) return;
+  env_->runLoop.togglePause();
+  updateActions();
   showPaused(env_->runLoop.running() && env_->runLoop.paused());
   if (env_->runLoop.running() && env_->runLoop.paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
   else if (env_->runLoop.running()) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
@@ -610,7 +673,8 @@ void MainWindow::pauseOrContinue() {
 // chosen again; the permit list is shown and the monitor hidden.
 void MainWindow::kill() {
   const bool wasRunning = env_->runLoop.running();
-  env_->runLoop.KillTaskButtonClick();
+  if (env_->compileDriver.stepCompiling()) env_->compileDriver.endStepCompile();
+  env_->runLoop.stopAll();
   if (wasRunning) killed_ = true;  // the run's own ending must not fill them again
   resetViewsAfterKill();
 }
@@ -640,17 +704,35 @@ void MainWindow::showPaused(bool paused) {
   }
 }
 
-void MainWindow::setRunning(bool running) {
-  if (!running) showPaused(false);
-  for (QPushButton *b : taskButtons_) b->setEnabled(!running);
-  compileAction_->setEnabled(!running);
-  runAction_->setEnabled(!running);
-  runAllAction_->setEnabled(!running);
-  resetAction_->setEnabled(!running);
-  passAction_->setEnabled(!running);
-  pauseAction_->setEnabled(running);
-  killAction_->setEnabled(running);
-  pauseAction_->setText(env_->runLoop.paused() ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
+QAction *MainWindow::guard(QAction *action, environment::Command command) {
+  guarded_.emplace_back(action, command);
+  return action;
+}
+
+void MainWindow::updateActions() {
+  debugger_->setStepCompiling(env_->compileDriver.stepCompiling());
+  for (auto &[action, command] : guarded_) action->setEnabled(env_->mayStart(command));
+  for (auto &[button, command] : guardedButtons_) button->setEnabled(env_->mayStart(command));
+  const bool paused = env_->runLoop.running() && env_->runLoop.paused();
+  pauseAction_->setText(paused ? QStringLiteral("実行再開") : QStringLiteral("実行中断"));
+  showPaused(paused);
+}
+
+void MainWindow::stateChanged() {
+  updateActions();
+  const bool stepCompiling = env_->compileDriver.stepCompiling();
+  if (wasStepCompiling_ && !stepCompiling) stepCompileEnded();
+  wasStepCompiling_ = stepCompiling;
+}
+
+// A step compile went on to its end after "次" or "終了".
+void MainWindow::stepCompileEnded() {
+  const int result = env_->compileDriver.stepResult();
+  const int tab = env_->tabs.active();
+  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  afterSlotChange(-1);
+  statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
+  if (result < 0) showSourceMark(env_->compileDriver.compileError());
 }
 
 void MainWindow::refreshStatus() {
@@ -685,7 +767,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
-  if (!env_->workspace.mayChangeTabs()) {
+  if (!env_->mayStart(environment::Command::Quit)) {
+    if (env_->runLoop.running()) message(u"タスク実行を終了すること", u"");
     event->ignore();
     return;
   }
@@ -739,7 +822,7 @@ void MainWindow::refreshFileList() {
 }
 
 int MainWindow::openListedFile(const QString &name) {
-  if (!env_->workspace.mayChangeTabs()) return -1;
+  if (!env_->mayStart(environment::Command::ChangeTabs)) return -1;
   syncEditorsToPool();
   int tab = env_->workspace.openListedFile(u(name));
   refreshPages();
@@ -751,7 +834,7 @@ int MainWindow::openListedFile(const QString &name) {
 // ----- tools
 
 bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
-  if (env_->runLoop.running()) return false;
+  if (!env_->mayStart(environment::Command::Tool)) return false;
   syncEditorsToPool();
   extractionDialog()->setEncoding(encoding);
   bool loaded = env_->loadWebPage(url, encoding);
@@ -761,13 +844,13 @@ bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
   return loaded;
 }
 
+// The tools' generated programs run to their end before the window goes on
+// (like a library call: the window does not respond meanwhile).
 RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
-  if (env_->runLoop.running()) return RunResult::NotStarted;
+  if (!env_->mayStart(environment::Command::Tool)) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
-  setRunning(true);
   RunResult result = env_->runExtraction(spec);
-  setRunning(false);
   refreshPages();
   if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
   refreshStatus();
@@ -904,7 +987,7 @@ std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title
   return std::filesystem::path(f.toStdString());
 }
 
-void MainWindow::pumpEvents() {
+void MainWindow::afterSlice() {
   refreshPages();
   // Task states and the monitor follow a run a few times a second.
   if (env_->runLoop.running()) {
@@ -916,7 +999,6 @@ void MainWindow::pumpEvents() {
     }
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);
-  QApplication::processEvents();
 }
 
 void MainWindow::locateLine(int tab, u16view line) {
@@ -957,12 +1039,14 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   statusBar()->showMessage(QStringLiteral("ブレーク: スロット %1  行 %2").arg(slot + 1, 2, 10, QChar(u'0')).arg(qs(line)));
 }
 
+// "開始": the compile pauses before its first token when the monitor shows
+// it; "次" and "終了" go on (stepCompileEnded reports the end).
 bool MainWindow::stepCompile() {
-  if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return false;
+  if (!env_->mayStart(environment::Command::StepCompile)) return false;
   syncEditorsToPool();
   debuggerDock_->show();
-  bool ok = env_->compileDriver.AnalyzeButtonClick();
-  debugger_->setStepCompiling(false);
+  bool ok = env_->compileDriver.startStepCompile();
+  if (env_->compileDriver.stepCompiling()) return false;
   statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
   return ok;
 }

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -82,6 +83,14 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   bool toggleBreakpointAt(int tab, int line);
   // The tool tip of "●": how many slots it starts.
   QString runButtonHint() const;
+  // Every action and button enabled as the environment's state allows: the
+  // one place that decides, called on every change of state.
+  void updateActions();
+  // How the last run of "●" or "このタブを実行" ended (Running while it goes on).
+  environment::RunResult lastRunResult() const { return lastRunResult_; }
+  // After every slice of a run: the pages, the task list, the monitor and
+  // the console catch up (tests add their own checks).
+  virtual void afterSlice();
 
   // UserInterface: dialogs (tests override these) and views.
   void message(const u16 &text, const u16 &title) override;
@@ -91,7 +100,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
                                                       const u16 &pattern) override;
   std::optional<std::filesystem::path> chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
                                                       const u16 &proposed) override;
-  void pumpEvents() override;
+  void stateChanged() override;
   void locateLine(int tab, u16view line) override;
   void consoleUpdated(const Lines &lines) override;
   InputMode consoleInput(int slot, u16 &line) override;
@@ -156,7 +165,21 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
-  void setRunning(bool running);
+  // The run in progress is driven by this timer: one slice per timeout.
+  QTimer *sliceTimer_ = nullptr;
+  enum class RunKind { All, Tab } runKind_ = RunKind::All;
+  int runTab_ = -1;
+  std::vector<QWidget *> hiddenPanels_;
+  environment::RunResult lastRunResult_ = environment::RunResult::NotStarted;
+  bool wasStepCompiling_ = false;
+  // The table updateActions goes by: each action with the command it starts.
+  std::vector<std::pair<QAction *, environment::Command>> guarded_;
+  std::vector<std::pair<QPushButton *, environment::Command>> guardedButtons_;
+  QAction *guard(QAction *action, environment::Command command);
+  environment::RunResult beginRun(environment::RunResult started, RunKind kind);
+  void driveRun();
+  void runEnded(environment::RunResult result);
+  void stepCompileEnded();
   bool killed_ = false;        // "■" ended the run in progress
   bool showingTab_ = false;    // a tab's text is going into its editor
   void resetViewsAfterKill();

@@ -60,7 +60,7 @@ void MainWindow::setupFeedback() {
     // Tabs close from their own button.
   tabs_->setTabsClosable(true);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
-    if (env_->runLoop.running()) return;
+    if (!env_->mayStart(environment::Command::ChangeTabs)) return;
     tabs_->setCurrentIndex(index);
     closeActiveTab();
   });
@@ -74,26 +74,14 @@ void MainWindow::setupFeedback() {
 }
 
 RunResult MainWindow::runActiveTab() {
-  if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return RunResult::NotStarted;
+  if (!env_->mayStart(environment::Command::Run)) return RunResult::NotStarted;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
   console_->clear();
-  setRunning(true);
-  RunResult result = env_->runTab(tab);
-  setRunning(false);
-  refreshPages();
-  refreshStatus();
-  if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
-  debugger_->refresh();
-  if (result == RunResult::NotStarted && env_->compileDriver.compileError().tab >= 0) showSourceMark(env_->compileDriver.compileError());
-  else if (result == RunResult::Error) {
-    showSourceMark(env_->runLoop.runError());
-    showRunErrorSource();
-  }
-  else if (result != RunResult::NotStarted)
-    statusBar()->showMessage(QStringLiteral("実行終了: スロット %1").arg(two_digits(env_->slotOfTab(tab))), 5000);
-  return result;
+  runTab_ = tab;
+  hiddenPanels_.clear();
+  return beginRun(env_->startTab(tab), RunKind::Tab);
 }
 
 void MainWindow::showSourceMark(const environment::SourceMark &mark) {

@@ -37,6 +37,7 @@ QWidget *MainWindow::taskStatusArea() {
     b->setToolTip(tips[i]);
     buttons->addWidget(b);
     taskButtons_[i] = b;
+    guardedButtons_.emplace_back(b, environment::Command::Compile);
   }
   buttons->addStretch();
   layout->addLayout(buttons);
@@ -63,9 +64,9 @@ int MainWindow::compileToFreeSlot() {
   if (!env_->mayCompile()) return -1;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
-  if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
-  const int slot = env_->compileDriver.CompileButtonClick();
-  debugger_->setStepCompiling(false);
+  if (env_->compileDriver.stepTransform()) debuggerDock_->show();
+  const int slot = env_->compileDriver.compileToFreeSlot();
+  if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());
@@ -73,7 +74,7 @@ int MainWindow::compileToFreeSlot() {
 }
 
 int MainWindow::addTask() {
-  const int slot = env_->compileDriver.AddTaskButtonClick();
+  const int slot = env_->compileDriver.registerAgain();
   afterSlotChange(slot);
   if (slot < 0) statusBar()->showMessage(QStringLiteral("登録できるコードがありません（先にコンパイル）"), 5000);
   return slot;
@@ -81,7 +82,7 @@ int MainWindow::addTask() {
 
 bool MainWindow::deleteTask() {
   const int slot = env_->compileDriver.selectedTask();
-  const bool freed = env_->compileDriver.DelTaskButtonClick();
+  const bool freed = env_->compileDriver.deleteSelectedSlot();
   afterSlotChange(-1);
   statusBar()->showMessage(freed ? QStringLiteral("スロット %1 を削除").arg(slot_text(slot))
                                  : QStringLiteral("削除するスロットを選ぶ"),
@@ -90,7 +91,7 @@ bool MainWindow::deleteTask() {
 }
 
 void MainWindow::selectTask(int slot) {
-  env_->compileDriver.TaskStatus_ListBoxClick(slot);
+  env_->compileDriver.selectSlot(slot);
   const int tab = env_->tabs.active();
   if (tab >= 0 && tabs_->indexOf(editors_[std::size_t(tab)]) >= 0) tabs_->setCurrentWidget(editors_[std::size_t(tab)]);
   if (status_->currentRow() != slot) {

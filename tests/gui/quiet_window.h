@@ -31,10 +31,10 @@ class QuietWindow : public gui::MainWindow {
                                                       const u16 &) override {
     return saveFile;
   }
-  // Called whenever the window lets events through (a run, a GETS wait).
+  // Called after every slice of a run (a GETS wait included).
   std::function<void()> onPump;
-  void pumpEvents() override {
-    gui::MainWindow::pumpEvents();
+  void afterSlice() override {
+    gui::MainWindow::afterSlice();
     if (onPump) onPump();
   }
   // The window's action with this text, or nullptr.

@@ -21,10 +21,12 @@
 #include "gui/debugger_panel.h"
 #include "gui/settings_dialog.h"
 #include "gui/main_window.h"
+#include "tests/gui/settle.h"
 #include "gui/timing_chart_view.h"
 #include "tests/gui/quiet_window.h"
 #include "text/lines.h"
 
+using velmora::testing::settle;
 using namespace velmora;
 using velmora::environment::RunResult;
 
@@ -77,7 +79,7 @@ class EnvironmentViewsTest : public QObject {
     w.editor(0)->setPlainText(QString());
     for (const u16 &line : kTimerProgram) w.editor(0)->appendPlainText(QString::fromStdU16String(line));
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     w.debuggerDock()->show();
     w.debugger()->pages()->setCurrentIndex(1);
     gui::TimingChartView *chart = w.debugger()->timingChart();
@@ -110,7 +112,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(w.compileActive(), 1);
     w.debugger()->setSlot(0);
     w.debugger()->pages()->setCurrentIndex(3);
-    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(settle(w, w.run()), RunResult::Error);
     gui::DebuggerPanel *d = w.debugger();
     QVERIFY(w.debuggerDock()->isVisible());
     QCOMPARE(d->pages()->currentIndex(), 0);
@@ -142,7 +144,7 @@ class EnvironmentViewsTest : public QObject {
     for (int i = 0; i < 60; ++i) program.push_back(u"V" + int16(i) + u" = " + int16(i) + u";");
     w.openProgramLines(program);
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     w.debuggerDock()->show();
     gui::DebuggerPanel *d = w.debugger();
     d->refresh();
@@ -196,7 +198,7 @@ class EnvironmentViewsTest : public QObject {
           w.kill();
         }
       };
-      QCOMPARE(w.run(), RunResult::Stopped);
+      QCOMPARE(settle(w, w.run()), RunResult::Stopped);
       QVERIFY(killed);
       QCOMPARE(w.canvases().visible(2), !closeCanvases);
       QCOMPARE(w.environment().compileDriver.selectedTask(), -1);
@@ -307,7 +309,7 @@ class EnvironmentViewsTest : public QObject {
     // Font size 12: the console's own fixed-height rows; other sizes: the platform's.
     w.openProgramLines({u"??\"one\"; ??CRLF; ??\"two\";"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     auto *console = static_cast<gui::ConsoleView *>(w.consoleView());
     QVERIFY(!console->ownerDrawn());
     environment::Settings s = w.environment().settings();
@@ -337,16 +339,21 @@ class EnvironmentViewsTest : public QObject {
     }
     QVERIFY(next && end);
     d->stepTransformation()->setChecked(true);
-    QVERIFY(w.environment().compileDriver.StepTransCheckBox());
+    QVERIFY(w.environment().compileDriver.stepTransform());
     int steps = 0;
-    w.onPump = [&] {
-      if (!next->isEnabled()) return;  // not waiting for a step
-      ++steps;
-      if (steps == 3) end->click();
-      else next->click();
+    // The compile pauses before every token; the user answers from the
+    // event loop ("次" twice, then "終了").
+    auto answer = [&] {
+      for (; next->isEnabled() && steps < 100; ++steps) {
+        if (steps == 2) end->click();
+        else next->click();
+      }
     };
     QTest::mouseClick(w.taskButton(0), Qt::LeftButton);  // "ｺﾝﾊﾟｲﾙ"
-    QVERIFY(steps >= 3);
+    QVERIFY(w.environment().compileDriver.stepCompiling());
+    QVERIFY(!w.taskButton(0)->isEnabled());  // no second compile meanwhile
+    answer();
+    QCOMPARE(steps, 3);
     QVERIFY(w.debuggerDock()->isVisible());
     QVERIFY(w.statusView()->item(0)->text().contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));  // registered
     QVERIFY(!d->stepTransformation()->isChecked());  // "終了" unticked it
@@ -354,6 +361,7 @@ class EnvironmentViewsTest : public QObject {
     // Unticked: the next compile does not stop.
     steps = 0;
     QTest::mouseClick(w.taskButton(0), Qt::LeftButton);
+    answer();
     QCOMPARE(steps, 0);
     QVERIFY(w.statusView()->item(1)->text().contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));
   }
@@ -399,6 +407,7 @@ class EnvironmentViewsTest : public QObject {
     // "全スロット実行(&E)" runs the permitted slots.
     w.consoleView()->clear();
     w.action(QStringLiteral("全スロット実行(&E)"))->trigger();
+    settle(w);
     QVERIFY(w.consoleView()->findItems(QStringLiteral("saved"), Qt::MatchContains).size() == 1);
 
     // "全て閉じる": every tab goes, its slot with it.

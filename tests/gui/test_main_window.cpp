@@ -20,11 +20,13 @@
 #include "gui/console_input.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "tests/gui/settle.h"
 #include "gui/qt_text.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
 #include "text/lines.h"
 
+using velmora::testing::settle;
 using namespace velmora;
 using velmora::environment::Answer;
 using velmora::environment::RunResult;
@@ -59,12 +61,13 @@ class TestWindow : public gui::MainWindow {
   bool compileStepShown(const environment::CompileStep &step) override {
     gui::MainWindow::compileStepShown(step);
     compileSteps << qMakePair(debugger()->stepTokenView()->currentRow(), debugger()->stepTcodeView()->count());
-    if (compileSteps.size() == endStepsAfter) environment().compileDriver.endStepCompile();
-    else QTimer::singleShot(0, this, [this] { environment().compileDriver.StepAnalButtonClick(); });
+    if (compileSteps.size() == endStepsAfter)
+      QTimer::singleShot(0, this, [this] { environment().compileDriver.endStepCompile(); });
+    else QTimer::singleShot(0, this, [this] { environment().compileDriver.stepCompileNext(); });
     return true;
   }
-  void pumpEvents() override {
-    gui::MainWindow::pumpEvents();
+  void afterSlice() override {
+    gui::MainWindow::afterSlice();
     if (onPump) onPump();
   }
   void showErrorLocation(const Lines &, int) override { ++errorLocations; }
@@ -146,7 +149,7 @@ class MainWindowTest : public QObject {
     w.editor(0)->setPlainText(QStringLiteral("??\"こんにちは\";\n??CRLF;\nFOR I = 1 TO 3 DO ??I; END"));
     QCOMPARE(w.compileActive(), 0);
     QVERIFY(items(w.statusView())[0].startsWith(QStringLiteral("01: : ｱｸﾃｨﾌﾞ（待機） #1 T0 #1")));
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("こんにちは"), QStringLiteral("123")}));
     QVERIFY(items(w.statusView())[0].contains(QStringLiteral("終了")));
   }
@@ -159,7 +162,7 @@ class MainWindowTest : public QObject {
     w.answer = Answer::No;
     QCOMPARE(w.compileActive(), -1);
     QCOMPARE(w.questions.size(), 1);
-    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(settle(w, w.run()), RunResult::Error);
     QCOMPARE(w.errorRows, 7);
     QCOMPARE(items(w.consoleView()).last(), QStringLiteral("計算エラー：/ Floating point division by zero"));
   }
@@ -191,7 +194,7 @@ class MainWindowTest : public QObject {
         QTimer::singleShot(50, &w, [&] { w.kill(); });
       });
     });
-    QCOMPARE(w.run(), RunResult::Stopped);
+    QCOMPARE(settle(w, w.run()), RunResult::Stopped);
     QCOMPARE(compiledDuringRun, -1);
     QVERIFY(w.questions.isEmpty());
     QVERIFY(paused);
@@ -224,7 +227,7 @@ class MainWindowTest : public QObject {
       QTest::keyClicks(input->edit(), QStringLiteral("Taro"));
       QTest::keyClick(input->edit(), Qt::Key_Return);
     };
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(prompt, QStringLiteral("タスク 01 の入力:"));
     QVERIFY(otherEnded);
     QVERIFY(input->isHidden());
@@ -240,7 +243,7 @@ class MainWindowTest : public QObject {
         w.kill();
       }
     };
-    QCOMPARE(w.run(), RunResult::Stopped);
+    QCOMPARE(settle(w, w.run()), RunResult::Stopped);
     QVERIFY(asked);
     QVERIFY(input->isHidden());
     QCOMPARE(input->askingSlot(), -1);
@@ -252,7 +255,7 @@ class MainWindowTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.openProgramLines({u"P = [#].NEW;", u"&S = \"generated line\";", u"[#P] += &S;", u"[#P].NAME(\"made\");"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(w.editorTabs()->count(), 2);
     QCOMPARE(w.editorTabs()->tabText(1), QStringLiteral("made"));
     QCOMPARE(w.editor(1)->toPlainText(), QStringLiteral("generated line"));
@@ -270,7 +273,7 @@ class MainWindowTest : public QObject {
     QTest::keyClicks(w.editor(0), QStringLiteral("??1;"));
     QCOMPARE(w.editorTabs()->tabText(0), QStringLiteral("#1 *"));
     QCOMPARE(w.openProgramLines({u"[#1].SAVE(\"page1.mcl\");"}), 1);
-    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
     const QString saved = QString::fromStdString((w.environment().workspace.programDirectory() / "page1.mcl").string());
     QFile file(saved);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -300,7 +303,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.editorTabs()->tabText(2), QStringLiteral("#3"));
     w.editorTabs()->setCurrentWidget(w.editor(1));
     w.editor(1)->setPlainText(QStringLiteral("[#3].LOAD(\"page1.mcl\");"));
-    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
     QCOMPARE(w.editor(2)->toPlainText(), QStringLiteral("??1;"));
     QVERIFY(pool.tab(2).modified);
     QCOMPARE(w.editorTabs()->tabText(2), QStringLiteral("#3 *"));
@@ -323,7 +326,7 @@ class MainWindowTest : public QObject {
       w.editor(0)->moveCursor(QTextCursor::End);
       w.editor(0)->insertPlainText(QStringLiteral("??2;"));
     };
-    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
     w.onPump = nullptr;
     QVERIFY(typed);
     QFile file(QString::fromStdString((w.environment().workspace.programDirectory() / "page1.mcl").string()));
@@ -343,7 +346,7 @@ class MainWindowTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.openProgramLines({u"<?? 2 >;", u"<? 2 >;", u"< \"FILL\" 0, 0, 255 >;", u"< \"BOX\" 50, 50 >;"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QVERIFY(w.canvases().visible(2));
     QCOMPARE(QColor(w.canvases().image(2).pixel(10, 10)), QColor(Qt::red));
     QWidget *window = nullptr;
@@ -381,7 +384,7 @@ class MainWindowTest : public QObject {
     QVERIFY(items(d->listingView()).filter(QStringLiteral("[Break Point]")).size() == 1);
 
     w.script = {QStringLiteral("step"), QStringLiteral("continue")};
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(w.holds.size(), 2);
     QVERIFY(w.debuggerDock()->isVisibleTo(&w));
     QCOMPARE(w.holds[0].slot, 0);
@@ -400,7 +403,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!d->sourceView()->item(1)->text().startsWith(QStringLiteral("●")));
     QCOMPARE(gutter_marks(editor), 0);
     w.holds.clear();
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QVERIFY(w.holds.isEmpty());
 
     // "★" steps the task line by line outside a run; the console follows.
@@ -562,7 +565,7 @@ class MainWindowTest : public QObject {
       editorShown = w.editorTabs()->isVisible();
       consoleShown = w.consoleView()->isVisible();
     };
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QVERIFY(!editorShown);
     QVERIFY(consoleShown);
     QVERIFY(w.editorTabs()->isVisible());  // back after the run
@@ -572,7 +575,9 @@ class MainWindowTest : public QObject {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
     w.openProgramLines({u"A = 1;", u"B = 2;"});
-    QVERIFY(w.stepCompile());
+    QVERIFY(!w.stepCompile());  // paused before the first token; "次" goes on from the event loop
+    QTRY_VERIFY(!w.environment().compileDriver.stepCompiling());
+    QCOMPARE(w.environment().compileDriver.stepResult(), 0);
     QVERIFY(w.compileSteps.size() >= 8);
     QCOMPARE(w.compileSteps.first(), qMakePair(0, 0));  // the first token marked, no T-code yet
     QVERIFY(w.compileSteps.last().first > 0);
@@ -582,7 +587,9 @@ class MainWindowTest : public QObject {
 
     w.compileSteps.clear();
     w.endStepsAfter = 1;
-    QVERIFY(w.stepCompile());
+    QVERIFY(!w.stepCompile());
+    QTRY_VERIFY(!w.environment().compileDriver.stepCompiling());
+    QCOMPARE(w.environment().compileDriver.stepResult(), 0);
     QCOMPARE(w.compileSteps.size(), 1);
   }
 
@@ -601,7 +608,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.editorTabs()->count(), 1);
     QCOMPARE(w.editor(0)->toPlainText(), QStringLiteral("??2;"));
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("2")}));
 
     // An opened, unchanged program closes without asking to save it.
@@ -692,7 +699,7 @@ class MainWindowTest : public QObject {
       QTest::keyClicks(w.editor(0), QStringLiteral("// kept"));
       w.openProgramLines({u"??\"saved\";"});  // not modified: no copy
       QCOMPARE(w.compileActive(), 0);
-      w.run();  // a run writes the copies first
+      settle(w, w.run());  // a run writes the copies first
       // The window goes away without closing, as in a crash.
     }
     TestWindow w(home.path().toStdString());
@@ -728,13 +735,13 @@ class MainWindowTest : public QObject {
     w.openProgramLines({u"&L[] += \"x\";", u"<*> \"" + t + u"\" = &L[];"});
     QCOMPARE(w.compileActive(), 0);
     w.answer = Answer::No;
-    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(settle(w, w.run()), RunResult::Error);
     QCOMPARE(w.questions.size(), 1);
     QVERIFY(w.questions[0].contains(target));
     QVERIFY(w.questions[0].contains(QStringLiteral("データディレクトリ外のファイル")));
     QVERIFY(!QFile::exists(target));
     w.answer = Answer::Yes;
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QVERIFY(QFile::exists(target));
   }
 
@@ -749,7 +756,7 @@ class MainWindowTest : public QObject {
       refused = !w.close();
       w.kill();
     });
-    w.run();
+    settle(w, w.run());
     QVERIFY(refused);
     QVERIFY(w.messages.contains(QStringLiteral("タスク実行を終了すること")));
     QVERIFY(w.close());

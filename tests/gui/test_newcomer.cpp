@@ -18,9 +18,11 @@
 #include "gui/console_view.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "tests/gui/settle.h"
 #include "tests/gui/quiet_window.h"
 #include "gui/qt_translations.h"
 
+using velmora::testing::settle;
 using namespace velmora;
 using velmora::environment::Answer;
 using velmora::environment::RunResult;
@@ -93,7 +95,7 @@ class NewcomerTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.openProgramLines({u"??\"one\";", u"??CRLF;", u"??\"two\";"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
     const QString program = w.editor(0)->toPlainText();
 
@@ -177,7 +179,7 @@ class NewcomerTest : public QObject {
     w.show();
     w.openProgramLines({u"??\"start\";", u"??CRLF;", u"A = 0;", u"B = 1 / A;", u"??\"never\";"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(settle(w, w.run()), RunResult::Error);
     QCOMPARE(w.consoleAtError.first(), QStringLiteral("start"));
     QVERIFY(w.consoleAtError.last().startsWith(QStringLiteral("計算エラー")));
     auto *e = static_cast<gui::CodeEditor *>(w.editor(0));
@@ -209,18 +211,18 @@ class NewcomerTest : public QObject {
     w.onPump = [&] {
       if (w.environment().runLoop.running()) hintDuringRun = w.runButtonHint();
     };
-    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("first")}));
     QCOMPARE(hintDuringRun, QStringLiteral("全スロット実行 (F5): 1 スロット (01) を実行"));
     // A changed tab is compiled again before it runs, into its own slot.
     w.editorTabs()->setCurrentIndex(1);
     w.editor(1)->setPlainText(QStringLiteral("??\"changed\";"));
-    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
     QCOMPARE(items(w.consoleView()), (QStringList{QStringLiteral("changed")}));
     QCOMPARE(w.environment().slotOfTab(1), 1);
     QVERIFY(w.action(QStringLiteral("このタブを実行"))->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_F5));
     // "●" still runs every permitted slot.
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     const QString all = items(w.consoleView()).join(QChar(u'|'));
     QVERIFY2(all.contains(QStringLiteral("first")) && all.contains(QStringLiteral("changed")), qPrintable(all));
   }
@@ -270,7 +272,7 @@ class NewcomerTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.openProgramLines({u"<?? 1 >;", u"<? 1 >;", u"< \"FILL\" 0, 0, 255 >;", u"< \"BOX\" 50, 50 >;"});
     QCOMPARE(w.compileActive(), 0);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     gui::CanvasWindow *canvas = nullptr;
     for (auto *c : w.findChildren<gui::CanvasWindow *>())
       if (c->windowTitle() == QStringLiteral("キャンバス 1")) canvas = c;

@@ -15,9 +15,11 @@
 
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
+#include "tests/gui/settle.h"
 #include "tests/gui/quiet_window.h"
 #include "gui/settings_dialog.h"
 
+using velmora::testing::settle;
 using namespace velmora;
 using velmora::environment::Answer;
 using velmora::environment::RunResult;
@@ -87,7 +89,7 @@ class TaskControlsTest : public QObject {
     QVERIFY(!w.deleteTask());
 
     // The remaining slots run: two copies of the same program.
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(w.consoleView()->count(), 1);
     QCOMPARE(w.consoleView()->item(0)->text(), QStringLiteral("oneone"));
   }
@@ -103,11 +105,11 @@ class TaskControlsTest : public QObject {
       seen = true;
       QVERIFY(!w.taskButton(0)->isEnabled());
       QVERIFY(!w.taskButton(2)->isEnabled());
-      QVERIFY(!w.environment().compileDriver.DelTaskButtonClick());
-      QCOMPARE(w.environment().compileDriver.AddTaskButtonClick(), -1);
+      QVERIFY(!w.environment().compileDriver.deleteSelectedSlot());
+      QCOMPARE(w.environment().compileDriver.registerAgain(), -1);
       w.kill();
     });
-    w.run();
+    settle(w, w.run());
     QVERIFY(seen);
     QVERIFY(w.taskButton(2)->isEnabled());
   }
@@ -164,7 +166,7 @@ class TaskControlsTest : public QObject {
     QTimer pump;
     QObject::connect(&pump, &QTimer::timeout, &w, answer);
     pump.start(5);
-    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(settle(w, w.run()), RunResult::Ended);
     pump.stop();
     QCOMPARE(holds, 2);
     w.debugger()->refresh();
@@ -200,7 +202,7 @@ class TaskControlsTest : public QObject {
       QCOMPARE(w.permitView()->palette().color(QPalette::Base), normal);
       w.kill();
     });
-    w.run();
+    settle(w, w.run());
     QCOMPARE(whilePaused, QColor(170, 230, 170));
     QCOMPARE(shownSlot, 1);
     QCOMPARE(selectedRow, 1);

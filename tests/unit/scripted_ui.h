@@ -31,14 +31,12 @@ class ScriptedUi : public environment::UserInterface {
     questions.push_back(title + u": " + proposed);
     return saveAs;
   }
-  // Called at every pump: what a user does while a run or a step compile
-  // waits for the window.
+  // Called after every slice of a run driven by drive(): what a user does
+  // while the run goes on.
   std::function<void()> onPump;
-  void pumpEvents() override {
-    ++pumps;
-    if (onPump) onPump();
-  }
-  // Whether the step compile's state is shown (it then waits for "次").
+  int stateChanges = 0;
+  void stateChanged() override { ++stateChanges; }
+  // Whether the step compile's state is shown (it then pauses for "次").
   bool showSteps = false;
   bool compileStepShown(const environment::CompileStep &) override { return showSteps; }
   void consoleUpdated(const Lines &lines) override { console = lines; }
@@ -56,5 +54,19 @@ class ScriptedUi : public environment::UserInterface {
     return a;
   }
 };
+
+// Starts a run (startRun, or what a start command returned) and drives it
+// to its end slice by slice as a face does, calling ui.onPump after each.
+template <class Env>
+environment::RunResult drive(Env &env, ScriptedUi &ui, environment::RunResult started) {
+  return env.runToEnd(started, [&ui] {
+    ++ui.pumps;
+    if (ui.onPump) ui.onPump();
+  });
+}
+template <class Env>
+environment::RunResult drive(Env &env, ScriptedUi &ui) {
+  return drive(env, ui, env.startRun());
+}
 
 }  // namespace velmora::testing

@@ -27,8 +27,8 @@ class Canvas : public ::testing::Test {
   RunResult runProgram(const Lines &program) {
     env.workspace.closeAllTabs();
     env.tabs.loadLines(program, ui);
-    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
-    return env.ExecTaskButtonClick();
+    if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
+    return env.runAll();
   }
   QImage saved(const char *name) { return QImage(QString::fromStdString((home / "DATA" / name).string())); }
 };

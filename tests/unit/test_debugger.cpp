@@ -28,7 +28,7 @@ struct DebugUi : velmora::testing::ScriptedUi {
       f();
     } else if (stepsLeft > 0) {
       --stepsLeft;
-      env->debugger.StepExecOneLineButtonClick();
+      env->debugger.requestLineStep();
     } else {
       env->debugger.continueFromBreak();
     }
@@ -43,7 +43,7 @@ class Debugging : public ::testing::Test {
   void SetUp() override {
     ui.env = &env;
     env.tabs.loadLines({u"A = 1;", u"// no code here", u"B = 2;", u"C = 3;", u"??C;"}, ui);
-    ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+    ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   }
 };
 
@@ -54,20 +54,20 @@ TEST_F(Debugging, AStopBreakpointHoldsTheTaskAndCountsItsHits) {
   EXPECT_FALSE(env.debugger.addBreakpoint(0, 2));  // the line already has its break
   EXPECT_FALSE(env.debugger.addBreakpoint(0, 1));  // a line without code
   EXPECT_TRUE(env.debugger.isBreakpoint(0, 2));
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00002"});
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
   EXPECT_EQ(env.debugger.haltCount(), 1);
   EXPECT_EQ(ui.console.back(), u"\r3");  // the run went on after the hold
   // A second run starts counting again.
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
 }
 
 TEST_F(Debugging, AGoBreakpointPassesWithoutHolding) {
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
   ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
   EXPECT_EQ(ui.console.back(), u"\r3");
 }
@@ -75,18 +75,18 @@ TEST_F(Debugging, AGoBreakpointPassesWithoutHolding) {
 TEST_F(Debugging, LineSteppingHoldsAgainAtEachNewLine) {
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
   ui.stepsLeft = 2;
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held, (Lines{u"0:00000", u"0:00002", u"0:00003"}));
 }
 
 TEST_F(Debugging, RecompilingRemovesTheSlotsBreakpoints) {
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));
   EXPECT_EQ(env.debugger.breakpointCount(), 1);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);  // replace: Yes
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);  // replace: Yes
   EXPECT_EQ(env.debugger.breakpointCount(), 0);
   for (const auto &r : env.engine().slotList(0))
     EXPECT_NE(r.kind, engine::kKindBreakpoint);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
 }
 
@@ -131,13 +131,13 @@ TEST_F(Debugging, RecompilingOrRunningEndsStepping) {
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_TRUE(env.engine().running());
   ui.answers = {Answer::Yes};  // replace the slot's code
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_FALSE(env.stepping());
   EXPECT_FALSE(env.engine().running());
   ASSERT_TRUE(env.stepTaskLine(0));
   EXPECT_EQ(ui.held.back(), u"0:00000");  // from the top again
 
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_FALSE(env.stepping());
   EXPECT_EQ(ui.console.back(), u"\r3");
 }
@@ -152,7 +152,7 @@ class HeldEdits : public ::testing::Test {
   void SetUp() override { ui.env = &env; }
   void compile(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+    ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   }
   const engine::PcodeList &list() { return env.engine().slotList(0); }
   // The record a position names, as text: kind and source line.
@@ -166,7 +166,7 @@ TEST_F(HeldEdits, RemovingAllBreakpointsDuringAHoldResumesAtTheHeldLine) {
   compile({u"A = 1;", u"B = 2;", u"??B;"});
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ui.onHold = [&] { env.debugger.clearBreakpoints(); };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00001"});
   EXPECT_EQ(ui.console.back(), u"\r2");  // B = 2 ran after the hold
 }
@@ -184,7 +184,7 @@ TEST_F(HeldEdits, ReturnAddressesFollowRecordsAddedAndRemovedInsideAFunction) {
     env.debugger.clearBreakpoints();
     EXPECT_EQ(at(env.engine().callStack(0)[0]), returnsTo);
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held, Lines{u"0:00001"});
   EXPECT_EQ(ui.console.back(), u"\r1end");
 }
@@ -208,7 +208,7 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
     EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
     EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held.size(), 1u);
   EXPECT_EQ(ui.console.back(), u"\r2");
 }
@@ -230,7 +230,7 @@ TEST_F(Debugging, RemovingOneBreakpointKeepsTheOthersWorking) {
     if (!b.used) continue;
     EXPECT_EQ(list[std::size_t(b.pcode)].kind, engine::kKindBreakpoint) << b.line;
   }
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00003"}));
   EXPECT_EQ(ui.console.back(), u"\r3");
   // A second time on the same line is refused, and adding it back works.
@@ -240,7 +240,7 @@ TEST_F(Debugging, RemovingOneBreakpointKeepsTheOthersWorking) {
 
 TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   env.tabs.setLines(env.tabs.active(), {u"FOR I = 1 TO 3 DO", u"A = I;", u"B = I;", u"END;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
   EXPECT_EQ(env.debugger.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.debugger.breakpointCells(0)[3], u"STOP", u"", u"0"}));
@@ -248,7 +248,7 @@ TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   EXPECT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   EXPECT_FALSE(env.debugger.setBreakpointCondition(5, u"GO"));    // a free row
   EXPECT_FALSE(env.debugger.setBreakpointCondition(1, u"WAIT"));  // no such condition
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   // Row 0 passed three times without holding; row 1 held three times.
   EXPECT_EQ(ui.held, (Lines{u"0:00002", u"0:00002", u"0:00002"}));
   EXPECT_EQ(env.debugger.breakpointCells(0)[4], u"GO");
@@ -256,20 +256,20 @@ TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   EXPECT_EQ(env.debugger.breakpointCells(1)[6], u"3");
   EXPECT_EQ(env.debugger.haltCount(), 3);
   EXPECT_TRUE(env.debugger.setBreakpointCondition(0, u"STOP"));
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.held.size(), 9u);
   EXPECT_EQ(env.debugger.haltCount(), 6);
 }
 
 TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   env.tabs.setLines(env.tabs.active(), {u"A = 1;", u"WAIT 3;", u"??\"restarted\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));
   ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);  // slot 02's end ends the run
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
   EXPECT_TRUE(ui.held.empty());

@@ -13,6 +13,7 @@ using namespace velmora::environment;
 using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
 using velmora::testing::TempDir;
+using velmora::testing::drive;
 
 namespace {
 
@@ -44,44 +45,44 @@ TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
 
 TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   int tab = open({u"A = 1;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_TRUE(ui.questions.empty());
   env.tabs.setLines(tab, {u"A = 2;"});
   ui.answers = {Answer::No};
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
   EXPECT_EQ(env.engine().list(0)[0].Param[2], u"1");  // the old code stays
   ui.answers = {Answer::Yes};
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_EQ(env.engine().list(0)[0].Param[2], u"2");
   EXPECT_EQ(env.engine().registered(), 1);
 }
 
 TEST_F(Env, AFailedRecompileLeavesTheTabWithoutASlot) {
   int tab = open({u"A = 1;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.setLines(tab, {u"A = ;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_EQ(slotOfTab(tab), -1);
   EXPECT_EQ(env.engine().registered(), 0);
 }
 
 TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) {
   open({u"A = 1;", u"B = ;", u"C = 3;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   ASSERT_EQ(ui.errorLocations.size(), 1u);
   const auto &[tokens, lastRead] = ui.errorLocations[0];
   ASSERT_GE(lastRead, 0);
   ASSERT_LT(std::size_t(lastRead), tokens.size());
   EXPECT_EQ(tokens[std::size_t(lastRead)].substr(0, 1), u"1");  // on the faulty line
   set_setting(env, &environment::Settings::ShowErrorLocatorCheckBox, false);
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_EQ(ui.errorLocations.size(), 1u);
 }
 
 TEST_F(Env, AnOpenBlockIsReportedAndStillRegistered) {
   open({u"IF A > 0 THEN B = 1;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages[0], u"事象：ラベル残存(L_3 IF)\r⇒記述ルール定義の対象外");
 }
@@ -90,10 +91,10 @@ TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
   // A kind mark alone merges nothing and raises no warning; the same name
   // used plain and as a string variable does.
   open({u"&S = \"x\";"});
-  env.compileDriver.mnCOMPILEClick();
+  env.compileDriver.compileActiveTab();
   EXPECT_TRUE(ui.messages.empty());
   open({u"S = 1;", u"&S = \"x\";"});
-  env.compileDriver.mnCOMPILEClick();
+  env.compileDriver.compileActiveTab();
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(),
             u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
@@ -105,44 +106,44 @@ TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
 
 TEST_F(Env, AddRegistersTheLastCompileAgainIntoAnotherSlot) {
   open({u"??\"x\";"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), 1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(env.compileDriver.registerAgain(), 1);
   EXPECT_EQ(env.engine().registered(), 2);
   EXPECT_EQ(env.compileDriver.taskStatusLine(1), u"02: : ｱｸﾃｨﾌﾞ（待機） #1 T1 __$$$__");
-  env.compileDriver.DelTaskButtonClick(1);
+  env.compileDriver.releaseSlot(1);
   EXPECT_EQ(env.compileDriver.taskStatusLine(1), u"02: : 無し #0 T-1 ");
 }
 
 TEST_F(Env, NothingPermittedEndsAfterTheFirstPass) {
   open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  env.runLoop.TaskPermitListBoxDblClick(0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  env.runLoop.togglePermit(0);
   EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行不可　×");
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_LE(env.engine().passCount(), 1);
-  env.runLoop.TaskPermitListBoxDblClick(0);
+  env.runLoop.togglePermit(0);
   EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行許可　〇");
 }
 
 TEST_F(Env, OneEndsAllAndTheLastToEnd) {
   open({u"??\"short\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   open({u"I = 0;", u"WHILE I < 100000 DO I += 1; END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   long long oneEndsAll = env.engine().passCount();
   EXPECT_LT(oneEndsAll, 1000);
   EXPECT_EQ(env.engine().task(1).state, engine::tsEND);
   set_setting(env, &environment::Settings::TaskActAsOneCheckBox, false);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_GT(env.engine().passCount(), 100000);
 }
 
 TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   open({u"A = 0;", u"B = 1 / A;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(env.runAll(), RunResult::Error);
   ASSERT_EQ(ui.errors.size(), 1u);
   const auto &rows = ui.errors[0];
   ASSERT_EQ(rows.size(), 7u);
@@ -155,33 +156,30 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   EXPECT_EQ(ui.console.back(), u"計算エラー：/ Floating point division by zero\r");
 
   set_setting(env, &environment::Settings::Runtime_Error_Stop_CheckBox, false);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);  // no error window this time
 }
 
-TEST_F(Env, EventsArePumpedByTimeNotByPass) {
+TEST_F(Env, SlicesAreTimedNotCountedByPass) {
   open({u"I = 0;", u"WHILE I < 300000 DO I += 1; END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   ui.pumps = 0;
   auto start = std::chrono::steady_clock::now();
-  env.ExecTaskButtonClick();
+  drive(env, ui);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GT(env.engine().passCount(), 1000000);
-  EXPECT_LT(ui.pumps, 20 + int(ms));  // about one pump per 5 ms, never one per pass
+  EXPECT_LT(ui.pumps, 20 + int(ms));  // a slice lasts milliseconds, never one pass
 }
 
 TEST_F(Env, KillDuringTheRunStopsIt) {
-  struct KillingUi : ScriptedUi {
-    Environment *env = nullptr;
-    void pumpEvents() override {
-      if (env && env->runLoop.running() && ++pumps > 3) env->runLoop.KillTaskButtonClick();
-    }
-  } killing;
+  ScriptedUi killing;
   Environment e(home.path(), killing);
-  killing.env = &e;
+  killing.onPump = [&] {
+    if (e.runLoop.running() && killing.pumps > 3) e.runLoop.stopAll();
+  };
   e.tabs.loadLines({u"WHILE 1 DO END"}, killing);
-  ASSERT_EQ(e.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Stopped);
+  ASSERT_EQ(e.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(drive(e, killing), RunResult::Stopped);
   EXPECT_FALSE(e.runLoop.running());
   EXPECT_EQ(e.engine().task(0).state, engine::tsEND);
 }
@@ -236,7 +234,7 @@ TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
 
 TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
   int a = open({u"??\"a\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   int b = open({u"??\"b\";"});
   env.tabs.setModified(b, true);
   int c = open({u"??\"c\";"});
@@ -255,36 +253,36 @@ TEST_F(Env, CancelWhileClosingEverythingKeepsEveryTabAndSlot) {
 
 TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
   int a = open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   int b = open({u"??\"b\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   EXPECT_TRUE(env.workspace.closeTab(a));
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
   EXPECT_EQ(env.tabs.active(), b);
   env.workspace.closeAllTabs();
   EXPECT_EQ(env.tabs.openCount(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::NotStarted);  // nothing open: no run
+  EXPECT_EQ(env.runAll(), RunResult::NotStarted);  // nothing open: no run
 }
 
 TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   int tab = open({u"&S = 'it';", u"??&S;"});
   set_setting(env, &environment::Settings::Editor_Quote_CheckBox, true);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_EQ(env.tabs.tab(tab).lines[0], u"&S = \"it\";");
-  env.ExecTaskButtonClick();
+  env.runAll();
   EXPECT_EQ(ui.console.back(), u"\rit");
 }
 
 TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   open({u"[#0].CLEAR;"});
-  env.compileDriver.mnCOMPILEClick();
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  env.compileDriver.compileActiveTab();
+  EXPECT_EQ(env.runAll(), RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 0");
   env.workspace.closeAllTabs();
   open({u"[#11].CLEAR;"});
-  env.compileDriver.mnCOMPILEClick();
-  env.ExecTaskButtonClick();
+  env.compileDriver.compileActiveTab();
+  env.runAll();
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 11");
   env.workspace.closeAllTabs();
 
@@ -293,8 +291,8 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   int other = open({u"one", u"two"});
   ASSERT_EQ(other, 1);
   env.tabs.activate(main);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(env.runAll(), RunResult::Error);
   EXPECT_EQ(env.tabs.tab(1).lines, (Lines{u"one", u"two", u"x", u"y", u"z"}));
   EXPECT_EQ(ui.console, (Lines{u"\r0", u"エラー　不正なページ、行指定"}));
 }
@@ -303,8 +301,8 @@ TEST_F(Env, NewPageWithAllTenInUseGivesMinusOne) {
   open({u"N = [#].NEW;", u"??N;"});
   for (int i = 1; i < 10; ++i) env.workspace.newProgram();
   env.tabs.activate(0);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.messages.back(), u"なぜかファイル保管場所が見つからない");
   EXPECT_EQ(ui.console.back(), u"\r-1");
 }
@@ -363,16 +361,23 @@ TEST_F(Env, OverwriteSaveOfABookProgramIsRefused) {
 
 namespace {
 
-// Answers every compile step with "次", or with "終了" after a number of steps.
+// Shows every compile step (the compile pauses); answer() gives "次" to
+// each, or "終了" after a number of steps, as the user does.
 struct StepUi : ScriptedUi {
   Environment *env = nullptr;
   std::vector<environment::CompileStep> steps;
   int endAfter = -1;
   bool compileStepShown(const environment::CompileStep &step) override {
     steps.push_back(step);
-    if (int(steps.size()) == endAfter) env->compileDriver.endStepCompile();
-    else env->compileDriver.StepAnalButtonClick();
     return true;
+  }
+  // True when the step compile ended successfully.
+  bool answer() {
+    while (env->compileDriver.stepCompiling()) {
+      if (int(steps.size()) == endAfter) env->compileDriver.endStepCompile();
+      else env->compileDriver.stepCompileNext();
+    }
+    return env->compileDriver.stepResult() >= 0;
   }
 };
 
@@ -384,7 +389,10 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   Environment env{home.path(), ui};
   ui.env = &env;
   env.tabs.loadLines({u"A = 1;", u"B = A + 2;"}, ui);
-  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_FALSE(env.compileDriver.startStepCompile());  // paused before the first token
+  EXPECT_EQ(env.state(), State::StepCompiling);
+  EXPECT_TRUE(ui.answer());
+  EXPECT_EQ(env.state(), State::Idle);
   ASSERT_GE(ui.steps.size(), 8u);
   EXPECT_EQ(ui.steps.front().cursor, -1);
   EXPECT_TRUE(ui.steps.front().tcode.empty());
@@ -393,7 +401,7 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // statement's code.
   EXPECT_FALSE(ui.steps.back().tcode.empty());
   EXPECT_EQ(env.engine().registered(), 0);
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);  // nothing to register afterwards
+  EXPECT_EQ(env.compileDriver.registerAgain(), -1);  // nothing to register afterwards
   const Lines stepped = env.compileDriver.lastTcode();
   ASSERT_FALSE(stepped.empty());
 
@@ -401,7 +409,8 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
   // same T-code.
   ui.steps.clear();
   ui.endAfter = 2;
-  EXPECT_TRUE(env.compileDriver.AnalyzeButtonClick());
+  EXPECT_FALSE(env.compileDriver.startStepCompile());
+  EXPECT_TRUE(ui.answer());
   EXPECT_EQ(ui.steps.size(), 2u);
   EXPECT_EQ(env.compileDriver.lastTcode(), stepped);
 }
@@ -442,7 +451,7 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   auto warnings_for = [&](const Lines &program) {
     ui.messages.clear();
     env.tabs.setModified(open(program), false);
-    EXPECT_GE(env.compileDriver.mnCOMPILEClick(), 0);
+    EXPECT_GE(env.compileDriver.compileActiveTab(), 0);
     Lines found;
     for (const u16 &m : ui.messages)
       if (m.find(u"コンパイル警告") != u16::npos) found.push_back(m);
@@ -495,12 +504,12 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
   LaterUi ui;
   Environment env{home.path(), ui};
   env.tabs.loadLines({u"?? GETS &A;", u"??\"A=\" + &A; ??CRLF;"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"WAIT 1;", u"?? GETS &B;", u"??\"B=\" + &B; ??CRLF;"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   int pumps = 0;
   ui.onPump = [&] {
-    if (++pumps > 100000) env.runLoop.KillTaskButtonClick();  // never hang
+    if (++pumps > 100000) env.runLoop.stopAll();  // never hang
     const engine::TTaskInfo &second = env.engine().task(1);
     bool secondAsks = second.WAIT && second.CANGO_TIME == std::numeric_limits<double>::infinity();
     if (env.inputSlot() == 0 && secondAsks) {
@@ -509,7 +518,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
       EXPECT_TRUE(env.deliverInput(u"second"));
     }
   };
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(drive(env, ui), RunResult::Ended);
   EXPECT_EQ(ui.asked, (std::vector<int>{0, 1, -1}));
   Lines console = ui.console;
   EXPECT_NE(std::find(console.begin(), console.end(), u"\rA=first"), console.end());
@@ -521,7 +530,7 @@ TEST(ConsoleInput, TasksAreServedInTheOrderTheyAsked) {
 // may not open, close all, read a book or start a tool, and is told why.
 TEST_F(Env, TheTabsAndToolsWaitForARunToEnd) {
   open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   ExtractionSpec spec;
   spec.sourcePath = u"x.html";
   int checked = 0;
@@ -538,9 +547,9 @@ TEST_F(Env, TheTabsAndToolsWaitForARunToEnd) {
     EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
     EXPECT_EQ(env.tabs.openCount(), 1);  // no tool left a tab behind
     EXPECT_TRUE(ui.questions.empty());   // nothing asked to choose a file
-    env.runLoop.KillTaskButtonClick();
+    env.runLoop.stopAll();
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(checked, 1);
   ui.onPump = nullptr;
   EXPECT_TRUE(env.workspace.mayChangeTabs());
@@ -549,35 +558,37 @@ TEST_F(Env, TheTabsAndToolsWaitForARunToEnd) {
 
 TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
   open({u"WHILE 1 DO END"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   int refusedInRun = 0, refusedInStep = 0, triedInStep = 0;
   ui.onPump = [&] {
     if (!env.runLoop.running()) return;
     EXPECT_FALSE(env.mayCompile());
-    refusedInRun += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1;
-    env.runLoop.KillTaskButtonClick();
+    refusedInRun += env.compileDriver.compileActiveTab() == -1 && env.compileDriver.compileToFreeSlot() == -1;
+    env.runLoop.stopAll();
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(refusedInRun, 1);
   EXPECT_EQ(env.engine().registered(), 1);
-  // "開始" waits for "次" before every token; a compile meanwhile is refused.
+  // "開始" pauses before every token; a compile meanwhile is refused.
   ui.showSteps = true;
-  ui.onPump = [&] {
-    if (!env.compileDriver.stepCompiling()) return;
+  EXPECT_FALSE(env.compileDriver.startStepCompile());
+  EXPECT_EQ(env.state(), State::StepCompiling);
+  for (int i = 0; i < 3 && env.compileDriver.stepCompiling(); ++i) {
     EXPECT_FALSE(env.mayCompile());
-    ++triedInStep;  // the compile pumps on after "終了" until it is done
-    refusedInStep += env.compileDriver.mnCOMPILEClick() == -1 && env.compileDriver.CompileButtonClick() == -1 &&
-                     !env.compileDriver.TokenButtonClick(false);
-    env.compileDriver.endStepCompile();
-  };
-  env.compileDriver.AnalyzeButtonClick();
-  EXPECT_GT(triedInStep, 0);
+    ++triedInStep;
+    refusedInStep += env.compileDriver.compileActiveTab() == -1 && env.compileDriver.compileToFreeSlot() == -1 &&
+                     !env.compileDriver.extractTokens(false) && !env.compileDriver.startStepCompile();
+    env.compileDriver.stepCompileNext();
+  }
+  env.compileDriver.endStepCompile();
+  EXPECT_EQ(triedInStep, 3);
   EXPECT_EQ(refusedInStep, triedInStep);
   EXPECT_FALSE(env.compileDriver.stepCompiling());
+  EXPECT_EQ(env.compileDriver.stepResult(), 0);
   EXPECT_EQ(env.engine().registered(), 1);
   ui.onPump = nullptr;
   EXPECT_TRUE(env.mayCompile());
-  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 1);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), 1);
 }
 
 TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
@@ -591,4 +602,72 @@ TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
   env.workspace.closeTab(3);
   EXPECT_TRUE(env.workspace.roomForAnotherTab());
   EXPECT_GE(env.workspace.openListedFile(u"a.mcl"), 0);
+}
+
+// The environment's one state and the one question every command asks: a
+// run started by startRun goes on only as its driver calls runSlice, every
+// start command is refused meanwhile, and the faces hear of every change.
+TEST_F(Env, OneStateAnswersEveryCommand) {
+  open({u"??\"go\";", u"WHILE 1 DO WAIT 1; END"});
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  EXPECT_EQ(env.state(), State::Idle);
+  EXPECT_TRUE(env.mayStart(Command::Run));
+  EXPECT_FALSE(env.mayStart(Command::Pause));
+  EXPECT_FALSE(env.mayStart(Command::Stop));
+  const int changes = ui.stateChanges;
+  ASSERT_EQ(env.startRun(), RunResult::Running);
+  EXPECT_EQ(env.state(), State::Running);
+  EXPECT_GT(ui.stateChanges, changes);
+  for (Command c : {Command::Compile, Command::Run, Command::Tool, Command::StepCompile, Command::CodeDebug,
+                    Command::ChangeTabs, Command::Settings, Command::Quit, Command::StepNext})
+    EXPECT_FALSE(env.mayStart(c)) << int(c);
+  EXPECT_TRUE(env.mayStart(Command::Pause));
+  EXPECT_TRUE(env.mayStart(Command::Stop));
+  // Refused by the environment, not only greyed out by a window.
+  EXPECT_EQ(env.startRun(), RunResult::NotStarted);
+  EXPECT_EQ(env.runTab(0), RunResult::NotStarted);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), -1);
+  EXPECT_FALSE(env.resetTasks());
+  EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);
+  // Nothing runs until a slice is asked for.
+  EXPECT_EQ(env.engine().passCount(), 0);
+  EXPECT_GE(env.runSlice(), 0);
+  EXPECT_GT(env.engine().passCount(), 0);
+  env.runLoop.togglePause();
+  EXPECT_GE(env.runSlice(), 0);
+  EXPECT_EQ(env.state(), State::Paused);
+  const long long passes = env.engine().passCount();
+  EXPECT_GT(env.runSlice(), 0);  // paused: the next slice after a rest, no passes
+  EXPECT_EQ(env.engine().passCount(), passes);
+  env.runLoop.stopAll();
+  EXPECT_EQ(env.runToEnd(RunResult::Running), RunResult::Stopped);
+  EXPECT_EQ(env.state(), State::Idle);
+  EXPECT_EQ(env.runSlice(), -1);  // nothing left to drive
+  EXPECT_TRUE(env.mayStart(Command::Run));
+}
+
+// A step compile goes one token further by compiling again up to the next
+// token: paused and resumed token by token, it says exactly what an
+// ordinary compile of the same text says, once, and ends with the same mark
+// and T-code.
+TEST(StepCompile, SteppedCompileSaysWhatAnOrdinaryCompileSays) {
+  const Lines program{u"A = 1;", u"B = ;", u"C = 3;"};
+  TempDir home;
+  ScriptedUi plainUi;
+  Environment plain{home.path(), plainUi};
+  plain.tabs.loadLines(program, plainUi);
+  EXPECT_FALSE(plain.compileDriver.startStepCompile());
+  ASSERT_FALSE(plainUi.messages.empty());
+
+  StepUi ui;
+  Environment env{home.path(), ui};
+  ui.env = &env;
+  env.tabs.loadLines(program, ui);
+  EXPECT_FALSE(env.compileDriver.startStepCompile());
+  EXPECT_FALSE(ui.answer());
+  EXPECT_GT(ui.steps.size(), 3u);
+  EXPECT_EQ(ui.messages, plainUi.messages);
+  EXPECT_EQ(env.compileDriver.compileError().line, plain.compileDriver.compileError().line);
+  EXPECT_EQ(env.compileDriver.lastTcode(), plain.compileDriver.lastTcode());
+  EXPECT_EQ(env.state(), State::Idle);
 }

@@ -13,6 +13,7 @@ using namespace velmora;
 using namespace velmora::environment;
 using velmora::testing::set_setting;
 using velmora::testing::TempDir;
+using velmora::testing::drive;
 
 namespace {
 
@@ -24,8 +25,8 @@ class EnvParts : public ::testing::Test {
 
   RunResult run(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    EXPECT_GE(env.compileDriver.CompileButtonClick(), 0);
-    return env.ExecTaskButtonClick();
+    EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0);
+    return env.runAll();
   }
   bool consoleHas(u16view text) const {
     for (const u16 &line : ui.console)
@@ -54,7 +55,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
   // Off: each failing instruction does nothing but say so, with its path,
   // and the instructions after it still run.
   set_setting(env, &environment::Settings::FILE_ERROR_CheckBox, false);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);
   int ignored = 0;
   for (const u16 &line : ui.console)
@@ -79,7 +80,7 @@ TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
   // Off, with an interpreter that does not exist either: both are noted.
   set_setting(env, &environment::Settings::COMMAND_EXEC_ERROR_CheckBox, false);
   set_setting(env, &environment::Settings::CMDEXEPathEdit, u"/no/such/shell");
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"実行エラー(無視)：/no/such/program --flag"));
   EXPECT_TRUE(consoleHas(u"COMMAND.COM実行エラー(無視) /no/such/shell -c true"));
   EXPECT_TRUE(consoleHas(u"after"));
@@ -89,23 +90,23 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   const Lines program{u"COUNT_1 = 1;", u"&TEXT = \"x\";", u"&名前 = \"y\";", u"??COUNT_1;"};
   env.tabs.loadLines(program, ui);
   // Off (the default): the program compiles.
-  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  env.compileDriver.DelTaskButtonClick(0);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), 0);
+  env.compileDriver.releaseSlot(0);
 
   set_setting(env, &environment::Settings::Ascii_Name_Only_CheckBox, true);
   ui.messages.clear();
-  EXPECT_EQ(env.compileDriver.CompileButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), -1);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(u"半角英数字"), u16::npos);
   EXPECT_NE(ui.messages[0].find(u"名前"), u16::npos);
   EXPECT_EQ(env.compileDriver.compileError().line, 2);
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   // "追加" has nothing to register after a refused compile.
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.registerAgain(), -1);
 
   // ASCII letters, digits and "_" pass, with any kind mark.
   env.tabs.setLines(env.tabs.active(), {u"A_b9 = 1;", u"&S = \"x\";", u"??A_b9;"});
-  EXPECT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), 0);
 }
 
 // FREE PAGE: the page goes, and the next open page after the one named
@@ -132,8 +133,8 @@ TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
   env.workspace.newProgram();  // tab 1
   env.workspace.newProgram();  // tab 2
   env.tabs.activate(0);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_FALSE(env.tabs.tab(2).inUse);
   EXPECT_EQ(env.tabs.active(), 1);
 }
@@ -187,14 +188,14 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
 // The code-debug menus: a reset, then one scheduler pass at a time.
 TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   env.tabs.loadLines({u"??\"a\";", u"??\"b\";"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   env.tabs.loadLines({u"??\"x\";"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 1);
   ASSERT_TRUE(env.resetTasks());
   EXPECT_EQ(env.engine().task(0).state, engine::tsACTIVE);
   EXPECT_EQ(env.engine().task(0).INSTP, 0);
   long passes = 0;
-  while (!env.runLoop.IsAllTask_Finished() && passes < 100) {
+  while (!env.runLoop.allTasksFinished() && passes < 100) {
     ASSERT_TRUE(env.stepOnePass());
     ++passes;
     if (passes == 1) {
@@ -219,21 +220,21 @@ TEST_F(EnvParts, TaskResetAndSinglePassesOfTheCodeDebugMenus) {
   ui.onPump = [&] {
     if (!env.runLoop.running()) return;
     refused += !env.resetTasks() && !env.stepOnePass();
-    env.runLoop.KillTaskButtonClick();
+    env.runLoop.stopAll();
   };
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"WHILE 1 DO END"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_EQ(refused, 1);
 }
 
 // "トークン抽出" and "トークン抽出(汎用)": the two modes of the tokenizer on
 // the active tab, and the classes their rows are coloured by.
 TEST_F(EnvParts, TokenExtractionInBothModes) {
-  EXPECT_FALSE(env.compileDriver.TokenButtonClick(false));  // no tab
+  EXPECT_FALSE(env.compileDriver.extractTokens(false));  // no tab
   env.tabs.loadLines({u"// head", u"SHARE &T;", u"x = sin(2) + 1.5;", u"", u"&T = \"a b\";", u"CALL F;"}, ui);
-  ASSERT_TRUE(env.compileDriver.TokenButtonClick(false));
+  ASSERT_TRUE(env.compileDriver.extractTokens(false));
   const Lines compiled = env.compileDriver.extractedTokens().tokens;
   ASSERT_FALSE(compiled.empty());
   EXPECT_EQ(compiled.front().substr(0, 2), u"1 ");  // the comment line is dropped
@@ -243,7 +244,7 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
   EXPECT_NE(std::find(env.compileDriver.extractedTokens().functionNames.begin(), env.compileDriver.extractedTokens().functionNames.end(), u"F"),
             env.compileDriver.extractedTokens().functionNames.end());
 
-  ASSERT_TRUE(env.compileDriver.TokenButtonClick(true));
+  ASSERT_TRUE(env.compileDriver.extractTokens(true));
   const Lines general = env.compileDriver.extractedTokens().tokens;
   EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
   EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
@@ -265,35 +266,39 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
 // and still registers its code; "終了" unticks it and lets the compile finish.
 TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
   struct StepUi : velmora::testing::ScriptedUi {
-    Environment *env = nullptr;
-    int shown = 0, stopAfter = -1;
+    int shown = 0;
     bool compileStepShown(const CompileStep &) override {
       ++shown;
-      return true;  // the compile waits for an answer
-    }
-    void pumpEvents() override {
-      if (stopAfter >= 0 && shown >= stopAfter) env->compileDriver.endStepCompile();
-      else env->compileDriver.StepAnalButtonClick();
+      return true;  // the compile pauses for an answer
     }
   } stepUi;
   Environment e(home.path(), stepUi);
-  stepUi.env = &e;
   e.tabs.loadLines({u"A = 1;", u"B = A + 2;", u"??B;"}, stepUi);
-  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 0);
+  EXPECT_EQ(e.compileDriver.compileToFreeSlot(), 0);
   EXPECT_EQ(stepUi.shown, 0);  // unticked: no steps
 
-  e.compileDriver.setStepTrans(true);
-  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 1);
+  // Ticked: the compile pauses before every token; "次" goes one further.
+  e.compileDriver.setStepTransform(true);
+  EXPECT_EQ(e.compileDriver.compileToFreeSlot(), -1);
+  EXPECT_TRUE(e.compileDriver.stepCompiling());
+  EXPECT_EQ(stepUi.shown, 1);
+  while (e.compileDriver.stepCompiling()) e.compileDriver.stepCompileNext();
   const int allSteps = stepUi.shown;
-  EXPECT_GT(allSteps, 8);  // a wait before every token
-  EXPECT_FALSE(e.compileDriver.stepCompiling());
-  EXPECT_TRUE(e.compileDriver.StepTransCheckBox());  // stays ticked for the next compile
+  EXPECT_GT(allSteps, 8);  // a pause before every token
+  EXPECT_EQ(e.compileDriver.stepResult(), 1);
+  EXPECT_EQ(e.engine().registered(), 2);
+  EXPECT_TRUE(e.compileDriver.stepTransform());  // stays ticked for the next compile
 
   stepUi.shown = 0;
-  stepUi.stopAfter = 3;
-  EXPECT_EQ(e.compileDriver.CompileButtonClick(), 2);  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(e.compileDriver.compileToFreeSlot(), -1);
+  e.compileDriver.stepCompileNext();
+  e.compileDriver.stepCompileNext();
   EXPECT_EQ(stepUi.shown, 3);
-  EXPECT_FALSE(e.compileDriver.StepTransCheckBox());
-  EXPECT_EQ(e.ExecTaskButtonClick(), RunResult::Ended);
+  e.compileDriver.endStepCompile();  // "終了" after three tokens: it runs on and registers
+  EXPECT_EQ(stepUi.shown, 3);
+  EXPECT_FALSE(e.compileDriver.stepCompiling());
+  EXPECT_EQ(e.compileDriver.stepResult(), 2);
+  EXPECT_FALSE(e.compileDriver.stepTransform());
+  EXPECT_EQ(e.runAll(), RunResult::Ended);
   EXPECT_EQ(stepUi.console.back(), u"\r333");
 }

@@ -151,7 +151,7 @@ class Explanations : public ::testing::TestWithParam<Mistake> {
 TEST_P(Explanations, TheMistakeIsExplainedAtItsToken) {
   const Mistake &m = GetParam();
   const int tab = env.tabs.loadLines(lines_of(m.program), ui);
-  const int slot = env.compileDriver.mnCOMPILEClick();
+  const int slot = env.compileDriver.compileActiveTab();
   const auto &found = env.compileDriver.explanations();
   ASSERT_FALSE(found.empty()) << "no explanation; messages: " << ui.messages.size();
   const compiler::Diagnosis &d = found.front();
@@ -244,7 +244,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   s.COMPILE_MESSAGE_CheckBox = false;
   env.setSettings(s);
   const int tab = env.tabs.loadLines({u"A = 1;", u"C = A +;"}, ui);
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_TRUE(ui.messages.empty()) << to_utf8(ui.messages.front());
   EXPECT_TRUE(ui.errorLocations.empty());
   EXPECT_EQ(env.compileDriver.compileError().tab, tab);
@@ -255,7 +255,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   // On again: the compiler's own boxes come back, the explanation stays.
   s.COMPILE_MESSAGE_CheckBox = true;
   env.setSettings(s);
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_NE(ui.messages.front().find(u"MATH Syntax Error #[1]"), u16::npos);
   EXPECT_FALSE(env.compileDriver.explanationLine().empty());
@@ -290,16 +290,16 @@ TEST(ExplanationNotes, CorrectProgramsGetNone) {
     const int tab = env.tabs.loadFile(entry.path().string(), std::nullopt, ui, &ok);
     ASSERT_TRUE(ok) << entry.path();
     env.tabs.activate(tab);
-    EXPECT_GE(env.compileDriver.CompileButtonClick(), 0) << entry.path();
+    EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0) << entry.path();
     for (const compiler::Diagnosis &d : env.compileDriver.explanations())
       ADD_FAILURE() << entry.path() << ": " << to_utf8(compiler::explanation_line(d));
-    env.compileDriver.DelTaskButtonClick(env.compileDriver.selectedTask());
+    env.compileDriver.releaseSlot(env.compileDriver.selectedTask());
     env.workspace.closeTab(tab);
     ++checked;
   }
   EXPECT_GE(checked, 10);
   env.tabs.loadLines({u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
-  EXPECT_GE(env.compileDriver.CompileButtonClick(), 0);
+  EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0);
   for (const compiler::Diagnosis &d : env.compileDriver.explanations())
     ADD_FAILURE() << to_utf8(compiler::explanation_line(d));
 }
@@ -311,7 +311,7 @@ TEST(VariableWarning, AStringVariableAloneRaisesNoWarning) {
   ScriptedUi ui;
   Environment env{home.path(), ui};
   env.tabs.loadLines({u"&S = \"a\";", u"MATRIX %M[2, 2];", u"SET $V = 1, 2, 3;", u"??&S;"}, ui);
-  EXPECT_GE(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_GE(env.compileDriver.compileActiveTab(), 0);
   EXPECT_TRUE(env.compileDriver.report().empty());
   for (const u16 &m : ui.messages) EXPECT_EQ(m.find(u"変数削除"), u16::npos) << to_utf8(m);
 }
@@ -321,7 +321,7 @@ TEST(VariableWarning, APlainAndAStringVariableOfOneNameAreReported) {
   ScriptedUi ui;
   Environment env{home.path(), ui};
   env.tabs.loadLines({u"A = 1;", u"&A = \"x\";", u"&B = \"y\";", u"??A;"}, ui);
-  EXPECT_GE(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_GE(env.compileDriver.compileActiveTab(), 0);
   EXPECT_EQ(env.compileDriver.report(), (Lines{u"変数削除: A", u"変数追加: &A"}));
   bool warned = false;
   for (const u16 &m : ui.messages)

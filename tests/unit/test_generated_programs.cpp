@@ -71,9 +71,9 @@ TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
 
 TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
   env.tabs.loadLines({u"??\"user program\";"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"<td>1</td>"}, ui);
-  env.runLoop.TaskPermitListBoxDblClick(1);  // the slot the generated program goes to
+  env.runLoop.togglePermit(1);  // the slot the generated program goes to
   ExtractionSpec spec;
   spec.sourcePath = u"#2";
   spec.rows = {row(u"1", {u"<td>", u"</td>"})};
@@ -115,7 +115,7 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
   // The renamed word compiles at once, and the tables load with it next time.
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"PAUSE 0;", u"??\"ok\";"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   Language reloaded;
   reloaded.load(home.path(), {});
   EXPECT_TRUE(reloaded.tables.IsKeyWord(u"PAUSE"));
@@ -146,13 +146,13 @@ TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
                      ui);
   ui.messages.clear();
 
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0) << (ui.messages.empty() ? "" : to_utf8(ui.messages.back()));
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0) << (ui.messages.empty() ? "" : to_utf8(ui.messages.back()));
+  ASSERT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\rsix4");
 
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"N = 0;", u"WHILE N < 4 DO N += 1; END"}, ui);
-  EXPECT_LT(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_LT(env.compileDriver.compileActiveTab(), 0);
 
   Language reloaded;
   reloaded.load(home.path(), {});

@@ -37,8 +37,8 @@ class Http : public ::testing::Test {
   u16 url(const char16_t *path) { return u"http://127.0.0.1:" + int16(server->port) + path; }
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
-    return env.ExecTaskButtonClick();
+    if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
+    return env.runAll();
   }
   const engine::LineList &list(const char16_t *name) { return env.engine().variables()[env.engine().variables().find(0, name)].StrList; }
 };
@@ -71,10 +71,10 @@ TEST_F(Http, PostSendsTheListAsFormFieldsAndOtherTasksKeepRunning) {
   env.tabs.loadLines({u"&F[] += \"name=ベルモラ\";", u"&F[] += \"q=a b&c\";",
                       u"&A[] = <*> UTF8 \"" + url(u"/echo") + u"\" , &F[];"},
                      ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"N = 0;", u"WHILE N < 1000 DO N += 1; END"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  ASSERT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(list(u"&A"), (Lines{u"name=ベルモラ", u"q=a b&c"}));
 }
 
@@ -133,7 +133,7 @@ TEST_F(Http, AWebPageLoadsIntoAPageNamedAfterItsUrl) {
 
 TEST_F(Http, AFailedWebPageLoadLeavesNoEmptyPageAndStartsNoOtherProgram) {
   env.tabs.loadLines({u"??\"user program\";"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_FALSE(env.loadWebPage(u"http://127.0.0.1:1/x", u"UTF8"));
   EXPECT_EQ(env.tabs.openCount(), 1);  // only the user's program
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);

@@ -25,8 +25,8 @@ class Libraries : public ::testing::Test {
 
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
-    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
-    return env.ExecTaskButtonClick();
+    if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
+    return env.runAll();
   }
   const u16 &lastLine() const { return ui.console.back(); }
 };

@@ -15,17 +15,17 @@ TEST(Monitor, RegistersGridsAndVariables) {
   env.tabs.loadLines({u"SHARE S;", u"X = 2.5; S = 1; &E[] . CLEAR; &T = \"txt\"; SET $V = 1, 2, 3;",
                       u"MATRIX %M[2, 3];", u"FUNCTION F;", u"ENDFUNC"},
                      ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.workspace.newProgram();
   env.tabs.setLines(1, {u"Y = 1;"});
   env.tabs.activate(1);
   // Slots 0 and 3: the grid numbers its rows without gaps.
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
-  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 2);
-  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 3);
-  env.compileDriver.DelTaskButtonClick(1);
-  env.compileDriver.DelTaskButtonClick(2);
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  ASSERT_EQ(env.compileDriver.registerAgain(), 2);
+  ASSERT_EQ(env.compileDriver.registerAgain(), 3);
+  env.compileDriver.releaseSlot(1);
+  env.compileDriver.releaseSlot(2);
+  ASSERT_EQ(env.runAll(), RunResult::Ended);
 
   Lines regs = task_registers(env.engine(), 0);
   ASSERT_EQ(regs.size(), 15u);
@@ -52,8 +52,8 @@ TEST(Monitor, RegistersGridsAndVariables) {
   // Timer and handler names show without the quotes they were written with.
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"FUNCTION TICK;", u"  INTRET;", u"ENDFUNC", u"TIMER \"T\", SET, 5, \"TICK\";"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
-  ASSERT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  ASSERT_EQ(env.runAll(), RunResult::Ended);
   ASSERT_EQ(timer_grid(env.engine()).size(), 1u);
   EXPECT_EQ(timer_grid(env.engine())[0][0], u"T");
   EXPECT_EQ(timer_grid(env.engine())[0][4], u"TICK");

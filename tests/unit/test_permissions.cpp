@@ -35,8 +35,8 @@ class Permissions : public ::testing::Test {
   RunResult run(const Lines &program) {
     env.workspace.closeAllTabs();
     env.tabs.loadLines(program, ui);
-    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
-    return env.ExecTaskButtonClick();
+    if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
+    return env.runAll();
   }
   u16 out(const char *name) { return from_utf8((outside.path() / name).string()); }
   u16 data() { return from_utf8((home.path() / "DATA").string()); }

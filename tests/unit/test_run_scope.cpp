@@ -40,9 +40,9 @@ class RunScope : public ::testing::Test {
 
 TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   int first = open({u"??\"first\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   int second = open({u"??\"second\";"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   EXPECT_EQ(env.slotsToRunCount(), 2);
   EXPECT_FALSE(env.tabChangedSinceCompile(first));
 
@@ -50,7 +50,7 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
   EXPECT_TRUE(consoleHas(u"first"));
   EXPECT_FALSE(consoleHas(u"second"));
   EXPECT_EQ(env.runLoop.onlySlot(), -1);  // the next "●" runs every permitted slot again
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"first") && consoleHas(u"second"));
 
   // A changed tab is compiled again without the replace question; its slot
@@ -76,16 +76,16 @@ TEST_F(RunScope, RunningATabRunsItsSlotAloneAndRecompilesAChangedTab) {
 
 TEST_F(RunScope, TheSlotsToRunFollowThePermitsAndTheLoadedSlots) {
   open({u"A = 1;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   open({u"A = 2;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
-  env.runLoop.TaskPermitListBoxDblClick(0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  env.runLoop.togglePermit(0);
   auto will = env.slotsToRun();
   EXPECT_FALSE(will[0]);
   EXPECT_TRUE(will[1]);
   EXPECT_FALSE(will[2]);  // permitted but empty
   EXPECT_EQ(env.slotsToRunCount(), 1);
-  env.compileDriver.DelTaskButtonClick(1);
+  env.compileDriver.releaseSlot(1);
   EXPECT_EQ(env.slotsToRunCount(), 0);
   EXPECT_TRUE(env.compileDriver.compiledSource()[1].empty());
 }
@@ -93,21 +93,21 @@ TEST_F(RunScope, TheSlotsToRunFollowThePermitsAndTheLoadedSlots) {
 TEST_F(RunScope, AFailedCompileNamesItsTabLineAndMessage) {
   open({u"A = 1;"});
   int tab = open({u"A = 1;", u"C = 2;", u"B = 1 +;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_EQ(env.compileDriver.compileError().tab, tab);
   EXPECT_EQ(env.compileDriver.compileError().line, 2);
   EXPECT_NE(env.compileDriver.compileError().message.find(u"MATH Syntax Error #[2]"), u16::npos);
   env.tabs.setLines(tab, {u"B = 1;"});
-  EXPECT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_EQ(env.compileDriver.compileError().tab, -1);  // a good compile clears the mark
 }
 
 TEST_F(RunScope, ARunTimeErrorNamesItsLineAndTheConsoleIsShownBeforeTheErrorWindow) {
   open({u"A = 1;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   int tab = open({u"??\"before\";", u"??CRLF;", u"A = 0;", u"B = 1 / A;"});
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Error);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  EXPECT_EQ(env.runAll(), RunResult::Error);
   EXPECT_EQ(env.runLoop.runError().tab, tab);
   EXPECT_EQ(env.runLoop.runError().line, 3);
   EXPECT_NE(env.runLoop.runError().message.find(u"計算エラー"), u16::npos);

@@ -89,8 +89,8 @@ class Sandbox : public ::testing::Test {
   RunResult run(const Lines &program) {
     env.workspace.closeAllTabs();
     env.tabs.loadLines(program, ui);
-    if (env.compileDriver.mnCOMPILEClick() < 0) return RunResult::NotStarted;
-    return env.ExecTaskButtonClick();
+    if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
+    return env.runAll();
   }
   u16 last() const { return ui.console.empty() ? u16() : ui.console.back(); }
   u16 abs(const fs::path &p) const { return from_utf8(p.string()); }
@@ -271,11 +271,11 @@ TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
                       u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;", u"FILE(2).OPEN(\"flip\", APPEND);",
                       u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;", u"<*> \"flip\" = &L[];", u"END"},
                      ui);
-  ASSERT_GE(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_GE(env.compileDriver.compileActiveTab(), 0);
   int runs = 0;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until) {
-    env.ExecTaskButtonClick();
+    env.runAll();
     ++runs;
   }
   kill(child, SIGKILL);

@@ -22,73 +22,73 @@ class TaskStatus : public ::testing::Test {
 }  // namespace
 
 TEST_F(TaskStatus, AddRegistersTheLastCompileForItsOwnTab) {
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);  // nothing compiled yet
+  EXPECT_EQ(env.compileDriver.registerAgain(), -1);  // nothing compiled yet
   const int first = env.tabs.loadLines({u"??\"A\";"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   EXPECT_EQ(env.compileDriver.selectedTask(), 0);
   // The tab changes and another tab comes to the front: "追加" still
   // registers what was compiled, under the tab it came from.
   env.tabs.setLines(first, {u"??\"changed\";"});
   const int second = env.tabs.loadLines({u"??\"B\";"}, ui);
   env.tabs.activate(second);
-  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 1);
+  ASSERT_EQ(env.compileDriver.registerAgain(), 1);
   EXPECT_EQ(env.compileDriver.selectedTask(), 1);
   EXPECT_EQ(env.engine().task(1).SrcIndex, first);
   EXPECT_EQ(env.engine().task(1).FileName, env.engine().task(0).FileName);
   EXPECT_EQ(env.compileDriver.compiledSource()[1], Lines{u"??\"A\";"});
   EXPECT_TRUE(env.tabChangedSinceCompile(first));
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\rAA");  // both copies ran
   // A failed compile leaves nothing to add.
   env.tabs.setLines(second, {u"B = 1 +;"});
-  EXPECT_EQ(env.compileDriver.CompileButtonClick(), -1);
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.compileToFreeSlot(), -1);
+  EXPECT_EQ(env.compileDriver.registerAgain(), -1);
 }
 
 TEST_F(TaskStatus, AddAfterItsTabClosedRegistersNothing) {
   const int tab = env.tabs.loadLines({u"A = 1;"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   ASSERT_TRUE(env.workspace.closeTab(tab));
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), -1);
+  EXPECT_EQ(env.compileDriver.registerAgain(), -1);
   EXPECT_EQ(env.engine().registered(), 0);
   for (int s = 0; s < engine::kSlots; ++s) EXPECT_EQ(env.engine().task(s).state, engine::tsEMPTY);
 }
 
 TEST_F(TaskStatus, ChoosingARowSelectsTheSlotAndItsTab) {
   const int a = env.tabs.loadLines({u"A = 1;"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   const int b = env.tabs.loadLines({u"B = 1;"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 1);
-  env.compileDriver.TaskStatus_ListBoxClick(0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 1);
+  env.compileDriver.selectSlot(0);
   EXPECT_EQ(env.compileDriver.selectedTask(), 0);
   EXPECT_EQ(env.tabs.active(), a);
-  env.compileDriver.TaskStatus_ListBoxClick(1);
+  env.compileDriver.selectSlot(1);
   EXPECT_EQ(env.tabs.active(), b);
   // A free slot is selected but leaves the tab alone; a row out of range is ignored.
-  env.compileDriver.TaskStatus_ListBoxClick(5);
+  env.compileDriver.selectSlot(5);
   EXPECT_EQ(env.compileDriver.selectedTask(), 5);
   EXPECT_EQ(env.tabs.active(), b);
-  env.compileDriver.TaskStatus_ListBoxClick(10);
+  env.compileDriver.selectSlot(10);
   EXPECT_EQ(env.compileDriver.selectedTask(), 5);
 }
 
 TEST_F(TaskStatus, DeleteFreesTheSelectedSlotWithItsBreakpoints) {
   env.tabs.loadLines({u"A = 1;", u"B = 2;"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
-  ASSERT_EQ(env.compileDriver.AddTaskButtonClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
+  ASSERT_EQ(env.compileDriver.registerAgain(), 1);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ASSERT_TRUE(env.debugger.addBreakpoint(1, 1));
-  env.compileDriver.TaskStatus_ListBoxClick(0);
-  ASSERT_TRUE(env.compileDriver.DelTaskButtonClick());
+  env.compileDriver.selectSlot(0);
+  ASSERT_TRUE(env.compileDriver.deleteSelectedSlot());
   EXPECT_EQ(env.engine().task(0).state, engine::tsEMPTY);
   EXPECT_EQ(env.engine().task(0).PcodeListNo, -1);
   EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
   EXPECT_FALSE(env.debugger.isBreakpoint(0, 1));
   EXPECT_TRUE(env.debugger.isBreakpoint(1, 1));
   EXPECT_TRUE(env.compileDriver.compiledSource()[0].empty());
-  EXPECT_FALSE(env.compileDriver.DelTaskButtonClick());  // already free
+  EXPECT_FALSE(env.compileDriver.deleteSelectedSlot());  // already free
   env.compileDriver.clearTaskSelection();
-  EXPECT_FALSE(env.compileDriver.DelTaskButtonClick());
+  EXPECT_FALSE(env.compileDriver.deleteSelectedSlot());
   // The freed slot is the first free one again.
-  EXPECT_EQ(env.compileDriver.AddTaskButtonClick(), 0);
+  EXPECT_EQ(env.compileDriver.registerAgain(), 0);
 }

@@ -15,13 +15,7 @@ namespace {
 
 // A clock that stands still until the test has looked at the engine between
 // passes, and then moves a hundredth of a tenth of a second per reading.
-struct WatchingUi : velmora::testing::ScriptedUi {
-  std::function<void()> onPump;
-  void pumpEvents() override {
-    ScriptedUi::pumpEvents();
-    if (onPump) onPump();
-  }
-};
+using WatchingUi = velmora::testing::ScriptedUi;
 
 class TimeUnits : public ::testing::Test {
  protected:
@@ -38,7 +32,7 @@ class TimeUnits : public ::testing::Test {
 
 TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
   env.tabs.loadLines({u"WAIT 5;", u"??\"done\";"}, ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 5.0}, std::pair{u16(u"20"), 1.0}, std::pair{u16(u"500"), 25.0}}) {
     set_setting(env, &environment::Settings::WaitTimeEdit, unit);
     double waited = -1;
@@ -50,7 +44,7 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
       }
     };
     step = 0;
-    EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+    EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
     EXPECT_NEAR(waited, tenths, 1e-9) << to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\rdone");
   }
@@ -61,7 +55,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
                       u"TIMER \"T\", SET, 2, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 3 DO WAIT 1; END",
                       u"TIMER \"T\", CANCEL;", u"??N;"},
                      ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 2.0}, std::pair{u16(u"300"), 6.0}}) {
     set_setting(env, &environment::Settings::TimerTimeEdit, unit);
     double due = -1;
@@ -73,7 +67,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
       }
     };
     step = 0;
-    EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+    EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
     EXPECT_NEAR(due, tenths, 1e-9) << to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\r3");
   }

@@ -78,16 +78,16 @@ TEST(TimingChart, ARunDrawsItOnlyWithTheOptionOn) {
                       u"TIMER \"T\", SET, 1, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 4 DO WAIT 1; END",
                       u"TIMER \"T\", CANCEL;", u"??N;"},
                      ui);
-  ASSERT_EQ(env.compileDriver.CompileButtonClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   set_setting(env, &environment::Settings::TimerTimeEdit, u"20");
   set_setting(env, &environment::Settings::WaitTimeEdit, u"1");
   ASSERT_FALSE(env.settings().EventChartCheckBox);
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(env.runLoop.chart().columns(), 0u);
 
   set_setting(env, &environment::Settings::EventChartCheckBox, true);
   set_setting(env, &environment::Settings::TimingChartEdit, u"2");
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\r4");
   ASSERT_EQ(env.runLoop.chart().timers().size(), 1u);
   const u16 pulses = env.runLoop.chart().timerText(0);

@@ -67,10 +67,11 @@ class WebUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  void pumpEvents() override {
+  // Between two slices of a run: the stop button, and the console shown.
+  void betweenSlices() {
     if (env && env->runLoop.running() && !stopped && js_stop_requested()) {
       stopped = true;
-      env->runLoop.KillTaskButtonClick();
+      env->runLoop.stopAll();
     }
     flush(false);
   }
@@ -81,7 +82,7 @@ class WebUi : public UserInterface {
     char *text = js_read_line(slot);
     if (!text) {  // the stop button
       stopped = true;
-      if (env) env->runLoop.KillTaskButtonClick();
+      if (env) env->runLoop.stopAll();
       return InputMode::None;
     }
     line = from_utf8(text);
@@ -194,7 +195,7 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
-  int slot = env.compileDriver.mnCOMPILEClick();
+  int slot = env.compileDriver.compileActiveTab();
   g->ui.flush(true);
   std::string explanations;
   for (const velmora::compiler::Diagnosis &d : env.compileDriver.explanations())
@@ -210,7 +211,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   Environment &env = *g->env;
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
-  RunResult r = env.ExecTaskButtonClick();
+  RunResult r = env.runToEnd(env.startRun(), [] { g->ui.betweenSlices(); });
   g->ui.consoleDirty = true;
   g->ui.flush(true);
   const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
