@@ -6,6 +6,7 @@ Ctrl-C and the developer views (--tokens, --tcode, --listing).
 """
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -138,6 +139,66 @@ class Cli(Home):
         self.assertEqual(asked.returncode, 1)
         self.assertIn(b"--allow commands", asked.stderr)
         self.assertEqual(self.run_velmora("--deny", "bogus", p).returncode, 3)
+
+    def test_sandbox_protections_hold_the_whole_process(self):
+        """Landlock holds even a started command (allowed on purpose here):
+        it can neither write outside the data directory nor connect."""
+        verbose = self.run_velmora("--sandbox", "--verbose", self.program("n.mcl", "??1;\n"))
+        self.assertIn(b"files opened beneath", verbose.stderr)
+        if b"Landlock (ABI" not in verbose.stderr:
+            self.assertIn(b"the run goes on without it", verbose.stderr)
+            self.skipTest("no Landlock in this kernel")
+        self.assertIn(b"no TCP connections", verbose.stderr)
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        self.addCleanup(outside.cleanup)
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        self.addCleanup(listener.close)
+        port = listener.getsockname()[1]
+        data = os.path.join(self.home, "DATA")
+        os.makedirs(data, exist_ok=True)
+        escaped = os.path.join(outside.name, "escaped.txt")
+        connected = os.path.join(data, "connected.txt")
+        script = (f"import socket\ntry: open('{escaped}', 'w').write('x')\nexcept OSError: pass\n"
+                  f"try: socket.create_connection(('127.0.0.1', {port}), timeout=2).close(); open('{connected}', 'w')\n"
+                  f"except OSError: pass\n")
+        with open(os.path.join(outside.name, "attack.py"), "w") as f:
+            f.write(script)
+        p = self.program("c.mcl", f'COMMAND HIDE "python3 {outside.name}/attack.py";\nWAIT 30;\n??"done";\n')
+        confined = self.run_velmora("--sandbox", "--allow", "commands", p)
+        self.assertEqual(confined.returncode, 0, confined.stderr)
+        self.assertFalse(os.path.exists(escaped))
+        self.assertFalse(os.path.exists(connected))
+        # The same command with every kind allowed does both: the test
+        # would catch a command that never ran.
+        free = self.run_velmora("--allow", "commands,files,network,read", p)
+        self.assertEqual(free.returncode, 0, free.stderr)
+        self.assertTrue(os.path.exists(escaped))
+        self.assertTrue(os.path.exists(connected))
+
+    def test_canvas_save_failures_are_reported(self):
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        self.addCleanup(outside.cleanup)
+        data = os.path.join(self.home, "DATA")
+        os.makedirs(data, exist_ok=True)
+        for target in ("/dev/full", os.path.join(outside.name, "missing", "x.png")):
+            p = self.program("s.mcl", f'<? 1 >;\n< "BOX" 10, 10 >;\n< "SAVE" "PNG" "{target}" 0, 0, 20, 20 >;\n??"never";\n')
+            out = self.run_velmora(p)
+            self.assertEqual(out.returncode, 1, target)
+            self.assertIn(f"ファイルI/Oエラー".encode(), out.stdout + out.stderr)
+            self.assertNotIn(b"never", out.stdout)
+        # A dangling link in the data directory leads nowhere in the sandbox.
+        os.symlink(os.path.join(outside.name, "made.png"), os.path.join(data, "pic.png"))
+        p = self.program("l.mcl", '<? 1 >;\n< "SAVE" "PNG" "pic.png" 0, 0, 20, 20 >;\n')
+        out = self.run_velmora("--sandbox", p)
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("実行許可エラー：データディレクトリ外のファイル".encode(), out.stdout)
+        self.assertEqual(os.listdir(outside.name), [])
+        # A FIFO in the data directory does not hold the run.
+        os.mkfifo(os.path.join(data, "pipe.png"))
+        p = self.program("f.mcl", '<? 1 >;\n< "SAVE" "PNG" "pipe.png" 0, 0, 20, 20 >;\n')
+        self.assertEqual(self.run_velmora("--timeout", "10", p).returncode, 1)
 
     def test_settings_file_is_read_but_never_written(self):
         settings = os.path.join(self.home, "User_Setting.Txt")
