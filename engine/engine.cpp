@@ -129,7 +129,16 @@ void Engine::stopAll() { m_->stopAll(); }
 long Engine::runPasses(long maxPasses) { return m_->runPasses(maxPasses); }
 void Engine::step() { m_->step(); }
 bool Engine::anyRunnable() const { return m_->anyRunnable(); }
-bool Engine::closeAllFiles() { return m_->closeAllFiles(); }
+bool Engine::closeAllFiles() {
+  // The run is over: transfers still pending are abandoned (their workers
+  // joined, so none renames a body into place afterwards) and the transfer
+  // files "_net_N.$$$" leave the data directory now, not at the next run.
+  m_->cancelTransfers();
+  m_->transfers.clear();
+  m_->anyHttp = false;
+  m_->deleteTransferFiles();
+  return m_->closeAllFiles();
+}
 
 bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction) {
   return m_->replaceFile(path, bytes, instruction);
