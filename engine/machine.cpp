@@ -400,6 +400,19 @@ void Machine::runtimeError(u16view message) {
   stopAll();
 }
 
+void Machine::outOfMemory() {
+  // The instruction was left by the exception: it is the one before the
+  // task's next position. Its own partial results are dropped with it.
+  const TTaskInfo &t = tasks[std::size_t(current)];
+  const int listNo = t.PcodeListNo, position = t.INSTP - 1;
+  if (listNo >= 0 && position >= 0 && position < int(lists[std::size_t(listNo)].size()))
+    note(listNo, position, lists[std::size_t(listNo)][std::size_t(position)].kind);
+  inInstruction_ = false;
+  instructionFailed_ = false;
+  runtimeError(u"- メモリ不足");
+  scheduleChanged_ = true;
+}
+
 u16 Machine::lineOf(const ExecutionPoint &p) const {
   if (p.list < 0 || p.list >= kSlots) return {};
   const PcodeList &l = lists[std::size_t(p.list)];

@@ -153,6 +153,8 @@ class Machine {
   // Console line, error flag and message, then stop all. Only the first
   // error of one instruction is reported.
   void runtimeError(u16view message);
+  // The instruction in progress ran out of memory: "メモリ不足" at it.
+  void outOfMemory();
   bool errorFlag = false;
   u16 errorMessage;
   ExecutionPoint last;          // the last instruction started

@@ -177,6 +177,21 @@ class Cli(Home):
         self.assertTrue(os.path.exists(escaped))
         self.assertTrue(os.path.exists(connected))
 
+    def test_running_out_of_memory_is_a_run_time_error(self):
+        """A string doubled until the address space is gone: the run-time
+        error "メモリ不足" at that line and exit status 1, not an abort."""
+        import resource
+        if os.environ.get("VELMORA_SANITIZED"):
+            self.skipTest("the sanitizers reserve more address space than the limit")
+        p = self.program("m.mcl", '&S = "x";\nFOR K = 1 TO 60 DO\n&S = &S + &S;\nEND;\n??"never";\n')
+        limit = 1536 * 1024 * 1024
+        out = subprocess.run([RUNNER, "--home", self.home, p], capture_output=True, timeout=120,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+        self.assertEqual(out.returncode, 1, out.stderr)
+        self.assertIn("メモリ不足".encode(), out.stdout)
+        self.assertIn(b"Line 00002", out.stderr)
+        self.assertNotIn(b"never", out.stdout)
+
     def test_canvas_save_failures_are_reported(self):
         outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
         self.addCleanup(outside.cleanup)
