@@ -5,6 +5,7 @@
 // use. Only engine/ includes this header; everyone else drives the engine
 // through engine/engine.h.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -272,6 +273,8 @@ class Machine {
   std::array<Handler, 1000> handlers_{};
   bool inInstruction_ = false;
   bool scheduleChanged_ = false;
+  static constexpr std::chrono::milliseconds kBatchTime{20};
+  std::chrono::steady_clock::time_point batchEnd_;
   long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 

@@ -177,6 +177,27 @@ class Cli(Home):
         self.assertTrue(os.path.exists(escaped))
         self.assertTrue(os.path.exists(connected))
 
+    def test_stop_requests_do_not_wait_for_a_batch_of_long_passes(self):
+        """Each pass sorts a big list: --timeout and Ctrl-C end the run soon
+        after the pass in progress, not after a batch of them (or by the
+        watchdog)."""
+        p = self.program("s.mcl", "FOR K = 1 TO 200000 DO\nX = 200000 - K;\n&L[] += INTSTR(X);\nEND\n"
+                                  "??\"built\";\nFOR K = 1 TO 200 DO\n&A[] = [<] &L[];\nEND\n??\"done\";\n")
+        start = time.monotonic()
+        out = self.run_velmora("--timeout", "1", p)
+        self.assertEqual(out.returncode, 124)
+        self.assertLess(time.monotonic() - start, 2.5)
+        self.assertNotIn(b"did not return", out.stderr)
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1.0)
+        sent = time.monotonic()
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=30), 130)
+        self.assertLess(time.monotonic() - sent, 1.0)
+        self.assertNotIn(b"done", proc.stdout.read())
+        proc.stderr.close()
+        proc.stdout.close()
+
     def test_running_out_of_memory_is_a_run_time_error(self):
         """A string doubled until the address space is gone: the run-time
         error "メモリ不足" at that line and exit status 1, not an abort."""
