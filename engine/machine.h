@@ -20,6 +20,7 @@
 #include "engine/permissions.h"
 #include "engine/task.h"
 #include "engine/variables.h"
+#include "text/encoding.h"
 
 namespace velmora::engine {
 
@@ -30,13 +31,18 @@ enum TFileERROR : std::uint8_t {
 };
 
 // One of the ten numbered files shared by all tasks. A file opened for
-// reading is read whole when it is opened and handed out line by line.
+// reading is read as a stream, one line ahead of the program (so that EOF
+// knows whether another line follows); its encoding is judged from its
+// first lines. A UTF-16 file is read whole and handed out line by line.
 struct TFileInfo {
   std::filesystem::path Path;  // empty: the number is free
   TFileMode Mode = fmREAD;
-  std::FILE *FileVarTxt = nullptr;  // open for writing or appending
-  Lines readLines;
+  std::FILE *FileVarTxt = nullptr;  // open for writing, appending or reading a stream
+  Lines readLines;  // a UTF-16 file
   std::size_t readPos = 0;
+  velmora::Encoding readEncoding = velmora::Encoding::Utf8;
+  bool streaming = false;
+  std::optional<u16> nextLine;  // the stream's next line, read ahead
   TFileERROR ErrorCode = feNON;
 };
 
@@ -146,6 +152,8 @@ class Machine {
   bool readConfined() const { return permits.mode[std::size_t(Permission::FilesRead)] != PermitMode::Allow; }
   int openForWriting(const std::filesystem::path &path, bool append, u16view instruction);
   int openForReading(const std::filesystem::path &path, u16view instruction);
+  // At most kMaxWholeFile bytes (EFBIG beyond).
+  static constexpr long long kMaxWholeFile = 1LL << 30;
   std::optional<std::string> readFile(const std::filesystem::path &path, u16view instruction);
   bool replaceFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction);
   bool deleteFile(const std::filesystem::path &path, u16view instruction);
