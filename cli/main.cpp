@@ -182,7 +182,17 @@ class HeadlessUi : public UserInterface {
       std::fflush(stderr);
     }
     std::string text;
-    if (!std::getline(std::cin, text)) text.clear();
+    if (!std::getline(std::cin, text)) {
+      // Ctrl-C interrupts the read (SIGINT has no SA_RESTART): the run
+      // stops now, as it does outside GETS, without waiting for a line.
+      if (g_interrupted) {
+        std::cin.clear();
+        clearerr(stdin);
+        pumpEvents();
+        return InputMode::None;
+      }
+      text.clear();
+    }
     if (!text.empty() && text.back() == '\r') text.pop_back();
     line = from_utf8(text);
     return InputMode::Immediate;
@@ -361,7 +371,11 @@ int main(int argc, char **argv) {
     }
   }
 
-  std::signal(SIGINT, on_sigint);
+  // Without SA_RESTART: a read of standard input (GETS) returns at Ctrl-C.
+  struct sigaction interrupt {};
+  interrupt.sa_handler = on_sigint;
+  sigemptyset(&interrupt.sa_mask);
+  sigaction(SIGINT, &interrupt, nullptr);
   if (timeout > 0) start_watchdog(timeout);
   RunResult result = env.ExecTaskButtonClick();
   g_finished = true;

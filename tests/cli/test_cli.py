@@ -198,6 +198,18 @@ class Cli(Home):
         proc.stderr.close()
         proc.stdout.close()
 
+    def test_the_first_ctrl_c_ends_a_run_waiting_in_gets(self):
+        p = self.program("g.mcl", '?? GETS &S;\n??"after";\n')
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        self.addCleanup(proc.kill)
+        time.sleep(1.0)
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=3), 130)
+        self.assertNotIn(b"after", proc.stdout.read())
+        for f in (proc.stdin, proc.stdout, proc.stderr):
+            f.close()
+
     def test_running_out_of_memory_is_a_run_time_error(self):
         """A string doubled until the address space is gone: the run-time
         error "メモリ不足" at that line and exit status 1, not an abort."""
