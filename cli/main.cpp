@@ -18,8 +18,10 @@
 
 #include "canvas/qimage_canvas.h"
 #include "compiler/explanations.h"
+#include "cli/landlock.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
+#include "text/beneath.h"
 #include "text/paths.h"
 
 using namespace velmora;
@@ -60,6 +62,7 @@ const char *kHelp =
     "                    Without these the settings decide; a kind set to ask is denied\n"
     "                    here, since nobody can answer.\n"
     "  --no-input        GETS reads nothing and leaves its variable as it is\n"
+    "  --verbose         list on stderr the protections in force for the run\n"
     "  --help, --version\n"
     "\n"
     "GETS reads one line of standard input (without its line end); at the end of\n"
@@ -89,10 +92,15 @@ void on_sigint(int) {
   g_interrupted = 1;
 }
 
+// Set once the run is over; static, so that the detached watchdog can still
+// read it while main returns.
+std::atomic<bool> g_finished{false};
+
 // Ends the process when a run outlives its timeout by more than a grace
 // period: the run loop could not stop it, so an instruction blocks.
-void start_watchdog(double timeoutSeconds, const std::atomic<bool> &finished) {
-  std::thread([timeoutSeconds, &finished] {
+void start_watchdog(double timeoutSeconds) {
+  std::thread([timeoutSeconds] {
+    const std::atomic<bool> &finished = g_finished;
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::duration<double>(timeoutSeconds + kWatchdogGraceSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -182,7 +190,17 @@ class HeadlessUi : public UserInterface {
       std::fflush(stderr);
     }
     std::string text;
-    if (!std::getline(std::cin, text)) text.clear();
+    if (!std::getline(std::cin, text)) {
+      // Ctrl-C interrupts the read (SIGINT has no SA_RESTART): the run
+      // stops now, as it does outside GETS, without waiting for a line.
+      if (g_interrupted) {
+        std::cin.clear();
+        clearerr(stdin);
+        pumpEvents();
+        return InputMode::None;
+      }
+      text.clear();
+    }
     if (!text.empty() && text.back() == '\r') text.pop_back();
     line = from_utf8(text);
     return InputMode::Immediate;
@@ -203,7 +221,7 @@ int usage_error(const std::string &message) {
 int main(int argc, char **argv) {
   std::string home, data;
   std::vector<std::string> files;
-  bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false;
+  bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false, verbose = false;
   double timeout = 0;
   std::array<std::optional<engine::PermitMode>, engine::kPermissions> permits;
   // "commands,files" for --allow / --deny; false on an unknown kind.
@@ -264,6 +282,8 @@ int main(int argc, char **argv) {
       finalConsole = true;
     } else if (arg == "--no-input") {
       noInput = true;
+    } else if (arg == "--verbose") {
+      verbose = true;
     } else if (arg.rfind("--", 0) == 0) {
       return usage_error("unknown option " + arg);
     } else {
@@ -347,11 +367,38 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  std::signal(SIGINT, on_sigint);
-  std::atomic<bool> finished{false};
-  if (timeout > 0) start_watchdog(timeout, finished);
+  // A run that may not write (or read) outside the data directory opens its
+  // files beneath it; where the kernel offers Landlock the whole process is
+  // held to the same, and to no network without the network permission.
+  {
+    auto denied = [&env](engine::Permission p) { return env.permitMode(p) != engine::PermitMode::Allow; };
+    cli::Confinement c;
+    std::error_code ec;
+    c.data = std::filesystem::absolute(env.nextDataDirectory(), ec);
+    c.writeOutside = !denied(engine::Permission::Files);
+    c.readOutside = !denied(engine::Permission::FilesRead);
+    c.network = !denied(engine::Permission::Network);
+    std::string missing;
+    std::vector<std::string> inForce;
+    if (!c.writeOutside || !c.readOutside)
+      inForce.push_back(std::string("files opened beneath ") + c.data.string() +
+                        (kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
+    for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
+    if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
+    if (verbose) {
+      std::fprintf(stderr, "velmora-run: protections in force:%s\n", inForce.empty() ? " none" : "");
+      for (const std::string &line : inForce) std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+  }
+
+  // Without SA_RESTART: a read of standard input (GETS) returns at Ctrl-C.
+  struct sigaction interrupt {};
+  interrupt.sa_handler = on_sigint;
+  sigemptyset(&interrupt.sa_mask);
+  sigaction(SIGINT, &interrupt, nullptr);
+  if (timeout > 0) start_watchdog(timeout);
   RunResult result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
-  finished = true;
+  g_finished = true;
   ui.finishConsole(env.engine().console().lines());
   if (ui.interrupted) return 130;
   if (ui.timedOut) return 124;

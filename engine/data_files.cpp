@@ -190,6 +190,14 @@ int Machine::openForReading(const fs::path &path, u16view instruction) {
 std::optional<std::string> Machine::readFile(const fs::path &path, u16view instruction) {
   Fd fd(openForReading(path, instruction));
   if (fd.get() < 0) return std::nullopt;
+  // A whole-file read holds the file and its text in memory several times
+  // over: a file beyond the limit is the load error, not an exhausted
+  // memory (FILE OPEN READ reads any size line by line).
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || st.st_size > kMaxWholeFile) {
+    errno = EFBIG;
+    return std::nullopt;
+  }
   std::string bytes;
   char buffer[65536];
   for (;;) {

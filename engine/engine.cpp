@@ -1,6 +1,8 @@
 // The engine's interface: each call is a short errand into the machine.
 #include "engine/engine.h"
 
+#include <new>
+
 #include "engine/instructions.h"
 #include "engine/listing.h"
 #include "engine/machine.h"
@@ -126,10 +128,35 @@ void Engine::start() { m_->running = true; }
 void Engine::stop() { m_->running = false; }
 bool Engine::running() const { return m_->running; }
 void Engine::stopAll() { m_->stopAll(); }
-long Engine::runPasses(long maxPasses) { return m_->runPasses(maxPasses); }
-void Engine::step() { m_->step(); }
+// An instruction that runs out of memory (a string doubled until nothing
+// is left) is the run-time error "メモリ不足" at that instruction: every task
+// stops and the run ends as after any other error, instead of the process.
+long Engine::runPasses(long maxPasses) {
+  try {
+    return m_->runPasses(maxPasses);
+  } catch (const std::bad_alloc &) {
+    m_->outOfMemory();
+    return 1;
+  }
+}
+void Engine::step() {
+  try {
+    m_->step();
+  } catch (const std::bad_alloc &) {
+    m_->outOfMemory();
+  }
+}
 bool Engine::anyRunnable() const { return m_->anyRunnable(); }
-bool Engine::closeAllFiles() { return m_->closeAllFiles(); }
+bool Engine::closeAllFiles() {
+  // The run is over: transfers still pending are abandoned (their workers
+  // joined, so none renames a body into place afterwards) and the transfer
+  // files "_net_N.$$$" leave the data directory now, not at the next run.
+  m_->cancelTransfers();
+  m_->transfers.clear();
+  m_->anyHttp = false;
+  m_->deleteTransferFiles();
+  return m_->closeAllFiles();
+}
 
 bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction) {
   return m_->replaceFile(path, bytes, instruction);

@@ -162,8 +162,9 @@ class Engine {
   long runPasses(long maxPasses);
   void step();
   bool anyRunnable() const;
-  // Closes every numbered file; false (after the I/O error) when buffered
-  // data could not be written.
+  // The end of a run: abandons pending HTTP transfers and deletes the
+  // transfer files, and closes every numbered file; false (after the I/O
+  // error) when buffered data could not be written.
   bool closeAllFiles();
   // Writing at a path: inside the data directory always, else as the file
   // permission of the run says.

@@ -69,9 +69,65 @@ bool close_file(TFileInfo &f) {
   f.FileVarTxt = nullptr;
   f.readLines.clear();
   f.readPos = 0;
+  f.streaming = false;
+  f.nextLine.reset();
   f.Path.clear();
   f.Mode = fmREAD;
   return ok;
+}
+
+// The raw bytes of the stream's next line, without its end (CR LF, LF or
+// CR); false at the end of the file.
+bool read_raw_line(std::FILE *in, std::string &line) {
+  line.clear();
+  int c;
+  while ((c = getc_unlocked(in)) != EOF) {
+    if (c == '\n') return true;
+    if (c == '\r') {
+      int d = getc_unlocked(in);
+      if (d != '\n' && d != EOF) std::ungetc(d, in);
+      return true;
+    }
+    line += char(c);
+  }
+  return !line.empty();
+}
+
+// Reads the stream's next line ahead (none at its end).
+void read_ahead(TFileInfo &f) {
+  f.nextLine.reset();
+  std::string raw;
+  if (f.FileVarTxt && read_raw_line(f.FileVarTxt, raw)) f.nextLine = decode_as(raw, f.readEncoding);
+}
+
+// Opens the descriptor as a line stream: the encoding is judged from the
+// first 64 KB (whole lines of it), as a whole-file read judges the file.
+bool open_stream(TFileInfo &f, int fd) {
+  f.FileVarTxt = ::fdopen(fd, "rb");
+  if (!f.FileVarTxt) return false;
+  std::string head(65536, '\0');
+  head.resize(std::fread(head.data(), 1, head.size(), f.FileVarTxt));
+  const bool utf16 = head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF'));
+  if (utf16) {
+    // Line ends of UTF-16 are not single bytes: such a file is read whole.
+    std::string bytes = head;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.FileVarTxt)) > 0;) bytes.append(buffer, n);
+    f.readLines = split_lines(decode_bytes(bytes).text);
+    f.readPos = 0;
+    std::fclose(f.FileVarTxt);
+    f.FileVarTxt = nullptr;
+    return true;
+  }
+  std::size_t cut = head.size() == 65536 ? head.find_last_of("\r\n") : std::string::npos;
+  f.readEncoding = decode_bytes(cut == std::string::npos ? std::string_view(head) : std::string_view(head).substr(0, cut)).encoding;
+  if (f.readEncoding == Encoding::Utf8Bom) f.readEncoding = Encoding::Utf8;
+  std::rewind(f.FileVarTxt);
+  // A byte-order mark is not part of the first line.
+  if (head.rfind("\xEF\xBB\xBF", 0) == 0) std::fseek(f.FileVarTxt, 3, SEEK_SET);
+  f.streaming = true;
+  read_ahead(f);
+  return true;
 }
 
 void io_error(Machine &e, TFileInfo &f, const fs::path &path) {
@@ -112,11 +168,13 @@ void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
     file_failure(e, u"- ファイルオープンエラー\r" + shown, shown);
   };
   if (mode == u"READ") {
-    auto bytes = e.readFile(*path, u"FILE OPEN");
+    int fd = e.openForReading(*path, u"FILE OPEN");
     if (e.errorFlag) return;
-    if (!bytes) return fail();
-    f.readLines = split_lines(decode_bytes(*bytes).text);
-    f.readPos = 0;
+    if (fd < 0) return fail();
+    if (!open_stream(f, fd)) {
+      ::close(fd);
+      return fail();
+    }
     f.Mode = fmREAD;
   } else {
     // Created or truncated only once it is known to be a regular file with
@@ -142,7 +200,14 @@ void op_read(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 702
   TFileInfo *f = open_file(e, file_number(e, t, r, 1));
   if (!f || f->Mode != fmREAD || r.Param[3] != u"Σ") return;
   u16 line;
-  if (f->readPos < f->readLines.size()) line = std::move(f->readLines[f->readPos++]);
+  if (f->streaming) {
+    if (f->nextLine) {
+      line = std::move(*f->nextLine);
+      read_ahead(*f);
+    }
+  } else if (f->readPos < f->readLines.size()) {
+    line = std::move(f->readLines[f->readPos++]);
+  }
   e.setString(r.Param[4], line);
 }
 
@@ -166,7 +231,7 @@ void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 703
 void op_eof(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 704
   TFileInfo *f = open_file(e, file_number(e, t, r, 2));
   if (!f) return;
-  bool atEnd = f->Mode == fmREAD ? f->readPos >= f->readLines.size() : true;
+  bool atEnd = f->Mode != fmREAD ? true : f->streaming ? !f->nextLine : f->readPos >= f->readLines.size();
   t.FLAG = atEnd != r.negated;
 }
 

@@ -330,7 +330,14 @@ void Machine::serveTransfers() {
       continue;
     }
     TTaskInfo &t = tasks[std::size_t(x.slot)];
-    bool waiting = t.HTTP_REQ && t.state == tsACTIVE && t.HTTP_REQ_FILE == from_utf8(x.file.string());
+    const bool mine = t.HTTP_REQ && t.HTTP_REQ_FILE == from_utf8(x.file.string());
+    if (mine && t.state == tsSTOP) {
+      // A stopped task gets its result when it runs again: kept until then.
+      still = true;
+      ++it;
+      continue;
+    }
+    bool waiting = mine && t.state == tsACTIVE;
     if (waiting && !x.ok) {
       // A transfer that failed on the network is reported (in this pass,
       // after the error flag is cleared) rather than left waiting forever.
@@ -368,7 +375,7 @@ bool Machine::deleteTransferFiles() {
   for (int s = 0; s < kSlots; ++s) {
     std::filesystem::path f = transfer_file(*this, s);
     std::error_code ec;
-    if (std::filesystem::exists(f, ec) && !std::filesystem::remove(f, ec)) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(f, ec)) && !std::filesystem::remove(f, ec)) {
       runtimeError(u" ファイル保存機能不全(不正残存) " + from_utf8(f.string()));
       return false;
     }

@@ -411,6 +411,19 @@ void Machine::runtimeError(u16view message) {
   stopAll();
 }
 
+void Machine::outOfMemory() {
+  // The instruction was left by the exception: it is the one before the
+  // task's next position. Its own partial results are dropped with it.
+  const TTaskInfo &t = tasks[std::size_t(current)];
+  const int listNo = t.PcodeListNo, position = t.INSTP - 1;
+  if (listNo >= 0 && position >= 0 && position < int(lists[std::size_t(listNo)].size()))
+    note(listNo, position, lists[std::size_t(listNo)][std::size_t(position)].kind);
+  inInstruction_ = false;
+  instructionFailed_ = false;
+  runtimeError(u"- メモリ不足");
+  scheduleChanged_ = true;
+}
+
 u16 Machine::lineOf(const ExecutionPoint &p) const {
   if (p.list < 0 || p.list >= kSlots) return {};
   const PcodeList &l = lists[std::size_t(p.list)];
@@ -434,6 +447,11 @@ void Machine::step() {
 long Machine::runPasses(long maxPasses) {
   InstructionScope scope(inInstruction_);
   long done = 0;
+  // Batches end by time as well as by count: a stop request (Ctrl-C, a
+  // timeout, the stop button) is seen between batches, and passes of long
+  // instructions (sorting a big list) must not fill a batch of seconds.
+  // Only instructions outside the hot form take time worth checking.
+  batchEnd_ = std::chrono::steady_clock::now() + kBatchTime;
   while (done < maxPasses && running) {
     // The slots that may run, taken once and again only when a pass may
     // have started another task; the per-pass checks stay as in step().
@@ -503,7 +521,7 @@ long Machine::runPasses(long maxPasses) {
       }
       ++passCount;
       ++done;
-      bool event = false, executed = false;
+      bool event = false, executed = false, slow = false;
       for (int i = 0; i < count; ++i) {
         const int s = slots[i];
         Lane &lane = lanes[i];
@@ -537,7 +555,9 @@ long Machine::runPasses(long maxPasses) {
         if (t.IntRequest && !t.IntProcess) enterInterrupt(s);
         if (t.state != tsACTIVE) event = true;
         takeLanes();
+        slow = true;
       }
+      if (slow && std::chrono::steady_clock::now() >= batchEnd_) event = true;
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
       if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) {
@@ -604,8 +624,9 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     note(listNo, position, h.kind);
     h.run(*this, t, h, records[position]);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
-    // The pass ends here; an event ends the batch, as in the passes below.
-    if (t.state != tsACTIVE || errorFlag || !running) break;
+    // The pass ends here; an event ends the batch, as in the passes below,
+    // and so does the batch's time.
+    if (t.state != tsACTIVE || errorFlag || !running || std::chrono::steady_clock::now() >= batchEnd_) break;
     // A wait, a timer, a transfer, an error to raise or another slot that
     // may run: the passes go on one slot after another.
     if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||

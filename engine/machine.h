@@ -5,6 +5,7 @@
 // use. Only engine/ includes this header; everyone else drives the engine
 // through engine/engine.h.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "engine/permissions.h"
 #include "engine/task.h"
 #include "engine/variables.h"
+#include "text/encoding.h"
 
 namespace velmora::engine {
 
@@ -29,13 +31,18 @@ enum TFileERROR : std::uint8_t {
 };
 
 // One of the ten numbered files shared by all tasks. A file opened for
-// reading is read whole when it is opened and handed out line by line.
+// reading is read as a stream, one line ahead of the program (so that EOF
+// knows whether another line follows); its encoding is judged from its
+// first lines. A UTF-16 file is read whole and handed out line by line.
 struct TFileInfo {
   std::filesystem::path Path;  // empty: the number is free
   TFileMode Mode = fmREAD;
-  std::FILE *FileVarTxt = nullptr;  // open for writing or appending
-  Lines readLines;
+  std::FILE *FileVarTxt = nullptr;  // open for writing, appending or reading a stream
+  Lines readLines;  // a UTF-16 file
   std::size_t readPos = 0;
+  velmora::Encoding readEncoding = velmora::Encoding::Utf8;
+  bool streaming = false;
+  std::optional<u16> nextLine;  // the stream's next line, read ahead
   TFileERROR ErrorCode = feNON;
 };
 
@@ -145,6 +152,8 @@ class Machine {
   bool readConfined() const { return permits.mode[std::size_t(Permission::FilesRead)] != PermitMode::Allow; }
   int openForWriting(const std::filesystem::path &path, bool append, u16view instruction);
   int openForReading(const std::filesystem::path &path, u16view instruction);
+  // At most kMaxWholeFile bytes (EFBIG beyond).
+  static constexpr long long kMaxWholeFile = 1LL << 30;
   std::optional<std::string> readFile(const std::filesystem::path &path, u16view instruction);
   bool replaceFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction);
   bool deleteFile(const std::filesystem::path &path, u16view instruction);
@@ -153,6 +162,8 @@ class Machine {
   // Console line, error flag and message, then stop all. Only the first
   // error of one instruction is reported.
   void runtimeError(u16view message);
+  // The instruction in progress ran out of memory: "メモリ不足" at it.
+  void outOfMemory();
   bool errorFlag = false;
   u16 errorMessage;
   ExecutionPoint last;          // the last instruction started
@@ -270,6 +281,8 @@ class Machine {
   std::array<Handler, 1000> handlers_{};
   bool inInstruction_ = false;
   bool scheduleChanged_ = false;
+  static constexpr std::chrono::milliseconds kBatchTime{20};
+  std::chrono::steady_clock::time_point batchEnd_;
   long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 

@@ -75,11 +75,15 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
 
 void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines()); }
 
+std::filesystem::path Environment::nextDataDirectory() const {
+  if (!dataDirectoryOverride_.empty()) return dataDirectoryOverride_;
+  if (settings_.AppliDirCheckBox && !settings_.AppliDirEdit.empty())
+    return std::filesystem::path(to_utf8(settings_.AppliDirEdit));
+  return home;
+}
+
 void Environment::prepareEngine() {
-  if (!dataDirectoryOverride_.empty()) dataDirectory_ = dataDirectoryOverride_;
-  else if (settings_.AppliDirCheckBox && !settings_.AppliDirEdit.empty())
-    dataDirectory_ = std::filesystem::path(to_utf8(settings_.AppliDirEdit));
-  else dataDirectory_ = home;
+  dataDirectory_ = nextDataDirectory();
   engine::RunSettings run;
   run.dataDirectory = dataDirectory_;
   run.homeDirectory = home;

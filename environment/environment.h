@@ -196,6 +196,7 @@ class Environment : public engine::EngineHost {
   // ----- runs (the loop itself, its permits, pause and stop: runLoop)
   bool busy() const { return busy_; }  // a run or a step owns the engine
   const std::filesystem::path &dataDirectory() const { return dataDirectory_; }  // fixed when a run starts
+  std::filesystem::path nextDataDirectory() const;  // the one the next run will use
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine

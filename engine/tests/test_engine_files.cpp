@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include "engine/tests/machine_fixture.h"
 #include "tests/unit/temp_dir.h"
 #include "text/lines.h"
@@ -130,4 +132,54 @@ TEST_F(Files, VolumeInformationOfTheRoot) {
   EXPECT_EQ(v[0], u"C");
   EXPECT_FALSE(v[2].empty());  // the file system type of "/"
   EXPECT_EQ(v[3].size(), 8u);
+}
+
+// FILE OPEN READ streams the file: the lines, their ends (CR LF, LF, CR),
+// a byte-order mark, Shift-JIS, a missing last line end and empty lines
+// come out as a whole-file read gives them, and EOF holds exactly after
+// the last line.
+TEST_F(Files, ReadingLineByLineGivesWhatAWholeFileReadGives) {
+  const std::string texts[] = {"\xEF\xBB\xBF" "first\r\nsecond\nthird\r\rafter empty\r\n\r\nlast",
+                               "\x93\xfa\x96\x7b\r\n\r\nB\r\n", "", "\n", "only"};
+  for (const std::string &text : texts) {
+    dir.write("t.txt", text);
+    auto whole = read_text_file(dir / "t.txt");
+    ASSERT_TRUE(whole);
+    const std::size_t n = whole->lines.size();
+    for (std::size_t reads : {n > 0 ? n - 1 : 0, n, n + 1}) {
+      Lines program = {u"700 FILE ( Δ 1 ) . OPEN ( Ω \"t.txt\" , READ )"};
+      Lines names;
+      for (std::size_t i = 0; i < reads; ++i) {
+        program.push_back(u"702 FILE ( Δ 1 ) . READ ( Σ &S" + int16(int(i)) + u" )");
+        names.push_back(u"&S" + int16(int(i)));
+      }
+      Lines code;  // T-code lines as tcode() numbers them
+      for (const u16 &text : program) {
+        u16 number = int16(int(code.size()) + 1);
+        code.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
+      }
+      execute(code, names);
+      ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+      for (std::size_t i = 0; i < reads; ++i)
+        EXPECT_EQ(var((u"&S" + int16(int(i))).c_str()).StrVal, i < n ? whole->lines[i] : u16()) << text << " line " << i;
+      // EOF: no line follows once all were read.
+      EXPECT_EQ(e.files[1].nextLine.has_value() || e.files[1].readPos < e.files[1].readLines.size(), reads < n) << text;
+      e.closeAllFiles();
+    }
+  }
+}
+
+// One line of a big file is read without loading the file.
+TEST_F(Files, ReadingOneLineOfABigFileTakesLittleMemory) {
+  {
+    std::ofstream big(dir / "big.txt", std::ios::binary);
+    std::string line(1023, 'x');
+    line += '\n';
+    for (int i = 0; i < 256 * 1024; ++i) big << line;  // 256 MB
+  }
+  execute(tcode({u"700 FILE ( Δ 1 ) . OPEN ( Ω \"big.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}), {u"&S"});
+  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_EQ(var(u"&S").StrVal.size(), 1023u);
+  EXPECT_TRUE(e.files[1].readLines.empty());  // streamed, not read whole
+  e.closeAllFiles();
 }

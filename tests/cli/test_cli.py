@@ -6,6 +6,7 @@ Ctrl-C and the developer views (--tokens, --tcode, --listing).
 """
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -138,6 +139,114 @@ class Cli(Home):
         self.assertEqual(asked.returncode, 1)
         self.assertIn(b"--allow commands", asked.stderr)
         self.assertEqual(self.run_velmora("--deny", "bogus", p).returncode, 3)
+
+    def test_sandbox_protections_hold_the_whole_process(self):
+        """Landlock holds even a started command (allowed on purpose here):
+        it can neither write outside the data directory nor connect."""
+        verbose = self.run_velmora("--sandbox", "--verbose", self.program("n.mcl", "??1;\n"))
+        self.assertIn(b"files opened beneath", verbose.stderr)
+        if b"Landlock (ABI" not in verbose.stderr:
+            self.assertIn(b"the run goes on without it", verbose.stderr)
+            self.skipTest("no Landlock in this kernel")
+        self.assertIn(b"no TCP connections", verbose.stderr)
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        self.addCleanup(outside.cleanup)
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        self.addCleanup(listener.close)
+        port = listener.getsockname()[1]
+        data = os.path.join(self.home, "DATA")
+        os.makedirs(data, exist_ok=True)
+        escaped = os.path.join(outside.name, "escaped.txt")
+        connected = os.path.join(data, "connected.txt")
+        script = (f"import socket\ntry: open('{escaped}', 'w').write('x')\nexcept OSError: pass\n"
+                  f"try: socket.create_connection(('127.0.0.1', {port}), timeout=2).close(); open('{connected}', 'w')\n"
+                  f"except OSError: pass\n")
+        with open(os.path.join(outside.name, "attack.py"), "w") as f:
+            f.write(script)
+        p = self.program("c.mcl", f'COMMAND HIDE "python3 {outside.name}/attack.py";\nWAIT 30;\n??"done";\n')
+        confined = self.run_velmora("--sandbox", "--allow", "commands", p)
+        self.assertEqual(confined.returncode, 0, confined.stderr)
+        self.assertFalse(os.path.exists(escaped))
+        self.assertFalse(os.path.exists(connected))
+        # The same command with every kind allowed does both: the test
+        # would catch a command that never ran.
+        free = self.run_velmora("--allow", "commands,files,network,read", p)
+        self.assertEqual(free.returncode, 0, free.stderr)
+        self.assertTrue(os.path.exists(escaped))
+        self.assertTrue(os.path.exists(connected))
+
+    def test_stop_requests_do_not_wait_for_a_batch_of_long_passes(self):
+        """Each pass sorts a big list: --timeout and Ctrl-C end the run soon
+        after the pass in progress, not after a batch of them (or by the
+        watchdog)."""
+        p = self.program("s.mcl", "FOR K = 1 TO 200000 DO\nX = 200000 - K;\n&L[] += INTSTR(X);\nEND\n"
+                                  "??\"built\";\nFOR K = 1 TO 200 DO\n&A[] = [<] &L[];\nEND\n??\"done\";\n")
+        start = time.monotonic()
+        out = self.run_velmora("--timeout", "1", p)
+        self.assertEqual(out.returncode, 124)
+        self.assertLess(time.monotonic() - start, 2.5)
+        self.assertNotIn(b"did not return", out.stderr)
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1.0)
+        sent = time.monotonic()
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=30), 130)
+        self.assertLess(time.monotonic() - sent, 1.0)
+        self.assertNotIn(b"done", proc.stdout.read())
+        proc.stderr.close()
+        proc.stdout.close()
+
+    def test_the_first_ctrl_c_ends_a_run_waiting_in_gets(self):
+        p = self.program("g.mcl", '?? GETS &S;\n??"after";\n')
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        self.addCleanup(proc.kill)
+        time.sleep(1.0)
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=3), 130)
+        self.assertNotIn(b"after", proc.stdout.read())
+        for f in (proc.stdin, proc.stdout, proc.stderr):
+            f.close()
+
+    def test_running_out_of_memory_is_a_run_time_error(self):
+        """A string doubled until the address space is gone: the run-time
+        error "メモリ不足" at that line and exit status 1, not an abort."""
+        import resource
+        if os.environ.get("VELMORA_SANITIZED"):
+            self.skipTest("the sanitizers reserve more address space than the limit")
+        p = self.program("m.mcl", '&S = "x";\nFOR K = 1 TO 60 DO\n&S = &S + &S;\nEND;\n??"never";\n')
+        limit = 1536 * 1024 * 1024
+        out = subprocess.run([RUNNER, "--home", self.home, p], capture_output=True, timeout=120,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+        self.assertEqual(out.returncode, 1, out.stderr)
+        self.assertIn("メモリ不足".encode(), out.stdout)
+        self.assertIn(b"Line 00002", out.stderr)
+        self.assertNotIn(b"never", out.stdout)
+
+    def test_canvas_save_failures_are_reported(self):
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        self.addCleanup(outside.cleanup)
+        data = os.path.join(self.home, "DATA")
+        os.makedirs(data, exist_ok=True)
+        for target in ("/dev/full", os.path.join(outside.name, "missing", "x.png")):
+            p = self.program("s.mcl", f'<? 1 >;\n< "BOX" 10, 10 >;\n< "SAVE" "PNG" "{target}" 0, 0, 20, 20 >;\n??"never";\n')
+            out = self.run_velmora(p)
+            self.assertEqual(out.returncode, 1, target)
+            self.assertIn(f"ファイルI/Oエラー".encode(), out.stdout + out.stderr)
+            self.assertNotIn(b"never", out.stdout)
+        # A dangling link in the data directory leads nowhere in the sandbox.
+        os.symlink(os.path.join(outside.name, "made.png"), os.path.join(data, "pic.png"))
+        p = self.program("l.mcl", '<? 1 >;\n< "SAVE" "PNG" "pic.png" 0, 0, 20, 20 >;\n')
+        out = self.run_velmora("--sandbox", p)
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("実行許可エラー：データディレクトリ外のファイル".encode(), out.stdout)
+        self.assertEqual(os.listdir(outside.name), [])
+        # A FIFO in the data directory does not hold the run.
+        os.mkfifo(os.path.join(data, "pipe.png"))
+        p = self.program("f.mcl", '<? 1 >;\n< "SAVE" "PNG" "pipe.png" 0, 0, 20, 20 >;\n')
+        self.assertEqual(self.run_velmora("--timeout", "10", p).returncode, 1)
 
     def test_settings_file_is_read_but_never_written(self):
         settings = os.path.join(self.home, "User_Setting.Txt")

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "engine/http.h"
 #include "environment/environment.h"
@@ -88,6 +89,39 @@ TEST_F(Http, RequestParametersAndTheirErrors) {
   EXPECT_EQ(runProgram({u"&H[] += \"2000\";", u"HTTP &H[];", u"&A[] = <*> \"" + url(u"/agent") + u"\";"}),
             RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"- HTTP INVALID PARAMETER ");
+}
+
+// A task stopped while its transfer runs gets the result when it is made
+// active again (the result was thrown away, and the task waited forever),
+// and no transfer file stays in the data directory after the run.
+TEST_F(Http, ATaskStoppedDuringATransferResumesWhenActiveAgain) {
+  ASSERT_GT(server->port, 0);
+  env.tabs.loadLines({u"WAIT 3;", u"[#2].STOP;", u"WAIT 40;", u"[#2].ACTIVE;"}, ui);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"&A[] = <*> \"" + url(u"/slow") + u"\";", u"??\"got \" + &A[0];"}, ui);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_NE(ui.console.back().find(u"got late"), u16::npos) << to_utf8(ui.console.back());
+  EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_1.$$$"));
+}
+
+// A run that ends while the task is still stopped after its transfer
+// finished leaves no transfer file behind.
+TEST_F(Http, TransferFilesLeaveTheDataDirectoryWhenTheRunEnds) {
+  ASSERT_GT(server->port, 0);
+  env.tabs.loadLines({u"WAIT 3;", u"[#2].STOP;", u"WAIT 40;"}, ui);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  env.tabs.loadLines({u"&A[] = <*> \"" + url(u"/slow") + u"\";"}, ui);
+  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  // The stopped task keeps the run going: stopped by ■ once the body is in.
+  auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4500);
+  ui.onPump = [&] {
+    if (std::chrono::steady_clock::now() > stopAt) env.runLoop.KillTaskButtonClick();
+  };
+  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_1.$$$"));
 }
 
 TEST_F(Http, AFailedTransferIsReportedInsteadOfWaitingForever) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,7 +233,7 @@ TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
   fs::create_symlink(victim, data / "peek.txt");
   const Lines reads = {u"&A[] = <*> \"" + abs(victim) + u"\";", u"&A[] = <*> \"peek.txt\";",
                        u"FILE(1).OPEN(\"" + abs(victim) + u"\", READ);", u"&A[] = <*> \"../../" +
-                       abs(victim.relative_path()) + u"\";"};
+                       abs(victim.relative_path()) + u"\";", u"[#1].LOAD(\"" + abs(victim) + u"\");"};
   for (const u16 &op : reads) {
     EXPECT_EQ(run({op}), RunResult::Error) << to_utf8(op);
     EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u) << to_utf8(last());
@@ -251,17 +252,23 @@ TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
 TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
   set_setting(env, &Settings::FILE_ERROR_CheckBox, false);
   std::ofstream(data / "flip") << "inside";
+  // And a directory of the name swapped with a link to the directory
+  // outside, atomically (RENAME_EXCHANGE), while files are made in it.
+  fs::create_directories(data / "d");
+  fs::create_directory_symlink(outside.path(), data / ".alt");
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     // Only system calls here: swap, swap, until the parent is done.
     const std::string link = (data / ".l").string(), file = (data / ".f").string(), flip = (data / "flip").string();
+    const std::string alt = (data / ".alt").string(), dir = (data / "d").string();
     for (long i = 0; i < 20000000; ++i) {
       (void)!symlink(victim.c_str(), link.c_str());
       (void)!rename(link.c_str(), flip.c_str());
       int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
       if (fd >= 0) close(fd);
       (void)!rename(file.c_str(), flip.c_str());
+      (void)!syscall(SYS_renameat2, AT_FDCWD, alt.c_str(), AT_FDCWD, dir.c_str(), 2 /* RENAME_EXCHANGE */);
       if (getppid() == 1) break;
     }
     _exit(0);
@@ -269,7 +276,8 @@ TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"&L[] += \"pwned\";", u"FOR K = 1 TO 50 DO", u"FILE(1).OPEN(\"flip\", WRITE);",
                       u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;", u"FILE(2).OPEN(\"flip\", APPEND);",
-                      u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;", u"<*> \"flip\" = &L[];", u"END"},
+                      u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;", u"<*> \"flip\" = &L[];",
+                      u"<*> \"d/made.txt\" = &L[];", u"FILE(3).OPEN(\"d/opened.txt\", WRITE);", u"FILE(3).CLOSE;", u"END"},
                      ui);
   ASSERT_GE(env.compileDriver.compileActiveTab(), 0);
   int runs = 0;
@@ -282,6 +290,8 @@ TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
   waitpid(child, nullptr, 0);
   EXPECT_GT(runs, 0);
   EXPECT_EQ(slurp(victim), "precious");
+  EXPECT_FALSE(fs::exists(outside / "made.txt"));
+  EXPECT_FALSE(fs::exists(outside / "opened.txt"));
 }
 
 // Hostile names, generated: NUL, "..", absolute names, backslashes, links
