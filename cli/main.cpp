@@ -196,7 +196,7 @@ class HeadlessUi : public UserInterface {
       if (g_interrupted) {
         std::cin.clear();
         clearerr(stdin);
-        pumpEvents();
+        betweenSlices();
         return InputMode::None;
       }
       text.clear();

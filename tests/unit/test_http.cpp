@@ -97,11 +97,11 @@ TEST_F(Http, RequestParametersAndTheirErrors) {
 TEST_F(Http, ATaskStoppedDuringATransferResumesWhenActiveAgain) {
   ASSERT_GT(server->port, 0);
   env.tabs.loadLines({u"WAIT 3;", u"[#2].STOP;", u"WAIT 40;", u"[#2].ACTIVE;"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"&A[] = <*> \"" + url(u"/slow") + u"\";", u"??\"got \" + &A[0];"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Ended);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   EXPECT_NE(ui.console.back().find(u"got late"), u16::npos) << to_utf8(ui.console.back());
   EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_1.$$$"));
@@ -112,15 +112,15 @@ TEST_F(Http, ATaskStoppedDuringATransferResumesWhenActiveAgain) {
 TEST_F(Http, TransferFilesLeaveTheDataDirectoryWhenTheRunEnds) {
   ASSERT_GT(server->port, 0);
   env.tabs.loadLines({u"WAIT 3;", u"[#2].STOP;", u"WAIT 40;"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 0);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"&A[] = <*> \"" + url(u"/slow") + u"\";"}, ui);
-  ASSERT_EQ(env.compileDriver.mnCOMPILEClick(), 1);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   // The stopped task keeps the run going: stopped by ■ once the body is in.
   auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4500);
   ui.onPump = [&] {
-    if (std::chrono::steady_clock::now() > stopAt) env.runLoop.KillTaskButtonClick();
+    if (std::chrono::steady_clock::now() > stopAt) env.runLoop.stopAll();
   };
-  EXPECT_EQ(env.ExecTaskButtonClick(), RunResult::Stopped);
+  EXPECT_EQ(drive(env, ui), RunResult::Stopped);
   EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_1.$$$"));
 }
 
