@@ -289,10 +289,13 @@ std::size_t cp932_length(u16view text) {
 }
 
 u16 cut_cp932(u16view text, std::size_t max_bytes) {
+  // No character takes more than two bytes: a short text fits whole.
+  if (text.size() <= max_bytes / 2) return u16(text);
   std::size_t used = 0;
   std::size_t i = 0;
   for (; i < text.size(); ++i) {
-    std::size_t w = cp932_length(text.substr(i, 1));
+    const char16_t c = text[i];
+    const std::size_t w = c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F) ? 1 : cp932_length(text.substr(i, 1));
     if (used + w > max_bytes) break;
     used += w;
   }

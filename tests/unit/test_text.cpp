@@ -44,6 +44,12 @@ TEST(Cp932, ConvertsBothWaysAndMeasuresBytes) {
   // A double-byte character is never split when cutting.
   EXPECT_EQ(cut_cp932(u"abc∇∇∇", 6), u"abc∇");
   EXPECT_EQ(cut_cp932(u"∇∇∇∇∇∇∇∇∇∇∇", 20), u"∇∇∇∇∇∇∇∇∇∇");
+  // Half-width katakana counts one byte; a text that fits whole is kept.
+  EXPECT_EQ(cut_cp932(u"ｱｲ∇ｳ", 4), u"ｱｲ∇");
+  EXPECT_EQ(cut_cp932(u"ｱｲｳｴ∇", 5), u"ｱｲｳｴ");
+  EXPECT_EQ(cut_cp932(u"∇∇", 4), u"∇∇");
+  EXPECT_EQ(cut_cp932(u"", 0), u"");
+  EXPECT_EQ(cut_cp932(u"a", 0), u"");
   // Characters CP932 cannot hold become '?', undecodable bytes U+FFFD.
   EXPECT_EQ(to_cp932(u"a\U0001F600"), "a?");
   EXPECT_EQ(from_cp932("a\x81"), u"a\uFFFD");
