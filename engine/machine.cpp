@@ -568,12 +568,11 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     }
     const HotRecord &h = hots[position];
     if (h.pair && passes < maxPasses) {
-      // This record and the next as one step: two passes of the lone task.
-      lastPosition = position;
-      if (h.pair(*this, t, h, records[position])) {
-        ++passes;
-        lastPosition = position + 1;
-      }
+      // This record and the next (or a loop's step) as one step: one pass
+      // of the lone task per record, never beyond the batch.
+      const int n = h.pair(*this, t, h, records[position], maxPasses - passes + 1);
+      passes += n - 1;
+      lastPosition = n <= 2 ? position + n - 1 : stepLast;
       if (t.state != tsACTIVE) break;
       continue;
     }

@@ -88,6 +88,8 @@ class Machine {
   int registered = 0;    // registered programs
   bool running = false;  // the run loop goes on while this is set
   long long passCount = 0;
+  // The last record a step of more than two records ran (see PairHandler).
+  int stepLast = -1;
 
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).

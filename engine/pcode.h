@@ -92,9 +92,12 @@ using Handler = void (*)(Machine &, TTaskInfo &, const TPEXE &);
 
 struct HotRecord;
 using HotHandler = void (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
-// A record and the one after it run as one step by a task that runs alone;
-// false when the first failed or left the second to run on its own.
-using PairHandler = bool (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+// A record and the ones after it run as one step by a task that runs alone,
+// within `budget` passes (at least 2): returns the records it ran, one pass
+// each (1 when the first failed or left the second to run on its own). A
+// step of more than two records names the last one it ran in
+// Machine::stepLast.
+using PairHandler = int (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &, long budget);
 
 // The form of a record that the scheduler runs, kept in an array beside the
 // P-code list (whose records keep their texts for the listing and the
