@@ -284,9 +284,15 @@ void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
 }
 
 void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 329
-  StrValue rest = t.STR_REM;
-  store_string(e, r, 2, t.STR_WORK);
-  if (!e.errorFlag) store_string(e, r, 4, std::move(rest));
+  // Two string stores: the piece, then the rest (which the string register
+  // holds afterwards), without copying either more than the stores need.
+  const int piece = e.varOf(r, 2);
+  if (piece < 0) return e.undefinedError(r.Param[2]);
+  e.vars[piece].StrVal = t.STR_WORK;
+  t.STR_WORK = t.STR_REM;
+  const int rest = e.varOf(r, 4);
+  if (rest < 0) return e.undefinedError(r.Param[4]);
+  e.vars[rest].StrVal = t.STR_REM;
 }
 
 void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 045

@@ -13,8 +13,14 @@ char16_t fold_char(char16_t c) {
 
 namespace {
 
-bool includes_start(u16view option) { return option == u"[++]" || option == u"[+-]"; }
-bool includes_end(u16view option) { return option == u"[++]" || option == u"[-+]"; }
+// The zone options "[++]" "[+-]" "[-+]" "[--]": whether the zone keeps its
+// start and its end text. Read by character: these run for every zone.
+bool zone_option(u16view option) {
+  return option.size() == 4 && option[0] == u'[' && option[3] == u']' &&
+         (option[1] == u'+' || option[1] == u'-') && (option[2] == u'+' || option[2] == u'-');
+}
+bool includes_start(u16view option) { return zone_option(option) && option[1] == u'+'; }
+bool includes_end(u16view option) { return zone_option(option) && option[2] == u'+'; }
 
 }  // namespace
 
