@@ -100,6 +100,7 @@ int Machine::findFreeList() const {
 
 void Machine::rebuildHot(int list) {
   if (list < 0 || list >= kSlots) return;
+  ++hotGeneration_;
   const PcodeList &records = lists[std::size_t(list)];
   std::vector<HotRecord> &out = hot[std::size_t(list)];
   out.clear();
@@ -169,6 +170,7 @@ void Machine::freeList(int list) {
   if (list < 0 || list >= kSlots) return;
   PcodeList().swap(lists[std::size_t(list)]);
   std::vector<HotRecord>().swap(hot[std::size_t(list)]);
+  ++hotGeneration_;
 }
 
 int Machine::findFunction(u16view name) const {
@@ -207,6 +209,7 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
     runtimeError(u"  - 空いているスロットがありません");
     return -1;
   }
+  ++hotGeneration_;  // the list changes, even when loading fails
   lists[std::size_t(listNo)].clear();
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return -1;
   rebuildHot(listNo);
@@ -555,6 +558,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
   const TPEXE *records = lists[std::size_t(listNo)].data();
   const HotRecord *hots = hot[std::size_t(listNo)].data();
   int size = int(lists[std::size_t(listNo)].size());
+  std::uint64_t generation = hotGeneration_;
   long passes = done;
   int lastPosition = -1;  // the last record whose execution point is not yet noted
   bool more = false;
@@ -589,7 +593,8 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     if (!h.run) continue;  // a label or function line
     lastPosition = -1;
     note(listNo, position, h.kind);
-    h.run(*this, t, h, records[position]);
+    // The family's handler, called directly (h.run would call it).
+    if (const Handler family = handlers_[std::size_t(h.kind)]) family(*this, t, records[position]);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below.
     if (t.state != tsACTIVE || errorFlag || !running) break;
@@ -600,9 +605,13 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
       more = true;
       break;
     }
-    records = lists[std::size_t(listNo)].data();
-    hots = hot[std::size_t(listNo)].data();
-    size = int(lists[std::size_t(listNo)].size());
+    // Only a changed list (whose hot form is then rebuilt) moves them.
+    if (hotGeneration_ != generation) {
+      generation = hotGeneration_;
+      records = lists[std::size_t(listNo)].data();
+      hots = hot[std::size_t(listNo)].data();
+      size = int(lists[std::size_t(listNo)].size());
+    }
   }
   if (lastPosition >= 0) {
     note(listNo, lastPosition, hots[lastPosition].kind);

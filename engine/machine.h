@@ -249,6 +249,9 @@ class Machine {
   std::array<Handler, 1000> handlers_{};
   bool inInstruction_ = false;
   bool scheduleChanged_ = false;
+  // Counts the changes of any list or its hot form: a run loop holding
+  // pointers into them takes them again when it moved.
+  std::uint64_t hotGeneration_ = 0;
   long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 
