@@ -3,7 +3,9 @@
 // start about 12 million instructions. These definitions stand for the
 // libcurl functions the engine calls and forward to the library once it is
 // loaded; they stay inside the executable (hidden). When libcurl cannot be
-// loaded every transfer fails with CURLE_FAILED_INIT and the reason.
+// loaded every transfer fails with CURLE_FAILED_INIT and the reason. The
+// browser build has transfers of its own and no libcurl.
+#ifndef __EMSCRIPTEN__
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <dlfcn.h>
@@ -138,3 +140,5 @@ void curl_slist_free_all(struct curl_slist *list) {
 }
 
 }  // extern "C"
+
+#endif  // __EMSCRIPTEN__
