@@ -53,16 +53,20 @@ first_line() { ( cd "$work" && "$@" 2>/dev/null | head -n 1 ); }
 ratio() { [ "$2" = "-" ] && echo "-" || printf '%.2fx' "$(echo "$1 / $2" | bc -l)"; }
 
 lua=$(command -v lua5.4 || true)
+# Debian's own python3 (a python3 earlier on PATH may be a shim that adds
+# start-up time); the NAME.py programs run their loops inside a function.
+py=/usr/bin/python3
+[ -x "$py" ] || py=$(command -v python3)
 printf '%-12s %9s %10s %10s %9s %10s %10s\n' benchmark velmora 'py3(fn)' 'py3(top)' lua5.4 'vs py(fn)' 'vs lua'
 for program in bench/programs/*.mcl; do
   name=$(basename "$program" .mcl)
   vout=$(first_line "$runner" --home "$work" --final-console "$PWD/$program")
-  pout=$(first_line python3 "$PWD/bench/programs/$name.py")
+  pout=$(first_line "$py" "$PWD/bench/programs/$name.py")
   [ "$vout" = "$pout" ] || echo "  $name: results differ (velmora $vout, python3 $pout)" >&2
   vtime=$(seconds "$runner" --home "$work" --final-console "$PWD/$program")
-  ptime=$(seconds python3 "$PWD/bench/programs/$name.py")
+  ptime=$(seconds "$py" "$PWD/bench/programs/$name.py")
   ttime=-
-  [ -f "bench/programs/$name.top.py" ] && ttime=$(seconds python3 "$PWD/bench/programs/$name.top.py")
+  [ -f "bench/programs/$name.top.py" ] && ttime=$(seconds "$py" "$PWD/bench/programs/$name.top.py")
   ltime=-
   [ -n "$lua" ] && ltime=$(seconds "$lua" "$PWD/bench/programs/$name.lua")
   printf '%-12s %8ss %9ss %9s%s %8s%s %10s %10s\n' "$name" "$vtime" "$ptime" "$ttime" \
@@ -101,9 +105,9 @@ for mb in 1 4 16; do
   cp "$work/DATA/page.txt" "$work/DATA/page_text.txt" "$work/"
   for name in zone_page zone_page_text; do
     vout=$(first_line "$runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
-    pout=$(first_line python3 "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
+    pout=$(first_line "$py" "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
     vtime=$(seconds "$runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
-    ptime=$(seconds python3 "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
+    ptime=$(seconds "$py" "$PWD/bench/pages/zone_page.py" "${name#zone_}.txt")
     [ "$vout" = "$pout" ] || echo "  $name $mb MB: results differ (velmora $vout, python3 $pout)" >&2
     vtimes[$name$mb]=$vtime
     printf '%-20s %9.3fs %9.3fs %7.2fx' "$name ${mb}MB" "$vtime" "$ptime" "$(echo "$vtime / $ptime" | bc -l)"
@@ -137,6 +141,18 @@ one=$(seconds "$runner" --home "$work" --final-console "$PWD/bench/programs/for_
 all=$(seconds "$runner" --home "$work" --final-console "${ten[@]}")
 printf '\nfor_loop: one program %ss, ten together %ss = %s of ten times one\n' "$one" "$all" \
   "$(ratio "$all" "$(echo "10 * $one" | bc -l)")"
+
+# Instructions per iteration beside lua5.4 and python3 (callgrind; machine
+# load does not change them), and the other build's where there is one.
+if command -v valgrind >/dev/null; then
+  echo
+  echo "callgrind instructions (this build):"
+  "$py" bench/counts.py "$runner"
+  if [ -n "${VELMORA_BASE:-}" ] && [ -x "$VELMORA_BASE/build/cli/velmora-run" ]; then
+    echo "callgrind instructions ($VELMORA_BASE):"
+    "$py" bench/counts.py "$VELMORA_BASE/build/cli/velmora-run"
+  fi
+fi
 
 # Records per second of the scheduler, this build and the other side by side.
 echo

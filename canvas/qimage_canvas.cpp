@@ -50,11 +50,21 @@ ImageCanvas::ImageCanvas() {
   reset();
 }
 
+// A canvas's surface is made when it is first drawn on or shown: a run
+// that draws nothing allocates none of the ten.
+QImage &ImageCanvas::surface(int canvas) const {
+  QImage &img = images_[std::size_t(canvas)];
+  if (img.isNull()) {
+    img = QImage(kDefaultSize, kDefaultSize, QImage::Format_RGB32);
+    img.fill(Qt::white);
+  }
+  return img;
+}
+
 void ImageCanvas::reset() {
   for (int i = 0; i < engine::kCanvases; ++i) {
     QImage &img = images_[std::size_t(i)];
-    if (img.isNull()) img = QImage(400, 400, QImage::Format_RGB32);
-    img.fill(Qt::white);
+    if (!img.isNull()) img.fill(Qt::white);
     notify(i);
   }
 }
@@ -71,7 +81,7 @@ void ImageCanvas::place(int canvas, int x, int y) {
 
 void ImageCanvas::extent(int canvas, int w, int h) {
   if (w <= 0 || h <= 0 || w > 10000 || h > 10000) return;
-  QImage &img = images_[std::size_t(canvas)];
+  QImage &img = surface(canvas);
   QImage bigger(w, h, QImage::Format_RGB32);
   bigger.fill(Qt::white);
   {
@@ -83,13 +93,13 @@ void ImageCanvas::extent(int canvas, int w, int h) {
 }
 
 void ImageCanvas::backColour(int canvas, int colour) {
-  images_[std::size_t(canvas)].fill(colour_of(colour));
+  surface(canvas).fill(colour_of(colour));
   notify(canvas);
 }
 
 void ImageCanvas::line(int canvas, int x0, int y0, int x1, int y1, const engine::Pen &pen) {
   {
-    Painter p(images_[std::size_t(canvas)], &pen);
+    Painter p(surface(canvas), &pen);
     p.setPen(pen_of(pen));
     p.drawLine(x0, y0, x1, y1);
   }
@@ -98,7 +108,7 @@ void ImageCanvas::line(int canvas, int x0, int y0, int x1, int y1, const engine:
 
 void ImageCanvas::fillRect(int canvas, const engine::Rect &r, int colour) {
   {
-    Painter p(images_[std::size_t(canvas)]);
+    Painter p(surface(canvas));
     p.fillRect(rect_of(r), colour_of(colour));
   }
   notify(canvas);
@@ -106,7 +116,7 @@ void ImageCanvas::fillRect(int canvas, const engine::Rect &r, int colour) {
 
 void ImageCanvas::ellipse(int canvas, const engine::Rect &box, const engine::Pen &pen, int fill) {
   {
-    Painter p(images_[std::size_t(canvas)], &pen);
+    Painter p(surface(canvas), &pen);
     p.setPen(pen_of(pen));
     p.setBrush(colour_of(fill));
     p.drawEllipse(rect_of(box));
@@ -117,7 +127,7 @@ void ImageCanvas::ellipse(int canvas, const engine::Rect &box, const engine::Pen
 void ImageCanvas::pie(int canvas, const engine::Rect &box, double start, double span, const engine::Pen &pen,
                       int fill) {
   {
-    Painter p(images_[std::size_t(canvas)], &pen);
+    Painter p(surface(canvas), &pen);
     p.setPen(pen_of(pen));
     p.setBrush(colour_of(fill));
     // Qt counts angles in sixteenths of a degree, counter-clockwise.
@@ -131,7 +141,7 @@ void ImageCanvas::polygon(int canvas, const std::vector<std::pair<int, int>> &po
   QPolygon poly;
   for (auto [x, y] : points) poly << QPoint(x, y);
   {
-    Painter p(images_[std::size_t(canvas)], &pen);
+    Painter p(surface(canvas), &pen);
     p.setPen(pen_of(pen));
     p.setBrush(colour_of(fill));
     p.drawPolygon(poly);
@@ -146,7 +156,7 @@ void ImageCanvas::bezier(int canvas, const std::vector<std::pair<int, int>> &poi
     path.cubicTo(points[i].first, points[i].second, points[i + 1].first, points[i + 1].second, points[i + 2].first,
                  points[i + 2].second);
   {
-    Painter p(images_[std::size_t(canvas)], &pen);
+    Painter p(surface(canvas), &pen);
     p.setPen(pen_of(pen));
     p.drawPath(path);
   }
@@ -155,7 +165,7 @@ void ImageCanvas::bezier(int canvas, const std::vector<std::pair<int, int>> &poi
 
 void ImageCanvas::text(int canvas, int x, int y, u16view text, const engine::Font &font, int tenths) {
   {
-    Painter p(images_[std::size_t(canvas)]);
+    Painter p(surface(canvas));
     QFont f = font_of(font);
     p.setFont(f);
     p.translate(x, y);
@@ -174,7 +184,7 @@ int ImageCanvas::lineHeight(int, const engine::Font &font) { return QFontMetrics
 void ImageCanvas::clippedText(int canvas, int x, int y, u16view text, const engine::Font &font,
                               const engine::Rect *clip) {
   {
-    Painter p(images_[std::size_t(canvas)]);
+    Painter p(surface(canvas));
     if (clip) p.setClipRect(rect_of(*clip));
     QFont f = font_of(font);
     p.setFont(f);
@@ -186,12 +196,12 @@ void ImageCanvas::clippedText(int canvas, int x, int y, u16view text, const engi
 }
 
 bool ImageCanvas::saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) {
-  QImage part = images_[std::size_t(canvas)].copy(rect_of(r));
+  QImage part = surface(canvas).copy(rect_of(r));
   return part.save(QString::fromStdString(file.string()), png ? "PNG" : "BMP", png ? 30 : -1);
 }
 
 std::optional<std::string> ImageCanvas::encodeImage(int canvas, const engine::Rect &r, bool png) {
-  QImage part = images_[std::size_t(canvas)].copy(rect_of(r));
+  QImage part = surface(canvas).copy(rect_of(r));
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
@@ -213,7 +223,7 @@ bool ImageCanvas::loadImage(int canvas, const std::filesystem::path &file, int x
 
 bool ImageCanvas::drawPicture(int canvas, const QImage &picture, int x, int y, const engine::Rect *stretch) {
   {
-    Painter p(images_[std::size_t(canvas)]);
+    Painter p(surface(canvas));
     if (stretch) p.drawImage(rect_of(*stretch), picture);
     else p.drawImage(x, y, picture);
   }

@@ -14,7 +14,9 @@ class ImageCanvas : public engine::CanvasServices {
  public:
   ImageCanvas();
 
-  const QImage &image(int canvas) const { return images_[std::size_t(canvas)]; }
+  static constexpr int kDefaultSize = 400;  // a canvas's size until EXTENT changes it
+
+  const QImage &image(int canvas) const { return surface(canvas); }
   bool visible(int canvas) const { return visible_[std::size_t(canvas)]; }
   QPoint position(int canvas) const { return positions_[std::size_t(canvas)]; }
   // Called after every change of a canvas (drawing, showing, moving).
@@ -23,8 +25,14 @@ class ImageCanvas : public engine::CanvasServices {
   void showHide(int canvas, bool show) override;
   void place(int canvas, int x, int y) override;
   void extent(int canvas, int width, int height) override;
-  int width(int canvas) const override { return images_[std::size_t(canvas)].width(); }
-  int height(int canvas) const override { return images_[std::size_t(canvas)].height(); }
+  int width(int canvas) const override {
+    const QImage &img = images_[std::size_t(canvas)];
+    return img.isNull() ? kDefaultSize : img.width();
+  }
+  int height(int canvas) const override {
+    const QImage &img = images_[std::size_t(canvas)];
+    return img.isNull() ? kDefaultSize : img.height();
+  }
   void backColour(int canvas, int colour) override;
   void line(int canvas, int x0, int y0, int x1, int y1, const engine::Pen &pen) override;
   void fillRect(int canvas, const engine::Rect &r, int colour) override;
@@ -46,7 +54,9 @@ class ImageCanvas : public engine::CanvasServices {
 
  private:
   bool drawPicture(int canvas, const QImage &picture, int x, int y, const engine::Rect *stretch);
-  std::array<QImage, engine::kCanvases> images_;
+  // Null until the canvas is first used (surface() makes it).
+  mutable std::array<QImage, engine::kCanvases> images_;
+  QImage &surface(int canvas) const;
   std::array<bool, engine::kCanvases> visible_{};
   std::array<QPoint, engine::kCanvases> positions_;
   void notify(int canvas) {

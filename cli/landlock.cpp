@@ -103,6 +103,7 @@ std::vector<std::string> restrict_process(const Confinement &c, std::string &mis
                             "/etc/nsswitch.conf", "/etc/gai.conf", "/etc/host.conf", "/etc/ld.so.cache",
                             "/var/cache/fontconfig", "/proc", "/dev", "/sys/devices/system/cpu"})
         allow(ruleset, p, read);
+      for (const std::filesystem::path &p : c.runtimeReads) allow(ruleset, p, read);
       if (const char *h = std::getenv("HOME"); h && *h) {
         std::filesystem::path home(h);
         for (const char *p : {".cache/fontconfig", ".fonts", ".local/share/fonts", ".fontconfig"}) allow(ruleset, home / p, read);

@@ -15,6 +15,9 @@ struct Confinement {
   bool writeOutside = true;  // files: writing outside the data directory allowed
   bool readOutside = true;   // read: reading outside the data directory allowed
   bool network = true;       // network allowed
+  // Directories of the runner's own that it may read when reading is
+  // confined (the canvas module, loaded on first use).
+  std::vector<std::filesystem::path> runtimeReads;
 };
 
 // The Landlock ABI of this kernel: 0 when Landlock is missing or disabled.

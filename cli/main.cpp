@@ -14,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include <QGuiApplication>
-
-#include "canvas/qimage_canvas.h"
+#include "cli/lazy_canvas.h"
 #include "compiler/explanations.h"
 #include "cli/landlock.h"
 #include "engine/listing.h"
@@ -293,15 +291,8 @@ int main(int argc, char **argv) {
   if (files.empty()) return usage_error("no program file given");
   if (files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
 
-  // Canvases draw for real without a display. Qt's own diagnostics are not
-  // part of the runner's output.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-    if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-  });
-  int qtArgc = 1;
-  QGuiApplication app(qtArgc, argv);
-  canvas::ImageCanvas canvases;
+  // The canvases (and Qt) are loaded when a program first uses one.
+  cli::LazyCanvas canvases(cli::canvas_module_directories());
 
   HeadlessUi ui;
   ui.streaming = !finalConsole;
@@ -378,6 +369,7 @@ int main(int argc, char **argv) {
     c.writeOutside = !denied(engine::Permission::Files);
     c.readOutside = !denied(engine::Permission::FilesRead);
     c.network = !denied(engine::Permission::Network);
+    for (const std::string &dir : cli::canvas_module_directories()) c.runtimeReads.emplace_back(dir);
     std::string missing;
     std::vector<std::string> inForce;
     if (!c.writeOutside || !c.readOutside)

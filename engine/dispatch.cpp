@@ -199,62 +199,105 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
 
 // A comparison and the conditional jump after it.
 template <Relation Rel, bool A, bool B>
-bool compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
   const bool flag = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
   t.FLAG = flag;
   ++t.INSTP;
   if (flag == h.jumpIfTrue) jump_to(e, t, h.v3);
-  return true;
+  return 2;
 }
 
 // WORK := a op b, then a store of WORK into a variable.
 template <ArithOp Op, bool A, bool B>
-bool binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
-    if (b == 0) return fallback(e, t, h, r), false;
+    if (b == 0) return fallback(e, t, h, r), 1;
   const long double v = apply<Op>(a, b);
-  if (!std::isfinite(v)) return fallback(e, t, h, r), false;
+  if (!std::isfinite(v)) return fallback(e, t, h, r), 1;
   t.WORK = v;
   ++t.INSTP;
   e.vars[h.v3].Val1 = v;
-  return true;
+  return 2;
+}
+
+// The step of a counting loop: a calculation, its store and the jump back
+// to the loop's label (three records), then, when the budget allows, the
+// comparison and conditional jump that follow the label (two more): five
+// passes in one dispatch. Chosen when the three records follow each other;
+// the comparison is taken only if the label leads to a paired comparison
+// when the step runs. On entry INSTP is the calculation's position + 1.
+template <ArithOp Op, bool A, bool B>
+int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  const long double a = first<A>(e, h), b = second<B>(e, h);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return fallback(e, t, h, r), 1;
+  const long double v = apply<Op>(a, b);
+  if (!std::isfinite(v)) return fallback(e, t, h, r), 1;
+  t.WORK = v;
+  e.vars[h.v3].Val1 = v;
+  const int position = t.INSTP - 1;
+  e.stepLast = position + 1;
+  if (budget < 3) {
+    ++t.INSTP;
+    return 2;
+  }
+  // The jump (position + 2), as jump() runs it.
+  e.stepLast = position + 2;
+  const int32_t label = (&h)[2].v1;
+  const int32_t target = e.labels[std::size_t(e.current)][std::size_t(label)];
+  if (target < 0) {
+    t.INSTP = uint16_t(position + 3);
+    return 3;
+  }
+  t.INSTP = uint16_t(target + 1);
+  if (budget < 5) return 3;
+  // The label is skipped; the record after it runs if it is a paired
+  // comparison (never a break record or anything else).
+  const std::size_t compare = std::size_t(target) + 1;
+  if (compare >= e.hot[std::size_t(t.PcodeListNo)].size()) return 3;  // a label at the end
+  const HotRecord &c = (&h)[std::ptrdiff_t(compare) - position];
+  if (c.kind != opCOMPARE || !c.pair) return 3;
+  t.INSTP = uint16_t(compare + 1);
+  const int n = c.pair(e, t, c, (&r)[std::ptrdiff_t(compare) - position], budget - 3);
+  e.stepLast = int(compare) + n - 1;
+  return 3 + n;
 }
 
 template <bool A, bool B>
-bool mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   const int64_t a = truncate_to_int64(first<A>(e, h));
   const int64_t b = truncate_to_int64(second<B>(e, h));
-  if (b == 0) return fallback(e, t, h, r), false;
+  if (b == 0) return fallback(e, t, h, r), 1;
   const long double v = b == -1 ? 0 : static_cast<long double>(a % b);
   t.WORK = v;
   ++t.INSTP;
   e.vars[h.v3].Val1 = v;
-  return true;
+  return 2;
 }
 
 template <bool A>
-bool load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
   const long double v = first<A>(e, h);
   t.WORK = v;
   ++t.INSTP;
   e.vars[h.v3].Val1 = v;
-  return true;
+  return 2;
 }
 
 // A load and a compound assignment of it (X += 1).
 template <ArithOp Op, bool A>
-bool load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   t.WORK = first<A>(e, h);
   ++t.INSTP;
   long double &x = e.vars[h.v3].Val1;
   const TPEXE &next = (&r)[1];
   if constexpr (Op == ArithOp::Div)
-    if (t.WORK == 0) return e.handler(next.kind)(e, t, next), true;
+    if (t.WORK == 0) return e.handler(next.kind)(e, t, next), 2;
   const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
-  if (!std::isfinite(v)) return e.handler(next.kind)(e, t, next), true;
+  if (!std::isfinite(v)) return e.handler(next.kind)(e, t, next), 2;
   x = v;
-  return true;
+  return 2;
 }
 
 template <Relation Rel>
@@ -269,6 +312,13 @@ struct BinaryAssign {
   template <bool A, bool B>
   struct With {
     static constexpr PairHandler fn = binary_assign<Op, A, B>;
+  };
+};
+template <ArithOp Op>
+struct StepJump {
+  template <bool A, bool B>
+  struct With {
+    static constexpr PairHandler fn = step_jump<Op, A, B>;
   };
 };
 template <bool A, bool B>
@@ -305,6 +355,16 @@ PairHandler pick_binary_assign(ArithOp op, bool a, bool b) {
   }
 }
 
+PairHandler pick_step_jump(ArithOp op, bool a, bool b) {
+  switch (op) {
+    case ArithOp::Add: return pair2<StepJump<ArithOp::Add>::With>(a, b);
+    case ArithOp::Sub: return pair2<StepJump<ArithOp::Sub>::With>(a, b);
+    case ArithOp::Mul: return pair2<StepJump<ArithOp::Mul>::With>(a, b);
+    case ArithOp::Div: return pair2<StepJump<ArithOp::Div>::With>(a, b);
+    default: return nullptr;
+  }
+}
+
 template <bool A>
 PairHandler pick_load_assign_op(ArithOp op) {
   switch (op) {
@@ -316,8 +376,9 @@ PairHandler pick_load_assign_op(ArithOp op) {
   }
 }
 
-// The pair handler for a fast record followed by a fast one, or nullptr.
-PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &nextRecord) {
+// The pair handler for a fast record followed by a fast one (and, for the
+// step of a loop, a jump after them), or nullptr.
+PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &nextRecord, const HotRecord *third) {
   const bool a = h.v1 >= 0, b = h.v2 >= 0;  // variable or constant operands
   switch (h.kind) {
     case opCOMPARE:
@@ -326,8 +387,10 @@ PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &next
         return pick_compare_jump(Relation(h.oper), a, b);
       break;
     case opBINARY:
-      if (next.kind == opASSIGN) return pick_binary_assign(ArithOp(h.oper), a, b);
-      break;
+      if (next.kind != opASSIGN) break;
+      if (third && third->kind == opJMP && third->fast && third->v1 >= 0)
+        return pick_step_jump(ArithOp(h.oper), a, b);
+      return pick_binary_assign(ArithOp(h.oper), a, b);
     case opMOD:
       if (next.kind == opASSIGN) return pair2<ModAssign>(a, b);
       break;
@@ -350,7 +413,8 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
     const HotRecord &next = hot[p + 1];
     h.pair = nullptr;
     if (!h.fast || !next.fast) continue;
-    h.pair = pair_of(h, next, records[p + 1]);
+    const HotRecord *third = p + 2 < hot.size() ? &hot[p + 2] : nullptr;
+    h.pair = pair_of(h, next, records[p + 1], third);
     if (!h.pair) continue;
     h.v3 = next.v1;  // the store's variable or the jump's label
     h.jumpIfTrue = next.kind == opJMP_IF_TRUE;

@@ -157,40 +157,61 @@ void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 044
 
 void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 102
   const u16 &name = r.Param[1];
+  const MathFn fn = r.math;
   long double x;
-  if (name == u"STRVAL") {
-    u16 s = e.str(r, 2);
+  if (fn == MathFn::StrVal) {
+    // The operand as a view where it can be one: a constant, or a variable
+    // whose value the escape pass leaves as it is.
+    StrValue held;
+    u16view s;
+    const int var = r.op[2].kind == OperandKind::StrConst ? -1 : r.var[3];
+    if (r.op[2].kind == OperandKind::StrConst) {
+      s = r.constText(2);
+    } else if (var >= 0 && e.vars[var].StrVal.escapeFree()) {
+      s = e.vars[var].StrVal.view();
+    } else {
+      held = StrValue(e.str(r, 2));
+      s = held.view();
+    }
     std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
     x = 0;
-    if (a != u16::npos && !parse_number(u16view(s).substr(a, b - a + 1), x)) x = 0;
-  } else if (name == u"LENGTH") {
+    if (a != u16::npos && !parse_number(s.substr(a, b - a + 1), x)) x = 0;
+  } else if (fn == MathFn::Length) {
     x = static_cast<long double>(e.str(r, 2).size());
   } else {
     x = e.num(t, r, 2);
   }
   if (e.errorFlag) return;
   long double v = t.WORK;
-  if (name == u"STRVAL" || name == u"LENGTH") v = x;
-  else if (name == u"INC") v = x + 1;
-  else if (name == u"DEC") v = x - 1;
-  else if (name == u"TRUNC") v = std::trunc(x);
-  else if (name == u"PAI") v = x * kPi;
-  else if (name == u"SIN") v = std::sin(x);
-  else if (name == u"COS") v = std::cos(x);
-  else if (name == u"TAN") {
-    long double c = std::cos(x);
-    if (c == 0) return calc_error(e, name, kDivByZero);
-    v = std::sin(x) / c;
-  } else if (name == u"LN") {
-    if (x < 0) return calc_error(e, name, kInvalid);
-    if (x == 0) return calc_error(e, name, kDivByZero);
-    v = std::log(x);
-  } else if (name == u"EXP") v = std::exp(x);
-  else if (name == u"SQRT") {
-    if (x < 0) return calc_error(e, name, kInvalid);
-    v = std::sqrt(x);
-  } else if (name == u"RAND") v = random_unit() * x;
-  else if (name == u"ATAN") v = std::atan(x);
+  switch (fn) {
+    case MathFn::StrVal:
+    case MathFn::Length: v = x; break;
+    case MathFn::Inc: v = x + 1; break;
+    case MathFn::Dec: v = x - 1; break;
+    case MathFn::Trunc: v = std::trunc(x); break;
+    case MathFn::Pai: v = x * kPi; break;
+    case MathFn::Sin: v = std::sin(x); break;
+    case MathFn::Cos: v = std::cos(x); break;
+    case MathFn::Tan: {
+      long double c = std::cos(x);
+      if (c == 0) return calc_error(e, name, kDivByZero);
+      v = std::sin(x) / c;
+      break;
+    }
+    case MathFn::Ln:
+      if (x < 0) return calc_error(e, name, kInvalid);
+      if (x == 0) return calc_error(e, name, kDivByZero);
+      v = std::log(x);
+      break;
+    case MathFn::Exp: v = std::exp(x); break;
+    case MathFn::Sqrt:
+      if (x < 0) return calc_error(e, name, kInvalid);
+      v = std::sqrt(x);
+      break;
+    case MathFn::Rand: v = random_unit() * x; break;
+    case MathFn::Atan: v = std::atan(x); break;
+    case MathFn::None: break;
+  }
   if (!checked(e, name, v)) return;
   t.WORK = v;
   e.push(t, v);

@@ -101,6 +101,7 @@ int Machine::findFreeList() const {
 
 void Machine::rebuildHot(int list) {
   if (list < 0 || list >= kSlots) return;
+  ++hotGeneration_;
   const PcodeList &records = lists[std::size_t(list)];
   std::vector<HotRecord> &out = hot[std::size_t(list)];
   out.clear();
@@ -170,6 +171,7 @@ void Machine::freeList(int list) {
   if (list < 0 || list >= kSlots) return;
   PcodeList().swap(lists[std::size_t(list)]);
   std::vector<HotRecord>().swap(hot[std::size_t(list)]);
+  ++hotGeneration_;
 }
 
 int Machine::findFunction(u16view name) const {
@@ -229,6 +231,7 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
       if (entry >= 0) added.push_back(entry);
     }
   }
+  ++hotGeneration_;  // the list changes, even when loading fails
   lists[std::size_t(listNo)].clear();
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return takeBack();
   rebuildHot(listNo);
@@ -587,6 +590,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
   const TPEXE *records = lists[std::size_t(listNo)].data();
   const HotRecord *hots = hot[std::size_t(listNo)].data();
   int size = int(lists[std::size_t(listNo)].size());
+  std::uint64_t generation = hotGeneration_;
   long passes = done;
   int lastPosition = -1;  // the last record whose execution point is not yet noted
   bool more = false;
@@ -600,12 +604,11 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     }
     const HotRecord &h = hots[position];
     if (h.pair && passes < maxPasses) {
-      // This record and the next as one step: two passes of the lone task.
-      lastPosition = position;
-      if (h.pair(*this, t, h, records[position])) {
-        ++passes;
-        lastPosition = position + 1;
-      }
+      // This record and the next (or a loop's step) as one step: one pass
+      // of the lone task per record, never beyond the batch.
+      const int n = h.pair(*this, t, h, records[position], maxPasses - passes + 1);
+      passes += n - 1;
+      lastPosition = n <= 2 ? position + n - 1 : stepLast;
       if (t.state != tsACTIVE) break;
       continue;
     }
@@ -622,7 +625,8 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     if (!h.run) continue;  // a label or function line
     lastPosition = -1;
     note(listNo, position, h.kind);
-    h.run(*this, t, h, records[position]);
+    // The family's handler, called directly (h.run would call it).
+    if (const Handler family = handlers_[std::size_t(h.kind)]) family(*this, t, records[position]);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below,
     // and so does the batch's time.
@@ -634,9 +638,13 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
       more = true;
       break;
     }
-    records = lists[std::size_t(listNo)].data();
-    hots = hot[std::size_t(listNo)].data();
-    size = int(lists[std::size_t(listNo)].size());
+    // Only a changed list (whose hot form is then rebuilt) moves them.
+    if (hotGeneration_ != generation) {
+      generation = hotGeneration_;
+      records = lists[std::size_t(listNo)].data();
+      hots = hot[std::size_t(listNo)].data();
+      size = int(lists[std::size_t(listNo)].size());
+    }
   }
   if (lastPosition >= 0) {
     note(listNo, lastPosition, hots[lastPosition].kind);

@@ -97,6 +97,8 @@ class Machine {
   int registered = 0;    // registered programs
   bool running = false;  // the run loop goes on while this is set
   long long passCount = 0;
+  // The last record a step of more than two records ran (see PairHandler).
+  int stepLast = -1;
 
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
@@ -283,6 +285,9 @@ class Machine {
   bool scheduleChanged_ = false;
   static constexpr std::chrono::milliseconds kBatchTime{20};
   std::chrono::steady_clock::time_point batchEnd_;
+  // Counts the changes of any list or its hot form: a run loop holding
+  // pointers into them takes them again when it moved.
+  std::uint64_t hotGeneration_ = 0;
   long double numSlow(TTaskInfo &t, const TPEXE &r, int k);
   bool instructionFailed_ = false;
 

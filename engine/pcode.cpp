@@ -36,6 +36,20 @@ int32_t label_number(u16view param1) {
 
 bool parse_number(u16view text, long double &out) {
   if (text.empty() || text.size() > 400) return false;
+  {
+    // A plain integer of up to 18 digits is exact as a 64-bit integer, and
+    // so as a long double: the same value strtold gives, without it.
+    std::size_t i = text[0] == u'-' || text[0] == u'+' ? 1 : 0;
+    const std::size_t digits = text.size() - i;
+    if (digits >= 1 && digits <= 18) {
+      std::int64_t n = 0;
+      for (; i < text.size() && is_ascii_digit(text[i]); ++i) n = n * 10 + (text[i] - u'0');
+      if (i == text.size()) {
+        out = text[0] == u'-' ? -static_cast<long double>(n) : static_cast<long double>(n);
+        return true;
+      }
+    }
+  }
   std::string narrow;
   narrow.reserve(text.size());
   bool digit = false;
@@ -109,8 +123,27 @@ const u16 &TPEXE::constText(int k) const {
   return (*text)[std::size_t(k)];
 }
 
+const StrValue &TPEXE::constValue(int k) const {
+  static const StrValue empty;
+  if (!values || k < 0 || k >= 10) return empty;
+  return (*values)[std::size_t(k)];
+}
+
+MathFn math_of(u16view name) {
+  static const std::pair<u16view, MathFn> names[] = {
+      {u"STRVAL", MathFn::StrVal}, {u"LENGTH", MathFn::Length}, {u"INC", MathFn::Inc},
+      {u"DEC", MathFn::Dec},       {u"TRUNC", MathFn::Trunc},   {u"PAI", MathFn::Pai},
+      {u"SIN", MathFn::Sin},       {u"COS", MathFn::Cos},       {u"TAN", MathFn::Tan},
+      {u"LN", MathFn::Ln},         {u"EXP", MathFn::Exp},       {u"SQRT", MathFn::Sqrt},
+      {u"RAND", MathFn::Rand},     {u"ATAN", MathFn::Atan}};
+  for (const auto &[text, fn] : names)
+    if (name == text) return fn;
+  return MathFn::None;
+}
+
 void TPEXE::decode() {
   text.reset();
+  values.reset();
   for (int k = 0; k < 10; ++k) {
     Operand &o = op[std::size_t(k)];
     o = Operand{};
@@ -139,6 +172,8 @@ void TPEXE::decode() {
       u16view inner = val;
       inner = inner.size() >= 2 ? inner.substr(1, inner.size() - 2) : u16view();
       (*text)[std::size_t(k)] = apply_escapes(inner);
+      if (!values) values = std::make_unique<std::array<StrValue, 10>>();
+      (*values)[std::size_t(k)] = StrValue((*text)[std::size_t(k)]);
     } else if (cls == u"Σ") {
       o.kind = OperandKind::StrVar;
     }
@@ -150,6 +185,7 @@ void TPEXE::decode() {
   relation = Relation::None;
   if (flags & ifRelation4) relation = relation_of(Param[4]);
   if (flags & ifRelation2) relation = relation_of(Param[2]);
+  math = kind == opMATH ? math_of(Param[1]) : MathFn::None;
   arith = ArithOp::None;
   if (kind == opBINARY || kind == opSTEP) arith = arith_of_first(Param[1]);
   if (kind == opASSIGN_OP) arith = arith_of_assign(Param[2]);

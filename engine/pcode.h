@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/str_value.h"
 #include "engine/types.h"
 
 namespace velmora::engine {
@@ -47,6 +48,12 @@ enum class ArithOp : std::uint8_t { None, Add, Sub, Mul, Div, Pow };
 ArithOp arith_of_first(u16view op);
 ArithOp arith_of_assign(u16view op);
 
+// Functions of the math instruction (102), decoded from their name.
+enum class MathFn : std::uint8_t {
+  None, StrVal, Length, Inc, Dec, Trunc, Pai, Sin, Cos, Tan, Ln, Exp, Sqrt, Rand, Atan
+};
+MathFn math_of(u16view name);
+
 struct Operand {
   long double value = 0;
   OperandKind kind = OperandKind::Other;
@@ -70,8 +77,12 @@ struct TPEXE {
   bool negated = false;                // boolean codes: Param[1] is NOT
   bool exitReturn = false;             // 096 written as EXIT inside a function body
   std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
+  // The same constants as values made once, which every use shares.
+  std::unique_ptr<std::array<StrValue, 10>> values;
+  MathFn math = MathFn::None;          // 102: the function Param[1] names
 
   const u16 &constText(int k) const;
+  const StrValue &constValue(int k) const;
   void decode();  // fills op, label and text from Param
 };
 
@@ -81,9 +92,12 @@ using Handler = void (*)(Machine &, TTaskInfo &, const TPEXE &);
 
 struct HotRecord;
 using HotHandler = void (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
-// A record and the one after it run as one step by a task that runs alone;
-// false when the first failed or left the second to run on its own.
-using PairHandler = bool (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
+// A record and the ones after it run as one step by a task that runs alone,
+// within `budget` passes (at least 2): returns the records it ran, one pass
+// each (1 when the first failed or left the second to run on its own). A
+// step of more than two records names the last one it ran in
+// Machine::stepLast.
+using PairHandler = int (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &, long budget);
 
 // The form of a record that the scheduler runs, kept in an array beside the
 // P-code list (whose records keep their texts for the listing and the

@@ -30,17 +30,29 @@ const LineList *list_of(Machine &e, const TPEXE &r, int k) {
 // A string operand as a value: a variable's value is shared unless the
 // escape pass changes it.
 StrValue value_of(Machine &e, const TPEXE &r, int k) {
-  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
+  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constValue(k);
   int v = r.var[std::size_t(k) + 1];
   if (v >= 0) return e.vars[v].StrVal.escaped();
   return e.getString(r.Param[std::size_t(k) + 1]);
 }
 
-// A string store: the value goes to the variable and to the string register.
-void store_string(Machine &e, u16view ref, StrValue value) {
+// A string operand read in place: a constant, or a variable whose value the
+// escape pass leaves as it is, is seen where it lies; any other operand is
+// read into `held`. Valid while neither changes.
+u16view view_of(Machine &e, const TPEXE &r, int k, StrValue &held) {
+  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
+  int v = r.var[std::size_t(k) + 1];
+  if (v >= 0 && e.vars[v].StrVal.escapeFree()) return e.vars[v].StrVal.view();
+  held = StrValue(e.str(r, k));
+  return held.view();
+}
+
+// A string store into the variable Param[k] names (its number when
+// linked): the value goes to the variable and to the string register.
+void store_string(Machine &e, const TPEXE &r, int k, StrValue value) {
   e.tasks[std::size_t(e.current)].STR_WORK = value;
-  int v = e.vars.resolve(e.current, ref);
-  if (v < 0) return e.undefinedError(ref);
+  int v = e.varOf(r, k);
+  if (v < 0) return e.undefinedError(r.Param[std::size_t(k)]);
   e.vars[v].StrVal = std::move(value);
 }
 
@@ -135,7 +147,8 @@ void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 316
 
 void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   CaseOption fold(t);
-  u16 a = e.str(r, 3), b = e.str(r, 5);
+  StrValue heldA, heldB;
+  u16view a = view_of(e, r, 3, heldA), b = view_of(e, r, 5, heldB);
   int idx = e.varOf(r, 2);
   if (idx < 0 || e.errorFlag) return nothing_found(t);
   deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
@@ -256,7 +269,7 @@ TVarInfo *target(Machine &e, const TPEXE &r, int k) {
 }
 
 void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 320
-  store_string(e, r.Param[2], t.STR_WORK);
+  store_string(e, r, 2, t.STR_WORK);
 }
 
 void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
@@ -271,14 +284,20 @@ void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
 }
 
 void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 329
-  StrValue rest = t.STR_REM;
-  store_string(e, r.Param[2], t.STR_WORK);
-  if (!e.errorFlag) store_string(e, r.Param[4], std::move(rest));
+  // Two string stores: the piece, then the rest (which the string register
+  // holds afterwards), without copying either more than the stores need.
+  const int piece = e.varOf(r, 2);
+  if (piece < 0) return e.undefinedError(r.Param[2]);
+  e.vars[piece].StrVal = t.STR_WORK;
+  t.STR_WORK = t.STR_REM;
+  const int rest = e.varOf(r, 4);
+  if (rest < 0) return e.undefinedError(r.Param[4]);
+  e.vars[rest].StrVal = t.STR_REM;
 }
 
 void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 045
   StrValue s = value_of(e, r, 2);
-  if (!e.errorFlag) store_string(e, r.Param[1], std::move(s));
+  if (!e.errorFlag) store_string(e, r, 1, std::move(s));
 }
 
 void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 046

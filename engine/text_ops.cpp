@@ -13,8 +13,14 @@ char16_t fold_char(char16_t c) {
 
 namespace {
 
-bool includes_start(u16view option) { return option == u"[++]" || option == u"[+-]"; }
-bool includes_end(u16view option) { return option == u"[++]" || option == u"[-+]"; }
+// The zone options "[++]" "[+-]" "[-+]" "[--]": whether the zone keeps its
+// start and its end text. Read by character: these run for every zone.
+bool zone_option(u16view option) {
+  return option.size() == 4 && option[0] == u'[' && option[3] == u']' &&
+         (option[1] == u'+' || option[1] == u'-') && (option[2] == u'+' || option[2] == u'-');
+}
+bool includes_start(u16view option) { return zone_option(option) && option[1] == u'+'; }
+bool includes_end(u16view option) { return zone_option(option) && option[2] == u'+'; }
 
 }  // namespace
 
@@ -70,8 +76,10 @@ Zone zone_by_list(u16view s, u16view a, const LineList &ends, u16view option, bo
 }
 
 ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bool fold) {
-  u16 fa = fold ? fold_case(a) : u16(a);
-  u16 fb = fold ? fold_case(b) : u16(b);
+  u16 foldedA, foldedB;  // the ends folded, only when folding
+  if (fold) foldedA = fold_case(a), foldedB = fold_case(b);
+  const u16view fa = fold ? u16view(foldedA) : a;
+  const u16view fb = fold ? u16view(foldedB) : b;
   char16_t (*f)(char16_t) = fold ? fold_char : nullptr;
   const std::size_t n = s.size();
   // Positions from 1, as the zone rules count them.

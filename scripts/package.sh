@@ -16,6 +16,8 @@ for f in usr/bin/velmora-run usr/share/velmora/tables/T-Keyword.txt usr/share/ve
          usr/share/applications/velmora.desktop usr/share/man/man1/velmora-run.1; do
   [ -e "$root/$f" ] || { echo "missing in the package: $f" >&2; exit 1; }
 done
+# The canvas module velmora-run loads when a program first draws.
+ls "$root"/usr/lib*/velmora/velmora-canvas.so >/dev/null 2>&1 || { echo "missing in the package: velmora-canvas.so" >&2; exit 1; }
 # The installed runner keeps its home in the user's data directory.
 out=$(HOME="$root/home" XDG_DATA_HOME= "$root/usr/bin/velmora-run" --final-console \
         "$root/usr/share/velmora/examples/hello.mcl" 2>/dev/null)

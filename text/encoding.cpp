@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 namespace velmora {
@@ -68,34 +69,56 @@ std::size_t utf8_sequence(const unsigned char *p, std::size_t left, char32_t &cp
   return n;
 }
 
-void append_code_point(u16 &out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += char16_t(cp);
-  } else {
-    cp -= 0x10000;
-    out += char16_t(0xD800 + (cp >> 10));
-    out += char16_t(0xDC00 + (cp & 0x3FF));
-  }
+}  // namespace
+
+namespace {
+
+// Whether the 16 bytes at p are all ASCII: one test for a block.
+inline bool ascii_block(const unsigned char *p) {
+  std::uint64_t a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + 8, 8);
+  return ((a | b) & 0x8080808080808080ULL) == 0;
 }
 
 }  // namespace
 
 u16 from_utf8(std::string_view bytes) {
-  u16 out;
-  out.reserve(bytes.size());
+  const std::size_t size = bytes.size();
   auto p = reinterpret_cast<const unsigned char *>(bytes.data());
+  // The output has at most one unit per byte: sized once, cut at the end.
+  u16 out(size, u'\0');
+  char16_t *o = out.data();
   std::size_t i = 0;
-  while (i < bytes.size()) {
+  while (i < size) {
+    // ASCII runs, 16 bytes at a time, widened without decoding.
+    while (i + 16 <= size && ascii_block(p + i)) {
+      for (int k = 0; k < 16; ++k) o[k] = char16_t(p[i + std::size_t(k)]);
+      o += 16;
+      i += 16;
+    }
+    if (i >= size) break;
+    if (p[i] < 0x80) {
+      *o++ = char16_t(p[i++]);
+      continue;
+    }
     char32_t cp;
-    std::size_t n = utf8_sequence(p + i, bytes.size() - i, cp);
+    std::size_t n = utf8_sequence(p + i, size - i, cp);
     if (n == 0) {
-      out += u'\uFFFD';
+      *o++ = u'\uFFFD';
       ++i;
+    } else if (cp < 0x10000) {
+      *o++ = char16_t(cp);
+      i += n;
     } else {
-      append_code_point(out, cp);
+      // Four bytes make a surrogate pair: still no more units than bytes.
+      cp -= 0x10000;
+      *o++ = char16_t(0xD800 + (cp >> 10));
+      *o++ = char16_t(0xDC00 + (cp & 0x3FF));
       i += n;
     }
   }
+  out.resize(std::size_t(o - out.data()));
   return out;
 }
 
@@ -103,6 +126,10 @@ bool is_valid_utf8(std::string_view bytes) {
   auto p = reinterpret_cast<const unsigned char *>(bytes.data());
   std::size_t i = 0;
   while (i < bytes.size()) {
+    if (i + 16 <= bytes.size() && ascii_block(p + i)) {
+      i += 16;
+      continue;
+    }
     if (p[i] < 0x80) {
       ++i;
       continue;
@@ -289,10 +316,13 @@ std::size_t cp932_length(u16view text) {
 }
 
 u16 cut_cp932(u16view text, std::size_t max_bytes) {
+  // No character takes more than two bytes: a short text fits whole.
+  if (text.size() <= max_bytes / 2) return u16(text);
   std::size_t used = 0;
   std::size_t i = 0;
   for (; i < text.size(); ++i) {
-    std::size_t w = cp932_length(text.substr(i, 1));
+    const char16_t c = text[i];
+    const std::size_t w = c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F) ? 1 : cp932_length(text.substr(i, 1));
     if (used + w > max_bytes) break;
     used += w;
   }

@@ -182,7 +182,7 @@ namespace {
 struct Seen {
   long double work;
   bool flag;
-  int instp, state, lastPosition, lastCode;
+  int instp, state, lastPosition, lastCode, stackp;
   long passCount;
   std::vector<long double> vars;
   u16 console;
@@ -207,12 +207,44 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
       tcode({u"005 Δ 4", u"022 ∇ S =", u"005 Δ 0", u"023 ∇ S /=", u"005 Δ 9", u"022 ∇ M ="}),
       // MOD by zero before its store.
       tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )", u"022 ∇ M =", u"005 Δ 1"}),
+      // Loop steps (calculation, store, jump back, comparison, conditional
+      // jump as one step): nested loops, a one-statement body, a step down.
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 3", u"098 xFJMP 2", u"005 Δ 1",
+             u"022 ∇ M =", u"L_3 FOR", u"000 ∇ M <= ∇ I", u"098 xFJMP 4", u"005 ∇ M", u"023 ∇ S +=",
+             u"003 + ∇ M Δ 1", u"022 ∇ M =", u"099 xJMP 3", u"L_4 FOR", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 5", u"022 ∇ Z =", u"L_5 FOR",
+             u"000 ∇ Z > Δ 0", u"098 xFJMP 6", u"003 - ∇ Z Δ 2", u"022 ∇ Z =", u"099 xJMP 5",
+             u"L_6 FOR"}),
+      // A step whose label leads to something other than a comparison (a
+      // load), one whose label does not exist, and one whose label is the
+      // last record.
+      tcode({u"005 Δ 0", u"022 ∇ I =", u"L_1 WHILE", u"005 ∇ I", u"023 ∇ S +=", u"000 ∇ I >= Δ 4",
+             u"095 xTJMP 2", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 WHILE",
+             u"003 + ∇ I Δ 1", u"022 ∇ M =", u"099 xJMP 9", u"003 + ∇ M Δ 1", u"022 ∇ Z =",
+             u"099 xJMP 7", u"L_7 END"}),
+      // Calls and returns going on into the pair at their destination: a
+      // function whose first statement is a pair called from a counting
+      // loop, one whose first statement is not a pair (a nested call), and
+      // a return to a statement that is not a pair.
+      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"902 xFUNC",
+             u"F_TWICE", u"097 CALL xFNAME BUMP", u"097 CALL xFNAME BUMP", u"096 xRET", u"005 Δ 1",
+             u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 3", u"098 xFJMP 2", u"097 CALL xFNAME BUMP",
+             u"097 CALL xFNAME TWICE", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR",
+             u"097 CALL xFNAME TWICE", u"005 Δ 9", u"022 ∇ M ="}),
+      // The pair after a call fails (a division by zero in the function).
+      tcode({u"902 xFUNC", u"F_DIV", u"003 / Δ 1 ∇ Z", u"022 ∇ M =", u"096 xRET", u"005 Δ 2",
+             u"022 ∇ S =", u"097 CALL xFNAME DIV", u"005 Δ 3", u"022 ∇ S ="}),
+      // The calculation of a step fails (an overflow): the family handler
+      // reports it and nothing after it runs.
+      tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2",
+             u"003 * ∇ I Δ 1e4000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
+             u"022 ∇ M ="}),
   };
   const Lines names = {u"I", u"M", u"S", u"Z"};
   for (std::size_t p = 0; p < programs.size(); ++p) {
     auto see = [&] {
       Seen s{e.tasks[0].WORK, e.tasks[0].FLAG, e.tasks[0].INSTP, int(e.tasks[0].state),
-             e.last.position, e.last.code, e.passCount, {}, {}};
+             e.last.position, e.last.code, e.tasks[0].STACKP, e.passCount, {}, {}};
       for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(0, n)].Val1);
       for (const u16 &line : e.console.lines()) s.console += line + u"\n";
       return s;

@@ -108,6 +108,42 @@ class Cli(Home):
         self.assertEqual(listing[1], "00001 -002 F_F         ")
         self.assertTrue(listing[0].startswith("00001 0902 "))
 
+    def test_canvases_load_on_first_use_and_a_missing_module_is_reported(self):
+        p = self.program("c.mcl", '<? 0 >;\n< "FILL" 0, 255, 0 >;\n< "BOX" 40, 40 >;\n'
+                         '< "SAVE" "BMP" "c.bmp" 0, 0, 60, 60 >;\n??"drawn";\n')
+        out = self.run_velmora("--data", self.home, p)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout.decode(), "drawn\n")
+        with open(os.path.join(self.home, "c.bmp"), "rb") as f:
+            bmp = f.read()
+        self.assertEqual(bmp[:2], b"BM")
+        start, width, height = (int.from_bytes(bmp[k:k + 4], "little", signed=True) for k in (10, 18, 22))
+        bits = int.from_bytes(bmp[28:30], "little")
+        self.assertEqual((width, abs(height)), (60, 60))
+
+        def pixel(x, y):  # (red, green, blue)
+            row = abs(height) - 1 - y if height > 0 else y
+            at = start + row * ((width * bits // 8 + 3) // 4 * 4) + x * bits // 8
+            return bmp[at + 2], bmp[at + 1], bmp[at]
+        self.assertEqual(pixel(10, 10), (0, 255, 0))
+        self.assertEqual(pixel(50, 50), (255, 255, 255))
+        # A runner without its canvas module still runs the program and says why.
+        alone = os.path.join(self.home, "bin")
+        os.mkdir(alone)
+        runner = os.path.join(alone, "velmora-run")
+        with open(RUNNER, "rb") as src, open(runner, "wb") as dst:
+            dst.write(src.read())
+        os.chmod(runner, 0o755)
+        drawn = self.program("d.mcl", '<? 0 >;\n< "FILL" 0, 255, 0 >;\n< "BOX" 40, 40 >;\n??"drawn";\n')
+        out = subprocess.run([runner, "--home", self.home, drawn], capture_output=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout.decode(), "drawn\n")
+        self.assertIn(b"the canvases cannot be used", out.stderr)
+        # A picture it cannot make is not saved in silence.
+        out = subprocess.run([runner, "--home", self.home, p], capture_output=True, timeout=30)
+        self.assertEqual(out.returncode, 1, out.stderr)
+        self.assertIn("ファイルI/Oエラー".encode(), out.stderr)
+
     def test_data_directory_option(self):
         data = os.path.join(self.home, "elsewhere")
         os.mkdir(data)

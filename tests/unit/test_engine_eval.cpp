@@ -246,3 +246,32 @@ TEST(Numeric, TruncationTowardZeroAtEveryMagnitude) {
   EXPECT_EQ(truncate_to_int64(-1e30L), INT64_MIN + 1);
   EXPECT_EQ(truncate_to_int64(std::nanl("")), 0);
 }
+
+// Plain integers of up to 18 digits are read without strtold; every such
+// text, signed or not, with leading zeros, gives the value strtold gives.
+TEST(Numeric, PlainIntegersReadExactlyAsStrtoldReadsThem) {
+  std::uint64_t seed = 12345;
+  auto next = [&] { return seed = seed * 6364136223846793005ULL + 1442695040888963407ULL; };
+  for (int i = 0; i < 20000; ++i) {
+    std::string digits = std::to_string(next() % 1000000000000000000ULL);
+    if (i % 7 == 0) digits = "00" + digits;
+    if (digits.size() > 18) digits.resize(18);
+    const char *signs[] = {"", "-", "+"};
+    std::string text = signs[i % 3] + digits;
+    long double got = -1;
+    ASSERT_TRUE(parse_number(from_utf8(text), got)) << text;
+    const long double want = std::strtold(text.c_str(), nullptr);
+    ASSERT_EQ(got, want) << text;
+    ASSERT_EQ(std::signbit(got), std::signbit(want)) << text;  // "-0" stays negative zero
+  }
+  long double v = 0;
+  EXPECT_TRUE(parse_number(u"-0", v));
+  EXPECT_TRUE(std::signbit(v));
+  EXPECT_TRUE(parse_number(u"1234567890123456789", v));  // 19 digits: strtold
+  EXPECT_EQ(v, 1234567890123456789.0L);
+  EXPECT_FALSE(parse_number(u"-", v));
+  EXPECT_FALSE(parse_number(u"12a", v));
+  EXPECT_FALSE(parse_number(u"+-1", v));
+  EXPECT_TRUE(parse_number(u"1e3", v));
+  EXPECT_EQ(v, 1000.0L);
+}

@@ -34,6 +34,26 @@ TEST(Utf8, ValidityRejectsOverlongsSurrogatesAndTruncation) {
   EXPECT_EQ(from_utf8("a\xffz"), u"a\uFFFDz");
 }
 
+// Text read in blocks of 16 ASCII bytes: a character or a bad byte at any
+// offset around a block's edge decodes as it does anywhere else.
+TEST(Utf8, BlocksOfAsciiMeetEveryOtherCharacterAtEveryOffset) {
+  const std::pair<std::string, u16> pieces[] = {
+      {"\xc3\xa9", u"é"}, {"\xe6\x97\xa5", u"日"}, {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\xff", u"\uFFFD"}, {"\xe6\x97", u"\uFFFD\uFFFD"}, {"\x80", u"\uFFFD"}};
+  for (const auto &[bytes, units] : pieces) {
+    for (std::size_t at = 0; at <= 40; ++at) {
+      std::string text(at, 'a');
+      text += bytes;
+      text += std::string(40 - at, 'b');
+      const u16 expected = u16(at, u'a') + units + u16(40 - at, u'b');
+      EXPECT_EQ(from_utf8(text), expected) << "at " << at;
+      EXPECT_EQ(is_valid_utf8(text), units.find(u'\uFFFD') == u16::npos) << "at " << at;
+    }
+  }
+  EXPECT_EQ(from_utf8(std::string(64, 'x')), u16(64, u'x'));
+  EXPECT_EQ(from_utf8(""), u"");
+}
+
 TEST(Cp932, ConvertsBothWaysAndMeasuresBytes) {
   EXPECT_EQ(from_cp932(kSjisSample), u"日本語 ABC");
   EXPECT_EQ(to_cp932(u"日本語 ABC"), kSjisSample);
@@ -44,6 +64,12 @@ TEST(Cp932, ConvertsBothWaysAndMeasuresBytes) {
   // A double-byte character is never split when cutting.
   EXPECT_EQ(cut_cp932(u"abc∇∇∇", 6), u"abc∇");
   EXPECT_EQ(cut_cp932(u"∇∇∇∇∇∇∇∇∇∇∇", 20), u"∇∇∇∇∇∇∇∇∇∇");
+  // Half-width katakana counts one byte; a text that fits whole is kept.
+  EXPECT_EQ(cut_cp932(u"ｱｲ∇ｳ", 4), u"ｱｲ∇");
+  EXPECT_EQ(cut_cp932(u"ｱｲｳｴ∇", 5), u"ｱｲｳｴ");
+  EXPECT_EQ(cut_cp932(u"∇∇", 4), u"∇∇");
+  EXPECT_EQ(cut_cp932(u"", 0), u"");
+  EXPECT_EQ(cut_cp932(u"a", 0), u"");
   // Characters CP932 cannot hold become '?', undecodable bytes U+FFFD.
   EXPECT_EQ(to_cp932(u"a\U0001F600"), "a?");
   EXPECT_EQ(from_cp932("a\x81"), u"a\uFFFD");

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Instructions per iteration (callgrind, Ir) of velmora-run beside lua5.4 and
+python3 (the loop inside a function, /usr/bin/python3) on the same work.
+
+Each benchmark runs twice under callgrind, with N and 2N iterations; the
+difference divided by N is the cost of one iteration, free of start-up.
+The empty program is counted whole. Counts do not depend on the machine's
+load, so they are comparable between runs and machines.
+
+  bench/counts.py build/cli/velmora-run            table of all three
+  bench/counts.py build/cli/velmora-run --check    Velmora only, against the
+                                                   limits below (exit 1 over)
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+# name: (iterations N, Velmora program, lua program, python program, limit)
+# {N} is the iteration count; the zone benchmarks read page.txt, a one-line
+# page of N cells. The limits are generous (about 1.5x the counts measured
+# when they were set: 8.7 M, 211, 300, 6,234, 3,250, 595) so that the check
+# catches a slip, not noise.
+BENCHMARKS = {
+    "empty": (0, '??"";\n', "", "", 12_000_000),
+    "loop_sum": (20000,
+                 "S = 0;\nFOR I = 1 TO {N} DO S += I; END\n??S;\n",
+                 "local s = 0\nfor i = 1, {N} do s = s + i end\nprint(s)\n",
+                 "def main():\n    s = 0\n    for i in range(1, {N} + 1):\n        s += i\n    return s\nprint(main())\n",
+                 320),
+    "call": (20000,
+             "FUNCTION BUMP;\n  N += 1;\nENDFUNC\nN = 0;\nFOR I = 1 TO {N} DO CALL BUMP; END\n??N;\n",
+             "local n = 0\nlocal function bump() n = n + 1 end\nfor i = 1, {N} do bump() end\nprint(n)\n",
+             "n = 0\ndef bump():\n    global n\n    n += 1\ndef main():\n    for i in range(1, {N} + 1):\n        bump()\nmain()\nprint(n)\n",
+             450),
+    "zone": (5000,
+             '&L[] = <*> "page.txt";\n&S = &L[0];\nC = 0;\nT = 0;\n'
+             '&V, &S = [++] &S < "<td>" -> "</td>" >;\nWHILE &V DO\n  C += 1;\n'
+             '  &W = [--] &V < "<td>" -> "</td>" >;\n  V = STRVAL(&W);\n  T += V;\n'
+             '  &V, &S = [++] &S < "<td>" -> "</td>" >;\nEND\n??C;\n',
+             'local f = io.open("page.txt", "rb")\nlocal s = f:read("l")\nf:close()\n'
+             'local c, t, pos = 0, 0, 1\nwhile true do\n'
+             '  local a = string.find(s, "<td>", pos, true)\n  if not a then break end\n'
+             '  local b = string.find(s, "</td>", a + 1, true)\n  if not b then break end\n'
+             '  local cell = string.sub(s, a, b + 4)\n  pos = b + 5\n  c = c + 1\n'
+             '  t = t + tonumber(string.sub(cell, 5, -6))\nend\nprint(c)\n',
+             'def main():\n    with open("page.txt", encoding="utf-8") as f:\n'
+             '        s = f.readline().rstrip("\\r\\n")\n    c = t = pos = 0\n    while True:\n'
+             '        a = s.find("<td>", pos)\n        if a < 0:\n            break\n'
+             '        b = s.find("</td>", a + 1)\n        if b < 0:\n            break\n'
+             '        cell = s[a:b + 5]\n        pos = b + 5\n        c += 1\n'
+             '        t += int(cell[4:-5])\n    return c\nprint(main())\n',
+             9500),
+    "list_line": (5000,
+                  'FOR I = 1 TO {N} DO\n  &T = "line " + INTSTR(I);\n  &L[] += &T;\nEND\nN = &L[] . SIZE;\n??N;\n',
+                  'local lines = {{}}\nfor i = 1, {N} do lines[#lines + 1] = "line " .. tostring(i) end\nprint(#lines)\n',
+                  'def main():\n    lines = []\n    for i in range(1, {N} + 1):\n        lines.append("line " + str(i))\n'
+                  '    return len(lines)\nprint(main())\n',
+                  5000),
+    "append": (5000,
+               '&S = "";\nFOR I = 1 TO {N} DO\n  &S += "x";\nEND\nM = LENGTH(&S);\n??M;\n',
+               'local s = ""\nfor i = 1, {N} do s = s .. "x" end\nprint(#s)\n',
+               'def main():\n    s = ""\n    for i in range({N}):\n        s += "x"\n    return len(s)\nprint(main())\n',
+               900),
+}
+
+
+def page(path, cells):
+    with open(path, "w", encoding="utf-8", newline="\r\n") as f:
+        f.write("".join(f"<td>{i % 1000:03d}</td>" for i in range(cells)) + "\n")
+
+
+def instructions(command, cwd):
+    out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *command],
+                         cwd=cwd, capture_output=True, text=True)
+    m = re.search(r"Collected : (\d+)", out.stderr)
+    if not m:
+        raise RuntimeError(f"no count from {command}: {out.stderr[-500:]}")
+    return int(m.group(1))
+
+
+def count(work, name, runner_args, suffix, text, n):
+    """Ir of the whole run (n == 0) or per iteration."""
+    def run(k):
+        if name == "zone":
+            page(os.path.join(work, "page.txt"), k)
+            page(os.path.join(work, "DATA", "page.txt"), k)
+        path = os.path.join(work, f"{name}{suffix}")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text.replace("{N}", str(k)).replace("{{", "{").replace("}}", "}"))
+        return instructions([*runner_args, path], work)
+    if n == 0:
+        return run(0)
+    return (run(2 * n) - run(n)) / n
+
+
+def main():
+    runner = os.path.abspath(sys.argv[1])
+    check = "--check" in sys.argv
+    if not shutil.which("valgrind"):
+        print("valgrind is not installed: no counts")
+        return 77 if check else 0
+    work = tempfile.mkdtemp(prefix="velmora-counts-")
+    os.mkdir(os.path.join(work, "DATA"))
+    lua = shutil.which("lua5.4")
+    python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else shutil.which("python3")
+    over = []
+    try:
+        if not check:
+            print(f"{'benchmark':<11} {'velmora':>12} {'lua5.4':>12} {'python3':>12} {'/lua':>7} {'/py':>7}")
+        for name, (n, mcl, lua_text, py_text, limit) in BENCHMARKS.items():
+            v = count(work, name, [runner, "--home", work, "--final-console"], ".mcl", mcl, n)
+            if check:
+                status = "ok" if v <= limit else "OVER"
+                print(f"{name:<11} {v:>14,.0f} (limit {limit:,}) {status}")
+                if v > limit:
+                    over.append(name)
+                continue
+            lv = count(work, name, [lua], ".lua", lua_text or "", n) if lua else None
+            pv = count(work, name, [python], ".py", py_text or "", n) if python else None
+            def ratio(x):
+                return f"{v / x:6.2f}x" if x else "      -"
+            print(f"{name:<11} {v:>12,.0f} {lv or 0:>12,.0f} {pv or 0:>12,.0f} {ratio(lv)} {ratio(pv)}")
+        if not check:
+            print("per iteration (the empty program: the whole run), callgrind Ir")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if over else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
