@@ -190,6 +190,14 @@ const char *answer(const std::string &json) {
 
 }  // namespace
 
+namespace velmora::web {
+// Console, status and drawings to the page now: before the worker waits
+// (an HTTP transfer), so the page shows what the program did until then.
+void flush_now() {
+  if (g) g->ui.flush(true);
+}
+}  // namespace velmora::web
+
 extern "C" {
 
 // The environment with its home (tables, settings, DATA) at `home`.
@@ -245,6 +253,8 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
   g->ui.consoleReset = true;
+  // The console of the last run is not sent again before this run resets it.
+  g->ui.lastFlush = std::chrono::steady_clock::now();
   RunResult r;
   try {
     r = env.ExecTaskButtonClick();

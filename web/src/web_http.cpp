@@ -25,9 +25,14 @@ EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, c
   return p;
 });
 
+namespace velmora::web {
+void flush_now();  // bridge.cpp
+}
+
 namespace velmora::engine {
 
 void web_transfer(HttpTransfer &t) {
+  web::flush_now();
   std::string fields;
   // "name=value" lines separated by CR, each part percent-encoded by the page.
   fields = t.postFields;

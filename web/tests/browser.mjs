@@ -498,6 +498,14 @@ const cases = {
       // The next transfer works.
       r = await compileAndRun(page, `&P[] = <*> "${page.url().split('#')[0]}examples/data/words.txt";\nN = &P[] . SIZE;\n??N;\n`);
       check(r.result === 'ended', 'a transfer after the stop: ' + JSON.stringify(r));
+      // The program's own time-out (an answer within 500 ms) ends the wait.
+      const t0 = Date.now();
+      r = await compileAndRun(page, '&H[] += "";\n&H[] += "500";\n&H[] += "";\nHTTP &H[];\n' +
+                                    `&P[] = <*> "http://127.0.0.1:${silent.address().port}/never";\n??"never";\n`);
+      const took = Date.now() - t0;
+      const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
+      check(r.result === 'error' && msgs.includes('HTTP ロード'), 'the time-out is a failed transfer: ' + JSON.stringify(r) + msgs);
+      check(took < 5000, 'ended by the 500 ms time-out: ' + took);
     } finally {
       for (const s of sockets) s.destroy();
       silent.close();
