@@ -92,7 +92,8 @@ const on = {
   http(req) { fetchForWorker(req); },
   runError(rows) { addMessage(rows.map(([k, v]) => k + v).join('\n'), true); },
   compiled(d) {
-    if (d.memory) return;
+    api.lastCompile = d;
+    if (d.memory) return;  // "ran" follows with the memory result
     showStatus(d.status);
     const tab = d.tab !== undefined ? d.tab : active;
     if (tabs[tab]) tabs[tab].compiled = d.slot >= 0 ? tabs[tab].sent : null;
@@ -101,7 +102,6 @@ const on = {
       noteErrorLine(d.error);
     }
     setState(d.slot >= 0 ? 'コード生成完了：スロット ' + (d.slot + 1) : '文法エラー');
-    api.lastCompile = d;
   },
   started() { setState('実行中…'); },
   ran(d) {
@@ -581,6 +581,7 @@ function runAll() {
   });
   running = true;
   runStarted = performance.now();
+  api.lastCompile = null;
   buttons();
   setState(compile.length ? '文法検査中…' : '実行中…');
   consoleView.clear();
