@@ -31,11 +31,22 @@ function persist(entries) {
   }).catch(e => addMessage('ファイルを保存できません: ' + e, true));
   return storeChain;
 }
-// Another tab changed files: read them back and give them to the worker.
-if (channel) channel.onmessage = async e => {
-  const entries = await Promise.all(e.data.paths.map(p => VelmoraStore.get(p)));
-  if (worker) post('external', { entries });
+// Another tab changed files: they are read back from the store and given
+// to the worker, while no run is going (the store then also holds what this
+// tab's run wrote last).
+const external = new Set();
+if (channel) channel.onmessage = e => {
+  for (const p of e.data.paths) external.add(p);
+  takeExternal();
 };
+async function takeExternal() {
+  if (!external.size || running || !ready) return;
+  const paths = [...external];
+  external.clear();
+  await storeChain;
+  const entries = await Promise.all(paths.map(p => VelmoraStore.get(p)));
+  if (worker) post('external', { entries });
+}
 
 // ----- the worker
 async function startWorker() {
@@ -77,6 +88,7 @@ const on = {
     addExampleData(d.files);
     setState('準備完了');
     render();
+    takeExternal();
   },
   migrated() { localStorage.setItem('velmora.migrated', '1'); },
   persist(entries) { persist(entries); },
@@ -137,6 +149,7 @@ function finishRun(d) {
   d.wallMs = performance.now() - runStarted;
   api.lastRun = d;
   buttons();
+  takeExternal();
 }
 function saveBlob(blob, name) {
   const a = document.createElement('a');
