@@ -280,6 +280,24 @@ const cases = {
     const lines = fs.readFileSync(path.join(root, 'examples', 'data', 'words.txt'), 'utf8').replace(/\n$/, '').split('\n').length;
     const text = await consoleText(page);
     check(text.includes('lines: ' + lines), `GET read ${lines} lines: ` + JSON.stringify(text));
+    // A server of another origin that allows it (CORS), with more than the
+    // 1 MiB the page hands over to the worker at a time.
+    const http = await import('node:http');
+    const body = Array.from({ length: 300000 }, (_, i) => 'line ' + i).join('\n') + '\n';
+    const other = http.createServer((req, res) => {
+      res.writeHead(200, { 'Content-Type': 'text/plain; charset=utf-8', 'Access-Control-Allow-Origin': '*',
+                           'Cross-Origin-Resource-Policy': 'cross-origin' });
+      res.end(body);
+    });
+    await new Promise(res => other.listen(0, '127.0.0.1', res));
+    try {
+      r = await compileAndRun(page, `&P[] = <*> "http://127.0.0.1:${other.address().port}/big.txt";\nN = &P[] . SIZE;\n` +
+                                    '??"big: "; ??N; ??" "; ??&P[299999]; ??CRLF;\n');
+    } finally {
+      other.close();
+    }
+    const big = await consoleText(page);
+    check(r.result === 'ended' && big.includes('big: 300000 line 299999'), `a transfer of ${body.length} bytes: ` + JSON.stringify(big));
     const bad = 'http://127.0.0.1:9/nothing.html';
     r = await compileAndRun(page, `&P[] = <*> "${bad}";\n??"never";\n`);
     check(r.result === 'error', 'failed GET is a run-time error: ' + JSON.stringify(r));
