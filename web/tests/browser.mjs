@@ -79,13 +79,14 @@ async function setProgram(page, text) {
 async function compile(page) {
   await page.evaluate(() => { window.velmora.lastCompile = null; });
   await clickOn(page, '#compile');
-  await page.waitForFunction(() => window.velmora.lastCompile !== null, { timeout: 30000 });
+  // Polled by timer: a page behind another gets no animation frames.
+  await page.waitForFunction(() => window.velmora.lastCompile !== null, { timeout: 30000, polling: 50 });
   return page.evaluate(() => window.velmora.lastCompile);
 }
 async function run(page, timeout = 60000) {
   await page.evaluate(() => { window.velmora.lastRun = null; });
   await clickOn(page, '#run');
-  await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout });
+  await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout, polling: 50 });
   return page.evaluate(() => window.velmora.lastRun);
 }
 async function compileAndRun(page, text) {
@@ -356,7 +357,7 @@ const cases = {
     c.answer = true;
     await c.evaluate(() => [...document.querySelectorAll('#files li')].find(li => li.textContent.includes('from_tab1.txt'))
                               .querySelector('button:last-child').click());
-    await page.waitForFunction(() => !document.getElementById('files').textContent.includes('from_tab1.txt'), { timeout: 5000 });
+    await page.waitForFunction(() => !document.getElementById('files').textContent.includes('from_tab1.txt'), { timeout: 5000, polling: 100 });
     check((await page.$eval('#files', e => e.textContent)).includes('from_tab2.txt'), 'the other file stays');
   },
 
