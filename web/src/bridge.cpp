@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "compiler/explanations.h"
 #include "environment/environment.h"
@@ -21,6 +22,8 @@ EM_JS(void, js_post, (const char *kind, const char *json), {
   velmoraHost.post(UTF8ToString(kind), UTF8ToString(json));
 });
 EM_JS(int, js_stop_requested, (), { return velmoraHost.stopRequested() ? 1 : 0; });
+// Every flush of a run: the worker sends DATA changes to the page's store.
+EM_JS(void, js_tick, (), { velmoraHost.tick(); });
 // The typed line (malloc'd UTF-8), or null when the stop button ended the wait.
 EM_JS(char *, js_read_line, (int slot), {
   const line = velmoraHost.readLine(slot);
@@ -97,23 +100,54 @@ class WebUi : public UserInterface {
   }
 
   // Console, task status and drawing records: at most every 30 ms while a
-  // program runs (the page redraws no faster), at once when forced.
+  // program runs (the page redraws no faster), at once when forced. The
+  // console goes as the lines added since the last update ("from": the
+  // first line sent, the last line sent before may have grown) or, after it
+  // was reset or cleared, anew ("reset") with at most kConsoleTail lines.
+  static constexpr std::size_t kConsoleTail = 200000;
   bool consoleDirty = false;
+  bool consoleReset = true;
+  std::size_t sentLines = 0;
+  u16 sentFirst;
   std::chrono::steady_clock::time_point lastFlush{};
   void flush(bool force) {
     auto now = std::chrono::steady_clock::now();
     if (!force && now - lastFlush < std::chrono::milliseconds(30)) return;
     lastFlush = now;
     if (!env) return;
+    js_tick();
     if (canvas) {
       std::string records = canvas->take();
       if (!records.empty()) post("draw", records);
     }
     if (consoleDirty) {
       consoleDirty = false;
-      post("console", json_lines(env->engine().console().lines()));
+      post("console", consoleDelta(env->engine().console().lines()));
     }
     post("status", statusJson());
+  }
+  std::string consoleDelta(const Lines &lines) {
+    // A shorter buffer, or another first line once it was complete: reset.
+    if (lines.size() < sentLines || (sentLines > 1 && !lines.empty() && lines[0] != sentFirst)) consoleReset = true;
+    std::size_t from = consoleReset ? 0 : (sentLines ? sentLines - 1 : 0);
+    bool reset = consoleReset;
+    if (lines.size() - from > kConsoleTail) {
+      from = lines.size() - kConsoleTail;
+      reset = true;
+    }
+    consoleReset = false;
+    sentLines = lines.size();
+    sentFirst = lines.empty() ? u16() : lines[0];
+    // The lines go as one text, separated by NUL characters: the page
+    // splits it, which is cheaper than an array of strings.
+    u16 text;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+      if (i > from) text += u'\0';
+      for (char16_t c : lines[i])
+        if (c != u'\r' && c != u'\0') text += c;
+    }
+    return "{\"reset\":" + std::string(reset ? "true" : "false") + ",\"from\":" + std::to_string(from) +
+           ",\"total\":" + std::to_string(lines.size()) + ",\"text\":" + json_string(text) + "}";
   }
   std::string statusJson() {
     Lines rows;
@@ -158,6 +192,14 @@ const char *answer(const std::string &json) {
 
 }  // namespace
 
+namespace velmora::web {
+// Console, status and drawings to the page now: before the worker waits
+// (an HTTP transfer), so the page shows what the program did until then.
+void flush_now() {
+  if (g) g->ui.flush(true);
+}
+}  // namespace velmora::web
+
 extern "C" {
 
 // The environment with its home (tables, settings, DATA) at `home`.
@@ -195,7 +237,13 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
-  int slot = env.compileDriver.compileActiveTab();
+  int slot = -1;
+  try {
+    slot = env.compileDriver.compileActiveTab();
+  } catch (const std::bad_alloc &) {
+    // The module's memory ceiling: the worker is replaced by the page.
+    return answer("{\"slot\":-1,\"error\":null,\"memory\":true,\"status\":[]}");
+  }
   g->ui.flush(true);
   std::string explanations;
   for (const velmora::compiler::Diagnosis &d : env.compileDriver.explanations())
@@ -211,7 +259,17 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   Environment &env = *g->env;
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
-  RunResult r = env.runToEnd(env.startRun(), [] { g->ui.betweenSlices(); });
+  g->ui.consoleReset = true;
+  // The console of the last run is not sent again before this run resets it.
+  g->ui.lastFlush = std::chrono::steady_clock::now();
+  RunResult r;
+  try {
+    r = env.runToEnd(env.startRun(), [] { g->ui.betweenSlices(); });
+  } catch (const std::bad_alloc &) {
+    // The module's memory ceiling: the worker is replaced by the page, so
+    // nothing of this environment is used again.
+    return answer("{\"result\":\"memory\",\"runError\":null,\"status\":null}");
+  }
   g->ui.consoleDirty = true;
   g->ui.flush(true);
   const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"

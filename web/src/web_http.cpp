@@ -8,11 +8,14 @@
 
 #include "engine/http.h"
 
-// Returns malloc'd UTF-8: "OK\n" and the report lines, or "ERR\n" and a reason.
-EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, const char *file, int timeoutMs), {
+// Returns malloc'd UTF-8: "OK\n" and the report lines, "ERR\n" and a
+// reason, or "STOP\n" when the stop button ended the wait.
+EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, const char *file, int connectMs,
+                                int totalMs, int stallMs), {
   let text;
   try {
-    text = velmoraHost.http(UTF8ToString(url), !!post, UTF8ToString(fields), UTF8ToString(file), timeoutMs);
+    text = velmoraHost.http(UTF8ToString(url), !!post, UTF8ToString(fields), UTF8ToString(file), connectMs,
+                            totalMs, stallMs);
   } catch (e) {
     text = "ERR\n" + e;
   }
@@ -22,14 +25,20 @@ EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, c
   return p;
 });
 
+namespace velmora::web {
+void flush_now();  // bridge.cpp
+}
+
 namespace velmora::engine {
 
 void web_transfer(HttpTransfer &t) {
+  web::flush_now();
   std::string fields;
   // "name=value" lines separated by CR, each part percent-encoded by the page.
   fields = t.postFields;
-  long timeout = t.timeoutMs > 0 ? t.timeoutMs : 0;
-  char *answer = velmora_js_http(t.url.c_str(), t.post ? 1 : 0, fields.c_str(), t.file.c_str(), int(timeout));
+  // The desktop's limits: connecting, the whole transfer, a stalled one.
+  char *answer = velmora_js_http(t.url.c_str(), t.post ? 1 : 0, fields.c_str(), t.file.string().c_str(),
+                                 int(t.connectTimeoutMs), int(t.timeoutMs), int(t.stallSeconds * 1000));
   std::string text = answer ? answer : "ERR\n";
   std::free(answer);
   std::size_t nl = text.find('\n');
@@ -44,6 +53,8 @@ void web_transfer(HttpTransfer &t) {
       start = end + 1;
     }
     t.ok = true;
+  } else if (head == "STOP") {
+    t.slot = -1;  // abandoned: the run is being stopped
   } else {
     t.error = rest;
   }

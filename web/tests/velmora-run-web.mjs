@@ -27,12 +27,19 @@ let input = [];
 try { input = fs.readFileSync(0, 'utf8').split('\n'); } catch (e) { /* no input */ }
 if (input.length && input[input.length - 1] === '') input.pop();
 
-let consoleLines = [];
+// The console as the page keeps it: the updates carry the lines (separated
+// by NUL) from line `from` on (the last line kept may have grown), or after a reset the
+// newest lines anew.
+let consoleLines = [], consoleBase = 0;
 const started = Date.now();
 globalThis.velmoraHost = {
   post(kind, json) {
     const d = JSON.parse(json);
-    if (kind === 'console') consoleLines = d;
+    if (kind === 'console') {
+      if (d.reset) { consoleLines = []; consoleBase = d.from; }
+      consoleLines.length = Math.max(0, d.from - consoleBase);
+      for (const l of d.text.split('\0')) consoleLines.push(l);
+    }
     else if (kind === 'message') process.stderr.write((d.title ? `[${d.title}] ` : '') + d.text + '\n');
     else if (kind === 'runError') for (const [k, v] of d) process.stderr.write(k + v.replace(/\r/g, '') + '\n');
   },
@@ -43,6 +50,7 @@ globalThis.velmoraHost = {
   },
   http() { return 'ERR\nno network in the command-line runner'; },
   saveImage() { return false; },
+  tick() {},
 };
 
 const require = createRequire(import.meta.url);

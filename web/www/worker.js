@@ -1,24 +1,156 @@
 // The playground's worker: the WebAssembly environment runs here, so the
 // page never freezes. The page talks to it with messages; while a program
-// runs, the stop button and the input line reach it through shared memory
-// (ctl[0] stop, ctl[1] line ready, ctl[2] its length, `line` the UTF-16 text).
+// runs, the stop button, the input line and HTTP answers reach it through
+// shared memory (see CTL below).
+//
+// DATA lives in the module's in-memory file system. Every change a program
+// makes there (a file closed after writing, a delete, a rename, a directory
+// made or removed) is sent to the page as a "persist" message within a
+// fifth of a second, while the run goes on; the page writes it into
+// IndexedDB one record per file.
 'use strict';
 importScripts('velmora.js', 'canvas.js');
 
 const HOME = '/velmora', DATA = '/velmora/DATA';
-let M = null, ctl = null, line = null;
+// ctl: shared Int32 cells.
+const CTL = { stop: 0, lineReady: 1, lineLength: 2, http: 3, chunk: 4, total: 5 };
+// ctl[CTL.http]: the state of the HTTP answer passed through httpBuf.
+const HTTP = { waiting: 0, chunk: 1, taken: 2, failed: 3 };
+let M = null, ctl = null, line = null, httpBuf = null;
 
-function send(type, data) { postMessage({ type, data }); }
+function send(type, data, transfer) { postMessage({ type, data }, transfer || []); }
+
+// ----- DATA changes for the page's store
+const pending = new Map();  // path inside DATA -> 'file' | 'dir' | 'gone'
+let applying = false, lastPersist = 0;
+function insideData(path) {
+  const parts = [];
+  for (const p of String(path).split('/')) {
+    if (p === '' || p === '.') continue;
+    if (p === '..') parts.pop(); else parts.push(p);
+  }
+  const abs = '/' + parts.join('/');
+  if (!abs.startsWith(DATA + '/')) return null;
+  const rel = abs.slice(DATA.length + 1);
+  // The transfer file of a running HTTP request is not kept.
+  return /(^|\/)_net_\d+\.\$\$\$$/.test(rel) ? null : rel;
+}
+function note(path, kind) {
+  if (applying) return;
+  const rel = insideData(path);
+  if (rel === null) return;
+  pending.set(rel, kind);
+  // Without shared memory "■" replaces the worker: nothing may wait.
+  if (!ctl) persistNow();
+}
+function noteTree(path) {
+  const rel = insideData(path);
+  if (rel === null) return;
+  let st;
+  try { st = M.FS.stat(path); } catch (e) { return note(path, 'gone'); }
+  if (!M.FS.isDir(st.mode)) return note(path, 'file');
+  note(path, 'dir');
+  for (const n of M.FS.readdir(path)) if (n !== '.' && n !== '..') noteTree(path + '/' + n);
+}
+function persistNow() {
+  if (!pending.size) return;
+  const entries = [], transfer = [];
+  for (const [path, kind] of pending) {
+    const abs = DATA + '/' + path;
+    let st = null;
+    try { st = M.FS.stat(abs); } catch (e) { /* gone */ }
+    if (!st) entries.push({ path, kind: 'gone' });
+    else if (M.FS.isDir(st.mode)) entries.push({ path, kind: 'dir' });
+    else if (M.FS.isFile(st.mode)) {
+      const bytes = M.FS.readFile(abs);
+      entries.push({ path, kind: 'file', bytes });
+      transfer.push(bytes.buffer);
+    }
+  }
+  pending.clear();
+  lastPersist = performance.now();
+  send('persist', entries, transfer);
+}
+// Wraps the file system's operations, so every change to DATA is noted.
+function watchData() {
+  const FS = M.FS;
+  const after = (name, fn) => {
+    const orig = FS[name];
+    FS[name] = function (...args) {
+      const r = orig.apply(this, args);
+      try { fn(...args); } catch (e) { /* a note never fails the operation */ }
+      return r;
+    };
+  };
+  after('close', s => { if (s.path && (s.flags & 3) !== 0) note(s.path, 'file'); });
+  after('truncate', p => { if (typeof p === 'string') note(p, 'file'); });
+  after('unlink', p => note(p, 'gone'));
+  after('rmdir', p => note(p, 'gone'));
+  after('mkdir', p => note(p, 'dir'));
+  after('rename', (from, to) => { note(from, 'gone'); noteTree(to); });
+}
+
+// Changes another tab made (read back from the store): applied unnoted.
+function applyEntries(entries) {
+  applying = true;
+  try {
+    for (const e of entries) {
+      const abs = DATA + '/' + e.path;
+      if (insideData(abs) === null) continue;
+      try {
+        if (e.kind === 'gone') removeTree(abs);
+        else if (e.kind === 'dir') M.FS.mkdirTree(abs);
+        else {
+          M.FS.mkdirTree(abs.slice(0, abs.lastIndexOf('/')));
+          M.FS.writeFile(abs, e.bytes);
+        }
+      } catch (err) { /* a name the file system refuses */ }
+    }
+  } finally {
+    applying = false;
+  }
+}
+function removeTree(abs) {
+  let st;
+  try { st = M.FS.stat(abs); } catch (e) { return; }
+  if (M.FS.isDir(st.mode)) {
+    for (const n of M.FS.readdir(abs)) if (n !== '.' && n !== '..') removeTree(abs + '/' + n);
+    M.FS.rmdir(abs);
+  } else {
+    M.FS.unlink(abs);
+  }
+}
 
 // The worker's copy of the canvases, for SAVE.
 const mirror = new VelmoraCanvases(() => ({ cv: new OffscreenCanvas(400, 400), show() {} }),
                                    (w, h) => new OffscreenCanvas(w, h));
+
+function formBody(fields) {
+  const enc = s => encodeURIComponent(s);
+  return fields.split('\r').filter(l => l).map(l => {
+    const eq = l.indexOf('=');
+    return eq < 0 ? enc(l) : enc(l.slice(0, eq)) + '=' + enc(l.slice(eq + 1));
+  }).join('&');
+}
+function reportLines(h) {
+  const type = h.type || '';
+  const charset = (type.match(/charset=([^;]+)/i) || ['', ''])[1].trim();
+  return 'OK\n' + [
+    ' Status-Code:' + h.status, ' Status-Text:' + h.statusText, '      Length:' + (h.length || ''),
+    '   Mime-Type:' + type.split(';')[0].trim(), 'LastModified:' + (h.modified || ''), '        Date:' + (h.date || ''),
+    '    Char-Set:' + charset, '    Encoding:' + (h.encoding || ''), '    Language:' + (h.language || ''),
+  ].join('\n');
+}
 
 self.velmoraHost = {
   post(kind, json) {
     const data = JSON.parse(json);
     if (kind === 'draw') for (const r of data) mirror.draw(r);
     send(kind, data);
+  },
+  // Every 30 ms of a run: changed DATA goes to the page at least every 200 ms.
+  tick() {
+    if (pending.size && performance.now() - lastPersist >= 200) persistNow();
   },
   // SAVE: the part l..r, t..b of a canvas as PNG or BMP.
   saveImage(c, l, t, r, b, png, file) {
@@ -32,64 +164,92 @@ self.velmoraHost = {
     }
     return true;
   },
-  stopRequested() { return ctl !== null && Atomics.load(ctl, 0) !== 0; },
+  stopRequested() { return ctl !== null && Atomics.load(ctl, CTL.stop) !== 0; },
   // GETS: waits for the page's input line, or null after the stop button.
   readLine() {
     if (ctl === null) return '';
     for (;;) {
-      if (Atomics.load(ctl, 0) !== 0) return null;
-      if (Atomics.load(ctl, 1) === 1) {
-        const text = new TextDecoder('utf-16le').decode(line.slice(0, ctl[2]));
-        Atomics.store(ctl, 1, 0);
+      if (Atomics.load(ctl, CTL.stop) !== 0) return null;
+      if (Atomics.load(ctl, CTL.lineReady) === 1) {
+        const text = new TextDecoder('utf-16le').decode(line.slice(0, ctl[CTL.lineLength]));
+        Atomics.store(ctl, CTL.lineReady, 0);
         return text;
       }
-      Atomics.wait(ctl, 1, 0, 20);
+      Atomics.wait(ctl, CTL.lineReady, 0, 20);
     }
   },
-  // One transfer, synchronous: "OK\n" and the report lines, or "ERR\n" and why.
-  http(url, post, fields, file, timeoutMs) {
-    const xhr = new XMLHttpRequest();
-    xhr.open(post ? 'POST' : 'GET', url, false);
-    xhr.responseType = 'arraybuffer';
-    if (timeoutMs > 0) xhr.timeout = timeoutMs;
-    let body = null;
-    if (post) {
-      const enc = s => encodeURIComponent(s);
-      body = fields.split('\r').filter(l => l).map(l => {
-        const eq = l.indexOf('=');
-        return eq < 0 ? enc(l) : enc(l.slice(0, eq)) + '=' + enc(l.slice(eq + 1));
-      }).join('&');
-      xhr.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
+  // One transfer: "OK\n" and the report lines, "ERR\n" and why, or "STOP\n"
+  // when the stop button ended it. With shared memory the page fetches
+  // (abortable by "■", with the time-outs) and hands the answer over in
+  // chunks through httpBuf; without it, a synchronous request.
+  http(url, post, fields, file, connectMs, totalMs, stallMs) {
+    const body = post ? formBody(fields) : null;
+    persistNow();
+    if (!ctl) return syncHttp(url, body, file, totalMs || (connectMs + stallMs));
+    Atomics.store(ctl, CTL.http, HTTP.waiting);
+    send('http', { url, body, connectMs, totalMs, stallMs });
+    const parts = [];
+    let got = 0;
+    for (;;) {
+      if (Atomics.load(ctl, CTL.stop) !== 0) return 'STOP\n';
+      const state = Atomics.load(ctl, CTL.http);
+      if (state === HTTP.chunk || state === HTTP.failed) {
+        const n = ctl[CTL.chunk], total = ctl[CTL.total];
+        const bytes = httpBuf.slice(0, n);
+        if (state === HTTP.failed) {
+          Atomics.store(ctl, CTL.http, HTTP.taken);
+          Atomics.notify(ctl, CTL.http);
+          return 'ERR\n' + new TextDecoder().decode(bytes);
+        }
+        parts.push(bytes);
+        got += n;
+        Atomics.store(ctl, CTL.http, HTTP.taken);
+        Atomics.notify(ctl, CTL.http);
+        if (got >= total) break;
+        continue;
+      }
+      Atomics.wait(ctl, CTL.http, state, 20);
     }
-    try {
-      xhr.send(body);
-    } catch (e) {
-      return 'ERR\n' + (e && e.message ? e.message : String(e));
-    }
-    if (xhr.status === 0) return 'ERR\nnetwork error';
-    M.FS.writeFile(file, new Uint8Array(xhr.response));
-    const h = name => xhr.getResponseHeader(name) || '';
-    const type = h('content-type');
-    const charset = (type.match(/charset=([^;]+)/i) || ['', ''])[1].trim();
-    return 'OK\n' + [
-      ' Status-Code:' + xhr.status, ' Status-Text:' + xhr.statusText, '      Length:' + h('content-length'),
-      '   Mime-Type:' + type.split(';')[0].trim(), 'LastModified:' + h('last-modified'), '        Date:' + h('date'),
-      '    Char-Set:' + charset, '    Encoding:' + h('content-encoding'), '    Language:' + h('content-language'),
-    ].join('\n');
+    const all = new Uint8Array(got);
+    let at = 0;
+    for (const p of parts) { all.set(p, at); at += p.length; }
+    const nl = all.indexOf(10);
+    const head = JSON.parse(new TextDecoder().decode(all.subarray(0, nl)));
+    M.FS.writeFile(file, all.subarray(nl + 1));
+    return reportLines(head);
   },
 };
 
-function sync(populate) {
-  return new Promise(resolve => M.FS.syncfs(populate, err => resolve(err)));
+function syncHttp(url, body, file, timeoutMs) {
+  const xhr = new XMLHttpRequest();
+  xhr.open(body !== null ? 'POST' : 'GET', url, false);
+  xhr.responseType = 'arraybuffer';
+  if (timeoutMs > 0) xhr.timeout = timeoutMs;
+  if (body !== null) xhr.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
+  try {
+    xhr.send(body);
+  } catch (e) {
+    return 'ERR\n' + (e && e.message ? e.message : String(e));
+  }
+  if (xhr.status === 0) return 'ERR\nnetwork error';
+  M.FS.writeFile(file, new Uint8Array(xhr.response));
+  const h = name => xhr.getResponseHeader(name) || '';
+  return reportLines({ status: xhr.status, statusText: xhr.statusText, length: h('content-length'), type: h('content-type'),
+                       modified: h('last-modified'), date: h('date'), encoding: h('content-encoding'),
+                       language: h('content-language') });
 }
 
 function dataFiles() {
   const files = [];
-  for (const name of M.FS.readdir(DATA)) {
-    if (name === '.' || name === '..') continue;
-    const st = M.FS.stat(DATA + '/' + name);
-    if (M.FS.isFile(st.mode)) files.push({ name, size: st.size });
-  }
+  const walk = (abs, rel) => {
+    for (const name of M.FS.readdir(abs)) {
+      if (name === '.' || name === '..') continue;
+      const st = M.FS.stat(abs + '/' + name);
+      if (M.FS.isFile(st.mode)) files.push({ name: rel + name, size: st.size });
+      else if (M.FS.isDir(st.mode)) walk(abs + '/' + name, rel + name + '/');
+    }
+  };
+  walk(DATA, '');
   return files.sort((a, b) => a.name < b.name ? -1 : 1);
 }
 
@@ -102,11 +262,32 @@ function setTabs(tabs) {
   }
 }
 
-// A file name inside DATA: no directories, no way out of it.
+// A file inside DATA, as the file list names it: no way out of DATA.
 function dataPath(name) {
-  const base = String(name).split(/[\\/]/).pop();
-  if (!base || base === '.' || base === '..') throw new Error('bad file name');
-  return DATA + '/' + base;
+  const rel = insideData(DATA + '/' + String(name));
+  if (!rel) throw new Error('bad file name');
+  return DATA + '/' + rel;
+}
+
+// The files the store held before it kept one record per file: the earlier
+// playground kept the whole home directory as one Emscripten IDBFS tree.
+async function oldFiles() {
+  const found = [];
+  try {
+    M.FS.mount(M.FS.filesystems.IDBFS, {}, HOME);
+    await new Promise(resolve => M.FS.syncfs(true, resolve));
+    const walk = (abs, rel) => {
+      for (const n of M.FS.readdir(abs)) {
+        if (n === '.' || n === '..') continue;
+        const st = M.FS.stat(abs + '/' + n);
+        if (M.FS.isDir(st.mode)) { found.push({ path: rel + n, kind: 'dir' }); walk(abs + '/' + n, rel + n + '/'); }
+        else if (M.FS.isFile(st.mode)) found.push({ path: rel + n, kind: 'file', bytes: M.FS.readFile(abs + '/' + n) });
+      }
+    };
+    try { walk(DATA, ''); } catch (e) { /* no DATA then */ }
+    M.FS.unmount(HOME);
+  } catch (e) { /* nothing kept */ }
+  return found;
 }
 
 const handlers = {
@@ -114,42 +295,70 @@ const handlers = {
     if (msg.ctl) {
       ctl = new Int32Array(msg.ctl);
       line = new Uint16Array(msg.line);
+      httpBuf = new Uint8Array(msg.http);
     }
     M = await VelmoraModule();
     M.FS.mkdir(HOME);
-    M.FS.mount(M.FS.filesystems.IDBFS, {}, HOME);
-    await sync(true);
-    try { M.FS.mkdir(DATA); } catch (e) { /* kept from an earlier visit */ }
+    const old = msg.migrate ? await oldFiles() : [];
+    M.FS.mkdir(DATA);
+    applyEntries(msg.files || []);
+    watchData();
+    for (const e of old) {
+      const abs = DATA + '/' + e.path;
+      try {
+        if (e.kind === 'dir') M.FS.mkdirTree(abs);
+        else if (!M.FS.analyzePath(abs).exists) M.FS.writeFile(abs, e.bytes);
+      } catch (err) { /* skipped */ }
+    }
+    if (msg.migrate) send('migrated', old.length);
+    persistNow();
     M.ccall('vm_init', null, ['string', 'string'], [HOME, DATA]);
     send('ready', { words: JSON.parse(M.ccall('vm_words', 'string', [], [])), files: dataFiles(),
                     status: JSON.parse(M.ccall('vm_status', 'string', [], [])) });
   },
   compile(msg) {
     setTabs(msg.tabs);
-    send('compiled', JSON.parse(M.ccall('vm_compile', 'string', ['number'], [msg.tab])));
+    const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [msg.tab]));
+    c.tab = msg.tab;
+    send('compiled', c);
+    if (c.memory) send('ran', { result: 'memory', runError: null, status: null });
   },
-  async run(msg) {
-    if (ctl) { Atomics.store(ctl, 0, 0); Atomics.store(ctl, 1, 0); }
+  // Compiles the tabs asked for (stopping at a failure), then runs.
+  run(msg) {
+    if (ctl) { Atomics.store(ctl, CTL.stop, 0); Atomics.store(ctl, CTL.lineReady, 0); }
     setTabs(msg.tabs);
+    for (const tab of msg.compile || []) {
+      const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [tab]));
+      c.tab = tab;
+      send('compiled', c);
+      if (c.slot < 0) return send('ran', { result: c.memory ? 'memory' : 'compileError', runError: null, status: null });
+    }
+    send('started');
     const t0 = performance.now();
     const result = JSON.parse(M.ccall('vm_run', 'string', [], []));
     result.ms = performance.now() - t0;
+    persistNow();
     send('ran', result);
-    await sync(false);
     send('files', dataFiles());
   },
-  async upload(msg) {
-    M.FS.writeFile(dataPath(msg.name), new Uint8Array(msg.bytes));
-    await sync(false);
+  upload(msg) {
+    const path = dataPath(msg.name);
+    M.FS.writeFile(path, new Uint8Array(msg.bytes));
+    persistNow();
     send('files', dataFiles());
   },
   download(msg) {
     const bytes = M.FS.readFile(dataPath(msg.name));
     send('file', { name: msg.name, bytes });
   },
-  async remove(msg) {
-    M.FS.unlink(dataPath(msg.name));
-    await sync(false);
+  remove(msg) {
+    removeTree(dataPath(msg.name));
+    persistNow();
+    send('files', dataFiles());
+  },
+  // Changes another tab made.
+  external(msg) {
+    applyEntries(msg.entries);
     send('files', dataFiles());
   },
 };
@@ -159,7 +368,14 @@ onmessage = async e => {
   try {
     await handlers[msg.type](msg);
   } catch (err) {
-    send('message', { title: 'エラー', text: String(err && err.message ? err.message : err) });
+    try { persistNow(); } catch (e) { /* the module is gone */ }
+    // Memory the module could not get (a JavaScript copy of a file, or the
+    // module's own ceiling): the page replaces the worker.
+    const text = String(err && err.message ? err.message : err);
+    if (err instanceof RangeError || /memory|WebAssembly\.Exception/i.test(text) || String(err).includes('WebAssembly.Exception')) {
+      if (msg.type === 'run' || msg.type === 'compile') return send('ran', { result: 'memory', runError: null, status: null });
+    }
+    send('message', { title: 'エラー', text });
     if (msg.type === 'run') send('ran', { result: 'error', runError: null, status: null });
   }
 };
