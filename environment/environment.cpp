@@ -20,6 +20,7 @@ Language load_language(const std::filesystem::path &home, UserInterface &ui) {
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
     : home(homeDir), ui(userInterface), language_(load_language(homeDir, userInterface)) {
   settings_.initialise(home);
+  workspace.listProgramDirectoryWhenEmpty();
   engine_.setHost(this);
   engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
 }

@@ -180,6 +180,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   programListPanel_ = listDock;
   resizeDocks({listDock}, {190}, Qt::Horizontal);
   refreshFileList();
+  installEmptyEditorHint();
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
   connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
@@ -530,6 +531,7 @@ bool MainWindow::closeActiveTab() {
 
 int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
+  if (refuseWithoutTab()) return -1;
   syncEditorsToPool();
   int tab = env_->tabs.active();
   if (env_->compileDriver.StepTransCheckBox()) debuggerDock_->show();
@@ -547,7 +549,7 @@ int MainWindow::compileActive() {
 }
 
 RunResult MainWindow::run() {
-  if (env_->runLoop.running()) return RunResult::NotStarted;
+  if (env_->runLoop.running() || refuseWithoutTab()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   // The panels the settings do not keep are hidden while the run lasts.

@@ -104,6 +104,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showErrorLocation(const Lines &tokens, int lastRead) override;
   bool compileStepShown(const environment::CompileStep &step) override;
   bool stepCompile();                           // "開始"
+  // A start that left no tab open: the greeting program in a first tab
+  // (first_start.cpp); its tab, else -1.
+  int greetIfEmpty();
+  // What the editor area says while no tab is open.
+  static QString emptyEditorText();
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -162,6 +167,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void resetViewsAfterKill();
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
+  QWidget *emptyHint_ = nullptr;
+  void installEmptyEditorHint();
+  // With no tab open, a command that needs one says how to start; true then.
+  bool refuseWithoutTab();
 };
 
 }  // namespace velmora::gui

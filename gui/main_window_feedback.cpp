@@ -72,7 +72,7 @@ void MainWindow::setupFeedback() {
 }
 
 RunResult MainWindow::runActiveTab() {
-  if (env_->runLoop.running() || env_->compileDriver.stepCompiling()) return RunResult::NotStarted;
+  if (env_->runLoop.running() || env_->compileDriver.stepCompiling() || refuseWithoutTab()) return RunResult::NotStarted;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;

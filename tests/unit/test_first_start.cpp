@@ -1,0 +1,67 @@
+// A start as a newcomer meets it: the program list and the greeting tab.
+#include <gtest/gtest.h>
+
+#include "environment/environment.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/temp_dir.h"
+
+using namespace velmora;
+using namespace velmora::environment;
+using velmora::testing::ScriptedUi;
+using velmora::testing::TempDir;
+
+namespace {
+
+void program_directory_with_examples(const TempDir &home) {
+  std::filesystem::create_directories(home / "PROG");
+  home.write("PROG/hello.mcl", "??\"hi\";\n");
+  home.write("PROG/Clock.MCL", "A = 1;\n");
+  home.write("PROG/book.txb", "[=TXB=]:REVE VOVER BOOK VER1\n");
+  home.write("PROG/T-Syntax.txt", "x\n");  // a table beside them, no program
+  std::filesystem::create_directories(home / "PROG" / "sub.mcl");  // a directory, no program
+}
+
+}  // namespace
+
+TEST(FirstStart, WithoutRecentFilesTheListShowsTheProgramsOfTheProgramDirectory) {
+  TempDir home;
+  program_directory_with_examples(home);
+  ScriptedUi ui;
+  Environment env(home.path(), ui);
+  EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"Clock.MCL", u"book.txb", u"hello.mcl"}));
+  // Listing them writes nothing: the recent-file list stays the user's.
+  EXPECT_FALSE(std::filesystem::exists(home / "Recent.$$$"));
+  // A listed name opens from the program directory.
+  const int tab = env.workspace.openListedFile(u"hello.mcl");
+  ASSERT_GE(tab, 0);
+  EXPECT_EQ(env.tabs.tab(tab).lines, Lines{u"??\"hi\";"});
+}
+
+TEST(FirstStart, RecentFilesKeepTheirList) {
+  TempDir home;
+  program_directory_with_examples(home);
+  home.write("Recent.$$$", "mine.mcl\n");
+  ScriptedUi ui;
+  Environment env(home.path(), ui);
+  EXPECT_EQ(env.workspace.recentFiles(), Lines{u"mine.mcl"});
+}
+
+TEST(FirstStart, TheGreetingOpensOnlyIntoAnEmptyWorkspaceAndRuns) {
+  TempDir home;
+  ScriptedUi ui;
+  Environment env(home.path(), ui);
+  const int tab = env.workspace.openGreeting();
+  ASSERT_EQ(tab, 0);
+  EXPECT_FALSE(env.tabs.tab(tab).modified);  // closing it asks nothing
+  EXPECT_EQ(env.workspace.openGreeting(), -1);  // one tab is open now
+  env.tabs.activate(tab);
+  EXPECT_EQ(env.runTab(tab), RunResult::Ended);
+  EXPECT_TRUE(ui.messages.empty());
+  Lines shown;
+  for (const u16 &line : env.engine().console().lines()) {
+    u16 l = line;
+    std::erase(l, u'\r');
+    if (!l.empty()) shown.push_back(l);
+  }
+  EXPECT_EQ(shown, (Lines{u"こんにちは、Velmora！", u"1 回目", u"2 回目", u"3 回目"}));
+}
