@@ -881,6 +881,13 @@ bool MainWindow::askYesNo(const u16 &text, const u16 &title) {
          QMessageBox::Yes;
 }
 
+bool MainWindow::askPermission(const u16 &text, const u16 &title) {
+  QMessageBox box(QMessageBox::Question, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 Answer MainWindow::askYesNoCancel(const u16 &text, const u16 &title) {
   auto b = QMessageBox::question(this, qs(title), shown(text),
                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);

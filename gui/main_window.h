@@ -87,6 +87,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void message(const u16 &text, const u16 &title) override;
   bool askYesNo(const u16 &text, const u16 &title) override;
   environment::Answer askYesNoCancel(const u16 &text, const u16 &title) override;
+  bool askPermission(const u16 &text, const u16 &title) override;  // いいえ is the default button
   std::optional<std::filesystem::path> chooseOpenFile(const u16 &title, const std::filesystem::path &dir,
                                                       const u16 &pattern) override;
   std::optional<std::filesystem::path> chooseSaveFile(const u16 &title, const std::filesystem::path &dir,

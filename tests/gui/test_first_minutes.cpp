@@ -60,6 +60,24 @@ class FirstMinutesTest : public QObject {
     QVERIFY(w.closeActiveTab());
     QVERIFY(hint->isVisible());
   }
+
+  // Enter alone on the permission question answers いいえ.
+  void thePermissionQuestionDefaultsToNo() {
+    QTemporaryDir home;
+    gui::MainWindow w(home.path().toStdString());
+    w.show();
+    bool defaultIsNo = false, asked = false;
+    QTimer::singleShot(50, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) return;
+      asked = true;
+      defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    QCOMPARE(w.askPermission(u"プログラム「#1」の EXEC が外部コマンドを使おうとしています。", u"実行許可の確認"), false);
+    QVERIFY(asked);
+    QVERIFY(defaultIsNo);
+  }
 };
 
 QTEST_MAIN(FirstMinutesTest)
