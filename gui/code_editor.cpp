@@ -58,9 +58,10 @@ int CodeEditor::lineAtGutterY(int y) const {
   return -1;
 }
 
-void CodeEditor::setErrorLine(int line) {
+void CodeEditor::setErrorLine(int line, bool fromRun) {
   if (line < 0 || line >= blockCount()) return;
   errorLine_ = line;
+  errorFromRun_ = fromRun;
   QTextCursor c(document()->findBlockByNumber(line));
   setTextCursor(c);
   centerCursor();

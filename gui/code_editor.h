@@ -20,9 +20,11 @@ class CodeEditor : public QPlainTextEdit {
   void paintGutter(QPaintEvent *event);
   // The line an error points at: highlighted, marked in the gutter, the
   // cursor on it and the line scrolled to the middle. The next edit clears it.
-  void setErrorLine(int line);
+  void setErrorLine(int line, bool fromRun = false);
   void clearErrorLine();
   int errorLine() const { return errorLine_; }
+  // Whether the mark is a run-time error's (the next run takes it away).
+  bool errorFromRun() const { return errorLine_ >= 0 && errorFromRun_; }
   int lineAtGutterY(int y) const;
   QWidget *gutter() const { return gutter_; }
 
@@ -36,6 +38,7 @@ class CodeEditor : public QPlainTextEdit {
  private:
   QWidget *gutter_ = nullptr;
   int errorLine_ = -1;
+  bool errorFromRun_ = false;
   void updateMargins();
   void showErrorSelection();
 };

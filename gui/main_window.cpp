@@ -542,6 +542,7 @@ int MainWindow::compileActive() {
   refreshStatus();
   if (slot >= 0) debugger_->setSlot(slot);
   debugger_->refresh();
+  if (slot >= 0) clearErrorMark(tab);
   if (slot >= 0)
     statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')), 8000);
   else showSourceMark(env_->compileDriver.compileError());
@@ -565,6 +566,7 @@ RunResult MainWindow::run() {
   keep(s.StayEditorCheckBox, tabs_);
   keep(s.StayConsoleCheckBox, consolePanel_);
   keep(s.StayDebugCheckBox, debuggerDock_);
+  clearRunMarks();
   setRunning(true);
   killed_ = false;
   RunResult result = env_->ExecTaskButtonClick();
@@ -577,7 +579,7 @@ RunResult MainWindow::run() {
   else debugger_->refresh();
   killed_ = false;
   if (result == RunResult::Error) {
-    showSourceMark(env_->runLoop.runError());
+    showSourceMark(env_->runLoop.runError(), true);
     showRunErrorSource();
   }
   return result;

@@ -144,7 +144,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
   // Feedback that tells the user where things stand (main_window_feedback.cpp).
   void setupFeedback();
-  void showSourceMark(const environment::SourceMark &mark);
+  void showSourceMark(const environment::SourceMark &mark, bool fromRun = false);
+  // A run starts: the marks earlier runs left go; a good compile of a tab
+  // takes its own mark away.
+  void clearRunMarks();
+  void clearErrorMark(int tab);
   void updateTitle();
   void updateRunHints();     // the slots the next run starts, in the status list and tool tips
   QString errorStatus_;      // the status bar's error text, until the next edit

@@ -77,8 +77,10 @@ RunResult MainWindow::runActiveTab() {
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
   console_->clear();
+  clearRunMarks();
   setRunning(true);
   RunResult result = env_->runTab(tab);
+  if (env_->slotOfTab(tab) >= 0 && env_->compileDriver.compileError().tab != tab) clearErrorMark(tab);
   setRunning(false);
   refreshPages();
   refreshStatus();
@@ -86,7 +88,7 @@ RunResult MainWindow::runActiveTab() {
   debugger_->refresh();
   if (result == RunResult::NotStarted && env_->compileDriver.compileError().tab >= 0) showSourceMark(env_->compileDriver.compileError());
   else if (result == RunResult::Error) {
-    showSourceMark(env_->runLoop.runError());
+    showSourceMark(env_->runLoop.runError(), true);
     showRunErrorSource();
   }
   else if (result != RunResult::NotStarted)
@@ -94,12 +96,23 @@ RunResult MainWindow::runActiveTab() {
   return result;
 }
 
-void MainWindow::showSourceMark(const environment::SourceMark &mark) {
+void MainWindow::clearRunMarks() {
+  for (QPlainTextEdit *e : editors_) {
+    auto *c = static_cast<CodeEditor *>(e);
+    if (c->errorFromRun()) c->clearErrorLine();
+  }
+}
+
+void MainWindow::clearErrorMark(int tab) {
+  if (tab >= 0 && tab < environment::TabPool::kTabs) static_cast<CodeEditor *>(editors_[std::size_t(tab)])->clearErrorLine();
+}
+
+void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRun) {
   if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.isOpen(mark.tab)) return;
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;
   tabs_->setCurrentWidget(e);
-  e->setErrorLine(mark.line);
+  e->setErrorLine(mark.line, fromRun);
   e->setFocus();
   QString text = qs(mark.message).simplified();
   errorStatus_ = QStringLiteral("行 %1: %2").arg(mark.line).arg(text);

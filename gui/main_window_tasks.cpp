@@ -67,6 +67,7 @@ int MainWindow::compileToFreeSlot() {
   const int slot = env_->compileDriver.CompileButtonClick();
   debugger_->setStepCompiling(false);
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  if (slot >= 0) clearErrorMark(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());
   return slot;

@@ -153,6 +153,42 @@ class FirstMinutesTest : public QObject {
     }
     QVERIFY(checked >= 12);
   }
+
+  // The red line of an earlier error goes when the tab compiles well again
+  // and when a new run starts; it does not wait for an edit.
+  void marksOfEarlierErrorsGoWithAGoodCompileOrANewRun() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"??\"start\";", u"&L[] = <*> \"x.txt\";", u"??\"read\";"});
+    auto *e = static_cast<gui::CodeEditor *>(w.editor(0));
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(w.run(), RunResult::Error);
+    QCOMPARE(e->errorLine(), 1);
+    const QString data = home.path() + QStringLiteral("/DATA/x.txt");
+    QFile f(data);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("a\n");
+    f.close();
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(e->errorLine(), -1);
+    QVERIFY(e->extraSelections().isEmpty());
+    // Failing again, then a good compile of the unchanged tab.
+    QVERIFY(QFile::remove(data));
+    QCOMPARE(w.runActiveTab(), RunResult::Error);
+    QCOMPARE(e->errorLine(), 1);
+    QCOMPARE(w.compileActive(), 0);
+    QCOMPARE(e->errorLine(), -1);
+    // A compile error stays through a run of another tab.
+    w.openProgramLines({u"??\"other\";"});
+    w.editorTabs()->setCurrentIndex(0);
+    e->setPlainText(QStringLiteral("A = 1 +;"));
+    QCOMPARE(w.compileActive(), -1);
+    QCOMPARE(e->errorLine(), 0);
+    w.editorTabs()->setCurrentIndex(1);
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(e->errorLine(), 0);
+  }
 };
 
 QTEST_MAIN(FirstMinutesTest)
