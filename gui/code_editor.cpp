@@ -72,17 +72,37 @@ void CodeEditor::setErrorLine(int line, bool fromRun) {
 void CodeEditor::clearErrorLine() {
   if (errorLine_ < 0) return;
   errorLine_ = -1;
-  setExtraSelections({});
+  showErrorSelection();
   gutter_->update();
   emit errorLineCleared();
 }
 
 void CodeEditor::showErrorSelection() {
-  QTextEdit::ExtraSelection mark;
-  mark.format.setBackground(QColor(255, 215, 215));
-  mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-  mark.cursor = QTextCursor(document()->findBlockByNumber(errorLine_));
-  setExtraSelections({mark});
+  QList<QTextEdit::ExtraSelection> marks;
+  auto add = [&](int line, const QColor &colour) {
+    if (line < 0 || line >= blockCount()) return;
+    QTextEdit::ExtraSelection mark;
+    mark.format.setBackground(colour);
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    mark.cursor = QTextCursor(document()->findBlockByNumber(line));
+    marks << mark;
+  };
+  add(heldLine_, QColor(255, 240, 160));
+  add(errorLine_, QColor(255, 215, 215));
+  setExtraSelections(marks);
+}
+
+void CodeEditor::setHeldLine(int line) {
+  if (line >= blockCount()) line = -1;
+  if (line == heldLine_) return;
+  heldLine_ = line;
+  if (line >= 0) {
+    QTextCursor c(document()->findBlockByNumber(line));
+    setTextCursor(c);
+    ensureCursorVisible();
+  }
+  showErrorSelection();
+  gutter_->update();
 }
 
 void CodeEditor::updateMargins() { setViewportMargins(gutterWidth(), 0, 0, 0); }
@@ -112,6 +132,15 @@ void CodeEditor::paintGutter(QPaintEvent *event) {
         painter.setPen(Qt::NoPen);
         int d = std::min(height, mark) - 4;
         painter.drawEllipse(3, top + (height - d) / 2, d, d);
+      }
+      if (line == heldLine_) {
+        // The held line: an arrow pointing at the text.
+        const int d = std::min(height, mark) - 2;
+        const int y0 = top + (height - d) / 2;
+        const QPoint arrow[3] = {QPoint(2, y0), QPoint(2 + d, y0 + d / 2), QPoint(2, y0 + d)};
+        painter.setBrush(QColor(20, 150, 40));
+        painter.setPen(Qt::NoPen);
+        painter.drawPolygon(arrow, 3);
       }
       painter.setPen(line == errorLine_ ? QColor(Qt::white) : palette().color(QPalette::PlaceholderText));
       painter.drawText(mark, top, gutter_->width() - mark - 3, height, Qt::AlignRight | Qt::AlignVCenter,

@@ -25,6 +25,10 @@ class CodeEditor : public QPlainTextEdit {
   int errorLine() const { return errorLine_; }
   // Whether the mark is a run-time error's (the next run takes it away).
   bool errorFromRun() const { return errorLine_ >= 0 && errorFromRun_; }
+  // The line a held or stepped task stands at: coloured, with an arrow in
+  // the gutter, scrolled into view; -1 clears it.
+  void setHeldLine(int line);
+  int heldLine() const { return heldLine_; }
   int lineAtGutterY(int y) const;
   QWidget *gutter() const { return gutter_; }
 
@@ -39,8 +43,9 @@ class CodeEditor : public QPlainTextEdit {
   QWidget *gutter_ = nullptr;
   int errorLine_ = -1;
   bool errorFromRun_ = false;
+  int heldLine_ = -1;
   void updateMargins();
-  void showErrorSelection();
+  void showErrorSelection();  // the error and the held line, as extra selections
 };
 
 }  // namespace velmora::gui

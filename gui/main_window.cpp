@@ -664,6 +664,7 @@ void MainWindow::refreshStatus() {
     status_->setCurrentRow(env_->compileDriver.selectedTask());
   }
   updateRunHints();
+  showHeldLine();
 }
 
 void MainWindow::refreshPermits() {
@@ -923,6 +924,7 @@ void MainWindow::pumpEvents() {
     }
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);
+  showHeldLine();
   QApplication::processEvents();
 }
 
@@ -958,6 +960,11 @@ void MainWindow::inputRequested(int slot) { input_->ask(slot); }
 // A held task opens the debugger on its slot and line; the run loop keeps
 // the window responsive until "＞*", "＞-" or "■".
 void MainWindow::breakpointHeld(int slot, u16view line) {
+  steppedSlot_ = slot;
+  const int tab = slot >= 0 && slot < engine::kSlots ? env_->engine().task(slot).SrcIndex : -1;
+  if (env_->tabs.isOpen(tab) && tabs_->indexOf(editors_[std::size_t(tab)]) >= 0)
+    tabs_->setCurrentWidget(editors_[std::size_t(tab)]);
+  showHeldLine();
   debuggerDock_->show();
   debugger_->showHeld(slot, line);
   refreshStatus();

@@ -12,6 +12,7 @@
 
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
+#include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "gui/qt_text.h"
 #include "tests/gui/quiet_window.h"
@@ -39,6 +40,17 @@ QStringList console_lines(QListWidget *console) {
 void copy_files(const QString &from, const QString &to, const QStringList &patterns) {
   QDir(to).mkpath(QStringLiteral("."));
   for (const QString &name : QDir(from).entryList(patterns, QDir::Files)) QFile::copy(from + u'/' + name, to + u'/' + name);
+}
+
+int green_gutter_pixels(gui::CodeEditor *e) {
+  QImage image = e->grab().toImage();
+  int green = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < e->gutterWidth() && x < image.width(); ++x) {
+      QColor c = image.pixelColor(x, y);
+      if (c.green() > 120 && c.red() < 60 && c.blue() < 80) ++green;
+    }
+  return green;
 }
 
 }  // namespace
@@ -188,6 +200,46 @@ class FirstMinutesTest : public QObject {
     w.editorTabs()->setCurrentIndex(1);
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
     QCOMPARE(e->errorLine(), 0);
+  }
+
+  // A held task's line shows in its editor, in front, with an arrow; a line
+  // step moves it; it goes when the task goes on.
+  void theHeldLineShowsInTheEditor() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.resize(900, 600);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openProgramLines({u"A = 1;", u"B = 2;", u"C = 3;", u"??\"done\";"});
+    QCOMPARE(w.compileActive(), 0);
+    w.openProgramLines({u"??\"other\";"});  // another tab in front
+    auto *e = static_cast<gui::CodeEditor *>(w.editor(0));
+    QVERIFY(w.environment().debugger.addBreakpoint(0, 1));
+    QCOMPARE(e->heldLine(), -1);
+    QList<int> seen;
+    int arrow = 0;
+    bool inFront = false;
+    w.onPump = [&] {
+      const auto &d = w.environment().debugger;
+      if (!d.breakActive() || d.stepLineRequest()) return;
+      seen << e->heldLine();
+      inFront = w.editorTabs()->currentWidget() == e;
+      if (seen.size() == 1) {
+        arrow = green_gutter_pixels(e);
+        w.debugger()->stepOneLine();
+      } else {
+        w.debugger()->continueFromBreak();
+      }
+    };
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(seen.mid(0, 2), (QList<int>{1, 2}));
+    QVERIFY(inFront);
+    QVERIFY(arrow > 10);
+    QCOMPARE(e->textCursor().blockNumber(), 2);
+    // The run is over: no held line, no arrow.
+    QCOMPARE(e->heldLine(), -1);
+    QCOMPARE(green_gutter_pixels(e), 0);
+    QVERIFY(e->extraSelections().isEmpty());
   }
 };
 

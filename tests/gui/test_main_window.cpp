@@ -44,6 +44,7 @@ class TestWindow : public gui::MainWindow {
     questions << QString::fromUtf16(text.data(), qsizetype(text.size()));
     return answer == Answer::Yes;
   }
+  bool askPermission(const u16 &text, const u16 &title) override { return askYesNo(text, title); }
   Answer askYesNoCancel(const u16 &text, const u16 &) override {
     questions << QString::fromUtf16(text.data(), qsizetype(text.size()));
     return answer;
