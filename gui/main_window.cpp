@@ -181,6 +181,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   resizeDocks({listDock}, {190}, Qt::Horizontal);
   refreshFileList();
   installEmptyEditorHint();
+  connect(tabs_, &QTabWidget::currentChanged, this, [this] { followTabInFront(); });
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
   connect(debugger_, &DebuggerPanel::tokensRequested, this, [this](bool general) { extractTokens(general); });
@@ -925,6 +926,7 @@ void MainWindow::pumpEvents() {
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);
   showHeldLine();
+  followTabInFront();  // a tab compiled by "このタブを実行" has its slot now
   QApplication::processEvents();
 }
 

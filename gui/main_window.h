@@ -173,9 +173,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
   QWidget *emptyHint_ = nullptr;
-  // The held or stepped task's line in its editor (held_line.cpp).
+  // The held or stepped task's line in its editor, the debugger on the
+  // slot of the tab in front (follow_task.cpp).
   int steppedSlot_ = -1;
   void showHeldLine();
+  void followTabInFront();
   void installEmptyEditorHint();
   // With no tab open, a command that needs one says how to start; true then.
   bool refuseWithoutTab();

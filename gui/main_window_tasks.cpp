@@ -43,6 +43,11 @@ QWidget *MainWindow::taskStatusArea() {
   connect(taskButtons_[0], &QPushButton::clicked, this, [this] { compileToFreeSlot(); });
   connect(taskButtons_[1], &QPushButton::clicked, this, [this] { addTask(); });
   connect(taskButtons_[2], &QPushButton::clicked, this, [this] { deleteTask(); });
+  // Taken by a click, never passed on by the focus chain: a list that gets
+  // the focus without a current row makes its first row current, which
+  // would choose slot 01 (and bring its tab to the front) when the input
+  // line under the console goes away at "■".
+  status_->setFocusPolicy(Qt::ClickFocus);
   connect(status_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row >= 0) selectTask(row);
   });

@@ -241,6 +241,41 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(green_gutter_pixels(e), 0);
     QVERIFY(e->extraSelections().isEmpty());
   }
+
+  // "■" on a task waiting for input keeps the tab in front; the debugger
+  // shows the slot of the tab in front.
+  void stopKeepsTheTabInFrontAndTheDebuggerFollowsIt() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"A = 1;"});
+    QCOMPARE(w.compileActive(), 0);
+    w.openProgramLines({u"??\"name? \";", u"?? GETS &N;", u"??&N;"});
+    QCOMPARE(w.compileActive(), 1);
+    w.editorTabs()->setCurrentIndex(0);
+    QCOMPARE(w.debugger()->slot(), 0);  // follows the tab in front
+    w.editorTabs()->setCurrentIndex(1);
+    QCOMPARE(w.debugger()->slot(), 1);
+    bool killed = false;
+    w.onPump = [&] {
+      if (!killed && w.environment().inputSlot() >= 0) {
+        killed = true;
+        w.kill();
+      }
+    };
+    QCOMPARE(w.runActiveTab(), RunResult::Stopped);
+    QVERIFY(killed);
+    QVERIFY(w.statusView()->currentRow() < 0);  // the kill left no slot chosen
+    QCOMPARE(w.editorTabs()->currentWidget(), w.editor(1));
+    QCOMPARE(w.debugger()->slot(), 1);
+    // A tab run before it had a slot: the debugger goes to its new slot.
+    w.openProgramLines({u"??\"third\";"});
+    w.editorTabs()->setCurrentIndex(0);
+    w.editorTabs()->setCurrentIndex(2);
+    QCOMPARE(w.debugger()->slot(), 0);
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QCOMPARE(w.debugger()->slot(), 2);
+  }
 };
 
 QTEST_MAIN(FirstMinutesTest)

@@ -1,7 +1,10 @@
-// The line a task stands at while it is held at a breakpoint, stepped line
-// by line ("＞-") or stepped outside a run ("★"): coloured in its editor with
-// an arrow in the gutter, its tab in front; gone once the task goes on.
+// The window follows the program: the line a task stands at while it is
+// held at a breakpoint, stepped line by line ("＞-") or stepped outside a run
+// ("★") is coloured in its editor with an arrow in the gutter, its tab in
+// front, and goes once the task goes on; the debugger shows the slot of the
+// tab in front.
 #include "gui/code_editor.h"
+#include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 
 namespace velmora::gui {
@@ -24,6 +27,13 @@ void MainWindow::showHeldLine() {
     const bool here = i == tab && tabs_->indexOf(e) >= 0;
     e->setHeldLine(here ? line : -1);
   }
+}
+
+void MainWindow::followTabInFront() {
+  const int slot = env_->slotOfTab(poolIndexOf(tabs_->currentWidget()));
+  if (slot < 0 || slot == debugger_->slot()) return;
+  debugger_->setSlot(slot);
+  if (debuggerDock_->isVisible()) debugger_->refresh();
 }
 
 }  // namespace velmora::gui
