@@ -1,6 +1,10 @@
 #include "gui/code_editor.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+
+#include "environment/indentation.h"
+#include "gui/qt_text.h"
 #include <QPainter>
 #include <QTextBlock>
 
@@ -103,6 +107,30 @@ void CodeEditor::setHeldLine(int line) {
   }
   showErrorSelection();
   gutter_->update();
+}
+
+void CodeEditor::keyPressEvent(QKeyEvent *event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !isReadOnly()) {
+    QTextCursor c = textCursor();
+    c.beginEditBlock();
+    if (!c.hasSelection() && c.atBlockEnd()) {
+      // A finished END, ELSE or ENDFUNC steps back to its block's column.
+      const QString line = c.block().text();
+      const QString stepped = qs(environment::dedentClosing(u(line), indentUnit));
+      if (stepped != line) {
+        c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        c.insertText(stepped);
+      }
+    }
+    const QString before = c.block().text().left(c.positionInBlock());
+    c.insertText(QStringLiteral("\n") + qs(environment::indentAfter(u(before), indentUnit)));
+    c.endEditBlock();
+    setTextCursor(c);
+    ensureCursorVisible();
+    return;
+  }
+  QPlainTextEdit::keyPressEvent(event);
 }
 
 void CodeEditor::updateMargins() { setViewportMargins(gutterWidth(), 0, 0, 0); }

@@ -31,6 +31,10 @@ class CodeEditor : public QPlainTextEdit {
   int heldLine() const { return heldLine_; }
   int lineAtGutterY(int y) const;
   QWidget *gutter() const { return gutter_; }
+  // Enter keeps the line's indentation, one step more after a line that
+  // opens a block; a line of its own with END, ELSE or ENDFUNC steps back
+  // first.
+  int indentUnit = 5;
 
  signals:
   void gutterClicked(int line);
@@ -38,6 +42,7 @@ class CodeEditor : public QPlainTextEdit {
 
  protected:
   void resizeEvent(QResizeEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 
  private:
   QWidget *gutter_ = nullptr;

@@ -279,6 +279,7 @@ void MainWindow::buildMenus() {
     int line = QInputDialog::getInt(this, QStringLiteral("行へ移動"), QStringLiteral("行番号"), 0, 0, 1 << 30, 1, &ok);
     if (ok) goToLine(line);
   });
+  addEditorBasics(edit, file);
 
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
   QAction *compile = compileAction_ = runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
@@ -687,7 +688,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
-  if (!env_->workspace.mayChangeTabs()) {
+  if (stopRunToClose() || !env_->workspace.mayChangeTabs()) {
     event->ignore();
     return;
   }
@@ -849,6 +850,7 @@ void MainWindow::applyAppearance() {
   parse_int(s.TabSpaceEdit, width);
   for (QPlainTextEdit *e : editors_) {
     paint(e, s.editorFont, s.editorBackColour, s);
+    static_cast<CodeEditor *>(e)->indentUnit = width;
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
   paint(console_, s.consoleFont, s.consoleBackColour, s);

@@ -17,11 +17,14 @@
 #include "environment/environment.h"
 #include "environment/generated_programs.h"
 
+class QMenu;
+
 namespace velmora::gui {
 
 class ConsoleInputLine;
 class DebuggerPanel;
 class ExtractionDialog;
+class ReplaceDialog;
 
 class MainWindow : public QMainWindow, public environment::UserInterface {
   Q_OBJECT
@@ -61,6 +64,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
   void openLanguageDialog();                    // "言語定義"
   QWidget *showLanguageReference();             // "言語の手引き": the reference in a window
+  ReplaceDialog *replaceDialog();               // "置換(&H)..." (Ctrl+H)
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
@@ -173,6 +177,12 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
   QWidget *emptyHint_ = nullptr;
+  // Replace, Ctrl+Q, a close during a run (editor_basics.cpp).
+  ReplaceDialog *replace_ = nullptr;
+  void addEditorBasics(QMenu *edit, QMenu *file);
+  // A close asked for while a run lasts: stop it and close once it has
+  // ended, or (No) refuse. False when no run lasts.
+  bool stopRunToClose();
   // The held or stepped task's line in its editor, the debugger on the
   // slot of the tab in front (follow_task.cpp).
   int steppedSlot_ = -1;

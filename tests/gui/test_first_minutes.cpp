@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
+#include "gui/find_replace.h"
 #include "gui/main_window.h"
 #include "gui/qt_text.h"
 #include "tests/gui/quiet_window.h"
@@ -275,6 +277,87 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(w.debugger()->slot(), 0);
     QCOMPARE(w.runActiveTab(), RunResult::Ended);
     QCOMPARE(w.debugger()->slot(), 2);
+  }
+
+  void replaceOneAndAllWithCtrlH() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.show();
+    w.openProgramLines({u"A = 1;", u"B = A + A;"});
+    QAction *replace = w.action(QStringLiteral("置換(&H)..."));
+    QVERIFY(replace);
+    QCOMPARE(replace->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+    replace->trigger();
+    gui::ReplaceDialog *d = w.replaceDialog();
+    QVERIFY(d->isVisible());
+    QPlainTextEdit *e = w.editor(0);
+    e->moveCursor(QTextCursor::Start);
+    d->findField()->setText(QStringLiteral("A"));
+    d->replaceField()->setText(QStringLiteral("X"));
+    QVERIFY(!d->replaceOne());  // the first press finds the match
+    QCOMPARE(e->textCursor().selectedText(), QStringLiteral("A"));
+    QVERIFY(d->replaceOne());   // the second replaces it and finds the next
+    QCOMPARE(e->toPlainText(), QStringLiteral("X = 1;\nB = A + A;"));
+    QCOMPARE(e->textCursor().selectionStart(), 11);
+    QCOMPARE(d->replaceAll(), 2);
+    QCOMPARE(e->toPlainText(), QStringLiteral("X = 1;\nB = X + X;"));
+    QCOMPARE(d->resultLabel()->text(), QStringLiteral("2 件置換しました"));
+    e->undo();  // "すべて置換" is one step
+    QCOMPARE(e->toPlainText(), QStringLiteral("X = 1;\nB = A + A;"));
+    // A replacement that contains the text is not replaced again.
+    d->findField()->setText(QStringLiteral("A"));
+    d->replaceField()->setText(QStringLiteral("AA"));
+    QCOMPARE(d->replaceAll(), 2);
+    QCOMPARE(e->toPlainText(), QStringLiteral("X = 1;\nB = AA + AA;"));
+    d->findField()->setText(QStringLiteral("none"));
+    QCOMPARE(d->replaceAll(), 0);
+    QCOMPARE(d->resultLabel()->text(), QStringLiteral("見つかりません"));
+  }
+
+  void enterIndentsAfterDoAndThenAndEndStepsBack() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.show();
+    w.newProgram();
+    auto *e = static_cast<gui::CodeEditor *>(w.editor(0));
+    QCOMPARE(e->indentUnit, 5);  // the Tab width of the settings
+    e->indentUnit = 2;
+    QTest::keyClicks(e, QStringLiteral("FOR I = 1 TO 3 DO"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QTest::keyClicks(e, QStringLiteral("IF I = 2 THEN"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QTest::keyClicks(e, QStringLiteral("??I;"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QTest::keyClicks(e, QStringLiteral("END"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QTest::keyClicks(e, QStringLiteral("END"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QCOMPARE(e->toPlainText(), QStringLiteral("FOR I = 1 TO 3 DO\n  IF I = 2 THEN\n    ??I;\n  END\nEND\n"));
+    // A word that only begins with END stays where it was typed.
+    QTest::keyClicks(e, QStringLiteral("  ENDING = 1;"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QVERIFY(e->toPlainText().endsWith(QStringLiteral("\nEND\n  ENDING = 1;\n  ")));
+    // One undo takes the new line and the step back together.
+    QTest::keyClicks(e, QStringLiteral("END"));
+    QTest::keyClick(e, Qt::Key_Return);
+    QVERIFY(e->toPlainText().endsWith(QStringLiteral("\n  ENDING = 1;\nEND\n")));
+    e->undo();
+    QVERIFY2(e->toPlainText().endsWith(QStringLiteral("\n  ENDING = 1;\n  END")), qPrintable(e->toPlainText()));
+  }
+
+  void ctrlQQuitsAndAClosingRunIsStoppedWhenTheUserSaysSo() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());  // answers Yes
+    w.show();
+    QAction *quit = w.action(QStringLiteral("終了"));
+    QVERIFY(quit);
+    QCOMPARE(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    w.openProgramLines({u"WHILE 1 DO END"});
+    QCOMPARE(w.compileActive(), 0);
+    QTimer::singleShot(50, &w, [quit] { quit->trigger(); });
+    QCOMPARE(w.run(), RunResult::Stopped);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!w.messages.contains(QStringLiteral("タスク実行を終了すること")));
   }
 };
 

@@ -745,6 +745,7 @@ class MainWindowTest : public QObject {
     w.show();
     w.openProgramLines({u"WHILE 1 DO END"});
     QCOMPARE(w.compileActive(), 0);
+    w.answer = Answer::No;  // not stopped: the close is refused
     bool refused = false;
     QTimer::singleShot(30, &w, [&] {
       refused = !w.close();
@@ -752,6 +753,7 @@ class MainWindowTest : public QObject {
     });
     w.run();
     QVERIFY(refused);
+    QVERIFY(w.questions.contains(QStringLiteral("実行中です。停止して終了しますか？")));
     QVERIFY(w.messages.contains(QStringLiteral("タスク実行を終了すること")));
     QVERIFY(w.close());
   }
