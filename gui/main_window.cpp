@@ -8,6 +8,7 @@
 #include "gui/edit_commands.h"
 #include "gui/highlighter.h"
 #include "gui/qt_text.h"
+#include "gui/reference_view.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
 
@@ -198,7 +199,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   refreshStatus();
   refreshPermits();
   setRunning(false);
-  resize(1100, 700);
+  restoreWindowState();
 }
 
 MainWindow::~MainWindow() {
@@ -698,6 +699,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
+  keepWindowState();
   env_->settings().save(env_->home);
   while (env_->tabs.openCount() > 0) {
     if (!closeActiveTab()) {
@@ -794,7 +796,7 @@ void MainWindow::openLanguageDialog() {
 
 QWidget *MainWindow::showLanguageReference() {
   if (!reference_) {
-    auto *browser = new QTextBrowser;
+    auto *browser = new ReferenceBrowser;
     browser->setObjectName(QStringLiteral("languageReference"));
     // Japanese first; each version links to the other at its top.
     browser->setSource(QUrl(QStringLiteral("qrc:/docs/language.ja.md")), QTextDocument::MarkdownResource);

@@ -183,6 +183,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   // A close asked for while a run lasts: stop it and close once it has
   // ended, or (No) refuse. False when no run lasts.
   bool stopRunToClose();
+  // Place, size, maximised state and the monitor's grid heights from and
+  // into the settings (window_state.cpp).
+  void restoreWindowState();
+  void keepWindowState();
   // The held or stepped task's line in its editor, the debugger on the
   // slot of the tab in front (follow_task.cpp).
   int steppedSlot_ = -1;

@@ -8,13 +8,19 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QSplitter>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/debugger_panel.h"
 #include "gui/find_replace.h"
+#include "gui/reference_view.h"
+#include "gui/settings_dialog.h"
 #include "gui/main_window.h"
 #include "gui/qt_text.h"
 #include "tests/gui/quiet_window.h"
@@ -358,6 +364,94 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(w.run(), RunResult::Stopped);
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(!w.messages.contains(QStringLiteral("タスク実行を終了すること")));
+  }
+
+  // F1: Japanese sentences broken across source lines show without blanks.
+  void theHelpJoinsSoftLineBreaks() {
+    QCOMPARE(gui::join_soft_breaks(QStringLiteral("これは\n日本語の文。\nEnglish\ntext and\n  more\n\n"
+                                                  "- 項目の\n  続き\n- next\n\n```\ncode\nline\n```\n"
+                                                  "# 見出し\n本文\n| a |\n| b |\nhard  \nbreak")),
+             QStringLiteral("これは日本語の文。English text and more\n\n- 項目の続き\n- next\n\n```\ncode\nline\n```\n"
+                            "# 見出し\n本文\n| a |\n| b |\nhard  \nbreak"));
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    auto *browser = qobject_cast<QTextBrowser *>(w.showLanguageReference());
+    QVERIFY(browser);
+    const QString text = browser->toPlainText();
+    QVERIFY(text.contains(QStringLiteral("文法、コード生成規則")));
+    QVERIFY(!text.contains(QStringLiteral("文法、 コード生成規則")));
+  }
+
+  // "Dir": a directory chooser for the directories, an open dialog for the
+  // interpreter; never a save dialog proposing a file name.
+  void dirButtonsChooseADirectory() {
+    QTemporaryDir home, chosen;
+    gui::SettingsDialog dialog(environment::Settings{}, nullptr);
+    QVERIFY(dialog.showPage(QStringLiteral("パス設定")));
+    dialog.show();
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QFileDialog::AcceptMode accept = QFileDialog::AcceptSave;
+    bool seen = false;
+    auto answer = [&](const QString &path) {
+      QTimer::singleShot(100, [&, path] {
+        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!d) return;
+        seen = true;
+        mode = d->fileMode();
+        accept = d->acceptMode();
+        if (path.isEmpty()) d->reject();
+        else {
+          d->setDirectory(path);
+          QMetaObject::invokeMethod(d, "accept");
+        }
+      });
+    };
+    answer(chosen.path());
+    dialog.findChild<QPushButton *>(QStringLiteral("AppliDirEditDir"))->click();
+    QVERIFY(seen);
+    QCOMPARE(mode, QFileDialog::Directory);
+    QCOMPARE(accept, QFileDialog::AcceptOpen);
+    QCOMPARE(dialog.edited().AppliDirEdit, gui::u(chosen.path() + u'/'));
+    seen = false;
+    answer(QString());
+    dialog.findChild<QPushButton *>(QStringLiteral("CMDEXEPathEditDir"))->click();
+    QVERIFY(seen);
+    QCOMPARE(mode, QFileDialog::ExistingFile);
+    QCOMPARE(accept, QFileDialog::AcceptOpen);
+  }
+
+  // The window comes back where and as large as it was; the monitor's grids
+  // keep their heights.
+  void theWindowKeepsItsPlaceAndTheGridHeights() {
+    QTemporaryDir home;
+    {
+      testing::QuietWindow w(home.path().toStdString());
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.resize(760, 540);
+      auto *monitor = w.debugger()->findChild<QSplitter *>(QStringLiteral("monitorSplit"));
+      QVERIFY(monitor);
+      w.debugger()->resize(600, 700);
+      monitor->setSizes({200, 100, 300});
+      QVERIFY(w.close());
+    }
+    const environment::Settings kept = [&] {
+      environment::Settings s;
+      s.initialise(home.path().toStdString());
+      return s;
+    }();
+    QCOMPARE(kept.Main_Window_Panel[2], 760);
+    QCOMPARE(kept.Main_Window_Panel[3], 540);
+    QCOMPARE(kept.Main_Window_Panel[4], 0);
+    QVERIFY(kept.Task_Monitor_Size_Panel[0] > 60);  // more than three rows
+    testing::QuietWindow again(home.path().toStdString());
+    QCOMPARE(again.size(), QSize(760, 540));
+    auto *monitor = again.debugger()->findChild<QSplitter *>(QStringLiteral("monitorSplit"));
+    // Laid out again in the new window, the grids keep their proportion.
+    const QList<int> sizes = monitor->sizes();
+    QVERIFY(sizes.size() == 3 && sizes[1] > 0);
+    const double kept01 = double(kept.Task_Monitor_Size_Panel[0]) / kept.Task_Monitor_Size_Panel[1];
+    QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
   }
 };
 
