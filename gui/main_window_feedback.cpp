@@ -66,6 +66,7 @@ void MainWindow::setupFeedback() {
   connect(console, &ConsoleView::clearRequested, this, [this, console] {
     env_->clearConsole();
     console->clear();
+    ConsoleView::releaseFreedMemory();
   });
   updateTitle();
   updateRunHints();

@@ -17,6 +17,7 @@
 
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
+#include "gui/console_view.h"
 #include "gui/debugger_panel.h"
 #include "gui/find_replace.h"
 #include "gui/reference_view.h"
@@ -452,6 +453,26 @@ class FirstMinutesTest : public QObject {
     QVERIFY(sizes.size() == 3 && sizes[1] > 0);
     const double kept01 = double(kept.Task_Monitor_Size_Panel[0]) / kept.Task_Monitor_Size_Panel[1];
     QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
+  }
+
+  // A long console ends on its last line; "クリア" empties the view and the
+  // engine's buffer.
+  void aLongConsoleShowsItsEndAndClears() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.resize(760, 540);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openProgramLines({u"FOR I = 1 TO 50000 DO ??I; ??CRLF; END"});
+    QCOMPARE(w.runActiveTab(), RunResult::Ended);
+    QListWidget *console = w.consoleView();
+    QCOMPARE(console->count(), 50001);
+    QTRY_VERIFY(console->viewport()->rect().intersects(console->visualItemRect(console->item(console->count() - 2))));
+    QCOMPARE(console->item(console->count() - 2)->text(), QStringLiteral("50000"));
+    emit static_cast<gui::ConsoleView *>(console)->clearRequested();
+    QCOMPARE(console->count(), 0);
+    QCOMPARE(w.environment().engine().console().lines(), Lines{u""});
+    QVERIFY(w.environment().engine().console().lines().capacity() < 16);
   }
 };
 
