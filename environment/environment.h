@@ -126,7 +126,9 @@ class Environment : public engine::EngineHost {
   // Saves a pending rename: asks whether saved programs change too, then
   // writes the tables beside the program.
   void confirmRename();
-  void rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
+  // The listed files and open tabs that held the old word; what changed,
+  // also told in one message.
+  Lines rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
 
   // ----- stepping outside a run (the debugger's table and holds: debugger)
   // "★": outside a run, the task in a slot one source line further; every

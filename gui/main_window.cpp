@@ -791,6 +791,7 @@ ExtractionDialog *MainWindow::extractionDialog() {
 void MainWindow::openLanguageDialog() {
   LanguageDialog dialog(*env_, this);
   dialog.exec();
+  refreshPages();  // open programs a rename changed
   for (ProgramHighlighter *h : highlighters_) h->reloadWords();
 }
 

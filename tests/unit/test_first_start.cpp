@@ -4,6 +4,7 @@
 #include "environment/environment.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/temp_dir.h"
+#include "text/lines.h"
 
 using namespace velmora;
 using namespace velmora::environment;
@@ -64,4 +65,40 @@ TEST(FirstStart, TheGreetingOpensOnlyIntoAnEmptyWorkspaceAndRuns) {
     if (!l.empty()) shown.push_back(l);
   }
   EXPECT_EQ(shown, (Lines{u"こんにちは、Velmora！", u"1 回目", u"2 回目", u"3 回目"}));
+}
+
+// A rename carried into the user's programs touches only what holds the
+// word, changes open tabs in place, echoes nothing and reports once.
+TEST(RenameInPrograms, OnlyProgramsWithTheWordChangeAndOpenTabsChangeInPlace) {
+  TempDir home;
+  std::filesystem::create_directories(home / "PROG");
+  home.write("PROG/uses.mcl", "WAIT 1;\n??\"WAIT\";\n");             // LF line ends, kept
+  home.write("PROG/plain.mcl", "A = 1;\r\n");                          // no WAIT: untouched
+  home.write("PROG/open.mcl", "WAIT 2;\r\n");                          // open in a tab
+  home.write("Recent.$$$", "uses.mcl\nplain.mcl\nopen.mcl\n");
+  const auto plainTime = std::filesystem::last_write_time(home / "PROG/plain.mcl");
+  ScriptedUi ui;
+  Environment env(home.path(), ui);
+  const int open = env.workspace.openListedFile(u"open.mcl");
+  const int edited = env.tabs.loadLines({u"WAIT 3;"}, ui);
+  env.tabs.setModified(edited, true);  // unsaved edits: asked, and answered No
+  env.renameWord(u"WAIT", u"PAUSE");
+  ui.messages.clear();
+  ui.answers = {Answer::Yes, Answer::Yes, Answer::No};  // programs too; all of them; not the edited tab
+  env.confirmRename();
+  EXPECT_EQ(*read_file_bytes(home / "PROG/uses.mcl"), "PAUSE 1;\n??\"PAUSE\";\n");
+  EXPECT_EQ(*read_file_bytes(home / "PROG/plain.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(std::filesystem::last_write_time(home / "PROG/plain.mcl"), plainTime);
+  // The open tab changed in place and marked; its file waits for a save.
+  EXPECT_EQ(env.tabs.tab(open).lines, Lines{u"PAUSE 2;"});
+  EXPECT_TRUE(env.tabs.tab(open).modified);
+  EXPECT_EQ(*read_file_bytes(home / "PROG/open.mcl"), "WAIT 2;\r\n");
+  EXPECT_EQ(env.tabs.tab(edited).lines, Lines{u"WAIT 3;"});
+  // No temporary tabs, nothing on the console, one summary naming the files.
+  EXPECT_EQ(env.tabs.openCount(), 2);
+  EXPECT_EQ(env.engine().console().lines().size(), 1u);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find(u"uses.mcl"), u16::npos);
+  EXPECT_NE(ui.messages[0].find(u"open.mcl"), u16::npos);
+  EXPECT_EQ(ui.messages[0].find(u"plain.mcl"), u16::npos);
 }
