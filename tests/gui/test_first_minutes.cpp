@@ -249,6 +249,16 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(e->heldLine(), -1);
     QCOMPARE(green_gutter_pixels(e), 0);
     QVERIFY(e->extraSelections().isEmpty());
+    // "★" outside a run shows the stepped line too, and a run ends it.
+    QVERIFY(w.environment().debugger.removeBreakpoint(0, 1));
+    w.debugger()->setSlot(0);
+    QVERIFY(w.debugger()->stepTask());  // the task starts at its first line
+    QCOMPARE(e->heldLine(), 0);
+    QVERIFY(w.debugger()->stepTask());
+    QCOMPARE(e->heldLine(), 1);
+    w.onPump = nullptr;
+    QCOMPARE(w.run(), RunResult::Ended);
+    QCOMPARE(e->heldLine(), -1);
   }
 
   // "■" on a task waiting for input keeps the tab in front; the debugger
