@@ -302,6 +302,7 @@ int main(int argc, char **argv) {
   env.setCanvas(&canvases);
   ui.env = &env;
   env.setUnattended(permits);
+  env.setRefusalHint(Environment::RefusalHint::CommandLine);
   if (!data.empty()) {
     std::error_code ec;
     env.setDataDirectoryOverride(std::filesystem::absolute(data, ec));

@@ -2,15 +2,17 @@
 
 namespace velmora::engine {
 
+// A reset gives the memory of a long console back: assign() would keep the
+// list's capacity (a million lines hold tens of megabytes).
 void ConsoleBuffer::reset() {
-  lines_.assign(1, u16(u"\r"));
+  Lines(1, u16(u"\r")).swap(lines_);
   current_ = 0;
   changed = true;
   ++version;
 }
 
 void ConsoleBuffer::clear() {
-  lines_.assign(1, u16());
+  Lines(1, u16()).swap(lines_);
   current_ = 0;
   changed = true;
   ++version;

@@ -66,6 +66,8 @@ class EngineHost {
   // An "ask" permission: may the current task's instruction reach the
   // target? Without an environment nobody answers: no.
   virtual bool Ask_Permission(Permission /*p*/, u16view /*instruction*/, u16view /*target*/) { return false; }
+  // Said after a refusal: where the kind can be allowed (empty: nothing).
+  virtual u16 Permission_Hint(Permission /*p*/) { return {}; }
   // The run loop's pause mark, held while RUN PAGE compiles.
   virtual void setRunPaused(bool /*paused*/) {}
   // Keyboard input for GETS of the task in `slot`: a line at once (Ready),

@@ -22,6 +22,7 @@ Language load_language(const std::filesystem::path &home, UserInterface &ui) {
 Environment::Environment(const std::filesystem::path &homeDir, UserInterface &userInterface)
     : home(homeDir), ui(userInterface), language_(load_language(homeDir, userInterface)) {
   settings_.initialise(home);
+  workspace.listProgramDirectoryWhenEmpty();
   engine_.setHost(this);
   engine_.console().onLineComplete = [this](u16view line) { ui.consoleLineCompleted(line); };
 }
@@ -68,9 +69,19 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
   int slot = engine_.currentSlot();
   int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
   u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : int16(slot + 1);
-  return ui.askYesNo(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
+  return ui.askPermission(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
                          u16(target) + u"\r\rこの実行の間、許可しますか？",
                      u"実行許可の確認");
+}
+
+u16 Environment::Permission_Hint(engine::Permission p) {
+  switch (refusalHint_) {
+    case RefusalHint::Settings: return u"（許可するには「設定」の「実行許可の設定」で変更する）";
+    case RefusalHint::CommandLine:
+      return u"（許可するには velmora-run に --allow " + from_utf8(engine::permission_word(p)) + u" を付ける）";
+    case RefusalHint::None: break;
+  }
+  return {};
 }
 
 void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines()); }

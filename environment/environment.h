@@ -126,7 +126,12 @@ class Environment : public engine::EngineHost {
   void setUnattended(const PermitOverrides &overrides = {}) {
     canAsk_ = false;
     permitOverride_ = overrides;
+    refusalHint_ = RefusalHint::None;
   }
+  // What a refusal adds about where to allow the kind: the settings page
+  // "実行許可の設定" (the window), "--allow KIND" (the runner), nothing.
+  enum class RefusalHint { Settings, CommandLine, None };
+  void setRefusalHint(RefusalHint hint) { refusalHint_ = hint; }
   engine::PermitMode permitMode(engine::Permission p) const;
 
   // ----- compiling and the slots (the compile driver: compileDriver)
@@ -160,7 +165,9 @@ class Environment : public engine::EngineHost {
   // Saves a pending rename: asks whether saved programs change too, then
   // writes the tables beside the program.
   void confirmRename();
-  void rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
+  // The listed files and open tabs that held the old word; what changed,
+  // also told in one message.
+  Lines rewriteUserPrograms(const u16 &oldWord, const u16 &newWord);
 
   // ----- stepping outside a run (the debugger's table and holds: debugger)
   // "★": outside a run, the task in a slot one source line further; every
@@ -221,6 +228,7 @@ class Environment : public engine::EngineHost {
  private:
   PermitOverrides permitOverride_;
   bool canAsk_ = true;
+  RefusalHint refusalHint_ = RefusalHint::Settings;
   u16 extractionEncoding_ = u"UTF8";
   std::optional<std::pair<u16, u16>> pendingRename_;
   bool stepping_ = false;
@@ -255,6 +263,7 @@ class Environment : public engine::EngineHost {
   }
   void Library_Call_Ended() override { ui.blockingCallStatus(u""); }
   bool Ask_Permission(engine::Permission p, u16view instruction, u16view target) override;
+  u16 Permission_Hint(engine::Permission p) override;
   InputState Console_Gets(int slot, u16 &line) override;
   Tab *page(int pageNo);
   std::deque<int> inputQueue_;                           // slots waiting for a line, first asker first

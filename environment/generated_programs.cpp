@@ -1,6 +1,8 @@
 #include "environment/generated_programs.h"
 
 #include "environment/environment.h"
+
+#include <algorithm>
 #include "text/lines.h"
 
 namespace velmora::environment {
@@ -141,28 +143,89 @@ void Environment::confirmRename() {
   save_codegen_rules(language_.rules, home);
 }
 
-void Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
+namespace {
+
+// Every occurrence of a word in the lines (comments and strings too, as
+// renames of saved programs always were); whether any was found.
+bool replace_word(Lines &lines, u16view oldWord, u16view newWord) {
+  bool changed = false;
+  if (oldWord.empty()) return false;
+  for (u16 &line : lines)
+    for (std::size_t at = line.find(oldWord); at != u16::npos; at = line.find(oldWord, at + newWord.size())) {
+      line.replace(at, oldWord.size(), newWord);
+      changed = true;
+    }
+  return changed;
+}
+
+std::filesystem::path same_file(const std::filesystem::path &p) {
+  std::error_code ec;
+  std::filesystem::path c = std::filesystem::weakly_canonical(p, ec);
+  return ec ? p : c;
+}
+
+// Writes the lines back in the file's own encoding and line ends.
+bool write_like(const std::filesystem::path &path, const Lines &lines, Encoding encoding, bool crlf) {
+  std::string bytes = join_lines_crlf(lines, encoding);
+  const bool byteLineEnds = encoding != Encoding::Utf16LE && encoding != Encoding::Utf16BE;
+  if (!crlf && byteLineEnds) {
+    std::string lf;
+    lf.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) lf += bytes[i];
+    bytes = std::move(lf);
+  }
+  return write_file_bytes(path, bytes);
+}
+
+}  // namespace
+
+// The user's programs follow a renamed word: a listed file that contains it
+// is rewritten (in its own encoding and line ends), any other is left
+// untouched; an open tab that contains it is changed in place and marked
+// changed (a tab with unsaved edits only when the user agrees), and its file
+// is left for the user to save. One summary names what changed.
+Lines Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
   bool all = ui.askYesNo(u"現在登録している全プログラム変更するか", u"プログラム変更の確認");
   Lines files = workspace.recentFiles();
   if (!all && files.size() > 1) files.resize(1);
+  Lines changed;
+  std::vector<std::filesystem::path> inTabs;
+  for (int i = 0; i < TabPool::kTabs; ++i) {
+    Tab &t = tabs.at(i);
+    if (!t.inUse) continue;
+    if (t.hasFile) inTabs.push_back(same_file(std::filesystem::path(to_utf8(t.panels[2]))));
+    Lines lines = t.lines;
+    if (!replace_word(lines, oldWord, newWord)) continue;
+    if (t.modified && !ui.askYesNo(u"「" + t.caption + u"」は編集中です。このタブの「" + oldWord + u"」も「" + newWord +
+                                       u"」に変更しますか？",
+                                   u"プログラム変更の確認"))
+      continue;
+    t.lines = std::move(lines);
+    t.modified = true;
+    t.panels[1] = u"変更";
+    ++t.revision;
+    changed.push_back(t.caption + u"（タブ、未保存）");
+  }
   for (const u16 &name : files) {
     std::filesystem::path path(to_utf8(name));
     if (path.is_relative()) path = workspace.programDirectory() / path;
-    bool ok = false;
-    int tab = tabs.loadFile(path, std::nullopt, ui, &ok);
-    if (tab < 0) continue;
-    if (!ok) {
-      workspace.closeTab(tab);
-      continue;
-    }
-    const u16 n = int16(tab + 1);
-    runSystemProgram({u"&B[] = [#" + n + u"];", u"each &B[z] do", u"  &B[z][<\"" + oldWord + u"\">]=\"" + newWord + u"\";",
-                      u"end", u"??? &B[]; ??CRLF;", u"[#" + n + u"].CLEAR;", u"[#" + n + u"]=&B[];"},
-                     false);
-    workspace.overwriteSave(tab);
-    tabs.at(tab).modified = false;
-    workspace.closeTab(tab);
+    const std::filesystem::path file = same_file(path);
+    if (std::find(inTabs.begin(), inTabs.end(), file) != inTabs.end()) continue;  // changed in its tab
+    auto bytes = read_file_bytes(path);
+    auto text = read_text_file(path);
+    if (!bytes || !text) continue;
+    Lines lines = text->lines;
+    if (!replace_word(lines, oldWord, newWord)) continue;
+    const bool crlf = bytes->find("\r\n") != std::string::npos || bytes->find('\n') == std::string::npos;
+    if (write_like(path, lines, text->encoding, crlf)) changed.push_back(name);
+    else ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
   }
+  u16 summary = changed.empty() ? u"「" + oldWord + u"」を含むプログラムはありません。"
+                                : u"「" + oldWord + u"」を「" + newWord + u"」に変更しました：";
+  for (const u16 &c : changed) summary += u"\r  " + c;
+  ui.message(summary, u"プログラム変更");
+  return changed;
 }
 
 const char *Environment::languageFile(LanguageList which) {

@@ -116,6 +116,12 @@ const std::vector<Group> &groups() {
         number([](Settings &s) -> int & { return s.Permissions[4]; })}},
       {u"NAME=HTTP_Timeout_Panel",
        {text(&Settings::HttpConnectTimeoutEdit), text(&Settings::HttpStallTimeoutEdit)}},
+      {u"NAME=Main_Window_Panel",
+       {number([](Settings &s) -> int & { return s.Main_Window_Panel[0]; }),
+        number([](Settings &s) -> int & { return s.Main_Window_Panel[1]; }),
+        number([](Settings &s) -> int & { return s.Main_Window_Panel[2]; }),
+        number([](Settings &s) -> int & { return s.Main_Window_Panel[3]; }),
+        number([](Settings &s) -> int & { return s.Main_Window_Panel[4]; })}},
   };
   return table;
 }
@@ -238,6 +244,13 @@ u16 Settings::directoryOfChoice(const std::filesystem::path &chosen) {
   if (chosen.empty()) return {};
   std::string dir = chosen.parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
+  return from_utf8(dir);
+}
+
+u16 Settings::chosenDirectory(const std::filesystem::path &directory) {
+  if (directory.empty()) return {};
+  std::string dir = directory.string();
+  if (dir.back() != '/') dir += '/';
   return from_utf8(dir);
 }
 

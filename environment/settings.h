@@ -69,6 +69,9 @@ struct Settings {
   std::array<int, 2> Center_Size_Panel{600, 300}, Debug_Size_Panel{300, 300},
       File_Select_Split_Panel{200, 200}, Task_Monitor_Size_Panel{200, 200},
       File_Content_Size_Panel{200, 200}, Edit_Size_Panel{150, 400};
+  // The main window: left, top (-1: where the window manager puts it),
+  // width, height, maximised (0/1).
+  std::array<int, 5> Main_Window_Panel{-1, -1, 1100, 700, 0};
 
   // Start-up of the settings: "PROG" and "DATA" beside the program become the
   // user program and data directories (both ticked), then the file, when
@@ -107,6 +110,8 @@ struct Settings {
   // data and the user program directory; for the command interpreter the
   // chosen file itself (a shell here, not a COMMAND.COM in that folder).
   static u16 directoryOfChoice(const std::filesystem::path &chosen);
+  // A directory taken from a directory chooser, with its trailing separator.
+  static u16 chosenDirectory(const std::filesystem::path &directory);
   static u16 interpreterOfChoice(const std::filesystem::path &chosen);
   // The console is drawn by the environment, a fixed height per row, at
   // font size 12; by the platform at any other size.

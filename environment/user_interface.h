@@ -29,6 +29,9 @@ class UserInterface {
   virtual void message(const u16 &text, const u16 &title) = 0;
   virtual bool askYesNo(const u16 &text, const u16 &title) = 0;
   virtual Answer askYesNoCancel(const u16 &text, const u16 &title) = 0;
+  // A question whose safe answer is No (may a program use a command, a
+  // library, a file, the network?): Enter alone must not say Yes.
+  virtual bool askPermission(const u16 &text, const u16 &title) { return askYesNo(text, title); }
   virtual std::optional<std::filesystem::path> chooseOpenFile(const u16 & /*title*/,
                                                               const std::filesystem::path & /*dir*/,
                                                               const u16 & /*pattern*/) {

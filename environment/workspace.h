@@ -96,6 +96,19 @@ class Workspace {
   Lines previewListedFile(const u16 &name) const;
   int openListedFile(const u16 &name);
 
+  // ----- a start (first_start.cpp)
+  // The ".mcl" and ".txb" files of the program directory, by name.
+  Lines programsInDirectory() const;
+  // A start without recent files: the programs of the program directory
+  // (the examples an installed Velmora copies there) become the list, so
+  // they are a double click away. The list file is not written for that.
+  // True when the list was filled.
+  bool listProgramDirectoryWhenEmpty();
+  // The short program a first tab shows when a start leaves no tab open.
+  static const Lines &greetingProgram();
+  // Opens it, unmodified, when no tab is open; its tab, else -1.
+  int openGreeting();
+
  private:
   const std::filesystem::path home_;
   TabPool &tabs_;

@@ -1,6 +1,10 @@
 #include "gui/code_editor.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+
+#include "environment/indentation.h"
+#include "gui/qt_text.h"
 #include <QPainter>
 #include <QTextBlock>
 
@@ -58,10 +62,11 @@ int CodeEditor::lineAtGutterY(int y) const {
   return -1;
 }
 
-void CodeEditor::setErrorLine(int line, const QString &note) {
+void CodeEditor::setErrorLine(int line, const QString &note, bool fromRun) {
   if (line < 0 || line >= blockCount()) return;
   errorLine_ = line;
   errorNote_ = note;
+  errorFromRun_ = fromRun;
   viewport()->update();
   QTextCursor c(document()->findBlockByNumber(line));
   setTextCursor(c);
@@ -75,17 +80,61 @@ void CodeEditor::clearErrorLine() {
   errorLine_ = -1;
   errorNote_.clear();
   viewport()->update();
-  setExtraSelections({});
+  showErrorSelection();
   gutter_->update();
   emit errorLineCleared();
 }
 
 void CodeEditor::showErrorSelection() {
-  QTextEdit::ExtraSelection mark;
-  mark.format.setBackground(QColor(255, 215, 215));
-  mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-  mark.cursor = QTextCursor(document()->findBlockByNumber(errorLine_));
-  setExtraSelections({mark});
+  QList<QTextEdit::ExtraSelection> marks;
+  auto add = [&](int line, const QColor &colour) {
+    if (line < 0 || line >= blockCount()) return;
+    QTextEdit::ExtraSelection mark;
+    mark.format.setBackground(colour);
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    mark.cursor = QTextCursor(document()->findBlockByNumber(line));
+    marks << mark;
+  };
+  add(heldLine_, QColor(255, 240, 160));
+  add(errorLine_, QColor(255, 215, 215));
+  setExtraSelections(marks);
+}
+
+void CodeEditor::setHeldLine(int line) {
+  if (line >= blockCount()) line = -1;
+  if (line == heldLine_) return;
+  heldLine_ = line;
+  if (line >= 0) {
+    QTextCursor c(document()->findBlockByNumber(line));
+    setTextCursor(c);
+    ensureCursorVisible();
+  }
+  showErrorSelection();
+  gutter_->update();
+}
+
+void CodeEditor::keyPressEvent(QKeyEvent *event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !isReadOnly()) {
+    QTextCursor c = textCursor();
+    c.beginEditBlock();
+    if (!c.hasSelection() && c.atBlockEnd()) {
+      // A finished END, ELSE or ENDFUNC steps back to its block's column.
+      const QString line = c.block().text();
+      const QString stepped = qs(environment::dedentClosing(u(line), indentUnit));
+      if (stepped != line) {
+        c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        c.insertText(stepped);
+      }
+    }
+    const QString before = c.block().text().left(c.positionInBlock());
+    c.insertText(QStringLiteral("\n") + qs(environment::indentAfter(u(before), indentUnit)));
+    c.endEditBlock();
+    setTextCursor(c);
+    ensureCursorVisible();
+    return;
+  }
+  QPlainTextEdit::keyPressEvent(event);
 }
 
 // The explanation of the error, after the text of its line.
@@ -132,6 +181,15 @@ void CodeEditor::paintGutter(QPaintEvent *event) {
         painter.setPen(Qt::NoPen);
         int d = std::min(height, mark) - 4;
         painter.drawEllipse(3, top + (height - d) / 2, d, d);
+      }
+      if (line == heldLine_) {
+        // The held line: an arrow pointing at the text.
+        const int d = std::min(height, mark) - 2;
+        const int y0 = top + (height - d) / 2;
+        const QPoint arrow[3] = {QPoint(2, y0), QPoint(2 + d, y0 + d / 2), QPoint(2, y0 + d)};
+        painter.setBrush(QColor(20, 150, 40));
+        painter.setPen(Qt::NoPen);
+        painter.drawPolygon(arrow, 3);
       }
       painter.setPen(line == errorLine_ ? QColor(Qt::white) : palette().color(QPalette::PlaceholderText));
       painter.drawText(mark, top, gutter_->width() - mark - 3, height, Qt::AlignRight | Qt::AlignVCenter,

@@ -20,13 +20,24 @@ class CodeEditor : public QPlainTextEdit {
   void paintGutter(QPaintEvent *event);
   // The line an error points at: highlighted, marked in the gutter, the
   // cursor on it and the line scrolled to the middle. The next edit clears it.
-  // note: a plain explanation shown at the end of the marked line.
-  void setErrorLine(int line, const QString &note = {});
+  // note: a plain explanation shown at the end of the marked line; fromRun:
+  // a run-time error's mark (the next run takes it away).
+  void setErrorLine(int line, const QString &note = {}, bool fromRun = false);
   QString errorNote() const { return errorNote_; }
   void clearErrorLine();
   int errorLine() const { return errorLine_; }
+  // Whether the mark is a run-time error's (the next run takes it away).
+  bool errorFromRun() const { return errorLine_ >= 0 && errorFromRun_; }
+  // The line a held or stepped task stands at: coloured, with an arrow in
+  // the gutter, scrolled into view; -1 clears it.
+  void setHeldLine(int line);
+  int heldLine() const { return heldLine_; }
   int lineAtGutterY(int y) const;
   QWidget *gutter() const { return gutter_; }
+  // Enter keeps the line's indentation, one step more after a line that
+  // opens a block; a line of its own with END, ELSE or ENDFUNC steps back
+  // first.
+  int indentUnit = 5;
 
  signals:
   void gutterClicked(int line);
@@ -35,13 +46,16 @@ class CodeEditor : public QPlainTextEdit {
  protected:
   void resizeEvent(QResizeEvent *event) override;
   void paintEvent(QPaintEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 
  private:
   QWidget *gutter_ = nullptr;
   int errorLine_ = -1;
   QString errorNote_;
+  bool errorFromRun_ = false;
+  int heldLine_ = -1;
   void updateMargins();
-  void showErrorSelection();
+  void showErrorSelection();  // the error and the held line, as extra selections
 };
 
 }  // namespace velmora::gui

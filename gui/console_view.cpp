@@ -6,9 +6,14 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 #include "gui/qt_text.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace velmora::gui {
 
@@ -47,6 +52,17 @@ ConsoleView::ConsoleView(QWidget *parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Every row has the height of one line: no row is measured on its own.
   setUniformItemSizes(true);
+  // Rows are laid out in batches between events, so adding rows to a long
+  // console costs what was added, not what is held; the view follows the
+  // end as the layout grows, until the user scrolls away from it.
+  setLayoutMode(QListView::Batched);
+  setBatchSize(4096);
+  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+    if (followEnd_) verticalScrollBar()->setValue(max);
+  });
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
+    followEnd_ = verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum();
+  });
   platformDelegate_ = itemDelegate();
   fixedDelegate_ = new FixedRowDelegate(this);
   fixedDelegate_->setObjectName(QStringLiteral("fixedRows"));
@@ -57,6 +73,12 @@ void ConsoleView::setOwnerDrawn(bool on) {
   ownerDrawn_ = on;
   setItemDelegate(on ? fixedDelegate_ : platformDelegate_);
   doItemsLayout();
+}
+
+void ConsoleView::releaseFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 int ConsoleView::fixedRowHeight() const { return QFontMetrics(font()).height() + 2; }
@@ -77,6 +99,7 @@ void ConsoleView::showLines(const Lines &lines) {
     added.reserve(qsizetype(lines.size() - std::size_t(have)));
     for (std::size_t i = std::size_t(have); i < lines.size(); ++i) added << console_text(lines[i]);
     addItems(added);
+    followEnd_ = true;
     scrollToBottom();
   }
 }

@@ -29,6 +29,11 @@ class ConsoleView : public QListWidget {
  signals:
   void clearRequested();  // "クリア": the window empties the buffer and the view
 
+ public:
+  // After a long console was emptied: the freed memory goes back to the
+  // system instead of staying with the process.
+  static void releaseFreedMemory();
+
  protected:
   void contextMenuEvent(QContextMenuEvent *event) override;
   bool event(QEvent *event) override;
@@ -36,6 +41,7 @@ class ConsoleView : public QListWidget {
 
  private:
   bool ownerDrawn_ = false;
+  bool followEnd_ = true;  // new rows scroll the view to the end
   class QAbstractItemDelegate *platformDelegate_ = nullptr;
   class QAbstractItemDelegate *fixedDelegate_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
+#include <algorithm>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -135,12 +136,16 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   chart_ = new TimingChartView(env_);
   for (QTableWidget *grid : {taskGrid_, timerGrid_}) grid->setMinimumHeight(30);
   auto *monitor = new QSplitter(Qt::Vertical);
+  monitor->setObjectName(QStringLiteral("monitorSplit"));
   monitor->addWidget(taskGrid_);
   monitor->addWidget(timerGrid_);
   monitor->addWidget(chart_);
   monitor->setStretchFactor(0, 1);
   monitor->setStretchFactor(1, 1);
   monitor->setStretchFactor(2, 2);
+  // The task and timer grids keep the heights the settings hold.
+  const auto &heights = env_.settings().Task_Monitor_Size_Panel;
+  monitor->setSizes({std::max(heights[0], 30), std::max(heights[1], 30), 200});
   // Step compile: start, next token, end; tokens, T-code and the stacks.
   stepStart_ = new QPushButton(QStringLiteral("開始"));
   stepNext_ = new QPushButton(QStringLiteral("次"));

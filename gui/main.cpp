@@ -79,6 +79,10 @@ int main(int argc, char **argv) {
     QTimer::singleShot(0, &window, [&window, program] {
       if (window.openProgramFile(program) >= 0) window.compileActive();
     });
+  } else {
+    // Nothing named: a first tab with the greeting program (after any
+    // recovery copies were offered), ready for F9 and Ctrl+F5.
+    QTimer::singleShot(0, &window, [&window] { window.greetIfEmpty(); });
   }
   return app.exec();
 }

@@ -8,6 +8,7 @@
 #include "gui/edit_commands.h"
 #include "gui/highlighter.h"
 #include "gui/qt_text.h"
+#include "gui/reference_view.h"
 #include "gui/settings_dialog.h"
 #include "gui/tool_dialogs.h"
 
@@ -182,6 +183,8 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   programListPanel_ = listDock;
   resizeDocks({listDock}, {190}, Qt::Horizontal);
   refreshFileList();
+  installEmptyEditorHint();
+  connect(tabs_, &QTabWidget::currentChanged, this, [this] { followTabInFront(); });
 
   connect(debugger_, &DebuggerPanel::stepCompileRequested, this, [this] { stepCompile(); });
   // The step compile's buttons follow the state like every action.
@@ -207,7 +210,7 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   sliceTimer_->setSingleShot(true);
   connect(sliceTimer_, &QTimer::timeout, this, [this] { driveRun(); });
   updateActions();
-  resize(1100, 700);
+  restoreWindowState();
 }
 
 MainWindow::~MainWindow() {
@@ -293,6 +296,7 @@ void MainWindow::buildMenus() {
     int line = QInputDialog::getInt(this, QStringLiteral("行へ移動"), QStringLiteral("行番号"), 0, 0, 1 << 30, 1, &ok);
     if (ok) goToLine(line);
   });
+  addEditorBasics(edit, file);
 
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
   QAction *compile = compileAction_ = guard(runMenu->addAction(QStringLiteral("文法検査＆コード生成"),
@@ -556,6 +560,7 @@ bool MainWindow::closeActiveTab() {
 
 int MainWindow::compileActive() {
   if (!env_->mayCompile()) return -1;  // the slots belong to the run
+  if (refuseWithoutTab()) return -1;
   syncEditorsToPool();
   int tab = env_->tabs.active();
   if (env_->compileDriver.stepTransform()) debuggerDock_->show();
@@ -568,6 +573,7 @@ int MainWindow::compileActive() {
   debugger_->refresh();
   // A program that compiles may still hold a likely mistake (an open block).
   const u16 note = slot >= 0 ? env_->compileDriver.explanationLine() : u16();
+  if (slot >= 0) clearErrorMark(tab);
   if (slot >= 0)
     statusBar()->showMessage(QStringLiteral("コンパイル完了: スロット %1").arg(slot + 1, 2, 10, QChar(u'0')) +
                                  (note.empty() ? QString() : QStringLiteral("　") + qs(note)),
@@ -577,7 +583,7 @@ int MainWindow::compileActive() {
 }
 
 RunResult MainWindow::run() {
-  if (!env_->mayStart(environment::Command::Run)) return RunResult::NotStarted;
+  if (!env_->mayStart(environment::Command::Run) || refuseWithoutTab()) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
   // The panels the settings do not keep are hidden while the run lasts.
@@ -593,6 +599,7 @@ RunResult MainWindow::run() {
   keep(s.StayEditorCheckBox, tabs_);
   keep(s.StayConsoleCheckBox, consolePanel_);
   keep(s.StayDebugCheckBox, debuggerDock_);
+  clearRunMarks();
   killed_ = false;
   return beginRun(env_->startRun(), RunKind::All);
 }
@@ -628,10 +635,11 @@ void MainWindow::runEnded(RunResult result) {
     const int tab = runTab_;
     if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
     debugger_->refresh();
+    if (env_->slotOfTab(tab) >= 0 && env_->compileDriver.compileError().tab != tab) clearErrorMark(tab);
     if (result == RunResult::NotStarted && env_->compileDriver.compileError().tab >= 0)
       showSourceMark(env_->compileDriver.compileError());
     else if (result == RunResult::Error) {
-      showSourceMark(env_->runLoop.runError());
+      showSourceMark(env_->runLoop.runError(), true);
       showRunErrorSource();
     } else if (result != RunResult::NotStarted)
       statusBar()->showMessage(QStringLiteral("実行終了: スロット %1").arg(env_->slotOfTab(tab) + 1, 2, 10, QChar(u'0')),
@@ -642,7 +650,7 @@ void MainWindow::runEnded(RunResult result) {
   else debugger_->refresh();
   killed_ = false;
   if (result == RunResult::Error) {
-    showSourceMark(env_->runLoop.runError());
+    showSourceMark(env_->runLoop.runError(), true);
     showRunErrorSource();
   }
 }
@@ -746,6 +754,7 @@ void MainWindow::refreshStatus() {
     status_->setCurrentRow(env_->compileDriver.selectedTask());
   }
   updateRunHints();
+  showHeldLine();
 }
 
 void MainWindow::refreshPermits() {
@@ -767,6 +776,10 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
+  if (stopRunToClose()) {
+    event->ignore();
+    return;
+  }
   if (!env_->mayStart(environment::Command::Quit)) {
     if (env_->runLoop.running()) message(u"タスク実行を終了すること", u"");
     event->ignore();
@@ -778,6 +791,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
+  keepWindowState();
   env_->settings().save(env_->home);
   while (env_->tabs.openCount() > 0) {
     if (!closeActiveTab()) {
@@ -869,12 +883,13 @@ ExtractionDialog *MainWindow::extractionDialog() {
 void MainWindow::openLanguageDialog() {
   LanguageDialog dialog(*env_, this);
   dialog.exec();
+  refreshPages();  // open programs a rename changed
   for (ProgramHighlighter *h : highlighters_) h->reloadWords();
 }
 
 QWidget *MainWindow::showLanguageReference() {
   if (!reference_) {
-    auto *browser = new QTextBrowser;
+    auto *browser = new ReferenceBrowser;
     browser->setObjectName(QStringLiteral("languageReference"));
     // Japanese first; each version links to the other at its top.
     browser->setSource(QUrl(QStringLiteral("qrc:/docs/language.ja.md")), QTextDocument::MarkdownResource);
@@ -930,6 +945,7 @@ void MainWindow::applyAppearance() {
   parse_int(s.TabSpaceEdit, width);
   for (QPlainTextEdit *e : editors_) {
     paint(e, s.editorFont, s.editorBackColour, s);
+    static_cast<CodeEditor *>(e)->indentUnit = width;
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
   paint(console_, s.consoleFont, s.consoleBackColour, s);
@@ -966,6 +982,13 @@ bool MainWindow::askYesNo(const u16 &text, const u16 &title) {
          QMessageBox::Yes;
 }
 
+bool MainWindow::askPermission(const u16 &text, const u16 &title) {
+  QMessageBox box(QMessageBox::Question, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 Answer MainWindow::askYesNoCancel(const u16 &text, const u16 &title) {
   auto b = QMessageBox::question(this, qs(title), shown(text),
                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -999,6 +1022,8 @@ void MainWindow::afterSlice() {
     }
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);
+  showHeldLine();
+  followTabInFront();  // a tab compiled by "このタブを実行" has its slot now
 }
 
 void MainWindow::locateLine(int tab, u16view line) {
@@ -1033,6 +1058,11 @@ void MainWindow::inputRequested(int slot) { input_->ask(slot); }
 // A held task opens the debugger on its slot and line; the run loop keeps
 // the window responsive until "＞*", "＞-" or "■".
 void MainWindow::breakpointHeld(int slot, u16view line) {
+  steppedSlot_ = slot;
+  const int tab = slot >= 0 && slot < engine::kSlots ? env_->engine().task(slot).SrcIndex : -1;
+  if (env_->tabs.isOpen(tab) && tabs_->indexOf(editors_[std::size_t(tab)]) >= 0)
+    tabs_->setCurrentWidget(editors_[std::size_t(tab)]);
+  showHeldLine();
   debuggerDock_->show();
   debugger_->showHeld(slot, line);
   refreshStatus();

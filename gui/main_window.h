@@ -18,11 +18,14 @@
 #include "environment/environment.h"
 #include "environment/generated_programs.h"
 
+class QMenu;
+
 namespace velmora::gui {
 
 class ConsoleInputLine;
 class DebuggerPanel;
 class ExtractionDialog;
+class ReplaceDialog;
 
 class MainWindow : public QMainWindow, public environment::UserInterface {
   Q_OBJECT
@@ -62,6 +65,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
   void openLanguageDialog();                    // "言語定義"
   QWidget *showLanguageReference();             // "言語の手引き": the reference in a window
+  ReplaceDialog *replaceDialog();               // "置換(&H)..." (Ctrl+H)
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
@@ -96,6 +100,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void message(const u16 &text, const u16 &title) override;
   bool askYesNo(const u16 &text, const u16 &title) override;
   environment::Answer askYesNoCancel(const u16 &text, const u16 &title) override;
+  bool askPermission(const u16 &text, const u16 &title) override;  // いいえ is the default button
   std::optional<std::filesystem::path> chooseOpenFile(const u16 &title, const std::filesystem::path &dir,
                                                       const u16 &pattern) override;
   std::optional<std::filesystem::path> chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
@@ -113,6 +118,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void showErrorLocation(const Lines &tokens, int lastRead) override;
   bool compileStepShown(const environment::CompileStep &step) override;
   bool stepCompile();                           // "開始"
+  // A start that left no tab open: the greeting program in a first tab
+  // (first_start.cpp); its tab, else -1.
+  int greetIfEmpty();
+  // What the editor area says while no tab is open.
+  static QString emptyEditorText();
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -147,7 +157,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   std::chrono::steady_clock::time_point lastLiveRefresh_{};
   // Feedback that tells the user where things stand (main_window_feedback.cpp).
   void setupFeedback();
-  void showSourceMark(const environment::SourceMark &mark);
+  void showSourceMark(const environment::SourceMark &mark, bool fromRun = false);
+  // A run starts: the marks earlier runs left go; a good compile of a tab
+  // takes its own mark away.
+  void clearRunMarks();
+  void clearErrorMark(int tab);
   void updateTitle();
   void updateRunHints();     // the slots the next run starts, in the status list and tool tips
   QString errorStatus_;      // the status bar's error text, until the next edit
@@ -185,6 +199,25 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void resetViewsAfterKill();
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;
+  QWidget *emptyHint_ = nullptr;
+  // Replace, Ctrl+Q, a close during a run (editor_basics.cpp).
+  ReplaceDialog *replace_ = nullptr;
+  void addEditorBasics(QMenu *edit, QMenu *file);
+  // A close asked for while a run lasts: stop it and close once it has
+  // ended, or (No) refuse. False when no run lasts.
+  bool stopRunToClose();
+  // Place, size, maximised state and the monitor's grid heights from and
+  // into the settings (window_state.cpp).
+  void restoreWindowState();
+  void keepWindowState();
+  // The held or stepped task's line in its editor, the debugger on the
+  // slot of the tab in front (follow_task.cpp).
+  int steppedSlot_ = -1;
+  void showHeldLine();
+  void followTabInFront();
+  void installEmptyEditorHint();
+  // With no tab open, a command that needs one says how to start; true then.
+  bool refuseWithoutTab();
 };
 
 }  // namespace velmora::gui

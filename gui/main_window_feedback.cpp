@@ -68,23 +68,36 @@ void MainWindow::setupFeedback() {
   connect(console, &ConsoleView::clearRequested, this, [this, console] {
     env_->clearConsole();
     console->clear();
+    ConsoleView::releaseFreedMemory();
   });
   updateTitle();
   updateRunHints();
 }
 
 RunResult MainWindow::runActiveTab() {
-  if (!env_->mayStart(environment::Command::Run)) return RunResult::NotStarted;
+  if (!env_->mayStart(environment::Command::Run) || refuseWithoutTab()) return RunResult::NotStarted;
   syncEditorsToPool();
   const int tab = env_->tabs.active();
   if (tab < 0) return RunResult::NotStarted;
   console_->clear();
+  clearRunMarks();
   runTab_ = tab;
   hiddenPanels_.clear();
   return beginRun(env_->startTab(tab), RunKind::Tab);
 }
 
-void MainWindow::showSourceMark(const environment::SourceMark &mark) {
+void MainWindow::clearRunMarks() {
+  for (QPlainTextEdit *e : editors_) {
+    auto *c = static_cast<CodeEditor *>(e);
+    if (c->errorFromRun()) c->clearErrorLine();
+  }
+}
+
+void MainWindow::clearErrorMark(int tab) {
+  if (tab >= 0 && tab < environment::TabPool::kTabs) static_cast<CodeEditor *>(editors_[std::size_t(tab)])->clearErrorLine();
+}
+
+void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRun) {
   if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.isOpen(mark.tab)) return;
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;
@@ -93,7 +106,7 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark) {
   const bool explained = &mark == &env_->compileDriver.compileError() && env_->compileDriver.explanationTab() == mark.tab &&
                          !env_->compileDriver.explanationLine().empty();
   const QString plain = explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
-  e->setErrorLine(mark.line, plain);
+  e->setErrorLine(mark.line, plain, fromRun);
   // The caret on the token the explanation names.
   if (explained && env_->compileDriver.explanations().front().line == mark.line) {
     const int column = env_->compileDriver.explanations().front().column;

@@ -44,6 +44,11 @@ QWidget *MainWindow::taskStatusArea() {
   connect(taskButtons_[0], &QPushButton::clicked, this, [this] { compileToFreeSlot(); });
   connect(taskButtons_[1], &QPushButton::clicked, this, [this] { addTask(); });
   connect(taskButtons_[2], &QPushButton::clicked, this, [this] { deleteTask(); });
+  // Taken by a click, never passed on by the focus chain: a list that gets
+  // the focus without a current row makes its first row current, which
+  // would choose slot 01 (and bring its tab to the front) when the input
+  // line under the console goes away at "■".
+  status_->setFocusPolicy(Qt::ClickFocus);
   connect(status_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row >= 0) selectTask(row);
   });
@@ -68,6 +73,7 @@ int MainWindow::compileToFreeSlot() {
   const int slot = env_->compileDriver.compileToFreeSlot();
   if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  if (slot >= 0) clearErrorMark(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());
   return slot;

@@ -106,9 +106,9 @@ QString colour_name(int rgb) { return QColor(QRgb(unsigned(rgb) | 0xFF000000u)).
 SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDialog(parent), settings_(settings) {
   setWindowTitle(QStringLiteral("設定"));
   warn = [this](const QString &text) { QMessageBox::warning(this, QStringLiteral("設定"), text); };
-  chooseFile = [this](const QString &title, const QString &start) {
-    return QFileDialog::getSaveFileName(this, title, start + QStringLiteral("/dummy"), QString(), nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+  chooseFile = [this](const QString &title, const QString &start, bool directory) {
+    if (directory) return QFileDialog::getExistingDirectory(this, title, start);
+    return QFileDialog::getOpenFileName(this, title, start);
   };
   pages_ = new QListWidget;
   pages_->setObjectName(QStringLiteral("settingPages"));
@@ -184,10 +184,10 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
         connect(dir, &QPushButton::clicked, this, [this, edit, interpreter, group = QString::fromUtf8(t.group)] {
           QString start = edit->text();
           if (interpreter) start = QFileInfo(start).path();
-          const QString chosen = chooseFile(group, start);
+          const QString chosen = chooseFile(group, start, !interpreter);
           if (chosen.isEmpty()) return;
           const std::filesystem::path file(chosen.toStdString());
-          edit->setText(qs(interpreter ? Settings::interpreterOfChoice(file) : Settings::directoryOfChoice(file)));
+          edit->setText(qs(interpreter ? Settings::interpreterOfChoice(file) : Settings::chosenDirectory(file)));
         });
       }
     }

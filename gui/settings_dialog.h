@@ -24,9 +24,10 @@ class SettingsDialog : public QDialog {
   bool showPage(const QString &caption);
   // Warnings and refusals of the dialog (a message box; tests replace it).
   std::function<void(const QString &)> warn;
-  // The file dialog of the "Dir" buttons, proposing "dummy" (tests replace
-  // it); an empty text when cancelled.
-  std::function<QString(const QString &title, const QString &start)> chooseFile;
+  // The chooser of the "Dir" buttons (tests replace it): a directory
+  // chooser for the data and program directories, an open dialog for the
+  // command interpreter; an empty text when cancelled.
+  std::function<QString(const QString &title, const QString &start, bool directory)> chooseFile;
   // "OK": refused while a timing value is not a whole number of at least 1.
   void accept() override;
 

@@ -2,8 +2,9 @@
 # Pictures of the IDE for the README: starts the IDE under a virtual X
 # display (Xvfb), drives it through a short session with xdotool (open an
 # example, compile, run, a canvas, a compile error, the debugger held at a
-# breakpoint, the settings dialog, the timing chart) and writes PNG files
-# into docs/images/.
+# breakpoint with the held line in the editor, the settings dialog, the
+# timing chart), after a first start of its own (the examples listed, the
+# greeting tab ready), and writes PNG files into docs/images/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -67,13 +68,28 @@ trap cleanup EXIT
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 export XDG_RUNTIME_DIR="$work"
+shot() { sleep "${2:-1}"; import -window root "$out/$1.png"; echo "screenshots: $out/$1.png"; }
+
+# 0. A first start: a home with the examples in PROG and no recent files,
+# no program named. The list shows the examples, a greeting tab is ready.
+first=$(mktemp -d)
+mkdir -p "$first/PROG"
+cp examples/*.mcl "$first/PROG/"
+build/gui/velmora --home "$first" >/dev/null 2>&1 &
+ide=$!
+window=$(xdotool search --sync --name ' - Velmora' | head -1)
+xdotool windowmove "$window" 0 0 windowsize "$window" 1600 1000
+shot first-start 2
+kill "$ide"
+wait "$ide" 2>/dev/null || true
+rm -rf "$first"
+
 build/gui/velmora --home "$work" "$work/PROG/hello.mcl" >/dev/null 2>&1 &
 ide=$!
 window=$(xdotool search --sync --name ' - Velmora' | head -1)
 xdotool windowmove "$window" 0 0 windowsize "$window" 1600 1000
 sleep 2
 
-shot() { sleep "${2:-1}"; import -window root "$out/$1.png"; echo "screenshots: $out/$1.png"; }
 key() { xdotool key --delay 60 "$@"; }
 click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
 type_line() { xdotool type --delay 15 "$1"; key Return; }

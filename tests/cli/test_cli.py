@@ -162,6 +162,7 @@ class Cli(Home):
         denied = self.run_velmora("--sandbox", p)
         self.assertEqual(denied.returncode, 1)
         self.assertIn(f"実行許可エラー：データディレクトリ外のファイル {target}".encode(), denied.stdout)
+        self.assertIn("（許可するには velmora-run に --allow files を付ける）".encode(), denied.stdout)
         self.assertFalse(os.path.exists(target))
         allowed = self.run_velmora("--sandbox", "--allow", "files,network", p)
         self.assertEqual(allowed.returncode, 0, allowed.stderr)

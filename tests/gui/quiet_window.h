@@ -1,6 +1,6 @@
 #pragma once
 // The IDE window without modal dialogs, for Qt Tests: messages are recorded,
-// Yes/No questions answer Yes, Yes/No/Cancel questions answer No, and error
+// Yes/No questions (permissions too) answer Yes, Yes/No/Cancel questions answer No, and error
 // windows are not shown; file dialogs answer from openFile and saveFile.
 #include <QAction>
 #include <QStringList>
@@ -18,6 +18,7 @@ class QuietWindow : public gui::MainWindow {
     messages << QString::fromUtf16(text.data(), qsizetype(text.size()));
   }
   bool askYesNo(const u16 &, const u16 &) override { return true; }
+  bool askPermission(const u16 &text, const u16 &title) override { return askYesNo(text, title); }
   environment::Answer askYesNoCancel(const u16 &, const u16 &) override { return environment::Answer::No; }
   void showRunError(const std::vector<std::pair<u16, u16>> &) override {}
   void showErrorLocation(const Lines &, int) override {}

@@ -285,10 +285,11 @@ class EnvironmentViewsTest : public QObject {
     w.show();
     gui::SettingsDialog dialog(w.environment().settings(), &w);
     QStringList asked;
-    dialog.chooseFile = [&asked](const QString &title, const QString &) {
+    dialog.chooseFile = [&asked](const QString &title, const QString &, bool directory) {
       asked << title;
-      return title == QStringLiteral("COMMAND.COM位置") ? QStringLiteral("/usr/bin/bash")
-                                                         : QStringLiteral("/srv/velmora/data/dummy");
+      // A directory chooser for the directories, a file for the interpreter.
+      if (directory == (title == QStringLiteral("COMMAND.COM位置"))) return QString();
+      return directory ? QStringLiteral("/srv/velmora/data") : QStringLiteral("/usr/bin/bash");
     };
     for (const char *name : {"AppliDirEditDir", "AppliProgDirEditDir", "CMDEXEPathEditDir"}) {
       auto *button = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
@@ -302,7 +303,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(edited.AppliProgDirEdit, u16(u"/srv/velmora/data/"));
     QCOMPARE(edited.CMDEXEPathEdit, u16(u"/usr/bin/bash"));
     // Cancelled: the path stays.
-    dialog.chooseFile = [](const QString &, const QString &) { return QString(); };
+    dialog.chooseFile = [](const QString &, const QString &, bool) { return QString(); };
     dialog.findChild<QPushButton *>(QStringLiteral("AppliDirEditDir"))->click();
     QCOMPARE(dialog.edited().AppliDirEdit, u16(u"/srv/velmora/data/"));
 

@@ -46,6 +46,7 @@ class TestWindow : public gui::MainWindow {
     questions << QString::fromUtf16(text.data(), qsizetype(text.size()));
     return answer == Answer::Yes;
   }
+  bool askPermission(const u16 &text, const u16 &title) override { return askYesNo(text, title); }
   Answer askYesNoCancel(const u16 &text, const u16 &) override {
     questions << QString::fromUtf16(text.data(), qsizetype(text.size()));
     return answer;
@@ -751,6 +752,7 @@ class MainWindowTest : public QObject {
     w.show();
     w.openProgramLines({u"WHILE 1 DO END"});
     QCOMPARE(w.compileActive(), 0);
+    w.answer = Answer::No;  // not stopped: the close is refused
     bool refused = false;
     QTimer::singleShot(30, &w, [&] {
       refused = !w.close();
@@ -758,6 +760,7 @@ class MainWindowTest : public QObject {
     });
     settle(w, w.run());
     QVERIFY(refused);
+    QVERIFY(w.questions.contains(QStringLiteral("実行中です。停止して終了しますか？")));
     QVERIFY(w.messages.contains(QStringLiteral("タスク実行を終了すること")));
     QVERIFY(w.close());
   }

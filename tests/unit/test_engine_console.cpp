@@ -47,3 +47,16 @@ TEST_F(Console, ValuesStringsFormatsAndLists) {
                           {u"&L"});
   EXPECT_EQ(out, (Lines{u"\rx=0.333333333333333", u"\r1,234.5 ok", u"a", u"b", u"a", u"b"}));
 }
+
+TEST(ConsoleBuffer, ClearAndResetGiveTheMemoryOfALongConsoleBack) {
+  ConsoleBuffer c;
+  for (int i = 0; i < 100000; ++i) c.addLine(u"line");
+  EXPECT_GE(c.lines().capacity(), 100000u);
+  c.clear();
+  EXPECT_EQ(c.lines(), Lines{u""});
+  EXPECT_LT(c.lines().capacity(), 16u);
+  for (int i = 0; i < 100000; ++i) c.addLine(u"line");
+  c.reset();
+  EXPECT_EQ(c.lines(), Lines{u"\r"});
+  EXPECT_LT(c.lines().capacity(), 16u);
+}

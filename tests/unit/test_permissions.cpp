@@ -68,9 +68,11 @@ TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
        u"実行許可エラー：データディレクトリ外のファイル " + from_utf8(outside.path().string())},
       {{u"&A[] = <*> \"http://127.0.0.1:1/x\";"}, u"実行許可エラー：ネットワーク 127.0.0.1:1"},
   };
+  // The window's refusal says where to allow the kind.
+  const u16 hint = u"（許可するには「設定」の「実行許可の設定」で変更する）";
   for (const Case &c : cases) {
     EXPECT_EQ(run(c.program), RunResult::Error) << to_utf8(c.program[0]);
-    EXPECT_EQ(last(), c.message);
+    EXPECT_EQ(last(), c.message + hint);
   }
   // Nothing was done: no file, no process output, no data directory change.
   EXPECT_TRUE(fs::is_empty(outside.path()));
@@ -102,9 +104,10 @@ TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
   EXPECT_NE(ui.questions[0].find(u"__$$$__"), u16::npos);  // the program's tab
   EXPECT_NE(ui.questions[0].find(out("e.txt")), u16::npos);
   EXPECT_TRUE(fs::exists(outside / "f.txt"));
-  // A new run asks again; No denies.
+  // A new run asks again; No denies, and says where to allow it for good.
   ui.answers = {Answer::No};
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("g.txt") + u"\" = &L[];"}), RunResult::Error);
+  EXPECT_NE(last().find(u"「実行許可の設定」"), u16::npos) << to_utf8(last());
   EXPECT_EQ(ui.questions.size(), 2u);
   EXPECT_FALSE(fs::exists(outside / "g.txt"));
 }
@@ -115,6 +118,13 @@ TEST_F(Permissions, WithoutAnyoneToAskAskMeansDenyWithAHint) {
   EXPECT_EQ(run({u"EXEC \"true\";"}), RunResult::Error);
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_NE(ui.messages.back().find(u"--allow commands"), u16::npos);
+  // Without a hint set (the browser) the refusal is the bare error.
+  EXPECT_EQ(last(), u"実行許可エラー：外部コマンド true");
+  // The runner's refusal names its option for the kind refused.
+  env.setRefusalHint(Environment::RefusalHint::CommandLine);
+  set(Permission::Network, 2);
+  EXPECT_EQ(run({u"&A[] = <*> \"http://127.0.0.1:1/x\";"}), RunResult::Error);
+  EXPECT_EQ(last(), u"実行許可エラー：ネットワーク 127.0.0.1:1（許可するには velmora-run に --allow network を付ける）");
   // The runner's override comes before the settings.
   Environment::PermitOverrides overrides;
   overrides[std::size_t(Permission::Commands)] = PermitMode::Allow;

@@ -38,13 +38,14 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   ASSERT_TRUE(file);
   EXPECT_EQ(file->lines[0], u"NAME=SeparatorPanel");
   EXPECT_EQ(file->lines[1], u"11");
-  // The permissions and the HTTP limits come last, after the groups the
-  // file always had.
+  // The permissions, the HTTP limits and the window come last, after the
+  // groups the file always had.
   const Lines &l = file->lines;
-  ASSERT_GE(l.size(), 11u);
-  EXPECT_EQ(Lines(l.end() - 11, l.end()),
+  ASSERT_GE(l.size(), 17u);
+  EXPECT_EQ(Lines(l.end() - 17, l.end()),
             (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0", u"0",
-                   u"NAME=HTTP_Timeout_Panel", u"30", u"5"}));
+                   u"NAME=HTTP_Timeout_Panel", u"30", u"5", u"NAME=Main_Window_Panel", u"-1", u"-1", u"1100", u"700",
+                   u"0"}));
 
   Settings back;
   back.initialise(home.path());
@@ -160,6 +161,28 @@ TEST(Settings, DirButtonsTakeTheDirectoryOfTheChosenFile) {
   EXPECT_EQ(Settings::directoryOfChoice("/home/ユーザー/プログラム/dummy"), u"/home/ユーザー/プログラム/");
   EXPECT_EQ(Settings::directoryOfChoice(""), u"");
   EXPECT_EQ(Settings::interpreterOfChoice("/usr/bin/bash"), u"/usr/bin/bash");
+}
+
+TEST(Settings, DirButtonsTakeAChosenDirectoryWithItsSeparator) {
+  EXPECT_EQ(Settings::chosenDirectory("/home/user/data"), u"/home/user/data/");
+  EXPECT_EQ(Settings::chosenDirectory("/home/user/data/"), u"/home/user/data/");
+  EXPECT_EQ(Settings::chosenDirectory("/"), u"/");
+  EXPECT_EQ(Settings::chosenDirectory(""), u"");
+}
+
+TEST(Settings, TheWindowAndTheMonitorGridsKeepTheirSizes) {
+  Settings s;
+  EXPECT_EQ(s.Main_Window_Panel, (std::array<int, 5>{-1, -1, 1100, 700, 0}));
+  s.Main_Window_Panel = {40, 30, 1400, 900, 1};
+  s.Task_Monitor_Size_Panel = {180, 120};
+  Settings back;
+  ASSERT_TRUE(back.restore(s.toLines()));
+  EXPECT_EQ(back.Main_Window_Panel, s.Main_Window_Panel);
+  EXPECT_EQ(back.Task_Monitor_Size_Panel, s.Task_Monitor_Size_Panel);
+  // A file of an earlier version, without the window's group, keeps the defaults.
+  Settings old;
+  ASSERT_TRUE(old.restore({u"NAME=TaskActAsOneCheckBox", u"1"}));
+  EXPECT_EQ(old.Main_Window_Panel[2], 1100);
 }
 
 TEST(Settings, TheConsoleDrawsItselfAtFontSizeTwelveOnly) {

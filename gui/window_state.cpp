@@ -1,0 +1,34 @@
+// The window's own state kept in the settings: its place, size and
+// maximised state, and the heights of the debugger's task and timer grids.
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSplitter>
+
+#include "gui/debugger_panel.h"
+#include "gui/main_window.h"
+
+namespace velmora::gui {
+
+void MainWindow::restoreWindowState() {
+  const auto &g = env_->settings().Main_Window_Panel;
+  QRect room = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                 : QRect(0, 0, 1280, 800);
+  resize(std::clamp(g[2], 400, std::max(400, room.width())), std::clamp(g[3], 300, std::max(300, room.height())));
+  // A place on no screen any more (another monitor, a smaller display) is
+  // left to the window manager.
+  if (g[0] >= 0 && g[1] >= 0 && room.intersects(QRect(g[0], g[1], 100, 50))) move(g[0], g[1]);
+  if (g[4]) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::keepWindowState() {
+  environment::Settings s = env_->settings();
+  const QRect r = isMaximized() ? normalGeometry() : geometry();
+  if (r.isValid()) s.Main_Window_Panel = {std::max(r.x(), 0), std::max(r.y(), 0), r.width(), r.height(), isMaximized() ? 1 : 0};
+  if (auto *monitor = debugger_->findChild<QSplitter *>(QStringLiteral("monitorSplit"))) {
+    const QList<int> sizes = monitor->sizes();
+    if (sizes.size() >= 2 && sizes[0] > 0 && sizes[1] > 0) s.Task_Monitor_Size_Panel = {sizes[0], sizes[1]};
+  }
+  env_->setSettings(s);
+}
+
+}  // namespace velmora::gui
