@@ -51,14 +51,8 @@ void Engine::releaseAllSlots() {
   for (int s = 0; s < kSlots; ++s) releaseSlot(s);
 }
 
-bool Engine::linkSlot(int slot) { return m_->linkSlot(slot); }
 bool Engine::linkAll() { return m_->linkAll(); }
 
-void Engine::insertRecord(int position, int list, int kind, const std::array<u16, 11> &param) {
-  m_->insertRecord(position, list, kind, param);
-}
-
-void Engine::deleteRecord(int position, int list) { m_->deleteRecord(position, list); }
 
 int Engine::insertBreak(int slot, int sourceLine, int number) {
   if (!valid_slot(slot)) return -1;
@@ -163,10 +157,6 @@ bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes
 }
 std::optional<std::string> Engine::loadFile(const std::filesystem::path &path, u16view instruction) {
   return m_->readFile(path, instruction);
-}
-
-bool Engine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
-  return m_->fileWritePermitted(path, instruction);
 }
 
 // ----- tasks

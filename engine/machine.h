@@ -14,7 +14,7 @@
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
-#include "engine/engine.h"
+#include "engine/shared_types.h"
 #include "engine/http.h"
 #include "engine/pcode.h"
 #include "engine/permissions.h"
