@@ -1,4 +1,6 @@
 #pragma once
+// The code-generation rule table ("T-CodeGenerationRule.txt"): loading it
+// and looking up how a flow-control statement becomes T-code.
 #include <array>
 #include <filesystem>
 

@@ -1,4 +1,6 @@
 #pragma once
+// The language as one value: the word and grammar tables with the
+// code-generation rules, loaded from files beside the program or built in.
 #include "language/codegen_rules.h"
 #include "language/language_tables.h"
 

@@ -1,4 +1,6 @@
 #pragma once
+// The word lists and the grammar ("T-Keyword.txt" ... "T-Syntax.txt") and
+// the fixed tables the tokenizer and the recogniser read.
 #include <filesystem>
 #include <unordered_set>
 

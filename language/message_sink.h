@@ -1,4 +1,5 @@
 #pragma once
+// Where loading and compiling send their modal messages.
 #include <functional>
 
 #include "text/u16.h"

@@ -1,4 +1,5 @@
 #pragma once
+// Telling a broken table file beside the program apart at start-up.
 #include <filesystem>
 #include <string_view>
 

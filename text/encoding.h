@@ -1,4 +1,6 @@
 #pragma once
+// Encodings of files: telling them apart by their bytes, and converting
+// UTF-8, UTF-16 and CP932 to and from the UTF-16 text held in memory.
 #include <optional>
 
 #include "text/u16.h"

@@ -1,4 +1,5 @@
 #pragma once
+// Fields of a line as token lines and T-code lines separate them.
 #include "text/u16.h"
 
 namespace velmora {

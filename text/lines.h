@@ -1,4 +1,6 @@
 #pragma once
+// Text files as lines: reading them in any encoding, writing them whole
+// with CR LF line ends so that a failed write leaves the old file.
 #include <filesystem>
 #include <optional>
 

@@ -1,4 +1,6 @@
 #pragma once
+// Where Velmora keeps its files: the executable's directory, the program's
+// own directory and the paths made from them.
 #include <filesystem>
 #include <string>
 
