@@ -123,8 +123,8 @@ void Workspace::setFileList(const std::vector<std::filesystem::path> &files) {
   recentFiles_.clear();
   for (const auto &f : files) recentFiles_.push_back(from_utf8(f.filename().string()));
   const std::filesystem::path dir = std::filesystem::absolute(files.front()).parent_path();
-  settings_.AppliProgDirEdit = from_utf8(dir.string());
-  settings_.AppliProgDirCheckBox = true;
+  settings_.programDirectoryPath = from_utf8(dir.string());
+  settings_.useProgramDirectory = true;
   saveRecentFiles();
 }
 

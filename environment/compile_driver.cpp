@@ -82,7 +82,7 @@ compiler::TokenStream CompileDriver::tokenize(int tab, bool compileMode) {
   o.IsGenSpaceInfo = !compileMode;
   o.IsNoComment = !compileMode;
   o.tabPitch = settings_.consoleTabPitch();
-  o.variableAlert = settings_.VARIABLE_ALERT_CheckBox;
+  o.variableAlert = settings_.variableAlert;
   const Lines empty;
   const Lines &text = tab >= 0 && tab < TabPool::kTabs ? tabs_.at(tab).lines : empty;
   return tokenizer_->Make_Token_From_Text(text, o, [this](const u16 &m) { ui_.message(m, u""); });
@@ -140,7 +140,7 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
   lastCompileMessage_.clear();
   explanations_.clear();
   explanationTab_ = tabs_.active();
-  if (settings_.Editor_Quote_CheckBox)
+  if (settings_.replaceSingleQuotes)
     for (u16 &line : tab->lines)
       for (char16_t &c : line)
         if (c == u'\'') c = u'"';
@@ -148,7 +148,7 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
   report_ = lastTokens_.report;
   compiledTab_ = tabs_.active();
   compiledLines_ = tab->lines;
-  if (settings_.Ascii_Name_Only_CheckBox) {
+  if (settings_.asciiNamesOnly) {
     if (auto bad = non_ascii_name(lastTokens_)) {
       compileOk_ = false;
       const u16 text = u"変数名は半角英数字のみ: " + bad->first;
@@ -163,7 +163,7 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
           break;
         }
       explanations_ = {d};
-      if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
+      if (settings_.showCompilerMessages) ui_.message(text, u"");
       return -1;
     }
   }
@@ -209,7 +209,7 @@ int CompileDriver::resumeCompile() {
       result = registerCode(stepInitial_);
     } else {
       explainFailure();
-      if (settings_.ShowErrorLocatorCheckBox && settings_.COMPILE_MESSAGE_CheckBox)
+      if (settings_.showErrorLocator && settings_.showCompilerMessages)
         ui_.showErrorLocation(lastTokens_.tokens, compiler_->lastTokenIndex());
     }
   }
@@ -280,7 +280,7 @@ Lines compile_report_messages(const Lines &report, bool variableAlert, bool prog
 
 void CompileDriver::compileReport() {
   for (const u16 &text :
-       compile_report_messages(report_, settings_.VARIABLE_ALERT_CheckBox, settings_.COMPILE_REPORT_CheckBox))
+       compile_report_messages(report_, settings_.variableAlert, settings_.showCompileReport))
     ui_.message(text, u"");
 }
 
@@ -319,7 +319,7 @@ void CompileDriver::message(const u16 &text) {
   lastCompileMessage_ = text;
   // The compiler's own message boxes, unless the setting leaves only the
   // explanation.
-  if (settings_.COMPILE_MESSAGE_CheckBox) ui_.message(text, u"");
+  if (settings_.showCompilerMessages) ui_.message(text, u"");
 }
 
 void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
@@ -355,7 +355,7 @@ int CompileDriver::registerCode(TTaskState initial) {
       explanations_ = {compiler::registration_diagnosis(explanations_, registrationMessages_)};
       explainFailure();
     }
-    if (settings_.VARIABLE_ALERT_CheckBox && settings_.COMPILE_MESSAGE_CheckBox && !registrationMessages_.empty()) {
+    if (settings_.variableAlert && settings_.showCompilerMessages && !registrationMessages_.empty()) {
       u16 text;
       for (std::size_t i = 0; i < registrationMessages_.size(); ++i)
         text += int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";

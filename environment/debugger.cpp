@@ -122,7 +122,7 @@ void Debugger::Initial_Debugger() {
 }
 
 void Debugger::Check_Task_BREAK() {
-  if (!settings_.BP_EnableCheckBox) return;
+  if (!settings_.breakpointsEnabled) return;
   for (int s = 0; s < engine::kSlots; ++s) {
     const engine::TTaskInfo &t = engine_.task(s);
     if (t.state != engine::tsSTOP || t.BPInfoIndex == -1) continue;

@@ -30,11 +30,11 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
 Environment::~Environment() = default;
 
 u16 Environment::Directory_Get(u16view type) {
-  return type == u"PROG" ? settings_.AppliProgDirEdit : settings_.AppliDirEdit;
+  return type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath;
 }
 
 u16 Environment::Directory_Set(u16view type, u16view dir) {
-  (type == u"PROG" ? settings_.AppliProgDirEdit : settings_.AppliDirEdit) = u16(dir);
+  (type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath) = u16(dir);
   return u16(dir);
 }
 
@@ -88,8 +88,8 @@ void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines());
 
 std::filesystem::path Environment::nextDataDirectory() const {
   if (!dataDirectoryOverride_.empty()) return dataDirectoryOverride_;
-  if (settings_.AppliDirCheckBox && !settings_.AppliDirEdit.empty())
-    return std::filesystem::path(to_utf8(settings_.AppliDirEdit));
+  if (settings_.useDataDirectory && !settings_.dataDirectoryPath.empty())
+    return std::filesystem::path(to_utf8(settings_.dataDirectoryPath));
   return home;
 }
 
@@ -99,9 +99,9 @@ void Environment::prepareEngine() {
   run.dataDirectory = dataDirectory_;
   run.homeDirectory = home;
   run.programDirectory = workspace.programDirectory();
-  run.commandInterpreter = settings_.CMDEXEPathEdit;
-  run.stopOnFileError = settings_.FILE_ERROR_CheckBox;
-  run.stopOnCommandError = settings_.COMMAND_EXEC_ERROR_CheckBox;
+  run.commandInterpreter = settings_.commandInterpreter;
+  run.stopOnFileError = settings_.stopOnFileError;
+  run.stopOnCommandError = settings_.stopOnCommandError;
   for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
   run.httpConnectTimeoutSeconds = settings_.httpConnectTimeout();
   run.httpStallSeconds = settings_.httpStallTimeout();

@@ -80,7 +80,7 @@ void RunLoop::endAllTasks() {
 }
 
 bool RunLoop::checkRunTimeError() {
-  if (!settings_.Runtime_Error_Stop_CheckBox || !engine_.errorFlag()) return false;
+  if (!settings_.stopOnRuntimeError || !engine_.errorFlag()) return false;
   running_ = false;
   const engine::ExecutionPoint &p = engine_.lastPoint();
   lastErrorRows_ = {{u" Date/Time ", now_text()},
@@ -112,7 +112,7 @@ bool RunLoop::allWaiting() const {
   return any;
 }
 
-int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.TimingChartEdit).value_or(20); }
+int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.chartTimeMs).value_or(20); }
 
 RunResult RunLoop::runToEnd() {
   if (!begin()) return RunResult::Error;
@@ -144,7 +144,7 @@ bool RunLoop::begin() {
   shownConsole_ = engine_.console().version;
   batch_ = 256;
   started_ = std::chrono::steady_clock::now();
-  charting_ = settings_.EventChartCheckBox;
+  charting_ = settings_.drawEventChart;
   chartInterval_ = chartIntervalMs();
   if (charting_) chart_.sample(engine_);
   return true;
@@ -197,13 +197,13 @@ int RunLoop::batches() {
       return -1;
     }
     if (allTasksFinished()) return -1;
-    if (settings_.TaskActAsOneCheckBox && endedCount_ >= 1 && endedCount_ < validCount_) {
+    if (settings_.endAllWhenOneEnds && endedCount_ >= 1 && endedCount_ < validCount_) {
       endAllTasks();
       return -1;
     }
     debugger_.Check_Task_BREAK();
     if (debugger_.stepLineRequest()) debugger_.stepOneLine();
-    if (settings_.UpdateConsoleCheckBox && engine_.console().version != shownConsole_) {
+    if (settings_.updateConsole && engine_.console().version != shownConsole_) {
       shownConsole_ = engine_.console().version;
       ui_.consoleUpdated(engine_.console().lines());
     }
@@ -241,7 +241,7 @@ void RunLoop::stopAll() {
   paused_ = false;
   running_ = false;
   engine_.stopAll();
-  if (settings_.CloseAllCanvasCheckBox && engine_.canvas())
+  if (settings_.hideCanvasesAtEnd && engine_.canvas())
     for (int i = 0; i < engine_.canvas()->canvasCount(); ++i) engine_.canvas()->showHide(i, false);
 }
 

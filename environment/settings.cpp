@@ -53,30 +53,33 @@ struct Group {
   std::vector<Value> values;
 };
 
+// The one place where the option names stored in "User_Setting.Txt" are
+// spelled out: each stored name (kept as files written earlier hold it)
+// with the fields its value lines fill, in the order they are written.
 const std::vector<Group> &groups() {
   static const std::vector<Group> table = {
       {u"NAME=SeparatorPanel",
-       {number([](Settings &s) -> int & { return s.SeparatorPanel[0]; }),
-        number([](Settings &s) -> int & { return s.SeparatorPanel[1]; }),
-        number([](Settings &s) -> int & { return s.SeparatorPanel[2]; })}},
+       {number([](Settings &s) -> int & { return s.separatorSizes[0]; }),
+        number([](Settings &s) -> int & { return s.separatorSizes[1]; }),
+        number([](Settings &s) -> int & { return s.separatorSizes[2]; })}},
       {u"NAME=Center_Size_Panel",
-       {number([](Settings &s) -> int & { return s.Center_Size_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.Center_Size_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.centreSizes[0]; }),
+        number([](Settings &s) -> int & { return s.centreSizes[1]; })}},
       {u"NAME=Debug_Size_Panel",
-       {number([](Settings &s) -> int & { return s.Debug_Size_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.Debug_Size_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.debugSizes[0]; }),
+        number([](Settings &s) -> int & { return s.debugSizes[1]; })}},
       {u"NAME=File_Select_Split_Panel",
-       {number([](Settings &s) -> int & { return s.File_Select_Split_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.File_Select_Split_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.fileSelectSizes[0]; }),
+        number([](Settings &s) -> int & { return s.fileSelectSizes[1]; })}},
       {u"NAME=Task_Monitor_Size_Panel",
-       {number([](Settings &s) -> int & { return s.Task_Monitor_Size_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.Task_Monitor_Size_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.taskMonitorSizes[0]; }),
+        number([](Settings &s) -> int & { return s.taskMonitorSizes[1]; })}},
       {u"NAME=File_Content_Size_Panel",
-       {number([](Settings &s) -> int & { return s.File_Content_Size_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.File_Content_Size_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.fileContentSizes[0]; }),
+        number([](Settings &s) -> int & { return s.fileContentSizes[1]; })}},
       {u"NAME=Edit_Size_Panel",
-       {number([](Settings &s) -> int & { return s.Edit_Size_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.Edit_Size_Panel[1]; })}},
+       {number([](Settings &s) -> int & { return s.editSizes[0]; }),
+        number([](Settings &s) -> int & { return s.editSizes[1]; })}},
       {u"NAME=Editor_BackColor_Panel",
        {number([](Settings &s) -> int & { return s.editorBackColour; }),
         number([](Settings &s) -> int & { return s.editorFont.size; }), font_name(&Settings::editorFont),
@@ -88,26 +91,26 @@ const std::vector<Group> &groups() {
       {u"NAME=Common_Font_Panel",
        {number([](Settings &s) -> int & { return s.commonFont.size; }), font_name(&Settings::commonFont),
         number([](Settings &s) -> int & { return s.commonFont.colour; })}},
-      {u"NAME=VARIABLE_ALERT_CheckBox", {check(&Settings::VARIABLE_ALERT_CheckBox)}},
-      {u"NAME=COMPILE_REPORT_CheckBox", {check(&Settings::COMPILE_REPORT_CheckBox)}},
-      {u"NAME=UPdateDebugInfoCheckBox", {check(&Settings::UPdateDebugInfoCheckBox)}},
-      {u"NAME=UpdateTimerCheckBox", {check(&Settings::UpdateTimerCheckBox)}},
-      {u"NAME=BP_EnableCheckBox", {check(&Settings::BP_EnableCheckBox)}},
-      {u"NAME=UpdateConsoleCheckBox", {check(&Settings::UpdateConsoleCheckBox)}},
-      {u"NAME=TaskActAsOneCheckBox", {check(&Settings::TaskActAsOneCheckBox)}},
-      {u"NAME=AppliDirCheckBox", {check(&Settings::AppliDirCheckBox), text(&Settings::AppliDirEdit)}},
+      {u"NAME=VARIABLE_ALERT_CheckBox", {check(&Settings::variableAlert)}},
+      {u"NAME=COMPILE_REPORT_CheckBox", {check(&Settings::showCompileReport)}},
+      {u"NAME=UPdateDebugInfoCheckBox", {check(&Settings::updateTaskStatus)}},
+      {u"NAME=UpdateTimerCheckBox", {check(&Settings::updateTimerStatus)}},
+      {u"NAME=BP_EnableCheckBox", {check(&Settings::breakpointsEnabled)}},
+      {u"NAME=UpdateConsoleCheckBox", {check(&Settings::updateConsole)}},
+      {u"NAME=TaskActAsOneCheckBox", {check(&Settings::endAllWhenOneEnds)}},
+      {u"NAME=AppliDirCheckBox", {check(&Settings::useDataDirectory), text(&Settings::dataDirectoryPath)}},
       {u"NAME=AppliProgDirCheckBox",
-       {check(&Settings::AppliProgDirCheckBox), text(&Settings::AppliProgDirEdit)}},
-      {u"NAME=Editor_Quote_CheckBox", {check(&Settings::Editor_Quote_CheckBox)}},
-      {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::ShowErrorLocatorCheckBox)}},
-      {u"NAME=COMPILE_MESSAGE_CheckBox", {check(&Settings::COMPILE_MESSAGE_CheckBox)}},
+       {check(&Settings::useProgramDirectory), text(&Settings::programDirectoryPath)}},
+      {u"NAME=Editor_Quote_CheckBox", {check(&Settings::replaceSingleQuotes)}},
+      {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::showErrorLocator)}},
+      {u"NAME=COMPILE_MESSAGE_CheckBox", {check(&Settings::showCompilerMessages)}},
       {u"NAME=SysTabPitchCheckBox",
-       {check(&Settings::SysTabPitchCheckBox), text(&Settings::ConsoleTabPitchEdit)}},
-      {u"NAME=ForceMonoCheckBox", {check(&Settings::ForceMonoCheckBox)}},
-      {u"NAME=StayEditorCheckBox", {check(&Settings::StayEditorCheckBox)}},
-      {u"NAME=StayConsoleCheckBox", {check(&Settings::StayConsoleCheckBox)}},
-      {u"NAME=StayProgListCheckBox", {check(&Settings::StayProgListCheckBox)}},
-      {u"NAME=CloseAllCanvasCheckBox", {check(&Settings::CloseAllCanvasCheckBox)}},
+       {check(&Settings::expandConsoleTabs), text(&Settings::consoleTabWidth)}},
+      {u"NAME=ForceMonoCheckBox", {check(&Settings::monochrome)}},
+      {u"NAME=StayEditorCheckBox", {check(&Settings::keepEditorOnRun)}},
+      {u"NAME=StayConsoleCheckBox", {check(&Settings::keepConsoleOnRun)}},
+      {u"NAME=StayProgListCheckBox", {check(&Settings::keepProgramListOnRun)}},
+      {u"NAME=CloseAllCanvasCheckBox", {check(&Settings::hideCanvasesAtEnd)}},
       {u"NAME=Permission_Panel",
        {number([](Settings &s) -> int & { return s.Permissions[0]; }),
         number([](Settings &s) -> int & { return s.Permissions[1]; }),
@@ -115,13 +118,13 @@ const std::vector<Group> &groups() {
         number([](Settings &s) -> int & { return s.Permissions[3]; }),
         number([](Settings &s) -> int & { return s.Permissions[4]; })}},
       {u"NAME=HTTP_Timeout_Panel",
-       {text(&Settings::HttpConnectTimeoutEdit), text(&Settings::HttpStallTimeoutEdit)}},
+       {text(&Settings::httpConnectLimit), text(&Settings::httpStallLimit)}},
       {u"NAME=Main_Window_Panel",
-       {number([](Settings &s) -> int & { return s.Main_Window_Panel[0]; }),
-        number([](Settings &s) -> int & { return s.Main_Window_Panel[1]; }),
-        number([](Settings &s) -> int & { return s.Main_Window_Panel[2]; }),
-        number([](Settings &s) -> int & { return s.Main_Window_Panel[3]; }),
-        number([](Settings &s) -> int & { return s.Main_Window_Panel[4]; })}},
+       {number([](Settings &s) -> int & { return s.mainWindowGeometry[0]; }),
+        number([](Settings &s) -> int & { return s.mainWindowGeometry[1]; }),
+        number([](Settings &s) -> int & { return s.mainWindowGeometry[2]; }),
+        number([](Settings &s) -> int & { return s.mainWindowGeometry[3]; }),
+        number([](Settings &s) -> int & { return s.mainWindowGeometry[4]; })}},
   };
   return table;
 }
@@ -151,9 +154,9 @@ void Settings::initialise(const std::filesystem::path &home) {
     copyExamples(examples, home);
   std::filesystem::create_directories(home / "PROG", ec);
   std::filesystem::create_directories(home / "DATA", ec);
-  AppliProgDirEdit = with_separator(home / "PROG");
-  AppliDirEdit = with_separator(home / "DATA");
-  AppliProgDirCheckBox = AppliDirCheckBox = true;
+  programDirectoryPath = with_separator(home / "PROG");
+  dataDirectoryPath = with_separator(home / "DATA");
+  useProgramDirectory = useDataDirectory = true;
   load(home);
 }
 
@@ -208,12 +211,12 @@ long seconds(u16view text, long fallback) {
 }
 }  // namespace
 
-long Settings::httpConnectTimeout() const { return seconds(HttpConnectTimeoutEdit, 30); }
-long Settings::httpStallTimeout() const { return seconds(HttpStallTimeoutEdit, 60); }
+long Settings::httpConnectTimeout() const { return seconds(httpConnectLimit, 30); }
+long Settings::httpStallTimeout() const { return seconds(httpStallLimit, 60); }
 
 int Settings::consoleTabPitch() const {
   int n;
-  if (!parse_int(ConsoleTabPitchEdit, n)) return 16;
+  if (!parse_int(consoleTabWidth, n)) return 16;
   return n;
 }
 
@@ -230,9 +233,9 @@ std::optional<int> Settings::timeValue(u16view text) {
   return n;
 }
 
-int Settings::waitUnitMs() const { return timeValue(WaitTimeEdit).value_or(100); }
+int Settings::waitUnitMs() const { return timeValue(waitTimeMs).value_or(100); }
 
-int Settings::timerUnitMs() const { return timeValue(TimerTimeEdit).value_or(100); }
+int Settings::timerUnitMs() const { return timeValue(timerTimeMs).value_or(100); }
 
 int Settings::grey(int rgb) {
   const int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;

@@ -19,59 +19,59 @@ struct Settings {
   static constexpr const char *kFileName = "User_Setting.Txt";
 
   // 実行時表示
-  bool UPdateDebugInfoCheckBox = true;
-  bool UpdateTimerCheckBox = true;
-  bool BP_EnableCheckBox = true;
-  bool EventChartCheckBox = false;
-  bool UpdateConsoleCheckBox = true;
-  bool StayProgListCheckBox = true, StayEditorCheckBox = true, StayConsoleCheckBox = true,
-       StayDebugCheckBox = true;
+  bool updateTaskStatus = true;
+  bool updateTimerStatus = true;
+  bool breakpointsEnabled = true;
+  bool drawEventChart = false;
+  bool updateConsole = true;
+  bool keepProgramListOnRun = true, keepEditorOnRun = true, keepConsoleOnRun = true,
+       keepDebuggerOnRun = true;
   // エラー検出
-  bool FILE_ERROR_CheckBox = true;
-  bool COMMAND_EXEC_ERROR_CheckBox = true;
-  bool Runtime_Error_Stop_CheckBox = true;
-  bool VARIABLE_ALERT_CheckBox = true;
-  bool COMPILE_REPORT_CheckBox = false;
-  bool ShowErrorLocatorCheckBox = true;
+  bool stopOnFileError = true;
+  bool stopOnCommandError = true;
+  bool stopOnRuntimeError = true;
+  bool variableAlert = true;
+  bool showCompileReport = false;
+  bool showErrorLocator = true;
   // The compiler's own message boxes ("Syntax Error", "MATH Syntax Error",
   // "COMPILE STOP", ...); off: only the plain explanation, without a box.
-  bool COMPILE_MESSAGE_CheckBox = true;
+  bool showCompilerMessages = true;
   // パス設定
-  bool AppliDirCheckBox = false;
-  u16 AppliDirEdit;
-  u16 CMDEXEPathEdit = u"/bin/sh";
-  bool AppliProgDirCheckBox = false;
-  u16 AppliProgDirEdit;
+  bool useDataDirectory = false;
+  u16 dataDirectoryPath;
+  u16 commandInterpreter = u"/bin/sh";
+  bool useProgramDirectory = false;
+  u16 programDirectoryPath;
   // タイマー性能
-  u16 WaitTimeEdit = u"100", TimerTimeEdit = u"100", TimingChartEdit = u"20";
+  u16 waitTimeMs = u"100", timerTimeMs = u"100", chartTimeMs = u"20";
   // HTTP: seconds to connect, and seconds without data before a transfer
   // is abandoned (0: no limit).
-  u16 HttpConnectTimeoutEdit = u"30", HttpStallTimeoutEdit = u"60";
+  u16 httpConnectLimit = u"30", httpStallLimit = u"60";
   // 実行許可の設定: external commands, library calls, files outside the data
   // directory, network; each 0 allow, 1 ask, 2 deny.
   std::array<int, 5> Permissions{0, 0, 0, 0, 0};
   // エディッタ
-  bool Editor_Quote_CheckBox = false;
-  bool Ascii_Name_Only_CheckBox = false;
+  bool replaceSingleQuotes = false;
+  bool asciiNamesOnly = false;
   int editorBackColour = 0xFFFFFF, consoleBackColour = 0xFFFFFF;
   FontSetting editorFont, consoleFont, commonFont;
-  bool TabSpaceConv_CheckBox = true;
-  u16 TabSpaceEdit = u"5";
-  bool SysTabPitchCheckBox = true;
-  u16 ConsoleTabPitchEdit = u"16";
+  bool tabKeyInsertsSpaces = true;
+  u16 tabWidth = u"5";
+  bool expandConsoleTabs = true;
+  u16 consoleTabWidth = u"16";
   // タスク管理
-  bool TaskActAsOneCheckBox = false;
-  bool CloseAllCanvasCheckBox = false;
+  bool endAllWhenOneEnds = false;
+  bool hideCanvasesAtEnd = false;
   // 抽出
-  bool ForceMonoCheckBox = false;
+  bool monochrome = false;
   // Saved panel sizes of the main window.
-  std::array<int, 3> SeparatorPanel{200, 200, 0};
-  std::array<int, 2> Center_Size_Panel{600, 300}, Debug_Size_Panel{300, 300},
-      File_Select_Split_Panel{200, 200}, Task_Monitor_Size_Panel{200, 200},
-      File_Content_Size_Panel{200, 200}, Edit_Size_Panel{150, 400};
+  std::array<int, 3> separatorSizes{200, 200, 0};
+  std::array<int, 2> centreSizes{600, 300}, debugSizes{300, 300},
+      fileSelectSizes{200, 200}, taskMonitorSizes{200, 200},
+      fileContentSizes{200, 200}, editSizes{150, 400};
   // The main window: left, top (-1: where the window manager puts it),
   // width, height, maximised (0/1).
-  std::array<int, 5> Main_Window_Panel{-1, -1, 1100, 700, 0};
+  std::array<int, 5> mainWindowGeometry{-1, -1, 1100, 700, 0};
 
   // Start-up of the settings: "PROG" and "DATA" beside the program become the
   // user program and data directories (both ticked), then the file, when
@@ -103,7 +103,7 @@ struct Settings {
   // A colour (0xRRGGBB) as the views show it: with "カラー表示をモノクロにする"
   // the grey of the same brightness (ITU-R BT.601 weights), else unchanged.
   static int grey(int rgb);
-  int shownColour(int rgb) const { return ForceMonoCheckBox ? grey(rgb) : rgb; }
+  int shownColour(int rgb) const { return monochrome ? grey(rgb) : rgb; }
 
   // The "Dir" buttons of "パス設定": the directory of the file chosen in
   // the dialog (proposed as "dummy"), with its trailing separator, for the

@@ -25,8 +25,8 @@ bool Workspace::mayChangeTabs() {
 }
 
 std::filesystem::path Workspace::programDirectory() const {
-  if (settings_.AppliProgDirCheckBox && !settings_.AppliProgDirEdit.empty())
-    return std::filesystem::path(to_utf8(settings_.AppliProgDirEdit));
+  if (settings_.useProgramDirectory && !settings_.programDirectoryPath.empty())
+    return std::filesystem::path(to_utf8(settings_.programDirectoryPath));
   return home_;
 }
 

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   Settings settings;
   settings.restore(fuzz::lines_of(fuzz::bytes_of(data, size)));
   settings.consoleTabPitch();
-  Settings::normaliseTabWidth(settings.TabSpaceEdit);
+  Settings::normaliseTabWidth(settings.tabWidth);
 
   Lines written = settings.toLines();
   Settings again;

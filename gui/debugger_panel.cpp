@@ -144,7 +144,7 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   monitor->setStretchFactor(1, 1);
   monitor->setStretchFactor(2, 2);
   // The task and timer grids keep the heights the settings hold.
-  const auto &heights = env_.settings().Task_Monitor_Size_Panel;
+  const auto &heights = env_.settings().taskMonitorSizes;
   monitor->setSizes({std::max(heights[0], 30), std::max(heights[1], 30), 200});
   // Step compile: start, next token, end; tokens, T-code and the stacks.
   stepStart_ = new QPushButton(QStringLiteral("開始"));

@@ -567,7 +567,7 @@ int MainWindow::compileActive() {
   int slot = env_->compileDriver.compileActiveTab();
   if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
   // Quote replacement may have changed the program text.
-  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  if (tab >= 0 && env_->settings().replaceSingleQuotes) showTab(tab);
   refreshStatus();
   if (slot >= 0) debugger_->setSlot(slot);
   debugger_->refresh();
@@ -595,10 +595,10 @@ RunResult MainWindow::run() {
     }
   };
   const environment::Settings &s = env_->settings();
-  keep(s.StayProgListCheckBox, programListPanel_);
-  keep(s.StayEditorCheckBox, tabs_);
-  keep(s.StayConsoleCheckBox, consolePanel_);
-  keep(s.StayDebugCheckBox, debuggerDock_);
+  keep(s.keepProgramListOnRun, programListPanel_);
+  keep(s.keepEditorOnRun, tabs_);
+  keep(s.keepConsoleOnRun, consolePanel_);
+  keep(s.keepDebuggerOnRun, debuggerDock_);
   clearRunMarks();
   killed_ = false;
   return beginRun(env_->startRun(), RunKind::All);
@@ -737,7 +737,7 @@ void MainWindow::stateChanged() {
 void MainWindow::stepCompileEnded() {
   const int result = env_->compileDriver.stepResult();
   const int tab = env_->tabs.active();
-  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  if (tab >= 0 && env_->settings().replaceSingleQuotes) showTab(tab);
   afterSlotChange(-1);
   statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
   if (result < 0) showSourceMark(env_->compileDriver.compileError());
@@ -942,7 +942,7 @@ void MainWindow::applyAppearance() {
   if (s.commonFont.size > 0) common.setPointSize(s.commonFont.size);
   setFont(common);
   int width = 5;
-  parse_int(s.TabSpaceEdit, width);
+  parse_int(s.tabWidth, width);
   for (QPlainTextEdit *e : editors_) {
     paint(e, s.editorFont, s.editorBackColour, s);
     static_cast<CodeEditor *>(e)->indentUnit = width;
@@ -951,16 +951,16 @@ void MainWindow::applyAppearance() {
   paint(console_, s.consoleFont, s.consoleBackColour, s);
   static_cast<ConsoleView *>(console_)->setOwnerDrawn(s.consoleOwnerDrawn());
   for (ProgramHighlighter *h : highlighters_)
-    if (h) h->setMonochrome(s.ForceMonoCheckBox);
+    if (h) h->setMonochrome(s.monochrome);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-  if (event->type() == QEvent::KeyPress && env_ && env_->settings().TabSpaceConv_CheckBox) {
+  if (event->type() == QEvent::KeyPress && env_ && env_->settings().tabKeyInsertsSpaces) {
     auto *key = static_cast<QKeyEvent *>(event);
     auto *e = qobject_cast<QPlainTextEdit *>(watched);
     if (e && key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
       int width = 5;
-      parse_int(env_->settings().TabSpaceEdit, width);
+      parse_int(env_->settings().tabWidth, width);
       // Blanks up to the next tab column.
       int column = e->textCursor().positionInBlock();
       int blanks = width - column % std::max(width, 1);
@@ -1017,8 +1017,8 @@ void MainWindow::afterSlice() {
     auto now = std::chrono::steady_clock::now();
     if (now - lastLiveRefresh_ >= std::chrono::milliseconds(200)) {
       lastLiveRefresh_ = now;
-      if (env_->settings().UPdateDebugInfoCheckBox) refreshStatus();
-      if (env_->settings().UpdateTimerCheckBox && debuggerDock_->isVisible()) debugger_->refreshMonitor();
+      if (env_->settings().updateTaskStatus) refreshStatus();
+      if (env_->settings().updateTimerStatus && debuggerDock_->isVisible()) debugger_->refreshMonitor();
     }
   }
   if (pendingConsole_) consoleUpdated(*pendingConsole_);

@@ -72,7 +72,7 @@ int MainWindow::compileToFreeSlot() {
   if (env_->compileDriver.stepTransform()) debuggerDock_->show();
   const int slot = env_->compileDriver.compileToFreeSlot();
   if (env_->compileDriver.stepCompiling()) return -1;  // paused at its first token: "次" goes on
-  if (tab >= 0 && env_->settings().Editor_Quote_CheckBox) showTab(tab);
+  if (tab >= 0 && env_->settings().replaceSingleQuotes) showTab(tab);
   if (slot >= 0) clearErrorMark(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());

@@ -37,35 +37,37 @@ struct Check {
   const char *name;
 };
 
-#define VELMORA_CHECK(page, group, caption, member) {page, group, caption, &Settings::member, #member}
+// The object name of each box is that of its widget, kept apart from the
+// field it edits.
+#define VELMORA_CHECK(page, group, caption, member, widget) {page, group, caption, &Settings::member, widget}
 
 const Check kChecks[] = {
-    VELMORA_CHECK("実行時表示", nullptr, "実行時にタスク状態を更新する", UPdateDebugInfoCheckBox),
-    VELMORA_CHECK("実行時表示", nullptr, "実行時タイマー状態を更新する", UpdateTimerCheckBox),
-    VELMORA_CHECK("実行時表示", nullptr, "実行時ブレークポイントを有効にする", BP_EnableCheckBox),
-    VELMORA_CHECK("実行時表示", nullptr, "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する", EventChartCheckBox),
-    VELMORA_CHECK("実行時表示", nullptr, "実行時にコンソール状態を更新する", UpdateConsoleCheckBox),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラムリスト", StayProgListCheckBox),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラム編集", StayEditorCheckBox),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "システムコンソール", StayConsoleCheckBox),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "デバッガ", StayDebugCheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "ファイル入出力エラーを検出する(実行中断)", FILE_ERROR_CheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "COMMAND.COM　実行エラー検出", COMMAND_EXEC_ERROR_CheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "実行時エラー検出で停止", Runtime_Error_Stop_CheckBox),
-    VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", VARIABLE_ALERT_CheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "レポート表示", COMPILE_REPORT_CheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "エラー認定位置表示", ShowErrorLocatorCheckBox),
-    VELMORA_CHECK("エラー検出", nullptr, "コンパイラのメッセージボックスを表示", COMPILE_MESSAGE_CheckBox),
-    VELMORA_CHECK("パス設定", "データパス設定", "データ 用ディレクトリを使う", AppliDirCheckBox),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にタスク状態を更新する", updateTaskStatus, "UPdateDebugInfoCheckBox"),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時タイマー状態を更新する", updateTimerStatus, "UpdateTimerCheckBox"),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時ブレークポイントを有効にする", breakpointsEnabled, "BP_EnableCheckBox"),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する", drawEventChart, "EventChartCheckBox"),
+    VELMORA_CHECK("実行時表示", nullptr, "実行時にコンソール状態を更新する", updateConsole, "UpdateConsoleCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラムリスト", keepProgramListOnRun, "StayProgListCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラム編集", keepEditorOnRun, "StayEditorCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "システムコンソール", keepConsoleOnRun, "StayConsoleCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "デバッガ", keepDebuggerOnRun, "StayDebugCheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "ファイル入出力エラーを検出する(実行中断)", stopOnFileError, "FILE_ERROR_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "COMMAND.COM　実行エラー検出", stopOnCommandError, "COMMAND_EXEC_ERROR_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "実行時エラー検出で停止", stopOnRuntimeError, "Runtime_Error_Stop_CheckBox"),
+    VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", variableAlert, "VARIABLE_ALERT_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "レポート表示", showCompileReport, "COMPILE_REPORT_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "エラー認定位置表示", showErrorLocator, "ShowErrorLocatorCheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "コンパイラのメッセージボックスを表示", showCompilerMessages, "COMPILE_MESSAGE_CheckBox"),
+    VELMORA_CHECK("パス設定", "データパス設定", "データ 用ディレクトリを使う", useDataDirectory, "AppliDirCheckBox"),
     VELMORA_CHECK("パス設定", "ユーザープログラムパス設定", "ユーザープログラム用ディレクトリを使う",
-                  AppliProgDirCheckBox),
-    VELMORA_CHECK("エディッタ", "コード変換", "シングルクォートをダブルクォートに置き換え", Editor_Quote_CheckBox),
-    VELMORA_CHECK("エディッタ", "変数名", "半角英数字のみ許可", Ascii_Name_Only_CheckBox),
-    VELMORA_CHECK("エディッタ", "ＴＡＢキー設定", "空白文字置き換え", TabSpaceConv_CheckBox),
-    VELMORA_CHECK("エディッタ", "コンソールTAB展開", "空白文字置き換え", SysTabPitchCheckBox),
-    VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", TaskActAsOneCheckBox),
-    VELMORA_CHECK("タスク管理", "キャンバス連携", "タスク終了時、全て非表示にする", CloseAllCanvasCheckBox),
-    VELMORA_CHECK("抽出", nullptr, "カラー表示をモノクロにする", ForceMonoCheckBox),
+                  useProgramDirectory, "AppliProgDirCheckBox"),
+    VELMORA_CHECK("エディッタ", "コード変換", "シングルクォートをダブルクォートに置き換え", replaceSingleQuotes, "Editor_Quote_CheckBox"),
+    VELMORA_CHECK("エディッタ", "変数名", "半角英数字のみ許可", asciiNamesOnly, "Ascii_Name_Only_CheckBox"),
+    VELMORA_CHECK("エディッタ", "ＴＡＢキー設定", "空白文字置き換え", tabKeyInsertsSpaces, "TabSpaceConv_CheckBox"),
+    VELMORA_CHECK("エディッタ", "コンソールTAB展開", "空白文字置き換え", expandConsoleTabs, "SysTabPitchCheckBox"),
+    VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", endAllWhenOneEnds, "TaskActAsOneCheckBox"),
+    VELMORA_CHECK("タスク管理", "キャンバス連携", "タスク終了時、全て非表示にする", hideCanvasesAtEnd, "CloseAllCanvasCheckBox"),
+    VELMORA_CHECK("抽出", nullptr, "カラー表示をモノクロにする", monochrome, "ForceMonoCheckBox"),
 };
 
 struct Text {
@@ -76,19 +78,19 @@ struct Text {
   const char *name;
 };
 
-#define VELMORA_TEXT(page, group, label, member) {page, group, label, &Settings::member, #member}
+#define VELMORA_TEXT(page, group, label, member, widget) {page, group, label, &Settings::member, widget}
 
 const Text kTexts[] = {
-    VELMORA_TEXT("パス設定", "データパス設定", "", AppliDirEdit),
-    VELMORA_TEXT("パス設定", "COMMAND.COM位置", "", CMDEXEPathEdit),
-    VELMORA_TEXT("パス設定", "ユーザープログラムパス設定", "", AppliProgDirEdit),
-    VELMORA_TEXT("タイマー性能", "WAITコマンド", "ミリ秒", WaitTimeEdit),
-    VELMORA_TEXT("タイマー性能", "TIMERコマンド", "ミリ秒", TimerTimeEdit),
-    VELMORA_TEXT("タイマー性能", "タイミングチャート", "ミリ秒", TimingChartEdit),
-    VELMORA_TEXT("タイマー性能", "HTTP通信　接続待ち", "秒（0：制限なし）", HttpConnectTimeoutEdit),
-    VELMORA_TEXT("タイマー性能", "HTTP通信　無応答で中断", "秒（0：制限なし）", HttpStallTimeoutEdit),
-    VELMORA_TEXT("エディッタ", "ＴＡＢキー設定", "桁", TabSpaceEdit),
-    VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", ConsoleTabPitchEdit),
+    VELMORA_TEXT("パス設定", "データパス設定", "", dataDirectoryPath, "AppliDirEdit"),
+    VELMORA_TEXT("パス設定", "COMMAND.COM位置", "", commandInterpreter, "CMDEXEPathEdit"),
+    VELMORA_TEXT("パス設定", "ユーザープログラムパス設定", "", programDirectoryPath, "AppliProgDirEdit"),
+    VELMORA_TEXT("タイマー性能", "WAITコマンド", "ミリ秒", waitTimeMs, "WaitTimeEdit"),
+    VELMORA_TEXT("タイマー性能", "TIMERコマンド", "ミリ秒", timerTimeMs, "TimerTimeEdit"),
+    VELMORA_TEXT("タイマー性能", "タイミングチャート", "ミリ秒", chartTimeMs, "TimingChartEdit"),
+    VELMORA_TEXT("タイマー性能", "HTTP通信　接続待ち", "秒（0：制限なし）", httpConnectLimit, "HttpConnectTimeoutEdit"),
+    VELMORA_TEXT("タイマー性能", "HTTP通信　無応答で中断", "秒（0：制限なし）", httpStallLimit, "HttpStallTimeoutEdit"),
+    VELMORA_TEXT("エディッタ", "ＴＡＢキー設定", "桁", tabWidth, "TabSpaceEdit"),
+    VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", consoleTabWidth, "ConsoleTabPitchEdit"),
 };
 
 const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能", "エディッタ", "タスク管理", "抽出",
@@ -149,8 +151,8 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       row->addWidget(edit);
       if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
       place(t.group)->addLayout(row);
-      const bool timing = t.member == &Settings::WaitTimeEdit || t.member == &Settings::TimerTimeEdit ||
-                          t.member == &Settings::TimingChartEdit;
+      const bool timing = t.member == &Settings::waitTimeMs || t.member == &Settings::timerTimeMs ||
+                          t.member == &Settings::chartTimeMs;
       if (timing) {
         // The timing values change how programs run: locked until "変更"
         // has shown its warning, and only whole numbers of at least 1.
@@ -174,13 +176,13 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
         continue;
       }
       readers_.push_back([edit, m = t.member](Settings &s) { s.*m = u(edit->text()); });
-      const bool path = t.member == &Settings::AppliDirEdit || t.member == &Settings::AppliProgDirEdit ||
-                        t.member == &Settings::CMDEXEPathEdit;
+      const bool path = t.member == &Settings::dataDirectoryPath || t.member == &Settings::programDirectoryPath ||
+                        t.member == &Settings::commandInterpreter;
       if (path) {
         auto *dir = new QPushButton(QStringLiteral("Dir"));
         dir->setObjectName(QString::fromLatin1(t.name) + QStringLiteral("Dir"));
         row->addWidget(dir);
-        const bool interpreter = t.member == &Settings::CMDEXEPathEdit;
+        const bool interpreter = t.member == &Settings::commandInterpreter;
         connect(dir, &QPushButton::clicked, this, [this, edit, interpreter, group = QString::fromUtf8(t.group)] {
           QString start = edit->text();
           if (interpreter) start = QFileInfo(start).path();
@@ -280,7 +282,7 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
 Settings SettingsDialog::edited() const {
   Settings s = settings_;
   for (const auto &read : readers_) read(s);
-  s.TabSpaceEdit = Settings::normaliseTabWidth(s.TabSpaceEdit);
+  s.tabWidth = Settings::normaliseTabWidth(s.tabWidth);
   return s;
 }
 

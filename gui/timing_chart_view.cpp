@@ -49,7 +49,7 @@ void TimingChartView::paintEvent(QPaintEvent *) {
   if (columns == 0) {
     p.setPen(colour(0x808080));
     p.drawText(rect().adjusted(6, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-               s.EventChartCheckBox ? QStringLiteral("（実行するとここに描かれます）")
+               s.drawEventChart ? QStringLiteral("（実行するとここに描かれます）")
                                     : QStringLiteral("（設定「実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する」で描画）"));
     return;
   }

@@ -63,10 +63,10 @@ class EnvironmentViewsTest : public QObject {
     environment::Settings s = w.environment().settings();
     s.consoleBackColour = 0xFFFFC0;
     s.consoleFont.colour = 0x0000C0;
-    s.EventChartCheckBox = true;
-    s.TimerTimeEdit = u"20";
-    s.WaitTimeEdit = u"1";
-    s.TimingChartEdit = u"2";
+    s.drawEventChart = true;
+    s.timerTimeMs = u"20";
+    s.waitTimeMs = u"1";
+    s.chartTimeMs = u"2";
     w.applySettings(s);
     auto formats = [&w] { return w.editor(0)->document()->firstBlock().layout()->formats(); };
     QVERIFY(formats().size() >= 3);
@@ -89,7 +89,7 @@ class EnvironmentViewsTest : public QObject {
     QVERIFY(pixels_of(chart, 0x0000A0) > 20);  // pulses and base line
     QVERIFY(pixels_of(chart, 0x30A030) + pixels_of(chart, 0xE0C040) > 20);
 
-    s.ForceMonoCheckBox = true;
+    s.monochrome = true;
     w.applySettings(s);
     for (const auto &f : formats()) QVERIFY(is_grey(f.format.foreground().color()));
     QVERIFY(is_grey(w.consoleView()->palette().color(QPalette::Base)));
@@ -184,7 +184,7 @@ class EnvironmentViewsTest : public QObject {
       TestWindow w(home.path().toStdString());
       w.show();
       environment::Settings s = w.environment().settings();
-      s.CloseAllCanvasCheckBox = closeCanvases;
+      s.hideCanvasesAtEnd = closeCanvases;
       w.applySettings(s);
       w.openProgramLines({u"<?? 2 >;", u"N = 0;", u"WHILE TRUE DO N += 1; WAIT 1; END"});
       QCOMPARE(w.compileActive(), 0);
@@ -240,7 +240,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(int(text.size()), 1);
     QVERIFY(!is_grey(text[0]->foreground().color()));
     environment::Settings s = w.environment().settings();
-    s.ForceMonoCheckBox = true;
+    s.monochrome = true;
     w.applySettings(s);
     QTest::mouseClick(d->tokenButton(true), Qt::LeftButton);
     for (int i = 0; i < d->tokenView()->count(); ++i) QVERIFY(is_grey(d->tokenView()->item(i)->foreground().color()));
@@ -276,7 +276,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(box->text(), QStringLiteral("コンパイラのメッセージボックスを表示"));
     QVERIFY(box->isChecked());
     box->setChecked(false);
-    QVERIFY(!dialog.edited().COMPILE_MESSAGE_CheckBox);
+    QVERIFY(!dialog.edited().showCompilerMessages);
   }
 
   void dirButtonsAndTheOwnerDrawnConsole() {
@@ -299,13 +299,13 @@ class EnvironmentViewsTest : public QObject {
     }
     QCOMPARE(asked.size(), 3);
     const environment::Settings edited = dialog.edited();
-    QCOMPARE(edited.AppliDirEdit, u16(u"/srv/velmora/data/"));
-    QCOMPARE(edited.AppliProgDirEdit, u16(u"/srv/velmora/data/"));
-    QCOMPARE(edited.CMDEXEPathEdit, u16(u"/usr/bin/bash"));
+    QCOMPARE(edited.dataDirectoryPath, u16(u"/srv/velmora/data/"));
+    QCOMPARE(edited.programDirectoryPath, u16(u"/srv/velmora/data/"));
+    QCOMPARE(edited.commandInterpreter, u16(u"/usr/bin/bash"));
     // Cancelled: the path stays.
     dialog.chooseFile = [](const QString &, const QString &, bool) { return QString(); };
     dialog.findChild<QPushButton *>(QStringLiteral("AppliDirEditDir"))->click();
-    QCOMPARE(dialog.edited().AppliDirEdit, u16(u"/srv/velmora/data/"));
+    QCOMPARE(dialog.edited().dataDirectoryPath, u16(u"/srv/velmora/data/"));
 
     // Font size 12: the console's own fixed-height rows; other sizes: the platform's.
     w.openProgramLines({u"??\"one\"; ??CRLF; ??\"two\";"});

@@ -423,7 +423,7 @@ class FirstMinutesTest : public QObject {
     QVERIFY(seen);
     QCOMPARE(mode, QFileDialog::Directory);
     QCOMPARE(accept, QFileDialog::AcceptOpen);
-    QCOMPARE(dialog.edited().AppliDirEdit, gui::u(chosen.path() + u'/'));
+    QCOMPARE(dialog.edited().dataDirectoryPath, gui::u(chosen.path() + u'/'));
     seen = false;
     answer(QString());
     dialog.findChild<QPushButton *>(QStringLiteral("CMDEXEPathEditDir"))->click();
@@ -452,17 +452,17 @@ class FirstMinutesTest : public QObject {
       s.initialise(home.path().toStdString());
       return s;
     }();
-    QCOMPARE(kept.Main_Window_Panel[2], 760);
-    QCOMPARE(kept.Main_Window_Panel[3], 540);
-    QCOMPARE(kept.Main_Window_Panel[4], 0);
-    QVERIFY(kept.Task_Monitor_Size_Panel[0] > 60);  // more than three rows
+    QCOMPARE(kept.mainWindowGeometry[2], 760);
+    QCOMPARE(kept.mainWindowGeometry[3], 540);
+    QCOMPARE(kept.mainWindowGeometry[4], 0);
+    QVERIFY(kept.taskMonitorSizes[0] > 60);  // more than three rows
     testing::QuietWindow again(home.path().toStdString());
     QCOMPARE(again.size(), QSize(760, 540));
     auto *monitor = again.debugger()->findChild<QSplitter *>(QStringLiteral("monitorSplit"));
     // Laid out again in the new window, the grids keep their proportion.
     const QList<int> sizes = monitor->sizes();
     QVERIFY(sizes.size() == 3 && sizes[1] > 0);
-    const double kept01 = double(kept.Task_Monitor_Size_Panel[0]) / kept.Task_Monitor_Size_Panel[1];
+    const double kept01 = double(kept.taskMonitorSizes[0]) / kept.taskMonitorSizes[1];
     QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
   }
 

@@ -441,12 +441,12 @@ class MainWindowTest : public QObject {
     dialog.findChild<QLineEdit *>(QStringLiteral("TabSpaceEdit"))->setText(QStringLiteral("3"));
     dialog.findChild<QCheckBox *>(QStringLiteral("TaskActAsOneCheckBox"))->setChecked(true);
     environment::Settings edited = dialog.edited();
-    QVERIFY(!edited.BP_EnableCheckBox);
-    QVERIFY(edited.TaskActAsOneCheckBox);
-    QVERIFY(w.environment().settings().BP_EnableCheckBox);  // untouched until applied
+    QVERIFY(!edited.breakpointsEnabled);
+    QVERIFY(edited.endAllWhenOneEnds);
+    QVERIFY(w.environment().settings().breakpointsEnabled);  // untouched until applied
 
     w.applySettings(edited);
-    QVERIFY(!w.environment().settings().BP_EnableCheckBox);
+    QVERIFY(!w.environment().settings().breakpointsEnabled);
     QFile file(home.filePath(QStringLiteral("User_Setting.Txt")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QString text = QString::fromUtf8(file.readAll());
@@ -460,7 +460,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(e, Qt::Key_Tab);
     QTest::keyClick(e, Qt::Key_Tab);
     QCOMPARE(e->toPlainText(), QStringLiteral("ab    "));
-    edited.TabSpaceConv_CheckBox = false;
+    edited.tabKeyInsertsSpaces = false;
     w.applySettings(edited);
     QTest::keyClick(e, Qt::Key_Tab);
     QCOMPARE(e->toPlainText(), QStringLiteral("ab    \t"));
@@ -557,7 +557,7 @@ class MainWindowTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.show();
     environment::Settings s = w.environment().settings();
-    s.StayEditorCheckBox = false;
+    s.keepEditorOnRun = false;
     w.applySettings(s);
     w.openProgramLines({u"WAIT 1;", u"??1;"});
     QCOMPARE(w.compileActive(), 0);

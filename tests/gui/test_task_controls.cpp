@@ -242,14 +242,14 @@ class TaskControlsTest : public QObject {
     QCOMPARE(warnings.last(), QStringLiteral("零、負数は設定できません"));
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QCOMPARE(dialog.edited().WaitTimeEdit, u16(u"100"));  // not taken
+    QCOMPARE(dialog.edited().waitTimeMs, u16(u"100"));  // not taken
     wait->setText(QStringLiteral("-3"));
     dialog.accept();
     QCOMPARE(warnings.size(), 3);
     wait->setText(QStringLiteral("25"));
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.edited().WaitTimeEdit, u16(u"25"));
+    QCOMPARE(dialog.edited().waitTimeMs, u16(u"25"));
     QCOMPARE(dialog.edited().waitUnitMs(), 25);
   }
 };

@@ -268,7 +268,7 @@ TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   ASSERT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   env.tabs.loadLines({u"WAIT 1;", u"[#1].STOP;", u"WAIT 6;"}, ui);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
-  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);  // slot 02's end ends the run
+  set_setting(env, &environment::Settings::endAllWhenOneEnds, true);  // slot 02's end ends the run
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);

@@ -37,7 +37,7 @@ class Env : public ::testing::Test {
 TEST_F(Env, StartUpCreatesTheProgramAndDataDirectories) {
   EXPECT_TRUE(std::filesystem::is_directory(home / "PROG"));
   EXPECT_TRUE(std::filesystem::is_directory(home / "DATA"));
-  EXPECT_TRUE(env.settings().AppliDirCheckBox);
+  EXPECT_TRUE(env.settings().useDataDirectory);
   EXPECT_EQ(env.runLoop.permitRows()[0], u"01: 実行許可　〇");
   EXPECT_EQ(env.runLoop.permitRows()[9], u"10: 実行許可　〇");
   EXPECT_FALSE(std::filesystem::exists(home / "User_Setting.Txt"));  // nothing written unasked
@@ -75,7 +75,7 @@ TEST_F(Env, AFailedCompileShowsTheTokenStreamAtTheLastTokenReadUnlessTurnedOff) 
   ASSERT_GE(lastRead, 0);
   ASSERT_LT(std::size_t(lastRead), tokens.size());
   EXPECT_EQ(tokens[std::size_t(lastRead)].substr(0, 1), u"1");  // on the faulty line
-  set_setting(env, &environment::Settings::ShowErrorLocatorCheckBox, false);
+  set_setting(env, &environment::Settings::showErrorLocator, false);
   EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   EXPECT_EQ(ui.errorLocations.size(), 1u);
 }
@@ -130,12 +130,12 @@ TEST_F(Env, OneEndsAllAndTheLastToEnd) {
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   open({u"I = 0;", u"WHILE I < 100000 DO I += 1; END"});
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
-  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, true);
+  set_setting(env, &environment::Settings::endAllWhenOneEnds, true);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   long long oneEndsAll = env.engine().passCount();
   EXPECT_LT(oneEndsAll, 1000);
   EXPECT_EQ(env.engine().task(1).state, engine::tsEND);
-  set_setting(env, &environment::Settings::TaskActAsOneCheckBox, false);
+  set_setting(env, &environment::Settings::endAllWhenOneEnds, false);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_GT(env.engine().passCount(), 100000);
 }
@@ -155,7 +155,7 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   EXPECT_EQ(rows[5].second, u"100");
   EXPECT_EQ(ui.console.back(), u"計算エラー：/ Floating point division by zero\r");
 
-  set_setting(env, &environment::Settings::Runtime_Error_Stop_CheckBox, false);
+  set_setting(env, &environment::Settings::stopOnRuntimeError, false);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);  // no error window this time
 }
@@ -267,7 +267,7 @@ TEST_F(Env, ClosingATabDeletesItsSlotAndTheLastTabStopsEverything) {
 
 TEST_F(Env, SingleQuotesBecomeDoubleQuotesWhenTheOptionIsOn) {
   int tab = open({u"&S = 'it';", u"??&S;"});
-  set_setting(env, &environment::Settings::Editor_Quote_CheckBox, true);
+  set_setting(env, &environment::Settings::replaceSingleQuotes, true);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   EXPECT_EQ(env.tabs.tab(tab).lines[0], u"&S = \"it\";");
   env.runAll();

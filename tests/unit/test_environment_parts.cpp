@@ -46,7 +46,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
                       u"FILE(3).CLOSE;",
                       u"??\"after\";"};
   // On (the default): the first failing instruction ends the run.
-  ASSERT_TRUE(env.settings().FILE_ERROR_CheckBox);
+  ASSERT_TRUE(env.settings().stopOnFileError);
   EXPECT_EQ(run(program), RunResult::Error);
   EXPECT_TRUE(consoleHas(u"ファイルオープンエラー"));
   EXPECT_FALSE(consoleHas(u"after"));
@@ -54,7 +54,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
 
   // Off: each failing instruction does nothing but say so, with its path,
   // and the instructions after it still run.
-  set_setting(env, &environment::Settings::FILE_ERROR_CheckBox, false);
+  set_setting(env, &environment::Settings::stopOnFileError, false);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.errors.size(), 1u);
   int ignored = 0;
@@ -78,8 +78,8 @@ TEST_F(EnvParts, CommandsThatCannotStartStopTheRunUnlessIgnored) {
   EXPECT_FALSE(consoleHas(u"after"));
 
   // Off, with an interpreter that does not exist either: both are noted.
-  set_setting(env, &environment::Settings::COMMAND_EXEC_ERROR_CheckBox, false);
-  set_setting(env, &environment::Settings::CMDEXEPathEdit, u"/no/such/shell");
+  set_setting(env, &environment::Settings::stopOnCommandError, false);
+  set_setting(env, &environment::Settings::commandInterpreter, u"/no/such/shell");
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(consoleHas(u"実行エラー(無視)：/no/such/program --flag"));
   EXPECT_TRUE(consoleHas(u"COMMAND.COM実行エラー(無視) /no/such/shell -c true"));
@@ -93,7 +93,7 @@ TEST_F(EnvParts, AsciiOnlyNamesRefuseOtherCharactersAtCompile) {
   EXPECT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   env.compileDriver.releaseSlot(0);
 
-  set_setting(env, &environment::Settings::Ascii_Name_Only_CheckBox, true);
+  set_setting(env, &environment::Settings::asciiNamesOnly, true);
   ui.messages.clear();
   EXPECT_EQ(env.compileDriver.compileToFreeSlot(), -1);
   ASSERT_EQ(ui.messages.size(), 1u);

@@ -241,7 +241,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   ScriptedUi ui;
   Environment env{home.path(), ui};
   Settings s = env.settings();
-  s.COMPILE_MESSAGE_CheckBox = false;
+  s.showCompilerMessages = false;
   env.setSettings(s);
   const int tab = env.tabs.loadLines({u"A = 1;", u"C = A +;"}, ui);
   EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
@@ -253,7 +253,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
             "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
   // On again: the compiler's own boxes come back, the explanation stays.
-  s.COMPILE_MESSAGE_CheckBox = true;
+  s.showCompilerMessages = true;
   env.setSettings(s);
   EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
   ASSERT_FALSE(ui.messages.empty());
@@ -266,14 +266,14 @@ TEST(CompileMessages, TheSettingIsKeptInTheSettingsFile) {
   {
     ScriptedUi ui;
     Environment env{home.path(), ui};
-    EXPECT_TRUE(env.settings().COMPILE_MESSAGE_CheckBox);  // on by default
+    EXPECT_TRUE(env.settings().showCompilerMessages);  // on by default
     Settings s = env.settings();
-    s.COMPILE_MESSAGE_CheckBox = false;
+    s.showCompilerMessages = false;
     ASSERT_TRUE(s.save(home.path()));
   }
   ScriptedUi ui;
   Environment env{home.path(), ui};
-  EXPECT_FALSE(env.settings().COMPILE_MESSAGE_CheckBox);
+  EXPECT_FALSE(env.settings().showCompilerMessages);
 }
 
 // Programs without mistakes get no notes: every example (the library

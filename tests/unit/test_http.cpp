@@ -132,7 +132,7 @@ TEST_F(Http, AFailedTransferIsReportedInsteadOfWaitingForever) {
 
 TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
   ASSERT_GT(server->port, 0);
-  set_setting(env, &environment::Settings::HttpStallTimeoutEdit, u"1");
+  set_setting(env, &environment::Settings::httpStallLimit, u"1");
   for (const char16_t *path : {u"/silent", u"/stalls"}) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << to_utf8(path);
@@ -141,7 +141,7 @@ TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
     env.workspace.closeAllTabs();
   }
   // A program's own response time-out comes first: no stall limit applies.
-  set_setting(env, &environment::Settings::HttpStallTimeoutEdit, u"600");
+  set_setting(env, &environment::Settings::httpStallLimit, u"600");
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(runProgram({u"&H[] += \"\";", u"&H[] += \"800\";", u"&H[] += \"\";", u"HTTP &H[];",
                         u"&A[] = <*> \"" + url(u"/silent") + u"\";"}),

@@ -85,7 +85,7 @@ TEST(Monitor, VariableLinesSplitIntoTheFourGridColumns) {
 TEST(Monitor, MonochromeShowsEveryColourAsItsGrey) {
   Settings s;
   EXPECT_EQ(s.shownColour(0xA02800), 0xA02800);
-  s.ForceMonoCheckBox = true;
+  s.monochrome = true;
   EXPECT_EQ(s.shownColour(0xFFFFFF), 0xFFFFFF);
   EXPECT_EQ(s.shownColour(0x000000), 0x000000);
   EXPECT_EQ(s.shownColour(0xFF0000), 0x4C4C4C);  // 0.299 * 255

@@ -77,7 +77,7 @@ TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
   // Nothing was done: no file, no process output, no data directory change.
   EXPECT_TRUE(fs::is_empty(outside.path()));
   EXPECT_FALSE(fs::exists(home / "DATA" / "made.txt"));
-  EXPECT_EQ(env.settings().AppliDirEdit.find(from_utf8(outside.path().string())), u16::npos);
+  EXPECT_EQ(env.settings().dataDirectoryPath.find(from_utf8(outside.path().string())), u16::npos);
   // Inside the data directory files stay free.
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"inside.txt\" = &L[];", u"FILE(2).OPEN(\"f.txt\", WRITE);",
                  u"FILE(2).CLOSE;", u"<!!!> \"f.txt\";"}),

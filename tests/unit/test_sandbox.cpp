@@ -128,7 +128,7 @@ TEST_F(Sandbox, ANulInAFileNameIsAPathErrorWithTheNameEscaped) {
 // run could rewrite User_Setting.Txt (and move the data directory to "/"
 // for the next run). Settings, PROG and recovery copies are outside.
 TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideEvenWhenItHoldsTheData) {
-  set_setting(env, &Settings::AppliDirEdit, abs(home.path()) + u"/");
+  set_setting(env, &Settings::dataDirectoryPath, abs(home.path()) + u"/");
   ASSERT_TRUE(env.settings().save(home.path()));
   const std::string settingsBefore = slurp(home / "User_Setting.Txt");
   const bool recentBefore = fs::exists(home / "Recent.$$$");
@@ -250,7 +250,7 @@ TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
 // run, for a bounded time. Judging the name and then opening it let some
 // writes land outside.
 TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
-  set_setting(env, &Settings::FILE_ERROR_CheckBox, false);
+  set_setting(env, &Settings::stopOnFileError, false);
   std::ofstream(data / "flip") << "inside";
   // And a directory of the name swapped with a link to the directory
   // outside, atomically (RENAME_EXCHANGE), while files are made in it.
@@ -299,7 +299,7 @@ TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
 // confined program does with them, nothing outside the data directory is
 // created or changed, and the program's own directory stays as it was.
 TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
-  set_setting(env, &Settings::FILE_ERROR_CheckBox, false);
+  set_setting(env, &Settings::stopOnFileError, false);
   fs::create_directories(data / "sub");
   fs::create_directory_symlink(outside.path(), data / "dirlink");
   fs::create_symlink(victim, data / "filelink");

@@ -12,26 +12,26 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   TempDir home;
   Settings s;
   s.initialise(home.path());
-  s.SeparatorPanel = {11, 12, 13};
-  s.Edit_Size_Panel = {21, 22};
+  s.separatorSizes = {11, 12, 13};
+  s.editSizes = {21, 22};
   s.editorBackColour = 0x102030;
   s.editorFont = {14, u"Noto Sans CJK JP", 0x405060};
   s.consoleFont.name = u"IPAGothic Console";
   s.commonFont.size = 9;
-  s.VARIABLE_ALERT_CheckBox = false;
-  s.COMPILE_REPORT_CheckBox = true;
-  s.UPdateDebugInfoCheckBox = s.UpdateTimerCheckBox = s.BP_EnableCheckBox = s.UpdateConsoleCheckBox = false;
-  s.TaskActAsOneCheckBox = true;
-  s.AppliDirCheckBox = false;
-  s.AppliDirEdit = u"/data/ここ/";
-  s.AppliProgDirEdit = u"/progs/";
-  s.Editor_Quote_CheckBox = true;
-  s.ShowErrorLocatorCheckBox = false;
-  s.SysTabPitchCheckBox = false;
-  s.ConsoleTabPitchEdit = u"8";
-  s.ForceMonoCheckBox = s.CloseAllCanvasCheckBox = true;
-  s.StayEditorCheckBox = s.StayConsoleCheckBox = s.StayProgListCheckBox = false;
-  s.HttpStallTimeoutEdit = u"5";
+  s.variableAlert = false;
+  s.showCompileReport = true;
+  s.updateTaskStatus = s.updateTimerStatus = s.breakpointsEnabled = s.updateConsole = false;
+  s.endAllWhenOneEnds = true;
+  s.useDataDirectory = false;
+  s.dataDirectoryPath = u"/data/ここ/";
+  s.programDirectoryPath = u"/progs/";
+  s.replaceSingleQuotes = true;
+  s.showErrorLocator = false;
+  s.expandConsoleTabs = false;
+  s.consoleTabWidth = u"8";
+  s.monochrome = s.hideCanvasesAtEnd = true;
+  s.keepEditorOnRun = s.keepConsoleOnRun = s.keepProgramListOnRun = false;
+  s.httpStallLimit = u"5";
   ASSERT_TRUE(s.save(home.path()));
 
   auto file = read_text_file(home / "User_Setting.Txt");
@@ -52,7 +52,7 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   EXPECT_EQ(back.toLines(), s.toLines());
   EXPECT_EQ(back.consoleTabPitch(), 8);
   EXPECT_EQ(back.httpStallTimeout(), 5);
-  back.HttpConnectTimeoutEdit = u"-1";  // not a limit: the default
+  back.httpConnectLimit = u"-1";  // not a limit: the default
   EXPECT_EQ(back.httpConnectTimeout(), 30);
 }
 
@@ -63,8 +63,8 @@ TEST(Settings, AFileWithOneGroupRestoresJustThatOption) {
   defaults.initialise(TempDir().path());
   Settings s;
   s.initialise(home.path());
-  EXPECT_TRUE(s.TaskActAsOneCheckBox);
-  s.TaskActAsOneCheckBox = false;
+  EXPECT_TRUE(s.endAllWhenOneEnds);
+  s.endAllWhenOneEnds = false;
   Lines a = s.toLines(), b = defaults.toLines();
   // Everything else is at its default (the directories differ by home).
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -78,8 +78,8 @@ TEST(Settings, ABadNumberEndsRestoringThere) {
   Settings s;
   EXPECT_FALSE(s.restore({u"NAME=COMPILE_REPORT_CheckBox", u"1", u"NAME=SysTabPitchCheckBox", u"x", u"16",
                           u"NAME=ForceMonoCheckBox", u"1"}));
-  EXPECT_TRUE(s.COMPILE_REPORT_CheckBox);
-  EXPECT_FALSE(s.ForceMonoCheckBox);
+  EXPECT_TRUE(s.showCompileReport);
+  EXPECT_FALSE(s.monochrome);
 }
 
 TEST(Settings, TabWidthAndTabPitch) {
@@ -89,7 +89,7 @@ TEST(Settings, TabWidthAndTabPitch) {
   EXPECT_EQ(Settings::normaliseTabWidth(u"40"), u"40");
   EXPECT_EQ(Settings::normaliseTabWidth(u"x"), u"5");
   Settings s;
-  s.ConsoleTabPitchEdit = u"abc";
+  s.consoleTabWidth = u"abc";
   EXPECT_EQ(s.consoleTabPitch(), 16);
 }
 
@@ -129,7 +129,7 @@ TEST(Settings, AGroupCutShortLeavesTheNextKeyLineAKey) {
   EXPECT_EQ(s.editorFont.size, 12);
   EXPECT_EQ(s.editorFont.name, Settings{}.editorFont.name);
   EXPECT_EQ(s.editorFont.colour, Settings{}.editorFont.colour);
-  EXPECT_EQ(s.SeparatorPanel, (std::array<int, 3>{31, 32, 33}));
+  EXPECT_EQ(s.separatorSizes, (std::array<int, 3>{31, 32, 33}));
 
   // Saved and restored at the next start, everything comes back.
   ASSERT_TRUE(s.save(home.path()));
@@ -137,7 +137,7 @@ TEST(Settings, AGroupCutShortLeavesTheNextKeyLineAKey) {
   ASSERT_TRUE(next.load(home.path()));
   EXPECT_EQ(next.toLines(), s.toLines());
   EXPECT_EQ(next.consoleFont.name, u"Console Font");
-  EXPECT_TRUE(next.TaskActAsOneCheckBox);
+  EXPECT_TRUE(next.endAllWhenOneEnds);
 }
 
 TEST(Settings, TimingValuesAreWholeNumbersOfAtLeastOne) {
@@ -149,8 +149,8 @@ TEST(Settings, TimingValuesAreWholeNumbersOfAtLeastOne) {
   EXPECT_EQ(Settings::timeValue(u"1.5"), std::nullopt);
   Settings s;
   EXPECT_EQ(s.waitUnitMs(), 100);
-  s.WaitTimeEdit = u"20";
-  s.TimerTimeEdit = u"0";  // never taken: the unit stays at its default
+  s.waitTimeMs = u"20";
+  s.timerTimeMs = u"0";  // never taken: the unit stays at its default
   EXPECT_EQ(s.waitUnitMs(), 20);
   EXPECT_EQ(s.timerUnitMs(), 100);
 }
@@ -172,17 +172,17 @@ TEST(Settings, DirButtonsTakeAChosenDirectoryWithItsSeparator) {
 
 TEST(Settings, TheWindowAndTheMonitorGridsKeepTheirSizes) {
   Settings s;
-  EXPECT_EQ(s.Main_Window_Panel, (std::array<int, 5>{-1, -1, 1100, 700, 0}));
-  s.Main_Window_Panel = {40, 30, 1400, 900, 1};
-  s.Task_Monitor_Size_Panel = {180, 120};
+  EXPECT_EQ(s.mainWindowGeometry, (std::array<int, 5>{-1, -1, 1100, 700, 0}));
+  s.mainWindowGeometry = {40, 30, 1400, 900, 1};
+  s.taskMonitorSizes = {180, 120};
   Settings back;
   ASSERT_TRUE(back.restore(s.toLines()));
-  EXPECT_EQ(back.Main_Window_Panel, s.Main_Window_Panel);
-  EXPECT_EQ(back.Task_Monitor_Size_Panel, s.Task_Monitor_Size_Panel);
+  EXPECT_EQ(back.mainWindowGeometry, s.mainWindowGeometry);
+  EXPECT_EQ(back.taskMonitorSizes, s.taskMonitorSizes);
   // A file of an earlier version, without the window's group, keeps the defaults.
   Settings old;
   ASSERT_TRUE(old.restore({u"NAME=TaskActAsOneCheckBox", u"1"}));
-  EXPECT_EQ(old.Main_Window_Panel[2], 1100);
+  EXPECT_EQ(old.mainWindowGeometry[2], 1100);
 }
 
 TEST(Settings, TheConsoleDrawsItselfAtFontSizeTwelveOnly) {

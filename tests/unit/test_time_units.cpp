@@ -34,7 +34,7 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
   env.tabs.loadLines({u"WAIT 5;", u"??\"done\";"}, ui);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 5.0}, std::pair{u16(u"20"), 1.0}, std::pair{u16(u"500"), 25.0}}) {
-    set_setting(env, &environment::Settings::WaitTimeEdit, unit);
+    set_setting(env, &environment::Settings::waitTimeMs, unit);
     double waited = -1;
     ui.onPump = [&] {
       const engine::TTaskInfo &t = env.engine().task(0);
@@ -57,7 +57,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
                      ui);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 2.0}, std::pair{u16(u"300"), 6.0}}) {
-    set_setting(env, &environment::Settings::TimerTimeEdit, unit);
+    set_setting(env, &environment::Settings::timerTimeMs, unit);
     double due = -1;
     ui.onPump = [&] {
       const engine::TTimerInfo &timer = env.engine().timer(0);

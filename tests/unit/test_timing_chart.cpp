@@ -79,14 +79,14 @@ TEST(TimingChart, ARunDrawsItOnlyWithTheOptionOn) {
                       u"TIMER \"T\", CANCEL;", u"??N;"},
                      ui);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
-  set_setting(env, &environment::Settings::TimerTimeEdit, u"20");
-  set_setting(env, &environment::Settings::WaitTimeEdit, u"1");
-  ASSERT_FALSE(env.settings().EventChartCheckBox);
+  set_setting(env, &environment::Settings::timerTimeMs, u"20");
+  set_setting(env, &environment::Settings::waitTimeMs, u"1");
+  ASSERT_FALSE(env.settings().drawEventChart);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(env.runLoop.chart().columns(), 0u);
 
-  set_setting(env, &environment::Settings::EventChartCheckBox, true);
-  set_setting(env, &environment::Settings::TimingChartEdit, u"2");
+  set_setting(env, &environment::Settings::drawEventChart, true);
+  set_setting(env, &environment::Settings::chartTimeMs, u"2");
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\r4");
   ASSERT_EQ(env.runLoop.chart().timers().size(), 1u);
