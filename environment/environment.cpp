@@ -122,7 +122,10 @@ RunResult Environment::startRun() {
 
 int Environment::runSlice() {
   const int next = runLoop.slice();
-  if (next < 0) runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
+  if (next < 0) {
+    runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
+    finishToolRun();
+  }
   stateMaybeChanged();
   return next;
 }

@@ -631,6 +631,14 @@ void MainWindow::runEnded(RunResult result) {
   statusBar()->clearMessage();
   refreshPages();
   refreshStatus();
+  if (runKind_ == RunKind::Tool) {
+    // The page a tool made (or the generated program) in front.
+    if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
+    if (killed_) resetViewsAfterKill();
+    else debugger_->refresh();
+    killed_ = false;
+    return;
+  }
   if (runKind_ == RunKind::Tab) {
     const int tab = runTab_;
     if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
@@ -847,28 +855,30 @@ int MainWindow::openListedFile(const QString &name) {
 
 // ----- tools
 
-bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
-  if (!env_->mayStart(environment::Command::Tool)) return false;
+// The tools' generated programs run like "このタブを実行": sliced from the
+// event loop, so the window answers, "■" ends them and quitting asks to stop
+// them; runEnded shows the pages they left.
+RunResult MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
+  if (!env_->mayStart(environment::Command::Tool)) return RunResult::NotStarted;
   syncEditorsToPool();
   extractionDialog()->setEncoding(encoding);
-  bool loaded = env_->loadWebPage(url, encoding);
-  refreshPages();
-  if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
-  refreshStatus();
-  return loaded;
+  killed_ = false;
+  hiddenPanels_.clear();
+  statusBar()->showMessage(QStringLiteral("WEBページ読込中（■ で中止）"));
+  return beginRun(env_->startWebPage(url, encoding), RunKind::Tool);
 }
 
-// The tools' generated programs run to their end before the window goes on
-// (like a library call: the window does not respond meanwhile).
 RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
   if (!env_->mayStart(environment::Command::Tool)) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
-  RunResult result = env_->runExtraction(spec);
+  killed_ = false;
+  hiddenPanels_.clear();
+  const RunResult started = env_->startExtraction(spec);
+  // The generated program is in front while it runs.
   refreshPages();
   if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
-  refreshStatus();
-  return result;
+  return beginRun(started, RunKind::Tool);
 }
 
 ExtractionDialog *MainWindow::extractionDialog() {
