@@ -515,6 +515,7 @@ bool MainWindow::closeAllTabs() {
   if (!env_->workspace.mayChangeTabs()) return false;
   syncEditorsToPool();
   const bool closed = env_->workspace.closeAllTabs();
+  releaseConsoleWithoutTabs();
   refreshPages();
   refreshStatus();
   debugger_->refresh();
@@ -552,8 +553,18 @@ bool MainWindow::closeActiveTab() {
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   tabs_->removeTab(tabs_->indexOf(e));
   e->clear();
+  releaseConsoleWithoutTabs();
   refreshStatus();
   return true;
+}
+
+// With the last tab the environment empties the console; the memory its
+// buffer and the view's rows held goes back to the system.
+void MainWindow::releaseConsoleWithoutTabs() {
+  if (env_->tabs.openCount() > 0 || env_->runLoop.running()) return;
+  pendingConsole_ = nullptr;
+  console_->clear();
+  ConsoleView::releaseFreedMemory();
 }
 
 // ----- compile and run

@@ -181,6 +181,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
+  void releaseConsoleWithoutTabs();
   // The run in progress is driven by this timer: one slice per timeout.
   QTimer *sliceTimer_ = nullptr;
   enum class RunKind { All, Tab, Tool } runKind_ = RunKind::All;

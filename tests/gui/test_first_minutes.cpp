@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTest>
+#include <cstdio>
+#include <unistd.h>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -484,6 +486,41 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(console->count(), 0);
     QCOMPARE(w.environment().engine().console().lines(), Lines{u""});
     QVERIFY(w.environment().engine().console().lines().capacity() < 16);
+  }
+
+  // "全て閉じる" leaves no program: the console of their runs goes with them,
+  // its memory given back (the engine's buffer, the view's rows and the
+  // process's resident memory).
+  void closingAllTabsReleasesTheConsole() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.resize(760, 540);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto resident = [] {
+      long pages = 0, rss = 0;
+      if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &rss) != 2) rss = 0;
+        std::fclose(f);
+      }
+      return rss * sysconf(_SC_PAGESIZE);
+    };
+    gui::ConsoleView::releaseFreedMemory();
+    const long before = resident();
+    w.openProgramLines({u"FOR I = 1 TO 300000 DO ??\"console line number \"; ??I; ??\" of a long run\"; ??CRLF; END"});
+    QCOMPARE(testing::settle(w, w.runActiveTab()), RunResult::Ended);
+    QCOMPARE(w.consoleView()->count(), 300001);
+    const long grown = resident() - before;
+    QVERIFY2(grown > 30L << 20, qPrintable(QString::number(grown)));
+    QVERIFY(w.closeAllTabs());
+    QCOMPARE(w.editorTabs()->count(), 0);
+    QVERIFY(w.consoleView()->count() <= 1);
+    QVERIFY(w.environment().engine().console().lines().size() <= 1);
+    QVERIFY(w.environment().engine().console().lines().capacity() < 16);
+#ifndef VELMORA_SANITIZED  // the address sanitizer keeps freed memory in quarantine
+    const long left = resident() - before;
+    QVERIFY2(left < grown / 2, qPrintable(QStringLiteral("%1 of %2 bytes kept").arg(left).arg(grown)));
+#endif
   }
 };
 
