@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QSplitter>
@@ -466,6 +467,62 @@ class FirstMinutesTest : public QObject {
     QVERIFY(sizes.size() == 3 && sizes[1] > 0);
     const double kept01 = double(kept.taskMonitorSizes[0]) / kept.taskMonitorSizes[1];
     QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
+  }
+
+  // A maximised window is kept as maximised with its normal place and size
+  // ("NAME=Main_Window_Panel": x, y, width, height, maximised), comes back
+  // maximised, returns to that size when restored, and keeps it through a
+  // second session that ends maximised.
+  void aMaximisedWindowComesBackMaximisedWithItsNormalSize() {
+    QTemporaryDir home;
+    const std::filesystem::path dir = home.path().toStdString();
+    auto kept = [&] {
+      environment::Settings s;
+      s.initialise(dir);
+      return s.mainWindowGeometry;
+    };
+    {
+      testing::QuietWindow w(dir);
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.resize(700, 500);
+      w.move(40, 30);
+      QTRY_COMPARE(w.size(), QSize(700, 500));
+      w.showMaximized();
+      QTRY_VERIFY(w.isMaximized());
+      QVERIFY(w.close());
+    }
+    // The settings file holds the panel's five numbers after its name.
+    QFile file(home.filePath(QStringLiteral("User_Setting.Txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(file.readAll()).remove(QChar(u'\r')).split(QChar(u'\n'));
+    const qsizetype at = lines.indexOf(QStringLiteral("NAME=Main_Window_Panel"));
+    QVERIFY(at >= 0 && lines.size() > at + 5);
+    QCOMPARE(lines.mid(at + 3, 3), (QStringList{QStringLiteral("700"), QStringLiteral("500"), QStringLiteral("1")}));
+    QCOMPARE(kept()[4], 1);
+    {
+      testing::QuietWindow again(dir);
+      // Maximised before it is shown, so it opens maximised.
+      QVERIFY(again.windowState() & Qt::WindowMaximized);
+      QCOMPARE(again.normalGeometry().size(), QSize(700, 500));
+      again.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&again));
+      QTRY_VERIFY(again.isMaximized());
+      QVERIFY(again.close());  // closed maximised, never shown in its normal size
+    }
+    const std::array<int, 5> second = kept();
+    QCOMPARE(second[2], 700);
+    QCOMPARE(second[3], 500);
+    QCOMPARE(second[4], 1);
+    testing::QuietWindow third(dir);
+    third.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&third));
+    QTRY_VERIFY(third.isMaximized());
+    third.showNormal();
+    QTRY_COMPARE(third.size(), QSize(700, 500));
+    QVERIFY(third.close());
+    QCOMPARE(kept()[4], 0);
+    QCOMPARE(kept()[2], 700);
   }
 
   // A long console ends on its last line; "クリア" empties the view and the
