@@ -81,6 +81,13 @@ class Environment : public engine::EngineHost {
   void setCanvas(engine::CanvasServices *canvas) { engine_.setCanvas(canvas); }
   void setEngineClock(std::function<double()> clock) { engine_.setClock(std::move(clock)); }
   void clearConsole();
+  // Keeps the newest console lines: at most maxLines lines and maxChars
+  // characters, each line by its last lineChars characters (the last line
+  // is always kept); returns how many lines left the front. A face that
+  // shows the console as it grows and keeps only its newest part (the
+  // browser) calls it, so that a program printing without end holds
+  // bounded memory.
+  std::size_t trimConsole(std::size_t maxLines, std::size_t maxChars, std::size_t lineChars);
   // The P-code listing of a slot with its variables linked, as a run would
   // link them ("--listing").
   Lines slotListing(int slot);
