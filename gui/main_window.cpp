@@ -897,6 +897,10 @@ ExtractionDialog *MainWindow::extractionDialog() {
     extraction_ = new ExtractionDialog(this);
     connect(extraction_, &ExtractionDialog::generate, this,
             [this](const environment::ExtractionSpec &spec) { runExtraction(spec); });
+    // Its "抽出" follows the state like the menu's tools.
+    for (QPushButton *b : extraction_->findChildren<QPushButton *>())
+      if (b->text() == QStringLiteral("抽出")) guardedButtons_.emplace_back(b, environment::Command::Tool);
+    updateActions();
   }
   return extraction_;
 }

@@ -19,6 +19,7 @@
 #include "tests/gui/settle.h"
 #include "tests/gui/quiet_window.h"
 #include "gui/settings_dialog.h"
+#include "gui/tool_dialogs.h"
 
 using velmora::testing::settle;
 using namespace velmora;
@@ -235,6 +236,10 @@ class TaskControlsTest : public QObject {
     QVERIFY(kill && kill->isEnabled());
     QVERIFY(!w.action(QStringLiteral("文法検査＆コード生成"))->isEnabled());
     QVERIFY(!w.action(QStringLiteral("抽出（プログラム生成）"))->isEnabled());
+    QPushButton *extract = nullptr;
+    for (QPushButton *b : w.extractionDialog()->findChildren<QPushButton *>())
+      if (b->text() == QStringLiteral("抽出")) extract = b;
+    QVERIFY(extract && !extract->isEnabled());
     // Events are handled while it runs; a second tool is refused.
     int fired = 0;
     QTimer tick;
@@ -249,6 +254,7 @@ class TaskControlsTest : public QObject {
     QCOMPARE(w.environment().state(), environment::State::Idle);
     QVERIFY(w.action(QStringLiteral("文法検査＆コード生成"))->isEnabled());
     QVERIFY(!kill->isEnabled());
+    QVERIFY(extract->isEnabled());
     // The generated program and its output page are tabs; a normal run works again.
     QCOMPARE(w.editorTabs()->count(), 3);
     QVERIFY(w.editor(1)->toPlainText().contains(QStringLiteral("&_R1C2")));
