@@ -220,7 +220,7 @@ class TaskControlsTest : public QObject {
     TestWindow w(home.path().toStdString());
     w.show();
     Lines page;
-    for (int i = 0; i < 20000; ++i) page.push_back(u"<tr><td>" + int16(i) + u"</td></tr>");
+    for (int i = 0; i < 20000; ++i) page.push_back(u"<tr><td>" + text::int16(i) + u"</td></tr>");
     w.openProgramLines(page);
     environment::ExtractionSpec spec;
     spec.sourcePath = u"#1";
