@@ -231,16 +231,6 @@ void Environment::stateMaybeChanged() {
   ui.stateChanged();
 }
 
-// The console goes with the last program (a long one holds tens of
-// megabytes); a run that ends because its pages went keeps its output.
-void Environment::lastTabClosed() {
-  const bool wasRunning = runLoop.running();
-  runLoop.stopWithoutTabs();
-  if (wasRunning) return;
-  engine_.console().clear();
-  refreshViews();
-}
-
 void Environment::releaseSlotsOf(int tab) {
   for (int s = 0; s < engine::kSlots; ++s)
     if (engine_.task(s).SrcIndex == tab && engine_.task(s).state != engine::tsEMPTY) compileDriver.releaseSlot(s);

@@ -108,7 +108,7 @@ class Environment : public engine::EngineHost {
                               [this] { endStepping(); },
                               [this] { stateMaybeChanged(); }};
   Workspace workspace{home, tabs, settings_, ui, [this](int tab) { releaseSlotsOf(tab); },
-                      [this] { lastTabClosed(); }, [this] { return !mayStart(Command::ChangeTabs); }};
+                      [this] { runLoop.stopWithoutTabs(); }, [this] { return !mayStart(Command::ChangeTabs); }};
 
   // ----- the state and the one question every command asks
   State state() const;
@@ -298,9 +298,6 @@ class Environment : public engine::EngineHost {
   void refreshViews();
   // Frees the slots compiled from a tab that closes.
   void releaseSlotsOf(int tab);
-  // No tab is left: a run ends; otherwise the console of the programs' runs
-  // is emptied and its memory freed.
-  void lastTabClosed();
 };
 
 }  // namespace velmora::environment

@@ -558,11 +558,13 @@ bool MainWindow::closeActiveTab() {
   return true;
 }
 
-// With the last tab the environment empties the console; the memory its
-// buffer and the view's rows held goes back to the system.
+// The user closed the last program: the console of its runs goes with it,
+// and the memory the engine's buffer and the view's rows held (a long
+// console holds tens of megabytes) goes back to the system.
 void MainWindow::releaseConsoleWithoutTabs() {
   if (env_->tabs.openCount() > 0 || env_->runLoop.running()) return;
   pendingConsole_ = nullptr;
+  env_->clearConsole();
   console_->clear();
   ConsoleView::releaseFreedMemory();
 }
