@@ -8,7 +8,7 @@ namespace velmora::engine {
 // A string result through the join mark: appended after "+", else replacing.
 void deliver_string(TTaskInfo &t, StrValue result);
 // The same for zone and list-line results, which carry a rest.
-void deliver_string(TTaskInfo &t, StrValue result, StrValue rest);
+void deliver_string(TTaskInfo &t, StrValue &&result, StrValue &&rest);
 // An instruction that finds nothing: clears the register, or only the mark.
 void nothing_found(TTaskInfo &t);
 // Empties the list registers before a list result unless a join is pending.

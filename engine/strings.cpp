@@ -151,7 +151,10 @@ void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   u16view a = view_of(e, r, 3, heldA), b = view_of(e, r, 5, heldB);
   int idx = e.varOf(r, 2);
   if (idx < 0 || e.errorFlag) return nothing_found(t);
-  deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
+  const StrValue &s = e.vars[idx].StrVal;
+  // The variable is read in place unless the escape pass changes it.
+  if (s.escapeFree()) deliver_zone(t, value_zone(s, a, b, t.LIST_INC, fold.fold));
+  else deliver_zone(t, value_zone(s.escaped(), a, b, t.LIST_INC, fold.fold));
 }
 
 void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 341
@@ -269,7 +272,10 @@ TVarInfo *target(Machine &e, const TPEXE &r, int k) {
 }
 
 void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 320
-  store_string(e, r, 2, t.STR_WORK);
+  // The string register keeps its value: only the variable takes a copy.
+  const int v = e.varOf(r, 2);
+  if (v < 0) return e.undefinedError(r.Param[2]);
+  e.vars[v].StrVal = t.STR_WORK;
 }
 
 void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
@@ -428,7 +434,13 @@ void op_time(Machine &, TTaskInfo &t, const TPEXE &) {  // 333
 }
 
 void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }   // 336
-void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }    // 337
+void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) {  // 337
+  // Most often the option it was: compared by character, set only when not.
+  const u16 &option = r.Param[1];
+  if (t.LIST_INC.size() == option.size() && std::equal(option.begin(), option.end(), t.LIST_INC.begin()))
+    return;
+  t.LIST_INC = option;
+}
 void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; } // 338
 void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }            // 339
 
@@ -570,8 +582,15 @@ void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.ne
 
 void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 410
   bool holds;
-  if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
-  else holds = !value_of(e, r, 2).empty();
+  const OperandKind kind = r.op[2].kind;
+  const int v = r.var[3];
+  if (kind == OperandKind::Var || kind == OperandKind::NegVar || kind == OperandKind::Const ||
+      kind == OperandKind::BadConst)
+    holds = e.num(t, r, 2) != 0;  // a number class
+  else if (kind == OperandKind::StrVar && v >= 0 && e.vars[v].StrVal.escapeFree())
+    holds = !e.vars[v].StrVal.empty();  // read in place
+  else
+    holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 

@@ -358,7 +358,9 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       single.push_back(see());
     }
     ASSERT_LT(single.size(), 500u);
-    if (p == 0) EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
+    if (p == 0) {
+      EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
+    }
     std::size_t steps = 0;
     const PcodeList &list = e.lists[std::size_t(e.tasks[0].PcodeListNo)];
     const std::vector<HotRecord> &hot = e.hot[std::size_t(e.tasks[0].PcodeListNo)];
