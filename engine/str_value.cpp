@@ -67,6 +67,11 @@ StrValue::StrValue(u16 &&text) {
   head_ = makeBuffer(std::move(text));
 }
 
+StrValue StrValue::copyOf(u16view text) {
+  if (text.size() <= kSmall) return small(text.data(), text.size());
+  return StrValue(text);
+}
+
 StrValue StrValue::small(const char16_t *text, std::size_t n) {
   StrValue r;
   std::copy(text, text + n, r.small_);
@@ -125,9 +130,18 @@ void StrValue::append(u16view text) {
     headLen_ += text.size();
     return;
   }
-  if (isSmall() && headLen_ + text.size() <= kSmall) {
-    // Text inside small_ lies before the characters written here.
-    std::copy(text.begin(), text.end(), small_ + headLen_);
+  if (headLen_ + text.size() <= kSmall) {
+    // Short enough to be held in the value: no buffer. Text inside small_
+    // lies before the characters written here.
+    if (head_) {
+      std::copy(head_->data.begin() + std::ptrdiff_t(headOff_),
+                head_->data.begin() + std::ptrdiff_t(headOff_ + headLen_), small_);
+      std::copy(text.begin(), text.end(), small_ + headLen_);
+      head_.reset();
+    } else {
+      std::copy(text.begin(), text.end(), small_ + headLen_);
+    }
+    headOff_ = 0;
     headLen_ += text.size();
     return;
   }

@@ -35,6 +35,8 @@ class StrValue {
   StrValue(const u16 &text);  // NOLINT: a text is a value
   StrValue(u16 &&text);       // NOLINT
   explicit StrValue(u16view text);
+  // The text as a value: held in the value itself when it is short.
+  static StrValue copyOf(u16view text);
 
   std::size_t size() const { return headLen_ + tailLen_; }
   bool empty() const { return size() == 0; }

@@ -199,7 +199,9 @@ void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 315
 
 void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 420
   long double n = e.num(t, r, 1);
-  if (!e.errorFlag) deliver_string(t, integer_text(n));
+  if (e.errorFlag) return;
+  const u16 text = integer_text(n);
+  deliver_text(t, text);
 }
 
 // COPY(s, p, n): p and n rounded to the nearest integer, ties to even.
@@ -307,6 +309,14 @@ void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 045
 }
 
 void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 046
+  if (r.op[3].kind == OperandKind::StrConst) {
+    // A constant is appended as it lies: no value made for it.
+    TVarInfo *v = target(e, r, 2);
+    if (!v) return;
+    v->StrVal.append(r.constText(3));
+    e.tasks[std::size_t(e.current)].STR_WORK = v->StrVal;
+    return;
+  }
   StrValue s = value_of(e, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
