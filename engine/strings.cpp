@@ -200,6 +200,20 @@ void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 315
 void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 420
   long double n = e.num(t, r, 1);
   if (e.errorFlag) return;
+  const long double whole = std::trunc(n);
+  if (std::isfinite(whole) && std::fabs(whole) < 9.2e18L) {
+    // The digits written straight into place, as integer_text writes them.
+    char16_t digits[24];
+    char16_t *end = digits + 24, *p = end;
+    long long v = (long long)whole;
+    unsigned long long m = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
+    do {
+      *--p = char16_t(u'0' + m % 10);
+      m /= 10;
+    } while (m != 0);
+    if (v < 0) *--p = u'-';
+    return deliver_text(t, u16view(p, std::size_t(end - p)));
+  }
   const u16 text = integer_text(n);
   deliver_text(t, text);
 }
@@ -379,7 +393,11 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 334
   if (e.errorFlag) return;
   begin_list(t);
   if (lines)
-    for (const u16 &line : *lines) (contains(fold(line), key) ? t.LIST_WORK : t.LIST_REM).push_back(line);
+    for (const u16 &line : *lines) {
+      // Folded copies only when folding: most selections compare as written.
+      const bool holds = fold.fold ? contains(fold_case(line), key) : contains(line, key);
+      (holds ? t.LIST_WORK : t.LIST_REM).push_back(line);
+    }
   finish_list(t);
 }
 

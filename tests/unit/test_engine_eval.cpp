@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "engine/number_format.h"
 #include "engine/numeric.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -349,5 +350,29 @@ TEST_F(StrvalTexts, StrvalOfGeneratedTextsMatchesTheReading) {
       continue;
     }
     ASSERT_EQ(var(u"M").Val1, want) << to_utf8(text);
+  }
+}
+
+// INTSTR writes its digits in place: the same text as integer_text for
+// numbers of every size and sign, fractions cut toward zero, negative zero
+// and the numbers beyond 64 bits.
+TEST_F(StrvalTexts, IntstrWritesWhatIntegerTextWrites) {
+  std::uint64_t seed = 11;
+  auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
+  std::vector<u16> texts = {u"0", u"-0", u"-0.5", u"0.99", u"9199999999999999999", u"-9199999999999999999",
+                            u"9200000000000000000", u"-9300000000000000000", u"1e30", u"-1e30", u"123.456e3"};
+  for (int i = 0; i < 300; ++i) {
+    u16 digits = int16(static_cast<long long>(next() % 1000000000)) + int16(static_cast<long long>(next() % 1000000000));
+    digits.resize(1 + next() % digits.size());
+    if (next() % 3 == 0) digits += u"." + int16(static_cast<long long>(next() % 100));
+    texts.push_back((next() % 2 ? u"-" : u"") + digits);
+  }
+  for (const u16 &text : texts) {
+    long double value = 0;
+    ASSERT_TRUE(parse_number(text, value)) << to_utf8(text);
+    const u16 load = u"005 Δ " + text;
+    execute(tcode({load.c_str(), u"022 ∇ N =", u"420 INTSTR ( ∇ N )", u"320 Σ &T ="}), {u"N", u"&T"});
+    ASSERT_FALSE(e.errorFlag()) << to_utf8(text);
+    ASSERT_EQ(var(u"&T").StrVal, integer_text(value)) << to_utf8(text);
   }
 }
