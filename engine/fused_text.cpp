@@ -32,7 +32,8 @@ int run_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long 
   for (int i = 0; i < n; ++i) {
     if (i > 0) ++t.INSTP;
     const HotRecord &hi = (&h)[i];
-    hi.run(e, t, hi, (&r)[i]);
+    if (hi.fast) hi.run(e, t, hi, (&r)[i]);
+    else e.handler(hi.kind)(e, t, (&r)[i]);  // the family's handler, as h.run would call it
     if (e.errorFlag || t.state != tsACTIVE) {
       e.stepLast = position + i;
       return i + 1;

@@ -21,6 +21,15 @@ void deliver_string(TTaskInfo &t, StrValue result) {
   }
 }
 
+void deliver_value(TTaskInfo &t, const StrValue &result) {
+  if (joining(t)) {
+    t.STR_OPE.clear();
+    t.STR_WORK += result;
+  } else {
+    t.STR_WORK = result;
+  }
+}
+
 void deliver_text(TTaskInfo &t, u16view result) {
   if (joining(t)) {
     t.STR_OPE.clear();

@@ -7,6 +7,8 @@ namespace velmora::engine {
 
 // A string result through the join mark: appended after "+", else replacing.
 void deliver_string(TTaskInfo &t, StrValue result);
+// The same for a value that the register shares.
+void deliver_value(TTaskInfo &t, const StrValue &result);
 // The same for a text that the register copies (joined in place).
 void deliver_text(TTaskInfo &t, u16view result);
 // The same for zone and list-line results, which carry a rest.

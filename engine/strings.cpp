@@ -82,6 +82,15 @@ Selector selector(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
 // ----- string expressions
 
 void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 311
+  // A constant, or a variable the escape pass leaves as it is, goes to the
+  // register without a value made for the way.
+  const StrValue *in = nullptr;
+  if (r.op[1].kind == OperandKind::StrConst) {
+    in = &r.constValue(1);
+  } else if (const int v = r.var[2]; v >= 0 && e.vars[v].StrVal.escapeFree()) {
+    in = &e.vars[v].StrVal;
+  }
+  if (in) return deliver_value(t, *in);
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
