@@ -37,7 +37,7 @@ TEST_F(Eval, StackOverflowAndEmptyPop) {
   for (int i = 0; i < 52; ++i) code.push_back(u"100 + Δ 1 Δ 0");
   int n = 1;
   for (u16 &line : code) {
-    u16 number = int16(n++);
+    u16 number = text::int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
   execute(code);
@@ -79,8 +79,8 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
   };
   for (const Case &c : cases) {
     execute(tcode({c.code}));
-    EXPECT_TRUE(e.errorFlag()) << to_utf8(c.code);
-    EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
+    EXPECT_TRUE(e.errorFlag()) << text::to_utf8(c.code);
+    EXPECT_EQ(lastConsoleLine(), c.line) << text::to_utf8(c.code);
   }
   e.releaseAllSlots();
   load(tcode({u"005 Δ 0", u"023 ∇ A /=", u"001"}), {u"A"});
@@ -156,7 +156,7 @@ TEST_F(Eval, MatrixInverseNeedsARowExchange) {
               u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
               u"125 □ %B"}),
        {u"%A", u"%B"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   const TVarInfo &b = e.variables()[e.variables().find(0, u"%B")];
   EXPECT_EQ(b.matAt(0, 0), 0.0L);
   EXPECT_EQ(b.matAt(0, 1), 1.0L);
@@ -172,14 +172,14 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
                 u"120 MATRIX □ %P [ Δ 3 , Δ 3 ]"};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
-      code.push_back(u"005 Δ " + int16(long(a[i][j])));
-      code.push_back(u"122 □ %A [ Δ " + int16(i) + u" , Δ " + int16(j) + u" ]");
+      code.push_back(u"005 Δ " + text::int16(long(a[i][j])));
+      code.push_back(u"122 □ %A [ Δ " + text::int16(i) + u" , Δ " + text::int16(j) + u" ]");
     }
   for (const char16_t *l : {u"128 ~ □ %A", u"125 □ %I", u"123 □ %A *", u"124 □ %I", u"125 □ %P"})
     code.push_back(l);
   int n = 1;
   for (u16 &line : code) {
-    u16 number = int16(n++);
+    u16 number = text::int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
   execute(code, {u"%A", u"%I", u"%P"});
@@ -204,7 +204,7 @@ TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
               u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
               u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
        {u"%A", u"X"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(value(u"X"), 6.0L);             // 2 * 3
   EXPECT_EQ(e.task(0).WORK, 16.0L);      // (2 * 4) + (2 * 4)
   execute(tcode({u"005 Δ 1", u"130 xPR 21"}));
@@ -262,7 +262,7 @@ TEST(Numeric, PlainIntegersReadExactlyAsStrtoldReadsThem) {
     const char *signs[] = {"", "-", "+"};
     std::string text = signs[i % 3] + digits;
     long double got = -1;
-    ASSERT_TRUE(parse_number(from_utf8(text), got)) << text;
+    ASSERT_TRUE(parse_number(text::from_utf8(text), got)) << text;
     const long double want = std::strtold(text.c_str(), nullptr);
     ASSERT_EQ(got, want) << text;
     ASSERT_EQ(std::signbit(got), std::signbit(want)) << text;  // "-0" stays negative zero
@@ -319,14 +319,14 @@ TEST(Numeric, EveryTextReadsAsStrtoldReadsIt) {
       text += digits && next() % 8 != 0 ? char16_t(u'0' + next() % 10) : alphabet[next() % (std::size(alphabet) - 1)];
     long double got = -1, want = -1;
     const bool ok = parse_number(text, got), wantOk = number_by_strtold(text, want);
-    ASSERT_EQ(ok, wantOk) << to_utf8(text);
+    ASSERT_EQ(ok, wantOk) << text::to_utf8(text);
     if (!ok) continue;
     if (std::isnan(want)) {
-      ASSERT_TRUE(std::isnan(got)) << to_utf8(text);
+      ASSERT_TRUE(std::isnan(got)) << text::to_utf8(text);
       continue;
     }
-    ASSERT_EQ(got, want) << to_utf8(text);
-    ASSERT_EQ(std::signbit(got), std::signbit(want)) << to_utf8(text);
+    ASSERT_EQ(got, want) << text::to_utf8(text);
+    ASSERT_EQ(std::signbit(got), std::signbit(want)) << text::to_utf8(text);
   }
 }
 
@@ -346,10 +346,10 @@ TEST_F(StrvalTexts, StrvalOfGeneratedTextsMatchesTheReading) {
     long double want = 0;
     if (a == u16::npos || !number_by_strtold(u16view(text).substr(a, b - a + 1), want)) want = 0;
     if (!std::isfinite(want)) {  // beyond the numbers: the calculation error
-      ASSERT_TRUE(e.errorFlag()) << to_utf8(text);
+      ASSERT_TRUE(e.errorFlag()) << text::to_utf8(text);
       continue;
     }
-    ASSERT_EQ(var(u"M").Val1, want) << to_utf8(text);
+    ASSERT_EQ(var(u"M").Val1, want) << text::to_utf8(text);
   }
 }
 
@@ -362,17 +362,17 @@ TEST_F(StrvalTexts, IntstrWritesWhatIntegerTextWrites) {
   std::vector<u16> texts = {u"0", u"-0", u"-0.5", u"0.99", u"9199999999999999999", u"-9199999999999999999",
                             u"9200000000000000000", u"-9300000000000000000", u"1e30", u"-1e30", u"123.456e3"};
   for (int i = 0; i < 300; ++i) {
-    u16 digits = int16(static_cast<long long>(next() % 1000000000)) + int16(static_cast<long long>(next() % 1000000000));
+    u16 digits = text::int16(static_cast<long long>(next() % 1000000000)) + text::int16(static_cast<long long>(next() % 1000000000));
     digits.resize(1 + next() % digits.size());
-    if (next() % 3 == 0) digits += u"." + int16(static_cast<long long>(next() % 100));
+    if (next() % 3 == 0) digits += u"." + text::int16(static_cast<long long>(next() % 100));
     texts.push_back((next() % 2 ? u"-" : u"") + digits);
   }
   for (const u16 &text : texts) {
     long double value = 0;
-    ASSERT_TRUE(parse_number(text, value)) << to_utf8(text);
+    ASSERT_TRUE(parse_number(text, value)) << text::to_utf8(text);
     const u16 load = u"005 Δ " + text;
     execute(tcode({load.c_str(), u"022 ∇ N =", u"420 INTSTR ( ∇ N )", u"320 Σ &T ="}), {u"N", u"&T"});
-    ASSERT_FALSE(e.errorFlag()) << to_utf8(text);
-    ASSERT_EQ(var(u"&T").StrVal, integer_text(value)) << to_utf8(text);
+    ASSERT_FALSE(e.errorFlag()) << text::to_utf8(text);
+    ASSERT_EQ(var(u"&T").StrVal, integer_text(value)) << text::to_utf8(text);
   }
 }
