@@ -40,7 +40,12 @@ class StrValue {
 
   std::size_t size() const { return headLen_ + tailLen_; }
   bool empty() const { return size() == 0; }
-  void clear() { *this = StrValue(); }
+  void clear() {
+    if (head_) head_.reset();
+    if (tail_) tail_.reset();
+    if (hint_) hint_.reset();
+    headOff_ = headLen_ = tailOff_ = tailLen_ = hintPos_ = 0;
+  }
 
   // The characters as one piece; a two-part value is joined once.
   u16view view() const;
