@@ -21,9 +21,17 @@ bool inside(const u16 &data, u16view text) {
 
 // The first occurrence of `pattern` (already folded) in `text` from `from`.
 std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*fold)(char16_t)) {
-  if (!fold) return text.find(pattern, from);
   const std::size_t m = pattern.size(), n = text.size();
+  if (m == 0) return from <= n ? from : u16view::npos;
   if (m > n || from > n - m) return u16view::npos;
+  if (!fold) {
+    // The first character, then the others where it is found.
+    const char16_t first = pattern[0];
+    const char16_t *begin = text.data(), *last = begin + (n - m);
+    for (const char16_t *p = begin + from; p <= last; ++p)
+      if (*p == first && std::equal(pattern.begin() + 1, pattern.end(), p + 1)) return std::size_t(p - begin);
+    return u16view::npos;
+  }
   const char16_t first = pattern[0];
   for (std::size_t i = from; i + m <= n; ++i) {
     if (fold(text[i]) != first) continue;
@@ -55,9 +63,20 @@ bool StrValue::Buffer::pairWithin(std::size_t begin, std::size_t end) const {
 std::shared_ptr<StrValue::Buffer> StrValue::makeBuffer(u16 &&text) {
   auto b = std::make_shared<Buffer>();
   b->data.swap(text);
-  u16view all(b->data);
-  for (std::size_t i = 0; (i = all.find(u'\\', i)) != u16view::npos && i + 1 < all.size(); ++i)
-    if (pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
+  const u16view all(b->data);
+  const std::size_t n = all.size();
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    // Four units at a time past text without a backslash.
+    while (i + 4 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, all.data() + i, sizeof w);
+      w ^= 0x005C005C005C005CULL;
+      if ((w - 0x0001000100010001ULL) & ~w & 0x8000800080008000ULL) break;
+      i += 4;
+    }
+    if (i + 1 >= n) break;
+    if (all[i] == u'\\' && pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
+  }
   return b;
 }
 

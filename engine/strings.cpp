@@ -18,7 +18,9 @@ namespace {
 // instruction that used it.
 struct CaseOption {
   bool fold;
-  explicit CaseOption(TTaskInfo &t) : fold(t.LIST_NOCASE == u"[^]") { t.LIST_NOCASE.clear(); }
+  explicit CaseOption(TTaskInfo &t) : fold(!t.LIST_NOCASE.empty() && t.LIST_NOCASE == u"[^]") {
+    if (!t.LIST_NOCASE.empty()) t.LIST_NOCASE.clear();
+  }
   u16 operator()(u16view s) const { return fold ? fold_case(s) : u16(s); }
 };
 
@@ -472,11 +474,10 @@ void op_time(Machine &, TTaskInfo &t, const TPEXE &) {
 
 void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }
 void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) {
-  // Most often the option it was: compared by character, set only when not.
+  // An option of the same length is written over the old one in place.
   const u16 &option = r.Param[1];
-  if (t.LIST_INC.size() == option.size() && std::equal(option.begin(), option.end(), t.LIST_INC.begin()))
-    return;
-  t.LIST_INC = option;
+  if (t.LIST_INC.size() == option.size()) std::copy(option.begin(), option.end(), t.LIST_INC.begin());
+  else t.LIST_INC = option;
 }
 void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; }
 void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }

@@ -250,3 +250,17 @@ TEST_F(Files, NonAsciiBytesAtEveryOffsetOfTheAsciiBlocksReadAsTheyAre) {
       }
   EXPECT_EQ(files, 41 * 9);
 }
+
+// A file of one line is read without splitting (its text becomes the line):
+// the same lines as splitting gives, whatever ends the line or the file.
+TEST_F(Files, OneLineFilesReadAsSplittingReadsThem) {
+  const std::string texts[] = {"",        "abc",     "abc\r\n",  "abc\n",       "abc\r",    "\n",
+                               "\r\n",    "\r",      "\n\r",     "abc\n\n",     "abc\r\r\n", "a\rb",
+                               "a\nb\r\n", "0123456789abcdef0123456789", "0123456789abcdef0123456\r\n"};
+  for (const std::string &bytes : texts) {
+    dir.write("one.txt", bytes);
+    execute(tcode({u"331 <*> Ω \"one.txt\"", u"321 Σ &A []"}), {u"&A"});
+    ASSERT_FALSE(e.errorFlag);
+    EXPECT_EQ(var(u"&A").StrList, text::split_lines(text::from_utf8(bytes))) << bytes;
+  }
+}
