@@ -28,8 +28,12 @@ std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*
     // The first character, then the others where it is found.
     const char16_t first = pattern[0];
     const char16_t *begin = text.data(), *last = begin + (n - m);
-    for (const char16_t *p = begin + from; p <= last; ++p)
-      if (*p == first && std::equal(pattern.begin() + 1, pattern.end(), p + 1)) return std::size_t(p - begin);
+    for (const char16_t *p = begin + from; p <= last; ++p) {
+      if (*p != first) continue;
+      std::size_t j = 1;  // short patterns: compared here, not by a library call
+      while (j < m && p[j] == pattern[j]) ++j;
+      if (j == m) return std::size_t(p - begin);
+    }
     return u16view::npos;
   }
   const char16_t first = pattern[0];
