@@ -1,6 +1,8 @@
 #include "environment/environment.h"
 
+#include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "compiler/statement_compiler.h"
 #include "text/lines.h"
@@ -43,6 +45,34 @@ u16 Environment::Directory_Set(u16view type, u16view dir) {
 namespace velmora::environment {
 
 void Environment::clearConsole() { engine_.console().clear(); }
+
+std::size_t Environment::trimConsole(std::size_t maxLines, std::size_t maxChars, std::size_t lineChars) {
+  engine::ConsoleBuffer &console = engine_.console();
+  const Lines &lines = console.lines();
+  if (lines.empty() || maxLines == 0) return 0;
+  std::size_t keep = 0, chars = 0;
+  bool cut = false;
+  while (keep < lines.size() && keep < maxLines) {
+    const std::size_t size = lines[lines.size() - 1 - keep].size();
+    if (keep > 0 && chars + std::min(size, lineChars) > maxChars) break;
+    chars += std::min(size, lineChars);
+    cut = cut || size > lineChars;
+    ++keep;
+  }
+  const std::size_t dropped = lines.size() - keep;
+  if (dropped == 0 && !cut) return 0;
+  Lines kept(lines.end() - std::ptrdiff_t(keep), lines.end());
+  for (u16 &line : kept)
+    if (line.size() > lineChars) line.erase(0, line.size() - lineChars);
+  // The buffer is built again from the kept lines: they were complete
+  // before, and nobody is told of them again.
+  auto completed = std::exchange(console.onLineComplete, nullptr);
+  console.clear();
+  console.append(kept.front());
+  for (std::size_t i = 1; i < kept.size(); ++i) console.addLine(kept[i]);
+  console.onLineComplete = std::move(completed);
+  return dropped;
+}
 
 Lines Environment::slotListing(int slot) {
   engine_.linkAll();
@@ -122,7 +152,10 @@ RunResult Environment::startRun() {
 
 int Environment::runSlice() {
   const int next = runLoop.slice();
-  if (next < 0) runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
+  if (next < 0) {
+    runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
+    finishToolRun();
+  }
   stateMaybeChanged();
   return next;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <optional>
 
 #include "engine/engine.h"
@@ -80,6 +81,13 @@ class Environment : public engine::EngineHost {
   void setCanvas(engine::CanvasServices *canvas) { engine_.setCanvas(canvas); }
   void setEngineClock(std::function<double()> clock) { engine_.setClock(std::move(clock)); }
   void clearConsole();
+  // Keeps the newest console lines: at most maxLines lines and maxChars
+  // characters, each line by its last lineChars characters (the last line
+  // is always kept); returns how many lines left the front. A face that
+  // shows the console as it grows and keeps only its newest part (the
+  // browser) calls it, so that a program printing without end holds
+  // bounded memory.
+  std::size_t trimConsole(std::size_t maxLines, std::size_t maxChars, std::size_t lineChars);
   // The P-code listing of a slot with its variables linked, as a run would
   // link them ("--listing").
   Lines slotListing(int slot);
@@ -141,12 +149,22 @@ class Environment : public engine::EngineHost {
   }
 
   // ----- generated programs
+  // A tool's program runs as a run of its slot alone, like "このタブを実行":
+  // the start... commands start it (RunResult::Running; runSlice drives it
+  // and "■" ends it) and finish the tool's work once the run has ended; the
+  // run... commands drive it to its end in a plain loop (runToEnd).
   const u16 &extractionEncoding() const { return extractionEncoding_; }
-  // Runs a program from a new tab "__$$$__" (closed afterwards unless kept).
+  // A program from a new tab "__$$$__" (closed afterwards unless kept);
+  // `then` is told how the run ended, after the tab was dealt with.
+  RunResult startSystemProgram(const Lines &program, bool keepTab, std::function<void(RunResult)> then = {});
   RunResult runSystemProgram(const Lines &program, bool keepTab);
-  // "WEBページ読込（URL）": the fetched text in a new page named after the URL.
+  // "WEBページ読込（URL）": the fetched text in a new page named after the
+  // URL; webPageLoaded tells, once the run has ended, whether it came.
+  RunResult startWebPage(const u16 &url, const u16 &encoding);
   bool loadWebPage(const u16 &url, const u16 &encoding);
+  bool webPageLoaded() const { return webPageLoaded_; }
   // "抽出": the generated program in a new page, compiled and run.
+  RunResult startExtraction(const ExtractionSpec &spec);
   RunResult runExtraction(const ExtractionSpec &spec);
 
   // ----- the language's lists as the table dialog edits them
@@ -236,8 +254,12 @@ class Environment : public engine::EngineHost {
   bool busy_ = false;
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
-  RunResult runSlotAlone(int slot);
   RunResult startSlotAlone(int slot);
+  // A tool's run: what it does once the run has ended (runSlice calls it).
+  std::function<void(RunResult)> afterRun_;
+  bool webPageLoaded_ = false;
+  RunResult startToolRun(int slot, std::function<void(RunResult)> finish);
+  void finishToolRun();
   State shownState_ = State::Idle;
   void stateMaybeChanged();
 

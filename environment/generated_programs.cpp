@@ -3,6 +3,7 @@
 #include "environment/environment.h"
 
 #include <algorithm>
+#include <utility>
 #include "text/lines.h"
 
 namespace velmora::environment {
@@ -65,7 +66,25 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
   return p;
 }
 
-RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
+// A tool's program runs as a run of its slot alone: started here, driven by
+// runSlice like every run (the window's event loop, or runToEnd), stopped by
+// "■". The tool's own work after the run (its temporary tab closed, the
+// fetched page kept) is done when the run has ended, whichever way it ended;
+// at once when the run did not start.
+RunResult Environment::startToolRun(int slot, std::function<void(RunResult)> finish) {
+  const RunResult started = slot >= 0 ? startSlotAlone(slot) : RunResult::NotStarted;
+  if (started == RunResult::Running) afterRun_ = std::move(finish);
+  else if (finish) finish(started);
+  return started;
+}
+
+void Environment::finishToolRun() {
+  if (!afterRun_) return;
+  auto finish = std::exchange(afterRun_, {});
+  finish(runLoop.result());
+}
+
+RunResult Environment::startSystemProgram(const Lines &program, bool keepTab, std::function<void(RunResult)> then) {
   if (!mayStart(Command::Tool)) return RunResult::NotStarted;
   if (!workspace.roomForAnotherTab()) return RunResult::NotStarted;
   int tab = tabs.loadLines(program, ui);
@@ -73,56 +92,68 @@ RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
   // The generated program runs alone: the user's programs in the other
   // slots are not started by a tool.
   const int slot = compileDriver.compileActiveTab();
-  RunResult result = slot >= 0 ? runSlotAlone(slot) : RunResult::NotStarted;
-  tabs.at(tab).modified = false;
-  if (!keepTab) workspace.closeTab(tab);
-  return result;
+  return startToolRun(slot, [this, tab, keepTab, then = std::move(then)](RunResult result) {
+    if (tabs.at(tab).inUse) tabs.at(tab).modified = false;
+    if (!keepTab) workspace.closeTab(tab);
+    if (then) then(result);
+  });
 }
 
-bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
+RunResult Environment::runSystemProgram(const Lines &program, bool keepTab) {
+  return runToEnd(startSystemProgram(program, keepTab));
+}
+
+RunResult Environment::startWebPage(const u16 &url, const u16 &encoding) {
   extractionEncoding_ = encoding;
+  webPageLoaded_ = false;
   Lines program = {u"&U=\"" + url + u"\";", u"P=[#].NEW;", u"[#P]=<*> " + encoding + u" &U;", u"[#P].Name(&U);"};
-  int before = tabs.openCount();
+  const int before = tabs.openCount();
   std::array<bool, TabPool::kTabs> wasOpen{};
   for (int i = 0; i < TabPool::kTabs; ++i) wasOpen[std::size_t(i)] = tabs.at(i).inUse;
-  RunResult r = runSystemProgram(program, true);
-  if (r == RunResult::NotStarted) return false;
-  // Only the page with the fetched text stays open.
-  int page = tabs.active();
-  for (int i = 0; i < TabPool::kTabs; ++i) {
-    Tab &t = tabs.at(i);
-    if (t.inUse && t.caption == u"__$$$__" && !wasOpen[std::size_t(i)]) {
-      t.modified = false;
-      workspace.closeTab(i);
-    }
-  }
-  // A failed fetch leaves no empty page behind.
-  if (r != RunResult::Ended)
+  return startSystemProgram(program, true, [this, before, wasOpen](RunResult r) {
+    // Only the page with the fetched text stays open.
+    int page = tabs.active();
     for (int i = 0; i < TabPool::kTabs; ++i) {
       Tab &t = tabs.at(i);
-      if (t.inUse && !wasOpen[std::size_t(i)] && t.lines.empty()) {
+      if (t.inUse && t.caption == u"__$$$__" && !wasOpen[std::size_t(i)]) {
         t.modified = false;
         workspace.closeTab(i);
       }
     }
-  if (page >= 0 && tabs.at(page).inUse) {
-    tabs.at(page).modified = true;
-    tabs.activate(page);
-  }
-  return r == RunResult::Ended && tabs.openCount() > before;
+    // A failed or stopped fetch leaves no empty page behind.
+    if (r != RunResult::Ended)
+      for (int i = 0; i < TabPool::kTabs; ++i) {
+        Tab &t = tabs.at(i);
+        if (t.inUse && !wasOpen[std::size_t(i)] && t.lines.empty()) {
+          t.modified = false;
+          workspace.closeTab(i);
+        }
+      }
+    if (page >= 0 && tabs.at(page).inUse) {
+      tabs.at(page).modified = true;
+      tabs.activate(page);
+    }
+    webPageLoaded_ = r == RunResult::Ended && tabs.openCount() > before;
+  });
 }
 
-RunResult Environment::runExtraction(const ExtractionSpec &spec) {
+bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
+  runToEnd(startWebPage(url, encoding));
+  return webPageLoaded_;
+}
+
+RunResult Environment::startExtraction(const ExtractionSpec &spec) {
   if (spec.sourcePath.empty() || !mayStart(Command::Tool)) return RunResult::NotStarted;
   int source = tabs.active() + 1;
   int tab = workspace.newProgram();
   if (tab < 0) return RunResult::NotStarted;
   tabs.at(tab).lines = extraction_program(spec, source);
   const int slot = compileDriver.compileActiveTab();
-  if (slot < 0) return RunResult::NotStarted;
   // Runs whatever the permit list says of its slot: the user asked for it.
-  return runSlotAlone(slot);
+  return startToolRun(slot, {});
 }
+
+RunResult Environment::runExtraction(const ExtractionSpec &spec) { return runToEnd(startExtraction(spec)); }
 
 }  // namespace velmora::environment
 

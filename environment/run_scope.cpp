@@ -57,7 +57,5 @@ RunResult Environment::startSlotAlone(int slot) {
   return started;
 }
 
-RunResult Environment::runSlotAlone(int slot) { return runToEnd(startSlotAlone(slot)); }
-
 
 }  // namespace velmora::environment

@@ -515,6 +515,7 @@ bool MainWindow::closeAllTabs() {
   if (!env_->workspace.mayChangeTabs()) return false;
   syncEditorsToPool();
   const bool closed = env_->workspace.closeAllTabs();
+  releaseConsoleWithoutTabs();
   refreshPages();
   refreshStatus();
   debugger_->refresh();
@@ -552,8 +553,20 @@ bool MainWindow::closeActiveTab() {
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   tabs_->removeTab(tabs_->indexOf(e));
   e->clear();
+  releaseConsoleWithoutTabs();
   refreshStatus();
   return true;
+}
+
+// The user closed the last program: the console of its runs goes with it,
+// and the memory the engine's buffer and the view's rows held (a long
+// console holds tens of megabytes) goes back to the system.
+void MainWindow::releaseConsoleWithoutTabs() {
+  if (env_->tabs.openCount() > 0 || env_->runLoop.running()) return;
+  pendingConsole_ = nullptr;
+  env_->clearConsole();
+  console_->clear();
+  ConsoleView::releaseFreedMemory();
 }
 
 // ----- compile and run
@@ -631,6 +644,14 @@ void MainWindow::runEnded(RunResult result) {
   statusBar()->clearMessage();
   refreshPages();
   refreshStatus();
+  if (runKind_ == RunKind::Tool) {
+    // The page a tool made (or the generated program) in front.
+    if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
+    if (killed_) resetViewsAfterKill();
+    else debugger_->refresh();
+    killed_ = false;
+    return;
+  }
   if (runKind_ == RunKind::Tab) {
     const int tab = runTab_;
     if (env_->slotOfTab(tab) >= 0) debugger_->setSlot(env_->slotOfTab(tab));  // the slot that ran
@@ -847,28 +868,30 @@ int MainWindow::openListedFile(const QString &name) {
 
 // ----- tools
 
-bool MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
-  if (!env_->mayStart(environment::Command::Tool)) return false;
+// The tools' generated programs run like "このタブを実行": sliced from the
+// event loop, so the window answers, "■" ends them and quitting asks to stop
+// them; runEnded shows the pages they left.
+RunResult MainWindow::loadWebPage(const u16 &url, const u16 &encoding) {
+  if (!env_->mayStart(environment::Command::Tool)) return RunResult::NotStarted;
   syncEditorsToPool();
   extractionDialog()->setEncoding(encoding);
-  bool loaded = env_->loadWebPage(url, encoding);
-  refreshPages();
-  if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
-  refreshStatus();
-  return loaded;
+  killed_ = false;
+  hiddenPanels_.clear();
+  statusBar()->showMessage(QStringLiteral("WEBページ読込中（■ で中止）"));
+  return beginRun(env_->startWebPage(url, encoding), RunKind::Tool);
 }
 
-// The tools' generated programs run to their end before the window goes on
-// (like a library call: the window does not respond meanwhile).
 RunResult MainWindow::runExtraction(const environment::ExtractionSpec &spec) {
   if (!env_->mayStart(environment::Command::Tool)) return RunResult::NotStarted;
   syncEditorsToPool();
   console_->clear();
-  RunResult result = env_->runExtraction(spec);
+  killed_ = false;
+  hiddenPanels_.clear();
+  const RunResult started = env_->startExtraction(spec);
+  // The generated program is in front while it runs.
   refreshPages();
   if (env_->tabs.active() >= 0) showTab(env_->tabs.active());
-  refreshStatus();
-  return result;
+  return beginRun(started, RunKind::Tool);
 }
 
 ExtractionDialog *MainWindow::extractionDialog() {
@@ -876,6 +899,10 @@ ExtractionDialog *MainWindow::extractionDialog() {
     extraction_ = new ExtractionDialog(this);
     connect(extraction_, &ExtractionDialog::generate, this,
             [this](const environment::ExtractionSpec &spec) { runExtraction(spec); });
+    // Its "抽出" follows the state like the menu's tools.
+    for (QPushButton *b : extraction_->findChildren<QPushButton *>())
+      if (b->text() == QStringLiteral("抽出")) guardedButtons_.emplace_back(b, environment::Command::Tool);
+    updateActions();
   }
   return extraction_;
 }

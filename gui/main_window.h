@@ -60,7 +60,9 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   bool openSettings();                          // "設定"
   bool findText(const QString &text);           // "検索": the next match, wrapping to the top
   bool goToLine(int line);                      // "行へ移動" (lines count from 0)
-  bool loadWebPage(const u16 &url, const u16 &encoding);  // "WEBページ読込（URL）"
+  // The tools' generated programs start a run (Running) that the event
+  // loop drives like any other; lastRunResult tells how it ended.
+  environment::RunResult loadWebPage(const u16 &url, const u16 &encoding);  // "WEBページ読込（URL）"
   environment::RunResult runExtraction(const environment::ExtractionSpec &spec);  // "抽出"
   ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
   void openLanguageDialog();                    // "言語定義"
@@ -179,9 +181,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
+  void releaseConsoleWithoutTabs();
   // The run in progress is driven by this timer: one slice per timeout.
   QTimer *sliceTimer_ = nullptr;
-  enum class RunKind { All, Tab } runKind_ = RunKind::All;
+  enum class RunKind { All, Tab, Tool } runKind_ = RunKind::All;
   int runTab_ = -1;
   std::vector<QWidget *> hiddenPanels_;
   environment::RunResult lastRunResult_ = environment::RunResult::NotStarted;

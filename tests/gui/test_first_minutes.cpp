@@ -8,10 +8,13 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTest>
+#include <cstdio>
+#include <unistd.h>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -466,6 +469,62 @@ class FirstMinutesTest : public QObject {
     QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
   }
 
+  // A maximised window is kept as maximised with its normal place and size
+  // ("NAME=Main_Window_Panel": x, y, width, height, maximised), comes back
+  // maximised, returns to that size when restored, and keeps it through a
+  // second session that ends maximised.
+  void aMaximisedWindowComesBackMaximisedWithItsNormalSize() {
+    QTemporaryDir home;
+    const std::filesystem::path dir = home.path().toStdString();
+    auto kept = [&] {
+      environment::Settings s;
+      s.initialise(dir);
+      return s.mainWindowGeometry;
+    };
+    {
+      testing::QuietWindow w(dir);
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.resize(700, 500);
+      w.move(40, 30);
+      QTRY_COMPARE(w.size(), QSize(700, 500));
+      w.showMaximized();
+      QTRY_VERIFY(w.isMaximized());
+      QVERIFY(w.close());
+    }
+    // The settings file holds the panel's five numbers after its name.
+    QFile file(home.filePath(QStringLiteral("User_Setting.Txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(file.readAll()).remove(QChar(u'\r')).split(QChar(u'\n'));
+    const qsizetype at = lines.indexOf(QStringLiteral("NAME=Main_Window_Panel"));
+    QVERIFY(at >= 0 && lines.size() > at + 5);
+    QCOMPARE(lines.mid(at + 3, 3), (QStringList{QStringLiteral("700"), QStringLiteral("500"), QStringLiteral("1")}));
+    QCOMPARE(kept()[4], 1);
+    {
+      testing::QuietWindow again(dir);
+      // Maximised before it is shown, so it opens maximised.
+      QVERIFY(again.windowState() & Qt::WindowMaximized);
+      QCOMPARE(again.normalGeometry().size(), QSize(700, 500));
+      again.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&again));
+      QTRY_VERIFY(again.isMaximized());
+      QVERIFY(again.close());  // closed maximised, never shown in its normal size
+    }
+    const std::array<int, 5> second = kept();
+    QCOMPARE(second[2], 700);
+    QCOMPARE(second[3], 500);
+    QCOMPARE(second[4], 1);
+    testing::QuietWindow third(dir);
+    third.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&third));
+    QTRY_VERIFY(third.isMaximized());
+    third.showNormal();
+    QTRY_COMPARE(third.size(), QSize(700, 500));
+    QVERIFY(third.close());
+    QCOMPARE(kept()[4], 0);
+    QCOMPARE(kept()[2], 700);
+  }
+
   // A long console ends on its last line; "クリア" empties the view and the
   // engine's buffer.
   void aLongConsoleShowsItsEndAndClears() {
@@ -484,6 +543,41 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(console->count(), 0);
     QCOMPARE(w.environment().engine().console().lines(), Lines{u""});
     QVERIFY(w.environment().engine().console().lines().capacity() < 16);
+  }
+
+  // "全て閉じる" leaves no program: the console of their runs goes with them,
+  // its memory given back (the engine's buffer, the view's rows and the
+  // process's resident memory).
+  void closingAllTabsReleasesTheConsole() {
+    QTemporaryDir home;
+    testing::QuietWindow w(home.path().toStdString());
+    w.resize(760, 540);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto resident = [] {
+      long pages = 0, rss = 0;
+      if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &rss) != 2) rss = 0;
+        std::fclose(f);
+      }
+      return rss * sysconf(_SC_PAGESIZE);
+    };
+    gui::ConsoleView::releaseFreedMemory();
+    const long before = resident();
+    w.openProgramLines({u"FOR I = 1 TO 300000 DO ??\"console line number \"; ??I; ??\" of a long run\"; ??CRLF; END"});
+    QCOMPARE(testing::settle(w, w.runActiveTab()), RunResult::Ended);
+    QCOMPARE(w.consoleView()->count(), 300001);
+    const long grown = resident() - before;
+    QVERIFY2(grown > 30L << 20, qPrintable(QString::number(grown)));
+    QVERIFY(w.closeAllTabs());
+    QCOMPARE(w.editorTabs()->count(), 0);
+    QVERIFY(w.consoleView()->count() <= 1);
+    QVERIFY(w.environment().engine().console().lines().size() <= 1);
+    QVERIFY(w.environment().engine().console().lines().capacity() < 16);
+#ifndef VELMORA_SANITIZED  // the address sanitizer keeps freed memory in quarantine
+    const long left = resident() - before;
+    QVERIFY2(left < grown / 2, qPrintable(QStringLiteral("%1 of %2 bytes kept").arg(left).arg(grown)));
+#endif
   }
 };
 

@@ -491,7 +491,7 @@ class MainWindowTest : public QObject {
     QVERIFY(spec);
     QCOMPARE(spec->rows.size(), std::size_t(1));
     QVERIFY(spec->rows[0].markers[0] == u"<td>");
-    QCOMPARE(w.runExtraction(*spec), RunResult::Ended);
+    QCOMPARE(settle(w, w.runExtraction(*spec)), RunResult::Ended);
     // The source, the generated program and the output page are tabs now;
     // the page holds every line zone the markers cut out.
     QCOMPARE(w.editorTabs()->count(), 3);

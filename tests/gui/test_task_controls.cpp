@@ -12,12 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "tests/gui/settle.h"
 #include "tests/gui/quiet_window.h"
 #include "gui/settings_dialog.h"
+#include "gui/tool_dialogs.h"
 
 using velmora::testing::settle;
 using namespace velmora;
@@ -207,6 +209,58 @@ class TaskControlsTest : public QObject {
     QCOMPARE(shownSlot, 1);
     QCOMPARE(selectedRow, 1);
     QCOMPARE(w.permitView()->palette().color(QPalette::Base), normal);
+  }
+
+  // A tool's generated program runs in slices like any run: an extraction
+  // over a big page leaves the window answering, its actions follow the
+  // state, "■" ends it and the environment is idle again, and the window
+  // can be closed.
+  void aGeneratedProgramRunsInSlicesAndTheStopButtonEndsIt() {
+    QTemporaryDir home;
+    TestWindow w(home.path().toStdString());
+    w.show();
+    Lines page;
+    for (int i = 0; i < 20000; ++i) page.push_back(u"<tr><td>" + text::int16(i) + u"</td></tr>");
+    w.openProgramLines(page);
+    environment::ExtractionSpec spec;
+    spec.sourcePath = u"#1";
+    spec.rows.resize(1);
+    spec.rows[0].mode = u"1";
+    spec.rows[0].markers[0] = u"<td>";
+    spec.rows[0].markers[1] = u"</td>";
+    const auto started = std::chrono::steady_clock::now();
+    QCOMPARE(w.runExtraction(spec), RunResult::Running);
+    QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(1));
+    QCOMPARE(w.environment().state(), environment::State::Running);
+    auto *kill = w.findChild<QAction *>(QStringLiteral("killButton"));
+    QVERIFY(kill && kill->isEnabled());
+    QVERIFY(!w.action(QStringLiteral("文法検査＆コード生成"))->isEnabled());
+    QVERIFY(!w.action(QStringLiteral("抽出（プログラム生成）"))->isEnabled());
+    QPushButton *extract = nullptr;
+    for (QPushButton *b : w.extractionDialog()->findChildren<QPushButton *>())
+      if (b->text() == QStringLiteral("抽出")) extract = b;
+    QVERIFY(extract && !extract->isEnabled());
+    // Events are handled while it runs; a second tool is refused.
+    int fired = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++fired; });
+    tick.start(10);
+    QTest::qWait(200);
+    QVERIFY2(fired >= 5, qPrintable(QString::number(fired)));
+    QCOMPARE(w.environment().state(), environment::State::Running);
+    QCOMPARE(w.runExtraction(spec), RunResult::NotStarted);
+    kill->trigger();
+    QCOMPARE(settle(w), RunResult::Stopped);
+    QCOMPARE(w.environment().state(), environment::State::Idle);
+    QVERIFY(w.action(QStringLiteral("文法検査＆コード生成"))->isEnabled());
+    QVERIFY(!kill->isEnabled());
+    QVERIFY(extract->isEnabled());
+    // The generated program and its output page are tabs; a normal run works again.
+    QCOMPARE(w.editorTabs()->count(), 3);
+    QVERIFY(w.editor(1)->toPlainText().contains(QStringLiteral("&_R1C2")));
+    w.openProgramLines({u"??\"after\";"});
+    QCOMPARE(settle(w, w.runActiveTab()), RunResult::Ended);
+    QVERIFY(w.close());
   }
 
   void timingValuesChangeOnlyAfterTheWarningAndNeverBelowOne() {

@@ -40,6 +40,8 @@ class ScriptedUi : public environment::UserInterface {
   bool showSteps = false;
   bool compileStepShown(const environment::CompileStep &) override { return showSteps; }
   void consoleUpdated(const Lines &lines) override { console = lines; }
+  int linesCompleted = 0;  // console lines reported complete
+  void consoleLineCompleted(u16view) override { ++linesCompleted; }
   std::vector<std::pair<Lines, int>> errorLocations;
   void showErrorLocation(const Lines &tokens, int lastRead) override { errorLocations.emplace_back(tokens, lastRead); }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }

@@ -302,3 +302,35 @@ TEST_F(EnvParts, StepTransformationStepsTheOrdinaryCompile) {
   EXPECT_EQ(e.runAll(), RunResult::Ended);
   EXPECT_EQ(stepUi.console.back(), u"\r333");
 }
+
+// The browser keeps only the newest part of the console: trimming keeps at
+// most so many lines and characters, a long line by its end, tells how many
+// lines left the front, and tells nobody of the kept lines again; the
+// buffer goes on growing from its last line.
+TEST_F(EnvParts, TrimmingTheConsoleKeepsItsNewestLinesAndCharacters) {
+  ASSERT_EQ(run({u"FOR I = 1 TO 1000 DO ??\"line \"; ??I; ??CRLF; END", u"??\"partial\";"}), RunResult::Ended);
+  const Lines &lines = env.engine().console().lines();
+  const std::size_t before = lines.size();
+  ASSERT_GT(before, 1000u);
+  const int heard = ui.linesCompleted;
+  EXPECT_EQ(env.trimConsole(2000, 1u << 20, 1000), 0u);  // within bounds: nothing changes
+  EXPECT_EQ(lines.size(), before);
+  EXPECT_EQ(env.trimConsole(100, 1u << 20, 1000), before - 100);
+  ASSERT_EQ(lines.size(), 100u);
+  // Each line begins with its carriage return.
+  EXPECT_EQ(lines.front(), u"\rline 902");
+  EXPECT_EQ(lines.back(), u"\rpartial");
+  EXPECT_EQ(env.engine().console().current(), 99);
+  EXPECT_EQ(ui.linesCompleted, heard);  // no kept line was reported again
+  // Characters: "\rline 9xx" has nine, "\rline 1000" ten, "\rpartial" eight.
+  EXPECT_EQ(env.trimConsole(100, 8 * 9 + 10 + 8, 1000), 90u);
+  EXPECT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines.front(), u"\rline 992");
+  // A line longer than the limit keeps its end, and the last line is always kept.
+  ASSERT_EQ(run({u"FOR I = 1 TO 3000 DO ??\"x\"; END", u"??\"end\";"}), RunResult::Ended);
+  const std::size_t lineCount = lines.size();
+  EXPECT_EQ(env.trimConsole(100, 10, 100), lineCount - 1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].size(), 100u);
+  EXPECT_EQ(lines[0].substr(97), u"end");
+}

@@ -82,6 +82,31 @@ TEST_F(Extraction, TheGeneratedProgramRunsAloneEvenWhenItsSlotIsForbidden) {
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
 }
 
+// A generated program that never ends is a run of its own: it is started,
+// driven slice by slice, stopped, and its temporary tab closes once the run
+// has ended; other commands are refused meanwhile.
+TEST_F(Extraction, AnEndlessSystemProgramIsStoppedAndItsTabClosed) {
+  env.tabs.loadLines({u"??\"user program\";"}, ui);
+  ASSERT_EQ(env.startSystemProgram({u"WHILE 1 DO END"}, false), RunResult::Running);
+  EXPECT_EQ(env.tabs.openCount(), 2);
+  EXPECT_EQ(env.state(), State::Running);
+  EXPECT_FALSE(env.mayStart(Command::Tool));
+  ExtractionSpec spec;
+  spec.sourcePath = u"#1";
+  EXPECT_EQ(env.startExtraction(spec), RunResult::NotStarted);
+  int slices = 0;
+  ui.onPump = [&] {
+    if (++slices == 20) env.runLoop.stopAll();
+  };
+  EXPECT_EQ(drive(env, ui, RunResult::Running), RunResult::Stopped);
+  EXPECT_EQ(env.tabs.openCount(), 1);
+  EXPECT_EQ(env.state(), State::Idle);
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
+  // A program that does not compile starts nothing and leaves no tab.
+  EXPECT_EQ(env.startSystemProgram({u"WHILE"}, false), RunResult::NotStarted);
+  EXPECT_EQ(env.tabs.openCount(), 1);
+}
+
 TEST_F(Extraction, SystemProgramsAreRefusedWithTenTabsOpen) {
   for (int i = 0; i < 10; ++i) env.workspace.newProgram();
   EXPECT_EQ(env.runSystemProgram({u"??1;"}, false), RunResult::NotStarted);

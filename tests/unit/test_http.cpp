@@ -173,6 +173,35 @@ TEST_F(Http, AFailedWebPageLoadLeavesNoEmptyPageAndStartsNoOtherProgram) {
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"user program"), u16::npos);
 }
 
+// A web page whose server never answers: the load is a run like any other,
+// driven slice by slice; "■" ends it, no page is left behind and the
+// environment takes commands again.
+TEST_F(Http, AStalledWebPageLoadIsARunThatTheStopButtonEnds) {
+  ASSERT_GT(server->port, 0);
+  env.tabs.loadLines({u"??1;"}, ui);
+  ASSERT_EQ(env.startWebPage(url(u"/silent"), u"UTF8"), RunResult::Running);
+  EXPECT_EQ(env.state(), State::Running);
+  EXPECT_FALSE(env.mayStart(Command::Tool));
+  EXPECT_FALSE(env.mayStart(Command::ChangeTabs));
+  const auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  int slices = 0;
+  ui.onPump = [&] {
+    ++slices;
+    if (std::chrono::steady_clock::now() > stopAt) env.runLoop.stopAll();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(drive(env, ui, RunResult::Running), RunResult::Stopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_GT(slices, 10);  // the waiting run came back between its slices
+  EXPECT_FALSE(env.webPageLoaded());
+  EXPECT_EQ(env.tabs.openCount(), 1);  // neither the program's tab nor an empty page stays
+  EXPECT_EQ(env.state(), State::Idle);
+  EXPECT_TRUE(env.mayStart(Command::Tool));
+  ASSERT_TRUE(env.loadWebPage(url(u"/page.txt"), u"UTF8"));
+  EXPECT_TRUE(env.webPageLoaded());
+  EXPECT_EQ(env.tabs.openCount(), 2);
+}
+
 TEST(Url, DecodingAndSplitting) {
   EXPECT_EQ(engine::url_decode(u"a%20b%E3%81%82&amp;c"), u"a bあ&c");
   EXPECT_EQ(engine::url_decode(u"&LT;x&gt; &#65;&#x42; &#;bad &copy;"), u"<x> AB &#;bad ©");

@@ -5,6 +5,7 @@
 // back through shared memory the worker reads (stopRequested, readLine).
 #include <emscripten.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -104,10 +105,16 @@ class WebUi : public UserInterface {
   // console goes as the lines added since the last update ("from": the
   // first line sent, the last line sent before may have grown) or, after it
   // was reset or cleared, anew ("reset") with at most kConsoleTail lines.
+  // Line numbers count from the console's reset: the engine's buffer keeps
+  // only what the page keeps (the newest kConsoleTail lines, kConsoleChars
+  // characters, a line by its last kLineChars), so a program that prints
+  // without end holds bounded memory; `dropped` lines have left its front.
   static constexpr std::size_t kConsoleTail = 200000;
+  static constexpr std::size_t kConsoleChars = std::size_t(8) << 20;
+  static constexpr std::size_t kLineChars = std::size_t(1) << 16;
   bool consoleDirty = false;
   bool consoleReset = true;
-  std::size_t sentLines = 0;
+  std::size_t sentLines = 0, dropped = 0, charsSinceTrim = 0;
   u16 sentFirst;
   std::chrono::steady_clock::time_point lastFlush{};
   void flush(bool force) {
@@ -123,12 +130,30 @@ class WebUi : public UserInterface {
     if (consoleDirty) {
       consoleDirty = false;
       post("console", consoleDelta(env->engine().console().lines()));
+      trimConsole();
     }
     post("status", statusJson());
+    post("memory", std::to_string(static_cast<unsigned long long>(__builtin_wasm_memory_size(0)) * 65536u));
+  }
+  // After an update: the lines the page has leave the buffer's front once
+  // it holds more than the page keeps.
+  void trimConsole() {
+    const Lines &lines = env->engine().console().lines();
+    if (lines.empty()) return;
+    if (lines.size() <= kConsoleTail + kConsoleTail / 4 && lines.back().size() <= kLineChars &&
+        charsSinceTrim <= kConsoleChars / 4)
+      return;
+    charsSinceTrim = 0;
+    std::size_t gone = env->trimConsole(kConsoleTail, kConsoleChars, kLineChars);
+    gone = std::min(gone, sentLines);
+    dropped += gone;
+    sentLines -= gone;
+    sentFirst = lines.empty() ? u16() : lines[0];
   }
   std::string consoleDelta(const Lines &lines) {
     // A shorter buffer, or another first line once it was complete: reset.
     if (lines.size() < sentLines || (sentLines > 1 && !lines.empty() && lines[0] != sentFirst)) consoleReset = true;
+    if (consoleReset) dropped = 0;
     std::size_t from = consoleReset ? 0 : (sentLines ? sentLines - 1 : 0);
     bool reset = consoleReset;
     if (lines.size() - from > kConsoleTail) {
@@ -143,11 +168,13 @@ class WebUi : public UserInterface {
     u16 text;
     for (std::size_t i = from; i < lines.size(); ++i) {
       if (i > from) text += u'\0';
-      for (char16_t c : lines[i])
-        if (c != u'\r' && c != u'\0') text += c;
+      const u16 &line = lines[i];
+      for (std::size_t k = line.size() > kLineChars ? line.size() - kLineChars : 0; k < line.size(); ++k)
+        if (line[k] != u'\r' && line[k] != u'\0') text += line[k];
     }
-    return "{\"reset\":" + std::string(reset ? "true" : "false") + ",\"from\":" + std::to_string(from) +
-           ",\"total\":" + std::to_string(lines.size()) + ",\"text\":" + json_string(text) + "}";
+    charsSinceTrim += text.size();
+    return "{\"reset\":" + std::string(reset ? "true" : "false") + ",\"from\":" + std::to_string(from + dropped) +
+           ",\"total\":" + std::to_string(lines.size() + dropped) + ",\"text\":" + json_string(text) + "}";
   }
   std::string statusJson() {
     Lines rows;

@@ -521,6 +521,57 @@ const cases = {
     check(stop.heap < 400e6, 'page memory bounded: ' + stop.heap);
   },
 
+  // Endless printing, into one line and into lines, for three seconds: the
+  // module keeps no more console than the page shows, so its memory stays
+  // bounded; the page answers meanwhile and "■" ends the run at once.
+  async endless_print(page) {
+    const sleep = ms => new Promise(res => setTimeout(res, ms));
+    for (const [what, program] of [['one line', 'WHILE 1 DO\n  ?? "x";\nEND\n'],
+                                   ['lines', 'WHILE 1 DO\n  ?? "a line of the endless print";\n  ??CRLF;\nEND\n']]) {
+      await setProgram(page, program);
+      const c = await compile(page);
+      check(c.slot >= 0, what + ' compiles: ' + JSON.stringify(c));
+      await page.evaluate(() => { window.velmora.lastRun = null; window.velmora.workerMemory = 0; document.getElementById('run').click(); });
+      let late = 0, most = 0;
+      for (const t0 = Date.now(); Date.now() - t0 < 3000; await sleep(100)) {
+        const m = await page.evaluate(() => new Promise(resolve => {
+          const t = performance.now();
+          setTimeout(() => resolve({ late: performance.now() - t, memory: window.velmora.workerMemory }), 0);
+        }));
+        late = Math.max(late, m.late);
+        most = Math.max(most, m.memory);
+      }
+      const during = await page.evaluate(() => {
+        const text = window.velmora.consoleText();
+        const last = text.endsWith('\n') ? text.slice(0, -1).split('\n').pop() : text.split('\n').pop();
+        return { lines: window.velmora.consoleLines(), last: last.length, kept: text.split('\n').length,
+                 heap: performance.memory.usedJSHeapSize, running: window.velmora.lastRun === null };
+      });
+      const stop = await page.evaluate(() => new Promise(resolve => {
+        const t0 = performance.now();
+        document.getElementById('stop').click();
+        const wait = () => window.velmora.lastRun ? resolve({ ended: performance.now() - t0, result: window.velmora.lastRun.result })
+                                                 : setTimeout(wait, 1);
+        wait();
+      }));
+      console.log(`endless print (${what}): module memory at most ${(most / 1048576).toFixed(0)} MB, ` +
+                  `${during.lines} lines (${during.kept} kept), last line ${during.last} characters, page heap ` +
+                  `${(during.heap / 1e6).toFixed(0)} MB, a timer at most ${late.toFixed(0)} ms late, stopped after ${stop.ended.toFixed(0)} ms`);
+      check(during.running, what + ': still running after 3 s');
+      check(most > 0 && most <= 160 * 1048576, what + ': the module memory stays bounded: ' + most);
+      check(during.heap < 400e6, what + ': page memory bounded: ' + during.heap);
+      // The page drops whole pieces of lines: about 200000 are kept.
+      check(during.kept <= 260000, what + ': the page keeps about 200000 lines: ' + during.kept);
+      if (what === 'one line') check(during.last > 1000 && during.last <= 65536, 'the endless line shows its end: ' + during.last);
+      else check(during.lines > during.kept || during.lines >= 100000, 'lines kept coming: ' + during.lines);
+      check(late <= 200, what + ': the page answers while the program prints: ' + late.toFixed(0));
+      check(stop.result === 'stopped' && stop.ended <= 300, what + ': ■ ends the run: ' + JSON.stringify(stop));
+    }
+    // A run afterwards starts with an empty console and ends.
+    const r = await compileAndRun(page, '??"after";\n');
+    check(r.result === 'ended' && (await consoleText(page)).trim() === 'after', 'a run after the endless ones: ' + (await consoleText(page)));
+  },
+
   // "■" ends a run waiting on a server that never answers; a run starts with
   // an empty console.
   async http_stop(page) {

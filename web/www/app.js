@@ -4,8 +4,9 @@
 'use strict';
 const $ = id => document.getElementById(id);
 const MAX_TABS = 10;
-// The console view keeps the newest lines only: older ones leave the page.
-const CONSOLE_MAX = 200000;
+// The console view keeps the newest lines only: older ones leave the page
+// (the worker's engine keeps no more: bridge.cpp, kConsoleTail and kConsoleChars).
+const CONSOLE_MAX = 200000, CONSOLE_MAX_CHARS = 8 << 20;
 const ROW = 18;  // console row height, px (style.css)
 
 const shared = typeof SharedArrayBuffer !== 'undefined' && self.crossOriginIsolated;
@@ -95,6 +96,7 @@ const on = {
   message(d) { addMessage((d.title ? '[' + d.title + '] ' : '') + d.text, false); },
   console(d) { consoleView.update(d); },
   status(rows) { showStatus(rows); },
+  memory(bytes) { api.workerMemory = bytes; },  // the module's memory, for the tests
   draw(records) { for (const r of records) draw(r); },
   input(d) {
     $('input-label').textContent = 'タスク ' + (d.slot + 1) + ' の入力：';
@@ -308,7 +310,7 @@ const consoleView = (() => {
   const box = $('console'), space = $('console-space'), rows = $('console-rows');
   // chunk: { start (line number), text, offs (line starts), count, end (text end) }
   let chunks = [], total = 0, base = 0, queued = false, follow = true;
-  const MERGE = 2000;  // a small last chunk takes the next lines in
+  const MERGE = 2000, MERGE_CHARS = 1 << 20;  // a small last chunk takes the next lines in
   function makeChunk(start, text) {
     let offs = new Uint32Array(64), count = 0, at = 0;
     for (;;) {
@@ -335,15 +337,21 @@ const consoleView = (() => {
   function add(from, text) {
     cut(from);
     const last = chunks[chunks.length - 1];
-    if (last && last.count < MERGE && last.start + last.count === from) {
+    if (last && last.count < MERGE && last.end < MERGE_CHARS && last.start + last.count === from) {
       chunks[chunks.length - 1] = makeChunk(last.start, chunkText(last) + '\0' + text);
     } else {
       chunks.push(makeChunk(from, text));
     }
     const c = chunks[chunks.length - 1];
     total = c.start + c.count;
-    // The oldest chunks leave once the view holds more than CONSOLE_MAX lines.
-    while (chunks.length > 1 && total - chunks[1].start >= CONSOLE_MAX) chunks.shift();
+    // The oldest chunks leave once the view holds more than CONSOLE_MAX
+    // lines or CONSOLE_MAX_CHARS characters.
+    let chars = 0;
+    for (const k of chunks) chars += k.end;
+    while (chunks.length > 1 && (total - chunks[1].start >= CONSOLE_MAX || chars > CONSOLE_MAX_CHARS)) {
+      chars -= chunks[0].end;
+      chunks.shift();
+    }
     base = chunks.length ? chunks[0].start : total;
   }
   function find(line) {  // the chunk holding a line
