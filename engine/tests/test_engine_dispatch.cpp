@@ -189,14 +189,10 @@ struct Seen {
   bool operator==(const Seen &) const = default;
 };
 
-}  // namespace
-
-// A lone task runs a comparison and its jump, a calculation and its store,
-// a load and its compound assignment as one step; stopping after any number
-// of passes must show exactly what one record at a time shows, failures
-// in either half of a pair included.
-TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
-  const std::vector<Lines> programs = {
+// Programs whose records run in fused steps: pairs, loop steps, whole
+// rounds of a loop, calls of short functions, failures in each.
+std::vector<Lines> fused_programs() {
+  return {
       // A counting loop: compare + jump, binary + store, load + +=, MOD + store.
       tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
              u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"005 ∇ I",
@@ -239,7 +235,36 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
       tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2",
              u"003 * ∇ I Δ 1e4000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
              u"022 ∇ M ="}),
+      // Whole rounds of a loop whose body is one call of a short function.
+      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =",
+             u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME BUMP", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      // A one-statement body that fails in a later round (S /= I at I = 0).
+      tcode({u"005 Δ 1", u"022 ∇ S =", u"005 xN 2", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 2",
+             u"098 xFJMP 2", u"005 ∇ I", u"023 ∇ S /=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+             u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
+      // A step that overflows in a later round, after a body.
+      tcode({u"005 Δ 1e1000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"005 Δ 1",
+             u"023 ∇ S +=", u"003 * ∇ I Δ 1e1000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
+             u"022 ∇ M ="}),
+      // A called function that fails in a later round (S /= Z at Z = 0).
+      tcode({u"902 xFUNC", u"F_DIV", u"005 ∇ Z", u"023 ∇ S /=", u"096 xRET", u"005 Δ 8", u"022 ∇ S =",
+             u"005 Δ 2", u"022 ∇ Z =", u"L_1 FOR", u"000 ∇ Z >= xN 1", u"098 xFJMP 2",
+             u"097 CALL xFNAME DIV", u"003 - ∇ Z Δ 1", u"022 ∇ Z =", u"099 xJMP 1", u"L_2 FOR"}),
+      // An empty body.
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
   };
+}
+
+}  // namespace
+
+// A lone task runs a comparison and its jump, a calculation and its store,
+// a load and its compound assignment, a loop's rounds and short calls as
+// one step; stopping after any number of passes must show exactly what one
+// record at a time shows, failures anywhere in a step included.
+TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
+  const std::vector<Lines> programs = fused_programs();
   const Lines names = {u"I", u"M", u"S", u"Z"};
   for (std::size_t p = 0; p < programs.size(); ++p) {
     auto see = [&] {
@@ -280,4 +305,86 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
           << "program " << p << " after " << k << " passes";
     }
   }
+}
+
+namespace {
+
+// Everything of every slot a pass can change that a program or the debugger
+// can see, when several tasks run.
+struct SeenAll {
+  std::vector<Seen> tasks;
+  int lastTask, lastPosition, lastCode;
+  long passCount;
+  u16 console;
+  bool operator==(const SeenAll &) const = default;
+};
+
+}  // namespace
+
+// Tasks side by side run their isolated records task by task; after any
+// number of passes in a batch everything must be as one record per task per
+// pass leaves it: with failures, with a task that writes a shared variable
+// another reads, and with a task that prints.
+TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask) {
+  std::vector<std::vector<Lines>> groups;
+  for (const Lines &p : fused_programs()) groups.push_back({p, p, p});
+  const std::vector<Lines> programs = fused_programs();
+  // Different programs side by side, the shortest first.
+  groups.push_back({programs[1], programs[0], programs[4], programs[9]});
+  groups.push_back({programs[9], programs[10], programs[12], programs[13]});
+  // G is shared: one task adds to it in a loop, the other copies it.
+  const Lines writer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
+                              u"005 Δ 1", u"023 ∇ G +=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+                              u"L_2 FOR"});
+  const Lines reader = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
+                              u"005 ∇ G", u"022 ∇ M =", u"005 ∇ M", u"023 ∇ S +=", u"003 + ∇ I Δ 1",
+                              u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  const Lines printer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
+                               u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =",
+                               u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"752 ?? ∇ S ;", u"L_3 IF",
+                               u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  groups.push_back({writer, reader, programs[0]});
+  groups.push_back({programs[0], printer, programs[4]});
+  const Lines names = {u"I", u"M", u"S", u"Z"};
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const auto &group = groups[g];
+    auto see = [&] {
+      SeenAll all{{}, e.last.task, e.last.position, e.last.code, long(e.passCount), {}};
+      for (std::size_t slot = 0; slot < group.size(); ++slot) {
+        const TTaskInfo &t = e.tasks[slot];
+        Seen s{t.WORK, t.FLAG, t.INSTP, int(t.state), 0, 0, t.STACKP, 0, {}, {}};
+        for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(int(slot), n)].Val1);
+        all.tasks.push_back(s);
+      }
+      all.tasks.back().vars.push_back(e.vars[e.vars.find(0, u"G")].Val1);
+      for (const u16 &line : e.console.lines()) all.console += line + u"\n";
+      return all;
+    };
+    auto start = [&] {
+      e.releaseAllSlots();
+      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+      e.console.clear();
+      e.passCount = 0;
+      for (const Lines &p : group) load(p, names, {u"G"});
+      e.runReset();
+      ASSERT_FALSE(e.linkAll());
+      e.running = true;
+    };
+    start();
+    std::vector<SeenAll> single;
+    while (e.running && e.anyRunnable() && single.size() < 800) {
+      e.runPasses(1);
+      single.push_back(see());
+    }
+    ASSERT_LT(single.size(), 800u);
+    for (std::size_t k = 1; k <= single.size(); ++k) {
+      start();
+      long done = 0;
+      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
+      ASSERT_TRUE(see() == single[k - 1]) << "group " << g << " after " << k << " passes";
+    }
+  }
+  // The last group ran records task by task (the test would not show a
+  // difference otherwise): its writes were isolated records.
+  EXPECT_TRUE(e.hot[std::size_t(e.tasks[0].PcodeListNo)][1].isolated);
 }
