@@ -42,6 +42,43 @@ inline long double second(Machine &e, const HotRecord &h) {
   else return h.k2;
 }
 
+// a op b on whole numbers when the result is whole as well: no overflow,
+// and no product of 0 (which long double may give as -0).
+template <ArithOp Op>
+inline bool whole_apply(int64_t a, int64_t b, int64_t &out) {
+  if constexpr (Op == ArithOp::Add) return !__builtin_add_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Sub) return !__builtin_sub_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Mul) return !__builtin_mul_overflow(a, b, &out) && out != 0;
+  else return false;
+}
+
+template <typename T>
+inline bool holds_in(T a, Relation rel, T b) {
+  switch (rel) {
+    case Relation::Greater: return a > b;
+    case Relation::GreaterEqual: return a >= b;
+    case Relation::Equal: return a == b;
+    case Relation::Less: return a < b;
+    case Relation::LessEqual: return a <= b;
+    case Relation::NotEqual: return a != b;
+    case Relation::None: break;
+  }
+  return false;
+}
+
+// A numeric operand as a whole number: a variable's integer form, or a
+// constant's (worked out once by the caller).
+struct Whole {
+  int64_t value = 0;
+  bool is = false;
+};
+inline Whole whole_var(const Machine &e, int32_t v) { return {e.vars[v].Val1.whole, e.vars[v].Val1.isWhole}; }
+inline Whole whole_const(long double k) {
+  Whole w;
+  w.is = whole_of(k, w.value);
+  return w;
+}
+
 // The family's handler: every shape and outcome the hot form does not cover.
 // Among tasks running their isolated records apart it is not called: the
 // record is refused and the passes take it in their turn.
@@ -88,7 +125,7 @@ void binary(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 // variable as the left operand.
 template <ArithOp Op>
 void assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
-  long double &x = e.vars[h.v1].Val1;
+  VarNumber &x = e.vars[h.v1].Val1;
   if constexpr (Op == ArithOp::Div)
     if (t.WORK == 0) return fallback(e, t, h, r);
   const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
@@ -220,6 +257,18 @@ int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, lo
 // WORK := a op b, then a store of WORK into a variable.
 template <ArithOp Op, bool A, bool B>
 int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  if constexpr (Op != ArithOp::Div) {
+    const Whole a = A ? whole_var(e, h.v1) : whole_const(h.k1);
+    const Whole b = B ? whole_var(e, h.v2) : whole_const(h.k2);
+    int64_t out;
+    if (a.is && b.is && whole_apply<Op>(a.value, b.value, out)) {
+      e.vars[h.v3].Val1.setWhole(out);
+      t.WORK = static_cast<long double>(out);
+      e.stepLast = t.INSTP;
+      ++t.INSTP;
+      return 2;
+    }
+  }
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
     if (b == 0) return e.stepLast = t.INSTP - 1, fallback(e, t, h, r), 1;
@@ -246,21 +295,37 @@ template <ArithOp Op, bool A, bool B>
 int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
   const int position = t.INSTP - 1;
   const HotRecord *hots = &h - position;
-  // The calculation and its store.
+  // The calculation and its store: on the integers while both operands
+  // and the result are whole.
+  const Whole ka = A ? Whole{} : whole_const(h.k1), kb = B ? Whole{} : whole_const(h.k2);
+  VarNumber &counter = e.vars[h.v3].Val1;
+  Whole stored;  // the value stored, as a whole number
   auto calculate = [&](long double &v) {
+    if constexpr (Op != ArithOp::Div) {
+      const Whole a = A ? whole_var(e, h.v1) : ka, b = B ? whole_var(e, h.v2) : kb;
+      if (a.is && b.is && whole_apply<Op>(a.value, b.value, stored.value)) {
+        stored.is = true;
+        counter.setWhole(stored.value);
+        v = static_cast<long double>(stored.value);
+        t.WORK = v;
+        return true;
+      }
+    }
     const long double a = first<A>(e, h), b = second<B>(e, h);
     if constexpr (Op == ArithOp::Div)
       if (b == 0) return false;
     v = apply<Op>(a, b);
-    return bool(std::isfinite(v));
+    if (!std::isfinite(v)) return false;
+    counter = v;
+    stored = {counter.whole, counter.isWhole};
+    t.WORK = v;
+    return true;
   };
   long double v;
   if (!calculate(v)) {
     e.stepLast = position;
     return fallback(e, t, h, r), 1;
   }
-  t.WORK = v;
-  e.vars[h.v3].Val1 = v;
   if (budget < 3) {
     e.stepLast = position + 1;
     t.INSTP = uint16_t(position + 2);
@@ -302,12 +367,24 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   int32_t *stack = e.callStack[std::size_t(e.current)].data();
   const TPEXE *records = &r - position;
   const Relation relation_ = Relation(c.oper);
+  // The counter the step has just stored is compared as the value still in
+  // hand: reading it back from the variable just written waits on the store.
+  const bool counterFirst = c.v1 >= 0 && c.v1 == h.v3, counterSecond = c.v2 >= 0 && c.v2 == h.v3;
+  const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(c.k1), cb = c.v2 >= 0 ? Whole{} : whole_const(c.k2);
   long done = 3;
   for (;;) {
     // The comparison and its conditional jump (budget - done >= 2 here).
-    const long double a = c.v1 >= 0 ? e.vars[c.v1].Val1 : c.k1;
-    const long double b = c.v2 >= 0 ? e.vars[c.v2].Val1 : c.k2;
-    const bool flag = relation(a, relation_, b) != c.negated;
+    const Whole wa = counterFirst ? stored : c.v1 >= 0 ? whole_var(e, c.v1) : ca;
+    const Whole wb = counterSecond ? stored : c.v2 >= 0 ? whole_var(e, c.v2) : cb;
+    bool holds;
+    if (wa.is && wb.is) {
+      holds = holds_in(wa.value, relation_, wb.value);
+    } else {
+      const long double a = counterFirst ? v : c.v1 >= 0 ? e.vars[c.v1].Val1 : c.k1;
+      const long double b = counterSecond ? v : c.v2 >= 0 ? e.vars[c.v2].Val1 : c.k2;
+      holds = relation(a, relation_, b);
+    }
+    const bool flag = holds != c.negated;
     t.FLAG = flag;
     done += 2;
     if (flag == c.jumpIfTrue) {
@@ -354,8 +431,6 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
       t.INSTP = uint16_t(position + 1);
       return fallback(e, t, h, r), int(done + 1);
     }
-    t.WORK = v;
-    e.vars[h.v3].Val1 = v;
     if (budget - done < 3) {
       e.stepLast = position + 1;
       t.INSTP = uint16_t(position + 2);
@@ -413,10 +488,18 @@ int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lon
 
 template <bool A>
 int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
-  const long double v = first<A>(e, h);
-  t.WORK = v;
   e.stepLast = t.INSTP;
   ++t.INSTP;
+  if constexpr (A) {
+    const Whole w = whole_var(e, h.v1);
+    if (w.is) {
+      t.WORK = static_cast<long double>(w.value);
+      e.vars[h.v3].Val1.setWhole(w.value);
+      return 2;
+    }
+  }
+  const long double v = first<A>(e, h);
+  t.WORK = v;
   e.vars[h.v3].Val1 = v;
   return 2;
 }
@@ -424,10 +507,25 @@ int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, lon
 // A load and a compound assignment of it (X += 1).
 template <ArithOp Op, bool A>
 int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
-  t.WORK = first<A>(e, h);
   e.stepLast = t.INSTP;
   ++t.INSTP;
-  long double &x = e.vars[h.v3].Val1;
+  VarNumber &x = e.vars[h.v3].Val1;
+  if constexpr (A) {
+    const Whole w = whole_var(e, h.v1);
+    if (w.is) {
+      t.WORK = static_cast<long double>(w.value);
+      int64_t out;
+      if (x.isWhole && whole_apply<Op>(Op == ArithOp::Add ? w.value : x.whole,
+                                       Op == ArithOp::Add ? x.whole : w.value, out)) {
+        x.setWhole(out);
+        return 2;
+      }
+    } else {
+      t.WORK = first<A>(e, h);
+    }
+  } else {
+    t.WORK = first<A>(e, h);
+  }
   const TPEXE &next = (&r)[1];
   if constexpr (Op == ArithOp::Div)
     if (t.WORK == 0) return fail(e, t, next.kind, next), 2;

@@ -22,4 +22,24 @@ inline int64_t truncate_to_int64(long double v) {
   return static_cast<int64_t>(std::trunc(v));
 }
 
+// Whether a long double is exactly a 64-bit integer (-0 is not: arithmetic
+// on integers could not give it back), and which. Values below 2^53 go
+// through double, whose conversions need no change of the x87 control word.
+inline bool whole_of(long double x, int64_t &w) {
+  constexpr long double k53 = 9007199254740992.0L;  // 2^53
+  if (x > -k53 && x < k53) {
+    const double d = static_cast<double>(x);
+    if (static_cast<long double>(d) != x) return false;
+    const int64_t i = static_cast<int64_t>(d);
+    if (static_cast<double>(i) != d || (i == 0 && std::signbit(d))) return false;
+    w = i;
+    return true;
+  }
+  if (!(x >= -0x1p63L && x < 0x1p63L)) return false;  // NaN too
+  const int64_t i = static_cast<int64_t>(x);
+  if (static_cast<long double>(i) != x) return false;
+  w = i;
+  return true;
+}
+
 }  // namespace velmora::engine

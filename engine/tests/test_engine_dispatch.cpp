@@ -1,5 +1,10 @@
 // The hot form of records and the passes of a lone task: the same results,
 // errors, execution points and pass counts as record-by-record execution.
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "engine/numeric.h"
 #include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
@@ -387,4 +392,160 @@ TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask
   // The last group ran records task by task (the test would not show a
   // difference otherwise): its writes were isolated records.
   EXPECT_TRUE(e.hot[std::size_t(e.tasks[0].PcodeListNo)][1].isolated);
+}
+
+namespace {
+
+// A random program of whole and fractional numbers for the hot forms that
+// compute on integers (calculation and store, load and compound assignment,
+// load and store, counting loops with a one-statement body), and the same
+// computation in long double beside it.
+struct RandomProgram {
+  Lines code;
+  std::array<long double, 4> expected{};
+  bool finite = true;  // the long double computation never left the finite numbers
+};
+
+u16 ascii(const std::string &s) { return u16(s.begin(), s.end()); }
+
+RandomProgram random_program(std::mt19937_64 &rng) {
+  static const char16_t *const kNames[] = {u"A", u"B", u"C", u"D"};
+  static const std::vector<std::string> kConstants = {
+      "0", "1", "2", "3", "7", "10", "255", "65536", "4294967296", "3037000499", "3037000500",
+      "9007199254740993", "4611686018427387904", "9223372036854775807", "9223372036854775808",
+      "18446744073709551616", "0.5", "0.25", "1.5", "0.1", "1e19", "1e-3", "123456789012345678"};
+  auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+  RandomProgram p;
+  std::array<long double, 4> &v = p.expected;
+  // A constant operand: its T-code text and value, as the loader reads it.
+  auto constant = [&](u16 &text, long double &value) {
+    const std::string &digits = kConstants[pick(kConstants.size())];
+    const bool negative = rng() % 3 == 0;
+    text = (negative ? u16(u"xN ") : u16(u"Δ ")) + ascii(digits);
+    parse_number(ascii(digits), value);
+    if (negative) value = -value;
+  };
+  auto apply = [&](char op, long double a, long double b) {
+    const long double r = op == '+' ? a + b : op == '-' ? a - b : a * b;
+    if (!std::isfinite(r)) p.finite = false;
+    return r;
+  };
+  const char ops[] = {'+', '-', '*'};
+  auto opText = [](char op) { return u16(1, char16_t(op)); };
+  for (int k = 0; k < 4; ++k) {
+    u16 text;
+    constant(text, v[std::size_t(k)]);
+    p.code.push_back(u"005 " + text);
+    p.code.push_back(u"022 ∇ " + u16(kNames[k]) + u" =");
+  }
+  int label = 1;
+  for (int statement = 0; statement < 12 && p.finite; ++statement) {
+    const std::size_t x = pick(4), y = pick(4), z = pick(4);
+    const char op = ops[pick(3)];
+    switch (pick(4)) {
+      case 0: {  // X = Y op (Z or a constant)
+        u16 text = u"∇ " + u16(kNames[z]);
+        long double b = v[z];
+        if (rng() % 2) constant(text, b);
+        p.code.push_back(u"003 " + opText(op) + u" ∇ " + kNames[y] + u" " + text);
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        v[x] = apply(op, v[y], b);
+        break;
+      }
+      case 1:  // X op= Y
+        p.code.push_back(u"005 ∇ " + u16(kNames[y]));
+        p.code.push_back(u"023 ∇ " + u16(kNames[x]) + u" " + opText(op) + u"=");
+        v[x] = op == '+' ? apply(op, v[y], v[x]) : apply(op, v[x], v[y]);
+        break;
+      case 2:  // X = Y
+        p.code.push_back(u"005 ∇ " + u16(kNames[y]));
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        v[x] = v[y];
+        break;
+      default: {  // FOR X = start TO E STEP k: Y op= X (Y differs from X)
+        const std::size_t body = (x + 1 + pick(3)) % 4;
+        u16 startText, stepText, endText;
+        long double start, step, end;
+        constant(startText, start);
+        do constant(stepText, step);
+        while (!(step > 0) || step > 1e6L);
+        // The bound, a constant near start + step * (0..11), goes to E first.
+        do constant(endText, end);
+        while (!(end >= start) || end > start + step * 11);
+        int rounds = 0;  // a step lost in the start's rounding would never end
+        for (long double i = start; i <= end && rounds <= 13; i += step) ++rounds;
+        if (rounds > 13) break;
+        const u16 head = ascii(std::to_string(label++)), exit = ascii(std::to_string(label++));
+        const u16 name = kNames[x], target = kNames[body];
+        p.code.insert(p.code.end(), {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
+                                     u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit,
+                                     u"005 ∇ " + name, u"023 ∇ " + target + u" " + opText(op) + u"=",
+                                     u"003 + ∇ " + name + u" " + stepText, u"022 ∇ " + name + u" =",
+                                     u"099 xJMP " + head, u"L_" + exit + u" FOR"});
+        long double i = start;
+        while (p.finite && i <= end) {
+          v[body] = op == '+' ? apply(op, i, v[body]) : apply(op, v[body], i);
+          i = apply('+', i, step);
+        }
+        v[x] = i;
+        break;
+      }
+    }
+  }
+  return p;
+}
+
+}  // namespace
+
+// Variables hold whole numbers as integers beside their long double, and the
+// hot forms compute on the integers while that is exact: every stored value
+// must be, bit for bit (the sign of zero included), what long double
+// arithmetic gives, and the integer form must always match it.
+TEST_F(Dispatch, WholeNumbersOnIntegersGiveTheLongDoubleResultsBitForBit) {
+  std::mt19937_64 rng(29);
+  const Lines names = {u"A", u"B", u"C", u"D", u"E"};
+  int compared = 0, integral = 0;
+  for (int n = 0; n < 600; ++n) {
+    const RandomProgram p = random_program(rng);
+    if (!p.finite) continue;
+    Lines code;
+    for (std::size_t k = 0; k < p.code.size(); ++k) {
+      const u16 number = ascii(std::to_string(k + 1));
+      code.push_back(u16(5 - number.size(), u'0') + number + u" " + p.code[k]);
+    }
+    execute(code, names);
+    ASSERT_FALSE(e.errorFlag) << "program " << n << ": " << e.errorMessage.size();
+    ++compared;
+    for (int k = 0; k < 4; ++k) {
+      const VarNumber &x = var(names[std::size_t(k)].c_str()).Val1;
+      const long double want = p.expected[std::size_t(k)];
+      ASSERT_EQ(std::memcmp(&x.value, &want, 10), 0)
+          << "program " << n << " variable " << k << ": " << double(x.value) << " against " << double(want);
+      if (x.isWhole) {
+        ++integral;
+        ASSERT_EQ(static_cast<long double>(x.whole), x.value) << "program " << n;
+        ASSERT_FALSE(x.whole == 0 && std::signbit(x.value)) << "program " << n;
+      } else {
+        int64_t w;
+        ASSERT_FALSE(whole_of(x.value, w)) << "program " << n << ": a whole number without its integer";
+      }
+    }
+  }
+  EXPECT_GT(compared, 450);
+  EXPECT_GT(integral, 600);  // the integer forms were in use
+}
+
+TEST(WholeOf, ExactlyTheIntegersOfSixtyFourBitsWithoutNegativeZero) {
+  int64_t w = 7;
+  EXPECT_TRUE(whole_of(0.0L, w) && w == 0);
+  EXPECT_FALSE(whole_of(-0.0L, w));
+  EXPECT_TRUE(whole_of(-3.0L, w) && w == -3);
+  EXPECT_FALSE(whole_of(0.5L, w));
+  EXPECT_FALSE(whole_of(9007199254740992.5L, w));
+  EXPECT_TRUE(whole_of(9007199254740993.0L, w) && w == 9007199254740993LL);  // beyond double
+  EXPECT_TRUE(whole_of(-0x1p63L, w) && w == INT64_MIN);
+  EXPECT_FALSE(whole_of(0x1p63L, w));
+  EXPECT_TRUE(whole_of(0x1p63L - 1, w) && w == INT64_MAX);
+  EXPECT_FALSE(whole_of(std::numeric_limits<long double>::infinity(), w));
+  EXPECT_FALSE(whole_of(std::numeric_limits<long double>::quiet_NaN(), w));
 }
