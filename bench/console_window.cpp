@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
   window.resize(1600, 1000);
   window.show();
   QApplication::processEvents();
-  window.openProgramLines({u"FOR I = 1 TO " + velmora::int16(lines) + u" DO ??I; ??CRLF; END"});
+  window.openProgramLines({u"FOR I = 1 TO " + velmora::text::int16(lines) + u" DO ??I; ??CRLF; END"});
   if (window.compileActive() < 0) return 1;
   QElapsedTimer timer;
   timer.start();

@@ -19,7 +19,7 @@ Lines counting_loop(long n) {
       u"098 xFJMP 2",        u"003 + ∇ S ∇ I",    u"022 ∇ S =",       u"003 + ∇ I Δ 1",
       u"022 ∇ I =",          u"099 xJMP 1",       u"L_2 FOR"};
   Lines lines;
-  lines.push_back(u"00001 005 Δ " + int16(n));
+  lines.push_back(u"00001 005 Δ " + text::int16(n));
   lines.push_back(u"00001 022 ∇ N =");
   for (const char16_t *text : body) lines.push_back(u"00002 " + u16(text));
   return lines;

@@ -114,7 +114,7 @@ void start_watchdog(double timeoutSeconds) {
 }
 
 std::string out_text(u16view text) {
-  std::string s = to_utf8(text);
+  std::string s = text::to_utf8(text);
   std::string clean;
   clean.reserve(s.size());
   for (char c : s)
@@ -135,8 +135,8 @@ class HeadlessUi : public UserInterface {
     u16 t = text;
     for (char16_t &c : t)
       if (c == u'\r') c = u'\n';
-    if (!title.empty()) std::fprintf(stderr, "[%s] ", to_utf8(title).c_str());
-    std::fprintf(stderr, "%s\n", to_utf8(t).c_str());
+    if (!title.empty()) std::fprintf(stderr, "[%s] ", text::to_utf8(title).c_str());
+    std::fprintf(stderr, "%s\n", text::to_utf8(t).c_str());
   }
   bool askYesNo(const u16 &text, const u16 &title) override {
     message(text + u" -> Yes", title);
@@ -200,12 +200,12 @@ class HeadlessUi : public UserInterface {
       text.clear();
     }
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    line = from_utf8(text);
+    line = text::from_utf8(text);
     return InputMode::Immediate;
   }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
     for (const auto &[label, value] : rows)
-      std::fprintf(stderr, "%s%s\n", to_utf8(label).c_str(), out_text(value).c_str());
+      std::fprintf(stderr, "%s%s\n", text::to_utf8(label).c_str(), out_text(value).c_str());
   }
 };
 
@@ -274,7 +274,7 @@ int main(int argc, char **argv) {
     } else if (arg == "--listing") {
       listing = true;
     } else if (arg == "--common-errors") {
-      std::fputs(to_utf8(compiler::common_errors_markdown(Language::builtin())).c_str(), stdout);
+      std::fputs(text::to_utf8(compiler::common_errors_markdown(language::Language::builtin())).c_str(), stdout);
       return 0;
     } else if (arg == "--final-console") {
       finalConsole = true;
@@ -298,7 +298,7 @@ int main(int argc, char **argv) {
   ui.streaming = !finalConsole;
   ui.noInput = noInput;
   ui.timeoutSeconds = timeout;
-  Environment env(resolve_home(home), ui);
+  Environment env(text::resolve_home(home), ui);
   env.setCanvas(&canvases);
   ui.env = &env;
   env.setUnattended(permits);
@@ -319,14 +319,14 @@ int main(int argc, char **argv) {
   if (tokens) {
     for (int tab : tabsOfFiles) {
       compiler::TokenStream s = env.compileDriver.tokenize(tab, true);
-      std::printf("# tokens of %s\n", to_utf8(env.tabs.tab(tab).caption).c_str());
-      for (const u16 &t : s.tokens) std::printf("%s\n", to_utf8(t).c_str());
+      std::printf("# tokens of %s\n", text::to_utf8(env.tabs.tab(tab).caption).c_str());
+      for (const u16 &t : s.tokens) std::printf("%s\n", text::to_utf8(t).c_str());
       std::printf("# user symbols\n");
-      for (const u16 &n : s.userSymbols) std::printf("%s\n", to_utf8(n).c_str());
+      for (const u16 &n : s.userSymbols) std::printf("%s\n", text::to_utf8(n).c_str());
       std::printf("# shared names\n");
-      for (const u16 &n : s.sharedNames) std::printf("%s\n", to_utf8(n).c_str());
+      for (const u16 &n : s.sharedNames) std::printf("%s\n", text::to_utf8(n).c_str());
       std::printf("# function names\n");
-      for (const u16 &n : s.functionNames) std::printf("%s\n", to_utf8(n).c_str());
+      for (const u16 &n : s.functionNames) std::printf("%s\n", text::to_utf8(n).c_str());
     }
     return 0;
   }
@@ -342,10 +342,10 @@ int main(int argc, char **argv) {
       std::string place = files[f] + ":";
       if (d.line >= 0) place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
       std::fprintf(stderr, "%s %s%s\n", place.c_str(), d.note ? "注意: " : "",
-                   to_utf8(compiler::explanation_text(d)).c_str());
+                   text::to_utf8(compiler::explanation_text(d)).c_str());
     }
     if (tcode) {
-      for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", text::to_utf8(line).c_str());
       if (slot < 0) return 2;
       continue;
     }
@@ -355,7 +355,7 @@ int main(int argc, char **argv) {
   if (tcode) return 0;
   if (listing) {
     for (int slot : filledSlots)
-      for (const u16 &line : env.slotListing(slot)) std::printf("%s\n", to_utf8(line).c_str());
+      for (const u16 &line : env.slotListing(slot)) std::printf("%s\n", text::to_utf8(line).c_str());
     return 0;
   }
 
@@ -375,7 +375,7 @@ int main(int argc, char **argv) {
     std::vector<std::string> inForce;
     if (!c.writeOutside || !c.readOutside)
       inForce.push_back(std::string("files opened beneath ") + c.data.string() +
-                        (kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
+                        (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
     for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
     if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
     if (verbose) {

@@ -137,18 +137,18 @@ u16 fill(const char16_t *text, const Diagnosis &d) {
 struct Stream {
   const DiagnosisInput &in;
   int size() const { return int(in.tokens.size()); }
-  u16 type(int i) const { return i >= 0 && i < size() ? u16(field(in.tokens[std::size_t(i)], 1)) : u16(); }
+  u16 type(int i) const { return i >= 0 && i < size() ? u16(text::field(in.tokens[std::size_t(i)], 1)) : u16(); }
   // The token as written: its text, or the word itself for keyword tokens.
   u16 word(int i) const {
     if (i < 0 || i >= size()) return {};
     const u16 &t = in.tokens[std::size_t(i)];
-    u16view f2 = field(t, 2);
+    u16view f2 = text::field(t, 2);
     if (f2.empty()) return type(i);
     return t.substr(std::size_t(f2.data() - t.data()));
   }
   int line(int i) const {
     int n = -1;
-    if (i >= 0 && i < size()) parse_int(field(in.tokens[std::size_t(i)], 0), n);
+    if (i >= 0 && i < size()) text::parse_int(text::field(in.tokens[std::size_t(i)], 0), n);
     return n;
   }
   int column(int i) const {
@@ -400,8 +400,8 @@ u16 explanation_text(const Diagnosis &d) {
 u16 explanation_line(const Diagnosis &d) {
   u16 place;
   if (d.line >= 0) {
-    place = u"行 " + int16(d.line);
-    if (d.column >= 0) place += u"（" + int16(d.column + 1) + u" 文字目）";
+    place = u"行 " + text::int16(d.line);
+    if (d.column >= 0) place += u"（" + text::int16(d.column + 1) + u" 文字目）";
     place += u": ";
   }
   return place + (d.note ? u"注意: " : u"") + explanation_text(d);
@@ -414,7 +414,7 @@ struct SilentHost : CompileHost {
 };
 
 // The finding the compiler gives for a row's example, when it is that row's.
-std::optional<Diagnosis> example_finding(const Language &language, const ExplanationRow &row) {
+std::optional<Diagnosis> example_finding(const language::Language &language, const ExplanationRow &row) {
   Lines lines(1);
   for (const char16_t *c = row.example; *c; ++c) {
     if (*c == u'\n') lines.emplace_back();
@@ -432,7 +432,7 @@ std::optional<Diagnosis> example_finding(const Language &language, const Explana
 
 }  // namespace
 
-u16 common_errors_markdown(const Language &language) {
+u16 common_errors_markdown(const language::Language &language) {
   u16 out = u"## よくあるエラー\n\n";
   out += u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
          u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
@@ -451,7 +451,7 @@ u16 common_errors_markdown(const Language &language) {
     out += u"\n\n";
     if (std::optional<Diagnosis> found = example_finding(language, row)) {
       u16 place;
-      if (found->line >= 0) place = int16(found->line + 1) + u" 行 " + int16(found->column + 1) + u" 文字目: ";
+      if (found->line >= 0) place = text::int16(found->line + 1) + u" 行 " + text::int16(found->column + 1) + u" 文字目: ";
       out += place + (found->note ? u"注意: " : u"") + explanation_text(*found) + u"\n";
       continue;
     }

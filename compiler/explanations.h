@@ -78,7 +78,7 @@ u16 explanation_line(const Diagnosis &d);
 // The section "よくあるエラー" of the language guide (Markdown), from the
 // table: each example compiled with the language given, with the text it
 // gets.
-u16 common_errors_markdown(const Language &language);
+u16 common_errors_markdown(const language::Language &language);
 
 // What stopped a compile, in the compiler's terms.
 struct RawFailure {
@@ -91,7 +91,7 @@ struct RawFailure {
 struct DiagnosisInput {
   const Lines &tokens;             // the token stream as compiled
   const std::vector<int> &columns;  // per token its column (may be empty)
-  const LanguageTables &tables;
+  const language::LanguageTables &tables;
   RawFailure failure;
   std::vector<int> openBlocks;     // head tokens of blocks still open at the end, outermost first
   bool statementLeftOpen = false;  // the last statement's line never came out (no ";")

@@ -9,7 +9,7 @@ namespace velmora::compiler {
 
 namespace {
 
-u16 type_of(u16view token) { return u16(field(token, 0)); }
+u16 type_of(u16view token) { return u16(text::field(token, 0)); }
 
 bool is_binary(u16view op) { return op == u"+" || op == u"-" || op == u"*" || op == u"/" || op == u"^"; }
 
@@ -26,7 +26,7 @@ bool is_operand_class(u16view type) {
 
 // "- operand" folded into the operand.
 u16 negated(const u16 &token) {
-  u16view type = field(token, 0);
+  u16view type = text::field(token, 0);
   u16 rest = token.substr(std::min(token.size(), type.size() + 1));
   if (type == u"Δ") return u"xN " + rest;
   if (type == u"xN") return u"Δ " + rest;
@@ -96,7 +96,7 @@ bool StatementCompiler::stackToken(const u16 &token, bool &expectOperand) {
     if (!expectOperand) return false;
     if (functionLevel_ + 1 >= kFunctionLevels) return false;
     ++functionLevel_;
-    ops_.push_back(type == u"xMATH" ? u16(field(token, 1)) : type);
+    ops_.push_back(type == u"xMATH" ? u16(text::field(token, 1)) : type);
     operandsAtFunction_.push_back(operands_.size());
     return true;
   }
@@ -157,7 +157,7 @@ bool StatementCompiler::Eval_MathExpress(u16 first) {
     }
     if (!stackToken(t, expectOperand)) {
       if (functionLevel_ + 1 >= kFunctionLevels) {
-        mathError(u'$', u"数学関数の入れ子は " + int16(kFunctionLevels) + u" 段までです");
+        mathError(u'$', u"数学関数の入れ子は " + text::int16(kFunctionLevels) + u" 段までです");
         stop_ = true;
       }
       return false;

@@ -23,9 +23,9 @@ bool is_deferred_code(u16view code) {
 
 // The number after "L_" in the first item of a label-stack entry; 0 if none.
 int label_number(u16view entry) {
-  u16view first = field(entry, 0);
+  u16view first = text::field(entry, 0);
   int n = 0;
-  if (first.substr(0, 2) != u"L_" || !parse_int(first.substr(2), n)) return 0;
+  if (first.substr(0, 2) != u"L_" || !text::parse_int(first.substr(2), n)) return 0;
   return n;
 }
 
@@ -56,15 +56,15 @@ void StatementCompiler::Gen_TCode(const u16 &head) {
   tokenBuffer_.clear();
   const u16 code = ruleCode_;
   int numeric = -1;
-  parse_int(code, numeric);
+  text::parse_int(code, numeric);
   if (numeric >= 0 && engine::has_flag(numeric, engine::ifOperatorFirst)) {
-    std::vector<u16view> f = split_fields(t);
+    std::vector<u16view> f = text::split_fields(t);
     auto item = [&](std::size_t n) { return n < f.size() ? u16(f[n]) : u16(); };
     t = u" " + item(2) + u" " + item(0) + u" " + item(1) + u" " + item(3) + u" " + item(4);
   }
   if (t.empty() || t == u";" || (code == code_text(engine::opVECTOR_COMPONENT_SET) && t == u",")) return;
   prefix_ = u16(5 - std::min<std::size_t>(5, prevLine_.size()), u'0') + prevLine_ + u" ";
-  u16view first = field(t, 0);
+  u16view first = text::field(t, 0);
   for (const u16 &command : tables_.commands) {
     if (contains(first, command)) {
       Gen_ThisCode(code + u" " + t);
@@ -77,7 +77,7 @@ void StatementCompiler::Gen_TCode(const u16 &head) {
     const u16 &setWord = rules_.vectorSetWord();
     if (contains(t, setWord) && contains(t, u"xVECTVAR") && contains(t, u"=")) {
       vectorSet_ = true;
-      vectorName_ = u16(field(t, 2));
+      vectorName_ = u16(text::field(t, 2));
     }
     return;
   }
@@ -92,7 +92,7 @@ void StatementCompiler::emitLine(u16view code, u16view items) {
 }
 
 void StatementCompiler::Gen_ThisCode(const u16 &text) {
-  if (!assignDeferred_ && is_deferred_code(field(text, 0))) {
+  if (!assignDeferred_ && is_deferred_code(text::field(text, 0))) {
     assignDeferred_ = true;
     paramCounter_ = 0;
     labelStack_.push_back(text);
@@ -103,12 +103,12 @@ void StatementCompiler::Gen_ThisCode(const u16 &text) {
 
 bool StatementCompiler::Generate_TransferLogic(const u16 &t, const u16 &head) {
   if (holds_string(t)) return false;
-  std::vector<u16view> items = split_fields(t);
+  std::vector<u16view> items = text::split_fields(t);
   u16view first = items.empty() ? u16view() : items[0];
   if (first == u"+" || first == u"-" || first == u"*" || first == u"/") return false;
   bool flow = false;
   const Lines &keywords = rules_.keywords();
-  for (std::size_t k = 0; k < keywords.size() && k < std::size_t(CodeGenRules::kMaxKeywords) && !flow; ++k) {
+  for (std::size_t k = 0; k < keywords.size() && k < std::size_t(language::CodeGenRules::kMaxKeywords) && !flow; ++k) {
     const u16 &kw = keywords[k];
     if (!contains(t, kw)) continue;
     bool inName = false;
@@ -118,7 +118,7 @@ bool StatementCompiler::Generate_TransferLogic(const u16 &t, const u16 &head) {
     if (!inName) flow = true;
   }
   if (!flow) return false;
-  for (int r = 0; r < CodeGenRules::kUsableRows; ++r) {
+  for (int r = 0; r < language::CodeGenRules::kUsableRows; ++r) {
     if (rules_.cell(r, 0) != u"*TKBUF=)" || !contains(t, rules_.cell(r, 1))) continue;
     runBlock(r + 1, t, head);
     return true;
@@ -127,18 +127,18 @@ bool StatementCompiler::Generate_TransferLogic(const u16 &t, const u16 &head) {
 }
 
 void StatementCompiler::runBlock(int row, const u16 &t, const u16 &head) {
-  std::vector<u16view> items = split_fields(t);
+  std::vector<u16view> items = text::split_fields(t);
   auto buffer_item = [&](int n) { return n >= 0 && n < int(items.size()) ? u16(items[std::size_t(n)]) : u16(); };
   int kept = 0;
-  for (; row < CodeGenRules::kUsableRows; ++row) {
-    const CodeGenRules::Row &cells = rules_.row(row);
+  for (; row < language::CodeGenRules::kUsableRows; ++row) {
+    const language::CodeGenRules::Row &cells = rules_.row(row);
     const u16 &directive = cells[0];
     if (directive.empty()) continue;
     if (directive == u"*HT") {
       if (cells[1] == head) {
         ++row;  // the "[" line; the rows inside run as part of the block
       } else {
-        while (row < CodeGenRules::kUsableRows - 1 && rules_.cell(row, 0) != u"]") ++row;
+        while (row < language::CodeGenRules::kUsableRows - 1 && rules_.cell(row, 0) != u"]") ++row;
       }
       continue;
     }
@@ -151,29 +151,29 @@ void StatementCompiler::runBlock(int row, const u16 &t, const u16 &head) {
       text += x;
       joinNext = false;
     };
-    for (int c = 1; c < CodeGenRules::kCells; ++c) {
+    for (int c = 1; c < language::CodeGenRules::kCells; ++c) {
       const u16 &item = cells[std::size_t(c)];
       if (item.empty()) break;
       int n = 0;
-      if (item[0] == u'%' && parse_int(u16view(item).substr(1), n)) {
+      if (item[0] == u'%' && text::parse_int(u16view(item).substr(1), n)) {
         append(buffer_item(n));
       } else if (contains(item, u"*NS")) {
         joinNext = true;
       } else if (contains(item, u"*LC+")) {
-        parse_int(u16view(item).substr(item.find(u"*LC+") + 4), n);
-        append(int16(labelCounter_ + n));
+        text::parse_int(u16view(item).substr(item.find(u"*LC+") + 4), n);
+        append(text::int16(labelCounter_ + n));
       } else if (contains(item, u"*FL+")) {
-        if (andCount_ == 1 && parse_int(u16view(item).substr(item.find(u"*FL+") + 4), n))
+        if (andCount_ == 1 && text::parse_int(u16view(item).substr(item.find(u"*FL+") + 4), n))
           falseLabel_ = labelCounter_ + n;
       } else if (contains(item, u"*FL")) {
         if (andCount_ == 1) ++falseLabel_;
-        append(int16(falseLabel_));
+        append(text::int16(falseLabel_));
       } else if (contains(item, u"*TL+")) {
-        if (orCount_ == 1 && parse_int(u16view(item).substr(item.find(u"*TL+") + 4), n))
+        if (orCount_ == 1 && text::parse_int(u16view(item).substr(item.find(u"*TL+") + 4), n))
           trueLabel_ = labelCounter_ + n;
       } else if (contains(item, u"*TL")) {
         if (orCount_ == 1) ++trueLabel_;
-        append(int16(trueLabel_));
+        append(text::int16(trueLabel_));
       } else if (contains(item, u"*NLN")) {
         int bestIndex = -1, bestNumber = -1;
         for (int w = 1; w <= 3; ++w) {
@@ -186,9 +186,9 @@ void StatementCompiler::runBlock(int row, const u16 &t, const u16 &head) {
           }
         }
         kept = bestNumber;
-        append(int16(kept));
+        append(text::int16(kept));
       } else if (contains(item, u"*LN")) {
-        append(int16(kept));
+        append(text::int16(kept));
       } else if (item[0] == u'*') {
         // other parameter words act only through their side effects
       } else {
@@ -213,7 +213,7 @@ void StatementCompiler::runBlock(int row, const u16 &t, const u16 &head) {
 
 void StatementCompiler::Push_LABEL(const u16 &owner) {
   ++labelCounter_;
-  labelStack_.push_back(u"L_" + int16(labelCounter_) + u" " + owner);
+  labelStack_.push_back(u"L_" + text::int16(labelCounter_) + u" " + owner);
 }
 
 void StatementCompiler::Pop_LABEL_Gen() {
@@ -232,7 +232,7 @@ int StatementCompiler::Pop_Gen_LABEL_GetNumber() {
 
 std::pair<int, int> StatementCompiler::FindNearestLABEL_GetNumber(u16view owner) const {
   for (int i = int(labelStack_.size()) - 1; i >= 0; --i)
-    if (field(labelStack_[std::size_t(i)], 1) == owner)
+    if (text::field(labelStack_[std::size_t(i)], 1) == owner)
       return {i, label_number(labelStack_[std::size_t(i)])};
   return {-1, -1};
 }
@@ -243,14 +243,14 @@ void StatementCompiler::Swap_Last_Tcode() {
 }
 
 void StatementCompiler::Gen_True_Label() {
-  if (trueLabel_ != 0) Gen_ThisCode(u"L_" + int16(trueLabel_));
+  if (trueLabel_ != 0) Gen_ThisCode(u"L_" + text::int16(trueLabel_));
   orCount_ = 0;
   trueLabel_ = 0;
 }
 
 void StatementCompiler::Push_Flow_Control_Terminator(u16view type) {
   const auto &pairs = rules_.pairs();
-  for (std::size_t i = 0; i < pairs.size() && i < std::size_t(CodeGenRules::kMaxPairs); ++i)
+  for (std::size_t i = 0; i < pairs.size() && i < std::size_t(language::CodeGenRules::kMaxPairs); ++i)
     if (pairs[i].head == type) {
       termStack_.push_back(pairs[i].head + u" " + pairs[i].terminator);
       blockStarts_.push_back(cursor_);

@@ -14,13 +14,13 @@ u16 without_line(const u16 &line) {
   return blank == u16::npos ? u16() : line.substr(blank + 1);
 }
 
-u16 line_of(const u16 &line) { return u16(field(line, 0)); }
+u16 line_of(const u16 &line) { return u16(text::field(line, 0)); }
 
-u16 type_of(u16view token) { return u16(field(token, 0)); }
+u16 type_of(u16view token) { return u16(text::field(token, 0)); }
 
 }  // namespace
 
-StatementCompiler::StatementCompiler(const Language &language, CompileHost &host)
+StatementCompiler::StatementCompiler(const language::Language &language, CompileHost &host)
     : lang_(language), tables_(language.tables), rules_(language.rules), host_(host) {}
 
 // ----- token cursor
@@ -141,7 +141,7 @@ bool StatementCompiler::Find_First_SubState(u16view type) {
 
 bool StatementCompiler::isExpTermination(u16view type) const {
   if (termStack_.empty()) return type == u";";
-  return type == field(termStack_.back(), 1);
+  return type == text::field(termStack_.back(), 1);
 }
 
 void StatementCompiler::compileStop() {
@@ -345,8 +345,8 @@ bool StatementCompiler::expressionList(u16 u, char16_t statementGroup) {
     if (next == u";" || next == u">") {
       if (vectorSet_) emitLine(code_text(engine::opVECTOR_COMPONENT_SET), u"xVECTCO " + vectorName_ + u" 1 =");
       if (paramCounter_ > 0) {
-        emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(paramCounter_));
-        emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(-(paramCounter_ + 1)));
+        emitLine(code_text(engine::opPARAMETER), u"xPR " + text::int16(paramCounter_));
+        emitLine(code_text(engine::opPARAMETER), u"xPR " + text::int16(-(paramCounter_ + 1)));
         paramCounter_ = 0;
       }
       emitDeferred();
@@ -356,7 +356,7 @@ bool StatementCompiler::expressionList(u16 u, char16_t statementGroup) {
       return true;
     }
     if (next == u",") {
-      emitLine(code_text(engine::opPARAMETER), u"xPR " + int16(paramCounter_));
+      emitLine(code_text(engine::opPARAMETER), u"xPR " + text::int16(paramCounter_));
       ++paramCounter_;
       NextToken();
       u = NextToken();
@@ -374,7 +374,7 @@ bool StatementCompiler::closeBlock() {
   u16 entry = termStack_.back();
   termStack_.pop_back();
   if (!blockStarts_.empty()) blockStarts_.pop_back();
-  u16 head(field(entry, 0)), terminator(field(entry, 1));
+  u16 head(text::field(entry, 0)), terminator(text::field(entry, 1));
   const u16 &endWord = rules_.endFunctionWord();
   if (endWord.empty() || terminator.find(endWord) == u16::npos) {
     AppendToBuffer(code_text(engine::opBLOCK_CLOSE) + u" " + terminator);
@@ -400,14 +400,14 @@ bool StatementCompiler::parenthesesBalanced() {
   int depth = 0;
   int open = -1;
   auto fail = [&](int index, const u16 &token) {
-    curLine_ = u16(field(tokens_[std::size_t(index)], 0));
+    curLine_ = u16(text::field(tokens_[std::size_t(index)], 0));
     recordFailure(token == u"(" ? RawFailure::Kind::OpenParenthesis : RawFailure::Kind::StrayParenthesis, u'$',
                   index);
     syntaxError(u'$', token);
     return false;
   };
   for (int i = 0; i < int(tokens_.size()); ++i) {
-    u16view type = field(tokens_[std::size_t(i)], 1);
+    u16view type = text::field(tokens_[std::size_t(i)], 1);
     if (type == u"(") {
       if (depth++ == 0) open = i;
     } else if (type == u")") {

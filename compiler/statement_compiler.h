@@ -31,7 +31,7 @@ class StatementCompiler {
  public:
   static constexpr int kFunctionLevels = 101;
 
-  StatementCompiler(const Language &language, CompileHost &host);
+  StatementCompiler(const language::Language &language, CompileHost &host);
 
   // Start_Compile and Compile_UserProgram over a token stream: resets the
   // compile state, runs the statement loop and reports leftover labels.
@@ -59,9 +59,9 @@ class StatementCompiler {
   bool stepMode = false;
 
  private:
-  const Language &lang_;
-  const LanguageTables &tables_;
-  const CodeGenRules &rules_;
+  const language::Language &lang_;
+  const language::LanguageTables &tables_;
+  const language::CodeGenRules &rules_;
   CompileHost &host_;
 
   // ----- token cursor

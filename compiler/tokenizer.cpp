@@ -17,7 +17,7 @@ char16_t upper(char16_t c) {
   return c;
 }
 
-bool is_upper_ident(char16_t c) { return (c >= u'A' && c <= u'Z') || c == u'_' || is_ascii_digit(c); }
+bool is_upper_ident(char16_t c) { return (c >= u'A' && c <= u'Z') || c == u'_' || text::is_ascii_digit(c); }
 
 struct Tok {
   int line;
@@ -135,10 +135,10 @@ class PieceSplitter {
 
 }  // namespace
 
-u16 GetToken(std::size_t n, u16view line) { return u16(field(line, n)); }
-u16 token_type(u16view line) { return u16(field(line, 1)); }
+u16 GetToken(std::size_t n, u16view line) { return u16(text::field(line, n)); }
+u16 token_type(u16view line) { return u16(text::field(line, 1)); }
 
-bool is_AlphaNum(char16_t ch) { return is_ascii_digit(ch) || is_ascii_alpha(ch) || ch == u'_'; }
+bool is_AlphaNum(char16_t ch) { return text::is_ascii_digit(ch) || text::is_ascii_alpha(ch) || ch == u'_'; }
 
 bool IsVarNameChars(u16view text) {
   if (text.empty()) return false;
@@ -148,7 +148,7 @@ bool IsVarNameChars(u16view text) {
   return true;
 }
 
-Tokenizer::Tokenizer(const Language &language) : lang_(language), keywordsByFirst_(65536) {
+Tokenizer::Tokenizer(const language::Language &language) : lang_(language), keywordsByFirst_(65536) {
   const Lines &kw = lang_.tables.keywords;
   for (int i = int(kw.size()) - 1; i >= 0; --i)
     if (!kw[std::size_t(i)].empty()) keywordsByFirst_[kw[std::size_t(i)][0]].push_back(i);
@@ -176,14 +176,14 @@ int Tokenizer::columnAt(u16view text) const {
 }
 
 void Tokenizer::emitToken(int line, int column, u16view type, u16view text) {
-  u16 t = int16(line) + u" " + u16(type);
+  u16 t = text::int16(line) + u" " + u16(type);
   if (!text.empty()) t += u" " + u16(text);
   out_->tokens.push_back(std::move(t));
   out_->columns.push_back(column);
 }
 
 void Tokenizer::RecogniseToken(int line, u16view text) {
-  const LanguageTables &tables = lang_.tables;
+  const language::LanguageTables &tables = lang_.tables;
   while (!text.empty()) {
     // 1. The longest keyword at the start.
     bool done = false;
@@ -210,7 +210,7 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     for (auto it = symbolsByFirst_[text[0]].rbegin(); it != symbolsByFirst_[text[0]].rend(); ++it) {
       const u16 &s = out_->userSymbols[std::size_t(*it)];
       if (text.substr(0, s.size()) != s) continue;
-      if (s.size() < text.size() && !is_ascii_digit(text[s.size()]) && is_upper_ident(text[s.size()])) {
+      if (s.size() < text.size() && !text::is_ascii_digit(text[s.size()]) && is_upper_ident(text[s.size()])) {
         std::size_t end = s.size();
         while (end < text.size() && is_upper_ident(text[end])) ++end;
         extended = u16(text.substr(0, end));
@@ -234,7 +234,7 @@ void Tokenizer::RecogniseToken(int line, u16view text) {
     }
     // 3. A number: digits and points.
     std::size_t n = 0;
-    while (n < text.size() && (is_ascii_digit(text[n]) || text[n] == u'.')) ++n;
+    while (n < text.size() && (text::is_ascii_digit(text[n]) || text[n] == u'.')) ++n;
     if (n > 0) {
       emitToken(line, columnAt(text), u"Δ", text.substr(0, n));
       text.remove_prefix(n);
@@ -273,14 +273,14 @@ void Tokenizer::Process_SingleLine(int line, const Lines &pieces, const std::vec
       continue;
     }
     if (piece.find_first_not_of(u' ') == u16view::npos) {
-      if (spacing) emitToken(line, columnAt(piece), u"ψ", int16(long(piece.size())));
+      if (spacing) emitToken(line, columnAt(piece), u"ψ", text::int16(long(piece.size())));
       continue;
     }
     std::size_t i = 0;
     while (i < piece.size()) {
       std::size_t start = i;
       while (i < piece.size() && piece[i] == u' ') ++i;
-      if (spacing && i > start) emitToken(line, columnAt(piece.substr(start)), u"ψ", int16(long(i - start)));
+      if (spacing && i > start) emitToken(line, columnAt(piece.substr(start)), u"ψ", text::int16(long(i - start)));
       if (i >= piece.size()) break;
       std::size_t end = i;
       while (end < piece.size() && piece[end] != u' ') ++end;
@@ -347,7 +347,7 @@ void add_unique(Lines &list, const u16 &name) {
 }
 
 Tok parse_token(const u16 &line) {
-  std::vector<u16view> f = split_fields(line);
+  std::vector<u16view> f = text::split_fields(line);
   Tok t{0, u16(), u16()};
   if (!f.empty()) {
     long n = 0;
@@ -372,7 +372,7 @@ void Tokenizer::ModifyTokenStreamMOre() {
     toks.push_back(parse_token(out_->tokens[i]));
     if (i < out_->columns.size()) toks.back().column = out_->columns[i];
   }
-  const CodeGenRules &rules = lang_.rules;
+  const language::CodeGenRules &rules = lang_.rules;
   Lines &symbols = out_->userSymbols;
   auto drop_symbol = [&](const u16 &name) {
     remove_name(symbols, name);
@@ -437,7 +437,7 @@ void Tokenizer::RemoveLocalVariables() {
 }
 
 TokenStream Tokenizer::Make_Token_From_Text(const Lines &text, const TokenizeOptions &options,
-                                            const MessageSink &sink) {
+                                            const language::MessageSink &sink) {
   TokenStream stream;
   out_ = &stream;
   opt_ = &options;

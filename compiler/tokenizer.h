@@ -36,14 +36,14 @@ bool is_AlphaNum(char16_t ch);
 
 class Tokenizer {
  public:
-  explicit Tokenizer(const Language &language);
+  explicit Tokenizer(const language::Language &language);
 
   // Tokenises all lines of a tab. Errors are reported through the sink.
   TokenStream Make_Token_From_Text(const Lines &text, const TokenizeOptions &options,
-                                   const MessageSink &sink);
+                                   const language::MessageSink &sink);
 
  private:
-  const Language &lang_;
+  const language::Language &lang_;
   // Keyword list positions by first character, last line first, so that the
   // longest keyword at a position is tried first.
   std::vector<std::vector<int>> keywordsByFirst_;

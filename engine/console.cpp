@@ -14,7 +14,7 @@ namespace {
 
 void new_line(Machine &e) { e.console.addLine(u"\r"); }
 
-void op_console_command(Machine &e, TTaskInfo &, const TPEXE &r) {  // 751
+void op_console_command(Machine &e, TTaskInfo &, const TPEXE &r) {
   const u16 &word = r.Param[1];
   if (word == u"OPEN") e.console.reset();
   else if (word == u"CRLF" || word == u"/") new_line(e);
@@ -48,21 +48,21 @@ void print_value(Machine &e, TTaskInfo &t, const TPEXE &r, NumberText text) {
   }
 }
 
-void op_console_value(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 752
+void op_console_value(Machine &e, TTaskInfo &t, const TPEXE &r) {
   print_value(e, t, r, [](long double v) { return general_number(v); });
 }
 
-void op_console_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 763
+void op_console_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 fmt = e.str(r, 3);
   if (e.errorFlag) return;
   print_value(e, t, r, [&](long double v) { return format_picture(v, fmt); });
 }
 
-void op_console_string(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(t.STR_WORK); }  // 760
+void op_console_string(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(t.STR_WORK); }
 
-void op_console_work(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(general_number(t.WORK)); }  // 761
+void op_console_work(Machine &e, TTaskInfo &t, const TPEXE &) { e.console.append(general_number(t.WORK)); }
 
-void op_console_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 759
+void op_console_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!r.Param[2].empty()) {
     // With a list operand: its list get first.
     int idx = e.varOf(r, 2);
@@ -73,14 +73,14 @@ void op_console_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 759
   for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
 }
 
-void op_console_echo(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 755
+void op_console_echo(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!is_number_class(r.Param[1])) return;
   long double code = std::nearbyint(e.num(t, r, 1));
   if (e.errorFlag || code < 0 || code > 0xFFFF) return;
   e.console.append(u16(1, char16_t(code)));
 }
 
-void op_console_text(Machine &e, TTaskInfo &t, const TPEXE &) {  // 368
+void op_console_text(Machine &e, TTaskInfo &t, const TPEXE &) {
   begin_list(t);
   t.LIST_WORK.append(LineList(e.console.lines()));
   finish_list(t);
@@ -89,7 +89,7 @@ void op_console_text(Machine &e, TTaskInfo &t, const TPEXE &) {  // 368
 // GETS: one line of keyboard input into the string variable. While the host
 // has no line yet the task waits (as WAIT does, without a deadline) and the
 // instruction is taken again when the host releases it; the other tasks run on.
-void op_console_gets(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 756
+void op_console_gets(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!e.host) return;
   u16 line;
   switch (e.host->Console_Gets(e.current, line)) {

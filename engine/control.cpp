@@ -31,7 +31,7 @@ void op_call(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int position = r.label == -2 ? e.findFunction(u"F_" + r.Param[1]) : r.label;
   if (position < 0) return e.runtimeError(u"＊ 関数ラベル不明エラー ＊");
   if (t.STACKP >= kCallStack - 1)
-    return e.runtimeError(u"＊ 関数呼び出しの入れ子が深すぎます（最大 " + int16(kCallStack) +
+    return e.runtimeError(u"＊ 関数呼び出しの入れ子が深すぎます（最大 " + text::int16(kCallStack) +
                           u"） ＊");
   ++t.STACKP;
   e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;

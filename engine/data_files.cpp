@@ -90,10 +90,10 @@ std::optional<Spot> spot_of(Machine &e, const fs::path &path, bool write, u16vie
   bool confined = write ? e.writeConfined() : e.readConfined();
   if (!confined) return Spot{AT_FDCWD, path.string(), false};
   if (e.dataFd >= 0) {
-    std::string rel = relative_to(path, e.dataDirectory, descriptor_path(e.dataFd));
+    std::string rel = relative_to(path, e.dataDirectory, text::descriptor_path(e.dataFd));
     if (!rel.empty()) return Spot{e.dataFd, rel, true};
   }
-  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, from_utf8(path.string())))
+  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, text::from_utf8(path.string())))
     return std::nullopt;
   return Spot{AT_FDCWD, path.string(), false};
 }
@@ -103,7 +103,7 @@ std::optional<Spot> spot_of(Machine &e, const fs::path &path, bool write, u16vie
 // true means go on with the path as it is.
 bool outside_after_escape(Machine &e, Spot &spot, const fs::path &path, bool write, u16view instruction, int error) {
   if (!spot.beneath || !escaped(error)) return false;
-  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, from_utf8(path.string())))
+  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, text::from_utf8(path.string())))
     return false;
   spot = Spot{AT_FDCWD, path.string(), false};
   return true;
@@ -113,7 +113,7 @@ bool outside_after_escape(Machine &e, Spot &spot, const fs::path &path, bool wri
 // files directly in it (settings, tables, lists), its PROG and recovery
 // copies. A directory handle that lies there is refused.
 bool own_directory(const Machine &e, int dirfd) {
-  std::string real = descriptor_path(dirfd);
+  std::string real = text::descriptor_path(dirfd);
   if (real.empty()) return true;
   fs::path dir(real);
   std::error_code ec;
@@ -133,7 +133,7 @@ bool own_directory(const Machine &e, int dirfd) {
 // The directory that holds a beneath spot and the leaf name, refusing the
 // program's own directory as outside (EXDEV).
 int parent_of(const Machine &e, const Spot &spot, std::string &leaf) {
-  Fd dir(open_parent_beneath(spot.base, spot.name, leaf));
+  Fd dir(text::open_parent_beneath(spot.base, spot.name, leaf));
   if (dir.get() < 0) return -1;
   if (own_directory(e, dir.get())) {
     errno = EXDEV;
@@ -148,11 +148,11 @@ int Machine::openForWriting(const fs::path &path, bool append, u16view instructi
   auto spot = spot_of(*this, path, true, instruction);
   if (!spot) return -1;
   for (;;) {
-    if (!spot->beneath) return open_regular_for_writing(AT_FDCWD, spot->name, append, false, false);
+    if (!spot->beneath) return text::open_regular_for_writing(AT_FDCWD, spot->name, append, false, false);
     std::string leaf;
     int fd = -1;
     if (Fd dir(parent_of(*this, *spot, leaf)); dir.get() >= 0)
-      fd = open_regular_for_writing(dir.get(), leaf, append, true, true);
+      fd = text::open_regular_for_writing(dir.get(), leaf, append, true, true);
     if (fd >= 0) return fd;
     int error = errno;
     if (!outside_after_escape(*this, *spot, path, true, instruction, error)) {
@@ -168,7 +168,7 @@ int Machine::openForReading(const fs::path &path, u16view instruction) {
   for (;;) {
     // O_NONBLOCK: a FIFO without a writer does not hold the run; it is
     // refused below as every file that is not a regular one.
-    int fd = spot->beneath ? open_beneath(spot->base, spot->name, O_RDONLY | O_NONBLOCK)
+    int fd = spot->beneath ? text::open_beneath(spot->base, spot->name, O_RDONLY | O_NONBLOCK)
                            : ::open(spot->name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
       struct stat st {};
@@ -213,7 +213,7 @@ bool Machine::replaceFile(const fs::path &path, std::string_view bytes, u16view 
   auto spot = spot_of(*this, path, true, instruction);
   if (!spot) return false;
   for (;;) {
-    if (!spot->beneath) return write_file_bytes(path, bytes);
+    if (!spot->beneath) return text::write_file_bytes(path, bytes);
     std::string leaf;
     bool ok = false;
     if (Fd dir(parent_of(*this, *spot, leaf)); dir.get() >= 0) {
@@ -221,7 +221,7 @@ bool Machine::replaceFile(const fs::path &path, std::string_view bytes, u16view 
       // directory: where it leads is outside as far as this run knows.
       struct stat st {};
       if (::fstatat(dir.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-      else ok = replace_file_at(dir.get(), leaf, bytes, true);
+      else ok = text::replace_file_at(dir.get(), leaf, bytes, true);
     }
     if (ok) return true;
     int error = errno;

@@ -13,7 +13,7 @@ namespace {
 
 int source_line(const TPEXE &r) {
   int n = -1;
-  return parse_int(r.Param[10], n) ? n : -1;
+  return text::parse_int(r.Param[10], n) ? n : -1;
 }
 
 bool valid_slot(int slot) { return slot >= 0 && slot < kSlots; }
@@ -63,9 +63,9 @@ int Engine::insertBreak(int slot, int sourceLine, int number) {
     if (source_line(records[pos]) != sourceLine) continue;
     if (records[pos].kind == opBREAKPOINT) return -1;  // already one here
     std::array<u16, 11> param{};
-    param[1] = int16(number);
+    param[1] = text::int16(number);
     const InstructionRow &row = *instruction_row(opBREAKPOINT);
-    param[std::size_t(row.markSlot)] = from_utf8(row.mark);
+    param[std::size_t(row.markSlot)] = text::from_utf8(row.mark);
     param[10] = records[pos].Param[10];
     m_->insertRecord(int(pos), listNo, opBREAKPOINT, param);
     m_->linkSlot(slot);

@@ -96,14 +96,14 @@ bool is_pop(const TPEXE &r, int k) {
 
 // ----- arithmetic
 
-void op_binary(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 003
+void op_binary(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   long double v;
   if (arithmetic(e, r.Param[1], r.arith, a, b, v)) t.WORK = v;
 }
 
-void op_step(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 100
+void op_step(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 4);
   // Two pops take the right operand first.
@@ -113,11 +113,11 @@ void op_step(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 100
   if (!e.errorFlag) e.push(t, t.WORK);
 }
 
-void op_negate(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = -e.num(t, r, 1); }  // 004
-void op_load(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = e.num(t, r, 1); }     // 005, 101
-void op_zero(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = 0; }                    // 006
+void op_negate(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = -e.num(t, r, 1); }
+void op_load(Machine &e, TTaskInfo &t, const TPEXE &r) { t.WORK = e.num(t, r, 1); }
+void op_zero(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = 0; }
 
-void op_truth_value(Machine &, TTaskInfo &t, const TPEXE &r) {  // 103
+void op_truth_value(Machine &, TTaskInfo &t, const TPEXE &r) {
   char16_t c = first_char(r.Param[1]);
   if (c == u'T') t.WORK = 1;
   else if (c == u'F') t.WORK = 0;
@@ -126,7 +126,7 @@ void op_truth_value(Machine &, TTaskInfo &t, const TPEXE &r) {  // 103
 // A value truncated to a 32-bit integer, wrapping as a machine word does.
 uint32_t word32(long double v) { return uint32_t(truncate_to_int64(v)); }
 
-void op_bits(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 015
+void op_bits(Machine &e, TTaskInfo &t, const TPEXE &r) {
   uint32_t a = word32(e.num(t, r, 2));
   uint32_t b = word32(e.num(t, r, 4));
   uint32_t v;
@@ -140,7 +140,7 @@ void op_bits(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 015
   t.WORK = int32_t(v);
 }
 
-void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 043
+void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int64_t a = truncate_to_int64(e.num(t, r, 1));
   int64_t b = truncate_to_int64(e.num(t, r, 3));
   if (b == 0) return calc_error(e, u"MOD", kDivByZero);
@@ -149,13 +149,13 @@ void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 043
   t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
-void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 044
+void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) {
   random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2))));
 }
 
 // ----- math functions
 
-void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 102
+void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const u16 &name = r.Param[1];
   const MathFn fn = r.math;
   long double x;
@@ -219,13 +219,13 @@ void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 102
 
 // ----- scalar assignment
 
-void op_assign(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 022
+void op_assign(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int v = r.var[1];
   if (v >= 0) e.vars[v].Val1 = t.WORK;
   else e.setNumber(r.Param[1], t.WORK);
 }
 
-void op_assign_op(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 023
+void op_assign_op(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int idx = e.varOf(r, 1);
   if (idx < 0) return e.undefinedError(r.Param[1]);
   long double v = e.vars[idx].Val1;
@@ -246,13 +246,13 @@ void op_assign_op(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 023
 
 void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
 
-void op_compare(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 000
+void op_compare(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double a = e.num(t, r, 2);
   long double b = e.num(t, r, 5);
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_work(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 109
+void op_compare_work(Machine &e, TTaskInfo &t, const TPEXE &r) {
   set_flag(t, r, relation(e.num(t, r, 2), r.relation, t.WORK));
 }
 
@@ -266,7 +266,7 @@ long double string_code(u16view word, u16view s) {
   }
   unsigned v = 0;
   for (std::size_t i = 0; i < s.size() && i < 4; ++i) {
-    char16_t c = ascii_upper(s[i]);
+    char16_t c = text::ascii_upper(s[i]);
     if (c >= u'0' && c <= u'9') v = v * 16 + unsigned(c - u'0');
     else if (c >= u'A' && c <= u'F') v = v * 16 + unsigned(c - u'A' + 10);
   }
@@ -275,19 +275,19 @@ long double string_code(u16view word, u16view s) {
 
 namespace {
 
-void op_compare_code_right(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 201
+void op_compare_code_right(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double a = e.num(t, r, 3);
   long double b = string_code(r.Param[5], e.str(r, 6));
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_code_left(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 202
+void op_compare_code_left(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double a = string_code(r.Param[3], e.str(r, 4));
   long double b = e.num(t, r, 6);
   set_flag(t, r, relation(a, r.relation, b));
 }
 
-void op_compare_strings(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 203
+void op_compare_strings(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 a = e.str(r, 2), b = e.str(r, 5);
   const u16 &op = r.Param[4];
   bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size()
@@ -299,7 +299,7 @@ bool occurs(const u16 &part, const u16 &whole) {
   return !part.empty() && whole.find(part) != u16::npos;
 }
 
-void op_contains(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 204
+void op_contains(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 a = e.str(r, 2), b = e.str(r, 5);
   const u16 &op = r.Param[4];
   bool holds = op == u"(=" ? occurs(a, b) : op == u"=)" ? occurs(b, a) : false;
@@ -404,40 +404,40 @@ long trunc_index(long double v) {
   return long(v);
 }
 
-void op_matrix_define(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 120
+void op_matrix_define(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long rows = trunc_index(e.num(t, r, 3)), cols = trunc_index(e.num(t, r, 5));
   e.setMatrixSize(r.Param[2], rows, cols);
   t.WORK = static_cast<long double>(rows) * cols;
 }
 
-void op_vector_define(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 127
+void op_vector_define(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long rows = trunc_index(e.num(t, r, 3));
   e.setMatrixSize(r.Param[2], rows, 1);
   t.WORK = static_cast<long double>(rows);
 }
 
-void op_matrix_element_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 121
+void op_matrix_element_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
   long double v = e.getMatrixElement(r.Param[2], row, col);
   if (!e.errorFlag) t.WORK = v;
 }
 
-void op_matrix_element_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 122
+void op_matrix_element_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
   e.setMatrixElement(r.Param[2], row, col, t.WORK);
 }
 
-void op_matrix_operate(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 123, 124
+void op_matrix_operate(Machine &e, TTaskInfo &t, const TPEXE &r) {
   operate(e, t, r, 2);
   t.MAT_OPE = r.Param[3];
 }
 
-void op_matrix_unary(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 128
+void op_matrix_unary(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.MAT_OPE = r.Param[1];
   operate(e, t, r, 3);
 }
 
-void op_matrix_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 129
+void op_matrix_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double x = e.num(t, r, 1);
   int idx = e.varOf(r, 4);
   if (idx < 0) return e.undefinedError(r.Param[4]);
@@ -446,7 +446,7 @@ void op_matrix_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 129
     for (int j = 0; j < v.MatCol; ++j) t.Mat[i][j] = x * v.matAt(i, j);
 }
 
-void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 125
+void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int idx = e.varOf(r, 2);
   // The expression is complete: an inverse or unit operator must not carry
   // into the next matrix statement.
@@ -457,7 +457,7 @@ void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 125
     for (int j = 0; j < v.MatCol; ++j) v.matSet(i, j, t.Mat[i][j]);
 }
 
-void op_matrix_store_row(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 126
+void op_matrix_store_row(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long row = trunc_index(e.num(t, r, 3));
   if (t.ParamCount < 1) {
     e.setMatrixElement(r.Param[2], row, 0, t.WORK);
@@ -468,7 +468,7 @@ void op_matrix_store_row(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 126
   t.ParamCount = 0;
 }
 
-void op_parameter(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 130
+void op_parameter(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n;
   if (!parse_number(r.Param[2], n) || n != std::trunc(n)) return;
   if (n >= 0) {
@@ -499,7 +499,7 @@ bool finite(Machine &e, u16view op, const T3D_Point &p) {
 
 void op_vector_load(Machine &e, TTaskInfo &t, const TPEXE &r) { t.VECTOR = vector_of(e, r, 1); }
 
-void op_vector_add(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 007
+void op_vector_add(Machine &e, TTaskInfo &t, const TPEXE &r) {
   T3D_Point a = vector_of(e, r, 2), b = vector_of(e, r, 3);
   char16_t op = first_char(r.Param[1]);
   T3D_Point v = a;
@@ -508,7 +508,7 @@ void op_vector_add(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 007
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_vector_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 031
+void op_vector_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {
   T3D_Point v = vector_of(e, r, 2);
   long double x = e.num(t, r, 3);
   char16_t op = first_char(r.Param[1]);
@@ -521,14 +521,14 @@ void op_vector_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 031
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_scale_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 032
+void op_scale_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double x = e.num(t, r, 2);
   T3D_Point v = vector_of(e, r, 4);
   if (first_char(r.Param[1]) == u'*') v = {v.X * x, v.Y * x, v.Z * x};
   if (finite(e, r.Param[1], v)) t.VECTOR = v;
 }
 
-void op_unit_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 033
+void op_unit_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {
   T3D_Point v = vector_of(e, r, 1);
   long double len = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z);
   if (len == 0) return calc_error(e, u"UNITV", kDivByZero);
@@ -536,7 +536,7 @@ void op_unit_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 033
   if (finite(e, u"UNITV", v)) t.VECTOR = v;
 }
 
-void op_rotate_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 034
+void op_rotate_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {
   T3D_Point v = vector_of(e, r, 1);
   long double a = e.num(t, r, 2) * kPi / 180;
   long double axis = std::nearbyint(e.num(t, r, 4));
@@ -547,7 +547,7 @@ void op_rotate_vector(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 034
   else t.VECTOR = {};
 }
 
-void op_vector_component_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 020
+void op_vector_component_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n;
   if (!parse_number(r.Param[2], n)) n = 0;
   if (!t.fParamStore || n != 1) return e.setVectorComponent(r.Param[1], int(n), t.WORK);
@@ -558,7 +558,7 @@ void op_vector_component_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 020
   if (!e.errorFlag) e.setVectorComponent(r.Param[1], count + 1, t.WORK);
 }
 
-void op_vector_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 021
+void op_vector_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int idx = e.varOf(r, 1);
   if (idx < 0) return e.undefinedError(r.Param[1]);
   TVarInfo &v = e.vars[idx];
@@ -567,7 +567,7 @@ void op_vector_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 021
   v.Val3 = t.VECTOR.Z;
 }
 
-void op_vector_component_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 030
+void op_vector_component_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   T3D_Point v = vector_of(e, r, 1);
   const u16 &c = r.Param[2];
   if (c == u"X") t.WORK = v.X;

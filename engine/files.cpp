@@ -29,24 +29,24 @@ namespace fs = std::filesystem;
 std::optional<fs::path> resolve(const Machine &e, const u16 &name) {
   // A NUL would end the name early in the system call, so that another
   // file than the one named (and judged) would be opened.
-  if (!representable_file_name(name)) return std::nullopt;
+  if (!text::representable_file_name(name)) return std::nullopt;
   u16 n = name;
   for (char16_t &c : n)
     if (c == u'\\') c = u'/';
   if (n.empty()) return std::nullopt;
   if (n[0] == u'/') {
-    fs::path p(to_utf8(n));
+    fs::path p(text::to_utf8(n));
     std::error_code ec;
     fs::path dir = p.parent_path();
     if (!dir.empty() && !fs::is_directory(dir, ec)) return std::nullopt;
     return p;
   }
   if (n.find(u':') != u16::npos) return std::nullopt;
-  return e.dataDirectory / to_utf8(n);
+  return e.dataDirectory / text::to_utf8(n);
 }
 
 void path_error(Machine &e, const u16 &name, bool withReturn) {
-  u16 shown = escaped_file_name(name);
+  u16 shown = text::escaped_file_name(name);
   file_failure(e, u"- ファイル パスエラー(" + shown + u")" + (withReturn ? u"\r" : u""), shown);
 }
 
@@ -97,7 +97,7 @@ bool read_raw_line(std::FILE *in, std::string &line) {
 void read_ahead(TFileInfo &f) {
   f.nextLine.reset();
   std::string raw;
-  if (f.FileVarTxt && read_raw_line(f.FileVarTxt, raw)) f.nextLine = decode_as(raw, f.readEncoding);
+  if (f.FileVarTxt && read_raw_line(f.FileVarTxt, raw)) f.nextLine = text::decode_as(raw, f.readEncoding);
 }
 
 // Opens the descriptor as a line stream: the encoding is judged from the
@@ -113,15 +113,15 @@ bool open_stream(TFileInfo &f, int fd) {
     std::string bytes = head;
     char buffer[65536];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.FileVarTxt)) > 0;) bytes.append(buffer, n);
-    f.readLines = split_lines(decode_bytes(bytes).text);
+    f.readLines = text::split_lines(text::decode_bytes(bytes).text);
     f.readPos = 0;
     std::fclose(f.FileVarTxt);
     f.FileVarTxt = nullptr;
     return true;
   }
   std::size_t cut = head.size() == 65536 ? head.find_last_of("\r\n") : std::string::npos;
-  f.readEncoding = decode_bytes(cut == std::string::npos ? std::string_view(head) : std::string_view(head).substr(0, cut)).encoding;
-  if (f.readEncoding == Encoding::Utf8Bom) f.readEncoding = Encoding::Utf8;
+  f.readEncoding = text::decode_bytes(cut == std::string::npos ? std::string_view(head) : std::string_view(head).substr(0, cut)).encoding;
+  if (f.readEncoding == text::Encoding::Utf8Bom) f.readEncoding = text::Encoding::Utf8;
   std::rewind(f.FileVarTxt);
   // A byte-order mark is not part of the first line.
   if (head.rfind("\xEF\xBB\xBF", 0) == 0) std::fseek(f.FileVarTxt, 3, SEEK_SET);
@@ -132,7 +132,7 @@ bool open_stream(TFileInfo &f, int fd) {
 
 void io_error(Machine &e, TFileInfo &f, const fs::path &path) {
   f.ErrorCode = feIO_ERROR;
-  file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path.string()), from_utf8(path.string()));
+  file_failure(e, u"- ファイルI/Oエラー\r" + text::from_utf8(path.string()), text::from_utf8(path.string()));
 }
 
 // Closes the number; a failure to write what was buffered is an I/O error.
@@ -141,7 +141,7 @@ void close_reporting(Machine &e, TFileInfo &f) {
   if (!close_file(f)) io_error(e, f, path);
 }
 
-void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
+void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long n = file_number(e, t, r, 1);
   u16 name = e.rawStr(r, 3);
   if (e.errorFlag) return;
@@ -163,7 +163,7 @@ void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
   f.ErrorCode = feNON;
   auto fail = [&] {
     f.ErrorCode = feOPEN_ERROR;
-    u16 shown = from_utf8(path->string());
+    u16 shown = text::from_utf8(path->string());
     f.Path.clear();
     file_failure(e, u"- ファイルオープンエラー\r" + shown, shown);
   };
@@ -192,11 +192,11 @@ void op_open(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 700
   f.Path = *path;
 }
 
-void op_close(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 701
+void op_close(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (TFileInfo *f = open_file(e, file_number(e, t, r, 1))) close_reporting(e, *f);
 }
 
-void op_read(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 702
+void op_read(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TFileInfo *f = open_file(e, file_number(e, t, r, 1));
   if (!f || f->Mode != fmREAD || r.Param[3] != u"Σ") return;
   u16 line;
@@ -211,7 +211,7 @@ void op_read(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 702
   e.setString(r.Param[4], line);
 }
 
-void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 703
+void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TFileInfo *f = open_file(e, file_number(e, t, r, 1));
   if (!f || (f->Mode != fmWRITE && f->Mode != fmAPPEND) || !f->FileVarTxt) return;
   std::string bytes;
@@ -220,7 +220,7 @@ void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 703
     long double v = std::trunc(e.num(t, r, 3));
     bytes = std::to_string((long long)v);
   } else {
-    bytes = to_utf8(e.str(r, 3)) + "\r\n";
+    bytes = text::to_utf8(e.str(r, 3)) + "\r\n";
   }
   if (e.errorFlag) return;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f->FileVarTxt) == bytes.size();
@@ -228,14 +228,14 @@ void op_write(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 703
   if (!ok) io_error(e, *f, f->Path);
 }
 
-void op_eof(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 704
+void op_eof(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TFileInfo *f = open_file(e, file_number(e, t, r, 2));
   if (!f) return;
   bool atEnd = f->Mode != fmREAD ? true : f->streaming ? !f->nextLine : f->readPos >= f->readLines.size();
   t.FLAG = atEnd != r.negated;
 }
 
-void op_exist(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 705
+void op_exist(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 name = e.rawStr(r, 2);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
@@ -250,13 +250,13 @@ void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (!path) return path_error(e, name, true);
   auto bytes = e.readFile(*path, u"<*>");
   if (e.errorFlag) return;
-  if (!bytes) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", from_utf8(path->string()));
-  t.LIST_WORK = split_lines(decode_bytes(*bytes).text);
+  if (!bytes) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", text::from_utf8(path->string()));
+  t.LIST_WORK = text::split_lines(text::decode_bytes(*bytes).text);
   t.LIST_REM.clear();
   finish_list(t);
 }
 
-void op_text_file_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 331
+void op_text_file_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.Encode_Load = TextEncoding::None;
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
@@ -264,7 +264,7 @@ void op_text_file_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 331
   read_whole_file(e, t, name);
 }
 
-void op_get_file_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 374
+void op_get_file_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
   u16 name = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -272,18 +272,18 @@ void op_get_file_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 374
   read_whole_file(e, t, name);
 }
 
-void op_file_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 325
+void op_file_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
   if (!path) return path_error(e, name, true);
   // Written beside the target and renamed over it: a failed store never
   // leaves a half-written file behind.
-  if (!e.replaceFile(*path, join_lines_crlf(t.LIST_WORK.lines(), Encoding::Utf8), u"<*> =") && !e.errorFlag)
-    file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(path->string()), from_utf8(path->string()));
+  if (!e.replaceFile(*path, text::join_lines_crlf(t.LIST_WORK.lines(), text::Encoding::Utf8), u"<*> =") && !e.errorFlag)
+    file_failure(e, u"- ファイルI/Oエラー\r" + text::from_utf8(path->string()), text::from_utf8(path->string()));
 }
 
-void op_file_delete(Machine &e, TTaskInfo &, const TPEXE &r) {  // 328
+void op_file_delete(Machine &e, TTaskInfo &, const TPEXE &r) {
   u16 name = e.rawStr(r, 1);
   if (e.errorFlag) return;
   auto path = resolve(e, name);
@@ -304,7 +304,7 @@ Volume volume_of(const fs::path &p) {
   if (statvfs(p.c_str(), &st) != 0) return v;
   char serial[16];
   std::snprintf(serial, sizeof serial, "%08lX", (unsigned long)(st.f_fsid & 0xFFFFFFFFul));
-  v.serial = ascii16(serial);
+  v.serial = text::ascii16(serial);
   // The mount with the longest mount point that contains the path.
   std::error_code ec;
   fs::path canonical = fs::weakly_canonical(p, ec);
@@ -318,41 +318,41 @@ Volume volume_of(const fs::path &p) {
                   (point == "/" || target.size() == point.size() || target[point.size()] == '/');
     if (inside && point.size() >= best) {
       best = point.size();
-      v.type = from_utf8(type);
+      v.type = text::from_utf8(type);
       bestDevice = device;
     }
   }
   for (const auto &entry : fs::directory_iterator("/dev/disk/by-label", ec)) {
     std::error_code ec2;
-    if (fs::canonical(entry.path(), ec2) == fs::path(bestDevice)) v.label = from_utf8(entry.path().filename().string());
+    if (fs::canonical(entry.path(), ec2) == fs::path(bestDevice)) v.label = text::from_utf8(entry.path().filename().string());
   }
   return v;
 }
 
-void op_volume_info(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 460
+void op_volume_info(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 drive = e.str(r, 1);
   if (e.errorFlag) return;
   u16 d = drive;
   for (char16_t &c : d)
     if (c == u'\\') c = u'/';
   // A drive letter alone stands for the root of the file system.
-  bool letter = d.size() <= 3 && !d.empty() && is_ascii_alpha(d[0]) && (d.size() == 1 || d[1] == u':');
-  fs::path p = letter ? fs::path("/") : d.empty() || d[0] != u'/' ? e.dataDirectory / to_utf8(d) : fs::path(to_utf8(d));
+  bool letter = d.size() <= 3 && !d.empty() && text::is_ascii_alpha(d[0]) && (d.size() == 1 || d[1] == u':');
+  fs::path p = letter ? fs::path("/") : d.empty() || d[0] != u'/' ? e.dataDirectory / text::to_utf8(d) : fs::path(text::to_utf8(d));
   Volume v = volume_of(p);
   begin_list(t);
   for (u16 line : {drive, v.label, v.type, v.serial}) t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 461
+void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 dir = e.rawStr(r, 2);
   if (e.errorFlag) return;
-  if (!representable_file_name(dir)) return path_error(e, dir, false);
+  if (!text::representable_file_name(dir)) return path_error(e, dir, false);
   // Moving the data directory moves where files may be written freely.
-  if (r.Param[1] == u"DATA" && !e.fileWritePermitted(fs::path(to_utf8(dir)), u"DIR DATA")) return;
+  if (r.Param[1] == u"DATA" && !e.fileWritePermitted(fs::path(text::to_utf8(dir)), u"DIR DATA")) return;
   deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 
-void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 462
+void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   deliver_string(t, e.host->Directory_Get(r.Param[1]));
 }
 

@@ -24,21 +24,21 @@ long canvas_number(Machine &e, TTaskInfo &t, const TPEXE &r) {
 
 bool check_canvas(Machine &e, long n) {
   if (e.canvas && n >= 0 && n < e.canvas->canvasCount()) return true;
-  e.runtimeError(u"キャンバス番号エラー　範囲外　" + int16(n));
+  e.runtimeError(u"キャンバス番号エラー　範囲外　" + text::int16(n));
   return false;
 }
 
-void op_hide(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 500
+void op_hide(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) e.canvas->showHide(int(n), false);
 }
 
-void op_show(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 501
+void op_show(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) e.canvas->showHide(int(n), true);
 }
 
-void op_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 502
+void op_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long n = canvas_number(e, t, r);
   if (!e.errorFlag && check_canvas(e, n)) t.SelCan = int32_t(n);
 }
@@ -186,9 +186,9 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
     if (c.options < 2 || (c.option1 != u"PNG" && c.option1 != u"BMP") || c.text2.empty()) return;
     Rect r{c.arg(0), c.arg(1), c.arg(2), c.arg(3)};
     if (r.right <= r.left || r.bottom <= r.top) return;
-    if (!representable_file_name(c.text2))
-      return file_failure(e, u"- ファイル パスエラー(" + escaped_file_name(c.text2) + u")", escaped_file_name(c.text2));
-    std::filesystem::path file(to_utf8(c.text2));
+    if (!text::representable_file_name(c.text2))
+      return file_failure(e, u"- ファイル パスエラー(" + text::escaped_file_name(c.text2) + u")", text::escaped_file_name(c.text2));
+    std::filesystem::path file(text::to_utf8(c.text2));
     if (file.is_relative()) file = e.dataDirectory / file;
     // Stored as whole-file stores are: beneath the data directory when the
     // run may not write outside it, and never half-written.
@@ -200,15 +200,15 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
       saved = s.saveImage(cv, r, c.option1 == u"PNG", file);
     }
     if (!saved && !e.errorFlag)
-      file_failure(e, u"- ファイルI/Oエラー\r" + from_utf8(file.string()), from_utf8(file.string()));
+      file_failure(e, u"- ファイルI/Oエラー\r" + text::from_utf8(file.string()), text::from_utf8(file.string()));
   } else if (w == u"LOAD") {
     if (c.option1 == u"AREA") {
       d.imageAreaSet = true;
       d.imageLeft = c.arg(0), d.imageTop = c.arg(1), d.imageRight = c.arg(2), d.imageBottom = c.arg(3);
     } else if (c.option1 == u"COMP") {
       d.imageCompress = true;
-    } else if (c.option1 == u"IMG" && !c.text2.empty() && representable_file_name(c.text2)) {
-      std::filesystem::path file(to_utf8(c.text2));
+    } else if (c.option1 == u"IMG" && !c.text2.empty() && text::representable_file_name(c.text2)) {
+      std::filesystem::path file(text::to_utf8(c.text2));
       if (file.is_relative()) file = e.dataDirectory / file;
       Rect area = d.imageAreaSet ? Rect{d.imageLeft, d.imageTop, d.imageRight, d.imageBottom}
                                  : Rect{0, 0, s.width(cv), s.height(cv)};
@@ -230,15 +230,15 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
 void graph(Machine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) {
   Command c;
   c.text1 = e.str(r, 1);
-  c.word = upper_ascii(c.text1);
+  c.word = text::upper_ascii(c.text1);
   c.options = options;
   if (options >= 1) {
     c.text1 = e.str(r, 3);
-    c.option1 = upper_ascii(c.text1);
+    c.option1 = text::upper_ascii(c.text1);
   }
   if (options >= 2) {
     c.text2 = e.str(r, 5);
-    c.option2 = upper_ascii(c.text2);
+    c.option2 = text::upper_ascii(c.text2);
   } else {
     c.text2 = c.text1;  // FONT NAME name, SAVE PNG file: the option word's text
   }
@@ -256,11 +256,11 @@ void graph(Machine &e, TTaskInfo &t, const TPEXE &r, int options, int listSlot) 
   run_command(e, t, c);
 }
 
-void op_graph0(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 0); }  // 503, 506
-void op_graph1(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 0); }  // 504, 507
-void op_graph2(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 2, 0); }  // 505, 508
-void op_graph_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 4); }       // 509
-void op_graph_option_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 6); }  // 510
+void op_graph0(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 0); }
+void op_graph1(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 0); }
+void op_graph2(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 2, 0); }
+void op_graph_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 0, 4); }
+void op_graph_option_list(Machine &e, TTaskInfo &t, const TPEXE &r) { graph(e, t, r, 1, 6); }
 
 }  // namespace
 

@@ -98,7 +98,7 @@ void run_transfer(HttpTransfer &t) {
   std::string partial;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    partial = unpredictable_name(t.leaf);
+    partial = text::unpredictable_name(t.leaf);
     fd = ::openat(t.dirfd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -151,7 +151,7 @@ void run_transfer(HttpTransfer &t) {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     auto line = [&](const char *label, const std::string &value) {
-      t.report.push_back(from_utf8(std::string(label) + value));
+      t.report.push_back(text::from_utf8(std::string(label) + value));
     };
     line(" Status-Code:", std::to_string(status));
     line(" Status-Text:", headers.statusText);
@@ -209,7 +209,7 @@ bool starts_with_any_case(u16view s, const char *prefix) {
   std::string p(prefix);
   if (s.size() < p.size()) return false;
   for (std::size_t i = 0; i < p.size(); ++i)
-    if (ascii_upper(s[i]) != char16_t(p[i])) return false;
+    if (text::ascii_upper(s[i]) != char16_t(p[i])) return false;
   return true;
 }
 
@@ -252,28 +252,28 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
   transfer->slot = e.current;
-  transfer->url = to_utf8(url);
+  transfer->url = text::to_utf8(url);
   // The run's defaults; a program's own time-outs replace them below.
   transfer->connectTimeoutMs = e.httpConnectTimeoutSeconds * 1000;
   transfer->stallSeconds = e.httpStallSeconds;
   if (post) {
     transfer->post = true;
-    for (const u16 &line : *post) transfer->postFields += to_utf8(line) + "\r";
+    for (const u16 &line : *post) transfer->postFields += text::to_utf8(line) + "\r";
   }
   // The request parameters: the task's header list, by reference.
   if (t.HTTP_REQ_HEAD_VAR >= 0) {
     const LineList &params = e.vars[t.HTTP_REQ_HEAD_VAR].StrList;
     if (!params.empty()) {
       int connect = 0, response = 0;
-      if (params.size() < 3 || (!params[0].empty() && !parse_int(params[0], connect)) ||
-          (!params[1].empty() && !parse_int(params[1], response)))
+      if (params.size() < 3 || (!params[0].empty() && !text::parse_int(params[0], connect)) ||
+          (!params[1].empty() && !text::parse_int(params[1], response)))
         return e.runtimeError(u"- HTTP INVALID PARAMETER ");
       if (connect > 0) transfer->connectTimeoutMs = connect;
       if (response > 0) {
         transfer->timeoutMs = response;
         transfer->stallSeconds = 0;
       }
-      transfer->userAgent = to_utf8(params[2]);
+      transfer->userAgent = text::to_utf8(params[2]);
     }
   }
   transfer->file = transfer_file(e, e.current);
@@ -285,7 +285,7 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   ::unlinkat(transfer->dirfd, transfer->leaf.c_str(), 0);
   t.fDL_Complete = false;
   t.HTTP_REQ = true;
-  t.HTTP_REQ_FILE = from_utf8(transfer->file.string());
+  t.HTTP_REQ_FILE = text::from_utf8(transfer->file.string());
   try {
     transfer->start();
   } catch (const std::exception &) {
@@ -330,7 +330,7 @@ void Machine::serveTransfers() {
       continue;
     }
     TTaskInfo &t = tasks[std::size_t(x.slot)];
-    const bool mine = t.HTTP_REQ && t.HTTP_REQ_FILE == from_utf8(x.file.string());
+    const bool mine = t.HTTP_REQ && t.HTTP_REQ_FILE == text::from_utf8(x.file.string());
     if (mine && t.state == tsSTOP) {
       // A stopped task gets its result when it runs again: kept until then.
       still = true;
@@ -342,7 +342,7 @@ void Machine::serveTransfers() {
       // A transfer that failed on the network is reported (in this pass,
       // after the error flag is cleared) rather than left waiting forever.
       t.HTTP_REQ = false;
-      pendingError = u"- HTTP ロード　エラー：ファイル名(" + from_utf8(x.url) + u")";
+      pendingError = u"- HTTP ロード　エラー：ファイル名(" + text::from_utf8(x.url) + u")";
       it = transfers.erase(it);
       continue;
     }
@@ -350,9 +350,9 @@ void Machine::serveTransfers() {
       t.fDL_Complete = true;
       t.LIST_REM = x.report;
       auto bytes = read_transfer_file(x);
-      u16 text = !bytes ? u16() : t.Encode_Load == TextEncoding::Utf8 ? decode_as(*bytes, Encoding::Utf8)
-                                                                      : decode_bytes(*bytes).text;
-      t.LIST_WORK = split_lines(text);
+      u16 text = !bytes ? u16() : t.Encode_Load == TextEncoding::Utf8 ? text::decode_as(*bytes, text::Encoding::Utf8)
+                                                                      : text::decode_bytes(*bytes).text;
+      t.LIST_WORK = text::split_lines(text);
       finish_list(t);
       ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
       t.HTTP_REQ = false;
@@ -376,7 +376,7 @@ bool Machine::deleteTransferFiles() {
     std::filesystem::path f = transfer_file(*this, s);
     std::error_code ec;
     if (std::filesystem::exists(std::filesystem::symlink_status(f, ec)) && !std::filesystem::remove(f, ec)) {
-      runtimeError(u" ファイル保存機能不全(不正残存) " + from_utf8(f.string()));
+      runtimeError(u" ファイル保存機能不全(不正残存) " + text::from_utf8(f.string()));
       return false;
     }
   }
@@ -388,12 +388,12 @@ u16 url_decode(u16view text) {
   std::string bytes;
   u16 out;
   auto flush = [&] {
-    if (!bytes.empty()) out += from_utf8(bytes);
+    if (!bytes.empty()) out += text::from_utf8(bytes);
     bytes.clear();
   };
   auto hex = [](char16_t c) {
     if (c >= u'0' && c <= u'9') return int(c - u'0');
-    c = ascii_upper(c);
+    c = text::ascii_upper(c);
     if (c >= u'A' && c <= u'F') return int(c - u'A' + 10);
     return -1;
   };
@@ -415,7 +415,7 @@ u16 url_decode(u16view text) {
     u16view e(entity);
     u16 result;
     for (std::size_t i = 0; i < out.size();) {
-      if (i + e.size() <= out.size() && upper_ascii(u16view(out).substr(i, e.size())) == e) {
+      if (i + e.size() <= out.size() && text::upper_ascii(u16view(out).substr(i, e.size())) == e) {
         result += ch;
         i += e.size();
       } else {
@@ -434,7 +434,7 @@ u16 url_decode(u16view text) {
       std::size_t start = j;
       unsigned value = 0;
       while (j < out.size() && j - start < (isHex ? 4u : 5u) &&
-             (isHex ? hex(out[j]) >= 0 : is_ascii_digit(out[j]))) {
+             (isHex ? hex(out[j]) >= 0 : text::is_ascii_digit(out[j]))) {
         value = value * (isHex ? 16 : 10) + unsigned(isHex ? hex(out[j]) : out[j] - u'0');
         ++j;
       }
@@ -489,18 +489,18 @@ Lines url_split(u16view text, u16view separator) {
 
 namespace {
 
-void op_url_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 371
+void op_url_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   if (!e.errorFlag) deliver_string(t, url_decode(s));
 }
 
-void op_url_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 370
+void op_url_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1), sep = e.str(r, 3);
   if (e.errorFlag) return;
   t.LIST_WORK = url_split(s, sep);
 }
 
-void op_request_header(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 373
+void op_request_header(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int v = e.varOf(r, 2);
   if (v < 0) return e.undefinedError(r.Param[2]);
   t.HTTP_REQ_HEAD_VAR = v;
@@ -516,9 +516,9 @@ void post(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
                  u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
 }
 
-void op_post(Machine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }  // 372
+void op_post(Machine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }
 
-void op_post_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 375
+void op_post_encoded(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.Encode_Load = r.Param[1] == u"UTF8" ? TextEncoding::Utf8 : TextEncoding::None;
   post(e, t, r, 2);
 }

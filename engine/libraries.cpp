@@ -23,7 +23,7 @@ int library_of(const Machine &e, u16view alias) {
   return -1;
 }
 
-void op_library_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 800
+void op_library_define(Machine &e, TTaskInfo &, const TPEXE &r) {
   const u16 alias = r.Param[1];
   u16 path = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -33,28 +33,28 @@ void op_library_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 800
   if (free < 0) return e.runtimeError(u"  - DLL:DLLファイルが多すぎます");
   for (const TDLLInfo &lib : e.libraries)
     if (!lib.DLLAlias.empty() && lib.DLLAlias == alias) return e.runtimeError(u"  - DLL:別名が重複しています");
-  std::filesystem::path file(to_utf8(path));
+  std::filesystem::path file(text::to_utf8(path));
   if (file.is_relative()) file = e.homeDirectory / file;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return e.runtimeError(u"  - DLL:ライブラリファイルが存在しません");
-  if (!e.permitted(Permission::Libraries, u"LIB", from_utf8(file.string()))) return;
+  if (!e.permitted(Permission::Libraries, u"LIB", text::from_utf8(file.string()))) return;
   void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return e.runtimeError(u"  - DLL:ライブラリファイルがオープンできません");
   TDLLInfo &lib = e.libraries[std::size_t(free)];
   lib.handle = handle;
   lib.DLLAlias = alias;
-  lib.Path = from_utf8(file.string());
+  lib.Path = text::from_utf8(file.string());
   e.setString(alias, lib.Path);
 }
 
-void op_function_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 801
+void op_function_define(Machine &e, TTaskInfo &, const TPEXE &r) {
   const u16 alias = r.Param[2];
   u16 name = e.rawStr(r, 3);
   u16 widths = e.rawStr(r, 5);
   if (e.errorFlag) return;
   int lib = library_of(e, alias);
   if (lib < 0) return e.runtimeError(u"  - DLL:エイリアスが登録されていません");
-  void *symbol = dlsym(e.libraries[std::size_t(lib)].handle, to_utf8(name).c_str());
+  void *symbol = dlsym(e.libraries[std::size_t(lib)].handle, text::to_utf8(name).c_str());
   if (!symbol) return e.runtimeError(u"  - DLL:指定関数がＤＬＬ内で見つかりません");
   int free = -1;
   for (int i = 0; i < kLibraryFunctions && free < 0; ++i)
@@ -70,14 +70,14 @@ void op_function_define(Machine &e, TTaskInfo &, const TPEXE &r) {  // 801
   f.ArgCount = int32_t(widths.size());
 }
 
-void op_library_call(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 811
+void op_library_call(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 argument = e.str(r, 4);
   int functionVar = e.varOf(r, 2);
   if (e.errorFlag) return;
   if (functionVar < 0) return e.undefinedError(r.Param[2]);
   int lib = library_of(e, r.Param[1]);
   if (lib < 0) return e.runtimeError(u"  - DLL:エイリアスが登録されていません");
-  std::string name = to_utf8(e.vars[functionVar].StrVal);
+  std::string name = text::to_utf8(e.vars[functionVar].StrVal);
   auto f = reinterpret_cast<LibraryFunction>(dlsym(e.libraries[std::size_t(lib)].handle, name.c_str()));
   if (!f) return e.runtimeError(u"  - DLL:指定関数がＤＬＬ内で見つかりません");
   if (!e.permitted(Permission::Libraries, u"::", e.libraries[std::size_t(lib)].Path)) return;

@@ -7,7 +7,7 @@ namespace velmora::engine {
 u16 listing_line(const TPEXE &r) {
   // Labels and function entries (negative kinds) print as "-001", "-002".
   const bool negative = (instruction_flags(r.kind) & (ifLabel | ifFunction)) != 0;
-  u16 kind = int16(negative ? -r.kind : r.kind);
+  u16 kind = text::int16(negative ? -r.kind : r.kind);
   const std::size_t width = negative ? 3 : 4;
   if (kind.size() < width) kind.insert(0, width - kind.size(), u'0');
   if (negative) kind.insert(0, 1, u'-');
@@ -19,7 +19,7 @@ u16 listing_line(const TPEXE &r) {
 u16 instruction_caption(int kind) {
   const InstructionRow *row = instruction_row(kind);
   if (!row) return {};
-  return from_utf8(row->name) + u": " + from_utf8(row->description);
+  return text::from_utf8(row->name) + u": " + text::from_utf8(row->description);
 }
 
 Lines slot_listing(const Machine &engine, int slot) {

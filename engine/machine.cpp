@@ -50,7 +50,7 @@ double monotonic_tenths() {
 std::array<u16, 3> os_version_texts() {
   struct utsname u {};
   if (uname(&u) != 0) return {u"Ver ", u"Build Number: ", u"Platform ID: Linux"};
-  return {u"Ver " + from_utf8(u.release), u"Build Number: " + from_utf8(u.version),
+  return {u"Ver " + text::from_utf8(u.release), u"Build Number: " + text::from_utf8(u.version),
           u"Platform ID: Linux"};
 }
 
@@ -208,7 +208,7 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
                             Lines &messages, TTaskState initial, u16view programName,
                             int srcIndex) {
   if (registered >= kSlots) {
-    runtimeError(u"  - これ以上プログラムは登録出来ません。 " + int16(kSlots));
+    runtimeError(u"  - これ以上プログラムは登録出来ません。 " + text::int16(kSlots));
     return -1;
   }
   int slot = -1;
@@ -236,8 +236,8 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
     for (const u16 &name : shared ? sharedVars : taskVars) {
       int entry = -1;
       if (!vars.registerName(shared, name, slot, &entry)) {
-        runtimeError(shared ? u"  - これ以上共有変数登録できません " + int16(kVariables)
-                            : u"  - これ以上変数登録できません " + int16(kVariables));
+        runtimeError(shared ? u"  - これ以上共有変数登録できません " + text::int16(kVariables)
+                            : u"  - これ以上変数登録できません " + text::int16(kVariables));
         return takeBack();
       }
       if (entry >= 0) added.push_back(entry);
@@ -331,12 +331,12 @@ bool Machine::linkSlot(int slot) {
     if (flags & (ifLabel | ifFunction)) entries.emplace(r.Param[1], int(pos));
     if (flags & ifScalarTarget) {
       int v = number_of(r.Param[1]);
-      if (v >= 0) r.Param[1] = int16(v);
+      if (v >= 0) r.Param[1] = text::int16(v);
     } else if (!(flags & (ifLabel | ifFunction))) {
       for (std::size_t k = 0; k < 10; ++k) {
         if (r.Param[k] != u"∇" && r.Param[k] != u"xNVAR") continue;
         int v = number_of(r.Param[k + 1]);
-        if (v >= 0) r.Param[k + 1] = int16(v);
+        if (v >= 0) r.Param[k + 1] = text::int16(v);
       }
     }
     if (flags & ifLabel) {
@@ -371,7 +371,7 @@ bool Machine::linkSlot(int slot) {
 bool Machine::linkAll() {
   for (int s = 0; s < kSlots; ++s) {
     if (linkSlot(s)) {
-      runtimeError(u"タスク " + int16(s) + u" 内部エラー: ラベル過多\r");
+      runtimeError(u"タスク " + text::int16(s) + u" 内部エラー: ラベル過多\r");
       return true;
     }
   }

@@ -40,7 +40,7 @@ struct TFileInfo {
   std::FILE *FileVarTxt = nullptr;  // open for writing, appending or reading a stream
   Lines readLines;  // a UTF-16 file
   std::size_t readPos = 0;
-  velmora::Encoding readEncoding = velmora::Encoding::Utf8;
+  velmora::text::Encoding readEncoding = velmora::text::Encoding::Utf8;
   bool streaming = false;
   std::optional<u16> nextLine;  // the stream's next line, read ahead
   TFileERROR ErrorCode = feNON;

@@ -170,7 +170,7 @@ u16 render(u16view f, const Picture &p, const std::string &intDigits, const std:
       else if (f[i + 1] == u'+') out += u'+';
       std::string e = std::to_string(std::abs(exponent));
       if (int(e.size()) < p.expDigits) e.insert(0, std::size_t(p.expDigits) - e.size(), '0');
-      out += ascii16(e);
+      out += text::ascii16(e);
       std::size_t j = i + 2;
       while (j < f.size() && f[j] == u'0') ++j;
       i = j - 1;
@@ -201,7 +201,7 @@ u16 render(u16view f, const Picture &p, const std::string &intDigits, const std:
   }
   if (placeholder == 0 && !p.scientific && len > 0 && !(len == 1 && digits[0] == '0')) {
     // A picture without integer placeholders still shows a nonzero integer part.
-    out.insert(0, ascii16(digits));
+    out.insert(0, text::ascii16(digits));
   }
   return out;
 }
@@ -274,7 +274,7 @@ u16 general_number(long double value) {
     out += ds.substr(0, std::size_t(d.exponent) + 1);
     if (int(ds.size()) > d.exponent + 1) out += "." + ds.substr(std::size_t(d.exponent) + 1);
   }
-  return ascii16(out);
+  return text::ascii16(out);
 }
 
 u16 format_picture(long double value, u16view format) {
@@ -301,7 +301,7 @@ u16 format_picture(long double value, u16view format) {
 
 u16 integer_text(long double value) {
   long double t = std::trunc(value);
-  if (std::isfinite(t) && std::fabs(t) < 9.2e18L) return int16((long long)t);
+  if (std::isfinite(t) && std::fabs(t) < 9.2e18L) return text::int16((long long)t);
   return general_number(t);
 }
 

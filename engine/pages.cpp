@@ -22,7 +22,7 @@ int page_index(Machine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage
   long n = page_number(e, t, r, k);
   if (e.errorFlag) return -1;
   if (n < 1 || n > kSlots) {
-    e.runtimeError(u16(listMessage ? u"エラー：頁範囲エラー " : u"頁範囲エラー ") + int16(n));
+    e.runtimeError(u16(listMessage ? u"エラー：頁範囲エラー " : u"頁範囲エラー ") + text::int16(n));
     return -1;
   }
   return int(n - 1);
@@ -32,7 +32,7 @@ int page_index(Machine &e, TTaskInfo &t, const TPEXE &r, int k, bool listMessage
 int own_page(Machine &e, TTaskInfo &t, bool check) {
   int i = t.SrcIndex;
   if (check && (i < 0 || i >= kSlots)) {
-    e.runtimeError(u"頁範囲エラー " + int16(i + 1));
+    e.runtimeError(u"頁範囲エラー " + text::int16(i + 1));
     return -1;
   }
   return i;
@@ -56,30 +56,30 @@ void page_line(Machine &e, TTaskInfo &t, int page, long m) {
   deliver_string(t, t.LIST_WORK[std::size_t(m)]);
 }
 
-void op_get_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 350
+void op_get_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, true);
   if (page >= 0) get_page(e, t, page);
 }
 
-void op_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 351
+void op_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, true);
   if (page >= 0) e.host->Add_To_Page(page, t.STR_WORK);
 }
 
-void op_clear_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 352
+void op_clear_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) e.host->Clear_Page(page);
 }
 
-void op_new_page(Machine &e, TTaskInfo &t, const TPEXE &) { t.WORK = e.host->New_Page(); }  // 353
+void op_new_page(Machine &e, TTaskInfo &t, const TPEXE &) { t.WORK = e.host->New_Page(); }
 
-void op_run_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 354
+void op_run_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long n = page_number(e, t, r, 1);
   if (e.errorFlag) return;
   if (n <= 0)
-    return e.runtimeError(u" 指定ページが実行できない:" + r.Param[2] + u"=" + int16(n) + u" /現在利用可能変数=" +
-                          int16(e.vars.countFree()));
-  if (n > kSlots) return e.runtimeError(u"頁範囲エラー " + int16(n));
+    return e.runtimeError(u" 指定ページが実行できない:" + r.Param[2] + u"=" + text::int16(n) + u" /現在利用可能変数=" +
+                          text::int16(e.vars.countFree()));
+  if (n > kSlots) return e.runtimeError(u"頁範囲エラー " + text::int16(n));
   // Replacing the slot of the task that runs this instruction would free the
   // code it is executing.
   if (n - 1 == e.current) return e.runtimeError(u" 実行登録できません");
@@ -90,12 +90,12 @@ void op_run_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 354
   e.host->setRunPaused(false);
   if (slot < 0) return e.runtimeError(u" 実行登録できません");
   // The run linked every slot when it started; the new code is linked now.
-  if (e.linkSlot(slot)) return e.runtimeError(u"タスク " + int16(slot) + u" 内部エラー: ラベル過多\r");
+  if (e.linkSlot(slot)) return e.runtimeError(u"タスク " + text::int16(slot) + u" 内部エラー: ラベル過多\r");
   e.tasks[std::size_t(slot)].Permit = true;
   e.scheduleChanged();
 }
 
-void op_free_page(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 355
+void op_free_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) e.host->Free_Page(page, e.current);
 }
@@ -110,15 +110,15 @@ void set_slot_state(Machine &e, TTaskInfo &t, const TPEXE &r, TTaskState state) 
   e.scheduleChanged();
 }
 
-void op_stop_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsSTOP); }      // 356
-void op_active_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsACTIVE); }  // 357
+void op_stop_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsSTOP); }
+void op_active_page(Machine &e, TTaskInfo &t, const TPEXE &r) { set_slot_state(e, t, r, tsACTIVE); }
 
-void op_page_status(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 358
+void op_page_status(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) t.WORK = e.tasks[std::size_t(page)].state;
 }
 
-void op_page_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 359
+void op_page_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   if (page < 0) return;
   if (r.Param[3] == u"=") {
@@ -128,27 +128,27 @@ void op_page_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 359
   }
 }
 
-void op_page_self(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = t.SrcIndex + 1; }  // 360
+void op_page_self(Machine &, TTaskInfo &t, const TPEXE &) { t.WORK = t.SrcIndex + 1; }
 
-void op_caller_line(Machine &e, TTaskInfo &t, const TPEXE &) {  // 361
+void op_caller_line(Machine &e, TTaskInfo &t, const TPEXE &) {
   t.WORK = -1;
   if (t.STACKP < 0 || t.PcodeListNo < 0) return e.runtimeError(u"エラー　不正な行番号");
   int p = e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)];
   const PcodeList &list = e.lists[std::size_t(t.PcodeListNo)];
   int line = 0;
-  if (p < 1 || p - 1 >= int(list.size()) || !parse_int(list[std::size_t(p - 1)].Param[10], line))
+  if (p < 1 || p - 1 >= int(list.size()) || !text::parse_int(list[std::size_t(p - 1)].Param[10], line))
     return e.runtimeError(u"エラー　不正な行番号");
   t.WORK = line;
 }
 
 long line_number(Machine &e, TTaskInfo &t, const TPEXE &r, int k) { return page_number(e, t, r, k); }
 
-void op_self_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 362
+void op_self_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long m = line_number(e, t, r, 1);
   if (!e.errorFlag) page_line(e, t, own_page(e, t, false), m);
 }
 
-void op_page_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 364
+void op_page_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, true);
   long m = line_number(e, t, r, 3);
   if (page >= 0 && !e.errorFlag) page_line(e, t, page, m);
@@ -158,14 +158,14 @@ void insert_line(Machine &e, int page, long m, const u16 &s) {
   if (m < 0 || m > 1000000000L || !e.host->Ins_To_Page(page, int(m), s)) line_error(e);
 }
 
-void op_self_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 363
+void op_self_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long m = line_number(e, t, r, 1);
   u16 s = e.str(r, 3);
   int page = own_page(e, t, true);
   if (page >= 0 && !e.errorFlag) insert_line(e, page, m, s);
 }
 
-void op_page_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 365
+void op_page_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   long m = line_number(e, t, r, 3);
   u16 s = e.str(r, 5);
@@ -176,13 +176,13 @@ void delete_line(Machine &e, int page, long m) {
   if (m < 0 || m > 1000000000L || !e.host->Del_From_Page(page, int(m))) line_error(e);
 }
 
-void op_self_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 366
+void op_self_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long m = line_number(e, t, r, 1);
   int page = own_page(e, t, true);
   if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
 }
 
-void op_page_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 367
+void op_page_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   long m = line_number(e, t, r, 3);
   if (page >= 0 && !e.errorFlag) delete_line(e, page, m);
@@ -199,19 +199,19 @@ void rename(Machine &e, TTaskInfo &t, int page, const u16 &name) {
   deliver_string(t, name);
 }
 
-void op_self_name(Machine &e, TTaskInfo &t, const TPEXE &) { name_of(e, t, own_page(e, t, false)); }  // 380
+void op_self_name(Machine &e, TTaskInfo &t, const TPEXE &) { name_of(e, t, own_page(e, t, false)); }
 
-void op_self_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 381
+void op_self_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   if (!e.errorFlag) rename(e, t, own_page(e, t, false), s);
 }
 
-void op_page_name(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 382
+void op_page_name(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   if (page >= 0) name_of(e, t, page);
 }
 
-void op_page_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 383
+void op_page_rename(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   u16 s = e.str(r, 3);
   if (page >= 0 && !e.errorFlag) rename(e, t, page, s);
@@ -221,34 +221,34 @@ void save(Machine &e, int page, const u16 &file) {
   // A failed write is a file error, like every other write: the user
   // should look at the disk, not at the page number.
   u16 failedPath;
-  if (!representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + escaped_file_name(file) + u")");
+  if (!text::representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
   if (e.host->Set_Page_Save(page, file, failedPath) || e.errorFlag) return;
   if (failedPath.empty()) page_error(e);
   else e.runtimeError(u"- ファイルI/Oエラー\r" + failedPath);
 }
 
 void load(Machine &e, int page, const u16 &file) {
-  if (!representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + escaped_file_name(file) + u")");
+  if (!text::representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
   if (!e.host->Get_Page_Load(page, file) && !e.errorFlag) page_error(e);
 }
 
-void op_self_save(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 384
+void op_self_save(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 f = e.rawStr(r, 1);
   if (!e.errorFlag) save(e, own_page(e, t, false), f);
 }
 
-void op_page_save(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 385
+void op_page_save(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   u16 f = e.rawStr(r, 3);
   if (page >= 0 && !e.errorFlag) save(e, page, f);
 }
 
-void op_self_load(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 386
+void op_self_load(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 f = e.rawStr(r, 1);
   if (!e.errorFlag) load(e, own_page(e, t, false), f);
 }
 
-void op_page_load(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 387
+void op_page_load(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int page = page_index(e, t, r, 1, false);
   u16 f = e.rawStr(r, 3);
   if (page >= 0 && !e.errorFlag) load(e, page, f);

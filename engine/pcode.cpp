@@ -25,7 +25,7 @@ int32_t label_number(u16view param1) {
   if (digits.empty() || digits.size() > 9) return 0;
   int32_t n = 0;
   for (char16_t c : digits) {
-    if (!is_ascii_digit(c)) return 0;
+    if (!text::is_ascii_digit(c)) return 0;
     n = n * 10 + (c - u'0');
   }
   return negative ? -n : n;
@@ -43,7 +43,7 @@ bool parse_number(u16view text, long double &out) {
     const std::size_t digits = text.size() - i;
     if (digits >= 1 && digits <= 18) {
       std::int64_t n = 0;
-      for (; i < text.size() && is_ascii_digit(text[i]); ++i) n = n * 10 + (text[i] - u'0');
+      for (; i < text.size() && text::is_ascii_digit(text[i]); ++i) n = n * 10 + (text[i] - u'0');
       if (i == text.size()) {
         out = text[0] == u'-' ? -static_cast<long double>(n) : static_cast<long double>(n);
         return true;
@@ -54,7 +54,7 @@ bool parse_number(u16view text, long double &out) {
   narrow.reserve(text.size());
   bool digit = false;
   for (char16_t c : text) {
-    if (is_ascii_digit(c)) digit = true;
+    if (text::is_ascii_digit(c)) digit = true;
     else if (c != u'.' && c != u'-' && c != u'+' && c != u'e' && c != u'E') return false;
     narrow += char(c);
   }
@@ -191,7 +191,7 @@ void TPEXE::decode() {
   if (kind == opASSIGN_OP) arith = arith_of_assign(Param[2]);
   if (flags & ifJump) {
     int32_t n;
-    if (parse_int(Param[1], n)) label = n;
+    if (text::parse_int(Param[1], n)) label = n;
   }
 }
 
@@ -209,14 +209,14 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
   std::array<u16, 11> param{};
   param[10] = u16(lineNumber);
   if (starts_with(instruction, u"L_") || starts_with(instruction, u"F_")) {
-    param[1] = u16(field(instruction, 0));
+    param[1] = u16(text::field(instruction, 0));
     out = make_record(instruction[0] == u'L' ? opLABEL : opFUNCTION, label_number(param[1]),
                       param);
     return true;
   }
-  std::vector<u16view> fields = split_fields(instruction);
+  std::vector<u16view> fields = text::split_fields(instruction);
   int32_t code;
-  if (fields.empty() || !parse_int(fields[0], code)) return false;
+  if (fields.empty() || !text::parse_int(fields[0], code)) return false;
   const OpcodeInfo *info = opcode_info(code);
   if (!info) return false;
   auto fieldAt = [&](std::size_t n) { return n < fields.size() ? u16(fields[n]) : u16(); };
@@ -244,7 +244,7 @@ bool load_program(const Lines &tcode, PcodeList &list, Lines &messages) {
   for (const u16 &line : tcode) {
     u16view instruction = u16view(line).substr(std::min<std::size_t>(6, line.size()));
     if (!starts_with(instruction, u"L_") && !starts_with(instruction, u"F_")) continue;
-    u16 name(field(instruction, 0));
+    u16 name(text::field(instruction, 0));
     if (!names.insert(name).second) {
       messages.push_back(u"関数・ラベル多重定義: --> " + name.substr(2));
       duplicate = true;

@@ -67,7 +67,7 @@ bool Machine::permitted(Permission p, u16view instruction, u16view target) {
 bool Machine::fileWritePermitted(const std::filesystem::path &path, u16view instruction) {
   if (permits.mode[std::size_t(Permission::Files)] == PermitMode::Allow || path_inside(path, dataDirectory))
     return true;
-  return permitted(Permission::Files, instruction, from_utf8(path.string()));
+  return permitted(Permission::Files, instruction, text::from_utf8(path.string()));
 }
 
 }  // namespace velmora::engine

@@ -72,7 +72,7 @@ pid_t spawn(const std::vector<std::string> &args, bool detached, bool searchPath
   return rc == 0 ? pid : -1;
 }
 
-void op_command(Machine &e, TTaskInfo &, const TPEXE &r) {  // 757
+void op_command(Machine &e, TTaskInfo &, const TPEXE &r) {
   const u16 &mode = r.Param[1];
   u16 text = e.rawStr(r, 2);
   if (e.errorFlag) return;
@@ -82,7 +82,7 @@ void op_command(Machine &e, TTaskInfo &, const TPEXE &r) {  // 757
   if (commandLine.size() > kCommandLimit)
     return e.runtimeError(u"- COMMAND.COM実行エラー! " + commandLine.substr(0, kCommandLimit));
   if (!e.permitted(Permission::Commands, u"COMMAND", text)) return;
-  std::string shell = to_utf8(interpreter), body = to_utf8(text);
+  std::string shell = text::to_utf8(interpreter), body = text::to_utf8(text);
   std::vector<std::string> args;
   bool terminal = (mode == u"SHOW" || stay) && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) &&
                   on_path("x-terminal-emulator");
@@ -134,12 +134,12 @@ std::vector<std::string> shell_words(const std::string &line) {
   return words;
 }
 
-void op_exec_file(Machine &e, TTaskInfo &, const TPEXE &r) {  // 758
+void op_exec_file(Machine &e, TTaskInfo &, const TPEXE &r) {
   u16 text = e.rawStr(r, 1);
   if (e.errorFlag) return;
   if (text.size() > kExecLimit) return e.runtimeError(u"  - 実行エラー：" + text.substr(0, kExecLimit));
   if (!e.permitted(Permission::Commands, u"EXEC FILE", text)) return;
-  pid_t pid = spawn(shell_words(to_utf8(text)), true, true, e.dataDirectory.string());
+  pid_t pid = spawn(shell_words(text::to_utf8(text)), true, true, e.dataDirectory.string());
   if (pid < 0) {
     if (e.stopOnCommandError) return e.runtimeError(u"  - 実行エラー：" + text);
     return e.console.addLine(u"  - 実行エラー(無視)：" + text);

@@ -81,14 +81,14 @@ Selector selector(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
 
 // ----- string expressions
 
-void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 311
+void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
-void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }  // 312
+void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }
 
-void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 313
+void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   long double n = std::trunc(e.num(t, r, 3));
   if (e.errorFlag) return;
@@ -110,7 +110,7 @@ bool selected_text(const LineList &lines, const Selector &sel, const CaseOption 
   return true;
 }
 
-void op_list_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 310
+void op_list_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   const LineList *lines = list_of(e, r, 2);
@@ -119,7 +119,7 @@ void op_list_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 310
   deliver_string(t, std::move(text), StrValue());
 }
 
-void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 314
+void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = std::trunc(e.num(t, r, 3));
   long double m = std::trunc(e.num(t, r, 5));
   const LineList *lines = list_of(e, r, 2);
@@ -136,7 +136,7 @@ void deliver_zone(TTaskInfo &t, ValueZone &&z) {
   deliver_string(t, std::move(z.result), std::move(z.rest));
 }
 
-void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 316
+void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
@@ -145,7 +145,7 @@ void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 316
   deliver_zone(t, string_zone((*lines)[std::size_t(n)], a, b, t.LIST_INC, fold.fold));
 }
 
-void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 318
+void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   StrValue heldA, heldB;
   u16view a = view_of(e, r, 3, heldA), b = view_of(e, r, 5, heldB);
@@ -154,7 +154,7 @@ void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 318
   deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
 }
 
-void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 341
+void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   u16 a = e.str(r, 3);
   int idx = e.varOf(r, 2);
@@ -163,7 +163,7 @@ void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 341
   deliver_zone(t, value_zone_by_list(e.vars[idx].StrVal.escaped(), a, *ends, t.LIST_INC, fold.fold));
 }
 
-void op_list_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 342
+void op_list_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
   u16 a = e.str(r, 5);
@@ -173,13 +173,13 @@ void op_list_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 342
   deliver_zone(t, zone_by_list((*lines)[std::size_t(n)], a, *ends, t.LIST_INC, fold.fold));
 }
 
-void op_number_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 317
+void op_number_formatted(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double x = e.num(t, r, 1);
   u16 fmt = e.str(r, 3);
   if (!e.errorFlag) deliver_string(t, format_picture(x, fmt));
 }
 
-void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 315
+void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = std::trunc(e.num(t, r, 1));
   u16 s;
   if (n >= 0 && n <= 0x10FFFF && !(n >= 0xD800 && n <= 0xDFFF)) {
@@ -194,7 +194,7 @@ void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 315
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
-void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 420
+void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = e.num(t, r, 1);
   if (!e.errorFlag) deliver_string(t, integer_text(n));
 }
@@ -210,7 +210,7 @@ u16 copy_of(const u16 &s, long double p, long double n) {
   return s.substr(start, count);
 }
 
-void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 422
+void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   long double p = e.num(t, r, 3), n = e.num(t, r, 5);
   if (!e.errorFlag) deliver_string(t, copy_of(s, p, n));
@@ -218,25 +218,25 @@ void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 422
 
 // ----- numeric string functions
 
-void op_asc(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 040
+void op_asc(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   if (!e.errorFlag) t.WORK = string_code(u"ASC", s);
 }
 
-void op_hex(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 041
+void op_hex(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   if (e.errorFlag) return;
   if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') s = s.substr(1, s.size() - 2);
   uint32_t v = 0;
   for (std::size_t i = 0; i < s.size() && i < 8; ++i) {
-    char16_t c = ascii_upper(s[i]);
+    char16_t c = text::ascii_upper(s[i]);
     if (c >= u'0' && c <= u'9') v = (v << 4) + uint32_t(c - u'0');
     else if (c >= u'A' && c <= u'F') v = (v << 4) + uint32_t(c - u'A' + 10);
   }
   t.WORK = v;
 }
 
-void op_string_value(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 042
+void op_string_value(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);
   if (e.errorFlag) return;
   std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
@@ -245,14 +245,14 @@ void op_string_value(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 042
   t.WORK = v;
 }
 
-void op_string_position(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 049
+void op_string_position(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 a = e.str(r, 1), b = e.str(r, 3);
   if (e.errorFlag) return;
   std::size_t p = a.empty() ? u16::npos : b.find(a);
   t.WORK = p == u16::npos ? 0 : static_cast<long double>(p + 1);
 }
 
-void op_string_length(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 421
+void op_string_length(Machine &e, TTaskInfo &t, const TPEXE &r) {
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) t.WORK = static_cast<long double>(s.size());
 }
@@ -268,11 +268,11 @@ TVarInfo *target(Machine &e, const TPEXE &r, int k) {
   return &e.vars[idx];
 }
 
-void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 320
+void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   store_string(e, r, 2, t.STR_WORK);
 }
 
-void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
+void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = std::trunc(e.num(t, r, 3));
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -283,7 +283,7 @@ void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 324
   }
 }
 
-void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 329
+void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   // Two string stores: the piece, then the rest (which the string register
   // holds afterwards), without copying either more than the stores need.
   const int piece = e.varOf(r, 2);
@@ -295,12 +295,12 @@ void op_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 329
   e.vars[rest].StrVal = t.STR_REM;
 }
 
-void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 045
+void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {
   StrValue s = value_of(e, r, 2);
   if (!e.errorFlag) store_string(e, r, 1, std::move(s));
 }
 
-void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 046
+void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {
   StrValue s = value_of(e, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -309,19 +309,19 @@ void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {  // 046
   e.tasks[std::size_t(e.current)].STR_WORK = v->StrVal;
 }
 
-void op_copy_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 047
+void op_copy_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 3);
   long double p = e.num(t, r, 5), n = e.num(t, r, 7);
   if (!e.errorFlag) e.setString(r.Param[2], copy_of(s, p, n));
 }
 
-void op_format_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 048
+void op_format_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double x = e.num(t, r, 3);
   u16 fmt = e.str(r, 5);
   if (!e.errorFlag) e.setString(r.Param[2], format_picture(x, fmt));
 }
 
-void op_delete_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 405
+void op_delete_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 x = e.str(r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -332,7 +332,7 @@ void op_delete_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 405
   t.STR_WORK = value;
 }
 
-void op_replace_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 406
+void op_replace_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 from = e.str(r, 3), to = e.str(r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -343,7 +343,7 @@ void op_replace_string(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 406
 
 // ----- list expressions
 
-void op_list_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 330
+void op_list_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const LineList *lines = list_of(e, r, 2);
   if (lines && t.LIST_TASK != u"+") {
     // Shared, not copied: the chunks are copied only when changed.
@@ -356,7 +356,7 @@ void op_list_get(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 330
   finish_list(t);
 }
 
-void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 334
+void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
   const LineList *lines = list_of(e, r, 2);
@@ -367,7 +367,7 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 334
   finish_list(t);
 }
 
-void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 335
+void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   u16 a = e.str(r, 3), b = e.str(r, 5);
   const LineList *lines = list_of(e, r, 2);
@@ -377,7 +377,7 @@ void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 335
   finish_list(t);
 }
 
-void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 340
+void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
   u16 a = e.str(r, 5), b = e.str(r, 7);
@@ -395,12 +395,12 @@ void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 340
 }
 
 u16 digits(long value, int width) {
-  u16 s = int16(value);
+  u16 s = text::int16(value);
   if (int(s.size()) < width) s.insert(0, std::size_t(width) - s.size(), u'0');
   return s;
 }
 
-void op_date(Machine &, TTaskInfo &t, const TPEXE &) {  // 332
+void op_date(Machine &, TTaskInfo &t, const TPEXE &) {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
@@ -414,7 +414,7 @@ void op_date(Machine &, TTaskInfo &t, const TPEXE &) {  // 332
     t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_time(Machine &, TTaskInfo &t, const TPEXE &) {  // 333
+void op_time(Machine &, TTaskInfo &t, const TPEXE &) {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   std::tm tm{};
@@ -427,16 +427,16 @@ void op_time(Machine &, TTaskInfo &t, const TPEXE &) {  // 333
     t.LIST_WORK.push_back(std::move(line));
 }
 
-void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }   // 336
-void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }    // 337
-void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; } // 338
-void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }            // 339
+void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }
+void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }
+void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; }
+void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }
 
 // ----- list assignments
 
-void op_list_clear(Machine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }  // 300
+void op_list_clear(Machine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }
 
-void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {  // 301
+void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {
   u16 x = e.str(r, 4);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -452,15 +452,15 @@ void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {  // 301
   }
 }
 
-void op_list_size(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 302
+void op_list_size(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *v = target(e, r, 2);
   if (v) t.WORK = static_cast<long double>(v->StrList.size());
 }
 
 // The text a numeric selector outside the list stands for.
-u16 selector_text(const Selector &s) { return s.kind == Selector::Index ? int16(s.index) : s.text; }
+u16 selector_text(const Selector &s) { return s.kind == Selector::Index ? text::int16(s.index) : s.text; }
 
-void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 303
+void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
@@ -479,7 +479,7 @@ void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 303
   });
 }
 
-void op_list_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 304
+void op_list_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   u16 x = e.str(r, 5);
@@ -503,7 +503,7 @@ void op_list_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 304
   });
 }
 
-void op_list_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 321
+void op_list_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *v = target(e, r, 2);
   if (v) v->StrList = t.LIST_WORK;
 }
@@ -521,7 +521,7 @@ void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Ed
     if (sel.kind == Selector::All || contains(fold(lines[i]), key)) edit(lines.edit(i));
 }
 
-void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 322
+void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
@@ -529,7 +529,7 @@ void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 322
   edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK.str(); });
 }
 
-void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 323
+void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector lineSel = selector(e, t, r, 3);
   Selector charSel = selector(e, t, r, 5);
@@ -550,12 +550,12 @@ void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 323
   });
 }
 
-void op_list_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 326
+void op_list_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *v = target(e, r, 2);
   if (v) v->StrList.push_back(t.STR_WORK.str());
 }
 
-void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 327
+void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *a = target(e, r, 2);
   if (!a) return;
   TVarInfo *b = target(e, r, 4);
@@ -568,14 +568,14 @@ void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 327
 
 void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.negated; }
 
-void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 410
+void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
   bool holds;
   if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
   else holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 
-void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 411
+void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 4);
   const LineList *lines = list_of(e, r, 3);
@@ -584,7 +584,7 @@ void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 411
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 
-void op_list_state(Machine &e, TTaskInfo &t, const TPEXE &r) {  // 412
+void op_list_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const LineList *lines = list_of(e, r, 3);
   set_flag(t, r, lines && !lines->empty());
 }

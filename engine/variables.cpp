@@ -81,10 +81,10 @@ int VariableTable::find(int slot, u16view name) const {
 }
 
 int VariableTable::resolve(int slot, u16view ref) const {
-  if (!ref.empty() && is_ascii_digit(ref[0])) {
+  if (!ref.empty() && text::is_ascii_digit(ref[0])) {
     long n = 0;
     for (char16_t c : ref) {
-      if (!is_ascii_digit(c) || n > kVariables) return -1;
+      if (!text::is_ascii_digit(c) || n > kVariables) return -1;
       n = n * 10 + (c - u'0');
     }
     return n < kVariables ? int(n) : -1;
@@ -96,7 +96,7 @@ u16 VariableTable::nameOfNumber(u16view number) const {
   if (number.empty()) return {};
   long n = 0;
   for (char16_t c : number) {
-    if (!is_ascii_digit(c) || n > kVariables) return {};
+    if (!text::is_ascii_digit(c) || n > kVariables) return {};
     n = n * 10 + (c - u'0');
   }
   return n <= kVariables ? entries_[std::size_t(n)].name : u16();

@@ -14,17 +14,17 @@ constexpr char16_t kMark[] = u"[=TXB=]:";
 bool starts_with(u16view s, u16view p) { return s.substr(0, p.size()) == p; }
 bool contains(u16view s, u16view p) { return s.find(p) != u16view::npos; }
 bool contains_any_case(u16view s, const char *word) {
-  return to_utf8(upper_ascii(s)).find(word) != std::string::npos;
+  return text::to_utf8(text::upper_ascii(s)).find(word) != std::string::npos;
 }
 
 }  // namespace
 
 void Workspace::loadRecentFiles() {
   recentFiles_.clear();
-  if (auto file = read_text_file(home_ / "Recent.$$$")) recentFiles_ = file->lines;
+  if (auto file = text::read_text_file(home_ / "Recent.$$$")) recentFiles_ = file->lines;
 }
 
-void Workspace::saveRecentFiles() const { write_lines_file(home_ / "Recent.$$$", recentFiles_, Encoding::Utf8); }
+void Workspace::saveRecentFiles() const { text::write_lines_file(home_ / "Recent.$$$", recentFiles_, text::Encoding::Utf8); }
 
 void Workspace::addRecentFile(const u16 &name) {
   for (const u16 &n : recentFiles_)
@@ -38,7 +38,7 @@ Lines Workspace::bookLines() const {
   for (int i = 0; i < TabPool::kTabs; ++i) {
     const Tab &t = tabs_.at(i);
     if (!t.inUse || t.lines.empty()) continue;
-    out.push_back(kProgramHead + int16(i + 1));
+    out.push_back(kProgramHead + text::int16(i + 1));
     out.insert(out.end(), t.lines.begin(), t.lines.end());
   }
   return out;
@@ -49,14 +49,14 @@ bool Workspace::saveBook() {
   auto chosen = ui_.chooseSaveFile(u"TXBブック形式で保存", programDirectory(), proposed);
   if (!chosen) return false;
   std::filesystem::path path = *chosen;
-  u16 name = from_utf8(path.filename().string());
+  u16 name = text::from_utf8(path.filename().string());
   if (!contains_any_case(name, ".TXB")) path += ".txb";
   if (path.is_relative()) path = programDirectory() / path;
-  if (!write_lines_file(path, bookLines(), Encoding::Utf8)) {
-    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+  if (!text::write_lines_file(path, bookLines(), text::Encoding::Utf8)) {
+    ui_.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
     return false;
   }
-  addRecentFile(from_utf8(path.filename().string()));
+  addRecentFile(text::from_utf8(path.filename().string()));
   for (Tab &t : tabs_.tabs_)
     if (t.inUse) {
       t.modified = false;
@@ -72,14 +72,14 @@ int Workspace::readBook(const Lines &lines) {
   while (i < lines.size() && !header(i)) ++i;  // the outer scan skips everything else
   while (i < lines.size()) {
     int number = 0;
-    if (!parse_int(u16view(lines[i]).substr(8), number)) break;  // a broken header ends the read
+    if (!text::parse_int(u16view(lines[i]).substr(8), number)) break;  // a broken header ends the read
     ++i;
     int tab = newProgram();
     if (tab < 0) break;
     Tab &t = tabs_.at(tab);
     for (; i < lines.size() && !header(i); ++i)
       if (!contains(lines[i], kMark)) t.lines.push_back(lines[i]);
-    t.panels[0] = int16(long(t.lines.size()));
+    t.panels[0] = text::int16(long(t.lines.size()));
     t.modified = false;
     ++loaded;
   }
@@ -104,37 +104,37 @@ bool Workspace::readBookFile(const std::filesystem::path &given) {
   std::error_code ec;
   std::filesystem::path path = std::filesystem::absolute(given, ec);
   path = ec ? given : path.lexically_normal();
-  auto file = read_text_file(path);
+  auto file = text::read_text_file(path);
   if (!file) {
-    ui_.message(u"ファイルを読めない " + from_utf8(path.string()), u"");
+    ui_.message(u"ファイルを読めない " + text::from_utf8(path.string()), u"");
     return false;
   }
   int first = tabs_.lowestFree();
   int count = readBook(file->lines);
-  bookName_ = from_utf8(path.filename().string());
+  bookName_ = text::from_utf8(path.filename().string());
   // The programs belong to the book: saving goes through "ブック保存".
   for (int i = first; count > 0 && i < TabPool::kTabs; ++i)
-    if (tabs_.at(i).inUse) tabs_.at(i).panels[2] = from_utf8(path.string());
+    if (tabs_.at(i).inUse) tabs_.at(i).panels[2] = text::from_utf8(path.string());
   return true;
 }
 
 void Workspace::setFileList(const std::vector<std::filesystem::path> &files) {
   if (files.empty()) return;
   recentFiles_.clear();
-  for (const auto &f : files) recentFiles_.push_back(from_utf8(f.filename().string()));
+  for (const auto &f : files) recentFiles_.push_back(text::from_utf8(f.filename().string()));
   const std::filesystem::path dir = std::filesystem::absolute(files.front()).parent_path();
-  settings_.programDirectoryPath = from_utf8(dir.string());
+  settings_.programDirectoryPath = text::from_utf8(dir.string());
   settings_.useProgramDirectory = true;
   saveRecentFiles();
 }
 
 std::filesystem::path Workspace::listedFilePath(const u16 &name) const {
-  std::filesystem::path path(to_utf8(name));
+  std::filesystem::path path(text::to_utf8(name));
   return path.is_relative() ? programDirectory() / path : path;
 }
 
 Lines Workspace::previewListedFile(const u16 &name) const {
-  auto file = read_text_file(listedFilePath(name));
+  auto file = text::read_text_file(listedFilePath(name));
   return file ? file->lines : Lines{};
 }
 
@@ -151,7 +151,7 @@ int Workspace::openListedFile(const u16 &name) {
 
 bool Workspace::roomForAnotherTab() {
   if (tabs_.openCount() < TabPool::kTabs) return true;
-  ui_.message(int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
+  ui_.message(text::int16(TabPool::kTabs) + u"ファイル以上は編集できません", u"");
   return false;
 }
 
@@ -162,7 +162,7 @@ bool Workspace::overwriteSave(int tab) {
     ui_.message(u"ＢＯＯＫ形式は保存メニューを使用する", u"");
     return false;
   }
-  std::filesystem::path path(to_utf8(t.panels[2]));
+  std::filesystem::path path(text::to_utf8(t.panels[2]));
   // A new program's panel shows where it would go ("PROG/#1"); it has no
   // file yet, so the user names one. A "#n" file is never written.
   // A path is absolute from the moment the file was opened; one that is

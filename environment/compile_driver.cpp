@@ -28,7 +28,7 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
         std::size_t blank = token.find(u' ');
         std::size_t second = blank == u16::npos ? u16::npos : token.find(u' ', blank + 1);
         if (second != u16::npos && u16view(token).substr(second + 1) == name) {
-          parse_int(u16view(token).substr(0, blank), line);
+          text::parse_int(u16view(token).substr(0, blank), line);
           break;
         }
       }
@@ -37,7 +37,7 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
   return std::nullopt;
 }
 
-CompileDriver::CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
+CompileDriver::CompileDriver(const language::Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
                              Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
                              std::function<bool()> mayChangeSlots, std::function<void()> slotsChanging,
                              std::function<void()> stateChanged)
@@ -72,7 +72,7 @@ void CompileDriver::explainFailure() {
 
 void CompileDriver::locateLine(u16view line) {
   int n = -1;
-  if (tabs_.active() >= 0 && parse_int(line, n) && n >= 0) compileError_ = {tabs_.active(), n, lastCompileMessage_};
+  if (tabs_.active() >= 0 && text::parse_int(line, n) && n >= 0) compileError_ = {tabs_.active(), n, lastCompileMessage_};
   ui_.locateLine(tabs_.active(), line);
 }
 
@@ -119,7 +119,7 @@ int CompileDriver::compileActiveTab() {
   // The question belongs to the compile: nothing else starts while it is up.
   compiling_ = true;
   stateChanged_();
-  const bool replace = ui_.askYesNo(u"スロットNo. " + int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
+  const bool replace = ui_.askYesNo(u"スロットNo. " + text::int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
   compiling_ = false;
   stateChanged_();
   if (!replace) return -1;
@@ -230,25 +230,25 @@ void CompileDriver::compileWarnings() {
   for (const Lines *names : {&lastTokens_.userSymbols, &lastTokens_.sharedNames})
     for (const u16 &name : *names)
       if (name.size() > std::size_t(engine::kNameLength))
-        warnings.push_back(u"変数名が " + int16(engine::kNameLength) + u" 文字を超える: " + name +
+        warnings.push_back(u"変数名が " + text::int16(engine::kNameLength) + u" 文字を超える: " + name +
                            u"（実行時に変数未定義となる）");
   long maxLabel = 0;
   std::set<u16> timerNames;
   for (const u16 &line : lastTcode_) {
-    u16view op = field(line, 1);
+    u16view op = text::field(line, 1);
     if (op.substr(0, 2) == u"L_") {
       long n = 0;
       for (char16_t c : op.substr(2)) n = c >= u'0' && c <= u'9' ? std::min(n * 10 + (c - u'0'), 1L << 30) : n;
       maxLabel = std::max(maxLabel, n);
-    } else if (int code = 0; parse_int(op, code) && code == engine::opTIMER_SET) {
-      timerNames.insert(u16(field(line, 4)));
+    } else if (int code = 0; text::parse_int(op, code) && code == engine::opTIMER_SET) {
+      timerNames.insert(u16(text::field(line, 4)));
     }
   }
   if (maxLabel >= engine::kLabels - 1)
-    warnings.push_back(u"ラベル数 " + int16(maxLabel) + u" が上限 " + int16(engine::kLabels - 1) +
+    warnings.push_back(u"ラベル数 " + text::int16(maxLabel) + u" が上限 " + text::int16(engine::kLabels - 1) +
                        u" を超える（リンクできない）");
   if (timerNames.size() > std::size_t(engine::kTimers))
-    warnings.push_back(u"タイマー名 " + int16(long(timerNames.size())) + u" 個が上限 " + int16(engine::kTimers) +
+    warnings.push_back(u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " + text::int16(engine::kTimers) +
                        u" 個を超える（超えた分の TIMER SET は無視される）");
   if (warnings.empty()) return;
   u16 text = u"----- コンパイル警告 -----\r\r";
@@ -333,7 +333,7 @@ void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (c.tokenCursor() + 1 < int(c.tokens().size())) step.nextToken = c.tokens()[std::size_t(c.tokenCursor() + 1)];
   step.tokenBuffer = c.tokenBuffer();
   for (const compiler::StateEntry &e : c.stateStack())
-    step.states.push_back(u16(1, e.group) + u" " + int16(e.row) + u" " + int16(e.field) + u" " + int16(e.cursor));
+    step.states.push_back(u16(1, e.group) + u" " + text::int16(e.row) + u" " + text::int16(e.field) + u" " + text::int16(e.cursor));
   step.labels = c.labelStack();
   step.terms = c.termStack();
   step.operators = c.operatorStack();
@@ -358,7 +358,7 @@ int CompileDriver::registerCode(TTaskState initial) {
     if (settings_.variableAlert && settings_.showCompilerMessages && !registrationMessages_.empty()) {
       u16 text;
       for (std::size_t i = 0; i < registrationMessages_.size(); ++i)
-        text += int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";
+        text += text::int16(long(i) + 1) + u" " + registrationMessages_[i] + u"\r";
       ui_.message(text, u"");
     }
     return -1;
@@ -415,10 +415,10 @@ int CompileDriver::findSlot(int page, u16view programName) const {
 
 u16 CompileDriver::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine_.task(slot);
-  u16 number = int16(slot + 1);
+  u16 number = text::int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');
   return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) +
-         u" #" + int16(t.SrcIndex + 1) + u" T" + int16(t.PcodeListNo) + u" " + t.FileName;
+         u" #" + text::int16(t.SrcIndex + 1) + u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
 }
 
 }  // namespace velmora::environment

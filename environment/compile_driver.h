@@ -41,7 +41,7 @@ class CompileDriver : private compiler::CompileHost {
   // compile or change the slots now; slotsChanging is called before a slot's
   // code changes (stepping ends); stateChanged when a compile starts, pauses
   // for the user or ends.
-  CompileDriver(const Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
+  CompileDriver(const language::Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
                 Debugger &debugger, const RunLoop &runLoop, UserInterface &ui, std::function<bool()> mayChangeSlots,
                 std::function<void()> slotsChanging, std::function<void()> stateChanged);
   ~CompileDriver() override;
@@ -129,7 +129,7 @@ class CompileDriver : private compiler::CompileHost {
   const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
 
  private:
-  const Language &language_;
+  const language::Language &language_;
   const Settings &settings_;
   TabPool &tabs_;
   engine::Engine &engine_;

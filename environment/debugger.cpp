@@ -84,9 +84,9 @@ std::array<u16, 7> Debugger::breakpointCells(int row) const {
   if (row < 0 || row >= kBreakpoints) return cells;
   const Breakpoint &b = breakpoints_[std::size_t(row)];
   if (!b.used) return cells;
-  u16 slot = int16(b.slot + 1);  // slots are shown 01 to 10
+  u16 slot = text::int16(b.slot + 1);  // slots are shown 01 to 10
   if (slot.size() < 2) slot.insert(0, 1, u'0');
-  cells = {int16(b.number), slot, int16(b.line), int16(b.pcode), b.condition, u"", int16(b.hits)};
+  cells = {text::int16(b.number), slot, text::int16(b.line), text::int16(b.pcode), b.condition, u"", text::int16(b.hits)};
   return cells;
 }
 

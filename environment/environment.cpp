@@ -11,8 +11,8 @@ namespace {
 
 // The language of the home directory's tables, loaded before the compile
 // driver builds its tokenizer and compiler from it.
-Language load_language(const std::filesystem::path &home, UserInterface &ui) {
-  Language language;
+language::Language load_language(const std::filesystem::path &home, UserInterface &ui) {
+  language::Language language;
   language.load(home, [&ui](const u16 &m) { ui.message(m, u""); });
   return language;
 }
@@ -61,14 +61,14 @@ engine::PermitMode Environment::permitMode(engine::Permission p) const {
 bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16view target) {
   const u16 kind(engine::permission_name(p));
   if (!canAsk_) {
-    ui.message(kind + u"は「確認」の設定です。許可するには --allow " + from_utf8(engine::permission_word(p)) +
+    ui.message(kind + u"は「確認」の設定です。許可するには --allow " + text::from_utf8(engine::permission_word(p)) +
                    u" を付けて実行してください。",
                u"実行許可");
     return false;
   }
   int slot = engine_.currentSlot();
   int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
-  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : int16(slot + 1);
+  u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : text::int16(slot + 1);
   return ui.askPermission(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
                          u16(target) + u"\r\rこの実行の間、許可しますか？",
                      u"実行許可の確認");
@@ -78,7 +78,7 @@ u16 Environment::Permission_Hint(engine::Permission p) {
   switch (refusalHint_) {
     case RefusalHint::Settings: return u"（許可するには「設定」の「実行許可の設定」で変更する）";
     case RefusalHint::CommandLine:
-      return u"（許可するには velmora-run に --allow " + from_utf8(engine::permission_word(p)) + u" を付ける）";
+      return u"（許可するには velmora-run に --allow " + text::from_utf8(engine::permission_word(p)) + u" を付ける）";
     case RefusalHint::None: break;
   }
   return {};
@@ -89,7 +89,7 @@ void Environment::refreshViews() { ui.consoleUpdated(engine_.console().lines());
 std::filesystem::path Environment::nextDataDirectory() const {
   if (!dataDirectoryOverride_.empty()) return dataDirectoryOverride_;
   if (settings_.useDataDirectory && !settings_.dataDirectoryPath.empty())
-    return std::filesystem::path(to_utf8(settings_.dataDirectoryPath));
+    return std::filesystem::path(text::to_utf8(settings_.dataDirectoryPath));
   return home;
 }
 

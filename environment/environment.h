@@ -61,13 +61,13 @@ class Environment : public engine::EngineHost {
 
  private:
   // Declared first: the parts below hold references to them.
-  Language language_;
+  language::Language language_;
   Settings settings_;
   engine::Engine engine_;
 
  public:
   // The language tables of the programs (word renames go through renameWord).
-  const Language &language() const { return language_; }
+  const language::Language &language() const { return language_; }
   // The settings in force; setSettings replaces them (the settings dialog).
   const Settings &settings() const { return settings_; }
   void setSettings(const Settings &settings) { settings_ = settings; }

@@ -26,7 +26,7 @@ Lines Workspace::programsInDirectory() const {
     if (e.is_regular_file(ec) && is_listed_program(e.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   Lines out;
-  for (const std::string &n : names) out.push_back(from_utf8(n));
+  for (const std::string &n : names) out.push_back(text::from_utf8(n));
   return out;
 }
 
@@ -57,7 +57,7 @@ int Workspace::openGreeting() {
   if (tab < 0) return -1;
   Tab &t = tabs_.at(tab);
   t.lines = greetingProgram();
-  t.panels[0] = int16(long(t.lines.size()));
+  t.panels[0] = text::int16(long(t.lines.size()));
   t.modified = false;
   return tab;
 }

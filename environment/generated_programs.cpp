@@ -21,20 +21,20 @@ Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
   if (spec.webAccess)
     p.push_back(u"&_SRC[]=<*> " + spec.encoding + u" \"" + spec.sourcePath + u"\";");
   else
-    p.push_back(u"&_SRC[]=[#" + int16(sourcePage) + u"];");
+    p.push_back(u"&_SRC[]=[#" + text::int16(sourcePage) + u"];");
   for (const char16_t *l : {u"//", u"_OUT=[#].NEW;", u"//"}) p.push_back(l);
   for (std::size_t i = 0; i < spec.rows.size(); ++i) {
     const ExtractionRow &row = spec.rows[i];
-    const u16 r = int16(long(i) + 1);
+    const u16 r = text::int16(long(i) + 1);
     p.push_back(u"//");
     p.push_back(u"//#" + r + u" Conds");
     for (int c = 2; c <= 21 && !row.markers[std::size_t(c - 2)].empty(); ++c)
-      p.push_back(u"//#" + r + u"#" + int16(c - 1) + u" " + row.markers[std::size_t(c - 2)]);
+      p.push_back(u"//#" + r + u"#" + text::int16(c - 1) + u" " + row.markers[std::size_t(c - 2)]);
     if (row.markers[0].empty()) break;
     p.push_back(u"//");
     p.push_back(u"&_EXTR_" + r + u"[]=&_SRC[];");
-    auto start = [&](int c) { return u"&_R" + r + u"C" + int16(c); };
-    auto end = [&](int c) { return u"&_R" + r + u"C" + int16(c + 1); };
+    auto start = [&](int c) { return u"&_R" + r + u"C" + text::int16(c); };
+    auto end = [&](int c) { return u"&_R" + r + u"C" + text::int16(c + 1); };
     if (row.mode != u"0") {
       p.push_back(u"//[Repeat]");
       for (int c = 2; c < 22 && !row.markers[std::size_t(c - 2)].empty(); c += 2) {
@@ -129,8 +129,8 @@ RunResult Environment::runExtraction(const ExtractionSpec &spec) {
 namespace velmora::environment {
 
 void Environment::renameWord(const u16 &oldWord, const u16 &newWord) {
-  apply_rename(language_.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
-  apply_rename(language_.rules, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  language::apply_rename(language_.tables, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
+  language::apply_rename(language_.rules, oldWord, newWord, [this](const u16 &m) { ui.message(m, u""); });
   pendingRename_ = {oldWord, newWord};
 }
 
@@ -139,8 +139,8 @@ void Environment::confirmRename() {
   auto [oldWord, newWord] = *pendingRename_;
   pendingRename_.reset();
   if (ui.askYesNo(u"登録済みプログラムも変更", u"プログラム変更の確認")) rewriteUserPrograms(oldWord, newWord);
-  save_language_tables(language_.tables, home);
-  save_codegen_rules(language_.rules, home);
+  language::save_language_tables(language_.tables, home);
+  language::save_codegen_rules(language_.rules, home);
 }
 
 namespace {
@@ -165,9 +165,9 @@ std::filesystem::path same_file(const std::filesystem::path &p) {
 }
 
 // Writes the lines back in the file's own encoding and line ends.
-bool write_like(const std::filesystem::path &path, const Lines &lines, Encoding encoding, bool crlf) {
-  std::string bytes = join_lines_crlf(lines, encoding);
-  const bool byteLineEnds = encoding != Encoding::Utf16LE && encoding != Encoding::Utf16BE;
+bool write_like(const std::filesystem::path &path, const Lines &lines, text::Encoding encoding, bool crlf) {
+  std::string bytes = text::join_lines_crlf(lines, encoding);
+  const bool byteLineEnds = encoding != text::Encoding::Utf16LE && encoding != text::Encoding::Utf16BE;
   if (!crlf && byteLineEnds) {
     std::string lf;
     lf.reserve(bytes.size());
@@ -175,7 +175,7 @@ bool write_like(const std::filesystem::path &path, const Lines &lines, Encoding 
       if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) lf += bytes[i];
     bytes = std::move(lf);
   }
-  return write_file_bytes(path, bytes);
+  return text::write_file_bytes(path, bytes);
 }
 
 }  // namespace
@@ -194,7 +194,7 @@ Lines Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
   for (int i = 0; i < TabPool::kTabs; ++i) {
     Tab &t = tabs.at(i);
     if (!t.inUse) continue;
-    if (t.hasFile) inTabs.push_back(same_file(std::filesystem::path(to_utf8(t.panels[2]))));
+    if (t.hasFile) inTabs.push_back(same_file(std::filesystem::path(text::to_utf8(t.panels[2]))));
     Lines lines = t.lines;
     if (!replace_word(lines, oldWord, newWord)) continue;
     if (t.modified && !ui.askYesNo(u"「" + t.caption + u"」は編集中です。このタブの「" + oldWord + u"」も「" + newWord +
@@ -208,18 +208,18 @@ Lines Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
     changed.push_back(t.caption + u"（タブ、未保存）");
   }
   for (const u16 &name : files) {
-    std::filesystem::path path(to_utf8(name));
+    std::filesystem::path path(text::to_utf8(name));
     if (path.is_relative()) path = workspace.programDirectory() / path;
     const std::filesystem::path file = same_file(path);
     if (std::find(inTabs.begin(), inTabs.end(), file) != inTabs.end()) continue;  // changed in its tab
-    auto bytes = read_file_bytes(path);
-    auto text = read_text_file(path);
+    auto bytes = text::read_file_bytes(path);
+    auto text = text::read_text_file(path);
     if (!bytes || !text) continue;
     Lines lines = text->lines;
     if (!replace_word(lines, oldWord, newWord)) continue;
     const bool crlf = bytes->find("\r\n") != std::string::npos || bytes->find('\n') == std::string::npos;
     if (write_like(path, lines, text->encoding, crlf)) changed.push_back(name);
-    else ui.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+    else ui.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
   }
   u16 summary = changed.empty() ? u"「" + oldWord + u"」を含むプログラムはありません。"
                                 : u"「" + oldWord + u"」を「" + newWord + u"」に変更しました：";
@@ -230,17 +230,17 @@ Lines Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
 
 const char *Environment::languageFile(LanguageList which) {
   switch (which) {
-    case LanguageList::Keywords: return LanguageTables::kKeywordFile;
-    case LanguageList::Symbols: return LanguageTables::kSymbolFile;
-    case LanguageList::MathFunctions: return LanguageTables::kMathFile;
-    case LanguageList::Commands: return LanguageTables::kCommandFile;
+    case LanguageList::Keywords: return language::LanguageTables::kKeywordFile;
+    case LanguageList::Symbols: return language::LanguageTables::kSymbolFile;
+    case LanguageList::MathFunctions: return language::LanguageTables::kMathFile;
+    case LanguageList::Commands: return language::LanguageTables::kCommandFile;
     case LanguageList::Grammar: break;
   }
-  return LanguageTables::kSyntaxFile;
+  return language::LanguageTables::kSyntaxFile;
 }
 
 const Lines &Environment::languageList(LanguageList which) const {
-  const LanguageTables &t = language_.tables;
+  const language::LanguageTables &t = language_.tables;
   switch (which) {
     case LanguageList::Keywords: return t.keywords;
     case LanguageList::Symbols: return t.symbols;
@@ -254,12 +254,12 @@ const Lines &Environment::languageList(LanguageList which) const {
 bool Environment::replaceLanguageList(LanguageList which, const Lines &edited) {
   if (edited.empty()) return false;
   const bool grammar = which == LanguageList::Grammar;
-  Lines replacement = grammar ? edited : sorted_word_list(edited, which == LanguageList::Commands);
-  if (!write_lines_file(home / languageFile(which), replacement)) {
+  Lines replacement = grammar ? edited : language::sorted_word_list(edited, which == LanguageList::Commands);
+  if (!text::write_lines_file(home / languageFile(which), replacement)) {
     ui.message(u"ファイルに保存できません", u"");
     return false;
   }
-  LanguageTables &t = language_.tables;
+  language::LanguageTables &t = language_.tables;
   Lines *target = &t.syntax;
   switch (which) {
     case LanguageList::Keywords: target = &t.keywords; break;

@@ -12,18 +12,18 @@ Lines task_registers(const Engine &e, int slot) {
   Lines out;
   if (slot < 0 || slot >= kSlots) return out;
   const TTaskInfo &t = e.task(slot);
-  out.push_back(u"TASK  " + int16(slot) + u" / EXEC  " + int16(t.INSTP));
-  out.push_back(u"STACK   " + int16(t.STACKP));
+  out.push_back(u"TASK  " + text::int16(slot) + u" / EXEC  " + text::int16(t.INSTP));
+  out.push_back(u"STACK   " + text::int16(t.STACKP));
   out.push_back(t.FLAG ? u16(u"BOOL    TRUE") : u16(u"BOOL    FALSE"));
   out.push_back(u"WORK    " + three_decimals(t.WORK));
   out.push_back(u"STRING  " + t.STR_WORK.str());
-  out.push_back(u"LIST_WK " + int16(long(t.LIST_WORK.size())));
-  out.push_back(u"LIST_RM " + int16(long(t.LIST_REM.size())));
+  out.push_back(u"LIST_WK " + text::int16(long(t.LIST_WORK.size())));
+  out.push_back(u"LIST_RM " + text::int16(long(t.LIST_REM.size())));
   out.push_back(u"VECT X  " + three_decimals(t.VECTOR.X));
   out.push_back(u"VECT Y  " + three_decimals(t.VECTOR.Y));
   out.push_back(u"VECT Z  " + three_decimals(t.VECTOR.Z));
   out.push_back(t.WAIT ? u16(u"WAIT    WAITING") : u16(u"WAIT    -------"));
-  out.push_back(u"W-COUNT " + int16(t.WAITCOUNT));
+  out.push_back(u"W-COUNT " + text::int16(t.WAITCOUNT));
   out.push_back(u"OPE  1  " + three_decimals(t.OPE1));
   out.push_back(u"OPE  2  " + three_decimals(t.OPE2));
   out.push_back(u"OPE  3  " + three_decimals(t.OPE3));
@@ -36,7 +36,7 @@ std::vector<Lines> task_grid(const Engine &e) {
     const TTaskInfo &t = e.task(slot);
     if (t.state == tsEMPTY) continue;
     u16 state = t.state == tsACTIVE ? u"稼動" : t.state == tsSTOP ? u"停止" : u"終了";
-    rows.push_back({state, int16(t.INSTP), int16(t.STACKP), t.FLAG ? u"T" : u"F", t.WAIT ? u"W" : u"-",
+    rows.push_back({state, text::int16(t.INSTP), text::int16(t.STACKP), t.FLAG ? u"T" : u"F", t.WAIT ? u"W" : u"-",
                     t.IntRequest ? u"REQ" : u"", t.IntProcess ? u"SRV" : u""});
   }
   return rows;
@@ -57,16 +57,16 @@ std::vector<Lines> timer_grid(const Engine &e) {
   for (int i = 0; i < kTimers; ++i) {
     const TTimerInfo &t = e.timer(i);
     if (t.state == TTimerInfo::Free) continue;
-    rows.push_back({unquoted(t.name), int16(t.interval), int16(t.displayCount), u16(timer_state_text(t.state)),
+    rows.push_back({unquoted(t.name), text::int16(t.interval), text::int16(t.displayCount), u16(timer_state_text(t.state)),
                     unquoted(t.handler),
-                    int16(t.owner), int16(t.handlerPos), int16(t.fireCount)});
+                    text::int16(t.owner), text::int16(t.handlerPos), text::int16(t.fireCount)});
   }
   return rows;
 }
 
 Lines variable_list(const Engine &e, int slot, u16view breakLine) {
   Lines out;
-  u16 owner = slot < 0 ? u16() : int16(slot);
+  u16 owner = slot < 0 ? u16() : text::int16(slot);
   const ExecutionPoint &p = e.watchedTask() >= 0 ? e.watchedPoint() : e.lastPoint();
   out.push_back(owner + u":(* 停止行 *)/Stp/" + (breakLine.empty() ? e.lineOf(p) : u16(breakLine)));
   int functions = e.watchedTask() >= 0 ? e.watchedTask() : slot;
@@ -78,15 +78,15 @@ Lines variable_list(const Engine &e, int slot, u16view breakLine) {
   for (int i = 0; i < kVariables; ++i) {
     const TVarInfo &v = e.variables()[i];
     if (v.name.empty() || (slot >= 0 && v.Slot != slot)) continue;
-    u16 who = int16(v.Slot).substr(0, 10);
+    u16 who = text::int16(v.Slot).substr(0, 10);
     if (v.share) who = u"%" + who;
     u16 line = who + u":" + v.name;
     if (v.kind == vtSTRING || v.kind == vtLIST) {
-      line += v.StrList.empty() ? u"/Str/" + v.StrVal.str() : u"/Lst/" + int16(long(v.StrList.size()));
+      line += v.StrList.empty() ? u"/Str/" + v.StrVal.str() : u"/Lst/" + text::int16(long(v.StrList.size()));
     } else if (v.kind == vtVECTOR) {
       line += u"/Vct/(" + three_decimals(v.Val1) + u"," + three_decimals(v.Val2) + u"," + three_decimals(v.Val3) + u")";
     } else if (!v.name.empty() && v.name[0] == u'%') {
-      line += u"/Mat/R[ " + int16(v.MatRow) + u" ] C[ " + int16(v.MatCol) + u" ]";
+      line += u"/Mat/R[ " + text::int16(v.MatRow) + u" ] C[ " + text::int16(v.MatCol) + u" ]";
     } else {
       line += u"/Num/" + three_decimals(v.Val1);
     }

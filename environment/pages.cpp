@@ -12,7 +12,7 @@ Tab *Environment::page(int pageNo) {
 namespace {
 void changed(Tab &t) {
   ++t.revision;
-  t.panels[0] = int16(long(t.lines.size()));
+  t.panels[0] = text::int16(long(t.lines.size()));
 }
 }  // namespace
 
@@ -84,10 +84,10 @@ bool Environment::Set_Page_Name(int pageNo, u16view name) {
 bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) {
   Tab *t = page(pageNo);
   if (!t || fileName.empty()) return false;
-  std::filesystem::path path(to_utf8(fileName));
+  std::filesystem::path path(text::to_utf8(fileName));
   if (path.is_relative()) path = workspace.programDirectory() / path;
-  if (!engine_.storeFile(path, join_lines_crlf(t->lines, Encoding::Utf8), u"SAVE")) {
-    if (!engine_.errorFlag()) writeFailed = from_utf8(path.string());
+  if (!engine_.storeFile(path, text::join_lines_crlf(t->lines, text::Encoding::Utf8), u"SAVE")) {
+    if (!engine_.errorFlag()) writeFailed = text::from_utf8(path.string());
     return false;
   }
   t->modified = false;
@@ -98,11 +98,11 @@ bool Environment::Set_Page_Save(int pageNo, u16view fileName, u16 &writeFailed) 
 bool Environment::Get_Page_Load(int pageNo, u16view fileName) {
   Tab *t = page(pageNo);
   if (!t || fileName.empty()) return false;
-  std::filesystem::path path(to_utf8(fileName));
+  std::filesystem::path path(text::to_utf8(fileName));
   if (path.is_relative()) path = workspace.programDirectory() / path;
   auto bytes = engine_.loadFile(path, u"LOAD");
   if (!bytes) return false;
-  t->lines = split_lines(decode_bytes(*bytes).text);
+  t->lines = text::split_lines(text::decode_bytes(*bytes).text);
   t->modified = true;
   t->panels[1] = u"!";
   changed(*t);

@@ -33,7 +33,7 @@ void Workspace::writeRecoveryCopies() {
     std::filesystem::create_directories(home_ / "Recovery", ec);
     Lines copy{kHeader, t.caption, t.hasFile ? t.panels[2] : u16()};
     copy.insert(copy.end(), t.lines.begin(), t.lines.end());
-    write_lines_file(copy_path(home_, i), copy, Encoding::Utf8);
+    text::write_lines_file(copy_path(home_, i), copy, text::Encoding::Utf8);
   }
 }
 
@@ -46,7 +46,7 @@ void Workspace::removeRecoveryCopy(int tab) {
 std::vector<RecoveryCopy> Workspace::recoveryCopies() const {
   std::vector<RecoveryCopy> found;
   for (int i = 0; i < TabPool::kTabs; ++i) {
-    auto file = read_text_file(copy_path(home_, i));
+    auto file = text::read_text_file(copy_path(home_, i));
     if (!file || file->lines.size() < 3 || file->lines[0] != kHeader) continue;
     RecoveryCopy c;
     c.caption = file->lines[1];
@@ -69,7 +69,7 @@ int Workspace::restoreRecoveryCopies() {
     t.caption = c.caption;
     // Only an absolute path names the file: a relative one (written by an
     // older version) would resolve against whatever directory is current.
-    if (!c.path.empty() && std::filesystem::path(to_utf8(c.path)).is_absolute()) {
+    if (!c.path.empty() && std::filesystem::path(text::to_utf8(c.path)).is_absolute()) {
       t.panels[2] = c.path;
       t.hasFile = true;
     }

@@ -19,7 +19,7 @@ u16 now_text() {
   localtime_r(&t, &tm);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M:%S", &tm);
-  return from_utf8(buf);
+  return text::from_utf8(buf);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ RunLoop::RunLoop(engine::Engine &engine, UserInterface &ui, const Settings &sett
                  std::function<void()> cancelInput)
     : engine_(engine), ui_(ui), settings_(settings), debugger_(debugger), cancelInput_(std::move(cancelInput)) {
   for (int s = 0; s < engine::kSlots; ++s) {
-    u16 number = int16(s + 1);
+    u16 number = text::int16(s + 1);
     if (number.size() < 2) number.insert(0, 1, u'0');
     permitRows_[std::size_t(s)] = number + u": 実行許可　〇";
   }
@@ -86,12 +86,12 @@ bool RunLoop::checkRunTimeError() {
   lastErrorRows_ = {{u" Date/Time ", now_text()},
                    {u" Error Msg ", engine_.errorMessage()},
                    {u"    Status ", u"全タスク停止"},
-                   {u"      Task ", int16(p.task)},
+                   {u"      Task ", text::int16(p.task)},
                    {u"      Line ", engine_.lineOf(p)},
-                   {u"      Code ", int16(p.code)},
-                   {u"   Address ", int16(p.position)}};
+                   {u"      Code ", text::int16(p.code)},
+                   {u"   Address ", text::int16(p.position)}};
   int line = -1;
-  if (p.task >= 0 && p.task < engine::kSlots && parse_int(engine_.lineOf(p), line))
+  if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line))
     runError_ = {engine_.task(p.task).SrcIndex, line, engine_.errorMessage(), p.task};
   // The console shows the error line while the error window is up.
   refreshViews();

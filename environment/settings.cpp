@@ -21,15 +21,15 @@ Value check(bool Settings::*member) {
   return {[member](const Settings &s) { return u16(s.*member ? u"1" : u"0"); },
           [member](Settings &s, u16view v) {
             int n;
-            if (!parse_int(v, n)) return false;
+            if (!text::parse_int(v, n)) return false;
             s.*member = n != 0;
             return true;
           }};
 }
 
 Value number(std::function<int &(Settings &)> ref) {
-  return {[ref](const Settings &s) { return int16(ref(const_cast<Settings &>(s))); },
-          [ref](Settings &s, u16view v) { return parse_int(v, ref(s)); }};
+  return {[ref](const Settings &s) { return text::int16(ref(const_cast<Settings &>(s))); },
+          [ref](Settings &s, u16view v) { return text::parse_int(v, ref(s)); }};
 }
 
 Value text(u16 Settings::*member) {
@@ -130,7 +130,7 @@ const std::vector<Group> &groups() {
 }
 
 u16 with_separator(const std::filesystem::path &p) {
-  u16 s = from_utf8(p.string());
+  u16 s = text::from_utf8(p.string());
   if (s.empty() || s.back() != u'/') s += u'/';
   return s;
 }
@@ -149,7 +149,7 @@ void Settings::copyExamples(const std::filesystem::path &examples, const std::fi
 
 void Settings::initialise(const std::filesystem::path &home) {
   std::error_code ec;
-  const std::filesystem::path examples = executable_dir() / ".." / "share" / "velmora" / "examples";
+  const std::filesystem::path examples = text::executable_dir() / ".." / "share" / "velmora" / "examples";
   if (!std::filesystem::exists(home / "PROG", ec) && std::filesystem::is_directory(examples, ec))
     copyExamples(examples, home);
   std::filesystem::create_directories(home / "PROG", ec);
@@ -195,11 +195,11 @@ bool Settings::restore(const Lines &lines) {
 }
 
 bool Settings::save(const std::filesystem::path &home) const {
-  return write_lines_file(home / kFileName, toLines(), Encoding::Utf8);
+  return text::write_lines_file(home / kFileName, toLines(), text::Encoding::Utf8);
 }
 
 bool Settings::load(const std::filesystem::path &home) {
-  auto file = read_text_file(home / kFileName);
+  auto file = text::read_text_file(home / kFileName);
   if (!file) return false;
   return restore(file->lines);
 }
@@ -207,7 +207,7 @@ bool Settings::load(const std::filesystem::path &home) {
 namespace {
 long seconds(u16view text, long fallback) {
   int n;
-  return parse_int(text, n) && n >= 0 ? n : fallback;
+  return text::parse_int(text, n) && n >= 0 ? n : fallback;
 }
 }  // namespace
 
@@ -216,20 +216,20 @@ long Settings::httpStallTimeout() const { return seconds(httpStallLimit, 60); }
 
 int Settings::consoleTabPitch() const {
   int n;
-  if (!parse_int(consoleTabWidth, n)) return 16;
+  if (!text::parse_int(consoleTabWidth, n)) return 16;
   return n;
 }
 
 u16 Settings::normaliseTabWidth(u16view text) {
   if (text.empty()) return u"1";
   int n;
-  if (!parse_int(text, n) || n < 1 || n > 40) return u"5";
+  if (!text::parse_int(text, n) || n < 1 || n > 40) return u"5";
   return u16(text);
 }
 
 std::optional<int> Settings::timeValue(u16view text) {
   int n = 0;
-  if (!parse_int(text, n) || n < 1) return std::nullopt;
+  if (!text::parse_int(text, n) || n < 1) return std::nullopt;
   return n;
 }
 
@@ -247,16 +247,16 @@ u16 Settings::directoryOfChoice(const std::filesystem::path &chosen) {
   if (chosen.empty()) return {};
   std::string dir = chosen.parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
-  return from_utf8(dir);
+  return text::from_utf8(dir);
 }
 
 u16 Settings::chosenDirectory(const std::filesystem::path &directory) {
   if (directory.empty()) return {};
   std::string dir = directory.string();
   if (dir.back() != '/') dir += '/';
-  return from_utf8(dir);
+  return text::from_utf8(dir);
 }
 
-u16 Settings::interpreterOfChoice(const std::filesystem::path &chosen) { return from_utf8(chosen.string()); }
+u16 Settings::interpreterOfChoice(const std::filesystem::path &chosen) { return text::from_utf8(chosen.string()); }
 
 }  // namespace velmora::environment

@@ -30,41 +30,41 @@ int TabPool::newProgram(const std::filesystem::path &programDir, UserInterface &
     ui.message(u"なぜかファイル保管場所が見つからない", u"");
     return -1;
   }
-  take(u"#" + int16(i + 1));
+  take(u"#" + text::int16(i + 1));
   Tab &t = tabs_[std::size_t(i)];
-  t.panels = {int16(0), u"", from_utf8((programDir / to_utf8(t.caption)).string())};
+  t.panels = {text::int16(0), u"", text::from_utf8((programDir / text::to_utf8(t.caption)).string())};
   return i;
 }
 
-int TabPool::loadFile(const std::filesystem::path &path, std::optional<Encoding> encoding,
+int TabPool::loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding,
                       UserInterface &ui, bool *readOk) {
   int i = lowestFree();
   if (i < 0) {
     ui.message(u"これ以上編集できない", u"");
     return -1;
   }
-  take(from_utf8(path.filename().string()));
+  take(text::from_utf8(path.filename().string()));
   Tab &t = tabs_[std::size_t(i)];
   std::error_code ec;
   std::filesystem::path full = std::filesystem::absolute(path, ec);
   full = ec ? path : full.lexically_normal();
   bool ok = false;
-  if (auto bytes = read_file_bytes(full)) {
+  if (auto bytes = text::read_file_bytes(full)) {
     if (encoding) {
-      t.lines = split_lines(decode_as(*bytes, *encoding));
+      t.lines = text::split_lines(text::decode_as(*bytes, *encoding));
       // UTF-8 chosen for a file with a byte-order mark keeps the mark.
-      t.encoding = *encoding == Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? Encoding::Utf8Bom : *encoding;
+      t.encoding = *encoding == text::Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? text::Encoding::Utf8Bom : *encoding;
     } else {
-      Decoded d = decode_bytes(*bytes);
-      t.lines = split_lines(d.text);
+      text::Decoded d = text::decode_bytes(*bytes);
+      t.lines = text::split_lines(d.text);
       t.encoding = d.encoding;
     }
     ok = true;
   } else {
-    ui.message(u"ファイルを読めない " + from_utf8(full.string()), u"");
+    ui.message(u"ファイルを読めない " + text::from_utf8(full.string()), u"");
   }
   if (readOk) *readOk = ok;
-  t.panels = {int16(long(t.lines.size())), u"", from_utf8(full.string())};
+  t.panels = {text::int16(long(t.lines.size())), u"", text::from_utf8(full.string())};
   t.hasFile = true;
   return i;
 }
@@ -78,7 +78,7 @@ int TabPool::loadLines(const Lines &lines, UserInterface &ui) {
   take(u"__$$$__");
   Tab &t = tabs_[std::size_t(i)];
   t.lines = lines;
-  t.panels = {int16(long(lines.size())), u"", u""};
+  t.panels = {text::int16(long(lines.size())), u"", u""};
   return i;
 }
 

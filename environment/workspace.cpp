@@ -26,26 +26,26 @@ bool Workspace::mayChangeTabs() {
 
 std::filesystem::path Workspace::programDirectory() const {
   if (settings_.useProgramDirectory && !settings_.programDirectoryPath.empty())
-    return std::filesystem::path(to_utf8(settings_.programDirectoryPath));
+    return std::filesystem::path(text::to_utf8(settings_.programDirectoryPath));
   return home_;
 }
 
 bool Workspace::writeTab(Tab &t, const std::filesystem::path &path) {
-  Encoding encoding = t.encoding;
-  if (encoding == Encoding::Cp932) {
+  text::Encoding encoding = t.encoding;
+  if (encoding == text::Encoding::Cp932) {
     u16 text;
     for (const u16 &line : t.lines) text += line;
-    if (from_cp932(to_cp932(text)) != text) {
+    if (text::from_cp932(text::to_cp932(text)) != text) {
       // Writing would turn characters into '?': the user decides.
       if (!ui_.askYesNo(u"「" + t.caption + u"」には Shift-JIS で保存できない文字がある。\r\rUTF-8 で保存するか？" +
                             u"（いいえ: 保存しない）",
                         u"文字コードの確認"))
         return false;
-      encoding = Encoding::Utf8;
+      encoding = text::Encoding::Utf8;
     }
   }
-  if (!write_lines_file(path, t.lines, encoding)) {
-    ui_.message(u"ファイルを保存できない " + from_utf8(path.string()), u"");
+  if (!text::write_lines_file(path, t.lines, encoding)) {
+    ui_.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
     return false;
   }
   t.encoding = encoding;
@@ -58,17 +58,17 @@ bool Workspace::saveTabAsText(int tab) {
   auto chosen = ui_.chooseSaveFile(u"テキストで保存", programDirectory(), t.caption.empty() ? u"*.*" : t.caption);
   if (!chosen) return false;
   std::filesystem::path path = *chosen;
-  u16 name = from_utf8(path.filename().string());
+  u16 name = text::from_utf8(path.filename().string());
   if (name.find(u'.') == u16::npos) path += ".mcl";
   if (path.is_relative()) path = programDirectory() / path;
   if (!writeTab(t, path)) return false;
-  u16 bare = from_utf8(path.filename().string());
+  u16 bare = text::from_utf8(path.filename().string());
   if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
   t.modified = false;
   t.hasFile = true;
   removeRecoveryCopy(tab);
   t.panels[1].clear();
-  t.panels[2] = from_utf8(std::filesystem::absolute(path).lexically_normal().string());
+  t.panels[2] = text::from_utf8(std::filesystem::absolute(path).lexically_normal().string());
   return true;
 }
 
@@ -113,7 +113,7 @@ bool Workspace::closeAllTabs() {
   return true;
 }
 
-int Workspace::openProgram(std::optional<Encoding> encoding) {
+int Workspace::openProgram(std::optional<text::Encoding> encoding) {
   if (!mayChangeTabs()) return -1;
   if (!roomForAnotherTab()) return -1;
   auto chosen = ui_.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");

@@ -41,7 +41,7 @@ class Workspace {
   // tab, decoded as its bytes suggest (no encoding given), as Shift-JIS or
   // as UTF-8 whatever they suggest. Refused with ten tabs open; -1 then or
   // when cancelled.
-  int openProgram(std::optional<Encoding> encoding);
+  int openProgram(std::optional<text::Encoding> encoding);
   // Whether another tab may open; when not, the user is told why.
   bool roomForAnotherTab();
   // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);

@@ -19,15 +19,15 @@ inline std::string_view bytes_of(const uint8_t *data, std::size_t size) {
 }
 
 // The lines a file of these bytes reads as (byte-order mark, UTF-8 or CP932).
-inline Lines lines_of(std::string_view bytes) { return split_lines(decode_bytes(bytes).text); }
+inline Lines lines_of(std::string_view bytes) { return text::split_lines(text::decode_bytes(bytes).text); }
 
 class QuietHost : public compiler::CompileHost {
  public:
   void message(const u16 &) override {}
 };
 
-inline const Language &builtin_language() {
-  static const Language lang = Language::builtin();
+inline const language::Language &builtin_language() {
+  static const language::Language lang = language::Language::builtin();
   return lang;
 }
 

@@ -7,7 +7,7 @@
 using namespace velmora;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-  const Language &lang = fuzz::builtin_language();
+  const language::Language &lang = fuzz::builtin_language();
   Lines text = fuzz::lines_of(fuzz::bytes_of(data, size));
 
   compiler::Tokenizer tokenizer(lang);

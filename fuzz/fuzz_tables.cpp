@@ -29,18 +29,18 @@ const Lines kProgram = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (size == 0) return 0;
   std::string_view file = fuzz::bytes_of(data + 1, size - 1);
-  Language lang = fuzz::builtin_language();
-  LanguageTables &t = lang.tables;
+  language::Language lang = fuzz::builtin_language();
+  language::LanguageTables &t = lang.tables;
   Lines lines = fuzz::lines_of(file);
   const auto quiet = [](const u16 &) {};
   switch (data[0] % 6) {
-    case 0: table_fault(file, TableKind::WordList); t.keywords = std::move(lines); break;
-    case 1: table_fault(file, TableKind::WordList); t.symbols = std::move(lines); break;
-    case 2: table_fault(file, TableKind::WordList); t.commands = std::move(lines); break;
-    case 3: table_fault(file, TableKind::WordList); t.mathFuncs = std::move(lines); break;
-    case 4: table_fault(file, TableKind::Grammar); t.syntax = std::move(lines); break;
+    case 0: language::table_fault(file, language::TableKind::WordList); t.keywords = std::move(lines); break;
+    case 1: language::table_fault(file, language::TableKind::WordList); t.symbols = std::move(lines); break;
+    case 2: language::table_fault(file, language::TableKind::WordList); t.commands = std::move(lines); break;
+    case 3: language::table_fault(file, language::TableKind::WordList); t.mathFuncs = std::move(lines); break;
+    case 4: language::table_fault(file, language::TableKind::Grammar); t.syntax = std::move(lines); break;
     case 5:
-      table_fault(file, TableKind::CodeGenRules);
+      language::table_fault(file, language::TableKind::CodeGenRules);
       lang.rules.text = std::move(lines);
       lang.rules.Load_Code_Generation_Format(quiet);
       break;

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   // would have registered them; every third one shared.
   Lines taskVars, sharedVars;
   for (const u16 &line : tcode) {
-    auto items = split_fields(line);
+    auto items = text::split_fields(line);
     for (std::size_t k = 0; k + 1 < items.size() && taskVars.size() + sharedVars.size() < 200; ++k)
       if (items[k] == u"∇") (k % 3 == 2 ? sharedVars : taskVars).emplace_back(items[k + 1]);
   }

@@ -51,10 +51,10 @@ int main(int argc, char **argv) {
     if (!write_bytes(out / "tables" / tables[k], bytes)) return 1;
   }
   if (!write_bytes(out / "settings" / "default.txt",
-                   join_lines_crlf(env::Settings{}.toLines(), Encoding::Utf8)))
+                   text::join_lines_crlf(env::Settings{}.toLines(), text::Encoding::Utf8)))
     return 1;
 
-  const Language &lang = fuzz::builtin_language();
+  const language::Language &lang = fuzz::builtin_language();
   QuietUi ui;
   const fs::path home = out / "home";
   fs::create_directories(home);
@@ -62,7 +62,7 @@ int main(int argc, char **argv) {
   int books = 0;
   for (int i = 2; i < argc; ++i) {
     const fs::path program = argv[i];
-    auto bytes = read_file_bytes(program);
+    auto bytes = text::read_file_bytes(program);
     if (!bytes) continue;
     const std::string name = program.stem().string();
     if (!write_bytes(out / "compile" / program.filename(), *bytes)) return 1;
@@ -73,12 +73,12 @@ int main(int argc, char **argv) {
     fuzz::QuietHost host;
     compiler::StatementCompiler compiler(lang, host);
     if (!stream.failed && compiler.compile(stream.tokens) &&
-        !write_bytes(out / "tcode" / (name + ".tcode"), join_lines_crlf(compiler.tcode(), Encoding::Utf8)))
+        !write_bytes(out / "tcode" / (name + ".tcode"), text::join_lines_crlf(compiler.tcode(), text::Encoding::Utf8)))
       return 1;
 
     environment.tabs.loadLines(text, ui);
     if (environment.tabs.openCount() == 3 || i + 1 == argc) {
-      std::string book = join_lines_crlf(environment.workspace.bookLines(), Encoding::Utf8);
+      std::string book = text::join_lines_crlf(environment.workspace.bookLines(), text::Encoding::Utf8);
       if (!write_bytes(out / "book" / ("book" + std::to_string(++books) + ".TXB"), book)) return 1;
       environment.workspace.closeAllTabs();
     }

@@ -505,7 +505,7 @@ void DebuggerPanel::showHeld(int slot, u16view line) {
   setSlot(slot);
   refresh();
   int n = -1;
-  if (parse_int(line, n)) selectSourceLine(n);
+  if (text::parse_int(line, n)) selectSourceLine(n);
 }
 
 void DebuggerPanel::selectSourceLine(int line) {
@@ -569,7 +569,7 @@ bool DebuggerPanel::saveListing() {
   }
   auto file = env_.ui.chooseSaveFile(u"ファイルに保存", env_.workspace.programDirectory(), u"*.MCP");
   if (!file) return false;
-  return write_lines_file(*file, env_.engine().listing(s));
+  return text::write_lines_file(*file, env_.engine().listing(s));
 }
 
 }  // namespace velmora::gui

@@ -19,7 +19,7 @@ bool word_char(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
 
 }  // namespace
 
-ProgramHighlighter::ProgramHighlighter(const LanguageTables &tables, QTextDocument *document)
+ProgramHighlighter::ProgramHighlighter(const language::LanguageTables &tables, QTextDocument *document)
     : QSyntaxHighlighter(document), tables_(tables) {
   makeFormats();
   reloadWords();

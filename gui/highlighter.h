@@ -13,7 +13,7 @@ namespace velmora::gui {
 class ProgramHighlighter : public QSyntaxHighlighter {
   Q_OBJECT
  public:
-  ProgramHighlighter(const LanguageTables &tables, QTextDocument *document);
+  ProgramHighlighter(const language::LanguageTables &tables, QTextDocument *document);
   // The word lists changed (words renamed or replaced).
   void reloadWords();
   // "カラー表示をモノクロにする": every colour as its grey.
@@ -24,7 +24,7 @@ class ProgramHighlighter : public QSyntaxHighlighter {
   void highlightBlock(const QString &text) override;
 
  private:
-  const LanguageTables &tables_;
+  const language::LanguageTables &tables_;
   QSet<QString> keywords_, functions_;
   QTextCharFormat keyword_, function_, string_, number_, variable_, comment_;
   bool monochrome_ = false;

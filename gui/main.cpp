@@ -71,7 +71,7 @@ int main(int argc, char **argv) {
     if (args[i] == QStringLiteral("--home") && i + 1 < args.size()) home = args[++i].toStdString();
     else if (program.empty()) program = args[i].toStdString();
   }
-  velmora::gui::MainWindow window(velmora::resolve_home(home));
+  velmora::gui::MainWindow window(velmora::text::resolve_home(home));
   window.show();
   if (!program.empty()) {
     // The program given on the command line is opened and compiled once the

@@ -226,9 +226,9 @@ void MainWindow::buildMenus() {
   guard(file->addAction(QStringLiteral("開く(&O)"), QKeySequence::Open, this, [this] { openProgram(std::nullopt); }),
         Command::ChangeTabs);
   // A Shift-JIS file whose bytes also read as UTF-8 opens right with its own variant.
-  guard(file->addAction(QStringLiteral("開く（シフトJIS）"), this, [this] { openProgram(Encoding::Cp932); }),
+  guard(file->addAction(QStringLiteral("開く（シフトJIS）"), this, [this] { openProgram(text::Encoding::Cp932); }),
         Command::ChangeTabs);
-  guard(file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(Encoding::Utf8); }),
+  guard(file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(text::Encoding::Utf8); }),
         Command::ChangeTabs);
   file->addAction(QStringLiteral("ファイル保存(&B)"), this, [this] { saveActiveAsText(); });
   file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
@@ -245,7 +245,7 @@ void MainWindow::buildMenus() {
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
     for (const u16 &name : env_->workspace.recentFiles()) {
-      std::filesystem::path path(to_utf8(name));
+      std::filesystem::path path(text::to_utf8(name));
       if (path.is_relative()) path = env_->workspace.programDirectory() / path;
       recent->addAction(qs(name), this, [this, path] {
         if (roomForAnotherTab()) openProgramFile(path);
@@ -485,7 +485,7 @@ int MainWindow::openProgramLines(const Lines &lines) {
   return tab;
 }
 
-int MainWindow::openProgram(std::optional<Encoding> encoding) {
+int MainWindow::openProgram(std::optional<text::Encoding> encoding) {
   if (!env_->workspace.mayChangeTabs()) return -1;
   syncEditorsToPool();
   const int tab = env_->workspace.openProgram(encoding);
@@ -942,7 +942,7 @@ void MainWindow::applyAppearance() {
   if (s.commonFont.size > 0) common.setPointSize(s.commonFont.size);
   setFont(common);
   int width = 5;
-  parse_int(s.tabWidth, width);
+  text::parse_int(s.tabWidth, width);
   for (QPlainTextEdit *e : editors_) {
     paint(e, s.editorFont, s.editorBackColour, s);
     static_cast<CodeEditor *>(e)->indentUnit = width;
@@ -960,7 +960,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
     auto *e = qobject_cast<QPlainTextEdit *>(watched);
     if (e && key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
       int width = 5;
-      parse_int(env_->settings().tabWidth, width);
+      text::parse_int(env_->settings().tabWidth, width);
       // Blanks up to the next tab column.
       int column = e->textCursor().positionInBlock();
       int blanks = width - column % std::max(width, 1);
@@ -1005,7 +1005,7 @@ std::optional<std::filesystem::path> MainWindow::chooseOpenFile(const u16 &title
 std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
                                                                 const u16 &proposed) {
   QString f = QFileDialog::getSaveFileName(this, qs(title),
-                                           QString::fromStdString((dir / to_utf8(proposed)).string()));
+                                           QString::fromStdString((dir / text::to_utf8(proposed)).string()));
   if (f.isEmpty()) return std::nullopt;
   return std::filesystem::path(f.toStdString());
 }
@@ -1029,7 +1029,7 @@ void MainWindow::afterSlice() {
 void MainWindow::locateLine(int tab, u16view line) {
   if (tab < 0) return;
   int n = 0;
-  parse_int(line, n);
+  text::parse_int(line, n);
   QPlainTextEdit *e = editors_[std::size_t(tab)];
   QTextCursor c(e->document()->findBlockByNumber(n));
   e->setTextCursor(c);

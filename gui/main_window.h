@@ -53,7 +53,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   bool closeActiveTab();                        // "閉じる(&X)"
   bool closeAllTabs();                          // "全て閉じる"
   bool extractTokens(bool general);             // "トークン抽出", "トークン抽出(汎用)"
-  int openProgram(std::optional<Encoding> encoding);  // "開く(&O)", "開く（シフトJIS）", "開く（UTF-8）"
+  int openProgram(std::optional<text::Encoding> encoding);  // "開く(&O)", "開く（シフトJIS）", "開く（UTF-8）"
   bool saveActiveAsText();                      // "ファイル保存(&B)"
   bool resetTasks();                            // "タスクリセット（CODE DEBUG）"
   bool stepOnePass();                           // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"

@@ -46,7 +46,7 @@ void MainWindow::setupFeedback() {
   for (int i = 0; i < engine::kCanvases; ++i) {
     auto *w = static_cast<CanvasWindow *>(canvasWindows_[std::size_t(i)]);
     connect(w, &CanvasWindow::saveRequested, this, [this, w](int n) {
-      auto path = chooseSaveFile(u"画像を保存", env_->home / "DATA", u"canvas" + int16(n) + u".png");
+      auto path = chooseSaveFile(u"画像を保存", env_->home / "DATA", u"canvas" + text::int16(n) + u".png");
       if (path && !w->savePicture(QString::fromStdString(path->string()))) message(u"画像を保存できません", u"");
     });
   }

@@ -183,8 +183,8 @@ const char16_t kRenameWarning[] =
     u"変更される\r";
 
 const char *const kCaptions[] = {"キーワード", "特殊記号・演算子", "数学関数", "コマンド", "文法"};
-const char *const kFiles[] = {LanguageTables::kKeywordFile, LanguageTables::kSymbolFile, LanguageTables::kMathFile,
-                              LanguageTables::kCommandFile, LanguageTables::kSyntaxFile};
+const char *const kFiles[] = {language::LanguageTables::kKeywordFile, language::LanguageTables::kSymbolFile, language::LanguageTables::kMathFile,
+                              language::LanguageTables::kCommandFile, language::LanguageTables::kSyntaxFile};
 
 Lines editor_lines(const QPlainTextEdit *e) {
   Lines out;
@@ -299,16 +299,16 @@ bool LanguageDialog::replaceList(List which, const Lines &edited) {
 }
 
 bool LanguageDialog::saveToChosenFile(List which, const Lines &content) {
-  auto chosen = env_.ui.chooseSaveFile(u"ファイル保存", env_.home, from_utf8(kFiles[which]));
+  auto chosen = env_.ui.chooseSaveFile(u"ファイル保存", env_.home, text::from_utf8(kFiles[which]));
   if (!chosen) return false;
-  const u16 name = from_utf8(chosen->filename().string());
-  const std::string upper = to_utf8(upper_ascii(name));
+  const u16 name = text::from_utf8(chosen->filename().string());
+  const std::string upper = text::to_utf8(text::upper_ascii(name));
   for (const char *system : kFiles) {
-    if (upper.find(to_utf8(upper_ascii(from_utf8(system)))) == std::string::npos) continue;
+    if (upper.find(text::to_utf8(text::upper_ascii(text::from_utf8(system)))) == std::string::npos) continue;
     if (!env_.ui.askYesNo(name + u" :システムファイルを差し替えますか？", u"差し替え注意")) return false;
     break;
   }
-  if (!write_lines_file(*chosen, content)) {
+  if (!text::write_lines_file(*chosen, content)) {
     env_.ui.message(u"ファイルに保存できません", u"");
     return false;
   }

@@ -6,7 +6,7 @@
 #include "text/fields.h"
 #include "text/lines.h"
 
-namespace velmora {
+namespace velmora::language {
 
 namespace {
 
@@ -23,7 +23,7 @@ bool lacks_number(u16view item) {
     u16view rest = item.substr(prefix.size());
     if (rest.empty()) return true;
     for (char16_t c : rest)
-      if (!is_ascii_digit(c)) return true;
+      if (!text::is_ascii_digit(c)) return true;
     return false;
   }
   return false;
@@ -32,16 +32,16 @@ bool lacks_number(u16view item) {
 }  // namespace
 
 void CodeGenRules::loadText(const std::filesystem::path &dir, const MessageSink &sink) {
-  if (auto bytes = read_file_bytes(dir / kFileName)) {
+  if (auto bytes = text::read_file_bytes(dir / kFileName)) {
     TableFault fault = table_fault(*bytes, TableKind::CodeGenRules);
     if (fault != TableFault::None && sink) sink(table_fault_message(fault, dir / kFileName));
-    text = split_lines(decode_bytes(*bytes).text);
+    text = text::split_lines(text::decode_bytes(*bytes).text);
   } else {
     loadBuiltinText();
   }
 }
 
-void CodeGenRules::loadBuiltinText() { text = split_lines(from_utf8(data::builtin_file(kFileName))); }
+void CodeGenRules::loadBuiltinText() { text = text::split_lines(text::from_utf8(data::builtin_file(kFileName))); }
 
 void CodeGenRules::Load_Code_Generation_Format(const MessageSink &sink) {
   for (Row &r : rows_) r.fill(u16());
@@ -54,7 +54,7 @@ void CodeGenRules::Load_Code_Generation_Format(const MessageSink &sink) {
   int keywordCount = 0, pairCount = 0, subroutineCount = 0, ruleLines = 0;
   for (std::size_t i = 0; i < text.size() && i < std::size_t(kUsableRows); ++i) {
     const u16 &line = text[i];
-    auto items = split_fields(line);
+    auto items = text::split_fields(line);
     auto item = [&](std::size_t n) { return n < items.size() ? u16(items[n]) : u16(); };
 
     if (contains(line, u"---")) continue;
@@ -67,7 +67,7 @@ void CodeGenRules::Load_Code_Generation_Format(const MessageSink &sink) {
       ++subroutineCount;
       if (subroutineCount <= kMaxSubroutineWords) subroutineWords_.push_back(item(1));
       if (subroutineCount > kMaxSubroutineWords)
-        sink(u"サブルーチンキーワードが多すぎる　" + int16(subroutineCount));
+        sink(u"サブルーチンキーワードが多すぎる　" + text::int16(subroutineCount));
       continue;
     }
     if (contains(line, u"*ENDFUN")) {
@@ -78,30 +78,30 @@ void CodeGenRules::Load_Code_Generation_Format(const MessageSink &sink) {
       if (items.size() < 2) continue;
       ++keywordCount;
       if (keywordCount <= kMaxKeywords) keywords_.push_back(item(1));
-      if (keywordCount >= kMaxKeywords) sink(u"制御キーワードが多すぎる　" + int16(keywordCount));
+      if (keywordCount >= kMaxKeywords) sink(u"制御キーワードが多すぎる　" + text::int16(keywordCount));
       continue;
     }
     if (contains(line, u"*FLOWTERM")) {
       if (items.size() < 2) continue;
       ++pairCount;
       if (pairCount <= kMaxPairs) pairs_.push_back({item(1), item(2)});
-      if (pairCount >= kMaxPairs) sink(u"制御ターミネータが多すぎる　" + int16(pairCount));
+      if (pairCount >= kMaxPairs) sink(u"制御ターミネータが多すぎる　" + text::int16(pairCount));
       continue;
     }
 
     ++ruleLines;
     if (ruleLines >= kUsableRows) {
-      sink(u"コード生成ルールが多すぎる　" + int16(ruleLines));
+      sink(u"コード生成ルールが多すぎる　" + text::int16(ruleLines));
       return;
     }
     Row &row = rows_[i];
     for (std::size_t n = 0; n < items.size(); ++n) {
       row[n] = u16(items[n]);
       if (n > 0 && lacks_number(items[n]))
-        sink(u"コード生成ルールの項目に数値がありません（" + int16(long(i) + 1) + u"行目）: " +
+        sink(u"コード生成ルールの項目に数値がありません（" + text::int16(long(i) + 1) + u"行目）: " +
              row[n]);
       if (n + 1 == std::size_t(kMaxItems)) {
-        sink(u"生成パラメータが多すぎる " + int16(kMaxItems));
+        sink(u"生成パラメータが多すぎる " + text::int16(kMaxItems));
         break;
       }
     }
@@ -131,4 +131,4 @@ bool CodeGenRules::isSubroutineWord(u16view word) const {
   return false;
 }
 
-}  // namespace velmora
+}  // namespace velmora::language

@@ -7,7 +7,7 @@
 #include "language/message_sink.h"
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::language {
 
 struct FlowPair {
   u16 head;        // FOR
@@ -59,4 +59,4 @@ class CodeGenRules {
   u16 vectorSetWord_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::language

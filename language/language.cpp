@@ -1,6 +1,6 @@
 #include "language/language.h"
 
-namespace velmora {
+namespace velmora::language {
 
 void Language::load(const std::filesystem::path &dir, const MessageSink &sink) {
   MessageSink out = sink ? sink : [](const u16 &) {};
@@ -20,4 +20,4 @@ Language Language::builtin(const MessageSink &sink) {
   return lang;
 }
 
-}  // namespace velmora
+}  // namespace velmora::language

@@ -4,7 +4,7 @@
 #include "language/codegen_rules.h"
 #include "language/language_tables.h"
 
-namespace velmora {
+namespace velmora::language {
 
 // Everything that defines the language: the word lists and grammar, and the
 // code-generation rules. Loaded once at start-up.
@@ -19,4 +19,4 @@ struct Language {
   static Language builtin(const MessageSink &sink = {});
 };
 
-}  // namespace velmora
+}  // namespace velmora::language

@@ -5,7 +5,7 @@
 #include "text/encoding.h"
 #include "text/lines.h"
 
-namespace velmora {
+namespace velmora::language {
 
 namespace {
 
@@ -13,7 +13,7 @@ const Lines kEmptyRow;
 const u16 kEmptyItem;
 
 Lines builtin_lines(const char *name) {
-  return split_lines(from_utf8(data::builtin_file(name)));
+  return text::split_lines(text::from_utf8(data::builtin_file(name)));
 }
 
 }  // namespace
@@ -46,11 +46,11 @@ void LanguageTables::SetupSyntaxKeyWord(const std::filesystem::path &dir, const 
       {kKeywordFile, &keywords}, {kSymbolFile, &symbols}, {kCommandFile, &commands},
       {kMathFile, &mathFuncs},   {kSyntaxFile, &syntax}};
   for (auto &[name, list] : files) {
-    auto bytes = read_file_bytes(dir / name);
+    auto bytes = text::read_file_bytes(dir / name);
     if (!bytes) continue;
     TableFault fault = table_fault(*bytes, list == &syntax ? TableKind::Grammar : TableKind::WordList);
     if (fault != TableFault::None && sink) sink(table_fault_message(fault, dir / name));
-    *list = split_lines(decode_bytes(*bytes).text);
+    *list = text::split_lines(text::decode_bytes(*bytes).text);
   }
   rebuildIndexes();
 }
@@ -70,7 +70,7 @@ void LanguageTables::ReconstSyntax(const MessageSink &sink) {
         overflow = true;
         break;
       }
-      row.push_back(cut_cp932(items[f], kItemBytes));
+      row.push_back(text::cut_cp932(items[f], kItemBytes));
     }
     grammar_.push_back(std::move(row));
     if (overflow) {
@@ -82,10 +82,10 @@ void LanguageTables::ReconstSyntax(const MessageSink &sink) {
   keywordTable_.clear();
   for (std::size_t i = 0; i < keywords.size(); ++i) {
     if (i >= std::size_t(kKeywordEntries)) {
-      sink(u"キーワードが多すぎます（内部エラー・要再構築）>" + int16(kKeywordEntries));
+      sink(u"キーワードが多すぎます（内部エラー・要再構築）>" + text::int16(kKeywordEntries));
       break;
     }
-    keywordTable_.push_back(cut_cp932(keywords[i], kKeywordBytes));
+    keywordTable_.push_back(text::cut_cp932(keywords[i], kKeywordBytes));
   }
   rebuildIndexes();
 }
@@ -161,4 +161,4 @@ u16 LanguageTables::ruleCode(int r) const {
   return head.substr(1, colon - 1);
 }
 
-}  // namespace velmora
+}  // namespace velmora::language

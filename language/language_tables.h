@@ -7,7 +7,7 @@
 #include "language/message_sink.h"
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::language {
 
 // The five word and grammar tables of the language and the two fixed tables
 // built from them: the grammar table read by the recogniser and the keyword
@@ -78,4 +78,4 @@ class LanguageTables {
 // blank does not).
 Lines blank_items(u16view line);
 
-}  // namespace velmora
+}  // namespace velmora::language

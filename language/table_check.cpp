@@ -4,7 +4,7 @@
 #include "text/encoding.h"
 #include "text/lines.h"
 
-namespace velmora {
+namespace velmora::language {
 
 namespace {
 
@@ -14,12 +14,12 @@ bool is_text_control(char16_t c) {
   return c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v' || c == 0x1A;
 }
 
-bool looks_binary(const Decoded &decoded) {
+bool looks_binary(const text::Decoded &decoded) {
   for (char16_t c : decoded.text) {
     if (c < 0x20 && !is_text_control(c)) return true;
     if (c == 0x7F) return true;
     // CP932 decoding turns bytes it cannot read into U+FFFD.
-    if (c == 0xFFFD && decoded.encoding == Encoding::Cp932) return true;
+    if (c == 0xFFFD && decoded.encoding == text::Encoding::Cp932) return true;
   }
   return false;
 }
@@ -43,9 +43,9 @@ bool is_rule_head(u16view item) {
 }  // namespace
 
 TableFault table_fault(std::string_view bytes, TableKind kind) {
-  Decoded decoded = decode_bytes(bytes);
+  text::Decoded decoded = text::decode_bytes(bytes);
   if (looks_binary(decoded)) return TableFault::NotText;
-  Lines lines = split_lines(decoded.text);
+  Lines lines = text::split_lines(decoded.text);
   switch (kind) {
     case TableKind::WordList:
       for (const u16 &line : lines)
@@ -75,8 +75,8 @@ u16 table_fault_message(TableFault fault, const std::filesystem::path &file) {
     case TableFault::NoWord: head = u"言語テーブルファイルに語がひとつもありません: "; break;
     case TableFault::NoRule: head = u"言語テーブルファイルに規則がひとつもありません: "; break;
   }
-  return head + from_utf8(file.string()) +
+  return head + text::from_utf8(file.string()) +
          u"（組み込みの表の代わりに使われます。直すか削除してください）";
 }
 
-}  // namespace velmora
+}  // namespace velmora::language

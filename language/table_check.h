@@ -5,7 +5,7 @@
 
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::language {
 
 // What a table file beside the program holds, as far as loading can tell.
 enum class TableKind {
@@ -29,4 +29,4 @@ TableFault table_fault(std::string_view bytes, TableKind kind);
 // The start-up message for a faulty table file, naming the file.
 u16 table_fault_message(TableFault fault, const std::filesystem::path &file);
 
-}  // namespace velmora
+}  // namespace velmora::language

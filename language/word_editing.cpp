@@ -4,7 +4,7 @@
 
 #include "text/lines.h"
 
-namespace velmora {
+namespace velmora::language {
 
 namespace {
 
@@ -49,7 +49,7 @@ void apply_rename(CodeGenRules &rules, u16view oldWord, u16view newWord, const M
 }
 
 bool save_codegen_rules(const CodeGenRules &rules, const std::filesystem::path &dir) {
-  return write_lines_file(dir / CodeGenRules::kFileName, rules.text);
+  return text::write_lines_file(dir / CodeGenRules::kFileName, rules.text);
 }
 
 Lines sorted_word_list(const Lines &words, bool longestFirst) {
@@ -68,11 +68,11 @@ Lines sorted_word_list(const Lines &words, bool longestFirst) {
 }
 
 bool save_language_tables(const LanguageTables &t, const std::filesystem::path &dir) {
-  return write_lines_file(dir / LanguageTables::kKeywordFile, sorted_word_list(t.keywords, false)) &&
-         write_lines_file(dir / LanguageTables::kSymbolFile, sorted_word_list(t.symbols, false)) &&
-         write_lines_file(dir / LanguageTables::kMathFile, sorted_word_list(t.mathFuncs, false)) &&
-         write_lines_file(dir / LanguageTables::kCommandFile, sorted_word_list(t.commands, true)) &&
-         write_lines_file(dir / LanguageTables::kSyntaxFile, t.syntax);
+  return text::write_lines_file(dir / LanguageTables::kKeywordFile, sorted_word_list(t.keywords, false)) &&
+         text::write_lines_file(dir / LanguageTables::kSymbolFile, sorted_word_list(t.symbols, false)) &&
+         text::write_lines_file(dir / LanguageTables::kMathFile, sorted_word_list(t.mathFuncs, false)) &&
+         text::write_lines_file(dir / LanguageTables::kCommandFile, sorted_word_list(t.commands, true)) &&
+         text::write_lines_file(dir / LanguageTables::kSyntaxFile, t.syntax);
 }
 
-}  // namespace velmora
+}  // namespace velmora::language

@@ -3,7 +3,7 @@
 #include "language/codegen_rules.h"
 #include "language/language_tables.h"
 
-namespace velmora {
+namespace velmora::language {
 
 // Old → new in the four word lists (the new word goes before the first
 // entry of its length, or at the end) and in every grammar line (items
@@ -27,4 +27,4 @@ bool save_language_tables(const LanguageTables &tables, const std::filesystem::p
 // Writes the code-generation rule text beside the program.
 bool save_codegen_rules(const CodeGenRules &rules, const std::filesystem::path &dir);
 
-}  // namespace velmora
+}  // namespace velmora::language

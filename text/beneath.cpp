@@ -15,7 +15,7 @@
 #include <sys/random.h>
 #endif
 
-namespace velmora {
+namespace velmora::text {
 
 namespace {
 
@@ -250,4 +250,4 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
   return false;
 }
 
-}  // namespace velmora
+}  // namespace velmora::text

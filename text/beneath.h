@@ -15,7 +15,7 @@
 
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::text {
 
 // True when the name can be a file name here: no NUL (which would end the
 // name early in every system call) and no half of a surrogate pair (which
@@ -66,4 +66,4 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
 // A name for a temporary file beside `leaf`: the leaf and random letters.
 std::string unpredictable_name(const std::string &leaf);
 
-}  // namespace velmora
+}  // namespace velmora::text

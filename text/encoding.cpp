@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace velmora {
+namespace velmora::text {
 
 std::string to_utf8(u16view text) {
   std::string out;
@@ -358,4 +358,4 @@ u16 decode_as(std::string_view bytes, Encoding encoding) {
   return {};
 }
 
-}  // namespace velmora
+}  // namespace velmora::text

@@ -5,7 +5,7 @@
 
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::text {
 
 enum class Encoding { Utf8, Utf8Bom, Utf16LE, Utf16BE, Cp932 };
 
@@ -36,4 +36,4 @@ Decoded decode_bytes(std::string_view bytes);
 // Decodes with an explicit choice, skipping a matching byte-order mark.
 u16 decode_as(std::string_view bytes, Encoding encoding);
 
-}  // namespace velmora
+}  // namespace velmora::text

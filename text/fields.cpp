@@ -1,6 +1,6 @@
 #include "text/fields.h"
 
-namespace velmora {
+namespace velmora::text {
 
 namespace {
 
@@ -39,4 +39,4 @@ u16view field(u16view line, std::size_t n) {
   }
 }
 
-}  // namespace velmora
+}  // namespace velmora::text

@@ -2,7 +2,7 @@
 // Fields of a line as token lines and T-code lines separate them.
 #include "text/u16.h"
 
-namespace velmora {
+namespace velmora::text {
 
 // Splits a line into fields as token lines and T-code lines are split: runs
 // of blanks (U+0020 only) separate fields and leading blanks are skipped; a
@@ -14,4 +14,4 @@ std::vector<u16view> split_fields(u16view line);
 // Field n (from 0) of a line; the empty text when the line has fewer fields.
 u16view field(u16view line, std::size_t n);
 
-}  // namespace velmora
+}  // namespace velmora::text

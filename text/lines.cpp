@@ -12,7 +12,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace velmora {
+namespace velmora::text {
 
 Lines split_lines(u16view text) {
   Lines lines;
@@ -117,4 +117,4 @@ bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Enc
   return write_file_bytes(path, join_lines_crlf(lines, encoding));
 }
 
-}  // namespace velmora
+}  // namespace velmora::text

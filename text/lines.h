@@ -6,7 +6,7 @@
 
 #include "text/encoding.h"
 
-namespace velmora {
+namespace velmora::text {
 
 // Splits text into lines at CR LF, LF or CR. A final line end does not start
 // another line, so "a\r\nb\r\n" and "a\r\nb" both give two lines.
@@ -36,4 +36,4 @@ bool write_lines_file(const std::filesystem::path &path, const Lines &lines,
                       Encoding encoding = Encoding::Utf8);
 bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes);
 
-}  // namespace velmora
+}  // namespace velmora::text

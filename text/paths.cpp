@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace velmora {
+namespace velmora::text {
 
 std::filesystem::path executable_dir() {
   std::error_code ec;
@@ -32,4 +32,4 @@ std::filesystem::path default_home(const std::filesystem::path &exeDir) {
   return home;
 }
 
-}  // namespace velmora
+}  // namespace velmora::text

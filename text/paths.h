@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace velmora {
+namespace velmora::text {
 
 // Directory of the running executable (from /proc/self/exe).
 std::filesystem::path executable_dir();
@@ -21,4 +21,4 @@ std::filesystem::path resolve_home(const std::string &explicit_home = {});
 // build tree keeps its own directory.
 std::filesystem::path default_home(const std::filesystem::path &exeDir);
 
-}  // namespace velmora
+}  // namespace velmora::text

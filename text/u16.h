@@ -11,6 +11,10 @@ using u16 = std::u16string;
 using u16view = std::u16string_view;
 using Lines = std::vector<u16>;
 
+// The three names above are every layer's vocabulary and stay in velmora;
+// the functions that work on them are text's own.
+namespace text {
+
 std::string to_utf8(u16view text);
 u16 from_utf8(std::string_view bytes);
 
@@ -33,4 +37,5 @@ u16 int16(long long value);
 // A whole decimal number, optionally negative, within the 32-bit range.
 bool parse_int(u16view text, int &out);
 
+}  // namespace text
 }  // namespace velmora

@@ -59,7 +59,7 @@ TEST_F(Dispatch, FastArithmeticAndComparisonsMatchTheFamilyHandlers) {
         code = tcode({u"005 Δ 2", u"022 ∇ A =", u"005 Δ 3", u"022 ∇ B ="});
         code.push_back(u"00005 " + line);
         const TTaskInfo &t = execute(code, {u"A", u"B"});
-        EXPECT_EQ(t.FLAG, expected[i] != negated) << to_utf8(line);
+        EXPECT_EQ(t.FLAG, expected[i] != negated) << text::to_utf8(line);
       }
     }
   }

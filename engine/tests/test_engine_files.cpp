@@ -25,7 +25,7 @@ TEST_F(Files, ShiftJisAndUtf8FilesReadIntoTheSameText) {
   execute(tcode({u"331 <*> Ω \"sjis.txt\"", u"321 Σ &A []", u"374 <*> UTF8 Ω \"utf8.txt\"", u"321 Σ &B []",
               u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sjis.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}),
        {u"&A", u"&B", u"&S"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrList, (Lines{u"日本", u"B"}));
   EXPECT_EQ(var(u"&A").StrList, var(u"&B").StrList);
   EXPECT_EQ(var(u"&S").StrVal, u"日本");
@@ -54,9 +54,9 @@ TEST_F(Files, WriteNumbersWithoutLineEndAndAppend) {
               u"701 FILE ( Δ 0 ) . CLOSE", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , APPEND )",
               u"703 FILE ( Δ 0 ) . WRITE ( Ω \"y\" )"}),
        {u"N"});
-  EXPECT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  EXPECT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
   e.closeAllFiles();
-  EXPECT_EQ(*read_file_bytes(dir / "n.txt"), "12x\r\ny\r\n");
+  EXPECT_EQ(*text::read_file_bytes(dir / "n.txt"), "12x\r\ny\r\n");
 }
 
 TEST_F(Files, OpenFailuresAndTheirMessages) {
@@ -73,8 +73,8 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
   };
   for (const Case &c : cases) {
     execute(tcode({c.code}));
-    EXPECT_TRUE(e.errorFlag) << to_utf8(c.code);
-    EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
+    EXPECT_TRUE(e.errorFlag) << text::to_utf8(c.code);
+    EXPECT_EQ(lastConsoleLine(), c.line) << text::to_utf8(c.code);
   }
   // A missing file, and a directory given as a file, cannot be opened.
   std::filesystem::create_directory(dir / "sub");
@@ -82,7 +82,7 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
                                u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , READ )",
                                u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , WRITE )"}) {
     execute(tcode({code}));
-    EXPECT_EQ(lastConsoleLine().substr(0, 14), u"- ファイルオープンエラー\r") << to_utf8(code);
+    EXPECT_EQ(lastConsoleLine().substr(0, 14), u"- ファイルオープンエラー\r") << text::to_utf8(code);
     EXPECT_EQ(e.files[1].ErrorCode, feOPEN_ERROR);
     EXPECT_TRUE(e.files[1].Path.empty());
   }
@@ -102,7 +102,7 @@ TEST_F(Files, ExistStoreAndDeleteInTheDataDirectory) {
               u"705 EXIST Ω \"sub\\out.txt\""}),
        {u"&L"});
   EXPECT_TRUE(e.tasks[0].FLAG);
-  EXPECT_EQ(*read_file_bytes(dir / "sub" / "out.txt"), "x\r\n");
+  EXPECT_EQ(*text::read_file_bytes(dir / "sub" / "out.txt"), "x\r\n");
   execute(tcode({u"328 <!!!> Ω \"sub/out.txt\"", u"705 NOT EXIST Ω \"sub/out.txt\""}));
   EXPECT_TRUE(e.tasks[0].FLAG);
   EXPECT_FALSE(std::filesystem::exists(dir / "sub" / "out.txt"));
@@ -143,25 +143,25 @@ TEST_F(Files, ReadingLineByLineGivesWhatAWholeFileReadGives) {
                                "\x93\xfa\x96\x7b\r\n\r\nB\r\n", "", "\n", "only"};
   for (const std::string &text : texts) {
     dir.write("t.txt", text);
-    auto whole = read_text_file(dir / "t.txt");
+    auto whole = text::read_text_file(dir / "t.txt");
     ASSERT_TRUE(whole);
     const std::size_t n = whole->lines.size();
     for (std::size_t reads : {n > 0 ? n - 1 : 0, n, n + 1}) {
       Lines program = {u"700 FILE ( Δ 1 ) . OPEN ( Ω \"t.txt\" , READ )"};
       Lines names;
       for (std::size_t i = 0; i < reads; ++i) {
-        program.push_back(u"702 FILE ( Δ 1 ) . READ ( Σ &S" + int16(int(i)) + u" )");
-        names.push_back(u"&S" + int16(int(i)));
+        program.push_back(u"702 FILE ( Δ 1 ) . READ ( Σ &S" + text::int16(int(i)) + u" )");
+        names.push_back(u"&S" + text::int16(int(i)));
       }
       Lines code;  // T-code lines as tcode() numbers them
       for (const u16 &text : program) {
-        u16 number = int16(int(code.size()) + 1);
+        u16 number = text::int16(int(code.size()) + 1);
         code.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
       }
       execute(code, names);
-      ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+      ASSERT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
       for (std::size_t i = 0; i < reads; ++i)
-        EXPECT_EQ(var((u"&S" + int16(int(i))).c_str()).StrVal, i < n ? whole->lines[i] : u16()) << text << " line " << i;
+        EXPECT_EQ(var((u"&S" + text::int16(int(i))).c_str()).StrVal, i < n ? whole->lines[i] : u16()) << text << " line " << i;
       // EOF: no line follows once all were read.
       EXPECT_EQ(e.files[1].nextLine.has_value() || e.files[1].readPos < e.files[1].readLines.size(), reads < n) << text;
       e.closeAllFiles();
@@ -178,7 +178,7 @@ TEST_F(Files, ReadingOneLineOfABigFileTakesLittleMemory) {
     for (int i = 0; i < 256 * 1024; ++i) big << line;  // 256 MB
   }
   execute(tcode({u"700 FILE ( Δ 1 ) . OPEN ( Ω \"big.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}), {u"&S"});
-  ASSERT_FALSE(e.errorFlag) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&S").StrVal.size(), 1023u);
   EXPECT_TRUE(e.files[1].readLines.empty());  // streamed, not read whole
   e.closeAllFiles();

@@ -101,14 +101,14 @@ TEST_F(Linking, VariableNumbersAreWrittenOnlyForRegisteredNames) {
   EXPECT_FALSE(e.linkAll());
   const PcodeList &l = e.lists[0];
   int a = e.vars.find(0, u"A");
-  EXPECT_EQ(l[0].Param[3], int16(a));
+  EXPECT_EQ(l[0].Param[3], text::int16(a));
   EXPECT_EQ(l[0].Param[6], u"B");  // unregistered: stays a name
-  EXPECT_EQ(l[1].Param[1], int16(a));
-  EXPECT_EQ(l[2].Param[3], int16(a));
+  EXPECT_EQ(l[1].Param[1], text::int16(a));
+  EXPECT_EQ(l[2].Param[3], text::int16(a));
   EXPECT_EQ(l[2].Param[5], u"NOPE");
   // Linking twice does no harm.
   EXPECT_FALSE(e.linkAll());
-  EXPECT_EQ(e.lists[0][0].Param[3], int16(a));
+  EXPECT_EQ(e.lists[0][0].Param[3], text::int16(a));
 }
 
 TEST_F(Linking, Label999IsAcceptedAnd1000FailsTheLink) {

@@ -26,7 +26,7 @@ class Scheduler : public velmora::testing::MachineTest {
   }
   std::vector<u16> tags() const {
     std::vector<u16> out;
-    for (auto &[task, tag] : g_trace) out.push_back(int16(task) + u":" + tag);
+    for (auto &[task, tag] : g_trace) out.push_back(text::int16(task) + u":" + tag);
     return out;
   }
 };

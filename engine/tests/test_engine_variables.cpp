@@ -45,8 +45,8 @@ TEST_F(Variables, KindFollowsTheFirstCharacterAndNumbersResolveDirectly) {
   EXPECT_EQ(e.vars[e.vars.find(0, u"&S")].kind, vtSTRING);
   EXPECT_EQ(e.vars[e.vars.find(0, u"%M")].kind, vtSCALAR);
   int n = e.vars.find(0, u"N");
-  EXPECT_EQ(e.vars.resolve(0, int16(n)), n);
-  EXPECT_EQ(e.vars.nameOfNumber(int16(n)), u"N");
+  EXPECT_EQ(e.vars.resolve(0, text::int16(n)), n);
+  EXPECT_EQ(e.vars.nameOfNumber(text::int16(n)), u"N");
   EXPECT_EQ(e.vars.nameOfNumber(u"x"), u"");
 }
 

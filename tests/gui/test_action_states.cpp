@@ -50,7 +50,7 @@ Lines endless(bool asksForInput = false) {
 }
 
 int runsStarted(Window &w) {
-  auto file = read_text_file(w.environment().dataDirectory() / "runs.txt");
+  auto file = text::read_text_file(w.environment().dataDirectory() / "runs.txt");
   if (!file) return 0;
   int n = 0;
   for (const u16 &line : file->lines) n += line == u"run";
@@ -123,7 +123,7 @@ class ActionStatesTest : public QObject {
     Window w(home.path().toStdString());
     w.show();
     Lines program;
-    for (int i = 0; i < 10000; ++i) program.push_back(u"A = A + " + int16(i) + u";");
+    for (int i = 0; i < 10000; ++i) program.push_back(u"A = A + " + text::int16(i) + u";");
     w.openProgramLines(program);
     bool outerDone = false, innerInside = false, innerRan = false;
     QTimer::singleShot(0, &w, [&] {

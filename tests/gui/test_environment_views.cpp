@@ -141,7 +141,7 @@ class EnvironmentViewsTest : public QObject {
     w.resize(1100, 800);
     w.show();
     Lines program{u"&S = \"word\";"};
-    for (int i = 0; i < 60; ++i) program.push_back(u"V" + int16(i) + u" = " + int16(i) + u";");
+    for (int i = 0; i < 60; ++i) program.push_back(u"V" + text::int16(i) + u" = " + text::int16(i) + u";");
     w.openProgramLines(program);
     QCOMPARE(w.compileActive(), 0);
     QCOMPARE(settle(w, w.run()), RunResult::Ended);
@@ -377,7 +377,7 @@ class EnvironmentViewsTest : public QObject {
 
     // The Shift-JIS variant opens bytes that also read as UTF-8 as Shift-JIS.
     const std::filesystem::path file = std::filesystem::path(home.path().toStdString()) / "twofold.mcl";
-    QVERIFY(write_file_bytes(file, "??\"\xC3\xA9\";\r\n"));
+    QVERIFY(text::write_file_bytes(file, "??\"\xC3\xA9\";\r\n"));
     w.openFile = file;
     w.action(QStringLiteral("開く（シフトJIS）"))->trigger();
     QCOMPARE(w.editorTabs()->count(), 1);
@@ -390,7 +390,7 @@ class EnvironmentViewsTest : public QObject {
     w.saveFile = saved;
     w.editor(1)->setPlainText(QStringLiteral("??\"saved\";"));
     w.action(QStringLiteral("ファイル保存(&B)"))->trigger();
-    auto back = read_text_file(saved);
+    auto back = text::read_text_file(saved);
     QVERIFY(back);
     QCOMPARE(back->lines, Lines{u"??\"saved\";"});
     QVERIFY(!w.editor(1)->document()->isModified());

@@ -532,7 +532,7 @@ class MainWindowTest : public QObject {
     // Saving to a chosen file: a system table name asks first, No keeps it.
     w.saveAs = dir / "mine.txt";
     QVERIFY(d.saveToChosenFile(gui::LanguageDialog::Keywords, {u"ZZ", u"A"}));
-    QCOMPARE(read_text_file(dir / "mine.txt")->lines, (Lines{u"ZZ", u"A"}));  // as they stand
+    QCOMPARE(text::read_text_file(dir / "mine.txt")->lines, (Lines{u"ZZ", u"A"}));  // as they stand
     w.saveAs = dir / "t-keyword.TXT";
     w.answer = Answer::No;
     QVERIFY(!d.saveToChosenFile(gui::LanguageDialog::Keywords, {u"ZZ"}));
@@ -598,8 +598,8 @@ class MainWindowTest : public QObject {
     QTemporaryDir home;
     TestWindow w(home.path().toStdString());
     std::filesystem::path dir = home.path().toStdString();
-    QVERIFY(write_lines_file(dir / "PROG" / "one.mcl", {u"??\"one\";", u"??CRLF;"}));
-    QVERIFY(write_lines_file(dir / "PROG" / "two.mcl", {u"??2;"}));
+    QVERIFY(text::write_lines_file(dir / "PROG" / "one.mcl", {u"??\"one\";", u"??CRLF;"}));
+    QVERIFY(text::write_lines_file(dir / "PROG" / "two.mcl", {u"??2;"}));
     w.environment().workspace.setFileList({dir / "PROG" / "one.mcl", dir / "PROG" / "two.mcl"});
     w.refreshFileList();
     QCOMPARE(items(w.fileListView()), (QStringList{QStringLiteral("one.mcl"), QStringLiteral("two.mcl")}));

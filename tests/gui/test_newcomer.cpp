@@ -57,7 +57,7 @@ int red_gutter_pixels(gui::CodeEditor *e) {
 
 Lines numbered_program(int lines, int errorAt) {
   Lines program;
-  for (int i = 0; i < lines; ++i) program.push_back(i == errorAt ? u16(u"B = 1 +;") : u"A = " + int16(i) + u";");
+  for (int i = 0; i < lines; ++i) program.push_back(i == errorAt ? u16(u"B = 1 +;") : u"A = " + text::int16(i) + u";");
   return program;
 }
 

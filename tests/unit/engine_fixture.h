@@ -11,7 +11,7 @@ inline Lines tcode(std::initializer_list<const char16_t *> instructions) {
   Lines lines;
   int n = 1;
   for (const char16_t *text : instructions) {
-    u16 number = int16(n++);
+    u16 number = text::int16(n++);
     lines.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
   }
   return lines;

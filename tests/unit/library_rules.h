@@ -11,11 +11,11 @@
 namespace velmora::testing {
 
 inline bool write_library_rules(const std::filesystem::path &home) {
-  Lines syntax = Language::builtin().tables.syntax;
+  Lines syntax = language::Language::builtin().tables.syntax;
   for (u16 &line : syntax)
     if (line.size() > 6 && line.substr(0, 3) == u"//#" && line[6] == u':' && line.substr(3, 1) == u"8")
       line = line.substr(2);
-  return write_lines_file(home / LanguageTables::kSyntaxFile, syntax);
+  return text::write_lines_file(home / language::LanguageTables::kSyntaxFile, syntax);
 }
 
 }  // namespace velmora::testing

@@ -45,7 +45,7 @@ TEST_F(Canvas, BoxRatePieLineAndTextDrawWhereTheyShould) {
                         u"< \"LINE\" 200, 200 >;",
                         u"< \"SAVE\" \"PNG\" \"out.png\" 0, 0, 400, 400 >;"}),
             RunResult::Ended)
-      << to_utf8(ui.console.back());
+      << text::to_utf8(ui.console.back());
   QImage img = saved("out.png");
   ASSERT_FALSE(img.isNull());
   ASSERT_EQ(img.size(), QSize(400, 400));

@@ -9,7 +9,7 @@ using velmora::testing::TempDir;
 namespace {
 
 struct Loaded {
-  CodeGenRules rules;
+  language::CodeGenRules rules;
   Lines messages;
 };
 
@@ -27,15 +27,15 @@ Loaded builtin() {
   return l;
 }
 
-int row_of(const CodeGenRules &r, const u16 &c0, const u16 &c1) {
-  for (int i = 0; i < CodeGenRules::kRows; ++i)
+int row_of(const language::CodeGenRules &r, const u16 &c0, const u16 &c1) {
+  for (int i = 0; i < language::CodeGenRules::kRows; ++i)
     if (r.cell(i, 0) == c0 && r.cell(i, 1) == c1) return i;
   return -1;
 }
 
 Lines directive_lines(int n) {
   Lines lines;
-  for (int i = 0; i < n; ++i) lines.push_back(u"*GEN 099 xJMP " + int16(i));
+  for (int i = 0; i < n; ++i) lines.push_back(u"*GEN 099 xJMP " + text::int16(i));
   return lines;
 }
 
@@ -57,14 +57,14 @@ TEST(BuiltinRules, DeclarationsLoadSilently) {
 
 TEST(BuiltinRules, BlocksComeInOrderWithTheirLines) {
   Loaded l = builtin();
-  const CodeGenRules &r = l.rules;
+  const language::CodeGenRules &r = l.rules;
   const char16_t *keys[] = {u"EACH", u"FOR",   u"WHILE", u"IF",       u"AND",     u"OR",
                             u"THEN", u"ELSE",  u"DO",    u"END",      u"BREAK",   u"CALL",
                             u"FUNCTION", u"ENDFUNC", u"SET", u"**********"};
   int previous = -1;
   for (const char16_t *key : keys) {
     int row = row_of(r, u"*TKBUF=)", key);
-    ASSERT_GT(row, previous) << to_utf8(key);
+    ASSERT_GT(row, previous) << text::to_utf8(key);
     previous = row;
   }
   int forRow = row_of(r, u"*TKBUF=)", u"FOR");
@@ -80,7 +80,7 @@ TEST(BuiltinRules, BlocksComeInOrderWithTheirLines) {
   EXPECT_EQ(r.row(setRow + 2)[0], u"");
   EXPECT_EQ(r.row(setRow + 3)[1], u"**********");
   int fn = row_of(r, u"*TKBUF=)", u"FUNCTION");
-  EXPECT_EQ(r.row(fn + 2), (CodeGenRules::Row{u"*GEN", u"F_", u"*NS", u"%2"}));
+  EXPECT_EQ(r.row(fn + 2), (language::CodeGenRules::Row{u"*GEN", u"F_", u"*NS", u"%2"}));
 }
 
 TEST(RuleLimits, TwoHundredNinetyNineRuleLinesLoadAndTheThreeHundredthStops) {
@@ -109,7 +109,7 @@ TEST(RuleLimits, LinesAfterTheThreeHundredthLineAreIgnored) {
 TEST(RuleLimits, NineteenItemsLoadAndTwentyAreCut) {
   auto line_with = [](int n) {
     u16 line = u"*GEN";
-    for (int i = 1; i < n; ++i) line += u" P" + int16(i);
+    for (int i = 1; i < n; ++i) line += u" P" + text::int16(i);
     return line;
   };
   Loaded ok = load({line_with(19)});
@@ -122,9 +122,9 @@ TEST(RuleLimits, NineteenItemsLoadAndTwentyAreCut) {
 
 TEST(DeclarationLimits, KeywordsPairsAndSubroutineWords) {
   Lines text;
-  for (int i = 1; i <= 20; ++i) text.push_back(u"*KEYDEF K" + int16(i));
-  for (int i = 1; i <= 10; ++i) text.push_back(u"*FLOWTERM H" + int16(i) + u" T");
-  for (int i = 1; i <= 3; ++i) text.push_back(u"*FUNCALL F" + int16(i));
+  for (int i = 1; i <= 20; ++i) text.push_back(u"*KEYDEF K" + text::int16(i));
+  for (int i = 1; i <= 10; ++i) text.push_back(u"*FLOWTERM H" + text::int16(i) + u" T");
+  for (int i = 1; i <= 3; ++i) text.push_back(u"*FUNCALL F" + text::int16(i));
   Loaded l = load(text);
   EXPECT_EQ(l.messages, (Lines{u"制御キーワードが多すぎる　20", u"制御ターミネータが多すぎる　10",
                                u"サブルーチンキーワードが多すぎる　3"}));
@@ -169,7 +169,7 @@ TEST(RuleText, ParameterItemsWithoutNumbersAreReported) {
 TEST(RuleText, AFileBesideTheProgramReplacesTheBuiltinText) {
   TempDir dir;
   dir.write("T-CodeGenerationRule.txt", "*KEYDEF ONLY\r\n");
-  CodeGenRules r;
+  language::CodeGenRules r;
   r.loadText(dir.path());
   r.Load_Code_Generation_Format([](const u16 &) {});
   EXPECT_EQ(r.keywords(), Lines{u"ONLY"});

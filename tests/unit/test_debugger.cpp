@@ -21,7 +21,7 @@ struct DebugUi : velmora::testing::ScriptedUi {
   int stepsLeft = 0;
   std::function<void()> onHold;  // runs at the first hold, instead of continuing
   void breakpointHeld(int slot, u16view line) override {
-    held.push_back(int16(slot) + u":" + u16(line));
+    held.push_back(text::int16(slot) + u":" + u16(line));
     if (onHold) {
       auto f = std::move(onHold);
       onHold = nullptr;
@@ -158,7 +158,7 @@ class HeldEdits : public ::testing::Test {
   // The record a position names, as text: kind and source line.
   u16 at(int position) {
     const engine::TPEXE &r = list()[std::size_t(position)];
-    return int16(r.kind) + u"@" + r.Param[10];
+    return text::int16(r.kind) + u"@" + r.Param[10];
   }
 };
 
@@ -270,7 +270,7 @@ TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
   set_setting(env, &environment::Settings::endAllWhenOneEnds, true);  // slot 02's end ends the run
   EXPECT_EQ(env.runAll(), RunResult::Ended);
-  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << to_utf8(line);
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << text::to_utf8(line);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
   EXPECT_TRUE(ui.held.empty());
 }

@@ -34,7 +34,7 @@ TEST_F(Eval, StackOverflowAndEmptyPop) {
   for (int i = 0; i < 52; ++i) code.push_back(u"100 + Δ 1 Δ 0");
   int n = 1;
   for (u16 &line : code) {
-    u16 number = int16(n++);
+    u16 number = text::int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
   execute(code);
@@ -76,8 +76,8 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
   };
   for (const Case &c : cases) {
     execute(tcode({c.code}));
-    EXPECT_TRUE(e.errorFlag()) << to_utf8(c.code);
-    EXPECT_EQ(lastConsoleLine(), c.line) << to_utf8(c.code);
+    EXPECT_TRUE(e.errorFlag()) << text::to_utf8(c.code);
+    EXPECT_EQ(lastConsoleLine(), c.line) << text::to_utf8(c.code);
   }
   e.releaseAllSlots();
   load(tcode({u"005 Δ 0", u"023 ∇ A /=", u"001"}), {u"A"});
@@ -153,7 +153,7 @@ TEST_F(Eval, MatrixInverseNeedsARowExchange) {
               u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
               u"125 □ %B"}),
        {u"%A", u"%B"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   const TVarInfo &b = e.variables()[e.variables().find(0, u"%B")];
   EXPECT_EQ(b.matAt(0, 0), 0.0L);
   EXPECT_EQ(b.matAt(0, 1), 1.0L);
@@ -169,14 +169,14 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
                 u"120 MATRIX □ %P [ Δ 3 , Δ 3 ]"};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
-      code.push_back(u"005 Δ " + int16(long(a[i][j])));
-      code.push_back(u"122 □ %A [ Δ " + int16(i) + u" , Δ " + int16(j) + u" ]");
+      code.push_back(u"005 Δ " + text::int16(long(a[i][j])));
+      code.push_back(u"122 □ %A [ Δ " + text::int16(i) + u" , Δ " + text::int16(j) + u" ]");
     }
   for (const char16_t *l : {u"128 ~ □ %A", u"125 □ %I", u"123 □ %A *", u"124 □ %I", u"125 □ %P"})
     code.push_back(l);
   int n = 1;
   for (u16 &line : code) {
-    u16 number = int16(n++);
+    u16 number = text::int16(n++);
     line = u16(5 - number.size(), u'0') + number + u" " + line;
   }
   execute(code, {u"%A", u"%I", u"%P"});
@@ -201,7 +201,7 @@ TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
               u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
               u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
        {u"%A", u"X"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(value(u"X"), 6.0L);             // 2 * 3
   EXPECT_EQ(e.task(0).WORK, 16.0L);      // (2 * 4) + (2 * 4)
   execute(tcode({u"005 Δ 1", u"130 xPR 21"}));
@@ -259,7 +259,7 @@ TEST(Numeric, PlainIntegersReadExactlyAsStrtoldReadsThem) {
     const char *signs[] = {"", "-", "+"};
     std::string text = signs[i % 3] + digits;
     long double got = -1;
-    ASSERT_TRUE(parse_number(from_utf8(text), got)) << text;
+    ASSERT_TRUE(parse_number(text::from_utf8(text), got)) << text;
     const long double want = std::strtold(text.c_str(), nullptr);
     ASSERT_EQ(got, want) << text;
     ASSERT_EQ(std::signbit(got), std::signbit(want)) << text;  // "-0" stays negative zero

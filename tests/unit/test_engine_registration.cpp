@@ -6,7 +6,7 @@ namespace {
 
 Lines names(const char16_t *prefix, int count) {
   Lines out;
-  for (int i = 0; i < count; ++i) out.push_back(u16(prefix) + int16(i));
+  for (int i = 0; i < count; ++i) out.push_back(u16(prefix) + text::int16(i));
   return out;
 }
 

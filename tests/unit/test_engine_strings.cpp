@@ -87,7 +87,7 @@ TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
               u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
               u"303 Σ &E [ Δ 0 ] . DEL", u"304 Σ &E [ Δ 0 ] . INS ( Ω \"x\" )"}),
        {u"&L", u"&A", u"&B", u"&E"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrList, Lines{u"Banana"});
   EXPECT_EQ(var(u"&B").StrList, (Lines{u"apple", u"cherry pie"}));
   EXPECT_EQ(var(u"&L").StrList, (Lines{u"apple", u"mid"}));
@@ -101,7 +101,7 @@ TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
               u"311 Ω \"=\"", u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []",
               u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
        {u"&L", u"&M"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&L").StrList, (Lines{u"===", u"-b-"}));
   EXPECT_EQ(var(u"&M").StrList, (Lines{u"all", u"all"}));
 }
@@ -136,7 +136,7 @@ TEST_F(Strings, StringAssignments) {
               u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]",
               u"420 INTSTR ( xN 3.7 )", u"320 Σ &D"}),
        {u"&A", u"&B", u"&C", u"&D"});
-  ASSERT_FALSE(e.errorFlag()) << to_utf8(lastConsoleLine());
+  ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrVal, u"aBBc!");
   EXPECT_EQ(var(u"&B").StrVal, u"Qc");  // COPY with 2.5 rounds to 2 characters
   EXPECT_EQ(var(u"&C").StrVal, u"01.20");
@@ -163,7 +163,7 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   execute(tcode({u"332 DATE", u"321 Σ &D []", u"333 TIME", u"321 Σ &T []"}), {u"&D", u"&T"});
   const LineList &d = var(u"&D").StrList;
   ASSERT_EQ(d.size(), 8u);
-  EXPECT_EQ(d[0], int16(tm.tm_year + 1900));
+  EXPECT_EQ(d[0], text::int16(tm.tm_year + 1900));
   EXPECT_EQ(d[1].size(), 2u);
   EXPECT_EQ(d[3].size(), 3u);
   static const char16_t *english[] = {u"SUN", u"MON", u"TUE", u"WED", u"THU", u"FRI", u"SAT"};
@@ -172,13 +172,13 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   while (w < 7 && d[6] != english[w]) ++w;
   ASSERT_LT(w, 7);
   EXPECT_EQ(d[7], japanese[w]);                  // the same day in both languages
-  EXPECT_EQ(d[5], int16(w == 0 ? 7 : w));        // 1 = Monday ... 7 = Sunday
+  EXPECT_EQ(d[5], text::int16(w == 0 ? 7 : w));        // 1 = Monday ... 7 = Sunday
   const LineList &t = var(u"&T").StrList;
   ASSERT_EQ(t.size(), 5u);
   EXPECT_EQ(t[3].size(), 3u);
   EXPECT_EQ(t[4].size(), 9u);
-  long ms = std::stol(to_utf8(t[4]));
-  long fromParts = ((std::stol(to_utf8(t[0])) * 60 + std::stol(to_utf8(t[1]))) * 60 + std::stol(to_utf8(t[2]))) * 1000 +
-                   std::stol(to_utf8(t[3]));
+  long ms = std::stol(text::to_utf8(t[4]));
+  long fromParts = ((std::stol(text::to_utf8(t[0])) * 60 + std::stol(text::to_utf8(t[1]))) * 60 + std::stol(text::to_utf8(t[2]))) * 1000 +
+                   std::stol(text::to_utf8(t[3]));
   EXPECT_EQ(ms, fromParts);
 }

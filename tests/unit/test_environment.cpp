@@ -209,7 +209,7 @@ TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
   ui.saveAs = home / "PROG" / "abc";
   EXPECT_TRUE(env.workspace.closeTab(tab));
   EXPECT_FALSE(env.tabs.tab(tab).inUse);
-  EXPECT_EQ(*read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
 }
 
 TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
@@ -222,13 +222,13 @@ TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
   EXPECT_TRUE(env.tabs.tab(tab).modified);
   ui.saveAs = home / "PROG" / "named.mcl";
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
-  EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
   // From now on the tab has its file: no question.
   std::size_t asked = ui.questions.size();
   env.tabs.setLines(tab, {u"A = 2;"});
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(ui.questions.size(), asked);
-  EXPECT_EQ(*read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
 }
 
@@ -315,7 +315,7 @@ TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
   ASSERT_TRUE(env.workspace.saveTabAsText(tab));
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "abc.mcl"));
   EXPECT_EQ(env.workspace.recentFiles(), Lines{u"abc.mcl"});
-  EXPECT_EQ(read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
+  EXPECT_EQ(text::read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
   Environment again(home.path(), ui);
   EXPECT_EQ(again.workspace.recentFiles(), Lines{u"abc.mcl"});
 }
@@ -418,13 +418,13 @@ TEST(StepCompile, ShowsTheStateBeforeEveryTokenAndRegistersNothing) {
 TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   const std::filesystem::path dir = home / "elsewhere";
   std::filesystem::create_directories(dir);
-  ASSERT_TRUE(write_lines_file(dir / "a.mcl", {u"??1;"}));
-  ASSERT_TRUE(write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
+  ASSERT_TRUE(text::write_lines_file(dir / "a.mcl", {u"??1;"}));
+  ASSERT_TRUE(text::write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
                                                u"[=TXB=]#2", u"y = 2;"}));
   env.workspace.setFileList({dir / "a.mcl", dir / "b.TXB"});
   EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
   EXPECT_EQ(env.workspace.programDirectory(), dir);
-  auto saved = read_text_file(home / "Recent.$$$");
+  auto saved = text::read_text_file(home / "Recent.$$$");
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->lines, env.workspace.recentFiles());
 
@@ -476,7 +476,7 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
 
   auto timers = [](int n) {
     Lines p;
-    for (int i = 0; i < n; ++i) p.push_back(u"TIMER \"T" + int16(i) + u"\", SET, 5, \"H\";");
+    for (int i = 0; i < n; ++i) p.push_back(u"TIMER \"T" + text::int16(i) + u"\", SET, 5, \"H\";");
     p.push_back(u"TIMER \"T0\", SET, 5, \"H\";");  // a name again counts once
     for (const char16_t *l : {u"FUNCTION H;", u"INTRET;", u"ENDFUNC"}) p.push_back(l);
     return p;
@@ -592,7 +592,7 @@ TEST_F(Env, CompilingIsRefusedWhileARunOrAStepCompileOwnsTheSlots) {
 }
 
 TEST_F(Env, AnEleventhFileIsRefusedWithTheSameMessageWhereverItComesFrom) {
-  ASSERT_TRUE(write_lines_file(home / "PROG" / "a.mcl", {u"A = 1;"}, Encoding::Utf8));
+  ASSERT_TRUE(text::write_lines_file(home / "PROG" / "a.mcl", {u"A = 1;"}, text::Encoding::Utf8));
   for (int i = 0; i < 10; ++i) ASSERT_GE(env.workspace.newProgram(), 0);
   EXPECT_FALSE(env.workspace.roomForAnotherTab());
   EXPECT_EQ(env.workspace.openListedFile(u"a.mcl"), -1);

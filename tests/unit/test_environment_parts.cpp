@@ -65,7 +65,7 @@ TEST_F(EnvParts, FileErrorsStopTheRunUnlessIgnored) {
   EXPECT_TRUE(consoleHas(u"also_missing.txt"));
   EXPECT_TRUE(consoleHas(u"/no/such/dir/a.txt"));
   EXPECT_TRUE(consoleHas(u"after"));
-  auto written = read_text_file(env.dataDirectory() / "out.txt");
+  auto written = text::read_text_file(env.dataDirectory() / "out.txt");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->lines, (Lines{u"kept"}));
   EXPECT_FALSE(env.engine().errorFlag());
@@ -153,13 +153,13 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   Environment e(home.path(), openUi);
   const auto path = home.path() / "PROG" / "twofold.mcl";
   // "\xC3\xA9" is "é" in UTF-8 and the half-width "ﾃｩ" in Shift-JIS.
-  ASSERT_TRUE(write_file_bytes(path, "??\"\xC3\xA9\";\r\n"));
+  ASSERT_TRUE(text::write_file_bytes(path, "??\"\xC3\xA9\";\r\n"));
   openUi.file = path;
-  const int utf8 = e.workspace.openProgram(Encoding::Utf8);
+  const int utf8 = e.workspace.openProgram(text::Encoding::Utf8);
   ASSERT_GE(utf8, 0);
   EXPECT_EQ(e.tabs.tab(utf8).lines, Lines{u"??\"é\";"});
   EXPECT_EQ(openUi.pattern, u"*.MCL");
-  const int sjis = e.workspace.openProgram(Encoding::Cp932);
+  const int sjis = e.workspace.openProgram(text::Encoding::Cp932);
   ASSERT_GE(sjis, 0);
   EXPECT_EQ(e.tabs.tab(sjis).lines, Lines{u"??\"ﾃｩ\";"});
   EXPECT_EQ(e.tabs.tab(sjis).caption, u"twofold.mcl");
@@ -175,7 +175,7 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   while (e.tabs.openCount() < TabPool::kTabs) e.workspace.newProgram();
   openUi.file = path;
   openUi.pattern.clear();
-  EXPECT_EQ(e.workspace.openProgram(Encoding::Utf8), -1);
+  EXPECT_EQ(e.workspace.openProgram(text::Encoding::Utf8), -1);
   EXPECT_EQ(openUi.messages.back(), u"10ファイル以上は編集できません");
   EXPECT_TRUE(openUi.pattern.empty());
 

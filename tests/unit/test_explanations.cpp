@@ -161,7 +161,7 @@ TEST_P(Explanations, TheMistakeIsExplainedAtItsToken) {
   EXPECT_EQ(d.line + 1, m.line);
   EXPECT_EQ(d.column + 1, m.column);
   EXPECT_EQ(d.note, m.note);
-  EXPECT_EQ(to_utf8(compiler::explanation_text(d)), to_utf8(m.text));
+  EXPECT_EQ(text::to_utf8(compiler::explanation_text(d)), text::to_utf8(m.text));
   EXPECT_EQ(env.compileDriver.explanationTab(), tab);
   if (m.note) {
     EXPECT_GE(slot, 0) << "a note belongs to a program that compiles";
@@ -208,11 +208,11 @@ TEST(ExplanationTable, TheLineForTheWindowCountsLinesAsTheGutterAndCharactersFro
   d.word = u"NAME";
   d.line = 2;
   d.column = 4;
-  EXPECT_EQ(to_utf8(compiler::explanation_line(d)),
+  EXPECT_EQ(text::to_utf8(compiler::explanation_line(d)),
             "行 2（5 文字目）: NAME は予約語なので変数名に使えません。NAME1 や MY_NAME のような別の名前にしてください。");
   d.note = true;
   d.line = -1;
-  EXPECT_EQ(to_utf8(compiler::explanation_line(d)).rfind("注意: NAME は予約語", 0), 0u);
+  EXPECT_EQ(text::to_utf8(compiler::explanation_line(d)).rfind("注意: NAME は予約語", 0), 0u);
 }
 
 TEST(TokenColumns, ColumnsCountCharactersOfTheSourceLineThroughTabsWideBlanksAndMerges) {
@@ -245,11 +245,11 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   env.setSettings(s);
   const int tab = env.tabs.loadLines({u"A = 1;", u"C = A +;"}, ui);
   EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
-  EXPECT_TRUE(ui.messages.empty()) << to_utf8(ui.messages.front());
+  EXPECT_TRUE(ui.messages.empty()) << text::to_utf8(ui.messages.front());
   EXPECT_TRUE(ui.errorLocations.empty());
   EXPECT_EQ(env.compileDriver.compileError().tab, tab);
   EXPECT_EQ(env.compileDriver.compileError().line, 1);
-  EXPECT_EQ(to_utf8(env.compileDriver.explanationLine()),
+  EXPECT_EQ(text::to_utf8(env.compileDriver.explanationLine()),
             "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
   // On again: the compiler's own boxes come back, the explanation stays.
@@ -292,7 +292,7 @@ TEST(ExplanationNotes, CorrectProgramsGetNone) {
     env.tabs.activate(tab);
     EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0) << entry.path();
     for (const compiler::Diagnosis &d : env.compileDriver.explanations())
-      ADD_FAILURE() << entry.path() << ": " << to_utf8(compiler::explanation_line(d));
+      ADD_FAILURE() << entry.path() << ": " << text::to_utf8(compiler::explanation_line(d));
     env.compileDriver.releaseSlot(env.compileDriver.selectedTask());
     env.workspace.closeTab(tab);
     ++checked;
@@ -301,7 +301,7 @@ TEST(ExplanationNotes, CorrectProgramsGetNone) {
   env.tabs.loadLines({u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
   EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0);
   for (const compiler::Diagnosis &d : env.compileDriver.explanations())
-    ADD_FAILURE() << to_utf8(compiler::explanation_line(d));
+    ADD_FAILURE() << text::to_utf8(compiler::explanation_line(d));
 }
 
 // The rename report: "変数削除" only when a program uses a name both plain
@@ -313,7 +313,7 @@ TEST(VariableWarning, AStringVariableAloneRaisesNoWarning) {
   env.tabs.loadLines({u"&S = \"a\";", u"MATRIX %M[2, 2];", u"SET $V = 1, 2, 3;", u"??&S;"}, ui);
   EXPECT_GE(env.compileDriver.compileActiveTab(), 0);
   EXPECT_TRUE(env.compileDriver.report().empty());
-  for (const u16 &m : ui.messages) EXPECT_EQ(m.find(u"変数削除"), u16::npos) << to_utf8(m);
+  for (const u16 &m : ui.messages) EXPECT_EQ(m.find(u"変数削除"), u16::npos) << text::to_utf8(m);
 }
 
 TEST(VariableWarning, APlainAndAStringVariableOfOneNameAreReported) {

@@ -86,13 +86,13 @@ TEST(RenameInPrograms, OnlyProgramsWithTheWordChangeAndOpenTabsChangeInPlace) {
   ui.messages.clear();
   ui.answers = {Answer::Yes, Answer::Yes, Answer::No};  // programs too; all of them; not the edited tab
   env.confirmRename();
-  EXPECT_EQ(*read_file_bytes(home / "PROG/uses.mcl"), "PAUSE 1;\n??\"PAUSE\";\n");
-  EXPECT_EQ(*read_file_bytes(home / "PROG/plain.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG/uses.mcl"), "PAUSE 1;\n??\"PAUSE\";\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG/plain.mcl"), "A = 1;\r\n");
   EXPECT_EQ(std::filesystem::last_write_time(home / "PROG/plain.mcl"), plainTime);
   // The open tab changed in place and marked; its file waits for a save.
   EXPECT_EQ(env.tabs.tab(open).lines, Lines{u"PAUSE 2;"});
   EXPECT_TRUE(env.tabs.tab(open).modified);
-  EXPECT_EQ(*read_file_bytes(home / "PROG/open.mcl"), "WAIT 2;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG/open.mcl"), "WAIT 2;\r\n");
   EXPECT_EQ(env.tabs.tab(edited).lines, Lines{u"WAIT 3;"});
   // No temporary tabs, nothing on the console, one summary naming the files.
   EXPECT_EQ(env.tabs.openCount(), 2);

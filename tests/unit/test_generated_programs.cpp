@@ -53,7 +53,7 @@ TEST_F(Extraction, RepeatModeCutsEveryOccurrenceIntoANewPage) {
   ExtractionSpec spec;
   spec.sourcePath = u"#1";
   spec.rows = {row(u"1", {u"<td>", u"</td>"})};
-  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
+  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << text::to_utf8(ui.console.back());
   // Tab 1 holds the generated program, tab 2 the output page.
   EXPECT_EQ(env.tabs.tab(2).lines, (Lines{u"<tr><td>1</td><td>2</td></tr>", u"<tr><td>3</td></tr>"}));
 }
@@ -63,7 +63,7 @@ TEST_F(Extraction, NestModeNarrowsAndQuotedMarkersCompile) {
   ExtractionSpec spec;
   spec.sourcePath = u"#1";
   spec.rows = {row(u"0", {u"<a href=\"x\">", u"</a>", u"<b>", u"</b>"})};
-  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << to_utf8(ui.console.back());
+  ASSERT_EQ(env.runExtraction(spec), RunResult::Ended) << text::to_utf8(ui.console.back());
   // Zones of lines: the start line is not tested for the end marker, so the
   // second pair runs from "<b>inner</b>" to the last line.
   EXPECT_EQ(env.tabs.tab(2).lines, (Lines{u"<b>inner</b>", u"</a>"}));
@@ -93,7 +93,7 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
   std::filesystem::create_directories(home / "PROG");
   {
     Lines prog = {u"WAIT 1; // WAIT here", u"&S = \"WAIT\";"};
-    ASSERT_TRUE(write_lines_file(home / "PROG" / "p.mcl", prog));
+    ASSERT_TRUE(text::write_lines_file(home / "PROG" / "p.mcl", prog));
   }
   env.workspace.addRecentFile(u"p.mcl");
   env.renameWord(u"WAIT", u"PAUSE");
@@ -109,21 +109,21 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
   ASSERT_TRUE(env.pendingRename());
   ui.answers = {Answer::Yes, Answer::Yes};
   env.confirmRename();
-  EXPECT_EQ(read_text_file(home / "PROG" / "p.mcl")->lines,
+  EXPECT_EQ(text::read_text_file(home / "PROG" / "p.mcl")->lines,
             (Lines{u"PAUSE 1; // PAUSE here", u"&S = \"PAUSE\";"}));
   EXPECT_TRUE(std::filesystem::exists(home / "T-Syntax.txt"));
   // The renamed word compiles at once, and the tables load with it next time.
   env.workspace.closeAllTabs();
   env.tabs.loadLines({u"PAUSE 0;", u"??\"ok\";"}, ui);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
-  Language reloaded;
+  language::Language reloaded;
   reloaded.load(home.path(), {});
   EXPECT_TRUE(reloaded.tables.IsKeyWord(u"PAUSE"));
 }
 
 TEST(WordLists, SortedByLengthThenAlphabet) {
-  EXPECT_EQ(sorted_word_list({u"BB", u"A", u"", u"AA", u"C"}, false), (Lines{u"A", u"C", u"AA", u"BB"}));
-  EXPECT_EQ(sorted_word_list({u"BB", u"A", u"AA"}, true), (Lines{u"BB", u"AA", u"A"}));
+  EXPECT_EQ(language::sorted_word_list({u"BB", u"A", u"", u"AA", u"C"}, false), (Lines{u"A", u"C", u"AA", u"BB"}));
+  EXPECT_EQ(language::sorted_word_list({u"BB", u"A", u"AA"}, true), (Lines{u"BB", u"AA", u"A"}));
 }
 
 // A renamed flow word reaches the code-generation rules too: the renamed
@@ -146,7 +146,7 @@ TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
                      ui);
   ui.messages.clear();
 
-  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0) << (ui.messages.empty() ? "" : to_utf8(ui.messages.back()));
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0) << (ui.messages.empty() ? "" : text::to_utf8(ui.messages.back()));
   ASSERT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_EQ(ui.console.back(), u"\rsix4");
 
@@ -154,12 +154,12 @@ TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
   env.tabs.loadLines({u"N = 0;", u"WHILE N < 4 DO N += 1; END"}, ui);
   EXPECT_LT(env.compileDriver.compileActiveTab(), 0);
 
-  Language reloaded;
+  language::Language reloaded;
   reloaded.load(home.path(), {});
   EXPECT_TRUE(reloaded.rules.isFlowKeyword(u"SOLANGE"));
   EXPECT_FALSE(reloaded.rules.isFlowKeyword(u"WHILE"));
   auto pair = std::find_if(reloaded.rules.pairs().begin(), reloaded.rules.pairs().end(),
-                           [](const FlowPair &p) { return p.head == u"FUNKTION"; });
+                           [](const language::FlowPair &p) { return p.head == u"FUNKTION"; });
   ASSERT_NE(pair, reloaded.rules.pairs().end());
   EXPECT_EQ(pair->terminator, u"ENDFUNC");
 }

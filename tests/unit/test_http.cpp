@@ -35,7 +35,7 @@ class Http : public ::testing::Test {
   TempDir home;
   ScriptedUi ui;
   Environment env{home.path(), ui};
-  u16 url(const char16_t *path) { return u"http://127.0.0.1:" + int16(server->port) + path; }
+  u16 url(const char16_t *path) { return u"http://127.0.0.1:" + text::int16(server->port) + path; }
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
     if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
@@ -51,7 +51,7 @@ TEST_F(Http, GetGivesTheBodyAndTheResponseReport) {
   ASSERT_GT(server->port, 0);
   ASSERT_EQ(runProgram({u"&B[], &R[] = <*> \"" + url(u"/redirect") + u"\";", u"??\"resumed\";"}),
             RunResult::Ended)
-      << to_utf8(ui.console.back());
+      << text::to_utf8(ui.console.back());
   EXPECT_EQ(list(u"&B"), (Lines{u"line one", u"line two"}));
   const engine::LineList &r = list(u"&R");
   ASSERT_GE(r.size(), 9u);
@@ -103,7 +103,7 @@ TEST_F(Http, ATaskStoppedDuringATransferResumesWhenActiveAgain) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_NE(ui.console.back().find(u"got late"), u16::npos) << to_utf8(ui.console.back());
+  EXPECT_NE(ui.console.back().find(u"got late"), u16::npos) << text::to_utf8(ui.console.back());
   EXPECT_FALSE(std::filesystem::exists(home / "DATA" / "_net_1.$$$"));
 }
 
@@ -135,7 +135,7 @@ TEST_F(Http, AServerThatStopsAnsweringEndsTheWaitByTheStallLimit) {
   set_setting(env, &environment::Settings::httpStallLimit, u"1");
   for (const char16_t *path : {u"/silent", u"/stalls"}) {
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << to_utf8(path);
+    EXPECT_EQ(runProgram({u"&A[] = <*> \"" + url(path) + u"\";"}), RunResult::Error) << text::to_utf8(path);
     EXPECT_EQ(ui.console.back(), u"- HTTP ロード　エラー：ファイル名(" + url(path) + u")");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     env.workspace.closeAllTabs();

@@ -31,7 +31,7 @@ const char *kExpectedHeads =
 
 struct Collected {
   Lines messages;
-  MessageSink sink() {
+  language::MessageSink sink() {
     return [this](const u16 &m) { messages.push_back(m); };
   }
 };
@@ -53,14 +53,14 @@ std::vector<std::string> words(const char *text) {
 
 Lines numbered_lines(int n, const u16 &stem) {
   Lines lines;
-  for (int i = 0; i < n; ++i) lines.push_back(stem + int16(i));
+  for (int i = 0; i < n; ++i) lines.push_back(stem + text::int16(i));
   return lines;
 }
 
 }  // namespace
 
 TEST(BuiltinTables, WordListsHaveTheirCountsAndOrder) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   ASSERT_EQ(t.keywords.size(), 174u);  // 173 words and the closing empty line
   EXPECT_EQ(t.keywords.front(), u"\"");
@@ -81,7 +81,7 @@ TEST(BuiltinTables, WordListsHaveTheirCountsAndOrder) {
 // ECHO, VALSTR and APPEND are needed by built-in rules (#755, #048, #700); each sits in its
 // length group in alphabetical order, so the tokenizer's longest-match scan still works.
 TEST(BuiltinTables, KeywordListHoldsTheWordsTheGrammarNeedsInTheirPlaces) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   auto at = [&](const char16_t *w) {
     auto it = std::find(t.keywords.begin(), t.keywords.end(), u16(w));
@@ -102,8 +102,8 @@ TEST(BuiltinTables, KeywordListHoldsTheWordsTheGrammarNeedsInTheirPlaces) {
 // only exception is a member word after "." (X, Y, Z of a vector, EOF of a file and the like),
 // which the rule reads as written. A word missing from the lists makes its rule dead.
 TEST(BuiltinTables, EveryWordABuiltinRuleNeedsIsKnown) {
-  Language lang = Language::builtin();
-  const LanguageTables &t = lang.tables;
+  language::Language lang = language::Language::builtin();
+  const language::LanguageTables &t = lang.tables;
   auto in = [](const Lines &list, const u16 &w) {
     return std::find(list.begin(), list.end(), w) != list.end();
   };
@@ -113,7 +113,7 @@ TEST(BuiltinTables, EveryWordABuiltinRuleNeedsIsKnown) {
   bool continued = false;
   int rules = 0;
   for (int r = 0; r < t.grammarRowCount(); ++r) {
-    const Lines items = blank_items(t.syntax[std::size_t(r)]);
+    const Lines items = language::blank_items(t.syntax[std::size_t(r)]);
     if (items.empty()) {
       continued = false;
       continue;
@@ -150,21 +150,21 @@ TEST(BuiltinTables, EveryWordABuiltinRuleNeedsIsKnown) {
 
 TEST(BuiltinTables, GrammarRuleHeadsComeInTheirOrder) {
   Collected c;
-  Language lang = Language::builtin(c.sink());
+  language::Language lang = language::Language::builtin(c.sink());
   EXPECT_TRUE(c.messages.empty());
-  const LanguageTables &t = lang.tables;
+  const language::LanguageTables &t = lang.tables;
   std::vector<std::string> heads;
   for (int r = 0; r < t.grammarRowCount(); ++r) {
     const u16 &head = t.SbSt(r, 0);
     if (t.State_End(r) || (!head.empty() && head.find(u':') == 4 && head.substr(0, 2) != u"//"))
-      heads.push_back(to_utf8(head));
+      heads.push_back(text::to_utf8(head));
   }
   EXPECT_EQ(heads, words(kExpectedHeads));
 }
 
 TEST(BuiltinTables, PatternsAreKeptExactlyAndCommentsOccupyRows) {
-  Language lang = Language::builtin();
-  const LanguageTables &t = lang.tables;
+  language::Language lang = language::Language::builtin();
+  const language::LanguageTables &t = lang.tables;
   auto find_row = [&](const u16 &head, const u16 &second) {
     for (int r = 0; r < t.grammarRowCount(); ++r)
       if (t.SbSt(r, 0) == head && t.SbSt(r, 1) == second) return r;
@@ -188,8 +188,8 @@ TEST(BuiltinTables, PatternsAreKeptExactlyAndCommentsOccupyRows) {
 }
 
 TEST(BuiltinTables, LookupsFollowTheirLists) {
-  Language lang = Language::builtin();
-  const LanguageTables &t = lang.tables;
+  language::Language lang = language::Language::builtin();
+  const language::LanguageTables &t = lang.tables;
   EXPECT_TRUE(t.IsKeyWord(u"IF"));
   EXPECT_TRUE(t.IsKeyWord(u"<!!!>"));
   EXPECT_FALSE(t.IsKeyWord(u"if"));  // case-sensitive
@@ -209,12 +209,12 @@ TEST(BuiltinTables, LookupsFollowTheirLists) {
 TEST(TableFiles, AFileBesideTheProgramReplacesOnlyItsList) {
   TempDir dir;
   dir.write("T-Math.txt", "SQRT\r\nCUBE\r\n");
-  Language lang;
+  language::Language lang;
   lang.load(dir.path(), {});
   EXPECT_EQ(lang.tables.mathFuncs, (Lines{u"SQRT", u"CUBE"}));
   EXPECT_TRUE(lang.tables.isMathFunction(u"CUBE"));
   EXPECT_FALSE(lang.tables.isMathFunction(u"SIN"));
-  Language builtin = Language::builtin();
+  language::Language builtin = language::Language::builtin();
   EXPECT_EQ(lang.tables.keywords, builtin.tables.keywords);
   EXPECT_EQ(lang.tables.syntax, builtin.tables.syntax);
   EXPECT_EQ(lang.rules.text, builtin.rules.text);
@@ -224,13 +224,13 @@ TEST(TableFiles, ShiftJisTableFilesAreRead) {
   TempDir dir;
   // "∇" in CP932, no byte-order mark.
   dir.write("T-Symbol.txt", "\x81\xde\r\n+\r\n");
-  Language lang;
+  language::Language lang;
   lang.load(dir.path(), {});
   EXPECT_EQ(lang.tables.symbols, (Lines{u"∇", u"+"}));
 }
 
 TEST(GrammarLimits, TwoThousandLinesBuildAndOneMoreIsReportedOnce) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.syntax = numbered_lines(2000, u"// line ");
   Collected ok;
@@ -252,7 +252,7 @@ TEST(GrammarLimits, ThirtyNineItemsBuildAndFortyEndTheBuild) {
     for (int i = 1; i < items; ++i) line += u" A";
     return line;
   };
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.syntax = {line_with(40), u"#022: ∇ = $ ;"};  // head + 39 items
   Collected ok;
@@ -271,7 +271,7 @@ TEST(GrammarLimits, ThirtyNineItemsBuildAndFortyEndTheBuild) {
 }
 
 TEST(GrammarLimits, ItemsAreCutToTwentyCp932Bytes) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.syntax = {u"// ∇∇∇∇∇∇∇∇∇∇∇∇ abcdefghijklmnopqrstuvwxyz x\u3000y"};
   t.ReconstSyntax([](const u16 &) {});
@@ -281,7 +281,7 @@ TEST(GrammarLimits, ItemsAreCutToTwentyCp932Bytes) {
 }
 
 TEST(GrammarLimits, ContinuationBarStaysAnItemOfItsRow) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.syntax = {u"#700: FILE ( 【 ∇ Δ 】 ) |", u"#700: . CLOSE ;"};
   t.ReconstSyntax([](const u16 &) {});
@@ -290,7 +290,7 @@ TEST(GrammarLimits, ContinuationBarStaysAnItemOfItsRow) {
 }
 
 TEST(KeywordLimits, FiveHundredKeywordsAndTheMessageBeyond) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.keywords = numbered_lines(500, u"K");
   Collected ok;
@@ -307,7 +307,7 @@ TEST(KeywordLimits, FiveHundredKeywordsAndTheMessageBeyond) {
 }
 
 TEST(KeywordLimits, EntriesAreCutToThirtyBytes) {
-  LanguageTables t;
+  language::LanguageTables t;
   t.loadBuiltins();
   t.keywords = {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"};
   t.ReconstSyntax([](const u16 &) {});
@@ -319,31 +319,31 @@ TEST(KeywordLimits, EntriesAreCutToThirtyBytes) {
 // start, and still replace their built-in copy.
 TEST(TableFileFaults, BuiltinTablesAndOrdinaryEncodingsPass) {
   for (const char *name : {"T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt"})
-    EXPECT_EQ(table_fault(data::builtin_file(name), TableKind::WordList), TableFault::None) << name;
-  EXPECT_EQ(table_fault(data::builtin_file("T-Syntax.txt"), TableKind::Grammar), TableFault::None);
-  EXPECT_EQ(table_fault(data::builtin_file("T-CodeGenerationRule.txt"), TableKind::CodeGenRules),
-            TableFault::None);
+    EXPECT_EQ(language::table_fault(data::builtin_file(name), language::TableKind::WordList), language::TableFault::None) << name;
+  EXPECT_EQ(language::table_fault(data::builtin_file("T-Syntax.txt"), language::TableKind::Grammar), language::TableFault::None);
+  EXPECT_EQ(language::table_fault(data::builtin_file("T-CodeGenerationRule.txt"), language::TableKind::CodeGenRules),
+            language::TableFault::None);
   // CP932 without a byte-order mark, UTF-16 with one, tabs and a final ^Z.
-  EXPECT_EQ(table_fault(to_cp932(u"ＡＢ\r\nＣ\t\x1A"), TableKind::WordList), TableFault::None);
-  EXPECT_EQ(table_fault(std::string("\xFF\xFE#\0" "0\0" "0\0" "1\0" ":\0", 12), TableKind::Grammar),
-            TableFault::None);
+  EXPECT_EQ(language::table_fault(text::to_cp932(u"ＡＢ\r\nＣ\t\x1A"), language::TableKind::WordList), language::TableFault::None);
+  EXPECT_EQ(language::table_fault(std::string("\xFF\xFE#\0" "0\0" "0\0" "1\0" ":\0", 12), language::TableKind::Grammar),
+            language::TableFault::None);
 }
 
 TEST(TableFileFaults, BinaryEmptyAndRulelessFilesAreJudged) {
   const std::string binary("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0", 16);
-  EXPECT_EQ(table_fault(binary, TableKind::WordList), TableFault::NotText);
-  EXPECT_EQ(table_fault(binary, TableKind::Grammar), TableFault::NotText);
-  EXPECT_EQ(table_fault(std::string("I\0F\0", 4), TableKind::WordList), TableFault::NotText);  // UTF-16 without a mark
-  EXPECT_EQ(table_fault("\x81\x20\xFF\xFE", TableKind::WordList), TableFault::NotText);     // no CP932 either
-  EXPECT_EQ(table_fault("", TableKind::WordList), TableFault::NoWord);
-  EXPECT_EQ(table_fault(" \r\n\t\r\n\xE3\x80\x80\r\n", TableKind::WordList), TableFault::NoWord);
-  EXPECT_EQ(table_fault("", TableKind::Grammar), TableFault::NoRule);
-  EXPECT_EQ(table_fault("// only comments\r\n//*E*\r\nIF THEN\r\n#:\r\n", TableKind::Grammar),
-            TableFault::NoRule);
-  EXPECT_EQ(table_fault("//\r\n  #022: ∇ = $ ;\r\n", TableKind::Grammar), TableFault::None);
-  EXPECT_EQ(table_fault("", TableKind::CodeGenRules), TableFault::NoRule);
-  EXPECT_EQ(table_fault("--- comment\r\n\r\n   \r\n", TableKind::CodeGenRules), TableFault::NoRule);
-  EXPECT_EQ(table_fault("*KEYDEF IF\r\n", TableKind::CodeGenRules), TableFault::None);
+  EXPECT_EQ(language::table_fault(binary, language::TableKind::WordList), language::TableFault::NotText);
+  EXPECT_EQ(language::table_fault(binary, language::TableKind::Grammar), language::TableFault::NotText);
+  EXPECT_EQ(language::table_fault(std::string("I\0F\0", 4), language::TableKind::WordList), language::TableFault::NotText);  // UTF-16 without a mark
+  EXPECT_EQ(language::table_fault("\x81\x20\xFF\xFE", language::TableKind::WordList), language::TableFault::NotText);     // no CP932 either
+  EXPECT_EQ(language::table_fault("", language::TableKind::WordList), language::TableFault::NoWord);
+  EXPECT_EQ(language::table_fault(" \r\n\t\r\n\xE3\x80\x80\r\n", language::TableKind::WordList), language::TableFault::NoWord);
+  EXPECT_EQ(language::table_fault("", language::TableKind::Grammar), language::TableFault::NoRule);
+  EXPECT_EQ(language::table_fault("// only comments\r\n//*E*\r\nIF THEN\r\n#:\r\n", language::TableKind::Grammar),
+            language::TableFault::NoRule);
+  EXPECT_EQ(language::table_fault("//\r\n  #022: ∇ = $ ;\r\n", language::TableKind::Grammar), language::TableFault::None);
+  EXPECT_EQ(language::table_fault("", language::TableKind::CodeGenRules), language::TableFault::NoRule);
+  EXPECT_EQ(language::table_fault("--- comment\r\n\r\n   \r\n", language::TableKind::CodeGenRules), language::TableFault::NoRule);
+  EXPECT_EQ(language::table_fault("*KEYDEF IF\r\n", language::TableKind::CodeGenRules), language::TableFault::None);
 }
 
 TEST(TableFileFaults, LoadingNamesEachFaultyFileAndStillTakesIt) {
@@ -354,20 +354,20 @@ TEST(TableFileFaults, LoadingNamesEachFaultyFileAndStillTakesIt) {
   dir.write("T-Math.txt", "SIN\r\nCOS\r\n");  // a good file: no message
   dir.write("T-CodeGenerationRule.txt", "--- nothing but a comment\r\n");
   Collected c;
-  Language lang;
+  language::Language lang;
   lang.load(dir.path(), c.sink());
   const std::string base = dir.path().string();
   const u16 tail = u"（組み込みの表の代わりに使われます。直すか削除してください）";
   ASSERT_GE(c.messages.size(), 4u);
   // Files in loading order, before any message of building the tables.
   EXPECT_EQ(c.messages[0], u"言語テーブルファイルがテキストではありません: " +
-                               from_utf8(base + "/T-Keyword.txt") + tail);
+                               text::from_utf8(base + "/T-Keyword.txt") + tail);
   EXPECT_EQ(c.messages[1], u"言語テーブルファイルに語がひとつもありません: " +
-                               from_utf8(base + "/T-Symbol.txt") + tail);
+                               text::from_utf8(base + "/T-Symbol.txt") + tail);
   EXPECT_EQ(c.messages[2], u"言語テーブルファイルに規則がひとつもありません: " +
-                               from_utf8(base + "/T-Syntax.txt") + tail);
+                               text::from_utf8(base + "/T-Syntax.txt") + tail);
   EXPECT_EQ(c.messages[3], u"言語テーブルファイルに規則がひとつもありません: " +
-                               from_utf8(base + "/T-CodeGenerationRule.txt") + tail);
+                               text::from_utf8(base + "/T-CodeGenerationRule.txt") + tail);
   EXPECT_EQ(c.messages.size(), 4u);
   // The files replaced their built-in copies all the same.
   EXPECT_TRUE(lang.tables.syntax.empty());

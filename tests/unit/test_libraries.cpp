@@ -21,7 +21,7 @@ class Libraries : public ::testing::Test {
   const bool rulesWritten = velmora::testing::write_library_rules(home.path());
   Environment env{home.path(), ui};
   void SetUp() override { ASSERT_TRUE(rulesWritten); }
-  const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
+  const u16 library = text::from_utf8(VELMORA_TEST_LIBRARY);
 
   RunResult runProgram(const Lines &program) {
     env.tabs.loadLines(program, ui);
@@ -38,7 +38,7 @@ TEST_F(Libraries, AFunctionChangesItsArgumentText) {
                             u"&F = \"velmora_upper\";", u"&V = \"abc日本\";", u"&R = &L :: &F ( &V );",
                             u"??&R;", u"&F = \"velmora_reverse\";", u"&R = &L :: &F ( &V );", u"??\" \";",
                             u"??&R;", u"??\" \";", u"??&L;"});
-  ASSERT_EQ(r, RunResult::Ended) << to_utf8(lastLine());
+  ASSERT_EQ(r, RunResult::Ended) << text::to_utf8(lastLine());
   EXPECT_EQ(lastLine(), u"\rABC日本 本日cba " + library);
   // Each call is announced before it blocks, and the status cleared after.
   EXPECT_EQ(ui.statuses, (Lines{u"ライブラリ関数 velmora_upper を実行中（終わるまで中断できません）", u"",
@@ -76,7 +76,7 @@ TEST_F(Libraries, FailuresAreReportedAndStopTheRun) {
 
 TEST_F(Libraries, ATwelfthLibraryIsRefused) {
   Lines program;
-  for (int i = 0; i < 12; ++i) program.push_back(u"LIB &L" + int16(i) + u" \"" + library + u"\";");
+  for (int i = 0; i < 12; ++i) program.push_back(u"LIB &L" + text::int16(i) + u" \"" + library + u"\";");
   EXPECT_EQ(runProgram(program), RunResult::Error);
   EXPECT_EQ(lastLine(), u"  - DLL:DLLファイルが多すぎます");
 }

@@ -12,7 +12,7 @@ namespace {
 
 LineList numbered(std::size_t n, const char16_t *prefix = u"line ") {
   LineList l;
-  for (std::size_t i = 0; i < n; ++i) l.push_back(prefix + int16(long(i)));
+  for (std::size_t i = 0; i < n; ++i) l.push_back(prefix + text::int16(long(i)));
   return l;
 }
 
@@ -32,7 +32,7 @@ TEST(LineList, ACopySharesUntilALineChangesThenOnlyThatChunkIsCopied) {
   // Appending to a copy whose last chunk is shared leaves the original alone.
   b.push_back(u"tail");
   EXPECT_EQ(a.size(), n);
-  EXPECT_EQ(a.back(), u"line " + int16(long(n - 1)));
+  EXPECT_EQ(a.back(), u"line " + text::int16(long(n - 1)));
   EXPECT_EQ(b.back(), u"tail");
 }
 
@@ -78,7 +78,7 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
       case 1: {
         std::size_t k = 1 + pick(700);
         for (std::size_t i = 0; i < k; ++i) {
-          u16 line = int16(long(step)) + u"." + int16(long(i));
+          u16 line = text::int16(long(step)) + u"." + text::int16(long(i));
           l.push_back(line);
           m.push_back(line);
         }
@@ -97,7 +97,7 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
       case 4:
         if (!m.empty()) {
           std::size_t i = pick(m.size());
-          l.edit(i) = m[i] = u"edit " + int16(long(step));
+          l.edit(i) = m[i] = u"edit " + text::int16(long(step));
         }
         break;
       case 5:

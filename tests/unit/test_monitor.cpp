@@ -40,7 +40,7 @@ TEST(Monitor, RegistersGridsAndVariables) {
 
   Lines vars = variable_list(env.engine(), 0, u"");
   auto has = [&](const u16 &line) { return std::find(vars.begin(), vars.end(), line) != vars.end(); };
-  EXPECT_TRUE(has(u"0:X/Num/2.500")) << to_utf8(vars[1]);
+  EXPECT_TRUE(has(u"0:X/Num/2.500")) << text::to_utf8(vars[1]);
   EXPECT_TRUE(has(u"0:&E/Str/"));  // a list without lines shows as a string
   EXPECT_TRUE(has(u"0:&T/Str/txt"));
   EXPECT_TRUE(has(u"0:$V/Vct/(1.000,2.000,3.000)"));
@@ -75,10 +75,10 @@ TEST(Monitor, VariableLinesSplitIntoTheFourGridColumns) {
   };
   for (const Case &c : cases) {
     const VariableCells v = variable_cells(c.line);
-    EXPECT_EQ(v.owner, c.owner) << to_utf8(c.line);
-    EXPECT_EQ(v.name, c.name) << to_utf8(c.line);
-    EXPECT_EQ(v.type, c.type) << to_utf8(c.line);
-    EXPECT_EQ(v.content, c.content) << to_utf8(c.line);
+    EXPECT_EQ(v.owner, c.owner) << text::to_utf8(c.line);
+    EXPECT_EQ(v.name, c.name) << text::to_utf8(c.line);
+    EXPECT_EQ(v.type, c.type) << text::to_utf8(c.line);
+    EXPECT_EQ(v.content, c.content) << text::to_utf8(c.line);
   }
 }
 

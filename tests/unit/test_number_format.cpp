@@ -6,8 +6,8 @@ using namespace velmora;
 using namespace velmora::engine;
 
 namespace {
-std::string pic(long double v, const char16_t *fmt) { return to_utf8(format_picture(v, fmt)); }
-std::string gen(long double v) { return to_utf8(general_number(v)); }
+std::string pic(long double v, const char16_t *fmt) { return text::to_utf8(format_picture(v, fmt)); }
+std::string gen(long double v) { return text::to_utf8(general_number(v)); }
 }  // namespace
 
 TEST(GeneralNumber, FifteenSignificantDigitsWithoutTrailingZeros) {
@@ -67,6 +67,6 @@ TEST(PictureFormat, Exponents) {
 }
 
 TEST(IntegerText, TruncatesTowardZero) {
-  EXPECT_EQ(to_utf8(integer_text(-7.9L)), "-7");
-  EXPECT_EQ(to_utf8(integer_text(1e30L)), "1E30");
+  EXPECT_EQ(text::to_utf8(integer_text(-7.9L)), "-7");
+  EXPECT_EQ(text::to_utf8(integer_text(1e30L)), "1E30");
 }

@@ -25,7 +25,7 @@ class Permissions : public ::testing::Test {
   const bool rulesWritten = velmora::testing::write_library_rules(home.path());
   Environment env{home.path(), ui};
   void SetUp() override { ASSERT_TRUE(rulesWritten); }
-  const u16 library = from_utf8(VELMORA_TEST_LIBRARY);
+  const u16 library = text::from_utf8(VELMORA_TEST_LIBRARY);
 
   void set(Permission p, int mode) {
     environment::Settings s = env.settings();
@@ -38,8 +38,8 @@ class Permissions : public ::testing::Test {
     if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
     return env.runAll();
   }
-  u16 out(const char *name) { return from_utf8((outside.path() / name).string()); }
-  u16 data() { return from_utf8((home.path() / "DATA").string()); }
+  u16 out(const char *name) { return text::from_utf8((outside.path() / name).string()); }
+  u16 data() { return text::from_utf8((home.path() / "DATA").string()); }
   const u16 &last() const { return ui.console.back(); }
 };
 
@@ -64,20 +64,20 @@ TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
        u"実行許可エラー：データディレクトリ外のファイル " + out("b.txt")},
       {{u"FILE(1).OPEN(\"" + out("c.txt") + u"\", WRITE);"}, u"実行許可エラー：データディレクトリ外のファイル " + out("c.txt")},
       {{u"[#1].SAVE(\"" + out("d.mcl") + u"\");"}, u"実行許可エラー：データディレクトリ外のファイル " + out("d.mcl")},
-      {{u"&D = [DIR DATA \"" + from_utf8(outside.path().string()) + u"\"];"},
-       u"実行許可エラー：データディレクトリ外のファイル " + from_utf8(outside.path().string())},
+      {{u"&D = [DIR DATA \"" + text::from_utf8(outside.path().string()) + u"\"];"},
+       u"実行許可エラー：データディレクトリ外のファイル " + text::from_utf8(outside.path().string())},
       {{u"&A[] = <*> \"http://127.0.0.1:1/x\";"}, u"実行許可エラー：ネットワーク 127.0.0.1:1"},
   };
   // The window's refusal says where to allow the kind.
   const u16 hint = u"（許可するには「設定」の「実行許可の設定」で変更する）";
   for (const Case &c : cases) {
-    EXPECT_EQ(run(c.program), RunResult::Error) << to_utf8(c.program[0]);
+    EXPECT_EQ(run(c.program), RunResult::Error) << text::to_utf8(c.program[0]);
     EXPECT_EQ(last(), c.message + hint);
   }
   // Nothing was done: no file, no process output, no data directory change.
   EXPECT_TRUE(fs::is_empty(outside.path()));
   EXPECT_FALSE(fs::exists(home / "DATA" / "made.txt"));
-  EXPECT_EQ(env.settings().dataDirectoryPath.find(from_utf8(outside.path().string())), u16::npos);
+  EXPECT_EQ(env.settings().dataDirectoryPath.find(text::from_utf8(outside.path().string())), u16::npos);
   // Inside the data directory files stay free.
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"inside.txt\" = &L[];", u"FILE(2).OPEN(\"f.txt\", WRITE);",
                  u"FILE(2).CLOSE;", u"<!!!> \"f.txt\";"}),
@@ -89,7 +89,7 @@ TEST_F(Permissions, ALinkInsideTheDataDirectoryDoesNotEscapeIt) {
   set(Permission::Files, 2);
   fs::create_directory_symlink(outside.path(), home / "DATA" / "link");
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"link/escape.txt\" = &L[];"}), RunResult::Error);
-  EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+  EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << text::to_utf8(last());
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"../escape.txt\" = &L[];"}), RunResult::Error);
   EXPECT_TRUE(fs::is_empty(outside.path()));
   EXPECT_FALSE(fs::exists(home / "escape.txt"));
@@ -107,7 +107,7 @@ TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
   // A new run asks again; No denies, and says where to allow it for good.
   ui.answers = {Answer::No};
   EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("g.txt") + u"\" = &L[];"}), RunResult::Error);
-  EXPECT_NE(last().find(u"「実行許可の設定」"), u16::npos) << to_utf8(last());
+  EXPECT_NE(last().find(u"「実行許可の設定」"), u16::npos) << text::to_utf8(last());
   EXPECT_EQ(ui.questions.size(), 2u);
   EXPECT_FALSE(fs::exists(outside / "g.txt"));
 }

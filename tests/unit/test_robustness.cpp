@@ -31,7 +31,7 @@ void run_bounded(engine::Engine &e, int slot, long maxPasses) {
 }  // namespace
 
 TEST(Robustness, RandomProgramsCompileAndRunWithoutHarm) {
-  Language lang = Language::builtin();
+  language::Language lang = language::Language::builtin();
   std::mt19937 rng(20261208);
   Lines pieces = lang.tables.keywords;
   for (const char16_t *s : {u"X", u"&S", u"%M", u"$V", u"1", u"2.5", u"\"a b\"", u"Y1", u";", u"合計", u"(", u")",
@@ -52,7 +52,7 @@ TEST(Robustness, RandomProgramsCompileAndRunWithoutHarm) {
     StatementCompiler c(lang, host);
     auto start = std::chrono::steady_clock::now();
     bool ok = c.compile(s.tokens);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << to_utf8(lines[0]);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << text::to_utf8(lines[0]);
     if (!ok) continue;
     engine::Engine e;
     Lines messages;
@@ -78,11 +78,11 @@ TEST(Robustness, RandomTcodeRunsWithoutHarm) {
       u16 line = u"00001 ";
       int kind = int(rng() % 10);
       if (kind == 0) {
-        line += u"L_" + int16(long(rng() % 8));
+        line += u"L_" + text::int16(long(rng() % 8));
       } else if (kind == 1) {
         line += u"F_F";
       } else {
-        line += int16(codes[rng() % (sizeof codes / sizeof *codes)]);
+        line += text::int16(codes[rng() % (sizeof codes / sizeof *codes)]);
         for (int k = int(rng() % 8); k > 0; --k) line += u" " + operands[rng() % operands.size()];
       }
       tcode.push_back(line);

@@ -94,7 +94,7 @@ class Sandbox : public ::testing::Test {
     return env.runAll();
   }
   u16 last() const { return ui.console.empty() ? u16() : ui.console.back(); }
-  u16 abs(const fs::path &p) const { return from_utf8(p.string()); }
+  u16 abs(const fs::path &p) const { return text::from_utf8(p.string()); }
   void expectVictimUntouched() {
     EXPECT_EQ(slurp(victim), "precious");
     EXPECT_EQ(snapshot(outside.path()).size(), 1u) << "something was created outside";
@@ -116,8 +116,8 @@ TEST_F(Sandbox, ANulInAFileNameIsAPathErrorWithTheNameEscaped) {
       Lines program = kStoreSteps;
       program.push_back(u"&N = \"../escaped.txt\" + CHAR(0) + \"/../DATA/y\";");
       program.push_back(op);
-      EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
-      EXPECT_NE(last().find(u"パスエラー(../escaped.txt\\x00/../DATA/y)"), u16::npos) << to_utf8(last());
+      EXPECT_EQ(run(program), RunResult::Error) << text::to_utf8(op);
+      EXPECT_NE(last().find(u"パスエラー(../escaped.txt\\x00/../DATA/y)"), u16::npos) << text::to_utf8(last());
     }
   }
   EXPECT_FALSE(fs::exists(home / "escaped.txt"));
@@ -139,8 +139,8 @@ TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideEvenWhenItHoldsTheData) {
   for (const char16_t *name : {u"User_Setting.Txt", u"Recent.$$$", u"PROG/evil.mcl", u"Recovery/0.txt"}) {
     Lines program = kStoreSteps;
     program.push_back(u"<*> \"" + u16(name) + u"\" = &L[];");
-    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(name);
-    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+    EXPECT_EQ(run(program), RunResult::Error) << text::to_utf8(name);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << text::to_utf8(last());
   }
   EXPECT_EQ(slurp(home / "User_Setting.Txt"), settingsBefore);
   EXPECT_EQ(fs::exists(home / "Recent.$$$"), recentBefore);
@@ -148,7 +148,7 @@ TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideEvenWhenItHoldsTheData) {
   EXPECT_FALSE(fs::exists(home / "PROG" / "evil.mcl"));
   EXPECT_FALSE(fs::exists(home / "Recovery" / "0.txt"));
   // Elsewhere beneath the data directory files stay free.
-  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"mine/ok.txt\" = &L[];"}), RunResult::Ended) << to_utf8(last());
+  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"mine/ok.txt\" = &L[];"}), RunResult::Ended) << text::to_utf8(last());
   EXPECT_TRUE(fs::exists(home / "mine" / "ok.txt"));
 }
 
@@ -161,8 +161,8 @@ TEST_F(Sandbox, ADanglingLinkInTheDataDirectoryIsNotFollowedOutside) {
   for (const u16 &op : ops) {
     Lines program = kStoreSteps;
     program.push_back(op);
-    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
-    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+    EXPECT_EQ(run(program), RunResult::Error) << text::to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << text::to_utf8(last());
   }
   expectVictimUntouched();
   // Deleting removes the link, never what it names.
@@ -178,7 +178,7 @@ TEST_F(Sandbox, APlantedLinkUnderTheOldTemporaryNameIsNeverOpened) {
   for (bool confined : {true, false}) {
     if (!confined) unconfine();
     fs::create_symlink(victim, data / "notes.txt.velmora-tmp");
-    EXPECT_EQ(run({u"&L[] += \"mine\";", u"<*> \"notes.txt\" = &L[];"}), RunResult::Ended) << to_utf8(last());
+    EXPECT_EQ(run({u"&L[] += \"mine\";", u"<*> \"notes.txt\" = &L[];"}), RunResult::Ended) << text::to_utf8(last());
     EXPECT_EQ(slurp(data / "notes.txt"), "mine\r\n");
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(data / "notes.txt.velmora-tmp")));
     fs::remove(data / "notes.txt.velmora-tmp");
@@ -194,8 +194,8 @@ TEST_F(Sandbox, APlantedLinkBesideTheTransferFileGetsNoBody) {
   ASSERT_GT(server.port, 0);
   confine(true);
   fs::create_symlink(victim, data / "_net_0.$$$.part");
-  u16 url = u"http://127.0.0.1:" + int16(server.port) + u"/page.txt";
-  EXPECT_EQ(run({u"&A[] = <*> \"" + url + u"\";", u"?? &A[0];"}), RunResult::Ended) << to_utf8(last());
+  u16 url = u"http://127.0.0.1:" + text::int16(server.port) + u"/page.txt";
+  EXPECT_EQ(run({u"&A[] = <*> \"" + url + u"\";", u"?? &A[0];"}), RunResult::Ended) << text::to_utf8(last());
   EXPECT_FALSE(ui.console.empty());
   expectVictimUntouched();
   EXPECT_FALSE(fs::exists(data / "_net_0.$$$"));
@@ -208,8 +208,8 @@ TEST_F(Sandbox, AHardLinkToAFileOutsideIsRefusedForWriting) {
   for (const char16_t *op : {u"<*> \"twin.txt\" = &L[];", u"FILE(1).OPEN(\"twin.txt\", APPEND);"}) {
     Lines program = kStoreSteps;
     program.push_back(op);
-    EXPECT_EQ(run(program), RunResult::Error) << to_utf8(op);
-    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << to_utf8(last());
+    EXPECT_EQ(run(program), RunResult::Error) << text::to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル ", 0), 0u) << text::to_utf8(last());
   }
   EXPECT_EQ(slurp(victim), "precious");
 }
@@ -221,7 +221,7 @@ TEST_F(Sandbox, AFifoIsRefusedWithoutWaitingForAReader) {
     if (!confined) unconfine();
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(run({u"FILE(1).OPEN(\"pipe\", WRITE);", u"??\"never\";"}), RunResult::Error);
-    EXPECT_NE(last().find(u"ファイルオープンエラー"), u16::npos) << to_utf8(last());
+    EXPECT_NE(last().find(u"ファイルオープンエラー"), u16::npos) << text::to_utf8(last());
     EXPECT_EQ(run({u"FILE(1).OPEN(\"pipe\", READ);", u"??\"never\";"}), RunResult::Error);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   }
@@ -235,8 +235,8 @@ TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
                        u"FILE(1).OPEN(\"" + abs(victim) + u"\", READ);", u"&A[] = <*> \"../../" +
                        abs(victim.relative_path()) + u"\";", u"[#1].LOAD(\"" + abs(victim) + u"\");"};
   for (const u16 &op : reads) {
-    EXPECT_EQ(run({op}), RunResult::Error) << to_utf8(op);
-    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u) << to_utf8(last());
+    EXPECT_EQ(run({op}), RunResult::Error) << text::to_utf8(op);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u) << text::to_utf8(last());
   }
   std::ofstream(data / "mine.txt") << "ok";
   EXPECT_EQ(run({u"&A[] = <*> \"mine.txt\";", u"?? &A[0];"}), RunResult::Ended);
@@ -321,7 +321,7 @@ TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
     }
     // The name as CHAR codes, so that no character needs quoting.
     u16 expr = u"\"\"";
-    for (char16_t c : name) expr += u" + CHAR(" + int16(int(c)) + u")";
+    for (char16_t c : name) expr += u" + CHAR(" + text::int16(int(c)) + u")";
     Lines program = {u"&L[] += \"pwned\";", u"&N = " + expr + u";", u"<*> &N = &L[];",
                      u"FILE(1).OPEN(&N, WRITE);", u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;",
                      u"FILE(2).OPEN(&N, APPEND);", u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;",
@@ -333,12 +333,12 @@ TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
 }
 
 TEST(Beneath, NamesThatCannotBeFileNamesAreRecognisedAndShownEscaped) {
-  EXPECT_TRUE(representable_file_name(u"ファイル.txt"));
-  EXPECT_TRUE(representable_file_name(u"\U0001F600.txt"));  // a whole surrogate pair
-  EXPECT_FALSE(representable_file_name(u16(u"a") + u'\0' + u"b"));
-  EXPECT_FALSE(representable_file_name(u16(1, char16_t(0xDC00))));
-  EXPECT_FALSE(representable_file_name(u16(u"x") + char16_t(0xD800)));
-  EXPECT_EQ(escaped_file_name(u16(u"a") + u'\0' + u"\tb" + char16_t(0xD800)), u"a\\x00\\x09b\\uD800");
+  EXPECT_TRUE(text::representable_file_name(u"ファイル.txt"));
+  EXPECT_TRUE(text::representable_file_name(u"\U0001F600.txt"));  // a whole surrogate pair
+  EXPECT_FALSE(text::representable_file_name(u16(u"a") + u'\0' + u"b"));
+  EXPECT_FALSE(text::representable_file_name(u16(1, char16_t(0xDC00))));
+  EXPECT_FALSE(text::representable_file_name(u16(u"x") + char16_t(0xD800)));
+  EXPECT_EQ(text::escaped_file_name(u16(u"a") + u'\0' + u"\tb" + char16_t(0xD800)), u"a\\x00\\x09b\\uD800");
 }
 
 TEST(Beneath, TheFallbackWalkRefusesLinksAndGoingUp) {
@@ -348,7 +348,7 @@ TEST(Beneath, TheFallbackWalkRefusesLinksAndGoingUp) {
   fs::create_directory_symlink(out.path(), d / "in" / "link");
   int dir = ::open(d.path().c_str(), O_PATH | O_DIRECTORY);
   ASSERT_GE(dir, 0);
-  for (auto opener : {open_beneath, open_beneath_walking}) {
+  for (auto opener : {text::open_beneath, text::open_beneath_walking}) {
     for (const char *name : {"in/link/x", "../x", "/etc/passwd", "in/../../x"}) {
       errno = 0;
       EXPECT_LT(opener(dir, name, O_WRONLY | O_CREAT, 0600), 0) << name;

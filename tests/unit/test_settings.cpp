@@ -34,7 +34,7 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   s.httpStallLimit = u"5";
   ASSERT_TRUE(s.save(home.path()));
 
-  auto file = read_text_file(home / "User_Setting.Txt");
+  auto file = text::read_text_file(home / "User_Setting.Txt");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->lines[0], u"NAME=SeparatorPanel");
   EXPECT_EQ(file->lines[1], u"11");
@@ -99,18 +99,18 @@ TEST(Settings, ExamplesAreCopiedIntoProgAndData) {
   velmora::testing::TempDir dir;
   const auto examples = dir.path() / "examples";
   std::filesystem::create_directories(examples / "data");
-  ASSERT_TRUE(velmora::write_lines_file(examples / "a.mcl", {u"??1;"}));
-  ASSERT_TRUE(velmora::write_lines_file(examples / "data" / "d.txt", {u"x"}));
+  ASSERT_TRUE(velmora::text::write_lines_file(examples / "a.mcl", {u"??1;"}));
+  ASSERT_TRUE(velmora::text::write_lines_file(examples / "data" / "d.txt", {u"x"}));
   const auto home = dir.path() / "home";
   std::filesystem::create_directories(home / "PROG");
-  ASSERT_TRUE(velmora::write_lines_file(home / "PROG" / "a.mcl", {u"mine"}));
+  ASSERT_TRUE(velmora::text::write_lines_file(home / "PROG" / "a.mcl", {u"mine"}));
   velmora::environment::Settings::copyExamples(examples, home);
-  EXPECT_EQ(velmora::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"mine"});
+  EXPECT_EQ(velmora::text::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"mine"});
   EXPECT_TRUE(std::filesystem::exists(home / "DATA" / "d.txt"));
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "data"));
   std::filesystem::remove(home / "PROG" / "a.mcl");
   velmora::environment::Settings::copyExamples(examples, home);
-  EXPECT_EQ(velmora::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"??1;"});
+  EXPECT_EQ(velmora::text::read_text_file(home / "PROG" / "a.mcl")->lines, velmora::Lines{u"??1;"});
 }
 
 // Found by fuzzing the settings reader: a group cut short by a lost line

@@ -14,7 +14,7 @@ struct Host : CompileHost {
 
 class Compile : public ::testing::Test {
  protected:
-  Language lang = Language::builtin();
+  language::Language lang = language::Language::builtin();
   Host host;
   bool ok = false;
   Lines tcode;
@@ -27,7 +27,7 @@ class Compile : public ::testing::Test {
     ok = c.compile(s.tokens);
     tcode = c.tcode();
     std::vector<std::string> out;
-    for (const u16 &line : tcode) out.push_back(to_utf8(u16view(line).substr(6)));
+    for (const u16 &line : tcode) out.push_back(text::to_utf8(u16view(line).substr(6)));
     return out;
   }
   std::vector<std::string> compile(const char16_t *line) { return compile(Lines{line}); }
@@ -125,8 +125,8 @@ TEST_F(Compile, VectorsAndParameterLists) {
                "130 xPR -3"}));
   compile(u"$R = $P + $Q;");
   ASSERT_EQ(tcode.size(), 2u);  // the operator moves to the front (the blanks are harmless)
-  EXPECT_EQ(to_utf8(tcode[0]).substr(6), "007  + xVECTVAR $P xVECTVAR $Q");
-  EXPECT_EQ(to_utf8(tcode[1]).substr(6), "021 xVECTVAR $R =");
+  EXPECT_EQ(text::to_utf8(tcode[0]).substr(6), "007  + xVECTVAR $P xVECTVAR $Q");
+  EXPECT_EQ(text::to_utf8(tcode[1]).substr(6), "021 xVECTVAR $R =");
   // A vector assignment inside a block takes its ";" too.
   EXPECT_EQ(compile(u"IF A > 0 THEN $R = $P; END"),
             (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "008 xVECTVAR $P", "021 xVECTVAR $R =",

@@ -128,7 +128,7 @@ TEST(StrValue, FindAcrossHeadAndTailFoldedOrNot) {
 
 TEST(StrValue, LeftToRightZonesKeepTheRestShared) {
   u16 page = u"<table>";
-  for (int i = 0; i < 200; ++i) page += (i % 10 == 0 ? u"<tr>" : u"") + (u"<td>" + int16(i) + u"</td>");
+  for (int i = 0; i < 200; ++i) page += (i % 10 == 0 ? u"<tr>" : u"") + (u"<td>" + text::int16(i) + u"</td>");
   StrValue s(page);
   u16 model = page;
   for (int i = 0; i < 200; ++i) {
@@ -139,7 +139,7 @@ TEST(StrValue, LeftToRightZonesKeepTheRestShared) {
     }
     ASSERT_EQ(z.result, m.result);
     ASSERT_EQ(z.rest, m.rest);
-    EXPECT_EQ(z.result, u"<td>" + int16(i) + u"</td>");
+    EXPECT_EQ(z.result, u"<td>" + text::int16(i) + u"</td>");
     s = z.rest;
     model = m.rest;
   }
@@ -293,7 +293,7 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
           break;
         case 8: {
           long n = pick(4);
-          code.push_back(u"310 Σ &L [ Δ " + int16(n) + u" ]");
+          code.push_back(u"310 Σ &L [ Δ " + text::int16(n) + u" ]");
           const Lines &l = m.lists[u"&L"];
           if (n < long(l.size())) m.deliver(l[std::size_t(n)], u"");
           else if (m.join) m.join = false;
@@ -311,18 +311,18 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
     Lines lines;
     int n = 1;
     for (const u16 &c : code) {
-      u16 number = int16(n++);
+      u16 number = text::int16(n++);
       lines.push_back(u16(5 - number.size(), u'0') + number + u" " + c);
     }
     execute(lines, {u"&A", u"&B", u"&C", u"&D", u"&L"});
     ASSERT_EQ(e.task(0).STR_REM.view(), m.rem) << "program " << program;
-    ASSERT_FALSE(e.errorFlag()) << to_utf8(e.errorMessage());
+    ASSERT_FALSE(e.errorFlag()) << text::to_utf8(e.errorMessage());
     u16 listing;
     for (const u16 &c : code) listing += c + u"\n";
     for (const u16 &name : names)
       ASSERT_EQ(var(name.c_str()).StrVal.view(), m.vars[name])
-          << "program " << program << ", " << to_utf8(name) << ":\n" << to_utf8(listing);
-    ASSERT_EQ(e.task(0).STR_WORK.view(), m.work) << to_utf8(listing);
-    ASSERT_EQ(var(u"&L").StrList, m.lists[u"&L"]) << to_utf8(listing);
+          << "program " << program << ", " << text::to_utf8(name) << ":\n" << text::to_utf8(listing);
+    ASSERT_EQ(e.task(0).STR_WORK.view(), m.work) << text::to_utf8(listing);
+    ASSERT_EQ(var(u"&L").StrList, m.lists[u"&L"]) << text::to_utf8(listing);
   }
 }

@@ -20,18 +20,18 @@ const std::string kSjisSample = "\x93\xfa\x96\x7b\x8c\xea ABC";
 
 TEST(Utf8, RoundTripsBmpAndSupplementaryCharacters) {
   u16 text = u"aé日本\U0001F600z";
-  EXPECT_EQ(from_utf8(to_utf8(text)), text);
-  EXPECT_EQ(to_utf8(u"日"), "\xe6\x97\xa5");
+  EXPECT_EQ(text::from_utf8(text::to_utf8(text)), text);
+  EXPECT_EQ(text::to_utf8(u"日"), "\xe6\x97\xa5");
 }
 
 TEST(Utf8, ValidityRejectsOverlongsSurrogatesAndTruncation) {
-  EXPECT_TRUE(is_valid_utf8("plain ascii"));
-  EXPECT_TRUE(is_valid_utf8("\xe6\x97\xa5\xe6\x9c\xac"));
-  EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));          // overlong '/'
-  EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(is_valid_utf8("\xe6\x97"));          // cut short
-  EXPECT_FALSE(is_valid_utf8(kSjisSample));         // Shift-JIS is not UTF-8
-  EXPECT_EQ(from_utf8("a\xffz"), u"a\uFFFDz");
+  EXPECT_TRUE(text::is_valid_utf8("plain ascii"));
+  EXPECT_TRUE(text::is_valid_utf8("\xe6\x97\xa5\xe6\x9c\xac"));
+  EXPECT_FALSE(text::is_valid_utf8("\xc0\xaf"));          // overlong '/'
+  EXPECT_FALSE(text::is_valid_utf8("\xed\xa0\x80"));      // surrogate
+  EXPECT_FALSE(text::is_valid_utf8("\xe6\x97"));          // cut short
+  EXPECT_FALSE(text::is_valid_utf8(kSjisSample));         // Shift-JIS is not UTF-8
+  EXPECT_EQ(text::from_utf8("a\xffz"), u"a\uFFFDz");
 }
 
 // Text read in blocks of 16 ASCII bytes: a character or a bad byte at any
@@ -46,41 +46,41 @@ TEST(Utf8, BlocksOfAsciiMeetEveryOtherCharacterAtEveryOffset) {
       text += bytes;
       text += std::string(40 - at, 'b');
       const u16 expected = u16(at, u'a') + units + u16(40 - at, u'b');
-      EXPECT_EQ(from_utf8(text), expected) << "at " << at;
-      EXPECT_EQ(is_valid_utf8(text), units.find(u'\uFFFD') == u16::npos) << "at " << at;
+      EXPECT_EQ(text::from_utf8(text), expected) << "at " << at;
+      EXPECT_EQ(text::is_valid_utf8(text), units.find(u'\uFFFD') == u16::npos) << "at " << at;
     }
   }
-  EXPECT_EQ(from_utf8(std::string(64, 'x')), u16(64, u'x'));
-  EXPECT_EQ(from_utf8(""), u"");
+  EXPECT_EQ(text::from_utf8(std::string(64, 'x')), u16(64, u'x'));
+  EXPECT_EQ(text::from_utf8(""), u"");
 }
 
 TEST(Cp932, ConvertsBothWaysAndMeasuresBytes) {
-  EXPECT_EQ(from_cp932(kSjisSample), u"日本語 ABC");
-  EXPECT_EQ(to_cp932(u"日本語 ABC"), kSjisSample);
+  EXPECT_EQ(text::from_cp932(kSjisSample), u"日本語 ABC");
+  EXPECT_EQ(text::to_cp932(u"日本語 ABC"), kSjisSample);
   // The class symbols of the grammar take two bytes each, ASCII one.
-  EXPECT_EQ(cp932_length(u"∇Δ【】"), 8u);
-  EXPECT_EQ(cp932_length(u"abc"), 3u);
-  EXPECT_EQ(cp932_length(u"ｱ"), 1u);  // half-width katakana is one byte
+  EXPECT_EQ(text::cp932_length(u"∇Δ【】"), 8u);
+  EXPECT_EQ(text::cp932_length(u"abc"), 3u);
+  EXPECT_EQ(text::cp932_length(u"ｱ"), 1u);  // half-width katakana is one byte
   // A double-byte character is never split when cutting.
-  EXPECT_EQ(cut_cp932(u"abc∇∇∇", 6), u"abc∇");
-  EXPECT_EQ(cut_cp932(u"∇∇∇∇∇∇∇∇∇∇∇", 20), u"∇∇∇∇∇∇∇∇∇∇");
+  EXPECT_EQ(text::cut_cp932(u"abc∇∇∇", 6), u"abc∇");
+  EXPECT_EQ(text::cut_cp932(u"∇∇∇∇∇∇∇∇∇∇∇", 20), u"∇∇∇∇∇∇∇∇∇∇");
   // Half-width katakana counts one byte; a text that fits whole is kept.
-  EXPECT_EQ(cut_cp932(u"ｱｲ∇ｳ", 4), u"ｱｲ∇");
-  EXPECT_EQ(cut_cp932(u"ｱｲｳｴ∇", 5), u"ｱｲｳｴ");
-  EXPECT_EQ(cut_cp932(u"∇∇", 4), u"∇∇");
-  EXPECT_EQ(cut_cp932(u"", 0), u"");
-  EXPECT_EQ(cut_cp932(u"a", 0), u"");
+  EXPECT_EQ(text::cut_cp932(u"ｱｲ∇ｳ", 4), u"ｱｲ∇");
+  EXPECT_EQ(text::cut_cp932(u"ｱｲｳｴ∇", 5), u"ｱｲｳｴ");
+  EXPECT_EQ(text::cut_cp932(u"∇∇", 4), u"∇∇");
+  EXPECT_EQ(text::cut_cp932(u"", 0), u"");
+  EXPECT_EQ(text::cut_cp932(u"a", 0), u"");
   // Characters CP932 cannot hold become '?', undecodable bytes U+FFFD.
-  EXPECT_EQ(to_cp932(u"a\U0001F600"), "a?");
-  EXPECT_EQ(from_cp932("a\x81"), u"a\uFFFD");
+  EXPECT_EQ(text::to_cp932(u"a\U0001F600"), "a?");
+  EXPECT_EQ(text::from_cp932("a\x81"), u"a\uFFFD");
 }
 
 TEST(Lines, SplitsAtEveryKindOfLineEnd) {
-  EXPECT_EQ(split_lines(u"a\r\nb\nc\rd"), (Lines{u"a", u"b", u"c", u"d"}));
-  EXPECT_EQ(split_lines(u"a\r\nb\r\n"), (Lines{u"a", u"b"}));
-  EXPECT_EQ(split_lines(u"a\r\n\r\n"), (Lines{u"a", u""}));
-  EXPECT_EQ(split_lines(u""), Lines{});
-  EXPECT_EQ(split_lines(u"\n\n"), (Lines{u"", u""}));
+  EXPECT_EQ(text::split_lines(u"a\r\nb\nc\rd"), (Lines{u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(text::split_lines(u"a\r\nb\r\n"), (Lines{u"a", u"b"}));
+  EXPECT_EQ(text::split_lines(u"a\r\n\r\n"), (Lines{u"a", u""}));
+  EXPECT_EQ(text::split_lines(u""), Lines{});
+  EXPECT_EQ(text::split_lines(u"\n\n"), (Lines{u"", u""}));
 }
 
 TEST(Lines, ReadsEachEncodingFromRealFiles) {
@@ -88,36 +88,36 @@ TEST(Lines, ReadsEachEncodingFromRealFiles) {
   struct Case {
     const char *name;
     std::string bytes;
-    Encoding encoding;
+    text::Encoding encoding;
   } cases[] = {
-      {"utf8.txt", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\r\nx", Encoding::Utf8},
-      {"bom.txt", "\xef\xbb\xbf\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\nx\n", Encoding::Utf8Bom},
+      {"utf8.txt", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\r\nx", text::Encoding::Utf8},
+      {"bom.txt", "\xef\xbb\xbf\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e ABC\nx\n", text::Encoding::Utf8Bom},
       {"le.txt", std::string("\xff\xfe\xe5\x65\x2c\x67\x9e\x8a\x20\x00\x41\x00\x42\x00\x43\x00\x0d\x00\x78\x00", 20),
-       Encoding::Utf16LE},
+       text::Encoding::Utf16LE},
       {"be.txt", std::string("\xfe\xff\x65\xe5\x67\x2c\x8a\x9e\x00\x20\x00\x41\x00\x42\x00\x43\x00\x0a\x00\x78", 20),
-       Encoding::Utf16BE},
-      {"sjis.txt", kSjisSample + "\r\nx", Encoding::Cp932},
+       text::Encoding::Utf16BE},
+      {"sjis.txt", kSjisSample + "\r\nx", text::Encoding::Cp932},
   };
   for (const Case &c : cases) {
-    auto file = read_text_file(dir.write(c.name, c.bytes));
+    auto file = text::read_text_file(dir.write(c.name, c.bytes));
     ASSERT_TRUE(file) << c.name;
     EXPECT_EQ(file->encoding, c.encoding) << c.name;
     EXPECT_EQ(file->lines, (Lines{u"日本語 ABC", u"x"})) << c.name;
   }
-  EXPECT_FALSE(read_text_file(dir / "missing.txt"));
-  EXPECT_FALSE(read_text_file(dir.path()));  // a directory is not a text file
+  EXPECT_FALSE(text::read_text_file(dir / "missing.txt"));
+  EXPECT_FALSE(text::read_text_file(dir.path()));  // a directory is not a text file
 }
 
 TEST(Lines, WritesCrLfInUtf8AndCp932AndReadsBack) {
   TempDir dir;
   Lines lines{u"日本語", u"", u"end"};
-  ASSERT_TRUE(write_lines_file(dir / "u.txt", lines, Encoding::Utf8));
-  ASSERT_TRUE(write_lines_file(dir / "s.txt", lines, Encoding::Cp932));
-  EXPECT_EQ(*read_file_bytes(dir / "u.txt"), "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n\r\nend\r\n");
-  EXPECT_EQ(*read_file_bytes(dir / "s.txt"), "\x93\xfa\x96\x7b\x8c\xea\r\n\r\nend\r\n");
-  EXPECT_EQ(read_text_file(dir / "s.txt")->lines, lines);
+  ASSERT_TRUE(text::write_lines_file(dir / "u.txt", lines, text::Encoding::Utf8));
+  ASSERT_TRUE(text::write_lines_file(dir / "s.txt", lines, text::Encoding::Cp932));
+  EXPECT_EQ(*text::read_file_bytes(dir / "u.txt"), "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n\r\nend\r\n");
+  EXPECT_EQ(*text::read_file_bytes(dir / "s.txt"), "\x93\xfa\x96\x7b\x8c\xea\r\n\r\nend\r\n");
+  EXPECT_EQ(text::read_text_file(dir / "s.txt")->lines, lines);
   // A write into a directory that does not exist fails and leaves nothing.
-  EXPECT_FALSE(write_lines_file(dir / "no/such/dir.txt", lines));
+  EXPECT_FALSE(text::write_lines_file(dir / "no/such/dir.txt", lines));
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
@@ -128,52 +128,52 @@ TEST(Lines, WholeFileWritesGoThroughLinksKeepModesAndRefuseSpecialFiles) {
   dir.write("real.txt", "old\r\n");
   fs::create_directory(dir / "sub");
   fs::create_symlink("../real.txt", dir / "sub" / "link.txt");
-  ASSERT_TRUE(write_lines_file(dir / "sub" / "link.txt", {u"new"}));
+  ASSERT_TRUE(text::write_lines_file(dir / "sub" / "link.txt", {u"new"}));
   EXPECT_TRUE(fs::is_symlink(dir / "sub" / "link.txt"));
-  EXPECT_EQ(*read_file_bytes(dir / "real.txt"), "new\r\n");
+  EXPECT_EQ(*text::read_file_bytes(dir / "real.txt"), "new\r\n");
   // A private file stays private.
   dir.write("secret.txt", "x");
   fs::permissions(dir / "secret.txt", fs::perms::owner_read | fs::perms::owner_write);
-  ASSERT_TRUE(write_lines_file(dir / "secret.txt", {u"y"}));
+  ASSERT_TRUE(text::write_lines_file(dir / "secret.txt", {u"y"}));
   EXPECT_EQ(fs::status(dir / "secret.txt").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   // A pipe or a directory under the name is refused and left as it is.
   ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-  EXPECT_FALSE(write_lines_file(dir / "pipe", {u"z"}));
+  EXPECT_FALSE(text::write_lines_file(dir / "pipe", {u"z"}));
   EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
-  EXPECT_FALSE(write_lines_file(dir / "sub", {u"z"}));
+  EXPECT_FALSE(text::write_lines_file(dir / "sub", {u"z"}));
   EXPECT_TRUE(fs::is_directory(dir / "sub"));
   // A loop of links is refused; no temporary file is left anywhere.
   fs::create_symlink("loop2", dir / "loop1");
   fs::create_symlink("loop1", dir / "loop2");
-  EXPECT_FALSE(write_lines_file(dir / "loop1", {u"z"}));
+  EXPECT_FALSE(text::write_lines_file(dir / "loop1", {u"z"}));
   for (const auto &entry : fs::recursive_directory_iterator(dir.path()))
     EXPECT_EQ(entry.path().string().find(".velmora-tmp"), std::string::npos) << entry.path();
 }
 
 TEST(Fields, SplitsAtBlankRunsAndKeepsQuotedRuns) {
-  EXPECT_EQ(split_fields(u"  003 + ∇ A   Δ 1"),
+  EXPECT_EQ(text::split_fields(u"  003 + ∇ A   Δ 1"),
             (std::vector<u16view>{u"003", u"+", u"∇", u"A", u"Δ", u"1"}));
-  auto f = split_fields(u"045 Σ \"A B\" next");
+  auto f = text::split_fields(u"045 Σ \"A B\" next");
   ASSERT_EQ(f.size(), 4u);
   EXPECT_EQ(f[2], u"\"A B\"");
   EXPECT_EQ(f[3], u"next");
-  EXPECT_EQ(field(u"a b c", 2), u"c");
-  EXPECT_EQ(field(u"a b c", 3), u"");
-  EXPECT_EQ(field(u"", 0), u"");
+  EXPECT_EQ(text::field(u"a b c", 2), u"c");
+  EXPECT_EQ(text::field(u"a b c", 3), u"");
+  EXPECT_EQ(text::field(u"", 0), u"");
   // An unterminated quote runs to the end of the line.
-  EXPECT_EQ(field(u"x \"open  end", 1), u"\"open  end");
+  EXPECT_EQ(text::field(u"x \"open  end", 1), u"\"open  end");
   // A full-width blank does not separate.
-  EXPECT_EQ(split_fields(u"a\u3000b").size(), 1u);
+  EXPECT_EQ(text::split_fields(u"a\u3000b").size(), 1u);
 }
 
 TEST(Paths, ExplicitHomeWinsOverEnvironment) {
   TempDir dir;
   setenv("VELMORA_HOME", "/nonexistent-env-home", 1);
-  EXPECT_EQ(resolve_home(dir.path().string()), dir.path());
-  EXPECT_EQ(resolve_home(), std::filesystem::path("/nonexistent-env-home"));
+  EXPECT_EQ(text::resolve_home(dir.path().string()), dir.path());
+  EXPECT_EQ(text::resolve_home(), std::filesystem::path("/nonexistent-env-home"));
   unsetenv("VELMORA_HOME");
-  EXPECT_EQ(resolve_home(), executable_dir());
+  EXPECT_EQ(text::resolve_home(), text::executable_dir());
 }
 
 // Installed (bin/ beside share/velmora), the home is the user's data
@@ -182,17 +182,17 @@ TEST(Paths, AnInstalledExecutableKeepsItsHomeInTheUsersDataDirectory) {
   TempDir root;
   std::filesystem::create_directories(root.path() / "usr" / "bin");
   const std::filesystem::path bin = root.path() / "usr" / "bin";
-  EXPECT_EQ(default_home(bin), bin);  // no share/velmora: a build tree
+  EXPECT_EQ(text::default_home(bin), bin);  // no share/velmora: a build tree
   std::filesystem::create_directories(root.path() / "usr" / "share" / "velmora");
   const char *oldXdg = std::getenv("XDG_DATA_HOME");
   const std::string savedXdg = oldXdg ? oldXdg : "";
   const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
   setenv("XDG_DATA_HOME", (root.path() / "xdg").c_str(), 1);
-  EXPECT_EQ(default_home(bin), root.path() / "xdg" / "velmora");
+  EXPECT_EQ(text::default_home(bin), root.path() / "xdg" / "velmora");
   EXPECT_TRUE(std::filesystem::is_directory(root.path() / "xdg" / "velmora"));
   unsetenv("XDG_DATA_HOME");
   setenv("HOME", (root.path() / "user").c_str(), 1);
-  EXPECT_EQ(default_home(bin), root.path() / "user" / ".local" / "share" / "velmora");
+  EXPECT_EQ(text::default_home(bin), root.path() / "user" / ".local" / "share" / "velmora");
   EXPECT_TRUE(std::filesystem::is_directory(root.path() / "user" / ".local" / "share" / "velmora"));
   setenv("HOME", savedHome.c_str(), 1);
   if (oldXdg) setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
@@ -200,12 +200,12 @@ TEST(Paths, AnInstalledExecutableKeepsItsHomeInTheUsersDataDirectory) {
 
 TEST(Numbers, WholeNumbersWithinThe32BitRange) {
   int n = 0;
-  EXPECT_TRUE(parse_int(u"-2147483648", n));
+  EXPECT_TRUE(text::parse_int(u"-2147483648", n));
   EXPECT_EQ(n, INT32_MIN);
-  EXPECT_TRUE(parse_int(u"16777215", n));
+  EXPECT_TRUE(text::parse_int(u"16777215", n));
   EXPECT_EQ(n, 16777215);
-  EXPECT_FALSE(parse_int(u"2147483648", n));
-  EXPECT_FALSE(parse_int(u"1.5", n));
-  EXPECT_FALSE(parse_int(u"-", n));
-  EXPECT_FALSE(parse_int(u"", n));
+  EXPECT_FALSE(text::parse_int(u"2147483648", n));
+  EXPECT_FALSE(text::parse_int(u"1.5", n));
+  EXPECT_FALSE(text::parse_int(u"-", n));
+  EXPECT_FALSE(text::parse_int(u"", n));
 }

@@ -45,7 +45,7 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
     };
     step = 0;
     EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
-    EXPECT_NEAR(waited, tenths, 1e-9) << to_utf8(unit);
+    EXPECT_NEAR(waited, tenths, 1e-9) << text::to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\rdone");
   }
 }
@@ -68,7 +68,7 @@ TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
     };
     step = 0;
     EXPECT_EQ(velmora::testing::drive(env, ui), RunResult::Ended);
-    EXPECT_NEAR(due, tenths, 1e-9) << to_utf8(unit);
+    EXPECT_NEAR(due, tenths, 1e-9) << text::to_utf8(unit);
     EXPECT_EQ(ui.console.back(), u"\r3");
   }
 }

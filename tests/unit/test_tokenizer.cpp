@@ -12,7 +12,7 @@ namespace {
 
 class Tokens : public ::testing::Test {
  protected:
-  Language lang = Language::builtin();
+  language::Language lang = language::Language::builtin();
   Tokenizer tokenizer{lang};
   Lines messages;
   TokenStream last;
@@ -28,7 +28,7 @@ class Tokens : public ::testing::Test {
     std::string out;
     for (const u16 &t : s.tokens) {
       if (!out.empty()) out += " | ";
-      out += to_utf8(u16view(t).substr(t.find(u' ') + 1));
+      out += text::to_utf8(u16view(t).substr(t.find(u' ') + 1));
     }
     return out;
   }
@@ -125,7 +125,7 @@ TEST_F(Tokens, SpacingModeKeepsCommentsCaseAndJoinsStringsAcrossLines) {
             "∇ a | ψ 1 | = | ψ 1 | Ω \"xy\" | ψ 1 | + | ψ 1 | ∇ b | ψ 1 | // | ψ 1 | ∇ c | "
             "ψ 1 | // | ∇ z");
   // Every token of the joined lines carries the second line's number.
-  for (const u16 &t : last.tokens) EXPECT_TRUE(t[0] == u'1' || t[0] == u'2' || t[0] == u'3') << to_utf8(t);
+  for (const u16 &t : last.tokens) EXPECT_TRUE(t[0] == u'1' || t[0] == u'2' || t[0] == u'3') << text::to_utf8(t);
   EXPECT_EQ(last.tokens.front().substr(0, 2), u"1 ");
 }
 
@@ -150,8 +150,8 @@ TEST_F(Tokens, TokenFieldsAndIdentifierCharacters) {
 TEST_F(Tokens, TenThousandLinesInWellUnderASecond) {
   Lines text;
   for (int i = 0; i < 10000; ++i)
-    text.push_back(u"IF(X" + int16(i % 50) + u">=10)THEN &S[" + int16(i) +
-                   u"] = \"v\"+INTSTR(Y" + int16(i % 7) + u"); END // note");
+    text.push_back(u"IF(X" + text::int16(i % 50) + u">=10)THEN &S[" + text::int16(i) +
+                   u"] = \"v\"+INTSTR(Y" + text::int16(i % 7) + u"); END // note");
   // The thread's processor time, not the wall clock: other programs on a
   // busy machine must not fail the test.
   auto cpu = [] {

@@ -28,7 +28,7 @@ class InDirectory {
   std::filesystem::path before_;
 };
 
-std::string bytes_of(const std::filesystem::path &p) { return read_file_bytes(p).value_or("<missing>"); }
+std::string bytes_of(const std::filesystem::path &p) { return text::read_file_bytes(p).value_or("<missing>"); }
 
 class WorkspaceFiles : public ::testing::Test {
  protected:
@@ -52,12 +52,12 @@ class WorkspaceFiles : public ::testing::Test {
 // opened file and leaves the other alone.
 TEST_F(WorkspaceFiles, RelativePathFromTheStartDirectorySavesThere) {
   const std::string original = "??1;\r\n";
-  write_file_bytes(start / "hello.mcl", original);
-  write_file_bytes(home / "PROG" / "hello.mcl", original);
+  text::write_file_bytes(start / "hello.mcl", original);
+  text::write_file_bytes(home / "PROG" / "hello.mcl", original);
   InDirectory in(start.path());
   const int tab = env.tabs.loadFile("hello.mcl", std::nullopt, ui);
   ASSERT_GE(tab, 0);
-  EXPECT_EQ(std::filesystem::path(to_utf8(env.tabs.tab(tab).panels[2])), start / "hello.mcl");
+  EXPECT_EQ(std::filesystem::path(text::to_utf8(env.tabs.tab(tab).panels[2])), start / "hello.mcl");
   edit(tab);
   ASSERT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(bytes_of(start / "hello.mcl"), "??1;\r\n??2;\r\n");
@@ -68,16 +68,16 @@ TEST_F(WorkspaceFiles, RelativePathFromTheStartDirectorySavesThere) {
 // The other ways in: a name of the file list (recent files) is taken from
 // the program directory, a book's programs keep the book's absolute path.
 TEST_F(WorkspaceFiles, ListedFilesAndBooksKeepAbsolutePaths) {
-  write_file_bytes(home / "PROG" / "listed.mcl", "??1;\r\n");
-  write_file_bytes(start / "shelf.TXB", "[=TXB=]:REVE VOVER BOOK VER1\r\n[=TXB=]#1\r\n??1;\r\n");
+  text::write_file_bytes(home / "PROG" / "listed.mcl", "??1;\r\n");
+  text::write_file_bytes(start / "shelf.TXB", "[=TXB=]:REVE VOVER BOOK VER1\r\n[=TXB=]#1\r\n??1;\r\n");
   InDirectory in(start.path());
   const int listed = env.workspace.openListedFile(u"listed.mcl");
   ASSERT_GE(listed, 0);
-  const std::filesystem::path panel(to_utf8(env.tabs.tab(listed).panels[2]));
+  const std::filesystem::path panel(text::to_utf8(env.tabs.tab(listed).panels[2]));
   EXPECT_TRUE(panel.is_absolute());
   EXPECT_EQ(panel, (home / "PROG" / "listed.mcl").lexically_normal());
   ASSERT_TRUE(env.workspace.readBookFile("shelf.TXB"));
-  const std::filesystem::path book(to_utf8(env.tabs.tab(env.tabs.active()).panels[2]));
+  const std::filesystem::path book(text::to_utf8(env.tabs.tab(env.tabs.active()).panels[2]));
   EXPECT_EQ(book, start / "shelf.TXB");
 }
 
@@ -85,7 +85,7 @@ TEST_F(WorkspaceFiles, ListedFilesAndBooksKeepAbsolutePaths) {
 // (an older version wrote them) is restored without a file, so Ctrl+S asks
 // for a name instead of writing beside whatever directory is current.
 TEST_F(WorkspaceFiles, RecoveryCopiesNameTheirFileAbsolutely) {
-  write_file_bytes(start / "hello.mcl", "??1;\r\n");
+  text::write_file_bytes(start / "hello.mcl", "??1;\r\n");
   env.workspace.setKeepRecoveryCopies(true);
   {
     InDirectory in(start.path());
@@ -95,9 +95,9 @@ TEST_F(WorkspaceFiles, RecoveryCopiesNameTheirFileAbsolutely) {
   }
   std::vector<RecoveryCopy> copies = env.workspace.recoveryCopies();
   ASSERT_EQ(copies.size(), 1u);
-  EXPECT_EQ(std::filesystem::path(to_utf8(copies[0].path)), start / "hello.mcl");
+  EXPECT_EQ(std::filesystem::path(text::to_utf8(copies[0].path)), start / "hello.mcl");
 
-  write_lines_file(home / "Recovery" / "tab1.txt", {u"[=VELMORA RECOVERY=]", u"old.mcl", u"old.mcl", u"??3;"});
+  text::write_lines_file(home / "Recovery" / "tab1.txt", {u"[=VELMORA RECOVERY=]", u"old.mcl", u"old.mcl", u"??3;"});
   velmora::testing::ScriptedUi later;
   Environment next(home.path(), later);
   next.workspace.setKeepRecoveryCopies(true);
@@ -122,7 +122,7 @@ TEST_F(WorkspaceFiles, SavesKeepTheEncodingTheFileWasReadIn) {
   };
   for (const Case &c : cases) {
     const auto path = home / "PROG" / c.name;
-    write_file_bytes(path, c.bytes);
+    text::write_file_bytes(path, c.bytes);
     const int tab = env.tabs.loadFile(path, std::nullopt, ui);
     ASSERT_GE(tab, 0) << c.name;
     edit(tab);
@@ -132,8 +132,8 @@ TEST_F(WorkspaceFiles, SavesKeepTheEncodingTheFileWasReadIn) {
   }
   // UTF-8 chosen when opening a file with a byte-order mark keeps the mark.
   const auto marked = home / "PROG" / "marked.mcl";
-  write_file_bytes(marked, "\xEF\xBB\xBF??1;\r\n");
-  const int tab = env.tabs.loadFile(marked, Encoding::Utf8, ui);
+  text::write_file_bytes(marked, "\xEF\xBB\xBF??1;\r\n");
+  const int tab = env.tabs.loadFile(marked, text::Encoding::Utf8, ui);
   edit(tab);
   ASSERT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(bytes_of(marked), "\xEF\xBB\xBF??1;\r\n??2;\r\n");
@@ -144,7 +144,7 @@ TEST_F(WorkspaceFiles, SavesKeepTheEncodingTheFileWasReadIn) {
 TEST_F(WorkspaceFiles, TextShiftJisCannotHoldAsksBeforeUtf8) {
   const auto path = home / "PROG" / "sjis.mcl";
   const std::string original = "??\"\x82\xa0\";\r\n";
-  write_file_bytes(path, original);
+  text::write_file_bytes(path, original);
   const int tab = env.tabs.loadFile(path, std::nullopt, ui);
   env.tabs.setLines(tab, {u"??\"あ한\";"});
   env.tabs.setModified(tab, true);
@@ -159,7 +159,7 @@ TEST_F(WorkspaceFiles, TextShiftJisCannotHoldAsksBeforeUtf8) {
   ui.answers = {Answer::Yes};
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(bytes_of(path), "??\"\xE3\x81\x82\xED\x95\x9C\";\r\n");
-  EXPECT_EQ(env.tabs.tab(tab).encoding, Encoding::Utf8);
+  EXPECT_EQ(env.tabs.tab(tab).encoding, text::Encoding::Utf8);
   // From now on it is a UTF-8 file: no more questions.
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(ui.questions.size(), 2u);

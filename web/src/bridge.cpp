@@ -88,7 +88,7 @@ class WebUi : public UserInterface {
       if (env) env->runLoop.stopAll();
       return InputMode::None;
     }
-    line = from_utf8(text);
+    line = text::from_utf8(text);
     std::free(text);
     return InputMode::Immediate;
   }
@@ -171,7 +171,7 @@ std::string mark_json(const SourceMark &m) {
 
 Lines split_text(const std::string &utf8) {
   Lines lines;
-  u16 text = from_utf8(utf8);
+  u16 text = text::from_utf8(utf8);
   std::size_t start = 0;
   while (true) {
     std::size_t end = text.find(u'\n', start);
@@ -215,14 +215,14 @@ EMSCRIPTEN_KEEPALIVE void vm_init(const char *home, const char *data) {
 
 // The words the editor colours: keywords (words only) and functions.
 EMSCRIPTEN_KEEPALIVE const char *vm_words() {
-  const LanguageTables &t = g->env->language().tables;
+  const language::LanguageTables &t = g->env->language().tables;
   return answer("{\"keywords\":" + json_lines(t.keywords) + ",\"functions\":" + json_lines(t.mathFuncs) + "}");
 }
 
 // Puts a page tab's text into environment tab `tab` (opening it).
 EMSCRIPTEN_KEEPALIVE void vm_set_tab(int tab, const char *caption, const char *text) {
   if (tab < 0 || tab >= TabPool::kTabs) return;
-  g->env->tabs.place(tab, from_utf8(caption), split_text(text));
+  g->env->tabs.place(tab, text::from_utf8(caption), split_text(text));
 }
 
 // Closes a tab; its slot registration goes with it.

@@ -64,7 +64,7 @@ std::string json_string(const std::string &utf8) {
   return s + "\"";
 }
 
-std::string json_string(u16view text) { return json_string(to_utf8(text)); }
+std::string json_string(u16view text) { return json_string(text::to_utf8(text)); }
 
 WebCanvas::WebCanvas() { size_.fill({400, 400}); }
 

@@ -49,7 +49,7 @@ void web_transfer(HttpTransfer &t) {
     while (start < rest.size()) {
       std::size_t end = rest.find('\n', start);
       if (end == std::string::npos) end = rest.size();
-      t.report.push_back(from_utf8(rest.substr(start, end - start)));
+      t.report.push_back(text::from_utf8(rest.substr(start, end - start)));
       start = end + 1;
     }
     t.ok = true;
