@@ -20,21 +20,21 @@ import tempfile
 
 # name: (iterations N, Velmora program, lua program, python program, limit)
 # {N} is the iteration count; the zone benchmarks read page.txt, a one-line
-# page of N cells. The limits are generous (about 1.5x the counts measured
-# when they were set: 8.7 M, 211, 300, 6,234, 3,250, 595) so that the check
-# catches a slip, not noise.
+# page of N cells. The limits are about 1.3x the counts measured when they
+# were set (8.9 M, 151, 206, 5,940, 3,320, 641), so that the check catches a
+# slip, not noise.
 BENCHMARKS = {
-    "empty": (0, '??"";\n', "", "", 12_000_000),
+    "empty": (0, '??"";\n', "", "", 11_600_000),
     "loop_sum": (20000,
                  "S = 0;\nFOR I = 1 TO {N} DO S += I; END\n??S;\n",
                  "local s = 0\nfor i = 1, {N} do s = s + i end\nprint(s)\n",
                  "def main():\n    s = 0\n    for i in range(1, {N} + 1):\n        s += i\n    return s\nprint(main())\n",
-                 320),
+                 200),
     "call": (20000,
              "FUNCTION BUMP;\n  N += 1;\nENDFUNC\nN = 0;\nFOR I = 1 TO {N} DO CALL BUMP; END\n??N;\n",
              "local n = 0\nlocal function bump() n = n + 1 end\nfor i = 1, {N} do bump() end\nprint(n)\n",
              "n = 0\ndef bump():\n    global n\n    n += 1\ndef main():\n    for i in range(1, {N} + 1):\n        bump()\nmain()\nprint(n)\n",
-             450),
+             270),
     "zone": (5000,
              '&L[] = <*> "page.txt";\n&S = &L[0];\nC = 0;\nT = 0;\n'
              '&V, &S = [++] &S < "<td>" -> "</td>" >;\nWHILE &V DO\n  C += 1;\n'
@@ -52,18 +52,18 @@ BENCHMARKS = {
              '        b = s.find("</td>", a + 1)\n        if b < 0:\n            break\n'
              '        cell = s[a:b + 5]\n        pos = b + 5\n        c += 1\n'
              '        t += int(cell[4:-5])\n    return c\nprint(main())\n',
-             9500),
+             7700),
     "list_line": (5000,
                   'FOR I = 1 TO {N} DO\n  &T = "line " + INTSTR(I);\n  &L[] += &T;\nEND\nN = &L[] . SIZE;\n??N;\n',
                   'local lines = {{}}\nfor i = 1, {N} do lines[#lines + 1] = "line " .. tostring(i) end\nprint(#lines)\n',
                   'def main():\n    lines = []\n    for i in range(1, {N} + 1):\n        lines.append("line " + str(i))\n'
                   '    return len(lines)\nprint(main())\n',
-                  5000),
+                  4300),
     "append": (5000,
                '&S = "";\nFOR I = 1 TO {N} DO\n  &S += "x";\nEND\nM = LENGTH(&S);\n??M;\n',
                'local s = ""\nfor i = 1, {N} do s = s .. "x" end\nprint(#s)\n',
                'def main():\n    s = ""\n    for i in range({N}):\n        s += "x"\n    return len(s)\nprint(main())\n',
-               900),
+               850),
 }
 
 

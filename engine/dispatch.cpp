@@ -73,10 +73,9 @@ struct Whole {
   bool is = false;
 };
 inline Whole whole_var(const Machine &e, int32_t v) { return {e.vars[v].Val1.whole, e.vars[v].Val1.isWhole}; }
-inline Whole whole_const(long double k) {
-  Whole w;
-  w.is = whole_of(k, w.value);
-  return w;
+inline Whole whole_const(const TPEXE &r, int k) {
+  const Operand &o = r.op[std::size_t(k)];
+  return {o.whole, o.isWhole};
 }
 
 // The family's handler: every shape and outcome the hot form does not cover.
@@ -258,8 +257,8 @@ int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, lo
 template <ArithOp Op, bool A, bool B>
 int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   if constexpr (Op != ArithOp::Div) {
-    const Whole a = A ? whole_var(e, h.v1) : whole_const(h.k1);
-    const Whole b = B ? whole_var(e, h.v2) : whole_const(h.k2);
+    const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2);
+    const Whole b = B ? whole_var(e, h.v2) : whole_const(r, 4);
     int64_t out;
     if (a.is && b.is && whole_apply<Op>(a.value, b.value, out)) {
       e.vars[h.v3].Val1.setWhole(out);
@@ -297,7 +296,7 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   const HotRecord *hots = &h - position;
   // The calculation and its store: on the integers while both operands
   // and the result are whole.
-  const Whole ka = A ? Whole{} : whole_const(h.k1), kb = B ? Whole{} : whole_const(h.k2);
+  const Whole ka = A ? Whole{} : whole_const(r, 2), kb = B ? Whole{} : whole_const(r, 4);
   VarNumber &counter = e.vars[h.v3].Val1;
   Whole stored;  // the value stored, as a whole number
   auto calculate = [&](long double &v) {
@@ -356,6 +355,12 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   if (bodyAt != position && std::size_t(bodyAt) + 1 < size && hots[bodyAt].pair && hots[bodyAt].fast &&
       (!e.isolating || (hots[bodyAt].isolated && hots[bodyAt + 1].isolated)))
     body = &hots[bodyAt];
+  // A body that does not run here (a record for its family's handler): the
+  // comparison and its jump as their own pair, and the round ends.
+  if (!body && bodyAt != position) {
+    t.INSTP = uint16_t(compare + 1);
+    return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
+  }
   // A body that calls a function whose first statement is paired runs the
   // call, that statement and the RET after it here as well.
   const HotRecord *callee = nullptr;
@@ -370,7 +375,8 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   // The counter the step has just stored is compared as the value still in
   // hand: reading it back from the variable just written waits on the store.
   const bool counterFirst = c.v1 >= 0 && c.v1 == h.v3, counterSecond = c.v2 >= 0 && c.v2 == h.v3;
-  const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(c.k1), cb = c.v2 >= 0 ? Whole{} : whole_const(c.k2);
+  const TPEXE &cr = records[compare];
+  const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(cr, 2), cb = c.v2 >= 0 ? Whole{} : whole_const(cr, 5);
   long done = 3;
   for (;;) {
     // The comparison and its conditional jump (budget - done >= 2 here).

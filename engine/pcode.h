@@ -57,6 +57,8 @@ MathFn math_of(u16view name);
 struct Operand {
   long double value = 0;
   OperandKind kind = OperandKind::Other;
+  bool isWhole = false;  // a constant that is exactly a 64-bit integer: `whole`
+  int64_t whole = 0;
 };
 
 // One P-code instruction. Param holds the texts as the T-code gave them (and
