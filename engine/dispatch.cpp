@@ -132,8 +132,8 @@ void assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   x = v;
 }
 
-template <Relation Rel>
-inline bool holds(long double a, long double b) {
+template <Relation Rel, typename T>
+inline bool holds(T a, T b) {
   if constexpr (Rel == Relation::Greater) return a > b;
   else if constexpr (Rel == Relation::GreaterEqual) return a >= b;
   else if constexpr (Rel == Relation::Equal) return a == b;
@@ -244,8 +244,10 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
 
 // A comparison and the conditional jump after it.
 template <Relation Rel, bool A, bool B>
-int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
-  const bool flag = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
+int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2), b = B ? whole_var(e, h.v2) : whole_const(r, 5);
+  const bool flag = (a.is && b.is ? holds<Rel>(a.value, b.value) : holds<Rel>(first<A>(e, h), second<B>(e, h))) !=
+                    h.negated;
   t.FLAG = flag;
   e.stepLast = t.INSTP;
   ++t.INSTP;
@@ -481,14 +483,19 @@ int call_body(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
 
 template <bool A, bool B>
 int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
-  const int64_t a = truncate_to_int64(first<A>(e, h));
-  const int64_t b = truncate_to_int64(second<B>(e, h));
+  // A whole operand is its own truncation, short of where truncation
+  // saturates.
+  constexpr int64_t kSaturates = 9200000000000000000LL;
+  auto own = [](Whole w) { return w.is && w.value > -kSaturates && w.value < kSaturates; };
+  const Whole wa = A ? whole_var(e, h.v1) : whole_const(r, 1), wb = B ? whole_var(e, h.v2) : whole_const(r, 3);
+  const int64_t a = own(wa) ? wa.value : truncate_to_int64(first<A>(e, h));
+  const int64_t b = own(wb) ? wb.value : truncate_to_int64(second<B>(e, h));
   if (b == 0) return e.stepLast = t.INSTP - 1, fallback(e, t, h, r), 1;
-  const long double v = b == -1 ? 0 : static_cast<long double>(a % b);
-  t.WORK = v;
+  const int64_t v = b == -1 ? 0 : a % b;
+  t.WORK = static_cast<long double>(v);
   e.stepLast = t.INSTP;
   ++t.INSTP;
-  e.vars[h.v3].Val1 = v;
+  e.vars[h.v3].Val1.setWhole(v);
   return 2;
 }
 

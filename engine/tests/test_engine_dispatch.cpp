@@ -442,7 +442,18 @@ RandomProgram random_program(std::mt19937_64 &rng) {
   for (int statement = 0; statement < 12 && p.finite; ++statement) {
     const std::size_t x = pick(4), y = pick(4), z = pick(4);
     const char op = ops[pick(3)];
-    switch (pick(4)) {
+    switch (pick(5)) {
+      case 4: {  // X = MOD(Y, a constant that does not truncate to 0)
+        u16 text;
+        long double b;
+        do constant(text, b);
+        while (truncate_to_int64(b) == 0);
+        p.code.push_back(u"043 MOD ( ∇ " + u16(kNames[y]) + u" , " + text + u" )");
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        const int64_t a = truncate_to_int64(v[y]), d = truncate_to_int64(b);
+        v[x] = d == -1 ? 0 : static_cast<long double>(a % d);
+        break;
+      }
       case 0: {  // X = Y op (Z or a constant)
         u16 text = u"∇ " + u16(kNames[z]);
         long double b = v[z];
