@@ -46,10 +46,12 @@ inline long double second(Machine &e, const HotRecord &h) {
 // and no product of 0 (which long double may give as -0).
 template <ArithOp Op>
 inline bool whole_apply(int64_t a, int64_t b, int64_t &out) {
-  if constexpr (Op == ArithOp::Add) return !__builtin_add_overflow(a, b, &out);
-  else if constexpr (Op == ArithOp::Sub) return !__builtin_sub_overflow(a, b, &out);
-  else if constexpr (Op == ArithOp::Mul) return !__builtin_mul_overflow(a, b, &out) && out != 0;
+  bool ok;
+  if constexpr (Op == ArithOp::Add) ok = !__builtin_add_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Sub) ok = !__builtin_sub_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Mul) ok = !__builtin_mul_overflow(a, b, &out) && out != 0;
   else return false;
+  return ok && within_whole_limit(out);
 }
 
 template <typename T>
@@ -495,7 +497,8 @@ int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lon
   t.WORK = static_cast<long double>(v);
   e.stepLast = t.INSTP;
   ++t.INSTP;
-  e.vars[h.v3].Val1.setWhole(v);
+  if (within_whole_limit(v)) e.vars[h.v3].Val1.setWhole(v);
+  else e.vars[h.v3].Val1 = static_cast<long double>(v);
   return 2;
 }
 
