@@ -667,7 +667,10 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
       h.pair = call_body;
       continue;
     }
-    if (!h.fast || !next.fast) continue;
+    if (!h.fast || !next.fast) {
+      h.pair = text_step_of(hot, records, p);  // string statements (fused_text.cpp)
+      continue;
+    }
     const HotRecord *third = p + 2 < hot.size() ? &hot[p + 2] : nullptr;
     h.pair = pair_of(h, next, records[p + 1], third);
     if (!h.pair) continue;

@@ -767,6 +767,16 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     // this loop: nothing reads them in between.
     passes += runFast<false>(t, hots, records, size, maxPasses - passes, lastPosition, lastPass);
     if (passes >= maxPasses || t.state != tsACTIVE) break;
+    // A string statement's records as one step (fused_text.cpp), within
+    // the batch; their execution points are noted as the fast records' are.
+    if (t.INSTP < size && hots[t.INSTP].pair && passes + 1 < maxPasses) {
+      const int position = t.INSTP;
+      t.INSTP = uint16_t(position + 1);
+      passes += hots[position].pair(*this, t, hots[position], records[position], maxPasses - passes);
+      lastPosition = stepLast;
+      if (t.state != tsACTIVE) break;
+      continue;
+    }
     // The end of the list, or a record for its family's handler.
     ++passes;
     const int position = t.INSTP;

@@ -137,6 +137,8 @@ static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
 HotRecord make_hot(const TPEXE &record, Handler generic);
 // Pairs each hot record with the next where the two may run as one.
 void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records);
+// A string statement's records from `position` on as one step, or nullptr.
+PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t position);
 
 bool load_program(const Lines &tcode, PcodeList &list, Lines &messages);
 

@@ -4,8 +4,16 @@
 
 namespace velmora::engine {
 
+namespace {
+
+// Whether the join mark ("+", the only text it holds) is set: read by
+// character, as every string result asks.
+inline bool joining(const TTaskInfo &t) { return t.STR_OPE.size() == 1 && t.STR_OPE[0] == u'+'; }
+
+}  // namespace
+
 void deliver_string(TTaskInfo &t, StrValue result) {
-  if (t.STR_OPE == u"+") {
+  if (joining(t)) {
     t.STR_OPE.clear();
     t.STR_WORK += result;
   } else {
@@ -13,8 +21,26 @@ void deliver_string(TTaskInfo &t, StrValue result) {
   }
 }
 
-void deliver_string(TTaskInfo &t, StrValue result, StrValue rest) {
-  if (t.STR_OPE == u"+") {
+void deliver_value(TTaskInfo &t, const StrValue &result) {
+  if (joining(t)) {
+    t.STR_OPE.clear();
+    t.STR_WORK += result;
+  } else {
+    t.STR_WORK = result;
+  }
+}
+
+void deliver_text(TTaskInfo &t, u16view result) {
+  if (joining(t)) {
+    t.STR_OPE.clear();
+    t.STR_WORK.append(result);
+  } else {
+    t.STR_WORK = StrValue::copyOf(result);
+  }
+}
+
+void deliver_string(TTaskInfo &t, StrValue &&result, StrValue &&rest) {
+  if (joining(t)) {
     t.STR_OPE.clear();
     t.STR_WORK += result;
     t.STR_REM += rest;
@@ -25,7 +51,7 @@ void deliver_string(TTaskInfo &t, StrValue result, StrValue rest) {
 }
 
 void nothing_found(TTaskInfo &t) {
-  if (t.STR_OPE == u"+") t.STR_OPE.clear();
+  if (joining(t)) t.STR_OPE.clear();
   else t.STR_WORK.clear();
 }
 

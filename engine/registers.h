@@ -7,8 +7,12 @@ namespace velmora::engine {
 
 // A string result through the join mark: appended after "+", else replacing.
 void deliver_string(TTaskInfo &t, StrValue result);
+// The same for a value that the register shares.
+void deliver_value(TTaskInfo &t, const StrValue &result);
+// The same for a text that the register copies (joined in place).
+void deliver_text(TTaskInfo &t, u16view result);
 // The same for zone and list-line results, which carry a rest.
-void deliver_string(TTaskInfo &t, StrValue result, StrValue rest);
+void deliver_string(TTaskInfo &t, StrValue &&result, StrValue &&rest);
 // An instruction that finds nothing: clears the register, or only the mark.
 void nothing_found(TTaskInfo &t);
 // Empties the list registers before a list result unless a join is pending.

@@ -1,6 +1,7 @@
 #include "engine/str_value.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "engine/pcode.h"
@@ -20,9 +21,21 @@ bool inside(const u16 &data, u16view text) {
 
 // The first occurrence of `pattern` (already folded) in `text` from `from`.
 std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*fold)(char16_t)) {
-  if (!fold) return text.find(pattern, from);
   const std::size_t m = pattern.size(), n = text.size();
+  if (m == 0) return from <= n ? from : u16view::npos;
   if (m > n || from > n - m) return u16view::npos;
+  if (!fold) {
+    // The first character, then the others where it is found.
+    const char16_t first = pattern[0];
+    const char16_t *begin = text.data(), *last = begin + (n - m);
+    for (const char16_t *p = begin + from; p <= last; ++p) {
+      if (*p != first) continue;
+      std::size_t j = 1;  // short patterns: compared here, not by a library call
+      while (j < m && p[j] == pattern[j]) ++j;
+      if (j == m) return std::size_t(p - begin);
+    }
+    return u16view::npos;
+  }
   const char16_t first = pattern[0];
   for (std::size_t i = from; i + m <= n; ++i) {
     if (fold(text[i]) != first) continue;
@@ -54,9 +67,20 @@ bool StrValue::Buffer::pairWithin(std::size_t begin, std::size_t end) const {
 std::shared_ptr<StrValue::Buffer> StrValue::makeBuffer(u16 &&text) {
   auto b = std::make_shared<Buffer>();
   b->data.swap(text);
-  u16view all(b->data);
-  for (std::size_t i = 0; (i = all.find(u'\\', i)) != u16view::npos && i + 1 < all.size(); ++i)
-    if (pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
+  const u16view all(b->data);
+  const std::size_t n = all.size();
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    // Four units at a time past text without a backslash.
+    while (i + 4 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, all.data() + i, sizeof w);
+      w ^= 0x005C005C005C005CULL;
+      if ((w - 0x0001000100010001ULL) & ~w & 0x8000800080008000ULL) break;
+      i += 4;
+    }
+    if (i + 1 >= n) break;
+    if (all[i] == u'\\' && pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
+  }
   return b;
 }
 
@@ -64,6 +88,24 @@ StrValue::StrValue(u16 &&text) {
   if (text.empty()) return;
   headLen_ = text.size();
   head_ = makeBuffer(std::move(text));
+}
+
+StrValue StrValue::copyOf(u16view text) {
+  if (text.size() <= kSmall) return small(text.data(), text.size());
+  return StrValue(text);
+}
+
+StrValue StrValue::small(const char16_t *text, std::size_t n) {
+  StrValue r;
+  std::copy(text, text + n, r.small_);
+  r.headLen_ = n;
+  return r;
+}
+
+void StrValue::toBuffer() {
+  if (!isSmall()) return;
+  head_ = makeBuffer(u16(small_, headLen_));
+  headOff_ = 0;
 }
 
 StrValue::StrValue(const u16 &text) : StrValue(u16(text)) {}
@@ -84,11 +126,12 @@ void StrValue::join() const {
 
 u16view StrValue::view() const {
   join();
-  if (!head_) return {};
+  if (!head_) return u16view(small_, headLen_);
   return u16view(head_->data.data() + headOff_, headLen_);
 }
 
 char16_t StrValue::at(std::size_t i) const {
+  if (!head_ && !tail_) return small_[i];
   return i < headLen_ ? head_->data[headOff_ + i] : tail_->data[tailOff_ + i - headLen_];
 }
 
@@ -110,10 +153,26 @@ void StrValue::append(u16view text) {
     headLen_ += text.size();
     return;
   }
+  if (headLen_ + text.size() <= kSmall) {
+    // Short enough to be held in the value: no buffer. Text inside small_
+    // lies before the characters written here.
+    if (head_) {
+      std::copy(head_->data.begin() + std::ptrdiff_t(headOff_),
+                head_->data.begin() + std::ptrdiff_t(headOff_ + headLen_), small_);
+      std::copy(text.begin(), text.end(), small_ + headLen_);
+      head_.reset();
+    } else {
+      std::copy(text.begin(), text.end(), small_ + headLen_);
+    }
+    headOff_ = 0;
+    headLen_ += text.size();
+    return;
+  }
   // A new buffer with room to grow: further appends land in place.
   u16 all;
   all.reserve(std::max<std::size_t>(2 * (headLen_ + text.size()), 16));
   if (head_) all.append(head_->data, headOff_, headLen_);
+  else all.append(small_, headLen_);
   all.append(text);
   headLen_ = all.size();
   headOff_ = 0;
@@ -142,9 +201,11 @@ StrValue StrValue::slice(std::size_t pos, std::size_t n) const {
     r.append(u16view(tail_->data.data() + tailOff_, pos + n - headLen_));
     return r;
   }
+  if (isSmall()) return small(small_ + pos, n);
   const bool inHead = pos < headLen_;
   const std::shared_ptr<Buffer> &buf = inHead ? head_ : tail_;
   std::size_t off = (inHead ? headOff_ + pos : tailOff_ + pos - headLen_);
+  if (n <= kSmall) return small(buf->data.data() + off, n);
   if (n * 8 < buf->data.size() && buf->data.size() > 256)
     return StrValue(u16view(buf->data.data() + off, n));
   StrValue r;
@@ -159,6 +220,16 @@ StrValue StrValue::concat(StrValue a, StrValue b) {
   if (a.empty()) return b;
   a.join();
   b.join();
+  if (a.size() + b.size() <= kSmall && (a.isSmall() || b.isSmall())) {
+    // Two short pieces make a short value of their own.
+    StrValue r = small(a.view().data(), a.size());
+    const u16view tail = b.view();
+    std::copy(tail.begin(), tail.end(), r.small_ + r.headLen_);
+    r.headLen_ += tail.size();
+    return r;
+  }
+  a.toBuffer();
+  b.toBuffer();
   a.hint_.reset();
   a.tail_ = std::move(b.head_);
   a.tailOff_ = b.headOff_;
@@ -168,6 +239,22 @@ StrValue StrValue::concat(StrValue a, StrValue b) {
 
 bool StrValue::escapeFree() const {
   if (empty()) return true;
+  if (isSmall()) {
+    // Four characters at a time: most short values hold no backslash.
+    constexpr std::uint64_t ones = 0x0001000100010001ULL, highs = 0x8000800080008000ULL;
+    constexpr std::uint64_t backslashes = 0x005C005C005C005CULL;
+    std::uint64_t any = 0;
+    for (std::size_t k = 0; k < kSmall; k += 4) {
+      std::uint64_t w;
+      std::memcpy(&w, small_ + k, sizeof w);
+      w ^= backslashes;  // a backslash becomes a zero unit
+      any |= (w - ones) & ~w & highs;
+    }
+    if (any == 0) return true;
+    for (std::size_t i = 0; i + 1 < headLen_; ++i)
+      if (small_[i] == u'\\' && pair_char(small_[i + 1])) return false;
+    return small_[headLen_ - 1] != u'\\';
+  }
   if (head_ && head_->pairWithin(headOff_, headOff_ + headLen_)) return false;
   if (tail_) {
     if (tail_->pairWithin(tailOff_, tailOff_ + tailLen_)) return false;
@@ -188,7 +275,7 @@ std::size_t StrValue::find(u16view pattern, std::size_t from, char16_t (*fold)(c
   if (m == 0) return from <= n ? from : u16view::npos;
   if (m > n || from > n - m) return u16view::npos;
   if (!tail_) {
-    if (!head_) return u16view::npos;
+    if (!head_) return find_in(u16view(small_, headLen_), pattern, from, fold);
     return find_in(u16view(head_->data.data() + headOff_, headLen_), pattern, from, fold);
   }
   u16view head(head_ ? head_->data.data() + headOff_ : nullptr, headLen_);
@@ -209,11 +296,18 @@ std::size_t StrValue::find(u16view pattern, std::size_t from, char16_t (*fold)(c
 }
 
 std::size_t StrValue::hintFor(u16view key, bool fold) const {
-  return hint_ && hint_->fold == fold && hint_->key == key ? hint_->pos : 0;
+  return hint_ && hint_->fold == fold && hint_->key == key ? hintPos_ : 0;
 }
 
-void StrValue::setHint(u16view key, bool fold, std::size_t pos) {
-  hint_ = pos == 0 ? nullptr : std::make_shared<const Hint>(Hint{u16(key), fold, pos});
+void StrValue::setHint(u16view key, bool fold, std::size_t pos, const StrValue *from) {
+  hintPos_ = pos;
+  if (pos == 0) {
+    hint_.reset();
+  } else if (from && from->hint_ && from->hint_->fold == fold && from->hint_->key == key) {
+    hint_ = from->hint_;  // cutting zones one after another: the same key each time
+  } else {
+    hint_ = std::make_shared<const Hint>(Hint{u16(key), fold});
+  }
 }
 
 }  // namespace velmora::engine

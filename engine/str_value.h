@@ -8,10 +8,14 @@
 // that ends at its buffer's fill mark writes in place (amortised growth);
 // any other append copies into a new buffer with room to grow.
 //
+// A short piece cut out of a value (up to kSmall characters) is held in the
+// value itself: it neither keeps a large text alive nor costs an allocation.
+//
 // Each buffer records where escape pairs ("\n", "\q", "\r", "\t") begin, so
 // that reading a variable can tell at once whether the escape pass would
 // change the value.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -22,13 +26,26 @@ namespace velmora::engine {
 class StrValue {
  public:
   StrValue() = default;
+  StrValue(const StrValue &other);
+  StrValue &operator=(const StrValue &other);
+  // A moved-from value is empty.
+  StrValue(StrValue &&other) noexcept;
+  StrValue &operator=(StrValue &&other) noexcept;
+  ~StrValue() = default;
   StrValue(const u16 &text);  // NOLINT: a text is a value
   StrValue(u16 &&text);       // NOLINT
   explicit StrValue(u16view text);
+  // The text as a value: held in the value itself when it is short.
+  static StrValue copyOf(u16view text);
 
   std::size_t size() const { return headLen_ + tailLen_; }
   bool empty() const { return size() == 0; }
-  void clear() { *this = StrValue(); }
+  void clear() {
+    if (head_) head_.reset();
+    if (tail_) tail_.reset();
+    if (hint_) hint_.reset();
+    headOff_ = headLen_ = tailOff_ = tailLen_ = hintPos_ = 0;
+  }
 
   // The characters as one piece; a two-part value is joined once.
   u16view view() const;
@@ -63,9 +80,13 @@ class StrValue {
   // A search hint: no occurrence of `key` (under the fold flag) starts
   // before the returned position. 0 without a hint for that key.
   std::size_t hintFor(u16view key, bool fold) const;
-  void setHint(u16view key, bool fold, std::size_t pos);
+  // `from`: a value whose hint may be for the same key (its key is shared).
+  void setHint(u16view key, bool fold, std::size_t pos, const StrValue *from = nullptr);
 
   bool isTwoPart() const { return tail_ != nullptr; }
+  // Whether the value is held in itself, without a buffer.
+  bool isSmall() const { return !head_ && headLen_ > 0; }
+  static constexpr std::size_t kSmall = 16;
   // Whether this value shares its (head) buffer with `other`.
   bool sharesBufferWith(const StrValue &other) const { return head_ && head_ == other.head_; }
 
@@ -84,7 +105,6 @@ class StrValue {
   struct Hint {
     u16 key;
     bool fold;
-    std::size_t pos;
   };
   // Mutable: joining a two-part value when it is read as one piece does not
   // change what it holds.
@@ -93,9 +113,73 @@ class StrValue {
   mutable std::shared_ptr<Buffer> tail_;
   mutable std::size_t tailOff_ = 0, tailLen_ = 0;
   std::shared_ptr<const Hint> hint_;
+  std::size_t hintPos_ = 0;
+  // The characters of a small value (no head buffer, no tail, headLen_ of
+  // them); unused otherwise.
+  char16_t small_[kSmall] = {};
 
   static std::shared_ptr<Buffer> makeBuffer(u16 &&text);
+  static StrValue small(const char16_t *text, std::size_t n);
   void join() const;
+  // A small value moved into a buffer of its own (before it becomes part
+  // of a two-part value).
+  void toBuffer();
 };
+
+// The characters of a small value are copied whole: a fixed size copies
+// in a few moves.
+inline StrValue::StrValue(const StrValue &o)
+    : head_(o.head_),
+      headOff_(o.headOff_),
+      headLen_(o.headLen_),
+      tail_(o.tail_),
+      tailOff_(o.tailOff_),
+      tailLen_(o.tailLen_),
+      hint_(o.hint_),
+      hintPos_(o.hintPos_) {
+  std::memcpy(small_, o.small_, sizeof small_);
+}
+
+inline StrValue &StrValue::operator=(const StrValue &o) {
+  if (this == &o) return *this;
+  head_ = o.head_;
+  headOff_ = o.headOff_;
+  headLen_ = o.headLen_;
+  tail_ = o.tail_;
+  tailOff_ = o.tailOff_;
+  tailLen_ = o.tailLen_;
+  hint_ = o.hint_;
+  hintPos_ = o.hintPos_;
+  std::memcpy(small_, o.small_, sizeof small_);
+  return *this;
+}
+
+inline StrValue::StrValue(StrValue &&o) noexcept
+    : head_(std::move(o.head_)),
+      headOff_(o.headOff_),
+      headLen_(o.headLen_),
+      tail_(std::move(o.tail_)),
+      tailOff_(o.tailOff_),
+      tailLen_(o.tailLen_),
+      hint_(std::move(o.hint_)),
+      hintPos_(o.hintPos_) {
+  std::memcpy(small_, o.small_, sizeof small_);
+  o.headOff_ = o.headLen_ = o.tailOff_ = o.tailLen_ = 0;
+}
+
+inline StrValue &StrValue::operator=(StrValue &&o) noexcept {
+  if (this == &o) return *this;
+  head_ = std::move(o.head_);
+  headOff_ = o.headOff_;
+  headLen_ = o.headLen_;
+  tail_ = std::move(o.tail_);
+  tailOff_ = o.tailOff_;
+  tailLen_ = o.tailLen_;
+  hint_ = std::move(o.hint_);
+  hintPos_ = o.hintPos_;
+  std::memcpy(small_, o.small_, sizeof small_);
+  o.headOff_ = o.headLen_ = o.tailOff_ = o.tailLen_ = 0;
+  return *this;
+}
 
 }  // namespace velmora::engine

@@ -18,7 +18,9 @@ namespace {
 // instruction that used it.
 struct CaseOption {
   bool fold;
-  explicit CaseOption(TTaskInfo &t) : fold(t.LIST_NOCASE == u"[^]") { t.LIST_NOCASE.clear(); }
+  explicit CaseOption(TTaskInfo &t) : fold(!t.LIST_NOCASE.empty() && t.LIST_NOCASE == u"[^]") {
+    if (!t.LIST_NOCASE.empty()) t.LIST_NOCASE.clear();
+  }
   u16 operator()(u16view s) const { return fold ? fold_case(s) : u16(s); }
 };
 
@@ -82,6 +84,15 @@ Selector selector(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
 // ----- string expressions
 
 void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
+  // A constant, or a variable the escape pass leaves as it is, goes to the
+  // register without a value made for the way.
+  const StrValue *in = nullptr;
+  if (r.op[1].kind == OperandKind::StrConst) {
+    in = &r.constValue(1);
+  } else if (const int v = r.var[2]; v >= 0 && e.vars[v].StrVal.escapeFree()) {
+    in = &e.vars[v].StrVal;
+  }
+  if (in) return deliver_value(t, *in);
   StrValue s = value_of(e, r, 1);
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
@@ -151,7 +162,10 @@ void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16view a = view_of(e, r, 3, heldA), b = view_of(e, r, 5, heldB);
   int idx = e.varOf(r, 2);
   if (idx < 0 || e.errorFlag) return nothing_found(t);
-  deliver_zone(t, value_zone(e.vars[idx].StrVal.escaped(), a, b, t.LIST_INC, fold.fold));
+  const StrValue &s = e.vars[idx].StrVal;
+  // The variable is read in place unless the escape pass changes it.
+  if (s.escapeFree()) deliver_zone(t, value_zone(s, a, b, t.LIST_INC, fold.fold));
+  else deliver_zone(t, value_zone(s.escaped(), a, b, t.LIST_INC, fold.fold));
 }
 
 void op_string_zone_by_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -196,7 +210,23 @@ void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
 
 void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double n = e.num(t, r, 1);
-  if (!e.errorFlag) deliver_string(t, integer_text(n));
+  if (e.errorFlag) return;
+  const long double whole = std::trunc(n);
+  if (std::isfinite(whole) && std::fabs(whole) < 9.2e18L) {
+    // The digits written straight into place, as integer_text writes them.
+    char16_t digits[24];
+    char16_t *end = digits + 24, *p = end;
+    long long v = (long long)whole;
+    unsigned long long m = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
+    do {
+      *--p = char16_t(u'0' + m % 10);
+      m /= 10;
+    } while (m != 0);
+    if (v < 0) *--p = u'-';
+    return deliver_text(t, u16view(p, std::size_t(end - p)));
+  }
+  const u16 text = integer_text(n);
+  deliver_text(t, text);
 }
 
 // COPY(s, p, n): p and n rounded to the nearest integer, ties to even.
@@ -269,7 +299,10 @@ TVarInfo *target(Machine &e, const TPEXE &r, int k) {
 }
 
 void op_var_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  store_string(e, r, 2, t.STR_WORK);
+  // The string register keeps its value: only the variable takes a copy.
+  const int v = e.varOf(r, 2);
+  if (v < 0) return e.undefinedError(r.Param[2]);
+  e.vars[v].StrVal = t.STR_WORK;
 }
 
 void op_var_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -301,6 +334,14 @@ void op_assign_string(Machine &e, TTaskInfo &, const TPEXE &r) {
 }
 
 void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {
+  if (r.op[3].kind == OperandKind::StrConst) {
+    // A constant is appended as it lies: no value made for it.
+    TVarInfo *v = target(e, r, 2);
+    if (!v) return;
+    v->StrVal.append(r.constText(3));
+    e.tasks[std::size_t(e.current)].STR_WORK = v->StrVal;
+    return;
+  }
   StrValue s = value_of(e, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
@@ -363,7 +404,11 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (e.errorFlag) return;
   begin_list(t);
   if (lines)
-    for (const u16 &line : *lines) (contains(fold(line), key) ? t.LIST_WORK : t.LIST_REM).push_back(line);
+    for (const u16 &line : *lines) {
+      // Folded copies only when folding: most selections compare as written.
+      const bool holds = fold.fold ? contains(fold_case(line), key) : contains(line, key);
+      (holds ? t.LIST_WORK : t.LIST_REM).push_back(line);
+    }
   finish_list(t);
 }
 
@@ -428,7 +473,12 @@ void op_time(Machine &, TTaskInfo &t, const TPEXE &) {
 }
 
 void op_list_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.SORT_LIST = r.Param[1]; }
-void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_INC = r.Param[1]; }
+void op_zone_option(Machine &, TTaskInfo &t, const TPEXE &r) {
+  // An option of the same length is written over the old one in place.
+  const u16 &option = r.Param[1];
+  if (t.LIST_INC.size() == option.size()) std::copy(option.begin(), option.end(), t.LIST_INC.begin());
+  else t.LIST_INC = option;
+}
 void op_case_option(Machine &, TTaskInfo &t, const TPEXE &r) { t.LIST_NOCASE = r.Param[1]; }
 void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; }
 
@@ -570,8 +620,15 @@ void set_flag(TTaskInfo &t, const TPEXE &r, bool holds) { t.FLAG = holds != r.ne
 
 void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
   bool holds;
-  if (is_number_class(r.Param[2])) holds = e.num(t, r, 2) != 0;
-  else holds = !value_of(e, r, 2).empty();
+  const OperandKind kind = r.op[2].kind;
+  const int v = r.var[3];
+  if (kind == OperandKind::Var || kind == OperandKind::NegVar || kind == OperandKind::Const ||
+      kind == OperandKind::BadConst)
+    holds = e.num(t, r, 2) != 0;  // a number class
+  else if (kind == OperandKind::StrVar && v >= 0 && e.vars[v].StrVal.escapeFree())
+    holds = !e.vars[v].StrVal.empty();  // read in place
+  else
+    holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 

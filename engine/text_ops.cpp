@@ -100,19 +100,19 @@ ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bo
   end = std::min(end, n + 1);
   ValueZone z;
   if (start < end) z.result = s.slice(start - 1, end - start);
-  StrValue head = s.slice(0, std::min(start - 1, n));
-  std::size_t kept = head.size();
+  const std::size_t kept = std::min(start - 1, n);  // the rest's head: s up to the zone
   if (end - 1 < n) {
     std::size_t from = std::max(end - 1, start - 1);
-    z.rest = StrValue::concat(std::move(head), s.slice(from, n - from));
+    if (kept == 0) z.rest = s.slice(from, n - from);
+    else z.rest = StrValue::concat(s.slice(0, kept), s.slice(from, n - from));
   } else {
-    z.rest = std::move(head);
+    z.rest = s.slice(0, kept);
   }
   if (found != u16::npos) {
     // The rest agrees with s on its first `kept` characters, where the
     // first occurrence was `found`: none can begin earlier than this.
     std::size_t bound = kept + 1 >= fa.size() ? kept + 1 - fa.size() : 0;
-    z.rest.setHint(fa, fold, std::min(found, bound));
+    z.rest.setHint(fa, fold, std::min(found, bound), &s);
   }
   return z;
 }

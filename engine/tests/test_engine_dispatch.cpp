@@ -314,6 +314,117 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
 
 namespace {
 
+// Seen, with what string statements change: string variables, the string
+// registers, the zone option and the calculation stack.
+struct SeenText {
+  long double work;
+  int instp, state, lastPosition, lastCode, calcIndex;
+  long double calcTop;
+  long passCount;
+  std::vector<long double> numbers;
+  std::vector<u16> strings;
+  u16 strWork, strRem, zoneOption, console;
+  Lines list;
+  bool operator==(const SeenText &) const = default;
+};
+
+}  // namespace
+
+// A lone task runs a zone option, its zone and the store after it, and a
+// STRVAL with its pop and store, as one step each; after any number of
+// passes it must show what one record at a time shows, failures in any
+// record of a step included.
+TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
+  const std::vector<Lines> programs = {
+      // Cells cut from a page: [++] with a split store, [--] with a string
+      // store, STRVAL of the cell, a sum; the loop ends when no cell is left.
+      tcode({u"045 Σ &S = Ω \"<td>12</td>x<td>7</td><td> 30 </td>\"", u"005 Δ 0", u"022 ∇ T =",
+             u"337 [++]", u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >", u"329 Σ &V , Σ &S =", u"L_1 WHILE",
+             u"410 Σ &V", u"098 xFJMP 3", u"337 [--]", u"318 Σ &V < Ω \"<td>\" -> Ω \"</td>\" >",
+             u"320 Σ &W =", u"102 STRVAL Σ &W", u"101 xPOP", u"022 ∇ M =", u"005 ∇ M", u"023 ∇ T +=",
+             u"337 [++]", u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >", u"329 Σ &V , Σ &S =", u"099 xJMP 1",
+             u"L_3 WHILE", u"005 Δ 9", u"022 ∇ Z ="}),
+      // The store of a zone step fails (its second variable is unknown).
+      tcode({u"045 Σ &S = Ω \"a[b]c\"", u"337 [+-]", u"318 Σ &S < Ω \"[\" -> Ω \"]\" >",
+             u"329 Σ &V , Σ &NONE =", u"005 Δ 9", u"022 ∇ Z =", u"337 [--]",
+             u"318 Σ &S < Ω \"a\" -> Ω \"c\" >", u"320 Σ &W ="}),
+      // The zone of a step finds nothing; an unknown variable read by
+      // STRVAL fails the first record of its step.
+      tcode({u"045 Σ &S = Ω \"abc\"", u"337 [++]", u"318 Σ &S < Ω \"x\" -> Ω \"y\" >", u"320 Σ &W =",
+             u"045 Σ &W = Ω \" -4 \"", u"102 STRVAL Σ &W", u"101 xPOP", u"022 ∇ M =", u"102 STRVAL Σ &NONE",
+             u"101 xPOP", u"022 ∇ Z ="}),
+      // Lines built and appended to a list, a string grown in place past
+      // the length a value holds in itself, joins of a variable and a zone.
+      tcode({u"005 Δ 1", u"022 ∇ M =", u"L_1 FOR", u"000 ∇ M <= Δ 12", u"098 xFJMP 2", u"311 Ω \"line \"",
+             u"312 +", u"420 INTSTR ( ∇ M )", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &L [] +=",
+             u"046 Σ &S += Ω \"xy\" ;", u"046 Σ &V += Σ &W ;", u"003 + ∇ M Δ 1", u"022 ∇ M =",
+             u"099 xJMP 1", u"L_2 FOR", u"311 Σ &S", u"312 +", u"337 [-+]",
+             u"318 Σ &V < Ω \"line 1\" -> Ω \"2\" >", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &L [] +="}),
+      // The list append of a step fails (its list is unknown).
+      tcode({u"311 Ω \"a\"", u"312 +", u"420 INTSTR ( Δ 5 )", u"320 Σ &W =", u"311 Σ &W",
+             u"326 Σ &NONE [] +=", u"005 Δ 9", u"022 ∇ Z ="}),
+  };
+  const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
+  Lines names = numbers;
+  names.insert(names.end(), strings.begin(), strings.end());
+  names.push_back(u"&L");
+  for (std::size_t p = 0; p < programs.size(); ++p) {
+    auto see = [&] {
+      const TTaskInfo &t = e.tasks[0];
+      SeenText s{t.WORK, t.INSTP, int(t.state), e.last.position, e.last.code, t.CalcIndex,
+                 e.calcStack[0][std::size_t(t.CalcIndex + 1)], e.passCount, {}, {},
+                 t.STR_WORK.str(), t.STR_REM.str(), t.LIST_INC, {}, e.vars[e.vars.find(0, u"&L")].StrList.lines()};
+      for (const u16 &n : numbers) s.numbers.push_back(e.vars[e.vars.find(0, n)].Val1);
+      for (const u16 &n : strings) s.strings.push_back(e.vars[e.vars.find(0, n)].StrVal.str());
+      for (const u16 &line : e.console.lines()) s.console += line + u"\n";
+      return s;
+    };
+    auto start = [&] {
+      e.releaseAllSlots();
+      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+      e.console.clear();
+      e.passCount = 0;
+      // A stack slot above the top and the rest register keep what the
+      // last run left: the same start for every run.
+      e.calcStack[0].fill(0);
+      e.tasks[0].STR_REM.clear();
+      load(programs[p], names);
+      e.runReset();
+      ASSERT_FALSE(e.linkAll());
+      e.running = true;
+    };
+    start();
+    std::vector<SeenText> single;
+    while (e.running && e.anyRunnable() && single.size() < 500) {
+      e.runPasses(1);
+      single.push_back(see());
+    }
+    ASSERT_LT(single.size(), 500u);
+    if (p == 0) {
+      EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
+    }
+    if (p == 3) {
+      EXPECT_EQ(var(u"&L").StrList.size(), 13u);
+      EXPECT_EQ(var(u"&S").StrVal.size(), 24u);
+      EXPECT_EQ(var(u"&W").StrVal, u"xyxyxyxyxyxyxyxyxyxyxyxyline 2");
+    }
+    std::size_t steps = 0;
+    const PcodeList &list = e.lists[std::size_t(e.tasks[0].PcodeListNo)];
+    const std::vector<HotRecord> &hot = e.hot[std::size_t(e.tasks[0].PcodeListNo)];
+    for (std::size_t i = 0; i < hot.size(); ++i)
+      steps += hot[i].pair != nullptr && !hot[i].fast && list[i].kind != opCOMPARE;
+    EXPECT_GE(steps, 2u) << "program " << p;
+    for (std::size_t k = 1; k <= single.size(); ++k) {
+      start();
+      long done = 0;
+      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
+      ASSERT_TRUE(see() == single[k - 1]) << "program " << p << " after " << k << " passes";
+    }
+  }
+}
+
+namespace {
+
 // Everything of every slot a pass can change that a program or the debugger
 // can see, when several tasks run.
 struct SeenAll {

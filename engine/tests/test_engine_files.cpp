@@ -2,6 +2,7 @@
 
 #include "engine/tests/machine_fixture.h"
 #include "tests/unit/temp_dir.h"
+#include "text/encoding.h"
 #include "text/lines.h"
 
 using namespace velmora;
@@ -182,4 +183,84 @@ TEST_F(Files, ReadingOneLineOfABigFileTakesLittleMemory) {
   EXPECT_EQ(var(u"&S").StrVal.size(), 1023u);
   EXPECT_TRUE(e.files[1].readLines.empty());  // streamed, not read whole
   e.closeAllFiles();
+}
+
+// Text files are decoded sixteen bytes at a time where the bytes are ASCII:
+// a character of every kind, a Shift-JIS pair and invalid bytes at every
+// offset around those blocks, with and without a byte-order mark, give the
+// same lines read whole and the same first line read as a stream.
+TEST_F(Files, NonAsciiBytesAtEveryOffsetOfTheAsciiBlocksReadAsTheyAre) {
+  struct Piece {
+    std::string bytes;
+    u16 text;  // as UTF-8; empty: not valid UTF-8 (the file is Shift-JIS)
+  };
+  const Piece pieces[] = {
+      {"\xc3\xa9", u"é"},
+      {"\xe6\x97\xa5", u"日"},
+      {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\x93\xfa\x96\x7b", u""},  // 日本 in Shift-JIS
+      {"\xff", u""},              // no character in either
+      {"\xe6\x97", u""},          // a UTF-8 sequence cut short
+  };
+  auto split = [](const u16 &text) {
+    Lines lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (text[i] == u'\r' || text[i] == u'\n') {
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+        start = i + 1;
+      }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+  };
+  const std::string line = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKL";  // 48 bytes
+  const char *ends[] = {"\r\n", "\n", "\r"};
+  int files = 0;
+  for (std::size_t at = 0; at <= 40; ++at)
+    for (const Piece &piece : pieces)
+      for (bool bom : {false, true}) {
+        if (bom && piece.text.empty()) continue;  // a mark says UTF-8
+        const char *end = ends[(at + piece.bytes.size()) % 3];
+        // The piece in the first line, and again near the end of the second.
+        std::string bytes = line.substr(0, at) + piece.bytes + line.substr(at) + end + line.substr(0, 20) +
+                            piece.bytes + "z" + end;
+        u16 expected;
+        if (!piece.text.empty()) {
+          const u16 ascii = text::from_utf8(line);
+          expected = ascii.substr(0, at) + piece.text + ascii.substr(at) + u"\n" + ascii.substr(0, 20) +
+                     piece.text + u"z\n";
+        } else if (piece.bytes == "\x93\xfa\x96\x7b") {
+          const u16 ascii = text::from_utf8(line);
+          expected = ascii.substr(0, at) + u"日本" + ascii.substr(at) + u"\n" + ascii.substr(0, 20) + u"日本z\n";
+        } else {
+          expected = text::from_cp932(bytes);
+        }
+        if (bom) bytes = "\xef\xbb\xbf" + bytes;
+        dir.write("f.txt", bytes);
+        execute(tcode({u"331 <*> Ω \"f.txt\"", u"321 Σ &A []", u"700 FILE ( Δ 1 ) . OPEN ( Ω \"f.txt\" , READ )",
+                       u"702 FILE ( Δ 1 ) . READ ( Σ &S )", u"701 FILE ( Δ 1 ) . CLOSE"}),
+                {u"&A", u"&S"});
+        ASSERT_FALSE(e.errorFlag) << at;
+        const Lines want = split(expected);
+        ASSERT_EQ(want.size(), 2u);
+        ASSERT_EQ(var(u"&A").StrList, want) << "offset " << at << ", piece of " << piece.bytes.size() << " bytes";
+        ASSERT_EQ(var(u"&S").StrVal, want[0]) << "offset " << at;
+        ++files;
+      }
+  EXPECT_EQ(files, 41 * 9);
+}
+
+// A file of one line is read without splitting (its text becomes the line):
+// the same lines as splitting gives, whatever ends the line or the file.
+TEST_F(Files, OneLineFilesReadAsSplittingReadsThem) {
+  const std::string texts[] = {"",        "abc",     "abc\r\n",  "abc\n",       "abc\r",    "\n",
+                               "\r\n",    "\r",      "\n\r",     "abc\n\n",     "abc\r\r\n", "a\rb",
+                               "a\nb\r\n", "0123456789abcdef0123456789", "0123456789abcdef0123456\r\n"};
+  for (const std::string &bytes : texts) {
+    dir.write("one.txt", bytes);
+    execute(tcode({u"331 <*> Ω \"one.txt\"", u"321 Σ &A []"}), {u"&A"});
+    ASSERT_FALSE(e.errorFlag);
+    EXPECT_EQ(var(u"&A").StrList, text::split_lines(text::from_utf8(bytes))) << bytes;
+  }
 }

@@ -1,5 +1,8 @@
 #include <cmath>
+#include <cstdlib>
+#include <iterator>
 
+#include "engine/number_format.h"
 #include "engine/numeric.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -274,4 +277,102 @@ TEST(Numeric, PlainIntegersReadExactlyAsStrtoldReadsThem) {
   EXPECT_FALSE(parse_number(u"+-1", v));
   EXPECT_TRUE(parse_number(u"1e3", v));
   EXPECT_EQ(v, 1000.0L);
+}
+
+namespace {
+
+// The number reading as it is without the integer path: the characters a
+// number may hold, then strtold over the whole text.
+bool number_by_strtold(u16view text, long double &out) {
+  if (text.empty() || text.size() > 400) return false;
+  std::string narrow;
+  bool digit = false;
+  for (char16_t c : text) {
+    if (c >= u'0' && c <= u'9') digit = true;
+    else if (c != u'.' && c != u'-' && c != u'+' && c != u'e' && c != u'E') return false;
+    narrow += char(c);
+  }
+  if (!digit) return false;
+  char *end = nullptr;
+  const long double v = std::strtold(narrow.c_str(), &end);
+  if (end != narrow.c_str() + narrow.size()) return false;
+  out = v;
+  return true;
+}
+
+class StrvalTexts : public velmora::testing::EngineTest {};
+
+}  // namespace
+
+// Any text, not only plain integers: signs, dots, exponents, spaces, other
+// characters and lengths around the 18 digits the integer path takes must
+// read as strtold reads them (accepted or not, the same value and sign).
+TEST(Numeric, EveryTextReadsAsStrtoldReadsIt) {
+  const char16_t alphabet[] = u"0123456789000999+-.eE x\t１";
+  std::uint64_t seed = 99;
+  auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
+  for (int i = 0; i < 200000; ++i) {
+    u16 text;
+    const std::size_t n = next() % 23;
+    const bool digits = next() % 2 == 0;  // half of them mostly digits
+    for (std::size_t k = 0; k < n; ++k)
+      text += digits && next() % 8 != 0 ? char16_t(u'0' + next() % 10) : alphabet[next() % (std::size(alphabet) - 1)];
+    long double got = -1, want = -1;
+    const bool ok = parse_number(text, got), wantOk = number_by_strtold(text, want);
+    ASSERT_EQ(ok, wantOk) << text::to_utf8(text);
+    if (!ok) continue;
+    if (std::isnan(want)) {
+      ASSERT_TRUE(std::isnan(got)) << text::to_utf8(text);
+      continue;
+    }
+    ASSERT_EQ(got, want) << text::to_utf8(text);
+    ASSERT_EQ(std::signbit(got), std::signbit(want)) << text::to_utf8(text);
+  }
+}
+
+// STRVAL trims spaces around the text and reads 0 from anything that is not
+// a number.
+TEST_F(StrvalTexts, StrvalOfGeneratedTextsMatchesTheReading) {
+  const char16_t alphabet[] = u"0123456789+- .e";
+  std::uint64_t seed = 5;
+  auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
+  for (int i = 0; i < 400; ++i) {
+    u16 text;
+    const std::size_t n = next() % 22;
+    for (std::size_t k = 0; k < n; ++k) text += alphabet[next() % (std::size(alphabet) - 1)];
+    const u16 assign = u"045 Σ &W = Ω \"" + text + u"\"";
+    execute(tcode({assign.c_str(), u"102 STRVAL Σ &W", u"101 xPOP", u"022 ∇ M ="}), {u"&W", u"M"});
+    const std::size_t a = text.find_first_not_of(u' '), b = text.find_last_not_of(u' ');
+    long double want = 0;
+    if (a == u16::npos || !number_by_strtold(u16view(text).substr(a, b - a + 1), want)) want = 0;
+    if (!std::isfinite(want)) {  // beyond the numbers: the calculation error
+      ASSERT_TRUE(e.errorFlag()) << text::to_utf8(text);
+      continue;
+    }
+    ASSERT_EQ(var(u"M").Val1, want) << text::to_utf8(text);
+  }
+}
+
+// INTSTR writes its digits in place: the same text as integer_text for
+// numbers of every size and sign, fractions cut toward zero, negative zero
+// and the numbers beyond 64 bits.
+TEST_F(StrvalTexts, IntstrWritesWhatIntegerTextWrites) {
+  std::uint64_t seed = 11;
+  auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
+  std::vector<u16> texts = {u"0", u"-0", u"-0.5", u"0.99", u"9199999999999999999", u"-9199999999999999999",
+                            u"9200000000000000000", u"-9300000000000000000", u"1e30", u"-1e30", u"123.456e3"};
+  for (int i = 0; i < 300; ++i) {
+    u16 digits = text::int16(static_cast<long long>(next() % 1000000000)) + text::int16(static_cast<long long>(next() % 1000000000));
+    digits.resize(1 + next() % digits.size());
+    if (next() % 3 == 0) digits += u"." + text::int16(static_cast<long long>(next() % 100));
+    texts.push_back((next() % 2 ? u"-" : u"") + digits);
+  }
+  for (const u16 &text : texts) {
+    long double value = 0;
+    ASSERT_TRUE(parse_number(text, value)) << text::to_utf8(text);
+    const u16 load = u"005 Δ " + text;
+    execute(tcode({load.c_str(), u"022 ∇ N =", u"420 INTSTR ( ∇ N )", u"320 Σ &T ="}), {u"N", u"&T"});
+    ASSERT_FALSE(e.errorFlag()) << text::to_utf8(text);
+    ASSERT_EQ(var(u"&T").StrVal, integer_text(value)) << text::to_utf8(text);
+  }
 }

@@ -326,3 +326,72 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
     ASSERT_EQ(var(u"&L").StrList, m.lists[u"&L"]) << text::to_utf8(listing);
   }
 }
+
+// Short pieces are held in the value itself: every operation on them gives
+// what it gives on a buffer, and they share nothing.
+TEST(StrValue, ShortPiecesHeldInTheValueBehaveAsBufferedOnes) {
+  const u16 text = long_text(1000);
+  StrValue s(text);
+  StrValue cell = s.slice(10, StrValue::kSmall);
+  EXPECT_TRUE(cell.isSmall());
+  EXPECT_FALSE(cell.sharesBufferWith(s));
+  EXPECT_EQ(cell, u16view(text).substr(10, StrValue::kSmall));
+  EXPECT_FALSE(s.slice(10, StrValue::kSmall + 1).isSmall());
+  EXPECT_EQ(cell.slice(3, 4), u16view(text).substr(13, 4));
+  EXPECT_EQ(cell.find(u"pq", 0, nullptr), 5u);
+  EXPECT_EQ(cell.find(u"PQ", 6, fold_char), u16view::npos);
+  // Growing past the short length moves it into a buffer, which then grows
+  // in place; copies taken on the way keep their characters.
+  StrValue grown = s.slice(0, 3);
+  std::vector<std::pair<StrValue, u16>> copies;
+  u16 model = text.substr(0, 3);
+  for (int i = 0; i < 30; ++i) {
+    copies.emplace_back(grown, model);
+    grown.append(i % 3 == 0 ? grown.view().substr(0, 2) : u16view(u"+"));
+    model += i % 3 == 0 ? model.substr(0, 2) : u"+";
+    ASSERT_EQ(grown, model) << i;
+    EXPECT_EQ(grown.isSmall(), model.size() <= StrValue::kSmall) << i;
+  }
+  for (const auto &[copy, was] : copies) EXPECT_EQ(copy, was);
+  // Two short values joined; a short head before a long tail.
+  StrValue ab = StrValue::concat(s.slice(0, 5), s.slice(20, 5));
+  EXPECT_TRUE(ab.isSmall());
+  EXPECT_EQ(ab, text.substr(0, 5) + text.substr(20, 5));
+  StrValue two = StrValue::concat(s.slice(0, 5), s.slice(500, 400));
+  EXPECT_TRUE(two.isTwoPart());
+  EXPECT_EQ(two, text.substr(0, 5) + text.substr(500, 400));
+  // A moved-from value is empty.
+  StrValue moved = std::move(cell);
+  EXPECT_EQ(moved.size(), StrValue::kSmall);
+  EXPECT_TRUE(cell.empty());  // NOLINT(bugprone-use-after-move)
+  // A buffered value that no longer ends at its fill mark becomes short
+  // when appended to.
+  StrValue a(u16(u"abcd"));
+  StrValue b = a;
+  a.append(u"e");
+  b.append(u"X");
+  EXPECT_TRUE(b.isSmall());
+  EXPECT_EQ(a, u"abcde");
+  EXPECT_EQ(b, u"abcdX");
+}
+
+// The escape rule on short values: a pair or a trailing backslash at every
+// position, inside one short value and across a short head and its tail.
+TEST(StrValue, EscapesOfShortValuesAtEveryPosition) {
+  for (std::size_t n = 1; n <= StrValue::kSmall; ++n)
+    for (std::size_t at = 0; at < n; ++at)
+      for (char16_t after : {u'n', u'q', u'x', u'\\'}) {
+        u16 text(n, u'a');
+        text[at] = u'\\';
+        if (at + 1 < n) text[at + 1] = after;
+        StrValue whole(text + u16(40, u'-'));
+        StrValue piece = whole.slice(0, n);
+        ASSERT_TRUE(piece.isSmall());
+        ASSERT_EQ(piece.escapeFree(), apply_escapes(text) == text) << n << " " << at;
+        ASSERT_EQ(piece.escaped(), apply_escapes(text)) << n << " " << at;
+        StrValue joined = StrValue::concat(piece, whole.slice(n, 40));
+        const u16 all = text + u16(40, u'-');
+        ASSERT_EQ(joined.escapeFree(), apply_escapes(all) == all) << n << " " << at;
+        ASSERT_EQ(joined.escaped(), apply_escapes(all));
+      }
+}

@@ -83,6 +83,50 @@ TEST(Lines, SplitsAtEveryKindOfLineEnd) {
   EXPECT_EQ(text::split_lines(u"\n\n"), (Lines{u"", u""}));
 }
 
+// Line ends are found four units at a time: every kind of line end at
+// every offset, next to each other and at both ends of the text.
+TEST(Lines, LineEndsAtEveryOffsetOfTheBlocks) {
+  auto model = [](const u16 &text) {
+    Lines lines;
+    u16 line;
+    bool open = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == u'\r' || text[i] == u'\n') {
+        lines.push_back(line);
+        line.clear();
+        open = false;
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      } else {
+        line += text[i];
+        open = true;
+      }
+    }
+    if (open) lines.push_back(line);
+    return lines;
+  };
+  // Units that differ from CR and LF by one bit or share a byte with them.
+  const char16_t others[] = {u'a', u'\x0C', u'\x0B', u'\x0E', u'\x8D', u'\u0D0A', u'\u0A0D', u'\uFFFF', u'日'};
+  const u16 ends[] = {u"\r", u"\n", u"\r\n", u"\n\r", u"\r\r", u"\n\n"};
+  for (std::size_t length = 0; length <= 19; ++length)
+    for (std::size_t at = 0; at <= length; ++at)
+      for (const u16 &end : ends) {
+        u16 text;
+        for (std::size_t i = 0; i < length; ++i) text += others[(i + at) % std::size(others)];
+        text.insert(at, end);
+        ASSERT_EQ(text::split_lines(text), model(text)) << length << " " << at;
+      }
+  std::uint32_t seed = 7;
+  for (int round = 0; round < 2000; ++round) {
+    u16 text;
+    const int n = int((seed = seed * 1103515245u + 12345u) >> 16) % 40;
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t r = (seed = seed * 1103515245u + 12345u) >> 16;
+      text += r % 7 == 0 ? u'\r' : r % 7 == 1 ? u'\n' : others[r % std::size(others)];
+    }
+    ASSERT_EQ(text::split_lines(text), model(text)) << round;
+  }
+}
+
 TEST(Lines, ReadsEachEncodingFromRealFiles) {
   TempDir dir;
   struct Case {
