@@ -42,8 +42,55 @@ inline long double second(Machine &e, const HotRecord &h) {
   else return h.k2;
 }
 
+// a op b on whole numbers when the result is whole as well: no overflow,
+// and no product of 0 (which long double may give as -0).
+template <ArithOp Op>
+inline bool whole_apply(int64_t a, int64_t b, int64_t &out) {
+  bool ok;
+  if constexpr (Op == ArithOp::Add) ok = !__builtin_add_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Sub) ok = !__builtin_sub_overflow(a, b, &out);
+  else if constexpr (Op == ArithOp::Mul) ok = !__builtin_mul_overflow(a, b, &out) && out != 0;
+  else return false;
+  return ok && within_whole_limit(out);
+}
+
+template <typename T>
+inline bool holds_in(T a, Relation rel, T b) {
+  switch (rel) {
+    case Relation::Greater: return a > b;
+    case Relation::GreaterEqual: return a >= b;
+    case Relation::Equal: return a == b;
+    case Relation::Less: return a < b;
+    case Relation::LessEqual: return a <= b;
+    case Relation::NotEqual: return a != b;
+    case Relation::None: break;
+  }
+  return false;
+}
+
+// A numeric operand as a whole number: a variable's integer form, or a
+// constant's (worked out once by the caller).
+struct Whole {
+  int64_t value = 0;
+  bool is = false;
+};
+inline Whole whole_var(const Machine &e, int32_t v) { return {e.vars[v].Val1.whole, e.vars[v].Val1.isWhole}; }
+inline Whole whole_const(const TPEXE &r, int k) {
+  const Operand &o = r.op[std::size_t(k)];
+  return {o.whole, o.isWhole};
+}
+
 // The family's handler: every shape and outcome the hot form does not cover.
-inline void fallback(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { e.handler(h.kind)(e, t, r); }
+// Among tasks running their isolated records apart it is not called: the
+// record is refused and the passes take it in their turn.
+[[gnu::noinline]] void fail(Machine &e, TTaskInfo &t, int kind, const TPEXE &r) {
+  if (e.isolating) {
+    e.refused = true;
+    return;
+  }
+  e.handler(kind)(e, t, r);
+}
+inline void fallback(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { fail(e, t, h.kind, r); }
 
 void generic(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) { fallback(e, t, h, r); }
 void nothing(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &) {}
@@ -79,7 +126,7 @@ void binary(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
 // variable as the left operand.
 template <ArithOp Op>
 void assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
-  long double &x = e.vars[h.v1].Val1;
+  VarNumber &x = e.vars[h.v1].Val1;
   if constexpr (Op == ArithOp::Div)
     if (t.WORK == 0) return fallback(e, t, h, r);
   const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
@@ -87,8 +134,8 @@ void assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   x = v;
 }
 
-template <Relation Rel>
-inline bool holds(long double a, long double b) {
+template <Relation Rel, typename T>
+inline bool holds(T a, T b) {
   if constexpr (Rel == Relation::Greater) return a > b;
   else if constexpr (Rel == Relation::GreaterEqual) return a >= b;
   else if constexpr (Rel == Relation::Equal) return a == b;
@@ -199,9 +246,12 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
 
 // A comparison and the conditional jump after it.
 template <Relation Rel, bool A, bool B>
-int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
-  const bool flag = holds<Rel>(first<A>(e, h), second<B>(e, h)) != h.negated;
+int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2), b = B ? whole_var(e, h.v2) : whole_const(r, 5);
+  const bool flag = (a.is && b.is ? holds<Rel>(a.value, b.value) : holds<Rel>(first<A>(e, h), second<B>(e, h))) !=
+                    h.negated;
   t.FLAG = flag;
+  e.stepLast = t.INSTP;
   ++t.INSTP;
   if (flag == h.jumpIfTrue) jump_to(e, t, h.v3);
   return 2;
@@ -210,12 +260,25 @@ int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, lo
 // WORK := a op b, then a store of WORK into a variable.
 template <ArithOp Op, bool A, bool B>
 int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  if constexpr (Op != ArithOp::Div) {
+    const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2);
+    const Whole b = B ? whole_var(e, h.v2) : whole_const(r, 4);
+    int64_t out;
+    if (a.is && b.is && whole_apply<Op>(a.value, b.value, out)) {
+      e.vars[h.v3].Val1.setWhole(out);
+      t.WORK = static_cast<long double>(out);
+      e.stepLast = t.INSTP;
+      ++t.INSTP;
+      return 2;
+    }
+  }
   const long double a = first<A>(e, h), b = second<B>(e, h);
   if constexpr (Op == ArithOp::Div)
-    if (b == 0) return fallback(e, t, h, r), 1;
+    if (b == 0) return e.stepLast = t.INSTP - 1, fallback(e, t, h, r), 1;
   const long double v = apply<Op>(a, b);
-  if (!std::isfinite(v)) return fallback(e, t, h, r), 1;
+  if (!std::isfinite(v)) return e.stepLast = t.INSTP - 1, fallback(e, t, h, r), 1;
   t.WORK = v;
+  e.stepLast = t.INSTP;
   ++t.INSTP;
   e.vars[h.v3].Val1 = v;
   return 2;
@@ -224,28 +287,56 @@ int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, 
 // The step of a counting loop: a calculation, its store and the jump back
 // to the loop's label (three records), then, when the budget allows, the
 // comparison and conditional jump that follow the label (two more): five
-// passes in one dispatch. Chosen when the three records follow each other;
-// the comparison is taken only if the label leads to a paired comparison
-// when the step runs. On entry INSTP is the calculation's position + 1.
+// passes in one dispatch. When the comparison lets the body run and the
+// body is one record with a step of its own that comes back here (a
+// one-statement body: a load and its store, a call of a short function),
+// the body runs too and the loop goes round again, as long as the budget
+// holds a whole step. Chosen when the three records follow each other; the
+// comparison is taken only if the label leads to a paired comparison when
+// the step runs. On entry INSTP is the calculation's position + 1.
 template <ArithOp Op, bool A, bool B>
 int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
-  const long double a = first<A>(e, h), b = second<B>(e, h);
-  if constexpr (Op == ArithOp::Div)
-    if (b == 0) return fallback(e, t, h, r), 1;
-  const long double v = apply<Op>(a, b);
-  if (!std::isfinite(v)) return fallback(e, t, h, r), 1;
-  t.WORK = v;
-  e.vars[h.v3].Val1 = v;
   const int position = t.INSTP - 1;
-  e.stepLast = position + 1;
+  const HotRecord *hots = &h - position;
+  // The calculation and its store: on the integers while both operands
+  // and the result are whole.
+  const Whole ka = A ? Whole{} : whole_const(r, 2), kb = B ? Whole{} : whole_const(r, 4);
+  VarNumber &counter = e.vars[h.v3].Val1;
+  Whole stored;  // the value stored, as a whole number
+  auto calculate = [&](long double &v) {
+    if constexpr (Op != ArithOp::Div) {
+      const Whole a = A ? whole_var(e, h.v1) : ka, b = B ? whole_var(e, h.v2) : kb;
+      if (a.is && b.is && whole_apply<Op>(a.value, b.value, stored.value)) {
+        stored.is = true;
+        counter.setWhole(stored.value);
+        v = static_cast<long double>(stored.value);
+        t.WORK = v;
+        return true;
+      }
+    }
+    const long double a = first<A>(e, h), b = second<B>(e, h);
+    if constexpr (Op == ArithOp::Div)
+      if (b == 0) return false;
+    v = apply<Op>(a, b);
+    if (!std::isfinite(v)) return false;
+    counter = v;
+    stored = {counter.whole, counter.isWhole};
+    t.WORK = v;
+    return true;
+  };
+  long double v;
+  if (!calculate(v)) {
+    e.stepLast = position;
+    return fallback(e, t, h, r), 1;
+  }
   if (budget < 3) {
-    ++t.INSTP;
+    e.stepLast = position + 1;
+    t.INSTP = uint16_t(position + 2);
     return 2;
   }
   // The jump (position + 2), as jump() runs it.
   e.stepLast = position + 2;
-  const int32_t label = (&h)[2].v1;
-  const int32_t target = e.labels[std::size_t(e.current)][std::size_t(label)];
+  const int32_t target = e.labels[std::size_t(e.current)][std::size_t(hots[position + 2].v1)];
   if (target < 0) {
     t.INSTP = uint16_t(position + 3);
     return 3;
@@ -254,33 +345,177 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   if (budget < 5) return 3;
   // The label is skipped; the record after it runs if it is a paired
   // comparison (never a break record or anything else).
-  const std::size_t compare = std::size_t(target) + 1;
-  if (compare >= e.hot[std::size_t(t.PcodeListNo)].size()) return 3;  // a label at the end
-  const HotRecord &c = (&h)[std::ptrdiff_t(compare) - position];
+  const int compare = target + 1;
+  const std::size_t size = e.hot[std::size_t(t.PcodeListNo)].size();
+  if (std::size_t(compare) >= size) return 3;  // a label at the end
+  const HotRecord &c = hots[compare];
   if (c.kind != opCOMPARE || !c.pair) return 3;
-  t.INSTP = uint16_t(compare + 1);
-  const int n = c.pair(e, t, c, (&r)[std::ptrdiff_t(compare) - position], budget - 3);
-  e.stepLast = int(compare) + n - 1;
-  return 3 + n;
+  // What the loop's round depends on stays as it is while it runs (only a
+  // record that is not fast changes a list or its links): the comparison,
+  // and the body, which runs here when it is one paired record that comes
+  // back to this step (and, among isolated runs, is isolated itself).
+  const int bodyAt = compare + 2;
+  const HotRecord *body = nullptr;
+  if (bodyAt != position && std::size_t(bodyAt) + 1 < size && hots[bodyAt].pair && hots[bodyAt].fast &&
+      (!e.isolating || (hots[bodyAt].isolated && hots[bodyAt + 1].isolated)))
+    body = &hots[bodyAt];
+  // A body that does not run here (a record for its family's handler): the
+  // comparison and its jump as their own pair, and the round ends.
+  if (!body && bodyAt != position) {
+    t.INSTP = uint16_t(compare + 1);
+    return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
+  }
+  // A body that calls a function whose first statement is paired runs the
+  // call, that statement and the RET after it here as well.
+  const HotRecord *callee = nullptr;
+  int entry = 0;
+  if (body && body->kind == opCALL && bodyAt + 1 == position) {
+    entry = body->v1 + 1;
+    if (std::size_t(entry) + 1 < size && hots[entry].pair && hots[entry].fast) callee = &hots[entry];
+  }
+  int32_t *stack = e.callStack[std::size_t(e.current)].data();
+  const TPEXE *records = &r - position;
+  const Relation relation_ = Relation(c.oper);
+  // The counter the step has just stored is compared as the value still in
+  // hand: reading it back from the variable just written waits on the store.
+  const bool counterFirst = c.v1 >= 0 && c.v1 == h.v3, counterSecond = c.v2 >= 0 && c.v2 == h.v3;
+  const TPEXE &cr = records[compare];
+  const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(cr, 2), cb = c.v2 >= 0 ? Whole{} : whole_const(cr, 5);
+  long done = 3;
+  for (;;) {
+    // The comparison and its conditional jump (budget - done >= 2 here).
+    const Whole wa = counterFirst ? stored : c.v1 >= 0 ? whole_var(e, c.v1) : ca;
+    const Whole wb = counterSecond ? stored : c.v2 >= 0 ? whole_var(e, c.v2) : cb;
+    bool holds;
+    if (wa.is && wb.is) {
+      holds = holds_in(wa.value, relation_, wb.value);
+    } else {
+      const long double a = counterFirst ? v : c.v1 >= 0 ? e.vars[c.v1].Val1 : c.k1;
+      const long double b = counterSecond ? v : c.v2 >= 0 ? e.vars[c.v2].Val1 : c.k2;
+      holds = relation(a, relation_, b);
+    }
+    const bool flag = holds != c.negated;
+    t.FLAG = flag;
+    done += 2;
+    if (flag == c.jumpIfTrue) {
+      e.stepLast = compare + 1;
+      t.INSTP = uint16_t(compare + 2);
+      jump_to(e, t, c.v3);
+      return int(done);
+    }
+    if (bodyAt != position) {
+      if (!body || budget - done < 2) {
+        e.stepLast = compare + 1;
+        t.INSTP = uint16_t(bodyAt);
+        return int(done);
+      }
+      if (callee && budget - done >= 4 && t.STACKP < kCallStack - 1) {
+        e.stepLast = bodyAt;
+        ++t.STACKP;
+        stack[t.STACKP] = position;
+        t.INSTP = uint16_t(entry + 1);
+        done += 1 + callee->pair(e, t, *callee, records[entry], budget - done - 1);
+        const int next = t.INSTP;
+        if (t.state != tsACTIVE || budget - done < 1 || std::size_t(next) >= size || hots[next].kind != opRET ||
+            t.STACKP < 0)
+          return int(done);
+        t.INSTP = uint16_t(stack[t.STACKP]);
+        --t.STACKP;
+        e.stepLast = next;
+        ++done;
+        if (t.INSTP != position) return int(done);
+      } else {
+        t.INSTP = uint16_t(bodyAt + 1);
+        done += body->pair(e, t, *body, records[bodyAt], budget - done);
+        if (t.INSTP != position || t.state != tsACTIVE || e.refused) return int(done);
+      }
+    }
+    // The step again: calculation, store, jump.
+    if (budget - done < 2) {
+      if (bodyAt == position) e.stepLast = compare + 1;
+      t.INSTP = uint16_t(position);
+      return int(done);
+    }
+    if (!calculate(v)) {
+      e.stepLast = position;
+      t.INSTP = uint16_t(position + 1);
+      return fallback(e, t, h, r), int(done + 1);
+    }
+    if (budget - done < 3) {
+      e.stepLast = position + 1;
+      t.INSTP = uint16_t(position + 2);
+      return int(done + 2);
+    }
+    done += 3;
+    if (budget - done < 2) {
+      e.stepLast = position + 2;
+      t.INSTP = uint16_t(target + 1);
+      return int(done);
+    }
+  }
+}
+
+// A call of a function whose first statement is a paired step, that step,
+// and the RET right after it, in one dispatch within the budget. On entry
+// INSTP is the call's position + 1.
+int call_body(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  const int position = t.INSTP - 1;
+  e.stepLast = position;
+  if (t.STACKP >= kCallStack - 1) return fallback(e, t, h, r), 1;
+  int32_t *stack = e.callStack[std::size_t(e.current)].data();
+  ++t.STACKP;
+  stack[t.STACKP] = t.INSTP;
+  const int entry = h.v1 + 1;
+  t.INSTP = uint16_t(entry);
+  const std::size_t size = e.hot[std::size_t(t.PcodeListNo)].size();
+  if (budget < 3 || std::size_t(entry) + 1 >= size) return 1;
+  const HotRecord &body = (&h)[entry - position];
+  if (!body.pair || !body.fast) return 1;
+  t.INSTP = uint16_t(entry + 1);
+  const int n = 1 + body.pair(e, t, body, (&r)[entry - position], budget - 1);
+  const int next = t.INSTP;
+  if (n >= budget || t.state != tsACTIVE || std::size_t(next) >= size) return n;
+  const HotRecord &ret = (&h)[next - position];
+  if (ret.kind != opRET || !ret.fast || t.STACKP < 0) return n;
+  t.INSTP = uint16_t(stack[t.STACKP]);
+  --t.STACKP;
+  e.stepLast = next;
+  return n + 1;
 }
 
 template <bool A, bool B>
 int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
-  const int64_t a = truncate_to_int64(first<A>(e, h));
-  const int64_t b = truncate_to_int64(second<B>(e, h));
-  if (b == 0) return fallback(e, t, h, r), 1;
-  const long double v = b == -1 ? 0 : static_cast<long double>(a % b);
-  t.WORK = v;
+  // A whole operand is its own truncation, short of where truncation
+  // saturates.
+  constexpr int64_t kSaturates = 9200000000000000000LL;
+  auto own = [](Whole w) { return w.is && w.value > -kSaturates && w.value < kSaturates; };
+  const Whole wa = A ? whole_var(e, h.v1) : whole_const(r, 1), wb = B ? whole_var(e, h.v2) : whole_const(r, 3);
+  const int64_t a = own(wa) ? wa.value : truncate_to_int64(first<A>(e, h));
+  const int64_t b = own(wb) ? wb.value : truncate_to_int64(second<B>(e, h));
+  if (b == 0) return e.stepLast = t.INSTP - 1, fallback(e, t, h, r), 1;
+  const int64_t v = b == -1 ? 0 : a % b;
+  t.WORK = static_cast<long double>(v);
+  e.stepLast = t.INSTP;
   ++t.INSTP;
-  e.vars[h.v3].Val1 = v;
+  if (within_whole_limit(v)) e.vars[h.v3].Val1.setWhole(v);
+  else e.vars[h.v3].Val1 = static_cast<long double>(v);
   return 2;
 }
 
 template <bool A>
 int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, long) {
+  e.stepLast = t.INSTP;
+  ++t.INSTP;
+  if constexpr (A) {
+    const Whole w = whole_var(e, h.v1);
+    if (w.is) {
+      t.WORK = static_cast<long double>(w.value);
+      e.vars[h.v3].Val1.setWhole(w.value);
+      return 2;
+    }
+  }
   const long double v = first<A>(e, h);
   t.WORK = v;
-  ++t.INSTP;
   e.vars[h.v3].Val1 = v;
   return 2;
 }
@@ -288,14 +523,30 @@ int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &, lon
 // A load and a compound assignment of it (X += 1).
 template <ArithOp Op, bool A>
 int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
-  t.WORK = first<A>(e, h);
+  e.stepLast = t.INSTP;
   ++t.INSTP;
-  long double &x = e.vars[h.v3].Val1;
+  VarNumber &x = e.vars[h.v3].Val1;
+  if constexpr (A) {
+    const Whole w = whole_var(e, h.v1);
+    if (w.is) {
+      t.WORK = static_cast<long double>(w.value);
+      int64_t out;
+      if (x.isWhole && whole_apply<Op>(Op == ArithOp::Add ? w.value : x.whole,
+                                       Op == ArithOp::Add ? x.whole : w.value, out)) {
+        x.setWhole(out);
+        return 2;
+      }
+    } else {
+      t.WORK = first<A>(e, h);
+    }
+  } else {
+    t.WORK = first<A>(e, h);
+  }
   const TPEXE &next = (&r)[1];
   if constexpr (Op == ArithOp::Div)
-    if (t.WORK == 0) return e.handler(next.kind)(e, t, next), 2;
+    if (t.WORK == 0) return fail(e, t, next.kind, next), 2;
   const long double v = Op == ArithOp::Add ? t.WORK + x : apply<Op>(x, t.WORK);
-  if (!std::isfinite(v)) return e.handler(next.kind)(e, t, next), 2;
+  if (!std::isfinite(v)) return fail(e, t, next.kind, next), 2;
   x = v;
   return 2;
 }
@@ -412,6 +663,10 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
     HotRecord &h = hot[p];
     const HotRecord &next = hot[p + 1];
     h.pair = nullptr;
+    if (h.kind == opCALL && h.fast) {
+      h.pair = call_body;
+      continue;
+    }
     if (!h.fast || !next.fast) {
       h.pair = text_step_of(hot, records, p);  // string statements (fused_text.cpp)
       continue;

@@ -108,6 +108,18 @@ void Machine::rebuildHot(int list) {
   out.reserve(records.size());
   for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
   pair_hot(out, records);
+  // Records that may run apart from the tasks beside them, and the
+  // variables they write (saved before such a run, to take it back).
+  std::vector<int32_t> &writes = isolatedWrites_[std::size_t(list)];
+  writes.clear();
+  for (HotRecord &h : out) {
+    if (!h.fast || h.kind == opCALL || h.kind == opRET) continue;
+    if (h.kind == opASSIGN || h.kind == opASSIGN_OP) {
+      if (h.v1 < 0 || vars[h.v1].share) continue;
+      if (std::find(writes.begin(), writes.end(), h.v1) == writes.end()) writes.push_back(h.v1);
+    }
+    h.isolated = true;
+  }
 }
 
 void Machine::setHandler(int code, Handler h) {
@@ -447,6 +459,63 @@ void Machine::step() {
   if (!wasRunning) running = false;
 }
 
+// Fast records of one task from its INSTP on, at most `limit` passes (a
+// label or function line is a pass that does nothing, a pair one pass per
+// record it covers): stops before the end of the list and before the first
+// record that is not fast, or not isolated when Isolated. Returns the passes
+// run; lastPosition and lastPass name the last record that ran and the pass
+// it ran in. A failing record ends the task (its family handler reports
+// it), or when Isolated is refused: the passes then end before the step
+// that refused, which has left state behind that the caller takes back.
+template <bool Isolated>
+long Machine::runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records, int size, long limit,
+                      int &lastPosition, long &lastPass) {
+  long passes = 0;
+  while (passes < limit) {
+    const int position = t.INSTP;
+    if (position >= size) break;
+    const HotRecord &h = hots[position];
+    t.INSTP = uint16_t(position + 1);
+    if (!h.run) {  // a label or function line
+      ++passes;
+      continue;
+    }
+    if (!(Isolated ? h.isolated : h.fast)) {
+      t.INSTP = uint16_t(position);
+      break;
+    }
+    const long before = passes;
+    if (h.pair && passes + 1 < limit && (!Isolated || hots[position + 1].isolated)) {
+      passes += h.pair(*this, t, h, records[position], limit - passes);
+      lastPosition = stepLast;
+    } else {
+      h.run(*this, t, h, records[position]);
+      ++passes;
+      lastPosition = position;
+    }
+    lastPass = passes;
+    if constexpr (Isolated) {
+      if (refused) return before;
+    } else if (t.state != tsACTIVE) {
+      break;  // a run-time error (the only way a fast record changes the schedule)
+    }
+  }
+  return passes;
+}
+
+// Whether the batch's time is up, looking at the clock only every few
+// records that are not fast: as many as took well under a millisecond
+// together the last time, and after every one of them once they take long.
+bool Machine::batchTimeUp() {
+  if (--slowUntilClock_ > 0) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastClockLook_ < std::chrono::microseconds(500)) slowPerClockLook_ = std::min(slowPerClockLook_ * 2, 32);
+  else slowPerClockLook_ = 1;
+  slowUntilClock_ = slowPerClockLook_;
+  lastClockLook_ = now;
+  return now >= batchEnd_;
+}
+
 long Machine::runPasses(long maxPasses) {
   InstructionScope scope(inInstruction_);
   long done = 0;
@@ -454,7 +523,9 @@ long Machine::runPasses(long maxPasses) {
   // timeout, the stop button) is seen between batches, and passes of long
   // instructions (sorting a big list) must not fill a batch of seconds.
   // Only instructions outside the hot form take time worth checking.
-  batchEnd_ = std::chrono::steady_clock::now() + kBatchTime;
+  lastClockLook_ = std::chrono::steady_clock::now();
+  batchEnd_ = lastClockLook_ + kBatchTime;
+  slowPerClockLook_ = slowUntilClock_ = 1;
   while (done < maxPasses && running) {
     // The slots that may run, taken once and again only when a pass may
     // have started another task; the per-pass checks stay as in step().
@@ -474,13 +545,6 @@ long Machine::runPasses(long maxPasses) {
     }
     // Each slot's list and hot form, taken again after every handler that
     // is not hot (only such a handler can change a list).
-    struct Lane {
-      TTaskInfo *t;
-      const TPEXE *records;
-      const HotRecord *hots;
-      int size;
-      int list;
-    };
     Lane lanes[kSlots];
     auto takeLanes = [&] {
       for (int i = 0; i < count; ++i) {
@@ -511,6 +575,20 @@ long Machine::runPasses(long maxPasses) {
       notedLane = -1;
     };
     while (done < maxPasses) {
+      // Passes in which every task runs only isolated records run task by
+      // task, each task's records back to back.
+      if (maxPasses - done >= 2 && count > 1 && !anyHttp && !anyWait && !anyTimerRunning &&
+          pendingError.empty()) {
+        const long m = runSideBySide(lanes, slots, count, maxPasses - done, notedLane, notedPosition);
+        if (m > 0) {
+          errorFlag = false;
+          if (!errorMessage.empty()) errorMessage.clear();
+          instructionFailed_ = false;
+          passCount += m;
+          done += m;
+          if (done >= maxPasses) break;
+        }
+      }
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
       if (anyTimerRunning) serveTimers();
@@ -560,7 +638,7 @@ long Machine::runPasses(long maxPasses) {
         takeLanes();
         slow = true;
       }
-      if (slow && std::chrono::steady_clock::now() >= batchEnd_) event = true;
+      if (slow && batchTimeUp()) event = true;
       // A pass in which every task waited: the caller may rest until a
       // deadline instead of spinning.
       if (event || errorFlag || !running || (!executed && (anyWait || anyHttp))) {
@@ -574,6 +652,95 @@ long Machine::runPasses(long maxPasses) {
     flushNote();
   }
   return done;
+}
+
+// Tasks side by side whose next records are isolated (each touches only its
+// own task's registers and variables and cannot fail) cannot see each
+// other's work: running each task's records back to back, m passes each,
+// leaves what m passes of one record per task leave. Every task runs as far
+// as it can, up to the fewest any task could; those that ran further are
+// taken back (their registers and written variables restored) and run
+// again to that point. Returns the passes run (m, 0 when a task's next
+// record is not isolated); the noted execution point is the one the last
+// such pass would leave.
+long Machine::runSideBySide(Lane *lanes, const int *slots, int count, long limit, int &notedLane,
+                            int &notedPosition) {
+  if (sideBySideWait_ > 0) {  // a task's next record was not isolated lately
+    --sideBySideWait_;
+    return 0;
+  }
+  for (int i = 0; i < count; ++i) {
+    const TTaskInfo &t = *lanes[i].t;
+    if (!lanes[i].records || t.state != tsACTIVE || t.WAIT || t.HTTP_REQ || slots[i] == watchedTask ||
+        (t.IntRequest && !t.IntProcess))
+      return 0;
+  }
+  struct Start {
+    long double work;
+    uint16_t instp;
+    bool flag;
+    bool refused;
+    long ran, lastPass;
+    int lastPosition;
+    std::size_t saved;
+  };
+  Start start[kSlots];
+  savedValues_.clear();
+  long bound = std::min(limit, sideBySideSpan_);
+  isolating = true;
+  for (int i = 0; i < count; ++i) {
+    const Lane &lane = lanes[i];
+    TTaskInfo &t = *lane.t;
+    current = slots[i];
+    Start &s = start[i];
+    s = {t.WORK, t.INSTP, t.FLAG, false, 0, 0, -1, savedValues_.size()};
+    for (const int32_t v : isolatedWrites_[std::size_t(lane.list)]) savedValues_.push_back(vars[v].Val1);
+    refused = false;
+    s.ran = runFast<true>(t, lane.hots, lane.records, lane.size, bound, s.lastPosition, s.lastPass);
+    s.refused = refused;
+    bound = std::min(bound, s.ran);
+    if (bound == 0) {
+      count = i + 1;  // the tasks after it have not run
+      break;
+    }
+  }
+  const long m = bound;
+  for (int i = 0; i < count; ++i) {
+    Start &s = start[i];
+    if (s.ran == m && !s.refused) continue;
+    const Lane &lane = lanes[i];
+    TTaskInfo &t = *lane.t;
+    t.WORK = s.work;
+    t.INSTP = s.instp;
+    t.FLAG = s.flag;
+    std::size_t k = s.saved;
+    for (const int32_t v : isolatedWrites_[std::size_t(lane.list)]) vars[v].Val1 = savedValues_[k++];
+    s.lastPass = 0;
+    if (m == 0) continue;
+    current = slots[i];
+    refused = false;
+    runFast<true>(t, lane.hots, lane.records, lane.size, m, s.lastPosition, s.lastPass);
+  }
+  isolating = false;
+  refused = false;
+  // Runs that went the whole way grow, runs cut short shrink.
+  sideBySideSpan_ = m == std::min(limit, sideBySideSpan_) ? std::min(sideBySideSpan_ * 2, kSideBySideMax)
+                                                           : std::max(m * 2, 2L);
+  if (m == 0) {
+    sideBySideBackoff_ = std::min(sideBySideBackoff_ * 2, 64);
+    sideBySideWait_ = sideBySideBackoff_;
+    return 0;
+  }
+  sideBySideBackoff_ = 1;
+  long bestPass = 0;
+  for (int i = 0; i < count; ++i)
+    if (start[i].lastPass > 0 && start[i].lastPass >= bestPass) {
+      bestPass = start[i].lastPass;
+      notedLane = i;
+      notedPosition = start[i].lastPosition;
+    }
+  current = slots[count - 1];
+  return m;
 }
 
 bool Machine::runAlone(int slot, long maxPasses, long &done) {
@@ -593,8 +760,24 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
   std::uint64_t generation = hotGeneration_;
   long passes = done;
   int lastPosition = -1;  // the last record whose execution point is not yet noted
+  long lastPass = 0;
   bool more = false;
   while (passes < maxPasses) {
+    // The execution points of fast records are noted when the run leaves
+    // this loop: nothing reads them in between.
+    passes += runFast<false>(t, hots, records, size, maxPasses - passes, lastPosition, lastPass);
+    if (passes >= maxPasses || t.state != tsACTIVE) break;
+    // A string statement's records as one step (fused_text.cpp), within
+    // the batch; their execution points are noted as the fast records' are.
+    if (t.INSTP < size && hots[t.INSTP].pair && passes + 1 < maxPasses) {
+      const int position = t.INSTP;
+      t.INSTP = uint16_t(position + 1);
+      passes += hots[position].pair(*this, t, hots[position], records[position], maxPasses - passes);
+      lastPosition = stepLast;
+      if (t.state != tsACTIVE) break;
+      continue;
+    }
+    // The end of the list, or a record for its family's handler.
     ++passes;
     const int position = t.INSTP;
     ++t.INSTP;
@@ -603,34 +786,13 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
       break;
     }
     const HotRecord &h = hots[position];
-    if (h.pair && passes < maxPasses) {
-      // This record and the next (or a loop's step) as one step: one pass
-      // of the lone task per record, never beyond the batch.
-      const int n = h.pair(*this, t, h, records[position], maxPasses - passes + 1);
-      passes += n - 1;
-      lastPosition = n <= 2 ? position + n - 1 : stepLast;
-      if (t.state != tsACTIVE) break;
-      continue;
-    }
-    if (h.fast) {
-      // The execution point is noted when the run leaves this loop: nothing
-      // reads it in between.
-      lastPosition = position;
-      h.run(*this, t, h, records[position]);
-      // A hot handler changes the schedule only by a run-time error, which
-      // ends the task.
-      if (t.state != tsACTIVE) break;
-      continue;
-    }
-    if (!h.run) continue;  // a label or function line
     lastPosition = -1;
     note(listNo, position, h.kind);
-    // The family's handler, called directly (h.run would call it).
     if (const Handler family = handlers_[std::size_t(h.kind)]) family(*this, t, records[position]);
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below,
     // and so does the batch's time.
-    if (t.state != tsACTIVE || errorFlag || !running || std::chrono::steady_clock::now() >= batchEnd_) break;
+    if (t.state != tsACTIVE || errorFlag || !running || batchTimeUp()) break;
     // A wait, a timer, a transfer, an error to raise or another slot that
     // may run: the passes go on one slot after another.
     if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||

@@ -97,8 +97,13 @@ class Machine {
   int registered = 0;    // registered programs
   bool running = false;  // the run loop goes on while this is set
   long long passCount = 0;
-  // The last record a step of more than two records ran (see PairHandler).
+  // The last record a step of several records ran (see PairHandler).
   int stepLast = -1;
+  // Set while tasks side by side run their isolated records in runs of
+  // their own: a fast handler that would fail then reports nothing and sets
+  // `refused` instead, and the run is taken back to before it.
+  bool isolating = false;
+  bool refused = false;
 
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
@@ -296,6 +301,29 @@ class Machine {
   // Passes of a lone runnable task with nothing pending; false when the
   // caller must return (an event, or maxPasses reached).
   bool runAlone(int slot, long maxPasses, long &done);
+  template <bool Isolated>
+  long runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records, int size, long limit,
+               int &lastPosition, long &lastPass);
+  // A slot's list and hot form as the passes hold them.
+  struct Lane {
+    TTaskInfo *t;
+    const TPEXE *records;
+    const HotRecord *hots;
+    int size;
+    int list;
+  };
+  long runSideBySide(Lane *lanes, const int *slots, int count, long limit, int &notedLane, int &notedPosition);
+  static constexpr long kSideBySideMax = 4096;
+  long sideBySideSpan_ = 64;
+  // Passes to let go by before trying again after a try found a record
+  // that is not isolated (doubling while that goes on).
+  int sideBySideWait_ = 0, sideBySideBackoff_ = 1;
+  // isolatedWrites_[n]: the variables isolated records of list n write.
+  std::array<std::vector<int32_t>, kSlots> isolatedWrites_;
+  std::vector<long double> savedValues_;
+  bool batchTimeUp();
+  std::chrono::steady_clock::time_point lastClockLook_;
+  int slowPerClockLook_ = 1, slowUntilClock_ = 1;
   void shiftPositions(int list, int position, int delta);
   void serveWaits();
   void serveTimers();

@@ -5,6 +5,7 @@
 #include <locale.h>
 #include <unordered_set>
 
+#include "engine/numeric.h"
 #include "engine/opcodes.h"
 #include "text/fields.h"
 
@@ -159,6 +160,7 @@ void TPEXE::decode() {
       if (parse_number(val, v)) {
         o.kind = OperandKind::Const;
         o.value = cls == u"xN" ? -v : v;
+        o.isWhole = whole_of(o.value, o.whole);
       } else {
         o.kind = OperandKind::BadConst;
       }

@@ -57,6 +57,8 @@ MathFn math_of(u16view name);
 struct Operand {
   long double value = 0;
   OperandKind kind = OperandKind::Other;
+  bool isWhole = false;  // a constant that is exactly a 64-bit integer: `whole`
+  int64_t whole = 0;
 };
 
 // One P-code instruction. Param holds the texts as the T-code gave them (and
@@ -94,9 +96,10 @@ struct HotRecord;
 using HotHandler = void (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
 // A record and the ones after it run as one step by a task that runs alone,
 // within `budget` passes (at least 2): returns the records it ran, one pass
-// each (1 when the first failed or left the second to run on its own). A
-// step of more than two records names the last one it ran in
-// Machine::stepLast.
+// each (1 when the first failed or left the second to run on its own), and
+// names the last one it ran in Machine::stepLast. On entry the task's INSTP
+// is the record's position + 1; on return it is the next record's, exactly
+// as after running the same records one at a time.
 using PairHandler = int (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &, long budget);
 
 // The form of a record that the scheduler runs, kept in an array beside the
@@ -117,6 +120,11 @@ struct HotRecord {
   std::uint8_t oper : 4 = 0;   // ArithOp or Relation
   bool negated : 1 = false;     // comparisons: NOT
   bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
+  // A fast record that changes nothing but its own task's registers and
+  // variables that belong to its task alone (no shared variable, no call
+  // stack) and, when it would fail, can be refused before reporting: tasks
+  // running side by side may run such records in runs of their own.
+  bool isolated : 1 = false;
   // run is a handler of the hot form: it reads no text, never reaches the
   // environment and changes nothing the schedule depends on, except by a
   // run-time error (which ends the task). A byte of its own: the passes

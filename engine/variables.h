@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "engine/line_list.h"
+#include "engine/numeric.h"
 #include "engine/str_value.h"
 #include "engine/types.h"
 
@@ -14,12 +15,37 @@ struct MatrixStore {
   long double m[kMatrixSize][kMatrixSize] = {};
 };
 
+// A variable's number: the long double every reader sees and, beside it,
+// the same value as a 64-bit integer while it is exactly one. The hot
+// handlers add, subtract, multiply and compare whole numbers on the
+// integers, where the result is exact and so the very long double that
+// long double arithmetic gives; they never wait for an 80-bit value just
+// stored to be loaded back. Every other write goes through the assignment,
+// which works out the integer form again.
+struct VarNumber {
+  long double value = 0;
+  int64_t whole = 0;
+  bool isWhole = true;
+  operator long double() const { return value; }
+  VarNumber &operator=(long double x) {
+    value = x;
+    isWhole = whole_of(x, whole);
+    return *this;
+  }
+  void setWhole(int64_t w) {
+    value = static_cast<long double>(w);
+    whole = w;
+    isWhole = true;
+  }
+};
+
 struct TVarInfo {
   u16 name;  // empty when free
   bool share = false;
   int32_t Slot = -1;
   TVarType kind = vtSCALAR;
-  long double Val1 = 0, Val2 = 0, Val3 = 0;
+  VarNumber Val1;
+  long double Val2 = 0, Val3 = 0;
   StrValue StrVal;
   LineList StrList;
   // Matrix storage, 21 x 21, allocated on first use: most variables never

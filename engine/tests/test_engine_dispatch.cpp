@@ -1,5 +1,10 @@
 // The hot form of records and the passes of a lone task: the same results,
 // errors, execution points and pass counts as record-by-record execution.
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "engine/numeric.h"
 #include "engine/tests/machine_fixture.h"
 
 using namespace velmora;
@@ -189,14 +194,10 @@ struct Seen {
   bool operator==(const Seen &) const = default;
 };
 
-}  // namespace
-
-// A lone task runs a comparison and its jump, a calculation and its store,
-// a load and its compound assignment as one step; stopping after any number
-// of passes must show exactly what one record at a time shows, failures
-// in either half of a pair included.
-TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
-  const std::vector<Lines> programs = {
+// Programs whose records run in fused steps: pairs, loop steps, whole
+// rounds of a loop, calls of short functions, failures in each.
+std::vector<Lines> fused_programs() {
+  return {
       // A counting loop: compare + jump, binary + store, load + +=, MOD + store.
       tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
              u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"005 ∇ I",
@@ -239,7 +240,36 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
       tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2",
              u"003 * ∇ I Δ 1e4000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
              u"022 ∇ M ="}),
+      // Whole rounds of a loop whose body is one call of a short function.
+      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =",
+             u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME BUMP", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      // A one-statement body that fails in a later round (S /= I at I = 0).
+      tcode({u"005 Δ 1", u"022 ∇ S =", u"005 xN 2", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 2",
+             u"098 xFJMP 2", u"005 ∇ I", u"023 ∇ S /=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+             u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
+      // A step that overflows in a later round, after a body.
+      tcode({u"005 Δ 1e1000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"005 Δ 1",
+             u"023 ∇ S +=", u"003 * ∇ I Δ 1e1000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
+             u"022 ∇ M ="}),
+      // A called function that fails in a later round (S /= Z at Z = 0).
+      tcode({u"902 xFUNC", u"F_DIV", u"005 ∇ Z", u"023 ∇ S /=", u"096 xRET", u"005 Δ 8", u"022 ∇ S =",
+             u"005 Δ 2", u"022 ∇ Z =", u"L_1 FOR", u"000 ∇ Z >= xN 1", u"098 xFJMP 2",
+             u"097 CALL xFNAME DIV", u"003 - ∇ Z Δ 1", u"022 ∇ Z =", u"099 xJMP 1", u"L_2 FOR"}),
+      // An empty body.
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
   };
+}
+
+}  // namespace
+
+// A lone task runs a comparison and its jump, a calculation and its store,
+// a load and its compound assignment, a loop's rounds and short calls as
+// one step; stopping after any number of passes must show exactly what one
+// record at a time shows, failures anywhere in a step included.
+TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
+  const std::vector<Lines> programs = fused_programs();
   const Lines names = {u"I", u"M", u"S", u"Z"};
   for (std::size_t p = 0; p < programs.size(); ++p) {
     auto see = [&] {
@@ -391,4 +421,253 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       ASSERT_TRUE(see() == single[k - 1]) << "program " << p << " after " << k << " passes";
     }
   }
+}
+
+namespace {
+
+// Everything of every slot a pass can change that a program or the debugger
+// can see, when several tasks run.
+struct SeenAll {
+  std::vector<Seen> tasks;
+  int lastTask, lastPosition, lastCode;
+  long passCount;
+  u16 console;
+  bool operator==(const SeenAll &) const = default;
+};
+
+}  // namespace
+
+// Tasks side by side run their isolated records task by task; after any
+// number of passes in a batch everything must be as one record per task per
+// pass leaves it: with failures, with a task that writes a shared variable
+// another reads, and with a task that prints.
+TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask) {
+  std::vector<std::vector<Lines>> groups;
+  for (const Lines &p : fused_programs()) groups.push_back({p, p, p});
+  const std::vector<Lines> programs = fused_programs();
+  // Different programs side by side, the shortest first.
+  groups.push_back({programs[1], programs[0], programs[4], programs[9]});
+  groups.push_back({programs[9], programs[10], programs[12], programs[13]});
+  // G is shared: one task adds to it in a loop, the other copies it.
+  const Lines writer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
+                              u"005 Δ 1", u"023 ∇ G +=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+                              u"L_2 FOR"});
+  const Lines reader = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
+                              u"005 ∇ G", u"022 ∇ M =", u"005 ∇ M", u"023 ∇ S +=", u"003 + ∇ I Δ 1",
+                              u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  const Lines printer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
+                               u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =",
+                               u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"752 ?? ∇ S ;", u"L_3 IF",
+                               u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  groups.push_back({writer, reader, programs[0]});
+  groups.push_back({programs[0], printer, programs[4]});
+  const Lines names = {u"I", u"M", u"S", u"Z"};
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const auto &group = groups[g];
+    auto see = [&] {
+      SeenAll all{{}, e.last.task, e.last.position, e.last.code, long(e.passCount), {}};
+      for (std::size_t slot = 0; slot < group.size(); ++slot) {
+        const TTaskInfo &t = e.tasks[slot];
+        Seen s{t.WORK, t.FLAG, t.INSTP, int(t.state), 0, 0, t.STACKP, 0, {}, {}};
+        for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(int(slot), n)].Val1);
+        all.tasks.push_back(s);
+      }
+      all.tasks.back().vars.push_back(e.vars[e.vars.find(0, u"G")].Val1);
+      for (const u16 &line : e.console.lines()) all.console += line + u"\n";
+      return all;
+    };
+    auto start = [&] {
+      e.releaseAllSlots();
+      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+      e.console.clear();
+      e.passCount = 0;
+      for (const Lines &p : group) load(p, names, {u"G"});
+      e.runReset();
+      ASSERT_FALSE(e.linkAll());
+      e.running = true;
+    };
+    start();
+    std::vector<SeenAll> single;
+    while (e.running && e.anyRunnable() && single.size() < 800) {
+      e.runPasses(1);
+      single.push_back(see());
+    }
+    ASSERT_LT(single.size(), 800u);
+    for (std::size_t k = 1; k <= single.size(); ++k) {
+      start();
+      long done = 0;
+      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
+      ASSERT_TRUE(see() == single[k - 1]) << "group " << g << " after " << k << " passes";
+    }
+  }
+  // The last group ran records task by task (the test would not show a
+  // difference otherwise): its writes were isolated records.
+  EXPECT_TRUE(e.hot[std::size_t(e.tasks[0].PcodeListNo)][1].isolated);
+}
+
+namespace {
+
+// A random program of whole and fractional numbers for the hot forms that
+// compute on integers (calculation and store, load and compound assignment,
+// load and store, counting loops with a one-statement body), and the same
+// computation in long double beside it.
+struct RandomProgram {
+  Lines code;
+  std::array<long double, 4> expected{};
+  bool finite = true;  // the long double computation never left the finite numbers
+};
+
+u16 ascii(const std::string &s) { return u16(s.begin(), s.end()); }
+
+RandomProgram random_program(std::mt19937_64 &rng) {
+  static const char16_t *const kNames[] = {u"A", u"B", u"C", u"D"};
+  static const std::vector<std::string> kConstants = {
+      "0", "1", "2", "3", "7", "10", "255", "65536", "4294967296", "3037000499", "3037000500",
+      "9007199254740993", "4611686018427387904", "9223372036854775807", "9223372036854775808",
+      "18446744073709551616", "0.5", "0.25", "1.5", "0.1", "1e19", "1e-3", "123456789012345678"};
+  auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+  RandomProgram p;
+  std::array<long double, 4> &v = p.expected;
+  // A constant operand: its T-code text and value, as the loader reads it.
+  auto constant = [&](u16 &text, long double &value) {
+    const std::string &digits = kConstants[pick(kConstants.size())];
+    const bool negative = rng() % 3 == 0;
+    text = (negative ? u16(u"xN ") : u16(u"Δ ")) + ascii(digits);
+    parse_number(ascii(digits), value);
+    if (negative) value = -value;
+  };
+  auto apply = [&](char op, long double a, long double b) {
+    const long double r = op == '+' ? a + b : op == '-' ? a - b : a * b;
+    if (!std::isfinite(r)) p.finite = false;
+    return r;
+  };
+  const char ops[] = {'+', '-', '*'};
+  auto opText = [](char op) { return u16(1, char16_t(op)); };
+  for (int k = 0; k < 4; ++k) {
+    u16 text;
+    constant(text, v[std::size_t(k)]);
+    p.code.push_back(u"005 " + text);
+    p.code.push_back(u"022 ∇ " + u16(kNames[k]) + u" =");
+  }
+  int label = 1;
+  for (int statement = 0; statement < 12 && p.finite; ++statement) {
+    const std::size_t x = pick(4), y = pick(4), z = pick(4);
+    const char op = ops[pick(3)];
+    switch (pick(5)) {
+      case 4: {  // X = MOD(Y, a constant that does not truncate to 0)
+        u16 text;
+        long double b;
+        do constant(text, b);
+        while (truncate_to_int64(b) == 0);
+        p.code.push_back(u"043 MOD ( ∇ " + u16(kNames[y]) + u" , " + text + u" )");
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        const int64_t a = truncate_to_int64(v[y]), d = truncate_to_int64(b);
+        v[x] = d == -1 ? 0 : static_cast<long double>(a % d);
+        break;
+      }
+      case 0: {  // X = Y op (Z or a constant)
+        u16 text = u"∇ " + u16(kNames[z]);
+        long double b = v[z];
+        if (rng() % 2) constant(text, b);
+        p.code.push_back(u"003 " + opText(op) + u" ∇ " + kNames[y] + u" " + text);
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        v[x] = apply(op, v[y], b);
+        break;
+      }
+      case 1:  // X op= Y
+        p.code.push_back(u"005 ∇ " + u16(kNames[y]));
+        p.code.push_back(u"023 ∇ " + u16(kNames[x]) + u" " + opText(op) + u"=");
+        v[x] = op == '+' ? apply(op, v[y], v[x]) : apply(op, v[x], v[y]);
+        break;
+      case 2:  // X = Y
+        p.code.push_back(u"005 ∇ " + u16(kNames[y]));
+        p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
+        v[x] = v[y];
+        break;
+      default: {  // FOR X = start TO E STEP k: Y op= X (Y differs from X)
+        const std::size_t body = (x + 1 + pick(3)) % 4;
+        u16 startText, stepText, endText;
+        long double start, step, end;
+        constant(startText, start);
+        do constant(stepText, step);
+        while (!(step > 0) || step > 1e6L);
+        // The bound, a constant near start + step * (0..11), goes to E first.
+        do constant(endText, end);
+        while (!(end >= start) || end > start + step * 11);
+        int rounds = 0;  // a step lost in the start's rounding would never end
+        for (long double i = start; i <= end && rounds <= 13; i += step) ++rounds;
+        if (rounds > 13) break;
+        const u16 head = ascii(std::to_string(label++)), exit = ascii(std::to_string(label++));
+        const u16 name = kNames[x], target = kNames[body];
+        p.code.insert(p.code.end(), {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
+                                     u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit,
+                                     u"005 ∇ " + name, u"023 ∇ " + target + u" " + opText(op) + u"=",
+                                     u"003 + ∇ " + name + u" " + stepText, u"022 ∇ " + name + u" =",
+                                     u"099 xJMP " + head, u"L_" + exit + u" FOR"});
+        long double i = start;
+        while (p.finite && i <= end) {
+          v[body] = op == '+' ? apply(op, i, v[body]) : apply(op, v[body], i);
+          i = apply('+', i, step);
+        }
+        v[x] = i;
+        break;
+      }
+    }
+  }
+  return p;
+}
+
+}  // namespace
+
+// Variables hold whole numbers as integers beside their long double, and the
+// hot forms compute on the integers while that is exact: every stored value
+// must be, bit for bit (the sign of zero included), what long double
+// arithmetic gives, and the integer form must always match it.
+TEST_F(Dispatch, WholeNumbersOnIntegersGiveTheLongDoubleResultsBitForBit) {
+  std::mt19937_64 rng(29);
+  const Lines names = {u"A", u"B", u"C", u"D", u"E"};
+  int compared = 0, integral = 0;
+  for (int n = 0; n < 600; ++n) {
+    const RandomProgram p = random_program(rng);
+    if (!p.finite) continue;
+    Lines code;
+    for (std::size_t k = 0; k < p.code.size(); ++k) {
+      const u16 number = ascii(std::to_string(k + 1));
+      code.push_back(u16(5 - number.size(), u'0') + number + u" " + p.code[k]);
+    }
+    execute(code, names);
+    ASSERT_FALSE(e.errorFlag) << "program " << n << ": " << e.errorMessage.size();
+    ++compared;
+    for (int k = 0; k < 4; ++k) {
+      const VarNumber &x = var(names[std::size_t(k)].c_str()).Val1;
+      const long double want = p.expected[std::size_t(k)];
+      ASSERT_EQ(std::memcmp(&x.value, &want, 10), 0)
+          << "program " << n << " variable " << k << ": " << double(x.value) << " against " << double(want);
+      if (x.isWhole) {
+        ++integral;
+        ASSERT_EQ(static_cast<long double>(x.whole), x.value) << "program " << n;
+        ASSERT_FALSE(x.whole == 0 && std::signbit(x.value)) << "program " << n;
+      } else {
+        int64_t w;
+        ASSERT_FALSE(whole_of(x.value, w)) << "program " << n << ": a whole number without its integer";
+      }
+    }
+  }
+  EXPECT_GT(compared, 450);
+  EXPECT_GT(integral, 600);  // the integer forms were in use
+}
+
+TEST(WholeOf, ExactlyTheIntegersOfSixtyFourBitsWithoutNegativeZero) {
+  int64_t w = 7;
+  EXPECT_TRUE(whole_of(0.0L, w) && w == 0);
+  EXPECT_FALSE(whole_of(-0.0L, w));
+  EXPECT_TRUE(whole_of(-3.0L, w) && w == -3);
+  EXPECT_FALSE(whole_of(0.5L, w));
+  EXPECT_FALSE(whole_of(9007199254740992.5L, w));
+  EXPECT_TRUE(whole_of(9007199254740993.0L, w) && w == 9007199254740993LL);  // beyond double
+  EXPECT_TRUE(whole_of(-0x1p63L, w) && w == INT64_MIN);
+  EXPECT_FALSE(whole_of(0x1p63L, w));
+  EXPECT_TRUE(whole_of(0x1p63L - 1, w) && w == INT64_MAX);
+  EXPECT_FALSE(whole_of(std::numeric_limits<long double>::infinity(), w));
+  EXPECT_FALSE(whole_of(std::numeric_limits<long double>::quiet_NaN(), w));
 }
