@@ -14,10 +14,9 @@ using namespace velmora::engine;
 namespace {
 
 Lines counting_loop(long n) {
-  const char16_t *body[] = {
-      u"005 Δ 1",            u"022 ∇ I =",        u"L_1 FOR",         u"000 ∇ I <= ∇ N",
-      u"098 xFJMP 2",        u"003 + ∇ S ∇ I",    u"022 ∇ S =",       u"003 + ∇ I Δ 1",
-      u"022 ∇ I =",          u"099 xJMP 1",       u"L_2 FOR"};
+  const char16_t *body[] = {u"005 Δ 1",     u"022 ∇ I =",     u"L_1 FOR",   u"000 ∇ I <= ∇ N",
+                            u"098 xFJMP 2", u"003 + ∇ S ∇ I", u"022 ∇ S =", u"003 + ∇ I Δ 1",
+                            u"022 ∇ I =",   u"099 xJMP 1",    u"L_2 FOR"};
   Lines lines;
   lines.push_back(u"00001 005 Δ " + text::int16(n));
   lines.push_back(u"00001 022 ∇ N =");
@@ -29,8 +28,7 @@ double run(int tasks, long n, long long &records) {
   Engine e;
   Lines messages;
   for (int i = 0; i < tasks; ++i) {
-    int slot = e.registerProgram(counting_loop(n), {u"I", u"N", u"S"}, {}, messages, tsACTIVE,
-                                 u"bench", i);
+    int slot = e.registerProgram(counting_loop(n), {u"I", u"N", u"S"}, {}, messages, tsACTIVE, u"bench", i);
     e.setPermit(slot, true);
   }
   e.runReset();
@@ -54,8 +52,8 @@ int main(int argc, char **argv) {
   for (int tasks : {1, 10}) {
     long long records = 0;
     double seconds = run(tasks, tasks == 1 ? n : n / 10, records);
-    std::printf("%2d task(s): %lld records in %.3f s = %.1f million records/s\n", tasks, records,
-                seconds, double(records) / seconds / 1e6);
+    std::printf("%2d task(s): %lld records in %.3f s = %.1f million records/s\n", tasks, records, seconds,
+                double(records) / seconds / 1e6);
   }
   return 0;
 }

@@ -15,8 +15,7 @@ QString qs(u16view text) { return QString::fromUtf16(text.data(), qsizetype(text
 QPen pen_of(const engine::Pen &p) {
   QPen pen(colour_of(p.colour));
   pen.setWidth(std::max(1, p.width));
-  static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
-                                        Qt::DashDotDotLine};
+  static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine, Qt::DashDotDotLine};
   pen.setStyle(styles[p.style >= 0 && p.style <= 4 ? p.style : 0]);
   return pen;
 }

@@ -69,11 +69,12 @@ std::vector<std::string> restrict_process(const Confinement &c, std::string &mis
   if (c.writeOutside && c.readOutside && c.network) return inForce;
   const int abi = landlock_abi();
   if (abi < 1) {
-    missing = errno == EOPNOTSUPP ? "Landlock is disabled in this kernel" : "this kernel has no Landlock (Linux 5.13 or later)";
+    missing = errno == EOPNOTSUPP ? "Landlock is disabled in this kernel"
+                                  : "this kernel has no Landlock (Linux 5.13 or later)";
     return inForce;
   }
-  std::uint64_t write = kWriteFile | kRemoveDir | kRemoveFile | kMakeChar | kMakeDir | kMakeReg | kMakeSock | kMakeFifo |
-                        kMakeBlock | kMakeSym;
+  std::uint64_t write = kWriteFile | kRemoveDir | kRemoveFile | kMakeChar | kMakeDir | kMakeReg | kMakeSock |
+                        kMakeFifo | kMakeBlock | kMakeSym;
   if (abi >= 2) write |= kRefer;
   if (abi >= 3) write |= kTruncate;
   const std::uint64_t read = kReadFile | kReadDir;
@@ -98,15 +99,33 @@ std::vector<std::string> restrict_process(const Confinement &c, std::string &mis
     if (!c.readOutside) {
       // What the runtime itself reads: libraries, fonts and their caches,
       // certificates, time zones, name resolution, /proc and devices.
-      for (const char *p : {"/usr", "/lib", "/lib32", "/lib64", "/bin", "/sbin", "/etc/fonts", "/etc/ssl",
-                            "/etc/ca-certificates", "/etc/pki", "/etc/localtime", "/etc/hosts", "/etc/resolv.conf",
-                            "/etc/nsswitch.conf", "/etc/gai.conf", "/etc/host.conf", "/etc/ld.so.cache",
-                            "/var/cache/fontconfig", "/proc", "/dev", "/sys/devices/system/cpu"})
+      for (const char *p : {"/usr",
+                            "/lib",
+                            "/lib32",
+                            "/lib64",
+                            "/bin",
+                            "/sbin",
+                            "/etc/fonts",
+                            "/etc/ssl",
+                            "/etc/ca-certificates",
+                            "/etc/pki",
+                            "/etc/localtime",
+                            "/etc/hosts",
+                            "/etc/resolv.conf",
+                            "/etc/nsswitch.conf",
+                            "/etc/gai.conf",
+                            "/etc/host.conf",
+                            "/etc/ld.so.cache",
+                            "/var/cache/fontconfig",
+                            "/proc",
+                            "/dev",
+                            "/sys/devices/system/cpu"})
         allow(ruleset, p, read);
       for (const std::filesystem::path &p : c.runtimeReads) allow(ruleset, p, read);
       if (const char *h = std::getenv("HOME"); h && *h) {
         std::filesystem::path home(h);
-        for (const char *p : {".cache/fontconfig", ".fonts", ".local/share/fonts", ".fontconfig"}) allow(ruleset, home / p, read);
+        for (const char *p : {".cache/fontconfig", ".fonts", ".local/share/fonts", ".fontconfig"})
+          allow(ruleset, home / p, read);
       }
     }
   }
@@ -119,9 +138,11 @@ std::vector<std::string> restrict_process(const Confinement &c, std::string &mis
   }
   const std::string prefix = "Landlock (ABI " + std::to_string(abi) + "): ";
   if (!c.writeOutside) inForce.push_back(prefix + "writing only beneath " + c.data.string());
-  if (!c.readOutside) inForce.push_back(prefix + "reading only beneath " + c.data.string() + " and the system's own files");
+  if (!c.readOutside)
+    inForce.push_back(prefix + "reading only beneath " + c.data.string() + " and the system's own files");
   if (netRule) inForce.push_back(prefix + "no TCP connections");
-  else if (!c.network) missing = "this kernel's Landlock (ABI " + std::to_string(abi) + ") cannot deny the network (ABI 4 and later)";
+  else if (!c.network)
+    missing = "this kernel's Landlock (ABI " + std::to_string(abi) + ") cannot deny the network (ABI 4 and later)";
   return inForce;
 }
 

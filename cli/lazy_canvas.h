@@ -30,12 +30,10 @@ class LazyCanvas : public engine::CanvasServices {
   void ellipse(int canvas, const engine::Rect &box, const engine::Pen &pen, int fill) override {
     use()->ellipse(canvas, box, pen, fill);
   }
-  void pie(int canvas, const engine::Rect &box, double start, double span, const engine::Pen &pen,
-           int fill) override {
+  void pie(int canvas, const engine::Rect &box, double start, double span, const engine::Pen &pen, int fill) override {
     use()->pie(canvas, box, start, span, pen, fill);
   }
-  void polygon(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen,
-               int fill) override {
+  void polygon(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen, int fill) override {
     use()->polygon(canvas, points, pen, fill);
   }
   void bezier(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen) override {
@@ -52,8 +50,7 @@ class LazyCanvas : public engine::CanvasServices {
   bool saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) override {
     return use()->saveImage(canvas, r, png, file);
   }
-  bool loadImage(int canvas, const std::filesystem::path &file, int x, int y,
-                 const engine::Rect *stretch) override {
+  bool loadImage(int canvas, const std::filesystem::path &file, int x, int y, const engine::Rect *stretch) override {
     return use()->loadImage(canvas, file, x, y, stretch);
   }
   std::optional<std::string> encodeImage(int canvas, const engine::Rect &r, bool png) override {

@@ -99,8 +99,8 @@ std::atomic<bool> g_finished{false};
 void start_watchdog(double timeoutSeconds) {
   std::thread([timeoutSeconds] {
     const std::atomic<bool> &finished = g_finished;
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration<double>(timeoutSeconds + kWatchdogGraceSeconds);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds + kWatchdogGraceSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
       if (finished) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -260,7 +260,8 @@ int main(int argc, char **argv) {
     } else if (arg == "--timeout") {
       const char *v = value("--timeout");
       char *end = nullptr;
-      if (!v || (timeout = std::strtod(v, &end)) <= 0 || *end) return usage_error("--timeout needs a number of seconds");
+      if (!v || (timeout = std::strtod(v, &end)) <= 0 || *end)
+        return usage_error("--timeout needs a number of seconds");
     } else if (arg == "--allow" || arg == "--deny") {
       const char *v = value(arg.c_str());
       if (!v || !setPermits(v, arg == "--allow" ? engine::PermitMode::Allow : engine::PermitMode::Deny))
@@ -340,7 +341,8 @@ int main(int argc, char **argv) {
     // terminals understand: FILE:LINE:COLUMN: (from 1).
     for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
       std::string place = files[f] + ":";
-      if (d.line >= 0) place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
+      if (d.line >= 0)
+        place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
       std::fprintf(stderr, "%s %s%s\n", place.c_str(), d.note ? "注意: " : "",
                    text::to_utf8(compiler::explanation_text(d)).c_str());
     }
@@ -374,8 +376,9 @@ int main(int argc, char **argv) {
     std::string missing;
     std::vector<std::string> inForce;
     if (!c.writeOutside || !c.readOutside)
-      inForce.push_back(std::string("files opened beneath ") + c.data.string() +
-                        (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
+      inForce.push_back(
+          std::string("files opened beneath ") + c.data.string() +
+          (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
     for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
     if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
     if (verbose) {

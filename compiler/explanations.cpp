@@ -15,79 +15,70 @@ using F = Failure;
 
 const std::vector<ExplanationRow> kRows = {
     {F::MissingSemicolon, "missing-semicolon", u"文の終わりの「;」がない",
-     u"文の終わりに「;」がありません。この位置に ; を書いてください。",
-     u"A = 1\nB = 2;"},
+     u"文の終わりに「;」がありません。この位置に ; を書いてください。", u"A = 1\nB = 2;"},
     {F::MissingOperand, "missing-operand", u"演算子のあとに値がない",
-     u"「{W}」のあとに計算する値がありません。数か変数を書くか、余分な「{W}」を消してください。",
-     u"C = A +;"},
+     u"「{W}」のあとに計算する値がありません。数か変数を書くか、余分な「{W}」を消してください。", u"C = A +;"},
     {F::MissingValue, "missing-value", u"「=」のあとに値がない",
-     u"「=」のあとに代入する値がありません。値（数・変数・式）を書いてください。",
-     u"A = ;"},
+     u"「=」のあとに代入する値がありません。値（数・変数・式）を書いてください。", u"A = ;"},
     {F::MissingOperator, "missing-operator", u"値が二つ並んでいる",
-     u"「{W}」の前に演算子がありません。+ - * / のどれかを入れてください。",
-     u"A = 1 2;"},
+     u"「{W}」の前に演算子がありません。+ - * / のどれかを入れてください。", u"A = 1 2;"},
     {F::DoubleOperator, "double-operator", u"演算子が続いている",
-     u"演算子「{W}」の前にも演算子があります。間に数か変数を書くか、どちらかを消してください。",
-     u"A = 1 + * 2;"},
+     u"演算子「{W}」の前にも演算子があります。間に数か変数を書くか、どちらかを消してください。", u"A = 1 + * 2;"},
     {F::UnexpectedToken, "unexpected-token", u"式のあとに余分なものがある",
-     u"式のあとに「{W}」があります。文の終わりは「;」です。「{W}」を消すか ; に直してください。",
-     u"A = 1:"},
+     u"式のあとに「{W}」があります。文の終わりは「;」です。「{W}」を消すか ; に直してください。", u"A = 1:"},
     {F::UnclosedString, "unclosed-string", u"文字列が閉じていない",
      u"文字列が「\"」で閉じられていません。文字列の終わりに \" を書いてください（文字列は行をまたげません）。",
      u"&S = \"abc;"},
     {F::SingleQuote, "single-quote", u"「'」で囲んだ文字列",
-     u"文字列は「'」ではなく「\"」で囲みます。' を \" に直してください（設定「シングルクォートをダブルクォートに置き換え」もあります）。",
+     u"文字列は「'」ではなく「\"」で囲みます。' を \" "
+     u"に直してください（設定「シングルクォートをダブルクォートに置き換え」もあります）。",
      u"&S = 'abc';"},
     {F::UnclosedParenthesis, "unclosed-parenthesis", u"「(」が閉じていない",
-     u"この「(」に対応する「)」がありません。文の終わりの ; より前に ) を書いてください。",
-     u"X = 2 * (3 + 4;"},
+     u"この「(」に対応する「)」がありません。文の終わりの ; より前に ) を書いてください。", u"X = 2 * (3 + 4;"},
     {F::StrayParenthesis, "stray-parenthesis", u"対応する「(」のない「)」",
-     u"この「)」に対応する「(」がありません。余分な ) を消すか、( を足してください。",
-     u"X = (2 + 3)) * 2;"},
+     u"この「)」に対応する「(」がありません。余分な ) を消すか、( を足してください。", u"X = (2 + 3)) * 2;"},
     {F::OpenBlock, "open-block", u"ブロックの END がない",
-     u"この {W} のブロックが {S} で閉じられていません。ブロックの最後に {S} を書いてください（今のままでは中身が一度だけ実行されます）。",
+     u"この {W} のブロックが {S} で閉じられていません。ブロックの最後に {S} "
+     u"を書いてください（今のままでは中身が一度だけ実行されます）。",
      u"FOR I = 1 TO 3 DO\n  ??I;"},
     {F::EndWithoutBlock, "end-without-block", u"対応するブロックのない END",
-     u"この {W} に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な {W} を消すか、ブロックの始まりを確かめてください。",
+     u"この {W} に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な {W} "
+     u"を消すか、ブロックの始まりを確かめてください。",
      u"A = 1;\nEND"},
     {F::ElseWithoutIf, "else-without-if", u"IF のない ELSE",
-     u"この ELSE の前に IF … THEN がありません。IF 条件 THEN 文 ELSE 文 END の形にしてください。",
-     u"A = 1;\nELSE"},
+     u"この ELSE の前に IF … THEN がありません。IF 条件 THEN 文 ELSE 文 END の形にしてください。", u"A = 1;\nELSE"},
     {F::DoubleEquals, "double-equals", u"「==」を使った",
-     u"「==」はありません。比べるときも代入するときも「=」を一つだけ書きます。",
-     u"IF A == 1 THEN\n  ??A;\nEND"},
+     u"「==」はありません。比べるときも代入するときも「=」を一つだけ書きます。", u"IF A == 1 THEN\n  ??A;\nEND"},
     {F::ReservedName, "reserved-name", u"予約語を変数名にした",
-     u"{W} は予約語なので変数名に使えません。{W}1 や MY_{W} のような別の名前にしてください。",
-     u"&NAME = \"Taro\";"},
+     u"{W} は予約語なので変数名に使えません。{W}1 や MY_{W} のような別の名前にしてください。", u"&NAME = \"Taro\";"},
     {F::MisspeltKeyword, "misspelt-keyword", u"命令のつづり違い",
-     u"「{W}」という命令はありません。{S} のつづり違いではありませんか。",
-     u"IFF A > 0 THEN\n  ??A;\nEND"},
+     u"「{W}」という命令はありません。{S} のつづり違いではありませんか。", u"IFF A > 0 THEN\n  ??A;\nEND"},
     {F::UnknownStatement, "unknown-statement", u"知らない語で始まる文",
      u"「{W}」で始まる文はありません。命令のつづりを確かめてください。代入なら {W} = 値; と書きます（表示は ??）。",
      u"PRINT \"hello\";"},
     {F::MissingThen, "missing-then", u"IF に THEN がない",
-     u"IF の条件のあとに THEN がありません。IF 条件 THEN 文 END の形にしてください。",
-     u"IF A > 0\n  ??A;\nEND"},
+     u"IF の条件のあとに THEN がありません。IF 条件 THEN 文 END の形にしてください。", u"IF A > 0\n  ??A;\nEND"},
     {F::MissingDo, "missing-do", u"WHILE・FOR・EACH に DO がない",
-     u"{W} の行に DO がありません。{W} … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … END）。",
+     u"{W} の行に DO がありません。{W} … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … "
+     u"END）。",
      u"WHILE A < 3\n  A += 1;\nEND"},
     {F::ForForm, "for-form", u"FOR の形が違う",
      u"FOR の書き方が違います。FOR I = 1 TO 10 DO 文 END の形にしてください（始めと終わりは数か変数）。",
      u"FOR I = 1 10 DO\n  ??I;\nEND"},
     {F::SemicolonAfterThen, "semicolon-after-then", u"THEN・DO のあとの「;」",
-     u"{W} のあとに「;」は要りません。; を消してください。",
-     u"IF A > 0 THEN;\n  ??A;\nEND"},
+     u"{W} のあとに「;」は要りません。; を消してください。", u"IF A > 0 THEN;\n  ??A;\nEND"},
     {F::StringToNumber, "string-to-number", u"数の変数に文字列を代入した",
-     u"数の変数 {W} に文字列を代入しています。文字列を入れるなら &{W} と書き、数にするなら STRVAL(\"…\") を使ってください。",
+     u"数の変数 {W} に文字列を代入しています。文字列を入れるなら &{W} と書き、数にするなら STRVAL(\"…\") "
+     u"を使ってください。",
      u"A = \"abc\";"},
     {F::NumberToString, "number-to-string", u"文字列の変数に数を代入した",
      u"文字列の変数 {W} に数は代入できません。\"5\" のように \" で囲むか、INTSTR(X) で数を文字列にしてください。",
      u"&S = 5;"},
     {F::UnknownFunction, "unknown-function", u"知らない関数",
-     u"「{W}」という関数はありません。{S}使える関数は言語の手引きの「式」にあります。",
-     u"A = SQR(4);"},
+     u"「{W}」という関数はありません。{S}使える関数は言語の手引きの「式」にあります。", u"A = SQR(4);"},
     {F::UndefinedCall, "undefined-call", u"定義していない関数を呼んだ",
-     u"関数 {W} が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION {W}; … ENDFUNC を書くか、名前を確かめてください。",
+     u"関数 {W} が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION {W}; … ENDFUNC "
+     u"を書くか、名前を確かめてください。",
      u"CALL FOO;"},
     {F::DuplicateFunction, "duplicate-function", u"同じ名前の関数を二つ定義した",
      u"関数 {W} は前にも定義されています。どちらかの名前を変えるか、一つにまとめてください。",
@@ -96,22 +87,23 @@ const std::vector<ExplanationRow> kRows = {
      u"条件の中では計算できません（「{W}」）。先に変数に計算してから比べてください（T = A + 1; IF T > 0 THEN …）。",
      u"IF A + 1 > 0 THEN\n  ??A;\nEND"},
     {F::VectorWithoutSet, "vector-without-set", u"ベクトルに値を並べるのに SET がない",
-     u"ベクトルに値を並べるには SET が要ります。SET {W} = 1, 2, 3; と書いてください。",
-     u"$V = 1, 2, 3;"},
+     u"ベクトルに値を並べるには SET が要ります。SET {W} = 1, 2, 3; と書いてください。", u"$V = 1, 2, 3;"},
     {F::LibraryRulesOff, "library-rules-off", u"LIB・LIBA が使えない",
-     u"{W} の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。",
+     u"{W} の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt "
+     u"をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。",
      u"LIB &DLL \"libvelmora_test_library.so\";"},
     {F::NonAsciiName, "non-ascii-name", u"変数名に半角英数字以外の文字",
-     u"変数名 {W} に半角英数字と _ 以外の文字があります（設定「半角英数字のみ許可」）。名前を半角英数字にしてください。",
+     u"変数名 {W} に半角英数字と _ "
+     u"以外の文字があります（設定「半角英数字のみ許可」）。名前を半角英数字にしてください。",
      u"合計 = 1;"},
     {F::SyntaxError, "syntax-error", u"文の形が違う",
      u"「{W}」のところで文の形が言語の規則に合いません。文の形を言語の手引きと比べ、つづりと ; を確かめてください。",
      u"1 = A;"},
     {F::ExpressionError, "expression-error", u"式の形が違う",
-     u"「{W}」のところで式を計算の形にできません。演算子と値が交互に並んでいるか確かめてください。",
-     u"A = SIN;"},
+     u"「{W}」のところで式を計算の形にできません。演算子と値が交互に並んでいるか確かめてください。", u"A = SIN;"},
     {F::RegistrationFailed, "registration-failed", u"タスクスロットに登録できない",
-     u"プログラムをタスクスロットに登録できませんでした（{W}）。空きスロットがあるか、変数や関数の数を確かめてください。",
+     u"プログラムをタスクスロットに登録できませんでした（{W}"
+     u"）。空きスロットがあるか、変数や関数の数を確かめてください。",
      u""},
 };
 
@@ -151,9 +143,7 @@ struct Stream {
     if (i >= 0 && i < size()) text::parse_int(text::field(in.tokens[std::size_t(i)], 0), n);
     return n;
   }
-  int column(int i) const {
-    return i >= 0 && i < int(in.columns.size()) ? in.columns[std::size_t(i)] : -1;
-  }
+  int column(int i) const { return i >= 0 && i < int(in.columns.size()) ? in.columns[std::size_t(i)] : -1; }
   Diagnosis at(Failure kind, int i, u16 w = {}) const {
     Diagnosis d;
     d.kind = kind;
@@ -207,7 +197,8 @@ int distance(u16view a, u16view b) {
   for (std::size_t i = 1; i <= n; ++i)
     for (std::size_t j = 1; j <= m; ++j) {
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
     }
   return d[n][m];
 }
@@ -248,8 +239,8 @@ std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
     } else if (type == u"IF" || type == u"WHILE" || type == u"FOR" || type == u"EACH") {
       const u16 wanted = type == u"IF" ? u"THEN" : u"DO";
       int j = i + 1;
-      while (j < s.size() && s.type(j) != wanted && s.type(j) != u";" && s.type(j) != u"THEN" &&
-             s.type(j) != u"DO" && s.type(j) != u"END")
+      while (j < s.size() && s.type(j) != wanted && s.type(j) != u";" && s.type(j) != u"THEN" && s.type(j) != u"DO" &&
+             s.type(j) != u"END")
         ++j;
       if (s.type(j) != wanted) add(i, s.at(type == u"IF" ? F::MissingThen : F::MissingDo, i));
     } else if (type == u"ENDFUNC" && s.type(i + 1) == u";") {
@@ -262,10 +253,8 @@ std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
       add(i, d);
     } else if (type == u"FUNCTION" && s.type(i + 1) == u"xFNAME") {
       const u16 name = s.word(i + 1);
-      if (std::find(defined.begin(), defined.end(), name) != defined.end())
-        add(i, s.at(F::DuplicateFunction, i + 1));
-      else
-        defined.push_back(name);
+      if (std::find(defined.begin(), defined.end(), name) != defined.end()) add(i, s.at(F::DuplicateFunction, i + 1));
+      else defined.push_back(name);
     }
   }
   // Calls of functions the program never defines, and strings given to
@@ -303,10 +292,12 @@ Diagnosis classify_syntax(const Stream &s, const RawFailure &f) {
   if (type == u"ELSE") return s.at(F::ElseWithoutIf, i);
   // A statement on the next line where the last one has no ";".
   if (i > 0 && !ends_statement(prev) && s.line(i) > s.line(i - 1)) return s.after(F::MissingSemicolon, i - 1);
-  if (type == u"FUNCTION" && s.type(i + 1) == u"xFNAME" && s.type(i + 2) != u";") return s.after(F::MissingSemicolon, i + 1);
+  if (type == u"FUNCTION" && s.type(i + 1) == u"xFNAME" && s.type(i + 2) != u";")
+    return s.after(F::MissingSemicolon, i + 1);
   if (type == u"=" && prev == u"=") return s.at(F::DoubleEquals, i - 1, u"==");
   if (type == u"=" && s.type(i + 1) == u"=") return s.at(F::DoubleEquals, i, u"==");
-  if (type == u";" && (prev == u"THEN" || prev == u"DO" || prev == u"ELSE")) return s.at(F::SemicolonAfterThen, i, prev);
+  if (type == u";" && (prev == u"THEN" || prev == u"DO" || prev == u"ELSE"))
+    return s.at(F::SemicolonAfterThen, i, prev);
   if (f.group == u'☆') {
     int v = i;
     while (v > 0 && s.type(v) != u"xVECTVAR") --v;
@@ -335,8 +326,7 @@ Diagnosis classify_syntax(const Stream &s, const RawFailure &f) {
       }
       return d;
     }
-    if (is_word(type) && s.in.tables.IsKeyWord(type) && is_assignment(s.type(i + 1)))
-      return s.at(F::ReservedName, i);
+    if (is_word(type) && s.in.tables.IsKeyWord(type) && is_assignment(s.type(i + 1))) return s.at(F::ReservedName, i);
   }
   if (type.empty()) {  // the stream ended inside a statement
     Diagnosis d = s.after(F::MissingSemicolon, s.size() - 1);
@@ -434,11 +424,12 @@ std::optional<Diagnosis> example_finding(const language::Language &language, con
 
 u16 common_errors_markdown(const language::Language &language) {
   u16 out = u"## よくあるエラー\n\n";
-  out += u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
-         u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
-         u"ウィンドウではエラーの行の印とステータスバーに、velmora-run では標準エラーに "
-         u"`ファイル:行:文字:` の形（行と文字は 1 から数える）で出ます。"
-         u"「注意」はコンパイルできるが間違いらしいところです。下の例の行と文字も 1 から数えています。\n";
+  out +=
+      u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
+      u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
+      u"ウィンドウではエラーの行の印とステータスバーに、velmora-run では標準エラーに "
+      u"`ファイル:行:文字:` の形（行と文字は 1 から数える）で出ます。"
+      u"「注意」はコンパイルできるが間違いらしいところです。下の例の行と文字も 1 から数えています。\n";
   for (const ExplanationRow &row : kRows) {
     if (!row.example || !*row.example) continue;
     out += u"\n### " + u16(row.title) + u"\n\n";
@@ -451,7 +442,8 @@ u16 common_errors_markdown(const language::Language &language) {
     out += u"\n\n";
     if (std::optional<Diagnosis> found = example_finding(language, row)) {
       u16 place;
-      if (found->line >= 0) place = text::int16(found->line + 1) + u" 行 " + text::int16(found->column + 1) + u" 文字目: ";
+      if (found->line >= 0)
+        place = text::int16(found->line + 1) + u" 行 " + text::int16(found->column + 1) + u" 文字目: ";
       out += place + (found->note ? u"注意: " : u"") + explanation_text(*found) + u"\n";
       continue;
     }

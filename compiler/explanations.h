@@ -89,7 +89,7 @@ struct RawFailure {
 };
 
 struct DiagnosisInput {
-  const Lines &tokens;             // the token stream as compiled
+  const Lines &tokens;              // the token stream as compiled
   const std::vector<int> &columns;  // per token its column (may be empty)
   const language::LanguageTables &tables;
   RawFailure failure;

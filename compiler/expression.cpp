@@ -20,8 +20,8 @@ int precedence(u16view op) {
 }
 
 bool is_operand_class(u16view type) {
-  return type == u"Δ" || type == u"∇" || type == u"xN" || type == u"xNVAR" || type == u"Σ" ||
-         type == u"Ω" || type == u"□";
+  return type == u"Δ" || type == u"∇" || type == u"xN" || type == u"xNVAR" || type == u"Σ" || type == u"Ω" ||
+         type == u"□";
 }
 
 // "- operand" folded into the operand.
@@ -140,9 +140,9 @@ bool StatementCompiler::Eval_MathExpress(u16 first) {
     u16 type = PeepNextToken();
     if (type.empty() || !belongs(type)) break;
     if (is_binary(type) && !expectOperand) {
-      while (!ops_.empty() && is_binary(ops_.back()) &&
-             (precedence(ops_.back()) > precedence(type) ||
-              (precedence(ops_.back()) == precedence(type) && type != u"^")))
+      while (
+          !ops_.empty() && is_binary(ops_.back()) &&
+          (precedence(ops_.back()) > precedence(type) || (precedence(ops_.back()) == precedence(type) && type != u"^")))
         if (!reduceBinary()) return false;
       ops_.push_back(NextToken());
       expectOperand = true;

@@ -20,7 +20,6 @@ bool is_deferred_code(u16view code) {
   return false;
 }
 
-
 // The number after "L_" in the first item of a label-stack entry; 0 if none.
 int label_number(u16view entry) {
   u16view first = text::field(entry, 0);
@@ -113,8 +112,7 @@ bool StatementCompiler::Generate_TransferLogic(const u16 &t, const u16 &head) {
     if (!contains(t, kw)) continue;
     bool inName = false;
     for (std::size_t i = 0; i + 1 < items.size(); ++i)
-      if ((items[i] == u"∇" || items[i] == u"Σ" || items[i] == u"□") && contains(items[i + 1], kw))
-        inName = true;
+      if ((items[i] == u"∇" || items[i] == u"Σ" || items[i] == u"□") && contains(items[i + 1], kw)) inName = true;
     if (!inName) flow = true;
   }
   if (!flow) return false;
@@ -232,8 +230,7 @@ int StatementCompiler::Pop_Gen_LABEL_GetNumber() {
 
 std::pair<int, int> StatementCompiler::FindNearestLABEL_GetNumber(u16view owner) const {
   for (int i = int(labelStack_.size()) - 1; i >= 0; --i)
-    if (text::field(labelStack_[std::size_t(i)], 1) == owner)
-      return {i, label_number(labelStack_[std::size_t(i)])};
+    if (text::field(labelStack_[std::size_t(i)], 1) == owner) return {i, label_number(labelStack_[std::size_t(i)])};
   return {-1, -1};
 }
 

@@ -47,7 +47,8 @@ void StatementCompiler::Insert_Token(const u16 &token) {
   if (cursor_ < 0 || cursor_ >= int(tokens_.size())) return;
   u16 line = line_of(tokens_[std::size_t(cursor_)]);
   tokens_.insert(tokens_.begin() + cursor_, line + u" " + token);
-  if (std::size_t(cursor_) < columns_.size()) columns_.insert(columns_.begin() + cursor_, columns_[std::size_t(cursor_)]);
+  if (std::size_t(cursor_) < columns_.size())
+    columns_.insert(columns_.begin() + cursor_, columns_[std::size_t(cursor_)]);
 }
 
 // Backtracking returns the cursor to a phrase's first token; the line
@@ -55,8 +56,7 @@ void StatementCompiler::Insert_Token(const u16 &token) {
 void StatementCompiler::restoreCursor(int cursor) {
   cursor_ = cursor;
   curLine_ = cursor >= 0 && cursor < int(tokens_.size()) ? line_of(tokens_[std::size_t(cursor)]) : u16();
-  prevLine_ = cursor >= 1 && cursor - 1 < int(tokens_.size()) ? line_of(tokens_[std::size_t(cursor - 1)])
-                                                              : curLine_;
+  prevLine_ = cursor >= 1 && cursor - 1 < int(tokens_.size()) ? line_of(tokens_[std::size_t(cursor - 1)]) : curLine_;
 }
 
 // ----- rule cursor and stacks
@@ -83,8 +83,8 @@ u16 StatementCompiler::NextSubState() {
 }
 
 bool StatementCompiler::isStateChangeCode(u16view item) {
-  return item == u"#" || item == u"!" || item == u"$" || item == u"☆" || item == u"%" ||
-         item == u"@" || item == u"?" || item == u"\\";
+  return item == u"#" || item == u"!" || item == u"$" || item == u"☆" || item == u"%" || item == u"@" || item == u"?" ||
+         item == u"\\";
 }
 
 char16_t StatementCompiler::GetStateCode() const { return states_.empty() ? 0 : states_.back().group; }
@@ -158,8 +158,8 @@ void StatementCompiler::recordFailure(RawFailure::Kind kind, char16_t group, int
 
 void StatementCompiler::syntaxError(char16_t group, const u16 &token) {
   recordFailure(RawFailure::Kind::Syntax, group, cursor_);
-  host_.message(u"Syntax Error \rLine  => " + curLine_ + u"\r" + u"State => " + u16(1, group) + u"\r" +
-                u"Token => " + token);
+  host_.message(u"Syntax Error \rLine  => " + curLine_ + u"\r" + u"State => " + u16(1, group) + u"\r" + u"Token => " +
+                token);
   host_.locateLine(curLine_);
 }
 
@@ -310,9 +310,7 @@ bool StatementCompiler::subPhrase(char16_t s, u16 u, char16_t statementGroup) {
         }
         return true;
       }
-      default:
-        PopState();
-        return r;
+      default: PopState(); return r;
     }
   }
 }
@@ -401,8 +399,7 @@ bool StatementCompiler::parenthesesBalanced() {
   int open = -1;
   auto fail = [&](int index, const u16 &token) {
     curLine_ = u16(text::field(tokens_[std::size_t(index)], 0));
-    recordFailure(token == u"(" ? RawFailure::Kind::OpenParenthesis : RawFailure::Kind::StrayParenthesis, u'$',
-                  index);
+    recordFailure(token == u"(" ? RawFailure::Kind::OpenParenthesis : RawFailure::Kind::StrayParenthesis, u'$', index);
     syntaxError(u'$', token);
     return false;
   };
@@ -469,8 +466,8 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step, const std::
     host_.message(u"事象：ラベル残存(" + labelStack_.back() + u")" + u"\r" + u"⇒記述ルール定義の対象外");
   if (!ok) recordFailure(RawFailure::Kind::Stop, u'$', cursor_);
   const bool lineLeftOpen = !labelStack_.empty() && labelStack_.back().substr(0, 2) != u"L_";
-  diagnoses_ = diagnose({tokens_, columns_, tables_, ok ? RawFailure{} : failure_, ok ? blockStarts_ : std::vector<int>{},
-                         ok && lineLeftOpen});
+  diagnoses_ = diagnose({tokens_, columns_, tables_, ok ? RawFailure{} : failure_,
+                         ok ? blockStarts_ : std::vector<int>{}, ok && lineLeftOpen});
   return ok;
 }
 

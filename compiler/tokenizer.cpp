@@ -338,9 +338,7 @@ void Tokenizer::renameSymbol(const u16 &from, const u16 &to) {
 
 namespace {
 
-void remove_name(Lines &list, const u16 &name) {
-  list.erase(std::remove(list.begin(), list.end(), name), list.end());
-}
+void remove_name(Lines &list, const u16 &name) { list.erase(std::remove(list.begin(), list.end(), name), list.end()); }
 
 void add_unique(Lines &list, const u16 &name) {
   if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
@@ -421,7 +419,8 @@ void Tokenizer::ModifyTokenStreamMOre() {
   // reported. Every other rename just gives a variable its kind mark.
   if (opt_->variableAlert)
     for (const std::pair<u16, u16> &rename : renames_)
-      if (std::any_of(toks.begin(), toks.end(), [&](const Tok &t) { return t.type == u"∇" && t.text == rename.first; })) {
+      if (std::any_of(toks.begin(), toks.end(),
+                      [&](const Tok &t) { return t.type == u"∇" && t.text == rename.first; })) {
         out_->report.push_back(u"変数削除: " + rename.first);
         out_->report.push_back(u"変数追加: " + rename.second);
       }

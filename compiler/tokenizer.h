@@ -9,17 +9,17 @@
 namespace velmora::compiler {
 
 struct TokenizeOptions {
-  bool IsUpperCase = true;       // compile mode: upper-case outside strings
-  bool IsGenSpaceInfo = false;   // spacing mode: ψ tokens, strings across lines
-  bool IsNoComment = false;      // keep comments
-  int tabPitch = 16;             // the console tab pitch setting
-  bool variableAlert = false;    // report renames as "変数削除: " / "変数追加: "
+  bool IsUpperCase = true;      // compile mode: upper-case outside strings
+  bool IsGenSpaceInfo = false;  // spacing mode: ψ tokens, strings across lines
+  bool IsNoComment = false;     // keep comments
+  int tabPitch = 16;            // the console tab pitch setting
+  bool variableAlert = false;   // report renames as "変数削除: " / "変数追加: "
 };
 
 struct TokenStream {
-  Lines tokens;         // token lines
+  Lines tokens;              // token lines
   std::vector<int> columns;  // per token: its 0-based column in its source line
-  Lines userSymbols;    // in order of first registration
+  Lines userSymbols;         // in order of first registration
   Lines sharedNames;
   Lines functionNames;
   Lines report;         // rename report lines

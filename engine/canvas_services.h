@@ -21,7 +21,7 @@ struct Rect {
 struct Pen {
   int colour = 0;
   int width = 1;
-  int style = 0;      // 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot
+  int style = 0;  // 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot
   bool notXor = false;
 };
 
@@ -48,8 +48,7 @@ class CanvasServices {
   virtual void ellipse(int canvas, const Rect &box, const Pen &pen, int fill) = 0;
   // A pie slice of the ellipse in box, from start through span degrees
   // (counter-clockwise positive, 0 pointing right).
-  virtual void pie(int canvas, const Rect &box, double startDegrees, double spanDegrees, const Pen &pen,
-                   int fill) = 0;
+  virtual void pie(int canvas, const Rect &box, double startDegrees, double spanDegrees, const Pen &pen, int fill) = 0;
   virtual void polygon(int canvas, const std::vector<std::pair<int, int>> &points, const Pen &pen, int fill) = 0;
   virtual void bezier(int canvas, const std::vector<std::pair<int, int>> &points, const Pen &pen) = 0;
   // Text with its top-left corner at (x, y), rotated by tenths of a degree.
@@ -61,9 +60,12 @@ class CanvasServices {
   virtual bool loadImage(int canvas, const std::filesystem::path &file, int x, int y, const Rect *stretch) = 0;
   // The area as the bytes of a PNG or BMP file, for the engine to store the
   // way the run may write; nothing where the canvas saves only itself.
-  virtual std::optional<std::string> encodeImage(int /*canvas*/, const Rect & /*r*/, bool /*png*/) { return std::nullopt; }
+  virtual std::optional<std::string> encodeImage(int /*canvas*/, const Rect & /*r*/, bool /*png*/) {
+    return std::nullopt;
+  }
   // loadImage from the bytes of an image file the engine has read.
-  virtual bool loadImageBytes(int /*canvas*/, const std::string & /*bytes*/, int /*x*/, int /*y*/, const Rect * /*stretch*/) {
+  virtual bool loadImageBytes(int /*canvas*/, const std::string & /*bytes*/, int /*x*/, int /*y*/,
+                              const Rect * /*stretch*/) {
     return false;
   }
   // Resets every canvas to a blank white surface (a run starts).

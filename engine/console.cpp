@@ -93,17 +93,14 @@ void op_console_gets(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!e.host) return;
   u16 line;
   switch (e.host->Console_Gets(e.current, line)) {
-    case EngineHost::InputState::None:
-      return;
+    case EngineHost::InputState::None: return;
     case EngineHost::InputState::Pending:
       --t.INSTP;
       t.WAIT = true;
       t.CANGO_TIME = std::numeric_limits<double>::infinity();
       e.anyWait = true;
       return;
-    case EngineHost::InputState::Ready:
-      e.setString(r.Param[1], line);
-      return;
+    case EngineHost::InputState::Ready: e.setString(r.Param[1], line); return;
   }
 }
 

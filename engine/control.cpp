@@ -31,8 +31,7 @@ void op_call(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int position = r.label == -2 ? e.findFunction(u"F_" + r.Param[1]) : r.label;
   if (position < 0) return e.runtimeError(u"＊ 関数ラベル不明エラー ＊");
   if (t.STACKP >= kCallStack - 1)
-    return e.runtimeError(u"＊ 関数呼び出しの入れ子が深すぎます（最大 " + text::int16(kCallStack) +
-                          u"） ＊");
+    return e.runtimeError(u"＊ 関数呼び出しの入れ子が深すぎます（最大 " + text::int16(kCallStack) + u"） ＊");
   ++t.STACKP;
   e.callStack[std::size_t(e.current)][std::size_t(t.STACKP)] = t.INSTP;
   t.INSTP = uint16_t(position + 1);
@@ -107,8 +106,7 @@ void op_timer_set(Machine &e, TTaskInfo &, const TPEXE &r) {
 
 void op_timer_control(Machine &e, TTaskInfo &, const TPEXE &r) {
   for (TTimerInfo &timer : e.timers) {
-    if (timer.state == TTimerInfo::Free || timer.name != r.Param[1] || timer.owner != e.current)
-      continue;
+    if (timer.state == TTimerInfo::Free || timer.name != r.Param[1] || timer.owner != e.current) continue;
     const u16 &word = r.Param[2];
     if (word == u"START") {
       if (timer.interval > 0 && !timer.handler.empty() && timer.handlerPos > 0) {

@@ -72,9 +72,7 @@ const Curl &curl() {
 
 extern "C" {
 
-CURLcode curl_global_init(long flags) {
-  return curl().ok() ? curl().global_init(flags) : CURLE_FAILED_INIT;
-}
+CURLcode curl_global_init(long flags) { return curl().ok() ? curl().global_init(flags) : CURLE_FAILED_INIT; }
 
 CURL *curl_easy_init(void) { return curl().ok() ? curl().easy_init() : nullptr; }
 

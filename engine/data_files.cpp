@@ -239,8 +239,9 @@ bool Machine::deleteFile(const fs::path &path, u16view instruction) {
     std::string leaf;
     fs::path p(spot->name);
     if (!spot->beneath) leaf = p.filename().string();
-    Fd dir(spot->beneath ? parent_of(*this, *spot, leaf)
-                         : ::open(p.parent_path().empty() ? "." : p.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(spot->beneath
+               ? parent_of(*this, *spot, leaf)
+               : ::open(p.parent_path().empty() ? "." : p.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) {
       // Regular files and links only; a link goes, what it names stays.
       struct stat st {};

@@ -248,8 +248,8 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
 template <Relation Rel, bool A, bool B>
 int compare_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2), b = B ? whole_var(e, h.v2) : whole_const(r, 5);
-  const bool flag = (a.is && b.is ? holds<Rel>(a.value, b.value) : holds<Rel>(first<A>(e, h), second<B>(e, h))) !=
-                    h.negated;
+  const bool flag =
+      (a.is && b.is ? holds<Rel>(a.value, b.value) : holds<Rel>(first<A>(e, h), second<B>(e, h))) != h.negated;
   t.FLAG = flag;
   e.stepLast = t.INSTP;
   ++t.INSTP;
@@ -531,8 +531,8 @@ int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r,
     if (w.is) {
       t.WORK = static_cast<long double>(w.value);
       int64_t out;
-      if (x.isWhole && whole_apply<Op>(Op == ArithOp::Add ? w.value : x.whole,
-                                       Op == ArithOp::Add ? x.whole : w.value, out)) {
+      if (x.isWhole &&
+          whole_apply<Op>(Op == ArithOp::Add ? w.value : x.whole, Op == ArithOp::Add ? x.whole : w.value, out)) {
         x.setWhole(out);
         return 2;
       }
@@ -639,8 +639,7 @@ PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &next
       break;
     case opBINARY:
       if (next.kind != opASSIGN) break;
-      if (third && third->kind == opJMP && third->fast && third->v1 >= 0)
-        return pick_step_jump(ArithOp(h.oper), a, b);
+      if (third && third->kind == opJMP && third->fast && third->v1 >= 0) return pick_step_jump(ArithOp(h.oper), a, b);
       return pick_binary_assign(ArithOp(h.oper), a, b);
     case opMOD:
       if (next.kind == opASSIGN) return pair2<ModAssign>(a, b);
@@ -718,8 +717,7 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
       b = shape_of(r, 5, h.v2, h.k2);
       h.oper = std::uint8_t(r.relation);
       h.negated = r.negated;
-      if (a != Shape::Other && b != Shape::Other && r.relation != Relation::None)
-        fast = pick_compare(r.relation, a, b);
+      if (a != Shape::Other && b != Shape::Other && r.relation != Relation::None) fast = pick_compare(r.relation, a, b);
       break;
     case opCOMPARE_WORK:
       a = shape_of(r, 2, h.v1, h.k1);
@@ -751,9 +749,7 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
         fast = call;
       }
       break;
-    case opRET:
-      fast = ret;
-      break;
+    case opRET: fast = ret; break;
     default: break;
   }
   if (fast) {

@@ -53,7 +53,6 @@ void Engine::releaseAllSlots() {
 
 bool Engine::linkAll() { return m_->linkAll(); }
 
-
 int Engine::insertBreak(int slot, int sourceLine, int number) {
   if (!valid_slot(slot)) return -1;
   const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;

@@ -42,8 +42,8 @@ class Engine {
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
   // All or nothing: a failed registration leaves no slot, code or variable.
-  int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
-                      Lines &messages, TTaskState initial, u16view programName, int srcIndex);
+  int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars, Lines &messages,
+                      TTaskState initial, u16view programName, int srcIndex);
   // Frees a slot: its task, its P-code list and its task variables.
   void releaseSlot(int slot);
   void releaseAllSlots();
@@ -122,7 +122,7 @@ class Engine {
   const ExecutionPoint &lastPoint() const;     // the last instruction started
   const ExecutionPoint &watchedPoint() const;  // the same for the watched task
   int watchedTask() const;
-  u16 lineOf(const ExecutionPoint &p) const;   // its source line number text
+  u16 lineOf(const ExecutionPoint &p) const;  // its source line number text
   // One line per function record of the slot: source line, blank, name.
   Lines listFunctions(int slot) const;
   // The slot's P-code as the listing file shows it.

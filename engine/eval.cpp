@@ -59,8 +59,7 @@ long double power(Machine &e, u16view op, long double a, long double b, bool &ok
 
 // a op b; false for ArithOp::None (the caller leaves WORK unchanged) or
 // after a reported failure. opText names the operator in messages.
-bool arithmetic(Machine &e, u16view opText, ArithOp op, long double a, long double b,
-                long double &out) {
+bool arithmetic(Machine &e, u16view opText, ArithOp op, long double a, long double b, long double &out) {
   long double r = 0;
   switch (op) {
     case ArithOp::Add: r = a + b; break;
@@ -149,9 +148,7 @@ void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
 }
 
-void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2))));
-}
+void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) { random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2)))); }
 
 // ----- math functions
 
@@ -290,14 +287,11 @@ void op_compare_code_left(Machine &e, TTaskInfo &t, const TPEXE &r) {
 void op_compare_strings(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 a = e.str(r, 2), b = e.str(r, 5);
   const u16 &op = r.Param[4];
-  bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size()
-               : op == u"<" ? a.size() < b.size() : false;
+  bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size() : op == u"<" ? a.size() < b.size() : false;
   set_flag(t, r, holds);
 }
 
-bool occurs(const u16 &part, const u16 &whole) {
-  return !part.empty() && whole.find(part) != u16::npos;
-}
+bool occurs(const u16 &part, const u16 &whole) { return !part.empty() && whole.find(part) != u16::npos; }
 
 void op_contains(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 a = e.str(r, 2), b = e.str(r, 5);

@@ -13,11 +13,11 @@ long double string_code(u16view word, u16view s);
 // file errors, one console line naming the path, and the run goes on.
 void file_failure(Machine &e, u16view message, u16view path);
 
-void register_control(Machine &e);  // jumps, CALL/RET, FUNCTION, STOP, WAIT, timers, breakpoints
-void register_eval(Machine &e);     // arithmetic, functions, comparisons, matrices, vectors
-void register_strings(Machine &e);  // string and list expressions, stores and predicates
-void register_console(Machine &e);  // console output and reading it back
-void register_files(Machine &e);    // numbered files, whole-file reads and stores, directories
+void register_control(Machine &e);    // jumps, CALL/RET, FUNCTION, STOP, WAIT, timers, breakpoints
+void register_eval(Machine &e);       // arithmetic, functions, comparisons, matrices, vectors
+void register_strings(Machine &e);    // string and list expressions, stores and predicates
+void register_console(Machine &e);    // console output and reading it back
+void register_files(Machine &e);      // numbered files, whole-file reads and stores, directories
 void register_processes(Machine &e);  // COMMAND and EXEC FILE
 void register_libraries(Machine &e);  // LIB, LIBA and library calls
 void register_pages(Machine &e);      // the program tabs as pages

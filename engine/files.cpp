@@ -109,7 +109,8 @@ bool open_stream(TFileInfo &f, int fd) {
   if (!f.FileVarTxt) return false;
   std::string head(65536, '\0');
   head.resize(std::fread(head.data(), 1, head.size(), f.FileVarTxt));
-  const bool utf16 = head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF'));
+  const bool utf16 =
+      head.size() >= 2 && ((head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF'));
   if (utf16) {
     // Line ends of UTF-16 are not single bytes: such a file is read whole.
     std::string bytes = head;
@@ -122,7 +123,9 @@ bool open_stream(TFileInfo &f, int fd) {
     return true;
   }
   std::size_t cut = head.size() == 65536 ? head.find_last_of("\r\n") : std::string::npos;
-  f.readEncoding = text::decode_bytes(cut == std::string::npos ? std::string_view(head) : std::string_view(head).substr(0, cut)).encoding;
+  f.readEncoding =
+      text::decode_bytes(cut == std::string::npos ? std::string_view(head) : std::string_view(head).substr(0, cut))
+          .encoding;
   if (f.readEncoding == text::Encoding::Utf8Bom) f.readEncoding = text::Encoding::Utf8;
   std::rewind(f.FileVarTxt);
   // A byte-order mark is not part of the first line.
@@ -275,7 +278,8 @@ void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (!path) return path_error(e, name, true);
   auto bytes = e.readFile(*path, u"<*>");
   if (e.errorFlag) return;
-  if (!bytes) return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", text::from_utf8(path->string()));
+  if (!bytes)
+    return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", text::from_utf8(path->string()));
   t.LIST_WORK = lines_of(std::move(text::decode_bytes(*bytes).text));
   t.LIST_REM.clear();
   finish_list(t);
@@ -339,8 +343,8 @@ Volume volume_of(const fs::path &p) {
   std::size_t best = 0;
   std::string bestDevice;
   while (mounts >> device >> point >> type && std::getline(mounts, rest)) {
-    bool inside = target.rfind(point, 0) == 0 &&
-                  (point == "/" || target.size() == point.size() || target[point.size()] == '/');
+    bool inside =
+        target.rfind(point, 0) == 0 && (point == "/" || target.size() == point.size() || target[point.size()] == '/');
     if (inside && point.size() >= best) {
       best = point.size();
       v.type = text::from_utf8(type);
@@ -349,7 +353,8 @@ Volume volume_of(const fs::path &p) {
   }
   for (const auto &entry : fs::directory_iterator("/dev/disk/by-label", ec)) {
     std::error_code ec2;
-    if (fs::canonical(entry.path(), ec2) == fs::path(bestDevice)) v.label = text::from_utf8(entry.path().filename().string());
+    if (fs::canonical(entry.path(), ec2) == fs::path(bestDevice))
+      v.label = text::from_utf8(entry.path().filename().string());
   }
   return v;
 }
@@ -362,7 +367,9 @@ void op_volume_info(Machine &e, TTaskInfo &t, const TPEXE &r) {
     if (c == u'\\') c = u'/';
   // A drive letter alone stands for the root of the file system.
   bool letter = d.size() <= 3 && !d.empty() && text::is_ascii_alpha(d[0]) && (d.size() == 1 || d[1] == u':');
-  fs::path p = letter ? fs::path("/") : d.empty() || d[0] != u'/' ? e.dataDirectory / text::to_utf8(d) : fs::path(text::to_utf8(d));
+  fs::path p = letter                      ? fs::path("/")
+               : d.empty() || d[0] != u'/' ? e.dataDirectory / text::to_utf8(d)
+                                           : fs::path(text::to_utf8(d));
   Volume v = volume_of(p);
   begin_list(t);
   for (u16 line : {drive, v.label, v.type, v.serial}) t.LIST_WORK.push_back(std::move(line));
@@ -377,9 +384,7 @@ void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
   deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 
-void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  deliver_string(t, e.host->Directory_Get(r.Param[1]));
-}
+void op_dir_get(Machine &e, TTaskInfo &t, const TPEXE &r) { deliver_string(t, e.host->Directory_Get(r.Param[1])); }
 
 }  // namespace
 

@@ -66,7 +66,7 @@ bool joins_step(const HotRecord &h, const TPEXE &r) {
 }
 
 constexpr int kLongestStep = 8;
-constexpr PairHandler kSteps[kLongestStep + 1] = {nullptr,      nullptr,      run_step<2>, run_step<3>, run_step<4>,
+constexpr PairHandler kSteps[kLongestStep + 1] = {nullptr,     nullptr,     run_step<2>, run_step<3>, run_step<4>,
                                                   run_step<5>, run_step<6>, run_step<7>, run_step<8>};
 
 }  // namespace

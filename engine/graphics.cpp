@@ -44,11 +44,11 @@ void op_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 struct Command {
-  u16 word, option1, option2;   // upper-cased
-  u16 text1, text2;             // as written (texts, file names)
-  int options = 0;               // option words written
+  u16 word, option1, option2;  // upper-cased
+  u16 text1, text2;            // as written (texts, file names)
+  int options = 0;             // option words written
   const LineList *list = nullptr;
-  std::vector<int> a;           // arguments a0..a19
+  std::vector<int> a;  // arguments a0..a19
   int arg(std::size_t i) const { return i < a.size() ? a[i] : 0; }
 };
 
@@ -108,8 +108,9 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
     d.penX = c.arg(0);
     d.penY = c.arg(1);
   } else if (w == u"BOX") {
-    s.fillRect(cv, Rect{std::min(d.penX, c.arg(0)), std::min(d.penY, c.arg(1)), std::max(d.penX, c.arg(0)),
-                        std::max(d.penY, c.arg(1))},
+    s.fillRect(cv,
+               Rect{std::min(d.penX, c.arg(0)), std::min(d.penY, c.arg(1)), std::max(d.penX, c.arg(0)),
+                    std::max(d.penY, c.arg(1))},
                d.baseColour);
   } else if (w == u"BOXRATE") {
     int px = d.penX, py = d.penY, x = c.arg(0), y = c.arg(1), r1 = c.arg(2), r2 = c.arg(3);
@@ -167,8 +168,8 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
     } else if (c.option1 == u"MARGIN") {
       d.marginLeft = c.arg(0), d.marginTop = c.arg(1), d.marginRight = c.arg(2), d.marginBottom = c.arg(3);
     } else if (c.list) {
-      Rect area = d.areaSet ? Rect{d.areaLeft, d.areaTop, d.areaRight, d.areaBottom}
-                            : Rect{0, 0, s.width(cv), s.height(cv)};
+      Rect area =
+          d.areaSet ? Rect{d.areaLeft, d.areaTop, d.areaRight, d.areaBottom} : Rect{0, 0, s.width(cv), s.height(cv)};
       s.fillRect(cv, area, d.areaColour);
       Font f = font_of(d);
       f.background = d.areaColour;
@@ -187,7 +188,8 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
     Rect r{c.arg(0), c.arg(1), c.arg(2), c.arg(3)};
     if (r.right <= r.left || r.bottom <= r.top) return;
     if (!text::representable_file_name(c.text2))
-      return file_failure(e, u"- ファイル パスエラー(" + text::escaped_file_name(c.text2) + u")", text::escaped_file_name(c.text2));
+      return file_failure(e, u"- ファイル パスエラー(" + text::escaped_file_name(c.text2) + u")",
+                          text::escaped_file_name(c.text2));
     std::filesystem::path file(text::to_utf8(c.text2));
     if (file.is_relative()) file = e.dataDirectory / file;
     // Stored as whole-file stores are: beneath the data directory when the

@@ -350,8 +350,9 @@ void Machine::serveTransfers() {
       t.fDL_Complete = true;
       t.LIST_REM = x.report;
       auto bytes = read_transfer_file(x);
-      u16 text = !bytes ? u16() : t.Encode_Load == TextEncoding::Utf8 ? text::decode_as(*bytes, text::Encoding::Utf8)
-                                                                      : text::decode_bytes(*bytes).text;
+      u16 text = !bytes                                ? u16()
+                 : t.Encode_Load == TextEncoding::Utf8 ? text::decode_as(*bytes, text::Encoding::Utf8)
+                                                       : text::decode_bytes(*bytes).text;
       t.LIST_WORK = text::split_lines(text);
       finish_list(t);
       ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
@@ -408,9 +409,8 @@ u16 url_decode(u16view text) {
   }
   flush();
   // 2. Character entities, ignoring case.
-  const std::pair<const char16_t *, char16_t> entities[] = {{u"&QUOT;", u'"'},  {u"&AMP;", u'&'},
-                                                            {u"&LT;", u'<'},    {u"&GT;", u'>'},
-                                                            {u"&NBSP;", 0x00A0}, {u"&COPY;", 0x00A9}};
+  const std::pair<const char16_t *, char16_t> entities[] = {
+      {u"&QUOT;", u'"'}, {u"&AMP;", u'&'}, {u"&LT;", u'<'}, {u"&GT;", u'>'}, {u"&NBSP;", 0x00A0}, {u"&COPY;", 0x00A9}};
   for (const auto &[entity, ch] : entities) {
     u16view e(entity);
     u16 result;
@@ -512,8 +512,7 @@ void post(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   int list = e.varOf(r, k + 3);
   if (e.errorFlag) return;
   if (list < 0) return e.undefinedError(r.Param[std::size_t(k) + 3]);
-  start_transfer(e, t, url, &e.vars[list].StrList,
-                 u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
+  start_transfer(e, t, url, &e.vars[list].StrList, u"- HTTP ロード　エラー：ファイル名(" + url + u")←ファイル名確認");
 }
 
 void op_post(Machine &e, TTaskInfo &t, const TPEXE &r) { post(e, t, r, 1); }

@@ -60,7 +60,10 @@ std::string slots(const char *layout) {
   int k = 1;
   while (items >> item) {
     if (!out.empty()) out += ' ';
-    std::string source = item == "N" ? "NOT" : item == "-" ? "empty" : item[0] == '=' ? "\"" + item.substr(1) + "\"" : item;
+    std::string source = item == "N"      ? "NOT"
+                         : item == "-"    ? "empty"
+                         : item[0] == '=' ? "\"" + item.substr(1) + "\""
+                                          : item;
     out += std::to_string(k) + "←" + source;
     ++k;
   }
@@ -92,9 +95,8 @@ std::string document() {
          "|---|---|---|---|---|---|\n";
   for (const InstructionRow &row : kInstructionRows) {
     std::string mark = row.mark[0] ? std::string(row.mark) + " (" + std::to_string(row.markSlot) + ")" : "";
-    out << "| " << code_cell(row.code) << " | " << row.name << " | " << cell(mark) << " | "
-        << slots(row.layout) << " | " << cell(row.description) << " | " << flags_text(row.flags)
-        << " |\n";
+    out << "| " << code_cell(row.code) << " | " << row.name << " | " << cell(mark) << " | " << slots(row.layout)
+        << " | " << cell(row.description) << " | " << flags_text(row.flags) << " |\n";
   }
   out << "\nNotes: *does nothing* rows are loaded and listed but executing them has no effect; "
          "*compiler only* codes never become records; *deferred store* lines are emitted at the "

@@ -61,7 +61,8 @@ void op_function_define(Machine &e, TTaskInfo &, const TPEXE &r) {
     if (!e.libraryFunctions[std::size_t(i)].handle) free = i;
   if (free < 0) return e.runtimeError(u"  - DLL:使用する関数が多すぎます");
   for (const TDLLProcInfo &f : e.libraryFunctions)
-    if (f.handle && f.DLLAlias == alias && f.ProcName == name) return e.runtimeError(u"  - DLL:関数定義が重複しています");
+    if (f.handle && f.DLLAlias == alias && f.ProcName == name)
+      return e.runtimeError(u"  - DLL:関数定義が重複しています");
   TDLLProcInfo &f = e.libraryFunctions[std::size_t(free)];
   f.handle = e.libraries[std::size_t(lib)].handle;
   f.DLLAlias = alias;
@@ -92,7 +93,6 @@ void op_library_call(Machine &e, TTaskInfo &t, const TPEXE &r) {
   buffer.resize(std::char_traits<char16_t>::length(buffer.data()));
   deliver_string(t, std::move(buffer));
 }
-
 
 }  // namespace
 

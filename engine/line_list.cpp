@@ -22,8 +22,7 @@ Lines &LineList::ownChunk(std::size_t c) {
 }
 
 void LineList::push_back(u16 line) {
-  if (size_ % kChunk == 0)
-    chunks_.push_back(std::make_shared<Lines>());
+  if (size_ % kChunk == 0) chunks_.push_back(std::make_shared<Lines>());
   ownChunk(chunks_.size() - 1).push_back(std::move(line));
   ++size_;
 }
@@ -48,8 +47,7 @@ Lines LineList::take() {
   for (std::shared_ptr<Lines> &chunk : chunks_) {
     if (chunk.use_count() == 1)
       out.insert(out.end(), std::make_move_iterator(chunk->begin()), std::make_move_iterator(chunk->end()));
-    else
-      out.insert(out.end(), chunk->begin(), chunk->end());
+    else out.insert(out.end(), chunk->begin(), chunk->end());
   }
   clear();
   return out;

@@ -44,11 +44,28 @@ class LineList {
     reference operator*() const { return (*list_)[i_]; }
     pointer operator->() const { return &(*list_)[i_]; }
     reference operator[](difference_type n) const { return (*list_)[std::size_t(difference_type(i_) + n)]; }
-    const_iterator &operator++() { ++i_; return *this; }
-    const_iterator operator++(int) { const_iterator old = *this; ++i_; return old; }
-    const_iterator &operator--() { --i_; return *this; }
-    const_iterator operator--(int) { const_iterator old = *this; --i_; return old; }
-    const_iterator &operator+=(difference_type n) { i_ = std::size_t(difference_type(i_) + n); return *this; }
+    const_iterator &operator++() {
+      ++i_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator old = *this;
+      ++i_;
+      return old;
+    }
+    const_iterator &operator--() {
+      --i_;
+      return *this;
+    }
+    const_iterator operator--(int) {
+      const_iterator old = *this;
+      --i_;
+      return old;
+    }
+    const_iterator &operator+=(difference_type n) {
+      i_ = std::size_t(difference_type(i_) + n);
+      return *this;
+    }
     const_iterator &operator-=(difference_type n) { return *this += -n; }
     friend const_iterator operator+(const_iterator a, difference_type n) { return a += n; }
     friend const_iterator operator+(difference_type n, const_iterator a) { return a += n; }

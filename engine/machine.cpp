@@ -50,8 +50,7 @@ double monotonic_tenths() {
 std::array<u16, 3> os_version_texts() {
   struct utsname u {};
   if (uname(&u) != 0) return {u"Ver ", u"Build Number: ", u"Platform ID: Linux"};
-  return {u"Ver " + text::from_utf8(u.release), u"Build Number: " + text::from_utf8(u.version),
-          u"Platform ID: Linux"};
+  return {u"Ver " + text::from_utf8(u.release), u"Build Number: " + text::from_utf8(u.version), u"Platform ID: Linux"};
 }
 
 }  // namespace
@@ -191,8 +190,7 @@ int Machine::findFunction(u16view name) const {
   if (listNo < 0) return -1;
   const PcodeList &l = lists[std::size_t(listNo)];
   for (std::size_t i = 0; i < l.size(); ++i)
-    if ((l[i].kind == opLABEL || l[i].kind == opFUNCTION) && l[i].Param[1] == name)
-      return int(i);
+    if ((l[i].kind == opLABEL || l[i].kind == opFUNCTION) && l[i].Param[1] == name) return int(i);
   return -1;
 }
 
@@ -204,9 +202,8 @@ int Machine::findLabel(u16view number) const {
 
 // ----- slots
 
-int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
-                            Lines &messages, TTaskState initial, u16view programName,
-                            int srcIndex) {
+int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars, Lines &messages,
+                             TTaskState initial, u16view programName, int srcIndex) {
   if (registered >= kSlots) {
     runtimeError(u"  - これ以上プログラムは登録出来ません。 " + text::int16(kSlots));
     return -1;
@@ -303,8 +300,7 @@ void Machine::runReset() {
   anyTimerRunning = false;
   anyWait = false;
   passCount = 0;
-  for (int s = 0; s < kSlots; ++s)
-    taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
+  for (int s = 0; s < kSlots; ++s) taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
   // Every task starts with the default drawing state on every canvas.
   for (auto &t : tasks) t.draw.fill(DrawState{});
   cancelTransfers();
@@ -347,8 +343,7 @@ bool Machine::linkSlot(int slot) {
       if (r.LblId >= 0) table[std::size_t(r.LblId)] = int32_t(pos);
     }
     // Decoded names: the same answer the lookup would give at execution.
-    for (std::size_t k = 1; k <= 9; ++k)
-      r.var[k] = r.Param[k].empty() ? -1 : vars.resolve(slot, r.Param[k]);
+    for (std::size_t k = 1; k <= 9; ++k) r.var[k] = r.Param[k].empty() ? -1 : vars.resolve(slot, r.Param[k]);
   }
   // Function skips and calls, resolved once.
   int afterRet = int(list.size());
@@ -538,8 +533,8 @@ long Machine::runPasses(long maxPasses) {
     if (count == 0) return done;
     scheduleChanged_ = false;
     const TTaskInfo &only = tasks[std::size_t(slots[0])];
-    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() &&
-        !only.WAIT && !only.HTTP_REQ) {
+    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() && !only.WAIT &&
+        !only.HTTP_REQ) {
       if (!runAlone(slots[0], maxPasses, done)) return done;
       continue;  // something may now wait or run beside it: passes as below
     }
@@ -577,8 +572,7 @@ long Machine::runPasses(long maxPasses) {
     while (done < maxPasses) {
       // Passes in which every task runs only isolated records run task by
       // task, each task's records back to back.
-      if (maxPasses - done >= 2 && count > 1 && !anyHttp && !anyWait && !anyTimerRunning &&
-          pendingError.empty()) {
+      if (maxPasses - done >= 2 && count > 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty()) {
         const long m = runSideBySide(lanes, slots, count, maxPasses - done, notedLane, notedPosition);
         if (m > 0) {
           errorFlag = false;
@@ -663,8 +657,7 @@ long Machine::runPasses(long maxPasses) {
 // again to that point. Returns the passes run (m, 0 when a task's next
 // record is not isolated); the noted execution point is the one the last
 // such pass would leave.
-long Machine::runSideBySide(Lane *lanes, const int *slots, int count, long limit, int &notedLane,
-                            int &notedPosition) {
+long Machine::runSideBySide(Lane *lanes, const int *slots, int count, long limit, int &notedLane, int &notedPosition) {
   if (sideBySideWait_ > 0) {  // a task's next record was not isolated lately
     --sideBySideWait_;
     return 0;
@@ -724,8 +717,8 @@ long Machine::runSideBySide(Lane *lanes, const int *slots, int count, long limit
   isolating = false;
   refused = false;
   // Runs that went the whole way grow, runs cut short shrink.
-  sideBySideSpan_ = m == std::min(limit, sideBySideSpan_) ? std::min(sideBySideSpan_ * 2, kSideBySideMax)
-                                                           : std::max(m * 2, 2L);
+  sideBySideSpan_ =
+      m == std::min(limit, sideBySideSpan_) ? std::min(sideBySideSpan_ * 2, kSideBySideMax) : std::max(m * 2, 2L);
   if (m == 0) {
     sideBySideBackoff_ = std::min(sideBySideBackoff_ * 2, 64);
     sideBySideWait_ = sideBySideBackoff_;
@@ -795,8 +788,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     if (t.state != tsACTIVE || errorFlag || !running || batchTimeUp()) break;
     // A wait, a timer, a transfer, an error to raise or another slot that
     // may run: the passes go on one slot after another.
-    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ ||
-        !pendingError.empty()) {
+    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ || !pendingError.empty()) {
       more = true;
       break;
     }
@@ -931,9 +923,7 @@ u16 Machine::str(const TPEXE &r, int k) {
   return getString(r.Param[std::size_t(k) + 1]);
 }
 
-void Machine::undefinedError(u16view name) {
-  runtimeError(u"値不正、変数未定義エラー: " + u16(name) + u"\r");
-}
+void Machine::undefinedError(u16view name) { runtimeError(u"値不正、変数未定義エラー: " + u16(name) + u"\r"); }
 
 void Machine::indexError(u16view name) { runtimeError(u"配列インデクス値エラー: " + u16(name) + u"\r"); }
 

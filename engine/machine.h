@@ -26,8 +26,13 @@ namespace velmora::engine {
 
 enum TFileMode : std::uint8_t { fmREAD = 0, fmWRITE = 1, fmAPPEND = 2 };
 enum TFileERROR : std::uint8_t {
-  feNON = 0, feNOT_SPECIFIED = 1, feOPEN_ERROR = 2, feIO_ERROR = 3, feNOT_EXISTS = 4,
-  feTOO_MANY_FILES = 5, feALREADY_USED = 6
+  feNON = 0,
+  feNOT_SPECIFIED = 1,
+  feOPEN_ERROR = 2,
+  feIO_ERROR = 3,
+  feNOT_EXISTS = 4,
+  feTOO_MANY_FILES = 5,
+  feALREADY_USED = 6
 };
 
 // One of the ten numbered files shared by all tasks. A file opened for
@@ -38,7 +43,7 @@ struct TFileInfo {
   std::filesystem::path Path;  // empty: the number is free
   TFileMode Mode = fmREAD;
   std::FILE *FileVarTxt = nullptr;  // open for writing, appending or reading a stream
-  Lines readLines;  // a UTF-16 file
+  Lines readLines;                  // a UTF-16 file
   std::size_t readPos = 0;
   velmora::text::Encoding readEncoding = velmora::text::Encoding::Utf8;
   bool streaming = false;
@@ -107,8 +112,8 @@ class Machine {
 
   // Registers a compiled program: returns its slot, or -1 (the reason is a
   // run-time error on the console, or duplicate messages in `messages`).
-  int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars,
-                      Lines &messages, TTaskState initial, u16view programName, int srcIndex);
+  int registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars, Lines &messages,
+                      TTaskState initial, u16view programName, int srcIndex);
   void releaseSlot(int slot);
   void releaseAllSlots();
   void taskStart(int slot, TTaskState state);
@@ -257,13 +262,13 @@ class Machine {
   // connection, and the time a transfer may go without receiving anything.
   long httpConnectTimeoutSeconds = 30, httpStallSeconds = 60;
   bool anyHttp = false;
-  void serveTransfers();    // finished transfers resume their tasks
-  void cancelTransfers();   // pending transfers are abandoned
+  void serveTransfers();       // finished transfers resume their tasks
+  void cancelTransfers();      // pending transfers are abandoned
   bool deleteTransferFiles();  // "_net_N.$$$" of the data directory
-  u16 pendingError;  // raised once the pass has cleared the error flag
+  u16 pendingError;            // raised once the pass has cleared the error flag
 
   // ----- processes
-  u16 commandInterpreter;  // from the settings when a run starts
+  u16 commandInterpreter;           // from the settings when a run starts
   std::vector<int> childProcesses;  // started, not yet reaped
   void reapChildren();
 
@@ -280,9 +285,7 @@ class Machine {
   void setHandler(Op code, Handler h) { setHandler(int(code), h); }
   // The same for a code that has no row (tests probing the dispatcher).
   void setHandler(int code, Handler h);
-  Handler handler(int code) const {
-    return code >= 0 && code < 1000 ? handlers_[std::size_t(code)] : nullptr;
-  }
+  Handler handler(int code) const { return code >= 0 && code < 1000 ? handlers_[std::size_t(code)] : nullptr; }
 
  private:
   std::array<Handler, 1000> handlers_{};
@@ -302,8 +305,8 @@ class Machine {
   // caller must return (an event, or maxPasses reached).
   bool runAlone(int slot, long maxPasses, long &done);
   template <bool Isolated>
-  long runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records, int size, long limit,
-               int &lastPosition, long &lastPass);
+  long runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records, int size, long limit, int &lastPosition,
+               long &lastPass);
   // A slot's list and hot form as the passes hold them.
   struct Lane {
     TTaskInfo *t;

@@ -83,10 +83,10 @@ std::vector<u16> split_sections(u16view format) {
 }
 
 struct Picture {
-  int intPlaces = 0;      // 0 and # before the point
-  int intZeros = 0;       // placeholders from the first 0 on (minimum digits)
-  int fracPlaces = 0;     // 0 and # after the point
-  int fracZeros = 0;      // the last 0 after the point, counted from the point
+  int intPlaces = 0;   // 0 and # before the point
+  int intZeros = 0;    // placeholders from the first 0 on (minimum digits)
+  int fracPlaces = 0;  // 0 and # after the point
+  int fracZeros = 0;   // the last 0 after the point, counted from the point
   bool thousands = false;
   bool point = false;
   bool scientific = false;
@@ -133,15 +133,14 @@ Picture analyse(u16view f) {
 }
 
 // Writes the digits into the picture.
-u16 render(u16view f, const Picture &p, const std::string &intDigits, const std::string &fracDigits,
-           int exponent) {
+u16 render(u16view f, const Picture &p, const std::string &intDigits, const std::string &fracDigits, int exponent) {
   u16 out;
   // Integer digits beyond the placeholders go with the first placeholder.
   std::string digits = intDigits;
   if (int(digits.size()) < p.intZeros) digits.insert(0, std::size_t(p.intZeros) - digits.size(), '0');
   const int len = int(digits.size());
-  int placeholder = 0;   // integer placeholders seen
-  int emitted = 0;       // integer digits written
+  int placeholder = 0;  // integer placeholders seen
+  int emitted = 0;      // integer digits written
   char16_t quote = 0;
   bool afterPoint = false;
   int fracIndex = 0;
@@ -248,8 +247,7 @@ u16 format_section(long double av, u16view f, bool &isZero) {
     }
   }
   // Optional fraction places drop their trailing zeros.
-  while (int(fracDigits.size()) > p.fracZeros && !fracDigits.empty() && fracDigits.back() == '0')
-    fracDigits.pop_back();
+  while (int(fracDigits.size()) > p.fracZeros && !fracDigits.empty() && fracDigits.back() == '0') fracDigits.pop_back();
   return render(f, p, intDigits, fracDigits, exponent);
 }
 

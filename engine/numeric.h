@@ -27,8 +27,8 @@ inline int64_t truncate_to_int64(long double v) {
 // computes in double), whole numbers stop at the last magnitude below which
 // every integer is one, so that integer results are the same numbers.
 inline constexpr bool kWholeLimited = std::numeric_limits<long double>::digits < 64;
-inline constexpr int64_t kWholeLimit = kWholeLimited ? int64_t(1) << (std::numeric_limits<long double>::digits % 64)
-                                                     : INT64_MAX;
+inline constexpr int64_t kWholeLimit =
+    kWholeLimited ? int64_t(1) << (std::numeric_limits<long double>::digits % 64) : INT64_MAX;
 inline bool within_whole_limit(int64_t w) {
   if constexpr (kWholeLimited) return w >= -kWholeLimit && w <= kWholeLimit;
   else return true;

@@ -13,8 +13,8 @@ namespace velmora::engine {
 // Where Param[k] (k = 1..9) comes from.
 struct SlotSource {
   enum Kind : std::uint8_t { Empty, Field, NotShifted, NotWord, Fixed } kind = Empty;
-  std::uint8_t field = 0;   // Field / NotShifted: the T-code field number
-  char16_t fixed = 0;       // Fixed: a one-character text ("0".."3")
+  std::uint8_t field = 0;  // Field / NotShifted: the T-code field number
+  char16_t fixed = 0;      // Fixed: a one-character text ("0".."3")
 };
 
 struct OpcodeInfo {

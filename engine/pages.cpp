@@ -221,14 +221,16 @@ void save(Machine &e, int page, const u16 &file) {
   // A failed write is a file error, like every other write: the user
   // should look at the disk, not at the page number.
   u16 failedPath;
-  if (!text::representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
+  if (!text::representable_file_name(file))
+    return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
   if (e.host->Set_Page_Save(page, file, failedPath) || e.errorFlag) return;
   if (failedPath.empty()) page_error(e);
   else e.runtimeError(u"- ファイルI/Oエラー\r" + failedPath);
 }
 
 void load(Machine &e, int page, const u16 &file) {
-  if (!text::representable_file_name(file)) return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
+  if (!text::representable_file_name(file))
+    return e.runtimeError(u"- ファイル パスエラー(" + text::escaped_file_name(file) + u")");
   if (!e.host->Get_Page_Load(page, file) && !e.errorFlag) page_error(e);
 }
 

@@ -32,7 +32,6 @@ int32_t label_number(u16view param1) {
   return negative ? -n : n;
 }
 
-
 }  // namespace
 
 bool parse_number(u16view text, long double &out) {
@@ -80,10 +79,22 @@ u16 apply_escapes(u16view text) {
     }
     if (i + 1 >= text.size()) break;  // a trailing backslash is dropped
     switch (text[i + 1]) {
-      case u'n': out += u'\n'; ++i; break;
-      case u'q': out += u'"'; ++i; break;
-      case u'r': out += u'\r'; ++i; break;
-      case u't': out += u'\t'; ++i; break;
+      case u'n':
+        out += u'\n';
+        ++i;
+        break;
+      case u'q':
+        out += u'"';
+        ++i;
+        break;
+      case u'r':
+        out += u'\r';
+        ++i;
+        break;
+      case u't':
+        out += u'\t';
+        ++i;
+        break;
       default: out += u'\\'; break;  // the next character is read as usual
     }
   }
@@ -132,10 +143,9 @@ const StrValue &TPEXE::constValue(int k) const {
 
 MathFn math_of(u16view name) {
   static const std::pair<u16view, MathFn> names[] = {
-      {u"STRVAL", MathFn::StrVal}, {u"LENGTH", MathFn::Length}, {u"INC", MathFn::Inc},
-      {u"DEC", MathFn::Dec},       {u"TRUNC", MathFn::Trunc},   {u"PAI", MathFn::Pai},
-      {u"SIN", MathFn::Sin},       {u"COS", MathFn::Cos},       {u"TAN", MathFn::Tan},
-      {u"LN", MathFn::Ln},         {u"EXP", MathFn::Exp},       {u"SQRT", MathFn::Sqrt},
+      {u"STRVAL", MathFn::StrVal}, {u"LENGTH", MathFn::Length}, {u"INC", MathFn::Inc}, {u"DEC", MathFn::Dec},
+      {u"TRUNC", MathFn::Trunc},   {u"PAI", MathFn::Pai},       {u"SIN", MathFn::Sin}, {u"COS", MathFn::Cos},
+      {u"TAN", MathFn::Tan},       {u"LN", MathFn::Ln},         {u"EXP", MathFn::Exp}, {u"SQRT", MathFn::Sqrt},
       {u"RAND", MathFn::Rand},     {u"ATAN", MathFn::Atan}};
   for (const auto &[text, fn] : names)
     if (name == text) return fn;
@@ -212,8 +222,7 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out) {
   param[10] = u16(lineNumber);
   if (starts_with(instruction, u"L_") || starts_with(instruction, u"F_")) {
     param[1] = u16(text::field(instruction, 0));
-    out = make_record(instruction[0] == u'L' ? opLABEL : opFUNCTION, label_number(param[1]),
-                      param);
+    out = make_record(instruction[0] == u'L' ? opLABEL : opFUNCTION, label_number(param[1]), param);
     return true;
   }
   std::vector<u16view> fields = text::split_fields(instruction);

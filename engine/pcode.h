@@ -50,7 +50,21 @@ ArithOp arith_of_assign(u16view op);
 
 // Functions of the math instruction (102), decoded from their name.
 enum class MathFn : std::uint8_t {
-  None, StrVal, Length, Inc, Dec, Trunc, Pai, Sin, Cos, Tan, Ln, Exp, Sqrt, Rand, Atan
+  None,
+  StrVal,
+  Length,
+  Inc,
+  Dec,
+  Trunc,
+  Pai,
+  Sin,
+  Cos,
+  Tan,
+  Ln,
+  Exp,
+  Sqrt,
+  Rand,
+  Atan
 };
 MathFn math_of(u16view name);
 
@@ -65,23 +79,23 @@ struct Operand {
 // as linking changed them); everything after it is the decoded form that the
 // handlers read, so that executing a record never parses text.
 struct TPEXE {
-  int32_t kind = 0;   // rule code; -1 label, -2 function entry, 900 breakpoint
-  int32_t LblId = 0;  // label number of kinds -1 and -2
+  int32_t kind = 0;           // rule code; -1 label, -2 function entry, 900 breakpoint
+  int32_t LblId = 0;          // label number of kinds -1 and -2
   std::array<u16, 11> Param;  // Param[10]: source line number text
 
   std::array<Operand, 10> op{};  // op[k]: the operand pair at Param[k]
   // var[k]: the variable Param[k] names, resolved when linked (-1: look the
   // name up at execution, as an unregistered name must be).
   std::array<int32_t, 11> var{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-  int32_t label = -1;  // jumps: the label number in Param[1]; 902: position after the RET
-  Relation relation = Relation::None;  // 000, 109, 201, 202: the operator
-  ArithOp arith = ArithOp::None;       // BINARY, STEP: Param[1]; ASSIGN_OP: Param[2]
-  bool negated = false;                // boolean codes: Param[1] is NOT
-  bool exitReturn = false;             // 096 written as EXIT inside a function body
+  int32_t label = -1;                         // jumps: the label number in Param[1]; 902: position after the RET
+  Relation relation = Relation::None;         // 000, 109, 201, 202: the operator
+  ArithOp arith = ArithOp::None;              // BINARY, STEP: Param[1]; ASSIGN_OP: Param[2]
+  bool negated = false;                       // boolean codes: Param[1] is NOT
+  bool exitReturn = false;                    // 096 written as EXIT inside a function body
   std::unique_ptr<std::array<u16, 10>> text;  // Ω constants with escapes applied
   // The same constants as values made once, which every use shares.
   std::unique_ptr<std::array<StrValue, 10>> values;
-  MathFn math = MathFn::None;          // 102: the function Param[1] names
+  MathFn math = MathFn::None;  // 102: the function Param[1] names
 
   const u16 &constText(int k) const;
   const StrValue &constValue(int k) const;
@@ -114,10 +128,10 @@ struct HotRecord {
   // The record together with the next one (a comparison and its jump, a
   // calculation and its store), or nullptr.
   PairHandler pair = nullptr;
-  int32_t v1 = -1, v2 = -1;    // variable numbers of the operands; jumps: the label number
-  int32_t v3 = -1;             // a pair: the next record's variable or label number
+  int32_t v1 = -1, v2 = -1;  // variable numbers of the operands; jumps: the label number
+  int32_t v3 = -1;           // a pair: the next record's variable or label number
   int16_t kind = 0;
-  std::uint8_t oper : 4 = 0;   // ArithOp or Relation
+  std::uint8_t oper : 4 = 0;    // ArithOp or Relation
   bool negated : 1 = false;     // comparisons: NOT
   bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
   // A fast record that changes nothing but its own task's registers and

@@ -60,7 +60,8 @@ bool Machine::permitted(Permission p, u16view instruction, u16view target) {
       allowed = permits.answer[std::size_t(k)] > 0;
       break;
   }
-  if (!allowed) runtimeError(u"実行許可エラー：" + u16(permission_name(p)) + u" " + u16(target) + host->Permission_Hint(p));
+  if (!allowed)
+    runtimeError(u"実行許可エラー：" + u16(permission_name(p)) + u" " + u16(target) + host->Permission_Hint(p));
   return allowed;
 }
 

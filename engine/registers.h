@@ -21,8 +21,6 @@ void begin_list(TTaskInfo &t);
 void finish_list(TTaskInfo &t);
 
 // A class token that stands for a number.
-inline bool is_number_class(u16view cls) {
-  return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR";
-}
+inline bool is_number_class(u16view cls) { return cls == u"Δ" || cls == u"∇" || cls == u"xN" || cls == u"xNVAR"; }
 
 }  // namespace velmora::engine

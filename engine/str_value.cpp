@@ -206,8 +206,7 @@ StrValue StrValue::slice(std::size_t pos, std::size_t n) const {
   const std::shared_ptr<Buffer> &buf = inHead ? head_ : tail_;
   std::size_t off = (inHead ? headOff_ + pos : tailOff_ + pos - headLen_);
   if (n <= kSmall) return small(buf->data.data() + off, n);
-  if (n * 8 < buf->data.size() && buf->data.size() > 256)
-    return StrValue(u16view(buf->data.data() + off, n));
+  if (n * 8 < buf->data.size() && buf->data.size() > 256) return StrValue(u16view(buf->data.data() + off, n));
   StrValue r;
   r.head_ = buf;
   r.headOff_ = off;
@@ -258,9 +257,7 @@ bool StrValue::escapeFree() const {
   if (head_ && head_->pairWithin(headOff_, headOff_ + headLen_)) return false;
   if (tail_) {
     if (tail_->pairWithin(tailOff_, tailOff_ + tailLen_)) return false;
-    if (headLen_ > 0 && head_->data[headOff_ + headLen_ - 1] == u'\\' &&
-        pair_char(tail_->data[tailOff_]))
-      return false;
+    if (headLen_ > 0 && head_->data[headOff_ + headLen_ - 1] == u'\\' && pair_char(tail_->data[tailOff_])) return false;
   }
   return at(size() - 1) != u'\\';
 }

@@ -143,9 +143,7 @@ void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 void deliver_zone(TTaskInfo &t, Zone &&z) { deliver_string(t, std::move(z.result), std::move(z.rest)); }
-void deliver_zone(TTaskInfo &t, ValueZone &&z) {
-  deliver_string(t, std::move(z.result), std::move(z.rest));
-}
+void deliver_zone(TTaskInfo &t, ValueZone &&z) { deliver_string(t, std::move(z.result), std::move(z.rest)); }
 
 void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
@@ -453,9 +451,9 @@ void op_date(Machine &, TTaskInfo &t, const TPEXE &) {
   static const char16_t *japanese[] = {u"日", u"月", u"火", u"水", u"木", u"金", u"土"};
   int weekday = tm.tm_wday == 0 ? 7 : tm.tm_wday;
   begin_list(t);
-  for (u16 line : {digits(tm.tm_year + 1900, 4), digits(tm.tm_mon + 1, 2), digits(tm.tm_mday, 2),
-                   digits(tm.tm_yday + 1, 3), digits(tm.tm_mday, 2), digits(weekday, 1),
-                   u16(english[tm.tm_wday]), u16(japanese[tm.tm_wday])})
+  for (u16 line :
+       {digits(tm.tm_year + 1900, 4), digits(tm.tm_mon + 1, 2), digits(tm.tm_mday, 2), digits(tm.tm_yday + 1, 3),
+        digits(tm.tm_mday, 2), digits(weekday, 1), u16(english[tm.tm_wday]), u16(japanese[tm.tm_wday])})
     t.LIST_WORK.push_back(std::move(line));
 }
 
@@ -467,8 +465,8 @@ void op_time(Machine &, TTaskInfo &t, const TPEXE &) {
   long ms = ts.tv_nsec / 1000000;
   long sinceMidnight = ((tm.tm_hour * 60L + tm.tm_min) * 60L + tm.tm_sec) * 1000L + ms;
   begin_list(t);
-  for (u16 line : {digits(tm.tm_hour, 2), digits(tm.tm_min, 2), digits(tm.tm_sec, 2), digits(ms, 3),
-                   digits(sinceMidnight, 9)})
+  for (u16 line :
+       {digits(tm.tm_hour, 2), digits(tm.tm_min, 2), digits(tm.tm_sec, 2), digits(ms, 3), digits(sinceMidnight, 9)})
     t.LIST_WORK.push_back(std::move(line));
 }
 
@@ -494,8 +492,8 @@ void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {
     v->StrList.push_back(std::move(x));
   } else if (r.Param[3] == u"-=") {
     u16 key = fold_case(x);
-    auto it = std::find_if(v->StrList.begin(), v->StrList.end(),
-                           [&](const u16 &line) { return fold_case(line) == key; });
+    auto it =
+        std::find_if(v->StrList.begin(), v->StrList.end(), [&](const u16 &line) { return fold_case(line) == key; });
     if (it == v->StrList.end()) return;
     const auto at = it - v->StrList.begin();
     v->StrList.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
@@ -523,8 +521,7 @@ void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 key = fold(selector_text(sel));
   if (key.empty()) return;
   list.change([&](Lines &lines) {
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [&](const u16 &line) { return contains(line, key); }),
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [&](const u16 &line) { return contains(line, key); }),
                 lines.end());
   });
 }
@@ -627,8 +624,7 @@ void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
     holds = e.num(t, r, 2) != 0;  // a number class
   else if (kind == OperandKind::StrVar && v >= 0 && e.vars[v].StrVal.escapeFree())
     holds = !e.vars[v].StrVal.empty();  // read in place
-  else
-    holds = !value_of(e, r, 2).empty();
+  else holds = !value_of(e, r, 2).empty();
   if (!e.errorFlag) set_flag(t, r, holds);
 }
 

@@ -14,15 +14,15 @@ enum class TextEncoding : std::uint8_t { None, Utf8, Sjis };
 struct DrawState {
   int penX = 0, penY = 0;
   int penWidth = 1;
-  int penColour = 0;           // black
-  int baseColour = 0xFFFFFF;   // white fill
+  int penColour = 0;          // black
+  int baseColour = 0xFFFFFF;  // white fill
   bool penNotXor = false;
   int penStyle = 0;
-  u16 fontName;                // empty: the default font
+  u16 fontName;  // empty: the default font
   int fontSize = 10;
   int fontStyle = 0;
   int areaColour = 0xFFFFFF;
-  bool areaSet = false;        // else the whole canvas
+  bool areaSet = false;  // else the whole canvas
   int areaLeft = 0, areaTop = 0, areaRight = 0, areaBottom = 0;
   int marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;
   bool imageAreaSet = false;
@@ -66,7 +66,7 @@ struct TTaskInfo {
   TextEncoding Encode_Save = TextEncoding::None;
   int32_t SelCan = -1;
   std::array<DrawState, 21> draw{};  // per canvas
-  double CANGO_TIME = 0;  // end of the current WAIT, in tenths of a second
+  double CANGO_TIME = 0;             // end of the current WAIT, in tenths of a second
   bool WAIT = false;
   int32_t WAITCOUNT = 0;
   bool IntRequest = false;
@@ -78,12 +78,12 @@ struct TTaskInfo {
 // An interval timer, shared by the engine.
 struct TTimerInfo {
   enum State : std::uint8_t { Free = 0, Set = 1, Working = 2, Suspend = 3 };
-  u16 name;           // as written, quotes included
+  u16 name;  // as written, quotes included
   int32_t interval = 0;
   int32_t displayCount = 0;
   double nextTime = 0;
   State state = Free;
-  u16 handler;        // as written, quotes included
+  u16 handler;  // as written, quotes included
   int32_t owner = -1;
   int32_t handlerPos = -1;
   int32_t fireCount = 0;

@@ -6,7 +6,7 @@ namespace velmora::engine {
 
 char16_t fold_char(char16_t c) {
   if (c >= u'a' && c <= u'z') return char16_t(c - 32);
-  if (c >= u'ａ' && c <= u'ｚ') return char16_t(c - 32);  // full-width Latin
+  if (c >= u'ａ' && c <= u'ｚ') return char16_t(c - 32);               // full-width Latin
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return char16_t(c - 32);  // Latin-1
   return c;
 }
@@ -16,8 +16,8 @@ namespace {
 // The zone options "[++]" "[+-]" "[-+]" "[--]": whether the zone keeps its
 // start and its end text. Read by character: these run for every zone.
 bool zone_option(u16view option) {
-  return option.size() == 4 && option[0] == u'[' && option[3] == u']' &&
-         (option[1] == u'+' || option[1] == u'-') && (option[2] == u'+' || option[2] == u'-');
+  return option.size() == 4 && option[0] == u'[' && option[3] == u']' && (option[1] == u'+' || option[1] == u'-') &&
+         (option[2] == u'+' || option[2] == u'-');
 }
 bool includes_start(u16view option) { return zone_option(option) && option[1] == u'+'; }
 bool includes_end(u16view option) { return zone_option(option) && option[2] == u'+'; }
@@ -132,8 +132,8 @@ ValueZone value_zone_by_list(const StrValue &s, u16view a, const LineList &ends,
   return best;
 }
 
-void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold,
-                      LineList &selected, LineList &rest) {
+void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold, LineList &selected,
+                      LineList &rest) {
   u16 fa = fold ? fold_case(a) : u16(a);
   u16 fb = fold ? fold_case(b) : u16(b);
   enum { Before, Inside, After } state = fa.empty() ? Inside : Before;
@@ -158,9 +158,7 @@ void select_line_zone(const LineList &lines, u16view a, u16view b, u16view optio
           selected.push_back(line);
         }
         break;
-      case After:
-        rest.push_back(line);
-        break;
+      case After: rest.push_back(line); break;
     }
   }
 }
@@ -171,8 +169,7 @@ void sort_unique(Lines &lines) {
   std::vector<std::pair<u16, u16>> keyed;
   keyed.reserve(lines.size());
   for (u16 &line : lines) keyed.emplace_back(fold_case(line), std::move(line));
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [](const auto &x, const auto &y) { return x.first < y.first; });
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto &x, const auto &y) { return x.first < y.first; });
   lines.clear();
   for (std::size_t i = 0; i < keyed.size(); ++i)
     if (i == 0 || keyed[i].first != keyed[i - 1].first) lines.push_back(std::move(keyed[i].second));

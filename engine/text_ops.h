@@ -37,8 +37,8 @@ ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bo
 ValueZone value_zone_by_list(const StrValue &s, u16view a, const LineList &ends, u16view option, bool fold);
 
 // The lines from the one containing a to the one containing b.
-void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold,
-                      LineList &selected, LineList &rest);
+void select_line_zone(const LineList &lines, u16view a, u16view b, u16view option, bool fold, LineList &selected,
+                      LineList &rest);
 
 // "[<]" sorts both registers ignoring case and keeps one of equal lines,
 // "[>]" the same reversed, "[!]" exchanges them. The option is cleared.

@@ -6,18 +6,18 @@
 
 namespace velmora::engine {
 
-constexpr int kSlots = 10;           // task slots and P-code lists
-constexpr int kLabels = 1001;        // label table entries per slot (1000 never used)
-constexpr int kCallStack = 101;      // call stack entries per task
-constexpr int kCalcStack = 51;       // calculation stack entries per task
-constexpr int kVariables = 5000;     // variable table entries (+ the unused entry 5000)
-constexpr int kMatrixSize = 21;      // matrix storage is 21 x 21
-constexpr int kParamValues = 21;     // collected function parameters
+constexpr int kSlots = 10;        // task slots and P-code lists
+constexpr int kLabels = 1001;     // label table entries per slot (1000 never used)
+constexpr int kCallStack = 101;   // call stack entries per task
+constexpr int kCalcStack = 51;    // calculation stack entries per task
+constexpr int kVariables = 5000;  // variable table entries (+ the unused entry 5000)
+constexpr int kMatrixSize = 21;   // matrix storage is 21 x 21
+constexpr int kParamValues = 21;  // collected function parameters
 constexpr int kTimers = 10;
 constexpr int kFiles = 10;
 constexpr int kLibraries = 11;
 constexpr int kLibraryFunctions = 101;
-constexpr int kNameLength = 20;      // task, variable, timer and handler names
+constexpr int kNameLength = 20;  // task, variable, timer and handler names
 
 enum TTaskState : std::uint8_t { tsEMPTY = 0, tsACTIVE = 1, tsSTOP = 2, tsEND = 3 };
 

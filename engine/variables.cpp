@@ -27,10 +27,7 @@ bool VariableTable::registerName(bool shared, u16view name, int slot, int *added
     v.name = key;
     v.share = shared;
     v.Slot = slot;
-    v.kind = key.empty() ? vtSCALAR
-             : key[0] == u'$' ? vtVECTOR
-             : key[0] == u'&' ? vtSTRING
-                              : vtSCALAR;
+    v.kind = key.empty() ? vtSCALAR : key[0] == u'$' ? vtVECTOR : key[0] == u'&' ? vtSTRING : vtSCALAR;
     v.Val1 = v.Val2 = v.Val3 = 0;
     auto &list = index_[key];
     list.insert(std::upper_bound(list.begin(), list.end(), e), e);

@@ -24,7 +24,9 @@ void Workspace::loadRecentFiles() {
   if (auto file = text::read_text_file(home_ / "Recent.$$$")) recentFiles_ = file->lines;
 }
 
-void Workspace::saveRecentFiles() const { text::write_lines_file(home_ / "Recent.$$$", recentFiles_, text::Encoding::Utf8); }
+void Workspace::saveRecentFiles() const {
+  text::write_lines_file(home_ / "Recent.$$$", recentFiles_, text::Encoding::Utf8);
+}
 
 void Workspace::addRecentFile(const u16 &name) {
   for (const u16 &n : recentFiles_)

@@ -37,8 +37,8 @@ std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &s
   return std::nullopt;
 }
 
-CompileDriver::CompileDriver(const language::Language &language, const Settings &settings, TabPool &tabs, engine::Engine &engine,
-                             Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
+CompileDriver::CompileDriver(const language::Language &language, const Settings &settings, TabPool &tabs,
+                             engine::Engine &engine, Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
                              std::function<bool()> mayChangeSlots, std::function<void()> slotsChanging,
                              std::function<void()> stateChanged)
     : language_(language),
@@ -67,12 +67,15 @@ void CompileDriver::explainFailure() {
   const compiler::Diagnosis &d = explanations_.front();
   if (d.line < 0 || explanationTab_ < 0) return;
   if (compileError_.tab == explanationTab_) compileError_.line = d.line;
-  else compileError_ = {explanationTab_, d.line, lastCompileMessage_.empty() ? compiler::explanation_text(d) : lastCompileMessage_};
+  else
+    compileError_ = {explanationTab_, d.line,
+                     lastCompileMessage_.empty() ? compiler::explanation_text(d) : lastCompileMessage_};
 }
 
 void CompileDriver::locateLine(u16view line) {
   int n = -1;
-  if (tabs_.active() >= 0 && text::parse_int(line, n) && n >= 0) compileError_ = {tabs_.active(), n, lastCompileMessage_};
+  if (tabs_.active() >= 0 && text::parse_int(line, n) && n >= 0)
+    compileError_ = {tabs_.active(), n, lastCompileMessage_};
   ui_.locateLine(tabs_.active(), line);
 }
 
@@ -248,8 +251,8 @@ void CompileDriver::compileWarnings() {
     warnings.push_back(u"ラベル数 " + text::int16(maxLabel) + u" が上限 " + text::int16(engine::kLabels - 1) +
                        u" を超える（リンクできない）");
   if (timerNames.size() > std::size_t(engine::kTimers))
-    warnings.push_back(u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " + text::int16(engine::kTimers) +
-                       u" 個を超える（超えた分の TIMER SET は無視される）");
+    warnings.push_back(u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " +
+                       text::int16(engine::kTimers) + u" 個を超える（超えた分の TIMER SET は無視される）");
   if (warnings.empty()) return;
   u16 text = u"----- コンパイル警告 -----\r\r";
   for (const u16 &w : warnings) text += w + u"\r";
@@ -279,8 +282,7 @@ Lines compile_report_messages(const Lines &report, bool variableAlert, bool prog
 }
 
 void CompileDriver::compileReport() {
-  for (const u16 &text :
-       compile_report_messages(report_, settings_.variableAlert, settings_.showCompileReport))
+  for (const u16 &text : compile_report_messages(report_, settings_.variableAlert, settings_.showCompileReport))
     ui_.message(text, u"");
 }
 
@@ -333,7 +335,8 @@ void CompileDriver::stepWait(const compiler::StatementCompiler &c) {
   if (c.tokenCursor() + 1 < int(c.tokens().size())) step.nextToken = c.tokens()[std::size_t(c.tokenCursor() + 1)];
   step.tokenBuffer = c.tokenBuffer();
   for (const compiler::StateEntry &e : c.stateStack())
-    step.states.push_back(u16(1, e.group) + u" " + text::int16(e.row) + u" " + text::int16(e.field) + u" " + text::int16(e.cursor));
+    step.states.push_back(u16(1, e.group) + u" " + text::int16(e.row) + u" " + text::int16(e.field) + u" " +
+                          text::int16(e.cursor));
   step.labels = c.labelStack();
   step.terms = c.termStack();
   step.operators = c.operatorStack();
@@ -349,7 +352,7 @@ int CompileDriver::registerCode(TTaskState initial) {
   if (!tab->inUse) return -1;
   slotsChanging_();  // the next step starts the tasks afresh, linked
   int slot = engine_.registerProgram(lastTcode_, lastTokens_.userSymbols, lastTokens_.sharedNames,
-                                    registrationMessages_, initial, tab->caption, compiledTab_);
+                                     registrationMessages_, initial, tab->caption, compiledTab_);
   if (slot < 0) {
     if (compiledTab_ == explanationTab_) {
       explanations_ = {compiler::registration_diagnosis(explanations_, registrationMessages_)};
@@ -385,8 +388,7 @@ void CompileDriver::selectSlot(int slot) {
   if (slot < 0 || slot >= engine::kSlots) return;
   selectedTask_ = slot;
   const engine::TTaskInfo &t = engine_.task(slot);
-  if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs &&
-      tabs_.at(t.SrcIndex).inUse)
+  if (t.state != engine::tsEMPTY && t.SrcIndex >= 0 && t.SrcIndex < TabPool::kTabs && tabs_.at(t.SrcIndex).inUse)
     tabs_.activate(t.SrcIndex);
 }
 
@@ -417,8 +419,8 @@ u16 CompileDriver::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine_.task(slot);
   u16 number = text::int16(slot + 1);
   if (number.size() < 2) number.insert(0, 1, u'0');
-  return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) +
-         u" #" + text::int16(t.SrcIndex + 1) + u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
+  return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) + u" #" + text::int16(t.SrcIndex + 1) +
+         u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
 }
 
 }  // namespace velmora::environment

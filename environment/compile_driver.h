@@ -46,7 +46,7 @@ class CompileDriver : private compiler::CompileHost {
                 std::function<void()> slotsChanging, std::function<void()> stateChanged);
   ~CompileDriver() override;
 
-  const Lines &report() const { return report_; }                // rename report lines of the last tokenisation
+  const Lines &report() const { return report_; }  // rename report lines of the last tokenisation
   const Lines &registrationMessages() const { return registrationMessages_; }  // messages of the last registration
   const compiler::TokenStream &lastTokens() const { return lastTokens_; }
   const Lines &lastTcode() const { return lastTcode_; }
@@ -167,8 +167,8 @@ class CompileDriver : private compiler::CompileHost {
   void explainFailure();
   std::array<Lines, engine::kSlots> compiledSource_;
   bool compileOk_ = false;
-  int compiledTab_ = -1;   // the tab the last successful compile came from
-  Lines compiledLines_;    // and its text then
+  int compiledTab_ = -1;    // the tab the last successful compile came from
+  Lines compiledLines_;     // and its text then
   u16 lastCompileMessage_;  // the message a located compile error goes with
 
   // CompileHost

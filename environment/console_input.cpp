@@ -15,12 +15,9 @@ engine::EngineHost::InputState Environment::Console_Gets(int slot, u16 &line) {
     return InputState::Ready;
   }
   switch (ui.consoleInput(slot, line)) {
-    case UserInterface::InputMode::None:
-      return InputState::None;
-    case UserInterface::InputMode::Immediate:
-      return InputState::Ready;
-    case UserInterface::InputMode::Later:
-      break;
+    case UserInterface::InputMode::None: return InputState::None;
+    case UserInterface::InputMode::Immediate: return InputState::Ready;
+    case UserInterface::InputMode::Later: break;
   }
   if (std::find(inputQueue_.begin(), inputQueue_.end(), slot) == inputQueue_.end()) {
     inputQueue_.push_back(slot);

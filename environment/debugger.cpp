@@ -8,7 +8,6 @@ namespace velmora::environment {
 Debugger::Debugger(engine::Engine &engine, UserInterface &ui, const Settings &settings)
     : engine_(engine), ui_(ui), settings_(settings) {}
 
-
 int Debugger::breakpointCount() const {
   int n = 0;
   for (const Breakpoint &b : breakpoints_)
@@ -86,7 +85,8 @@ std::array<u16, 7> Debugger::breakpointCells(int row) const {
   if (!b.used) return cells;
   u16 slot = text::int16(b.slot + 1);  // slots are shown 01 to 10
   if (slot.size() < 2) slot.insert(0, 1, u'0');
-  cells = {text::int16(b.number), slot, text::int16(b.line), text::int16(b.pcode), b.condition, u"", text::int16(b.hits)};
+  cells = {text::int16(b.number), slot, text::int16(b.line), text::int16(b.pcode),
+           b.condition,           u"",  text::int16(b.hits)};
   return cells;
 }
 

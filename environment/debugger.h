@@ -14,11 +14,11 @@ namespace velmora::environment {
 
 struct Breakpoint {
   bool used = false;
-  int number = 0;   // in order of creation
+  int number = 0;  // in order of creation
   int slot = -1;
-  int line = -1;    // source line index
-  int pcode = -1;   // where the break record went in
-  u16 condition;    // "STOP" holds the task, "GO" counts and passes
+  int line = -1;   // source line index
+  int pcode = -1;  // where the break record went in
+  u16 condition;   // "STOP" holds the task, "GO" counts and passes
   int hits = 0;
 };
 
@@ -50,8 +50,8 @@ class Debugger {
   std::array<u16, 7> breakpointCells(int row) const;
 
   // ----- holds during a run
-  void continueFromBreak();            // "＞*"
-  void requestLineStep();   // "＞-"
+  void continueFromBreak();  // "＞*"
+  void requestLineStep();    // "＞-"
   // A run starts: no hold, no step request, hit counts from zero.
   void Initial_Debugger();
   // After a batch of passes: a task stopped at a "GO" break passes on, one

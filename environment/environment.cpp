@@ -99,9 +99,9 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
   int slot = engine_.currentSlot();
   int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
   u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : text::int16(slot + 1);
-  return ui.askPermission(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind + u"を使おうとしています。\r\r  " +
-                         u16(target) + u"\r\rこの実行の間、許可しますか？",
-                     u"実行許可の確認");
+  return ui.askPermission(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind +
+                              u"を使おうとしています。\r\r  " + u16(target) + u"\r\rこの実行の間、許可しますか？",
+                          u"実行許可の確認");
 }
 
 u16 Environment::Permission_Hint(engine::Permission p) {
@@ -143,7 +143,7 @@ void Environment::prepareEngine() {
 RunResult Environment::startRun() {
   if (tabs.openCount() == 0 || !mayStart(Command::Run)) return RunResult::NotStarted;
   workspace.writeRecoveryCopies();  // a run may call code that takes the process down
-  endStepping();  // a run starts every task afresh
+  endStepping();                    // a run starts every task afresh
   prepareEngine();
   const bool started = runLoop.begin();
   stateMaybeChanged();
@@ -211,15 +211,11 @@ bool Environment::mayStart(Command command) const {
     case Command::CodeDebug:
     case Command::ChangeTabs:
     case Command::Settings:
-    case Command::Quit:
-      return s == State::Idle;
+    case Command::Quit: return s == State::Idle;
     case Command::StepNext:
-    case Command::StepEnd:
-      return s == State::StepCompiling;
-    case Command::Pause:
-      return run;
-    case Command::Stop:
-      return run || s == State::StepCompiling;  // something to end
+    case Command::StepEnd: return s == State::StepCompiling;
+    case Command::Pause: return run;
+    case Command::Stop: return run || s == State::StepCompiling;  // something to end
   }
   return false;
 }

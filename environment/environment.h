@@ -107,13 +107,17 @@ class Environment : public engine::EngineHost {
                               [this] { return mayStart(Command::Compile); },
                               [this] { endStepping(); },
                               [this] { stateMaybeChanged(); }};
-  Workspace workspace{home, tabs, settings_, ui, [this](int tab) { releaseSlotsOf(tab); },
-                      [this] { runLoop.stopWithoutTabs(); }, [this] { return !mayStart(Command::ChangeTabs); }};
+  Workspace workspace{home,
+                      tabs,
+                      settings_,
+                      ui,
+                      [this](int tab) { releaseSlotsOf(tab); },
+                      [this] { runLoop.stopWithoutTabs(); },
+                      [this] { return !mayStart(Command::ChangeTabs); }};
 
   // ----- the state and the one question every command asks
   State state() const;
   bool mayStart(Command command) const;
-
 
   // ----- keyboard input (GETS)
   // The slot the input line serves (the task that asked first), or -1.
@@ -202,7 +206,6 @@ class Environment : public engine::EngineHost {
   bool stepping() const { return stepping_; }
   const u16 &stepLine() const { return stepLine_; }
 
-
   // ----- what a run starts
   int slotOfTab(int tab) const;  // the first loaded slot compiled from a tab, or -1
   bool tabChangedSinceCompile(int tab) const;
@@ -219,9 +222,9 @@ class Environment : public engine::EngineHost {
   RunResult runTab(int tab);
 
   // ----- runs (the loop itself, its permits, pause and stop: runLoop)
-  bool busy() const { return busy_; }  // a run or a step owns the engine
+  bool busy() const { return busy_; }                                            // a run or a step owns the engine
   const std::filesystem::path &dataDirectory() const { return dataDirectory_; }  // fixed when a run starts
-  std::filesystem::path nextDataDirectory() const;  // the one the next run will use
+  std::filesystem::path nextDataDirectory() const;                               // the one the next run will use
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
@@ -288,8 +291,8 @@ class Environment : public engine::EngineHost {
   u16 Permission_Hint(engine::Permission p) override;
   InputState Console_Gets(int slot, u16 &line) override;
   Tab *page(int pageNo);
-  std::deque<int> inputQueue_;                           // slots waiting for a line, first asker first
-  std::array<std::optional<u16>, 10> inputReady_;        // delivered, not yet taken by GETS
+  std::deque<int> inputQueue_;                     // slots waiting for a line, first asker first
+  std::array<std::optional<u16>, 10> inputReady_;  // delivered, not yet taken by GETS
 
   void prepareEngine();
   // Links, permits and resets every slot for stepping; false (views

@@ -19,10 +19,8 @@ u16 escaped_marker(u16view text) {
 
 Lines extraction_program(const ExtractionSpec &spec, int sourcePage) {
   Lines p = {u"//", u"//<Extractor Generated Code>", u"//", u"//Source : " + spec.sourcePath, u"//"};
-  if (spec.webAccess)
-    p.push_back(u"&_SRC[]=<*> " + spec.encoding + u" \"" + spec.sourcePath + u"\";");
-  else
-    p.push_back(u"&_SRC[]=[#" + text::int16(sourcePage) + u"];");
+  if (spec.webAccess) p.push_back(u"&_SRC[]=<*> " + spec.encoding + u" \"" + spec.sourcePath + u"\";");
+  else p.push_back(u"&_SRC[]=[#" + text::int16(sourcePage) + u"];");
   for (const char16_t *l : {u"//", u"_OUT=[#].NEW;", u"//"}) p.push_back(l);
   for (std::size_t i = 0; i < spec.rows.size(); ++i) {
     const ExtractionRow &row = spec.rows[i];

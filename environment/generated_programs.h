@@ -10,8 +10,8 @@ namespace velmora::environment {
 
 // One row of the extraction grid: the section mode and ten marker pairs.
 struct ExtractionRow {
-  u16 mode = u"0";                 // "0" nest, anything else repeat
-  std::array<u16, 20> markers{};   // start 1, end 1, start 2, end 2, ...
+  u16 mode = u"0";                // "0" nest, anything else repeat
+  std::array<u16, 20> markers{};  // start 1, end 1, start 2, end 2, ...
 };
 
 struct ExtractionSpec {

@@ -57,9 +57,9 @@ std::vector<Lines> timer_grid(const Engine &e) {
   for (int i = 0; i < kTimers; ++i) {
     const TTimerInfo &t = e.timer(i);
     if (t.state == TTimerInfo::Free) continue;
-    rows.push_back({unquoted(t.name), text::int16(t.interval), text::int16(t.displayCount), u16(timer_state_text(t.state)),
-                    unquoted(t.handler),
-                    text::int16(t.owner), text::int16(t.handlerPos), text::int16(t.fireCount)});
+    rows.push_back({unquoted(t.name), text::int16(t.interval), text::int16(t.displayCount),
+                    u16(timer_state_text(t.state)), unquoted(t.handler), text::int16(t.owner),
+                    text::int16(t.handlerPos), text::int16(t.fireCount)});
   }
   return rows;
 }

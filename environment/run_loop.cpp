@@ -46,9 +46,7 @@ void RunLoop::stopAllByProgram() {
   running_ = false;
 }
 
-bool RunLoop::permitted(int slot) const {
-  return permitRows_[std::size_t(slot)].find(u'×') == u16::npos;
-}
+bool RunLoop::permitted(int slot) const { return permitRows_[std::size_t(slot)].find(u'×') == u16::npos; }
 
 void RunLoop::togglePermit(int row) {
   if (row < 0 || row >= engine::kSlots) return;
@@ -58,8 +56,7 @@ void RunLoop::togglePermit(int row) {
 }
 
 void RunLoop::applyPermits() {
-  for (int s = 0; s < engine::kSlots; ++s)
-    engine_.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
+  for (int s = 0; s < engine::kSlots; ++s) engine_.setPermit(s, onlySlot_ >= 0 ? s == onlySlot_ : permitted(s));
 }
 
 bool RunLoop::allTasksFinished() {
@@ -75,21 +72,19 @@ bool RunLoop::allTasksFinished() {
 
 // Ends every loaded task. Empty slots stay empty: an ended empty slot would
 // be started by the next run reset without any code and never end.
-void RunLoop::endAllTasks() {
-  engine_.endAllTasks();
-}
+void RunLoop::endAllTasks() { engine_.endAllTasks(); }
 
 bool RunLoop::checkRunTimeError() {
   if (!settings_.stopOnRuntimeError || !engine_.errorFlag()) return false;
   running_ = false;
   const engine::ExecutionPoint &p = engine_.lastPoint();
   lastErrorRows_ = {{u" Date/Time ", now_text()},
-                   {u" Error Msg ", engine_.errorMessage()},
-                   {u"    Status ", u"全タスク停止"},
-                   {u"      Task ", text::int16(p.task)},
-                   {u"      Line ", engine_.lineOf(p)},
-                   {u"      Code ", text::int16(p.code)},
-                   {u"   Address ", text::int16(p.position)}};
+                    {u" Error Msg ", engine_.errorMessage()},
+                    {u"    Status ", u"全タスク停止"},
+                    {u"      Task ", text::int16(p.task)},
+                    {u"      Line ", engine_.lineOf(p)},
+                    {u"      Code ", text::int16(p.code)},
+                    {u"   Address ", text::int16(p.position)}};
   int line = -1;
   if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line))
     runError_ = {engine_.task(p.task).SrcIndex, line, engine_.errorMessage(), p.task};
@@ -116,8 +111,7 @@ int RunLoop::chartIntervalMs() const { return Settings::timeValue(settings_.char
 
 RunResult RunLoop::runToEnd() {
   if (!begin()) return RunResult::Error;
-  while (slice() >= 0) {
-  }
+  while (slice() >= 0) {}
   return result_;
 }
 

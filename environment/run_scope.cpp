@@ -57,5 +57,4 @@ RunResult Environment::startSlotAlone(int slot) {
   return started;
 }
 
-
 }  // namespace velmora::environment

@@ -9,7 +9,6 @@ namespace velmora::environment {
 
 namespace {
 
-
 // One value line of a group: written from the settings, applied back; the
 // apply step returns false when the line is not a valid value.
 struct Value {
@@ -99,13 +98,11 @@ const std::vector<Group> &groups() {
       {u"NAME=UpdateConsoleCheckBox", {check(&Settings::updateConsole)}},
       {u"NAME=TaskActAsOneCheckBox", {check(&Settings::endAllWhenOneEnds)}},
       {u"NAME=AppliDirCheckBox", {check(&Settings::useDataDirectory), text(&Settings::dataDirectoryPath)}},
-      {u"NAME=AppliProgDirCheckBox",
-       {check(&Settings::useProgramDirectory), text(&Settings::programDirectoryPath)}},
+      {u"NAME=AppliProgDirCheckBox", {check(&Settings::useProgramDirectory), text(&Settings::programDirectoryPath)}},
       {u"NAME=Editor_Quote_CheckBox", {check(&Settings::replaceSingleQuotes)}},
       {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::showErrorLocator)}},
       {u"NAME=COMPILE_MESSAGE_CheckBox", {check(&Settings::showCompilerMessages)}},
-      {u"NAME=SysTabPitchCheckBox",
-       {check(&Settings::expandConsoleTabs), text(&Settings::consoleTabWidth)}},
+      {u"NAME=SysTabPitchCheckBox", {check(&Settings::expandConsoleTabs), text(&Settings::consoleTabWidth)}},
       {u"NAME=ForceMonoCheckBox", {check(&Settings::monochrome)}},
       {u"NAME=StayEditorCheckBox", {check(&Settings::keepEditorOnRun)}},
       {u"NAME=StayConsoleCheckBox", {check(&Settings::keepConsoleOnRun)}},
@@ -117,8 +114,7 @@ const std::vector<Group> &groups() {
         number([](Settings &s) -> int & { return s.Permissions[2]; }),
         number([](Settings &s) -> int & { return s.Permissions[3]; }),
         number([](Settings &s) -> int & { return s.Permissions[4]; })}},
-      {u"NAME=HTTP_Timeout_Panel",
-       {text(&Settings::httpConnectLimit), text(&Settings::httpStallLimit)}},
+      {u"NAME=HTTP_Timeout_Panel", {text(&Settings::httpConnectLimit), text(&Settings::httpStallLimit)}},
       {u"NAME=Main_Window_Panel",
        {number([](Settings &s) -> int & { return s.mainWindowGeometry[0]; }),
         number([](Settings &s) -> int & { return s.mainWindowGeometry[1]; }),

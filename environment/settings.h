@@ -24,8 +24,7 @@ struct Settings {
   bool breakpointsEnabled = true;
   bool drawEventChart = false;
   bool updateConsole = true;
-  bool keepProgramListOnRun = true, keepEditorOnRun = true, keepConsoleOnRun = true,
-       keepDebuggerOnRun = true;
+  bool keepProgramListOnRun = true, keepEditorOnRun = true, keepConsoleOnRun = true, keepDebuggerOnRun = true;
   // エラー検出
   bool stopOnFileError = true;
   bool stopOnCommandError = true;
@@ -66,8 +65,7 @@ struct Settings {
   bool monochrome = false;
   // Saved panel sizes of the main window.
   std::array<int, 3> separatorSizes{200, 200, 0};
-  std::array<int, 2> centreSizes{600, 300}, debugSizes{300, 300},
-      fileSelectSizes{200, 200}, taskMonitorSizes{200, 200},
+  std::array<int, 2> centreSizes{600, 300}, debugSizes{300, 300}, fileSelectSizes{200, 200}, taskMonitorSizes{200, 200},
       fileContentSizes{200, 200}, editSizes{150, 400};
   // The main window: left, top (-1: where the window manager puts it),
   // width, height, maximised (0/1).

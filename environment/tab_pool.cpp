@@ -36,8 +36,8 @@ int TabPool::newProgram(const std::filesystem::path &programDir, UserInterface &
   return i;
 }
 
-int TabPool::loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding,
-                      UserInterface &ui, bool *readOk) {
+int TabPool::loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding, UserInterface &ui,
+                      bool *readOk) {
   int i = lowestFree();
   if (i < 0) {
     ui.message(u"これ以上編集できない", u"");
@@ -53,7 +53,8 @@ int TabPool::loadFile(const std::filesystem::path &path, std::optional<text::Enc
     if (encoding) {
       t.lines = text::split_lines(text::decode_as(*bytes, *encoding));
       // UTF-8 chosen for a file with a byte-order mark keeps the mark.
-      t.encoding = *encoding == text::Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? text::Encoding::Utf8Bom : *encoding;
+      t.encoding = *encoding == text::Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? text::Encoding::Utf8Bom
+                                                                                             : *encoding;
     } else {
       text::Decoded d = text::decode_bytes(*bytes);
       t.lines = text::split_lines(d.text);

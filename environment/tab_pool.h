@@ -21,7 +21,7 @@ struct Tab {
   // save writes the same, unless the user agrees to UTF-8 for a text that
   // encoding cannot hold.
   text::Encoding encoding = text::Encoding::Utf8;
-  unsigned revision = 0;      // counts changes made by running programs
+  unsigned revision = 0;  // counts changes made by running programs
 };
 
 class Environment;
@@ -58,8 +58,8 @@ class TabPool {
   // rules; an unreadable file leaves the tab empty after a message. The tab
   // keeps the absolute path (a relative one is taken from the directory the
   // process works in, where the user named it) and the encoding.
-  int loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding,
-               UserInterface &ui, bool *readOk = nullptr);
+  int loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding, UserInterface &ui,
+               bool *readOk = nullptr);
   // Lines that come from no file: caption "__$$$__".
   int loadLines(const Lines &lines, UserInterface &ui);
   // Frees a tab without questions.

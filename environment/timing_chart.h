@@ -17,9 +17,9 @@ class TimingChart {
   static constexpr std::size_t kColumns = 600;  // the oldest columns scroll away
 
   struct TimerRow {
-    u16 name;                  // as the timer grid shows it
-    std::deque<bool> pulses;   // fired in that column
-    int32_t lastCount = 0;     // its fire count at the last sample
+    u16 name;                 // as the timer grid shows it
+    std::deque<bool> pulses;  // fired in that column
+    int32_t lastCount = 0;    // its fire count at the last sample
   };
 
   // One column: every timer that is not free, every slot. A timer seen for

@@ -19,7 +19,7 @@ struct CompileStep {
   int cursor = -1;  // the token last taken
   u16 nextToken;
   u16 tokenBuffer;
-  Lines states;     // "group row field cursor", innermost last
+  Lines states;  // "group row field cursor", innermost last
   Lines labels, terms, operators, operands;
 };
 

@@ -82,10 +82,10 @@ class Workspace {
   void loadRecentFiles();
   void saveRecentFiles() const;
   void addRecentFile(const u16 &name);
-  Lines bookLines() const;        // the open programs as a book
+  Lines bookLines() const;           // the open programs as a book
   int readBook(const Lines &lines);  // programs into new tabs; how many
-  bool saveBook();                // "ブック保存"
-  bool loadBook();                // "ブック読込"
+  bool saveBook();                   // "ブック保存"
+  bool loadBook();                   // "ブック読込"
   bool releaseWorkspace();
   bool readBookFile(const std::filesystem::path &path);
   // The file list panel: the chosen files become the recent-file list and

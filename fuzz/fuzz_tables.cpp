@@ -34,11 +34,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   Lines lines = fuzz::lines_of(file);
   const auto quiet = [](const u16 &) {};
   switch (data[0] % 6) {
-    case 0: language::table_fault(file, language::TableKind::WordList); t.keywords = std::move(lines); break;
-    case 1: language::table_fault(file, language::TableKind::WordList); t.symbols = std::move(lines); break;
-    case 2: language::table_fault(file, language::TableKind::WordList); t.commands = std::move(lines); break;
-    case 3: language::table_fault(file, language::TableKind::WordList); t.mathFuncs = std::move(lines); break;
-    case 4: language::table_fault(file, language::TableKind::Grammar); t.syntax = std::move(lines); break;
+    case 0:
+      language::table_fault(file, language::TableKind::WordList);
+      t.keywords = std::move(lines);
+      break;
+    case 1:
+      language::table_fault(file, language::TableKind::WordList);
+      t.symbols = std::move(lines);
+      break;
+    case 2:
+      language::table_fault(file, language::TableKind::WordList);
+      t.commands = std::move(lines);
+      break;
+    case 3:
+      language::table_fault(file, language::TableKind::WordList);
+      t.mathFuncs = std::move(lines);
+      break;
+    case 4:
+      language::table_fault(file, language::TableKind::Grammar);
+      t.syntax = std::move(lines);
+      break;
     case 5:
       language::table_fault(file, language::TableKind::CodeGenRules);
       lang.rules.text = std::move(lines);

@@ -149,7 +149,8 @@ void CodeEditor::paintEvent(QPaintEvent *event) {
   f.setItalic(true);
   painter.setFont(f);
   painter.setPen(QColor(160, 0, 0));
-  const int x = int(r.left()) + fontMetrics().horizontalAdvance(block.text()) + fontMetrics().horizontalAdvance(QStringLiteral("    "));
+  const int x = int(r.left()) + fontMetrics().horizontalAdvance(block.text()) +
+                fontMetrics().horizontalAdvance(QStringLiteral("    "));
   painter.drawText(QRect(x, int(r.top()), viewport()->width() - x, int(r.height())), Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("← ") + errorNote_);
 }

@@ -60,9 +60,8 @@ ConsoleView::ConsoleView(QWidget *parent) : QListWidget(parent) {
   connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
     if (followEnd_) verticalScrollBar()->setValue(max);
   });
-  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
-    followEnd_ = verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum();
-  });
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+          [this] { followEnd_ = verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum(); });
   platformDelegate_ = itemDelegate();
   fixedDelegate_ = new FixedRowDelegate(this);
   fixedDelegate_->setObjectName(QStringLiteral("fixedRows"));

@@ -107,8 +107,8 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   auto *code = new QSplitter(Qt::Horizontal);
   code->addWidget(source_);
   code->addWidget(listing_);
-  variableGrid_ = grid_view("variableGrid", {QStringLiteral(" #"), QStringLiteral(" Var"), QStringLiteral(" Type"),
-                                              QStringLiteral(" Cont")});
+  variableGrid_ = grid_view(
+      "variableGrid", {QStringLiteral(" #"), QStringLiteral(" Var"), QStringLiteral(" Type"), QStringLiteral(" Cont")});
   variableGrid_->verticalHeader()->hide();
   for (int c = 0; c < 3; ++c) variableGrid_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   lockVariables_ = new QCheckBox(QStringLiteral("変数表示行固定"));
@@ -127,12 +127,12 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   state->addWidget(registers_);
   state->addWidget(variablePane);
   state->setStretchFactor(1, 2);
-  taskGrid_ = grid_view("taskGrid", {QStringLiteral("STS"), QStringLiteral("PC"), QStringLiteral("STK"),
-                                      QStringLiteral("BOOL"), QStringLiteral("WAIT"), QStringLiteral("IREQ"),
-                                      QStringLiteral("ISRV")});
+  taskGrid_ =
+      grid_view("taskGrid", {QStringLiteral("STS"), QStringLiteral("PC"), QStringLiteral("STK"), QStringLiteral("BOOL"),
+                             QStringLiteral("WAIT"), QStringLiteral("IREQ"), QStringLiteral("ISRV")});
   timerGrid_ = grid_view("timerGrid", {QStringLiteral("TNAME"), QStringLiteral("INI"), QStringLiteral("CNT"),
-                                        QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
-                                        QStringLiteral("LINE"), QStringLiteral("EVENT")});
+                                       QStringLiteral("STS"), QStringLiteral("HANDLER"), QStringLiteral("TASK"),
+                                       QStringLiteral("LINE"), QStringLiteral("EVENT")});
   chart_ = new TimingChartView(env_);
   for (QTableWidget *grid : {taskGrid_, timerGrid_}) grid->setMinimumHeight(30);
   auto *monitor = new QSplitter(Qt::Vertical);
@@ -157,7 +157,8 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   for (QPushButton *b : {stepStart_, stepNext_, stepEnd_}) stepButtons->addWidget(b);
   stepTrans_ = new QCheckBox(QStringLiteral("ｽﾃｯﾌﾟ変換"));
   stepTrans_->setObjectName(QStringLiteral("StepTransCheckBox"));
-  stepTrans_->setToolTip(QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
+  stepTrans_->setToolTip(
+      QStringLiteral("「文法検査＆コード生成」「ｺﾝﾊﾟｲﾙ」も1トークンずつ（「次」で進み、コードは登録される）"));
   connect(stepTrans_, &QCheckBox::toggled, this, [this](bool on) { env_.compileDriver.setStepTransform(on); });
   stepButtons->addWidget(stepTrans_);
   stepButtons->addStretch();
@@ -176,9 +177,9 @@ DebuggerPanel::DebuggerPanel(environment::Environment &env, QWidget *parent) : Q
   setStepCompiling(false);
 
   // The breakpoint table, one row per entry of the environment's table.
-  breakpointTable_ = grid_view("breakpointTable", {QStringLiteral("BP"), QStringLiteral("Task"), QStringLiteral("Src"),
-                                                    QStringLiteral("Pcd"), QStringLiteral("Cond"), QStringLiteral("Eval"),
-                                                    QStringLiteral("Break")});
+  breakpointTable_ = grid_view(
+      "breakpointTable", {QStringLiteral("BP"), QStringLiteral("Task"), QStringLiteral("Src"), QStringLiteral("Pcd"),
+                          QStringLiteral("Cond"), QStringLiteral("Eval"), QStringLiteral("Break")});
   breakpointTable_->setRowCount(environment::Debugger::kBreakpoints);
   breakpointTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
   breakpointTable_->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -36,13 +36,13 @@ class DebuggerPanel : public QWidget {
   int selectedSourceLine() const;
 
   // Commands.
-  bool addBreakpoint();        // "ブレーク+" on the selected source line
-  bool removeBreakpoint();     // "ブレーク−" on the selected source line
-  void clearBreakpoints();     // "全て削除"
-  void continueFromBreak();    // "＞*"
-  void stepOneLine();          // "＞-"
-  bool stepTask();             // "★": the slot's task one line further, outside a run
-  bool saveListing();          // "ファイルに保存"
+  bool addBreakpoint();      // "ブレーク+" on the selected source line
+  bool removeBreakpoint();   // "ブレーク−" on the selected source line
+  void clearBreakpoints();   // "全て削除"
+  void continueFromBreak();  // "＞*"
+  void stepOneLine();        // "＞-"
+  bool stepTask();           // "★": the slot's task one line further, outside a run
+  bool saveListing();        // "ファイルに保存"
 
   QListWidget *sourceView() const { return source_; }
   QListWidget *listingView() const { return listing_; }
@@ -64,7 +64,9 @@ class DebuggerPanel : public QWidget {
   // The table's pop-up: "ストップ" and "続行" for the row under the cursor.
   QMenu *makeBreakpointMenu(int row);
   QTableWidget *timerGrid() const { return timerGrid_; }
-  class TimingChartView *timingChart() const { return chart_; }
+  class TimingChartView *timingChart() const {
+    return chart_;
+  }
   // The variables of the selected task as a grid: " #", " Var", " Type", " Cont".
   QTableWidget *variableGrid() const { return variableGrid_; }
   // "変数表示行固定": refreshing the variables keeps their scroll position.
@@ -85,7 +87,7 @@ class DebuggerPanel : public QWidget {
 
  signals:
   void breakpointsChanged();
-  void stepCompileRequested();  // "開始"
+  void stepCompileRequested();         // "開始"
   void tokensRequested(bool general);  // "トークン抽出", "トークン抽出(汎用)"
 
  private:

@@ -18,10 +18,22 @@ template <class Edit>
 bool on_text(Edit *e, EditCommand command) {
   const bool readOnly = e->isReadOnly();
   switch (command) {
-    case EditCommand::Undo: if (readOnly) return false; e->undo(); return true;
-    case EditCommand::Redo: if (readOnly) return false; e->redo(); return true;
-    case EditCommand::Cut: if (readOnly) return false; e->cut(); return true;
-    case EditCommand::Paste: if (readOnly) return false; e->paste(); return true;
+    case EditCommand::Undo:
+      if (readOnly) return false;
+      e->undo();
+      return true;
+    case EditCommand::Redo:
+      if (readOnly) return false;
+      e->redo();
+      return true;
+    case EditCommand::Cut:
+      if (readOnly) return false;
+      e->cut();
+      return true;
+    case EditCommand::Paste:
+      if (readOnly) return false;
+      e->paste();
+      return true;
     case EditCommand::Copy: e->copy(); return true;
     case EditCommand::SelectAll: e->selectAll(); return true;
   }

@@ -60,8 +60,8 @@ void MainWindow::installEmptyEditorHint() { emptyHint_ = new EmptyEditorHint(tab
 
 bool MainWindow::refuseWithoutTab() {
   if (env_->tabs.openCount() > 0) return false;
-  statusBar()->showMessage(QStringLiteral("プログラムがありません。新規 (Ctrl+N) か 開く (Ctrl+O)、またはプログラムリストの例を開く"),
-                           8000);
+  statusBar()->showMessage(
+      QStringLiteral("プログラムがありません。新規 (Ctrl+N) か 開く (Ctrl+O)、またはプログラムリストの例を開く"), 8000);
   return true;
 }
 

@@ -21,7 +21,8 @@ void MainWindow::showHeldLine() {
     text = env_->stepLine();
   }
   int tab = -1, line = -1;
-  if (slot >= 0 && slot < engine::kSlots && text::parse_int(text, line) && line >= 0) tab = env_->engine().task(slot).SrcIndex;
+  if (slot >= 0 && slot < engine::kSlots && text::parse_int(text, line) && line >= 0)
+    tab = env_->engine().task(slot).SrcIndex;
   for (int i = 0; i < environment::TabPool::kTabs; ++i) {
     auto *e = static_cast<CodeEditor *>(editors_[std::size_t(i)]);
     const bool here = i == tab && tabs_->indexOf(e) >= 0;

@@ -152,9 +152,9 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   preview_->setObjectName(QStringLiteral("preview"));
   auto *choose = new QPushButton(QStringLiteral("選択..."));
   connect(choose, &QPushButton::clicked, this, [this] {
-    QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("プログラムリスト"),
-                                                      QString::fromStdString(env_->workspace.programDirectory().string()),
-                                                      QStringLiteral("*.MCL *.mcl *.TXB *.txb"));
+    QStringList files = QFileDialog::getOpenFileNames(
+        this, QStringLiteral("プログラムリスト"), QString::fromStdString(env_->workspace.programDirectory().string()),
+        QStringLiteral("*.MCL *.mcl *.TXB *.txb"));
     if (files.isEmpty()) return;
     std::vector<std::filesystem::path> paths;
     for (const QString &f : files) paths.emplace_back(f.toStdString());
@@ -202,7 +202,8 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
   setupFeedback();
   for (QPlainTextEdit *e : editors_) e->installEventFilter(this);
   for (int i = 0; i < environment::TabPool::kTabs; ++i)
-    highlighters_[std::size_t(i)] = new ProgramHighlighter(env_->language().tables, editors_[std::size_t(i)]->document());
+    highlighters_[std::size_t(i)] =
+        new ProgramHighlighter(env_->language().tables, editors_[std::size_t(i)]->document());
   applyAppearance();
   refreshStatus();
   refreshPermits();
@@ -258,14 +259,16 @@ void MainWindow::buildMenus() {
     if (env_->workspace.saveBook())
       for (QPlainTextEdit *e : editors_) e->document()->setModified(false);
   });
-  guard(file->addAction(QStringLiteral("ブック読込"), this, [this] {
-    syncEditorsToPool();
-    if (env_->workspace.loadBook()) {
-      refreshPages();
-      refreshStatus();
-      statusBar()->showMessage(qs(env_->workspace.bookName()));
-    }
-  }), Command::ChangeTabs);
+  guard(file->addAction(QStringLiteral("ブック読込"), this,
+                        [this] {
+                          syncEditorsToPool();
+                          if (env_->workspace.loadBook()) {
+                            refreshPages();
+                            refreshStatus();
+                            statusBar()->showMessage(qs(env_->workspace.bookName()));
+                          }
+                        }),
+        Command::ChangeTabs);
   file->addSeparator();
   file->addAction(QStringLiteral("終了"), this, [this] { close(); });
 
@@ -289,7 +292,8 @@ void MainWindow::buildMenus() {
     if (ok && !text.isEmpty() && !findText(text)) statusBar()->showMessage(QStringLiteral("見つかりません"), 3000);
   });
   edit->addAction(QStringLiteral("次を検索"), QKeySequence::FindNext, this, [this] {
-    if (!lastSearch_.isEmpty() && !findText(lastSearch_)) statusBar()->showMessage(QStringLiteral("見つかりません"), 3000);
+    if (!lastSearch_.isEmpty() && !findText(lastSearch_))
+      statusBar()->showMessage(QStringLiteral("見つかりません"), 3000);
   });
   edit->addAction(QStringLiteral("行へ移動(&G)..."), QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] {
     bool ok = false;
@@ -299,27 +303,31 @@ void MainWindow::buildMenus() {
   addEditorBasics(edit, file);
 
   QMenu *runMenu = menuBar()->addMenu(QStringLiteral("実行(&R)"));
-  QAction *compile = compileAction_ = guard(runMenu->addAction(QStringLiteral("文法検査＆コード生成"),
-                                                              QKeySequence(Qt::Key_F9), this, [this] { compileActive(); }),
-                                            Command::Compile);
+  QAction *compile = compileAction_ =
+      guard(runMenu->addAction(QStringLiteral("文法検査＆コード生成"), QKeySequence(Qt::Key_F9), this,
+                               [this] { compileActive(); }),
+            Command::Compile);
   runAction_ = guard(runMenu->addAction(QStringLiteral("実行(&E)"), QKeySequence(Qt::Key_F5), this, [this] { run(); }),
                      Command::Run);
   runTabAction_ = guard(runMenu->addAction(QStringLiteral("このタブを実行"), QKeySequence(Qt::CTRL | Qt::Key_F5), this,
                                            [this] { runActiveTab(); }),
                         Command::Run);
-  pauseAction_ = guard(runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this,
-                                          [this] { pauseOrContinue(); }),
-                       Command::Pause);
-  killAction_ = guard(runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"), QKeySequence(Qt::SHIFT | Qt::Key_F5),
-                                         this, [this] { kill(); }),
+  pauseAction_ = guard(
+      runMenu->addAction(QStringLiteral("実行中断"), QKeySequence(Qt::Key_F6), this, [this] { pauseOrContinue(); }),
+      Command::Pause);
+  killAction_ = guard(runMenu->addAction(QStringLiteral("実行中スロットの強制終了(&A)"),
+                                         QKeySequence(Qt::SHIFT | Qt::Key_F5), this, [this] { kill(); }),
                       Command::Stop);
-  runAllAction_ = guard(runMenu->addAction(QStringLiteral("全スロット実行(&E)"), this, [this] { run(); }), Command::Run);
+  runAllAction_ =
+      guard(runMenu->addAction(QStringLiteral("全スロット実行(&E)"), this, [this] { run(); }), Command::Run);
   runAllAction_->setToolTip(QStringLiteral("タイミングチャートを消して、実行許可のある全スロットを実行"));
   QMenu *codeDebug = runMenu->addMenu(QStringLiteral("コードデバッグ"));
-  resetAction_ = guard(codeDebug->addAction(QStringLiteral("タスクリセット（CODE DEBUG）"), this, [this] { resetTasks(); }),
-                       Command::CodeDebug);
-  passAction_ = guard(codeDebug->addAction(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"), this, [this] { stepOnePass(); }),
-                      Command::CodeDebug);
+  resetAction_ =
+      guard(codeDebug->addAction(QStringLiteral("タスクリセット（CODE DEBUG）"), this, [this] { resetTasks(); }),
+            Command::CodeDebug);
+  passAction_ =
+      guard(codeDebug->addAction(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"), this, [this] { stepOnePass(); }),
+            Command::CodeDebug);
 
   runMenu->addSeparator();
   QAction *debug = debuggerDock_->toggleViewAction();
@@ -355,7 +363,8 @@ void MainWindow::buildMenus() {
   guard(tools->addAction(QStringLiteral("設定(&S)..."), this, [this] { openSettings(); }), Command::Settings);
 
   QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
-  help->addAction(QStringLiteral("言語の手引き"), QKeySequence::HelpContents, this, [this] { showLanguageReference(); });
+  help->addAction(QStringLiteral("言語の手引き"), QKeySequence::HelpContents, this,
+                  [this] { showLanguageReference(); });
   help->addAction(QStringLiteral("Velmora について"), this, [this] {
     QMessageBox::about(this, QStringLiteral("Velmora について"),
                        QStringLiteral("Velmora %1\n\n十のタスクが協調して動くプログラミング環境。\n"
@@ -369,7 +378,8 @@ void MainWindow::buildMenus() {
   QAction *runTabButton =
       guard(bar->addAction(QStringLiteral("▶ このタブを実行"), this, [this] { runActiveTab(); }), Command::Run);
   runTabButton->setObjectName(QStringLiteral("runTabButton"));
-  QAction *pauseButton = guard(bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); }), Command::Pause);
+  QAction *pauseButton =
+      guard(bar->addAction(QStringLiteral("〓"), this, [this] { pauseOrContinue(); }), Command::Pause);
   QAction *killButton = guard(bar->addAction(QStringLiteral("■"), this, [this] { kill(); }), Command::Stop);
   compile->setToolTip(QStringLiteral("文法検査＆コード生成 (F9): アクティブなタブをコンパイルしてスロットに登録"));
   pauseButton->setToolTip(QStringLiteral("実行中断／再開 (F6)"));
@@ -663,8 +673,8 @@ void MainWindow::runEnded(RunResult result) {
       showSourceMark(env_->runLoop.runError(), true);
       showRunErrorSource();
     } else if (result != RunResult::NotStarted)
-      statusBar()->showMessage(QStringLiteral("実行終了: スロット %1").arg(env_->slotOfTab(tab) + 1, 2, 10, QChar(u'0')),
-                               5000);
+      statusBar()->showMessage(
+          QStringLiteral("実行終了: スロット %1").arg(env_->slotOfTab(tab) + 1, 2, 10, QChar(u'0')), 5000);
     return;
   }
   if (killed_) resetViewsAfterKill();
@@ -693,7 +703,8 @@ void MainWindow::pauseOrContinue() {
   env_->runLoop.togglePause();
   updateActions();
   showPaused(env_->runLoop.running() && env_->runLoop.paused());
-  if (env_->runLoop.running() && env_->runLoop.paused()) statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
+  if (env_->runLoop.running() && env_->runLoop.paused())
+    statusBar()->showMessage(QStringLiteral("一時停止中（○ または F6 で再開）"));
   else if (env_->runLoop.running()) statusBar()->showMessage(QStringLiteral("実行中"), 2000);
 }
 
@@ -760,7 +771,8 @@ void MainWindow::stepCompileEnded() {
   const int tab = env_->tabs.active();
   if (tab >= 0 && env_->settings().replaceSingleQuotes) showTab(tab);
   afterSlotChange(-1);
-  statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
+  statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了")
+                                       : QStringLiteral("ステップコンパイル：エラー"));
   if (result < 0) showSourceMark(env_->compileDriver.compileError());
 }
 
@@ -1005,8 +1017,7 @@ void MainWindow::message(const u16 &text, const u16 &title) {
 }
 
 bool MainWindow::askYesNo(const u16 &text, const u16 &title) {
-  return QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No) ==
-         QMessageBox::Yes;
+  return QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool MainWindow::askPermission(const u16 &text, const u16 &title) {
@@ -1017,8 +1028,8 @@ bool MainWindow::askPermission(const u16 &text, const u16 &title) {
 }
 
 Answer MainWindow::askYesNoCancel(const u16 &text, const u16 &title) {
-  auto b = QMessageBox::question(this, qs(title), shown(text),
-                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  auto b =
+      QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
@@ -1031,8 +1042,8 @@ std::optional<std::filesystem::path> MainWindow::chooseOpenFile(const u16 &title
 
 std::optional<std::filesystem::path> MainWindow::chooseSaveFile(const u16 &title, const std::filesystem::path &dir,
                                                                 const u16 &proposed) {
-  QString f = QFileDialog::getSaveFileName(this, qs(title),
-                                           QString::fromStdString((dir / text::to_utf8(proposed)).string()));
+  QString f =
+      QFileDialog::getSaveFileName(this, qs(title), QString::fromStdString((dir / text::to_utf8(proposed)).string()));
   if (f.isEmpty()) return std::nullopt;
   return std::filesystem::path(f.toStdString());
 }
@@ -1067,7 +1078,8 @@ void MainWindow::locateLine(int tab, u16view line) {
 // last line is replaced, a reset buffer is shown anew.
 void MainWindow::consoleUpdated(const Lines &lines) {
   const auto now = std::chrono::steady_clock::now();
-  if (env_->runLoop.running() && !env_->runLoop.paused() && !env_->debugger.breakActive() && now - consoleShown_ < std::chrono::milliseconds(40)) {
+  if (env_->runLoop.running() && !env_->runLoop.paused() && !env_->debugger.breakActive() &&
+      now - consoleShown_ < std::chrono::milliseconds(40)) {
     pendingConsole_ = &lines;  // shown by a later pump, or when the run ends
     return;
   }
@@ -1093,7 +1105,8 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   debuggerDock_->show();
   debugger_->showHeld(slot, line);
   refreshStatus();
-  statusBar()->showMessage(QStringLiteral("ブレーク: スロット %1  行 %2").arg(slot + 1, 2, 10, QChar(u'0')).arg(qs(line)));
+  statusBar()->showMessage(
+      QStringLiteral("ブレーク: スロット %1  行 %2").arg(slot + 1, 2, 10, QChar(u'0')).arg(qs(line)));
 }
 
 // "開始": the compile pauses before its first token when the monitor shows
@@ -1104,7 +1117,8 @@ bool MainWindow::stepCompile() {
   debuggerDock_->show();
   bool ok = env_->compileDriver.startStepCompile();
   if (env_->compileDriver.stepCompiling()) return false;
-  statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了") : QStringLiteral("ステップコンパイル：エラー"));
+  statusBar()->showMessage(ok ? QStringLiteral("ステップコンパイル終了")
+                              : QStringLiteral("ステップコンパイル：エラー"));
   return ok;
 }
 

@@ -39,35 +39,35 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   int newProgram();
   int openProgramFile(const std::filesystem::path &path);
   int openProgramLines(const Lines &lines);
-  int compileActive();                          // "文法検査＆コード生成"
-  environment::RunResult run();                 // "●"
-  environment::RunResult runActiveTab();        // "このタブを実行": the active tab's slot alone
-  void pauseOrContinue();                       // "〓" / "○"
-  void kill();                                  // "■"
-  void showRunErrorSource();                    // the monitor at a run-time error's line
+  int compileActive();                    // "文法検査＆コード生成"
+  environment::RunResult run();           // "●"
+  environment::RunResult runActiveTab();  // "このタブを実行": the active tab's slot alone
+  void pauseOrContinue();                 // "〓" / "○"
+  void kill();                            // "■"
+  void showRunErrorSource();              // the monitor at a run-time error's line
   // The task status area.
-  int compileToFreeSlot();                      // "ｺﾝﾊﾟｲﾙ": the active tab into the first free slot, no question
-  int addTask();                                // "追加": the last compile registered again
-  bool deleteTask();                            // "削除": the selected slot freed
-  void selectTask(int slot);                    // a row of the task status list chosen
-  bool closeActiveTab();                        // "閉じる(&X)"
-  bool closeAllTabs();                          // "全て閉じる"
-  bool extractTokens(bool general);             // "トークン抽出", "トークン抽出(汎用)"
+  int compileToFreeSlot();           // "ｺﾝﾊﾟｲﾙ": the active tab into the first free slot, no question
+  int addTask();                     // "追加": the last compile registered again
+  bool deleteTask();                 // "削除": the selected slot freed
+  void selectTask(int slot);         // a row of the task status list chosen
+  bool closeActiveTab();             // "閉じる(&X)"
+  bool closeAllTabs();               // "全て閉じる"
+  bool extractTokens(bool general);  // "トークン抽出", "トークン抽出(汎用)"
   int openProgram(std::optional<text::Encoding> encoding);  // "開く(&O)", "開く（シフトJIS）", "開く（UTF-8）"
-  bool saveActiveAsText();                      // "ファイル保存(&B)"
-  bool resetTasks();                            // "タスクリセット（CODE DEBUG）"
-  bool stepOnePass();                           // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
-  bool openSettings();                          // "設定"
-  bool findText(const QString &text);           // "検索": the next match, wrapping to the top
-  bool goToLine(int line);                      // "行へ移動" (lines count from 0)
+  bool saveActiveAsText();                                  // "ファイル保存(&B)"
+  bool resetTasks();                                        // "タスクリセット（CODE DEBUG）"
+  bool stepOnePass();                                       // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
+  bool openSettings();                                      // "設定"
+  bool findText(const QString &text);                       // "検索": the next match, wrapping to the top
+  bool goToLine(int line);                                  // "行へ移動" (lines count from 0)
   // The tools' generated programs start a run (Running) that the event
   // loop drives like any other; lastRunResult tells how it ended.
-  environment::RunResult loadWebPage(const u16 &url, const u16 &encoding);  // "WEBページ読込（URL）"
+  environment::RunResult loadWebPage(const u16 &url, const u16 &encoding);        // "WEBページ読込（URL）"
   environment::RunResult runExtraction(const environment::ExtractionSpec &spec);  // "抽出"
-  ExtractionDialog *extractionDialog();         // "抽出（プログラム生成）"
-  void openLanguageDialog();                    // "言語定義"
-  QWidget *showLanguageReference();             // "言語の手引き": the reference in a window
-  ReplaceDialog *replaceDialog();               // "置換(&H)..." (Ctrl+H)
+  ExtractionDialog *extractionDialog();                                           // "抽出（プログラム生成）"
+  void openLanguageDialog();                                                      // "言語定義"
+  QWidget *showLanguageReference();  // "言語の手引き": the reference in a window
+  ReplaceDialog *replaceDialog();    // "置換(&H)..." (Ctrl+H)
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
@@ -83,7 +83,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *fileListView() const { return fileList_; }
   QListWidget *previewView() const { return preview_; }
   void refreshFileList();
-  int openListedFile(const QString &name);      // double click in the file list
+  int openListedFile(const QString &name);  // double click in the file list
   QDockWidget *debuggerDock() const { return debuggerDock_; }
   // A click in an editor's gutter: a breakpoint on that line, or off again.
   bool toggleBreakpointAt(int tab, int line);
@@ -119,7 +119,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void breakpointHeld(int slot, u16view line) override;
   void showErrorLocation(const Lines &tokens, int lastRead) override;
   bool compileStepShown(const environment::CompileStep &step) override;
-  bool stepCompile();                           // "開始"
+  bool stepCompile();  // "開始"
   // A start that left no tab open: the greeting program in a first tab
   // (first_start.cpp); its tab, else -1.
   int greetIfEmpty();
@@ -147,7 +147,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QListWidget *status_ = nullptr;
   QListWidget *permits_ = nullptr;
   std::array<QPushButton *, 3> taskButtons_{};
-  QWidget *taskStatusArea();   // the status list with its three buttons
+  QWidget *taskStatusArea();  // the status list with its three buttons
   void afterSlotChange(int slot);
   DebuggerPanel *debugger_ = nullptr;
   ExtractionDialog *extraction_ = nullptr;
@@ -165,8 +165,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void clearRunMarks();
   void clearErrorMark(int tab);
   void updateTitle();
-  void updateRunHints();     // the slots the next run starts, in the status list and tool tips
-  QString errorStatus_;      // the status bar's error text, until the next edit
+  void updateRunHints();  // the slots the next run starts, in the status list and tool tips
+  QString errorStatus_;   // the status bar's error text, until the next edit
   // While a run prints, the console view catches up a few dozen times a second.
   const Lines *pendingConsole_ = nullptr;
   std::chrono::steady_clock::time_point consoleShown_{};
@@ -174,10 +174,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   bool roomForAnotherTab();  // false, after the message, with all ten tabs open
   void applyAppearance();
   void showTab(int tab, bool activate = true);  // the pool's tab as an editor page
-  void refreshPages();         // shows what running programs did to the pages
-  void showMark(int tab);      // the tab's changed mark in its editor and caption
+  void refreshPages();                          // shows what running programs did to the pages
+  void showMark(int tab);                       // the tab's changed mark in its editor and caption
   std::array<unsigned, environment::TabPool::kTabs> shownRevision_{};
-  void syncEditorsToPool();    // editor texts become the program texts
+  void syncEditorsToPool();          // editor texts become the program texts
   Lines editorLines(int tab) const;  // an editor's text as program lines
   void refreshStatus();
   void refreshPermits();
@@ -197,8 +197,8 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void driveRun();
   void runEnded(environment::RunResult result);
   void stepCompileEnded();
-  bool killed_ = false;        // "■" ended the run in progress
-  bool showingTab_ = false;    // a tab's text is going into its editor
+  bool killed_ = false;      // "■" ended the run in progress
+  bool showingTab_ = false;  // a tab's text is going into its editor
   void resetViewsAfterKill();
   void showPaused(bool paused);
   int poolIndexOf(QWidget *page) const;

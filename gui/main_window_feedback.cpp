@@ -57,7 +57,7 @@ void MainWindow::setupFeedback() {
     debuggerDock_->setProperty("sized", true);
     resizeDocks({debuggerDock_}, {std::max(260, height() * 2 / 5)}, Qt::Vertical);
   });
-    // Tabs close from their own button.
+  // Tabs close from their own button.
   tabs_->setTabsClosable(true);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
     if (!env_->mayStart(environment::Command::ChangeTabs)) return;
@@ -94,7 +94,8 @@ void MainWindow::clearRunMarks() {
 }
 
 void MainWindow::clearErrorMark(int tab) {
-  if (tab >= 0 && tab < environment::TabPool::kTabs) static_cast<CodeEditor *>(editors_[std::size_t(tab)])->clearErrorLine();
+  if (tab >= 0 && tab < environment::TabPool::kTabs)
+    static_cast<CodeEditor *>(editors_[std::size_t(tab)])->clearErrorLine();
 }
 
 void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRun) {
@@ -103,9 +104,11 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRu
   if (tabs_->indexOf(e) < 0) return;
   tabs_->setCurrentWidget(e);
   // A compile error is told in plain words where there is an explanation.
-  const bool explained = &mark == &env_->compileDriver.compileError() && env_->compileDriver.explanationTab() == mark.tab &&
+  const bool explained = &mark == &env_->compileDriver.compileError() &&
+                         env_->compileDriver.explanationTab() == mark.tab &&
                          !env_->compileDriver.explanationLine().empty();
-  const QString plain = explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
+  const QString plain =
+      explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
   e->setErrorLine(mark.line, plain, fromRun);
   // The caret on the token the explanation names.
   if (explained && env_->compileDriver.explanations().front().line == mark.line) {
@@ -118,7 +121,8 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRu
   }
   e->setFocus();
   QString text = qs(mark.message).simplified();
-  errorStatus_ = explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line).arg(text);
+  errorStatus_ =
+      explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line).arg(text);
   statusBar()->showMessage(errorStatus_);
 }
 
@@ -140,7 +144,9 @@ QString MainWindow::runButtonHint() const {
   for (int s = 0; s < engine::kSlots; ++s)
     if (will[std::size_t(s)]) chosen << two_digits(s);
   if (chosen.isEmpty()) return QStringLiteral("全スロット実行 (F5): 実行するスロットがありません");
-  return QStringLiteral("全スロット実行 (F5): %1 スロット (%2) を実行").arg(chosen.size()).arg(chosen.join(QStringLiteral(", ")));
+  return QStringLiteral("全スロット実行 (F5): %1 スロット (%2) を実行")
+      .arg(chosen.size())
+      .arg(chosen.join(QStringLiteral(", ")));
 }
 
 // The rows of the status list whose chosen the next "●" starts (or the run
@@ -182,12 +188,15 @@ bool MainWindow::toggleBreakpointAt(int tab, int line) {
   bool changed = false;
   if (env_->debugger.isBreakpoint(slot, line)) {
     changed = env_->debugger.removeBreakpoint(slot, line);
-    if (changed) statusBar()->showMessage(QStringLiteral("ブレークポイント削除: スロット %1  行 %2").arg(two_digits(slot)).arg(line), 5000);
+    if (changed)
+      statusBar()->showMessage(
+          QStringLiteral("ブレークポイント削除: スロット %1  行 %2").arg(two_digits(slot)).arg(line), 5000);
   } else {
     changed = env_->debugger.addBreakpoint(slot, line);
-    statusBar()->showMessage(changed ? QStringLiteral("ブレークポイント: スロット %1  行 %2").arg(two_digits(slot)).arg(line)
-                                     : QStringLiteral("行 %1 にはブレークポイントを置けない（コードがない行）").arg(line),
-                             5000);
+    statusBar()->showMessage(
+        changed ? QStringLiteral("ブレークポイント: スロット %1  行 %2").arg(two_digits(slot)).arg(line)
+                : QStringLiteral("行 %1 にはブレークポイントを置けない（コードがない行）").arg(line),
+        5000);
   }
   if (changed) {
     debugger_->setSlot(slot);

@@ -90,9 +90,9 @@ bool MainWindow::deleteTask() {
   const int slot = env_->compileDriver.selectedTask();
   const bool freed = env_->compileDriver.deleteSelectedSlot();
   afterSlotChange(-1);
-  statusBar()->showMessage(freed ? QStringLiteral("スロット %1 を削除").arg(slot_text(slot))
-                                 : QStringLiteral("削除するスロットを選ぶ"),
-                           5000);
+  statusBar()->showMessage(
+      freed ? QStringLiteral("スロット %1 を削除").arg(slot_text(slot)) : QStringLiteral("削除するスロットを選ぶ"),
+      5000);
   return freed;
 }
 

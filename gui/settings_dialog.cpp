@@ -39,7 +39,8 @@ struct Check {
 
 // The object name of each box is that of its widget, kept apart from the
 // field it edits.
-#define VELMORA_CHECK(page, group, caption, member, widget) {page, group, caption, &Settings::member, widget}
+#define VELMORA_CHECK(page, group, caption, member, widget) \
+  { page, group, caption, &Settings::member, widget }
 
 const Check kChecks[] = {
     VELMORA_CHECK("実行時表示", nullptr, "実行時にタスク状態を更新する", updateTaskStatus, "UPdateDebugInfoCheckBox"),
@@ -47,26 +48,35 @@ const Check kChecks[] = {
     VELMORA_CHECK("実行時表示", nullptr, "実行時ブレークポイントを有効にする", breakpointsEnabled, "BP_EnableCheckBox"),
     VELMORA_CHECK("実行時表示", nullptr, "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する", drawEventChart, "EventChartCheckBox"),
     VELMORA_CHECK("実行時表示", nullptr, "実行時にコンソール状態を更新する", updateConsole, "UpdateConsoleCheckBox"),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラムリスト", keepProgramListOnRun, "StayProgListCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラムリスト", keepProgramListOnRun,
+                  "StayProgListCheckBox"),
     VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "プログラム編集", keepEditorOnRun, "StayEditorCheckBox"),
-    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "システムコンソール", keepConsoleOnRun, "StayConsoleCheckBox"),
+    VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "システムコンソール", keepConsoleOnRun,
+                  "StayConsoleCheckBox"),
     VELMORA_CHECK("実行時表示", "実行開始時　画面レイアウト", "デバッガ", keepDebuggerOnRun, "StayDebugCheckBox"),
-    VELMORA_CHECK("エラー検出", nullptr, "ファイル入出力エラーを検出する(実行中断)", stopOnFileError, "FILE_ERROR_CheckBox"),
-    VELMORA_CHECK("エラー検出", nullptr, "COMMAND.COM　実行エラー検出", stopOnCommandError, "COMMAND_EXEC_ERROR_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "ファイル入出力エラーを検出する(実行中断)", stopOnFileError,
+                  "FILE_ERROR_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "COMMAND.COM　実行エラー検出", stopOnCommandError,
+                  "COMMAND_EXEC_ERROR_CheckBox"),
     VELMORA_CHECK("エラー検出", nullptr, "実行時エラー検出で停止", stopOnRuntimeError, "Runtime_Error_Stop_CheckBox"),
-    VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", variableAlert, "VARIABLE_ALERT_CheckBox"),
+    VELMORA_CHECK("エラー検出", "内部形式変換時メッセージ", "変数・ラベル警告メッセージ", variableAlert,
+                  "VARIABLE_ALERT_CheckBox"),
     VELMORA_CHECK("エラー検出", nullptr, "レポート表示", showCompileReport, "COMPILE_REPORT_CheckBox"),
     VELMORA_CHECK("エラー検出", nullptr, "エラー認定位置表示", showErrorLocator, "ShowErrorLocatorCheckBox"),
-    VELMORA_CHECK("エラー検出", nullptr, "コンパイラのメッセージボックスを表示", showCompilerMessages, "COMPILE_MESSAGE_CheckBox"),
+    VELMORA_CHECK("エラー検出", nullptr, "コンパイラのメッセージボックスを表示", showCompilerMessages,
+                  "COMPILE_MESSAGE_CheckBox"),
     VELMORA_CHECK("パス設定", "データパス設定", "データ 用ディレクトリを使う", useDataDirectory, "AppliDirCheckBox"),
     VELMORA_CHECK("パス設定", "ユーザープログラムパス設定", "ユーザープログラム用ディレクトリを使う",
                   useProgramDirectory, "AppliProgDirCheckBox"),
-    VELMORA_CHECK("エディッタ", "コード変換", "シングルクォートをダブルクォートに置き換え", replaceSingleQuotes, "Editor_Quote_CheckBox"),
+    VELMORA_CHECK("エディッタ", "コード変換", "シングルクォートをダブルクォートに置き換え", replaceSingleQuotes,
+                  "Editor_Quote_CheckBox"),
     VELMORA_CHECK("エディッタ", "変数名", "半角英数字のみ許可", asciiNamesOnly, "Ascii_Name_Only_CheckBox"),
     VELMORA_CHECK("エディッタ", "ＴＡＢキー設定", "空白文字置き換え", tabKeyInsertsSpaces, "TabSpaceConv_CheckBox"),
     VELMORA_CHECK("エディッタ", "コンソールTAB展開", "空白文字置き換え", expandConsoleTabs, "SysTabPitchCheckBox"),
-    VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", endAllWhenOneEnds, "TaskActAsOneCheckBox"),
-    VELMORA_CHECK("タスク管理", "キャンバス連携", "タスク終了時、全て非表示にする", hideCanvasesAtEnd, "CloseAllCanvasCheckBox"),
+    VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", endAllWhenOneEnds,
+                  "TaskActAsOneCheckBox"),
+    VELMORA_CHECK("タスク管理", "キャンバス連携", "タスク終了時、全て非表示にする", hideCanvasesAtEnd,
+                  "CloseAllCanvasCheckBox"),
     VELMORA_CHECK("抽出", nullptr, "カラー表示をモノクロにする", monochrome, "ForceMonoCheckBox"),
 };
 
@@ -78,7 +88,8 @@ struct Text {
   const char *name;
 };
 
-#define VELMORA_TEXT(page, group, label, member, widget) {page, group, label, &Settings::member, widget}
+#define VELMORA_TEXT(page, group, label, member, widget) \
+  { page, group, label, &Settings::member, widget }
 
 const Text kTexts[] = {
     VELMORA_TEXT("パス設定", "データパス設定", "", dataDirectoryPath, "AppliDirEdit"),
@@ -93,8 +104,8 @@ const Text kTexts[] = {
     VELMORA_TEXT("エディッタ", "コンソールTAB展開", "桁", consoleTabWidth, "ConsoleTabPitchEdit"),
 };
 
-const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能", "エディッタ", "タスク管理", "抽出",
-                              "実行許可の設定"};
+const char *const kPages[] = {"実行時表示", "エラー検出", "パス設定", "タイマー性能",
+                              "エディッタ", "タスク管理", "抽出",     "実行許可の設定"};
 
 // The kinds of the permission page, in the order of Settings::Permissions.
 const char *const kPermissionKinds[] = {"外部コマンド（COMMAND, EXEC FILE）", "ライブラリ呼び出し（LIB, LIBA, ::）",
@@ -151,8 +162,8 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
       row->addWidget(edit);
       if (*t.label) row->addWidget(new QLabel(QString::fromUtf8(t.label)));
       place(t.group)->addLayout(row);
-      const bool timing = t.member == &Settings::waitTimeMs || t.member == &Settings::timerTimeMs ||
-                          t.member == &Settings::chartTimeMs;
+      const bool timing =
+          t.member == &Settings::waitTimeMs || t.member == &Settings::timerTimeMs || t.member == &Settings::chartTimeMs;
       if (timing) {
         // The timing values change how programs run: locked until "変更"
         // has shown its warning, and only whole numbers of at least 1.
@@ -195,7 +206,8 @@ SettingsDialog::SettingsDialog(const Settings &settings, QWidget *parent) : QDia
     }
     if (page == QStringLiteral("実行許可の設定")) {
       // What programs may do beyond computing: allow, ask once per run, deny.
-      auto *note = new QLabel(QStringLiteral("他の人が書いたプログラムを実行するときは「確認」か「禁止」にしてください。"));
+      auto *note =
+          new QLabel(QStringLiteral("他の人が書いたプログラムを実行するときは「確認」か「禁止」にしてください。"));
       note->setWordWrap(true);
       layout->addWidget(note);
       auto *form = new QFormLayout;

@@ -26,7 +26,8 @@ int lane_colour(Lane l) {
 TimingChartView::TimingChartView(const environment::Environment &env, QWidget *parent) : QWidget(parent), env_(env) {
   setObjectName(QStringLiteral("timingChart"));
   setMinimumHeight(30);
-  setToolTip(QStringLiteral("タイミングチャート: タイマーの発火（パルス）と各スロットの 実行（緑）・待ち（黄）・停止（赤）・終了（灰）"));
+  setToolTip(QStringLiteral(
+      "タイミングチャート: タイマーの発火（パルス）と各スロットの 実行（緑）・待ち（黄）・停止（赤）・終了（灰）"));
 }
 
 void TimingChartView::refresh() {
@@ -50,7 +51,7 @@ void TimingChartView::paintEvent(QPaintEvent *) {
     p.setPen(colour(0x808080));
     p.drawText(rect().adjusted(6, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
                s.drawEventChart ? QStringLiteral("（実行するとここに描かれます）")
-                                    : QStringLiteral("（設定「実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する」で描画）"));
+                                : QStringLiteral("（設定「実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する」で描画）"));
     return;
   }
   // The columns fill the width (a short run is drawn wider, up to 120

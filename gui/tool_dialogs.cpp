@@ -177,14 +177,18 @@ std::optional<environment::ExtractionSpec> ExtractionDialog::spec() {
 namespace {
 
 const char16_t kRenameWarning[] =
-    u"＊予約語変更後の注意点＊\r(1)既存ユーザープログラムのコンパイル、実行が影響を受ける\r(2)当システムの動作は一切保証されない\r"
-    u"(3)変更後の予約語、文法はファイルに保存される\r\r*予約語、文法の復元手順*\r(1)予約語、文法ファイルを取り除くと初期状態の予約語、"
-    u"文法に戻る\r(2)変更された登録ユーザープログラムは手動で変更を戻す\r\r*制限*\r・2019.7.18 登録プログラムの変更は、コメント、文字列も"
+    u"＊予約語変更後の注意点＊\r(1)既存ユーザープログラムのコンパイル、実行が影響を受ける\r(2)"
+    u"当システムの動作は一切保証されない\r"
+    u"(3)変更後の予約語、文法はファイルに保存される\r\r*予約語、文法の復元手順*\r(1)"
+    u"予約語、文法ファイルを取り除くと初期状態の予約語、"
+    u"文法に戻る\r(2)変更された登録ユーザープログラムは手動で変更を戻す\r\r*制限*\r・2019.7.18 "
+    u"登録プログラムの変更は、コメント、文字列も"
     u"変更される\r";
 
 const char *const kCaptions[] = {"キーワード", "特殊記号・演算子", "数学関数", "コマンド", "文法"};
-const char *const kFiles[] = {language::LanguageTables::kKeywordFile, language::LanguageTables::kSymbolFile, language::LanguageTables::kMathFile,
-                              language::LanguageTables::kCommandFile, language::LanguageTables::kSyntaxFile};
+const char *const kFiles[] = {language::LanguageTables::kKeywordFile, language::LanguageTables::kSymbolFile,
+                              language::LanguageTables::kMathFile, language::LanguageTables::kCommandFile,
+                              language::LanguageTables::kSyntaxFile};
 
 Lines editor_lines(const QPlainTextEdit *e) {
   Lines out;
@@ -220,7 +224,8 @@ LanguageDialog::LanguageDialog(environment::Environment &env, QWidget *parent) :
     editLayout->addWidget(editor);
     auto *keep = new QPushButton(which == Grammar ? QStringLiteral("保存") : QStringLiteral("差し替え"));
     auto *discard = new QPushButton(QStringLiteral("破棄"));
-    auto *saveAs = new QPushButton(which == Grammar ? QStringLiteral("文法のファイル保存") : QStringLiteral("ファイル保存"));
+    auto *saveAs =
+        new QPushButton(which == Grammar ? QStringLiteral("文法のファイル保存") : QStringLiteral("ファイル保存"));
     auto *row = new QHBoxLayout;
     row->addWidget(saveAs);
     row->addStretch();

@@ -53,8 +53,8 @@ class ExtractionDialog : public QDialog {
   static constexpr int kColumns = 22;
   explicit ExtractionDialog(QWidget *parent = nullptr);
 
-  void addRow();       // "+"
-  void removeRow();    // "-"
+  void addRow();     // "+"
+  void removeRow();  // "-"
   void toggleMode(int row);
   // The grid as the generator reads it; nullopt (path field marked) when the
   // source path is empty.

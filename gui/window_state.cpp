@@ -11,8 +11,8 @@ namespace velmora::gui {
 
 void MainWindow::restoreWindowState() {
   const auto &g = env_->settings().mainWindowGeometry;
-  QRect room = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
-                                                 : QRect(0, 0, 1280, 800);
+  QRect room =
+      QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 1280, 800);
   resize(std::clamp(g[2], 400, std::max(400, room.width())), std::clamp(g[3], 300, std::max(300, room.height())));
   // A place on no screen any more (another monitor, a smaller display) is
   // left to the window manager.
@@ -23,7 +23,8 @@ void MainWindow::restoreWindowState() {
 void MainWindow::keepWindowState() {
   environment::Settings s = env_->settings();
   const QRect r = isMaximized() ? normalGeometry() : geometry();
-  if (r.isValid()) s.mainWindowGeometry = {std::max(r.x(), 0), std::max(r.y(), 0), r.width(), r.height(), isMaximized() ? 1 : 0};
+  if (r.isValid())
+    s.mainWindowGeometry = {std::max(r.x(), 0), std::max(r.y(), 0), r.width(), r.height(), isMaximized() ? 1 : 0};
   if (auto *monitor = debugger_->findChild<QSplitter *>(QStringLiteral("monitorSplit"))) {
     const QList<int> sizes = monitor->sizes();
     if (sizes.size() >= 2 && sizes[0] > 0 && sizes[1] > 0) s.taskMonitorSizes = {sizes[0], sizes[1]};

@@ -98,8 +98,7 @@ void CodeGenRules::Load_Code_Generation_Format(const MessageSink &sink) {
     for (std::size_t n = 0; n < items.size(); ++n) {
       row[n] = u16(items[n]);
       if (n > 0 && lacks_number(items[n]))
-        sink(u"コード生成ルールの項目に数値がありません（" + text::int16(long(i) + 1) + u"行目）: " +
-             row[n]);
+        sink(u"コード生成ルールの項目に数値がありません（" + text::int16(long(i) + 1) + u"行目）: " + row[n]);
       if (n + 1 == std::size_t(kMaxItems)) {
         sink(u"生成パラメータが多すぎる " + text::int16(kMaxItems));
         break;

@@ -12,9 +12,7 @@ namespace {
 const Lines kEmptyRow;
 const u16 kEmptyItem;
 
-Lines builtin_lines(const char *name) {
-  return text::split_lines(text::from_utf8(data::builtin_file(name)));
-}
+Lines builtin_lines(const char *name) { return text::split_lines(text::from_utf8(data::builtin_file(name))); }
 
 }  // namespace
 
@@ -42,9 +40,11 @@ void LanguageTables::loadBuiltins() {
 
 void LanguageTables::SetupSyntaxKeyWord(const std::filesystem::path &dir, const MessageSink &sink) {
   loadBuiltins();
-  const std::pair<const char *, Lines *> files[] = {
-      {kKeywordFile, &keywords}, {kSymbolFile, &symbols}, {kCommandFile, &commands},
-      {kMathFile, &mathFuncs},   {kSyntaxFile, &syntax}};
+  const std::pair<const char *, Lines *> files[] = {{kKeywordFile, &keywords},
+                                                    {kSymbolFile, &symbols},
+                                                    {kCommandFile, &commands},
+                                                    {kMathFile, &mathFuncs},
+                                                    {kSyntaxFile, &syntax}};
   for (auto &[name, list] : files) {
     auto bytes = text::read_file_bytes(dir / name);
     if (!bytes) continue;
@@ -114,13 +114,9 @@ bool LanguageTables::IsKeyWord(u16view word) const {
   return keywordIndex_.count(u16(word)) != 0;
 }
 
-bool LanguageTables::isSymbolicTerm(u16view text) const {
-  return symbolIndex_.count(u16(text)) != 0;
-}
+bool LanguageTables::isSymbolicTerm(u16view text) const { return symbolIndex_.count(u16(text)) != 0; }
 
-bool LanguageTables::Non_SingleSymbol(char16_t ch) const {
-  return singleSymbols_.find(ch) == u16::npos;
-}
+bool LanguageTables::Non_SingleSymbol(char16_t ch) const { return singleSymbols_.find(ch) == u16::npos; }
 
 bool LanguageTables::SingleChar_KeyWordFollow(u16view text, std::size_t pos) const {
   if (pos >= text.size()) return false;

@@ -75,8 +75,7 @@ u16 table_fault_message(TableFault fault, const std::filesystem::path &file) {
     case TableFault::NoWord: head = u"言語テーブルファイルに語がひとつもありません: "; break;
     case TableFault::NoRule: head = u"言語テーブルファイルに規則がひとつもありません: "; break;
   }
-  return head + text::from_utf8(file.string()) +
-         u"（組み込みの表の代わりに使われます。直すか削除してください）";
+  return head + text::from_utf8(file.string()) + u"（組み込みの表の代わりに使われます。直すか削除してください）";
 }
 
 }  // namespace velmora::language

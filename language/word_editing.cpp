@@ -30,8 +30,8 @@ void apply_rename(LanguageTables &tables, u16view oldWord, u16view newWord, cons
 }
 
 void apply_rename(CodeGenRules &rules, u16view oldWord, u16view newWord, const MessageSink &sink) {
-  static const Lines naming{u"*KEYDEF", u"*FLOWTERM", u"*FUNCALL", u"*ENDFUN", u"*VECTSET",
-                            u"*TKBUF=)", u"*HT", u"*IPL", u"*NLN"};
+  static const Lines naming{u"*KEYDEF",  u"*FLOWTERM", u"*FUNCALL", u"*ENDFUN", u"*VECTSET",
+                            u"*TKBUF=)", u"*HT",       u"*IPL",     u"*NLN"};
   for (u16 &line : rules.text) {
     if (line.find(u"---") != u16::npos) continue;  // a comment line
     Lines items = blank_items(line);

@@ -143,7 +143,9 @@ int open_parent_beneath(int dirfd, const std::string &relative, std::string &lea
   while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
   std::size_t slash = rel.rfind('/');
   leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
-  std::string parent = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : rel.substr(0, slash);
+  std::string parent = slash == std::string::npos ? std::string(".")
+                       : slash == 0               ? std::string("/")
+                                                  : rel.substr(0, slash);
   if (leaf == "." || leaf == "..") {
     // The directory itself, or its parent: not a file to create.
     errno = leaf == ".." ? EXDEV : EISDIR;

@@ -14,8 +14,7 @@ std::string to_utf8(u16view text) {
   out.reserve(text.size() + text.size() / 2);
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -257,16 +256,14 @@ Iconv &cp932_encoder() {
 u16 from_utf16le_bytes(std::string_view bytes) {
   u16 out(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = char16_t(static_cast<unsigned char>(bytes[2 * i]) |
-                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    out[i] = char16_t(static_cast<unsigned char>(bytes[2 * i]) | (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   return out;
 }
 
 u16 from_utf16be_bytes(std::string_view bytes) {
   u16 out(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = char16_t((static_cast<unsigned char>(bytes[2 * i]) << 8) |
-                      static_cast<unsigned char>(bytes[2 * i + 1]));
+    out[i] = char16_t((static_cast<unsigned char>(bytes[2 * i]) << 8) | static_cast<unsigned char>(bytes[2 * i + 1]));
   return out;
 }
 
@@ -330,8 +327,7 @@ u16 cut_cp932(u16view text, std::size_t max_bytes) {
 }
 
 Decoded decode_bytes(std::string_view bytes) {
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-    return {from_utf8(bytes.substr(3)), Encoding::Utf8Bom};
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return {from_utf8(bytes.substr(3)), Encoding::Utf8Bom};
   if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE")
     return {from_utf16le_bytes(bytes.substr(2)), Encoding::Utf16LE};
   if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF")
@@ -352,8 +348,7 @@ u16 decode_as(std::string_view bytes, Encoding encoding) {
     case Encoding::Utf16BE:
       if (bytes.substr(0, 2) == "\xFE\xFF") bytes.remove_prefix(2);
       return from_utf16be_bytes(bytes);
-    case Encoding::Cp932:
-      return from_cp932(bytes);
+    case Encoding::Cp932: return from_cp932(bytes);
   }
   return {};
 }

@@ -32,8 +32,7 @@ std::string join_lines_crlf(const Lines &lines, Encoding encoding);
 // the target keeps its permissions; a target that exists but is not a
 // regular file (a device, a pipe, a directory) is refused. Utf8 writes no
 // byte-order mark, Utf8Bom writes one. Returns false on any failure.
-bool write_lines_file(const std::filesystem::path &path, const Lines &lines,
-                      Encoding encoding = Encoding::Utf8);
+bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding = Encoding::Utf8);
 bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes);
 
 }  // namespace velmora::text

@@ -24,9 +24,7 @@ u16 ascii16(std::string_view ascii);
 std::string narrow_ascii(u16view text);
 
 inline bool is_ascii_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
-inline bool is_ascii_alpha(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
+inline bool is_ascii_alpha(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 inline char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
 inline char16_t ascii_lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
 u16 upper_ascii(u16view text);

@@ -13,7 +13,8 @@
 
 namespace {
 
-const std::string kBegin = "<!-- よくあるエラー: error-docs が compiler/explanations.cpp の表から作る。直すのは表のほう -->\n";
+const std::string kBegin =
+    "<!-- よくあるエラー: error-docs が compiler/explanations.cpp の表から作る。直すのは表のほう -->\n";
 const std::string kEnd = "<!-- よくあるエラー: ここまで -->\n";
 
 }  // namespace
@@ -33,7 +34,8 @@ int main(int argc, char **argv) {
   buffer << in.rdbuf();
   const std::string page = buffer.str();
   const std::string section =
-      kBegin + velmora::text::to_utf8(velmora::compiler::common_errors_markdown(velmora::language::Language::builtin())) + kEnd;
+      kBegin +
+      velmora::text::to_utf8(velmora::compiler::common_errors_markdown(velmora::language::Language::builtin())) + kEnd;
   const std::size_t begin = page.find(kBegin);
   const std::size_t end = begin == std::string::npos ? std::string::npos : page.find(kEnd, begin);
   std::string updated;

@@ -23,21 +23,21 @@ class Dispatch : public velmora::testing::MachineTest {
 }  // namespace
 
 TEST_F(Dispatch, OperandShapesChooseAFastHandlerOnlyWhereItReadsNoText) {
-  int slot = load(tcode({u"003 + ∇ A Δ 2", u"003 + xPOP xDMY Δ 2", u"003 ^ ∇ A Δ 2",
-                         u"000 ∇ A <= ∇ B", u"000 ∇ A ?? ∇ B", u"098 xFJMP 1", u"L_1 IF",
-                         u"005 ∇ NOWHERE", u"023 ∇ A +=", u"022 ∇ A =", u"751 CLS"}),
-                  {u"A", u"B"});
+  int slot =
+      load(tcode({u"003 + ∇ A Δ 2", u"003 + xPOP xDMY Δ 2", u"003 ^ ∇ A Δ 2", u"000 ∇ A <= ∇ B", u"000 ∇ A ?? ∇ B",
+                  u"098 xFJMP 1", u"L_1 IF", u"005 ∇ NOWHERE", u"023 ∇ A +=", u"022 ∇ A =", u"751 CLS"}),
+           {u"A", u"B"});
   ASSERT_GE(slot, 0);
   e.runReset();
   ASSERT_FALSE(e.linkAll());
-  EXPECT_TRUE(hotAt(slot, 0).fast);    // variable + constant
-  EXPECT_FALSE(hotAt(slot, 1).fast);   // a pop changes the stack: the family handler
-  EXPECT_FALSE(hotAt(slot, 2).fast);   // power: the family handler
+  EXPECT_TRUE(hotAt(slot, 0).fast);   // variable + constant
+  EXPECT_FALSE(hotAt(slot, 1).fast);  // a pop changes the stack: the family handler
+  EXPECT_FALSE(hotAt(slot, 2).fast);  // power: the family handler
   EXPECT_TRUE(hotAt(slot, 3).fast);
-  EXPECT_FALSE(hotAt(slot, 4).fast);   // no relation
+  EXPECT_FALSE(hotAt(slot, 4).fast);  // no relation
   EXPECT_TRUE(hotAt(slot, 5).fast);
   EXPECT_EQ(hotAt(slot, 6).run, nullptr);  // a label does nothing
-  EXPECT_FALSE(hotAt(slot, 7).fast);   // an unregistered name is looked up when run
+  EXPECT_FALSE(hotAt(slot, 7).fast);       // an unregistered name is looked up when run
   EXPECT_TRUE(hotAt(slot, 8).fast);
   EXPECT_TRUE(hotAt(slot, 9).fast);
   EXPECT_FALSE(hotAt(slot, 10).fast);  // console: the family handler
@@ -67,16 +67,14 @@ TEST_F(Dispatch, FastArithmeticAndComparisonsMatchTheFamilyHandlers) {
   EXPECT_TRUE(execute(tcode({u"005 Δ 5", u"109 Δ 4 < Δ 0"})).FLAG);
   EXPECT_FALSE(execute(tcode({u"005 Δ 5", u"109 NOT ∇ A < Δ 0"}), {u"A"}).FLAG);
   // Arithmetic on variables and constants, and compound assignment.
-  const TTaskInfo &t = execute(tcode({u"005 Δ 7", u"022 ∇ A =", u"003 - ∇ A Δ 10", u"022 ∇ B =",
-                                      u"003 * ∇ A ∇ B", u"022 ∇ C =", u"003 / Δ 1 ∇ A",
-                                      u"022 ∇ D =", u"005 Δ 2", u"023 ∇ A -=", u"005 Δ 4",
-                                      u"023 ∇ C /=", u"005 Δ 3", u"023 ∇ B *=", u"005 Δ 1",
-                                      u"023 ∇ D +="}),
+  const TTaskInfo &t = execute(tcode({u"005 Δ 7", u"022 ∇ A =", u"003 - ∇ A Δ 10", u"022 ∇ B =", u"003 * ∇ A ∇ B",
+                                      u"022 ∇ C =", u"003 / Δ 1 ∇ A", u"022 ∇ D =", u"005 Δ 2", u"023 ∇ A -=",
+                                      u"005 Δ 4", u"023 ∇ C /=", u"005 Δ 3", u"023 ∇ B *=", u"005 Δ 1", u"023 ∇ D +="}),
                                {u"A", u"B", u"C", u"D"});
   EXPECT_FALSE(e.errorFlag);
-  EXPECT_EQ(var(u"A").Val1, 5.0L);           // 7 - 2
-  EXPECT_EQ(var(u"B").Val1, -9.0L);          // (7 - 10) * 3
-  EXPECT_EQ(var(u"C").Val1, -21.0L / 4);     // 7 * -3 / 4
+  EXPECT_EQ(var(u"A").Val1, 5.0L);        // 7 - 2
+  EXPECT_EQ(var(u"B").Val1, -9.0L);       // (7 - 10) * 3
+  EXPECT_EQ(var(u"C").Val1, -21.0L / 4);  // 7 * -3 / 4
   EXPECT_EQ(var(u"D").Val1, 1.0L / 7 + 1);
   EXPECT_EQ(t.WORK, 1.0L);
 }
@@ -102,8 +100,7 @@ TEST_F(Dispatch, ModByMinusOneLeavesNoRemainderEvenForTheSmallestInteger) {
   // -2^63 % -1 overflows in the machine; the remainder is 0.
   EXPECT_EQ(execute(tcode({u"043 MOD ( xN 9223372036854775808 , xN 1 )"})).WORK, 0.0L);
   EXPECT_FALSE(e.errorFlag);
-  EXPECT_EQ(execute(tcode({u"005 xN 1", u"022 ∇ M =", u"043 MOD ( Δ 7 , ∇ M )"}), {u"M"}).WORK,
-            0.0L);
+  EXPECT_EQ(execute(tcode({u"005 xN 1", u"022 ∇ M =", u"043 MOD ( Δ 7 , ∇ M )"}), {u"M"}).WORK, 0.0L);
 }
 
 TEST_F(Dispatch, ALoneTaskCountsOnePassPerRecordLabelsIncluded) {
@@ -162,8 +159,8 @@ TEST_F(Dispatch, AWaitHandsALoneTaskToThePassesThatServeItAndBack) {
 
 TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
   // A function called twice, then the body is skipped by its FUNCTION entry.
-  const TTaskInfo &t = execute(tcode({u"902 xFUNC", u"F_INC", u"003 + ∇ N Δ 1", u"022 ∇ N =",
-                                      u"096 xRET", u"097 CALL xFNAME INC", u"097 CALL xFNAME INC"}),
+  const TTaskInfo &t = execute(tcode({u"902 xFUNC", u"F_INC", u"003 + ∇ N Δ 1", u"022 ∇ N =", u"096 xRET",
+                                      u"097 CALL xFNAME INC", u"097 CALL xFNAME INC"}),
                                {u"N"});
   EXPECT_FALSE(e.errorFlag);
   EXPECT_EQ(var(u"N").Val1, 2.0L);
@@ -199,9 +196,9 @@ struct Seen {
 std::vector<Lines> fused_programs() {
   return {
       // A counting loop: compare + jump, binary + store, load + +=, MOD + store.
-      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
-             u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"005 ∇ I",
-             u"023 ∇ S +=", u"L_3 IF", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"}),
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2", u"043 MOD ( ∇ I , Δ 3 )",
+             u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"005 ∇ I", u"023 ∇ S +=", u"L_3 IF", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"}),
       // The first half fails: a division by zero before its store.
       tcode({u"005 Δ 0", u"022 ∇ Z =", u"003 / Δ 1 ∇ Z", u"022 ∇ S =", u"005 Δ 9", u"022 ∇ M ="}),
       // The second half fails: a compound division by zero after its load.
@@ -210,55 +207,71 @@ std::vector<Lines> fused_programs() {
       tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )", u"022 ∇ M =", u"005 Δ 1"}),
       // Loop steps (calculation, store, jump back, comparison, conditional
       // jump as one step): nested loops, a one-statement body, a step down.
-      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 3", u"098 xFJMP 2", u"005 Δ 1",
-             u"022 ∇ M =", u"L_3 FOR", u"000 ∇ M <= ∇ I", u"098 xFJMP 4", u"005 ∇ M", u"023 ∇ S +=",
-             u"003 + ∇ M Δ 1", u"022 ∇ M =", u"099 xJMP 3", u"L_4 FOR", u"003 + ∇ I Δ 1",
-             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 5", u"022 ∇ Z =", u"L_5 FOR",
-             u"000 ∇ Z > Δ 0", u"098 xFJMP 6", u"003 - ∇ Z Δ 2", u"022 ∇ Z =", u"099 xJMP 5",
-             u"L_6 FOR"}),
+      tcode({u"005 Δ 1",       u"022 ∇ I =",     u"L_1 FOR",       u"000 ∇ I <= Δ 3", u"098 xFJMP 2",
+             u"005 Δ 1",       u"022 ∇ M =",     u"L_3 FOR",       u"000 ∇ M <= ∇ I", u"098 xFJMP 4",
+             u"005 ∇ M",       u"023 ∇ S +=",    u"003 + ∇ M Δ 1", u"022 ∇ M =",      u"099 xJMP 3",
+             u"L_4 FOR",       u"003 + ∇ I Δ 1", u"022 ∇ I =",     u"099 xJMP 1",     u"L_2 FOR",
+             u"005 Δ 5",       u"022 ∇ Z =",     u"L_5 FOR",       u"000 ∇ Z > Δ 0",  u"098 xFJMP 6",
+             u"003 - ∇ Z Δ 2", u"022 ∇ Z =",     u"099 xJMP 5",    u"L_6 FOR"}),
       // A step whose label leads to something other than a comparison (a
       // load), one whose label does not exist, and one whose label is the
       // last record.
-      tcode({u"005 Δ 0", u"022 ∇ I =", u"L_1 WHILE", u"005 ∇ I", u"023 ∇ S +=", u"000 ∇ I >= Δ 4",
-             u"095 xTJMP 2", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 WHILE",
-             u"003 + ∇ I Δ 1", u"022 ∇ M =", u"099 xJMP 9", u"003 + ∇ M Δ 1", u"022 ∇ Z =",
-             u"099 xJMP 7", u"L_7 END"}),
+      tcode({u"005 Δ 0", u"022 ∇ I =", u"L_1 WHILE", u"005 ∇ I", u"023 ∇ S +=", u"000 ∇ I >= Δ 4", u"095 xTJMP 2",
+             u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 WHILE", u"003 + ∇ I Δ 1", u"022 ∇ M =", u"099 xJMP 9",
+             u"003 + ∇ M Δ 1", u"022 ∇ Z =", u"099 xJMP 7", u"L_7 END"}),
       // Calls and returns going on into the pair at their destination: a
       // function whose first statement is a pair called from a counting
       // loop, one whose first statement is not a pair (a nested call), and
       // a return to a statement that is not a pair.
-      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"902 xFUNC",
-             u"F_TWICE", u"097 CALL xFNAME BUMP", u"097 CALL xFNAME BUMP", u"096 xRET", u"005 Δ 1",
-             u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 3", u"098 xFJMP 2", u"097 CALL xFNAME BUMP",
-             u"097 CALL xFNAME TWICE", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR",
-             u"097 CALL xFNAME TWICE", u"005 Δ 9", u"022 ∇ M ="}),
+      tcode({u"902 xFUNC",
+             u"F_BUMP",
+             u"005 Δ 1",
+             u"023 ∇ S +=",
+             u"096 xRET",
+             u"902 xFUNC",
+             u"F_TWICE",
+             u"097 CALL xFNAME BUMP",
+             u"097 CALL xFNAME BUMP",
+             u"096 xRET",
+             u"005 Δ 1",
+             u"022 ∇ I =",
+             u"L_1 FOR",
+             u"000 ∇ I <= Δ 3",
+             u"098 xFJMP 2",
+             u"097 CALL xFNAME BUMP",
+             u"097 CALL xFNAME TWICE",
+             u"003 + ∇ I Δ 1",
+             u"022 ∇ I =",
+             u"099 xJMP 1",
+             u"L_2 FOR",
+             u"097 CALL xFNAME TWICE",
+             u"005 Δ 9",
+             u"022 ∇ M ="}),
       // The pair after a call fails (a division by zero in the function).
-      tcode({u"902 xFUNC", u"F_DIV", u"003 / Δ 1 ∇ Z", u"022 ∇ M =", u"096 xRET", u"005 Δ 2",
-             u"022 ∇ S =", u"097 CALL xFNAME DIV", u"005 Δ 3", u"022 ∇ S ="}),
+      tcode({u"902 xFUNC", u"F_DIV", u"003 / Δ 1 ∇ Z", u"022 ∇ M =", u"096 xRET", u"005 Δ 2", u"022 ∇ S =",
+             u"097 CALL xFNAME DIV", u"005 Δ 3", u"022 ∇ S ="}),
       // The calculation of a step fails (an overflow): the family handler
       // reports it and nothing after it runs.
-      tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2",
-             u"003 * ∇ I Δ 1e4000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
-             u"022 ∇ M ="}),
+      tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"003 * ∇ I Δ 1e4000",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
       // Whole rounds of a loop whose body is one call of a short function.
-      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =",
-             u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME BUMP", u"003 + ∇ I Δ 1",
-             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR",
+             u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME BUMP", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+             u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
       // A one-statement body that fails in a later round (S /= I at I = 0).
-      tcode({u"005 Δ 1", u"022 ∇ S =", u"005 xN 2", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 2",
-             u"098 xFJMP 2", u"005 ∇ I", u"023 ∇ S /=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
-             u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
-      // A step that overflows in a later round, after a body.
-      tcode({u"005 Δ 1e1000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"005 Δ 1",
-             u"023 ∇ S +=", u"003 * ∇ I Δ 1e1000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
+      tcode({u"005 Δ 1", u"022 ∇ S =", u"005 xN 2", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 2", u"098 xFJMP 2",
+             u"005 ∇ I", u"023 ∇ S /=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
              u"022 ∇ M ="}),
+      // A step that overflows in a later round, after a body.
+      tcode({u"005 Δ 1e1000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"005 Δ 1", u"023 ∇ S +=",
+             u"003 * ∇ I Δ 1e1000", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
       // A called function that fails in a later round (S /= Z at Z = 0).
-      tcode({u"902 xFUNC", u"F_DIV", u"005 ∇ Z", u"023 ∇ S /=", u"096 xRET", u"005 Δ 8", u"022 ∇ S =",
-             u"005 Δ 2", u"022 ∇ Z =", u"L_1 FOR", u"000 ∇ Z >= xN 1", u"098 xFJMP 2",
-             u"097 CALL xFNAME DIV", u"003 - ∇ Z Δ 1", u"022 ∇ Z =", u"099 xJMP 1", u"L_2 FOR"}),
+      tcode({u"902 xFUNC", u"F_DIV", u"005 ∇ Z", u"023 ∇ S /=", u"096 xRET", u"005 Δ 8", u"022 ∇ S =", u"005 Δ 2",
+             u"022 ∇ Z =", u"L_1 FOR", u"000 ∇ Z >= xN 1", u"098 xFJMP 2", u"097 CALL xFNAME DIV", u"003 - ∇ Z Δ 1",
+             u"022 ∇ Z =", u"099 xJMP 1", u"L_2 FOR"}),
       // An empty body.
-      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1",
-             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1", u"022 ∇ I =",
+             u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
   };
 }
 
@@ -273,8 +286,16 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
   const Lines names = {u"I", u"M", u"S", u"Z"};
   for (std::size_t p = 0; p < programs.size(); ++p) {
     auto see = [&] {
-      Seen s{e.tasks[0].WORK, e.tasks[0].FLAG, e.tasks[0].INSTP, int(e.tasks[0].state),
-             e.last.position, e.last.code, e.tasks[0].STACKP, e.passCount, {}, {}};
+      Seen s{e.tasks[0].WORK,
+             e.tasks[0].FLAG,
+             e.tasks[0].INSTP,
+             int(e.tasks[0].state),
+             e.last.position,
+             e.last.code,
+             e.tasks[0].STACKP,
+             e.passCount,
+             {},
+             {}};
       for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(0, n)].Val1);
       for (const u16 &line : e.console.lines()) s.console += line + u"\n";
       return s;
@@ -306,8 +327,7 @@ TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
       start();
       long done = 0;
       while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
-      ASSERT_TRUE(see() == single[std::min(k, single.size()) - 1])
-          << "program " << p << " after " << k << " passes";
+      ASSERT_TRUE(see() == single[std::min(k, single.size()) - 1]) << "program " << p << " after " << k << " passes";
     }
   }
 }
@@ -338,16 +358,33 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
   const std::vector<Lines> programs = {
       // Cells cut from a page: [++] with a split store, [--] with a string
       // store, STRVAL of the cell, a sum; the loop ends when no cell is left.
-      tcode({u"045 Σ &S = Ω \"<td>12</td>x<td>7</td><td> 30 </td>\"", u"005 Δ 0", u"022 ∇ T =",
-             u"337 [++]", u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >", u"329 Σ &V , Σ &S =", u"L_1 WHILE",
-             u"410 Σ &V", u"098 xFJMP 3", u"337 [--]", u"318 Σ &V < Ω \"<td>\" -> Ω \"</td>\" >",
-             u"320 Σ &W =", u"102 STRVAL Σ &W", u"101 xPOP", u"022 ∇ M =", u"005 ∇ M", u"023 ∇ T +=",
-             u"337 [++]", u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >", u"329 Σ &V , Σ &S =", u"099 xJMP 1",
-             u"L_3 WHILE", u"005 Δ 9", u"022 ∇ Z ="}),
+      tcode({u"045 Σ &S = Ω \"<td>12</td>x<td>7</td><td> 30 </td>\"",
+             u"005 Δ 0",
+             u"022 ∇ T =",
+             u"337 [++]",
+             u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >",
+             u"329 Σ &V , Σ &S =",
+             u"L_1 WHILE",
+             u"410 Σ &V",
+             u"098 xFJMP 3",
+             u"337 [--]",
+             u"318 Σ &V < Ω \"<td>\" -> Ω \"</td>\" >",
+             u"320 Σ &W =",
+             u"102 STRVAL Σ &W",
+             u"101 xPOP",
+             u"022 ∇ M =",
+             u"005 ∇ M",
+             u"023 ∇ T +=",
+             u"337 [++]",
+             u"318 Σ &S < Ω \"<td>\" -> Ω \"</td>\" >",
+             u"329 Σ &V , Σ &S =",
+             u"099 xJMP 1",
+             u"L_3 WHILE",
+             u"005 Δ 9",
+             u"022 ∇ Z ="}),
       // The store of a zone step fails (its second variable is unknown).
-      tcode({u"045 Σ &S = Ω \"a[b]c\"", u"337 [+-]", u"318 Σ &S < Ω \"[\" -> Ω \"]\" >",
-             u"329 Σ &V , Σ &NONE =", u"005 Δ 9", u"022 ∇ Z =", u"337 [--]",
-             u"318 Σ &S < Ω \"a\" -> Ω \"c\" >", u"320 Σ &W ="}),
+      tcode({u"045 Σ &S = Ω \"a[b]c\"", u"337 [+-]", u"318 Σ &S < Ω \"[\" -> Ω \"]\" >", u"329 Σ &V , Σ &NONE =",
+             u"005 Δ 9", u"022 ∇ Z =", u"337 [--]", u"318 Σ &S < Ω \"a\" -> Ω \"c\" >", u"320 Σ &W ="}),
       // The zone of a step finds nothing; an unknown variable read by
       // STRVAL fails the first record of its step.
       tcode({u"045 Σ &S = Ω \"abc\"", u"337 [++]", u"318 Σ &S < Ω \"x\" -> Ω \"y\" >", u"320 Σ &W =",
@@ -355,14 +392,33 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
              u"101 xPOP", u"022 ∇ Z ="}),
       // Lines built and appended to a list, a string grown in place past
       // the length a value holds in itself, joins of a variable and a zone.
-      tcode({u"005 Δ 1", u"022 ∇ M =", u"L_1 FOR", u"000 ∇ M <= Δ 12", u"098 xFJMP 2", u"311 Ω \"line \"",
-             u"312 +", u"420 INTSTR ( ∇ M )", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &L [] +=",
-             u"046 Σ &S += Ω \"xy\" ;", u"046 Σ &V += Σ &W ;", u"003 + ∇ M Δ 1", u"022 ∇ M =",
-             u"099 xJMP 1", u"L_2 FOR", u"311 Σ &S", u"312 +", u"337 [-+]",
-             u"318 Σ &V < Ω \"line 1\" -> Ω \"2\" >", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &L [] +="}),
+      tcode({u"005 Δ 1",
+             u"022 ∇ M =",
+             u"L_1 FOR",
+             u"000 ∇ M <= Δ 12",
+             u"098 xFJMP 2",
+             u"311 Ω \"line \"",
+             u"312 +",
+             u"420 INTSTR ( ∇ M )",
+             u"320 Σ &W =",
+             u"311 Σ &W",
+             u"326 Σ &L [] +=",
+             u"046 Σ &S += Ω \"xy\" ;",
+             u"046 Σ &V += Σ &W ;",
+             u"003 + ∇ M Δ 1",
+             u"022 ∇ M =",
+             u"099 xJMP 1",
+             u"L_2 FOR",
+             u"311 Σ &S",
+             u"312 +",
+             u"337 [-+]",
+             u"318 Σ &V < Ω \"line 1\" -> Ω \"2\" >",
+             u"320 Σ &W =",
+             u"311 Σ &W",
+             u"326 Σ &L [] +="}),
       // The list append of a step fails (its list is unknown).
-      tcode({u"311 Ω \"a\"", u"312 +", u"420 INTSTR ( Δ 5 )", u"320 Σ &W =", u"311 Σ &W",
-             u"326 Σ &NONE [] +=", u"005 Δ 9", u"022 ∇ Z ="}),
+      tcode({u"311 Ω \"a\"", u"312 +", u"420 INTSTR ( Δ 5 )", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &NONE [] +=",
+             u"005 Δ 9", u"022 ∇ Z ="}),
   };
   const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
   Lines names = numbers;
@@ -371,9 +427,21 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
   for (std::size_t p = 0; p < programs.size(); ++p) {
     auto see = [&] {
       const TTaskInfo &t = e.tasks[0];
-      SeenText s{t.WORK, t.INSTP, int(t.state), e.last.position, e.last.code, t.CalcIndex,
-                 e.calcStack[0][std::size_t(t.CalcIndex + 1)], e.passCount, {}, {},
-                 t.STR_WORK.str(), t.STR_REM.str(), t.LIST_INC, {}, e.vars[e.vars.find(0, u"&L")].StrList.lines()};
+      SeenText s{t.WORK,
+                 t.INSTP,
+                 int(t.state),
+                 e.last.position,
+                 e.last.code,
+                 t.CalcIndex,
+                 e.calcStack[0][std::size_t(t.CalcIndex + 1)],
+                 e.passCount,
+                 {},
+                 {},
+                 t.STR_WORK.str(),
+                 t.STR_REM.str(),
+                 t.LIST_INC,
+                 {},
+                 e.vars[e.vars.find(0, u"&L")].StrList.lines()};
       for (const u16 &n : numbers) s.numbers.push_back(e.vars[e.vars.find(0, n)].Val1);
       for (const u16 &n : strings) s.strings.push_back(e.vars[e.vars.find(0, n)].StrVal.str());
       for (const u16 &line : e.console.lines()) s.console += line + u"\n";
@@ -449,16 +517,14 @@ TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask
   groups.push_back({programs[1], programs[0], programs[4], programs[9]});
   groups.push_back({programs[9], programs[10], programs[12], programs[13]});
   // G is shared: one task adds to it in a loop, the other copies it.
-  const Lines writer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
-                              u"005 Δ 1", u"023 ∇ G +=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
-                              u"L_2 FOR"});
-  const Lines reader = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2",
-                              u"005 ∇ G", u"022 ∇ M =", u"005 ∇ M", u"023 ∇ S +=", u"003 + ∇ I Δ 1",
-                              u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
-  const Lines printer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2",
-                               u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =",
-                               u"000 ∇ M = Δ 0", u"095 xTJMP 3", u"752 ?? ∇ S ;", u"L_3 IF",
-                               u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  const Lines writer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2", u"005 Δ 1",
+                              u"023 ∇ G +=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  const Lines reader =
+      tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 9", u"098 xFJMP 2", u"005 ∇ G", u"022 ∇ M =",
+             u"005 ∇ M", u"023 ∇ S +=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  const Lines printer = tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 6", u"098 xFJMP 2", u"005 ∇ I",
+                               u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M =", u"000 ∇ M = Δ 0", u"095 xTJMP 3",
+                               u"752 ?? ∇ S ;", u"L_3 IF", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
   groups.push_back({writer, reader, programs[0]});
   groups.push_back({programs[0], printer, programs[4]});
   const Lines names = {u"I", u"M", u"S", u"Z"};
@@ -521,10 +587,29 @@ u16 ascii(const std::string &s) { return u16(s.begin(), s.end()); }
 
 RandomProgram random_program(std::mt19937_64 &rng) {
   static const char16_t *const kNames[] = {u"A", u"B", u"C", u"D"};
-  static const std::vector<std::string> kConstants = {
-      "0", "1", "2", "3", "7", "10", "255", "65536", "4294967296", "3037000499", "3037000500",
-      "9007199254740993", "4611686018427387904", "9223372036854775807", "9223372036854775808",
-      "18446744073709551616", "0.5", "0.25", "1.5", "0.1", "1e19", "1e-3", "123456789012345678"};
+  static const std::vector<std::string> kConstants = {"0",
+                                                      "1",
+                                                      "2",
+                                                      "3",
+                                                      "7",
+                                                      "10",
+                                                      "255",
+                                                      "65536",
+                                                      "4294967296",
+                                                      "3037000499",
+                                                      "3037000500",
+                                                      "9007199254740993",
+                                                      "4611686018427387904",
+                                                      "9223372036854775807",
+                                                      "9223372036854775808",
+                                                      "18446744073709551616",
+                                                      "0.5",
+                                                      "0.25",
+                                                      "1.5",
+                                                      "0.1",
+                                                      "1e19",
+                                                      "1e-3",
+                                                      "123456789012345678"};
   auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
   RandomProgram p;
   std::array<long double, 4> &v = p.expected;
@@ -599,11 +684,11 @@ RandomProgram random_program(std::mt19937_64 &rng) {
         if (rounds > 13) break;
         const u16 head = ascii(std::to_string(label++)), exit = ascii(std::to_string(label++));
         const u16 name = kNames[x], target = kNames[body];
-        p.code.insert(p.code.end(), {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
-                                     u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit,
-                                     u"005 ∇ " + name, u"023 ∇ " + target + u" " + opText(op) + u"=",
-                                     u"003 + ∇ " + name + u" " + stepText, u"022 ∇ " + name + u" =",
-                                     u"099 xJMP " + head, u"L_" + exit + u" FOR"});
+        p.code.insert(p.code.end(),
+                      {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
+                       u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit, u"005 ∇ " + name,
+                       u"023 ∇ " + target + u" " + opText(op) + u"=", u"003 + ∇ " + name + u" " + stepText,
+                       u"022 ∇ " + name + u" =", u"099 xJMP " + head, u"L_" + exit + u" FOR"});
         long double i = start;
         while (p.finite && i <= end) {
           v[body] = op == '+' ? apply(op, i, v[body]) : apply(op, v[body], i);

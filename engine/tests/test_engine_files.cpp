@@ -24,8 +24,8 @@ TEST_F(Files, ShiftJisAndUtf8FilesReadIntoTheSameText) {
   dir.write("sjis.txt", "\x93\xfa\x96\x7b\r\nB\r\n");
   dir.write("utf8.txt", "\xe6\x97\xa5\xe6\x9c\xac\nB");
   execute(tcode({u"331 <*> Ω \"sjis.txt\"", u"321 Σ &A []", u"374 <*> UTF8 Ω \"utf8.txt\"", u"321 Σ &B []",
-              u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sjis.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}),
-       {u"&A", u"&B", u"&S"});
+                 u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sjis.txt\" , READ )", u"702 FILE ( Δ 1 ) . READ ( Σ &S )"}),
+          {u"&A", u"&B", u"&S"});
   ASSERT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrList, (Lines{u"日本", u"B"}));
   EXPECT_EQ(var(u"&A").StrList, var(u"&B").StrList);
@@ -35,11 +35,10 @@ TEST_F(Files, ShiftJisAndUtf8FilesReadIntoTheSameText) {
 TEST_F(Files, SecondOpenOfANumberInUseIsSilentAndClosingFreesIt) {
   dir.write("a.txt", "a\n");
   dir.write("b.txt", "b\n");
-  execute(tcode({u"700 FILE ( Δ 3 ) . OPEN ( Ω \"a.txt\" , READ )",
-              u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )", u"702 FILE ( Δ 3 ) . READ ( Σ &S )",
-              u"320 Σ &X", u"701 FILE ( Δ 3 ) . CLOSE", u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )",
-              u"702 FILE ( Δ 3 ) . READ ( Σ &T )"}),
-       {u"&S", u"&T", u"&X"});
+  execute(tcode({u"700 FILE ( Δ 3 ) . OPEN ( Ω \"a.txt\" , READ )", u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )",
+                 u"702 FILE ( Δ 3 ) . READ ( Σ &S )", u"320 Σ &X", u"701 FILE ( Δ 3 ) . CLOSE",
+                 u"700 FILE ( Δ 3 ) . OPEN ( Ω \"b.txt\" , READ )", u"702 FILE ( Δ 3 ) . READ ( Σ &T )"}),
+          {u"&S", u"&T", u"&X"});
   EXPECT_FALSE(e.errorFlag);
   EXPECT_EQ(var(u"&S").StrVal, u"a");
   EXPECT_EQ(var(u"&T").StrVal, u"b");
@@ -50,11 +49,11 @@ TEST_F(Files, SecondOpenOfANumberInUseIsSilentAndClosingFreesIt) {
 }
 
 TEST_F(Files, WriteNumbersWithoutLineEndAndAppend) {
-  execute(tcode({u"005 Δ 12.7", u"022 ∇ N =", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , WRITE )",
-              u"703 FILE ( Δ 0 ) . WRITE ( ∇ N )", u"703 FILE ( Δ 0 ) . WRITE ( Ω \"x\" )",
-              u"701 FILE ( Δ 0 ) . CLOSE", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , APPEND )",
-              u"703 FILE ( Δ 0 ) . WRITE ( Ω \"y\" )"}),
-       {u"N"});
+  execute(
+      tcode({u"005 Δ 12.7", u"022 ∇ N =", u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , WRITE )",
+             u"703 FILE ( Δ 0 ) . WRITE ( ∇ N )", u"703 FILE ( Δ 0 ) . WRITE ( Ω \"x\" )", u"701 FILE ( Δ 0 ) . CLOSE",
+             u"700 FILE ( Δ 0 ) . OPEN ( Ω \"n.txt\" , APPEND )", u"703 FILE ( Δ 0 ) . WRITE ( Ω \"y\" )"}),
+      {u"N"});
   EXPECT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
   e.closeAllFiles();
   EXPECT_EQ(*text::read_file_bytes(dir / "n.txt"), "12x\r\ny\r\n");
@@ -79,9 +78,9 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
   }
   // A missing file, and a directory given as a file, cannot be opened.
   std::filesystem::create_directory(dir / "sub");
-  for (const char16_t *code : {u"700 FILE ( Δ 1 ) . OPEN ( Ω \"missing.txt\" , READ )",
-                               u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , READ )",
-                               u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , WRITE )"}) {
+  for (const char16_t *code :
+       {u"700 FILE ( Δ 1 ) . OPEN ( Ω \"missing.txt\" , READ )", u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , READ )",
+        u"700 FILE ( Δ 1 ) . OPEN ( Ω \"sub\" , WRITE )"}) {
     execute(tcode({code}));
     EXPECT_EQ(lastConsoleLine().substr(0, 14), u"- ファイルオープンエラー\r") << text::to_utf8(code);
     EXPECT_EQ(e.files[1].ErrorCode, feOPEN_ERROR);
@@ -89,19 +88,19 @@ TEST_F(Files, OpenFailuresAndTheirMessages) {
   }
   // Numbers out of range or not in use are ignored by the other instructions.
   execute(tcode({u"701 FILE ( Δ 12 ) . CLOSE", u"702 FILE ( Δ 4 ) . READ ( Σ &S )", u"704 FILE ( xN 1 ) . EOF"}),
-       {u"&S"});
+          {u"&S"});
   EXPECT_FALSE(e.errorFlag);
 }
 
 TEST_F(Files, ExistStoreAndDeleteInTheDataDirectory) {
-  execute(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
-              u"705 EXIST Ω \"out.txt\""}),
-       {u"&L"});
+  execute(
+      tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =", u"705 EXIST Ω \"out.txt\""}),
+      {u"&L"});
   EXPECT_EQ(lastConsoleLine().substr(0, 13), u"- ファイルI/Oエラー\r");  // no directory "sub"
   std::filesystem::create_directory(dir / "sub");
   execute(tcode({u"301 Σ &L [] += Ω \"x\"", u"330 Σ &L []", u"325 <*> Ω \"sub\\out.txt\" =",
-              u"705 EXIST Ω \"sub\\out.txt\""}),
-       {u"&L"});
+                 u"705 EXIST Ω \"sub\\out.txt\""}),
+          {u"&L"});
   EXPECT_TRUE(e.tasks[0].FLAG);
   EXPECT_EQ(*text::read_file_bytes(dir / "sub" / "out.txt"), "x\r\n");
   execute(tcode({u"328 <!!!> Ω \"sub/out.txt\"", u"705 NOT EXIST Ω \"sub/out.txt\""}));
@@ -140,8 +139,10 @@ TEST_F(Files, VolumeInformationOfTheRoot) {
 // come out as a whole-file read gives them, and EOF holds exactly after
 // the last line.
 TEST_F(Files, ReadingLineByLineGivesWhatAWholeFileReadGives) {
-  const std::string texts[] = {"\xEF\xBB\xBF" "first\r\nsecond\nthird\r\rafter empty\r\n\r\nlast",
-                               "\x93\xfa\x96\x7b\r\n\r\nB\r\n", "", "\n", "only"};
+  const std::string texts[] = {
+      "\xEF\xBB\xBF"
+      "first\r\nsecond\nthird\r\rafter empty\r\n\r\nlast",
+      "\x93\xfa\x96\x7b\r\n\r\nB\r\n", "", "\n", "only"};
   for (const std::string &text : texts) {
     dir.write("t.txt", text);
     auto whole = text::read_text_file(dir / "t.txt");
@@ -162,7 +163,8 @@ TEST_F(Files, ReadingLineByLineGivesWhatAWholeFileReadGives) {
       execute(code, names);
       ASSERT_FALSE(e.errorFlag) << text::to_utf8(lastConsoleLine());
       for (std::size_t i = 0; i < reads; ++i)
-        EXPECT_EQ(var((u"&S" + text::int16(int(i))).c_str()).StrVal, i < n ? whole->lines[i] : u16()) << text << " line " << i;
+        EXPECT_EQ(var((u"&S" + text::int16(int(i))).c_str()).StrVal, i < n ? whole->lines[i] : u16())
+            << text << " line " << i;
       // EOF: no line follows once all were read.
       EXPECT_EQ(e.files[1].nextLine.has_value() || e.files[1].readPos < e.files[1].readLines.size(), reads < n) << text;
       e.closeAllFiles();
@@ -223,13 +225,13 @@ TEST_F(Files, NonAsciiBytesAtEveryOffsetOfTheAsciiBlocksReadAsTheyAre) {
         if (bom && piece.text.empty()) continue;  // a mark says UTF-8
         const char *end = ends[(at + piece.bytes.size()) % 3];
         // The piece in the first line, and again near the end of the second.
-        std::string bytes = line.substr(0, at) + piece.bytes + line.substr(at) + end + line.substr(0, 20) +
-                            piece.bytes + "z" + end;
+        std::string bytes =
+            line.substr(0, at) + piece.bytes + line.substr(at) + end + line.substr(0, 20) + piece.bytes + "z" + end;
         u16 expected;
         if (!piece.text.empty()) {
           const u16 ascii = text::from_utf8(line);
-          expected = ascii.substr(0, at) + piece.text + ascii.substr(at) + u"\n" + ascii.substr(0, 20) +
-                     piece.text + u"z\n";
+          expected =
+              ascii.substr(0, at) + piece.text + ascii.substr(at) + u"\n" + ascii.substr(0, 20) + piece.text + u"z\n";
         } else if (piece.bytes == "\x93\xfa\x96\x7b") {
           const u16 ascii = text::from_utf8(line);
           expected = ascii.substr(0, at) + u"日本" + ascii.substr(at) + u"\n" + ascii.substr(0, 20) + u"日本z\n";
@@ -254,9 +256,21 @@ TEST_F(Files, NonAsciiBytesAtEveryOffsetOfTheAsciiBlocksReadAsTheyAre) {
 // A file of one line is read without splitting (its text becomes the line):
 // the same lines as splitting gives, whatever ends the line or the file.
 TEST_F(Files, OneLineFilesReadAsSplittingReadsThem) {
-  const std::string texts[] = {"",        "abc",     "abc\r\n",  "abc\n",       "abc\r",    "\n",
-                               "\r\n",    "\r",      "\n\r",     "abc\n\n",     "abc\r\r\n", "a\rb",
-                               "a\nb\r\n", "0123456789abcdef0123456789", "0123456789abcdef0123456\r\n"};
+  const std::string texts[] = {"",
+                               "abc",
+                               "abc\r\n",
+                               "abc\n",
+                               "abc\r",
+                               "\n",
+                               "\r\n",
+                               "\r",
+                               "\n\r",
+                               "abc\n\n",
+                               "abc\r\r\n",
+                               "a\rb",
+                               "a\nb\r\n",
+                               "0123456789abcdef0123456789",
+                               "0123456789abcdef0123456\r\n"};
   for (const std::string &bytes : texts) {
     dir.write("one.txt", bytes);
     execute(tcode({u"331 <*> Ω \"one.txt\"", u"321 Σ &A []"}), {u"&A"});

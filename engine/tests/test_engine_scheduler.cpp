@@ -81,16 +81,15 @@ TEST_F(Scheduler, StopEndsTheTaskAndRunningPastTheEndToo) {
 
 TEST_F(Scheduler, JumpsFollowTheLabelTableAndFallThroughUnknownLabels) {
   // FLAG starts false: 095 does not jump, 098 does.
-  load(tcode({u"099 xJMP 2", u"070 - - skipped", u"L_2 IF", u"099 xJMP 7", u"070 - - after",
-              u"095 xTJMP 3", u"070 - - no-true-jump", u"098 xFJMP 3", u"070 - - not-reached",
-              u"L_3", u"070 - - end"}));
+  load(tcode({u"099 xJMP 2", u"070 - - skipped", u"L_2 IF", u"099 xJMP 7", u"070 - - after", u"095 xTJMP 3",
+              u"070 - - no-true-jump", u"098 xFJMP 3", u"070 - - not-reached", u"L_3", u"070 - - end"}));
   run();
   EXPECT_EQ(tags(), (std::vector<u16>{u"0:after", u"0:no-true-jump", u"0:end"}));
 }
 
 TEST_F(Scheduler, CallRunsTheBodyOnceAndTheFunctionEntryIsSkipped) {
-  load(tcode({u"902 xFUNC", u"F_F", u"070 - - body", u"096 xRET", u"070 - - main",
-              u"097 xCALL xFNAME F", u"070 - - back"}));
+  load(tcode(
+      {u"902 xFUNC", u"F_F", u"070 - - body", u"096 xRET", u"070 - - main", u"097 xCALL xFNAME F", u"070 - - back"}));
   run();
   EXPECT_EQ(tags(), (std::vector<u16>{u"0:main", u"0:body", u"0:back"}));
   EXPECT_FALSE(e.errorFlag);
@@ -125,14 +124,11 @@ TEST_F(Scheduler, WaitTenHoldsTheTaskForASecondWhileAnotherRuns) {
   e.runReset();
   ASSERT_FALSE(e.linkAll());
   auto waited = [&] {
-    return std::any_of(g_trace.begin(), g_trace.end(),
-                       [](auto &p) { return p.second == u"after-wait"; });
+    return std::any_of(g_trace.begin(), g_trace.end(), [](auto &p) { return p.second == u"after-wait"; });
   };
   auto start = std::chrono::steady_clock::now();
   while (!waited() && e.tasks[0].state == tsACTIVE) {
-    g_trace.erase(std::remove_if(g_trace.begin(), g_trace.end(),
-                                 [](auto &p) { return p.first == 1; }),
-                  g_trace.end());
+    g_trace.erase(std::remove_if(g_trace.begin(), g_trace.end(), [](auto &p) { return p.first == 1; }), g_trace.end());
     e.step();
     e.step();
     e.step();
@@ -157,9 +153,9 @@ TEST_F(Scheduler, WaitZeroResumesInTheNextPass) {
 
 TEST_F(Scheduler, TimerFiringDuringAWaitInterruptsOnceAfterwards) {
   useFakeClock();
-  load(tcode({u"081 TIMER Ω \"T\" , SET , Δ 5 , Ω \"H\"", u"082 TIMER Ω \"T\" , START",
-              u"080 WAIT Δ 20", u"070 - - after-wait", u"070 - - more", u"025",
-              u"902 xFUNC", u"F_H", u"070 - - handler", u"083 INTRET", u"096 xRET"}));
+  load(tcode({u"081 TIMER Ω \"T\" , SET , Δ 5 , Ω \"H\"", u"082 TIMER Ω \"T\" , START", u"080 WAIT Δ 20",
+              u"070 - - after-wait", u"070 - - more", u"025", u"902 xFUNC", u"F_H", u"070 - - handler", u"083 INTRET",
+              u"096 xRET"}));
   e.runReset();
   ASSERT_FALSE(e.linkAll());
   e.step();  // TIMER SET

@@ -48,8 +48,7 @@ TEST(InstructionTable, CodesAndNamesAreUniqueAndRowsAreWellFormed) {
     EXPECT_EQ(instruction_row(row.code), &row);
     EXPECT_EQ(instruction_flags(row.code), row.flags);
     // The optional NOT and the NOT slot go together.
-    EXPECT_EQ((row.flags & ifOptionalNot) != 0, std::string(row.layout).rfind("N", 0) == 0)
-        << row.name;
+    EXPECT_EQ((row.flags & ifOptionalNot) != 0, std::string(row.layout).rfind("N", 0) == 0) << row.name;
   }
   EXPECT_EQ(std::string(code_digits(opRET).text), "096");
   EXPECT_EQ(std::string(code_digits(opFUNCTION_ENTRY).text), "902");
@@ -76,8 +75,8 @@ TEST(InstructionTable, TheLoaderTakesExactlyTheLoadableRows) {
 class InstructionListing : public velmora::testing::MachineTest {};
 
 TEST_F(InstructionListing, LinesKeepTheirFormatForEveryKindOfRecord) {
-  int slot = load(tcode({u"F_F", u"000 NOT ∇ A <= Δ 3", u"098 xFJMP 2", u"L_2 IF",
-                         u"096 ", u"810 LIB X xDMY xDMY 7", u"902 xFUNC"}),
+  int slot = load(tcode({u"F_F", u"000 NOT ∇ A <= Δ 3", u"098 xFJMP 2", u"L_2 IF", u"096 ", u"810 LIB X xDMY xDMY 7",
+                         u"902 xFUNC"}),
                   {u"A"});
   ASSERT_GE(slot, 0);
   Lines listing = slot_listing(e, slot);

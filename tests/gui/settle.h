@@ -12,11 +12,13 @@ namespace velmora::testing {
 // Processes events until the window is idle again (at most a minute) and
 // returns how its last run ended; a command that did not start a run
 // returns what it said.
-inline environment::RunResult settle(gui::MainWindow &w, environment::RunResult started = environment::RunResult::Running) {
+inline environment::RunResult settle(gui::MainWindow &w,
+                                     environment::RunResult started = environment::RunResult::Running) {
   if (started != environment::RunResult::Running) return started;
   QDeadlineTimer deadline(60000);
-  while ((w.environment().state() != environment::State::Idle || w.lastRunResult() == environment::RunResult::Running) &&
-         !deadline.hasExpired()) {
+  while (
+      (w.environment().state() != environment::State::Idle || w.lastRunResult() == environment::RunResult::Running) &&
+      !deadline.hasExpired()) {
     if (w.environment().state() == environment::State::StepCompiling) break;  // waits for the user
     QTest::qWait(1);
   }

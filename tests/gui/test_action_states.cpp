@@ -72,11 +72,24 @@ void stopAndQuit(Window &w, const QString &what) {
 
 enum class Setup { Idle, Compiling, Running, Paused, Held, StepCompiling, WaitingForInput };
 
-const char *const kActions[] = {"文法検査＆コード生成", "実行(&E)", "このタブを実行", "実行中断",
-                                "実行中スロットの強制終了(&A)", "全スロット実行(&E)",
-                                "タスクリセット（CODE DEBUG）", "１ｽﾃｯﾌﾟ実行（CODE DEBUG）", "開く(&O)",
-                                "閉じる(&X)", "全て閉じる", "新規(&N)", "上書き保存(&S)", "ブック読込",
-                                "●", "▶ このタブを実行", "〓", "■"};
+const char *const kActions[] = {"文法検査＆コード生成",
+                                "実行(&E)",
+                                "このタブを実行",
+                                "実行中断",
+                                "実行中スロットの強制終了(&A)",
+                                "全スロット実行(&E)",
+                                "タスクリセット（CODE DEBUG）",
+                                "１ｽﾃｯﾌﾟ実行（CODE DEBUG）",
+                                "開く(&O)",
+                                "閉じる(&X)",
+                                "全て閉じる",
+                                "新規(&N)",
+                                "上書き保存(&S)",
+                                "ブック読込",
+                                "●",
+                                "▶ このタブを実行",
+                                "〓",
+                                "■"};
 
 // The buttons of the task area and of the step compile.
 const char *const kButtons[] = {"ｺﾝﾊﾟｲﾙ", "追加", "削除", "開始", "次", "終了"};
@@ -144,13 +157,15 @@ class ActionStatesTest : public QObject {
     QTest::addColumn<int>("setup");
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("isButton");
-    const std::pair<Setup, const char *> setups[] = {
-        {Setup::Idle, "idle"},       {Setup::Compiling, "compiling"}, {Setup::Running, "running"},
-        {Setup::Paused, "paused"},   {Setup::Held, "held"},           {Setup::StepCompiling, "step-compiling"},
-        {Setup::WaitingForInput, "waiting"}};
+    const std::pair<Setup, const char *> setups[] = {{Setup::Idle, "idle"},
+                                                     {Setup::Compiling, "compiling"},
+                                                     {Setup::Running, "running"},
+                                                     {Setup::Paused, "paused"},
+                                                     {Setup::Held, "held"},
+                                                     {Setup::StepCompiling, "step-compiling"},
+                                                     {Setup::WaitingForInput, "waiting"}};
     for (auto [setup, name] : setups) {
-      for (const char *a : kActions)
-        QTest::addRow("%s / %s", name, a) << int(setup) << QString::fromUtf8(a) << false;
+      for (const char *a : kActions) QTest::addRow("%s / %s", name, a) << int(setup) << QString::fromUtf8(a) << false;
       for (const char *b : kButtons)
         QTest::addRow("%s / button %s", name, b) << int(setup) << QString::fromUtf8(b) << true;
     }

@@ -46,9 +46,16 @@ int pixels_of(QWidget *w, QRgb colour) {
   return n;
 }
 
-const Lines kTimerProgram{u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;",
-                          u"TIMER \"T\", SET, 1, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 4 DO WAIT 1; END",
-                          u"TIMER \"T\", CANCEL;", u"??N;"};
+const Lines kTimerProgram{u"FUNCTION TICK;",
+                          u"  N += 1;",
+                          u"  INTRET;",
+                          u"ENDFUNC",
+                          u"N = 0;",
+                          u"TIMER \"T\", SET, 1, \"TICK\";",
+                          u"TIMER \"T\", START;",
+                          u"WHILE N < 4 DO WAIT 1; END",
+                          u"TIMER \"T\", CANCEL;",
+                          u"??N;"};
 
 }  // namespace
 
@@ -157,11 +164,13 @@ class EnvironmentViewsTest : public QObject {
     bool sawString = false, sawNumber = false;
     for (int r = 0; r < grid->rowCount(); ++r) {
       if (grid->item(r, 1)->text() == QStringLiteral("&S")) {
-        sawString = grid->item(r, 0)->text() == QStringLiteral("0") && grid->item(r, 2)->text() == QStringLiteral("Str") &&
+        sawString = grid->item(r, 0)->text() == QStringLiteral("0") &&
+                    grid->item(r, 2)->text() == QStringLiteral("Str") &&
                     grid->item(r, 3)->text() == QStringLiteral("word");
       }
       if (grid->item(r, 1)->text() == QStringLiteral("V7"))
-        sawNumber = grid->item(r, 2)->text() == QStringLiteral("Num") && grid->item(r, 3)->text() == QStringLiteral("7.000");
+        sawNumber =
+            grid->item(r, 2)->text() == QStringLiteral("Num") && grid->item(r, 3)->text() == QStringLiteral("7.000");
     }
     QVERIFY(sawString);
     QVERIFY(sawNumber);
@@ -357,7 +366,7 @@ class EnvironmentViewsTest : public QObject {
     QCOMPARE(steps, 3);
     QVERIFY(w.debuggerDock()->isVisible());
     QVERIFY(w.statusView()->item(0)->text().contains(QStringLiteral("ｱｸﾃｨﾌﾞ")));  // registered
-    QVERIFY(!d->stepTransformation()->isChecked());  // "終了" unticked it
+    QVERIFY(!d->stepTransformation()->isChecked());                               // "終了" unticked it
     QVERIFY(!next->isEnabled());
     // Unticked: the next compile does not stop.
     steps = 0;
@@ -402,7 +411,8 @@ class EnvironmentViewsTest : public QObject {
     w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
     QVERIFY(w.environment().engine().task(0).INSTP > 0);
     QVERIFY(w.debugger()->registerView()->item(0)->text().contains(QStringLiteral("EXEC")));
-    for (int i = 0; i < 20 && w.environment().stepping(); ++i) w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
+    for (int i = 0; i < 20 && w.environment().stepping(); ++i)
+      w.action(QStringLiteral("１ｽﾃｯﾌﾟ実行（CODE DEBUG）"))->trigger();
     QVERIFY(w.consoleView()->findItems(QStringLiteral("saved"), Qt::MatchContains).size() == 1);
 
     // "全スロット実行(&E)" runs the permitted slots.

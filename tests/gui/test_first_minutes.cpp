@@ -52,7 +52,8 @@ QStringList console_lines(QListWidget *console) {
 
 void copy_files(const QString &from, const QString &to, const QStringList &patterns) {
   QDir(to).mkpath(QStringLiteral("."));
-  for (const QString &name : QDir(from).entryList(patterns, QDir::Files)) QFile::copy(from + u'/' + name, to + u'/' + name);
+  for (const QString &name : QDir(from).entryList(patterns, QDir::Files))
+    QFile::copy(from + u'/' + name, to + u'/' + name);
 }
 
 int green_gutter_pixels(gui::CodeEditor *e) {
@@ -125,7 +126,8 @@ class FirstMinutesTest : public QObject {
       defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
       QTest::keyClick(box, Qt::Key_Return);
     });
-    QCOMPARE(w.askPermission(u"プログラム「#1」の EXEC が外部コマンドを使おうとしています。", u"実行許可の確認"), false);
+    QCOMPARE(w.askPermission(u"プログラム「#1」の EXEC が外部コマンドを使おうとしています。", u"実行許可の確認"),
+             false);
     QVERIFY(asked);
     QVERIFY(defaultIsNo);
   }
@@ -140,10 +142,11 @@ class FirstMinutesTest : public QObject {
     QFile::copy(QStringLiteral(VELMORA_TEST_LIBRARY), home.path() + QStringLiteral("/libvelmora_test_library.so"));
     const QStringList drawing{QStringLiteral("bar_chart"), QStringLiteral("canvas"), QStringLiteral("clock")};
     int checked = 0;
-    for (const QString &file : QDir(home.path() + QStringLiteral("/PROG")).entryList({QStringLiteral("*.mcl")}, QDir::Files)) {
+    for (const QString &file :
+         QDir(home.path() + QStringLiteral("/PROG")).entryList({QStringLiteral("*.mcl")}, QDir::Files)) {
       const QString name = file.section(u'.', 0, 0);
       if (file != name + QStringLiteral(".mcl")) continue;  // a further task of an example
-      if (name == QStringLiteral("web_links")) continue;     // needs a web server; run by its golden test
+      if (name == QStringLiteral("web_links")) continue;    // needs a web server; run by its golden test
       // As its first lines say: the grammar with the library rules beside the program.
       const QString grammar = home.path() + QStringLiteral("/T-Syntax.txt");
       QFile::remove(grammar);
@@ -317,7 +320,7 @@ class FirstMinutesTest : public QObject {
     d->replaceField()->setText(QStringLiteral("X"));
     QVERIFY(!d->replaceOne());  // the first press finds the match
     QCOMPARE(e->textCursor().selectedText(), QStringLiteral("A"));
-    QVERIFY(d->replaceOne());   // the second replaces it and finds the next
+    QVERIFY(d->replaceOne());  // the second replaces it and finds the next
     QCOMPARE(e->toPlainText(), QStringLiteral("X = 1;\nB = A + A;"));
     QCOMPARE(e->textCursor().selectionStart(), 11);
     QCOMPARE(d->replaceAll(), 2);
@@ -466,7 +469,8 @@ class FirstMinutesTest : public QObject {
     const QList<int> sizes = monitor->sizes();
     QVERIFY(sizes.size() == 3 && sizes[1] > 0);
     const double kept01 = double(kept.taskMonitorSizes[0]) / kept.taskMonitorSizes[1];
-    QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1, qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
+    QVERIFY2(std::abs(double(sizes[0]) / sizes[1] - kept01) < 0.1,
+             qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
   }
 
   // A maximised window is kept as maximised with its normal place and size

@@ -513,7 +513,7 @@ class MainWindowTest : public QObject {
       QVERIFY(items(commands).contains(QStringLiteral("PAUSE")));
       QVERIFY(!items(commands).contains(QStringLiteral("WAIT")));
       QVERIFY(!std::filesystem::exists(dir / "T-Command.txt"));  // saved on closing
-      w.answer = Answer::No;                                      // saved programs stay
+      w.answer = Answer::No;                                     // saved programs stay
       d.reject();
     }
     QCOMPARE(w.questions.last(), QStringLiteral("登録済みプログラムも変更"));
@@ -522,8 +522,9 @@ class MainWindowTest : public QObject {
 
     gui::LanguageDialog d(w.environment());
     QVERIFY(d.replaceList(gui::LanguageDialog::MathFunctions, {u"SQRT", u"SIN", u"ABS", u"", u"EXP"}));
-    QCOMPARE(items(d.list(gui::LanguageDialog::MathFunctions)),
-             (QStringList{QStringLiteral("ABS"), QStringLiteral("EXP"), QStringLiteral("SIN"), QStringLiteral("SQRT")}));
+    QCOMPARE(
+        items(d.list(gui::LanguageDialog::MathFunctions)),
+        (QStringList{QStringLiteral("ABS"), QStringLiteral("EXP"), QStringLiteral("SIN"), QStringLiteral("SQRT")}));
     QCOMPARE(w.messages.last(), QStringLiteral("変更反映には再起動が必要です。"));
     QFile math(home.filePath(QStringLiteral("T-Math.txt")));
     QVERIFY(math.open(QIODevice::ReadOnly));
@@ -634,7 +635,9 @@ class MainWindowTest : public QObject {
     const QColor comment = colour_at(e, 0, 37);   // the "if" inside the comment
     QList<QColor> all{keyword, variable, string, function, number, comment};
     for (const QColor &c : all) QVERIFY(c.isValid());
-    QCOMPARE(QSet<QRgb>({keyword.rgb(), variable.rgb(), string.rgb(), function.rgb(), number.rgb(), comment.rgb()}).size(), 6);
+    QCOMPARE(
+        QSet<QRgb>({keyword.rgb(), variable.rgb(), string.rgb(), function.rgb(), number.rgb(), comment.rgb()}).size(),
+        6);
     QVERIFY(!colour_at(e, 1, 0).isValid());  // IFX is a user word
   }
 
@@ -650,10 +653,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(e->textCursor().positionInBlock(), 5);  // the match "A" of "B = A;" is selected
     QCOMPARE(e->textCursor().selectedText(), QStringLiteral("A"));
     QVERIFY(w.findText(QStringLiteral("A")));
-    QVERIFY(w.findText(QStringLiteral("A")));         // wraps to the top
+    QVERIFY(w.findText(QStringLiteral("A")));  // wraps to the top
     QCOMPARE(e->textCursor().blockNumber(), 0);
     QVERIFY(!w.findText(QStringLiteral("ZZ")));
-    QCOMPARE(e->textCursor().blockNumber(), 0);       // a failed search keeps the place
+    QCOMPARE(e->textCursor().blockNumber(), 0);  // a failed search keeps the place
     QVERIFY(w.goToLine(2));
     QCOMPARE(e->textCursor().blockNumber(), 2);
     QVERIFY(!w.goToLine(3));

@@ -156,9 +156,12 @@ class NewcomerTest : public QObject {
     QVERIFY(red_gutter_pixels(e) > 20);
     // The status bar and the marked line explain the error in plain words,
     // at the token's line and character.
-    QCOMPARE(w.statusBar()->currentMessage(),
-             QStringLiteral("行 60（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
-    QCOMPARE(e->errorNote(), QStringLiteral("「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
+    QCOMPARE(
+        w.statusBar()->currentMessage(),
+        QStringLiteral(
+            "行 60（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
+    QCOMPARE(e->errorNote(),
+             QStringLiteral("「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
     const int y = e->cursorRect().center().y(), h = e->viewport()->height();
     QVERIFY2(y > h / 4 && y < h * 3 / 4, qPrintable(QStringLiteral("%1 of %2").arg(y).arg(h)));
     // The next edit takes the mark and the message away.

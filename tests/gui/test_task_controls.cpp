@@ -284,7 +284,8 @@ class TaskControlsTest : public QObject {
     QVERIFY(change);
     QCOMPARE(change->text(), QStringLiteral("変更"));
     change->click();
-    QCOMPARE(warnings, QStringList{QStringLiteral("警告：　値の変更は、アプリケーションプログラム動作に影響する場合があります")});
+    QCOMPARE(warnings,
+             QStringList{QStringLiteral("警告：　値の変更は、アプリケーションプログラム動作に影響する場合があります")});
     QVERIFY(wait->isEnabled());
     QVERIFY(!chart->isEnabled());  // each value has its own "変更"
     QCOMPARE(wait->text(), QStringLiteral("100"));

@@ -39,10 +39,9 @@ bool same(QRgb a, Qt::GlobalColor b) { return QColor(a) == QColor(b); }
 
 TEST_F(Canvas, BoxRatePieLineAndTextDrawWhereTheyShould) {
   ASSERT_EQ(runProgram({u"<? 0 >;", u"< \"FILL\" 0, 0, 255 >;", u"< \"BOX\" 100, 50 >;", u"< \"AT\" 0, 0 >;",
-                        u"< \"FILL\" 255, 0, 0 >;", u"< \"BOXRATE\" \"X\" 200, 50, 25, 75 >;",
-                        u"< \"AT\" 300, 300 >;", u"< \"FILL\" 0, 255, 0 >;", u"< \"PIE\" \"%\" 50, 0, 25 >;",
-                        u"< \"AT\" 10, 200 >;", u"< \"COLOR\" 0, 0, 0 >;", u"< \"FILL\" 255, 255, 255 >;",
-                        u"< \"LINE\" 200, 200 >;",
+                        u"< \"FILL\" 255, 0, 0 >;", u"< \"BOXRATE\" \"X\" 200, 50, 25, 75 >;", u"< \"AT\" 300, 300 >;",
+                        u"< \"FILL\" 0, 255, 0 >;", u"< \"PIE\" \"%\" 50, 0, 25 >;", u"< \"AT\" 10, 200 >;",
+                        u"< \"COLOR\" 0, 0, 0 >;", u"< \"FILL\" 255, 255, 255 >;", u"< \"LINE\" 200, 200 >;",
                         u"< \"SAVE\" \"PNG\" \"out.png\" 0, 0, 400, 400 >;"}),
             RunResult::Ended)
       << text::to_utf8(ui.console.back());
@@ -65,21 +64,21 @@ TEST_F(Canvas, BoxRatePieLineAndTextDrawWhereTheyShould) {
 }
 
 TEST_F(Canvas, ImagesLoadBackAndSaveAsBmp) {
-  ASSERT_EQ(runProgram({u"<? 1 >;", u"< \"FILL\" 0, 255, 0 >;", u"< \"BOX\" 40, 40 >;",
-                        u"< \"SAVE\" \"PNG\" \"a.png\" 0, 0, 40, 40 >;", u"<? 2 >;",
-                        u"< \"LOAD\" \"IMG\" \"a.png\" 100, 100 >;",
-                        u"< \"SAVE\" \"BMP\" \"b.bmp\" 90, 90, 150, 150 >;"}),
-            RunResult::Ended);
+  ASSERT_EQ(
+      runProgram({u"<? 1 >;", u"< \"FILL\" 0, 255, 0 >;", u"< \"BOX\" 40, 40 >;",
+                  u"< \"SAVE\" \"PNG\" \"a.png\" 0, 0, 40, 40 >;", u"<? 2 >;",
+                  u"< \"LOAD\" \"IMG\" \"a.png\" 100, 100 >;", u"< \"SAVE\" \"BMP\" \"b.bmp\" 90, 90, 150, 150 >;"}),
+      RunResult::Ended);
   QImage b = saved("b.bmp");
   ASSERT_FALSE(b.isNull());
   EXPECT_TRUE(same(b.pixel(20, 20), Qt::green));  // (110, 110) of canvas 2
   EXPECT_TRUE(same(b.pixel(5, 5), Qt::white));
   // One option word alone, an unknown format or an empty rectangle saves
   // nothing.
-  ASSERT_EQ(runProgram({u"<? 1 >;", u"< \"BOX\" 40, 40 >;", u"< \"SAVE\" \"one.png\" 0, 0, 40, 40 >;",
-                        u"< \"SAVE\" \"GIF\" \"c.gif\" 0, 0, 40, 40 >;",
-                        u"< \"SAVE\" \"PNG\" \"d.png\" 40, 40, 40, 80 >;"}),
-            RunResult::Ended);
+  ASSERT_EQ(
+      runProgram({u"<? 1 >;", u"< \"BOX\" 40, 40 >;", u"< \"SAVE\" \"one.png\" 0, 0, 40, 40 >;",
+                  u"< \"SAVE\" \"GIF\" \"c.gif\" 0, 0, 40, 40 >;", u"< \"SAVE\" \"PNG\" \"d.png\" 40, 40, 40, 80 >;"}),
+      RunResult::Ended);
   EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "one.png"));
   EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "c.gif"));
   EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "d.png"));
@@ -88,8 +87,8 @@ TEST_F(Canvas, ImagesLoadBackAndSaveAsBmp) {
 TEST_F(Canvas, CanvasNumbersAreCheckedAndStateIsPerTask) {
   EXPECT_EQ(runProgram({u"<? 10 >;"}), RunResult::Error);
   EXPECT_EQ(ui.console.back(), u"キャンバス番号エラー　範囲外　10");
-  ASSERT_EQ(runProgram({u"<? 3 >;", u"< \"MODE\" 1 >;", u"< \"MODE\" 2 >;", u"< \"PEN\" 4 >;",
-                        u"< \"AT\" 10, 20 >;", u"< \"AT\" \"CLOCK\" 10, 0 >;"}),
+  ASSERT_EQ(runProgram({u"<? 3 >;", u"< \"MODE\" 1 >;", u"< \"MODE\" 2 >;", u"< \"PEN\" 4 >;", u"< \"AT\" 10, 20 >;",
+                        u"< \"AT\" \"CLOCK\" 10, 0 >;"}),
             RunResult::Ended);
   const engine::DrawState &d = env.engine().task(0).draw[3];
   EXPECT_TRUE(d.penNotXor);  // MODE 2 changed nothing

@@ -44,9 +44,8 @@ Lines directive_lines(int n) {
 TEST(BuiltinRules, DeclarationsLoadSilently) {
   Loaded l = builtin();
   EXPECT_TRUE(l.messages.empty());
-  EXPECT_EQ(l.rules.keywords(),
-            (Lines{u"IF", u"AND", u"OR", u"THEN", u"ELSE", u"WHILE", u"FOR", u"EACH", u"DO",
-                   u"BREAK", u"END", u"FUNCTION", u"ENDFUNC", u"SET", u"OFFSET"}));
+  EXPECT_EQ(l.rules.keywords(), (Lines{u"IF", u"AND", u"OR", u"THEN", u"ELSE", u"WHILE", u"FOR", u"EACH", u"DO",
+                                       u"BREAK", u"END", u"FUNCTION", u"ENDFUNC", u"SET", u"OFFSET"}));
   ASSERT_EQ(l.rules.pairs().size(), 5u);
   EXPECT_EQ(l.rules.pairs()[4].head, u"FUNCTION");
   EXPECT_EQ(l.rules.pairs()[4].terminator, u"ENDFUNC");
@@ -58,9 +57,8 @@ TEST(BuiltinRules, DeclarationsLoadSilently) {
 TEST(BuiltinRules, BlocksComeInOrderWithTheirLines) {
   Loaded l = builtin();
   const language::CodeGenRules &r = l.rules;
-  const char16_t *keys[] = {u"EACH", u"FOR",   u"WHILE", u"IF",       u"AND",     u"OR",
-                            u"THEN", u"ELSE",  u"DO",    u"END",      u"BREAK",   u"CALL",
-                            u"FUNCTION", u"ENDFUNC", u"SET", u"**********"};
+  const char16_t *keys[] = {u"EACH", u"FOR", u"WHILE", u"IF",   u"AND",      u"OR",      u"THEN", u"ELSE",
+                            u"DO",   u"END", u"BREAK", u"CALL", u"FUNCTION", u"ENDFUNC", u"SET",  u"**********"};
   int previous = -1;
   for (const char16_t *key : keys) {
     int row = row_of(r, u"*TKBUF=)", key);

@@ -84,8 +84,7 @@ TEST_F(Debugging, RecompilingRemovesTheSlotsBreakpoints) {
   EXPECT_EQ(env.debugger.breakpointCount(), 1);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);  // replace: Yes
   EXPECT_EQ(env.debugger.breakpointCount(), 0);
-  for (const auto &r : env.engine().slotList(0))
-    EXPECT_NE(r.kind, engine::kKindBreakpoint);
+  for (const auto &r : env.engine().slotList(0)) EXPECT_NE(r.kind, engine::kKindBreakpoint);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
   EXPECT_TRUE(ui.held.empty());
 }
@@ -199,8 +198,8 @@ TEST_F(HeldEdits, TheInterruptedTaskAndTimerHandlersFollowRecordsAddedAndRemoved
     const u16 resumesAt = at(e.interruptShadow(0).INSTP);
     const int timer = e.task(0).TimerID;
     const u16 handler = at(e.timer(timer).handlerPos - 1);
-    EXPECT_EQ(handler.substr(0, 3), u"-2@");  // the function's entry record
-    ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));     // before the handler and the loop
+    EXPECT_EQ(handler.substr(0, 3), u"-2@");        // the function's entry record
+    ASSERT_TRUE(env.debugger.addBreakpoint(0, 0));  // before the handler and the loop
     ASSERT_TRUE(env.debugger.addBreakpoint(0, 4));
     EXPECT_EQ(at(e.interruptShadow(0).INSTP), resumesAt);
     EXPECT_EQ(at(e.timer(timer).handlerPos - 1), handler);
@@ -243,7 +242,8 @@ TEST_F(Debugging, TheTablePopUpSetsConditionsAndGoRowsCountTheirPasses) {
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 1));
   ASSERT_TRUE(env.debugger.addBreakpoint(0, 2));
-  EXPECT_EQ(env.debugger.breakpointCells(0), (std::array<u16, 7>{u"0", u"01", u"1", env.debugger.breakpointCells(0)[3], u"STOP", u"", u"0"}));
+  EXPECT_EQ(env.debugger.breakpointCells(0),
+            (std::array<u16, 7>{u"0", u"01", u"1", env.debugger.breakpointCells(0)[3], u"STOP", u"", u"0"}));
   EXPECT_EQ(env.debugger.breakpointCells(5), (std::array<u16, 7>{}));  // a free row
   EXPECT_TRUE(env.debugger.setBreakpointCondition(0, u"GO"));
   EXPECT_FALSE(env.debugger.setBreakpointCondition(5, u"GO"));    // a free row

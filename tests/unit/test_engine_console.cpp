@@ -16,14 +16,12 @@ class Console : public velmora::testing::EngineTest {
 }  // namespace
 
 TEST_F(Console, OpenNumberNewLineNumber) {
-  EXPECT_EQ(exec(tcode({u"751 ?? OPEN", u"752 ?? Δ 1", u"751 ?? CRLF", u"752 ?? Δ 2"})),
-            (Lines{u"\r1", u"\r2"}));
+  EXPECT_EQ(exec(tcode({u"751 ?? OPEN", u"752 ?? Δ 1", u"751 ?? CRLF", u"752 ?? Δ 2"})), (Lines{u"\r1", u"\r2"}));
 }
 
 TEST_F(Console, MatrixLayoutAfterClear) {
-  EXPECT_EQ(exec(tcode({u"751 ?? CLEAR", u"120 MATRIX □ %M [ Δ 2 , Δ 2 ]", u"005 Δ 1",
-                        u"122 □ %M [ Δ 0 , Δ 0 ]", u"005 xN 2", u"122 □ %M [ Δ 0 , Δ 1 ]",
-                        u"005 Δ 3", u"122 □ %M [ Δ 1 , Δ 0 ]", u"005 Δ 4",
+  EXPECT_EQ(exec(tcode({u"751 ?? CLEAR", u"120 MATRIX □ %M [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %M [ Δ 0 , Δ 0 ]",
+                        u"005 xN 2", u"122 □ %M [ Δ 0 , Δ 1 ]", u"005 Δ 3", u"122 □ %M [ Δ 1 , Δ 0 ]", u"005 Δ 4",
                         u"122 □ %M [ Δ 1 , Δ 1 ]", u"752 ?? □ %M"}),
                  {u"%M"}),
             (Lines{u" 1 -2 ", u"\r 3  4 ", u"\r"}));
@@ -35,16 +33,15 @@ TEST_F(Console, ReadingTheConsoleAfterClearGivesOneEmptyLine) {
 }
 
 TEST_F(Console, EchoRoundsToEvenAndIgnoresStrings) {
-  EXPECT_EQ(exec(tcode({u"755 ?? ECHO Δ 66.5", u"755 ?? ECHO Δ 67.5", u"755 ?? ECHO Ω \"A\""})),
-            Lines{u"\rBD"});
+  EXPECT_EQ(exec(tcode({u"755 ?? ECHO Δ 66.5", u"755 ?? ECHO Δ 67.5", u"755 ?? ECHO Ω \"A\""})), Lines{u"\rBD"});
 }
 
 TEST_F(Console, ValuesStringsFormatsAndLists) {
-  const Lines &out = exec(tcode({u"752 ?? Ω \"x=\"", u"005 Δ 1", u"003 / Δ 1 Δ 3", u"761 ?? ( )",
-                                 u"751 ?? /", u"763 ?? Δ 1234.5 : Ω \"#,##0.0\"", u"311 Ω \" ok\"",
-                                 u"760 ??", u"301 Σ &L [] += Ω \"a\"", u"301 Σ &L [] += Ω \"b\"",
-                                 u"759 ??? Σ &L", u"330 Σ &L []", u"759"}),
-                          {u"&L"});
+  const Lines &out =
+      exec(tcode({u"752 ?? Ω \"x=\"", u"005 Δ 1", u"003 / Δ 1 Δ 3", u"761 ?? ( )", u"751 ?? /",
+                  u"763 ?? Δ 1234.5 : Ω \"#,##0.0\"", u"311 Ω \" ok\"", u"760 ??", u"301 Σ &L [] += Ω \"a\"",
+                  u"301 Σ &L [] += Ω \"b\"", u"759 ??? Σ &L", u"330 Σ &L []", u"759"}),
+           {u"&L"});
   EXPECT_EQ(out, (Lines{u"\rx=0.333333333333333", u"\r1,234.5 ok", u"a", u"b", u"a", u"b"}));
 }
 

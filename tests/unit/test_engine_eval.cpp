@@ -21,8 +21,7 @@ class Eval : public velmora::testing::EngineTest {
 }  // namespace
 
 TEST_F(Eval, TwoPopsTakeTheRightOperandFirst) {
-  const TTaskInfo &t = execute(tcode({u"100 + Δ 2 Δ 0", u"100 + Δ 3 Δ 0",
-                                   u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP"}));
+  const TTaskInfo &t = execute(tcode({u"100 + Δ 2 Δ 0", u"100 + Δ 3 Δ 0", u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP"}));
   EXPECT_EQ(t.WORK, -1.0L);
   EXPECT_EQ(t.CalcIndex, -1);
   // One popped operand and a variable are not exchanged.
@@ -49,15 +48,15 @@ TEST_F(Eval, StackOverflowAndEmptyPop) {
 }
 
 TEST_F(Eval, ArithmeticAssignmentAndPower) {
-  execute(tcode({u"003 * Δ 6 Δ 7", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A -=", u"003 ^ Δ 2 Δ 10",
-              u"022 ∇ B =", u"003 % Δ 2 Δ 10"}),
-       {u"A", u"B"});
+  execute(tcode({u"003 * Δ 6 Δ 7", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A -=", u"003 ^ Δ 2 Δ 10", u"022 ∇ B =",
+                 u"003 % Δ 2 Δ 10"}),
+          {u"A", u"B"});
   EXPECT_EQ(value(u"A"), 40.0L);
   EXPECT_EQ(value(u"B"), 1024.0L);
   EXPECT_EQ(e.task(0).WORK, 1024.0L);  // an unknown operator leaves WORK
-  execute(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=",
-              u"005 Δ 1", u"023 ∇ A +="}),
-       {u"A"});
+  execute(tcode({u"005 Δ 4", u"022 ∇ A =", u"005 Δ 2", u"023 ∇ A /=", u"005 Δ 3", u"023 ∇ A *=", u"005 Δ 1",
+                 u"023 ∇ A +="}),
+          {u"A"});
   EXPECT_EQ(value(u"A"), 7.0L);
 }
 
@@ -152,10 +151,9 @@ TEST_F(Eval, Comparisons) {
 }
 
 TEST_F(Eval, MatrixInverseNeedsARowExchange) {
-  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %A [ Δ 0 , Δ 1 ]",
-              u"122 □ %A [ Δ 1 , Δ 0 ]", u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A",
-              u"125 □ %B"}),
-       {u"%A", u"%B"});
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"122 □ %A [ Δ 0 , Δ 1 ]", u"122 □ %A [ Δ 1 , Δ 0 ]",
+                 u"120 MATRIX □ %B [ Δ 2 , Δ 2 ]", u"128 ~ □ %A", u"125 □ %B"}),
+          {u"%A", u"%B"});
   ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   const TVarInfo &b = e.variables()[e.variables().find(0, u"%B")];
   EXPECT_EQ(b.matAt(0, 0), 0.0L);
@@ -168,15 +166,13 @@ TEST_F(Eval, MatrixInverseNeedsARowExchange) {
 TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
   // [[0 2 1] [1 1 0] [2 0 1]]: the first pivot needs an exchange.
   const long double a[3][3] = {{0, 2, 1}, {1, 1, 0}, {2, 0, 1}};
-  Lines code = {u"120 MATRIX □ %A [ Δ 3 , Δ 3 ]", u"120 MATRIX □ %I [ Δ 3 , Δ 3 ]",
-                u"120 MATRIX □ %P [ Δ 3 , Δ 3 ]"};
+  Lines code = {u"120 MATRIX □ %A [ Δ 3 , Δ 3 ]", u"120 MATRIX □ %I [ Δ 3 , Δ 3 ]", u"120 MATRIX □ %P [ Δ 3 , Δ 3 ]"};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       code.push_back(u"005 Δ " + text::int16(long(a[i][j])));
       code.push_back(u"122 □ %A [ Δ " + text::int16(i) + u" , Δ " + text::int16(j) + u" ]");
     }
-  for (const char16_t *l : {u"128 ~ □ %A", u"125 □ %I", u"123 □ %A *", u"124 □ %I", u"125 □ %P"})
-    code.push_back(l);
+  for (const char16_t *l : {u"128 ~ □ %A", u"125 □ %I", u"123 □ %A *", u"124 □ %I", u"125 □ %P"}) code.push_back(l);
   int n = 1;
   for (u16 &line : code) {
     u16 number = text::int16(n++);
@@ -188,25 +184,40 @@ TEST_F(Eval, ThreeByThreeInverseAndSingularMatrix) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) EXPECT_NEAR(double(p.matAt(i, j)), i == j ? 1.0 : 0.0, 1e-15);
 
-  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 2", u"122 □ %A [ Δ 0 , Δ 0 ]",
-              u"122 □ %A [ Δ 0 , Δ 1 ]", u"005 Δ 4", u"122 □ %A [ Δ 1 , Δ 0 ]",
-              u"122 □ %A [ Δ 1 , Δ 1 ]", u"128 ~ □ %A", u"125 □ %A"}),
-       {u"%A"});
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 2", u"122 □ %A [ Δ 0 , Δ 0 ]", u"122 □ %A [ Δ 0 , Δ 1 ]",
+                 u"005 Δ 4", u"122 □ %A [ Δ 1 , Δ 0 ]", u"122 □ %A [ Δ 1 , Δ 1 ]", u"128 ~ □ %A", u"125 □ %A"}),
+          {u"%A"});
   const TVarInfo &s = e.variables()[e.variables().find(0, u"%A")];
   EXPECT_EQ(s.matAt(0, 0) + s.matAt(0, 1) + s.matAt(1, 0) + s.matAt(1, 1), 0.0L);
   EXPECT_FALSE(e.errorFlag());
 }
 
 TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
-  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]", u"005 Δ 1", u"130 xPR 0", u"005 Δ 2",
-              u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 0 ] = ", u"005 Δ 3", u"130 xPR 0",
-              u"005 Δ 4", u"130 xPR 1", u"130 xPR -2", u"126 □ %A [ Δ 1 ] = ",
-              u"129 Δ 2 * □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 0 ]", u"022 ∇ X =",
-              u"123 □ %A +", u"123 □ %A", u"125 □ %A", u"121 □ %A [ Δ 1 , Δ 1 ]"}),
-       {u"%A", u"X"});
+  execute(tcode({u"120 MATRIX □ %A [ Δ 2 , Δ 2 ]",
+                 u"005 Δ 1",
+                 u"130 xPR 0",
+                 u"005 Δ 2",
+                 u"130 xPR 1",
+                 u"130 xPR -2",
+                 u"126 □ %A [ Δ 0 ] = ",
+                 u"005 Δ 3",
+                 u"130 xPR 0",
+                 u"005 Δ 4",
+                 u"130 xPR 1",
+                 u"130 xPR -2",
+                 u"126 □ %A [ Δ 1 ] = ",
+                 u"129 Δ 2 * □ %A",
+                 u"125 □ %A",
+                 u"121 □ %A [ Δ 1 , Δ 0 ]",
+                 u"022 ∇ X =",
+                 u"123 □ %A +",
+                 u"123 □ %A",
+                 u"125 □ %A",
+                 u"121 □ %A [ Δ 1 , Δ 1 ]"}),
+          {u"%A", u"X"});
   ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
-  EXPECT_EQ(value(u"X"), 6.0L);             // 2 * 3
-  EXPECT_EQ(e.task(0).WORK, 16.0L);      // (2 * 4) + (2 * 4)
+  EXPECT_EQ(value(u"X"), 6.0L);      // 2 * 3
+  EXPECT_EQ(e.task(0).WORK, 16.0L);  // (2 * 4) + (2 * 4)
   execute(tcode({u"005 Δ 1", u"130 xPR 21"}));
   EXPECT_EQ(lastConsoleLine(), u"配列インデクス値エラー: xPR 21\r");
   execute(tcode({u"120 MATRIX □ %A [ Δ 22 , Δ 1 ]"}), {u"%A"});
@@ -214,20 +225,17 @@ TEST_F(Eval, MatrixArithmeticRowsAndParameters) {
 }
 
 TEST_F(Eval, Vectors) {
-  execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"005 Δ 2", u"020 xVECTCO $A 2", u"005 Δ 2",
-              u"020 xVECTCO $A 3", u"007 + xVECTVAR $A xVECTVAR $A", u"021 xVECTVAR $B",
-              u"031 / xVECTVAR $B Δ 2", u"021 xVECTVAR $C", u"032 * Δ 3 xVECTVAR $C",
-              u"021 xVECTVAR $D", u"030 xVECTVAR $D . Y"}),
-       {u"$A", u"$B", u"$C", u"$D"});
+  execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"005 Δ 2", u"020 xVECTCO $A 2", u"005 Δ 2", u"020 xVECTCO $A 3",
+                 u"007 + xVECTVAR $A xVECTVAR $A", u"021 xVECTVAR $B", u"031 / xVECTVAR $B Δ 2", u"021 xVECTVAR $C",
+                 u"032 * Δ 3 xVECTVAR $C", u"021 xVECTVAR $D", u"030 xVECTVAR $D . Y"}),
+          {u"$A", u"$B", u"$C", u"$D"});
   EXPECT_EQ(e.task(0).WORK, 6.0L);
-  const TTaskInfo &t = execute(tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4",
-                                   u"020 xVECTCO $A 2", u"033 UNITV ( xVECTVAR $A )"}),
-                            {u"$A"});
+  const TTaskInfo &t = execute(
+      tcode({u"005 Δ 3", u"020 xVECTCO $A 1", u"005 Δ 4", u"020 xVECTCO $A 2", u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
   EXPECT_NEAR(double(t.VECTOR.X), 0.6, 1e-15);
   EXPECT_NEAR(double(t.VECTOR.Y), 0.8, 1e-15);
-  const TTaskInfo &rot = execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1",
-                                     u"034 VROT ( xVECTVAR $A , Δ 90 , Δ 2.5 )"}),
-                              {u"$A"});
+  const TTaskInfo &rot =
+      execute(tcode({u"005 Δ 1", u"020 xVECTCO $A 1", u"034 VROT ( xVECTVAR $A , Δ 90 , Δ 2.5 )"}), {u"$A"});
   EXPECT_NEAR(double(rot.VECTOR.X), 0, 1e-15);  // axis 2.5 rounds to 2
   EXPECT_NEAR(double(rot.VECTOR.Z), 1, 1e-15);
   execute(tcode({u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
@@ -359,10 +367,20 @@ TEST_F(StrvalTexts, StrvalOfGeneratedTextsMatchesTheReading) {
 TEST_F(StrvalTexts, IntstrWritesWhatIntegerTextWrites) {
   std::uint64_t seed = 11;
   auto next = [&] { return (seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33; };
-  std::vector<u16> texts = {u"0", u"-0", u"-0.5", u"0.99", u"9199999999999999999", u"-9199999999999999999",
-                            u"9200000000000000000", u"-9300000000000000000", u"1e30", u"-1e30", u"123.456e3"};
+  std::vector<u16> texts = {u"0",
+                            u"-0",
+                            u"-0.5",
+                            u"0.99",
+                            u"9199999999999999999",
+                            u"-9199999999999999999",
+                            u"9200000000000000000",
+                            u"-9300000000000000000",
+                            u"1e30",
+                            u"-1e30",
+                            u"123.456e3"};
   for (int i = 0; i < 300; ++i) {
-    u16 digits = text::int16(static_cast<long long>(next() % 1000000000)) + text::int16(static_cast<long long>(next() % 1000000000));
+    u16 digits = text::int16(static_cast<long long>(next() % 1000000000)) +
+                 text::int16(static_cast<long long>(next() % 1000000000));
     digits.resize(1 + next() % digits.size());
     if (next() % 3 == 0) digits += u"." + text::int16(static_cast<long long>(next() % 100));
     texts.push_back((next() % 2 ? u"-" : u"") + digits);

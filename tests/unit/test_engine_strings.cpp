@@ -46,9 +46,8 @@ TEST(Zones, ByListTakesTheShortestNonEmptyResult) {
 }
 
 TEST_F(Strings, ZoneInstructionsAndRestRegister) {
-  execute(tcode({u"045 Σ &S = Ω \"x=1;y=2\"", u"337 [++]", u"318 Σ &S < Ω \"=\" -> Ω \";\" >",
-              u"329 Σ &A , Σ &B"}),
-       {u"&S", u"&A", u"&B"});
+  execute(tcode({u"045 Σ &S = Ω \"x=1;y=2\"", u"337 [++]", u"318 Σ &S < Ω \"=\" -> Ω \";\" >", u"329 Σ &A , Σ &B"}),
+          {u"&S", u"&A", u"&B"});
   EXPECT_EQ(var(u"&A").StrVal, u"=1;");
   EXPECT_EQ(var(u"&B").StrVal, u"xy=2");
   EXPECT_EQ(e.task(0).LIST_INC, u"[++]");  // the zone option stays within the run
@@ -81,12 +80,11 @@ TEST(Replace, StopsAtTwoHundredFiftyFiveAndRefusesOldInsideNew) {
 }
 
 TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
-  execute(tcode({u"301 Σ &L [] += Ω \"apple\"", u"301 Σ &L [] += Ω \"Banana\"",
-              u"301 Σ &L [] += Ω \"cherry pie\"", u"334 Σ &L [ Ω \"an\" ]", u"327 Σ &A [] , Σ &B []",
-              u"301 Σ &L [] -= Ω \"BANANA\"", u"304 Σ &L [ Δ 1 ] . INS ( Ω \"mid\" )",
-              u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
-              u"303 Σ &E [ Δ 0 ] . DEL", u"304 Σ &E [ Δ 0 ] . INS ( Ω \"x\" )"}),
-       {u"&L", u"&A", u"&B", u"&E"});
+  execute(tcode({u"301 Σ &L [] += Ω \"apple\"", u"301 Σ &L [] += Ω \"Banana\"", u"301 Σ &L [] += Ω \"cherry pie\"",
+                 u"334 Σ &L [ Ω \"an\" ]", u"327 Σ &A [] , Σ &B []", u"301 Σ &L [] -= Ω \"BANANA\"",
+                 u"304 Σ &L [ Δ 1 ] . INS ( Ω \"mid\" )", u"303 Σ &L [ Ω \"pie\" ] . DEL", u"302 Σ &L [] . SIZE",
+                 u"303 Σ &E [ Δ 0 ] . DEL", u"304 Σ &E [ Δ 0 ] . INS ( Ω \"x\" )"}),
+          {u"&L", u"&A", u"&B", u"&E"});
   ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrList, Lines{u"Banana"});
   EXPECT_EQ(var(u"&B").StrList, (Lines{u"apple", u"cherry pie"}));
@@ -97,20 +95,19 @@ TEST_F(Strings, ListInstructionsSelectInsertDeleteAndStore) {
 
 TEST_F(Strings, ElementStoresWithStarTextAndPosition) {
   execute(tcode({u"301 Σ &L [] += Ω \"abc\"", u"301 Σ &L [] += Ω \"xbx\"", u"311 Ω \"-\"",
-              u"323 Σ &L [ Ω \"x\" ] [< Ω \"x\" >]", u"311 Ω \"Z\"", u"323 Σ &L [ Δ 0 ] [< Δ 2 >]",
-              u"311 Ω \"=\"", u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []",
-              u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
-       {u"&L", u"&M"});
+                 u"323 Σ &L [ Ω \"x\" ] [< Ω \"x\" >]", u"311 Ω \"Z\"", u"323 Σ &L [ Δ 0 ] [< Δ 2 >]", u"311 Ω \"=\"",
+                 u"323 Σ &L [ Δ 0 ] [< * >]", u"330 Σ &L []", u"321 Σ &M []", u"311 Ω \"all\"", u"322 Σ &M [ * ]"}),
+          {u"&L", u"&M"});
   ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&L").StrList, (Lines{u"===", u"-b-"}));
   EXPECT_EQ(var(u"&M").StrList, (Lines{u"all", u"all"}));
 }
 
 TEST_F(Strings, LineAndCharacterExpressions) {
-  execute(tcode({u"301 Σ &L [] += Ω \"hello\"", u"310 Σ &L [ Δ 0 ]", u"320 Σ &A",
-              u"314 Σ &L [ Δ 0 ] < Δ 2 >", u"329 Σ &B , Σ &C", u"310 Σ &L [ Δ 5 ]", u"320 Σ &D",
-              u"311 Ω \"abc\"", u"312 +", u"310 Σ &L [ Δ 9 ]", u"320 Σ &E"}),
-       {u"&L", u"&A", u"&B", u"&C", u"&D", u"&E"});
+  execute(tcode({u"301 Σ &L [] += Ω \"hello\"", u"310 Σ &L [ Δ 0 ]", u"320 Σ &A", u"314 Σ &L [ Δ 0 ] < Δ 2 >",
+                 u"329 Σ &B , Σ &C", u"310 Σ &L [ Δ 5 ]", u"320 Σ &D", u"311 Ω \"abc\"", u"312 +", u"310 Σ &L [ Δ 9 ]",
+                 u"320 Σ &E"}),
+          {u"&L", u"&A", u"&B", u"&C", u"&D", u"&E"});
   EXPECT_EQ(var(u"&A").StrVal, u"hello");
   EXPECT_EQ(var(u"&B").StrVal, u"e");
   EXPECT_EQ(var(u"&C").StrVal, u"hllo");
@@ -132,10 +129,10 @@ TEST_F(Strings, NumericStringFunctions) {
 
 TEST_F(Strings, StringAssignments) {
   execute(tcode({u"045 Σ &A = Ω \"aXbXc\"", u"405 Σ &A -= Ω \"X\"", u"046 Σ &A += Ω \"!\"",
-              u"047 Σ &B = COPY ( Σ &A , Δ 2 , Δ 2.5 )", u"048 Σ &C = VALSTR ( Δ 1.2 , Ω \"00.00\" )",
-              u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]",
-              u"420 INTSTR ( xN 3.7 )", u"320 Σ &D"}),
-       {u"&A", u"&B", u"&C", u"&D"});
+                 u"047 Σ &B = COPY ( Σ &A , Δ 2 , Δ 2.5 )", u"048 Σ &C = VALSTR ( Δ 1.2 , Ω \"00.00\" )",
+                 u"406 Σ &A ~= Ω \"b\" BY Ω \"BB\"", u"311 Ω \"Q\"", u"324 Σ &B [< Δ 1 >]", u"420 INTSTR ( xN 3.7 )",
+                 u"320 Σ &D"}),
+          {u"&A", u"&B", u"&C", u"&D"});
   ASSERT_FALSE(e.errorFlag()) << text::to_utf8(lastConsoleLine());
   EXPECT_EQ(var(u"&A").StrVal, u"aBBc!");
   EXPECT_EQ(var(u"&B").StrVal, u"Qc");  // COPY with 2.5 rounds to 2 characters
@@ -172,13 +169,15 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
   while (w < 7 && d[6] != english[w]) ++w;
   ASSERT_LT(w, 7);
   EXPECT_EQ(d[7], japanese[w]);                  // the same day in both languages
-  EXPECT_EQ(d[5], text::int16(w == 0 ? 7 : w));        // 1 = Monday ... 7 = Sunday
+  EXPECT_EQ(d[5], text::int16(w == 0 ? 7 : w));  // 1 = Monday ... 7 = Sunday
   const LineList &t = var(u"&T").StrList;
   ASSERT_EQ(t.size(), 5u);
   EXPECT_EQ(t[3].size(), 3u);
   EXPECT_EQ(t[4].size(), 9u);
   long ms = std::stol(text::to_utf8(t[4]));
-  long fromParts = ((std::stol(text::to_utf8(t[0])) * 60 + std::stol(text::to_utf8(t[1]))) * 60 + std::stol(text::to_utf8(t[2]))) * 1000 +
-                   std::stol(text::to_utf8(t[3]));
+  long fromParts =
+      ((std::stol(text::to_utf8(t[0])) * 60 + std::stol(text::to_utf8(t[1]))) * 60 + std::stol(text::to_utf8(t[2]))) *
+          1000 +
+      std::stol(text::to_utf8(t[3]));
   EXPECT_EQ(ms, fromParts);
 }

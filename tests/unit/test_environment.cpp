@@ -10,10 +10,10 @@
 
 using namespace velmora;
 using namespace velmora::environment;
-using velmora::testing::set_setting;
-using velmora::testing::ScriptedUi;
-using velmora::testing::TempDir;
 using velmora::testing::drive;
+using velmora::testing::ScriptedUi;
+using velmora::testing::set_setting;
+using velmora::testing::TempDir;
 
 namespace {
 
@@ -26,8 +26,7 @@ class Env : public ::testing::Test {
   int open(const Lines &program) { return env.tabs.loadLines(program, ui); }
   int slotOfTab(int tab) const {
     for (int s = 0; s < engine::kSlots; ++s)
-      if (env.engine().task(s).SrcIndex == tab && env.engine().task(s).state != engine::tsEMPTY)
-        return s;
+      if (env.engine().task(s).SrcIndex == tab && env.engine().task(s).state != engine::tsEMPTY) return s;
     return -1;
   }
 };
@@ -96,11 +95,11 @@ TEST_F(Env, VariableWarningListsRenamesAndShowsOnlyItsHeaderOtherwise) {
   open({u"S = 1;", u"&S = \"x\";"});
   env.compileDriver.compileActiveTab();
   ASSERT_FALSE(ui.messages.empty());
-  EXPECT_EQ(ui.messages.back(),
-            u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
+  EXPECT_EQ(ui.messages.back(), u"----- プログラム変数警告 -----\r\r変数削除: S\r\r＊ 変数使用状況確認が必要 ＊\r");
   // Added names alone make no warning; the program report lists every line.
   EXPECT_EQ(compile_report_messages({u"変数追加: &S"}, true, false), Lines{u"----- プログラム変数警告 -----\r\r"});
-  EXPECT_EQ(compile_report_messages({u"line one"}, false, true), Lines{u"----- プログラムレポート -----\r\rline one\r"});
+  EXPECT_EQ(compile_report_messages({u"line one"}, false, true),
+            Lines{u"----- プログラムレポート -----\r\rline one\r"});
   EXPECT_TRUE(compile_report_messages({}, true, true).empty());
 }
 
@@ -286,8 +285,8 @@ TEST_F(Env, PageRangeStoreLineAndStatusEdgeCases) {
   EXPECT_EQ(ui.console.back(), u"頁範囲エラー 11");
   env.workspace.closeAllTabs();
 
-  int main = open({u"&A[] += \"x\"; &A[] += \"y\"; &A[] += \"z\";", u"[#2] = &A[];", u"S = [#3].STATUS;",
-                   u"??S;", u"&T = [#2].LINE(5);"});
+  int main = open({u"&A[] += \"x\"; &A[] += \"y\"; &A[] += \"z\";", u"[#2] = &A[];", u"S = [#3].STATUS;", u"??S;",
+                   u"&T = [#2].LINE(5);"});
   int other = open({u"one", u"two"});
   ASSERT_EQ(other, 1);
   env.tabs.activate(main);
@@ -419,8 +418,8 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   const std::filesystem::path dir = home / "elsewhere";
   std::filesystem::create_directories(dir);
   ASSERT_TRUE(text::write_lines_file(dir / "a.mcl", {u"??1;"}));
-  ASSERT_TRUE(text::write_lines_file(dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;",
-                                               u"[=TXB=]#2", u"y = 2;"}));
+  ASSERT_TRUE(text::write_lines_file(
+      dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;", u"[=TXB=]#2", u"y = 2;"}));
   env.workspace.setFileList({dir / "a.mcl", dir / "b.TXB"});
   EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
   EXPECT_EQ(env.workspace.programDirectory(), dir);

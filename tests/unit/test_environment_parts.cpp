@@ -11,9 +11,9 @@
 
 using namespace velmora;
 using namespace velmora::environment;
+using velmora::testing::drive;
 using velmora::testing::set_setting;
 using velmora::testing::TempDir;
-using velmora::testing::drive;
 
 namespace {
 
@@ -130,8 +130,8 @@ TEST_F(EnvParts, FreePageMovesOnToTheNextOpenPage) {
   // From a running program: the page of slot 0's program stays in front of
   // nothing; the next page after it becomes active.
   env.tabs.loadLines({u"[#3].FREE;", u"??\"freed\";"}, ui);  // tab 0
-  env.workspace.newProgram();  // tab 1
-  env.workspace.newProgram();  // tab 2
+  env.workspace.newProgram();                                // tab 1
+  env.workspace.newProgram();                                // tab 2
   env.tabs.activate(0);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
@@ -241,12 +241,13 @@ TEST_F(EnvParts, TokenExtractionInBothModes) {
   for (const u16 &t : compiled) EXPECT_NE(compiler::token_type(t), u"ψ");
   EXPECT_NE(std::find(compiled.begin(), compiled.end(), u"2 ∇ X"), compiled.end());  // upper-cased
   EXPECT_EQ(env.compileDriver.extractedTokens().sharedNames, Lines{u"&T"});
-  EXPECT_NE(std::find(env.compileDriver.extractedTokens().functionNames.begin(), env.compileDriver.extractedTokens().functionNames.end(), u"F"),
+  EXPECT_NE(std::find(env.compileDriver.extractedTokens().functionNames.begin(),
+                      env.compileDriver.extractedTokens().functionNames.end(), u"F"),
             env.compileDriver.extractedTokens().functionNames.end());
 
   ASSERT_TRUE(env.compileDriver.extractTokens(true));
   const Lines general = env.compileDriver.extractedTokens().tokens;
-  EXPECT_EQ(general.front().substr(0, 2), u"0 ");  // kept
+  EXPECT_EQ(general.front().substr(0, 2), u"0 ");                                 // kept
   EXPECT_NE(std::find(general.begin(), general.end(), u"3 ψ 1"), general.end());  // the empty line
   EXPECT_NE(std::find(general.begin(), general.end(), u"2 ∇ x"), general.end());  // case as written
 

@@ -55,23 +55,30 @@ const Mistake kCorpus[] = {
     {"unclosed_string", u"A = 1;\n&S = \"abc;\n??&S;", "unclosed-string", 2, 6, false,
      u"文字列が「\"」で閉じられていません。文字列の終わりに \" を書いてください（文字列は行をまたげません）。"},
     {"single_quotes", u"&S = 'abc';", "single-quote", 1, 6, false,
-     u"文字列は「'」ではなく「\"」で囲みます。' を \" に直してください（設定「シングルクォートをダブルクォートに置き換え」もあります）。"},
+     u"文字列は「'」ではなく「\"」で囲みます。' を \" "
+     u"に直してください（設定「シングルクォートをダブルクォートに置き換え」もあります）。"},
     {"unclosed_parenthesis", u"X = 2 * (3 + 4;", "unclosed-parenthesis", 1, 9, false,
      u"この「(」に対応する「)」がありません。文の終わりの ; より前に ) を書いてください。"},
     {"stray_parenthesis", u"X = (2 + 3)) * 2;", "stray-parenthesis", 1, 12, false,
      u"この「)」に対応する「(」がありません。余分な ) を消すか、( を足してください。"},
     {"open_for", u"FOR I = 1 TO 3 DO\n  ??I;", "open-block", 1, 1, true,
-     u"この FOR のブロックが END で閉じられていません。ブロックの最後に END を書いてください（今のままでは中身が一度だけ実行されます）。"},
+     u"この FOR のブロックが END で閉じられていません。ブロックの最後に END "
+     u"を書いてください（今のままでは中身が一度だけ実行されます）。"},
     {"open_while", u"A = 1;\nWHILE A < 3 DO\n  A += 1;", "open-block", 2, 1, true,
-     u"この WHILE のブロックが END で閉じられていません。ブロックの最後に END を書いてください（今のままでは中身が一度だけ実行されます）。"},
+     u"この WHILE のブロックが END で閉じられていません。ブロックの最後に END "
+     u"を書いてください（今のままでは中身が一度だけ実行されます）。"},
     {"open_if_else", u"A = 1;\nIF A > 0 THEN\n??1;\nELSE\n??2;", "open-block", 2, 1, true,
-     u"この IF のブロックが END で閉じられていません。ブロックの最後に END を書いてください（今のままでは中身が一度だけ実行されます）。"},
+     u"この IF のブロックが END で閉じられていません。ブロックの最後に END "
+     u"を書いてください（今のままでは中身が一度だけ実行されます）。"},
     {"open_function", u"FUNCTION F;\n??1;\nCALL F;", "open-block", 1, 1, true,
-     u"この FUNCTION のブロックが ENDFUNC で閉じられていません。ブロックの最後に ENDFUNC を書いてください（今のままでは中身が一度だけ実行されます）。"},
+     u"この FUNCTION のブロックが ENDFUNC で閉じられていません。ブロックの最後に ENDFUNC "
+     u"を書いてください（今のままでは中身が一度だけ実行されます）。"},
     {"end_without_block", u"A = 1;\nEND\n??A;", "end-without-block", 2, 1, false,
-     u"この END に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な END を消すか、ブロックの始まりを確かめてください。"},
+     u"この END に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な END "
+     u"を消すか、ブロックの始まりを確かめてください。"},
     {"end_twice", u"A = 1;\nIF A > 0 THEN\n??A;\nEND\nEND", "end-without-block", 5, 1, false,
-     u"この END に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な END を消すか、ブロックの始まりを確かめてください。"},
+     u"この END に対応する IF・WHILE・FOR・EACH・FUNCTION がありません。余分な END "
+     u"を消すか、ブロックの始まりを確かめてください。"},
     {"else_without_if", u"A = 1;\nELSE", "else-without-if", 2, 1, false,
      u"この ELSE の前に IF … THEN がありません。IF 条件 THEN 文 ELSE 文 END の形にしてください。"},
     {"double_equals_condition", u"A = 1;\nIF A == 1 THEN\n  ??A;\nEND", "double-equals", 2, 6, false,
@@ -89,15 +96,19 @@ const Mistake kCorpus[] = {
     {"misspelt_while", u"A = 1;\nWHIEL A < 3 DO\n A += 1;\nEND", "misspelt-keyword", 2, 1, false,
      u"「WHIEL」という命令はありません。WHILE のつづり違いではありませんか。"},
     {"unknown_statement", u"PRINT \"hello\";", "unknown-statement", 1, 1, false,
-     u"「PRINT」で始まる文はありません。命令のつづりを確かめてください。代入なら PRINT = 値; と書きます（表示は ??）。"},
+     u"「PRINT」で始まる文はありません。命令のつづりを確かめてください。代入なら PRINT = 値; と書きます（表示は "
+     u"??）。"},
     {"missing_then", u"A = 1;\nIF A > 0\n  ??A;\nEND", "missing-then", 2, 1, true,
      u"IF の条件のあとに THEN がありません。IF 条件 THEN 文 END の形にしてください。"},
     {"missing_do_while", u"A = 1;\nWHILE A < 3\n  A += 1;\nEND", "missing-do", 2, 1, false,
-     u"WHILE の行に DO がありません。WHILE … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … END）。"},
+     u"WHILE の行に DO がありません。WHILE … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … "
+     u"END）。"},
     {"missing_do_for", u"FOR I = 1 TO 3\n  ??I;\nEND", "missing-do", 1, 1, false,
-     u"FOR の行に DO がありません。FOR … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … END）。"},
+     u"FOR の行に DO がありません。FOR … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … "
+     u"END）。"},
     {"missing_do_each", u"&L[] += \"a\";\nEACH &L[K]\n??K;\nEND", "missing-do", 2, 1, false,
-     u"EACH の行に DO がありません。EACH … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … END）。"},
+     u"EACH の行に DO がありません。EACH … DO 文 END の形にしてください（WHILE A < 3 DO … END、FOR I = 1 TO 10 DO … "
+     u"END）。"},
     {"for_without_to", u"FOR I = 1 10 DO\n??I;\nEND", "for-form", 1, 1, false,
      u"FOR の書き方が違います。FOR I = 1 TO 10 DO 文 END の形にしてください（始めと終わりは数か変数）。"},
     {"semicolon_after_then", u"A = 1;\nIF A > 0 THEN;\n??A;\nEND", "semicolon-after-then", 2, 14, false,
@@ -107,25 +118,30 @@ const Mistake kCorpus[] = {
     {"semicolon_after_endfunc", u"FUNCTION F;\n??1;\nENDFUNC;\nCALL F;", "semicolon-after-then", 3, 8, true,
      u"ENDFUNC のあとに「;」は要りません。; を消してください。"},
     {"string_to_number", u"A = \"abc\";", "string-to-number", 1, 1, true,
-     u"数の変数 A に文字列を代入しています。文字列を入れるなら &A と書き、数にするなら STRVAL(\"…\") を使ってください。"},
+     u"数の変数 A に文字列を代入しています。文字列を入れるなら &A と書き、数にするなら STRVAL(\"…\") "
+     u"を使ってください。"},
     {"number_to_string", u"&S = 5;", "number-to-string", 1, 6, false,
      u"文字列の変数 &S に数は代入できません。\"5\" のように \" で囲むか、INTSTR(X) で数を文字列にしてください。"},
     {"unknown_function", u"A = SQR(4);", "unknown-function", 1, 5, false,
      u"「SQR」という関数はありません。SQRT のつづり違いではありませんか。使える関数は言語の手引きの「式」にあります。"},
     {"unknown_function_later", u"A = 4;\nB = SQROOT(A);", "unknown-function", 2, 5, false,
-     u"「SQROOT」という関数はありません。SQRT のつづり違いではありませんか。使える関数は言語の手引きの「式」にあります。"},
+     u"「SQROOT」という関数はありません。SQRT "
+     u"のつづり違いではありませんか。使える関数は言語の手引きの「式」にあります。"},
     {"undefined_call", u"CALL FOO;", "undefined-call", 1, 6, true,
-     u"関数 FOO が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION FOO; … ENDFUNC を書くか、名前を確かめてください。"},
+     u"関数 FOO が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION FOO; … ENDFUNC "
+     u"を書くか、名前を確かめてください。"},
     {"undefined_call_other_name", u"FUNCTION G;\n??1;\nENDFUNC\nCALL H;", "undefined-call", 4, 6, true,
-     u"関数 H が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION H; … ENDFUNC を書くか、名前を確かめてください。"},
-    {"function_twice", u"FUNCTION F;\n??1;\nENDFUNC\nFUNCTION F;\n??2;\nENDFUNC\nCALL F;", "duplicate-function", 4, 10, false,
-     u"関数 F は前にも定義されています。どちらかの名前を変えるか、一つにまとめてください。"},
+     u"関数 H が定義されていません（実行すると「関数ラベル不明エラー」で止まります）。FUNCTION H; … ENDFUNC "
+     u"を書くか、名前を確かめてください。"},
+    {"function_twice", u"FUNCTION F;\n??1;\nENDFUNC\nFUNCTION F;\n??2;\nENDFUNC\nCALL F;", "duplicate-function", 4, 10,
+     false, u"関数 F は前にも定義されています。どちらかの名前を変えるか、一つにまとめてください。"},
     {"arithmetic_in_condition", u"A = 1;\nIF A + 1 > 0 THEN\n??A;\nEND", "condition-arithmetic", 2, 6, false,
      u"条件の中では計算できません（「+」）。先に変数に計算してから比べてください（T = A + 1; IF T > 0 THEN …）。"},
     {"vector_without_set", u"$V = 1, 2, 3;", "vector-without-set", 1, 6, false,
      u"ベクトルに値を並べるには SET が要ります。SET $V = 1, 2, 3; と書いてください。"},
     {"library_rules_off", u"LIB &DLL \"libvelmora_test_library.so\";", "library-rules-off", 1, 1, false,
-     u"LIB の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。"},
+     u"LIB の文法規則は組み込みの文法ではコメント行（凍結中）です。examples/library_call.T-Syntax.txt "
+     u"をプログラムのディレクトリに T-Syntax.txt としてコピーすると使えます。"},
     {"console_slash_is_no_operator", u"??\"a\"; ?\?/;\nA = 1 +;", "missing-operand", 2, 7, false,
      u"「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"},
     {"number_first", u"1 = A;", "syntax-error", 1, 1, false,
@@ -208,8 +224,9 @@ TEST(ExplanationTable, TheLineForTheWindowCountsLinesAsTheGutterAndCharactersFro
   d.word = u"NAME";
   d.line = 2;
   d.column = 4;
-  EXPECT_EQ(text::to_utf8(compiler::explanation_line(d)),
-            "行 2（5 文字目）: NAME は予約語なので変数名に使えません。NAME1 や MY_NAME のような別の名前にしてください。");
+  EXPECT_EQ(
+      text::to_utf8(compiler::explanation_line(d)),
+      "行 2（5 文字目）: NAME は予約語なので変数名に使えません。NAME1 や MY_NAME のような別の名前にしてください。");
   d.note = true;
   d.line = -1;
   EXPECT_EQ(text::to_utf8(compiler::explanation_line(d)).rfind("注意: NAME は予約語", 0), 0u);
@@ -227,9 +244,9 @@ TEST(TokenColumns, ColumnsCountCharactersOfTheSourceLineThroughTabsWideBlanksAnd
       if (u16view(s.tokens[i]) == token) return s.columns[i];
     return -100;
   };
-  EXPECT_EQ(column_of(u"0 ∇ A"), 1);            // after the tab, which is one character
+  EXPECT_EQ(column_of(u"0 ∇ A"), 1);  // after the tab, which is one character
   EXPECT_EQ(column_of(u"0 ;"), 6);
-  EXPECT_EQ(column_of(u"1 Σ &S"), 1);           // & and S merged: the column of "&"
+  EXPECT_EQ(column_of(u"1 Σ &S"), 1);  // & and S merged: the column of "&"
   EXPECT_EQ(column_of(u"1 Ω \"x\""), 6);
   EXPECT_EQ(column_of(u"1 Σ &T"), 12);
   EXPECT_EQ(column_of(u"2 >="), 6);
@@ -298,7 +315,8 @@ TEST(ExplanationNotes, CorrectProgramsGetNone) {
     ++checked;
   }
   EXPECT_GE(checked, 10);
-  env.tabs.loadLines({u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
+  env.tabs.loadLines(
+      {u"??\"a\"; ?\?/;", u"&S = \"x\" + \"y\";", u"IF &S THEN ??&S; END", u"FOR I = 1 TO 2 DO ??I; END"}, ui);
   EXPECT_GE(env.compileDriver.compileToFreeSlot(), 0);
   for (const compiler::Diagnosis &d : env.compileDriver.explanations())
     ADD_FAILURE() << text::to_utf8(compiler::explanation_line(d));

@@ -18,7 +18,7 @@ void program_directory_with_examples(const TempDir &home) {
   home.write("PROG/hello.mcl", "??\"hi\";\n");
   home.write("PROG/Clock.MCL", "A = 1;\n");
   home.write("PROG/book.txb", "[=TXB=]:REVE VOVER BOOK VER1\n");
-  home.write("PROG/T-Syntax.txt", "x\n");  // a table beside them, no program
+  home.write("PROG/T-Syntax.txt", "x\n");                          // a table beside them, no program
   std::filesystem::create_directories(home / "PROG" / "sub.mcl");  // a directory, no program
 }
 
@@ -53,7 +53,7 @@ TEST(FirstStart, TheGreetingOpensOnlyIntoAnEmptyWorkspaceAndRuns) {
   Environment env(home.path(), ui);
   const int tab = env.workspace.openGreeting();
   ASSERT_EQ(tab, 0);
-  EXPECT_FALSE(env.tabs.tab(tab).modified);  // closing it asks nothing
+  EXPECT_FALSE(env.tabs.tab(tab).modified);     // closing it asks nothing
   EXPECT_EQ(env.workspace.openGreeting(), -1);  // one tab is open now
   env.tabs.activate(tab);
   EXPECT_EQ(env.runTab(tab), RunResult::Ended);
@@ -72,9 +72,9 @@ TEST(FirstStart, TheGreetingOpensOnlyIntoAnEmptyWorkspaceAndRuns) {
 TEST(RenameInPrograms, OnlyProgramsWithTheWordChangeAndOpenTabsChangeInPlace) {
   TempDir home;
   std::filesystem::create_directories(home / "PROG");
-  home.write("PROG/uses.mcl", "WAIT 1;\n??\"WAIT\";\n");             // LF line ends, kept
-  home.write("PROG/plain.mcl", "A = 1;\r\n");                          // no WAIT: untouched
-  home.write("PROG/open.mcl", "WAIT 2;\r\n");                          // open in a tab
+  home.write("PROG/uses.mcl", "WAIT 1;\n??\"WAIT\";\n");  // LF line ends, kept
+  home.write("PROG/plain.mcl", "A = 1;\r\n");             // no WAIT: untouched
+  home.write("PROG/open.mcl", "WAIT 2;\r\n");             // open in a tab
   home.write("Recent.$$$", "uses.mcl\nplain.mcl\nopen.mcl\n");
   const auto plainTime = std::filesystem::last_write_time(home / "PROG/plain.mcl");
   ScriptedUi ui;

@@ -155,20 +155,17 @@ TEST(WordLists, SortedByLengthThenAlphabet) {
 // WHILE, IF, FOR and FUNCTION compile and run, the old words no longer do,
 // and the rules are saved beside the program with the other tables.
 TEST_F(Extraction, RenamedFlowWordsCompileAndRunThroughTheCodeGenerationRules) {
-  for (auto [from, to] : {std::pair{u"WHILE", u"SOLANGE"}, {u"IF", u"WENN"}, {u"FOR", u"FUER"},
-                          {u"FUNCTION", u"FUNKTION"}}) {
+  for (auto [from, to] :
+       {std::pair{u"WHILE", u"SOLANGE"}, {u"IF", u"WENN"}, {u"FOR", u"FUER"}, {u"FUNCTION", u"FUNKTION"}}) {
     env.renameWord(from, to);
     ui.answers = {Answer::No};  // saved programs stay as they are
     env.confirmRename();
   }
   env.workspace.closeAllTabs();
-  env.tabs.loadLines({u"FUNKTION ZEIGE;", u"??N;", u"ENDFUNC",
-                      u"N = 0; S = 0;",
-                      u"SOLANGE N < 4 DO N += 1; END",
-                      u"FUER I = 1 TO 3 DO S += I; END",
-                      u"WENN S = 6 THEN ??\"six\"; ELSE ??\"other\"; END",
-                      u"CALL ZEIGE;"},
-                     ui);
+  env.tabs.loadLines(
+      {u"FUNKTION ZEIGE;", u"??N;", u"ENDFUNC", u"N = 0; S = 0;", u"SOLANGE N < 4 DO N += 1; END",
+       u"FUER I = 1 TO 3 DO S += I; END", u"WENN S = 6 THEN ??\"six\"; ELSE ??\"other\"; END", u"CALL ZEIGE;"},
+      ui);
   ui.messages.clear();
 
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0) << (ui.messages.empty() ? "" : text::to_utf8(ui.messages.back()));

@@ -20,10 +20,10 @@ extern char **environ;
 
 using namespace velmora;
 using namespace velmora::environment;
-using velmora::testing::set_setting;
 using velmora::testing::ScriptedUi;
-using velmora::testing::TempDir;
 using velmora::testing::Server;
+using velmora::testing::set_setting;
+using velmora::testing::TempDir;
 
 namespace {
 
@@ -41,7 +41,9 @@ class Http : public ::testing::Test {
     if (env.compileDriver.compileActiveTab() < 0) return RunResult::NotStarted;
     return env.runAll();
   }
-  const engine::LineList &list(const char16_t *name) { return env.engine().variables()[env.engine().variables().find(0, name)].StrList; }
+  const engine::LineList &list(const char16_t *name) {
+    return env.engine().variables()[env.engine().variables().find(0, name)].StrList;
+  }
 };
 Server *Http::server = nullptr;
 
@@ -49,8 +51,7 @@ Server *Http::server = nullptr;
 
 TEST_F(Http, GetGivesTheBodyAndTheResponseReport) {
   ASSERT_GT(server->port, 0);
-  ASSERT_EQ(runProgram({u"&B[], &R[] = <*> \"" + url(u"/redirect") + u"\";", u"??\"resumed\";"}),
-            RunResult::Ended)
+  ASSERT_EQ(runProgram({u"&B[], &R[] = <*> \"" + url(u"/redirect") + u"\";", u"??\"resumed\";"}), RunResult::Ended)
       << text::to_utf8(ui.console.back());
   EXPECT_EQ(list(u"&B"), (Lines{u"line one", u"line two"}));
   const engine::LineList &r = list(u"&R");
@@ -69,9 +70,9 @@ TEST_F(Http, GetGivesTheBodyAndTheResponseReport) {
 
 TEST_F(Http, PostSendsTheListAsFormFieldsAndOtherTasksKeepRunning) {
   ASSERT_GT(server->port, 0);
-  env.tabs.loadLines({u"&F[] += \"name=ベルモラ\";", u"&F[] += \"q=a b&c\";",
-                      u"&A[] = <*> UTF8 \"" + url(u"/echo") + u"\" , &F[];"},
-                     ui);
+  env.tabs.loadLines(
+      {u"&F[] += \"name=ベルモラ\";", u"&F[] += \"q=a b&c\";", u"&A[] = <*> UTF8 \"" + url(u"/echo") + u"\" , &F[];"},
+      ui);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
   env.tabs.loadLines({u"N = 0;", u"WHILE N < 1000 DO N += 1; END"}, ui);
   ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);

@@ -18,9 +18,9 @@ TEST(Indentation, BlockOpenersIndentTheNextLine) {
   EXPECT_EQ(indentAfter(u"   A = 1;", 2), u"   ");
   EXPECT_EQ(indentAfter(u"WHILE T < 3 DO WAIT 1; END", 2), u"");
   EXPECT_EQ(indentAfter(u"IF A THEN ??\"x\"; END", 2), u"");
-  EXPECT_EQ(indentAfter(u"??\"DO\";", 2), u"");           // inside a string
-  EXPECT_EQ(indentAfter(u"A = 1; // then DO", 2), u"");   // inside a comment
-  EXPECT_EQ(indentAfter(u"X = UNDO", 2), u"");            // part of a name
+  EXPECT_EQ(indentAfter(u"??\"DO\";", 2), u"");          // inside a string
+  EXPECT_EQ(indentAfter(u"A = 1; // then DO", 2), u"");  // inside a comment
+  EXPECT_EQ(indentAfter(u"X = UNDO", 2), u"");           // part of a name
   EXPECT_EQ(indentAfter(u"FUNCTIONS = 2;", 2), u"");
 }
 

@@ -26,8 +26,7 @@ const char *kExpectedHeads =
     "#355: #356: #357: #373: #300: #301: #080: #081: #082: #083: #096: #097: #500: #501: #502: "
     "#505: #504: #503: #510: #509: #508: #507: #506: #700: #701: #702: #703: #757: #758: #754: "
     "#761: #753: #755: #756: #751: #763: #752: #760: #759: #120: #127: #122: #126: #125: //*E* "
-    "☆007: ☆031: ☆032: ☆033: ☆008: //*E* %129: %124: %128: %123: //*E* "
-    ;
+    "☆007: ☆031: ☆032: ☆033: ☆008: //*E* %129: %124: %128: %123: //*E* ";
 
 struct Collected {
   Lines messages;
@@ -74,8 +73,8 @@ TEST(BuiltinTables, WordListsHaveTheirCountsAndOrder) {
   ASSERT_EQ(t.commands.size(), 58u);
   EXPECT_EQ(t.commands.front(), u"RANDSEED");
   EXPECT_EQ(t.commands.back(), u"DEL");
-  EXPECT_EQ(t.mathFuncs, (Lines{u"LN", u"COS", u"DEC", u"INC", u"EXP", u"PAI", u"SIN", u"TAN",
-                                u"ATAN", u"RAND", u"SQRT", u"TRUNC", u"LENGTH", u"STRVAL"}));
+  EXPECT_EQ(t.mathFuncs, (Lines{u"LN", u"COS", u"DEC", u"INC", u"EXP", u"PAI", u"SIN", u"TAN", u"ATAN", u"RAND",
+                                u"SQRT", u"TRUNC", u"LENGTH", u"STRVAL"}));
 }
 
 // ECHO, VALSTR and APPEND are needed by built-in rules (#755, #048, #700); each sits in its
@@ -104,11 +103,9 @@ TEST(BuiltinTables, KeywordListHoldsTheWordsTheGrammarNeedsInTheirPlaces) {
 TEST(BuiltinTables, EveryWordABuiltinRuleNeedsIsKnown) {
   language::Language lang = language::Language::builtin();
   const language::LanguageTables &t = lang.tables;
-  auto in = [](const Lines &list, const u16 &w) {
-    return std::find(list.begin(), list.end(), w) != list.end();
-  };
-  const Lines structural{u"∇", u"Δ", u"xN", u"Ω", u"Σ", u"□", u"xVECTVAR", u"xFNAME", u"xMATH",
-                         u"!", u"$", u"@", u"?", u"#", u"☆", u"%", u"\\", u"【", u"】", u"|"};
+  auto in = [](const Lines &list, const u16 &w) { return std::find(list.begin(), list.end(), w) != list.end(); };
+  const Lines structural{u"∇", u"Δ", u"xN", u"Ω", u"Σ", u"□", u"xVECTVAR", u"xFNAME", u"xMATH", u"!",
+                         u"$", u"@", u"?",  u"#", u"☆", u"%", u"\\",       u"【",     u"】",    u"|"};
   Lines unknown;
   bool continued = false;
   int rules = 0;
@@ -135,8 +132,7 @@ TEST(BuiltinTables, EveryWordABuiltinRuleNeedsIsKnown) {
         continue;
       }
       memberNext = it == u".";
-      if (in(structural, it) || in(t.keywords, it) || in(t.symbols, it) ||
-          in(t.commands, it) || in(t.mathFuncs, it))
+      if (in(structural, it) || in(t.keywords, it) || in(t.symbols, it) || in(t.commands, it) || in(t.mathFuncs, it))
         continue;
       if (head == u"@811:" && it == u"∇ECTVAR") continue;  // kept as the table has it
       unknown.push_back(u16(t.syntax[std::size_t(r)].substr(0, 5)) + u" " + it);
@@ -177,8 +173,8 @@ TEST(BuiltinTables, PatternsAreKeptExactlyAndCommentsOccupyRows) {
   EXPECT_EQ(t.SttCode(lib), u'@');
   int forRule = find_row(u"#011:", u"FOR");
   ASSERT_GE(forRule, 0);
-  EXPECT_EQ(t.row(forRule), (Lines{u"#011:", u"FOR", u"∇", u"=", u"【", u"∇", u"Δ", u"xN", u"】",
-                                   u"TO", u"【", u"∇", u"Δ", u"xN", u"】", u"DO", u"#", u"END"}));
+  EXPECT_EQ(t.row(forRule), (Lines{u"#011:", u"FOR", u"∇", u"=", u"【", u"∇", u"Δ", u"xN", u"】", u"TO", u"【", u"∇",
+                                   u"Δ", u"xN", u"】", u"DO", u"#", u"END"}));
   // The row number of a rule is its line number in the grammar text.
   EXPECT_EQ(t.syntax[std::size_t(forRule)].substr(0, 9), u"#011: FOR");
   EXPECT_EQ(t.SttCode(0), u'/');
@@ -319,30 +315,48 @@ TEST(KeywordLimits, EntriesAreCutToThirtyBytes) {
 // start, and still replace their built-in copy.
 TEST(TableFileFaults, BuiltinTablesAndOrdinaryEncodingsPass) {
   for (const char *name : {"T-Keyword.txt", "T-Symbol.txt", "T-Command.txt", "T-Math.txt"})
-    EXPECT_EQ(language::table_fault(data::builtin_file(name), language::TableKind::WordList), language::TableFault::None) << name;
-  EXPECT_EQ(language::table_fault(data::builtin_file("T-Syntax.txt"), language::TableKind::Grammar), language::TableFault::None);
+    EXPECT_EQ(language::table_fault(data::builtin_file(name), language::TableKind::WordList),
+              language::TableFault::None)
+        << name;
+  EXPECT_EQ(language::table_fault(data::builtin_file("T-Syntax.txt"), language::TableKind::Grammar),
+            language::TableFault::None);
   EXPECT_EQ(language::table_fault(data::builtin_file("T-CodeGenerationRule.txt"), language::TableKind::CodeGenRules),
             language::TableFault::None);
   // CP932 without a byte-order mark, UTF-16 with one, tabs and a final ^Z.
-  EXPECT_EQ(language::table_fault(text::to_cp932(u"ＡＢ\r\nＣ\t\x1A"), language::TableKind::WordList), language::TableFault::None);
-  EXPECT_EQ(language::table_fault(std::string("\xFF\xFE#\0" "0\0" "0\0" "1\0" ":\0", 12), language::TableKind::Grammar),
+  EXPECT_EQ(language::table_fault(text::to_cp932(u"ＡＢ\r\nＣ\t\x1A"), language::TableKind::WordList),
+            language::TableFault::None);
+  EXPECT_EQ(language::table_fault(std::string("\xFF\xFE#\0"
+                                              "0\0"
+                                              "0\0"
+                                              "1\0"
+                                              ":\0",
+                                              12),
+                                  language::TableKind::Grammar),
             language::TableFault::None);
 }
 
 TEST(TableFileFaults, BinaryEmptyAndRulelessFilesAreJudged) {
-  const std::string binary("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0", 16);
+  const std::string binary(
+      "\x7F"
+      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0",
+      16);
   EXPECT_EQ(language::table_fault(binary, language::TableKind::WordList), language::TableFault::NotText);
   EXPECT_EQ(language::table_fault(binary, language::TableKind::Grammar), language::TableFault::NotText);
-  EXPECT_EQ(language::table_fault(std::string("I\0F\0", 4), language::TableKind::WordList), language::TableFault::NotText);  // UTF-16 without a mark
-  EXPECT_EQ(language::table_fault("\x81\x20\xFF\xFE", language::TableKind::WordList), language::TableFault::NotText);     // no CP932 either
+  EXPECT_EQ(language::table_fault(std::string("I\0F\0", 4), language::TableKind::WordList),
+            language::TableFault::NotText);  // UTF-16 without a mark
+  EXPECT_EQ(language::table_fault("\x81\x20\xFF\xFE", language::TableKind::WordList),
+            language::TableFault::NotText);  // no CP932 either
   EXPECT_EQ(language::table_fault("", language::TableKind::WordList), language::TableFault::NoWord);
-  EXPECT_EQ(language::table_fault(" \r\n\t\r\n\xE3\x80\x80\r\n", language::TableKind::WordList), language::TableFault::NoWord);
+  EXPECT_EQ(language::table_fault(" \r\n\t\r\n\xE3\x80\x80\r\n", language::TableKind::WordList),
+            language::TableFault::NoWord);
   EXPECT_EQ(language::table_fault("", language::TableKind::Grammar), language::TableFault::NoRule);
   EXPECT_EQ(language::table_fault("// only comments\r\n//*E*\r\nIF THEN\r\n#:\r\n", language::TableKind::Grammar),
             language::TableFault::NoRule);
-  EXPECT_EQ(language::table_fault("//\r\n  #022: ∇ = $ ;\r\n", language::TableKind::Grammar), language::TableFault::None);
+  EXPECT_EQ(language::table_fault("//\r\n  #022: ∇ = $ ;\r\n", language::TableKind::Grammar),
+            language::TableFault::None);
   EXPECT_EQ(language::table_fault("", language::TableKind::CodeGenRules), language::TableFault::NoRule);
-  EXPECT_EQ(language::table_fault("--- comment\r\n\r\n   \r\n", language::TableKind::CodeGenRules), language::TableFault::NoRule);
+  EXPECT_EQ(language::table_fault("--- comment\r\n\r\n   \r\n", language::TableKind::CodeGenRules),
+            language::TableFault::NoRule);
   EXPECT_EQ(language::table_fault("*KEYDEF IF\r\n", language::TableKind::CodeGenRules), language::TableFault::None);
 }
 
@@ -360,12 +374,12 @@ TEST(TableFileFaults, LoadingNamesEachFaultyFileAndStillTakesIt) {
   const u16 tail = u"（組み込みの表の代わりに使われます。直すか削除してください）";
   ASSERT_GE(c.messages.size(), 4u);
   // Files in loading order, before any message of building the tables.
-  EXPECT_EQ(c.messages[0], u"言語テーブルファイルがテキストではありません: " +
-                               text::from_utf8(base + "/T-Keyword.txt") + tail);
-  EXPECT_EQ(c.messages[1], u"言語テーブルファイルに語がひとつもありません: " +
-                               text::from_utf8(base + "/T-Symbol.txt") + tail);
-  EXPECT_EQ(c.messages[2], u"言語テーブルファイルに規則がひとつもありません: " +
-                               text::from_utf8(base + "/T-Syntax.txt") + tail);
+  EXPECT_EQ(c.messages[0],
+            u"言語テーブルファイルがテキストではありません: " + text::from_utf8(base + "/T-Keyword.txt") + tail);
+  EXPECT_EQ(c.messages[1],
+            u"言語テーブルファイルに語がひとつもありません: " + text::from_utf8(base + "/T-Symbol.txt") + tail);
+  EXPECT_EQ(c.messages[2],
+            u"言語テーブルファイルに規則がひとつもありません: " + text::from_utf8(base + "/T-Syntax.txt") + tail);
   EXPECT_EQ(c.messages[3], u"言語テーブルファイルに規則がひとつもありません: " +
                                text::from_utf8(base + "/T-CodeGenerationRule.txt") + tail);
   EXPECT_EQ(c.messages.size(), 4u);

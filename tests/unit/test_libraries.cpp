@@ -34,15 +34,15 @@ class Libraries : public ::testing::Test {
 }  // namespace
 
 TEST_F(Libraries, AFunctionChangesItsArgumentText) {
-  RunResult r = runProgram({u"LIB &L \"" + library + u"\";", u"LIBA &L \"velmora_upper\" \"1\";",
-                            u"&F = \"velmora_upper\";", u"&V = \"abc日本\";", u"&R = &L :: &F ( &V );",
-                            u"??&R;", u"&F = \"velmora_reverse\";", u"&R = &L :: &F ( &V );", u"??\" \";",
-                            u"??&R;", u"??\" \";", u"??&L;"});
+  RunResult r =
+      runProgram({u"LIB &L \"" + library + u"\";", u"LIBA &L \"velmora_upper\" \"1\";", u"&F = \"velmora_upper\";",
+                  u"&V = \"abc日本\";", u"&R = &L :: &F ( &V );", u"??&R;", u"&F = \"velmora_reverse\";",
+                  u"&R = &L :: &F ( &V );", u"??\" \";", u"??&R;", u"??\" \";", u"??&L;"});
   ASSERT_EQ(r, RunResult::Ended) << text::to_utf8(lastLine());
   EXPECT_EQ(lastLine(), u"\rABC日本 本日cba " + library);
   // Each call is announced before it blocks, and the status cleared after.
   EXPECT_EQ(ui.statuses, (Lines{u"ライブラリ関数 velmora_upper を実行中（終わるまで中断できません）", u"",
-                               u"ライブラリ関数 velmora_reverse を実行中（終わるまで中断できません）", u""}));
+                                u"ライブラリ関数 velmora_reverse を実行中（終わるまで中断できません）", u""}));
 }
 
 TEST_F(Libraries, RelativePathsStartInTheProgramsOwnDirectory) {
@@ -61,8 +61,7 @@ TEST_F(Libraries, FailuresAreReportedAndStopTheRun) {
       {{u"LIB &L \"" + library + u"\";", u"LIB &L \"" + library + u"\";"}, u"  - DLL:別名が重複しています"},
       {{u"LIBA &L \"velmora_upper\" \"1\";"}, u"  - DLL:エイリアスが登録されていません"},
       {{u"LIB &L \"" + library + u"\";", u"LIBA &L \"nothing\" \"1\";"}, u"  - DLL:指定関数がＤＬＬ内で見つかりません"},
-      {{u"LIB &L \"" + library + u"\";", u"LIBA &L \"velmora_upper\" \"1\";",
-        u"LIBA &L \"velmora_upper\" \"1\";"},
+      {{u"LIB &L \"" + library + u"\";", u"LIBA &L \"velmora_upper\" \"1\";", u"LIBA &L \"velmora_upper\" \"1\";"},
        u"  - DLL:関数定義が重複しています"},
   };
   for (const Case &c : cases) {

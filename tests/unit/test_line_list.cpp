@@ -27,7 +27,7 @@ TEST(LineList, ACopySharesUntilALineChangesThenOnlyThatChunkIsCopied) {
   EXPECT_EQ(a[LineList::kChunk + 5], u"line 1029");
   EXPECT_EQ(b[LineList::kChunk + 5], u"changed");
   EXPECT_FALSE(b.sharesLine(LineList::kChunk));  // the changed chunk is b's own now
-  EXPECT_TRUE(b.sharesLine(0));                   // the others are still shared
+  EXPECT_TRUE(b.sharesLine(0));                  // the others are still shared
   EXPECT_TRUE(b.sharesLine(n - 1));
   // Appending to a copy whose last chunk is shared leaves the original alone.
   b.push_back(u"tail");
@@ -37,8 +37,8 @@ TEST(LineList, ACopySharesUntilALineChangesThenOnlyThatChunkIsCopied) {
 }
 
 TEST(LineList, AppendingAListToItselfAndAtChunkBoundaries) {
-  for (std::size_t n : {std::size_t(0), std::size_t(1), LineList::kChunk - 1, LineList::kChunk,
-                        2 * LineList::kChunk + 1}) {
+  for (std::size_t n :
+       {std::size_t(0), std::size_t(1), LineList::kChunk - 1, LineList::kChunk, 2 * LineList::kChunk + 1}) {
     LineList l = numbered(n);
     l.append(l);
     ASSERT_EQ(l.size(), 2 * n);

@@ -62,7 +62,8 @@ TEST_F(Permissions, DeniedKindsStopTheRunNamingThePermissionAndTarget) {
       {{u"LIB &L \"" + library + u"\";"}, u"実行許可エラー：ライブラリ呼び出し " + library},
       {{u"&L[] += \"x\";", u"<*> \"" + out("b.txt") + u"\" = &L[];"},
        u"実行許可エラー：データディレクトリ外のファイル " + out("b.txt")},
-      {{u"FILE(1).OPEN(\"" + out("c.txt") + u"\", WRITE);"}, u"実行許可エラー：データディレクトリ外のファイル " + out("c.txt")},
+      {{u"FILE(1).OPEN(\"" + out("c.txt") + u"\", WRITE);"},
+       u"実行許可エラー：データディレクトリ外のファイル " + out("c.txt")},
       {{u"[#1].SAVE(\"" + out("d.mcl") + u"\");"}, u"実行許可エラー：データディレクトリ外のファイル " + out("d.mcl")},
       {{u"&D = [DIR DATA \"" + text::from_utf8(outside.path().string()) + u"\"];"},
        u"実行許可エラー：データディレクトリ外のファイル " + text::from_utf8(outside.path().string())},
@@ -98,8 +99,9 @@ TEST_F(Permissions, ALinkInsideTheDataDirectoryDoesNotEscapeIt) {
 TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
   set(Permission::Files, 1);
   ui.answers = {Answer::Yes};
-  EXPECT_EQ(run({u"&L[] += \"x\";", u"<*> \"" + out("e.txt") + u"\" = &L[];", u"<*> \"" + out("f.txt") + u"\" = &L[];"}),
-            RunResult::Ended);
+  EXPECT_EQ(
+      run({u"&L[] += \"x\";", u"<*> \"" + out("e.txt") + u"\" = &L[];", u"<*> \"" + out("f.txt") + u"\" = &L[];"}),
+      RunResult::Ended);
   ASSERT_EQ(ui.questions.size(), 1u);
   EXPECT_NE(ui.questions[0].find(u"__$$$__"), u16::npos);  // the program's tab
   EXPECT_NE(ui.questions[0].find(out("e.txt")), u16::npos);
@@ -124,7 +126,8 @@ TEST_F(Permissions, WithoutAnyoneToAskAskMeansDenyWithAHint) {
   env.setRefusalHint(Environment::RefusalHint::CommandLine);
   set(Permission::Network, 2);
   EXPECT_EQ(run({u"&A[] = <*> \"http://127.0.0.1:1/x\";"}), RunResult::Error);
-  EXPECT_EQ(last(), u"実行許可エラー：ネットワーク 127.0.0.1:1（許可するには velmora-run に --allow network を付ける）");
+  EXPECT_EQ(last(),
+            u"実行許可エラー：ネットワーク 127.0.0.1:1（許可するには velmora-run に --allow network を付ける）");
   // The runner's override comes before the settings.
   Environment::PermitOverrides overrides;
   overrides[std::size_t(Permission::Commands)] = PermitMode::Allow;

@@ -34,9 +34,29 @@ TEST(Robustness, RandomProgramsCompileAndRunWithoutHarm) {
   language::Language lang = language::Language::builtin();
   std::mt19937 rng(20261208);
   Lines pieces = lang.tables.keywords;
-  for (const char16_t *s : {u"X", u"&S", u"%M", u"$V", u"1", u"2.5", u"\"a b\"", u"Y1", u";", u"合計", u"(", u")",
-                            u"SIN", u"FUNCTION F;", u"ENDFUNC", u"CALL F;", u"END", u"IF X > 1 THEN",
-                            u"FOR I = 1 TO 3 DO", u"WHILE X < 2 DO", u"EACH &L[K] DO", u"ELSE", u"BREAK;"})
+  for (const char16_t *s : {u"X",
+                            u"&S",
+                            u"%M",
+                            u"$V",
+                            u"1",
+                            u"2.5",
+                            u"\"a b\"",
+                            u"Y1",
+                            u";",
+                            u"合計",
+                            u"(",
+                            u")",
+                            u"SIN",
+                            u"FUNCTION F;",
+                            u"ENDFUNC",
+                            u"CALL F;",
+                            u"END",
+                            u"IF X > 1 THEN",
+                            u"FOR I = 1 TO 3 DO",
+                            u"WHILE X < 2 DO",
+                            u"EACH &L[K] DO",
+                            u"ELSE",
+                            u"BREAK;"})
     pieces.push_back(s);
   for (int it = 0; it < 400; ++it) {
     Lines lines(1);
@@ -64,13 +84,12 @@ TEST(Robustness, RandomProgramsCompileAndRunWithoutHarm) {
 TEST(Robustness, RandomTcodeRunsWithoutHarm) {
   velmora::testing::TempDir dir;
   std::mt19937 rng(8122026);
-  const Lines operands = {u"∇ X",  u"Δ 3",   u"xN 2",      u"Ω \"s\"", u"Σ &S", u"□ %M", u"xVECTVAR $V",
-                          u"xPOP xDMY", u"NOT", u"+", u"/", u"<", u"=", u"xPR -30", u"xPR 40", u"L_5",
-                          u"5",    u"-1",    u"1000",      u"[",       u"]",    u"(",    u")", u","};
-  const int codes[] = {0,   3,   5,   15,  20,  21,  22,  23,  33,  34,  43,  80,  82,  83,  96,
-                       97,  98,  99,  100, 101, 102, 120, 121, 122, 125, 126, 128, 130, 300, 301,
-                       310, 311, 312, 313, 316, 318, 320, 321, 322, 323, 330, 334, 335, 340, 341,
-                       342, 405, 406, 700, 702, 703, 751, 752, 759, 763, 902};
+  const Lines operands = {u"∇ X", u"Δ 3", u"xN 2", u"Ω \"s\"", u"Σ &S", u"□ %M",    u"xVECTVAR $V", u"xPOP xDMY",
+                          u"NOT", u"+",   u"/",    u"<",       u"=",    u"xPR -30", u"xPR 40",      u"L_5",
+                          u"5",   u"-1",  u"1000", u"[",       u"]",    u"(",       u")",           u","};
+  const int codes[] = {0,   3,   5,   15,  20,  21,  22,  23,  33,  34,  43,  80,  82,  83,  96,  97,  98,  99,  100,
+                       101, 102, 120, 121, 122, 125, 126, 128, 130, 300, 301, 310, 311, 312, 313, 316, 318, 320, 321,
+                       322, 323, 330, 334, 335, 340, 341, 342, 405, 406, 700, 702, 703, 751, 752, 759, 763, 902};
   for (int it = 0; it < 400; ++it) {
     Lines tcode;
     int n = std::uniform_int_distribution<int>(1, 30)(rng);
@@ -92,8 +111,7 @@ TEST(Robustness, RandomTcodeRunsWithoutHarm) {
     run.dataDirectory = dir.path();
     e.configure(run);
     Lines messages;
-    int slot = e.registerProgram(tcode, {u"X", u"&S", u"%M", u"$V", u"&L"}, {}, messages, engine::tsACTIVE,
-                                 u"r", 0);
+    int slot = e.registerProgram(tcode, {u"X", u"&S", u"%M", u"$V", u"&L"}, {}, messages, engine::tsACTIVE, u"r", 0);
     if (slot >= 0) run_bounded(e, slot, 3000);
   }
 }

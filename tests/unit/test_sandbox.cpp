@@ -48,14 +48,15 @@ std::string slurp(const fs::path &p) {
 std::map<std::string, std::string> snapshot(const fs::path &root, const fs::path &skip = {}) {
   std::map<std::string, std::string> seen;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
     const fs::path &p = it->path();
     if (!skip.empty() && p == skip) {
       it.disable_recursion_pending();
       continue;
     }
     auto st = fs::symlink_status(p, ec);
-    std::string what = fs::is_symlink(st) ? "link:" + fs::read_symlink(p, ec).string()
+    std::string what = fs::is_symlink(st)        ? "link:" + fs::read_symlink(p, ec).string()
                        : fs::is_regular_file(st) ? "file:" + slurp(p)
                                                  : "other";
     seen[fs::relative(p, root).string()] = what;
@@ -111,8 +112,8 @@ const Lines kStoreSteps = {u"&L[] += \"pwned\";"};
 TEST_F(Sandbox, ANulInAFileNameIsAPathErrorWithTheNameEscaped) {
   for (bool confined : {true, false}) {
     if (!confined) unconfine();
-    for (const u16 &op : {u16(u"<*> &N = &L[];"), u16(u"FILE(1).OPEN(&N, WRITE);"), u16(u"&A[] = <*> &N;"),
-                          u16(u"[#1].SAVE(&N);")}) {
+    for (const u16 &op :
+         {u16(u"<*> &N = &L[];"), u16(u"FILE(1).OPEN(&N, WRITE);"), u16(u"&A[] = <*> &N;"), u16(u"[#1].SAVE(&N);")}) {
       Lines program = kStoreSteps;
       program.push_back(u"&N = \"../escaped.txt\" + CHAR(0) + \"/../DATA/y\";");
       program.push_back(op);
@@ -232,11 +233,13 @@ TEST_F(Sandbox, AFifoIsRefusedWithoutWaitingForAReader) {
 TEST_F(Sandbox, ReadingOutsideIsItsOwnPermission) {
   fs::create_symlink(victim, data / "peek.txt");
   const Lines reads = {u"&A[] = <*> \"" + abs(victim) + u"\";", u"&A[] = <*> \"peek.txt\";",
-                       u"FILE(1).OPEN(\"" + abs(victim) + u"\", READ);", u"&A[] = <*> \"../../" +
-                       abs(victim.relative_path()) + u"\";", u"[#1].LOAD(\"" + abs(victim) + u"\");"};
+                       u"FILE(1).OPEN(\"" + abs(victim) + u"\", READ);",
+                       u"&A[] = <*> \"../../" + abs(victim.relative_path()) + u"\";",
+                       u"[#1].LOAD(\"" + abs(victim) + u"\");"};
   for (const u16 &op : reads) {
     EXPECT_EQ(run({op}), RunResult::Error) << text::to_utf8(op);
-    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u) << text::to_utf8(last());
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u)
+        << text::to_utf8(last());
   }
   std::ofstream(data / "mine.txt") << "ok";
   EXPECT_EQ(run({u"&A[] = <*> \"mine.txt\";", u"?? &A[0];"}), RunResult::Ended);
@@ -274,11 +277,12 @@ TEST_F(Sandbox, ASwapBetweenCheckAndOpenCannotLeadOutside) {
     _exit(0);
   }
   env.workspace.closeAllTabs();
-  env.tabs.loadLines({u"&L[] += \"pwned\";", u"FOR K = 1 TO 50 DO", u"FILE(1).OPEN(\"flip\", WRITE);",
-                      u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;", u"FILE(2).OPEN(\"flip\", APPEND);",
-                      u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;", u"<*> \"flip\" = &L[];",
-                      u"<*> \"d/made.txt\" = &L[];", u"FILE(3).OPEN(\"d/opened.txt\", WRITE);", u"FILE(3).CLOSE;", u"END"},
-                     ui);
+  env.tabs.loadLines(
+      {u"&L[] += \"pwned\";", u"FOR K = 1 TO 50 DO", u"FILE(1).OPEN(\"flip\", WRITE);", u"FILE(1).WRITE(\"pwned\");",
+       u"FILE(1).CLOSE;", u"FILE(2).OPEN(\"flip\", APPEND);", u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;",
+       u"<*> \"flip\" = &L[];", u"<*> \"d/made.txt\" = &L[];", u"FILE(3).OPEN(\"d/opened.txt\", WRITE);",
+       u"FILE(3).CLOSE;", u"END"},
+      ui);
   ASSERT_GE(env.compileDriver.compileActiveTab(), 0);
   int runs = 0;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
@@ -305,10 +309,27 @@ TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
   fs::create_symlink(victim, data / "filelink");
   fs::create_symlink("../../", data / "sub" / "up");
   fs::create_symlink(outside / "ghost.txt", data / "dangling");
-  const std::vector<u16> parts = {u"..", u".", u"/", u"\\", u"sub", u"dirlink", u"filelink", u"up", u"dangling",
-                                  u"victim.txt", u"User_Setting.Txt", u"PROG", u"a", u16(1, u'\0'),
-                                  u16(1, char16_t(0xD800)), u16(300, u'x'), abs(outside.path()), abs(home.path()),
-                                  u"_net_0.$$$", u":", u"*"};
+  const std::vector<u16> parts = {u"..",
+                                  u".",
+                                  u"/",
+                                  u"\\",
+                                  u"sub",
+                                  u"dirlink",
+                                  u"filelink",
+                                  u"up",
+                                  u"dangling",
+                                  u"victim.txt",
+                                  u"User_Setting.Txt",
+                                  u"PROG",
+                                  u"a",
+                                  u16(1, u'\0'),
+                                  u16(1, char16_t(0xD800)),
+                                  u16(300, u'x'),
+                                  abs(outside.path()),
+                                  abs(home.path()),
+                                  u"_net_0.$$$",
+                                  u":",
+                                  u"*"};
   const auto before = snapshot(outside.path());
   const auto homeBefore = snapshot(home.path(), data);
   std::mt19937 random(25);
@@ -322,10 +343,17 @@ TEST_F(Sandbox, GeneratedHostileNamesChangeNothingOutsideTheDataDirectory) {
     // The name as CHAR codes, so that no character needs quoting.
     u16 expr = u"\"\"";
     for (char16_t c : name) expr += u" + CHAR(" + text::int16(int(c)) + u")";
-    Lines program = {u"&L[] += \"pwned\";", u"&N = " + expr + u";", u"<*> &N = &L[];",
-                     u"FILE(1).OPEN(&N, WRITE);", u"FILE(1).WRITE(\"pwned\");", u"FILE(1).CLOSE;",
-                     u"FILE(2).OPEN(&N, APPEND);", u"FILE(2).WRITE(\"pwned\");", u"FILE(2).CLOSE;",
-                     u"[#1].SAVE(&N);", u"<!!!> &N;"};
+    Lines program = {u"&L[] += \"pwned\";",
+                     u"&N = " + expr + u";",
+                     u"<*> &N = &L[];",
+                     u"FILE(1).OPEN(&N, WRITE);",
+                     u"FILE(1).WRITE(\"pwned\");",
+                     u"FILE(1).CLOSE;",
+                     u"FILE(2).OPEN(&N, APPEND);",
+                     u"FILE(2).WRITE(\"pwned\");",
+                     u"FILE(2).CLOSE;",
+                     u"[#1].SAVE(&N);",
+                     u"<!!!> &N;"};
     run(program);
   }
   EXPECT_EQ(snapshot(outside.path()), before);

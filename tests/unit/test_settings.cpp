@@ -42,10 +42,9 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   // groups the file always had.
   const Lines &l = file->lines;
   ASSERT_GE(l.size(), 17u);
-  EXPECT_EQ(Lines(l.end() - 17, l.end()),
-            (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0", u"0",
-                   u"NAME=HTTP_Timeout_Panel", u"30", u"5", u"NAME=Main_Window_Panel", u"-1", u"-1", u"1100", u"700",
-                   u"0"}));
+  EXPECT_EQ(Lines(l.end() - 17, l.end()), (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0",
+                                                 u"0", u"0", u"0", u"0", u"NAME=HTTP_Timeout_Panel", u"30", u"5",
+                                                 u"NAME=Main_Window_Panel", u"-1", u"-1", u"1100", u"700", u"0"}));
 
   Settings back;
   back.initialise(home.path());

@@ -39,12 +39,9 @@ class Compile : public ::testing::Test {
 
 TEST_F(Compile, ExpressionExamples) {
   EXPECT_EQ(compile(u"Y = X;"), (V{"005 ∇ X", "022 ∇ Y ="}));
-  EXPECT_EQ(compile(u"Y = A + B * C;"),
-            (V{"100 * ∇ B ∇ C", "100 + ∇ A xPOP xDMY", "101 xPOP", "022 ∇ Y ="}));
-  EXPECT_EQ(compile(u"Y = A * B + C;"),
-            (V{"100 * ∇ A ∇ B", "100 + xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
-  EXPECT_EQ(compile(u"Y = (A + B) * C;"),
-            (V{"100 + ∇ A ∇ B", "100 * xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
+  EXPECT_EQ(compile(u"Y = A + B * C;"), (V{"100 * ∇ B ∇ C", "100 + ∇ A xPOP xDMY", "101 xPOP", "022 ∇ Y ="}));
+  EXPECT_EQ(compile(u"Y = A * B + C;"), (V{"100 * ∇ A ∇ B", "100 + xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
+  EXPECT_EQ(compile(u"Y = (A + B) * C;"), (V{"100 + ∇ A ∇ B", "100 * xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
   EXPECT_EQ(compile(u"Y = SIN(X);"), (V{"102 SIN ∇ X", "101 xPOP", "022 ∇ Y ="}));
   EXPECT_TRUE(ok);
 }
@@ -57,8 +54,7 @@ TEST_F(Compile, PrecedenceAndAssociativity) {
   // ^ binds tighter than * and associates to the right.
   EXPECT_EQ(compile(u"Y = A * B ^ C ^ D;"),
             (V{"100 ^ ∇ C ∇ D", "100 ^ ∇ B xPOP xDMY", "100 * ∇ A xPOP xDMY", "101 xPOP", "022 ∇ Y ="}));
-  EXPECT_EQ(compile(u"Y = A / B / C;"),
-            (V{"100 / ∇ A ∇ B", "100 / xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
+  EXPECT_EQ(compile(u"Y = A / B / C;"), (V{"100 / ∇ A ∇ B", "100 / xPOP xDMY ∇ C", "101 xPOP", "022 ∇ Y ="}));
 }
 
 TEST_F(Compile, SignsAndLoneOperands) {
@@ -75,14 +71,13 @@ TEST_F(Compile, StatementForms) {
   EXPECT_EQ(compile(u"IF A > 0 THEN B = 1; END"),
             (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ B =", "L_3 IF"}));
   EXPECT_EQ(compile(u"IF A > 0 THEN B = 1; ELSE B = 2; END"),
-            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ B =", "099 xJMP 4",
-               "L_3 IF", "005 Δ 2", "022 ∇ B =", "L_4 IF"}));
-  EXPECT_EQ(compile(u"WHILE I < 9 DO I += 1; END"),
-            (V{"L_1 WHILE", "000 ∇ I < Δ 9", "098 xFJMP 3", "L_2 IF", "005 Δ 1", "023 ∇ I +=", "099 xJMP 1",
-               "L_3 WHILE"}));
+            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ B =", "099 xJMP 4", "L_3 IF",
+               "005 Δ 2", "022 ∇ B =", "L_4 IF"}));
+  EXPECT_EQ(compile(u"WHILE I < 9 DO I += 1; END"), (V{"L_1 WHILE", "000 ∇ I < Δ 9", "098 xFJMP 3", "L_2 IF", "005 Δ 1",
+                                                       "023 ∇ I +=", "099 xJMP 1", "L_3 WHILE"}));
   EXPECT_EQ(compile(u"FOR I = 1 TO 10 DO S += I; END"),
-            (V{"005 Δ 1", "022 ∇ I =", "L_1 FOR", "000 ∇ I <= Δ 10", "098 xFJMP 2", "005 ∇ I", "023 ∇ S +=",
-               "003 + ∇ I Δ 1", "022 ∇ I =", "099 xJMP 1", "L_2 FOR"}));
+            (V{"005 Δ 1", "022 ∇ I =", "L_1 FOR", "000 ∇ I <= Δ 10", "098 xFJMP 2", "005 ∇ I",
+               "023 ∇ S +=", "003 + ∇ I Δ 1", "022 ∇ I =", "099 xJMP 1", "L_2 FOR"}));
   EXPECT_EQ(compile(u"EACH &L[K] DO ??K; END"),
             (V{"005 Δ 0", "022 ∇ K", "L_1 EACH", "302 Σ &L", "109 ∇ K <", "098 xFJMP 2", "752 ?? ∇ K ;",
                "003 + ∇ K Δ 1", "022 ∇ K", "099 xJMP 1", "L_2 EACH"}));
@@ -93,22 +88,22 @@ TEST_F(Compile, StatementForms) {
 
 TEST_F(Compile, ConditionsWithAndOr) {
   EXPECT_EQ(compile(u"IF A > 0 AND B > 0 AND C > 0 THEN D = 1; END"),
-            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "000 ∇ B > Δ 0", "098 xFJMP 3", "000 ∇ C > Δ 0",
-               "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ D =", "L_3 IF"}));
+            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "000 ∇ B > Δ 0", "098 xFJMP 3", "000 ∇ C > Δ 0", "098 xFJMP 3",
+               "L_2 IF", "005 Δ 1", "022 ∇ D =", "L_3 IF"}));
   EXPECT_EQ(compile(u"IF A > 0 OR B > 0 THEN D = 1; END"),
             (V{"L_1 IF", "000 ∇ A > Δ 0", "095 xTJMP 2", "000 ∇ B > Δ 0", "098 xFJMP 3", "L_2 IF", "005 Δ 1",
                "022 ∇ D =", "L_3 IF"}));
   // Mixed: the AND false label and the OR true label are independent.
   EXPECT_EQ(compile(u"IF A > 0 AND B > 0 OR C > 0 THEN D = 1; END"),
-            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "000 ∇ B > Δ 0", "095 xTJMP 2", "000 ∇ C > Δ 0",
-               "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ D =", "L_3 IF"}));
+            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "000 ∇ B > Δ 0", "095 xTJMP 2", "000 ∇ C > Δ 0", "098 xFJMP 3",
+               "L_2 IF", "005 Δ 1", "022 ∇ D =", "L_3 IF"}));
 }
 
 TEST_F(Compile, NestedLoopsAndBreak) {
   EXPECT_EQ(compile(Lines{u"WHILE N < 3 DO", u"  FOR J = 1 TO 5 DO BREAK; END", u"  BREAK;", u"END"}),
             (V{"L_1 WHILE", "000 ∇ N < Δ 3", "098 xFJMP 3", "L_2 IF", "005 Δ 1", "022 ∇ J =", "L_4 FOR",
-               "000 ∇ J <= Δ 5", "098 xFJMP 5", "099 xJMP 5 FOR WHILE EACH", "003 + ∇ J Δ 1", "022 ∇ J =",
-               "099 xJMP 4", "L_5 FOR", "099 xJMP 3 FOR WHILE EACH", "099 xJMP 1", "L_3 WHILE"}));
+               "000 ∇ J <= Δ 5", "098 xFJMP 5", "099 xJMP 5 FOR WHILE EACH", "003 + ∇ J Δ 1", "022 ∇ J =", "099 xJMP 4",
+               "L_5 FOR", "099 xJMP 3 FOR WHILE EACH", "099 xJMP 1", "L_3 WHILE"}));
   EXPECT_EQ(compile(u"BREAK;"), (V{"099 xJMP -1 FOR WHILE EACH"}));
 }
 
@@ -120,17 +115,15 @@ TEST_F(Compile, KeywordsInsideNamesAndStrings) {
 }
 
 TEST_F(Compile, VectorsAndParameterLists) {
-  EXPECT_EQ(compile(u"SET $V = A , B , C ;"),
-            (V{"005 ∇ A", "130 xPR 0", "005 ∇ B", "130 xPR 1", "005 ∇ C", "020 xVECTCO $V 1 =", "130 xPR 2",
-               "130 xPR -3"}));
+  EXPECT_EQ(compile(u"SET $V = A , B , C ;"), (V{"005 ∇ A", "130 xPR 0", "005 ∇ B", "130 xPR 1", "005 ∇ C",
+                                                 "020 xVECTCO $V 1 =", "130 xPR 2", "130 xPR -3"}));
   compile(u"$R = $P + $Q;");
   ASSERT_EQ(tcode.size(), 2u);  // the operator moves to the front (the blanks are harmless)
   EXPECT_EQ(text::to_utf8(tcode[0]).substr(6), "007  + xVECTVAR $P xVECTVAR $Q");
   EXPECT_EQ(text::to_utf8(tcode[1]).substr(6), "021 xVECTVAR $R =");
   // A vector assignment inside a block takes its ";" too.
   EXPECT_EQ(compile(u"IF A > 0 THEN $R = $P; END"),
-            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "008 xVECTVAR $P", "021 xVECTVAR $R =",
-               "L_3 IF"}));
+            (V{"L_1 IF", "000 ∇ A > Δ 0", "098 xFJMP 3", "L_2 IF", "008 xVECTVAR $P", "021 xVECTVAR $R =", "L_3 IF"}));
   EXPECT_TRUE(ok);
   EXPECT_EQ(compile(u"%A[0] = 1, X;"),
             (V{"005 Δ 1", "130 xPR 0", "005 ∇ X", "130 xPR 1", "130 xPR -2", "126 □ %A [ Δ 0 ] ="}));

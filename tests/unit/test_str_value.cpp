@@ -98,8 +98,7 @@ TEST(StrValue, EscapeRuleOnEverySliceAndEverySplit) {
       ASSERT_EQ(slice.escapeFree(), apply_escapes(piece) == piece) << i << ".." << j;
       // The same characters as a head and a tail from separate buffers.
       for (std::size_t k = i; k <= j; ++k) {
-        StrValue two = StrValue::concat(StrValue(u16(text.substr(i, k - i))),
-                                        StrValue(u16(text.substr(k, j - k))));
+        StrValue two = StrValue::concat(StrValue(u16(text.substr(i, k - i))), StrValue(u16(text.substr(k, j - k))));
         ASSERT_EQ(two.escapeFree(), apply_escapes(piece) == piece) << i << ".." << k << ".." << j;
         ASSERT_EQ(two.escaped(), apply_escapes(piece));
       }
@@ -321,7 +320,8 @@ TEST_F(RandomPrograms, ZonesStoresJoinsAndListsMatchThePlainModel) {
     for (const u16 &c : code) listing += c + u"\n";
     for (const u16 &name : names)
       ASSERT_EQ(var(name.c_str()).StrVal.view(), m.vars[name])
-          << "program " << program << ", " << text::to_utf8(name) << ":\n" << text::to_utf8(listing);
+          << "program " << program << ", " << text::to_utf8(name) << ":\n"
+          << text::to_utf8(listing);
     ASSERT_EQ(e.task(0).STR_WORK.view(), m.work) << text::to_utf8(listing);
     ASSERT_EQ(var(u"&L").StrList, m.lists[u"&L"]) << text::to_utf8(listing);
   }

@@ -27,10 +27,10 @@ TEST(Utf8, RoundTripsBmpAndSupplementaryCharacters) {
 TEST(Utf8, ValidityRejectsOverlongsSurrogatesAndTruncation) {
   EXPECT_TRUE(text::is_valid_utf8("plain ascii"));
   EXPECT_TRUE(text::is_valid_utf8("\xe6\x97\xa5\xe6\x9c\xac"));
-  EXPECT_FALSE(text::is_valid_utf8("\xc0\xaf"));          // overlong '/'
-  EXPECT_FALSE(text::is_valid_utf8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(text::is_valid_utf8("\xe6\x97"));          // cut short
-  EXPECT_FALSE(text::is_valid_utf8(kSjisSample));         // Shift-JIS is not UTF-8
+  EXPECT_FALSE(text::is_valid_utf8("\xc0\xaf"));      // overlong '/'
+  EXPECT_FALSE(text::is_valid_utf8("\xed\xa0\x80"));  // surrogate
+  EXPECT_FALSE(text::is_valid_utf8("\xe6\x97"));      // cut short
+  EXPECT_FALSE(text::is_valid_utf8(kSjisSample));     // Shift-JIS is not UTF-8
   EXPECT_EQ(text::from_utf8("a\xffz"), u"a\uFFFDz");
 }
 
@@ -38,7 +38,7 @@ TEST(Utf8, ValidityRejectsOverlongsSurrogatesAndTruncation) {
 // offset around a block's edge decodes as it does anywhere else.
 TEST(Utf8, BlocksOfAsciiMeetEveryOtherCharacterAtEveryOffset) {
   const std::pair<std::string, u16> pieces[] = {
-      {"\xc3\xa9", u"é"}, {"\xe6\x97\xa5", u"日"}, {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\xc3\xa9", u"é"},  {"\xe6\x97\xa5", u"日"},       {"\xf0\x9f\x98\x80", u"\U0001F600"},
       {"\xff", u"\uFFFD"}, {"\xe6\x97", u"\uFFFD\uFFFD"}, {"\x80", u"\uFFFD"}};
   for (const auto &[bytes, units] : pieces) {
     for (std::size_t at = 0; at <= 40; ++at) {
@@ -196,8 +196,7 @@ TEST(Lines, WholeFileWritesGoThroughLinksKeepModesAndRefuseSpecialFiles) {
 }
 
 TEST(Fields, SplitsAtBlankRunsAndKeepsQuotedRuns) {
-  EXPECT_EQ(text::split_fields(u"  003 + ∇ A   Δ 1"),
-            (std::vector<u16view>{u"003", u"+", u"∇", u"A", u"Δ", u"1"}));
+  EXPECT_EQ(text::split_fields(u"  003 + ∇ A   Δ 1"), (std::vector<u16view>{u"003", u"+", u"∇", u"A", u"Δ", u"1"}));
   auto f = text::split_fields(u"045 Σ \"A B\" next");
   ASSERT_EQ(f.size(), 4u);
   EXPECT_EQ(f[2], u"\"A B\"");

@@ -51,10 +51,10 @@ TEST_F(TimeUnits, WaitLastsItsCountTimesTheWaitUnit) {
 }
 
 TEST_F(TimeUnits, TimersFireAtTheirIntervalTimesTheTimerUnit) {
-  env.tabs.loadLines({u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;",
-                      u"TIMER \"T\", SET, 2, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 3 DO WAIT 1; END",
-                      u"TIMER \"T\", CANCEL;", u"??N;"},
-                     ui);
+  env.tabs.loadLines(
+      {u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;", u"TIMER \"T\", SET, 2, \"TICK\";",
+       u"TIMER \"T\", START;", u"WHILE N < 3 DO WAIT 1; END", u"TIMER \"T\", CANCEL;", u"??N;"},
+      ui);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   for (auto [unit, tenths] : {std::pair{u16(u"100"), 2.0}, std::pair{u16(u"300"), 6.0}}) {
     set_setting(env, &environment::Settings::timerTimeMs, unit);

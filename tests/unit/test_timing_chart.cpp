@@ -74,10 +74,10 @@ TEST(TimingChart, ARunDrawsItOnlyWithTheOptionOn) {
   TempDir home;
   velmora::testing::ScriptedUi ui;
   Environment env{home.path(), ui};
-  env.tabs.loadLines({u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;",
-                      u"TIMER \"T\", SET, 1, \"TICK\";", u"TIMER \"T\", START;", u"WHILE N < 4 DO WAIT 1; END",
-                      u"TIMER \"T\", CANCEL;", u"??N;"},
-                     ui);
+  env.tabs.loadLines(
+      {u"FUNCTION TICK;", u"  N += 1;", u"  INTRET;", u"ENDFUNC", u"N = 0;", u"TIMER \"T\", SET, 1, \"TICK\";",
+       u"TIMER \"T\", START;", u"WHILE N < 4 DO WAIT 1; END", u"TIMER \"T\", CANCEL;", u"??N;"},
+      ui);
   ASSERT_EQ(env.compileDriver.compileToFreeSlot(), 0);
   set_setting(env, &environment::Settings::timerTimeMs, u"20");
   set_setting(env, &environment::Settings::waitTimeMs, u"1");

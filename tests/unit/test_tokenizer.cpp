@@ -61,8 +61,7 @@ TEST_F(Tokens, MemberWordsAfterAPoint) {
 
 TEST_F(Tokens, CompileModeUpperCasesOutsideStringsOnly) {
   EXPECT_EQ(compact({u"a = \"Mixed //x\"; // comment"}), "∇ A | = | Ω \"Mixed //x\" | ;");
-  EXPECT_EQ(compact({u"// a comment line", u"  // not dropped but cut", u"B=1;"}),
-            "∇ B | = | Δ 1 | ;");
+  EXPECT_EQ(compact({u"// a comment line", u"  // not dropped but cut", u"B=1;"}), "∇ B | = | Δ 1 | ;");
   EXPECT_EQ(last.tokens.front().substr(0, 2), u"2 ");  // the source line index
 }
 
@@ -150,8 +149,8 @@ TEST_F(Tokens, TokenFieldsAndIdentifierCharacters) {
 TEST_F(Tokens, TenThousandLinesInWellUnderASecond) {
   Lines text;
   for (int i = 0; i < 10000; ++i)
-    text.push_back(u"IF(X" + text::int16(i % 50) + u">=10)THEN &S[" + text::int16(i) +
-                   u"] = \"v\"+INTSTR(Y" + text::int16(i % 7) + u"); END // note");
+    text.push_back(u"IF(X" + text::int16(i % 50) + u">=10)THEN &S[" + text::int16(i) + u"] = \"v\"+INTSTR(Y" +
+                   text::int16(i % 7) + u"); END // note");
   // The thread's processor time, not the wall clock: other programs on a
   // busy machine must not fail the test.
   auto cpu = [] {

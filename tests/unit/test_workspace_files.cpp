@@ -118,7 +118,10 @@ TEST_F(WorkspaceFiles, SavesKeepTheEncodingTheFileWasReadIn) {
       {"sjis.mcl", "??\"\x82\xa0\";\r\n", "??\"\x82\xa0\";\r\n??2;\r\n"},
       {"bom.mcl", "\xEF\xBB\xBF??\"\xE3\x81\x82\";\r\n", "\xEF\xBB\xBF??\"\xE3\x81\x82\";\r\n??2;\r\n"},
       {"plain.mcl", "??\"\xE3\x81\x82\";\r\n", "??\"\xE3\x81\x82\";\r\n??2;\r\n"},
-      {"le.mcl", std::string("\xFF\xFE?\0?\0\r\0\n\0", 10), std::string("\xFF\xFE?\0?\0\r\0\n\0?\0?\0" "2\0;\0\r\0\n\0", 22)},
+      {"le.mcl", std::string("\xFF\xFE?\0?\0\r\0\n\0", 10),
+       std::string("\xFF\xFE?\0?\0\r\0\n\0?\0?\0"
+                   "2\0;\0\r\0\n\0",
+                   22)},
   };
   for (const Case &c : cases) {
     const auto path = home / "PROG" / c.name;

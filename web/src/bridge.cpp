@@ -19,16 +19,15 @@ using namespace velmora;
 using namespace velmora::environment;
 using velmora::web::json_string;
 
-EM_JS(void, js_post, (const char *kind, const char *json), {
-  velmoraHost.post(UTF8ToString(kind), UTF8ToString(json));
-});
+EM_JS(void, js_post, (const char *kind, const char *json),
+      { velmoraHost.post(UTF8ToString(kind), UTF8ToString(json)); });
 EM_JS(int, js_stop_requested, (), { return velmoraHost.stopRequested() ? 1 : 0; });
 // Every flush of a run: the worker sends DATA changes to the page's store.
 EM_JS(void, js_tick, (), { velmoraHost.tick(); });
 // The typed line (malloc'd UTF-8), or null when the stop button ended the wait.
 EM_JS(char *, js_read_line, (int slot), {
   const line = velmoraHost.readLine(slot);
-  if (line === null) return 0;
+  if (line == = null) return 0;
   const size = lengthBytesUTF8(line) + 1;
   const p = _malloc(size);
   stringToUTF8(line, p, size);
@@ -41,8 +40,7 @@ std::string json_lines(const Lines &lines, bool dropCr = true) {
   std::string s = "[";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     u16 line = lines[i];
-    if (dropCr)
-      std::erase(line, u'\r');
+    if (dropCr) std::erase(line, u'\r');
     s += (i ? "," : "") + json_string(line);
   }
   return s + "]";
@@ -299,8 +297,10 @@ EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   }
   g->ui.consoleDirty = true;
   g->ui.flush(true);
-  const char *name = r == RunResult::Ended ? "ended" : r == RunResult::Error ? "error"
-                   : r == RunResult::NotStarted ? "notStarted" : "stopped";
+  const char *name = r == RunResult::Ended        ? "ended"
+                     : r == RunResult::Error      ? "error"
+                     : r == RunResult::NotStarted ? "notStarted"
+                                                  : "stopped";
   if (g->ui.stopped && r != RunResult::Error) name = "stopped";
   return answer("{\"result\":\"" + std::string(name) + "\",\"runError\":" + mark_json(env.runLoop.runError()) +
                 ",\"status\":" + g->ui.statusJson() + "}");

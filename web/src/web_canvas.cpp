@@ -5,12 +5,12 @@
 #include <cmath>
 
 // Hands the pending records to the worker, then writes the image file.
-EM_JS(int, velmora_js_save_image, (int canvas, const char *records, int l, int t, int r, int b, int png,
-                                   const char *file), {
-  const pending = UTF8ToString(records);
-  if (pending) velmoraHost.post("draw", pending);
-  return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
-});
+EM_JS(int, velmora_js_save_image,
+      (int canvas, const char *records, int l, int t, int r, int b, int png, const char *file), {
+        const pending = UTF8ToString(records);
+        if (pending) velmoraHost.post("draw", pending);
+        return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
+      });
 
 namespace velmora::web {
 
@@ -35,8 +35,7 @@ std::string font_fields(const engine::Font &f) {
 }
 std::string points_field(const std::vector<std::pair<int, int>> &points) {
   std::string s = "[";
-  for (std::size_t i = 0; i < points.size(); ++i)
-    s += (i ? "," : "") + n(points[i].first) + "," + n(points[i].second);
+  for (std::size_t i = 0; i < points.size(); ++i) s += (i ? "," : "") + n(points[i].first) + "," + n(points[i].second);
   return s + "]";
 }
 
@@ -111,8 +110,8 @@ void WebCanvas::ellipse(int c, const engine::Rect &box, const engine::Pen &pen, 
 }
 
 void WebCanvas::pie(int c, const engine::Rect &box, double start, double span, const engine::Pen &pen, int fill) {
-  add("[\"pie\"," + n(c) + "," + rect_fields(box) + "," + num(start) + "," + num(span) + "," + pen_fields(pen) +
-      "," + n(fill) + "]");
+  add("[\"pie\"," + n(c) + "," + rect_fields(box) + "," + num(start) + "," + num(span) + "," + pen_fields(pen) + "," +
+      n(fill) + "]");
 }
 
 void WebCanvas::polygon(int c, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen, int fill) {

@@ -24,13 +24,11 @@ class WebCanvas : public engine::CanvasServices {
   void ellipse(int canvas, const engine::Rect &box, const engine::Pen &pen, int fill) override;
   void pie(int canvas, const engine::Rect &box, double startDegrees, double spanDegrees, const engine::Pen &pen,
            int fill) override;
-  void polygon(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen,
-               int fill) override;
+  void polygon(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen, int fill) override;
   void bezier(int canvas, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen) override;
   void text(int canvas, int x, int y, u16view text, const engine::Font &font, int tenths) override;
   int lineHeight(int canvas, const engine::Font &font) override;
-  void clippedText(int canvas, int x, int y, u16view text, const engine::Font &font,
-                   const engine::Rect *clip) override;
+  void clippedText(int canvas, int x, int y, u16view text, const engine::Font &font, const engine::Rect *clip) override;
   // The worker's copy of the canvas gives the pixels (after the records not
   // yet handed over); false where there is none (the command-line runner).
   bool saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) override;
