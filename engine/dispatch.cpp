@@ -54,20 +54,6 @@ inline bool whole_apply(int64_t a, int64_t b, int64_t &out) {
   return ok && within_whole_limit(out);
 }
 
-template <typename T>
-inline bool holds_in(T a, Relation rel, T b) {
-  switch (rel) {
-    case Relation::Greater: return a > b;
-    case Relation::GreaterEqual: return a >= b;
-    case Relation::Equal: return a == b;
-    case Relation::Less: return a < b;
-    case Relation::LessEqual: return a <= b;
-    case Relation::NotEqual: return a != b;
-    case Relation::None: break;
-  }
-  return false;
-}
-
 // A numeric operand as a whole number: a variable's integer form, or a
 // constant's (worked out once by the caller).
 struct Whole {
@@ -388,7 +374,7 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
     const Whole wb = counterSecond ? stored : c.v2 >= 0 ? whole_var(e, c.v2) : cb;
     bool holds;
     if (wa.is && wb.is) {
-      holds = holds_in(wa.value, relation_, wb.value);
+      holds = relation(wa.value, relation_, wb.value);
     } else {
       const long double a = counterFirst ? v : c.v1 >= 0 ? e.vars[c.v1].Val1 : c.k1;
       const long double b = counterSecond ? v : c.v2 >= 0 ? e.vars[c.v2].Val1 : c.k2;

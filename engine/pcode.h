@@ -28,8 +28,10 @@ enum class OperandKind : std::uint8_t {
 // Relations of the comparison instructions, decoded from their operator text.
 enum class Relation : std::uint8_t { None, Greater, GreaterEqual, Equal, Less, LessEqual, NotEqual };
 Relation relation_of(u16view op);
-// Whether a rel b holds (false for None).
-inline bool relation(long double a, Relation rel, long double b) {
+// Whether a rel b holds (false for None), for numbers and for the whole
+// numbers the hot forms keep beside them.
+template <typename T>
+inline bool relation(T a, Relation rel, T b) {
   switch (rel) {
     case Relation::Greater: return a > b;
     case Relation::GreaterEqual: return a >= b;
