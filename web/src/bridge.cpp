@@ -19,20 +19,24 @@ using namespace velmora;
 using namespace velmora::environment;
 using velmora::web::json_string;
 
-EM_JS(void, js_post, (const char *kind, const char *json),
-      { velmoraHost.post(UTF8ToString(kind), UTF8ToString(json)); });
+// The bodies below are JavaScript: the formatter leaves them as written.
+// clang-format off
+EM_JS(void, js_post, (const char *kind, const char *json), {
+  velmoraHost.post(UTF8ToString(kind), UTF8ToString(json));
+});
 EM_JS(int, js_stop_requested, (), { return velmoraHost.stopRequested() ? 1 : 0; });
 // Every flush of a run: the worker sends DATA changes to the page's store.
 EM_JS(void, js_tick, (), { velmoraHost.tick(); });
 // The typed line (malloc'd UTF-8), or null when the stop button ended the wait.
 EM_JS(char *, js_read_line, (int slot), {
   const line = velmoraHost.readLine(slot);
-  if (line == = null) return 0;
+  if (line === null) return 0;
   const size = lengthBytesUTF8(line) + 1;
   const p = _malloc(size);
   stringToUTF8(line, p, size);
   return p;
 });
+// clang-format on
 
 namespace {
 

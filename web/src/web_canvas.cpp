@@ -4,13 +4,16 @@
 
 #include <cmath>
 
+// The bodies below are JavaScript: the formatter leaves them as written.
+// clang-format off
 // Hands the pending records to the worker, then writes the image file.
-EM_JS(int, velmora_js_save_image,
-      (int canvas, const char *records, int l, int t, int r, int b, int png, const char *file), {
-        const pending = UTF8ToString(records);
-        if (pending) velmoraHost.post("draw", pending);
-        return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
-      });
+EM_JS(int, velmora_js_save_image, (int canvas, const char *records, int l, int t, int r, int b, int png,
+                                   const char *file), {
+  const pending = UTF8ToString(records);
+  if (pending) velmoraHost.post("draw", pending);
+  return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
+});
+// clang-format on
 
 namespace velmora::web {
 

@@ -8,22 +8,25 @@
 
 #include "engine/http.h"
 
+// The bodies below are JavaScript: the formatter leaves them as written.
+// clang-format off
 // Returns malloc'd UTF-8: "OK\n" and the report lines, "ERR\n" and a
 // reason, or "STOP\n" when the stop button ended the wait.
-EM_JS(char *, velmora_js_http,
-      (const char *url, int post, const char *fields, const char *file, int connectMs, int totalMs, int stallMs), {
-        let text;
-        try {
-          text = velmoraHost.http(UTF8ToString(url), !!post, UTF8ToString(fields), UTF8ToString(file), connectMs,
-                                  totalMs, stallMs);
-        } catch (e) {
-          text = "ERR\n" + e;
-        }
-        const size = lengthBytesUTF8(text) + 1;
-        const p = _malloc(size);
-        stringToUTF8(text, p, size);
-        return p;
-      });
+EM_JS(char *, velmora_js_http, (const char *url, int post, const char *fields, const char *file, int connectMs,
+                                int totalMs, int stallMs), {
+  let text;
+  try {
+    text = velmoraHost.http(UTF8ToString(url), !!post, UTF8ToString(fields), UTF8ToString(file), connectMs,
+                            totalMs, stallMs);
+  } catch (e) {
+    text = "ERR\n" + e;
+  }
+  const size = lengthBytesUTF8(text) + 1;
+  const p = _malloc(size);
+  stringToUTF8(text, p, size);
+  return p;
+});
+// clang-format on
 
 namespace velmora::web {
 void flush_now();  // bridge.cpp
