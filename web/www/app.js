@@ -352,6 +352,13 @@ const consoleView = (() => {
       chars -= chunks[0].end;
       chunks.shift();
     }
+    // A big delta makes a big chunk: the oldest one loses its first lines so
+    // that no more than CONSOLE_MAX stay, however large the pieces come.
+    const over = chunks.length ? total - chunks[0].start - CONSOLE_MAX : 0;
+    if (over > 0 && over < chunks[0].count) {
+      const c = chunks[0];
+      chunks[0] = makeChunk(c.start + over, c.text.slice(c.offs[over], c.end));
+    }
     base = chunks.length ? chunks[0].start : total;
   }
   function find(line) {  // the chunk holding a line
