@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev              # PNG pictures of canvases
   libgtest-dev            # unit tests
   libbenchmark-dev        # bench/
+  valgrind                # bench.counts: instruction counts that keep the hot paths from slipping
   fonts-ipafont-gothic    # Japanese text on canvases and in the IDE
   qt6-translations-l10n   # Qt's own dialogs and buttons in Japanese
   clang                   # fuzz targets (scripts/fuzz.sh) ...
