@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "engine/machine.h"
@@ -198,15 +199,21 @@ std::optional<std::string> Machine::readFile(const fs::path &path, u16view instr
     errno = EFBIG;
     return std::nullopt;
   }
-  std::string bytes;
-  char buffer[65536];
+  // Read straight into a string of the file's size (one page touched per
+  // page of text, no copy); a file that grows meanwhile is read on to its
+  // end in steps, one that shrinks is cut where it ended.
+  std::string bytes(std::size_t(st.st_size) + 1, '\0');
+  std::size_t have = 0;
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (have == bytes.size()) bytes.resize(bytes.size() + std::max<std::size_t>(bytes.size() / 2, 65536));
+    ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
-    if (n == 0) return bytes;
-    bytes.append(buffer, std::size_t(n));
+    if (n == 0) break;
+    have += std::size_t(n);
   }
+  bytes.resize(have);
+  return bytes;
 }
 
 bool Machine::replaceFile(const fs::path &path, std::string_view bytes, u16view instruction) {

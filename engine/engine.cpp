@@ -51,6 +51,8 @@ void Engine::releaseAllSlots() {
   for (int s = 0; s < kSlots; ++s) releaseSlot(s);
 }
 
+void Engine::releaseResources() { m_->releaseResources(); }
+
 bool Engine::linkAll() { return m_->linkAll(); }
 
 int Engine::insertBreak(int slot, int sourceLine, int number) {

@@ -47,6 +47,11 @@ class Engine {
   // Frees a slot: its task, its P-code list and its task variables.
   void releaseSlot(int slot);
   void releaseAllSlots();
+  // Ends what the engine holds outside its memory: transfers (their workers
+  // joined), open files (written out and closed), the data directory and
+  // loaded libraries. The destructor does the same; a process that ends
+  // without destroying the engine calls this first.
+  void releaseResources();
   // Writes variable numbers and fills every slot's label table; true (after
   // the run-time error) if any slot failed.
   bool linkAll();

@@ -77,12 +77,16 @@ Machine::Machine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
 }
 
 Machine::~Machine() {
+  releaseResources();
+  releaseAllSlots();
+}
+
+void Machine::releaseResources() {
   cancelTransfers();
   transfers.clear();
   closeAllFiles();
   closeDataDirectory();
   resetLibraries();
-  releaseAllSlots();
 }
 
 // ----- P-code lists

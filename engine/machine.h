@@ -116,6 +116,7 @@ class Machine {
                       TTaskState initial, u16view programName, int srcIndex);
   void releaseSlot(int slot);
   void releaseAllSlots();
+  void releaseResources();
   void taskStart(int slot, TTaskState state);
   void runReset();
   // Writes variable numbers and fills the label table; true if the slot's

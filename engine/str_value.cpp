@@ -243,11 +243,14 @@ bool StrValue::escapeFree() const {
     constexpr std::uint64_t ones = 0x0001000100010001ULL, highs = 0x8000800080008000ULL;
     constexpr std::uint64_t backslashes = 0x005C005C005C005CULL;
     std::uint64_t any = 0;
-    for (std::size_t k = 0; k < kSmall; k += 4) {
+    for (std::size_t k = 0; k < headLen_; k += 4) {
       std::uint64_t w;
       std::memcpy(&w, small_ + k, sizeof w);
       w ^= backslashes;  // a backslash becomes a zero unit
-      any |= (w - ones) & ~w & highs;
+      std::uint64_t hits = (w - ones) & ~w & highs;
+      // Units past the value's end are not its characters.
+      if (headLen_ - k < 4) hits &= (std::uint64_t(1) << (16 * (headLen_ - k))) - 1;
+      any |= hits;
     }
     if (any == 0) return true;
     for (std::size_t i = 0; i + 1 < headLen_; ++i)

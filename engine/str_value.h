@@ -25,7 +25,7 @@ namespace velmora::engine {
 
 class StrValue {
  public:
-  StrValue() = default;
+  StrValue() noexcept {}  // NOLINT: small_ is left unset on purpose
   StrValue(const StrValue &other);
   StrValue &operator=(const StrValue &other);
   // A moved-from value is empty.
@@ -115,8 +115,10 @@ class StrValue {
   std::shared_ptr<const Hint> hint_;
   std::size_t hintPos_ = 0;
   // The characters of a small value (no head buffer, no tail, headLen_ of
-  // them); unused otherwise.
-  char16_t small_[kSmall] = {};
+  // them); unused otherwise. Left unset when made: only the first headLen_
+  // are ever read, and a value is made for every zone and register write,
+  // where clearing 32 bytes first costs more than the rest of the work.
+  char16_t small_[kSmall];
 
   static std::shared_ptr<Buffer> makeBuffer(u16 &&text);
   static StrValue small(const char16_t *text, std::size_t n);

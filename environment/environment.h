@@ -81,6 +81,9 @@ class Environment : public engine::EngineHost {
   void setCanvas(engine::CanvasServices *canvas) { engine_.setCanvas(canvas); }
   void setEngineClock(std::function<double()> clock) { engine_.setClock(std::move(clock)); }
   void clearConsole();
+  // Ends the engine's transfers, files and libraries, for a process about
+  // to end without destroying the environment (velmora-run after its run).
+  void releaseEngineResources() { engine_.releaseResources(); }
   // Keeps the newest console lines: at most maxLines lines and maxChars
   // characters, each line by its last lineChars characters (the last line
   // is always kept); returns how many lines left the front. A face that

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <iterator>
 
 #include "engine/tests/machine_fixture.h"
 #include "tests/unit/temp_dir.h"
@@ -277,4 +278,25 @@ TEST_F(Files, OneLineFilesReadAsSplittingReadsThem) {
     ASSERT_FALSE(e.errorFlag);
     EXPECT_EQ(var(u"&A").StrList, text::split_lines(text::from_utf8(bytes))) << bytes;
   }
+}
+
+// A whole-file read gives every byte, whatever the size against the read
+// steps, and reads on past the size the file had when opened (a file of
+// the kernel's has none).
+TEST_F(Files, WholeFileReadsGiveEveryByte) {
+  for (std::size_t size : {0u, 1u, 4095u, 4096u, 65535u, 65536u, 65537u, 300001u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = char('a' + (i * 7 + i / 26) % 26);
+    const auto path = dir.write("whole.txt", bytes);
+    auto read = e.readFile(path, u"<*>");
+    ASSERT_TRUE(read.has_value()) << size;
+    EXPECT_EQ(*read, bytes) << size;
+  }
+  // A file of the kernel's: a regular file whose size reads as 0.
+  std::ifstream in("/proc/version", std::ios::binary);
+  const std::string version((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(version.empty());
+  auto read = e.readFile("/proc/version", u"<*>");
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(*read, version);
 }

@@ -395,3 +395,26 @@ TEST(StrValue, EscapesOfShortValuesAtEveryPosition) {
         ASSERT_EQ(joined.escaped(), apply_escapes(all));
       }
 }
+
+// A short value's storage beyond its length is not its text: characters
+// left there by an earlier, longer value (a cleared value appended to, a
+// value assigned from one that held more) never count as escape pairs.
+TEST(StrValue, CharactersPastTheEndOfAShortValueAreNotItsText) {
+  for (std::size_t n = 1; n < StrValue::kSmall; ++n) {
+    StrValue v = StrValue::copyOf(u"\\n\\n\\n\\n\\n\\n\\n\\n");
+    ASSERT_TRUE(v.isSmall());
+    ASSERT_FALSE(v.escapeFree());
+    v.clear();
+    v.append(u16(n, u'a'));
+    EXPECT_TRUE(v.escapeFree()) << n;
+    EXPECT_EQ(v.escaped(), u16(n, u'a')) << n;
+    // The same after a pair cut off at the end: "aa\" then "n" past it.
+    StrValue cut = StrValue::copyOf(u16(n - 1, u'a') + u"\\n" + u16(StrValue::kSmall - n - 1, u'b'));
+    StrValue head = cut.slice(0, n);
+    EXPECT_EQ(head.escapeFree(), false) << n;  // a trailing backslash is dropped
+    EXPECT_EQ(head.escaped(), u16(n - 1, u'a')) << n;
+    StrValue copy = StrValue::copyOf(u16(n, u'c'));
+    copy = head.slice(0, n - 1);
+    EXPECT_TRUE(copy.escapeFree()) << n;
+  }
+}
