@@ -148,16 +148,16 @@ bool IsVarNameChars(u16view text) {
   return true;
 }
 
-Tokenizer::Tokenizer(const language::Language &language) : lang_(language), keywordsByFirst_(65536) {
+Tokenizer::Tokenizer(const language::Language &language) : lang_(language) {
   const Lines &kw = lang_.tables.keywords;
   for (int i = int(kw.size()) - 1; i >= 0; --i)
-    if (!kw[std::size_t(i)].empty()) keywordsByFirst_[kw[std::size_t(i)][0]].push_back(i);
+    if (!kw[std::size_t(i)].empty()) keywordsByFirst_.add(kw[std::size_t(i)][0], i);
 }
 
 void Tokenizer::RegisterUserSymbol(const u16 &name) {
   if (name.empty() || !symbolSet_.insert(name).second) return;
   out_->userSymbols.push_back(name);
-  symbolsByFirst_[name[0]].push_back(int(out_->userSymbols.size()) - 1);
+  symbolsByFirst_.add(name[0], int(out_->userSymbols.size()) - 1);
 }
 
 int Tokenizer::KeyWordOrUserSymbol(const u16 &item) {
@@ -441,7 +441,7 @@ TokenStream Tokenizer::Make_Token_From_Text(const Lines &text, const TokenizeOpt
   out_ = &stream;
   opt_ = &options;
   symbolSet_.clear();
-  symbolsByFirst_.assign(65536, {});
+  symbolsByFirst_.clear();
   renames_.clear();
   try {
     Make_Tokens(text);

@@ -22,7 +22,12 @@ Lines &LineList::ownChunk(std::size_t c) {
 }
 
 void LineList::push_back(u16 line) {
-  if (size_ % kChunk == 0) chunks_.push_back(std::make_shared<Lines>());
+  if (size_ % kChunk == 0) {
+    // A list that filled a chunk is a long one: the next chunk is made
+    // whole at once rather than grown (and freed) ten times on the way.
+    chunks_.push_back(std::make_shared<Lines>());
+    if (size_ != 0) chunks_.back()->reserve(kChunk);
+  }
   ownChunk(chunks_.size() - 1).push_back(std::move(line));
   ++size_;
 }

@@ -169,3 +169,19 @@ TEST_F(Tokens, TenThousandLinesInWellUnderASecond) {
 #endif
   RecordProperty("seconds", std::to_string(seconds));
 }
+
+// Known names are looked up by their first character over all of UTF-16:
+// names beginning at either side of a 256-character boundary, and in pages
+// far apart, are each found again, and one tokenisation's names are not
+// known to the next.
+TEST_F(Tokens, NamesOfEveryFirstCharacterAreKnownOnlyInTheirOwnText) {
+  EXPECT_EQ(compact({u"合計=1;合計X=合計+2;"}), "∇ 合計 | = | Δ 1 | ; | ∇ 合計X | = | ∇ 合計 | + | Δ 2 | ;");
+  EXPECT_EQ(last.userSymbols, (Lines{u"合計", u"合計X"}));
+  EXPECT_EQ(compact({u"仿=1;伀=仿;ア=伀;"}), "∇ 仿 | = | Δ 1 | ; | ∇ 伀 | = | ∇ 仿 | ; | ∇ ア | = | ∇ 伀 | ;");
+  EXPECT_EQ(last.userSymbols, (Lines{u"仿", u"伀", u"ア"}));
+  // The same text twice from one tokenizer: the same stream.
+  const Lines text{u"Z=1;計=Z;A=計+Z;"};
+  const std::string first = compact(text);
+  EXPECT_EQ(compact(text), first);
+  EXPECT_EQ(last.userSymbols, (Lines{u"Z", u"計", u"A"}));
+}
