@@ -97,7 +97,12 @@ void op_string_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
-void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) { t.STR_OPE = u"+"; }
+void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) {
+  // The mark is the only text the register holds: written by character
+  // into the string's own room rather than assigned as a text.
+  t.STR_OPE.resize(1);
+  t.STR_OPE[0] = u'+';
+}
 
 void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 s = e.str(r, 1);

@@ -98,16 +98,15 @@ ValueZone value_zone(const StrValue &s, u16view a, u16view b, u16view option, bo
   if (!includes_start(option)) start += fa.size();
   if (includes_end(option)) end += fb.size();
   end = std::min(end, n + 1);
-  ValueZone z;
-  if (start < end) z.result = s.slice(start - 1, end - start);
   const std::size_t kept = std::min(start - 1, n);  // the rest's head: s up to the zone
-  if (end - 1 < n) {
-    std::size_t from = std::max(end - 1, start - 1);
-    if (kept == 0) z.rest = s.slice(from, n - from);
-    else z.rest = StrValue::concat(s.slice(0, kept), s.slice(from, n - from));
-  } else {
-    z.rest = s.slice(0, kept);
-  }
+  // Both made in place (no value made and then moved in): a zone is cut
+  // for every cell of a page.
+  ValueZone z{start < end ? s.slice(start - 1, end - start) : StrValue(), [&] {
+                if (end - 1 >= n) return s.slice(0, kept);
+                const std::size_t from = std::max(end - 1, start - 1);
+                if (kept == 0) return s.slice(from, n - from);
+                return StrValue::concat(s.slice(0, kept), s.slice(from, n - from));
+              }()};
   if (found != u16::npos) {
     // The rest agrees with s on its first `kept` characters, where the
     // first occurrence was `found`: none can begin earlier than this.
