@@ -154,6 +154,21 @@ class Cli(Home):
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertEqual(out.stdout.decode().splitlines()[-1], "from elsewhere")
 
+    def test_a_run_that_ends_leaves_its_output_and_files_complete(self):
+        # velmora-run ends without freeing the run's memory: what it wrote
+        # to stdout and to a file left open must still all be there.
+        p = self.program("end.mcl", 'FILE(1).OPEN("left_open.txt", WRITE);\n'
+                         'FOR I = 1 TO 3000 DO\n  &T = "line " + INTSTR(I);\n  &L[] += &T;\n'
+                         '  FILE(1).WRITE(&T);\n  ??I; ??CRLF;\nEND\n')
+        out = self.run_velmora(p)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        lines = out.stdout.decode().splitlines()
+        # The console's last line (empty after the last CRLF) comes last.
+        self.assertEqual(lines, [str(i) for i in range(1, 3001)] + [""])
+        with open(os.path.join(self.home, "DATA", "left_open.txt"), encoding="utf-8") as f:
+            written = f.read().splitlines()
+        self.assertEqual(written, ["line %d" % i for i in range(1, 3001)])
+
     def test_sandbox_and_permission_flags(self):
         outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
         self.addCleanup(outside.cleanup)
