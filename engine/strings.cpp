@@ -211,23 +211,37 @@ void op_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (!e.errorFlag) deliver_string(t, std::move(s));
 }
 
+// The digits of v written straight into place, as integer_text writes them.
+void deliver_integer(TTaskInfo &t, long long v) {
+  char16_t digits[24];
+  char16_t *end = digits + 24, *p = end;
+  unsigned long long m = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
+  do {
+    *--p = char16_t(u'0' + m % 10);
+    m /= 10;
+  } while (m != 0);
+  if (v < 0) *--p = u'-';
+  deliver_text(t, u16view(p, std::size_t(end - p)));
+}
+
 void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
+  // A variable or constant that is a whole number held as an integer too
+  // is written from the integer: truncating the 80-bit value switches the
+  // FPU's control word twice, the costliest step of a loop's INTSTR(I).
+  // From 9.2E18 on the number text has an exponent: those go the long way.
+  constexpr std::int64_t kDigitsBelow = 9200000000000000000LL;
+  auto digits_only = [](std::int64_t w) { return w > -kDigitsBelow && w < kDigitsBelow; };
+  const Operand &o = r.op[1];
+  if (o.kind == OperandKind::Const && o.isWhole && digits_only(o.whole)) return deliver_integer(t, o.whole);
+  if (o.kind == OperandKind::Var && r.var[2] >= 0) {
+    const VarNumber &x = e.vars[r.var[2]].Val1;
+    if (x.isWhole && digits_only(x.whole)) return deliver_integer(t, x.whole);
+  }
   long double n = e.num(t, r, 1);
   if (e.errorFlag) return;
   const long double whole = std::trunc(n);
-  if (std::isfinite(whole) && std::fabs(whole) < 9.2e18L) {
-    // The digits written straight into place, as integer_text writes them.
-    char16_t digits[24];
-    char16_t *end = digits + 24, *p = end;
-    long long v = (long long)whole;
-    unsigned long long m = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
-    do {
-      *--p = char16_t(u'0' + m % 10);
-      m /= 10;
-    } while (m != 0);
-    if (v < 0) *--p = u'-';
-    return deliver_text(t, u16view(p, std::size_t(end - p)));
-  }
+  // Integral already: converted in any rounding mode (no second switch).
+  if (std::isfinite(whole) && std::fabs(whole) < 9.2e18L) return deliver_integer(t, std::llrint(whole));
   const u16 text = integer_text(n);
   deliver_text(t, text);
 }

@@ -1,5 +1,6 @@
 #include <ctime>
 
+#include "engine/number_format.h"
 #include "engine/text_ops.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -180,4 +181,37 @@ TEST_F(Strings, DateAndTimeListsFromTheLocalClock) {
           1000 +
       std::stol(text::to_utf8(t[3]));
   EXPECT_EQ(ms, fromParts);
+}
+
+// INTSTR of a variable or constant that is a whole number (written from its
+// integer form) and of one that is not (from the 80-bit value) gives what
+// integer_text gives, at the limits of both forms too.
+TEST_F(Strings, IntstrOfWholeAndOtherNumbersAgreeWithTheNumberText) {
+  const char16_t *values[] = {u"0",
+                              u"7",
+                              u"10",
+                              u"123456789",
+                              u"9007199254740991",
+                              u"9007199254740993",
+                              u"4611686018427387904",
+                              u"9199999999999999999",
+                              u"9200000000000000000",
+                              u"9300000000000000000",
+                              u"0.5",
+                              u"2.999",
+                              u"1e30"};
+  for (const char16_t *text : values)
+    for (const char16_t *sign : {u"Δ", u"xN"}) {
+      const u16 operand = u16(sign) + u" " + text;
+      const u16 code[] = {
+          u"005 " + operand, u"022 ∇ X =", u"420 INTSTR ( ∇ X )", u"320 Σ &V", u"420 INTSTR ( " + operand + u" )",
+          u"320 Σ &C"};
+      execute(
+          tcode({code[0].c_str(), code[1].c_str(), code[2].c_str(), code[3].c_str(), code[4].c_str(), code[5].c_str()}),
+          {u"X", u"&V", u"&C"});
+      ASSERT_FALSE(e.errorFlag()) << text::to_utf8(operand);
+      const u16 expected = integer_text(var(u"X").Val1);
+      EXPECT_EQ(var(u"&V").StrVal, expected) << text::to_utf8(operand);
+      EXPECT_EQ(var(u"&C").StrVal, expected) << text::to_utf8(operand);
+    }
 }
