@@ -20,6 +20,7 @@
 // records than the budget allows.
 #include "engine/machine.h"
 #include "engine/opcodes.h"
+#include "engine/text_ops.h"
 
 namespace velmora::engine {
 
@@ -41,6 +42,66 @@ int run_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long 
   }
   e.stepLast = position + n - 1;
   return n;
+}
+
+// Zone option, the zone of a variable between two constant texts, and its
+// split store (piece and rest) or string store: the zone is cut once and
+// its pieces go straight to the places the three records put them, without
+// passing through the registers on the way. False, having changed nothing,
+// where the records would take another path: a pending case option or join
+// mark, a variable not linked, a value the escape pass changes; the three
+// records then run one after another.
+bool cut_and_store(Machine &e, TTaskInfo &t, const HotRecord *h, const TPEXE *r) {
+  const TPEXE &zone = r[1], &store = r[2];
+  const int source = zone.var[2];
+  if (source < 0 || e.errorFlag || !t.LIST_NOCASE.empty() || !t.STR_OPE.empty()) return false;
+  const int piece = store.var[2], rest = store.kind == opSPLIT_STORE ? store.var[4] : piece;
+  if (piece < 0 || rest < 0 || !e.vars[source].StrVal.escapeFree()) return false;
+  // The zone option record as it runs on its own.
+  if (h[0].fast) h[0].run(e, t, h[0], r[0]);
+  else e.handler(h[0].kind)(e, t, r[0]);
+  ValueZone z = value_zone(e.vars[source].StrVal, zone.constText(3), zone.constText(5), t.LIST_INC, false);
+  if (store.kind == opSPLIT_STORE) {
+    // The piece to its variable; the rest to both registers and its own.
+    e.vars[piece].StrVal = std::move(z.result);
+    t.STR_WORK = z.rest;
+    t.STR_REM = z.rest;
+    e.vars[rest].StrVal = std::move(z.rest);
+  } else {
+    e.vars[piece].StrVal = z.result;
+    t.STR_WORK = std::move(z.result);
+    t.STR_REM = std::move(z.rest);
+  }
+  return true;
+}
+
+// A step that begins with a zone and its store (three records), then runs
+// the rest of its N records as run_step does.
+template <int N>
+int run_zone_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  if (budget < 3 || !cut_and_store(e, t, &h, &r)) return run_step<N>(e, t, h, r, budget);
+  const int position = t.INSTP - 1;
+  if constexpr (N == 3) {
+    t.INSTP = uint16_t(position + 3);
+    e.stepLast = position + 2;
+    return 3;
+  } else {
+    if (budget == 3) {
+      t.INSTP = uint16_t(position + 3);
+      e.stepLast = position + 2;
+      return 3;
+    }
+    t.INSTP = uint16_t(position + 4);
+    return 3 + run_step<N - 3>(e, t, (&h)[3], (&r)[3], budget - 3);
+  }
+}
+
+// Whether records p, p+1 and p+2 are a zone option, a zone between two
+// constants and a split store or string store.
+bool zone_and_store(const PcodeList &records, std::size_t p) {
+  const TPEXE &zone = records[p + 1], &store = records[p + 2];
+  return records[p].kind == opZONE_OPTION && zone.kind == opSTRING_ZONE && zone.op[3].kind == OperandKind::StrConst &&
+         zone.op[5].kind == OperandKind::StrConst && (store.kind == opSPLIT_STORE || store.kind == opVAR_STORE);
 }
 
 // Whether the record may be part of a step: its handler reads and writes
@@ -68,6 +129,9 @@ bool joins_step(const HotRecord &h, const TPEXE &r) {
 constexpr int kLongestStep = 8;
 constexpr PairHandler kSteps[kLongestStep + 1] = {nullptr,     nullptr,     run_step<2>, run_step<3>, run_step<4>,
                                                   run_step<5>, run_step<6>, run_step<7>, run_step<8>};
+constexpr PairHandler kZoneSteps[kLongestStep + 1] = {nullptr,          nullptr,          nullptr,
+                                                      run_zone_step<3>, run_zone_step<4>, run_zone_step<5>,
+                                                      run_zone_step<6>, run_zone_step<7>, run_zone_step<8>};
 
 }  // namespace
 
@@ -80,7 +144,7 @@ PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &rec
   while (n < kLongestStep && p + std::size_t(n) < hot.size() && p + std::size_t(n) < records.size() &&
          joins_step(hot[p + std::size_t(n)], records[p + std::size_t(n)]))
     ++n;
-  return kSteps[n];
+  return n >= 3 && zone_and_store(records, p) ? kZoneSteps[n] : kSteps[n];
 }
 
 }  // namespace velmora::engine

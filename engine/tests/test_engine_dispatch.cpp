@@ -419,6 +419,41 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       // The list append of a step fails (its list is unknown).
       tcode({u"311 Ω \"a\"", u"312 +", u"420 INTSTR ( Δ 5 )", u"320 Σ &W =", u"311 Σ &W", u"326 Σ &NONE [] +=",
              u"005 Δ 9", u"022 ∇ Z ="}),
+      // Zones cut and stored in one go, and the ways around it: piece and
+      // rest into one variable, a piece stored over its own source, a zone
+      // not found, a pending case option, a pending join mark, a zone of a
+      // variable that is not known.
+      tcode({u"045 Σ &S = Ω \"a<b>1</b>2<b>33</b>4<B>5</B>6<b>7</b>\"",
+             u"337 [++]",
+             u"318 Σ &S < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"329 Σ &S , Σ &S =",
+             u"045 Σ &V = Ω \"x<b>yy</b>z\"",
+             u"337 [--]",
+             u"318 Σ &V < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"320 Σ &V =",
+             u"337 [+-]",
+             u"318 Σ &S < Ω \"<x>\" -> Ω \"</x>\" >",
+             u"329 Σ &V , Σ &W =",
+             u"338 [^]",
+             u"337 [-+]",
+             u"318 Σ &S < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"329 Σ &V , Σ &W =",
+             u"311 Σ &V",
+             u"312 +",
+             u"337 [++]",
+             u"318 Σ &W < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"320 Σ &V =",
+             u"337 [--]",
+             u"318 Σ &W < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"329 Σ &V , Σ &S =",
+             u"102 STRVAL Σ &V",
+             u"101 xPOP",
+             u"022 ∇ M =",
+             u"337 [++]",
+             u"318 Σ &NONE < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"320 Σ &W =",
+             u"005 Δ 9",
+             u"022 ∇ Z ="}),
   };
   const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
   Lines names = numbers;
