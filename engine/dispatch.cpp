@@ -270,6 +270,140 @@ int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, 
   return 2;
 }
 
+// Where an operand of a whole round comes from: the loop's counter, the
+// body's variable, or a value that the round does not change (a constant or
+// another variable).
+enum class From : std::uint8_t { Counter, Target, Fixed };
+
+struct WholeOperand {
+  From from = From::Fixed;
+  int64_t fixed = 0;
+};
+
+// A counting loop whose body is one compound assignment (X op= Y, written in
+// the loop or as the only statement of a called function), as its records
+// run on whole numbers: the loop goes on while lo <= counter <= hi, and the
+// step adds `step` to the counter.
+struct WholeLoop {
+  int64_t lo = 1, hi = 0, step = 0;
+  WholeOperand source;  // Y
+};
+
+// The counters for which a comparison `counter rel limit` lets the loop go
+// on (`leaveWhen`: the outcome that leaves it), as an interval; false when
+// they are not one (!=).
+bool going_on(Relation rel, int64_t limit, bool leaveWhen, int64_t &lo, int64_t &hi) {
+  constexpr int64_t kMin = INT64_MIN, kMax = INT64_MAX;
+  if (leaveWhen) {  // goes on while the relation does not hold
+    switch (rel) {
+      case Relation::Greater: rel = Relation::LessEqual; break;
+      case Relation::GreaterEqual: rel = Relation::Less; break;
+      case Relation::Less: rel = Relation::GreaterEqual; break;
+      case Relation::LessEqual: rel = Relation::Greater; break;
+      case Relation::NotEqual: rel = Relation::Equal; break;
+      default: return false;
+    }
+  }
+  lo = kMin;
+  hi = kMax;
+  switch (rel) {
+    case Relation::Greater:
+      if (limit == kMax) hi = kMin;  // never
+      else lo = limit + 1;
+      return true;
+    case Relation::GreaterEqual: lo = limit; return true;
+    case Relation::Less:
+      if (limit == kMin) lo = kMax;  // never
+      else hi = limit - 1;
+      return true;
+    case Relation::LessEqual: hi = limit; return true;
+    case Relation::Equal: lo = hi = limit; return true;
+    default: return false;
+  }
+}
+
+// b rel a for a rel b.
+Relation mirrored(Relation rel) {
+  switch (rel) {
+    case Relation::Greater: return Relation::Less;
+    case Relation::GreaterEqual: return Relation::LessEqual;
+    case Relation::Less: return Relation::Greater;
+    case Relation::LessEqual: return Relation::GreaterEqual;
+    default: return rel;
+  }
+}
+
+// Whole rounds of such a loop, in registers: the comparison (the loop goes
+// on), the body and the step, for at most `rounds` rounds. A round runs here
+// only when all of it stays on whole numbers and inside the loop; the round
+// that would leave, overflow or lose exactness is left to the records. The
+// counter and the body's variable come in and go out in `counter` and
+// `target`; returns the rounds run.
+template <ArithOp BodyOp, From Source>
+long whole_rounds(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  int64_t c = counter, s = target;
+  const int64_t lo = w.lo, hi = w.hi, step = w.step, fixed = w.source.fixed;
+  long n = 0;
+  for (; n < rounds; ++n) {
+    if (c < lo || c > hi) break;
+    const int64_t y = Source == From::Counter ? c : Source == From::Target ? s : fixed;
+    int64_t s2, c2;
+    if (!whole_apply<BodyOp>(BodyOp == ArithOp::Add ? y : s, BodyOp == ArithOp::Add ? s : y, s2)) break;
+    if (!whole_apply<ArithOp::Add>(c, step, c2)) break;
+    c = c2;
+    s = s2;
+  }
+  counter = c;
+  target = s;
+  return n;
+}
+
+template <ArithOp BodyOp>
+long whole_rounds_from(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  switch (w.source.from) {
+    case From::Counter: return whole_rounds<BodyOp, From::Counter>(w, counter, target, rounds);
+    case From::Target: return whole_rounds<BodyOp, From::Target>(w, counter, target, rounds);
+    case From::Fixed: return whole_rounds<BodyOp, From::Fixed>(w, counter, target, rounds);
+  }
+  return 0;
+}
+
+long whole_rounds_of(ArithOp bodyOp, const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  switch (bodyOp) {
+    case ArithOp::Add: return whole_rounds_from<ArithOp::Add>(w, counter, target, rounds);
+    case ArithOp::Sub: return whole_rounds_from<ArithOp::Sub>(w, counter, target, rounds);
+    case ArithOp::Mul: return whole_rounds_from<ArithOp::Mul>(w, counter, target, rounds);
+    default: return 0;
+  }
+}
+
+template <ArithOp Op, bool A>
+int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long);
+
+// The compound assignment a paired load and its X op= record make, read
+// from the pair's handler: its operator and whether Y is a variable.
+bool compound_of(PairHandler pair, ArithOp &op, bool &variable) {
+  static constexpr struct {
+    PairHandler pair;
+    ArithOp op;
+    bool variable;
+  } kCompound[] = {
+      {load_assign_op<ArithOp::Add, true>, ArithOp::Add, true},
+      {load_assign_op<ArithOp::Add, false>, ArithOp::Add, false},
+      {load_assign_op<ArithOp::Sub, true>, ArithOp::Sub, true},
+      {load_assign_op<ArithOp::Sub, false>, ArithOp::Sub, false},
+      {load_assign_op<ArithOp::Mul, true>, ArithOp::Mul, true},
+      {load_assign_op<ArithOp::Mul, false>, ArithOp::Mul, false},
+  };
+  for (const auto &k : kCompound) {
+    if (k.pair != pair) continue;
+    op = k.op;
+    variable = k.variable;
+    return true;
+  }
+  return false;
+}
+
 // The step of a counting loop: a calculation, its store and the jump back
 // to the loop's label (three records), then, when the budget allows, the
 // comparison and conditional jump that follow the label (two more): five
@@ -368,6 +502,83 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   const TPEXE &cr = records[compare];
   const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(cr, 2), cb = c.v2 >= 0 ? Whole{} : whole_const(cr, 5);
   long done = 3;
+  if constexpr (Op != ArithOp::Div) {
+    // A body that is one compound assignment, in the loop (a load and its
+    // X op=, coming back to the step) or as the only statement of a called
+    // function: while everything its rounds read is a whole number, they run
+    // in registers, and what the last of them leaves is written back.
+    const HotRecord *compound = nullptr;
+    const TPEXE *compoundRecord = nullptr;
+    long perRound = 0;
+    if (body && stored.is) {
+      if (!callee && body->kind != opCALL && bodyAt + 2 == position) {
+        compound = body;
+        compoundRecord = &records[bodyAt];
+        perRound = 7;  // comparison, jump, load, X op=, calculation, store, jump
+      } else if (callee && std::size_t(entry) + 2 < size && hots[entry + 2].kind == opRET && hots[entry + 2].fast &&
+                 t.STACKP < kCallStack - 1) {
+        compound = callee;
+        compoundRecord = &records[entry];
+        perRound = 9;  // and the call and its RET
+      }
+    }
+    ArithOp bodyOp;
+    bool sourceIsVar;
+    if (compound && budget - done >= perRound + 2 && compound_of(compound->pair, bodyOp, sourceIsVar)) {
+      const int32_t counterVar = h.v3, targetVar = compound->v3;
+      VarNumber &x = e.vars[targetVar].Val1;
+      bool whole = targetVar != counterVar && x.isWhole;
+      auto operand = [&](bool isVar, int32_t var, Whole constant) {
+        WholeOperand o;
+        if (!isVar) {
+          whole = whole && constant.is;
+          o.fixed = constant.value;
+        } else if (var == counterVar) {
+          o.from = From::Counter;
+        } else if (var == targetVar) {
+          o.from = From::Target;
+        } else {
+          const Whole value = whole_var(e, var);
+          whole = whole && value.is;
+          o.fixed = value.value;
+        }
+        return o;
+      };
+      const WholeOperand stepA = operand(A, h.v1, ka), stepB = operand(B, h.v2, kb);
+      const WholeOperand compareA = operand(c.v1 >= 0, c.v1, ca), compareB = operand(c.v2 >= 0, c.v2, cb);
+      const bool leaveWhen = c.jumpIfTrue != c.negated;  // the comparison's outcome that leaves
+      WholeLoop w;
+      w.source = operand(sourceIsVar, compound->v1, whole_const(*compoundRecord, 1));
+      // The step: the counter plus (or minus) a value the round does not change.
+      if (Op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
+      else if (Op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
+      else if (Op == ArithOp::Sub && stepA.from == From::Counter && stepB.from == From::Fixed &&
+               stepB.fixed != INT64_MIN)
+        w.step = -stepB.fixed;
+      else whole = false;
+      // The comparison: the counter against a value the round does not change.
+      if (compareA.from == From::Counter && compareB.from == From::Fixed)
+        whole = whole && going_on(relation_, compareB.fixed, leaveWhen, w.lo, w.hi);
+      else if (compareA.from == From::Fixed && compareB.from == From::Counter)
+        whole = whole && going_on(mirrored(relation_), compareA.fixed, leaveWhen, w.lo, w.hi);
+      else whole = false;
+      if (whole) {
+        int64_t counterNow = stored.value, targetNow = x.whole;
+        const long ran = whole_rounds_of(bodyOp, w, counterNow, targetNow, (budget - done - 2) / perRound);
+        if (ran > 0) {
+          done += ran * perRound;
+          x.setWhole(targetNow);
+          counter.setWhole(counterNow);
+          stored = {counterNow, true};
+          v = static_cast<long double>(counterNow);
+          t.WORK = v;
+          t.FLAG = !c.jumpIfTrue;
+          e.stepLast = position + 2;
+          if (perRound == 9) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
+        }
+      }
+    }
+  }
   for (;;) {
     // The comparison and its conditional jump (budget - done >= 2 here).
     const Whole wa = counterFirst ? stored : c.v1 >= 0 ? whole_var(e, c.v1) : ca;

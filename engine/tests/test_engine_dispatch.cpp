@@ -18,7 +18,77 @@ class Dispatch : public velmora::testing::MachineTest {
   const HotRecord &hotAt(int slot, int position) {
     return e.hot[std::size_t(e.tasks[std::size_t(slot)].PcodeListNo)][std::size_t(position)];
   }
+  // Runs each program one pass at a time, then in batches of k passes for
+  // every k, and expects the same state after k passes either way. Each
+  // program must have at least `minPairs` records that run paired, and end
+  // within 500 passes unless `endless` (then its first 200 are compared).
+  void expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs, std::size_t minPairs, bool endless = false);
 };
+
+// Everything a pass can change that a program or the debugger can see.
+struct Seen {
+  long double work;
+  bool flag;
+  int instp, state, lastPosition, lastCode, stackp;
+  long passCount;
+  std::vector<long double> vars;
+  u16 console;
+  bool operator==(const Seen &) const = default;
+};
+
+void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs, std::size_t minPairs, bool endless) {
+  const std::size_t cap = endless ? 200 : 500;
+  const Lines names = {u"I", u"M", u"S", u"Z"};
+  for (std::size_t p = 0; p < programs.size(); ++p) {
+    auto see = [&] {
+      Seen s{e.tasks[0].WORK,
+             e.tasks[0].FLAG,
+             e.tasks[0].INSTP,
+             int(e.tasks[0].state),
+             e.last.position,
+             e.last.code,
+             e.tasks[0].STACKP,
+             e.passCount,
+             {},
+             {}};
+      for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(0, n)].Val1);
+      for (const u16 &line : e.console.lines()) s.console += line + u"\n";
+      return s;
+    };
+    auto start = [&] {
+      e.releaseAllSlots();
+      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+      e.console.clear();
+      e.passCount = 0;
+      load(programs[p], names);
+      e.runReset();
+      ASSERT_FALSE(e.linkAll());
+      e.running = true;
+    };
+    // One pass at a time: pairs never run, each record is its own step.
+    start();
+    std::vector<Seen> single;
+    while (e.running && e.anyRunnable() && single.size() < cap) {
+      e.runPasses(1);
+      single.push_back(see());
+    }
+    if (!endless) ASSERT_LT(single.size(), cap) << "program " << p;
+    ASSERT_FALSE(single.empty());
+    std::size_t pairs = 0;
+    for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) pairs += h.pair != nullptr;
+    EXPECT_GE(pairs, minPairs) << "program " << p;
+    // k passes in one batch, for every k: the same state as k single passes;
+    // batches larger than a program that ended must leave its end as it was
+    // (a step given more passes than the program has left must not run on).
+    const bool ended = !(e.running && e.anyRunnable());
+    for (std::size_t k = 1; k <= single.size() + (ended ? 64 : 0); ++k) {
+      start();
+      long done = 0;
+      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
+      ASSERT_TRUE(see() == single[std::min(k, single.size()) - 1]) << "program " << p << " after " << k << " passes";
+    }
+  }
+}
 
 }  // namespace
 
@@ -180,17 +250,6 @@ TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
 
 namespace {
 
-// Everything a pass can change that a program or the debugger can see.
-struct Seen {
-  long double work;
-  bool flag;
-  int instp, state, lastPosition, lastCode, stackp;
-  long passCount;
-  std::vector<long double> vars;
-  u16 console;
-  bool operator==(const Seen &) const = default;
-};
-
 // Programs whose records run in fused steps: pairs, loop steps, whole
 // rounds of a loop, calls of short functions, failures in each.
 std::vector<Lines> fused_programs() {
@@ -272,6 +331,41 @@ std::vector<Lines> fused_programs() {
       // An empty body.
       tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1", u"022 ∇ I =",
              u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
+      // Rounds of a compound-assignment body in registers: S -= I counting
+      // down to a variable limit, with the loop left by a true comparison.
+      tcode({u"005 Δ 2", u"022 ∇ Z =", u"005 Δ 9", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I < ∇ Z", u"095 xTJMP 2",
+             u"005 ∇ I", u"023 ∇ S -=", u"003 - ∇ I Δ 2", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
+             u"022 ∇ M ="}),
+      // S *= 2 from 2^60: the product leaves the integers in the third round
+      // and the rounds go on in long double; the limit on the left.
+      tcode({u"005 Δ 1152921504606846976", u"022 ∇ S =", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 Δ 6 >= ∇ I",
+             u"098 xFJMP 2", u"005 Δ 2", u"023 ∇ S *=", u"003 + Δ 1 ∇ I", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"}),
+      // S += S, and a counter that reaches the largest integer: its step
+      // overflows to 2^63 in long double and the loop ends there.
+      tcode({u"005 Δ 1", u"022 ∇ S =", u"005 Δ 9223372036854775804", u"022 ∇ I =", u"L_1 FOR",
+             u"000 ∇ I <= Δ 9223372036854775807", u"098 xFJMP 2", u"005 ∇ S", u"023 ∇ S +=", u"003 + ∇ I Δ 1",
+             u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
+      // A body variable that is not whole, then a counter that is not: the
+      // rounds run record by record.
+      tcode({u"005 Δ 0.5",   u"022 ∇ S =",  u"005 Δ 1",       u"022 ∇ I =",     u"L_1 FOR",        u"000 ∇ I <= Δ 3",
+             u"098 xFJMP 2", u"005 ∇ I",    u"023 ∇ S +=",    u"003 + ∇ I Δ 1", u"022 ∇ I =",      u"099 xJMP 1",
+             u"L_2 FOR",     u"005 Δ 0.5",  u"022 ∇ Z =",     u"L_3 FOR",       u"000 ∇ Z <= Δ 3", u"098 xFJMP 4",
+             u"005 Δ 1",     u"023 ∇ M +=", u"003 + ∇ Z Δ 1", u"022 ∇ Z =",     u"099 xJMP 3",     u"L_4 FOR"}),
+      // A loop that goes on while I = 1, and a called function that takes
+      // the counter from its caller's loop (S -= I).
+      tcode({u"902 xFUNC",     u"F_DEC",
+             u"005 ∇ I",       u"023 ∇ S -=",
+             u"096 xRET",      u"005 Δ 1",
+             u"022 ∇ I =",     u"L_1 FOR",
+             u"000 ∇ I = Δ 1", u"098 xFJMP 2",
+             u"005 Δ 3",       u"023 ∇ M +=",
+             u"003 + ∇ I Δ 1", u"022 ∇ I =",
+             u"099 xJMP 1",    u"L_2 FOR",
+             u"005 Δ 1",       u"022 ∇ I =",
+             u"L_3 FOR",       u"000 ∇ I <= Δ 5",
+             u"098 xFJMP 4",   u"097 CALL xFNAME DEC",
+             u"003 + ∇ I Δ 1", u"022 ∇ I =",
+             u"099 xJMP 3",    u"L_4 FOR"}),
   };
 }
 
@@ -282,54 +376,31 @@ std::vector<Lines> fused_programs() {
 // one step; stopping after any number of passes must show exactly what one
 // record at a time shows, failures anywhere in a step included.
 TEST_F(Dispatch, PairedRecordsShowTheSameStateAfterEveryPassAsSingleRecords) {
-  const std::vector<Lines> programs = fused_programs();
-  const Lines names = {u"I", u"M", u"S", u"Z"};
-  for (std::size_t p = 0; p < programs.size(); ++p) {
-    auto see = [&] {
-      Seen s{e.tasks[0].WORK,
-             e.tasks[0].FLAG,
-             e.tasks[0].INSTP,
-             int(e.tasks[0].state),
-             e.last.position,
-             e.last.code,
-             e.tasks[0].STACKP,
-             e.passCount,
-             {},
-             {}};
-      for (const u16 &n : names) s.vars.push_back(e.vars[e.vars.find(0, n)].Val1);
-      for (const u16 &line : e.console.lines()) s.console += line + u"\n";
-      return s;
-    };
-    auto start = [&] {
-      e.releaseAllSlots();
-      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-      e.console.clear();
-      e.passCount = 0;
-      load(programs[p], names);
-      e.runReset();
-      ASSERT_FALSE(e.linkAll());
-      e.running = true;
-    };
-    // One pass at a time: pairs never run, each record is its own step.
-    start();
-    std::vector<Seen> single;
-    while (e.running && e.anyRunnable() && single.size() < 500) {
-      e.runPasses(1);
-      single.push_back(see());
-    }
-    ASSERT_LT(single.size(), 500u);
-    ASSERT_FALSE(single.empty());
-    std::size_t pairs = 0;
-    for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) pairs += h.pair != nullptr;
-    EXPECT_GE(pairs, 2u) << "program " << p;
-    // k passes in one batch, for every k: the same state as k single passes.
-    for (std::size_t k = 1; k <= single.size(); ++k) {
-      start();
-      long done = 0;
-      while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
-      ASSERT_TRUE(see() == single[std::min(k, single.size()) - 1]) << "program " << p << " after " << k << " passes";
-    }
-  }
+  expectEveryBatchAsSinglePasses(fused_programs(), 2);
+}
+
+// A loop whose body is one compound assignment runs its rounds on integers
+// in registers; where it stops is worked out from the comparison. Every
+// relation, with and without NOT, left by a true or a false outcome, the
+// counter on either side, counting up and down from below, at and above
+// the limit: the same states as single
+// records after every number of passes (some of these loops never end).
+TEST_F(Dispatch, WholeRoundsStopWhereTheComparisonSays) {
+  std::vector<Lines> programs;
+  for (const char16_t *rel : {u">", u">=", u"=", u"<", u"<=", u"<>"})
+    for (const char16_t *jump : {u"098 xFJMP 2", u"095 xTJMP 2"})
+      for (const char16_t *no : {u"", u"NOT "})
+        for (bool counterFirst : {true, false})
+          for (const char16_t *start : {u"005 Δ 0", u"005 Δ 4", u"005 Δ 8"})
+            for (int step : {1, -1}) {
+              const u16 r(rel), n(no);
+              const u16 compare =
+                  counterFirst ? u"000 " + n + u"∇ I " + r + u" Δ 4" : u"000 " + n + u"Δ 4 " + r + u" ∇ I";
+              programs.push_back(tcode({start, u"022 ∇ I =", u"L_1 FOR", compare.c_str(), jump, u"005 Δ 3",
+                                        u"023 ∇ S +=", step > 0 ? u"003 + ∇ I Δ 1" : u"003 - ∇ I Δ 1", u"022 ∇ I =",
+                                        u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}));
+            }
+  expectEveryBatchAsSinglePasses(programs, 3, true);
 }
 
 namespace {
