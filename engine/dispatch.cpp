@@ -479,9 +479,12 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   if (bodyAt != position && std::size_t(bodyAt) + 1 < size && hots[bodyAt].pair && hots[bodyAt].fast &&
       (!e.isolating || (hots[bodyAt].isolated && hots[bodyAt + 1].isolated)))
     body = &hots[bodyAt];
-  // A body that does not run here (a record for its family's handler): the
-  // comparison and its jump as their own pair, and the round ends.
-  if (!body && bodyAt != position) {
+  // A lone task runs any body of fast records here, one after another as
+  // the passes would, until the step comes round again. Among isolated runs
+  // a body that is not one paired record does not run here: the comparison
+  // and its jump as their own pair, and the round ends.
+  const bool runsBody = body || !e.isolating;
+  if (!runsBody && bodyAt != position) {
     t.INSTP = uint16_t(compare + 1);
     return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
   }
@@ -601,7 +604,7 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
       return int(done);
     }
     if (bodyAt != position) {
-      if (!body || budget - done < 2) {
+      if (!runsBody || budget - done < 2) {
         e.stepLast = compare + 1;
         t.INSTP = uint16_t(bodyAt);
         return int(done);
@@ -621,10 +624,42 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
         e.stepLast = next;
         ++done;
         if (t.INSTP != position) return int(done);
-      } else {
+      } else if (e.isolating) {
         t.INSTP = uint16_t(bodyAt + 1);
         done += body->pair(e, t, *body, records[bodyAt], budget - done);
         if (t.INSTP != position || t.state != tsACTIVE || e.refused) return int(done);
+      } else {
+        // The body's records as the passes run them (labels take a pass and
+        // note nothing), until the step is next; a record for its family's
+        // handler, the end of the list or of the budget ends the step here.
+        int at = bodyAt;
+        while (at != position) {
+          if (budget - done < 1 || at >= int(size)) {
+            t.INSTP = uint16_t(at);
+            return int(done);
+          }
+          const HotRecord &b = hots[at];
+          if (!b.run) {
+            ++done;
+            ++at;
+            continue;
+          }
+          if (!b.fast) {
+            t.INSTP = uint16_t(at);
+            return int(done);
+          }
+          t.INSTP = uint16_t(at + 1);
+          if (b.pair && budget - done >= 2) {
+            done += b.pair(e, t, b, records[at], budget - done);
+          } else {
+            b.run(e, t, b, records[at]);
+            ++done;
+            e.stepLast = at;
+          }
+          if (t.state != tsACTIVE) return int(done);
+          at = t.INSTP;
+        }
+        t.INSTP = uint16_t(position);
       }
     }
     // The step again: calculation, store, jump.
