@@ -405,6 +405,83 @@ TEST_F(Dispatch, WholeRoundsStopWhereTheComparisonSays) {
 
 namespace {
 
+// A counting loop with a random body of one to three statements (compound
+// assignments, calculations, MOD, an IF around one of them, a call of a
+// short function) over the variables I (the counter), M, S and Z, with
+// whole, fractional, large and zero values, so that bodies fail, leave the
+// integers and go on in long double at random places.
+Lines random_loop(std::mt19937_64 &rng) {
+  auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+  static const char16_t *const kConstants[] = {
+      u"Δ 0", u"Δ 1", u"Δ 2", u"Δ 3", u"xN 2", u"Δ 0.5", u"Δ 4611686018427387904"};
+  static const char16_t *const kOps[] = {u"+", u"-", u"*", u"/"};
+  static const char16_t *const kRelations[] = {u">", u">=", u"=", u"<", u"<=", u"<>"};
+  auto constant = [&] { return u16(kConstants[pick(std::size(kConstants))]); };
+  auto operand = [&] {
+    switch (pick(5)) {
+      case 0: return u16(u"∇ I");
+      case 1: return u16(u"∇ Z");
+      case 2: return u16(u"∇ S");
+      default: return constant();
+    }
+  };
+  auto target = [&] { return u16(pick(2) ? u"∇ S" : u"∇ M"); };
+  Lines code;
+  const bool function = pick(2);
+  auto simple = [&](Lines &out) {
+    switch (pick(function ? 4 : 3)) {
+      case 0: out.insert(out.end(), {u"005 " + operand(), u"023 " + target() + u" " + kOps[pick(4)] + u"="}); break;
+      case 1:
+        out.insert(out.end(),
+                   {u"003 " + u16(kOps[pick(4)]) + u" " + operand() + u" " + operand(), u"022 " + target() + u" ="});
+        break;
+      case 2:
+        out.insert(out.end(), {u"043 MOD ( " + operand() + u" , " + operand() + u" )", u"022 " + target() + u" ="});
+        break;
+      default: out.push_back(u"097 CALL xFNAME F"); break;
+    }
+  };
+  if (function) {
+    code.insert(code.end(), {u"902 xFUNC", u"F_F"});
+    code.insert(code.end(), {u"005 " + operand(), u"023 " + target() + u" " + kOps[pick(3)] + u"="});
+    code.push_back(u"096 xRET");
+  }
+  for (const char16_t *v : {u"S", u"M", u"Z"})
+    code.insert(code.end(), {u"005 " + constant(), u"022 ∇ " + u16(v) + u" ="});
+  const bool up = pick(2);
+  code.insert(code.end(),
+              {up ? u"005 Δ 1" : u"005 Δ 6", u"022 ∇ I =", u"L_1 FOR",
+               up ? u16(pick(2) ? u"000 ∇ I <= Δ 5" : u"000 ∇ I <= ∇ Z") : u16(u"000 ∇ I >= Δ 1"), u"098 xFJMP 2"});
+  const std::size_t statements = 1 + pick(3);
+  for (std::size_t k = 0; k < statements; ++k) {
+    if (pick(4) == 0) {
+      const u16 label = u16(1, char16_t(u'3' + k));
+      code.insert(code.end(),
+                  {u"000 " + target() + u" " + kRelations[pick(6)] + u" " + operand(), u"098 xFJMP " + label});
+      simple(code);
+      code.push_back(u"L_" + label + u" IF");
+    } else {
+      simple(code);
+    }
+  }
+  code.insert(code.end(), {up ? u16(u"003 + ∇ I Δ 1") : u16(pick(2) ? u"003 - ∇ I Δ 1" : u"003 + ∇ I xN 2"),
+                           u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ Z ="});
+  return code;
+}
+
+}  // namespace
+
+// Random loops: whatever the body, a lone task's fused steps leave after
+// every number of passes what one record at a time leaves.
+TEST_F(Dispatch, RandomLoopsShowTheSameStateAfterEveryPassAsSingleRecords) {
+  std::mt19937_64 rng(2912);
+  std::vector<Lines> programs;
+  for (int n = 0; n < 80; ++n) programs.push_back(tcode(random_loop(rng)));
+  expectEveryBatchAsSinglePasses(programs, 1, true);  // I <= Z may run long: the first 200 passes
+}
+
+namespace {
+
 // Seen, with what string statements change: string variables, the string
 // registers, the zone option and the calculation stack.
 struct SeenText {
