@@ -404,90 +404,141 @@ bool compound_of(PairHandler pair, ArithOp &op, bool &variable) {
   return false;
 }
 
-// The step of a counting loop: a calculation, its store and the jump back
-// to the loop's label (three records), then, when the budget allows, the
-// comparison and conditional jump that follow the label (two more): five
-// passes in one dispatch. When the comparison lets the body run and the
-// body is one record with a step of its own that comes back here (a
-// one-statement body: a load and its store, a call of a short function),
-// the body runs too and the loop goes round again, as long as the budget
-// holds a whole step. Chosen when the three records follow each other; the
-// comparison is taken only if the label leads to a paired comparison when
-// the step runs. On entry INSTP is the calculation's position + 1.
+// The rounds of a counting loop whose body is one compound assignment
+// (`compound`, the pair of its load and X op=) run whole in registers, for
+// at most `rounds` rounds, while everything they read is a whole number;
+// `constants` are the step's and the comparison's constant operands. The
+// body's variable is written back; the counter comes in and goes out in
+// `counterNow`. Returns the rounds run.
 template <ArithOp Op, bool A, bool B>
-int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
-  const int position = t.INSTP - 1;
+[[gnu::noinline]] long whole_loop(Machine &e, const HotRecord &h, const HotRecord &c, const HotRecord &compound,
+                                  const TPEXE &compoundRecord, const std::array<Whole, 4> &constants,
+                                  int64_t &counterNow, long rounds) {
+  ArithOp bodyOp;
+  bool sourceIsVar;
+  if (!compound_of(compound.pair, bodyOp, sourceIsVar)) return 0;
+  const int32_t counterVar = h.v3, targetVar = compound.v3;
+  VarNumber &x = e.vars[targetVar].Val1;
+  bool whole = targetVar != counterVar && x.isWhole;
+  auto operand = [&](bool isVar, int32_t var, Whole constant) {
+    WholeOperand o;
+    if (!isVar) {
+      whole = whole && constant.is;
+      o.fixed = constant.value;
+    } else if (var == counterVar) {
+      o.from = From::Counter;
+    } else if (var == targetVar) {
+      o.from = From::Target;
+    } else {
+      const Whole value = whole_var(e, var);
+      whole = whole && value.is;
+      o.fixed = value.value;
+    }
+    return o;
+  };
+  const WholeOperand stepA = operand(A, h.v1, constants[0]), stepB = operand(B, h.v2, constants[1]);
+  const WholeOperand compareA = operand(c.v1 >= 0, c.v1, constants[2]);
+  const WholeOperand compareB = operand(c.v2 >= 0, c.v2, constants[3]);
+  const bool leaveWhen = c.jumpIfTrue != c.negated;  // the comparison's outcome that leaves
+  const Relation rel = Relation(c.oper);
+  WholeLoop w;
+  w.source = operand(sourceIsVar, compound.v1, whole_const(compoundRecord, 1));
+  // The step: the counter plus (or minus) a value the round does not change.
+  if (Op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
+  else if (Op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
+  else if (Op == ArithOp::Sub && stepA.from == From::Counter && stepB.from == From::Fixed && stepB.fixed != INT64_MIN)
+    w.step = -stepB.fixed;
+  else return 0;
+  // The comparison: the counter against a value the round does not change.
+  if (compareA.from == From::Counter && compareB.from == From::Fixed)
+    whole = whole && going_on(rel, compareB.fixed, leaveWhen, w.lo, w.hi);
+  else if (compareA.from == From::Fixed && compareB.from == From::Counter)
+    whole = whole && going_on(mirrored(rel), compareA.fixed, leaveWhen, w.lo, w.hi);
+  else return 0;
+  if (!whole) return 0;
+  int64_t targetNow = x.whole;
+  const long ran = whole_rounds_of(bodyOp, w, counterNow, targetNow, rounds);
+  if (ran > 0) x.setWhole(targetNow);
+  return ran;
+}
+
+// The body of a counting loop from `at`, its records run as the passes run
+// them (labels take a pass and note nothing), until the step at `position`
+// is next. False when something ends the step first: a record for its
+// family's handler, the end of the list or of the budget, a task that no
+// longer runs; the task's INSTP is then where the passes go on.
+inline bool run_body(Machine &e, TTaskInfo &t, const HotRecord *hots, const TPEXE *records, std::size_t size, int at,
+                     int position, long budget, long &done) {
+  while (at != position) {
+    if (budget - done < 1 || at >= int(size)) {
+      t.INSTP = uint16_t(at);
+      return false;
+    }
+    const HotRecord &b = hots[at];
+    if (!b.run) {
+      ++done;
+      ++at;
+      continue;
+    }
+    if (!b.fast) {
+      t.INSTP = uint16_t(at);
+      return false;
+    }
+    t.INSTP = uint16_t(at + 1);
+    if (b.pair && budget - done >= 2) {
+      done += b.pair(e, t, b, records[at], budget - done);
+    } else {
+      b.run(e, t, b, records[at]);
+      ++done;
+      e.stepLast = at;
+    }
+    if (t.state != tsACTIVE) return false;
+    at = t.INSTP;
+  }
+  t.INSTP = uint16_t(position);
+  return true;
+}
+
+// The calculation of a loop's step and its store: on the integers while
+// both operands and the result are whole. False when it fails (a division
+// by zero, a result that is not finite): the family handler reports it.
+template <ArithOp Op, bool A, bool B>
+inline bool step_calculate(Machine &e, TTaskInfo &t, const HotRecord &h, Whole ka, Whole kb, VarNumber &counter,
+                           Whole &stored, long double &v) {
+  if constexpr (Op != ArithOp::Div) {
+    const Whole a = A ? whole_var(e, h.v1) : ka, b = B ? whole_var(e, h.v2) : kb;
+    if (a.is && b.is && whole_apply<Op>(a.value, b.value, stored.value)) {
+      stored.is = true;
+      counter.setWhole(stored.value);
+      v = static_cast<long double>(stored.value);
+      t.WORK = v;
+      return true;
+    }
+  }
+  const long double a = first<A>(e, h), b = second<B>(e, h);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return false;
+  v = apply<Op>(a, b);
+  if (!std::isfinite(v)) return false;
+  counter = v;
+  stored = {counter.whole, counter.isWhole};
+  t.WORK = v;
+  return true;
+}
+
+// The rounds of a counting loop after its step has run and jumped back to
+// `target`, the label before the comparison (see step_jump); `body` is the
+// body when it is one paired record, `stored` and `v` what the step stored.
+template <ArithOp Op, bool A, bool B>
+[[gnu::noinline]] int step_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget,
+                                  int position, int target, const HotRecord *body, Whole stored, long double v) {
   const HotRecord *hots = &h - position;
-  // The calculation and its store: on the integers while both operands
-  // and the result are whole.
   const Whole ka = A ? Whole{} : whole_const(r, 2), kb = B ? Whole{} : whole_const(r, 4);
   VarNumber &counter = e.vars[h.v3].Val1;
-  Whole stored;  // the value stored, as a whole number
-  auto calculate = [&](long double &v) {
-    if constexpr (Op != ArithOp::Div) {
-      const Whole a = A ? whole_var(e, h.v1) : ka, b = B ? whole_var(e, h.v2) : kb;
-      if (a.is && b.is && whole_apply<Op>(a.value, b.value, stored.value)) {
-        stored.is = true;
-        counter.setWhole(stored.value);
-        v = static_cast<long double>(stored.value);
-        t.WORK = v;
-        return true;
-      }
-    }
-    const long double a = first<A>(e, h), b = second<B>(e, h);
-    if constexpr (Op == ArithOp::Div)
-      if (b == 0) return false;
-    v = apply<Op>(a, b);
-    if (!std::isfinite(v)) return false;
-    counter = v;
-    stored = {counter.whole, counter.isWhole};
-    t.WORK = v;
-    return true;
-  };
-  long double v;
-  if (!calculate(v)) {
-    e.stepLast = position;
-    return fallback(e, t, h, r), 1;
-  }
-  if (budget < 3) {
-    e.stepLast = position + 1;
-    t.INSTP = uint16_t(position + 2);
-    return 2;
-  }
-  // The jump (position + 2), as jump() runs it.
-  e.stepLast = position + 2;
-  const int32_t target = e.labels[std::size_t(e.current)][std::size_t(hots[position + 2].v1)];
-  if (target < 0) {
-    t.INSTP = uint16_t(position + 3);
-    return 3;
-  }
-  t.INSTP = uint16_t(target + 1);
-  if (budget < 5) return 3;
-  // The label is skipped; the record after it runs if it is a paired
-  // comparison (never a break record or anything else).
-  const int compare = target + 1;
+  auto calculate = [&](long double &out) { return step_calculate<Op, A, B>(e, t, h, ka, kb, counter, stored, out); };
+  const int compare = target + 1, bodyAt = compare + 2;
   const std::size_t size = e.hot[std::size_t(t.PcodeListNo)].size();
-  if (std::size_t(compare) >= size) return 3;  // a label at the end
   const HotRecord &c = hots[compare];
-  if (c.kind != opCOMPARE || !c.pair) return 3;
-  // What the loop's round depends on stays as it is while it runs (only a
-  // record that is not fast changes a list or its links): the comparison,
-  // and the body, which runs here when it is one paired record that comes
-  // back to this step (and, among isolated runs, is isolated itself).
-  const int bodyAt = compare + 2;
-  const HotRecord *body = nullptr;
-  if (bodyAt != position && std::size_t(bodyAt) + 1 < size && hots[bodyAt].pair && hots[bodyAt].fast &&
-      (!e.isolating || (hots[bodyAt].isolated && hots[bodyAt + 1].isolated)))
-    body = &hots[bodyAt];
-  // A lone task runs any body of fast records here, one after another as
-  // the passes would, until the step comes round again. Among isolated runs
-  // a body that is not one paired record does not run here: the comparison
-  // and its jump as their own pair, and the round ends.
-  const bool runsBody = body || !e.isolating;
-  if (!runsBody && bodyAt != position) {
-    t.INSTP = uint16_t(compare + 1);
-    return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
-  }
   // A body that calls a function whose first statement is paired runs the
   // call, that statement and the RET after it here as well.
   const HotRecord *callee = nullptr;
@@ -525,60 +576,19 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
         perRound = 9;  // and the call and its RET
       }
     }
-    ArithOp bodyOp;
-    bool sourceIsVar;
-    if (compound && budget - done >= perRound + 2 && compound_of(compound->pair, bodyOp, sourceIsVar)) {
-      const int32_t counterVar = h.v3, targetVar = compound->v3;
-      VarNumber &x = e.vars[targetVar].Val1;
-      bool whole = targetVar != counterVar && x.isWhole;
-      auto operand = [&](bool isVar, int32_t var, Whole constant) {
-        WholeOperand o;
-        if (!isVar) {
-          whole = whole && constant.is;
-          o.fixed = constant.value;
-        } else if (var == counterVar) {
-          o.from = From::Counter;
-        } else if (var == targetVar) {
-          o.from = From::Target;
-        } else {
-          const Whole value = whole_var(e, var);
-          whole = whole && value.is;
-          o.fixed = value.value;
-        }
-        return o;
-      };
-      const WholeOperand stepA = operand(A, h.v1, ka), stepB = operand(B, h.v2, kb);
-      const WholeOperand compareA = operand(c.v1 >= 0, c.v1, ca), compareB = operand(c.v2 >= 0, c.v2, cb);
-      const bool leaveWhen = c.jumpIfTrue != c.negated;  // the comparison's outcome that leaves
-      WholeLoop w;
-      w.source = operand(sourceIsVar, compound->v1, whole_const(*compoundRecord, 1));
-      // The step: the counter plus (or minus) a value the round does not change.
-      if (Op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
-      else if (Op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
-      else if (Op == ArithOp::Sub && stepA.from == From::Counter && stepB.from == From::Fixed &&
-               stepB.fixed != INT64_MIN)
-        w.step = -stepB.fixed;
-      else whole = false;
-      // The comparison: the counter against a value the round does not change.
-      if (compareA.from == From::Counter && compareB.from == From::Fixed)
-        whole = whole && going_on(relation_, compareB.fixed, leaveWhen, w.lo, w.hi);
-      else if (compareA.from == From::Fixed && compareB.from == From::Counter)
-        whole = whole && going_on(mirrored(relation_), compareA.fixed, leaveWhen, w.lo, w.hi);
-      else whole = false;
-      if (whole) {
-        int64_t counterNow = stored.value, targetNow = x.whole;
-        const long ran = whole_rounds_of(bodyOp, w, counterNow, targetNow, (budget - done - 2) / perRound);
-        if (ran > 0) {
-          done += ran * perRound;
-          x.setWhole(targetNow);
-          counter.setWhole(counterNow);
-          stored = {counterNow, true};
-          v = static_cast<long double>(counterNow);
-          t.WORK = v;
-          t.FLAG = !c.jumpIfTrue;
-          e.stepLast = position + 2;
-          if (perRound == 9) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
-        }
+    if (compound && budget - done >= perRound + 2) {
+      int64_t counterNow = stored.value;
+      const long ran = whole_loop<Op, A, B>(e, h, c, *compound, *compoundRecord, {ka, kb, ca, cb}, counterNow,
+                                            (budget - done - 2) / perRound);
+      if (ran > 0) {
+        done += ran * perRound;
+        counter.setWhole(counterNow);
+        stored = {counterNow, true};
+        v = static_cast<long double>(counterNow);
+        t.WORK = v;
+        t.FLAG = !c.jumpIfTrue;
+        e.stepLast = position + 2;
+        if (perRound == 9) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
       }
     }
   }
@@ -604,7 +614,7 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
       return int(done);
     }
     if (bodyAt != position) {
-      if (!runsBody || budget - done < 2) {
+      if (budget - done < 2) {
         e.stepLast = compare + 1;
         t.INSTP = uint16_t(bodyAt);
         return int(done);
@@ -629,37 +639,7 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
         done += body->pair(e, t, *body, records[bodyAt], budget - done);
         if (t.INSTP != position || t.state != tsACTIVE || e.refused) return int(done);
       } else {
-        // The body's records as the passes run them (labels take a pass and
-        // note nothing), until the step is next; a record for its family's
-        // handler, the end of the list or of the budget ends the step here.
-        int at = bodyAt;
-        while (at != position) {
-          if (budget - done < 1 || at >= int(size)) {
-            t.INSTP = uint16_t(at);
-            return int(done);
-          }
-          const HotRecord &b = hots[at];
-          if (!b.run) {
-            ++done;
-            ++at;
-            continue;
-          }
-          if (!b.fast) {
-            t.INSTP = uint16_t(at);
-            return int(done);
-          }
-          t.INSTP = uint16_t(at + 1);
-          if (b.pair && budget - done >= 2) {
-            done += b.pair(e, t, b, records[at], budget - done);
-          } else {
-            b.run(e, t, b, records[at]);
-            ++done;
-            e.stepLast = at;
-          }
-          if (t.state != tsACTIVE) return int(done);
-          at = t.INSTP;
-        }
-        t.INSTP = uint16_t(position);
+        if (!run_body(e, t, hots, records, size, bodyAt, position, budget, done)) return int(done);
       }
     }
     // The step again: calculation, store, jump.
@@ -685,6 +665,79 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
       return int(done);
     }
   }
+}
+
+// The step of a counting loop: a calculation, its store and the jump back
+// to the loop's label (three records), then, when the budget allows, the
+// comparison and conditional jump that follow the label (two more): five
+// passes in one dispatch. When the comparison lets the body run and the
+// body is one record with a step of its own that comes back here (a
+// one-statement body: a load and its store, a call of a short function),
+// the body runs too and the loop goes round again, as long as the budget
+// holds a whole step. Chosen when the three records follow each other; the
+// comparison is taken only if the label leads to a paired comparison when
+// the step runs. On entry INSTP is the calculation's position + 1.
+template <ArithOp Op, bool A, bool B>
+int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  const int position = t.INSTP - 1;
+  const HotRecord *hots = &h - position;
+  // The calculation and its store: on the integers while both operands
+  // and the result are whole.
+  const Whole ka = A ? Whole{} : whole_const(r, 2), kb = B ? Whole{} : whole_const(r, 4);
+  VarNumber &counter = e.vars[h.v3].Val1;
+  Whole stored;  // the value stored, as a whole number
+  auto calculate = [&](long double &out) { return step_calculate<Op, A, B>(e, t, h, ka, kb, counter, stored, out); };
+  long double v;
+  if (!calculate(v)) {
+    e.stepLast = position;
+    return fallback(e, t, h, r), 1;
+  }
+  if (budget < 3) {
+    e.stepLast = position + 1;
+    t.INSTP = uint16_t(position + 2);
+    return 2;
+  }
+  // The jump (position + 2), as jump() runs it.
+  e.stepLast = position + 2;
+  const int32_t target = e.labels[std::size_t(e.current)][std::size_t(hots[position + 2].v1)];
+  if (target < 0) {
+    t.INSTP = uint16_t(position + 3);
+    return 3;
+  }
+  t.INSTP = uint16_t(target + 1);
+  if (budget < 5) return 3;
+  // The label is skipped; the record after it runs if it is a paired
+  // comparison (never a break record or anything else).
+  const int compare = target + 1;
+  const std::size_t size = e.hot[std::size_t(t.PcodeListNo)].size();
+  if (std::size_t(compare) >= size) return 3;  // a label at the end
+  const HotRecord &c = hots[compare];
+  if (c.kind != opCOMPARE || !c.pair) return 3;
+  // What the loop's round depends on stays as it is while it runs (only a
+  // record that is not fast changes a list or its links): the comparison,
+  // and the body, which runs here when it is one paired record that comes
+  // back to this step (and, among isolated runs, is isolated itself).
+  const int bodyAt = compare + 2;
+  const HotRecord *body = nullptr;
+  if (bodyAt != position && std::size_t(bodyAt) + 1 < size && hots[bodyAt].pair && hots[bodyAt].fast &&
+      (!e.isolating || (hots[bodyAt].isolated && hots[bodyAt + 1].isolated)))
+    body = &hots[bodyAt];
+  // A lone task runs a body that starts with fast records here, one record
+  // after another as the passes would, until the step comes round again.
+  // Otherwise (and among isolated runs, for a body that is not one paired
+  // record) the comparison and its jump run as their own pair, and the
+  // round ends.
+  auto startsFast = [&] {  // the body's first record after any labels is fast
+    std::size_t at = std::size_t(bodyAt);
+    while (at < size && !hots[at].run) ++at;
+    return at < size && hots[at].fast;
+  };
+  const bool runsBody = body || (!e.isolating && bodyAt != position && startsFast());
+  if (!runsBody && bodyAt != position) {
+    t.INSTP = uint16_t(compare + 1);
+    return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
+  }
+  return step_rounds<Op, A, B>(e, t, h, r, budget, position, target, body, stored, v);
 }
 
 // A call of a function whose first statement is a paired step, that step,
