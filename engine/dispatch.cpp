@@ -177,6 +177,32 @@ void ret(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   --t.STACKP;
 }
 
+// ----- the calculation stack: the steps of an expression push their values
+// and the statement's load pops the last (X = A + B is a step, a pop and a
+// store).
+
+// WORK := a op b, pushed; a full stack, like a failed calculation, is the
+// family handler's to report.
+template <ArithOp Op, bool A, bool B>
+void step_push(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const long double a = first<A>(e, h), b = second<B>(e, h);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return fallback(e, t, h, r);
+  const long double v = apply<Op>(a, b);
+  if (!std::isfinite(v) || t.CalcIndex >= kCalcStack - 1) return fallback(e, t, h, r);
+  t.WORK = v;
+  e.calcStack[std::size_t(e.current)][std::size_t(++t.CalcIndex)] = v;
+}
+
+// WORK := the value on top of the stack, popped (0 from an empty stack).
+void load_pop(Machine &e, TTaskInfo &t, const HotRecord &, const TPEXE &) {
+  if (t.CalcIndex < 0) {
+    t.WORK = 0;
+    return;
+  }
+  t.WORK = e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex--)];
+}
+
 // The instantiation for two operand shapes (Var or Const each).
 template <template <bool, bool> class F>
 HotHandler pick2(Shape a, Shape b) {
@@ -222,6 +248,24 @@ HotHandler pick_binary(ArithOp op, Shape a, Shape b) {
     case ArithOp::Sub: return pick2<Binary<ArithOp::Sub>::With>(a, b);
     case ArithOp::Mul: return pick2<Binary<ArithOp::Mul>::With>(a, b);
     case ArithOp::Div: return pick2<Binary<ArithOp::Div>::With>(a, b);
+    default: return nullptr;
+  }
+}
+
+template <ArithOp Op>
+struct StepPush {
+  template <bool A, bool B>
+  struct With {
+    static constexpr HotHandler fn = step_push<Op, A, B>;
+  };
+};
+
+HotHandler pick_step_push(ArithOp op, Shape a, Shape b) {
+  switch (op) {
+    case ArithOp::Add: return pick2<StepPush<ArithOp::Add>::With>(a, b);
+    case ArithOp::Sub: return pick2<StepPush<ArithOp::Sub>::With>(a, b);
+    case ArithOp::Mul: return pick2<StepPush<ArithOp::Mul>::With>(a, b);
+    case ArithOp::Div: return pick2<StepPush<ArithOp::Div>::With>(a, b);
     default: return nullptr;
   }
 }
@@ -280,14 +324,36 @@ struct WholeOperand {
   int64_t fixed = 0;
 };
 
-// A counting loop whose body is one compound assignment (X op= Y, written in
-// the loop or as the only statement of a called function), as its records
-// run on whole numbers: the loop goes on while lo <= counter <= hi, and the
-// step adds `step` to the counter.
+// What the body of a loop run in whole rounds does to its variable X: X = a
+// op b (a compound assignment X op= Y is X = X op Y, or Y + X), X = MOD(a, b)
+// or X = a.
+enum class BodyOp : std::uint8_t { Add, Sub, Mul, Mod, Copy };
+
+// A counting loop whose body is one statement of whole-number arithmetic
+// into one variable (written in the loop or as the only statement of a
+// called function), as its records run on whole numbers: the loop goes on
+// while lo <= counter <= hi, and the step adds `step` to the counter.
 struct WholeLoop {
   int64_t lo = 1, hi = 0, step = 0;
-  WholeOperand source;  // Y
+  WholeOperand a, b;  // the body's operands
 };
+
+// a op b as the body's records compute it when both are whole; false when
+// the result is not (an overflow, a product of 0, a MOD by 0 or of numbers
+// whose truncation saturates): the records then take the round.
+template <BodyOp Op>
+inline bool body_apply(int64_t a, int64_t b, int64_t &out) {
+  if constexpr (Op == BodyOp::Add) return whole_apply<ArithOp::Add>(a, b, out);
+  else if constexpr (Op == BodyOp::Sub) return whole_apply<ArithOp::Sub>(a, b, out);
+  else if constexpr (Op == BodyOp::Mul) return whole_apply<ArithOp::Mul>(a, b, out);
+  else if constexpr (Op == BodyOp::Copy) return out = a, true;
+  else {
+    constexpr int64_t kSaturates = 9200000000000000000LL;
+    if (b == 0 || a <= -kSaturates || a >= kSaturates || b <= -kSaturates || b >= kSaturates) return false;
+    out = b == -1 ? 0 : a % b;
+    return within_whole_limit(out);
+  }
+}
 
 // The counters for which a comparison `counter rel limit` lets the loop go
 // on (`leaveWhen`: the outcome that leaves it), as an interval; false when
@@ -339,16 +405,17 @@ Relation mirrored(Relation rel) {
 // that would leave, overflow or lose exactness is left to the records. The
 // counter and the body's variable come in and go out in `counter` and
 // `target`; returns the rounds run.
-template <ArithOp BodyOp, From Source>
+template <BodyOp Op, From FromA, From FromB>
 long whole_rounds(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
   int64_t c = counter, s = target;
-  const int64_t lo = w.lo, hi = w.hi, step = w.step, fixed = w.source.fixed;
+  const int64_t lo = w.lo, hi = w.hi, step = w.step, fixedA = w.a.fixed, fixedB = w.b.fixed;
   long n = 0;
   for (; n < rounds; ++n) {
     if (c < lo || c > hi) break;
-    const int64_t y = Source == From::Counter ? c : Source == From::Target ? s : fixed;
+    const int64_t a = FromA == From::Counter ? c : FromA == From::Target ? s : fixedA;
+    const int64_t b = FromB == From::Counter ? c : FromB == From::Target ? s : fixedB;
     int64_t s2, c2;
-    if (!whole_apply<BodyOp>(BodyOp == ArithOp::Add ? y : s, BodyOp == ArithOp::Add ? s : y, s2)) break;
+    if (!body_apply<Op>(a, b, s2)) break;
     if (!whole_apply<ArithOp::Add>(c, step, c2)) break;
     c = c2;
     s = s2;
@@ -358,68 +425,117 @@ long whole_rounds(const WholeLoop &w, int64_t &counter, int64_t &target, long ro
   return n;
 }
 
-template <ArithOp BodyOp>
-long whole_rounds_from(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
-  switch (w.source.from) {
-    case From::Counter: return whole_rounds<BodyOp, From::Counter>(w, counter, target, rounds);
-    case From::Target: return whole_rounds<BodyOp, From::Target>(w, counter, target, rounds);
-    case From::Fixed: return whole_rounds<BodyOp, From::Fixed>(w, counter, target, rounds);
+template <BodyOp Op, From FromA>
+long whole_rounds_b(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  if constexpr (Op == BodyOp::Copy) return whole_rounds<Op, FromA, From::Fixed>(w, counter, target, rounds);
+  switch (w.b.from) {
+    case From::Counter: return whole_rounds<Op, FromA, From::Counter>(w, counter, target, rounds);
+    case From::Target: return whole_rounds<Op, FromA, From::Target>(w, counter, target, rounds);
+    case From::Fixed: return whole_rounds<Op, FromA, From::Fixed>(w, counter, target, rounds);
   }
   return 0;
 }
 
-long whole_rounds_of(ArithOp bodyOp, const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
-  switch (bodyOp) {
-    case ArithOp::Add: return whole_rounds_from<ArithOp::Add>(w, counter, target, rounds);
-    case ArithOp::Sub: return whole_rounds_from<ArithOp::Sub>(w, counter, target, rounds);
-    case ArithOp::Mul: return whole_rounds_from<ArithOp::Mul>(w, counter, target, rounds);
-    default: return 0;
+template <BodyOp Op>
+long whole_rounds_a(const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  switch (w.a.from) {
+    case From::Counter: return whole_rounds_b<Op, From::Counter>(w, counter, target, rounds);
+    case From::Target: return whole_rounds_b<Op, From::Target>(w, counter, target, rounds);
+    case From::Fixed: return whole_rounds_b<Op, From::Fixed>(w, counter, target, rounds);
   }
+  return 0;
+}
+
+long whole_rounds_of(BodyOp op, const WholeLoop &w, int64_t &counter, int64_t &target, long rounds) {
+  switch (op) {
+    case BodyOp::Add: return whole_rounds_a<BodyOp::Add>(w, counter, target, rounds);
+    case BodyOp::Sub: return whole_rounds_a<BodyOp::Sub>(w, counter, target, rounds);
+    case BodyOp::Mul: return whole_rounds_a<BodyOp::Mul>(w, counter, target, rounds);
+    case BodyOp::Mod: return whole_rounds_a<BodyOp::Mod>(w, counter, target, rounds);
+    case BodyOp::Copy: return whole_rounds_a<BodyOp::Copy>(w, counter, target, rounds);
+  }
+  return 0;
 }
 
 template <ArithOp Op, bool A>
 int load_assign_op(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long);
+template <ArithOp Op, bool A, bool B>
+int binary_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long);
+template <bool A, bool B>
+int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long);
+template <bool A>
+int load_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long);
+template <ArithOp Op, bool A, bool B, bool Store>
+int step_pop(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget);
 
-// The compound assignment a paired load and its X op= record make, read
-// from the pair's handler: its operator and whether Y is a variable.
-bool compound_of(PairHandler pair, ArithOp &op, bool &variable) {
-  static constexpr struct {
-    PairHandler pair;
-    ArithOp op;
-    bool variable;
-  } kCompound[] = {
-      {load_assign_op<ArithOp::Add, true>, ArithOp::Add, true},
-      {load_assign_op<ArithOp::Add, false>, ArithOp::Add, false},
-      {load_assign_op<ArithOp::Sub, true>, ArithOp::Sub, true},
-      {load_assign_op<ArithOp::Sub, false>, ArithOp::Sub, false},
-      {load_assign_op<ArithOp::Mul, true>, ArithOp::Mul, true},
-      {load_assign_op<ArithOp::Mul, false>, ArithOp::Mul, false},
+// The statement a body's records make (two, or three for a step, its pop
+// and the store), read from the handler of the first: what it does, whether
+// it is a compound assignment (X op= Y), and where its operands are (a
+// variable, or the constant at that field of the first record; -1: none).
+struct BodyShape {
+  PairHandler pair;
+  BodyOp op;
+  bool compound;
+  bool aIsVar, bIsVar;
+  int8_t aField, bField;
+  int8_t records = 2;
+};
+
+const BodyShape *body_shape(PairHandler pair) {
+  static constexpr BodyShape kShapes[] = {
+      {load_assign_op<ArithOp::Add, true>, BodyOp::Add, true, true, false, 1, -1},
+      {load_assign_op<ArithOp::Add, false>, BodyOp::Add, true, false, false, 1, -1},
+      {load_assign_op<ArithOp::Sub, true>, BodyOp::Sub, true, true, false, 1, -1},
+      {load_assign_op<ArithOp::Sub, false>, BodyOp::Sub, true, false, false, 1, -1},
+      {load_assign_op<ArithOp::Mul, true>, BodyOp::Mul, true, true, false, 1, -1},
+      {load_assign_op<ArithOp::Mul, false>, BodyOp::Mul, true, false, false, 1, -1},
+      {binary_assign<ArithOp::Add, true, true>, BodyOp::Add, false, true, true, 2, 4},
+      {binary_assign<ArithOp::Add, true, false>, BodyOp::Add, false, true, false, 2, 4},
+      {binary_assign<ArithOp::Add, false, true>, BodyOp::Add, false, false, true, 2, 4},
+      {binary_assign<ArithOp::Add, false, false>, BodyOp::Add, false, false, false, 2, 4},
+      {binary_assign<ArithOp::Sub, true, true>, BodyOp::Sub, false, true, true, 2, 4},
+      {binary_assign<ArithOp::Sub, true, false>, BodyOp::Sub, false, true, false, 2, 4},
+      {binary_assign<ArithOp::Sub, false, true>, BodyOp::Sub, false, false, true, 2, 4},
+      {binary_assign<ArithOp::Sub, false, false>, BodyOp::Sub, false, false, false, 2, 4},
+      {binary_assign<ArithOp::Mul, true, true>, BodyOp::Mul, false, true, true, 2, 4},
+      {binary_assign<ArithOp::Mul, true, false>, BodyOp::Mul, false, true, false, 2, 4},
+      {binary_assign<ArithOp::Mul, false, true>, BodyOp::Mul, false, false, true, 2, 4},
+      {binary_assign<ArithOp::Mul, false, false>, BodyOp::Mul, false, false, false, 2, 4},
+      {mod_assign<true, true>, BodyOp::Mod, false, true, true, 1, 3},
+      {mod_assign<true, false>, BodyOp::Mod, false, true, false, 1, 3},
+      {mod_assign<false, true>, BodyOp::Mod, false, false, true, 1, 3},
+      {mod_assign<false, false>, BodyOp::Mod, false, false, false, 1, 3},
+      {load_assign<true>, BodyOp::Copy, false, true, false, 1, -1},
+      {load_assign<false>, BodyOp::Copy, false, false, false, 1, -1},
+      {step_pop<ArithOp::Add, true, true, true>, BodyOp::Add, false, true, true, 2, 4, 3},
+      {step_pop<ArithOp::Add, true, false, true>, BodyOp::Add, false, true, false, 2, 4, 3},
+      {step_pop<ArithOp::Add, false, true, true>, BodyOp::Add, false, false, true, 2, 4, 3},
+      {step_pop<ArithOp::Sub, true, true, true>, BodyOp::Sub, false, true, true, 2, 4, 3},
+      {step_pop<ArithOp::Sub, true, false, true>, BodyOp::Sub, false, true, false, 2, 4, 3},
+      {step_pop<ArithOp::Sub, false, true, true>, BodyOp::Sub, false, false, true, 2, 4, 3},
+      {step_pop<ArithOp::Mul, true, true, true>, BodyOp::Mul, false, true, true, 2, 4, 3},
+      {step_pop<ArithOp::Mul, true, false, true>, BodyOp::Mul, false, true, false, 2, 4, 3},
+      {step_pop<ArithOp::Mul, false, true, true>, BodyOp::Mul, false, false, true, 2, 4, 3},
   };
-  for (const auto &k : kCompound) {
-    if (k.pair != pair) continue;
-    op = k.op;
-    variable = k.variable;
-    return true;
-  }
-  return false;
+  for (const BodyShape &k : kShapes)
+    if (k.pair == pair) return &k;
+  return nullptr;
 }
 
-// The rounds of a counting loop whose body is one compound assignment
-// (`compound`, the pair of its load and X op=) run whole in registers, for
-// at most `rounds` rounds, while everything they read is a whole number;
-// `constants` are the step's and the comparison's constant operands. The
-// body's variable is written back; the counter comes in and goes out in
-// `counterNow`. Returns the rounds run.
+// The rounds of a counting loop whose body is one statement of whole-number
+// arithmetic (`body`, a pair of records: see BodyShape) run whole in
+// registers, for at most `rounds` rounds, while everything they read is a
+// whole number; `constants` are the step's and the comparison's constant
+// operands. The body's variable is written back; the counter comes in and
+// goes out in `counterNow`. Returns the rounds run.
 template <ArithOp Op, bool A, bool B>
-[[gnu::noinline]] long whole_loop(Machine &e, const HotRecord &h, const HotRecord &c, const HotRecord &compound,
-                                  const TPEXE &compoundRecord, const std::array<Whole, 4> &constants,
+[[gnu::noinline]] long whole_loop(Machine &e, const HotRecord &h, const HotRecord &c, const BodyShape *shape,
+                                  const HotRecord &body, const TPEXE &bodyRecord, const std::array<Whole, 4> &constants,
                                   int64_t &counterNow, long rounds) {
-  ArithOp bodyOp;
-  bool sourceIsVar;
-  if (!compound_of(compound.pair, bodyOp, sourceIsVar)) return 0;
-  const int32_t counterVar = h.v3, targetVar = compound.v3;
+  const int32_t counterVar = h.v3, targetVar = body.v3;
+  if (targetVar == counterVar) return 0;
   VarNumber &x = e.vars[targetVar].Val1;
-  bool whole = targetVar != counterVar && x.isWhole;
+  bool whole = true;
   auto operand = [&](bool isVar, int32_t var, Whole constant) {
     WholeOperand o;
     if (!isVar) {
@@ -429,6 +545,7 @@ template <ArithOp Op, bool A, bool B>
       o.from = From::Counter;
     } else if (var == targetVar) {
       o.from = From::Target;
+      whole = whole && x.isWhole;
     } else {
       const Whole value = whole_var(e, var);
       whole = whole && value.is;
@@ -436,13 +553,25 @@ template <ArithOp Op, bool A, bool B>
     }
     return o;
   };
+  auto bodyConstant = [&](int field) { return field < 0 ? Whole{0, true} : whole_const(bodyRecord, field); };
   const WholeOperand stepA = operand(A, h.v1, constants[0]), stepB = operand(B, h.v2, constants[1]);
   const WholeOperand compareA = operand(c.v1 >= 0, c.v1, constants[2]);
   const WholeOperand compareB = operand(c.v2 >= 0, c.v2, constants[3]);
   const bool leaveWhen = c.jumpIfTrue != c.negated;  // the comparison's outcome that leaves
   const Relation rel = Relation(c.oper);
   WholeLoop w;
-  w.source = operand(sourceIsVar, compound.v1, whole_const(compoundRecord, 1));
+  const WholeOperand first = operand(shape->aIsVar, body.v1, bodyConstant(shape->aField));
+  const WholeOperand second = operand(shape->bIsVar, body.v2, bodyConstant(shape->bField));
+  if (shape->compound) {  // X op= Y: Y + X, X - Y, X * Y
+    WholeOperand own;
+    own.from = From::Target;
+    whole = whole && x.isWhole;
+    w.a = shape->op == BodyOp::Add ? first : own;
+    w.b = shape->op == BodyOp::Add ? own : first;
+  } else {
+    w.a = first;
+    w.b = second;
+  }
   // The step: the counter plus (or minus) a value the round does not change.
   if (Op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
   else if (Op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
@@ -456,8 +585,8 @@ template <ArithOp Op, bool A, bool B>
     whole = whole && going_on(mirrored(rel), compareA.fixed, leaveWhen, w.lo, w.hi);
   else return 0;
   if (!whole) return 0;
-  int64_t targetNow = x.whole;
-  const long ran = whole_rounds_of(bodyOp, w, counterNow, targetNow, rounds);
+  int64_t targetNow = x.isWhole ? x.whole : 0;  // read only when whole
+  const long ran = whole_rounds_of(shape->op, w, counterNow, targetNow, rounds);
   if (ran > 0) x.setWhole(targetNow);
   return ran;
 }
@@ -557,28 +686,35 @@ template <ArithOp Op, bool A, bool B>
   const Whole ca = c.v1 >= 0 ? Whole{} : whole_const(cr, 2), cb = c.v2 >= 0 ? Whole{} : whole_const(cr, 5);
   long done = 3;
   if constexpr (Op != ArithOp::Div) {
-    // A body that is one compound assignment, in the loop (a load and its
-    // X op=, coming back to the step) or as the only statement of a called
-    // function: while everything its rounds read is a whole number, they run
-    // in registers, and what the last of them leaves is written back.
-    const HotRecord *compound = nullptr;
-    const TPEXE *compoundRecord = nullptr;
+    // A body that is one statement of arithmetic into a variable (a pair of
+    // records), in the loop and coming back to the step, or as the only
+    // statement of a called function: while everything its rounds read is a
+    // whole number, they run in registers, and what the last of them leaves
+    // is written back.
+    const HotRecord *single = nullptr;  // the statement's first record
+    const TPEXE *singleRecord = nullptr;
+    const BodyShape *shape = nullptr;
     long perRound = 0;
     if (body && stored.is) {
-      if (!callee && body->kind != opCALL && bodyAt + 2 == position) {
-        compound = body;
-        compoundRecord = &records[bodyAt];
-        perRound = 7;  // comparison, jump, load, X op=, calculation, store, jump
-      } else if (callee && std::size_t(entry) + 2 < size && hots[entry + 2].kind == opRET && hots[entry + 2].fast &&
+      const HotRecord *first = callee ? callee : body->kind != opCALL ? body : nullptr;
+      shape = first ? body_shape(first->pair) : nullptr;
+      // A statement through the stack needs room on it, as its push does.
+      if (shape && shape->records == 3 && t.CalcIndex >= kCalcStack - 1) shape = nullptr;
+      if (shape && !callee && bodyAt + shape->records == position) {
+        single = body;
+        singleRecord = &records[bodyAt];
+        perRound = 5 + shape->records;  // comparison, jump, the statement, calculation, store, jump
+      } else if (shape && callee && std::size_t(entry + shape->records) < size &&
+                 hots[entry + shape->records].kind == opRET && hots[entry + shape->records].fast &&
                  t.STACKP < kCallStack - 1) {
-        compound = callee;
-        compoundRecord = &records[entry];
-        perRound = 9;  // and the call and its RET
+        single = callee;
+        singleRecord = &records[entry];
+        perRound = 7 + shape->records;  // and the call and its RET
       }
     }
-    if (compound && budget - done >= perRound + 2) {
+    if (single && budget - done >= perRound + 2) {
       int64_t counterNow = stored.value;
-      const long ran = whole_loop<Op, A, B>(e, h, c, *compound, *compoundRecord, {ka, kb, ca, cb}, counterNow,
+      const long ran = whole_loop<Op, A, B>(e, h, c, shape, *single, *singleRecord, {ka, kb, ca, cb}, counterNow,
                                             (budget - done - 2) / perRound);
       if (ran > 0) {
         done += ran * perRound;
@@ -588,7 +724,9 @@ template <ArithOp Op, bool A, bool B>
         t.WORK = v;
         t.FLAG = !c.jumpIfTrue;
         e.stepLast = position + 2;
-        if (perRound == 9) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
+        if (single == callee) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
+        if (shape->records == 3)                               // the statement's value, left on the stack by its push
+          e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = e.vars[single->v3].Val1;
       }
     }
   }
@@ -768,6 +906,53 @@ int call_body(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
   return n + 1;
 }
 
+// An expression's last step and the pop of its value, and with Store the
+// store after them (X = A op B): the value is left on the stack where the
+// push put it, as the records leave it, and WORK holds it.
+template <ArithOp Op, bool A, bool B, bool Store>
+int step_pop(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  const int position = t.INSTP - 1;
+  long double v;
+  int64_t whole = 0;
+  bool isWhole = false;
+  if constexpr (Op != ArithOp::Div) {
+    const Whole a = A ? whole_var(e, h.v1) : whole_const(r, 2), b = B ? whole_var(e, h.v2) : whole_const(r, 4);
+    isWhole = a.is && b.is && whole_apply<Op>(a.value, b.value, whole);
+  }
+  if (isWhole) {
+    v = static_cast<long double>(whole);
+  } else {
+    const long double a = first<A>(e, h), b = second<B>(e, h);
+    if constexpr (Op == ArithOp::Div)
+      if (b == 0) return e.stepLast = position, fallback(e, t, h, r), 1;
+    v = apply<Op>(a, b);
+    if (!std::isfinite(v)) return e.stepLast = position, fallback(e, t, h, r), 1;
+  }
+  if (t.CalcIndex >= kCalcStack - 1) return e.stepLast = position, fallback(e, t, h, r), 1;
+  e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = v;  // pushed and popped
+  t.WORK = v;
+  if (!Store || budget < 3) {
+    e.stepLast = position + 1;
+    t.INSTP = uint16_t(position + 2);
+    return 2;
+  }
+  e.stepLast = position + 2;
+  t.INSTP = uint16_t(position + 3);
+  VarNumber &x = e.vars[h.v3].Val1;
+  if (isWhole) x.setWhole(whole);
+  else x = v;
+  return 3;
+}
+
+// The pop of an expression's value and its store.
+int pop_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  load_pop(e, t, h, r);
+  e.stepLast = t.INSTP;
+  ++t.INSTP;
+  e.vars[h.v3].Val1 = t.WORK;
+  return 2;
+}
+
 template <bool A, bool B>
 int mod_assign(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
   // A whole operand is its own truncation, short of where truncation
@@ -868,6 +1053,25 @@ PairHandler pair2(bool a, bool b) {
   return b ? F<false, true>::fn : F<false, false>::fn;
 }
 
+template <ArithOp Op, bool Store>
+struct StepPop {
+  template <bool A, bool B>
+  struct With {
+    static constexpr PairHandler fn = step_pop<Op, A, B, Store>;
+  };
+};
+
+template <bool Store>
+PairHandler pick_step_pop(ArithOp op, bool a, bool b) {
+  switch (op) {
+    case ArithOp::Add: return pair2<StepPop<ArithOp::Add, Store>::template With>(a, b);
+    case ArithOp::Sub: return pair2<StepPop<ArithOp::Sub, Store>::template With>(a, b);
+    case ArithOp::Mul: return pair2<StepPop<ArithOp::Mul, Store>::template With>(a, b);
+    case ArithOp::Div: return pair2<StepPop<ArithOp::Div, Store>::template With>(a, b);
+    default: return nullptr;
+  }
+}
+
 PairHandler pick_compare_jump(Relation rel, bool a, bool b) {
   switch (rel) {
     case Relation::Greater: return pair2<CompareJump<Relation::Greater>::With>(a, b);
@@ -929,8 +1133,13 @@ PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &next
     case opMOD:
       if (next.kind == opASSIGN) return pair2<ModAssign>(a, b);
       break;
+    case opSTEP:
+      if (next.run != load_pop) break;
+      if (third && third->kind == opASSIGN && third->fast) return pick_step_pop<true>(ArithOp(h.oper), a, b);
+      return pick_step_pop<false>(ArithOp(h.oper), a, b);
     case opLOAD:
     case opLOAD_VALUE:
+      if (h.run == load_pop) return next.kind == opASSIGN ? pop_assign : nullptr;
       if (next.kind == opASSIGN) return a ? load_assign<true> : load_assign<false>;
       if (next.kind == opASSIGN_OP)
         return a ? pick_load_assign_op<true>(ArithOp(next.oper)) : pick_load_assign_op<false>(ArithOp(next.oper));
@@ -959,6 +1168,7 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
     h.pair = pair_of(h, next, records[p + 1], third);
     if (!h.pair) continue;
     h.v3 = next.v1;  // the store's variable or the jump's label
+    if (h.kind == opSTEP) h.v3 = p + 2 < hot.size() && hot[p + 2].kind == opASSIGN ? hot[p + 2].v1 : -1;
     h.jumpIfTrue = next.kind == opJMP_IF_TRUE;
   }
 }
@@ -975,8 +1185,18 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
   switch (r.kind) {
     case opLOAD:
     case opLOAD_VALUE:
+      if (r.op[1].kind == OperandKind::Pop) {
+        fast = load_pop;
+        break;
+      }
       a = shape_of(r, 1, h.v1, h.k1);
       if (a != Shape::Other) fast = a == Shape::Var ? load<true> : load<false>;
+      break;
+    case opSTEP:
+      a = shape_of(r, 2, h.v1, h.k1);
+      b = shape_of(r, 4, h.v2, h.k2);
+      h.oper = std::uint8_t(r.arith);
+      if (a != Shape::Other && b != Shape::Other) fast = pick_step_push(r.arith, a, b);
       break;
     case opASSIGN:
       h.v1 = r.var[1];

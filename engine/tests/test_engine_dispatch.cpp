@@ -29,7 +29,8 @@ class Dispatch : public velmora::testing::MachineTest {
 struct Seen {
   long double work;
   bool flag;
-  int instp, state, lastPosition, lastCode, stackp;
+  int instp, state, lastPosition, lastCode, stackp, calcIndex;
+  long double calcTop;
   long passCount;
   std::vector<long double> vars;
   u16 console;
@@ -48,6 +49,8 @@ void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs
              e.last.position,
              e.last.code,
              e.tasks[0].STACKP,
+             e.tasks[0].CalcIndex,
+             e.tasks[0].CalcIndex >= 0 ? e.calcStack[0][std::size_t(e.tasks[0].CalcIndex)] : 0.0L,
              e.passCount,
              {},
              {}};
@@ -164,6 +167,23 @@ TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
 
   execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )"}), {u"Z"});
   EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD Floating point division by zero\r");
+
+  // A pop from the empty calculation stack gives 0.
+  execute(tcode({u"005 Δ 5", u"022 ∇ Z =", u"101 xPOP", u"022 ∇ Z ="}), {u"Z"});
+  EXPECT_FALSE(e.errorFlag);
+  EXPECT_EQ(var(u"Z").Val1, 0.0L);
+
+  // A step that finds the calculation stack full, alone and with its pop
+  // and store after it: the stack overflow is reported at that step.
+  for (const bool withStore : {false, true}) {
+    Lines code(std::size_t(kCalcStack), u"100 + Δ 1 Δ 2");  // fills it
+    code.insert(code.end(), {u"100 + Δ 3 Δ 4", withStore ? u"101 xPOP" : u"005 Δ 9", u"022 ∇ Z ="});
+    execute(tcode(code), {u"Z"});
+    EXPECT_EQ(lastConsoleLine(), u"-Stack Overflow") << withStore;
+    EXPECT_EQ(e.last.position, kCalcStack) << withStore;
+    EXPECT_EQ(var(u"Z").Val1, 0.0L) << withStore;   // nothing after the step ran
+    EXPECT_EQ(e.tasks[0].WORK, 7.0L) << withStore;  // the step's value, as its handler leaves it
+  }
 }
 
 TEST_F(Dispatch, ModByMinusOneLeavesNoRemainderEvenForTheSmallestInteger) {
@@ -331,6 +351,90 @@ std::vector<Lines> fused_programs() {
       // An empty body.
       tcode({u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"003 + ∇ I Δ 1", u"022 ∇ I =",
              u"099 xJMP 1", u"L_2 FOR", u"005 Δ 3", u"022 ∇ M ="}),
+      // Whole rounds of one-statement bodies of every kind: S = S + I, M = I,
+      // S = 3 - S, M = MOD(I, 3), then S = S * I counting down from 2^61
+      // (leaves the integers in a later round) and M = MOD(Z, I) reaching
+      // I = 0 (a MOD by zero ends the task).
+      tcode({u"005 Δ 1",        u"022 ∇ I =",   u"L_1 FOR",       u"000 ∇ I <= Δ 4", u"098 xFJMP 2",
+             u"003 + ∇ S ∇ I",  u"022 ∇ S =",   u"003 + ∇ I Δ 1", u"022 ∇ I =",      u"099 xJMP 1",
+             u"L_2 FOR",        u"005 Δ 1",     u"022 ∇ I =",     u"L_3 FOR",        u"000 ∇ I <= Δ 3",
+             u"098 xFJMP 4",    u"005 ∇ I",     u"022 ∇ M =",     u"003 + ∇ I Δ 1",  u"022 ∇ I =",
+             u"099 xJMP 3",     u"L_4 FOR",     u"005 Δ 1",       u"022 ∇ I =",      u"L_5 FOR",
+             u"000 ∇ I <= Δ 3", u"098 xFJMP 6", u"003 - Δ 3 ∇ S", u"022 ∇ S =",      u"003 + ∇ I Δ 1",
+             u"022 ∇ I =",      u"099 xJMP 5",  u"L_6 FOR"}),
+      tcode({u"005 Δ 1",        u"022 ∇ I =",
+             u"L_1 FOR",        u"000 ∇ I <= Δ 5",
+             u"098 xFJMP 2",    u"043 MOD ( ∇ I , Δ 3 )",
+             u"022 ∇ M =",      u"003 + ∇ I Δ 1",
+             u"022 ∇ I =",      u"099 xJMP 1",
+             u"L_2 FOR",        u"005 Δ 2305843009213693952",
+             u"022 ∇ S =",      u"005 Δ 3",
+             u"022 ∇ I =",      u"L_3 FOR",
+             u"000 ∇ I >= Δ 1", u"098 xFJMP 4",
+             u"003 * ∇ S ∇ I",  u"022 ∇ S =",
+             u"003 - ∇ I Δ 1",  u"022 ∇ I =",
+             u"099 xJMP 3",     u"L_4 FOR",
+             u"005 Δ 7",        u"022 ∇ Z =",
+             u"005 Δ 2",        u"022 ∇ I =",
+             u"L_5 FOR",        u"000 ∇ I >= xN 1",
+             u"098 xFJMP 6",    u"043 MOD ( ∇ Z , ∇ I )",
+             u"022 ∇ M =",      u"003 - ∇ I Δ 1",
+             u"022 ∇ I =",      u"099 xJMP 5",
+             u"L_6 FOR"}),
+      // Expressions through the calculation stack: X = A + B, X = A * B + C
+      // (the second step pops the first's value), a division by zero in a
+      // step, and a pop from the empty stack.
+      tcode({u"005 Δ 3", u"022 ∇ S =", u"005 Δ 4", u"022 ∇ Z =", u"100 + ∇ S ∇ Z", u"101 xPOP", u"022 ∇ M =",
+             u"100 * ∇ S ∇ Z", u"100 + xPOP xDMY Δ 1", u"101 xPOP", u"022 ∇ I =", u"101 xPOP", u"022 ∇ S =", u"005 Δ 0",
+             u"022 ∇ Z =", u"100 / Δ 1 ∇ Z", u"101 xPOP", u"022 ∇ M ="}),
+      // Loops whose body is such an expression: S = S + I in whole rounds,
+      // S = S * I leaving the integers, M = I / 2 (no whole rounds), and a
+      // called function whose only statement is S = S - I.
+      tcode({u"005 Δ 1",
+             u"022 ∇ I =",
+             u"L_1 FOR",
+             u"000 ∇ I <= Δ 5",
+             u"098 xFJMP 2",
+             u"100 + ∇ S ∇ I",
+             u"101 xPOP",
+             u"022 ∇ S =",
+             u"003 + ∇ I Δ 1",
+             u"022 ∇ I =",
+             u"099 xJMP 1",
+             u"L_2 FOR",
+             u"005 Δ 2305843009213693952",
+             u"022 ∇ S =",
+             u"005 Δ 1",
+             u"022 ∇ I =",
+             u"L_3 FOR",
+             u"000 ∇ I <= Δ 4",
+             u"098 xFJMP 4",
+             u"100 * ∇ S ∇ I",
+             u"101 xPOP",
+             u"022 ∇ S =",
+             u"100 / ∇ I Δ 2",
+             u"101 xPOP",
+             u"022 ∇ M =",
+             u"003 + ∇ I Δ 1",
+             u"022 ∇ I =",
+             u"099 xJMP 3",
+             u"L_4 FOR"}),
+      // A loop of S = S + I with the calculation stack full: its first
+      // step reports the overflow.
+      [] {
+        Lines code(std::size_t(kCalcStack), u"100 + Δ 1 Δ 2");
+        code.insert(code.end(),
+                    {u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"100 + ∇ S ∇ I",
+                     u"101 xPOP", u"022 ∇ S =", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+        return tcode(code);
+      }(),
+      tcode({u"902 xFUNC", u"F_SUB", u"100 - ∇ S ∇ I", u"101 xPOP", u"022 ∇ S =", u"096 xRET", u"005 Δ 1", u"022 ∇ I =",
+             u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME SUB", u"003 + ∇ I Δ 1", u"022 ∇ I =",
+             u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      // A called function whose only statement is a calculation (S = S + I).
+      tcode({u"902 xFUNC", u"F_ADD", u"003 + ∇ S ∇ I", u"022 ∇ S =", u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR",
+             u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME ADD", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
+             u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
       // Rounds of a compound-assignment body in registers: S -= I counting
       // down to a variable limit, with the loop left by a true comparison.
       tcode({u"005 Δ 2", u"022 ∇ Z =", u"005 Δ 9", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I < ∇ Z", u"095 xTJMP 2",
@@ -817,7 +921,7 @@ RandomProgram random_program(std::mt19937_64 &rng) {
         p.code.push_back(u"022 ∇ " + u16(kNames[x]) + u" =");
         v[x] = v[y];
         break;
-      default: {  // FOR X = start TO E STEP k: Y op= X (Y differs from X)
+      default: {  // FOR X = start TO E STEP k: Y op= X or Y = Y op X (Y differs from X)
         const std::size_t body = (x + 1 + pick(3)) % 4;
         u16 startText, stepText, endText;
         long double start, step, end;
@@ -832,11 +936,14 @@ RandomProgram random_program(std::mt19937_64 &rng) {
         if (rounds > 13) break;
         const u16 head = ascii(std::to_string(label++)), exit = ascii(std::to_string(label++));
         const u16 name = kNames[x], target = kNames[body];
-        p.code.insert(p.code.end(),
-                      {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
-                       u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit, u"005 ∇ " + name,
-                       u"023 ∇ " + target + u" " + opText(op) + u"=", u"003 + ∇ " + name + u" " + stepText,
-                       u"022 ∇ " + name + u" =", u"099 xJMP " + head, u"L_" + exit + u" FOR"});
+        // The body as a compound assignment (Y op= X) or a calculation (Y = Y op X).
+        const bool compound = rng() % 2;
+        const u16 bodyFirst = compound ? u"005 ∇ " + name : u"003 " + opText(op) + u" ∇ " + target + u" ∇ " + name;
+        const u16 bodySecond = compound ? u"023 ∇ " + target + u" " + opText(op) + u"=" : u"022 ∇ " + target + u" =";
+        p.code.insert(p.code.end(), {u"005 " + endText, u"022 ∇ E =", u"005 " + startText, u"022 ∇ " + name + u" =",
+                                     u"L_" + head + u" FOR", u"000 ∇ " + name + u" <= ∇ E", u"098 xFJMP " + exit,
+                                     bodyFirst, bodySecond, u"003 + ∇ " + name + u" " + stepText,
+                                     u"022 ∇ " + name + u" =", u"099 xJMP " + head, u"L_" + exit + u" FOR"});
         long double i = start;
         while (p.finite && i <= end) {
           v[body] = op == '+' ? apply(op, i, v[body]) : apply(op, v[body], i);
