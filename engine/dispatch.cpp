@@ -194,6 +194,33 @@ void step_push(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
   e.calcStack[std::size_t(e.current)][std::size_t(++t.CalcIndex)] = v;
 }
 
+// A step with an operand (or two) popped from the stack, the others
+// variables or constants (X = A * B + C: the second step pops the first's
+// value). The operands are read without popping first, so that a failure
+// leaves the stack to the family handler, which pops and reports; two pops
+// take the right operand first.
+template <ArithOp Op>
+void step_popping(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  const auto &stack = e.calcStack[std::size_t(e.current)];
+  int top = t.CalcIndex;
+  auto operand = [&](int k, int32_t var) -> long double {
+    const Operand &o = r.op[std::size_t(k)];
+    if (o.kind == OperandKind::Const) return o.value;
+    if (o.kind == OperandKind::Var) return e.vars[var].Val1;
+    return top < 0 ? 0.0L : stack[std::size_t(top--)];
+  };
+  long double a = operand(2, h.v1);
+  long double b = operand(4, h.v2);
+  if (r.op[2].kind == OperandKind::Pop && r.op[4].kind == OperandKind::Pop) std::swap(a, b);
+  if constexpr (Op == ArithOp::Div)
+    if (b == 0) return fallback(e, t, h, r);
+  const long double v = apply<Op>(a, b);
+  if (!std::isfinite(v) || top >= kCalcStack - 1) return fallback(e, t, h, r);
+  t.WORK = v;
+  t.CalcIndex = top + 1;
+  e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex)] = v;
+}
+
 // WORK := the value on top of the stack, popped (0 from an empty stack).
 void load_pop(Machine &e, TTaskInfo &t, const HotRecord &, const TPEXE &) {
   if (t.CalcIndex < 0) {
@@ -259,6 +286,16 @@ struct StepPush {
     static constexpr HotHandler fn = step_push<Op, A, B>;
   };
 };
+
+HotHandler pick_step_popping(ArithOp op) {
+  switch (op) {
+    case ArithOp::Add: return step_popping<ArithOp::Add>;
+    case ArithOp::Sub: return step_popping<ArithOp::Sub>;
+    case ArithOp::Mul: return step_popping<ArithOp::Mul>;
+    case ArithOp::Div: return step_popping<ArithOp::Div>;
+    default: return nullptr;
+  }
+}
 
 HotHandler pick_step_push(ArithOp op, Shape a, Shape b) {
   switch (op) {
@@ -1116,6 +1153,13 @@ PairHandler pick_load_assign_op(ArithOp op) {
   }
 }
 
+// Whether a fast step reads its operands from variables and constants only
+// (none popped).
+bool step_operands_held(const HotRecord &h) {
+  return h.run != step_popping<ArithOp::Add> && h.run != step_popping<ArithOp::Sub> &&
+         h.run != step_popping<ArithOp::Mul> && h.run != step_popping<ArithOp::Div>;
+}
+
 // The pair handler for a fast record followed by a fast one (and, for the
 // step of a loop, a jump after them), or nullptr.
 PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &nextRecord, const HotRecord *third) {
@@ -1134,7 +1178,7 @@ PairHandler pair_of(const HotRecord &h, const HotRecord &next, const TPEXE &next
       if (next.kind == opASSIGN) return pair2<ModAssign>(a, b);
       break;
     case opSTEP:
-      if (next.run != load_pop) break;
+      if (next.run != load_pop || !step_operands_held(h)) break;
       if (third && third->kind == opASSIGN && third->fast) return pick_step_pop<true>(ArithOp(h.oper), a, b);
       return pick_step_pop<false>(ArithOp(h.oper), a, b);
     case opLOAD:
@@ -1196,7 +1240,15 @@ HotRecord make_hot(const TPEXE &r, Handler family) {
       a = shape_of(r, 2, h.v1, h.k1);
       b = shape_of(r, 4, h.v2, h.k2);
       h.oper = std::uint8_t(r.arith);
-      if (a != Shape::Other && b != Shape::Other) fast = pick_step_push(r.arith, a, b);
+      if (a != Shape::Other && b != Shape::Other) {
+        fast = pick_step_push(r.arith, a, b);
+      } else {
+        // Operands popped from the stack, the others variables or constants.
+        auto usable = [&](int k, Shape shape) {
+          return shape != Shape::Other || r.op[std::size_t(k)].kind == OperandKind::Pop;
+        };
+        if (usable(2, a) && usable(4, b)) fast = pick_step_popping(r.arith);
+      }
       break;
     case opASSIGN:
       h.v1 = r.var[1];
