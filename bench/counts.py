@@ -21,7 +21,7 @@ import tempfile
 # name: (iterations N, Velmora program, lua program, python program, limit)
 # {N} is the iteration count; the zone benchmarks read page.txt, a one-line
 # page of N cells. The limits are about 1.3x the counts measured when they
-# were set (8.9 M; loop_sum and call 19 each; for the string benchmarks 4,531, 1,581, 480),
+# were set (8.9 M; loop_sum and call 19 each, expr 430; for the string benchmarks 4,531, 1,581, 480),
 # so that the check catches a slip, not noise.
 BENCHMARKS = {
     "empty": (0, '??"";\n', "", "", 11_600_000),
@@ -35,6 +35,11 @@ BENCHMARKS = {
              "local n = 0\nlocal function bump() n = n + 1 end\nfor i = 1, {N} do bump() end\nprint(n)\n",
              "n = 0\ndef bump():\n    global n\n    n += 1\ndef main():\n    for i in range(1, {N} + 1):\n        bump()\nmain()\nprint(n)\n",
              25),
+    "expr": (20000,
+             "S = 0;\nFOR I = 1 TO {N} DO S = S + I * 2 - 1; END\n??S;\n",
+             "local s = 0\nfor i = 1, {N} do s = s + i * 2 - 1 end\nprint(s)\n",
+             "def main():\n    s = 0\n    for i in range(1, {N} + 1):\n        s = s + i * 2 - 1\n    return s\nprint(main())\n",
+             560),
     "zone": (5000,
              '&L[] = <*> "page.txt";\n&S = &L[0];\nC = 0;\nT = 0;\n'
              '&V, &S = [++] &S < "<td>" -> "</td>" >;\nWHILE &V DO\n  C += 1;\n'
