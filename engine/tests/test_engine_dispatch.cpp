@@ -510,8 +510,8 @@ TEST_F(Dispatch, WholeRoundsStopWhereTheComparisonSays) {
 namespace {
 
 // A counting loop with a random body of one to three statements (compound
-// assignments, calculations, MOD, an IF around one of them, a call of a
-// short function) over the variables I (the counter), M, S and Z, with
+// assignments, calculations, expressions through the calculation stack,
+// MOD, an IF around one of them, a call of a short function) over the variables I (the counter), M, S and Z, with
 // whole, fractional, large and zero values, so that bodies fail, leave the
 // integers and go on in long double at random places.
 Lines random_loop(std::mt19937_64 &rng) {
@@ -532,9 +532,23 @@ Lines random_loop(std::mt19937_64 &rng) {
   auto target = [&] { return u16(pick(2) ? u"∇ S" : u"∇ M"); };
   Lines code;
   const bool function = pick(2);
+  auto op = [&] { return u16(kOps[pick(4)]); };
   auto simple = [&](Lines &out) {
-    switch (pick(function ? 4 : 3)) {
+    switch (pick(function ? 7 : 6)) {
       case 0: out.insert(out.end(), {u"005 " + operand(), u"023 " + target() + u" " + kOps[pick(4)] + u"="}); break;
+      case 3:  // X = a op b, through the calculation stack
+        out.insert(out.end(),
+                   {u"100 " + op() + u" " + operand() + u" " + operand(), u"101 xPOP", u"022 " + target() + u" ="});
+        break;
+      case 4:  // X = a op b op c
+        out.insert(out.end(), {u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" xPOP xDMY " + operand(), u"101 xPOP", u"022 " + target() + u" ="});
+        break;
+      case 5:  // X = (a op b) op (c op d)
+        out.insert(out.end(), {u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" xPOP xDMY xPOP xDMY", u"101 xPOP", u"022 " + target() + u" ="});
+        break;
       case 1:
         out.insert(out.end(),
                    {u"003 " + u16(kOps[pick(4)]) + u" " + operand() + u" " + operand(), u"022 " + target() + u" ="});
