@@ -115,8 +115,12 @@ void Machine::rebuildHot(int list) {
   // variables they write (saved before such a run, to take it back).
   std::vector<int32_t> &writes = isolatedWrites_[std::size_t(list)];
   writes.clear();
-  for (HotRecord &h : out) {
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    HotRecord &h = out[i];
     if (!h.fast || h.kind == opCALL || h.kind == opRET) continue;
+    // The calculation stack is not among what a run apart takes back.
+    const bool pops = (h.kind == opLOAD || h.kind == opLOAD_VALUE) && records[i].op[1].kind == OperandKind::Pop;
+    if (h.kind == opSTEP || pops) continue;
     if (h.kind == opASSIGN || h.kind == opASSIGN_OP) {
       if (h.v1 < 0 || vars[h.v1].share) continue;
       if (std::find(writes.begin(), writes.end(), h.v1) == writes.end()) writes.push_back(h.v1);

@@ -7,14 +7,17 @@
 namespace velmora::testing {
 
 // T-code lines from instruction texts: line numbers 00001, 00002, ...
-inline Lines tcode(std::initializer_list<const char16_t *> instructions) {
+inline Lines tcode(const Lines &instructions) {
   Lines lines;
   int n = 1;
-  for (const char16_t *text : instructions) {
+  for (const u16 &text : instructions) {
     u16 number = text::int16(n++);
     lines.push_back(u16(5 - number.size(), u'0') + number + u" " + text);
   }
   return lines;
+}
+inline Lines tcode(std::initializer_list<const char16_t *> instructions) {
+  return tcode(Lines(instructions.begin(), instructions.end()));
 }
 
 class EngineTest : public ::testing::Test {
