@@ -387,6 +387,15 @@ std::vector<Lines> fused_programs() {
       tcode({u"005 Δ 3", u"022 ∇ S =", u"005 Δ 4", u"022 ∇ Z =", u"100 + ∇ S ∇ Z", u"101 xPOP", u"022 ∇ M =",
              u"100 * ∇ S ∇ Z", u"100 + xPOP xDMY Δ 1", u"101 xPOP", u"022 ∇ I =", u"101 xPOP", u"022 ∇ S =", u"005 Δ 0",
              u"022 ∇ Z =", u"100 / Δ 1 ∇ Z", u"101 xPOP", u"022 ∇ M ="}),
+      // Steps that pop their operands: (S * 2) - (Z + 1) takes the right
+      // operand first, then 1 / (Z - Z) fails with the stack as it was.
+      tcode({u"005 Δ 5", u"022 ∇ S =", u"005 Δ 3", u"022 ∇ Z =", u"100 * ∇ S Δ 2", u"100 + ∇ Z Δ 1",
+             u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP", u"022 ∇ M =", u"100 - ∇ Z ∇ Z", u"100 / Δ 1 xPOP xDMY",
+             u"101 xPOP", u"022 ∇ I ="}),
+      // A step that pops from the empty stack (0), and a result beyond the
+      // largest number in the middle of an expression.
+      tcode({u"100 + xPOP xDMY Δ 1", u"101 xPOP", u"022 ∇ M =", u"100 + Δ 1 Δ 2", u"100 * xPOP xDMY Δ 1e4932",
+             u"101 xPOP", u"022 ∇ S ="}),
       // Loops whose body is such an expression: S = S + I in whole rounds,
       // S = S * I leaving the integers, M = I / 2 (no whole rounds), and a
       // called function whose only statement is S = S - I.
