@@ -170,9 +170,7 @@ void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {
       held = StrValue(e.str(r, 2));
       s = held.view();
     }
-    std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
-    x = 0;
-    if (a != u16::npos && !parse_number(s.substr(a, b - a + 1), x)) x = 0;
+    x = string_value(s);
   } else if (fn == MathFn::Length) {
     x = static_cast<long double>(e.str(r, 2).size());
   } else {

@@ -18,6 +18,8 @@
 // a run-time error (which ends every task) stops the step at the record
 // that raised it. A step counts one pass per record it ran and runs no more
 // records than the budget allows.
+#include <cmath>
+
 #include "engine/machine.h"
 #include "engine/opcodes.h"
 #include "engine/text_ops.h"
@@ -75,21 +77,58 @@ bool cut_and_store(Machine &e, TTaskInfo &t, const HotRecord *h, const TPEXE *r)
   return true;
 }
 
-// A step that begins with a zone and its store (three records), then runs
+// STRVAL of a string variable, the pop of its result and its store into a
+// number variable (V = STRVAL(&W)): the number is read once and written
+// where the three records leave it: the work register, the stack slot it
+// passed through and the variable. False, having changed nothing, where
+// the records would take another path: a value the escape pass changes, a
+// number out of range (an error to report), a full stack, a variable not
+// linked.
+bool strval_store(Machine &e, TTaskInfo &t, const TPEXE *r) {
+  const TPEXE &math = r[0], &pop = r[1], &store = r[2];
+  if (math.kind != opMATH || math.math != MathFn::StrVal || math.op[2].kind != OperandKind::StrVar ||
+      pop.kind != opLOAD_VALUE || pop.op[1].kind != OperandKind::Pop || store.kind != opASSIGN)
+    return false;
+  const int source = math.var[3], target = store.var[1];
+  if (source < 0 || target < 0 || e.errorFlag || t.CalcIndex >= kCalcStack - 1) return false;
+  const StrValue &text = e.vars[source].StrVal;
+  if (!text.escapeFree()) return false;
+  const long double x = string_value(text.view());
+  if (!std::isfinite(x)) return false;
+  t.WORK = x;
+  e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = x;
+  e.vars[target].Val1 = x;
+  return true;
+}
+
+// Ends a step after `ran` records from `position`.
+int step_ends(Machine &e, TTaskInfo &t, int position, int ran) {
+  t.INSTP = uint16_t(position + ran);
+  e.stepLast = position + ran - 1;
+  return ran;
+}
+
+// A step that begins with a zone and its store (three records), and then
+// STRVAL of the piece with its pop and store where they follow, then runs
 // the rest of its N records as run_step does.
 template <int N>
 int run_zone_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
   if (budget < 3 || !cut_and_store(e, t, &h, &r)) return run_step<N>(e, t, h, r, budget);
   const int position = t.INSTP - 1;
   if constexpr (N == 3) {
-    t.INSTP = uint16_t(position + 3);
-    e.stepLast = position + 2;
-    return 3;
+    return step_ends(e, t, position, 3);
   } else {
-    if (budget == 3) {
-      t.INSTP = uint16_t(position + 3);
-      e.stepLast = position + 2;
-      return 3;
+    if (budget == 3) return step_ends(e, t, position, 3);
+    if constexpr (N >= 6) {
+      if (budget >= 6 && strval_store(e, t, &r + 3)) {
+        if constexpr (N == 6) {
+          return step_ends(e, t, position, 6);
+        } else {
+          if (budget == 6) return step_ends(e, t, position, 6);
+          t.INSTP = uint16_t(position + 7);
+          return 6 + run_step<N - 6>(e, t, (&h)[6], (&r)[6], budget - 6);
+        }
+      }
     }
     t.INSTP = uint16_t(position + 4);
     return 3 + run_step<N - 3>(e, t, (&h)[3], (&r)[3], budget - 3);

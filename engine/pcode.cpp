@@ -67,6 +67,13 @@ bool parse_number(u16view text, long double &out) {
   return true;
 }
 
+long double string_value(u16view s) {
+  const std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
+  long double x = 0;
+  if (a != u16view::npos && !parse_number(s.substr(a, b - a + 1), x)) x = 0;
+  return x;
+}
+
 u16 apply_escapes(u16view text) {
   if (text.find(u'\\') == u16view::npos) return u16(text);
   u16 out;

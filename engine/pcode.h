@@ -168,6 +168,9 @@ bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out);
 // Decimal text as a number, independent of the process locale; false when
 // the text is not entirely a number.
 bool parse_number(u16view text, long double &out);
+// STRVAL of a text: the number between the blanks around it, 0 when the
+// text is not a number.
+long double string_value(u16view text);
 
 // Escapes of string values: \n \q \r \t; another character after a backslash
 // keeps the backslash; a trailing backslash is dropped.

@@ -729,6 +729,40 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
              u"320 Σ &W =",
              u"005 Δ 9",
              u"022 ∇ Z ="}),
+      // A zone step with STRVAL of its piece, the pop and the store: blanks
+      // around a number, a text that is no number, a fraction, a stack
+      // already holding a value, a number beyond the largest (an error).
+      tcode({u"045 Σ &S = Ω \"a 12 b\"",
+             u"337 [--]",
+             u"318 Σ &S < Ω \"a\" -> Ω \"b\" >",
+             u"320 Σ &W =",
+             u"102 STRVAL Σ &W",
+             u"101 xPOP",
+             u"022 ∇ M =",
+             u"045 Σ &S = Ω \"ax1b\"",
+             u"337 [--]",
+             u"318 Σ &S < Ω \"a\" -> Ω \"b\" >",
+             u"320 Σ &W =",
+             u"102 STRVAL Σ &W",
+             u"101 xPOP",
+             u"022 ∇ T =",
+             u"045 Σ &S = Ω \"a-7.5e2b\"",
+             u"100 + Δ 1 Δ 3",
+             u"337 [--]",
+             u"318 Σ &S < Ω \"a\" -> Ω \"b\" >",
+             u"320 Σ &W =",
+             u"102 STRVAL Σ &W",
+             u"101 xPOP",
+             u"022 ∇ M =",
+             u"101 xPOP",
+             u"022 ∇ T =",
+             u"045 Σ &S = Ω \"a1e99999b\"",
+             u"337 [--]",
+             u"318 Σ &S < Ω \"a\" -> Ω \"b\" >",
+             u"320 Σ &W =",
+             u"102 STRVAL Σ &W",
+             u"101 xPOP",
+             u"022 ∇ Z ="}),
   };
   const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
   Lines names = numbers;
@@ -798,6 +832,13 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       while (done < long(k) && e.running && e.anyRunnable()) done += e.runPasses(long(k) - done);
       ASSERT_TRUE(see() == single[k - 1]) << "program " << p << " after " << k << " passes";
     }
+    // Batches larger than the whole run (steps never cut short) end where
+    // the single passes end, an error on the way included.
+    start();
+    const long all = long(single.size()) + 8;
+    long done = 0;
+    while (done < all && e.running && e.anyRunnable()) done += e.runPasses(all - done);
+    ASSERT_TRUE(see() == single.back()) << "program " << p << " in batches beyond its end";
   }
 }
 
