@@ -779,6 +779,35 @@ TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask
                                u"752 ?? ∇ S ;", u"L_3 IF", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
   groups.push_back({writer, reader, programs[0]});
   groups.push_back({programs[0], printer, programs[4]});
+  // A loop counting on G that goes on while G > 2^63 - 1 (or G < -2^63),
+  // which only a value beyond the integers passes: another task sets G
+  // there, lets the first comparison pass, then sets G one step short of
+  // -2^63 (2^63 - 1) and ends. The step then lands on the integer at the
+  // far end, for which the comparison leaves the loop: the first task,
+  // now alone, must not run another round.
+  for (const bool up : {true, false}) {
+    Lines counting = {u"005 Δ 0",
+                      u"005 Δ 0",
+                      u"005 Δ 0",
+                      u"L_1 FOR",
+                      up ? u"000 ∇ G > Δ 9223372036854775807" : u"000 ∇ G < xN 9223372036854775808",
+                      u"098 xFJMP 2",
+                      u"005 Δ 1",
+                      u"023 ∇ S +=",
+                      up ? u"003 + ∇ G Δ 1" : u"003 - ∇ G Δ 1",
+                      u"022 ∇ G =",
+                      u"099 xJMP 1",
+                      u"L_2 FOR"};
+    for (int k = 0; k < 12; ++k) counting.push_back(u"005 Δ 7");
+    const Lines setter = {up ? u"005 Δ 9223372036854775808" : u"005 xN 9223372036854775809",
+                          u"022 ∇ G =",
+                          u"005 Δ 0",
+                          u"005 Δ 0",
+                          u"005 Δ 0",
+                          up ? u"005 xN 9223372036854775809" : u"005 Δ 9223372036854775808",
+                          u"022 ∇ G ="};
+    groups.push_back({tcode(counting), tcode(setter)});
+  }
   const Lines names = {u"I", u"M", u"S", u"Z"};
   for (std::size_t g = 0; g < groups.size(); ++g) {
     const auto &group = groups[g];
