@@ -2,8 +2,9 @@
 # Times each benchmark program with velmora-run and the same work written
 # for python3 (NAME.py, the loop inside a function; NAME.top.py, the loop at
 # top level, where there is one) and lua5.4 in one run, and prints the
-# ratios; then ten programs together against one, and the engine's records
-# per second against another build when VELMORA_BASE names its source tree.
+# ratios; then ten programs together against one. When VELMORA_BASE names
+# another built source tree, its runner is timed beside this one on every
+# benchmark, and its instruction counts and records per second follow.
 #   bash bench/compare.sh                 (after scripts/build.sh)
 #   VELMORA_BASE=/path/to/other/tree bash bench/compare.sh
 # Times are the fastest of RUNS runs (default 3), wall clock, via hyperfine
@@ -53,11 +54,16 @@ first_line() { ( cd "$work" && "$@" 2>/dev/null | head -n 1 ); }
 ratio() { [ "$2" = "-" ] && echo "-" || printf '%.2fx' "$(echo "$1 / $2" | bc -l)"; }
 
 lua=$(command -v lua5.4 || true)
+# The other build's runner, timed beside this one when VELMORA_BASE names it.
+base_runner=""
+[ -n "${VELMORA_BASE:-}" ] && [ -x "$VELMORA_BASE/build/cli/velmora-run" ] && base_runner=$VELMORA_BASE/build/cli/velmora-run
 # Debian's own python3 (a python3 earlier on PATH may be a shim that adds
 # start-up time); the NAME.py programs run their loops inside a function.
 py=/usr/bin/python3
 [ -x "$py" ] || py=$(command -v python3)
-printf '%-12s %9s %10s %10s %9s %10s %10s\n' benchmark velmora 'py3(fn)' 'py3(top)' lua5.4 'vs py(fn)' 'vs lua'
+printf '%-12s %9s %10s %10s %9s %10s %10s' benchmark velmora 'py3(fn)' 'py3(top)' lua5.4 'vs py(fn)' 'vs lua'
+[ -n "$base_runner" ] && printf ' %9s %8s' base 'vs base'
+printf '\n'
 for program in bench/programs/*.mcl; do
   name=$(basename "$program" .mcl)
   vout=$(first_line "$runner" --home "$work" --final-console "$PWD/$program")
@@ -69,11 +75,16 @@ for program in bench/programs/*.mcl; do
   [ -f "bench/programs/$name.top.py" ] && ttime=$(seconds "$py" "$PWD/bench/programs/$name.top.py")
   ltime=-
   [ -n "$lua" ] && ltime=$(seconds "$lua" "$PWD/bench/programs/$name.lua")
-  printf '%-12s %8ss %9ss %9s%s %8s%s %10s %10s\n' "$name" "$vtime" "$ptime" "$ttime" \
+  printf '%-12s %8ss %9ss %9s%s %8s%s %10s %10s' "$name" "$vtime" "$ptime" "$ttime" \
     "$([ "$ttime" = - ] || echo s)" "$ltime" "$([ "$ltime" = - ] || echo s)" \
     "$(ratio "$vtime" "$ptime")" "$(ratio "$vtime" "$ltime")"
+  if [ -n "$base_runner" ]; then
+    btime=$(seconds "$base_runner" --home "$work" --final-console "$PWD/$program")
+    printf ' %8ss %8s' "$btime" "$(ratio "$vtime" "$btime")"
+  fi
+  printf '\n'
 done
-echo "ratio = velmora time / other time (below 1: Velmora is faster)"
+echo "ratio = velmora time / other time (below 1: Velmora is faster; base: the VELMORA_BASE build)"
 
 # One-line pages: cells "<td>000</td>" one after another, as real pages are
 # often written; page_text.txt has text before the first cell and "<tr>"
@@ -116,6 +127,10 @@ for mb in 1 4 16; do
       ltime=$(seconds "$lua" "$PWD/bench/pages/zone_page.lua" "${name#zone_}.txt")
       [ "$vout" = "$lout" ] || echo "  $name $mb MB: results differ (velmora $vout, lua $lout)" >&2
       printf ' %9.3fs %7.2fx' "$ltime" "$(echo "$vtime / $ltime" | bc -l)"
+    fi
+    if [ -n "$base_runner" ]; then
+      btime=$(seconds "$base_runner" --home "$work" --final-console "$PWD/bench/pages/$name.mcl")
+      printf '  base %6.3fs %5.2fx' "$btime" "$(echo "$vtime / $btime" | bc -l)"
     fi
     printf '\n'
   done

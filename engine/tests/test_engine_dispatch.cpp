@@ -396,6 +396,15 @@ std::vector<Lines> fused_programs() {
       tcode({u"005 Δ 3", u"022 ∇ S =", u"005 Δ 4", u"022 ∇ Z =", u"100 + ∇ S ∇ Z", u"101 xPOP", u"022 ∇ M =",
              u"100 * ∇ S ∇ Z", u"100 + xPOP xDMY Δ 1", u"101 xPOP", u"022 ∇ I =", u"101 xPOP", u"022 ∇ S =", u"005 Δ 0",
              u"022 ∇ Z =", u"100 / Δ 1 ∇ Z", u"101 xPOP", u"022 ∇ M ="}),
+      // Steps that pop their operands: (S * 2) - (Z + 1) takes the right
+      // operand first, then 1 / (Z - Z) fails with the stack as it was.
+      tcode({u"005 Δ 5", u"022 ∇ S =", u"005 Δ 3", u"022 ∇ Z =", u"100 * ∇ S Δ 2", u"100 + ∇ Z Δ 1",
+             u"100 - xPOP xDMY xPOP xDMY", u"101 xPOP", u"022 ∇ M =", u"100 - ∇ Z ∇ Z", u"100 / Δ 1 xPOP xDMY",
+             u"101 xPOP", u"022 ∇ I ="}),
+      // A step that pops from the empty stack (0), and a result beyond the
+      // largest number in the middle of an expression.
+      tcode({u"100 + xPOP xDMY Δ 1", u"101 xPOP", u"022 ∇ M =", u"100 + Δ 1 Δ 2", u"100 * xPOP xDMY Δ 1e4932",
+             u"101 xPOP", u"022 ∇ S ="}),
       // Loops whose body is such an expression: S = S + I in whole rounds,
       // S = S * I leaving the integers, M = I / 2 (no whole rounds), and a
       // called function whose only statement is S = S - I.
@@ -529,8 +538,8 @@ TEST_F(Dispatch, WholeRoundsStopWhereTheComparisonSays) {
 namespace {
 
 // A counting loop with a random body of one to three statements (compound
-// assignments, calculations, MOD, an IF around one of them, a call of a
-// short function) over the variables I (the counter), M, S and Z, with
+// assignments, calculations, expressions through the calculation stack,
+// MOD, an IF around one of them, a call of a short function) over the variables I (the counter), M, S and Z, with
 // whole, fractional, large and zero values, so that bodies fail, leave the
 // integers and go on in long double at random places.
 Lines random_loop(std::mt19937_64 &rng) {
@@ -551,9 +560,23 @@ Lines random_loop(std::mt19937_64 &rng) {
   auto target = [&] { return u16(pick(2) ? u"∇ S" : u"∇ M"); };
   Lines code;
   const bool function = pick(2);
+  auto op = [&] { return u16(kOps[pick(4)]); };
   auto simple = [&](Lines &out) {
-    switch (pick(function ? 4 : 3)) {
+    switch (pick(function ? 7 : 6)) {
       case 0: out.insert(out.end(), {u"005 " + operand(), u"023 " + target() + u" " + kOps[pick(4)] + u"="}); break;
+      case 3:  // X = a op b, through the calculation stack
+        out.insert(out.end(),
+                   {u"100 " + op() + u" " + operand() + u" " + operand(), u"101 xPOP", u"022 " + target() + u" ="});
+        break;
+      case 4:  // X = a op b op c
+        out.insert(out.end(), {u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" xPOP xDMY " + operand(), u"101 xPOP", u"022 " + target() + u" ="});
+        break;
+      case 5:  // X = (a op b) op (c op d)
+        out.insert(out.end(), {u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" " + operand() + u" " + operand(),
+                               u"100 " + op() + u" xPOP xDMY xPOP xDMY", u"101 xPOP", u"022 " + target() + u" ="});
+        break;
       case 1:
         out.insert(out.end(),
                    {u"003 " + u16(kOps[pick(4)]) + u" " + operand() + u" " + operand(), u"022 " + target() + u" ="});
