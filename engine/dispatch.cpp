@@ -411,13 +411,21 @@ bool going_on(Relation rel, int64_t limit, bool leaveWhen, int64_t &lo, int64_t 
   hi = kMax;
   switch (rel) {
     case Relation::Greater:
-      if (limit == kMax) hi = kMin;  // never
-      else lo = limit + 1;
+      if (limit == kMax) {  // never: an empty interval
+        lo = kMax;
+        hi = kMin;
+      } else {
+        lo = limit + 1;
+      }
       return true;
     case Relation::GreaterEqual: lo = limit; return true;
     case Relation::Less:
-      if (limit == kMin) lo = kMax;  // never
-      else hi = limit - 1;
+      if (limit == kMin) {  // never: an empty interval
+        lo = kMax;
+        hi = kMin;
+      } else {
+        hi = limit - 1;
+      }
       return true;
     case Relation::LessEqual: hi = limit; return true;
     case Relation::Equal: lo = hi = limit; return true;
