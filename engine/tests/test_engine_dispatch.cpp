@@ -24,6 +24,21 @@ class Dispatch : public velmora::testing::MachineTest {
   // program must have at least `minPairs` records that run paired, and end
   // within 500 passes unless `endless` (then its first 200 are compared).
   void expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs, std::size_t minPairs, bool endless = false);
+  // Loads a program into slot 0 afresh, ready to run: the same start for
+  // every run of it (a stack slot above the top and the rest register would
+  // otherwise keep what the last run left).
+  void startAfresh(const Lines &program, const Lines &names) {
+    e.releaseAllSlots();
+    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+    e.console.clear();
+    e.passCount = 0;
+    e.calcStack[0].fill(0);
+    e.tasks[0].STR_REM.clear();
+    load(program, names);
+    e.runReset();
+    ASSERT_FALSE(e.linkAll());
+    e.running = true;
+  }
 };
 
 // Everything a pass can change that a program or the debugger can see.
@@ -67,16 +82,7 @@ void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs
       for (const u16 &line : e.console.lines()) s.console += line + u"\n";
       return s;
     };
-    auto start = [&] {
-      e.releaseAllSlots();
-      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-      e.console.clear();
-      e.passCount = 0;
-      load(programs[p], names);
-      e.runReset();
-      ASSERT_FALSE(e.linkAll());
-      e.running = true;
-    };
+    auto start = [&] { startAfresh(programs[p], names); };
     // One pass at a time: pairs never run, each record is its own step.
     start();
     std::vector<Seen> single;
@@ -810,20 +816,7 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       for (const u16 &line : e.console.lines()) s.console += line + u"\n";
       return s;
     };
-    auto start = [&] {
-      e.releaseAllSlots();
-      for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
-      e.console.clear();
-      e.passCount = 0;
-      // A stack slot above the top and the rest register keep what the
-      // last run left: the same start for every run.
-      e.calcStack[0].fill(0);
-      e.tasks[0].STR_REM.clear();
-      load(programs[p], names);
-      e.runReset();
-      ASSERT_FALSE(e.linkAll());
-      e.running = true;
-    };
+    auto start = [&] { startAfresh(programs[p], names); };
     start();
     std::vector<SeenText> single;
     while (e.running && e.anyRunnable() && single.size() < 500) {
