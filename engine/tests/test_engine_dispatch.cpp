@@ -287,6 +287,17 @@ namespace {
 
 // Programs whose records run in fused steps: pairs, loop steps, whole
 // rounds of a loop, calls of short functions, failures in each.
+// A loop of four rounds whose body is a call of F, a function of the given
+// statement, then a store after the loop.
+Lines calling_loop(std::initializer_list<const char16_t *> statement) {
+  Lines code = {u"902 xFUNC", u"F_F"};
+  code.insert(code.end(), statement.begin(), statement.end());
+  code.insert(code.end(), {u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2",
+                           u"097 CALL xFNAME F", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9",
+                           u"022 ∇ M ="});
+  return tcode(code);
+}
+
 std::vector<Lines> fused_programs() {
   return {
       // A counting loop: compare + jump, binary + store, load + +=, MOD + store.
@@ -349,9 +360,7 @@ std::vector<Lines> fused_programs() {
       tcode({u"005 Δ 1e4000", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I > Δ 0", u"098 xFJMP 2", u"003 * ∇ I Δ 1e4000",
              u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7", u"022 ∇ M ="}),
       // Whole rounds of a loop whose body is one call of a short function.
-      tcode({u"902 xFUNC", u"F_BUMP", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR",
-             u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME BUMP", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
-             u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      calling_loop({u"005 Δ 1", u"023 ∇ S +="}),
       // A one-statement body that fails in a later round (S /= I at I = 0).
       tcode({u"005 Δ 1", u"022 ∇ S =", u"005 xN 2", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 2", u"098 xFJMP 2",
              u"005 ∇ I", u"023 ∇ S /=", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR", u"005 Δ 7",
@@ -462,13 +471,10 @@ std::vector<Lines> fused_programs() {
                      u"101 xPOP", u"022 ∇ S =", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
         return tcode(code);
       }(),
-      tcode({u"902 xFUNC", u"F_SUB", u"100 - ∇ S ∇ I", u"101 xPOP", u"022 ∇ S =", u"096 xRET", u"005 Δ 1", u"022 ∇ I =",
-             u"L_1 FOR", u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME SUB", u"003 + ∇ I Δ 1", u"022 ∇ I =",
-             u"099 xJMP 1", u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      // A called function whose only statement is an expression (S = S - I).
+      calling_loop({u"100 - ∇ S ∇ I", u"101 xPOP", u"022 ∇ S ="}),
       // A called function whose only statement is a calculation (S = S + I).
-      tcode({u"902 xFUNC", u"F_ADD", u"003 + ∇ S ∇ I", u"022 ∇ S =", u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR",
-             u"000 ∇ I <= Δ 4", u"098 xFJMP 2", u"097 CALL xFNAME ADD", u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1",
-             u"L_2 FOR", u"005 Δ 9", u"022 ∇ M ="}),
+      calling_loop({u"003 + ∇ S ∇ I", u"022 ∇ S ="}),
       // Rounds of a compound-assignment body in registers: S -= I counting
       // down to a variable limit, with the loop left by a true comparison.
       tcode({u"005 Δ 2", u"022 ∇ Z =", u"005 Δ 9", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I < ∇ Z", u"095 xTJMP 2",
