@@ -30,6 +30,9 @@ with open(sys.argv[1], "w", encoding="utf-8", newline="\r\n") as f:
         row += 1
 PY
 cp "$work/DATA/cells.txt" "$work/cells.txt"
+# The files of the programs of the kinds users write: a real text, a real
+# page and a generated table.
+python3 bench/data/tables.py "$work" "$work/DATA"
 
 # seconds CMD...: the fastest of $runs runs in $work, in seconds.
 seconds() {

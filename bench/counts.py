@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Instructions per iteration (callgrind, Ir) of velmora-run beside lua5.4 and
-python3 (the loop inside a function, /usr/bin/python3) on the same work.
+python3 (the loop inside a function, /usr/bin/python3) on the same work,
+then the same for whole programs of the kinds users write.
 
 Each benchmark runs twice under callgrind, with N and 2N iterations; the
 difference divided by N is the cost of one iteration, free of start-up.
-The empty program is counted whole. Counts do not depend on the machine's
-load, so they are comparable between runs and machines.
+The empty program is counted whole. A program of bench/programs (PROGRAMS
+below) runs once: its count is the whole run less the empty program's run
+of the same interpreter. Counts do not depend on the machine's load, so
+they are comparable between runs and machines.
 
   bench/counts.py build/cli/velmora-run            table of all three
   bench/counts.py build/cli/velmora-run --check    Velmora only, against the
                                                    limits below (exit 1 over)
+  ... --only NAME[,NAME]                           only these benchmarks
 """
 import os
 import re
@@ -17,6 +21,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 # name: (iterations N, Velmora program, lua program, python program, limit)
 # {N} is the iteration count; the zone benchmarks read page.txt, a one-line
@@ -70,6 +76,39 @@ BENCHMARKS = {
                'local s = ""\nfor i = 1, {N} do s = s .. "x" end\nprint(#s)\n',
                'def main():\n    s = ""\n    for i in range({N}):\n        s += "x"\n    return len(s)\nprint(main())\n',
                625),
+    # A line of a 5,000-line list read into a string variable.
+    "line_read": (20000,
+                  'FOR I = 1 TO 5000 DO\n  &T = "line " + INTSTR(I);\n  &L[] += &T;\nEND\n'
+                  'FOR I = 1 TO {N} DO\n  &Z = &L[2500];\nEND\n??&Z;\n',
+                  'local lines = {{}}\nfor i = 1, 5000 do lines[#lines + 1] = "line " .. tostring(i) end\n'
+                  'local z\nfor i = 1, {N} do z = lines[2501] end\nprint(z)\n',
+                  'def main():\n    lines = []\n    for i in range(1, 5001):\n        lines.append("line " + str(i))\n'
+                  '    for i in range({N}):\n        z = lines[2500]\n    return z\nprint(main())\n',
+                  1_000_000),
+    # A line inserted into the middle of a 5,000-line list and deleted again.
+    "ins_del": (5000,
+                'FOR I = 1 TO 5000 DO\n  &T = "line " + INTSTR(I);\n  &L[] += &T;\nEND\n'
+                'FOR I = 1 TO {N} DO\n  &L[2500].INS("x");\n  &L[2500].DEL;\nEND\nN = &L[].SIZE;\n??N;\n',
+                'local lines = {{}}\nfor i = 1, 5000 do lines[#lines + 1] = "line " .. tostring(i) end\n'
+                'for i = 1, {N} do table.insert(lines, 2501, "x"); table.remove(lines, 2501) end\nprint(#lines)\n',
+                'def main():\n    lines = []\n    for i in range(1, 5001):\n        lines.append("line " + str(i))\n'
+                '    for i in range({N}):\n        lines.insert(2500, "x")\n        del lines[2500]\n'
+                '    return len(lines)\nprint(main())\n',
+                100_000_000),
+}
+
+# Programs of the kinds users write: bench/programs/NAME.mcl, .py and .lua,
+# reading the files bench/data/tables.py writes. name: limit (whole run
+# less the empty program, Velmora).
+PROGRAMS = {
+    "nested_loops": 10_000_000_000,
+    "sieve": 10_000_000_000,
+    "insertion_sort": 10_000_000_000,
+    "word_freq": 10_000_000_000,
+    "fields": 10_000_000_000,
+    "reverse_replace": 10_000_000_000,
+    "links": 10_000_000_000,
+    "matrices": 10_000_000_000,
 }
 
 
@@ -102,9 +141,17 @@ def count(work, name, runner_args, suffix, text, n):
     return (run(2 * n) - run(n)) / n
 
 
+def program_count(work, command, path, empty):
+    """Ir of the program at `path` less the empty program's."""
+    return instructions([*command, path], work) - empty
+
+
 def main():
     runner = os.path.abspath(sys.argv[1])
     check = "--check" in sys.argv
+    only = None
+    if "--only" in sys.argv:
+        only = set(sys.argv[sys.argv.index("--only") + 1].split(","))
     if not shutil.which("valgrind"):
         print("valgrind is not installed: no counts")
         return 77 if check else 0
@@ -117,6 +164,8 @@ def main():
         if not check:
             print(f"{'benchmark':<11} {'velmora':>12} {'lua5.4':>12} {'python3':>12} {'/lua':>7} {'/py':>7}")
         for name, (n, mcl, lua_text, py_text, limit) in BENCHMARKS.items():
+            if only is not None and name not in only:
+                continue
             v = count(work, name, [runner, "--home", work, "--final-console"], ".mcl", mcl, n)
             if check:
                 status = "ok" if v <= limit else "OVER"
@@ -131,6 +180,48 @@ def main():
             print(f"{name:<11} {v:>12,.0f} {lv or 0:>12,.0f} {pv or 0:>12,.0f} {ratio(lv)} {ratio(pv)}")
         if not check:
             print("per iteration (the empty program: the whole run), callgrind Ir")
+        programs = [name for name in PROGRAMS if only is None or name in only]
+        if programs:
+            subprocess.run([sys.executable, os.path.join(HERE, "data", "tables.py"), work,
+                            os.path.join(work, "DATA")], check=True)
+            v_command = [runner, "--home", work, "--final-console"]
+            empties = {}
+            for key, command, suffix, text in (("v", v_command, ".mcl", '??"";\n'), ("lua", [lua], ".lua", ""),
+                                               ("py", [python], ".py", "")):
+                if key != "v" and (check or not command[0]):
+                    continue
+                path = os.path.join(work, "empty" + suffix)
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(text)
+                empties[key] = instructions([*command, path], work)
+            if not check:
+                print()
+                print(f"{'program':<16} {'velmora':>14} {'lua5.4':>14} {'python3':>14} {'/lua':>7} {'/py':>7}")
+            logs = []
+            for name in programs:
+                limit = PROGRAMS[name]
+                base = os.path.join(HERE, "programs", name)
+                v = program_count(work, v_command, base + ".mcl", empties["v"])
+                if check:
+                    status = "ok" if v <= limit else "OVER"
+                    print(f"{name:<16} {v:>14,} (limit {limit:,}) {status}")
+                    if v > limit:
+                        over.append(name)
+                    continue
+                lv = program_count(work, [lua], base + ".lua", empties["lua"]) if lua else None
+                pv = program_count(work, [python], base + ".py", empties["py"]) if python else None
+                if pv:
+                    logs.append((name, v / pv))
+                def ratio(x):
+                    return f"{v / x:6.2f}x" if x else "      -"
+                print(f"{name:<16} {v:>14,} {lv or 0:>14,} {pv or 0:>14,} {ratio(lv)} {ratio(pv)}")
+            if logs:
+                import math
+                mean = math.exp(sum(math.log(r) for _, r in logs) / len(logs))
+                rest = [r for name, r in logs if name != "word_freq"]
+                mean_rest = math.exp(sum(math.log(r) for r in rest) / len(rest)) if rest else 0
+                print(f"geometric mean /py {mean:.2f}x (without word_freq {mean_rest:.2f}x)")
+                print("whole program less the empty program, callgrind Ir")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if over else 0
