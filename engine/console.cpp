@@ -70,7 +70,7 @@ void op_console_list(Machine &e, TTaskInfo &t, const TPEXE &r) {
     if (idx >= 0) t.LIST_WORK.append(e.vars[idx].StrList);
     finish_list(t);
   }
-  for (const u16 &line : t.LIST_WORK) e.console.addLine(line);
+  for (const u16view line : t.LIST_WORK) e.console.addLine(line);
 }
 
 void op_console_echo(Machine &e, TTaskInfo &t, const TPEXE &r) {

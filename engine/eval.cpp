@@ -157,22 +157,12 @@ void op_math(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const MathFn fn = r.math;
   long double x;
   if (fn == MathFn::StrVal) {
-    // The operand as a view where it can be one: a constant, or a variable
-    // whose value the escape pass leaves as it is.
+    // The operand as a view where it can be one.
     StrValue held;
-    u16view s;
-    const int var = r.op[2].kind == OperandKind::StrConst ? -1 : r.var[3];
-    if (r.op[2].kind == OperandKind::StrConst) {
-      s = r.constText(2);
-    } else if (var >= 0 && e.vars[var].StrVal.escapeFree()) {
-      s = e.vars[var].StrVal.view();
-    } else {
-      held = StrValue(e.str(r, 2));
-      s = held.view();
-    }
-    x = string_value(s);
+    x = string_value(e.strView(r, 2, held));
   } else if (fn == MathFn::Length) {
-    x = static_cast<long double>(e.str(r, 2).size());
+    StrValue held;
+    x = static_cast<long double>(e.strView(r, 2, held).size());
   } else {
     x = e.num(t, r, 2);
   }
@@ -283,16 +273,18 @@ void op_compare_code_left(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 void op_compare_strings(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 a = e.str(r, 2), b = e.str(r, 5);
+  StrValue heldA, heldB;
+  const u16view a = e.strView(r, 2, heldA), b = e.strView(r, 5, heldB);
   const u16 &op = r.Param[4];
   bool holds = op == u"=" ? a == b : op == u">" ? a.size() > b.size() : op == u"<" ? a.size() < b.size() : false;
   set_flag(t, r, holds);
 }
 
-bool occurs(const u16 &part, const u16 &whole) { return !part.empty() && whole.find(part) != u16::npos; }
+bool occurs(u16view part, u16view whole) { return !part.empty() && whole.find(part) != u16view::npos; }
 
 void op_contains(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 a = e.str(r, 2), b = e.str(r, 5);
+  StrValue heldA, heldB;
+  const u16view a = e.strView(r, 2, heldA), b = e.strView(r, 5, heldB);
   const u16 &op = r.Param[4];
   bool holds = op == u"(=" ? occurs(a, b) : op == u"=)" ? occurs(b, a) : false;
   set_flag(t, r, holds);

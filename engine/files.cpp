@@ -249,29 +249,6 @@ void op_exist(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.FLAG = exists != r.negated;
 }
 
-// The lines of a decoded text, as split_lines gives them; a text of one
-// line (a page written on one line) is moved into its line, not copied.
-Lines lines_of(u16 &&text) {
-  std::size_t end = text.size();
-  if (end > 0 && text[end - 1] == u'\n') --end;
-  if (end > 0 && text[end - 1] == u'\r') --end;
-  bool one = true;
-  std::size_t i = 0;
-  for (; i + 4 <= end && one; i += 4) {
-    std::uint64_t w, cr, lf;
-    std::memcpy(&w, text.data() + i, sizeof w);
-    cr = w ^ 0x000D000D000D000DULL;
-    lf = w ^ 0x000A000A000A000AULL;
-    one = ((((cr - 0x0001000100010001ULL) & ~cr) | ((lf - 0x0001000100010001ULL) & ~lf)) & 0x8000800080008000ULL) == 0;
-  }
-  for (; i < end && one; ++i) one = text[i] != u'\r' && text[i] != u'\n';
-  if (!one || text.empty()) return text::split_lines(text);
-  text.resize(end);
-  Lines lines;
-  lines.push_back(std::move(text));
-  return lines;
-}
-
 void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (name.empty()) return;
   auto path = resolve(e, name);
@@ -280,7 +257,8 @@ void read_whole_file(Machine &e, TTaskInfo &t, const u16 &name) {
   if (e.errorFlag) return;
   if (!bytes)
     return file_failure(e, u"- ファイル ロード　エラー：ファイル名(" + name + u")", text::from_utf8(path->string()));
-  t.LIST_WORK = lines_of(std::move(text::decode_bytes(*bytes).text));
+  // Cut straight into the list's chunks, each chunk's text in one block.
+  t.LIST_WORK = LineList::ofText(text::decode_bytes(*bytes).text);
   t.LIST_REM.clear();
   finish_list(t);
 }

@@ -143,8 +143,16 @@ bool zone_and_store(const PcodeList &records, std::size_t p) {
          zone.op[5].kind == OperandKind::StrConst && (store.kind == opSPLIT_STORE || store.kind == opVAR_STORE);
 }
 
+// Whether the operand pair at k is a number: a line picked by its index.
+bool by_index(const TPEXE &r, int k) {
+  const OperandKind kind = r.op[std::size_t(k)].kind;
+  return kind == OperandKind::Const || kind == OperandKind::Var || kind == OperandKind::NegVar;
+}
+
 // Whether the record may be part of a step: its handler reads and writes
-// only the task's registers, its variables and their lists.
+// only the task's registers, its variables and their lists, and takes a
+// time that does not grow with the length of a list (a line by its index,
+// not every line holding a text), so that steps need no look at the clock.
 bool joins_step(const HotRecord &h, const TPEXE &r) {
   if (!h.run || h.kind != r.kind) return false;
   switch (r.kind) {
@@ -157,8 +165,27 @@ bool joins_step(const HotRecord &h, const TPEXE &r) {
     case opSTRING_CONCAT:
     case opINT_STRING:
     case opADD_STRING:
-    case opLIST_ADD_LINE: return true;
-    case opMATH: return r.math == MathFn::StrVal;
+    case opLIST_ADD_LINE:
+    case opSTRING_CHAR:
+    case opCHAR:
+    case opASC:
+    case opSTRING_VALUE:
+    case opSTRING_POSITION:
+    case opSTRING_LENGTH:
+    case opCOPY_TO_REGISTER:
+    case opCOPY_STORE:
+    case opASSIGN_STRING:
+    case opREPLACE_STRING:
+    case opDELETE_STRING:
+    case opVALUE_STATE:
+    case opLIST_SIZE:
+    case opLIST_CHAR: return true;
+    case opLIST_LINE:
+    case opLIST_ZONE:
+    case opLIST_ELEMENT_STORE: return by_index(r, 3);
+    case opSTRING_STATE: return by_index(r, 4);
+    case opLIST_ADD_REMOVE: return r.Param[3] == u"+=";
+    case opMATH: return r.math == MathFn::StrVal || r.math == MathFn::Length;
     case opLOAD_VALUE: return r.op[1].kind == OperandKind::Pop;
     case opASSIGN: return h.fast;
     default: return false;

@@ -258,7 +258,7 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   transfer->stallSeconds = e.httpStallSeconds;
   if (post) {
     transfer->post = true;
-    for (const u16 &line : *post) transfer->postFields += text::to_utf8(line) + "\r";
+    for (const u16view line : *post) transfer->postFields += text::to_utf8(line) + "\r";
   }
   // The request parameters: the task's header list, by reference.
   if (t.HTTP_REQ_HEAD_VAR >= 0) {
@@ -353,7 +353,7 @@ void Machine::serveTransfers() {
       u16 text = !bytes                                ? u16()
                  : t.Encode_Load == TextEncoding::Utf8 ? text::decode_as(*bytes, text::Encoding::Utf8)
                                                        : text::decode_bytes(*bytes).text;
-      t.LIST_WORK = text::split_lines(text);
+      t.LIST_WORK = LineList::ofText(text);
       finish_list(t);
       ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
       t.HTTP_REQ = false;

@@ -974,10 +974,12 @@ u16 Machine::getString(u16view ref) {
 }
 
 void Machine::setString(u16view ref, u16view text) {
-  tasks[std::size_t(current)].STR_WORK = u16(text);
+  // One value for both: the register and the variable share it.
+  StrValue value = StrValue::copyOf(text);
+  tasks[std::size_t(current)].STR_WORK = value;
   int v = vars.resolve(current, ref);
   if (v < 0) return undefinedError(ref);
-  vars[v].StrVal = u16(text);
+  vars[v].StrVal = std::move(value);
 }
 
 void Machine::clearList(u16view ref) {
@@ -991,12 +993,10 @@ void Machine::listAddRemove(u16view ref, u16view op, u16view text) {
   if (v < 0) return undefinedError(ref);
   LineList &list = vars[v].StrList;
   if (op == u"+=") {
-    list.push_back(u16(text));
+    list.push_back(text);
   } else if (op == u"-=") {
     auto it = std::find(list.begin(), list.end(), text);
-    if (it == list.end()) return;
-    const auto at = it - list.begin();
-    list.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
+    if (it != list.end()) list.erase(std::size_t(it - list.begin()));
   }
 }
 

@@ -200,6 +200,16 @@ class Machine {
     return numSlow(t, r, k);
   }
   u16 str(const TPEXE &r, int k);
+  // The same read in place where it can be: a constant, or a variable whose
+  // value the escape pass leaves as it is, is seen where it lies; any other
+  // operand is read into `held`. Valid while neither changes.
+  u16view strView(const TPEXE &r, int k, StrValue &held) {
+    if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
+    const int v = r.var[std::size_t(k) + 1];
+    if (v >= 0 && vars[v].StrVal.escapeFree()) return vars[v].StrVal.view();
+    held = StrValue(str(r, k));
+    return held.view();
+  }
   // The variable Param[k] names for the current task, or -1.
   int varOf(const TPEXE &r, int k) const {
     int v = r.var[std::size_t(k)];

@@ -53,7 +53,7 @@ void get_page(Machine &e, TTaskInfo &t, int page) {
 void page_line(Machine &e, TTaskInfo &t, int page, long m) {
   get_page(e, t, page);
   if (m < 0 || m >= long(t.LIST_WORK.size())) return line_error(e);
-  deliver_string(t, t.LIST_WORK[std::size_t(m)]);
+  deliver_string(t, t.LIST_WORK.value(std::size_t(m)));
 }
 
 void op_get_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -124,7 +124,7 @@ void op_page_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (r.Param[3] == u"=") {
     e.host->Set_Page_Append(page, t.LIST_WORK.lines());
   } else {
-    for (const u16 &line : t.LIST_WORK) e.host->Add_To_Page(page, line);
+    for (const u16view line : t.LIST_WORK) e.host->Add_To_Page(page, line);
   }
 }
 

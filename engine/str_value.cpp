@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "engine/pcode.h"
 
@@ -11,13 +10,6 @@ namespace velmora::engine {
 namespace {
 
 bool pair_char(char16_t c) { return c == u'n' || c == u'q' || c == u'r' || c == u't'; }
-
-// Whether `text` points into `data` (appending to `data` may move it).
-bool inside(const u16 &data, u16view text) {
-  std::less_equal<const char16_t *> le;
-  std::less<const char16_t *> lt;
-  return !text.empty() && le(data.data(), text.data()) && lt(text.data(), data.data() + data.size());
-}
 
 // The first occurrence of `pattern` (already folded) in `text` from `from`.
 std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*fold)(char16_t)) {
@@ -48,46 +40,54 @@ std::size_t find_in(u16view text, u16view pattern, std::size_t from, char16_t (*
 
 }  // namespace
 
-void StrValue::Buffer::append(u16view text) {
-  std::size_t old = data.size();
-  data.append(text);
-  std::size_t i = old > 0 ? old - 1 : 0;
-  u16view all(data);
-  while ((i = all.find(u'\\', i)) != u16view::npos && i + 1 < all.size()) {
-    if (pair_char(all[i + 1])) pairs.push_back(std::uint32_t(i));
-    ++i;
-  }
+BufferRef StrValue::makeBuffer(u16view text, std::size_t capacity) {
+  return BufferRef::adopt(TextBuffer::make(text, capacity));
 }
 
-bool StrValue::Buffer::pairWithin(std::size_t begin, std::size_t end) const {
-  auto it = std::lower_bound(pairs.begin(), pairs.end(), begin);
-  return it != pairs.end() && *it + 1 < end;
-}
-
-std::shared_ptr<StrValue::Buffer> StrValue::makeBuffer(u16 &&text) {
-  auto b = std::make_shared<Buffer>();
-  b->data.swap(text);
-  const u16view all(b->data);
-  const std::size_t n = all.size();
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    // Four units at a time past text without a backslash.
-    while (i + 4 <= n) {
-      std::uint64_t w;
-      std::memcpy(&w, all.data() + i, sizeof w);
-      w ^= 0x005C005C005C005CULL;
-      if ((w - 0x0001000100010001ULL) & ~w & 0x8000800080008000ULL) break;
-      i += 4;
-    }
-    if (i + 1 >= n) break;
-    if (all[i] == u'\\' && pair_char(all[i + 1])) b->pairs.push_back(std::uint32_t(i));
-  }
-  return b;
-}
-
-StrValue::StrValue(u16 &&text) {
+StrValue::StrValue(u16view text) {
   if (text.empty()) return;
   headLen_ = text.size();
-  head_ = makeBuffer(std::move(text));
+  head_ = makeBuffer(text);
+}
+
+StrValue::StrValue(u16 &&text) : StrValue(u16view(text)) {}
+StrValue::StrValue(const u16 &text) : StrValue(u16view(text)) {}
+
+StrValue StrValue::ofSlice(TextBuffer *buffer, std::size_t pos, std::size_t n) {
+  StrValue r;
+  if (n == 0) return r;
+  r.head_ = BufferRef::share(buffer);
+  r.headOff_ = pos;
+  r.headLen_ = n;
+  return r;
+}
+
+void StrValue::assignSlice(TextBuffer *buffer, std::size_t pos, std::size_t n) {
+  if (n == 0) return clear();
+  buffer->ref();  // before the old reference goes: it may be the same block
+  head_ = BufferRef::adopt(buffer);
+  headOff_ = pos;
+  headLen_ = n;
+  if (tail_) tail_.reset();
+  tailOff_ = tailLen_ = 0;
+  if (hint_) hint_.reset();
+  hintPos_ = 0;
+}
+
+void StrValue::assignSmall(u16view text) {
+  if (head_) head_.reset();
+  if (tail_) tail_.reset();
+  if (hint_) hint_.reset();
+  std::copy(text.begin(), text.end(), small_);
+  headOff_ = tailOff_ = tailLen_ = hintPos_ = 0;
+  headLen_ = text.size();
+}
+
+TextBuffer *StrValue::slicedBuffer(std::size_t &pos) const {
+  if (!head_ && !tail_) return nullptr;
+  join();
+  pos = headOff_;
+  return head_.get();
 }
 
 StrValue StrValue::copyOf(u16view text) {
@@ -104,22 +104,18 @@ StrValue StrValue::small(const char16_t *text, std::size_t n) {
 
 void StrValue::toBuffer() {
   if (!isSmall()) return;
-  head_ = makeBuffer(u16(small_, headLen_));
+  head_ = makeBuffer(u16view(small_, headLen_));
   headOff_ = 0;
 }
 
-StrValue::StrValue(const u16 &text) : StrValue(u16(text)) {}
-StrValue::StrValue(u16view text) : StrValue(u16(text)) {}
-
 void StrValue::join() const {
   if (!tail_) return;
-  u16 all;
-  all.reserve(size());
-  if (head_) all.append(head_->data, headOff_, headLen_);
-  all.append(tail_->data, tailOff_, tailLen_);
-  headLen_ = all.size();
+  BufferRef all = makeBuffer(u16view(), size());
+  if (head_) all->append(head_->view(headOff_, headLen_));
+  all->append(tail_->view(tailOff_, tailLen_));
   headOff_ = 0;
-  head_ = makeBuffer(std::move(all));
+  headLen_ = all->size();
+  head_ = std::move(all);
   tail_.reset();
   tailOff_ = tailLen_ = 0;
 }
@@ -127,28 +123,28 @@ void StrValue::join() const {
 u16view StrValue::view() const {
   join();
   if (!head_) return u16view(small_, headLen_);
-  return u16view(head_->data.data() + headOff_, headLen_);
+  return head_->view(headOff_, headLen_);
 }
 
 char16_t StrValue::at(std::size_t i) const {
   if (!head_ && !tail_) return small_[i];
-  return i < headLen_ ? head_->data[headOff_ + i] : tail_->data[tailOff_ + i - headLen_];
+  return i < headLen_ ? head_->data()[headOff_ + i] : tail_->data()[tailOff_ + i - headLen_];
 }
 
 void StrValue::append(u16view text) {
   if (text.empty()) return;
   hint_.reset();
+  // In place where the value ends at its block's fill mark and the block
+  // has room (text already in the block lies below the mark).
   if (tail_) {
-    if (tailOff_ + tailLen_ == tail_->data.size()) {
-      if (inside(tail_->data, text)) return append(u16view(u16(text)));
+    if (tailOff_ + tailLen_ == tail_->size() && tail_->room() >= text.size()) {
       tail_->append(text);
       tailLen_ += text.size();
       return;
     }
     join();
   }
-  if (head_ && headOff_ + headLen_ == head_->data.size()) {
-    if (inside(head_->data, text)) return append(u16view(u16(text)));
+  if (head_ && headOff_ + headLen_ == head_->size() && head_->room() >= text.size()) {
     head_->append(text);
     headLen_ += text.size();
     return;
@@ -157,8 +153,8 @@ void StrValue::append(u16view text) {
     // Short enough to be held in the value: no buffer. Text inside small_
     // lies before the characters written here.
     if (head_) {
-      std::copy(head_->data.begin() + std::ptrdiff_t(headOff_),
-                head_->data.begin() + std::ptrdiff_t(headOff_ + headLen_), small_);
+      const char16_t *from = head_->data() + headOff_;
+      std::copy(from, from + headLen_, small_);
       std::copy(text.begin(), text.end(), small_ + headLen_);
       head_.reset();
     } else {
@@ -168,15 +164,15 @@ void StrValue::append(u16view text) {
     headLen_ += text.size();
     return;
   }
-  // A new buffer with room to grow: further appends land in place.
-  u16 all;
-  all.reserve(std::max<std::size_t>(2 * (headLen_ + text.size()), 16));
-  if (head_) all.append(head_->data, headOff_, headLen_);
-  else all.append(small_, headLen_);
-  all.append(text);
-  headLen_ = all.size();
+  // A new buffer with room to grow: further appends land in place. The
+  // text may lie in the old block, which lives until the new one is made.
+  const std::size_t n = headLen_ + text.size();
+  BufferRef grown =
+      makeBuffer(head_ ? head_->view(headOff_, headLen_) : u16view(small_, headLen_), std::max<std::size_t>(2 * n, 16));
+  grown->append(text);
+  head_ = std::move(grown);
   headOff_ = 0;
-  head_ = makeBuffer(std::move(all));
+  headLen_ = n;
 }
 
 StrValue &StrValue::operator+=(const StrValue &other) {
@@ -198,15 +194,15 @@ StrValue StrValue::slice(std::size_t pos, std::size_t n) const {
     // Across both parts: the head part grows by the tail part, in place
     // when it ends at its buffer's fill mark.
     StrValue r = slice(pos, headLen_ - pos);
-    r.append(u16view(tail_->data.data() + tailOff_, pos + n - headLen_));
+    r.append(tail_->view(tailOff_, pos + n - headLen_));
     return r;
   }
   if (isSmall()) return small(small_ + pos, n);
   const bool inHead = pos < headLen_;
-  const std::shared_ptr<Buffer> &buf = inHead ? head_ : tail_;
+  const BufferRef &buf = inHead ? head_ : tail_;
   std::size_t off = (inHead ? headOff_ + pos : tailOff_ + pos - headLen_);
-  if (n <= kSmall) return small(buf->data.data() + off, n);
-  if (n * 8 < buf->data.size() && buf->data.size() > 256) return StrValue(u16view(buf->data.data() + off, n));
+  if (n <= kSmall) return small(buf->data() + off, n);
+  if (n * 8 < buf->size() && buf->size() > 256) return StrValue(buf->view(off, n));
   StrValue r;
   r.head_ = buf;
   r.headOff_ = off;
@@ -260,7 +256,7 @@ bool StrValue::escapeFree() const {
   if (head_ && head_->pairWithin(headOff_, headOff_ + headLen_)) return false;
   if (tail_) {
     if (tail_->pairWithin(tailOff_, tailOff_ + tailLen_)) return false;
-    if (headLen_ > 0 && head_->data[headOff_ + headLen_ - 1] == u'\\' && pair_char(tail_->data[tailOff_])) return false;
+    if (headLen_ > 0 && at(headLen_ - 1) == u'\\' && pair_char(tail_->data()[tailOff_])) return false;
   }
   return at(size() - 1) != u'\\';
 }
@@ -276,9 +272,9 @@ std::size_t StrValue::find(u16view pattern, std::size_t from, char16_t (*fold)(c
   if (m > n || from > n - m) return u16view::npos;
   if (!tail_) {
     if (!head_) return find_in(u16view(small_, headLen_), pattern, from, fold);
-    return find_in(u16view(head_->data.data() + headOff_, headLen_), pattern, from, fold);
+    return find_in(head_->view(headOff_, headLen_), pattern, from, fold);
   }
-  u16view head(head_ ? head_->data.data() + headOff_ : nullptr, headLen_);
+  u16view head = head_ ? head_->view(headOff_, headLen_) : u16view(small_, headLen_);
   if (from < headLen_) {
     std::size_t p = find_in(head, pattern, from, fold);
     if (p != u16view::npos) return p;
@@ -290,7 +286,7 @@ std::size_t StrValue::find(u16view pattern, std::size_t from, char16_t (*fold)(c
       if (j == m) return q;
     }
   }
-  u16view tail(tail_->data.data() + tailOff_, tailLen_);
+  const u16view tail = tail_->view(tailOff_, tailLen_);
   std::size_t p = find_in(tail, pattern, from > headLen_ ? from - headLen_ : 0, fold);
   return p == u16view::npos ? p : p + headLen_;
 }

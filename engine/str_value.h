@@ -13,12 +13,13 @@
 //
 // Each buffer records where escape pairs ("\n", "\q", "\r", "\t") begin, so
 // that reading a variable can tell at once whether the escape pass would
-// change the value.
+// change the value. Buffers are the blocks of text_buffer.h, which list
+// lines slice too: a line read from a list shares the list's text.
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 
+#include "engine/text_buffer.h"
 #include "text/u16.h"
 
 namespace velmora::engine {
@@ -83,12 +84,23 @@ class StrValue {
   // `from`: a value whose hint may be for the same key (its key is shared).
   void setHint(u16view key, bool fold, std::size_t pos, const StrValue *from = nullptr);
 
-  bool isTwoPart() const { return tail_ != nullptr; }
+  bool isTwoPart() const { return bool(tail_); }
   // Whether the value is held in itself, without a buffer.
   bool isSmall() const { return !head_ && headLen_ > 0; }
   static constexpr std::size_t kSmall = 16;
   // Whether this value shares its (head) buffer with `other`.
   bool sharesBufferWith(const StrValue &other) const { return head_ && head_ == other.head_; }
+
+  // Characters [pos, pos + n) of a block, sharing it (a reference of the
+  // value's own).
+  static StrValue ofSlice(TextBuffer *buffer, std::size_t pos, std::size_t n);
+  // The same made in this value, in place of what it held.
+  void assignSlice(TextBuffer *buffer, std::size_t pos, std::size_t n);
+  // A text of at most kSmall characters held in the value itself.
+  void assignSmall(u16view text);
+  // The block and position of a value that is one slice of a block (a
+  // two-part value is joined first); nullptr for an empty or small value.
+  TextBuffer *slicedBuffer(std::size_t &pos) const;
 
   friend bool operator==(const StrValue &a, const StrValue &b) { return a.view() == b.view(); }
   friend bool operator==(const StrValue &a, u16view b) { return a.view() == b; }
@@ -96,21 +108,15 @@ class StrValue {
   friend bool operator==(const StrValue &a, const char16_t *b) { return a.view() == u16view(b); }
 
  private:
-  struct Buffer {
-    u16 data;
-    std::vector<std::uint32_t> pairs;  // ascending starts of escape pairs
-    void append(u16view text);
-    bool pairWithin(std::size_t begin, std::size_t end) const;
-  };
   struct Hint {
     u16 key;
     bool fold;
   };
   // Mutable: joining a two-part value when it is read as one piece does not
   // change what it holds.
-  mutable std::shared_ptr<Buffer> head_;
+  mutable BufferRef head_;
   mutable std::size_t headOff_ = 0, headLen_ = 0;
-  mutable std::shared_ptr<Buffer> tail_;
+  mutable BufferRef tail_;
   mutable std::size_t tailOff_ = 0, tailLen_ = 0;
   std::shared_ptr<const Hint> hint_;
   std::size_t hintPos_ = 0;
@@ -120,7 +126,8 @@ class StrValue {
   // where clearing 32 bytes first costs more than the rest of the work.
   char16_t small_[kSmall];
 
-  static std::shared_ptr<Buffer> makeBuffer(u16 &&text);
+  // A block holding the text, with room for `capacity` characters.
+  static BufferRef makeBuffer(u16view text, std::size_t capacity = 0);
   static StrValue small(const char16_t *text, std::size_t n);
   void join() const;
   // A small value moved into a buffer of its own (before it becomes part
@@ -144,6 +151,13 @@ inline StrValue::StrValue(const StrValue &o)
 
 inline StrValue &StrValue::operator=(const StrValue &o) {
   if (this == &o) return *this;
+  if (!o.head_ && !o.tail_ && !o.hint_ && !head_ && !tail_ && !hint_) {
+    // A short (or empty) value over another: its characters only.
+    headOff_ = tailOff_ = tailLen_ = hintPos_ = 0;
+    headLen_ = o.headLen_;
+    std::memcpy(small_, o.small_, sizeof small_);
+    return *this;
+  }
   head_ = o.head_;
   headOff_ = o.headOff_;
   headLen_ = o.headLen_;

@@ -38,16 +38,8 @@ StrValue value_of(Machine &e, const TPEXE &r, int k) {
   return e.getString(r.Param[std::size_t(k) + 1]);
 }
 
-// A string operand read in place: a constant, or a variable whose value the
-// escape pass leaves as it is, is seen where it lies; any other operand is
-// read into `held`. Valid while neither changes.
-u16view view_of(Machine &e, const TPEXE &r, int k, StrValue &held) {
-  if (r.op[std::size_t(k)].kind == OperandKind::StrConst) return r.constText(k);
-  int v = r.var[std::size_t(k) + 1];
-  if (v >= 0 && e.vars[v].StrVal.escapeFree()) return e.vars[v].StrVal.view();
-  held = StrValue(e.str(r, k));
-  return held.view();
-}
+// A string operand read in place where it can be (Machine::strView).
+u16view view_of(Machine &e, const TPEXE &r, int k, StrValue &held) { return e.strView(r, k, held); }
 
 // A string store into the variable Param[k] names (its number when
 // linked): the value goes to the variable and to the string register.
@@ -65,15 +57,40 @@ struct Selector {
   u16 text;
 };
 
+// A line number kept within +-2,000,000,000, truncated toward zero; a whole
+// number held as an integer is taken as it is (truncating an 80-bit value
+// switches the FPU's rounding twice).
+long line_index(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  constexpr long kLimit = 2000000000L;
+  const Operand &o = r.op[std::size_t(k)];
+  std::int64_t w;
+  bool whole = false;
+  if (o.kind == OperandKind::Const && o.isWhole) {
+    w = o.whole;
+    whole = true;
+  } else if (o.kind == OperandKind::Var && r.var[std::size_t(k) + 1] >= 0) {
+    const VarNumber &x = e.vars[r.var[std::size_t(k) + 1]].Val1;
+    w = x.whole;
+    whole = x.isWhole;
+  }
+  if (whole) return w > kLimit ? kLimit : w < -kLimit ? -kLimit : long(w);
+  long double v = std::trunc(e.num(t, r, k));
+  return v > 2e9L ? kLimit : v < -2e9L ? -kLimit : long(v);
+}
+
 Selector selector(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   Selector s;
+  // The operand's kind, decoded at load, says which selector it is: a
+  // number or numeric variable, a string, or "*".
+  const OperandKind kind = r.op[std::size_t(k)].kind;
+  const bool number = kind == OperandKind::Const || kind == OperandKind::Var || kind == OperandKind::NegVar ||
+                      kind == OperandKind::BadConst;
   const u16 &cls = r.Param[std::size_t(k)];
-  if (cls == u"*") {
+  if (!number && kind != OperandKind::StrConst && kind != OperandKind::StrVar && cls == u"*") {
     s.kind = Selector::All;
-  } else if (is_number_class(cls)) {
+  } else if (number || is_number_class(cls)) {
     s.kind = Selector::Index;
-    long double v = std::trunc(e.num(t, r, k));
-    s.index = v > 2e9L ? 2000000000L : v < -2e9L ? -2000000000L : long(v);
+    s.index = line_index(e, t, r, k);
   } else {
     s.kind = Selector::Text;
     s.text = e.str(r, k);
@@ -105,34 +122,64 @@ void op_string_concat(Machine &, TTaskInfo &t, const TPEXE &) {
 }
 
 void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 s = e.str(r, 1);
+  // The text is read where it lies: only the character is taken.
+  StrValue held;
+  const u16view s = view_of(e, r, 1, held);
   long double n = std::trunc(e.num(t, r, 3));
   if (e.errorFlag) return;
-  deliver_string(t, n >= 1 && n <= s.size() ? u16(1, s[std::size_t(n) - 1]) : u16());
+  if (n >= 1 && n <= s.size()) deliver_text(t, s.substr(std::size_t(n) - 1, 1));
+  else deliver_text(t, u16view());
 }
 
-// The text a line selector picks from a list: line n, or every line that
-// contains the text, joined without separator. False when nothing is picked.
-bool selected_text(const LineList &lines, const Selector &sel, const CaseOption &fold, u16 &out) {
+// Whether the line holds `key`, compared as written or, under the
+// letter-case option, both folded (a copy only then).
+bool line_holds(u16view line, u16view key, const CaseOption &fold) {
+  return fold.fold ? contains(fold_case(line), key) : contains(line, key);
+}
+
+// The text a line selector picks from a list: line n (sharing the list's
+// text), or every line that contains the text, joined without separator.
+// False when nothing is picked.
+bool selected_value(const LineList &lines, const Selector &sel, const CaseOption &fold, StrValue &out) {
   if (sel.kind == Selector::Index) {
     if (sel.index < 0 || sel.index >= long(lines.size())) return false;
-    out = lines[std::size_t(sel.index)];
+    out = lines.value(std::size_t(sel.index));
     return true;
   }
-  u16 key = fold(sel.text);
+  const u16 key = fold(sel.text);
   out.clear();
-  for (const u16 &line : lines)
-    if (contains(fold(line), key)) out += line;
+  lines.forEach([&](const Line &line) {
+    if (line_holds(line.view(), key, fold)) out.append(line.view());
+  });
   return true;
 }
 
+// Whether the operand pair at k is a number (a line index) rather than a
+// text or "*".
+bool is_number_operand(const TPEXE &r, int k) {
+  const OperandKind kind = r.op[std::size_t(k)].kind;
+  return kind == OperandKind::Const || kind == OperandKind::Var || kind == OperandKind::NegVar ||
+         kind == OperandKind::BadConst;
+}
+
 void op_list_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
+  if (is_number_operand(r, 3) && t.STR_OPE.empty()) {
+    // Line n into the register, sharing the list's text: the common read
+    // &Z = &L[n], made without a value on the way.
+    if (!t.LIST_NOCASE.empty()) t.LIST_NOCASE.clear();  // the case option is used up
+    const long n = line_index(e, t, r, 3);
+    const LineList *lines = list_of(e, r, 2);
+    if (!lines || e.errorFlag || n < 0 || n >= long(lines->size())) return nothing_found(t);
+    lines->line(std::size_t(n)).assignTo(t.STR_WORK);
+    if (!t.STR_REM.empty()) t.STR_REM.clear();
+    return;
+  }
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   const LineList *lines = list_of(e, r, 2);
-  u16 text;
-  if (!lines || e.errorFlag || !selected_text(*lines, sel, fold, text)) return nothing_found(t);
-  deliver_string(t, std::move(text), StrValue());
+  StrValue value;
+  if (!lines || e.errorFlag || !selected_value(*lines, sel, fold, value)) return nothing_found(t);
+  deliver_string(t, std::move(value), StrValue());
 }
 
 void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -140,11 +187,12 @@ void op_list_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
   long double m = std::trunc(e.num(t, r, 5));
   const LineList *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
-  const u16 &line = (*lines)[std::size_t(n)];
-  if (m > line.size()) return deliver_string(t, line, StrValue());
-  if (m < 1) return deliver_string(t, StrValue(), line);
+  const std::size_t at = std::size_t(n);
+  const u16view line = (*lines)[at];
+  if (m > line.size()) return deliver_string(t, lines->value(at), StrValue());
+  if (m < 1) return deliver_string(t, StrValue(), lines->value(at));
   std::size_t i = std::size_t(m) - 1;
-  deliver_string(t, u16(1, line[i]), line.substr(0, i) + line.substr(i + 1));
+  deliver_string(t, StrValue::copyOf(line.substr(i, 1)), StrValue(u16(line.substr(0, i)) + u16(line.substr(i + 1))));
 }
 
 void deliver_zone(TTaskInfo &t, Zone &&z) { deliver_string(t, std::move(z.result), std::move(z.rest)); }
@@ -153,10 +201,12 @@ void deliver_zone(TTaskInfo &t, ValueZone &&z) { deliver_string(t, std::move(z.r
 void op_list_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   long double n = std::trunc(e.num(t, r, 3));
-  u16 a = e.str(r, 5), b = e.str(r, 7);
+  StrValue heldA, heldB;
+  const u16view a = view_of(e, r, 5, heldA), b = view_of(e, r, 7, heldB);
   const LineList *lines = list_of(e, r, 2);
   if (!lines || e.errorFlag || n < 0 || n >= lines->size()) return nothing_found(t);
-  deliver_zone(t, string_zone((*lines)[std::size_t(n)], a, b, t.LIST_INC, fold.fold));
+  // Cut from the line as a value: the pieces share its text where they can.
+  deliver_zone(t, value_zone(lines->value(std::size_t(n)), a, b, t.LIST_INC, fold.fold));
 }
 
 void op_string_zone(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -246,19 +296,20 @@ void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   deliver_text(t, text);
 }
 
-// COPY(s, p, n): p and n rounded to the nearest integer, ties to even.
-u16 copy_of(const u16 &s, long double p, long double n) {
+// COPY(s, p, n): p and n rounded to the nearest integer, ties to even;
+// the characters as a slice of s.
+StrValue copy_of(const StrValue &s, long double p, long double n) {
   p = std::nearbyint(p);
   n = std::nearbyint(n);
   if (p < 1) p = 1;
   if (n <= 0 || p > s.size()) return {};
   std::size_t start = std::size_t(p) - 1;
   std::size_t count = n >= s.size() ? s.size() : std::size_t(n);
-  return s.substr(start, count);
+  return s.slice(start, count);
 }
 
 void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 s = e.str(r, 1);
+  StrValue s = value_of(e, r, 1);
   long double p = e.num(t, r, 3), n = e.num(t, r, 5);
   if (!e.errorFlag) deliver_string(t, copy_of(s, p, n));
 }
@@ -266,7 +317,8 @@ void op_copy_to_register(Machine &e, TTaskInfo &t, const TPEXE &r) {
 // ----- numeric string functions
 
 void op_asc(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 s = e.str(r, 1);
+  StrValue held;
+  const u16view s = view_of(e, r, 1, held);
   if (!e.errorFlag) t.WORK = string_code(u"ASC", s);
 }
 
@@ -284,24 +336,27 @@ void op_hex(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 void op_string_value(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 s = e.str(r, 1);
+  StrValue held;
+  const u16view s = view_of(e, r, 1, held);
   if (e.errorFlag) return;
   std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
   long double v = 0;
-  if (a == u16::npos || !parse_number(u16view(s).substr(a, b - a + 1), v)) v = 0;
+  if (a == u16view::npos || !parse_number(s.substr(a, b - a + 1), v)) v = 0;
   t.WORK = v;
 }
 
 void op_string_position(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 a = e.str(r, 1), b = e.str(r, 3);
+  StrValue heldA, heldB;
+  const u16view a = view_of(e, r, 1, heldA), b = view_of(e, r, 3, heldB);
   if (e.errorFlag) return;
-  std::size_t p = a.empty() ? u16::npos : b.find(a);
-  t.WORK = p == u16::npos ? 0 : static_cast<long double>(p + 1);
+  std::size_t p = a.empty() ? u16view::npos : b.find(a);
+  t.WORK = p == u16view::npos ? 0 : static_cast<long double>(p + 1);
 }
 
 void op_string_length(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  StrValue s = value_of(e, r, 1);
-  if (!e.errorFlag) t.WORK = static_cast<long double>(s.size());
+  StrValue held;
+  const std::size_t n = view_of(e, r, 1, held).size();
+  if (!e.errorFlag) t.WORK = static_cast<long double>(n);
 }
 
 // ----- string assignments
@@ -368,9 +423,15 @@ void op_add_string(Machine &e, TTaskInfo &, const TPEXE &r) {
 }
 
 void op_copy_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  u16 s = e.str(r, 3);
+  StrValue s = value_of(e, r, 3);
   long double p = e.num(t, r, 5), n = e.num(t, r, 7);
-  if (!e.errorFlag) e.setString(r.Param[2], copy_of(s, p, n));
+  if (e.errorFlag) return;
+  // The copy goes to the variable and the string register as one value.
+  StrValue piece = copy_of(s, p, n);
+  t.STR_WORK = piece;
+  const int v = e.varOf(r, 2);
+  if (v < 0) return e.undefinedError(r.Param[2]);
+  e.vars[v].StrVal = std::move(piece);
 }
 
 void op_format_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -420,18 +481,17 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
+  // The lines go to the registers sharing their text.
   if (lines)
-    for (const u16 &line : *lines) {
-      // Folded copies only when folding: most selections compare as written.
-      const bool holds = fold.fold ? contains(fold_case(line), key) : contains(line, key);
-      (holds ? t.LIST_WORK : t.LIST_REM).push_back(line);
-    }
+    lines->forEach(
+        [&](const Line &line) { (line_holds(line.view(), key, fold) ? t.LIST_WORK : t.LIST_REM).push_back(line); });
   finish_list(t);
 }
 
 void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
-  u16 a = e.str(r, 3), b = e.str(r, 5);
+  StrValue heldA, heldB;
+  const u16view a = view_of(e, r, 3, heldA), b = view_of(e, r, 5, heldB);
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
@@ -442,17 +502,18 @@ void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {
 void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   u16 key = fold(e.str(r, 3));
-  u16 a = e.str(r, 5), b = e.str(r, 7);
+  StrValue heldA, heldB;
+  const u16view a = view_of(e, r, 5, heldA), b = view_of(e, r, 7, heldB);
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
   if (lines)
-    for (const u16 &line : *lines) {
-      if (!contains(fold(line), key)) continue;
-      Zone z = string_zone(line, a, b, t.LIST_INC, fold.fold);
-      t.LIST_WORK.push_back(std::move(z.result));
-      t.LIST_REM.push_back(std::move(z.rest));
-    }
+    lines->forEach([&](const Line &line) {
+      if (!line_holds(line.view(), key, fold)) return;
+      ValueZone z = value_zone(line.value(), a, b, t.LIST_INC, fold.fold);
+      t.LIST_WORK.push_back(z.result);
+      t.LIST_REM.push_back(z.rest);
+    });
   finish_list(t);
 }
 
@@ -503,19 +564,25 @@ void op_list_join(Machine &, TTaskInfo &t, const TPEXE &) { t.LIST_TASK = u"+"; 
 
 void op_list_clear(Machine &e, TTaskInfo &, const TPEXE &r) { e.clearList(r.Param[2]); }
 
+// Whether two texts are equal ignoring letter case, folded by character.
+bool equal_folded(u16view a, u16view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (fold_char(a[i]) != fold_char(b[i])) return false;
+  return true;
+}
+
 void op_list_add_remove(Machine &e, TTaskInfo &, const TPEXE &r) {
-  u16 x = e.str(r, 4);
+  StrValue x = value_of(e, r, 4);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
+  LineList &list = v->StrList;
   if (r.Param[3] == u"+=") {
-    v->StrList.push_back(std::move(x));
+    list.push_back(x);
   } else if (r.Param[3] == u"-=") {
-    u16 key = fold_case(x);
-    auto it =
-        std::find_if(v->StrList.begin(), v->StrList.end(), [&](const u16 &line) { return fold_case(line) == key; });
-    if (it == v->StrList.end()) return;
-    const auto at = it - v->StrList.begin();
-    v->StrList.change([&](Lines &lines) { lines.erase(lines.begin() + at); });
+    const u16view key = x.view();
+    auto it = std::find_if(list.begin(), list.end(), [&](u16view line) { return equal_folded(line, key); });
+    if (it != list.end()) list.erase(std::size_t(it - list.begin()));
   }
 }
 
@@ -533,40 +600,25 @@ void op_list_delete(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
   LineList &list = v->StrList;
-  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size())) {
-    list.change([&](Lines &lines) { lines.erase(lines.begin() + sel.index); });
-    return;
-  }
-  u16 key = fold(selector_text(sel));
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size()))
+    return list.erase(std::size_t(sel.index));  // one chunk
+  const u16 key = fold(selector_text(sel));
   if (key.empty()) return;
-  list.change([&](Lines &lines) {
-    lines.erase(std::remove_if(lines.begin(), lines.end(), [&](const u16 &line) { return contains(line, key); }),
-                lines.end());
-  });
+  list.keepIf([&](u16view line) { return !contains(line, key); });
 }
 
 void op_list_insert(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
-  u16 x = e.str(r, 5);
+  StrValue x = value_of(e, r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
   LineList &list = v->StrList;
-  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size())) {
-    list.change([&](Lines &lines) { lines.insert(lines.begin() + sel.index, x); });
-    return;
-  }
-  u16 key = fold(selector_text(sel));
+  if (sel.kind == Selector::Index && sel.index >= 0 && sel.index < long(list.size()))
+    return list.insert(std::size_t(sel.index), x);  // one chunk
+  const u16 key = fold(selector_text(sel));
   if (key.empty()) return;
-  list.change([&](Lines &lines) {
-    Lines out;
-    out.reserve(lines.size());
-    for (u16 &line : lines) {
-      if (contains(line, key)) out.push_back(x);
-      out.push_back(std::move(line));
-    }
-    lines = std::move(out);
-  });
+  list.insertBefore([&](u16view line) { return contains(line, key); }, x);
 }
 
 void op_list_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -574,25 +626,37 @@ void op_list_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (v) v->StrList = t.LIST_WORK;
 }
 
-// Applies `edit` to every line the selector picks; only the chunks holding
-// those lines are unshared.
+// Calls `edit(i, line)` for every line i the selector picks; the edit
+// replaces the line, so that only the chunks holding those lines are
+// unshared.
 template <typename Edit>
 void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Edit edit) {
   if (sel.kind == Selector::Index) {
-    if (sel.index >= 0 && sel.index < long(lines.size())) edit(lines.edit(std::size_t(sel.index)));
+    if (sel.index >= 0 && sel.index < long(lines.size())) edit(std::size_t(sel.index), lines[std::size_t(sel.index)]);
     return;
   }
-  u16 key = fold(sel.text);
+  const u16 key = fold(sel.text);
   for (std::size_t i = 0; i < lines.size(); ++i)
-    if (sel.kind == Selector::All || contains(fold(lines[i]), key)) edit(lines.edit(i));
+    if (sel.kind == Selector::All || line_holds(lines[i], key, fold)) edit(i, lines[i]);
 }
 
 void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
+  if (is_number_operand(r, 3)) {
+    // Line n := the register, sharing its text: the common &L[n] = ...
+    if (!t.LIST_NOCASE.empty()) t.LIST_NOCASE.clear();  // the case option is used up
+    const long n = line_index(e, t, r, 3);
+    TVarInfo *v = target(e, r, 2);
+    if (!v || e.errorFlag) return;
+    if (n >= 0 && n < long(v->StrList.size())) v->StrList.set(std::size_t(n), t.STR_WORK);
+    return;
+  }
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 3);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  edit_lines(v->StrList, sel, fold, [&](u16 &line) { line = t.STR_WORK.str(); });
+  LineList &list = v->StrList;
+  // The register's text, shared by every line it goes to.
+  edit_lines(list, sel, fold, [&](std::size_t i, u16view) { list.set(i, t.STR_WORK); });
 }
 
 void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -601,24 +665,29 @@ void op_list_char_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   Selector charSel = selector(e, t, r, 5);
   TVarInfo *v = target(e, r, 2);
   if (!v || e.errorFlag) return;
-  const u16 with = t.STR_WORK.str();
-  edit_lines(v->StrList, lineSel, fold, [&](u16 &line) {
+  const u16view with = t.STR_WORK.view();
+  LineList &list = v->StrList;
+  edit_lines(list, lineSel, fold, [&](std::size_t i, u16view line) {
     if (charSel.kind == Selector::Index) {
-      if (charSel.index >= 1 && charSel.index <= long(line.size()))
-        line.replace(std::size_t(charSel.index) - 1, 1, with);
+      if (charSel.index < 1 || charSel.index > long(line.size())) return;
+      u16 out(line);
+      out.replace(std::size_t(charSel.index) - 1, 1, with);
+      list.set(i, u16view(out));
     } else if (charSel.kind == Selector::All) {
       u16 out;
-      for (std::size_t i = 0; i < line.size(); ++i) out += with;
-      line = std::move(out);
+      out.reserve(line.size() * with.size());
+      for (std::size_t k = 0; k < line.size(); ++k) out += with;
+      list.set(i, u16view(out));
     } else {
-      line = replace_all(line, charSel.text, with, fold.fold);
+      const u16 out = replace_all(line, charSel.text, with, fold.fold);
+      list.set(i, u16view(out));
     }
   });
 }
 
 void op_list_add_line(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *v = target(e, r, 2);
-  if (v) v->StrList.push_back(t.STR_WORK.str());
+  if (v) v->StrList.push_back(t.STR_WORK);  // shares the register's text
 }
 
 void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -648,12 +717,32 @@ void op_value_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
+  if (is_number_operand(r, 4)) {
+    // Whether line n is there and not empty, read where it lies.
+    if (!t.LIST_NOCASE.empty()) t.LIST_NOCASE.clear();  // the case option is used up
+    const long n = line_index(e, t, r, 4);
+    const LineList *lines = list_of(e, r, 3);
+    if (e.errorFlag) return;
+    set_flag(t, r, lines && n >= 0 && n < long(lines->size()) && lines->line(std::size_t(n)).size() != 0);
+    return;
+  }
   CaseOption fold(t);
   Selector sel = selector(e, t, r, 4);
   const LineList *lines = list_of(e, r, 3);
-  u16 text;
-  bool holds = lines && !e.errorFlag && selected_text(*lines, sel, fold, text) && !text.empty();
-  if (!e.errorFlag) set_flag(t, r, holds);
+  if (e.errorFlag) return;
+  // Whether the selected text is not empty, read where it lies: line n, or
+  // any non-empty line holding the text.
+  bool holds = false;
+  if (lines && sel.kind == Selector::Index) {
+    holds = sel.index >= 0 && sel.index < long(lines->size()) && !(*lines)[std::size_t(sel.index)].empty();
+  } else if (lines) {
+    const u16 key = fold(sel.text);
+    for (std::size_t i = 0; i < lines->size() && !holds; ++i) {
+      const u16view line = (*lines)[i];
+      holds = !line.empty() && line_holds(line, key, fold);
+    }
+  }
+  set_flag(t, r, holds);
 }
 
 void op_list_state(Machine &e, TTaskInfo &t, const TPEXE &r) {

@@ -64,7 +64,7 @@ Zone zone_by_list(u16view s, u16view a, const LineList &ends, u16view option, bo
   if (ends.empty()) return string_zone(s, a, u"", option, fold);
   Zone best{u16(), u16(s)};
   bool found = false;
-  for (const u16 &b : ends) {
+  for (const u16view b : ends) {
     Zone z = string_zone(s, a, b, option, fold);
     if (z.result.empty()) continue;
     if (!found || z.result.size() < best.result.size()) {
@@ -120,7 +120,7 @@ ValueZone value_zone_by_list(const StrValue &s, u16view a, const LineList &ends,
   if (ends.empty()) return value_zone(s, a, u"", option, fold);
   ValueZone best{StrValue(), s};
   bool found = false;
-  for (const u16 &b : ends) {
+  for (const u16view b : ends) {
     ValueZone z = value_zone(s, a, b, option, fold);
     if (z.result.empty()) continue;
     if (!found || z.result.size() < best.result.size()) {
@@ -136,10 +136,11 @@ void select_line_zone(const LineList &lines, u16view a, u16view b, u16view optio
   u16 fa = fold ? fold_case(a) : u16(a);
   u16 fb = fold ? fold_case(b) : u16(b);
   enum { Before, Inside, After } state = fa.empty() ? Inside : Before;
-  for (const u16 &line : lines) {
+  // Lines go to the registers sharing their text.
+  lines.forEach([&](const Line &line) {
     u16 folded;
-    u16view t = line;
-    if (fold) t = folded = fold_case(line);
+    u16view t = line.view();
+    if (fold) t = folded = fold_case(t);
     switch (state) {
       case Before:
         if (contains(t, fa)) {
@@ -159,7 +160,7 @@ void select_line_zone(const LineList &lines, u16view a, u16view b, u16view optio
         break;
       case After: rest.push_back(line); break;
     }
-  }
+  });
 }
 
 namespace {

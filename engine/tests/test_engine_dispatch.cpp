@@ -794,6 +794,54 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
              u"102 STRVAL Σ &W",
              u"101 xPOP",
              u"022 ∇ Z ="}),
+      // Lines read and stored by their index, characters, copies,
+      // positions, replacements and lengths, round after round: the list
+      // grows, a line index runs past its end (nothing found), a line is
+      // tested by index; then an unknown list is read (nothing) and stored
+      // to (an error in the middle of a step).
+      tcode({u"311 Ω \"abc\"",
+             u"326 Σ &L [] +=",
+             u"311 Ω \"second line\"",
+             u"326 Σ &L [] +=",
+             u"005 Δ 0",
+             u"022 ∇ M =",
+             u"L_1 FOR",
+             u"000 ∇ M <= Δ 6",
+             u"098 xFJMP 2",
+             u"310 Σ &L [ ∇ M ]",
+             u"320 Σ &W =",
+             u"313 Σ &W < Δ 2 >",
+             u"320 Σ &V =",
+             u"049 SPOS ( Ω \"c\" , Σ &W )",
+             u"022 ∇ T =",
+             u"422 COPY ( Σ &W , Δ 2 , Δ 5 )",
+             u"320 Σ &S =",
+             u"406 Σ &W ~= Ω \"b\" BY Ω \"bb\" ;",
+             u"311 Σ &W",
+             u"312 +",
+             u"311 Σ &V",
+             u"322 Σ &L [ Δ 0 ] =",
+             u"311 Σ &S",
+             u"326 Σ &L [] +=",
+             u"302 Σ &L [] . SIZE",
+             u"022 ∇ Z =",
+             u"102 LENGTH Σ &W",
+             u"101 xPOP",
+             u"022 ∇ T =",
+             u"003 + ∇ M Δ 1",
+             u"022 ∇ M =",
+             u"099 xJMP 1",
+             u"L_2 FOR",
+             u"411 Σ &L [ Δ 5 ]",
+             u"098 xFJMP 3",
+             u"005 Δ 7",
+             u"022 ∇ Z =",
+             u"L_3 IF",
+             u"310 Σ &NONE [ Δ 0 ]",
+             u"320 Σ &W =",
+             u"322 Σ &NONE [ Δ 0 ] =",
+             u"005 Δ 9",
+             u"022 ∇ Z ="}),
   };
   const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
   Lines names = numbers;
@@ -832,6 +880,11 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
     ASSERT_LT(single.size(), 500u);
     if (p == 0) {
       EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
+    }
+    if (p == 7) {
+      // Two lines, then one appended in each of the seven rounds.
+      EXPECT_EQ(var(u"&L").StrList.size(), 9u);
+      EXPECT_EQ(var(u"Z").Val1, 7.0L);  // line 5 was there; the store to &NONE failed
     }
     if (p == 3) {
       EXPECT_EQ(var(u"&L").StrList.size(), 13u);

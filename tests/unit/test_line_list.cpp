@@ -1,12 +1,16 @@
-// List values: copies share chunks of lines until one side changes.
+// List values: copies share chunks of lines until one side changes, a
+// line inserted or deleted moves the lines of its chunk only, and lines
+// share their text with the values they came from and go to.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "engine/line_list.h"
+#include "text/lines.h"
 
 using namespace velmora;
 using velmora::engine::LineList;
+using velmora::engine::StrValue;
 
 namespace {
 
@@ -23,8 +27,8 @@ TEST(LineList, ACopySharesUntilALineChangesThenOnlyThatChunkIsCopied) {
   LineList a = numbered(n);
   LineList b = a;
   for (std::size_t i = 0; i < n; i += LineList::kChunk) EXPECT_TRUE(b.sharesLine(i));
-  b.edit(LineList::kChunk + 5) = u"changed";
-  EXPECT_EQ(a[LineList::kChunk + 5], u"line 1029");
+  b.set(LineList::kChunk + 5, u"changed");
+  EXPECT_EQ(a[LineList::kChunk + 5], u"line " + text::int16(long(LineList::kChunk + 5)));
   EXPECT_EQ(b[LineList::kChunk + 5], u"changed");
   EXPECT_FALSE(b.sharesLine(LineList::kChunk));  // the changed chunk is b's own now
   EXPECT_TRUE(b.sharesLine(0));                  // the others are still shared
@@ -97,13 +101,14 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
       case 4:
         if (!m.empty()) {
           std::size_t i = pick(m.size());
-          l.edit(i) = m[i] = u"edit " + text::int16(long(step));
+          m[i] = u"edit " + text::int16(long(step));
+          l.set(i, m[i]);
         }
         break;
       case 5:
         if (!m.empty()) {
           std::size_t i = pick(m.size());
-          l.change([&](Lines &v) { v.erase(v.begin() + std::ptrdiff_t(i)); });
+          l.erase(i);
           m.erase(m.begin() + std::ptrdiff_t(i));
         }
         break;
@@ -115,11 +120,114 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
         break;
       default: {
         std::size_t i = m.empty() ? 0 : pick(m.size() + 1);
-        l.change([&](Lines &v) { v.insert(v.begin() + std::ptrdiff_t(i), u"ins"); });
+        l.insert(i, u"ins");
         m.insert(m.begin() + std::ptrdiff_t(i), u"ins");
         break;
       }
     }
-    for (std::size_t k = 0; k < 3; ++k) ASSERT_TRUE(lists[k] == model[k]) << "step " << step << ", list " << k;
+    for (std::size_t k = 0; k < 3; ++k) {
+      ASSERT_TRUE(lists[k] == model[k]) << "step " << step << ", list " << k;
+      // Chunks stay few however lines come and go: merged neighbours hold
+      // more than half a chunk between them.
+      ASSERT_LE(lists[k].chunkCount(), 2 * (model[k].size() / (LineList::kChunk / 2)) + 2) << "step " << step;
+    }
   }
+}
+
+TEST(LineList, InsertAndDeleteUnshareOnlyTheirChunk) {
+  const std::size_t n = 4 * LineList::kChunk;
+  LineList a = numbered(n);
+  for (std::size_t at : {std::size_t(0), LineList::kChunk - 1, LineList::kChunk, 2 * LineList::kChunk + 7, n - 1}) {
+    LineList b = a;
+    b.insert(at, u"new");
+    ASSERT_EQ(b.size(), n + 1);
+    EXPECT_EQ(b[at], u"new");
+    EXPECT_EQ(b[at + 1], a[at]);
+    EXPECT_FALSE(b.sharesLine(at));
+    // Lines of the other chunks are still the original's.
+    std::size_t shared = 0;
+    for (std::size_t i = 0; i < b.size(); i += LineList::kChunk / 2) shared += b.sharesLine(i);
+    EXPECT_GE(shared, 4u) << at;
+    b.erase(at);
+    EXPECT_TRUE(b == a) << at;
+    b.erase(at);
+    EXPECT_EQ(b.size(), n - 1);
+    if (at + 1 < n) EXPECT_EQ(b[at], a[at + 1]);
+    if (at > 0) EXPECT_EQ(b[at - 1], a[at - 1]);
+    EXPECT_EQ(a.size(), n);  // the original never changes
+    EXPECT_EQ(a[at], u"line " + text::int16(long(at)));
+  }
+  // Past the end appends; on an empty list too.
+  LineList e;
+  e.insert(5, u"only");
+  EXPECT_EQ(e, (Lines{u"only"}));
+  e.erase(3);
+  EXPECT_EQ(e.size(), 1u);
+  e.erase(0);
+  EXPECT_TRUE(e.empty());
+}
+
+TEST(LineList, LinesOfEveryLengthRoundTripAndShareTextWithValues) {
+  // Held in the line (7), in the list's shared text (8, 256), in a text of
+  // their own (257 on).
+  LineList l;
+  std::vector<u16> texts;
+  for (std::size_t n : {0, 1, 7, 8, 16, 17, 256, 257, 5000}) {
+    u16 t;
+    for (std::size_t i = 0; i < n; ++i) t += char16_t(u'a' + (i * 7 + n) % 26);
+    texts.push_back(t);
+    l.push_back(t);
+  }
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(l[i], texts[i]);
+    EXPECT_EQ(l.value(i), texts[i]);
+  }
+  // A value read from a line shares the line's text, and so does a line
+  // made from a value that is a slice of a text.
+  StrValue read = l.value(7);
+  StrValue again = l.value(7);
+  EXPECT_TRUE(read.sharesBufferWith(again));
+  StrValue big{u16(3000, u'x')};
+  l.push_back(big);
+  EXPECT_TRUE(l.value(l.size() - 1).sharesBufferWith(big));
+  l.set(0, big);
+  EXPECT_TRUE(l.value(0).sharesBufferWith(big));
+  // The value grows in place; the lines keep what they were given.
+  big.append(u"tail");
+  EXPECT_EQ(l[0], u16(3000, u'x'));
+  EXPECT_EQ(big.size(), 3004u);
+  // Growing a value read from a short line leaves the list's text alone,
+  // also when the list's next lines go where the value grew.
+  StrValue grown = l.value(3);
+  grown.append(u"++");
+  l.push_back(u"pushed after");
+  EXPECT_EQ(l[3], texts[3]);
+  EXPECT_EQ(grown, texts[3] + u"++");
+  EXPECT_EQ(l.back(), u"pushed after");
+}
+
+TEST(LineList, TextCutIntoLinesAsSplitLinesCutsIt) {
+  u16 many;
+  for (int i = 0; i < 1500; ++i) many += u"row " + text::int16(i) + (i % 3 == 0 ? u"\r\n" : i % 3 == 1 ? u"\n" : u"\r");
+  for (const u16 &text : std::vector<u16>{u"", u"a", u"a\n", u"a\r\n", u"a\rb", u"\n\n", u"a\r\n\r\nb", u"\r\r\n",
+                                          u"one line of a page, long enough to be a text of its own", many}) {
+    const Lines want = text::split_lines(text);
+    const LineList got = LineList::ofText(text);
+    ASSERT_EQ(got, want) << text::to_utf8(text).substr(0, 40);
+    ASSERT_EQ(LineList(want), want);
+  }
+}
+
+TEST(LineList, EscapePairsAreJudgedWithinEachLine) {
+  // One text for all lines: a backslash ending a line and an n beginning
+  // the next are no pair, but a backslash at a line's end is (it is dropped
+  // when read).
+  const LineList l = LineList::ofText(u"ends with\\\nnext line\nmid\\qdle here\nplain text here");
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_FALSE(l.value(0).escapeFree());
+  EXPECT_EQ(l.value(0).escaped(), u"ends with");
+  EXPECT_TRUE(l.value(1).escapeFree());
+  EXPECT_FALSE(l.value(2).escapeFree());
+  EXPECT_EQ(l.value(2).escaped(), u"mid\"dle here");
+  EXPECT_TRUE(l.value(3).escapeFree());
 }

@@ -38,20 +38,26 @@ TEST(StrValue, CopiesAndLongSlicesShareShortSlicesAreCopied) {
 }
 
 TEST(StrValue, AppendingInPlaceLeavesEarlierCopiesAsTheyWere) {
-  StrValue a(u16(u"abc"));
+  const u16 base = long_text(20);  // longer than a small value
+  StrValue a(base);
   a.append(u"d");  // a new buffer with room
   StrValue b = a;
   a.append(u"e");  // in place: a ends at the fill mark
   EXPECT_TRUE(a.sharesBufferWith(b));
-  EXPECT_EQ(a, u"abcde");
-  EXPECT_EQ(b, u"abcd");
+  EXPECT_EQ(a, base + u"de");
+  EXPECT_EQ(b, base + u"d");
   b.append(u"X");  // b no longer ends at the fill mark: copied
   EXPECT_FALSE(b.sharesBufferWith(a));
-  EXPECT_EQ(b, u"abcdX");
-  EXPECT_EQ(a, u"abcde");
+  EXPECT_EQ(b, base + u"dX");
+  EXPECT_EQ(a, base + u"de");
   a.append(u"f");
-  EXPECT_EQ(a, u"abcdef");
-  EXPECT_EQ(b, u"abcdX");
+  EXPECT_EQ(a, base + u"def");
+  EXPECT_EQ(b, base + u"dX");
+  // A short value grows in itself, without a buffer.
+  StrValue s(u16(u"abc"));
+  s.append(u"d");
+  EXPECT_TRUE(s.isSmall());
+  EXPECT_EQ(s, u"abcd");
 }
 
 TEST(StrValue, AValueAppendedToItself) {
