@@ -74,7 +74,8 @@ Line LineList::makeLine(u16view text) {
     // The next block twice the last, so that a short list takes little and
     // a long one few blocks.
     const std::size_t last = arena_ ? arena_->size() : 0;
-    arena_ = BufferRef::adopt(TextBuffer::make(u16view(), std::clamp(2 * last, kArenaMin, kArenaMax)));
+    const std::size_t capacity = std::max(n, std::clamp(2 * last, kArenaMin, kArenaMax));
+    arena_ = BufferRef::adopt(TextBuffer::make(u16view(), capacity));
   }
   const std::size_t at = arena_->size();
   arena_->append(text);

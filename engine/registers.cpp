@@ -64,6 +64,9 @@ void begin_list(TTaskInfo &t) {
   }
 }
 
-void finish_list(TTaskInfo &t) { apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM); }
+void finish_list(TTaskInfo &t) {
+  // Only an order option reads the rest (to sort or exchange it).
+  if (!t.SORT_LIST.empty()) apply_list_order(t.SORT_LIST, t.LIST_WORK, t.LIST_REM.get());
+}
 
 }  // namespace velmora::engine

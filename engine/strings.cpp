@@ -480,11 +480,23 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 key = fold(e.str(r, 3));
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
+  // A join or an order option reads the rest at once; otherwise it is left
+  // pending, picked out only if a split store or the like reads it.
+  const bool restNow = t.LIST_TASK == u"+" || !t.SORT_LIST.empty();
   begin_list(t);
-  // The lines go to the registers sharing their text.
-  if (lines)
+  if (lines && restNow) {
+    LineList &rest = t.LIST_REM.get();
     lines->forEach(
-        [&](const Line &line) { (line_holds(line.view(), key, fold) ? t.LIST_WORK : t.LIST_REM).push_back(line); });
+        [&](const Line &line) { (line_holds(line.view(), key, fold) ? t.LIST_WORK : rest).push_back(line); });
+  } else if (lines) {
+    // The lines go to the register sharing their text.
+    std::size_t others = 0;
+    lines->forEach([&](const Line &line) {
+      if (line_holds(line.view(), key, fold)) t.LIST_WORK.push_back(line);
+      else ++others;
+    });
+    t.LIST_REM.setPending(*lines, key, fold.fold, others);
+  }
   finish_list(t);
 }
 
@@ -495,7 +507,7 @@ void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   begin_list(t);
-  if (lines) select_line_zone(*lines, a, b, t.LIST_INC, fold.fold, t.LIST_WORK, t.LIST_REM);
+  if (lines) select_line_zone(*lines, a, b, t.LIST_INC, fold.fold, t.LIST_WORK, t.LIST_REM.get());
   finish_list(t);
 }
 
@@ -512,7 +524,7 @@ void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {
       if (!line_holds(line.view(), key, fold)) return;
       ValueZone z = value_zone(line.value(), a, b, t.LIST_INC, fold.fold);
       t.LIST_WORK.push_back(z.result);
-      t.LIST_REM.push_back(z.rest);
+      t.LIST_REM.get().push_back(z.rest);
     });
   finish_list(t);
 }
@@ -696,7 +708,7 @@ void op_list_split_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   TVarInfo *b = target(e, r, 4);
   if (!b) return;
   a->StrList = t.LIST_WORK;
-  b->StrList = t.LIST_REM;
+  b->StrList = t.LIST_REM.get();
 }
 
 // ----- predicates

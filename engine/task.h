@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/line_list.h"
+#include "engine/rest_list.h"
 #include "engine/str_value.h"
 #include "engine/types.h"
 
@@ -51,7 +52,8 @@ struct TTaskInfo {
   std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};
   u16 STR_OPE;
   StrValue STR_WORK, STR_REM;
-  LineList LIST_WORK, LIST_REM;
+  LineList LIST_WORK;
+  RestList LIST_REM;
   u16 SORT_LIST, LIST_TASK, LIST_INC, LIST_NOCASE;
   bool BOOL_TASK = false;
   int32_t CalcIndex = -1;

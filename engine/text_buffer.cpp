@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace velmora::engine {
 
@@ -35,6 +36,9 @@ void TextBuffer::destroy(TextBuffer *b) noexcept {
 
 void TextBuffer::append(u16view text) {
   if (text.empty()) return;
+  // Writing past the block would corrupt memory: callers make room first,
+  // and a caller that did not is stopped here.
+  if (text.size() > room()) throw std::length_error("text block overflow");
   const std::size_t old = size_;
   // The source lies below the fill mark or elsewhere: never where we write.
   std::memcpy(chars() + old, text.data(), text.size() * sizeof(char16_t));

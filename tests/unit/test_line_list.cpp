@@ -82,7 +82,8 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
       case 1: {
         std::size_t k = 1 + pick(700);
         for (std::size_t i = 0; i < k; ++i) {
-          u16 line = text::int16(long(step)) + u"." + text::int16(long(i));
+          // Of every length: held in the line, in the list's text, alone.
+          u16 line = text::int16(long(step)) + u"." + text::int16(long(i)) + u16(pick(4) == 0 ? pick(300) : 0, u'x');
           l.push_back(line);
           m.push_back(line);
         }
@@ -125,7 +126,9 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
         break;
       }
     }
+    // The list changed, and every list now and then (copies share chunks).
     for (std::size_t k = 0; k < 3; ++k) {
+      if (k != x && step % 64 != 0) continue;
       ASSERT_TRUE(lists[k] == model[k]) << "step " << step << ", list " << k;
       // Chunks stay few however lines come and go: merged neighbours hold
       // more than half a chunk between them.
