@@ -323,6 +323,11 @@ const handlers = {
     send('compiled', c);
     if (c.memory) send('ran', { result: 'memory', runError: null, status: null });
   },
+  // The diagnostics of a text, compiled only (for markers while typing).
+  diagnose(msg) {
+    const d = JSON.parse(M.ccall('vm_diagnostics', 'string', ['string'], [msg.text]));
+    send('diagnosed', { tab: msg.tab, diagnostics: d.diagnostics });
+  },
   // Compiles the tabs asked for (stopping at a failure), then runs.
   run(msg) {
     if (ctl) { Atomics.store(ctl, CTL.stop, 0); Atomics.store(ctl, CTL.lineReady, 0); }
