@@ -48,7 +48,7 @@ void hide_initial_environment() {
 
 }  // namespace
 
-RunProtections confine_run(environment::Environment &env, LazyCanvas &canvases) {
+RunProtections confine_run(environment::Environment &env) {
   RunProtections r;
   auto allowed = [&env](engine::Permission p) { return env.permitMode(p) == engine::PermitMode::Allow; };
   Confinement c;
@@ -65,7 +65,9 @@ RunProtections confine_run(environment::Environment &env, LazyCanvas &canvases) 
   if (!c.any()) return r;
   // Before anything else is loaded that might keep a pointer into it.
   if (allowed(engine::Permission::Commands)) hide_initial_environment();
-  if (!c.readOutside) canvases.preload();
+  // The canvas module file (not its directory, the runner's own, which may
+  // hold the program's own directory) stays readable for its first use.
+  for (const std::string &dir : canvas_module_directories()) c.runtimeFiles.emplace_back(dir + "/velmora-canvas.so");
   if (allowed(engine::Permission::Commands)) {
     CommandPolicy policy{c.data, c.writeOutside, c.readOutside, c.network};
     std::string inForce, missing;
