@@ -84,6 +84,7 @@ Machine::~Machine() {
 void Machine::releaseResources() {
   cancelTransfers();
   transfers.clear();
+  endCommands();
   closeAllFiles();
   closeDataDirectory();
   resetLibraries();
