@@ -54,6 +54,8 @@ u16 word_summary(const Vocabulary &words, u16view liveWord) {
 }
 
 u16 word_markdown(const Vocabulary &words, const language::Language &language, u16view liveWord) {
+  auto cached = words.markdownCache.find(u16(liveWord));
+  if (cached != words.markdownCache.end()) return cached->second;
   const u16 builtin = words.builtinOf(liveWord);
   u16 md = u"**" + u16(liveWord) + u"**";
   const u16 kinds = kinds_of(words.find(liveWord));
@@ -69,6 +71,7 @@ u16 word_markdown(const Vocabulary &words, const language::Language &language, u
     if (!s.empty()) instructions += u"- " + s + u"\n";
   }
   if (!instructions.empty()) md += u"\n命令:\n\n" + instructions;
+  words.markdownCache.emplace(liveWord, md);
   return md;
 }
 

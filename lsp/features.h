@@ -23,6 +23,9 @@ u16 utf16(const std::string &text);
 Json range_json(const Span &span);
 Json range_json(Position start, Position end);
 Position position_of(const Json &position);  // throws on a malformed position
+// A whole number of the protocol, held to the range of int; throws
+// std::invalid_argument for anything else.
+int int_of(const Json &value);
 
 Json diagnostics_json(const std::vector<Finding> &findings);
 Json completion(const DocumentView &doc, Position at);

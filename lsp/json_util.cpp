@@ -1,4 +1,8 @@
 // Conversions between the server's values and protocol JSON.
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
 #include "lsp/features.h"
 
 namespace velmora::lsp {
@@ -15,9 +19,14 @@ Json range_json(const Span &span) {
   return range_json({span.line, span.column}, {span.line, span.column + span.length});
 }
 
-Position position_of(const Json &position) {
-  return {position.at("line").get<int>(), position.at("character").get<int>()};
+int int_of(const Json &value) {
+  constexpr long long lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
+  if (value.is_number_unsigned()) return int(std::min<unsigned long long>(value.get<unsigned long long>(), hi));
+  if (value.is_number_integer()) return int(std::clamp<long long>(value.get<long long>(), lo, hi));
+  throw std::invalid_argument("an integer was expected, not " + value.dump());
 }
+
+Position position_of(const Json &position) { return {int_of(position.at("line")), int_of(position.at("character"))}; }
 
 Json diagnostics_json(const std::vector<Finding> &findings) {
   Json out = Json::array();

@@ -1,5 +1,7 @@
 #include "lsp/server.h"
 
+#include <stdexcept>
+
 #include "text/paths.h"
 
 #ifndef VELMORA_VERSION
@@ -20,7 +22,7 @@ constexpr int kError = 1, kWarning = 2;
 IndentOptions indent_options(const Json &params) {
   IndentOptions o;
   const Json &options = params.at("options");
-  o.tabSize = options.at("tabSize").get<int>();
+  o.tabSize = int_of(options.at("tabSize"));
   o.insertSpaces = options.at("insertSpaces").get<bool>();
   return o;
 }
@@ -58,7 +60,8 @@ void Server::handle(const std::string &body) {
     return;
   }
   const Json idValue = hasId ? *id : Json(nullptr);
-  if (message.value("jsonrpc", "") != "2.0") {
+  const auto version = message.find("jsonrpc");
+  if (version == message.end() || *version != "2.0") {
     if (hasId || method != message.end())
       replyError(idValue, kInvalidRequest, "Invalid Request: jsonrpc must be \"2.0\"");
     return;
@@ -106,6 +109,8 @@ void Server::request(const Json &id, const std::string &method, const Json &para
   } catch (const RequestError &e) {
     replyError(id, e.code, e.message);
   } catch (const Json::exception &e) {
+    replyError(id, kInvalidParams, "Invalid params for " + method + ": " + e.what());
+  } catch (const std::invalid_argument &e) {
     replyError(id, kInvalidParams, "Invalid params for " + method + ": " + e.what());
   } catch (const std::exception &e) {
     replyError(id, kInternalError, "Internal error in " + method + ": " + e.what());
@@ -204,7 +209,7 @@ void Server::didOpen(const Json &params) {
   const Json &item = params.at("textDocument");
   const std::string uri = item.at("uri").get<std::string>();
   Open doc;
-  doc.version = item.value("version", 0);
+  doc.version = item.contains("version") ? int_of(item["version"]) : 0;
   u16 text = utf16(item.at("text").get<std::string>());
   doc.tooLarge = text.size() > kMaxDocument;
   if (!doc.tooLarge) doc.document.setText(std::move(text));
@@ -214,7 +219,8 @@ void Server::didOpen(const Json &params) {
 
 void Server::didChange(const Json &params) {
   Open &doc = document(params);
-  doc.version = params.at("textDocument").value("version", doc.version);
+  const Json &identifier = params.at("textDocument");
+  if (identifier.contains("version") && !identifier["version"].is_null()) doc.version = int_of(identifier["version"]);
   for (const Json &change : params.at("contentChanges")) {
     if (change.contains("range")) {
       if (doc.tooLarge) continue;  // no text to change: the next whole text starts afresh

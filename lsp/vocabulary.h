@@ -31,6 +31,10 @@ class Vocabulary {
   const std::vector<Word> &words() const { return words_; }
   const Word *find(u16view liveWord) const;
 
+  // Descriptions made once per word for this vocabulary (describe.cpp):
+  // every completion list shows them all.
+  mutable std::unordered_map<u16, u16> markdownCache;
+
  private:
   std::unordered_map<u16, u16> toBuiltin_, toLive_;
   std::vector<Word> words_;

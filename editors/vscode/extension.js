@@ -37,7 +37,7 @@ function makeTask(command, file, definition) {
     command === 'compile' ? 'コンパイル' : '実行',
     'velmora',
     new vscode.ProcessExecution(runner, args, options),
-    ['$velmora', '$velmora-note'],
+    ['$velmora', '$velmora-note', '$velmora-info'],
   );
   task.group = command === 'compile' ? vscode.TaskGroup.Build : vscode.TaskGroup.Test;
   return task;

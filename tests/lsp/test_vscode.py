@@ -57,14 +57,16 @@ with zipfile.ZipFile(OUT) as z:
     # The problem matchers read velmora-run's FILE:LINE:COL: lines.
     error = re.compile(matchers["velmora"]["pattern"]["regexp"])
     note = re.compile(matchers["velmora-note"]["pattern"]["regexp"])
+    info = re.compile(matchers["velmora-info"]["pattern"]["regexp"])
     m = error.match("prog.mcl:2:7: 「+」のあとに計算する値がありません。")
     if not m or m.group(1, 2, 3, 4) != ("prog.mcl", "2", "7", "「+」のあとに計算する値がありません。"):
         failures.append(f"an error line: {m and m.groups()}")
     m = error.match("/tmp/a b/p.mcl:10:1: error: 文の終わりに「;」がありません。")
     if not m or m.group(1, 4) != ("/tmp/a b/p.mcl", "文の終わりに「;」がありません。"):
         failures.append(f"an error line with its severity: {m and m.groups()}")
-    if error.match("p.mcl:3:1: 注意: x") or not note.match("p.mcl:3:1: 注意: x"):
-        failures.append("a note is a warning, not an error")
+    for line, matcher in (("p.mcl:3:1: 注意: x", note), ("p.mcl:3:1: warning: x", note), ("p.mcl:3:1: note: x", info)):
+        if error.match(line) or not matcher.match(line) or [m for m in (note, info) if m is not matcher and m.match(line)]:
+            failures.append(f"{line}: matched by the one matcher of its severity")
 for f in failures:
     print("FAIL:", f)
 print(f"{OUT}: {os.path.getsize(OUT)} bytes, {len(names)} files")
