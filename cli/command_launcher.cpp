@@ -384,6 +384,12 @@ void CommandSandbox::endAll() {
   end_descendants(helper_);
 }
 
+void CommandSandbox::endAtOnce() {
+  // The helper ends its commands when the run's end of the socket closes.
+  if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+  end_descendants(helper_);
+}
+
 void end_descendants(pid_t spare) {
   // Children of every thread, and theirs: orphans of commands are this
   // process's (it is their reaper), so a command that left its session

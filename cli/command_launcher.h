@@ -48,6 +48,9 @@ class CommandSandbox : public engine::CommandLauncher {
   bool launch(const std::vector<std::string> &argv, const std::vector<std::string> &environment,
               const std::string &directory) override;
   void endAll() override;
+  // The same for a process that ends at once, from any thread: nothing is
+  // waited for or locked.
+  void endAtOnce();
   bool bubblewrapped() const { return helper_ > 0; }
 
  private:
