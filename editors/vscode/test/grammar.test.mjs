@@ -9,7 +9,7 @@ import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import vsctm from 'vscode-textmate';
 import oniguruma from 'vscode-oniguruma';
-import { generate } from '../scripts/generate-grammar.mjs';
+import { generate, generateKate } from '../scripts/generate-grammar.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const root = join(here, '..', '..', '..');
@@ -53,8 +53,12 @@ function scopeOf(tokens, line, text) {
   return t ? t[2] : `(no token "${text}" on line ${line}: ${JSON.stringify(tokens.filter(([n]) => n === line))})`;
 }
 
-test('the grammar file is the one the built-in tables make', () => {
+test('the grammar files are the ones the built-in tables make', () => {
   assert.equal(readFileSync(join(here, '..', 'syntaxes', 'velmora.tmLanguage.json'), 'utf8'), generate(join(root, 'data')));
+  const kate = readFileSync(join(root, 'editors', 'kate', 'velmora.xml'), 'utf8');
+  assert.equal(kate, generateKate(join(root, 'data')));
+  for (const w of ['IF', 'ENDFUNC', 'WAIT', 'SQRT', 'RANDSEED']) assert.ok(kate.includes(`<item>${w}</item>`), w);
+  assert.ok(!kate.includes('<item>&lt;*&gt;</item>'), 'symbols are not keywords of Kate');
 });
 
 test('a sample program is coloured word by word', async () => {
