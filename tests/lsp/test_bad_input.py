@@ -104,7 +104,9 @@ try:
     check("result" in a, f"the server answers after the large document: {a}")
     rss = peak_rss_mb(c.proc.pid)
     print(f"peak memory after a 50 MB document: {rss:.1f} MB")
-    check(rss < 80, f"peak memory after a 50 MB document below 80 MB: {rss:.1f} MB")
+    # AddressSanitizer keeps freed memory in quarantine and shadows the rest.
+    limit = 512 if os.environ.get("VELMORA_SANITIZED") == "1" else 80
+    check(rss < limit, f"peak memory after a 50 MB document below {limit} MB: {rss:.1f} MB")
 
     check(c.result("shutdown") is None, "shutdown")
     a = c.request("textDocument/hover", {"textDocument": {"uri": "file:///x.mcl"}, "position": {"line": 0, "character": 0}})
