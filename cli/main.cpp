@@ -356,7 +356,7 @@ int main(int argc, char **argv) {
   // files beneath it; where the kernel offers them, Landlock and a seccomp
   // filter hold the whole process (and its commands and libraries) to the
   // same, and commands run inside bubblewrap where it works.
-  cli::RunProtections protections = cli::confine_run(env, canvases);
+  cli::RunProtections protections = cli::confine_run(env);
   for (const std::string &line : protections.missing)
     std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", line.c_str());
   if (verbose) {
