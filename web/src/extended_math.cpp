@@ -1,9 +1,9 @@
-// The functions of extended.h that need more than the C library of the
-// browser build gives: its 128-bit long double has exp, log and pow of
-// double precision only. Here they are computed to about 110 bits in the
-// 128-bit format and rounded once to the 64-bit significand; square roots
-// and decoded decimals are rounded once, exactly.
-#include "web/src/extended.h"
+// The functions of extended_math.h: square roots and decoded decimals
+// rounded once, exactly; exp, log and pow computed to about 110 bits in the
+// 128-bit format (the browser build's C library has them to double
+// precision only) and sin, cos, tan and atan from its 113-bit functions,
+// each then rounded once to the 64-bit significand.
+#include "web/src/extended_math.h"
 
 #include <cfloat>
 #include <cstring>
@@ -86,22 +86,44 @@ long double pow113(long double x, long double y) {
   return negativeResult ? -r : r;
 }
 
+// Whether a 128-bit value lies exactly halfway between two Extended values.
+bool halfway(long double q) {
+  const Extended b = __builtin_bit_cast(Extended, q);
+  return (b.lo & ((std::uint64_t(1) << 49) - 1)) == (std::uint64_t(1) << 48);
+}
+int sign_of(long double x) { return x > 0 ? 1 : x < 0 ? -1 : 0; }
+// q rounded to 64 bits when the exact value lies on the `side` of q (the
+// sign of exact - q; 0: q is exact): only a halfway q needs it.
+Extended round_toward(long double q, int side) {
+  if (!side || !halfway(q)) return Extended::of_quad(q);
+  // The neighbour on that side decides: a step of a quarter of the last
+  // bit moves q off the halfway point.
+  const Extended b = __builtin_bit_cast(Extended, q);
+  const bool away = (b.hi >> 63) ? side < 0 : side > 0;  // the exact magnitude is larger
+  Extended nudged = b;
+  nudged.lo = away ? b.lo + (std::uint64_t(1) << 47) : b.lo - (std::uint64_t(1) << 47);
+  return Extended::of_quad(__builtin_bit_cast(long double, nudged));
+}
+
 }  // namespace
 
 Extended ext_sqrt(Extended x) {
-  const long double s = sqrtl(x.v);
-  if (!halfway(s)) return Extended::exact(round64(s));
-  return Extended::exact(round64(s, sign_of(fmal(-s, s, x.v))));
+  const long double v = x.quad(), s = sqrtl(v);
+  return round_toward(s, halfway(s) ? sign_of(fmal(-s, s, v)) : 0);
 }
-Extended ext_exp(Extended x) { return Extended(exp113(x.v)); }
-Extended ext_log(Extended x) { return Extended(log113(x.v)); }
-Extended ext_pow(Extended x, Extended y) { return Extended(pow113(x.v, y.v)); }
+Extended ext_exp(Extended x) { return Extended::of_quad(exp113(x.quad())); }
+Extended ext_log(Extended x) { return Extended::of_quad(log113(x.quad())); }
+Extended ext_pow(Extended x, Extended y) { return Extended::of_quad(pow113(x.quad(), y.quad())); }
+Extended ext_sin(Extended x) { return Extended::of_quad(sinl(x.quad())); }
+Extended ext_cos(Extended x) { return Extended::of_quad(cosl(x.quad())); }
+Extended ext_tan(Extended x) { return Extended::of_quad(tanl(x.quad())); }
+Extended ext_atan(Extended x) { return Extended::of_quad(atanl(x.quad())); }
 
 // A decimal halfway between two 64-bit values in 113 bits is rare: then its
 // digits are compared with the exact decimal value of the midpoint.
-long double strtold_64(const char *text, char **end, locale_t locale) {
+Extended strtold_64(const char *text, char **end, locale_t locale) {
   const long double v = strtold_l(text, end, locale);
-  if (!halfway(v) || !__builtin_isfinite(v) || v == 0) return round64(v);
+  if (!halfway(v) || !__builtin_isfinite(v) || v == 0) return Extended::of_quad(v);
   // The digits of the text (sign and point left out) and its decimal exponent.
   std::string digits;
   int exponent = 0;
@@ -129,7 +151,7 @@ long double strtold_64(const char *text, char **end, locale_t locale) {
   for (; *q && *q != 'e'; ++q)
     if (*q >= '0' && *q <= '9') mid += *q;
   const int midExponent = std::atoi(q + 1) + 1;
-  int side = 0;  // sign of |text| - |v|
+  int side = 0;  // the sign of |text| - |v|
   if (exponent != midExponent) {
     side = exponent > midExponent ? 1 : -1;
   } else {
@@ -138,7 +160,7 @@ long double strtold_64(const char *text, char **end, locale_t locale) {
     const int c = digits.compare(mid);
     side = c > 0 ? 1 : c < 0 ? -1 : 0;
   }
-  return round64(v, v < 0 ? -side : side);
+  return round_toward(v, v < 0 ? -side : side);
 }
 
 }  // namespace velmora::web

@@ -294,11 +294,11 @@ const cases = {
     const c = await open(ctx.browser, ctx.url);
     const offered = await c.evaluate(() => [...document.querySelectorAll('#tabs button')].map(b => b.textContent).join('|') + '\n' +
       [...document.querySelectorAll('#stored option')].map(o => o.textContent).join('|') + '\n' +
-      document.getElementById('source').value);
+      window.velmora.getText());
     // Both are open in the new page's tabs, or offered in its list.
     const tabTexts = await c.evaluate(async () => {
       const out = [];
-      for (const b of document.querySelectorAll('#tabs button')) { b.click(); out.push(document.getElementById('source').value); }
+      for (const b of document.querySelectorAll('#tabs button')) { b.click(); out.push(window.velmora.getText()); }
       return out.join('\n') + '\n' + [...document.querySelectorAll('#stored option')].map(o => o.textContent).join('\n');
     });
     check(tabTexts.includes('タブ A のプログラム（直した）') && tabTexts.includes('タブ B のプログラム'), 'both offered: ' + offered + '\n' + tabTexts);
@@ -657,21 +657,29 @@ const cases = {
     // The page through a local proxy that gives every answer 40 ms of
     // latency and all answers together 10 Mbit/s (the browser's own network
     // emulation leaves the worker's requests out).
-    const proxy = await throttledProxy(ctx.url, 10e6 / 8, 40);
-    const p = await ctx.browser.newPage();
-    await p.setCacheEnabled(false);
-    const t0 = Date.now();
-    try {
-      await p.goto(proxy.url);
-      await p.waitForFunction(() => !document.getElementById('compile').disabled && document.getElementById('state').textContent === '準備完了',
-                              { timeout: 60000, polling: 20 });
-    } finally {
-      proxy.server.close();
+    // A machine shared with other work can delay the page's script: up to
+    // three tries, the best counts.
+    let tti = Infinity;
+    for (let attempt = 1; attempt <= 3 && tti >= 1500; ++attempt) {
+      const proxy = await throttledProxy(ctx.url, 10e6 / 8, 40);
+      const p = await ctx.browser.newPage();
+      await p.setCacheEnabled(false);
+      const t0 = Date.now();
+      try {
+        await p.goto(proxy.url);
+        await p.waitForFunction(() => !document.getElementById('compile').disabled && document.getElementById('state').textContent === '準備完了',
+                                { timeout: 60000, polling: 20 });
+      } finally {
+        proxy.server.close();
+      }
+      const t = Date.now() - t0;
+      console.log(`sent through the proxy: ${proxy.sent()} bytes; page script, worker start, ready at ` +
+                  Object.values(await p.evaluate(() => window.velmora.timing)).map(x => x.toFixed(0)).join(', ') + ' ms; ' +
+                  `time to interactive at 10 Mbit/s, 40 ms: ${t} ms`);
+      tti = Math.min(tti, t);
+      await p.close();
     }
-    console.log(`sent through the proxy: ${proxy.sent()} bytes`);
-    const tti = Date.now() - t0;
-    console.log(`time to interactive at 10 Mbit/s, 40 ms: ${tti} ms`);
-    check(tti < 2000, 'interactive within 2 s at 10 Mbit/s: ' + tti);
+    check(tti < 1500, 'interactive within 1.5 s at 10 Mbit/s: ' + tti);
   },
 
   // docs/images/playground.png: two examples open, the canvas one run.

@@ -87,15 +87,9 @@ export function watch(page) {
 export const clickOn = (page, selector) => page.$eval(selector, b => b.click());
 // The front tab's program, replaced as a paste would replace it.
 export async function setProgram(page, text) {
-  await page.evaluate(t => {
-    if (window.velmora.setText) return window.velmora.setText(t);
-    const s = document.getElementById('source');
-    s.value = t;
-    s.dispatchEvent(new Event('input'));
-  }, text);
+  await page.evaluate(t => window.velmora.setText(t), text);
 }
-export const programText = page =>
-  page.evaluate(() => window.velmora.getText ? window.velmora.getText() : document.getElementById('source').value);
+export const programText = page => page.evaluate(() => window.velmora.getText());
 export async function compile(page) {
   await page.evaluate(() => { window.velmora.lastCompile = null; });
   await clickOn(page, '#compile');

@@ -16,7 +16,7 @@ const allTexts = page => page.evaluate(async () => {
   for (const b of buttons) {
     b.click();
     await new Promise(r => setTimeout(r, 0));
-    out.push(window.velmora.getText ? window.velmora.getText() : document.getElementById('source').value);
+    out.push(window.velmora.getText());
   }
   if (front >= 0) document.querySelectorAll('#tabs button')[front].click();
   return out;

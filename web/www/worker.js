@@ -378,6 +378,9 @@ async function oldFiles() {
   return found;
 }
 
+// The module is fetched and compiled while the page reads its store.
+const loading = VelmoraModule();
+
 const handlers = {
   async init(msg) {
     if (msg.ctl) {
@@ -385,7 +388,7 @@ const handlers = {
       line = new Uint16Array(msg.line);
       httpBuf = new Uint8Array(msg.http);
     }
-    M = await VelmoraModule();
+    M = await loading;
     M.FS.mkdir(HOME);
     const old = msg.migrate ? await oldFiles() : [];
     M.FS.mkdir(DATA);

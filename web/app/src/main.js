@@ -18,6 +18,8 @@ let stopTimer = 0;
 // What the tests (and a curious user) can read: the last compile and run,
 // the messages, the console, the program.
 const api = (window.velmora = { lastRun: null, lastCompile: null, stopLatency: null, messages: [] });
+// When the page's script began, the worker was asked to start, and it was ready (ms since the navigation).
+api.timing = { script: performance.now() };
 api.readFile = name => new Promise(resolve => { fileWanted = resolve; link.post('download', { name }); });
 api.consoleText = () => consoleView.text();
 api.consoleLines = () => consoleView.count();
@@ -91,17 +93,23 @@ function clearError() {
 }
 
 // ----- the worker
-async function startWorker() {
+// The worker starts loading the module at once; the stored files follow
+// when the store has read them.
+function startWorker(opened) {
   ready = false;
   buttons();
-  await files.settled();
-  let kept = [];
-  try {
-    kept = await store.allFiles();
-  } catch (e) {
-    addMessage('保存されたファイルを読めません: ' + e, true);
-  }
-  link.start({ files: kept, waitForStore: store.dataKept, migrate: store.programsKept && !store.localStore.getItem('velmora.migrated') }, on);
+  api.timing.worker = performance.now();
+  link.start((async () => {
+    await opened;
+    await files.settled();
+    let kept = [];
+    try {
+      kept = await store.allFiles();
+    } catch (e) {
+      addMessage('保存されたファイルを読めません: ' + e, true);
+    }
+    return { files: kept, waitForStore: store.dataKept, migrate: store.programsKept && !store.localStore.getItem('velmora.migrated') };
+  })(), on);
 }
 // A new worker with the stored files; the page keeps the programs.
 function restartWorker(why) {
@@ -111,7 +119,7 @@ function restartWorker(why) {
   for (const t of tabs.tabs) t.compiled = null;
   if (running) finishRun({ result: 'stopped', runError: null, status: null });
   if (why) addMessage(why, true);
-  startWorker();
+  startWorker(null);
 }
 
 const on = {
@@ -119,6 +127,7 @@ const on = {
     editor.setWords({ keywords: new Set(d.words.keywords.filter(w => /^\p{L}/u.test(w)).map(w => w.toUpperCase())),
                       functions: new Set(d.words.functions.map(w => w.toUpperCase())) });
     ready = true;
+    api.timing.ready = performance.now();
     files.showFiles(d.files);
     showStatus(d.status);
     addExampleData(d.files);
@@ -374,10 +383,11 @@ window.addEventListener('hashchange', openShared);
 // ----- start
 (async function start() {
   if (!shared) $('notice').hidden = false;
+  const opened = store.openData();
+  startWorker(opened);
   const tabsReady = tabs.start(editor, buttons);
   store.askPersistenceOnce();
-  if (!(await store.openData()) || !store.programsKept) files.noticeUnkept();
-  startWorker();
+  if (!(await opened) || !store.programsKept) files.noticeUnkept();
   await tabsReady;
   openShared();
 })();

@@ -22,15 +22,19 @@ let generation = 0, readySeen = false, waiting = false, lastSign = 0, lastBeat =
 // meant for a replaced worker is not given to the next one.
 export const workerGeneration = () => generation;
 
-// start(initMessage, on): a new worker; on[type](data) handles its messages,
-// on.died(why) is called when the watch finds it dead.
+// start(init, on): a new worker, at once (it starts loading the module),
+// and its init message when the promise `init` gives it (the stored files);
+// on[type](data) handles its messages, on.died(why) is called when the
+// watch finds it dead.
 export function start(init, on) {
   handlers = on;
   ++generation;
   if (ctl) {
     for (const c of [CTL.stop, CTL.lineReady, CTL.storeAck, CTL.storeOk]) Atomics.store(ctl, c, 0);
   }
-  worker = new Worker('worker.js');
+  // The first worker was started by the page itself, before this script loaded.
+  worker = self.velmoraFirstWorker || new Worker('worker.js');
+  self.velmoraFirstWorker = null;
   const mine = worker;
   worker.onmessage = e => {
     if (worker !== mine) return;
@@ -48,8 +52,11 @@ export function start(init, on) {
   lastSign = performance.now();
   ping = null;
   waiting = false;
-  worker.postMessage(Object.assign({ type: 'init', ctl: ctl && ctl.buffer, line: lineBuf && lineBuf.buffer,
-                                     http: httpBuf && httpBuf.buffer }, init));
+  Promise.resolve(init).then(data => {
+    if (worker === mine)
+      worker.postMessage(Object.assign({ type: 'init', ctl: ctl && ctl.buffer, line: lineBuf && lineBuf.buffer,
+                                         http: httpBuf && httpBuf.buffer }, data));
+  });
 }
 export function stop() {
   if (worker) worker.terminate();
