@@ -48,6 +48,8 @@ export async function fetchForWorker(req, note) {
     }
   };
   try {
+    // http and https only, as the engine allows (a redirect elsewhere fails in the browser too).
+    if (!/^https?:$/.test(new URL(req.url).protocol)) throw new Error('only http and https');
     limit(req.connectMs, 'connect time-out');
     const init = { signal: ac.signal, cache: 'no-store' };
     if (req.body !== null) {
