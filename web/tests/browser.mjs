@@ -633,6 +633,8 @@ const cases = {
     const wide = await page.evaluate(() => document.documentElement.scrollWidth);
     check(wide <= 390, 'no sideways scrolling at 390 px: ' + wide);
     await page.setViewport({ width: 1280, height: 900 });
+    // "●" runs every open tab: the first one gets a program that compiles.
+    await setProgram(page, '??"layout";\n');
     await openExample(page, 'canvas.mcl');
     const r = await run(page);
     check(r.result === 'ended', 'canvas example runs: ' + JSON.stringify(r));

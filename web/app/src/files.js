@@ -68,7 +68,14 @@ export async function refusedInRun() {
 
 // Another page changed files: read back from the store and given to the
 // worker when it is idle (canTake), before the next compile or run.
-if (channel) channel.onmessage = e => { if (store.dataKept) for (const p of e.data.paths) external.add(p); };
+// when: called with nothing once another page's change arrived (main.js
+// hands it over at once when no compile or run is going).
+export const externalNote = { arrived: () => {} };
+if (channel) channel.onmessage = e => {
+  if (!store.dataKept) return;
+  for (const p of e.data.paths) external.add(p);
+  externalNote.arrived();
+};
 export async function takeExternal() {
   await chain;
   if (!external.size) return;

@@ -380,6 +380,9 @@ function openShared() {
 }
 window.addEventListener('hashchange', openShared);
 
+// A file another page changed reaches this page's list at once while it is idle.
+files.externalNote.arrived = () => { if (ready && !running) files.takeExternal(); };
+
 // ----- start
 (async function start() {
   if (!shared) $('notice').hidden = false;
