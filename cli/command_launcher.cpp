@@ -214,10 +214,15 @@ std::vector<std::string> bubblewrap_arguments(const CommandPolicy &p, const std:
   std::vector<pid_t> sessions;
   std::vector<char> buffer(1 << 20);
   const std::string reopen = "/proc/self/fd/" + std::to_string(filter);
+  // A second without a request reaps the commands that ended meanwhile.
+  const timeval second{1, 0};
+  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
   for (;;) {
     ssize_t n = ::recv(sock, buffer.data(), buffer.size(), 0);
-    if (n < 0 && errno == EINTR) continue;
+    const int error = n < 0 ? errno : 0;
+    if (error == EINTR) continue;
     prune_sessions(sessions);
+    if (error == EAGAIN || error == EWOULDBLOCK) continue;
     if (n <= 0) {
       end_sessions(sessions);
       end_descendants(-1);

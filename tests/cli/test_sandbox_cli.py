@@ -335,12 +335,16 @@ class AllowedPrograms(Home):
         with open(tool, "w") as f:
             f.write("#!/bin/sh\necho \"$1\" > made.txt\n")
         os.chmod(tool, 0o755)
-        p = self.program("t.mcl", 'EXEC "./tool.sh ran";\nWHILE NOT EXIST "made.txt" DO WAIT 1; END\n??"done";\n')
+        # Twice, with a pause between: the second start finds the launcher
+        # as ready as the first.
+        p = self.program("t.mcl", 'EXEC "./tool.sh ran";\nWHILE NOT EXIST "made.txt" DO WAIT 1; END\n'
+                                  '<!!!> "made.txt";\nWAIT 25;\n'
+                                  'EXEC "./tool.sh again";\nWHILE NOT EXIST "made.txt" DO WAIT 1; END\n??"done";\n')
         for env in (None, self.failing_bubblewrap()):
             out = self.run_velmora("--sandbox", "--allow", "commands", "--timeout", "20", p, env=env)
             self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
             with open(os.path.join(self.data, "made.txt")) as f:
-                self.assertEqual(f.read(), "ran\n")
+                self.assertEqual(f.read(), "again\n")
             os.remove(os.path.join(self.data, "made.txt"))
 
 
@@ -468,8 +472,7 @@ class Lifetime(Home):
             self.assertEqual(self.gone(marker), [], env and "without bubblewrap")
             # Ctrl-C ends them too.
             marker = "%d.%06d" % (50 + random.randint(0, 9), random.randint(0, 999999))
-            proc = subprocess.Popen([RUNNER, "--home", self.home, "--sandbox", "--allow", "commands",
-                                     self.commands(marker)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+            proc = self.start_velmora("--sandbox", "--allow", "commands", self.commands(marker), env=env)
             self.assertEqual(proc.stdout.readline(), b"started\n")
             deadline = time.monotonic() + 10
             while len(processes_with(marker, "sleep")) < 3 and time.monotonic() < deadline:
