@@ -280,14 +280,24 @@ EMSCRIPTEN_KEEPALIVE const char *vm_diagnostics(const char *program) {
   return answer("{\"diagnostics\":[" + list + "]}");
 }
 
+// Frees every slot: "●" then compiles the open tabs anew, tab n into slot n.
+EMSCRIPTEN_KEEPALIVE void vm_release_slots() {
+  for (int slot = 0; slot < engine::kSlots; ++slot) g->env->compileDriver.releaseSlot(slot);
+}
+
 // "文法検査＆コード生成" for a tab: the slot filled (-1 on failure), the
 // compile error's place and the plain explanations (line and column from 0).
+// A tab compiled before has its code replaced without a question: the page
+// asks nothing, the user asked for the compile.
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
   int slot = -1;
   try {
-    slot = env.compileDriver.compileActiveTab();
+    int own = -1;
+    for (int s = 0; s < engine::kSlots && own < 0; ++s)
+      if (env.engine().task(s).SrcIndex == tab && env.engine().task(s).state != engine::tsEMPTY) own = s;
+    slot = own >= 0 ? env.compileDriver.Compile_Replace(own, engine::tsACTIVE) : env.compileDriver.compileToFreeSlot();
   } catch (const std::bad_alloc &) {
     // The module's memory ceiling: the worker is replaced by the page.
     return answer("{\"slot\":-1,\"error\":null,\"memory\":true,\"status\":[]}");
@@ -311,6 +321,7 @@ EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
 // "●": runs every loaded slot until all end, an error, or the stop button.
 EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   Environment &env = *g->env;
+  g->canvas.runStarts();
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
   g->ui.consoleReset = true;
