@@ -67,9 +67,12 @@ class LazyCanvas : public engine::CanvasServices {
  private:
   static constexpr int kDefaultSize = 400;
   std::vector<std::string> directories_;
+  void *module_ = nullptr;
+  std::string reasons_;  // why no directory had it
   engine::CanvasServices *real_ = nullptr;
   std::unique_ptr<engine::CanvasServices> none_;  // when the module cannot be loaded
   engine::CanvasServices *use();
+  void load();  // maps the module (module_), or notes why not
 };
 
 // The directories velmora-run looks in for the canvas module: its own, then

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +14,16 @@
 #include <thread>
 #include <vector>
 
-#include "cli/lazy_canvas.h"
-#include "compiler/explanations.h"
+#include "cli/check.h"
 #include "cli/landlock.h"
+#include "cli/lazy_canvas.h"
+#include "cli/run_confinement.h"
+#include "cli/stop_signals.h"
+#include "compiler/explanations.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/beneath.h"
+#include "text/lines.h"
 #include "text/paths.h"
 
 using namespace velmora;
@@ -33,6 +36,7 @@ constexpr double kWatchdogGraceSeconds = 2;
 
 const char *kHelp =
     "Usage: velmora-run [options] FILE...\n"
+    "       velmora-run --check [--format text|json] [--home DIR] FILE...\n"
     "Compiles each FILE (.mcl) into the next task slot (FILE 1 into slot 0, ...) and,\n"
     "when every compile succeeded, runs all slots together until every task has\n"
     "ended, a run-time error stops them, or the timeout passes.\n"
@@ -46,6 +50,11 @@ const char *kHelp =
     "                    PROG, DATA); default: $VELMORA_HOME, else the executable's directory\n"
     "  --data DIR        the data directory of the run (default: from User_Setting.Txt,\n"
     "                    else DATA in the program's own directory)\n"
+    "  --check           compile only: print every diagnostic of each FILE on stdout as\n"
+    "                    FILE:LINE:COLUMN: error|warning|note: explanation and exit with\n"
+    "                    0 (clean, or notes only), 1 (warnings only) or 2 (errors);\n"
+    "                    nothing is registered or run, and any number of files is taken\n"
+    "  --format json     with --check: one JSON document instead of the lines\n"
     "  --tokens          print each file's token stream and name lists, then exit\n"
     "  --tcode           print each file's T-code lines, then exit\n"
     "  --listing         print the P-code listing of each slot, then exit\n"
@@ -67,29 +76,20 @@ const char *kHelp =
     "GETS reads one line of standard input (without its line end); at the end of\n"
     "input it gives an empty string. While it reads, the other tasks wait too.\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
-    "Ctrl-C stops the run as the stop button does (exit status 130); a second\n"
-    "Ctrl-C ends the process at once. A run still busy two seconds after its\n"
-    "timeout (an instruction that does not return) is ended with status 124.\n"
+    "Ctrl-C stops the run as the stop button does (exit status 130), and so do\n"
+    "SIGTERM (143) and SIGHUP (129): files are written out and closed, temporary\n"
+    "files removed. A second signal ends the process at once. A run still busy\n"
+    "two seconds after its timeout (an instruction that does not return) is\n"
+    "ended with status 124.\n"
     "\n"
-    "A compile error is followed by its explanation in plain Japanese, one line\n"
-    "FILE:LINE:COLUMN: TEXT (line and column counted from 1); a likely mistake\n"
-    "in a program that compiles gets such a line with \"注意: \" before its text.\n"
+    "After the compiler's own messages, every diagnostic of a compile goes to stderr\n"
+    "as FILE:LINE:COLUMN: error|warning|note: explanation in plain Japanese (line and\n"
+    "column counted from 1, the column in UTF-16 code units of the line): the error\n"
+    "that stopped it, and the likely mistakes of a program that compiles.\n"
     "\n"
-    "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
-    "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C.\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-// The first Ctrl-C asks the run to stop between instructions; a second one
-// ends the process at once, for an instruction that never returns (a
-// library call that hangs).
-void on_sigint(int) {
-  if (g_interrupted) {
-    static const char msg[] = "velmora-run: interrupted\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(130);
-  }
-  g_interrupted = 1;
-}
+    "Exit status (--check aside): 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
+    "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C;\n"
+    "143 SIGTERM; 129 SIGHUP.\n";
 
 // Set once the run is over; static, so that the detached watchdog can still
 // read it while main returns.
@@ -107,10 +107,7 @@ void start_watchdog(double timeoutSeconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (finished) return;
-    std::fflush(stdout);
-    static const char msg[] = "velmora-run: timeout: an instruction did not return\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(124);
+    cli::end_at_once(124, "timeout: an instruction did not return");
   }).detach();
 }
 
@@ -147,10 +144,11 @@ class HeadlessUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  // Between two slices of the run: Ctrl+C and the time limit stop it.
+  // Between two slices of the run: Ctrl+C, SIGTERM, SIGHUP and the time
+  // limit stop it.
   void betweenSlices() {
     if (!env || !env->runLoop.running()) return;
-    if (g_interrupted && !interrupted) {
+    if (cli::stop_signal() && !interrupted) {
       interrupted = true;
       env->runLoop.stopAll();
     }
@@ -190,9 +188,9 @@ class HeadlessUi : public UserInterface {
     }
     std::string text;
     if (!std::getline(std::cin, text)) {
-      // Ctrl-C interrupts the read (SIGINT has no SA_RESTART): the run
-      // stops now, as it does outside GETS, without waiting for a line.
-      if (g_interrupted) {
+      // A stop signal interrupts the read (no SA_RESTART): the run stops
+      // now, as it does outside GETS, without waiting for a line.
+      if (cli::stop_signal()) {
         std::cin.clear();
         clearerr(stdin);
         betweenSlices();
@@ -204,6 +202,8 @@ class HeadlessUi : public UserInterface {
     line = text::from_utf8(text);
     return InputMode::Immediate;
   }
+  // The run's thread enters or leaves a library call.
+  void blockingCallStatus(const u16 &text) override { cli::foreign_call(!text.empty()); }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
     for (const auto &[label, value] : rows)
       std::fprintf(stderr, "%s%s\n", text::to_utf8(label).c_str(), out_text(value).c_str());
@@ -221,6 +221,7 @@ int main(int argc, char **argv) {
   std::string home, data;
   std::vector<std::string> files;
   bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false, verbose = false;
+  bool check = false, json = false;
   double timeout = 0;
   std::array<std::optional<engine::PermitMode>, engine::kPermissions> permits;
   // "commands,files" for --allow / --deny; false on an unknown kind.
@@ -269,6 +270,13 @@ int main(int argc, char **argv) {
         return usage_error(arg + " needs kinds: commands, libraries, files, network, read");
     } else if (arg == "--sandbox") {
       permits.fill(engine::PermitMode::Deny);
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--format") {
+      const char *v = value("--format");
+      if (!v || (std::string(v) != "json" && std::string(v) != "text"))
+        return usage_error("--format needs text or json");
+      json = std::string(v) == "json";
     } else if (arg == "--tokens") {
       tokens = true;
     } else if (arg == "--tcode") {
@@ -291,7 +299,8 @@ int main(int argc, char **argv) {
     }
   }
   if (files.empty()) return usage_error("no program file given");
-  if (files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
+  if (json && !check) return usage_error("--format belongs to --check");
+  if (!check && files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
 
   // The canvases (and Qt) are loaded when a program first uses one.
   cli::LazyCanvas canvases(cli::canvas_module_directories());
@@ -308,6 +317,30 @@ int main(int argc, char **argv) {
   if (!data.empty()) {
     std::error_code ec;
     env.setDataDirectoryOverride(std::filesystem::absolute(data, ec));
+  }
+
+  if (check) {
+    // The language and settings of the program's own directory, as a run
+    // has them; each file read as a tab reads it.
+    std::vector<cli::CheckedFile> checked;
+    for (const std::string &file : files) {
+      std::optional<std::string> bytes = text::read_file_bytes(file);
+      if (!bytes) {
+        std::fprintf(stderr, "velmora-run: cannot read %s\n", file.c_str());
+        return 3;
+      }
+      checked.push_back({file, compiler::program_diagnostics(env.language(), text::decode_bytes(*bytes).text,
+                                                             env.compileDriver.diagnosticOptions())});
+    }
+    if (json) {
+      std::printf("%s\n", cli::diagnostics_json(checked).c_str());
+    } else {
+      for (const cli::CheckedFile &f : checked)
+        for (const compiler::Diagnostic &d : f.diagnostics)
+          std::printf("%s\n", cli::diagnostic_line(f.file, d).c_str());
+    }
+    std::fflush(stdout);
+    return cli::check_status(checked);
   }
 
   std::vector<int> tabsOfFiles;
@@ -338,15 +371,10 @@ int main(int argc, char **argv) {
     const int tab = tabsOfFiles[f];
     env.tabs.activate(tab);
     int slot = env.compileDriver.compileActiveTab();
-    // After the compiler's own texts, each finding in the form editors and
-    // terminals understand: FILE:LINE:COLUMN: (from 1).
-    for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
-      std::string place = files[f] + ":";
-      if (d.line >= 0)
-        place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
-      std::fprintf(stderr, "%s %s%s\n", place.c_str(), d.note ? "注意: " : "",
-                   text::to_utf8(compiler::explanation_text(d)).c_str());
-    }
+    // After the compiler's own texts, each diagnostic in the form editors and
+    // terminals understand, as --check prints it.
+    for (const compiler::Diagnostic &d : env.compileDriver.diagnostics())
+      std::fprintf(stderr, "%s\n", cli::diagnostic_line(files[f], d).c_str());
     if (tcode) {
       for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", text::to_utf8(line).c_str());
       if (slot < 0) return 2;
@@ -363,41 +391,43 @@ int main(int argc, char **argv) {
   }
 
   // A run that may not write (or read) outside the data directory opens its
-  // files beneath it; where the kernel offers Landlock the whole process is
-  // held to the same, and to no network without the network permission.
-  {
-    auto denied = [&env](engine::Permission p) { return env.permitMode(p) != engine::PermitMode::Allow; };
-    cli::Confinement c;
-    std::error_code ec;
-    c.data = std::filesystem::absolute(env.nextDataDirectory(), ec);
-    c.writeOutside = !denied(engine::Permission::Files);
-    c.readOutside = !denied(engine::Permission::FilesRead);
-    c.network = !denied(engine::Permission::Network);
-    for (const std::string &dir : cli::canvas_module_directories()) c.runtimeReads.emplace_back(dir);
-    std::string missing;
-    std::vector<std::string> inForce;
-    if (!c.writeOutside || !c.readOutside)
-      inForce.push_back(
-          std::string("files opened beneath ") + c.data.string() +
-          (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
-    for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
-    if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
-    if (verbose) {
-      std::fprintf(stderr, "velmora-run: protections in force:%s\n", inForce.empty() ? " none" : "");
-      for (const std::string &line : inForce) std::fprintf(stderr, "  %s\n", line.c_str());
-    }
+  // files beneath it; where the kernel offers them, Landlock and a seccomp
+  // filter hold the whole process (and its commands and libraries) to the
+  // same, and commands run inside bubblewrap where it works.
+  cli::RunProtections protections = cli::confine_run(env);
+  for (const std::string &line : protections.missing)
+    std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", line.c_str());
+  if (verbose) {
+    std::fprintf(stderr, "velmora-run: protections in force:%s\n", protections.inForce.empty() ? " none" : "");
+    for (const std::string &line : protections.inForce) std::fprintf(stderr, "  %s\n", line.c_str());
   }
 
-  // Without SA_RESTART: a read of standard input (GETS) returns at Ctrl-C.
-  struct sigaction interrupt {};
-  interrupt.sa_handler = on_sigint;
-  sigemptyset(&interrupt.sa_mask);
-  sigaction(SIGINT, &interrupt, nullptr);
+  // Ending at once (a second signal, the watchdog): the files written out
+  // while the run's thread is parked in a library call, commands ended.
+  cli::EndAtOnce end;
+  end.flushFiles = [&env] { env.flushOpenFiles(); };
+  if (protections.commands) end.endCommands = [&protections] { protections.commands->endAtOnce(); };
+  cli::set_end_at_once(std::move(end));
+  cli::install_stop_signals();
   if (timeout > 0) start_watchdog(timeout);
-  RunResult result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
-  g_finished = true;
-  ui.finishConsole(env.engine().console().lines());
-  const int status = ui.interrupted ? 130 : ui.timedOut ? 124 : result == RunResult::Error ? 1 : 0;
+  RunResult result = RunResult::Error;
+  try {
+    result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
+    g_finished = true;
+    cli::run_finished();
+    ui.finishConsole(env.engine().console().lines());
+  } catch (const std::bad_alloc &) {
+    // Out of memory outside an instruction (the engine reports those
+    // itself): the files are closed, nothing more is attempted.
+    g_finished = true;
+    cli::run_finished();
+    static const char msg[] = "velmora-run: メモリ不足\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    env.releaseEngineResources();
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
+  const int status = ui.interrupted ? 128 + cli::stop_signal() : ui.timedOut ? 124 : result == RunResult::Error ? 1 : 0;
 #ifndef VELMORA_SANITIZED
   // The run's memory (every list, line and table) goes back with the
   // process: freeing it piece by piece is the last milliseconds of a
