@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <type_traits>
@@ -56,6 +58,7 @@ std::array<u16, 3> os_version_texts() {
 }  // namespace
 
 Machine::Machine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
+  if (const char *off = std::getenv("VELMORA_NO_FAST_FORMS")) fastForms_ = *off == '\0' || std::strcmp(off, "0") == 0;
   for (auto &t : tasks) {
     t.SrcIndex = -1;
     t.PcodeListNo = -1;
@@ -109,15 +112,15 @@ void Machine::rebuildHot(int list) {
   std::vector<HotRecord> &out = hot[std::size_t(list)];
   out.clear();
   out.reserve(records.size());
-  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
-  pair_hot(out, records);
+  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind), fastForms_));
+  if (fastForms_) pair_hot(out, records);
   // Records that may run apart from the tasks beside them, and the
   // variables they write (saved before such a run, to take it back).
   std::vector<int32_t> &writes = isolatedWrites_[std::size_t(list)];
   writes.clear();
   for (std::size_t i = 0; i < out.size(); ++i) {
     HotRecord &h = out[i];
-    if (!h.fast || h.kind == opCALL || h.kind == opRET) continue;
+    if (!h.fast() || h.kind == opCALL || h.kind == opRET) continue;
     // The calculation stack is not among what a run apart takes back.
     const bool pops = (h.kind == opLOAD || h.kind == opLOAD_VALUE) && records[i].op[1].kind == OperandKind::Pop;
     if (h.kind == opSTEP || pops) continue;
@@ -127,6 +130,13 @@ void Machine::rebuildHot(int list) {
     }
     h.isolated = true;
   }
+}
+
+void Machine::setFastForms(bool on) {
+  if (fastForms_ == on) return;
+  fastForms_ = on;
+  for (int list = 0; list < kSlots; ++list)
+    if (!hot[std::size_t(list)].empty()) rebuildHot(list);
 }
 
 void Machine::setHandler(int code, Handler h) {
@@ -483,15 +493,17 @@ long Machine::runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records,
       ++passes;
       continue;
     }
-    if (!(Isolated ? h.isolated : h.fast)) {
+    if (!(Isolated ? h.isolated : h.fast())) {
       t.INSTP = uint16_t(position);
       break;
     }
     const long before = passes;
     if (h.pair && passes + 1 < limit && (!Isolated || hots[position + 1].isolated)) {
+      ++formHits[std::size_t(h.step)];
       passes += h.pair(*this, t, h, records[position], limit - passes);
       lastPosition = stepLast;
     } else {
+      ++formHits[std::size_t(h.form)];
       h.run(*this, t, h, records[position]);
       ++passes;
       lastPosition = position;
@@ -541,7 +553,7 @@ long Machine::runPasses(long maxPasses) {
     if (count == 0) return done;
     scheduleChanged_ = false;
     const TTaskInfo &only = tasks[std::size_t(slots[0])];
-    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() && !only.WAIT &&
+    if (count == 1 && fastForms_ && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() && !only.WAIT &&
         !only.HTTP_REQ) {
       if (!runAlone(slots[0], maxPasses, done)) return done;
       continue;  // something may now wait or run beside it: passes as below
@@ -580,7 +592,8 @@ long Machine::runPasses(long maxPasses) {
     while (done < maxPasses) {
       // Passes in which every task runs only isolated records run task by
       // task, each task's records back to back.
-      if (maxPasses - done >= 2 && count > 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty()) {
+      if (maxPasses - done >= 2 && count > 1 && fastForms_ && !anyHttp && !anyWait && !anyTimerRunning &&
+          pendingError.empty()) {
         const long m = runSideBySide(lanes, slots, count, maxPasses - done, notedLane, notedPosition);
         if (m > 0) {
           errorFlag = false;
@@ -623,7 +636,8 @@ long Machine::runPasses(long maxPasses) {
         executed = true;
         const HotRecord &h = lane.hots[position];
         if (!h.run) continue;  // a label or function line
-        if (h.fast && s != watchedTask) {
+        ++formHits[std::size_t(h.form)];
+        if (h.fast() && s != watchedTask) {
           notedLane = i;
           notedPosition = position;
           h.run(*this, t, h, lane.records[position]);
@@ -649,7 +663,7 @@ long Machine::runPasses(long maxPasses) {
       }
       if (scheduleChanged_) break;
       // A lone task left with nothing pending runs its passes back to back.
-      if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
+      if (count == 1 && fastForms_ && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
     }
     flushNote();
   }
@@ -773,6 +787,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     if (t.INSTP < size && hots[t.INSTP].pair && passes + 1 < maxPasses) {
       const int position = t.INSTP;
       t.INSTP = uint16_t(position + 1);
+      ++formHits[std::size_t(hots[position].step)];
       passes += hots[position].pair(*this, t, hots[position], records[position], maxPasses - passes);
       lastPosition = stepLast;
       if (t.state != tsACTIVE) break;
@@ -789,7 +804,10 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     const HotRecord &h = hots[position];
     lastPosition = -1;
     note(listNo, position, h.kind);
-    if (const Handler family = handlers_[std::size_t(h.kind)]) family(*this, t, records[position]);
+    if (const Handler family = handlers_[std::size_t(h.kind)]) {
+      ++formHits[std::size_t(Form::Family)];
+      family(*this, t, records[position]);
+    }
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below,
     // and so does the batch's time.

@@ -104,6 +104,14 @@ class Machine {
   long long passCount = 0;
   // The last record a step of several records ran (see PairHandler).
   int stepLast = -1;
+  // Whether records take their fast forms (engine/fast/forms.h). Without
+  // them (the reference mode: VELMORA_NO_FAST_FORMS=1 in the environment,
+  // or setFastForms(false)) every record runs its family's handler, one
+  // record per task per pass, exactly as the scheduler's pass describes.
+  bool fastForms() const { return fastForms_; }
+  void setFastForms(bool on);
+  // How often each form was taken since the machine was made.
+  FormHits formHits{};
   // Set while tasks side by side run their isolated records in runs of
   // their own: a fast handler that would fail then reports nothing and sets
   // `refused` instead, and the run is taken back to before it.
@@ -290,6 +298,7 @@ class Machine {
 
  private:
   std::array<Handler, 1000> handlers_{};
+  bool fastForms_ = true;
   bool inInstruction_ = false;
   bool scheduleChanged_ = false;
   static constexpr std::chrono::milliseconds kBatchTime{20};

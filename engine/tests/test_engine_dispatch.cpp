@@ -90,7 +90,9 @@ void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs
       e.runPasses(1);
       single.push_back(see());
     }
-    if (!endless) ASSERT_LT(single.size(), cap) << "program " << p;
+    if (!endless) {
+      ASSERT_LT(single.size(), cap) << "program " << p;
+    }
     ASSERT_FALSE(single.empty());
     std::size_t pairs = 0;
     for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) pairs += h.pair != nullptr;
@@ -118,17 +120,19 @@ TEST_F(Dispatch, OperandShapesChooseAFastHandlerOnlyWhereItReadsNoText) {
   ASSERT_GE(slot, 0);
   e.runReset();
   ASSERT_FALSE(e.linkAll());
-  EXPECT_TRUE(hotAt(slot, 0).fast);   // variable + constant
-  EXPECT_FALSE(hotAt(slot, 1).fast);  // a pop changes the stack: the family handler
-  EXPECT_FALSE(hotAt(slot, 2).fast);  // power: the family handler
-  EXPECT_TRUE(hotAt(slot, 3).fast);
-  EXPECT_FALSE(hotAt(slot, 4).fast);  // no relation
-  EXPECT_TRUE(hotAt(slot, 5).fast);
+  EXPECT_EQ(hotAt(slot, 0).form, Form::Binary);  // variable + constant
+  EXPECT_EQ(hotAt(slot, 1).form, Form::Family);  // a pop changes the stack: the family handler
+  EXPECT_EQ(hotAt(slot, 2).form, Form::Family);  // power: the family handler
+  EXPECT_EQ(hotAt(slot, 3).form, Form::Compare);
+  EXPECT_EQ(hotAt(slot, 4).form, Form::Family);  // no relation
+  EXPECT_EQ(hotAt(slot, 5).form, Form::Jump);
   EXPECT_EQ(hotAt(slot, 6).run, nullptr);  // a label does nothing
-  EXPECT_FALSE(hotAt(slot, 7).fast);       // an unregistered name is looked up when run
-  EXPECT_TRUE(hotAt(slot, 8).fast);
-  EXPECT_TRUE(hotAt(slot, 9).fast);
-  EXPECT_FALSE(hotAt(slot, 10).fast);  // console: the family handler
+  EXPECT_EQ(hotAt(slot, 6).form, Form::Label);
+  EXPECT_EQ(hotAt(slot, 7).form, Form::Family);  // an unregistered name is looked up when run
+  EXPECT_EQ(hotAt(slot, 8).form, Form::Compound);
+  EXPECT_EQ(hotAt(slot, 9).form, Form::Store);
+  EXPECT_EQ(hotAt(slot, 10).form, Form::Family);  // console: the family handler
+  EXPECT_EQ(hotAt(slot, 0).pair, nullptr);        // a pop follows, which is not fast: no step
   EXPECT_EQ(hotAt(slot, 0).v1, e.vars.find(slot, u"A"));
   EXPECT_EQ(hotAt(slot, 0).k2, 2.0L);
 }
@@ -270,8 +274,8 @@ TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
   EXPECT_FALSE(e.errorFlag);
   EXPECT_EQ(var(u"N").Val1, 2.0L);
   EXPECT_EQ(t.STACKP, -1);
-  EXPECT_TRUE(hotAt(0, 5).fast);
-  EXPECT_TRUE(hotAt(0, 4).fast);
+  EXPECT_EQ(hotAt(0, 5).form, Form::Call);
+  EXPECT_EQ(hotAt(0, 4).form, Form::Ret);
   // A RET without a CALL and an unknown function are still reported.
   execute(tcode({u"096 xRET"}));
   EXPECT_EQ(lastConsoleLine(), u"＊ 呼び出されていない関数からの復帰（RET）です ＊");
@@ -839,10 +843,9 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       EXPECT_EQ(var(u"&W").StrVal, u"xyxyxyxyxyxyxyxyxyxyxyxyline 2");
     }
     std::size_t steps = 0;
-    const PcodeList &list = e.lists[std::size_t(e.tasks[0].PcodeListNo)];
     const std::vector<HotRecord> &hot = e.hot[std::size_t(e.tasks[0].PcodeListNo)];
     for (std::size_t i = 0; i < hot.size(); ++i)
-      steps += hot[i].pair != nullptr && !hot[i].fast && list[i].kind != opCOMPARE;
+      steps += hot[i].pair && (hot[i].step == Form::TextStep || hot[i].step == Form::ZoneStep);
     EXPECT_GE(steps, 2u) << "program " << p;
     for (std::size_t k = 1; k <= single.size(); ++k) {
       start();
