@@ -175,7 +175,8 @@ constexpr PairHandler kZoneSteps[kLongestStep + 1] = {nullptr,          nullptr,
 
 }  // namespace
 
-PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t p, Form &form) {
+PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t p, Form &form,
+                         int &length) {
   // A step begins at a record of a string statement that is not fast and
   // takes the records after it that may join it (never a label, a jump or
   // a break record).
@@ -186,6 +187,7 @@ PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &rec
     ++n;
   const bool zone = n >= 3 && zone_and_store(records, p);
   form = zone ? Form::ZoneStep : Form::TextStep;
+  length = n;
   return zone ? kZoneSteps[n] : kSteps[n];
 }
 

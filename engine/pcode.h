@@ -134,11 +134,12 @@ struct HotRecord {
   PairHandler pair = nullptr;
   int32_t v1 = -1, v2 = -1;  // variable numbers of the operands; jumps: the label number
   int16_t kind = 0;
-  Form form = Form::Label;      // run's form: Label, Family or a fast record form
-  Form step = Form::Family;     // pair's form
-  std::uint8_t oper : 4 = 0;    // ArithOp or Relation
-  bool negated : 1 = false;     // comparisons: NOT
-  bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
+  Form form = Form::Label;       // run's form: Label, Family or a fast record form
+  Form step = Form::Family;      // pair's form
+  std::uint8_t stepRecords = 0;  // the records a text step covers
+  std::uint8_t oper : 4 = 0;     // ArithOp or Relation
+  bool negated : 1 = false;      // comparisons: NOT
+  bool jumpIfTrue : 1 = false;   // a comparison paired with its jump: the jump's sense
   // A fast record that changes nothing but its own task's registers and
   // variables that belong to its task alone (no shared variable, no call
   // stack) and, when it would fail, can be refused before reporting: tasks

@@ -530,6 +530,34 @@ PairHandler shapes(bool a, bool b) {
 
 }  // namespace
 
+Form loop_rounds_of(const Machine &e, int slot, int position) {
+  const int list = e.tasks[std::size_t(slot)].PcodeListNo;
+  if (list < 0) return Form::Family;
+  const std::vector<HotRecord> &hots = e.hot[std::size_t(list)];
+  const int size = int(hots.size());
+  if (position < 0 || position + 2 >= size || hots[std::size_t(position)].step != Form::LoopStep) return Form::Family;
+  const int target = e.labels[std::size_t(slot)][std::size_t(hots[std::size_t(position + 2)].v1)];
+  const int compare = target + 1, bodyAt = compare + 2;
+  if (target < 0 || compare >= size || hots[std::size_t(compare)].step != Form::CompareJump) return Form::Family;
+  if (bodyAt == position) return Form::Family;  // an empty body: the comparison and the step
+  const HotRecord *body = bodyAt + 1 < size && hots[std::size_t(bodyAt)].pair && hots[std::size_t(bodyAt)].fast()
+                              ? &hots[std::size_t(bodyAt)]
+                              : nullptr;
+  BodyStatement statement;
+  if (body && body->form != Form::Call && body_statement(*body, statement) && bodyAt + statement.records == position)
+    return Form::WholeRounds;
+  if (body && body->form == Form::Call && bodyAt + 1 == position) {
+    const int entry = body->v1 + 1;
+    if (entry + 1 < size && hots[std::size_t(entry)].pair && hots[std::size_t(entry)].fast() &&
+        body_statement(hots[std::size_t(entry)], statement) && entry + statement.records < size &&
+        hots[std::size_t(entry + statement.records)].form == Form::Ret)
+      return Form::WholeRounds;
+  }
+  int at = bodyAt;
+  while (at < size && !hots[std::size_t(at)].run) ++at;
+  return body || (at < size && hots[std::size_t(at)].fast()) ? Form::BodyRounds : Form::Family;
+}
+
 PairHandler pick_loop_step(ArithOp op, bool a, bool b) {
   switch (op) {
     case ArithOp::Add: return shapes<ArithOp::Add>(a, b);

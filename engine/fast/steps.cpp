@@ -324,6 +324,7 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
     HotRecord &h = hot[p];
     h.pair = nullptr;
     h.step = Form::Family;
+    h.stepRecords = 0;
     h.jumpIfTrue = false;
     if (p + 1 >= hot.size()) break;
     const HotRecord &next = hot[p + 1];
@@ -334,7 +335,11 @@ void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
     }
     if (!h.fast() || !next.fast()) {
       // String statements (fused_text.cpp).
-      if ((h.pair = text_step_of(hot, records, p, h.step))) continue;
+      int length = 0;
+      if ((h.pair = text_step_of(hot, records, p, h.step, length))) {
+        h.stepRecords = std::uint8_t(length);
+        continue;
+      }
       h.step = Form::Family;
       continue;
     }

@@ -12,9 +12,17 @@ namespace velmora::engine {
 // and the jump back, then the comparison after the label and the rounds.
 PairHandler pick_loop_step(ArithOp op, bool a, bool b);
 
+// The rounds that the loop step at `position` of a slot's list goes on to
+// when it runs: whole_rounds for a body of one arithmetic statement (while
+// its values are whole), body_rounds for a body that starts with fast
+// records, Form::Family when there is no such step or it runs only the
+// comparison.
+Form loop_rounds_of(const Machine &machine, int slot, int position);
+
 // A string statement's records from `position` on as one step
 // (fused_text.cpp), or nullptr; `form` says which.
-PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t position, Form &form);
+PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t position, Form &form,
+                         int &length);
 
 // What the body of a loop run in whole rounds does to its variable X: X = a
 // op b (a compound assignment X op= Y is X = X op Y, or Y + X), X = MOD(a, b)

@@ -24,6 +24,13 @@ class Dispatch : public velmora::testing::MachineTest {
   // program must have at least `minPairs` records that run paired, and end
   // within 500 passes unless `endless` (then its first 200 are compared).
   void expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs, std::size_t minPairs, bool endless = false);
+  // Since `before`, every record that ran took its family handler: the
+  // reference mode has no fast form to take.
+  void expectOnlyFamilyHandlers(const FormHits &before) {
+    for (std::size_t f = 0; f < kFormCount; ++f)
+      if (Form(f) != Form::Family) EXPECT_EQ(e.formHits[f], before[f]) << kForms[f].name;
+    EXPECT_GT(e.formHits[std::size_t(Form::Family)], before[std::size_t(Form::Family)]);
+  }
   // Loads a program into slot 0 afresh, ready to run: the same start for
   // every run of it (a stack slot above the top and the rest register would
   // otherwise keep what the last run left).
@@ -83,13 +90,18 @@ void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs
       return s;
     };
     auto start = [&] { startAfresh(programs[p], names); };
-    // One pass at a time: pairs never run, each record is its own step.
+    // The reference: one pass at a time, every record through its family
+    // handler.
+    e.setFastForms(false);
     start();
     std::vector<Seen> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < cap) {
       e.runPasses(1);
       single.push_back(see());
     }
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
     if (!endless) {
       ASSERT_LT(single.size(), cap) << "program " << p;
     }
@@ -827,12 +839,16 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       return s;
     };
     auto start = [&] { startAfresh(programs[p], names); };
+    e.setFastForms(false);
     start();
     std::vector<SeenText> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < 500) {
       e.runPasses(1);
       single.push_back(see());
     }
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
     ASSERT_LT(single.size(), 500u);
     if (p == 0) {
       EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
@@ -953,12 +969,16 @@ TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask
       ASSERT_FALSE(e.linkAll());
       e.running = true;
     };
+    e.setFastForms(false);
     start();
     std::vector<SeenAll> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < 800) {
       e.runPasses(1);
       single.push_back(see());
     }
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
     ASSERT_LT(single.size(), 800u);
     for (std::size_t k = 1; k <= single.size(); ++k) {
       start();

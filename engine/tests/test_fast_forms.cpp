@@ -1,0 +1,182 @@
+// The list of fast forms: what it says of each form, that every form is
+// taken where it should be (counted by Machine::formHits), that the
+// reference mode takes none, and what the listing says.
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "engine/listing.h"
+#include "engine/tests/machine_fixture.h"
+
+using namespace velmora;
+using namespace velmora::engine;
+using velmora::testing::tcode;
+
+namespace {
+
+class FastForms : public velmora::testing::MachineTest {
+ protected:
+  // Runs a program afresh in batches of `batch` passes and returns how
+  // often each form was taken.
+  FormHits hitsOf(const Lines &code, const Lines &names, long batch) {
+    e.releaseAllSlots();
+    for (int s = 0; s < kSlots; ++s) e.vars.releaseSlot(s);
+    load(code, names);
+    e.runReset();
+    EXPECT_FALSE(e.linkAll());
+    e.running = true;
+    const FormHits before = e.formHits;
+    long passes = 0;
+    while (e.running && e.anyRunnable() && passes < 100000) passes += e.runPasses(batch);
+    EXPECT_FALSE(e.errorFlag) << text::to_utf8(e.errorMessage);
+    FormHits hits{};
+    for (std::size_t f = 0; f < kFormCount; ++f) hits[f] = e.formHits[f] - before[f];
+    return hits;
+  }
+};
+
+// A counting loop of five rounds around the body, the counter I.
+Lines loop(std::initializer_list<const char16_t *> body) {
+  Lines code = {u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR", u"000 ∇ I <= Δ 5", u"098 xFJMP 2"};
+  code.insert(code.end(), body.begin(), body.end());
+  code.insert(code.end(), {u"003 + ∇ I Δ 1", u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"});
+  return tcode(code);
+}
+
+}  // namespace
+
+TEST(FormList, NamesEveryFormOnceWithItsRecordsGuardAndFallback) {
+  std::set<std::string> names;
+  for (const FormInfo &f : kForms) {
+    EXPECT_TRUE(names.insert(f.name).second) << f.name;
+    EXPECT_NE(std::string(f.records), "") << f.name;
+    EXPECT_NE(std::string(f.guard), "") << f.name;
+    EXPECT_NE(std::string(f.fallback), "") << f.name;
+  }
+  // docs/architecture.md names every form, so that the list there is the
+  // list here.
+  std::ifstream in(std::string(VELMORA_SOURCE_DIR) + "/docs/architecture.md");
+  ASSERT_TRUE(in) << "docs/architecture.md";
+  std::stringstream docs;
+  docs << in.rdbuf();
+  for (const FormInfo &f : kForms)
+    EXPECT_TRUE(docs.str().find("`" + std::string(f.name) + "`") != std::string::npos)
+        << f.name << " is not described in docs/architecture.md";
+}
+
+// Each form is taken by the records it covers: single records in passes of
+// one record, steps and rounds in batches.
+TEST_F(FastForms, EachFormIsTakenWhereItShouldBe) {
+  const Lines names = {u"A", u"B", u"C", u"D", u"I", u"M", u"S", u"&W", u"&S", u"&V"};
+  struct Case {
+    const char *what;
+    Lines code;
+    std::vector<Form> singly, batched;
+  };
+  const std::vector<Case> cases = {
+      {"statements",
+       tcode({u"005 Δ 1",
+              u"022 ∇ A =",
+              u"005 Δ 2",
+              u"023 ∇ A +=",
+              u"003 + ∇ A Δ 1",
+              u"022 ∇ B =",
+              u"043 MOD ( ∇ B , Δ 3 )",
+              u"022 ∇ M =",
+              u"100 + ∇ A ∇ B",
+              u"101 xPOP",
+              u"022 ∇ C =",
+              u"100 * ∇ A Δ 2",
+              u"101 xPOP",
+              u"100 + ∇ A Δ 1",
+              u"100 - xPOP xDMY Δ 1",
+              u"101 xPOP",
+              u"022 ∇ D =",
+              u"000 ∇ A < Δ 3",
+              u"109 Δ 4 < Δ 0",
+              u"099 xJMP 999999",
+              u"005 Δ 0"}),
+       {Form::Load, Form::Store, Form::Compound, Form::Binary, Form::Mod, Form::Push, Form::PushPopped, Form::LoadPop,
+        Form::Compare, Form::CompareWork, Form::Nothing},
+       {Form::LoadStore, Form::LoadCompound, Form::CalcStore, Form::ModStore, Form::PushPopStore, Form::PushPop,
+        Form::PushPopped, Form::PopStore, Form::Compare, Form::CompareWork}},
+      {"a loop of one statement",
+       loop({u"005 ∇ I", u"023 ∇ S +="}),
+       {Form::Jump},
+       {Form::CompareJump, Form::LoopStep, Form::WholeRounds}},
+      {"a loop of two statements",
+       loop({u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M ="}),
+       {},
+       {Form::LoopStep, Form::BodyRounds}},
+      {"a call",
+       tcode({u"902 xFUNC", u"F_F", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"097 CALL xFNAME F", u"005 Δ 1"}),
+       {Form::Call, Form::Ret},
+       {Form::CallBody}},
+      {"strings",
+       tcode({u"045 Σ &S = Ω \"a<b>1</b>c\"", u"311 Ω \"line \"", u"312 +", u"420 INTSTR ( Δ 5 )", u"320 Σ &W =",
+              u"005 Δ 1", u"337 [--]", u"318 Σ &S < Ω \"<b>\" -> Ω \"</b>\" >", u"320 Σ &V =", u"102 STRVAL Σ &V",
+              u"101 xPOP", u"022 ∇ A =", u"005 Δ 1"}),
+       {},
+       {Form::TextStep, Form::ZoneStep}},
+  };
+  for (const Case &c : cases) {
+    const FormHits singly = hitsOf(c.code, names, 1), batched = hitsOf(c.code, names, 1000);
+    for (Form f : c.singly) EXPECT_GT(singly[std::size_t(f)], 0u) << c.what << ": " << form_info(f).name;
+    for (Form f : c.batched) EXPECT_GT(batched[std::size_t(f)], 0u) << c.what << ": " << form_info(f).name;
+  }
+  // Whole rounds count their rounds: the first round runs record by record
+  // up to the loop step, the other four in registers.
+  const FormHits rounds = hitsOf(loop({u"005 ∇ I", u"023 ∇ S +="}), names, 1000);
+  EXPECT_EQ(rounds[std::size_t(Form::WholeRounds)], 4u);
+  EXPECT_EQ(var(u"S").Val1, 15.0L);
+}
+
+TEST_F(FastForms, TheReferenceModeRunsEveryRecordThroughItsFamilyHandler) {
+  const Lines code = loop({u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M ="});
+  e.setFastForms(false);
+  const FormHits hits = hitsOf(code, {u"I", u"S", u"M"}, 1000);
+  for (std::size_t f = 0; f < kFormCount; ++f)
+    if (Form(f) != Form::Family) EXPECT_EQ(hits[f], 0u) << kForms[f].name;
+  // Every record but the labels, one per pass: 2 + 5 rounds of 9 + the last
+  // comparison and its jump.
+  EXPECT_EQ(hits[std::size_t(Form::Family)], 2u + 5 * 9 + 2);
+  for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) {
+    EXPECT_FALSE(h.fast());
+    EXPECT_EQ(h.pair, nullptr);
+  }
+  EXPECT_EQ(var(u"S").Val1, 15.0L);
+  // Back on, the same list takes its forms again.
+  e.setFastForms(true);
+  EXPECT_EQ(e.hot[std::size_t(e.tasks[0].PcodeListNo)][3].step, Form::CompareJump);
+}
+
+TEST(ReferenceMode, VelmoraNoFastFormsStartsAMachineWithoutThem) {
+  ASSERT_EQ(setenv("VELMORA_NO_FAST_FORMS", "1", 1), 0);
+  auto off = std::make_unique<Machine>();
+  ASSERT_EQ(setenv("VELMORA_NO_FAST_FORMS", "0", 1), 0);
+  auto on = std::make_unique<Machine>();
+  unsetenv("VELMORA_NO_FAST_FORMS");
+  EXPECT_FALSE(off->fastForms());
+  EXPECT_TRUE(on->fastForms());
+  EXPECT_TRUE(std::make_unique<Machine>()->fastForms());
+}
+
+// The listing says which form each record takes, the step that starts at
+// it and the rounds a loop step goes on to; labels say nothing.
+TEST_F(FastForms, TheListingNamesTheFormsOfEachRecord) {
+  const int slot = load(loop({u"005 ∇ I", u"023 ∇ S +="}), {u"I", u"S"});
+  e.runReset();
+  ASSERT_FALSE(e.linkAll());
+  const Lines forms = form_listing(e, slot);
+  ASSERT_EQ(forms.size(), 11u);
+  EXPECT_EQ(forms[0], u"load, step load_store");
+  EXPECT_EQ(forms[2], u"");  // L_1
+  EXPECT_EQ(forms[3], u"compare, step compare_jump");
+  EXPECT_EQ(forms[4], u"jump");
+  EXPECT_EQ(forms[5], u"load, step load_compound");
+  EXPECT_EQ(forms[7], u"binary, step loop_step, whole_rounds");
+  e.setFastForms(false);
+  EXPECT_EQ(form_listing(e, slot)[7], u"family");
+}
