@@ -17,7 +17,7 @@
 
 #include "cli/lazy_canvas.h"
 #include "compiler/explanations.h"
-#include "cli/landlock.h"
+#include "cli/run_confinement.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/beneath.h"
@@ -372,29 +372,15 @@ int main(int argc, char **argv) {
   }
 
   // A run that may not write (or read) outside the data directory opens its
-  // files beneath it; where the kernel offers Landlock the whole process is
-  // held to the same, and to no network without the network permission.
-  {
-    auto denied = [&env](engine::Permission p) { return env.permitMode(p) != engine::PermitMode::Allow; };
-    cli::Confinement c;
-    std::error_code ec;
-    c.data = std::filesystem::absolute(env.nextDataDirectory(), ec);
-    c.writeOutside = !denied(engine::Permission::Files);
-    c.readOutside = !denied(engine::Permission::FilesRead);
-    c.network = !denied(engine::Permission::Network);
-    for (const std::string &dir : cli::canvas_module_directories()) c.runtimeReads.emplace_back(dir);
-    std::string missing;
-    std::vector<std::string> inForce;
-    if (!c.writeOutside || !c.readOutside)
-      inForce.push_back(
-          std::string("files opened beneath ") + c.data.string() +
-          (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
-    for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
-    if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
-    if (verbose) {
-      std::fprintf(stderr, "velmora-run: protections in force:%s\n", inForce.empty() ? " none" : "");
-      for (const std::string &line : inForce) std::fprintf(stderr, "  %s\n", line.c_str());
-    }
+  // files beneath it; where the kernel offers them, Landlock and a seccomp
+  // filter hold the whole process (and its commands and libraries) to the
+  // same, and commands run inside bubblewrap where it works.
+  cli::RunProtections protections = cli::confine_run(env, canvases);
+  for (const std::string &line : protections.missing)
+    std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", line.c_str());
+  if (verbose) {
+    std::fprintf(stderr, "velmora-run: protections in force:%s\n", protections.inForce.empty() ? " none" : "");
+    for (const std::string &line : protections.inForce) std::fprintf(stderr, "  %s\n", line.c_str());
   }
 
   // Without SA_RESTART: a read of standard input (GETS) returns at Ctrl-C.

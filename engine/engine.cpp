@@ -108,6 +108,8 @@ void Engine::configure(const RunSettings &s) {
   m_->commandInterpreter = s.commandInterpreter;
   m_->stopOnFileError = s.stopOnFileError;
   m_->stopOnCommandError = s.stopOnCommandError;
+  m_->confineCommands = s.confineCommands;
+  m_->launcher = s.launcher;
   m_->permits.mode = s.permits;
   m_->permits.newRun();
   // Opened once per run: files of a confined run are opened beneath it.
@@ -150,6 +152,7 @@ bool Engine::closeAllFiles() {
   m_->transfers.clear();
   m_->anyHttp = false;
   m_->deleteTransferFiles();
+  m_->endCommands();
   return m_->closeAllFiles();
 }
 

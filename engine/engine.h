@@ -82,8 +82,9 @@ class Engine {
   void step();
   bool anyRunnable() const;
   // The end of a run: abandons pending HTTP transfers and deletes the
-  // transfer files, and closes every numbered file; false (after the I/O
-  // error) when buffered data could not be written.
+  // transfer files, ends the commands of a confined run, and closes every
+  // numbered file; false (after the I/O error) when buffered data could not
+  // be written.
   bool closeAllFiles();
   // Whole-file store and load at a path the way the run may write and read
   // (beneath the data directory when it may not go outside). Failure with

@@ -123,6 +123,18 @@ void run_transfer(HttpTransfer &t) {
       start = end + 1;
     }
   }
+  // http and https only, for the request and every redirect: a server
+  // that redirects to file:// or gopher:// gets nothing read or sent.
+  CURLcode limited = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  if (limited == CURLE_OK) limited = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  if (limited != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    std::fclose(out);
+    ::unlinkat(t.dirfd, partial.c_str(), 0);
+    t.error = curl ? "libcurl cannot be limited to http and https" : curl_easy_strerror(limited);
+    t.done = true;
+    return;
+  }
   curl_easy_setopt(curl, CURLOPT_URL, t.url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
@@ -236,20 +248,30 @@ std::filesystem::path transfer_file(const Machine &e, int slot) {
   return e.dataDirectory / ("_net_" + std::to_string(slot) + ".$$$");
 }
 
-// Starts a GET (list empty) or POST; reports the start failure with `message`.
-namespace {
-// The host part of a URL: between "//" and the next "/", "?" or "#".
-u16 host_of(u16view url) {
-  std::size_t start = url.find(u"//");
-  start = start == u16view::npos ? 0 : start + 2;
-  std::size_t end = url.find_first_of(u"/?#", start);
-  return u16(url.substr(start, end == u16view::npos ? u16view::npos : end - start));
+bool web_url_allowed(u16view url) {
+  for (char16_t c : url)
+    if (c <= u' ' || c == 0x7F) return false;
+  return starts_with_any_case(url, "HTTP://") || starts_with_any_case(url, "HTTPS://");
 }
-}  // namespace
 
+u16 url_target(u16view url) {
+  std::size_t start = url.find(u"//");
+  if (start == u16view::npos) return u16(url);
+  start += 2;
+  std::size_t end = url.find_first_of(u"/?#", start);
+  u16view authority = url.substr(start, end == u16view::npos ? u16view::npos : end - start);
+  // "user:password@host": the host is what a connection reaches.
+  std::size_t at = authority.rfind(u'@');
+  if (at != u16view::npos) authority.remove_prefix(at + 1);
+  return authority.empty() ? u16(url) : u16(authority);
+}
+
+// Starts a GET (list empty) or POST; reports the start failure with `message`.
 void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
   if (url.empty()) return;
-  if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
+  if (!web_url_allowed(url))
+    return e.runtimeError(u"実行許可エラー：http と https 以外の URL " + text::escaped_file_name(url));
+  if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", url_target(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
   transfer->slot = e.current;
   transfer->url = text::to_utf8(url);

@@ -87,6 +87,7 @@ Machine::~Machine() {
 void Machine::releaseResources() {
   cancelTransfers();
   transfers.clear();
+  endCommands();
   closeAllFiles();
   closeDataDirectory();
   resetLibraries();

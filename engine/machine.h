@@ -280,6 +280,12 @@ class Machine {
   u16 commandInterpreter;           // from the settings when a run starts
   std::vector<int> childProcesses;  // started, not yet reaped
   void reapChildren();
+  // Commands of a confined run (RunSettings::confineCommands): their
+  // sessions, ended with the run by endCommands.
+  bool confineCommands = false;
+  CommandLauncher *launcher = nullptr;
+  std::vector<int> commandSessions;
+  void endCommands();
 
   // ----- canvases (none when no implementation is attached)
   CanvasServices *canvas = nullptr;

@@ -123,6 +123,12 @@ std::filesystem::path Environment::nextDataDirectory() const {
   return home;
 }
 
+bool Environment::runConfined() const {
+  for (engine::Permission p : {engine::Permission::Files, engine::Permission::FilesRead, engine::Permission::Network})
+    if (permitMode(p) != engine::PermitMode::Allow) return true;
+  return false;
+}
+
 void Environment::prepareEngine() {
   dataDirectory_ = nextDataDirectory();
   engine::RunSettings run;
@@ -133,6 +139,8 @@ void Environment::prepareEngine() {
   run.stopOnFileError = settings_.stopOnFileError;
   run.stopOnCommandError = settings_.stopOnCommandError;
   for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
+  run.confineCommands = runConfined();
+  run.launcher = run.confineCommands ? commandLauncher_ : nullptr;
   run.httpConnectTimeoutSeconds = settings_.httpConnectTimeout();
   run.httpStallSeconds = settings_.httpStallTimeout();
   run.waitUnit = settings_.waitUnitMs() / 100.0;

@@ -230,6 +230,12 @@ class Environment : public engine::EngineHost {
   std::filesystem::path nextDataDirectory() const;                               // the one the next run will use
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
+  // Whether the next run is confined: writing, reading outside the data
+  // directory or the network not allowed outright. Its commands then start
+  // with a clean environment and end with the run (through `launcher` when
+  // the face gives one: the runner's bubblewrap).
+  bool runConfined() const;
+  void setCommandLauncher(engine::CommandLauncher *launcher) { commandLauncher_ = launcher; }
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
   // configured from the settings, then the run loop's run. startRun only
   // starts it: RunResult::Running, or why it did not start (NotStarted when
@@ -260,6 +266,7 @@ class Environment : public engine::EngineHost {
   bool busy_ = false;
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
+  engine::CommandLauncher *commandLauncher_ = nullptr;
   RunResult startSlotAlone(int slot);
   // A tool's run: what it does once the run has ended (runSlice calls it).
   std::function<void(RunResult)> afterRun_;

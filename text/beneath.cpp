@@ -25,7 +25,7 @@ int openat2_beneath(int dirfd, const std::string &relative, int flags, mode_t mo
   struct open_how how {};
   how.flags = std::uint64_t(flags | O_CLOEXEC);
   how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
   for (;;) {
     long fd = ::syscall(SYS_openat2, dirfd, relative.empty() ? "." : relative.c_str(), &how, sizeof how);
     if (fd < 0 && (errno == EINTR || errno == EAGAIN)) continue;  // EAGAIN: a rename raced the lookup
