@@ -145,6 +145,7 @@ struct HotRecord {
   // stack) and, when it would fail, can be refused before reporting: tasks
   // running side by side may run such records in runs of their own.
   bool isolated : 1 = false;
+  std::int16_t plan = -1;  // a loop's head comparison: its plan (Machine::plans)
   // run is a handler of the hot form: it reads no text, never reaches the
   // environment and changes nothing the schedule depends on, except by a
   // run-time error (which ends the task).

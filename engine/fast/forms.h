@@ -80,7 +80,9 @@ enum class Tier : std::uint8_t { Record, Step, Rounds };
   X(BodyRounds, "body_rounds", Rounds, "a loop step's body of fast records, run in place",                             \
     "stops at a record that is not fast", "the passes")                                                                \
   X(WholeRounds, "whole_rounds", Rounds, "a loop step whose body is one arithmetic statement",                         \
-    "every value read whole, no overflow, the round stays in the loop", "the records")
+    "every value read whole, no overflow, the round stays in the loop", "the records")                                 \
+  X(LoopRounds, "loop_rounds", Rounds, "a loop from its head 000 + 095 or 098 to its 099 back, no loop inside",        \
+    "the budget holds the longest round; each statement's own guard", "the records, from the failing statement")
 
 enum class Form : std::uint8_t {
 #define VELMORA_FORM_ID(id, name, tier, records, guard, fallback) id,

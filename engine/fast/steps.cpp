@@ -251,16 +251,6 @@ PairHandler pick_compare_jump(Relation rel, bool a, bool b) {
   return nullptr;
 }
 
-PairHandler pick_binary_assign(ArithOp op, bool a, bool b) {
-  switch (op) {
-    case ArithOp::Add: return pair2<BinaryAssign<ArithOp::Add>::With>(a, b);
-    case ArithOp::Sub: return pair2<BinaryAssign<ArithOp::Sub>::With>(a, b);
-    case ArithOp::Mul: return pair2<BinaryAssign<ArithOp::Mul>::With>(a, b);
-    case ArithOp::Div: return pair2<BinaryAssign<ArithOp::Div>::With>(a, b);
-    default: return nullptr;
-  }
-}
-
 template <bool A>
 PairHandler pick_load_assign_op(ArithOp op) {
   switch (op) {
@@ -318,6 +308,16 @@ Form step_of(const HotRecord &h, const HotRecord &next, const TPEXE &nextRecord,
 }
 
 }  // namespace
+
+PairHandler pick_binary_assign(ArithOp op, bool a, bool b) {
+  switch (op) {
+    case ArithOp::Add: return pair2<BinaryAssign<ArithOp::Add>::With>(a, b);
+    case ArithOp::Sub: return pair2<BinaryAssign<ArithOp::Sub>::With>(a, b);
+    case ArithOp::Mul: return pair2<BinaryAssign<ArithOp::Mul>::With>(a, b);
+    case ArithOp::Div: return pair2<BinaryAssign<ArithOp::Div>::With>(a, b);
+    default: return nullptr;
+  }
+}
 
 void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records) {
   for (std::size_t p = 0; p < hot.size(); ++p) {

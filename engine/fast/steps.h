@@ -11,6 +11,8 @@ namespace velmora::engine {
 // The step of a counting loop (fast/rounds.cpp): a calculation, its store
 // and the jump back, then the comparison after the label and the rounds.
 PairHandler pick_loop_step(ArithOp op, bool a, bool b);
+// A calculation and its store (calc_store).
+PairHandler pick_binary_assign(ArithOp op, bool a, bool b);
 
 // The rounds that the loop step at `position` of a slot's list goes on to
 // when it runs: whole_rounds for a body of one arithmetic statement (while

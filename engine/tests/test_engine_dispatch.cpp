@@ -28,7 +28,9 @@ class Dispatch : public velmora::testing::MachineTest {
   // reference mode has no fast form to take.
   void expectOnlyFamilyHandlers(const FormHits &before) {
     for (std::size_t f = 0; f < kFormCount; ++f)
-      if (Form(f) != Form::Family) EXPECT_EQ(e.formHits[f], before[f]) << kForms[f].name;
+      if (Form(f) != Form::Family) {
+        EXPECT_EQ(e.formHits[f], before[f]) << kForms[f].name;
+      }
     EXPECT_GT(e.formHits[std::size_t(Form::Family)], before[std::size_t(Form::Family)]);
   }
   // Loads a program into slot 0 afresh, ready to run: the same start for

@@ -109,6 +109,17 @@ TEST_F(FastForms, EachFormIsTakenWhereItShouldBe) {
       {"a loop of two statements",
        loop({u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M ="}),
        {},
+       {Form::LoopRounds}},
+      {"a loop of an expression and an IF",
+       loop({u"100 * ∇ I Δ 2", u"100 + ∇ S xPOP xDMY", u"101 xPOP", u"022 ∇ S =", u"000 ∇ S > Δ 9", u"098 xFJMP 3",
+             u"005 Δ 1", u"023 ∇ M +=", u"L_3 IF"}),
+       {},
+       {Form::LoopRounds}},
+      {"a loop that calls",
+       tcode({u"902 xFUNC", u"F_F", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"005 Δ 1", u"022 ∇ I =", u"L_1 FOR",
+              u"000 ∇ I <= Δ 5", u"098 xFJMP 2", u"097 CALL xFNAME F", u"005 ∇ I", u"023 ∇ M +=", u"003 + ∇ I Δ 1",
+              u"022 ∇ I =", u"099 xJMP 1", u"L_2 FOR"}),
+       {},
        {Form::LoopStep, Form::BodyRounds}},
       {"a call",
        tcode({u"902 xFUNC", u"F_F", u"005 Δ 1", u"023 ∇ S +=", u"096 xRET", u"097 CALL xFNAME F", u"005 Δ 1"}),
@@ -131,6 +142,13 @@ TEST_F(FastForms, EachFormIsTakenWhereItShouldBe) {
   const FormHits rounds = hitsOf(loop({u"005 ∇ I", u"023 ∇ S +="}), names, 1000);
   EXPECT_EQ(rounds[std::size_t(Form::WholeRounds)], 4u);
   EXPECT_EQ(var(u"S").Val1, 15.0L);
+  // Rounds from the head count every round they start, the last (which
+  // leaves the loop) included.
+  const FormHits loopRounds =
+      hitsOf(loop({u"005 ∇ I", u"023 ∇ S +=", u"043 MOD ( ∇ I , Δ 3 )", u"022 ∇ M ="}), names, 1000);
+  EXPECT_EQ(loopRounds[std::size_t(Form::LoopRounds)], 6u);
+  EXPECT_EQ(var(u"S").Val1, 15.0L);
+  EXPECT_EQ(var(u"M").Val1, 2.0L);
 }
 
 TEST_F(FastForms, TheReferenceModeRunsEveryRecordThroughItsFamilyHandler) {
@@ -138,7 +156,9 @@ TEST_F(FastForms, TheReferenceModeRunsEveryRecordThroughItsFamilyHandler) {
   e.setFastForms(false);
   const FormHits hits = hitsOf(code, {u"I", u"S", u"M"}, 1000);
   for (std::size_t f = 0; f < kFormCount; ++f)
-    if (Form(f) != Form::Family) EXPECT_EQ(hits[f], 0u) << kForms[f].name;
+    if (Form(f) != Form::Family) {
+      EXPECT_EQ(hits[f], 0u) << kForms[f].name;
+    }
   // Every record but the labels, one per pass: 2 + 5 rounds of 9 + the last
   // comparison and its jump.
   EXPECT_EQ(hits[std::size_t(Form::Family)], 2u + 5 * 9 + 2);
@@ -147,9 +167,10 @@ TEST_F(FastForms, TheReferenceModeRunsEveryRecordThroughItsFamilyHandler) {
     EXPECT_EQ(h.pair, nullptr);
   }
   EXPECT_EQ(var(u"S").Val1, 15.0L);
-  // Back on, the same list takes its forms again.
+  // Back on, the same list takes its forms again: the loop runs whole
+  // rounds from its head.
   e.setFastForms(true);
-  EXPECT_EQ(e.hot[std::size_t(e.tasks[0].PcodeListNo)][3].step, Form::CompareJump);
+  EXPECT_EQ(e.hot[std::size_t(e.tasks[0].PcodeListNo)][3].step, Form::LoopRounds);
 }
 
 TEST(ReferenceMode, VelmoraNoFastFormsStartsAMachineWithoutThem) {
@@ -179,4 +200,65 @@ TEST_F(FastForms, TheListingNamesTheFormsOfEachRecord) {
   EXPECT_EQ(forms[7], u"binary, step loop_step, whole_rounds");
   e.setFastForms(false);
   EXPECT_EQ(form_listing(e, slot)[7], u"family");
+}
+
+// A running timer is served once per batch and then every few thousand
+// passes, not at every pass: the passes between take their fast forms, and
+// the timer still interrupts its owner once it is due.
+TEST_F(FastForms, ARunningTimerLeavesTheFastFormsOnAndStillInterrupts) {
+  double now = 0;
+  long clockReads = 0;
+  e.clock = [&] {
+    ++clockReads;
+    return now;
+  };
+  // TIMER "T", SET, 5, "H"; TIMER "T", START; then 100,000 rounds of
+  // S += I; M = MOD(I, 3); the handler counts its calls in C.
+  Lines code = {u"081 TIMER Ω \"T\" , SET , Δ 5 , Ω \"H\"",
+                u"082 TIMER Ω \"T\" , START",
+                u"902 xFUNC",
+                u"F_H",
+                u"005 Δ 1",
+                u"023 ∇ C +=",
+                u"083 INTRET",
+                u"096 xRET",
+                u"005 Δ 1",
+                u"022 ∇ I =",
+                u"L_1 FOR",
+                u"000 ∇ I <= Δ 100000",
+                u"098 xFJMP 2",
+                u"005 ∇ I",
+                u"023 ∇ S +=",
+                u"043 MOD ( ∇ I , Δ 3 )",
+                u"022 ∇ M =",
+                u"003 + ∇ I Δ 1",
+                u"022 ∇ I =",
+                u"099 xJMP 1",
+                u"L_2 FOR"};
+  load(tcode(code), {u"I", u"S", u"M", u"C"});
+  e.runReset();
+  ASSERT_FALSE(e.linkAll());
+  e.running = true;
+  const FormHits before = e.formHits;
+  // The timer is not due: 300,000 passes in batches of 100,000 read the
+  // clock a few hundred times, and the rounds run from the loop's head.
+  long passes = 0;
+  while (passes < 300000) passes += e.runPasses(100000);
+  EXPECT_TRUE(e.anyTimerRunning);
+  EXPECT_LE(clockReads, 300000 / 2048 + 10);
+  EXPECT_GE(e.formHits[std::size_t(Form::LoopRounds)] - before[std::size_t(Form::LoopRounds)], 30000u);
+  EXPECT_EQ(var(u"C").Val1, 0.0L);
+  // Due now: it fires at the next batch, the handler runs once and the
+  // loop goes on where it was.
+  now = 10;
+  const long double sumBefore = var(u"S").Val1;
+  passes = e.runPasses(100000);
+  EXPECT_EQ(e.timers[0].fireCount, 1);
+  EXPECT_EQ(var(u"C").Val1, 1.0L);
+  EXPECT_FALSE(e.tasks[0].IntProcess);
+  EXPECT_GT(var(u"S").Val1, sumBefore);
+  // The run ends with its loop.
+  while (e.running && e.anyRunnable()) e.runPasses(100000);
+  EXPECT_EQ(var(u"S").Val1, 5000050000.0L);
+  EXPECT_FALSE(e.errorFlag);
 }
