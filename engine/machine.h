@@ -348,7 +348,7 @@ class Machine {
   std::chrono::steady_clock::time_point lastClockLook_;
   // Running timers are served every kTimerCheckPasses passes of a batch
   // (and at its first): the pass count of the next service.
-  static constexpr long kTimerCheckPasses = 2048;
+  static constexpr long kTimerCheckPasses = 16384;
   long timerCheckAt_ = 0;
   int slowPerClockLook_ = 1, slowUntilClock_ = 1;
   void shiftPositions(int list, int position, int delta);

@@ -245,7 +245,7 @@ TEST_F(FastForms, ARunningTimerLeavesTheFastFormsOnAndStillInterrupts) {
   long passes = 0;
   while (passes < 300000) passes += e.runPasses(100000);
   EXPECT_TRUE(e.anyTimerRunning);
-  EXPECT_LE(clockReads, 300000 / 2048 + 10);
+  EXPECT_LE(clockReads, 300000 / 16384 + 10);
   EXPECT_GE(e.formHits[std::size_t(Form::LoopRounds)] - before[std::size_t(Form::LoopRounds)], 30000u);
   EXPECT_EQ(var(u"C").Val1, 0.0L);
   // Due now: it fires at the next batch, the handler runs once and the
