@@ -14,7 +14,8 @@
 //
 // Otherwise the run starts them itself: they share the run's Landlock
 // domain and seccomp filter and add a Landlock layer of their own (they
-// cannot trace, read or signal the run), each in a session of its own and
+// cannot trace the run or read its memory; with Landlock ABI 6 nor signal
+// it), each in a session of its own and
 // ended with the run, together with everything it started (the run is the
 // reaper of their orphans).
 #include <sys/types.h>
@@ -48,6 +49,9 @@ class CommandSandbox : public engine::CommandLauncher {
   bool launch(const std::vector<std::string> &argv, const std::vector<std::string> &environment,
               const std::string &directory) override;
   void endAll() override;
+  // The same for a process that ends at once, from any thread: nothing is
+  // waited for or locked.
+  void endAtOnce();
   bool bubblewrapped() const { return helper_ > 0; }
 
  private:

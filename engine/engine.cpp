@@ -156,6 +156,11 @@ bool Engine::closeAllFiles() {
   return m_->closeAllFiles();
 }
 
+void Engine::flushOpenFiles() {
+  for (TFileInfo &f : m_->files)
+    if (f.FileVarTxt && f.Mode != fmREAD) std::fflush(f.FileVarTxt);
+}
+
 bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction) {
   return m_->replaceFile(path, bytes, instruction);
 }

@@ -91,17 +91,9 @@ std::string encode_field(CURL *curl, const std::string &line) {
 }
 
 void run_transfer(HttpTransfer &t) {
-  // The body goes to a new file beside the transfer file (an unpredictable
-  // name, created exclusively in the data directory, so no link planted
-  // there is followed) and is renamed to it when complete, so the task
-  // never reads a half-written body.
-  std::string partial;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    partial = text::unpredictable_name(t.leaf);
-    fd = ::openat(t.dirfd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
+  // The body goes to the transfer's own file, which only this worker
+  // writes and the main thread reads once the worker is done.
+  int fd = ::fcntl(t.body, F_DUPFD_CLOEXEC, 0);
   std::FILE *out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
   if (!out) {
     if (fd >= 0) ::close(fd);
@@ -130,7 +122,6 @@ void run_transfer(HttpTransfer &t) {
   if (limited != CURLE_OK) {
     curl_easy_cleanup(curl);
     std::fclose(out);
-    ::unlinkat(t.dirfd, partial.c_str(), 0);
     t.error = curl ? "libcurl cannot be limited to http and https" : curl_easy_strerror(limited);
     t.done = true;
     return;
@@ -202,14 +193,9 @@ void run_transfer(HttpTransfer &t) {
       line((prefix + ":HttpOnly=").c_str(), httpOnly ? "True" : "False");
     }
     curl_slist_free_all(cookies);
-    t.ok = ::renameat(t.dirfd, partial.c_str(), t.dirfd, t.leaf.c_str()) == 0;
-    if (!t.ok) {
-      t.error = std::strerror(errno);
-      ::unlinkat(t.dirfd, partial.c_str(), 0);
-    }
+    t.ok = true;
   } else {
     t.error = curl_easy_strerror(rc);
-    ::unlinkat(t.dirfd, partial.c_str(), 0);
   }
   curl_easy_cleanup(curl);
   t.done = true;
@@ -239,6 +225,7 @@ void HttpTransfer::start() {
 HttpTransfer::~HttpTransfer() {
   cancelled = true;
   if (worker.joinable()) worker.join();
+  if (body >= 0) ::close(body);
   if (dirfd >= 0) ::close(dirfd);
 }
 
@@ -265,6 +252,30 @@ u16 url_target(u16view url) {
   if (at != u16view::npos) authority.remove_prefix(at + 1);
   return authority.empty() ? u16(url) : u16(authority);
 }
+
+#ifndef __EMSCRIPTEN__
+namespace {
+// The body's file, this transfer's alone: unnamed in the data directory
+// (O_TMPFILE), or where the file system has no unnamed files, made under
+// an unpredictable name (exclusively) and unlinked at once. Two runs on one
+// data directory never meet in it, and however a run ends, it leaves
+// nothing behind.
+int open_body(int dirfd, const std::string &leaf) {
+  int fd = ::openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string name = text::unpredictable_name(leaf);
+    fd = ::openat(dirfd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::unlinkat(dirfd, name.c_str(), 0);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+}  // namespace
+#endif
 
 // Starts a GET (list empty) or POST; reports the start failure with `message`.
 void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
@@ -305,6 +316,10 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   if (transfer->dirfd < 0) return e.runtimeError(message);
   // An old transfer file goes (a link there goes, not what it names).
   ::unlinkat(transfer->dirfd, transfer->leaf.c_str(), 0);
+#ifndef __EMSCRIPTEN__
+  transfer->body = open_body(transfer->dirfd, transfer->leaf);
+  if (transfer->body < 0) return e.runtimeError(message);
+#endif
   t.fDL_Complete = false;
   t.HTTP_REQ = true;
   t.HTTP_REQ_FILE = text::from_utf8(transfer->file.string());
@@ -319,18 +334,25 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
 }
 
 namespace {
-// The finished body, read without following a link at its name.
+// The finished body: from the transfer's own file, or (the browser build)
+// from the named file, read without following a link at its name.
 std::optional<std::string> read_transfer_file(const HttpTransfer &x) {
-  int fd = ::openat(x.dirfd, x.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = x.body >= 0 ? ::fcntl(x.body, F_DUPFD_CLOEXEC, 0)
+                       : ::openat(x.dirfd, x.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  for (ssize_t n; ok && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+  off_t at = 0;
+  for (ssize_t n; ok && (n = ::pread(fd, buffer, sizeof buffer, at)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    else bytes.append(buffer, std::size_t(n));
+    if (n < 0) {
+      ok = false;
+    } else {
+      bytes.append(buffer, std::size_t(n));
+      at += n;
+    }
   }
   ::close(fd);
   if (!ok) return std::nullopt;
@@ -377,7 +399,7 @@ void Machine::serveTransfers() {
                                                        : text::decode_bytes(*bytes).text;
       t.LIST_WORK = text::split_lines(text);
       finish_list(t);
-      ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
+      if (x.body < 0) ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
       t.HTTP_REQ = false;
     }
     it = transfers.erase(it);

@@ -20,9 +20,12 @@ struct HttpTransfer {
   bool post = false;
   std::filesystem::path file;  // the task's transfer file
   // The data directory (a handle of its own, closed with the transfer) and
-  // the transfer file's name in it: the body is written beneath it.
+  // the transfer file's name in it.
   int dirfd = -1;
   std::string leaf;
+  // The file the body is written to: this transfer's alone, unnamed in
+  // the data directory (the browser build writes to the named file).
+  int body = -1;
   long connectTimeoutMs = 0, timeoutMs = 0;  // 0: no limit
   // A transfer that moves less than a byte a second for this long is
   // abandoned (0: never), so a server that stops answering ends the wait.

@@ -31,19 +31,6 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
 
 Environment::~Environment() = default;
 
-u16 Environment::Directory_Get(u16view type) {
-  return type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath;
-}
-
-u16 Environment::Directory_Set(u16view type, u16view dir) {
-  (type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath) = u16(dir);
-  return u16(dir);
-}
-
-}  // namespace velmora::environment
-
-namespace velmora::environment {
-
 void Environment::clearConsole() { engine_.console().clear(); }
 
 std::size_t Environment::trimConsole(std::size_t maxLines, std::size_t maxChars, std::size_t lineChars) {
@@ -163,6 +150,7 @@ int Environment::runSlice() {
   if (next < 0) {
     runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
     finishToolRun();
+    confirmDirectoryChanges();
   }
   stateMaybeChanged();
   return next;

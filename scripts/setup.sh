@@ -18,6 +18,8 @@ packages=(
   clang                   # fuzz targets (scripts/fuzz.sh) ...
   libclang-rt-14-dev      # ... and their libFuzzer and sanitizer runtimes, not
                           # pulled in by clang under --no-install-recommends
+  nlohmann-json3-dev      # velmora-lsp's JSON
+  neovim                  # the language server's test with a real client (lsp.neovim)
 )
 
 missing=()

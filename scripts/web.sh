@@ -3,7 +3,8 @@
 # server, and the browser tests.
 #
 #   scripts/web.sh            build, then serve on http://127.0.0.1:8080/ (PORT=... to change)
-#   scripts/web.sh setup      install Emscripten, Chromium and the test driver only
+#   scripts/web.sh setup      install Emscripten, Chromium, the test driver and the
+#                             VS Code extension's npm packages only
 #   scripts/web.sh build      build only
 #   scripts/web.sh test       build, then run the tests labelled web (golden
 #                             programs under Node.js, the page in headless Chromium)
@@ -30,6 +31,11 @@ setup() {
   # puppeteer-core only drives /usr/bin/chromium: it downloads no browser.
   if [ ! -d web/tests/node_modules/puppeteer-core ]; then
     (cd web/tests && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+  # The VS Code extension's client library, its packager and the grammar's
+  # test libraries (ctest vscode.extension).
+  if [ ! -d editors/vscode/node_modules/@vscode/vsce ]; then
+    (cd editors/vscode && npm ci --no-audit --no-fund --loglevel=error)
   fi
 }
 

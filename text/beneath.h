@@ -69,4 +69,9 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
 // A name for a temporary file beside `leaf`: the leaf and random letters.
 std::string unpredictable_name(const std::string &leaf);
 
+// Removes the temporary files that replace_file_at has made and not yet
+// renamed or removed: for a process that must end at once. Only system
+// calls, so it may run in any thread at any time.
+void remove_temporaries();
+
 }  // namespace velmora::text
