@@ -17,16 +17,20 @@ void RestList::setPending(const LineList &source, u16view key, bool fold, std::s
   pendingSize_ = count;
 }
 
-void RestList::settle() {
+LineList RestList::pick(const Pending &p) {
   // The rule the selection used: a line goes to the rest when it does not
   // hold the key (both folded under the case option).
-  std::unique_ptr<Pending> p = std::move(pending_);
   LineList rest;
-  p->source.forEach([&](const Line &line) {
-    const bool holds = p->fold ? contains(fold_case(line.view()), p->key) : contains(line.view(), p->key);
+  p.source.forEach([&](const Line &line) {
+    const bool holds = p.fold ? contains(fold_case(line.view()), p.key) : contains(line.view(), p.key);
     if (!holds) rest.push_back(line);
   });
-  list_.swap(rest);
+  return rest;
+}
+
+void RestList::settle() {
+  std::unique_ptr<Pending> p = std::move(pending_);
+  list_ = pick(*p);
 }
 
 }  // namespace velmora::engine

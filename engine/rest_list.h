@@ -49,6 +49,8 @@ class RestList {
     if (pending_) settle();
     return list_;
   }
+  // The lines without settling (picked out afresh when pending).
+  LineList lines() const { return pending_ ? pick(*pending_) : list_; }
 
  private:
   struct Pending {
@@ -60,6 +62,7 @@ class RestList {
   std::unique_ptr<Pending> pending_;
   std::size_t pendingSize_ = 0;
   void settle();
+  static LineList pick(const Pending &p);
 };
 
 }  // namespace velmora::engine

@@ -88,7 +88,8 @@ std::string state_of(const engine::Engine &e, bool readable = false) {
     for (u16view v : {u16view(t.STR_OPE), u16view(t.STR_WORK.view()), u16view(t.STR_REM.view()), u16view(t.SORT_LIST),
                       u16view(t.LIST_TASK), u16view(t.LIST_INC), u16view(t.LIST_NOCASE), u16view(t.MAT_OPE)})
       out.text(v);
-    for (const engine::LineList *l : {&t.LIST_WORK, &t.LIST_REM}) {
+    const engine::LineList rest = t.LIST_REM.lines();
+    for (const engine::LineList *l : {&t.LIST_WORK, &rest}) {
       out.word("\n  list ");
       out.number(l->size());
       for (std::size_t i = 0; i < l->size(); ++i) out.text((*l)[i]);
