@@ -602,6 +602,7 @@ int MainWindow::compileActive() {
                                  (note.empty() ? QString() : QStringLiteral("　") + qs(note)),
                              note.empty() ? 8000 : 0);
   else showSourceMark(env_->compileDriver.compileError());
+  markNewDiagnostics();
   return slot;
 }
 
@@ -774,6 +775,7 @@ void MainWindow::stepCompileEnded() {
   statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了")
                                        : QStringLiteral("ステップコンパイル：エラー"));
   if (result < 0) showSourceMark(env_->compileDriver.compileError());
+  markNewDiagnostics();
 }
 
 void MainWindow::refreshStatus() {
