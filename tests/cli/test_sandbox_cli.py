@@ -572,6 +572,19 @@ class OwnDirectory(Home):
         with open(os.path.join(data, "drawn.png"), "rb") as f:
             self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
+    def test_a_data_directory_that_holds_it_is_said(self):
+        """The kernel's rules open the data directory as a whole: when it
+        holds the program's own directory, a run whose commands or libraries
+        could reach it says so."""
+        p = self.program("n.mcl", "??1;\n")
+        said = "keeping commands and libraries out of the program's own directory"
+        for allow in ("commands", "libraries"):
+            out = self.run_velmora("--data", self.home, "--sandbox", "--allow", allow, p)
+            self.assertEqual(out.returncode, 0, out.stderr.decode())
+            self.assertIn(said, out.stderr.decode())
+        for args in (("--data", self.home, "--sandbox"), ("--sandbox", "--allow", "commands")):
+            self.assertNotIn(said, self.run_velmora(*args, p).stderr.decode())
+
 
 if __name__ == "__main__":
     RUNNER = velmora_home.Home.RUNNER = os.path.abspath(sys.argv.pop(1))
