@@ -107,7 +107,7 @@ void Server::request(const Json &id, const std::string &method, const Json &para
   try {
     reply(id, answer(method, params));
   } catch (const RequestError &e) {
-    replyError(id, e.code, e.message);
+    replyError(id, e.code, e.what());
   } catch (const Json::exception &e) {
     replyError(id, kInvalidParams, "Invalid params for " + method + ": " + e.what());
   } catch (const std::invalid_argument &e) {

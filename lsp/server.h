@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 #include "lsp/features.h"
 #include "lsp/framing.h"
@@ -83,10 +84,12 @@ class Server {
   void publish(const std::string &uri, Open &doc);
 };
 
-// A request the server refuses, with its JSON-RPC error code.
-struct RequestError {
+// A request the server refuses, with its JSON-RPC error code. A
+// notification that meets one (a change of a document never opened) is
+// logged like any other failure.
+struct RequestError : std::runtime_error {
+  RequestError(int c, const std::string &m) : std::runtime_error(m), code(c) {}
   int code;
-  std::string message;
 };
 
 }  // namespace velmora::lsp

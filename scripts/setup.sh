@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache python3
   qt6-base-dev            # IDE (Widgets) and canvases (Gui)
   libcurl4-openssl-dev    # HTTP access of programs
+  nlohmann-json3-dev      # JSON: velmora-run --check --format json
   libseccomp-dev          # the system calls a confined velmora-run may not make
   bubblewrap              # the commands of a confined run, in namespaces of their own
   zlib1g-dev              # PNG pictures of canvases

@@ -8,7 +8,8 @@
 #   scripts/web.sh build      build only
 #   scripts/web.sh test       build, then run the tests labelled web (golden
 #                             programs under Node.js, the page in headless Chromium)
-#   scripts/web.sh bench      the FOR loop benchmark in the browser beside velmora-run
+#   scripts/web.sh bench [NAME...]  the benchmark programs in the browser beside velmora-run
+#                             (bench/programs; fails when one takes more than twice as long)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command="${1:-serve}"
@@ -27,6 +28,10 @@ setup() {
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+  # The page's packages (CodeMirror, esbuild), bundled at build time.
+  if [ ! -x web/app/node_modules/.bin/esbuild ] || [ web/app/package-lock.json -nt web/app/node_modules/.package-lock.json ]; then
+    (cd web/app && npm ci --no-audit --no-fund --loglevel=error)
   fi
   # puppeteer-core only drives /usr/bin/chromium: it downloads no browser.
   if [ ! -d web/tests/node_modules/puppeteer-core ]; then
@@ -64,7 +69,7 @@ case "$command" in
     setup
     build
     [ -x build/cli/velmora-run ] || bash scripts/build.sh
-    node web/tests/bench.mjs build-web build/cli/velmora-run
+    node web/tests/bench.mjs build-web build/cli/velmora-run "${@:2}"
     ;;
   serve)
     setup

@@ -88,6 +88,10 @@ try:
                                                             "text": "B = 2;\n"}]})
     d = c.diagnostics("file:///x.mcl", 2)
     check(d["diagnostics"] == [], f"a reversed range outside the text is applied sensibly: {d}")
+    c.notify("textDocument/didChange", {"textDocument": {"uri": "file:///never-opened.mcl", "version": 2},
+                                        "contentChanges": [{"text": "A = 1;"}]})
+    log = c.wait_note(lambda n: n.get("method") == "window/logMessage", what="a log message for a change of no document")
+    check("never-opened.mcl" in log["params"]["message"], f"the log names the document: {log}")
     c.notify("textDocument/didChange", {"textDocument": {"uri": "file:///x.mcl"}, "contentChanges": "nonsense"})
     log = c.wait_note(lambda n: n.get("method") == "window/logMessage", what="a log message for a bad notification")
     check("didChange" in log["params"]["message"], f"the log names the notification: {log}")

@@ -274,9 +274,14 @@ def session_large():
     c = Client(SERVER, ["--home", tempfile.mkdtemp(prefix="velmora-lsp-empty-")])
     try:
         c.initialize()
+        # 400 loops (800 labels: a program of more than 1000 labels is
+        # warned of, since it cannot be loaded) and straight statements.
         body = []
         for i in range(2500):
-            body += [f"FOR I{i} = 1 TO 10 DO", f"  S = S + I{i} * 2;", f"  &T = \"行 \" + &T;", "END"]
+            if i < 400:
+                body += [f"FOR I{i} = 1 TO 10 DO", f"  S = S + I{i} * 2;", f"  &T = \"行 \" + &T;", "END"]
+            else:
+                body += ["X = X + 1;", "  S = S + X * 2;", f"  &T = \"行 \" + &T;", "X = X - 1;"]
         uri = "file:///tmp/velmora-lsp-test/large.mcl"
         c.open(uri, "\n".join(body) + "\n")
         d = c.diagnostics(uri, 1, timeout=60)
