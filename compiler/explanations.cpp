@@ -103,7 +103,7 @@ const std::vector<ExplanationRow> kRows = {
      u"「{W}」のところで式を計算の形にできません。演算子と値が交互に並んでいるか確かめてください。", u"A = SIN;"},
     {F::RegistrationFailed, "registration-failed", u"タスクスロットに登録できない",
      u"プログラムをタスクスロットに登録できませんでした（{W}"
-     u"）。空きスロットがあるか、変数や関数の数を確かめてください。",
+     u"）。空きスロットがあるか、変数や関数やラベルの数、プログラムの長さを確かめてください。",
      u""},
 };
 
@@ -390,7 +390,7 @@ u16 explanation_text(const Diagnosis &d) {
 u16 explanation_line(const Diagnosis &d) {
   u16 place;
   if (d.line >= 0) {
-    place = u"行 " + text::int16(d.line);
+    place = u"行 " + text::int16(d.line + 1);  // as the editor's gutter numbers it
     if (d.column >= 0) place += u"（" + text::int16(d.column + 1) + u" 文字目）";
     place += u": ";
   }
@@ -525,6 +525,8 @@ Diagnosis registration_diagnosis(const std::vector<Diagnosis> &notes, const Line
   d.word = messages.empty() ? u16() : messages.front();
   while (!d.word.empty() && (d.word.back() == u'\r' || d.word.back() == u'\n' || d.word.back() == u' '))
     d.word.pop_back();
+  // The engine's messages start with "  - ".
+  while (!d.word.empty() && (d.word.front() == u' ' || d.word.front() == u'-')) d.word.erase(0, 1);
   return d;
 }
 

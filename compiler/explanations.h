@@ -72,7 +72,7 @@ const ExplanationRow *explanation_row(Failure kind);
 // The text of a finding, without its place.
 u16 explanation_text(const Diagnosis &d);
 // "行 3（5 文字目）: " + the text, with the line as the editor's gutter counts
-// it (from 0) and the column from 1; "注意" marks a note.
+// it and the column, both from 1; "注意" marks a note.
 u16 explanation_line(const Diagnosis &d);
 
 // The section "よくあるエラー" of the language guide (Markdown), from the

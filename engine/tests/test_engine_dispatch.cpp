@@ -169,7 +169,7 @@ TEST_F(Dispatch, FastArithmeticAndComparisonsMatchTheFamilyHandlers) {
 
 TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
   execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"003 / Δ 1 ∇ Z", u"001"}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ ゼロ除算（0 で割った）\r");
   // The execution point names the failing record, not the one after it.
   EXPECT_EQ(e.last.position, 2);
   EXPECT_EQ(e.last.code, int(opBINARY));
@@ -177,11 +177,11 @@ TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
   EXPECT_FALSE(e.tasks[0].FLAG);
 
   execute(tcode({u"005 Δ 1e4000", u"022 ∇ Z =", u"005 Δ 1e4000", u"023 ∇ Z *="}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：*= Floating point overflow\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：*= 桁あふれ（結果が大きすぎる）\r");
   EXPECT_EQ(var(u"Z").Val1, 1e4000L);  // unchanged
 
   execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )"}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD ゼロ除算（0 で割った）\r");
 
   // A pop from the empty calculation stack gives 0.
   execute(tcode({u"005 Δ 5", u"022 ∇ Z =", u"101 xPOP", u"022 ∇ Z ="}), {u"Z"});

@@ -61,7 +61,7 @@ class Cli(Home):
     def test_exit_statuses_for_errors_and_timeout(self):
         err = self.run_velmora(self.program("e.mcl", "A = 0; B = 1 / A;\n"))
         self.assertEqual(err.returncode, 1)
-        self.assertIn(" Error Msg 計算エラー：/ Floating point division by zero".encode(), err.stderr)
+        self.assertIn(" Error Msg 計算エラー：/ ゼロ除算（0 で割った）".encode(), err.stderr)
         bad = self.run_velmora(self.program("c.mcl", "A = * 2;\n"))
         self.assertEqual(bad.returncode, 2)
         self.assertIn(b"MATH Syntax Error #[0]", bad.stderr)
@@ -299,6 +299,29 @@ class Cli(Home):
         os.mkfifo(os.path.join(data, "pipe.png"))
         p = self.program("f.mcl", '<? 1 >;\n< "SAVE" "PNG" "pipe.png" 0, 0, 20, 20 >;\n')
         self.assertEqual(self.run_velmora("--timeout", "10", p).returncode, 1)
+
+    def test_code_the_engine_cannot_run_is_refused_naming_the_program(self):
+        hello = self.program("hello.mcl", '??"hello"; ??CRLF;\n')
+        # 16,000 statements compile to 80,004 T-code lines: more than the
+        # 16-bit execution point reaches. It used to start again from the top
+        # for ever.
+        long = self.program("long.mcl", "X = 0;\n" + "X = X + 1 * 2 - 1;\n" * 16000 + '??X; ??CRLF;\n')
+        start = time.monotonic()
+        out = self.run_velmora("--timeout", "20", long, timeout=60)
+        self.assertEqual(out.returncode, 2)
+        self.assertLess(time.monotonic() - start, 15)
+        self.assertIn("プログラムが長すぎます: long.mcl（中間コード 80004 行、上限 65535 行）",
+                      (out.stdout + out.stderr).decode())
+        self.assertIn(long + ": ", out.stderr.decode())
+        # A program whose labels the label table cannot hold, beside one that
+        # can run: refused when registered, named; nothing runs.
+        ifs = self.program("ifs.mcl", "X = 0;\n" + "".join(f"IF X > {i} THEN X = 1; END\n" for i in range(400)))
+        out = self.run_velmora(hello, ifs)
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("ラベル過多: ifs.mcl（ラベル番号 1200、上限 999）", out.stderr.decode())
+        self.assertNotIn(b"hello", out.stdout)
+        self.assertNotIn("内部エラー".encode(), out.stdout + out.stderr)
+        self.assertEqual(self.run_velmora(hello).stdout.strip(), b"hello")
 
     def test_settings_file_is_read_but_never_written(self):
         settings = os.path.join(self.home, "User_Setting.Txt")
