@@ -122,7 +122,9 @@ int CompileDriver::compileActiveTab() {
   // The question belongs to the compile: nothing else starts while it is up.
   compiling_ = true;
   stateChanged_();
-  const bool replace = ui_.askYesNo(u"スロットNo. " + text::int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
+  // The slot as the task status list names it (01 to 10).
+  const bool replace =
+      ui_.askYesNo(u"スロットNo. " + engine::slot_name(slot) + u"  既存のコードを差し替えるか？", u"確認");
   compiling_ = false;
   stateChanged_();
   if (!replace) return -1;
@@ -225,9 +227,10 @@ int CompileDriver::resumeCompile() {
 
 // Faults a program compiles with but meets only at run time, where they
 // stay as they are: a name longer than the variable table keeps (the name
-// is cut, so the variable is never found: "変数未定義"), more labels than the
-// loader takes (the link fails) and more timer names than there are timers
-// (a TIMER SET without a free timer is ignored). Each is said at compile time.
+// is cut, so the variable is never found: "変数未定義") and more timer names
+// than there are timers (a TIMER SET without a free timer is ignored). Each
+// is said at compile time. (Code the engine cannot run at all, too long or
+// with too many labels, is refused when it registers.)
 void CompileDriver::compileWarnings() {
   Lines warnings;
   for (const Lines *names : {&lastTokens_.userSymbols, &lastTokens_.sharedNames})
@@ -235,21 +238,12 @@ void CompileDriver::compileWarnings() {
       if (name.size() > std::size_t(engine::kNameLength))
         warnings.push_back(u"変数名が " + text::int16(engine::kNameLength) + u" 文字を超える: " + name +
                            u"（実行時に変数未定義となる）");
-  long maxLabel = 0;
   std::set<u16> timerNames;
   for (const u16 &line : lastTcode_) {
     u16view op = text::field(line, 1);
-    if (op.substr(0, 2) == u"L_") {
-      long n = 0;
-      for (char16_t c : op.substr(2)) n = c >= u'0' && c <= u'9' ? std::min(n * 10 + (c - u'0'), 1L << 30) : n;
-      maxLabel = std::max(maxLabel, n);
-    } else if (int code = 0; text::parse_int(op, code) && code == engine::opTIMER_SET) {
+    if (int code = 0; text::parse_int(op, code) && code == engine::opTIMER_SET)
       timerNames.insert(u16(text::field(line, 4)));
-    }
   }
-  if (maxLabel >= engine::kLabels - 1)
-    warnings.push_back(u"ラベル数 " + text::int16(maxLabel) + u" が上限 " + text::int16(engine::kLabels - 1) +
-                       u" を超える（リンクできない）");
   if (timerNames.size() > std::size_t(engine::kTimers))
     warnings.push_back(u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " +
                        text::int16(engine::kTimers) + u" 個を超える（超えた分の TIMER SET は無視される）");
@@ -417,10 +411,8 @@ int CompileDriver::findSlot(int page, u16view programName) const {
 
 u16 CompileDriver::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine_.task(slot);
-  u16 number = text::int16(slot + 1);
-  if (number.size() < 2) number.insert(0, 1, u'0');
-  return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) + u" #" + text::int16(t.SrcIndex + 1) +
-         u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
+  return engine::slot_name(slot) + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) + u" #" +
+         text::int16(t.SrcIndex + 1) + u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
 }
 
 }  // namespace velmora::environment

@@ -81,13 +81,17 @@ bool RunLoop::checkRunTimeError() {
   lastErrorRows_ = {{u" Date/Time ", now_text()},
                     {u" Error Msg ", engine_.errorMessage()},
                     {u"    Status ", u"全タスク停止"},
-                    {u"      Task ", text::int16(p.task)},
+                    {u"      Task ", p.task >= 0 ? engine::slot_name(p.task) : text::int16(p.task)},
                     {u"      Line ", engine_.lineOf(p)},
                     {u"      Code ", text::int16(p.code)},
                     {u"   Address ", text::int16(p.position)}};
   int line = -1;
-  if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line))
+  if (errorPlace_) {
+    lastErrorRows_[3].second = errorPlace_->first;
+    lastErrorRows_[4].second = errorPlace_->second;
+  } else if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line)) {
     runError_ = {engine_.task(p.task).SrcIndex, line, engine_.errorMessage(), p.task};
+  }
   // The console shows the error line while the error window is up.
   refreshViews();
   ui_.showRunError(lastErrorRows_);
@@ -221,6 +225,7 @@ void RunLoop::finish() {
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
   if (!engine_.closeAllFiles() && result_ != RunResult::Error && checkRunTimeError()) result_ = RunResult::Error;
+  errorPlace_.reset();
   refreshViews();
 }
 

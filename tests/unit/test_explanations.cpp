@@ -222,11 +222,11 @@ TEST(ExplanationTable, TheLineForTheWindowCountsLinesAsTheGutterAndCharactersFro
   compiler::Diagnosis d;
   d.kind = compiler::Failure::ReservedName;
   d.word = u"NAME";
-  d.line = 2;
+  d.line = 2;  // the third line: "行 3", as the gutter and velmora-run's FILE:3:5 say
   d.column = 4;
   EXPECT_EQ(
       text::to_utf8(compiler::explanation_line(d)),
-      "行 2（5 文字目）: NAME は予約語なので変数名に使えません。NAME1 や MY_NAME のような別の名前にしてください。");
+      "行 3（5 文字目）: NAME は予約語なので変数名に使えません。NAME1 や MY_NAME のような別の名前にしてください。");
   d.note = true;
   d.line = -1;
   EXPECT_EQ(text::to_utf8(compiler::explanation_line(d)).rfind("注意: NAME は予約語", 0), 0u);
@@ -267,7 +267,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   EXPECT_EQ(env.compileDriver.compileError().tab, tab);
   EXPECT_EQ(env.compileDriver.compileError().line, 1);
   EXPECT_EQ(text::to_utf8(env.compileDriver.explanationLine()),
-            "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
+            "行 2（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
   // On again: the compiler's own boxes come back, the explanation stays.
   s.showCompilerMessages = true;
