@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "gui/console_view.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "tests/gui/settle.h"
@@ -93,7 +94,7 @@ class TaskControlsTest : public QObject {
     // The remaining slots run: two copies of the same program.
     QCOMPARE(settle(w, w.run()), RunResult::Ended);
     QCOMPARE(w.consoleView()->count(), 1);
-    QCOMPARE(w.consoleView()->item(0)->text(), QStringLiteral("oneone"));
+    QCOMPARE(w.consoleView()->rowText(0), QStringLiteral("oneone"));
   }
 
   void theButtonsRestWhileARunHoldsTheSlots() {
