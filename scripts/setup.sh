@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache python3
   qt6-base-dev            # IDE (Widgets) and canvases (Gui)
+  libdtl-dev              # IDE: comparing a tab with its file changed on the disk
   libcurl4-openssl-dev    # HTTP access of programs
   zlib1g-dev              # PNG pictures of canvases
   libgtest-dev            # unit tests
