@@ -39,21 +39,24 @@ class NoCanvas : public engine::CanvasServices {
 
 LazyCanvas::LazyCanvas(std::vector<std::string> directories) : directories_(std::move(directories)) {}
 
+void LazyCanvas::preload() {
+  for (const std::string &dir : directories_) {
+    if (module_) return;
+    const std::string file = dir + "/velmora-canvas.so";
+    module_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module_) reasons_ += std::string("\n  ") + dlerror();
+  }
+}
+
 engine::CanvasServices *LazyCanvas::use() {
   if (real_) return real_;
-  std::string reasons;
-  for (const std::string &dir : directories_) {
-    const std::string file = dir + "/velmora-canvas.so";
-    void *module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-      reasons += std::string("\n  ") + dlerror();
-      continue;
-    }
-    auto open = reinterpret_cast<VelmoraCanvasOpen>(dlsym(module, VELMORA_CANVAS_MODULE_ENTRY));
+  preload();
+  if (module_) {
+    auto open = reinterpret_cast<VelmoraCanvasOpen>(dlsym(module_, VELMORA_CANVAS_MODULE_ENTRY));
     if (open && (real_ = open())) return real_;
-    reasons += "\n  " + file + ": no canvases";
+    reasons_ += "\n  the canvas module made no canvases";
   }
-  std::fprintf(stderr, "velmora-run: the canvases cannot be used:%s\n", reasons.c_str());
+  std::fprintf(stderr, "velmora-run: the canvases cannot be used:%s\n", reasons_.c_str());
   none_ = std::make_unique<NoCanvas>();
   real_ = none_.get();
   return real_;

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,8 @@
 
 #include "cli/lazy_canvas.h"
 #include "compiler/explanations.h"
-#include "cli/landlock.h"
+#include "cli/run_confinement.h"
+#include "cli/stop_signals.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/beneath.h"
@@ -67,29 +67,19 @@ const char *kHelp =
     "GETS reads one line of standard input (without its line end); at the end of\n"
     "input it gives an empty string. While it reads, the other tasks wait too.\n"
     "Questions take their defaults: replacing a slot's code is answered Yes.\n"
-    "Ctrl-C stops the run as the stop button does (exit status 130); a second\n"
-    "Ctrl-C ends the process at once. A run still busy two seconds after its\n"
-    "timeout (an instruction that does not return) is ended with status 124.\n"
+    "Ctrl-C stops the run as the stop button does (exit status 130), and so do\n"
+    "SIGTERM (143) and SIGHUP (129): files are written out and closed, temporary\n"
+    "files removed. A second signal ends the process at once. A run still busy\n"
+    "two seconds after its timeout (an instruction that does not return) is\n"
+    "ended with status 124.\n"
     "\n"
     "A compile error is followed by its explanation in plain Japanese, one line\n"
     "FILE:LINE:COLUMN: TEXT (line and column counted from 1); a likely mistake\n"
     "in a program that compiles gets such a line with \"注意: \" before its text.\n"
     "\n"
     "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
-    "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C.\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-// The first Ctrl-C asks the run to stop between instructions; a second one
-// ends the process at once, for an instruction that never returns (a
-// library call that hangs).
-void on_sigint(int) {
-  if (g_interrupted) {
-    static const char msg[] = "velmora-run: interrupted\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(130);
-  }
-  g_interrupted = 1;
-}
+    "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C;\n"
+    "143 SIGTERM; 129 SIGHUP.\n";
 
 // Set once the run is over; static, so that the detached watchdog can still
 // read it while main returns.
@@ -107,10 +97,7 @@ void start_watchdog(double timeoutSeconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (finished) return;
-    std::fflush(stdout);
-    static const char msg[] = "velmora-run: timeout: an instruction did not return\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(124);
+    cli::end_at_once(124, "timeout: an instruction did not return");
   }).detach();
 }
 
@@ -147,10 +134,11 @@ class HeadlessUi : public UserInterface {
     message(text + u" -> No", title);
     return Answer::No;
   }
-  // Between two slices of the run: Ctrl+C and the time limit stop it.
+  // Between two slices of the run: Ctrl+C, SIGTERM, SIGHUP and the time
+  // limit stop it.
   void betweenSlices() {
     if (!env || !env->runLoop.running()) return;
-    if (g_interrupted && !interrupted) {
+    if (cli::stop_signal() && !interrupted) {
       interrupted = true;
       env->runLoop.stopAll();
     }
@@ -190,9 +178,9 @@ class HeadlessUi : public UserInterface {
     }
     std::string text;
     if (!std::getline(std::cin, text)) {
-      // Ctrl-C interrupts the read (SIGINT has no SA_RESTART): the run
-      // stops now, as it does outside GETS, without waiting for a line.
-      if (g_interrupted) {
+      // A stop signal interrupts the read (no SA_RESTART): the run stops
+      // now, as it does outside GETS, without waiting for a line.
+      if (cli::stop_signal()) {
         std::cin.clear();
         clearerr(stdin);
         betweenSlices();
@@ -204,6 +192,8 @@ class HeadlessUi : public UserInterface {
     line = text::from_utf8(text);
     return InputMode::Immediate;
   }
+  // The run's thread enters or leaves a library call.
+  void blockingCallStatus(const u16 &text) override { cli::foreign_call(!text.empty()); }
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override {
     for (const auto &[label, value] : rows)
       std::fprintf(stderr, "%s%s\n", text::to_utf8(label).c_str(), out_text(value).c_str());
@@ -363,41 +353,43 @@ int main(int argc, char **argv) {
   }
 
   // A run that may not write (or read) outside the data directory opens its
-  // files beneath it; where the kernel offers Landlock the whole process is
-  // held to the same, and to no network without the network permission.
-  {
-    auto denied = [&env](engine::Permission p) { return env.permitMode(p) != engine::PermitMode::Allow; };
-    cli::Confinement c;
-    std::error_code ec;
-    c.data = std::filesystem::absolute(env.nextDataDirectory(), ec);
-    c.writeOutside = !denied(engine::Permission::Files);
-    c.readOutside = !denied(engine::Permission::FilesRead);
-    c.network = !denied(engine::Permission::Network);
-    for (const std::string &dir : cli::canvas_module_directories()) c.runtimeReads.emplace_back(dir);
-    std::string missing;
-    std::vector<std::string> inForce;
-    if (!c.writeOutside || !c.readOutside)
-      inForce.push_back(
-          std::string("files opened beneath ") + c.data.string() +
-          (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)"));
-    for (std::string &line : cli::restrict_process(c, missing)) inForce.push_back(std::move(line));
-    if (!missing.empty()) std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", missing.c_str());
-    if (verbose) {
-      std::fprintf(stderr, "velmora-run: protections in force:%s\n", inForce.empty() ? " none" : "");
-      for (const std::string &line : inForce) std::fprintf(stderr, "  %s\n", line.c_str());
-    }
+  // files beneath it; where the kernel offers them, Landlock and a seccomp
+  // filter hold the whole process (and its commands and libraries) to the
+  // same, and commands run inside bubblewrap where it works.
+  cli::RunProtections protections = cli::confine_run(env, canvases);
+  for (const std::string &line : protections.missing)
+    std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", line.c_str());
+  if (verbose) {
+    std::fprintf(stderr, "velmora-run: protections in force:%s\n", protections.inForce.empty() ? " none" : "");
+    for (const std::string &line : protections.inForce) std::fprintf(stderr, "  %s\n", line.c_str());
   }
 
-  // Without SA_RESTART: a read of standard input (GETS) returns at Ctrl-C.
-  struct sigaction interrupt {};
-  interrupt.sa_handler = on_sigint;
-  sigemptyset(&interrupt.sa_mask);
-  sigaction(SIGINT, &interrupt, nullptr);
+  // Ending at once (a second signal, the watchdog): the files written out
+  // while the run's thread is parked in a library call, commands ended.
+  cli::EndAtOnce end;
+  end.flushFiles = [&env] { env.flushOpenFiles(); };
+  if (protections.commands) end.endCommands = [&protections] { protections.commands->endAtOnce(); };
+  cli::set_end_at_once(std::move(end));
+  cli::install_stop_signals();
   if (timeout > 0) start_watchdog(timeout);
-  RunResult result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
-  g_finished = true;
-  ui.finishConsole(env.engine().console().lines());
-  const int status = ui.interrupted ? 130 : ui.timedOut ? 124 : result == RunResult::Error ? 1 : 0;
+  RunResult result = RunResult::Error;
+  try {
+    result = env.runToEnd(env.startRun(), [&ui] { ui.betweenSlices(); });
+    g_finished = true;
+    cli::run_finished();
+    ui.finishConsole(env.engine().console().lines());
+  } catch (const std::bad_alloc &) {
+    // Out of memory outside an instruction (the engine reports those
+    // itself): the files are closed, nothing more is attempted.
+    g_finished = true;
+    cli::run_finished();
+    static const char msg[] = "velmora-run: メモリ不足\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    env.releaseEngineResources();
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
+  const int status = ui.interrupted ? 128 + cli::stop_signal() : ui.timedOut ? 124 : result == RunResult::Error ? 1 : 0;
 #ifndef VELMORA_SANITIZED
   // The run's memory (every list, line and table) goes back with the
   // process: freeing it piece by piece is the last milliseconds of a

@@ -30,8 +30,17 @@ struct Spot {
 };
 
 // Errors of an open beneath that mean the name leads outside (or, for a
-// second hard link, may lead outside).
+// second hard link, may lead outside). A confined run follows no symbolic
+// link at all, wherever it points (ELOOP): one rule for every instruction.
 bool escaped(int error) { return error == EXDEV || error == ELOOP || error == EMLINK; }
+
+// The target a refusal names: the path, and the link when a link is why.
+u16 refused_target(const fs::path &path, int error) {
+  u16 target = text::from_utf8(path.string());
+  if (error == ELOOP) target += u"（リンク）";
+  if (error == EMLINK) target += u"（ハードリンク）";
+  return target;
+}
 
 bool inside(const fs::path &path, const fs::path &dir) {
   if (dir.empty()) return false;
@@ -104,7 +113,7 @@ std::optional<Spot> spot_of(Machine &e, const fs::path &path, bool write, u16vie
 // true means go on with the path as it is.
 bool outside_after_escape(Machine &e, Spot &spot, const fs::path &path, bool write, u16view instruction, int error) {
   if (!spot.beneath || !escaped(error)) return false;
-  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, text::from_utf8(path.string())))
+  if (!e.permitted(write ? Permission::Files : Permission::FilesRead, instruction, refused_target(path, error)))
     return false;
   spot = Spot{AT_FDCWD, path.string(), false};
   return true;
@@ -171,16 +180,21 @@ int Machine::openForReading(const fs::path &path, u16view instruction) {
     // refused below as every file that is not a regular one.
     int fd = spot->beneath ? text::open_beneath(spot->base, spot->name, O_RDONLY | O_NONBLOCK)
                            : ::open(spot->name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int error = 0;
     if (fd >= 0) {
       struct stat st {};
-      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
-        ::close(fd);
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) error = EINVAL;
+      // A second name may be a file outside: refused for reading too.
+      else if (spot->beneath && st.st_nlink > 1) error = EMLINK;
+      if (!error) return fd;
+      ::close(fd);
+      if (error == EINVAL) {
         errno = EINVAL;
         return -1;
       }
-      return fd;
+    } else {
+      error = errno;
     }
-    int error = errno;
     if (!outside_after_escape(*this, *spot, path, false, instruction, error)) {
       errno = error;
       return -1;

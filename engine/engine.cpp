@@ -109,6 +109,8 @@ void Engine::configure(const RunSettings &s) {
   m_->commandInterpreter = s.commandInterpreter;
   m_->stopOnFileError = s.stopOnFileError;
   m_->stopOnCommandError = s.stopOnCommandError;
+  m_->confineCommands = s.confineCommands;
+  m_->launcher = s.launcher;
   m_->permits.mode = s.permits;
   m_->permits.newRun();
   // Opened once per run: files of a confined run are opened beneath it.
@@ -151,7 +153,13 @@ bool Engine::closeAllFiles() {
   m_->transfers.clear();
   m_->anyHttp = false;
   m_->deleteTransferFiles();
+  m_->endCommands();
   return m_->closeAllFiles();
+}
+
+void Engine::flushOpenFiles() {
+  for (TFileInfo &f : m_->files)
+    if (f.FileVarTxt && f.Mode != fmREAD) std::fflush(f.FileVarTxt);
 }
 
 bool Engine::storeFile(const std::filesystem::path &path, std::string_view bytes, u16view instruction) {

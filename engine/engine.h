@@ -81,9 +81,14 @@ class Engine {
   void step();
   bool anyRunnable() const;
   // The end of a run: abandons pending HTTP transfers and deletes the
-  // transfer files, and closes every numbered file; false (after the I/O
-  // error) when buffered data could not be written.
+  // transfer files, ends the commands of a confined run, and closes every
+  // numbered file; false (after the I/O error) when buffered data could not
+  // be written.
   bool closeAllFiles();
+  // Writes out what the numbered files hold in their buffers, without
+  // closing them: for a process about to end at once while the run's
+  // thread is parked (a library call that does not return).
+  void flushOpenFiles();
   // Whole-file store and load at a path the way the run may write and read
   // (beneath the data directory when it may not go outside). Failure with
   // errorFlag() set: a permission refused it and said so on the console.

@@ -379,8 +379,11 @@ void op_dir_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
   u16 dir = e.rawStr(r, 2);
   if (e.errorFlag) return;
   if (!text::representable_file_name(dir)) return path_error(e, dir, false);
-  // Moving the data directory moves where files may be written freely.
-  if (r.Param[1] == u"DATA" && !e.fileWritePermitted(fs::path(text::to_utf8(dir)), u"DIR DATA")) return;
+  // Moving the data directory moves where files may be written freely;
+  // the program directory is where pages are saved and loaded, and part of
+  // the program's own directory: either is an access outside the data
+  // directory unless it lies inside it.
+  if (!e.fileWritePermitted(fs::path(text::to_utf8(dir)), r.Param[1] == u"DATA" ? u"DIR DATA" : u"DIR PROG")) return;
   deliver_string(t, e.host->Directory_Set(r.Param[1], dir));
 }
 

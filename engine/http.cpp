@@ -91,17 +91,9 @@ std::string encode_field(CURL *curl, const std::string &line) {
 }
 
 void run_transfer(HttpTransfer &t) {
-  // The body goes to a new file beside the transfer file (an unpredictable
-  // name, created exclusively in the data directory, so no link planted
-  // there is followed) and is renamed to it when complete, so the task
-  // never reads a half-written body.
-  std::string partial;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    partial = text::unpredictable_name(t.leaf);
-    fd = ::openat(t.dirfd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
+  // The body goes to the transfer's own file, which only this worker
+  // writes and the main thread reads once the worker is done.
+  int fd = ::fcntl(t.body, F_DUPFD_CLOEXEC, 0);
   std::FILE *out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
   if (!out) {
     if (fd >= 0) ::close(fd);
@@ -122,6 +114,17 @@ void run_transfer(HttpTransfer &t) {
       if (!line.empty()) fields += (fields.empty() ? "" : "&") + encode_field(curl, line);
       start = end + 1;
     }
+  }
+  // http and https only, for the request and every redirect: a server
+  // that redirects to file:// or gopher:// gets nothing read or sent.
+  CURLcode limited = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  if (limited == CURLE_OK) limited = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  if (limited != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    std::fclose(out);
+    t.error = curl ? "libcurl cannot be limited to http and https" : curl_easy_strerror(limited);
+    t.done = true;
+    return;
   }
   curl_easy_setopt(curl, CURLOPT_URL, t.url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -190,14 +193,9 @@ void run_transfer(HttpTransfer &t) {
       line((prefix + ":HttpOnly=").c_str(), httpOnly ? "True" : "False");
     }
     curl_slist_free_all(cookies);
-    t.ok = ::renameat(t.dirfd, partial.c_str(), t.dirfd, t.leaf.c_str()) == 0;
-    if (!t.ok) {
-      t.error = std::strerror(errno);
-      ::unlinkat(t.dirfd, partial.c_str(), 0);
-    }
+    t.ok = true;
   } else {
     t.error = curl_easy_strerror(rc);
-    ::unlinkat(t.dirfd, partial.c_str(), 0);
   }
   curl_easy_cleanup(curl);
   t.done = true;
@@ -227,6 +225,7 @@ void HttpTransfer::start() {
 HttpTransfer::~HttpTransfer() {
   cancelled = true;
   if (worker.joinable()) worker.join();
+  if (body >= 0) ::close(body);
   if (dirfd >= 0) ::close(dirfd);
 }
 
@@ -236,20 +235,54 @@ std::filesystem::path transfer_file(const Machine &e, int slot) {
   return e.dataDirectory / ("_net_" + std::to_string(slot) + ".$$$");
 }
 
-// Starts a GET (list empty) or POST; reports the start failure with `message`.
-namespace {
-// The host part of a URL: between "//" and the next "/", "?" or "#".
-u16 host_of(u16view url) {
+bool web_url_allowed(u16view url) {
+  for (char16_t c : url)
+    if (c <= u' ' || c == 0x7F) return false;
+  return starts_with_any_case(url, "HTTP://") || starts_with_any_case(url, "HTTPS://");
+}
+
+u16 url_target(u16view url) {
   std::size_t start = url.find(u"//");
-  start = start == u16view::npos ? 0 : start + 2;
+  if (start == u16view::npos) return u16(url);
+  start += 2;
   std::size_t end = url.find_first_of(u"/?#", start);
-  return u16(url.substr(start, end == u16view::npos ? u16view::npos : end - start));
+  u16view authority = url.substr(start, end == u16view::npos ? u16view::npos : end - start);
+  // "user:password@host": the host is what a connection reaches.
+  std::size_t at = authority.rfind(u'@');
+  if (at != u16view::npos) authority.remove_prefix(at + 1);
+  return authority.empty() ? u16(url) : u16(authority);
+}
+
+#ifndef __EMSCRIPTEN__
+namespace {
+// The body's file, this transfer's alone: unnamed in the data directory
+// (O_TMPFILE), or where the file system has no unnamed files, made under
+// an unpredictable name (exclusively) and unlinked at once. Two runs on one
+// data directory never meet in it, and however a run ends, it leaves
+// nothing behind.
+int open_body(int dirfd, const std::string &leaf) {
+  int fd = ::openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string name = text::unpredictable_name(leaf);
+    fd = ::openat(dirfd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::unlinkat(dirfd, name.c_str(), 0);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 }  // namespace
+#endif
 
+// Starts a GET (list empty) or POST; reports the start failure with `message`.
 void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post, u16view message) {
   if (url.empty()) return;
-  if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", host_of(url))) return;
+  if (!web_url_allowed(url))
+    return e.runtimeError(u"実行許可エラー：http と https 以外の URL " + text::escaped_file_name(url));
+  if (!e.permitted(Permission::Network, post ? u"POST" : u"GET", url_target(url))) return;
   auto transfer = std::make_unique<HttpTransfer>();
   transfer->slot = e.current;
   transfer->url = text::to_utf8(url);
@@ -283,6 +316,10 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
   if (transfer->dirfd < 0) return e.runtimeError(message);
   // An old transfer file goes (a link there goes, not what it names).
   ::unlinkat(transfer->dirfd, transfer->leaf.c_str(), 0);
+#ifndef __EMSCRIPTEN__
+  transfer->body = open_body(transfer->dirfd, transfer->leaf);
+  if (transfer->body < 0) return e.runtimeError(message);
+#endif
   t.fDL_Complete = false;
   t.HTTP_REQ = true;
   t.HTTP_REQ_FILE = text::from_utf8(transfer->file.string());
@@ -297,18 +334,25 @@ void start_transfer(Machine &e, TTaskInfo &t, u16view url, const LineList *post,
 }
 
 namespace {
-// The finished body, read without following a link at its name.
+// The finished body: from the transfer's own file, or (the browser build)
+// from the named file, read without following a link at its name.
 std::optional<std::string> read_transfer_file(const HttpTransfer &x) {
-  int fd = ::openat(x.dirfd, x.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = x.body >= 0 ? ::fcntl(x.body, F_DUPFD_CLOEXEC, 0)
+                       : ::openat(x.dirfd, x.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  for (ssize_t n; ok && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+  off_t at = 0;
+  for (ssize_t n; ok && (n = ::pread(fd, buffer, sizeof buffer, at)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    else bytes.append(buffer, std::size_t(n));
+    if (n < 0) {
+      ok = false;
+    } else {
+      bytes.append(buffer, std::size_t(n));
+      at += n;
+    }
   }
   ::close(fd);
   if (!ok) return std::nullopt;
@@ -355,7 +399,7 @@ void Machine::serveTransfers() {
                                                        : text::decode_bytes(*bytes).text;
       t.LIST_WORK = text::split_lines(text);
       finish_list(t);
-      ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
+      if (x.body < 0) ::unlinkat(x.dirfd, x.leaf.c_str(), 0);
       t.HTTP_REQ = false;
     }
     it = transfers.erase(it);

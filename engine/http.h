@@ -20,9 +20,12 @@ struct HttpTransfer {
   bool post = false;
   std::filesystem::path file;  // the task's transfer file
   // The data directory (a handle of its own, closed with the transfer) and
-  // the transfer file's name in it: the body is written beneath it.
+  // the transfer file's name in it.
   int dirfd = -1;
   std::string leaf;
+  // The file the body is written to: this transfer's alone, unnamed in
+  // the data directory (the browser build writes to the named file).
+  int body = -1;
   long connectTimeoutMs = 0, timeoutMs = 0;  // 0: no limit
   // A transfer that moves less than a byte a second for this long is
   // abandoned (0: never), so a server that stops answering ends the wait.
@@ -51,6 +54,16 @@ struct TTaskInfo;
 
 // A whole-file name that names a web resource ("HTTP:" or "HTTPS:").
 bool is_url(u16view name);
+// Whether a program may fetch from or post to the URL: "http://" or
+// "https://" (any case) at its very start, and no blank or control
+// character anywhere. Every other scheme reads local files (file:) or
+// sends raw bytes to any port (gopher:, dict:, telnet:, ...), so it is
+// refused before anything is opened; the transfers refuse it at redirects
+// too. The browser build calls this before its own fetch.
+bool web_url_allowed(u16view url);
+// The part of a URL a person decides on: the host and port, without any
+// user name or password; the whole URL when it has no host.
+u16 url_target(u16view url);
 // Starts a GET of the url for the current task, which waits for it.
 void start_get(Machine &e, TTaskInfo &t, u16view url, bool encoded);
 

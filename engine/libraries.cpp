@@ -38,6 +38,11 @@ void op_library_define(Machine &e, TTaskInfo &, const TPEXE &r) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return e.runtimeError(u"  - DLL:ライブラリファイルが存在しません");
   if (!e.permitted(Permission::Libraries, u"LIB", text::from_utf8(file.string()))) return;
+  // Loading reads the file: outside the data directory that is a read
+  // outside, for a run that may not read there.
+  if (e.readConfined() && !path_inside(file, e.dataDirectory) &&
+      !e.permitted(Permission::FilesRead, u"LIB", text::from_utf8(file.string())))
+    return;
   void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return e.runtimeError(u"  - DLL:ライブラリファイルがオープンできません");
   TDLLInfo &lib = e.libraries[std::size_t(free)];

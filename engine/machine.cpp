@@ -89,6 +89,7 @@ Machine::~Machine() {
 void Machine::releaseResources() {
   cancelTransfers();
   transfers.clear();
+  endCommands();
   closeAllFiles();
   closeDataDirectory();
   resetLibraries();
@@ -345,6 +346,7 @@ void Machine::taskStart(int slot, TTaskState state) {
 }
 
 void Machine::runReset() {
+  reserveMemory();
   resetLibraries();
   for (auto &timer : timers) timer = TTimerInfo{};
   anyTimerRunning = false;
@@ -476,17 +478,38 @@ void Machine::runtimeError(u16view message) {
   stopAll();
 }
 
+void Machine::reserveMemory() {
+  if (memoryReserve) return;
+  try {
+    memoryReserve.reset(new char[kMemoryReserve]);
+  } catch (const std::bad_alloc &) {
+    // Nothing to set aside: a later shortage is reported all the same.
+  }
+}
+
 void Machine::outOfMemory() {
+  memoryReserve.reset();
   // The instruction was left by the exception: it is the one before the
   // task's next position. Its own partial results are dropped with it.
   const TTaskInfo &t = tasks[std::size_t(current)];
   const int listNo = t.PcodeListNo, position = t.INSTP - 1;
-  if (listNo >= 0 && position >= 0 && position < int(lists[std::size_t(listNo)].size()))
-    note(listNo, position, lists[std::size_t(listNo)][std::size_t(position)].kind);
   inInstruction_ = false;
   instructionFailed_ = false;
-  runtimeError(u"- メモリ不足");
   scheduleChanged_ = true;
+  static constexpr char16_t kMessage[] = u"- メモリ不足";
+  try {
+    if (listNo >= 0 && position >= 0 && position < int(lists[std::size_t(listNo)].size()))
+      note(listNo, position, lists[std::size_t(listNo)][std::size_t(position)].kind);
+    runtimeError(kMessage);
+  } catch (const std::bad_alloc &) {
+    // No room even now: the run stops with the error set, and nothing of
+    // this allocates (the message fits the string's own storage).
+    errorFlag = true;
+    errorMessage.assign(kMessage);
+    running = false;
+    for (TTaskInfo &task : tasks)
+      if (task.state != tsEMPTY) task.state = tsEND;
+  }
 }
 
 u16 Machine::lineOf(const ExecutionPoint &p) const {

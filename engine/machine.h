@@ -176,8 +176,15 @@ class Machine {
   // Console line, error flag and message, then stop all. Only the first
   // error of one instruction is reported.
   void runtimeError(u16view message);
-  // The instruction in progress ran out of memory: "メモリ不足" at it.
+  // The instruction in progress ran out of memory: "メモリ不足" at it. The
+  // memory set aside when the run started is given back first, so that
+  // the report and the end of the run (files flushed and closed, the
+  // views) have room even when many small pieces used up the rest; should
+  // even that fail, the error is set without allocating anything.
   void outOfMemory();
+  std::unique_ptr<char[]> memoryReserve;
+  static constexpr std::size_t kMemoryReserve = 8u << 20;
+  void reserveMemory();
   bool errorFlag = false;
   u16 errorMessage;
   ExecutionPoint last;          // the last instruction started
@@ -273,6 +280,12 @@ class Machine {
   u16 commandInterpreter;           // from the settings when a run starts
   std::vector<int> childProcesses;  // started, not yet reaped
   void reapChildren();
+  // Commands of a confined run (RunSettings::confineCommands): their
+  // sessions, ended with the run by endCommands.
+  bool confineCommands = false;
+  CommandLauncher *launcher = nullptr;
+  std::vector<int> commandSessions;
+  void endCommands();
 
   // ----- canvases (none when no implementation is attached)
   CanvasServices *canvas = nullptr;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
@@ -68,6 +69,20 @@ class EngineHost {
   virtual InputState Console_Gets(int /*slot*/, u16 & /*line*/) { return InputState::None; }
 };
 
+// Starts the commands of a confined run outside the engine's own process
+// (the runner: inside bubblewrap, in namespaces of their own).
+class CommandLauncher {
+ public:
+  virtual ~CommandLauncher() = default;
+  // Starts argv (argv[0] found on the PATH of `environment`) in
+  // `directory`, detached, with exactly `environment`. False with errno set
+  // when it could not be started.
+  virtual bool launch(const std::vector<std::string> &argv, const std::vector<std::string> &environment,
+                      const std::string &directory) = 0;
+  // Ends every command launched, with everything it started.
+  virtual void endAll() = 0;
+};
+
 // The last instruction started, kept for the error window and the debugger.
 struct ExecutionPoint {
   int task = -1;
@@ -90,6 +105,13 @@ struct RunSettings {
   // error, or is ignored with a console note.
   bool stopOnFileError = true, stopOnCommandError = true;
   std::array<PermitMode, kPermissions> permits{};
+  // Commands of a run that is confined in any way start with a clean
+  // environment (PATH, HOME = the data directory, LANG, TERM), never in a
+  // terminal window (a terminal reaches the user's display), in a session
+  // of their own, and end with the run, together with what they started.
+  // `launcher`, when given, starts them.
+  bool confineCommands = false;
+  CommandLauncher *launcher = nullptr;
   // Limits of an HTTP transfer unless the program sets its own (0: none).
   long httpConnectTimeoutSeconds = 30, httpStallSeconds = 60;
   // How long one unit of WAIT and of TIMER lasts, in tenths of a second.

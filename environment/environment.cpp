@@ -31,19 +31,6 @@ Environment::Environment(const std::filesystem::path &homeDir, UserInterface &us
 
 Environment::~Environment() = default;
 
-u16 Environment::Directory_Get(u16view type) {
-  return type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath;
-}
-
-u16 Environment::Directory_Set(u16view type, u16view dir) {
-  (type == u"PROG" ? settings_.programDirectoryPath : settings_.dataDirectoryPath) = u16(dir);
-  return u16(dir);
-}
-
-}  // namespace velmora::environment
-
-namespace velmora::environment {
-
 void Environment::clearConsole() { engine_.console().clear(); }
 
 std::size_t Environment::trimConsole(std::size_t maxLines, std::size_t maxChars, std::size_t lineChars) {
@@ -123,6 +110,12 @@ std::filesystem::path Environment::nextDataDirectory() const {
   return home;
 }
 
+bool Environment::runConfined() const {
+  for (engine::Permission p : {engine::Permission::Files, engine::Permission::FilesRead, engine::Permission::Network})
+    if (permitMode(p) != engine::PermitMode::Allow) return true;
+  return false;
+}
+
 void Environment::prepareEngine() {
   dataDirectory_ = nextDataDirectory();
   engine::RunSettings run;
@@ -133,6 +126,8 @@ void Environment::prepareEngine() {
   run.stopOnFileError = settings_.stopOnFileError;
   run.stopOnCommandError = settings_.stopOnCommandError;
   for (int k = 0; k < engine::kPermissions; ++k) run.permits[std::size_t(k)] = permitMode(engine::Permission(k));
+  run.confineCommands = runConfined();
+  run.launcher = run.confineCommands ? commandLauncher_ : nullptr;
   run.httpConnectTimeoutSeconds = settings_.httpConnectTimeout();
   run.httpStallSeconds = settings_.httpStallTimeout();
   run.waitUnit = settings_.waitUnitMs() / 100.0;
@@ -155,6 +150,7 @@ int Environment::runSlice() {
   if (next < 0) {
     runLoop.setOnlySlot(-1);  // the next run goes by the permit list again
     finishToolRun();
+    confirmDirectoryChanges();
   }
   stateMaybeChanged();
   return next;

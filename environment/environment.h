@@ -72,6 +72,15 @@ class Environment : public engine::EngineHost {
   // The settings in force; setSettings replaces them (the settings dialog).
   const Settings &settings() const { return settings_; }
   void setSettings(const Settings &settings) { settings_ = settings; }
+  // Writes "User_Setting.Txt": the settings in force, except a directory a
+  // running program changed ([DIR PROG ...], [DIR DATA ...]) that the user
+  // has not kept yet, which is written as it was. False when the file
+  // cannot be written.
+  bool saveSettings() const;
+  // After a run: for each directory the program changed, the user is asked
+  // whether to keep the change ("いいえ" by default); without anyone to ask,
+  // or when the answer is no, the directory is as it was before the run.
+  void confirmDirectoryChanges();
   // The engine as the views see it: a snapshot of tasks, records, variables
   // and the console. Runs, compiles and the debugger change it through the
   // environment's commands.
@@ -84,6 +93,8 @@ class Environment : public engine::EngineHost {
   // Ends the engine's transfers, files and libraries, for a process about
   // to end without destroying the environment (velmora-run after its run).
   void releaseEngineResources() { engine_.releaseResources(); }
+  // Writes out the buffers of the program's open files (engine/engine.h).
+  void flushOpenFiles() { engine_.flushOpenFiles(); }
   // Keeps the newest console lines: at most maxLines lines and maxChars
   // characters, each line by its last lineChars characters (the last line
   // is always kept); returns how many lines left the front. A face that
@@ -233,6 +244,12 @@ class Environment : public engine::EngineHost {
   std::filesystem::path nextDataDirectory() const;                               // the one the next run will use
   const std::filesystem::path &dataDirectoryOverride() const { return dataDirectoryOverride_; }  // --data, when given
   void setDataDirectoryOverride(const std::filesystem::path &dir) { dataDirectoryOverride_ = dir; }
+  // Whether the next run is confined: writing, reading outside the data
+  // directory or the network not allowed outright. Its commands then start
+  // with a clean environment and end with the run (through `launcher` when
+  // the face gives one: the runner's bubblewrap).
+  bool runConfined() const;
+  void setCommandLauncher(engine::CommandLauncher *launcher) { commandLauncher_ = launcher; }
   // "全スロット実行(&E)": recovery copies written, stepping ended, the engine
   // configured from the settings, then the run loop's run. startRun only
   // starts it: RunResult::Running, or why it did not start (NotStarted when
@@ -263,6 +280,10 @@ class Environment : public engine::EngineHost {
   bool busy_ = false;
   std::filesystem::path dataDirectory_;
   std::filesystem::path dataDirectoryOverride_;
+  engine::CommandLauncher *commandLauncher_ = nullptr;
+  // The program and data directories before a running program changed
+  // them, until the change is kept or undone (confirmDirectoryChanges).
+  std::optional<u16> programDirectoryBefore_, dataDirectoryBefore_;
   RunResult startSlotAlone(int slot);
   // A tool's run: what it does once the run has ended (runSlice calls it).
   std::function<void(RunResult)> afterRun_;

@@ -837,7 +837,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     return;
   }
   keepWindowState();
-  env_->settings().save(env_->home);
+  env_->saveSettings();
   while (env_->tabs.openCount() > 0) {
     if (!closeActiveTab()) {
       event->ignore();
@@ -952,7 +952,7 @@ bool MainWindow::openSettings() {
 
 void MainWindow::applySettings(const environment::Settings &settings) {
   env_->setSettings(settings);
-  if (!env_->settings().save(env_->home)) message(u"設定を保存できません", u"");
+  if (!env_->saveSettings()) message(u"設定を保存できません", u"");
   applyAppearance();
 }
 

@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev            # IDE (Widgets) and canvases (Gui)
   libdtl-dev              # IDE: comparing a tab with its file changed on the disk
   libcurl4-openssl-dev    # HTTP access of programs
+  libseccomp-dev          # the system calls a confined velmora-run may not make
+  bubblewrap              # the commands of a confined run, in namespaces of their own
   zlib1g-dev              # PNG pictures of canvases
   libgtest-dev            # unit tests
   libbenchmark-dev        # bench/

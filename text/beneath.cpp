@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <array>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #if defined(__linux__) && !defined(__EMSCRIPTEN__)
@@ -25,7 +28,7 @@ int openat2_beneath(int dirfd, const std::string &relative, int flags, mode_t mo
   struct open_how how {};
   how.flags = std::uint64_t(flags | O_CLOEXEC);
   how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
   for (;;) {
     long fd = ::syscall(SYS_openat2, dirfd, relative.empty() ? "." : relative.c_str(), &how, sizeof how);
     if (fd < 0 && (errno == EINTR || errno == EAGAIN)) continue;  // EAGAIN: a rename raced the lookup
@@ -214,6 +217,42 @@ bool write_all(int fd, std::string_view bytes) {
 }
 }  // namespace
 
+namespace {
+
+// The temporary files in the making, each as its directory handle and name,
+// for remove_temporaries. A slot's handle is -1 when free, -2 while its
+// name is written.
+struct Temporary {
+  std::atomic<int> dirfd{-1};
+  char name[256] = {};
+};
+std::array<Temporary, 16> g_temporaries;
+
+int register_temporary(int dirfd, const std::string &name) {
+  if (name.size() >= sizeof g_temporaries[0].name) return -1;
+  for (std::size_t i = 0; i < g_temporaries.size(); ++i) {
+    int expected = -1;
+    if (!g_temporaries[i].dirfd.compare_exchange_strong(expected, -2)) continue;
+    std::memcpy(g_temporaries[i].name, name.c_str(), name.size() + 1);
+    g_temporaries[i].dirfd = dirfd;
+    return int(i);
+  }
+  return -1;
+}
+
+void forget_temporary(int slot) {
+  if (slot >= 0) g_temporaries[std::size_t(slot)].dirfd = -1;
+}
+
+}  // namespace
+
+void remove_temporaries() {
+  for (Temporary &t : g_temporaries) {
+    const int dirfd = t.dirfd.load();
+    if (dirfd >= 0 || dirfd == AT_FDCWD) ::unlinkat(dirfd, t.name, 0);
+  }
+}
+
 bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes, bool refuseLinked) {
   if (leaf.empty() || leaf.find('/') != std::string::npos) {
     errno = EINVAL;
@@ -236,6 +275,7 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
+  const int registered = register_temporary(dirfd, tmp);
   // The replacement keeps the old file's permissions (and, where the
   // process may, its owner): a private file stays private.
   bool ok = !exists || ::fchmod(fd, mode) == 0;
@@ -245,9 +285,13 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
   // either the old file or the whole new one.
   ok = ok && write_all(fd, bytes) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::renameat(dirfd, tmp.c_str(), dirfd, leaf.c_str()) == 0) return true;
+  if (ok && ::renameat(dirfd, tmp.c_str(), dirfd, leaf.c_str()) == 0) {
+    forget_temporary(registered);
+    return true;
+  }
   int saved = errno;
   ::unlinkat(dirfd, tmp.c_str(), 0);
+  forget_temporary(registered);
   errno = saved;
   return false;
 }

@@ -2,12 +2,15 @@
 // Files opened beneath a directory by the kernel: the directory is opened
 // once, and every file is opened relative to it, so that a symbolic link, a
 // "..", an absolute name or a rename between a check and the use cannot
-// lead outside it. Linux 5.6 and later do this in one call (openat2 with
-// RESOLVE_BENEATH); where that call is missing, the path is walked one
-// component at a time with O_NOFOLLOW, which refuses every link and "..".
+// lead outside it. No symbolic link is followed, wherever it points: one
+// rule, whichever instruction opens the file. Linux 5.6 and later do this
+// in one call (openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS); where
+// that call is missing, the path is walked one component at a time with
+// O_NOFOLLOW, which refuses every link and "..".
 //
 // Every function here returns -1 (or false) with errno set on failure;
-// EXDEV or ELOOP mean the name would have left the directory.
+// EXDEV means the name would have left the directory, ELOOP that it goes
+// through a symbolic link.
 #include <sys/types.h>
 
 #include <string>
@@ -65,5 +68,10 @@ bool replace_file_at(int dirfd, const std::string &leaf, std::string_view bytes,
 
 // A name for a temporary file beside `leaf`: the leaf and random letters.
 std::string unpredictable_name(const std::string &leaf);
+
+// Removes the temporary files that replace_file_at has made and not yet
+// renamed or removed: for a process that must end at once. Only system
+// calls, so it may run in any thread at any time.
+void remove_temporaries();
 
 }  // namespace velmora::text

@@ -40,6 +40,13 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Location", "/page.txt")
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif self.path.startswith("/to?"):
+            # A redirect to whatever the query names: /to?u=file:///etc/hostname
+            target = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query).get("u", [""])[0]
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
         elif self.path == "/agent":
             self.send_text(self.headers.get("User-Agent", "").encode())
         elif self.path == "/silent":
@@ -58,6 +65,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_error(404)
 
     def do_POST(self):
+        if self.path.startswith("/to?"):
+            return self.do_GET()
         length = int(self.headers.get("Content-Length", "0"))
         fields = urllib.parse.parse_qsl(self.rfile.read(length).decode())
         self.send_text("".join(f"{k}={v}\r\n" for k, v in fields).encode())

@@ -1,6 +1,15 @@
 /* A shared library for the library-call tests: functions that take one
    NUL-terminated UTF-16 text and change it in place. */
-#define _POSIX_C_SOURCE 200809L
+#define _DEFAULT_SOURCE
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <uchar.h>
 #include <unistd.h>
@@ -32,4 +41,59 @@ void velmora_block(char16_t *text) {
 void velmora_hang(char16_t *text) {
   (void)text;
   for (;;) pause();
+}
+
+/* What a library could reach beyond the run: one request in the text,
+   "udp HOST PORT", "unix PATH", "abstract NAME", "listen", "signal PID",
+   answered in place with "ok" (reached) or "no" (refused). */
+static int reach(const char *request) {
+  char what[16] = "", arg1[200] = "", arg2[16] = "";
+  if (sscanf(request, "%15s %199s %15s", what, arg1, arg2) < 1) return 0;
+  if (strcmp(what, "signal") == 0) return kill((pid_t)atoi(arg1), SIGTERM) == 0;
+  if (strcmp(what, "udp") == 0 || strcmp(what, "listen") == 0) {
+    int s = socket(AF_INET, strcmp(what, "udp") == 0 ? SOCK_DGRAM : SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    struct sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int ok;
+    if (strcmp(what, "udp") == 0) {
+      a.sin_port = htons((unsigned short)atoi(arg2));
+      ok = sendto(s, "velmora-library", 15, 0, (struct sockaddr *)&a, sizeof a) == 15;
+    } else {
+      ok = bind(s, (struct sockaddr *)&a, sizeof a) == 0 && listen(s, 1) == 0;
+    }
+    close(s);
+    return ok;
+  }
+  if (strcmp(what, "unix") == 0 || strcmp(what, "abstract") == 0) {
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    struct sockaddr_un a;
+    memset(&a, 0, sizeof a);
+    a.sun_family = AF_UNIX;
+    size_t length = strlen(arg1);
+    if (length + 2 > sizeof a.sun_path) length = sizeof a.sun_path - 2;
+    int abstract = strcmp(what, "abstract") == 0;
+    memcpy(a.sun_path + abstract, arg1, length);
+    socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + abstract + length + !abstract);
+    int ok = connect(s, (struct sockaddr *)&a, size) == 0 && write(s, "velmora-library", 15) == 15;
+    close(s);
+    return ok;
+  }
+  return 0;
+}
+
+void velmora_reach(char16_t *text) {
+  char request[256];
+  size_t n = 0;
+  for (; text[n] && n + 1 < sizeof request; ++n) request[n] = (char)text[n];
+  request[n] = '\0';
+  const char *answer = reach(request) ? "ok" : "no";
+  if (n >= 2) {
+    text[0] = (char16_t)answer[0];
+    text[1] = (char16_t)answer[1];
+    text[2] = 0;
+  }
 }

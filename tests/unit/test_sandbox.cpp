@@ -389,3 +389,131 @@ TEST(Beneath, TheFallbackWalkRefusesLinksAndGoingUp) {
   ::close(dir);
   EXPECT_TRUE(fs::is_empty(out.path()));
 }
+
+// A file of the data directory with a second name may be a file outside
+// under another name: refused for reading too, not only for writing.
+TEST_F(Sandbox, AHardLinkToAFileOutsideIsRefusedForReading) {
+  fs::create_hard_link(victim, data / "twin.txt");
+  const u16 twin = abs(data / "twin.txt");
+  for (const u16 &op : {u16(u"&A[] = <*> \"twin.txt\";"), u16(u"FILE(1).OPEN(\"twin.txt\", READ);"),
+                        u"[#1].LOAD(\"" + twin + u"\");"}) {
+    EXPECT_EQ(run({op, u"??&A[0];"}), RunResult::Error) << text::to_utf8(op);
+    EXPECT_EQ(
+        last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） " + twin + u"（ハードリンク）", 0),
+        0u)
+        << text::to_utf8(last());
+  }
+  for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"precious"), u16::npos);
+  // With reading allowed the same file reads.
+  unconfine();
+  EXPECT_EQ(run({u"&A[] = <*> \"twin.txt\";", u"??&A[0];"}), RunResult::Ended);
+  EXPECT_NE(last().find(u"precious"), u16::npos);
+}
+
+// Links inside the data directory were followed by some instructions and
+// refused by others (a store through a link refused, FILE OPEN WRITE and
+// APPEND through it written; an absolute link refused for reading, a
+// relative one read). A confined run follows no link: every instruction
+// refuses every link alike, and the refusal says a link is why.
+TEST_F(Sandbox, NoInstructionFollowsALinkAndTheRefusalSaysSo) {
+  std::ofstream(data / "real.txt") << "real\r\n";
+  fs::create_directories(data / "sub");
+  std::ofstream(data / "sub" / "in.txt") << "in\r\n";
+  fs::create_symlink("real.txt", data / "alias.txt");
+  fs::create_symlink(data / "real.txt", data / "absolute.txt");
+  fs::create_directory_symlink("sub", data / "dirlink");
+  for (const char16_t *name : {u"alias.txt", u"absolute.txt", u"dirlink/in.txt"}) {
+    const u16 path = abs(data / text::to_utf8(name));
+    const Lines writes = {u"<*> \"" + u16(name) + u"\" = &L[];", u"FILE(1).OPEN(\"" + u16(name) + u"\", WRITE);",
+                          u"FILE(1).OPEN(\"" + u16(name) + u"\", APPEND);", u"[#1].SAVE(\"" + path + u"\");"};
+    for (const u16 &op : writes) {
+      Lines program = kStoreSteps;
+      program.push_back(op);
+      EXPECT_EQ(run(program), RunResult::Error) << text::to_utf8(op);
+      EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル " + path + u"（リンク）", 0), 0u)
+          << text::to_utf8(last());
+    }
+    const Lines reads = {u"&A[] = <*> \"" + u16(name) + u"\";", u"FILE(1).OPEN(\"" + u16(name) + u"\", READ);",
+                         u"[#1].LOAD(\"" + path + u"\");"};
+    for (const u16 &op : reads) {
+      EXPECT_EQ(run({op}), RunResult::Error) << text::to_utf8(op);
+      EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） " + path + u"（リンク）", 0),
+                0u)
+          << text::to_utf8(last());
+    }
+  }
+  EXPECT_EQ(slurp(data / "real.txt"), "real\r\n");
+  EXPECT_EQ(slurp(data / "sub" / "in.txt"), "in\r\n");
+  // A run that may write anywhere writes through a link, as before.
+  unconfine();
+  EXPECT_EQ(run({u"&L[] += \"through\";", u"<*> \"alias.txt\" = &L[];"}), RunResult::Ended);
+  EXPECT_EQ(slurp(data / "real.txt"), "through\r\n");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(data / "alias.txt")));
+}
+
+// [DIR PROG] moved the program directory (where pages are saved and
+// loaded, part of the program's own directory) anywhere, with every
+// permission denied; [DIR DATA] was checked. Both are now.
+TEST_F(Sandbox, TheProgramDirectoryIsCheckedLikeTheDataDirectory) {
+  const u16 before = env.settings().programDirectoryPath;
+  for (const char16_t *type : {u"PROG", u"DATA"}) {
+    EXPECT_EQ(run({u"&D = [DIR " + u16(type) + u" \"/etc/\"];", u"??\"never\";"}), RunResult::Error);
+    EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル /etc/", 0), 0u) << text::to_utf8(last());
+  }
+  EXPECT_EQ(env.settings().programDirectoryPath, before);
+  // Inside the data directory it may move.
+  fs::create_directories(data / "programs");
+  EXPECT_EQ(run({u"&D = [DIR PROG \"" + abs(data / "programs") + u"\"];", u"??&D;"}), RunResult::Ended)
+      << text::to_utf8(last());
+}
+
+namespace {
+// Processes (not yet ended) whose command line holds the text.
+std::vector<pid_t> processes_with(const std::string &text) {
+  std::vector<pid_t> found;
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string cmdline = slurp(entry.path() / "cmdline"), stat = slurp(entry.path() / "stat");
+    std::size_t close = stat.rfind(") ");
+    if (cmdline.find(text) != std::string::npos && close != std::string::npos && stat[close + 2] != 'Z')
+      found.push_back(pid_t(std::stol(pid)));
+  }
+  return found;
+}
+}  // namespace
+
+// The commands of a confined run the environment starts itself (the IDE,
+// which restricts no process): nothing of the user's environment, and
+// ended with the run, whatever they were doing.
+TEST_F(Sandbox, AConfinedRunsCommandsGetACleanEnvironmentAndEndWithTheRun) {
+  Environment::PermitOverrides o;
+  o.fill(engine::PermitMode::Deny);
+  o[std::size_t(Permission::Commands)] = engine::PermitMode::Allow;
+  env.setUnattended(o);
+  ::setenv("VELMORA_TEST_TOKEN", "sekrit-token", 1);
+  const std::string marker = "31." + std::to_string(::getpid());
+  EXPECT_EQ(run({u"COMMAND HIDE \"env > env.tmp; mv env.tmp env.txt; exec sleep " + text::from_utf8(marker) + u"\";",
+                 u"WHILE NOT EXIST \"env.txt\" DO WAIT 1; END"}),
+            RunResult::Ended)
+      << text::to_utf8(last());
+  ::unsetenv("VELMORA_TEST_TOKEN");
+  const std::string seen = slurp(data / "env.txt");
+  EXPECT_EQ(seen.find("sekrit-token"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("HOME=" + data.string() + "\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("PATH="), std::string::npos) << seen;
+  const std::string sleeping = std::string("sleep\0", 6) + marker;
+  EXPECT_TRUE(processes_with(sleeping).empty());
+  // An ordinary run's command keeps the user's environment and its life.
+  unconfine();
+  ::setenv("VELMORA_TEST_TOKEN", "sekrit-token", 1);
+  fs::remove(data / "env.txt");
+  EXPECT_EQ(run({u"COMMAND HIDE \"env > env.tmp; mv env.tmp env.txt; exec sleep " + text::from_utf8(marker) + u"\";",
+                 u"WHILE NOT EXIST \"env.txt\" DO WAIT 1; END"}),
+            RunResult::Ended);
+  ::unsetenv("VELMORA_TEST_TOKEN");
+  EXPECT_NE(slurp(data / "env.txt").find("sekrit-token"), std::string::npos);
+  const std::vector<pid_t> lives = processes_with(sleeping);
+  EXPECT_EQ(lives.size(), 1u);
+  for (pid_t pid : lives) ::kill(pid, SIGKILL);
+}
