@@ -173,7 +173,9 @@ shot timing-chart 4
 key shift+F5
 sleep 0.5
 # 8. The bar chart right after the clock, in the same window: each run
-# starts from blank 400 x 400 canvases, so the chart is whole.
+# starts from blank 400 x 400 canvases, so the chart is whole. (The canvas
+# windows went out of the way above; they are mapped again.)
+for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowmap "$w" || true; done
 click 1200 990
 key ctrl+o
 sleep 1
@@ -191,6 +193,9 @@ key Return
 sleep 1
 click 700 500
 key ctrl+F5
+sleep 1
+key Return    # the variable report (V and &V)
+for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowmap "$w" || true; done
 shot bar-chart-after-clock 2
 for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowunmap "$w" || true; done
 # 9. F1: the language reference, its indented code blocks line by line.
@@ -216,11 +221,12 @@ starts=$(mktemp -d)
 for start in 1 2 3; do
   build/gui/velmora --home "$starts" >/dev/null 2>&1 &
   ide=$!
-  window=$(xdotool search --sync --name 'Velmora' | head -1)
+  window=$(xdotool search --sync --name ' - Velmora' | head -1)
   sleep 1.5
-  [ "$start" = 1 ] && xdotool windowmove "$window" 60 50 windowsize "$window" 1400 850 && sleep 1
-  [ "$start" = 3 ] && shot third-start 1
-  xdotool key --window "$window" ctrl+q
+  if [ "$start" = 1 ]; then xdotool windowmove "$window" 60 50 windowsize "$window" 1400 850; sleep 1; fi
+  if [ "$start" = 3 ]; then shot third-start 1; fi
+  xdotool windowactivate --sync "$window"
+  xdotool key ctrl+q
   wait "$ide" 2>/dev/null || true
   ide=""
 done

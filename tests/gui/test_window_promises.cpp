@@ -198,6 +198,34 @@ class WindowPromises : public QObject {
     QVERIFY(!w.action(QStringLiteral("実行中スロットの強制終了(&A)"))->isEnabled());
   }
 
+  // While one program is held at a breakpoint, the debugger on another
+  // program (its tab in front) marks none of its lines and shows its own
+  // stop line (it kept the held program's row and line); back on the held
+  // program, the held line is marked again.
+  void theDebuggerShowsEachProgramsOwnLines() {
+    QTemporaryDir home;
+    FileWindow w(home.path().toStdString());
+    w.show();
+    w.editor(w.newProgram())->setPlainText(QStringLiteral("A = 1;\nB = 2;\nC = 3;\nD = 4;"));
+    QCOMPARE(w.compileActive(), 0);
+    w.editor(w.newProgram())->setPlainText(QStringLiteral("K = 0;\nWHILE K < 1000000 DO K += 1; END\nX = 1;\nY = 2;"));
+    QCOMPARE(w.compileActive(), 1);
+    QVERIFY(w.toggleBreakpointAt(0, 2));
+    QCOMPARE(w.run(), RunResult::Running);
+    QTRY_COMPARE(w.environment().state(), environment::State::Held);
+    QCOMPARE(w.debugger()->sourceView()->currentRow(), 2);
+    w.editorTabs()->setCurrentWidget(w.editor(1));
+    QCOMPARE(w.debugger()->slot(), 1);
+    QCOMPARE(w.debugger()->sourceView()->currentRow(), -1);
+    QListWidget *variables = w.debugger()->variableView();
+    QVERIFY(variables->count() > 0);
+    QVERIFY2(!variables->item(0)->text().endsWith(QStringLiteral("/Stp/00002")), qPrintable(variables->item(0)->text()));
+    w.editorTabs()->setCurrentWidget(w.editor(0));
+    QCOMPARE(w.debugger()->sourceView()->currentRow(), 2);
+    w.kill();
+    QCOMPARE(testing::settle(w), RunResult::Stopped);
+  }
+
   // The web-page tool's own program is not shown as a tab while it loads,
   // and a failed load names the tool and the page, not a line of that
   // program.
