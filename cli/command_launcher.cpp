@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,18 @@ void detach_child(const char *directory, int keep, int keep2 = -1) {
     for (int fd : {0, 1, 2}) ::dup2(null, fd);
     if (null > 2) ::close(null);
   }
-  for (int fd = 3; fd < 1024; ++fd)
-    if (fd != keep && fd != keep2) ::close(fd);
+  // Every descriptor from 3 up but the two kept (close_range where the
+  // kernel has it, Linux 5.9 and later; a loop over the usual range else).
+  const int low = keep < keep2 ? keep : keep2, high = keep < keep2 ? keep2 : keep;
+  int from = 3;
+  for (int kept : {low, high}) {
+    if (kept < from) continue;
+    if (kept > from && ::syscall(SYS_close_range, from, kept - 1, 0) != 0)
+      for (int fd = from; fd < kept; ++fd) ::close(fd);
+    from = kept + 1;
+  }
+  if (::syscall(SYS_close_range, from, ~0u, 0) != 0)
+    for (int fd = from; fd < 4096; ++fd) ::close(fd);
   if (directory && ::chdir(directory) != 0) ::_exit(127);
 }
 
@@ -51,10 +62,15 @@ std::vector<char *> pointers(const std::vector<std::string> &texts) {
   return out;
 }
 
-// The program a command line starts, as the run's PATH finds it ("" when
-// it finds none).
-std::string find_program(const std::string &name, const std::vector<std::string> &environment) {
-  if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
+// The program a command line starts, as the run's PATH finds it, or as a
+// path (a relative one from `directory`, where the command starts): ""
+// when there is none.
+std::string find_program(const std::string &name, const std::vector<std::string> &environment,
+                         const std::string &directory = {}) {
+  if (name.find('/') != std::string::npos) {
+    const std::string path = name[0] == '/' || directory.empty() ? name : directory + "/" + name;
+    return ::access(path.c_str(), X_OK) == 0 ? fs::path(path).lexically_normal().string() : std::string();
+  }
   std::string path = "/usr/bin:/bin";
   for (const std::string &v : environment)
     if (v.rfind("PATH=", 0) == 0) path = v.substr(5);
@@ -167,11 +183,12 @@ std::vector<std::string> fields_of(const char *data, std::size_t size) {
 // Whether a path is one the sandbox shows.
 bool visible(const std::string &path, const CommandPolicy &p) {
   if (p.readOutside) return true;
-  auto beneath = [&path](const std::string &dir) {
+  auto beneath = [&path](std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return path == dir ||
            (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
   };
-  if (beneath(p.data.string())) return true;
+  if (beneath(p.data.lexically_normal().string())) return true;
   return std::any_of(system_read_paths().begin(), system_read_paths().end(), beneath);
 }
 
@@ -197,10 +214,15 @@ std::vector<std::string> bubblewrap_arguments(const CommandPolicy &p, const std:
   std::vector<pid_t> sessions;
   std::vector<char> buffer(1 << 20);
   const std::string reopen = "/proc/self/fd/" + std::to_string(filter);
+  // A second without a request reaps the commands that ended meanwhile.
+  const timeval second{1, 0};
+  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
   for (;;) {
     ssize_t n = ::recv(sock, buffer.data(), buffer.size(), 0);
-    if (n < 0 && errno == EINTR) continue;
+    const int error = n < 0 ? errno : 0;
+    if (error == EINTR) continue;
     prune_sessions(sessions);
+    if (error == EAGAIN || error == EWOULDBLOCK) continue;
     if (n <= 0) {
       end_sessions(sessions);
       end_descendants(-1);
@@ -218,7 +240,7 @@ std::vector<std::string> bubblewrap_arguments(const CommandPolicy &p, const std:
       const std::string &directory = f[0];
       const std::vector<std::string> environment(f.begin() + 2, f.begin() + 2 + std::ptrdiff_t(count));
       std::vector<std::string> command(f.begin() + 2 + std::ptrdiff_t(count), f.end());
-      command[0] = find_program(command[0], environment);
+      command[0] = find_program(command[0], environment, directory);
       if (command[0].empty() || !visible(command[0], policy)) {
         answer = ENOENT;
       } else {
@@ -330,8 +352,8 @@ std::unique_ptr<CommandSandbox> CommandSandbox::prepare(const CommandPolicy &pol
     missing = problem;
     box->layer_ = nested_layer_ruleset();
     inForce =
-        "commands: each in a session of its own with a Landlock layer of its own (no tracing or "
-        "signalling the run), a clean environment, ended with the run with everything they started";
+        "commands: each in a session of its own with a Landlock layer of its own (the run not traced or "
+        "read), a clean environment, ended with the run with everything they started";
   }
   return box;
 }
@@ -360,7 +382,7 @@ bool CommandSandbox::launch(const std::vector<std::string> &argv, const std::vec
     return answer == 0;
   }
   std::vector<std::string> command = argv;
-  command[0] = find_program(argv[0], environment);
+  command[0] = find_program(argv[0], environment, directory);
   if (command[0].empty()) {
     errno = ENOENT;
     return false;

@@ -14,7 +14,8 @@
 //
 // Otherwise the run starts them itself: they share the run's Landlock
 // domain and seccomp filter and add a Landlock layer of their own (they
-// cannot trace, read or signal the run), each in a session of its own and
+// cannot trace the run or read its memory; with Landlock ABI 6 nor signal
+// it), each in a session of its own and
 // ended with the run, together with everything it started (the run is the
 // reaper of their orphans).
 #include <sys/types.h>

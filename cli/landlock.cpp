@@ -144,6 +144,7 @@ std::vector<std::string> restrict_process(const Confinement &c, std::vector<std:
       allow(ruleset, device, (kReadFile | kWriteFile | kTruncate) & attr.handled_access_fs);
     if (!c.readOutside) {
       for (const std::string &p : system_read_paths()) allow(ruleset, p, read);
+      for (const std::filesystem::path &p : c.runtimeFiles) allow(ruleset, p, kReadFile);
       if (const char *h = std::getenv("HOME"); h && *h) {
         std::filesystem::path home(h);
         for (const char *p : {".cache/fontconfig", ".fonts", ".local/share/fonts", ".fontconfig"})

@@ -19,6 +19,9 @@ struct Confinement {
   bool writeOutside = true;  // files: writing outside the data directory allowed
   bool readOutside = true;   // read: reading outside the data directory allowed
   bool network = true;       // network allowed
+  // Files of the runner's own that it may read when reading is confined:
+  // the canvas module, loaded on first use (its directory stays closed).
+  std::vector<std::filesystem::path> runtimeFiles;
   // Confined at all: when every wall is open there is nothing to hold.
   bool any() const { return !writeOutside || !readOutside || !network; }
 };

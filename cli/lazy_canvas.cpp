@@ -39,7 +39,7 @@ class NoCanvas : public engine::CanvasServices {
 
 LazyCanvas::LazyCanvas(std::vector<std::string> directories) : directories_(std::move(directories)) {}
 
-void LazyCanvas::preload() {
+void LazyCanvas::load() {
   for (const std::string &dir : directories_) {
     if (module_) return;
     const std::string file = dir + "/velmora-canvas.so";
@@ -50,7 +50,7 @@ void LazyCanvas::preload() {
 
 engine::CanvasServices *LazyCanvas::use() {
   if (real_) return real_;
-  preload();
+  load();
   if (module_) {
     auto open = reinterpret_cast<VelmoraCanvasOpen>(dlsym(module_, VELMORA_CANVAS_MODULE_ENTRY));
     if (open && (real_ = open())) return real_;

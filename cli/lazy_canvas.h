@@ -14,10 +14,6 @@ class LazyCanvas : public engine::CanvasServices {
   // The module file is looked for in each directory, in order.
   explicit LazyCanvas(std::vector<std::string> directories);
   bool loaded() const { return real_ != nullptr; }
-  // Maps the module and the libraries it needs now, without making any
-  // canvas: a run that may not read outside its data directory restricts
-  // itself after this, and the module's directory stays closed to it.
-  void preload();
 
   void showHide(int canvas, bool show) override {
     if (show || real_) use()->showHide(canvas, show);
@@ -71,11 +67,12 @@ class LazyCanvas : public engine::CanvasServices {
  private:
   static constexpr int kDefaultSize = 400;
   std::vector<std::string> directories_;
-  void *module_ = nullptr;  // preloaded
-  std::string reasons_;     // why no directory had it
+  void *module_ = nullptr;
+  std::string reasons_;  // why no directory had it
   engine::CanvasServices *real_ = nullptr;
   std::unique_ptr<engine::CanvasServices> none_;  // when the module cannot be loaded
   engine::CanvasServices *use();
+  void load();  // maps the module (module_), or notes why not
 };
 
 // The directories velmora-run looks in for the canvas module: its own, then

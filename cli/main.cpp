@@ -14,13 +14,16 @@
 #include <thread>
 #include <vector>
 
+#include "cli/check.h"
+#include "cli/landlock.h"
 #include "cli/lazy_canvas.h"
-#include "compiler/explanations.h"
 #include "cli/run_confinement.h"
 #include "cli/stop_signals.h"
+#include "compiler/explanations.h"
 #include "engine/listing.h"
 #include "environment/environment.h"
 #include "text/beneath.h"
+#include "text/lines.h"
 #include "text/paths.h"
 
 using namespace velmora;
@@ -33,6 +36,7 @@ constexpr double kWatchdogGraceSeconds = 2;
 
 const char *kHelp =
     "Usage: velmora-run [options] FILE...\n"
+    "       velmora-run --check [--format text|json] [--home DIR] FILE...\n"
     "Compiles each FILE (.mcl) into the next task slot (FILE 1 into slot 0, ...) and,\n"
     "when every compile succeeded, runs all slots together until every task has\n"
     "ended, a run-time error stops them, or the timeout passes.\n"
@@ -46,6 +50,11 @@ const char *kHelp =
     "                    PROG, DATA); default: $VELMORA_HOME, else the executable's directory\n"
     "  --data DIR        the data directory of the run (default: from User_Setting.Txt,\n"
     "                    else DATA in the program's own directory)\n"
+    "  --check           compile only: print every diagnostic of each FILE on stdout as\n"
+    "                    FILE:LINE:COLUMN: error|warning|note: explanation and exit with\n"
+    "                    0 (clean, or notes only), 1 (warnings only) or 2 (errors);\n"
+    "                    nothing is registered or run, and any number of files is taken\n"
+    "  --format json     with --check: one JSON document instead of the lines\n"
     "  --tokens          print each file's token stream and name lists, then exit\n"
     "  --tcode           print each file's T-code lines, then exit\n"
     "  --listing         print the P-code listing of each slot, then exit\n"
@@ -73,11 +82,12 @@ const char *kHelp =
     "two seconds after its timeout (an instruction that does not return) is\n"
     "ended with status 124.\n"
     "\n"
-    "A compile error is followed by its explanation in plain Japanese, one line\n"
-    "FILE:LINE:COLUMN: TEXT (line and column counted from 1); a likely mistake\n"
-    "in a program that compiles gets such a line with \"注意: \" before its text.\n"
+    "After the compiler's own messages, every diagnostic of a compile goes to stderr\n"
+    "as FILE:LINE:COLUMN: error|warning|note: explanation in plain Japanese (line and\n"
+    "column counted from 1, the column in UTF-16 code units of the line): the error\n"
+    "that stopped it, and the likely mistakes of a program that compiles.\n"
     "\n"
-    "Exit status: 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
+    "Exit status (--check aside): 0 all tasks ended; 1 a run-time error stopped the run; 2 a compile\n"
     "failed (nothing runs); 3 bad usage or an unreadable file; 124 timeout; 130 Ctrl-C;\n"
     "143 SIGTERM; 129 SIGHUP.\n";
 
@@ -211,6 +221,7 @@ int main(int argc, char **argv) {
   std::string home, data;
   std::vector<std::string> files;
   bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false, verbose = false;
+  bool check = false, json = false;
   double timeout = 0;
   std::array<std::optional<engine::PermitMode>, engine::kPermissions> permits;
   // "commands,files" for --allow / --deny; false on an unknown kind.
@@ -259,6 +270,13 @@ int main(int argc, char **argv) {
         return usage_error(arg + " needs kinds: commands, libraries, files, network, read");
     } else if (arg == "--sandbox") {
       permits.fill(engine::PermitMode::Deny);
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--format") {
+      const char *v = value("--format");
+      if (!v || (std::string(v) != "json" && std::string(v) != "text"))
+        return usage_error("--format needs text or json");
+      json = std::string(v) == "json";
     } else if (arg == "--tokens") {
       tokens = true;
     } else if (arg == "--tcode") {
@@ -281,7 +299,8 @@ int main(int argc, char **argv) {
     }
   }
   if (files.empty()) return usage_error("no program file given");
-  if (files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
+  if (json && !check) return usage_error("--format belongs to --check");
+  if (!check && files.size() > std::size_t(TabPool::kTabs)) return usage_error("at most 10 programs");
 
   // The canvases (and Qt) are loaded when a program first uses one.
   cli::LazyCanvas canvases(cli::canvas_module_directories());
@@ -298,6 +317,30 @@ int main(int argc, char **argv) {
   if (!data.empty()) {
     std::error_code ec;
     env.setDataDirectoryOverride(std::filesystem::absolute(data, ec));
+  }
+
+  if (check) {
+    // The language and settings of the program's own directory, as a run
+    // has them; each file read as a tab reads it.
+    std::vector<cli::CheckedFile> checked;
+    for (const std::string &file : files) {
+      std::optional<std::string> bytes = text::read_file_bytes(file);
+      if (!bytes) {
+        std::fprintf(stderr, "velmora-run: cannot read %s\n", file.c_str());
+        return 3;
+      }
+      checked.push_back({file, compiler::program_diagnostics(env.language(), text::decode_bytes(*bytes).text,
+                                                             env.compileDriver.diagnosticOptions())});
+    }
+    if (json) {
+      std::printf("%s\n", cli::diagnostics_json(checked).c_str());
+    } else {
+      for (const cli::CheckedFile &f : checked)
+        for (const compiler::Diagnostic &d : f.diagnostics)
+          std::printf("%s\n", cli::diagnostic_line(f.file, d).c_str());
+    }
+    std::fflush(stdout);
+    return cli::check_status(checked);
   }
 
   std::vector<int> tabsOfFiles;
@@ -328,15 +371,10 @@ int main(int argc, char **argv) {
     const int tab = tabsOfFiles[f];
     env.tabs.activate(tab);
     int slot = env.compileDriver.compileActiveTab();
-    // After the compiler's own texts, each finding in the form editors and
-    // terminals understand: FILE:LINE:COLUMN: (from 1).
-    for (const compiler::Diagnosis &d : env.compileDriver.explanations()) {
-      std::string place = files[f] + ":";
-      if (d.line >= 0)
-        place += std::to_string(d.line + 1) + ":" + (d.column >= 0 ? std::to_string(d.column + 1) + ":" : "");
-      std::fprintf(stderr, "%s %s%s\n", place.c_str(), d.note ? "注意: " : "",
-                   text::to_utf8(compiler::explanation_text(d)).c_str());
-    }
+    // After the compiler's own texts, each diagnostic in the form editors and
+    // terminals understand, as --check prints it.
+    for (const compiler::Diagnostic &d : env.compileDriver.diagnostics())
+      std::fprintf(stderr, "%s\n", cli::diagnostic_line(files[f], d).c_str());
     if (tcode) {
       for (const u16 &line : env.compileDriver.lastTcode()) std::printf("%s\n", text::to_utf8(line).c_str());
       if (slot < 0) return 2;
@@ -356,7 +394,7 @@ int main(int argc, char **argv) {
   // files beneath it; where the kernel offers them, Landlock and a seccomp
   // filter hold the whole process (and its commands and libraries) to the
   // same, and commands run inside bubblewrap where it works.
-  cli::RunProtections protections = cli::confine_run(env, canvases);
+  cli::RunProtections protections = cli::confine_run(env);
   for (const std::string &line : protections.missing)
     std::fprintf(stderr, "velmora-run: %s; the run goes on without it\n", line.c_str());
   if (verbose) {

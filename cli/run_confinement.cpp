@@ -2,13 +2,53 @@
 
 #include <sys/prctl.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
 #include "cli/call_filter.h"
 #include "cli/landlock.h"
 #include "text/beneath.h"
 
+extern char **environ;
+
 namespace velmora::cli {
 
-RunProtections confine_run(environment::Environment &env, LazyCanvas &canvases) {
+namespace {
+
+// What the kernel shows as /proc/PID/environ is the block of strings the
+// process started with, whatever it changed since: every token and key of
+// the user's. A command of the run may read it (reading a process's
+// environment is not tracing it, which Landlock would refuse). The
+// variables move into memory of the process's own, and the block is
+// cleared.
+void hide_initial_environment() {
+  std::ifstream stat("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return;
+  std::istringstream fields(text.substr(close + 2));
+  std::vector<std::string> f{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+  // Fields 50 and 51 of the file (counted from 1), the third one being f[0].
+  if (f.size() < 49) return;
+  const std::uintptr_t start = std::stoull(f[47]), end = std::stoull(f[48]);
+  if (!start || end <= start) return;
+  std::vector<std::string> variables;
+  for (char **e = environ; e && *e; ++e) variables.emplace_back(*e);
+  ::clearenv();
+  for (const std::string &v : variables) {
+    const std::size_t eq = v.find('=');
+    if (eq != std::string::npos && eq > 0) ::setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
+  }
+  std::memset(reinterpret_cast<void *>(start), 0, end - start);
+}
+
+}  // namespace
+
+RunProtections confine_run(environment::Environment &env) {
   RunProtections r;
   auto allowed = [&env](engine::Permission p) { return env.permitMode(p) == engine::PermitMode::Allow; };
   Confinement c;
@@ -23,7 +63,11 @@ RunProtections confine_run(environment::Environment &env, LazyCanvas &canvases) 
         (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)") +
         ", no link followed, no file with a second hard link");
   if (!c.any()) return r;
-  if (!c.readOutside) canvases.preload();
+  // Before anything else is loaded that might keep a pointer into it.
+  if (allowed(engine::Permission::Commands)) hide_initial_environment();
+  // The canvas module file (not its directory, the runner's own, which may
+  // hold the program's own directory) stays readable for its first use.
+  for (const std::string &dir : canvas_module_directories()) c.runtimeFiles.emplace_back(dir + "/velmora-canvas.so");
   if (allowed(engine::Permission::Commands)) {
     CommandPolicy policy{c.data, c.writeOutside, c.readOutside, c.network};
     std::string inForce, missing;

@@ -1,10 +1,11 @@
 #pragma once
 // What velmora-run puts in place before a confined run starts (a run that
 // may not write or read outside its data directory, or not use the
-// network), in this order: the canvas module mapped (its directory is
-// closed afterwards), the commands' sandbox prepared (bubblewrap must be
-// started before Landlock forbids mounting), this process made the reaper
-// of its commands' orphans, then Landlock and the seccomp filter.
+// network), in this order: the process's first environment cleared from
+// /proc's view, the commands' sandbox prepared (bubblewrap must be started
+// before Landlock forbids mounting), this process made the reaper of its
+// commands' orphans, then Landlock (which leaves of the runner's own
+// directory only the canvas module file readable) and the seccomp filter.
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,6 @@ struct RunProtections {
   std::vector<std::string> missing;          // what this system cannot give, and why
 };
 
-RunProtections confine_run(environment::Environment &env, LazyCanvas &canvases);
+RunProtections confine_run(environment::Environment &env);
 
 }  // namespace velmora::cli

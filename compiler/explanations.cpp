@@ -149,13 +149,21 @@ struct Stream {
     d.kind = kind;
     d.line = line(i);
     d.column = column(i);
+    d.length = int(word(i).size());
     d.word = w.empty() ? word(i) : std::move(w);
+    return d;
+  }
+  // Tokens i to j as one finding (a kind mark and its name).
+  Diagnosis span(Failure kind, int i, int j, u16 w = {}) const {
+    Diagnosis d = at(kind, i, std::move(w));
+    if (line(j) == line(i) && column(j) >= d.column) d.length = column(j) - d.column + int(word(j).size());
     return d;
   }
   // Just after token i (where a missing ";" belongs).
   Diagnosis after(Failure kind, int i) const {
     Diagnosis d = at(kind, i);
     if (d.column >= 0) d.column += int(word(i).size());
+    d.length = 0;
     return d;
   }
 };
@@ -235,8 +243,11 @@ std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
       add(i, s.at(F::SingleQuote, i));
     } else if ((type == u"&" || type == u"%" || type == u"$") && is_word(s.type(i + 1)) &&
                s.in.tables.IsKeyWord(s.type(i + 1))) {
-      add(i, s.at(F::ReservedName, i, s.type(i + 1)));
-    } else if (type == u"IF" || type == u"WHILE" || type == u"FOR" || type == u"EACH") {
+      add(i, s.span(F::ReservedName, i, i + 1, s.type(i + 1)));
+    } else if ((type == u"IF" || type == u"WHILE" || type == u"FOR" || type == u"EACH") &&
+               s.in.tables.IsKeyWord(type == u"IF" ? u"THEN" : u"DO")) {
+      // (Only while THEN and DO are words of the language: a renamed one is
+      // looked for under its own name by nobody, so nothing is said.)
       const u16 wanted = type == u"IF" ? u"THEN" : u"DO";
       int j = i + 1;
       while (j < s.size() && s.type(j) != wanted && s.type(j) != u";" && s.type(j) != u"THEN" && s.type(j) != u"DO" &&
@@ -387,16 +398,6 @@ u16 explanation_text(const Diagnosis &d) {
   return row ? fill(row->text, d) : u16();
 }
 
-u16 explanation_line(const Diagnosis &d) {
-  u16 place;
-  if (d.line >= 0) {
-    place = u"行 " + text::int16(d.line + 1);  // as the editor's gutter numbers it
-    if (d.column >= 0) place += u"（" + text::int16(d.column + 1) + u" 文字目）";
-    place += u": ";
-  }
-  return place + (d.note ? u"注意: " : u"") + explanation_text(d);
-}
-
 namespace {
 
 struct SilentHost : CompileHost {
@@ -511,23 +512,6 @@ std::vector<Diagnosis> diagnose(const DiagnosisInput &in) {
     out.push_back(d);
   }
   return out;
-}
-
-Diagnosis registration_diagnosis(const std::vector<Diagnosis> &notes, const Lines &messages) {
-  for (const Diagnosis &n : notes)
-    if (n.kind == F::MissingDo || n.kind == F::MissingThen || n.kind == F::DuplicateFunction) {
-      Diagnosis d = n;
-      d.note = false;
-      return d;
-    }
-  Diagnosis d;
-  d.kind = F::RegistrationFailed;
-  d.word = messages.empty() ? u16() : messages.front();
-  while (!d.word.empty() && (d.word.back() == u'\r' || d.word.back() == u'\n' || d.word.back() == u' '))
-    d.word.pop_back();
-  // The engine's messages start with "  - ".
-  while (!d.word.empty() && (d.word.front() == u' ' || d.word.front() == u'-')) d.word.erase(0, 1);
-  return d;
 }
 
 }  // namespace velmora::compiler

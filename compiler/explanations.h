@@ -54,6 +54,7 @@ struct Diagnosis {
   bool note = false;  // the program compiles; a likely mistake all the same
   int line = -1;      // 0-based source line; -1 when there is no place
   int column = -1;    // 0-based column in that line
+  int length = -1;    // code units of the source it covers from there; -1: those of the word
   u16 word;           // {W} of the text: the token or name concerned
   u16 suggestion;     // {S} of the text: a word meant, when one is guessed
 };
@@ -71,9 +72,6 @@ const ExplanationRow *explanation_row(Failure kind);
 
 // The text of a finding, without its place.
 u16 explanation_text(const Diagnosis &d);
-// "行 3（5 文字目）: " + the text, with the line as the editor's gutter counts
-// it and the column, both from 1; "注意" marks a note.
-u16 explanation_line(const Diagnosis &d);
 
 // The section "よくあるエラー" of the language guide (Markdown), from the
 // table: each example compiled with the language given, with the text it
@@ -100,9 +98,5 @@ struct DiagnosisInput {
 // The findings of a compile: when it failed, the explanation of the failure
 // first; notes (likely mistakes of a program that compiles) after it.
 std::vector<Diagnosis> diagnose(const DiagnosisInput &input);
-
-// A registration the engine refused ("関数・ラベル多重定義: --> 1"): the
-// finding that explains it, from the notes of the compile, or a general one.
-Diagnosis registration_diagnosis(const std::vector<Diagnosis> &notes, const Lines &messages);
 
 }  // namespace velmora::compiler

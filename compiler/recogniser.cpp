@@ -1,6 +1,8 @@
 // The syntax recogniser: the token cursor, the rule cursor and state stack,
 // first-fit rule search with backtracking, sub-phrases and the statement
 // loop.
+#include <algorithm>
+
 #include "compiler/statement_compiler.h"
 #include "text/fields.h"
 
@@ -63,8 +65,8 @@ void StatementCompiler::restoreCursor(int cursor) {
 
 void StatementCompiler::LocateState(char16_t group) {
   row_ = 0;
-  for (int r = 0; r < tables_.grammarRowCount(); ++r)
-    if (tables_.SttCode(r) == group) {
+  for (const auto &[g, r] : firstRows_)
+    if (g == group) {
       row_ = r;
       break;
     }
@@ -439,6 +441,14 @@ bool StatementCompiler::compile(const Lines &tokenStream, bool step, const std::
   assignDeferred_ = vectorSet_ = stop_ = stopShown_ = statementDone_ = false;
   ops_.clear();
   operands_.clear();
+  // The first row of each group, as LocateState finds it, once per compile
+  // (the grammar may have been rebuilt since the last one).
+  firstRows_.clear();
+  for (int r = 0; r < tables_.grammarRowCount(); ++r) {
+    const char16_t g = tables_.SttCode(r);
+    if (std::none_of(firstRows_.begin(), firstRows_.end(), [g](const auto &e) { return e.first == g; }))
+      firstRows_.emplace_back(g, r);
+  }
 
   if (!parenthesesBalanced()) {
     diagnoses_ = diagnose({tokens_, columns_, tables_, failure_, {}, false});

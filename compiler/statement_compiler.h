@@ -87,6 +87,8 @@ class StatementCompiler {
   bool stop_ = false;
   bool stopShown_ = false;
   bool statementDone_ = false;  // the statement's ";" has been consumed
+  // Each group's first grammar row, found once per compile.
+  std::vector<std::pair<char16_t, int>> firstRows_;
   void LocateState(char16_t group);
   u16 NextSubState();
   static bool isStateChangeCode(u16view item);

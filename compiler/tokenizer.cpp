@@ -328,6 +328,9 @@ void Tokenizer::Make_Tokens(const Lines &text) {
 }
 
 void Tokenizer::renameSymbol(const u16 &from, const u16 &to) {
+  // The set holds every name of the list: a name it lacks needs no search
+  // (the second &A of a program finds A renamed already).
+  if (!symbolSet_.count(from)) return;
   auto it = std::find(out_->userSymbols.begin(), out_->userSymbols.end(), from);
   if (it == out_->userSymbols.end()) return;
   *it = to;
@@ -373,8 +376,7 @@ void Tokenizer::ModifyTokenStreamMOre() {
   const language::CodeGenRules &rules = lang_.rules;
   Lines &symbols = out_->userSymbols;
   auto drop_symbol = [&](const u16 &name) {
-    remove_name(symbols, name);
-    symbolSet_.erase(name);
+    if (symbolSet_.erase(name)) remove_name(symbols, name);
   };
   // A merge marks the token it absorbed; only the token right after the
   // current one is ever absorbed, so the next step simply skips it.

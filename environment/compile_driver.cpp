@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 
 #include "compiler/statement_compiler.h"
 #include "text/fields.h"
@@ -11,31 +12,6 @@
 namespace velmora::environment {
 
 using engine::TTaskState;
-
-std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream) {
-  auto allowed = [](char16_t c) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
-  };
-  for (const Lines *names : {&stream.userSymbols, &stream.sharedNames})
-    for (const u16 &name : *names) {
-      // The kind marks of list, matrix and vector variables are no part of the name.
-      u16view bare = name;
-      if (!bare.empty() && (bare[0] == u'&' || bare[0] == u'%' || bare[0] == u'$')) bare.remove_prefix(1);
-      if (std::all_of(bare.begin(), bare.end(), allowed)) continue;
-      // The first line that uses it: the line number of its first token.
-      int line = -1;
-      for (const u16 &token : stream.tokens) {
-        std::size_t blank = token.find(u' ');
-        std::size_t second = blank == u16::npos ? u16::npos : token.find(u' ', blank + 1);
-        if (second != u16::npos && u16view(token).substr(second + 1) == name) {
-          text::parse_int(u16view(token).substr(0, blank), line);
-          break;
-        }
-      }
-      return std::pair{name, line};
-    }
-  return std::nullopt;
-}
 
 CompileDriver::CompileDriver(const language::Language &language, const Settings &settings, TabPool &tabs,
                              engine::Engine &engine, Debugger &debugger, const RunLoop &runLoop, UserInterface &ui,
@@ -57,19 +33,25 @@ CompileDriver::CompileDriver(const language::Language &language, const Settings 
 CompileDriver::~CompileDriver() = default;
 
 u16 CompileDriver::explanationLine() const {
-  return explanations_.empty() ? u16() : compiler::explanation_line(explanations_.front());
+  return diagnostics_.empty() ? u16() : compiler::diagnostic_status_text(diagnostics_.front());
+}
+
+compiler::DiagnosticOptions CompileDriver::diagnosticOptions() const {
+  compiler::DiagnosticOptions o;
+  o.replaceSingleQuotes = settings_.replaceSingleQuotes;
+  o.asciiNamesOnly = settings_.asciiNamesOnly;
+  o.tabPitch = settings_.consoleTabPitch();
+  return o;
 }
 
 // The mark of a failed compile goes where its explanation points (a missing
 // ";" belongs to the line before the one the compiler stopped at).
 void CompileDriver::explainFailure() {
-  if (explanations_.empty() || explanations_.front().note) return;
-  const compiler::Diagnosis &d = explanations_.front();
-  if (d.line < 0 || explanationTab_ < 0) return;
+  if (diagnostics_.empty() || diagnostics_.front().severity != compiler::Severity::Error) return;
+  const compiler::Diagnostic &d = diagnostics_.front();
+  if (explanationTab_ < 0) return;
   if (compileError_.tab == explanationTab_) compileError_.line = d.line;
-  else
-    compileError_ = {explanationTab_, d.line,
-                     lastCompileMessage_.empty() ? compiler::explanation_text(d) : lastCompileMessage_};
+  else compileError_ = {explanationTab_, d.line, lastCompileMessage_.empty() ? d.explanation : lastCompileMessage_};
 }
 
 void CompileDriver::locateLine(u16view line) {
@@ -143,7 +125,7 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
   if (!tab) return -1;
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
-  explanations_.clear();
+  diagnostics_.clear();
   explanationTab_ = tabs_.active();
   if (settings_.replaceSingleQuotes)
     for (u16 &line : tab->lines)
@@ -153,22 +135,13 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
   report_ = lastTokens_.report;
   compiledTab_ = tabs_.active();
   compiledLines_ = tab->lines;
+  diagnosedLines_ = tab->lines;
   if (settings_.asciiNamesOnly) {
-    if (auto bad = non_ascii_name(lastTokens_)) {
+    if (auto bad = compiler::ascii_names_diagnostic(lastTokens_, diagnosedLines_)) {
       compileOk_ = false;
-      const u16 text = u"変数名は半角英数字のみ: " + bad->first;
-      compileError_ = {tabs_.active(), bad->second, text};
-      compiler::Diagnosis d;
-      d.kind = compiler::Failure::NonAsciiName;
-      d.word = bad->first;
-      d.line = bad->second;
-      for (std::size_t i = 0; i < lastTokens_.tokens.size() && i < lastTokens_.columns.size(); ++i)
-        if (compiler::GetToken(2, lastTokens_.tokens[i]) == bad->first) {
-          d.column = lastTokens_.columns[i];
-          break;
-        }
-      explanations_ = {d};
-      if (settings_.showCompilerMessages) ui_.message(text, u"");
+      compileError_ = {tabs_.active(), compiler::non_ascii_name(lastTokens_)->second, bad->message};
+      diagnostics_ = {*bad};
+      if (settings_.showCompilerMessages) ui_.message(bad->message, u"");
       return -1;
     }
   }
@@ -193,6 +166,7 @@ int CompileDriver::beginCompile(bool step) {
 int CompileDriver::resumeCompile() {
   bool ok = false;
   waitsSeen_ = messagesSeen_ = 0;
+  compileMessages_.clear();
   try {
     ok = compiler_->compile(lastTokens_.tokens, stepCompiling_ && !stepEnd_, lastTokens_.columns);
   } catch (const StepPause &) {
@@ -201,7 +175,7 @@ int CompileDriver::resumeCompile() {
   const bool stepped = stepCompiling_;
   stepCompiling_ = false;
   lastTcode_ = compiler_->tcode();
-  explanations_ = compiler_->diagnoses();
+  diagnostics_ = compiler::compile_diagnostics({diagnosedLines_, lastTokens_, *compiler_, compileMessages_, ok});
   int result = -1;
   if (stepPurpose_ == Purpose::Analyze) {
     compileOk_ = false;  // a step compile registers nothing
@@ -225,32 +199,36 @@ int CompileDriver::resumeCompile() {
   return result;
 }
 
-// Faults a program compiles with but meets only at run time, where they
-// stay as they are: a name longer than the variable table keeps (the name
-// is cut, so the variable is never found: "変数未定義") and more timer names
-// than there are timers (a TIMER SET without a free timer is ignored). Each
-// is said at compile time. (Code the engine cannot run at all, too long or
-// with too many labels, is refused when it registers.)
+// Faults a program compiles with but meets only when it is loaded or run
+// (a name longer than the variable table keeps, more labels than the loader
+// takes, more timer names than there are timers) are said at compile time
+// too, in one box.
 void CompileDriver::compileWarnings() {
-  Lines warnings;
-  for (const Lines *names : {&lastTokens_.userSymbols, &lastTokens_.sharedNames})
-    for (const u16 &name : *names)
-      if (name.size() > std::size_t(engine::kNameLength))
-        warnings.push_back(u"変数名が " + text::int16(engine::kNameLength) + u" 文字を超える: " + name +
-                           u"（実行時に変数未定義となる）");
-  std::set<u16> timerNames;
-  for (const u16 &line : lastTcode_) {
-    u16view op = text::field(line, 1);
-    if (int code = 0; text::parse_int(op, code) && code == engine::opTIMER_SET)
-      timerNames.insert(u16(text::field(line, 4)));
+  u16 text;
+  for (const compiler::Diagnostic &d : diagnostics_)
+    if (std::string_view id = d.id; id == "long-name" || id == "too-many-labels" || id == "too-many-timers")
+      text += d.message + u"\r";
+  if (!text.empty()) ui_.message(u"----- コンパイル警告 -----\r\r" + text, u"");
+}
+
+// A registration the engine refused: the diagnostics already hold its error
+// when the program itself is the cause (a label or function defined twice);
+// otherwise the engine's reason (no free slot, too many variables) comes first.
+void CompileDriver::registrationFailed() {
+  const bool explained = !diagnostics_.empty() && diagnostics_.front().severity == compiler::Severity::Error;
+  if (!explained) {
+    compiler::Diagnosis d;
+    d.kind = compiler::Failure::RegistrationFailed;
+    d.word = registrationMessages_.empty() ? u16() : registrationMessages_.front();
+    while (!d.word.empty() && (d.word.back() == u'\r' || d.word.back() == u'\n' || d.word.back() == u' '))
+      d.word.pop_back();
+    compiler::Diagnostic error;
+    error.id = compiler::explanation_row(d.kind)->id;
+    error.message = d.word;
+    error.explanation = compiler::explanation_text(d);
+    diagnostics_.insert(diagnostics_.begin(), std::move(error));
   }
-  if (timerNames.size() > std::size_t(engine::kTimers))
-    warnings.push_back(u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " +
-                       text::int16(engine::kTimers) + u" 個を超える（超えた分の TIMER SET は無視される）");
-  if (warnings.empty()) return;
-  u16 text = u"----- コンパイル警告 -----\r\r";
-  for (const u16 &w : warnings) text += w + u"\r";
-  ui_.message(text, u"");
+  explainFailure();
 }
 
 Lines compile_report_messages(const Lines &report, bool variableAlert, bool programReport) {
@@ -285,9 +263,10 @@ bool CompileDriver::startStepCompile() {
   report_.clear();
   compileError_ = SourceMark{};
   lastCompileMessage_.clear();
-  explanations_.clear();
+  diagnostics_.clear();
   explanationTab_ = tabs_.active();
   lastTokens_ = tokenize(tabs_.active(), true);
+  diagnosedLines_ = tabs_.activeTab()->lines;
   compiledTab_ = tabs_.active();
   stepPurpose_ = Purpose::Analyze;
   return beginCompile(true) >= 0;
@@ -308,6 +287,7 @@ void CompileDriver::endStepCompile() {
 }
 
 void CompileDriver::message(const u16 &text) {
+  compileMessages_.push_back(text);
   // A step compile that goes on compiles its tokens again from the start:
   // what it said before is not said twice.
   if (++messagesSeen_ <= messagesShown_) return;
@@ -348,10 +328,7 @@ int CompileDriver::registerCode(TTaskState initial) {
   int slot = engine_.registerProgram(lastTcode_, lastTokens_.userSymbols, lastTokens_.sharedNames,
                                      registrationMessages_, initial, tab->caption, compiledTab_);
   if (slot < 0) {
-    if (compiledTab_ == explanationTab_) {
-      explanations_ = {compiler::registration_diagnosis(explanations_, registrationMessages_)};
-      explainFailure();
-    }
+    if (compiledTab_ == explanationTab_) registrationFailed();
     if (settings_.variableAlert && settings_.showCompilerMessages && !registrationMessages_.empty()) {
       u16 text;
       for (std::size_t i = 0; i < registrationMessages_.size(); ++i)

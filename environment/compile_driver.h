@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "compiler/compile_host.h"
+#include "compiler/diagnostics.h"
 #include "compiler/explanations.h"
 #include "compiler/tokenizer.h"
 #include "engine/engine.h"
@@ -24,11 +25,6 @@ class StatementCompiler;
 }
 
 namespace velmora::environment {
-
-// "半角英数字のみ許可": the first variable whose name (without its kind mark
-// &, % or $) has a character other than an ASCII letter, digit or "_", with
-// the source line that first uses it (-1 when no token shows it).
-std::optional<std::pair<u16, int>> non_ascii_name(const compiler::TokenStream &stream);
 
 // The messages a compile shows for the rename report of its tokens: the
 // variable warning (removed names, when variableAlert) and the whole report
@@ -118,13 +114,16 @@ class CompileDriver : private compiler::CompileHost {
 
   // Where the last failed compile stopped (no mark when it succeeded).
   const SourceMark &compileError() const { return compileError_; }
-  // The plain-Japanese findings of the last compile of a tab: when it failed
-  // (or its registration did), the explanation of that first; notes on likely
-  // mistakes of a program that compiled after it. explanationTab: its tab.
-  const std::vector<compiler::Diagnosis> &explanations() const { return explanations_; }
+  // The diagnostics of the last compile of a tab, as compiler::
+  // program_diagnostics gives them for its text: when it failed (or its
+  // registration did), the error first; the warnings of a program that
+  // compiled after it. explanationTab: its tab.
+  const std::vector<compiler::Diagnostic> &diagnostics() const { return diagnostics_; }
   int explanationTab() const { return explanationTab_; }
-  // The status-bar text of the first finding ("行 3（5 文字目）: …"), or empty.
+  // The status-bar text of the first diagnostic ("行 3（5 文字目）: …"), or empty.
   u16 explanationLine() const;
+  // What the settings make of a compile.
+  compiler::DiagnosticOptions diagnosticOptions() const;
   // The tab text each slot was compiled from, to tell a changed tab.
   const std::array<Lines, engine::kSlots> &compiledSource() const { return compiledSource_; }
 
@@ -162,7 +161,9 @@ class CompileDriver : private compiler::CompileHost {
   int beginCompile(bool step);
   int resumeCompile();
   SourceMark compileError_;
-  std::vector<compiler::Diagnosis> explanations_;
+  std::vector<compiler::Diagnostic> diagnostics_;
+  Lines compileMessages_;  // every message of the compile now running, replays included
+  Lines diagnosedLines_;   // the text the diagnostics are of
   int explanationTab_ = -1;
   void explainFailure();
   std::array<Lines, engine::kSlots> compiledSource_;
@@ -178,6 +179,7 @@ class CompileDriver : private compiler::CompileHost {
 
   void compileReport();
   void compileWarnings();
+  void registrationFailed();
 };
 
 }  // namespace velmora::environment

@@ -3,7 +3,9 @@
 //   velmora-fuzz-seeds OUTDIR PROGRAM.mcl...
 // OUTDIR/compile: the programs; OUTDIR/tcode: their T-code; OUTDIR/book:
 // books of up to three programs; OUTDIR/settings: the default settings file;
-// OUTDIR/tables: each built-in table behind its selector byte.
+// OUTDIR/tables: each built-in table behind its selector byte; OUTDIR/lsp:
+// a language client's session on each program (framed messages behind the
+// byte that picks the reader's piece size).
 #include <cstdio>
 #include <fstream>
 
@@ -12,6 +14,7 @@
 #include "data/builtin_tables.h"
 #include "environment/environment.h"
 #include "fuzz/fuzz_common.h"
+#include "lsp/server.h"
 
 using namespace velmora;
 namespace env = velmora::environment;
@@ -32,6 +35,39 @@ bool write_bytes(const fs::path &path, std::string_view bytes) {
   return bool(out);
 }
 
+// A client's session on one program: open, change, and every request the
+// server answers, at a place in the program.
+std::string lsp_session(const Lines &text, int k) {
+  using lsp::Json;
+  u16 joined;
+  for (const u16 &line : text) joined += line + u"\r\n";
+  const std::string uri = "file:///p" + std::to_string(k) + ".mcl";
+  const Json doc = {{"uri", uri}};
+  const Json at = {{"line", int(text.size() / 2)}, {"character", 2}};
+  std::string out(1, char(k * 7));
+  int id = 1;
+  auto add = [&](const std::string &method, Json params, bool request = true) {
+    Json m = {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
+    if (request) m["id"] = id++;
+    out += lsp::frame(m.dump());
+  };
+  add("textDocument/didOpen", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", text::to_utf8(joined)}}}},
+      false);
+  add("textDocument/didChange",
+      {{"textDocument", {{"uri", uri}, {"version", 2}}},
+       {"contentChanges", {{{"range", {{"start", at}, {"end", at}}}, {"text", "X = 1 +;\n"}}}}},
+      false);
+  for (const char *method : {"textDocument/completion", "textDocument/hover", "textDocument/definition",
+                             "textDocument/references", "textDocument/documentHighlight"})
+    add(method, {{"textDocument", doc}, {"position", at}, {"context", {{"includeDeclaration", true}}}});
+  add("textDocument/documentSymbol", {{"textDocument", doc}});
+  add("textDocument/semanticTokens/full", {{"textDocument", doc}});
+  add("textDocument/formatting", {{"textDocument", doc}, {"options", {{"tabSize", 2}, {"insertSpaces", true}}}});
+  add("shutdown", nullptr);
+  add("exit", nullptr, false);
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -40,7 +76,7 @@ int main(int argc, char **argv) {
     return 3;
   }
   const fs::path out = argv[1];
-  for (const char *dir : {"compile", "tcode", "book", "settings", "tables"}) fs::create_directories(out / dir);
+  for (const char *dir : {"compile", "tcode", "book", "settings", "tables", "lsp"}) fs::create_directories(out / dir);
 
   // Tables, in the order the table fuzzer's selector numbers them.
   const char *tables[] = {"T-Keyword.txt", "T-Symbol.txt", "T-Command.txt",
@@ -68,6 +104,7 @@ int main(int argc, char **argv) {
     if (!write_bytes(out / "compile" / program.filename(), *bytes)) return 1;
 
     Lines text = fuzz::lines_of(*bytes);
+    if (!write_bytes(out / "lsp" / (name + ".lsp"), lsp_session(text, i))) return 1;
     compiler::Tokenizer tokenizer(lang);
     compiler::TokenStream stream = tokenizer.Make_Token_From_Text(text, {}, [](const u16 &) {});
     fuzz::QuietHost host;

@@ -6,7 +6,7 @@
 #include <QTextBlock>
 #include <QToolBar>
 
-#include "compiler/explanations.h"
+#include "compiler/diagnostics.h"
 #include "gui/canvas_window.h"
 #include "gui/code_editor.h"
 #include "gui/console_view.h"
@@ -107,12 +107,11 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRu
   const bool explained = &mark == &env_->compileDriver.compileError() &&
                          env_->compileDriver.explanationTab() == mark.tab &&
                          !env_->compileDriver.explanationLine().empty();
-  const QString plain =
-      explained ? qs(compiler::explanation_text(env_->compileDriver.explanations().front())) : QString();
+  const QString plain = explained ? qs(env_->compileDriver.diagnostics().front().explanation) : QString();
   e->setErrorLine(mark.line, plain, fromRun);
   // The caret on the token the explanation names.
-  if (explained && env_->compileDriver.explanations().front().line == mark.line) {
-    const int column = env_->compileDriver.explanations().front().column;
+  if (explained && env_->compileDriver.diagnostics().front().line == mark.line) {
+    const int column = env_->compileDriver.diagnostics().front().column;
     QTextCursor c = e->textCursor();
     if (column > 0 && column <= c.block().length() - 1) {
       c.setPosition(c.block().position() + column);

@@ -57,6 +57,8 @@ void LanguageTables::SetupSyntaxKeyWord(const std::filesystem::path &dir, const 
 
 void LanguageTables::ReconstSyntax(const MessageSink &sink) {
   grammar_.clear();
+  rowGroups_.clear();
+  rowEnds_.clear();
   for (std::size_t r = 0; r < syntax.size(); ++r) {
     if (r >= std::size_t(kGrammarRows)) {
       sink(u"文法が多すぎます（内部エラー・要再構築）");
@@ -72,6 +74,9 @@ void LanguageTables::ReconstSyntax(const MessageSink &sink) {
       }
       row.push_back(text::cut_cp932(items[f], kItemBytes));
     }
+    // The recogniser asks every row for these at every rule search.
+    rowGroups_.push_back(row.empty() || row[0].empty() ? u'\0' : row[0][0]);
+    rowEnds_.push_back(!row.empty() && row[0] == u"//*E*");
     grammar_.push_back(std::move(row));
     if (overflow) {
       sink(u"文法１行内の定義数が多すぎます（内部エラー・要再構築）");
@@ -131,17 +136,6 @@ bool LanguageTables::isMathFunction(u16view word) const {
 const Lines &LanguageTables::row(int r) const {
   if (r < 0 || r >= int(grammar_.size())) return kEmptyRow;
   return grammar_[std::size_t(r)];
-}
-
-char16_t LanguageTables::SttCode(int r) const {
-  const Lines &items = row(r);
-  if (items.empty() || items[0].empty()) return u'\0';
-  return items[0][0];
-}
-
-bool LanguageTables::State_End(int r) const {
-  const Lines &items = row(r);
-  return !items.empty() && items[0] == u"//*E*";
 }
 
 const u16 &LanguageTables::SbSt(int r, int f) const {

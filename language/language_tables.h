@@ -52,8 +52,8 @@ class LanguageTables {
   // Grammar table rows (row = line of the grammar text).
   int grammarRowCount() const { return int(grammar_.size()); }
   const Lines &row(int r) const;
-  char16_t SttCode(int r) const;
-  bool State_End(int r) const;
+  char16_t SttCode(int r) const { return r >= 0 && r < int(rowGroups_.size()) ? rowGroups_[std::size_t(r)] : u'\0'; }
+  bool State_End(int r) const { return r >= 0 && r < int(rowEnds_.size()) && rowEnds_[std::size_t(r)]; }
   const u16 &SbSt(int r, int f) const;
   // The rule code of a row: field 0 from its second character up to the one
   // before the first colon.
@@ -64,6 +64,8 @@ class LanguageTables {
 
  private:
   std::vector<Lines> grammar_;
+  std::u16string rowGroups_;   // per row: the first character of field 0
+  std::vector<bool> rowEnds_;  // per row: field 0 is "//*E*"
   Lines keywordTable_;
   std::unordered_set<u16> keywordIndex_;
   std::unordered_set<u16> symbolIndex_;

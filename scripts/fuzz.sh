@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_compile fuzz_tcode fuzz_tables fuzz_settings fuzz_book)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_compile fuzz_tcode fuzz_tables fuzz_settings fuzz_book fuzz_lsp)
 
 bash scripts/setup.sh
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
@@ -36,6 +36,7 @@ seed_dir() {
     fuzz_tables) echo "$seeds/tables" ;;
     fuzz_settings) echo "$seeds/settings" ;;
     fuzz_book) echo "$seeds/book" ;;
+    fuzz_lsp) echo "$seeds/lsp" ;;
   esac
 }
 

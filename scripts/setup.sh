@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev            # IDE (Widgets) and canvases (Gui)
   libdtl-dev              # IDE: comparing a tab with its file changed on the disk
   libcurl4-openssl-dev    # HTTP access of programs
+  nlohmann-json3-dev      # JSON: velmora-run --check --format json
   libseccomp-dev          # the system calls a confined velmora-run may not make
   bubblewrap              # the commands of a confined run, in namespaces of their own
   zlib1g-dev              # PNG pictures of canvases
@@ -19,6 +20,8 @@ packages=(
   clang                   # fuzz targets (scripts/fuzz.sh) ...
   libclang-rt-14-dev      # ... and their libFuzzer and sanitizer runtimes, not
                           # pulled in by clang under --no-install-recommends
+  nlohmann-json3-dev      # velmora-lsp's JSON
+  neovim                  # the language server's test with a real client (lsp.neovim)
 )
 
 missing=()

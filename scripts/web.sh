@@ -3,11 +3,13 @@
 # server, and the browser tests.
 #
 #   scripts/web.sh            build, then serve on http://127.0.0.1:8080/ (PORT=... to change)
-#   scripts/web.sh setup      install Emscripten, Chromium and the test driver only
+#   scripts/web.sh setup      install Emscripten, Chromium, the test driver and the
+#                             VS Code extension's npm packages only
 #   scripts/web.sh build      build only
 #   scripts/web.sh test       build, then run the tests labelled web (golden
 #                             programs under Node.js, the page in headless Chromium)
-#   scripts/web.sh bench      the FOR loop benchmark in the browser beside velmora-run
+#   scripts/web.sh bench [NAME...]  the benchmark programs in the browser beside velmora-run
+#                             (bench/programs; fails when one takes more than twice as long)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command="${1:-serve}"
@@ -27,9 +29,18 @@ setup() {
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
+  # The page's packages (CodeMirror, esbuild), bundled at build time.
+  if [ ! -x web/app/node_modules/.bin/esbuild ] || [ web/app/package-lock.json -nt web/app/node_modules/.package-lock.json ]; then
+    (cd web/app && npm ci --no-audit --no-fund --loglevel=error)
+  fi
   # puppeteer-core only drives /usr/bin/chromium: it downloads no browser.
   if [ ! -d web/tests/node_modules/puppeteer-core ]; then
     (cd web/tests && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+  # The VS Code extension's client library, its packager and the grammar's
+  # test libraries (ctest vscode.extension).
+  if [ ! -d editors/vscode/node_modules/@vscode/vsce ]; then
+    (cd editors/vscode && npm ci --no-audit --no-fund --loglevel=error)
   fi
 }
 
@@ -58,7 +69,7 @@ case "$command" in
     setup
     build
     [ -x build/cli/velmora-run ] || bash scripts/build.sh
-    node web/tests/bench.mjs build-web build/cli/velmora-run
+    node web/tests/bench.mjs build-web build/cli/velmora-run "${@:2}"
     ;;
   serve)
     setup

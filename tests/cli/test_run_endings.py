@@ -19,6 +19,8 @@ import threading
 import time
 import unittest
 
+import velmora_home
+
 RUNNER = None
 LIBRARY = None
 TABLES = None
@@ -56,28 +58,10 @@ class Server:
         self.server.server_close()
 
 
-class Home(unittest.TestCase):
-
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="velmora-endings-")
-        self.home = self.dir.name
-        self.data = os.path.join(self.home, "DATA")
-        os.makedirs(self.data, exist_ok=True)
-
-    def tearDown(self):
-        self.dir.cleanup()
-
-    def program(self, name, text):
-        path = os.path.join(self.home, name)
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-        return path
+class Home(velmora_home.Home):
 
     def start(self, *args, env=None):
-        proc = subprocess.Popen([RUNNER, "--home", self.home, *args], stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, env=env)
-        self.addCleanup(lambda: proc.poll() is None and proc.kill())
-        return proc
+        return self.start_velmora(*args, env=env)
 
     def kept(self):
         with open(os.path.join(self.data, "kept.txt"), encoding="utf-8") as f:
@@ -85,13 +69,6 @@ class Home(unittest.TestCase):
 
     def leftovers(self):
         return [n for n in os.listdir(self.data) if n.endswith(".velmora-tmp") or n.startswith("_net_")]
-
-    def enable_library_rules(self):
-        with open(os.path.join(TABLES, "T-Syntax.txt"), encoding="utf-8", newline="") as f:
-            lines = f.read().split("\r\n")
-        lines = [l[2:] if l.startswith("//#8") and l[6:7] == ":" else l for l in lines]
-        with open(os.path.join(self.home, "T-Syntax.txt"), "w", encoding="utf-8", newline="") as f:
-            f.write("\r\n".join(lines))
 
 
 class Signals(Home):
@@ -117,7 +94,7 @@ class Signals(Home):
             self.assertEqual(self.leftovers(), [], sig)
 
     def test_a_second_signal_during_a_hanging_library_call_keeps_the_lines(self):
-        self.enable_library_rules()
+        self.enable_library_rules(TABLES)
         waiting = self.program("w.mcl", f'&A[] = <*> "{self.server.url}/silent";\n')
         p = self.program("h.mcl", WRITE_100 + '??"written"; ??CRLF;\nWAIT 3;\n'
                          f'LIB &L "{LIBRARY}"; LIBA &L "velmora_hang" "1";\n'
@@ -210,7 +187,7 @@ class SharedData(Home):
 
 
 if __name__ == "__main__":
-    RUNNER = os.path.abspath(sys.argv.pop(1))
+    RUNNER = velmora_home.Home.RUNNER = os.path.abspath(sys.argv.pop(1))
     LIBRARY = os.path.abspath(sys.argv.pop(1))
     TABLES = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

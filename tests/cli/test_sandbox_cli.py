@@ -23,6 +23,8 @@ import threading
 import time
 import unittest
 
+import velmora_home
+
 RUNNER = None
 LIBRARY = None
 TABLES = None
@@ -57,6 +59,18 @@ def read(path):
         return os.read(fd, 200).decode(errors="replace")
     finally:
         os.close(fd)
+def runner_environment():
+    # The velmora-run that started this command: its environment is the
+    # user's whole one.
+    pid = os.getppid()
+    while pid > 1:
+        with open("/proc/%d/comm" % pid) as f:
+            if f.read().strip() == "velmora-run":
+                with open("/proc/%d/environ" % pid, "rb") as f:
+                    return "\n".join(v for v in f.read().decode(errors="replace").split("\0") if v)
+        with open("/proc/%d/stat" % pid) as f:
+            pid = int(f.read().rsplit(")", 1)[1].split()[1])
+    raise LookupError("no velmora-run among the parents")
 for name, (what, *args) in spec.items():
     if what == "udp": attempt(name, lambda: udp(*args))
     elif what == "unix": attempt(name, lambda: unix(args[0]))
@@ -65,6 +79,7 @@ for name, (what, *args) in spec.items():
     elif what == "signal": attempt(name, lambda: os.kill(args[0], signal.SIGTERM))
     elif what == "read": attempt(name, lambda: read(args[0]))
     elif what == "env": out[name] = dict(os.environ)
+    elif what == "runner_env": attempt(name, runner_environment)
     elif what == "symlink": attempt(name, lambda: os.symlink(args[0], args[1]))
     elif what == "fifo": attempt(name, lambda: os.mkfifo(args[0]))
 with open("probe-result.part", "w") as f:
@@ -126,7 +141,8 @@ class Doors:
         return {"udp": ["udp", "127.0.0.1", self.udp.getsockname()[1]],
                 "unix": ["unix", self.unix_path], "abstract": ["abstract", self.abstract_name],
                 "listen": ["listen"], "signal": ["signal", self.victim.pid],
-                "terminal": ["read", self.terminal], "shm": ["read", self.shm], "env": ["env"]}
+                "terminal": ["read", self.terminal], "shm": ["read", self.shm], "env": ["env"],
+                "runner_env": ["runner_env"]}
 
     def arrived(self):
         """What reached each endpoint since the last call."""
@@ -150,29 +166,13 @@ class Doors:
         return got
 
 
-class Home(unittest.TestCase):
+class Home(velmora_home.Home):
 
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="velmora-sandbox-")
-        self.home = self.dir.name
-        self.data = os.path.join(self.home, "DATA")
-        os.makedirs(self.data, exist_ok=True)
+        super().setUp()
         out = tempfile.TemporaryDirectory(prefix="velmora-outside-")
         self.addCleanup(out.cleanup)
         self.outside = out.name
-
-    def tearDown(self):
-        self.dir.cleanup()
-
-    def program(self, name, text):
-        path = os.path.join(self.home, name)
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-        return path
-
-    def run_velmora(self, *args, env=None, timeout=60, runner=None, home=True):
-        command = [runner or RUNNER] + (["--home", self.home] if home else []) + list(args)
-        return subprocess.run(command, capture_output=True, timeout=timeout, env=env)
 
     def failing_bubblewrap(self):
         """An environment whose bwrap cannot make namespaces, as on a system
@@ -274,6 +274,9 @@ class AllowedCommands(Home):
             self.assertFalse(arrived["signal"])
         for door in ("terminal", "shm"):
             self.assertTrue(result[door].startswith("no"), (door, result[door]))
+        # The environment the run started with, as /proc shows it: out of
+        # sight (bubblewrap) or cleared.
+        self.assertNotIn("=", result["runner_env"].removeprefix("ok:"), result["runner_env"])
         env = result["env"]
         self.assertNotIn("VELMORA_TEST_TOKEN", env)
         self.assertEqual(env.get("HOME"), self.data)
@@ -293,6 +296,7 @@ class AllowedCommands(Home):
         self.assertEqual(result["terminal"], "ok:" + self.doors.keys + "\n")
         self.assertEqual(result["shm"], "ok:" + self.doors.shm_secret)
         self.assertEqual(result["env"]["VELMORA_TEST_TOKEN"], token)
+        self.assertIn("VELMORA_TEST_TOKEN=" + token, result["runner_env"])
 
     def test_in_bubblewrap(self):
         token = secret()
@@ -321,6 +325,29 @@ class AllowedCommands(Home):
             self.check_closed(result, self.doors.arrived(), stderr, network=True)
 
 
+class AllowedPrograms(Home):
+    """A program the user allowed that lies in the data directory (given
+    relative to it, as a command starts there) runs, in bubblewrap and
+    without it."""
+
+    def test_a_program_of_the_data_directory_runs(self):
+        tool = os.path.join(self.data, "tool.sh")
+        with open(tool, "w") as f:
+            f.write("#!/bin/sh\necho \"$1\" > made.txt\n")
+        os.chmod(tool, 0o755)
+        # Twice, with a pause between: the second start finds the launcher
+        # as ready as the first.
+        p = self.program("t.mcl", 'EXEC "./tool.sh ran";\nWHILE NOT EXIST "made.txt" DO WAIT 1; END\n'
+                                  '<!!!> "made.txt";\nWAIT 25;\n'
+                                  'EXEC "./tool.sh again";\nWHILE NOT EXIST "made.txt" DO WAIT 1; END\n??"done";\n')
+        for env in (None, self.failing_bubblewrap()):
+            out = self.run_velmora("--sandbox", "--allow", "commands", "--timeout", "20", p, env=env)
+            self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+            with open(os.path.join(self.data, "made.txt")) as f:
+                self.assertEqual(f.read(), "again\n")
+            os.remove(os.path.join(self.data, "made.txt"))
+
+
 class AllowedLibraries(Home):
     """A library loaded under --allow libraries reached UDP, Unix sockets
     and other processes."""
@@ -329,12 +356,7 @@ class AllowedLibraries(Home):
         super().setUp()
         self.doors = Doors(self.outside)
         self.addCleanup(self.doors.close)
-        # The library rules ship commented out ("//#800: ..."): enable them.
-        with open(os.path.join(TABLES, "T-Syntax.txt"), encoding="utf-8", newline="") as f:
-            lines = f.read().split("\r\n")
-        lines = [l[2:] if l.startswith("//#8") and l[6:7] == ":" else l for l in lines]
-        with open(os.path.join(self.home, "T-Syntax.txt"), "w", encoding="utf-8", newline="") as f:
-            f.write("\r\n".join(lines))
+        self.enable_library_rules(TABLES)
 
     def reach(self, *args):
         # In the data directory: a run that may not read outside loads no
@@ -431,7 +453,15 @@ class Lifetime(Home):
         deadline = time.monotonic() + 3
         while processes_with(marker) and time.monotonic() < deadline:
             time.sleep(0.05)
-        return processes_with(marker)
+        # What is left, with its parent and state, for the failure message.
+        left = []
+        for pid in processes_with(marker):
+            try:
+                with open("/proc/%d/stat" % pid) as f:
+                    left.append(f.read().strip())
+            except OSError:
+                pass
+        return left
 
     def test_commands_end_with_the_run(self):
         for env in (None, self.failing_bubblewrap()):
@@ -442,8 +472,7 @@ class Lifetime(Home):
             self.assertEqual(self.gone(marker), [], env and "without bubblewrap")
             # Ctrl-C ends them too.
             marker = "%d.%06d" % (50 + random.randint(0, 9), random.randint(0, 999999))
-            proc = subprocess.Popen([RUNNER, "--home", self.home, "--sandbox", "--allow", "commands",
-                                     self.commands(marker)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+            proc = self.start_velmora("--sandbox", "--allow", "commands", self.commands(marker), env=env)
             self.assertEqual(proc.stdout.readline(), b"started\n")
             deadline = time.monotonic() + 10
             while len(processes_with(marker, "sleep")) < 3 and time.monotonic() < deadline:
@@ -496,7 +525,7 @@ class OwnDirectory(Home):
 
 
 if __name__ == "__main__":
-    RUNNER = os.path.abspath(sys.argv.pop(1))
+    RUNNER = velmora_home.Home.RUNNER = os.path.abspath(sys.argv.pop(1))
     LIBRARY = os.path.abspath(sys.argv.pop(1))
     TABLES = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

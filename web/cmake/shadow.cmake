@@ -1,20 +1,28 @@
 # The web build compiles the core from a shadow copy in the build tree:
-# WebAssembly has no 80-bit floating point, and its long double is a slow
-# software type, so the copy may compute in double. The copy is made when
-# CMake configures and again by a build step whenever a core source changes;
-# only files whose copy changes are rewritten, so an incremental build
-# recompiles what changed.
-#   velmora_shadow(OUT_VAR SOURCE_ROOT SHADOW_ROOT KEEP_LONG_DOUBLE dir...)
+# WebAssembly has no 80-bit floating point, so the copy's numbers are one of
+#   extended   long double becomes web/src/extended.h's Extended: 128-bit
+#              values rounded to the desktop's 64-bit significand after every
+#              operation (the desktop's results); decimals are decoded by
+#              strtold_64
+#   binary128  long double stays WebAssembly's 128-bit software type
+#   double     long double becomes double (fastest, 53-bit significands)
+# The copy is made when CMake configures and again by a build step whenever
+# a core source changes; only files whose copy changes are rewritten, so an
+# incremental build recompiles what changed.
+#   velmora_shadow(OUT_VAR SOURCE_ROOT SHADOW_ROOT NUMBERS dir...)
 # Run as a script (cmake -DMANIFEST=... -P shadow.cmake) it copies the files
 # the manifest names.
 
 # One file into its copy, rewritten only when the copy's text changes.
-function(velmora_shadow_file file target keep_long_double)
+function(velmora_shadow_file file target numbers)
   file(READ "${file}" text)
-  if(NOT keep_long_double)
+  if(numbers STREQUAL "double")
     string(REPLACE "long double" "double" text "${text}")
     # printf conversions of long double ("%.*Le") take a double now.
     string(REGEX REPLACE "%([-+ #0-9.*]*)L([aefgAEFG])" "%\\1\\2" text "${text}")
+  elseif(numbers STREQUAL "extended")
+    string(REPLACE "long double" "velmora_extended" text "${text}")
+    string(REPLACE "strtold_l(" "::velmora::web::strtold_64(" text "${text}")
   endif()
   set(old "")
   if(EXISTS "${target}")
@@ -25,7 +33,7 @@ function(velmora_shadow_file file target keep_long_double)
   endif()
 endfunction()
 
-function(velmora_shadow out_var src_root shadow_root keep_long_double)
+function(velmora_shadow out_var src_root shadow_root numbers)
   set(sources "")
   set(inputs "")
   set(outputs "")
@@ -34,7 +42,7 @@ function(velmora_shadow out_var src_root shadow_root keep_long_double)
     foreach(file IN LISTS files)
       get_filename_component(name "${file}" NAME)
       set(target "${shadow_root}/${dir}/${name}")
-      velmora_shadow_file("${file}" "${target}" ${keep_long_double})
+      velmora_shadow_file("${file}" "${target}" ${numbers})
       list(APPEND inputs "${file}")
       list(APPEND outputs "${target}")
       if(name MATCHES "\\.cpp$")
@@ -46,7 +54,7 @@ function(velmora_shadow out_var src_root shadow_root keep_long_double)
   # a copy left unchanged recompiles nothing.
   set(manifest "${shadow_root}/manifest.cmake")
   file(WRITE "${manifest}"
-       "set(shadow_inputs \"${inputs}\")\nset(shadow_outputs \"${outputs}\")\nset(shadow_keep_long_double ${keep_long_double})\n")
+       "set(shadow_inputs \"${inputs}\")\nset(shadow_outputs \"${outputs}\")\nset(shadow_numbers ${numbers})\n")
   set(stamp "${shadow_root}/copied.stamp")
   add_custom_command(
     OUTPUT "${stamp}"
@@ -67,7 +75,7 @@ if(CMAKE_SCRIPT_MODE_FILE AND DEFINED MANIFEST)
     foreach(i RANGE ${last})
       list(GET shadow_inputs ${i} file)
       list(GET shadow_outputs ${i} target)
-      velmora_shadow_file("${file}" "${target}" ${shadow_keep_long_double})
+      velmora_shadow_file("${file}" "${target}" ${shadow_numbers})
     endforeach()
   endif()
 endif()

@@ -11,7 +11,7 @@
 #include <memory>
 #include <new>
 
-#include "compiler/explanations.h"
+#include "compiler/diagnostics.h"
 #include "environment/environment.h"
 #include "web/src/web_canvas.h"
 
@@ -213,6 +213,13 @@ Lines split_text(const std::string &utf8) {
   return lines;
 }
 
+std::string diagnostic_json(const velmora::compiler::Diagnostic &d) {
+  return "{\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column) +
+         ",\"length\":" + std::to_string(d.length) + ",\"severity\":\"" + velmora::compiler::severity_name(d.severity) +
+         "\",\"id\":" + json_string(text::from_utf8(d.id)) + ",\"message\":" + json_string(d.message) +
+         ",\"explanation\":" + json_string(d.explanation) + "}";
+}
+
 const char *answer(const std::string &json) {
   static std::string last;
   last = json;
@@ -261,31 +268,60 @@ EMSCRIPTEN_KEEPALIVE void vm_close_tab(int tab) {
   g->env->workspace.closeTab(tab);
 }
 
+// The diagnostics of a text (compile only: nothing is registered), cut into
+// lines as a tab's text is, as velmora-run --check and the language server
+// give them: line and column from 0, the column in UTF-16 code units.
+EMSCRIPTEN_KEEPALIVE const char *vm_diagnostics(const char *program) {
+  Environment &env = *g->env;
+  std::string list;
+  for (const velmora::compiler::Diagnostic &d : velmora::compiler::program_diagnostics(
+           env.language(), split_text(program), env.compileDriver.diagnosticOptions()))
+    list += std::string(list.empty() ? "" : ",") + diagnostic_json(d);
+  return answer("{\"diagnostics\":[" + list + "]}");
+}
+
+// Frees every slot: "●" then compiles the open tabs anew, tab n into slot n.
+EMSCRIPTEN_KEEPALIVE void vm_release_slots() {
+  for (int slot = 0; slot < engine::kSlots; ++slot) g->env->compileDriver.releaseSlot(slot);
+}
+
 // "文法検査＆コード生成" for a tab: the slot filled (-1 on failure), the
 // compile error's place and the plain explanations (line and column from 0).
+// A tab compiled before has its code replaced without a question: the page
+// asks nothing, the user asked for the compile.
 EMSCRIPTEN_KEEPALIVE const char *vm_compile(int tab) {
   Environment &env = *g->env;
   env.tabs.activate(tab);
   int slot = -1;
   try {
-    slot = env.compileDriver.compileActiveTab();
+    int own = -1;
+    for (int s = 0; s < engine::kSlots && own < 0; ++s)
+      if (env.engine().task(s).SrcIndex == tab && env.engine().task(s).state != engine::tsEMPTY) own = s;
+    slot = own >= 0 ? env.compileDriver.Compile_Replace(own, engine::tsACTIVE) : env.compileDriver.compileToFreeSlot();
   } catch (const std::bad_alloc &) {
     // The module's memory ceiling: the worker is replaced by the page.
     return answer("{\"slot\":-1,\"error\":null,\"memory\":true,\"status\":[]}");
   }
   g->ui.flush(true);
-  std::string explanations;
-  for (const velmora::compiler::Diagnosis &d : env.compileDriver.explanations())
-    explanations += std::string(explanations.empty() ? "" : ",") + "{\"line\":" + std::to_string(d.line) +
-                    ",\"column\":" + std::to_string(d.column) + ",\"note\":" + (d.note ? "true" : "false") +
-                    ",\"text\":" + json_string(velmora::compiler::explanation_text(d)) + "}";
+  // The diagnostics as every face has them (compiler/diagnostics.h); the
+  // older "explanations" (note: anything but an error) stay for the page.
+  std::string diagnostics, explanations;
+  for (const velmora::compiler::Diagnostic &d : env.compileDriver.diagnostics()) {
+    const std::string place = "{\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column);
+    diagnostics += std::string(diagnostics.empty() ? "" : ",") + diagnostic_json(d);
+    explanations += std::string(explanations.empty() ? "" : ",") + place +
+                    ",\"note\":" + (d.severity != velmora::compiler::Severity::Error ? "true" : "false") +
+                    ",\"text\":" + json_string(d.explanation) + "}";
+  }
   return answer("{\"slot\":" + std::to_string(slot) + ",\"error\":" + mark_json(env.compileDriver.compileError()) +
-                ",\"explanations\":[" + explanations + "],\"status\":" + g->ui.statusJson() + "}");
+                ",\"diagnostics\":[" + diagnostics + "],\"explanations\":[" + explanations +
+                "],\"status\":" + g->ui.statusJson() + "}");
 }
 
 // "●": runs every loaded slot until all end, an error, or the stop button.
 EMSCRIPTEN_KEEPALIVE const char *vm_run() {
   Environment &env = *g->env;
+  g->canvas.runStarts();
   g->ui.stopped = false;
   g->ui.consoleDirty = true;
   g->ui.consoleReset = true;

@@ -13,6 +13,10 @@ EM_JS(int, velmora_js_save_image, (int canvas, const char *records, int l, int t
   if (pending) velmoraHost.post("draw", pending);
   return velmoraHost.saveImage(canvas, l, t, r, b, !!png, UTF8ToString(file)) ? 1 : 0;
 });
+// A message for the page's list (title, text: UTF-8).
+EM_JS(void, velmora_js_message, (const char *json), {
+  velmoraHost.post("message", UTF8ToString(json));
+});
 // clang-format on
 
 namespace velmora::web {
@@ -70,65 +74,99 @@ std::string json_string(u16view text) { return json_string(text::to_utf8(text));
 
 WebCanvas::WebCanvas() { size_.fill({400, 400}); }
 
-void WebCanvas::add(const std::string &record) {
-  if (!pending_.empty()) pending_ += ",";
-  pending_ += record;
+void WebCanvas::add(int c, const std::string &record) {
+  std::string &p = pending_[std::size_t(c)];
+  if (!p.empty()) p += ",";
+  p += record;
+}
+
+// Everything drawn on canvas c before is painted over: only its size and
+// visibility stay.
+void WebCanvas::paintedAll(int c) {
+  std::string &p = pending_[std::size_t(c)];
+  p.clear();
+  for (const std::string *kept : {&extent_[std::size_t(c)], &shown_[std::size_t(c)]}) {
+    if (kept->empty()) continue;
+    if (!p.empty()) p += ",";
+    p += *kept;
+  }
 }
 
 std::string WebCanvas::take() {
-  if (pending_.empty()) return {};
-  std::string all = "[" + pending_ + "]";
-  pending_.clear();
-  return all;
+  std::string all;
+  if (resetPending_) all = "[\"reset\"]";
+  for (std::size_t c = 0; c < pending_.size(); ++c) {
+    if (pending_[c].empty()) continue;
+    if (!all.empty()) all += ",";
+    all += pending_[c];
+    pending_[c].clear();
+  }
+  resetPending_ = false;
+  for (auto &e : extent_) e.clear();
+  for (auto &v : shown_) v.clear();
+  return all.empty() ? all : "[" + all + "]";
 }
 
 void WebCanvas::reset() {
   size_.fill({400, 400});
-  pending_.clear();  // whatever was not drawn yet is wiped anyway
-  add("[\"reset\"]");
+  for (auto &p : pending_) p.clear();  // whatever was not drawn yet is wiped anyway
+  for (auto &e : extent_) e.clear();
+  for (auto &v : shown_) v.clear();
+  resetPending_ = true;
 }
 
-void WebCanvas::showHide(int c, bool show) { add("[\"show\"," + n(c) + "," + (show ? "1" : "0") + "]"); }
-void WebCanvas::place(int c, int x, int y) { add("[\"place\"," + n(c) + "," + n(x) + "," + n(y) + "]"); }
+void WebCanvas::showHide(int c, bool show) {
+  shown_[std::size_t(c)] = "[\"show\"," + n(c) + "," + (show ? "1" : "0") + "]";
+  add(c, shown_[std::size_t(c)]);
+}
+void WebCanvas::place(int c, int x, int y) { add(c, "[\"place\"," + n(c) + "," + n(x) + "," + n(y) + "]"); }
 
 void WebCanvas::extent(int c, int w, int h) {
   // The same limits as the desktop canvas: a bad size changes nothing.
   if (w <= 0 || h <= 0 || w > 10000 || h > 10000) return;
   size_[std::size_t(c)] = {w, h};
-  add("[\"extent\"," + n(c) + "," + n(w) + "," + n(h) + "]");
+  extent_[std::size_t(c)] = "[\"extent\"," + n(c) + "," + n(w) + "," + n(h) + "]";
+  add(c, extent_[std::size_t(c)]);
 }
 
-void WebCanvas::backColour(int c, int colour) { add("[\"back\"," + n(c) + "," + n(colour) + "]"); }
+void WebCanvas::backColour(int c, int colour) {
+  paintedAll(c);
+  add(c, "[\"back\"," + n(c) + "," + n(colour) + "]");
+}
 
 void WebCanvas::line(int c, int x0, int y0, int x1, int y1, const engine::Pen &pen) {
-  add("[\"line\"," + n(c) + "," + n(x0) + "," + n(y0) + "," + n(x1) + "," + n(y1) + "," + pen_fields(pen) + "]");
+  add(c, "[\"line\"," + n(c) + "," + n(x0) + "," + n(y0) + "," + n(x1) + "," + n(y1) + "," + pen_fields(pen) + "]");
 }
 
 void WebCanvas::fillRect(int c, const engine::Rect &r, int colour) {
-  add("[\"rect\"," + n(c) + "," + rect_fields(r) + "," + n(colour) + "]");
+  const auto [w, h] = size_[std::size_t(c)];
+  if (std::min(r.left, r.right) <= 0 && std::min(r.top, r.bottom) <= 0 && std::max(r.left, r.right) >= w &&
+      std::max(r.top, r.bottom) >= h)
+    paintedAll(c);
+  add(c, "[\"rect\"," + n(c) + "," + rect_fields(r) + "," + n(colour) + "]");
 }
 
 void WebCanvas::ellipse(int c, const engine::Rect &box, const engine::Pen &pen, int fill) {
-  add("[\"ellipse\"," + n(c) + "," + rect_fields(box) + "," + pen_fields(pen) + "," + n(fill) + "]");
+  add(c, "[\"ellipse\"," + n(c) + "," + rect_fields(box) + "," + pen_fields(pen) + "," + n(fill) + "]");
 }
 
 void WebCanvas::pie(int c, const engine::Rect &box, double start, double span, const engine::Pen &pen, int fill) {
-  add("[\"pie\"," + n(c) + "," + rect_fields(box) + "," + num(start) + "," + num(span) + "," + pen_fields(pen) + "," +
-      n(fill) + "]");
+  add(c, "[\"pie\"," + n(c) + "," + rect_fields(box) + "," + num(start) + "," + num(span) + "," + pen_fields(pen) +
+             "," + n(fill) + "]");
 }
 
 void WebCanvas::polygon(int c, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen, int fill) {
-  add("[\"polygon\"," + n(c) + "," + points_field(points) + "," + pen_fields(pen) + "," + n(fill) + "]");
+  add(c, "[\"polygon\"," + n(c) + "," + points_field(points) + "," + pen_fields(pen) + "," + n(fill) + "]");
 }
 
 void WebCanvas::bezier(int c, const std::vector<std::pair<int, int>> &points, const engine::Pen &pen) {
   if (points.empty()) return;
-  add("[\"bezier\"," + n(c) + "," + points_field(points) + "," + pen_fields(pen) + "]");
+  add(c, "[\"bezier\"," + n(c) + "," + points_field(points) + "," + pen_fields(pen) + "]");
 }
 
 void WebCanvas::text(int c, int x, int y, u16view text, const engine::Font &font, int tenths) {
-  add("[\"text\"," + n(c) + "," + n(x) + "," + n(y) + "," + json_string(text) + "," + font_fields(font) + "," +
-      n(tenths) + "]");
+  add(c, "[\"text\"," + n(c) + "," + n(x) + "," + n(y) + "," + json_string(text) + "," + font_fields(font) + "," +
+             n(tenths) + "]");
 }
 
 // The height of a line of text: the point size at 96 dots per inch with
@@ -138,9 +176,23 @@ int WebCanvas::lineHeight(int, const engine::Font &font) {
 }
 
 void WebCanvas::clippedText(int c, int x, int y, u16view text, const engine::Font &font, const engine::Rect *clip) {
-  add("[\"ctext\"," + n(c) + "," + n(x) + "," + n(y) + "," + json_string(text) + "," + font_fields(font) + "," +
-      (clip ? "[" + rect_fields(*clip) + "]" : std::string("null")) + "]");
+  add(c, "[\"ctext\"," + n(c) + "," + n(x) + "," + n(y) + "," + json_string(text) + "," + font_fields(font) + "," +
+             (clip ? "[" + rect_fields(*clip) + "]" : std::string("null")) + "]");
 }
+
+bool WebCanvas::noLoadImage() {
+  if (!loadImageNoted_)
+    velmora_js_message(
+        ("{\"title\":\"\",\"text\":" +
+         json_string(std::string("LOAD IMG（画像ファイルを描く）はブラウザ版では使えません：何も描きません。"
+                                 "デスクトップ版の velmora か velmora-run なら描けます。")) +
+         "}")
+            .c_str());
+  loadImageNoted_ = true;
+  return false;
+}
+bool WebCanvas::loadImage(int, const std::filesystem::path &, int, int, const engine::Rect *) { return noLoadImage(); }
+bool WebCanvas::loadImageBytes(int, const std::string &, int, int, const engine::Rect *) { return noLoadImage(); }
 
 bool WebCanvas::saveImage(int c, const engine::Rect &r, bool png, const std::filesystem::path &file) {
   std::string records = take();

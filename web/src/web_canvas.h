@@ -33,17 +33,29 @@ class WebCanvas : public engine::CanvasServices {
   // yet handed over); false where there is none (the command-line runner).
   bool saveImage(int canvas, const engine::Rect &r, bool png, const std::filesystem::path &file) override;
   // Pictures would need an image decoder that answers at once: not in the
-  // browser build, so LOAD reports failure.
-  bool loadImage(int, const std::filesystem::path &, int, int, const engine::Rect *) override { return false; }
+  // browser build, so LOAD draws nothing and says so once a run.
+  bool loadImage(int, const std::filesystem::path &, int, int, const engine::Rect *) override;
+  bool loadImageBytes(int, const std::string &, int, int, const engine::Rect *) override;
   void reset() override;
 
   // The records since the last call, as one JSON array ("" when none).
   std::string take();
+  // A run starts: what was said once a run is said again.
+  void runStarts() { loadImageNoted_ = false; }
 
  private:
   std::array<std::pair<int, int>, engine::kCanvases> size_;
-  std::string pending_;
-  void add(const std::string &record);
+  // The records since the last take, canvas by canvas (the canvases do not
+  // depend on each other), after the reset of all when one came. Records
+  // before one that paints a whole canvas are dropped: an animation drawn
+  // faster than the page shows it sends its latest frame only. The latest
+  // size and visibility of each canvas are kept apart from the drawing.
+  std::array<std::string, engine::kCanvases> pending_, extent_, shown_;
+  bool resetPending_ = false;
+  bool loadImageNoted_ = false;
+  void add(int canvas, const std::string &record);
+  void paintedAll(int canvas);
+  bool noLoadImage();
 };
 
 // A JSON string literal of UTF-16 text.

@@ -1,8 +1,10 @@
-// The FOR loop benchmark (bench/programs/for_loop.mcl, 10,000,000 additions)
-// in the playground and in velmora-run, side by side on this machine.
-//   node bench.mjs BUILD_WEB_DIR VELMORA_RUN
-// Each side runs RUNS times (default 3); the best run counts. The browser's time is the
-// run in the worker (compile excluded); velmora-run's is the whole process.
+// The benchmark programs (bench/programs/*.mcl) in the playground and in
+// velmora-run, side by side on this machine, and the ratio of each.
+//   node bench.mjs BUILD_WEB_DIR VELMORA_RUN [NAME...]
+// Each side runs RUNS times (default 3); the best run counts. The browser's
+// time is the run in the worker (compile excluded); velmora-run's is the
+// whole process. Exits 1 when a program takes more than twice as long in the
+// browser (LIMIT changes the factor).
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -11,26 +13,52 @@ import { fileURLToPath } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '..', '..');
-const [buildDir, velmoraRun] = process.argv.slice(2);
-const program = path.join(root, 'bench', 'programs', 'for_loop.mcl');
+const [buildDir, velmoraRun, ...only] = process.argv.slice(2);
+const runs = Number(process.env.RUNS || 3), limit = Number(process.env.LIMIT || 2);
+const names = only.length ? only : fs.readdirSync(path.join(root, 'bench', 'programs')).filter(f => f.endsWith('.mcl'))
+  .map(f => f.replace(/\.mcl$/, '')).sort();
 
-const runs = Number(process.env.RUNS || 3);
-const home = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-bench-'));
-const native = [];
-for (let i = 0; i < runs; ++i) {
-  const t0 = process.hrtime.bigint();
-  const out = execFileSync(velmoraRun, ['--home', home, '--final-console', program], { encoding: 'utf8' });
-  native.push(Number(process.hrtime.bigint() - t0) / 1e6);
-  if (!out.includes('50000005000000')) throw new Error('velmora-run printed ' + out);
+// The page benchmark's data: about 1 MB of table rows, ten cells a row (as bench/compare.sh makes it).
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-bench-'));
+fs.mkdirSync(path.join(work, 'DATA'));
+let rows = '', row = 0;
+while (rows.length < 1 << 20) {
+  rows += '<tr>' + Array.from({ length: 10 }, (_, c) => `<td>${row * 10 + c}</td>`).join('') + '</tr>\r\n';
+  ++row;
 }
-fs.rmSync(home, { recursive: true, force: true });
+fs.writeFileSync(path.join(work, 'DATA', 'cells.txt'), rows);
+
+const native = {};
+for (const name of names) {
+  const program = path.join(root, 'bench', 'programs', name + '.mcl');
+  const times = [];
+  let out = '';
+  for (let i = 0; i < runs; ++i) {
+    const t0 = process.hrtime.bigint();
+    out = execFileSync(velmoraRun, ['--home', work, '--final-console', program], { encoding: 'utf8' });
+    times.push(Number(process.hrtime.bigint() - t0) / 1e6);
+  }
+  native[name] = { ms: Math.min(...times), out: out.trim() };
+}
 
 const r = spawnSync(process.execPath, [path.join(here, 'browser.mjs'), buildDir, 'bench'],
-                   { encoding: 'utf8', env: { ...process.env, RUNS: String(runs) } });
-process.stdout.write(r.stdout);
+                   { encoding: 'utf8', env: { ...process.env, RUNS: String(runs), BENCH_PROGRAMS: names.join(','),
+                                              BENCH_DATA: path.join(work, 'DATA', 'cells.txt') } });
+fs.rmSync(work, { recursive: true, force: true });
 process.stderr.write(r.stderr);
-const m = r.stdout.match(/browser for_loop: (\d+) ms/);
-if (r.status !== 0 || !m || !r.stdout.includes('50000005000000')) process.exit(1);
-const browser = Number(m[1]), best = Math.min(...native);
-console.log(`velmora-run for_loop: ${best.toFixed(0)} ms (best of ${native.map(t => t.toFixed(0)).join(', ')})`);
-console.log(`ratio browser / velmora-run: ${(browser / best).toFixed(2)}`);
+if (r.status !== 0) {
+  process.stdout.write(r.stdout);
+  process.exit(1);
+}
+let worst = 0, bad = false;
+console.log('program        velmora-run   browser   ratio');
+for (const name of names) {
+  const m = r.stdout.match(new RegExp(`^browser ${name}: (\\d+) ms, console: (.*)$`, 'm'));
+  if (!m) { console.log(`${name}: no browser result`); bad = true; continue; }
+  const browser = Number(m[1]), ratio = browser / native[name].ms;
+  if (m[2].trim() !== native[name].out) { console.log(`${name}: the browser printed ${m[2]}, velmora-run ${native[name].out}`); bad = true; }
+  worst = Math.max(worst, ratio);
+  console.log(`${name.padEnd(14)} ${native[name].ms.toFixed(0).padStart(8)} ms ${String(browser).padStart(6)} ms ${ratio.toFixed(2).padStart(6)}x`);
+}
+console.log(`slowest ratio browser / velmora-run: ${worst.toFixed(2)} (limit ${limit})`);
+process.exit(bad || worst > limit ? 1 : 0);

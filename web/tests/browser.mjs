@@ -1,107 +1,14 @@
-// Browser tests of the playground: Debian's chromium, headless, driven by
-// puppeteer-core. Each case serves the built playground (web/serve.py, with
-// the COOP/COEP headers), opens it in a fresh browser profile and checks
-// what a user would see.
-//   node browser.mjs BUILD_DIR CASE     (CASE: hello, compile_error, canvas, bar_chart,
-//                                        stop, files, share, commands, input, bench)
-import { spawn } from 'node:child_process';
+// Browser tests of the playground (see harness.mjs): what a user sees of
+// the examples, compile and run-time errors, canvases, files, links, HTTP,
+// GETS, two pages of one browser, floods, the layout and the loading time.
+//   node browser.mjs BUILD_DIR CASE
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import puppeteer from 'puppeteer-core';
+import {
+  buildDir, check, clickOn, compile, compileAndRun, consoleText, desktopOutput, fail, launch, main, open, openExample,
+  programText, root, run, setProgram, tempDir, waitFiles,
+} from './harness.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '..', '..');
-const [buildDir, caseName] = process.argv.slice(2);
-const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
-
-function fail(message) {
-  throw new Error(message);
-}
-function check(ok, message) {
-  if (!ok) fail(message);
-}
-
-// web/serve.py, or (plain) Python's own server: no isolation headers, no compression.
-async function serve(plain = false) {
-  const args = plain ? ['-m', 'http.server', '--bind', '127.0.0.1', '0'] : [path.join(root, 'web', 'serve.py'), path.resolve(buildDir), '0'];
-  const server = spawn('python3', ['-u', ...args], { stdio: ['ignore', 'pipe', 'inherit'], cwd: path.resolve(buildDir) });
-  const url = await new Promise((resolve, reject) => {
-    let out = '';
-    server.stdout.on('data', d => {
-      out += d;
-      const m = out.match(/^(http:\S+)\n/m) || out.match(/port (\d+)/);
-      if (m) resolve(m[1].startsWith('http') ? m[1] : `http://127.0.0.1:${m[1]}/`);
-    });
-    server.on('exit', code => reject(new Error('server exited ' + code)));
-  });
-  return { server, url };
-}
-
-async function launch(profile) {
-  return puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    userDataDir: profile,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--disable-dev-shm-usage'],
-  });
-}
-
-// ----- page helpers
-async function open(browser, url) {
-  const page = await browser.newPage();
-  page.on('pageerror', e => console.error('page error:', e.message));
-  page.on('console', m => { if (m.type() === 'error') console.error('page console:', m.text()); });
-  // Questions (confirm) are recorded, and answered with page.answer (yes unless set).
-  page.dialogs = [];
-  page.answer = true;
-  page.on('dialog', async d => {
-    page.dialogs.push(d.message());
-    await (page.answer ? d.accept() : d.dismiss());
-  });
-  await page.goto(url);
-  await page.waitForFunction(() => document.getElementById('state').textContent === '準備完了', { timeout: 60000 });
-  return page;
-}
-// A click through the page's own DOM: the browser's input events to one of
-// several pages of a headless browser can bring the whole browser down.
-const clickOn = (page, selector) => page.$eval(selector, b => b.click());
-async function setProgram(page, text) {
-  await page.evaluate(t => {
-    const s = document.getElementById('source');
-    s.value = t;
-    s.dispatchEvent(new Event('input'));
-  }, text);
-}
-async function compile(page) {
-  await page.evaluate(() => { window.velmora.lastCompile = null; });
-  await clickOn(page, '#compile');
-  // Polled by timer: a page behind another gets no animation frames.
-  await page.waitForFunction(() => window.velmora.lastCompile !== null, { timeout: 30000, polling: 50 });
-  return page.evaluate(() => window.velmora.lastCompile);
-}
-async function run(page, timeout = 60000) {
-  await page.evaluate(() => { window.velmora.lastRun = null; });
-  await clickOn(page, '#run');
-  await page.waitForFunction(() => window.velmora.lastRun !== null, { timeout, polling: 50 });
-  return page.evaluate(() => window.velmora.lastRun);
-}
-async function compileAndRun(page, text) {
-  await setProgram(page, text);
-  const c = await compile(page);
-  check(c.slot >= 0, 'compile failed: ' + JSON.stringify(c));
-  return run(page);
-}
-// The console view holds only the rows on screen: the whole text comes from the page's model.
-const consoleText = page => page.evaluate(() => window.velmora.consoleText());
-async function openExample(page, name) {
-  await page.select('#examples', name);
-  await page.waitForFunction(n => [...document.querySelectorAll('#tabs button')].some(b => b.textContent === n),
-                             {}, name.replace(/\.mcl$/, ''));
-}
 // A local HTTP proxy to `target` with `latency` ms before each answer and
 // `rate` bytes a second shared by all answers.
 async function throttledProxy(target, rate, latency) {
@@ -132,21 +39,6 @@ async function throttledProxy(target, rate, latency) {
   await new Promise(res => server.listen(0, '127.0.0.1', res));
   return { server, url: `http://127.0.0.1:${server.address().port}/`, sent: () => sent };
 }
-async function waitFiles(page, name, what) {
-  try {
-    await page.waitForFunction(n => document.getElementById('files').textContent.includes(n), { timeout: 5000, polling: 100 }, name);
-  } catch (e) {
-    fail(what + ': ' + await page.$eval('#files', e => e.textContent));
-  }
-}
-const example = name => fs.readFileSync(path.join(root, 'examples', name), 'utf8').replace(/\r\n?/g, '\n');
-
-// The desktop runner's console for a program: the expected output.
-function desktopOutput(name) {
-  const golden = path.join(root, 'tests', 'examples', name.replace(/\.mcl$/, '.out'));
-  return fs.existsSync(golden) ? fs.readFileSync(golden, 'utf8') : null;
-}
-
 const cases = {
   async hello(page) {
     await openExample(page, 'hello.mcl');
@@ -162,7 +54,7 @@ const cases = {
     const status = await page.$eval('#status', e => e.textContent);
     check(status.includes('01: '), 'task status list filled: ' + status);
     // The editor colours keywords from the loaded word lists.
-    const kw = await page.$$eval('#highlight .kw', spans => spans.map(s => s.textContent));
+    const kw = await page.$$eval('.cm-content .kw', spans => spans.map(s => s.textContent));
     check(kw.includes('FOR') && kw.includes('TO'), 'keywords coloured: ' + kw.join(' '));
   },
 
@@ -171,9 +63,9 @@ const cases = {
     const c = await compile(page);
     check(c.slot < 0 && c.error, 'compile fails with a place: ' + JSON.stringify(c));
     check(c.error.line === 2, 'error on line 3 (index 2): ' + JSON.stringify(c.error));
-    const marked = await page.$$eval('#gutter div.error', d => d.map(x => x.textContent));
+    const marked = await page.$$eval('.cm-lineNumbers .cm-gutterElement.error', d => d.map(x => x.textContent));
     check(marked.length === 1 && marked[0] === '3', 'gutter marks line 3: ' + marked);
-    const hl = await page.$$eval('#highlight .line', d => d.map(x => x.classList.contains('error')));
+    const hl = await page.$$eval('.cm-line', d => d.map(x => x.classList.contains('error-line')));
     check(hl[2] === true && hl.filter(Boolean).length === 1, 'only line 3 highlighted');
     const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
     check(msgs.includes('Syntax Error'), 'compile message shown: ' + msgs);
@@ -206,7 +98,7 @@ const cases = {
   async runtime_error(page) {
     const r = await compileAndRun(page, fs.readFileSync(path.join(root, 'tests', 'programs', 'runtime_error.mcl'), 'utf8'));
     check(r.result === 'error' && r.runError && r.runError.line === 4, 'run stops at line 5 (index 4): ' + JSON.stringify(r));
-    const marked = await page.$$eval('#gutter div.error', d => d.map(x => x.textContent));
+    const marked = await page.$$eval('.cm-lineNumbers .cm-gutterElement.error', d => d.map(x => x.textContent));
     check(marked.length === 1 && marked[0] === '5', 'gutter marks line 5: ' + marked);
     const msgs = await page.evaluate(() => window.velmora.messages.join('\n'));
     check(msgs.includes('計算エラー') && msgs.includes('全タスク停止'), 'error rows shown: ' + msgs);
@@ -257,7 +149,7 @@ const cases = {
 
   async files(page, ctx) {
     // A file uploaded into DATA is read by a program.
-    const upload = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-upload-')), 'upload.txt');
+    const upload = path.join(tempDir('velmora-upload-'), 'upload.txt');
     fs.writeFileSync(upload, 'アップロード済み\n');
     const input = await page.$('#upload');
     await input.uploadFile(upload);
@@ -288,10 +180,10 @@ const cases = {
     const url = await page.evaluate(() => location.href);
     check(url.includes('#code='), 'link carries the program: ' + url);
     // Another browser profile opens the link.
-    const other = await launch(fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-web-profile-')));
+    const other = await launch(tempDir('velmora-web-profile-'));
     try {
       const p2 = await open(other, url);
-      const text = await p2.$eval('#source', e => e.value);
+      const text = await programText(p2);
       check(text === program, 'the shared link restores the program: ' + JSON.stringify(text));
       await compile(p2);
       const r = await run(p2);
@@ -402,11 +294,11 @@ const cases = {
     const c = await open(ctx.browser, ctx.url);
     const offered = await c.evaluate(() => [...document.querySelectorAll('#tabs button')].map(b => b.textContent).join('|') + '\n' +
       [...document.querySelectorAll('#stored option')].map(o => o.textContent).join('|') + '\n' +
-      document.getElementById('source').value);
+      window.velmora.getText());
     // Both are open in the new page's tabs, or offered in its list.
     const tabTexts = await c.evaluate(async () => {
       const out = [];
-      for (const b of document.querySelectorAll('#tabs button')) { b.click(); out.push(document.getElementById('source').value); }
+      for (const b of document.querySelectorAll('#tabs button')) { b.click(); out.push(window.velmora.getText()); }
       return out.join('\n') + '\n' + [...document.querySelectorAll('#stored option')].map(o => o.textContent).join('\n');
     });
     check(tabTexts.includes('タブ A のプログラム（直した）') && tabTexts.includes('タブ B のプログラム'), 'both offered: ' + offered + '\n' + tabTexts);
@@ -436,9 +328,9 @@ const cases = {
     const shared = '// 共有されたもの\n??"shared";\n';
     await page.evaluate(t => { location.hash = '#code=' + encodeURIComponent(t); }, shared);
     await page.waitForFunction(() => document.querySelectorAll('#tabs button').length === 2, { timeout: 5000 });
-    check(await page.$eval('#source', e => e.value) === shared, 'the pasted link opened its program');
+    check(await programText(page) === shared, 'the pasted link opened its program');
     await clickOn(page, '#tabs button:nth-child(1)');
-    check(await page.$eval('#source', e => e.value) === '// 書きかけ\n??"mine";\n', 'the program typed before is kept');
+    check(await programText(page) === '// 書きかけ\n??"mine";\n', 'the program typed before is kept');
     page.answer = false;
     await clickOn(page, '#close-tab');
     check(page.dialogs.length === 1, 'closing a changed program asks: ' + page.dialogs);
@@ -460,7 +352,7 @@ const cases = {
     await page.evaluate(() => { location.hash = '#code=' + encodeURIComponent('// 三つ目のリンク\n'); });
     await new Promise(res => setTimeout(res, 300));
     check(page.dialogs.length === asked + 1, 'a link with ten tabs open asks: ' + page.dialogs);
-    check(await page.$eval('#source', e => e.value) === '// 十番目\n', 'declined: the front program stays');
+    check(await programText(page) === '// 十番目\n', 'declined: the front program stays');
   },
 
   // ----- never frozen
@@ -629,7 +521,7 @@ const cases = {
     check(shown.includes('メモリ不足') && !shown.includes('WebAssembly'), 'a clear message: ' + shown);
     if (!caught)  // the replaced worker comes back
       await page.waitForFunction(() => document.getElementById('state').textContent === '準備完了', { timeout: 60000 });
-    check(await page.$eval('#source', e => e.value) === greedy, 'the program is kept');
+    check(await programText(page) === greedy, 'the program is kept');
     await waitFiles(page, 'kept.txt', 'the file after the restart');
     r = await compileAndRun(page, '&A[] = <*> "kept.txt";\n??&A[0];\n??CRLF;\n');
     check(r.result === 'ended' && (await consoleText(page)).includes('残る'), 'the next compile and run work: ' + JSON.stringify(r));
@@ -667,7 +559,7 @@ const cases = {
     check(text.includes('二回目') && !text.includes('一回目'), '● ran the edited program: ' + JSON.stringify(text));
     await setProgram(page, '??"三回目";\n??CRLF;\n');
     await page.evaluate(() => { window.velmora.lastCompile = null; });
-    await page.focus('#source');
+    await page.focus('.cm-content');
     await page.keyboard.press('F9');
     await page.waitForFunction(() => window.velmora.lastCompile !== null, { timeout: 10000 });
     check((await page.evaluate(() => window.velmora.lastCompile)).slot >= 0, 'F9 compiled');
@@ -708,11 +600,11 @@ const cases = {
     const refText = await page.evaluate(async u => (await fetch(u)).text(), ref);
     check(/[\u3040-\u30ff]/.test(refText) && refText.length > 1000, 'the Japanese reference is served: ' + ref);
     // A program from the disk opens in a tab; the tab saves as a file.
-    const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-open-')), 'mine.mcl');
+    const file = path.join(tempDir('velmora-open-'), 'mine.mcl');
     fs.writeFileSync(file, '// ディスクから\r\n??"disk";\r\n');
     await (await page.$('#open-file')).uploadFile(file);
     await page.waitForFunction(() => [...document.querySelectorAll('#tabs button')].some(b => b.textContent.startsWith('mine')));
-    check(await page.$eval('#source', e => e.value) === '// ディスクから\n??"disk";\n', 'opened from the disk');
+    check(await programText(page) === '// ディスクから\n??"disk";\n', 'opened from the disk');
     const saved = await page.evaluate(() => new Promise(resolve => {
       const click = HTMLAnchorElement.prototype.click;
       HTMLAnchorElement.prototype.click = function () {
@@ -741,6 +633,8 @@ const cases = {
     const wide = await page.evaluate(() => document.documentElement.scrollWidth);
     check(wide <= 390, 'no sideways scrolling at 390 px: ' + wide);
     await page.setViewport({ width: 1280, height: 900 });
+    // "●" runs every open tab: the first one gets a program that compiles.
+    await setProgram(page, '??"layout";\n');
     await openExample(page, 'canvas.mcl');
     const r = await run(page);
     check(r.result === 'ended', 'canvas example runs: ' + JSON.stringify(r));
@@ -765,21 +659,29 @@ const cases = {
     // The page through a local proxy that gives every answer 40 ms of
     // latency and all answers together 10 Mbit/s (the browser's own network
     // emulation leaves the worker's requests out).
-    const proxy = await throttledProxy(ctx.url, 10e6 / 8, 40);
-    const p = await ctx.browser.newPage();
-    await p.setCacheEnabled(false);
-    const t0 = Date.now();
-    try {
-      await p.goto(proxy.url);
-      await p.waitForFunction(() => !document.getElementById('compile').disabled && document.getElementById('state').textContent === '準備完了',
-                              { timeout: 60000, polling: 20 });
-    } finally {
-      proxy.server.close();
+    // A machine shared with other work can delay the page's script: up to
+    // three tries, the best counts.
+    let tti = Infinity;
+    for (let attempt = 1; attempt <= 3 && tti >= 1500; ++attempt) {
+      const proxy = await throttledProxy(ctx.url, 10e6 / 8, 40);
+      const p = await ctx.browser.newPage();
+      await p.setCacheEnabled(false);
+      const t0 = Date.now();
+      try {
+        await p.goto(proxy.url);
+        await p.waitForFunction(() => !document.getElementById('compile').disabled && document.getElementById('state').textContent === '準備完了',
+                                { timeout: 60000, polling: 20 });
+      } finally {
+        proxy.server.close();
+      }
+      const t = Date.now() - t0;
+      console.log(`sent through the proxy: ${proxy.sent()} bytes; page script, worker start, ready at ` +
+                  Object.values(await p.evaluate(() => window.velmora.timing)).map(x => x.toFixed(0)).join(', ') + ' ms; ' +
+                  `time to interactive at 10 Mbit/s, 40 ms: ${t} ms`);
+      tti = Math.min(tti, t);
+      await p.close();
     }
-    console.log(`sent through the proxy: ${proxy.sent()} bytes`);
-    const tti = Date.now() - t0;
-    console.log(`time to interactive at 10 Mbit/s, 40 ms: ${tti} ms`);
-    check(tti < 2000, 'interactive within 2 s at 10 Mbit/s: ' + tti);
+    check(tti < 1500, 'interactive within 1.5 s at 10 Mbit/s: ' + tti);
   },
 
   // docs/images/playground.png: two examples open, the canvas one run.
@@ -798,43 +700,25 @@ const cases = {
     console.log('wrote ' + out);
   },
 
-  // The FOR loop benchmark: milliseconds of the run in the worker.
+  // The benchmark programs (BENCH_PROGRAMS, names in bench/programs; the
+  // file BENCH_DATA goes into DATA first): milliseconds of each run in the worker.
   async bench(page) {
-    const program = fs.readFileSync(path.join(root, 'bench', 'programs', 'for_loop.mcl'), 'utf8');
-    const times = [];
-    for (let i = 0; i < Number(process.env.RUNS || 3); ++i) {
-      const r = await compileAndRun(page, program);
-      check(r.result === 'ended', 'benchmark ends');
-      times.push(r.ms);
+    if (process.env.BENCH_DATA) {
+      await (await page.$('#upload')).uploadFile(process.env.BENCH_DATA);
+      await waitFiles(page, path.basename(process.env.BENCH_DATA), 'the benchmark data');
     }
-    console.log(`browser for_loop: ${Math.min(...times).toFixed(0)} ms (best of ${times.map(t => t.toFixed(0)).join(', ')})`);
-    console.log('console: ' + (await consoleText(page)).trim());
+    for (const name of (process.env.BENCH_PROGRAMS || 'for_loop').split(',')) {
+      const program = fs.readFileSync(path.join(root, 'bench', 'programs', name + '.mcl'), 'utf8');
+      const times = [];
+      for (let i = 0; i < Number(process.env.RUNS || 3); ++i) {
+        const r = await compileAndRun(page, program);
+        check(r.result === 'ended', name + ' ends: ' + JSON.stringify(r));
+        times.push(r.ms);
+      }
+      const text = (await consoleText(page)).trim().replace(/\n/g, ' ');
+      console.log(`browser ${name}: ${Math.min(...times).toFixed(0)} ms, console: ${text}`);
+    }
   },
 };
 
-// Cases served without the isolation headers.
-const plainCases = new Set(['no_isolation']);
-
-async function main() {
-  check(cases[caseName], 'unknown case ' + caseName);
-  const plain = plainCases.has(caseName);
-  const { server, url } = await serve(plain);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-web-profile-'));
-  const browser = await launch(profile);
-  let ok = false;
-  try {
-    const page = await open(browser, url);
-    check(await page.evaluate(() => self.crossOriginIsolated) === !plain, 'the page is cross-origin isolated: ' + !plain);
-    await cases[caseName](page, { url, browser });
-    ok = true;
-  } catch (e) {
-    console.error(`FAIL ${caseName}: ${process.env.VERBOSE ? e.stack : e.message}`);
-  } finally {
-    await browser.close();
-    server.kill();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
-  console.log(ok ? `PASS ${caseName}` : `FAIL ${caseName}`);
-  process.exit(ok ? 0 : 1);
-}
-main();
+main(cases, { no_isolation: { plain: true } });

@@ -70,10 +70,9 @@ files.forEach((file, tab) => {
 });
 for (let tab = 0; tab < files.length; ++tab) {
   const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [tab]));
-  // As velmora-run: FILE:LINE:COLUMN: (from 1) and the plain explanation.
-  for (const x of c.explanations || [])
-    process.stderr.write(files[tab] + ':' + (x.line >= 0 ? (x.line + 1) + ':' + (x.column >= 0 ? (x.column + 1) + ':' : '') : '') +
-                         ' ' + (x.note ? '注意: ' : '') + x.text + '\n');
+  // As velmora-run: FILE:LINE:COLUMN: severity: explanation (from 1).
+  for (const x of c.diagnostics || [])
+    process.stderr.write(files[tab] + ':' + (x.line + 1) + ':' + (x.column + 1) + ': ' + x.severity + ': ' + x.explanation + '\n');
   if (c.slot < 0) process.exit(2);
 }
 const r = JSON.parse(M.ccall('vm_run', 'string', [], []));

@@ -3,20 +3,31 @@
 // runs, the stop button, the input line and HTTP answers reach it through
 // shared memory (see CTL below).
 //
-// DATA lives in the module's in-memory file system. Every change a program
-// makes there (a file closed after writing, a delete, a rename, a directory
-// made or removed) is sent to the page as a "persist" message within a
-// fifth of a second, while the run goes on; the page writes it into
-// IndexedDB one record per file.
+// DATA lives in the module's in-memory file system. A file a program closes
+// after writing (or stores whole) goes to the page at once, and the program
+// waits for the page's answer that the browser kept it: a file the browser
+// refused fails the close (or the store), which the engine reports as the
+// file error "- ファイルI/Oエラー" with the path. Other changes (a delete, a
+// directory made or removed) go within a fifth of a second. The page writes
+// each into IndexedDB, one record per file; a file opened for appending goes
+// as the part appended, which the store adds to the file as it is then.
 'use strict';
 importScripts('velmora.js', 'canvas.js');
 
 const HOME = '/velmora', DATA = '/velmora/DATA';
-// ctl: shared Int32 cells.
-const CTL = { stop: 0, lineReady: 1, lineLength: 2, http: 3, chunk: 4, total: 5 };
+// ctl: shared Int32 cells (the page's copy: worker_link.js). heartbeat
+// counts up while the worker works, so that the page can tell a worker that
+// died; storeAck is the number of the last report the page has answered,
+// storeOk whether the browser kept it.
+const CTL = { stop: 0, lineReady: 1, lineLength: 2, http: 3, chunk: 4, total: 5, heartbeat: 6, storeAck: 7, storeOk: 8 };
+const EIO = 29;
 // ctl[CTL.http]: the state of the HTTP answer passed through httpBuf.
 const HTTP = { waiting: 0, chunk: 1, taken: 2, failed: 3 };
 let M = null, ctl = null, line = null, httpBuf = null;
+// Whether a closed file waits for the browser's answer (not when the page
+// keeps files in its memory only); the number of the last report sent.
+let waitForStore = false, storeSeq = 0;
+const beat = () => { if (ctl) Atomics.add(ctl, CTL.heartbeat, 1); };
 
 function send(type, data, transfer) { postMessage({ type, data }, transfer || []); }
 
@@ -32,8 +43,9 @@ function insideData(path) {
   const abs = '/' + parts.join('/');
   if (!abs.startsWith(DATA + '/')) return null;
   const rel = abs.slice(DATA.length + 1);
-  // The transfer file of a running HTTP request is not kept.
-  return /(^|\/)_net_\d+\.\$\$\$$/.test(rel) ? null : rel;
+  // The transfer file of a running HTTP request is not kept, nor the
+  // temporary file a whole-file store writes before it renames it.
+  return /(^|\/)_net_\d+\.\$\$\$$/.test(rel) || /(^|\/)\.[^/]*\.velmora-tmp$/.test(rel) ? null : rel;
 }
 function note(path, kind) {
   if (applying) return;
@@ -52,24 +64,64 @@ function noteTree(path) {
   note(path, 'dir');
   for (const n of M.FS.readdir(path)) if (n !== '.' && n !== '..') noteTree(path + '/' + n);
 }
+// The report of one path as it is now: a file's bytes, a directory, or gone.
+function entryOf(path) {
+  const abs = DATA + '/' + path;
+  let st = null;
+  try { st = M.FS.stat(abs); } catch (e) { /* gone */ }
+  if (!st) return { path, kind: 'gone' };
+  if (M.FS.isDir(st.mode)) return { path, kind: 'dir' };
+  if (M.FS.isFile(st.mode)) return { path, kind: 'file', bytes: M.FS.readFile(abs) };
+  return null;
+}
+function report(entries, seq) {
+  const transfer = [];
+  for (const e of entries) if (e.bytes && !transfer.includes(e.bytes.buffer)) transfer.push(e.bytes.buffer);
+  send('persist', { entries, seq }, transfer);
+}
 function persistNow() {
   if (!pending.size) return;
-  const entries = [], transfer = [];
-  for (const [path, kind] of pending) {
-    const abs = DATA + '/' + path;
-    let st = null;
-    try { st = M.FS.stat(abs); } catch (e) { /* gone */ }
-    if (!st) entries.push({ path, kind: 'gone' });
-    else if (M.FS.isDir(st.mode)) entries.push({ path, kind: 'dir' });
-    else if (M.FS.isFile(st.mode)) {
-      const bytes = M.FS.readFile(abs);
-      entries.push({ path, kind: 'file', bytes });
-      transfer.push(bytes.buffer);
-    }
+  const entries = [];
+  for (const path of pending.keys()) {
+    const e = entryOf(path);
+    if (e) entries.push(e);
   }
   pending.clear();
   lastPersist = performance.now();
-  send('persist', entries, transfer);
+  report(entries, 0);
+}
+// Sends a file's report and waits until the page says whether the browser
+// kept it (false: refused, or no answer within a minute).
+function persistAndWait(entry) {
+  pending.delete(entry.path);
+  persistNow();  // what changed before goes first, in a report of its own
+  const seq = ++storeSeq;
+  report([entry], seq);
+  const t0 = performance.now();
+  while (Atomics.load(ctl, CTL.storeAck) !== seq) {
+    beat();
+    if (performance.now() - t0 > 60000) return false;
+    Atomics.wait(ctl, CTL.storeAck, Atomics.load(ctl, CTL.storeAck), 50);
+  }
+  return Atomics.load(ctl, CTL.storeOk) === 1;
+}
+// A file written to DATA was closed (stream) or stored whole (path): it
+// goes to the page; when the browser refuses it, the close or the rename
+// fails with EIO, the engine's file error.
+function fileDone(path, stream) {
+  const rel = insideData(path);
+  if (rel === null || applying) return;
+  let entry = entryOf(rel);
+  if (!entry || entry.kind !== 'file') return note(path, 'gone');
+  // Appended to: the part added, for the store to add to the file as it is now.
+  if (stream && (stream.flags & 1024) && stream.velmoraBase !== undefined && stream.velmoraBase <= entry.bytes.length)
+    entry = { path: rel, kind: 'append', base: stream.velmoraBase, bytes: entry.bytes.subarray(stream.velmoraBase), whole: entry.bytes };
+  if (!waitForStore || !ctl) {
+    pending.delete(rel);
+    persistNow();
+    return report([entry], 0);
+  }
+  if (!persistAndWait(entry)) throw new M.FS.ErrnoError(EIO);
 }
 // Wraps the file system's operations, so every change to DATA is noted.
 function watchData() {
@@ -82,12 +134,33 @@ function watchData() {
       return r;
     };
   };
-  after('close', s => { if (s.path && (s.flags & 3) !== 0) note(s.path, 'file'); });
+  // A file opened for writing remembers its size: what it has at its close
+  // beyond that was appended.
+  const open = FS.open;
+  FS.open = function (...args) {
+    const stream = open.apply(this, args);
+    if ((stream.flags & 3) !== 0 && stream.node && FS.isFile(stream.node.mode)) stream.velmoraBase = stream.node.usedBytes;
+    return stream;
+  };
+  const close = FS.close;
+  FS.close = function (stream) {
+    const r = close.call(this, stream);
+    if (stream.path && (stream.flags & 3) !== 0) fileDone(stream.path, stream);
+    return r;
+  };
+  const rename = FS.rename;
+  FS.rename = function (from, to) {
+    const r = rename.call(this, from, to);
+    note(from, 'gone');
+    let st = null;
+    try { st = FS.stat(to); } catch (e) { /* gone */ }
+    if (st && FS.isFile(st.mode)) fileDone(to, null); else noteTree(to);
+    return r;
+  };
   after('truncate', p => { if (typeof p === 'string') note(p, 'file'); });
   after('unlink', p => note(p, 'gone'));
   after('rmdir', p => note(p, 'gone'));
   after('mkdir', p => note(p, 'dir'));
-  after('rename', (from, to) => { note(from, 'gone'); noteTree(to); });
 }
 
 // Changes another tab made (read back from the store): applied unnoted.
@@ -164,7 +237,12 @@ self.velmoraHost = {
     }
     return true;
   },
-  stopRequested() { return ctl !== null && Atomics.load(ctl, CTL.stop) !== 0; },
+  // Between two slices of a run: also the sign of life the page watches.
+  stopRequested() {
+    if (ctl === null) return false;
+    Atomics.add(ctl, CTL.heartbeat, 1);
+    return Atomics.load(ctl, CTL.stop) !== 0;
+  },
   // GETS: waits for the page's input line, or null after the stop button.
   readLine() {
     if (ctl === null) return '';
@@ -175,6 +253,7 @@ self.velmoraHost = {
         Atomics.store(ctl, CTL.lineReady, 0);
         return text;
       }
+      beat();
       Atomics.wait(ctl, CTL.lineReady, 0, 20);
     }
   },
@@ -208,6 +287,7 @@ self.velmoraHost = {
         if (got >= total) break;
         continue;
       }
+      beat();
       Atomics.wait(ctl, CTL.http, state, 20);
     }
     const all = new Uint8Array(got);
@@ -231,7 +311,15 @@ function syncHttp(url, body, file, timeoutMs) {
   } catch (e) {
     return 'ERR\n' + (e && e.message ? e.message : String(e));
   }
-  if (xhr.status === 0) return 'ERR\nnetwork error';
+  if (xhr.status === 0) {
+    // No answer at all from another site: most often it does not let browsers read it (the page's http.js says the same).
+    let other = false;
+    try { other = new URL(url, self.location.href).origin !== self.location.origin; } catch (e) { /* not a URL */ }
+    if (other)
+      send('message', { title: '', text: 'ブラウザ版のプログラムは、読み込みを許可していない（CORS のヘッダーを送らない）ほかのサイトのページを読めません' +
+                                         '（応答しないサーバーも同じエラーになります）。そのサイトのページは、デスクトップ版の velmora か velmora-run で実行すれば読めます。' });
+    return 'ERR\nnetwork error';
+  }
   M.FS.writeFile(file, new Uint8Array(xhr.response));
   const h = name => xhr.getResponseHeader(name) || '';
   return reportLines({ status: xhr.status, statusText: xhr.statusText, length: h('content-length'), type: h('content-type'),
@@ -290,6 +378,9 @@ async function oldFiles() {
   return found;
 }
 
+// The module is fetched and compiled while the page reads its store.
+const loading = VelmoraModule();
+
 const handlers = {
   async init(msg) {
     if (msg.ctl) {
@@ -297,7 +388,7 @@ const handlers = {
       line = new Uint16Array(msg.line);
       httpBuf = new Uint8Array(msg.http);
     }
-    M = await VelmoraModule();
+    M = await loading;
     M.FS.mkdir(HOME);
     const old = msg.migrate ? await oldFiles() : [];
     M.FS.mkdir(DATA);
@@ -312,10 +403,13 @@ const handlers = {
     }
     if (msg.migrate) send('migrated', old.length);
     persistNow();
+    waitForStore = !!msg.waitForStore;
     M.ccall('vm_init', null, ['string', 'string'], [HOME, DATA]);
     send('ready', { words: JSON.parse(M.ccall('vm_words', 'string', [], [])), files: dataFiles(),
                     status: JSON.parse(M.ccall('vm_status', 'string', [], [])) });
   },
+  // The page asks whether the worker lives (a compile or a run answers only when it is over).
+  ping(msg) { send('pong', { id: msg.id }); },
   compile(msg) {
     setTabs(msg.tabs);
     const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [msg.tab]));
@@ -323,11 +417,25 @@ const handlers = {
     send('compiled', c);
     if (c.memory) send('ran', { result: 'memory', runError: null, status: null });
   },
-  // Compiles the tabs asked for (stopping at a failure), then runs.
+  // The diagnostics of a text, compiled only (for markers while typing).
+  diagnose(msg) {
+    const d = JSON.parse(M.ccall('vm_diagnostics', 'string', ['string'], [msg.text]));
+    send('diagnosed', { tab: msg.tab, diagnostics: d.diagnostics });
+  },
+  // A tab was closed: the tabs from it on move up, so the slots of all of
+  // them are freed (their programs are compiled again when they run).
+  closeTab(msg) {
+    for (let i = msg.index; i < 10; ++i) M.ccall('vm_close_tab', null, ['number'], [i]);
+    setTabs(msg.tabs);
+    send('status', JSON.parse(M.ccall('vm_status', 'string', [], [])));
+  },
+  // "●": every open tab compiled afresh, tab n into slot n (as velmora-run
+  // compiles its files), stopping at a failure; then all run together.
   run(msg) {
     if (ctl) { Atomics.store(ctl, CTL.stop, 0); Atomics.store(ctl, CTL.lineReady, 0); }
     setTabs(msg.tabs);
-    for (const tab of msg.compile || []) {
+    M.ccall('vm_release_slots', null, [], []);
+    for (let tab = 0; tab < msg.tabs.length && msg.tabs[tab]; ++tab) {
       const c = JSON.parse(M.ccall('vm_compile', 'string', ['number'], [tab]));
       c.tab = tab;
       send('compiled', c);
@@ -356,7 +464,7 @@ const handlers = {
     persistNow();
     send('files', dataFiles());
   },
-  // Changes another tab made.
+  // Changes another tab made, or the stored state of files this one changed.
   external(msg) {
     applyEntries(msg.entries);
     send('files', dataFiles());
@@ -375,7 +483,8 @@ onmessage = async e => {
     if (err instanceof RangeError || /memory|WebAssembly\.Exception/i.test(text) || String(err).includes('WebAssembly.Exception')) {
       if (msg.type === 'run' || msg.type === 'compile') return send('ran', { result: 'memory', runError: null, status: null });
     }
-    send('message', { title: 'エラー', text });
+    const stored = err && err.errno === EIO ? 'ブラウザがファイルを保存しませんでした' : text;
+    send('message', { title: 'エラー', text: stored });
     if (msg.type === 'run') send('ran', { result: 'error', runError: null, status: null });
   }
 };
