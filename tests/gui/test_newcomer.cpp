@@ -38,12 +38,6 @@ class TestWindow : public velmora::testing::QuietWindow {
   }
 };
 
-QStringList items(QListWidget *list) {
-  QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
 QStringList items(gui::ConsoleView *console) {
   QStringList out;
   for (int i = 0; i < console->count(); ++i) out << console->rowText(i);

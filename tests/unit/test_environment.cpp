@@ -501,8 +501,9 @@ TEST_F(Env, AProgramWithTooManyLabelsIsRefusedAndOthersStillRun) {
   bool told = false;
   for (const u16 &m : ui.messages) told = told || m.find(expected) != u16::npos;
   EXPECT_TRUE(told) << "the refusal is shown";
-  ASSERT_FALSE(env.compileDriver.explanations().empty());
-  EXPECT_NE(compiler::explanation_text(env.compileDriver.explanations().front()).find(expected), u16::npos);
+  ASSERT_FALSE(env.compileDriver.diagnostics().empty());
+  EXPECT_EQ(env.compileDriver.diagnostics().front().severity, compiler::Severity::Error);
+  EXPECT_NE(env.compileDriver.diagnostics().front().explanation.find(expected), u16::npos);
   // Any program still runs, alone or with the others.
   EXPECT_EQ(drive(env, ui, env.startTab(hello)), RunResult::Ended);
   EXPECT_NE(env.engine().console().lines().front().find(u"hello"), u16::npos);
