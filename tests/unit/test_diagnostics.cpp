@@ -241,6 +241,33 @@ TEST(Diagnostics, MoreTimersThanThereAreIsWarnedOfAtTheFirstOneTooMany) {
   EXPECT_TRUE(warned) << show(found);
 }
 
+// Code the engine cannot run is refused when it is registered: it is an
+// error of the program in every face (the editor, --check, the language
+// server), not a warning beside a successful compile.
+TEST(Diagnostics, CodeTheEngineCannotRunIsAnError) {
+  Lines ifs{u"X = 0;"};
+  for (int i = 0; i < 400; ++i) ifs.push_back(u"IF X > " + text::int16(i) + u" THEN X = 1; END");
+  auto found = compiler::program_diagnostics(builtin(), ifs);
+  ASSERT_EQ(found.size(), 1u) << show(found);
+  EXPECT_EQ(std::string(found.front().id), "too-many-labels");
+  EXPECT_EQ(found.front().severity, compiler::Severity::Error);
+  EXPECT_EQ(found.front().line, 400);  // marked where the highest label is
+  ifs.resize(334);                     // labels up to 999 fit
+  EXPECT_TRUE(compiler::program_diagnostics(builtin(), ifs).empty());
+
+  // 16,000 statements compile to 80,002 records: more than the 16-bit
+  // execution point reaches; 13,000 (65,002) fit.
+  Lines sums{u"X = 0;"};
+  for (int i = 0; i < 16000; ++i) sums.push_back(u"X = X + 1 * 2 - 1;");
+  found = compiler::program_diagnostics(builtin(), sums);
+  ASSERT_EQ(found.size(), 1u) << show(found);
+  EXPECT_EQ(std::string(found.front().id), "too-long");
+  EXPECT_EQ(found.front().severity, compiler::Severity::Error);
+  EXPECT_EQ(text::to_utf8(found.front().message), "中間コード 80002 行が上限 65535 行を超える（実行できない）");
+  sums.resize(13001);
+  EXPECT_TRUE(compiler::program_diagnostics(builtin(), sums).empty());
+}
+
 // ----- the settings that change a compile
 
 TEST(Diagnostics, TheSettingsOfTheWindowChangeWhatAProgramGets) {
