@@ -108,7 +108,7 @@ class RunLoop {
   RunResult result_ = RunResult::NotStarted;
   bool inSlice_ = false, finished_ = true, endPending_ = false;
   unsigned long long shownConsole_ = 0;
-  long batch_ = 256;
+  long batch_ = 16;  // passes per batch, adapted to their cost
   std::chrono::steady_clock::time_point started_;
   bool charting_ = false;
   int chartInterval_ = 20;
