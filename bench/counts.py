@@ -18,12 +18,21 @@ import subprocess
 import sys
 import tempfile
 
+# The three-statement loop, and a timer armed for five seconds (it does not
+# fire within a run under callgrind) with its handler.
+THREE_LUA = ("local s, c, m = 0, 0, 0\nfor i = 1, {N} do s = s + i; m = i % 3; if m == 0 then c = c + 1 end end\n"
+             "print(s)\n")
+THREE_PY = ("def main():\n    s = c = 0\n    for i in range(1, {N} + 1):\n        s += i\n        m = i % 3\n"
+            "        if m == 0:\n            c += 1\n    return s\nprint(main())\n")
+TIMER = 'FUNCTION TICK;\n  T += 1;\n  INTRET;\nENDFUNC\nTIMER "T", SET, 50, "TICK";\nTIMER "T", START;\n'
+
 # name: (iterations N, Velmora program, lua program, python program, limit)
 # {N} is the iteration count; the zone benchmarks read page.txt, a one-line
 # page of N cells. The limits are about 1.3x the counts measured when they
-# were set (7.0 M; loop_sum and call 19 each, expr 430; for the string
-# benchmarks 3,456, 1,351, 527, the append limit kept from before), so that
-# the check catches a slip, not noise.
+# were set (7.0 M; loop_sum and call 19 each; for the string benchmarks
+# 3,456, 1,351, 527, the append limit kept from before), so that the check
+# catches a slip, not noise, and no more than the targets: three 152 (at
+# most 200), expr 174 and for_if_mod 126 (at most 1.5x lua5.4's 138 and 126).
 BENCHMARKS = {
     "empty": (0, '??"";\n', "", "", 9_100_000),
     "loop_sum": (20000,
@@ -40,7 +49,25 @@ BENCHMARKS = {
              "S = 0;\nFOR I = 1 TO {N} DO S = S + I * 2 - 1; END\n??S;\n",
              "local s = 0\nfor i = 1, {N} do s = s + i * 2 - 1 end\nprint(s)\n",
              "def main():\n    s = 0\n    for i in range(1, {N} + 1):\n        s = s + i * 2 - 1\n    return s\nprint(main())\n",
-             560),
+             207),
+    "three": (20000,
+              "S = 0;\nC = 0;\nFOR I = 1 TO {N} DO S += I; M = MOD(I, 3); IF M = 0 THEN C += 1; END END\n??S;\n",
+              THREE_LUA, THREE_PY, 200),
+    "for_if_mod": (20000,
+                   "S = 0;\nFOR I = 1 TO {N} DO\n  M = MOD(I, 3);\n  IF M = 0 THEN S += I; END\nEND\n??S;\n",
+                   "local s = 0\nfor i = 1, {N} do if i % 3 == 0 then s = s + i end end\nprint(s)\n",
+                   "def main():\n    s = 0\n    for i in range(1, {N} + 1):\n        m = i % 3\n"
+                   "        if m == 0:\n            s += i\n    return s\nprint(main())\n",
+                   170),
+    # The same loops with a timer running that does not fire while they run:
+    # within 1.2x of the loops without it (RATIOS).
+    "loop_sum_timer": (20000,
+                       TIMER + "S = 0;\nFOR I = 1 TO {N} DO S += I; END\n??S;\n",
+                       "", "", 25),
+    "three_timer": (20000,
+                    TIMER + "S = 0;\nC = 0;\nFOR I = 1 TO {N} DO S += I; M = MOD(I, 3); IF M = 0 THEN C += 1; END END\n"
+                    "??S;\n",
+                    "", "", 200),
     "zone": (5000,
              '&L[] = <*> "page.txt";\n&S = &L[0];\nC = 0;\nT = 0;\n'
              '&V, &S = [++] &S < "<td>" -> "</td>" >;\nWHILE &V DO\n  C += 1;\n'
@@ -71,6 +98,11 @@ BENCHMARKS = {
                'def main():\n    s = ""\n    for i in range({N}):\n        s += "x"\n    return len(s)\nprint(main())\n',
                625),
 }
+
+
+# A loop with a timer running, against the same loop without it: at most
+# this ratio.
+RATIOS = [("loop_sum_timer", "loop_sum", 1.2), ("three_timer", "three", 1.2)]
 
 
 def page(path, cells):
@@ -116,19 +148,27 @@ def main():
     try:
         if not check:
             print(f"{'benchmark':<11} {'velmora':>12} {'lua5.4':>12} {'python3':>12} {'/lua':>7} {'/py':>7}")
+        counted = {}
         for name, (n, mcl, lua_text, py_text, limit) in BENCHMARKS.items():
             v = count(work, name, [runner, "--home", work, "--final-console"], ".mcl", mcl, n)
+            counted[name] = v
             if check:
                 status = "ok" if v <= limit else "OVER"
                 print(f"{name:<11} {v:>14,.0f} (limit {limit:,}) {status}")
                 if v > limit:
                     over.append(name)
                 continue
-            lv = count(work, name, [lua], ".lua", lua_text or "", n) if lua else None
-            pv = count(work, name, [python], ".py", py_text or "", n) if python else None
+            lv = count(work, name, [lua], ".lua", lua_text, n) if lua and (lua_text or n == 0) else None
+            pv = count(work, name, [python], ".py", py_text, n) if python and (py_text or n == 0) else None
             def ratio(x):
                 return f"{v / x:6.2f}x" if x else "      -"
             print(f"{name:<11} {v:>12,.0f} {lv or 0:>12,.0f} {pv or 0:>12,.0f} {ratio(lv)} {ratio(pv)}")
+        for name, base, most in RATIOS:
+            ratio = counted[name] / counted[base]
+            status = "ok" if ratio <= most else "OVER"
+            print(f"{name:<11} {ratio:>13.2f}x {base} (limit {most}x) {status}")
+            if ratio > most:
+                over.append(name)
         if not check:
             print("per iteration (the empty program: the whole run), callgrind Ir")
     finally:

@@ -57,7 +57,8 @@ const char *kHelp =
     "  --format json     with --check: one JSON document instead of the lines\n"
     "  --tokens          print each file's token stream and name lists, then exit\n"
     "  --tcode           print each file's T-code lines, then exit\n"
-    "  --listing         print the P-code listing of each slot, then exit\n"
+    "  --listing         print the P-code listing of each slot with the fast form\n"
+    "                    each record will take, then exit\n"
     "  --final-console   print only the final console buffer, after the run\n"
     "  --common-errors   print the section \"よくあるエラー\" of the language guide\n"
     "                    (Markdown, made from the compiler's table of explanations)\n"
@@ -385,8 +386,16 @@ int main(int argc, char **argv) {
   }
   if (tcode) return 0;
   if (listing) {
-    for (int slot : filledSlots)
-      for (const u16 &line : env.slotListing(slot)) std::printf("%s\n", text::to_utf8(line).c_str());
+    // Each record with the fast forms it will take ("; compare, step
+    // compare_jump"), labels without.
+    for (int slot : filledSlots) {
+      const Lines lines = env.slotListing(slot), forms = env.engine().formListing(slot);
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = text::to_utf8(lines[i]);
+        if (i < forms.size() && !forms[i].empty()) line += "; " + text::to_utf8(forms[i]);
+        std::printf("%s\n", line.c_str());
+      }
+    }
     return 0;
   }
 

@@ -252,5 +252,12 @@ int Engine::watchedTask() const { return m_->watchedTask; }
 u16 Engine::lineOf(const ExecutionPoint &p) const { return m_->lineOf(p); }
 Lines Engine::listFunctions(int slot) const { return m_->listFunctions(slot); }
 Lines Engine::listing(int slot) const { return slot_listing(*m_, slot); }
+Lines Engine::formListing(int slot) const { return form_listing(*m_, slot); }
+void Engine::setFastForms(bool on) { m_->setFastForms(on); }
+bool Engine::fastForms() const { return m_->fastForms(); }
+const FormHits &Engine::formHits() const { return m_->formHits; }
+const std::array<long double, kCalcStack> &Engine::calcStack(int slot) const {
+  return m_->calcStack[std::size_t(slot)];
+}
 
 }  // namespace velmora::engine

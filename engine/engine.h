@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/fast/forms.h"
 #include "engine/shared_types.h"
 
 namespace velmora::engine {
@@ -137,6 +138,19 @@ class Engine {
   Lines listFunctions(int slot) const;
   // The slot's P-code as the listing file shows it.
   Lines listing(int slot) const;
+  // For each record of a linked slot, the fast forms it will take
+  // (engine/fast/forms.h): "compare, step compare_jump"; empty for labels.
+  Lines formListing(int slot) const;
+
+  // ----- fast forms
+  // Off, every record runs its family's handler, one record per task per
+  // pass (the reference mode; VELMORA_NO_FAST_FORMS=1 starts an engine so).
+  void setFastForms(bool on);
+  bool fastForms() const;
+  // How often each form was taken (indexed by Form).
+  const FormHits &formHits() const;
+  // A task's calculation stack (entries above its CalcIndex included).
+  const std::array<long double, kCalcStack> &calcStack(int slot) const;
 
  private:
   std::unique_ptr<Machine> m_;

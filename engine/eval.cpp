@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/fast/arith.h"
 #include "engine/machine.h"
 #include "engine/families.h"
 #include "engine/numeric.h"
@@ -59,32 +60,24 @@ long double power(Machine &e, u16view op, long double a, long double b, bool &ok
 }
 
 // a op b; false for ArithOp::None (the caller leaves WORK unchanged) or
-// after a reported failure. opText names the operator in messages.
+// after a reported failure. opText names the operator in messages. + - * /
+// are the fast forms' own arithmetic (fast/arith.h).
 bool arithmetic(Machine &e, u16view opText, ArithOp op, long double a, long double b, long double &out) {
-  long double r = 0;
-  switch (op) {
-    case ArithOp::Add: r = a + b; break;
-    case ArithOp::Sub: r = a - b; break;
-    case ArithOp::Mul: r = a * b; break;
-    case ArithOp::Div:
-      if (b == 0) {
-        calc_error(e, opText, kDivByZero);
-        return false;
-      }
-      r = a / b;
-      break;
-    case ArithOp::Pow: {
-      bool ok = true;
-      r = power(e, opText, a, b, ok);
-      if (!ok) return false;
-      out = r;
-      return true;
-    }
-    case ArithOp::None: return false;
+  if (op == ArithOp::None) return false;
+  if (op == ArithOp::Pow) {
+    bool ok = true;
+    const long double r = power(e, opText, a, b, ok);
+    if (ok) out = r;
+    return ok;
   }
-  if (!std::isfinite(r) && !checked(e, opText, r)) return false;
-  out = r;
-  return true;
+  long double r = 0;
+  switch (arith::compute(op, a, b, r)) {
+    case arith::Fault::None: out = r; return true;
+    case arith::Fault::DivisionByZero: calc_error(e, opText, kDivByZero); return false;
+    case arith::Fault::Overflow: calc_error(e, opText, kOverflow); return false;
+    case arith::Fault::Invalid: calc_error(e, opText, kInvalid); return false;
+  }
+  return false;
 }
 
 char16_t first_char(const u16 &s) { return s.empty() ? u'\0' : s[0]; }
@@ -143,10 +136,9 @@ void op_bits(Machine &e, TTaskInfo &t, const TPEXE &r) {
 void op_mod(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int64_t a = truncate_to_int64(e.num(t, r, 1));
   int64_t b = truncate_to_int64(e.num(t, r, 3));
-  if (b == 0) return calc_error(e, u"MOD", kDivByZero);
-  // C++ keeps the dividend's sign; a divisor of -1 leaves no remainder (and
-  // the smallest integer divided by -1 would overflow).
-  t.WORK = b == -1 ? 0 : static_cast<long double>(a % b);
+  int64_t v;
+  if (!arith::mod(a, b, v)) return calc_error(e, u"MOD", kDivByZero);
+  t.WORK = static_cast<long double>(v);
 }
 
 void op_randseed(Machine &e, TTaskInfo &t, const TPEXE &r) { random_seed(uint32_t(truncate_to_int64(e.num(t, r, 2)))); }

@@ -20,6 +20,7 @@
 // records than the budget allows.
 #include <cmath>
 
+#include "engine/fast/steps.h"
 #include "engine/machine.h"
 #include "engine/opcodes.h"
 #include "engine/text_ops.h"
@@ -35,7 +36,7 @@ int run_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long 
   for (int i = 0; i < n; ++i) {
     if (i > 0) ++t.INSTP;
     const HotRecord &hi = (&h)[i];
-    if (hi.fast) hi.run(e, t, hi, (&r)[i]);
+    if (hi.fast()) hi.run(e, t, hi, (&r)[i]);
     else e.handler(hi.kind)(e, t, (&r)[i]);  // the family's handler, as h.run would call it
     if (e.errorFlag || t.state != tsACTIVE) {
       e.stepLast = position + i;
@@ -60,7 +61,7 @@ bool cut_and_store(Machine &e, TTaskInfo &t, const HotRecord *h, const TPEXE *r)
   const int piece = store.var[2], rest = store.kind == opSPLIT_STORE ? store.var[4] : piece;
   if (piece < 0 || rest < 0 || !e.vars[source].StrVal.escapeFree()) return false;
   // The zone option record as it runs on its own.
-  if (h[0].fast) h[0].run(e, t, h[0], r[0]);
+  if (h[0].fast()) h[0].run(e, t, h[0], r[0]);
   else e.handler(h[0].kind)(e, t, r[0]);
   ValueZone z = value_zone(e.vars[source].StrVal, zone.constText(3), zone.constText(5), t.LIST_INC, false);
   if (store.kind == opSPLIT_STORE) {
@@ -160,7 +161,7 @@ bool joins_step(const HotRecord &h, const TPEXE &r) {
     case opLIST_ADD_LINE: return true;
     case opMATH: return r.math == MathFn::StrVal;
     case opLOAD_VALUE: return r.op[1].kind == OperandKind::Pop;
-    case opASSIGN: return h.fast;
+    case opASSIGN: return h.fast();
     default: return false;
   }
 }
@@ -174,16 +175,20 @@ constexpr PairHandler kZoneSteps[kLongestStep + 1] = {nullptr,          nullptr,
 
 }  // namespace
 
-PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t p) {
+PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t p, Form &form,
+                         int &length) {
   // A step begins at a record of a string statement that is not fast and
   // takes the records after it that may join it (never a label, a jump or
   // a break record).
-  if (p >= hot.size() || p >= records.size() || hot[p].fast || !joins_step(hot[p], records[p])) return nullptr;
+  if (p >= hot.size() || p >= records.size() || hot[p].fast() || !joins_step(hot[p], records[p])) return nullptr;
   int n = 1;
   while (n < kLongestStep && p + std::size_t(n) < hot.size() && p + std::size_t(n) < records.size() &&
          joins_step(hot[p + std::size_t(n)], records[p + std::size_t(n)]))
     ++n;
-  return n >= 3 && zone_and_store(records, p) ? kZoneSteps[n] : kSteps[n];
+  const bool zone = n >= 3 && zone_and_store(records, p);
+  form = zone ? Form::ZoneStep : Form::TextStep;
+  length = n;
+  return zone ? kZoneSteps[n] : kSteps[n];
 }
 
 }  // namespace velmora::engine

@@ -19,4 +19,10 @@ u16 instruction_caption(int kind);
 // Every record of a slot (engine/ only: others ask Engine::listing).
 Lines slot_listing(const Machine &machine, int slot);
 
+// For every record of a linked slot, the fast forms it will take
+// (engine/fast/forms.h): its own form, the step that starts at it and the
+// rounds a loop step goes on to ("compare, step compare_jump"); empty for a
+// label or function line.
+Lines form_listing(const Machine &machine, int slot);
+
 }  // namespace velmora::engine

@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <type_traits>
@@ -61,6 +63,7 @@ std::array<u16, 3> os_version_texts() {
 }  // namespace
 
 Machine::Machine() : clock(monotonic_tenths), osVersion(os_version_texts()) {
+  if (const char *off = std::getenv("VELMORA_NO_FAST_FORMS")) fastForms_ = *off == '\0' || std::strcmp(off, "0") == 0;
   for (auto &t : tasks) {
     t.SrcIndex = -1;
     t.PcodeListNo = -1;
@@ -115,15 +118,19 @@ void Machine::rebuildHot(int list) {
   std::vector<HotRecord> &out = hot[std::size_t(list)];
   out.clear();
   out.reserve(records.size());
-  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind)));
-  pair_hot(out, records);
+  for (const TPEXE &r : records) out.push_back(make_hot(r, handler(r.kind), fastForms_));
+  plans[std::size_t(list)].clear();
+  if (fastForms_) {
+    pair_hot(out, records);
+    plan_loops(*this, list);
+  }
   // Records that may run apart from the tasks beside them, and the
   // variables they write (saved before such a run, to take it back).
   std::vector<int32_t> &writes = isolatedWrites_[std::size_t(list)];
   writes.clear();
   for (std::size_t i = 0; i < out.size(); ++i) {
     HotRecord &h = out[i];
-    if (!h.fast || h.kind == opCALL || h.kind == opRET) continue;
+    if (!h.fast() || h.kind == opCALL || h.kind == opRET) continue;
     // The calculation stack is not among what a run apart takes back.
     const bool pops = (h.kind == opLOAD || h.kind == opLOAD_VALUE) && records[i].op[1].kind == OperandKind::Pop;
     if (h.kind == opSTEP || pops) continue;
@@ -133,6 +140,13 @@ void Machine::rebuildHot(int list) {
     }
     h.isolated = true;
   }
+}
+
+void Machine::setFastForms(bool on) {
+  if (fastForms_ == on) return;
+  fastForms_ = on;
+  for (int list = 0; list < kSlots; ++list)
+    if (!hot[std::size_t(list)].empty()) rebuildHot(list);
 }
 
 void Machine::setHandler(int code, Handler h) {
@@ -196,6 +210,7 @@ void Machine::freeList(int list) {
   if (list < 0 || list >= kSlots) return;
   PcodeList().swap(lists[std::size_t(list)]);
   std::vector<HotRecord>().swap(hot[std::size_t(list)]);
+  plans[std::size_t(list)].clear();
   ++hotGeneration_;
 }
 
@@ -553,15 +568,17 @@ long Machine::runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records,
       ++passes;
       continue;
     }
-    if (!(Isolated ? h.isolated : h.fast)) {
+    if (!(Isolated ? h.isolated : h.fast())) {
       t.INSTP = uint16_t(position);
       break;
     }
     const long before = passes;
     if (h.pair && passes + 1 < limit && (!Isolated || hots[position + 1].isolated)) {
+      ++formHits[std::size_t(h.step)];
       passes += h.pair(*this, t, h, records[position], limit - passes);
       lastPosition = stepLast;
     } else {
+      ++formHits[std::size_t(h.form)];
       h.run(*this, t, h, records[position]);
       ++passes;
       lastPosition = position;
@@ -599,6 +616,21 @@ long Machine::runPasses(long maxPasses) {
   lastClockLook_ = std::chrono::steady_clock::now();
   batchEnd_ = lastClockLook_ + kBatchTime;
   slowPerClockLook_ = slowUntilClock_ = 1;
+  // Running timers are served (the clock read) at the first pass of every
+  // batch and then every kTimerCheckPasses passes, not at every pass: a
+  // timer fires at most that many passes late (a fraction of a
+  // millisecond against its tenths of a second), and the passes between
+  // take their fast forms. The reference mode serves them at every pass.
+  timerCheckAt_ = 0;
+  auto checkTimers = [&] {
+    if (!anyTimerRunning) return;
+    if (done >= timerCheckAt_) {
+      serveTimers();
+      timerCheckAt_ = done + (fastForms_ ? kTimerCheckPasses : 1);
+    }
+  };
+  // The passes that may run before the clock is read again.
+  auto passesBeforeCheck = [&] { return anyTimerRunning ? std::min(maxPasses, timerCheckAt_) : maxPasses; };
   while (done < maxPasses && running) {
     // The slots that may run, taken once and again only when a pass may
     // have started another task; the per-pass checks stay as in step().
@@ -611,9 +643,10 @@ long Machine::runPasses(long maxPasses) {
     if (count == 0) return done;
     scheduleChanged_ = false;
     const TTaskInfo &only = tasks[std::size_t(slots[0])];
-    if (count == 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty() && !only.WAIT &&
-        !only.HTTP_REQ) {
-      if (!runAlone(slots[0], maxPasses, done)) return done;
+    checkTimers();
+    if (count == 1 && fastForms_ && !anyHttp && !anyWait && pendingError.empty() && !only.WAIT && !only.HTTP_REQ &&
+        !(only.IntRequest && !only.IntProcess)) {
+      if (!runAlone(slots[0], passesBeforeCheck(), done)) return done;
       continue;  // something may now wait or run beside it: passes as below
     }
     // Each slot's list and hot form, taken again after every handler that
@@ -650,8 +683,9 @@ long Machine::runPasses(long maxPasses) {
     while (done < maxPasses) {
       // Passes in which every task runs only isolated records run task by
       // task, each task's records back to back.
-      if (maxPasses - done >= 2 && count > 1 && !anyHttp && !anyWait && !anyTimerRunning && pendingError.empty()) {
-        const long m = runSideBySide(lanes, slots, count, maxPasses - done, notedLane, notedPosition);
+      checkTimers();
+      if (passesBeforeCheck() - done >= 2 && count > 1 && fastForms_ && !anyHttp && !anyWait && pendingError.empty()) {
+        const long m = runSideBySide(lanes, slots, count, passesBeforeCheck() - done, notedLane, notedPosition);
         if (m > 0) {
           errorFlag = false;
           if (!errorMessage.empty()) errorMessage.clear();
@@ -663,7 +697,7 @@ long Machine::runPasses(long maxPasses) {
       }
       if (anyHttp) serveTransfers();
       if (anyWait) serveWaits();
-      if (anyTimerRunning) serveTimers();
+      checkTimers();
       errorFlag = false;
       if (!errorMessage.empty()) errorMessage.clear();
       instructionFailed_ = false;  // hot records do not reset it one by one
@@ -693,7 +727,8 @@ long Machine::runPasses(long maxPasses) {
         executed = true;
         const HotRecord &h = lane.hots[position];
         if (!h.run) continue;  // a label or function line
-        if (h.fast && s != watchedTask) {
+        ++formHits[std::size_t(h.form)];
+        if (h.fast() && s != watchedTask) {
           notedLane = i;
           notedPosition = position;
           h.run(*this, t, h, lane.records[position]);
@@ -719,7 +754,9 @@ long Machine::runPasses(long maxPasses) {
       }
       if (scheduleChanged_) break;
       // A lone task left with nothing pending runs its passes back to back.
-      if (count == 1 && !anyWait && !anyHttp && !anyTimerRunning && pendingError.empty()) break;
+      if (count == 1 && fastForms_ && !anyWait && !anyHttp && pendingError.empty() &&
+          !(tasks[std::size_t(slots[0])].IntRequest && !tasks[std::size_t(slots[0])].IntProcess))
+        break;
     }
     flushNote();
   }
@@ -833,6 +870,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
   int lastPosition = -1;  // the last record whose execution point is not yet noted
   long lastPass = 0;
   bool more = false;
+  const bool timersRunning = anyTimerRunning;
   while (passes < maxPasses) {
     // The execution points of fast records are noted when the run leaves
     // this loop: nothing reads them in between.
@@ -843,6 +881,7 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     if (t.INSTP < size && hots[t.INSTP].pair && passes + 1 < maxPasses) {
       const int position = t.INSTP;
       t.INSTP = uint16_t(position + 1);
+      ++formHits[std::size_t(hots[position].step)];
       passes += hots[position].pair(*this, t, hots[position], records[position], maxPasses - passes);
       lastPosition = stepLast;
       if (t.state != tsACTIVE) break;
@@ -859,14 +898,18 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
     const HotRecord &h = hots[position];
     lastPosition = -1;
     note(listNo, position, h.kind);
-    if (const Handler family = handlers_[std::size_t(h.kind)]) family(*this, t, records[position]);
+    if (const Handler family = handlers_[std::size_t(h.kind)]) {
+      ++formHits[std::size_t(Form::Family)];
+      family(*this, t, records[position]);
+    }
     if (t.IntRequest && !t.IntProcess) enterInterrupt(slot);
     // The pass ends here; an event ends the batch, as in the passes below,
     // and so does the batch's time.
     if (t.state != tsACTIVE || errorFlag || !running || batchTimeUp()) break;
-    // A wait, a timer, a transfer, an error to raise or another slot that
-    // may run: the passes go on one slot after another.
-    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning || scheduleChanged_ || !pendingError.empty()) {
+    // A wait, a transfer, an error to raise, another slot that may run or
+    // a timer just started (to be served in time): the caller goes on.
+    if (t.WAIT || t.HTTP_REQ || anyWait || anyHttp || anyTimerRunning != timersRunning || scheduleChanged_ ||
+        !pendingError.empty()) {
       more = true;
       break;
     }
@@ -884,7 +927,9 @@ bool Machine::runAlone(int slot, long maxPasses, long &done) {
   }
   passCount += passes - done;
   done = passes;
-  return more;
+  // The passes it was given are run (the caller's batch, or the passes
+  // before the timers are served again) and nothing happened: go on.
+  return more || (passes >= maxPasses && t.state == tsACTIVE && !errorFlag && running);
 }
 
 void Machine::note(int listNo, int position, int kind) {

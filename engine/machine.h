@@ -14,6 +14,7 @@
 
 #include "engine/canvas_services.h"
 #include "engine/console_buffer.h"
+#include "engine/fast/loops.h"
 #include "engine/shared_types.h"
 #include "engine/http.h"
 #include "engine/pcode.h"
@@ -79,6 +80,8 @@ class Machine {
   // hot[n][p]: the hot form of lists[n][p], rebuilt whenever a list or its
   // links change (load, link, insert, delete, free, a handler bound).
   std::array<std::vector<HotRecord>, kSlots> hot;
+  // plans[n]: the loops of list n compiled for loop_rounds (engine/fast/loops.h).
+  std::array<std::vector<LoopPlan>, kSlots> plans;
   void rebuildHot(int list);
   int findFreeList() const;
   void appendRecord(int list, int kind, const std::array<u16, 11> &param);
@@ -104,6 +107,14 @@ class Machine {
   long long passCount = 0;
   // The last record a step of several records ran (see PairHandler).
   int stepLast = -1;
+  // Whether records take their fast forms (engine/fast/forms.h). Without
+  // them (the reference mode: VELMORA_NO_FAST_FORMS=1 in the environment,
+  // or setFastForms(false)) every record runs its family's handler, one
+  // record per task per pass, exactly as the scheduler's pass describes.
+  bool fastForms() const { return fastForms_; }
+  void setFastForms(bool on);
+  // How often each form was taken since the machine was made.
+  FormHits formHits{};
   // Set while tasks side by side run their isolated records in runs of
   // their own: a fast handler that would fail then reports nothing and sets
   // `refused` instead, and the run is taken back to before it.
@@ -304,6 +315,7 @@ class Machine {
 
  private:
   std::array<Handler, 1000> handlers_{};
+  bool fastForms_ = true;
   bool inInstruction_ = false;
   bool scheduleChanged_ = false;
   static constexpr std::chrono::milliseconds kBatchTime{20};
@@ -316,8 +328,9 @@ class Machine {
 
   void execute(TTaskInfo &t, int listNo, int position);
   void note(int listNo, int position, int kind);
-  // Passes of a lone runnable task with nothing pending; false when the
-  // caller must return (an event, or maxPasses reached).
+  // Passes of a lone runnable task with nothing pending, up to maxPasses;
+  // false when the caller must return (an event: the task left the active
+  // state, an error, the run stopped, the batch's time is up).
   bool runAlone(int slot, long maxPasses, long &done);
   template <bool Isolated>
   long runFast(TTaskInfo &t, const HotRecord *hots, const TPEXE *records, int size, long limit, int &lastPosition,
@@ -341,6 +354,10 @@ class Machine {
   std::vector<long double> savedValues_;
   bool batchTimeUp();
   std::chrono::steady_clock::time_point lastClockLook_;
+  // Running timers are served every kTimerCheckPasses passes of a batch
+  // (and at its first): the pass count of the next service.
+  static constexpr long kTimerCheckPasses = 16384;
+  long timerCheckAt_ = 0;
   int slowPerClockLook_ = 1, slowUntilClock_ = 1;
   void shiftPositions(int list, int position, int delta);
   void serveWaits();

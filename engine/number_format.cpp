@@ -298,9 +298,15 @@ u16 format_picture(long double value, u16view format) {
 }
 
 u16 integer_text(long double value) {
-  long double t = std::trunc(value);
-  if (std::isfinite(t) && std::fabs(t) < 9.2e18L) return text::int16((long long)t);
-  return general_number(t);
+  const long double t = std::trunc(value);
+  if (t > -0x1p63L && t < 0x1p63L) return text::int16((long long)t);
+  if (!std::isfinite(t)) return general_number(t);
+  // Every digit of the integer the 80-bit value is: the C library writes a
+  // whole number exactly.
+  char buf[5000];
+  const int n = std::snprintf(buf, sizeof buf, "%.0Lf", t);
+  if (n <= 0 || std::size_t(n) >= sizeof buf) return general_number(t);
+  return text::ascii16(std::string_view(buf, std::size_t(n)));
 }
 
 }  // namespace velmora::engine

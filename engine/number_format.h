@@ -18,8 +18,8 @@ u16 general_number(long double value);
 // from zero. An empty format gives the general form.
 u16 format_picture(long double value, u16view format);
 
-// Decimal text of a value truncated to an integer (INTSTR); values beyond
-// the 64-bit range print in the general form of the truncated value.
+// Decimal text of a value truncated to an integer (INTSTR): every digit of
+// it, beyond the 64-bit range too.
 u16 integer_text(long double value);
 
 }  // namespace velmora::engine

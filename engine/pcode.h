@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/fast/forms.h"
 #include "engine/str_value.h"
 #include "engine/types.h"
 
@@ -112,49 +113,51 @@ struct HotRecord;
 using HotHandler = void (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &);
 // A record and the ones after it run as one step by a task that runs alone,
 // within `budget` passes (at least 2): returns the records it ran, one pass
-// each (1 when the first failed or left the second to run on its own), and
-// names the last one it ran in Machine::stepLast. On entry the task's INSTP
-// is the record's position + 1; on return it is the next record's, exactly
-// as after running the same records one at a time.
+// each, and names the last one in Machine::stepLast (the contract is in
+// engine/fast/forms.h).
 using PairHandler = int (*)(Machine &, TTaskInfo &, const HotRecord &, const TPEXE &, long budget);
 
 // The form of a record that the scheduler runs, kept in an array beside the
 // P-code list (whose records keep their texts for the listing and the
-// monitor): the handler chosen for the record's operand shapes, the
-// operands already resolved to variable numbers or constants, and the
-// operator as an enum, so that running it compares no text. Records that
-// are not fast run the family's handler, the one bound to their kind.
+// monitor): the handler of its fast form (engine/fast/forms.h) chosen for
+// the record's operand shapes, the operands already resolved to variable
+// numbers or constants, and the operator as an enum, so that running it
+// compares no text. Records without a fast form run the family's handler,
+// the one bound to their kind.
 struct HotRecord {
   long double k1 = 0, k2 = 0;  // constants of the first and second numeric operand
   HotHandler run = nullptr;    // nullptr: a label or function line, which does nothing
-  // The record together with the next one (a comparison and its jump, a
-  // calculation and its store), or nullptr.
+  // The step that starts at this record (a comparison and its jump, a
+  // calculation and its store, a loop's step, ...), or nullptr. A step
+  // reads the variable or label of the records after the first from their
+  // own hot records.
   PairHandler pair = nullptr;
   int32_t v1 = -1, v2 = -1;  // variable numbers of the operands; jumps: the label number
-  int32_t v3 = -1;           // a pair: the next record's variable or label number
   int16_t kind = 0;
-  std::uint8_t oper : 4 = 0;    // ArithOp or Relation
-  bool negated : 1 = false;     // comparisons: NOT
-  bool jumpIfTrue : 1 = false;  // a comparison paired with its jump: the jump's sense
+  Form form = Form::Label;       // run's form: Label, Family or a fast record form
+  Form step = Form::Family;      // pair's form
+  std::uint8_t stepRecords = 0;  // the records a text step covers
+  std::uint8_t oper : 4 = 0;     // ArithOp or Relation
+  bool negated : 1 = false;      // comparisons: NOT
+  bool jumpIfTrue : 1 = false;   // a comparison paired with its jump: the jump's sense
   // A fast record that changes nothing but its own task's registers and
   // variables that belong to its task alone (no shared variable, no call
   // stack) and, when it would fail, can be refused before reporting: tasks
   // running side by side may run such records in runs of their own.
   bool isolated : 1 = false;
+  std::int16_t plan = -1;  // a loop's head comparison: its plan (Machine::plans)
   // run is a handler of the hot form: it reads no text, never reaches the
   // environment and changes nothing the schedule depends on, except by a
-  // run-time error (which ends the task). A byte of its own: the passes
-  // test it for every record.
-  bool fast = false;
+  // run-time error (which ends the task).
+  bool fast() const { return form > Form::Family; }
 };
 static_assert(sizeof(HotRecord) <= 64, "a hot record fits one cache line");
 
-// The hot form of a record, given the family handler bound to its kind.
-HotRecord make_hot(const TPEXE &record, Handler generic);
-// Pairs each hot record with the next where the two may run as one.
+// The hot form of a record, given the family handler bound to its kind;
+// without fast forms (the reference mode) every record runs that handler.
+HotRecord make_hot(const TPEXE &record, Handler family, bool fastForms = true);
+// Chooses the step that starts at each hot record, where there is one.
 void pair_hot(std::vector<HotRecord> &hot, const PcodeList &records);
-// A string statement's records from `position` on as one step, or nullptr.
-PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t position);
 
 bool load_program(const Lines &tcode, PcodeList &list, Lines &messages);
 

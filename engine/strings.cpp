@@ -228,22 +228,18 @@ void op_int_string(Machine &e, TTaskInfo &t, const TPEXE &r) {
   // A variable or constant that is a whole number held as an integer too
   // is written from the integer: truncating the 80-bit value switches the
   // FPU's control word twice, the costliest step of a loop's INTSTR(I).
-  // From 9.2E18 on the number text has an exponent: those go the long way.
-  constexpr std::int64_t kDigitsBelow = 9200000000000000000LL;
-  auto digits_only = [](std::int64_t w) { return w > -kDigitsBelow && w < kDigitsBelow; };
   const Operand &o = r.op[1];
-  if (o.kind == OperandKind::Const && o.isWhole && digits_only(o.whole)) return deliver_integer(t, o.whole);
+  if (o.kind == OperandKind::Const && o.isWhole) return deliver_integer(t, o.whole);
   if (o.kind == OperandKind::Var && r.var[2] >= 0) {
     const VarNumber &x = e.vars[r.var[2]].Val1;
-    if (x.isWhole && digits_only(x.whole)) return deliver_integer(t, x.whole);
+    if (x.isWhole) return deliver_integer(t, x.whole);
   }
   long double n = e.num(t, r, 1);
   if (e.errorFlag) return;
   const long double whole = std::trunc(n);
   // Integral already: converted in any rounding mode (no second switch).
-  if (std::isfinite(whole) && std::fabs(whole) < 9.2e18L) return deliver_integer(t, std::llrint(whole));
-  const u16 text = integer_text(n);
-  deliver_text(t, text);
+  if (whole > -0x1p63L && whole < 0x1p63L) return deliver_integer(t, std::llrint(whole));
+  deliver_text(t, integer_text(n));
 }
 
 // COPY(s, p, n): p and n rounded to the nearest integer, ties to even.

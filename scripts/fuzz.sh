@@ -6,6 +6,8 @@
 # New inputs collect in build-fuzz/corpus/TARGET (kept between runs); an
 # input that crashes is written to build-fuzz/crashes/ and the script fails.
 # Reproduce one with: build-fuzz/fuzz/TARGET build-fuzz/crashes/FILE
+# Then random programs run with and without the fast forms (SECONDS x 40 of
+# them, from a new seed), in the release build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -59,8 +61,26 @@ for t in "${targets[@]}"; do
     grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "build-fuzz/$t.log" | tail -n 2 || true
   fi
 done
+
+# Random programs run with and without the fast forms side by side
+# (tests/unit/test_reference_mode.cpp), many more than the test suite runs,
+# from a new seed each time: in the release build (build/), when it is
+# configured. A failure names its seed; VELMORA_RANDOM_SEED=N repeats it.
+if [ -f build/CMakeCache.txt ] && cmake --build build -j"$(nproc)" --target unit_reference >/dev/null; then
+  seed=${VELMORA_RANDOM_SEED:-$(date +%s)}
+  count=$((seconds * 40))
+  echo "fuzz: $count random programs with and without fast forms, seed $seed"
+  if ! VELMORA_RANDOM_PROGRAMS=$count VELMORA_RANDOM_SEED=$seed build/tests/unit_reference \
+       --gtest_filter='ReferenceMode.RandomPrograms*' >build-fuzz/random_programs.log 2>&1; then
+    failed+=("random programs (seed $seed)")
+    tail -n 80 build-fuzz/random_programs.log >&2
+  fi
+else
+  echo "fuzz: no release build in build/: the random programs are left out"
+fi
+
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz: FAILED: ${failed[*]} (inputs in build-fuzz/crashes/, logs in build-fuzz/TARGET.log)" >&2
   exit 1
 fi
-echo "fuzz: all ${#targets[@]} targets ran ${seconds}s each without a fault"
+echo "fuzz: all ${#targets[@]} targets ran ${seconds}s each without a fault, and the random programs ran alike"

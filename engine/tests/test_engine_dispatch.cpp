@@ -24,6 +24,15 @@ class Dispatch : public velmora::testing::MachineTest {
   // program must have at least `minPairs` records that run paired, and end
   // within 500 passes unless `endless` (then its first 200 are compared).
   void expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs, std::size_t minPairs, bool endless = false);
+  // Since `before`, every record that ran took its family handler: the
+  // reference mode has no fast form to take.
+  void expectOnlyFamilyHandlers(const FormHits &before) {
+    for (std::size_t f = 0; f < kFormCount; ++f)
+      if (Form(f) != Form::Family) {
+        EXPECT_EQ(e.formHits[f], before[f]) << kForms[f].name;
+      }
+    EXPECT_GT(e.formHits[std::size_t(Form::Family)], before[std::size_t(Form::Family)]);
+  }
   // Loads a program into slot 0 afresh, ready to run: the same start for
   // every run of it (a stack slot above the top and the rest register would
   // otherwise keep what the last run left).
@@ -83,14 +92,21 @@ void Dispatch::expectEveryBatchAsSinglePasses(const std::vector<Lines> &programs
       return s;
     };
     auto start = [&] { startAfresh(programs[p], names); };
-    // One pass at a time: pairs never run, each record is its own step.
+    // The reference: one pass at a time, every record through its family
+    // handler.
+    e.setFastForms(false);
     start();
     std::vector<Seen> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < cap) {
       e.runPasses(1);
       single.push_back(see());
     }
-    if (!endless) ASSERT_LT(single.size(), cap) << "program " << p;
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
+    if (!endless) {
+      ASSERT_LT(single.size(), cap) << "program " << p;
+    }
     ASSERT_FALSE(single.empty());
     std::size_t pairs = 0;
     for (const HotRecord &h : e.hot[std::size_t(e.tasks[0].PcodeListNo)]) pairs += h.pair != nullptr;
@@ -118,17 +134,19 @@ TEST_F(Dispatch, OperandShapesChooseAFastHandlerOnlyWhereItReadsNoText) {
   ASSERT_GE(slot, 0);
   e.runReset();
   ASSERT_FALSE(e.linkAll());
-  EXPECT_TRUE(hotAt(slot, 0).fast);   // variable + constant
-  EXPECT_FALSE(hotAt(slot, 1).fast);  // a pop changes the stack: the family handler
-  EXPECT_FALSE(hotAt(slot, 2).fast);  // power: the family handler
-  EXPECT_TRUE(hotAt(slot, 3).fast);
-  EXPECT_FALSE(hotAt(slot, 4).fast);  // no relation
-  EXPECT_TRUE(hotAt(slot, 5).fast);
+  EXPECT_EQ(hotAt(slot, 0).form, Form::Binary);  // variable + constant
+  EXPECT_EQ(hotAt(slot, 1).form, Form::Family);  // a pop changes the stack: the family handler
+  EXPECT_EQ(hotAt(slot, 2).form, Form::Family);  // power: the family handler
+  EXPECT_EQ(hotAt(slot, 3).form, Form::Compare);
+  EXPECT_EQ(hotAt(slot, 4).form, Form::Family);  // no relation
+  EXPECT_EQ(hotAt(slot, 5).form, Form::Jump);
   EXPECT_EQ(hotAt(slot, 6).run, nullptr);  // a label does nothing
-  EXPECT_FALSE(hotAt(slot, 7).fast);       // an unregistered name is looked up when run
-  EXPECT_TRUE(hotAt(slot, 8).fast);
-  EXPECT_TRUE(hotAt(slot, 9).fast);
-  EXPECT_FALSE(hotAt(slot, 10).fast);  // console: the family handler
+  EXPECT_EQ(hotAt(slot, 6).form, Form::Label);
+  EXPECT_EQ(hotAt(slot, 7).form, Form::Family);  // an unregistered name is looked up when run
+  EXPECT_EQ(hotAt(slot, 8).form, Form::Compound);
+  EXPECT_EQ(hotAt(slot, 9).form, Form::Store);
+  EXPECT_EQ(hotAt(slot, 10).form, Form::Family);  // console: the family handler
+  EXPECT_EQ(hotAt(slot, 0).pair, nullptr);        // a pop follows, which is not fast: no step
   EXPECT_EQ(hotAt(slot, 0).v1, e.vars.find(slot, u"A"));
   EXPECT_EQ(hotAt(slot, 0).k2, 2.0L);
 }
@@ -270,8 +288,8 @@ TEST_F(Dispatch, CallsAndReturnsOnTheFastPathKeepTheirChecks) {
   EXPECT_FALSE(e.errorFlag);
   EXPECT_EQ(var(u"N").Val1, 2.0L);
   EXPECT_EQ(t.STACKP, -1);
-  EXPECT_TRUE(hotAt(0, 5).fast);
-  EXPECT_TRUE(hotAt(0, 4).fast);
+  EXPECT_EQ(hotAt(0, 5).form, Form::Call);
+  EXPECT_EQ(hotAt(0, 4).form, Form::Ret);
   // A RET without a CALL and an unknown function are still reported.
   execute(tcode({u"096 xRET"}));
   EXPECT_EQ(lastConsoleLine(), u"＊ 呼び出されていない関数からの復帰（RET）です ＊");
@@ -823,12 +841,16 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       return s;
     };
     auto start = [&] { startAfresh(programs[p], names); };
+    e.setFastForms(false);
     start();
     std::vector<SeenText> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < 500) {
       e.runPasses(1);
       single.push_back(see());
     }
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
     ASSERT_LT(single.size(), 500u);
     if (p == 0) {
       EXPECT_EQ(var(u"T").Val1, 49.0L);  // 12 + 7 + 30: the cells were cut and read
@@ -839,10 +861,9 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       EXPECT_EQ(var(u"&W").StrVal, u"xyxyxyxyxyxyxyxyxyxyxyxyline 2");
     }
     std::size_t steps = 0;
-    const PcodeList &list = e.lists[std::size_t(e.tasks[0].PcodeListNo)];
     const std::vector<HotRecord> &hot = e.hot[std::size_t(e.tasks[0].PcodeListNo)];
     for (std::size_t i = 0; i < hot.size(); ++i)
-      steps += hot[i].pair != nullptr && !hot[i].fast && list[i].kind != opCOMPARE;
+      steps += hot[i].pair && (hot[i].step == Form::TextStep || hot[i].step == Form::ZoneStep);
     EXPECT_GE(steps, 2u) << "program " << p;
     for (std::size_t k = 1; k <= single.size(); ++k) {
       start();
@@ -950,12 +971,16 @@ TEST_F(Dispatch, TasksSideBySideShowTheSameStateAfterEveryPassAsOneRecordPerTask
       ASSERT_FALSE(e.linkAll());
       e.running = true;
     };
+    e.setFastForms(false);
     start();
     std::vector<SeenAll> single;
+    const FormHits before = e.formHits;
     while (e.running && e.anyRunnable() && single.size() < 800) {
       e.runPasses(1);
       single.push_back(see());
     }
+    expectOnlyFamilyHandlers(before);
+    e.setFastForms(true);
     ASSERT_LT(single.size(), 800u);
     for (std::size_t k = 1; k <= single.size(); ++k) {
       start();

@@ -68,5 +68,11 @@ TEST(PictureFormat, Exponents) {
 
 TEST(IntegerText, TruncatesTowardZero) {
   EXPECT_EQ(text::to_utf8(integer_text(-7.9L)), "-7");
-  EXPECT_EQ(text::to_utf8(integer_text(1e30L)), "1E30");
+  // Every digit, at the ends of 64 bits and beyond them (the exact integer
+  // the 80-bit value holds).
+  EXPECT_EQ(text::to_utf8(integer_text(9223372036854775807.0L)), "9223372036854775807");
+  EXPECT_EQ(text::to_utf8(integer_text(-0x1p63L)), "-9223372036854775808");
+  EXPECT_EQ(text::to_utf8(integer_text(0x1p63L)), "9223372036854775808");
+  EXPECT_EQ(text::to_utf8(integer_text(-1e30L)), "-1000000000000000000024696061952");
+  EXPECT_EQ(text::to_utf8(integer_text(-0.0L)), "0");
 }
