@@ -3,6 +3,7 @@
 // through this interface: the IDE answers with dialogs, the
 // headless runner prints and takes the documented defaults, tests answer
 // from a script.
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 
@@ -16,6 +17,10 @@ enum class Answer { Yes, No, Cancel };
 // ("読み直す"), keep the tab's ("このまま", or before a save "上書き"),
 // compare the two first, or (before a save) save nothing.
 enum class FileChangeAnswer { Reload, KeepMine, Compare, Cancel };
+
+// The longest line of what a permission question shows of a program's
+// choosing (its page's name, the target), so that a dialog cuts none off.
+constexpr std::size_t kQuestionWidth = 80;
 
 // The compiler's whole state before it takes a token (step compile).
 struct CompileStep {
