@@ -63,6 +63,14 @@ RunProtections confine_run(environment::Environment &env) {
         (text::kernel_resolves_beneath() ? " by the kernel (openat2)" : " one component at a time (no openat2)") +
         ", no link followed, no file with a second hard link");
   if (!c.any()) return r;
+  // The kernel's rules allow the data directory as a whole: when it holds
+  // the program's own directory, only the run's own instructions keep out
+  // of that (settings, tables, PROG), not its commands or libraries.
+  if ((!c.writeOutside || !c.readOutside) &&
+      (allowed(engine::Permission::Commands) || allowed(engine::Permission::Libraries)) &&
+      engine::path_inside(env.home, c.data))
+    r.missing.push_back("keeping commands and libraries out of the program's own directory " + env.home.string() +
+                        " (it lies in the data directory)");
   // Before anything else is loaded that might keep a pointer into it.
   if (allowed(engine::Permission::Commands)) hide_initial_environment();
   // The canvas module file (not its directory, the runner's own, which may

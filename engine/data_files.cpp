@@ -119,9 +119,9 @@ bool outside_after_escape(Machine &e, Spot &spot, const fs::path &path, bool wri
   return true;
 }
 
-// The program's own directory while writing outside is not allowed: the
-// files directly in it (settings, tables, lists), its PROG and recovery
-// copies. A directory handle that lies there is refused.
+// The program's own directory while writing (or reading) outside is not
+// allowed: the files directly in it (settings, tables, lists), its PROG
+// and recovery copies. A directory handle that lies there is refused.
 bool own_directory(const Machine &e, int dirfd) {
   std::string real = text::descriptor_path(dirfd);
   if (real.empty()) return true;
@@ -178,8 +178,16 @@ int Machine::openForReading(const fs::path &path, u16view instruction) {
   for (;;) {
     // O_NONBLOCK: a FIFO without a writer does not hold the run; it is
     // refused below as every file that is not a regular one.
-    int fd = spot->beneath ? text::open_beneath(spot->base, spot->name, O_RDONLY | O_NONBLOCK)
-                           : ::open(spot->name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Beneath the data directory as for writing: through the directory
+    // that holds the file, which may not be the program's own.
+    int fd = -1;
+    if (spot->beneath) {
+      std::string leaf;
+      if (Fd dir(parent_of(*this, *spot, leaf)); dir.get() >= 0)
+        fd = text::open_beneath(dir.get(), leaf, O_RDONLY | O_NONBLOCK);
+    } else {
+      fd = ::open(spot->name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
     int error = 0;
     if (fd >= 0) {
       struct stat st {};

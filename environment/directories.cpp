@@ -5,6 +5,7 @@
 // after the run (a program of someone else's must not move where the next
 // runs save and load, or what counts as the program's own directory).
 #include "environment/environment.h"
+#include "text/visible.h"
 
 namespace velmora::environment {
 
@@ -37,9 +38,11 @@ void Environment::confirmDirectoryChanges() {
     u16 &now = settings_.*field.path;
     if (now != **before) {
       const bool keep =
-          canAsk_ && ui.askPermission(u"実行したプログラムが「" + u16(field.caption) + u"」を変更しました。\r\r  " +
-                                          **before + u"\r  → " + now + u"\r\rこの変更を設定に残しますか？",
-                                      u"設定の変更");
+          canAsk_ &&
+          ui.askPermission(u"実行したプログラムが「" + u16(field.caption) + u"」を変更しました。\r\r  " +
+                               text::visible_text(**before, kQuestionWidth, u"  ") + u"\r  → " +
+                               text::visible_text(now, kQuestionWidth, u"    ") + u"\r\rこの変更を設定に残しますか？",
+                           u"設定の変更");
       if (!keep) now = **before;
     }
     before->reset();

@@ -6,6 +6,7 @@
 
 #include "compiler/statement_compiler.h"
 #include "text/lines.h"
+#include "text/visible.h"
 
 namespace velmora::environment {
 
@@ -86,8 +87,12 @@ bool Environment::Ask_Permission(engine::Permission p, u16view instruction, u16v
   int slot = engine_.currentSlot();
   int tab = slot >= 0 && slot < engine::kSlots ? engine_.task(slot).SrcIndex : -1;
   u16 program = tab >= 0 && tab < TabPool::kTabs ? tabs.at(tab).caption : text::int16(slot + 1);
-  return ui.askPermission(u"プログラム「" + program + u"」の " + u16(instruction) + u" が" + kind +
-                              u"を使おうとしています。\r\r  " + u16(target) + u"\r\rこの実行の間、許可しますか？",
+  // The program chose its page's name and the target: shown as they are,
+  // so that neither can draw the question (line breaks, direction
+  // overrides), and in lines short enough that nothing is cut off.
+  return ui.askPermission(u"プログラム「" + text::visible_text(program, kQuestionWidth) + u"」の " + u16(instruction) +
+                              u" が" + kind + u"を使おうとしています。\r\r  " +
+                              text::visible_text(target, kQuestionWidth, u"  ") + u"\r\rこの実行の間、許可しますか？",
                           u"実行許可の確認");
 }
 

@@ -3,6 +3,7 @@
 // through this interface: the IDE answers with dialogs, the
 // headless runner prints and takes the documented defaults, tests answer
 // from a script.
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 
@@ -11,6 +12,10 @@
 namespace velmora::environment {
 
 enum class Answer { Yes, No, Cancel };
+
+// The longest line of what a permission question shows of a program's
+// choosing (its page's name, the target), so that a dialog cuts none off.
+constexpr std::size_t kQuestionWidth = 80;
 
 // The compiler's whole state before it takes a token (step compile).
 struct CompileStep {

@@ -48,6 +48,22 @@ QString shown(u16view text) {
   return s;
 }
 
+// A box of the window's: what it shows is plain text, whatever it holds (a
+// program's page's name, a target, an error's text that looks like markup
+// would otherwise turn the whole box into rich text of the program's
+// making). With `fallback`, Enter and Escape answer that.
+QMessageBox::StandardButton ask(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                                QMessageBox::StandardButtons buttons,
+                                QMessageBox::StandardButton fallback = QMessageBox::NoButton) {
+  QMessageBox box(icon, title, text, buttons, parent);
+  box.setTextFormat(Qt::PlainText);
+  if (fallback != QMessageBox::NoButton) {
+    box.setDefaultButton(fallback);
+    box.setEscapeButton(fallback);
+  }
+  return QMessageBox::StandardButton(box.exec());
+}
+
 QString console_text(const u16 &line) {
   QString s = qs(line);
   s.remove(QChar(u'\r'));
@@ -1013,23 +1029,23 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
 // ----- UserInterface
 
 void MainWindow::message(const u16 &text, const u16 &title) {
-  QMessageBox::information(this, title.empty() ? QStringLiteral("Velmora") : qs(title), shown(text));
+  ask(this, QMessageBox::Information, title.empty() ? QStringLiteral("Velmora") : qs(title), shown(text),
+      QMessageBox::Ok);
 }
 
 bool MainWindow::askYesNo(const u16 &text, const u16 &title) {
-  return QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return ask(this, QMessageBox::Question, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
 }
 
 bool MainWindow::askPermission(const u16 &text, const u16 &title) {
-  QMessageBox box(QMessageBox::Question, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No, this);
-  box.setDefaultButton(QMessageBox::No);
-  box.setEscapeButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+  return ask(this, QMessageBox::Question, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No,
+             QMessageBox::No) == QMessageBox::Yes;
 }
 
 Answer MainWindow::askYesNoCancel(const u16 &text, const u16 &title) {
-  auto b =
-      QMessageBox::question(this, qs(title), shown(text), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  auto b = ask(this, QMessageBox::Question, qs(title), shown(text),
+               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
@@ -1137,7 +1153,7 @@ void MainWindow::showErrorLocation(const Lines &tokens, int lastRead) {
 void MainWindow::showRunError(const std::vector<std::pair<u16, u16>> &rows) {
   QString text;
   for (const auto &[label, value] : rows) text += qs(label) + console_text(value) + QChar(u'\n');
-  QMessageBox::warning(this, QStringLiteral("実行時エラー"), text);
+  ask(this, QMessageBox::Warning, QStringLiteral("実行時エラー"), text, QMessageBox::Ok);
 }
 
 // Painted at once: the call that follows keeps the window from painting.

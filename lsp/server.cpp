@@ -30,7 +30,7 @@ IndentOptions indent_options(const Json &params) {
 }  // namespace
 
 Server::Server(Options options, std::function<void(const std::string &)> send)
-    : options_(std::move(options)), send_(std::move(send)), builtin_(language::Language::builtin()) {}
+    : options_(std::move(options)), send_(std::move(send)) {}
 
 Server::~Server() = default;
 
@@ -156,15 +156,20 @@ void Server::showMessage(int type, const u16 &text) {
 
 // ----- the language
 
+std::shared_ptr<Server::Tables> Server::loadTables(const std::filesystem::path &home) {
+  auto t = std::make_shared<Tables>();
+  t->home = home;
+  t->language.load(home, [&t](const u16 &m) { t->problems.push_back(m); });
+  t->words = std::make_unique<Vocabulary>(t->language, language::Language::builtin());
+  return t;
+}
+
 void Server::loadLanguage() {
   if (!options_.home.empty()) home_ = options_.home;
   else if (!clientHome_.empty()) home_ = text::resolve_home(clientHome_);
   else home_ = text::resolve_home();
-  Lines problems;
-  language_ = std::make_unique<language::Language>();
-  language_->load(home_, [&problems](const u16 &m) { problems.push_back(m); });
-  words_ = std::make_unique<Vocabulary>(*language_, builtin_);
-  for (const u16 &p : problems) showMessage(kWarning, u"velmora-lsp: " + p);
+  tables_ = options_.tables && options_.tables->home == home_ ? options_.tables : loadTables(home_);
+  for (const u16 &p : tables_->problems) showMessage(kWarning, u"velmora-lsp: " + p);
   for (auto &[uri, doc] : documents_) {
     doc.analysis.reset();
     doc.due = Clock::now();
@@ -200,7 +205,7 @@ Server::Open &Server::document(const Json &params) {
 const Analysis &Server::analysisOf(Open &doc) {
   if (!doc.analysis) {
     if (doc.tooLarge) doc.analysis = std::make_unique<Analysis>();
-    else doc.analysis = std::make_unique<Analysis>(analyse(doc.document.lines(), *language_, *words_));
+    else doc.analysis = std::make_unique<Analysis>(analyse(doc.document.lines(), tables_->language, *tables_->words));
   }
   return *doc.analysis;
 }
@@ -257,7 +262,7 @@ void Server::publish(const std::string &uri, Open &doc) {
     f.warning = true;
     diagnostics = diagnostics_json({f});
   } else {
-    diagnostics = diagnostics_json(diagnostics_of(doc.document.lines(), *language_, analysisOf(doc)));
+    diagnostics = diagnostics_json(diagnostics_of(doc.document.lines(), tables_->language, analysisOf(doc)));
   }
   notify("textDocument/publishDiagnostics", {{"uri", uri}, {"version", doc.version}, {"diagnostics", diagnostics}});
 }
@@ -321,7 +326,7 @@ Json Server::answer(const std::string &method, const Json &params) {
 
   const std::string uri = params.at("textDocument").at("uri").get<std::string>();
   Open &doc = document(params);
-  const DocumentView view{doc.document, analysisOf(doc), *words_, *language_};
+  const DocumentView view{doc.document, analysisOf(doc), *tables_->words, tables_->language};
   if (method == "textDocument/completion") return completion(view, position_of(params.at("position")));
   if (method == "textDocument/hover") return hover(view, position_of(params.at("position")));
   if (method == "textDocument/definition") return definition(view, uri, position_of(params.at("position")));

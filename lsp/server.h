@@ -24,8 +24,21 @@ class Server {
   // How long after the last change diagnostics wait for the next one.
   static constexpr std::chrono::milliseconds kDebounce{30};
 
+  // The tables read from one home and the words derived from them. Servers
+  // may share them (the fuzzer keeps one set from input to input): after
+  // loading only the vocabulary's description cache changes, and it holds
+  // what any server would compute.
+  struct Tables {
+    std::filesystem::path home;
+    language::Language language;
+    std::unique_ptr<Vocabulary> words;
+    Lines problems;  // what reading the tables reported
+  };
+  static std::shared_ptr<Tables> loadTables(const std::filesystem::path &home);
+
   struct Options {
-    std::filesystem::path home;  // --home; empty: the client's setting, VELMORA_HOME, the default
+    std::filesystem::path home;      // --home; empty: the client's setting, VELMORA_HOME, the default
+    std::shared_ptr<Tables> tables;  // already read: used while the home is theirs
   };
   Server(Options options, std::function<void(const std::string &json)> send);
   ~Server();
@@ -58,9 +71,7 @@ class Server {
   std::function<void(const std::string &)> send_;
   std::filesystem::path home_;
   std::string clientHome_;
-  language::Language builtin_;
-  std::unique_ptr<language::Language> language_;
-  std::unique_ptr<Vocabulary> words_;
+  std::shared_ptr<Tables> tables_;
   std::map<std::string, Open> documents_;
   bool initialized_ = false, shutdown_ = false, exited_ = false;
   bool refreshTokens_ = false;  // the client takes workspace/semanticTokens/refresh

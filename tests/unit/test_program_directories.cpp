@@ -102,3 +102,25 @@ TEST_F(ProgramDirectories, WithoutAnyoneToAskAChangeLastsForTheRunOnly) {
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_EQ(env.settings().programDirectoryPath, program);
 }
+
+// The question shows the directories as they are: a directory of the
+// program's choosing once drew its own "before → after" lines in it, so
+// that a moved data directory looked like no change at all.
+TEST_F(ProgramDirectories, TheQuestionShowsTheChangedDirectoryAsItIs) {
+  const u16 data = env.settings().dataDirectoryPath;
+  ui.answers = {Answer::No};
+  ASSERT_EQ(
+      run({u"&D = \"" + moved + u"\" + CHAR(13) + CHAR(13) + \"  " + data + u"\" + CHAR(13) + \"  → " + data + u"\";",
+           u"&B = [DIR DATA &D];"}),
+      RunResult::Ended);
+  ASSERT_EQ(ui.questions.size(), 1u);
+  const u16 &q = ui.questions[0];
+  EXPECT_EQ(q.find(u'\n'), u16::npos) << text::to_utf8(q);
+  // One line of the form "  → after", and the text the program added
+  // to its directory shown within it.
+  std::size_t arrows = 0;
+  for (std::size_t at = 0; at != u16::npos; at = q.find(u'\r', at + 1)) arrows += q.compare(at + 1, 4, u"  → ") == 0;
+  EXPECT_EQ(arrows, 1u) << text::to_utf8(q);
+  EXPECT_NE(q.find(u"  → " + moved + u"\\x0D\\x0D  " + data), u16::npos) << text::to_utf8(q);
+  EXPECT_EQ(env.settings().dataDirectoryPath, data);
+}

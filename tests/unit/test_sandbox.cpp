@@ -153,6 +153,34 @@ TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideEvenWhenItHoldsTheData) {
   EXPECT_TRUE(fs::exists(home / "mine" / "ok.txt"));
 }
 
+// The same for reading: with the data directory holding the program's own
+// directory, a run that may not read outside read the user's programs in
+// PROG, the settings and the recovery copies, with every reading
+// instruction.
+TEST_F(Sandbox, TheProgramsOwnDirectoryIsOutsideForReadingToo) {
+  set_setting(env, &Settings::dataDirectoryPath, abs(home.path()) + u"/");
+  fs::create_directories(home / "PROG");
+  fs::create_directories(home / "Recovery");
+  fs::create_directories(home / "mine");
+  std::ofstream(home / "PROG" / "private.mcl") << "secret program";
+  std::ofstream(home / "Recovery" / "0.txt") << "secret copy";
+  std::ofstream(home / "User_Setting.Txt") << "secret settings";
+  std::ofstream(home / "mine" / "ok.txt") << "free";
+  for (const char16_t *name : {u"PROG/private.mcl", u"Recovery/0.txt", u"User_Setting.Txt"}) {
+    const u16 path = abs(home / text::to_utf8(name));
+    for (const u16 &op : {u"&A[] = <*> \"" + u16(name) + u"\";", u"FILE(1).OPEN(\"" + u16(name) + u"\", READ);",
+                          u"[#1].LOAD(\"" + path + u"\");"}) {
+      EXPECT_EQ(run({op, u"??&A[0];"}), RunResult::Error) << text::to_utf8(op);
+      EXPECT_EQ(last().rfind(u"実行許可エラー：データディレクトリ外のファイル（読み込み） ", 0), 0u)
+          << text::to_utf8(op) << ": " << text::to_utf8(last());
+      for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"secret"), u16::npos) << text::to_utf8(op);
+    }
+  }
+  // Elsewhere beneath the data directory files stay readable.
+  EXPECT_EQ(run({u"&A[] = <*> \"mine/ok.txt\"; ??&A[0];"}), RunResult::Ended) << text::to_utf8(last());
+  EXPECT_NE(last().find(u"free"), u16::npos);
+}
+
 // 3. A dangling link that arrived with someone's data: every write through
 // it created the link's target outside.
 TEST_F(Sandbox, ADanglingLinkInTheDataDirectoryIsNotFollowedOutside) {

@@ -7,6 +7,7 @@
 #include "text/fields.h"
 #include "text/lines.h"
 #include "text/paths.h"
+#include "text/visible.h"
 
 using namespace velmora;
 using velmora::testing::TempDir;
@@ -251,4 +252,19 @@ TEST(Numbers, WholeNumbersWithinThe32BitRange) {
   EXPECT_FALSE(text::parse_int(u"1.5", n));
   EXPECT_FALSE(text::parse_int(u"-", n));
   EXPECT_FALSE(text::parse_int(u"", n));
+}
+
+// What a question shows of a program's choosing: nothing in it may break the
+// line, hide text or reorder it, a character outside the BMP stays whole,
+// and a line is broken between characters, never inside an escape.
+TEST(VisibleText, EscapesWhatMovesOrHidesTextAndBreaksBetweenCharacters) {
+  using velmora::text::visible_text;
+  EXPECT_EQ(visible_text(u"a\rb\nc\tdé\x7F\x85\u00A0"), u"a\\x0Db\\x0Ac\\x09dé\\x7F\\x85\u00A0");
+  EXPECT_EQ(visible_text(u"\u202Egpj.exe\u2066\u200F\u061C"), u"\\u202Egpj.exe\\u2066\\u200F\\u061C");
+  const std::u16string lone_high(1, char16_t(0xD83D)), lone_low(1, char16_t(0xDE00));
+  EXPECT_EQ(visible_text(u"\U0001F600" + lone_high + u"x" + lone_low), u"\U0001F600\\uD83Dx\\uDE00");
+  // Width 4: the escape of CR does not fit after "ab" and starts a line of
+  // its own; the pair does not fit after "cde" and moves whole.
+  EXPECT_EQ(visible_text(u"ab\rcde\U0001F600", 4, u"> "), u"ab\r> \\x0D\r> cde\r> \U0001F600");
+  EXPECT_EQ(visible_text(u"abcdefgh", 3, u" "), u"abc\r def\r gh");
 }

@@ -9,6 +9,14 @@ import {
   programText, root, run, setProgram, tempDir, waitFiles,
 } from './harness.mjs';
 
+// A canvas is made when its first records are painted, at the animation
+// frame after they arrive (possibly after the run has ended): wait for it
+// to exist and to be shown.
+const canvasShown = (page, n) => page.waitForFunction(id => {
+  const c = document.getElementById(id);
+  return c !== null && !c.parentElement.hidden;
+}, { timeout: 30000, polling: 50 }, 'canvas' + n);
+
 // A local HTTP proxy to `target` with `latency` ms before each answer and
 // `rate` bytes a second shared by all answers.
 async function throttledProxy(target, rate, latency) {
@@ -76,7 +84,7 @@ const cases = {
     await compile(page);
     const r = await run(page);
     check(r.result === 'ended', 'canvas example ends: ' + JSON.stringify(r));
-    await page.waitForFunction(() => !document.getElementById('canvas0').parentElement.hidden);
+    await canvasShown(page, 0);
     const sample = (x, y) => page.evaluate((x, y) => Array.from(
       document.getElementById('canvas0').getContext('2d').getImageData(x, y, 1, 1).data.slice(0, 3)), x, y);
     const near = (got, want) => got.every((v, i) => Math.abs(v - want[i]) <= 8);
@@ -638,7 +646,7 @@ const cases = {
     await openExample(page, 'canvas.mcl');
     const r = await run(page);
     check(r.result === 'ended', 'canvas example runs: ' + JSON.stringify(r));
-    await page.waitForFunction(() => !document.getElementById('canvas0').parentElement.hidden);
+    await canvasShown(page, 0);
     const box = await page.$eval('#canvas0', c => { const b = c.getBoundingClientRect(); return [b.top, b.bottom]; });
     check(box[1] <= 900, 'the canvas is above the fold: ' + box);
   },
