@@ -135,6 +135,48 @@ std::vector<Diagnostic> limit_warnings(const TokenStream &tokens, const Lines &t
   return out;
 }
 
+// Full-width blanks between the words of a line, outside strings and
+// comments: the tokenizer reads each as two blanks, so "A　B" is two names.
+// The indentation and the end of a line are left alone.
+std::vector<Diagnostic> wide_spaces(const Lines &program) {
+  std::vector<Diagnostic> out;
+  for (std::size_t n = 0; n < program.size(); ++n) {
+    const u16 &line = program[n];
+    if (line.size() >= 2 && line[0] == u'/' && line[1] == u'/') continue;
+    bool inString = false, text = false;
+    int pending = -1;
+    for (std::size_t k = 0; k < line.size(); ++k) {
+      const char16_t c = line[k];
+      if (!inString && c == u'/' && k + 1 < line.size() && line[k + 1] == u'/') break;
+      if (c == u'\u3000' && !inString) {
+        if (text && pending < 0) pending = int(k);
+        continue;
+      }
+      if (c == u' ' || c == u'\t') continue;
+      if (pending >= 0) break;  // a word follows it
+      if (c == u'"') inString = !inString;
+      text = true;
+    }
+    if (pending < 0) continue;
+    Diagnosis d;
+    d.kind = Failure::WideSpace;
+    d.note = true;
+    d.line = int(n);
+    d.column = pending;
+    d.length = 1;
+    out.push_back(from_diagnosis(d, program));
+  }
+  return out;
+}
+
+// Warnings after an error, the rest by place.
+void order(std::vector<Diagnostic> &list) {
+  std::stable_sort(list.begin(), list.end(), [](const Diagnostic &a, const Diagnostic &b) {
+    if ((a.severity == Severity::Error) != (b.severity == Severity::Error)) return a.severity == Severity::Error;
+    return std::pair(a.line, a.column) < std::pair(b.line, b.column);
+  });
+}
+
 }  // namespace
 
 const char *severity_name(Severity severity) {
@@ -201,10 +243,11 @@ std::vector<Diagnostic> compile_diagnostics(const CompileRecord &record) {
   for (const u16 &m : record.messages)
     if (u16view(m).substr(0, kLabelLeft.size()) == kLabelLeft) labelLeft = m;
   if (!record.compiled) {
-    // The failure's explanation, with the compiler's first word on it.
+    // The failure's explanation, with the compiler's first word on it; the
+    // slips of the text as warnings beside it.
     if (!found.empty()) {
-      out.push_back(from_diagnosis(found.front(), program));
-      out.back().severity = Severity::Error;
+      for (const Diagnosis &d : found) out.push_back(from_diagnosis(d, program));
+      out.front().severity = Severity::Error;
     } else {
       Diagnosis d;
       d.kind = Failure::SyntaxError;
@@ -215,6 +258,8 @@ std::vector<Diagnostic> compile_diagnostics(const CompileRecord &record) {
         out.front().message = m;
         break;
       }
+    for (Diagnostic &d : wide_spaces(program)) out.push_back(std::move(d));
+    order(out);
     return out;
   }
   // A label or function defined twice: the loader refuses the program, for
@@ -242,7 +287,7 @@ std::vector<Diagnostic> compile_diagnostics(const CompileRecord &record) {
     // The open block, or the last statement without its ";", is what leaves
     // a label behind.
     if (!labelShown && !labelLeft.empty() &&
-        (d.kind == Failure::OpenBlock || d.kind == Failure::MissingSemicolon || d.kind == Failure::MissingOperand)) {
+        (d.kind == Failure::OpenBlock || d.kind == Failure::StatementNeverRun || d.kind == Failure::MissingOperand)) {
       out.back().message = labelLeft;
       labelShown = true;
     }
@@ -264,11 +309,9 @@ std::vector<Diagnostic> compile_diagnostics(const CompileRecord &record) {
     out.push_back(std::move(d));
   }
   for (Diagnostic &d : limit_warnings(record.tokens, record.compiler.tcode(), program)) out.push_back(std::move(d));
+  for (Diagnostic &d : wide_spaces(program)) out.push_back(std::move(d));
   // An error first (registration refuses the program), then by place.
-  std::stable_sort(out.begin(), out.end(), [](const Diagnostic &a, const Diagnostic &b) {
-    if ((a.severity == Severity::Error) != (b.severity == Severity::Error)) return a.severity == Severity::Error;
-    return std::pair(a.line, a.column) < std::pair(b.line, b.column);
-  });
+  order(out);
   return out;
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 
+#include "compiler/diagnostics.h"
 #include "compiler/statement_compiler.h"
 #include "compiler/tokenizer.h"
 #include "text/fields.h"
@@ -96,6 +98,59 @@ const std::vector<ExplanationRow> kRows = {
      u"変数名 {W} に半角英数字と _ "
      u"以外の文字があります（設定「半角英数字のみ許可」）。名前を半角英数字にしてください。",
      u"合計 = 1;"},
+    {F::FullWidth, "full-width", u"全角の記号や数字",
+     u"全角の「{W}」が入っています。半角の「{S}」にしてください（日本語入力をオフにして打ち直します）。", u"A = 1；"},
+    {F::FunctionArguments, "function-arguments", u"関数に ( ) で値を渡した",
+     u"関数は ( ) で値を受け取れません（引数はありません）。{W} {S}; と名前だけを書き、値は変数に入れて"
+     u"受け渡してください（関数の中からもプログラムの変数が見えます）。",
+     u"FUNCTION TWICE;\n  X = X * 2;\nENDFUNC\nX = 4;\nCALL TWICE(X);"},
+    {F::TextPlusNumber, "text-plus-number", u"文字列と数を + でつないだ",
+     u"文字列と数は「+」でつなげません。数 {W} を文字列にしてからつないでください: INTSTR({W})（整数にする）か "
+     u"{W} : \"0.00\"（書式をつける）。表示するだけなら ??\"…\"; ??{W}; と二つに分けても書けます。",
+     u"X = 3;\n??\"X=\" + X;"},
+    {F::PrintExpression, "print-expression", u"?? のあとに計算や関数を書いた",
+     u"?? のあとに書けるのは値一つ（数・変数・文字列）か、文字列を「+」でつないだものだけで、計算や関数は"
+     u"書けません。先に T = …; のように変数に計算してから ??T; と表示してください。",
+     u"X = 4;\n??X * 2;"},
+    {F::NotEqual, "not-equal", u"「!=」で等しくないを書いた",
+     u"「!=」はありません。等しくないことは「<>」で比べます: IF A <> 1 THEN … END。",
+     u"A = 1;\nIF A != 1 THEN\n  ??A;\nEND"},
+    {F::ConditionParentheses, "condition-parentheses", u"条件を ( ) で囲んだ",
+     u"{S} の条件は ( ) で囲みません。{S} A > 0 THEN のように、( と ) を消して書いてください。",
+     u"A = 1;\nIF (A > 0) THEN\n  ??A;\nEND"},
+    {F::Increment, "increment", u"「++」「--」で 1 増やした",
+     u"「{W}」はありません。1 増やすには {S} += 1;、1 減らすには {S} -= 1; と書きます。", u"A = 1;\nA++;"},
+    {F::PercentModulo, "percent-modulo", u"「%」で余りを求めた",
+     u"「%」は余りの演算子ではありません（% は行列の変数の印です）。余りは MOD で求めます: "
+     u"M = MOD({W}, {S}); のように = の右に単独で書いてください。",
+     u"I = 7;\nA = I % 3;"},
+    {F::ConditionFunction, "condition-function", u"条件の中で関数を使った",
+     u"{S} の条件の中では {W}( ) を使えません（条件は数や変数を比べるだけです）。先に T = {W}(…); のように"
+     u"変数に計算し、{S} T = 0 … と変数を比べてください（IF には THEN、WHILE には DO が要ります）。",
+     u"FOR I = 1 TO 6 DO\n  IF MOD(I, 3) = 0 THEN\n    ??I;\n  END\nEND"},
+    {F::DecimalComma, "decimal-comma", u"小数点に「,」を使った",
+     u"「{W}」の「,」は小数点ではありません。このままでは {S} に「,」のあとの値だけが入ります。"
+     u"小数は「.」で書いてください（3.14）。",
+     u"P = 3,14;\n??P;"},
+    {F::CommaInAssignment, "comma-in-assignment", u"数の代入に「,」で値を並べた",
+     u"数の変数 {S} に「,」で区切った値を書いても、入るのは最後の値だけです。計算なら + - * / でつないでください。",
+     u"X = 2;\nP = X, 5;\n??P;"},
+    {F::CurlyQuotes, "curly-quotes", u"全角の引用符で文字列を囲んだ",
+     u"「{S}」は文字列の引用符ではないので、{W} は変数の名前として読まれます（表示すると 0 です）。"
+     u"文字列は半角の \" で囲んでください。",
+     u"??“hello”;"},
+    {F::WideSpace, "wide-space", u"全角の空白",
+     u"全角の空白「　」があります。区切りとして読みますが、名前の途中にあるとそこで名前が二つに分かれます。"
+     u"空白は半角で書いてください。",
+     u"A　= 1;\n??A;"},
+    {F::StatementNeverRun, "statement-never-run", u"最後の文に「;」がない",
+     u"最後の文の終わりに「;」がないので、この文は実行されません（何も表示も代入もされません）。"
+     u"この位置に ; を書いてください。",
+     u"??\"hello\""},
+    {F::SemicolonAfterEndfunc, "semicolon-after-endfunc", u"ENDFUNC のあとの「;」",
+     u"ENDFUNC のあとに「;」を書くと ENDFUNC が働かず、関数がここで閉じません（あとの文もすべて関数の中になり、"
+     u"CALL しない限り実行されません）。; を消してください。",
+     u"FUNCTION F;\n  ??1;\nENDFUNC;\nCALL F;"},
     {F::SyntaxError, "syntax-error", u"文の形が違う",
      u"「{W}」のところで文の形が言語の規則に合いません。文の形を言語の手引きと比べ、つづりと ; を確かめてください。",
      u"1 = A;"},
@@ -185,6 +240,20 @@ bool is_assignment(u16view type) {
   return type == u"=" || type == u"+=" || type == u"-=" || type == u"*=" || type == u"/=";
 }
 
+bool is_number(u16view type) { return type == u"Δ" || type == u"∇" || type == u"xN" || type == u"xNVAR"; }
+
+// The half-width form of a full-width ASCII character that is no letter (；
+// （ ） ＋ ＝ １: slips of a Japanese input method), or 0.
+char16_t half_width_of(char16_t c) {
+  if (c < 0xFF01 || c > 0xFF5E || (c >= 0xFF21 && c <= 0xFF3A) || (c >= 0xFF41 && c <= 0xFF5A)) return 0;
+  return char16_t(c - 0xFEE0);
+}
+
+// Quotation marks that are no string quotes: typographic and Japanese ones.
+bool is_curly_quote(char16_t c) {
+  return c == u'“' || c == u'”' || c == u'‘' || c == u'’' || c == u'「' || c == u'」' || c == u'『' || c == u'』';
+}
+
 // Words after which a new statement starts.
 bool ends_statement(u16view type) {
   return type.empty() || type == u";" || type == u"THEN" || type == u"DO" || type == u"ELSE" || type == u"END" ||
@@ -230,12 +299,62 @@ u16 closest(u16view word, const Lines &words) {
 
 // ----- findings from the token stream alone
 
+// A full-width character or a curly quote in token i (never in a string):
+// the finding at the character itself.
+std::optional<Diagnosis> slip_at(const Stream &s, int i) {
+  if (i < 0 || i >= s.size() || s.type(i) == u"Ω") return std::nullopt;
+  const u16 word = s.word(i);
+  for (std::size_t k = 0; k < word.size(); ++k) {
+    Diagnosis d;
+    if (char16_t half = half_width_of(word[k])) {
+      d = s.at(F::FullWidth, i, u16(1, word[k]));
+      d.suggestion = u16(1, half);
+    } else if (is_curly_quote(word[k])) {
+      d = s.at(F::CurlyQuotes, i, word);
+      d.suggestion = u16(1, word[k]);
+    } else {
+      continue;
+    }
+    if (d.column >= 0 && d.kind == F::FullWidth) d.column += int(k);
+    if (d.kind == F::FullWidth) d.length = 1;
+    return d;
+  }
+  return std::nullopt;
+}
+
+// A number assignment whose value is a list ("P = 3,14;" stores 14): the
+// "," at the statement's own level.
+std::optional<Diagnosis> comma_in_assignment(const Stream &s, int i) {
+  if (s.type(i) != u"∇" || !is_assignment(s.type(i + 1)) || statement_start(s, i) != i) return std::nullopt;
+  int depth = 0;
+  for (int j = i + 2; j < s.size() && s.type(j) != u";"; ++j) {
+    const u16 t = s.type(j);
+    if (t == u"(") ++depth;
+    else if (t == u")") --depth;
+    if (t != u"," || depth != 0) continue;
+    const bool decimal = s.type(j - 1) == u"Δ" && s.type(j + 1) == u"Δ" && s.line(j - 1) == s.line(j + 1) &&
+                         s.column(j) == s.column(j - 1) + int(s.word(j - 1).size()) &&
+                         s.column(j + 1) == s.column(j) + 1;
+    Diagnosis d = decimal ? s.span(F::DecimalComma, j - 1, j + 1, s.word(j - 1) + u"," + s.word(j + 1))
+                          : s.at(F::CommaInAssignment, j);
+    d.suggestion = s.word(i);
+    return d;
+  }
+  return std::nullopt;
+}
+
+bool is_lexical(Failure kind) {
+  return kind == F::FullWidth || kind == F::CurlyQuotes || kind == F::DecimalComma || kind == F::CommaInAssignment;
+}
+
 std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
   std::vector<std::pair<int, Diagnosis>> found;
   auto add = [&](int i, Diagnosis d) { found.emplace_back(i, std::move(d)); };
   Lines defined;
   for (int i = 0; i < s.size(); ++i) {
     const u16 type = s.type(i);
+    if (auto d = slip_at(s, i)) add(i, *d);
+    if (auto d = comma_in_assignment(s, i)) add(i, *d);
     if (type == u"Ω") {
       const u16 text = s.word(i);
       if (text.size() < 2 || text.back() != u'"') add(i, s.at(F::UnclosedString, i));
@@ -255,7 +374,7 @@ std::vector<std::pair<int, Diagnosis>> static_findings(const Stream &s) {
         ++j;
       if (s.type(j) != wanted) add(i, s.at(type == u"IF" ? F::MissingThen : F::MissingDo, i));
     } else if (type == u"ENDFUNC" && s.type(i + 1) == u";") {
-      Diagnosis d = s.at(F::SemicolonAfterThen, i + 1, type);
+      Diagnosis d = s.at(F::SemicolonAfterEndfunc, i + 1, type);
       d.note = true;
       add(i + 1, d);
     } else if (is_operator(type) && s.type(i + 1) == u";" && is_operand(s.type(i - 1))) {
@@ -294,6 +413,97 @@ bool explains_failures(Failure kind) {
 }
 
 // ----- the failure the compiler met
+
+bool is_print(u16view type) { return type == u"??" || type == u"CONSOLE"; }
+
+// Whether the statement from token start has a text of its own (a string or
+// a string variable outside parentheses): "??X + \"a\"" joins text, "??X * 2"
+// computes.
+bool has_text(const Stream &s, int start) {
+  int depth = 0;
+  for (int j = start + 1; j < s.size() && s.type(j) != u";"; ++j) {
+    const u16 t = s.type(j);
+    if (t == u"(") ++depth;
+    else if (t == u")") --depth;
+    else if (depth == 0 && (t == u"Ω" || t == u"Σ")) return true;
+  }
+  return false;
+}
+
+// Mistakes that explain whatever the compiler said about their statement:
+// an input-method slip, arguments given to a function, "%" for the
+// remainder, a function in a condition, text joined with a number.
+std::optional<Diagnosis> beginner_failure(const Stream &s, const RawFailure &f) {
+  const int i = std::max(f.token, 0);
+  const int start = statement_start(s, i);
+  const int end = std::min(i + 1, s.size() - 1);
+  for (int j = start; j <= end; ++j)
+    if (auto d = slip_at(s, j)) return d;
+  for (int j = start; j <= end; ++j)
+    if (s.word(j) == u"!" && s.type(j + 1) == u"=" && s.line(j + 1) == s.line(j) && s.column(j + 1) == s.column(j) + 1)
+      return s.span(F::NotEqual, j, j + 1, u"!=");
+  if ((s.type(start) == u"IF" || s.type(start) == u"WHILE") && s.type(start + 1) == u"(" && i <= start + 1) {
+    Diagnosis d = s.at(F::ConditionParentheses, start + 1);
+    d.suggestion = s.type(start);
+    return d;
+  }
+  // "A++" ("++" is one symbol of the tables) and "A--" (two minus signs).
+  if (s.type(start) == u"∇" && (s.type(start + 1) == u"++" || s.type(start + 1) == u"--")) {
+    Diagnosis d = s.at(F::Increment, start + 1);
+    d.suggestion = s.word(start);
+    return d;
+  }
+  if (s.type(start) == u"∇" && s.type(start + 1) == u"-" && s.type(start + 2) == u"-" &&
+      s.line(start + 2) == s.line(start + 1) && s.column(start + 2) == s.column(start + 1) + 1) {
+    Diagnosis d = s.span(F::Increment, start + 1, start + 2, u"--");
+    d.suggestion = s.word(start);
+    return d;
+  }
+  if ((s.type(start) == u"CALL" || s.type(start) == u"FUNCTION") && s.type(start + 1) == u"xFNAME" &&
+      s.type(start + 2) == u"(") {
+    Diagnosis d = s.at(F::FunctionArguments, start + 2, s.type(start));
+    d.suggestion = s.word(start + 1);
+    return d;
+  }
+  for (int j = std::max(start, 1); j <= end; ++j) {
+    if (!is_operand(s.type(j - 1))) continue;
+    if (s.type(j) == u"%") {
+      Diagnosis d = s.at(F::PercentModulo, j, s.word(j - 1));
+      d.suggestion = is_operand(s.type(j + 1)) ? s.word(j + 1) : u16(u"…");
+      return d;
+    }
+    if (s.type(j) == u"□") {  // "I %B": the "%" and the name make a matrix variable
+      Diagnosis d = s.at(F::PercentModulo, j, s.word(j - 1));
+      d.length = 1;
+      d.suggestion = s.word(j).substr(1);
+      return d;
+    }
+  }
+  if ((s.type(start) == u"IF" || s.type(start) == u"WHILE") && s.type(i + 1) == u"(" &&
+      (s.type(i) == u"xMATH" || (is_word(s.type(i)) && s.in.tables.IsKeyWord(s.type(i))))) {
+    Diagnosis d = s.at(F::ConditionFunction, i);
+    d.suggestion = s.type(start);
+    return d;
+  }
+  if (f.kind == RawFailure::Kind::Syntax && f.group == u'@' && i == start + 1 && is_print(s.type(start)) &&
+      !has_text(s, start) && (is_number(s.type(i)) || s.type(i + 1) == u"("))
+    return s.at(F::PrintExpression, i);
+  if (f.kind == RawFailure::Kind::Syntax && f.group == u'@' && is_number(s.type(i)) &&
+      (s.type(i - 1) == u"+" || s.type(i - 1) == u"," || s.type(i + 1) == u"+"))
+    return s.at(F::TextPlusNumber, i);
+  return std::nullopt;
+}
+
+// The words a statement may begin with: the first items of the statement
+// rules, and the words that close a block.
+bool begins_statement(const Stream &s, u16view type) {
+  if (type == u"END" || type == u"ELSE" || type == u"ENDFUNC") return true;
+  if (!is_word(type)) return false;
+  const language::LanguageTables &t = s.in.tables;
+  for (int r = 0; r < t.grammarRowCount(); ++r)
+    if (t.SttCode(r) == u'#' && t.SbSt(r, 1) == type) return true;
+  return false;
+}
 
 Diagnosis classify_syntax(const Stream &s, const RawFailure &f) {
   const int i = f.token;
@@ -362,8 +572,9 @@ Diagnosis classify_expression(const Stream &s, const RawFailure &f, bool stopped
   if (type == u"=" && prev == u"=") return s.at(F::DoubleEquals, i - 1, u"==");
   if (type == u"=" && next == u"=") return s.at(F::DoubleEquals, i, u"==");
   if (stopped) {
-    // The expression ended before the token after it.
-    if (next.empty() || s.line(i + 1) > s.line(i)) return s.after(F::MissingSemicolon, i);
+    // The expression ended before the token after it: a statement or the
+    // end of a block after it on the same line wants a ";" between them.
+    if (next.empty() || s.line(i + 1) > s.line(i) || begins_statement(s, next)) return s.after(F::MissingSemicolon, i);
     if (type == u"=" && next == u";") return s.at(F::MissingValue, i);
     return s.at(F::UnexpectedToken, i + 1);
   }
@@ -400,24 +611,15 @@ u16 explanation_text(const Diagnosis &d) {
 
 namespace {
 
-struct SilentHost : CompileHost {
-  void message(const u16 &) override {}
-};
-
-// The finding the compiler gives for a row's example, when it is that row's.
-std::optional<Diagnosis> example_finding(const language::Language &language, const ExplanationRow &row) {
+// The diagnostic the example of a row gets, when it is that row's.
+std::optional<Diagnostic> example_finding(const language::Language &language, const ExplanationRow &row) {
   Lines lines(1);
   for (const char16_t *c = row.example; *c; ++c) {
     if (*c == u'\n') lines.emplace_back();
     else lines.back() += *c;
   }
-  Tokenizer tokenizer(language);
-  TokenStream stream = tokenizer.Make_Token_From_Text(lines, TokenizeOptions{}, {});
-  SilentHost host;
-  StatementCompiler compiler(language, host);
-  compiler.compile(stream.tokens, false, stream.columns);
-  for (const Diagnosis &d : compiler.diagnoses())
-    if (d.kind == row.kind) return d;
+  for (const Diagnostic &d : program_diagnostics(language, lines))
+    if (std::string_view(d.id) == row.id) return d;
   return std::nullopt;
 }
 
@@ -428,9 +630,11 @@ u16 common_errors_markdown(const language::Language &language) {
   out +=
       u"コンパイルに失敗すると、コンパイラのメッセージ（\"Syntax Error\" など）のあとに、"
       u"何がいけないか・どこか（行と何文字目か）・どうすればよいかを日本語で示します。"
-      u"ウィンドウではエラーの行の印とステータスバーに、velmora-run では標準エラーに "
-      u"`ファイル:行:文字:` の形（行と文字は 1 から数える）で出ます。"
-      u"「注意」はコンパイルできるが間違いらしいところです。下の例の行と文字も 1 から数えています。\n";
+      u"コンパイルできても、まず間違いと思われるところ（「注意」）にも同じように印をつけます。"
+      u"ウィンドウではその文字に波線、行番号の横に印、行にマウスを置くと説明が出ます（エラーはステータスバーにも）。"
+      u"velmora-run では標準エラーに、velmora-run --check では標準出力に "
+      u"`ファイル:行:文字: error: 説明`（注意は warning）の形で出ます（行と文字は 1 から数え、"
+      u"文字は UTF-16 の単位で数えます）。下の例の行と文字も 1 から数えています。\n";
   for (const ExplanationRow &row : kRows) {
     if (!row.example || !*row.example) continue;
     out += u"\n### " + u16(row.title) + u"\n\n";
@@ -441,11 +645,12 @@ u16 common_errors_markdown(const language::Language &language) {
       if (c == u'\n') out += u"    ";
     }
     out += u"\n\n";
-    if (std::optional<Diagnosis> found = example_finding(language, row)) {
-      u16 place;
-      if (found->line >= 0)
-        place = text::int16(found->line + 1) + u" 行 " + text::int16(found->column + 1) + u" 文字目: ";
-      out += place + (found->note ? u"注意: " : u"") + explanation_text(*found) + u"\n";
+    if (std::optional<Diagnostic> found = example_finding(language, row)) {
+      out += text::int16(found->line + 1) + u" 行 " + text::int16(found->column + 1) + u" 文字目: " +
+             (found->severity == Severity::Warning ? u"注意: "
+              : found->severity == Severity::Note  ? u"参考: "
+                                                   : u"") +
+             found->explanation + u"\n";
       continue;
     }
     Diagnosis d;
@@ -478,21 +683,30 @@ std::vector<Diagnosis> diagnose(const DiagnosisInput &in) {
   auto found = static_findings(s);
   const RawFailure &f = in.failure;
   if (f.kind != RawFailure::Kind::None) {
-    // A mistake the token stream shows at or before the failure explains it.
-    for (const auto &[index, d] : found)
-      if (explains_failures(d.kind) && (f.token < 0 || index <= f.token + 1)) {
-        out.push_back(d);
-        out.back().note = false;
-        return out;
+    auto failure = [&]() -> Diagnosis {
+      if (auto d = beginner_failure(s, f)) return *d;
+      // A mistake the token stream shows at or before the failure explains it.
+      for (const auto &[index, d] : found)
+        if (explains_failures(d.kind) && (f.token < 0 || index <= f.token + 1)) return d;
+      switch (f.kind) {
+        case RawFailure::Kind::OpenParenthesis: return s.at(F::UnclosedParenthesis, f.token);
+        case RawFailure::Kind::StrayParenthesis: return s.at(F::StrayParenthesis, f.token);
+        case RawFailure::Kind::Syntax: return classify_syntax(s, f);
+        case RawFailure::Kind::Expression: return classify_expression(s, f, false);
+        case RawFailure::Kind::Stop: return classify_expression(s, f, true);
+        case RawFailure::Kind::None: break;
       }
-    switch (f.kind) {
-      case RawFailure::Kind::OpenParenthesis: out.push_back(s.at(F::UnclosedParenthesis, f.token)); break;
-      case RawFailure::Kind::StrayParenthesis: out.push_back(s.at(F::StrayParenthesis, f.token)); break;
-      case RawFailure::Kind::Syntax: out.push_back(classify_syntax(s, f)); break;
-      case RawFailure::Kind::Expression: out.push_back(classify_expression(s, f, false)); break;
-      case RawFailure::Kind::Stop: out.push_back(classify_expression(s, f, true)); break;
-      case RawFailure::Kind::None: break;
-    }
+      return s.at(F::SyntaxError, f.token);
+    };
+    out.push_back(failure());
+    out.back().note = false;
+    // Slips of the whole text are worth a marker even so.
+    for (const auto &[index, d] : found)
+      if (is_lexical(d.kind) &&
+          !(d.kind == out.front().kind && d.line == out.front().line && d.column == out.front().column)) {
+        out.push_back(d);
+        out.back().note = true;
+      }
     return out;
   }
   for (auto &[index, d] : found) {
@@ -506,8 +720,9 @@ std::vector<Diagnosis> diagnose(const DiagnosisInput &in) {
     d.suggestion = s.type(i) == u"FUNCTION" ? u"ENDFUNC" : u"END";
     d.note = true;
     out.push_back(d);
-  } else if (in.statementLeftOpen && s.size() > 0 && out.empty()) {
-    Diagnosis d = s.after(F::MissingSemicolon, s.size() - 1);
+  } else if (in.statementLeftOpen && s.size() > 0 &&
+             std::none_of(out.begin(), out.end(), [](const Diagnosis &d) { return d.kind == F::MissingOperand; })) {
+    Diagnosis d = s.after(F::StatementNeverRun, s.size() - 1);
     d.note = true;
     out.push_back(d);
   }

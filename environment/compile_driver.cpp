@@ -139,6 +139,7 @@ int CompileDriver::compileAndRegister(TTaskState initial) {
       compileOk_ = false;
       compileError_ = {tabs_.active(), compiler::non_ascii_name(lastTokens_)->second, bad->message};
       diagnostics_ = {*bad};
+      ++compilesEnded_;
       if (settings_.showCompilerMessages) ui_.message(bad->message, u"");
       return -1;
     }
@@ -174,6 +175,7 @@ int CompileDriver::resumeCompile() {
   stepCompiling_ = false;
   lastTcode_ = compiler_->tcode();
   diagnostics_ = compiler::compile_diagnostics({diagnosedLines_, lastTokens_, *compiler_, compileMessages_, ok});
+  ++compilesEnded_;
   int result = -1;
   if (stepPurpose_ == Purpose::Analyze) {
     compileOk_ = false;  // a step compile registers nothing

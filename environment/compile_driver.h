@@ -120,6 +120,9 @@ class CompileDriver : private compiler::CompileHost {
   // compiled after it. explanationTab: its tab.
   const std::vector<compiler::Diagnostic> &diagnostics() const { return diagnostics_; }
   int explanationTab() const { return explanationTab_; }
+  // How many compiles have ended (a paused step compile not counted), so a
+  // face can tell that diagnostics() belong to a new one.
+  int compilesEnded() const { return compilesEnded_; }
   // The status-bar text of the first diagnostic ("行 3（5 文字目）: …"), or empty.
   u16 explanationLine() const;
   // What the settings make of a compile.
@@ -165,6 +168,7 @@ class CompileDriver : private compiler::CompileHost {
   Lines compileMessages_;  // every message of the compile now running, replays included
   Lines diagnosedLines_;   // the text the diagnostics are of
   int explanationTab_ = -1;
+  int compilesEnded_ = 0;
   void explainFailure();
   std::array<Lines, engine::kSlots> compiledSource_;
   bool compileOk_ = false;

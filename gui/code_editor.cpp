@@ -2,15 +2,26 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QTextBlock>
+#include <QToolTip>
+#include <algorithm>
 
 #include "environment/indentation.h"
 #include "gui/qt_text.h"
-#include <QPainter>
-#include <QTextBlock>
 
 namespace velmora::gui {
 
 namespace {
+
+QColor markerColour(CodeEditor::Marker::Kind kind) {
+  switch (kind) {
+    case CodeEditor::Marker::Error: return QColor(210, 40, 40);
+    case CodeEditor::Marker::Warning: return QColor(230, 140, 0);
+    case CodeEditor::Marker::Note: return QColor(40, 110, 220);
+  }
+  return QColor(230, 140, 0);
+}
 
 class Gutter : public QWidget {
  public:
@@ -19,6 +30,19 @@ class Gutter : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent *event) override { editor_->paintGutter(event); }
+  bool event(QEvent *event) override {
+    if (event->type() == QEvent::ToolTip) {
+      auto *help = static_cast<QHelpEvent *>(event);
+      QStringList texts;
+      const int line = editor_->lineAtGutterY(help->pos().y());
+      for (const CodeEditor::Marker &m : editor_->markers())
+        if (m.line == line) texts << m.text;
+      if (!texts.isEmpty()) QToolTip::showText(help->globalPos(), texts.join(QLatin1Char('\n')), this);
+      else QToolTip::hideText();
+      return true;
+    }
+    return QWidget::event(event);
+  }
   void mousePressEvent(QMouseEvent *event) override {
     if (event->button() != Qt::LeftButton) return;
     int line = editor_->lineAtGutterY(int(event->position().y()));
@@ -36,6 +60,7 @@ CodeEditor::CodeEditor(QWidget *parent) : QPlainTextEdit(parent), gutter_(new Gu
   // An edit takes the error mark away: the line may no longer be the one meant.
   connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
     if (errorLine_ >= 0 && (removed || added)) clearErrorLine();
+    if (!markers_.isEmpty() && (removed || added)) setMarkers({});
   });
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
     if (dy) gutter_->scroll(0, dy);
@@ -97,7 +122,59 @@ void CodeEditor::showErrorSelection() {
   };
   add(heldLine_, QColor(255, 240, 160));
   add(errorLine_, QColor(255, 215, 215));
+  for (const Marker &m : markers_) {
+    const QTextBlock block = document()->findBlockByNumber(m.line);
+    if (!block.isValid()) continue;
+    const auto [start, end] = markedRange(m, block.length() - 1);
+    if (end <= start) continue;
+    QTextEdit::ExtraSelection mark;
+    mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    mark.format.setUnderlineColor(markerColour(m.kind));
+    mark.cursor = QTextCursor(block);
+    mark.cursor.setPosition(block.position() + start);
+    mark.cursor.setPosition(block.position() + end, QTextCursor::KeepAnchor);
+    marks << mark;
+  }
   setExtraSelections(marks);
+}
+
+std::pair<int, int> CodeEditor::markedRange(const Marker &m, int lineLength) {
+  int start = std::clamp(m.column, 0, lineLength), end = std::min(lineLength, start + m.length);
+  if (end == start) {  // a point: the character before it, or the one at it
+    if (start > 0) --start;
+    else end = std::min(lineLength, 1);
+  }
+  return {start, end};
+}
+
+void CodeEditor::setMarkers(const QList<Marker> &markers) {
+  markers_ = markers;
+  showErrorSelection();
+  gutter_->update();
+}
+
+QString CodeEditor::markerTextAt(int line, int column) const {
+  QStringList texts;
+  for (const Marker &m : markers_) {
+    if (m.line != line) continue;
+    const auto [start, end] = markedRange(m, document()->findBlockByNumber(line).length() - 1);
+    if (column >= start && column < end) texts << m.text;
+  }
+  return texts.join(QLatin1Char('\n'));
+}
+
+// The explanation under the mouse: over a marked text, or over a marked
+// line's number in the gutter.
+bool CodeEditor::event(QEvent *event) {
+  if (event->type() == QEvent::ToolTip && !markers_.isEmpty()) {
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QTextCursor c = cursorForPosition(viewport()->mapFromGlobal(help->globalPos()));
+    const QString text = markerTextAt(c.blockNumber(), c.positionInBlock());
+    if (!text.isEmpty()) QToolTip::showText(help->globalPos(), text, this);
+    else QToolTip::hideText();
+    return true;
+  }
+  return QPlainTextEdit::event(event);
 }
 
 void CodeEditor::setHeldLine(int line) {
@@ -177,6 +254,12 @@ void CodeEditor::paintGutter(QPaintEvent *event) {
         // The error line: the number in white on red.
         painter.fillRect(0, top, gutter_->width(), height, QColor(210, 40, 40));
       }
+      // A marked line of the last compile: a bar of the marker's colour.
+      for (const Marker &m : markers_)
+        if (m.line == line && line != errorLine_) {
+          painter.fillRect(gutter_->width() - 4, top, 3, height, markerColour(m.kind));
+          break;
+        }
       if (marked && marked(line)) {
         painter.setBrush(QColor(200, 30, 30));
         painter.setPen(Qt::NoPen);

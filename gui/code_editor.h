@@ -28,6 +28,19 @@ class CodeEditor : public QPlainTextEdit {
   int errorLine() const { return errorLine_; }
   // Whether the mark is a run-time error's (the next run takes it away).
   bool errorFromRun() const { return errorLine_ >= 0 && errorFromRun_; }
+  // The markers of the last compile's diagnostics: the text each names
+  // underlined (red an error, orange a warning, blue a note; where a ";" is
+  // missing, the character before the place), a mark in the gutter, and the
+  // plain explanation as the tool tip over them. The next edit clears them.
+  struct Marker {
+    int line = 0, column = 0, length = 0;  // column and length in UTF-16 units, as QString counts
+    enum Kind { Error, Warning, Note } kind = Warning;
+    QString text;
+  };
+  void setMarkers(const QList<Marker> &markers);
+  const QList<Marker> &markers() const { return markers_; }
+  // The explanation of the marker at a place of the text, or empty.
+  QString markerTextAt(int line, int column) const;
   // The line a held or stepped task stands at: coloured, with an arrow in
   // the gutter, scrolled into view; -1 clears it.
   void setHeldLine(int line);
@@ -47,6 +60,7 @@ class CodeEditor : public QPlainTextEdit {
   void resizeEvent(QResizeEvent *event) override;
   void paintEvent(QPaintEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
+  bool event(QEvent *event) override;
 
  private:
   QWidget *gutter_ = nullptr;
@@ -54,6 +68,9 @@ class CodeEditor : public QPlainTextEdit {
   QString errorNote_;
   bool errorFromRun_ = false;
   int heldLine_ = -1;
+  QList<Marker> markers_;
+  // Where a marker's underline goes: [start, end) in the line.
+  static std::pair<int, int> markedRange(const Marker &m, int lineLength);
   void updateMargins();
   void showErrorSelection();  // the error and the held line, as extra selections
 };

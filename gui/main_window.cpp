@@ -618,6 +618,7 @@ int MainWindow::compileActive() {
                                  (note.empty() ? QString() : QStringLiteral("　") + qs(note)),
                              note.empty() ? 8000 : 0);
   else showSourceMark(env_->compileDriver.compileError());
+  markNewDiagnostics();
   return slot;
 }
 
@@ -790,6 +791,7 @@ void MainWindow::stepCompileEnded() {
   statusBar()->showMessage(result >= 0 ? QStringLiteral("ステップコンパイル終了")
                                        : QStringLiteral("ステップコンパイル：エラー"));
   if (result < 0) showSourceMark(env_->compileDriver.compileError());
+  markNewDiagnostics();
 }
 
 void MainWindow::refreshStatus() {

@@ -164,6 +164,10 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   // takes its own mark away.
   void clearRunMarks();
   void clearErrorMark(int tab);
+  // The diagnostics of a compile that ended since the last call, as markers
+  // on its tab's editor.
+  void markNewDiagnostics();
+  int markedCompiles_ = 0;
   void updateTitle();
   void updateRunHints();  // the slots the next run starts, in the status list and tool tips
   QString errorStatus_;   // the status bar's error text, until the next edit

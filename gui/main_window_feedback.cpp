@@ -83,7 +83,9 @@ RunResult MainWindow::runActiveTab() {
   clearRunMarks();
   runTab_ = tab;
   hiddenPanels_.clear();
-  return beginRun(env_->startTab(tab), RunKind::Tab);
+  const RunResult started = beginRun(env_->startTab(tab), RunKind::Tab);
+  markNewDiagnostics();  // when the tab was compiled first
+  return started;
 }
 
 void MainWindow::clearRunMarks() {
@@ -98,11 +100,28 @@ void MainWindow::clearErrorMark(int tab) {
     static_cast<CodeEditor *>(editors_[std::size_t(tab)])->clearErrorLine();
 }
 
+void MainWindow::markNewDiagnostics() {
+  const environment::CompileDriver &driver = env_->compileDriver;
+  if (driver.compilesEnded() == markedCompiles_) return;
+  markedCompiles_ = driver.compilesEnded();
+  const int tab = driver.explanationTab();
+  if (tab < 0 || tab >= environment::TabPool::kTabs) return;
+  QList<CodeEditor::Marker> markers;
+  for (const compiler::Diagnostic &d : driver.diagnostics())
+    markers.push_back({d.line, d.column, d.length,
+                       d.severity == compiler::Severity::Error     ? CodeEditor::Marker::Error
+                       : d.severity == compiler::Severity::Warning ? CodeEditor::Marker::Warning
+                                                                   : CodeEditor::Marker::Note,
+                       qs(d.explanation)});
+  static_cast<CodeEditor *>(editors_[std::size_t(tab)])->setMarkers(markers);
+}
+
 void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRun) {
   if (mark.tab < 0 || mark.tab >= environment::TabPool::kTabs || !env_->tabs.isOpen(mark.tab)) return;
   auto *e = static_cast<CodeEditor *>(editors_[std::size_t(mark.tab)]);
   if (tabs_->indexOf(e) < 0) return;
   tabs_->setCurrentWidget(e);
+  if (!fromRun) markNewDiagnostics();
   // A compile error is told in plain words where there is an explanation.
   const bool explained = &mark == &env_->compileDriver.compileError() &&
                          env_->compileDriver.explanationTab() == mark.tab &&

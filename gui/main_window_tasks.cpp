@@ -76,6 +76,7 @@ int MainWindow::compileToFreeSlot() {
   if (slot >= 0) clearErrorMark(tab);
   afterSlotChange(slot);
   if (slot < 0) showSourceMark(env_->compileDriver.compileError());
+  markNewDiagnostics();
   return slot;
 }
 

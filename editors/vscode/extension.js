@@ -24,11 +24,12 @@ function startServer(context) {
   context.subscriptions.push({ dispose: () => client && client.stop() });
 }
 
-// A task of velmora-run on one program: "compile" checks and compiles it,
-// "run" compiles and runs it.
+// A task of velmora-run on one program: "compile" checks it (velmora-run
+// --check: every error and warning as FILE:LINE:COL: severity: explanation,
+// nothing run), "run" compiles and runs it.
 function makeTask(command, file, definition) {
   const runner = settings().get('runPath') || 'velmora-run';
-  const args = command === 'compile' ? ['--tcode', file] : [file];
+  const args = command === 'compile' ? ['--check', file] : [file];
   const home = settings().get('home');
   const options = home ? { env: { VELMORA_HOME: home } } : {};
   const task = new vscode.Task(
@@ -68,4 +69,4 @@ function deactivate() {
   return client ? client.stop() : undefined;
 }
 
-module.exports = { activate, deactivate };
+module.exports = { activate, deactivate, makeTask };

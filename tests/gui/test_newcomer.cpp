@@ -152,7 +152,7 @@ class NewcomerTest : public QObject {
     QCOMPARE(e->errorLine(), 60);
     QCOMPARE(e->textCursor().blockNumber(), 60);
     QCOMPARE(e->textCursor().positionInBlock(), 6);  // on the "+" the explanation names
-    QCOMPARE(e->extraSelections().size(), 1);
+    QCOMPARE(e->extraSelections().size(), 2);  // the line, and the "+" underlined
     QVERIFY(red_gutter_pixels(e) > 20);
     // The status bar and the marked line explain the error in plain words,
     // at the token's line and character.

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The VS Code extension: its grammar through vscode-textmate and
-vscode-oniguruma (editors/vscode/test, node's test runner), then the .vsix
+vscode-oniguruma and its tasks with velmora-run and the problem matchers
+(editors/vscode/test, node's test runner), then the .vsix
 packaged by @vscode/vsce, with the files VS Code needs in it. Skipped (77)
 when Node.js or the extension's npm packages (scripts/web.sh setup) are
 missing.
 
-  test_vscode.py SOURCE_DIR OUT.vsix
+  test_vscode.py SOURCE_DIR OUT.vsix VELMORA_RUN
 """
 import json
 import os
@@ -14,17 +15,18 @@ import subprocess
 import sys
 import zipfile
 
-SOURCE, OUT = sys.argv[1], sys.argv[2]
+SOURCE, OUT, RUNNER = sys.argv[1], sys.argv[2], sys.argv[3]
 ext = os.path.join(SOURCE, "editors", "vscode")
 node = shutil.which("node")
 if not node or not os.path.isdir(os.path.join(ext, "node_modules", "vscode-textmate")):
     print("node or editors/vscode/node_modules missing (bash scripts/web.sh setup): skipped")
     sys.exit(77)
 
-run = subprocess.run([node, "--test", "test/"], cwd=ext, capture_output=True, text=True, timeout=300)
+run = subprocess.run([node, "--test", "test/"], cwd=ext, capture_output=True, text=True, timeout=300,
+                     env={**os.environ, "VELMORA_RUN": RUNNER})
 print(run.stdout[-3000:], run.stderr[-2000:])
 if run.returncode != 0:
-    print("the grammar tests failed")
+    print("the grammar or task tests failed")
     sys.exit(1)
 
 if os.path.exists(OUT):

@@ -138,6 +138,17 @@ TEST(Corpus, CoversEveryKindTheCompilerCanReport) {
   EXPECT_GE(corpus().size(), 50u);
 }
 
+TEST(Corpus, EveryExplanationsExampleGetsThatExplanation) {
+  // The examples are what the language guide shows under each explanation.
+  for (const compiler::ExplanationRow &row : compiler::explanation_table()) {
+    if (!row.example || !*row.example || row.kind == compiler::Failure::NonAsciiName) continue;
+    const auto found = compiler::program_diagnostics(builtin(), u16view(row.example));
+    EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                            [&](const compiler::Diagnostic &d) { return std::string_view(d.id) == row.id; }))
+        << row.id << " got:" << show(found);
+  }
+}
+
 // ----- places
 
 TEST(Diagnostics, ColumnsCountUtf16UnitsOfTheLineAsWritten) {
