@@ -450,6 +450,25 @@ class AllowedLibraries(Home):
         self.assertTrue(self.doors.ended_by_signal())
         self.assertTrue(arrived["bystander"])
 
+    def test_a_malformed_request_to_the_command_helper_is_refused(self):
+        # A library in a run that may also start commands writes a launch
+        # request with a negative count to the helper's socket. The helper
+        # refuses it and lives: the program's next command still runs.
+        library = os.path.join(self.data, "reach.so")
+        shutil.copy(LIBRARY, library)
+        text = (f'LIB &L "{library}"; LIBA &L "velmora_reach" "1"; &F = "velmora_reach";\n'
+                '&V = "helper"; &R = &L :: &F ( &V ); ??"helper=" + &R; ??CRLF;\n'
+                'COMMAND HIDE "echo after > after.txt";\n'
+                'WHILE NOT EXIST "after.txt" DO WAIT 1; END\n??"command ran"; ??CRLF;\n')
+        out = self.run_velmora("--sandbox", "--allow", "libraries,commands", "--verbose", "--timeout", "20",
+                               self.program("helper.mcl", text))
+        stderr = out.stderr.decode()
+        if "bubblewrap: each command" not in stderr:
+            self.skipTest("commands do not run in bubblewrap here: " + stderr)
+        self.assertIn("helper=ok", out.stdout.decode(), stderr)
+        self.assertIn("command ran", out.stdout.decode(), stderr)
+        self.assertEqual(out.returncode, 0, stderr)
+
 
 class Links(Home):
     """A link a confined command planted in the data directory outlived the
