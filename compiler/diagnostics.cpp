@@ -157,7 +157,7 @@ std::vector<Diagnostic> wide_spaces(const Lines &program) {
   for (std::size_t n = 0; n < program.size(); ++n) {
     const u16 &line = program[n];
     if (line.size() >= 2 && line[0] == u'/' && line[1] == u'/') continue;
-    bool inString = false, text = false;
+    bool inString = false, text = false, followed = false;
     int pending = -1;
     for (std::size_t k = 0; k < line.size(); ++k) {
       const char16_t c = line[k];
@@ -167,11 +167,14 @@ std::vector<Diagnostic> wide_spaces(const Lines &program) {
         continue;
       }
       if (c == u' ' || c == u'\t') continue;
-      if (pending >= 0) break;  // a word follows it
+      if (pending >= 0) {  // a word follows it
+        followed = true;
+        break;
+      }
       if (c == u'"') inString = !inString;
       text = true;
     }
-    if (pending < 0) continue;
+    if (!followed) continue;
     Diagnosis d;
     d.kind = Failure::WideSpace;
     d.note = true;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "engine/fast/arith.h"
 #include "engine/numeric.h"
 #include "engine/tests/machine_fixture.h"
 
@@ -1181,4 +1182,32 @@ TEST(WholeOf, ExactlyTheIntegersOfSixtyFourBitsWithoutNegativeZero) {
   EXPECT_TRUE(whole_of(0x1p63L - 1, w) && w == INT64_MAX);
   EXPECT_FALSE(whole_of(std::numeric_limits<long double>::infinity(), w));
   EXPECT_FALSE(whole_of(std::numeric_limits<long double>::quiet_NaN(), w));
+}
+
+// The hot loops write a whole number's long double as bits and copy numbers
+// by their bytes: the same ten bytes as the conversion and the assignment,
+// at every magnitude, both signs, the ends of 64 bits and -0 included.
+TEST(NumberBits, AWholeNumberWrittenAsBitsIsItsConversion) {
+#if defined(__x86_64__) || defined(__i386__)
+  EXPECT_TRUE(arith::kExtended80);  // the bits are written, not converted
+#endif
+  auto same = [](long double a, long double b) { return std::memcmp(&a, &b, 10) == 0; };
+  std::vector<int64_t> values = {0, 1, -1, 2, -2, 3, INT64_MAX, INT64_MIN, INT64_MIN + 1, INT64_MAX - 1};
+  for (int k = 0; k < 63; ++k)
+    for (int64_t d : {-1, 0, 1}) {
+      values.push_back((int64_t(1) << k) + d);
+      values.push_back(-(int64_t(1) << k) - d);
+    }
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 100000; ++i) values.push_back(int64_t(rng() >> (rng() % 64)) * (rng() % 2 ? 1 : -1));
+  for (int64_t w : values) {
+    long double bits = 12345.0L;
+    arith::set_number_of(bits, w);
+    ASSERT_TRUE(same(bits, static_cast<long double>(w))) << w;
+  }
+  for (long double v : {-0.0L, 0.0L, 1e4000L, -std::numeric_limits<long double>::infinity(), 0.1L}) {
+    long double copy = 1;
+    arith::copy_number(copy, v);
+    EXPECT_TRUE(same(copy, v));
+  }
 }

@@ -281,6 +281,37 @@ TEST(Diagnostics, CodeTheEngineCannotRunIsAnError) {
 
 // ----- the settings that change a compile
 
+// ----- the slips of a compilable program, and what is none
+
+TEST(Diagnostics, WhatLooksLikeASlipButIsNoneGetsNothing) {
+  for (u16view program : {
+           u16view(u"%B[0, 0] = 1;\nE = %B[0, 0];\n??E;"),                        // a comma between a matrix's indices
+           u16view(u"&S = \"abc\";\nP = SPOS(\"b\", &S);\n??P;"),                 // and between a function's arguments
+           u16view(u"SET $V = 1, 2, 3;"),                                         // a vector's values
+           u16view(u"??\"“引用”　と全角；（）\";\n// コメントの　全角＋ “x”\n"),  // in a string and a comment
+           u16view(u"　A = 1;　\n??A;"),                                          // indentation and a line's end
+           u16view(u"&S = \"A\";\nIF ASC(&S) = 65 THEN\n  ??&S;\nEND"),           // a condition form of its own
+           u16view(u"A = 1;\nIF A <> 1 THEN\n  ??A;\nEND\nA += 1;\n??A;"),
+       }) {
+    const auto found = compiler::program_diagnostics(builtin(), program);
+    EXPECT_TRUE(found.empty()) << text::to_utf8(u16(program)) << show(found);
+  }
+}
+
+TEST(Diagnostics, TheProjectsOwnProgramsHaveNoSlips) {
+  const std::set<std::string> slips{"full-width", "curly-quotes", "wide-space", "decimal-comma", "comma-in-assignment"};
+  int checked = 0;
+  for (const char *dir : {"/tests/programs", "/examples"})
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(VELMORA_SOURCE_DIR) + dir)) {
+      if (entry.path().extension() != ".mcl") continue;
+      for (const compiler::Diagnostic &d :
+           compiler::program_diagnostics(builtin(), text::read_text_file(entry.path())->lines))
+        EXPECT_FALSE(slips.count(d.id)) << entry.path() << ": " << show(d);
+      ++checked;
+    }
+  EXPECT_GE(checked, 50);
+}
+
 TEST(Diagnostics, TheSettingsOfTheWindowChangeWhatAProgramGets) {
   const Lines program{u"合計 = 1;", u"&S = 'abc';", u"??合計;"};
   compiler::DiagnosticOptions o;
