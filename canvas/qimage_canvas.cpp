@@ -62,8 +62,8 @@ QImage &ImageCanvas::surface(int canvas) const {
 
 void ImageCanvas::reset() {
   for (int i = 0; i < engine::kCanvases; ++i) {
-    QImage &img = images_[std::size_t(i)];
-    if (!img.isNull()) img.fill(Qt::white);
+    // Made again, white and of the first size, when next used.
+    images_[std::size_t(i)] = QImage();
     notify(i);
   }
 }

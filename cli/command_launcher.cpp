@@ -230,11 +230,20 @@ std::vector<std::string> bubblewrap_arguments(const CommandPolicy &p, const std:
     }
     int answer = 0;
     std::vector<std::string> f = fields_of(buffer.data() + 1, std::size_t(n) - 1);
-    const std::size_t count = f.size() >= 2 ? std::size_t(std::atol(f[1].c_str())) : 0;
+    // The count of environment entries: digits only, and no more than the
+    // fields after it leave room for. Requests come from the run's own
+    // process, but a library loaded into it may write anything here.
+    std::size_t count = 0;
+    bool wellFormed = f.size() >= 3 && !f[1].empty() && f[1].size() <= 6 &&
+                      std::all_of(f[1].begin(), f[1].end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (wellFormed) {
+      count = std::size_t(std::stoul(f[1]));
+      wellFormed = count <= f.size() - 3;
+    }
     if (buffer[0] == 'E') {
       end_sessions(sessions);
       end_descendants(-1);
-    } else if (buffer[0] != 'L' || f.size() < 2 + count + 1) {
+    } else if (buffer[0] != 'L' || !wellFormed) {
       answer = EINVAL;
     } else {
       const std::string &directory = f[0];

@@ -68,14 +68,17 @@ Diagnostic from_diagnosis(const Diagnosis &d, const Lines &program) {
   return out;
 }
 
-// Limits a program compiles with but meets only when it is loaded or run:
-// a name longer than the variable table keeps (cut, so never found), more
-// labels than the loader takes, more timer names than there are timers.
+// Limits a program compiles with but meets only when it is registered or
+// run: a name longer than the variable table keeps (cut, so never found),
+// more timer names than there are timers; and, refused when the program is
+// registered (errors), more records than the execution point reaches or
+// more labels than the label table holds.
 std::vector<Diagnostic> limit_warnings(const TokenStream &tokens, const Lines &tcode, const Lines &program) {
   std::vector<Diagnostic> out;
-  auto warn = [&](const char *id, int line, int column, int length, u16 message, u16 explanation) {
+  auto warn = [&](const char *id, int line, int column, int length, u16 message, u16 explanation,
+                  Severity severity = Severity::Warning) {
     Diagnostic d;
-    d.severity = Severity::Warning;
+    d.severity = severity;
     d.id = id;
     d.line = line;
     d.column = column;
@@ -105,8 +108,10 @@ std::vector<Diagnostic> limit_warnings(const TokenStream &tokens, const Lines &t
   int maxLabelLine = 0;
   std::set<u16> timerNames;
   int timerLine = -1;
+  long records = 0;
   for (const u16 &line : tcode) {
     u16view op = text::field(line, 1);
+    if (!op.empty()) ++records;  // every line the compiler writes is one record of the loaded program
     if (op.substr(0, 2) == u"L_") {
       long n = 0;
       for (char16_t c : op.substr(2)) n = c >= u'0' && c <= u'9' ? std::min(n * 10 + (c - u'0'), 1L << 30) : n;
@@ -125,7 +130,16 @@ std::vector<Diagnostic> limit_warnings(const TokenStream &tokens, const Lines &t
              u" を超える（リンクできない）",
          u"IF・WHILE・FOR・EACH が多すぎて、ジャンプ先のラベルが上限 " + text::int16(engine::kLabels - 1) +
              u" を超えます（この行まで）。このままでは実行できません。プログラムを分けるか、繰り返しをまとめてください"
-             u"。");
+             u"。",
+         Severity::Error);
+  if (records > engine::kMaxRecords)
+    warn("too-long", 0, 0, 0,
+         u"中間コード " + text::int16(records) + u" 行が上限 " + text::int16(engine::kMaxRecords) +
+             u" 行を超える（実行できない）",
+         u"プログラムが長すぎます。中間コードが " + text::int16(records) + u" 行になり、実行位置の数えられる上限 " +
+             text::int16(engine::kMaxRecords) +
+             u" 行を超えるので、タスクスロットに登録できません。プログラムを分けてください。",
+         Severity::Error);
   if (timerLine >= 0)
     warn("too-many-timers", timerLine, first_column(tokens, timerLine), 0,
          u"タイマー名 " + text::int16(long(timerNames.size())) + u" 個が上限 " + text::int16(engine::kTimers) +
@@ -143,7 +157,7 @@ std::vector<Diagnostic> wide_spaces(const Lines &program) {
   for (std::size_t n = 0; n < program.size(); ++n) {
     const u16 &line = program[n];
     if (line.size() >= 2 && line[0] == u'/' && line[1] == u'/') continue;
-    bool inString = false, text = false;
+    bool inString = false, text = false, followed = false;
     int pending = -1;
     for (std::size_t k = 0; k < line.size(); ++k) {
       const char16_t c = line[k];
@@ -153,11 +167,14 @@ std::vector<Diagnostic> wide_spaces(const Lines &program) {
         continue;
       }
       if (c == u' ' || c == u'\t') continue;
-      if (pending >= 0) break;  // a word follows it
+      if (pending >= 0) {  // a word follows it
+        followed = true;
+        break;
+      }
       if (c == u'"') inString = !inString;
       text = true;
     }
-    if (pending < 0) continue;
+    if (!followed) continue;
     Diagnosis d;
     d.kind = Failure::WideSpace;
     d.note = true;
@@ -189,7 +206,7 @@ const char *severity_name(Severity severity) {
 }
 
 u16 diagnostic_status_text(const Diagnostic &d) {
-  return u"行 " + text::int16(d.line) + u"（" + text::int16(d.column + 1) + u" 文字目）: " +
+  return u"行 " + text::int16(d.line + 1) + u"（" + text::int16(d.column + 1) + u" 文字目）: " +
          (d.severity == Severity::Warning ? u"注意: "
           : d.severity == Severity::Note  ? u"参考: "
                                           : u"") +

@@ -55,7 +55,7 @@ struct DiagnosticOptions {
 };
 
 // The window's status-bar text of a diagnostic: "行 3（5 文字目）: " (the line
-// as the editor's gutter counts it, from 0; the character from 1), "注意: "
+// as the editor's gutter counts it and the character, both from 1), "注意: "
 // before a warning and "参考: " before a note, then the explanation.
 u16 diagnostic_status_text(const Diagnostic &d);
 

@@ -158,7 +158,7 @@ const std::vector<ExplanationRow> kRows = {
      u"「{W}」のところで式を計算の形にできません。演算子と値が交互に並んでいるか確かめてください。", u"A = SIN;"},
     {F::RegistrationFailed, "registration-failed", u"タスクスロットに登録できない",
      u"プログラムをタスクスロットに登録できませんでした（{W}"
-     u"）。空きスロットがあるか、変数や関数の数を確かめてください。",
+     u"）。空きスロットがあるか、変数や関数やラベルの数、プログラムの長さを確かめてください。",
      u""},
 };
 
@@ -329,8 +329,8 @@ std::optional<Diagnosis> comma_in_assignment(const Stream &s, int i) {
   int depth = 0;
   for (int j = i + 2; j < s.size() && s.type(j) != u";"; ++j) {
     const u16 t = s.type(j);
-    if (t == u"(") ++depth;
-    else if (t == u")") --depth;
+    if (t == u"(" || t == u"[") ++depth;  // a function's arguments, a matrix element's indices
+    else if (t == u")" || t == u"]") --depth;
     if (t != u"," || depth != 0) continue;
     const bool decimal = s.type(j - 1) == u"Δ" && s.type(j + 1) == u"Δ" && s.line(j - 1) == s.line(j + 1) &&
                          s.column(j) == s.column(j - 1) + int(s.word(j - 1).size()) &&
@@ -423,8 +423,8 @@ bool has_text(const Stream &s, int start) {
   int depth = 0;
   for (int j = start + 1; j < s.size() && s.type(j) != u";"; ++j) {
     const u16 t = s.type(j);
-    if (t == u"(") ++depth;
-    else if (t == u")") --depth;
+    if (t == u"(" || t == u"[") ++depth;
+    else if (t == u")" || t == u"]") --depth;
     else if (depth == 0 && (t == u"Ω" || t == u"Σ")) return true;
   }
   return false;

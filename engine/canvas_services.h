@@ -68,7 +68,8 @@ class CanvasServices {
                               const Rect * /*stretch*/) {
     return false;
   }
-  // Resets every canvas to a blank white surface (a run starts).
+  // Every canvas back to a blank white surface of its first size (a run
+  // starts); where its window stands and whether it is shown stay.
   virtual void reset() = 0;
 };
 

@@ -60,6 +60,7 @@ int Engine::insertBreak(int slot, int sourceLine, int number) {
   const int listNo = m_->tasks[std::size_t(slot)].PcodeListNo;
   if (listNo < 0) return -1;
   const PcodeList &records = m_->lists[std::size_t(listNo)];
+  if (records.size() >= std::size_t(kMaxRecords)) return -1;  // one more would not be reachable
   for (std::size_t pos = 0; pos < records.size(); ++pos) {
     if (source_line(records[pos]) != sourceLine) continue;
     if (records[pos].kind == opBREAKPOINT) return -1;  // already one here
@@ -197,9 +198,10 @@ void Engine::clearBreakMark(int slot) {
 }
 
 void Engine::endAllTasks() {
+  // The tasks of the run: one that took no part keeps its state.
   for (int s = 0; s < kSlots; ++s) {
     TTaskInfo &t = m_->tasks[std::size_t(s)];
-    if (t.state != tsEMPTY) t.state = tsEND;
+    if (t.state != tsEMPTY && t.Permit) t.state = tsEND;
   }
 }
 

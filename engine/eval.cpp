@@ -21,9 +21,10 @@ namespace {
 
 constexpr long double kPi = 3.1415926535897932385L;
 
-constexpr char16_t kDivByZero[] = u"Floating point division by zero";
-constexpr char16_t kOverflow[] = u"Floating point overflow";
-constexpr char16_t kInvalid[] = u"Invalid floating point operation";
+// What went wrong, after "計算エラー：" and the operator or function.
+constexpr char16_t kDivByZero[] = u"ゼロ除算（0 で割った）";
+constexpr char16_t kOverflow[] = u"桁あふれ（結果が大きすぎる）";
+constexpr char16_t kInvalid[] = u"不正な演算（負の数の対数・平方根など）";
 
 void calc_error(Machine &e, u16view op, u16view message) {
   e.runtimeError(u"計算エラー：" + u16(op) + u" " + u16(message) + u"\r");

@@ -1,6 +1,7 @@
 // Graphics: showing, hiding and selecting canvases, and the GRAPH command
 // interpreter that changes a task's drawing state on its current canvas and
 // draws through the canvas services.
+#include <algorithm>
 #include <cmath>
 
 #include "engine/canvas_services.h"
@@ -185,7 +186,10 @@ void run_command(Machine &e, TTaskInfo &t, const Command &c) {
   } else if (w == u"SAVE") {
     // Both option words, the format and the file: one alone does nothing.
     if (c.options < 2 || (c.option1 != u"PNG" && c.option1 != u"BMP") || c.text2.empty()) return;
-    Rect r{c.arg(0), c.arg(1), c.arg(2), c.arg(3)};
+    // The part of the canvas within the rectangle: a picture holds only
+    // what the canvas shows, never an undrawn margin beyond its edge.
+    Rect r{std::max(c.arg(0), 0), std::max(c.arg(1), 0), std::min(c.arg(2), s.width(cv)),
+           std::min(c.arg(3), s.height(cv))};
     if (r.right <= r.left || r.bottom <= r.top) return;
     if (!text::representable_file_name(c.text2))
       return file_failure(e, u"- ファイル パスエラー(" + text::escaped_file_name(c.text2) + u")",

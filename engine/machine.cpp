@@ -14,6 +14,11 @@
 
 namespace velmora::engine {
 
+u16 slot_name(int slot) {
+  u16 n = text::int16(slot + 1);
+  return n.size() < 2 ? u"0" + n : n;
+}
+
 u16view task_state_text(TTaskState s) {
   switch (s) {
     case tsEMPTY: return u"無し";
@@ -226,10 +231,31 @@ int Machine::findLabel(u16view number) const {
 
 // ----- slots
 
+namespace {
+
+// Why a loaded program cannot be registered: too many records for the
+// execution point, or a label number beyond the label table. Empty when it
+// fits.
+u16 code_limit_refusal(const PcodeList &list, u16view programName) {
+  const u16 name = programName.empty() ? u16(u"（名前なし）") : u16(programName);
+  if (list.size() > std::size_t(kMaxRecords))
+    return u"プログラムが長すぎます: " + name + u"（中間コード " + text::int16(long(list.size())) + u" 行、上限 " +
+           text::int16(kMaxRecords) + u" 行）";
+  int highest = -1;
+  for (const TPEXE &r : list)
+    if (r.kind == opLABEL) highest = std::max(highest, r.LblId);
+  if (highest >= kLabels - 1)
+    return u"ラベル過多: " + name + u"（ラベル番号 " + text::int16(highest) + u"、上限 " + text::int16(kLabels - 2) +
+           u"）";
+  return {};
+}
+
+}  // namespace
+
 int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Lines &sharedVars, Lines &messages,
                              TTaskState initial, u16view programName, int srcIndex) {
   if (registered >= kSlots) {
-    runtimeError(u"  - これ以上プログラムは登録出来ません。 " + text::int16(kSlots));
+    registrationError(u"  - これ以上プログラムは登録出来ません。 " + text::int16(kSlots));
     return -1;
   }
   int slot = -1;
@@ -240,7 +266,7 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
     }
   int listNo = findFreeList();
   if (slot < 0 || listNo < 0) {
-    runtimeError(u"  - 空いているスロットがありません");
+    registrationError(u"  - 空いているスロットがありません");
     return -1;
   }
   // All or nothing: the variables are registered first, and a registration
@@ -257,8 +283,8 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
     for (const u16 &name : shared ? sharedVars : taskVars) {
       int entry = -1;
       if (!vars.registerName(shared, name, slot, &entry)) {
-        runtimeError(shared ? u"  - これ以上共有変数登録できません " + text::int16(kVariables)
-                            : u"  - これ以上変数登録できません " + text::int16(kVariables));
+        registrationError(shared ? u"  - これ以上共有変数登録できません " + text::int16(kVariables)
+                                 : u"  - これ以上変数登録できません " + text::int16(kVariables));
         return takeBack();
       }
       if (entry >= 0) added.push_back(entry);
@@ -267,6 +293,14 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
   ++hotGeneration_;  // the list changes, even when loading fails
   lists[std::size_t(listNo)].clear();
   if (!load_program(tcode, lists[std::size_t(listNo)], messages)) return takeBack();
+  // Code the execution point cannot reach, or whose labels the label table
+  // cannot hold, is refused here: registered, it would wrap round to its
+  // start or fail every link (and with it every run of every slot).
+  if (u16 refusal = code_limit_refusal(lists[std::size_t(listNo)], programName); !refusal.empty()) {
+    messages.push_back(refusal);
+    registrationError(u"  - " + refusal);
+    return takeBack();
+  }
   rebuildHot(listNo);
   ++registered;
   TTaskInfo &t = tasks[std::size_t(slot)];
@@ -275,6 +309,14 @@ int Machine::registerProgram(const Lines &tcode, const Lines &taskVars, const Li
   t.PcodeListNo = listNo;
   taskStart(slot, initial);
   return slot;
+}
+
+// A registration refused. During a run (a program's RUN PAGE) it is a
+// run-time error that stops the run; outside one it is told on the console
+// and stops nothing: the tasks already loaded keep their states.
+void Machine::registrationError(u16view message) {
+  if (running) runtimeError(message);
+  else console.addLine(message);
 }
 
 void Machine::releaseSlot(int slot) {
@@ -326,8 +368,11 @@ void Machine::runReset() {
   anyWait = false;
   passCount = 0;
   for (int s = 0; s < kSlots; ++s) taskStart(s, tasks[std::size_t(s)].state != tsEMPTY ? tsACTIVE : tsEMPTY);
-  // Every task starts with the default drawing state on every canvas.
+  // Every task starts with the default drawing state on every canvas, and
+  // every canvas as the program's start made it: a run draws and saves the
+  // same whether or not another program drew before it.
   for (auto &t : tasks) t.draw.fill(DrawState{});
+  if (canvas) canvas->reset();
   cancelTransfers();
   deleteTransferFiles();
   watchedTask = -1;
@@ -391,7 +436,7 @@ bool Machine::linkSlot(int slot) {
 bool Machine::linkAll() {
   for (int s = 0; s < kSlots; ++s) {
     if (linkSlot(s)) {
-      runtimeError(u"タスク " + text::int16(s) + u" 内部エラー: ラベル過多\r");
+      runtimeError(u"タスク " + slot_name(s) + u" 内部エラー: ラベル過多\r");
       return true;
     }
   }
@@ -402,7 +447,9 @@ void Machine::stopAll() {
   running = false;
   for (int s = 0; s < kSlots; ++s) {
     TTaskInfo &t = tasks[std::size_t(s)];
-    if (t.state != tsEMPTY) t.state = tsEND;
+    // The tasks of the run end; one that took no part (not permitted, or
+    // not the slot of a run of one slot) never ran and keeps its state.
+    if (t.state != tsEMPTY && t.Permit) t.state = tsEND;
     t.LIST_WORK.clear();
     t.LIST_REM.clear();
     t.HTTP_REQ_HEAD.clear();
@@ -973,7 +1020,7 @@ long double Machine::numSlow(TTaskInfo &t, const TPEXE &r, int k) {
     case OperandKind::Pop: return pop(t);
     case OperandKind::NegPop: return -pop(t);
     case OperandKind::BadConst:
-      runtimeError(u"計算エラー：" + r.Param[std::size_t(k) + 1] + u" is not a valid number\r");
+      runtimeError(u"計算エラー：" + r.Param[std::size_t(k) + 1] + u" は数として読めない\r");
       return 0;
     default: return 0;
   }

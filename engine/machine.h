@@ -133,6 +133,7 @@ class Machine {
   // Writes variable numbers and fills the label table; true if the slot's
   // label table overflowed.
   bool linkSlot(int slot);
+  void registrationError(u16view message);
   // Links every slot; true (after the run-time error) if any failed.
   bool linkAll();
   // One scheduler pass: every runnable task executes one instruction (a

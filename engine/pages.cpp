@@ -90,7 +90,7 @@ void op_run_page(Machine &e, TTaskInfo &t, const TPEXE &r) {
   e.host->setRunPaused(false);
   if (slot < 0) return e.runtimeError(u" 実行登録できません");
   // The run linked every slot when it started; the new code is linked now.
-  if (e.linkSlot(slot)) return e.runtimeError(u"タスク " + text::int16(slot) + u" 内部エラー: ラベル過多\r");
+  if (e.linkSlot(slot)) return e.runtimeError(u"タスク " + slot_name(slot) + u" 内部エラー: ラベル過多\r");
   e.tasks[std::size_t(slot)].Permit = true;
   e.scheduleChanged();
 }

@@ -6,8 +6,12 @@
 
 namespace velmora::engine {
 
-constexpr int kSlots = 10;        // task slots and P-code lists
-constexpr int kLabels = 1001;     // label table entries per slot (1000 never used)
+constexpr int kSlots = 10;     // task slots and P-code lists
+constexpr int kLabels = 1001;  // label table entries per slot (1000 never used)
+// Records a P-code list may hold. The execution point is 16 bits wide, and
+// the position after the last record must fit too: at 65,536 records it
+// would wrap to 0 and the program would start again instead of ending.
+constexpr int kMaxRecords = 65535;
 constexpr int kCallStack = 101;   // call stack entries per task
 constexpr int kCalcStack = 51;    // calculation stack entries per task
 constexpr int kVariables = 5000;  // variable table entries (+ the unused entry 5000)
@@ -23,6 +27,8 @@ enum TTaskState : std::uint8_t { tsEMPTY = 0, tsACTIVE = 1, tsSTOP = 2, tsEND = 
 
 // The state texts the environment shows.
 u16view task_state_text(TTaskState s);
+// A slot as the task lists show it to the user: "01" to "10".
+u16 slot_name(int slot);
 
 enum TVarType : std::uint8_t { vtSCALAR = 0, vtVECTOR = 1, vtSTRING = 2, vtLIST = 3, vtMATRIX = 4 };
 

@@ -28,10 +28,12 @@ void Workspace::saveRecentFiles() const {
   text::write_lines_file(home_ / "Recent.$$$", recentFiles_, text::Encoding::Utf8);
 }
 
-void Workspace::addRecentFile(const u16 &name) {
-  for (const u16 &n : recentFiles_)
-    if (n == name) return;
-  recentFiles_.push_back(name);
+void Workspace::addRecentFile(const std::filesystem::path &file) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(file, ec).lexically_normal();
+  for (const u16 &entry : recentFiles_)
+    if (listedFilePath(entry) == full) return;
+  recentFiles_.push_back(text::from_utf8(full.string()));
   saveRecentFiles();
 }
 
@@ -58,7 +60,7 @@ bool Workspace::saveBook() {
     ui_.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
     return false;
   }
-  addRecentFile(text::from_utf8(path.filename().string()));
+  addRecentFile(path);
   for (Tab &t : tabs_.tabs_)
     if (t.inUse) {
       t.modified = false;
@@ -123,32 +125,49 @@ bool Workspace::readBookFile(const std::filesystem::path &given) {
 void Workspace::setFileList(const std::vector<std::filesystem::path> &files) {
   if (files.empty()) return;
   recentFiles_.clear();
-  for (const auto &f : files) recentFiles_.push_back(text::from_utf8(f.filename().string()));
+  std::error_code ec;
+  for (const auto &f : files)
+    recentFiles_.push_back(text::from_utf8(std::filesystem::absolute(f, ec).lexically_normal().string()));
   const std::filesystem::path dir = std::filesystem::absolute(files.front()).parent_path();
   settings_.programDirectoryPath = text::from_utf8(dir.string());
   settings_.useProgramDirectory = true;
   saveRecentFiles();
 }
 
-std::filesystem::path Workspace::listedFilePath(const u16 &name) const {
-  std::filesystem::path path(text::to_utf8(name));
-  return path.is_relative() ? programDirectory() / path : path;
+std::filesystem::path Workspace::listedFilePath(const u16 &entry) const {
+  std::filesystem::path path(text::to_utf8(entry));
+  return path.is_relative() ? (programDirectory() / path).lexically_normal() : path;
 }
 
-Lines Workspace::previewListedFile(const u16 &name) const {
-  auto file = text::read_text_file(listedFilePath(name));
+u16 Workspace::listedName(const u16 &entry) {
+  return text::from_utf8(std::filesystem::path(text::to_utf8(entry)).filename().string());
+}
+
+bool Workspace::listedFileExists(const u16 &entry) const {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(listedFilePath(entry), ec);
+}
+
+Lines Workspace::previewListedFile(const u16 &entry) const {
+  auto file = text::read_text_file(listedFilePath(entry));
   return file ? file->lines : Lines{};
 }
 
-int Workspace::openListedFile(const u16 &name) {
+int Workspace::openListedFile(const u16 &entry) {
   if (!mayChangeTabs()) return -1;
-  const std::filesystem::path path = listedFilePath(name);
-  if (contains_any_case(name, ".TXB")) {
+  const std::filesystem::path path = listedFilePath(entry);
+  // A file that is gone opens nothing: an empty tab of its name would be
+  // saved as a new file of that name.
+  if (!listedFileExists(entry)) {
+    ui_.message(u"ファイルがありません " + text::from_utf8(path.string()), u"");
+    return -1;
+  }
+  if (contains_any_case(listedName(entry), ".TXB")) {
     if (!releaseWorkspace() || !readBookFile(path)) return -1;
     return tabs_.active();
   }
-  if (!roomForAnotherTab()) return -1;
-  return tabs_.loadFile(path, std::nullopt, ui_);
+  if (tabOfFile(path) < 0 && !roomForAnotherTab()) return -1;
+  return openFile(path, std::nullopt);
 }
 
 bool Workspace::roomForAnotherTab() {
@@ -171,7 +190,7 @@ bool Workspace::overwriteSave(int tab) {
   // not (a recovery copy of an older version) does not say where the file
   // is, so the user names it rather than a guess being overwritten.
   if (path.empty() || !t.hasFile || path.is_relative()) return saveTabAsText(tab);
-  if (!writeTab(t, path)) return false;
+  if (!writeTab(tab, path)) return false;
   t.modified = false;
   t.panels[1].clear();
   removeRecoveryCopy(tab);

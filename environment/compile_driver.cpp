@@ -104,7 +104,9 @@ int CompileDriver::compileActiveTab() {
   // The question belongs to the compile: nothing else starts while it is up.
   compiling_ = true;
   stateChanged_();
-  const bool replace = ui_.askYesNo(u"スロットNo. " + text::int16(slot) + u"  既存のコードを差し替えるか？", u"確認");
+  // The slot as the task status list names it (01 to 10).
+  const bool replace =
+      ui_.askYesNo(u"スロットNo. " + engine::slot_name(slot) + u"  既存のコードを差し替えるか？", u"確認");
   compiling_ = false;
   stateChanged_();
   if (!replace) return -1;
@@ -388,10 +390,8 @@ int CompileDriver::findSlot(int page, u16view programName) const {
 
 u16 CompileDriver::taskStatusLine(int slot) const {
   const engine::TTaskInfo &t = engine_.task(slot);
-  u16 number = text::int16(slot + 1);
-  if (number.size() < 2) number.insert(0, 1, u'0');
-  return number + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) + u" #" + text::int16(t.SrcIndex + 1) +
-         u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
+  return engine::slot_name(slot) + u": " + t.name + u": " + u16(engine::task_state_text(t.state)) + u" #" +
+         text::int16(t.SrcIndex + 1) + u" T" + text::int16(t.PcodeListNo) + u" " + t.FileName;
 }
 
 }  // namespace velmora::environment

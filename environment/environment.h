@@ -181,6 +181,9 @@ class Environment : public engine::EngineHost {
   RunResult startWebPage(const u16 &url, const u16 &encoding);
   bool loadWebPage(const u16 &url, const u16 &encoding);
   bool webPageLoaded() const { return webPageLoaded_; }
+  // The tab of the web-page tool's own program while it loads (-1 when
+  // none): the window does not show it.
+  int toolProgramTab() const { return toolTab_; }
   // "抽出": the generated program in a new page, compiled and run.
   RunResult startExtraction(const ExtractionSpec &spec);
   RunResult runExtraction(const ExtractionSpec &spec);
@@ -285,6 +288,7 @@ class Environment : public engine::EngineHost {
   // A tool's run: what it does once the run has ended (runSlice calls it).
   std::function<void(RunResult)> afterRun_;
   bool webPageLoaded_ = false;
+  int toolTab_ = -1;
   RunResult startToolRun(int slot, std::function<void(RunResult)> finish);
   void finishToolRun();
   State shownState_ = State::Idle;

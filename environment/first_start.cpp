@@ -26,7 +26,8 @@ Lines Workspace::programsInDirectory() const {
     if (e.is_regular_file(ec) && is_listed_program(e.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   Lines out;
-  for (const std::string &n : names) out.push_back(text::from_utf8(n));
+  const std::filesystem::path dir = std::filesystem::absolute(programDirectory(), ec).lexically_normal();
+  for (const std::string &n : names) out.push_back(text::from_utf8((dir / n).string()));
   return out;
 }
 

@@ -108,7 +108,9 @@ RunResult Environment::startWebPage(const u16 &url, const u16 &encoding) {
   const int before = tabs.openCount();
   std::array<bool, TabPool::kTabs> wasOpen{};
   for (int i = 0; i < TabPool::kTabs; ++i) wasOpen[std::size_t(i)] = tabs.at(i).inUse;
-  return startSystemProgram(program, true, [this, before, wasOpen](RunResult r) {
+  toolTab_ = tabs.lowestFree();
+  const RunResult started = startSystemProgram(program, true, [this, before, wasOpen](RunResult r) {
+    toolTab_ = -1;
     // Only the page with the fetched text stays open.
     int page = tabs.active();
     for (int i = 0; i < TabPool::kTabs; ++i) {
@@ -133,6 +135,11 @@ RunResult Environment::startWebPage(const u16 &url, const u16 &encoding) {
     }
     webPageLoaded_ = r == RunResult::Ended && tabs.openCount() > before;
   });
+  // A failed fetch names the tool and the page, not a line of the
+  // program the user never sees.
+  if (started == RunResult::Running) runLoop.nameErrorPlace(u"WEBページ読込（URL）", url);
+  else toolTab_ = -1;
+  return started;
 }
 
 bool Environment::loadWebPage(const u16 &url, const u16 &encoding) {
@@ -193,20 +200,6 @@ std::filesystem::path same_file(const std::filesystem::path &p) {
   return ec ? p : c;
 }
 
-// Writes the lines back in the file's own encoding and line ends.
-bool write_like(const std::filesystem::path &path, const Lines &lines, text::Encoding encoding, bool crlf) {
-  std::string bytes = text::join_lines_crlf(lines, encoding);
-  const bool byteLineEnds = encoding != text::Encoding::Utf16LE && encoding != text::Encoding::Utf16BE;
-  if (!crlf && byteLineEnds) {
-    std::string lf;
-    lf.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) lf += bytes[i];
-    bytes = std::move(lf);
-  }
-  return text::write_file_bytes(path, bytes);
-}
-
 }  // namespace
 
 // The user's programs follow a renamed word: a listed file that contains it
@@ -242,12 +235,13 @@ Lines Environment::rewriteUserPrograms(const u16 &oldWord, const u16 &newWord) {
     const std::filesystem::path file = same_file(path);
     if (std::find(inTabs.begin(), inTabs.end(), file) != inTabs.end()) continue;  // changed in its tab
     auto bytes = text::read_file_bytes(path);
-    auto text = text::read_text_file(path);
-    if (!bytes || !text) continue;
-    Lines lines = text->lines;
+    if (!bytes) continue;
+    const text::Decoded text = text::decode_bytes(*bytes);
+    Lines lines = text::split_lines(text.text);
     if (!replace_word(lines, oldWord, newWord)) continue;
-    const bool crlf = bytes->find("\r\n") != std::string::npos || bytes->find('\n') == std::string::npos;
-    if (write_like(path, lines, text->encoding, crlf)) changed.push_back(name);
+    // Written back in the file's own encoding and line ends.
+    if (text::write_lines_file(path, lines, text.encoding, text::line_ends_of(text.text)))
+      changed.push_back(text::from_utf8(path.filename().string()));
     else ui.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
   }
   u16 summary = changed.empty() ? u"「" + oldWord + u"」を含むプログラムはありません。"

@@ -67,9 +67,20 @@ std::vector<Lines> timer_grid(const Engine &e) {
 Lines variable_list(const Engine &e, int slot, u16view breakLine) {
   Lines out;
   u16 owner = slot < 0 ? u16() : text::int16(slot);
+  // The stop line of the task asked for: the held line, or where it last
+  // executed; never the line another task stands at.
   const ExecutionPoint &p = e.watchedTask() >= 0 ? e.watchedPoint() : e.lastPoint();
-  out.push_back(owner + u":(* 停止行 *)/Stp/" + (breakLine.empty() ? e.lineOf(p) : u16(breakLine)));
-  int functions = e.watchedTask() >= 0 ? e.watchedTask() : slot;
+  u16 stop = breakLine.empty() ? e.lineOf(p) : u16(breakLine);
+  if (slot >= 0 && slot < kSlots && breakLine.empty() && p.task != slot) {
+    const TTaskInfo &t = e.task(slot);
+    ExecutionPoint own;
+    own.task = slot;
+    own.list = t.PcodeListNo;
+    own.position = int(t.INSTP) - 1;
+    stop = t.state != tsEMPTY && own.position >= 0 ? e.lineOf(own) : u16();
+  }
+  out.push_back(owner + u":(* 停止行 *)/Stp/" + stop);
+  int functions = slot >= 0 ? slot : e.watchedTask();
   if (functions >= 0)
     for (const u16 &f : e.listFunctions(functions)) {
       std::size_t blank = f.find(u' ');

@@ -69,9 +69,17 @@ int Workspace::restoreRecoveryCopies() {
     t.caption = c.caption;
     // Only an absolute path names the file: a relative one (written by an
     // older version) would resolve against whatever directory is current.
-    if (!c.path.empty() && std::filesystem::path(text::to_utf8(c.path)).is_absolute()) {
+    if (const std::filesystem::path file(text::to_utf8(c.path)); !c.path.empty() && file.is_absolute()) {
       t.panels[2] = c.path;
       t.hasFile = true;
+      // The file as it is now is what the copy is saved over; it keeps its
+      // encoding and line ends.
+      if (auto bytes = text::read_file_bytes(file)) {
+        const text::Decoded d = text::decode_bytes(*bytes);
+        t.encoding = d.encoding;
+        t.lineEnds = text::line_ends_of(d.text);
+        t.disk = disk_stamp(file, &*bytes);
+      }
     }
     // Still unsaved: the user decides where it goes.
     t.modified = true;

@@ -9,9 +9,13 @@ namespace velmora::environment {
 namespace {
 
 // A slice runs batches for a few milliseconds, not a pass at a time, so that
-// a run in the window costs about what a headless run costs.
+// a run in the window costs about what a headless run costs. A batch aims at
+// about a millisecond, so that a slice ends near its time even when single
+// passes are slow (an instruction copying a list of thousands of lines): the
+// window then answers within a slice however the program spends its time.
 constexpr auto kSliceTime = std::chrono::milliseconds(8);
-constexpr long kMinBatch = 16, kMaxBatch = 1L << 20;
+constexpr auto kBatchTime = std::chrono::microseconds(1000);
+constexpr long kFirstBatch = 16, kMinBatch = 1, kMaxBatch = 1L << 20;
 
 u16 now_text() {
   std::time_t t = std::time(nullptr);
@@ -81,13 +85,17 @@ bool RunLoop::checkRunTimeError() {
   lastErrorRows_ = {{u" Date/Time ", now_text()},
                     {u" Error Msg ", engine_.errorMessage()},
                     {u"    Status ", u"全タスク停止"},
-                    {u"      Task ", text::int16(p.task)},
+                    {u"      Task ", p.task >= 0 ? engine::slot_name(p.task) : text::int16(p.task)},
                     {u"      Line ", engine_.lineOf(p)},
                     {u"      Code ", text::int16(p.code)},
                     {u"   Address ", text::int16(p.position)}};
   int line = -1;
-  if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line))
+  if (errorPlace_) {
+    lastErrorRows_[3].second = errorPlace_->first;
+    lastErrorRows_[4].second = errorPlace_->second;
+  } else if (p.task >= 0 && p.task < engine::kSlots && text::parse_int(engine_.lineOf(p), line)) {
     runError_ = {engine_.task(p.task).SrcIndex, line, engine_.errorMessage(), p.task};
+  }
   // The console shows the error line while the error window is up.
   refreshViews();
   ui_.showRunError(lastErrorRows_);
@@ -136,7 +144,7 @@ bool RunLoop::begin() {
   paused_ = false;
   engine_.start();
   shownConsole_ = engine_.console().version;
-  batch_ = 256;
+  batch_ = kFirstBatch;
   started_ = std::chrono::steady_clock::now();
   charting_ = settings_.drawEventChart;
   chartInterval_ = chartIntervalMs();
@@ -182,8 +190,13 @@ int RunLoop::batches() {
     long done = engine_.runPasses(debugger_.stepLineRequest() ? 1 : batch_);
     auto spent = std::chrono::steady_clock::now() - start;
     if (done == batch_) {
-      if (spent < std::chrono::microseconds(500)) batch_ = std::min(batch_ * 2, kMaxBatch);
-      else if (spent > std::chrono::milliseconds(2)) batch_ = std::max(batch_ / 2, kMinBatch);
+      if (spent < kBatchTime / 2) {
+        batch_ = std::min(batch_ * 2, kMaxBatch);
+      } else if (spent > kBatchTime * 2) {
+        // As many passes as the last ones took a millisecond for.
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(spent).count();
+        batch_ = std::max(batch_ * long(kBatchTime.count()) / long(us), kMinBatch);
+      }
     }
     if (charting_) chart_.sampleIfDue(engine_, chartNow(), chartInterval_);
     if (checkRunTimeError()) {
@@ -221,6 +234,7 @@ void RunLoop::finish() {
   // Files left open are closed now; data that cannot be written is an I/O
   // error of the run, never a silent loss.
   if (!engine_.closeAllFiles() && result_ != RunResult::Error && checkRunTimeError()) result_ = RunResult::Error;
+  errorPlace_.reset();
   refreshViews();
 }
 

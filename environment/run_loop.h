@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "engine/engine.h"
@@ -82,6 +83,10 @@ class RunLoop {
   // window's rows and the source mark are kept and shown. False otherwise.
   bool checkRunTimeError();
   const std::vector<std::pair<u16, u16>> &lastErrorRows() const { return lastErrorRows_; }
+  // A run of a program the user never sees (a tool's): its error window
+  // names the tool and what it worked on in the Task and Line rows, and
+  // marks no line. Lasts until the run ends.
+  void nameErrorPlace(const u16 &task, const u16 &line) { errorPlace_ = {task, line}; }
   const SourceMark &runError() const { return runError_; }
 
   // Sampled while a run lasts when "実行時にｲﾍﾞﾝﾄﾁｬｰﾄを描画する" is on, a
@@ -103,13 +108,14 @@ class RunLoop {
   RunResult result_ = RunResult::NotStarted;
   bool inSlice_ = false, finished_ = true, endPending_ = false;
   unsigned long long shownConsole_ = 0;
-  long batch_ = 256;
+  long batch_ = 16;  // passes per batch, adapted to their cost
   std::chrono::steady_clock::time_point started_;
   bool charting_ = false;
   int chartInterval_ = 20;
   TimingChart chart_;
   std::vector<std::pair<u16, u16>> lastErrorRows_;
   SourceMark runError_;
+  std::optional<std::pair<u16, u16>> errorPlace_;
 
   int batches();
   void finish();

@@ -102,6 +102,7 @@ const std::vector<Group> &groups() {
       {u"NAME=Editor_Quote_CheckBox", {check(&Settings::replaceSingleQuotes)}},
       {u"NAME=ShowErrorLocatorCheckBox", {check(&Settings::showErrorLocator)}},
       {u"NAME=COMPILE_MESSAGE_CheckBox", {check(&Settings::showCompilerMessages)}},
+      {u"NAME=NewFile_CRLF_CheckBox", {check(&Settings::newFilesCrLf)}},
       {u"NAME=SysTabPitchCheckBox", {check(&Settings::expandConsoleTabs), text(&Settings::consoleTabWidth)}},
       {u"NAME=ForceMonoCheckBox", {check(&Settings::monochrome)}},
       {u"NAME=StayEditorCheckBox", {check(&Settings::keepEditorOnRun)}},
@@ -121,6 +122,7 @@ const std::vector<Group> &groups() {
         number([](Settings &s) -> int & { return s.mainWindowGeometry[2]; }),
         number([](Settings &s) -> int & { return s.mainWindowGeometry[3]; }),
         number([](Settings &s) -> int & { return s.mainWindowGeometry[4]; })}},
+      {u"NAME=Main_Window_State", {text(&Settings::mainWindowState)}},
   };
   return table;
 }

@@ -55,6 +55,9 @@ struct Settings {
   int editorBackColour = 0xFFFFFF, consoleBackColour = 0xFFFFFF;
   FontSetting editorFont, consoleFont, commonFont;
   bool tabKeyInsertsSpaces = true;
+  // Line ends of a program saved for the first time: LF as is usual here,
+  // or CR LF. A file read from the disk keeps its own.
+  bool newFilesCrLf = false;
   u16 tabWidth = u"5";
   bool expandConsoleTabs = true;
   u16 consoleTabWidth = u"16";
@@ -70,6 +73,11 @@ struct Settings {
   // The main window: left, top (-1: where the window manager puts it),
   // width, height, maximised (0/1).
   std::array<int, 5> mainWindowGeometry{-1, -1, 1100, 700, 0};
+  // The same as the window system keeps it (frame, screen and maximised
+  // state; Base64 of the window's saved geometry): restoring it puts the
+  // window back exactly, where the numbers above would place the frame at
+  // the inner corner. Empty in files of older versions.
+  u16 mainWindowState;
 
   // Start-up of the settings: "PROG" and "DATA" beside the program become the
   // user program and data directories (both ticked), then the file, when

@@ -1,8 +1,25 @@
 #include "environment/tab_pool.h"
 
+#include <chrono>
+
 #include "text/lines.h"
 
 namespace velmora::environment {
+
+DiskStamp disk_stamp(const std::filesystem::path &path, const std::string *bytes) {
+  DiskStamp s;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::is_regular_file(status)) return s;
+  s.exists = true;
+  s.size = std::filesystem::file_size(path, ec);
+  const auto when = std::filesystem::last_write_time(path, ec);
+  if (!ec) s.changedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+  std::optional<std::string> read;
+  if (!bytes && (read = text::read_file_bytes(path))) bytes = &*read;
+  if (bytes) s.hash = std::hash<std::string>{}(*bytes);
+  return s;
+}
 
 int TabPool::lowestFree() const {
   for (int i = 0; i < kTabs; ++i)
@@ -48,26 +65,42 @@ int TabPool::loadFile(const std::filesystem::path &path, std::optional<text::Enc
   std::error_code ec;
   std::filesystem::path full = std::filesystem::absolute(path, ec);
   full = ec ? path : full.lexically_normal();
-  bool ok = false;
-  if (auto bytes = text::read_file_bytes(full)) {
-    if (encoding) {
-      t.lines = text::split_lines(text::decode_as(*bytes, *encoding));
-      // UTF-8 chosen for a file with a byte-order mark keeps the mark.
-      t.encoding = *encoding == text::Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? text::Encoding::Utf8Bom
-                                                                                             : *encoding;
-    } else {
-      text::Decoded d = text::decode_bytes(*bytes);
-      t.lines = text::split_lines(d.text);
-      t.encoding = d.encoding;
-    }
-    ok = true;
-  } else {
-    ui.message(u"ファイルを読めない " + text::from_utf8(full.string()), u"");
-  }
+  const bool ok = readFile(t, full, encoding);
+  if (!ok) ui.message(u"ファイルを読めない " + text::from_utf8(full.string()), u"");
   if (readOk) *readOk = ok;
   t.panels = {text::int16(long(t.lines.size())), u"", text::from_utf8(full.string())};
   t.hasFile = true;
   return i;
+}
+
+bool TabPool::readFile(Tab &t, const std::filesystem::path &full, std::optional<text::Encoding> encoding) {
+  auto bytes = text::read_file_bytes(full);
+  if (!bytes) return false;
+  if (encoding) {
+    const u16 whole = text::decode_as(*bytes, *encoding);
+    t.lines = text::split_lines(whole);
+    t.lineEnds = text::line_ends_of(whole);
+    // UTF-8 chosen for a file with a byte-order mark keeps the mark.
+    t.encoding =
+        *encoding == text::Encoding::Utf8 && bytes->rfind("\xEF\xBB\xBF", 0) == 0 ? text::Encoding::Utf8Bom : *encoding;
+  } else {
+    text::Decoded d = text::decode_bytes(*bytes);
+    t.lines = text::split_lines(d.text);
+    t.lineEnds = text::line_ends_of(d.text);
+    t.encoding = d.encoding;
+  }
+  t.disk = disk_stamp(full, &*bytes);
+  t.modified = false;
+  t.panels[0] = text::int16(long(t.lines.size()));
+  t.panels[1].clear();
+  ++t.revision;
+  return true;
+}
+
+bool TabPool::reread(int tab, std::optional<text::Encoding> encoding) {
+  if (!isOpen(tab)) return false;
+  Tab &t = tabs_[std::size_t(tab)];
+  return readFile(t, std::filesystem::path(text::to_utf8(t.panels[2])), encoding);
 }
 
 int TabPool::loadLines(const Lines &lines, UserInterface &ui) {

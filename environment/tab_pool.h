@@ -2,13 +2,28 @@
 // The ten editor tabs: program texts, captions, modified flags and the
 // status panels (line count, modified mark, path).
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
 #include "environment/user_interface.h"
 #include "text/encoding.h"
+#include "text/lines.h"
 
 namespace velmora::environment {
+
+// A file as a tab last read or wrote it: its time of change, size and a
+// hash of its bytes. A file changed on the disk since differs in one of
+// them (a touch that left the bytes as they were is no change).
+struct DiskStamp {
+  bool exists = false;
+  std::int64_t changedNs = 0;
+  std::uintmax_t size = 0;
+  std::size_t hash = 0;
+  bool operator==(const DiskStamp &) const = default;
+};
+// The stamp of the file at path now; bytes, when given, are its content.
+DiskStamp disk_stamp(const std::filesystem::path &path, const std::string *bytes = nullptr);
 
 struct Tab {
   bool inUse = false;
@@ -21,6 +36,11 @@ struct Tab {
   // save writes the same, unless the user agrees to UTF-8 for a text that
   // encoding cannot hold.
   text::Encoding encoding = text::Encoding::Utf8;
+  // The line ends the file was read with, kept by every save; none for a
+  // text that came from no file (the settings decide at its first save).
+  std::optional<text::LineEnds> lineEnds;
+  // The file as the tab last read or wrote it (a tab with a file only).
+  DiskStamp disk;
   unsigned revision = 0;  // counts changes made by running programs
 };
 
@@ -60,6 +80,9 @@ class TabPool {
   // process works in, where the user named it) and the encoding.
   int loadFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding, UserInterface &ui,
                bool *readOk = nullptr);
+  // A tab's file read again (in the given encoding, or by the text rules),
+  // unmodified; false (the tab as it was) when it cannot be read.
+  bool reread(int tab, std::optional<text::Encoding> encoding);
   // Lines that come from no file: caption "__$$$__".
   int loadLines(const Lines &lines, UserInterface &ui);
   // Frees a tab without questions.
@@ -79,6 +102,7 @@ class TabPool {
   int openCount_ = 0;
   int active_ = -1;
   int take(const u16 &caption);
+  static bool readFile(Tab &t, const std::filesystem::path &full, std::optional<text::Encoding> encoding);
 };
 
 }  // namespace velmora::environment

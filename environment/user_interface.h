@@ -13,6 +13,11 @@ namespace velmora::environment {
 
 enum class Answer { Yes, No, Cancel };
 
+// What to do with a tab whose file changed on the disk: take the file's text
+// ("読み直す"), keep the tab's ("このまま", or before a save "上書き"),
+// compare the two first, or (before a save) save nothing.
+enum class FileChangeAnswer { Reload, KeepMine, Compare, Cancel };
+
 // The longest line of what a permission question shows of a program's
 // choosing (its page's name, the target), so that a dialog cuts none off.
 constexpr std::size_t kQuestionWidth = 80;
@@ -47,6 +52,13 @@ class UserInterface {
                                                               const u16 & /*proposed*/) {
     return std::nullopt;
   }
+  // A file open in a tab with edits of its own changed on the disk; saving:
+  // the question comes before an overwrite.
+  virtual FileChangeAnswer askFileChanged(const u16 & /*text*/, const u16 & /*title*/, bool saving) {
+    return saving ? FileChangeAnswer::Cancel : FileChangeAnswer::KeepMine;
+  }
+  // The file's text beside the tab's, for the user to compare.
+  virtual void showComparison(const u16 & /*title*/, const Lines & /*disk*/, const Lines & /*mine*/) {}
   // The environment's state changed (a compile or run started or ended, a
   // pause, a hold, a wait for input): the window sets its actions anew.
   virtual void stateChanged() {}

@@ -30,7 +30,9 @@ std::filesystem::path Workspace::programDirectory() const {
   return home_;
 }
 
-bool Workspace::writeTab(Tab &t, const std::filesystem::path &path) {
+bool Workspace::writeTab(int tab, const std::filesystem::path &path) {
+  Tab &t = tabs_.at(tab);
+  if (tabOfFile(path) == tab && !mayOverwriteChangedFile(tab)) return false;
   text::Encoding encoding = t.encoding;
   if (encoding == text::Encoding::Cp932) {
     u16 text;
@@ -44,11 +46,15 @@ bool Workspace::writeTab(Tab &t, const std::filesystem::path &path) {
       encoding = text::Encoding::Utf8;
     }
   }
-  if (!text::write_lines_file(path, t.lines, encoding)) {
+  const text::LineEnds ends =
+      t.lineEnds.value_or(text::LineEnds{settings_.newFilesCrLf ? text::LineEnds::CrLf : text::LineEnds::Lf, true});
+  if (!text::write_lines_file(path, t.lines, encoding, ends)) {
     ui_.message(u"ファイルを保存できない " + text::from_utf8(path.string()), u"");
     return false;
   }
   t.encoding = encoding;
+  t.lineEnds = ends;
+  t.disk = disk_stamp(path);
   return true;
 }
 
@@ -61,14 +67,24 @@ bool Workspace::saveTabAsText(int tab) {
   u16 name = text::from_utf8(path.filename().string());
   if (name.find(u'.') == u16::npos) path += ".mcl";
   if (path.is_relative()) path = programDirectory() / path;
-  if (!writeTab(t, path)) return false;
+  std::error_code ec;
+  path = std::filesystem::absolute(path, ec).lexically_normal();
+  // Two tabs on one file would overwrite each other's edits.
+  if (const int other = tabOfFile(path, tab); other >= 0) {
+    ui_.message(u"このファイルはタブ「" + tabs_.at(other).caption + u"」で開いています。\r\r  " +
+                    text::from_utf8(path.string()) +
+                    u"\r\r別の名前で保存するか、そのタブを閉じてから保存してください。",
+                u"テキストで保存");
+    return false;
+  }
+  if (!writeTab(tab, path)) return false;
   u16 bare = text::from_utf8(path.filename().string());
-  if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(bare);
+  if (bare.find(u".MCL") != u16::npos || bare.find(u".mcl") != u16::npos) addRecentFile(path);
   t.modified = false;
   t.hasFile = true;
   removeRecoveryCopy(tab);
   t.panels[1].clear();
-  t.panels[2] = text::from_utf8(std::filesystem::absolute(path).lexically_normal().string());
+  t.panels[2] = text::from_utf8(path.string());
   return true;
 }
 
@@ -118,7 +134,24 @@ int Workspace::openProgram(std::optional<text::Encoding> encoding) {
   if (!roomForAnotherTab()) return -1;
   auto chosen = ui_.chooseOpenFile(u"開く", programDirectory(), u"*.MCL");
   if (!chosen) return -1;
-  return tabs_.loadFile(*chosen, encoding, ui_);
+  return openFile(*chosen, encoding);
+}
+
+int Workspace::openFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding) {
+  const int open = tabOfFile(path);
+  if (open < 0) return tabs_.loadFile(path, encoding, ui_);
+  tabs_.activate(open);
+  // Opened again in another encoding (a Shift-JIS file whose bytes passed
+  // for UTF-8): the tab reads it again so, its edits only if the user agrees.
+  Tab &t = tabs_.at(open);
+  const bool same = !encoding || *encoding == t.encoding ||
+                    (*encoding == text::Encoding::Utf8 && t.encoding == text::Encoding::Utf8Bom);
+  if (!same &&
+      (!t.modified || ui_.askYesNo(u"「" + t.caption + u"」を " + text::from_utf8(text::encoding_name(*encoding)) +
+                                       u" で読み直すと、このタブの編集中の変更は失われます。読み直しますか？",
+                                   u"文字コードの確認")))
+    tabs_.reread(open, encoding);
+  return open;
 }
 
 }  // namespace velmora::environment

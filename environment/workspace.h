@@ -42,6 +42,9 @@ class Workspace {
   // as UTF-8 whatever they suggest. Refused with ten tabs open; -1 then or
   // when cancelled.
   int openProgram(std::optional<text::Encoding> encoding);
+  // A file in a new tab; a file already open in a tab brings that tab to
+  // the front instead (two tabs on one file would overwrite each other).
+  int openFile(const std::filesystem::path &path, std::optional<text::Encoding> encoding);
   // Whether another tab may open; when not, the user is told why.
   bool roomForAnotherTab();
   // Closes a tab: a modified one asks first (Yes saves, Cancel keeps it);
@@ -64,6 +67,25 @@ class Workspace {
   // with no file behind it (a new program) asks for a name instead.
   bool overwriteSave(int tab);
 
+  // ----- files of open tabs changed on the disk (disk_changes.cpp)
+  enum class DiskChange { None, Changed, Removed };
+  // How the file of a tab differs from what the tab last read or wrote.
+  DiskChange diskChange(int tab) const;
+  // What a face that watches the files calls when one changed: a tab
+  // without edits takes the new text; one with edits asks (reload, keep
+  // the tab's text, or compare first); a file that went away leaves its tab
+  // marked changed, so that closing it asks. Nothing while a run owns the
+  // tabs (the face asks again when it has ended).
+  enum class DiskAction { None, Reloaded, Kept, Removed };
+  DiskAction answerDiskChange(int tab);
+  // The tab's text read again from its file, unmodified; false when the
+  // file cannot be read (the tab stays as it was).
+  bool reloadFromDisk(int tab);
+  // The files of the open tabs, for the face to watch.
+  std::vector<std::filesystem::path> openFiles() const;
+  // The open tab (other than `except`) holding this file, or -1.
+  int tabOfFile(const std::filesystem::path &path, int except = -1) const;
+
   // ----- recovery copies of modified tabs (the IDE turns them on)
   bool keepRecoveryCopies() const { return keepRecoveryCopies_; }
   void setKeepRecoveryCopies(bool on) { keepRecoveryCopies_ = on; }
@@ -77,11 +99,14 @@ class Workspace {
   void discardRecoveryCopies();
 
   // ----- books and the recent-file list
-  const Lines &recentFiles() const { return recentFiles_; }  // bare file names, "Recent.$$$" beside the program
+  // The file list: absolute paths ("Recent.$$$" beside the program; a bare
+  // name a list of an older version holds is taken from the program
+  // directory).
+  const Lines &recentFiles() const { return recentFiles_; }
   const u16 &bookName() const { return bookName_; }
   void loadRecentFiles();
   void saveRecentFiles() const;
-  void addRecentFile(const u16 &name);
+  void addRecentFile(const std::filesystem::path &file);
   Lines bookLines() const;           // the open programs as a book
   int readBook(const Lines &lines);  // programs into new tabs; how many
   bool saveBook();                   // "ブック保存"
@@ -89,15 +114,19 @@ class Workspace {
   bool releaseWorkspace();
   bool readBookFile(const std::filesystem::path &path);
   // The file list panel: the chosen files become the recent-file list and
-  // the first one's directory the program directory; a listed name is
-  // previewed, opened as a program, or read as a book (".TXB").
+  // the first one's directory the program directory; a listed entry is
+  // previewed, opened as a program, or read as a book (".TXB"). An entry
+  // whose file is gone opens nothing (the user is told).
   void setFileList(const std::vector<std::filesystem::path> &files);
-  std::filesystem::path listedFilePath(const u16 &name) const;
-  Lines previewListedFile(const u16 &name) const;
-  int openListedFile(const u16 &name);
+  std::filesystem::path listedFilePath(const u16 &entry) const;
+  static u16 listedName(const u16 &entry);  // the bare file name the list shows
+  bool listedFileExists(const u16 &entry) const;
+  Lines previewListedFile(const u16 &entry) const;
+  int openListedFile(const u16 &entry);
 
   // ----- a start (first_start.cpp)
-  // The ".mcl" and ".txb" files of the program directory, by name.
+  // The ".mcl" and ".txb" files of the program directory, by name (their
+  // absolute paths).
   Lines programsInDirectory() const;
   // A start without recent files: the programs of the program directory
   // (the examples an installed Velmora copies there) become the list, so
@@ -120,10 +149,14 @@ class Workspace {
   bool keepRecoveryCopies_ = false;
   Lines recentFiles_;
   u16 bookName_;
-  // Writes a tab's lines in its encoding; a Shift-JIS text that no longer
-  // fits asks whether to write UTF-8 instead. False when refused or failed
-  // (after the message).
-  bool writeTab(Tab &t, const std::filesystem::path &path);
+  // Writes a tab's lines in its encoding and line ends; a Shift-JIS text
+  // that no longer fits asks whether to write UTF-8 instead, and the tab's
+  // own file changed on the disk since it was read asks whether to
+  // overwrite it. False when refused or failed (after the message).
+  bool writeTab(int tab, const std::filesystem::path &path);
+  // Before the tab's own file is overwritten: false when the user would
+  // rather not (the tab may have taken the file's text).
+  bool mayOverwriteChangedFile(int tab);
 };
 
 }  // namespace velmora::environment

@@ -16,7 +16,11 @@ CanvasWindow::CanvasWindow(canvas::ImageCanvas &canvases, int number, QWidget *p
 void CanvasWindow::sync() {
   syncing_ = true;
   const QImage &img = canvases_.image(number_);
-  if (!userSized_ && size() != img.size()) resize(img.size());
+  if (!userSized_ && size() != img.size()) {
+    requested_.append(img.size());
+    if (requested_.size() > 4) requested_.removeFirst();
+    resize(img.size());
+  }
   if (pos() != canvases_.position(number_)) move(canvases_.position(number_));
   setVisible(canvases_.visible(number_));
   syncing_ = false;
@@ -41,10 +45,12 @@ void CanvasWindow::contextMenuEvent(QContextMenuEvent *event) {
 }
 
 void CanvasWindow::resizeEvent(QResizeEvent *event) {
-  // A size that did not come from the canvas came from the user.
-  // (the window system reports the canvas's own sizes back later, so only
-  // a size other than the picture's counts).
-  if (!syncing_ && isVisible() && event->spontaneous() && event->size() != canvases_.image(number_).size())
+  // A size that did not come from the canvas came from the user. The
+  // window system reports the sizes the canvas asked for back later, after
+  // the canvas may have changed again (EXTENT right after showing): none
+  // of those counts.
+  if (!syncing_ && isVisible() && event->spontaneous() && event->size() != canvases_.image(number_).size() &&
+      !requested_.contains(event->size()))
     userSized_ = true;
   QWidget::resizeEvent(event);
 }

@@ -30,6 +30,7 @@ class CanvasWindow : public QWidget {
   canvas::ImageCanvas &canvases_;
   int number_;
   bool userSized_ = false;
+  QList<QSize> requested_;  // the sizes sync asked for lately
   bool syncing_ = false;
 };
 

@@ -71,7 +71,7 @@ CodeEditor::CodeEditor(QWidget *parent) : QPlainTextEdit(parent), gutter_(new Gu
 
 int CodeEditor::gutterWidth() const {
   int digits = 1;
-  for (int n = std::max(1, blockCount() - 1); n >= 10; n /= 10) ++digits;
+  for (int n = std::max(1, blockCount()); n >= 10; n /= 10) ++digits;
   // Room for the digits and the breakpoint mark.
   return 6 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * (digits + 2);
 }
@@ -276,8 +276,9 @@ void CodeEditor::paintGutter(QPaintEvent *event) {
         painter.drawPolygon(arrow, 3);
       }
       painter.setPen(line == errorLine_ ? QColor(Qt::white) : palette().color(QPalette::PlaceholderText));
+      // Numbered from 1, as velmora-run's FILE:LINE and the explanations count.
       painter.drawText(mark, top, gutter_->width() - mark - 3, height, Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(line));
+                       QString::number(line + 1));
     }
     block = block.next();
     top += height;

@@ -1,8 +1,10 @@
 #pragma once
 // A program editor: a plain text editor with a line-number gutter that marks
-// the lines carrying a breakpoint and the line an error stopped at. Line
-// numbers start at 0, as the compiler, the error messages and the debugger
-// count them. A click in the gutter asks for a breakpoint on that line.
+// the lines carrying a breakpoint and the line an error stopped at. The
+// gutter numbers lines from 1, as velmora-run's FILE:LINE:COLUMN and the
+// explanations do; the methods below take line indexes (from 0), as the
+// compiler and the engine keep them. A click in the gutter asks for a
+// breakpoint on that line.
 #include <QPlainTextEdit>
 #include <functional>
 

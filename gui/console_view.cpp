@@ -7,7 +7,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
+#include <QStyleOptionViewItem>
 
 #include "gui/qt_text.h"
 
@@ -17,61 +17,17 @@
 
 namespace velmora::gui {
 
-namespace {
-
-QString console_text(const u16 &line) {
-  QString s = qs(line);
-  s.remove(QChar(u'\r'));
-  return s;
-}
-
-// The console's own drawing: one text line per row at the height of the
-// font's line, the selection in the palette's highlight.
-class FixedRowDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
-    const QFontMetrics fm(option.font);
-    return {fm.horizontalAdvance(index.data().toString()) + 4, fm.height() + 2};
-  }
-  void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
-    const bool selected = option.state & QStyle::State_Selected;
-    p->save();
-    if (selected) p->fillRect(option.rect, option.palette.highlight());
-    p->setFont(option.font);
-    p->setPen(selected ? option.palette.color(QPalette::HighlightedText) : option.palette.color(QPalette::Text));
-    p->drawText(option.rect.adjusted(2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextExpandTabs,
-                index.data().toString());
-    p->restore();
-  }
-};
-
-}  // namespace
-
-ConsoleView::ConsoleView(QWidget *parent) : QListWidget(parent) {
-  setSelectionMode(QAbstractItemView::ExtendedSelection);
-  // Every row has the height of one line: no row is measured on its own.
-  setUniformItemSizes(true);
-  // Rows are laid out in batches between events, so adding rows to a long
-  // console costs what was added, not what is held; the view follows the
-  // end as the layout grows, until the user scrolls away from it.
-  setLayoutMode(QListView::Batched);
-  setBatchSize(4096);
-  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
-    if (followEnd_) verticalScrollBar()->setValue(max);
-  });
+ConsoleView::ConsoleView(QWidget *parent) : QAbstractScrollArea(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
           [this] { followEnd_ = verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum(); });
-  platformDelegate_ = itemDelegate();
-  fixedDelegate_ = new FixedRowDelegate(this);
-  fixedDelegate_->setObjectName(QStringLiteral("fixedRows"));
+  updateScrollBars();
 }
 
-void ConsoleView::setOwnerDrawn(bool on) {
-  if (on == ownerDrawn_) return;
-  ownerDrawn_ = on;
-  setItemDelegate(on ? fixedDelegate_ : platformDelegate_);
-  doItemsLayout();
+QString ConsoleView::rowText(int row) const {
+  return row >= 0 && row < count() ? qs(store_.line(std::size_t(row))) : QString();
 }
 
 void ConsoleView::releaseFreedMemory() {
@@ -80,36 +36,100 @@ void ConsoleView::releaseFreedMemory() {
 #endif
 }
 
-int ConsoleView::fixedRowHeight() const { return QFontMetrics(font()).height() + 2; }
+int ConsoleView::fixedRowHeight() const { return fontMetrics().height() + 2; }
+
+int ConsoleView::rowHeight() const {
+  if (ownerDrawn_) return fixedRowHeight();
+  // The platform's list row: the font's line with the style's margins.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, this);
+  return fontMetrics().height() + 2 * margin + 2;
+}
+
+void ConsoleView::setOwnerDrawn(bool on) {
+  if (on == ownerDrawn_) return;
+  ownerDrawn_ = on;
+  updateScrollBars();
+  viewport()->update();
+}
+
+QRect ConsoleView::rowRect(int row) const {
+  const int h = rowHeight();
+  return QRect(-horizontalScrollBar()->value(), (row - verticalScrollBar()->value()) * h,
+               std::max(viewport()->width(), widest()), h);
+}
+
+int ConsoleView::rowAt(int y) const {
+  const int row = verticalScrollBar()->value() + y / std::max(1, rowHeight());
+  return std::clamp(row, 0, std::max(0, count() - 1));
+}
+
+void ConsoleView::updateScrollBars() {
+  const int h = std::max(1, rowHeight());
+  const int page = std::max(1, viewport()->height() / h);
+  QScrollBar *v = verticalScrollBar();
+  v->setPageStep(page);
+  v->setSingleStep(1);
+  v->setRange(0, std::max(0, count() - page));
+  QScrollBar *horizontal = horizontalScrollBar();
+  horizontal->setPageStep(viewport()->width());
+  horizontal->setSingleStep(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4);
+  horizontal->setRange(0, std::max(0, widest() - viewport()->width()));
+}
 
 void ConsoleView::showLines(const Lines &lines) {
-  int have = count();
-  if (have > int(lines.size())) {
-    clear();
-    have = 0;
+  const ConsoleStore::Change change = store_.follow(lines);
+  if (change.reset) {
+    anchor_ = current_ = -1;
+    all_ = false;
   }
-  if (have > 0) {
-    QString last = console_text(lines[std::size_t(have) - 1]);
-    if (item(have - 1)->text() != last) item(have - 1)->setText(last);
-  }
-  if (std::size_t(have) < lines.size()) {
-    // One insertion for all new rows.
-    QStringList added;
-    added.reserve(qsizetype(lines.size() - std::size_t(have)));
-    for (std::size_t i = std::size_t(have); i < lines.size(); ++i) added << console_text(lines[i]);
-    addItems(added);
-    followEnd_ = true;
-    scrollToBottom();
-  }
+  if (change.from >= store_.size() && !change.reset) return;  // nothing new
+  const bool atEnd = followEnd_;
+  updateScrollBars();
+  if (atEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  followEnd_ = atEnd;
+  viewport()->update();
+}
+
+void ConsoleView::clear() {
+  store_.release();
+  anchor_ = current_ = -1;
+  all_ = false;
+  followEnd_ = true;
+  updateScrollBars();
+  viewport()->update();
+}
+
+void ConsoleView::setCurrentRow(int row) {
+  all_ = false;
+  anchor_ = current_ = row >= 0 && row < count() ? row : -1;
+  viewport()->update();
+}
+
+void ConsoleView::selectAll() {
+  all_ = count() > 0;
+  viewport()->update();
+}
+
+bool ConsoleView::isSelected(int row) const {
+  if (all_) return true;
+  if (anchor_ < 0 || current_ < 0) return false;
+  return row >= std::min(anchor_, current_) && row <= std::max(anchor_, current_);
+}
+
+int ConsoleView::selectedCount() const {
+  if (all_) return count();
+  if (anchor_ < 0 || current_ < 0) return 0;
+  return std::abs(current_ - anchor_) + 1;
 }
 
 QString ConsoleView::selectedText() const {
+  int first = 0, last = count() - 1;
+  if (!all_ && anchor_ >= 0 && current_ >= 0) {
+    first = std::min(anchor_, current_);
+    last = std::min(std::max(anchor_, current_), count() - 1);
+  }
   QStringList rows;
-  bool any = false;
-  for (int i = 0; i < count(); ++i)
-    if (item(i)->isSelected()) any = true;
-  for (int i = 0; i < count(); ++i)
-    if (!any || item(i)->isSelected()) rows << item(i)->text();
+  for (int i = first; i <= last; ++i) rows << rowText(i);
   return rows.join(QChar(u'\n'));
 }
 
@@ -124,10 +144,85 @@ QMenu *ConsoleView::makeContextMenu() {
   return menu;
 }
 
+void ConsoleView::paintEvent(QPaintEvent *) {
+  QPainter p(viewport());
+  const int h = rowHeight();
+  const int first = verticalScrollBar()->value();
+  const int rows = viewport()->height() / std::max(1, h) + 2;
+  QStyleOptionViewItem option;
+  option.initFrom(this);
+  option.font = font();
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.textElideMode = Qt::ElideNone;
+  for (int row = first; row < count() && row < first + rows; ++row) {
+    const QRect r = rowRect(row);
+    const bool selected = isSelected(row);
+    const QString text = rowText(row);
+    if (ownerDrawn_) {
+      // The console's own drawing: the text at the font's height.
+      if (selected) p.fillRect(r, palette().highlight());
+      p.setPen(selected ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::Text));
+      p.drawText(r.adjusted(2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextExpandTabs, text);
+    } else {
+      // As the platform draws a list row.
+      option.rect = r;
+      option.text = text;
+      option.state = QStyle::State_Enabled | (selected ? QStyle::State_Selected : QStyle::State_None);
+      if (hasFocus()) option.state |= QStyle::State_Active;
+      if (row == current_ && hasFocus()) option.state |= QStyle::State_HasFocus;
+      style()->drawControl(QStyle::CE_ItemViewItem, &option, &p, this);
+    }
+  }
+}
+
+void ConsoleView::resizeEvent(QResizeEvent *event) {
+  QAbstractScrollArea::resizeEvent(event);
+  const bool atEnd = followEnd_;
+  updateScrollBars();
+  if (atEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void ConsoleView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void ConsoleView::moveCurrent(int row, bool extend) {
+  if (count() == 0) return;
+  row = std::clamp(row, 0, count() - 1);
+  all_ = false;
+  if (!extend || anchor_ < 0) anchor_ = row;
+  current_ = row;
+  QScrollBar *v = verticalScrollBar();
+  if (row < v->value()) v->setValue(row);
+  else if (row >= v->value() + v->pageStep()) v->setValue(row - v->pageStep() + 1);
+  followEnd_ = v->value() >= v->maximum();
+  viewport()->update();
+}
+
+void ConsoleView::mousePressEvent(QMouseEvent *event) {
+  setFocus(Qt::MouseFocusReason);
+  if (event->button() == Qt::LeftButton && count() > 0)
+    moveCurrent(rowAt(int(event->position().y())), event->modifiers() & Qt::ShiftModifier);
+  QAbstractScrollArea::mousePressEvent(event);
+}
+
+void ConsoleView::mouseMoveEvent(QMouseEvent *event) {
+  if ((event->buttons() & Qt::LeftButton) && count() > 0) moveCurrent(rowAt(int(event->position().y())), true);
+}
+
 void ConsoleView::contextMenuEvent(QContextMenuEvent *event) {
   QMenu *menu = makeContextMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose);
   menu->popup(event->globalPos());
+}
+
+void ConsoleView::changeEvent(QEvent *event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) updateScrollBars();
+}
+
+int ConsoleView::widest() const {
+  // A half-width cell is about a digit wide (a little more for proportional text).
+  return int(store_.longest()) * (fontMetrics().horizontalAdvance(QLatin1Char('0')) + 1) + 8;
 }
 
 // Copy and select all are the console's own while it has the focus, so the
@@ -141,16 +236,25 @@ bool ConsoleView::event(QEvent *e) {
       return true;
     }
   }
-  return QListWidget::event(e);
+  return QAbstractScrollArea::event(e);
 }
 
 void ConsoleView::keyPressEvent(QKeyEvent *event) {
+  const bool shift = event->modifiers() & Qt::ShiftModifier;
+  const int page = verticalScrollBar()->pageStep();
+  const int at = current_ >= 0 ? current_ : verticalScrollBar()->value();
   if (event->matches(QKeySequence::Copy)) copySelection();
   else if (event->matches(QKeySequence::SelectAll)) selectAll();
   else if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste) ||
            event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo))
     return;  // the console's text is not edited
-  else QListWidget::keyPressEvent(event);
+  else if (event->key() == Qt::Key_Up) moveCurrent(at - 1, shift);
+  else if (event->key() == Qt::Key_Down) moveCurrent(at + 1, shift);
+  else if (event->key() == Qt::Key_PageUp) moveCurrent(at - page, shift);
+  else if (event->key() == Qt::Key_PageDown) moveCurrent(at + page, shift);
+  else if (event->key() == Qt::Key_Home && (event->modifiers() & Qt::ControlModifier)) moveCurrent(0, shift);
+  else if (event->key() == Qt::Key_End && (event->modifiers() & Qt::ControlModifier)) moveCurrent(count() - 1, shift);
+  else QAbstractScrollArea::keyPressEvent(event);
 }
 
 }  // namespace velmora::gui

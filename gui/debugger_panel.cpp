@@ -292,7 +292,13 @@ void DebuggerPanel::setSlot(int slot) {
 void DebuggerPanel::refresh() {
   const int s = slot();
   const engine::TTaskInfo &task = env_.engine().task(s);
-  int keepRow = source_->currentRow();
+  // The row chosen stays while the slot stays; another slot's program
+  // starts at its held line, or with none chosen (a row number of one
+  // program marks nothing in another).
+  int keepRow = s == shownSlot_ ? source_->currentRow() : -1;
+  if (s != shownSlot_ && env_.debugger.breakActive() && env_.debugger.breakTask() == s)
+    text::parse_int(env_.debugger.breakLine(), keepRow);
+  shownSlot_ = s;
   source_->clear();
   listing_->clear();
   if (task.PcodeListNo < 0 || task.state == engine::tsEMPTY) {

@@ -93,6 +93,7 @@ class DebuggerPanel : public QWidget {
  private:
   environment::Environment &env_;
   QSpinBox *slot_ = nullptr;
+  int shownSlot_ = -1;  // the slot the lists show
   QListWidget *source_ = nullptr;
   QListWidget *listing_ = nullptr;
   QListWidget *variables_ = nullptr;

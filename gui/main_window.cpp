@@ -70,6 +70,12 @@ QString console_text(const u16 &line) {
   return s;
 }
 
+// A source line text ("00007") as the gutter numbers it (8).
+QString gutter_line(u16view line) {
+  int n = -1;
+  return text::parse_int(line, n) && n >= 0 ? QString::number(n + 1) : qs(line);
+}
+
 QWidget *titled(const QString &title, QWidget *content) {
   auto *box = new QWidget;
   auto *layout = new QVBoxLayout(box);
@@ -177,13 +183,13 @@ MainWindow::MainWindow(const std::filesystem::path &home, QWidget *parent) : QMa
     env_->workspace.setFileList(paths);
     refreshFileList();
   });
-  connect(fileList_, &QListWidget::currentTextChanged, this, [this](const QString &name) {
+  connect(fileList_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *item) {
     preview_->clear();
-    if (name.isEmpty()) return;
-    for (const u16 &line : env_->workspace.previewListedFile(u(name))) preview_->addItem(qs(line));
+    if (!item) return;
+    for (const u16 &line : env_->workspace.previewListedFile(u(listedEntry(item)))) preview_->addItem(qs(line));
   });
   connect(fileList_, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem *item) { openListedFile(item->text()); });
+          [this](QListWidgetItem *item) { openListedFile(listedEntry(item)); });
   auto *listPanel = new QSplitter(Qt::Vertical);
   auto *listTop = new QWidget;
   auto *listLayout = new QVBoxLayout(listTop);
@@ -248,11 +254,7 @@ void MainWindow::buildMenus() {
   guard(file->addAction(QStringLiteral("開く（UTF-8）"), this, [this] { openProgram(text::Encoding::Utf8); }),
         Command::ChangeTabs);
   file->addAction(QStringLiteral("ファイル保存(&B)"), this, [this] { saveActiveAsText(); });
-  file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] {
-    syncEditorsToPool();
-    int tab = env_->tabs.active();
-    if (env_->workspace.overwriteSave(tab)) editors_[std::size_t(tab)]->document()->setModified(false);
-  });
+  file->addAction(QStringLiteral("上書き保存(&S)"), QKeySequence::Save, this, [this] { overwriteActive(); });
   guard(file->addAction(QStringLiteral("閉じる(&X)"), QKeySequence::Close, this, [this] { closeActiveTab(); }),
         Command::ChangeTabs);
   guard(file->addAction(QStringLiteral("全て閉じる"), this, [this] { closeAllTabs(); }), Command::ChangeTabs);
@@ -261,12 +263,11 @@ void MainWindow::buildMenus() {
   guard(recent->menuAction(), Command::ChangeTabs);
   connect(recent, &QMenu::aboutToShow, this, [this, recent] {
     recent->clear();
-    for (const u16 &name : env_->workspace.recentFiles()) {
-      std::filesystem::path path(text::to_utf8(name));
-      if (path.is_relative()) path = env_->workspace.programDirectory() / path;
-      recent->addAction(qs(name), this, [this, path] {
-        if (roomForAnotherTab()) openProgramFile(path);
-      });
+    for (const u16 &entry : env_->workspace.recentFiles()) {
+      QAction *a = recent->addAction(qs(environment::Workspace::listedName(entry)), this,
+                                     [this, entry] { openListedFile(qs(entry)); });
+      a->setEnabled(env_->workspace.listedFileExists(entry));
+      a->setToolTip(QString::fromStdString(env_->workspace.listedFilePath(entry).string()));
     }
   });
   file->addSeparator();
@@ -313,8 +314,9 @@ void MainWindow::buildMenus() {
   });
   edit->addAction(QStringLiteral("行へ移動(&G)..."), QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] {
     bool ok = false;
-    int line = QInputDialog::getInt(this, QStringLiteral("行へ移動"), QStringLiteral("行番号"), 0, 0, 1 << 30, 1, &ok);
-    if (ok) goToLine(line);
+    // Lines as the gutter numbers them, from 1.
+    int line = QInputDialog::getInt(this, QStringLiteral("行へ移動"), QStringLiteral("行番号"), 1, 1, 1 << 30, 1, &ok);
+    if (ok) goToLine(line - 1);
   });
   addEditorBasics(edit, file);
 
@@ -457,6 +459,11 @@ void MainWindow::refreshPages() {
     const environment::Tab &t = env_->tabs.tab(i);
     QPlainTextEdit *e = editors_[std::size_t(i)];
     bool shown = tabs_->indexOf(e) >= 0;
+    // The web-page tool's own program is no page of the user's.
+    if (t.inUse && i == env_->toolProgramTab()) {
+      if (shown) tabs_->removeTab(tabs_->indexOf(e));
+      continue;
+    }
     if (t.inUse && (!shown || t.revision != shownRevision_[std::size_t(i)])) {
       showTab(i, false);
     } else if (t.inUse && e->document()->isModified() != t.modified) {
@@ -499,7 +506,7 @@ int MainWindow::newProgram() {
 }
 
 int MainWindow::openProgramFile(const std::filesystem::path &path) {
-  int tab = env_->tabs.loadFile(path, std::nullopt, *this);
+  int tab = env_->workspace.openFile(path, std::nullopt);
   showTab(tab);
   refreshStatus();
   return tab;
@@ -523,9 +530,11 @@ int MainWindow::openProgram(std::optional<text::Encoding> encoding) {
 bool MainWindow::saveActiveAsText() {
   syncEditorsToPool();
   const int tab = env_->tabs.active();
-  if (tab < 0 || !env_->workspace.saveTabAsText(tab)) return false;
-  editors_[std::size_t(tab)]->document()->setModified(false);
-  return true;
+  if (tab < 0) return false;
+  const bool saved = env_->workspace.saveTabAsText(tab);
+  if (saved) editors_[std::size_t(tab)]->document()->setModified(false);
+  refreshStatus();
+  return saved;
 }
 
 bool MainWindow::extractTokens(bool general) {
@@ -777,6 +786,8 @@ void MainWindow::updateActions() {
 
 void MainWindow::stateChanged() {
   updateActions();
+  // Files changed outside while a run owned the tabs are taken in now.
+  if (!changedFiles_.isEmpty()) QTimer::singleShot(0, this, [this] { takeInDiskChanges(); });
   const bool stepCompiling = env_->compileDriver.stepCompiling();
   if (wasStepCompiling_ && !stepCompiling) stepCompileEnded();
   wasStepCompiling_ = stepCompiling;
@@ -806,6 +817,7 @@ void MainWindow::refreshStatus() {
   }
   updateRunHints();
   showHeldLine();
+  watchOpenFiles();
 }
 
 void MainWindow::refreshPermits() {
@@ -877,23 +889,6 @@ bool MainWindow::goToLine(int line) {
   e->centerCursor();
   e->setFocus();
   return true;
-}
-
-// ----- program list
-
-void MainWindow::refreshFileList() {
-  fileList_->clear();
-  for (const u16 &name : env_->workspace.recentFiles()) fileList_->addItem(qs(name));
-}
-
-int MainWindow::openListedFile(const QString &name) {
-  if (!env_->mayStart(environment::Command::ChangeTabs)) return -1;
-  syncEditorsToPool();
-  int tab = env_->workspace.openListedFile(u(name));
-  refreshPages();
-  if (tab >= 0) showTab(tab);
-  refreshStatus();
-  return tab;
 }
 
 // ----- tools
@@ -1006,7 +1001,7 @@ void MainWindow::applyAppearance() {
     e->setTabStopDistance(QFontMetricsF(e->font()).horizontalAdvance(QChar(u' ')) * width);
   }
   paint(console_, s.consoleFont, s.consoleBackColour, s);
-  static_cast<ConsoleView *>(console_)->setOwnerDrawn(s.consoleOwnerDrawn());
+  console_->setOwnerDrawn(s.consoleOwnerDrawn());
   for (ProgramHighlighter *h : highlighters_)
     if (h) h->setMonochrome(s.monochrome);
 }
@@ -1103,7 +1098,7 @@ void MainWindow::consoleUpdated(const Lines &lines) {
   }
   pendingConsole_ = nullptr;
   consoleShown_ = now;
-  static_cast<ConsoleView *>(console_)->showLines(lines);
+  console_->showLines(lines);
 }
 
 // GETS: the window always answers later, through the input line under the
@@ -1123,8 +1118,12 @@ void MainWindow::breakpointHeld(int slot, u16view line) {
   debuggerDock_->show();
   debugger_->showHeld(slot, line);
   refreshStatus();
+  // Held by a run (a breakpoint, "＞-"), or stepped outside a run ("★"),
+  // where no run goes on for "■" to stop.
+  const QString what =
+      env_->runLoop.running() ? QStringLiteral("ブレーク") : QStringLiteral("ステップ実行（★、実行していない）");
   statusBar()->showMessage(
-      QStringLiteral("ブレーク: スロット %1  行 %2").arg(slot + 1, 2, 10, QChar(u'0')).arg(qs(line)));
+      QStringLiteral("%1: スロット %2  行 %3").arg(what).arg(slot + 1, 2, 10, QChar(u'0')).arg(gutter_line(line)));
 }
 
 // "開始": the compile pauses before its first token when the monitor shows

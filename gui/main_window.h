@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTabWidget>
 #include <QTimer>
 #include <array>
@@ -19,13 +20,19 @@
 #include "environment/generated_programs.h"
 
 class QMenu;
+class QListWidgetItem;
 
 namespace velmora::gui {
 
 class ConsoleInputLine;
+class ConsoleView;
 class DebuggerPanel;
 class ExtractionDialog;
 class ReplaceDialog;
+
+// Two texts as a unified comparison ("--- ファイル", "+++ このタブ", hunks
+// of "-", "+" and " " lines).
+Lines compare_texts(const Lines &disk, const Lines &mine);
 
 class MainWindow : public QMainWindow, public environment::UserInterface {
   Q_OBJECT
@@ -55,11 +62,12 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   bool extractTokens(bool general);  // "トークン抽出", "トークン抽出(汎用)"
   int openProgram(std::optional<text::Encoding> encoding);  // "開く(&O)", "開く（シフトJIS）", "開く（UTF-8）"
   bool saveActiveAsText();                                  // "ファイル保存(&B)"
+  bool overwriteActive();                                   // "上書き保存(&S)"
   bool resetTasks();                                        // "タスクリセット（CODE DEBUG）"
   bool stepOnePass();                                       // "１ｽﾃｯﾌﾟ実行（CODE DEBUG）"
   bool openSettings();                                      // "設定"
   bool findText(const QString &text);                       // "検索": the next match, wrapping to the top
-  bool goToLine(int line);                                  // "行へ移動" (lines count from 0)
+  bool goToLine(int line);                                  // "行へ移動" (the line's index: gutter number - 1)
   // The tools' generated programs start a run (Running) that the event
   // loop drives like any other; lastRunResult tells how it ended.
   environment::RunResult loadWebPage(const u16 &url, const u16 &encoding);        // "WEBページ読込（URL）"
@@ -71,7 +79,7 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   // Takes new options: kept in the settings file and applied to the views.
   void applySettings(const environment::Settings &settings);
 
-  QListWidget *consoleView() const { return console_; }
+  ConsoleView *consoleView() const { return console_; }
   ConsoleInputLine *consoleInputLine() const { return input_; }
   QListWidget *statusView() const { return status_; }
   QListWidget *permitView() const { return permits_; }
@@ -82,8 +90,11 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   DebuggerPanel *debugger() const { return debugger_; }
   QListWidget *fileListView() const { return fileList_; }
   QListWidget *previewView() const { return preview_; }
+  // The program list: each row a file (its entry in the item's UserRole);
+  // one that is gone says so.
   void refreshFileList();
-  int openListedFile(const QString &name);  // double click in the file list
+  static QString listedEntry(const QListWidgetItem *item);
+  int openListedFile(const QString &entry);  // double click in the file list
   QDockWidget *debuggerDock() const { return debuggerDock_; }
   // A click in an editor's gutter: a breakpoint on that line, or off again.
   bool toggleBreakpointAt(int tab, int line);
@@ -114,6 +125,14 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   void inputRequested(int slot) override;
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override;
   void blockingCallStatus(const u16 &text) override;
+  // A file of an open tab changed on the disk (open_files.cpp): reload,
+  // keep the tab's text, or compare them first.
+  environment::FileChangeAnswer askFileChanged(const u16 &text, const u16 &title, bool saving) override;
+  void showComparison(const u16 &title, const Lines &disk, const Lines &mine) override;
+  // The files of the open tabs are watched; a change made outside is taken
+  // in (or asked about) once the window is idle.
+  void watchOpenFiles();
+  void takeInDiskChanges();
   // Offers the recovery copies an earlier session left; the tabs restored.
   int offerRecovery();
   void breakpointHeld(int slot, u16view line) override;
@@ -138,10 +157,13 @@ class MainWindow : public QMainWindow, public environment::UserInterface {
   QTabWidget *tabs_ = nullptr;
   std::array<QPlainTextEdit *, environment::TabPool::kTabs> editors_{};
   std::array<class ProgramHighlighter *, environment::TabPool::kTabs> highlighters_{};
-  QListWidget *console_ = nullptr;
+  ConsoleView *console_ = nullptr;
   ConsoleInputLine *input_ = nullptr;
   QWidget *consolePanel_ = nullptr, *programListPanel_ = nullptr;
   QListWidget *fileList_ = nullptr, *preview_ = nullptr;
+  class QFileSystemWatcher *watcher_ = nullptr;
+  QSet<QString> changedFiles_;  // watched files changed, not yet taken in
+  bool askingAboutFiles_ = false;
   QString lastSearch_;
   QWidget *reference_ = nullptr;
   QListWidget *status_ = nullptr;

@@ -64,7 +64,7 @@ void MainWindow::setupFeedback() {
     tabs_->setCurrentIndex(index);
     closeActiveTab();
   });
-  auto *console = static_cast<ConsoleView *>(console_);
+  auto *console = console_;
   connect(console, &ConsoleView::clearRequested, this, [this, console] {
     env_->clearConsole();
     console->clear();
@@ -140,7 +140,7 @@ void MainWindow::showSourceMark(const environment::SourceMark &mark, bool fromRu
   e->setFocus();
   QString text = qs(mark.message).simplified();
   errorStatus_ =
-      explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line).arg(text);
+      explained ? qs(env_->compileDriver.explanationLine()) : QStringLiteral("行 %1: %2").arg(mark.line + 1).arg(text);
   statusBar()->showMessage(errorStatus_);
 }
 
@@ -208,12 +208,12 @@ bool MainWindow::toggleBreakpointAt(int tab, int line) {
     changed = env_->debugger.removeBreakpoint(slot, line);
     if (changed)
       statusBar()->showMessage(
-          QStringLiteral("ブレークポイント削除: スロット %1  行 %2").arg(two_digits(slot)).arg(line), 5000);
+          QStringLiteral("ブレークポイント削除: スロット %1  行 %2").arg(two_digits(slot)).arg(line + 1), 5000);
   } else {
     changed = env_->debugger.addBreakpoint(slot, line);
     statusBar()->showMessage(
-        changed ? QStringLiteral("ブレークポイント: スロット %1  行 %2").arg(two_digits(slot)).arg(line)
-                : QStringLiteral("行 %1 にはブレークポイントを置けない（コードがない行）").arg(line),
+        changed ? QStringLiteral("ブレークポイント: スロット %1  行 %2").arg(two_digits(slot)).arg(line + 1)
+                : QStringLiteral("行 %1 にはブレークポイントを置けない（コードがない行）").arg(line + 1),
         5000);
   }
   if (changed) {

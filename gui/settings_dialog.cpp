@@ -72,6 +72,8 @@ const Check kChecks[] = {
                   "Editor_Quote_CheckBox"),
     VELMORA_CHECK("エディッタ", "変数名", "半角英数字のみ許可", asciiNamesOnly, "Ascii_Name_Only_CheckBox"),
     VELMORA_CHECK("エディッタ", "ＴＡＢキー設定", "空白文字置き換え", tabKeyInsertsSpaces, "TabSpaceConv_CheckBox"),
+    VELMORA_CHECK("エディッタ", "改行コード", "新しいファイルを CR LF で保存する（オフ: LF）", newFilesCrLf,
+                  "NewFile_CRLF_CheckBox"),
     VELMORA_CHECK("エディッタ", "コンソールTAB展開", "空白文字置き換え", expandConsoleTabs, "SysTabPitchCheckBox"),
     VELMORA_CHECK("タスク管理", "タスク連携", "１タスク終了時、全タスク終了", endAllWhenOneEnds,
                   "TaskActAsOneCheckBox"),

@@ -3,8 +3,10 @@
 # display (Xvfb), drives it through a short session with xdotool (open an
 # example, compile, run, a canvas, a compile error, the debugger held at a
 # breakpoint with the held line in the editor, the settings dialog, the
-# timing chart), after a first start of its own (the examples listed, the
-# greeting tab ready), and writes PNG files into docs/images/.
+# timing chart, the bar chart run right after the clock, the help with its
+# code blocks), after a first start of its own (the examples listed, the
+# greeting tab ready), then three starts under a window manager (the window
+# back where it was), and writes PNG files into docs/images/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +15,7 @@ missing=()
 command -v Xvfb >/dev/null || missing+=(xvfb)
 command -v xdotool >/dev/null || missing+=(xdotool)
 command -v import >/dev/null || missing+=(imagemagick)
+command -v openbox >/dev/null || missing+=(openbox)  # a window manager for the starts with frames
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -27,7 +30,9 @@ out=docs/images
 mkdir -p "$out"
 work=$(mktemp -d)
 mkdir -p "$work/PROG"
-cp examples/hello.mcl examples/canvas.mcl "$work/PROG/"
+cp examples/hello.mcl examples/canvas.mcl examples/clock.mcl examples/bar_chart.mcl "$work/PROG/"
+mkdir -p "$work/DATA"
+cp examples/data/* "$work/DATA/"
 cat > "$work/PROG/timers.mcl" <<'MCL'
 // Two timers and a waiting loop, for the timing chart.
 FUNCTION FAST;
@@ -165,3 +170,64 @@ sleep 1
 click 115 832   # the tab "ﾀｽｸﾓﾆﾀ"
 key ctrl+F5
 shot timing-chart 4
+key shift+F5
+sleep 0.5
+# 8. The bar chart right after the clock, in the same window: each run
+# starts from blank 400 x 400 canvases, so the chart is whole. (The canvas
+# windows went out of the way above; they are mapped again.)
+for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowmap "$w" || true; done
+click 1200 990
+key ctrl+o
+sleep 1
+xdotool type --delay 15 "$work/PROG/clock.mcl"
+key Return
+sleep 1
+click 700 500
+key ctrl+F5
+sleep 4.5
+click 1200 990
+key ctrl+o
+sleep 1
+xdotool type --delay 15 "$work/PROG/bar_chart.mcl"
+key Return
+sleep 1
+click 700 500
+key ctrl+F5
+sleep 1
+key Return    # the variable report (V and &V)
+for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowmap "$w" || true; done
+shot bar-chart-after-clock 2
+for w in $(xdotool search --name 'キャンバス' 2>/dev/null); do xdotool windowunmap "$w" || true; done
+# 9. F1: the language reference, its indented code blocks line by line.
+click 700 500
+key F1
+sleep 1.5
+help=$(xdotool search --name '言語の手引き' | head -1)
+xdotool windowmove "$help" 200 40 windowsize "$help" 900 940
+shot help 1
+key Escape
+kill "$ide"
+wait "$ide" 2>/dev/null || true
+ide=""
+
+# 10. Three starts under a window manager (frames drawn round the window):
+# the window comes back where the first start left it, its status bar on
+# the screen.
+openbox >/dev/null 2>&1 &
+wm=$!
+trap 'kill "$wm" 2>/dev/null || true; cleanup' EXIT
+sleep 1
+starts=$(mktemp -d)
+for start in 1 2 3; do
+  build/gui/velmora --home "$starts" >/dev/null 2>&1 &
+  ide=$!
+  window=$(xdotool search --sync --name ' - Velmora' | head -1)
+  sleep 1.5
+  if [ "$start" = 1 ]; then xdotool windowmove "$window" 60 50 windowsize "$window" 1400 850; sleep 1; fi
+  if [ "$start" = 3 ]; then shot third-start 1; fi
+  xdotool windowactivate --sync "$window"
+  xdotool key ctrl+q
+  wait "$ide" 2>/dev/null || true
+  ide=""
+done
+rm -rf "$starts"

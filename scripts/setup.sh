@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache python3
   qt6-base-dev            # IDE (Widgets) and canvases (Gui)
+  libdtl-dev              # IDE: comparing a tab with its file changed on the disk
   libcurl4-openssl-dev    # HTTP access of programs
   nlohmann-json3-dev      # JSON: velmora-run --check --format json
   libseccomp-dev          # the system calls a confined velmora-run may not make

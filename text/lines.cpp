@@ -75,11 +75,37 @@ std::optional<TextFile> read_text_file(const std::filesystem::path &path) {
   return TextFile{split_lines(d.text), d.encoding};
 }
 
-std::string join_lines_crlf(const Lines &lines, Encoding encoding) {
+LineEnds line_ends_of(u16view text) {
+  LineEnds ends;
+  const std::size_t at = text.find_first_of(u"\r\n");
+  if (at == u16view::npos) {
+    ends.last = text.empty();  // one line without an end keeps having none
+    return ends;
+  }
+  ends.kind = text[at] == u'\n'                               ? LineEnds::Lf
+              : at + 1 < text.size() && text[at + 1] == u'\n' ? LineEnds::CrLf
+                                                              : LineEnds::Cr;
+  ends.last = text.back() == u'\r' || text.back() == u'\n';
+  return ends;
+}
+
+const char16_t *line_end_text(LineEnds::Kind kind) {
+  switch (kind) {
+    case LineEnds::Lf: return u"\n";
+    case LineEnds::Cr: return u"\r";
+    case LineEnds::CrLf: break;
+  }
+  return u"\r\n";
+}
+
+std::string join_lines_crlf(const Lines &lines, Encoding encoding) { return join_lines(lines, encoding, LineEnds{}); }
+
+std::string join_lines(const Lines &lines, Encoding encoding, LineEnds ends) {
+  const u16view end = line_end_text(ends.kind);
   u16 text;
-  for (const u16 &line : lines) {
-    text += line;
-    text += u"\r\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    text += lines[i];
+    if (i + 1 < lines.size() || ends.last) text += end;
   }
   switch (encoding) {
     case Encoding::Cp932: return to_cp932(text);
@@ -136,6 +162,10 @@ bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes)
 
 bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding) {
   return write_file_bytes(path, join_lines_crlf(lines, encoding));
+}
+
+bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding, LineEnds ends) {
+  return write_file_bytes(path, join_lines(lines, encoding, ends));
 }
 
 }  // namespace velmora::text

@@ -22,8 +22,21 @@ struct TextFile {
 std::optional<TextFile> read_text_file(const std::filesystem::path &path);
 std::optional<std::string> read_file_bytes(const std::filesystem::path &path);
 
+// How a text ends its lines: the kind of the first line end in it, and
+// whether its last line has one too. A text without a line end has the
+// default kind (CR LF), and its one line none.
+struct LineEnds {
+  enum Kind { CrLf, Lf, Cr } kind = CrLf;
+  bool last = true;
+  bool operator==(const LineEnds &) const = default;
+};
+LineEnds line_ends_of(u16view text);
+const char16_t *line_end_text(LineEnds::Kind kind);
+
 // Each line followed by CR LF.
 std::string join_lines_crlf(const Lines &lines, Encoding encoding);
+// The lines joined by the given line ends, in the encoding.
+std::string join_lines(const Lines &lines, Encoding encoding, LineEnds ends);
 
 // Writes the lines with CR LF line ends into a temporary file beside the
 // target, flushes it to the disk and renames it over the target, so a failed
@@ -33,6 +46,9 @@ std::string join_lines_crlf(const Lines &lines, Encoding encoding);
 // regular file (a device, a pipe, a directory) is refused. Utf8 writes no
 // byte-order mark, Utf8Bom writes one. Returns false on any failure.
 bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding = Encoding::Utf8);
+// The same with the given line ends (a program file keeps those it was read
+// with).
+bool write_lines_file(const std::filesystem::path &path, const Lines &lines, Encoding encoding, LineEnds ends);
 bool write_file_bytes(const std::filesystem::path &path, std::string_view bytes);
 
 }  // namespace velmora::text

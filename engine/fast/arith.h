@@ -6,6 +6,9 @@
 // one, so that a form may take whichever it has at hand.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "engine/numeric.h"
 #include "engine/pcode.h"
@@ -91,5 +94,63 @@ inline bool mod(int64_t a, int64_t b, int64_t &out) {
 // truncation only inside it.
 inline constexpr int64_t kTruncationSaturates = 9200000000000000000LL;
 inline bool own_truncation(int64_t w) { return w > -kTruncationSaturates && w < kTruncationSaturates; }
+
+// Numbers moved without the x87 unit where long double is its 80-bit
+// format: the bits of a 64-bit integer's number (sign and exponent, the
+// integer shifted to its leading 1) made in registers, and numbers stored
+// and copied as two 64-bit words; each leaves the same ten bytes as the
+// conversion and the assignment. A hot loop moves a number several times a
+// round, and an 80-bit load or store costs many times a move of 64 bits.
+// Other formats (the browser build's) convert and assign.
+inline constexpr bool kExtended80 = std::is_floating_point_v<long double> &&
+                                    std::numeric_limits<long double>::is_iec559 &&
+                                    std::numeric_limits<long double>::digits == 64 && sizeof(long double) == 16;
+
+struct NumberBits {
+  uint64_t significand = 0, signExponent = 0;
+};
+
+inline NumberBits bits_of_whole(int64_t w) {
+  const uint64_t sign = uint64_t(w >> 63), magnitude = (uint64_t(w) ^ sign) - sign;
+  if (__builtin_expect(magnitude == 0, 0)) return {};
+  const unsigned shift = unsigned(__builtin_clzll(magnitude));
+  // The exponent of 2^63 (16383 + 63) with the sign above it, less the shift.
+  return {magnitude << shift, (sign & 0x8000) + 0x403e - shift};
+}
+
+template <typename Number>
+inline NumberBits bits_of(const Number &v) {
+  NumberBits b;
+  std::memcpy(&b.significand, &v, 8);
+  uint16_t high;
+  std::memcpy(&high, reinterpret_cast<const char *>(&v) + 8, 2);
+  b.signExponent = high;
+  return b;
+}
+
+// Writes the number of `b`: its ten bytes (and the padding after them).
+// Only where kExtended80 holds (the others call it in discarded branches).
+template <typename Number>
+inline void put_bits(Number &to, NumberBits b) {
+  std::memcpy(&to, &b.significand, 8);
+  std::memcpy(reinterpret_cast<char *>(&to) + 8, &b.signExponent, sizeof(Number) - 8);
+}
+
+template <typename Number>
+inline void set_number_of(Number &to, int64_t w) {
+  if constexpr (kExtended80) put_bits(to, bits_of_whole(w));
+  else to = static_cast<long double>(w);
+}
+
+template <typename Number>
+inline void copy_number(Number &to, const Number &from) {
+  if constexpr (kExtended80) {
+    uint64_t words[2];
+    std::memcpy(words, &from, sizeof words);
+    std::memcpy(&to, words, sizeof words);
+  } else {
+    to = from;
+  }
+}
 
 }  // namespace velmora::engine::arith

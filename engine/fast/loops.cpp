@@ -291,41 +291,87 @@ struct Compiler {
 
 // ----- running the rounds
 
+// Results move as bits where numbers are 80-bit (arith::put_bits): a
+// result's bits are made once, in registers, and written to the variable,
+// the calculation stack and WORK. Elsewhere they move as numbers.
+using arith::kExtended80;
+using arith::NumberBits;
+
+// The number of a variable, or of an expression step's entry (whose number
+// is not written while it is whole).
+inline long double value_of(const VarNumber &x) { return x.isWhole ? static_cast<long double>(x.whole) : x.value; }
+
+// `to` := the number whose bits are `b` (the value of `x`).
+inline void place(long double &to, const VarNumber &x, NumberBits b) {
+  if constexpr (kExtended80) arith::put_bits(to, b);
+  else to = x.value;
+}
+
+// X := a whole number.
+inline NumberBits set_whole(VarNumber &x, int64_t w) {
+  NumberBits b;
+  if constexpr (kExtended80) {
+    b = arith::bits_of_whole(w);
+    arith::put_bits(x.value, b);
+  } else {
+    x.value = static_cast<long double>(w);
+  }
+  x.whole = w;
+  x.isWhole = true;
+  return b;
+}
+
+// out := a op b, its bits in `bits`.
 template <ArithOp Op>
-inline bool calculate(const VarNumber &a, const VarNumber &b, VarNumber &out) {
+inline bool calculate(const VarNumber &a, const VarNumber &b, VarNumber &out, NumberBits &bits) {
   int64_t w;
   if ((a.isWhole & b.isWhole) && arith::whole<Op>(a.whole, b.whole, w)) {
-    out.setWhole(w);
+    bits = set_whole(out, w);
     return true;
   }
   long double v;
-  if (arith::compute<Op>(a.value, b.value, v) != arith::Fault::None) return false;
+  if (arith::compute<Op>(value_of(a), value_of(b), v) != arith::Fault::None) return false;
   out = v;
+  if constexpr (kExtended80) bits = arith::bits_of(out.value);
   return true;
 }
 
 // A step of an expression: a op b into its entry of the expression's own
 // stack and of the calculation stack (which must have room, as for its
 // push); false when it fails.
+// `stack` is the task's calculation stack. The step's own entry keeps its
+// whole number, its number only when it is not whole (see value_of).
 template <ArithOp Op>
-inline bool push(Machine &e, TTaskInfo &t, const LoopOp &op) {
+inline bool push(long double *stack, TTaskInfo &t, const LoopOp &op) {
   const int at = t.CalcIndex + 1 + op.slot;
   if (at >= kCalcStack) return false;
-  if (!calculate<Op>(*op.a, *op.b, *op.x)) return false;
-  e.calcStack[std::size_t(e.current)][std::size_t(at)] = op.x->value;
+  VarNumber &x = *op.x;
+  const VarNumber &a = *op.a, &b = *op.b;
+  int64_t w;
+  if ((a.isWhole & b.isWhole) && arith::whole<Op>(a.whole, b.whole, w)) {
+    x.whole = w;
+    x.isWhole = true;
+    stack[at] = static_cast<long double>(w);
+    return true;
+  }
+  long double v;
+  if (arith::compute<Op>(value_of(a), value_of(b), v) != arith::Fault::None) return false;
+  x = v;
+  stack[at] = v;
   return true;
 }
 
 // An expression's last step, the pop of its value and its store: a op b
 // into X, left on the calculation stack where its push put it.
 template <ArithOp Op>
-inline bool push_store(Machine &e, TTaskInfo &t, const LoopOp &op) {
+inline bool push_store(long double *stack, TTaskInfo &t, const LoopOp &op) {
   const int at = t.CalcIndex + 1 + op.slot;
   if (at >= kCalcStack) return false;
   VarNumber &x = *op.x;
-  if (!calculate<Op>(*op.a, *op.b, x)) return false;
-  e.calcStack[std::size_t(e.current)][std::size_t(at)] = x.value;
-  t.WORK = x.value;
+  NumberBits bits;
+  if (!calculate<Op>(*op.a, *op.b, x, bits)) return false;
+  place(stack[at], x, bits);
+  place(t.WORK, x, bits);
   return true;
 }
 
@@ -336,8 +382,8 @@ inline bool compound(TTaskInfo &t, const LoopOp &op) {
   const VarNumber &a = *op.a;
   int64_t w;
   if (a.isWhole && x.isWhole && arith::whole_compound<Op>(x.whole, a.whole, w)) {
-    t.WORK = a.value;
-    x.setWhole(w);
+    arith::copy_number(t.WORK, a.value);
+    set_whole(x, w);
     return true;
   }
   long double v;
@@ -351,15 +397,19 @@ inline bool compound(TTaskInfo &t, const LoopOp &op) {
 template <ArithOp Op>
 inline bool calculate_store(TTaskInfo &t, const LoopOp &op) {
   VarNumber &x = *op.x;
-  if (!calculate<Op>(*op.a, *op.b, x)) return false;
-  t.WORK = x.value;
+  NumberBits bits;
+  if (!calculate<Op>(*op.a, *op.b, x, bits)) return false;
+  place(t.WORK, x, bits);
   return true;
 }
 
 inline void store_mod(TTaskInfo &t, VarNumber &x, int64_t w) {
-  t.WORK = static_cast<long double>(w);
-  if (within_whole_limit(w)) x.setWhole(w);
-  else x = static_cast<long double>(w);
+  if (within_whole_limit(w)) {
+    place(t.WORK, x, set_whole(x, w));
+  } else {
+    t.WORK = static_cast<long double>(w);
+    x = t.WORK;
+  }
 }
 
 // Which outcome a comparison of a and b has (its bit in the masks): 0 a
@@ -376,6 +426,7 @@ int loop_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lo
   const HotRecord *hots = &h - plan.head;
   const TPEXE *records = &r - plan.head;
   const LoopOp *ops = plan.ops.data();
+  long double *const stack = e.calcStack[std::size_t(e.current)].data();
   long base = 0, rounds = 0;  // the passes before this round
   int32_t skipped = 0;        // passes of `prefix` that this round's jumps skipped
   const LoopOp *landed = ops, *from = nullptr;
@@ -461,41 +512,41 @@ int loop_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lo
         }
         case LoopCode::Copy: {
           const VarNumber &a = *op->a;
-          t.WORK = a.value;
+          arith::copy_number(t.WORK, a.value);
           *op->x = a;
           ++op;
           continue;
         }
         case LoopCode::PushAdd:
-          if (!push<ArithOp::Add>(e, t, *op)) goto fail;
+          if (!push<ArithOp::Add>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushSub:
-          if (!push<ArithOp::Sub>(e, t, *op)) goto fail;
+          if (!push<ArithOp::Sub>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushMul:
-          if (!push<ArithOp::Mul>(e, t, *op)) goto fail;
+          if (!push<ArithOp::Mul>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushDiv:
-          if (!push<ArithOp::Div>(e, t, *op)) goto fail;
+          if (!push<ArithOp::Div>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushStoreAdd:
-          if (!push_store<ArithOp::Add>(e, t, *op)) goto fail;
+          if (!push_store<ArithOp::Add>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushStoreSub:
-          if (!push_store<ArithOp::Sub>(e, t, *op)) goto fail;
+          if (!push_store<ArithOp::Sub>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushStoreMul:
-          if (!push_store<ArithOp::Mul>(e, t, *op)) goto fail;
+          if (!push_store<ArithOp::Mul>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::PushStoreDiv:
-          if (!push_store<ArithOp::Div>(e, t, *op)) goto fail;
+          if (!push_store<ArithOp::Div>(stack, t, *op)) goto fail;
           ++op;
           continue;
         case LoopCode::StepAdd:

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "engine/fast/arith.h"
 #include "engine/numeric.h"
 #include "engine/tests/machine_fixture.h"
 
@@ -187,7 +188,7 @@ TEST_F(Dispatch, FastArithmeticAndComparisonsMatchTheFamilyHandlers) {
 
 TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
   execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"003 / Δ 1 ∇ Z", u"001"}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ ゼロ除算（0 で割った）\r");
   // The execution point names the failing record, not the one after it.
   EXPECT_EQ(e.last.position, 2);
   EXPECT_EQ(e.last.code, int(opBINARY));
@@ -195,11 +196,11 @@ TEST_F(Dispatch, FastPathFailuresAreReportedByTheFamilyHandler) {
   EXPECT_FALSE(e.tasks[0].FLAG);
 
   execute(tcode({u"005 Δ 1e4000", u"022 ∇ Z =", u"005 Δ 1e4000", u"023 ∇ Z *="}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：*= Floating point overflow\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：*= 桁あふれ（結果が大きすぎる）\r");
   EXPECT_EQ(var(u"Z").Val1, 1e4000L);  // unchanged
 
   execute(tcode({u"005 Δ 0", u"022 ∇ Z =", u"043 MOD ( Δ 5 , ∇ Z )"}), {u"Z"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：MOD ゼロ除算（0 で割った）\r");
 
   // A pop from the empty calculation stack gives 0.
   execute(tcode({u"005 Δ 5", u"022 ∇ Z =", u"101 xPOP", u"022 ∇ Z ="}), {u"Z"});
@@ -1234,4 +1235,32 @@ TEST(WholeOf, ExactlyTheIntegersOfSixtyFourBitsWithoutNegativeZero) {
   EXPECT_TRUE(whole_of(0x1p63L - 1, w) && w == INT64_MAX);
   EXPECT_FALSE(whole_of(std::numeric_limits<long double>::infinity(), w));
   EXPECT_FALSE(whole_of(std::numeric_limits<long double>::quiet_NaN(), w));
+}
+
+// The hot loops write a whole number's long double as bits and copy numbers
+// by their bytes: the same ten bytes as the conversion and the assignment,
+// at every magnitude, both signs, the ends of 64 bits and -0 included.
+TEST(NumberBits, AWholeNumberWrittenAsBitsIsItsConversion) {
+#if defined(__x86_64__) || defined(__i386__)
+  EXPECT_TRUE(arith::kExtended80);  // the bits are written, not converted
+#endif
+  auto same = [](long double a, long double b) { return std::memcmp(&a, &b, 10) == 0; };
+  std::vector<int64_t> values = {0, 1, -1, 2, -2, 3, INT64_MAX, INT64_MIN, INT64_MIN + 1, INT64_MAX - 1};
+  for (int k = 0; k < 63; ++k)
+    for (int64_t d : {-1, 0, 1}) {
+      values.push_back((int64_t(1) << k) + d);
+      values.push_back(-(int64_t(1) << k) - d);
+    }
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 100000; ++i) values.push_back(int64_t(rng() >> (rng() % 64)) * (rng() % 2 ? 1 : -1));
+  for (int64_t w : values) {
+    long double bits = 12345.0L;
+    arith::set_number_of(bits, w);
+    ASSERT_TRUE(same(bits, static_cast<long double>(w))) << w;
+  }
+  for (long double v : {-0.0L, 0.0L, 1e4000L, -std::numeric_limits<long double>::infinity(), 0.1L}) {
+    long double copy = 1;
+    arith::copy_number(copy, v);
+    EXPECT_TRUE(same(copy, v));
+  }
 }

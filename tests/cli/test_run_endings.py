@@ -102,7 +102,7 @@ class Signals(Home):
         for second in (signal.SIGINT, signal.SIGTERM):
             proc = self.start(p, waiting)
             self.assertEqual(proc.stdout.readline(), b"written\n")
-            time.sleep(0.8)  # inside the call that never returns
+            self.assertTrue(velmora_home.wait_for_line(proc.stderr, b"velmora_hang: entered"), "the call was not made")
             proc.send_signal(signal.SIGINT)
             time.sleep(0.3)
             self.assertIsNone(proc.poll())  # the first one waits for the call

@@ -2,9 +2,26 @@
 directory with its DATA for every test, programs written into it, and the
 library rules of the grammar (shipped commented out) switched on."""
 import os
+import select
 import subprocess
 import tempfile
+import time
 import unittest
+
+
+def wait_for_line(stream, wanted, timeout=30):
+    """Whether `wanted` comes from a process's stream (read unbuffered) in
+    time."""
+    deadline = time.monotonic() + timeout
+    seen = b""
+    while wanted not in seen:
+        if not select.select([stream], [], [], max(0.0, deadline - time.monotonic()))[0]:
+            return False
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            return False
+        seen += chunk
+    return True
 
 
 class Home(unittest.TestCase):

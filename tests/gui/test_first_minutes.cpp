@@ -44,9 +44,9 @@ QStringList file_lines(const QString &path) {
   return lines;
 }
 
-QStringList console_lines(QListWidget *console) {
+QStringList console_lines(gui::ConsoleView *console) {
   QStringList lines;
-  for (int i = 0; i < console->count(); ++i) lines << console->item(i)->text();
+  for (int i = 0; i < console->count(); ++i) lines << console->rowText(i);
   while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
   return lines;
 }
@@ -107,7 +107,7 @@ class FirstMinutesTest : public QObject {
     QCOMPARE(testing::settle(w, w.runActiveTab()), RunResult::Ended);
     bool greeted = false;
     for (int i = 0; i < w.consoleView()->count(); ++i)
-      greeted |= w.consoleView()->item(i)->text().contains(QStringLiteral("こんにちは"));
+      greeted |= w.consoleView()->rowText(i).contains(QStringLiteral("こんにちは"));
     QVERIFY(greeted);
     // Closing the last tab brings the note back.
     QVERIFY(w.closeActiveTab());
@@ -413,13 +413,21 @@ class FirstMinutesTest : public QObject {
     QVERIFY(!w.messages.contains(QStringLiteral("タスク実行を終了すること")));
   }
 
-  // F1: Japanese sentences broken across source lines show without blanks.
-  void theHelpJoinsSoftLineBreaks() {
-    QCOMPARE(gui::join_soft_breaks(QStringLiteral("これは\n日本語の文。\nEnglish\ntext and\n  more\n\n"
-                                                  "- 項目の\n  続き\n- next\n\n```\ncode\nline\n```\n"
-                                                  "# 見出し\n本文\n| a |\n| b |\nhard  \nbreak")),
-             QStringLiteral("これは日本語の文。English text and more\n\n- 項目の続き\n- next\n\n```\ncode\nline\n```\n"
-                            "# 見出し\n本文\n| a |\n| b |\nhard  \nbreak"));
+  // F1: the reference is rendered by a Markdown reader: code blocks, fenced
+  // or indented, keep their lines and blanks (indented ones used to run into
+  // one paragraph); Japanese sentences broken across source lines show
+  // without blanks, English ones and real blanks (a heading's) keep theirs.
+  void theHelpRendersMarkdownAndItsCodeBlocks() {
+    QTextDocument doc;
+    doc.setMarkdown(gui::mark_cjk_line_breaks(
+        QStringLiteral("これは\n日本語の文。\nEnglish\ntext and\n  more\n\n- 項目の\n  続き\n- next\n\n段落\n\n"
+                       "    A = 1;  // 日本 語\n    文\n    文\n\n```\ncode 日本 語\nline\n```\n\n# 見出し 二\n本文")));
+    gui::close_marked_breaks(&doc);
+    QCOMPARE(doc.toPlainText().split(u'\n'),
+             (QStringList{QStringLiteral("これは日本語の文。 English text and more"), QStringLiteral("項目の続き"),
+                          QStringLiteral("next"), QStringLiteral("段落"), QStringLiteral("A = 1;  // 日本 語"),
+                          QStringLiteral("文"), QStringLiteral("文"), QStringLiteral("code 日本 語"),
+                          QStringLiteral("line"), QStringLiteral("見出し 二"), QStringLiteral("本文")}));
     QTemporaryDir home;
     testing::QuietWindow w(home.path().toStdString());
     auto *browser = qobject_cast<QTextBrowser *>(w.showLanguageReference());
@@ -427,6 +435,8 @@ class FirstMinutesTest : public QObject {
     const QString text = browser->toPlainText();
     QVERIFY(text.contains(QStringLiteral("文法、コード生成規則")));
     QVERIFY(!text.contains(QStringLiteral("文法、 コード生成規則")));
+    // The indented block of the statement forms: one statement a line.
+    QVERIFY(text.contains(QStringLiteral("IF 条件 THEN 文 END\nIF 条件 THEN 文 ELSE 文 END\nWHILE 条件 DO 文 END\n")));
   }
 
   // "Dir": a directory chooser for the directories, an open dialog for the
@@ -568,11 +578,11 @@ class FirstMinutesTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.openProgramLines({u"FOR I = 1 TO 50000 DO ??I; ??CRLF; END"});
     QCOMPARE(testing::settle(w, w.runActiveTab()), RunResult::Ended);
-    QListWidget *console = w.consoleView();
+    gui::ConsoleView *console = w.consoleView();
     QCOMPARE(console->count(), 50001);
-    QTRY_VERIFY(console->viewport()->rect().intersects(console->visualItemRect(console->item(console->count() - 2))));
-    QCOMPARE(console->item(console->count() - 2)->text(), QStringLiteral("50000"));
-    emit static_cast<gui::ConsoleView *>(console)->clearRequested();
+    QTRY_VERIFY(console->viewport()->rect().intersects(console->rowRect(console->count() - 2)));
+    QCOMPARE(console->rowText(console->count() - 2), QStringLiteral("50000"));
+    emit console->clearRequested();
     QCOMPARE(console->count(), 0);
     QCOMPARE(w.environment().engine().console().lines(), Lines{u""});
     QVERIFY(w.environment().engine().console().lines().capacity() < 16);

@@ -18,6 +18,7 @@
 
 #include "gui/code_editor.h"
 #include "gui/console_input.h"
+#include "gui/console_view.h"
 #include "gui/debugger_panel.h"
 #include "gui/main_window.h"
 #include "tests/gui/settle.h"
@@ -133,6 +134,12 @@ QStringList items(QListWidget *list) {
   return out;
 }
 
+QStringList items(gui::ConsoleView *console) {
+  QStringList out;
+  for (int i = 0; i < console->count(); ++i) out << console->rowText(i);
+  return out;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -165,7 +172,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.questions.size(), 1);
     QCOMPARE(settle(w, w.run()), RunResult::Error);
     QCOMPARE(w.errorRows, 7);
-    QCOMPARE(items(w.consoleView()).last(), QStringLiteral("計算エラー：/ Floating point division by zero"));
+    QCOMPARE(items(w.consoleView()).last(), QStringLiteral("計算エラー：/ ゼロ除算（0 で割った）"));
   }
 
   void permitRowsToggleOnDoubleClick() {

@@ -34,13 +34,13 @@ class TestWindow : public velmora::testing::QuietWindow {
   using QuietWindow::QuietWindow;
   QStringList consoleAtError;
   void showRunError(const std::vector<std::pair<u16, u16>> &) override {
-    for (int i = 0; i < consoleView()->count(); ++i) consoleAtError << consoleView()->item(i)->text();
+    for (int i = 0; i < consoleView()->count(); ++i) consoleAtError << consoleView()->rowText(i);
   }
 };
 
-QStringList items(QListWidget *list) {
+QStringList items(gui::ConsoleView *console) {
   QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+  for (int i = 0; i < console->count(); ++i) out << console->rowText(i);
   return out;
 }
 
@@ -106,7 +106,7 @@ class NewcomerTest : public QObject {
     QTest::keyClick(w.consoleView(), Qt::Key_X, Qt::ControlModifier);
     QTest::keyClick(w.consoleView(), Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(w.editor(0)->toPlainText(), program);
-    QCOMPARE(w.consoleView()->selectedItems().size(), 2);
+    QCOMPARE(w.consoleView()->selectedCount(), 2);
     QApplication::clipboard()->clear();
     QTest::keyClick(w.consoleView(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("one\ntwo"));
@@ -159,7 +159,7 @@ class NewcomerTest : public QObject {
     QCOMPARE(
         w.statusBar()->currentMessage(),
         QStringLiteral(
-            "行 60（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
+            "行 61（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
     QCOMPARE(e->errorNote(),
              QStringLiteral("「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。"));
     const int y = e->cursorRect().center().y(), h = e->viewport()->height();

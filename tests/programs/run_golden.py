@@ -256,10 +256,12 @@ def check_runtime_error(name, e, window, lines, report):
     message = window["Error Msg"]
     if e.text not in message:
         report(f"--- {e.where()}: run-time error {message!r} does not contain {e.text!r}")
+    # The window names the task as the task list does (01 to 10) and the
+    # line by its index (from 0).
     task, line = window["Task"], window["Line"]
-    if not (task.isdigit() and line.isdigit()) or (int(task), int(line) + 1) != (e.slot, e.line):
+    if not (task.isdigit() and line.isdigit()) or (int(task) - 1, int(line) + 1) != (e.slot, e.line):
         report(f"--- {e.where()}: the run-time error was raised in task {task} at line "
-               f"{int(line) + 1 if line.isdigit() else line!r}, expected task {e.slot} at line {e.line}")
+               f"{int(line) + 1 if line.isdigit() else line!r}, expected task {e.slot + 1:02d} at line {e.line}")
     if e.code is not None and window["Code"] != str(e.code):
         report(f"--- {e.where()}: run-time error code {window['Code']}, expected {e.code}")
     if window["Status"] != "全タスク停止":

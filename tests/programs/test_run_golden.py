@@ -78,31 +78,31 @@ class Console(Golden):
 
 class RunTimeError(Golden):
     def test_the_right_error_passes(self):
-        self.assertPasses(DIVISION.format("", "division by zero"))
-        self.assertPasses(DIVISION.format(" 100", "計算エラー：/ Floating point division by zero"))
+        self.assertPasses(DIVISION.format("", "ゼロ除算"))
+        self.assertPasses(DIVISION.format(" 100", "計算エラー：/ ゼロ除算（0 で割った）"))
 
     def test_a_wrong_message_names_the_line(self):
-        self.assertFails(DIVISION.format("", "overflow"), "t.mcl:3: run-time error", "does not contain 'overflow'")
+        self.assertFails(DIVISION.format("", "桁あふれ"), "t.mcl:3: run-time error", "does not contain '桁あふれ'")
 
     def test_a_wrong_code_names_the_line(self):
-        self.assertFails(DIVISION.format(" 101", "division by zero"), "t.mcl:3: run-time error code 100, expected 101")
+        self.assertFails(DIVISION.format(" 101", "ゼロ除算"), "t.mcl:3: run-time error code 100, expected 101")
 
     def test_the_comment_must_sit_on_the_raising_statement(self):
-        program = 'A = 0;  // expect runtime error: division by zero\nB = 1 / A;\n'
-        self.assertFails(program, "t.mcl:1: the run-time error was raised in task 0 at line 2, "
-                                  "expected task 0 at line 1")
+        program = 'A = 0;  // expect runtime error: ゼロ除算\nB = 1 / A;\n'
+        self.assertFails(program, "t.mcl:1: the run-time error was raised in task 01 at line 2, "
+                                  "expected task 01 at line 1")
 
     def test_the_task_is_the_file_of_the_comment(self):
-        second = 'WAIT 1;\nB = 1 / A;  // expect runtime error: division by zero\n'
+        second = 'WAIT 1;\nB = 1 / A;  // expect runtime error: ゼロ除算\n'
         self.assertPasses('A = 0;\n', {"t.2.mcl": 'A = 0;\n' + second})
         # The same comment in the first file: the error is task 1's.
-        self.assertFails('A = 0;\nWAIT 1;\nX = 1;  // expect runtime error: division by zero\n',
-                         "t.mcl:3: the run-time error was raised in task 1 at line 3, expected task 0 at line 3",
+        self.assertFails('A = 0;\nWAIT 1;\nX = 1;  // expect runtime error: ゼロ除算\n',
+                         "t.mcl:3: the run-time error was raised in task 02 at line 3, expected task 01 at line 3",
                          files={"t.2.mcl": 'A = 0;\nWAIT 1;\nB = 1 / A;\n'})
 
     def test_a_run_without_the_error_fails(self):
-        self.assertFails('A = 2;\nB = 1 / A;  // expect runtime error: division by zero\n',
-                         "t.mcl:2: expected a run-time error containing 'division by zero', the run ended without one",
+        self.assertFails('A = 2;\nB = 1 / A;  // expect runtime error: ゼロ除算\n',
+                         "t.mcl:2: expected a run-time error containing 'ゼロ除算', the run ended without one",
                          "exit status 0, expected 1 (the run-time error of t.mcl:2)")
 
     def test_an_unstated_error_fails(self):
@@ -110,7 +110,7 @@ class RunTimeError(Golden):
                          "t: unexpected run-time error", "exit status 1, expected 0")
 
     def test_console_lines_before_the_error_are_still_checked(self):
-        self.assertFails(DIVISION.format("", "division by zero").replace("// expect: start", "// expect: stop"),
+        self.assertFails(DIVISION.format("", "ゼロ除算").replace("// expect: start", "// expect: stop"),
                          "t.mcl:2: console line 1 expected 'stop', got 'start'")
 
 
@@ -159,7 +159,7 @@ class Refused(Golden):
     def test_an_expected_file_beside_comments_is_refused(self):
         self.assertFails('??"one";  // expect: one\n', "t: both t.out and // expect: comments (t.mcl:1)",
                          files={"t.out": "one\n"})
-        self.assertFails(DIVISION.format("", "division by zero"), "t: both t.err and error or message comments (t.mcl:3)",
+        self.assertFails(DIVISION.format("", "ゼロ除算"), "t: both t.err and error or message comments (t.mcl:3)",
                          files={"t.err": ""})
         self.assertFails('A = 1;  // expect compile error: Syntax Error\n',
                          "t: both t.exit and error comments (t.mcl:1)", files={"t.exit": "2\n"})
@@ -177,7 +177,7 @@ class Refused(Golden):
 
 class Update(Golden):
     def test_inline_programs_get_no_expected_files(self):
-        status, output = self.golden(DIVISION.format("", "division by zero"), update=True)
+        status, output = self.golden(DIVISION.format("", "ゼロ除算"), update=True)
         self.assertEqual(status, 0, output)
         self.assertFalse(self.exists("t.out") or self.exists("t.err") or self.exists("t.exit"))
         status, output = self.golden(DIVISION.format("", "overflow"), update=True)

@@ -47,6 +47,23 @@ class ScriptedUi : public environment::UserInterface {
   void showRunError(const std::vector<std::pair<u16, u16>> &rows) override { errors.push_back(rows); }
   Lines statuses;
   void blockingCallStatus(const u16 &text) override { statuses.push_back(text); }
+  // A file of a tab changed on the disk: the questions asked, answered from
+  // fileAnswers (KeepMine, or Cancel before a save, when it is empty), and
+  // the comparisons shown (the file's lines, the tab's).
+  std::deque<environment::FileChangeAnswer> fileAnswers;
+  Lines fileQuestions;
+  std::vector<std::pair<Lines, Lines>> comparisons;
+  environment::FileChangeAnswer askFileChanged(const u16 &text, const u16 &, bool saving) override {
+    fileQuestions.push_back(text);
+    if (fileAnswers.empty())
+      return saving ? environment::FileChangeAnswer::Cancel : environment::FileChangeAnswer::KeepMine;
+    auto a = fileAnswers.front();
+    fileAnswers.pop_front();
+    return a;
+  }
+  void showComparison(const u16 &, const Lines &disk, const Lines &mine) override {
+    comparisons.emplace_back(disk, mine);
+  }
 
  private:
   environment::Answer next() {

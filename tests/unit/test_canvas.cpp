@@ -102,6 +102,45 @@ TEST_F(Canvas, CanvasNumbersAreCheckedAndStateIsPerTask) {
   EXPECT_TRUE(canvases.visible(3));
 }
 
+// A run starts from the canvases a first run would find: their first size
+// and blank, whatever ran before (a clock's EXTENT 200, 200 used to stay,
+// and the next program's 400 x 400 picture came out three-quarters black).
+TEST_F(Canvas, ARunFindsTheCanvasesAsTheFirstRunDid) {
+  ASSERT_EQ(runProgram({u"<?? 0 >;", u"<? 0 >;", u"< \"EXTENT\" 200, 200 >;", u"< \"FILL\" 0, 0, 255 >;",
+                        u"< \"BOX\" 200, 200 >;", u"<? 1 >;", u"< \"FILL\" 0, 255, 0 >;", u"< \"BOX\" 50, 50 >;"}),
+            RunResult::Ended);
+  ASSERT_EQ(canvases.image(0).size(), QSize(200, 200));
+  // The next program draws a bar on canvas 0 and saves the whole canvas;
+  // canvas 1 it only saves.
+  ASSERT_EQ(runProgram({u"<? 0 >;", u"< \"FILL\" 255, 0, 0 >;", u"< \"AT\" 300, 390 >;", u"< \"BOX\" 350, 300 >;",
+                        u"< \"SAVE\" \"PNG\" \"chart.png\" 0, 0, 400, 400 >;", u"<? 1 >;",
+                        u"< \"SAVE\" \"PNG\" \"one.png\" 0, 0, 100, 100 >;"}),
+            RunResult::Ended);
+  QImage chart = saved("chart.png");
+  ASSERT_EQ(chart.size(), QSize(400, 400));
+  EXPECT_TRUE(same(chart.pixel(320, 350), Qt::blue));   // the bar, beyond the old 200 x 200
+  EXPECT_TRUE(same(chart.pixel(100, 100), Qt::white));  // nothing of the first run's red
+  EXPECT_TRUE(same(chart.pixel(399, 10), Qt::white));
+  EXPECT_TRUE(same(saved("one.png").pixel(25, 25), Qt::white));  // nor of its green
+  // The window stays where it was shown.
+  EXPECT_TRUE(canvases.visible(0));
+}
+
+// A picture holds what the canvas shows: an area reaching beyond the
+// canvas is saved as the part that lies on it, never with an undrawn
+// (black) margin; an area wholly outside saves nothing.
+TEST_F(Canvas, SavingBeyondTheCanvasSavesWhatItShows) {
+  ASSERT_EQ(runProgram({u"<? 2 >;", u"< \"EXTENT\" 100, 80 >;", u"< \"FILL\" 0, 255, 0 >;", u"< \"BOX\" 100, 80 >;",
+                        u"< \"SAVE\" \"PNG\" \"big.png\" -10, 0, 400, 400 >;",
+                        u"< \"SAVE\" \"PNG\" \"out.png\" 150, 150, 400, 400 >;"}),
+            RunResult::Ended);
+  QImage big = saved("big.png");
+  ASSERT_EQ(big.size(), QSize(100, 80));
+  EXPECT_TRUE(same(big.pixel(99, 79), Qt::green));
+  EXPECT_TRUE(same(big.pixel(0, 0), Qt::green));
+  EXPECT_FALSE(std::filesystem::exists(env.dataDirectory() / "out.png"));
+}
+
 int main(int argc, char **argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);

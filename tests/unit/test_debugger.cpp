@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "environment/environment.h"
+#include "environment/monitor.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/settings_change.h"
 #include "tests/unit/temp_dir.h"
@@ -273,4 +274,27 @@ TEST_F(Debugging, ATaskStoppedByAnotherAfterPassingAGoBreakStaysStopped) {
   for (const u16 &line : ui.console) EXPECT_EQ(line.find(u"restarted"), u16::npos) << text::to_utf8(line);
   EXPECT_EQ(env.debugger.numbered(0)->hits, 1);
   EXPECT_TRUE(ui.held.empty());
+}
+
+// While a task is held, the debugger's variables of another slot show that
+// slot's own stop line and functions, never the held task's line (they
+// used to show the held line of the other program).
+TEST_F(Debugging, TheStopLineOfAnotherSlotIsItsOwn) {
+  env.tabs.loadLines(
+      {u"//", u"//", u"//", u"//", u"//", u"FUNCTION G;", u"ENDFUNC", u"K = 1;", u"WHILE K < 1000 DO K += 1; END"}, ui);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  ASSERT_TRUE(env.debugger.addBreakpoint(0, 3));
+  Lines other, held;
+  ui.onHold = [&] {
+    held = variable_list(env.engine(), 0, env.debugger.breakLine());
+    other = variable_list(env.engine(), 1, u"");
+    env.debugger.continueFromBreak();
+  };
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
+  ASSERT_FALSE(held.empty());
+  EXPECT_EQ(held[0], u"0:(* 停止行 *)/Stp/00003");
+  ASSERT_GE(other.size(), 2u);
+  EXPECT_NE(other[0], u"1:(* 停止行 *)/Stp/00003");
+  EXPECT_EQ(other[0].substr(0, 16), u"1:(* 停止行 *)/Stp/");
+  EXPECT_EQ(other[1], u"1:G/Fun/00005");  // slot 1's own function
 }

@@ -185,17 +185,17 @@ TEST(Diagnostics, AMissingSemicolonIsAPointAndATokenIsCoveredWhole) {
 
 TEST(Diagnostics, TheStatusBarTextCountsLinesAsTheGutterAndCharactersFromOne) {
   compiler::Diagnostic d;
-  d.line = 2;
+  d.line = 2;  // the third line: "行 3", as the gutter and velmora-run's FILE:3:5 say
   d.column = 4;
   d.explanation = u"NAME は予約語なので変数名に使えません。";
   EXPECT_EQ(text::to_utf8(compiler::diagnostic_status_text(d)),
-            "行 2（5 文字目）: NAME は予約語なので変数名に使えません。");
+            "行 3（5 文字目）: NAME は予約語なので変数名に使えません。");
   d.severity = compiler::Severity::Warning;
   EXPECT_EQ(text::to_utf8(compiler::diagnostic_status_text(d)),
-            "行 2（5 文字目）: 注意: NAME は予約語なので変数名に使えません。");
+            "行 3（5 文字目）: 注意: NAME は予約語なので変数名に使えません。");
   d.severity = compiler::Severity::Note;
   EXPECT_EQ(text::to_utf8(compiler::diagnostic_status_text(d)),
-            "行 2（5 文字目）: 参考: NAME は予約語なので変数名に使えません。");
+            "行 3（5 文字目）: 参考: NAME は予約語なので変数名に使えません。");
   EXPECT_STREQ(compiler::severity_name(compiler::Severity::Error), "error");
   EXPECT_STREQ(compiler::severity_name(compiler::Severity::Warning), "warning");
   EXPECT_STREQ(compiler::severity_name(compiler::Severity::Note), "note");
@@ -252,7 +252,65 @@ TEST(Diagnostics, MoreTimersThanThereAreIsWarnedOfAtTheFirstOneTooMany) {
   EXPECT_TRUE(warned) << show(found);
 }
 
+// Code the engine cannot run is refused when it is registered: it is an
+// error of the program in every face (the editor, --check, the language
+// server), not a warning beside a successful compile.
+TEST(Diagnostics, CodeTheEngineCannotRunIsAnError) {
+  Lines ifs{u"X = 0;"};
+  for (int i = 0; i < 400; ++i) ifs.push_back(u"IF X > " + text::int16(i) + u" THEN X = 1; END");
+  auto found = compiler::program_diagnostics(builtin(), ifs);
+  ASSERT_EQ(found.size(), 1u) << show(found);
+  EXPECT_EQ(std::string(found.front().id), "too-many-labels");
+  EXPECT_EQ(found.front().severity, compiler::Severity::Error);
+  EXPECT_EQ(found.front().line, 400);  // marked where the highest label is
+  ifs.resize(334);                     // labels up to 999 fit
+  EXPECT_TRUE(compiler::program_diagnostics(builtin(), ifs).empty());
+
+  // 16,000 statements compile to 80,002 records: more than the 16-bit
+  // execution point reaches; 13,000 (65,002) fit.
+  Lines sums{u"X = 0;"};
+  for (int i = 0; i < 16000; ++i) sums.push_back(u"X = X + 1 * 2 - 1;");
+  found = compiler::program_diagnostics(builtin(), sums);
+  ASSERT_EQ(found.size(), 1u) << show(found);
+  EXPECT_EQ(std::string(found.front().id), "too-long");
+  EXPECT_EQ(found.front().severity, compiler::Severity::Error);
+  EXPECT_EQ(text::to_utf8(found.front().message), "中間コード 80002 行が上限 65535 行を超える（実行できない）");
+  sums.resize(13001);
+  EXPECT_TRUE(compiler::program_diagnostics(builtin(), sums).empty());
+}
+
 // ----- the settings that change a compile
+
+// ----- the slips of a compilable program, and what is none
+
+TEST(Diagnostics, WhatLooksLikeASlipButIsNoneGetsNothing) {
+  for (u16view program : {
+           u16view(u"%B[0, 0] = 1;\nE = %B[0, 0];\n??E;"),                        // a comma between a matrix's indices
+           u16view(u"&S = \"abc\";\nP = SPOS(\"b\", &S);\n??P;"),                 // and between a function's arguments
+           u16view(u"SET $V = 1, 2, 3;"),                                         // a vector's values
+           u16view(u"??\"“引用”　と全角；（）\";\n// コメントの　全角＋ “x”\n"),  // in a string and a comment
+           u16view(u"　A = 1;　\n??A;"),                                          // indentation and a line's end
+           u16view(u"&S = \"A\";\nIF ASC(&S) = 65 THEN\n  ??&S;\nEND"),           // a condition form of its own
+           u16view(u"A = 1;\nIF A <> 1 THEN\n  ??A;\nEND\nA += 1;\n??A;"),
+       }) {
+    const auto found = compiler::program_diagnostics(builtin(), program);
+    EXPECT_TRUE(found.empty()) << text::to_utf8(u16(program)) << show(found);
+  }
+}
+
+TEST(Diagnostics, TheProjectsOwnProgramsHaveNoSlips) {
+  const std::set<std::string> slips{"full-width", "curly-quotes", "wide-space", "decimal-comma", "comma-in-assignment"};
+  int checked = 0;
+  for (const char *dir : {"/tests/programs", "/examples"})
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(VELMORA_SOURCE_DIR) + dir)) {
+      if (entry.path().extension() != ".mcl") continue;
+      for (const compiler::Diagnostic &d :
+           compiler::program_diagnostics(builtin(), text::read_text_file(entry.path())->lines))
+        EXPECT_FALSE(slips.count(d.id)) << entry.path() << ": " << show(d);
+      ++checked;
+    }
+  EXPECT_GE(checked, 50);
+}
 
 TEST(Diagnostics, TheSettingsOfTheWindowChangeWhatAProgramGets) {
   const Lines program{u"合計 = 1;", u"&S = 'abc';", u"??合計;"};

@@ -65,16 +65,16 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
     const char16_t *code;
     const char16_t *line;
   } cases[] = {
-      {u"003 / Δ 1 Δ 0", u"計算エラー：/ Floating point division by zero\r"},
-      {u"100 / Δ 0 Δ 0", u"計算エラー：/ Floating point division by zero\r"},
-      {u"102 LN Δ 0", u"計算エラー：LN Floating point division by zero\r"},
-      {u"102 LN xN 1", u"計算エラー：LN Invalid floating point operation\r"},
-      {u"102 SQRT xN 4", u"計算エラー：SQRT Invalid floating point operation\r"},
-      {u"102 EXP Δ 100000", u"計算エラー：EXP Floating point overflow\r"},
-      {u"003 ^ xN 8 Δ 0.5", u"計算エラー：^ Invalid floating point operation\r"},
-      {u"003 ^ Δ 10 Δ 100000", u"計算エラー：^ Floating point overflow\r"},
-      {u"003 * Δ 1e4000 Δ 1e4000", u"計算エラー：* Floating point overflow\r"},
-      {u"043 MOD ( Δ 1 , Δ 0 )", u"計算エラー：MOD Floating point division by zero\r"},
+      {u"003 / Δ 1 Δ 0", u"計算エラー：/ ゼロ除算（0 で割った）\r"},
+      {u"100 / Δ 0 Δ 0", u"計算エラー：/ ゼロ除算（0 で割った）\r"},
+      {u"102 LN Δ 0", u"計算エラー：LN ゼロ除算（0 で割った）\r"},
+      {u"102 LN xN 1", u"計算エラー：LN 不正な演算（負の数の対数・平方根など）\r"},
+      {u"102 SQRT xN 4", u"計算エラー：SQRT 不正な演算（負の数の対数・平方根など）\r"},
+      {u"102 EXP Δ 100000", u"計算エラー：EXP 桁あふれ（結果が大きすぎる）\r"},
+      {u"003 ^ xN 8 Δ 0.5", u"計算エラー：^ 不正な演算（負の数の対数・平方根など）\r"},
+      {u"003 ^ Δ 10 Δ 100000", u"計算エラー：^ 桁あふれ（結果が大きすぎる）\r"},
+      {u"003 * Δ 1e4000 Δ 1e4000", u"計算エラー：* 桁あふれ（結果が大きすぎる）\r"},
+      {u"043 MOD ( Δ 1 , Δ 0 )", u"計算エラー：MOD ゼロ除算（0 で割った）\r"},
   };
   for (const Case &c : cases) {
     execute(tcode({c.code}));
@@ -85,7 +85,7 @@ TEST_F(Eval, FailuresAreCalculationErrorsThatStopAllTasks) {
   load(tcode({u"005 Δ 0", u"023 ∇ A /=", u"001"}), {u"A"});
   load(tcode({u"001", u"001", u"001"}));
   run();
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/= Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/= ゼロ除算（0 で割った）\r");
   EXPECT_EQ(e.task(0).state, tsEND);
   EXPECT_EQ(e.task(1).state, tsEND);
   EXPECT_FALSE(e.running());
@@ -239,9 +239,9 @@ TEST_F(Eval, Vectors) {
   EXPECT_NEAR(double(rot.VECTOR.X), 0, 1e-15);  // axis 2.5 rounds to 2
   EXPECT_NEAR(double(rot.VECTOR.Z), 1, 1e-15);
   execute(tcode({u"033 UNITV ( xVECTVAR $A )"}), {u"$A"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：UNITV Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：UNITV ゼロ除算（0 で割った）\r");
   execute(tcode({u"031 / xVECTVAR $A Δ 0"}), {u"$A"});
-  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(lastConsoleLine(), u"計算エラー：/ ゼロ除算（0 で割った）\r");
   EXPECT_EQ(execute(tcode({u"054 x"})).WORK, -1.0L);
 }
 

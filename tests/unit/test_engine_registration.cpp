@@ -55,5 +55,67 @@ TEST_F(Registration, RefusedCodeTakesBackItsVariables) {
   EXPECT_EQ(e.variables().countFree(), freeBefore);
 }
 
+// A program of `records` records: each adds 1 to X, and the last one too
+// (two records per addition, one more when records is odd).
+Lines counting(int records) {
+  Lines code;
+  while (int(code.size()) + 2 <= records) {
+    code.push_back(u"003 + ∇ X Δ 1");
+    code.push_back(u"022 ∇ X");
+  }
+  if (int(code.size()) < records) code.push_back(u"L_1");
+  return tcode(code);
+}
+
+// The execution point is 16 bits: the longest program it can run to its end
+// registers and runs once; one record more is refused, with a message that
+// names the program and the limit, and leaves nothing behind. (Registered,
+// it used to wrap round to its first record and run again for ever.)
+TEST_F(Registration, CodeBeyondTheExecutionPointIsRefused) {
+  ASSERT_EQ(engine::kMaxRecords, 65535);
+  const int freeBefore = e.variables().countFree();
+  const int slot = load(counting(engine::kMaxRecords), {u"X"});
+  ASSERT_EQ(slot, 0);
+  ASSERT_EQ(e.slotList(slot).size(), std::size_t(engine::kMaxRecords));
+  run(200000);
+  EXPECT_EQ(e.task(slot).state, engine::tsEND);
+  EXPECT_EQ(double(var(u"X").Val1), double(engine::kMaxRecords / 2));  // once, not again from the top
+
+  // The break record that would make it one record too long is refused too.
+  EXPECT_EQ(e.insertBreak(slot, 3, 0), -1);
+  EXPECT_EQ(e.slotList(slot).size(), std::size_t(engine::kMaxRecords));
+  e.releaseAllSlots();
+
+  EXPECT_EQ(
+      e.registerProgram(counting(engine::kMaxRecords + 1), {u"X"}, {}, messages, engine::tsACTIVE, u"long.mcl", 4), -1);
+  EXPECT_EQ(loadedSlots(e), 0);
+  EXPECT_EQ(e.variables().countFree(), freeBefore);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], u"プログラムが長すぎます: long.mcl（中間コード 65536 行、上限 65535 行）");
+  EXPECT_EQ(lastConsoleLine(), u"  - " + messages[0]);
+  // Another program registers into the slot as if nothing had been tried.
+  EXPECT_EQ(load(tcode({u"005 Δ 1"})), 0);
+}
+
+// A label the label table cannot hold fails the link of every run. Such a
+// program is refused when it registers, naming itself, and the programs
+// already registered still link and run.
+TEST_F(Registration, LabelsBeyondTheTableAreRefusedAndOthersStillRun) {
+  ASSERT_EQ(load(tcode({u"003 + ∇ Y Δ 1", u"022 ∇ Y"}), {u"Y"}), 0);
+  EXPECT_EQ(load(tcode({u"L_999", u"005 Δ 1"})), 1);  // the highest label the table holds
+  messages.clear();
+  EXPECT_EQ(e.registerProgram(tcode({u"L_1", u"L_1000 IF", u"005 Δ 1"}), {u"Z"}, {}, messages, engine::tsACTIVE,
+                              u"labels.mcl", 2),
+            -1);
+  EXPECT_EQ(loadedSlots(e), 2);
+  EXPECT_LT(e.variables().find(2, u"Z"), 0);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], u"ラベル過多: labels.mcl（ラベル番号 1000、上限 999）");
+  run();
+  EXPECT_FALSE(e.errorFlag());
+  EXPECT_EQ(e.task(0).state, engine::tsEND);
+  EXPECT_EQ(double(var(u"Y").Val1), 1.0);
+}
+
 }  // namespace
 }  // namespace velmora::testing

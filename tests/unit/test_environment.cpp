@@ -49,7 +49,7 @@ TEST_F(Env, RecompilingAsksFirstAndNoCompilesNothing) {
   env.tabs.setLines(tab, {u"A = 2;"});
   ui.answers = {Answer::No};
   EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
-  EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 0  既存のコードを差し替えるか？"});
+  EXPECT_EQ(ui.questions, Lines{u"確認: スロットNo. 01  既存のコードを差し替えるか？"});
   EXPECT_EQ(env.engine().list(0)[0].Param[2], u"1");  // the old code stays
   ui.answers = {Answer::Yes};
   EXPECT_EQ(env.compileDriver.compileActiveTab(), 0);
@@ -147,12 +147,12 @@ TEST_F(Env, RunTimeErrorShowsTheErrorWindowUnlessTheStopSettingIsOff) {
   const auto &rows = ui.errors[0];
   ASSERT_EQ(rows.size(), 7u);
   EXPECT_EQ(rows[0].first, u" Date/Time ");
-  EXPECT_EQ(rows[1].second, u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(rows[1].second, u"計算エラー：/ ゼロ除算（0 で割った）\r");
   EXPECT_EQ(rows[2].second, u"全タスク停止");
-  EXPECT_EQ(rows[3].second, u"0");
+  EXPECT_EQ(rows[3].second, u"01");  // the task as the status list names it
   EXPECT_EQ(rows[4].second, u"00001");
   EXPECT_EQ(rows[5].second, u"100");
-  EXPECT_EQ(ui.console.back(), u"計算エラー：/ Floating point division by zero\r");
+  EXPECT_EQ(ui.console.back(), u"計算エラー：/ ゼロ除算（0 で割った）\r");
 
   set_setting(env, &environment::Settings::stopOnRuntimeError, false);
   EXPECT_EQ(env.runAll(), RunResult::Ended);
@@ -208,7 +208,7 @@ TEST_F(Env, ClosingAModifiedTabAsksAndCanSaveOrCancel) {
   ui.saveAs = home / "PROG" / "abc";
   EXPECT_TRUE(env.workspace.closeTab(tab));
   EXPECT_FALSE(env.tabs.tab(tab).inUse);
-  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "abc.mcl"), "A = 1;\n");  // a new file: LF
 }
 
 TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
@@ -221,13 +221,13 @@ TEST_F(Env, OverwriteSavingANewProgramAsksForANameAndNeverWritesHashFiles) {
   EXPECT_TRUE(env.tabs.tab(tab).modified);
   ui.saveAs = home / "PROG" / "named.mcl";
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
-  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 1;\n");
   // From now on the tab has its file: no question.
   std::size_t asked = ui.questions.size();
   env.tabs.setLines(tab, {u"A = 2;"});
   EXPECT_TRUE(env.workspace.overwriteSave(tab));
   EXPECT_EQ(ui.questions.size(), asked);
-  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\r\n");
+  EXPECT_EQ(*text::read_file_bytes(home / "PROG" / "named.mcl"), "A = 2;\n");
   EXPECT_FALSE(std::filesystem::exists(home / "PROG" / "#1"));
 }
 
@@ -313,10 +313,11 @@ TEST_F(Env, SavingAddsTheFileToTheRecentListOnce) {
   ASSERT_TRUE(env.workspace.saveTabAsText(tab));
   ASSERT_TRUE(env.workspace.saveTabAsText(tab));
   EXPECT_TRUE(std::filesystem::exists(home / "PROG" / "abc.mcl"));
-  EXPECT_EQ(env.workspace.recentFiles(), Lines{u"abc.mcl"});
-  EXPECT_EQ(text::read_text_file(home / "Recent.$$$")->lines, Lines{u"abc.mcl"});
+  const Lines entry{text::from_utf8((home / "PROG" / "abc.mcl").lexically_normal().string())};
+  EXPECT_EQ(env.workspace.recentFiles(), entry);
+  EXPECT_EQ(text::read_text_file(home / "Recent.$$$")->lines, entry);
   Environment again(home.path(), ui);
-  EXPECT_EQ(again.workspace.recentFiles(), Lines{u"abc.mcl"});
+  EXPECT_EQ(again.workspace.recentFiles(), entry);
 }
 
 TEST_F(Env, BooksKeepTheNonEmptyProgramsAndReadBackIntoNewTabs) {
@@ -421,24 +422,25 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
   ASSERT_TRUE(text::write_lines_file(
       dir / "b.TXB", {u"[=TXB=]:REVE VOVER BOOK VER1", u"[=TXB=]#1", u"x = 1;", u"[=TXB=]#2", u"y = 2;"}));
   env.workspace.setFileList({dir / "a.mcl", dir / "b.TXB"});
-  EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"a.mcl", u"b.TXB"}));
+  const u16 a = text::from_utf8((dir / "a.mcl").string()), b = text::from_utf8((dir / "b.TXB").string());
+  EXPECT_EQ(env.workspace.recentFiles(), (Lines{a, b}));
   EXPECT_EQ(env.workspace.programDirectory(), dir);
   auto saved = text::read_text_file(home / "Recent.$$$");
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->lines, env.workspace.recentFiles());
 
-  EXPECT_EQ(env.workspace.previewListedFile(u"a.mcl"), Lines{u"??1;"});
+  EXPECT_EQ(env.workspace.previewListedFile(a), Lines{u"??1;"});
   EXPECT_TRUE(env.workspace.previewListedFile(u"missing.mcl").empty());
-  int tab = env.workspace.openListedFile(u"a.mcl");
+  int tab = env.workspace.openListedFile(a);
   ASSERT_GE(tab, 0);
   EXPECT_EQ(env.tabs.tab(tab).lines, Lines{u"??1;"});
 
   // A book replaces the workspace after the question; No keeps it.
   ui.answers = {Answer::No};
-  EXPECT_EQ(env.workspace.openListedFile(u"b.TXB"), -1);
+  EXPECT_EQ(env.workspace.openListedFile(b), -1);
   EXPECT_EQ(env.tabs.openCount(), 1);
   ui.answers = {Answer::Yes};
-  EXPECT_GE(env.workspace.openListedFile(u"b.TXB"), 0);
+  EXPECT_GE(env.workspace.openListedFile(b), 0);
   EXPECT_EQ(env.tabs.openCount(), 2);
   EXPECT_EQ(env.tabs.tab(1).lines, Lines{u"y = 2;"});
   EXPECT_EQ(ui.questions.back(), u"解放: ワークスペースが破棄されます");
@@ -446,7 +448,7 @@ TEST_F(Env, TheFileListPreviewsOpensProgramsAndReadsBooks) {
 
 // Faults met only at run time are announced by the compile: each warning
 // appears exactly past its limit, and the program still compiles.
-TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
+TEST_F(Env, CompileWarnsOfLongNamesAndTooManyTimers) {
   auto warnings_for = [&](const Lines &program) {
     ui.messages.clear();
     env.tabs.setModified(open(program), false);
@@ -463,16 +465,6 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   EXPECT_NE(w[0].find(u"変数名が 20 文字を超える: ABCDEFGHIJKLMNOPQRSTU（"), u16::npos);
   EXPECT_NE(w[0].find(u": &ABCDEFGHIJKLMNOPQRST（"), u16::npos);
 
-  auto ifs = [](int n) {
-    Lines p{u"X = 0;"};
-    for (int i = 0; i < n; ++i) p.push_back(u"IF X = 0 THEN X = 0; END");
-    return p;
-  };
-  EXPECT_TRUE(warnings_for(ifs(333)).empty());  // labels up to 999
-  w = warnings_for(ifs(334));
-  ASSERT_EQ(w.size(), 1u);
-  EXPECT_NE(w[0].find(u"ラベル数 1002 が上限 1000 を超える"), u16::npos);
-
   auto timers = [](int n) {
     Lines p;
     for (int i = 0; i < n; ++i) p.push_back(u"TIMER \"T" + text::int16(i) + u"\", SET, 5, \"H\";");
@@ -484,6 +476,40 @@ TEST_F(Env, CompileWarnsOfLongNamesTooManyLabelsAndTooManyTimers) {
   w = warnings_for(timers(11));
   ASSERT_EQ(w.size(), 1u);
   EXPECT_NE(w[0].find(u"タイマー名 11 個が上限 10 個を超える"), u16::npos);
+}
+
+// A program with more labels than the label table holds is refused when it
+// registers (it used to be registered and then fail the link of every run):
+// the tab keeps no slot, the message names the program and the limit, and
+// the programs compiled before still run.
+TEST_F(Env, AProgramWithTooManyLabelsIsRefusedAndOthersStillRun) {
+  const int hello = open({u"??\"hello\"; ??CRLF;"});
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  auto ifs = [](int n) {
+    Lines p{u"X = 0;"};
+    for (int i = 0; i < n; ++i) p.push_back(u"IF X > " + text::int16(i) + u" THEN X = 1; END");
+    return p;
+  };
+  ASSERT_GE(open(ifs(333)), 0);  // labels up to 999
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), 1);
+  const int many = open(ifs(400));
+  ui.messages.clear();
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
+  EXPECT_EQ(slotOfTab(many), -1);
+  EXPECT_EQ(env.engine().registered(), 2);
+  const u16 expected = u"ラベル過多: " + env.tabs.tab(many).caption + u"（ラベル番号 1200、上限 999）";
+  bool told = false;
+  for (const u16 &m : ui.messages) told = told || m.find(expected) != u16::npos;
+  EXPECT_TRUE(told) << "the refusal is shown";
+  // The editor marks it as an error, where the labels run out.
+  ASSERT_FALSE(env.compileDriver.diagnostics().empty());
+  EXPECT_EQ(env.compileDriver.diagnostics().front().severity, compiler::Severity::Error);
+  EXPECT_STREQ(env.compileDriver.diagnostics().front().id, "too-many-labels");
+  // Any program still runs, alone or with the others.
+  EXPECT_EQ(drive(env, ui, env.startTab(hello)), RunResult::Ended);
+  EXPECT_NE(env.engine().console().lines().front().find(u"hello"), u16::npos);
+  EXPECT_EQ(drive(env, ui), RunResult::Ended);
+  EXPECT_NE(env.engine().console().lines().front().find(u"hello"), u16::npos);
 }
 
 namespace {

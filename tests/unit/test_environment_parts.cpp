@@ -159,11 +159,16 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   ASSERT_GE(utf8, 0);
   EXPECT_EQ(e.tabs.tab(utf8).lines, Lines{u"??\"é\";"});
   EXPECT_EQ(openUi.pattern, u"*.MCL");
+  // The same file opened as Shift-JIS: its tab reads it again so.
   const int sjis = e.workspace.openProgram(text::Encoding::Cp932);
-  ASSERT_GE(sjis, 0);
+  EXPECT_EQ(sjis, utf8);
   EXPECT_EQ(e.tabs.tab(sjis).lines, Lines{u"??\"ﾃｩ\";"});
   EXPECT_EQ(e.tabs.tab(sjis).caption, u"twofold.mcl");
+  EXPECT_EQ(e.tabs.tab(sjis).encoding, text::Encoding::Cp932);
+  EXPECT_EQ(e.workspace.openProgram(std::nullopt), utf8);  // no encoding asked for: as it is
+  EXPECT_EQ(e.tabs.tab(sjis).lines, Lines{u"??\"ﾃｩ\";"});
   // The default takes the bytes for UTF-8 when they are valid UTF-8.
+  ASSERT_TRUE(e.workspace.closeTab(sjis));
   const int guessed = e.workspace.openProgram(std::nullopt);
   ASSERT_GE(guessed, 0);
   EXPECT_EQ(e.tabs.tab(guessed).lines, Lines{u"??\"é\";"});
@@ -171,7 +176,7 @@ TEST_F(EnvParts, OpenVariantsDecodeAsChosen) {
   // Cancelled: nothing opens. Ten tabs: refused before the dialog.
   openUi.file.reset();
   EXPECT_EQ(e.workspace.openProgram(std::nullopt), -1);
-  EXPECT_EQ(e.tabs.openCount(), 3);
+  EXPECT_EQ(e.tabs.openCount(), 1);
   while (e.tabs.openCount() < TabPool::kTabs) e.workspace.newProgram();
   openUi.file = path;
   openUi.pattern.clear();

@@ -68,7 +68,7 @@ TEST(CompileMessages, WithTheBoxesOffOnlyTheExplanationIsGiven) {
   EXPECT_EQ(env.compileDriver.compileError().tab, tab);
   EXPECT_EQ(env.compileDriver.compileError().line, 1);
   EXPECT_EQ(text::to_utf8(env.compileDriver.explanationLine()),
-            "行 1（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
+            "行 2（7 文字目）: 「+」のあとに計算する値がありません。数か変数を書くか、余分な「+」を消してください。");
 
   // On again: the compiler's own boxes come back, the explanation stays.
   s.showCompilerMessages = true;

@@ -29,11 +29,12 @@ TEST(FirstStart, WithoutRecentFilesTheListShowsTheProgramsOfTheProgramDirectory)
   program_directory_with_examples(home);
   ScriptedUi ui;
   Environment env(home.path(), ui);
-  EXPECT_EQ(env.workspace.recentFiles(), (Lines{u"Clock.MCL", u"book.txb", u"hello.mcl"}));
+  const auto listed = [&](const char *name) { return text::from_utf8((home / "PROG" / name).string()); };
+  EXPECT_EQ(env.workspace.recentFiles(), (Lines{listed("Clock.MCL"), listed("book.txb"), listed("hello.mcl")}));
   // Listing them writes nothing: the recent-file list stays the user's.
   EXPECT_FALSE(std::filesystem::exists(home / "Recent.$$$"));
-  // A listed name opens from the program directory.
-  const int tab = env.workspace.openListedFile(u"hello.mcl");
+  // A listed file opens.
+  const int tab = env.workspace.openListedFile(listed("hello.mcl"));
   ASSERT_GE(tab, 0);
   EXPECT_EQ(env.tabs.tab(tab).lines, Lines{u"??\"hi\";"});
 }

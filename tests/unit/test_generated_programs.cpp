@@ -120,7 +120,7 @@ TEST_F(Extraction, RenamingAWordRewritesTablesGrammarAndSavedPrograms) {
     Lines prog = {u"WAIT 1; // WAIT here", u"&S = \"WAIT\";"};
     ASSERT_TRUE(text::write_lines_file(home / "PROG" / "p.mcl", prog));
   }
-  env.workspace.addRecentFile(u"p.mcl");
+  env.workspace.addRecentFile(home / "PROG" / "p.mcl");
   env.renameWord(u"WAIT", u"PAUSE");
   const Lines &commands = env.language().tables.commands;
   auto at = std::find(commands.begin(), commands.end(), u"PAUSE");

@@ -231,8 +231,14 @@ class SideBySide {
     if (!loaded) return ::testing::AssertionFailure() << "the programs did not load";
     long passes = 0;
     while (passes < cap && fast.running() && fast.anyRunnable() && !allWaiting()) {
-      const long done = fast.runPasses(std::min(schedule.next(rng, passes), cap - passes));
+      const long asked = std::min(schedule.next(rng, passes), cap - passes);
+      const long done = fast.runPasses(asked);
       if (done <= 0) break;
+      // A batch never runs more passes than it was given, however its
+      // forms cut it.
+      if (done > asked)
+        return ::testing::AssertionFailure() << "a batch of " << asked << " passes ran " << done << " after " << passes
+                                             << " passes (" << schedule.name << ")";
       for (long i = 0; i < done; ++i) reference.runPasses(1);
       passes += done;
       if (state_of(reference) != state_of(fast))

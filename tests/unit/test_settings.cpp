@@ -32,6 +32,8 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   s.monochrome = s.hideCanvasesAtEnd = true;
   s.keepEditorOnRun = s.keepConsoleOnRun = s.keepProgramListOnRun = false;
   s.httpStallLimit = u"5";
+  s.newFilesCrLf = true;
+  s.mainWindowState = u"AdnQywADAAAAAAAA";
   ASSERT_TRUE(s.save(home.path()));
 
   auto file = text::read_text_file(home / "User_Setting.Txt");
@@ -41,10 +43,11 @@ TEST(Settings, EveryGroupRoundTripsThroughTheFile) {
   // The permissions, the HTTP limits and the window come last, after the
   // groups the file always had.
   const Lines &l = file->lines;
-  ASSERT_GE(l.size(), 17u);
-  EXPECT_EQ(Lines(l.end() - 17, l.end()), (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0",
-                                                 u"0", u"0", u"0", u"0", u"NAME=HTTP_Timeout_Panel", u"30", u"5",
-                                                 u"NAME=Main_Window_Panel", u"-1", u"-1", u"1100", u"700", u"0"}));
+  ASSERT_GE(l.size(), 19u);
+  EXPECT_EQ(Lines(l.end() - 19, l.end()),
+            (Lines{u"NAME=CloseAllCanvasCheckBox", u"1", u"NAME=Permission_Panel", u"0", u"0", u"0", u"0", u"0",
+                   u"NAME=HTTP_Timeout_Panel", u"30", u"5", u"NAME=Main_Window_Panel", u"-1", u"-1", u"1100", u"700",
+                   u"0", u"NAME=Main_Window_State", u"AdnQywADAAAAAAAA"}));
 
   Settings back;
   back.initialise(home.path());

@@ -92,3 +92,35 @@ TEST_F(TaskStatus, DeleteFreesTheSelectedSlotWithItsBreakpoints) {
   // The freed slot is the first free one again.
   EXPECT_EQ(env.compileDriver.registerAgain(), 0);
 }
+
+// A slot that takes no part in a run never ran: it keeps the state it had
+// ("ｱｸﾃｨﾌﾞ（待機）") when a run of another slot ends, is stopped or fails,
+// and when a registration is refused; it used to say "終了".
+TEST_F(TaskStatus, SlotsThatTookNoPartInARunKeepTheirState) {
+  const int a = env.tabs.loadLines({u"??\"A\";"}, ui);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 0);
+  const int b = env.tabs.loadLines({u"??\"B\";"}, ui);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 1);
+  const int c = env.tabs.loadLines({u"X = 0;", u"Y = 1 / X;"}, ui);
+  ASSERT_EQ(env.compileDriver.compileActiveTab(), 2);
+  EXPECT_EQ(env.runToEnd(env.startTab(a)), RunResult::Ended);
+  EXPECT_EQ(env.engine().task(0).state, engine::tsEND);
+  EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
+  EXPECT_EQ(env.compileDriver.taskStatusLine(1).rfind(u"02: : ｱｸﾃｨﾌﾞ（待機） #", 0), 0u);
+  EXPECT_EQ(env.runToEnd(env.startTab(c)), RunResult::Error);  // a run-time error stops all of its run
+  EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
+  EXPECT_EQ(env.engine().task(2).state, engine::tsEND);
+  // A slot forbidden in the permit list.
+  env.runLoop.togglePermit(1);
+  env.runLoop.togglePermit(2);
+  EXPECT_EQ(env.runAll(), RunResult::Ended);
+  EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
+  // A refused registration stops nothing.
+  env.tabs.activate(b);
+  Lines ifs{u"X = 0;"};
+  for (int i = 0; i < 400; ++i) ifs.push_back(u"IF X > 1 THEN X = 1; END");
+  env.tabs.loadLines(ifs, ui);
+  EXPECT_EQ(env.compileDriver.compileActiveTab(), -1);
+  EXPECT_EQ(env.engine().task(1).state, engine::tsACTIVE);
+  EXPECT_FALSE(env.engine().errorFlag());
+}

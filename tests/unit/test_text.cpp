@@ -166,6 +166,31 @@ TEST(Lines, WritesCrLfInUtf8AndCp932AndReadsBack) {
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
+// A file written back with the line ends it was read with is the same
+// bytes: LF, CR and CR LF files, with and without an end on the last line,
+// in UTF-8, Shift-JIS and UTF-16.
+TEST(Lines, LineEndsReadFromATextWriteTheSameBytesBack) {
+  TempDir dir;
+  using E = text::LineEnds;
+  EXPECT_EQ(text::line_ends_of(u"a\nb\n"), (E{E::Lf, true}));
+  EXPECT_EQ(text::line_ends_of(u"a\r\nb"), (E{E::CrLf, false}));
+  EXPECT_EQ(text::line_ends_of(u"a\rb\r"), (E{E::Cr, true}));
+  EXPECT_EQ(text::line_ends_of(u"a"), (E{E::CrLf, false}));  // none: the default kind
+  for (const char *bytes : {"x = 1;\n\n// \xe6\x97\xa5\n", "x = 1;\r\ny = 2;", "x = 1;\ry = 2;\r", "one line"}) {
+    const std::filesystem::path file = dir / "p.mcl";
+    ASSERT_TRUE(text::write_file_bytes(file, bytes));
+    const auto read = text::read_text_file(file);
+    ASSERT_TRUE(read);
+    const u16 whole = text::decode_bytes(bytes).text;
+    ASSERT_TRUE(text::write_lines_file(file, read->lines, read->encoding, text::line_ends_of(whole)));
+    EXPECT_EQ(*text::read_file_bytes(file), bytes);
+  }
+  const Lines lines{u"日本", u"end"};
+  EXPECT_EQ(text::join_lines(lines, text::Encoding::Cp932, E{E::Lf, true}), "\x93\xfa\x96\x7b\nend\n");
+  EXPECT_EQ(text::join_lines(lines, text::Encoding::Utf16LE, E{E::Lf, false}),
+            std::string("\xFF\xFE\xE5\x65\x2C\x67\n\0e\0n\0d\0", 14));
+}
+
 TEST(Lines, WholeFileWritesGoThroughLinksKeepModesAndRefuseSpecialFiles) {
   namespace fs = std::filesystem;
   TempDir dir;

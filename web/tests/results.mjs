@@ -54,6 +54,30 @@ const cases = {
     check(!msgs.includes('差し替えるか') && !msgs.includes('-> Yes'), 'no question answered by itself: ' + msgs);
   },
 
+  // Code the engine cannot run is refused when it is compiled, as on the
+  // desktop: a program longer than the 16-bit execution point reaches (it
+  // used to start again from its top for ever) and one with more labels than
+  // the label table holds; the page says which limit, and a program that
+  // fits still runs.
+  async code_limits(page) {
+    await setProgram(page, 'X = 0;\n' + 'X = X + 1 * 2 - 1;\n'.repeat(16000) + '??X; ??CRLF;\n');
+    let c = await compile(page);
+    check(c.slot < 0, 'the long program is refused: ' + JSON.stringify(c).slice(0, 300));
+    const long = (c.explanations || []).find(e => e.text.includes('プログラムが長すぎます'));
+    check(long && !long.note && long.text.includes('80004') && long.text.includes('65535'),
+          'the limit is named: ' + JSON.stringify(c.explanations));
+    const shown = await page.evaluate(() => document.body.innerText);
+    check(shown.includes('プログラムが長すぎます'), 'the page shows it');
+    let ifs = 'X = 0;\n';
+    for (let i = 0; i < 400; ++i) ifs += `IF X > ${i} THEN X = 1; END\n`;
+    await setProgram(page, ifs);
+    c = await compile(page);
+    check(c.slot < 0 && (c.diagnostics || []).some(d => d.id === 'too-many-labels' && d.severity === 'error'),
+          'too many labels are refused: ' + JSON.stringify(c.diagnostics));
+    const r = await compileAndRun(page, '??"after"; ??CRLF;\n');
+    check(r.result === 'ended' && (await consoleText(page)).includes('after'), 'a program that fits runs: ' + JSON.stringify(r));
+  },
+
   // A site that does not allow browsers (no CORS) and LOAD IMG: the page
   // says why and where it works.
   async browser_limits(page) {
