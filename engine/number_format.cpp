@@ -304,7 +304,7 @@ u16 integer_text(long double value) {
   // Every digit of the integer the 80-bit value is: the C library writes a
   // whole number exactly.
   char buf[5000];
-  const int n = std::snprintf(buf, sizeof buf, "%.0Lf", t);
+  const int n = std::snprintf(buf, sizeof buf, "%.*Lf", 0, t);
   if (n <= 0 || std::size_t(n) >= sizeof buf) return general_number(t);
   return text::ascii16(std::string_view(buf, std::size_t(n)));
 }

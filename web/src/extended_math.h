@@ -80,4 +80,8 @@ template <class X, std::enable_if_t<std::is_same_v<X, velmora_extended>, int> = 
 inline int snprintf(char *out, size_t size, const char *format, int precision, X x) {
   return ::snprintf(out, size, format, precision, x.quad());
 }
+// Without a precision an Extended would reach printf's arguments as an
+// object, not a number: the core writes it with "%.*L…" and a precision.
+template <class X, std::enable_if_t<std::is_same_v<X, velmora_extended>, int> = 0>
+int snprintf(char *out, size_t size, const char *format, X x) = delete;
 }  // namespace std
