@@ -18,7 +18,7 @@ const runs = Number(process.env.RUNS || 3), limit = Number(process.env.LIMIT || 
 const names = only.length ? only : fs.readdirSync(path.join(root, 'bench', 'programs')).filter(f => f.endsWith('.mcl'))
   .map(f => f.replace(/\.mcl$/, '')).sort();
 
-// The page benchmark's data: about 1 MB of table rows, ten cells a row (as bench/compare.sh makes it).
+// The benchmarks' data: the page benchmark's about 1 MB of table rows, ten cells a row (as bench/compare.sh makes it).
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-bench-'));
 fs.mkdirSync(path.join(work, 'DATA'));
 let rows = '', row = 0;
@@ -27,6 +27,8 @@ while (rows.length < 1 << 20) {
   ++row;
 }
 fs.writeFileSync(path.join(work, 'DATA', 'cells.txt'), rows);
+// The files of the programs of the kinds users write: a real text, a real page and a generated table.
+execFileSync('python3', [path.join(root, 'bench', 'data', 'tables.py'), path.join(work, 'DATA')]);
 
 const native = {};
 for (const name of names) {
@@ -43,7 +45,7 @@ for (const name of names) {
 
 const r = spawnSync(process.execPath, [path.join(here, 'browser.mjs'), buildDir, 'bench'],
                    { encoding: 'utf8', env: { ...process.env, RUNS: String(runs), BENCH_PROGRAMS: names.join(','),
-                                              BENCH_DATA: path.join(work, 'DATA', 'cells.txt') } });
+                                              BENCH_DATA: path.join(work, 'DATA') } });
 fs.rmSync(work, { recursive: true, force: true });
 process.stderr.write(r.stderr);
 if (r.status !== 0) {
