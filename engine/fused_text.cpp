@@ -20,6 +20,7 @@
 // records than the budget allows.
 #include <cmath>
 
+#include "engine/fast/lines.h"
 #include "engine/fast/steps.h"
 #include "engine/machine.h"
 #include "engine/opcodes.h"
@@ -136,6 +137,53 @@ int run_zone_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, 
   }
 }
 
+// A line index operand (the pair at k) as the records read it: a constant,
+// or a linked variable's number.
+long index_at(Machine &e, const TPEXE &r, int k) {
+  const Operand &o = r.op[std::size_t(k)];
+  if (o.kind == OperandKind::Const) return fast::line_number(o.isWhole, o.whole, o.value);
+  return fast::line_number(e.vars[r.var[std::size_t(k) + 1]].Val1);
+}
+
+// The text a string get (r) puts in the register, where it is read in
+// place (fast::gotten).
+const StrValue *gotten_by(Machine &e, const TPEXE &r) {
+  if (r.op[1].kind == OperandKind::StrConst) return &r.constValue(1);
+  return fast::gotten(nullptr, &e.vars[r.var[2]].StrVal);
+}
+
+// A line read and its store, or a string get and its line store or list
+// append (records r[0] and r[1], shaped as line_pair says), done at once.
+// False, having changed nothing, where the records take another path.
+bool line_records(Machine &e, TTaskInfo &t, const TPEXE *r) {
+  if (e.errorFlag) return false;
+  const TPEXE &a = r[0], &b = r[1];
+  switch (b.kind) {
+    case opVAR_STORE:
+      return fast::line_read(t, e.vars[a.var[2]].StrList, index_at(e, a, 3), e.vars[b.var[2]].StrVal);
+    case opLIST_ELEMENT_STORE:
+      return fast::line_put(t, gotten_by(e, a), e.vars[b.var[2]].StrList, index_at(e, b, 3));
+    case opLIST_ADD_LINE: return fast::line_append(t, gotten_by(e, a), e.vars[b.var[2]].StrList);
+    default: return false;
+  }
+}
+
+// A step whose first two records are a line read and its store, or a
+// string get and its line store or append: those two at once, then the
+// rest of its N records as run_step runs them.
+template <int N>
+int run_line_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
+  if (!line_records(e, t, &r)) return run_step<N>(e, t, h, r, budget);
+  const int position = t.INSTP - 1;
+  if constexpr (N == 2) {
+    return step_ends(e, t, position, 2);
+  } else {
+    if (budget == 2) return step_ends(e, t, position, 2);
+    t.INSTP = uint16_t(position + 3);
+    return 2 + run_step<N - 2>(e, t, (&h)[2], (&r)[2], budget - 2);
+  }
+}
+
 // Whether records p, p+1 and p+2 are a zone option, a zone between two
 // constants and a split store or string store.
 bool zone_and_store(const PcodeList &records, std::size_t p) {
@@ -193,12 +241,38 @@ bool joins_step(const HotRecord &h, const TPEXE &r) {
   }
 }
 
+}  // namespace
+
+// Whether the operand pair at k is a line index that a line step reads
+// without the family's help: a constant or a linked variable.
+bool line_index_operand(const TPEXE &r, int k) {
+  const OperandKind kind = r.op[std::size_t(k)].kind;
+  return kind == OperandKind::Const || (kind == OperandKind::Var && r.var[std::size_t(k) + 1] >= 0);
+}
+
+Form line_pair(const PcodeList &records, std::size_t p) {
+  if (p + 1 >= records.size()) return Form::Family;
+  const TPEXE &a = records[p], &b = records[p + 1];
+  if (a.kind == opLIST_LINE && b.kind == opVAR_STORE)
+    return a.var[2] >= 0 && line_index_operand(a, 3) && b.var[2] >= 0 ? Form::LineRead : Form::Family;
+  if (a.kind != opSTRING_GET) return Form::Family;
+  const bool source = a.op[1].kind == OperandKind::StrConst || (a.op[1].kind == OperandKind::StrVar && a.var[2] >= 0);
+  if (!source || b.var[2] < 0) return Form::Family;
+  if (b.kind == opLIST_ADD_LINE || (b.kind == opLIST_ELEMENT_STORE && line_index_operand(b, 3))) return Form::LinePut;
+  return Form::Family;
+}
+
+namespace {
+
 constexpr int kLongestStep = 8;
 constexpr PairHandler kSteps[kLongestStep + 1] = {nullptr,     nullptr,     run_step<2>, run_step<3>, run_step<4>,
                                                   run_step<5>, run_step<6>, run_step<7>, run_step<8>};
 constexpr PairHandler kZoneSteps[kLongestStep + 1] = {nullptr,          nullptr,          nullptr,
                                                       run_zone_step<3>, run_zone_step<4>, run_zone_step<5>,
                                                       run_zone_step<6>, run_zone_step<7>, run_zone_step<8>};
+constexpr PairHandler kLineSteps[kLongestStep + 1] = {nullptr,          nullptr,          run_line_step<2>,
+                                                      run_line_step<3>, run_line_step<4>, run_line_step<5>,
+                                                      run_line_step<6>, run_line_step<7>, run_line_step<8>};
 
 }  // namespace
 
@@ -212,10 +286,14 @@ PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &rec
   while (n < kLongestStep && p + std::size_t(n) < hot.size() && p + std::size_t(n) < records.size() &&
          joins_step(hot[p + std::size_t(n)], records[p + std::size_t(n)]))
     ++n;
-  const bool zone = n >= 3 && zone_and_store(records, p);
-  form = zone ? Form::ZoneStep : Form::TextStep;
   length = n;
-  return zone ? kZoneSteps[n] : kSteps[n];
+  if (n >= 3 && zone_and_store(records, p)) {
+    form = Form::ZoneStep;
+    return kZoneSteps[n];
+  }
+  if (n >= 2 && (form = line_pair(records, p)) != Form::Family) return kLineSteps[n];
+  form = Form::TextStep;
+  return kSteps[n];
 }
 
 }  // namespace velmora::engine

@@ -57,6 +57,8 @@ enum class Tier : std::uint8_t { Record, Step, Rounds };
   X(CompareWork, "compare_work", Record, "109 of a variable or constant, with a relation", "always", "-")              \
   X(Mod, "mod", Record, "043 of variables and constants", "divisor truncates to non-zero", "family")                   \
   X(Jump, "jump", Record, "099 095 098 to a label of the table", "always", "-")                                        \
+  X(LineState, "line_state", Record, "411 of a linked list, a line by its index", "no pending case option", "family")   \
+  X(ListSize, "list_size", Record, "302 of a linked list", "always", "-")                                              \
   X(Call, "call", Record, "097 of a function found when linked", "call stack not full", "family")                      \
   X(Ret, "ret", Record, "096", "a call to return from", "family")                                                      \
   X(Push, "push", Record, "100 + - * / of variables and constants", "divisor not 0, finite, stack not full", "family") \
@@ -73,6 +75,9 @@ enum class Tier : std::uint8_t { Record, Step, Rounds };
   X(CallBody, "call_body", Step, "097 + the function's first step + 096", "as call and the step", "the records")       \
   X(TextStep, "text_step", Step, "2 to 8 string records (get, join, INTSTR, zones, stores, appends)",                  \
     "stops at an error", "each record's own handler")                                                                  \
+  X(LineRead, "line_read", Step, "310 by index + 320 (+ text step), linked", "no pending join", "the text step")       \
+  X(LinePut, "line_put", Step, "311 + 322 by index or 326 (+ text step), linked",                                     \
+    "no pending join, nothing to escape", "the text step")                                                            \
   X(ZoneStep, "zone_step", Step, "337 + 318 + 320 or 329 (+ 102 STRVAL + 101 xPOP + 022) + text step",                 \
     "no pending case option or join, linked, nothing to escape, STRVAL in range", "the text step")                     \
   X(LoopStep, "loop_step", Rounds, "003 + 022 + 099 (+ 000 + 095 or 098 after the label)",                             \

@@ -12,6 +12,7 @@
 // and report. The contract is stated in fast/forms.h.
 #include "engine/fast/loops.h"
 
+#include "engine/fast/lines.h"
 #include "engine/fast/operands.h"
 #include "engine/fast/steps.h"
 
@@ -134,13 +135,41 @@ struct Compiler {
     return true;
   }
 
+  // A line index operand (the pair at k of r) as a number.
+  const VarNumber *line_index(const TPEXE &r, int k) {
+    const int var = r.op[std::size_t(k)].kind == OperandKind::Var ? r.var[std::size_t(k) + 1] : -1;
+    return operand(var >= 0, var, r, k);
+  }
+
+  // A statement on a line of a list, two records (see line_pair).
+  bool line_statement(int p, int &length) {
+    const TPEXE &a = records[std::size_t(p)], &b = records[std::size_t(p + 1)];
+    length = 2;
+    if (b.kind == opVAR_STORE) {
+      LoopOp &op = add(LoopCode::LineRead, p, 2);
+      op.a = line_index(a, 3);
+      op.list = &e.vars[a.var[2]].StrList;
+      op.text = &e.vars[b.var[2]].StrVal;
+      return true;
+    }
+    LoopOp &op = add(b.kind == opLIST_ADD_LINE ? LoopCode::LineAppend : LoopCode::LinePut, p, 2);
+    if (b.kind == opLIST_ELEMENT_STORE) op.a = line_index(b, 3);
+    op.list = &e.vars[b.var[2]].StrList;
+    if (a.op[1].kind == OperandKind::StrConst) op.constText = &a.constValue(1);
+    else op.text = &e.vars[a.var[2]].StrVal;
+    return true;
+  }
+
   // One statement or record from p; false when the loop cannot be compiled.
   bool statement(int p, int &length) {
     const HotRecord &h = hots[std::size_t(p)];
     const TPEXE &r = records[std::size_t(p)];
     length = 1;
     if (h.pair && !h.fast()) {  // string statements, run by their text step
-      if ((h.step != Form::TextStep && h.step != Form::ZoneStep) || p + h.stepRecords - 1 > end) return false;
+      const bool lines = h.step == Form::LineRead || h.step == Form::LinePut;
+      if ((h.step != Form::TextStep && h.step != Form::ZoneStep && !lines) || p + h.stepRecords - 1 > end)
+        return false;
+      if (lines && h.stepRecords == 2) return line_statement(p, length);
       length = h.stepRecords;
       add(LoopCode::Step, p, length);
       return true;
@@ -205,6 +234,13 @@ struct Compiler {
       case Form::Jump: {
         LoopOp &op = add(LoopCode::Jump, p, 1, h.v1);
         op.jumpMask = r.kind == opJMP ? 0 : r.kind == opJMP_IF_TRUE ? 1 : 2;
+        return true;
+      }
+      case Form::LineState: {
+        LoopOp &op = add(LoopCode::LineState, p, 1);
+        op.a = line_index(r, 4);
+        op.list = &e.vars[h.v1].StrList;
+        op.flagMask = h.negated;
         return true;
       }
       case Form::Call:
@@ -561,6 +597,23 @@ int loop_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lo
         case LoopCode::StepDiv:
           if (!calculate_store<ArithOp::Div>(t, *op)) goto fail;
           goto step_back;
+        case LoopCode::LineRead:
+          if (!line_read(t, *op->list, line_number(*op->a), *op->text)) goto fail;
+          ++op;
+          continue;
+        case LoopCode::LinePut:
+          if (!line_put(t, gotten(op->constText, op->text), *op->list, line_number(*op->a))) goto fail;
+          ++op;
+          continue;
+        case LoopCode::LineAppend:
+          if (!line_append(t, gotten(op->constText, op->text), *op->list)) goto fail;
+          ++op;
+          continue;
+        case LoopCode::LineState:
+          if (!t.LIST_NOCASE.empty()) goto fail;  // the family's, as for the record
+          line_state(t, *op->list, line_number(*op->a), op->flagMask != 0);
+          ++op;
+          continue;
         case LoopCode::Back:  // the next round
           base += op->prefix + 1 - skipped;
           from = op;

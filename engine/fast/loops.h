@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/line_list.h"
 #include "engine/pcode.h"
 #include "engine/variables.h"
 
@@ -38,6 +39,10 @@ enum class LoopCode : std::uint8_t {
   Mod,       // WORK := MOD(a, b); X := WORK: 2 records
   ModConst,  // the same by a constant divisor, neither 0 nor -1
   Copy,      // WORK := a; X := WORK: 2 records
+  LineRead,   // &Z = &L[n]: 2 records
+  LinePut,    // &L[n] = x: 2 records
+  LineAppend, // &L[] += x: 2 records
+  LineState,  // FLAG := whether line n is there and not empty: 1 record
   Record,    // any other fast record, by its hot handler: 1 record
   Step,      // a string statement's text step, by its handler
 };
@@ -65,6 +70,11 @@ struct LoopOp {
   VarNumber *x = nullptr;  // the variable it stores into; a step: its value
   const VarNumber *a = nullptr, *b = nullptr;
   std::int64_t divisor = 0;  // ModConst
+  // The statements on lines: the list, the variable read into or from
+  // (text), a constant read from (constText); a is the line index.
+  LineList *list = nullptr;
+  StrValue *text = nullptr;
+  const StrValue *constText = nullptr;
   std::int32_t lastRecord() const { return first + records - 1; }
 };
 

@@ -4,6 +4,7 @@
 // shapes, reading variables by number and constants already converted.
 // Every other record, and every shape or outcome these handlers do not
 // cover, goes to the family's handler (see fast/forms.h).
+#include "engine/fast/lines.h"
 #include "engine/fast/operands.h"
 
 namespace velmora::engine {
@@ -197,6 +198,22 @@ HotHandler pick_compare(Relation rel, Shape a, Shape b) {
   }
   return nullptr;
 }
+// IF &L[n]: whether line n of the list (v1) is there and not empty, n a
+// constant (k1) or a variable (v2). A pending case option is the family's
+// (it is used up here, which a run apart could not take back).
+template <bool IndexIsVar>
+void line_state(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r) {
+  if (!t.LIST_NOCASE.empty()) return fallback(e, t, h, r);
+  long n;
+  if constexpr (IndexIsVar) n = line_number(e.vars[h.v2].Val1);
+  else n = line_number(r.op[4].isWhole, r.op[4].whole, r.op[4].value);
+  fast::line_state(t, e.vars[h.v1].StrList, n, h.negated);
+}
+
+// WORK := the number of lines of the list (v1).
+void list_size(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &) {
+  t.WORK = static_cast<long double>(e.vars[h.v1].StrList.size());
+}
 
 HotHandler pick_mod(Shape a, Shape b) {
   if (a == Shape::Var) return b == Shape::Var ? mod<true, true> : mod<true, false>;
@@ -297,6 +314,20 @@ Form choose(const TPEXE &r, HotRecord &h, HotHandler &fast) {
       h.v1 = r.label;
       return fast = call, Form::Call;
     case opRET: return fast = ret, Form::Ret;
+    case opSTRING_STATE: {
+      // A line by its index: a constant or a linked variable.
+      const OperandKind kind = r.op[4].kind;
+      if (r.var[3] < 0 || !(kind == OperandKind::Const || (kind == OperandKind::Var && r.var[5] >= 0))) break;
+      h.v1 = r.var[3];
+      h.v2 = kind == OperandKind::Var ? r.var[5] : -1;
+      h.negated = r.negated;
+      fast = h.v2 >= 0 ? line_state<true> : line_state<false>;
+      return Form::LineState;
+    }
+    case opLIST_SIZE:
+      if (r.var[2] < 0) break;
+      h.v1 = r.var[2];
+      return fast = list_size, Form::ListSize;
     default: break;
   }
   return Form::Family;

@@ -26,6 +26,12 @@ Form loop_rounds_of(const Machine &machine, int slot, int position);
 PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &records, std::size_t position, Form &form,
                          int &length);
 
+// Whether records p and p + 1 are a line read and its store (LineRead), or
+// a string get and its line store or list append (LinePut), with every
+// variable linked and the line index a constant or a linked variable;
+// Form::Family otherwise.
+Form line_pair(const PcodeList &records, std::size_t p);
+
 // What the body of a loop run in whole rounds does to its variable X: X = a
 // op b (a compound assignment X op= Y is X = X op Y, or Y + X), X = MOD(a, b)
 // or X = a.
