@@ -62,18 +62,6 @@ StrValue StrValue::ofSlice(TextBuffer *buffer, std::size_t pos, std::size_t n) {
   return r;
 }
 
-void StrValue::assignSlice(TextBuffer *buffer, std::size_t pos, std::size_t n) {
-  if (n == 0) return clear();
-  buffer->ref();  // before the old reference goes: it may be the same block
-  head_ = BufferRef::adopt(buffer);
-  headOff_ = pos;
-  headLen_ = n;
-  if (tail_) tail_.reset();
-  tailOff_ = tailLen_ = 0;
-  if (hint_) hint_.reset();
-  hintPos_ = 0;
-}
-
 void StrValue::assignSmall(u16view text) {
   if (head_) head_.reset();
   if (tail_) tail_.reset();

@@ -198,4 +198,20 @@ inline StrValue &StrValue::operator=(StrValue &&o) noexcept {
   return *this;
 }
 
+// A value that already slices the block keeps its reference: reading the
+// same line into the same variable again and again costs no count.
+inline void StrValue::assignSlice(TextBuffer *buffer, std::size_t pos, std::size_t n) {
+  if (n == 0) return clear();
+  if (head_.get() != buffer) {
+    buffer->ref();
+    head_ = BufferRef::adopt(buffer);
+  }
+  headOff_ = pos;
+  headLen_ = n;
+  if (tail_) tail_.reset();
+  tailOff_ = tailLen_ = 0;
+  if (hint_) hint_.reset();
+  hintPos_ = 0;
+}
+
 }  // namespace velmora::engine

@@ -46,11 +46,14 @@ inline bool line_read(TTaskInfo &t, const LineList &list, long n, StrValue &to) 
   use_case_option(t);
   if (n < 0 || n >= long(list.size())) {
     t.STR_WORK.clear();
-  } else {
-    list.line(std::size_t(n)).assignTo(t.STR_WORK);
-    if (!t.STR_REM.empty()) t.STR_REM.clear();
+    to.clear();
+    return true;
   }
-  to = t.STR_WORK;
+  // Both made from the line: the same value as the register copied.
+  const Line &line = list.line(std::size_t(n));
+  line.assignTo(t.STR_WORK);
+  if (!t.STR_REM.empty()) t.STR_REM.clear();
+  line.assignTo(to);
   return true;
 }
 

@@ -705,10 +705,21 @@ void plan_loops(Machine &e, int list) {
     const int head = labelAt + 1;
     if (labelAt < 0 || head >= j || hots[std::size_t(head)].step != Form::CompareJump) continue;
     if (plans.size() >= std::size_t(INT16_MAX)) break;
-    // A loop of one arithmetic statement keeps its step's whole rounds in
-    // registers, which are faster still.
+    // A loop of one arithmetic statement, or of one statement on a line,
+    // keeps its step's rounds with the counter in a register, which are
+    // faster still.
     const bool stepped = j >= 2 && hots[std::size_t(j - 2)].step == Form::LoopStep;
-    if (stepped && loop_rounds_of(e, slot, j - 2) == Form::WholeRounds) continue;
+    if (stepped) {
+      const Form rounds = loop_rounds_of(e, slot, j - 2);
+      if (rounds == Form::WholeRounds) continue;
+      HotRecord &step = hots[std::size_t(j - 2)];
+      PairHandler lines = nullptr;
+      if (rounds == Form::LineRounds &&
+          (lines = pick_line_loop_step(ArithOp(step.oper), step.v1 >= 0, step.v2 >= 0))) {
+        step.pair = lines;
+        continue;
+      }
+    }
     Compiler c{e, hots, records, labels, {}, {}, {}, head, j};
     if (!c.compile()) continue;
     c.plan.compareJump = hots[std::size_t(head)].pair;

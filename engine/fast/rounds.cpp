@@ -5,6 +5,7 @@
 // (body_rounds), and a body of one arithmetic statement on 64-bit integers
 // in registers while everything it reads stays whole (whole_rounds). The
 // contract is stated in fast/forms.h.
+#include "engine/fast/lines.h"
 #include "engine/fast/operands.h"
 #include "engine/fast/steps.h"
 
@@ -95,6 +96,24 @@ Relation mirrored(Relation rel) {
     case Relation::LessEqual: return Relation::GreaterEqual;
     default: return rel;
   }
+}
+
+// The counter's step (the counter plus or minus a value the round does not
+// change) and the interval of counters for which the comparison (the
+// counter against such a value) lets the loop go on; false when the loop
+// counts in another way.
+bool counting(ArithOp op, WholeOperand stepA, WholeOperand stepB, WholeOperand compareA, WholeOperand compareB,
+              Relation rel, bool leaveWhen, WholeLoop &w) {
+  if (op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
+  else if (op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
+  else if (op == ArithOp::Sub && stepA.from == From::Counter && stepB.from == From::Fixed && stepB.fixed != INT64_MIN)
+    w.step = -stepB.fixed;
+  else return false;
+  if (compareA.from == From::Counter && compareB.from == From::Fixed)
+    return going_on(rel, compareB.fixed, leaveWhen, w.lo, w.hi);
+  if (compareA.from == From::Fixed && compareB.from == From::Counter)
+    return going_on(mirrored(rel), compareA.fixed, leaveWhen, w.lo, w.hi);
+  return false;
 }
 
 // Whole rounds of such a loop, in registers: the comparison (the loop goes
@@ -205,24 +224,115 @@ template <ArithOp Op, bool A, bool B>
     w.a = first;
     w.b = second;
   }
-  // The step: the counter plus (or minus) a value the round does not change.
-  if (Op == ArithOp::Add && stepA.from == From::Counter && stepB.from == From::Fixed) w.step = stepB.fixed;
-  else if (Op == ArithOp::Add && stepA.from == From::Fixed && stepB.from == From::Counter) w.step = stepA.fixed;
-  else if (Op == ArithOp::Sub && stepA.from == From::Counter && stepB.from == From::Fixed && stepB.fixed != INT64_MIN)
-    w.step = -stepB.fixed;
-  else return 0;
-  // The comparison: the counter against a value the round does not change.
-  if (compareA.from == From::Counter && compareB.from == From::Fixed)
-    whole = whole && going_on(rel, compareB.fixed, leaveWhen, w.lo, w.hi);
-  else if (compareA.from == From::Fixed && compareB.from == From::Counter)
-    whole = whole && going_on(mirrored(rel), compareA.fixed, leaveWhen, w.lo, w.hi);
-  else return 0;
-  if (!whole) return 0;
+  if (!whole || !counting(Op, stepA, stepB, compareA, compareB, rel, leaveWhen, w)) return 0;
   int64_t targetNow = x.isWhole ? x.whole : 0;  // read only when whole
   const long ran = whole_rounds_of(shape->op, w, counterNow, targetNow, rounds);
   if (ran > 0) x.setWhole(targetNow);
   e.formHits[std::size_t(Form::WholeRounds)] += std::uint64_t(ran);
   return ran;
+}
+
+// What a loop body of one statement on a line does (see line_pair).
+enum class LineBody : std::uint8_t { Read, Put, Append };
+
+// Rounds of a counting loop whose body is such a statement, the counter
+// in a register (as for whole_rounds), for at most `rounds` rounds: the
+// line index is the counter or a value the round does not change. A round
+// runs only when the counter's step stays whole and the statement's guard
+// holds (no pending join, nothing to escape), checked before its effects.
+template <LineBody K, bool IndexIsCounter>
+long line_rounds(TTaskInfo &t, const WholeLoop &w, int64_t &counter, long fixedIndex, LineList &list, StrValue *text,
+                 const StrValue *constText, long rounds) {
+  int64_t c = counter;
+  long n = 0;
+  for (; n < rounds; ++n) {
+    if (c < w.lo || c > w.hi) break;
+    int64_t next;
+    if (!arith::whole<ArithOp::Add>(c, w.step, next)) break;
+    const long index = IndexIsCounter ? line_number(true, c, 0) : fixedIndex;
+    bool done;
+    if constexpr (K == LineBody::Read) done = line_read(t, list, index, *text);
+    else if constexpr (K == LineBody::Put) done = line_put(t, gotten(constText, text), list, index);
+    else done = line_append(t, gotten(constText, text), list);
+    if (!done) break;
+    c = next;
+  }
+  counter = c;
+  return n;
+}
+
+// The rounds of a counting loop whose body is one statement on a line
+// (its two records at `body`), while the counter and the values the loop
+// compares it with and steps it by are whole; the counter comes in and goes
+// out in `counterNow`. Returns the rounds run.
+template <ArithOp Op, bool A, bool B>
+[[gnu::noinline]] long line_loop(Machine &e, TTaskInfo &t, const HotRecord &h, const HotRecord &c, const TPEXE *body,
+                                 const std::array<Whole, 4> &constants, int64_t &counterNow, long rounds) {
+  const int32_t counterVar = (&h)[1].v1;
+  bool whole = true;
+  auto operand = [&](bool isVar, int32_t var, Whole constant) {
+    WholeOperand o;
+    if (!isVar) {
+      whole = whole && constant.is;
+      o.fixed = constant.value;
+    } else if (var == counterVar) {
+      o.from = From::Counter;
+    } else {
+      const Whole value = whole_var(e, var);
+      whole = whole && value.is;
+      o.fixed = value.value;
+    }
+    return o;
+  };
+  const WholeOperand stepA = operand(A, h.v1, constants[0]), stepB = operand(B, h.v2, constants[1]);
+  const WholeOperand compareA = operand(c.v1 >= 0, c.v1, constants[2]);
+  const WholeOperand compareB = operand(c.v2 >= 0, c.v2, constants[3]);
+  WholeLoop w;
+  if (!whole || !counting(Op, stepA, stepB, compareA, compareB, Relation(c.oper), c.jumpIfTrue != c.negated, w))
+    return 0;
+  const TPEXE &a = body[0], &b = body[1];
+  // The line index: the counter, or a value no round changes (the body
+  // writes no number).
+  const TPEXE *indexed = b.kind == opVAR_STORE ? &a : b.kind == opLIST_ELEMENT_STORE ? &b : nullptr;
+  bool byCounter = false;
+  long fixed = 0;
+  if (indexed) {
+    const Operand &o = indexed->op[3];
+    const int32_t var = o.kind == OperandKind::Var ? indexed->var[4] : -1;
+    if (var == counterVar) byCounter = true;
+    else fixed = var >= 0 ? line_number(e.vars[var].Val1) : line_number(o.isWhole, o.whole, o.value);
+  }
+  LineList &list = e.vars[(b.kind == opVAR_STORE ? a : b).var[2]].StrList;
+  const StrValue *constText = nullptr;
+  StrValue *text = nullptr;
+  if (b.kind == opVAR_STORE) text = &e.vars[b.var[2]].StrVal;
+  else if (a.op[1].kind == OperandKind::StrConst) constText = &a.constValue(1);
+  else text = &e.vars[a.var[2]].StrVal;
+  long ran = 0;
+  switch (b.kind) {
+    case opVAR_STORE:
+      ran = byCounter ? line_rounds<LineBody::Read, true>(t, w, counterNow, 0, list, text, nullptr, rounds)
+                      : line_rounds<LineBody::Read, false>(t, w, counterNow, fixed, list, text, nullptr, rounds);
+      break;
+    case opLIST_ELEMENT_STORE:
+      ran = byCounter ? line_rounds<LineBody::Put, true>(t, w, counterNow, 0, list, text, constText, rounds)
+                      : line_rounds<LineBody::Put, false>(t, w, counterNow, fixed, list, text, constText, rounds);
+      break;
+    case opLIST_ADD_LINE:
+      ran = line_rounds<LineBody::Append, false>(t, w, counterNow, 0, list, text, constText, rounds);
+      break;
+    default: break;
+  }
+  e.formHits[std::size_t(Form::LineRounds)] += std::uint64_t(ran);
+  return ran;
+}
+
+// Whether the body of a counting loop, from `bodyAt` up to the step at
+// `position`, is one statement on a line of two records.
+bool line_body(const HotRecord *hots, int bodyAt, int position) {
+  if (bodyAt + 2 != position) return false;
+  const HotRecord &b = hots[bodyAt];
+  return b.pair && (b.step == Form::LineRead || b.step == Form::LinePut) && b.stepRecords == 2;
 }
 
 // The body of a counting loop from `at`, its records run as the passes run
@@ -290,9 +400,10 @@ inline bool step_calculate(Machine &e, TTaskInfo &t, const HotRecord &h, Whole k
 // The rounds of a counting loop after its step has run and jumped back to
 // `target`, the label before the comparison (see step_jump); `body` is the
 // body when it is one paired record, `stored` and `v` what the step stored.
-template <ArithOp Op, bool A, bool B>
+template <ArithOp Op, bool A, bool B, bool Lines>
 [[gnu::noinline]] int step_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget,
-                                  int position, int target, const HotRecord *body, Whole stored, long double v) {
+                                  int position, int target, const HotRecord *body, bool lineBody, Whole stored,
+                                  long double v) {
   const HotRecord *hots = &h - position;
   const Whole ka = A ? Whole{} : whole_const(r, 2), kb = B ? Whole{} : whole_const(r, 4);
   VarNumber &counter = e.vars[(&h)[1].v1].Val1;
@@ -361,6 +472,23 @@ template <ArithOp Op, bool A, bool B>
         if (single == callee) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
         if (shape->records == 3)                               // the statement's value, left on the stack by its push
           e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = e.vars[stored_var(*single)].Val1;
+      }
+    }
+    // A body of one statement on a line: comparison, jump, its two records,
+    // calculation, store, jump.
+    constexpr long kLineRound = 7;
+    if (Lines && lineBody && stored.is && !e.isolating && budget - done >= kLineRound + 2) {
+      int64_t counterNow = stored.value;
+      const long ran = line_loop<Op, A, B>(e, t, h, c, &records[bodyAt], {ka, kb, ca, cb}, counterNow,
+                                           (budget - done - 2) / kLineRound);
+      if (ran > 0) {
+        done += ran * kLineRound;
+        counter.setWhole(counterNow);
+        stored = {counterNow, true};
+        v = static_cast<long double>(counterNow);
+        t.WORK = v;
+        t.FLAG = !c.jumpIfTrue;
+        e.stepLast = position + 2;
       }
     }
   }
@@ -451,8 +579,10 @@ template <ArithOp Op, bool A, bool B>
 // the body runs too and the loop goes round again, as long as the budget
 // holds a whole step. Chosen when the three records follow each other; the
 // comparison is taken only if the label leads to a paired comparison when
-// the step runs. On entry INSTP is the calculation's position + 1.
-template <ArithOp Op, bool A, bool B>
+// the step runs. On entry INSTP is the calculation's position + 1. Lines:
+// the step of a loop whose body is one statement on a line (line_rounds),
+// chosen when the loops of a list are planned.
+template <ArithOp Op, bool A, bool B, bool Lines>
 int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
   const int position = t.INSTP - 1;
   const HotRecord *hots = &h - position;
@@ -507,25 +637,29 @@ int step_jump(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long
     while (at < size && !hots[at].run) ++at;
     return at < size && hots[at].fast();
   };
+  // A body of one statement on a line runs in its own rounds.
   const bool runsBody = body || (!e.isolating && bodyAt != position && startsFast());
-  if (!runsBody && bodyAt != position) {
+  bool lineBody = false;
+  if constexpr (Lines) lineBody = !runsBody && !e.isolating && line_body(hots, bodyAt, position);
+  if (!runsBody && !lineBody && bodyAt != position) {
     t.INSTP = uint16_t(compare + 1);
     ++e.formHits[std::size_t(Form::CompareJump)];
     return 3 + c.pair(e, t, c, (&r - position)[compare], budget - 3);
   }
-  return step_rounds<Op, A, B>(e, t, h, r, budget, position, target, body, stored, v);
+  return step_rounds<Op, A, B, Lines>(e, t, h, r, budget, position, target, body, lineBody, stored, v);
 }
 
-template <ArithOp Op>
+template <ArithOp Op, bool Lines>
 struct LoopStep {
   template <bool A, bool B>
-  static constexpr PairHandler fn = step_jump<Op, A, B>;
+  static constexpr PairHandler fn = step_jump<Op, A, B, Lines>;
 };
 
-template <ArithOp Op>
+template <ArithOp Op, bool Lines = false>
 PairHandler shapes(bool a, bool b) {
-  if (a) return b ? LoopStep<Op>::template fn<true, true> : LoopStep<Op>::template fn<true, false>;
-  return b ? LoopStep<Op>::template fn<false, true> : LoopStep<Op>::template fn<false, false>;
+  using S = LoopStep<Op, Lines>;
+  if (a) return b ? S::template fn<true, true> : S::template fn<true, false>;
+  return b ? S::template fn<false, true> : S::template fn<false, false>;
 }
 
 }  // namespace
@@ -553,9 +687,18 @@ Form loop_rounds_of(const Machine &e, int slot, int position) {
         hots[std::size_t(entry + statement.records)].form == Form::Ret)
       return Form::WholeRounds;
   }
+  if (bodyAt + 1 < size && line_body(hots.data(), bodyAt, position)) return Form::LineRounds;
   int at = bodyAt;
   while (at < size && !hots[std::size_t(at)].run) ++at;
   return body || (at < size && hots[std::size_t(at)].fast()) ? Form::BodyRounds : Form::Family;
+}
+
+PairHandler pick_line_loop_step(ArithOp op, bool a, bool b) {
+  switch (op) {
+    case ArithOp::Add: return shapes<ArithOp::Add, true>(a, b);
+    case ArithOp::Sub: return shapes<ArithOp::Sub, true>(a, b);
+    default: return nullptr;
+  }
 }
 
 PairHandler pick_loop_step(ArithOp op, bool a, bool b) {

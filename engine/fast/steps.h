@@ -11,6 +11,9 @@ namespace velmora::engine {
 // The step of a counting loop (fast/rounds.cpp): a calculation, its store
 // and the jump back, then the comparison after the label and the rounds.
 PairHandler pick_loop_step(ArithOp op, bool a, bool b);
+// The same for a loop whose body is one statement on a line (line_rounds);
+// nullptr where the step cannot count (* and /).
+PairHandler pick_line_loop_step(ArithOp op, bool a, bool b);
 // A calculation and its store (calc_store).
 PairHandler pick_binary_assign(ArithOp op, bool a, bool b);
 
