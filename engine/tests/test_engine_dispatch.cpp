@@ -861,6 +861,83 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
              u"322 Σ &NONE [ Δ 0 ] =",
              u"005 Δ 9",
              u"022 ∇ Z ="}),
+      // Statements on lines done at once, and the ways around them: lines
+      // appended (short, long, and a variable the escape pass changes),
+      // a counting loop reading line M and storing it to line T (a
+      // fractional index), M running past the end (nothing found, the
+      // rests left as a zone left them); a read with a join mark pending,
+      // with a case option pending (and a line test with one), a negative
+      // index, a store beyond the end, a line read then overwritten in the
+      // list while the variable keeps it, a line test by a variable, NOT,
+      // and the size.
+      tcode({u"311 Ω \"abc\"",
+             u"326 Σ &L [] +=",
+             u"311 Ω \"a line longer than sixteen characters\"",
+             u"326 Σ &L [] +=",
+             u"045 Σ &S = Ω \"x\\ny\"",
+             u"311 Σ &S",
+             u"326 Σ &L [] +=",
+             u"003 / Δ 3 Δ 2",
+             u"022 ∇ T =",
+             u"045 Σ &W = Ω \"one <b>zone</b> and its rest\"",
+             u"337 [++]",
+             u"318 Σ &W < Ω \"<b>\" -> Ω \"</b>\" >",
+             u"005 Δ 0",
+             u"022 ∇ M =",
+             u"L_1 FOR",
+             u"000 ∇ M <= Δ 4",
+             u"098 xFJMP 2",
+             u"310 Σ &L [ ∇ M ]",
+             u"320 Σ &W =",
+             u"311 Σ &W",
+             u"322 Σ &L [ ∇ T ] =",
+             u"003 + ∇ M Δ 1",
+             u"022 ∇ M =",
+             u"099 xJMP 1",
+             u"L_2 FOR",
+             u"005 Δ 0",
+             u"022 ∇ M =",
+             u"L_3 FOR",
+             u"000 ∇ M < Δ 5",
+             u"098 xFJMP 4",
+             u"310 Σ &L [ ∇ M ]",
+             u"320 Σ &V =",
+             u"003 + ∇ M Δ 1",
+             u"022 ∇ M =",
+             u"099 xJMP 3",
+             u"L_4 FOR",
+             u"311 Ω \"p\"",
+             u"312 +",
+             u"310 Σ &L [ Δ 0 ]",
+             u"320 Σ &W =",
+             u"338 [^]",
+             u"310 Σ &L [ Δ 1 ]",
+             u"320 Σ &S =",
+             u"338 [^]",
+             u"411 Σ &L [ Δ 0 ]",
+             u"003 - Δ 0 Δ 1",
+             u"022 ∇ T =",
+             u"310 Σ &L [ ∇ T ]",
+             u"320 Σ &V =",
+             u"311 Ω \"z\"",
+             u"322 Σ &L [ Δ 99 ] =",
+             u"310 Σ &L [ Δ 2 ]",
+             u"320 Σ &V =",
+             u"311 Ω \"new\"",
+             u"322 Σ &L [ Δ 2 ] =",
+             u"046 Σ &V += Ω \"!\" ;",
+             u"411 Σ &L [ ∇ T ]",
+             u"098 xFJMP 5",
+             u"005 Δ 1",
+             u"022 ∇ Z =",
+             u"L_5 IF",
+             u"411 NOT Σ &L [ Δ 2 ]",
+             u"098 xFJMP 6",
+             u"005 Δ 2",
+             u"022 ∇ Z =",
+             u"L_6 IF",
+             u"302 Σ &L [] . SIZE",
+             u"022 ∇ T ="}),
   };
   const Lines numbers = {u"M", u"T", u"Z"}, strings = {u"&S", u"&V", u"&W"};
   Lines names = numbers;
@@ -909,6 +986,15 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       EXPECT_EQ(var(u"&L").StrList.size(), 9u);
       EXPECT_EQ(var(u"Z").Val1, 7.0L);  // line 5 was there; the store to &NONE failed
     }
+    if (p == 8) {
+      // Line 1 (index 1.5) took each line read in turn; line 2 (escaped
+      // on its way in) was overwritten after &V read it.
+      EXPECT_EQ(var(u"&L").StrList.lines(), (Lines{u"abc", u"", u"new"}));
+      EXPECT_EQ(var(u"&V").StrVal, u"x\ny!");
+      EXPECT_EQ(var(u"&W").StrVal, u"pabc");
+      EXPECT_EQ(var(u"T").Val1, 3.0L);
+      EXPECT_EQ(var(u"Z").Val1, 0.0L);  // neither line test held
+    }
     if (p == 3) {
       EXPECT_EQ(var(u"&L").StrList.size(), 13u);
       EXPECT_EQ(var(u"&S").StrVal.size(), 24u);
@@ -917,7 +1003,8 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
     std::size_t steps = 0;
     const std::vector<HotRecord> &hot = e.hot[std::size_t(e.tasks[0].PcodeListNo)];
     for (std::size_t i = 0; i < hot.size(); ++i)
-      steps += hot[i].pair && (hot[i].step == Form::TextStep || hot[i].step == Form::ZoneStep);
+      steps += hot[i].pair && (hot[i].step == Form::TextStep || hot[i].step == Form::ZoneStep ||
+                               hot[i].step == Form::LineRead || hot[i].step == Form::LinePut);
     EXPECT_GE(steps, 2u) << "program " << p;
     for (std::size_t k = 1; k <= single.size(); ++k) {
       start();

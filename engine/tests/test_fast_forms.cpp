@@ -131,6 +131,18 @@ TEST_F(FastForms, EachFormIsTakenWhereItShouldBe) {
               u"101 xPOP", u"022 ∇ A =", u"005 Δ 1"}),
        {},
        {Form::TextStep, Form::ZoneStep}},
+      {"statements on lines",
+       tcode({u"311 Ω \"first\"", u"326 Σ &V [] +=", u"005 Δ 0", u"022 ∇ I =", u"311 Σ &S",
+              u"322 Σ &V [ Δ 0 ] =", u"005 Δ 0", u"022 ∇ A =", u"310 Σ &V [ ∇ I ]", u"320 Σ &W =", u"005 Δ 1",
+              u"022 ∇ B =", u"411 Σ &V [ Δ 0 ]", u"302 Σ &V [] . SIZE", u"005 Δ 1"}),
+       {Form::LineState, Form::ListSize},
+       {Form::LinePut, Form::LineRead, Form::LineState, Form::ListSize}},
+      {"a loop of a line read", loop({u"310 Σ &V [ ∇ I ]", u"320 Σ &W ="}), {}, {Form::LineRounds}},
+      {"a loop appending and testing lines",
+       loop({u"311 Ω \"x\"", u"326 Σ &V [] +=", u"411 Σ &V [ ∇ I ]", u"098 xFJMP 3", u"005 Δ 1", u"023 ∇ S +=",
+             u"L_3 IF"}),
+       {},
+       {Form::LoopRounds}},
   };
   for (const Case &c : cases) {
     const FormHits singly = hitsOf(c.code, names, 1), batched = hitsOf(c.code, names, 1000);
@@ -149,6 +161,25 @@ TEST_F(FastForms, EachFormIsTakenWhereItShouldBe) {
   EXPECT_EQ(loopRounds[std::size_t(Form::LoopRounds)], 6u);
   EXPECT_EQ(var(u"S").Val1, 15.0L);
   EXPECT_EQ(var(u"M").Val1, 2.0L);
+  // A loop of one line read counts its rounds as whole rounds do, and
+  // leaves the variable, the register and the counter as the records do.
+  const Lines fill = tcode({u"311 Ω \"a\"", u"326 Σ &V [] +=", u"311 Ω \"line b, longer than a handle\"",
+                            u"326 Σ &V [] +=", u"311 Ω \"\"", u"326 Σ &V [] +=", u"311 Ω \"d\"", u"326 Σ &V [] +="});
+  Lines reads = fill;
+  const Lines body = loop({u"310 Σ &V [ ∇ I ]", u"320 Σ &W ="});
+  reads.insert(reads.end(), body.begin(), body.end());
+  const FormHits lineRounds = hitsOf(reads, names, 1000);
+  EXPECT_EQ(lineRounds[std::size_t(Form::LineRounds)], 4u);
+  EXPECT_EQ(var(u"I").Val1, 6.0L);
+  EXPECT_EQ(var(u"&W").StrVal, u"");  // line 5 is beyond the list's end: nothing
+  EXPECT_EQ(e.tasks[0].STR_WORK, u"");
+  // Line 1 read by the second round, the first of the rounds in a register.
+  const Lines once = loop({u"310 Σ &V [ Δ 1 ]", u"320 Σ &W ="});
+  Lines readOne = fill;
+  readOne.insert(readOne.end(), once.begin(), once.end());
+  hitsOf(readOne, names, 1000);
+  EXPECT_EQ(var(u"&W").StrVal, u"line b, longer than a handle");
+  EXPECT_TRUE(var(u"&W").StrVal.sharesBufferWith(e.tasks[0].STR_WORK));
 }
 
 TEST_F(FastForms, TheReferenceModeRunsEveryRecordThroughItsFamilyHandler) {
