@@ -442,7 +442,7 @@ class RandomPrograms {
         break;
       case 9:
         if (pick(3) == 0) line("??" + operand() + "; ??\" \";");
-        else line("&T = \"n\" + INTSTR(" + operand() + "); &L[] += &T;");
+        else lines();
         break;
       case 10:
         if (inLoop && pick(3) == 0) line("IF " + condition() + " THEN BREAK; END");
@@ -450,6 +450,21 @@ class RandomPrograms {
         break;
       case 11: line(target() + " = " + operand() + " / Z;"); break;  // Z may be 0
       default: loop(); break;
+    }
+  }
+
+  // A statement on the lines of &L: built, appended, read into &Z by an
+  // index (any operand: fractional, negative, beyond the end, the loop's
+  // counter), stored by one, tested by one, counted.
+  void lines() {
+    static const char *const kTexts[] = {"\"\"", "\"x\"", "\"a line longer than a value holds\"", "&Z"};
+    switch (pick(6)) {
+      case 0: line("&T = \"n\" + INTSTR(" + operand() + "); &L[] += &T;"); break;
+      case 1: line(std::string("&L[] += ") + kTexts[pick(std::size(kTexts))] + ";"); break;
+      case 2: line("&Z = &L[" + operand() + "];"); break;
+      case 3: line("&L[" + operand() + "] = " + kTexts[pick(std::size(kTexts))] + ";"); break;
+      case 4: line("IF &L[" + operand() + "] THEN " + target() + " += 1; END"); break;
+      default: line(target() + " = &L[].SIZE;"); break;
     }
   }
 
@@ -549,7 +564,8 @@ TEST(ReferenceMode, RandomProgramsRunAlikeWithAndWithoutFastForms) {
   // and the loop step, and string statements their text steps.
   using engine::Form;
   for (Form f : {Form::CompareJump, Form::CalcStore, Form::LoadCompound, Form::ModStore, Form::LoopRounds,
-                 Form::LoopStep, Form::WholeRounds, Form::TextStep})
+                 Form::LoopStep, Form::WholeRounds, Form::TextStep, Form::LineRead, Form::LinePut, Form::LineState,
+                 Form::ListSize, Form::LineRounds})
     EXPECT_GT(hits[std::size_t(f)], 0u) << engine::form_info(f).name;
 }
 
