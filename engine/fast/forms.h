@@ -88,7 +88,7 @@ enum class Tier : std::uint8_t { Record, Step, Rounds };
     "every value read whole, no overflow, the round stays in the loop", "the records")                                 \
   X(LineRounds, "line_rounds", Rounds, "a loop step whose body is one line_read or line_put of two records",             \
     "counter and limits whole, no pending join, nothing to escape, the round stays in the loop", "the records")       \
-  X(LoopRounds, "loop_rounds", Rounds, "a loop from its head 000 + 095 or 098 to its 099 back, no loop inside",        \
+  X(LoopRounds, "loop_rounds", Rounds, "a loop from its head 000 + 095 or 098 (or 302) to its 099 back, no loop inside", \
     "the budget holds the longest round; each statement's own guard", "the records, from the failing statement")
 
 enum class Form : std::uint8_t {

@@ -236,6 +236,15 @@ struct Compiler {
         op.jumpMask = r.kind == opJMP ? 0 : r.kind == opJMP_IF_TRUE ? 1 : 2;
         return true;
       }
+      case Form::ListSize:
+        add(LoopCode::ListSize, p, 1).list = &e.vars[h.v1].StrList;
+        return true;
+      case Form::CompareWork: {
+        LoopOp &op = add(LoopCode::CompareWork, p, 1);
+        op.a = operand(a, h.v1, r, 2);
+        op.flagMask = relation_mask(Relation(h.oper)) ^ (h.negated ? 0b1111 : 0);
+        return true;
+      }
       case Form::LineState: {
         LoopOp &op = add(LoopCode::LineState, p, 1);
         op.a = line_index(r, 4);
@@ -614,6 +623,17 @@ int loop_rounds(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, lo
           line_state(t, *op->list, line_number(*op->a), op->flagMask != 0);
           ++op;
           continue;
+        case LoopCode::ListSize:
+          t.WORK = static_cast<long double>(op->list->size());
+          ++op;
+          continue;
+        case LoopCode::CompareWork: {
+          const long double x = value_of(*op->a), w = t.WORK;
+          const unsigned bit = unsigned((x > w) - (x < w) + 1) + (x == x && w == w ? 0u : 2u);
+          t.FLAG = (op->flagMask >> bit) & 1;
+          ++op;
+          continue;
+        }
         case LoopCode::Back:  // the next round
           base += op->prefix + 1 - skipped;
           from = op;
@@ -686,6 +706,15 @@ out:
   return int(done);
 }
 
+// A loop's head that is a record of its own (a list's size, as EACH
+// begins), run alone: for a budget short of a round, or among tasks run
+// apart.
+int head_alone(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long) {
+  h.run(e, t, h, r);
+  e.stepLast = t.INSTP - 1;
+  return 1;
+}
+
 }  // namespace
 
 void plan_loops(Machine &e, int list) {
@@ -703,7 +732,12 @@ void plan_loops(Machine &e, int list) {
     if (back.form != Form::Jump || back.kind != opJMP) continue;
     const int labelAt = labels[std::size_t(back.v1)];
     const int head = labelAt + 1;
-    if (labelAt < 0 || head >= j || hots[std::size_t(head)].step != Form::CompareJump) continue;
+    if (labelAt < 0 || head >= j) continue;
+    // A loop begins with its comparison, or (EACH) with the size of a list
+    // that the comparison after it reads.
+    const HotRecord &first = hots[std::size_t(head)];
+    const bool compared = first.step == Form::CompareJump;
+    if (!compared && !(first.form == Form::ListSize && !first.pair)) continue;
     if (plans.size() >= std::size_t(INT16_MAX)) break;
     // A loop of one arithmetic statement, or of one statement on a line,
     // keeps its step's rounds with the counter in a register, which are
@@ -722,7 +756,7 @@ void plan_loops(Machine &e, int list) {
     }
     Compiler c{e, hots, records, labels, {}, {}, {}, head, j};
     if (!c.compile()) continue;
-    c.plan.compareJump = hots[std::size_t(head)].pair;
+    c.plan.compareJump = compared ? first.pair : head_alone;
     HotRecord &h = hots[std::size_t(head)];
     h.plan = std::int16_t(plans.size());
     h.pair = loop_rounds;

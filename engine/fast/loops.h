@@ -43,6 +43,8 @@ enum class LoopCode : std::uint8_t {
   LinePut,    // &L[n] = x: 2 records
   LineAppend, // &L[] += x: 2 records
   LineState,  // FLAG := whether line n is there and not empty: 1 record
+  ListSize,   // WORK := the number of lines: 1 record
+  CompareWork, // FLAG := a rel WORK: 1 record
   Record,    // any other fast record, by its hot handler: 1 record
   Step,      // a string statement's text step, by its handler
 };
@@ -79,9 +81,11 @@ struct LoopOp {
 };
 
 struct LoopPlan {
-  int head = 0;                       // position of the head comparison
+  int head = 0;                       // position of the head (a comparison, or a list's size)
   long maxRound = 0;                  // the most passes one round can take
-  PairHandler compareJump = nullptr;  // the head's own step, for a budget short of a round
+  // The head's own step (or the head record alone), for a budget short of
+  // a round.
+  PairHandler compareJump = nullptr;
   std::vector<LoopOp> ops;
   // Constants as numbers with their whole forms, so that operations read
   // variables and constants alike, and the values of an expression's steps

@@ -869,7 +869,7 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       // with a case option pending (and a line test with one), a negative
       // index, a store beyond the end, a line read then overwritten in the
       // list while the variable keeps it, a line test by a variable, NOT,
-      // and the size.
+      // EACH over the lines, and the size.
       tcode({u"311 Ω \"abc\"",
              u"326 Σ &L [] +=",
              u"311 Ω \"a line longer than sixteen characters\"",
@@ -936,6 +936,21 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
              u"005 Δ 2",
              u"022 ∇ Z =",
              u"L_6 IF",
+             u"005 Δ 0",
+             u"022 ∇ M =",
+             u"L_7 EACH",
+             u"302 Σ &L [] . SIZE",
+             u"109 ∇ M <",
+             u"098 xFJMP 8",
+             u"411 Σ &L [ ∇ M ]",
+             u"098 xFJMP 9",
+             u"005 Δ 1",
+             u"023 ∇ Z +=",
+             u"L_9 IF",
+             u"003 + ∇ M Δ 1",
+             u"022 ∇ M =",
+             u"099 xJMP 7",
+             u"L_8 EACH",
              u"302 Σ &L [] . SIZE",
              u"022 ∇ T ="}),
   };
@@ -993,7 +1008,7 @@ TEST_F(Dispatch, StringStepsShowTheSameStateAfterEveryPassAsSingleRecords) {
       EXPECT_EQ(var(u"&V").StrVal, u"x\ny!");
       EXPECT_EQ(var(u"&W").StrVal, u"pabc");
       EXPECT_EQ(var(u"T").Val1, 3.0L);
-      EXPECT_EQ(var(u"Z").Val1, 0.0L);  // neither line test held
+      EXPECT_EQ(var(u"Z").Val1, 2.0L);  // neither line test held; EACH found two lines not empty
     }
     if (p == 3) {
       EXPECT_EQ(var(u"&L").StrList.size(), 13u);

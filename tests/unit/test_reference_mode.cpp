@@ -368,6 +368,7 @@ class RandomPrograms {
   bool shared_ = false;
   int depth_ = 0;
   bool function_ = false;
+  bool each_ = false;  // inside EACH: the list keeps its length
 
   std::size_t pick(std::size_t n) { return std::size_t(rng_() % n); }
   std::string constant() {
@@ -458,7 +459,7 @@ class RandomPrograms {
   // counter), stored by one, tested by one, counted.
   void lines() {
     static const char *const kTexts[] = {"\"\"", "\"x\"", "\"a line longer than a value holds\"", "&Z"};
-    switch (pick(6)) {
+    switch (each_ ? 2 + pick(4) : pick(6)) {  // no line appended while EACH goes over them
       case 0: line("&T = \"n\" + INTSTR(" + operand() + "); &L[] += &T;"); break;
       case 1: line(std::string("&L[] += ") + kTexts[pick(std::size(kTexts))] + ";"); break;
       case 2: line("&Z = &L[" + operand() + "];"); break;
@@ -507,6 +508,19 @@ class RandomPrograms {
     --depth_;
   }
 
+  // EACH over the lines of &L: its body reads, stores and tests them.
+  void each() {
+    const bool outer = each_;
+    each_ = true;
+    line("EACH &L[K] DO");
+    for (int k = 1 + int(pick(2)); k > 0; --k) {
+      if (pick(2)) lines();
+      else line(target() + " = " + operand() + " " + op() + " " + operand() + ";");
+    }
+    line("END");
+    each_ = outer;
+  }
+
   Lines program(bool shared) {
     lines_.clear();
     shared_ = shared;
@@ -523,6 +537,7 @@ class RandomPrograms {
     const int statements = 1 + int(pick(4));
     for (int k = 0; k < statements; ++k) {
       if (pick(3) == 0) statement(false);
+      else if (pick(5) == 0) each();
       else loop();
     }
     line("??S;");
