@@ -239,6 +239,18 @@ TEST_F(FastForms, TheListingNamesTheFormsOfEachRecord) {
   EXPECT_EQ(form_listing(e, slot)[7], u"family");
 }
 
+// Statements on lines are named with their steps, and a counting loop of
+// one line read with the rounds its step goes on to.
+TEST_F(FastForms, TheListingNamesTheStatementsOnLines) {
+  const int slot = load(loop({u"310 Σ &V [ ∇ I ]", u"320 Σ &W ="}), {u"I", u"&V", u"&W"});
+  e.runReset();
+  ASSERT_FALSE(e.linkAll());
+  const Lines forms = form_listing(e, slot);
+  ASSERT_EQ(forms.size(), 11u);
+  EXPECT_EQ(forms[5], u"family, step line_read of 2 records");
+  EXPECT_EQ(forms[7], u"binary, step loop_step, line_rounds");
+}
+
 // A running timer is served once per batch and then every few thousand
 // passes, not at every pass: the passes between take their fast forms, and
 // the timer still interrupts its owner once it is due.
