@@ -108,10 +108,9 @@ void StrValue::join() const {
   tailOff_ = tailLen_ = 0;
 }
 
-u16view StrValue::view() const {
+u16view StrValue::joinedView() const {
   join();
-  if (!head_) return u16view(small_, headLen_);
-  return head_->view(headOff_, headLen_);
+  return view();
 }
 
 char16_t StrValue::at(std::size_t i) const {

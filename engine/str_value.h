@@ -49,7 +49,11 @@ class StrValue {
   }
 
   // The characters as one piece; a two-part value is joined once.
-  u16view view() const;
+  u16view view() const {
+    if (tail_) return joinedView();
+    if (!head_) return u16view(small_, headLen_);
+    return head_->view(headOff_, headLen_);
+  }
   operator u16view() const { return view(); }  // NOLINT
   u16 str() const { return u16(view()); }
   char16_t at(std::size_t i) const;
@@ -130,6 +134,7 @@ class StrValue {
   static BufferRef makeBuffer(u16view text, std::size_t capacity = 0);
   static StrValue small(const char16_t *text, std::size_t n);
   void join() const;
+  u16view joinedView() const;
   // A small value moved into a buffer of its own (before it becomes part
   // of a two-part value).
   void toBuffer();
