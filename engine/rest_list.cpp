@@ -21,8 +21,9 @@ LineList RestList::pick(const Pending &p) {
   // The rule the selection used: a line goes to the rest when it does not
   // hold the key (both folded under the case option).
   LineList rest;
+  const Needle key(p.key);
   p.source.forEach([&](const Line &line) {
-    const bool holds = p.fold ? contains(fold_case(line.view()), p.key) : contains(line.view(), p.key);
+    const bool holds = p.fold ? key.in(fold_case(line.view())) : key.in(line.view());
     if (!holds) rest.push_back(line);
   });
   return rest;

@@ -133,8 +133,9 @@ void op_string_char(Machine &e, TTaskInfo &t, const TPEXE &r) {
 
 // Whether the line holds `key`, compared as written or, under the
 // letter-case option, both folded (a copy only then).
-bool line_holds(u16view line, u16view key, const CaseOption &fold) {
-  return fold.fold ? contains(fold_case(line), key) : contains(line, key);
+bool line_holds_folded(u16view line, const Needle &key) { return key.in(fold_case(line)); }
+inline bool line_holds(u16view line, const Needle &key, const CaseOption &fold) {
+  return fold.fold ? line_holds_folded(line, key) : key.in(line);
 }
 
 // The text a line selector picks from a list: line n (sharing the list's
@@ -146,7 +147,8 @@ bool selected_value(const LineList &lines, const Selector &sel, const CaseOption
     out = lines.value(std::size_t(sel.index));
     return true;
   }
-  const u16 key = fold(sel.text);
+  const u16 text = fold(sel.text);
+  const Needle key(text);
   out.clear();
   lines.forEach([&](const Line &line) {
     if (line_holds(line.view(), key, fold)) out.append(line.view());
@@ -473,7 +475,8 @@ void op_list_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
 
 void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
-  u16 key = fold(e.str(r, 3));
+  u16 text = fold(e.str(r, 3));
+  const Needle key(text);
   const LineList *lines = list_of(e, r, 2);
   if (e.errorFlag) return;
   // A join or an order option reads the rest at once; otherwise it is left
@@ -491,7 +494,7 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
       if (line_holds(line.view(), key, fold)) t.LIST_WORK.push_back(line);
       else ++others;
     });
-    t.LIST_REM.setPending(*lines, key, fold.fold, others);
+    t.LIST_REM.setPending(*lines, text, fold.fold, others);
   }
   finish_list(t);
 }
@@ -509,7 +512,8 @@ void op_list_zone_lines(Machine &e, TTaskInfo &t, const TPEXE &r) {
 
 void op_list_line_zones(Machine &e, TTaskInfo &t, const TPEXE &r) {
   CaseOption fold(t);
-  u16 key = fold(e.str(r, 3));
+  const u16 text = fold(e.str(r, 3));
+  const Needle key(text);
   StrValue heldA, heldB;
   const u16view a = view_of(e, r, 5, heldA), b = view_of(e, r, 7, heldB);
   const LineList *lines = list_of(e, r, 2);
@@ -643,9 +647,18 @@ void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Ed
     if (sel.index >= 0 && sel.index < long(lines.size())) edit(std::size_t(sel.index), lines[std::size_t(sel.index)]);
     return;
   }
-  const u16 key = fold(sel.text);
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    if (sel.kind == Selector::All || line_holds(lines[i], key, fold)) edit(i, lines[i]);
+  // The lines to edit are found in one pass over the chunks, then edited
+  // (an edit replaces its own line only, so it changes no other's match).
+  const u16 text = fold(sel.text);
+  const Needle key(text);
+  const bool all = sel.kind == Selector::All;
+  std::vector<std::size_t> hits;
+  std::size_t i = 0;
+  lines.forEach([&](const Line &line) {
+    if (all || line_holds(line.view(), key, fold)) hits.push_back(i);
+    ++i;
+  });
+  for (const std::size_t h : hits) edit(h, lines[h]);
 }
 
 void op_list_element_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -744,7 +757,8 @@ void op_string_state(Machine &e, TTaskInfo &t, const TPEXE &r) {
   if (lines && sel.kind == Selector::Index) {
     holds = sel.index >= 0 && sel.index < long(lines->size()) && !(*lines)[std::size_t(sel.index)].empty();
   } else if (lines) {
-    const u16 key = fold(sel.text);
+    const u16 text = fold(sel.text);
+    const Needle key(text);
     for (std::size_t i = 0; i < lines->size() && !holds; ++i) {
       const u16view line = (*lines)[i];
       holds = !line.empty() && line_holds(line, key, fold);

@@ -30,8 +30,6 @@ u16 fold_case(u16view s) {
   return out;
 }
 
-bool contains(u16view text, u16view part) { return text.find(part) != u16view::npos; }
-
 Zone string_zone(u16view s, u16view a, u16view b, u16view option, bool fold) {
   u16 t = fold ? fold_case(s) : u16(s);
   u16 fa = fold ? fold_case(a) : u16(a);

@@ -1,6 +1,11 @@
 #pragma once
 // Text operations of the string and list instructions, free of registers so
 // that they can be tested on their own.
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/line_list.h"
 #include "engine/str_value.h"
 #include "text/u16.h"
@@ -11,7 +16,66 @@ namespace velmora::engine {
 // so positions in the folded text are positions in the original.
 char16_t fold_char(char16_t c);
 u16 fold_case(u16view s);
-bool contains(u16view text, u16view part);
+// A text looked for in many texts, such as every line of a list: line
+// selectors ask it of mostly short lines that do not hold it. What can be
+// worked out once (the first two characters, spread over a vector) is;
+// each text is then scanned eight positions at a time where the first two
+// characters stand, and only there compared in full. An empty part occurs
+// everywhere.
+class Needle {
+ public:
+  explicit Needle(u16view part) : part_(part) {
+    if (part.size() >= 1) c0_ = part[0];
+    if (part.size() >= 2) c1_ = part[1];
+#if defined(__SSE2__)
+    first_ = _mm_set1_epi16(short(c0_));
+    second_ = _mm_set1_epi16(short(c1_));
+#endif
+  }
+  bool in(u16view text) const {
+    const std::size_t m = part_.size();
+    if (m == 0) return true;
+    if (text.size() < m) return false;
+    const char16_t *p = text.data();
+    const std::size_t last = text.size() - m;
+    if (m == 1) {
+      for (std::size_t i = 0; i <= last; ++i)
+        if (p[i] == c0_) return true;
+      return false;
+    }
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Both loads stay within the text.
+    for (; i + 9 <= text.size() && i <= last; i += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
+      unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first_), _mm_cmpeq_epi16(b, second_))));
+      if (last - i < 7) mask &= (1u << (2 * (last - i + 1))) - 1;  // positions past the last cannot match
+      while (mask) {
+        if (rest_at(p + i + std::size_t(__builtin_ctz(mask)) / 2)) return true;
+        mask &= mask - 1;
+        mask &= mask - 1;  // both bytes of the position
+      }
+    }
+#endif
+    for (; i <= last; ++i)
+      if (p[i] == c0_ && p[i + 1] == c1_ && rest_at(p + i)) return true;
+    return false;
+  }
+
+ private:
+  // Whether the characters after the first two match at `at`.
+  bool rest_at(const char16_t *at) const {
+    return std::memcmp(at + 2, part_.data() + 2, (part_.size() - 2) * sizeof(char16_t)) == 0;
+  }
+  u16view part_;
+  char16_t c0_ = 0, c1_ = 0;
+#if defined(__SSE2__)
+  __m128i first_, second_;
+#endif
+};
+
+inline bool contains(u16view text, u16view part) { return Needle(part).in(text); }
 
 struct Zone {
   u16 result;

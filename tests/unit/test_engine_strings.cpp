@@ -215,3 +215,40 @@ TEST_F(Strings, IntstrOfWholeAndOtherNumbersAgreeWithTheNumberText) {
       EXPECT_EQ(var(u"&C").StrVal, expected) << text::to_utf8(operand);
     }
 }
+
+// The search every line selector makes, against the library's find: texts
+// and parts of every length up to 40 over a three-letter alphabet (so
+// near-misses of the first two characters are common), with the part
+// placed at every position, past the eight-at-a-time blocks' edges, and at
+// the very end of a text held in a larger buffer (loads must not match
+// what lies beyond the text).
+TEST(Search, NeedleAgreesWithFindForEveryLengthAndPlace) {
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  const char16_t alphabet[] = {u'|', u'a', u'\u3042'};
+  auto random_text = [&](std::size_t n) {
+    u16 s;
+    for (std::size_t i = 0; i < n; ++i) s += alphabet[(next() >> 16) % 3];
+    return s;
+  };
+  long matches = 0, checks = 0;
+  for (std::size_t n = 0; n <= 40; ++n) {
+    for (std::size_t m = 0; m <= 12 && m <= n + 1; ++m) {
+      for (int round = 0; round < 30; ++round) {
+        u16 text = random_text(n);
+        const u16 part = random_text(m);
+        if (round % 3 == 0 && m <= n) text.replace((next() >> 8) % (n - m + 1), m, part);  // planted
+        // The text is the front of a buffer whose rest could complete the part.
+        const u16 buffer = text + part + part;
+        const u16view view(buffer.data(), text.size());
+        const bool expected = view.find(part) != u16view::npos;
+        EXPECT_EQ(Needle(part).in(view), expected) << "n=" << n << " m=" << m << " round=" << round;
+        EXPECT_EQ(contains(view, part), expected);
+        matches += expected;
+        ++checks;
+      }
+    }
+  }
+  EXPECT_GT(matches, checks / 4);  // both outcomes well represented
+  EXPECT_LT(matches, checks - checks / 4);
+}
