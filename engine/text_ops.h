@@ -1,6 +1,7 @@
 #pragma once
 // Text operations of the string and list instructions, free of registers so
 // that they can be tested on their own.
+#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -9,6 +10,16 @@
 #include "engine/line_list.h"
 #include "engine/str_value.h"
 #include "text/u16.h"
+
+// Loads that may read past a text's end (within its page) are left out
+// where the address checker would take them for faults.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_NO_WIDE_LOADS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_NO_WIDE_LOADS 1
+#endif
+#endif
 
 namespace velmora::engine {
 
@@ -44,17 +55,32 @@ class Needle {
       return false;
     }
     std::size_t i = 0;
-#if defined(__SSE2__)
-    // Both loads stay within the text.
-    for (; i + 9 <= text.size() && i <= last; i += 8) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
-      unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first_), _mm_cmpeq_epi16(b, second_))));
-      if (last - i < 7) mask &= (1u << (2 * (last - i + 1))) - 1;  // positions past the last cannot match
-      while (mask) {
-        if (rest_at(p + i + std::size_t(__builtin_ctz(mask)) / 2)) return true;
-        mask &= mask - 1;
-        mask &= mask - 1;  // both bytes of the position
+#if defined(__SSE2__) && !defined(VELMORA_NO_WIDE_LOADS)
+    if (text.size() <= 8) {
+      // A short text is read in one load when the sixteen bytes from its
+      // start lie within one page (they may run past the text, never into
+      // an unmapped page); the lanes past the last position are dropped.
+      if ((reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        unsigned mask = pairs(a, _mm_srli_si128(a, 2)) & ((1u << (2 * (last + 1))) - 1);
+        for (; mask; mask &= mask - 1)
+          if (rest_at(p + std::size_t(__builtin_ctz(mask)) / 2)) return true;
+        return false;
+      }
+    } else {
+      // Blocks of eight positions, both loads within the text; the last
+      // block is moved back to end at the text's end (overlapping the one
+      // before), so no position is left to a character-wise tail.
+      for (;;) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + 1));
+        for (unsigned mask = pairs(a, b); mask; mask &= mask - 1) {
+          const std::size_t at = i + std::size_t(__builtin_ctz(mask)) / 2;
+          if (at <= last && rest_at(p + at)) return true;
+        }
+        if (i + 8 > last) return false;
+        i += 8;
+        if (i + 9 > text.size()) i = text.size() - 9;
       }
     }
 #endif
@@ -64,6 +90,14 @@ class Needle {
   }
 
  private:
+#if defined(__SSE2__)
+  // One bit (the even one of each lane) per position where the first two
+  // characters stand: `a` holds the characters at the positions, `b` those
+  // after them.
+  unsigned pairs(__m128i a, __m128i b) const {
+    return unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first_), _mm_cmpeq_epi16(b, second_)))) & 0x5555u;
+  }
+#endif
   // Whether the characters after the first two match at `at`.
   bool rest_at(const char16_t *at) const {
     return std::memcmp(at + 2, part_.data() + 2, (part_.size() - 2) * sizeof(char16_t)) == 0;

@@ -1,3 +1,6 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <ctime>
 
 #include "engine/number_format.h"
@@ -251,4 +254,35 @@ TEST(Search, NeedleAgreesWithFindForEveryLengthAndPlace) {
   }
   EXPECT_GT(matches, checks / 4);  // both outcomes well represented
   EXPECT_LT(matches, checks - checks / 4);
+}
+
+// Short texts ending right before an unreadable page: a search that read
+// past the text's page would fault here. Every text of up to eight
+// characters at every place near the page's end, with the part at its end,
+// at its start and absent.
+TEST(Search, NeedleNeverReadsIntoTheNextPage) {
+  const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+  void *mem = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  ASSERT_EQ(mprotect(static_cast<char *>(mem) + page, page, PROT_NONE), 0);
+  char16_t *end = reinterpret_cast<char16_t *>(static_cast<char *>(mem) + page);
+  const u16 part = u"|k|";
+  int found = 0;
+  for (std::size_t n = 0; n <= 8; ++n) {
+    for (std::size_t gap = 0; gap <= 8; ++gap) {  // characters between the text and the page's end
+      char16_t *p = end - gap - n;
+      for (std::size_t i = 0; i < n; ++i) p[i] = u'a';
+      const u16view text(p, n);
+      EXPECT_FALSE(Needle(part).in(text)) << n << " " << gap;
+      if (n >= part.size()) {
+        std::copy(part.begin(), part.end(), p + n - part.size());
+        EXPECT_TRUE(Needle(part).in(text)) << n << " " << gap;
+        std::copy(part.begin(), part.end(), p);
+        EXPECT_TRUE(Needle(part).in(text)) << n << " " << gap;
+        found += 2;
+      }
+    }
+  }
+  EXPECT_EQ(found, 6 * 9 * 2);
+  munmap(mem, 2 * page);
 }
