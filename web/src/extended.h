@@ -58,7 +58,55 @@ struct Extended {
       std::int64_t i;
       if (small_integer(i)) return static_cast<T>(i);
     }
+    if constexpr (std::is_same_v<T, double>) {
+      double d;
+      if (to_double(d)) return d;
+    }
     return static_cast<T>(quad());
+  }
+  // The nearest double (ties to even) when it is a normal double or zero;
+  // false for NaN, infinities and results outside the normal range.
+  constexpr bool to_double(double &out) const {
+    const std::uint32_t field = std::uint32_t(hi >> 48) & 0x7FFF;
+    const std::uint64_t sign = hi & (std::uint64_t(1) << 63);
+    if (field == 0) {
+      if ((hi << 16) | lo) return false;  // a denormal: far below double's range
+      out = __builtin_bit_cast(double, sign);
+      return true;
+    }
+    // 52 bits of fraction kept of the 63 below the leading one, the rest rounded.
+    const std::uint64_t frac = ((hi & 0x0000FFFFFFFFFFFFULL) << 15) | (lo >> 49);
+    std::uint64_t kept = frac >> 11;
+    const std::uint64_t rest = frac & 0x7FF;
+    int exponent = int(field) - 16383;
+    if (rest > 0x400 || (rest == 0x400 && (kept & 1))) {
+      if (++kept >> 52) {  // the fraction carried into the exponent
+        kept = 0;
+        ++exponent;
+      }
+    }
+    if (exponent < -1022 || exponent > 1023) return false;
+    out = __builtin_bit_cast(double, sign | (std::uint64_t(exponent + 1023) << 52) | kept);
+    return true;
+  }
+  // The whole number toward zero, toward minus infinity and toward plus
+  // infinity, worked out on the bits (exact: only fraction bits are cut).
+  constexpr Extended truncated() const {
+    const std::uint32_t field = std::uint32_t(hi >> 48) & 0x7FFF;
+    if (field == 0x7FFF) return *this;  // NaN, infinities
+    const int fractionBits = 16383 + 112 - int(field);  // of the 112 stored below the leading one
+    if (fractionBits <= 0) return *this;                  // whole already
+    if (fractionBits > 112) return of_bits(hi & (std::uint64_t(1) << 63), 0);  // below 1: a zero of its sign
+    if (fractionBits >= 64) return of_bits(hi & ~((std::uint64_t(1) << (fractionBits - 64)) - 1), 0);
+    return of_bits(hi, lo & ~((std::uint64_t(1) << fractionBits) - 1));
+  }
+  constexpr Extended floored() const {
+    const Extended t = truncated();
+    return (hi >> 63) && compare(t, *this) != 0 ? add(t, Extended::of_integer(false, 1), true) : t;
+  }
+  constexpr Extended ceiled() const {
+    const Extended t = truncated();
+    return !(hi >> 63) && !is_nan() && compare(t, *this) != 0 ? add(t, Extended::of_integer(false, 1), false) : t;
   }
   constexpr Quad quad() const { return __builtin_bit_cast(Quad, *this); }
   static constexpr Extended of_bits(std::uint64_t hi, std::uint64_t lo) {
