@@ -128,6 +128,34 @@ TEST(WebNumbers, ConversionsKeepIntegersOfSixtyFourBitsAndDoubles) {
   EXPECT_EQ(back(Extended(oddHalfway)), 1.0L + 2 * LDBL_EPSILON);
 }
 
+// Whole numbers, done on the integers where the result is exact: sums,
+// differences and products of whole numbers of every size up to and past
+// 2^62 and 2^63 (where the integers would overflow), with zeros of both
+// signs, halves and values just off a whole number beside them.
+TEST(WebNumbers, WholeNumberArithmeticIsTheX87ResultBitForBit) {
+  std::mt19937_64 rng(23);
+  auto whole = [&] {
+    const int kind = int(rng() % 8);
+    if (kind == 0) return rng() % 2 ? 0.0L : -0.0L;
+    if (kind == 1) return static_cast<long double>(std::int64_t(rng()) >> (rng() % 3)) + (rng() % 2 ? 0.5L : 0.0L);
+    const long double v = static_cast<long double>(rng() >> (rng() % 64));
+    return (rng() % 2 ? -v : v) + (kind == 2 ? 0x1p-20L : 0.0L);
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const long double x = whole(), y = whole();
+    const Extended a(x), b(y);
+    EXPECT_TRUE(same(back(a + b), x + y)) << bits(x) << " + " << bits(y);
+    EXPECT_TRUE(same(back(a - b), x - y)) << bits(x) << " - " << bits(y);
+    EXPECT_TRUE(same(back(a * b), x * y)) << bits(x) << " * " << bits(y);
+  }
+  for (const long double x : {1.0L, -1.0L, 0x1p62L - 1, -(0x1p62L - 1), 0x1p62L, 0x1p63L - 1024, 3037000499.0L}) {
+    const Extended a(x);
+    EXPECT_TRUE(same(back(a * a), x * x)) << bits(x);
+    EXPECT_TRUE(same(back(a - a), x - x)) << bits(x);  // +0
+    EXPECT_TRUE(same(back(a + a), x + x)) << bits(x);
+  }
+}
+
 TEST(WebNumbers, InfinitiesNaNsZerosAndDenormalsBehaveAsOnX87) {
   const long double big = LDBL_MAX, tiny = LDBL_TRUE_MIN, inf = std::numeric_limits<long double>::infinity();
   volatile long double vb = big, vt = tiny, vi = inf, zero = 0, mzero = -0.0L;
