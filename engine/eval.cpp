@@ -330,6 +330,43 @@ bool invert(const TVarInfo &v, int n, Matrix &out) {
 }
 
 // Applies MAT_OPE with the matrix variable named `name` to the register.
+// The product as operate's sums give it, on 64-bit integers: when every
+// element read is a whole number below 2^31 in magnitude and the largest
+// possible sum (row length times the largest magnitudes) stays below 2^63,
+// every product and partial sum is an integer that long double holds
+// exactly, so the results are the same numbers (a sum of zero is +0 either
+// way: the sums start from +0). False, with `p` untouched, otherwise.
+bool whole_product(const Matrix &m, const TVarInfo &v, int rows, int cols, Matrix &p) {
+  const int inner = cols != 1 ? cols : rows, outCols = cols != 1 ? cols : 1;
+  if (rows <= 0 || inner <= 0 || rows > kMatrixSize || inner > kMatrixSize) return false;
+  constexpr long double kBound = 2147483648.0L;  // 2^31
+  int64_t a[kMatrixSize][kMatrixSize], b[kMatrixSize][kMatrixSize];
+  uint64_t maxA = 0, maxB = 0;
+  const auto whole = [&](long double x, int64_t &w, uint64_t &most) {
+    if (!(x > -kBound && x < kBound)) return false;  // NaN too
+    const int64_t i = static_cast<int64_t>(x);
+    if (static_cast<long double>(i) != x) return false;
+    w = i;
+    most = std::max(most, uint64_t(i < 0 ? -i : i));
+    return true;
+  };
+  for (int i = 0; i < rows; ++i)
+    for (int q = 0; q < inner; ++q)
+      if (!whole(m[i][q], a[i][q], maxA)) return false;
+  for (int q = 0; q < inner; ++q)
+    for (int j = 0; j < outCols; ++j)
+      if (!whole(v.matAt(q, j), b[q][j], maxB)) return false;
+  // maxA * maxB < 2^62; the sum of `inner` of them must stay below 2^63.
+  if (maxA && maxB && maxA * maxB > uint64_t(INT64_MAX) / uint64_t(inner)) return false;
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < outCols; ++j) {
+      int64_t s = 0;
+      for (int q = 0; q < inner; ++q) s += a[i][q] * b[q][j];
+      p[i][j] = static_cast<long double>(s);
+    }
+  return true;
+}
+
 void operate(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   int idx = e.varOf(r, k);
   if (idx < 0) return e.undefinedError(r.Param[std::size_t(k)]);
@@ -345,6 +382,14 @@ void operate(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
       }
   } else if (ope == u"*") {
     Matrix p = m;
+    if constexpr (!arith::kExtended80) {
+      // Where long double is computed in software, a product of whole
+      // numbers is worked out on integers when no sum can leave them.
+      if (whole_product(m, v, rows, cols, p)) {
+        m = p;
+        return;
+      }
+    }
     if (cols != 1) {
       for (int i = 0; i < rows; ++i)
         for (int j = 0; j < cols; ++j) {

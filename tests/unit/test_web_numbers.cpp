@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "web/src/extended.h"
 
@@ -127,6 +128,34 @@ TEST(WebNumbers, ConversionsKeepIntegersOfSixtyFourBitsAndDoubles) {
   EXPECT_EQ(back(Extended(oddHalfway)), 1.0L + 2 * LDBL_EPSILON);
 }
 
+// Whole numbers, done on the integers where the result is exact: sums,
+// differences and products of whole numbers of every size up to and past
+// 2^62 and 2^63 (where the integers would overflow), with zeros of both
+// signs, halves and values just off a whole number beside them.
+TEST(WebNumbers, WholeNumberArithmeticIsTheX87ResultBitForBit) {
+  std::mt19937_64 rng(23);
+  auto whole = [&] {
+    const int kind = int(rng() % 8);
+    if (kind == 0) return rng() % 2 ? 0.0L : -0.0L;
+    if (kind == 1) return static_cast<long double>(std::int64_t(rng()) >> (rng() % 3)) + (rng() % 2 ? 0.5L : 0.0L);
+    const long double v = static_cast<long double>(rng() >> (rng() % 64));
+    return (rng() % 2 ? -v : v) + (kind == 2 ? 0x1p-20L : 0.0L);
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const long double x = whole(), y = whole();
+    const Extended a(x), b(y);
+    EXPECT_TRUE(same(back(a + b), x + y)) << bits(x) << " + " << bits(y);
+    EXPECT_TRUE(same(back(a - b), x - y)) << bits(x) << " - " << bits(y);
+    EXPECT_TRUE(same(back(a * b), x * y)) << bits(x) << " * " << bits(y);
+  }
+  for (const long double x : {1.0L, -1.0L, 0x1p62L - 1, -(0x1p62L - 1), 0x1p62L, 0x1p63L - 1024, 3037000499.0L}) {
+    const Extended a(x);
+    EXPECT_TRUE(same(back(a * a), x * x)) << bits(x);
+    EXPECT_TRUE(same(back(a - a), x - x)) << bits(x);  // +0
+    EXPECT_TRUE(same(back(a + a), x + x)) << bits(x);
+  }
+}
+
 TEST(WebNumbers, InfinitiesNaNsZerosAndDenormalsBehaveAsOnX87) {
   const long double big = LDBL_MAX, tiny = LDBL_TRUE_MIN, inf = std::numeric_limits<long double>::infinity();
   volatile long double vb = big, vt = tiny, vi = inf, zero = 0, mzero = -0.0L;
@@ -144,6 +173,45 @@ TEST(WebNumbers, InfinitiesNaNsZerosAndDenormalsBehaveAsOnX87) {
   }
   EXPECT_FALSE(Extended(std::nan("")) == Extended(std::nan("")));
   EXPECT_TRUE(Extended(0.0) == Extended(-0.0));
+}
+
+// Whole parts and conversions to double on the bits: against the x87
+// unit's truncl, floorl, ceill and its rounding to double, for random
+// operands (fractions, whole numbers, the ends of double's range, x87
+// denormals) and the edge values.
+TEST(WebNumbers, WholePartsAndDoublesAreTheX87ResultsBitForBit) {
+  Operands ops(20251211);
+  std::vector<long double> values = {0.0L, -0.0L, 0.5L, -0.5L, 1.0L, -1.0L, 1.5L, -1.5L, 2.5L, -2.5L,
+                                     0x1p63L, -0x1p63L, 0x1p64L, 0x1p64L - 1, 0x1p112L + 0.5L, 0x1p-16445L,
+                                     -0x1p-16445L, LDBL_MAX, -LDBL_MAX, LDBL_MIN,
+                                     std::numeric_limits<long double>::infinity(),
+                                     -std::numeric_limits<long double>::infinity(), std::nanl(""),
+                                     0x1.fffffffffffffp1023L, 0x1.fffffffffffff8p1023L, 0x1.fffffffffffff7fep1023L,
+                                     0x1p-1022L, 0x1.fffffffffffff8p-1023L, 0x1p-1023L, 0x1p-1074L,
+                                     1.0L + 0x1p-53L, 1.0L + 0x3p-53L, 1.0L + 0x1p-53L + 0x1p-63L};
+  for (int i = 0; i < 200000; ++i) {
+    long double x = ops.next(i % 3 == 0 ? i % 80 - 10 : i % 2 == 0 ? 1023 - i % 5 : -1022 - i % 60);
+    if (i % 7 == 0) x = std::trunc(x) + (i % 14 == 0 ? 0.5L : 0.0L);  // whole numbers and halves
+    values.push_back(x);
+  }
+  int checked = 0;
+  for (long double x : values) {
+    volatile long double v = x;
+    const Extended e(x);
+    ASSERT_TRUE(same(back(e.truncated()), truncl(v))) << std::hexfloat << x;
+    ASSERT_TRUE(same(back(e.floored()), floorl(v))) << std::hexfloat << x;
+    ASSERT_TRUE(same(back(e.ceiled()), ceill(v))) << std::hexfloat << x;
+    const double want = static_cast<double>(v), got = static_cast<double>(e);
+    ASSERT_TRUE(std::memcmp(&want, &got, 8) == 0 || (std::isnan(want) && std::isnan(got)))
+        << std::hexfloat << x << ": " << got << " against " << want;
+    checked += 4;
+  }
+  EXPECT_GT(checked, 800000);
+  // The values above 2^52 of a double, where the fast conversion is taken.
+  double d = 0;
+  EXPECT_TRUE(Extended(0x1p60L + 1).to_double(d));
+  EXPECT_EQ(d, 0x1p60);
+  EXPECT_FALSE(Extended(0x1p-1074L).to_double(d));  // a double denormal: converted the long way
 }
 
 }  // namespace

@@ -58,7 +58,55 @@ struct Extended {
       std::int64_t i;
       if (small_integer(i)) return static_cast<T>(i);
     }
+    if constexpr (std::is_same_v<T, double>) {
+      double d;
+      if (to_double(d)) return d;
+    }
     return static_cast<T>(quad());
+  }
+  // The nearest double (ties to even) when it is a normal double or zero;
+  // false for NaN, infinities and results outside the normal range.
+  constexpr bool to_double(double &out) const {
+    const std::uint32_t field = std::uint32_t(hi >> 48) & 0x7FFF;
+    const std::uint64_t sign = hi & (std::uint64_t(1) << 63);
+    if (field == 0) {
+      if ((hi << 16) | lo) return false;  // a denormal: far below double's range
+      out = __builtin_bit_cast(double, sign);
+      return true;
+    }
+    // 52 bits of fraction kept of the 63 below the leading one, the rest rounded.
+    const std::uint64_t frac = ((hi & 0x0000FFFFFFFFFFFFULL) << 15) | (lo >> 49);
+    std::uint64_t kept = frac >> 11;
+    const std::uint64_t rest = frac & 0x7FF;
+    int exponent = int(field) - 16383;
+    if (rest > 0x400 || (rest == 0x400 && (kept & 1))) {
+      if (++kept >> 52) {  // the fraction carried into the exponent
+        kept = 0;
+        ++exponent;
+      }
+    }
+    if (exponent < -1022 || exponent > 1023) return false;
+    out = __builtin_bit_cast(double, sign | (std::uint64_t(exponent + 1023) << 52) | kept);
+    return true;
+  }
+  // The whole number toward zero, toward minus infinity and toward plus
+  // infinity, worked out on the bits (exact: only fraction bits are cut).
+  constexpr Extended truncated() const {
+    const std::uint32_t field = std::uint32_t(hi >> 48) & 0x7FFF;
+    if (field == 0x7FFF) return *this;  // NaN, infinities
+    const int fractionBits = 16383 + 112 - int(field);  // of the 112 stored below the leading one
+    if (fractionBits <= 0) return *this;                  // whole already
+    if (fractionBits > 112) return of_bits(hi & (std::uint64_t(1) << 63), 0);  // below 1: a zero of its sign
+    if (fractionBits >= 64) return of_bits(hi & ~((std::uint64_t(1) << (fractionBits - 64)) - 1), 0);
+    return of_bits(hi, lo & ~((std::uint64_t(1) << fractionBits) - 1));
+  }
+  constexpr Extended floored() const {
+    const Extended t = truncated();
+    return (hi >> 63) && compare(t, *this) != 0 ? add(t, Extended::of_integer(false, 1), true) : t;
+  }
+  constexpr Extended ceiled() const {
+    const Extended t = truncated();
+    return !(hi >> 63) && !is_nan() && compare(t, *this) != 0 ? add(t, Extended::of_integer(false, 1), false) : t;
   }
   constexpr Quad quad() const { return __builtin_bit_cast(Quad, *this); }
   static constexpr Extended of_bits(std::uint64_t hi, std::uint64_t lo) {
@@ -90,8 +138,29 @@ struct Extended {
   // further ones (sticky)
   static constexpr Extended of_integer(bool negative, std::uint64_t magnitude) {
     if (!magnitude) return of_bits(0, 0);
+    // Exact: the significand is the magnitude moved up to its top bit, whose
+    // 63 bits below the leading one are the top of the 112-bit fraction.
     const int shift = __builtin_clzll(magnitude);
-    return round_pack(negative, magnitude << shift, 0, -shift);
+    const std::uint64_t fraction = (magnitude << shift) << 1;
+    return of_bits((std::uint64_t(negative) << 63) | (std::uint64_t(16383 + 63 - shift) << 48) | (fraction >> 16),
+                   fraction << 48);
+  }
+  // A non-zero whole number below 2^62 in magnitude: its value. Sums,
+  // differences and products of such numbers that fit 63 bits are exact,
+  // so they are done on the integers (zeros keep to the general path, which
+  // minds their signs).
+  static constexpr bool small_whole(Extended x, std::int64_t &value) {
+    const int e = (int(x.hi >> 48) & 0x7FFF) - 16383;  // the binary exponent
+    if (e < 0 || e > 61) return false;
+    const std::uint64_t sig =
+        (std::uint64_t(1) << 63) | ((x.hi & 0x0000FFFFFFFFFFFFULL) << 15) | (x.lo >> 49);
+    if (sig << (e + 1)) return false;  // bits below the binary point
+    const std::int64_t magnitude = std::int64_t(sig >> (63 - e));
+    value = (x.hi >> 63) ? -magnitude : magnitude;
+    return true;
+  }
+  static constexpr Extended of_int64(std::int64_t v) {
+    return v < 0 ? of_integer(true, 0 - std::uint64_t(v)) : of_integer(false, std::uint64_t(v));
   }
   static constexpr Extended of_double(double d) {
     const std::uint64_t bits = __builtin_bit_cast(std::uint64_t, d);
@@ -185,6 +254,8 @@ struct Extended {
 
   // ----- arithmetic, exact and rounded once
   static constexpr Extended add(Extended a, Extended b, bool subtract) {
+    std::int64_t i = 0, j = 0;
+    if (small_whole(a, i) && small_whole(b, j)) return of_int64(subtract ? i - j : i + j);  // x - x is +0
     Parts x = a.parts(), y = b.parts();
     if (subtract) y.negative = !y.negative;
     if (x.kind == 3 || y.kind == 3) return nan();
@@ -246,6 +317,8 @@ struct Extended {
     return round_pack(x.negative, sig, rest, exponent);
   }
   static constexpr Extended multiply(Extended a, Extended b) {
+    std::int64_t i = 0, j = 0, product = 0;
+    if (small_whole(a, i) && small_whole(b, j) && !__builtin_mul_overflow(i, j, &product)) return of_int64(product);
     const Parts x = a.parts(), y = b.parts();
     const bool negative = x.negative != y.negative;
     if (x.kind == 3 || y.kind == 3) return nan();

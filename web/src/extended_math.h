@@ -48,9 +48,9 @@ struct numeric_limits<velmora_extended> : numeric_limits<long double> {
 // The C library's functions on Extended: those whose results are exact as
 // they are, the others rounded once. (Overloads for a type of this build:
 // the core calls them as it calls the long double ones.)
-inline velmora_extended trunc(velmora_extended x) { return velmora_extended::of_quad(truncl(x.quad())); }
-inline velmora_extended floor(velmora_extended x) { return velmora_extended::of_quad(floorl(x.quad())); }
-inline velmora_extended ceil(velmora_extended x) { return velmora_extended::of_quad(ceill(x.quad())); }
+inline velmora_extended trunc(velmora_extended x) { return x.truncated(); }
+inline velmora_extended floor(velmora_extended x) { return x.floored(); }
+inline velmora_extended ceil(velmora_extended x) { return x.ceiled(); }
 inline velmora_extended nearbyint(velmora_extended x) { return velmora_extended::of_quad(nearbyintl(x.quad())); }
 inline velmora_extended round(velmora_extended x) { return velmora_extended::of_quad(roundl(x.quad())); }
 inline velmora_extended fabs(velmora_extended x) {
