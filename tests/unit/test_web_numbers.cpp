@@ -156,6 +156,16 @@ TEST(WebNumbers, WholeNumberArithmeticIsTheX87ResultBitForBit) {
   }
 }
 
+// As a condition an Extended is what a long double is: true unless zero.
+TEST(WebNumbers, AsAConditionOnlyZeroIsFalse) {
+  for (const long double x : {0.5L, -0.25L, 0x1p-16445L, 1.0L, 0x1p70L, -0x1p63L,
+                              std::numeric_limits<long double>::infinity(),
+                              std::numeric_limits<long double>::quiet_NaN(), 0.0L, -0.0L}) {
+    EXPECT_EQ(static_cast<bool>(Extended(x)), static_cast<bool>(x)) << bits(x);
+    EXPECT_EQ(!Extended(x), !x) << bits(x);
+  }
+}
+
 TEST(WebNumbers, InfinitiesNaNsZerosAndDenormalsBehaveAsOnX87) {
   const long double big = LDBL_MAX, tiny = LDBL_TRUE_MIN, inf = std::numeric_limits<long double>::infinity();
   volatile long double vb = big, vt = tiny, vi = inf, zero = 0, mzero = -0.0L;

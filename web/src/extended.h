@@ -54,6 +54,8 @@ struct Extended {
   // and a plain number is an Extended).
   template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
   constexpr explicit operator T() const {
+    // As a condition: true unless zero (a fraction and NaN are true).
+    if constexpr (std::is_same_v<T, bool>) return !is_zero();
     if constexpr (std::is_integral_v<T> && sizeof(T) <= 8) {
       std::int64_t i;
       if (small_integer(i)) return static_cast<T>(i);
