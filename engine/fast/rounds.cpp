@@ -457,18 +457,23 @@ template <ArithOp Op, bool A, bool B, bool Lines>
         perRound = 7 + shape->records;  // and the call and its RET
       }
     }
+    // After whole rounds ran on the counter in a register: the counter, the
+    // comparison's result and the position as one round by records leaves them.
+    auto rounds_taken = [&](long ran, long cost, int64_t counterNow) {
+      done += ran * cost;
+      counter.setWhole(counterNow);
+      stored = {counterNow, true};
+      v = static_cast<long double>(counterNow);
+      t.WORK = v;
+      t.FLAG = !c.jumpIfTrue;
+      e.stepLast = position + 2;
+    };
     if (single && budget - done >= perRound + 2) {
       int64_t counterNow = stored.value;
       const long ran = whole_loop<Op, A, B>(e, h, c, shape, *single, *singleRecord, {ka, kb, ca, cb}, counterNow,
                                             (budget - done - 2) / perRound);
       if (ran > 0) {
-        done += ran * perRound;
-        counter.setWhole(counterNow);
-        stored = {counterNow, true};
-        v = static_cast<long double>(counterNow);
-        t.WORK = v;
-        t.FLAG = !c.jumpIfTrue;
-        e.stepLast = position + 2;
+        rounds_taken(ran, perRound, counterNow);
         if (single == callee) stack[t.STACKP + 1] = position;  // the calls' return point, as they leave it
         if (shape->records == 3)                               // the statement's value, left on the stack by its push
           e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = e.vars[stored_var(*single)].Val1;
@@ -481,15 +486,7 @@ template <ArithOp Op, bool A, bool B, bool Lines>
       int64_t counterNow = stored.value;
       const long ran = line_loop<Op, A, B>(e, t, h, c, &records[bodyAt], {ka, kb, ca, cb}, counterNow,
                                            (budget - done - 2) / kLineRound);
-      if (ran > 0) {
-        done += ran * kLineRound;
-        counter.setWhole(counterNow);
-        stored = {counterNow, true};
-        v = static_cast<long double>(counterNow);
-        t.WORK = v;
-        t.FLAG = !c.jumpIfTrue;
-        e.stepLast = position + 2;
-      }
+      if (ran > 0) rounds_taken(ran, kLineRound, counterNow);
     }
   }
   for (;;) {
