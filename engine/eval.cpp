@@ -372,7 +372,7 @@ void operate(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   if (idx < 0) return e.undefinedError(r.Param[std::size_t(k)]);
   const TVarInfo &v = e.vars[idx];
   const int rows = v.MatRow, cols = v.MatCol;
-  Matrix &m = t.Mat;
+  Matrix &m = t.Mat.rows();
   const u16 &ope = t.MAT_OPE;
   if (ope.empty() || ope == u"+" || ope == u"-") {
     for (int i = 0; i < rows; ++i)
@@ -464,8 +464,9 @@ void op_matrix_scale(Machine &e, TTaskInfo &t, const TPEXE &r) {
   int idx = e.varOf(r, 4);
   if (idx < 0) return e.undefinedError(r.Param[4]);
   const TVarInfo &v = e.vars[idx];
+  Matrix &m = t.Mat.rows();
   for (int i = 0; i < v.MatRow; ++i)
-    for (int j = 0; j < v.MatCol; ++j) t.Mat[i][j] = x * v.matAt(i, j);
+    for (int j = 0; j < v.MatCol; ++j) m[std::size_t(i)][std::size_t(j)] = x * v.matAt(i, j);
 }
 
 void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -475,8 +476,9 @@ void op_matrix_store(Machine &e, TTaskInfo &t, const TPEXE &r) {
   t.MAT_OPE.clear();
   if (idx < 0) return;
   TVarInfo &v = e.vars[idx];
+  Matrix &m = t.Mat.rows();
   for (int i = 0; i < v.MatRow; ++i)
-    for (int j = 0; j < v.MatCol; ++j) v.matSet(i, j, t.Mat[i][j]);
+    for (int j = 0; j < v.MatCol; ++j) v.matSet(i, j, m[std::size_t(i)][std::size_t(j)]);
 }
 
 void op_matrix_store_row(Machine &e, TTaskInfo &t, const TPEXE &r) {

@@ -1,6 +1,7 @@
 #pragma once
 // The task record of a slot.
 #include <array>
+#include <memory>
 
 #include "engine/line_list.h"
 #include "engine/rest_list.h"
@@ -31,6 +32,36 @@ struct DrawState {
   bool imageCompress = false;
 };
 
+// A task's matrix work area, 21 x 21, made (zeroed) on first use: most
+// tasks never compute with matrices, and twenty-two areas in every engine
+// would otherwise be 150 KB written at start. Copies copy the numbers.
+class TaskMatrix {
+ public:
+  using Rows = std::array<std::array<long double, kMatrixSize>, kMatrixSize>;
+  TaskMatrix() = default;
+  TaskMatrix(const TaskMatrix &o) : m_(o.m_ ? std::make_unique<Rows>(*o.m_) : nullptr) {}
+  TaskMatrix &operator=(const TaskMatrix &o) {
+    if (this != &o) m_ = o.m_ ? std::make_unique<Rows>(*o.m_) : nullptr;
+    return *this;
+  }
+  TaskMatrix(TaskMatrix &&) noexcept = default;
+  TaskMatrix &operator=(TaskMatrix &&) noexcept = default;
+
+  Rows &rows() {
+    if (!m_) m_ = std::make_unique<Rows>();
+    return *m_;
+  }
+  // An area not made yet reads as zeros.
+  const Rows &rows() const {
+    static const Rows zeros{};
+    return m_ ? *m_ : zeros;
+  }
+  std::array<long double, kMatrixSize> &operator[](int i) { return rows()[std::size_t(i)]; }
+
+ private:
+  std::unique_ptr<Rows> m_;
+};
+
 struct TTaskInfo {
   u16 FileName;
   int32_t SrcIndex = -1;
@@ -49,7 +80,7 @@ struct TTaskInfo {
   int32_t ParamStored = 0;  // parameters collected so far in the current list
   std::array<long double, kParamValues> ParamVal{};
   u16 MAT_OPE;
-  std::array<std::array<long double, kMatrixSize>, kMatrixSize> Mat{};
+  TaskMatrix Mat;
   u16 STR_OPE;
   StrValue STR_WORK, STR_REM;
   LineList LIST_WORK;

@@ -22,7 +22,7 @@ bool VariableTable::registerName(bool shared, u16view name, int slot, int *added
       if (entries_[std::size_t(e)].Slot == slot) return true;
   }
   for (int e = 0; e < kVariables; ++e) {
-    TVarInfo &v = entries_[std::size_t(e)];
+    TVarInfo &v = (*this)[e];
     if (!v.name.empty()) continue;
     v.name = key;
     v.share = shared;
@@ -46,7 +46,7 @@ void VariableTable::unindex(const u16 &name, int entry) {
 }
 
 void VariableTable::releaseSlot(int slot) {
-  for (int e = 0; e < kVariables; ++e) {
+  for (int e = 0; e < int(entries_.size()) && e < kVariables; ++e) {
     const TVarInfo &v = entries_[std::size_t(e)];
     if (v.Slot != slot || v.share || v.name.empty()) continue;
     releaseEntry(e);
@@ -54,7 +54,7 @@ void VariableTable::releaseSlot(int slot) {
 }
 
 void VariableTable::releaseEntry(int e) {
-  if (e < 0 || e >= kVariables) return;
+  if (e < 0 || e >= int(entries_.size()) || e >= kVariables) return;
   TVarInfo &v = entries_[std::size_t(e)];
   if (v.name.empty()) return;
   unindex(v.name, e);
@@ -96,11 +96,21 @@ u16 VariableTable::nameOfNumber(u16view number) const {
     if (!text::is_ascii_digit(c) || n > kVariables) return {};
     n = n * 10 + (c - u'0');
   }
-  return n <= kVariables ? entries_[std::size_t(n)].name : u16();
+  return n <= kVariables ? (*this)[int(n)].name : u16();
+}
+
+void VariableTable::makeUpTo(int i) {
+  std::size_t last = std::min<std::size_t>(std::size_t(i), kVariables);
+  while (entries_.size() <= last) entries_.emplace_back();
+}
+
+const TVarInfo &VariableTable::unmade() {
+  static const TVarInfo empty;
+  return empty;
 }
 
 int VariableTable::countFree() const {
-  int n = 0;
+  int n = kVariables + 1 - int(entries_.size());
   for (const TVarInfo &v : entries_)
     if (v.name.empty()) ++n;
   return n;

@@ -63,7 +63,13 @@ struct TVarInfo {
 
 class VariableTable {
  public:
-  VariableTable() : entries_(kVariables + 1) {}
+  // The table's storage is taken whole at once (its place never changes, so
+  // references to entries stay valid) but entries are made only as they are
+  // first reached: a run touches the memory of the entries it uses, not of
+  // all 5,001. An entry not made yet is free and holds nothing.
+  VariableTable() { entries_.reserve(kVariables + 1); }
+  VariableTable(const VariableTable &) = delete;
+  VariableTable &operator=(const VariableTable &) = delete;
 
   // Registers a name for a slot (shared or the slot's own); false only when
   // the table is full. `added` receives the entry a new name took (-1 when
@@ -85,8 +91,14 @@ class VariableTable {
   void clearValues();
   void clearAll();
 
-  TVarInfo &operator[](int i) { return entries_[std::size_t(i)]; }
-  const TVarInfo &operator[](int i) const { return entries_[std::size_t(i)]; }
+  TVarInfo &operator[](int i) {
+    if (std::size_t(i) >= entries_.size()) [[unlikely]]
+      makeUpTo(i);
+    return entries_[std::size_t(i)];
+  }
+  const TVarInfo &operator[](int i) const {
+    return std::size_t(i) < entries_.size() ? entries_[std::size_t(i)] : unmade();
+  }
   int size() const { return kVariables; }
 
  private:
@@ -96,6 +108,10 @@ class VariableTable {
   std::unordered_map<u16, std::vector<int>> index_;
 
   void unindex(const u16 &name, int entry);
+  // Makes the entries up to i (at most the table's last entry).
+  void makeUpTo(int i);
+  // What an entry not made yet reads as: free and empty.
+  static const TVarInfo &unmade();
 };
 
 }  // namespace velmora::engine

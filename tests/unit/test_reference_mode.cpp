@@ -99,7 +99,7 @@ std::string state_of(const engine::Engine &e, bool readable = false) {
     out.word("\n  calc ");
     for (long double v : e.calcStack(s)) out.bits(v);
     out.word("\n  matrix ");
-    for (const auto &row : t.Mat)
+    for (const auto &row : t.Mat.rows())
       for (long double v : row) out.bits(v);
   }
   const engine::VariableTable &vars = e.variables();
