@@ -16,6 +16,7 @@
 
 #include "cli/check.h"
 #include "cli/landlock.h"
+#include "cli/large_pages.h"
 #include "cli/lazy_canvas.h"
 #include "cli/run_confinement.h"
 #include "cli/stop_signals.h"
@@ -219,6 +220,7 @@ int usage_error(const std::string &message) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  cli::prefer_large_pages();
   std::string home, data;
   std::vector<std::string> files;
   bool tokens = false, tcode = false, listing = false, finalConsole = false, noInput = false, verbose = false;

@@ -313,8 +313,13 @@ std::size_t cp932_length(u16view text) {
 }
 
 u16 cut_cp932(u16view text, std::size_t max_bytes) {
-  // No character takes more than two bytes: a short text fits whole.
+  // No character takes more than two bytes (ASCII and halfwidth katakana
+  // one): a text that fits when every other character takes two fits whole,
+  // and needs no encoder.
   if (text.size() <= max_bytes / 2) return u16(text);
+  std::size_t most = 0;
+  for (char16_t c : text) most += c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F) ? 1 : 2;
+  if (most <= max_bytes) return u16(text);
   std::size_t used = 0;
   std::size_t i = 0;
   for (; i < text.size(); ++i) {

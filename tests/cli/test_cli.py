@@ -5,6 +5,7 @@ Ctrl-C and the developer views (--tokens, --tcode, --listing).
   test_cli.py VELMORA_RUN
 """
 import os
+import re
 import shutil
 import signal
 import socket
@@ -336,6 +337,34 @@ class Cli(Home):
         self.assertNotIn(b"after", proc.stdout.read())
         for f in (proc.stdin, proc.stdout, proc.stderr):
             f.close()
+
+    def test_the_heap_asks_for_huge_pages(self):
+        """The runner's heap is marked for 2 MB pages (a first touch of each
+        4 KB page is a costly fault on virtual machines), and a list of
+        100,000 lines still reads back whole."""
+        try:
+            with open("/sys/kernel/mm/transparent_hugepage/enabled") as f:
+                if "[never]" in f.read():
+                    self.skipTest("the kernel offers no huge pages")
+        except OSError:
+            self.skipTest("the kernel offers no huge pages")
+        p = self.program("h.mcl", 'FOR K = 1 TO 100000 DO &L[] += "1"; END\n'
+                                  'S = &L[].SIZE; ??S; ??CRLF; ?? GETS &A; ??"<" + &A + ">";\n')
+        proc = subprocess.Popen([RUNNER, "--home", self.home, p], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            self.assertTrue(wait_for_line(proc.stdout, b"100000"))
+            with open("/proc/%d/smaps" % proc.pid) as f:
+                blocks = re.split(r"\n(?=[0-9a-f]+-[0-9a-f]+ )", f.read())
+            heap = [b for b in blocks if b.split("\n", 1)[0].endswith("[heap]")]
+            self.assertTrue(heap)
+            self.assertTrue(any(re.search(r"^VmFlags:.* hg\b", b, re.M) for b in heap), heap)
+            out, _ = proc.communicate(b"end\n", timeout=30)
+            self.assertEqual(out, b"<end>\n")
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
 
     def test_running_out_of_memory_is_a_run_time_error(self):
         """A string doubled until the address space is gone: the run-time
