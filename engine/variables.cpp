@@ -22,7 +22,8 @@ bool VariableTable::registerName(bool shared, u16view name, int slot, int *added
       if (entries_[std::size_t(e)].Slot == slot) return true;
   }
   for (int e = 0; e < kVariables; ++e) {
-    TVarInfo &v = (*this)[e];
+    if (std::size_t(e) >= entries_.size()) makeUpTo(e);
+    TVarInfo &v = entries_[std::size_t(e)];
     if (!v.name.empty()) continue;
     v.name = key;
     v.share = shared;
@@ -84,7 +85,9 @@ int VariableTable::resolve(int slot, u16view ref) const {
       if (!text::is_ascii_digit(c) || n > kVariables) return -1;
       n = n * 10 + (c - u'0');
     }
-    return n < kVariables ? int(n) : -1;
+    if (n >= kVariables) return -1;
+    makeUpTo(int(n));
+    return int(n);
   }
   return find(slot, ref);
 }
@@ -99,7 +102,7 @@ u16 VariableTable::nameOfNumber(u16view number) const {
   return n <= kVariables ? (*this)[int(n)].name : u16();
 }
 
-void VariableTable::makeUpTo(int i) {
+void VariableTable::makeUpTo(int i) const {
   std::size_t last = std::min<std::size_t>(std::size_t(i), kVariables);
   while (entries_.size() <= last) entries_.emplace_back();
 }

@@ -91,25 +91,25 @@ class VariableTable {
   void clearValues();
   void clearAll();
 
-  TVarInfo &operator[](int i) {
-    if (std::size_t(i) >= entries_.size()) [[unlikely]]
-      makeUpTo(i);
-    return entries_[std::size_t(i)];
-  }
+  // Every entry number the table hands out (registerName, find, resolve)
+  // is made by then, so the engine's reads take no check.
+  TVarInfo &operator[](int i) { return entries_[std::size_t(i)]; }
   const TVarInfo &operator[](int i) const {
     return std::size_t(i) < entries_.size() ? entries_[std::size_t(i)] : unmade();
   }
   int size() const { return kVariables; }
 
  private:
-  std::vector<TVarInfo> entries_;
+  // Mutable: making an entry does not change what the table holds (an
+  // entry not made reads as a free one).
+  mutable std::vector<TVarInfo> entries_;
   // Name -> entry numbers in ascending table order, kept in step with
   // registration and release, so a lookup visits only entries of that name.
   std::unordered_map<u16, std::vector<int>> index_;
 
   void unindex(const u16 &name, int entry);
   // Makes the entries up to i (at most the table's last entry).
-  void makeUpTo(int i);
+  void makeUpTo(int i) const;
   // What an entry not made yet reads as: free and empty.
   static const TVarInfo &unmade();
 };
