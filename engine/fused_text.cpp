@@ -169,8 +169,10 @@ bool line_records(Machine &e, TTaskInfo &t, const TPEXE *r) {
 }
 
 // A step whose first two records are a line read and its store, or a
-// string get and its line store or append: those two at once, then the
-// rest of its N records as run_step runs them.
+// string get and its line store or append: those two at once, then STRVAL
+// of what was read with its pop and store where they follow (a line read
+// as a number: &T = &L[K]; W = STRVAL(&T);), then the rest of its N
+// records as run_step runs them.
 template <int N>
 int run_line_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
   if (!line_records(e, t, &r)) return run_step<N>(e, t, h, r, budget);
@@ -179,6 +181,17 @@ int run_line_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, 
     return step_ends(e, t, position, 2);
   } else {
     if (budget == 2) return step_ends(e, t, position, 2);
+    if constexpr (N >= 5) {
+      if (budget >= 5 && strval_store(e, t, &r + 2)) {
+        if constexpr (N == 5) {
+          return step_ends(e, t, position, 5);
+        } else {
+          if (budget == 5) return step_ends(e, t, position, 5);
+          t.INSTP = uint16_t(position + 6);
+          return 5 + run_step<N - 5>(e, t, (&h)[5], (&r)[5], budget - 5);
+        }
+      }
+    }
     t.INSTP = uint16_t(position + 3);
     return 2 + run_step<N - 2>(e, t, (&h)[2], (&r)[2], budget - 2);
   }

@@ -69,7 +69,7 @@ class Line {
   }
   // The same made in `v`, in place of what it held.
   void assignTo(StrValue &v) const {
-    if (isInline()) return v.assignSmall(view());
+    if (isInline()) return v.assignSeven(u_ + 1, std::size_t(u_[0] >> 1));
     if (TextBuffer *b = buffer()) return v.assignSlice(b, word(4), word(6));
     v.clear();
   }

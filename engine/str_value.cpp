@@ -219,7 +219,7 @@ StrValue StrValue::concat(StrValue a, StrValue b) {
   return a;
 }
 
-bool StrValue::escapeFree() const {
+bool StrValue::escapeFreeSlow() const {
   if (empty()) return true;
   if (isSmall()) {
     // Four characters at a time: most short values hold no backslash.

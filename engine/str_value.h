@@ -74,7 +74,16 @@ class StrValue {
 
   // True when the escape pass leaves the value as it is: no escape pair and
   // no trailing backslash.
-  bool escapeFree() const;
+  bool escapeFree() const {
+    // A value of up to eight characters held in itself: two words, four
+    // characters each, with no backslash among the value's own.
+    if (!head_ && !tail_ && headLen_ <= 8) {
+      std::uint64_t w[2];
+      std::memcpy(w, small_, sizeof w);
+      if ((backslashUnits(w[0], headLen_) | backslashUnits(w[1], headLen_ > 4 ? headLen_ - 4 : 0)) == 0) return true;
+    }
+    return escapeFreeSlow();
+  }
   // The value with escapes applied (shared when nothing changes).
   StrValue escaped() const;
 
@@ -102,6 +111,18 @@ class StrValue {
   void assignSlice(TextBuffer *buffer, std::size_t pos, std::size_t n);
   // A text of at most kSmall characters held in the value itself.
   void assignSmall(u16view text);
+  // The same for at most seven characters where seven can be read (a
+  // list line's handle): one fixed-size copy.
+  void assignSeven(const char16_t *text, std::size_t n) {
+    if (head_ || tail_ || hint_) [[unlikely]] {
+      head_.reset();
+      tail_.reset();
+      hint_.reset();
+    }
+    std::memcpy(small_, text, 7 * sizeof(char16_t));
+    headOff_ = tailOff_ = tailLen_ = hintPos_ = 0;
+    headLen_ = n;
+  }
   // The block and position of a value that is one slice of a block (a
   // two-part value is joined first); nullptr for an empty or small value.
   TextBuffer *slicedBuffer(std::size_t &pos) const;
@@ -138,6 +159,16 @@ class StrValue {
   // A small value moved into a buffer of its own (before it becomes part
   // of a two-part value).
   void toBuffer();
+  bool escapeFreeSlow() const;
+  // Bits set where one of the first `n` (at most four) 16-bit units of `w`
+  // is a backslash; none above them (a borrow runs only upwards).
+  static std::uint64_t backslashUnits(std::uint64_t w, std::size_t n) {
+    constexpr std::uint64_t ones = 0x0001000100010001ULL, highs = 0x8000800080008000ULL;
+    constexpr std::uint64_t backslashes = 0x005C005C005C005CULL;
+    w ^= backslashes;  // a backslash becomes a zero unit
+    const std::uint64_t hits = (w - ones) & ~w & highs;
+    return n >= 4 ? hits : hits & ((std::uint64_t(1) << (16 * n)) - 1);
+  }
 };
 
 // The characters of a small value are copied whole: a fixed size copies

@@ -75,7 +75,8 @@ enum class Tier : std::uint8_t { Record, Step, Rounds };
   X(CallBody, "call_body", Step, "097 + the function's first step + 096", "as call and the step", "the records")       \
   X(TextStep, "text_step", Step, "2 to 8 string records (get, join, INTSTR, zones, stores, appends)",                  \
     "stops at an error", "each record's own handler")                                                                  \
-  X(LineRead, "line_read", Step, "310 by index + 320 (+ text step), linked", "no pending join", "the text step")       \
+  X(LineRead, "line_read", Step, "310 by index + 320 (+ 102 STRVAL + 101 xPOP + 022) (+ text step), linked",          \
+    "no pending join; STRVAL: nothing to escape, in range, stack not full", "the text step")                          \
   X(LinePut, "line_put", Step, "311 + 322 by index or 326 (+ text step), linked",                                     \
     "no pending join, nothing to escape", "the text step")                                                            \
   X(ZoneStep, "zone_step", Step, "337 + 318 + 320 or 329 (+ 102 STRVAL + 101 xPOP + 022) + text step",                 \
