@@ -86,6 +86,36 @@ bool cut_and_store(Machine &e, TTaskInfo &t, const HotRecord *h, const TPEXE *r)
 // the records would take another path: a value the escape pass changes, a
 // number out of range (an error to report), a full stack, a variable not
 // linked.
+// Whether records r[0], r[1] and r[2] are STRVAL of a linked string
+// variable, the pop of its result and its store into a linked variable.
+bool strval_shape(const TPEXE *r) {
+  const TPEXE &math = r[0], &pop = r[1], &store = r[2];
+  return math.kind == opMATH && math.math == MathFn::StrVal && math.op[2].kind == OperandKind::StrVar &&
+         pop.kind == opLOAD_VALUE && pop.op[1].kind == OperandKind::Pop && store.kind == opASSIGN &&
+         math.var[3] >= 0 && store.var[1] >= 0;
+}
+
+// The same for records whose shape strval_shape has seen.
+inline bool strval_store_shaped(Machine &e, TTaskInfo &t, const TPEXE *r) {
+  const int source = r[0].var[3], target = r[2].var[1];
+  if (e.errorFlag || t.CalcIndex >= kCalcStack - 1) return false;
+  const StrValue &text = e.vars[source].StrVal;
+  if (!text.escapeFree()) return false;
+  long double &slot = e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)];
+  if (std::int64_t n; plain_digits(text.view(), n) && within_whole_limit(n)) {
+    // Digits: a whole number, stored as one without converting back.
+    slot = t.WORK = static_cast<long double>(n);
+    e.vars[target].Val1.setWhole(n);
+    return true;
+  }
+  const long double x = string_value(text.view());
+  if (!std::isfinite(x)) return false;
+  t.WORK = x;
+  slot = x;
+  e.vars[target].Val1 = x;
+  return true;
+}
+
 bool strval_store(Machine &e, TTaskInfo &t, const TPEXE *r) {
   const TPEXE &math = r[0], &pop = r[1], &store = r[2];
   if (math.kind != opMATH || math.math != MathFn::StrVal || math.op[2].kind != OperandKind::StrVar ||
@@ -173,7 +203,9 @@ bool line_records(Machine &e, TTaskInfo &t, const TPEXE *r) {
 // of what was read with its pop and store where they follow (a line read
 // as a number: &T = &L[K]; W = STRVAL(&T);), then the rest of its N
 // records as run_step runs them.
-template <int N>
+// Strval: the records after the two are STRVAL, its pop and its store
+// (strval_shape, seen when the step was chosen).
+template <int N, bool Strval = false>
 int run_line_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, long budget) {
   if (!line_records(e, t, &r)) return run_step<N>(e, t, h, r, budget);
   const int position = t.INSTP - 1;
@@ -181,8 +213,8 @@ int run_line_step(Machine &e, TTaskInfo &t, const HotRecord &h, const TPEXE &r, 
     return step_ends(e, t, position, 2);
   } else {
     if (budget == 2) return step_ends(e, t, position, 2);
-    if constexpr (N >= 5) {
-      if (budget >= 5 && strval_store(e, t, &r + 2)) {
+    if constexpr (Strval && N >= 5) {
+      if (budget >= 5 && strval_store_shaped(e, t, &r + 2)) {
         if constexpr (N == 5) {
           return step_ends(e, t, position, 5);
         } else {
@@ -286,6 +318,9 @@ constexpr PairHandler kZoneSteps[kLongestStep + 1] = {nullptr,          nullptr,
 constexpr PairHandler kLineSteps[kLongestStep + 1] = {nullptr,          nullptr,          run_line_step<2>,
                                                       run_line_step<3>, run_line_step<4>, run_line_step<5>,
                                                       run_line_step<6>, run_line_step<7>, run_line_step<8>};
+constexpr PairHandler kLineStrvalSteps[kLongestStep + 1] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, run_line_step<5, true>, run_line_step<6, true>, run_line_step<7, true>,
+    run_line_step<8, true>};
 
 }  // namespace
 
@@ -304,7 +339,11 @@ PairHandler text_step_of(const std::vector<HotRecord> &hot, const PcodeList &rec
     form = Form::ZoneStep;
     return kZoneSteps[n];
   }
-  if (n >= 2 && (form = line_pair(records, p)) != Form::Family) return kLineSteps[n];
+  if (n >= 2 && (form = line_pair(records, p)) != Form::Family) {
+    // A line read as a number: the STRVAL after it joins the step.
+    if (form == Form::LineRead && n >= 5 && strval_shape(&records[p + 2])) return kLineStrvalSteps[n];
+    return kLineSteps[n];
+  }
   form = Form::TextStep;
   return kSteps[n];
 }

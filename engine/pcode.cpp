@@ -67,19 +67,20 @@ bool parse_number(u16view text, long double &out) {
   return true;
 }
 
-long double string_value(u16view s) {
-  // Most values read as numbers are plain digits: up to 18 of them are
-  // exact as a 64-bit integer, as parse_number reads them.
-  if (!s.empty() && s.size() <= 18) {
-    std::int64_t n = 0;
-    std::size_t i = 0;
-    for (; i < s.size(); ++i) {
-      const unsigned d = unsigned(s[i]) - u'0';
-      if (d > 9) break;
-      n = n * 10 + d;
-    }
-    if (i == s.size()) return static_cast<long double>(n);
+bool plain_digits(u16view s, std::int64_t &n) {
+  if (s.empty() || s.size() > 18) return false;
+  n = 0;
+  for (char16_t c : s) {
+    const unsigned d = unsigned(c) - u'0';
+    if (d > 9) return false;
+    n = n * 10 + d;
   }
+  return true;
+}
+
+long double string_value(u16view s) {
+  // Most values read as numbers are plain digits.
+  if (std::int64_t n; plain_digits(s, n)) return static_cast<long double>(n);
   const std::size_t a = s.find_first_not_of(u' '), b = s.find_last_not_of(u' ');
   long double x = 0;
   if (a != u16view::npos && !parse_number(s.substr(a, b - a + 1), x)) x = 0;

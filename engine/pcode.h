@@ -168,6 +168,11 @@ TPEXE make_record(int kind, int lblId, const std::array<u16, 11> &param);
 // when the rule code is not an instruction (the line is dropped).
 bool decode_line(u16view lineNumber, u16view instruction, TPEXE &out);
 
+// Whether `s` is 1 to 18 ASCII digits, and their value: exact as a 64-bit
+// integer and so as a long double, as string_value and parse_number read
+// them.
+bool plain_digits(u16view s, std::int64_t &n);
+
 // Decimal text as a number, independent of the process locale; false when
 // the text is not entirely a number.
 bool parse_number(u16view text, long double &out);
