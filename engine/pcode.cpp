@@ -67,17 +67,6 @@ bool parse_number(u16view text, long double &out) {
   return true;
 }
 
-bool plain_digits(u16view s, std::int64_t &n) {
-  if (s.empty() || s.size() > 18) return false;
-  n = 0;
-  for (char16_t c : s) {
-    const unsigned d = unsigned(c) - u'0';
-    if (d > 9) return false;
-    n = n * 10 + d;
-  }
-  return true;
-}
-
 long double string_value(u16view s) {
   // Most values read as numbers are plain digits.
   if (std::int64_t n; plain_digits(s, n)) return static_cast<long double>(n);

@@ -287,6 +287,36 @@ TEST(Numeric, PlainIntegersReadExactlyAsStrtoldReadsThem) {
   EXPECT_EQ(v, 1000.0L);
 }
 
+TEST(Numeric, PlainDigitsAreWhatAUnitByUnitReadingFinds) {
+  // Units at and around the digits' edges, and ones that differ from a
+  // digit only above the low byte, at every position of texts of 0 to 20.
+  const char16_t near[] = {u'0', u'9', u'/', u':', u'5', u'\x0130', u'\x0030' + 0x100, u'\x00B0', u'\xFF10',
+                           u' ', u'-', u'\0', u'\x7F', u'\x80'};
+  std::uint64_t seed = 99;
+  auto next = [&] { return seed = seed * 6364136223846793005ULL + 1442695040888963407ULL; };
+  for (int i = 0; i < 100000; ++i) {
+    const std::size_t size = next() % 21;
+    u16 text;
+    for (std::size_t k = 0; k < size; ++k)
+      text += next() % 4 ? char16_t(u'0' + next() % 10) : near[next() % std::size(near)];
+    bool want = !text.empty() && text.size() <= 18;
+    std::uint64_t value = 0;
+    for (char16_t c : text) {
+      want = want && c >= u'0' && c <= u'9';
+      value = value * 10 + unsigned(c - u'0');
+    }
+    std::int64_t got = -1;
+    ASSERT_EQ(plain_digits(text, got), want) << text::to_utf8(text);
+    if (want) ASSERT_EQ(got, std::int64_t(value)) << text::to_utf8(text);
+  }
+  std::int64_t n = 0;
+  EXPECT_TRUE(plain_digits(u"999999999999999999", n));
+  EXPECT_EQ(n, 999999999999999999LL);
+  EXPECT_TRUE(plain_digits(u"000000012", n));
+  EXPECT_EQ(n, 12);
+  EXPECT_FALSE(plain_digits(u"1234567890123456789", n));  // 19 digits
+}
+
 namespace {
 
 // The number reading as it is without the integer path: the characters a
