@@ -79,13 +79,6 @@ bool cut_and_store(Machine &e, TTaskInfo &t, const HotRecord *h, const TPEXE *r)
   return true;
 }
 
-// STRVAL of a string variable, the pop of its result and its store into a
-// number variable (V = STRVAL(&W)): the number is read once and written
-// where the three records leave it: the work register, the stack slot it
-// passed through and the variable. False, having changed nothing, where
-// the records would take another path: a value the escape pass changes, a
-// number out of range (an error to report), a full stack, a variable not
-// linked.
 // Whether records r[0], r[1] and r[2] are STRVAL of a linked string
 // variable, the pop of its result and its store into a linked variable.
 bool strval_shape(const TPEXE *r) {
@@ -95,7 +88,13 @@ bool strval_shape(const TPEXE *r) {
          math.var[3] >= 0 && store.var[1] >= 0;
 }
 
-// The same for records whose shape strval_shape has seen.
+// STRVAL of a string variable, the pop of its result and its store into a
+// number variable (V = STRVAL(&W)), records whose shape strval_shape has
+// seen: the number is read once and written where the three records leave
+// it: the work register, the stack slot it passed through and the
+// variable. False, having changed nothing, where the records would take
+// another path: a value the escape pass changes, a number out of range (an
+// error to report), a full stack.
 inline bool strval_store_shaped(Machine &e, TTaskInfo &t, const TPEXE *r) {
   const int source = r[0].var[3], target = r[2].var[1];
   if (e.errorFlag || t.CalcIndex >= kCalcStack - 1) return false;
@@ -116,21 +115,10 @@ inline bool strval_store_shaped(Machine &e, TTaskInfo &t, const TPEXE *r) {
   return true;
 }
 
+// The same for records not seen before: false also where they have another
+// shape.
 bool strval_store(Machine &e, TTaskInfo &t, const TPEXE *r) {
-  const TPEXE &math = r[0], &pop = r[1], &store = r[2];
-  if (math.kind != opMATH || math.math != MathFn::StrVal || math.op[2].kind != OperandKind::StrVar ||
-      pop.kind != opLOAD_VALUE || pop.op[1].kind != OperandKind::Pop || store.kind != opASSIGN)
-    return false;
-  const int source = math.var[3], target = store.var[1];
-  if (source < 0 || target < 0 || e.errorFlag || t.CalcIndex >= kCalcStack - 1) return false;
-  const StrValue &text = e.vars[source].StrVal;
-  if (!text.escapeFree()) return false;
-  const long double x = string_value(text.view());
-  if (!std::isfinite(x)) return false;
-  t.WORK = x;
-  e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)] = x;
-  e.vars[target].Val1 = x;
-  return true;
+  return strval_shape(r) && strval_store_shaped(e, t, r);
 }
 
 // Ends a step after `ran` records from `position`.
