@@ -24,14 +24,64 @@ LineList::Chunk *LineList::newChunk(std::size_t capacity) {
   c->refs = 1;
   c->count = 0;
   c->capacity = std::uint32_t(capacity);
-  c->unused = 0;
+  c->searches = 0;
+  c->signs = nullptr;
   return c;
 }
 
 void LineList::release(Chunk *c) noexcept {
   if (--c->refs != 0) return;
   for (const Line *l = c->lines(), *last = l + c->count; l != last; ++l) l->unref();
+  std::free(c->signs);
   std::free(c);
+}
+
+// ----- signatures
+
+void LineList::signLine(Signs *s, std::size_t k, const Line &line) {
+  const u16view t = line.view();
+  std::uint64_t sig = 0;
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    const std::uint64_t h = CharPair::hash(t[i - 1], t[i]);
+    sig |= CharPair::lineBit(h);
+    if (i + 1 < t.size()) {
+      const unsigned b = CharPair::chunkBit(h, t[i + 1]);
+      s->pairs[b >> 6] |= std::uint64_t(1) << (b & 63);
+    }
+  }
+  s->line[k] = sig;
+}
+
+const LineList::Signs *LineList::makeSigns(Chunk *c) {
+  if (!c->signs) {
+    if (c->searches == 0) {
+      // Searched once: a list searched only once does not pay for them.
+      c->searches = 1;
+      return nullptr;
+    }
+    c->signs = static_cast<Signs *>(std::malloc(sizeof(Signs)));
+    if (!c->signs) throw std::bad_alloc();
+  }
+  // Made, or made afresh when many lines have gone since.
+  Signs *s = c->signs;
+  std::fill(std::begin(s->pairs), std::end(s->pairs), 0);
+  s->stale = 0;
+  for (std::size_t k = 0; k < c->count; ++k) signLine(s, k, c->lines()[k]);
+  return s;
+}
+
+LineList::Signs *LineList::copySigns(const Signs *from) {
+  if (!from) return nullptr;
+  auto *s = static_cast<Signs *>(std::malloc(sizeof(Signs)));
+  if (!s) throw std::bad_alloc();
+  std::memcpy(static_cast<void *>(s), from, sizeof(Signs));
+  return s;
+}
+
+std::size_t LineList::signedChunks() const {
+  std::size_t n = 0;
+  for (const Chunk *c : chunks_) n += c->signs != nullptr;
+  return n;
 }
 
 LineList::Chunk *LineList::own(std::size_t c, bool grow) {
@@ -43,6 +93,15 @@ LineList::Chunk *LineList::own(std::size_t c, bool grow) {
     std::memcpy(static_cast<void *>(copy->lines()), chunk->lines(), chunk->count * sizeof(Line));
     copy->count = chunk->count;
     for (const Line *l = copy->lines(), *last = l + copy->count; l != last; ++l) l->ref();
+    // A list searched by key and changed while another holds its chunk
+    // (the pending rest of its last selection) keeps its signatures.
+    try {
+      copy->signs = copySigns(chunk->signs);
+    } catch (...) {
+      release(copy);
+      throw;
+    }
+    copy->searches = chunk->searches;
     release(chunk);
     chunks_[c] = chunk = copy;
   }
@@ -103,9 +162,22 @@ LineList::LineList(const LineList &other)
 
 LineList &LineList::operator=(const LineList &other) {
   if (this == &other) return *this;
-  LineList copy(other);
-  clear();
-  swap(copy);
+  if (chunks_.capacity() < other.chunks_.size() || starts_.capacity() < other.starts_.size()) {
+    LineList copy(other);
+    clear();
+    swap(copy);
+    return *this;
+  }
+  // Into the vectors this list has (a register or pending rest filled
+  // again and again): nothing here can fail.
+  for (Chunk *c : other.chunks_) ++c->refs;  // first: the chunks may be ours too
+  for (Chunk *c : chunks_) release(c);
+  chunks_.assign(other.chunks_.begin(), other.chunks_.end());
+  starts_.assign(other.starts_.begin(), other.starts_.end());
+  size_ = other.size_;
+  uniform_ = other.uniform_;
+  lastChunk_ = 0;
+  arena_.reset();
   return *this;
 }
 
@@ -221,7 +293,8 @@ void LineList::pushOwned(Line line) {
     // The common case first: room in a last chunk of this list's own.
     Chunk *last = chunks_.back();
     if (last->refs == 1 && last->count < last->capacity) {
-      last->lines()[last->count++] = line;
+      last->lines()[last->count] = line;
+      sign(last, last->count++);
       ++size_;
       return;
     }
@@ -245,7 +318,8 @@ void LineList::pushOwned(Line line) {
     line.unref();
     throw;
   }
-  c->lines()[c->count++] = line;
+  c->lines()[c->count] = line;
+  sign(c, c->count++);
   ++size_;
 }
 
@@ -262,6 +336,10 @@ void LineList::put(std::size_t i, Line line) {
   }
   c->lines()[p.index].unref();
   c->lines()[p.index] = line;
+  if (c->signs) {
+    ++c->signs->stale;
+    sign(c, p.index);
+  }
 }
 
 void LineList::insertOwned(std::size_t i, Line line) {
@@ -275,6 +353,12 @@ void LineList::insertOwned(std::size_t i, Line line) {
       Chunk *upper = newChunk(kChunk);
       std::memcpy(static_cast<void *>(upper->lines()), c->lines() + half, (c->count - half) * sizeof(Line));
       upper->count = std::uint32_t(c->count - half);
+      if (c->signs) {
+        // The chunk's pairs hold the upper half's too.
+        upper->signs = copySigns(c->signs);
+        std::memmove(upper->signs->line, c->signs->line + half, upper->count * sizeof(std::uint64_t));
+        upper->searches = 1;
+      }
       c->count = std::uint32_t(half);
       chunks_.insert(chunks_.begin() + std::ptrdiff_t(p.chunk + 1), upper);
       starts_.insert(starts_.begin() + std::ptrdiff_t(p.chunk + 1), starts_[p.chunk] + half);
@@ -288,6 +372,11 @@ void LineList::insertOwned(std::size_t i, Line line) {
     Line *at = c->lines() + p.index;
     std::memmove(static_cast<void *>(at + 1), at, (c->count - p.index) * sizeof(Line));
     *at = line;
+    if (c->signs) {
+      std::uint64_t *s = c->signs->line + p.index;
+      std::memmove(s + 1, s, (c->count - p.index) * sizeof *s);
+      sign(c, p.index);
+    }
     ++c->count;
     for (std::size_t k = p.chunk + 1; k < starts_.size(); ++k) ++starts_[k];
     ++size_;
@@ -307,6 +396,11 @@ void LineList::erase(std::size_t i) {
   Line *at = c->lines() + p.index;
   at->unref();
   std::memmove(static_cast<void *>(at), at + 1, (c->count - p.index - 1) * sizeof(Line));
+  if (c->signs) {
+    std::uint64_t *s = c->signs->line + p.index;
+    std::memmove(s, s + 1, (c->count - p.index - 1) * sizeof *s);
+    ++c->signs->stale;
+  }
   --c->count;
   for (std::size_t k = p.chunk + 1; k < starts_.size(); ++k) --starts_[k];
   --size_;
@@ -338,12 +432,16 @@ void LineList::mergeAround(std::size_t c) {
       chunks_[into] = target;
     }
     std::memcpy(static_cast<void *>(target->lines() + target->count), next->lines(), next->count * sizeof(Line));
+    for (std::size_t k = target->count; k < total; ++k) sign(target, k);
     // The moved handles now count for the target: another holder of next
     // keeps its own references.
     if (next->refs > 1)
       for (const Line *l = next->lines(), *last = l + next->count; l != last; ++l) l->ref();
     target->count = std::uint32_t(total);
-    if (--next->refs == 0) std::free(next);
+    if (--next->refs == 0) {
+      std::free(next->signs);
+      std::free(next);
+    }
     chunks_.erase(chunks_.begin() + std::ptrdiff_t(into + 1));
     starts_.erase(starts_.begin() + std::ptrdiff_t(into + 1));
     uniform_ = false;
@@ -372,16 +470,25 @@ bool LineList::sharesLine(std::size_t i) const { return chunks_[locate(i).chunk]
 
 bool operator==(const LineList &a, const LineList &b) {
   if (a.size_ != b.size_) return false;
-  for (std::size_t i = 0; i < a.size_; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
+  // Line by line in order, chunk by chunk on both sides.
+  std::size_t i = 0;
+  bool same = true;
+  std::size_t c = 0, k = 0;
+  a.forEach([&](const Line &l) {
+    if (!same) return;
+    while (k == b.chunks_[c]->count) ++c, k = 0;
+    same = l.view() == b.chunks_[c]->lines()[k++].view();
+    ++i;
+  });
+  return same;
 }
 
 bool operator==(const LineList &a, const Lines &b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < b.size(); ++i)
-    if (a[i] != u16view(b[i])) return false;
-  return true;
+  std::size_t i = 0;
+  bool same = true;
+  a.forEach([&](const Line &l) { same = same && l.view() == u16view(b[i++]); });
+  return same;
 }
 
 }  // namespace velmora::engine

@@ -14,10 +14,14 @@
 // as a line, shares the text instead of copying it. Short lines pushed one
 // by one keep their text in a block the list fills as it grows.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/str_value.h"
 #include "engine/text_buffer.h"
@@ -90,11 +94,54 @@ class Line {
 };
 static_assert(sizeof(Line) == 16, "a line handle is two words");
 
+// Pairs and triples of neighbouring characters, hashed, let a search by
+// key pass over lines and whole chunks of lines that cannot hold the key: a
+// text that contains another holds every pair and triple the other does.
+// Each pair sets one of 63 bits of its line's signature, each triple one of
+// 4,096 bits of its chunk's (pairs are too common to tell chunks apart).
+struct CharPair {
+  static std::uint64_t hash(char16_t a, char16_t b) {
+    return ((std::uint64_t(a) << 16) | b) * 0x9E3779B97F4A7C15ull;  // Fibonacci hashing: the high bits mix
+  }
+  static std::uint64_t lineBit(std::uint64_t h) { return std::uint64_t(1) << (((h >> 32) * 63) >> 32); }
+  // A triple: the pair before it, hashed, and its third character.
+  static unsigned chunkBit(std::uint64_t pair, char16_t c) {
+    return unsigned(((pair ^ c) * 0xC2B2AE3D27D4EB4Full) >> 52);
+  }
+  static constexpr std::size_t kChunkWords = 64;  // 4,096 bits
+};
+
+class PairKey {
+ public:
+  static constexpr std::size_t kChunkBits = 12;  // enough to rule out a chunk
+  PairKey() = default;
+  explicit PairKey(u16view key) {
+    for (std::size_t i = 1; i < key.size(); ++i) {
+      const std::uint64_t h = CharPair::hash(key[i - 1], key[i]);
+      line_ |= CharPair::lineBit(h);
+      if (i + 1 < key.size() && n_ < kChunkBits) bits_[n_++] = std::uint16_t(CharPair::chunkBit(h, key[i + 1]));
+    }
+  }
+  bool any() const { return line_ != 0; }
+  std::uint64_t line() const { return line_; }
+  // Whether a chunk whose triples are `pairs` may hold the key.
+  bool mayBeIn(const std::uint64_t *pairs) const {
+    for (std::size_t j = 0; j < n_; ++j)
+      if (!((pairs[bits_[j] >> 6] >> (bits_[j] & 63)) & 1)) return false;
+    return true;
+  }
+
+ private:
+  std::uint64_t line_ = 0;
+  std::uint16_t bits_[kChunkBits] = {};
+  std::size_t n_ = 0;
+};
+
 class LineList {
   struct Chunk;
 
  public:
-  static constexpr std::size_t kChunk = 512;
+  static constexpr std::size_t kChunk = 64;
 
   LineList() = default;
   LineList(const LineList &other);
@@ -175,6 +222,54 @@ class LineList {
     for (const Chunk *c : chunks_)
       for (const Line *l = c->lines(), *last = l + c->count; l != last; ++l) f(*l);
   }
+  // Calls f(i, const Line &) in order for every line i that may contain
+  // the key: at least every line that does (every line when the key asks
+  // nothing). A list searched again and again (a list of counts looked up
+  // by key) keeps its lines' pair signatures from a chunk's second search
+  // on, so that a search passes over chunks that cannot hold the key and
+  // reads one word for most lines of the others.
+  template <typename F>
+  void forEachPossible(const PairKey &key, F f) const {
+    std::size_t i = 0;
+    for (Chunk *c : chunks_) {
+      const Line *l = c->lines();
+      const std::size_t n = c->count;
+      const Signs *signs = key.any() ? signsFor(c) : nullptr;
+      if (!signs) {
+        for (std::size_t k = 0; k < n; ++k) f(i + k, l[k]);
+        i += n;
+        continue;
+      }
+      if (!key.mayBeIn(signs->pairs)) {
+        i += n;
+        continue;
+      }
+      const std::uint64_t *sig = signs->line;
+      const std::uint64_t want = key.line();
+      std::size_t k = 0;
+#if defined(__SSE2__)
+      // Four signatures at a time: a line passes when both halves of its
+      // signature, masked by the key's, equal the key's.
+      const __m128i w = _mm_set1_epi64x(static_cast<long long>(want));
+      for (; k + 4 <= n; k += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(sig + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(sig + k + 2));
+        const unsigned ea = unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(a, w), w))));
+        const unsigned eb = unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, w), w))));
+        unsigned pass = ea | (eb << 4);
+        for (pass &= (pass >> 1) & 0x55u; pass; pass &= pass - 1) {
+          const std::size_t at = k + std::size_t(__builtin_ctz(pass)) / 2;
+          f(i + at, l[at]);
+        }
+      }
+#endif
+      for (; k < n; ++k)
+        if ((sig[k] & want) == want) f(i + k, l[k]);
+      i += n;
+    }
+  }
+  // How many chunks keep signatures (for tests of the search).
+  std::size_t signedChunks() const;
 
   void clear();
   void swap(LineList &other) noexcept;
@@ -244,9 +339,22 @@ class LineList {
   friend bool operator==(const LineList &a, const Lines &b);
 
  private:
+  // The pair signatures of a chunk's lines and the pairs of the chunk as
+  // a whole, content only: a chunk shared by several lists shares them.
+  // Whatever puts a line at position k signs it there (sign), and moving
+  // lines moves their signatures. The chunk's pairs only grow as lines are
+  // replaced or deleted; they are worked out afresh once as many lines as
+  // the chunk holds have gone.
+  struct Signs {
+    std::uint64_t pairs[CharPair::kChunkWords];
+    std::size_t stale;  // lines replaced or deleted since pairs was made
+    std::uint64_t line[kChunk];
+  };
   struct Chunk {
     std::uint32_t refs;  // lists holding it
-    std::uint32_t count, capacity, unused;
+    std::uint32_t count, capacity;
+    std::uint32_t searches;  // searches by key so far, up to 1
+    Signs *signs;            // null until the chunk's second search
     Line *lines() { return reinterpret_cast<Line *>(this + 1); }
     const Line *lines() const { return reinterpret_cast<const Line *>(this + 1); }
   };
@@ -281,6 +389,18 @@ class LineList {
   Chunk *own(std::size_t c, bool grow);
   void mergeAround(std::size_t c);
   static Chunk *newChunk(std::size_t capacity);
+  // Signs line k of the chunk, when the chunk keeps signatures.
+  static void sign(Chunk *c, std::size_t k) {
+    if (c->signs) signLine(c->signs, k, c->lines()[k]);
+  }
+  static void signLine(Signs *s, std::size_t k, const Line &line);
+  // The chunk's signatures; null on its first search.
+  static const Signs *signsFor(Chunk *c) {
+    if (c->signs && c->signs->stale <= c->count + 16) return c->signs;
+    return makeSigns(c);
+  }
+  static const Signs *makeSigns(Chunk *c);
+  static Signs *copySigns(const Signs *from);
   static void release(Chunk *c) noexcept;
   static LineList ofViews(const std::vector<u16view> &views);
 };

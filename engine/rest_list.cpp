@@ -5,33 +5,31 @@
 namespace velmora::engine {
 
 void RestList::setPending(const LineList &source, u16view key, bool fold, std::size_t count) {
-  list_.clear();
-  if (count == 0) {
-    pending_.reset();
-    return;
-  }
-  if (!pending_) pending_ = std::make_unique<Pending>();
-  pending_->source = source;
-  pending_->key.assign(key);
-  pending_->fold = fold;
+  clear();
+  if (count == 0) return;
+  source_ = source;
+  key_.assign(key);
+  fold_ = fold;
   pendingSize_ = count;
+  pending_ = true;
 }
 
-LineList RestList::pick(const Pending &p) {
+LineList RestList::pick() const {
   // The rule the selection used: a line goes to the rest when it does not
   // hold the key (both folded under the case option).
   LineList rest;
-  const Needle key(p.key);
-  p.source.forEach([&](const Line &line) {
-    const bool holds = p.fold ? key.in(fold_case(line.view())) : key.in(line.view());
+  const Needle key(key_);
+  source_.forEach([&](const Line &line) {
+    const bool holds = fold_ ? key.in(fold_case(line.view())) : key.in(line.view());
     if (!holds) rest.push_back(line);
   });
   return rest;
 }
 
 void RestList::settle() {
-  std::unique_ptr<Pending> p = std::move(pending_);
-  list_ = pick(*p);
+  LineList rest = pick();
+  clear();
+  list_ = std::move(rest);
 }
 
 }  // namespace velmora::engine

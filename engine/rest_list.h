@@ -6,36 +6,26 @@
 // selection, a sort or exchange option), so that a statement that stores
 // only the selected lines pays nothing for the others. Its size is known
 // at once, as the task monitor shows it.
-#include <memory>
-
 #include "engine/line_list.h"
 
 namespace velmora::engine {
 
 class RestList {
  public:
-  RestList() = default;
-  RestList(const RestList &o) : list_(o.list_), pendingSize_(o.pendingSize_) {
-    if (o.pending_) pending_ = std::make_unique<Pending>(*o.pending_);
-  }
-  RestList &operator=(const RestList &o) {
-    if (this != &o) {
-      list_ = o.list_;
-      pending_ = o.pending_ ? std::make_unique<Pending>(*o.pending_) : nullptr;
-      pendingSize_ = o.pendingSize_;
-    }
-    return *this;
-  }
-  RestList(RestList &&) noexcept = default;
-  RestList &operator=(RestList &&) noexcept = default;
   std::size_t size() const { return pending_ ? pendingSize_ : list_.size(); }
   bool empty() const { return size() == 0; }
   void clear() {
-    pending_.reset();
+    if (pending_) {
+      // The source's chunks are let go; its vectors are kept for the next
+      // selection's.
+      source_.clear();
+      key_.clear();
+      pending_ = false;
+    }
     list_.clear();
   }
   RestList &operator=(const LineList &lines) {
-    pending_.reset();
+    clear();
     list_ = lines;
     return *this;
   }
@@ -43,26 +33,25 @@ class RestList {
   // The lines of `source` that do not hold `key` (compared folded when
   // `fold`), `count` of them, picked out when first read.
   void setPending(const LineList &source, u16view key, bool fold, std::size_t count);
-  bool isPending() const { return pending_ != nullptr; }
+  bool isPending() const { return pending_; }
   // The lines, picked out first when pending.
   LineList &get() {
     if (pending_) settle();
     return list_;
   }
   // The lines without settling (picked out afresh when pending).
-  LineList lines() const { return pending_ ? pick(*pending_) : list_; }
+  LineList lines() const { return pending_ ? pick() : list_; }
 
  private:
-  struct Pending {
-    LineList source;
-    u16 key;
-    bool fold;
-  };
   LineList list_;
-  std::unique_ptr<Pending> pending_;
+  // While pending: the source (sharing its chunks) and the key.
+  bool pending_ = false;
+  LineList source_;
+  u16 key_;
+  bool fold_ = false;
   std::size_t pendingSize_ = 0;
   void settle();
-  static LineList pick(const Pending &p);
+  LineList pick() const;
 };
 
 }  // namespace velmora::engine

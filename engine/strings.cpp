@@ -137,6 +137,9 @@ bool line_holds_folded(u16view line, const Needle &key) { return key.in(fold_cas
 inline bool line_holds(u16view line, const Needle &key, const CaseOption &fold) {
   return fold.fold ? line_holds_folded(line, key) : key.in(line);
 }
+// What lines holding `text` have of its character pairs: nothing is asked
+// under the letter-case option (lines are signed by their unfolded text).
+inline PairKey pair_key(u16view text, const CaseOption &fold) { return fold.fold ? PairKey() : PairKey(text); }
 
 // The text a line selector picks from a list: line n (sharing the list's
 // text), or every line that contains the text, joined without separator.
@@ -150,7 +153,7 @@ bool selected_value(const LineList &lines, const Selector &sel, const CaseOption
   const u16 text = fold(sel.text);
   const Needle key(text);
   out.clear();
-  lines.forEach([&](const Line &line) {
+  lines.forEachPossible(pair_key(text, fold), [&](std::size_t, const Line &line) {
     if (line_holds(line.view(), key, fold)) out.append(line.view());
   });
   return true;
@@ -489,12 +492,14 @@ void op_list_select(Machine &e, TTaskInfo &t, const TPEXE &r) {
         [&](const Line &line) { (line_holds(line.view(), key, fold) ? t.LIST_WORK : rest).push_back(line); });
   } else if (lines) {
     // The lines go to the register sharing their text.
-    std::size_t others = 0;
-    lines->forEach([&](const Line &line) {
-      if (line_holds(line.view(), key, fold)) t.LIST_WORK.push_back(line);
-      else ++others;
+    std::size_t hits = 0;
+    lines->forEachPossible(pair_key(text, fold), [&](std::size_t, const Line &line) {
+      if (line_holds(line.view(), key, fold)) {
+        t.LIST_WORK.push_back(line);
+        ++hits;
+      }
     });
-    t.LIST_REM.setPending(*lines, text, fold.fold, others);
+    t.LIST_REM.setPending(*lines, text, fold.fold, lines->size() - hits);
   }
   finish_list(t);
 }
@@ -653,10 +658,8 @@ void edit_lines(LineList &lines, const Selector &sel, const CaseOption &fold, Ed
   const Needle key(text);
   const bool all = sel.kind == Selector::All;
   std::vector<std::size_t> hits;
-  std::size_t i = 0;
-  lines.forEach([&](const Line &line) {
+  lines.forEachPossible(all ? PairKey() : pair_key(text, fold), [&](std::size_t i, const Line &line) {
     if (all || line_holds(line.view(), key, fold)) hits.push_back(i);
-    ++i;
   });
   for (const std::size_t h : hits) edit(h, lines[h]);
 }

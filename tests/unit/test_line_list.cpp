@@ -3,6 +3,7 @@
 // share their text with the values they came from and go to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "engine/line_list.h"
@@ -233,4 +234,134 @@ TEST(LineList, EscapePairsAreJudgedWithinEachLine) {
   EXPECT_FALSE(l.value(2).escapeFree());
   EXPECT_EQ(l.value(2).escaped(), u"mid\"dle here");
   EXPECT_TRUE(l.value(3).escapeFree());
+}
+
+namespace {
+
+// The lines a search by key offers (before the caller's own comparison).
+std::vector<std::size_t> offered(const LineList &l, u16view key) {
+  std::vector<std::size_t> out;
+  l.forEachPossible(engine::PairKey(key), [&](std::size_t i, const engine::Line &line) {
+    EXPECT_EQ(line.view(), l[i]);  // the index and the line agree
+    out.push_back(i);
+  });
+  return out;
+}
+
+}  // namespace
+
+// A search by key offers at least every line holding the key, in order,
+// whatever was done to the list and its copies since its lines were signed:
+// lines set, pushed, inserted and deleted (chunks split and merged), lists
+// copied, appended and cleared. Few letters, so that keys often occur.
+TEST(LineList, SearchByKeyOffersEveryLineThatHoldsTheKey) {
+  std::mt19937 rng(11122026);
+  auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+  auto text = [&](std::size_t most) {
+    u16 t;
+    for (std::size_t n = pick(most + 1); n > 0; --n) t += char16_t(u'a' + pick(4));
+    return t;
+  };
+  std::vector<LineList> lists(3);
+  std::vector<Lines> model(3);
+  std::size_t hits = 0, checks = 0;
+  for (int step = 0; step < 3000; ++step) {
+    const std::size_t x = pick(3), y = pick(3);
+    LineList &l = lists[x];
+    Lines &m = model[x];
+    switch (pick(9)) {
+      case 0:
+        for (std::size_t k = 1 + pick(3 * LineList::kChunk); k > 0; --k) {
+          // Short (in the handle), in the list's text, and long ones.
+          const u16 line = pick(20) == 0 ? text(300) : text(12);
+          l.push_back(line);
+          m.push_back(line);
+        }
+        break;
+      case 1:
+      case 2:
+        if (!m.empty()) {
+          const std::size_t i = pick(m.size());
+          m[i] = text(10);
+          l.set(i, m[i]);
+        }
+        break;
+      case 3:
+        if (!m.empty()) {
+          // Runs of deletions empty chunks and merge neighbours.
+          for (std::size_t k = 1 + pick(40); k > 0 && !m.empty(); --k) {
+            const std::size_t i = pick(m.size());
+            l.erase(i);
+            m.erase(m.begin() + std::ptrdiff_t(i));
+          }
+        }
+        break;
+      case 4: {
+        // Insertions into one place fill its chunk and split it.
+        const std::size_t at = m.empty() ? 0 : pick(m.size() + 1);
+        for (std::size_t k = 1 + pick(LineList::kChunk); k > 0; --k) {
+          const u16 line = text(9);
+          l.insert(at, line);
+          m.insert(m.begin() + std::ptrdiff_t(std::min(at, m.size())), line);
+        }
+        break;
+      }
+      case 5:
+        l = lists[y];
+        m = model[y];
+        break;
+      case 6: {
+        l.append(lists[y]);
+        const Lines other = model[y];
+        m.insert(m.end(), other.begin(), other.end());
+        break;
+      }
+      case 7:
+        if (m.size() > 3000) {
+          l.clear();
+          m.clear();
+        }
+        break;
+      default:
+        break;  // searches only
+    }
+    // Every list is searched after every step, so that chunks are signed
+    // early and then changed.
+    for (std::size_t k = 0; k < 3; ++k) {
+      const u16 key = text(4);
+      std::vector<std::size_t> want;
+      for (std::size_t i = 0; i < model[k].size(); ++i)
+        if (model[k][i].find(key) != u16::npos) want.push_back(i);
+      std::vector<std::size_t> got;
+      for (const std::size_t i : offered(lists[k], key))
+        if (lists[k][i].find(key) != u16view::npos) got.push_back(i);
+      ASSERT_EQ(got, want) << "step " << step << ", list " << k << ", key " << text::to_utf8(key);
+      hits += want.size();
+      ++checks;
+    }
+  }
+  EXPECT_GT(hits, checks);  // keys were found, not only missed
+}
+
+// The signatures are used: a list of counts searched by one word's key
+// offers few of its lines once its chunks are signed, and a first search
+// signs nothing (a list searched once does not pay for them).
+TEST(LineList, SearchByKeyPassesOverLinesThatCannotHoldIt) {
+  LineList counts;
+  for (int i = 0; i < 5000; ++i) counts.push_back(u"|word" + text::int16(i) + u"|" + text::int16(i % 97));
+  const u16 key = u"|word4321|";
+  EXPECT_EQ(offered(counts, key).size(), counts.size());
+  EXPECT_EQ(counts.signedChunks(), 0u);
+  const std::vector<std::size_t> second = offered(counts, key);
+  EXPECT_EQ(counts.signedChunks(), counts.chunkCount());
+  EXPECT_LT(second.size(), 100u);
+  EXPECT_NE(std::find(second.begin(), second.end(), std::size_t(4321)), second.end());
+  // A line changed after signing is found by its new text, not its old.
+  counts.set(4321, u"|gone|");
+  counts.set(17, u"|word4321|1");
+  const std::vector<std::size_t> after = offered(counts, key);
+  EXPECT_NE(std::find(after.begin(), after.end(), std::size_t(17)), after.end());
+  EXPECT_LT(after.size(), 100u);
+  // A key of one character asks nothing of the signatures.
+  EXPECT_EQ(offered(counts, u"|").size(), counts.size());
 }
