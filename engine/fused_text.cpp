@@ -20,6 +20,7 @@
 // records than the budget allows.
 #include <cmath>
 
+#include "engine/fast/arith.h"
 #include "engine/fast/lines.h"
 #include "engine/fast/steps.h"
 #include "engine/machine.h"
@@ -102,9 +103,14 @@ inline bool strval_store_shaped(Machine &e, TTaskInfo &t, const TPEXE *r) {
   if (!text.escapeFree()) return false;
   long double &slot = e.calcStack[std::size_t(e.current)][std::size_t(t.CalcIndex + 1)];
   if (std::int64_t n; plain_digits(text.view(), n) && within_whole_limit(n)) {
-    // Digits: a whole number, stored as one without converting back.
-    slot = t.WORK = static_cast<long double>(n);
-    e.vars[target].Val1.setWhole(n);
+    // Digits: a whole number, stored as one without converting back, its
+    // bits made in registers and moved as words (arith.h).
+    arith::set_number_of(slot, n);
+    arith::copy_number(t.WORK, slot);
+    VarNumber &v = e.vars[target].Val1;
+    arith::copy_number(v.value, slot);
+    v.whole = n;
+    v.isWhole = true;
     return true;
   }
   const long double x = string_value(text.view());
