@@ -344,8 +344,10 @@ bool whole_product(const Matrix &m, const TVarInfo &v, int rows, int cols, Matri
   uint64_t maxA = 0, maxB = 0;
   const auto whole = [&](long double x, int64_t &w, uint64_t &most) {
     if (!(x > -kBound && x < kBound)) return false;  // NaN too
-    const int64_t i = static_cast<int64_t>(x);
-    if (static_cast<long double>(i) != x) return false;
+    if (std::trunc(x) != x) return false;
+    // Exact in a double: converted from there, without the x87 unit's
+    // rounding-mode switch.
+    const int64_t i = static_cast<int64_t>(static_cast<double>(x));
     w = i;
     most = std::max(most, uint64_t(i < 0 ? -i : i));
     return true;
@@ -423,7 +425,26 @@ long trunc_index(long double v) {
   v = std::trunc(v);
   if (v > 1e9L) return 1000000000L;
   if (v < -1e9L) return -1000000000L;
-  return long(v);
+  // Exact in a double, and converted from there without the x87 unit's
+  // rounding-mode switch (a NaN gives the same as before).
+  return long(static_cast<double>(v));
+}
+
+// Index operand k as trunc_index reads it, taken from the integer beside a
+// whole number where there is one: truncating a long double switches the
+// x87 unit's rounding mode twice, which cost more than the rest of a
+// matrix element's store.
+long index_operand(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
+  const Operand &o = r.op[std::size_t(k)];
+  const int64_t *whole = nullptr;
+  if (o.kind == OperandKind::Const && o.isWhole) {
+    whole = &o.whole;
+  } else if (o.kind == OperandKind::Var) {
+    const int v = r.var[std::size_t(k) + 1];
+    if (v >= 0 && e.vars[v].Val1.isWhole) whole = &e.vars[v].Val1.whole;
+  }
+  if (!whole) return trunc_index(e.num(t, r, k));
+  return *whole > 1000000000 ? 1000000000L : *whole < -1000000000 ? -1000000000L : long(*whole);
 }
 
 void op_matrix_define(Machine &e, TTaskInfo &t, const TPEXE &r) {
@@ -439,13 +460,13 @@ void op_vector_define(Machine &e, TTaskInfo &t, const TPEXE &r) {
 }
 
 void op_matrix_element_get(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
+  long row = index_operand(e, t, r, 3), col = index_operand(e, t, r, 5);
   long double v = e.getMatrixElement(r.Param[2], row, col);
   if (!e.errorFlag) t.WORK = v;
 }
 
 void op_matrix_element_set(Machine &e, TTaskInfo &t, const TPEXE &r) {
-  long row = trunc_index(e.num(t, r, 3)), col = trunc_index(e.num(t, r, 5));
+  long row = index_operand(e, t, r, 3), col = index_operand(e, t, r, 5);
   e.setMatrixElement(r.Param[2], row, col, t.WORK);
 }
 
