@@ -46,7 +46,7 @@ void LineList::signLine(Signs *s, std::size_t k, const Line &line) {
     sig |= CharPair::lineBit(h);
     if (i + 1 < t.size()) {
       const unsigned b = CharPair::chunkBit(h, t[i + 1]);
-      s->pairs[b >> 6] |= std::uint64_t(1) << (b & 63);
+      s->triples[b >> 6] |= std::uint64_t(1) << (b & 63);
     }
   }
   s->line[k] = sig;
@@ -64,7 +64,7 @@ const LineList::Signs *LineList::makeSigns(Chunk *c) {
   }
   // Made, or made afresh when many lines have gone since.
   Signs *s = c->signs;
-  std::fill(std::begin(s->pairs), std::end(s->pairs), 0);
+  std::fill(std::begin(s->triples), std::end(s->triples), 0);
   s->stale = 0;
   for (std::size_t k = 0; k < c->count; ++k) signLine(s, k, c->lines()[k]);
   return s;
@@ -354,7 +354,7 @@ void LineList::insertOwned(std::size_t i, Line line) {
       std::memcpy(static_cast<void *>(upper->lines()), c->lines() + half, (c->count - half) * sizeof(Line));
       upper->count = std::uint32_t(c->count - half);
       if (c->signs) {
-        // The chunk's pairs hold the upper half's too.
+        // The chunk's triple bits hold the upper half's too.
         upper->signs = copySigns(c->signs);
         std::memmove(upper->signs->line, c->signs->line + half, upper->count * sizeof(std::uint64_t));
         upper->searches = 1;

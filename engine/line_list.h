@@ -111,9 +111,12 @@ struct CharPair {
   static constexpr std::size_t kChunkWords = 64;  // 4,096 bits
 };
 
+// What a key asks of a line's signature (its pairs) and of a chunk's (its
+// first twelve triples: enough to rule a chunk out). A key of fewer than
+// two characters asks nothing: every line may hold it.
 class PairKey {
  public:
-  static constexpr std::size_t kChunkBits = 12;  // enough to rule out a chunk
+  static constexpr std::size_t kChunkBits = 12;
   PairKey() = default;
   explicit PairKey(u16view key) {
     for (std::size_t i = 1; i < key.size(); ++i) {
@@ -124,10 +127,10 @@ class PairKey {
   }
   bool any() const { return line_ != 0; }
   std::uint64_t line() const { return line_; }
-  // Whether a chunk whose triples are `pairs` may hold the key.
-  bool mayBeIn(const std::uint64_t *pairs) const {
+  // Whether a chunk whose triple bits are `triples` may hold the key.
+  bool mayBeIn(const std::uint64_t *triples) const {
     for (std::size_t j = 0; j < n_; ++j)
-      if (!((pairs[bits_[j] >> 6] >> (bits_[j] & 63)) & 1)) return false;
+      if (!((triples[bits_[j] >> 6] >> (bits_[j] & 63)) & 1)) return false;
     return true;
   }
 
@@ -240,7 +243,7 @@ class LineList {
         i += n;
         continue;
       }
-      if (!key.mayBeIn(signs->pairs)) {
+      if (!key.mayBeIn(signs->triples)) {
         i += n;
         continue;
       }
@@ -339,15 +342,15 @@ class LineList {
   friend bool operator==(const LineList &a, const Lines &b);
 
  private:
-  // The pair signatures of a chunk's lines and the pairs of the chunk as
-  // a whole, content only: a chunk shared by several lists shares them.
+  // The pair signatures of a chunk's lines and the triple bits of the chunk
+  // as a whole, content only: a chunk shared by several lists shares them.
   // Whatever puts a line at position k signs it there (sign), and moving
-  // lines moves their signatures. The chunk's pairs only grow as lines are
-  // replaced or deleted; they are worked out afresh once as many lines as
-  // the chunk holds have gone.
+  // lines moves their signatures. The chunk's triple bits only grow as
+  // lines are replaced or deleted; they are worked out afresh once as many
+  // lines as the chunk holds have gone.
   struct Signs {
-    std::uint64_t pairs[CharPair::kChunkWords];
-    std::size_t stale;  // lines replaced or deleted since pairs was made
+    std::uint64_t triples[CharPair::kChunkWords];
+    std::size_t stale;  // lines replaced or deleted since triples was made
     std::uint64_t line[kChunk];
   };
   struct Chunk {
