@@ -421,10 +421,13 @@ void operate(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
   }
 }
 
+// Matrix indices are held back within +-kIndexLimit.
+constexpr long kIndexLimit = 1000000000L;
+
 long trunc_index(long double v) {
   v = std::trunc(v);
-  if (v > 1e9L) return 1000000000L;
-  if (v < -1e9L) return -1000000000L;
+  if (v > kIndexLimit) return kIndexLimit;
+  if (v < -kIndexLimit) return -kIndexLimit;
   // Exact in a double, and converted from there without the x87 unit's
   // rounding-mode switch (a NaN gives the same as before).
   return long(static_cast<double>(v));
@@ -444,7 +447,7 @@ long index_operand(Machine &e, TTaskInfo &t, const TPEXE &r, int k) {
     if (v >= 0 && e.vars[v].Val1.isWhole) whole = &e.vars[v].Val1.whole;
   }
   if (!whole) return trunc_index(e.num(t, r, k));
-  return *whole > 1000000000 ? 1000000000L : *whole < -1000000000 ? -1000000000L : long(*whole);
+  return *whole > kIndexLimit ? kIndexLimit : *whole < -kIndexLimit ? -kIndexLimit : long(*whole);
 }
 
 void op_matrix_define(Machine &e, TTaskInfo &t, const TPEXE &r) {

@@ -21,6 +21,22 @@ LineList numbered(std::size_t n, const char16_t *prefix = u"line ") {
   return l;
 }
 
+// Three list values and a plain vector beside each, for random edits done
+// to both alike; copies and appends between them share chunks.
+struct Modelled {
+  std::vector<LineList> lists = std::vector<LineList>(3);
+  std::vector<Lines> model = std::vector<Lines>(3);
+  void copy(std::size_t x, std::size_t y) {
+    lists[x] = lists[y];
+    model[x] = model[y];
+  }
+  void append(std::size_t x, std::size_t y) {
+    lists[x].append(lists[y]);
+    const Lines other = model[y];  // y may be x
+    model[x].insert(model[x].end(), other.begin(), other.end());
+  }
+};
+
 }  // namespace
 
 TEST(LineList, ACopySharesUntilALineChangesThenOnlyThatChunkIsCopied) {
@@ -72,8 +88,9 @@ TEST(LineList, TakeMovesOwnLinesAndCopiesSharedOnes) {
 TEST(LineList, RandomEditsMatchAPlainVector) {
   std::mt19937 rng(9122026);
   auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
-  std::vector<LineList> lists(3);
-  std::vector<Lines> model(3);
+  Modelled all;
+  std::vector<LineList> &lists = all.lists;
+  std::vector<Lines> &model = all.model;
   for (int step = 0; step < 4000; ++step) {
     const std::size_t x = pick(3), y = pick(3);
     LineList &l = lists[x];
@@ -90,16 +107,8 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
         }
         break;
       }
-      case 2:
-        l = lists[y];
-        m = model[y];
-        break;
-      case 3: {
-        l.append(lists[y]);
-        const Lines other = model[y];  // y may be x
-        m.insert(m.end(), other.begin(), other.end());
-        break;
-      }
+      case 2: all.copy(x, y); break;
+      case 3: all.append(x, y); break;
       case 4:
         if (!m.empty()) {
           std::size_t i = pick(m.size());
@@ -262,8 +271,9 @@ TEST(LineList, SearchByKeyOffersEveryLineThatHoldsTheKey) {
     for (std::size_t n = pick(most + 1); n > 0; --n) t += char16_t(u'a' + pick(4));
     return t;
   };
-  std::vector<LineList> lists(3);
-  std::vector<Lines> model(3);
+  Modelled all;
+  std::vector<LineList> &lists = all.lists;
+  std::vector<Lines> &model = all.model;
   std::size_t hits = 0, checks = 0;
   for (int step = 0; step < 3000; ++step) {
     const std::size_t x = pick(3), y = pick(3);
@@ -306,16 +316,8 @@ TEST(LineList, SearchByKeyOffersEveryLineThatHoldsTheKey) {
         }
         break;
       }
-      case 5:
-        l = lists[y];
-        m = model[y];
-        break;
-      case 6: {
-        l.append(lists[y]);
-        const Lines other = model[y];
-        m.insert(m.end(), other.begin(), other.end());
-        break;
-      }
+      case 5: all.copy(x, y); break;
+      case 6: all.append(x, y); break;
       case 7:
         if (m.size() > 3000) {
           l.clear();
