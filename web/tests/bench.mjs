@@ -1,7 +1,8 @@
 // The benchmark programs (bench/programs/*.mcl) in the playground and in
 // velmora-run, side by side on this machine, and the ratio of each.
 //   node bench.mjs BUILD_WEB_DIR VELMORA_RUN [NAME...]
-// Each side runs RUNS times (default 3); the best run counts. The browser's
+// Each side runs RUNS times (default 3); the best run counts (the browser
+// first runs every program once untimed, to warm up). The browser's
 // time is the run in the worker (compile excluded); velmora-run's is the
 // whole process. Exits 1 when a program takes more than twice as long in the
 // browser (LIMIT changes the factor).
