@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {
   buildDir, check, clickOn, compile, compileAndRun, consoleText, desktopOutput, fail, launch, main, open, openExample,
-  programText, root, run, setProgram, tempDir, waitFiles,
+  programText, ready, root, run, setProgram, stateText, tempDir, waitFiles,
 } from './harness.mjs';
 
 // A canvas is made when its first records are painted, at the animation
@@ -18,8 +18,9 @@ const canvasShown = (page, n) => page.waitForFunction(id => {
 }, { timeout: 30000, polling: 50 }, 'canvas' + n);
 
 // A local HTTP proxy to `target` with `latency` ms before each answer and
-// `rate` bytes a second shared by all answers.
-async function throttledProxy(target, rate, latency) {
+// `rate` bytes a second shared by all answers; `headers(url, headers)` may
+// change an answer's headers.
+async function throttledProxy(target, rate, latency, headers = (url, h) => h) {
   const http = await import('node:http');
   let free = Date.now(), sent = 0;
   const pace = n => {
@@ -30,7 +31,7 @@ async function throttledProxy(target, rate, latency) {
   const server = http.createServer((req, res) => {
     const up = http.request(target.replace(/\/$/, '') + req.url, { method: req.method, headers: { ...req.headers, host: new URL(target).host } }, async answer => {
       await new Promise(r => setTimeout(r, latency));
-      res.writeHead(answer.statusCode, answer.headers);
+      res.writeHead(answer.statusCode, headers(req.url, { ...answer.headers }));
       for await (const chunk of answer) {
         for (let at = 0; at < chunk.length; at += 16384) {
           const part = chunk.subarray(at, at + 16384);
@@ -701,6 +702,26 @@ const cases = {
       await p.close();
     }
     check(tti < 1500, 'interactive within 1.5 s at 10 Mbit/s: ' + tti);
+  },
+
+  // A server that does not say the module is WebAssembly (many static
+  // hosts send it as application/octet-stream): the page still starts and runs.
+  async untyped_module(page, ctx) {
+    const asked = [];
+    const proxy = await throttledProxy(ctx.url, 1e9, 0, (url, h) => {
+      asked.push(url);
+      if (url.endsWith('.wasm')) h['content-type'] = 'application/octet-stream';
+      return h;
+    });
+    try {
+      const p = await open(ctx.browser, proxy.url, false);
+      await ready(p, 30000).catch(async () => check(false, 'the page gets ready: ' + await stateText(p)));
+      check(asked.some(u => u.endsWith('velmora.wasm')), 'the module came through the proxy: ' + asked);
+      const r = await compileAndRun(p, '??"型なしでも動く"; ??CRLF;\n');
+      check(r.result === 'ended' && (await consoleText(p)).includes('型なしでも動く'), 'a run: ' + JSON.stringify(r));
+    } finally {
+      proxy.server.close();
+    }
   },
 
   // docs/images/playground.png: two examples open, the canvas one run.

@@ -33,6 +33,9 @@ const cases = {
   // each time the page notices within seconds, says so, keeps the program,
   // and the next "●" runs.
   async worker_dies(page) {
+    // A new worker gets the module the page compiled: nothing is fetched again.
+    const fetched = [];
+    page.on('request', r => { if (r.url().endsWith('.wasm')) fetched.push(r.url()); });
     await setProgram(page, endless);
     check((await compile(page)).slot >= 0, 'the loop compiles');
     await startRun(page);
@@ -64,6 +67,7 @@ const cases = {
     await setProgram(page, '??"また動く"; ??CRLF;\n');
     r = await run(page, 20000);
     check(r.result === 'ended' && (await consoleText(page)).includes('また動く'), 'a run after the restart: ' + JSON.stringify(r));
+    check(fetched.length === 0, 'the new workers fetched no module: ' + fetched);
   },
 
   // An animation without WAIT (the program draws frames as fast as it can):

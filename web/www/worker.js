@@ -378,10 +378,34 @@ async function oldFiles() {
   return found;
 }
 
-// The module is fetched and compiled while the page reads its store.
-const loading = VelmoraModule();
+// The page's first message gives the module it compiled while its own
+// script loaded (a worker made again after a failure gets it too, without
+// fetching or compiling anything), or null: then the worker fetches and
+// compiles it (as the bytes arrive from a server that says they are
+// WebAssembly, otherwise once they are all there). A module that cannot be
+// loaded fails `loading`.
+let gotModule;
+const moduleFromPage = new Promise(resolve => { gotModule = resolve; });
+async function instantiate(imports) {
+  const module = await moduleFromPage;
+  if (module) return { instance: await WebAssembly.instantiate(module, imports), module };
+  const response = await fetch('velmora.wasm');
+  if (!response.ok) throw new Error('velmora.wasm: HTTP ' + response.status);
+  if (WebAssembly.instantiateStreaming && /^application\/wasm\b/.test(response.headers.get('Content-Type') || ''))
+    return WebAssembly.instantiateStreaming(response, imports);
+  return WebAssembly.instantiate(await response.arrayBuffer(), imports);
+}
+const loading = new Promise((resolve, reject) => {
+  VelmoraModule({
+    instantiateWasm(imports, receive) {
+      instantiate(imports).then(r => receive(r.instance, r.module), reject);
+      return {};
+    },
+  }).then(resolve, reject);
+});
 
 const handlers = {
+  module(msg) { gotModule(msg.module instanceof WebAssembly.Module ? msg.module : null); },
   async init(msg) {
     if (msg.ctl) {
       ctl = new Int32Array(msg.ctl);

@@ -36,6 +36,10 @@ export function start(init, on) {
   worker = self.velmoraFirstWorker || new Worker('worker.js');
   self.velmoraFirstWorker = null;
   const mine = worker;
+  // The module the page compiled (index.html), or null: the worker waits for it.
+  Promise.resolve(self.velmoraModule).catch(() => null).then(module => {
+    if (worker === mine) worker.postMessage({ type: 'module', module: module || null });
+  });
   worker.onmessage = e => {
     if (worker !== mine) return;
     const { type, data } = e.data;
