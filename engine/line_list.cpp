@@ -286,37 +286,6 @@ void LineList::append(const LineList &other) {
   size_ += other.size_;
 }
 
-void LineList::appendFrom(const LineList &other, std::size_t from) {
-  if (from >= other.size_) return;
-  if (from == 0) return append(other);
-  if (&other == this) {
-    const LineList copy = other;
-    return appendFrom(copy, from);
-  }
-  Place p = other.locate(from);
-  if (p.index > 0) {
-    const Chunk *c = other.chunks_[p.chunk];
-    for (std::size_t k = p.index; k < c->count; ++k) push_back(c->lines()[k]);
-    ++p.chunk;
-  }
-  if (p.chunk == other.chunks_.size()) return;
-  const std::size_t first = other.starts_[p.chunk];
-  if (other.size_ - first < kChunk / 4) {
-    for (std::size_t c = p.chunk; c < other.chunks_.size(); ++c)
-      for (const Line *l = other.chunks_[c]->lines(), *last = l + other.chunks_[c]->count; l != last; ++l)
-        push_back(*l);
-    return;
-  }
-  // Whole chunks, shared, as append shares them.
-  uniform_ = empty() ? other.uniform_ : uniform_ && chunks_.back()->count == kChunk && other.uniform_;
-  for (std::size_t c = p.chunk; c < other.chunks_.size(); ++c) {
-    ++other.chunks_[c]->refs;
-    chunks_.push_back(other.chunks_[c]);
-    starts_.push_back(size_ + other.starts_[c] - first);
-  }
-  size_ += other.size_ - first;
-}
-
 // ----- lines
 
 void LineList::pushOwned(Line line) {

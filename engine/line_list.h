@@ -288,9 +288,6 @@ class LineList {
   }
   // Appends every line of `other` (which may be this list).
   void append(const LineList &other);
-  // Appends lines [from, size) of `other`: the lines up to its next chunk
-  // one by one, its whole chunks after that shared.
-  void appendFrom(const LineList &other, std::size_t from);
   // Replaces line i; only its chunk is copied when another list shares it.
   void set(std::size_t i, const StrValue &value) { put(i, lineOf(value)); }
   void set(std::size_t i, u16view text) { put(i, makeLine(text)); }

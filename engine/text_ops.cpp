@@ -133,32 +133,32 @@ void select_line_zone(const LineList &lines, u16view a, u16view b, u16view optio
                       LineList &rest) {
   u16 fa = fold ? fold_case(a) : u16(a);
   u16 fb = fold ? fold_case(b) : u16(b);
-  enum { Before, Inside } state = fa.empty() ? Inside : Before;
-  // Lines go to the registers sharing their text. The lines after the zone
-  // go to the rest as the source's own chunks, shared: a program that cuts
-  // item after item out of a list and keeps the rest for the next cut
-  // copies a pointer per chunk, not a line per line.
-  const std::size_t n = lines.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const Line &line = lines.line(i);
+  enum { Before, Inside, After } state = fa.empty() ? Inside : Before;
+  // Lines go to the registers sharing their text.
+  lines.forEach([&](const Line &line) {
     u16 folded;
     u16view t = line.view();
     if (fold) t = folded = fold_case(t);
-    if (state == Before) {
-      if (contains(t, fa)) {
-        state = Inside;
-        (includes_start(option) ? selected : rest).push_back(line);
-      } else {
-        rest.push_back(line);
-      }
-    } else if (!fb.empty() && contains(t, fb)) {
-      (includes_end(option) ? selected : rest).push_back(line);
-      rest.appendFrom(lines, i + 1);
-      return;
-    } else {
-      selected.push_back(line);
+    switch (state) {
+      case Before:
+        if (contains(t, fa)) {
+          state = Inside;
+          (includes_start(option) ? selected : rest).push_back(line);
+        } else {
+          rest.push_back(line);
+        }
+        break;
+      case Inside:
+        if (!fb.empty() && contains(t, fb)) {
+          state = After;
+          (includes_end(option) ? selected : rest).push_back(line);
+        } else {
+          selected.push_back(line);
+        }
+        break;
+      case After: rest.push_back(line); break;
     }
-  }
+  });
 }
 
 namespace {

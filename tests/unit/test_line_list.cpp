@@ -30,12 +30,10 @@ struct Modelled {
     lists[x] = lists[y];
     model[x] = model[y];
   }
-  // Lines [from, size) of list y (all of them from 0).
-  void append(std::size_t x, std::size_t y, std::size_t from = 0) {
-    if (from == 0) lists[x].append(lists[y]);
-    else lists[x].appendFrom(lists[y], from);
+  void append(std::size_t x, std::size_t y) {
+    lists[x].append(lists[y]);
     const Lines other = model[y];  // y may be x
-    if (from < other.size()) model[x].insert(model[x].end(), other.begin() + std::ptrdiff_t(from), other.end());
+    model[x].insert(model[x].end(), other.begin(), other.end());
   }
 };
 
@@ -74,36 +72,6 @@ TEST(LineList, AppendingAListToItselfAndAtChunkBoundaries) {
   }
 }
 
-// The lines after a place in another list: those up to its next chunk
-// one by one, its whole chunks after that shared, however the list was
-// laid out.
-TEST(LineList, AppendFromCopiesUpToAChunkAndSharesTheRest) {
-  LineList source = numbered(1000);
-  source.erase(3);  // chunks no longer all full
-  const Lines all = source.lines();
-  for (std::size_t from : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(64), std::size_t(500),
-                           std::size_t(990), std::size_t(998), std::size_t(999), std::size_t(5000)}) {
-    LineList rest{u"before"};
-    rest.appendFrom(source, from);
-    Lines want{u"before"};
-    if (from < all.size()) want.insert(want.end(), all.begin() + std::ptrdiff_t(from), all.end());
-    EXPECT_TRUE(rest == want) << "from " << from;
-    if (from <= 500) {
-      EXPECT_TRUE(rest.sharesLine(rest.size() - 1)) << "from " << from;
-    }
-    // Writing the copy leaves the source as it was.
-    if (rest.size() > 1) rest.set(rest.size() - 1, u"changed");
-    EXPECT_TRUE(source.lines() == all);
-  }
-  // From the list itself.
-  LineList self = numbered(300);
-  Lines want = self.lines();
-  const Lines tail(want.begin() + 100, want.end());
-  want.insert(want.end(), tail.begin(), tail.end());
-  self.appendFrom(self, 100);
-  EXPECT_TRUE(self == want);
-}
-
 TEST(LineList, TakeMovesOwnLinesAndCopiesSharedOnes) {
   LineList a = numbered(2 * LineList::kChunk);
   LineList b = a;
@@ -140,7 +108,7 @@ TEST(LineList, RandomEditsMatchAPlainVector) {
         break;
       }
       case 2: all.copy(x, y); break;
-      case 3: all.append(x, y, pick(2) ? 0 : pick(model[y].size() + 2)); break;
+      case 3: all.append(x, y); break;
       case 4:
         if (!m.empty()) {
           std::size_t i = pick(m.size());
@@ -197,12 +165,8 @@ TEST(LineList, InsertAndDeleteUnshareOnlyTheirChunk) {
     EXPECT_TRUE(b == a) << at;
     b.erase(at);
     EXPECT_EQ(b.size(), n - 1);
-    if (at + 1 < n) {
-      EXPECT_EQ(b[at], a[at + 1]);
-    }
-    if (at > 0) {
-      EXPECT_EQ(b[at - 1], a[at - 1]);
-    }
+    if (at + 1 < n) EXPECT_EQ(b[at], a[at + 1]);
+    if (at > 0) EXPECT_EQ(b[at - 1], a[at - 1]);
     EXPECT_EQ(a.size(), n);  // the original never changes
     EXPECT_EQ(a[at], u"line " + text::int16(long(at)));
   }
@@ -353,7 +317,7 @@ TEST(LineList, SearchByKeyOffersEveryLineThatHoldsTheKey) {
         break;
       }
       case 5: all.copy(x, y); break;
-      case 6: all.append(x, y, pick(2) ? 0 : pick(all.model[y].size() + 2)); break;
+      case 6: all.append(x, y); break;
       case 7:
         if (m.size() > 3000) {
           l.clear();
